@@ -1,0 +1,17 @@
+# quorrix_module(<name> [LOGIC_LIBS ...] [UI_LIBS ...] [UI_RESOURCES ...])
+# A module is one folder: its logic (QtCore, QtGui where a model touches the clipboard)
+# from the folder itself as library <name>, its widgets from ui/ as library <name>_ui.
+# Files are globbed, so adding a class needs no edit here.
+function(quorrix_module name)
+  cmake_parse_arguments(M "" "" "LOGIC_LIBS;UI_LIBS;LOGIC_RESOURCES;UI_RESOURCES" ${ARGN})
+  file(GLOB logic_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  file(GLOB ui_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
+  add_library(${name} STATIC ${logic_sources} ${M_LOGIC_RESOURCES})
+  target_include_directories(${name} PUBLIC ${QUORRIX_SRC_DIR})
+  target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Concurrent ${M_LOGIC_LIBS})
+  if(ui_sources)
+    add_library(${name}_ui STATIC ${ui_sources} ${M_UI_RESOURCES})
+    target_include_directories(${name}_ui PUBLIC ${QUORRIX_SRC_DIR})
+    target_link_libraries(${name}_ui PUBLIC ${name} Qt6::Widgets ${M_UI_LIBS})
+  endif()
+endfunction()

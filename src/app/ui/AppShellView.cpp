@@ -1,0 +1,237 @@
+#include "app/ui/AppShellView.h"
+
+#include "app/HelpLinks.h"
+#include "app/SupportPromptController.h"
+#include "app/ui/FindCommands.h"
+#include "app/ui/SidebarView.h"
+#include "app/ui/Tool.h"
+#include "app/ui/ToolHost.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/SymbolIcon.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+
+static const QString selectedToolKey = QStringLiteral("selectedToolID");
+
+AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
+    : QMainWindow(parent), m_defaults(defaults), m_host(new ToolHost(defaults, this)), m_sidebar(new SidebarView),
+      m_detail(new QStackedWidget),
+      m_placeholder(new ContentUnavailableView(QStringLiteral("Pick a tool"), QStringLiteral("sidebar.left"),
+                                               QStringLiteral("Choose a tool from the sidebar to get started.")))
+{
+    setWindowTitle(QStringLiteral("Quorrix"));
+    setWindowIcon(symbolIcon(QStringLiteral("app")));
+    setMinimumSize(980, 580);
+    resize(1180, 740);
+
+    m_sidebar->setMinimumWidth(200);
+    m_sidebar->setMaximumWidth(320);
+    m_detail->addWidget(m_placeholder);
+
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setChildrenCollapsible(false);
+    split->addWidget(m_sidebar);
+    split->addWidget(m_detail);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({230, 950});
+    setCentralWidget(split);
+
+    m_alert = [this](const QString& message, const QString& informative) {
+        QMessageBox box(this);
+        box.setTextFormat(Qt::PlainText);
+        box.setIcon(QMessageBox::Warning);
+        box.setText(message);
+        box.setInformativeText(informative);
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+    };
+
+    buildMenus();
+    connect(m_sidebar, &SidebarView::selectionChanged, this, &AppShellView::setSelectedToolID);
+
+    m_donationTimer.setSingleShot(true);
+    m_donationTimer.setInterval(1000);
+    connect(&m_donationTimer, &QTimer::timeout, this, &AppShellView::runDonationCheck);
+
+    // A stored value of another type reads as no string: start on the Markdown tool.
+    const QVariant stored = m_defaults.value(selectedToolKey);
+    QString id = QStringLiteral("markdown");
+    if (stored.metaType().id() == QMetaType::QString)
+        id = stored.toString();
+    m_selectedToolID = id;
+    m_sidebar->setSelection(id);
+    showDetail();
+}
+
+AppShellView::~AppShellView() = default;
+
+void AppShellView::setSelectedToolID(const QString& id)
+{
+    if (id == m_selectedToolID)
+        return;
+    m_selectedToolID = id;
+    m_defaults.setValue(selectedToolKey, id);
+    m_sidebar->setSelection(id);
+    showDetail();
+}
+
+void AppShellView::showDetail()
+{
+    const Tool* tool = ToolHost::tool(m_selectedToolID);
+    QWidget* view = m_placeholder;
+    if (tool) {
+        // A tool's view is made the first time it is shown and kept, so no web engine starts
+        // before its tool is chosen.
+        view = m_views.value(tool->id());
+        if (!view) {
+            view = tool->makeView(*m_host);
+            m_views.insert(tool->id(), view);
+            m_detail->addWidget(view);
+        }
+    }
+    m_detail->setCurrentWidget(view);
+    if (m_openAction)
+        m_openAction->setEnabled(FileCommands::openEnabled(activeToolOpensFiles()));
+    setWindowTitle(QStringLiteral("Quorrix"));
+}
+
+QWidget* AppShellView::detailView() const
+{
+    return m_detail->currentWidget();
+}
+
+bool AppShellView::activeToolOpensFiles() const
+{
+    const Tool* tool = ToolHost::tool(m_selectedToolID);
+    return tool && tool->acceptsFiles();
+}
+
+bool AppShellView::activeToolRunsOwnFind() const
+{
+    const QWidget* view = detailView();
+    return view && view != m_placeholder && view->property("activeToolRunsOwnFind").toBool();
+}
+
+void AppShellView::openUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return;
+    if (const std::optional<QString> id = m_host->open(url)) {
+        setSelectedToolID(*id);
+        return;
+    }
+    const QString name = QFileInfo(url.path()).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? name.mid(dot + 1) : QString();
+    m_alert(QStringLiteral("Quorrix cannot open \u201C%1\u201D.").arg(name),
+            QStringLiteral("No tool accepts the .%1 extension.").arg(extension));
+}
+
+void AppShellView::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_openAction = file->addAction(QStringLiteral("Open\u2026"));
+    m_openAction->setShortcut(QKeySequence::Open);
+    connect(m_openAction, &QAction::triggered, this, [this] {
+        show();
+        raise();
+        activateWindow();
+        // After the window has come forward and this event is done.
+        QMetaObject::invokeMethod(this, [] { ToolNotifications::instance().postOpenFile(); }, Qt::QueuedConnection);
+    });
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QMenu* find = edit->addMenu(QStringLiteral("Find"));
+    const struct {
+        const char* title;
+        QKeySequence key;
+        int action;
+    } finds[] = {
+        {"Find\u2026", QKeySequence::Find, ToolNotifications::ShowFindInterface},
+        {"Find Next", QKeySequence::FindNext, ToolNotifications::NextMatch},
+        {"Find Previous", QKeySequence::FindPrevious, ToolNotifications::PreviousMatch},
+    };
+    for (const auto& entry : finds) {
+        QAction* action = find->addAction(QString::fromUtf8(entry.title));
+        action->setShortcut(entry.key);
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        const int code = entry.action;
+        connect(action, &QAction::triggered, this, [this, code] {
+            const bool mainIsActive = QApplication::activeWindow() == this || !QApplication::activeWindow();
+            const std::optional<bool> ownFind =
+                mainIsActive ? std::optional<bool>(activeToolRunsOwnFind()) : std::nullopt;
+            FindCommands::perform(code, ownFind, QApplication::focusWidget());
+        });
+    }
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    connect(help->addAction(QStringLiteral("Quorrix Support")), &QAction::triggered, this,
+            [] { HelpLinks::openLink(HelpLinks::supportPage()); });
+    connect(help->addAction(QStringLiteral("Send Feedback\u2026")), &QAction::triggered, this, [] {
+        if (const auto link = HelpLinks::feedbackMailLink())
+            HelpLinks::openLink(*link);
+    });
+    connect(help->addAction(HelpLinks::socialHandle), &QAction::triggered, this,
+            [] { HelpLinks::openLink(HelpLinks::socialProfile()); });
+    help->addSeparator();
+    connect(help->addAction(QStringLiteral("Privacy Policy")), &QAction::triggered, this,
+            [] { HelpLinks::openAddress(HelpLinks::privacyAddress); });
+    connect(help->addAction(QStringLiteral("Acknowledgements")), &QAction::triggered, this,
+            &AppShellView::acknowledgementsRequested);
+}
+
+void AppShellView::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    m_donationTimer.start();
+}
+
+void AppShellView::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    // Closed within the second: nothing is recorded.
+    m_donationTimer.stop();
+}
+
+void AppShellView::runDonationCheck()
+{
+    SupportPromptController& prompt = *m_host->supportPrompt;
+    prompt.recordLaunch(QDateTime::currentDateTime());
+    if (!prompt.shouldShowSupportPrompt(QDateTime::currentDateTime()))
+        return;
+    prompt.markShown(QDateTime::currentDateTime());
+    showDonationAlert();
+}
+
+void AppShellView::showDonationAlert()
+{
+    QMessageBox box(this);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QStringLiteral("Support Quorrix"));
+    box.setInformativeText(QStringLiteral("Quorrix is free and has no ads, no analytics and no account. "
+                                          "If it saves you time, you can chip in through %1.")
+                               .arg(HelpLinks::donationServiceName));
+    QPushButton* donate = box.addButton(HelpLinks::donationServiceName, QMessageBox::AcceptRole);
+    QPushButton* notNow = box.addButton(QStringLiteral("Not now"), QMessageBox::RejectRole);
+    QPushButton* never = box.addButton(QStringLiteral("Don't show again"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(donate);
+    box.setEscapeButton(notNow);
+    box.exec();
+    if (box.clickedButton() == donate)
+        HelpLinks::openAddress(HelpLinks::donationAddress);
+    else if (box.clickedButton() == never)
+        m_host->supportPrompt->optOut();
+}

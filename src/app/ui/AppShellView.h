@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+class QAction;
+class QStackedWidget;
+class SidebarView;
+class ToolHost;
+
+// The main window: the sidebar of tools beside the selected tool's view. It owns the window's
+// ToolHost, keeps the selection across launches, routes opened files to the tool that takes
+// them, and one second after it is shown asks the donation prompt whether to show itself.
+class AppShellView : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit AppShellView(QSettings& defaults, QWidget* parent = nullptr);
+    ~AppShellView() override;
+
+    ToolHost& host() const { return *m_host; }
+    QString selectedToolID() const { return m_selectedToolID; }
+    void setSelectedToolID(const QString& id);
+
+    // The view shown in the detail column (a tool's, or the placeholder).
+    QWidget* detailView() const;
+    // Whether the selected tool accepts files (false when the selection names no tool).
+    bool activeToolOpensFiles() const;
+    // Whether the tool on screen runs its own find.
+    bool activeToolRunsOwnFind() const;
+
+    // A URL opened with the program: a file goes to the tool that accepts its extension.
+    void openUrl(const QUrl& url);
+
+    QAction* openAction() const { return m_openAction; }
+
+    // Where alerts go; tests replace it so nothing blocks.
+    using AlertPresenter = std::function<void(const QString& message, const QString& informative)>;
+    void setAlertPresenter(AlertPresenter presenter) { m_alert = std::move(presenter); }
+
+signals:
+    void acknowledgementsRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void buildMenus();
+    void showDetail();
+    void runDonationCheck();
+    void showDonationAlert();
+
+    QSettings& m_defaults;
+    ToolHost* m_host;
+    SidebarView* m_sidebar;
+    QStackedWidget* m_detail;
+    QWidget* m_placeholder;
+    QHash<QString, QWidget*> m_views;
+    QString m_selectedToolID;
+    QAction* m_openAction = nullptr;
+    QTimer m_donationTimer;
+    AlertPresenter m_alert;
+};

@@ -1,0 +1,62 @@
+#include "app/ui/QuorrixApp.h"
+
+#include "app/ui/AcknowledgementsView.h"
+#include "app/ui/AppShellView.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+void QuorrixApp::prepareProcess()
+{
+}
+
+QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)
+{
+}
+
+QuorrixApp::~QuorrixApp()
+{
+    delete m_acknowledgements;
+    delete m_main;
+}
+
+void QuorrixApp::showMainWindow()
+{
+    if (!m_main) {
+        m_main = new AppShellView(m_defaults);
+        m_main->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_main, &AppShellView::acknowledgementsRequested, this, &QuorrixApp::showAcknowledgements);
+    }
+    m_main->show();
+    m_main->raise();
+    m_main->activateWindow();
+}
+
+void QuorrixApp::showAcknowledgements()
+{
+    if (!m_acknowledgements) {
+        m_acknowledgements = new AcknowledgementsView;
+        m_acknowledgements->setAttribute(Qt::WA_DeleteOnClose);
+        // Closing the main window ends the program even while this one is open.
+        m_acknowledgements->setAttribute(Qt::WA_QuitOnClose, false);
+    }
+    m_acknowledgements->show();
+    m_acknowledgements->raise();
+    m_acknowledgements->activateWindow();
+}
+
+void QuorrixApp::openPaths(const QStringList& arguments)
+{
+    showMainWindow();
+    for (const QString& argument : arguments) {
+        QUrl url;
+        if (argument.startsWith(QLatin1String("file:")))
+            url = QUrl(argument);
+        else if (argument.contains(QLatin1String("://")))
+            url = QUrl(argument); // not a file: ignored by the window
+        else
+            url = QUrl::fromLocalFile(QFileInfo(argument).absoluteFilePath());
+        m_main->openUrl(url);
+    }
+}

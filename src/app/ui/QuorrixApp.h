@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QSettings>
+#include <QStringList>
+
+#include "app/ui/AcknowledgementsView.h"
+#include "app/ui/AppShellView.h"
+
+// The application object: the main window and the acknowledgements window, and the routing of
+// paths given at launch.
+class QuorrixApp : public QObject {
+    Q_OBJECT
+public:
+    // What must happen before the QApplication exists (URL schemes of the web views).
+    static void prepareProcess();
+
+    explicit QuorrixApp(QObject* parent = nullptr);
+    ~QuorrixApp() override;
+
+    AppShellView* mainWindow() const { return m_main; }
+    void showMainWindow();
+    void showAcknowledgements();
+
+    // Paths or file URLs from the command line, routed as files opened with the program.
+    void openPaths(const QStringList& arguments);
+
+private:
+    QSettings m_defaults;
+    QPointer<AppShellView> m_main;
+    QPointer<AcknowledgementsView> m_acknowledgements;
+};

@@ -1,0 +1,7 @@
+#include "kit/ToolNotifications.h"
+
+ToolNotifications& ToolNotifications::instance()
+{
+    static ToolNotifications notifications;
+    return notifications;
+}

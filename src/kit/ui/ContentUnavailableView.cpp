@@ -1,0 +1,45 @@
+#include "kit/ui/ContentUnavailableView.h"
+
+#include "kit/ui/SymbolIcon.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+ContentUnavailableView::ContentUnavailableView(const QString& title, const QString& symbol,
+                                               const QString& description, QWidget* parent)
+    : QWidget(parent), m_title(new QLabel(title)), m_description(new QLabel(description))
+{
+    auto* icon = new QLabel;
+    icon->setPixmap(symbolIcon(symbol).pixmap(44, 44));
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setEnabled(false);
+
+    QFont titleFont = m_title->font();
+    titleFont.setPixelSize(20);
+    titleFont.setWeight(QFont::DemiBold);
+    m_title->setFont(titleFont);
+    for (QLabel* label : {m_title, m_description}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+    }
+    m_description->setForegroundRole(QPalette::PlaceholderText);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch(1);
+    layout->addWidget(icon);
+    layout->addSpacing(6);
+    layout->addWidget(m_title);
+    layout->addWidget(m_description);
+    layout->addStretch(1);
+}
+
+QString ContentUnavailableView::title() const
+{
+    return m_title->text();
+}
+
+QString ContentUnavailableView::description() const
+{
+    return m_description->text();
+}

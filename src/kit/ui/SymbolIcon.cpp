@@ -1,0 +1,101 @@
+#include "kit/ui/SymbolIcon.h"
+
+#include <QApplication>
+#include <QHash>
+#include <QIconEngine>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+
+static void initIconResources()
+{
+    // The icons live in a static library: their resource must be pulled in by hand.
+    static const bool done = [] {
+        Q_INIT_RESOURCE(icons);
+        return true;
+    }();
+    (void)done;
+}
+
+namespace {
+
+struct SymbolFile {
+    const char* file;
+    const char* theme;
+};
+
+const QHash<QString, SymbolFile>& symbolFiles()
+{
+    static const QHash<QString, SymbolFile> files = {
+        {"doc.text", {"document-text", "text-x-generic"}},
+        {"curlybraces", {"braces", ""}},
+        {"tablecells", {"table", ""}},
+        {"flowchart", {"flowchart", ""}},
+        {"clock", {"clock", ""}},
+        {"arrow.left.arrow.right", {"arrows-left-right", ""}},
+        {"key.horizontal", {"key", ""}},
+        {"sidebar.left", {"sidebar", ""}},
+        {"envelope", {"envelope", ""}},
+        {"cup.and.saucer.fill", {"cup", ""}},
+        {"doc.text.magnifyingglass", {"document-search", ""}},
+        {"photo", {"photo", ""}},
+        {"social", {"social", ""}},
+        {"app", {"quorrix", ""}},
+    };
+    return files;
+}
+
+// Draws a monochrome SVG in the palette's text colour at paint time, so icons follow a switch
+// between light and dark without being rebuilt.
+class TintedIconEngine : public QIconEngine {
+public:
+    explicit TintedIconEngine(const QString& path) : m_source(path) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pix = render(rect.size() * dpr, mode);
+        pix.setDevicePixelRatio(dpr);
+        painter->drawPixmap(rect, pix);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override { return render(size, mode); }
+
+    QIconEngine* clone() const override { return new TintedIconEngine(*this); }
+
+private:
+    QPixmap render(const QSize& size, QIcon::Mode mode)
+    {
+        QPixmap pix = m_source.pixmap(size);
+        if (pix.isNull())
+            return pix;
+        const QPalette palette = QApplication::palette();
+        QColor colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active,
+                                      mode == QIcon::Selected ? QPalette::HighlightedText : QPalette::WindowText);
+        if (mode == QIcon::Disabled)
+            colour.setAlphaF(0.55);
+        QPainter p(&pix);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(pix.rect(), colour);
+        return pix;
+    }
+
+    QIcon m_source;
+};
+
+} // namespace
+
+QIcon symbolIcon(const QString& symbol)
+{
+    initIconResources();
+    const auto it = symbolFiles().constFind(symbol);
+    if (it == symbolFiles().constEnd())
+        return {};
+    const QString path = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file));
+    if (symbol == QLatin1String("app"))
+        return QIcon(path);
+    QIcon bundled(new TintedIconEngine(path));
+    if (*it->theme)
+        return QIcon::fromTheme(QLatin1String(it->theme), bundled);
+    return bundled;
+}

@@ -1,0 +1,26 @@
+#include "tools/json/JSONToolViewModel.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+JSONToolViewModel::JSONToolViewModel(QObject* parent) : QObject(parent) {}
+
+void JSONToolViewModel::open(const QUrl& fileUrl)
+{
+    QPointer<JSONToolViewModel> self(this);
+    (void)QtConcurrent::run([self, fileUrl] {
+        QFile file(fileUrl.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QString text = QString::fromUtf8(file.readAll());
+        QMetaObject::invokeMethod(qApp, [self, fileUrl, text] {
+            if (!self)
+                return;
+            self->m_fileUrl = fileUrl;
+            self->m_text = text;
+            emit self->textChanged();
+        });
+    });
+}
