@@ -1,0 +1,192 @@
+#include "app/ui/AcknowledgementsView.h"
+#include "app/ui/AppShellView.h"
+#include "app/ui/QuorrixApp.h"
+#include "app/ui/SidebarView.h"
+#include "app/ui/ToolHost.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/ContentUnavailableView.h"
+#include "support/QuorrixTestMain.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+class AppShellViewTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    int m_file = 0;
+    QString settingsPath() { return m_dir.filePath(QString("shell%1.ini").arg(++m_file)); }
+
+    static QStringList sidebarTexts(AppShellView& shell)
+    {
+        QStringList texts;
+        auto* list = shell.findChild<SidebarView*>()->findChild<QListWidget*>();
+        for (int row = 0; row < list->count(); ++row)
+            texts << list->item(row)->text();
+        return texts;
+    }
+
+private slots:
+    void startsOnMarkdownAndRemembersTheSelection()
+    {
+        const QString path = settingsPath();
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            AppShellView shell(settings);
+            QCOMPARE(shell.selectedToolID(), QString("markdown"));
+            shell.setSelectedToolID("csv");
+            settings.sync();
+        }
+        QSettings settings(path, QSettings::IniFormat);
+        AppShellView shell(settings);
+        QCOMPARE(shell.selectedToolID(), QString("csv"));
+        QVERIFY(shell.openAction()->isEnabled());
+    }
+
+    void sidebarSections()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        QCOMPARE(sidebarTexts(shell), QStringList({"TEXT", "Markdown", "Mermaid", "DATA", "JSON", "CSV", "Timestamp",
+                                                   "ENCODING", "Encode / Decode", "JWT"}));
+        QCOMPARE(shell.windowTitle(), QString("Quorrix"));
+        QVERIFY(shell.minimumWidth() >= 980 && shell.minimumHeight() >= 580);
+    }
+
+    void choosingARowSelectsTheTool()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        auto* list = shell.findChild<SidebarView*>()->findChild<QListWidget*>();
+        list->setCurrentRow(sidebarTexts(shell).indexOf("JWT"));
+        QCOMPARE(shell.selectedToolID(), QString("jwt"));
+        QVERIFY(!shell.activeToolOpensFiles());
+        QVERIFY(!shell.openAction()->isEnabled());
+        // Section headers cannot be chosen.
+        QVERIFY(!(list->item(0)->flags() & Qt::ItemIsSelectable));
+    }
+
+    void unknownSelectionShowsThePlaceholder()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        settings.setValue("selectedToolID", "foo");
+        AppShellView shell(settings);
+        auto* placeholder = qobject_cast<ContentUnavailableView*>(shell.detailView());
+        QVERIFY(placeholder);
+        QCOMPARE(placeholder->title(), QString("Pick a tool"));
+        QCOMPARE(placeholder->description(), QString("Choose a tool from the sidebar to get started."));
+        QVERIFY(!shell.activeToolOpensFiles());
+        auto* list = shell.findChild<SidebarView*>()->findChild<QListWidget*>();
+        QVERIFY(list->selectedItems().isEmpty());
+    }
+
+    void opensFilesPerTool_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("opens");
+        for (const char* id : {"markdown", "json", "csv", "mermaid"})
+            QTest::newRow(id) << id << true;
+        for (const char* id : {"timestamp", "codec", "jwt"})
+            QTest::newRow(id) << id << false;
+    }
+    void opensFilesPerTool()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, opens);
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        shell.setSelectedToolID(id);
+        QCOMPARE(shell.activeToolOpensFiles(), opens);
+        QCOMPARE(shell.openAction()->isEnabled(), opens);
+    }
+
+    void openedFilesAreRouted_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("informative");
+        QTest::newRow("notes.MD") << "notes.MD" << "markdown" << "" << "";
+        QTest::newRow("table.tsv") << "table.tsv" << "csv" << "" << "";
+        QTest::newRow("data.xyz") << "data.xyz" << "codec" << QString::fromUtf8("Quorrix cannot open “data.xyz”.")
+                                  << "No tool accepts the .xyz extension.";
+        QTest::newRow("notes.XYZ keeps its case")
+            << "notes.XYZ" << "codec" << QString::fromUtf8("Quorrix cannot open “notes.XYZ”.")
+            << "No tool accepts the .XYZ extension.";
+        QTest::newRow("no extension") << "Makefile" << "codec" << QString::fromUtf8("Quorrix cannot open “Makefile”.")
+                                      << "No tool accepts the . extension.";
+    }
+    void openedFilesAreRouted()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, selected);
+        QFETCH(QString, message);
+        QFETCH(QString, informative);
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        shell.setSelectedToolID("codec");
+        QStringList alerts;
+        shell.setAlertPresenter([&](const QString& m, const QString& i) { alerts << m << i; });
+        QFile file(m_dir.filePath(fileName));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("# Title\n");
+        file.close();
+        shell.openUrl(QUrl::fromLocalFile(file.fileName()));
+        QCOMPARE(shell.selectedToolID(), selected);
+        if (message.isEmpty())
+            QVERIFY(alerts.isEmpty());
+        else
+            QCOMPARE(alerts, QStringList({message, informative}));
+    }
+
+    void nonFileUrlsAreIgnored()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        shell.setSelectedToolID("jwt");
+        bool alerted = false;
+        shell.setAlertPresenter([&](const QString&, const QString&) { alerted = true; });
+        shell.openUrl(QUrl("https://quorrix.example/readme.md"));
+        QCOMPARE(shell.selectedToolID(), QString("jwt"));
+        QVERIFY(!alerted);
+    }
+
+    void openActionPostsOpenFileLater()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        QSignalSpy spy(&ToolNotifications::instance(), &ToolNotifications::openFile);
+        shell.openAction()->trigger();
+        QCOMPARE(spy.count(), 0);
+        QTRY_COMPARE(spy.count(), 1);
+    }
+
+    void acknowledgementsText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("utf-8") << QByteArray("# Notices\n\xc2\xa9 2026") << true;
+        QTest::newRow("not utf-8") << QByteArray("caf\xe9") << false;
+        QTest::newRow("truncated sequence") << QByteArray("\xe2\x82") << false;
+    }
+    void acknowledgementsText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, present);
+        QCOMPARE(AcknowledgementsView::decodeNotices(bytes).has_value(), present);
+    }
+
+    void bundledNoticesNameTheLibraries()
+    {
+        const auto& text = AcknowledgementsView::noticesText();
+        QVERIFY(text);
+        for (const char* library : {"Qt", "OpenSSL", "zlib"})
+            QVERIFY2(text->contains(QLatin1String(library)), library);
+    }
+};
+
+QUORRIX_TEST_MAIN_WITH_SETUP(AppShellViewTest, QuorrixApp::prepareProcess())
+#include "AppShellViewTest.moc"
