@@ -2,6 +2,7 @@
 
 #include "app/ui/AcknowledgementsView.h"
 #include "app/ui/AppShellView.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +10,8 @@
 
 void QuorrixApp::prepareProcess()
 {
+    // Web engines learn their URL schemes once, before the QApplication exists.
+    MarkdownSchemeHandler::registerScheme();
 }
 
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)

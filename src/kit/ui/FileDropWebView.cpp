@@ -8,7 +8,8 @@
 
 FileDropWebView::FileDropWebView(QWidget* parent) : QWebEngineView(parent)
 {
-    setAcceptDrops(true);
+    // Only the render widget takes drags; a refused one goes on to the enclosing tool view.
+    setAcceptDrops(false);
     // The render widget is created with the page, and again after a render process restarts.
     connect(this, &QWebEngineView::loadStarted, this, &FileDropWebView::watchRenderWidget);
     connect(this, &QWebEngineView::renderProcessTerminated, this,

@@ -40,6 +40,15 @@ const QHash<QString, SymbolFile>& symbolFiles()
         {"doc.text.magnifyingglass", {"document-search", ""}},
         {"photo", {"photo", ""}},
         {"social", {"social", ""}},
+        {"folder", {"folder", ""}},
+        {"chevron.left.forwardslash.chevron.right", {"code", ""}},
+        {"doc.on.doc", {"copy", ""}},
+        {"doc.on.clipboard", {"clipboard", ""}},
+        {"checkmark", {"checkmark", ""}},
+        {"trash", {"trash", ""}},
+        {"magnifyingglass", {"magnifying-glass", ""}},
+        {"exclamationmark.triangle", {"warning", ""}},
+        {"exclamationmark.triangle.fill", {"warning", ""}},
         {"app", {"quorrix", ""}},
     };
     return files;

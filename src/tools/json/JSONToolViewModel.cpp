@@ -1,26 +1,430 @@
 #include "tools/json/JSONToolViewModel.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
+#include "kit/StatusColor.h"
+#include "kit/TextHelpers.h"
+#include "kit/TextUnits.h"
+#include "tools/json/TextFileLoader.h"
 
-JSONToolViewModel::JSONToolViewModel(QObject* parent) : QObject(parent) {}
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPointer>
+
+#include <climits>
+#include <memory>
+
+using JSONFormatter::Indent;
+using JSONFormatter::SortMode;
+
+struct JSONToolViewModel::FormatRun {
+    JSONFormatter::Validation validation;
+    bool formattedChanged = false;
+    bool minifiedChanged = false;
+    QString formatted;
+    QString minified;
+    JSONTextMetrics formattedMetrics;
+    JSONTextMetrics minifiedMetrics;
+};
+
+JSONToolViewModel::JSONToolViewModel(QObject* parent)
+    : QObject(parent), m_text(sampleDocument()), m_inputMetrics(m_text), m_formatTask(formatQuietMs),
+      m_searchTask(searchQuietMs)
+{
+}
+
+JSONToolViewModel::~JSONToolViewModel() = default;
+
+QString JSONToolViewModel::sampleDocument()
+{
+    return QStringLiteral("{\n"
+                          "  \"tool\": \"JSON\",\n"
+                          "  \"actions\": [\"Format\", \"Minify\", \"Validate\"],\n"
+                          "  \"indent\": 2,\n"
+                          "  \"sortKeys\": false\n"
+                          "}");
+}
+
+int JSONToolViewModel::bumped(int generation)
+{
+    return generation == INT_MAX ? 0 : generation + 1;
+}
+
+void JSONToolViewModel::storeText(const QString& text)
+{
+    // The editors hold LF only; offsets of matches and selections must agree with them.
+    m_text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    m_textGeneration = bumped(m_textGeneration);
+}
+
+void JSONToolViewModel::setText(const QString& text)
+{
+    storeText(text);
+    setOpenError(QString());
+    emit textChanged();
+    scheduleFormat();
+}
+
+void JSONToolViewModel::setIndent(Indent indent)
+{
+    m_indent = indent;
+    emit indentChanged();
+}
+
+void JSONToolViewModel::setSortMode(SortMode mode)
+{
+    m_sortMode = mode;
+    emit sortModeChanged();
+}
+
+void JSONToolViewModel::resetOutputSelection()
+{
+    m_outputSelection = JSONTextRange{0, 0};
+    m_outputGeneration = bumped(m_outputGeneration);
+}
+
+void JSONToolViewModel::setOutputMode(OutputMode mode)
+{
+    const bool changed = mode != m_outputMode;
+    m_outputMode = mode;
+    if (changed)
+        resetOutputSelection();
+    emit outputModeChanged();
+    if (changed)
+        emit shownOutputChanged();
+}
+
+void JSONToolViewModel::setSearchQuery(const QString& query)
+{
+    const bool changed = TextUnits(query) != TextUnits(m_searchQuery);
+    m_searchQuery = query;
+    emit searchQueryChanged();
+    if (changed)
+        scheduleSearch();
+}
+
+void JSONToolViewModel::setSearchScope(JSONSearch::Scope scope)
+{
+    m_searchScope = scope;
+    emit searchScopeChanged();
+}
+
+void JSONToolViewModel::setOpenError(const QString& message)
+{
+    if (message == m_openError)
+        return;
+    m_openError = message;
+    emit openErrorChanged();
+}
+
+bool JSONToolViewModel::isFormatPending() const
+{
+    return m_formatTask.isPending() || m_formatTask.isRunning();
+}
+
+bool JSONToolViewModel::isSearchPending() const
+{
+    return m_searchTask.isPending() || m_searchTask.isRunning();
+}
+
+const QString& JSONToolViewModel::shownOutput() const
+{
+    return m_outputMode == OutputMode::formatted ? m_formattedOutput : m_minifiedOutput;
+}
+
+JSONTextMetrics JSONToolViewModel::shownMetrics() const
+{
+    return m_outputMode == OutputMode::formatted ? m_formattedMetrics : m_minifiedMetrics;
+}
+
+bool JSONToolViewModel::isInputBlank() const
+{
+    for (QChar c : m_text)
+        if (!c.isSpace())
+            return false;
+    return true;
+}
+
+std::optional<PaneBadge> JSONToolViewModel::inputBadge() const
+{
+    if (isInputBlank())
+        return std::nullopt;
+    if (m_validation.isValid)
+        return PaneBadge(QStringLiteral("VALID"), StatusColor::green());
+    return PaneBadge(QStringLiteral("INVALID"), StatusColor::red());
+}
+
+JSONSearch::MatchList JSONToolViewModel::inputMatches() const
+{
+    if (m_searchQuery.isEmpty() || m_searchResult.inputGeneration != m_textGeneration)
+        return {};
+    return m_searchResult.inputMatches;
+}
+
+JSONSearch::MatchList JSONToolViewModel::outputMatches() const
+{
+    if (m_searchQuery.isEmpty() || m_searchResult.outputGeneration != m_outputGeneration)
+        return {};
+    return m_searchResult.outputMatches;
+}
+
+std::optional<QString> JSONToolViewModel::matchStatus(Pane pane) const
+{
+    if (m_searchQuery.isEmpty())
+        return std::nullopt;
+    // The published list, read without its generation test, so the counter does not flicker
+    // while a new search is under way.
+    const JSONSearch::MatchList& list =
+        pane == Pane::input ? m_searchResult.inputMatches : m_searchResult.outputMatches;
+    return JSONSearch::statusText(list, selection(pane));
+}
+
+std::optional<JSONTextRange> JSONToolViewModel::currentMatch(Pane pane) const
+{
+    const JSONTextRange selected = selection(pane);
+    if (JSONSearch::index(selected, matches(pane)))
+        return selected;
+    return std::nullopt;
+}
+
+void JSONToolViewModel::scheduleFormat()
+{
+    m_requestedInputs = Inputs{m_textGeneration, m_indent, m_sortMode};
+    m_formatTask.cancel();
+    scheduleSearch();
+
+    const QString text = m_text;
+    const Indent indent = m_indent;
+    const SortMode sortMode = m_sortMode;
+    const QString oldFormatted = m_formattedOutput;
+    const QString oldMinified = m_minifiedOutput;
+    // The run's generation, known once it is scheduled; it tags the early metrics.
+    auto generation = std::make_shared<std::atomic<quint64>>(0);
+    QPointer<JSONToolViewModel> self(this);
+
+    m_formatTask.schedule<FormatRun>(
+        [=](const std::atomic_bool& cancelled) {
+            const JSONTextMetrics metrics(text);
+            if (!cancelled) {
+                const quint64 runGeneration = generation->load();
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [self, runGeneration, metrics] {
+                        if (!self || self->m_formatTask.generation() != runGeneration)
+                            return;
+                        if (metrics != self->m_inputMetrics) {
+                            self->m_inputMetrics = metrics;
+                            emit self->inputMetricsChanged();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            }
+            FormatRun run;
+            JSONFormatter::Outputs out = JSONFormatter::outputs(text, indent, sortMode, &cancelled);
+            if (cancelled)
+                return run;
+            run.validation = std::move(out.validation);
+            if (TextUnits(out.formatted) != TextUnits(oldFormatted)) {
+                run.formattedChanged = true;
+                run.formattedMetrics = JSONTextMetrics(out.formatted);
+                run.formatted = std::move(out.formatted);
+            }
+            if (TextUnits(out.minified) != TextUnits(oldMinified)) {
+                run.minifiedChanged = true;
+                run.minifiedMetrics = JSONTextMetrics(out.minified);
+                run.minified = std::move(out.minified);
+            }
+            return run;
+        },
+        [this](FormatRun run) {
+            m_validation = std::move(run.validation);
+            emit validationChanged();
+            if (run.formattedChanged) {
+                m_formattedOutput = std::move(run.formatted);
+                m_formattedMetrics = run.formattedMetrics;
+                emit formattedOutputChanged();
+                emit formattedMetricsChanged();
+            }
+            if (run.minifiedChanged) {
+                m_minifiedOutput = std::move(run.minified);
+                m_minifiedMetrics = run.minifiedMetrics;
+                emit minifiedOutputChanged();
+                emit minifiedMetricsChanged();
+            }
+            const bool shownChanged =
+                m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
+            if (shownChanged) {
+                resetOutputSelection();
+                emit shownOutputChanged();
+            }
+            scheduleSearch();
+            emit formatFinished();
+        });
+    generation->store(m_formatTask.generation());
+}
+
+void JSONToolViewModel::scheduleSearch()
+{
+    m_searchTask.cancel();
+    if (m_searchQuery.isEmpty()) {
+        if (m_searchResult.query.isEmpty())
+            return;
+        // Cleared on the next turn, without the quiet time.
+        m_searchTask.runNow<bool>([](const std::atomic_bool&) { return true; },
+                                  [this](bool) {
+                                      m_searchResult = SearchResult();
+                                      emit searchResultChanged();
+                                      emit currentMatchChanged();
+                                  });
+        return;
+    }
+    const QString query = m_searchQuery;
+    const JSONSearch::Scope scope = m_searchScope;
+    const QString text = m_text;
+    const QString output = shownOutput();
+    const int textGeneration = m_textGeneration;
+    const int outputGeneration = m_outputGeneration;
+    m_searchTask.schedule<SearchResult>(
+        [=](const std::atomic_bool& cancelled) {
+            SearchResult result{query, scope, textGeneration, outputGeneration, {}, {}};
+            result.inputMatches = JSONSearch::matches(query, text, scope, &cancelled);
+            if (!cancelled)
+                result.outputMatches = JSONSearch::matches(query, output, scope, &cancelled);
+            return result;
+        },
+        [this](SearchResult result) {
+            m_searchResult = std::move(result);
+            emit searchResultChanged();
+            emit currentMatchChanged();
+        });
+}
+
+void JSONToolViewModel::refreshIfStale()
+{
+    if (!m_requestedInputs || !(*m_requestedInputs == Inputs{m_textGeneration, m_indent, m_sortMode}))
+        scheduleFormat();
+}
+
+void JSONToolViewModel::showFormattedOutput()
+{
+    QMetaObject::invokeMethod(this, [this] { setOutputMode(OutputMode::formatted); }, Qt::QueuedConnection);
+}
+
+SortMode JSONToolViewModel::nextSortMode(SortMode mode)
+{
+    switch (mode) {
+    case SortMode::none:
+        return SortMode::ascending;
+    case SortMode::ascending:
+        return SortMode::descending;
+    case SortMode::descending:
+        break;
+    }
+    return SortMode::none;
+}
+
+void JSONToolViewModel::cycleSortMode()
+{
+    QMetaObject::invokeMethod(this, [this] { setSortMode(nextSortMode(m_sortMode)); }, Qt::QueuedConnection);
+}
+
+JSONSearch::MatchList JSONToolViewModel::matchList(Pane pane) const
+{
+    if (m_searchQuery.isEmpty())
+        return {};
+    if (TextUnits(m_searchResult.query) == TextUnits(m_searchQuery) && m_searchResult.scope == m_searchScope)
+        return matches(pane);
+    // The run for this query has not finished: search now, so Find Next follows what was typed.
+    return JSONSearch::matches(m_searchQuery, pane == Pane::input ? m_text : shownOutput(), m_searchScope);
+}
+
+void JSONToolViewModel::revealMatch(bool forward)
+{
+    const Pane pane = m_activePane;
+    const JSONSearch::MatchList list = matchList(pane);
+    const std::optional<JSONTextRange> target = JSONSearch::target(selection(pane), list, forward);
+    if (!target) {
+        emit beep();
+        return;
+    }
+    m_revealSerial = bumped(m_revealSerial);
+    const JSONEditorReveal reveal{*target, m_revealSerial};
+    if (pane == Pane::input) {
+        m_inputSelection = *target;
+        m_inputReveal = reveal;
+        emit inputRevealChanged();
+    } else {
+        m_outputSelection = *target;
+        m_outputReveal = reveal;
+        emit outputRevealChanged();
+    }
+    emit currentMatchChanged();
+}
+
+void JSONToolViewModel::selectionChanged(JSONTextRange range, Pane pane)
+{
+    // Never inside the editor's own callback.
+    QMetaObject::invokeMethod(
+        this,
+        [this, range, pane] {
+            m_activePane = pane;
+            JSONTextRange& stored = pane == Pane::input ? m_inputSelection : m_outputSelection;
+            if (stored == range)
+                return;
+            const JSONSearch::MatchList list = matches(pane);
+            const bool touchesMatch = JSONSearch::index(stored, list) || JSONSearch::index(range, list);
+            stored = range;
+            if (touchesMatch)
+                emit currentMatchChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+static bool copyToClipboard(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->clear();
+    auto* data = new QMimeData;
+    data->setText(text);
+    clipboard->setMimeData(data);
+    return true;
+}
+
+bool JSONToolViewModel::copyInput()
+{
+    return copyToClipboard(m_text);
+}
+
+bool JSONToolViewModel::copyOutput()
+{
+    return copyToClipboard(shownOutput());
+}
 
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
-    QPointer<JSONToolViewModel> self(this);
-    (void)QtConcurrent::run([self, fileUrl] {
-        QFile file(fileUrl.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly))
+    m_openGeneration = bumped(m_openGeneration);
+    const int generation = m_openGeneration;
+    TextFileLoader::loadTextFile(fileUrl).then(this, [this, generation, fileUrl](std::optional<QString> text) {
+        // A later open supersedes this one.
+        if (generation != m_openGeneration)
             return;
-        const QString text = QString::fromUtf8(file.readAll());
-        QMetaObject::invokeMethod(qApp, [self, fileUrl, text] {
-            if (!self)
-                return;
-            self->m_fileUrl = fileUrl;
-            self->m_text = text;
-            emit self->textChanged();
-        });
+        if (!text) {
+            const QString name = QFileInfo(fileUrl.toLocalFile()).fileName();
+            setOpenError(QStringLiteral("Could not read \u201C%1\u201D: the file is missing or cannot be opened. "
+                                        "The input was left as it was.")
+                             .arg(name.isEmpty() ? fileUrl.toString() : name));
+            return;
+        }
+        m_fileUrl = fileUrl;
+        emit fileUrlChanged();
+        storeText(*text);
+        setOpenError(QString());
+        emit textChanged();
+        scheduleFormat();
+        m_inputSelection = JSONTextRange{0, 0};
     });
 }

@@ -1,24 +1,189 @@
 #pragma once
 
+#include "kit/PaneBadge.h"
+#include "kit/QuietTask.h"
+#include "tools/json/JSONEditorReveal.h"
+#include "tools/json/JSONFormatter.h"
+#include "tools/json/JSONSearch.h"
+#include "tools/json/JSONTextMetrics.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
-// Stand-in until the tool is built: keeps the text of the last opened file.
+#include <optional>
+
+// Everything the JSON tool knows: the input, the options, both outputs with their verdict and
+// sizes, the opened file, the search with its match lists, and the two panes' selections and
+// reveal requests. Lives on the GUI thread; formatting and searching run off it after their
+// quiet times, and only the latest run's result is applied.
 class JSONToolViewModel : public QObject {
     Q_OBJECT
-public:
-    explicit JSONToolViewModel(QObject* parent = nullptr);
+    Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
+    Q_PROPERTY(QString searchQuery READ searchQuery WRITE setSearchQuery NOTIFY searchQueryChanged)
+    Q_PROPERTY(QUrl fileUrl READ fileUrl NOTIFY fileUrlChanged)
+    Q_PROPERTY(QString shownOutput READ shownOutput NOTIFY shownOutputChanged)
+    Q_PROPERTY(QString openError READ openError NOTIFY openErrorChanged)
 
-    // Reads the file off the GUI thread; an unreadable file leaves the model as it was.
-    void open(const QUrl& fileUrl);
+public:
+    enum class OutputMode { formatted, minified };
+    enum class Pane { input, output };
+
+    static constexpr int formatQuietMs = 200;
+    static constexpr int searchQuietMs = 120;
+
+    explicit JSONToolViewModel(QObject* parent = nullptr);
+    ~JSONToolViewModel() override;
+
+    // The six-line document the tool starts with.
+    static QString sampleDocument();
+
+    // --- published state
     const QString& text() const { return m_text; }
+    // Stores the text (line breaks made LF, as the editors keep them) and schedules formatting.
+    void setText(const QString& text);
+    JSONFormatter::Indent indent() const { return m_indent; }
+    void setIndent(JSONFormatter::Indent indent);
+    JSONFormatter::SortMode sortMode() const { return m_sortMode; }
+    void setSortMode(JSONFormatter::SortMode mode);
+    OutputMode outputMode() const { return m_outputMode; }
+    // A new mode resets the output selection and makes the output's match list out of date.
+    void setOutputMode(OutputMode mode);
+    const JSONFormatter::Validation& validation() const { return m_validation; }
+    const QString& formattedOutput() const { return m_formattedOutput; }
+    const QString& minifiedOutput() const { return m_minifiedOutput; }
+    JSONTextMetrics inputMetrics() const { return m_inputMetrics; }
+    JSONTextMetrics formattedMetrics() const { return m_formattedMetrics; }
+    JSONTextMetrics minifiedMetrics() const { return m_minifiedMetrics; }
     const QUrl& fileUrl() const { return m_fileUrl; }
+    const QString& searchQuery() const { return m_searchQuery; }
+    // Schedules a search when the query changes.
+    void setSearchQuery(const QString& query);
+    JSONSearch::Scope searchScope() const { return m_searchScope; }
+    void setSearchScope(JSONSearch::Scope scope);
+    const std::optional<JSONEditorReveal>& inputReveal() const { return m_inputReveal; }
+    const std::optional<JSONEditorReveal>& outputReveal() const { return m_outputReveal; }
+    // The sentence about the last file that could not be read; empty when there is none.
+    const QString& openError() const { return m_openError; }
+
+    // --- plain state
+    Pane activePane() const { return m_activePane; }
+    JSONTextRange inputSelection() const { return m_inputSelection; }
+    JSONTextRange outputSelection() const { return m_outputSelection; }
+    JSONTextRange selection(Pane pane) const { return pane == Pane::input ? m_inputSelection : m_outputSelection; }
+    int textGeneration() const { return m_textGeneration; }
+    int outputGeneration() const { return m_outputGeneration; }
+    bool isFormatPending() const;
+    bool isSearchPending() const;
+
+    // --- derived
+    const QString& shownOutput() const;
+    JSONTextMetrics shownMetrics() const;
+    bool isInputBlank() const;
+    std::optional<PaneBadge> inputBadge() const;
+    JSONSearch::MatchList inputMatches() const;
+    JSONSearch::MatchList outputMatches() const;
+    JSONSearch::MatchList matches(Pane pane) const { return pane == Pane::input ? inputMatches() : outputMatches(); }
+    // "3 of 12 matches" for the pane; nothing while the query is empty.
+    std::optional<QString> matchStatus(Pane pane) const;
+    // The pane's selection when it is exactly one of the pane's matches.
+    std::optional<JSONTextRange> currentMatch(Pane pane) const;
+
+    // --- operations
+    // Reads the file off the GUI thread and makes it the input; options and search stay.
+    void open(const QUrl& fileUrl);
+    void scheduleFormat();
+    void scheduleSearch();
+    // Schedules formatting only when the last request was for other inputs.
+    void refreshIfStale();
+    // On a later turn: the formatted output.
+    void showFormattedOutput();
+    // On a later turn: none -> ascending -> descending -> none.
+    void cycleSortMode();
+    static JSONFormatter::SortMode nextSortMode(JSONFormatter::SortMode mode);
+    // Selects the next or previous match of the active pane and asks its editor to show it;
+    // emits beep() when there is none.
+    void revealMatch(bool forward);
+    // On a later turn: records an editor's selection and makes its pane the active one.
+    void selectionChanged(JSONTextRange range, Pane pane);
+    // Put the text on the clipboard; answer whether anything was copied.
+    bool copyInput();
+    bool copyOutput();
 
 signals:
     void textChanged();
+    void indentChanged();
+    void sortModeChanged();
+    void outputModeChanged();
+    void validationChanged();
+    void formattedOutputChanged();
+    void minifiedOutputChanged();
+    void shownOutputChanged();
+    void inputMetricsChanged();
+    void formattedMetricsChanged();
+    void minifiedMetricsChanged();
+    void fileUrlChanged();
+    void searchQueryChanged();
+    void searchScopeChanged();
+    void inputRevealChanged();
+    void outputRevealChanged();
+    void searchResultChanged();
+    void openErrorChanged();
+    // The current match of a pane (and so its match counter) may have changed.
+    void currentMatchChanged();
+    // A formatting run published its results.
+    void formatFinished();
+    // Find Next or Previous had nowhere to go.
+    void beep();
 
 private:
+    struct Inputs {
+        int textGeneration = 0;
+        JSONFormatter::Indent indent;
+        JSONFormatter::SortMode sortMode = JSONFormatter::SortMode::none;
+        friend bool operator==(const Inputs&, const Inputs&) = default;
+    };
+    struct SearchResult {
+        QString query;
+        JSONSearch::Scope scope = JSONSearch::Scope::all;
+        int inputGeneration = -1;
+        int outputGeneration = -1;
+        JSONSearch::MatchList inputMatches;
+        JSONSearch::MatchList outputMatches;
+    };
+    struct FormatRun;
+
+    void storeText(const QString& text);
+    void setOpenError(const QString& message);
+    void resetOutputSelection();
+    JSONSearch::MatchList matchList(Pane pane) const;
+    static int bumped(int generation);
+
     QString m_text;
+    JSONFormatter::Indent m_indent = JSONFormatter::Indent::spaces(2);
+    JSONFormatter::SortMode m_sortMode = JSONFormatter::SortMode::none;
+    OutputMode m_outputMode = OutputMode::formatted;
+    JSONFormatter::Validation m_validation;
+    QString m_formattedOutput;
+    QString m_minifiedOutput;
+    JSONTextMetrics m_inputMetrics;
+    JSONTextMetrics m_formattedMetrics;
+    JSONTextMetrics m_minifiedMetrics;
     QUrl m_fileUrl;
+    QString m_searchQuery;
+    JSONSearch::Scope m_searchScope = JSONSearch::Scope::all;
+    Pane m_activePane = Pane::output;
+    JSONTextRange m_inputSelection;
+    JSONTextRange m_outputSelection;
+    std::optional<JSONEditorReveal> m_inputReveal;
+    std::optional<JSONEditorReveal> m_outputReveal;
+    SearchResult m_searchResult;
+    QString m_openError;
+    int m_revealSerial = 0;
+    int m_textGeneration = 0;
+    int m_outputGeneration = 0;
+    int m_openGeneration = 0;
+    std::optional<Inputs> m_requestedInputs;
+    QuietTask m_formatTask;
+    QuietTask m_searchTask;
 };

@@ -1,26 +1,272 @@
 #include "tools/markdown/MarkdownToolViewModel.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
+#include "tools/markdown/MarkdownFindController.h"
+#include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownHTML.h"
+#include "tools/markdown/MarkdownSourceLines.h"
+#include "tools/markdown/MarkdownWelcome.h"
+#include "tools/markdown/ScrollSyncController.h"
 
-MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent) : QObject(parent) {}
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+
+MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
+    : QObject(parent), m_sync(new ScrollSyncController(this)), m_find(new MarkdownFindController(this)),
+      m_folderAccess(new MarkdownFolderAccess(this)), m_task(quietTimeMs, this)
+{
+    // The welcome document is rendered at once so the preview has content before any edit.
+    const QString& welcome = MarkdownWelcome::document();
+    m_markdownText = welcome;
+    const Rendering rendering = render(welcome);
+    m_renderedSource = welcome;
+    m_renderedLineCount = rendering.renderedLineCount;
+    m_lineCount = rendering.counts.lines;
+    m_wordCount = rendering.counts.words;
+    m_renderedHTML = rendering.html;
+    m_renderedHTMLByteCount = rendering.htmlByteCount;
+}
+
+MarkdownToolViewModel::~MarkdownToolViewModel() = default;
+
+void MarkdownToolViewModel::setMarkdownText(const QString& text)
+{
+    const bool changed = text.size() != m_markdownText.size() || text != m_markdownText;
+    m_markdownText = text;
+    if (changed) {
+        setOpenError(QString());
+        emit markdownTextChanged();
+    }
+    scheduleRender();
+}
+
+void MarkdownToolViewModel::scheduleRender()
+{
+    m_task.cancel();
+    // Length first: most edits differ in length, so the comparison ends at once.
+    if (m_markdownText.size() == m_renderedSource.size() && m_markdownText == m_renderedSource)
+        return;
+    const QString text = m_markdownText;
+    m_task.schedule<Rendering>([text](const std::atomic_bool&) { return render(text); },
+                               [this, text](Rendering rendering) { publish(text, rendering); });
+}
+
+void MarkdownToolViewModel::publish(const QString& source, const Rendering& rendering)
+{
+    m_renderedSource = source;
+    // The HTML goes last, so the preview sees the new line count together with it.
+    if (m_renderedLineCount != rendering.renderedLineCount) {
+        m_renderedLineCount = rendering.renderedLineCount;
+        emit renderedLineCountChanged();
+    }
+    if (m_lineCount != rendering.counts.lines) {
+        m_lineCount = rendering.counts.lines;
+        emit lineCountChanged();
+    }
+    if (m_wordCount != rendering.counts.words) {
+        m_wordCount = rendering.counts.words;
+        emit wordCountChanged();
+    }
+    m_renderedHTML = rendering.html;
+    m_renderedHTMLByteCount = rendering.htmlByteCount;
+    emit renderedHTMLChanged();
+}
 
 void MarkdownToolViewModel::open(const QUrl& fileUrl)
 {
-    QPointer<MarkdownToolViewModel> self(this);
-    (void)QtConcurrent::run([self, fileUrl] {
-        QFile file(fileUrl.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly))
-            return;
-        const QString text = QString::fromUtf8(file.readAll());
-        QMetaObject::invokeMethod(qApp, [self, fileUrl, text] {
-            if (!self)
+    m_task.runNow<std::optional<Document>>(
+        [fileUrl](const std::atomic_bool&) { return loadDocument(fileUrl); },
+        [this, fileUrl](std::optional<Document> document) {
+            if (!document) {
+                const QString name = QFileInfo(fileUrl.toLocalFile()).fileName();
+                setOpenError(QStringLiteral("Could not read \u201C%1\u201D. The document was left as it was.")
+                                 .arg(name.isEmpty() ? fileUrl.toDisplayString() : name));
                 return;
-            self->m_fileUrl = fileUrl;
-            self->m_text = text;
-            emit self->textChanged();
+            }
+            m_folderAccess->setDocumentFolder(fileUrl.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash));
+            setOpenError(QString());
+            if (m_fileUrl != fileUrl) {
+                m_fileUrl = fileUrl;
+                emit fileUrlChanged();
+            }
+            m_renderedSource = document->text;
+            const bool textChanged = m_markdownText != document->text;
+            m_markdownText = document->text;
+            if (textChanged)
+                emit markdownTextChanged();
+            publish(document->text, document->rendering);
+            m_sync->reset();
+            emit documentOpened();
         });
-    });
+}
+
+bool MarkdownToolViewModel::isBusy() const
+{
+    return m_task.isPending() || m_task.isRunning();
+}
+
+void MarkdownToolViewModel::setShowEditor(bool show)
+{
+    if (m_showEditor == show)
+        return;
+    m_showEditor = show;
+    emit showEditorChanged();
+}
+
+void MarkdownToolViewModel::dismissOpenError()
+{
+    setOpenError(QString());
+}
+
+void MarkdownToolViewModel::setOpenError(const QString& sentence)
+{
+    if (m_openError == sentence)
+        return;
+    m_openError = sentence;
+    emit openErrorChanged();
+}
+
+QUrl MarkdownToolViewModel::documentFolder() const
+{
+    if (m_fileUrl.isEmpty())
+        return {};
+    return m_fileUrl.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+}
+
+MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QString& text)
+{
+    Counts counts;
+    if (text.isEmpty())
+        return counts;
+    counts.lines = 1;
+    bool inWord = false;
+    const QChar* units = text.constData();
+    const qsizetype length = text.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t unit = units[i].unicode();
+        switch (unit) {
+        case u'\r':
+            if (i + 1 < length && units[i + 1] == QLatin1Char('\n'))
+                ++i;
+            ++counts.lines;
+            inWord = false;
+            break;
+        case u'\n':
+            ++counts.lines;
+            inWord = false;
+            break;
+        case u' ':
+        case u'\t':
+            inWord = false;
+            break;
+        default:
+            if (!inWord) {
+                inWord = true;
+                ++counts.words;
+            }
+        }
+    }
+    return counts;
+}
+
+MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& text)
+{
+    Rendering rendering;
+    rendering.html = renderMarkdownHTML(text);
+    rendering.htmlByteCount = rendering.html.toUtf8().size();
+    rendering.renderedLineCount = int(MarkdownSourceLines(text).starts().size());
+    rendering.counts = countLinesAndWords(text);
+    return rendering;
+}
+
+QString MarkdownToolViewModel::normalizedLineBreaks(const QString& text)
+{
+    if (!text.contains(QLatin1Char('\r')))
+        return text;
+    QString result;
+    result.reserve(text.size());
+    const qsizetype length = text.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            result.append(QLatin1Char('\n'));
+            if (i + 1 < length && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+        } else {
+            result.append(c);
+        }
+    }
+    return result;
+}
+
+std::optional<MarkdownToolViewModel::Document> MarkdownToolViewModel::loadDocument(const QUrl& fileUrl)
+{
+    if (!fileUrl.isLocalFile())
+        return std::nullopt;
+    const QString path = fileUrl.toLocalFile();
+    if (QFileInfo(path).isDir())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    // Ill-formed UTF-8 becomes U+FFFD; the editor keeps LF only.
+    Document document;
+    document.text = normalizedLineBreaks(QString::fromUtf8(bytes));
+    document.rendering = render(document.text);
+    return document;
+}
+
+const QStringList& MarkdownToolViewModel::markdownExtensions()
+{
+    static const QStringList extensions = {QStringLiteral("md"),  QStringLiteral("markdown"), QStringLiteral("mdown"),
+                                           QStringLiteral("mkd"), QStringLiteral("mkdn"),     QStringLiteral("txt"),
+                                           QStringLiteral("text")};
+    return extensions;
+}
+
+const QList<QMimeType>& MarkdownToolViewModel::markdownContentTypes()
+{
+    static const QList<QMimeType> types = [] {
+        QMimeDatabase db;
+        QList<QMimeType> list;
+        list.append(db.mimeTypeForName(QStringLiteral("text/plain")));
+        const QMimeType byExtension = db.mimeTypeForFile(QStringLiteral("x.md"), QMimeDatabase::MatchExtension);
+        if (byExtension.isValid() && !byExtension.isDefault() && !list.contains(byExtension))
+            list.append(byExtension);
+        const QMimeType markdown = db.mimeTypeForName(QStringLiteral("text/markdown"));
+        if (markdown.isValid() && !list.contains(markdown))
+            list.append(markdown);
+        return list;
+    }();
+    return types;
+}
+
+std::optional<QUrl> MarkdownToolViewModel::markdownFile(const QList<QUrl>& urls)
+{
+    QList<QUrl> files;
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir())
+            files.append(url);
+    }
+    for (const QUrl& url : files) {
+        if (markdownExtensions().contains(QFileInfo(url.path()).suffix().toLower()))
+            return url;
+    }
+    QMimeDatabase db;
+    for (const QUrl& url : files) {
+        const QString name = QFileInfo(url.path()).fileName();
+        if (QFileInfo(name).suffix().isEmpty())
+            continue;
+        const QMimeType type = db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+        if (!type.isValid() || type.isDefault())
+            continue;
+        for (const QMimeType& accepted : markdownContentTypes()) {
+            if (type == accepted || type.inherits(accepted.name()))
+                return url;
+        }
+    }
+    return std::nullopt;
 }

@@ -2,8 +2,7 @@
 
 #include "app/ui/ToolHost.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
-
-#include <QPlainTextEdit>
+#include "tools/markdown/ui/MarkdownToolView.h"
 
 MarkdownTool::MarkdownTool()
     : Tool(QStringLiteral("markdown"), QStringLiteral("Markdown"), QStringLiteral("doc.text"), ToolCategory::text, {"md", "markdown", "mdown", "mkd", "mkdn", "txt", "text"})
@@ -12,14 +11,7 @@ MarkdownTool::MarkdownTool()
 
 QWidget* MarkdownTool::makeView(ToolHost& host) const
 {
-    // Stand-in: shows the text of the opened document.
-    auto* view = new QPlainTextEdit;
-    view->setReadOnly(true);
-    view->setPlaceholderText(QStringLiteral("Open a Markdown file to see its text here."));
-    MarkdownToolViewModel* model = host.markdown;
-    view->setPlainText(model->text());
-    QObject::connect(model, &MarkdownToolViewModel::textChanged, view, [view, model] { view->setPlainText(model->text()); });
-    return view;
+    return new MarkdownToolView(host.markdown);
 }
 
 void MarkdownTool::open(const QUrl& fileUrl, ToolHost& host) const

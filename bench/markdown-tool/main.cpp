@@ -1,0 +1,229 @@
+// Typing in the Markdown tool: the GUI thread's work per keystroke, and how soon after the quiet
+// time the preview shows the new text, for a 100 KB and a 1 MB document, each beside a baseline
+// measured in the same run.
+
+#include "tools/markdown/MarkdownHTML.h"
+#include "tools/markdown/MarkdownToolViewModel.h"
+#include "tools/markdown/ui/MarkdownPreviewView.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
+#include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
+#include "tools/markdown/ui/MarkdownTextEditor.h"
+#include "tools/markdown/ui/MarkdownToolView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QVBoxLayout>
+#include <QtTest/QTest>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QString document(qsizetype bytes)
+{
+    const QString section = QStringLiteral(
+        "## Section %1\n\n"
+        "A paragraph with **strong words**, _emphasis_, `inline code` and a [link](https://example.com).\n"
+        "It continues on a second line so that paragraphs span lines.\n\n"
+        "- first item with *stars*\n- second item\n  - nested item\n\n"
+        "> A quotation that runs for a while.\n\n"
+        "```cpp\nint main() { return %1; }\n```\n\n"
+        "| Name | Value |\n| --- | --- |\n| a | %1 |\n\n");
+    QString text;
+    for (int i = 0; text.size() < bytes; ++i)
+        text += section.arg(i);
+    return text;
+}
+
+struct Stats {
+    double median = 0;
+    double p95 = 0;
+    double max = 0;
+};
+
+Stats stats(QList<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    Stats s;
+    if (samples.isEmpty())
+        return s;
+    s.median = samples[samples.size() / 2];
+    s.p95 = samples[std::min<qsizetype>(samples.size() - 1, qsizetype(samples.size() * 0.95))];
+    s.max = samples.last();
+    return s;
+}
+
+// Puts the caret in the middle of the document, on a paragraph line.
+void caretToMiddle(QPlainTextEdit* edit)
+{
+    QTextBlock block = edit->document()->findBlockByNumber(edit->document()->blockCount() / 2);
+    while (block.isValid() && !block.text().startsWith(QLatin1String("A paragraph")))
+        block = block.next();
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    edit->setTextCursor(cursor);
+    edit->ensureCursorVisible();
+}
+
+// Time of one key press handled to the end, events the press posts included.
+template <class Edit>
+QList<double> typeKeys(Edit* edit, int keys, const std::function<void()>& afterKey = {})
+{
+    QList<double> samples;
+    QElapsedTimer clock;
+    for (int i = 0; i < keys; ++i) {
+        const char c = "markdown "[i % 9];
+        clock.start();
+        QTest::keyClick(edit, c);
+        if (afterKey)
+            afterKey();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        samples << clock.nsecsElapsed() / 1e6;
+    }
+    return samples;
+}
+
+struct Figures {
+    Stats tool;
+    Stats plain;
+    Stats full;
+    double previewAfterQuiet = 0;
+    double publishedAfterQuiet = 0;
+    double renderOnGui = 0;
+};
+
+Figures measure(qsizetype bytes, int keys)
+{
+    Figures figures;
+    const QString text = document(bytes);
+
+    // Ours: the real tool view, editor, highlighter, model and web preview.
+    {
+        MarkdownToolViewModel model;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* view = new MarkdownToolView(&model, &window);
+        layout->addWidget(view);
+        window.resize(1200, 800);
+        window.show();
+        QTest::qWaitFor([&] { return view->preview()->isLoaded(); }, 30000);
+        model.setMarkdownText(text);
+        QSignalSpy layouts(view->preview(), &MarkdownPreviewView::layoutReceived);
+        QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
+        layouts.wait(30000);
+        QTest::qWait(500);
+        MarkdownTextEditor* editor = view->editor();
+        editor->setFocus();
+        caretToMiddle(editor);
+        QTest::qWait(200);
+        figures.tool = stats(typeKeys(editor, keys));
+
+        // Preview latency: after the last key, from the end of the quiet time until the page
+        // has laid out the new body.
+        QList<double> latencies;
+        QList<double> published;
+        for (int round = 0; round < 5; ++round) {
+            QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
+            QTest::qWait(400);
+            layouts.clear();
+            QElapsedTimer clock;
+            double publishedAt = -1;
+            QMetaObject::Connection c = QObject::connect(&model, &MarkdownToolViewModel::renderedHTMLChanged,
+                                                         [&] { publishedAt = clock.nsecsElapsed() / 1e6; });
+            clock.start();
+            QTest::keyClick(editor, 'x');
+            QTest::qWaitFor([&] { return !layouts.isEmpty() && !model.isBusy(); }, 30000);
+            latencies << clock.nsecsElapsed() / 1e6 - MarkdownToolViewModel::quietTimeMs;
+            published << publishedAt - MarkdownToolViewModel::quietTimeMs;
+            QObject::disconnect(c);
+        }
+        figures.previewAfterQuiet = stats(latencies).median;
+        figures.publishedAfterQuiet = stats(published).median;
+    }
+
+    // Baseline 1: a bare QPlainTextEdit, no highlighter, no model.
+    {
+        QPlainTextEdit edit;
+        edit.resize(600, 800);
+        edit.show();
+        edit.setPlainText(text);
+        QTest::qWait(200);
+        edit.setFocus();
+        caretToMiddle(&edit);
+        figures.plain = stats(typeKeys(&edit, keys));
+    }
+
+    // Baseline 2: the same highlighter, rehighlighting the whole text on every key.
+    {
+        QPlainTextEdit edit;
+        edit.resize(600, 800);
+        edit.show();
+        auto* highlighter = new MarkdownSyntaxHighlighter(edit.font(), edit.document());
+        edit.setPlainText(text);
+        QTest::qWait(200);
+        edit.setFocus();
+        caretToMiddle(&edit);
+        figures.full = stats(typeKeys(&edit, std::max(3, keys / 10), [&] { highlighter->rehighlight(); }));
+    }
+
+    // What a render would cost the GUI thread if it ran there.
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const QString html = renderMarkdownHTML(text);
+        figures.renderOnGui = clock.nsecsElapsed() / 1e6;
+        Q_UNUSED(html);
+    }
+    return figures;
+}
+
+void print(const char* label, qsizetype bytes, const Figures& f)
+{
+    std::printf("\n%s document (%lld bytes)\n", label, static_cast<long long>(bytes));
+    std::printf("  keystroke, tool (highlight + counts + model)   median %7.2f ms  p95 %7.2f ms  max %7.2f ms\n",
+                f.tool.median, f.tool.p95, f.tool.max);
+    std::printf("  keystroke, baseline bare QPlainTextEdit        median %7.2f ms  p95 %7.2f ms  max %7.2f ms\n",
+                f.plain.median, f.plain.p95, f.plain.max);
+    std::printf("  keystroke, baseline full rehighlight per key   median %7.2f ms  p95 %7.2f ms  max %7.2f ms\n",
+                f.full.median, f.full.p95, f.full.max);
+    std::printf("  after the quiet time: HTML and counts published median %7.2f ms\n", f.publishedAfterQuiet);
+    std::printf("  after the quiet time: page has laid out the text median %7.2f ms   (budget 100 ms)\n",
+                f.previewAfterQuiet);
+    std::printf("  baseline: render on the GUI thread per edit    %7.2f ms\n", f.renderOnGui);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    MarkdownSchemeHandler::registerScheme();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+
+    const int keys = 60;
+    const qsizetype small = 100 * 1024;
+    const qsizetype large = 1024 * 1024;
+    std::printf("bench-markdown-tool: %d keystrokes in the middle of the document, offscreen, real web view\n",
+                keys);
+    const Figures a = measure(small, keys);
+    print("100 KB", small, a);
+    const Figures b = measure(large, keys);
+    print("1 MB", large, b);
+    std::printf("\ngrowth 100 KB -> 1 MB (x10 input): keystroke median x%.2f, preview latency x%.2f, "
+                "GUI-thread render x%.2f\n",
+                a.tool.median > 0 ? b.tool.median / a.tool.median : 0.0,
+                a.previewAfterQuiet > 0 ? b.previewAfterQuiet / a.previewAfterQuiet : 0.0,
+                a.renderOnGui > 0 ? b.renderOnGui / a.renderOnGui : 0.0);
+    return 0;
+}

@@ -1,0 +1,595 @@
+#include "kit/CodeTextBuffer.h"
+
+#include <QChar>
+
+#include <algorithm>
+
+namespace {
+
+// Blocks aim at this many units; a line at least `kLongLine` units long gets a block of its own
+// with column checkpoints every `kSegment` units.
+constexpr qsizetype kBlockTarget = 8192;
+constexpr qsizetype kLongLine = 4096;
+constexpr qsizetype kSegment = 1024;
+
+bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
+
+// A cut at `offset` of `s` must not fall between the halves of a surrogate pair.
+qsizetype safeCut(QStringView s, qsizetype offset)
+{
+    if (offset > 0 && offset < s.size() && QChar::isLowSurrogate(s[offset].unicode())
+        && QChar::isHighSurrogate(s[offset - 1].unicode()))
+        return offset + 1;
+    return offset;
+}
+
+} // namespace
+
+CodeTextBuffer::CodeTextBuffer() : CodeTextBuffer(QStringView()) {}
+
+CodeTextBuffer::CodeTextBuffer(QStringView text)
+{
+    const QString normal = text.contains(QLatin1Char('\r')) ? normalizedLineBreaks(text) : QString();
+    appendBlocks(m_blocks, normal.isNull() ? text : QStringView(normal), true);
+    for (Block& block : m_blocks)
+        block.rows = blockRows(block);
+    refreshFrom(0);
+}
+
+QString CodeTextBuffer::normalizedLineBreaks(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\r')) {
+            out.append(QLatin1Char('\n'));
+            if (i + 1 < n && text[i + 1] == QLatin1Char('\n'))
+                ++i;
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+int CodeTextBuffer::codePointColumns(char32_t c)
+{
+    if (c < 0x300)
+        return 1;
+    if ((c >= 0x1160 && c <= 0x11FF) || c == 0x200B || c == 0x200C || c == 0x200D || c == 0x2060 || c == 0xFEFF)
+        return 0;
+    const auto category = QChar::category(c);
+    if (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing)
+        return 0;
+    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) || (c >= 0xAC00 && c <= 0xD7A3)
+        || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60)
+        || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) || (c >= 0x1F900 && c <= 0x1F9FF)
+        || (c >= 0x1F680 && c <= 0x1F6FF) || (c >= 0x20000 && c <= 0x3FFFD))
+        return 2;
+    return 1;
+}
+
+qint64 CodeTextBuffer::measure(QStringView text, qint64 column, bool* sawTab)
+{
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    bool tab = false;
+    while (i < n) {
+        // Runs of printable ASCII are the common case: test 16 units at a time.
+        while (i + 16 <= n) {
+            unsigned bad = 0;
+            for (int k = 0; k < 16; ++k)
+                bad |= !isPrintableAscii(p[i + k]);
+            if (bad)
+                break;
+            i += 16;
+            column += 16;
+        }
+        if (i >= n)
+            break;
+        const char16_t c = p[i];
+        if (isPrintableAscii(c)) {
+            ++column;
+            ++i;
+        } else if (c == u'\t') {
+            column = (column / tabWidth + 1) * tabWidth;
+            tab = true;
+            ++i;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
+            column += codePointColumns(QChar::surrogateToUcs4(c, p[i + 1]));
+            i += 2;
+        } else {
+            column += QChar::isSurrogate(c) ? 1 : codePointColumns(c);
+            ++i;
+        }
+    }
+    if (sawTab)
+        *sawTab = tab;
+    return column;
+}
+
+void CodeTextBuffer::buildCheckpoints(Block& block)
+{
+    QStringView line(block.text);
+    if (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    block.checkpoints.clear();
+    block.checkpoints.reserve(line.size() / kSegment + 1);
+    qsizetype offset = 0;
+    qint64 column = 0;
+    do {
+        const qsizetype next = std::min(line.size(), safeCut(line, offset + kSegment));
+        bool tab = false;
+        const qint64 after = measure(line.mid(offset, next - offset), column, &tab);
+        block.checkpoints.push_back({int32_t(offset), int32_t(column), tab});
+        offset = next;
+        column = after;
+    } while (offset < line.size());
+    block.columns.assign(1, int32_t(column));
+}
+
+void CodeTextBuffer::measureBlock(Block& block)
+{
+    const QStringView text(block.text);
+    block.columns.resize(block.starts.size());
+    if (!block.checkpoints.empty() || (block.starts.size() == 1 && text.size() >= kLongLine)) {
+        buildCheckpoints(block);
+        return;
+    }
+    for (size_t i = 0; i < block.starts.size(); ++i) {
+        const qsizetype start = block.starts[i];
+        qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] - 1 : text.size();
+        if (end > start && text[end - 1] == QLatin1Char('\n'))
+            --end;
+        block.columns[i] = int32_t(measure(text.mid(start, end - start), 0));
+    }
+}
+
+void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail)
+{
+    // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
+    // whose last line (maybe empty) is kept too.
+    Block current;
+    qsizetype blockFrom = 0;
+    auto flush = [&](qsizetype to) {
+        if (to > blockFrom || (current.starts.empty() == false)) {
+            // A long line gets room to type in, so its first keystroke does not move it.
+            const qsizetype size = to - blockFrom;
+            if (size >= kLongLine) {
+                current.text.reserve(size + kLongLine);
+                current.text.append(text.mid(blockFrom, size));
+            } else {
+                current.text = text.mid(blockFrom, size).toString();
+            }
+            measureBlock(current);
+            out.push_back(std::move(current));
+            current = Block();
+        }
+        blockFrom = to;
+    };
+    qsizetype pos = 0;
+    const qsizetype n = text.size();
+    while (pos < n || (tail && pos == n)) {
+        qsizetype lf = text.indexOf(QLatin1Char('\n'), pos);
+        const qsizetype end = lf < 0 ? n : lf + 1;
+        const qsizetype length = end - pos;
+        if (length >= kLongLine) {
+            flush(pos);
+            current.starts.push_back(0);
+            flush(end);
+        } else {
+            if (pos - blockFrom + length > kBlockTarget && !current.starts.empty())
+                flush(pos);
+            current.starts.push_back(int32_t(pos - blockFrom));
+        }
+        pos = end;
+        if (lf < 0)
+            break;
+    }
+    flush(n);
+}
+
+qint64 CodeTextBuffer::rowsFor(qint64 columns) const
+{
+    if (m_wrap <= 0 || columns <= m_wrap)
+        return 1;
+    return (columns + m_wrap - 1) / m_wrap;
+}
+
+qint64 CodeTextBuffer::blockRows(const Block& block) const
+{
+    if (m_wrap <= 0)
+        return qint64(block.starts.size());
+    qint64 rows = 0;
+    for (int32_t c : block.columns)
+        rows += rowsFor(c);
+    return rows;
+}
+
+void CodeTextBuffer::refreshFrom(size_t b)
+{
+    const size_t count = m_blocks.size();
+    m_blockStart.resize(count + 1);
+    m_blockLine.resize(count + 1);
+    m_blockRow.resize(count + 1);
+    if (b == 0) {
+        m_blockStart[0] = 0;
+        m_blockLine[0] = 0;
+        m_blockRow[0] = 0;
+    }
+    for (size_t i = b; i < count; ++i) {
+        const Block& block = m_blocks[i];
+        m_blockStart[i + 1] = m_blockStart[i] + block.text.size();
+        m_blockLine[i + 1] = m_blockLine[i] + qsizetype(block.starts.size());
+        m_blockRow[i + 1] = m_blockRow[i] + block.rows;
+    }
+    m_length = m_blockStart[count];
+    m_lineCount = m_blockLine[count];
+}
+
+size_t CodeTextBuffer::blockAtPosition(qsizetype position) const
+{
+    // The block whose range holds `position`; a block's end belongs to the next block.
+    auto it = std::upper_bound(m_blockStart.begin() + 1, m_blockStart.end() - 1, position);
+    return size_t(it - (m_blockStart.begin() + 1));
+}
+
+size_t CodeTextBuffer::blockAtLine(qsizetype line) const
+{
+    auto it = std::upper_bound(m_blockLine.begin() + 1, m_blockLine.end() - 1, line);
+    return size_t(it - (m_blockLine.begin() + 1));
+}
+
+QString CodeTextBuffer::text() const
+{
+    if (m_blocks.size() == 1)
+        return m_blocks.front().text;
+    QString out;
+    out.reserve(m_length);
+    for (const Block& block : m_blocks)
+        out.append(block.text);
+    return out;
+}
+
+QString CodeTextBuffer::mid(qsizetype position, qsizetype length) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_length);
+    length = std::clamp<qsizetype>(length, 0, m_length - position);
+    QString out;
+    if (length == 0)
+        return out;
+    size_t b = blockAtPosition(position);
+    if (position - m_blockStart[b] + length <= m_blocks[b].text.size())
+        return m_blocks[b].text.mid(position - m_blockStart[b], length);
+    out.reserve(length);
+    while (length > 0 && b < m_blocks.size()) {
+        const qsizetype local = position - m_blockStart[b];
+        const qsizetype take = std::min(length, m_blocks[b].text.size() - local);
+        out.append(QStringView(m_blocks[b].text).mid(local, take));
+        position += take;
+        length -= take;
+        ++b;
+    }
+    return out;
+}
+
+QChar CodeTextBuffer::at(qsizetype position) const
+{
+    if (position < 0 || position >= m_length)
+        return QChar();
+    const size_t b = blockAtPosition(position);
+    return m_blocks[b].text.at(position - m_blockStart[b]);
+}
+
+qsizetype CodeTextBuffer::lineAt(qsizetype position) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_length);
+    size_t b = blockAtPosition(position);
+    const Block& block = m_blocks[b];
+    const auto local = int32_t(position - m_blockStart[b]);
+    auto it = std::upper_bound(block.starts.begin(), block.starts.end(), local);
+    return m_blockLine[b] + qsizetype(it - block.starts.begin()) - 1;
+}
+
+qsizetype CodeTextBuffer::lineStart(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
+    const size_t b = blockAtLine(line);
+    return m_blockStart[b] + m_blocks[b].starts[size_t(line - m_blockLine[b])];
+}
+
+qsizetype CodeTextBuffer::lineLength(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
+    const size_t b = blockAtLine(line);
+    const Block& block = m_blocks[b];
+    const size_t i = size_t(line - m_blockLine[b]);
+    const qsizetype start = block.starts[i];
+    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.text.size();
+    if (end > start && block.text[end - 1] == QLatin1Char('\n'))
+        --end;
+    return end - start;
+}
+
+qint64 CodeTextBuffer::lineColumns(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
+    const size_t b = blockAtLine(line);
+    return m_blocks[b].columns[size_t(line - m_blockLine[b])];
+}
+
+qint64 CodeTextBuffer::maxLineColumns() const
+{
+    // Kept as a high-water mark between full scans: the horizontal range may stay wider than
+    // needed after a long line shrinks, never narrower.
+    if (m_maxColumns < 0) {
+        qint64 best = 0;
+        for (const Block& block : m_blocks)
+            for (int32_t c : block.columns)
+                best = std::max<qint64>(best, c);
+        m_maxColumns = best;
+    }
+    return m_maxColumns;
+}
+
+qint64 CodeTextBuffer::columnInLongLine(const Block& block, qsizetype local) const
+{
+    auto it = std::upper_bound(block.checkpoints.begin(), block.checkpoints.end(), local,
+        [](qsizetype v, const Checkpoint& c) { return v < c.offset; });
+    const Checkpoint& cp = *(it - 1);
+    return measure(QStringView(block.text).mid(cp.offset, local - cp.offset), cp.column);
+}
+
+qint64 CodeTextBuffer::columnOf(qsizetype position) const
+{
+    position = std::clamp<qsizetype>(position, 0, m_length);
+    const qsizetype line = lineAt(position);
+    const size_t b = blockAtLine(line);
+    const Block& block = m_blocks[b];
+    const qsizetype start = lineStart(line);
+    if (!block.checkpoints.empty())
+        return columnInLongLine(block, position - start);
+    return measure(QStringView(block.text).mid(start - m_blockStart[b], position - start), 0);
+}
+
+qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool nearest) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
+    const size_t b = blockAtLine(line);
+    const Block& block = m_blocks[b];
+    const qsizetype start = lineStart(line);
+    const qsizetype length = lineLength(line);
+    const QStringView text = QStringView(block.text).mid(start - m_blockStart[b], length);
+    qsizetype i = 0;
+    qint64 col = 0;
+    if (!block.checkpoints.empty()) {
+        auto it = std::upper_bound(block.checkpoints.begin(), block.checkpoints.end(), column,
+            [](qint64 v, const Checkpoint& c) { return v < c.column; });
+        if (it != block.checkpoints.begin()) {
+            --it;
+            i = it->offset;
+            col = it->column;
+        }
+    }
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
+    while (i < length) {
+        qsizetype width = 1;
+        qint64 next;
+        const char16_t c = p[i];
+        if (isPrintableAscii(c)) {
+            next = col + 1;
+        } else if (c == u'\t') {
+            next = (col / tabWidth + 1) * tabWidth;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < length && QChar::isLowSurrogate(p[i + 1])) {
+            next = col + codePointColumns(QChar::surrogateToUcs4(c, p[i + 1]));
+            width = 2;
+        } else {
+            next = col + (QChar::isSurrogate(c) ? 1 : codePointColumns(c));
+        }
+        // Zero-width marks stay with the character before them.
+        while (i + width < length) {
+            const char16_t m = p[i + width];
+            if (isPrintableAscii(m) || m == u'\t' || QChar::isSurrogate(m) || codePointColumns(m) != 0)
+                break;
+            ++width;
+        }
+        if (next > column) {
+            if (nearest && column - col >= next - column)
+                return start + i + width;
+            return start + i;
+        }
+        col = next;
+        i += width;
+    }
+    return start + length;
+}
+
+void CodeTextBuffer::setWrapColumns(int columns)
+{
+    columns = std::max(0, columns);
+    if (columns == m_wrap)
+        return;
+    m_wrap = columns;
+    for (Block& block : m_blocks)
+        block.rows = blockRows(block);
+    refreshFrom(0);
+}
+
+qint64 CodeTextBuffer::rowCount() const { return m_blockRow.back(); }
+
+qint64 CodeTextBuffer::rowsOfLine(qsizetype line) const { return rowsFor(lineColumns(line)); }
+
+qint64 CodeTextBuffer::firstRowOfLine(qsizetype line) const
+{
+    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
+    const size_t b = blockAtLine(line);
+    qint64 row = m_blockRow[b];
+    const Block& block = m_blocks[b];
+    const size_t upTo = size_t(line - m_blockLine[b]);
+    if (m_wrap <= 0)
+        return row + qint64(upTo);
+    for (size_t i = 0; i < upTo; ++i)
+        row += rowsFor(block.columns[i]);
+    return row;
+}
+
+qsizetype CodeTextBuffer::lineAtRow(qint64 row, qint64* rowInLine) const
+{
+    row = std::clamp<qint64>(row, 0, rowCount() - 1);
+    auto it = std::upper_bound(m_blockRow.begin() + 1, m_blockRow.end() - 1, row);
+    const size_t b = size_t(it - (m_blockRow.begin() + 1));
+    const Block& block = m_blocks[b];
+    qint64 r = m_blockRow[b];
+    if (m_wrap <= 0) {
+        if (rowInLine)
+            *rowInLine = 0;
+        return m_blockLine[b] + qsizetype(row - r);
+    }
+    for (size_t i = 0; i < block.columns.size(); ++i) {
+        const qint64 rows = rowsFor(block.columns[i]);
+        if (row < r + rows || i + 1 == block.columns.size()) {
+            if (rowInLine)
+                *rowInLine = std::min(row - r, rows - 1);
+            return m_blockLine[b] + qsizetype(i);
+        }
+        r += rows;
+    }
+    return m_blockLine[b];
+}
+
+void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted)
+{
+    Block& block = m_blocks[b];
+    block.text.replace(local, removed, inserted.data(), inserted.size());
+    const qsizetype delta = inserted.size() - removed;
+    QStringView line(block.text);
+    if (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    auto& cps = block.checkpoints;
+    std::vector<Checkpoint> old = std::move(cps);
+    // Keep the checkpoints up to the edit, drop those inside it, shift those after it.
+    size_t k = 0;
+    std::vector<Checkpoint> fresh;
+    fresh.reserve(old.size() + size_t(inserted.size() / kSegment) + 2);
+    while (k < old.size() && old[k].offset <= local) // checkpoint 0 (offset 0) is always kept
+        fresh.push_back(old[k++]);
+    while (k < old.size() && old[k].offset <= local + removed)
+        ++k;
+    const size_t firstShifted = k;
+    const qsizetype regionEnd = k < old.size() ? old[k].offset + delta : line.size();
+    // Re-cut the region from the last kept checkpoint to the first shifted one.
+    qsizetype offset = fresh.back().offset;
+    qint64 column = fresh.back().column;
+    fresh.pop_back();
+    do {
+        qsizetype next = regionEnd;
+        if (regionEnd - offset > 2 * kSegment)
+            next = safeCut(line, offset + kSegment);
+        bool tab = false;
+        const qint64 after = measure(line.mid(offset, next - offset), column, &tab);
+        fresh.push_back({int32_t(offset), int32_t(column), tab});
+        offset = next;
+        column = after;
+    } while (offset < regionEnd);
+    // The shifted checkpoints: their columns move by the same amount until a tab re-aligns them.
+    qint64 shift = 0;
+    bool known = false;
+    for (size_t j = firstShifted; j < old.size(); ++j) {
+        Checkpoint cp = old[j];
+        cp.offset = int32_t(cp.offset + delta);
+        if (j == firstShifted) {
+            if (safeCut(line, cp.offset) != cp.offset) { // a pair joined across the edit
+                buildCheckpoints(block);
+                block.rows = blockRows(block);
+                m_maxColumns = -1;
+                return;
+            }
+            shift = column - cp.column;
+        } else if (!known) {
+            const Checkpoint& prev = fresh.back();
+            if (prev.tabAfter) {
+                const qint64 measured = measure(line.mid(prev.offset, cp.offset - prev.offset), prev.column);
+                shift = measured - cp.column;
+            }
+        }
+        if (shift % tabWidth == 0)
+            known = true;
+        cp.column = int32_t(cp.column + shift);
+        fresh.push_back(cp);
+    }
+    cps = std::move(fresh);
+    const Checkpoint& last = cps.back();
+    block.columns.assign(1, int32_t(measure(line.mid(last.offset), last.column)));
+    block.rows = blockRows(block);
+    if (m_maxColumns >= 0)
+        m_maxColumns = std::max<qint64>(m_maxColumns, block.columns[0]);
+}
+
+qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringView text)
+{
+    position = std::clamp<qsizetype>(position, 0, m_length);
+    length = std::clamp<qsizetype>(length, 0, m_length - position);
+    QString normal;
+    if (text.contains(QLatin1Char('\r'))) {
+        normal = normalizedLineBreaks(text);
+        text = normal;
+    }
+    if (length == 0 && text.isEmpty())
+        return 0;
+    size_t b0 = blockAtPosition(position);
+    size_t b1 = blockAtPosition(position + length);
+    if (length > 0 && b1 > b0 && position + length == m_blockStart[b1])
+        --b1;
+    const QChar lf(QLatin1Char('\n'));
+    if (b0 == b1 && !m_blocks[b0].checkpoints.empty() && !text.contains(lf)) {
+        const qsizetype local = position - m_blockStart[b0];
+        const QStringView gone = QStringView(m_blocks[b0].text).mid(local, length);
+        if (!gone.contains(lf)) {
+            editLongLine(b0, local, length, text);
+            refreshFrom(b0);
+            return text.size();
+        }
+    }
+    // Re-cut the blocks the edit touches; the piece must end with a line feed or the document.
+    QString piece;
+    for (size_t b = b0; b <= b1; ++b)
+        piece.append(m_blocks[b].text);
+    piece.replace(position - m_blockStart[b0], length, text.data(), text.size());
+    while (b1 + 1 < m_blocks.size() && !piece.endsWith(lf))
+        piece.append(m_blocks[++b1].text);
+    std::vector<Block> rebuilt;
+    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size());
+    for (Block& block : rebuilt) {
+        block.rows = blockRows(block);
+        if (m_maxColumns >= 0)
+            for (int32_t c : block.columns)
+                m_maxColumns = std::max<qint64>(m_maxColumns, c);
+    }
+    m_blocks.erase(m_blocks.begin() + qsizetype(b0), m_blocks.begin() + qsizetype(b1) + 1);
+    m_blocks.insert(m_blocks.begin() + qsizetype(b0), std::make_move_iterator(rebuilt.begin()),
+        std::make_move_iterator(rebuilt.end()));
+    if (m_blocks.empty()) {
+        Block empty;
+        empty.starts.push_back(0);
+        empty.columns.push_back(0);
+        empty.rows = 1;
+        m_blocks.push_back(std::move(empty));
+    }
+    refreshFrom(b0);
+    return text.size();
+}
+
+qsizetype CodeTextBuffer::memoryUsage() const
+{
+    qsizetype bytes = qsizetype(sizeof(*this));
+    for (const Block& block : m_blocks) {
+        bytes += qsizetype(sizeof(Block)) + 2 * block.text.capacity() + 16;
+        bytes += qsizetype(block.starts.capacity() * sizeof(int32_t) + block.columns.capacity() * sizeof(int32_t)
+            + block.checkpoints.capacity() * sizeof(Checkpoint));
+    }
+    bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2 + m_blockRow.capacity() * sizeof(qint64));
+    return bytes;
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <vector>
+
+// The text of a code view: UTF-16 units in blocks of whole lines, with the line starts and each
+// line's column count kept per block, so an edit touches the blocks it hits and never rescans
+// the document. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
+//
+// Columns: a tab advances to the next multiple of `tabWidth`, East Asian wide characters and
+// wide emoji take two, combining marks and zero-width formats none, everything else one. Very
+// long lines keep column checkpoints, so a position's column is found without scanning the line.
+//
+// Rows: with a wrap width of W columns (0: no wrap), a character starting at column c of its
+// line sits in row c / W of that line; a line has at least one row. Row counts are summed per
+// block, so the scroll range is known without laying anything out.
+//
+// Building from a text is independent of any widget and may run on any thread.
+class CodeTextBuffer {
+public:
+    static constexpr int tabWidth = 4;
+
+    CodeTextBuffer();
+    explicit CodeTextBuffer(QStringView text);
+
+    // CR LF and lone CR become LF; everything else stays unit for unit.
+    static QString normalizedLineBreaks(QStringView text);
+    // Columns of one code point (tab excluded: it depends on the column).
+    static int codePointColumns(char32_t c);
+
+    qsizetype length() const { return m_length; }
+    bool isEmpty() const { return m_length == 0; }
+    QString text() const;
+    QString mid(qsizetype position, qsizetype length) const;
+    QChar at(qsizetype position) const;
+
+    // Replaces [position, position + length) (clamped to the text) by `text` after normalising
+    // its line breaks; returns the number of units inserted.
+    qsizetype replace(qsizetype position, qsizetype length, QStringView text);
+
+    // Lines, 0-based; a text of n line feeds has n + 1 lines (the empty text has one).
+    qsizetype lineCount() const { return m_lineCount; }
+    qsizetype lineAt(qsizetype position) const;
+    qsizetype lineStart(qsizetype line) const;
+    // Without the line feed.
+    qsizetype lineLength(qsizetype line) const;
+    qsizetype lineEnd(qsizetype line) const { return lineStart(line) + lineLength(line); }
+    QString lineText(qsizetype line) const { return mid(lineStart(line), lineLength(line)); }
+
+    qint64 lineColumns(qsizetype line) const;
+    qint64 maxLineColumns() const;
+    // Column of `position` within its line.
+    qint64 columnOf(qsizetype position) const;
+    // The position in `line` whose character covers `column` (the line end when past it);
+    // `nearest` picks the nearer edge of that character instead of its start.
+    qsizetype positionAtColumn(qsizetype line, qint64 column, bool nearest = false) const;
+
+    void setWrapColumns(int columns);
+    int wrapColumns() const { return m_wrap; }
+    qint64 rowCount() const;
+    qint64 rowsOfLine(qsizetype line) const;
+    qint64 firstRowOfLine(qsizetype line) const;
+    // The line holding a document row, and the row's index within that line.
+    qsizetype lineAtRow(qint64 row, qint64* rowInLine = nullptr) const;
+
+    // Bytes held, for the memory figures.
+    qsizetype memoryUsage() const;
+
+private:
+    struct Checkpoint {
+        int32_t offset; // from the line start
+        int32_t column; // column at that offset
+        bool tabAfter;  // a tab lies between this checkpoint and the next
+    };
+    struct Block {
+        QString text;                        // whole lines; every block but the last ends with LF
+        std::vector<int32_t> starts;         // line starts within `text`, starts[0] == 0
+        std::vector<int32_t> columns;        // per line
+        std::vector<Checkpoint> checkpoints; // only for a block holding one long line
+        qint64 rows = 0;
+    };
+
+    static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail);
+    static void measureBlock(Block& block);
+    static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
+    static void buildCheckpoints(Block& block);
+    void editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted);
+    qint64 blockRows(const Block& block) const;
+    qint64 rowsFor(qint64 columns) const;
+    void refreshFrom(size_t b);
+    size_t blockAtPosition(qsizetype position) const;
+    size_t blockAtLine(qsizetype line) const;
+    qint64 columnInLongLine(const Block& block, qsizetype local) const;
+
+    std::vector<Block> m_blocks;
+    std::vector<qsizetype> m_blockStart; // prefix sums, size blocks + 1
+    std::vector<qsizetype> m_blockLine;
+    std::vector<qint64> m_blockRow;
+    qsizetype m_length = 0;
+    qsizetype m_lineCount = 1;
+    mutable qint64 m_maxColumns = -1;
+    int m_wrap = 0;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+
+// A colour with a light and a dark value, resolved each time it is drawn against the palette in
+// effect: a window colour of lightness below 128 counts as dark. It can also stand for a
+// palette role at an opacity (the platform's secondary and tertiary text), so it follows the
+// desktop theme.
+class DynamicColor {
+public:
+    DynamicColor() = default;
+    DynamicColor(const QColor& light, const QColor& dark) : m_light(light), m_dark(dark) {}
+    DynamicColor(QPalette::ColorRole role, qreal opacity) : m_role(role), m_opacity(opacity) {}
+
+    // Whether `palette` is a dark appearance.
+    static bool isDark(const QPalette& palette);
+
+    QColor resolved(const QPalette& palette) const;
+    // The fixed value for an appearance; a role colour resolves against the application palette.
+    QColor resolved(bool dark) const;
+
+    QColor light() const { return m_light; }
+    QColor dark() const { return m_dark; }
+    bool isRole() const { return m_role != QPalette::NoRole; }
+
+    // The platform's secondary and tertiary text styles (window text at 55% and 30%).
+    static const DynamicColor& secondary();
+    static const DynamicColor& tertiary();
+
+    friend bool operator==(const DynamicColor& a, const DynamicColor& b)
+    {
+        return a.m_role == b.m_role && a.m_opacity == b.m_opacity && a.m_light == b.m_light && a.m_dark == b.m_dark;
+    }
+
+private:
+    QColor m_light;
+    QColor m_dark;
+    QPalette::ColorRole m_role = QPalette::NoRole;
+    qreal m_opacity = 1.0;
+};
+
+// An opaque light/dark pair from two 0xRRGGBB values, light first.
+DynamicColor dynamicColor(quint32 light, quint32 dark);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+class QTextDocument;
+
+// Helpers shared by the text editors and the view models that feed them. Offsets and lengths
+// are UTF-16 code units.
+namespace TextHelpers {
+
+struct Range {
+    qsizetype location = 0;
+    qsizetype length = 0;
+    friend bool operator==(const Range&, const Range&) = default;
+};
+
+// 0 for the empty text, else 1 plus the line breaks, where LF, CR and CR LF each count once.
+qsizetype lineCount(QStringView text);
+
+// The text with every CR LF and lone CR turned into LF (editors keep LF only).
+QString normalizedLineBreaks(const QString& text);
+
+// The editor's text, unit for unit: raw document text with paragraph separators back to LF.
+// (Plain-text export would turn no-break spaces into spaces.)
+QString nativeTextCopy(const QTextDocument& document);
+
+// Forgets the document's undo and redo steps after the program replaced the whole text.
+void clearUndoActions(QTextDocument& document);
+
+// Whether an edit (its range in the text after the edit, and its change in length) is a pure
+// insertion at the start of the text or right after a line feed or paragraph separator.
+bool isInsertAfterLineBreak(Range edited, qsizetype changeInLength, QStringView text);
+
+// The range a highlighter re-examines after an edit: the edited range, one unit longer unless
+// the edit is an insertion after a line break, capped at the text's end, and never splitting a
+// CR LF pair.
+Range lineBreakEditRange(Range edited, qsizetype changeInLength, QStringView text);
+
+} // namespace TextHelpers

@@ -1,0 +1,207 @@
+#pragma once
+
+#include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextUndoStack.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMargins>
+
+#include "kit/CodeTextHighlighter.h"
+class QMimeData;
+
+// A range of UTF-16 units: location and length.
+struct CodeTextRange {
+    qsizetype location = 0;
+    qsizetype length = 0;
+    qsizetype end() const { return location + length; }
+    friend bool operator==(const CodeTextRange&, const CodeTextRange&) = default;
+};
+
+// A plain-text view for documents of any size: a monospaced grid over a `CodeTextBuffer`, with
+// soft wrap on or off. Only the visible rows are laid out and painted, and a long line only by
+// its visible slice, so painting and typing cost the same in a 10 MB line as in a short one.
+//
+// Text in and out is the buffer unit for unit, except that CR LF and lone CR become LF on the
+// way in (set, paste, drop, typing). Colours come from highlighters, asked per painted slice.
+//
+// Edits by the program (`setText`, `replaceRange`) cannot be undone and clear the undo steps;
+// edits by the user (typing, deleting, paste, cut, drop, undo, redo, `insertPlainText`) can and
+// are reported by `textEdited` after `textChanged`.
+class CodeTextView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit CodeTextView(QWidget* parent = nullptr);
+    ~CodeTextView() override;
+
+    // --- text
+    QString text() const { return m_buffer.text(); }
+    void setText(const QString& text);
+    // Takes a buffer built elsewhere (for instance on a worker thread) as the new text.
+    void setBuffer(CodeTextBuffer buffer);
+    const CodeTextBuffer& buffer() const { return m_buffer; }
+    qsizetype length() const { return m_buffer.length(); }
+    QString textInRange(CodeTextRange range) const { return m_buffer.mid(range.location, range.length); }
+    // The program's edit of a part of the text; the selection is kept where it was, shifted by
+    // the edit (clamped to the text).
+    void replaceRange(CodeTextRange range, const QString& text);
+    // As if the user typed `text` over the selection (undoable, reported by `textEdited`).
+    void insertPlainText(const QString& text);
+
+    // --- selection; the caret is the moving end, the anchor the fixed one
+    CodeTextRange selection() const;
+    qsizetype caretPosition() const { return m_caret; }
+    qsizetype anchorPosition() const { return m_anchor; }
+    bool hasSelection() const { return m_caret != m_anchor; }
+    void setSelection(qsizetype anchor, qsizetype caret);
+    void setSelection(CodeTextRange range) { setSelection(range.location, range.end()); }
+    void selectAll();
+    QString selectedText() const;
+
+    // Scrolls the least needed to show the range (its start when it is taller than the view) and,
+    // when asked, briefly marks it. The selection does not change.
+    void revealRange(CodeTextRange range, bool showIndicator = true);
+
+    // --- appearance and behaviour
+    bool wrapEnabled() const { return m_wrap; }
+    void setWrapEnabled(bool wrap);
+    bool isReadOnly() const { return m_readOnly; }
+    void setReadOnly(bool readOnly);
+    QString placeholderText() const { return m_placeholder; }
+    void setPlaceholderText(const QString& text);
+    // Space between the frame and the text (8 and 12 by default).
+    QMargins textMargins() const { return m_margins; }
+    void setTextMargins(const QMargins& margins);
+    // The default font is the monospaced system font, 13 px, medium weight; `setFont` changes it.
+    static QFont defaultFont();
+
+    // Highlighters are not owned; later ones override earlier ones. Call `refreshHighlighting`
+    // when a highlighter's answers change without an edit.
+    void setHighlighters(const QList<const CodeTextHighlighter*>& highlighters);
+    void addHighlighter(const CodeTextHighlighter* highlighter);
+    void removeHighlighter(const CodeTextHighlighter* highlighter);
+    void refreshHighlighting();
+
+    // --- undo
+    bool canUndo() const { return m_undo.canUndo(); }
+    bool canRedo() const { return m_undo.canRedo(); }
+    void clearUndoStack();
+
+    // --- geometry
+    qreal characterWidth() const { return m_charWidth; }
+    int lineHeight() const { return m_lineHeight; }
+    // Width in pixels available to text, and how many columns fit in it (at least 1).
+    qreal textAreaWidth() const;
+    int columnCount() const;
+    // The first position of the topmost visible row, and the positions shown.
+    qsizetype topVisiblePosition() const;
+    CodeTextRange visibleRange() const;
+    // Scrolls so that the row holding `position` is the top row.
+    void scrollToPosition(qsizetype position);
+    // The view-port rectangle of the caret or of the character at a position (for tests and
+    // input methods), and the position under a view-port point.
+    QRect positionRect(qsizetype position) const;
+    qsizetype positionAt(const QPoint& viewportPoint) const;
+
+public slots:
+    void copy();
+    void cut();
+    void paste();
+    void undo();
+    void redo();
+
+signals:
+    // Every change of the text: the edited range in the new text and the change in length.
+    // `setText` reports the whole new text with changeInLength = new length - old length.
+    void textChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
+    // After `textChanged`, when the change was the user's (including undo and redo).
+    void textEdited();
+    void selectionChanged(bool byUser);
+    void columnCountChanged(int columns);
+    void undoAvailable(bool available);
+    void redoAvailable(bool available);
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    enum class Unit { Character, Word, Line };
+    struct RowRef {
+        qsizetype line = 0;
+        qint64 rowInLine = 0;
+    };
+
+    void metricsChanged();
+    void updateScrollBars();
+    qint64 topRow() const;
+    RowRef rowAt(qint64 documentRow) const;
+    qint64 documentRowOf(qsizetype position) const;
+    qint64 visualColumn(qsizetype position) const;
+    qsizetype positionAtRowColumn(qint64 documentRow, qint64 column) const;
+    qsizetype rowStartPosition(qint64 documentRow) const;
+    qsizetype rowEndPosition(qint64 documentRow) const;
+    qsizetype nextCharacter(qsizetype position) const;
+    qsizetype previousCharacter(qsizetype position) const;
+    qsizetype wordBoundary(qsizetype position, bool forward) const;
+    CodeTextRange unitRangeAt(qsizetype position, Unit unit) const;
+    void moveCaret(qsizetype position, bool extend, bool keepColumn = false);
+    void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
+    void ensureCaretVisible();
+    void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
+    void applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
+    void deleteSelectionOr(bool forward, bool word);
+    bool acceptsDrag(const QMimeData* data) const;
+    void resetCaretBlink();
+    void paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runs);
+    void emitUndoState(bool hadUndo, bool hadRedo);
+
+    CodeTextBuffer m_buffer;
+    CodeTextUndoStack m_undo;
+    QList<const CodeTextHighlighter*> m_highlighters;
+    qsizetype m_anchor = 0;
+    qsizetype m_caret = 0;
+    qint64 m_desiredColumn = -1;
+    bool m_wrap = true;
+    bool m_readOnly = false;
+    QString m_placeholder;
+    QMargins m_margins{8, 12, 8, 12};
+    qreal m_charWidth = 8;
+    int m_lineHeight = 16;
+    int m_ascent = 12;
+    int m_lastColumns = 0;
+    qint64 m_hScrollColumns = 0;
+    bool m_caretVisible = true;
+    bool m_focused = false;
+    QBasicTimer m_blinkTimer;
+    QBasicTimer m_indicatorTimer;
+    QBasicTimer m_autoScrollTimer;
+    CodeTextRange m_indicator{-1, 0};
+    Unit m_dragUnit = Unit::Character;
+    CodeTextRange m_dragOrigin;
+    bool m_mouseSelecting = false;
+    qsizetype m_dropCaret = -1;
+    QString m_preedit;
+    QPoint m_lastMousePos;
+    QElapsedTimer m_lastDoubleClick;
+};

@@ -1,0 +1,182 @@
+#include "kit/ui/ToolbarSegmentedPicker.h"
+
+#include "kit/ui/EqualWidthRow.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+constexpr int kHeight = 24;
+constexpr int kPadding = 12;
+constexpr qreal kRadius = 6;
+
+QColor withAlpha(QColor colour, qreal alpha)
+{
+    colour.setAlphaF(alpha);
+    return colour;
+}
+
+// One segment: a flat button drawing its pill, title and leading divider from the picker's state.
+class Segment : public QAbstractButton {
+public:
+    Segment(ToolbarSegmentedPicker* picker, int index, const QString& title)
+        : QAbstractButton(picker), m_picker(picker), m_index(index)
+    {
+        setText(title);
+        setCheckable(true);
+        setAccessibleName(title);
+        setFocusPolicy(Qt::TabFocus);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override { return QSize(fontMetrics().horizontalAdvance(text()) + 2 * kPadding, kHeight); }
+    QSize minimumSizeHint() const override { return QSize(0, kHeight); }
+
+    // Checking is the picker's business: a press only reports the segment.
+    void nextCheckState() override {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPalette& pal = palette();
+        const bool selected = m_picker->isSegmentSelected(m_index);
+        const bool active = m_picker->isActiveLook();
+        if (selected) {
+            const DynamicColor& fill = active ? ToolbarSegmentedPicker::segmentSelectedFill()
+                                              : ToolbarSegmentedPicker::segmentSelectedInactiveFill();
+            QPainterPath pill;
+            pill.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+            p.fillPath(pill, fill.resolved(pal));
+        }
+        if (m_picker->isDividerShown(m_index)) {
+            // Straddles the boundary with the previous segment.
+            p.fillRect(QRectF(-0.5, (height() - 13) / 2.0, 1, 13), ToolbarSegmentedPicker::segmentDivider().resolved(pal));
+        }
+        p.setPen(selected && active ? QColor(Qt::white) : ToolbarSegmentedPicker::segmentText().resolved(pal));
+        // Elided only when it cannot fit even into the padding: rounding must not cut a title.
+        const QRect textArea = rect().adjusted(4, 0, -4, 0);
+        p.drawText(textArea, Qt::AlignCenter | Qt::TextSingleLine,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, std::max(0, textArea.width())));
+        if (hasFocus() && m_keyboardFocus) {
+            p.setPen(QPen(pal.color(QPalette::Highlight), 1.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), kRadius - 1, kRadius - 1);
+        }
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        QAbstractButton::focusInEvent(event);
+    }
+
+private:
+    ToolbarSegmentedPicker* m_picker;
+    int m_index;
+    bool m_keyboardFocus = false;
+};
+
+} // namespace
+
+ToolbarSegmentedPicker::ToolbarSegmentedPicker(const QString& label, const QList<Item>& items, QWidget* parent)
+    : QWidget(parent), m_items(items)
+{
+    setAccessibleName(label);
+    QFont titleFont = font();
+    titleFont.setPixelSize(13);
+    setFont(titleFont);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* row = new EqualWidthRow(this);
+    for (int i = 0; i < m_items.size(); ++i) {
+        auto* segment = new Segment(this, i, m_items.at(i).title);
+        connect(segment, &QAbstractButton::clicked, this, [this, i] {
+            const QVariant value = m_items.at(i).value;
+            setSelection(value);
+            emit activated(value);
+        });
+        row->addWidget(segment);
+        m_segments.append(segment);
+    }
+}
+
+void ToolbarSegmentedPicker::setSelection(const QVariant& value)
+{
+    m_selection = value;
+    for (int i = 0; i < m_segments.size(); ++i) {
+        m_segments.at(i)->setChecked(isSegmentSelected(i));
+        m_segments.at(i)->update();
+    }
+    update();
+}
+
+bool ToolbarSegmentedPicker::isSegmentSelected(int index) const
+{
+    return index >= 0 && index < m_items.size() && m_selection.isValid() && m_items.at(index).value == m_selection;
+}
+
+bool ToolbarSegmentedPicker::isDividerShown(int index) const
+{
+    return index >= 1 && index < m_items.size() && !isSegmentSelected(index) && !isSegmentSelected(index - 1);
+}
+
+bool ToolbarSegmentedPicker::isActiveLook() const
+{
+    return isActiveWindow();
+}
+
+void ToolbarSegmentedPicker::paintEvent(QPaintEvent*)
+{
+    if (m_items.isEmpty())
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath track;
+    track.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+    p.fillPath(track, segmentTrackFill().resolved(palette()));
+}
+
+void ToolbarSegmentedPicker::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange) {
+        for (QAbstractButton* segment : m_segments)
+            segment->update();
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
+const DynamicColor& ToolbarSegmentedPicker::segmentTrackFill()
+{
+    static const DynamicColor colour(withAlpha(Qt::black, 0.08), withAlpha(Qt::white, 0.12));
+    return colour;
+}
+
+const DynamicColor& ToolbarSegmentedPicker::segmentSelectedFill()
+{
+    static const DynamicColor colour = dynamicColor(0xD94C00, 0xFF9B47);
+    return colour;
+}
+
+const DynamicColor& ToolbarSegmentedPicker::segmentSelectedInactiveFill()
+{
+    static const DynamicColor colour(withAlpha(Qt::black, 0.18), withAlpha(Qt::white, 0.20));
+    return colour;
+}
+
+const DynamicColor& ToolbarSegmentedPicker::segmentText()
+{
+    static const DynamicColor colour = dynamicColor(0x474747, 0xEBEBEB);
+    return colour;
+}
+
+const DynamicColor& ToolbarSegmentedPicker::segmentDivider()
+{
+    static const DynamicColor colour(withAlpha(Qt::black, 0.24), withAlpha(Qt::white, 0.34));
+    return colour;
+}

@@ -1,0 +1,102 @@
+#include "tools/json/JSONFormatter.h"
+
+#include "tools/json/JSONParser.h"
+#include "tools/json/JSONPrinter.h"
+#include "tools/json/JSONTextMetrics.h"
+
+#include <QHash>
+
+namespace JSONFormatter {
+
+QString Indent::unit() const
+{
+    return kind == Kind::tabs ? QStringLiteral("\t") : QString(qMax(0, count), u' ');
+}
+
+size_t qHash(const Indent& indent, size_t seed)
+{
+    return ::qHashMulti(seed, int(indent.kind), indent.kind == Indent::Kind::tabs ? 0 : indent.count);
+}
+
+namespace {
+
+bool isBlank(const QString& text)
+{
+    for (QChar c : text)
+        if (!c.isSpace())
+            return false;
+    return true;
+}
+
+FormatResult printed(const QString& text, const std::optional<QString>& unit, SortMode sortMode)
+{
+    JSONDocument document;
+    const JSONParser::Result parsed = JSONParser::parse(text, &document);
+    if (parsed.error)
+        return FormatResult{QString(), parsed.error};
+    return FormatResult{JSONPrinter::print(document, unit, sortMode).value_or(QString()), std::nullopt};
+}
+
+Validation verdict(const QString& text, const JSONParser::Result& parsed)
+{
+    Validation v;
+    v.byteSize = JSONTextMetrics::utf8Length(text);
+    if (parsed.error) {
+        v.error = parsed.error->message;
+        v.failure = parsed.error;
+        return v;
+    }
+    v.isValid = true;
+    if (parsed.topLevelCount >= 0)
+        v.topLevelKeyCount = parsed.topLevelCount;
+    return v;
+}
+
+} // namespace
+
+FormatResult format(const QString& text, Indent indent, SortMode sortMode)
+{
+    return printed(text, indent.unit(), sortMode);
+}
+
+FormatResult minify(const QString& text, SortMode sortMode)
+{
+    return printed(text, std::nullopt, sortMode);
+}
+
+Validation validate(const QString& text)
+{
+    if (isBlank(text)) {
+        Validation v;
+        v.byteSize = JSONTextMetrics::utf8Length(text);
+        return v;
+    }
+    return verdict(text, JSONParser::parse(text, nullptr, false));
+}
+
+Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled)
+{
+    Outputs out;
+    if (isBlank(text)) {
+        out.validation.byteSize = JSONTextMetrics::utf8Length(text);
+        return out;
+    }
+    JSONDocument document;
+    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
+    if (cancelled && cancelled->load())
+        return {};
+    out.validation = verdict(text, parsed);
+    if (!out.validation.isValid)
+        return out;
+    auto pretty = JSONPrinter::print(document, indent.unit(), sortMode, cancelled);
+    if (!pretty)
+        return {};
+    auto minified = JSONPrinter::print(document, std::nullopt, sortMode, cancelled);
+    if (!minified)
+        return {};
+    out.formatted = std::move(*pretty);
+    out.minified = std::move(*minified);
+    return out;
+}
+
+} // namespace JSONFormatter

@@ -1,0 +1,343 @@
+#include "tools/json/JSONPrinter.h"
+
+#include "tools/json/JSONLargeBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using Node = JSONDocument::Node;
+using JSONFormatter::SortMode;
+
+int hexValue(char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; }
+char16_t hex4(const char16_t* p)
+{
+    return char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4) | hexValue(p[3]));
+}
+
+// Decodes the body of a string literal (between its quotes) unit by unit.
+template <class Sink>
+void decodeBody(const char16_t* p, const char16_t* end, Sink&& sink)
+{
+    while (p < end) {
+        if (*p != u'\\') {
+            sink(*p++);
+            continue;
+        }
+        const char16_t e = p[1];
+        p += 2;
+        switch (e) {
+        case u'b': sink(u'\b'); break;
+        case u'f': sink(u'\f'); break;
+        case u'n': sink(u'\n'); break;
+        case u'r': sink(u'\r'); break;
+        case u't': sink(u'\t'); break;
+        case u'u': sink(hex4(p)); p += 4; break;
+        default: sink(e); break; // " \ /
+        }
+    }
+}
+
+class Writer {
+public:
+    Writer(const JSONDocument& doc, const std::optional<QString>& unit, SortMode sort, const std::atomic_bool* cancelled)
+        : m_doc(doc), m_src(doc.sourceUnits()), m_sort(sort), m_cancelled(cancelled)
+    {
+        if (unit) {
+            m_pretty = true;
+            m_unitLength = unit->size();
+            m_unitChar = unit->isEmpty() ? u' ' : unit->at(0).unicode();
+        }
+    }
+
+    std::optional<QString> run()
+    {
+        if (m_doc.nodes.empty())
+            return QString();
+        const qsizetype total = size(0, 0);
+        QString out(total, Qt::Uninitialized);
+        m_w = reinterpret_cast<char16_t*>(out.data());
+        JSONLargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
+        char16_t* const begin = m_w;
+        write(0, 0);
+        if (m_stopped)
+            return std::nullopt;
+        Q_ASSERT(m_w - begin == total);
+        (void)begin;
+        return out;
+    }
+
+private:
+    const JSONDocument& m_doc;
+    const char16_t* m_src;
+    SortMode m_sort;
+    const std::atomic_bool* m_cancelled;
+    bool m_pretty = false;
+    qsizetype m_unitLength = 0;
+    char16_t m_unitChar = u' ';
+    char16_t* m_w = nullptr;
+    bool m_stopped = false;
+    quint32 m_steps = 0;
+
+    const Node& node(qsizetype i) const { return m_doc.nodes[size_t(i)]; }
+
+    qsizetype scalarSize(const Node& n) const
+    {
+        switch (n.kind) {
+        case Node::null: return 4;
+        case Node::trueValue: return 4;
+        case Node::falseValue: return 5;
+        case Node::number: return n.length;
+        case Node::string: return n.extra;
+        default: return 0;
+        }
+    }
+
+    // Printed length of the subtree at `i`; order-independent, so no sorting is needed here.
+    qsizetype size(qsizetype i, int depth) const
+    {
+        const Node& n = node(i);
+        if (n.kind != Node::array && n.kind != Node::object)
+            return scalarSize(n);
+        if (n.length == 0)
+            return 2;
+        const qsizetype count = n.length;
+        qsizetype total = 2;
+        if (m_pretty)
+            total += 2 + count * (depth + 1) * m_unitLength + (count - 1) * 2 + depth * m_unitLength;
+        else
+            total += count - 1;
+        qsizetype c = i + 1;
+        const qsizetype end = n.extra;
+        while (c < end) {
+            if (n.kind == Node::object) {
+                total += scalarSize(node(c)) + (m_pretty ? 3 : 1);
+                ++c;
+            }
+            total += size(c, depth + 1);
+            c = m_doc.subtreeEnd(c);
+        }
+        return total;
+    }
+
+    void put(char16_t c) { *m_w++ = c; }
+    void put(const char16_t* s, qsizetype n)
+    {
+        std::memcpy(m_w, s, size_t(n) * sizeof(char16_t));
+        m_w += n;
+    }
+    void pad(int depth)
+    {
+        const qsizetype n = depth * m_unitLength;
+        std::fill(m_w, m_w + n, m_unitChar);
+        m_w += n;
+    }
+
+    void putEscapedUnit(char16_t c)
+    {
+        static const char16_t digits[] = u"0123456789abcdef";
+        switch (c) {
+        case u'\b': put(u'\\'); put(u'b'); return;
+        case u'\t': put(u'\\'); put(u't'); return;
+        case u'\n': put(u'\\'); put(u'n'); return;
+        case u'\f': put(u'\\'); put(u'f'); return;
+        case u'\r': put(u'\\'); put(u'r'); return;
+        case u'"': put(u'\\'); put(u'"'); return;
+        case u'\\': put(u'\\'); put(u'\\'); return;
+        default:
+            if (c < 0x20 || QChar::isSurrogate(c)) {
+                put(u'\\');
+                put(u'u');
+                put(digits[(c >> 12) & 15]);
+                put(digits[(c >> 8) & 15]);
+                put(digits[(c >> 4) & 15]);
+                put(digits[c & 15]);
+            } else {
+                put(c);
+            }
+        }
+    }
+
+    void writeString(const Node& n)
+    {
+        const char16_t* s = m_src + n.offset;
+        if (!(n.flags & Node::escaped)) {
+            put(s, n.length);
+            return;
+        }
+        put(u'"');
+        // Decoded units: pairs pass through, a lone surrogate (only from an escape) stays escaped.
+        char16_t pendingHigh = 0;
+        decodeBody(s + 1, s + n.length - 1, [&](char16_t c) {
+            if (pendingHigh) {
+                if (QChar::isLowSurrogate(c)) {
+                    put(pendingHigh);
+                    put(c);
+                    pendingHigh = 0;
+                    return;
+                }
+                putEscapedUnit(pendingHigh);
+                pendingHigh = 0;
+            }
+            if (QChar::isHighSurrogate(c))
+                pendingHigh = c;
+            else
+                putEscapedUnit(c);
+        });
+        if (pendingHigh)
+            putEscapedUnit(pendingHigh);
+        put(u'"');
+    }
+
+    void writeScalar(const Node& n)
+    {
+        switch (n.kind) {
+        case Node::null: put(u"null", 4); return;
+        case Node::trueValue: put(u"true", 4); return;
+        case Node::falseValue: put(u"false", 5); return;
+        case Node::number:
+            put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
+            return;
+        case Node::string: writeString(n); return;
+        default: return;
+        }
+    }
+
+    bool checkCancel()
+    {
+        if (m_stopped)
+            return true;
+        if ((++m_steps & 0x3FFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
+            m_stopped = true;
+        return m_stopped;
+    }
+
+    struct Member {
+        quint32 key;
+        quint32 value;
+        QString storage;
+        QStringView sortKey;
+    };
+
+    QStringView sortKeyOf(const Node& key, QString* storage) const
+    {
+        const char16_t* body = m_src + key.offset + 1;
+        const qsizetype len = qsizetype(key.length) - 2;
+        bool plain = !(key.flags & Node::escaped);
+        if (plain) {
+            for (qsizetype k = 0; k < len; ++k)
+                if (body[k] >= 0x300) {
+                    plain = false;
+                    break;
+                }
+            if (plain)
+                return QStringView(body, len);
+        }
+        QString decoded;
+        decoded.reserve(len);
+        decodeBody(body, body + len, [&](char16_t c) { decoded.append(QChar(c)); });
+        *storage = decoded.normalized(QString::NormalizationForm_C);
+        return *storage;
+    }
+
+    void write(qsizetype i, int depth)
+    {
+        const Node& n = node(i);
+        if (n.kind != Node::array && n.kind != Node::object) {
+            writeScalar(n);
+            return;
+        }
+        if (checkCancel())
+            return;
+        const bool isObject = n.kind == Node::object;
+        if (n.length == 0) {
+            put(isObject ? u'{' : u'[');
+            put(isObject ? u'}' : u']');
+            return;
+        }
+        put(isObject ? u'{' : u'[');
+        if (m_pretty)
+            put(u'\n');
+        bool first = true;
+        auto separator = [&] {
+            if (!first) {
+                put(u',');
+                if (m_pretty)
+                    put(u'\n');
+            }
+            first = false;
+            if (m_pretty)
+                pad(depth + 1);
+        };
+        auto member = [&](qsizetype key, qsizetype value) {
+            separator();
+            writeString(node(key));
+            if (m_pretty)
+                put(u" : ", 3);
+            else
+                put(u':');
+            write(value, depth + 1);
+        };
+        const qsizetype end = n.extra;
+        if (!isObject) {
+            for (qsizetype c = i + 1; c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
+                separator();
+                write(c, depth + 1);
+            }
+        } else if (m_sort == SortMode::none) {
+            for (qsizetype c = i + 1; c < end && !m_stopped; c = m_doc.subtreeEnd(c + 1))
+                member(c, c + 1);
+        } else {
+            std::vector<Member> members;
+            members.reserve(n.length);
+            for (qsizetype c = i + 1; c < end; c = m_doc.subtreeEnd(c + 1))
+                members.push_back(Member{quint32(c), quint32(c + 1), {}, {}});
+            for (Member& m : members)
+                m.sortKey = sortKeyOf(node(m.key), &m.storage);
+            const bool ascending = m_sort == SortMode::ascending;
+            std::stable_sort(members.begin(), members.end(), [ascending](const Member& a, const Member& b) {
+                const int c = JSONPrinter::compareCodePoints(a.sortKey, b.sortKey);
+                return ascending ? c < 0 : c > 0;
+            });
+            for (const Member& m : members) {
+                if (m_stopped)
+                    break;
+                member(m.key, m.value);
+            }
+        }
+        if (m_pretty) {
+            put(u'\n');
+            pad(depth);
+        }
+        put(isObject ? u'}' : u']');
+    }
+};
+
+} // namespace
+
+int JSONPrinter::compareCodePoints(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    const char16_t* pa = a.utf16();
+    const char16_t* pb = b.utf16();
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t x = pa[i], y = pb[i];
+        if (x == y)
+            continue;
+        // Surrogates encode scalars above U+FFFF: move them above U+E000..U+FFFF.
+        if (x >= 0xD800 && y >= 0xD800) {
+            x = x >= 0xE000 ? char16_t(x - 0x800) : char16_t(x + 0x2000);
+            y = y >= 0xE000 ? char16_t(y - 0x800) : char16_t(y + 0x2000);
+        }
+        return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::optional<QString> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
+                                          JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
+{
+    Writer writer(document, indentUnit, sortMode, cancelled);
+    return writer.run();
+}

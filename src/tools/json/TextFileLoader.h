@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QFuture>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// Reads a user-chosen file as text: UTF-8, with every ill-formed sequence replaced by U+FFFD.
+// Nothing when the file cannot be read. Never throws, keeps no state.
+namespace TextFileLoader {
+
+// Blocking read; call it off the GUI thread.
+std::optional<QString> loadTextFileNow(const QString& path);
+std::optional<QString> loadTextFileNow(const QUrl& fileUrl);
+
+// Runs the read on the thread pool; the future's result is the text or nothing.
+QFuture<std::optional<QString>> loadTextFile(const QUrl& fileUrl);
+
+} // namespace TextFileLoader

@@ -1,0 +1,324 @@
+#include "tools/json/ui/JSONCodeEditor.h"
+
+#include "kit/DynamicColor.h"
+#include "kit/TextUnits.h"
+#include "kit/ui/CodeTextView.h"
+#include "tools/json/JSONSyntaxTokens.h"
+#include "tools/json/ui/JSONMatchHighlighter.h"
+#include "tools/json/ui/JSONSyntaxHighlighter.h"
+
+#include <QEvent>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+// Unpaired surrogates become U+FFFD (same length), so the text is safe to search and encode.
+QString repairedUTF16(const QString& text)
+{
+    const qsizetype n = text.size();
+    const QChar* units = text.constData();
+    qsizetype i = 0;
+    for (; i < n; ++i) {
+        const QChar c = units[i];
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < n && units[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        break;
+    }
+    if (i == n)
+        return text;
+    QString out = text;
+    QChar* w = out.data();
+    for (; i < n; ++i) {
+        if (!w[i].isSurrogate())
+            continue;
+        if (w[i].isHighSurrogate() && i + 1 < n && w[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        w[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return out;
+}
+
+JSONTextRange toRange(CodeTextRange r)
+{
+    return {r.location, r.length};
+}
+
+} // namespace
+
+JSONCodeEditor::JSONCodeEditor(const Options& options, QWidget* parent)
+    : QWidget(parent), m_view(new CodeTextView(this)), m_options(options)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    m_view->setFont(CodeTextView::defaultFont());
+    m_view->setTextMargins(QMargins(8, 12, 8, 12));
+    m_view->setReadOnly(!options.isEditable);
+    setPlaceholder(options.placeholder);
+
+    if (options.highlightSyntax) {
+        m_syntax = std::make_unique<JSONSyntaxHighlighter>(options.largeDocument, !options.findBar);
+        m_view->addHighlighter(m_syntax.get());
+    }
+    if (!options.findBar) {
+        m_matches = std::make_unique<JSONMatchHighlighter>();
+        m_view->addHighlighter(m_matches.get());
+    }
+    applyAppearance();
+
+    connect(m_view, &CodeTextView::textChanged, this, &JSONCodeEditor::onViewTextChanged);
+    connect(m_view, &CodeTextView::textEdited, this, [this] {
+        // The user's edit: the shown matches belong to the old text.
+        clearHighlights();
+        emit textEdited(m_lastText);
+    });
+    connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
+        if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)
+            return;
+        m_onSelectionChange(toRange(m_view->selection()));
+    });
+    if (m_syntax && m_syntax->isLargeDocument()) {
+        connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
+        connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
+        m_view->viewport()->installEventFilter(this);
+    }
+    connect(m_view, &CodeTextView::columnCountChanged, this, [this](int) {
+        if (!m_onColumnsChange)
+            return;
+        const int count = measuredColumns();
+        if (count >= 1 && m_reportedColumns != count) {
+            m_reportedColumns = count;
+            if (m_onColumnsChange(count)) {
+                m_awaitingReflow = true;
+                m_awaitedReflowID = m_reflowID;
+                return;
+            }
+            m_awaitingReflow = false;
+        }
+        if (m_reflowID && !m_awaitingReflow)
+            readPlace();
+    });
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (m_onColumnsChange && m_reflowID && !m_awaitingReflow)
+            readPlace();
+    });
+}
+
+JSONCodeEditor::~JSONCodeEditor()
+{
+    // The highlighters go before the view that holds them.
+    m_view->setHighlighters({});
+}
+
+void JSONCodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
+{
+    if (!m_programEdit)
+        m_lastText = repairedUTF16(m_view->text());
+    if (m_syntax)
+        m_syntax->applyEdit(m_lastText, {location, length}, change);
+}
+
+void JSONCodeEditor::setText(const QString& newText)
+{
+    const QString text = newText.contains(u'\r') ? CodeTextBuffer::normalizedLineBreaks(newText) : newText;
+    if (TextUnits(text) == TextUnits(m_lastText))
+        return;
+    m_updating = true;
+    clearHighlights();
+    const qsizetype oldCaret = m_view->selection().location;
+    const bool restorePlace = m_reflowID && m_awaitingReflow && m_awaitedReflowID == m_reflowID && m_place;
+
+    const QString oldText = m_lastText;
+    m_lastText = text;
+    m_programEdit = true;
+    if (m_options.largeDocument) {
+        const auto [oldRange, newRange] = JSONSyntaxTokens::changedRanges(oldText, text);
+        if (oldRange.length > 0 || newRange.length > 0)
+            m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
+    } else {
+        m_view->setText(text);
+    }
+    const qsizetype caret = std::min(oldCaret, text.size());
+    m_view->setSelection(caret, caret);
+    m_programEdit = false;
+
+    if (restorePlace) {
+        const qsizetype offset = qsizetype(*m_place * double(text.size()));
+        if (offset > 0)
+            m_view->scrollToPosition(offset);
+    }
+    if (m_onColumnsChange) {
+        m_awaitingReflow = false;
+        m_awaitedReflowID.reset();
+        if (m_reflowID)
+            readPlace();
+    }
+    m_view->clearUndoStack();
+    colourVisibleArea();
+    m_updating = false;
+}
+
+void JSONCodeEditor::setEditable(bool editable)
+{
+    if (editable == !m_view->isReadOnly())
+        return;
+    m_options.isEditable = editable;
+    m_view->setReadOnly(!editable);
+}
+
+bool JSONCodeEditor::isEditable() const
+{
+    return !m_view->isReadOnly();
+}
+
+void JSONCodeEditor::setPlaceholder(const std::optional<QString>& placeholder)
+{
+    m_options.placeholder = placeholder;
+    const QString text = placeholder.value_or(QString());
+    if (m_view->placeholderText() != text)
+        m_view->setPlaceholderText(text);
+}
+
+void JSONCodeEditor::clearHighlights()
+{
+    if (m_appliedHighlights.isEmpty() && !m_currentRange)
+        return;
+    m_appliedHighlights.clear();
+    m_currentRange.reset();
+    if (m_matches) {
+        m_matches->setMatches({});
+        m_matches->setCurrent(std::nullopt);
+    }
+    m_view->refreshHighlighting();
+}
+
+void JSONCodeEditor::setHighlights(const JSONSearch::MatchList& highlights)
+{
+    if (highlights == m_appliedHighlights)
+        return;
+    clearHighlights();
+    m_appliedHighlights = highlights;
+    if (!highlights.isEmpty() && m_matches) {
+        m_matches->setMatches(highlights);
+        m_view->refreshHighlighting();
+        applyCurrent(m_wantedCurrent);
+    }
+}
+
+void JSONCodeEditor::setCurrent(std::optional<JSONTextRange> current)
+{
+    m_wantedCurrent = current;
+    applyCurrent(current);
+}
+
+void JSONCodeEditor::applyCurrent(std::optional<JSONTextRange> current)
+{
+    std::optional<JSONTextRange> effective;
+    if (current && current->length > 0 && current->end() <= m_view->length()
+        && JSONSearch::index(*current, m_appliedHighlights))
+        effective = current;
+    if (effective == m_currentRange)
+        return;
+    m_currentRange = effective;
+    if (m_matches) {
+        m_matches->setCurrent(effective);
+        m_view->refreshHighlighting();
+    }
+}
+
+void JSONCodeEditor::setReveal(const std::optional<JSONEditorReveal>& reveal)
+{
+    if (!reveal || reveal == m_lastReveal)
+        return;
+    m_lastReveal = reveal;
+    if (reveal->range.end() <= m_view->length()) {
+        m_view->revealRange({reveal->range.location, reveal->range.length}, true);
+        colourVisibleArea();
+    }
+}
+
+void JSONCodeEditor::setOnColumnsChange(std::function<bool(int)> action)
+{
+    m_onColumnsChange = std::move(action);
+}
+
+int JSONCodeEditor::measuredColumns() const
+{
+    const qreal column = m_view->characterWidth() * 9 * 0.125;
+    if (column <= 0)
+        return 0;
+    const int count = int(std::floor(m_view->textAreaWidth() / column));
+    return count < 1 ? 0 : count;
+}
+
+void JSONCodeEditor::readPlace()
+{
+    const qsizetype length = m_view->length();
+    const qsizetype top = m_view->topVisiblePosition();
+    if (length == 0 || m_view->verticalScrollBar()->value() <= 0) {
+        m_place.reset();
+        return;
+    }
+    m_place = double(top) / double(length);
+}
+
+void JSONCodeEditor::colourVisibleArea()
+{
+    if (!m_syntax || !m_syntax->isLargeDocument())
+        return;
+    const qsizetype length = m_lastText.size();
+    if (length == 0 || m_syntax->isTinted({0, length}))
+        return;
+    bool coloured = false;
+    if (m_view->verticalScrollBar()->value() <= 0) {
+        const int h = std::max(1, m_view->lineHeight());
+        const qsizetype n = qsizetype(std::ceil(2.0 * m_view->viewport()->height() / h));
+        coloured = m_syntax->ensureTinted(JSONSyntaxTokens::rangeOfFirstLines(n + 1, m_lastText), m_lastText);
+    } else {
+        const CodeTextRange visible = m_view->visibleRange();
+        if (visible.length <= 0 || m_syntax->isTinted({visible.location, visible.length}))
+            return;
+        const qsizetype start = std::max<qsizetype>(0, visible.location - visible.length);
+        const qsizetype span = std::min(length - start, 3 * visible.length);
+        coloured = m_syntax->ensureTinted({start, span}, m_lastText);
+    }
+    if (coloured)
+        m_view->refreshHighlighting();
+}
+
+void JSONCodeEditor::applyAppearance()
+{
+    const bool dark = DynamicColor::isDark(palette());
+    if (m_syntax)
+        m_syntax->setDark(dark);
+    if (m_matches) {
+        m_matches->setDark(dark);
+        m_matches->setTextColour(palette().color(QPalette::Text));
+    }
+    m_view->refreshHighlighting();
+}
+
+void JSONCodeEditor::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyAppearance();
+}
+
+bool JSONCodeEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        colourVisibleArea();
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,352 @@
+#include "tools/markdown/MarkdownHTML.h"
+
+#include "tools/markdown/MarkdownInline.h"
+#include "tools/markdown/MarkdownLists.h"
+#include "tools/markdown/MarkdownTables.h"
+#include "tools/markdown/MarkdownText.h"
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
+
+using namespace MarkdownText;
+
+namespace {
+
+// Line breaks become LF; U+0000 and U+0001 (the inline markers) and lone surrogates become U+FFFD.
+// Only copies when something changes.
+QString normalized(const QString& text)
+{
+    const qsizetype n = text.size();
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+    qsizetype i = 0;
+    for (; i < n; ++i) {
+        const char16_t u = units[i];
+        if (u <= 1 || u == u'\r' || (u >= 0xD800 && u < 0xE000))
+            break;
+    }
+    if (i == n)
+        return text;
+    QString out;
+    out.reserve(n);
+    out.append(QStringView(units, i));
+    for (; i < n; ++i) {
+        const char16_t u = units[i];
+        if (u <= 1) {
+            out += QChar(0xFFFD);
+        } else if (u == u'\r') {
+            out += u'\n';
+            if (i + 1 < n && units[i + 1] == u'\n')
+                ++i;
+        } else if (u >= 0xD800 && u < 0xDC00) {
+            if (i + 1 < n && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+                out += QChar(u);
+                out += QChar(units[++i]);
+            } else {
+                out += QChar(0xFFFD);
+            }
+        } else if (u >= 0xDC00 && u < 0xE000) {
+            out += QChar(0xFFFD);
+        } else {
+            out += QChar(u);
+        }
+    }
+    return out;
+}
+
+// A large output buffer is filled once, front to back; on Linux, huge pages spare a page fault per
+// 4 KB of it. Only a hint: nothing changes when the system declines.
+void adviseHugePages(QString& buffer)
+{
+#ifdef Q_OS_LINUX
+    constexpr quintptr hugePage = 2 * 1024 * 1024;
+    const qsizetype bytes = buffer.capacity() * qsizetype(sizeof(QChar));
+    if (bytes < qsizetype(4 * hugePage))
+        return;
+    const quintptr begin = (reinterpret_cast<quintptr>(buffer.data()) + hugePage - 1) & ~(hugePage - 1);
+    const quintptr end = (reinterpret_cast<quintptr>(buffer.data()) + quintptr(bytes)) & ~(hugePage - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(buffer);
+#endif
+}
+
+bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(prefix); }
+
+bool isTableStart(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
+{
+    return i + 1 < lines.size() && trimmed[i].contains(u'|') && MarkdownTables::isTableDelimiterRow(lines[i + 1]);
+}
+
+} // namespace
+
+namespace MarkdownHTML {
+
+QString dataLineAttributes(qint64 start, qint64 end)
+{
+    QString out;
+    appendDataLineAttributes(out, start, end);
+    return out;
+}
+
+void appendDataLineAttributes(QString& out, qint64 start, qint64 end)
+{
+    out += QLatin1StringView(" data-line=\"");
+    out += QString::number(start);
+    out += QLatin1StringView("\" data-end=\"");
+    out += QString::number(end);
+    out += u'"';
+}
+
+QStringView fenceMarker(QStringView t)
+{
+    if (t.startsWith(u"```"))
+        return u"```";
+    if (t.startsWith(u"~~~"))
+        return u"~~~";
+    return {};
+}
+
+Heading parseHeading(QStringView t)
+{
+    qsizetype k = 0;
+    while (k < t.size() && isCharacterAt(t, k, u'#'))
+        ++k;
+    if (k == 0 || k > 6)
+        return {};
+    const QStringView rest = t.sliced(k);
+    if (!rest.isEmpty() && !startsWithCharacter(rest, u' '))
+        return {};
+    QStringView title = trimmed(rest);
+    qsizetype r = title.size();
+    while (r > 0 && title[r - 1].unicode() == u'#')
+        --r;
+    if (r == 0) {
+        title = {};
+    } else if (r < title.size()) {
+        const char16_t before = title[r - 1].unicode();
+        if (before == u' ' || before == u'\t')
+            title = trimmed(title.first(r));
+    }
+    return Heading{int(k), title};
+}
+
+bool isHorizontalRule(QStringView t)
+{
+    if (t.isEmpty())
+        return false;
+    char16_t kind = 0;
+    qsizetype count = 0;
+    for (const QChar ch : t) {
+        const char16_t u = ch.unicode();
+        if (u == u' ')
+            continue;
+        if (kind == 0) {
+            if (u != u'-' && u != u'*' && u != u'_')
+                return false;
+            kind = u;
+        } else if (u != kind) {
+            return false;
+        }
+        ++count;
+    }
+    return count >= 3;
+}
+
+int indentWidth(QStringView line)
+{
+    int width = 0;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (isCharacterAt(line, i, u' '))
+            width += 1;
+        else if (isCharacterAt(line, i, u'\t'))
+            width += 4;
+        else
+            break;
+    }
+    return width;
+}
+
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out)
+{
+    const qsizetype count = lines.size();
+    const TrimmedLines trimmedLines{lines};
+
+    // Kept after a list through blank lines; decides where a following paragraph ends.
+    MarkdownLists::ListBlock listContext;
+    bool hasListContext = false;
+    const bool quotesOpen = depth < maxQuoteDepth;
+    qsizetype i = 0;
+    while (i < count) {
+        const QStringView t = trimmedLines[i];
+        if (t.isEmpty()) {
+            ++i;
+            continue;
+        }
+        const qint64 start = baseLine + i;
+
+        if (const QStringView marker = fenceMarker(t); !marker.isEmpty()) {
+            const QStringView info = trimmed(t.sliced(3));
+            qsizetype j = i + 1;
+            while (j < count && !startsWithUnits(trimmedLines[j], marker))
+                ++j;
+            const qsizetype end = j < count ? j + 1 : count;
+            out += QLatin1StringView("<pre");
+            appendDataLineAttributes(out, start, baseLine + end);
+            out += QLatin1StringView("><code");
+            if (!info.isEmpty()) {
+                out += QLatin1StringView(" class=\"language-");
+                out += MarkdownInline::escapeHTML(info).replace(u'"', QLatin1StringView("&quot;"));
+                out += u'"';
+            }
+            out += u'>';
+            for (qsizetype k = i + 1; k < j && k < count; ++k) {
+                if (k > i + 1)
+                    out += u'\n';
+                MarkdownInline::appendEscapedHTML(lines[k], out);
+            }
+            out += QLatin1StringView("</code></pre>\n");
+            hasListContext = false;
+            i = end;
+            continue;
+        }
+
+        if (const Heading heading = parseHeading(t); heading.level > 0) {
+            const QChar digit(u'0' + heading.level);
+            out += QLatin1StringView("<h");
+            out += digit;
+            appendDataLineAttributes(out, start, start + 1);
+            out += u'>';
+            MarkdownInline::appendInline(heading.title, out);
+            out += QLatin1StringView("</h");
+            out += digit;
+            out += QLatin1StringView(">\n");
+            hasListContext = false;
+            ++i;
+            continue;
+        }
+
+        if (isHorizontalRule(t)) {
+            out += QLatin1StringView("<hr");
+            appendDataLineAttributes(out, start, start + 1);
+            out += QLatin1StringView(">\n");
+            hasListContext = false;
+            ++i;
+            continue;
+        }
+
+        if (quotesOpen && startsWithCharacter(t, u'>')) {
+            QList<QStringView> content;
+            QStringView openFence;
+            qsizetype j = i;
+            for (; j < count; ++j) {
+                const QStringView u = trimmedLines[j];
+                QStringView piece;
+                if (startsWithCharacter(u, u'>')) {
+                    piece = u.sliced(1);
+                    if (startsWithCharacter(piece, u' '))
+                        piece = piece.sliced(1);
+                } else {
+                    if (u.isEmpty())
+                        break;
+                    if (openFence.isEmpty() && indentWidth(lines[j]) < 4 && MarkdownLists::isListItem(u))
+                        break;
+                    piece = u;
+                }
+                const QStringView c = trimmed(piece);
+                if (openFence.isEmpty())
+                    openFence = fenceMarker(c);
+                else if (c.startsWith(openFence))
+                    openFence = {};
+                content.append(piece);
+            }
+            out += QLatin1StringView("<blockquote");
+            appendDataLineAttributes(out, start, baseLine + j);
+            out += QLatin1StringView(">\n");
+            renderBlocks(content, start, depth + 1, out);
+            out += QLatin1StringView("</blockquote>\n");
+            hasListContext = false;
+            i = j;
+            continue;
+        }
+
+        if (isTableStart(lines, trimmedLines, i)) {
+            i += MarkdownTables::renderTable(lines, trimmedLines, i, baseLine, out);
+            hasListContext = false;
+            continue;
+        }
+
+        if (MarkdownLists::isListItem(t)) {
+            const MarkdownLists::ListBlock list = MarkdownLists::renderList(lines, trimmedLines, i, baseLine, out);
+            listContext = list;
+            hasListContext = true;
+            i += list.consumedLines;
+            continue;
+        }
+
+        // Paragraph. After a list, an item line ends it only in list mode.
+        bool listMode = false;
+        if (hasListContext) {
+            const int w = indentWidth(lines[i]);
+            if (i == listContext.endIndex)
+                listMode = w >= listContext.topContentColumn || listContext.lastLineHasContent;
+            else
+                listMode = listContext.topHasContent && w >= listContext.topContentColumn;
+        }
+        qsizetype j = i + 1;
+        for (; j < count; ++j) {
+            const QStringView u = trimmedLines[j];
+            if (u.isEmpty() || !fenceMarker(u).isEmpty() || parseHeading(u).level > 0 || isHorizontalRule(u)
+                || (quotesOpen && startsWithCharacter(u, u'>')))
+                break;
+            if (listMode ? MarkdownLists::isListItem(u) : MarkdownLists::canInterruptParagraph(lines[j]))
+                break;
+            if (isTableStart(lines, trimmedLines, j))
+                break;
+        }
+        out += QLatin1StringView("<p");
+        appendDataLineAttributes(out, start, baseLine + j);
+        out += u'>';
+        if (j == i + 1) {
+            MarkdownInline::appendInline(t, out);
+        } else {
+            QString text;
+            for (qsizetype k = i; k < j; ++k) {
+                if (k > i)
+                    text += u'\n';
+                text += trimmedLines[k];
+            }
+            MarkdownInline::appendInline(text, out);
+        }
+        out += QLatin1StringView("</p>\n");
+        hasListContext = false;
+        i = j;
+    }
+}
+
+} // namespace MarkdownHTML
+
+QString renderMarkdownHTML(const QString& source)
+{
+    const QString text = normalized(source);
+    const QStringView all(text);
+    QList<QStringView> lines;
+    lines.reserve(all.count(u'\n') + 1);
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype lf = all.indexOf(u'\n', from);
+        if (lf < 0) {
+            lines.append(all.sliced(from));
+            break;
+        }
+        lines.append(all.sliced(from, lf - from));
+        from = lf + 1;
+    }
+    // Output runs to about twice the input; growing it by copies would touch every page again.
+    QString out;
+    out.reserve(text.size() * 3 + 64);
+    adviseHugePages(out);
+    MarkdownHTML::renderBlocks(lines, 0, 0, out);
+    return out;
+}

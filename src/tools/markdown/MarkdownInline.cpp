@@ -1,0 +1,817 @@
+#include "tools/markdown/MarkdownInline.h"
+
+#include "tools/markdown/MarkdownText.h"
+
+#include <QHash>
+#include <QList>
+
+#include <array>
+#include <vector>
+
+using namespace MarkdownText;
+
+namespace {
+
+constexpr char16_t codeMark = 0x0000;
+constexpr char16_t pieceMark = 0x0001;
+
+// Finished HTML and raw code taken out of the working string, each behind a numbered marker.
+// One per thread, reused from block to block so that short blocks allocate nothing.
+struct Stash {
+    std::vector<QStringView> codeSpans;     // raw content, inside the block's text
+    QString pieceText;                      // image tags and link tags, one after another
+    std::vector<qsizetype> pieceEnds;       // piece k ends at pieceEnds[k] in pieceText
+    std::vector<int> deltas;                // +1 opens a link, -1 closes one, 0 for an image
+    QHash<qsizetype, QString> imageSources; // piece number of an image -> its source as matched
+    std::vector<char> stack;                // for the balance test of emphasis
+    QString buffers[2];                     // the working string, before and after a pass
+    QString target;
+    QString alt;
+
+    qsizetype pieceCount() const { return qsizetype(deltas.size()); }
+    QStringView piece(qsizetype k) const
+    {
+        const qsizetype begin = k > 0 ? pieceEnds[size_t(k - 1)] : 0;
+        return QStringView(pieceText).sliced(begin, pieceEnds[size_t(k)] - begin);
+    }
+    qsizetype codeSpanCount() const { return qsizetype(codeSpans.size()); }
+
+    void reset()
+    {
+        codeSpans.clear();
+        pieceText.resize(0);
+        pieceEnds.clear();
+        deltas.clear();
+        if (!imageSources.isEmpty())
+            imageSources.clear();
+    }
+
+    // A huge block's buffers are not kept for the life of the thread.
+    void release()
+    {
+        constexpr qsizetype keep = 256 * 1024;
+        for (QString* s : {&buffers[0], &buffers[1], &pieceText, &target, &alt}) {
+            if (s->capacity() > keep)
+                *s = QString();
+        }
+        if (codeSpans.capacity() > size_t(keep))
+            std::vector<QStringView>().swap(codeSpans);
+        if (deltas.capacity() > size_t(keep)) {
+            std::vector<int>().swap(deltas);
+            std::vector<qsizetype>().swap(pieceEnds);
+        }
+    }
+};
+
+void appendNumber(QString& out, qsizetype n)
+{
+    char16_t digits[24];
+    int k = 0;
+    do {
+        digits[k++] = char16_t(u'0' + n % 10);
+        n /= 10;
+    } while (n > 0);
+    while (k > 0)
+        out += QChar(digits[--k]);
+}
+
+void appendMarker(QString& out, char16_t kind, qsizetype index)
+{
+    out += QChar(kind);
+    appendNumber(out, index);
+    out += QChar(kind);
+}
+
+// s[p] is a marker character of kind; answers the position past the marker, or -1.
+qsizetype readMarker(QStringView s, qsizetype p, char16_t kind, qsizetype* number)
+{
+    qsizetype q = p + 1;
+    qsizetype n = 0;
+    while (q < s.size() && s[q].unicode() >= u'0' && s[q].unicode() <= u'9') {
+        if (n < (qsizetype(1) << 40))
+            n = n * 10 + (s[q].unicode() - u'0');
+        ++q;
+    }
+    if (q == p + 1 || q >= s.size() || s[q].unicode() != kind)
+        return -1;
+    *number = n;
+    return q + 1;
+}
+
+void appendEscapedAll(QStringView text, QString& out)
+{
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        const char* entity = nullptr;
+        switch (u) {
+        case u'&': entity = "&amp;"; break;
+        case u'<': entity = "&lt;"; break;
+        case u'>': entity = "&gt;"; break;
+        case u'"': entity = "&quot;"; break;
+        default: continue;
+        }
+        out += text.sliced(from, i - from);
+        out += QLatin1StringView(entity);
+        from = i + 1;
+    }
+    out += text.sliced(from);
+}
+
+// Code-span markers become their content escaped for an attribute; double quotes become &quot;.
+void appendAttributeText(QStringView s, const Stash& stash, QString& out)
+{
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        if (u == u'"') {
+            out += s.sliced(from, i - from);
+            out += QLatin1StringView("&quot;");
+            from = i + 1;
+        } else if (u == codeMark) {
+            qsizetype number = 0;
+            const qsizetype end = readMarker(s, i, codeMark, &number);
+            if (end < 0)
+                continue;
+            out += s.sliced(from, i - from);
+            if (number < stash.codeSpanCount())
+                appendEscapedAll(stash.codeSpans[size_t(number)], out);
+            from = end;
+            i = end - 1;
+        }
+    }
+    out += s.sliced(from);
+}
+
+// Step 1 and 2: code spans out, everything else escaped.
+void stashCodeSpans(QStringView raw, Stash& stash, QString& w)
+{
+    w.reserve(raw.size() + raw.size() / 8 + 8);
+    const qsizetype n = raw.size();
+    qsizetype p = 0;
+    while (p < n) {
+        const qsizetype open = raw.indexOf(u'`', p);
+        if (open < 0) {
+            MarkdownInline::appendEscapedHTML(raw.sliced(p), w);
+            break;
+        }
+        MarkdownInline::appendEscapedHTML(raw.sliced(p, open - p), w);
+        const qsizetype close = raw.indexOf(u'`', open + 1);
+        if (close < 0) {
+            MarkdownInline::appendEscapedHTML(raw.sliced(open), w);
+            break;
+        }
+        if (close == open + 1) {
+            w += u'`';
+            p = open + 1;
+            continue;
+        }
+        appendMarker(w, codeMark, stash.codeSpanCount());
+        stash.codeSpans.push_back(raw.sliced(open + 1, close - open - 1));
+        p = close + 1;
+    }
+}
+
+// The destination, optional title and closing parenthesis of an image or link, from d (just
+// after "](").
+bool matchDestination(QStringView w, qsizetype d, qsizetype* destEnd, qsizetype* matchEnd)
+{
+    const qsizetype n = w.size();
+    if (d >= n)
+        return false;
+    {
+        const char16_t c = w[d].unicode();
+        if (c == u')' || c == pieceMark || isPatternSpace(c))
+            return false;
+    }
+    qsizetype e = d;
+    for (;;) {
+        while (e < n) {
+            const char16_t c = w[e].unicode();
+            if (c == u')' || c == u']' || c == pieceMark || isPatternSpace(c))
+                break;
+            ++e;
+        }
+        if (e < n && w[e].unicode() == u']' && !(e + 1 < n && w[e + 1].unicode() == u'(')) {
+            ++e;
+            continue;
+        }
+        break;
+    }
+    *destEnd = e;
+    if (e >= n)
+        return false;
+    if (w[e].unicode() == u')') {
+        *matchEnd = e + 1;
+        return true;
+    }
+    if (!isPatternSpace(w[e].unicode()))
+        return false;
+    qsizetype x = e;
+    while (x < n && isPatternSpace(w[x].unicode()))
+        ++x;
+    if (x >= n)
+        return false;
+    const char16_t c = w[x].unicode();
+    qsizetype titleEnd = -1;
+    if (c == u'"' || c == u'\'') {
+        const qsizetype y = w.indexOf(QChar(c), x + 1);
+        if (y >= 0)
+            titleEnd = y + 1;
+    } else if (c == u'(') {
+        qsizetype y = x + 1;
+        while (y < n && w[y].unicode() != u'(' && w[y].unicode() != u')')
+            ++y;
+        if (y < n && w[y].unicode() == u')')
+            titleEnd = y + 1;
+    }
+    if (titleEnd >= 0) {
+        qsizetype z = titleEnd;
+        while (z < n && isPatternSpace(w[z].unicode()))
+            ++z;
+        if (z < n && w[z].unicode() == u')') {
+            *matchEnd = z + 1;
+            return true;
+        }
+    }
+    if (c == u')') {
+        *matchEnd = x + 1;
+        return true;
+    }
+    return false;
+}
+
+// Scalars of a string, for the title check.
+std::vector<char32_t> scalarsOf(QStringView s)
+{
+    std::vector<char32_t> out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size();) {
+        int width = 1;
+        out.push_back(scalarAt(s, i, &width));
+        i += width;
+    }
+    return out;
+}
+
+// A title may look closed in the working string and not in the source, where code spans and
+// images still stand as written; this checks it against the source.
+bool titleIsClosed(QStringView match, qsizetype titleOffset, const Stash& stash)
+{
+    bool hasMarker = false;
+    for (qsizetype i = titleOffset; i < match.size(); ++i) {
+        const char16_t u = match[i].unicode();
+        if (u == codeMark || u == pieceMark) {
+            hasMarker = true;
+            break;
+        }
+    }
+    if (!hasMarker)
+        return true;
+    QStringView title = match.sliced(titleOffset, match.size() - 1 - titleOffset);
+    {
+        qsizetype b = 0;
+        qsizetype e = title.size();
+        auto trimmable = [](char16_t u) { return !(u >= 0xD800 && u < 0xE000) && isWhiteSpaceProperty(u); };
+        while (b < e && trimmable(title[b].unicode()))
+            ++b;
+        while (e > b && trimmable(title[e - 1].unicode()))
+            --e;
+        title = title.sliced(b, e - b);
+    }
+    const std::vector<char32_t> titleScalars = scalarsOf(title);
+    if (titleScalars.size() < 2)
+        return true;
+    int firstWidth = titleScalars.front() > 0xFFFF ? 2 : 1;
+    int lastWidth = titleScalars.back() > 0xFFFF ? 2 : 1;
+    const QStringView innerMarked = title.sliced(firstWidth, title.size() - firstWidth - lastWidth);
+
+    QString withImages;
+    for (qsizetype i = 0; i < innerMarked.size(); ++i) {
+        if (innerMarked[i].unicode() == pieceMark) {
+            qsizetype number = 0;
+            const qsizetype end = readMarker(innerMarked, i, pieceMark, &number);
+            if (end >= 0) {
+                withImages += stash.imageSources.value(number);
+                i = end - 1;
+                continue;
+            }
+        }
+        withImages += innerMarked[i];
+    }
+    QString inner;
+    for (qsizetype i = 0; i < withImages.size(); ++i) {
+        if (withImages[i].unicode() == codeMark) {
+            qsizetype number = 0;
+            const qsizetype end = readMarker(withImages, i, codeMark, &number);
+            if (end >= 0) {
+                inner += u'`';
+                if (number < stash.codeSpanCount())
+                    inner += stash.codeSpans[size_t(number)];
+                inner += u'`';
+                i = end - 1;
+                continue;
+            }
+        }
+        inner += withImages[i];
+    }
+
+    const char32_t opener = titleScalars.front();
+    const char32_t closer = opener == U'(' ? U')' : opener;
+    const std::vector<char32_t> s = scalarsOf(inner);
+    size_t k = 0;
+    for (; k < s.size(); ++k) {
+        if (opener == U'(' && s[k] == U'(')
+            return false;
+        if (s[k] == closer)
+            break;
+    }
+    if (k >= s.size())
+        return true;
+    if (k + 1 == s.size())
+        return false;
+    size_t next = k + 1;
+    while (next < s.size() && isWhiteSpaceProperty(s[next]))
+        ++next;
+    if (next >= s.size())
+        return false;
+    return s[next] == U')';
+}
+
+void stashPiece(QString& out, Stash& stash, int delta)
+{
+    const qsizetype index = stash.pieceCount();
+    stash.pieceEnds.push_back(stash.pieceText.size());
+    stash.deltas.push_back(delta);
+    appendMarker(out, pieceMark, index);
+}
+
+void stashLinkOpening(QString& out, Stash& stash, QStringView href)
+{
+    stash.pieceText += QLatin1StringView("<a href=\"");
+    stash.pieceText += href;
+    stash.pieceText += QLatin1StringView("\">");
+    stashPiece(out, stash, +1);
+}
+
+void stashLinkClosing(QString& out, Stash& stash)
+{
+    stash.pieceText += QLatin1StringView("</a>");
+    stashPiece(out, stash, -1);
+}
+
+// Step 3 (image) and step 4 (link) share one scan.
+bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
+{
+    const QStringView opener = images ? QStringView(u"![") : QStringView(u"[");
+    const qsizetype n = w.size();
+    const qsizetype textStart = images ? 2 : 1;
+    bool changed = false;
+    qsizetype copy = 0;
+    qsizetype search = 0;
+    for (;;) {
+        const qsizetype p = w.indexOf(opener.front(), search);
+        if (p < 0)
+            break;
+        search = p + 1;
+        if (images && (p + 1 >= n || w[p + 1].unicode() != u'['))
+            continue;
+        qsizetype k = p + textStart;
+        while (k < n && w[k].unicode() != u']' && w[k].unicode() != u'[')
+            ++k;
+        if (k + 1 >= n || w[k].unicode() != u']' || w[k + 1].unicode() != u'(')
+            continue;
+        if (!images && k == p + textStart)
+            continue; // a link needs text
+        qsizetype destEnd = 0;
+        qsizetype matchEnd = 0;
+        if (!matchDestination(w, k + 2, &destEnd, &matchEnd))
+            continue;
+        const QStringView match = w.sliced(p, matchEnd - p);
+        if (!titleIsClosed(match, destEnd - p, stash))
+            continue;
+        if (!changed) {
+            out.reserve(n + 32);
+            changed = true;
+        }
+        out += w.sliced(copy, p - copy);
+        const QStringView text = w.sliced(p + textStart, k - p - textStart);
+        QString& target = stash.target;
+        target.resize(0);
+        appendAttributeText(w.sliced(k + 2, destEnd - k - 2), stash, target);
+        if (images) {
+            QString& alt = stash.alt;
+            alt.resize(0);
+            appendAttributeText(text, stash, alt);
+            if (MarkdownInline::isAllowedURL(target, true)) {
+                stash.pieceText += QLatin1StringView("<img src=\"");
+                stash.pieceText += target;
+                stash.pieceText += QLatin1StringView("\" alt=\"");
+            } else {
+                stash.pieceText += QLatin1StringView("<img alt=\"");
+            }
+            stash.pieceText += alt;
+            stash.pieceText += QLatin1StringView("\">");
+            stash.imageSources.insert(stash.pieceCount(), match.toString());
+            stashPiece(out, stash, 0);
+        } else if (MarkdownInline::isAllowedURL(target, false)) {
+            stashLinkOpening(out, stash, target);
+            out += text;
+            stashLinkClosing(out, stash);
+        } else {
+            out += text;
+        }
+        copy = search = matchEnd;
+    }
+    if (changed)
+        out += w.sliced(copy);
+    return changed;
+}
+
+bool startsWithAt(QStringView s, qsizetype i, QStringView what)
+{
+    return s.size() - i >= what.size() && s.sliced(i, what.size()) == what;
+}
+
+// Before a word character at i: the previous character, combining marks passed over, is no word character.
+bool isWordBoundaryBefore(QStringView s, qsizetype i)
+{
+    while (i > 0) {
+        const char32_t c = scalarBefore(s, i);
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+            || category == QChar::Mark_Enclosing) {
+            i -= c > 0xFFFF ? 2 : 1;
+            continue;
+        }
+        return !isWordChar(c);
+    }
+    return true;
+}
+
+// Step 5: bare web addresses outside links become links.
+bool autolinkURLs(QStringView s, QString& out, Stash& stash)
+{
+    const qsizetype n = s.size();
+    bool changed = false;
+    qsizetype copy = 0;
+    int depth = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t u = s[i].unicode();
+        if (u == pieceMark) {
+            qsizetype number = 0;
+            const qsizetype end = readMarker(s, i, pieceMark, &number);
+            if (end > 0) {
+                if (number < stash.pieceCount())
+                    depth += stash.deltas[size_t(number)];
+                i = end;
+                continue;
+            }
+            ++i;
+            continue;
+        }
+        if (u != u'h' || !startsWithAt(s, i, u"http") || !isWordBoundaryBefore(s, i)) {
+            ++i;
+            continue;
+        }
+        qsizetype j = i + 4;
+        if (j < n && s[j].unicode() == u's')
+            ++j;
+        if (!startsWithAt(s, j, u"://")) {
+            ++i;
+            continue;
+        }
+        j += 3;
+        qsizetype b = j;
+        while (b < n) {
+            const char16_t c = s[b].unicode();
+            if (c == u'<' || c == u'>' || c == u'"' || c == pieceMark || isPatternSpace(c))
+                break;
+            if (c == u'&' && (startsWithAt(s, b, u"&lt;") || startsWithAt(s, b, u"&gt;")))
+                break;
+            ++b;
+        }
+        if (b == j) {
+            ++i;
+            continue;
+        }
+        if (depth > 0) {
+            i = b; // inside a link's text
+            continue;
+        }
+        QStringView link = s.sliced(i, b - i);
+        for (;;) {
+            if (link.endsWith(u"&amp;")) {
+                link.chop(5);
+                continue;
+            }
+            if (link.isEmpty())
+                break;
+            const char16_t last = link.back().unicode();
+            if (last == u'.' || last == u',' || last == u';' || last == u':' || last == u'!' || last == u'?'
+                || last == u')' || last == u']') {
+                link.chop(1);
+                continue;
+            }
+            break;
+        }
+        if (!changed) {
+            out.reserve(n + 32);
+            changed = true;
+        }
+        out += s.sliced(copy, i - copy);
+        stash.target.resize(0);
+        appendAttributeText(link, stash, stash.target);
+        stashLinkOpening(out, stash, stash.target);
+        out += link;
+        stashLinkClosing(out, stash);
+        out += s.sliced(i + link.size(), b - i - link.size());
+        copy = i = b;
+    }
+    if (changed)
+        out += s.sliced(copy);
+    return changed;
+}
+
+// Whether enclosing text is closed in itself: every element that starts in it (earlier emphasis,
+// a link) ends in it. Wrapping text that is not would cross elements.
+bool isBalanced(QStringView s, const Stash& stash, std::vector<char>& stack)
+{
+    stack.clear();
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        if (u == pieceMark) {
+            qsizetype number = 0;
+            const qsizetype end = readMarker(s, i, pieceMark, &number);
+            if (end < 0)
+                continue;
+            const int delta = number < stash.pieceCount() ? stash.deltas[size_t(number)] : 0;
+            if (delta > 0) {
+                stack.push_back('a');
+            } else if (delta < 0) {
+                if (stack.empty() || stack.back() != 'a')
+                    return false;
+                stack.pop_back();
+            }
+            i = end - 1;
+        } else if (u == u'<') {
+            const bool closing = i + 1 < s.size() && s[i + 1].unicode() == u'/';
+            const qsizetype nameAt = i + (closing ? 2 : 1);
+            if (nameAt >= s.size())
+                continue;
+            const char kind = char(s[nameAt].unicode()); // s(trong), e(m), d(el)
+            if (closing) {
+                if (stack.empty() || stack.back() != kind)
+                    return false;
+                stack.pop_back();
+            } else {
+                stack.push_back(kind);
+            }
+        }
+    }
+    return stack.empty();
+}
+
+// Step 6: one delimiter form. pair: the delimiter is doubled; flanked: it needs a non-word
+// character or the edge on both sides.
+bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flanked, QLatin1StringView open,
+                  QLatin1StringView close, Stash& stash)
+{
+    const qsizetype n = s.size();
+    const qsizetype dl = pair ? 2 : 1;
+    bool changed = false;
+    qsizetype copy = 0;
+    qsizetype p = 0;
+    for (;;) {
+        p = s.indexOf(QChar(d), p);
+        if (p < 0)
+            break;
+        if (pair && !(p + 1 < n && s[p + 1].unicode() == d)) {
+            ++p;
+            continue;
+        }
+        if (flanked && p > 0 && isWordChar(scalarBefore(s, p))) {
+            ++p;
+            continue;
+        }
+        const qsizetype q = s.indexOf(QChar(d), p + dl);
+        if (q < 0)
+            break;
+        if (q == p + dl || (pair && !(q + 1 < n && s[q + 1].unicode() == d))
+            || (flanked && q + dl < n && isWordChar(scalarAt(s, q + dl)))) {
+            ++p;
+            continue;
+        }
+        const QStringView content = s.sliced(p + dl, q - p - dl);
+        if (!isBalanced(content, stash, stash.stack)) {
+            ++p;
+            continue;
+        }
+        if (!changed) {
+            out.reserve(n + 64);
+            changed = true;
+        }
+        out += s.sliced(copy, p - copy);
+        out += open;
+        out += content;
+        out += close;
+        copy = p = q + dl;
+    }
+    if (changed)
+        out += s.sliced(copy);
+    return changed;
+}
+
+// Steps 7 and 8: pieces back verbatim, code spans back as code elements.
+void restore(QStringView w, const Stash& stash, QString& out)
+{
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < w.size(); ++i) {
+        const char16_t u = w[i].unicode();
+        if (u != codeMark && u != pieceMark)
+            continue;
+        qsizetype number = 0;
+        const qsizetype end = readMarker(w, i, u, &number);
+        if (end < 0)
+            continue;
+        out += w.sliced(from, i - from);
+        if (u == pieceMark) {
+            if (number < stash.pieceCount())
+                out += stash.piece(number);
+        } else {
+            out += QLatin1StringView("<code>");
+            if (number < stash.codeSpanCount())
+                appendEscapedAll(stash.codeSpans[size_t(number)], out);
+            out += QLatin1StringView("</code>");
+        }
+        from = end;
+        i = end - 1;
+    }
+    out += w.sliced(from);
+}
+
+enum Syntax : unsigned {
+    HasBacktick = 1,
+    HasBracket = 2,
+    HasBang = 4,
+    HasColon = 8,
+    HasStar = 16,
+    HasUnderscore = 32,
+    HasTilde = 64,
+};
+
+// Which construct characters the text holds; passes whose characters are absent are skipped.
+// Later steps add only markers, entities and tags, never one of these characters.
+unsigned syntaxOf(QStringView text)
+{
+    static constexpr auto table = [] {
+        std::array<unsigned char, 128> t{};
+        t[u'`'] = HasBacktick;
+        t[u'['] = HasBracket;
+        t[u'!'] = HasBang;
+        t[u':'] = HasColon;
+        t[u'*'] = HasStar;
+        t[u'_'] = HasUnderscore;
+        t[u'~'] = HasTilde;
+        return t;
+    }();
+    unsigned flags = 0;
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    for (; p < end; ++p) {
+        const char16_t u = *p;
+        flags |= u < 128 ? table[u] : 0;
+    }
+    return flags;
+}
+
+} // namespace
+
+namespace MarkdownInline {
+
+void appendEscapedHTML(QStringView text, QString& out)
+{
+    qsizetype from = 0;
+    const qsizetype n = text.size();
+    const QChar* data = text.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = data[i].unicode();
+        if (u > u'>' || (u != u'&' && u != u'<' && u != u'>'))
+            continue;
+        out += text.sliced(from, i - from);
+        out += u == u'&' ? QLatin1StringView("&amp;") : u == u'<' ? QLatin1StringView("&lt;") : QLatin1StringView("&gt;");
+        from = i + 1;
+    }
+    out += text.sliced(from);
+}
+
+QString escapeHTML(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + 16);
+    appendEscapedHTML(text, out);
+    return out;
+}
+
+bool isAllowedURL(QStringView value, bool forImage)
+{
+    // Read as browsers do: controls, blanks and DEL inside the value are skipped.
+    qsizetype i = 0;
+    auto next = [&]() -> int {
+        while (i < value.size()) {
+            const char16_t u = value[i++].unicode();
+            if (u >= 0x21 && u != 0x7F)
+                return u;
+        }
+        return -1;
+    };
+    auto isLetter = [](int u) { return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z'); };
+    int u = next();
+    if (u < 0 || !isLetter(u))
+        return true;
+    char scheme[8];
+    int length = 0;
+    while (u >= 0 && (isLetter(u) || (u >= u'0' && u <= u'9') || u == u'+' || u == u'-' || u == u'.')) {
+        if (length < int(sizeof scheme))
+            scheme[length] = char(u | 0x20);
+        ++length;
+        u = next();
+    }
+    if (u != u':')
+        return true;
+    const QLatin1StringView name(scheme, std::min<int>(length, int(sizeof scheme)));
+    if (length <= 5 && (name == QLatin1StringView("http") || name == QLatin1StringView("https")))
+        return true;
+    if (length == 6 && name == QLatin1StringView("mailto"))
+        return !forImage;
+    if (length == 4 && name == QLatin1StringView("data")) {
+        if (!forImage)
+            return false;
+        const char* expected = "image/";
+        for (int k = 0; k < 6; ++k) {
+            const int c = next();
+            if (c < 0 || (c | 0x20) != expected[k])
+                return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+void appendInline(QStringView text, QString& out)
+{
+    const unsigned flags = syntaxOf(text);
+    if ((flags & ~unsigned(HasBang)) == 0) {
+        appendEscapedHTML(text, out);
+        return;
+    }
+    thread_local Stash stash;
+    stash.reset();
+    QString* current = &stash.buffers[0];
+    QString* next = &stash.buffers[1];
+    current->resize(0);
+    if (flags & HasBacktick)
+        stashCodeSpans(text, stash, *current);
+    else
+        appendEscapedHTML(text, *current);
+    auto run = [&](auto&& pass) {
+        next->resize(0);
+        if (pass(QStringView(*current), *next))
+            std::swap(current, next);
+    };
+    if ((flags & HasBracket) && (flags & HasBang))
+        run([&](QStringView w, QString& o) { return renderImagesOrLinks(w, o, stash, true); });
+    if (flags & HasBracket)
+        run([&](QStringView w, QString& o) { return renderImagesOrLinks(w, o, stash, false); });
+    if (flags & HasColon)
+        run([&](QStringView w, QString& o) { return autolinkURLs(w, o, stash); });
+    const QLatin1StringView strong("<strong>"), strongEnd("</strong>"), em("<em>"), emEnd("</em>");
+    if (flags & HasStar)
+        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'*', true, false, strong, strongEnd, stash); });
+    if (flags & HasUnderscore)
+        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'_', true, true, strong, strongEnd, stash); });
+    if (flags & HasStar)
+        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'*', false, false, em, emEnd, stash); });
+    if (flags & HasUnderscore)
+        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'_', false, true, em, emEnd, stash); });
+    if (flags & HasTilde)
+        run([&](QStringView w, QString& o) {
+            return emphasisPass(w, o, u'~', true, false, QLatin1StringView("<del>"), QLatin1StringView("</del>"), stash);
+        });
+    if (stash.pieceCount() == 0 && stash.codeSpanCount() == 0)
+        out += *current;
+    else
+        restore(*current, stash, out);
+    stash.release();
+}
+
+QString renderInline(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + 16);
+    appendInline(text, out);
+    return out;
+}
+
+} // namespace MarkdownInline

@@ -1,0 +1,180 @@
+#include "tools/markdown/MarkdownPreviewMessage.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <cmath>
+
+namespace {
+
+// Values may reach us as JSON values wrapped in a QVariant, depending on the bridge.
+QVariant unwrap(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QJsonValue:
+        return value.toJsonValue().toVariant();
+    case QMetaType::QJsonObject:
+        return value.toJsonObject().toVariantMap();
+    case QMetaType::QJsonArray:
+        return value.toJsonArray().toVariantList();
+    case QMetaType::QJsonDocument:
+        return value.toJsonDocument().toVariant();
+    default:
+        return value;
+    }
+}
+
+bool isNumberType(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<QVariantList> asList(const QVariant& raw)
+{
+    const QVariant value = unwrap(raw);
+    if (value.typeId() == QMetaType::QVariantList)
+        return value.toList();
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toList();
+    return std::nullopt;
+}
+
+std::optional<QVariantMap> asMap(const QVariant& raw)
+{
+    const QVariant value = unwrap(raw);
+    if (value.typeId() == QMetaType::QVariantMap)
+        return value.toMap();
+    if (value.typeId() == QMetaType::QVariantHash) {
+        QVariantMap map;
+        const QVariantHash hash = value.toHash();
+        for (auto it = hash.cbegin(); it != hash.cend(); ++it)
+            map.insert(it.key(), it.value());
+        return map;
+    }
+    return std::nullopt;
+}
+
+// A number object that is not a boolean; no range test (row items are checked by the line map).
+std::optional<double> anyNumber(const QVariant& raw)
+{
+    const QVariant value = unwrap(raw);
+    if (!value.isValid() || !isNumberType(value.typeId()))
+        return std::nullopt;
+    return value.toDouble();
+}
+
+std::optional<MarkdownPreviewMessage> decodeLayout(const QVariantMap& body)
+{
+    const std::optional<QVariantList> tops = asList(body.value(QStringLiteral("tops")));
+    if (!tops)
+        return std::nullopt;
+    const std::optional<double> lineCount = previewNumber(body.value(QStringLiteral("lineCount")));
+    if (!lineCount || std::trunc(*lineCount) != *lineCount || *lineCount < 1)
+        return std::nullopt;
+    const std::optional<double> height = previewNumber(body.value(QStringLiteral("height")));
+    if (!height || *height < 0)
+        return std::nullopt;
+    const std::optional<double> viewport = previewNumber(body.value(QStringLiteral("viewport")));
+    if (!viewport || *viewport < 0)
+        return std::nullopt;
+    const std::optional<double> scrollY = previewNumber(body.value(QStringLiteral("scrollY")));
+    if (!scrollY)
+        return std::nullopt;
+    const std::optional<bool> userScroll = previewBool(body.value(QStringLiteral("userScroll")));
+    if (!userScroll)
+        return std::nullopt;
+
+    QList<MarkdownLineMap::Block> blocks;
+    blocks.reserve(tops->size());
+    for (const QVariant& element : *tops) {
+        const std::optional<QVariantList> items = asList(element);
+        if (!items)
+            continue;
+        QList<double> row;
+        row.reserve(items->size());
+        bool valid = true;
+        for (const QVariant& item : *items) {
+            const std::optional<double> number = anyNumber(item);
+            if (!number) {
+                valid = false;
+                break;
+            }
+            row.append(*number);
+        }
+        if (!valid)
+            continue;
+        if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
+            blocks.append(*block);
+    }
+
+    MarkdownPreviewMessage::Layout layout{
+        MarkdownLineMap(blocks, static_cast<qint64>(*lineCount), *height), *height, *viewport, *scrollY, *userScroll};
+    return MarkdownPreviewMessage{layout};
+}
+
+} // namespace
+
+std::optional<double> previewNumber(const QVariant& value)
+{
+    const std::optional<double> number = anyNumber(value);
+    if (!number || !std::isfinite(*number) || std::fabs(*number) > 1e9)
+        return std::nullopt;
+    return number;
+}
+
+std::optional<bool> previewBool(const QVariant& raw)
+{
+    const QVariant value = unwrap(raw);
+    if (value.typeId() != QMetaType::Bool)
+        return std::nullopt;
+    return value.toBool();
+}
+
+std::optional<std::pair<double, double>> previewNumberPair(const QVariant& value)
+{
+    const std::optional<QVariantList> list = asList(value);
+    if (!list || list->size() != 2)
+        return std::nullopt;
+    const std::optional<double> first = previewNumber(list->at(0));
+    const std::optional<double> second = previewNumber(list->at(1));
+    if (!first || !second)
+        return std::nullopt;
+    return std::make_pair(*first, *second);
+}
+
+std::optional<MarkdownPreviewMessage> MarkdownPreviewMessage::decode(const QVariant& raw)
+{
+    const std::optional<QVariantMap> body = asMap(raw);
+    if (!body || body->isEmpty())
+        return std::nullopt;
+    const QVariant kindValue = unwrap(body->value(QStringLiteral("kind")));
+    if (kindValue.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString kind = kindValue.toString();
+    if (kind == QLatin1String("layout"))
+        return decodeLayout(*body);
+    if (kind == QLatin1String("scroll")) {
+        const std::optional<double> y = previewNumber(body->value(QStringLiteral("y")));
+        const std::optional<bool> user = previewBool(body->value(QStringLiteral("user")));
+        if (!y || !user)
+            return std::nullopt;
+        return MarkdownPreviewMessage{Scroll{*y, *user}};
+    }
+    return std::nullopt;
+}

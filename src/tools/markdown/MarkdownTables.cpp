@@ -1,0 +1,108 @@
+#include "tools/markdown/MarkdownTables.h"
+
+#include "tools/markdown/MarkdownHTML.h"
+#include "tools/markdown/MarkdownInline.h"
+#include "tools/markdown/MarkdownText.h"
+
+namespace MarkdownTables {
+
+bool isTableDelimiterRow(QStringView rawLine)
+{
+    const QStringView t = MarkdownText::trimmed(rawLine);
+    bool pipe = false;
+    bool dash = false;
+    for (const QChar ch : t) {
+        switch (ch.unicode()) {
+        case u'|': pipe = true; break;
+        case u'-': dash = true; break;
+        case u':':
+        case u' ': break;
+        default: return false;
+        }
+    }
+    return pipe && dash;
+}
+
+QList<QStringView> tableCells(QStringView rawLine)
+{
+    const QStringView t = MarkdownText::trimmed(rawLine);
+    QList<QStringView> cells;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype bar = t.indexOf(u'|', from);
+        if (bar < 0) {
+            cells.append(MarkdownText::trimmed(t.sliced(from)));
+            break;
+        }
+        cells.append(MarkdownText::trimmed(t.sliced(from, bar - from)));
+        from = bar + 1;
+    }
+    if (!cells.isEmpty() && cells.first().isEmpty())
+        cells.removeFirst();
+    if (!cells.isEmpty() && cells.last().isEmpty())
+        cells.removeLast();
+    return cells;
+}
+
+QList<int> tableAlignments(QStringView delimiterLine)
+{
+    QList<int> codes;
+    for (const QStringView cell : tableCells(delimiterLine)) {
+        const bool starts = cell.startsWith(u':');
+        const bool ends = cell.endsWith(u':');
+        codes.append(starts && ends ? Center : starts ? Left : ends ? Right : None);
+    }
+    return codes;
+}
+
+QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column)
+{
+    switch (column < codes.size() ? codes[column] : None) {
+    case Left: return QLatin1StringView(" style=\"text-align:left\"");
+    case Center: return QLatin1StringView(" style=\"text-align:center\"");
+    case Right: return QLatin1StringView(" style=\"text-align:right\"");
+    default: return QLatin1StringView();
+    }
+}
+
+namespace {
+
+void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>& codes, QLatin1StringView cell,
+               QLatin1StringView cellClose)
+{
+    out += QLatin1StringView("<tr");
+    MarkdownHTML::appendDataLineAttributes(out, absolute, absolute + 1);
+    out += QLatin1StringView(">\n");
+    const QList<QStringView> cells = tableCells(line);
+    for (qsizetype k = 0; k < cells.size(); ++k) {
+        out += cell;
+        out += alignmentAttribute(codes, k);
+        out += u'>';
+        MarkdownInline::appendInline(cells[k], out);
+        out += cellClose;
+    }
+    out += QLatin1StringView("</tr>\n");
+}
+
+} // namespace
+
+qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i,
+                      qint64 baseLine, QString& out)
+{
+    const QList<int> codes = tableAlignments(lines[i + 1]);
+    out += QLatin1StringView("<table>\n<thead>\n");
+    appendRow(out, lines[i], baseLine + i, codes, QLatin1StringView("<th"), QLatin1StringView("</th>\n"));
+    out += QLatin1StringView("</thead>\n<tbody>\n");
+    qsizetype r = i + 2;
+    while (r < lines.size()) {
+        const QStringView t = trimmed[r];
+        if (t.isEmpty() || !t.contains(u'|'))
+            break;
+        appendRow(out, lines[r], baseLine + r, codes, QLatin1StringView("<td"), QLatin1StringView("</td>\n"));
+        ++r;
+    }
+    out += QLatin1StringView("</tbody>\n</table>\n");
+    return r - i;
+}
+
+} // namespace MarkdownTables

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "tools/markdown/MarkdownText.h"
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+// Pipe tables: a header row, a delimiter row with column alignments, body rows.
+namespace MarkdownTables {
+
+enum Alignment { None = 0, Left = 1, Center = 2, Right = 3 };
+
+bool isTableDelimiterRow(QStringView rawLine);
+QList<QStringView> tableCells(QStringView rawLine);
+QList<int> tableAlignments(QStringView delimiterLine);
+QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column);
+
+// Renders the table whose header is lines[header] onto out; answers the number of lines used.
+qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype header,
+                      qint64 baseLine, QString& out);
+
+} // namespace MarkdownTables

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QList>
+#include <QStringView>
+
+// Character classes and small text steps shared by the Markdown converter. Offsets are UTF-16
+// units; classes that depend on the scalar decode surrogate pairs.
+namespace MarkdownText {
+
+// Tab or a Unicode space separator (Zs): what trimming removes. Line breaks are not in it.
+inline bool isTrimSpace(char16_t u)
+{
+    if (u == u' ' || u == u'\t')
+        return true;
+    if (u < 0xA0)
+        return false;
+    return u == 0xA0 || u == 0x1680 || (u >= 0x2000 && u <= 0x200A) || u == 0x202F || u == 0x205F || u == 0x3000;
+}
+
+QStringView trimmed(QStringView s);
+
+// \s of the converter's patterns: tab, LF, FF, CR and every separator (Zs, Zl, Zp). All are BMP.
+inline bool isPatternSpace(char16_t u)
+{
+    if (u < 0x80)
+        return u == u' ' || u == u'\t' || u == u'\n' || u == u'\f' || u == u'\r';
+    return isTrimSpace(u) || u == 0x2028 || u == 0x2029;
+}
+
+// The Unicode White_Space property.
+bool isWhiteSpaceProperty(char32_t c);
+
+// \w of the converter's patterns: alphabetic, marks, decimal digits, connector punctuation, ZWNJ, ZWJ.
+bool isWordChar(char32_t c);
+
+// \d: a Unicode decimal digit (Nd).
+bool isDecimalDigit(char32_t c);
+
+// The scalar starting at i (a lone surrogate is itself); width receives 1 or 2.
+inline char32_t scalarAt(QStringView s, qsizetype i, int* width = nullptr)
+{
+    const char16_t u = s[i].unicode();
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < s.size()) {
+        const char16_t v = s[i + 1].unicode();
+        if (v >= 0xDC00 && v < 0xE000) {
+            if (width)
+                *width = 2;
+            return 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(v) - 0xDC00);
+        }
+    }
+    if (width)
+        *width = 1;
+    return u;
+}
+
+// The scalar that ends just before i (i > 0).
+inline char32_t scalarBefore(QStringView s, qsizetype i)
+{
+    const char16_t v = s[i - 1].unicode();
+    if (v >= 0xDC00 && v < 0xE000 && i >= 2) {
+        const char16_t u = s[i - 2].unicode();
+        if (u >= 0xD800 && u < 0xDC00)
+            return 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(v) - 0xDC00);
+    }
+    return v;
+}
+
+// Whether a user-perceived character ends at i, given that the unit before i is ASCII: false when
+// a combining mark, joiner or other grapheme extender follows.
+bool endsCharacter(QStringView s, qsizetype i);
+
+// s[i] is the ASCII character c standing alone as one user-perceived character.
+inline bool isCharacterAt(QStringView s, qsizetype i, char16_t c)
+{
+    return i < s.size() && s[i].unicode() == c && (i + 1 >= s.size() || s[i + 1].unicode() < 0x80 || endsCharacter(s, i + 1));
+}
+
+inline bool startsWithCharacter(QStringView s, char16_t c) { return isCharacterAt(s, 0, c); }
+
+// Lines read trimmed, trimming each when it is asked for (trimming touches only the blanks at the ends).
+struct TrimmedLines {
+    const QList<QStringView>& lines;
+    QStringView operator[](qsizetype i) const { return trimmed(lines[i]); }
+};
+
+} // namespace MarkdownText

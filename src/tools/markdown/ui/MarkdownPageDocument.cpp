@@ -1,0 +1,86 @@
+#include "tools/markdown/ui/MarkdownPageDocument.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QStringList>
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void initMarkdownResources()
+{
+    Q_INIT_RESOURCE(markdown);
+}
+
+namespace MarkdownPageDocument {
+
+namespace {
+
+QString resourceText(const QString& path)
+{
+    initMarkdownResources();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing resource %s", qPrintable(path));
+    return QString::fromUtf8(file.readAll());
+}
+
+// Replaces the one marker in `text` without scanning what is put in.
+QString fill(const QString& text, QLatin1StringView marker, const QString& value)
+{
+    const qsizetype at = text.indexOf(marker);
+    if (at < 0)
+        qFatal("page template lacks %s", marker.data());
+    return text.left(at) + value + text.mid(at + marker.size());
+}
+
+} // namespace
+
+const QString& markdownPreviewScript()
+{
+    static const QString script = resourceText(QStringLiteral(":/markdown/preview.js"));
+    return script;
+}
+
+const QString& markdownPreviewScriptDigest()
+{
+    static const QString digest = QStringLiteral("sha256-")
+        + QString::fromLatin1(QCryptographicHash::hash(markdownPreviewScript().toUtf8(), QCryptographicHash::Sha256).toBase64());
+    return digest;
+}
+
+const QString& markdownPreviewPolicy()
+{
+    static const QString policy = QStringList{
+        QStringLiteral("default-src 'none'"),
+        QStringLiteral("script-src '%1'").arg(markdownPreviewScriptDigest()),
+        QStringLiteral("style-src 'unsafe-inline'"),
+        QStringLiteral("img-src 'self' https: http: data: quorrix-doc:"),
+        QStringLiteral("base-uri 'none'"),
+        QStringLiteral("form-action 'none'"),
+        QStringLiteral("frame-src 'none'"),
+        QStringLiteral("object-src 'none'"),
+        QStringLiteral("connect-src 'none'"),
+    }.join(QStringLiteral("; "));
+    return policy;
+}
+
+const QString& markdownPreviewPage()
+{
+    static const QString page = [] {
+        QString text = resourceText(QStringLiteral(":/markdown/preview.html"));
+        // The script goes in last, so nothing inside it is ever taken for a marker.
+        text = fill(text, QLatin1StringView("{{policy}}"), markdownPreviewPolicy());
+        text = fill(text, QLatin1StringView("{{style}}"), resourceText(QStringLiteral(":/markdown/preview.css")));
+        text = fill(text, QLatin1StringView("{{script}}"), markdownPreviewScript());
+        return text;
+    }();
+    return page;
+}
+
+const QString& bridgeScript()
+{
+    static const QString script = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + QLatin1Char('\n')
+        + resourceText(QStringLiteral(":/markdown/bridge.js"));
+    return script;
+}
+
+} // namespace MarkdownPageDocument

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// The preview page: one HTML document, built once from the bundled template, style sheet and
+// script, with a Content-Security-Policy that admits exactly the embedded script (by digest).
+namespace MarkdownPageDocument {
+
+// The page script, exactly the text between the opening and closing script tags.
+const QString& markdownPreviewScript();
+// "sha256-" and the Base64 SHA-256 of the script's UTF-8 bytes.
+const QString& markdownPreviewScriptDigest();
+// The policy text, directives joined by "; ".
+const QString& markdownPreviewPolicy();
+// The whole page document.
+const QString& markdownPreviewPage();
+// The script given to the page before its own: the web channel client and the "sync" handler.
+const QString& bridgeScript();
+
+} // namespace MarkdownPageDocument

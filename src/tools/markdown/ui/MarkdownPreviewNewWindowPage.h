@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QWebEnginePage>
+
+// Stands in for a window a link asked for: its first navigation is decided as a link click (web
+// links go to the desktop's browser), nothing is ever shown, and the page then goes away.
+class MarkdownPreviewNewWindowPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    MarkdownPreviewNewWindowPage(QWebEngineProfile* profile, QObject* parent = nullptr);
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage* createWindow(WebWindowType type) override;
+
+private:
+    bool m_decided = false;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "tools/markdown/MarkdownLinkPolicy.h"
+
+#include <QWebEnginePage>
+
+#include <functional>
+
+// The preview's page: lets only the program's own load of the page through, sends web links to
+// the desktop's browser and cancels everything else, also links that ask for a new window.
+class MarkdownPreviewPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    MarkdownPreviewPage(QWebEngineProfile* profile, QObject* parent = nullptr);
+
+    // The address the program loads the page at.
+    std::function<QUrl()> pageAddress;
+
+    static MarkdownLinkPolicy::Navigation navigationKind(NavigationType type);
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override;
+};

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "kit/FileDrop.h"
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MarkdownFindController;
+class MarkdownFolderAccess;
+class MarkdownLineMap;
+class MarkdownPreviewPage;
+class MarkdownPreviewWebView;
+class MarkdownSchemeHandler;
+class MarkdownWebBridge;
+class QWebEngineProfile;
+class ScrollSyncController;
+
+// The Markdown tool's preview pane: a web view showing the converted document in the preview
+// page. It loads the page once per document folder, sends each new body and line count to the
+// page script, turns the page's layout and scroll messages into a line map and scroll hand-overs,
+// scrolls the page when the editor leads, searches the page for the find controller, serves the
+// document's local images and keeps the page from navigating anywhere.
+//
+// The controllers are not owned and must outlive the view. GUI thread only.
+class MarkdownPreviewView : public QWidget {
+    Q_OBJECT
+public:
+    MarkdownPreviewView(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
+                        ScrollSyncController* sync, MarkdownFindController* find,
+                        MarkdownFolderAccess* folderAccess, const FileDrop& fileDrop, QWidget* parent = nullptr);
+    // Forgets the scroll synchronisation's state without calling any of its actions.
+    ~MarkdownPreviewView() override;
+
+    // A new rendering (`html`, `lineCount`), the document's folder (empty without a file) and
+    // the folder-access `opens` counter. Sends only what changed; a new `opens` resends the body.
+    void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens);
+
+    MarkdownPreviewWebView* webView() const;
+    // The address the page is loaded from: the document's base URL, or the scheme's root.
+    QUrl pageAddress() const;
+    bool isLoaded() const { return m_isLoaded; }
+
+    // From the last layout message; null until the page has reported.
+    const MarkdownLineMap* lineMap() const { return m_map.get(); }
+    double scrollY() const { return m_scrollY; }
+    double viewportHeight() const { return m_viewportHeight; }
+    double documentHeight() const { return m_documentHeight; }
+
+    // Distance from the top of the window's content down to the web view's top edge.
+    std::optional<double> previewTopInWindow() const;
+
+    // Runs `script` in the page; `done` (optional) gets its result. For the preview's own calls
+    // and for tests that inspect the page.
+    void evaluate(const QString& script, std::function<void(const QVariant&)> done = {});
+
+signals:
+    // The page finished loading and its body went out.
+    void pageLoaded();
+    // A layout message from the page was taken (after the map was rebuilt).
+    void layoutReceived();
+    // A scroll message from the page was taken.
+    void scrollReceived(double y, bool user);
+
+private:
+    void loadPage();
+    void onLoadFinished(bool ok);
+    void onMessage(const QVariant& body);
+    void sendBody(const QString& html, qint64 lineCount);
+    void sendLineCount(qint64 lineCount);
+    void applyToPreview(double line, double windowY, bool glide);
+    void previewToTop();
+    void reloadImages();
+    void clearHighlights();
+    void runFind(const QString& query, bool forward, std::function<bool()> isCurrent,
+                 std::function<void(bool)> answer);
+
+    QPointer<ScrollSyncController> m_sync;
+    QPointer<MarkdownFindController> m_find;
+    QPointer<MarkdownFolderAccess> m_folderAccess;
+
+    QWebEngineProfile* m_profile = nullptr;
+    MarkdownPreviewPage* m_page = nullptr;
+    MarkdownPreviewWebView* m_webView = nullptr;
+    MarkdownSchemeHandler* m_schemeHandler = nullptr;
+    MarkdownWebBridge* m_bridge = nullptr;
+
+    bool m_isLoaded = false;
+    std::optional<std::pair<QString, qint64>> m_pendingBody;
+    std::optional<QString> m_lastHTML;
+    qint64 m_lastLineCount = 1;
+    QUrl m_lastFolder;
+    qint64 m_lastOpens = 0;
+    std::shared_ptr<const MarkdownLineMap> m_map;
+    double m_scrollY = 0;
+    double m_viewportHeight = 0;
+    double m_documentHeight = 0;
+    QString m_lastFindQuery;
+};

@@ -1,0 +1,530 @@
+#include "tools/markdown/ui/MarkdownToolView.h"
+
+#include "kit/ByteSizeLabel.h"
+#include "kit/DynamicColor.h"
+#include "kit/PaneBadge.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/MetricDivider.h"
+#include "kit/ui/OpenPanel.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/SymbolIcon.h"
+#include "kit/ui/ToolPane.h"
+#include "tools/markdown/MarkdownFindController.h"
+#include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownToolViewModel.h"
+#include "tools/markdown/ScrollSyncController.h"
+#include "tools/markdown/ui/MarkdownFindBar.h"
+#include "tools/markdown/ui/MarkdownPreviewView.h"
+#include "tools/markdown/ui/MarkdownTextEditor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+// Drawn over the whole tool while files hover over it.
+class DropRing : public QWidget {
+public:
+    explicit DropRing(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(palette().color(QPalette::Highlight), 3);
+        painter.setPen(pen);
+        // The border lies inside the shape, 6 px in from the edges.
+        const QRectF shape = QRectF(rect()).adjusted(6, 6, -6, -6);
+        painter.drawRoundedRect(shape.adjusted(1.5, 1.5, -1.5, -1.5), 14.5, 14.5);
+    }
+};
+
+QString countText(int count, const char* singular, const char* plural)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? singular : plural));
+}
+
+QWidget* banner(QWidget* parent, QLabel*& label, QWidget* button)
+{
+    auto* frame = new QFrame(parent);
+    frame->setAutoFillBackground(true);
+    frame->setFrameShape(QFrame::NoFrame);
+    QPalette pal = frame->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::AlternateBase));
+    frame->setPalette(pal);
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(10, 6, 10, 6);
+    row->setSpacing(8);
+    label = new QLabel(frame);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    row->addWidget(label, 1);
+    if (button)
+        row->addWidget(button, 0, Qt::AlignVCenter);
+    frame->hide();
+    return frame;
+}
+
+} // namespace
+
+MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    setProperty("activeToolRunsOwnFind", true);
+    setAcceptDrops(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    buildToolbar();
+    layout->addWidget(m_toolbar);
+
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setChildrenCollapsible(false);
+    m_split->addWidget(buildSource());
+    m_split->addWidget(buildPreview());
+    m_split->setStretchFactor(0, 0);
+    m_split->setStretchFactor(1, 1);
+    m_split->setSizes({460, 540});
+    layout->addWidget(m_split, 1);
+
+    m_dropRing = new DropRing(this);
+
+    // Model → view.
+    connect(model, &MarkdownToolViewModel::markdownTextChanged, this,
+            [this] { m_editor->setText(m_model->markdownText()); });
+    connect(model, &MarkdownToolViewModel::lineCountChanged, this, &MarkdownToolView::updateCounts);
+    connect(model, &MarkdownToolViewModel::wordCountChanged, this, &MarkdownToolView::updateCounts);
+    connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::updateSize);
+    connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::pushContentToPreview);
+    connect(model, &MarkdownToolViewModel::fileUrlChanged, this, &MarkdownToolView::pushContentToPreview);
+    connect(model, &MarkdownToolViewModel::fileUrlChanged, this, &MarkdownToolView::updateTitle);
+    connect(model, &MarkdownToolViewModel::showEditorChanged, this, &MarkdownToolView::updateShowEditor);
+    connect(model, &MarkdownToolViewModel::openErrorChanged, this, &MarkdownToolView::updateError);
+    connect(model->folderAccess(), &MarkdownFolderAccess::opensChanged, this, &MarkdownToolView::pushContentToPreview);
+    connect(model->folderAccess(), &MarkdownFolderAccess::needsAccessChanged, this,
+            &MarkdownToolView::updateFolderAccess);
+    MarkdownFindController* find = model->find();
+    connect(find, &MarkdownFindController::isShowingBarChanged, this, &MarkdownToolView::updateFindState);
+    connect(find, &MarkdownFindController::queryChanged, this, &MarkdownToolView::updateFindState);
+    connect(find, &MarkdownFindController::lastSearchMatchedChanged, this, &MarkdownToolView::updateFindState);
+
+    // View → model.
+    connect(m_editor, &MarkdownTextEditor::textEdited, model,
+            [this](const QString& text) { m_model->setMarkdownText(text); });
+
+    // The shell's menus.
+    connect(&ToolNotifications::instance(), &ToolNotifications::openFile, this, [this] {
+        if (isVisible())
+            presentMarkdownOpenPanel();
+    });
+    connect(&ToolNotifications::instance(), &ToolNotifications::findInTool, this, [this](int action) {
+        if (isVisible())
+            handleFindInTool(action);
+    });
+
+    updateCounts();
+    updateSize();
+    updateFindState();
+    updateFolderAccess();
+    updateError();
+    updateShowEditor();
+}
+
+MarkdownToolView::~MarkdownToolView() = default;
+
+void MarkdownToolView::buildToolbar()
+{
+    m_toolbar = new QToolBar(this);
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolbar->setIconSize(QSize(16, 16));
+    m_toolbar->setMovable(false);
+
+    m_openAction = m_toolbar->addAction(symbolIcon(QStringLiteral("folder")), QStringLiteral("Open"));
+    m_openAction->setToolTip(QStringLiteral("Open a Markdown file (Ctrl+O)"));
+    connect(m_openAction, &QAction::triggered, this, &MarkdownToolView::presentMarkdownOpenPanel);
+
+    m_toggleSourceAction = m_toolbar->addAction(symbolIcon(QStringLiteral("chevron.left.forwardslash.chevron.right")),
+                                                QStringLiteral("Hide Source"));
+    m_toggleSourceAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+P")));
+    m_toggleSourceAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_toggleSourceAction, &QAction::triggered, this,
+            [this] { m_model->setShowEditor(!m_model->showEditor()); });
+
+    auto* spacer = new QWidget(m_toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolbar->addWidget(spacer);
+
+    m_findAction = m_toolbar->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QStringLiteral("Find"));
+    m_findAction->setToolTip(QStringLiteral("Find in the focused pane (Ctrl+F)"));
+    connect(m_findAction, &QAction::triggered, this, &MarkdownToolView::showFind);
+}
+
+QWidget* MarkdownToolView::buildSource()
+{
+    m_sourcePane = new ToolPane(QStringLiteral("Source"), ToolPane::Metrics);
+    m_sourcePane->setMinimumWidth(280);
+
+    auto* content = new QWidget;
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    m_editorFind = new MarkdownFindController(this);
+    m_editorFindBar = new MarkdownFindBar(m_editorFind, content);
+    m_editorFindBar->hide();
+    stack->addWidget(m_editorFindBar, 0, Qt::AlignHCenter);
+    m_editor = new MarkdownTextEditor(m_model->sync(), content);
+    m_editor->setText(m_model->markdownText());
+    stack->addWidget(m_editor, 1);
+    m_sourcePane->setContent(content);
+    installEditorFind();
+
+    m_lines = new Metric(QString());
+    m_words = new Metric(QString());
+    m_sourcePane->addMetric(m_lines);
+    m_sourcePane->addMetric(new MetricDivider);
+    m_sourcePane->addMetric(m_words);
+    return m_sourcePane;
+}
+
+QWidget* MarkdownToolView::buildPreview()
+{
+    m_previewPane = new ToolPane(QStringLiteral("Preview"), ToolPane::Metrics);
+    m_previewPane->setMinimumWidth(280);
+
+    auto* content = new QWidget;
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+
+    m_imagesButton = new PaneButton(QStringLiteral("Show Images\u2026"), QStringLiteral("photo"),
+                                    DynamicColor::secondary(), [this] { requestImageFolderAccess(); });
+    m_imagesButton->setToolTip(QStringLiteral("Allow Quorrix to read the folder that holds this document's images"));
+    QLabel* folderLabel = nullptr;
+    m_folderBanner = banner(content, folderLabel, m_imagesButton);
+    folderLabel->setText(
+        QStringLiteral("Some images of this document lie in a folder that Quorrix has not been allowed to read."));
+    stack->addWidget(m_folderBanner);
+
+    auto* dismiss = new QPushButton(QStringLiteral("Dismiss"));
+    connect(dismiss, &QPushButton::clicked, this, [this] { m_model->dismissOpenError(); });
+    m_errorBanner = banner(content, m_errorLabel, dismiss);
+    stack->addWidget(m_errorBanner);
+
+    m_previewFindBar = new MarkdownFindBar(m_model->find(), content);
+    m_previewFindBar->hide();
+    stack->addWidget(m_previewFindBar, 0, Qt::AlignHCenter);
+
+    QPointer<MarkdownToolView> self(this);
+    FileDrop drop;
+    drop.open = [self](const QList<QUrl>& urls) { return self && self->openDropped(urls); };
+    drop.targeted = [self](bool targeted) {
+        if (self)
+            self->setDropTargeted(targeted);
+    };
+    m_preview = new MarkdownPreviewView(m_model->renderedHTML(), m_model->renderedLineCount(),
+                                        m_model->documentFolder(), m_model->folderAccess()->opens(),
+                                        m_model->sync(), m_model->find(), m_model->folderAccess(), drop, content);
+    stack->addWidget(m_preview, 1);
+    m_previewPane->setContent(content);
+
+    m_size = new Metric(QString());
+    m_previewPane->addMetric(m_size);
+    m_noMatchDivider = new MetricDivider;
+    m_noMatch = new Metric(QStringLiteral("no match"));
+    m_previewPane->addMetric(m_noMatchDivider);
+    m_previewPane->addMetric(m_noMatch);
+    return m_previewPane;
+}
+
+void MarkdownToolView::installEditorFind()
+{
+    // The editor's own find: searches its text, wrapping around, case-insensitively.
+    QPointer<MarkdownTextEditor> editor(m_editor);
+    m_editorFind->find = [editor](const QString& query, bool forward, std::function<bool()> isCurrent,
+                                  std::function<void(bool)> answer) {
+        if (!editor || !isCurrent()) {
+            answer(false);
+            return;
+        }
+        QTextDocument* document = editor->document();
+        QTextCursor from = editor->textCursor();
+        const bool onMatch = from.hasSelection() && from.selectedText().compare(query, Qt::CaseInsensitive) == 0;
+        if (forward && !onMatch)
+            from.setPosition(from.selectionStart());
+        else if (!forward)
+            from.setPosition(from.selectionStart());
+        const QTextDocument::FindFlags flags = forward ? QTextDocument::FindFlags() : QTextDocument::FindBackward;
+        QTextCursor found = document->find(query, from, flags);
+        if (found.isNull()) {
+            QTextCursor wrap(document);
+            wrap.movePosition(forward ? QTextCursor::Start : QTextCursor::End);
+            found = document->find(query, wrap, flags);
+        }
+        if (!found.isNull())
+            editor->setTextCursor(found);
+        answer(!found.isNull());
+    };
+    m_editorFind->clearHighlights = [editor] {
+        if (!editor)
+            return;
+        QTextCursor cursor = editor->textCursor();
+        cursor.clearSelection();
+        editor->setTextCursor(cursor);
+    };
+    connect(m_editorFind, &MarkdownFindController::isShowingBarChanged, this, [this](bool showing) {
+        m_editorFindBar->setVisible(showing);
+        if (showing) {
+            m_editorFindBar->field()->setFocus();
+            m_editorFindBar->field()->selectAll();
+        } else {
+            m_editor->setFocus();
+        }
+    });
+}
+
+QString MarkdownToolView::titleText() const
+{
+    const QString name = m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
+                                                       : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
+    return QStringLiteral("%1 \u2014 Markdown").arg(name);
+}
+
+void MarkdownToolView::updateTitle()
+{
+    if (isVisible() && window())
+        window()->setWindowTitle(titleText());
+}
+
+void MarkdownToolView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The shell writes its own title when it switches tools; ours goes on top of it.
+    QTimer::singleShot(0, this, &MarkdownToolView::updateTitle);
+}
+
+void MarkdownToolView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_dropRing->setGeometry(rect());
+}
+
+void MarkdownToolView::pushContentToPreview()
+{
+    // An open publishes the folder, the file and the HTML one after another; the preview gets
+    // them once, together.
+    if (property("contentPushQueued").toBool())
+        return;
+    setProperty("contentPushQueued", true);
+    QTimer::singleShot(0, this, [this] {
+        setProperty("contentPushQueued", false);
+        m_preview->setContent(m_model->renderedHTML(), m_model->renderedLineCount(), m_model->documentFolder(),
+                              m_model->folderAccess()->opens());
+    });
+}
+
+void MarkdownToolView::updateCounts()
+{
+    m_lines->setText(countText(m_model->lineCount(), "line", "lines"));
+    m_words->setText(countText(m_model->wordCount(), "word", "words"));
+}
+
+void MarkdownToolView::updateSize()
+{
+    m_size->setText(byteSizeLabel(m_model->renderedHTMLByteCount(), QStringLiteral("html")));
+}
+
+void MarkdownToolView::updateFindState()
+{
+    MarkdownFindController* find = m_model->find();
+    const bool showing = find->isShowingBar();
+    m_previewFindBar->setVisible(showing);
+    if (showing)
+        m_previewPane->setBadge(PaneBadge(QStringLiteral("FIND"), DynamicColor::secondary()));
+    else
+        m_previewPane->setBadge(std::nullopt);
+    const bool noMatch =
+        showing && find->lastSearchMatched() == std::optional<bool>(false) && !find->query().isEmpty();
+    m_noMatch->setVisible(noMatch);
+    m_noMatchDivider->setVisible(noMatch);
+}
+
+void MarkdownToolView::updateFolderAccess()
+{
+    m_folderBanner->setVisible(m_model->folderAccess()->needsAccess());
+}
+
+void MarkdownToolView::updateError()
+{
+    m_errorLabel->setText(m_model->openError());
+    m_errorBanner->setVisible(!m_model->openError().isEmpty());
+}
+
+void MarkdownToolView::updateShowEditor()
+{
+    const bool show = m_model->showEditor();
+    m_sourcePane->setVisible(show);
+    m_toggleSourceAction->setText(show ? QStringLiteral("Hide Source") : QStringLiteral("Show Source"));
+    m_toggleSourceAction->setToolTip(show ? QStringLiteral("Hide the Markdown source (Ctrl+Alt+P)")
+                                          : QStringLiteral("Show the Markdown source (Ctrl+Alt+P)"));
+    setMinimumSize(show ? QSize(600, 400) : QSize(360, 400));
+    if (!show && m_editorFind->isShowingBar())
+        m_editorFind->done();
+}
+
+void MarkdownToolView::setDropTargeted(bool targeted)
+{
+    if (m_isDropTargeted == targeted)
+        return;
+    m_isDropTargeted = targeted;
+    m_dropRing->setGeometry(rect());
+    m_dropRing->setVisible(targeted);
+    m_dropRing->raise();
+}
+
+bool MarkdownToolView::openDropped(const QList<QUrl>& urls)
+{
+    const std::optional<QUrl> url = MarkdownToolViewModel::markdownFile(urls);
+    if (!url)
+        return false;
+    m_model->open(*url);
+    return true;
+}
+
+void MarkdownToolView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+        setDropTargeted(true);
+        return;
+    }
+    event->ignore();
+}
+
+void MarkdownToolView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MarkdownToolView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTargeted(false);
+    QWidget::dragLeaveEvent(event);
+}
+
+void MarkdownToolView::dropEvent(QDropEvent* event)
+{
+    setDropTargeted(false);
+    if (openDropped(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MarkdownToolView::presentMarkdownOpenPanel()
+{
+    auto* panel = new QFileDialog;
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList patterns;
+    for (const QString& extension : MarkdownToolViewModel::markdownExtensions())
+        patterns << QStringLiteral("*.%1").arg(extension);
+    QStringList filters;
+    filters << QStringLiteral("Markdown and text files (%1)").arg(patterns.join(QLatin1Char(' ')));
+    QStringList mimeNames;
+    for (const QMimeType& type : MarkdownToolViewModel::markdownContentTypes())
+        mimeNames << type.filterString();
+    filters << mimeNames;
+    panel->setNameFilters(filters);
+    QPointer<MarkdownToolViewModel> model(m_model);
+    presentOpenPanel(panel, [model](const QUrl& url) {
+        if (model)
+            model->open(url);
+    });
+}
+
+QString MarkdownToolView::folderPanelMessage() const
+{
+    const QString name = m_model->fileUrl().isEmpty() ? QStringLiteral("this document")
+                                                       : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
+    return QStringLiteral("To show the images in \u201C%1\u201D, allow Quorrix to read the folder they are in.").arg(name);
+}
+
+void MarkdownToolView::requestImageFolderAccess()
+{
+    auto* panel = new QFileDialog;
+    panel->setFileMode(QFileDialog::Directory);
+    panel->setOption(QFileDialog::ShowDirsOnly, true);
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    panel->setLabelText(QFileDialog::Accept, QStringLiteral("Allow"));
+    panel->setWindowTitle(folderPanelMessage());
+    MarkdownFolderAccess* access = m_model->folderAccess();
+    const QUrl start = !access->suggestedFolder().isEmpty() ? access->suggestedFolder() : access->documentFolder();
+    if (!start.isEmpty())
+        panel->setDirectoryUrl(start);
+    QPointer<MarkdownFolderAccess> target(access);
+    presentOpenPanel(panel, [target](const QUrl& url) {
+        if (target)
+            target->grant(url);
+    });
+}
+
+void MarkdownToolView::showFind()
+{
+    const QWidget* focus = QApplication::focusWidget();
+    const bool editorFocused = focus && (focus == m_editor || m_editor->isAncestorOf(focus) ||
+                                         (m_editorFindBar->isVisible() && m_editorFindBar->isAncestorOf(focus)));
+    if (m_model->showEditor() && editorFocused) {
+        if (m_editorFind->isShowingBar()) {
+            m_editorFindBar->field()->setFocus();
+            m_editorFindBar->field()->selectAll();
+        } else {
+            m_editorFind->setShowingBar(true);
+        }
+        return;
+    }
+    m_model->find()->setShowingBar(true);
+}
+
+void MarkdownToolView::handleFindInTool(int action)
+{
+    switch (action) {
+    case ToolNotifications::ShowFindInterface:
+        showFind();
+        break;
+    case ToolNotifications::NextMatch:
+        m_model->find()->search(true);
+        break;
+    case ToolNotifications::PreviousMatch:
+        m_model->find()->search(false);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "kit/FileDrop.h"
+#include "tools/markdown/MarkdownToolViewModel.h"
+
+#include <QList>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+class MarkdownFindBar;
+class MarkdownFindController;
+class MarkdownPreviewView;
+class MarkdownTextEditor;
+class Metric;
+class QAction;
+class QLabel;
+class QPushButton;
+class QSplitter;
+class QToolBar;
+class ToolPane;
+class PaneButton;
+
+// The Markdown tool on screen: the source editor and the live preview side by side, the
+// toolbar (Open, Hide Source, Find), the footers, the banners for images outside the granted
+// folders and for files that could not be read, and the drop ring. It answers the shell's
+// "openFile" and "findInTool" notifications and opens files dropped onto it. All state lives in
+// the view model; the view keeps only whether a drag hovers.
+class MarkdownToolView : public QWidget {
+    Q_OBJECT
+public:
+    explicit MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent = nullptr);
+    ~MarkdownToolView() override;
+
+    MarkdownToolViewModel* model() const { return m_model; }
+    MarkdownTextEditor* editor() const { return m_editor; }
+    MarkdownPreviewView* preview() const { return m_preview; }
+    ToolPane* sourcePane() const { return m_sourcePane; }
+    ToolPane* previewPane() const { return m_previewPane; }
+    MarkdownFindBar* previewFindBar() const { return m_previewFindBar; }
+    MarkdownFindBar* editorFindBar() const { return m_editorFindBar; }
+    MarkdownFindController* editorFind() const { return m_editorFind; }
+    QWidget* folderBanner() const { return m_folderBanner; }
+    QWidget* errorBanner() const { return m_errorBanner; }
+    QLabel* errorLabel() const { return m_errorLabel; }
+    PaneButton* imagesButton() const { return m_imagesButton; }
+    Metric* linesMetric() const { return m_lines; }
+    Metric* wordsMetric() const { return m_words; }
+    Metric* sizeMetric() const { return m_size; }
+    Metric* noMatchMetric() const { return m_noMatch; }
+    QAction* openAction() const { return m_openAction; }
+    QAction* toggleSourceAction() const { return m_toggleSourceAction; }
+    QAction* findAction() const { return m_findAction; }
+
+    bool isDropTargeted() const { return m_isDropTargeted; }
+    // "<file name> — Markdown", or "Untitled — Markdown" before any file is opened.
+    QString titleText() const;
+
+    // A drop of files onto the tool: opens the Markdown file among them; false when there is none.
+    bool openDropped(const QList<QUrl>& urls);
+    void presentMarkdownOpenPanel();
+    void requestImageFolderAccess();
+    // The folder dialog's message for the open document.
+    QString folderPanelMessage() const;
+    void showFind();
+    void handleFindInTool(int action);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildToolbar();
+    QWidget* buildSource();
+    QWidget* buildPreview();
+    void installEditorFind();
+    void setDropTargeted(bool targeted);
+    void updateCounts();
+    void updateSize();
+    void updateFindState();
+    void updateFolderAccess();
+    void updateError();
+    void updateShowEditor();
+    void updateTitle();
+    void pushContentToPreview();
+
+    QPointer<MarkdownToolViewModel> m_model;
+    QToolBar* m_toolbar = nullptr;
+    QSplitter* m_split = nullptr;
+    ToolPane* m_sourcePane = nullptr;
+    ToolPane* m_previewPane = nullptr;
+    MarkdownTextEditor* m_editor = nullptr;
+    MarkdownPreviewView* m_preview = nullptr;
+    MarkdownFindBar* m_previewFindBar = nullptr;
+    MarkdownFindBar* m_editorFindBar = nullptr;
+    MarkdownFindController* m_editorFind = nullptr;
+    QWidget* m_folderBanner = nullptr;
+    QWidget* m_errorBanner = nullptr;
+    QLabel* m_errorLabel = nullptr;
+    PaneButton* m_imagesButton = nullptr;
+    Metric* m_lines = nullptr;
+    Metric* m_words = nullptr;
+    Metric* m_size = nullptr;
+    QWidget* m_noMatchDivider = nullptr;
+    Metric* m_noMatch = nullptr;
+    QAction* m_openAction = nullptr;
+    QAction* m_toggleSourceAction = nullptr;
+    QAction* m_findAction = nullptr;
+    QWidget* m_dropRing = nullptr;
+    bool m_isDropTargeted = false;
+};

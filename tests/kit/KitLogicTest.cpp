@@ -1,0 +1,331 @@
+#include "kit/ByteSizeLabel.h"
+#include "kit/DynamicColor.h"
+#include "kit/PaneBadge.h"
+#include "kit/Palette.h"
+#include "kit/StatusColor.h"
+#include "kit/TextHelpers.h"
+#include "kit/TextUnits.h"
+
+#include "support/QuorrixTestMain.h"
+
+#include <QLocale>
+#include <QTextCursor>
+#include <QTextDocument>
+
+using TextHelpers::Range;
+
+namespace {
+
+QPalette paletteWithWindow(const QColor& window)
+{
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    return palette;
+}
+
+} // namespace
+
+class KitLogicTest : public QObject {
+    Q_OBJECT
+private slots:
+    void byteSizeLabel_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("zero") << qint64(0) << QString() << "0 B";
+        QTest::newRow("negative") << qint64(-5) << QString() << "-5 B";
+        QTest::newRow("last bytes") << qint64(1023) << QString() << "1023 B";
+        QTest::newRow("first KB") << qint64(1024) << QString() << "1 KB";
+        QTest::newRow("rounds down") << qint64(2047) << "svg" << "1 KB svg";
+        QTest::newRow("last KB") << qint64(1048575) << QString() << "1023 KB";
+        QTest::newRow("first MB") << qint64(1048576) << QString() << "1.0 MB";
+        QTest::newRow("MB with suffix") << qint64(1572864) << "html" << "1.5 MB html";
+        QTest::newRow("large, no grouping") << qint64(5000LL * 1048576) << QString() << "5000.0 MB";
+        QTest::newRow("bytes with suffix") << qint64(12) << "signature" << "12 B signature";
+    }
+    void byteSizeLabel()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, suffix);
+        QFETCH(QString, expected);
+        QCOMPARE(::byteSizeLabel(bytes, suffix), expected);
+    }
+
+    void byteSizeLabelIgnoresCommaLocale()
+    {
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const QString label = ::byteSizeLabel(1572864);
+        QLocale::setDefault(saved);
+        QCOMPARE(label, QStringLiteral("1.5 MB"));
+    }
+
+    void lineCount_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qsizetype>("lines");
+        QTest::newRow("empty") << QString() << qsizetype(0);
+        QTest::newRow("one letter") << "a" << qsizetype(1);
+        QTest::newRow("letter LF") << "a\n" << qsizetype(2);
+        QTest::newRow("CR LF is one break") << "a\r\nb" << qsizetype(2);
+        QTest::newRow("lone CR is a break") << "a\rb" << qsizetype(2);
+        QTest::newRow("lone LF") << "\n" << qsizetype(2);
+        QTest::newRow("LF CR is two") << "\n\r" << qsizetype(3);
+        QTest::newRow("mixed") << "a\r\n\r\nb\rc\n" << qsizetype(5);
+        QTest::newRow("trailing CR") << "a\r" << qsizetype(2);
+        QTest::newRow("separators are not breaks") << QString::fromUtf16(u"a\u2028b\u2029c") << qsizetype(1);
+    }
+    void lineCount()
+    {
+        QFETCH(QString, text);
+        QFETCH(qsizetype, lines);
+        QCOMPARE(TextHelpers::lineCount(text), lines);
+    }
+
+    void normalizedLineBreaks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "a\nb" << "a\nb";
+        QTest::newRow("CR LF") << "a\r\nb\r\n" << "a\nb\n";
+        QTest::newRow("CR") << "a\rb\r" << "a\nb\n";
+        QTest::newRow("CR CR LF") << "\r\r\n" << "\n\n";
+    }
+    void normalizedLineBreaks()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const QString normal = TextHelpers::normalizedLineBreaks(text);
+        QCOMPARE(normal, expected);
+        QCOMPARE(TextHelpers::lineCount(normal), TextHelpers::lineCount(text));
+    }
+
+    void lineBreakEditRange_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qsizetype>("location");
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<qsizetype>("change");
+        QTest::addColumn<bool>("afterBreak");
+        QTest::addColumn<qsizetype>("start");
+        QTest::addColumn<qsizetype>("rangeLength");
+        // Text after the edit.
+        QTest::newRow("typed at line start") << "ab\nXcd" << qsizetype(3) << qsizetype(1) << qsizetype(1) << true
+                                             << qsizetype(3) << qsizetype(1);
+        QTest::newRow("typed at text start") << "Xab" << qsizetype(0) << qsizetype(1) << qsizetype(1) << true
+                                             << qsizetype(0) << qsizetype(1);
+        QTest::newRow("typed mid line") << "abXcd" << qsizetype(2) << qsizetype(1) << qsizetype(1) << false
+                                        << qsizetype(2) << qsizetype(2);
+        QTest::newRow("deleted mid line") << "abcd" << qsizetype(2) << qsizetype(0) << qsizetype(-1) << false
+                                          << qsizetype(2) << qsizetype(1);
+        QTest::newRow("after paragraph separator") << QString::fromUtf16(u"a\u2029X") << qsizetype(2) << qsizetype(1)
+                                                   << qsizetype(1) << true << qsizetype(2) << qsizetype(1);
+        QTest::newRow("after CR moves back") << "a\rX" << qsizetype(2) << qsizetype(1) << qsizetype(1) << false
+                                             << qsizetype(1) << qsizetype(2);
+        QTest::newRow("typed at end is capped") << "abX" << qsizetype(2) << qsizetype(1) << qsizetype(1) << false
+                                                << qsizetype(2) << qsizetype(1);
+        QTest::newRow("replacement is no insertion") << "a\nXY" << qsizetype(2) << qsizetype(2) << qsizetype(1)
+                                                     << false << qsizetype(2) << qsizetype(2);
+        QTest::newRow("beyond the text") << "ab" << qsizetype(5) << qsizetype(1) << qsizetype(1) << false
+                                         << qsizetype(2) << qsizetype(0);
+    }
+    void lineBreakEditRange()
+    {
+        QFETCH(QString, text);
+        QFETCH(qsizetype, location);
+        QFETCH(qsizetype, length);
+        QFETCH(qsizetype, change);
+        QFETCH(bool, afterBreak);
+        QFETCH(qsizetype, start);
+        QFETCH(qsizetype, rangeLength);
+        QCOMPARE(TextHelpers::isInsertAfterLineBreak(Range{location, length}, change, text), afterBreak);
+        QCOMPARE(TextHelpers::lineBreakEditRange(Range{location, length}, change, text), (Range{start, rangeLength}));
+    }
+
+    void nativeTextCopyKeepsUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no-break space") << QString::fromUtf16(u"a\u00A0b");
+        QTest::newRow("lines") << "one\ntwo\n\nfour";
+        QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + QStringLiteral("x");
+        QTest::newRow("emoji") << QString::fromUtf16(u"\U0001F600 ok");
+        QTest::newRow("empty") << QString();
+    }
+    void nativeTextCopyKeepsUnits()
+    {
+        QFETCH(QString, text);
+        QTextDocument document;
+        document.setPlainText(text);
+        QCOMPARE(TextHelpers::nativeTextCopy(document), text);
+    }
+
+    void clearUndoActions()
+    {
+        QTextDocument document;
+        QTextCursor(&document).insertText(QStringLiteral("typed"));
+        QVERIFY(document.isUndoAvailable());
+        TextHelpers::clearUndoActions(document);
+        QVERIFY(!document.isUndoAvailable());
+        QCOMPARE(document.toRawText(), QStringLiteral("typed"));
+    }
+
+    void textUnits_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("same") << "abc" << "abc" << true;
+        QTest::newRow("composed vs decomposed") << QString::fromUtf16(u"\u00E9") << QString::fromUtf16(u"e\u0301") << false;
+        QTest::newRow("length differs") << "ab" << "abc" << false;
+        QTest::newRow("empty") << QString() << QString("") << true;
+        QTest::newRow("one unit differs") << "abcd" << "abce" << false;
+    }
+    void textUnits()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, equal);
+        QCOMPARE(TextUnits(a) == TextUnits(b), equal);
+        QCOMPARE(TextUnits(a) != TextUnits(b), !equal);
+    }
+
+    void textUnitsFromSeparateStorage()
+    {
+        // One built from UTF-8, one from UTF-16: the same units are equal.
+        const QString fromUtf8 = QString::fromUtf8("gr\xC3\xBC\xC3\x9F");
+        const QString fromUtf16 = QString::fromUtf16(u"gr\u00FC\u00DF");
+        QVERIFY(fromUtf8.constData() != fromUtf16.constData());
+        QVERIFY(TextUnits(fromUtf8) == TextUnits(fromUtf16));
+    }
+
+    void paletteValues_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QColor>("light");
+        QTest::addColumn<QColor>("dark");
+        QTest::newRow("teal") << "teal" << QColor("#007D8A") << QColor("#00D2E0");
+        QTest::newRow("green") << "green" << QColor("#1F7F36") << QColor("#8CCC80");
+        QTest::newRow("orange") << "orange" << QColor("#B85000") << QColor("#FF9230");
+        QTest::newRow("crimson") << "crimson" << QColor("#D11A45") << QColor("#FF375F");
+        QTest::newRow("muted") << "muted" << QColor("#737373") << QColor("#8A8A8A");
+        QTest::newRow("copper") << "copper" << QColor("#BF4709") << QColor("#FB923C");
+        QTest::newRow("dim") << "dim" << QColor("#646464") << QColor("#9A9A9A");
+        QTest::newRow("blue") << "blue" << QColor("#0068DA") << QColor("#419CFF");
+        QTest::newRow("placeholder") << "placeholder" << QColor("#737373") << QColor("#8A8A8A");
+        QTest::newRow("prompt") << "prompt" << QColor("#646464") << QColor("#9A9A9A");
+        QTest::newRow("searchPrompt") << "searchPrompt" << QColor("#646464") << QColor("#C0C0C0");
+        QTest::newRow("segment 1") << "segment1" << QColor("#D02B30") << QColor("#FF4245");
+        QTest::newRow("segment 2") << "segment2" << QColor("#B029C4") << QColor("#DB34F2");
+        QTest::newRow("segment 3") << "segment3" << QColor("#0070D6") << QColor("#0091FF");
+        QTest::newRow("segment 4") << "segment4" << QColor("#007D8A") << QColor("#00D2E0");
+        QTest::newRow("segment 5") << "segment5" << QColor("#985F2C") << QColor("#B78A66");
+    }
+    void paletteValues()
+    {
+        QFETCH(QString, name);
+        QFETCH(QColor, light);
+        QFETCH(QColor, dark);
+        const QHash<QString, const DynamicColor*> colours = {
+            {"teal", &Palette::teal()},       {"green", &Palette::green()},   {"orange", &Palette::orange()},
+            {"crimson", &Palette::crimson()}, {"muted", &Palette::muted()},   {"copper", &Palette::copper()},
+            {"dim", &Palette::dim()},         {"blue", &Palette::blue()},     {"placeholder", &Palette::placeholder()},
+            {"prompt", &Palette::prompt()},   {"searchPrompt", &Palette::searchPrompt()},
+            {"segment1", Palette::segments().at(0)}, {"segment2", Palette::segments().at(1)},
+            {"segment3", Palette::segments().at(2)}, {"segment4", Palette::segments().at(3)},
+            {"segment5", Palette::segments().at(4)},
+        };
+        const DynamicColor* colour = colours.value(name);
+        QVERIFY(colour);
+        QCOMPARE(colour->resolved(paletteWithWindow(QColor("#F2F2F2"))).rgba(), light.rgba());
+        QCOMPARE(colour->resolved(paletteWithWindow(QColor("#202020"))).rgba(), dark.rgba());
+        QCOMPARE(colour->resolved(false).rgba(), light.rgba());
+        QCOMPARE(colour->resolved(true).rgba(), dark.rgba());
+    }
+
+    void paletteIdentities()
+    {
+        QCOMPARE(&Palette::placeholder(), &Palette::muted());
+        QVERIFY(&Palette::prompt() != &Palette::dim());
+        QVERIFY(Palette::prompt() == Palette::dim());
+        QCOMPARE(Palette::segments().size(), 5);
+        QCOMPARE(Palette::segments().at(3), &Palette::teal());
+    }
+
+    void statusColours_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QColor>("light");
+        QTest::addColumn<QColor>("dark");
+        QTest::newRow("green") << 0 << QColor("#15803D") << QColor("#4ADE80");
+        QTest::newRow("amber") << 1 << QColor("#B45309") << QColor("#FBBF24");
+        QTest::newRow("red") << 2 << QColor("#B91C1C") << QColor("#F87171");
+    }
+    void statusColours()
+    {
+        QFETCH(int, which);
+        QFETCH(QColor, light);
+        QFETCH(QColor, dark);
+        const DynamicColor& colour =
+            which == 0 ? StatusColor::green() : which == 1 ? StatusColor::amber() : StatusColor::red();
+        const QColor shownLight = colour.resolved(paletteWithWindow(Qt::white));
+        const QColor shownDark = colour.resolved(paletteWithWindow(QColor("#1E1E1E")));
+        QCOMPARE(shownLight.name(), light.name().toLower());
+        QCOMPARE(shownDark.name(), dark.name().toLower());
+        QCOMPARE(shownLight.alphaF(), 1.0);
+        QCOMPARE(shownDark.alphaF(), 1.0);
+    }
+
+    void darknessFollowsWindowLightness_data()
+    {
+        QTest::addColumn<QColor>("window");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("white") << QColor(Qt::white) << false;
+        QTest::newRow("fusion light") << QColor("#EFEFEF") << false;
+        QTest::newRow("just light") << QColor(128, 128, 128) << false;
+        QTest::newRow("just dark") << QColor(127, 127, 127) << true;
+        QTest::newRow("fusion dark") << QColor("#353535") << true;
+    }
+    void darknessFollowsWindowLightness()
+    {
+        QFETCH(QColor, window);
+        QFETCH(bool, dark);
+        QCOMPARE(DynamicColor::isDark(paletteWithWindow(window)), dark);
+        QCOMPARE(Palette::teal().resolved(paletteWithWindow(window)), dark ? QColor("#00D2E0") : QColor("#007D8A"));
+    }
+
+    void secondaryFollowsPaletteText()
+    {
+        QPalette palette = paletteWithWindow(QColor("#202020"));
+        palette.setColor(QPalette::WindowText, Qt::white);
+        const QColor secondary = DynamicColor::secondary().resolved(palette);
+        QCOMPARE(secondary.rgb(), QColor(Qt::white).rgb());
+        QVERIFY(secondary.alphaF() > 0.4 && secondary.alphaF() < 0.7);
+        QVERIFY(DynamicColor::tertiary().resolved(palette).alphaF() < secondary.alphaF());
+    }
+
+    void badgeEquality_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<bool>("sameTint");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("same") << "VALID" << "VALID" << true << true;
+        QTest::newRow("other text") << "VALID" << "INVALID" << true << false;
+        QTest::newRow("other tint") << "VALID" << "VALID" << false << false;
+        QTest::newRow("canonically equivalent") << QString::fromUtf16(u"CAF\u00C9") << QString::fromUtf16(u"CAFE\u0301") << true << true;
+    }
+    void badgeEquality()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(bool, sameTint);
+        QFETCH(bool, equal);
+        const PaneBadge first(a, StatusColor::green());
+        const PaneBadge second(b, sameTint ? StatusColor::green() : StatusColor::red());
+        QCOMPARE(first == second, equal);
+    }
+};
+
+QUORRIX_TEST_MAIN(KitLogicTest)
+#include "KitLogicTest.moc"

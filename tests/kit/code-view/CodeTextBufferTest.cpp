@@ -1,0 +1,261 @@
+#include "CodeTextModel.h"
+
+#include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextUndoStack.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+class CodeTextBufferTest : public QObject {
+    Q_OBJECT
+private slots:
+    void lineBreaks_data();
+    void lineBreaks();
+    void columns_data();
+    void columns();
+    void positionAtColumn_data();
+    void positionAtColumn();
+    void wrapRows_data();
+    void wrapRows();
+    void randomEdits_data();
+    void randomEdits();
+    void undoMerging_data();
+    void undoMerging();
+    void memory();
+};
+
+void CodeTextBufferTest::lineBreaks_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("empty") << "" << "" << 1;
+    QTest::newRow("one letter") << "a" << "a" << 1;
+    QTest::newRow("letter LF") << "a\n" << "a\n" << 2;
+    QTest::newRow("CR LF is one break") << "a\r\nb" << "a\nb" << 2;
+    QTest::newRow("lone CR is a break") << "a\rb" << "a\nb" << 2;
+    QTest::newRow("CR CR LF") << "\r\r\n" << "\n\n" << 3;
+    QTest::newRow("lone LF") << "\n" << "\n" << 2;
+    QTest::newRow("no other unit breaks") << QString::fromUtf16(u"a\u2028b\u2029c\u0085") << QString::fromUtf16(u"a\u2028b\u2029c\u0085") << 1;
+}
+
+void CodeTextBufferTest::lineBreaks()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, stored);
+    QFETCH(int, lines);
+    const CodeTextBuffer buffer(input);
+    QCOMPARE(buffer.text(), stored);
+    QCOMPARE(buffer.lineCount(), lines);
+    CodeTextModel::check(buffer, stored, 0);
+}
+
+void CodeTextBufferTest::columns_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qint64>("columns");
+    QTest::newRow("ascii") << "abc" << qint64(3);
+    QTest::newRow("tab at start") << "\tx" << qint64(5);
+    QTest::newRow("tab to next stop") << "ab\tx" << qint64(5);
+    QTest::newRow("tab on a stop") << "abcd\tx" << qint64(9);
+    QTest::newRow("wide CJK") << QString::fromUtf16(u"\u4E2D\u6587") << qint64(4);
+    QTest::newRow("combining mark") << QString::fromUtf16(u"e\u0301") << qint64(1);
+    QTest::newRow("wide emoji pair") << QString::fromUtf16(u"\U0001F600x") << qint64(3);
+    QTest::newRow("narrow astral") << QString::fromUtf16(u"\U0001D400") << qint64(1);
+    QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) + "a" << qint64(2);
+    QTest::newRow("tab after wide") << QString::fromUtf16(u"\u4E2D\t") << qint64(4);
+}
+
+void CodeTextBufferTest::columns()
+{
+    QFETCH(QString, line);
+    QFETCH(qint64, columns);
+    QCOMPARE(CodeTextBuffer(line).lineColumns(0), columns);
+    // The same line long enough to keep checkpoints measures the same per repeat.
+    QString longLine;
+    while (longLine.size() < 9000)
+        longLine += line;
+    const CodeTextBuffer big(longLine);
+    QCOMPARE(big.lineColumns(0), CodeTextModel::columnsOf(longLine));
+}
+
+void CodeTextBufferTest::positionAtColumn_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qint64>("column");
+    QTest::addColumn<bool>("nearest");
+    QTest::addColumn<qsizetype>("position");
+    QTest::newRow("start") << "abc" << qint64(0) << false << qsizetype(0);
+    QTest::newRow("past end") << "abc" << qint64(9) << false << qsizetype(3);
+    QTest::newRow("inside tab") << "a\tb" << qint64(2) << false << qsizetype(1);
+    QTest::newRow("inside tab, nearest right") << "a\tb" << qint64(3) << true << qsizetype(2);
+    QTest::newRow("second half of wide") << QString::fromUtf16(u"\u4E2Dx") << qint64(1) << false << qsizetype(0);
+    QTest::newRow("after wide") << QString::fromUtf16(u"\u4E2Dx") << qint64(2) << false << qsizetype(1);
+    QTest::newRow("pair kept whole") << QString::fromUtf16(u"\U0001F600x") << qint64(2) << false << qsizetype(2);
+    QTest::newRow("mark stays with base") << QString::fromUtf16(u"e\u0301x") << qint64(1) << false << qsizetype(2);
+}
+
+void CodeTextBufferTest::positionAtColumn()
+{
+    QFETCH(QString, line);
+    QFETCH(qint64, column);
+    QFETCH(bool, nearest);
+    QFETCH(qsizetype, position);
+    QCOMPARE(CodeTextBuffer(line).positionAtColumn(0, column, nearest), position);
+}
+
+void CodeTextBufferTest::wrapRows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("wrap");
+    QTest::addColumn<qint64>("rows");
+    QTest::newRow("no wrap counts lines") << "aaaaaaaaaa\nb" << 0 << qint64(2);
+    QTest::newRow("exactly full row") << "aaaa" << 4 << qint64(1);
+    QTest::newRow("one over") << "aaaaa" << 4 << qint64(2);
+    QTest::newRow("empty lines are rows") << "\n\n" << 4 << qint64(3);
+    QTest::newRow("wide characters") << QString::fromUtf16(u"\u4E2D\u4E2D\u4E2D") << 4 << qint64(2);
+    QTest::newRow("long line") << QString(10000, QLatin1Char('x')) << 100 << qint64(100);
+}
+
+void CodeTextBufferTest::wrapRows()
+{
+    QFETCH(QString, text);
+    QFETCH(int, wrap);
+    QFETCH(qint64, rows);
+    CodeTextBuffer buffer(text);
+    buffer.setWrapColumns(wrap);
+    QCOMPARE(buffer.rowCount(), rows);
+    CodeTextModel::check(buffer, CodeTextBuffer::normalizedLineBreaks(text), wrap);
+}
+
+namespace {
+
+QString randomPiece(QRandomGenerator& rng, int maxLength)
+{
+    static const QString alphabet = QString::fromUtf16(u"abc {}[]\",:\t\n\n\u4E2D\u0301 ") + QStringLiteral("\r\n");
+    QString out;
+    const int n = int(rng.bounded(maxLength + 1));
+    for (int i = 0; i < n; ++i) {
+        const int pick = int(rng.bounded(20));
+        if (pick == 0)
+            out += QString::fromUtf16(u"\U0001F600"); // surrogate pair
+        else if (pick == 1)
+            out += QStringLiteral("\r");
+        else
+            out += alphabet[rng.bounded(alphabet.size())];
+    }
+    return out;
+}
+
+} // namespace
+
+void CodeTextBufferTest::randomEdits_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("longLine");
+    QTest::addColumn<int>("wrap");
+    QTest::addColumn<int>("tabEvery");
+    QTest::newRow("short lines, no wrap") << 1u << 0 << 0 << 30;
+    QTest::newRow("short lines, wrap 7") << 2u << 0 << 7 << 30;
+    QTest::newRow("long line, wrap 50") << 3u << 12000 << 50 << 30;
+    QTest::newRow("long line, no wrap") << 4u << 20000 << 0 << 30;
+    QTest::newRow("long line, sparse tabs") << 6u << 30000 << 0 << 400;
+    QTest::newRow("long line, sparse tabs, wrap 9") << 7u << 30000 << 9 << 250;
+    QTest::newRow("many blocks, wrap 3") << 5u << 0 << 3 << 30;
+}
+
+void CodeTextBufferTest::randomEdits()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, longLine);
+    QFETCH(int, wrap);
+    QFETCH(int, tabEvery);
+    QRandomGenerator rng(seed);
+    QString model;
+    for (int i = 0; i < 400; ++i)
+        model += randomPiece(rng, 40);
+    if (longLine > 0) {
+        QString line;
+        while (line.size() < longLine)
+            line += (rng.bounded(tabEvery) == 0 ? QStringLiteral("\t") : QString()) + QStringLiteral("{\"k\":12,") + QString::fromUtf16(u"\u4E2D");
+        model.insert(model.size() / 2, QLatin1Char('\n') + line + QLatin1Char('\n'));
+    }
+    model = CodeTextBuffer::normalizedLineBreaks(model);
+    CodeTextBuffer buffer(model);
+    buffer.setWrapColumns(wrap);
+    for (int step = 0; step < 300; ++step) {
+        qsizetype pos = rng.bounded(model.size() + 1);
+        qsizetype len = rng.bounded(std::min<qsizetype>(model.size() - pos, step % 17 == 0 ? 3000 : 8) + 1);
+        const QString piece = randomPiece(rng, step % 23 == 0 ? 2000 : 6);
+        buffer.replace(pos, len, piece);
+        model.replace(pos, len, CodeTextBuffer::normalizedLineBreaks(piece));
+        if (step % 50 == 0) {
+            wrap = wrap ? wrap + 1 : 0;
+            buffer.setWrapColumns(wrap);
+        }
+        CodeTextModel::check(buffer, model, wrap);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("after step %1 (replace %2+%3)").arg(step).arg(pos).arg(len)));
+    }
+}
+
+void CodeTextBufferTest::undoMerging_data()
+{
+    using Kind = CodeTextUndoStack::Kind;
+    QTest::addColumn<int>("firstKind");
+    QTest::addColumn<int>("secondKind");
+    QTest::addColumn<qsizetype>("secondPosition");
+    QTest::addColumn<bool>("breakBetween");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("typing at the caret merges") << int(Kind::Typing) << int(Kind::Typing) << qsizetype(1) << false << 1;
+    QTest::newRow("typing elsewhere does not") << int(Kind::Typing) << int(Kind::Typing) << qsizetype(5) << false << 2;
+    QTest::newRow("a caret move breaks the merge") << int(Kind::Typing) << int(Kind::Typing) << qsizetype(1) << true << 2;
+    QTest::newRow("other edits never merge") << int(Kind::Other) << int(Kind::Other) << qsizetype(1) << false << 2;
+    QTest::newRow("typing then deleting") << int(Kind::Typing) << int(Kind::DeleteBackward) << qsizetype(0) << false << 2;
+}
+
+void CodeTextBufferTest::undoMerging()
+{
+    QFETCH(int, firstKind);
+    QFETCH(int, secondKind);
+    QFETCH(qsizetype, secondPosition);
+    QFETCH(bool, breakBetween);
+    QFETCH(int, steps);
+    CodeTextUndoStack stack;
+    CodeTextUndoStack::Step a;
+    a.position = 0;
+    a.inserted = QStringLiteral("x");
+    a.kind = CodeTextUndoStack::Kind(firstKind);
+    stack.record(a);
+    if (breakBetween)
+        stack.breakMerge();
+    CodeTextUndoStack::Step b;
+    b.position = secondPosition;
+    if (CodeTextUndoStack::Kind(secondKind) == CodeTextUndoStack::Kind::DeleteBackward)
+        b.removed = QStringLiteral("x");
+    else
+        b.inserted = QStringLiteral("y");
+    b.kind = CodeTextUndoStack::Kind(secondKind);
+    stack.record(b);
+    int count = 0;
+    while (stack.takeUndo())
+        ++count;
+    QCOMPARE(count, steps);
+    QVERIFY(stack.canRedo());
+    stack.clear();
+    QVERIFY(!stack.canRedo());
+}
+
+void CodeTextBufferTest::memory()
+{
+    QString text;
+    for (int i = 0; i < 100000; ++i)
+        text += QStringLiteral("  \"key\": 12345,\n");
+    const CodeTextBuffer buffer(text);
+    QVERIFY2(buffer.memoryUsage() < 3 * text.size() + 8 * buffer.lineCount(), qPrintable(QString::number(buffer.memoryUsage())));
+    const CodeTextBuffer one(QString(3'000'000, QLatin1Char('x')));
+    QVERIFY(one.memoryUsage() < 3 * 3'000'000 + 8);
+}
+
+QTEST_APPLESS_MAIN(CodeTextBufferTest)
+#include "CodeTextBufferTest.moc"

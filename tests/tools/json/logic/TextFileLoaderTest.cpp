@@ -1,0 +1,57 @@
+#include "tools/json/TextFileLoader.h"
+
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+class TextFileLoaderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty file gives empty text") << QByteArray() << QString("");
+        QTest::newRow("UTF-8 exact") << QByteArray("{\"caf\xC3\xA9\": \"\xF0\x9F\x98\x80\"}\r\n")
+                                     << QString::fromUtf8("{\"caf\xC3\xA9\": \"\xF0\x9F\x98\x80\"}\r\n");
+        QTest::newRow("invalid byte replaced") << QByteArray("abc\xFF") << QString("abc") + QChar(0xFFFD);
+        QTest::newRow("Latin-1 letters each replaced")
+            << QByteArray("a\xE9" "b\xFC" "c") << QString("a") + QChar(0xFFFD) + "b" + QChar(0xFFFD) + "c";
+        QTest::newRow("NUL bytes kept") << QByteArray("[1,\0 2]", 7) << QString("[1,") + QChar(0) + " 2]";
+        QTest::newRow("truncated sequence at the end") << QByteArray("x\xE2\x82") << QString("x") + QChar(0xFFFD);
+        QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBF[1]") << QString("[1]");
+        QTest::newRow("bad continuation, then ASCII") << QByteArray("\xE2\x28\xA1z")
+                                                      << QString(QChar(0xFFFD)) + "(" + QChar(0xFFFD) + "z";
+        QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x98\x80\xF5") << QString::fromUtf8("\xF0\x9F\x98\x80") + QChar(0xFFFD);
+        QTest::newRow("encoded surrogate is refused") << QByteArray("\xED\xA0\x80") << QString(3, QChar(0xFFFD));
+    }
+    void load()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("doc.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        const auto now = TextFileLoader::loadTextFileNow(path);
+        QVERIFY(now.has_value());
+        QCOMPARE(*now, expected);
+        QVERIFY(!now->isNull() || expected.isEmpty());
+        auto future = TextFileLoader::loadTextFile(QUrl::fromLocalFile(path));
+        future.waitForFinished();
+        QCOMPARE(future.result().value_or(QStringLiteral("<nothing>")), expected);
+    }
+
+    void unreadable()
+    {
+        QTemporaryDir dir;
+        QVERIFY(!TextFileLoader::loadTextFileNow(dir.filePath(QStringLiteral("missing.json"))));
+        QVERIFY(!TextFileLoader::loadTextFileNow(dir.path())); // a folder
+        QVERIFY(!TextFileLoader::loadTextFileNow(QUrl(QStringLiteral("https://example.com/a.json"))));
+        QVERIFY(!TextFileLoader::loadTextFileNow(QString()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TextFileLoaderTest)
+#include "TextFileLoaderTest.moc"

@@ -1,0 +1,495 @@
+#include "tools/markdown/MarkdownFindController.h"
+#include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownLineMap.h"
+#include "tools/markdown/MarkdownLocalImages.h"
+#include "tools/markdown/ScrollSyncController.h"
+#include "tools/markdown/ui/MarkdownFindBar.h"
+#include "tools/markdown/ui/MarkdownPageDocument.h"
+#include "tools/markdown/ui/MarkdownPreviewView.h"
+#include "tools/markdown/ui/MarkdownPreviewWebView.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
+
+#include "support/QuorrixTestMain.h"
+
+#include <QCryptographicHash>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+
+namespace {
+
+// Receives what the preview hands to the desktop's browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+QByteArray pngBytes()
+{
+    return QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+// Paragraph blocks, one per source line pair, tall enough to scroll.
+QString longDocument(int blocks, const QString& word = QStringLiteral("filler"))
+{
+    QString html;
+    for (int i = 0; i < blocks; ++i) {
+        html += QStringLiteral("<p data-line=\"%1\" data-end=\"%2\">Block %3 %4 text.</p>\n")
+                    .arg(2 * i).arg(2 * i + 1).arg(i).arg(i == blocks - 3 ? QStringLiteral("needle") : word);
+    }
+    return html;
+}
+
+// One preview in a window, with the controllers it is given and a strip above it, so the web
+// view's top is not the window's.
+struct Harness {
+    static constexpr int stripHeight = 40;
+    ScrollSyncController sync;
+    MarkdownFindController find;
+    MarkdownFolderAccess access;
+    QWidget window;
+    MarkdownPreviewView* preview = nullptr;
+    QList<ScrollSyncController::Level> editorLevels;
+
+    qint64 lineCount = 1;
+
+    explicit Harness(const QString& html, qint64 lines, const QUrl& folder = {}) : lineCount(lines)
+    {
+        if (!folder.isEmpty())
+            access.setDocumentFolder(folder);
+        sync.applyToEditor = [this](const ScrollSyncController::Level& level) { editorLevels.append(level); };
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        auto* strip = new QLabel(QStringLiteral("toolbar"), &window);
+        strip->setFixedHeight(stripHeight);
+        layout->addWidget(strip);
+        preview = new MarkdownPreviewView(html, lines, folder, access.opens(), &sync, &find, &access, FileDrop{}, &window);
+        layout->addWidget(preview);
+        window.resize(800, 600);
+        window.show();
+    }
+
+    bool waitForLayout(int timeout = 20000)
+    {
+        QSignalSpy layouts(preview, &MarkdownPreviewView::layoutReceived);
+        return layouts.wait(timeout);
+    }
+
+    // Waits for the page to be loaded and for a layout of its current body. Messages arrive in
+    // order, so once the page reports a line count set after the body, the map is the body's.
+    bool ready()
+    {
+        QSignalSpy loaded(preview, &MarkdownPreviewView::pageLoaded);
+        if (!preview->isLoaded() && !loaded.wait(30000))
+            return false;
+        const qint64 lines = lineCount;
+        auto lastLine = [this] { return preview->lineMap() ? preview->lineMap()->anchors().last().line : -1.0; };
+        js(QStringLiteral("setLineCount(%1)").arg(lines + 1000));
+        if (!QTest::qWaitFor([&] { return lastLine() == double(lines + 1000); }, 20000))
+            return false;
+        js(QStringLiteral("setLineCount(%1)").arg(lines));
+        return QTest::qWaitFor([&] { return lastLine() == double(lines); }, 20000);
+    }
+
+    QVariant js(const QString& script)
+    {
+        QVariant result;
+        bool done = false;
+        preview->evaluate(script, [&](const QVariant& value) {
+            result = value;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&done] { return done; }, 20000))
+            qWarning("page did not answer: %s", qPrintable(script));
+        return result;
+    }
+};
+
+} // namespace
+
+class MarkdownPreviewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pageDocumentAdmitsItsOwnScript()
+    {
+        const QString page = MarkdownPageDocument::markdownPreviewPage();
+        QVERIFY(page.startsWith(QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n")));
+        QVERIFY(page.endsWith(QStringLiteral("</body>\n</html>")));
+        const qsizetype open = page.indexOf(QStringLiteral("<script>")) + 8;
+        const qsizetype close = page.indexOf(QStringLiteral("</script>"));
+        const QString embedded = page.mid(open, close - open);
+        QCOMPARE(embedded, MarkdownPageDocument::markdownPreviewScript());
+        const QString digest = QStringLiteral("sha256-")
+            + QString::fromLatin1(QCryptographicHash::hash(embedded.toUtf8(), QCryptographicHash::Sha256).toBase64());
+        QCOMPARE(MarkdownPageDocument::markdownPreviewScriptDigest(), digest);
+        QCOMPARE(MarkdownPageDocument::markdownPreviewPolicy(),
+                 QStringLiteral("default-src 'none'; script-src '%1'; style-src 'unsafe-inline'; "
+                                "img-src 'self' https: http: data: quorrix-doc:; base-uri 'none'; form-action 'none'; "
+                                "frame-src 'none'; object-src 'none'; connect-src 'none'").arg(digest));
+        QVERIFY(page.contains(QStringLiteral("content=\"%1\">").arg(MarkdownPageDocument::markdownPreviewPolicy())));
+    }
+
+    void layoutMessagesBecomeTheLineMap()
+    {
+        Harness h(QStringLiteral("<h1 data-line=\"0\" data-end=\"1\">Title</h1>\n"
+                                 "<p data-line=\"2\" data-end=\"4\">Two<br>lines</p>\n"
+                                 "<pre data-line=\"5\" data-end=\"9\"><code>a\nb\nc</code></pre>\n"
+                                 "<p data-line=\"10\">no end</p>"),
+                  12);
+        QVERIFY(h.ready());
+        const MarkdownLineMap* map = h.preview->lineMap();
+        const QVariantList rects = h.js(QStringLiteral(
+            "Array.from(document.querySelectorAll('[data-line]')).map(function (e) {"
+            " var r = e.getBoundingClientRect(); return [r.top + scrollY, r.bottom + scrollY]; })")).toList();
+        QCOMPARE(rects.size(), 4);
+        const double height = h.js(QStringLiteral("document.documentElement.scrollHeight")).toDouble();
+        // Starts at the blocks' tops, ends at the bottoms, the document's end at its height.
+        QCOMPARE(map->yForLine(0), 0.0);
+        QCOMPARE(map->yForLine(1), rects[0].toList()[1].toDouble());
+        QCOMPARE(map->yForLine(2), rects[1].toList()[0].toDouble());
+        QCOMPARE(map->yForLine(4), rects[1].toList()[1].toDouble());
+        QCOMPARE(map->yForLine(5), rects[2].toList()[0].toDouble());
+        QCOMPARE(map->yForLine(9), rects[2].toList()[1].toDouble());
+        QCOMPARE(map->yForLine(10), rects[3].toList()[0].toDouble());
+        QCOMPARE(map->anchors().last().line, 12.0);
+        QCOMPARE(map->anchors().last().y, height);
+        QCOMPARE(h.preview->documentHeight(), height);
+        QCOMPARE(h.preview->viewportHeight(), 600.0 - Harness::stripHeight);
+        QCOMPARE(h.preview->previewTopInWindow(), std::optional<double>(Harness::stripHeight));
+    }
+
+    void newBodiesAndLineCounts()
+    {
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">first</p>"), 1);
+        // Before the load finishes only the newest body waits.
+        h.preview->setContent(QStringLiteral("<p data-line=\"0\" data-end=\"1\">second</p>"), 2, {}, h.access.opens());
+        h.preview->setContent(QStringLiteral("<p data-line=\"0\" data-end=\"1\">third</p>"), 3, {}, h.access.opens());
+        h.lineCount = 3;
+        QVERIFY(h.ready());
+        QTRY_COMPARE(h.preview->lineMap()->anchors().last().line, 3.0);
+        QCOMPARE(h.js(QStringLiteral("document.getElementById('content').textContent")).toString(), QStringLiteral("third"));
+        // Same markup, new line count: the map ends at the new count.
+        h.preview->setContent(QStringLiteral("<p data-line=\"0\" data-end=\"1\">third</p>"), 5, {}, h.access.opens());
+        QVERIFY(h.waitForLayout());
+        QCOMPARE(h.preview->lineMap()->anchors().last().line, 5.0);
+        // A new body.
+        h.preview->setContent(QStringLiteral("<p data-line=\"0\" data-end=\"1\">fourth</p>"), 5, {}, h.access.opens());
+        QVERIFY(h.waitForLayout());
+        QCOMPARE(h.js(QStringLiteral("document.getElementById('content').textContent")).toString(), QStringLiteral("fourth"));
+    }
+
+    void loneSurrogatesStillPreview()
+    {
+        QString html = QStringLiteral("<p data-line=\"0\" data-end=\"1\">a");
+        html += QChar(0xD800);
+        html += QStringLiteral("b");
+        html += QChar(0xDC00);
+        html += QStringLiteral("c</p>");
+        Harness h(html, 1);
+        QVERIFY(h.ready());
+        const QString text = h.js(QStringLiteral("document.getElementById('content').textContent")).toString();
+        QCOMPARE(text, QStringLiteral("a\uFFFDb\uFFFDc"));
+    }
+
+    void policyStopsDocumentScripts_data()
+    {
+        QTest::addColumn<QString>("html");
+        QTest::newRow("script element") << "<script>window.pwned = 'script';</script>";
+        QTest::newRow("image error handler") << "<img src=\"data:,broken\" onerror=\"window.pwned = 'onerror'\">";
+        QTest::newRow("svg load handler") << "<svg onload=\"window.pwned = 'svg'\"></svg>";
+        QTest::newRow("frame") << "<iframe srcdoc=\"<script>parent.pwned = 'frame'</script>\"></iframe>";
+        QTest::newRow("object") << "<object data=\"data:text/html,<script>parent.pwned = 'object'</script>\"></object>";
+        QTest::newRow("javascript link") << "<a id=\"go\" href=\"javascript:window.pwned = 'link'\">go</a>";
+        QTest::newRow("refresh") << "<meta http-equiv=\"refresh\" content=\"0; url=javascript:window.pwned = 'refresh'\">";
+    }
+    void policyStopsDocumentScripts()
+    {
+        QFETCH(QString, html);
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">shown</p>") + html, 1);
+        QVERIFY(h.ready());
+        h.js(QStringLiteral("var a = document.getElementById('go'); if (a) a.click(); 0"));
+        QTest::qWait(400);
+        QCOMPARE(h.js(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
+        // The page's own script did run and the page is still ours.
+        QCOMPARE(h.js(QStringLiteral("document.querySelector('p').textContent")).toString(), QStringLiteral("shown"));
+        QCOMPARE(h.preview->webView()->page()->url(), h.preview->pageAddress());
+    }
+
+    void policyAdmitsWhatThePageNeeds()
+    {
+        // Without the policy this would be set; with it, the same handler is blocked (above).
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">x</p><img id=\"d\" src=\"%1\">")
+                      .arg(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(pngBytes().toBase64())),
+                  1);
+        QVERIFY(h.ready());
+        QTRY_COMPARE_WITH_TIMEOUT(h.js(QStringLiteral("document.getElementById('d').naturalWidth")).toInt(), 1, 10000);
+        QVERIFY(h.js(QStringLiteral("typeof updateBody")).toString() == QStringLiteral("function"));
+    }
+
+    void links_data()
+    {
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("opened"); // what reaches the browser; empty: nothing
+        QTest::newRow("https") << "https://example.com/page" << "" << "https://example.com/page";
+        QTest::newRow("http in capitals") << "HTTP://example.com/x" << "" << "http://example.com/x";
+        QTest::newRow("new window") << "https://example.com/new" << "_blank" << "https://example.com/new";
+        QTest::newRow("mailto") << "mailto:someone@example.com" << "" << "";
+        QTest::newRow("fragment") << "#part" << "" << "";
+        QTest::newRow("relative") << "other.md" << "" << "";
+        QTest::newRow("file") << "file:///etc/hostname" << "" << "";
+    }
+    void links()
+    {
+        QFETCH(QString, href);
+        QFETCH(QString, target);
+        QFETCH(QString, opened);
+        UrlCatcher catcher;
+        for (const char* scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"%1\"%2 style=\"display:inline-block;width:200px;height:40px\">link</a></p>")
+                      .arg(href, target.isEmpty() ? QString() : QStringLiteral(" target=\"%1\"").arg(target)),
+                  1);
+        QVERIFY(h.ready());
+        const QVariantList rect = h.js(QStringLiteral(
+            "(function () { var r = document.getElementById('l').getBoundingClientRect(); return [r.left + 10, r.top + 10]; })()")).toList();
+        QCOMPARE(rect.size(), 2);
+        QWidget* render = h.preview->webView()->focusProxy();
+        QVERIFY(render);
+        const QPoint at(int(rect[0].toDouble()), int(rect[1].toDouble()));
+        QTest::mouseClick(render, Qt::LeftButton, {}, at);
+        if (opened.isEmpty())
+            QTest::qWait(800);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
+        QCOMPARE(catcher.urls.size(), opened.isEmpty() ? 0 : 1);
+        if (!opened.isEmpty())
+            QCOMPARE(catcher.urls.first().toString(), opened);
+        // The preview stays where it is.
+        QCOMPARE(h.preview->webView()->page()->url(), h.preview->pageAddress());
+        QCOMPARE(h.js(QStringLiteral("document.getElementById('l') !== null")).toBool(), true);
+        for (const char* scheme : {"http", "https", "mailto", "file"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+
+    void contextMenuCannotReload()
+    {
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">menu</p>"), 1);
+        QVERIFY(h.ready());
+        QMenu menu;
+        QWebEnginePage* page = h.preview->webView()->page();
+        menu.addSeparator();
+        menu.addAction(page->action(QWebEnginePage::Back));
+        menu.addAction(page->action(QWebEnginePage::Reload));
+        menu.addSeparator();
+        menu.addAction(page->action(QWebEnginePage::ViewSource));
+        menu.addAction(page->action(QWebEnginePage::Copy));
+        menu.addSeparator();
+        h.preview->webView()->filterContextMenu(&menu);
+        const QList<QAction*> kept = menu.actions();
+        QCOMPARE(kept.size(), 3);
+        QCOMPARE(kept[0], page->action(QWebEnginePage::Back));
+        QVERIFY(kept[1]->isSeparator());
+        QCOMPARE(kept[2], page->action(QWebEnginePage::Copy));
+    }
+
+    void findInThePage()
+    {
+        QString html = QStringLiteral("<p data-line=\"0\" data-end=\"1\">alpha at the top</p>\n");
+        html += longDocument(60);
+        html += QStringLiteral("<p data-line=\"200\" data-end=\"201\">alpha at the end</p>");
+        Harness h(html, 202);
+        MarkdownFindBar bar(&h.find);
+        QVERIFY(h.ready());
+        QSignalSpy status(&h.find, &MarkdownFindController::lastSearchMatchedChanged);
+
+        h.find.setQuery(QStringLiteral("ALPHA"));
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.find.lastSearchMatched(), std::optional<bool>(true), 10000);
+        QCOMPARE(h.sync.mode, ScrollSyncController::Mode::previewFind);
+        QCOMPARE(h.sync.leader, ScrollSyncController::Pane::preview);
+        QVERIFY(h.sync.current);
+        QVERIFY2(h.sync.current->line < 1, qPrintable(QString::number(h.sync.current->line)));
+        QCOMPARE(h.editorLevels.size(), 1);
+
+        // Next wraps on to the match at the end of the page, which scrolls there.
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.editorLevels.size(), 2, 10000);
+        QVERIFY2(h.sync.current->line >= 200 && h.sync.current->line < 201, qPrintable(QString::number(h.sync.current->line)));
+        QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("window.scrollY")).toDouble() > 100, 5000);
+        const double windowY = h.sync.current->windowY;
+        QVERIFY(windowY >= Harness::stripHeight && windowY <= 600);
+
+        // Previous comes back to the first.
+        h.find.search(false);
+        QTRY_COMPARE_WITH_TIMEOUT(h.editorLevels.size(), 3, 10000);
+        QVERIFY(h.sync.current->line < 1);
+
+        // Nothing matches: "Not found", and the page's hold is let go.
+        h.find.setQuery(QStringLiteral("zzzz"));
+        bar.field()->setText(h.find.query());
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.find.lastSearchMatched(), std::optional<bool>(false), 10000);
+        QCOMPARE(bar.status()->text(), QStringLiteral("Not found"));
+        QCOMPARE(h.editorLevels.size(), 3);
+
+        h.find.done();
+        QTRY_COMPARE_WITH_TIMEOUT(h.js(QStringLiteral("window.getSelection().rangeCount")).toInt(), 0, 5000);
+        QCOMPARE(bar.status()->text(), QString());
+    }
+
+    void findTypingExtendsTheMatch()
+    {
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">abc</p><p data-line=\"2\" data-end=\"3\">ab abd</p>"), 4);
+        QVERIFY(h.ready());
+        h.find.setQuery(QStringLiteral("a"));
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.find.lastSearchMatched(), std::optional<bool>(true), 10000);
+        h.find.setQuery(QStringLiteral("abc"));
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.editorLevels.size(), 2, 10000);
+        // Still the first paragraph, not a later match.
+        QVERIFY(h.sync.current->line < 1);
+        QCOMPARE(h.js(QStringLiteral("window.getSelection().toString()")).toString(), QStringLiteral("abc"));
+    }
+
+    void editorLeadsThePage()
+    {
+        Harness h(longDocument(80), 160);
+        QVERIFY(h.ready());
+        QSignalSpy scrolls(h.preview, &MarkdownPreviewView::scrollReceived);
+        const double lineTop = h.preview->lineMap()->yForLine(40);
+        // Line 40 wanted 100 points below the window's top, that is 60 below the web view's.
+        h.sync.current = ScrollSyncController::Level{40, 100};
+        h.sync.applyToPreview(*h.sync.current, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!scrolls.isEmpty(), 10000);
+        QCOMPARE(scrolls.last().at(1).toBool(), false); // the page's own scroll
+        // The page snaps its offset to whole pixels.
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(h.js(QStringLiteral("window.scrollY")).toDouble() - (lineTop - 60)) <= 1, 5000);
+        QVERIFY(h.editorLevels.isEmpty());
+
+        // The user scrolls the page: the editor follows.
+        h.sync.mode = ScrollSyncController::Mode::scrolling;
+        QTest::qWait(100);
+        h.js(QStringLiteral("window.scrollTo(0, 900); 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.editorLevels.isEmpty(), 10000);
+        QCOMPARE(h.sync.leader, ScrollSyncController::Pane::preview);
+    }
+
+    void scrollBeforeLayoutMovesNothing()
+    {
+        Harness h(QString(), 1);
+        QVERIFY(h.ready());
+        // No rows: a map from the count and height only.
+        QCOMPARE(h.preview->lineMap()->anchors().size(), 2);
+        h.preview->setContent(longDocument(80), 160, {}, h.access.opens());
+        QVERIFY(h.waitForLayout());
+        h.js(QStringLiteral("window.scrollTo(0, 500); 0"));
+        QSignalSpy scrolls(h.preview, &MarkdownPreviewView::scrollReceived);
+        QVERIFY(scrolls.wait(5000));
+        QCOMPARE(h.preview->scrollY(), 500.0);
+    }
+
+    void localImages()
+    {
+        QTemporaryDir tree;
+        const QString root = QFileInfo(tree.path()).canonicalFilePath();
+        writeFile(root + "/docs/a.png", pngBytes());
+        writeFile(root + "/outside/b.png", pngBytes());
+        QVERIFY(QFile::link(root + "/outside/b.png", root + "/docs/link.png"));
+        const QUrl docs = QUrl::fromLocalFile(root + "/docs");
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">"
+                                 "<img id=\"a\" src=\"a.png\"><img id=\"b\" src=\"../outside/b.png\">"
+                                 "<img id=\"c\" src=\"link.png\"><img id=\"m\" src=\"missing.png\"></p>"),
+                  1, docs);
+        QVERIFY(h.ready());
+        auto width = [&h](const char* id) {
+            return h.js(QStringLiteral("document.getElementById('%1').naturalWidth").arg(QLatin1String(id))).toInt();
+        };
+        auto settled = [&h] {
+            return h.js(QStringLiteral("Array.from(document.images).every(function (i) { return i.complete; })")).toBool();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
+        QCOMPARE(width("a"), 1);
+        QCOMPARE(width("b"), 0); // `..` out of the document's folder
+        QCOMPARE(width("c"), 0); // a link out of it
+        QCOMPARE(width("m"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(h.access.needsAccess(), 5000);
+        QCOMPARE(QDir::cleanPath(h.access.suggestedFolder().toLocalFile()), root);
+
+        if (!qEnvironmentVariableIsEmpty("QUORRIX_SCREENSHOT_DIR"))
+            h.window.grab().save(qEnvironmentVariable("QUORRIX_SCREENSHOT_DIR") + "/preview-refused.png");
+
+        h.access.grant(QUrl::fromLocalFile(root + "/outside"));
+        QTRY_COMPARE_WITH_TIMEOUT(width("b"), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(width("c"), 1, 10000);
+        QCOMPARE(width("m"), 0);
+        QVERIFY(!h.access.needsAccess());
+    }
+
+    void otherFolderReloadsThePage()
+    {
+        QTemporaryDir tree;
+        const QString root = QFileInfo(tree.path()).canonicalFilePath();
+        writeFile(root + "/one/pic.png", pngBytes());
+        writeFile(root + "/two/pic.png", pngBytes());
+        const QString html = QStringLiteral("<p data-line=\"0\" data-end=\"1\"><img id=\"p\" src=\"pic.png\"></p>");
+        Harness h(QString(), 1);
+        QVERIFY(h.ready());
+        QCOMPARE(h.preview->pageAddress(), QUrl(QStringLiteral("quorrix-doc://document/")));
+        QSignalSpy loads(h.preview, &MarkdownPreviewView::pageLoaded);
+        h.access.setDocumentFolder(QUrl::fromLocalFile(root + "/two"));
+        h.preview->setContent(html, 1, QUrl::fromLocalFile(root + "/two"), h.access.opens());
+        QVERIFY(loads.wait(20000));
+        QCOMPARE(h.preview->pageAddress().path(), root + "/two/");
+        QTRY_COMPARE_WITH_TIMEOUT(h.js(QStringLiteral("document.getElementById('p').naturalWidth")).toInt(), 1, 10000);
+        QCOMPARE(h.js(QStringLiteral("document.getElementById('p').src")).toString(),
+                 MarkdownLocalImages::baseURL(QUrl::fromLocalFile(root + "/two")).resolved(QUrl("pic.png")).toString());
+    }
+
+    void screenshot()
+    {
+        if (qEnvironmentVariableIsEmpty("QUORRIX_SCREENSHOT_DIR"))
+            QSKIP("set QUORRIX_SCREENSHOT_DIR to write screenshots");
+        QTemporaryDir tree;
+        const QString root = QFileInfo(tree.path()).canonicalFilePath();
+        QImage image(240, 120, QImage::Format_RGB32);
+        image.fill(QColor(0x4a, 0xa3, 0xff));
+        QVERIFY(image.save(root + "/docs/chart.png") || (QDir().mkpath(root + "/docs") && image.save(root + "/docs/chart.png")));
+        Harness h(QStringLiteral("<h1 data-line=\"0\" data-end=\"1\">Preview</h1>"
+                                 "<p data-line=\"2\" data-end=\"3\">A local image, a <a href=\"https://example.com\">link</a> and <code>code</code>:</p>"
+                                 "<p data-line=\"4\" data-end=\"5\"><img src=\"chart.png\" alt=\"chart\"></p>"
+                                 "<blockquote data-line=\"6\" data-end=\"7\"><p data-line=\"6\" data-end=\"7\">A quote.</p></blockquote>"
+                                 "<pre data-line=\"8\" data-end=\"11\"><code>let x = 1;\nlet y = 2;</code></pre>"
+                                 "<table><thead><tr data-line=\"12\" data-end=\"13\"><th>A</th><th>B</th></tr></thead>"
+                                 "<tbody><tr data-line=\"14\" data-end=\"15\"><td>1</td><td>2</td></tr>"
+                                 "<tr data-line=\"15\" data-end=\"16\"><td>3</td><td>4</td></tr></tbody></table>"),
+                  16, QUrl::fromLocalFile(root + "/docs"));
+        QVERIFY(h.ready());
+        QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("document.images[0].naturalWidth")).toInt() == 240, 10000);
+        QTest::qWait(500);
+        QVERIFY(h.window.grab().save(qEnvironmentVariable("QUORRIX_SCREENSHOT_DIR") + "/preview-local-image.png"));
+    }
+};
+
+QUORRIX_TEST_MAIN_WITH_SETUP(MarkdownPreviewTest, MarkdownSchemeHandler::registerScheme())
+#include "MarkdownPreviewTest.moc"

@@ -1,0 +1,295 @@
+#include "support/QuorrixTestMain.h"
+#include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownToolViewModel.h"
+#include "tools/markdown/MarkdownWelcome.h"
+#include "tools/markdown/ScrollSyncController.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest/QtTest>
+
+class MarkdownToolViewModelTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QUrl write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write test file");
+        file.write(bytes);
+        return QUrl::fromLocalFile(path);
+    }
+
+    static bool settle(MarkdownToolViewModel& model)
+    {
+        return QTest::qWaitFor([&] { return !model.isBusy(); }, 5000);
+    }
+
+private slots:
+    void startsWithTheWelcomeDocument()
+    {
+        MarkdownToolViewModel model;
+        QCOMPARE(model.markdownText(), MarkdownWelcome::document());
+        QCOMPARE(model.lineCount(), 21);
+        QCOMPARE(model.renderedLineCount(), 21);
+        QVERIFY(model.renderedHTML().contains("data-line"));
+        QVERIFY(model.renderedHTML().contains("<table"));
+        QCOMPARE(model.renderedHTMLByteCount(), model.renderedHTML().toUtf8().size());
+        QVERIFY(!model.isBusy());
+        QVERIFY(model.fileUrl().isEmpty());
+        QVERIFY(model.showEditor());
+        QVERIFY(model.sync() && model.find() && model.folderAccess());
+    }
+
+    void counts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("words");
+        QTest::newRow("empty") << "" << 0 << 0;
+        QTest::newRow("one letter") << "a" << 1 << 1;
+        QTest::newRow("letter and line feed") << "a\n" << 2 << 1;
+        QTest::newRow("two line feeds") << "\n\n" << 3 << 0;
+        QTest::newRow("CR LF is one break") << "one two\r\nthree\r\nfour" << 3 << 4;
+        QTest::newRow("CR alone is a break") << "one\rtwo\rthree" << 3 << 3;
+        QTest::newRow("CR LF CR") << "a\r\n\rb" << 3 << 2;
+        QTest::newRow("runs of separators") << "  a \t\t b\n\n\nc  " << 4 << 3;
+        QTest::newRow("no-break space joins") << "a\u00a0b c" << 1 << 2;
+        QTest::newRow("only blanks") << "   \t " << 1 << 0;
+    }
+    void counts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(int, words);
+        const auto counts = MarkdownToolViewModel::countLinesAndWords(text);
+        QCOMPARE(counts.lines, lines);
+        QCOMPARE(counts.words, words);
+    }
+
+    void emptyTextRendersOneLine()
+    {
+        MarkdownToolViewModel model;
+        model.setMarkdownText(QString());
+        QVERIFY(settle(model));
+        QCOMPARE(model.lineCount(), 0);
+        QCOMPARE(model.wordCount(), 0);
+        QCOMPARE(model.renderedLineCount(), 1);
+    }
+
+    void quietTimeCoalescesEdits()
+    {
+        MarkdownToolViewModel model;
+        QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
+        QElapsedTimer clock;
+        clock.start();
+        model.setMarkdownText("# One");
+        QTest::qWait(60);
+        model.setMarkdownText("# One two");
+        QTest::qWait(60);
+        model.setMarkdownText("# One two three");
+        const qint64 lastEdit = clock.elapsed();
+        QTest::qWait(100);
+        // Still inside the quiet time of the last edit: nothing published yet.
+        QCOMPARE(html.size(), 0);
+        QVERIFY(html.wait(2000));
+        QVERIFY(clock.elapsed() - lastEdit >= MarkdownToolViewModel::quietTimeMs);
+        QCOMPARE(html.size(), 1);
+        QVERIFY(model.renderedHTML().contains("One two three"));
+        QCOMPARE(model.wordCount(), 4);
+        QTest::qWait(300);
+        QCOMPARE(html.size(), 1);
+    }
+
+    void undoBackWithinQuietTimeRendersNothing()
+    {
+        MarkdownToolViewModel model;
+        const QString before = model.renderedHTML();
+        QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
+        model.setMarkdownText(model.markdownText() + "x");
+        QVERIFY(model.isBusy());
+        model.setMarkdownText(MarkdownWelcome::document());
+        QVERIFY(!model.isBusy());
+        QTest::qWait(400);
+        QCOMPARE(html.size(), 0);
+        QCOMPARE(model.renderedHTML(), before);
+    }
+
+    void opensAFile()
+    {
+        MarkdownToolViewModel model;
+        bool resetCalled = false;
+        model.sync()->editorToStart = [&] { resetCalled = true; };
+        model.sync()->current = ScrollSyncController::Level{4, 4};
+        const QUrl url = write("notes.md", "# Notes\r\n\r\nSome words here.\rLast");
+        QSignalSpy opened(&model, &MarkdownToolViewModel::documentOpened);
+        const qint64 opensBefore = model.folderAccess()->opens();
+        model.open(url);
+        QVERIFY(opened.wait(5000));
+        QCOMPARE(model.fileUrl(), url);
+        QCOMPARE(model.markdownText(), QString("# Notes\n\nSome words here.\nLast"));
+        QCOMPARE(model.lineCount(), 4);
+        QCOMPARE(model.wordCount(), 6);
+        QCOMPARE(model.renderedLineCount(), 4);
+        QVERIFY(model.renderedHTML().contains("Notes"));
+        QVERIFY(resetCalled);
+        QVERIFY(!model.sync()->current);
+        QCOMPARE(model.folderAccess()->opens(), opensBefore + 1);
+        QCOMPARE(model.documentFolder(), QUrl::fromLocalFile(m_dir.path()));
+        QVERIFY(!model.isBusy());
+        QVERIFY(model.openError().isEmpty());
+    }
+
+    void invalidUTF8BecomesReplacementCharacters()
+    {
+        MarkdownToolViewModel model;
+        QSignalSpy opened(&model, &MarkdownToolViewModel::documentOpened);
+        model.open(write("latin1.md", "caf\xe9 cr\xe8me"));
+        QVERIFY(opened.wait(5000));
+        QCOMPARE(model.markdownText(), QString("caf\uFFFD cr\uFFFDme"));
+    }
+
+    void unreadableFileLeavesTheDocument_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing") << "missing.md";
+        QTest::newRow("folder") << "folder.md";
+    }
+    void unreadableFileLeavesTheDocument()
+    {
+        QFETCH(QString, path);
+        QDir(m_dir.path()).mkpath("folder.md");
+        MarkdownToolViewModel model;
+        const QString html = model.renderedHTML();
+        // A pending render is cancelled by the open, even though the open fails.
+        model.setMarkdownText("typed");
+        QSignalSpy error(&model, &MarkdownToolViewModel::openErrorChanged);
+        QSignalSpy htmlSpy(&model, &MarkdownToolViewModel::renderedHTMLChanged);
+        model.open(QUrl::fromLocalFile(m_dir.filePath(path)));
+        QVERIFY(error.wait(5000));
+        QVERIFY(model.openError().contains(QFileInfo(path).fileName()));
+        QTest::qWait(300);
+        QCOMPARE(htmlSpy.size(), 0);
+        QCOMPARE(model.renderedHTML(), html);
+        QCOMPARE(model.markdownText(), QString("typed"));
+        QVERIFY(model.fileUrl().isEmpty());
+        // The next edit renders and clears the sentence.
+        model.setMarkdownText("typed more");
+        QVERIFY(model.openError().isEmpty());
+        QVERIFY(htmlSpy.wait(2000));
+    }
+
+    void openCancelsPendingRender()
+    {
+        MarkdownToolViewModel model;
+        const QUrl url = write("file.md", "from the file");
+        model.setMarkdownText("typed text");
+        QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
+        model.open(url);
+        QVERIFY(settle(model));
+        QTest::qWait(300);
+        QCOMPARE(html.size(), 1);
+        QVERIFY(model.renderedHTML().contains("from the file"));
+        QCOMPARE(model.markdownText(), QString("from the file"));
+    }
+
+    void typingWhileLoadingWins()
+    {
+        MarkdownToolViewModel model;
+        QByteArray big;
+        for (int i = 0; i < 40000; ++i)
+            big += "A line of the big file with **bold** text " + QByteArray::number(i) + "\n";
+        const QUrl url = write("big.md", big);
+        model.open(url);
+        model.setMarkdownText("typed while loading");
+        QVERIFY(settle(model));
+        QTest::qWait(300);
+        QCOMPARE(model.markdownText(), QString("typed while loading"));
+        QVERIFY(model.renderedHTML().contains("typed while loading"));
+        QVERIFY(model.fileUrl().isEmpty());
+    }
+
+    void secondOpenSupersedesFirst()
+    {
+        MarkdownToolViewModel model;
+        QByteArray big;
+        for (int i = 0; i < 40000; ++i)
+            big += "first file line " + QByteArray::number(i) + "\n";
+        const QUrl first = write("first.md", big);
+        const QUrl second = write("second.md", "second file");
+        QSignalSpy opened(&model, &MarkdownToolViewModel::documentOpened);
+        QSignalSpy texts(&model, &MarkdownToolViewModel::markdownTextChanged);
+        model.open(first);
+        model.open(second);
+        QVERIFY(opened.wait(5000));
+        QTest::qWait(800);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(texts.size(), 1);
+        QCOMPARE(model.fileUrl(), second);
+        QCOMPARE(model.markdownText(), QString("second file"));
+    }
+
+    void supersededRenderNeverReplacesNewer()
+    {
+        MarkdownToolViewModel model;
+        QString big;
+        for (int i = 0; i < 20000; ++i)
+            big += QStringLiteral("old paragraph %1\n\n").arg(i);
+        model.setMarkdownText(big);
+        // Let the quiet time pass so the big render is running, then edit.
+        QTest::qWait(MarkdownToolViewModel::quietTimeMs + 5);
+        model.setMarkdownText("new");
+        QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
+        QVERIFY(settle(model));
+        QTest::qWait(600);
+        QCOMPARE(html.size(), 1);
+        QVERIFY(model.renderedHTML().contains("new"));
+        QVERIFY(!model.renderedHTML().contains("old paragraph"));
+        QCOMPARE(model.lineCount(), 1);
+    }
+
+    void dropPicksAFile_data()
+    {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<QString>("expected");
+        const auto file = [this](const QString& name) {
+            return write(name, "x");
+        };
+        QDir(m_dir.path()).mkpath("docs");
+        const QUrl folder = QUrl::fromLocalFile(m_dir.filePath("docs"));
+        QTest::newRow("folder, image, capital MD") << QList<QUrl>{folder, file("a.png"), file("README.MD")}
+                                                   << "README.MD";
+        QTest::newRow("first markdown wins") << QList<QUrl>{file("b.txt"), file("c.md")} << "b.txt";
+        QTest::newRow("image alone") << QList<QUrl>{file("d.png")} << "";
+        QTest::newRow("only web links") << QList<QUrl>{QUrl("https://example.com/x.md")} << "";
+        QTest::newRow("a text type by extension") << QList<QUrl>{file("e.png"), file("notes.rst")} << "notes.rst";
+        QTest::newRow("no extension is skipped") << QList<QUrl>{file("Makefile")} << "";
+        QTest::newRow("nothing") << QList<QUrl>{} << "";
+    }
+    void dropPicksAFile()
+    {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(QString, expected);
+        const std::optional<QUrl> picked = MarkdownToolViewModel::markdownFile(urls);
+        QCOMPARE(picked ? QFileInfo(picked->toLocalFile()).fileName() : QString(), expected);
+    }
+
+    void showEditorToggles()
+    {
+        MarkdownToolViewModel model;
+        QSignalSpy spy(&model, &MarkdownToolViewModel::showEditorChanged);
+        model.setShowEditor(false);
+        model.setShowEditor(false);
+        QCOMPARE(spy.size(), 1);
+        QVERIFY(!model.showEditor());
+    }
+};
+
+QUORRIX_TEST_MAIN(MarkdownToolViewModelTest)
+#include "MarkdownToolViewModelTest.moc"

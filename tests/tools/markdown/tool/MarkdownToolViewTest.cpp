@@ -1,0 +1,432 @@
+#include "support/QuorrixTestMain.h"
+#include "kit/PaneBadge.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/ToolPane.h"
+#include "tools/markdown/MarkdownFindController.h"
+#include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownLineMap.h"
+#include "tools/markdown/MarkdownToolViewModel.h"
+#include "tools/markdown/ScrollSyncController.h"
+#include "tools/markdown/ui/MarkdownFindBar.h"
+#include "tools/markdown/ui/MarkdownPreviewView.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
+#include "tools/markdown/ui/MarkdownTextEditor.h"
+#include "tools/markdown/ui/MarkdownToolView.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QVBoxLayout>
+#include <QtTest/QtTest>
+
+class MarkdownToolViewTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QUrl write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write test file");
+        file.write(bytes);
+        return QUrl::fromLocalFile(path);
+    }
+
+    static QByteArray longDocument(int sections)
+    {
+        QByteArray text;
+        for (int i = 0; i < sections; ++i) {
+            text += "## Section " + QByteArray::number(i) + "\n\n";
+            text += "Paragraph " + QByteArray::number(i) +
+                    " has a few words, **some strong**, and `code` in it.\nIt runs over two source lines.\n\n";
+        }
+        return text;
+    }
+
+    struct Fixture {
+        MarkdownToolViewModel model;
+        QWidget window;
+        MarkdownToolView* view;
+        Fixture() : view(new MarkdownToolView(&model, &window))
+        {
+            auto* layout = new QVBoxLayout(&window);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(view);
+            window.resize(1100, 720);
+            window.show();
+            window.activateWindow();
+        }
+        bool waitForLayout(int minAnchors, int timeout = 20000)
+        {
+            return QTest::qWaitFor(
+                [&] {
+                    const MarkdownLineMap* map = view->preview()->lineMap();
+                    return view->preview()->isLoaded() && map && map->anchors().size() >= minAnchors;
+                },
+                timeout);
+        }
+        bool openAndLayOut(const QUrl& url, int minAnchors)
+        {
+            QSignalSpy opened(&model, &MarkdownToolViewModel::documentOpened);
+            model.open(url);
+            return opened.wait(10000) && waitForLayout(minAnchors);
+        }
+    };
+
+    static QFileDialog* openDialog()
+    {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(top); dialog && dialog->isVisible())
+                return dialog;
+            if (auto* dialog = top->findChild<QFileDialog*>(); dialog && dialog->isVisible())
+                return dialog;
+        }
+        return nullptr;
+    }
+
+private slots:
+    void showsTheWelcomeDocument()
+    {
+        Fixture f;
+        QVERIFY(f.waitForLayout(3));
+        QCOMPARE(f.view->editor()->text(), f.model.markdownText());
+        QCOMPARE(f.view->linesMetric()->text(), QString("21 lines"));
+        QCOMPARE(f.view->wordsMetric()->text(), QString("%1 words").arg(f.model.wordCount()));
+        QVERIFY(f.view->sizeMetric()->text().endsWith(" html"));
+        QVERIFY(f.view->property("activeToolRunsOwnFind").toBool());
+        QCOMPARE(f.view->titleText(), QString("Untitled \u2014 Markdown"));
+        QTRY_COMPARE(f.window.windowTitle(), QString("Untitled \u2014 Markdown"));
+        QVERIFY(!f.view->noMatchMetric()->isVisible());
+        QVERIFY(!f.view->folderBanner()->isVisible());
+        // The first heading is coloured in the editor.
+        QVERIFY(!f.view->editor()->document()->firstBlock().layout()->formats().isEmpty());
+    }
+
+    void footerWords_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("lines");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("empty") << "" << "0 lines" << "0 words";
+        QTest::newRow("one") << "word" << "1 line" << "1 word";
+        QTest::newRow("two") << "two words\n" << "2 lines" << "2 words";
+    }
+    void footerWords()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, lines);
+        QFETCH(QString, words);
+        Fixture f;
+        f.model.setMarkdownText(text);
+        QTRY_COMPARE(f.view->linesMetric()->text(), lines);
+        QCOMPARE(f.view->wordsMetric()->text(), words);
+    }
+
+    void typingReachesTheModelAndThePreview()
+    {
+        Fixture f;
+        QVERIFY(f.waitForLayout(3));
+        QSignalSpy edits(f.view->editor(), &MarkdownTextEditor::textEdited);
+        f.view->editor()->setFocus();
+        QTextCursor cursor(f.view->editor()->document());
+        cursor.movePosition(QTextCursor::End);
+        f.view->editor()->setTextCursor(cursor);
+        QTest::keyClick(f.view->editor(), Qt::Key_Return);
+        QTest::keyClick(f.view->editor(), Qt::Key_Return);
+        QTest::keyClicks(f.view->editor(), "Typed words");
+        QCOMPARE(edits.size(), 13);
+        QVERIFY(f.model.markdownText().endsWith("Typed words"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.model.renderedHTML().contains("Typed words"), 3000);
+        // The page may answer after this function returned: the answer goes to shared storage.
+        auto body = std::make_shared<QString>();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                f.view->preview()->evaluate("document.body.innerText",
+                                            [body](const QVariant& v) { *body = v.toString(); });
+                return body->contains("Typed words");
+            }(),
+            5000);
+    }
+
+    void outsideTextReplacesAndForgetsUndo()
+    {
+        Fixture f;
+        MarkdownTextEditor* editor = f.view->editor();
+        QTest::keyClicks(editor, "abc");
+        QVERIFY(editor->document()->isUndoAvailable());
+        QSignalSpy edits(editor, &MarkdownTextEditor::textEdited);
+        f.model.setMarkdownText("replaced\r\ntext");
+        QCOMPARE(editor->text(), QString("replaced\ntext"));
+        QVERIFY(!editor->document()->isUndoAvailable());
+        QCOMPARE(editor->textCursor().position(), 0);
+        QCOMPARE(edits.size(), 0);
+        const int revision = editor->document()->revision();
+        editor->setText("replaced\r\ntext");
+        QCOMPARE(editor->document()->revision(), revision);
+    }
+
+    void editorGeometry()
+    {
+        Fixture f;
+        f.model.setMarkdownText(QString::fromUtf8(longDocument(80)));
+        MarkdownTextEditor* editor = f.view->editor();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        const double top = *editor->editorTop();
+        QCOMPARE(editor->lineAtWindowY(top - 50), 0.0);
+        QCOMPARE(editor->lineAtWindowY(top + 1), 0.0 + editor->lineAtWindowY(top + 1));
+        QVERIFY(editor->lineAtWindowY(top + 1) < 1);
+        // Inside a line: its index plus a fraction below 1.
+        const QTextBlock third = editor->document()->findBlockByNumber(2);
+        const QRect rect = editor->cursorRect(QTextCursor(third));
+        const double inside = editor->lineAtWindowY(top + rect.center().y());
+        QVERIFY2(inside >= 2 && inside < 3, qPrintable(QString::number(inside)));
+        // Below the last line: the line count.
+        editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
+        QCOMPARE(editor->lineAtWindowY(top + editor->viewportHeight() + 2000),
+                 double(editor->document()->blockCount()));
+        // y of a fractional line lies between its neighbours.
+        const double y10 = *editor->yOfLine(10);
+        const double y10half = *editor->yOfLine(10.5);
+        const double y11 = *editor->yOfLine(11);
+        QVERIFY(y10 < y10half && y10half < y11);
+        QVERIFY(!editor->yOfLine(qQNaN()));
+    }
+
+    void caretAtTheEndReportsTheEnd()
+    {
+        Fixture f;
+        f.model.setMarkdownText(QString::fromUtf8(longDocument(80)));
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        MarkdownTextEditor* editor = f.view->editor();
+        QTextCursor cursor(editor->document());
+        cursor.movePosition(QTextCursor::End);
+        editor->setTextCursor(cursor);
+        editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
+        const auto level = editor->caretLevel();
+        QVERIFY(level);
+        QCOMPARE(level->line, double(editor->document()->blockCount()));
+        QCOMPARE(level->windowY, *editor->editorTop() + editor->viewportHeight());
+    }
+
+    void editorScrollMovesThePreview()
+    {
+        Fixture f;
+        QVERIFY(f.openAndLayOut(write("long.md", longDocument(150)), 50));
+        MarkdownPreviewView* preview = f.view->preview();
+        MarkdownTextEditor* editor = f.view->editor();
+        QTest::qWait(300);
+        QSignalSpy scrolls(preview, &MarkdownPreviewView::scrollReceived);
+        // The user scrolls the editor by 120 lines.
+        editor->verticalScrollBar()->setValue(120);
+        const auto level = f.model.sync()->current;
+        QVERIFY(level);
+        QCOMPARE(f.model.sync()->leader, ScrollSyncController::Pane::editor);
+        QVERIFY(level->line > 60);
+        QTRY_VERIFY_WITH_TIMEOUT(preview->scrollY() > 100, 5000);
+        QTest::qWait(300);
+        const double previewTop = *preview->previewTopInWindow();
+        const double previewLine =
+            preview->lineMap()->lineForY(preview->scrollY() + (level->windowY - previewTop));
+        QVERIFY2(std::abs(previewLine - level->line) < 1.0,
+                 qPrintable(QString("preview %1, editor %2").arg(previewLine).arg(level->line)));
+    }
+
+    void previewScrollMovesTheEditor()
+    {
+        Fixture f;
+        QVERIFY(f.openAndLayOut(write("long2.md", longDocument(150)), 50));
+        MarkdownPreviewView* preview = f.view->preview();
+        MarkdownTextEditor* editor = f.view->editor();
+        QTest::qWait(300);
+        // The user scrolls the page.
+        preview->evaluate("window.scrollTo(0, 3000)");
+        QTRY_VERIFY_WITH_TIMEOUT(f.model.sync()->leader == ScrollSyncController::Pane::preview &&
+                                     editor->verticalScrollBar()->value() > 0,
+                                 5000);
+        QTest::qWait(300);
+        const auto level = f.model.sync()->current;
+        QVERIFY(level);
+        const double editorLine = editor->lineAtWindowY(level->windowY);
+        QVERIFY2(std::abs(editorLine - level->line) < 1.5,
+                 qPrintable(QString("editor %1, preview %2").arg(editorLine).arg(level->line)));
+    }
+
+    void openFileNotificationShowsThePanel()
+    {
+        Fixture f;
+        const QUrl url = write("picked.md", "# Picked\n\nfrom the panel");
+        ToolNotifications::instance().postOpenFile();
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = openDialog()) != nullptr);
+        QVERIFY(!dialog->nameFilters().isEmpty());
+        QVERIFY(dialog->nameFilters().first().contains("*.md"));
+        QSignalSpy opened(&f.model, &MarkdownToolViewModel::documentOpened);
+        dialog->selectUrl(url);
+        static_cast<QDialog*>(dialog)->accept();
+        QVERIFY(opened.wait(5000));
+        QCOMPARE(f.model.fileUrl(), url);
+        QCOMPARE(f.view->editor()->text(), QString("# Picked\n\nfrom the panel"));
+        QTRY_COMPARE(f.window.windowTitle(), QString("picked.md \u2014 Markdown"));
+    }
+
+    void cancelledPanelChangesNothing()
+    {
+        Fixture f;
+        const QString before = f.model.markdownText();
+        f.view->openAction()->trigger();
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY((dialog = openDialog()) != nullptr);
+        dialog->reject();
+        QTest::qWait(200);
+        QCOMPARE(f.model.markdownText(), before);
+        QVERIFY(f.model.fileUrl().isEmpty());
+    }
+
+    void drops_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("image alone is refused") << QStringList{"pic.png"} << false << "";
+        QTest::newRow("image and markdown") << QStringList{"pic.png", "drop.md"} << true << "drop.md";
+        QTest::newRow("capital extension") << QStringList{"READ.MARKDOWN"} << true << "READ.MARKDOWN";
+    }
+    void drops()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, taken);
+        QFETCH(QString, opened);
+        Fixture f;
+        QList<QUrl> urls;
+        for (const QString& name : names)
+            urls << write(name, "# Dropped " + name.toUtf8());
+        const QString before = f.model.markdownText();
+
+        // A real drop event on the tool view.
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = f.view->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f.view, &enter);
+        QVERIFY(f.view->isDropTargeted());
+        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(f.view, &drop);
+        QVERIFY(!f.view->isDropTargeted());
+        QCOMPARE(drop.isAccepted(), taken);
+        if (taken) {
+            QTRY_COMPARE(QFileInfo(f.model.fileUrl().toLocalFile()).fileName(), opened);
+            QCOMPARE(f.model.markdownText(), QString("# Dropped " + opened));
+        } else {
+            QTest::qWait(200);
+            QCOMPARE(f.model.markdownText(), before);
+        }
+        // The preview's drop actions take the same route.
+        QCOMPARE(f.view->openDropped(urls), taken);
+    }
+
+    void unreadableFileShowsASentence()
+    {
+        Fixture f;
+        const QString before = f.model.markdownText();
+        f.model.open(QUrl::fromLocalFile(m_dir.filePath("nope/missing.md")));
+        QTRY_VERIFY(f.view->errorBanner()->isVisible());
+        QVERIFY(f.view->errorLabel()->text().contains("missing.md"));
+        QCOMPARE(f.view->errorLabel()->textFormat(), Qt::PlainText);
+        QCOMPARE(f.view->editor()->text(), before);
+        f.model.dismissOpenError();
+        QVERIFY(!f.view->errorBanner()->isVisible());
+    }
+
+    void findRouting()
+    {
+        Fixture f;
+        QVERIFY(f.waitForLayout(3));
+        f.view->editor()->setFocus();
+        QTRY_VERIFY(f.view->editor()->hasFocus());
+        // Editor focused: its own find bar.
+        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        QVERIFY(f.view->editorFind()->isShowingBar());
+        QVERIFY(!f.model.find()->isShowingBar());
+        QVERIFY(!f.view->previewPane()->badge());
+        f.view->editorFind()->setQuery("preview");
+        f.view->editorFind()->search(true);
+        QCOMPARE(f.view->editorFind()->lastSearchMatched(), std::optional<bool>(true));
+        QCOMPARE(f.view->editor()->textCursor().selectedText().toLower(), QString("preview"));
+        f.view->editorFind()->done();
+
+        // Source hidden: the preview's bar and the FIND badge.
+        f.view->toggleSourceAction()->trigger();
+        QVERIFY(!f.model.showEditor());
+        QCOMPARE(f.view->minimumWidth(), 360);
+        QCOMPARE(f.view->toggleSourceAction()->text(), QString("Show Source"));
+        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        QVERIFY(f.model.find()->isShowingBar());
+        QVERIFY(f.view->previewPane()->badge());
+        QCOMPARE(f.view->previewPane()->badge()->text(), QString("FIND"));
+        f.view->toggleSourceAction()->trigger();
+        QCOMPARE(f.view->minimumWidth(), 600);
+
+        // Next and previous always search the preview; "no match" shows only after a miss.
+        QVERIFY(!f.view->noMatchMetric()->isVisible());
+        f.model.find()->setQuery("zzqqxx-absent");
+        ToolNotifications::instance().postFindInTool(ToolNotifications::NextMatch);
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(false), 5000);
+        QTRY_VERIFY(f.view->noMatchMetric()->isVisible());
+        f.model.find()->setQuery("Markdown");
+        ToolNotifications::instance().postFindInTool(ToolNotifications::PreviousMatch);
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(true), 5000);
+        QVERIFY(!f.view->noMatchMetric()->isVisible());
+        ToolNotifications::instance().postFindInTool(42);
+    }
+
+    void folderPanelMessage()
+    {
+        Fixture f;
+        QCOMPARE(f.view->folderPanelMessage(),
+                 QString("To show the images in \u201Cthis document\u201D, allow Quorrix to read the folder they are in."));
+        QVERIFY(f.openAndLayOut(write("notes/with images.md", "# x"), 2));
+        QVERIFY(f.view->folderPanelMessage().contains("\u201Cwith images.md\u201D"));
+    }
+
+    void screenshots()
+    {
+        const QByteArray dir = qgetenv("QUORRIX_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("set QUORRIX_SCREENSHOT_DIR to write screenshots");
+        Fixture f;
+        QVERIFY(f.waitForLayout(3));
+        QTest::qWait(1500);
+        QVERIFY(f.window.grab().save(QString::fromUtf8(dir) + "/markdown-welcome.png"));
+
+        // A document with a local image beside it, and one outside the granted folders.
+        QImage image(120, 60, QImage::Format_RGB32);
+        image.fill(QColor(0x2a, 0x9d, 0x8f));
+        QDir().mkpath(m_dir.filePath("shots/doc"));
+        QDir().mkpath(m_dir.filePath("shots/elsewhere"));
+        image.save(m_dir.filePath("shots/doc/local.png"));
+        image.fill(QColor(0xe7, 0x6f, 0x51));
+        image.save(m_dir.filePath("shots/elsewhere/outside.png"));
+        const QUrl doc = write("shots/doc/images.md",
+                               "# Images\n\nA local image:\n\n![local](local.png)\n\nAnd one outside the folder:\n\n"
+                               "![outside](../elsewhere/outside.png)\n");
+        QVERIFY(f.openAndLayOut(doc, 3));
+        QTRY_VERIFY_WITH_TIMEOUT(f.view->folderBanner()->isVisible(), 10000);
+        QTest::qWait(1500);
+        QVERIFY(f.window.grab().save(QString::fromUtf8(dir) + "/markdown-images.png"));
+    }
+};
+
+QUORRIX_TEST_MAIN_WITH_SETUP(MarkdownToolViewTest, MarkdownSchemeHandler::registerScheme())
+#include "MarkdownToolViewTest.moc"
