@@ -9,6 +9,8 @@
   var lastY = 0;
   var lastMax = 0;
   var layoutPending = false;
+  var bodyLayoutPending = false;
+  var bodyVersion = 0;
   var content = document.getElementById("content");
   var root = document.documentElement;
   var reducedMotion = window.matchMedia("(prefers-reduced-motion: reduce)");
@@ -46,19 +48,28 @@
     }
   }
 
+  var dbg = {};
   function postLayout(userScroll) {
+    dbg.post0 = performance.now();
+    bodyLayoutPending = false;
     var y = window.scrollY;
-    var tops = [];
-    var blocks = document.querySelectorAll("[data-line]");
-    for (var i = 0; i < blocks.length; i++) {
-      var rect = blocks[i].getBoundingClientRect();
-      tops.push([Number(blocks[i].getAttribute("data-line")), rect.top + y,
-                 Number(blocks[i].getAttribute("data-end")), rect.bottom + y]);
+    var blocks = content.querySelectorAll("[data-line]");
+    // One flat run of [line, top, end, bottom] per block: far cheaper to post than nested rows.
+    var tops = new Array(blocks.length * 4);
+    for (var i = 0, k = 0; i < blocks.length; i++, k += 4) {
+      var block = blocks[i];
+      var rect = block.getBoundingClientRect();
+      tops[k] = Number(block.getAttribute("data-line"));
+      tops[k + 1] = rect.top + y;
+      tops[k + 2] = Number(block.getAttribute("data-end"));
+      tops[k + 3] = rect.bottom + y;
     }
+    dbg.measured = performance.now();
     var height = root.scrollHeight;
     posted = geometry();
     post({ kind: "layout", tops: tops, lineCount: lineCount, height: height,
-           viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll });
+           viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll, dbg: JSON.stringify(dbg) });
+    dbg = {};
   }
 
   function scheduleLayout() {
@@ -70,12 +81,74 @@
     });
   }
 
-  function updateBody(html, lines) {
+  // A new body is measured once the frame that shows it has been drawn, so the text appears
+  // first; a layout posted in between for another reason serves it too.
+  function scheduleBodyLayout() {
+    if (bodyLayoutPending) return;
+    bodyLayoutPending = true;
+    requestAnimationFrame(function () {
+      setTimeout(function () {
+        if (bodyLayoutPending) postLayout();
+      }, 0);
+    });
+  }
+
+  function updateBody(html, lines, version) {
     lineCount = lines;
+    bodyVersion = typeof version === "number" ? version : 0;
     holdOwnScroll();
     content.innerHTML = html;
-    postLayout();
+    scheduleBodyLayout();
     releaseOwnScrollSoon();
+  }
+
+  function shiftLines(element, shift) {
+    var value = element.getAttribute("data-line");
+    if (value !== null) element.setAttribute("data-line", String(Number(value) + shift));
+    value = element.getAttribute("data-end");
+    if (value !== null) element.setAttribute("data-end", String(Number(value) + shift));
+  }
+
+  // Turns the body of version `base` into version `version`: the `removeCount` top-level blocks
+  // at `start` (each with the text after it) give way to those of html, and the line numbers of
+  // every later block move by `shift`. Answers false, changing nothing, when the page does not
+  // hold `base` as expected; the program then sends the whole body.
+  function patchBody(base, version, oldCount, start, removeCount, insertCount, html, shift, lines) {
+    dbg.patch0 = performance.now(); void content.offsetHeight; dbg.pre = performance.now();
+    var children = content.children;
+    if (base !== bodyVersion || children.length !== oldCount || start < 0 || removeCount < 0 ||
+        start + removeCount > oldCount) return false;
+    var holder = document.createElement("div");
+    holder.innerHTML = html;
+    if (holder.children.length !== insertCount) return false;
+    var end = start + removeCount < oldCount ? children[start + removeCount] : null;
+    if (shift !== 0) {
+      for (var i = start + removeCount; i < oldCount; i++) {
+        var block = children[i];
+        shiftLines(block, shift);
+        var inner = block.querySelectorAll("[data-line]");
+        for (var j = 0; j < inner.length; j++) shiftLines(inner[j], shift);
+      }
+    }
+    dbg.shifted = performance.now();
+    lineCount = lines;
+    bodyVersion = version;
+    holdOwnScroll();
+    var node = start === 0 ? content.firstChild : children[start];
+    while (node !== null && node !== end) {
+      var next = node.nextSibling;
+      content.removeChild(node);
+      node = next;
+    }
+    dbg.removed = performance.now();
+    var fragment = document.createDocumentFragment();
+    while (holder.firstChild) fragment.appendChild(holder.firstChild);
+    content.insertBefore(fragment, end);
+    dbg.patched = performance.now(); void content.offsetHeight; dbg.laidout = performance.now();
+    requestAnimationFrame(function () { dbg.raf = performance.now(); });
+    scheduleBodyLayout();
+    releaseOwnScrollSoon();
+    return true;
   }
 
   function setLineCount(lines) {
@@ -158,6 +231,7 @@
   window.addEventListener("resize", scheduleLayout);
 
   window.updateBody = updateBody;
+  window.patchBody = patchBody;
   window.setLineCount = setLineCount;
   window.scrollToY = scrollToY;
   window.holdOwnScroll = holdOwnScroll;

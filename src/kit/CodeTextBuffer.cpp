@@ -158,7 +158,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (to > blockFrom || (current.starts.empty() == false)) {
             // A long line gets room to type in, so its first keystroke does not move it.
             const qsizetype size = to - blockFrom;
-            if (size >= kLongLine) {
+            if (current.starts.size() == 1 && size >= kLongLine) {
                 current.text.reserve(size + kLongLine);
                 current.text.append(text.mid(blockFrom, size));
             } else {

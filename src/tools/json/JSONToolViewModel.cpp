@@ -408,7 +408,21 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
 {
     m_openGeneration = bumped(m_openGeneration);
     const int generation = m_openGeneration;
-    TextFileLoader::loadTextFile(fileUrl).then(this, [this, generation, fileUrl](std::optional<QString> text) {
+    QPointer<JSONToolViewModel> self(this);
+    (void)QtConcurrent::run([self, generation, fileUrl] {
+        std::optional<QString> text = TextFileLoader::loadTextFileNow(fileUrl);
+        QMetaObject::invokeMethod(
+            qApp, [self, generation, fileUrl, text = std::move(text)] {
+                if (self)
+                    self->applyOpenedFile(generation, fileUrl, text);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void JSONToolViewModel::applyOpenedFile(int generation, const QUrl& fileUrl, const std::optional<QString>& text)
+{
+    {
         // A later open supersedes this one.
         if (generation != m_openGeneration)
             return;
@@ -426,5 +440,5 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
         emit textChanged();
         scheduleFormat();
         m_inputSelection = JSONTextRange{0, 0};
-    });
+    }
 }

@@ -154,6 +154,7 @@ private:
     struct FormatRun;
 
     void storeText(const QString& text);
+    void applyOpenedFile(int generation, const QUrl& fileUrl, const std::optional<QString>& text);
     void setOpenError(const QString& message);
     void resetOutputSelection();
     JSONSearch::MatchList matchList(Pane pane) const;

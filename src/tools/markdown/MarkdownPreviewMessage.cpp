@@ -101,26 +101,48 @@ std::optional<MarkdownPreviewMessage> decodeLayout(const QVariantMap& body)
         return std::nullopt;
 
     QList<MarkdownLineMap::Block> blocks;
-    blocks.reserve(tops->size());
-    for (const QVariant& element : *tops) {
-        const std::optional<QVariantList> items = asList(element);
-        if (!items)
-            continue;
-        QList<double> row;
-        row.reserve(items->size());
-        bool valid = true;
-        for (const QVariant& item : *items) {
-            const std::optional<double> number = anyNumber(item);
-            if (!number) {
-                valid = false;
-                break;
+    // The page sends its rows as one flat run of numbers, four to a row; rows given as arrays
+    // of their own are taken too.
+    const bool flat = !tops->isEmpty() && anyNumber(tops->first()).has_value();
+    if (flat) {
+        if (tops->size() % 4 != 0)
+            return std::nullopt;
+        blocks.reserve(tops->size() / 4);
+        QList<double> row(4);
+        for (qsizetype k = 0; k < tops->size(); k += 4) {
+            bool valid = true;
+            for (int i = 0; i < 4 && valid; ++i) {
+                const std::optional<double> number = anyNumber(tops->at(k + i));
+                valid = number.has_value();
+                row[i] = number.value_or(0);
             }
-            row.append(*number);
+            if (!valid)
+                continue;
+            if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
+                blocks.append(*block);
         }
-        if (!valid)
-            continue;
-        if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
-            blocks.append(*block);
+    } else {
+        blocks.reserve(tops->size());
+        for (const QVariant& element : *tops) {
+            const std::optional<QVariantList> items = asList(element);
+            if (!items)
+                continue;
+            QList<double> row;
+            row.reserve(items->size());
+            bool valid = true;
+            for (const QVariant& item : *items) {
+                const std::optional<double> number = anyNumber(item);
+                if (!number) {
+                    valid = false;
+                    break;
+                }
+                row.append(*number);
+            }
+            if (!valid)
+                continue;
+            if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
+                blocks.append(*block);
+        }
     }
 
     MarkdownPreviewMessage::Layout layout{

@@ -15,34 +15,26 @@
 
 namespace {
 
-// Unpaired surrogates become U+FFFD (same length), so the text is safe to search and encode.
-QString repairedUTF16(const QString& text)
+// A copy of its own (the view edits its text in place, which a shared copy would make it
+// duplicate on every keystroke), with unpaired surrogates turned into U+FFFD (same length), so
+// the text is safe to search and encode.
+QString repairedCopy(const QString& text)
 {
     const qsizetype n = text.size();
-    const QChar* units = text.constData();
-    qsizetype i = 0;
-    for (; i < n; ++i) {
-        const QChar c = units[i];
-        if (!c.isSurrogate())
-            continue;
-        if (c.isHighSurrogate() && i + 1 < n && units[i + 1].isLowSurrogate()) {
+    QString out(n, Qt::Uninitialized);
+    const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
+    char16_t* w = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = in[i];
+        if ((c & 0xF800) != 0xD800) {
+            w[i] = c;
+        } else if (c < 0xDC00 && i + 1 < n && (in[i + 1] & 0xFC00) == 0xDC00) {
+            w[i] = c;
+            w[i + 1] = in[i + 1];
             ++i;
-            continue;
+        } else {
+            w[i] = 0xFFFD;
         }
-        break;
-    }
-    if (i == n)
-        return text;
-    QString out = text;
-    QChar* w = out.data();
-    for (; i < n; ++i) {
-        if (!w[i].isSurrogate())
-            continue;
-        if (w[i].isHighSurrogate() && i + 1 < n && w[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        w[i] = QChar(QChar::ReplacementCharacter);
     }
     return out;
 }
@@ -124,7 +116,7 @@ JSONCodeEditor::~JSONCodeEditor()
 void JSONCodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
 {
     if (!m_programEdit)
-        m_lastText = repairedUTF16(m_view->text());
+        m_lastText = repairedCopy(m_view->text());
     if (m_syntax)
         m_syntax->applyEdit(m_lastText, {location, length}, change);
 }
@@ -144,10 +136,15 @@ void JSONCodeEditor::setText(const QString& newText)
     m_programEdit = true;
     if (m_options.largeDocument) {
         const auto [oldRange, newRange] = JSONSyntaxTokens::changedRanges(oldText, text);
-        if (oldRange.length > 0 || newRange.length > 0)
+        // A large replacement is cheaper as a new text: the view then builds its line blocks
+        // in one pass instead of splicing megabytes into one block.
+        constexpr qsizetype largeEdit = 1 << 16;
+        if (newRange.length > largeEdit || oldRange.length > largeEdit)
+            m_view->setText(QString(text.constData(), text.size())); // unshared: see repairedCopy
+        else if (oldRange.length > 0 || newRange.length > 0)
             m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
     } else {
-        m_view->setText(text);
+        m_view->setText(QString(text.constData(), text.size()));
     }
     const qsizetype caret = std::min(oldCaret, text.size());
     m_view->setSelection(caret, caret);

@@ -1,8 +1,8 @@
 #include "tools/json/ui/JSONTool.h"
 
 #include "app/ui/ToolHost.h"
-#include "kit/ui/ContentUnavailableView.h"
 #include "tools/json/JSONToolViewModel.h"
+#include "tools/json/ui/JSONToolView.h"
 
 JSONTool::JSONTool()
     : Tool(QStringLiteral("json"), QStringLiteral("JSON"), QStringLiteral("curlybraces"), ToolCategory::data, {"json"})
@@ -11,7 +11,7 @@ JSONTool::JSONTool()
 
 QWidget* JSONTool::makeView(ToolHost& host) const
 {
-    return new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way."));
+    return new JSONToolView(host.json);
 }
 
 void JSONTool::open(const QUrl& fileUrl, ToolHost& host) const

@@ -1,5 +1,7 @@
 #pragma once
 
+// The focus handle keeps a guarded pointer, which needs the complete field type.
+#include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchFocus.h"
 
 #include <QWidget>

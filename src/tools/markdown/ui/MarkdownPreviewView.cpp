@@ -1,5 +1,6 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 
+#include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownFindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownLineMap.h"
@@ -24,6 +25,9 @@
 #include <QWebEngineSettings>
 
 #include <cmath>
+#include <QElapsedTimer>
+#include <cstdio>
+static QElapsedTimer dbgClock;
 
 namespace {
 
@@ -189,6 +193,10 @@ QUrl MarkdownPreviewView::pageAddress() const
 void MarkdownPreviewView::loadPage()
 {
     m_isLoaded = false;
+    // A new load starts with an empty page; nothing sent to the old one still applies.
+    m_patchTask.cancel();
+    m_pageHTML.reset();
+    m_pageBlocks.reset();
     m_page->load(pageAddress());
 }
 
@@ -214,10 +222,12 @@ void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, cons
         m_pendingBody = std::make_pair(html, lineCount);
         return;
     }
-    if (bodyChanged)
-        sendBody(html, lineCount);
-    else
+    if (!bodyChanged)
         sendLineCount(lineCount);
+    else if (m_incremental && opens == previousOpens && m_pageHTML)
+        sendChangedBlocks(html);
+    else
+        sendBody(html, lineCount);
 }
 
 void MarkdownPreviewView::onLoadFinished(bool ok)
@@ -245,7 +255,73 @@ void MarkdownPreviewView::evaluate(const QString& script, std::function<void(con
 
 void MarkdownPreviewView::sendBody(const QString& html, qint64 lineCount)
 {
-    evaluate(QStringLiteral("updateBody(%1, %2)").arg(jsString(html), QString::number(lineCount)));
+    m_patchTask.cancel();
+    const qint64 version = ++m_bodyVersion;
+    m_pageHTML = html;
+    m_pageBlocks.reset();
+    evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version)));
+}
+
+namespace {
+
+struct BlocksUpdate {
+    std::shared_ptr<const MarkdownBodyBlocks> blocks;
+    std::optional<MarkdownBodyBlocks::Patch> patch;
+    qsizetype oldCount = 0;
+    QString encoded; // the patch's HTML, or the whole body when there is no patch
+};
+
+} // namespace
+
+// Cutting both bodies into blocks and encoding what goes to the page grow with the document, so
+// they run off the GUI thread; only the newest body is sent, and only onto the body it was
+// compared with (sendBody() and new loads cancel the work).
+void MarkdownPreviewView::sendChangedBlocks(const QString& html)
+{
+    dbgClock.start(); fprintf(stderr, "DBG setContent\n");
+    const QString base = *m_pageHTML;
+    const std::shared_ptr<const MarkdownBodyBlocks> baseBlocks = m_pageBlocks;
+    const qint64 baseVersion = m_bodyVersion;
+    m_patchTask.runNow<BlocksUpdate>(
+        [html, base, baseBlocks](const std::atomic_bool&) {
+            BlocksUpdate update;
+            if (std::optional<MarkdownBodyBlocks> blocks = MarkdownBodyBlocks::split(html))
+                update.blocks = std::make_shared<const MarkdownBodyBlocks>(std::move(*blocks));
+            std::shared_ptr<const MarkdownBodyBlocks> from = baseBlocks;
+            if (!from) {
+                if (std::optional<MarkdownBodyBlocks> blocks = MarkdownBodyBlocks::split(base))
+                    from = std::make_shared<const MarkdownBodyBlocks>(std::move(*blocks));
+            }
+            if (update.blocks && from) {
+                update.patch = MarkdownBodyBlocks::patch(*from, *update.blocks);
+                update.oldCount = from->count();
+            }
+            update.encoded = jsString(update.patch ? update.patch->html : html);
+            return update;
+        },
+        [this, html, baseVersion](BlocksUpdate update) {
+            fprintf(stderr, "DBG worker done at %.1f patch %d len %lld\n", dbgClock.nsecsElapsed()/1e6, int(update.patch.has_value()), (long long)update.encoded.size());
+            const qint64 version = ++m_bodyVersion;
+            m_pageHTML = html;
+            m_pageBlocks = update.blocks;
+            const QString lines = QString::number(m_lastLineCount);
+            if (!update.patch) {
+                evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(update.encoded, lines, QString::number(version)));
+                return;
+            }
+            const MarkdownBodyBlocks::Patch& patch = *update.patch;
+            const QString call = QStringLiteral("patchBody(%1, %2, %3, %4, %5, %6, ").arg(baseVersion).arg(version)
+                                     .arg(update.oldCount).arg(patch.start).arg(patch.removeCount).arg(patch.insertCount)
+                + update.encoded + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(lines);
+            QPointer<MarkdownPreviewView> self(this);
+            evaluate(call, [self, version](const QVariant& applied) {
+                fprintf(stderr, "DBG patch answered at %.1f ms\n", dbgClock.nsecsElapsed()/1e6);
+                // A page that did not hold what we compared with gets the whole body.
+                if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
+                    && self->m_isLoaded)
+                    self->sendBody(self->m_lastHTML.value_or(QString()), self->m_lastLineCount);
+            });
+        });
 }
 
 void MarkdownPreviewView::sendLineCount(qint64 lineCount)
@@ -265,7 +341,9 @@ std::optional<double> MarkdownPreviewView::previewTopInWindow() const
 
 void MarkdownPreviewView::onMessage(const QVariant& body)
 {
+    QElapsedTimer dt; dt.start();
     const std::optional<MarkdownPreviewMessage> message = MarkdownPreviewMessage::decode(body);
+    if (body.toMap().contains("dbg")) fprintf(stderr, "DBG msg at %.1f decode %.1f ms js %s\n", dbgClock.nsecsElapsed()/1e6, dt.nsecsElapsed()/1e6, qPrintable(body.toMap().value("dbg").toString()));
     if (!message)
         return;
     if (const auto* layout = std::get_if<MarkdownPreviewMessage::Layout>(&message->value)) {

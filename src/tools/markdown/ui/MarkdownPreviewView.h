@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/FileDrop.h"
+#include "kit/QuietTask.h"
 
 #include <QPointer>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class MarkdownBodyBlocks;
 class MarkdownFindController;
 class MarkdownFolderAccess;
 class MarkdownLineMap;
@@ -41,6 +43,12 @@ public:
     // A new rendering (`html`, `lineCount`), the document's folder (empty without a file) and
     // the folder-access `opens` counter. Sends only what changed; a new `opens` resends the body.
     void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens);
+
+    // Whether a new body goes to the page as the top-level blocks that changed (the default) or
+    // always whole. The blocks are found off the GUI thread; a page that cannot take a patch gets
+    // the whole body.
+    void setIncrementalUpdates(bool on) { m_incremental = on; }
+    bool incrementalUpdates() const { return m_incremental; }
 
     MarkdownPreviewWebView* webView() const;
     // The address the page is loaded from: the document's base URL, or the scheme's root.
@@ -74,6 +82,7 @@ private:
     void onMessage(const QVariant& body);
     void sendBody(const QString& html, qint64 lineCount);
     void sendLineCount(qint64 lineCount);
+    void sendChangedBlocks(const QString& html);
     void applyToPreview(double line, double windowY, bool glide);
     void previewToTop();
     void reloadImages();
@@ -102,4 +111,11 @@ private:
     double m_viewportHeight = 0;
     double m_documentHeight = 0;
     QString m_lastFindQuery;
+
+    // What the page holds, as far as sent: the body, its version and its blocks (once known).
+    bool m_incremental = true;
+    qint64 m_bodyVersion = 0;
+    std::optional<QString> m_pageHTML;
+    std::shared_ptr<const MarkdownBodyBlocks> m_pageBlocks;
+    QuietTask m_patchTask{0};
 };

@@ -1,0 +1,267 @@
+// The JSON tool end to end, offscreen: paste a minified document into the input pane, wait for
+// the formatted output, and type in both panes while a 1 ms timer measures the GUI thread's
+// longest stall. The baseline is a QPlainTextEdit output pane given the same formatted text.
+#include "kit/ui/CodeTextView.h"
+#include "tools/json/JSONFormatter.h"
+#include "tools/json/JSONSyntaxTokens.h"
+#include "tools/json/JSONToolViewModel.h"
+#include "tools/json/ui/JSONCodeEditor.h"
+#include "tools/json/ui/JSONToolView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <cstdio>
+
+namespace {
+
+QString minifiedDocument(qsizetype units)
+{
+    QString s = QStringLiteral("[");
+    int i = 0;
+    while (s.size() < units) {
+        if (i)
+            s += u',';
+        s += QStringLiteral("{\"id\":%1,\"name\":\"item %1\",\"tags\":[\"a\",\"b\"],\"price\":%1.25,\"ok\":true}").arg(i);
+        ++i;
+    }
+    s += u']';
+    return s;
+}
+
+// Longest gap between ticks of a 1 ms timer while it runs.
+class StallProbe : public QObject {
+public:
+    StallProbe()
+    {
+        m_timer.setInterval(1);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (m_last >= 0)
+                m_max = std::max(m_max, now - m_last);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_max = 0;
+        m_last = 0;
+        m_clock.start();
+        m_timer.start();
+    }
+    double stopMs()
+    {
+        m_timer.stop();
+        return m_max / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = -1;
+    qint64 m_max = 0;
+};
+
+void spin(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+struct Figures {
+    double pasteStall = 0, showAfterQuiet = 0, typingStall = 0, outputKeysStall = 0;
+};
+
+Figures runOurs(qsizetype units)
+{
+    JSONToolViewModel model;
+    JSONToolView view(&model);
+    view.resize(1200, 800);
+    view.show();
+    spin(400);
+    const QString doc = minifiedDocument(units);
+    StallProbe probe;
+    Figures f;
+
+    CodeTextView* input = view.inputEditor()->textView();
+    input->setFocus();
+    input->selectAll();
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    input->insertPlainText(doc); // as a paste
+    const qint64 pasted = clock.elapsed();
+    QSignalSpy finished(&model, &JSONToolViewModel::formatFinished);
+    while (view.outputEditor()->text().size() < doc.size())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    spin(50);
+    f.showAfterQuiet = clock.elapsed() - pasted - JSONToolViewModel::formatQuietMs;
+    f.pasteStall = probe.stopMs();
+
+    // Typing in the middle of the input, faster than the quiet time, then with pauses long
+    // enough for the format to land between keystrokes.
+    input->setSelection(units / 2, units / 2);
+    probe.start();
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(input, Qt::Key_Space);
+        spin(i < 10 ? 60 : 400);
+    }
+    f.typingStall = probe.stopMs();
+
+    CodeTextView* output = view.outputEditor()->textView();
+    output->setFocus();
+    probe.start();
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(output, Qt::Key_PageDown);
+        QTest::keyClick(output, Qt::Key_Right, Qt::ShiftModifier);
+        spin(30);
+    }
+    f.outputKeysStall = probe.stopMs();
+    return f;
+}
+
+Figures runBaseline(qsizetype units)
+{
+    const QString doc = minifiedDocument(units);
+    const QString formatted = JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text;
+    QPlainTextEdit edit;
+    edit.resize(600, 800);
+    edit.show();
+    spin(100);
+    StallProbe probe;
+    Figures f;
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    edit.setPlainText(formatted);
+    spin(50);
+    f.showAfterQuiet = clock.elapsed();
+    f.pasteStall = probe.stopMs();
+    probe.start();
+    for (int i = 0; i < 10; ++i) {
+        QTest::keyClick(&edit, Qt::Key_PageDown);
+        spin(30);
+    }
+    f.outputKeysStall = probe.stopMs();
+    return f;
+}
+
+} // namespace
+
+static void profile()
+{
+    const QString doc = minifiedDocument(10'000'000);
+    const QString formatted = JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text;
+    QElapsedTimer t;
+    JSONCodeEditor::Options o;
+    o.largeDocument = true;
+    o.highlightSyntax = true;
+    o.isEditable = false;
+    JSONCodeEditor out(o);
+    out.resize(600, 800);
+    out.show();
+    spin(50);
+    t.start();
+    out.setText(formatted);
+    std::printf("profile: output setText 20M-ish %lld ms\n", t.restart());
+    QString f2 = formatted;
+    f2[formatted.size() / 2] = u'9';
+    out.setText(f2);
+    std::printf("profile: output setText one change %lld ms\n", t.restart());
+    JSONCodeEditor::Options i;
+    i.largeDocument = true;
+    JSONCodeEditor in(i);
+    in.resize(600, 800);
+    in.show();
+    in.setText(doc);
+    std::printf("profile: input setText %lld ms\n", t.restart());
+    QString copy = in.textView()->text();
+    std::printf("profile: view text() %lld ms\n", t.restart());
+    JSONToolViewModel model;
+    model.setText(copy);
+    std::printf("profile: model setText %lld ms\n", t.restart());
+    in.textView()->setFocus();
+    spin(50);
+    for (int k = 0; k < 3; ++k) {
+        t.restart();
+        QTest::keyClick(in.textView(), Qt::Key_Space);
+        std::printf("profile: input keystroke %lld ms\n", t.restart());
+        spin(50);
+    }
+    out.textView()->setFocus();
+    spin(50);
+    for (int k = 0; k < 3; ++k) {
+        f2[formatted.size() / 3 + k] = u'8';
+        t.restart();
+        out.setText(f2);
+        std::printf("profile: output one change %lld ms\n", t.restart());
+        spin(50);
+    }
+    CodeTextView bare;
+    bare.resize(600, 800);
+    bare.show();
+    bare.setText(doc);
+    spin(20);
+    bare.setFocus();
+    bare.setSelection(0, 0);
+    t.restart();
+    QTest::keyClick(&bare, Qt::Key_Space);
+    std::printf("profile: bare CodeTextView keystroke in 10M line %lld ms\n", t.restart());
+    QString bt = bare.text();
+    std::printf("profile: bare text() after edit %lld ms\n", t.restart());
+    QTest::keyClick(&bare, Qt::Key_Space);
+    std::printf("profile: bare keystroke with text held %lld ms\n", t.restart());
+    bool c = bt.contains(u'\r');
+    std::printf("profile: contains %lld ms %d\n", t.restart(), int(c));
+    JSONToolViewModel m2;
+    m2.setText(bt);
+    std::printf("profile: model setText %lld ms\n", t.restart());
+    CodeTextView bare2;
+    bare2.resize(600, 800);
+    bare2.show();
+    bare2.setText(formatted);
+    spin(20);
+    t.restart();
+    bare2.replaceRange({formatted.size() / 2, 1}, QStringLiteral("9"));
+    std::printf("profile: bare replaceRange in formatted %lld ms\n", t.restart());
+    auto r = JSONSyntaxTokens::changedRanges(formatted, f2);
+    std::printf("profile: changedRanges %lld ms (%lld)\n", t.restart(), (long long)r.first.location);
+    JSONSyntaxTokens::Coverage cov;
+    cov.invalidate({0, formatted.size()}, 0, formatted);
+    t.restart();
+    cov.invalidate({formatted.size() / 2, 1}, 0, f2);
+    std::printf("profile: coverage invalidate %lld ms\n", t.restart());
+}
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "profile") {
+        profile();
+        return 0;
+    }
+    std::printf("JSON tool, offscreen; times in ms. \"show\" = paste to formatted output shown, less the %d ms quiet time.\n",
+                JSONToolViewModel::formatQuietMs);
+    std::printf("%-26s %10s %12s %12s %14s %14s\n", "view", "input", "show", "paste stall", "typing stall", "output stall");
+    for (const qsizetype units : {qsizetype(100'000), qsizetype(1'000'000), qsizetype(10'000'000)}) {
+        const Figures f = runOurs(units);
+        std::printf("%-26s %9.1fM %12.0f %12.1f %14.1f %14.1f\n", "Quorrix JSON tool", units / 1e6, f.showAfterQuiet,
+                    f.pasteStall, f.typingStall, f.outputKeysStall);
+        std::fflush(stdout);
+    }
+    for (const qsizetype units : {qsizetype(100'000), qsizetype(1'000'000)}) {
+        const Figures f = runBaseline(units);
+        std::printf("%-26s %9.1fM %12.0f %12.1f %14s %14.1f\n", "QPlainTextEdit output", units / 1e6, f.showAfterQuiet,
+                    f.pasteStall, "-", f.outputKeysStall);
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,599 @@
+#include "tools/json/ui/JSONToolView.h"
+
+#include "kit/ByteSizeLabel.h"
+#include "kit/DynamicColor.h"
+#include "kit/StatusColor.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/CodeTextView.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/MetricDivider.h"
+#include "kit/ui/OpenPanel.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/SymbolIcon.h"
+#include "kit/ui/ToolPane.h"
+#include "kit/ui/ToolbarSearchField.h"
+#include "kit/ui/ToolbarSearchItem.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
+#include "tools/json/JSONToolViewModel.h"
+#include "tools/json/ui/JSONCodeEditor.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using JSONFormatter::Indent;
+using JSONFormatter::SortMode;
+using Pane = JSONToolViewModel::Pane;
+
+namespace {
+
+QString countText(qint64 n, const char* one, const char* many)
+{
+    return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+}
+
+QVariant indentValue(Indent indent)
+{
+    return indent.kind == Indent::Kind::tabs ? QStringLiteral("tabs") : QString::number(indent.count);
+}
+
+// The rounded panel that holds the invalid-JSON message.
+class BannerPanel : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::Window);
+        fill.setAlphaF(0.94f);
+        p.setPen(QPen(palette().color(QPalette::Mid), 0.5));
+        p.setBrush(fill);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+    }
+};
+
+// The 1.5 px separator along the input column's trailing edge.
+class SeparatorLine : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), palette().color(QPalette::Mid));
+    }
+};
+
+const QStringList& openFilters()
+{
+    // Built once per process.
+    static const QStringList filters = {QStringLiteral("JSON files (*.json)"), QStringLiteral("Text files (*.txt)"),
+                                        QStringLiteral("All files (*)")};
+    return filters;
+}
+
+} // namespace
+
+JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    setProperty("activeToolRunsOwnFind", true);
+    setMinimumSize(640, 420);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(buildToolbar());
+    root->addWidget(buildScopeBar());
+
+    m_openError = new QLabel;
+    m_openError->setTextFormat(Qt::PlainText);
+    m_openError->setWordWrap(true);
+    m_openError->setContentsMargins(12, 5, 12, 5);
+    m_openError->hide();
+    root->addWidget(m_openError);
+
+    buildInputPane();
+    buildOutputPane();
+
+    auto* inputColumn = new QWidget;
+    inputColumn->setMinimumWidth(320);
+    auto* inputLayout = new QHBoxLayout(inputColumn);
+    inputLayout->setContentsMargins(0, 0, 0, 0);
+    inputLayout->setSpacing(0);
+    inputLayout->addWidget(m_inputPane);
+    auto* line = new SeparatorLine;
+    line->setFixedWidth(2);
+    inputLayout->addWidget(line);
+    m_outputPane->setMinimumWidth(320);
+
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setChildrenCollapsible(false);
+    split->setHandleWidth(1);
+    split->addWidget(inputColumn);
+    split->addWidget(m_outputPane);
+    split->setSizes({460, 540});
+    root->addWidget(split, 1);
+
+    auto* formatShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), this);
+    formatShortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(formatShortcut, &QShortcut::activated, this, [this] { m_model->showFormattedOutput(); });
+
+    // Only the view on screen answers the menus.
+    connect(&ToolNotifications::instance(), &ToolNotifications::openFile, this, [this] {
+        if (isVisible())
+            presentOpenPanel();
+    });
+    connect(&ToolNotifications::instance(), &ToolNotifications::findInTool, this, [this](int action) {
+        if (isVisible())
+            performFindAction(action);
+    });
+
+    connectModel();
+    refreshInputText();
+    refreshOutputText();
+    refreshValidation();
+    refreshInputMetrics();
+    refreshOutputMetrics();
+    refreshOptions();
+    refreshSearch();
+    m_inputEditor->recordReveal(m_model->inputReveal());
+    m_outputEditor->recordReveal(m_model->outputReveal());
+}
+
+QWidget* JSONToolView::buildToolbar()
+{
+    auto* bar = new QWidget;
+    bar->setObjectName(QStringLiteral("jsonToolbar"));
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(10, 6, 10, 6);
+    m_openButton = new QToolButton;
+    m_openButton->setText(QStringLiteral("Open"));
+    m_openButton->setIcon(symbolIcon(QStringLiteral("folder")));
+    m_openButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_openButton->setToolTip(QStringLiteral("Open a JSON file (%1)").arg(QKeySequence(QKeySequence::Open).toString()));
+    connect(m_openButton, &QToolButton::clicked, this, &JSONToolView::presentOpenPanel);
+    row->addWidget(m_openButton);
+    row->addStretch(1);
+    m_search = new ToolbarSearchItem(QStringLiteral("Find"));
+    m_search->setFocusHandle(&m_searchFocus);
+    connect(m_search, &ToolbarSearchItem::textEdited, this, [this](const QString& text) { m_model->setSearchQuery(text); });
+    m_search->setOnSubmit([this] {
+        const bool backward = QGuiApplication::keyboardModifiers().testFlag(Qt::ShiftModifier);
+        m_model->revealMatch(!backward);
+    });
+    row->addWidget(m_search);
+    return bar;
+}
+
+QWidget* JSONToolView::buildScopeBar()
+{
+    m_scopeBar = new QWidget;
+    m_scopeBar->setObjectName(QStringLiteral("jsonScopeBar"));
+    m_scopeBar->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(m_scopeBar);
+    row->setContentsMargins(12, 5, 12, 5);
+    row->setSpacing(8);
+    auto* label = new QLabel(QStringLiteral("Search in:"));
+    label->setTextFormat(Qt::PlainText);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
+    label->setPalette(pal);
+    row->addWidget(label);
+    m_scopePicker = new ToolbarSegmentedPicker(
+        QStringLiteral("Search in"),
+        {{QStringLiteral("All text"), JSONSearch::rawValue(JSONSearch::Scope::all)},
+         {QStringLiteral("Keys"), JSONSearch::rawValue(JSONSearch::Scope::keys)},
+         {QStringLiteral("Values"), JSONSearch::rawValue(JSONSearch::Scope::values)}});
+    m_scopePicker->setToolTip(QStringLiteral("Search all text, only keys, or only values"));
+    connect(m_scopePicker, &ToolbarSegmentedPicker::activated, this, [this](const QVariant& value) {
+        if (const auto scope = JSONSearch::scopeFromRawValue(value.toString()); scope && *scope != m_model->searchScope()) {
+            m_model->setSearchScope(*scope);
+            m_model->scheduleSearch();
+        }
+    });
+    row->addWidget(m_scopePicker);
+    row->addStretch(1);
+    m_scopeBar->hide();
+    return m_scopeBar;
+}
+
+void JSONToolView::buildInputPane()
+{
+    m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
+    JSONCodeEditor::Options options;
+    options.isEditable = true;
+    options.highlightSyntax = false;
+    options.largeDocument = true;
+    m_inputEditor = new JSONCodeEditor(options);
+    m_inputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::input); });
+    connect(m_inputEditor, &JSONCodeEditor::textEdited, this, [this](const QString& text) { m_model->setText(text); });
+    m_inputPane->setContent(m_inputEditor);
+
+    m_inputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary(),
+                                 [this] {
+                                     if (m_model->copyInput())
+                                         flashCopy(true);
+                                 });
+    m_clear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(), [this] {
+        m_model->setText(QString());
+        m_model->scheduleFormat();
+    });
+    m_inputPane->addActionControl(m_inputCopy);
+    m_inputPane->addActionControl(m_clear);
+
+    m_inLines = new Metric(QString());
+    m_inBytes = new Metric(QString());
+    m_inKeysDivider = new MetricDivider;
+    m_inKeys = new Metric(QString());
+    m_inMatchDivider = new MetricDivider;
+    m_inMatches = new Metric(QString());
+    m_inputPane->addMetric(m_inLines);
+    m_inputPane->addMetric(new MetricDivider);
+    m_inputPane->addMetric(m_inBytes);
+    m_inputPane->addMetric(m_inKeysDivider);
+    m_inputPane->addMetric(m_inKeys);
+    m_inputPane->addMetric(m_inMatchDivider);
+    m_inputPane->addMetric(m_inMatches);
+}
+
+void JSONToolView::buildOutputPane()
+{
+    m_outputPane = new ToolPane(QStringLiteral("Output"), ToolPane::Config | ToolPane::Actions | ToolPane::Metrics);
+    JSONCodeEditor::Options options;
+    options.isEditable = false;
+    options.highlightSyntax = true;
+    options.largeDocument = true;
+    m_outputEditor = new JSONCodeEditor(options);
+    m_outputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::output); });
+
+    m_outputStack = new QWidget;
+    auto* stackLayout = new QVBoxLayout(m_outputStack);
+    stackLayout->setContentsMargins(0, 0, 0, 0);
+    stackLayout->addWidget(m_outputEditor);
+
+    m_banner = new BannerPanel(m_outputStack);
+    auto* bannerLayout = new QVBoxLayout(m_banner);
+    bannerLayout->setContentsMargins(20, 20, 20, 20);
+    bannerLayout->setSpacing(10);
+    auto* icon = new QLabel;
+    icon->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(28, 28));
+    icon->setAlignment(Qt::AlignCenter);
+    auto* title = new QLabel(QStringLiteral("Invalid JSON"));
+    title->setTextFormat(Qt::PlainText);
+    title->setAlignment(Qt::AlignCenter);
+    QFont headline = title->font();
+    headline.setBold(true);
+    headline.setPixelSize(13);
+    title->setFont(headline);
+    m_bannerMessage = new QLabel;
+    m_bannerMessage->setTextFormat(Qt::PlainText);
+    m_bannerMessage->setWordWrap(true);
+    m_bannerMessage->setAlignment(Qt::AlignCenter);
+    m_bannerMessage->setContentsMargins(16, 0, 16, 0);
+    QFont caption = m_bannerMessage->font();
+    caption.setPixelSize(11);
+    m_bannerMessage->setFont(caption);
+    bannerLayout->addWidget(icon);
+    bannerLayout->addWidget(title);
+    bannerLayout->addWidget(m_bannerMessage);
+    m_banner->hide();
+    m_outputStack->installEventFilter(this);
+    m_outputPane->setContent(m_outputStack);
+
+    m_modePicker = new ToolbarSegmentedPicker(QStringLiteral("Output Mode"),
+                                              {{QStringLiteral("Format"), int(JSONToolViewModel::OutputMode::formatted)},
+                                               {QStringLiteral("Minify"), int(JSONToolViewModel::OutputMode::minified)}});
+    m_modePicker->setToolTip(QStringLiteral("Toggle between formatted and minified output"));
+    connect(m_modePicker, &ToolbarSegmentedPicker::activated, this,
+            [this](const QVariant& v) { m_model->setOutputMode(JSONToolViewModel::OutputMode(v.toInt())); });
+
+    m_sort = new QPushButton;
+    m_sort->setFlat(false);
+    QFont small = m_sort->font();
+    small.setPixelSize(11);
+    m_sort->setFont(small);
+    connect(m_sort, &QPushButton::clicked, this, [this] { m_model->cycleSortMode(); });
+
+    m_indentPicker = new ToolbarSegmentedPicker(QStringLiteral("Indent"), {{QStringLiteral("2"), QStringLiteral("2")},
+                                                                           {QStringLiteral("4"), QStringLiteral("4")},
+                                                                           {QStringLiteral("\u21E5"), QStringLiteral("tabs")}});
+    m_indentPicker->setToolTip(QStringLiteral("Indentation (Format only)"));
+    connect(m_indentPicker, &ToolbarSegmentedPicker::activated, this, [this](const QVariant& v) {
+        const QString raw = v.toString();
+        const Indent indent = raw == QLatin1String("tabs") ? Indent::tabs() : Indent::spaces(raw.toInt());
+        if (indent == m_model->indent())
+            return;
+        m_model->setIndent(indent);
+        m_model->scheduleFormat();
+    });
+    m_outputPane->addConfigControl(m_modePicker);
+    m_outputPane->addConfigControl(m_sort);
+    m_outputPane->addConfigControl(m_indentPicker);
+
+    m_outputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.clipboard"), DynamicColor::secondary(),
+                                  [this] {
+                                      if (m_model->copyOutput())
+                                          flashCopy(false);
+                                  });
+    m_outputPane->addActionControl(m_outputCopy);
+
+    m_outLines = new Metric(QString());
+    m_outBytes = new Metric(QString());
+    m_outMatchDivider = new MetricDivider;
+    m_outMatches = new Metric(QString());
+    m_outputPane->addMetric(m_outLines);
+    m_outputPane->addMetric(new MetricDivider);
+    m_outputPane->addMetric(m_outBytes);
+    m_outputPane->addMetric(m_outMatchDivider);
+    m_outputPane->addMetric(m_outMatches);
+}
+
+void JSONToolView::connectModel()
+{
+    JSONToolViewModel* m = m_model;
+    connect(m, &JSONToolViewModel::textChanged, this, [this] {
+        refreshInputText();
+        refreshValidation();
+        refreshButtons();
+    });
+    connect(m, &JSONToolViewModel::shownOutputChanged, this, [this] {
+        refreshOutputText();
+        refreshButtons();
+    });
+    connect(m, &JSONToolViewModel::validationChanged, this, [this] {
+        refreshValidation();
+        refreshInputMetrics();
+    });
+    connect(m, &JSONToolViewModel::inputMetricsChanged, this, &JSONToolView::refreshInputMetrics);
+    connect(m, &JSONToolViewModel::formattedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
+    connect(m, &JSONToolViewModel::minifiedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
+    connect(m, &JSONToolViewModel::outputModeChanged, this, [this] {
+        refreshOptions();
+        refreshOutputMetrics();
+        m_model->scheduleSearch();
+    });
+    connect(m, &JSONToolViewModel::indentChanged, this, &JSONToolView::refreshOptions);
+    connect(m, &JSONToolViewModel::sortModeChanged, this, [this] {
+        refreshOptions();
+        m_model->scheduleFormat();
+    });
+    connect(m, &JSONToolViewModel::searchQueryChanged, this, &JSONToolView::refreshSearch);
+    connect(m, &JSONToolViewModel::searchScopeChanged, this, &JSONToolView::refreshSearch);
+    connect(m, &JSONToolViewModel::searchResultChanged, this, &JSONToolView::refreshMatches);
+    connect(m, &JSONToolViewModel::currentMatchChanged, this, &JSONToolView::refreshMatches);
+    connect(m, &JSONToolViewModel::inputRevealChanged, this, [this] {
+        refreshMatches();
+        m_inputEditor->setReveal(m_model->inputReveal());
+    });
+    connect(m, &JSONToolViewModel::outputRevealChanged, this, [this] {
+        refreshMatches();
+        m_outputEditor->setReveal(m_model->outputReveal());
+    });
+    connect(m, &JSONToolViewModel::fileUrlChanged, this, &JSONToolView::refreshTitle);
+    connect(m, &JSONToolViewModel::openErrorChanged, this, [this] {
+        m_openError->setText(m_model->openError());
+        m_openError->setVisible(!m_model->openError().isEmpty());
+        QPalette pal = m_openError->palette();
+        pal.setColor(QPalette::WindowText, StatusColor::red().resolved(palette()));
+        m_openError->setPalette(pal);
+    });
+    connect(m, &JSONToolViewModel::beep, this, [] { QApplication::beep(); });
+}
+
+QString JSONToolView::titleText() const
+{
+    const QString name = m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
+                                                      : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
+    return name + QStringLiteral(" \u2014 JSON");
+}
+
+void JSONToolView::refreshTitle()
+{
+    if (!isVisible())
+        return;
+    // After the shell has finished switching tools (it resets the title).
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isVisible() && window() != this)
+                window()->setWindowTitle(titleText());
+        },
+        Qt::QueuedConnection);
+}
+
+void JSONToolView::refreshInputText()
+{
+    m_inputEditor->setText(m_model->text());
+    refreshMatches();
+}
+
+void JSONToolView::refreshOutputText()
+{
+    m_outputEditor->setText(m_model->shownOutput());
+    refreshMatches();
+}
+
+void JSONToolView::refreshValidation()
+{
+    m_inputPane->setBadge(m_model->inputBadge());
+    const auto& error = m_model->validation().error;
+    const bool show = !m_model->isInputBlank() && error && !error->isEmpty();
+    if (show)
+        m_bannerMessage->setText(*error);
+    m_banner->setVisible(show);
+    if (show)
+        placeBanner();
+}
+
+void JSONToolView::refreshInputMetrics()
+{
+    const JSONTextMetrics metrics = m_model->inputMetrics();
+    m_inLines->setText(countText(metrics.lines, "line", "lines"));
+    m_inBytes->setText(byteSizeLabel(metrics.bytes));
+    const auto keys = m_model->validation().topLevelKeyCount;
+    m_inKeysDivider->setVisible(keys.has_value());
+    m_inKeys->setVisible(keys.has_value());
+    if (keys)
+        m_inKeys->setText(countText(*keys, "key", "keys"));
+}
+
+void JSONToolView::refreshOutputMetrics()
+{
+    const JSONTextMetrics metrics = m_model->shownMetrics();
+    m_outLines->setText(countText(metrics.lines, "line", "lines"));
+    m_outBytes->setText(byteSizeLabel(metrics.bytes));
+}
+
+void JSONToolView::refreshMatches()
+{
+    m_inputEditor->setHighlights(m_model->inputMatches());
+    m_inputEditor->setCurrent(m_model->currentMatch(Pane::input));
+    m_outputEditor->setHighlights(m_model->outputMatches());
+    m_outputEditor->setCurrent(m_model->currentMatch(Pane::output));
+    const auto inStatus = m_model->matchStatus(Pane::input);
+    const auto outStatus = m_model->matchStatus(Pane::output);
+    m_inMatchDivider->setVisible(inStatus.has_value());
+    m_inMatches->setVisible(inStatus.has_value());
+    m_inMatches->setText(inStatus.value_or(QString()));
+    m_outMatchDivider->setVisible(outStatus.has_value());
+    m_outMatches->setVisible(outStatus.has_value());
+    m_outMatches->setText(outStatus.value_or(QString()));
+}
+
+void JSONToolView::refreshOptions()
+{
+    const bool minified = m_model->outputMode() == JSONToolViewModel::OutputMode::minified;
+    m_outputPane->setBadge(PaneBadge(minified ? QStringLiteral("MINIFIED") : QStringLiteral("FORMATTED"),
+                                     DynamicColor::secondary()));
+    m_modePicker->setSelection(int(m_model->outputMode()));
+    m_indentPicker->setSelection(indentValue(m_model->indent()));
+    m_indentPicker->setEnabled(!minified);
+    switch (m_model->sortMode()) {
+    case SortMode::none:
+        m_sort->setIcon(symbolIcon(QStringLiteral("arrow.up.arrow.down")));
+        m_sort->setText(QStringLiteral("Sort"));
+        m_sort->setToolTip(QStringLiteral("Sort keys \u2014 click to cycle (off \u2192 asc \u2192 desc \u2192 off)"));
+        break;
+    case SortMode::ascending:
+        m_sort->setIcon(symbolIcon(QStringLiteral("arrow.up")));
+        m_sort->setText(QStringLiteral("Asc"));
+        m_sort->setToolTip(QStringLiteral("Keys A \u2192 Z. Click for descending."));
+        break;
+    case SortMode::descending:
+        m_sort->setIcon(symbolIcon(QStringLiteral("arrow.down")));
+        m_sort->setText(QStringLiteral("Desc"));
+        m_sort->setToolTip(QStringLiteral("Keys Z \u2192 A. Click to clear."));
+        break;
+    }
+}
+
+void JSONToolView::refreshSearch()
+{
+    if (m_search->text() != m_model->searchQuery())
+        m_search->setText(m_model->searchQuery());
+    m_scopePicker->setSelection(JSONSearch::rawValue(m_model->searchScope()));
+    m_scopeBar->setVisible(!m_model->searchQuery().isEmpty());
+    refreshMatches();
+}
+
+void JSONToolView::refreshButtons()
+{
+    m_inputCopy->setEnabled(!m_model->text().isEmpty());
+    m_clear->setEnabled(!m_model->text().isEmpty());
+    m_outputCopy->setEnabled(!m_model->shownOutput().isEmpty());
+}
+
+void JSONToolView::flashCopy(bool input)
+{
+    PaneButton* button = input ? m_inputCopy : m_outputCopy;
+    bool& flag = input ? m_inputFlashing : m_outputFlashing;
+    const QString idleImage = input ? QStringLiteral("doc.on.doc") : QStringLiteral("doc.on.clipboard");
+    flag = true;
+    button->setTitle(QStringLiteral("Copied"));
+    button->setSystemImage(QStringLiteral("checkmark"));
+    button->setTint(StatusColor::green());
+    // Each click has its own reset; a second click does not extend the first one's.
+    QTimer::singleShot(copyConfirmationMs, this, [this, input, button, idleImage] {
+        (input ? m_inputFlashing : m_outputFlashing) = false;
+        button->setTitle(QStringLiteral("Copy"));
+        button->setSystemImage(idleImage);
+        button->setTint(DynamicColor::secondary());
+    });
+}
+
+void JSONToolView::performFindAction(int action)
+{
+    switch (action) {
+    case ToolNotifications::ShowFindInterface:
+        if (ToolbarSearchField* field = m_searchFocus.field(); field && field->window() && field->isVisible())
+            m_searchFocus.focus();
+        break;
+    case ToolNotifications::NextMatch:
+        m_model->revealMatch(true);
+        break;
+    case ToolNotifications::PreviousMatch:
+        m_model->revealMatch(false);
+        break;
+    default:
+        break;
+    }
+}
+
+void JSONToolView::presentOpenPanel()
+{
+    auto* panel = new QFileDialog(this, QStringLiteral("Open"));
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setNameFilters(openFilters());
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    QPointer<JSONToolViewModel> model(m_model);
+    ::presentOpenPanel(panel, [model](const QUrl& url) {
+        if (model)
+            model->open(url);
+    });
+}
+
+void JSONToolView::placeBanner()
+{
+    if (!m_banner || !m_outputStack)
+        return;
+    const int maxWidth = std::max(0, m_outputStack->width() - 48);
+    m_banner->setMaximumWidth(maxWidth);
+    const int width = std::min(maxWidth, std::max(260, m_banner->sizeHint().width()));
+    const int height = m_banner->heightForWidth(width) > 0 ? m_banner->heightForWidth(width) : m_banner->sizeHint().height();
+    m_banner->setGeometry((m_outputStack->width() - width) / 2, (m_outputStack->height() - height) / 2, width, height);
+    m_banner->raise();
+}
+
+void JSONToolView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refreshTitle();
+    refreshButtons();
+    QMetaObject::invokeMethod(this, [this] { m_model->refreshIfStale(); }, Qt::QueuedConnection);
+}
+
+void JSONToolView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeBanner();
+}
+
+bool JSONToolView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_outputStack && event->type() == QEvent::Resize)
+        placeBanner();
+    return QWidget::eventFilter(watched, event);
+}

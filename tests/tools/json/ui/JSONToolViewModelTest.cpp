@@ -1,0 +1,303 @@
+#include "support/QuorrixTestMain.h"
+#include "tools/json/JSONToolViewModel.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using Pane = JSONToolViewModel::Pane;
+using OutputMode = JSONToolViewModel::OutputMode;
+using JSONFormatter::SortMode;
+
+class JSONToolViewModelTest : public QObject {
+    Q_OBJECT
+
+    static void waitForFormat(JSONToolViewModel& m)
+    {
+        QSignalSpy spy(&m, &JSONToolViewModel::formatFinished);
+        QVERIFY(spy.wait(3000));
+    }
+    static void waitForSearch(JSONToolViewModel& m)
+    {
+        QSignalSpy spy(&m, &JSONToolViewModel::searchResultChanged);
+        QVERIFY(spy.wait(3000));
+    }
+
+private slots:
+    void startsWithTheSampleUnformatted()
+    {
+        JSONToolViewModel m;
+        QCOMPARE(m.inputMetrics(), JSONTextMetrics(6, 103));
+        QVERIFY(m.shownOutput().isEmpty());
+        QCOMPARE(m.inputBadge()->text(), QStringLiteral("INVALID"));
+        QVERIFY(!m.validation().error);
+        QVERIFY(!m.isFormatPending());
+    }
+
+    void formatsAfterTheQuietTime()
+    {
+        JSONToolViewModel m;
+        m.refreshIfStale();
+        QTest::qWait(100);
+        QVERIFY(m.shownOutput().isEmpty());
+        waitForFormat(m);
+        QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(m.validation().topLevelKeyCount, std::optional<qsizetype>(4));
+        QVERIFY2(m.formattedOutput().startsWith(QStringLiteral("{\n  \"tool\" : \"JSON\",")), qPrintable(m.formattedOutput()));
+        QVERIFY(!m.minifiedOutput().contains(u'\n'));
+        // Nothing changed: a second display starts no run.
+        m.refreshIfStale();
+        QVERIFY(!m.isFormatPending());
+    }
+
+    void onlyTheLastKeystrokeFormats()
+    {
+        JSONToolViewModel m;
+        QSignalSpy finished(&m, &JSONToolViewModel::formatFinished);
+        QString text = QStringLiteral("[1");
+        for (int i = 0; i < 5; ++i) {
+            text += QStringLiteral(",2");
+            m.setText(text + u']');
+            QTest::qWait(100);
+        }
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(finished.wait(2000));
+        QTest::qWait(300);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(m.minifiedOutput(), QStringLiteral("[1,2,2,2,2,2]"));
+    }
+
+    void invalidInputEmptiesTheOutput_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("blank");
+        QTest::newRow("unclosed") << QStringLiteral("{\"a\": ") << false;
+        QTest::newRow("trailing comma") << QStringLiteral("[1,]") << false;
+        QTest::newRow("blank") << QStringLiteral(" \n\t") << true;
+    }
+    void invalidInputEmptiesTheOutput()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, blank);
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("{\"a\": 1}"));
+        waitForFormat(m);
+        QVERIFY(!m.shownOutput().isEmpty());
+        const int generation = m.outputGeneration();
+        m.setText(input);
+        waitForFormat(m);
+        QVERIFY(m.shownOutput().isEmpty());
+        QCOMPARE(m.outputSelection(), (JSONTextRange{0, 0}));
+        QVERIFY(m.outputGeneration() != generation);
+        QCOMPARE(m.inputBadge().has_value(), !blank);
+        QCOMPARE(m.validation().error.has_value(), !blank);
+        if (!blank)
+            QVERIFY(m.validation().error->contains(QStringLiteral("line 1")));
+        QCOMPARE(m.text(), input); // a failed format never changes the input
+    }
+
+    void unchangedOutputKeepsSelectionAndGeneration()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("{\"only\": [3, 1]}"));
+        waitForFormat(m);
+        const int generation = m.outputGeneration();
+        m.setSortMode(SortMode::ascending);
+        m.scheduleFormat();
+        waitForFormat(m);
+        QCOMPARE(m.outputGeneration(), generation);
+    }
+
+    void searchCountsMatchesInBothPanes()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("{\"name\": \"name\", \"b\": \"Émile\"}"));
+        waitForFormat(m);
+        m.setSearchQuery(QStringLiteral("name"));
+        QVERIFY(!m.matchStatus(Pane::input) || m.inputMatches().isEmpty());
+        waitForSearch(m);
+        QCOMPARE(m.inputMatches().size(), 2);
+        QCOMPARE(m.outputMatches().size(), 2);
+        QCOMPARE(*m.matchStatus(Pane::input), QStringLiteral("2 matches"));
+        m.setSearchScope(JSONSearch::Scope::keys);
+        m.scheduleSearch();
+        waitForSearch(m);
+        QCOMPARE(m.inputMatches().size(), 1);
+        m.setSearchQuery(QStringLiteral("e"));
+        waitForSearch(m);
+        m.setSearchScope(JSONSearch::Scope::values);
+        m.scheduleSearch();
+        waitForSearch(m);
+        // Accents are ignored: "e" finds the É.
+        QCOMPARE(m.inputMatches().size(), 3);
+    }
+
+    void findNextSelectsAndWraps()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("[\"ab\", \"ab\"]"));
+        waitForFormat(m);
+        m.setSearchQuery(QStringLiteral("ab"));
+        waitForSearch(m);
+        QCOMPARE(m.activePane(), Pane::output);
+        m.revealMatch(true);
+        const JSONTextRange first = m.outputMatches().at(0);
+        QCOMPARE(m.outputSelection(), first);
+        QCOMPARE(m.outputReveal()->range, first);
+        QCOMPARE(*m.matchStatus(Pane::output), QStringLiteral("1 of 2 matches"));
+        m.revealMatch(true);
+        m.revealMatch(true);
+        QCOMPARE(m.outputSelection(), first); // wrapped
+        const int serial = m.outputReveal()->serial;
+        m.revealMatch(false);
+        QCOMPARE(m.outputSelection(), m.outputMatches().at(1));
+        QVERIFY(m.outputReveal()->serial > serial);
+    }
+
+    void findNextBeforeTheSearchRunUsesTheTypedQuery()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("[\"xy\"]"));
+        waitForFormat(m);
+        QSignalSpy beeps(&m, &JSONToolViewModel::beep);
+        m.setSearchQuery(QStringLiteral("xy"));
+        m.revealMatch(true);
+        QCOMPARE(beeps.count(), 0);
+        QCOMPARE(m.outputSelection().length, 2);
+    }
+
+    void findNextWithAStaleInputListBeeps()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("[\"xy\"]"));
+        waitForFormat(m);
+        m.setSearchQuery(QStringLiteral("xy"));
+        waitForSearch(m);
+        m.selectionChanged({0, 0}, Pane::input);
+        QTest::qWait(10);
+        QCOMPARE(m.activePane(), Pane::input);
+        m.setText(QStringLiteral("[\"xy\", 1]"));
+        QSignalSpy beeps(&m, &JSONToolViewModel::beep);
+        m.revealMatch(true);
+        QCOMPARE(beeps.count(), 1);
+        QCOMPARE(m.inputSelection(), (JSONTextRange{0, 0}));
+    }
+
+    void emptyQueryClearsOnTheNextTurn()
+    {
+        JSONToolViewModel m;
+        m.setText(QStringLiteral("[\"xy\"]"));
+        m.setSearchQuery(QStringLiteral("xy"));
+        waitForSearch(m);
+        QSignalSpy spy(&m, &JSONToolViewModel::searchResultChanged);
+        m.setSearchQuery(QString());
+        QVERIFY(spy.wait(100));
+        QVERIFY(!m.matchStatus(Pane::input));
+        m.setSearchQuery(QString());
+        QVERIFY(!m.isSearchPending());
+    }
+
+    void selectionReportsAreDeferred()
+    {
+        JSONToolViewModel m;
+        m.selectionChanged({3, 2}, Pane::input);
+        QCOMPARE(m.inputSelection(), (JSONTextRange{0, 0}));
+        QTest::qWait(1);
+        QCoreApplication::processEvents();
+        QCOMPARE(m.inputSelection(), (JSONTextRange{3, 2}));
+        QCOMPARE(m.activePane(), Pane::input);
+    }
+
+    void copy_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("copied");
+        QTest::newRow("text") << QStringLiteral("[1]") << true;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void copy()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, copied);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        JSONToolViewModel m;
+        m.setText(input);
+        QCOMPARE(m.copyInput(), copied);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied ? input : QStringLiteral("before"));
+        waitForFormat(m);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QCOMPARE(m.copyOutput(), copied);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied ? QStringLiteral("[\n  1\n]") : QStringLiteral("before"));
+    }
+
+    void sortModeCycles_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::newRow("none") << int(SortMode::none) << int(SortMode::ascending);
+        QTest::newRow("ascending") << int(SortMode::ascending) << int(SortMode::descending);
+        QTest::newRow("descending") << int(SortMode::descending) << int(SortMode::none);
+    }
+    void sortModeCycles()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        JSONToolViewModel m;
+        m.setSortMode(SortMode(from));
+        m.cycleSortMode();
+        QCOMPARE(int(m.sortMode()), from); // applied on a later turn
+        QCoreApplication::processEvents();
+        QCOMPARE(int(m.sortMode()), to);
+    }
+
+    void open_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("utf-8") << QByteArray("{\"k\": \"\xC3\xA9\"}") << QStringLiteral("{\"k\": \"é\"}");
+        QTest::newRow("invalid utf-8") << QByteArray("[\"abc\xFF\"]") << QStringLiteral("[\"abc\uFFFD\"]");
+        QTest::newRow("crlf") << QByteArray("[1,\r\n2]") << QStringLiteral("[1,\n2]");
+    }
+    void open()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("doc.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+
+        JSONToolViewModel m;
+        m.setOutputMode(OutputMode::minified);
+        m.setSearchQuery(QStringLiteral("k"));
+        QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
+        m.open(QUrl::fromLocalFile(path));
+        QVERIFY(changed.wait(3000));
+        QCOMPARE(m.text(), text);
+        QCOMPARE(m.fileUrl(), QUrl::fromLocalFile(path));
+        QCOMPARE(m.outputMode(), OutputMode::minified);
+        QCOMPARE(m.searchQuery(), QStringLiteral("k"));
+        waitForFormat(m);
+        QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
+    }
+
+    void openOfAMissingFileKeepsTheDocument()
+    {
+        JSONToolViewModel m;
+        QSignalSpy error(&m, &JSONToolViewModel::openErrorChanged);
+        m.open(QUrl::fromLocalFile(QStringLiteral("/nonexistent/quorrix/none.json")));
+        QVERIFY(error.wait(3000));
+        QCOMPARE(m.text(), JSONToolViewModel::sampleDocument());
+        QVERIFY(m.fileUrl().isEmpty());
+        QVERIFY(m.openError().contains(QStringLiteral("none.json")));
+        m.setText(QStringLiteral("[]"));
+        QVERIFY(m.openError().isEmpty());
+    }
+};
+
+QUORRIX_TEST_MAIN(JSONToolViewModelTest)
+#include "JSONToolViewModelTest.moc"

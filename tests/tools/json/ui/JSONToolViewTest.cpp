@@ -1,0 +1,241 @@
+#include "support/QuorrixTestMain.h"
+#include "kit/ToolNotifications.h"
+#include "kit/ui/CodeTextView.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/ToolPane.h"
+#include "kit/ui/ToolbarSearchField.h"
+#include "kit/ui/ToolbarSearchItem.h"
+#include "tools/json/JSONToolViewModel.h"
+#include "tools/json/ui/JSONCodeEditor.h"
+#include "tools/json/ui/JSONSyntaxHighlighter.h"
+#include "tools/json/ui/JSONToolView.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QSignalSpy>
+
+using Pane = JSONToolViewModel::Pane;
+
+class JSONToolViewTest : public QObject {
+    Q_OBJECT
+
+    static void waitForFormat(JSONToolViewModel& m)
+    {
+        QSignalSpy spy(&m, &JSONToolViewModel::formatFinished);
+        QVERIFY(spy.wait(3000));
+    }
+
+    static QString shotPath(const QString& name)
+    {
+        const QString dir = QDir::current().filePath(QStringLiteral("screenshots"));
+        QDir().mkpath(dir);
+        return QDir(dir).filePath(name);
+    }
+
+private slots:
+    void showsTheFormattedSample()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1100, 640);
+        view.show();
+        QVERIFY(view.property("activeToolRunsOwnFind").toBool());
+        waitForFormat(model);
+        QCoreApplication::processEvents();
+        QCOMPARE(view.inputPane()->badge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(view.outputEditor()->text(), model.formattedOutput());
+        QCOMPARE(view.inputLinesMetric()->text(), QStringLiteral("6 lines"));
+        QCOMPARE(view.inputBytesMetric()->text(), QStringLiteral("103 B"));
+        QCOMPARE(view.inputKeysMetric()->text(), QStringLiteral("4 keys"));
+        QCOMPARE(view.titleText(), QStringLiteral("Untitled \u2014 JSON"));
+        // The output is coloured: the first key is a key token.
+        const qsizetype key = model.formattedOutput().indexOf(QStringLiteral("\"tool\""));
+        const auto token = view.outputEditor()->syntaxHighlighter()->token(key);
+        QVERIFY(token);
+        QCOMPARE(token->first, JSONSyntaxTokens::Token::key);
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-formatted.png"))));
+    }
+
+    void invalidInputShowsTheBanner()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        model.setText(QStringLiteral("{\"a\": [1, 2,]}"));
+        waitForFormat(model);
+        QCoreApplication::processEvents();
+        QVERIFY(view.banner()->isVisible());
+        QCOMPARE(view.bannerMessage()->text(), *model.validation().error);
+        QCOMPARE(view.inputPane()->badge()->text(), QStringLiteral("INVALID"));
+        QVERIFY(view.outputEditor()->text().isEmpty());
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-invalid.png"))));
+        model.setText(QStringLiteral("  "));
+        waitForFormat(model);
+        QVERIFY(!view.banner()->isVisible());
+        QVERIFY(!view.inputPane()->badge());
+    }
+
+    void searchShowsScopeBarCounterAndMatches()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1100, 640);
+        view.show();
+        waitForFormat(model);
+        QVERIFY(!view.scopeBar()->isVisible());
+        model.setSearchQuery(QStringLiteral("at"));
+        QVERIFY(view.scopeBar()->isVisible());
+        QSignalSpy result(&model, &JSONToolViewModel::searchResultChanged);
+        QVERIFY(result.wait(2000));
+        QCOMPARE(view.outputEditor()->highlights(), model.outputMatches());
+        QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("2 matches"));
+        // Find Next through the Find menu's notification.
+        ToolNotifications::instance().postFindInTool(ToolNotifications::NextMatch);
+        QCOMPARE(view.outputEditor()->current(), std::optional<JSONTextRange>(model.outputMatches().at(0)));
+        QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("1 of 2 matches"));
+        QCoreApplication::processEvents();
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-search.png"))));
+        model.setSearchQuery(QString());
+        QVERIFY(!view.scopeBar()->isVisible());
+    }
+
+    void findRouting_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<bool>("visible");
+        QTest::addColumn<int>("expectedSelection");
+        QTest::newRow("next") << int(ToolNotifications::NextMatch) << true << 0;
+        QTest::newRow("previous") << int(ToolNotifications::PreviousMatch) << true << 1;
+        QTest::newRow("other action") << 7 << true << -1;
+        QTest::newRow("hidden view") << int(ToolNotifications::NextMatch) << false << -1;
+    }
+    void findRouting()
+    {
+        QFETCH(int, action);
+        QFETCH(bool, visible);
+        QFETCH(int, expectedSelection);
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        if (visible)
+            view.show();
+        model.setText(QStringLiteral("[\"ab\", \"ab\"]"));
+        model.setSearchQuery(QStringLiteral("ab"));
+        QSignalSpy result(&model, &JSONToolViewModel::searchResultChanged);
+        QVERIFY(result.wait(2000) || model.outputMatches().size() == 2);
+        while (model.outputMatches().size() != 2)
+            QVERIFY(result.wait(2000));
+        ToolNotifications::instance().postFindInTool(action);
+        if (expectedSelection < 0)
+            QCOMPARE(model.outputSelection(), (JSONTextRange{0, 0}));
+        else
+            QCOMPARE(model.outputSelection(), model.outputMatches().at(expectedSelection));
+    }
+
+    void showFindFocusesTheSearchField()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.activateWindow();
+        view.inputEditor()->setFocus();
+        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        QTRY_VERIFY(view.searchItem()->field()->hasFocus());
+    }
+
+    void copyShowsConfirmationOnlyWhenSomethingWasCopied()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.show();
+        // Nothing to copy: the output is still empty before the first run, so no confirmation.
+        view.outputCopyButton()->click();
+        QVERIFY(!view.isOutputCopyFlashing());
+        view.inputCopyButton()->click();
+        QVERIFY(view.isInputCopyFlashing());
+        QCOMPARE(view.inputCopyButton()->title(), QStringLiteral("Copied"));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isInputCopyFlashing(), 3000);
+        QCOMPARE(view.inputCopyButton()->title(), QStringLiteral("Copy"));
+        view.clearButton()->click();
+        QVERIFY(model.text().isEmpty());
+        QVERIFY(!view.inputCopyButton()->isEnabled());
+    }
+
+    void typingReachesTheModel()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.show();
+        model.setText(QString());
+        view.inputEditor()->textView()->setFocus();
+        view.inputEditor()->textView()->insertPlainText(QStringLiteral("[true]"));
+        QCOMPARE(model.text(), QStringLiteral("[true]"));
+        waitForFormat(model);
+        QCOMPARE(view.outputEditor()->text(), QStringLiteral("[\n  true\n]"));
+    }
+
+    void editorAppliesAMinimalEdit()
+    {
+        JSONCodeEditor::Options options;
+        options.largeDocument = true;
+        options.highlightSyntax = true;
+        JSONCodeEditor editor(options);
+        editor.setText(QStringLiteral("abc"));
+        QSignalSpy changed(editor.textView(), &CodeTextView::textChanged);
+        editor.setText(QStringLiteral("abXc"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toLongLong(), 2);
+        QCOMPARE(changed.at(0).at(1).toLongLong(), 1);
+        QVERIFY(!editor.textView()->canUndo());
+    }
+
+    void editorCurrentMatchMustBeAHighlight_data()
+    {
+        QTest::addColumn<qsizetype>("location");
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("a match") << qsizetype(1) << qsizetype(2) << true;
+        QTest::newRow("not a match") << qsizetype(0) << qsizetype(2) << false;
+        QTest::newRow("empty") << qsizetype(1) << qsizetype(0) << false;
+        QTest::newRow("past the end") << qsizetype(20) << qsizetype(2) << false;
+    }
+    void editorCurrentMatchMustBeAHighlight()
+    {
+        QFETCH(qsizetype, location);
+        QFETCH(qsizetype, length);
+        QFETCH(bool, shown);
+        JSONCodeEditor editor(JSONCodeEditor::Options{});
+        editor.setText(QStringLiteral("[\"ab\", \"ab\"]"));
+        editor.setHighlights({{1, 2}, {20, 2}});
+        editor.setCurrent(JSONTextRange{location, length});
+        QCOMPARE(editor.current().has_value(), shown);
+    }
+
+    void longLinesAreKeptApart()
+    {
+        JSONCodeEditor::Options options;
+        options.largeDocument = true;
+        options.highlightSyntax = true;
+        options.isEditable = false;
+        JSONCodeEditor editor(options);
+        editor.resize(600, 400);
+        editor.show();
+        QString line = QStringLiteral("[");
+        while (line.size() < 5000)
+            line += QStringLiteral("\"k\", 12, ");
+        line += QStringLiteral("0]");
+        editor.setText(QStringLiteral("{\"a\": 1}\n") + line);
+        const auto* h = editor.syntaxHighlighter();
+        QCOMPARE(h->longLines().lines.size(), size_t(1));
+        QCOMPARE(h->token(9 + 1)->first, JSONSyntaxTokens::Token::string);
+        QCOMPARE(h->token(1)->first, JSONSyntaxTokens::Token::key);
+        // An edit inside the long line recomputes it.
+        editor.setText(QStringLiteral("{\"a\": 1}\n") + line.replace(1, 3, QStringLiteral("7")));
+        QCOMPARE(h->token(10)->first, JSONSyntaxTokens::Token::number);
+    }
+};
+
+QUORRIX_TEST_MAIN(JSONToolViewTest)
+#include "JSONToolViewTest.moc"
