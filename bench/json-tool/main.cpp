@@ -4,6 +4,7 @@
 #include "kit/ui/CodeTextView.h"
 #include "tools/json/JSONFormatter.h"
 #include "tools/json/JSONSyntaxTokens.h"
+#include "tools/json/JSONTextMetrics.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "tools/json/ui/JSONCodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
@@ -158,8 +159,81 @@ Figures runBaseline(qsizetype units)
 static void profile()
 {
     const QString doc = minifiedDocument(10'000'000);
+    {
+        CodeTextView bare;
+        bare.resize(600, 800);
+        bare.show();
+        bare.setText(JSONToolViewModel::sampleDocument());
+        spin(50);
+        bare.selectAll();
+        QElapsedTimer t;
+        t.start();
+        bare.insertPlainText(doc);
+        std::printf("profile: bare paste %lld ms\n", t.restart());
+        (void)bare.text();
+        std::printf("profile: bare text() after paste %lld ms\n", t.restart());
+        JSONCodeEditor::Options i;
+        i.largeDocument = true;
+        i.highlightSyntax = true;
+        JSONCodeEditor in(i);
+        in.resize(600, 800);
+        in.show();
+        in.setText(JSONToolViewModel::sampleDocument());
+        spin(50);
+        in.textView()->selectAll();
+        t.restart();
+        in.textView()->insertPlainText(doc);
+        std::printf("profile: editor paste %lld ms\n", t.restart());
+        JSONToolViewModel model;
+        model.setText(in.text());
+        std::printf("profile: model setText %lld ms\n", t.restart());
+    }
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1200, 800);
+        view.show();
+        spin(300);
+        QElapsedTimer t;
+        qint64 applied = 0;
+        QObject::connect(&model, &JSONToolViewModel::validationChanged, [&] { t.restart(); });
+        QObject::connect(&model, &JSONToolViewModel::formatFinished, [&] { applied = t.elapsed(); });
+        CodeTextView* input = view.inputEditor()->textView();
+        input->setFocus();
+        input->selectAll();
+        t.start();
+        input->insertPlainText(doc);
+        std::printf("profile: tool paste %lld ms\n", t.elapsed());
+        while (view.outputEditor()->text().size() < doc.size())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::printf("profile: tool apply format result %lld ms\n", applied);
+        t.restart();
+        view.outputEditor()->textView()->viewport()->repaint();
+        std::printf("profile: tool output paint %lld ms\n", t.elapsed());
+        input->setSelection(doc.size() / 2, doc.size() / 2);
+        for (int k = 0; k < 12; ++k) {
+            QElapsedTimer kt;
+            kt.start();
+            QTest::keyClick(input, Qt::Key_Space);
+            const qint64 key = kt.elapsed();
+            applied = -1;
+            spin(k < 6 ? 60 : 400);
+            std::printf("profile: tool keystroke %lld ms, format applied %lld ms\n", key, applied);
+        }
+    }
     const QString formatted = JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text;
     QElapsedTimer t;
+    t.start();
+    const JSONFormatter::Outputs outs = JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none);
+    std::printf("profile: worker outputs %lld ms\n", t.restart());
+    const JSONTextMetrics fm(outs.formatted);
+    std::printf("profile: worker formatted metrics %lld ms\n", t.restart());
+    const JSONTextMetrics mm(outs.minified);
+    std::printf("profile: worker minified metrics %lld ms\n", t.restart());
+    const CodeTextBuffer fb(outs.formatted);
+    std::printf("profile: worker formatted buffer %lld ms (%lld lines)\n", t.restart(), (long long)fb.lineCount());
+    const CodeTextBuffer mb(outs.minified);
+    std::printf("profile: worker minified buffer %lld ms\n", t.restart());
     JSONCodeEditor::Options o;
     o.largeDocument = true;
     o.highlightSyntax = true;

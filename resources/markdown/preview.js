@@ -48,9 +48,7 @@
     }
   }
 
-  var dbg = {};
   function postLayout(userScroll) {
-    dbg.post0 = performance.now();
     bodyLayoutPending = false;
     var y = window.scrollY;
     var blocks = content.querySelectorAll("[data-line]");
@@ -64,12 +62,10 @@
       tops[k + 2] = Number(block.getAttribute("data-end"));
       tops[k + 3] = rect.bottom + y;
     }
-    dbg.measured = performance.now();
     var height = root.scrollHeight;
     posted = geometry();
     post({ kind: "layout", tops: tops, lineCount: lineCount, height: height,
-           viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll, dbg: JSON.stringify(dbg) });
-    dbg = {};
+           viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll });
   }
 
   function scheduleLayout() {
@@ -114,7 +110,6 @@
   // every later block move by `shift`. Answers false, changing nothing, when the page does not
   // hold `base` as expected; the program then sends the whole body.
   function patchBody(base, version, oldCount, start, removeCount, insertCount, html, shift, lines) {
-    dbg.patch0 = performance.now(); void content.offsetHeight; dbg.pre = performance.now();
     var children = content.children;
     if (base !== bodyVersion || children.length !== oldCount || start < 0 || removeCount < 0 ||
         start + removeCount > oldCount) return false;
@@ -130,22 +125,18 @@
         for (var j = 0; j < inner.length; j++) shiftLines(inner[j], shift);
       }
     }
-    dbg.shifted = performance.now();
     lineCount = lines;
     bodyVersion = version;
     holdOwnScroll();
-    var node = start === 0 ? content.firstChild : children[start];
+    var node = start === 0 ? content.firstChild : (start < oldCount ? children[start] : null);
     while (node !== null && node !== end) {
       var next = node.nextSibling;
       content.removeChild(node);
       node = next;
     }
-    dbg.removed = performance.now();
     var fragment = document.createDocumentFragment();
     while (holder.firstChild) fragment.appendChild(holder.firstChild);
     content.insertBefore(fragment, end);
-    dbg.patched = performance.now(); void content.offsetHeight; dbg.laidout = performance.now();
-    requestAnimationFrame(function () { dbg.raf = performance.now(); });
     scheduleBodyLayout();
     releaseOwnScrollSoon();
     return true;

@@ -148,7 +148,7 @@ void CodeTextBuffer::measureBlock(Block& block)
     }
 }
 
-void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail)
+void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
@@ -158,7 +158,10 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (to > blockFrom || (current.starts.empty() == false)) {
             // A long line gets room to type in, so its first keystroke does not move it.
             const qsizetype size = to - blockFrom;
-            if (current.starts.size() == 1 && size >= kLongLine) {
+            if (current.starts.size() == 1 && size >= kLongLine && owner && blockFrom == 0 && size == text.size()
+                && owner->isDetached() && owner->capacity() >= size + kLongLine) {
+                current.text = std::move(*owner); // same storage: `text` stays valid
+            } else if (current.starts.size() == 1 && size >= kLongLine) {
                 current.text.reserve(size + kLongLine);
                 current.text.append(text.mid(blockFrom, size));
             } else {
@@ -245,13 +248,29 @@ size_t CodeTextBuffer::blockAtLine(qsizetype line) const
 
 QString CodeTextBuffer::text() const
 {
-    if (m_blocks.size() == 1)
-        return m_blocks.front().text;
-    QString out;
-    out.reserve(m_length);
-    for (const Block& block : m_blocks)
-        out.append(block.text);
-    return out;
+    if (!m_textCached) {
+        // A block's own string is never handed out: an in-place edit of it while someone holds
+        // it would copy the whole block, on every keystroke of a long line.
+        QString out;
+        for (auto it = m_spares.begin(); it != m_spares.end(); ++it) {
+            if (it->isDetached() && it->capacity() >= m_length) {
+                out = std::move(*it);
+                m_spares.erase(it);
+                break;
+            }
+        }
+        if (out.capacity() < m_length)
+            out.reserve(wantsSpares(m_length) ? spareCapacity(m_length) : m_length);
+        out.resize(m_length);
+        QChar* w = out.data();
+        for (const Block& block : m_blocks) {
+            std::copy_n(block.text.constData(), block.text.size(), w);
+            w += block.text.size();
+        }
+        m_textCache = std::move(out);
+        m_textCached = true;
+    }
+    return m_textCache;
 }
 
 QString CodeTextBuffer::mid(qsizetype position, qsizetype length) const
@@ -539,6 +558,10 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     }
     if (length == 0 && text.isEmpty())
         return 0;
+    if (m_textCached && wantsSpares(m_length))
+        addSpareText(std::move(m_textCache));
+    m_textCache = QString();
+    m_textCached = false;
     size_t b0 = blockAtPosition(position);
     size_t b1 = blockAtPosition(position + length);
     if (length > 0 && b1 > b0 && position + length == m_blockStart[b1])
@@ -554,14 +577,27 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         }
     }
     // Re-cut the blocks the edit touches; the piece must end with a line feed or the document.
-    QString piece;
+    // Built once with room to spare, so that when it is one long line its block can keep it.
+    qsizetype pieceSize = text.size() - length;
     for (size_t b = b0; b <= b1; ++b)
-        piece.append(m_blocks[b].text);
-    piece.replace(position - m_blockStart[b0], length, text.data(), text.size());
+        pieceSize += m_blocks[b].text.size();
+    QString piece;
+    piece.reserve(pieceSize + kLongLine);
+    const qsizetype local = position - m_blockStart[b0];
+    for (size_t b = b0; b <= b1; ++b) {
+        const QStringView blockText(m_blocks[b].text);
+        const qsizetype at = m_blockStart[b] - m_blockStart[b0];
+        const qsizetype keepTo = std::clamp<qsizetype>(local - at, 0, blockText.size());
+        const qsizetype keepFrom = std::clamp<qsizetype>(local + length - at, 0, blockText.size());
+        piece.append(blockText.first(keepTo));
+        if (b == b0)
+            piece.append(text);
+        piece.append(blockText.sliced(std::max(keepTo, keepFrom)));
+    }
     while (b1 + 1 < m_blocks.size() && !piece.endsWith(lf))
         piece.append(m_blocks[++b1].text);
     std::vector<Block> rebuilt;
-    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size());
+    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece);
     for (Block& block : rebuilt) {
         block.rows = blockRows(block);
         if (m_maxColumns >= 0)
@@ -580,6 +616,29 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     }
     refreshFrom(b0);
     return text.size();
+}
+
+qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, const QString& text)
+{
+    const bool whole = position <= 0 && length >= m_length && !text.contains(QLatin1Char('\r'));
+    const qsizetype added = replace(position, length, QStringView(text));
+    if (whole) {
+        m_textCache = text;
+        m_textCached = true;
+    }
+    return added;
+}
+
+void CodeTextBuffer::addSpareText(QString storage)
+{
+    if (!wantsSpares(m_length))
+        return;
+    m_spares.push_back(std::move(storage));
+    if (m_spares.size() <= size_t(spareCount))
+        return;
+    // One still held elsewhere goes first (it may never come free), else the oldest.
+    auto drop = std::find_if(m_spares.begin(), m_spares.end(), [](const QString& s) { return !s.isDetached(); });
+    m_spares.erase(drop == m_spares.end() ? m_spares.begin() : drop);
 }
 
 qsizetype CodeTextBuffer::memoryUsage() const

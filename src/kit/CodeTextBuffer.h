@@ -18,7 +18,9 @@
 // line sits in row c / W of that line; a line has at least one row. Row counts are summed per
 // block, so the scroll range is known without laying anything out.
 //
-// Building from a text is independent of any widget and may run on any thread.
+// Building from a text is independent of any widget and may run on any thread; a built buffer
+// may be moved to another thread, but one buffer is not to be used by two threads at once
+// (`text()` keeps a cached copy).
 class CodeTextBuffer {
 public:
     static constexpr int tabWidth = 4;
@@ -33,6 +35,8 @@ public:
 
     qsizetype length() const { return m_length; }
     bool isEmpty() const { return m_length == 0; }
+    // The whole text, built once per state of the buffer and never sharing a block's storage,
+    // so holding it does not make the next edit copy the block.
     QString text() const;
     QString mid(qsizetype position, qsizetype length) const;
     QChar at(qsizetype position) const;
@@ -40,6 +44,9 @@ public:
     // Replaces [position, position + length) (clamped to the text) by `text` after normalising
     // its line breaks; returns the number of units inserted.
     qsizetype replace(qsizetype position, qsizetype length, QStringView text);
+    // The same; when `text` becomes the whole text it is also kept as what `text()` answers,
+    // so replacing everything (a paste over a select-all) needs no copy of it later.
+    qsizetype replace(qsizetype position, qsizetype length, const QString& text);
 
     // Lines, 0-based; a text of n line feeds has n + 1 lines (the empty text has one).
     qsizetype lineCount() const { return m_lineCount; }
@@ -66,6 +73,16 @@ public:
     // The line holding a document row, and the row's index within that line.
     qsizetype lineAtRow(qint64 row, qint64* rowInLine = nullptr) const;
 
+    // Storage for later `text()` answers of a large buffer, allocated (and touched) elsewhere,
+    // for instance on a worker thread: a first write into fresh memory of many megabytes costs
+    // more than copying the text. Spares that are still shared wait until they are free.
+    void addSpareText(QString storage);
+    // Whether the buffer is large enough to keep spares, and how many it keeps.
+    static bool wantsSpares(qsizetype length) { return length >= kSpareMinimum; }
+    static constexpr int spareCount = 2;
+    // The capacity a spare for a text of `length` units should have.
+    static qsizetype spareCapacity(qsizetype length) { return length + length / 16 + 4096; }
+
     // Bytes held, for the memory figures.
     qsizetype memoryUsage() const;
 
@@ -83,7 +100,8 @@ private:
         qint64 rows = 0;
     };
 
-    static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail);
+    // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy.
+    static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr);
     static void measureBlock(Block& block);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static void buildCheckpoints(Block& block);
@@ -102,5 +120,11 @@ private:
     qsizetype m_length = 0;
     qsizetype m_lineCount = 1;
     mutable qint64 m_maxColumns = -1;
+    mutable QString m_textCache;
+    mutable bool m_textCached = false;
+    // Earlier answers of `text()` and given spares, whose storage is reused once nobody else
+    // holds it.
+    mutable std::vector<QString> m_spares;
+    static constexpr qsizetype kSpareMinimum = qsizetype(1) << 20;
     int m_wrap = 0;
 };

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QGlyphRun>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -13,7 +14,9 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleHints>
+#include <QPointer>
 #include <QTextBoundaryFinder>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -72,6 +75,33 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
+    prepareSpareText();
+}
+
+void CodeTextView::prepareSpareText()
+{
+    // Typing in a large text makes a listener ask for the whole text after every keystroke;
+    // the first writes into fresh megabytes are slow, so that memory is made ready off the GUI
+    // thread.
+    const qsizetype length = m_buffer.length();
+    if (m_readOnly || !CodeTextBuffer::wantsSpares(length))
+        return;
+    QPointer<CodeTextView> self(this);
+    (void)QtConcurrent::run([self, length] {
+        for (int i = 0; i < CodeTextBuffer::spareCount; ++i) {
+            QString storage;
+            const qsizetype capacity = CodeTextBuffer::spareCapacity(length);
+            storage.resize(capacity, QChar(u' '));
+            storage.resize(0);
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, storage = std::move(storage)]() mutable {
+                    if (self)
+                        self->m_buffer.addSpareText(std::move(storage));
+                },
+                Qt::QueuedConnection);
+        }
+    });
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
@@ -96,10 +126,13 @@ void CodeTextView::insertPlainText(const QString& text)
 
 void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
 {
+    const bool whole = position == 0 && removedLength >= m_buffer.length();
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     updateScrollBars();
     viewport()->update();
     emit textChanged(position, added, added - removedLength);
+    if (whole)
+        prepareSpareText();
 }
 
 void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QString& insertedText,
@@ -227,6 +260,21 @@ void CodeTextView::metricsChanged()
     m_charWidth = std::max<qreal>(1.0, fm.horizontalAdvance(QLatin1Char('0')));
     m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
     m_ascent = int(std::ceil(fm.ascent()));
+    QString ascii;
+    for (char16_t c = 0x21; c < 0x7F; ++c)
+        ascii.append(QChar(c));
+    for (int weight = 0; weight < 2; ++weight) {
+        QFont f = font();
+        if (weight == 1)
+            f.setBold(true);
+        QRawFont raw = QRawFont::fromFont(f);
+        const QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(ascii) : QList<quint32>();
+        const bool usable = glyphs.size() == qsizetype(m_asciiGlyphs[weight].size())
+            && std::find(glyphs.begin(), glyphs.end(), 0u) == glyphs.end();
+        m_rawFonts[weight] = usable ? raw : QRawFont();
+        if (usable)
+            std::copy(glyphs.begin(), glyphs.end(), m_asciiGlyphs[weight].begin());
+    }
     m_buffer.setWrapColumns(m_wrap ? columnCount() : 0);
     updateScrollBars();
     viewport()->update();
@@ -1017,10 +1065,12 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     const int firstVisible = std::max(0, (event->rect().top() - m_margins.top()) / m_lineHeight);
     const int lastVisible = (event->rect().bottom() - m_margins.top()) / m_lineHeight;
     QList<CodeTextRun> runs;
+    std::vector<GlyphBatch> batches;
     for (int r = firstVisible; r <= lastVisible && top + r < rows; ++r) {
         runs.clear();
-        paintRow(painter, top + r, m_margins.top() + r * m_lineHeight, runs);
+        paintRow(painter, top + r, m_margins.top() + r * m_lineHeight, runs, batches);
     }
+    drawBatches(painter, batches);
     // Caret, input-method text and drop position.
     if (!m_preedit.isEmpty()) {
         const QRect at = positionRect(m_caret);
@@ -1042,7 +1092,23 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     }
 }
 
-void CodeTextView::paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runsIn)
+void CodeTextView::drawBatches(QPainter& painter, std::vector<GlyphBatch>& batches)
+{
+    for (GlyphBatch& batch : batches) {
+        if (batch.glyphs.isEmpty())
+            continue;
+        QGlyphRun run;
+        run.setRawFont(m_rawFonts[batch.bold ? 1 : 0]);
+        run.setGlyphIndexes(batch.glyphs);
+        run.setPositions(batch.positions);
+        painter.setPen(QColor::fromRgba(batch.colour));
+        painter.drawGlyphRun(QPointF(0, 0), run);
+    }
+    batches.clear();
+}
+
+void CodeTextView::paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runsIn,
+    std::vector<GlyphBatch>& batches)
 {
     const RowRef ref = rowAt(documentRow);
     qsizetype from = rowStartPosition(documentRow);
@@ -1149,11 +1215,37 @@ void CodeTextView::paintRow(QPainter& painter, qint64 documentRow, int y, const 
     // at its own column, so every character sits on the grid the caret uses.
     size_t k = 0;
     QString run;
+    GlyphBatch* batch = nullptr;
+    auto batchFor = [&](QRgb colour, bool isBold) -> GlyphBatch& {
+        if (batch && batch->colour == colour && batch->bold == isBold)
+            return *batch;
+        auto it = std::find_if(batches.begin(), batches.end(),
+            [&](const GlyphBatch& b) { return b.colour == colour && b.bold == isBold; });
+        if (it == batches.end()) {
+            batches.push_back({colour, isBold, {}, {}});
+            it = batches.end() - 1;
+        }
+        batch = &*it;
+        return *batch;
+    };
     while (k < cells.size()) {
         const Cell& cell = cells[k];
         const char16_t c = p[cell.index];
         const QRgb f = fg[size_t(cell.index)];
         const bool isBold = bold[size_t(cell.index)];
+        // Printable ASCII with nothing combining after it: a glyph of the frame's batch, placed
+        // on its grid column.
+        if (c > 0x20 && c < 0x7F && m_rawFonts[isBold ? 1 : 0].isValid()) {
+            const bool markAfter = k + 1 < cells.size() && cells[k + 1].col == cells[k + 1].next
+                && p[cells[k + 1].index] != u'\t' && !QChar::isSurrogate(p[cells[k + 1].index]);
+            if (!markAfter) {
+                GlyphBatch& b = batchFor(f, isBold);
+                b.glyphs.append(m_asciiGlyphs[isBold ? 1 : 0][c - 0x21]);
+                b.positions.append(QPointF(xOf(cell.col), baseline));
+                ++k;
+                continue;
+            }
+        }
         painter.setPen(QColor::fromRgba(f));
         painter.setFont(isBold ? boldFont : font());
         if (c > 0x20 && c < 0x7F) {

@@ -8,6 +8,10 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMargins>
+#include <QRawFont>
+
+#include <array>
+#include <vector>
 
 #include "kit/CodeTextHighlighter.h"
 class QMimeData;
@@ -173,8 +177,18 @@ private:
     void deleteSelectionOr(bool forward, bool word);
     bool acceptsDrag(const QMimeData* data) const;
     void resetCaretBlink();
-    void paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runs);
+    // Printable ASCII glyphs of a frame, gathered per colour and weight and drawn together.
+    struct GlyphBatch {
+        QRgb colour = 0;
+        bool bold = false;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    void paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runs,
+        std::vector<GlyphBatch>& batches);
+    void drawBatches(QPainter& painter, std::vector<GlyphBatch>& batches);
     void emitUndoState(bool hadUndo, bool hadRedo);
+    void prepareSpareText();
 
     CodeTextBuffer m_buffer;
     CodeTextUndoStack m_undo;
@@ -204,4 +218,8 @@ private:
     QString m_preedit;
     QPoint m_lastMousePos;
     QElapsedTimer m_lastDoubleClick;
+    // Glyph indexes of the printable ASCII characters (0x21..0x7E), regular and bold; empty
+    // fonts when the font does not map them one to one, and then text goes out as strings.
+    std::array<QRawFont, 2> m_rawFonts;
+    std::array<std::array<quint32, 94>, 2> m_asciiGlyphs{};
 };

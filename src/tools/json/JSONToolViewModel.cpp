@@ -3,6 +3,7 @@
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
+#include "tools/json/JSONSyntaxTokens.h"
 #include "tools/json/TextFileLoader.h"
 
 #include <QClipboard>
@@ -10,6 +11,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <climits>
 #include <memory>
@@ -25,7 +27,23 @@ struct JSONToolViewModel::FormatRun {
     QString minified;
     JSONTextMetrics formattedMetrics;
     JSONTextMetrics minifiedMetrics;
+    std::shared_ptr<CodeTextBuffer> formattedBuffer;
+    std::shared_ptr<CodeTextBuffer> minifiedBuffer;
 };
+
+namespace {
+
+// An output that changed this much is shown as a new text, whose lines are best split here on
+// the worker rather than on the GUI thread.
+constexpr qsizetype kLargeOutputChange = 1 << 16;
+
+bool isLargeChange(const QString& before, const QString& after)
+{
+    const auto [oldRange, newRange] = JSONSyntaxTokens::changedRanges(before, after);
+    return oldRange.length > kLargeOutputChange || newRange.length > kLargeOutputChange;
+}
+
+} // namespace
 
 JSONToolViewModel::JSONToolViewModel(QObject* parent)
     : QObject(parent), m_text(sampleDocument()), m_inputMetrics(m_text), m_formatTask(formatQuietMs),
@@ -132,6 +150,17 @@ const QString& JSONToolViewModel::shownOutput() const
     return m_outputMode == OutputMode::formatted ? m_formattedOutput : m_minifiedOutput;
 }
 
+std::optional<CodeTextBuffer> JSONToolViewModel::takeShownOutputBuffer()
+{
+    std::shared_ptr<CodeTextBuffer>& slot =
+        m_outputMode == OutputMode::formatted ? m_formattedBuffer : m_minifiedBuffer;
+    if (!slot)
+        return std::nullopt;
+    std::optional<CodeTextBuffer> buffer(std::move(*slot));
+    slot.reset();
+    return buffer;
+}
+
 JSONTextMetrics JSONToolViewModel::shownMetrics() const
 {
     return m_outputMode == OutputMode::formatted ? m_formattedMetrics : m_minifiedMetrics;
@@ -224,28 +253,40 @@ void JSONToolViewModel::scheduleFormat()
             if (cancelled)
                 return run;
             run.validation = std::move(out.validation);
-            if (TextUnits(out.formatted) != TextUnits(oldFormatted)) {
-                run.formattedChanged = true;
+            run.formattedChanged = TextUnits(out.formatted) != TextUnits(oldFormatted);
+            run.minifiedChanged = TextUnits(out.minified) != TextUnits(oldMinified);
+            // The larger output's lines are split on a second thread meanwhile.
+            QFuture<std::shared_ptr<CodeTextBuffer>> formattedBuffer;
+            const QString formatted = out.formatted;
+            if (run.formattedChanged && isLargeChange(oldFormatted, formatted))
+                formattedBuffer = QtConcurrent::run([formatted] { return std::make_shared<CodeTextBuffer>(formatted); });
+            if (run.formattedChanged)
                 run.formattedMetrics = JSONTextMetrics(out.formatted);
-                run.formatted = std::move(out.formatted);
-            }
-            if (TextUnits(out.minified) != TextUnits(oldMinified)) {
-                run.minifiedChanged = true;
+            if (run.minifiedChanged) {
                 run.minifiedMetrics = JSONTextMetrics(out.minified);
-                run.minified = std::move(out.minified);
+                if (!cancelled && isLargeChange(oldMinified, out.minified))
+                    run.minifiedBuffer = std::make_shared<CodeTextBuffer>(out.minified);
             }
+            if (formattedBuffer.isValid())
+                run.formattedBuffer = formattedBuffer.result();
+            if (run.formattedChanged)
+                run.formatted = std::move(out.formatted);
+            if (run.minifiedChanged)
+                run.minified = std::move(out.minified);
             return run;
         },
         [this](FormatRun run) {
             m_validation = std::move(run.validation);
             emit validationChanged();
             if (run.formattedChanged) {
+                m_formattedBuffer = std::move(run.formattedBuffer);
                 m_formattedOutput = std::move(run.formatted);
                 m_formattedMetrics = run.formattedMetrics;
                 emit formattedOutputChanged();
                 emit formattedMetricsChanged();
             }
             if (run.minifiedChanged) {
+                m_minifiedBuffer = std::move(run.minifiedBuffer);
                 m_minifiedOutput = std::move(run.minified);
                 m_minifiedMetrics = run.minifiedMetrics;
                 emit minifiedOutputChanged();

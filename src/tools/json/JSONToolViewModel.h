@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/CodeTextBuffer.h"
 #include "kit/PaneBadge.h"
 #include "kit/QuietTask.h"
 #include "tools/json/JSONEditorReveal.h"
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 // Everything the JSON tool knows: the input, the options, both outputs with their verdict and
@@ -78,6 +80,9 @@ public:
 
     // --- derived
     const QString& shownOutput() const;
+    // The shown output already split into a code view's lines by the formatting run, when that
+    // run replaced most of it; handed over once (later calls answer nothing until the next run).
+    std::optional<CodeTextBuffer> takeShownOutputBuffer();
     JSONTextMetrics shownMetrics() const;
     bool isInputBlank() const;
     std::optional<PaneBadge> inputBadge() const;
@@ -167,6 +172,8 @@ private:
     JSONFormatter::Validation m_validation;
     QString m_formattedOutput;
     QString m_minifiedOutput;
+    std::shared_ptr<CodeTextBuffer> m_formattedBuffer;
+    std::shared_ptr<CodeTextBuffer> m_minifiedBuffer;
     JSONTextMetrics m_inputMetrics;
     JSONTextMetrics m_formattedMetrics;
     JSONTextMetrics m_minifiedMetrics;

@@ -15,26 +15,36 @@
 
 namespace {
 
-// A copy of its own (the view edits its text in place, which a shared copy would make it
-// duplicate on every keystroke), with unpaired surrogates turned into U+FFFD (same length), so
-// the text is safe to search and encode.
-QString repairedCopy(const QString& text)
+// Unpaired surrogates become U+FFFD (same length), so the text is safe to search and encode.
+// The text is shared, not copied, unless it needs repair.
+QString repairedUTF16(const QString& text)
 {
     const qsizetype n = text.size();
-    QString out(n, Qt::Uninitialized);
-    const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
-    char16_t* w = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        if ((c & 0xF800) != 0xD800) {
-            w[i] = c;
-        } else if (c < 0xDC00 && i + 1 < n && (in[i + 1] & 0xFC00) == 0xDC00) {
-            w[i] = c;
-            w[i + 1] = in[i + 1];
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    qsizetype i = 0;
+    for (; i < n; ++i) {
+        const char16_t c = units[i];
+        if ((c & 0xF800) != 0xD800)
+            continue;
+        if (c < 0xDC00 && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00) {
             ++i;
-        } else {
-            w[i] = 0xFFFD;
+            continue;
         }
+        break;
+    }
+    if (i == n)
+        return text;
+    QString out = text;
+    char16_t* w = reinterpret_cast<char16_t*>(out.data());
+    for (; i < n; ++i) {
+        const char16_t c = w[i];
+        if ((c & 0xF800) != 0xD800)
+            continue;
+        if (c < 0xDC00 && i + 1 < n && (w[i + 1] & 0xFC00) == 0xDC00) {
+            ++i;
+            continue;
+        }
+        w[i] = 0xFFFD;
     }
     return out;
 }
@@ -116,12 +126,17 @@ JSONCodeEditor::~JSONCodeEditor()
 void JSONCodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
 {
     if (!m_programEdit)
-        m_lastText = repairedCopy(m_view->text());
+        m_lastText = repairedUTF16(m_view->text());
     if (m_syntax)
         m_syntax->applyEdit(m_lastText, {location, length}, change);
 }
 
-void JSONCodeEditor::setText(const QString& newText)
+void JSONCodeEditor::setText(const QString& text)
+{
+    setText(text, std::nullopt);
+}
+
+void JSONCodeEditor::setText(const QString& newText, std::optional<CodeTextBuffer> prepared)
 {
     const QString text = newText.contains(u'\r') ? CodeTextBuffer::normalizedLineBreaks(newText) : newText;
     if (TextUnits(text) == TextUnits(m_lastText))
@@ -140,11 +155,11 @@ void JSONCodeEditor::setText(const QString& newText)
         // in one pass instead of splicing megabytes into one block.
         constexpr qsizetype largeEdit = 1 << 16;
         if (newRange.length > largeEdit || oldRange.length > largeEdit)
-            m_view->setText(QString(text.constData(), text.size())); // unshared: see repairedCopy
+            showWhole(text, std::move(prepared));
         else if (oldRange.length > 0 || newRange.length > 0)
             m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
     } else {
-        m_view->setText(QString(text.constData(), text.size()));
+        showWhole(text, std::move(prepared));
     }
     const qsizetype caret = std::min(oldCaret, text.size());
     m_view->setSelection(caret, caret);
@@ -164,6 +179,15 @@ void JSONCodeEditor::setText(const QString& newText)
     m_view->clearUndoStack();
     colourVisibleArea();
     m_updating = false;
+}
+
+void JSONCodeEditor::showWhole(const QString& text, std::optional<CodeTextBuffer> prepared)
+{
+    // A prepared buffer of other text (a caller's mistake) must not be shown.
+    if (prepared && prepared->length() == text.size())
+        m_view->setBuffer(std::move(*prepared));
+    else
+        m_view->setText(text);
 }
 
 void JSONCodeEditor::setEditable(bool editable)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/CodeTextBuffer.h"
 #include "tools/json/JSONEditorReveal.h"
 #include "tools/json/JSONSearch.h"
 
@@ -36,6 +37,9 @@ public:
     // The host's text. A different text replaces the shown one (in large-document mode by the
     // changed middle only), leaves an empty selection at the old caret (clamped) and clears undo.
     void setText(const QString& text);
+    // The same, with `prepared` holding `text` already split into lines (built off the GUI
+    // thread); it is taken when the text is shown as a new one, and ignored otherwise.
+    void setText(const QString& text, std::optional<CodeTextBuffer> prepared);
     // The text last set or edited, unit for unit.
     const QString& text() const { return m_lastText; }
 
@@ -81,6 +85,7 @@ private:
     void applyCurrent(std::optional<JSONTextRange> current);
     void applyAppearance();
     void readPlace();
+    void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
     void onViewTextChanged(qsizetype location, qsizetype length, qsizetype change);
 
     CodeTextView* m_view;

@@ -422,7 +422,7 @@ void JSONToolView::refreshInputText()
 
 void JSONToolView::refreshOutputText()
 {
-    m_outputEditor->setText(m_model->shownOutput());
+    m_outputEditor->setText(m_model->shownOutput(), m_model->takeShownOutputBuffer());
     refreshMatches();
 }
 

@@ -25,9 +25,6 @@
 #include <QWebEngineSettings>
 
 #include <cmath>
-#include <QElapsedTimer>
-#include <cstdio>
-static QElapsedTimer dbgClock;
 
 namespace {
 
@@ -278,7 +275,6 @@ struct BlocksUpdate {
 // compared with (sendBody() and new loads cancel the work).
 void MarkdownPreviewView::sendChangedBlocks(const QString& html)
 {
-    dbgClock.start(); fprintf(stderr, "DBG setContent\n");
     const QString base = *m_pageHTML;
     const std::shared_ptr<const MarkdownBodyBlocks> baseBlocks = m_pageBlocks;
     const qint64 baseVersion = m_bodyVersion;
@@ -300,7 +296,6 @@ void MarkdownPreviewView::sendChangedBlocks(const QString& html)
             return update;
         },
         [this, html, baseVersion](BlocksUpdate update) {
-            fprintf(stderr, "DBG worker done at %.1f patch %d len %lld\n", dbgClock.nsecsElapsed()/1e6, int(update.patch.has_value()), (long long)update.encoded.size());
             const qint64 version = ++m_bodyVersion;
             m_pageHTML = html;
             m_pageBlocks = update.blocks;
@@ -315,7 +310,6 @@ void MarkdownPreviewView::sendChangedBlocks(const QString& html)
                 + update.encoded + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(lines);
             QPointer<MarkdownPreviewView> self(this);
             evaluate(call, [self, version](const QVariant& applied) {
-                fprintf(stderr, "DBG patch answered at %.1f ms\n", dbgClock.nsecsElapsed()/1e6);
                 // A page that did not hold what we compared with gets the whole body.
                 if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
                     && self->m_isLoaded)
@@ -341,9 +335,7 @@ std::optional<double> MarkdownPreviewView::previewTopInWindow() const
 
 void MarkdownPreviewView::onMessage(const QVariant& body)
 {
-    QElapsedTimer dt; dt.start();
     const std::optional<MarkdownPreviewMessage> message = MarkdownPreviewMessage::decode(body);
-    if (body.toMap().contains("dbg")) fprintf(stderr, "DBG msg at %.1f decode %.1f ms js %s\n", dbgClock.nsecsElapsed()/1e6, dt.nsecsElapsed()/1e6, qPrintable(body.toMap().value("dbg").toString()));
     if (!message)
         return;
     if (const auto* layout = std::get_if<MarkdownPreviewMessage::Layout>(&message->value)) {

@@ -39,6 +39,8 @@ private slots:
     void layout();
     void layoutRows();
     void layoutWithoutRows();
+    void flatLayoutRows_data();
+    void flatLayoutRows();
     void jsonValues();
     void readers();
 };
@@ -114,6 +116,30 @@ void MarkdownPreviewMessageTest::layoutRows()
     const MarkdownLineMap::Block first{0, 10, MarkdownLineMap::Block::End{1, 30}};
     const MarkdownLineMap::Block last{2, 60, MarkdownLineMap::Block::End{3, 80}};
     QCOMPARE(layout.map, MarkdownLineMap({first, last}, 3, 300));
+}
+
+void MarkdownPreviewMessageTest::flatLayoutRows_data()
+{
+    QTest::addColumn<QVariant>("tops");
+    QTest::addColumn<bool>("decodes");
+    QTest::newRow("as nested") << body(R"([[0,10,1,30],[2,60,3,80]])") << true;
+    QTest::newRow("flat") << body("[0,10,1,30,2,60,3,80]") << true;
+    QTest::newRow("flat, a bad row dropped") << body(R"([0,10,1,30,1,"a",2,50,2,60,3,80])") << true;
+    QTest::newRow("flat, rows cut short") << body("[0,10,1,30,2,60,3]") << false;
+}
+
+// Rows sent as one run of numbers, four to a row, make the same map as rows of their own.
+void MarkdownPreviewMessageTest::flatLayoutRows()
+{
+    QFETCH(QVariant, tops);
+    QFETCH(bool, decodes);
+    const auto message = MarkdownPreviewMessage::decode(layoutWith("tops", tops));
+    QCOMPARE(message.has_value(), decodes);
+    if (!decodes)
+        return;
+    const MarkdownLineMap::Block first{0, 10, MarkdownLineMap::Block::End{1, 30}};
+    const MarkdownLineMap::Block last{2, 60, MarkdownLineMap::Block::End{3, 80}};
+    QCOMPARE(std::get<MarkdownPreviewMessage::Layout>(message->value).map, MarkdownLineMap({first, last}, 3, 300));
 }
 
 void MarkdownPreviewMessageTest::layoutWithoutRows()

@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(pathOf(MarkdownFolderAccess::commonFolder(dir(a), dir(b))), common);
     }
 
-    // The spec's widening rule, in the abstract folders it uses (they need not exist).
+    // The widening rule, on abstract folders (they need not exist).
     void noteRefused_data()
     {
         QTest::addColumn<QString>("document"); // empty: no document folder

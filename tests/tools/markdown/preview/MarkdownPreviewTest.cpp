@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownFindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
+#include "tools/markdown/MarkdownHTML.h"
+#include "tools/markdown/MarkdownSourceLines.h"
 #include "tools/markdown/MarkdownLineMap.h"
 #include "tools/markdown/MarkdownLocalImages.h"
 #include "tools/markdown/ScrollSyncController.h"
@@ -195,6 +197,86 @@ private slots:
         h.preview->setContent(QStringLiteral("<p data-line=\"0\" data-end=\"1\">fourth</p>"), 5, {}, h.access.opens());
         QVERIFY(h.waitForLayout());
         QCOMPARE(h.js(QStringLiteral("document.getElementById('content').textContent")).toString(), QStringLiteral("fourth"));
+    }
+
+    // A body sent as the blocks that changed leaves the page exactly as the whole body would.
+    void patchedPageEqualsWholePage_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("firstBlockKept");
+        QString doc;
+        for (int i = 0; i < 30; ++i)
+            doc += QStringLiteral("## Part %1\n\nText of part %1\nover two lines.\n\n- item\n  - nested\n\n> quoted\n\n"
+                                  "```\ncode %1\n```\n\n| a | b |\n|---|---|\n| %1 | x |\n\n").arg(i);
+        QTest::newRow("typing") << doc << QString(doc).replace(QStringLiteral("Text of part 12"), QStringLiteral("Text of part 12x")) << true;
+        QTest::newRow("new line") << doc << QString(doc).replace(QStringLiteral("Text of part 3\n"), QStringLiteral("Text of part 3\nmore\n")) << true;
+        QTest::newRow("new blocks") << doc << QString(doc).replace(QStringLiteral("> quoted\n\n"), QStringLiteral("> quoted\n\nNew.\n\n# Head\n\n")) << true;
+        QTest::newRow("blocks removed") << doc << QString(doc).replace(QStringLiteral("## Part 20\n\n"), QString()) << true;
+        QTest::newRow("edit at the start") << doc << QStringLiteral("Intro\n\n") + doc << false;
+        QTest::newRow("edit at the end") << doc << doc + QStringLiteral("Tail **bold**\n") << true;
+    }
+    void patchedPageEqualsWholePage()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, firstBlockKept);
+        const auto lines = [](const QString& text) { return qint64(MarkdownSourceLines(text).starts().size()); };
+        const QString afterHTML = renderMarkdownHTML(after);
+
+        Harness whole(afterHTML, lines(after));
+        QVERIFY(whole.ready());
+        const QString expected = whole.js(QStringLiteral("document.getElementById('content').innerHTML")).toString();
+        const QString rowsScript = QStringLiteral(
+            "JSON.stringify(Array.from(document.querySelectorAll('[data-line]')).map(function (e) {"
+            " var r = e.getBoundingClientRect(); return [e.getAttribute('data-line'), r.top + scrollY,"
+            " e.getAttribute('data-end'), r.bottom + scrollY]; }))");
+        const QString expectedRows = whole.js(rowsScript).toString();
+        const std::vector<MarkdownLineMap::Anchor> expectedAnchors(whole.preview->lineMap()->anchors().begin(),
+                                                                   whole.preview->lineMap()->anchors().end());
+
+        Harness patched(renderMarkdownHTML(before), lines(before));
+        QVERIFY(patched.ready());
+        patched.js(QStringLiteral("document.getElementById('content').firstElementChild.kept = true"));
+        patched.preview->setContent(afterHTML, lines(after), {}, patched.access.opens());
+        patched.lineCount = lines(after);
+        QTRY_COMPARE_WITH_TIMEOUT(patched.js(QStringLiteral("document.getElementById('content').innerHTML")).toString(),
+                                  expected, 20000);
+        QVERIFY(patched.ready());
+        QCOMPARE(patched.js(QStringLiteral("document.getElementById('content').firstElementChild.kept === true")).toBool(),
+                 firstBlockKept);
+        QCOMPARE(patched.js(rowsScript).toString(), expectedRows);
+        const std::vector<MarkdownLineMap::Anchor> anchors(patched.preview->lineMap()->anchors().begin(),
+                                                           patched.preview->lineMap()->anchors().end());
+        QVERIFY(anchors == expectedAnchors);
+    }
+
+    // A page that does not hold what a patch was made against takes the whole body instead.
+    void refusedPatchSendsTheWholeBody()
+    {
+        const QString first = renderMarkdownHTML(QStringLiteral("# A\n\none\n\ntwo\n"));
+        Harness h(first, 6);
+        QVERIFY(h.ready());
+        // Something changed the page behind the preview's back.
+        h.js(QStringLiteral("document.getElementById('content').appendChild(document.createElement('p'))"));
+        const QString second = renderMarkdownHTML(QStringLiteral("# A\n\none!\n\ntwo\n"));
+        h.preview->setContent(second, 6, {}, h.access.opens());
+        QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("document.getElementById('content').textContent")).toString()
+                                     == QStringLiteral("A\none!\ntwo\n"), 20000);
+        QCOMPARE(h.js(QStringLiteral("document.getElementById('content').children.length")).toInt(), 3);
+    }
+
+    // The whole-body path stays available and gives the same page.
+    void wholeBodiesWhenPatchingIsOff()
+    {
+        Harness h(renderMarkdownHTML(QStringLiteral("a\n\nb\n")), 4);
+        h.preview->setIncrementalUpdates(false);
+        QVERIFY(h.ready());
+        h.js(QStringLiteral("document.getElementById('content').firstElementChild.kept = true"));
+        h.preview->setContent(renderMarkdownHTML(QStringLiteral("a\n\nbc\n")), 4, {}, h.access.opens());
+        QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("document.getElementById('content').textContent")).toString()
+                                     == QStringLiteral("a\nbc\n"), 20000);
+        QVERIFY(!h.js(QStringLiteral("document.getElementById('content').firstElementChild.kept === true")).toBool());
     }
 
     void loneSurrogatesStillPreview()
