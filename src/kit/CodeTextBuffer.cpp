@@ -1,6 +1,8 @@
 #include "kit/CodeTextBuffer.h"
 
 #include <QChar>
+#include <QList>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -30,7 +32,33 @@ CodeTextBuffer::CodeTextBuffer() : CodeTextBuffer(QStringView()) {}
 CodeTextBuffer::CodeTextBuffer(QStringView text)
 {
     const QString normal = text.contains(QLatin1Char('\r')) ? normalizedLineBreaks(text) : QString();
-    appendBlocks(m_blocks, normal.isNull() ? text : QStringView(normal), true);
+    const QStringView all = normal.isNull() ? text : QStringView(normal);
+    // A large text is cut at line feeds into parts whose blocks are built side by side.
+    constexpr qsizetype kPartMinimum = qsizetype(1) << 22;
+    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 4));
+    if (parts == 1) {
+        appendBlocks(m_blocks, all, true);
+    } else {
+        std::vector<qsizetype> cuts{0};
+        for (int i = 1; i < parts; ++i) {
+            const qsizetype lf = all.indexOf(QLatin1Char('\n'), std::max(cuts.back(), all.size() * i / parts));
+            if (lf < 0)
+                break;
+            cuts.push_back(lf + 1);
+        }
+        cuts.push_back(all.size());
+        std::vector<std::vector<Block>> built(cuts.size() - 1);
+        QList<QFuture<void>> running;
+        for (size_t i = 1; i + 1 < cuts.size(); ++i)
+            running.append(QtConcurrent::run([&, i] {
+                appendBlocks(built[i], all.mid(cuts[i], cuts[i + 1] - cuts[i]), i + 2 == cuts.size());
+            }));
+        appendBlocks(built[0], all.mid(0, cuts[1]), cuts.size() == 2);
+        for (QFuture<void>& f : running)
+            f.waitForFinished();
+        for (std::vector<Block>& part : built)
+            m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    }
     for (Block& block : m_blocks)
         block.rows = blockRows(block);
     refreshFrom(0);

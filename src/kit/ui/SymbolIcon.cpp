@@ -49,6 +49,9 @@ const QHash<QString, SymbolFile>& symbolFiles()
         {"magnifyingglass", {"magnifying-glass", ""}},
         {"exclamationmark.triangle", {"warning", ""}},
         {"exclamationmark.triangle.fill", {"warning", ""}},
+        {"arrow.up", {"arrow-up", ""}},
+        {"arrow.down", {"arrow-down", ""}},
+        {"arrow.up.arrow.down", {"arrows-up-down", ""}},
         {"app", {"quorrix", ""}},
     };
     return files;

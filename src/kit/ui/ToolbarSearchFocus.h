@@ -2,7 +2,7 @@
 
 #include <QPointer>
 
-class ToolbarSearchField;
+#include "kit/ui/ToolbarSearchField.h"
 
 // A tool view's handle on its toolbar search field: the search item fills in the field once it
 // exists; focus() puts the keyboard focus there (nothing happens while there is no field).

@@ -22,6 +22,10 @@ private slots:
     void undoMerging_data();
     void undoMerging();
     void memory();
+    void largeText_data();
+    void largeText();
+    void heldText_data();
+    void heldText();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -255,6 +259,105 @@ void CodeTextBufferTest::memory()
     QVERIFY2(buffer.memoryUsage() < 3 * text.size() + 8 * buffer.lineCount(), qPrintable(QString::number(buffer.memoryUsage())));
     const CodeTextBuffer one(QString(3'000'000, QLatin1Char('x')));
     QVERIFY(one.memoryUsage() < 3 * 3'000'000 + 8);
+}
+
+
+void CodeTextBufferTest::largeText_data()
+{
+    QTest::addColumn<QString>("text");
+    const QString lines = QStringLiteral("  \"key\": [1, \"\u4E2D\", true],\n").repeated(330'000);
+    QTest::newRow("short lines, ending with a line feed") << lines;
+    QTest::newRow("short lines, then an unended line") << lines + QStringLiteral("tail");
+    QTest::newRow("one long line among short ones") << lines + QStringLiteral("x").repeated(5'000'000) + lines;
+    QTest::newRow("one line") << QStringLiteral("{\"a\":1},").repeated(1'200'000);
+}
+
+// Text of many megabytes is split in parts and built side by side; lines, columns and rows must
+// come out as if it were built in one pass.
+void CodeTextBufferTest::largeText()
+{
+    QFETCH(QString, text);
+    CodeTextBuffer buffer(text);
+    QCOMPARE(buffer.length(), text.size());
+    QCOMPARE(buffer.text(), text);
+    QCOMPARE(buffer.lineCount(), text.count(QLatin1Char('\n')) + 1);
+    buffer.setWrapColumns(13);
+    qint64 rows = 0;
+    qsizetype start = 0;
+    qint64 widest = 0;
+    for (qsizetype line = 0; line < buffer.lineCount(); ++line) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        if (line % 997 == 0 || end - start > 1000) {
+            QCOMPARE(buffer.lineStart(line), start);
+            QCOMPARE(buffer.lineLength(line), end - start);
+            QCOMPARE(buffer.firstRowOfLine(line), rows);
+        }
+        const qint64 columns = buffer.lineColumns(line);
+        widest = std::max(widest, columns);
+        rows += std::max<qint64>(1, (columns + 12) / 13);
+        start = end + 1;
+    }
+    QCOMPARE(buffer.rowCount(), rows);
+    QCOMPARE(buffer.maxLineColumns(), widest);
+    QCOMPARE(buffer.lineAt(text.size()), buffer.lineCount() - 1);
+}
+
+void CodeTextBufferTest::heldText_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<bool>("replaceAll");
+    QTest::addColumn<bool>("giveSpares");
+    const QString longLine = QStringLiteral("{\"id\":1,\"on\":true},").repeated(80'000); // over a million units
+    QString shortLines;
+    for (int i = 0; i < 3000; ++i)
+        shortLines += QStringLiteral("  \"k%1\": [1, 2],\n").arg(i);
+    QTest::newRow("one long line") << longLine << false << false;
+    QTest::newRow("one long line, spares") << longLine << false << true;
+    QTest::newRow("short lines") << shortLines << false << false;
+    QTest::newRow("pasted over everything") << shortLines << true << false;
+    QTest::newRow("pasted over everything, spares") << longLine << true << true;
+}
+
+// Whoever holds an answer of text() keeps that text while the buffer goes on being edited.
+void CodeTextBufferTest::heldText()
+{
+    QFETCH(QString, start);
+    QFETCH(bool, replaceAll);
+    QFETCH(bool, giveSpares);
+    CodeTextBuffer buffer(QStringLiteral("[1]"));
+    QString model = QStringLiteral("[1]");
+    if (replaceAll) {
+        buffer.replace(0, buffer.length(), start);
+        QCOMPARE(buffer.text(), start);
+    } else {
+        buffer = CodeTextBuffer(start);
+    }
+    model = start;
+    if (giveSpares) {
+        QString spare;
+        spare.reserve(CodeTextBuffer::spareCapacity(model.size()));
+        buffer.addSpareText(spare);
+        buffer.addSpareText(QString()); // too small: never used
+    }
+    QList<QString> held;
+    QRandomGenerator rng(9);
+    for (int step = 0; step < 12; ++step) {
+        held.append(buffer.text());
+        QCOMPARE(held.last(), model);
+        const qsizetype pos = rng.bounded(model.size() + 1);
+        const QString piece = step % 3 == 0 ? QStringLiteral("\n\"x\"") : QStringLiteral("7");
+        buffer.replace(pos, step % 4 == 0 ? 1 : 0, piece);
+        model.replace(pos, step % 4 == 0 ? 1 : 0, piece);
+        QCOMPARE(buffer.text(), model);
+        QCOMPARE(buffer.text(), model); // the second answer is the same text
+        CodeTextModel::check(buffer, model, 0);
+        // Let the oldest holder go, so its storage can serve a later answer.
+        if (held.size() > 2)
+            held.removeFirst();
+    }
+    QCOMPARE(buffer.length(), model.size());
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)

@@ -56,6 +56,8 @@ public:
 class CodeTextViewTest : public QObject {
     Q_OBJECT
 private slots:
+    void setBufferEqualsSetText_data();
+    void setBufferEqualsSetText();
     void randomEditScript_data();
     void randomEditScript();
     void caretMovement_data();
@@ -487,6 +489,50 @@ void CodeTextViewTest::screenshot()
         found = image.pixelColor(x, r.top() + 1) == QColor(255, 214, 10);
     QVERIFY(found);
     qInfo("screenshot: %s", qPrintable(path));
+}
+
+
+void CodeTextViewTest::setBufferEqualsSetText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("wrap");
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("short lines") << QStringLiteral("{\n  \"a\": 1\n}\n") << true;
+    QTest::newRow("CR LF") << QStringLiteral("a\r\nb\rc") << false;
+    QTest::newRow("long line, wrap") << QStringLiteral("[1,\"x\",true],").repeated(2000) << true;
+    QTest::newRow("long line, no wrap") << QStringLiteral("\t\u4E2D\u0301ab").repeated(3000) << false;
+}
+
+// A buffer built elsewhere (as on a worker) and handed over shows exactly what setText shows.
+void CodeTextViewTest::setBufferEqualsSetText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, wrap);
+    CodeTextView a, b;
+    for (CodeTextView* v : {&a, &b}) {
+        v->setWrapEnabled(wrap);
+        v->resize(400, 300);
+        v->setText(QStringLiteral("old\ntext"));
+        v->setSelection(5, 5);
+    }
+    QSignalSpy changedA(&a, &CodeTextView::textChanged), changedB(&b, &CodeTextView::textChanged);
+    a.setText(text);
+    b.setBuffer(CodeTextBuffer(text));
+    QCOMPARE(b.text(), a.text());
+    QCOMPARE(b.buffer().lineCount(), a.buffer().lineCount());
+    QCOMPARE(b.buffer().rowCount(), a.buffer().rowCount());
+    QCOMPARE(b.buffer().wrapColumns(), a.buffer().wrapColumns());
+    QCOMPARE(b.selection(), a.selection());
+    QCOMPARE(changedB.size(), 1);
+    QCOMPARE(changedB.first(), changedA.first());
+    QVERIFY(!b.canUndo());
+    // Both go on alike when typed in.
+    a.setSelection(a.length(), a.length());
+    b.setSelection(b.length(), b.length());
+    a.insertPlainText(QStringLiteral("z"));
+    b.insertPlainText(QStringLiteral("z"));
+    QCOMPARE(b.text(), a.text());
+    QCOMPARE(b.buffer().rowCount(), a.buffer().rowCount());
 }
 
 QTEST_MAIN(CodeTextViewTest)

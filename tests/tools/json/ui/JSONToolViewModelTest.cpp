@@ -26,6 +26,43 @@ class JSONToolViewModelTest : public QObject {
     }
 
 private slots:
+    void preparedOutputBuffer_data()
+    {
+        QTest::addColumn<int>("items");
+        QTest::addColumn<bool>("minified");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("small document: none") << 3 << false << false;
+        QTest::newRow("large document, formatted") << 3000 << false << true;
+        QTest::newRow("large document, minified") << 3000 << true << true;
+    }
+    // A formatting run that replaces most of an output also hands over its lines, once, and
+    // they are exactly the shown output.
+    void preparedOutputBuffer()
+    {
+        QFETCH(int, items);
+        QFETCH(bool, minified);
+        QFETCH(bool, expected);
+        JSONToolViewModel m;
+        if (minified)
+            m.setOutputMode(OutputMode::minified);
+        QString doc = QStringLiteral("[");
+        for (int i = 0; i < items; ++i)
+            doc += QStringLiteral("%1{\"id\":%2,\"name\":\"item %2\",\"ok\":true}").arg(i ? "," : "").arg(i);
+        doc += u']';
+        m.setText(doc);
+        waitForFormat(m);
+        QVERIFY(!m.shownOutput().isEmpty());
+        std::optional<CodeTextBuffer> buffer = m.takeShownOutputBuffer();
+        QCOMPARE(buffer.has_value(), expected);
+        if (buffer) {
+            QCOMPARE(buffer->text(), m.shownOutput());
+            QVERIFY(!m.takeShownOutputBuffer());
+        }
+        // A small change of a large output is applied as an edit: nothing is prepared.
+        m.setText(QString(doc).replace(QStringLiteral("item 7\""), QStringLiteral("item 8\"")));
+        waitForFormat(m);
+        QVERIFY(!m.takeShownOutputBuffer());
+    }
     void startsWithTheSampleUnformatted()
     {
         JSONToolViewModel m;

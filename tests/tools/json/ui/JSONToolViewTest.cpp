@@ -34,6 +34,69 @@ class JSONToolViewTest : public QObject {
     }
 
 private slots:
+    void preparedBufferShowsTheSameText_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("prepared");
+        const QString big = QStringLiteral("{\n  \"k\": [1, 2, 3],\n").repeated(6000) + u'}';
+        QTest::newRow("new text, matching buffer") << QStringLiteral("{}") << big << big;
+        QTest::newRow("new text, buffer of another text") << QStringLiteral("{}") << big << QStringLiteral("[1]");
+        QTest::newRow("small change, buffer ignored") << big << QString(big).replace(30, 1, u'9') << big;
+        QTest::newRow("small text") << QStringLiteral("{}") << QStringLiteral("[1, 2]") << QStringLiteral("[1, 2]");
+    }
+    // Handing a prepared buffer to the editor shows the same as setting the text alone.
+    void preparedBufferShowsTheSameText()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, prepared);
+        JSONCodeEditor::Options o;
+        o.largeDocument = true;
+        o.highlightSyntax = true;
+        o.isEditable = false;
+        JSONCodeEditor plain(o), handed(o);
+        for (JSONCodeEditor* e : {&plain, &handed}) {
+            e->resize(500, 400);
+            e->show();
+            e->setText(before);
+        }
+        plain.setText(after);
+        handed.setText(after, CodeTextBuffer(prepared));
+        QCOMPARE(handed.text(), after);
+        QCOMPARE(handed.textView()->text(), after);
+        QCOMPARE(handed.textView()->text(), plain.textView()->text());
+        QCOMPARE(handed.textView()->buffer().rowCount(), plain.textView()->buffer().rowCount());
+        QCOMPARE(handed.syntaxHighlighter()->token(after.size() / 2), plain.syntaxHighlighter()->token(after.size() / 2));
+    }
+
+    // A large paste over everything, then typing: the model follows every keystroke.
+    void largePasteThenTyping()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1000, 700);
+        view.show();
+        const QString doc = QStringLiteral("{\"id\":1,\"name\":\"a b\"},").repeated(50'000).prepend(u'[').append(QStringLiteral("1]"));
+        CodeTextView* input = view.inputEditor()->textView();
+        input->setFocus();
+        input->selectAll();
+        input->insertPlainText(doc);
+        QCOMPARE(model.text(), doc);
+        QString expected = doc;
+        for (int i = 0; i < 6; ++i) {
+            const qsizetype at = doc.size() / 3 + i * 7;
+            input->setSelection(at, at);
+            QTest::keyClick(input, Qt::Key_Space);
+            expected.insert(at, u' ');
+            QCOMPARE(model.text(), expected);
+            QCOMPARE(view.inputEditor()->text(), expected);
+            QTest::qWait(i % 2 ? 30 : 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!model.shownOutput().isEmpty() && !model.isFormatPending(), 5000);
+        QCOMPARE(view.outputEditor()->text(), model.shownOutput());
+        QCOMPARE(view.outputEditor()->textView()->text(), model.shownOutput());
+    }
     void showsTheFormattedSample()
     {
         JSONToolViewModel model;
