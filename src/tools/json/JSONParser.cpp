@@ -189,30 +189,51 @@ private:
                 if (!parseValue(depth + 1))
                     return false;
                 ++count;
-                skipSpace();
-                if (m_p < m_end && *m_p == u',') {
-                    ++m_p;
-                    skipSpace();
-                    if (m_p < m_end && *m_p == u']')
-                        return fail(QStringLiteral("Unexpected “]” at %1 after a comma; expected a value "
-                                                   "(a trailing comma is not allowed)."),
-                                    m_p);
-                    continue;
-                }
-                if (m_p < m_end && *m_p == u']') {
-                    ++m_p;
+                const Next next = afterMember(u']', "a value", "“,” or “]”");
+                if (next == Next::failed)
+                    return false;
+                if (next == Next::closed)
                     break;
-                }
-                return unexpected("“,” or “]”");
             }
         }
+        finishContainer(self, count, countOut);
+        return true;
+    }
+
+    enum class Next { member, closed, failed };
+
+    // After a member: a comma leads to the next one (never straight to the close), the close
+    // ends the container, anything else is an error.
+    Next afterMember(char16_t close, const char* expected, const char* expectedNext)
+    {
+        skipSpace();
+        if (m_p < m_end && *m_p == u',') {
+            ++m_p;
+            skipSpace();
+            if (m_p < m_end && *m_p == close) {
+                fail(QStringLiteral("Unexpected “%1” at %2 after a comma; expected %3 (a trailing comma is not allowed).")
+                         .arg(QChar(close), QStringLiteral("%1"), QString::fromUtf8(expected)),
+                     m_p);
+                return Next::failed;
+            }
+            return Next::member;
+        }
+        if (m_p < m_end && *m_p == close) {
+            ++m_p;
+            return Next::closed;
+        }
+        unexpected(expectedNext);
+        return Next::failed;
+    }
+
+    void finishContainer(qsizetype self, quint32 count, qsizetype* countOut)
+    {
         if (m_build) {
             node(self).length = count;
             node(self).extra = quint32(m_doc->nodes.size());
         }
         if (countOut)
             *countOut = count;
-        return true;
     }
 
     bool parseObject(int depth, qsizetype* countOut)
@@ -239,29 +260,14 @@ private:
                 if (!parseValue(depth + 1))
                     return false;
                 ++count;
-                skipSpace();
-                if (m_p < m_end && *m_p == u',') {
-                    ++m_p;
-                    skipSpace();
-                    if (m_p < m_end && *m_p == u'}')
-                        return fail(QStringLiteral("Unexpected “}” at %1 after a comma; expected a quoted key "
-                                                   "(a trailing comma is not allowed)."),
-                                    m_p);
-                    continue;
-                }
-                if (m_p < m_end && *m_p == u'}') {
-                    ++m_p;
+                const Next next = afterMember(u'}', "a quoted key", "“,” or “}”");
+                if (next == Next::failed)
+                    return false;
+                if (next == Next::closed)
                     break;
-                }
-                return unexpected("“,” or “}”");
             }
         }
-        if (m_build) {
-            node(self).length = count;
-            node(self).extra = quint32(m_doc->nodes.size());
-        }
-        if (countOut)
-            *countOut = count;
+        finishContainer(self, count, countOut);
         return true;
     }
 
