@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -76,9 +77,13 @@ private slots:
     void formatsAfterTheQuietTime()
     {
         JSONToolViewModel m;
+        QElapsedTimer clock;
+        clock.start();
         m.refreshIfStale();
-        QTest::qWait(100);
-        QVERIFY(m.shownOutput().isEmpty());
+        QTest::qWait(50);
+        // A loaded machine may oversleep past the quiet time; only an early look counts.
+        if (clock.elapsed() < 120)
+            QVERIFY(m.shownOutput().isEmpty());
         waitForFormat(m);
         QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
         QCOMPARE(m.validation().topLevelKeyCount, std::optional<qsizetype>(4));
@@ -94,10 +99,14 @@ private slots:
         JSONToolViewModel m;
         QSignalSpy finished(&m, &JSONToolViewModel::formatFinished);
         QString text = QStringLiteral("[1");
+        QElapsedTimer gap;
+        gap.start();
         for (int i = 0; i < 5; ++i) {
             text += QStringLiteral(",2");
             m.setText(text + u']');
-            QTest::qWait(100);
+            QTest::qWait(60);
+            if (gap.restart() >= 150)
+                QSKIP("The machine is too loaded to type inside the quiet time.");
         }
         QCOMPARE(finished.count(), 0);
         QVERIFY(finished.wait(2000));

@@ -87,19 +87,22 @@ private slots:
     {
         MarkdownToolViewModel model;
         QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
-        QElapsedTimer clock;
-        clock.start();
+        // Timers may fire a little early and a loaded machine may sleep long;
+        // only gaps clearly inside the quiet time say anything about coalescing.
+        const qint64 safeGap = MarkdownToolViewModel::quietTimeMs * 3 / 4;
+        QElapsedTimer gap;
+        gap.start();
         model.setMarkdownText("# One");
-        QTest::qWait(60);
-        model.setMarkdownText("# One two");
-        QTest::qWait(60);
-        model.setMarkdownText("# One two three");
-        const qint64 lastEdit = clock.elapsed();
-        QTest::qWait(100);
-        // Still inside the quiet time of the last edit: nothing published yet.
-        QCOMPARE(html.size(), 0);
-        QVERIFY(html.wait(2000));
-        QVERIFY(clock.elapsed() - lastEdit >= MarkdownToolViewModel::quietTimeMs);
+        for (const char *text : {"# One two", "# One two three"}) {
+            QTest::qWait(40);
+            if (gap.restart() >= safeGap)
+                QSKIP("The machine is too loaded to time edits inside the quiet time.");
+            model.setMarkdownText(QString::fromLatin1(text));
+        }
+        QTest::qWait(40);
+        if (gap.elapsed() < safeGap)
+            QCOMPARE(html.size(), 0);
+        QVERIFY(html.size() > 0 || html.wait(2000));
         QCOMPARE(html.size(), 1);
         QVERIFY(model.renderedHTML().contains("One two three"));
         QCOMPARE(model.wordCount(), 4);
