@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -55,6 +57,14 @@ QByteArray generate(qint64 target, quint32 seed)
     }
     out += "\n]\n";
     return out;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 struct ChildResult {
@@ -157,8 +167,9 @@ int main(int argc, char** argv)
     const QString jq = QStringLiteral("/usr/bin/jq");
     const bool haveJq = QFile::exists(jq);
     out << "bench-json: ours = JSONFormatter on the text held as QString (first call in a fresh child process,\n"
-           "as the program meets it; \"warm\" = best of two more calls);\n"
-           "baseline = " << jq << " as a subprocess on the same file (one run, wall time, output to a file).\n"
+           "as the program meets it; \"warm\" = best of two more calls in that process);\n"
+           "baseline = " << jq << " as a subprocess on the same file (wall time, output to a file).\n"
+           "Both sides: median of three runs, interleaved.\n"
            "MB/s are per MB of input file; peak = child's max RSS (x = multiple of the input size).\n\n";
     out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
                .arg("size", -7).arg("op", -9).arg("ours ms", 9).arg("ours MB/s", 10).arg("peak MB(x)", 13)
@@ -174,30 +185,45 @@ int main(int argc, char** argv)
         }
         const double inputMB = QFileInfo(path).size() / 1048576.0;
         for (const QString& op : {QStringLiteral("validate"), QStringLiteral("pretty"), QStringLiteral("minify")}) {
+            // Each side runs three times, interleaved so that the machine's moods hit both
+            // alike; the medians are compared.
             const QString report = dir.filePath(QStringLiteral("report"));
-            QFile::remove(report);
-            const ChildResult ours = spawnMeasured({self, "--child", op, path, report}, dir.filePath("child.out"), false);
-            QFile r(report);
-            double ms = -1, decodeMs = -1, warmMs = -1;
-            if (ours.ok && r.open(QIODevice::ReadOnly)) {
-                const QList<QByteArray> parts = r.readAll().split(' ');
-                ms = parts.value(0).toDouble();
-                decodeMs = parts.value(1).toDouble();
-                warmMs = parts.value(3).toDouble();
+            std::vector<double> oursRuns, warmRuns, baseRuns;
+            ChildResult ours, base;
+            double decodeMs = -1;
+            for (int round = 0; round < 3; ++round) {
+                QFile::remove(report);
+                const ChildResult child = spawnMeasured({self, "--child", op, path, report}, dir.filePath("child.out"), false);
+                QFile r(report);
+                if (child.ok && r.open(QIODevice::ReadOnly)) {
+                    const QList<QByteArray> parts = r.readAll().split(' ');
+                    oursRuns.push_back(parts.value(0).toDouble());
+                    decodeMs = parts.value(1).toDouble();
+                    warmRuns.push_back(parts.value(3).toDouble());
+                    ours.ok = true;
+                    ours.maxRssMB = std::max(ours.maxRssMB, child.maxRssMB);
+                }
+                if (haveJq) {
+                    QStringList jqArgs{jq};
+                    if (op == u"minify")
+                        jqArgs << "-c";
+                    else if (op == u"validate")
+                        jqArgs << "-e" << "type";
+                    jqArgs << (op == u"validate" ? QString() : QStringLiteral(".")) << path;
+                    jqArgs.removeAll(QString());
+                    const ChildResult run = spawnMeasured(jqArgs, dir.filePath("jq.out"), true);
+                    if (run.ok) {
+                        baseRuns.push_back(run.ms);
+                        base.ok = true;
+                        base.maxRssMB = std::max(base.maxRssMB, run.maxRssMB);
+                    }
+                }
             }
+            const double ms = median(oursRuns);
+            const double warmMs = median(warmRuns);
+            base.ms = median(baseRuns);
             oursMs[op][mb] = ms;
             oursMs[op + QStringLiteral(" warm")][mb] = warmMs;
-            ChildResult base;
-            if (haveJq) {
-                QStringList jqArgs{jq};
-                if (op == u"minify")
-                    jqArgs << "-c";
-                else if (op == u"validate")
-                    jqArgs << "-e" << "type";
-                jqArgs << (op == u"validate" ? QString() : QStringLiteral(".")) << path;
-                jqArgs.removeAll(QString());
-                base = spawnMeasured(jqArgs, dir.filePath("jq.out"), true);
-            }
             out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
                        .arg(QStringLiteral("%1MB").arg(mb), -7)
                        .arg(op, -9)

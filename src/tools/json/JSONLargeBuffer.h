@@ -8,4 +8,9 @@ namespace JSONLargeBuffer {
 
 void adviseHugePages(void* data, size_t bytes);
 
+// Touches every page of a large buffer that is about to be written, from a few threads at once:
+// the kernel's page-fault work is then spread over several cores instead of stalling the writer.
+// The buffer's bytes are undefined afterwards.
+void prefault(void* data, size_t bytes);
+
 } // namespace JSONLargeBuffer

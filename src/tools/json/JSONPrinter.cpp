@@ -59,6 +59,7 @@ public:
         QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
         JSONLargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
+        JSONLargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
         write(0, 0);
         if (m_stopped)

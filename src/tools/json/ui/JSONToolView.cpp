@@ -9,6 +9,7 @@
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
 #include "kit/ui/PaneButton.h"
+#include "kit/ui/PaneStyle.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSearchField.h"
@@ -269,7 +270,8 @@ void JSONToolView::buildOutputPane()
     bannerLayout->setContentsMargins(20, 20, 20, 20);
     bannerLayout->setSpacing(10);
     auto* icon = new QLabel;
-    icon->setPixmap(symbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(28, 28));
+    icon->setPixmap(PaneStyle::tintedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 28, devicePixelRatioF(),
+                                            StatusColor::red().resolved(palette())));
     icon->setAlignment(Qt::AlignCenter);
     auto* title = new QLabel(QStringLiteral("Invalid JSON"));
     title->setTextFormat(Qt::PlainText);

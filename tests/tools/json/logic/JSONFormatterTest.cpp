@@ -291,6 +291,30 @@ private slots:
         QCOMPARE(minify(input).error->message, message);
     }
 
+    // Strings are scanned several units at a time; a special unit must be seen wherever it falls.
+    void specialUnitAtEveryPositionOfALongString()
+    {
+        for (int at = 0; at < 40; ++at) {
+            const QString head = QString(at, u'a');
+            const QString tail = QString(40 - at, u'b');
+            for (const QString& kept : {QStringLiteral("\\t"), QStringLiteral("\\u00e9x\\\\"),
+                                        QString::fromUtf8("\xF0\x9F\x98\x80"), QString::fromUtf8("\xC3\xA9")}) {
+                const QString input = u'"' + head + kept + tail + u'"';
+                const QString expected = kept.startsWith(QStringLiteral("\\u00e9"))
+                                             ? u'"' + head + QString::fromUtf8("\xC3\xA9x\\\\") + tail + u'"'
+                                             : input;
+                QCOMPARE(mini(input), expected);
+                QCOMPARE(validate(input).byteSize, qint64(input.toUtf8().size()));
+            }
+            const QString control = u'"' + head + QChar(0x01) + tail + u'"';
+            QCOMPARE(format(control, Indent::spaces(2), SortMode::none).error->column, at + 2);
+            const QString lone = u'"' + head + QChar(0xDC00) + tail + u'"';
+            QCOMPARE(format(lone, Indent::spaces(2), SortMode::none).error->column, at + 2);
+            const QString quote = u'"' + head + u'"' + tail + u'"';
+            QCOMPARE(format(quote, Indent::spaces(2), SortMode::none).error->column, at + 3);
+        }
+    }
+
     void deepNestingWithinTheCap()
     {
         const QString deep = QString(maxDepth, u'[') + QString(maxDepth, u']');

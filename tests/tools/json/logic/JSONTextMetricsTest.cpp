@@ -1,5 +1,6 @@
 #include "tools/json/JSONTextMetrics.h"
 
+#include <QRandomGenerator>
 #include <QtTest/QTest>
 
 
@@ -31,6 +32,35 @@ private slots:
         QCOMPARE(m.lines, lines);
         QCOMPARE(m.bytes, bytes);
         QCOMPARE(m, JSONTextMetrics(lines, bytes));
+    }
+
+    // Long texts go through the several-units-at-a-time path; compare with a plain count.
+    void randomTextsCountLikeAPlainEncoder()
+    {
+        QRandomGenerator rng(17);
+        const char16_t samples[] = {u'a', u'\n', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0xD83D, 0xDE00, 0xDC00};
+        for (int round = 0; round < 300; ++round) {
+            QString text;
+            const int length = int(rng.bounded(80));
+            for (int i = 0; i < length; ++i)
+                text += QChar(rng.bounded(4) ? u'x' : samples[rng.bounded(int(std::size(samples)))]);
+            qint64 expected = 0;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                const char16_t c = text[i].unicode();
+                if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                    expected += 4;
+                    ++i;
+                } else {
+                    expected += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+                }
+            }
+            QCOMPARE(JSONTextMetrics::utf8Length(text), expected);
+        }
+        // Long enough for the step counters to be summed on the way.
+        QString longText;
+        for (int i = 0; i < 300000; ++i)
+            longText += QChar(samples[rng.bounded(7)]);
+        QCOMPARE(JSONTextMetrics::utf8Length(longText), qint64(longText.toUtf8().size()));
     }
 };
 
