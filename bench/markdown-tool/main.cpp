@@ -20,6 +20,7 @@
 #include <QtTest/QTest>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -94,6 +95,8 @@ struct Figures {
     Stats full;
     double previewAfterQuiet = 0;
     double previewWholeBody = 0;
+    double lineMapAfterQuiet = 0;
+    double lineMapWholeBody = 0;
     double publishedAfterQuiet = 0;
     double renderOnGui = 0;
 };
@@ -113,10 +116,10 @@ Figures measure(qsizetype bytes, int keys)
         layout->addWidget(view);
         window.resize(1200, 800);
         window.show();
-        QTest::qWaitFor([&] { return view->preview()->isLoaded(); }, 30000);
+        (void)QTest::qWaitFor([&] { return view->preview()->isLoaded(); }, 30000);
         model.setMarkdownText(text);
         QSignalSpy layouts(view->preview(), &MarkdownPreviewView::layoutReceived);
-        QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
+        (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
         layouts.wait(30000);
         QTest::qWait(500);
         MarkdownTextEditor* editor = view->editor();
@@ -125,36 +128,66 @@ Figures measure(qsizetype bytes, int keys)
         QTest::qWait(200);
         figures.tool = stats(typeKeys(editor, keys));
 
-        // Preview latency: after the last key, from the end of the quiet time until the page
-        // has drawn the new body and reported its layout; first with the changed blocks sent,
-        // then, as the baseline, with the whole body sent on every edit.
-        auto previewLatency = [&](QList<double>& latencies, QList<double>& published) {
+        // Preview latency: after the last key, from the end of the quiet time until the page has
+        // drawn the new body (a probe in the page, below), and until the program holds the new
+        // line map; first with the changed blocks
+        // sent, then, as the baseline, with the whole body sent on every edit.
+        // The frame that shows a change starts at the first animation frame after it; it has been
+        // drawn by the start of the frame after that (that frame's own time stamp, which work the
+        // page does in between does not move). So this errs late by up to one frame.
+        const QString probe = QStringLiteral(
+            "(function () { if (window.benchProbe) return; window.benchProbe = true; window.benchDrawn = 0;"
+            " new MutationObserver(function () { requestAnimationFrame(function () {"
+            " requestAnimationFrame(function (next) { window.benchDrawn = performance.timeOrigin + next; }); }); })"
+            ".observe(document.getElementById('content'), { childList: true, subtree: true, characterData: true });"
+            " })()");
+        auto wallMs = [] {
+            return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+        };
+        auto previewLatency = [&](QList<double>& drawn, QList<double>& mapped, QList<double>& published) {
+            view->preview()->evaluate(probe);
             for (int round = 0; round < 5; ++round) {
-                QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
+                (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
                 QTest::qWait(400);
+                view->preview()->evaluate(QStringLiteral("window.benchDrawn = 0"));
+                QTest::qWait(50);
                 layouts.clear();
                 QElapsedTimer clock;
                 double publishedAt = -1;
                 QMetaObject::Connection c = QObject::connect(&model, &MarkdownToolViewModel::renderedHTMLChanged,
                                                              [&] { publishedAt = clock.nsecsElapsed() / 1e6; });
+                const double keyAt = wallMs();
                 clock.start();
                 QTest::keyClick(editor, 'x');
-                QTest::qWaitFor([&] { return !layouts.isEmpty() && !model.isBusy(); }, 30000);
-                latencies << clock.nsecsElapsed() / 1e6 - MarkdownToolViewModel::quietTimeMs;
+                (void)QTest::qWaitFor([&] { return !layouts.isEmpty() && !model.isBusy(); }, 30000);
+                mapped << clock.nsecsElapsed() / 1e6 - MarkdownToolViewModel::quietTimeMs;
                 published << publishedAt - MarkdownToolViewModel::quietTimeMs;
                 QObject::disconnect(c);
+                double drawnAt = 0;
+                (void)QTest::qWaitFor(
+                    [&] {
+                        bool answered = false;
+                        view->preview()->evaluate(QStringLiteral("window.benchDrawn"), [&](const QVariant& v) {
+                            drawnAt = v.toDouble();
+                            answered = true;
+                        });
+                        (void)QTest::qWaitFor([&] { return answered; }, 5000);
+                        return drawnAt > 0;
+                    },
+                    10000);
+                drawn << drawnAt - keyAt - MarkdownToolViewModel::quietTimeMs;
             }
         };
-        QList<double> latencies;
-        QList<double> published;
-        previewLatency(latencies, published);
-        figures.previewAfterQuiet = stats(latencies).median;
+        QList<double> drawn, mapped, published;
+        previewLatency(drawn, mapped, published);
+        figures.previewAfterQuiet = stats(drawn).median;
+        figures.lineMapAfterQuiet = stats(mapped).median;
         figures.publishedAfterQuiet = stats(published).median;
         view->preview()->setIncrementalUpdates(false);
-        QList<double> wholeLatencies;
-        QList<double> wholePublished;
-        previewLatency(wholeLatencies, wholePublished);
-        figures.previewWholeBody = stats(wholeLatencies).median;
+        QList<double> wholeDrawn, wholeMapped, wholePublished;
+        previewLatency(wholeDrawn, wholeMapped, wholePublished);
+        figures.previewWholeBody = stats(wholeDrawn).median;
+        figures.lineMapWholeBody = stats(wholeMapped).median;
     }
 
     // Baseline 1: a bare QPlainTextEdit, no highlighter, no model.
@@ -205,7 +238,9 @@ void print(const char* label, qsizetype bytes, const Figures& f)
     std::printf("  after the quiet time: HTML and counts published median %7.2f ms\n", f.publishedAfterQuiet);
     std::printf("  after the quiet time: page has drawn the text   median %7.2f ms   (budget 100 ms)\n",
                 f.previewAfterQuiet);
-    std::printf("  baseline: whole body sent on every edit        median %7.2f ms\n", f.previewWholeBody);
+    std::printf("  after the quiet time: line map of the new text  median %7.2f ms\n", f.lineMapAfterQuiet);
+    std::printf("  baseline: whole body sent on every edit        median %7.2f ms drawn, %7.2f ms line map\n",
+                f.previewWholeBody, f.lineMapWholeBody);
     std::printf("  baseline: render on the GUI thread per edit    %7.2f ms\n", f.renderOnGui);
 }
 

@@ -48,19 +48,70 @@
     }
   }
 
+  // The top-level blocks, in order. The page holds them in groups of a few dozen, each its own
+  // transform space: a change inside one group is then laid out and painted without touching
+  // the others, which only move. The groups have no box of their own, so margins collapse
+  // across them as between plain siblings.
+  var blocks = [];
+  var groupSize = 48;
+  var measuredWidth = -1;
+
+  function newGroup() {
+    var group = document.createElement("div");
+    group.className = "blocks";
+    group.lineShift = 0;
+    group.rows = null;
+    return group;
+  }
+
+  // Line numbers of a group's elements still owed by edits above it, written out.
+  function settleLines(group) {
+    if (group.lineShift === 0) return;
+    var shift = group.lineShift;
+    group.lineShift = 0;
+    var marked = group.querySelectorAll("[data-line]");
+    for (var i = 0; i < marked.length; i++) shiftLines(marked[i], shift);
+  }
+
+  // [line, top, end, bottom] of each block of a group, tops relative to the group's top.
+  function measureGroup(group, groupTop) {
+    var marked = group.querySelectorAll("[data-line]");
+    var rows = new Array(marked.length * 4);
+    for (var i = 0, k = 0; i < marked.length; i++, k += 4) {
+      var block = marked[i];
+      var rect = block.getBoundingClientRect();
+      rows[k] = Number(block.getAttribute("data-line"));
+      rows[k + 1] = rect.top - groupTop;
+      rows[k + 2] = Number(block.getAttribute("data-end"));
+      rows[k + 3] = rect.bottom - groupTop;
+    }
+    return rows;
+  }
+
   function postLayout(userScroll) {
     bodyLayoutPending = false;
     var y = window.scrollY;
-    var blocks = content.querySelectorAll("[data-line]");
+    var width = content.clientWidth;
+    var remeasure = width !== measuredWidth;
+    measuredWidth = width;
     // One flat run of [line, top, end, bottom] per block: far cheaper to post than nested rows.
-    var tops = new Array(blocks.length * 4);
-    for (var i = 0, k = 0; i < blocks.length; i++, k += 4) {
-      var block = blocks[i];
-      var rect = block.getBoundingClientRect();
-      tops[k] = Number(block.getAttribute("data-line"));
-      tops[k + 1] = rect.top + y;
-      tops[k + 2] = Number(block.getAttribute("data-end"));
-      tops[k + 3] = rect.bottom + y;
+    // A group whose height and width are as when it was measured still has the same rows.
+    var tops = [];
+    var groups = content.children;
+    for (var g = 0; g < groups.length; g++) {
+      var group = groups[g];
+      var rect = group.getBoundingClientRect();
+      if (remeasure || group.rows === null || group.measuredHeight !== rect.height) {
+        settleLines(group);
+        group.rows = measureGroup(group, rect.top);
+        group.measuredHeight = rect.height;
+      }
+      var rows = group.rows;
+      var shift = group.lineShift;
+      var top = rect.top + y;
+      for (var k = 0; k < rows.length; k += 4) {
+        tops.push(rows[k] + shift, rows[k + 1] + top, rows[k + 2] + shift, rows[k + 3] + top);
+      }
     }
     var height = root.scrollHeight;
     posted = geometry();
@@ -89,11 +140,36 @@
     });
   }
 
+  // Moves the nodes of `source` (blocks and the text after each) into new groups of
+  // `groupSize` blocks placed before `before`; answers the blocks moved.
+  function groupInto(source, before) {
+    var moved = [];
+    var into = null;
+    var count = 0;
+    while (source.firstChild) {
+      var node = source.firstChild;
+      if (into === null || (node.nodeType === 1 && count === groupSize)) {
+        into = newGroup();
+        content.insertBefore(into, before);
+        count = 0;
+      }
+      if (node.nodeType === 1) {
+        count += 1;
+        moved.push(node);
+      }
+      into.appendChild(node);
+    }
+    return moved;
+  }
+
   function updateBody(html, lines, version) {
     lineCount = lines;
     bodyVersion = typeof version === "number" ? version : 0;
     holdOwnScroll();
-    content.innerHTML = html;
+    var holder = document.createElement("div");
+    holder.innerHTML = html;
+    content.textContent = "";
+    blocks = groupInto(holder, null);
     scheduleBodyLayout();
     releaseOwnScrollSoon();
   }
@@ -105,38 +181,82 @@
     if (value !== null) element.setAttribute("data-end", String(Number(value) + shift));
   }
 
+  // Whether the page still holds exactly the groups and blocks this script put there.
+  function intact(oldCount) {
+    if (blocks.length !== oldCount) return false;
+    var groups = content.childNodes;
+    var count = 0;
+    for (var g = 0; g < groups.length; g++) {
+      if (groups[g].className !== "blocks" || groups[g].parentNode !== content) return false;
+      count += groups[g].childElementCount;
+    }
+    return count === oldCount;
+  }
+
   // Turns the body of version `base` into version `version`: the `removeCount` top-level blocks
   // at `start` (each with the text after it) give way to those of html, and the line numbers of
   // every later block move by `shift`. Answers false, changing nothing, when the page does not
   // hold `base` as expected; the program then sends the whole body.
   function patchBody(base, version, oldCount, start, removeCount, insertCount, html, shift, lines) {
-    var children = content.children;
-    if (base !== bodyVersion || children.length !== oldCount || start < 0 || removeCount < 0 ||
-        start + removeCount > oldCount) return false;
+    if (base !== bodyVersion || start < 0 || removeCount < 0 || start + removeCount > oldCount ||
+        !intact(oldCount)) return false;
     var holder = document.createElement("div");
     holder.innerHTML = html;
     if (holder.children.length !== insertCount) return false;
-    var end = start + removeCount < oldCount ? children[start + removeCount] : null;
+    var end = start + removeCount < oldCount ? blocks[start + removeCount] : null;
+    var first = start < oldCount ? blocks[start].parentNode : content.lastChild;
+    var last = end ? end.parentNode : content.lastChild;
+    if (first === null) {
+      first = last = newGroup();
+      content.appendChild(first);
+    }
+    // The groups the patch runs through get their line numbers written out; the groups after
+    // them only note the shift, so that a new line costs nothing per later block.
+    for (var g = first; g !== null; g = g === last ? null : g.nextSibling) {
+      settleLines(g);
+      g.rows = null;
+    }
     if (shift !== 0) {
-      for (var i = start + removeCount; i < oldCount; i++) {
-        var block = children[i];
+      for (var i = start + removeCount; i < oldCount && blocks[i].parentNode === last; i++) {
+        var block = blocks[i];
         shiftLines(block, shift);
         var inner = block.querySelectorAll("[data-line]");
         for (var j = 0; j < inner.length; j++) shiftLines(inner[j], shift);
       }
+      for (var later = last.nextSibling; later !== null; later = later.nextSibling) later.lineShift += shift;
     }
     lineCount = lines;
     bodyVersion = version;
     holdOwnScroll();
-    var node = start === 0 ? content.firstChild : (start < oldCount ? children[start] : null);
+    // The text before the first block goes only when the patch starts at the top.
+    var node = start === 0 ? first.firstChild : (start < oldCount ? blocks[start] : null);
     while (node !== null && node !== end) {
+      var parent = node.parentNode;
       var next = node.nextSibling;
-      content.removeChild(node);
+      while (next === null && parent !== last) {
+        parent = parent.nextSibling;
+        next = parent.firstChild;
+      }
+      node.parentNode.removeChild(node);
       node = next;
     }
-    var fragment = document.createDocumentFragment();
-    while (holder.firstChild) fragment.appendChild(holder.firstChild);
-    content.insertBefore(fragment, end);
+    var inserted = Array.prototype.slice.call(holder.children);
+    while (holder.firstChild) last.insertBefore(holder.firstChild, end);
+    blocks.splice.apply(blocks, [start, removeCount].concat(inserted));
+    // Emptied groups go; an overfull one is cut back to groups of the usual size.
+    for (var h = first; h !== last;) {
+      var after = h.nextSibling;
+      if (h.firstChild === null) content.removeChild(h);
+      h = after;
+    }
+    if (last.childElementCount > 2 * groupSize) {
+      var rest = document.createElement("div");
+      while (last.firstChild) rest.appendChild(last.firstChild);
+      groupInto(rest, last.nextSibling);
+      content.removeChild(last);
+    } else if (last.firstChild === null) {
+      content.removeChild(last);
+    }
     scheduleBodyLayout();
     releaseOwnScrollSoon();
     return true;

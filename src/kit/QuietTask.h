@@ -22,6 +22,8 @@ public:
     explicit QuietTask(int quietMs, QObject* parent = nullptr) : QObject(parent)
     {
         m_timer.setSingleShot(true);
+        // A coarse timer may fire up to 5% late, which would add to every update after a pause.
+        m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(quietMs);
         connect(&m_timer, &QTimer::timeout, this, [this] {
             if (auto start = std::move(m_pending)) {

@@ -18,6 +18,9 @@ struct Range {
 // 0 for the empty text, else 1 plus the line breaks, where LF, CR and CR LF each count once.
 qsizetype lineCount(QStringView text);
 
+// The number of bytes the text takes in UTF-8; a lone surrogate counts as U+FFFD (3 bytes).
+qint64 utf8Length(QStringView text);
+
 // The text with every CR LF and lone CR turned into LF (editors keep LF only).
 QString normalizedLineBreaks(const QString& text);
 

@@ -1,6 +1,6 @@
 #include "tools/json/JSONParser.h"
 
-#include "tools/json/JSONLargeBuffer.h"
+#include "kit/LargeBuffer.h"
 #include "tools/json/JSONNumberText.h"
 
 #include <limits>
@@ -107,7 +107,7 @@ public:
         }
         if (m_build) {
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 12 + 16));
-            JSONLargeBuffer::adviseHugePages(m_doc->nodes.data(), m_doc->nodes.capacity() * sizeof(Node));
+            LargeBuffer::adviseHugePages(m_doc->nodes.data(), m_doc->nodes.capacity() * sizeof(Node));
         }
         skipSpace();
         const qsizetype top = m_build ? qsizetype(m_doc->nodes.size()) : 0;

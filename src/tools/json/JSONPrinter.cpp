@@ -1,6 +1,6 @@
 #include "tools/json/JSONPrinter.h"
 
-#include "tools/json/JSONLargeBuffer.h"
+#include "kit/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -58,8 +58,8 @@ public:
         const qsizetype total = size(0, 0);
         QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
-        JSONLargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
-        JSONLargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
+        LargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
+        LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
         write(0, 0);
         if (m_stopped)

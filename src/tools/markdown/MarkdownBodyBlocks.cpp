@@ -3,6 +3,7 @@
 #include <QStringView>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -21,12 +22,26 @@ bool isSpace(char16_t c)
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
 }
 
+// Tag names are ASCII letters, digits and '-' here; lowered into `out` when they fit.
+bool lowered(QStringView name, char (&out)[10])
+{
+    if (name.size() >= qsizetype(sizeof out))
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i)
+        out[i] = char(name[i].unicode() | (isAsciiLetter(name[i].unicode()) ? 0x20 : 0));
+    out[name.size()] = 0;
+    return true;
+}
+
 bool isVoidElement(QStringView name)
 {
     static const char* const names[] = {"area", "base", "br", "col", "embed", "hr", "img", "input",
                                         "link", "meta", "source", "track", "wbr"};
+    char low[10];
+    if (name.size() > 6 || !lowered(name, low))
+        return false;
     for (const char* n : names) {
-        if (name.compare(QLatin1StringView(n), Qt::CaseInsensitive) == 0)
+        if (std::strcmp(low, n) == 0)
             return true;
     }
     return false;
@@ -34,8 +49,10 @@ bool isVoidElement(QStringView name)
 
 bool isLineAttribute(QStringView name)
 {
-    return name.compare(QLatin1StringView("data-line"), Qt::CaseInsensitive) == 0
-        || name.compare(QLatin1StringView("data-end"), Qt::CaseInsensitive) == 0;
+    char low[10];
+    if ((name.size() != 8 && name.size() != 9) || !lowered(name, low))
+        return false;
+    return std::strcmp(low, "data-line") == 0 || std::strcmp(low, "data-end") == 0;
 }
 
 // A decimal value the page can shift and write back unchanged: digits only, no leading zero.
@@ -58,17 +75,15 @@ std::optional<MarkdownBodyBlocks> MarkdownBodyBlocks::split(const QString& html)
 {
     MarkdownBodyBlocks result;
     result.m_html = html;
-    QString& shape = result.m_shape;
-    shape.reserve(html.size());
     const char16_t* s = reinterpret_cast<const char16_t*>(html.constData());
     const qsizetype n = html.size();
-    qsizetype copied = 0; // html before this is already in shape
     int depth = 0;
     qsizetype i = 0;
     while (i < n) {
         if (s[i] != u'<') {
-            ++i;
-            continue;
+            i = QStringView(html).indexOf(u'<', i);
+            if (i < 0)
+                break;
         }
         if (i + 1 < n && s[i + 1] == u'/') {
             qsizetype j = i + 2;
@@ -88,7 +103,6 @@ std::optional<MarkdownBodyBlocks> MarkdownBodyBlocks::split(const QString& html)
             return std::nullopt;
         if (depth == 0) {
             result.m_htmlStarts.push_back(i);
-            result.m_shapeStarts.push_back(shape.size() + (i - copied));
             result.m_lineStarts.push_back(qsizetype(result.m_lines.size()));
         }
         qsizetype j = i + 1;
@@ -151,9 +165,8 @@ std::optional<MarkdownBodyBlocks> MarkdownBodyBlocks::split(const QString& html)
                 const std::optional<qint64> value = lineValue(QStringView(s + valueStart, valueEnd - valueStart));
                 if (!quoted || !value)
                     return std::nullopt;
-                shape.append(QStringView(s + copied, valueStart - copied));
-                copied = valueEnd;
                 result.m_lines.push_back(*value);
+                result.m_valueSpans.push_back({valueStart, valueEnd});
             }
         }
         if (!closed)
@@ -164,12 +177,9 @@ std::optional<MarkdownBodyBlocks> MarkdownBodyBlocks::split(const QString& html)
     }
     if (depth != 0 || result.m_htmlStarts.empty())
         return std::nullopt;
-    shape.append(QStringView(s + copied, n - copied));
     // Text before the first element belongs to the first block.
     result.m_htmlStarts.front() = 0;
-    result.m_shapeStarts.front() = 0;
     result.m_htmlStarts.push_back(n);
-    result.m_shapeStarts.push_back(shape.size());
     result.m_lineStarts.push_back(qsizetype(result.m_lines.size()));
     return result;
 }
@@ -181,10 +191,26 @@ QStringView MarkdownBodyBlocks::block(qsizetype k) const
 
 bool MarkdownBodyBlocks::sameShape(qsizetype k, const MarkdownBodyBlocks& other, qsizetype j) const
 {
-    const qsizetype length = m_shapeStarts[k + 1] - m_shapeStarts[k];
-    if (length != other.m_shapeStarts[j + 1] - other.m_shapeStarts[j])
+    const qsizetype values = m_lineStarts[k + 1] - m_lineStarts[k];
+    if (values != other.m_lineStarts[j + 1] - other.m_lineStarts[j])
         return false;
-    return QStringView(m_shape).sliced(m_shapeStarts[k], length) == QStringView(other.m_shape).sliced(other.m_shapeStarts[j], length);
+    const QStringView a(m_html);
+    const QStringView b(other.m_html);
+    // The stretches between the line values must match; the values themselves are compared apart.
+    qsizetype at = m_htmlStarts[k];
+    qsizetype otherAt = other.m_htmlStarts[j];
+    for (qsizetype v = 0; v <= values; ++v) {
+        const bool last = v == values;
+        const qsizetype until = last ? m_htmlStarts[k + 1] : m_valueSpans[m_lineStarts[k] + v].first;
+        const qsizetype otherUntil = last ? other.m_htmlStarts[j + 1] : other.m_valueSpans[other.m_lineStarts[j] + v].first;
+        if (until - at != otherUntil - otherAt || a.sliced(at, until - at) != b.sliced(otherAt, until - at))
+            return false;
+        if (!last) {
+            at = m_valueSpans[m_lineStarts[k] + v].second;
+            otherAt = other.m_valueSpans[other.m_lineStarts[j] + v].second;
+        }
+    }
+    return true;
 }
 
 bool MarkdownBodyBlocks::linesShifted(qsizetype k, const MarkdownBodyBlocks& other, qsizetype j, qint64 shift) const

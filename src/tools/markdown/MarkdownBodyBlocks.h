@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The converter's body fragment cut into its top-level elements, so that a new rendering can be
@@ -46,9 +47,8 @@ private:
     bool linesShifted(qsizetype k, const MarkdownBodyBlocks& other, qsizetype j, qint64 shift) const;
 
     QString m_html;
-    QString m_shape;                     // m_html without the data-line / data-end values
     std::vector<qsizetype> m_htmlStarts;  // count + 1 entries, the last is m_html's length
-    std::vector<qsizetype> m_shapeStarts; // the same cuts in m_shape
     std::vector<qsizetype> m_lineStarts;  // the same cuts in m_lines
     std::vector<qint64> m_lines;          // the data-line / data-end values in order
+    std::vector<std::pair<qsizetype, qsizetype>> m_valueSpans; // where each value stands in m_html
 };

@@ -1,13 +1,11 @@
 #include "tools/markdown/MarkdownHTML.h"
 
+#include "kit/LargeBuffer.h"
+
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
-
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
 
 using namespace MarkdownText;
 
@@ -52,24 +50,6 @@ QString normalized(const QString& text)
         }
     }
     return out;
-}
-
-// A large output buffer is filled once, front to back; on Linux, huge pages spare a page fault per
-// 4 KB of it. Only a hint: nothing changes when the system declines.
-void adviseHugePages(QString& buffer)
-{
-#ifdef Q_OS_LINUX
-    constexpr quintptr hugePage = 2 * 1024 * 1024;
-    const qsizetype bytes = buffer.capacity() * qsizetype(sizeof(QChar));
-    if (bytes < qsizetype(4 * hugePage))
-        return;
-    const quintptr begin = (reinterpret_cast<quintptr>(buffer.data()) + hugePage - 1) & ~(hugePage - 1);
-    const quintptr end = (reinterpret_cast<quintptr>(buffer.data()) + quintptr(bytes)) & ~(hugePage - 1);
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(buffer);
-#endif
 }
 
 bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(prefix); }
@@ -346,7 +326,9 @@ QString renderMarkdownHTML(const QString& source)
     // Output runs to about twice the input; growing it by copies would touch every page again.
     QString out;
     out.reserve(text.size() * 3 + 64);
-    adviseHugePages(out);
+    const size_t bytes = size_t(out.capacity()) * sizeof(QChar);
+    LargeBuffer::adviseHugePages(out.data(), bytes);
+    LargeBuffer::prefault(out.data(), bytes);
     MarkdownHTML::renderBlocks(lines, 0, 0, out);
     return out;
 }

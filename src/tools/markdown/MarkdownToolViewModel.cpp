@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownToolViewModel.h"
 
+#include "kit/TextHelpers.h"
+
 #include "tools/markdown/MarkdownFindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownHTML.h"
@@ -173,7 +175,7 @@ MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& te
 {
     Rendering rendering;
     rendering.html = renderMarkdownHTML(text);
-    rendering.htmlByteCount = rendering.html.toUtf8().size();
+    rendering.htmlByteCount = TextHelpers::utf8Length(rendering.html);
     rendering.renderedLineCount = int(MarkdownSourceLines(text).starts().size());
     rendering.counts = countLinesAndWords(text);
     return rendering;

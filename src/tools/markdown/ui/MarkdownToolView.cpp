@@ -119,7 +119,7 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     connect(model, &MarkdownToolViewModel::lineCountChanged, this, &MarkdownToolView::updateCounts);
     connect(model, &MarkdownToolViewModel::wordCountChanged, this, &MarkdownToolView::updateCounts);
     connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::updateSize);
-    connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::pushContentToPreview);
+    connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::pushContentToPreviewNow);
     connect(model, &MarkdownToolViewModel::fileUrlChanged, this, &MarkdownToolView::pushContentToPreview);
     connect(model, &MarkdownToolViewModel::fileUrlChanged, this, &MarkdownToolView::updateTitle);
     connect(model, &MarkdownToolViewModel::showEditorChanged, this, &MarkdownToolView::updateShowEditor);
@@ -340,10 +340,18 @@ void MarkdownToolView::pushContentToPreview()
         return;
     setProperty("contentPushQueued", true);
     QTimer::singleShot(0, this, [this] {
-        setProperty("contentPushQueued", false);
-        m_preview->setContent(m_model->renderedHTML(), m_model->renderedLineCount(), m_model->documentFolder(),
-                              m_model->folderAccess()->opens());
+        if (property("contentPushQueued").toBool())
+            pushContentToPreviewNow();
     });
+}
+
+// The HTML comes last of an open's changes, and after an edit nothing else is waiting: it goes
+// at once, ahead of the repaint its counts cause, and takes any queued push with it.
+void MarkdownToolView::pushContentToPreviewNow()
+{
+    setProperty("contentPushQueued", false);
+    m_preview->setContent(m_model->renderedHTML(), m_model->renderedLineCount(), m_model->documentFolder(),
+                          m_model->folderAccess()->opens());
 }
 
 void MarkdownToolView::updateCounts()

@@ -87,6 +87,7 @@ private:
     void updateShowEditor();
     void updateTitle();
     void pushContentToPreview();
+    void pushContentToPreviewNow();
 
     QPointer<MarkdownToolViewModel> m_model;
     QToolBar* m_toolbar = nullptr;

@@ -3,8 +3,8 @@
 #include <cstddef>
 
 // Large fresh buffers cost one page fault per 4 KiB when first written, which dominates
-// formatting of big documents. Asking for huge pages over such a buffer cuts that by 512.
-namespace JSONLargeBuffer {
+// producing big outputs (formatted JSON, rendered HTML). Asking for huge pages over such a buffer cuts that by 512.
+namespace LargeBuffer {
 
 void adviseHugePages(void* data, size_t bytes);
 
@@ -13,4 +13,4 @@ void adviseHugePages(void* data, size_t bytes);
 // The buffer's bytes are undefined afterwards.
 void prefault(void* data, size_t bytes);
 
-} // namespace JSONLargeBuffer
+} // namespace LargeBuffer

@@ -1,4 +1,4 @@
-#include "tools/json/JSONLargeBuffer.h"
+#include "kit/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace JSONLargeBuffer {
+namespace LargeBuffer {
 
 void adviseHugePages(void* data, size_t bytes)
 {
@@ -63,4 +63,4 @@ void prefault(void* data, size_t bytes)
         t.join();
 }
 
-} // namespace JSONLargeBuffer
+} // namespace LargeBuffer
