@@ -94,7 +94,8 @@
     var width = content.clientWidth;
     var remeasure = width !== measuredWidth;
     measuredWidth = width;
-    // One flat run of [line, top, end, bottom] per block: far cheaper to post than nested rows.
+    // One flat run of line, top, end, bottom per block, posted as one text: far cheaper to send
+    // than as many numbers.
     // A group whose height and width are as when it was measured still has the same rows.
     var tops = [];
     var groups = content.children;
@@ -115,7 +116,7 @@
     }
     var height = root.scrollHeight;
     posted = geometry();
-    post({ kind: "layout", tops: tops, lineCount: lineCount, height: height,
+    post({ kind: "layout", tops: tops.join(","), lineCount: lineCount, height: height,
            viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll });
   }
 

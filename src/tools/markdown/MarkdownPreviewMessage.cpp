@@ -1,5 +1,8 @@
 #include "tools/markdown/MarkdownPreviewMessage.h"
 
+#include <algorithm>
+#include <charconv>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -79,9 +82,55 @@ std::optional<double> anyNumber(const QVariant& raw)
     return value.toDouble();
 }
 
+// The rows as one text of numbers separated by commas, four to a row: a long document has tens
+// of thousands of rows, and one string crosses the channel far faster than as many numbers.
+std::optional<QList<MarkdownLineMap::Block>> rowsFromText(const QString& text)
+{
+    QList<MarkdownLineMap::Block> blocks;
+    if (text.isEmpty())
+        return blocks;
+    const QByteArray bytes = text.toLatin1();
+    const char* p = bytes.constData();
+    const char* const end = p + bytes.size();
+    QList<double> row(4);
+    int filled = 0;
+    bool valid = true;
+    for (;;) {
+        double number = 0;
+        const std::from_chars_result read = std::from_chars(p, end, number);
+        if (read.ec != std::errc() || !std::isfinite(number))
+            valid = false;
+        row[filled++] = number;
+        p = read.ec == std::errc() ? read.ptr : std::find(p, end, ',');
+        if (filled == 4) {
+            if (valid) {
+                if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
+                    blocks.append(*block);
+            }
+            filled = 0;
+            valid = true;
+        }
+        if (p == end)
+            break;
+        if (*p != ',')
+            return std::nullopt;
+        ++p;
+    }
+    if (filled != 0)
+        return std::nullopt;
+    return blocks;
+}
+
 std::optional<MarkdownPreviewMessage> decodeLayout(const QVariantMap& body)
 {
-    const std::optional<QVariantList> tops = asList(body.value(QStringLiteral("tops")));
+    const QVariant rawTops = unwrap(body.value(QStringLiteral("tops")));
+    std::optional<QList<MarkdownLineMap::Block>> textRows;
+    if (rawTops.typeId() == QMetaType::QString) {
+        textRows = rowsFromText(rawTops.toString());
+        if (!textRows)
+            return std::nullopt;
+    }
+    const std::optional<QVariantList> tops = textRows ? std::optional<QVariantList>(QVariantList()) : asList(rawTops);
     if (!tops)
         return std::nullopt;
     const std::optional<double> lineCount = previewNumber(body.value(QStringLiteral("lineCount")));
@@ -101,10 +150,12 @@ std::optional<MarkdownPreviewMessage> decodeLayout(const QVariantMap& body)
         return std::nullopt;
 
     QList<MarkdownLineMap::Block> blocks;
-    // The page sends its rows as one flat run of numbers, four to a row; rows given as arrays
-    // of their own are taken too.
+    // The page sends its rows as one text or one flat run of numbers, four to a row; rows given
+    // as arrays of their own are taken too.
     const bool flat = !tops->isEmpty() && anyNumber(tops->first()).has_value();
-    if (flat) {
+    if (textRows) {
+        blocks = std::move(*textRows);
+    } else if (flat) {
         if (tops->size() % 4 != 0)
             return std::nullopt;
         blocks.reserve(tops->size() / 4);

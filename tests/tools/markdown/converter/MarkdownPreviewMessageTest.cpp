@@ -126,6 +126,12 @@ void MarkdownPreviewMessageTest::flatLayoutRows_data()
     QTest::newRow("flat") << body("[0,10,1,30,2,60,3,80]") << true;
     QTest::newRow("flat, a bad row dropped") << body(R"([0,10,1,30,1,"a",2,50,2,60,3,80])") << true;
     QTest::newRow("flat, rows cut short") << body("[0,10,1,30,2,60,3]") << false;
+    QTest::newRow("text") << QVariant(QStringLiteral("0,10,1,30,2,60,3,80")) << true;
+    QTest::newRow("text with fractions and exponents") << QVariant(QStringLiteral("0,1e1,1,30.0,2,6e+1,3,80")) << true;
+    QTest::newRow("text, a bad row dropped") << QVariant(QStringLiteral("0,10,1,30,1,x,2,50,2,60,3,80")) << true;
+    QTest::newRow("text, an endless number drops its row") << QVariant(QStringLiteral("0,10,1,30,1,Infinity,2,50,2,60,3,80")) << true;
+    QTest::newRow("text, rows cut short") << QVariant(QStringLiteral("0,10,1,30,2,60,3")) << false;
+    QTest::newRow("text, no separator") << QVariant(QStringLiteral("0,10,1,30 2,60,3,80")) << false;
 }
 
 // Rows sent as one run of numbers, four to a row, make the same map as rows of their own.
@@ -144,6 +150,7 @@ void MarkdownPreviewMessageTest::flatLayoutRows()
 
 void MarkdownPreviewMessageTest::layoutWithoutRows()
 {
+    QVERIFY(MarkdownPreviewMessage::decode(layoutWith("tops", QString())).has_value());
     const auto message = MarkdownPreviewMessage::decode(layoutWith("tops", QVariantList{}));
     QVERIFY(message.has_value());
     const QList<MarkdownLineMap::Anchor> anchors{{0, 0}, {3, 300}};
