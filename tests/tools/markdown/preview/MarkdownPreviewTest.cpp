@@ -208,27 +208,27 @@ private slots:
         QTest::addColumn<QString>("middle"); // a step in between, when not empty
         QString doc;
         for (int i = 0; i < 30; ++i)
-            doc += QStringLiteral("## Part %1\n\nText of part %1\nover two lines.\n\n- item\n  - nested\n\n> quoted\n\n"
+            doc += QStringLiteral("## Section %1\n\nText of section %1\nover two lines.\n\n- item\n  - nested\n\n> quoted\n\n"
                                   "```\ncode %1\n```\n\n| a | b |\n|---|---|\n| %1 | x |\n\n").arg(i);
-        QTest::newRow("typing") << doc << QString(doc).replace(QStringLiteral("Text of part 12"), QStringLiteral("Text of part 12x")) << true << QString();
-        QTest::newRow("new line") << doc << QString(doc).replace(QStringLiteral("Text of part 3\n"), QStringLiteral("Text of part 3\nmore\n")) << true << QString();
+        QTest::newRow("typing") << doc << QString(doc).replace(QStringLiteral("Text of section 12"), QStringLiteral("Text of section 12x")) << true << QString();
+        QTest::newRow("new line") << doc << QString(doc).replace(QStringLiteral("Text of section 3\n"), QStringLiteral("Text of section 3\nmore\n")) << true << QString();
         QTest::newRow("new blocks") << doc << QString(doc).replace(QStringLiteral("> quoted\n\n"), QStringLiteral("> quoted\n\nNew.\n\n# Head\n\n")) << true << QString();
-        QTest::newRow("blocks removed") << doc << QString(doc).replace(QStringLiteral("## Part 20\n\n"), QString()) << true << QString();
+        QTest::newRow("blocks removed") << doc << QString(doc).replace(QStringLiteral("## Section 20\n\n"), QString()) << true << QString();
         QTest::newRow("edit at the start") << doc << QStringLiteral("Intro\n\n") + doc << false << QString();
         QTest::newRow("edit at the end") << doc << doc + QStringLiteral("Tail **bold**\n") << true << QString();
         QString many;
         for (int i = 0; i < 150; ++i)
             many += QStringLiteral("Pasted %1.\n\n").arg(i);
-        QTest::newRow("many blocks pasted") << doc << QString(doc).replace(QStringLiteral("## Part 9\n"), many + QStringLiteral("## Part 9\n")) << true << QString();
-        const qsizetype from = doc.indexOf(QStringLiteral("## Part 4\n"));
-        const qsizetype to = doc.indexOf(QStringLiteral("## Part 22\n"));
+        QTest::newRow("many blocks pasted") << doc << QString(doc).replace(QStringLiteral("## Section 9\n"), many + QStringLiteral("## Section 9\n")) << true << QString();
+        const qsizetype from = doc.indexOf(QStringLiteral("## Section 4\n"));
+        const qsizetype to = doc.indexOf(QStringLiteral("## Section 22\n"));
         QTest::newRow("many blocks removed") << doc << QString(doc).remove(from, to - from) << true << QString();
-        const QString longer = QString(doc).replace(QStringLiteral("Text of part 2\n"), QStringLiteral("Text of part 2\nmore\n"));
+        const QString longer = QString(doc).replace(QStringLiteral("Text of section 2\n"), QStringLiteral("Text of section 2\nmore\n"));
         QTest::newRow("new line, then typing further down")
-            << doc << QString(longer).replace(QStringLiteral("Text of part 25"), QStringLiteral("Text of part 25!")) << true
+            << doc << QString(longer).replace(QStringLiteral("Text of section 25"), QStringLiteral("Text of section 25!")) << true
             << longer;
         QTest::newRow("new line, then lines removed further down")
-            << doc << QString(longer).replace(QStringLiteral("Text of part 27\nover two lines.\n"), QStringLiteral("T\n"))
+            << doc << QString(longer).replace(QStringLiteral("Text of section 27\nover two lines.\n"), QStringLiteral("T\n"))
             << true << longer;
     }
     void patchedPageEqualsWholePage()
