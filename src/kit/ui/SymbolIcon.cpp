@@ -49,6 +49,8 @@ const QHash<QString, SymbolFile>& symbolFiles()
         {"magnifyingglass", {"magnifying-glass", ""}},
         {"exclamationmark.triangle", {"warning", ""}},
         {"exclamationmark.triangle.fill", {"warning", ""}},
+        {"chevron.left", {"chevron-left", ""}},
+        {"chevron.right", {"chevron-right", ""}},
         {"arrow.up", {"arrow-up", ""}},
         {"arrow.down", {"arrow-down", ""}},
         {"arrow.up.arrow.down", {"arrows-up-down", ""}},

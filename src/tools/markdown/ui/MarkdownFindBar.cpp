@@ -1,7 +1,8 @@
 #include "tools/markdown/ui/MarkdownFindBar.h"
 
+#include "kit/ui/SymbolIcon.h"
+
 #include "tools/markdown/MarkdownFindController.h"
-#include "tools/markdown/ui/MarkdownPageDocument.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,16 +13,6 @@
 #include <QStyleOption>
 #include <QToolButton>
 
-namespace {
-
-QIcon bundledIcon(const QString& theme, const QString& file)
-{
-    // The page document pulls in the preview's resources, icons among them.
-    (void)MarkdownPageDocument::markdownPreviewScript();
-    return QIcon::fromTheme(theme, QIcon(QStringLiteral(":/markdown/") + file));
-}
-
-} // namespace
 
 MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* parent)
     : QWidget(parent), m_controller(controller)
@@ -35,7 +26,7 @@ MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* pa
     layout->setSpacing(8);
 
     auto* glass = new QLabel(this);
-    glass->setPixmap(bundledIcon(QStringLiteral("edit-find"), QStringLiteral("magnifyingglass.svg")).pixmap(14, 14));
+    glass->setPixmap(symbolIcon(QStringLiteral("magnifyingglass")).pixmap(14, 14));
     layout->addWidget(glass);
 
     m_field = new QLineEdit(this);
@@ -53,14 +44,14 @@ MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* pa
     layout->addWidget(m_status);
 
     m_previous = new QToolButton(this);
-    m_previous->setIcon(bundledIcon(QStringLiteral("go-previous"), QStringLiteral("chevron-left.svg")));
+    m_previous->setIcon(symbolIcon(QStringLiteral("chevron.left")));
     m_previous->setToolTip(QStringLiteral("Previous match (Ctrl+Shift+G)"));
     m_previous->setAccessibleName(QStringLiteral("Previous match"));
     m_previous->setAutoRaise(true);
     layout->addWidget(m_previous);
 
     m_next = new QToolButton(this);
-    m_next->setIcon(bundledIcon(QStringLiteral("go-next"), QStringLiteral("chevron-right.svg")));
+    m_next->setIcon(symbolIcon(QStringLiteral("chevron.right")));
     m_next->setToolTip(QStringLiteral("Next match (Ctrl+G)"));
     m_next->setAccessibleName(QStringLiteral("Next match"));
     m_next->setAutoRaise(true);
