@@ -192,6 +192,7 @@ void MarkdownPreviewView::loadPage()
     m_isLoaded = false;
     // A new load starts with an empty page; nothing sent to the old one still applies.
     m_patchTask.cancel();
+    m_layoutTask.cancel();
     m_pageHTML.reset();
     m_pageBlocks.reset();
     m_page->load(pageAddress());
@@ -333,24 +334,57 @@ std::optional<double> MarkdownPreviewView::previewTopInWindow() const
     return double(m_webView->mapTo(top, QPoint(0, 0)).y());
 }
 
+void MarkdownPreviewView::applyLayout(const MarkdownPreviewMessage::Layout& layout, bool scrolledSince)
+{
+    m_documentHeight = layout.documentHeight;
+    m_viewportHeight = layout.viewportHeight;
+    m_map = std::make_shared<const MarkdownLineMap>(layout.map);
+    if (!layout.userScroll && !scrolledSince) {
+        m_scrollY = layout.scrollY;
+        // Images loading, resizes and new bodies move blocks: keep the shared line in place.
+        if (m_sync && m_sync->current && m_sync->applyToPreview)
+            m_sync->applyToPreview(*m_sync->current, false);
+    }
+    emit layoutReceived();
+}
+
+namespace {
+
+// Whether a message is a layout whose rows are long enough to be worth decoding elsewhere.
+bool isLargeLayout(const QVariant& body)
+{
+    if (body.typeId() != QMetaType::QVariantMap)
+        return false;
+    const QVariantMap map = body.toMap();
+    const QVariant tops = map.value(QStringLiteral("tops"));
+    return map.value(QStringLiteral("kind")).toString() == u"layout" && tops.typeId() == QMetaType::QString
+        && tops.toString().size() >= (qsizetype(64) << 10);
+}
+
+} // namespace
+
 void MarkdownPreviewView::onMessage(const QVariant& body)
 {
+    if (isLargeLayout(body)) {
+        const quint64 scrolls = m_scrollMessages;
+        m_layoutTask.runNow<std::optional<MarkdownPreviewMessage>>(
+            [body](const std::atomic_bool&) { return MarkdownPreviewMessage::decode(body); },
+            [this, scrolls](std::optional<MarkdownPreviewMessage> message) {
+                if (const auto* layout = message ? std::get_if<MarkdownPreviewMessage::Layout>(&message->value) : nullptr)
+                    applyLayout(*layout, m_scrollMessages != scrolls);
+            });
+        return;
+    }
     const std::optional<MarkdownPreviewMessage> message = MarkdownPreviewMessage::decode(body);
     if (!message)
         return;
     if (const auto* layout = std::get_if<MarkdownPreviewMessage::Layout>(&message->value)) {
-        m_documentHeight = layout->documentHeight;
-        m_viewportHeight = layout->viewportHeight;
-        m_map = std::make_shared<const MarkdownLineMap>(layout->map);
-        if (!layout->userScroll) {
-            m_scrollY = layout->scrollY;
-            // Images loading, resizes and new bodies move blocks: keep the shared line in place.
-            if (m_sync && m_sync->current && m_sync->applyToPreview)
-                m_sync->applyToPreview(*m_sync->current, false);
-        }
-        emit layoutReceived();
+        // A later layout supersedes one still being decoded.
+        m_layoutTask.cancel();
+        applyLayout(*layout, false);
         return;
     }
+    ++m_scrollMessages;
     const auto& scroll = std::get<MarkdownPreviewMessage::Scroll>(message->value);
     const double y = scroll.y;
     const double delta = y - m_scrollY;

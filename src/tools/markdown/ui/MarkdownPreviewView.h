@@ -2,6 +2,7 @@
 
 #include "kit/FileDrop.h"
 #include "kit/QuietTask.h"
+#include "tools/markdown/MarkdownPreviewMessage.h"
 
 #include <QPointer>
 #include <QString>
@@ -80,6 +81,7 @@ private:
     void loadPage();
     void onLoadFinished(bool ok);
     void onMessage(const QVariant& body);
+    void applyLayout(const MarkdownPreviewMessage::Layout& layout, bool scrolledSince);
     void sendBody(const QString& html, qint64 lineCount);
     void sendLineCount(qint64 lineCount);
     void sendChangedBlocks(const QString& html);
@@ -118,4 +120,8 @@ private:
     std::optional<QString> m_pageHTML;
     std::shared_ptr<const MarkdownBodyBlocks> m_pageBlocks;
     QuietTask m_patchTask{0};
+    // Large layout messages are decoded off the GUI thread; scroll messages are counted so that
+    // a layout decoded late does not put back an older scroll position.
+    QuietTask m_layoutTask{0};
+    quint64 m_scrollMessages = 0;
 };

@@ -308,6 +308,23 @@ private slots:
         QVERIFY(!h.js(QStringLiteral("document.querySelector('#content > div > *').kept === true")).toBool());
     }
 
+    // A long document's rows are decoded off the GUI thread and still make the whole line map.
+    void largeLayoutsReachTheLineMap()
+    {
+        QString text;
+        for (int i = 0; i < 6000; ++i)
+            text += QStringLiteral("Paragraph %1.\n\n").arg(i);
+        const qint64 lines = qint64(MarkdownSourceLines(text).starts().size());
+        Harness h(renderMarkdownHTML(text), lines);
+        QVERIFY(h.ready());
+        const QList<MarkdownLineMap::Anchor>& anchors = h.preview->lineMap()->anchors();
+        QVERIFY(anchors.size() >= 6000);
+        QCOMPARE(anchors.last().line, double(lines));
+        // Each paragraph's start sits lower than the one before it.
+        for (qsizetype i = 1; i < anchors.size(); ++i)
+            QVERIFY(anchors[i].y >= anchors[i - 1].y);
+    }
+
     void loneSurrogatesStillPreview()
     {
         QString html = QStringLiteral("<p data-line=\"0\" data-end=\"1\">a");
