@@ -95,8 +95,8 @@
     var remeasure = width !== measuredWidth;
     measuredWidth = width;
     // One flat run of line, top, end, bottom per block, posted as one text: far cheaper to send
-    // than as many numbers.
-    // A group whose height and width are as when it was measured still has the same rows.
+    // than as many numbers. A group whose height and width are as when it was measured still
+    // has the same rows.
     var tops = [];
     var groups = content.children;
     for (var g = 0; g < groups.length; g++) {
