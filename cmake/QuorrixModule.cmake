@@ -1,17 +1,40 @@
-# quorrix_module(<name> [LOGIC_LIBS ...] [UI_LIBS ...] [UI_RESOURCES ...])
+# quorrix_module(<name> [LOGIC_LIBS ...] [UI_LIBS ...] [LOGIC_RESOURCES ...] [UI_RESOURCES ...])
 # A module is one folder: its logic (QtCore, QtGui where a model touches the clipboard)
 # from the folder itself as library <name>, its widgets from ui/ as library <name>_ui.
 # Files are globbed, so adding a class needs no edit here.
+#
+# Each library gets an include root of its own in the build tree that holds only its headers
+# (linked to the sources, under their path below src/), so "tools/json/JSONFormatter.h" is
+# found only by code that links quorrix_json: an undeclared dependency fails to build.
+function(quorrix_expose_headers target)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  file(RELATIVE_PATH rel ${QUORRIX_SRC_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(header ${ARGN})
+    get_filename_component(header_name ${header} NAME)
+    get_filename_component(header_dir ${header} DIRECTORY)
+    file(RELATIVE_PATH sub ${CMAKE_CURRENT_SOURCE_DIR} ${header_dir})
+    set(link ${root}/${rel}/${sub}/${header_name})
+    if(NOT EXISTS ${link})
+      get_filename_component(link_dir ${link} DIRECTORY)
+      file(MAKE_DIRECTORY ${link_dir})
+      file(CREATE_LINK ${header} ${link} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()
+
 function(quorrix_module name)
   cmake_parse_arguments(M "" "" "LOGIC_LIBS;UI_LIBS;LOGIC_RESOURCES;UI_RESOURCES" ${ARGN})
   file(GLOB logic_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  file(GLOB logic_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB ui_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
+  file(GLOB ui_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
   add_library(${name} STATIC ${logic_sources} ${M_LOGIC_RESOURCES})
-  target_include_directories(${name} PUBLIC ${QUORRIX_SRC_DIR})
+  quorrix_expose_headers(${name} ${logic_headers})
   target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Concurrent ${M_LOGIC_LIBS})
   if(ui_sources)
     add_library(${name}_ui STATIC ${ui_sources} ${M_UI_RESOURCES})
-    target_include_directories(${name}_ui PUBLIC ${QUORRIX_SRC_DIR})
+    quorrix_expose_headers(${name}_ui ${ui_headers})
     target_link_libraries(${name}_ui PUBLIC ${name} Qt6::Widgets ${M_UI_LIBS})
   endif()
 endfunction()

@@ -1,5 +1,7 @@
 #include "kit/CodeTextBuffer.h"
 
+#include "kit/TextHelpers.h"
+
 #include <QChar>
 #include <QList>
 #include <QtConcurrent/QtConcurrentRun>
@@ -31,7 +33,7 @@ CodeTextBuffer::CodeTextBuffer() : CodeTextBuffer(QStringView()) {}
 
 CodeTextBuffer::CodeTextBuffer(QStringView text)
 {
-    const QString normal = text.contains(QLatin1Char('\r')) ? normalizedLineBreaks(text) : QString();
+    const QString normal = text.contains(QLatin1Char('\r')) ? TextHelpers::normalizedLineBreaks(text) : QString();
     const QStringView all = normal.isNull() ? text : QStringView(normal);
     // A large text is cut at line feeds into parts whose blocks are built side by side.
     constexpr qsizetype kPartMinimum = qsizetype(1) << 22;
@@ -62,24 +64,6 @@ CodeTextBuffer::CodeTextBuffer(QStringView text)
     for (Block& block : m_blocks)
         block.rows = blockRows(block);
     refreshFrom(0);
-}
-
-QString CodeTextBuffer::normalizedLineBreaks(QStringView text)
-{
-    QString out;
-    out.reserve(text.size());
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c == QLatin1Char('\r')) {
-            out.append(QLatin1Char('\n'));
-            if (i + 1 < n && text[i + 1] == QLatin1Char('\n'))
-                ++i;
-        } else {
-            out.append(c);
-        }
-    }
-    return out;
 }
 
 int CodeTextBuffer::codePointColumns(char32_t c)
@@ -581,7 +565,7 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     length = std::clamp<qsizetype>(length, 0, m_length - position);
     QString normal;
     if (text.contains(QLatin1Char('\r'))) {
-        normal = normalizedLineBreaks(text);
+        normal = TextHelpers::normalizedLineBreaks(text);
         text = normal;
     }
     if (length == 0 && text.isEmpty())

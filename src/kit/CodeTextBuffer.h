@@ -28,8 +28,6 @@ public:
     CodeTextBuffer();
     explicit CodeTextBuffer(QStringView text);
 
-    // CR LF and lone CR become LF; everything else stays unit for unit.
-    static QString normalizedLineBreaks(QStringView text);
     // Columns of one code point (tab excluded: it depends on the column).
     static int codePointColumns(char32_t c);
 

@@ -10,10 +10,12 @@
 #include <functional>
 #include <memory>
 
-// One pending computation of a view model: an edit restarts the quiet time, the work runs off
-// the GUI thread on a copy of its input, and its result is applied on the GUI thread only while
-// its generation is still the latest. Running work cannot be stopped by Qt, so it is handed a
-// flag that long loops poll.
+// The one way work leaves the GUI thread and comes back.
+//
+// A QuietTask is one pending computation of a view model: an edit restarts the quiet time, the
+// work runs off the GUI thread on a copy of its input, and its result (and any partial result it
+// publishes first) is applied on the GUI thread only while its generation is still the latest.
+// Running work cannot be stopped by Qt, so it is handed a flag that long loops poll.
 class QuietTask : public QObject {
     Q_OBJECT
 public:
@@ -39,10 +41,20 @@ public:
 
     // Supersedes whatever was pending or running; runs `work` after the quiet time.
     template <class Result>
-    void schedule(std::function<Result(const std::atomic_bool& cancelled)> work,
-                  std::function<void(Result)> apply)
+    void schedule(std::function<Result(const std::atomic_bool& cancelled)> work, std::function<void(Result)> apply)
     {
-        prepare(std::move(work), std::move(apply));
+        prepare<Result, int>(adapt<Result>(std::move(work)), nullptr, std::move(apply));
+        m_timer.start();
+    }
+
+    // Like schedule(); the work may also publish partial results (metrics before the whole text,
+    // say) through the function it is handed. Each is applied in order, before the result, only
+    // while the run is current.
+    template <class Result, class Partial>
+    void schedule(std::function<Result(const std::atomic_bool& cancelled, const std::function<void(Partial)>& publish)> work,
+                  std::function<void(Partial)> applyPartial, std::function<void(Result)> apply)
+    {
+        prepare<Result, Partial>(std::move(work), std::move(applyPartial), std::move(apply));
         m_timer.start();
     }
 
@@ -50,11 +62,15 @@ public:
     template <class Result>
     void runNow(std::function<Result(const std::atomic_bool& cancelled)> work, std::function<void(Result)> apply)
     {
-        prepare(std::move(work), std::move(apply));
-        m_timer.stop();
-        auto start = std::move(m_pending);
-        m_pending = nullptr;
-        start();
+        prepare<Result, int>(adapt<Result>(std::move(work)), nullptr, std::move(apply));
+        startNow();
+    }
+    template <class Result, class Partial>
+    void runNow(std::function<Result(const std::atomic_bool& cancelled, const std::function<void(Partial)>& publish)> work,
+                std::function<void(Partial)> applyPartial, std::function<void(Result)> apply)
+    {
+        prepare<Result, Partial>(std::move(work), std::move(applyPartial), std::move(apply));
+        startNow();
     }
 
     // Drops pending work and marks running work as superseded.
@@ -72,29 +88,84 @@ public:
     bool isRunning() const { return m_running > 0; }
     quint64 generation() const { return m_generation; }
 
+    // One piece of work that supersedes nothing (several may run at once, such as the requests
+    // of a page): `apply` runs on the GUI thread while `context` still exists.
+    template <class Result>
+    static void detached(QObject* context, std::function<Result()> work, std::function<void(Result)> apply)
+    {
+        QPointer<QObject> guard(context);
+        (void)QtConcurrent::run([guard, work = std::move(work), apply = std::move(apply)]() mutable {
+            Result result = work();
+            QMetaObject::invokeMethod(
+                qApp,
+                [guard, apply = std::move(apply), result = std::move(result)]() mutable {
+                    if (guard)
+                        apply(std::move(result));
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
 signals:
     void finished();
 
 private:
     template <class Result>
-    void prepare(std::function<Result(const std::atomic_bool&)> work, std::function<void(Result)> apply)
+    static auto adapt(std::function<Result(const std::atomic_bool&)> work)
+    {
+        return std::function<Result(const std::atomic_bool&, const std::function<void(int)>&)>(
+            [work = std::move(work)](const std::atomic_bool& cancelled, const std::function<void(int)>&) {
+                return work(cancelled);
+            });
+    }
+
+    void startNow()
+    {
+        m_timer.stop();
+        auto start = std::move(m_pending);
+        m_pending = nullptr;
+        start();
+    }
+
+    bool isCurrent(quint64 generation, const CancelFlag& flag) const
+    {
+        return !flag->load() && generation == m_generation;
+    }
+
+    template <class Result, class Partial>
+    void prepare(std::function<Result(const std::atomic_bool&, const std::function<void(Partial)>&)> work,
+                 std::function<void(Partial)> applyPartial, std::function<void(Result)> apply)
     {
         cancel();
         const quint64 generation = m_generation;
-        m_pending = [this, generation, work = std::move(work), apply = std::move(apply)]() mutable {
+        m_pending = [this, generation, work = std::move(work), applyPartial = std::move(applyPartial),
+                     apply = std::move(apply)]() mutable {
             auto flag = std::make_shared<std::atomic_bool>(false);
             m_flag = flag;
             ++m_running;
             QPointer<QuietTask> self(this);
-            (void)QtConcurrent::run([self, generation, flag, work = std::move(work), apply = std::move(apply)]() mutable {
-                Result result = work(*flag);
+            // Partial results travel through the same queue as the result, so they arrive first.
+            std::function<void(Partial)> publish = [self, generation, flag, applyPartial](Partial partial) {
+                if (!applyPartial || flag->load())
+                    return;
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [self, generation, flag, applyPartial, partial = std::move(partial)]() mutable {
+                        if (self && self->isCurrent(generation, flag))
+                            applyPartial(std::move(partial));
+                    },
+                    Qt::QueuedConnection);
+            };
+            (void)QtConcurrent::run([self, generation, flag, publish = std::move(publish), work = std::move(work),
+                                     apply = std::move(apply)]() mutable {
+                Result result = work(*flag, publish);
                 QMetaObject::invokeMethod(
                     qApp,
                     [self, generation, flag, apply = std::move(apply), result = std::move(result)]() mutable {
                         if (!self)
                             return;
                         --self->m_running;
-                        if (flag->load() || generation != self->m_generation)
+                        if (!self->isCurrent(generation, flag))
                             return;
                         self->m_flag.reset();
                         apply(std::move(result));

@@ -34,14 +34,19 @@ QString normalizedLineBreaks(const QString& text)
 {
     if (!text.contains(QLatin1Char('\r')))
         return text;
+    return normalizedLineBreaks(QStringView(text));
+}
+
+QString normalizedLineBreaks(QStringView text)
+{
     QString out;
     out.reserve(text.size());
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
+        const QChar c = text[i];
         if (c == QLatin1Char('\r')) {
             out.append(QLatin1Char('\n'));
-            if (i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+            if (i + 1 < n && text[i + 1] == QLatin1Char('\n'))
                 ++i;
         } else {
             out.append(c);

@@ -22,6 +22,8 @@ qsizetype lineCount(QStringView text);
 qint64 utf8Length(QStringView text);
 
 // The text with every CR LF and lone CR turned into LF (editors keep LF only).
+QString normalizedLineBreaks(QStringView text);
+// The same text, shared and not copied, when it holds no CR.
 QString normalizedLineBreaks(const QString& text);
 
 // The editor's text, unit for unit: raw document text with paragraph separators back to LF.

@@ -1,6 +1,7 @@
 #include "app/ui/FindCommands.h"
 #include "app/ui/PlainTextView.h"
-#include "kit/ToolNotifications.h"
+#include "kit/ui/TextFinder.h"
+#include "kit/ui/ToolView.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QLineEdit>
@@ -9,6 +10,28 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QVBoxLayout>
+
+namespace {
+// A tool view that records what the Find menu hands it.
+class RecordingToolView : public ToolView {
+public:
+    explicit RecordingToolView(bool ownFind) : m_ownFind(ownFind) {}
+    bool runsOwnFind() const override { return m_ownFind; }
+    void findInTool(FindAction action) override { actions.append(action); }
+    QList<FindAction> actions;
+
+private:
+    bool m_ownFind;
+};
+
+class FindableWidget : public QWidget, public TextFinder {
+public:
+    void performTextFinderAction(ToolView::FindAction action) override { actions.append(action); }
+    QList<ToolView::FindAction> actions;
+};
+} // namespace
+
+using FindAction = ToolView::FindAction;
 
 class CommandsTest : public QObject {
     Q_OBJECT
@@ -28,14 +51,24 @@ private slots:
         QCOMPARE(FileCommands::openEnabled(opensFiles), enabled);
     }
 
-    void toolRunningItsOwnFindGetsTheNotification()
+    void toolRunningItsOwnFindGetsTheAction()
     {
-        QSignalSpy spy(&ToolNotifications::instance(), &ToolNotifications::findInTool);
-        QPlainTextEdit plain; // focus elsewhere does not matter
-        FindCommands::perform(ToolNotifications::NextMatch, true, &plain);
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.first().first().toInt(), int(ToolNotifications::NextMatch));
+        RecordingToolView tool(true);
+        PlainTextView notices(QStringLiteral("text")); // a find bar in focus does not matter
+        FindCommands::perform(FindAction::nextMatch, &tool, notices.textView());
+        QCOMPARE(tool.actions, QList<FindAction>{FindAction::nextMatch});
+        QVERIFY(!notices.isFindBarVisible());
         QCOMPARE(FindCommands::route(true, nullptr).route, FindCommands::Route::FindInTool);
+    }
+
+    void toolWithoutOwnFindLeavesItToTheTextView()
+    {
+        RecordingToolView tool(false);
+        FindableWidget findable;
+        auto* child = new QLineEdit(&findable);
+        FindCommands::perform(FindAction::showFindInterface, &tool, child);
+        QVERIFY(tool.actions.isEmpty());
+        QCOMPARE(findable.actions, QList<FindAction>{FindAction::showFindInterface});
     }
 
     void routeWithoutOwnFind_data()
@@ -63,8 +96,7 @@ private slots:
         QWidget window;
         auto* layout = new QVBoxLayout(&window);
         auto* scroll = new QScrollArea;
-        auto* document = new QWidget;
-        document->setProperty("usesFindBar", true);
+        auto* document = new FindableWidget;
         scroll->setWidget(document);
         auto* container = new QWidget;
         auto* inner = new QVBoxLayout(container);
@@ -76,7 +108,7 @@ private slots:
         QCOMPARE(FindCommands::route(false, button).route, FindCommands::Route::Beep);
         // A button placed directly in a container that is the scroll area's parent chain.
         auto* nested = new QPushButton("y", scroll);
-        QCOMPARE(FindCommands::route(false, nested).textView.data(), document);
+        QCOMPARE(FindCommands::route(false, nested).textView.data(), static_cast<QWidget*>(document));
     }
 
     void textViewFindBarActions()
@@ -84,28 +116,21 @@ private slots:
         PlainTextView notices(QStringLiteral("one two one two"));
         notices.show();
         QVERIFY(!notices.isFindBarVisible());
-        FindCommands::perform(ToolNotifications::ShowFindInterface, false, notices.textView());
+        FindCommands::perform(FindAction::showFindInterface, nullptr, notices.textView());
         QVERIFY(notices.isFindBarVisible());
         auto* field = notices.findChild<QLineEdit*>();
         QVERIFY(field);
         field->setText(QStringLiteral("two"));
-        FindCommands::perform(ToolNotifications::NextMatch, std::nullopt, notices.textView());
+        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
         QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
-        FindCommands::perform(ToolNotifications::NextMatch, std::nullopt, notices.textView());
+        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
         QCOMPARE(notices.textView()->textCursor().selectionStart(), 12);
-        FindCommands::perform(ToolNotifications::PreviousMatch, std::nullopt, notices.textView());
+        FindCommands::perform(FindAction::previousMatch, nullptr, notices.textView());
         QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
         // Past the last match it wraps around.
-        FindCommands::perform(ToolNotifications::NextMatch, std::nullopt, notices.textView());
-        FindCommands::perform(ToolNotifications::NextMatch, std::nullopt, notices.textView());
+        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
+        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
         QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
-    }
-
-    void notificationsCarryNoState()
-    {
-        QSignalSpy open(&ToolNotifications::instance(), &ToolNotifications::openFile);
-        ToolNotifications::instance().postOpenFile();
-        QCOMPARE(open.count(), 1);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "app/ui/Tool.h"
+#include "kit/ui/Tool.h"
 #include "app/ui/ToolHost.h"
 #include "support/QuorrixTestMain.h"
 

@@ -3,10 +3,22 @@
 // A test main that keeps the user's settings out of reach: settings and standard paths point
 // into a temporary folder, and web views can start headless.
 
-#include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
+
+// Logic tests link no widgets (and often no GUI): the application object is the smallest the
+// test's libraries allow.
+#if defined(QT_WIDGETS_LIB)
+#include <QApplication>
+using QuorrixTestApplication = QApplication;
+#elif defined(QT_GUI_LIB)
+#include <QGuiApplication>
+using QuorrixTestApplication = QGuiApplication;
+#else
+#include <QCoreApplication>
+using QuorrixTestApplication = QCoreApplication;
+#endif
 
 #define QUORRIX_TEST_MAIN(TestObject) QUORRIX_TEST_MAIN_WITH_SETUP(TestObject, (void)0)
 
@@ -21,9 +33,9 @@
         QStandardPaths::setTestModeEnabled(true);                                                  \
         setup;                                                                                     \
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
-        QApplication app(argc, argv);                                                              \
-        QApplication::setOrganizationName(QStringLiteral("QuorrixTest"));                          \
-        QApplication::setApplicationName(QStringLiteral("QuorrixTest"));                          \
+        QuorrixTestApplication app(argc, argv);                                                              \
+        QCoreApplication::setOrganizationName(QStringLiteral("QuorrixTest"));                          \
+        QCoreApplication::setApplicationName(QStringLiteral("QuorrixTest"));                          \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }

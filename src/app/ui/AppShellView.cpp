@@ -4,9 +4,9 @@
 #include "app/SupportPromptController.h"
 #include "app/ui/FindCommands.h"
 #include "app/ui/SidebarView.h"
-#include "app/ui/Tool.h"
 #include "app/ui/ToolHost.h"
-#include "kit/ToolNotifications.h"
+#include "kit/ui/Tool.h"
+#include "kit/ui/ToolView.h"
 #include "kit/ui/ContentUnavailableView.h"
 #include "kit/ui/SymbolIcon.h"
 
@@ -90,17 +90,33 @@ void AppShellView::showDetail()
     if (tool) {
         // A tool's view is made the first time it is shown and kept, so no web engine starts
         // before its tool is chosen.
-        view = m_views.value(tool->id());
-        if (!view) {
-            view = tool->makeView(*m_host);
-            m_views.insert(tool->id(), view);
-            m_detail->addWidget(view);
+        ToolView* toolView = m_views.value(tool->id());
+        if (!toolView) {
+            toolView = tool->makeView(m_host->viewModel(tool->id()));
+            m_views.insert(tool->id(), toolView);
+            m_detail->addWidget(toolView);
+            connect(toolView, &ToolView::titleChanged, this, &AppShellView::updateTitle);
         }
+        view = toolView;
     }
     m_detail->setCurrentWidget(view);
     if (m_openAction)
         m_openAction->setEnabled(FileCommands::openEnabled(activeToolOpensFiles()));
-    setWindowTitle(QStringLiteral("Quorrix"));
+    updateTitle();
+}
+
+void AppShellView::updateTitle()
+{
+    // No window subtitles here: the tool's subtitle joins the title.
+    const ToolView* view = toolView();
+    const QString title = view && !view->title().isEmpty() ? view->title() : QStringLiteral("Quorrix");
+    const QString subtitle = view ? view->subtitle() : QString();
+    setWindowTitle(subtitle.isEmpty() ? title : QStringLiteral("%1 \u2014 %2").arg(title, subtitle));
+}
+
+ToolView* AppShellView::toolView() const
+{
+    return m_views.value(m_selectedToolID);
 }
 
 QWidget* AppShellView::detailView() const
@@ -116,8 +132,8 @@ bool AppShellView::activeToolOpensFiles() const
 
 bool AppShellView::activeToolRunsOwnFind() const
 {
-    const QWidget* view = detailView();
-    return view && view != m_placeholder && view->property("activeToolRunsOwnFind").toBool();
+    const ToolView* view = toolView();
+    return view && view->runsOwnFind();
 }
 
 void AppShellView::openUrl(const QUrl& url)
@@ -145,7 +161,13 @@ void AppShellView::buildMenus()
         raise();
         activateWindow();
         // After the window has come forward and this event is done.
-        QMetaObject::invokeMethod(this, [] { ToolNotifications::instance().postOpenFile(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (ToolView* view = toolView())
+                    view->openFile();
+            },
+            Qt::QueuedConnection);
     });
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("Quit"));
@@ -158,22 +180,21 @@ void AppShellView::buildMenus()
     const struct {
         const char* title;
         QKeySequence key;
-        int action;
+        ToolView::FindAction action;
     } finds[] = {
-        {"Find\u2026", QKeySequence::Find, ToolNotifications::ShowFindInterface},
-        {"Find Next", QKeySequence::FindNext, ToolNotifications::NextMatch},
-        {"Find Previous", QKeySequence::FindPrevious, ToolNotifications::PreviousMatch},
+        {"Find\u2026", QKeySequence::Find, ToolView::FindAction::showFindInterface},
+        {"Find Next", QKeySequence::FindNext, ToolView::FindAction::nextMatch},
+        {"Find Previous", QKeySequence::FindPrevious, ToolView::FindAction::previousMatch},
     };
     for (const auto& entry : finds) {
         QAction* action = find->addAction(QString::fromUtf8(entry.title));
         action->setShortcut(entry.key);
         action->setShortcutContext(Qt::ApplicationShortcut);
-        const int code = entry.action;
+        const ToolView::FindAction code = entry.action;
         connect(action, &QAction::triggered, this, [this, code] {
+            // Another active window publishes no tool of its own.
             const bool mainIsActive = QApplication::activeWindow() == this || !QApplication::activeWindow();
-            const std::optional<bool> ownFind =
-                mainIsActive ? std::optional<bool>(activeToolRunsOwnFind()) : std::nullopt;
-            FindCommands::perform(code, ownFind, QApplication::focusWidget());
+            FindCommands::perform(code, mainIsActive ? toolView() : nullptr, QApplication::focusWidget());
         });
     }
 
@@ -208,7 +229,7 @@ void AppShellView::hideEvent(QHideEvent* event)
 
 void AppShellView::runDonationCheck()
 {
-    SupportPromptController& prompt = *m_host->supportPrompt;
+    SupportPromptController& prompt = *m_host->supportPrompt();
     prompt.recordLaunch(QDateTime::currentDateTime());
     if (!prompt.shouldShowSupportPrompt(QDateTime::currentDateTime()))
         return;
@@ -233,5 +254,5 @@ void AppShellView::showDonationAlert()
     if (box.clickedButton() == donate)
         HelpLinks::openAddress(HelpLinks::donationAddress);
     else if (box.clickedButton() == never)
-        m_host->supportPrompt->optOut();
+        m_host->supportPrompt()->optOut();
 }

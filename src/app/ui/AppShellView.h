@@ -13,6 +13,7 @@ class QAction;
 class QStackedWidget;
 class SidebarView;
 class ToolHost;
+class ToolView;
 
 // The main window: the sidebar of tools beside the selected tool's view. It owns the window's
 // ToolHost, keeps the selection across launches, routes opened files to the tool that takes
@@ -29,6 +30,8 @@ public:
 
     // The view shown in the detail column (a tool's, or the placeholder).
     QWidget* detailView() const;
+    // The selected tool's view; null while the placeholder is shown.
+    ToolView* toolView() const;
     // Whether the selected tool accepts files (false when the selection names no tool).
     bool activeToolOpensFiles() const;
     // Whether the tool on screen runs its own find.
@@ -53,6 +56,7 @@ protected:
 private:
     void buildMenus();
     void showDetail();
+    void updateTitle();
     void runDonationCheck();
     void showDonationAlert();
 
@@ -61,7 +65,7 @@ private:
     SidebarView* m_sidebar;
     QStackedWidget* m_detail;
     QWidget* m_placeholder;
-    QHash<QString, QWidget*> m_views;
+    QHash<QString, ToolView*> m_views;
     QString m_selectedToolID;
     QAction* m_openAction = nullptr;
     QTimer m_donationTimer;

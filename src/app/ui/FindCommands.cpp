@@ -1,13 +1,13 @@
 #include "app/ui/FindCommands.h"
 
-#include "kit/ToolNotifications.h"
+#include "kit/ui/TextFinder.h"
 
 #include <QApplication>
 #include <QScrollArea>
 
 static bool usesFindBar(const QWidget* widget)
 {
-    return widget && widget->property("usesFindBar").toBool();
+    return dynamic_cast<const TextFinder*>(widget) != nullptr;
 }
 
 QWidget* FindCommands::findBarTextView(QWidget* focus)
@@ -32,15 +32,16 @@ FindCommands::Target FindCommands::route(std::optional<bool> activeToolRunsOwnFi
     return {Route::Beep, nullptr};
 }
 
-void FindCommands::perform(int action, std::optional<bool> activeToolRunsOwnFind, QWidget* focus)
+void FindCommands::perform(ToolView::FindAction action, ToolView* tool, QWidget* focus)
 {
-    const Target target = route(activeToolRunsOwnFind, focus);
+    const std::optional<bool> ownFind = tool ? std::optional<bool>(tool->runsOwnFind()) : std::nullopt;
+    const Target target = route(ownFind, focus);
     switch (target.route) {
     case Route::FindInTool:
-        ToolNotifications::instance().postFindInTool(action);
+        tool->findInTool(action);
         break;
     case Route::TextView:
-        QMetaObject::invokeMethod(target.textView, "performTextFinderAction", Q_ARG(int, action));
+        dynamic_cast<TextFinder*>(target.textView.data())->performTextFinderAction(action);
         break;
     case Route::Beep:
         QApplication::beep();

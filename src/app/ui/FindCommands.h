@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/ui/ToolView.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -8,9 +10,6 @@
 // Where a Find menu command goes: to the tool on screen when it runs its own find, else to the
 // focused text view that has a find bar, else nowhere (a beep).
 //
-// A text view with a find bar marks itself with the dynamic property "usesFindBar" and offers an
-// invokable performTextFinderAction(int). A tool view that runs its own find sets the dynamic
-// property "activeToolRunsOwnFind" on its root widget.
 class FindCommands {
 public:
     enum class Route { FindInTool, TextView, Beep };
@@ -23,8 +22,8 @@ public:
     static Target route(std::optional<bool> activeToolRunsOwnFind, QWidget* focus);
     // The nearest text view with a find bar, from `focus` up through its ancestors.
     static QWidget* findBarTextView(QWidget* focus);
-    // Carries out the action where route() sends it.
-    static void perform(int action, std::optional<bool> activeToolRunsOwnFind, QWidget* focus);
+    // Carries out the action where route() sends it; `tool` is the tool on screen, if any.
+    static void perform(ToolView::FindAction action, ToolView* tool, QWidget* focus);
 };
 
 // "Open…" is disabled only while the key window says its tool accepts no files.

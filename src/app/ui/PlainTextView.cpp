@@ -11,7 +11,6 @@
 PlainTextView::PlainTextView(const QString& text, QWidget* parent)
     : QWidget(parent), m_text(new QPlainTextEdit), m_bar(new QWidget), m_field(new QLineEdit)
 {
-    setProperty("usesFindBar", true);
     m_text->setPlainText(text);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
@@ -62,21 +61,19 @@ bool PlainTextView::isFindBarVisible() const
     return !m_bar->isHidden();
 }
 
-void PlainTextView::performTextFinderAction(int action)
+void PlainTextView::performTextFinderAction(ToolView::FindAction action)
 {
     switch (action) {
-    case 1:
+    case ToolView::FindAction::showFindInterface:
         m_bar->show();
         m_field->setFocus();
         m_field->selectAll();
         break;
-    case 2:
+    case ToolView::FindAction::nextMatch:
         findNext(true);
         break;
-    case 3:
+    case ToolView::FindAction::previousMatch:
         findNext(false);
-        break;
-    default:
         break;
     }
 }
@@ -85,7 +82,7 @@ void PlainTextView::findNext(bool forward)
 {
     const QString needle = m_field->text();
     if (needle.isEmpty()) {
-        performTextFinderAction(1);
+        performTextFinderAction(ToolView::FindAction::showFindInterface);
         return;
     }
     const QTextDocument::FindFlags flags = forward ? QTextDocument::FindFlags() : QTextDocument::FindBackward;

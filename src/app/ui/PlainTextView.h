@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/ui/TextFinder.h"
+
 #include <QWidget>
 
 class QLineEdit;
@@ -7,7 +9,7 @@ class QPlainTextEdit;
 class QWidget;
 
 // Read-only monospaced text that can be selected, copied and searched with a find bar.
-class PlainTextView : public QWidget {
+class PlainTextView : public QWidget, public TextFinder {
     Q_OBJECT
 public:
     explicit PlainTextView(const QString& text, QWidget* parent = nullptr);
@@ -15,8 +17,7 @@ public:
     QPlainTextEdit* textView() const { return m_text; }
     bool isFindBarVisible() const;
 
-    // 1 shows the find bar, 2 finds the next match, 3 the previous one.
-    Q_INVOKABLE void performTextFinderAction(int action);
+    void performTextFinderAction(ToolView::FindAction action) override;
 
 private:
     void findNext(bool forward);

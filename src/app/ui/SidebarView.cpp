@@ -1,7 +1,7 @@
 #include "app/ui/SidebarView.h"
 
 #include "app/HelpLinks.h"
-#include "app/ui/Tool.h"
+#include "kit/ui/Tool.h"
 #include "app/ui/ToolHost.h"
 #include "kit/ui/SymbolIcon.h"
 

@@ -1,51 +1,25 @@
 #include "app/ui/ToolHost.h"
 
 #include "app/SupportPromptController.h"
-#include "app/ui/Tool.h"
-#include "tools/codec/CodecToolViewModel.h"
-#include "tools/codec/ui/CodecTool.h"
-#include "tools/csv/CSVToolViewModel.h"
-#include "tools/csv/ui/CSVTool.h"
-#include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONTool.h"
-#include "tools/jwt/JWTToolViewModel.h"
-#include "tools/jwt/ui/JWTTool.h"
-#include "tools/markdown/MarkdownToolViewModel.h"
-#include "tools/markdown/ui/MarkdownTool.h"
-#include "tools/mermaid/MermaidToolViewModel.h"
-#include "tools/mermaid/ui/MermaidTool.h"
-#include "tools/timestamp/TimestampToolViewModel.h"
-#include "tools/timestamp/ui/TimestampTool.h"
+#include "app/ui/ToolList.h"
+#include "kit/ui/Tool.h"
 
 #include <QFileInfo>
 
 ToolHost::ToolHost(QSettings& defaults, QObject* parent)
-    : QObject(parent),
-      markdown(new MarkdownToolViewModel(this)),
-      json(new JSONToolViewModel(this)),
-      csv(new CSVToolViewModel(this)),
-      mermaid(new MermaidToolViewModel(this)),
-      timestamp(new TimestampToolViewModel(defaults, this)),
-      codec(new CodecToolViewModel(this)),
-      jwt(new JWTToolViewModel(this)),
-      supportPrompt(new SupportPromptController(defaults, QTimeZone::systemTimeZone(), this))
+    : QObject(parent)
 {
+    // In sidebar order, then the prompt; each lives as long as the window.
+    for (const Tool* tool : allTools())
+        m_viewModels.insert(tool->id(), tool->makeViewModel(defaults, this));
+    m_supportPrompt = new SupportPromptController(defaults, QTimeZone::systemTimeZone(), this);
 }
 
 ToolHost::~ToolHost() = default;
 
 const QList<const Tool*>& ToolHost::allTools()
 {
-    static const MarkdownTool markdownTool;
-    static const JSONTool jsonTool;
-    static const CSVTool csvTool;
-    static const MermaidTool mermaidTool;
-    static const TimestampTool timestampTool;
-    static const CodecTool codecTool;
-    static const JWTTool jwtTool;
-    static const QList<const Tool*> tools = {&markdownTool, &jsonTool,  &csvTool, &mermaidTool,
-                                             &timestampTool, &codecTool, &jwtTool};
-    return tools;
+    return toolList();
 }
 
 const Tool* ToolHost::tool(const QString& id)
@@ -89,6 +63,6 @@ std::optional<QString> ToolHost::open(const QUrl& fileUrl)
     const Tool* found = tool(*id);
     if (!found)
         return std::nullopt;
-    found->open(fileUrl, *this);
+    found->open(fileUrl, viewModel(*id));
     return id;
 }

@@ -1,31 +1,24 @@
 #pragma once
 
-#include "app/ToolCategory.h"
+#include "kit/ToolCategory.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSettings>
 #include <QUrl>
 
-#include <memory>
 #include <optional>
 
 class Tool;
-class MarkdownToolViewModel;
-class JSONToolViewModel;
-class CSVToolViewModel;
-class MermaidToolViewModel;
-class TimestampToolViewModel;
-class CodecToolViewModel;
-class JWTToolViewModel;
 class SupportPromptController;
 
-// The main window's owner of the seven tool view models and the donation prompt, and the home
-// of the static tool list and its lookups.
+// The main window's owner of the tools' view models (made in sidebar order) and the donation
+// prompt, and the home of the static tool list and its lookups.
 class ToolHost : public QObject {
     Q_OBJECT
 public:
-    // `defaults` is where the Timestamp tool and the donation prompt keep their state.
+    // `defaults` is where tools and the donation prompt keep their state.
     explicit ToolHost(QSettings& defaults, QObject* parent = nullptr);
     ~ToolHost() override;
 
@@ -35,15 +28,20 @@ public:
     static QList<const Tool*> tools(ToolCategory category);
     static std::optional<QString> toolID(const QString& extension);
 
+    // The view model of the tool with this id, made when the host was; null for no such tool.
+    QObject* viewModel(const QString& id) const { return m_viewModels.value(id); }
+    template <class T>
+    T* viewModel(const QString& id) const
+    {
+        return qobject_cast<T*>(viewModel(id));
+    }
+
     // Hands a file to the tool that accepts its extension; answers that tool's id.
     std::optional<QString> open(const QUrl& fileUrl);
 
-    MarkdownToolViewModel* const markdown;
-    JSONToolViewModel* const json;
-    CSVToolViewModel* const csv;
-    MermaidToolViewModel* const mermaid;
-    TimestampToolViewModel* const timestamp;
-    CodecToolViewModel* const codec;
-    JWTToolViewModel* const jwt;
-    SupportPromptController* const supportPrompt;
+    SupportPromptController* supportPrompt() const { return m_supportPrompt; }
+
+private:
+    QHash<QString, QObject*> m_viewModels;
+    SupportPromptController* m_supportPrompt = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextHighlighter.h"
 #include "kit/Palette.h"
+#include "kit/TextHelpers.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -141,7 +142,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     if (m_readOnly)
         return;
     const QString inserted = insertedText.contains(QLatin1Char('\r'))
-        ? CodeTextBuffer::normalizedLineBreaks(insertedText) : insertedText;
+        ? TextHelpers::normalizedLineBreaks(insertedText) : insertedText;
     if (removedLength == 0 && inserted.isEmpty())
         return;
     const bool hadUndo = canUndo(), hadRedo = canRedo();

@@ -1,6 +1,6 @@
 #include "tools/csv/CSVToolViewModel.h"
 
-#include "tools/json/TextFileLoader.h"
+#include "kit/TextFileLoader.h"
 
 CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent) {}
 

@@ -4,7 +4,6 @@
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
 #include "tools/json/JSONSyntaxTokens.h"
-#include "tools/json/TextFileLoader.h"
 
 #include <QClipboard>
 #include <QFileInfo>
@@ -79,6 +78,7 @@ void JSONToolViewModel::setText(const QString& text)
 {
     storeText(text);
     setOpenError(QString());
+    m_opener.markEdited();
     emit textChanged();
     scheduleFormat();
 }
@@ -227,27 +227,10 @@ void JSONToolViewModel::scheduleFormat()
     const SortMode sortMode = m_sortMode;
     const QString oldFormatted = m_formattedOutput;
     const QString oldMinified = m_minifiedOutput;
-    // The run's generation, known once it is scheduled; it tags the early metrics.
-    auto generation = std::make_shared<std::atomic<quint64>>(0);
-    QPointer<JSONToolViewModel> self(this);
-
-    m_formatTask.schedule<FormatRun>(
-        [=](const std::atomic_bool& cancelled) {
-            const JSONTextMetrics metrics(text);
-            if (!cancelled) {
-                const quint64 runGeneration = generation->load();
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [self, runGeneration, metrics] {
-                        if (!self || self->m_formatTask.generation() != runGeneration)
-                            return;
-                        if (metrics != self->m_inputMetrics) {
-                            self->m_inputMetrics = metrics;
-                            emit self->inputMetricsChanged();
-                        }
-                    },
-                    Qt::QueuedConnection);
-            }
+    m_formatTask.schedule<FormatRun, JSONTextMetrics>(
+        [=](const std::atomic_bool& cancelled, const std::function<void(JSONTextMetrics)>& publish) {
+            // The input's metrics show before the formatted text is ready.
+            publish(JSONTextMetrics(text));
             FormatRun run;
             JSONFormatter::Outputs out = JSONFormatter::outputs(text, indent, sortMode, &cancelled);
             if (cancelled)
@@ -275,6 +258,12 @@ void JSONToolViewModel::scheduleFormat()
                 run.minified = std::move(out.minified);
             return run;
         },
+        [this](JSONTextMetrics metrics) {
+            if (metrics != m_inputMetrics) {
+                m_inputMetrics = metrics;
+                emit inputMetricsChanged();
+            }
+        },
         [this](FormatRun run) {
             m_validation = std::move(run.validation);
             emit validationChanged();
@@ -301,7 +290,6 @@ void JSONToolViewModel::scheduleFormat()
             scheduleSearch();
             emit formatFinished();
         });
-    generation->store(m_formatTask.generation());
 }
 
 void JSONToolViewModel::scheduleSearch()
@@ -447,39 +435,16 @@ bool JSONToolViewModel::copyOutput()
 
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
-    m_openGeneration = bumped(m_openGeneration);
-    const int generation = m_openGeneration;
-    QPointer<JSONToolViewModel> self(this);
-    (void)QtConcurrent::run([self, generation, fileUrl] {
-        std::optional<QString> text = TextFileLoader::loadTextFileNow(fileUrl);
-        QMetaObject::invokeMethod(
-            qApp, [self, generation, fileUrl, text = std::move(text)] {
-                if (self)
-                    self->applyOpenedFile(generation, fileUrl, text);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void JSONToolViewModel::applyOpenedFile(int generation, const QUrl& fileUrl, const std::optional<QString>& text)
-{
-    {
-        // A later open supersedes this one.
-        if (generation != m_openGeneration)
-            return;
-        if (!text) {
-            const QString name = QFileInfo(fileUrl.toLocalFile()).fileName();
-            setOpenError(QStringLiteral("Could not read \u201C%1\u201D: the file is missing or cannot be opened. "
-                                        "The input was left as it was.")
-                             .arg(name.isEmpty() ? fileUrl.toString() : name));
-            return;
-        }
-        m_fileUrl = fileUrl;
-        emit fileUrlChanged();
-        storeText(*text);
-        setOpenError(QString());
-        emit textChanged();
-        scheduleFormat();
-        m_inputSelection = JSONTextRange{0, 0};
-    }
+    m_opener.open(
+        fileUrl,
+        [this, fileUrl](QString text) {
+            m_fileUrl = fileUrl;
+            emit fileUrlChanged();
+            storeText(text);
+            setOpenError(QString());
+            emit textChanged();
+            scheduleFormat();
+            m_inputSelection = JSONTextRange{0, 0};
+        },
+        [this](QString sentence) { setOpenError(sentence); });
 }

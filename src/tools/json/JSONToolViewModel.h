@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextBuffer.h"
 #include "kit/PaneBadge.h"
+#include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
 #include "tools/json/JSONEditorReveal.h"
 #include "tools/json/JSONFormatter.h"
@@ -159,7 +160,6 @@ private:
     struct FormatRun;
 
     void storeText(const QString& text);
-    void applyOpenedFile(int generation, const QUrl& fileUrl, const std::optional<QString>& text);
     void setOpenError(const QString& message);
     void resetOutputSelection();
     JSONSearch::MatchList matchList(Pane pane) const;
@@ -190,8 +190,8 @@ private:
     int m_revealSerial = 0;
     int m_textGeneration = 0;
     int m_outputGeneration = 0;
-    int m_openGeneration = 0;
     std::optional<Inputs> m_requestedInputs;
     QuietTask m_formatTask;
     QuietTask m_searchTask;
+    FileOpener m_opener{this};
 };

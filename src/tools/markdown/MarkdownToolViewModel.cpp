@@ -37,6 +37,8 @@ void MarkdownToolViewModel::setMarkdownText(const QString& text)
     m_markdownText = text;
     if (changed) {
         setOpenError(QString());
+        // Typed text is never overwritten by a file still being read.
+        m_opener.markEdited();
         emit markdownTextChanged();
     }
     scheduleRender();
@@ -76,35 +78,40 @@ void MarkdownToolViewModel::publish(const QString& source, const Rendering& rend
 
 void MarkdownToolViewModel::open(const QUrl& fileUrl)
 {
-    m_task.runNow<std::optional<Document>>(
-        [fileUrl](const std::atomic_bool&) { return loadDocument(fileUrl); },
-        [this, fileUrl](std::optional<Document> document) {
-            if (!document) {
-                const QString name = QFileInfo(fileUrl.toLocalFile()).fileName();
-                setOpenError(QStringLiteral("Could not read \u201C%1\u201D. The document was left as it was.")
-                                 .arg(name.isEmpty() ? fileUrl.toDisplayString() : name));
-                return;
-            }
+    // A render of the old text must not land after the opened document.
+    m_task.cancel();
+    m_opener.open<Document>(
+        fileUrl,
+        [](QString text, const std::atomic_bool&) {
+            // The editor keeps LF only.
+            Document document;
+            document.text = TextHelpers::normalizedLineBreaks(text);
+            document.rendering = render(document.text);
+            return document;
+        },
+        [this, fileUrl](Document document) {
+            m_task.cancel();
             m_folderAccess->setDocumentFolder(fileUrl.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash));
             setOpenError(QString());
             if (m_fileUrl != fileUrl) {
                 m_fileUrl = fileUrl;
                 emit fileUrlChanged();
             }
-            m_renderedSource = document->text;
-            const bool textChanged = m_markdownText != document->text;
-            m_markdownText = document->text;
+            m_renderedSource = document.text;
+            const bool textChanged = m_markdownText != document.text;
+            m_markdownText = document.text;
             if (textChanged)
                 emit markdownTextChanged();
-            publish(document->text, document->rendering);
+            publish(document.text, document.rendering);
             m_sync->reset();
             emit documentOpened();
-        });
+        },
+        [this](QString sentence) { setOpenError(sentence); });
 }
 
 bool MarkdownToolViewModel::isBusy() const
 {
-    return m_task.isPending() || m_task.isRunning();
+    return m_task.isPending() || m_task.isRunning() || m_opener.isOpening();
 }
 
 void MarkdownToolViewModel::setShowEditor(bool show)
@@ -179,46 +186,6 @@ MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& te
     rendering.renderedLineCount = int(MarkdownSourceLines(text).starts().size());
     rendering.counts = countLinesAndWords(text);
     return rendering;
-}
-
-QString MarkdownToolViewModel::normalizedLineBreaks(const QString& text)
-{
-    if (!text.contains(QLatin1Char('\r')))
-        return text;
-    QString result;
-    result.reserve(text.size());
-    const qsizetype length = text.size();
-    for (qsizetype i = 0; i < length; ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r')) {
-            result.append(QLatin1Char('\n'));
-            if (i + 1 < length && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-        } else {
-            result.append(c);
-        }
-    }
-    return result;
-}
-
-std::optional<MarkdownToolViewModel::Document> MarkdownToolViewModel::loadDocument(const QUrl& fileUrl)
-{
-    if (!fileUrl.isLocalFile())
-        return std::nullopt;
-    const QString path = fileUrl.toLocalFile();
-    if (QFileInfo(path).isDir())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    // Ill-formed UTF-8 becomes U+FFFD; the editor keeps LF only.
-    Document document;
-    document.text = normalizedLineBreaks(QString::fromUtf8(bytes));
-    document.rendering = render(document.text);
-    return document;
 }
 
 const QStringList& MarkdownToolViewModel::markdownExtensions()

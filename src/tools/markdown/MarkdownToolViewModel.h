@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
 
 #include <QList>
@@ -87,9 +88,6 @@ public:
         QString text;
         Rendering rendering;
     };
-    // Reads a file as UTF-8 (ill-formed sequences become U+FFFD, line breaks become LF) and
-    // renders it; nothing when the file cannot be read.
-    static std::optional<Document> loadDocument(const QUrl& fileUrl);
 
     // The file to open from a drop: the first file with a Markdown or text extension, else the
     // first whose type is text; none otherwise.
@@ -97,9 +95,6 @@ public:
     // The types the open dialog offers.
     static const QList<QMimeType>& markdownContentTypes();
     static const QStringList& markdownExtensions();
-
-    // The text with CR LF and CR turned into LF.
-    static QString normalizedLineBreaks(const QString& text);
 
 signals:
     void markdownTextChanged();
@@ -131,5 +126,6 @@ private:
     MarkdownFindController* m_find;
     MarkdownFolderAccess* m_folderAccess;
     QuietTask m_task;
+    FileOpener m_opener{this};
     QString m_renderedSource;
 };

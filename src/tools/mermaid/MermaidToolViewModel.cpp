@@ -1,6 +1,6 @@
 #include "tools/mermaid/MermaidToolViewModel.h"
 
-#include "tools/json/TextFileLoader.h"
+#include "kit/TextFileLoader.h"
 
 MermaidToolViewModel::MermaidToolViewModel(QObject* parent) : QObject(parent) {}
 

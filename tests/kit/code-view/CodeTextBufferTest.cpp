@@ -1,4 +1,5 @@
 #include "CodeTextModel.h"
+#include "kit/TextHelpers.h"
 
 #include "kit/CodeTextBuffer.h"
 #include "kit/CodeTextUndoStack.h"
@@ -129,7 +130,7 @@ void CodeTextBufferTest::wrapRows()
     CodeTextBuffer buffer(text);
     buffer.setWrapColumns(wrap);
     QCOMPARE(buffer.rowCount(), rows);
-    CodeTextModel::check(buffer, CodeTextBuffer::normalizedLineBreaks(text), wrap);
+    CodeTextModel::check(buffer, TextHelpers::normalizedLineBreaks(text), wrap);
 }
 
 namespace {
@@ -184,7 +185,7 @@ void CodeTextBufferTest::randomEdits()
             line += (rng.bounded(tabEvery) == 0 ? QStringLiteral("\t") : QString()) + QStringLiteral("{\"k\":12,") + QString::fromUtf16(u"\u4E2D");
         model.insert(model.size() / 2, QLatin1Char('\n') + line + QLatin1Char('\n'));
     }
-    model = CodeTextBuffer::normalizedLineBreaks(model);
+    model = TextHelpers::normalizedLineBreaks(model);
     CodeTextBuffer buffer(model);
     buffer.setWrapColumns(wrap);
     for (int step = 0; step < 300; ++step) {
@@ -192,7 +193,7 @@ void CodeTextBufferTest::randomEdits()
         qsizetype len = rng.bounded(std::min<qsizetype>(model.size() - pos, step % 17 == 0 ? 3000 : 8) + 1);
         const QString piece = randomPiece(rng, step % 23 == 0 ? 2000 : 6);
         buffer.replace(pos, len, piece);
-        model.replace(pos, len, CodeTextBuffer::normalizedLineBreaks(piece));
+        model.replace(pos, len, TextHelpers::normalizedLineBreaks(piece));
         if (step % 50 == 0) {
             wrap = wrap ? wrap + 1 : 0;
             buffer.setWrapColumns(wrap);

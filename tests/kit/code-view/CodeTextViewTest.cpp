@@ -1,4 +1,5 @@
 #include "CodeTextModel.h"
+#include "kit/TextHelpers.h"
 
 #include "kit/CodeTextHighlighter.h"
 #include "kit/ui/CodeTextView.h"
@@ -114,7 +115,7 @@ void CodeTextViewTest::randomEditScript()
     view.setWrapEnabled(wrap);
     sizeForColumns(view, 13);
     view.setText(start);
-    QString model = CodeTextBuffer::normalizedLineBreaks(start);
+    QString model = TextHelpers::normalizedLineBreaks(start);
     QList<QString> history{model};
     qsizetype at = 0;
     for (int step = 0; step < 250; ++step) {
@@ -129,11 +130,11 @@ void CodeTextViewTest::randomEditScript()
                 continue;
             view.setSelection(pos, pos + len);
             view.insertPlainText(piece);
-            model.replace(pos, len, CodeTextBuffer::normalizedLineBreaks(piece));
+            model.replace(pos, len, TextHelpers::normalizedLineBreaks(piece));
             history.resize(at + 1);
             history.append(model);
             ++at;
-            QCOMPARE(view.caretPosition(), pos + CodeTextBuffer::normalizedLineBreaks(piece).size());
+            QCOMPARE(view.caretPosition(), pos + TextHelpers::normalizedLineBreaks(piece).size());
         } else if (op < 8) {
             QCOMPARE(view.canUndo(), at > 0);
             view.undo();

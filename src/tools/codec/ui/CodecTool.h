@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/ui/Tool.h"
+#include "kit/ui/Tool.h"
 
 class CodecTool : public Tool {
 public:
     CodecTool();
-    QWidget* makeView(ToolHost& host) const override;
+    QObject* makeViewModel(QSettings& defaults, QObject* parent) const override;
+    ToolView* makeView(QObject* viewModel) const override;
 
 };

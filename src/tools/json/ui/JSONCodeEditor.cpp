@@ -1,4 +1,5 @@
 #include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/TextHelpers.h"
 
 #include "kit/DynamicColor.h"
 #include "kit/TextUnits.h"
@@ -138,7 +139,7 @@ void JSONCodeEditor::setText(const QString& text)
 
 void JSONCodeEditor::setText(const QString& newText, std::optional<CodeTextBuffer> prepared)
 {
-    const QString text = newText.contains(u'\r') ? CodeTextBuffer::normalizedLineBreaks(newText) : newText;
+    const QString text = newText.contains(u'\r') ? TextHelpers::normalizedLineBreaks(newText) : newText;
     if (TextUnits(text) == TextUnits(m_lastText))
         return;
     m_updating = true;

@@ -1,6 +1,5 @@
 #include "tools/json/ui/JSONTool.h"
 
-#include "app/ui/ToolHost.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "tools/json/ui/JSONToolView.h"
 
@@ -9,12 +8,18 @@ JSONTool::JSONTool()
 {
 }
 
-QWidget* JSONTool::makeView(ToolHost& host) const
+QObject* JSONTool::makeViewModel(QSettings& defaults, QObject* parent) const
 {
-    return new JSONToolView(host.json);
+    return new JSONToolViewModel(parent);
 }
 
-void JSONTool::open(const QUrl& fileUrl, ToolHost& host) const
+ToolView* JSONTool::makeView(QObject* viewModel) const
 {
-    host.json->open(fileUrl);
+    return new JSONToolView(qobject_cast<JSONToolViewModel*>(viewModel));
+}
+
+void JSONTool::open(const QUrl& fileUrl, QObject* viewModel) const
+{
+    if (auto* model = qobject_cast<JSONToolViewModel*>(viewModel))
+        model->open(fileUrl);
 }

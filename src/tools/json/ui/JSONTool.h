@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/ui/Tool.h"
+#include "kit/ui/Tool.h"
 
 class JSONTool : public Tool {
 public:
     JSONTool();
-    QWidget* makeView(ToolHost& host) const override;
-    void open(const QUrl& fileUrl, ToolHost& host) const override;
+    QObject* makeViewModel(QSettings& defaults, QObject* parent) const override;
+    ToolView* makeView(QObject* viewModel) const override;
+    void open(const QUrl& fileUrl, QObject* viewModel) const override;
 };

@@ -3,7 +3,6 @@
 #include "kit/ByteSizeLabel.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
-#include "kit/ToolNotifications.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
@@ -88,9 +87,8 @@ const QStringList& openFilters()
 
 } // namespace
 
-JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
 {
-    setProperty("activeToolRunsOwnFind", true);
     setMinimumSize(640, 420);
 
     auto* root = new QVBoxLayout(this);
@@ -132,15 +130,6 @@ JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : QWidget(
     formatShortcut->setContext(Qt::WidgetWithChildrenShortcut);
     connect(formatShortcut, &QShortcut::activated, this, [this] { m_model->showFormattedOutput(); });
 
-    // Only the view on screen answers the menus.
-    connect(&ToolNotifications::instance(), &ToolNotifications::openFile, this, [this] {
-        if (isVisible())
-            presentOpenPanel();
-    });
-    connect(&ToolNotifications::instance(), &ToolNotifications::findInTool, this, [this](int action) {
-        if (isVisible())
-            performFindAction(action);
-    });
 
     connectModel();
     refreshInputText();
@@ -397,23 +386,18 @@ void JSONToolView::connectModel()
 
 QString JSONToolView::titleText() const
 {
-    const QString name = m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
-                                                      : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
-    return name + QStringLiteral(" \u2014 JSON");
+    return QStringLiteral("%1 \u2014 %2").arg(title(), subtitle());
+}
+
+QString JSONToolView::title() const
+{
+    return m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
+                                        : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
 }
 
 void JSONToolView::refreshTitle()
 {
-    if (!isVisible())
-        return;
-    // After the shell has finished switching tools (it resets the title).
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (isVisible() && window() != this)
-                window()->setWindowTitle(titleText());
-        },
-        Qt::QueuedConnection);
+    emit titleChanged();
 }
 
 void JSONToolView::refreshInputText()
@@ -536,20 +520,18 @@ void JSONToolView::flashCopy(bool input)
     });
 }
 
-void JSONToolView::performFindAction(int action)
+void JSONToolView::performFindAction(ToolView::FindAction action)
 {
     switch (action) {
-    case ToolNotifications::ShowFindInterface:
+    case FindAction::showFindInterface:
         if (ToolbarSearchField* field = m_searchFocus.field(); field && field->window() && field->isVisible())
             m_searchFocus.focus();
         break;
-    case ToolNotifications::NextMatch:
+    case FindAction::nextMatch:
         m_model->revealMatch(true);
         break;
-    case ToolNotifications::PreviousMatch:
+    case FindAction::previousMatch:
         m_model->revealMatch(false);
-        break;
-    default:
         break;
     }
 }
@@ -581,7 +563,7 @@ void JSONToolView::placeBanner()
 
 void JSONToolView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    ToolView::showEvent(event);
     refreshTitle();
     refreshButtons();
     QMetaObject::invokeMethod(this, [this] { m_model->refreshIfStale(); }, Qt::QueuedConnection);
@@ -589,7 +571,7 @@ void JSONToolView::showEvent(QShowEvent* event)
 
 void JSONToolView::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
+    ToolView::resizeEvent(event);
     placeBanner();
 }
 

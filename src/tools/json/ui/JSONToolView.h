@@ -4,6 +4,8 @@
 #include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchFocus.h"
 
+#include "kit/ui/ToolView.h"
+
 #include <QWidget>
 
 class JSONCodeEditor;
@@ -22,7 +24,7 @@ class ToolbarSegmentedPicker;
 // model, with the toolbar's Open button and search field, the search-scope bar while a query
 // is typed, the invalid-JSON banner over the output, and the pane footers' counts. It answers
 // the File menu's Open and runs the Find menu's actions itself.
-class JSONToolView : public QWidget {
+class JSONToolView : public ToolView {
     Q_OBJECT
 public:
     explicit JSONToolView(JSONToolViewModel* model, QWidget* parent = nullptr);
@@ -32,7 +34,13 @@ public:
     // The window title while this view is shown: the file's name, or "Untitled", then the tool.
     QString titleText() const;
     // Runs a text-finder action (1 show find, 2 next, 3 previous); others are ignored.
-    void performFindAction(int action);
+    void performFindAction(ToolView::FindAction action);
+
+    bool runsOwnFind() const override { return true; }
+    void findInTool(FindAction action) override { performFindAction(action); }
+    void openFile() override { presentOpenPanel(); }
+    QString title() const override;
+    QString subtitle() const override { return QStringLiteral("JSON"); }
     // Shows the open dialog (nothing while another one is up).
     void presentOpenPanel();
 

@@ -1,4 +1,5 @@
 #include "tools/markdown/ui/MarkdownTextEditor.h"
+#include "kit/TextHelpers.h"
 
 #include "tools/markdown/MarkdownSyntaxPatterns.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
@@ -81,7 +82,7 @@ void MarkdownTextEditor::setText(const QString& text)
     const bool wasMoving = m_isMovingItself;
     m_isMovingItself = true;
     // setPlainText also empties the undo stack, so undo cannot return to the replaced text.
-    setPlainText(MarkdownToolViewModel::normalizedLineBreaks(text));
+    setPlainText(TextHelpers::normalizedLineBreaks(text));
     m_lastText = text;
     goToStart();
     m_isMovingItself = wasMoving;

@@ -1,6 +1,5 @@
 #include "tools/markdown/ui/MarkdownTool.h"
 
-#include "app/ui/ToolHost.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/ui/MarkdownToolView.h"
 
@@ -9,12 +8,18 @@ MarkdownTool::MarkdownTool()
 {
 }
 
-QWidget* MarkdownTool::makeView(ToolHost& host) const
+QObject* MarkdownTool::makeViewModel(QSettings& defaults, QObject* parent) const
 {
-    return new MarkdownToolView(host.markdown);
+    return new MarkdownToolViewModel(parent);
 }
 
-void MarkdownTool::open(const QUrl& fileUrl, ToolHost& host) const
+ToolView* MarkdownTool::makeView(QObject* viewModel) const
 {
-    host.markdown->open(fileUrl);
+    return new MarkdownToolView(qobject_cast<MarkdownToolViewModel*>(viewModel));
+}
+
+void MarkdownTool::open(const QUrl& fileUrl, QObject* viewModel) const
+{
+    if (auto* model = qobject_cast<MarkdownToolViewModel*>(viewModel))
+        model->open(fileUrl);
 }

@@ -3,7 +3,6 @@
 #include "kit/ByteSizeLabel.h"
 #include "kit/DynamicColor.h"
 #include "kit/PaneBadge.h"
-#include "kit/ToolNotifications.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
@@ -90,9 +89,8 @@ QWidget* banner(QWidget* parent, QLabel*& label, QWidget* button)
 
 } // namespace
 
-MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
 {
-    setProperty("activeToolRunsOwnFind", true);
     setAcceptDrops(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -136,15 +134,6 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     connect(m_editor, &MarkdownTextEditor::textEdited, model,
             [this](const QString& text) { m_model->setMarkdownText(text); });
 
-    // The shell's menus.
-    connect(&ToolNotifications::instance(), &ToolNotifications::openFile, this, [this] {
-        if (isVisible())
-            presentMarkdownOpenPanel();
-    });
-    connect(&ToolNotifications::instance(), &ToolNotifications::findInTool, this, [this](int action) {
-        if (isVisible())
-            handleFindInTool(action);
-    });
 
     updateCounts();
     updateSize();
@@ -308,27 +297,28 @@ void MarkdownToolView::installEditorFind()
 
 QString MarkdownToolView::titleText() const
 {
-    const QString name = m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
-                                                       : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
-    return QStringLiteral("%1 \u2014 Markdown").arg(name);
+    return QStringLiteral("%1 \u2014 %2").arg(title(), subtitle());
+}
+
+QString MarkdownToolView::title() const
+{
+    return m_model->fileUrl().isEmpty() ? QStringLiteral("Untitled")
+                                        : QFileInfo(m_model->fileUrl().toLocalFile()).fileName();
 }
 
 void MarkdownToolView::updateTitle()
 {
-    if (isVisible() && window())
-        window()->setWindowTitle(titleText());
+    emit titleChanged();
 }
 
 void MarkdownToolView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
-    // The shell writes its own title when it switches tools; ours goes on top of it.
-    QTimer::singleShot(0, this, &MarkdownToolView::updateTitle);
+    ToolView::showEvent(event);
 }
 
 void MarkdownToolView::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
+    ToolView::resizeEvent(event);
     m_dropRing->setGeometry(rect());
 }
 
@@ -443,7 +433,7 @@ void MarkdownToolView::dragMoveEvent(QDragMoveEvent* event)
 void MarkdownToolView::dragLeaveEvent(QDragLeaveEvent* event)
 {
     setDropTargeted(false);
-    QWidget::dragLeaveEvent(event);
+    ToolView::dragLeaveEvent(event);
 }
 
 void MarkdownToolView::dropEvent(QDropEvent* event)
@@ -520,19 +510,17 @@ void MarkdownToolView::showFind()
     m_model->find()->setShowingBar(true);
 }
 
-void MarkdownToolView::handleFindInTool(int action)
+void MarkdownToolView::handleFindInTool(ToolView::FindAction action)
 {
     switch (action) {
-    case ToolNotifications::ShowFindInterface:
+    case FindAction::showFindInterface:
         showFind();
         break;
-    case ToolNotifications::NextMatch:
+    case FindAction::nextMatch:
         m_model->find()->search(true);
         break;
-    case ToolNotifications::PreviousMatch:
+    case FindAction::previousMatch:
         m_model->find()->search(false);
-        break;
-    default:
         break;
     }
 }

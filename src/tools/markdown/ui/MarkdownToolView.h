@@ -6,6 +6,8 @@
 #include <QList>
 #include <QPointer>
 #include <QUrl>
+#include "kit/ui/ToolView.h"
+
 #include <QWidget>
 
 class MarkdownFindBar;
@@ -26,7 +28,7 @@ class PaneButton;
 // folders and for files that could not be read, and the drop ring. It answers the shell's
 // "openFile" and "findInTool" notifications and opens files dropped onto it. All state lives in
 // the view model; the view keeps only whether a drag hovers.
-class MarkdownToolView : public QWidget {
+class MarkdownToolView : public ToolView {
     Q_OBJECT
 public:
     explicit MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent = nullptr);
@@ -56,6 +58,12 @@ public:
     // "<file name> — Markdown", or "Untitled — Markdown" before any file is opened.
     QString titleText() const;
 
+    bool runsOwnFind() const override { return true; }
+    void findInTool(FindAction action) override { handleFindInTool(action); }
+    void openFile() override { presentMarkdownOpenPanel(); }
+    QString title() const override;
+    QString subtitle() const override { return QStringLiteral("Markdown"); }
+
     // A drop of files onto the tool: opens the Markdown file among them; false when there is none.
     bool openDropped(const QList<QUrl>& urls);
     void presentMarkdownOpenPanel();
@@ -63,7 +71,7 @@ public:
     // The folder dialog's message for the open document.
     QString folderPanelMessage() const;
     void showFind();
-    void handleFindInTool(int action);
+    void handleFindInTool(ToolView::FindAction action);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,20 +1,32 @@
 #include "tools/mermaid/ui/MermaidTool.h"
 
-#include "app/ui/ToolHost.h"
 #include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/ToolView.h"
 #include "tools/mermaid/MermaidToolViewModel.h"
+
+#include <QVBoxLayout>
 
 MermaidTool::MermaidTool()
     : Tool(QStringLiteral("mermaid"), QStringLiteral("Mermaid"), QStringLiteral("flowchart"), ToolCategory::text, {"mmd", "mermaid"})
 {
 }
 
-QWidget* MermaidTool::makeView(ToolHost& host) const
+QObject* MermaidTool::makeViewModel(QSettings& defaults, QObject* parent) const
 {
-    return new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way."));
+    return new MermaidToolViewModel(parent);
 }
 
-void MermaidTool::open(const QUrl& fileUrl, ToolHost& host) const
+ToolView* MermaidTool::makeView(QObject* viewModel) const
 {
-    host.mermaid->open(fileUrl);
+    auto* view = new ToolView;
+    auto* layout = new QVBoxLayout(view);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way.")));
+    return view;
+}
+
+void MermaidTool::open(const QUrl& fileUrl, QObject* viewModel) const
+{
+    if (auto* model = qobject_cast<MermaidToolViewModel*>(viewModel))
+        model->open(fileUrl);
 }

@@ -1,5 +1,4 @@
 #include "support/QuorrixTestMain.h"
-#include "kit/ToolNotifications.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/PaneButton.h"
@@ -103,7 +102,7 @@ private slots:
         JSONToolView view(&model);
         view.resize(1100, 640);
         view.show();
-        QVERIFY(view.property("activeToolRunsOwnFind").toBool());
+        QVERIFY(view.runsOwnFind());
         waitForFormat(model);
         QCoreApplication::processEvents();
         QCOMPARE(view.inputPane()->badge()->text(), QStringLiteral("VALID"));
@@ -154,8 +153,8 @@ private slots:
         QVERIFY(result.wait(2000));
         QCOMPARE(view.outputEditor()->highlights(), model.outputMatches());
         QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("2 matches"));
-        // Find Next through the Find menu's notification.
-        ToolNotifications::instance().postFindInTool(ToolNotifications::NextMatch);
+        // Find Next through the Find menu.
+        view.findInTool(ToolView::FindAction::nextMatch);
         QCOMPARE(view.outputEditor()->current(), std::optional<JSONTextRange>(model.outputMatches().at(0)));
         QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("1 of 2 matches"));
         QCoreApplication::processEvents();
@@ -169,10 +168,8 @@ private slots:
         QTest::addColumn<int>("action");
         QTest::addColumn<bool>("visible");
         QTest::addColumn<int>("expectedSelection");
-        QTest::newRow("next") << int(ToolNotifications::NextMatch) << true << 0;
-        QTest::newRow("previous") << int(ToolNotifications::PreviousMatch) << true << 1;
-        QTest::newRow("other action") << 7 << true << -1;
-        QTest::newRow("hidden view") << int(ToolNotifications::NextMatch) << false << -1;
+        QTest::newRow("next") << int(ToolView::FindAction::nextMatch) << true << 0;
+        QTest::newRow("previous") << int(ToolView::FindAction::previousMatch) << true << 1;
     }
     void findRouting()
     {
@@ -189,7 +186,7 @@ private slots:
         QVERIFY(result.wait(2000) || model.outputMatches().size() == 2);
         while (model.outputMatches().size() != 2)
             QVERIFY(result.wait(2000));
-        ToolNotifications::instance().postFindInTool(action);
+        view.findInTool(ToolView::FindAction(action));
         if (expectedSelection < 0)
             QCOMPARE(model.outputSelection(), (JSONTextRange{0, 0}));
         else
@@ -204,7 +201,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.activateWindow();
         view.inputEditor()->setFocus();
-        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        view.findInTool(ToolView::FindAction::showFindInterface);
         QTRY_VERIFY(view.searchItem()->field()->hasFocus());
     }
 

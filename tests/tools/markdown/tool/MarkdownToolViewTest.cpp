@@ -1,6 +1,5 @@
 #include "support/QuorrixTestMain.h"
 #include "kit/PaneBadge.h"
-#include "kit/ToolNotifications.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/ToolPane.h"
 #include "tools/markdown/MarkdownFindController.h"
@@ -105,9 +104,10 @@ private slots:
         QCOMPARE(f.view->linesMetric()->text(), QString("21 lines"));
         QCOMPARE(f.view->wordsMetric()->text(), QString("%1 words").arg(f.model.wordCount()));
         QVERIFY(f.view->sizeMetric()->text().endsWith(" html"));
-        QVERIFY(f.view->property("activeToolRunsOwnFind").toBool());
+        QVERIFY(f.view->runsOwnFind());
         QCOMPARE(f.view->titleText(), QString("Untitled \u2014 Markdown"));
-        QTRY_COMPARE(f.window.windowTitle(), QString("Untitled \u2014 Markdown"));
+        QCOMPARE(f.view->title(), QString("Untitled"));
+        QCOMPARE(f.view->subtitle(), QString("Markdown"));
         QVERIFY(!f.view->noMatchMetric()->isVisible());
         QVERIFY(!f.view->folderBanner()->isVisible());
         // The first heading is coloured in the editor.
@@ -267,7 +267,7 @@ private slots:
     {
         Fixture f;
         const QUrl url = write("picked.md", "# Picked\n\nfrom the panel");
-        ToolNotifications::instance().postOpenFile();
+        f.view->openFile();
         QFileDialog* dialog = nullptr;
         QTRY_VERIFY((dialog = openDialog()) != nullptr);
         QVERIFY(!dialog->nameFilters().isEmpty());
@@ -278,7 +278,7 @@ private slots:
         QVERIFY(opened.wait(5000));
         QCOMPARE(f.model.fileUrl(), url);
         QCOMPARE(f.view->editor()->text(), QString("# Picked\n\nfrom the panel"));
-        QTRY_COMPARE(f.window.windowTitle(), QString("picked.md \u2014 Markdown"));
+        QTRY_COMPARE(f.view->title(), QString("picked.md"));
     }
 
     void cancelledPanelChangesNothing()
@@ -356,7 +356,7 @@ private slots:
         f.view->editor()->setFocus();
         QTRY_VERIFY(f.view->editor()->hasFocus());
         // Editor focused: its own find bar.
-        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
         QVERIFY(f.view->editorFind()->isShowingBar());
         QVERIFY(!f.model.find()->isShowingBar());
         QVERIFY(!f.view->previewPane()->badge());
@@ -371,7 +371,7 @@ private slots:
         QVERIFY(!f.model.showEditor());
         QCOMPARE(f.view->minimumWidth(), 360);
         QCOMPARE(f.view->toggleSourceAction()->text(), QString("Show Source"));
-        ToolNotifications::instance().postFindInTool(ToolNotifications::ShowFindInterface);
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
         QVERIFY(f.model.find()->isShowingBar());
         QVERIFY(f.view->previewPane()->badge());
         QCOMPARE(f.view->previewPane()->badge()->text(), QString("FIND"));
@@ -381,14 +381,13 @@ private slots:
         // Next and previous always search the preview; "no match" shows only after a miss.
         QVERIFY(!f.view->noMatchMetric()->isVisible());
         f.model.find()->setQuery("zzqqxx-absent");
-        ToolNotifications::instance().postFindInTool(ToolNotifications::NextMatch);
+        f.view->findInTool(ToolView::FindAction::nextMatch);
         QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(false), 5000);
         QTRY_VERIFY(f.view->noMatchMetric()->isVisible());
         f.model.find()->setQuery("Markdown");
-        ToolNotifications::instance().postFindInTool(ToolNotifications::PreviousMatch);
+        f.view->findInTool(ToolView::FindAction::previousMatch);
         QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(true), 5000);
         QVERIFY(!f.view->noMatchMetric()->isVisible());
-        ToolNotifications::instance().postFindInTool(42);
     }
 
     void folderPanelMessage()

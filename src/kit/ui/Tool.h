@@ -1,16 +1,18 @@
 #pragma once
 
-#include "app/ToolCategory.h"
+#include "kit/ToolCategory.h"
 
 #include <QSet>
 #include <QString>
 #include <QUrl>
 
-class QWidget;
-class ToolHost;
+class QObject;
+class QSettings;
+class ToolView;
 
 // One tool of the sidebar: what it is called, where it sits, which files it opens, and how it
-// makes its view and takes a file from the window's host.
+// makes its view model, its view, and hands a file to the view model. The window's host owns
+// the view models; the shell knows tools only through this interface.
 class Tool {
 public:
     Tool(QString id, QString name, QString symbol, ToolCategory category, QSet<QString> acceptedExtensions)
@@ -27,10 +29,12 @@ public:
     const QSet<QString>& acceptedExtensions() const { return m_acceptedExtensions; }
     bool acceptsFiles() const { return !m_acceptedExtensions.isEmpty(); }
 
-    // The tool's view around the host's view model; the caller owns it.
-    virtual QWidget* makeView(ToolHost& host) const = 0;
-    // Hands a file to the host's view model; returns before the file is read.
-    virtual void open(const QUrl& fileUrl, ToolHost& host) const {}
+    // The tool's view model, owned by `parent`; `defaults` is where tools keep saved state.
+    virtual QObject* makeViewModel(QSettings& defaults, QObject* parent) const = 0;
+    // The tool's view around the view model that makeViewModel() made; the caller owns it.
+    virtual ToolView* makeView(QObject* viewModel) const = 0;
+    // Hands a file to the view model; returns before the file is read.
+    virtual void open(const QUrl& fileUrl, QObject* viewModel) const {}
 
 private:
     QString m_id;

@@ -1,4 +1,4 @@
-#include "app/ToolCategory.h"
+#include "kit/ToolCategory.h"
 
 namespace ToolCategories {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QFuture>
 #include <QString>
 #include <QUrl>
@@ -9,6 +10,9 @@
 // Reads a user-chosen file as text: UTF-8, with every ill-formed sequence replaced by U+FFFD.
 // Nothing when the file cannot be read. Never throws, keeps no state.
 namespace TextFileLoader {
+
+// The bytes as UTF-8, each ill-formed sequence replaced by U+FFFD. Keeps a byte-order mark.
+QString decodeUTF8Repairing(QByteArrayView bytes);
 
 // Blocking read; call it off the GUI thread.
 std::optional<QString> loadTextFileNow(const QString& path);

@@ -1,4 +1,4 @@
-#include "tools/json/TextFileLoader.h"
+#include "kit/TextFileLoader.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -9,8 +9,8 @@ namespace TextFileLoader {
 
 namespace {
 
-// Repairing decode: each maximal ill-formed subpart becomes one U+FFFD, the way the Unicode
-// standard recommends, so a truncated sequence gives one replacement and not one per byte.
+// Each maximal ill-formed subpart becomes one U+FFFD, the way the Unicode standard recommends,
+// so a truncated sequence gives one replacement and not one per byte.
 QString repairedUtf8(QByteArrayView bytes)
 {
     QString out;
@@ -79,6 +79,13 @@ QString repairedUtf8(QByteArrayView bytes)
 
 } // namespace
 
+QString decodeUTF8Repairing(QByteArrayView bytes)
+{
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    return repairedUtf8(bytes);
+}
+
 std::optional<QString> loadTextFileNow(const QString& path)
 {
     QFile file(path);
@@ -91,9 +98,7 @@ std::optional<QString> loadTextFileNow(const QString& path)
     // A leading byte-order mark is dropped, as UTF-8 text readers do.
     if (view.startsWith("\xEF\xBB\xBF"))
         view = view.sliced(3);
-    if (view.isValidUtf8())
-        return QString::fromUtf8(view);
-    return repairedUtf8(view);
+    return decodeUTF8Repairing(view);
 }
 
 std::optional<QString> loadTextFileNow(const QUrl& fileUrl)

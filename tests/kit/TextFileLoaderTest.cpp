@@ -1,4 +1,4 @@
-#include "tools/json/TextFileLoader.h"
+#include "kit/TextFileLoader.h"
 
 #include <QTemporaryDir>
 #include <QtTest/QTest>

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "kit/QuietTask.h"
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+// Opens a user's file for a view model: reads it off the GUI thread as text (UTF-8, ill-formed
+// sequences replaced, a byte-order mark dropped), optionally prepares it there too, and hands the
+// result back on the GUI thread.
+//
+// The rules, the same for every tool: the newest open wins and older ones are dropped; a failed
+// read leaves the document as it was and gets a sentence; an edit made while a file is being
+// read wins over the file, which is dropped with a sentence, so typed text is never lost.
+class FileOpener : public QObject {
+    Q_OBJECT
+public:
+    explicit FileOpener(QObject* parent = nullptr) : QObject(parent), m_task(0, this) {}
+
+    // `prepare` runs off the GUI thread on the file's text (it may poll the flag); `apply` gets
+    // its result on the GUI thread; `failed` gets the sentence to show.
+    template <class Document>
+    void open(const QUrl& fileUrl, std::function<Document(QString text, const std::atomic_bool& cancelled)> prepare,
+              std::function<void(Document)> apply, std::function<void(QString sentence)> failed)
+    {
+        m_failed = failed;
+        m_fileUrl = fileUrl;
+        m_task.runNow<std::optional<Document>>(
+            [fileUrl, prepare = std::move(prepare)](const std::atomic_bool& cancelled) -> std::optional<Document> {
+                std::optional<QString> text = readText(fileUrl);
+                if (!text || cancelled)
+                    return std::nullopt;
+                return prepare(std::move(*text), cancelled);
+            },
+            [this, fileUrl, apply = std::move(apply), failed = std::move(failed)](std::optional<Document> document) {
+                m_failed = nullptr;
+                if (document)
+                    apply(std::move(*document));
+                else
+                    failed(unreadableSentence(fileUrl));
+            });
+    }
+
+    // Opens the file's text as it is.
+    void open(const QUrl& fileUrl, std::function<void(QString text)> apply, std::function<void(QString sentence)> failed)
+    {
+        open<QString>(
+            fileUrl, [](QString text, const std::atomic_bool&) { return text; }, std::move(apply), std::move(failed));
+    }
+
+    // The user edited the document: a read in flight is dropped and says so.
+    void markEdited()
+    {
+        if (!isOpening())
+            return;
+        m_task.cancel();
+        if (auto failed = std::exchange(m_failed, nullptr))
+            failed(editedSentence(m_fileUrl));
+    }
+
+    // Drops a read in flight without a word.
+    void cancel()
+    {
+        m_task.cancel();
+        m_failed = nullptr;
+    }
+
+    bool isOpening() const { return m_task.isRunning() && m_failed != nullptr; }
+
+    static std::optional<QString> readText(const QUrl& fileUrl);
+    static QString unreadableSentence(const QUrl& fileUrl);
+    static QString editedSentence(const QUrl& fileUrl);
+
+private:
+    QuietTask m_task;
+    QUrl m_fileUrl;
+    std::function<void(QString)> m_failed;
+};

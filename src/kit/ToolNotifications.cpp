@@ -1,7 +1,0 @@
-#include "kit/ToolNotifications.h"
-
-ToolNotifications& ToolNotifications::instance()
-{
-    static ToolNotifications notifications;
-    return notifications;
-}
