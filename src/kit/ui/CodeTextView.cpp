@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextHighlighter.h"
 #include "kit/Palette.h"
+#include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QStyleHints>
 #include <QPointer>
 #include <QTextBoundaryFinder>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -87,22 +87,17 @@ void CodeTextView::prepareSpareText()
     const qsizetype length = m_buffer.length();
     if (m_readOnly || !CodeTextBuffer::wantsSpares(length))
         return;
-    QPointer<CodeTextView> self(this);
-    (void)QtConcurrent::run([self, length] {
-        for (int i = 0; i < CodeTextBuffer::spareCount; ++i) {
-            QString storage;
-            const qsizetype capacity = CodeTextBuffer::spareCapacity(length);
-            storage.resize(capacity, QChar(u' '));
-            storage.resize(0);
-            QMetaObject::invokeMethod(
-                qApp,
-                [self, storage = std::move(storage)]() mutable {
-                    if (self)
-                        self->m_buffer.addSpareText(std::move(storage));
-                },
-                Qt::QueuedConnection);
-        }
-    });
+    for (int i = 0; i < CodeTextBuffer::spareCount; ++i) {
+        QuietTask::detached<QString>(
+            this,
+            [length] {
+                QString storage;
+                storage.resize(CodeTextBuffer::spareCapacity(length), QChar(u' '));
+                storage.resize(0);
+                return storage;
+            },
+            [this](QString storage) { m_buffer.addSpareText(std::move(storage)); });
+    }
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)

@@ -41,7 +41,8 @@ void ToolPane::setContent(QWidget* content)
         return;
     if (!content)
         content = new QWidget;
-    m_stack->replaceWidget(m_content, content);
+    // The layout hands back the item it held for the old content; it is ours to free.
+    delete m_stack->replaceWidget(m_content, content);
     delete m_content;
     m_content = content;
     m_stack->setStretchFactor(m_content, 1);

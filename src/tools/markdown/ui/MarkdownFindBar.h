@@ -1,39 +1,13 @@
 #pragma once
 
-#include <QPointer>
-#include <QWidget>
+#include "kit/ui/FindBar.h"
 
-class MarkdownFindController;
-class QLabel;
-class QLineEdit;
-class QToolButton;
-class QPushButton;
-
-// The find bar over the preview: a search field that searches as the user types, the status
-// "Not found", previous and next buttons and Done (also Escape).
-class MarkdownFindBar : public QWidget {
+// The kit's find bar along the top of the preview.
+class MarkdownFindBar : public FindBar {
     Q_OBJECT
 public:
-    explicit MarkdownFindBar(MarkdownFindController* controller, QWidget* parent = nullptr);
-
-    QLineEdit* field() const { return m_field; }
-    QLabel* status() const { return m_status; }
-    QToolButton* previousButton() const { return m_previous; }
-    QToolButton* nextButton() const { return m_next; }
-    QPushButton* doneButton() const { return m_done; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    void refreshStatus();
-
-    QPointer<MarkdownFindController> m_controller;
-    QLineEdit* m_field = nullptr;
-    QLabel* m_status = nullptr;
-    QToolButton* m_previous = nullptr;
-    QToolButton* m_next = nullptr;
-    QPushButton* m_done = nullptr;
+    explicit MarkdownFindBar(FindController* controller, QWidget* parent = nullptr)
+        : FindBar(controller, QStringLiteral("Find in preview"), parent)
+    {
+    }
 };

@@ -1,5 +1,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 
+#include "kit/QuietTask.h"
+
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownLocalImages.h"
 #include "tools/markdown/ui/MarkdownPageDocument.h"
@@ -8,7 +10,6 @@
 #include <QCoreApplication>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
-#include <QtConcurrent/QtConcurrentRun>
 
 void MarkdownSchemeHandler::registerScheme()
 {
@@ -53,34 +54,29 @@ void MarkdownSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     QPointer<QWebEngineUrlRequestJob> guardedJob(job);
     // The engine deletes a job it stops; forget it then, so no late answer can reach it.
     connect(job, &QObject::destroyed, this, [this, job] { m_pending.remove(job); });
-    QPointer<MarkdownSchemeHandler> self(this);
-    (void)QtConcurrent::run([self, guardedJob, job, request, file, readable, granted, generation] {
-        MarkdownLocalImages::Read result = MarkdownLocalImages::read(file, readable, granted);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, guardedJob, job, request, generation, result = std::move(result)]() mutable {
-                if (!self || !guardedJob || !self->m_pending.contains(job))
-                    return;
-                self->m_pending.remove(job);
-                switch (result.kind) {
-                case MarkdownLocalImages::Read::Kind::image: {
-                    auto* body = new QBuffer(job);
-                    body->setData(result.bytes);
-                    job->reply(result.mimeType.toLatin1(), body);
-                    emit self->imageRequestFinished(request, true);
-                    return;
-                }
-                case MarkdownLocalImages::Read::Kind::refused:
-                    if (self->m_folderAccess)
-                        self->m_folderAccess->noteRefused(result.target, generation);
-                    job->fail(QWebEngineUrlRequestJob::RequestDenied);
-                    break;
-                case MarkdownLocalImages::Read::Kind::unavailable:
-                    job->fail(QWebEngineUrlRequestJob::UrlNotFound);
-                    break;
-                }
-                emit self->imageRequestFinished(request, false);
-            },
-            Qt::QueuedConnection);
-    });
+    QuietTask::detached<MarkdownLocalImages::Read>(
+        this, [file, readable, granted] { return MarkdownLocalImages::read(file, readable, granted); },
+        [this, guardedJob, job, request, generation](MarkdownLocalImages::Read result) {
+            if (!guardedJob || !m_pending.contains(job))
+                return;
+            m_pending.remove(job);
+            switch (result.kind) {
+            case MarkdownLocalImages::Read::Kind::image: {
+                auto* body = new QBuffer(job);
+                body->setData(result.bytes);
+                job->reply(result.mimeType.toLatin1(), body);
+                emit imageRequestFinished(request, true);
+                return;
+            }
+            case MarkdownLocalImages::Read::Kind::refused:
+                if (m_folderAccess)
+                    m_folderAccess->noteRefused(result.target, generation);
+                job->fail(QWebEngineUrlRequestJob::RequestDenied);
+                break;
+            case MarkdownLocalImages::Read::Kind::unavailable:
+                job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+                break;
+            }
+            emit imageRequestFinished(request, false);
+        });
 }

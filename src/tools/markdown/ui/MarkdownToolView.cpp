@@ -3,6 +3,7 @@
 #include "kit/ByteSizeLabel.h"
 #include "kit/DynamicColor.h"
 #include "kit/PaneBadge.h"
+#include "kit/ui/FindBar.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
@@ -181,8 +182,8 @@ QWidget* MarkdownToolView::buildSource()
     auto* stack = new QVBoxLayout(content);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
-    m_editorFind = new MarkdownFindController(this);
-    m_editorFindBar = new MarkdownFindBar(m_editorFind, content);
+    m_editorFind = new FindController(this);
+    m_editorFindBar = new FindBar(m_editorFind, QStringLiteral("Find"), content);
     m_editorFindBar->hide();
     stack->addWidget(m_editorFindBar, 0, Qt::AlignHCenter);
     m_editor = new MarkdownTextEditor(m_model->sync(), content);
@@ -284,7 +285,7 @@ void MarkdownToolView::installEditorFind()
         cursor.clearSelection();
         editor->setTextCursor(cursor);
     };
-    connect(m_editorFind, &MarkdownFindController::isShowingBarChanged, this, [this](bool showing) {
+    connect(m_editorFind, &FindController::isShowingBarChanged, this, [this](bool showing) {
         m_editorFindBar->setVisible(showing);
         if (showing) {
             m_editorFindBar->field()->setFocus();

@@ -10,6 +10,8 @@
 
 #include <QWidget>
 
+class FindBar;
+class FindController;
 class MarkdownFindBar;
 class MarkdownFindController;
 class MarkdownPreviewView;
@@ -40,8 +42,8 @@ public:
     ToolPane* sourcePane() const { return m_sourcePane; }
     ToolPane* previewPane() const { return m_previewPane; }
     MarkdownFindBar* previewFindBar() const { return m_previewFindBar; }
-    MarkdownFindBar* editorFindBar() const { return m_editorFindBar; }
-    MarkdownFindController* editorFind() const { return m_editorFind; }
+    FindBar* editorFindBar() const { return m_editorFindBar; }
+    FindController* editorFind() const { return m_editorFind; }
     QWidget* folderBanner() const { return m_folderBanner; }
     QWidget* errorBanner() const { return m_errorBanner; }
     QLabel* errorLabel() const { return m_errorLabel; }
@@ -105,8 +107,8 @@ private:
     MarkdownTextEditor* m_editor = nullptr;
     MarkdownPreviewView* m_preview = nullptr;
     MarkdownFindBar* m_previewFindBar = nullptr;
-    MarkdownFindBar* m_editorFindBar = nullptr;
-    MarkdownFindController* m_editorFind = nullptr;
+    FindBar* m_editorFindBar = nullptr;
+    FindController* m_editorFind = nullptr;
     QWidget* m_folderBanner = nullptr;
     QWidget* m_errorBanner = nullptr;
     QLabel* m_errorLabel = nullptr;

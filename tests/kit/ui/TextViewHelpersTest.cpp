@@ -1,6 +1,5 @@
 #include "kit/TextHelpers.h"
 #include "kit/ui/TextDropTextView.h"
-#include "kit/ui/TextViewPlaceholder.h"
 
 #include "support/QuorrixTestMain.h"
 
@@ -53,84 +52,6 @@ struct EditorModel {
 class TextViewHelpersTest : public QObject {
     Q_OBJECT
 private slots:
-    void placeholderFollowsEmptiness()
-    {
-        QPlainTextEdit editor;
-        editor.resize(300, 200);
-        editor.show();
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("Paste JSON here"));
-        TextViewPlaceholder* overlay = TextViewPlaceholder::of(&editor);
-        QVERIFY(overlay);
-        QCOMPARE(overlay->text(), QStringLiteral("Paste JSON here"));
-        QVERIFY(overlay->isVisible());
-        QCOMPARE(overlay->geometry(), editor.viewport()->rect());
-        QCOMPARE(editor.accessibleDescription(), QStringLiteral("Paste JSON here"));
-
-        editor.setFocus();
-        QTest::keyClick(&editor, Qt::Key_A);
-        QVERIFY(!overlay->isVisible());
-        QTest::keyClick(&editor, Qt::Key_Backspace);
-        QVERIFY(overlay->isVisible());
-
-        editor.setPlainText(QStringLiteral("model text"));
-        QVERIFY(!overlay->isVisible());
-        editor.clear();
-        QVERIFY(overlay->isVisible());
-    }
-
-    void placeholderStartsHiddenOverText()
-    {
-        QPlainTextEdit editor(QStringLiteral("already here"));
-        editor.show();
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("Prompt"));
-        QVERIFY(!TextViewPlaceholder::of(&editor)->isVisible());
-    }
-
-    void placeholderSetTwiceAndRemoved()
-    {
-        QPlainTextEdit editor;
-        editor.show();
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("Prompt"));
-        TextViewPlaceholder* first = TextViewPlaceholder::of(&editor);
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("Prompt"));
-        QCOMPARE(TextViewPlaceholder::of(&editor), first);
-        QCOMPARE(editor.viewport()->findChildren<TextViewPlaceholder*>().size(), 1);
-        TextViewPlaceholder::setPlaceholder(&editor, std::nullopt);
-        QCOMPARE(TextViewPlaceholder::of(&editor), nullptr);
-        QCOMPARE(editor.accessibleDescription(), QString());
-    }
-
-    void placeholderLetsClicksThrough()
-    {
-        QPlainTextEdit editor;
-        editor.resize(300, 200);
-        editor.show();
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("Prompt"));
-        QVERIFY(TextViewPlaceholder::of(&editor)->testAttribute(Qt::WA_TransparentForMouseEvents));
-        QCOMPARE(editor.viewport()->childAt(20, 20), nullptr);
-    }
-
-    void placeholderDrawsInPaletteGrey()
-    {
-        QPlainTextEdit editor;
-        QPalette palette = editor.palette();
-        palette.setColor(QPalette::Window, QColor("#F0F0F0"));
-        palette.setColor(QPalette::Base, Qt::white);
-        editor.setPalette(palette);
-        QFont font = editor.font();
-        font.setPixelSize(20);
-        editor.setFont(font);
-        editor.resize(300, 100);
-        editor.show();
-        TextViewPlaceholder::setPlaceholder(&editor, QStringLiteral("MMMMMMMM"));
-        const QImage image = editor.viewport()->grab().toImage();
-        bool found = false;
-        for (int y = 0; y < image.height() && !found; ++y)
-            for (int x = 0; x < image.width() && !found; ++x)
-                found = image.pixelColor(x, y).rgb() == QColor("#737373").rgb();
-        QVERIFY(found);
-    }
-
     void dropFilter_data()
     {
         QTest::addColumn<bool>("files");

@@ -5,7 +5,7 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneFooter.h"
 #include "kit/ui/PaneHeader.h"
-#include "kit/ui/TextViewPlaceholder.h"
+#include "kit/ui/CodeTextView.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
@@ -56,11 +56,10 @@ ToolPane* makePane(const QString& role, const QString& badge, const DynamicColor
     }
     pane->addActionControl(new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary()));
     pane->addActionControl(new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary()));
-    auto* editor = new QPlainTextEdit;
+    auto* editor = new CodeTextView;
     editor->setFrameShape(QFrame::NoFrame);
-    editor->setPlainText(content);
-    if (content.isEmpty())
-        TextViewPlaceholder::setPlaceholder(editor, QStringLiteral("Paste or drop a file here"));
+    editor->setText(content);
+    editor->setPlaceholderText(QStringLiteral("Paste or drop a file here"));
     pane->setContent(editor);
     pane->addMetric(new Metric(QStringLiteral("%1 lines").arg(content.count(QLatin1Char('\n')) + 1)));
     pane->addMetric(new MetricDivider);

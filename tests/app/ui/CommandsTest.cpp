@@ -1,5 +1,7 @@
 #include "app/ui/FindCommands.h"
 #include "app/ui/PlainTextView.h"
+#include "kit/FindController.h"
+#include "kit/ui/CodeTextView.h"
 #include "kit/ui/TextFinder.h"
 #include "kit/ui/ToolView.h"
 #include "support/QuorrixTestMain.h"
@@ -120,17 +122,26 @@ private slots:
         QVERIFY(notices.isFindBarVisible());
         auto* field = notices.findChild<QLineEdit*>();
         QVERIFY(field);
-        field->setText(QStringLiteral("two"));
+        // Typing searches as it goes.
+        QTest::keyClicks(field, QStringLiteral("two"));
+        QCOMPARE(notices.textView()->selection(), (CodeTextRange{4, 3}));
         FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
-        QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
-        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
-        QCOMPARE(notices.textView()->textCursor().selectionStart(), 12);
+        QCOMPARE(notices.textView()->selection().location, 12);
         FindCommands::perform(FindAction::previousMatch, nullptr, notices.textView());
-        QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
-        // Past the last match it wraps around.
+        QCOMPARE(notices.textView()->selection().location, 4);
+        // Past the last match it wraps around, both ways.
+        FindCommands::perform(FindAction::previousMatch, nullptr, notices.textView());
+        QCOMPARE(notices.textView()->selection().location, 12);
         FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
-        FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
-        QCOMPARE(notices.textView()->textCursor().selectionStart(), 4);
+        QCOMPARE(notices.textView()->selection().location, 4);
+        // No match: the selection stays and the bar says so.
+        QTest::keyClicks(field, QStringLiteral("x"));
+        QCOMPARE(notices.find()->lastSearchMatched(), std::optional<bool>(false));
+        QCOMPARE(notices.textView()->selection().location, 4);
+        // Done (Escape) hides the bar and keeps the query for the next time.
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!notices.isFindBarVisible());
+        QCOMPARE(notices.find()->query(), QStringLiteral("twox"));
     }
 };
 

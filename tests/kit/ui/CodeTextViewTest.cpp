@@ -1,4 +1,4 @@
-#include "CodeTextModel.h"
+#include "kit/CodeTextModel.h"
 #include "kit/TextHelpers.h"
 
 #include "kit/CodeTextHighlighter.h"

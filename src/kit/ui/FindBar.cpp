@@ -1,20 +1,19 @@
-#include "tools/markdown/ui/MarkdownFindBar.h"
+#include "kit/ui/FindBar.h"
 
+#include "kit/FindController.h"
 #include "kit/ui/SymbolIcon.h"
-
-#include "tools/markdown/MarkdownFindController.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPushButton>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QStyleOption>
 #include <QToolButton>
 
 
-MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* parent)
+FindBar::FindBar(FindController* controller, const QString& prompt, QWidget* parent)
     : QWidget(parent), m_controller(controller)
 {
     setAttribute(Qt::WA_StyledBackground, true);
@@ -30,7 +29,7 @@ MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* pa
     layout->addWidget(glass);
 
     m_field = new QLineEdit(this);
-    m_field->setPlaceholderText(QStringLiteral("Find in preview"));
+    m_field->setPlaceholderText(prompt);
     m_field->setFrame(false);
     m_field->setClearButtonEnabled(false);
     layout->addWidget(m_field, 1);
@@ -70,7 +69,7 @@ MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* pa
             m_controller->setQuery(text);
             m_controller->search(true);
         });
-        connect(m_controller, &MarkdownFindController::queryChanged, this, [this](const QString& query) {
+        connect(m_controller, &FindController::queryChanged, this, [this](const QString& query) {
             if (m_field->text() != query)
                 m_field->setText(query);
             refreshStatus();
@@ -91,12 +90,12 @@ MarkdownFindBar::MarkdownFindBar(MarkdownFindController* controller, QWidget* pa
             if (m_controller)
                 m_controller->done();
         });
-        connect(m_controller, &MarkdownFindController::lastSearchMatchedChanged, this, &MarkdownFindBar::refreshStatus);
+        connect(m_controller, &FindController::lastSearchMatchedChanged, this, &FindBar::refreshStatus);
     }
     refreshStatus();
 }
 
-void MarkdownFindBar::refreshStatus()
+void FindBar::refreshStatus()
 {
     const bool notFound = m_controller && m_controller->lastSearchMatched() == std::optional<bool>(false)
         && !m_controller->query().isEmpty();
@@ -104,13 +103,13 @@ void MarkdownFindBar::refreshStatus()
     m_status->setVisible(notFound);
 }
 
-void MarkdownFindBar::showEvent(QShowEvent* event)
+void FindBar::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_field->setFocus(Qt::OtherFocusReason);
 }
 
-void MarkdownFindBar::paintEvent(QPaintEvent* event)
+void FindBar::paintEvent(QPaintEvent* event)
 {
     QWidget::paintEvent(event);
     // The divider along the bottom edge.
@@ -119,7 +118,7 @@ void MarkdownFindBar::paintEvent(QPaintEvent* event)
     painter.drawLine(0, height() - 1, width(), height() - 1);
 }
 
-void MarkdownFindBar::keyPressEvent(QKeyEvent* event)
+void FindBar::keyPressEvent(QKeyEvent* event)
 {
     // Escape from the field or a button of the bar is Done.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {

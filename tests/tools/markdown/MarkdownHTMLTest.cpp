@@ -278,7 +278,7 @@ void MarkdownHTMLTest::deepLists()
 void MarkdownHTMLTest::goldenFiles_data()
 {
     QTest::addColumn<QString>("name");
-    const QDir dir(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + "/tests/tools/markdown/converter/golden");
+    const QDir dir(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + "/tests/tools/markdown/golden");
     const QStringList names = dir.entryList({"*.md"}, QDir::Files, QDir::Name);
     QVERIFY2(!names.isEmpty(), qPrintable("no golden files in " + dir.path()));
     for (const QString& name : names)

@@ -1,10 +1,10 @@
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 
 #include <QPointer>
 
-MarkdownFindController::MarkdownFindController(QObject* parent) : QObject(parent) {}
+FindController::FindController(QObject* parent) : QObject(parent) {}
 
-void MarkdownFindController::setShowingBar(bool showing)
+void FindController::setShowingBar(bool showing)
 {
     if (m_isShowingBar == showing)
         return;
@@ -12,7 +12,7 @@ void MarkdownFindController::setShowingBar(bool showing)
     emit isShowingBarChanged(showing);
 }
 
-void MarkdownFindController::setQuery(const QString& query)
+void FindController::setQuery(const QString& query)
 {
     if (m_query == query)
         return;
@@ -20,7 +20,7 @@ void MarkdownFindController::setQuery(const QString& query)
     emit queryChanged(query);
 }
 
-void MarkdownFindController::setLastSearchMatched(std::optional<bool> matched)
+void FindController::setLastSearchMatched(std::optional<bool> matched)
 {
     if (m_lastSearchMatched == matched)
         return;
@@ -28,7 +28,7 @@ void MarkdownFindController::setLastSearchMatched(std::optional<bool> matched)
     emit lastSearchMatchedChanged();
 }
 
-void MarkdownFindController::search(bool forward)
+void FindController::search(bool forward)
 {
     const quint64 generation = ++m_generation;
     if (m_query.isEmpty()) {
@@ -41,7 +41,7 @@ void MarkdownFindController::search(bool forward)
         setLastSearchMatched(false);
         return;
     }
-    QPointer<MarkdownFindController> self(this);
+    QPointer<FindController> self(this);
     auto isCurrent = [self, generation] { return self && self->m_generation == generation; };
     // With fast typing the page answers in order, but only the newest search may set the status.
     find(m_query, forward, isCurrent, [self, generation](bool matched) {
@@ -50,7 +50,7 @@ void MarkdownFindController::search(bool forward)
     });
 }
 
-void MarkdownFindController::done()
+void FindController::done()
 {
     ++m_generation;
     setShowingBar(false);

@@ -1,0 +1,290 @@
+#include "kit/FileOpener.h"
+#include "kit/QuietTask.h"
+#include "support/QuorrixTestMain.h"
+
+#include <QFile>
+#include <QSemaphore>
+#include <QTemporaryDir>
+
+// Background work driven by event-loop turns: a quiet time of 0 and explicit waits for the
+// worker, never the wall clock.
+class QuietTaskTest : public QObject {
+    Q_OBJECT
+
+    // Turns the event loop until `done` holds; the bound only stops a broken test.
+    template <class Predicate>
+    static bool turnUntil(Predicate done)
+    {
+        for (int i = 0; i < 20000 && !done(); ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QThread::yieldCurrentThread();
+        }
+        return done();
+    }
+
+    QTemporaryDir m_dir;
+
+    QUrl write(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        file.write(bytes);
+        return QUrl::fromLocalFile(file.fileName());
+    }
+
+private slots:
+    void scheduledWorkWaitsForTheEventLoop()
+    {
+        QuietTask task(0);
+        QList<int> applied;
+        task.schedule<int>([](const std::atomic_bool&) { return 7; }, [&](int value) { applied.append(value); });
+        QVERIFY(task.isPending());
+        QVERIFY(applied.isEmpty());
+        QVERIFY(turnUntil([&] { return !applied.isEmpty(); }));
+        QCOMPARE(applied, QList<int>{7});
+        QVERIFY(!task.isPending());
+        QVERIFY(!task.isRunning());
+    }
+
+    void onlyTheNewestRunApplies()
+    {
+        QuietTask task(0);
+        QList<int> applied;
+        QSemaphore release;
+        // The first run is held on its worker until the second has been scheduled.
+        task.runNow<int>(
+            [&](const std::atomic_bool&) {
+                release.acquire();
+                return 1;
+            },
+            [&](int value) { applied.append(value); });
+        task.runNow<int>([](const std::atomic_bool&) { return 2; }, [&](int value) { applied.append(value); });
+        release.release();
+        QVERIFY(turnUntil([&] { return !task.isRunning(); }));
+        QCoreApplication::processEvents();
+        QCOMPARE(applied, QList<int>{2});
+    }
+
+    void cancelRaisesTheFlagOfRunningWork()
+    {
+        QuietTask task(0);
+        std::atomic_bool sawCancel = false;
+        QSemaphore started;
+        bool applied = false;
+        task.runNow<int>(
+            [&](const std::atomic_bool& cancelled) {
+                started.release();
+                while (!cancelled)
+                    QThread::yieldCurrentThread();
+                sawCancel = true;
+                return 0;
+            },
+            [&](int) { applied = true; });
+        started.acquire();
+        task.cancel();
+        QVERIFY(turnUntil([&] { return !task.isRunning(); }));
+        QVERIFY(sawCancel);
+        QVERIFY(!applied);
+    }
+
+    void pendingWorkDroppedByCancelNeverStarts()
+    {
+        QuietTask task(0);
+        std::atomic_int started = 0;
+        task.schedule<int>(
+            [&](const std::atomic_bool&) {
+                ++started;
+                return 0;
+            },
+            [](int) {});
+        task.cancel();
+        for (int i = 0; i < 50; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(started.load(), 0);
+        QVERIFY(!task.isPending());
+    }
+
+    void partialResultsArriveInOrderBeforeTheResult()
+    {
+        QuietTask task(0);
+        QStringList events;
+        task.runNow<int, int>(
+            [](const std::atomic_bool&, const std::function<void(int)>& publish) {
+                publish(1);
+                publish(2);
+                return 3;
+            },
+            [&](int partial) { events.append(QStringLiteral("partial %1").arg(partial)); },
+            [&](int result) { events.append(QStringLiteral("result %1").arg(result)); });
+        QVERIFY(turnUntil([&] { return events.size() == 3; }));
+        QCOMPARE(events, QStringList({"partial 1", "partial 2", "result 3"}));
+    }
+
+    void partialResultsOfASupersededRunAreDropped()
+    {
+        QuietTask task(0);
+        QStringList events;
+        QSemaphore published, release;
+        task.runNow<int, int>(
+            [&](const std::atomic_bool&, const std::function<void(int)>& publish) {
+                publish(1);
+                published.release();
+                release.acquire();
+                return 1;
+            },
+            [&](int partial) { events.append(QStringLiteral("old partial %1").arg(partial)); },
+            [&](int) { events.append(QStringLiteral("old result")); });
+        published.acquire();
+        // The old run's partial is queued but not yet applied when the new run supersedes it.
+        task.runNow<int>([](const std::atomic_bool&) { return 2; },
+                         [&](int result) { events.append(QStringLiteral("new result %1").arg(result)); });
+        release.release();
+        QVERIFY(turnUntil([&] { return !task.isRunning(); }));
+        QCoreApplication::processEvents();
+        QCOMPARE(events, QStringList({"new result 2"}));
+    }
+
+    void detachedWorkAppliesWhileItsContextLives()
+    {
+        QList<int> applied;
+        auto* context = new QObject;
+        QuietTask::detached<int>(context, [] { return 5; }, [&](int value) { applied.append(value); });
+        QVERIFY(turnUntil([&] { return !applied.isEmpty(); }));
+        QCOMPARE(applied, QList<int>{5});
+
+        QSemaphore release;
+        bool late = false;
+        QuietTask::detached<int>(
+            context,
+            [&] {
+                release.acquire();
+                return 6;
+            },
+            [&](int) { late = true; });
+        delete context;
+        release.release();
+        for (int i = 0; i < 200; ++i) {
+            QCoreApplication::processEvents();
+            QThread::yieldCurrentThread();
+        }
+        QVERIFY(!late);
+    }
+
+    void openerPublishesTheFileText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+        QTest::newRow("byte-order mark dropped") << QByteArray("\xef\xbb\xbf{}") << QStringLiteral("{}");
+        QTest::newRow("ill-formed bytes replaced") << QByteArray("a\xff" "b") << QStringLiteral("a\ufffdb");
+        QTest::newRow("empty file") << QByteArray() << QString();
+    }
+    void openerPublishesTheFileText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        FileOpener opener;
+        std::optional<QString> opened;
+        QString failure;
+        opener.open(write(QStringLiteral("file.txt"), bytes), [&](QString t) { opened = t; },
+                    [&](QString s) { failure = s; });
+        QVERIFY(opener.isOpening());
+        QVERIFY(turnUntil([&] { return opened.has_value() || !failure.isEmpty(); }));
+        QCOMPARE(failure, QString());
+        QCOMPARE(*opened, text);
+        QVERIFY(!opener.isOpening());
+    }
+
+    void openerNewestOpenWins()
+    {
+        FileOpener opener;
+        QStringList opened;
+        const QUrl first = write(QStringLiteral("first.txt"), "first");
+        const QUrl second = write(QStringLiteral("second.txt"), "second");
+        opener.open(first, [&](QString t) { opened.append(t); }, [](QString) {});
+        opener.open(second, [&](QString t) { opened.append(t); }, [](QString) {});
+        QVERIFY(turnUntil([&] { return !opened.isEmpty(); }));
+        for (int i = 0; i < 50; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(opened, QStringList{"second"});
+    }
+
+    void openerFailureLeavesTheDocument_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("missing file") << QStringLiteral("missing");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("not a file URL") << QStringLiteral("web");
+    }
+    void openerFailureLeavesTheDocument()
+    {
+        QFETCH(QString, what);
+        QUrl url;
+        if (what == "missing")
+            url = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("nothing-here.md")));
+        else if (what == "folder")
+            url = QUrl::fromLocalFile(m_dir.path());
+        else
+            url = QUrl(QStringLiteral("https://quorrix.example/a.md"));
+        FileOpener opener;
+        bool applied = false;
+        QString failure;
+        opener.open(url, [&](QString) { applied = true; }, [&](QString s) { failure = s; });
+        QVERIFY(turnUntil([&] { return !failure.isEmpty(); }));
+        QVERIFY(!applied);
+        QVERIFY(failure.startsWith(QStringLiteral("Could not read \u201C")));
+        QVERIFY(failure.endsWith(QStringLiteral("\u201D. The document was left as it was.")));
+    }
+
+    void anEditDuringTheReadWinsAndSaysSo()
+    {
+        FileOpener opener;
+        bool applied = false;
+        QString failure;
+        const QUrl url = write(QStringLiteral("notes.md"), "# From the file");
+        // Typing in the same turn as the open.
+        opener.open(url, [&](QString) { applied = true; }, [&](QString s) { failure = s; });
+        opener.markEdited();
+        QCOMPARE(failure, QStringLiteral("\u201Cnotes.md\u201D was not opened: the document was edited while the file "
+                                         "was being read."));
+        for (int i = 0; i < 200; ++i) {
+            QCoreApplication::processEvents();
+            QThread::yieldCurrentThread();
+        }
+        QVERIFY(!applied);
+        QVERIFY(!opener.isOpening());
+    }
+
+    void anEditAfterTheOpenChangesNothing()
+    {
+        FileOpener opener;
+        QString failure;
+        bool applied = false;
+        opener.open(write(QStringLiteral("done.md"), "x"), [&](QString) { applied = true; },
+                    [&](QString s) { failure = s; });
+        QVERIFY(turnUntil([&] { return applied; }));
+        opener.markEdited();
+        QCOMPARE(failure, QString());
+    }
+
+    void openerPreparesOffTheGuiThread()
+    {
+        FileOpener opener;
+        std::optional<int> length;
+        QThread* preparedOn = nullptr;
+        opener.open<int>(
+            write(QStringLiteral("sized.txt"), "12345"),
+            [&](QString text, const std::atomic_bool&) {
+                preparedOn = QThread::currentThread();
+                return int(text.size());
+            },
+            [&](int n) { length = n; }, [](QString) {});
+        QVERIFY(turnUntil([&] { return length.has_value(); }));
+        QCOMPARE(*length, 5);
+        QVERIFY(preparedOn != QCoreApplication::instance()->thread());
+    }
+};
+
+QUORRIX_TEST_MAIN(QuietTaskTest)
+#include "QuietTaskTest.moc"
