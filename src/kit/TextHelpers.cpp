@@ -30,6 +30,38 @@ qsizetype lineCount(QStringView text)
     return breaks + 1;
 }
 
+QString repairedUTF16(const QString& text)
+{
+    const qsizetype n = text.size();
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    qsizetype i = 0;
+    for (; i < n; ++i) {
+        const char16_t c = units[i];
+        if ((c & 0xF800) != 0xD800)
+            continue;
+        if (c < 0xDC00 && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00) {
+            ++i;
+            continue;
+        }
+        break;
+    }
+    if (i == n)
+        return text;
+    QString out = text;
+    char16_t* w = reinterpret_cast<char16_t*>(out.data());
+    for (; i < n; ++i) {
+        const char16_t c = w[i];
+        if ((c & 0xF800) != 0xD800)
+            continue;
+        if (c < 0xDC00 && i + 1 < n && (w[i + 1] & 0xFC00) == 0xDC00) {
+            ++i;
+            continue;
+        }
+        w[i] = 0xFFFD;
+    }
+    return out;
+}
+
 QString normalizedLineBreaks(const QString& text)
 {
     if (!text.contains(QLatin1Char('\r')))

@@ -21,6 +21,10 @@ qsizetype lineCount(QStringView text);
 // The number of bytes the text takes in UTF-8; a lone surrogate counts as U+FFFD (3 bytes).
 qint64 utf8Length(QStringView text);
 
+// The same text when it holds no unpaired surrogate (shared, not copied); else a copy with each
+// unpaired surrogate replaced by U+FFFD, so offsets stay the same.
+QString repairedUTF16(const QString& text);
+
 // The text with every CR LF and lone CR turned into LF (editors keep LF only).
 QString normalizedLineBreaks(QStringView text);
 // The same text, shared and not copied, when it holds no CR.

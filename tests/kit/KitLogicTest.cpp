@@ -9,6 +9,7 @@
 #include "support/QuorrixTestMain.h"
 
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -28,6 +29,50 @@ QPalette paletteWithWindow(const QColor& window)
 class KitLogicTest : public QObject {
     Q_OBJECT
 private slots:
+    void repairedUTF16_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QChar hi(0xD83D), lo(0xDE00), fffd(0xFFFD);
+        QTest::newRow("plain") << QStringLiteral("abc") << QStringLiteral("abc");
+        QTest::newRow("pair kept") << (QString("a") + hi + lo) << (QString("a") + hi + lo);
+        QTest::newRow("lone high at end") << (QString("a") + hi) << (QString("a") + fffd);
+        QTest::newRow("lone low first") << (QString(lo) + "a") << (QString(fffd) + "a");
+        QTest::newRow("reversed pair") << (QString(lo) + hi) << (QString(fffd) + fffd);
+        QTest::newRow("high high low") << (QString(hi) + hi + lo) << (QString(fffd) + hi + lo);
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void repairedUTF16()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(TextHelpers::repairedUTF16(text), expected);
+    }
+
+    void repairedUTF16AgainstAPlainModel()
+    {
+        // Random mixes of surrogates and letters against a code-point-by-code-point model.
+        QRandomGenerator random(17);
+        const char16_t alphabet[] = {u'a', 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xFFFD, u'\n'};
+        for (int round = 0; round < 2000; ++round) {
+            QString text;
+            const int length = int(random.bounded(12));
+            for (int i = 0; i < length; ++i)
+                text.append(QChar(alphabet[random.bounded(int(std::size(alphabet)))]));
+            QString model;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                const QChar c = text[i];
+                if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                    model += c;
+                    model += text[++i];
+                } else {
+                    model += c.isSurrogate() ? QChar(0xFFFD) : c;
+                }
+            }
+            QCOMPARE(TextHelpers::repairedUTF16(text), model);
+        }
+    }
+
     void byteSizeLabel_data()
     {
         QTest::addColumn<qint64>("bytes");

@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownSyntaxPatterns.h"
 
+#include "kit/TextHelpers.h"
+
 #include <QHash>
 #include <QList>
 
@@ -159,38 +161,7 @@ QString maskingCodeSpans(const QString& text)
 
 QString matchable(const QString& text)
 {
-    const qsizetype length = text.size();
-    const QChar* units = text.constData();
-    qsizetype firstBad = -1;
-    for (qsizetype i = 0; i < length; ++i) {
-        const QChar c = units[i];
-        if (c.isHighSurrogate()) {
-            if (i + 1 < length && units[i + 1].isLowSurrogate()) {
-                ++i;
-                continue;
-            }
-            firstBad = i;
-            break;
-        }
-        if (c.isLowSurrogate()) {
-            firstBad = i;
-            break;
-        }
-    }
-    if (firstBad < 0)
-        return text;
-    QString repaired = text;
-    QChar* out = repaired.data();
-    for (qsizetype i = firstBad; i < length; ++i) {
-        const QChar c = out[i];
-        if (c.isHighSurrogate() && i + 1 < length && out[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c.isSurrogate())
-            out[i] = QChar(0xFFFD);
-    }
-    return repaired;
+    return TextHelpers::repairedUTF16(text);
 }
 
 } // namespace MarkdownSyntaxPatterns

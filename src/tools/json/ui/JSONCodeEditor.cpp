@@ -1,7 +1,7 @@
 #include "tools/json/ui/JSONCodeEditor.h"
-#include "kit/TextHelpers.h"
 
 #include "kit/DynamicColor.h"
+#include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "tools/json/JSONSyntaxTokens.h"
@@ -15,40 +15,6 @@
 #include <cmath>
 
 namespace {
-
-// Unpaired surrogates become U+FFFD (same length), so the text is safe to search and encode.
-// The text is shared, not copied, unless it needs repair.
-QString repairedUTF16(const QString& text)
-{
-    const qsizetype n = text.size();
-    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
-    qsizetype i = 0;
-    for (; i < n; ++i) {
-        const char16_t c = units[i];
-        if ((c & 0xF800) != 0xD800)
-            continue;
-        if (c < 0xDC00 && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00) {
-            ++i;
-            continue;
-        }
-        break;
-    }
-    if (i == n)
-        return text;
-    QString out = text;
-    char16_t* w = reinterpret_cast<char16_t*>(out.data());
-    for (; i < n; ++i) {
-        const char16_t c = w[i];
-        if ((c & 0xF800) != 0xD800)
-            continue;
-        if (c < 0xDC00 && i + 1 < n && (w[i + 1] & 0xFC00) == 0xDC00) {
-            ++i;
-            continue;
-        }
-        w[i] = 0xFFFD;
-    }
-    return out;
-}
 
 JSONTextRange toRange(CodeTextRange r)
 {
@@ -127,7 +93,7 @@ JSONCodeEditor::~JSONCodeEditor()
 void JSONCodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
 {
     if (!m_programEdit)
-        m_lastText = repairedUTF16(m_view->text());
+        m_lastText = TextHelpers::repairedUTF16(m_view->text());
     if (m_syntax)
         m_syntax->applyEdit(m_lastText, {location, length}, change);
 }

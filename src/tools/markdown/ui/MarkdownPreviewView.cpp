@@ -1,5 +1,7 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 
+#include "kit/TextHelpers.h"
+
 #include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownFindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
@@ -28,35 +30,10 @@
 
 namespace {
 
-// The page must never see a lone surrogate: the engine would mangle or refuse the whole text.
-QString repairedText(const QString& text)
-{
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    for (; i < n; ++i) {
-        const QChar c = text[i];
-        if (c.isHighSurrogate() && i + 1 < n && text[i + 1].isLowSurrogate())
-            ++i;
-        else if (c.isSurrogate())
-            break;
-    }
-    if (i >= n)
-        return text;
-    QString repaired = text;
-    for (; i < n; ++i) {
-        const QChar c = repaired[i];
-        if (c.isHighSurrogate() && i + 1 < n && repaired[i + 1].isLowSurrogate())
-            ++i;
-        else if (c.isSurrogate())
-            repaired[i] = QChar(QChar::ReplacementCharacter);
-    }
-    return repaired;
-}
-
 // One string as a JavaScript expression: a JSON array of it, indexed, so no quoting is ours.
 QString jsString(const QString& text)
 {
-    const QByteArray json = QJsonDocument(QJsonArray{repairedText(text)}).toJson(QJsonDocument::Compact);
+    const QByteArray json = QJsonDocument(QJsonArray{TextHelpers::repairedUTF16(text)}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(json) + QStringLiteral("[0]");
 }
 
