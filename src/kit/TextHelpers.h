@@ -1,7 +1,11 @@
 #pragma once
 
+#include "kit/TextRange.h"
+
 #include <QString>
 #include <QStringView>
+
+#include <utility>
 
 class QTextDocument;
 
@@ -9,11 +13,7 @@ class QTextDocument;
 // are UTF-16 code units.
 namespace TextHelpers {
 
-struct Range {
-    qsizetype location = 0;
-    qsizetype length = 0;
-    friend bool operator==(const Range&, const Range&) = default;
-};
+using Range = TextRange;
 
 // 0 for the empty text, else 1 plus the line breaks, where LF, CR and CR LF each count once.
 qsizetype lineCount(QStringView text);
@@ -45,5 +45,9 @@ bool isInsertAfterLineBreak(Range edited, qsizetype changeInLength, QStringView 
 // the edit is an insertion after a line break, capped at the text's end, and never splitting a
 // CR LF pair.
 Range lineBreakEditRange(Range edited, qsizetype changeInLength, QStringView text);
+
+// Where two texts differ: the range replaced in the old text and the range that replaced it in
+// the new one, after their common start and end (compared a few kilobytes at a time).
+std::pair<Range, Range> changedRanges(const QString& oldText, const QString& newText);
 
 } // namespace TextHelpers

@@ -8,6 +8,8 @@
 
 #include "support/QuorrixTestMain.h"
 
+Q_DECLARE_METATYPE(TextRange)
+
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QTextCursor>
@@ -29,6 +31,37 @@ QPalette paletteWithWindow(const QColor& window)
 class KitLogicTest : public QObject {
     Q_OBJECT
 private slots:
+    void changedRanges_data()
+    {
+        QTest::addColumn<QString>("oldText");
+        QTest::addColumn<QString>("newText");
+        QTest::addColumn<TextRange>("oldRange");
+        QTest::addColumn<TextRange>("newRange");
+        QTest::newRow("insertion") << "abc" << "abXc" << TextRange{2, 0} << TextRange{2, 1};
+        QTest::newRow("deletion at the end") << "aaa" << "aa" << TextRange{2, 1} << TextRange{2, 0};
+        QTest::newRow("identical") << "same" << "same" << TextRange{4, 0} << TextRange{4, 0};
+        QTest::newRow("replace all") << "abc" << "xyz" << TextRange{0, 3} << TextRange{0, 3};
+        QTest::newRow("from empty") << "" << "new" << TextRange{0, 0} << TextRange{0, 3};
+        // Common parts longer than one comparison step, on both sides.
+        QTest::newRow("long common parts") << QString(10000, u'a') + "1" + QString(9000, u'b')
+                                           << QString(10000, u'a') + "22" + QString(9000, u'b')
+                                           << TextRange{10000, 1} << TextRange{10000, 2};
+        // A repeated text: the common start is taken first, so the end cannot overlap it.
+        QTest::newRow("repeats") << "aaaa" << "aaaaaa" << TextRange{4, 0} << TextRange{4, 2};
+    }
+    void changedRanges()
+    {
+        QFETCH(QString, oldText);
+        QFETCH(QString, newText);
+        QFETCH(TextRange, oldRange);
+        QFETCH(TextRange, newRange);
+        const auto [a, b] = TextHelpers::changedRanges(oldText, newText);
+        QCOMPARE(a, oldRange);
+        QCOMPARE(b, newRange);
+        // Replacing the one by the other gives the new text.
+        QCOMPARE(QString(oldText).replace(a.location, a.length, newText.mid(b.location, b.length)), newText);
+    }
+
     void repairedUTF16_data()
     {
         QTest::addColumn<QString>("text");

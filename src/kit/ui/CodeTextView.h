@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/TextRange.h"
+
 #include "kit/CodeTextBuffer.h"
 #include "kit/CodeTextUndoStack.h"
 
@@ -17,12 +19,7 @@
 class QMimeData;
 
 // A range of UTF-16 units: location and length.
-struct CodeTextRange {
-    qsizetype location = 0;
-    qsizetype length = 0;
-    qsizetype end() const { return location + length; }
-    friend bool operator==(const CodeTextRange&, const CodeTextRange&) = default;
-};
+using CodeTextRange = TextRange;
 
 // A plain-text view for documents of any size: a monospaced grid over a `CodeTextBuffer`, with
 // soft wrap on or off. Only the visible rows are laid out and painted, and a long line only by

@@ -322,37 +322,6 @@ JSONTextRange rangeOfFirstLines(qsizetype count, const QString& text)
     return {0, position};
 }
 
-std::pair<JSONTextRange, JSONTextRange> changedRanges(const QString& oldText, const QString& newText)
-{
-    const char16_t* a = reinterpret_cast<const char16_t*>(oldText.constData());
-    const char16_t* b = reinterpret_cast<const char16_t*>(newText.constData());
-    const qsizetype na = oldText.size(), nb = newText.size();
-    const qsizetype m = std::min(na, nb);
-    constexpr qsizetype chunk = 4096;
-    qsizetype p = 0;
-    while (p < m) {
-        const qsizetype len = std::min(chunk, m - p);
-        if (std::memcmp(a + p, b + p, size_t(len) * 2) != 0) {
-            while (a[p] == b[p])
-                ++p;
-            break;
-        }
-        p += len;
-    }
-    const qsizetype limit = m - p;
-    qsizetype s = 0;
-    while (s < limit) {
-        const qsizetype len = std::min(chunk, limit - s);
-        if (std::memcmp(a + na - s - len, b + nb - s - len, size_t(len) * 2) != 0) {
-            while (a[na - s - 1] == b[nb - s - 1])
-                ++s;
-            break;
-        }
-        s += len;
-    }
-    return {{p, na - p - s}, {p, nb - p - s}};
-}
-
 // --- IndexSet
 
 void IndexSet::insert(JSONTextRange range)

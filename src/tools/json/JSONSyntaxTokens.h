@@ -38,8 +38,6 @@ QList<JSONTextRange> longLineRanges(JSONTextRange range, const QString& text, qs
 // From 0 to just past the n-th line feed, or to the end when there are fewer.
 JSONTextRange rangeOfFirstLines(qsizetype count, const QString& text);
 
-// The part of the old text to replace and the part of the new text that replaces it.
-std::pair<JSONTextRange, JSONTextRange> changedRanges(const QString& oldText, const QString& newText);
 
 // Ascending, disjoint, coalesced set of positions.
 class IndexSet {

@@ -1,13 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include "kit/TextRange.h"
 
-// A span of text in UTF-16 units, as the editors and the search exchange it.
-struct JSONTextRange {
-    qsizetype location = 0;
-    qsizetype length = 0;
-
-    constexpr qsizetype end() const { return location + length; }
-    constexpr bool contains(qsizetype position) const { return position >= location && position < end(); }
-    friend constexpr bool operator==(const JSONTextRange&, const JSONTextRange&) = default;
-};
+// A span of text as the JSON editors and the search exchange it.
+using JSONTextRange = TextRange;

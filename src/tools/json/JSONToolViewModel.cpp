@@ -38,7 +38,7 @@ constexpr qsizetype kLargeOutputChange = 1 << 16;
 
 bool isLargeChange(const QString& before, const QString& after)
 {
-    const auto [oldRange, newRange] = JSONSyntaxTokens::changedRanges(before, after);
+    const auto [oldRange, newRange] = TextHelpers::changedRanges(before, after);
     return oldRange.length > kLargeOutputChange || newRange.length > kLargeOutputChange;
 }
 

@@ -18,11 +18,13 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include <memory>
+
 namespace {
 
 QPalette lightPalette()
 {
-    QPalette p = QStyleFactory::create(QStringLiteral("Fusion"))->standardPalette();
+    QPalette p = std::unique_ptr<QStyle>(QStyleFactory::create(QStringLiteral("Fusion")))->standardPalette();
     return p;
 }
 
@@ -158,7 +160,8 @@ QColor commonest(const QImage& image, const QRect& rect)
 class PaneScreenshotTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion"))); }
+    // The application owns the style it is given by name.
+    void initTestCase() { QApplication::setStyle(QStringLiteral("Fusion")); }
 
     void rendersLightAndDark_data()
     {

@@ -141,28 +141,6 @@ private slots:
         QCOMPARE(rangeOfFirstLines(count, QStringLiteral("a\nb\nc")), (JSONTextRange{0, expected}));
     }
 
-    void changed_data()
-    {
-        QTest::addColumn<QString>("oldText");
-        QTest::addColumn<QString>("newText");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("insertion") << "abc" << "abXc" << "2+0 2+1";
-        QTest::newRow("deletion at the end") << "aaa" << "aa" << "2+1 2+0";
-        QTest::newRow("identical") << "same" << "same" << "4+0 4+0";
-        QTest::newRow("replace all") << "abc" << "xyz" << "0+3 0+3";
-        QTest::newRow("long common parts")
-            << QString(10000, u'a') + "1" + QString(9000, u'b') << QString(10000, u'a') + "22" + QString(9000, u'b')
-            << "10000+1 10000+2";
-    }
-    void changed()
-    {
-        QFETCH(QString, oldText);
-        QFETCH(QString, newText);
-        QFETCH(QString, expected);
-        const auto [a, b] = changedRanges(oldText, newText);
-        QCOMPARE(ranges({a, b}), expected);
-    }
-
     void longLineLookup()
     {
         LongLines lines;

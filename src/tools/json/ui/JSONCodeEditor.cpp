@@ -14,15 +14,6 @@
 
 #include <cmath>
 
-namespace {
-
-JSONTextRange toRange(CodeTextRange r)
-{
-    return {r.location, r.length};
-}
-
-} // namespace
-
 JSONCodeEditor::JSONCodeEditor(const Options& options, QWidget* parent)
     : QWidget(parent), m_view(new CodeTextView(this)), m_options(options)
 {
@@ -55,7 +46,7 @@ JSONCodeEditor::JSONCodeEditor(const Options& options, QWidget* parent)
     connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
         if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)
             return;
-        m_onSelectionChange(toRange(m_view->selection()));
+        m_onSelectionChange(m_view->selection());
     });
     if (m_syntax && m_syntax->isLargeDocument()) {
         connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
@@ -117,7 +108,7 @@ void JSONCodeEditor::setText(const QString& newText, std::optional<CodeTextBuffe
     m_lastText = text;
     m_programEdit = true;
     if (m_options.largeDocument) {
-        const auto [oldRange, newRange] = JSONSyntaxTokens::changedRanges(oldText, text);
+        const auto [oldRange, newRange] = TextHelpers::changedRanges(oldText, text);
         // A large replacement is cheaper as a new text: the view then builds its line blocks
         // in one pass instead of splicing megabytes into one block.
         constexpr qsizetype largeEdit = 1 << 16;
