@@ -1,6 +1,7 @@
 // The JSON tool end to end, offscreen: paste a minified document into the input pane, wait for
 // the formatted output, and type in both panes while a 1 ms timer measures the GUI thread's
 // longest stall. The baseline is a QPlainTextEdit output pane given the same formatted text.
+#include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextView.h"
 #include "tools/json/JSONFormatter.h"
 #include "tools/json/JSONSyntaxTokens.h"
@@ -305,7 +306,7 @@ static void profile()
     t.restart();
     bare2.replaceRange({formatted.size() / 2, 1}, QStringLiteral("9"));
     std::printf("profile: bare replaceRange in formatted %lld ms\n", t.restart());
-    auto r = JSONSyntaxTokens::changedRanges(formatted, f2);
+    auto r = TextHelpers::changedRanges(formatted, f2);
     std::printf("profile: changedRanges %lld ms (%lld)\n", t.restart(), (long long)r.first.location);
     JSONSyntaxTokens::Coverage cov;
     cov.invalidate({0, formatted.size()}, 0, formatted);
