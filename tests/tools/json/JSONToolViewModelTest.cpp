@@ -343,6 +343,27 @@ private slots:
         m.setText(QStringLiteral("[]"));
         QVERIFY(m.openError().isEmpty());
     }
+
+    void typingWhileLoadingWins()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("big.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[" + QByteArray("1,").repeated(200000) + "1]");
+        f.close();
+        JSONToolViewModel m;
+        QSignalSpy error(&m, &JSONToolViewModel::openErrorChanged);
+        m.open(QUrl::fromLocalFile(path));
+        // Typed in the same turn as the open: the typing stands, and the user hears why.
+        m.setText(QStringLiteral("[\"typed\"]"));
+        QCOMPARE(m.openError(), QStringLiteral("\u201Cbig.json\u201D was not opened: the document was edited while the "
+                                               "file was being read."));
+        waitForFormat(m);
+        QTest::qWait(300);
+        QCOMPARE(m.text(), QStringLiteral("[\"typed\"]"));
+        QVERIFY(m.fileUrl().isEmpty());
+    }
 };
 
 QUORRIX_TEST_MAIN(JSONToolViewModelTest)

@@ -216,6 +216,9 @@ private slots:
         QCOMPARE(model.markdownText(), QString("typed while loading"));
         QVERIFY(model.renderedHTML().contains("typed while loading"));
         QVERIFY(model.fileUrl().isEmpty());
+        // The user is told why the file did not open.
+        QCOMPARE(model.openError(),
+                 QString("\u201Cbig.md\u201D was not opened: the document was edited while the file was being read."));
     }
 
     void secondOpenSupersedesFirst()

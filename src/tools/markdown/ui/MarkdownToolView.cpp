@@ -327,11 +327,11 @@ void MarkdownToolView::pushContentToPreview()
 {
     // An open publishes the folder, the file and the HTML one after another; the preview gets
     // them once, together.
-    if (property("contentPushQueued").toBool())
+    if (m_contentPushQueued)
         return;
-    setProperty("contentPushQueued", true);
+    m_contentPushQueued = true;
     QTimer::singleShot(0, this, [this] {
-        if (property("contentPushQueued").toBool())
+        if (m_contentPushQueued)
             pushContentToPreviewNow();
     });
 }
@@ -340,7 +340,7 @@ void MarkdownToolView::pushContentToPreview()
 // at once, ahead of the repaint its counts cause, and takes any queued push with it.
 void MarkdownToolView::pushContentToPreviewNow()
 {
-    setProperty("contentPushQueued", false);
+    m_contentPushQueued = false;
     m_preview->setContent(m_model->renderedHTML(), m_model->renderedLineCount(), m_model->documentFolder(),
                           m_model->folderAccess()->opens());
 }

@@ -122,5 +122,6 @@ private:
     QAction* m_toggleSourceAction = nullptr;
     QAction* m_findAction = nullptr;
     QWidget* m_dropRing = nullptr;
+    bool m_contentPushQueued = false;
     bool m_isDropTargeted = false;
 };
