@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QHash>
-#include <QStringIterator>
 
 #include <limits>
 
@@ -361,7 +360,7 @@ ZoneRead readZoneOffset(ByteCursor& c, int& offset)
         offset = int(sign * total);
         return ZoneRead::offset;
     }
-    const QByteArrayView rest = c.bytes.mid(c.at);
+    const QByteArrayView rest = c.bytes.sliced(c.at);
     if (rest.size() == 3
         && (rest.compare("UTC", Qt::CaseInsensitive) == 0 || rest.compare("GMT", Qt::CaseInsensitive) == 0)) {
         c.at = c.bytes.size();
@@ -411,7 +410,7 @@ std::optional<ParseResult> parseISO8601(QStringView text, const QTimeZone& zone)
                     ++c.at;
                 if (c.at == start)
                     return std::nullopt;
-                nanoseconds = fractionNanoseconds(c.bytes.mid(start, c.at - start));
+                nanoseconds = fractionNanoseconds(c.bytes.sliced(start, c.at - start));
             }
         } else if (!c.atEnd() && (c.peek() == '.' || c.peek() == ',')) {
             return std::nullopt;  // a fraction needs seconds
@@ -436,10 +435,15 @@ std::optional<ParseResult> parseISO8601(QStringView text, const QTimeZone& zone)
 
 static bool isLettersOnly(QStringView piece)
 {
-    QStringIterator it(piece);
-    while (it.hasNext()) {
-        const char32_t cp = it.next(0xFFFFFFFF);
-        if (cp == 0xFFFFFFFF || !QChar::isLetter(cp))
+    for (qsizetype i = 0; i < piece.size(); ++i) {
+        char32_t cp = piece[i].unicode();
+        if (piece[i].isHighSurrogate() && i + 1 < piece.size() && piece[i + 1].isLowSurrogate()) {
+            cp = QChar::surrogateToUcs4(piece[i], piece[i + 1]);
+            ++i;
+        } else if (piece[i].isSurrogate()) {
+            return false;  // a lone half is no letter
+        }
+        if (!QChar::isLetter(cp))
             return false;
     }
     return true;
@@ -734,7 +738,7 @@ RowLists rows(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone)
     const int offset = offsetAt(zone, seconds);
     const __int128 wide = (__int128)seconds * 1000000000 + nanoseconds;
     RowLists lists;
-    lists.unix = {
+    lists.unixTime = {
         {QStringLiteral("Unix seconds"), unixSecondsText(seconds, nanoseconds)},
         {QStringLiteral("Unix milliseconds"), int128Text((__int128)seconds * 1000 + nanoseconds / 1000000)},
         {QStringLiteral("Unix microseconds"), int128Text((__int128)seconds * 1000000 + nanoseconds / 1000)},

@@ -84,15 +84,16 @@ struct CalendarFacts {
     friend bool operator==(const CalendarFacts&, const CalendarFacts&) = default;
 };
 
-enum class Family { unix, dates };
+// `unixTime` is the family the names call unix (a predefined macro in GNU C++).
+enum class Family { unixTime, dates };
 
 inline Family familyOf(const Reading& reading)
 {
-    return reading.kind == Reading::Kind::number ? Family::unix : Family::dates;
+    return reading.kind == Reading::Kind::number ? Family::unixTime : Family::dates;
 }
 
 struct RowLists {
-    QList<Row> unix;
+    QList<Row> unixTime;
     QList<Row> dates;
     QList<Row> calendar;
 };

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QTimeZone>
+
+// The locale-dependent texts of the tool, written by ICU in the user's language: the long date
+// with the full time, and how far a moment lies from now. The offset always comes from the
+// system zone database (QTimeZone), so the texts agree with every other row.
+namespace Timestamp {
+
+QString localDateTimeText(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone);
+// "in 5 minutes", "3 days ago": whole units, the largest that fits.
+QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds);
+
+}  // namespace Timestamp

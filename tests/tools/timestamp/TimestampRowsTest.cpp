@@ -1,0 +1,191 @@
+#include <QRandomGenerator>
+#include "support/QuorrixTestMain.h"
+#include "tools/timestamp/Timestamp.h"
+
+using namespace Timestamp;
+
+static QString rowText(const QList<Row>& rows)
+{
+    QStringList parts;
+    for (const Row& r : rows)
+        parts << r.label + u'=' + r.value;
+    return parts.join(u'|');
+}
+
+class TimestampRowsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rows_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<qint64>("nanoseconds");
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("unix");
+        QTest::addColumn<QString>("dates");
+        QTest::addColumn<QString>("calendar");
+        QTest::newRow("moment in UTC")
+            << 1790380800LL << 0LL << QByteArray("UTC")
+            << "Unix seconds=1790380800|Unix milliseconds=1790380800000|Unix microseconds=1790380800000000|"
+               "Unix nanoseconds=1790380800000000000"
+            << "ISO 8601, UTC=2026-09-26T00:00:00Z|ISO 8601, local=2026-09-26T00:00:00Z|"
+               "RFC 2822=Sat, 26 Sep 2026 00:00:00 +0000|HTTP date=Sat, 26 Sep 2026 00:00:00 GMT"
+            << "Weekday=Saturday|Day of year=269|ISO week=2026-W39";
+        QTest::newRow("same moment at +05:30")
+            << 1790380800LL << 0LL << QByteArray("Asia/Kolkata")
+            << "Unix seconds=1790380800|Unix milliseconds=1790380800000|Unix microseconds=1790380800000000|"
+               "Unix nanoseconds=1790380800000000000"
+            << "ISO 8601, UTC=2026-09-26T00:00:00Z|ISO 8601, local=2026-09-26T05:30:00+05:30|"
+               "RFC 2822=Sat, 26 Sep 2026 00:00:00 +0000|HTTP date=Sat, 26 Sep 2026 00:00:00 GMT"
+            << "Weekday=Saturday|Day of year=269|ISO week=2026-W39";
+        QTest::newRow("half a second before 1970")
+            << -1LL << 500000000LL << QByteArray("UTC")
+            << "Unix seconds=-0.5|Unix milliseconds=-500|Unix microseconds=-500000|Unix nanoseconds=-500000000"
+            << "ISO 8601, UTC=1969-12-31T23:59:59.500Z|ISO 8601, local=1969-12-31T23:59:59.500Z|"
+               "RFC 2822=Wed, 31 Dec 1969 23:59:59 +0000|HTTP date=Wed, 31 Dec 1969 23:59:59 GMT"
+            << "Weekday=Wednesday|Day of year=365|ISO week=1970-W01";
+        QTest::newRow("half a millisecond before 1970")
+            << -1LL << 999500000LL << QByteArray("UTC")
+            << "Unix seconds=-0.0005|Unix milliseconds=-1|Unix microseconds=-500|Unix nanoseconds=-500000"
+            << "ISO 8601, UTC=1969-12-31T23:59:59.999500Z|ISO 8601, local=1969-12-31T23:59:59.999500Z|"
+               "RFC 2822=Wed, 31 Dec 1969 23:59:59 +0000|HTTP date=Wed, 31 Dec 1969 23:59:59 GMT"
+            << "Weekday=Wednesday|Day of year=365|ISO week=1970-W01";
+        QTest::newRow("earliest")
+            << -62135596800LL << 0LL << QByteArray("UTC")
+            << "Unix seconds=-62135596800|Unix milliseconds=-62135596800000|Unix microseconds=-62135596800000000|"
+               "Unix nanoseconds=-62135596800000000000"
+            << "ISO 8601, UTC=0001-01-01T00:00:00Z|ISO 8601, local=0001-01-01T00:00:00Z|"
+               "RFC 2822=Mon, 01 Jan 0001 00:00:00 +0000|HTTP date=Mon, 01 Jan 0001 00:00:00 GMT"
+            << "Weekday=Monday|Day of year=1|ISO week=1-W01";
+        QTest::newRow("latest, east")
+            << 253402300799LL << 999999999LL << QByteArray("Asia/Tokyo")
+            << "Unix seconds=253402300799.999999999|Unix milliseconds=253402300799999|"
+               "Unix microseconds=253402300799999999|Unix nanoseconds=253402300799999999999"
+            << "ISO 8601, UTC=9999-12-31T23:59:59.999999999Z|ISO 8601, local=10000-01-01T08:59:59.999999999+09:00|"
+               "RFC 2822=Fri, 31 Dec 9999 23:59:59 +0000|HTTP date=Fri, 31 Dec 9999 23:59:59 GMT"
+            << "Weekday=Saturday|Day of year=1|ISO week=9999-W52";
+    }
+    void rows()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(qint64, nanoseconds);
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, unix);
+        QFETCH(QString, dates);
+        QFETCH(QString, calendar);
+        const RowLists lists = Timestamp::rows(seconds, nanoseconds, QTimeZone(zone));
+        QCOMPARE(rowText(lists.unixTime), unix);
+        QCOMPARE(rowText(lists.dates), dates);
+        QCOMPARE(rowText(lists.calendar), calendar);
+    }
+
+    void earliestWestHasYearZero()
+    {
+        const QString local = iso8601Text(-62135596800LL, 0, QTimeZone("America/New_York"));
+        QCOMPARE(local, QStringLiteral("0000-12-31T19:03:58-04:56:02"));
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<QString>("actual");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one nanosecond") << unixSecondsText(0, 1) << "0.000000001";
+        QTest::newRow("half second") << unixSecondsText(1790380800, 500000000) << "1790380800.5";
+        QTest::newRow("quarter before") << unixSecondsText(-1, 750000000) << "-0.25";
+        QTest::newRow("minus one") << unixSecondsText(-1, 0) << "-1";
+        QTest::newRow("fraction nanos") << fractionText(1) << ".000000001";
+        QTest::newRow("fraction micros") << fractionText(123456000) << ".123456";
+        QTest::newRow("fraction millis") << fractionText(120000000) << ".120";
+        QTest::newRow("fraction none") << fractionText(0) << "";
+        QTest::newRow("offset -09:30") << offsetText(-34200) << "-09:30";
+        QTest::newRow("offset zero") << offsetText(0) << "+00:00";
+        QTest::newRow("offset seconds") << offsetText(1172) << "+00:19:32";
+        QTest::newRow("offset negative seconds") << offsetText(-17762) << "-04:56:02";
+        QTest::newRow("clock") << clockText(9 * 3600 + 5 * 60) << "09:05:00";
+        QTest::newRow("stem") << rfc2822Stem(1790424000) << "Sat, 26 Sep 2026 12:00:00";
+    }
+    void texts()
+    {
+        QFETCH(QString, actual);
+        QFETCH(QString, expected);
+        QCOMPARE(actual, expected);
+    }
+
+    void isoWeeks_data()
+    {
+        QTest::addColumn<qint64>("year");
+        QTest::addColumn<qint64>("month");
+        QTest::addColumn<qint64>("day");
+        QTest::addColumn<QString>("week");
+        QTest::newRow("1 Jan 2021 in 2020-W53") << 2021LL << 1LL << 1LL << "2020-W53";
+        QTest::newRow("29 Dec 2025 in 2026-W01") << 2025LL << 12LL << 29LL << "2026-W01";
+        QTest::newRow("31 Dec 2026") << 2026LL << 12LL << 31LL << "2026-W53";
+        QTest::newRow("1 Jan 2027") << 2027LL << 1LL << 1LL << "2026-W53";
+        QTest::newRow("4 Jan 2027") << 2027LL << 1LL << 4LL << "2027-W01";
+    }
+    void isoWeeks()
+    {
+        QFETCH(qint64, year);
+        QFETCH(qint64, month);
+        QFETCH(qint64, day);
+        QFETCH(QString, week);
+        const qint64 seconds = daysFromCivil(year, month, day) * 86400 + 43200;
+        QCOMPARE(Timestamp::rows(seconds, 0, utc()).calendar.at(2).value, week);
+    }
+    void weeksInYear()
+    {
+        QCOMPARE(isoWeeksInYear(2020), 53);
+        QCOMPARE(isoWeeksInYear(2021), 52);
+        QCOMPARE(isoWeeksInYear(2026), 53);
+        QCOMPARE(isoWeeksInYear(2015), 53);
+    }
+
+    void matching_data()
+    {
+        QTest::addColumn<bool>("unixList");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("http date, padded") << false << " Sat, 26 Sep 2026 00:00:00 GMT " << "HTTP date";
+        QTest::newRow("lower case") << false << "sat, 26 sep 2026 00:00:00 gmt" << "";
+        QTest::newRow("iso utc") << false << "2026-09-26T00:00:00Z" << "ISO 8601, UTC";
+        QTest::newRow("seconds") << true << "1790380800" << "Unix seconds";
+        QTest::newRow("seconds, blanks") << true << " 1790380800 " << "Unix seconds";
+        QTest::newRow("plus sign") << true << "+1790380800" << "";
+        QTest::newRow("milliseconds") << true << "1790380800000" << "Unix milliseconds";
+    }
+    void matching()
+    {
+        QFETCH(bool, unixList);
+        QFETCH(QString, input);
+        QFETCH(QString, label);
+        const RowLists lists = Timestamp::rows(1790380800, 0, utc());
+        QCOMPARE(matchingRowLabel(unixList ? lists.unixTime : lists.dates, input).value_or(QString()), label);
+    }
+
+    // What a row shows is read back as the same moment.
+    void rowsReadBack()
+    {
+        QRandomGenerator random(7);
+        const QTimeZone zone("America/St_Johns");
+        for (int i = 0; i < 2000; ++i) {
+            const qint64 s = random.bounded(earliestSeconds + 86400, endSeconds - 86400);
+            const qint64 ns = random.bounded(1000000000LL);
+            const RowLists lists = Timestamp::rows(s, ns, zone);
+            for (const Row& row : lists.dates.mid(0, 2)) {
+                const ParseResult r = parse(row.value, UnitChoice::automatic, zone);
+                QVERIFY2(std::holds_alternative<Parsed>(r), qPrintable(row.value));
+                QCOMPARE(std::get<Parsed>(r).instant, (Instant{s, ns}));
+            }
+            // Nanoseconds beyond a 64-bit integer are out of range, as the reader says.
+            const bool fits = s > -9223372036LL && s < 9223372036LL;
+            const ParseResult n = parse(lists.unixTime.at(3).value, UnitChoice::nanoseconds, zone);
+            if (fits)
+                QCOMPARE(std::get<Parsed>(n).instant, (Instant{s, ns}));
+            else
+                QCOMPARE(std::get<Failure>(n), Failure::outOfRange);
+        }
+    }
+};
+
+QUORRIX_TEST_MAIN(TimestampRowsTest)
+#include "TimestampRowsTest.moc"
