@@ -2,6 +2,7 @@
 
 #include "app/HelpLinks.h"
 #include "app/SupportPromptController.h"
+#include "app/ui/EditCommands.h"
 #include "app/ui/FindCommands.h"
 #include "app/ui/SidebarView.h"
 #include "app/ui/ToolHost.h"
@@ -18,17 +19,19 @@
 #include <QSplitter>
 #include <QStackedWidget>
 
+#include <memory>
+
 static const QString selectedToolKey = QStringLiteral("selectedToolID");
 
 AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     : QMainWindow(parent), m_defaults(defaults), m_host(new ToolHost(defaults, this)), m_sidebar(new SidebarView),
       m_detail(new QStackedWidget),
       m_placeholder(new ContentUnavailableView(QStringLiteral("Pick a tool"), QStringLiteral("sidebar.left"),
-                                               QStringLiteral("Choose a tool from the sidebar to get started.")))
+                                               QStringLiteral("Choose a tool from the sidebar to get started."),
+                                               QPalette::Highlight))
 {
     setWindowTitle(QStringLiteral("Quorrix"));
     setWindowIcon(symbolIcon(QStringLiteral("app")));
-    setMinimumSize(980, 580);
     resize(1180, 740);
 
     m_sidebar->setMinimumWidth(200);
@@ -42,6 +45,8 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setSizes({230, 950});
+    // The split view itself, below the menu bar, is at least 980 by 580.
+    split->setMinimumSize(980, 580);
     setCentralWidget(split);
 
     m_alert = [this](const QString& message, const QString& informative) {
@@ -54,6 +59,7 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
         box.exec();
     };
 
+    m_edits = new EditCommands(this);
     buildMenus();
     connect(m_sidebar, &SidebarView::selectionChanged, this, &AppShellView::setSelectedToolID);
 
@@ -100,9 +106,18 @@ void AppShellView::showDetail()
         view = toolView;
     }
     m_detail->setCurrentWidget(view);
-    if (m_openAction)
-        m_openAction->setEnabled(FileCommands::openEnabled(activeToolOpensFiles()));
+    updateOpenAction();
     updateTitle();
+}
+
+void AppShellView::updateOpenAction()
+{
+    if (!m_openAction)
+        return;
+    QWidget* active = QApplication::activeWindow();
+    const bool published = !active || active == this;
+    m_openAction->setEnabled(
+        FileCommands::openEnabled(published ? std::optional<bool>(activeToolOpensFiles()) : std::nullopt));
 }
 
 void AppShellView::updateTitle()
@@ -156,6 +171,9 @@ void AppShellView::buildMenus()
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     m_openAction = file->addAction(QStringLiteral("Open\u2026"));
     m_openAction->setShortcut(QKeySequence::Open);
+    // Reachable from the acknowledgements window too, where no tool says whether it opens files.
+    m_openAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(qApp, &QApplication::focusChanged, this, &AppShellView::updateOpenAction);
     connect(m_openAction, &QAction::triggered, this, [this] {
         show();
         raise();
@@ -176,6 +194,27 @@ void AppShellView::buildMenus()
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    const struct {
+        const char* title;
+        QKeySequence::StandardKey key;
+        EditCommands::Action action;
+        bool separatorAfter;
+    } edits[] = {
+        {"Undo", QKeySequence::Undo, EditCommands::Action::undo, false},
+        {"Redo", QKeySequence::Redo, EditCommands::Action::redo, true},
+        {"Cut", QKeySequence::Cut, EditCommands::Action::cut, false},
+        {"Copy", QKeySequence::Copy, EditCommands::Action::copy, false},
+        {"Paste", QKeySequence::Paste, EditCommands::Action::paste, false},
+        {"Select All", QKeySequence::SelectAll, EditCommands::Action::selectAll, true},
+    };
+    for (const auto& entry : edits) {
+        QAction* action = edit->addAction(QString::fromUtf8(entry.title));
+        action->setShortcut(entry.key);
+        const EditCommands::Action code = entry.action;
+        connect(action, &QAction::triggered, this, [this, code] { m_edits->perform(code); });
+        if (entry.separatorAfter)
+            edit->addSeparator();
+    }
     QMenu* find = edit->addMenu(QStringLiteral("Find"));
     const struct {
         const char* title;
@@ -237,22 +276,30 @@ void AppShellView::runDonationCheck()
     showDonationAlert();
 }
 
+QMessageBox* AppShellView::makeDonationAlert()
+{
+    auto* box = new QMessageBox(this);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(QStringLiteral("Support Quorrix"));
+    box->setInformativeText(QStringLiteral("Quorrix is free and has no ads, no analytics and no account. "
+                                           "If it saves you time, you can chip in through %1.")
+                                .arg(HelpLinks::donationServiceName));
+    // One role for all three keeps them in this order whatever the desktop's button layout.
+    QPushButton* donate = box->addButton(HelpLinks::donationServiceName, QMessageBox::ActionRole);
+    QPushButton* notNow = box->addButton(QStringLiteral("Not now"), QMessageBox::ActionRole);
+    box->addButton(QStringLiteral("Don't show again"), QMessageBox::ActionRole);
+    box->setDefaultButton(donate);
+    box->setEscapeButton(notNow);
+    return box;
+}
+
 void AppShellView::showDonationAlert()
 {
-    QMessageBox box(this);
-    box.setTextFormat(Qt::PlainText);
-    box.setText(QStringLiteral("Support Quorrix"));
-    box.setInformativeText(QStringLiteral("Quorrix is free and has no ads, no analytics and no account. "
-                                          "If it saves you time, you can chip in through %1.")
-                               .arg(HelpLinks::donationServiceName));
-    QPushButton* donate = box.addButton(HelpLinks::donationServiceName, QMessageBox::AcceptRole);
-    QPushButton* notNow = box.addButton(QStringLiteral("Not now"), QMessageBox::RejectRole);
-    QPushButton* never = box.addButton(QStringLiteral("Don't show again"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(donate);
-    box.setEscapeButton(notNow);
-    box.exec();
-    if (box.clickedButton() == donate)
+    std::unique_ptr<QMessageBox> box(makeDonationAlert());
+    box->exec();
+    const QString clicked = box->clickedButton() ? box->clickedButton()->text() : QString();
+    if (clicked == HelpLinks::donationServiceName)
         HelpLinks::openAddress(HelpLinks::donationAddress);
-    else if (box.clickedButton() == never)
+    else if (clicked == QStringLiteral("Don't show again"))
         m_host->supportPrompt()->optOut();
 }

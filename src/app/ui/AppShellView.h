@@ -9,7 +9,9 @@
 #include <functional>
 #include <optional>
 
+class EditCommands;
 class QAction;
+class QMessageBox;
 class QStackedWidget;
 class SidebarView;
 class ToolHost;
@@ -41,10 +43,14 @@ public:
     void openUrl(const QUrl& url);
 
     QAction* openAction() const { return m_openAction; }
+    EditCommands* editCommands() const { return m_edits; }
 
     // Where alerts go; tests replace it so nothing blocks.
     using AlertPresenter = std::function<void(const QString& message, const QString& informative)>;
     void setAlertPresenter(AlertPresenter presenter) { m_alert = std::move(presenter); }
+
+    // The donation alert, not yet shown: the donation button, "Not now", "Don't show again".
+    QMessageBox* makeDonationAlert();
 
 signals:
     void acknowledgementsRequested();
@@ -57,6 +63,7 @@ private:
     void buildMenus();
     void showDetail();
     void updateTitle();
+    void updateOpenAction();
     void runDonationCheck();
     void showDonationAlert();
 
@@ -68,6 +75,7 @@ private:
     QHash<QString, ToolView*> m_views;
     QString m_selectedToolID;
     QAction* m_openAction = nullptr;
+    EditCommands* m_edits = nullptr;
     QTimer m_donationTimer;
     AlertPresenter m_alert;
 };

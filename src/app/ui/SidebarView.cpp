@@ -4,6 +4,7 @@
 #include "kit/ui/Tool.h"
 #include "app/ui/ToolHost.h"
 #include "kit/ui/SymbolIcon.h"
+#include "kit/ui/SymbolLabel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -111,10 +112,10 @@ QWidget* SidebarView::makeFooter()
     auto* donationRow = new QHBoxLayout(donation);
     donationRow->setContentsMargins(14, 8, 14, 8);
     donationRow->setSpacing(8);
-    auto* cup = new QLabel;
-    cup->setPixmap(symbolIcon(QStringLiteral("cup.and.saucer.fill")).pixmap(14, 14));
+    // In the accent colour, drawn at paint time so it follows a switch between light and dark.
+    auto* cup = new SymbolLabel(tintedSymbolIcon(QStringLiteral("cup.and.saucer.fill"), QPalette::Highlight), 14);
+    cup->setObjectName(QStringLiteral("donationCup"));
     cup->setFixedSize(18, 18);
-    cup->setAlignment(Qt::AlignCenter);
     auto* donate = new QPushButton(HelpLinks::donationServiceName);
     donate->setObjectName(QStringLiteral("donateButton"));
     QFont small = donate->font();

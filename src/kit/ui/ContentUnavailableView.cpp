@@ -1,18 +1,26 @@
 #include "kit/ui/ContentUnavailableView.h"
 
 #include "kit/ui/SymbolIcon.h"
+#include "kit/ui/SymbolLabel.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
 
 ContentUnavailableView::ContentUnavailableView(const QString& title, const QString& symbol,
                                                const QString& description, QWidget* parent)
+    : ContentUnavailableView(title, symbol, description, QPalette::NoRole, parent)
+{
+}
+
+ContentUnavailableView::ContentUnavailableView(const QString& title, const QString& symbol,
+                                               const QString& description, QPalette::ColorRole symbolRole,
+                                               QWidget* parent)
     : QWidget(parent), m_title(new QLabel(title)), m_description(new QLabel(description))
 {
-    auto* icon = new QLabel;
-    icon->setPixmap(symbolIcon(symbol).pixmap(44, 44));
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setEnabled(false);
+    // Drawn at paint time, so the tint follows a switch between light and dark.
+    const bool dimmed = symbolRole == QPalette::NoRole;
+    m_symbol = new SymbolLabel(tintedSymbolIcon(symbol, dimmed ? QPalette::WindowText : symbolRole), 44);
+    m_symbol->setEnabled(!dimmed);
 
     QFont titleFont = m_title->font();
     titleFont.setPixelSize(20);
@@ -27,7 +35,7 @@ ContentUnavailableView::ContentUnavailableView(const QString& title, const QStri
 
     auto* layout = new QVBoxLayout(this);
     layout->addStretch(1);
-    layout->addWidget(icon);
+    layout->addWidget(m_symbol, 0, Qt::AlignHCenter);
     layout->addSpacing(6);
     layout->addWidget(m_title);
     layout->addWidget(m_description);

@@ -63,7 +63,7 @@ const QHash<QString, SymbolFile>& symbolFiles()
 // between light and dark without being rebuilt.
 class TintedIconEngine : public QIconEngine {
 public:
-    explicit TintedIconEngine(const QString& path) : m_source(path) {}
+    TintedIconEngine(const QString& path, QPalette::ColorRole role) : m_source(path), m_role(role) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -85,7 +85,7 @@ private:
             return pix;
         const QPalette palette = QApplication::palette();
         QColor colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active,
-                                      mode == QIcon::Selected ? QPalette::HighlightedText : QPalette::WindowText);
+                                      mode == QIcon::Selected ? QPalette::HighlightedText : m_role);
         if (mode == QIcon::Disabled)
             colour.setAlphaF(0.55);
         QPainter p(&pix);
@@ -95,6 +95,7 @@ private:
     }
 
     QIcon m_source;
+    QPalette::ColorRole m_role;
 };
 
 } // namespace
@@ -108,8 +109,17 @@ QIcon symbolIcon(const QString& symbol)
     const QString path = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file));
     if (symbol == QLatin1String("app"))
         return QIcon(path);
-    QIcon bundled(new TintedIconEngine(path));
+    QIcon bundled(new TintedIconEngine(path, QPalette::WindowText));
     if (*it->theme)
         return QIcon::fromTheme(QLatin1String(it->theme), bundled);
     return bundled;
+}
+
+QIcon tintedSymbolIcon(const QString& symbol, QPalette::ColorRole role)
+{
+    initIconResources();
+    const auto it = symbolFiles().constFind(symbol);
+    if (it == symbolFiles().constEnd())
+        return {};
+    return QIcon(new TintedIconEngine(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file)), role));
 }

@@ -55,7 +55,7 @@ private slots:
         QCOMPARE(shell.windowTitle(), QString("Untitled \u2014 Markdown"));
         shell.setSelectedToolID(QStringLiteral("nothing"));
         QCOMPARE(shell.windowTitle(), QString("Quorrix"));
-        QVERIFY(shell.minimumWidth() >= 980 && shell.minimumHeight() >= 580);
+        QVERIFY(shell.minimumSizeHint().width() >= 980 && shell.minimumSizeHint().height() >= 580);
     }
 
     void choosingARowSelectsTheTool()
