@@ -1,0 +1,57 @@
+// Gives the diagram page its "viewState" message handler and answers the program's calls:
+// the program runs __quorrixCall(id, name, args); the named page function's answer (awaited
+// when it is a promise) goes back over the web channel with the same id. Messages and answers
+// made before the channel is ready are queued and sent, in order, once it is.
+(function () {
+  "use strict";
+  var queue = [];
+  var target = null;
+  function flush() {
+    while (queue.length > 0) {
+      var item = queue.shift();
+      if (item[0] === "state") target.viewState(item[1]);
+      else target.reply(item[1], item[2], item[3]);
+    }
+  }
+  function enqueue(item) {
+    queue.push(item);
+    if (target) flush();
+  }
+  function connect() {
+    if (typeof qt === "undefined" || !qt.webChannelTransport || typeof QWebChannel === "undefined") {
+      setTimeout(connect, 5);
+      return;
+    }
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+      target = channel.objects.diagram;
+      flush();
+    });
+  }
+  var viewState = Object.freeze({
+    postMessage: function (body) {
+      if (typeof body === "number") enqueue(["state", body]);
+    }
+  });
+  Object.defineProperty(window, "messageHandlers", {
+    value: Object.freeze({ viewState: viewState }), writable: false, configurable: false
+  });
+  function describe(error) {
+    if (error && typeof error.message === "string" && error.message) return error.message;
+    return String(error);
+  }
+  Object.defineProperty(window, "__quorrixCall", {
+    value: function (id, name, args) {
+      Promise.resolve().then(function () {
+        var f = window[name];
+        if (typeof f !== "function") throw new Error("The diagram page has no " + name + ".");
+        return f.apply(null, args);
+      }).then(function (value) {
+        enqueue(["reply", id, true, value === undefined ? null : value]);
+      }, function (error) {
+        enqueue(["reply", id, false, describe(error)]);
+      });
+    },
+    writable: false, configurable: false
+  });
+  connect();
+})();

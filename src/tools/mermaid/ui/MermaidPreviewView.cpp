@@ -1,0 +1,280 @@
+#include "tools/mermaid/ui/MermaidPreviewView.h"
+
+#include "kit/TextHelpers.h"
+#include "kit/TextUnits.h"
+#include "kit/ui/FileDropWebView.h"
+#include "tools/mermaid/MermaidExportController.h"
+#include "tools/mermaid/MermaidViewportController.h"
+#include "tools/mermaid/ui/MermaidPreviewPage.h"
+#include "tools/mermaid/ui/MermaidWebBridge.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void initMermaidResources()
+{
+    Q_INIT_RESOURCE(mermaid);
+    Q_INIT_RESOURCE(mermaid_engine);
+}
+
+namespace {
+
+QString resourceText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+const QString& bridgeScript()
+{
+    static const QString script = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + QLatin1Char('\n')
+        + resourceText(QStringLiteral(":/mermaid/bridge.js"));
+    return script;
+}
+
+// Text the page can take: a lone surrogate cannot cross to the page, so it becomes U+FFFD.
+QJsonArray textArgument(const QString& text)
+{
+    return QJsonArray{TextHelpers::repairedUTF16(text)};
+}
+
+} // namespace
+
+QUrl MermaidPreviewView::shellURL()
+{
+    return QUrl(QStringLiteral("qrc:/mermaid/mermaid-shell.html"));
+}
+
+MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& theme, MermaidViewportController* viewport,
+                                       MermaidExportController* exporter, const FileDrop& fileDrop, QWidget* parent)
+    : QWidget(parent), m_viewport(viewport), m_export(exporter), m_source(source), m_theme(theme)
+{
+    initMermaidResources();
+    // A profile of its own that keeps nothing on disk.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+
+    m_page = new MermaidPreviewPage(m_profile, shellURL());
+    QWebEngineSettings* settings = m_page->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
+    m_page->setBackgroundColor(Qt::transparent);
+
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("quorrix-diagram-bridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(QWebEngineScript::MainWorld);
+    bridge.setRunsOnSubFrames(false);
+    bridge.setSourceCode(bridgeScript());
+    m_page->scripts().insert(bridge);
+
+    m_bridge = new MermaidWebBridge(this);
+    auto* channel = new QWebChannel(m_page);
+    channel->registerObject(QStringLiteral("diagram"), m_bridge);
+    m_page->setWebChannel(channel, QWebEngineScript::MainWorld);
+    connect(m_bridge, &MermaidWebBridge::replied, this, &MermaidPreviewView::onReply);
+    connect(m_bridge, &MermaidWebBridge::viewStatePosted, this, &MermaidPreviewView::onViewState);
+    connect(m_page, &QWebEnginePage::loadStarted, this, &MermaidPreviewView::onLoadStarted);
+    connect(m_page, &QWebEnginePage::loadFinished, this, &MermaidPreviewView::onLoadFinished);
+
+    m_webView = new FileDropWebView(this);
+    m_webView->setPage(m_page);
+    m_webView->setFileDrop(fileDrop);
+    m_webView->setContextMenuPolicy(Qt::NoContextMenu);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_webView);
+
+    QPointer<MermaidPreviewView> self(this);
+    if (m_viewport) {
+        m_viewport->applyZoomIn = [self] { if (self) self->fireAndForget(QStringLiteral("zoomBy(1.25)")); };
+        m_viewport->applyZoomOut = [self] { if (self) self->fireAndForget(QStringLiteral("zoomBy(0.8)")); };
+        m_viewport->applyFit = [self] { if (self) self->fireAndForget(QStringLiteral("fitToView()")); };
+        m_viewport->applyActualSize = [self] { if (self) self->fireAndForget(QStringLiteral("resetZoom()")); };
+        m_viewport->requestAutoFit = [self] { if (self) self->fireAndForget(QStringLiteral("requestAutoFit()")); };
+    }
+    if (m_export) {
+        m_export->fetchSVG = [self](MermaidExportController::SVGReply reply) {
+            if (!self || !self->showsShellPage())
+                return reply({});
+            self->call(QStringLiteral("getSVG"), {}, [reply](bool ok, const QVariant& value) {
+                reply({MermaidPageProtocol::svgText(ok, value), ok ? QString() : value.toString()});
+            });
+        };
+        m_export->fetchPNG = [self](MermaidExportController::PNGReply reply) {
+            if (!self || !self->showsShellPage())
+                return reply({});
+            self->call(QStringLiteral("getPNG"), QJsonArray{2.0}, [reply](bool ok, const QVariant& value) {
+                reply({MermaidPageProtocol::pngBytes(ok, value), ok ? QString() : value.toString()});
+            });
+        };
+    }
+
+    if (!QFile::exists(QStringLiteral(":/mermaid/mermaid-shell.html"))
+        || !QFile::exists(QStringLiteral(":/mermaid/mermaid.min.js"))) {
+        // Reported once the receiver is connected.
+        QMetaObject::invokeMethod(this, [this] { emit outcome(MermaidPageProtocol::EngineReady{false}); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    m_page->load(shellURL());
+}
+
+MermaidPreviewView::~MermaidPreviewView()
+{
+    failPending(QStringLiteral("The diagram page was closed."));
+    // The page goes before its profile, and the view before its page.
+    delete m_webView;
+    m_webView = nullptr;
+    delete m_page;
+    m_page = nullptr;
+    delete m_profile;
+    m_profile = nullptr;
+}
+
+bool MermaidPreviewView::showsShellPage() const
+{
+    return m_page && MermaidPageProtocol::isShellPage(m_page->url(), shellURL());
+}
+
+void MermaidPreviewView::call(const QString& function, const QJsonArray& arguments,
+                              std::function<void(bool, QVariant)> done)
+{
+    if (!m_page) {
+        done(false, QStringLiteral("The diagram page is gone."));
+        return;
+    }
+    const quint64 id = ++m_nextCall;
+    m_pending.insert(id, std::move(done));
+    const QString args = QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+    const QString name = QString::fromUtf8(QJsonDocument(QJsonArray{function}).toJson(QJsonDocument::Compact));
+    m_page->runJavaScript(QStringLiteral("window.__quorrixCall(%1, %2[0], %3)").arg(QString::number(id), name, args),
+                          QWebEngineScript::MainWorld);
+}
+
+void MermaidPreviewView::fireAndForget(const QString& script)
+{
+    if (m_page)
+        m_page->runJavaScript(script, QWebEngineScript::MainWorld);
+}
+
+void MermaidPreviewView::failPending(const QString& reason)
+{
+    const auto pending = std::exchange(m_pending, {});
+    for (const auto& done : pending)
+        done(false, reason);
+}
+
+void MermaidPreviewView::onReply(quint64 id, bool ok, const QVariant& value)
+{
+    auto done = m_pending.take(id);
+    if (done)
+        done(ok, value);
+}
+
+void MermaidPreviewView::onLoadStarted()
+{
+    ++m_loadGeneration;
+    m_isLoaded = false;
+    // Nothing asked of the old page will be answered.
+    failPending(QStringLiteral("The diagram page was reloaded."));
+}
+
+void MermaidPreviewView::onLoadFinished(bool ok)
+{
+    m_isLoaded = ok && showsShellPage();
+    emit pageLoaded(m_isLoaded);
+    if (!m_isLoaded) {
+        m_engineReady = false;
+        emit outcome(MermaidPageProtocol::EngineReady{false});
+        return;
+    }
+    boot();
+}
+
+void MermaidPreviewView::boot()
+{
+    const quint64 load = m_loadGeneration;
+    QPointer<MermaidPreviewView> self(this);
+    call(QStringLiteral("boot"), QJsonArray{m_theme}, [self, load](bool ok, const QVariant& answer) {
+        if (!self || self->m_loadGeneration != load)
+            return;
+        const bool ready = ok && MermaidPageProtocol::bootReady(answer);
+        self->m_lastTheme = self->m_theme;
+        self->m_engineReady = ready;
+        emit self->outcome(MermaidPageProtocol::EngineReady{ready});
+        if (ready) {
+            self->m_lastSource = self->m_source;
+            self->render(self->m_source);
+        }
+    });
+}
+
+void MermaidPreviewView::update(const QString& source, const QString& theme)
+{
+    m_source = source;
+    m_theme = theme;
+    if (!m_isLoaded)
+        return;
+    if (!m_lastTheme || *m_lastTheme != theme) {
+        m_lastTheme = theme;
+        m_lastSource = source;
+        changeTheme(theme, source);
+        return;
+    }
+    if (m_lastSource && TextUnits(*m_lastSource) == TextUnits(source))
+        return;
+    m_lastSource = source;
+    render(source);
+}
+
+void MermaidPreviewView::changeTheme(const QString& theme, const QString& source)
+{
+    QPointer<MermaidPreviewView> self(this);
+    call(QStringLiteral("setTheme"), QJsonArray{theme}, [self, source](bool, const QVariant&) {
+        if (self)
+            self->render(source);
+    });
+}
+
+void MermaidPreviewView::render(const QString& source)
+{
+    if (!showsShellPage())
+        return;
+    const quint64 generation = ++m_renderGeneration;
+    const quint64 load = m_loadGeneration;
+    QPointer<MermaidPreviewView> self(this);
+    call(QStringLiteral("renderDiagram"), textArgument(source), [self, generation, load](bool ok, const QVariant& answer) {
+        // An answer to a render that a newer one (or a new load of the page) has replaced is
+        // never shown.
+        if (!self || generation != self->m_renderGeneration || load != self->m_loadGeneration)
+            return;
+        if (std::optional<Outcome> result = MermaidPageProtocol::renderOutcome(ok, answer))
+            emit self->outcome(*result);
+    });
+}
+
+void MermaidPreviewView::onViewState(const QVariant& body)
+{
+    const std::optional<double> scale = MermaidPageProtocol::viewStateScale(body);
+    if (scale && m_viewport)
+        m_viewport->setScale(*scale);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "kit/FileDrop.h"
+#include "tools/mermaid/MermaidPageProtocol.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class FileDropWebView;
+class MermaidExportController;
+class MermaidPreviewPage;
+class MermaidViewportController;
+class MermaidWebBridge;
+class QWebEngineProfile;
+
+// The live diagram: a web view showing the diagram page, which it boots, asks to render the
+// newest source and theme, and reads the zoom scale from. It installs the zoom and fetch actions
+// into the controllers, reports readiness and render results through `outcome`, and keeps the
+// page from navigating anywhere.
+//
+// The page renders one source at a time; only the answer to the newest render is reported.
+// Calls still unanswered when the page goes away or reloads are answered as failed.
+// The controllers are not owned. GUI thread only.
+class MermaidPreviewView : public QWidget {
+    Q_OBJECT
+public:
+    using Outcome = MermaidPageProtocol::Outcome;
+
+    MermaidPreviewView(const QString& source, const QString& theme, MermaidViewportController* viewport,
+                       MermaidExportController* exporter, const FileDrop& fileDrop, QWidget* parent = nullptr);
+    ~MermaidPreviewView() override;
+
+    // The source to show and the page's theme name; only changes go to the page.
+    void update(const QString& source, const QString& theme);
+
+    static QUrl shellURL();
+    FileDropWebView* webView() const { return m_webView; }
+    MermaidPreviewPage* page() const { return m_page; }
+    bool isLoaded() const { return m_isLoaded; }
+    bool isEngineReady() const { return m_engineReady; }
+    // Renders asked of the page so far, and calls not yet answered.
+    quint64 renderRequests() const { return m_renderGeneration; }
+    int pendingCalls() const { return int(m_pending.size()); }
+
+    // Calls a page function with JSON arguments; `done` gets whether it answered and its answer
+    // (or the error's text). For the preview's own calls and for tests.
+    void call(const QString& function, const QJsonArray& arguments, std::function<void(bool, QVariant)> done);
+    // Runs a statement in the page, answer unread.
+    void fireAndForget(const QString& script);
+
+signals:
+    void outcome(const MermaidPageProtocol::Outcome& outcome);
+    // The page finished a load (of the shell page or not).
+    void pageLoaded(bool shellPage);
+
+private:
+    void onLoadStarted();
+    void onLoadFinished(bool ok);
+    void onReply(quint64 id, bool ok, const QVariant& value);
+    void onViewState(const QVariant& body);
+    void boot();
+    void render(const QString& source);
+    void changeTheme(const QString& theme, const QString& source);
+    bool showsShellPage() const;
+    void failPending(const QString& reason);
+
+    QPointer<MermaidViewportController> m_viewport;
+    QPointer<MermaidExportController> m_export;
+    QWebEngineProfile* m_profile = nullptr;
+    MermaidPreviewPage* m_page = nullptr;
+    FileDropWebView* m_webView = nullptr;
+    MermaidWebBridge* m_bridge = nullptr;
+
+    QString m_source;
+    QString m_theme;
+    bool m_isLoaded = false;
+    bool m_engineReady = false;
+    std::optional<QString> m_lastSource;
+    std::optional<QString> m_lastTheme;
+    quint64 m_renderGeneration = 0;
+    quint64 m_loadGeneration = 0;
+    quint64 m_nextCall = 0;
+    QHash<quint64, std::function<void(bool, QVariant)>> m_pending;
+};

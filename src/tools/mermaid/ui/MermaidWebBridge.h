@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QObject>
+#include <QVariant>
+
+// The object the diagram page reaches over the web channel: answers to the program's calls, by
+// request id, and the page's "viewState" messages.
+class MermaidWebBridge : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE void reply(double id, bool ok, const QVariant& value) { emit replied(quint64(id), ok, value); }
+    Q_INVOKABLE void viewState(const QVariant& body) { emit viewStatePosted(body); }
+
+signals:
+    void replied(quint64 id, bool ok, const QVariant& value);
+    void viewStatePosted(const QVariant& body);
+};
