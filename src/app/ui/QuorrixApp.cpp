@@ -49,6 +49,18 @@ void QuorrixApp::showAcknowledgements()
     m_acknowledgements->activateWindow();
 }
 
+QStringList QuorrixApp::absolutePaths(const QStringList& arguments)
+{
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(QLatin1String("file:")) || argument.contains(QLatin1String("://")))
+            paths << argument;
+        else
+            paths << QFileInfo(argument).absoluteFilePath();
+    }
+    return paths;
+}
+
 void QuorrixApp::openPaths(const QStringList& arguments)
 {
     showMainWindow();

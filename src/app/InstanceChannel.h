@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QLocalServer;
+
+// One running program per user: a later launch hands the files it was given to the running one
+// over a local socket and ends, as the desktop's open event would.
+class InstanceChannel : public QObject {
+    Q_OBJECT
+public:
+    // `name` is the socket's name; by default one per user.
+    explicit InstanceChannel(QString name = defaultName(), QObject* parent = nullptr);
+    ~InstanceChannel() override;
+
+    static QString defaultName();
+
+    // Sends the paths to a running program; false when none answers (then this one runs).
+    bool sendToRunning(const QStringList& paths, int timeoutMs = 1000) const;
+    // Starts listening for later launches; false when the socket cannot be made.
+    bool listen();
+
+signals:
+    // Paths, absolute, sent by a later launch (possibly none: it only wants the window).
+    void pathsReceived(const QStringList& paths);
+
+private:
+    QString m_name;
+    QLocalServer* m_server = nullptr;
+};
