@@ -37,6 +37,9 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     m_sidebar->setMinimumWidth(200);
     m_sidebar->setMaximumWidth(320);
     m_detail->addWidget(m_placeholder);
+    m_pending = new QWidget;
+    m_pending->installEventFilter(this);
+    m_detail->addWidget(m_pending);
 
     auto* split = new QSplitter(Qt::Horizontal);
     split->setChildrenCollapsible(false);
@@ -95,19 +98,36 @@ void AppShellView::showDetail()
     QWidget* view = m_placeholder;
     if (tool) {
         // A tool's view is made the first time it is shown and kept, so no web engine starts
-        // before its tool is chosen.
-        ToolView* toolView = m_views.value(tool->id());
-        if (!toolView) {
-            toolView = tool->makeView(m_host->viewModel(tool->id()));
-            m_views.insert(tool->id(), toolView);
-            m_detail->addWidget(toolView);
-            connect(toolView, &ToolView::titleChanged, this, &AppShellView::updateTitle);
-        }
-        view = toolView;
+        // before its tool is chosen; the first one waits for the window's first paint, so the
+        // window appears before any tool's engine starts.
+        view = m_views.value(tool->id());
+        if (!view && m_painted)
+            view = makeToolView(*tool);
+        if (!view)
+            view = m_pending;
     }
     m_detail->setCurrentWidget(view);
     updateOpenAction();
     updateTitle();
+}
+
+ToolView* AppShellView::makeToolView(const Tool& tool)
+{
+    ToolView* view = tool.makeView(m_host->viewModel(tool.id()));
+    m_views.insert(tool.id(), view);
+    m_detail->addWidget(view);
+    connect(view, &ToolView::titleChanged, this, &AppShellView::updateTitle);
+    return view;
+}
+
+bool AppShellView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_pending && event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        // After this paint has reached the screen.
+        QTimer::singleShot(0, this, &AppShellView::showDetail);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void AppShellView::updateOpenAction()
@@ -123,19 +143,26 @@ void AppShellView::updateOpenAction()
 void AppShellView::updateTitle()
 {
     // No window subtitles here: the tool's subtitle joins the title.
-    const ToolView* view = toolView();
+    const ToolView* view = m_views.value(m_selectedToolID);
     const QString title = view && !view->title().isEmpty() ? view->title() : QStringLiteral("Quorrix");
     const QString subtitle = view ? view->subtitle() : QString();
     setWindowTitle(subtitle.isEmpty() ? title : QStringLiteral("%1 \u2014 %2").arg(title, subtitle));
 }
 
-ToolView* AppShellView::toolView() const
+ToolView* AppShellView::toolView()
 {
+    // Asked for before the first paint: made now.
+    const Tool* tool = ToolHost::tool(m_selectedToolID);
+    if (tool && !m_views.contains(tool->id())) {
+        makeToolView(*tool);
+        showDetail();
+    }
     return m_views.value(m_selectedToolID);
 }
 
-QWidget* AppShellView::detailView() const
+QWidget* AppShellView::detailView()
 {
+    toolView();
     return m_detail->currentWidget();
 }
 
@@ -147,7 +174,7 @@ bool AppShellView::activeToolOpensFiles() const
 
 bool AppShellView::activeToolRunsOwnFind() const
 {
-    const ToolView* view = toolView();
+    const ToolView* view = m_views.value(m_selectedToolID);
     return view && view->runsOwnFind();
 }
 

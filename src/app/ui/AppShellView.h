@@ -15,6 +15,7 @@ class QMessageBox;
 class QStackedWidget;
 class SidebarView;
 class ToolHost;
+class Tool;
 class ToolView;
 
 // The main window: the sidebar of tools beside the selected tool's view. It owns the window's
@@ -31,9 +32,10 @@ public:
     void setSelectedToolID(const QString& id);
 
     // The view shown in the detail column (a tool's, or the placeholder).
-    QWidget* detailView() const;
-    // The selected tool's view; null while the placeholder is shown.
-    ToolView* toolView() const;
+    QWidget* detailView();
+    // The selected tool's view (made now if it was waiting for the first paint); null while the
+    // placeholder is shown.
+    ToolView* toolView();
     // Whether the selected tool accepts files (false when the selection names no tool).
     bool activeToolOpensFiles() const;
     // Whether the tool on screen runs its own find.
@@ -64,6 +66,8 @@ private:
     void showDetail();
     void updateTitle();
     void updateOpenAction();
+    ToolView* makeToolView(const Tool& tool);
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void runDonationCheck();
     void showDonationAlert();
 
@@ -72,6 +76,8 @@ private:
     SidebarView* m_sidebar;
     QStackedWidget* m_detail;
     QWidget* m_placeholder;
+    QWidget* m_pending = nullptr;
+    bool m_painted = false;
     QHash<QString, ToolView*> m_views;
     QString m_selectedToolID;
     QAction* m_openAction = nullptr;

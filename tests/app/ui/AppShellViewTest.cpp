@@ -51,7 +51,10 @@ private slots:
         AppShellView shell(settings);
         QCOMPARE(sidebarTexts(shell), QStringList({"TEXT", "Markdown", "Mermaid", "DATA", "JSON", "CSV", "Timestamp",
                                                    "ENCODING", "Encode / Decode", "JWT"}));
+        // The window shows before the tool's view is made.
+        QCOMPARE(shell.windowTitle(), QString("Quorrix"));
         // The tool on screen names the window: its document, then what it is.
+        QVERIFY(shell.toolView());
         QCOMPARE(shell.windowTitle(), QString("Untitled \u2014 Markdown"));
         shell.setSelectedToolID(QStringLiteral("nothing"));
         QCOMPARE(shell.windowTitle(), QString("Quorrix"));
