@@ -1,0 +1,75 @@
+#include "tools/mermaid/MermaidSourceMetrics.h"
+
+namespace {
+
+// The blank, the tab and the Unicode space separators; no line break.
+bool isBlank(char16_t c)
+{
+    switch (c) {
+    case 0x0009: case 0x0020: case 0x00A0: case 0x1680: case 0x202F: case 0x205F: case 0x3000:
+        return true;
+    default:
+        return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+// The first word of a significant line, or nothing for a blank, comment or directive line.
+bool lineWord(QStringView line, QString& word)
+{
+    qsizetype start = 0;
+    qsizetype end = line.size();
+    while (start < end && isBlank(line[start].unicode()))
+        ++start;
+    while (end > start && isBlank(line[end - 1].unicode()))
+        --end;
+    if (start == end)
+        return false;
+    const QStringView text = line.mid(start, end - start);
+    if (text.startsWith(u"%%"))
+        return false;
+    const qsizetype blank = text.indexOf(u' ');
+    const QStringView first = blank < 0 ? text : text.left(blank);
+    word = first.toString();
+    // An unpaired surrogate shows as U+FFFD.
+    QChar* units = word.data();
+    const qsizetype n = word.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = units[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(units[i + 1].unicode())) {
+            ++i;
+            continue;
+        }
+        if (QChar::isSurrogate(c))
+            units[i] = QChar(0xFFFD);
+    }
+    return true;
+}
+
+} // namespace
+
+MermaidSourceMetrics::MermaidSourceMetrics(QStringView source)
+{
+    const qsizetype n = source.size();
+    if (n == 0)
+        return;
+    const char16_t* units = reinterpret_cast<const char16_t*>(source.data());
+    qsizetype breaks = 0;
+    qsizetype lineStart = 0;
+    bool found = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = units[i];
+        if (c != u'\n' && c != u'\r')
+            continue;
+        if (!found)
+            found = lineWord(source.mid(lineStart, i - lineStart), diagramType);
+        ++breaks;
+        if (c == u'\r' && i + 1 < n && units[i + 1] == u'\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (!found)
+        found = lineWord(source.mid(lineStart), diagramType);
+    if (!found)
+        diagramType = QStringLiteral("—");
+    lines = breaks + 1;
+}
