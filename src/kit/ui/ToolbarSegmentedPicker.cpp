@@ -44,6 +44,8 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
+        if (!m_picker->isEnabled())
+            p.setOpacity(ToolbarSegmentedPicker::disabledOpacity);
         const QPalette& pal = palette();
         const bool selected = m_picker->isSegmentSelected(m_index);
         const bool active = m_picker->isActiveLook();
@@ -127,7 +129,7 @@ bool ToolbarSegmentedPicker::isDividerShown(int index) const
 
 bool ToolbarSegmentedPicker::isActiveLook() const
 {
-    return isActiveWindow();
+    return isActiveWindow() && isEnabled();
 }
 
 void ToolbarSegmentedPicker::paintEvent(QPaintEvent*)
@@ -143,7 +145,8 @@ void ToolbarSegmentedPicker::paintEvent(QPaintEvent*)
 
 void ToolbarSegmentedPicker::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange) {
+    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::PaletteChange
+        || event->type() == QEvent::EnabledChange) {
         for (QAbstractButton* segment : m_segments)
             segment->update();
         update();

@@ -11,7 +11,8 @@ class QAbstractButton;
 // A compact segmented control drawn in the program's own colours: a tinted track of segments
 // all as wide as the widest, the selected one a coloured pill (grey while the window is
 // inactive), thin dividers between unselected neighbours. Every press emits activated() with
-// the segment's value, also when it is already selected.
+// the segment's value, also when it is already selected. Disabled, it keeps its selection but
+// draws it as in an inactive window, and its segments faded.
 class ToolbarSegmentedPicker : public QWidget {
     Q_OBJECT
 public:
@@ -32,8 +33,10 @@ public:
     QList<QAbstractButton*> segments() const { return m_segments; }
     bool isSegmentSelected(int index) const;
     bool isDividerShown(int index) const;
-    // Whether the pill uses the active colours: the window is active.
+    // Whether the pill uses the active colours: the window is active and the picker enabled.
     bool isActiveLook() const;
+    // Opacity of the segments' drawing while the picker is disabled.
+    static constexpr qreal disabledOpacity = 0.45;
 
     static const DynamicColor& segmentTrackFill();
     static const DynamicColor& segmentSelectedFill();

@@ -476,13 +476,8 @@ private:
         n.offset = offsetOf(start);
         n.length = quint32(p - start);
         const QStringView literal(start, p - start);
-        if (integer) {
-            // Integers print their digits, whatever their size; "-0" reads as 0.
-            if (literal == u"-0") {
-                n.offset += 1;
-                n.length = 1;
-            }
-        } else if (hasExponent || !JSONNumberText::isCanonicalDecimal(literal)) {
+        // Integers print their digits as typed, whatever their size, "-0" with its sign.
+        if (!integer && (hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
             if (const auto text = JSONNumberText::printedDecimal(literal); text && QStringView(*text) != literal) {
                 n.flags = Node::inArena;
                 n.offset = quint32(m_doc->arena.size());
@@ -526,10 +521,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
         const auto [line, column] = lineAndColumn(text, i);
         Result r;
         r.error = JSONFormatter::FormatError{
-            QStringLiteral("Could not encode as UTF-8: the text holds a lone surrogate at line %1, column %2.")
-                .arg(line)
-                .arg(column),
-            line, column, i};
+            QStringLiteral("Could not encode as UTF-8."), line, column, i};
         return r;
     }
     if (document) {

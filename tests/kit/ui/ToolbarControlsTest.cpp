@@ -60,6 +60,19 @@ QPalette lightPalette()
     return p;
 }
 
+// `top` painted over the opaque `base`.
+QColor over(const QColor& top, const QColor& base)
+{
+    const qreal a = top.alphaF();
+    return QColor::fromRgbF(top.redF() * a + base.redF() * (1 - a), top.greenF() * a + base.greenF() * (1 - a),
+                            top.blueF() * a + base.blueF() * (1 - a));
+}
+
+bool close(const QColor& a, const QColor& b)
+{
+    return qAbs(a.red() - b.red()) <= 3 && qAbs(a.green() - b.green()) <= 3 && qAbs(a.blue() - b.blue()) <= 3;
+}
+
 } // namespace
 
 class ToolbarControlsTest : public QObject {
@@ -309,6 +322,63 @@ private slots:
         QVERIFY2(qAbs(drawn.red() - expected.red()) <= 3 && qAbs(drawn.green() - expected.green()) <= 3 &&
                      qAbs(drawn.blue() - expected.blue()) <= 3,
                  qPrintable(drawn.name() + " vs " + expected.name()));
+    }
+
+    // A disabled picker (the indent choice while minifying) keeps its selection, but its pill
+    // loses the accent even in an active window and its segments fade; enabling it again
+    // brings the accent back.
+    void pickerDisabledLook_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void pickerDisabledLook()
+    {
+        QFETCH(bool, dark);
+        const QPalette palette = dark ? darkPalette() : lightPalette();
+        QWidget window;
+        window.setPalette(palette);
+        window.setAutoFillBackground(true);
+        auto* picker = new ToolbarSegmentedPicker(QStringLiteral("Indent"), threeItems(), &window);
+        picker->setSelection(QStringLiteral("url"));
+        picker->resize(300, 24);
+        window.resize(320, 40);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto pillPixel = [&] {
+            const QImage image = picker->grab().toImage();
+            return image.pixelColor(picker->segments().at(1)->x() + 8, 12);
+        };
+        const QColor base = over(ToolbarSegmentedPicker::segmentTrackFill().resolved(palette), palette.color(QPalette::Window));
+        QVERIFY(close(pillPixel(), over(ToolbarSegmentedPicker::segmentSelectedFill().resolved(palette), base)));
+
+        picker->setEnabled(false);
+        QVERIFY(!picker->isActiveLook());
+        QVERIFY(picker->isSegmentSelected(1));
+        QColor faded = ToolbarSegmentedPicker::segmentSelectedInactiveFill().resolved(palette);
+        faded.setAlphaF(faded.alphaF() * ToolbarSegmentedPicker::disabledOpacity);
+        const QColor disabled = pillPixel();
+        QVERIFY2(close(disabled, over(faded, base)), qPrintable(disabled.name()));
+        QVERIFY(!close(disabled, over(ToolbarSegmentedPicker::segmentSelectedFill().resolved(palette), base)));
+        // No title pixel is drawn in the selected title's white, nor at full strength.
+        const QImage image = picker->grab().toImage();
+        const QRect title = picker->segments().at(1)->geometry().adjusted(12, 4, -12, -4);
+        const QColor textColour = ToolbarSegmentedPicker::segmentText().resolved(palette);
+        int strongest = 0;
+        for (int y = title.top(); y <= title.bottom(); ++y)
+            for (int x = title.left(); x <= title.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                QVERIFY(!close(c, QColor(Qt::white)) || close(base, QColor(Qt::white)));
+                strongest = std::max(strongest, qAbs(qGray(c.rgb()) - qGray(base.rgb())));
+            }
+        QVERIFY(strongest > 0);
+        QVERIFY2(strongest < qAbs(qGray(textColour.rgb()) - qGray(base.rgb())), qPrintable(QString::number(strongest)));
+
+        picker->setEnabled(true);
+        QVERIFY(picker->isActiveLook());
+        QVERIFY(close(pillPixel(), over(ToolbarSegmentedPicker::segmentSelectedFill().resolved(palette), base)));
     }
 
     void pickerTrackColours()

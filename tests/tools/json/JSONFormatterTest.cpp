@@ -125,7 +125,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString forty = QStringLiteral("1234567890123456789012345678901234567890");
         QTest::newRow("small integer") << "[12]" << "[12]";
-        QTest::newRow("negative zero integer") << "-0" << "0";
+        QTest::newRow("negative zero integer") << "-0" << "-0";
+        QTest::newRow("negative zero integer in array") << "[-0,0,-0.0]" << "[-0,0,-0.0]";
         QTest::newRow("64-bit limits") << "[9223372036854775807,-9223372036854775808,18446744073709551615]"
                                        << "[9223372036854775807,-9223372036854775808,18446744073709551615]";
         QTest::newRow("40-digit integer kept") << "[" + forty + "]" << "[" + forty + "]";
@@ -261,9 +262,9 @@ private slots:
                                               << 3 << 3;
         QTest::newRow("lone surrogate")
             << QString("[\"a") + QChar(0xD800) + "\"]"
-            << "Could not encode as UTF-8: the text holds a lone surrogate at line 1, column 4." << 1 << 4;
+            << "Could not encode as UTF-8." << 1 << 4;
         QTest::newRow("lone low surrogate outside strings")
-            << QString("{}") + QChar(0xDC00) << "Could not encode as UTF-8: the text holds a lone surrogate at line 1, column 3."
+            << QString("{}") + QChar(0xDC00) << "Could not encode as UTF-8."
             << 1 << 3;
         QTest::newRow("too deep") << QString(maxDepth + 1, u'[')
                                   << "The JSON nests deeper than 512 levels at line 1, column 513." << 1 << 513;

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -505,19 +506,24 @@ void JSONToolView::refreshButtons()
 void JSONToolView::flashCopy(bool input)
 {
     PaneButton* button = input ? m_inputCopy : m_outputCopy;
-    bool& flag = input ? m_inputFlashing : m_outputFlashing;
-    const QString idleImage = input ? QStringLiteral("doc.on.doc") : QStringLiteral("doc.on.clipboard");
-    flag = true;
+    (input ? m_inputFlashing : m_outputFlashing) = true;
     button->setTitle(QStringLiteral("Copied"));
     button->setSystemImage(QStringLiteral("checkmark"));
     button->setTint(StatusColor::green());
     // Each click has its own reset; a second click does not extend the first one's.
-    QTimer::singleShot(copyConfirmationMs, this, [this, input, button, idleImage] {
-        (input ? m_inputFlashing : m_outputFlashing) = false;
-        button->setTitle(QStringLiteral("Copy"));
-        button->setSystemImage(idleImage);
-        button->setTint(DynamicColor::secondary());
+    QTimer::singleShot(copyConfirmationMs, this, [this, input, showing = m_showing] {
+        if (showing == m_showing)
+            endCopyConfirmation(input);
     });
+}
+
+void JSONToolView::endCopyConfirmation(bool input)
+{
+    PaneButton* button = input ? m_inputCopy : m_outputCopy;
+    (input ? m_inputFlashing : m_outputFlashing) = false;
+    button->setTitle(QStringLiteral("Copy"));
+    button->setSystemImage(input ? QStringLiteral("doc.on.doc") : QStringLiteral("doc.on.clipboard"));
+    button->setTint(DynamicColor::secondary());
 }
 
 void JSONToolView::performFindAction(ToolView::FindAction action)
@@ -567,6 +573,19 @@ void JSONToolView::showEvent(QShowEvent* event)
     refreshTitle();
     refreshButtons();
     QMetaObject::invokeMethod(this, [this] { m_model->refreshIfStale(); }, Qt::QueuedConnection);
+}
+
+void JSONToolView::hideEvent(QHideEvent* event)
+{
+    ToolView::hideEvent(event);
+    // A minimised window hides its views too (spontaneously); only leaving the tool counts.
+    if (event->spontaneous())
+        return;
+    ++m_showing;
+    if (m_inputFlashing)
+        endCopyConfirmation(true);
+    if (m_outputFlashing)
+        endCopyConfirmation(false);
 }
 
 void JSONToolView::resizeEvent(QResizeEvent* event)

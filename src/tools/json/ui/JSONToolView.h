@@ -75,6 +75,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Another tool was chosen: a copy confirmation ends with the view.
+    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -97,11 +99,15 @@ private:
     void refreshTitle();
     void placeBanner();
     void flashCopy(bool input);
+    void endCopyConfirmation(bool input);
 
     JSONToolViewModel* m_model;
     ToolbarSearchFocus m_searchFocus;
     bool m_inputFlashing = false;
     bool m_outputFlashing = false;
+    // Bumped when the view is hidden, so a confirmation's timer from an earlier showing ends
+    // nothing of a later one.
+    int m_showing = 0;
 
     QToolButton* m_openButton = nullptr;
     ToolbarSearchItem* m_search = nullptr;

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QStackedWidget>
 
 using Pane = JSONToolViewModel::Pane;
 
@@ -221,6 +222,51 @@ private slots:
         view.clearButton()->click();
         QVERIFY(model.text().isEmpty());
         QVERIFY(!view.inputCopyButton()->isEnabled());
+    }
+
+    // The shell keeps each tool's view in a stack: choosing another tool hides the view, and
+    // coming back shows it again. Either way, as with a view made anew, no confirmation is left.
+    void copyConfirmationEndsWithAToolSwitch_data()
+    {
+        QTest::addColumn<bool>("remade");
+        QTest::newRow("view hidden and shown again") << false;
+        QTest::newRow("view made anew") << true;
+    }
+    void copyConfirmationEndsWithAToolSwitch()
+    {
+        QFETCH(bool, remade);
+        JSONToolViewModel model;
+        QStackedWidget stack;
+        auto* other = new QWidget;
+        auto* view = new JSONToolView(&model);
+        stack.addWidget(view);
+        stack.addWidget(other);
+        stack.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&stack));
+        QTRY_VERIFY(!model.shownOutput().isEmpty());
+        view->inputCopyButton()->click();
+        view->outputCopyButton()->click();
+        QVERIFY(view->isInputCopyFlashing());
+        QVERIFY(view->isOutputCopyFlashing());
+
+        stack.setCurrentWidget(other);
+        if (remade) {
+            delete view;
+            view = new JSONToolView(&model);
+            stack.addWidget(view);
+        }
+        stack.setCurrentWidget(view);
+        for (PaneButton* copy : {view->inputCopyButton(), view->outputCopyButton()}) {
+            QCOMPARE(copy->title(), QStringLiteral("Copy"));
+            QVERIFY(copy->isEnabled());
+        }
+        QVERIFY(!view->isInputCopyFlashing());
+        QVERIFY(!view->isOutputCopyFlashing());
+
+        view->inputCopyButton()->click();
+        QVERIFY(view->isInputCopyFlashing());
+        QTRY_VERIFY_WITH_TIMEOUT(!view->isInputCopyFlashing(), 3000);
+        QCOMPARE(view->inputCopyButton()->title(), QStringLiteral("Copy"));
     }
 
     void typingReachesTheModel()
