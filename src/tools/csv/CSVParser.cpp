@@ -1,0 +1,868 @@
+#include "tools/csv/CSVParser.h"
+
+#include "tools/csv/CSVParallel.h"
+
+#include <QStringView>
+
+#include <cerrno>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+#include <string>
+#include <vector>
+
+namespace CSVParser {
+
+// The cells of every stored row (the header row included) as one UTF-8 text; a row's cells are
+// consecutive in it. Offsets of cells are kept relative to their row, so four bytes a cell do.
+struct Table {
+    QUuid id = QUuid::createUuid();
+    QList<Column> columns;
+    char32_t delimiter = U',';
+    bool hadHeader = false;
+    QByteArray cells;
+    std::vector<quint64> rowBase{0};      // stored rows + 1: where each row's text starts in `cells`
+    std::vector<quint64> rowFirstCell{0}; // stored rows + 1: index of each row's first cell offset
+    std::vector<quint32> cellOffset;      // per stored cell, relative to its row's base
+    qsizetype firstDataRow = 0;           // 1 when the first stored row was the header
+
+    qsizetype storedRows() const { return qsizetype(rowBase.size()) - 1; }
+    qsizetype storedCellCount(qsizetype row) const { return qsizetype(rowFirstCell[row + 1] - rowFirstCell[row]); }
+    QByteArrayView storedCell(qsizetype row, qsizetype column) const
+    {
+        const quint64 first = rowFirstCell[row];
+        const qsizetype count = qsizetype(rowFirstCell[row + 1] - first);
+        if (column < 0 || column >= count)
+            return {};
+        const quint64 begin = rowBase[row] + cellOffset[first + column];
+        const quint64 end = column + 1 < count ? rowBase[row] + cellOffset[first + column + 1] : rowBase[row + 1];
+        return QByteArrayView(cells.constData() + begin, qsizetype(end - begin));
+    }
+};
+
+namespace {
+
+const std::shared_ptr<const Table>& emptyTable()
+{
+    static const std::shared_ptr<const Table> table = [] {
+        auto t = std::make_shared<Table>();
+        t->id = QUuid();
+        return t;
+    }();
+    return table;
+}
+
+int utf8Encode(char32_t c, char* out)
+{
+    if (c < 0x80) {
+        out[0] = char(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = char(0xC0 | (c >> 6));
+        out[1] = char(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = char(0xE0 | (c >> 12));
+        out[1] = char(0x80 | ((c >> 6) & 0x3F));
+        out[2] = char(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = char(0xF0 | (c >> 18));
+    out[1] = char(0x80 | ((c >> 12) & 0x3F));
+    out[2] = char(0x80 | ((c >> 6) & 0x3F));
+    out[3] = char(0x80 | (c & 0x3F));
+    return 4;
+}
+
+// Decodes the scalar at i of valid UTF-8; `length` gets its byte count.
+char32_t decodeAt(const uchar* s, qsizetype n, qsizetype i, int& length)
+{
+    const uchar b = s[i];
+    if (b < 0x80 || i + 1 >= n) {
+        length = 1;
+        return b;
+    }
+    if (b < 0xE0) {
+        length = 2;
+        return char32_t(b & 0x1F) << 6 | (s[i + 1] & 0x3F);
+    }
+    if (b < 0xF0 || i + 3 >= n) {
+        length = std::min<qsizetype>(3, n - i);
+        return length < 3 ? b : char32_t(b & 0x0F) << 12 | char32_t(s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F);
+    }
+    length = 4;
+    return char32_t(b & 0x07) << 18 | char32_t(s[i + 1] & 0x3F) << 12 | char32_t(s[i + 2] & 0x3F) << 6 | (s[i + 3] & 0x3F);
+}
+
+// Byte length of the blank that starts at i, 0 when none does.
+int blankLengthAt(const uchar* s, qsizetype n, qsizetype i)
+{
+    const uchar b = s[i];
+    if (b == ' ' || b == '\t')
+        return 1;
+    if (b < 0x80)
+        return 0;
+    int length = 1;
+    const char32_t c = decodeAt(s, n, i, length);
+    return isBlank(c) ? length : 0;
+}
+
+// Byte length of the blank that ends at `end`, 0 when none does.
+int blankLengthBefore(const uchar* s, qsizetype end)
+{
+    if (end <= 0)
+        return 0;
+    const uchar b = s[end - 1];
+    if (b == ' ' || b == '\t')
+        return 1;
+    if (b < 0x80)
+        return 0;
+    qsizetype start = end - 1;
+    while (start > 0 && end - start < 4 && (s[start] & 0xC0) == 0x80)
+        --start;
+    int length = 1;
+    const char32_t c = decodeAt(s, end, start, length);
+    return start + length == end && isBlank(c) ? length : 0;
+}
+
+bool isValidUtf8(QByteArrayView text)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        // Eight ASCII bytes a step.
+        while (i + 8 <= n) {
+            quint64 word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+        const uchar b = s[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int need;
+        char32_t min;
+        char32_t c;
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1, min = 0x80, c = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2, min = 0x800, c = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3, min = 0x10000, c = b & 0x07;
+        } else {
+            return false;
+        }
+        if (i + need >= n)
+            return false;
+        for (int k = 1; k <= need; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (s[i + k] & 0x3F);
+        }
+        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += need + 1;
+    }
+    return true;
+}
+
+QByteArrayView withoutBom(QByteArrayView text)
+{
+    return text.startsWith("\xEF\xBB\xBF") ? text.sliced(3) : text;
+}
+
+// --- numbers
+
+bool asciiEqualsNoCase(const uchar* s, qsizetype n, const char* word)
+{
+    const qsizetype len = qsizetype(std::strlen(word));
+    if (n != len)
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        if ((s[i] | 0x20) != uchar(word[i]))
+            return false;
+    }
+    return true;
+}
+
+bool isDigit(uchar c) { return c >= '0' && c <= '9'; }
+bool isHexDigit(uchar c) { return isDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); }
+
+enum class NumberShape { none, plain, needsCheck };
+
+// The strtod grammar, whole text. `plain`: decimal well inside the double range.
+NumberShape numberShape(QByteArrayView text)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    if (i < n && (s[i] == '+' || s[i] == '-'))
+        ++i;
+    if (i >= n)
+        return NumberShape::none;
+    const uchar* rest = s + i;
+    const qsizetype restLength = n - i;
+    if ((rest[0] | 0x20) == 'i')
+        return asciiEqualsNoCase(rest, restLength, "inf") || asciiEqualsNoCase(rest, restLength, "infinity")
+            ? NumberShape::plain
+            : NumberShape::none;
+    if ((rest[0] | 0x20) == 'n') {
+        if (asciiEqualsNoCase(rest, restLength, "nan"))
+            return NumberShape::plain;
+        if (restLength >= 5 && asciiEqualsNoCase(rest, 3, "nan") && rest[3] == '(' && rest[restLength - 1] == ')') {
+            for (qsizetype k = 4; k < restLength - 1; ++k) {
+                const uchar c = rest[k];
+                if (!(isDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_'))
+                    return NumberShape::none;
+            }
+            return NumberShape::plain;
+        }
+        return NumberShape::none;
+    }
+    if (restLength >= 2 && rest[0] == '0' && (rest[1] | 0x20) == 'x') {
+        qsizetype k = 2;
+        int digits = 0;
+        while (k < restLength && isHexDigit(rest[k]))
+            ++k, ++digits;
+        if (k < restLength && rest[k] == '.') {
+            ++k;
+            while (k < restLength && isHexDigit(rest[k]))
+                ++k, ++digits;
+        }
+        if (digits == 0)
+            return NumberShape::none;
+        if (k < restLength && (rest[k] | 0x20) == 'p') {
+            ++k;
+            if (k < restLength && (rest[k] == '+' || rest[k] == '-'))
+                ++k;
+            if (k >= restLength || !isDigit(rest[k]))
+                return NumberShape::none;
+            while (k < restLength && isDigit(rest[k]))
+                ++k;
+        }
+        return k == restLength ? NumberShape::needsCheck : NumberShape::none;
+    }
+    // Decimal: where the first significant digit sits tells whether the value can leave the range.
+    qsizetype k = 0;
+    int digits = 0;
+    qint64 magnitude = 0; // decimal exponent of the first non-zero digit, roughly
+    bool seenNonZero = false;
+    while (k < restLength && isDigit(rest[k])) {
+        if (rest[k] != '0' && !seenNonZero)
+            seenNonZero = true;
+        if (seenNonZero)
+            ++magnitude;
+        ++k, ++digits;
+    }
+    if (k < restLength && rest[k] == '.') {
+        ++k;
+        while (k < restLength && isDigit(rest[k])) {
+            if (!seenNonZero) {
+                if (rest[k] != '0')
+                    seenNonZero = true;
+                else
+                    --magnitude;
+            }
+            ++k, ++digits;
+        }
+    }
+    if (digits == 0)
+        return NumberShape::none;
+    qint64 exponent = 0;
+    if (k < restLength && (rest[k] | 0x20) == 'e') {
+        ++k;
+        bool negative = false;
+        if (k < restLength && (rest[k] == '+' || rest[k] == '-'))
+            negative = rest[k++] == '-';
+        if (k >= restLength || !isDigit(rest[k]))
+            return NumberShape::none;
+        while (k < restLength && isDigit(rest[k])) {
+            if (exponent < 100000)
+                exponent = exponent * 10 + (rest[k] - '0');
+            ++k;
+        }
+        if (negative)
+            exponent = -exponent;
+    }
+    if (k != restLength)
+        return NumberShape::none;
+    if (!seenNonZero)
+        return NumberShape::plain; // zero is never out of range
+    const qint64 at = magnitude + exponent;
+    return at > -300 && at < 300 ? NumberShape::plain : NumberShape::needsCheck;
+}
+
+locale_t cLocale()
+{
+    static locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    return locale;
+}
+
+std::optional<double> strtodWhole(QByteArrayView text)
+{
+    char small[64];
+    std::string large;
+    const char* z;
+    if (text.size() < qsizetype(sizeof small)) {
+        std::memcpy(small, text.data(), text.size());
+        small[text.size()] = 0;
+        z = small;
+    } else {
+        large.assign(text.data(), text.size());
+        z = large.c_str();
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double value = strtod_l(z, &end, cLocale());
+    if (end != z + text.size())
+        return std::nullopt;
+    if (errno == ERANGE && (std::isinf(value) || value == 0))
+        return std::nullopt;
+    return value;
+}
+
+// --- tokenising
+
+// Receives fields and row ends.
+template <class Sink>
+void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::atomic_bool* cancelled)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    const qsizetype n = text.size();
+    char delimiterBytes[4];
+    const int delimiterLength = utf8Encode(delimiter, delimiterBytes);
+    bool special[256] = {};
+    special[uchar('"')] = special[uchar('\n')] = special[uchar('\r')] = true;
+    special[uchar(delimiterBytes[0])] = true;
+
+    qsizetype fieldStart = 0, fieldEnd = 0;
+    bool copying = false;
+    std::string scratch;
+    qsizetype blankCheckedUpTo = 0;
+    bool hasNonBlank = false;
+    qsizetype fieldsInRow = 0;
+
+    auto fieldView = [&]() -> QByteArrayView {
+        return copying ? QByteArrayView(scratch.data(), qsizetype(scratch.size()))
+                       : QByteArrayView(s + fieldStart, fieldEnd - fieldStart);
+    };
+    auto beginField = [&](qsizetype at) {
+        fieldStart = fieldEnd = at;
+        copying = false;
+        scratch.clear();
+        blankCheckedUpTo = 0;
+        hasNonBlank = false;
+    };
+    auto appendRange = [&](qsizetype a, qsizetype b) {
+        if (a == b)
+            return;
+        if (!copying) {
+            if (fieldEnd == a) {
+                fieldEnd = b;
+                return;
+            }
+            if (fieldStart == fieldEnd) {
+                fieldStart = a, fieldEnd = b;
+                return;
+            }
+            copying = true;
+            scratch.assign(reinterpret_cast<const char*>(s + fieldStart), fieldEnd - fieldStart);
+        }
+        scratch.append(reinterpret_cast<const char*>(s + a), b - a);
+    };
+    auto appendLineFeed = [&] {
+        if (!copying) {
+            copying = true;
+            scratch.assign(reinterpret_cast<const char*>(s + fieldStart), fieldEnd - fieldStart);
+        }
+        scratch.push_back('\n');
+    };
+    // Looked at lazily and from where it stopped, so a long field with many quotes stays linear.
+    auto fieldIsBlank = [&] {
+        if (hasNonBlank)
+            return false;
+        const QByteArrayView field = fieldView();
+        const uchar* f = reinterpret_cast<const uchar*>(field.data());
+        while (blankCheckedUpTo < field.size()) {
+            const int length = blankLengthAt(f, field.size(), blankCheckedUpTo);
+            if (!length) {
+                hasNonBlank = true;
+                return false;
+            }
+            blankCheckedUpTo += length;
+        }
+        return true;
+    };
+    auto endField = [&] {
+        sink.field(fieldView());
+        ++fieldsInRow;
+    };
+    auto endRow = [&] {
+        sink.endRow();
+        fieldsInRow = 0;
+    };
+
+    bool inQuotes = false;
+    qsizetype i = 0;
+    qsizetype nextCancelCheck = 1 << 22;
+    while (i < n) {
+        if (i >= nextCancelCheck) {
+            if (cancelled && cancelled->load(std::memory_order_relaxed))
+                return;
+            nextCancelCheck = i + (1 << 22);
+        }
+        if (!inQuotes) {
+            qsizetype j = i;
+            while (j < n && !special[s[j]])
+                ++j;
+            appendRange(i, j);
+            i = j;
+            if (i >= n)
+                break;
+            const uchar c = s[i];
+            if (c == '"' && !(delimiterLength == 1 && delimiterBytes[0] == '"')) {
+                if (fieldIsBlank()) {
+                    ++i;
+                    beginField(i);
+                    inQuotes = true;
+                } else {
+                    appendRange(i, i + 1);
+                    ++i;
+                }
+            } else if (c == '\n' || c == '\r') {
+                endField();
+                endRow();
+                i += (c == '\r' && i + 1 < n && s[i + 1] == '\n') ? 2 : 1;
+                beginField(i);
+            } else if (i + delimiterLength <= n && std::memcmp(s + i, delimiterBytes, delimiterLength) == 0) {
+                endField();
+                i += delimiterLength;
+                beginField(i);
+            } else {
+                appendRange(i, i + 1);
+                ++i;
+            }
+        } else {
+            qsizetype j = i;
+            while (j < n && s[j] != '"' && s[j] != '\r')
+                ++j;
+            appendRange(i, j);
+            i = j;
+            if (i >= n)
+                break;
+            if (s[i] == '\r') {
+                appendLineFeed();
+                i += (i + 1 < n && s[i + 1] == '\n') ? 2 : 1;
+            } else if (i + 1 < n && s[i + 1] == '"') {
+                appendRange(i, i + 1);
+                i += 2;
+            } else {
+                inQuotes = false;
+                ++i;
+            }
+        }
+    }
+    if (!fieldView().isEmpty() || fieldsInRow > 0) {
+        endField();
+        endRow();
+    }
+}
+
+struct ListSink {
+    QList<QStringList> rows;
+    QStringList row;
+    void field(QByteArrayView v) { row.append(QString::fromUtf8(v)); }
+    void endRow() { rows.append(std::exchange(row, {})); }
+};
+
+struct TableSink {
+    Table& table;
+    qsizetype fieldsInRow = 0;
+    bool lastFieldEmpty = false;
+    qsizetype width = 0;
+
+    void field(QByteArrayView v)
+    {
+        const quint64 base = table.rowBase.back();
+        table.cellOffset.push_back(quint32(quint64(table.cells.size()) - base));
+        table.cells.append(v.data(), v.size());
+        ++fieldsInRow;
+        lastFieldEmpty = v.isEmpty();
+    }
+    void endRow()
+    {
+        if (fieldsInRow == 1 && lastFieldEmpty) {
+            // An empty line, or one empty quoted field: not a row.
+            table.cellOffset.pop_back();
+        } else {
+            width = std::max(width, fieldsInRow);
+            table.rowBase.push_back(quint64(table.cells.size()));
+            table.rowFirstCell.push_back(quint64(table.cellOffset.size()));
+        }
+        fieldsInRow = 0;
+    }
+};
+
+// A guess of the number of cells from the sample, so the offset array rarely grows by copying.
+qsizetype estimatedCells(QByteArrayView text, char32_t delimiter)
+{
+    const QByteArrayView sample = text.first(std::min<qsizetype>(text.size(), 1 << 16));
+    if (sample.isEmpty())
+        return 0;
+    qsizetype breaks = 1;
+    for (const char c : sample) {
+        if (c == '\n' || (delimiter < 0x80 && uchar(c) == delimiter))
+            ++breaks;
+    }
+    const double perByte = double(breaks) / double(sample.size());
+    return qsizetype(perByte * double(text.size()) * 1.05) + 16;
+}
+
+} // namespace
+
+// --- Document
+
+Document::Document() : m_table(emptyTable()) {}
+Document::Document(std::shared_ptr<const Table> table) : m_table(std::move(table)) {}
+
+const QUuid& Document::id() const { return m_table->id; }
+const QList<Column>& Document::columns() const { return m_table->columns; }
+qsizetype Document::rowCount() const { return m_table->storedRows() - m_table->firstDataRow; }
+char32_t Document::delimiter() const { return m_table->delimiter; }
+bool Document::hadHeader() const { return m_table->hadHeader; }
+
+QByteArrayView Document::cellUtf8(qsizetype row, qsizetype column) const
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+        return {};
+    return m_table->storedCell(row + m_table->firstDataRow, column);
+}
+
+Row Document::row(qsizetype id) const
+{
+    Row row;
+    row.id = id;
+    const qsizetype count = columnCount();
+    row.cells.reserve(count);
+    for (qsizetype c = 0; c < count; ++c)
+        row.cells.append(cell(id, c));
+    return row;
+}
+
+QList<Row> Document::rows() const
+{
+    QList<Row> rows;
+    rows.reserve(rowCount());
+    for (qsizetype r = 0; r < rowCount(); ++r)
+        rows.append(row(r));
+    return rows;
+}
+
+bool Document::operator==(const Document& other) const
+{
+    if (m_table == other.m_table)
+        return true;
+    if (id() != other.id() || columns() != other.columns() || rowCount() != other.rowCount()
+        || delimiter() != other.delimiter() || hadHeader() != other.hadHeader())
+        return false;
+    for (qsizetype r = 0; r < rowCount(); ++r) {
+        for (qsizetype c = 0; c < columnCount(); ++c) {
+            if (cellUtf8(r, c) != other.cellUtf8(r, c))
+                return false;
+        }
+    }
+    return true;
+}
+
+// --- parsing
+
+bool isBlank(char32_t c)
+{
+    return c == U' ' || c == U'\t' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F
+        || c == 0x205F || c == 0x3000;
+}
+
+QByteArrayView trimmedBlanks(QByteArrayView text)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    qsizetype begin = 0, end = text.size();
+    while (begin < end) {
+        const int length = blankLengthAt(s, end, begin);
+        if (!length)
+            break;
+        begin += length;
+    }
+    while (end > begin) {
+        const int length = blankLengthBefore(s, end);
+        if (!length || end - length < begin)
+            break;
+        end -= length;
+    }
+    return text.sliced(begin, end - begin);
+}
+
+QString trimmedBlanks(const QString& text)
+{
+    qsizetype begin = 0, end = text.size();
+    auto scalarAt = [&](qsizetype i) { return char32_t(text.at(i).unicode()); };
+    while (begin < end && isBlank(scalarAt(begin)))
+        ++begin;
+    while (end > begin && isBlank(scalarAt(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QByteArray repairedUtf8(QByteArray bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    if (isValidUtf8(bytes))
+        return bytes;
+    return QString::fromUtf8(bytes).toUtf8();
+}
+
+QList<QByteArrayView> sampleLines(QByteArrayView text, int limit)
+{
+    QList<QByteArrayView> lines;
+    if (limit <= 0)
+        return lines;
+    bool inQuotes = false;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            inQuotes = !inQuotes;
+        } else if ((c == '\n' || c == '\r') && !inQuotes) {
+            if (i > lineStart) {
+                lines.append(text.sliced(lineStart, i - lineStart));
+                if (lines.size() >= limit)
+                    return lines;
+            }
+            lineStart = i + 1;
+        }
+    }
+    if (text.size() > lineStart && lines.size() < limit)
+        lines.append(text.sliced(lineStart));
+    return lines;
+}
+
+int countDelimiter(QByteArrayView line, char32_t delimiter)
+{
+    char bytes[4];
+    const int length = utf8Encode(delimiter, bytes);
+    const QByteArrayView needle(bytes, length);
+    bool inQuotes = false;
+    int count = 0;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '"' && delimiter != U'"') {
+            inQuotes = !inQuotes;
+        } else if (!inQuotes && c == bytes[0] && line.sliced(i).startsWith(needle)) {
+            ++count;
+            i += length - 1;
+        }
+    }
+    return count;
+}
+
+char32_t detectDelimiter(QByteArrayView text)
+{
+    text = withoutBom(text);
+    const QList<QByteArrayView> sample = sampleLines(text.first(std::min(text.size(), detectionSampleBytes)), 5);
+    char32_t best = U',';
+    if (sample.isEmpty())
+        return best;
+    qint64 bestScore = -1;
+    for (const char32_t candidate : {U',', U'\t', U';', U'|'}) {
+        QList<int> counts;
+        for (const QByteArrayView line : sample) {
+            const int count = countDelimiter(line, candidate);
+            if (count > 0)
+                counts.append(count);
+        }
+        if (counts.isEmpty())
+            continue;
+        const int first = counts.first();
+        const qint64 score = qint64(counts.count(first)) * 1000 + first;
+        if (score > bestScore) {
+            bestScore = score;
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+QList<QStringList> tokenizeCSV(const QString& text, char32_t delimiter)
+{
+    const QByteArray utf8 = text.toUtf8();
+    ListSink sink;
+    tokenize(utf8, delimiter, sink, nullptr);
+    return sink.rows;
+}
+
+QStringList padCells(const QStringList& cells, qsizetype width)
+{
+    if (cells.size() == width)
+        return cells;
+    if (cells.size() > width)
+        return cells.first(width);
+    QStringList padded = cells;
+    padded.reserve(width);
+    while (padded.size() < width)
+        padded.append(QString());
+    return padded;
+}
+
+QString columnLetterName(qint64 index)
+{
+    if (index < 0)
+        return QString();
+    QString name;
+    qint64 n = index;
+    name.prepend(QChar(u'A' + char16_t(n % 26)));
+    while (n > 25) {
+        n = n / 26 - 1;
+        name.prepend(QChar(u'A' + char16_t(n % 26)));
+    }
+    return name;
+}
+
+bool isNumberText(QByteArrayView text)
+{
+    switch (numberShape(text)) {
+    case NumberShape::none:
+        return false;
+    case NumberShape::plain:
+        return true;
+    case NumberShape::needsCheck:
+        return strtodWhole(text).has_value();
+    }
+    return false;
+}
+
+std::optional<double> doubleFromString(QByteArrayView text)
+{
+    if (numberShape(text) == NumberShape::none)
+        return std::nullopt;
+    return strtodWhole(text);
+}
+
+std::optional<double> doubleFromString(const QString& text)
+{
+    return doubleFromString(QByteArrayView(text.toUtf8()));
+}
+
+bool isNumericColumn(const QList<QStringList>& rows, qint64 column)
+{
+    bool any = false;
+    for (const QStringList& row : rows) {
+        if (column < 0 || column >= row.size())
+            continue;
+        const QByteArray cell = row.at(column).toUtf8();
+        const QByteArrayView trimmed = trimmedBlanks(QByteArrayView(cell));
+        if (trimmed.isEmpty())
+            continue;
+        if (!isNumberText(trimmed))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+bool isNumericColumn(const Document& document, qint64 column)
+{
+    if (column < 0 || column >= document.columnCount())
+        return false;
+    bool any = false;
+    for (qsizetype r = 0; r < document.rowCount(); ++r) {
+        const QByteArrayView trimmed = trimmedBlanks(document.cellUtf8(r, column));
+        if (trimmed.isEmpty())
+            continue;
+        if (!isNumberText(trimmed))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice, bool hasHeader,
+                  const std::atomic_bool* cancelled)
+{
+    input = withoutBom(input);
+    QByteArray repaired;
+    if (!isValidUtf8(input)) {
+        repaired = QString::fromUtf8(input).toUtf8();
+        input = repaired;
+    }
+    const char32_t delimiter = delimiterChoice.value_or(detectDelimiter(input));
+
+    auto table = std::make_shared<Table>();
+    table->delimiter = delimiter;
+    // The cells never take more bytes than the text.
+    table->cells.reserve(input.size());
+    const qsizetype guess = estimatedCells(input, delimiter);
+    table->cellOffset.reserve(size_t(guess));
+    TableSink sink{*table};
+    tokenize(input, delimiter, sink, cancelled);
+    if (cancelled && cancelled->load())
+        return Document();
+    if (table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
+        table->cells.squeeze();
+    if (table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
+        table->cellOffset.shrink_to_fit();
+
+    const qsizetype stored = table->storedRows();
+    if (stored == 0) {
+        table->hadHeader = false;
+        table->cells.clear();
+        table->cellOffset.clear();
+        return Document(table);
+    }
+    const qsizetype width = sink.width;
+    table->hadHeader = hasHeader;
+    table->firstDataRow = hasHeader ? 1 : 0;
+    table->columns.resize(width);
+    for (qsizetype i = 0; i < width; ++i) {
+        Column& column = table->columns[i];
+        column.id = i;
+        QString name;
+        if (hasHeader) {
+            const QByteArrayView header = table->storedCell(0, i);
+            if (!trimmedBlanks(header).isEmpty())
+                name = QString::fromUtf8(header);
+        }
+        column.name = name.isEmpty() ? columnLetterName(i) : name;
+    }
+    Document document(table);
+    // Numeric flags: each column stops at its first cell that is no number, so text columns cost
+    // little; columns run side by side.
+    std::vector<char> numeric(size_t(width), 0);
+    CSVParallel::forSlices(width, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18),
+                           [&](qsizetype begin, qsizetype end, int) {
+                               for (qsizetype c = begin; c < end; ++c) {
+                                   if (cancelled && cancelled->load())
+                                       return;
+                                   numeric[size_t(c)] = isNumericColumn(document, c);
+                               }
+                           });
+    for (qsizetype i = 0; i < width; ++i)
+        table->columns[i].isNumeric = numeric[size_t(i)];
+    return document;
+}
+
+Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)
+{
+    return parseCSV(QByteArrayView(text.toUtf8()), delimiter, hasHeader, nullptr);
+}
+
+} // namespace CSVParser
