@@ -69,6 +69,19 @@ void CodeTextBufferTest::columns_data()
     QTest::newRow("narrow astral") << QString::fromUtf16(u"\U0001D400") << qint64(1);
     QTest::newRow("lone high surrogate") << QString(QChar(0xD800)) + "a" << qint64(2);
     QTest::newRow("tab after wide") << QString::fromUtf16(u"\u4E2D\t") << qint64(4);
+    // East Asian widths from the Unicode data: Wide and Fullwidth take two, Ambiguous and
+    // Neutral one.
+    QTest::newRow("emoji in the dingbats") << QString::fromUtf16(u"\u2705\u274Cx") << qint64(5);
+    QTest::newRow("emoji among symbols") << QString::fromUtf16(u"\u231A\u26A1") << qint64(4);
+    QTest::newRow("text-style symbols") << QString::fromUtf16(u"\u2603\u2764\u2192") << qint64(3);
+    QTest::newRow("replacement character") << QString::fromUtf16(u"a\uFFFDb") << qint64(3);
+    QTest::newRow("ideographic space and fullwidth A") << QString::fromUtf16(u"\u3000\uFF21") << qint64(4);
+    QTest::newRow("halfwidth katakana") << QString::fromUtf16(u"\uFF76") << qint64(1);
+    QTest::newRow("Hangul syllable and jamo") << QString::fromUtf16(u"\uD55C\u1100\u1161") << qint64(4);
+    QTest::newRow("regional indicator") << QString::fromUtf16(u"\U0001F1FA") << qint64(1);
+    QTest::newRow("astral emoji outside the faces") << QString::fromUtf16(u"\U0001FA70\U0001F7E0") << qint64(4);
+    QTest::newRow("astral ideograph") << QString::fromUtf16(u"\U00020000") << qint64(2);
+    QTest::newRow("emoji with a presentation selector") << QString::fromUtf16(u"\u2764\uFE0F") << qint64(1);
 }
 
 void CodeTextBufferTest::columns()

@@ -1272,7 +1272,21 @@ void CodeTextView::paintRow(QPainter& painter, qint64 documentRow, int y, const 
                 glyph += slice.mid(cells[e].index, cells[e].width);
                 ++e;
             }
-            painter.drawText(QPointF(xOf(cell.col), baseline), glyph);
+            // The glyph gets exactly its cells: one wider (a fallback font's emoji or symbol) is
+            // narrowed, a narrower two-cell one centred, so it never runs into its neighbours.
+            const qreal cells = qreal(std::max<qint64>(1, cell.next - cell.col)) * m_charWidth;
+            const qreal advance = glyph.at(0).unicode() < 0x250
+                ? m_charWidth : QFontMetricsF(painter.font()).horizontalAdvance(glyph);
+            if (advance > cells + 0.5) {
+                painter.save();
+                painter.translate(xOf(cell.col), baseline);
+                painter.scale(cells / advance, 1);
+                painter.drawText(QPointF(0, 0), glyph);
+                painter.restore();
+            } else {
+                const qreal inset = cell.next - cell.col > 1 ? (cells - advance) / 2 : 0;
+                painter.drawText(QPointF(xOf(cell.col) + inset, baseline), glyph);
+            }
             k = e;
             continue;
         }

@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <climits>
+
 namespace {
 
 // Colours JSON-ish text by character class, with optional match ranges on top.
@@ -76,6 +78,8 @@ private slots:
     void notifications();
     void revealAndDrops();
     void screenshot();
+    void glyphsKeepToTheirCells_data();
+    void glyphsKeepToTheirCells();
 };
 
 static void sizeForColumns(CodeTextView& view, int columns)
@@ -492,6 +496,56 @@ void CodeTextViewTest::screenshot()
     qInfo("screenshot: %s", qPrintable(path));
 }
 
+
+void CodeTextViewTest::glyphsKeepToTheirCells_data()
+{
+    QTest::addColumn<QString>("character");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("replacement character") << QString(QChar(QChar::ReplacementCharacter)) << 1;
+    QTest::newRow("CJK ideograph") << QString::fromUtf16(u"\u4E2D") << 2;
+    QTest::newRow("Hangul syllable") << QString::fromUtf16(u"\uD55C") << 2;
+    QTest::newRow("fullwidth letter") << QString::fromUtf16(u"\uFF21") << 2;
+    QTest::newRow("emoji face") << QString::fromUtf16(u"\U0001F600") << 2;
+    QTest::newRow("emoji among dingbats") << QString::fromUtf16(u"\u2705") << 2;
+    QTest::newRow("regional indicator") << QString::fromUtf16(u"\U0001F1FA") << 1;
+    QTest::newRow("wide symbol from a fallback font") << QString::fromUtf16(u"\u2A0C") << 1;
+    QTest::newRow("emoji with a presentation selector") << QString::fromUtf16(u"\u2764\uFE0F") << 1;
+}
+
+// A character owns as many cells as it has columns: the next one starts right after them, and
+// nothing of its glyph is drawn outside them, whatever width the font that draws it gives it.
+void CodeTextViewTest::glyphsKeepToTheirCells()
+{
+    QFETCH(QString, character);
+    QFETCH(int, columns);
+    CodeTextView view;
+    view.resize(400, 120);
+    view.setText(character + QStringLiteral("|\n") + character);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const qreal cell = view.characterWidth();
+    const int left = view.textMargins().left();
+    QVERIFY(qAbs(view.positionRect(character.size()).left() - (left + columns * cell)) <= 1);
+    QCOMPARE(view.positionAt(QPoint(int(left + columns * cell + cell / 2), view.positionRect(0).center().y())),
+             character.size());
+
+    // The second line holds the character alone: every pixel that differs from the background
+    // lies within its cells.
+    const QImage image = view.viewport()->grab().toImage();
+    const QRect row = view.positionRect(character.size() + 2);
+    const QColor base = view.palette().color(QPalette::Base);
+    int inkLeft = INT_MAX, inkRight = INT_MIN;
+    for (int y = row.top(); y <= row.bottom() && y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) != base) {
+                inkLeft = std::min(inkLeft, x);
+                inkRight = std::max(inkRight, x);
+            }
+    if (inkLeft == INT_MAX)
+        QSKIP("No font here draws this character.");
+    QVERIFY2(inkLeft >= left - 1 && inkRight <= left + columns * cell + 1,
+             qPrintable(QStringLiteral("ink %1..%2, cells %3..%4").arg(inkLeft).arg(inkRight).arg(left).arg(left + columns * cell)));
+}
 
 void CodeTextViewTest::setBufferEqualsSetText_data()
 {
