@@ -6,8 +6,9 @@
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
-#include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
 #include "tools/markdown/ui/MarkdownTextEditor.h"
+
+#include "PlainTextBaseline.h"
 #include "tools/markdown/ui/MarkdownToolView.h"
 
 #include <QApplication>
@@ -19,6 +20,9 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -70,6 +74,17 @@ void caretToMiddle(QPlainTextEdit* edit)
     cursor.movePosition(QTextCursor::EndOfBlock);
     edit->setTextCursor(cursor);
     edit->ensureCursorVisible();
+}
+
+void caretToMiddle(MarkdownTextEditor* editor)
+{
+    const CodeTextBuffer& buffer = editor->buffer();
+    qsizetype line = buffer.lineCount() / 2;
+    while (line < buffer.lineCount() && !buffer.lineText(line).startsWith(QLatin1String("A paragraph")))
+        ++line;
+    const qsizetype at = buffer.lineEnd(std::min(line, buffer.lineCount() - 1));
+    editor->setSelection(at, at);
+    editor->revealRange({at, 0}, false);
 }
 
 // Time of one key press handled to the end, events the press posts included.
@@ -220,17 +235,16 @@ Figures measure(qsizetype bytes, int keys)
         figures.plain = stats(typeKeys(&edit, keys));
     }
 
-    // Baseline 2: the same highlighter, rehighlighting the whole text on every key.
+    // Baseline 2: the former editor's highlighter, rehighlighting the whole text on every key.
     {
-        QPlainTextEdit edit;
+        PlainTextBaselineEditor edit;
         edit.resize(600, 800);
         edit.show();
-        auto* highlighter = new MarkdownSyntaxHighlighter(edit.font(), edit.document());
         edit.setPlainText(text);
         QTest::qWait(200);
         edit.setFocus();
         caretToMiddle(&edit);
-        figures.full = stats(typeKeys(&edit, std::max(3, keys / 10), [&] { highlighter->rehighlight(); }));
+        figures.full = stats(typeKeys(&edit, std::max(3, keys / 10), [&] { edit.highlighter->rehighlight(); }));
     }
 
     // What a render would cost the GUI thread if it ran there.
@@ -263,6 +277,152 @@ void print(const char* label, qsizetype bytes, const Figures& f)
     std::printf("  baseline: render on the GUI thread per edit    %7.2f ms\n", f.renderOnGui);
 }
 
+// ---- opening documents with long lines or many paragraphs ----
+
+QString oneLongLine(qsizetype bytes)
+{
+    const QString piece = QStringLiteral("words and **strong words**, `code`, _emphasis_ and a [link](https://example.com); ");
+    QString text;
+    text.reserve(bytes + piece.size());
+    while (text.size() < bytes)
+        text += piece;
+    text.truncate(bytes);
+    return text;
+}
+
+QString codeSpanLine(qsizetype bytes)
+{
+    QString text;
+    text.reserve(bytes);
+    while (text.size() < bytes)
+        text += QStringLiteral("`a");
+    return text;
+}
+
+QString shortParagraphs(int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral("Paragraph %1 has *some* words, `code`\n\n").arg(i, 6, 10, QLatin1Char('0'));
+    return text;
+}
+
+struct OpenFigures {
+    double shown = 0;
+    double previewDrawn = 0;
+    double longestStall = 0;
+    Stats keys;
+    double baselineShown = 0;
+    Stats baselineKeys;
+    qsizetype baselineBytes = 0;
+};
+
+// The longest the GUI thread goes without serving a 1 ms timer, while it runs.
+struct StallWatch {
+    QElapsedTimer tick;
+    double longest = 0;
+    QTimer ticker;
+    StallWatch()
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticker, &QTimer::timeout, [this] {
+            longest = std::max(longest, tick.nsecsElapsed() / 1e6);
+            tick.start();
+        });
+        tick.start();
+        ticker.start(1);
+    }
+};
+
+OpenFigures measureOpen(const QString& text, qsizetype baselineCap, int keys)
+{
+    OpenFigures figures;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.md"));
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write the bench document");
+        file.write(text.toUtf8());
+    }
+    {
+        MarkdownToolViewModel model;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* view = new MarkdownToolView(&model, &window);
+        layout->addWidget(view);
+        window.resize(1200, 800);
+        window.show();
+        (void)QTest::qWaitFor([&] { return view->preview()->isLoaded(); }, 30000);
+        QTest::qWait(500);
+        MarkdownTextEditor* editor = view->editor();
+        QElapsedTimer clock;
+        double shown = -1, drawn = -1;
+        QMetaObject::Connection c1 = QObject::connect(&model, &MarkdownToolViewModel::markdownTextChanged, [&] {
+            if (shown < 0 && editor->text().size() == text.size()) {
+                editor->viewport()->repaint();
+                shown = clock.nsecsElapsed() / 1e6;
+            }
+        });
+        QMetaObject::Connection c2 = QObject::connect(view->preview(), &MarkdownPreviewView::layoutReceived, [&] {
+            if (shown >= 0 && drawn < 0 && !model.isBusy())
+                drawn = clock.nsecsElapsed() / 1e6;
+        });
+        {
+            StallWatch watch;
+            clock.start();
+            model.open(QUrl::fromLocalFile(path));
+            (void)QTest::qWaitFor([&] { return shown >= 0 && drawn >= 0; }, 120000);
+            figures.longestStall = watch.longest;
+        }
+        QObject::disconnect(c1);
+        QObject::disconnect(c2);
+        figures.shown = shown;
+        figures.previewDrawn = drawn;
+        editor->setFocus();
+        const qsizetype middle = text.size() / 2;
+        editor->setSelection(middle, middle);
+        editor->revealRange({middle, 0}, false);
+        QTest::qWait(300);
+        figures.keys = stats(typeKeys(editor, keys));
+    }
+    {
+        const QString capped = text.left(baselineCap);
+        figures.baselineBytes = capped.size();
+        PlainTextBaselineEditor edit;
+        edit.resize(600, 800);
+        edit.show();
+        QTest::qWait(100);
+        QElapsedTimer clock;
+        clock.start();
+        edit.setPlainText(capped);
+        edit.viewport()->repaint();
+        figures.baselineShown = clock.nsecsElapsed() / 1e6;
+        edit.setFocus();
+        QTextCursor cursor(edit.document());
+        cursor.setPosition(int(capped.size() / 2));
+        edit.setTextCursor(cursor);
+        edit.ensureCursorVisible();
+        QTest::qWait(100);
+        figures.baselineKeys = stats(typeKeys(&edit, 5));
+    }
+    return figures;
+}
+
+void printOpen(const char* label, qsizetype bytes, const OpenFigures& f)
+{
+    std::printf("\n%s (%lld units)\n", label, static_cast<long long>(bytes));
+    std::printf("  open -> editor shown                         %9.1f ms   (budget 500 ms)\n", f.shown);
+    std::printf("  open -> preview drawn                        %9.1f ms\n", f.previewDrawn);
+    std::printf("  longest GUI-thread stall during the open     %9.1f ms\n", f.longestStall);
+    std::printf("  keystroke in the middle                      median %7.2f ms  p95 %7.2f ms  max %7.2f ms (budget 5 ms)\n",
+                f.keys.median, f.keys.p95, f.keys.max);
+    std::printf("  baseline QPlainTextEdit editor%s: shown %9.1f ms, keystroke median %8.2f ms  max %8.2f ms\n",
+                f.baselineBytes < bytes ? qPrintable(QStringLiteral(" (capped at %1 units)").arg(f.baselineBytes)) : "",
+                f.baselineShown, f.baselineKeys.median, f.baselineKeys.max);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -281,15 +441,27 @@ int main(int argc, char* argv[])
     const qsizetype large = 1024 * 1024;
     std::printf("bench-markdown-tool: %d keystrokes in the middle of the document, offscreen, real web view\n",
                 keys);
-    const Figures a = measure(small, keys);
-    print("100 KB", small, a);
-    const Figures b = measure(large, keys);
-    print("1 MB", large, b);
-    std::printf("\ngrowth 100 KB -> 1 MB (x10 input): keystroke median x%.2f, preview latency x%.2f "
-                "(whole-body baseline x%.2f), GUI-thread render x%.2f\n",
-                a.tool.median > 0 ? b.tool.median / a.tool.median : 0.0,
-                a.previewAfterQuiet > 0 ? b.previewAfterQuiet / a.previewAfterQuiet : 0.0,
-                a.previewWholeBody > 0 ? b.previewWholeBody / a.previewWholeBody : 0.0,
-                a.renderOnGui > 0 ? b.renderOnGui / a.renderOnGui : 0.0);
+    // "--open" measures only the opens of the long-line and many-paragraph documents.
+    if (!app.arguments().contains(QStringLiteral("--open"))) {
+        const Figures a = measure(small, keys);
+        print("100 KB", small, a);
+        const Figures b = measure(large, keys);
+        print("1 MB", large, b);
+        std::printf("\ngrowth 100 KB -> 1 MB (x10 input): keystroke median x%.2f, preview latency x%.2f "
+                    "(whole-body baseline x%.2f), GUI-thread render x%.2f\n",
+                    a.tool.median > 0 ? b.tool.median / a.tool.median : 0.0,
+                    a.previewAfterQuiet > 0 ? b.previewAfterQuiet / a.previewAfterQuiet : 0.0,
+                    a.previewWholeBody > 0 ? b.previewWholeBody / a.previewWholeBody : 0.0,
+                    a.renderOnGui > 0 ? b.renderOnGui / a.renderOnGui : 0.0);
+    }
+    const int openKeys = 40;
+    const QString reference = document(large);
+    printOpen("1 MB of short lines", reference.size(), measureOpen(reference, reference.size(), openKeys));
+    const QString line = oneLongLine(large);
+    printOpen("1 MB document of one line", line.size(), measureOpen(line, 256 * 1024, openKeys));
+    const QString spans = codeSpanLine(200 * 1024);
+    printOpen("200 KB line of code spans", spans.size(), measureOpen(spans, 20 * 1024, openKeys));
+    const QString paragraphs = shortParagraphs(100000);
+    printOpen("100,000 short paragraphs", paragraphs.size(), measureOpen(paragraphs, 1024 * 1024, openKeys));
     return 0;
 }

@@ -1,15 +1,11 @@
 #include "tools/markdown/ui/MarkdownTextEditor.h"
-#include "kit/TextHelpers.h"
 
-#include "tools/markdown/MarkdownSyntaxPatterns.h"
-#include "tools/markdown/MarkdownToolViewModel.h"
+#include "kit/DynamicColor.h"
+#include "kit/QuietTask.h"
+#include "kit/TextHelpers.h"
 #include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QFontDatabase>
-#include <QMimeData>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,33 +13,48 @@
 
 namespace {
 
-// Far jumps are measured from line numbers instead of walking block by block.
-constexpr int maxWalk = 4000;
+// Long lines are styled again once typing pauses this long.
+constexpr int styleQuietMs = 120;
+
+// Whether [from, to) holds half of a surrogate pair whose other half is missing.
+bool hasLoneSurrogate(const QString& text, qsizetype from, qsizetype to)
+{
+    from = std::max<qsizetype>(0, from);
+    to = std::min(text.size(), to);
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    for (qsizetype i = from; i < to; ++i) {
+        if (QChar::isHighSurrogate(units[i]) && (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1])))
+            return true;
+        if (QChar::isLowSurrogate(units[i]) && (i == 0 || !QChar::isHighSurrogate(units[i - 1])))
+            return true;
+    }
+    return false;
+}
+
+struct StyledLines {
+    QList<MarkdownSyntaxHighlighter::Pending> lines;
+    QList<QByteArray> styles;
+};
 
 } // namespace
 
 MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* parent)
-    : TextDropTextView(parent), m_sync(sync)
+    : CodeTextView(parent), m_sync(sync), m_highlighter(std::make_unique<MarkdownSyntaxHighlighter>()),
+      m_styleTask(new QuietTask(styleQuietMs, this))
 {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(13);
-    font.setWeight(QFont::Medium);
-    setFont(font);
-    document()->setDefaultFont(font);
-    document()->setDocumentMargin(10);
+    setFont(CodeTextView::defaultFont());
+    setTextMargins(QMargins(8, 12, 8, 12));
     setFrameShape(QFrame::NoFrame);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    setTabChangesFocus(false);
-    setUndoRedoEnabled(true);
-    setAcceptDrops(true);
-
-    m_highlighter = new MarkdownSyntaxHighlighter(font, document());
+    setWrapEnabled(true);
+    addHighlighter(m_highlighter.get());
     updateAppearance();
 
-    connect(this, &QPlainTextEdit::textChanged, this, &MarkdownTextEditor::onTextChanged);
-    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &MarkdownTextEditor::onCursorMoved);
+    connect(this, &CodeTextView::textChanged, this, &MarkdownTextEditor::onTextChanged);
+    connect(this, &CodeTextView::textEdited, this, [this] { emit textEdited(m_lastText); });
+    connect(this, &CodeTextView::selectionChanged, this, [this](bool) { onCursorMoved(); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &MarkdownTextEditor::onScrollValueChanged);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
 
     if (m_sync) {
         QPointer<MarkdownTextEditor> self(this);
@@ -57,7 +68,7 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
         };
     }
 
-    // Once the platform has laid out and shown the editor, align it with the preview.
+    // Once the editor is laid out and shown, align it with the preview.
     QTimer::singleShot(0, this, [this] {
         if (m_sync)
             m_sync->alignEditor();
@@ -66,64 +77,126 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
     });
 }
 
-MarkdownTextEditor::~MarkdownTextEditor() = default;
-
-QString MarkdownTextEditor::text() const
+MarkdownTextEditor::~MarkdownTextEditor()
 {
-    QString raw = document()->toRawText();
-    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    return MarkdownSyntaxPatterns::matchable(raw);
+    // The highlighter goes before the view that holds it.
+    setHighlighters({});
 }
 
 void MarkdownTextEditor::setText(const QString& text)
 {
-    if (text.size() == m_lastText.size() && text == m_lastText)
+    // The model's echo of an edit holds the very string this editor handed it.
+    if (text.constData() == m_lastText.constData() && text.size() == m_lastText.size())
+        return;
+    if ((text.size() == m_lastText.size() && text == m_lastText)
+        || (text.size() == m_lastGiven.size() && text == m_lastGiven))
         return;
     const bool wasMoving = m_isMovingItself;
     m_isMovingItself = true;
-    // setPlainText also empties the undo stack, so undo cannot return to the replaced text.
-    setPlainText(TextHelpers::normalizedLineBreaks(text));
-    m_lastText = text;
+    m_programEdit = true;
+    m_lastGiven = text;
+    m_lastText = TextHelpers::repairedUTF16(text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text);
+    m_hasLoneSurrogate = false;
+    m_highlighter->clear();
+    // A program edit: nothing to undo afterwards.
+    CodeTextView::setText(m_lastText);
+    m_programEdit = false;
     goToStart();
     m_isMovingItself = wasMoving;
+    colourVisibleArea();
     rememberPosition();
 }
 
-void MarkdownTextEditor::onTextChanged()
+void MarkdownTextEditor::onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength)
 {
-    if (m_isMovingItself)
+    if (!m_programEdit) {
+        // Stored first, so the model's echo of the same text finds no difference. The text was
+        // whole when set, so only the edit can have split a surrogate pair: the units around it
+        // are checked, and the whole text only once an edit has left one unpaired.
+        m_lastText = CodeTextView::text();
+        if (m_hasLoneSurrogate || hasLoneSurrogate(m_lastText, location - 1, location + length + 1)) {
+            m_hasLoneSurrogate = hasLoneSurrogate(m_lastText, 0, m_lastText.size());
+            m_lastText = TextHelpers::repairedUTF16(m_lastText);
+        }
+        m_lastGiven.clear();
+        m_highlighter->applyEdit(buffer(), location, length, changeInLength);
+        styleLongLines(false);
+        colourVisibleArea();
+    }
+}
+
+bool MarkdownTextEditor::isStylingPending() const
+{
+    return m_highlighter->hasPending();
+}
+
+void MarkdownTextEditor::colourVisibleArea()
+{
+    if (length() == 0)
         return;
-    // Restyling can report a change of the document without a change of its text.
-    QString current = text();
-    if (current.size() == m_lastText.size() && current == m_lastText)
+    const CodeTextRange visible = visibleRange();
+    // A screen above and below, so a short scroll finds its lines styled.
+    const qsizetype span = std::max<qsizetype>(visible.length, 1);
+    const qsizetype from = std::max<qsizetype>(0, visible.location - span);
+    const qsizetype to = std::min(length(), visible.end() + span);
+    m_highlighter->forgetOutside(from, to);
+    if (m_highlighter->styleLines(buffer(), from, to)) {
+        refreshHighlighting();
+        styleLongLines(true);
+    }
+}
+
+void MarkdownTextEditor::styleLongLines(bool soon)
+{
+    if (!m_highlighter->hasPending())
         return;
-    // Stored first, so the model's echo of the same text finds no difference.
-    m_lastText = std::move(current);
-    emit textEdited(m_lastText);
+    const QList<MarkdownSyntaxHighlighter::Pending> lines = m_highlighter->pending();
+    auto work = [lines](const std::atomic_bool& cancelled) {
+        StyledLines out;
+        out.lines = lines;
+        for (const auto& line : lines) {
+            if (cancelled)
+                break;
+            out.styles.append(MarkdownSyntaxHighlighter::packedStyles(line.text, &cancelled));
+        }
+        return out;
+    };
+    auto apply = [this](StyledLines styled) {
+        bool changed = false;
+        for (qsizetype i = 0; i < styled.styles.size(); ++i)
+            changed |= m_highlighter->takeStyled(styled.lines[i], styled.styles[i]);
+        if (changed)
+            refreshHighlighting();
+        // Lines that became pending while this ran.
+        if (m_highlighter->hasPending())
+            styleLongLines(true);
+    };
+    if (soon)
+        m_styleTask->runNow<StyledLines>(work, apply);
+    else
+        m_styleTask->schedule<StyledLines>(work, apply);
 }
 
 void MarkdownTextEditor::changeEvent(QEvent* event)
 {
-    TextDropTextView::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    CodeTextView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
         updateAppearance();
 }
 
 void MarkdownTextEditor::updateAppearance()
 {
-    if (m_highlighter)
-        m_highlighter->setDark(palette().color(QPalette::Window).value() < 128);
+    m_highlighter->setDark(DynamicColor::isDark(palette()));
+    refreshHighlighting();
+}
+
+void MarkdownTextEditor::showEvent(QShowEvent* event)
+{
+    CodeTextView::showEvent(event);
+    colourVisibleArea();
 }
 
 // ---- geometry ----
-
-double MarkdownTextEditor::lineHeight() const
-{
-    const QTextLayout* layout = document()->firstBlock().layout();
-    if (layout && layout->lineCount() > 0 && layout->lineAt(0).height() > 0)
-        return layout->lineAt(0).height();
-    return std::max(1.0, QFontMetricsF(font()).height());
-}
 
 std::optional<double> MarkdownTextEditor::editorTop() const
 {
@@ -135,7 +208,7 @@ std::optional<double> MarkdownTextEditor::editorTop() const
 
 double MarkdownTextEditor::scrollY() const
 {
-    return verticalScrollBar()->value() * lineHeight();
+    return double(verticalScrollBar()->value()) * lineHeight();
 }
 
 double MarkdownTextEditor::viewportHeight() const
@@ -146,27 +219,7 @@ double MarkdownTextEditor::viewportHeight() const
 double MarkdownTextEditor::contentHeight() const
 {
     // Consistent with scrollY(): scrolled to the end, scrollY() equals content − viewport.
-    return viewportHeight() + verticalScrollBar()->maximum() * lineHeight();
-}
-
-std::optional<double> MarkdownTextEditor::blockTopInViewport(const QTextBlock& target) const
-{
-    QTextBlock block = firstVisibleBlock();
-    if (!block.isValid() || !target.isValid())
-        return std::nullopt;
-    double top = blockBoundingGeometry(block).translated(contentOffset()).top();
-    const int distance = target.blockNumber() - block.blockNumber();
-    if (std::abs(distance) > maxWalk)
-        return std::nullopt;
-    while (block.blockNumber() > target.blockNumber()) {
-        block = block.previous();
-        top -= blockBoundingRect(block).height();
-    }
-    while (block.blockNumber() < target.blockNumber()) {
-        top += blockBoundingRect(block).height();
-        block = block.next();
-    }
-    return top;
+    return viewportHeight() + double(verticalScrollBar()->maximum()) * lineHeight();
 }
 
 double MarkdownTextEditor::lineAtWindowY(double windowY) const
@@ -174,52 +227,35 @@ double MarkdownTextEditor::lineAtWindowY(double windowY) const
     const std::optional<double> top = editorTop();
     if (!top)
         return 0;
-    const double y = windowY - *top;
-    QTextBlock block = firstVisibleBlock();
-    if (!block.isValid())
+    const double lh = lineHeight();
+    // Content height below the top margin, where row 0 starts.
+    const double y = windowY - *top + scrollY() - textMargins().top();
+    if (y <= 0)
         return 0;
-    double blockTop = blockBoundingGeometry(block).translated(contentOffset()).top();
-    int steps = 0;
-    while (y < blockTop && block.previous().isValid() && steps++ < maxWalk) {
-        block = block.previous();
-        blockTop -= blockBoundingRect(block).height();
-    }
-    if (y < blockTop)
-        return block.blockNumber();
-    steps = 0;
-    while (block.isValid() && steps++ < maxWalk) {
-        const double height = blockBoundingRect(block).height();
-        if (y < blockTop + height) {
-            const double f = height > 0 ? (y - blockTop) / height : 0;
-            return block.blockNumber() + (f <= 0 ? 0.0 : std::min(f, 0.999));
-        }
-        blockTop += height;
-        block = block.next();
-    }
-    if (!block.isValid())
-        return document()->blockCount();
-    return block.blockNumber();
+    const CodeTextBuffer& text = buffer();
+    const qint64 row = qint64(std::floor(y / lh));
+    if (row >= text.rowCount())
+        return double(text.lineCount());
+    const qsizetype line = text.lineAtRow(row);
+    const double lineTop = double(text.firstRowOfLine(line)) * lh;
+    const double height = double(text.rowsOfLine(line)) * lh;
+    const double f = height > 0 ? (y - lineTop) / height : 0;
+    return double(line) + (f <= 0 ? 0.0 : std::min(f, 0.999));
 }
 
 std::optional<double> MarkdownTextEditor::yOfLine(double line) const
 {
     if (!std::isfinite(line))
         return std::nullopt;
-    const int count = document()->blockCount();
+    const CodeTextBuffer& text = buffer();
+    const qsizetype count = text.lineCount();
     const double clamped = std::clamp(line, 0.0, double(count));
-    const int index = int(std::floor(clamped));
+    const qsizetype index = qsizetype(std::floor(clamped));
     const double lh = lineHeight();
-    const double margin = document()->documentMargin();
-    if (index >= count) {
-        const QTextBlock last = document()->lastBlock();
-        return margin + (last.firstLineNumber() + std::max(1, last.lineCount())) * lh;
-    }
-    const QTextBlock block = document()->findBlockByNumber(index);
-    // Measuring lays out this one block, never the document.
-    const double height = blockBoundingRect(block).height();
-    const int lines = std::max(1, block.lineCount());
-    const double blockHeight = height > 0 ? std::min(height, lines * lh) : lines * lh;
-    return margin + block.firstLineNumber() * lh + (clamped - index) * blockHeight;
+    const double margin = textMargins().top();
+    if (index >= count)
+        return margin + double(text.rowCount()) * lh;
+    return margin + (double(text.firstRowOfLine(index)) + (clamped - double(index)) * double(text.rowsOfLine(index))) * lh;
 }
 
 std::optional<ScrollSyncController::Level> MarkdownTextEditor::caretLevel() const
@@ -227,13 +263,13 @@ std::optional<ScrollSyncController::Level> MarkdownTextEditor::caretLevel() cons
     const std::optional<double> top = editorTop();
     if (!top)
         return std::nullopt;
-    const QRect rect = cursorRect();
+    const QRect rect = positionRect(caretPosition());
     if (rect.height() <= 0)
         return std::nullopt;
     const double h = *top + rect.top() + 1;
     const double line = lineAtWindowY(h);
-    const int caretLine = textCursor().blockNumber();
-    const int count = document()->blockCount();
+    const qsizetype caretLine = buffer().lineAt(caretPosition());
+    const qsizetype count = buffer().lineCount();
     const QScrollBar* bar = verticalScrollBar();
     if (caretLine >= count - 1 && bar->value() >= bar->maximum())
         return ScrollSyncController::Level{double(count), *top + viewportHeight()};
@@ -243,25 +279,20 @@ std::optional<ScrollSyncController::Level> MarkdownTextEditor::caretLevel() cons
 void MarkdownTextEditor::apply(const ScrollSyncController::Level& level)
 {
     const std::optional<double> top = editorTop();
-    if (!top)
+    const std::optional<double> y = yOfLine(level.line);
+    if (!top || !y)
         return;
     const double offset = std::min(level.windowY - *top, viewportHeight());
     const double lh = lineHeight();
     QScrollBar* bar = verticalScrollBar();
-    for (int pass = 0; pass < 3; ++pass) {
-        const std::optional<double> y = yOfLine(level.line);
-        if (!y)
-            break;
-        const double margin = document()->documentMargin();
-        const double target = std::clamp(*y - margin - offset, 0.0, std::max(0.0, bar->maximum() * lh));
-        const int value = int(std::lround(target / lh));
-        if (value == bar->value())
-            break;
+    // Rows are known without layout, so one pass lands where the line is.
+    const double target = std::clamp(*y - offset, 0.0, std::max(0.0, double(bar->maximum()) * lh));
+    const int value = int(std::lround(target / lh));
+    if (value != bar->value()) {
         const bool wasMoving = m_isMovingItself;
         m_isMovingItself = true;
         bar->setValue(value);
         m_isMovingItself = wasMoving;
-        m_lastValue = bar->value();
     }
     rememberPosition();
 }
@@ -270,9 +301,7 @@ void MarkdownTextEditor::goToStart()
 {
     const bool wasMoving = m_isMovingItself;
     m_isMovingItself = true;
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::Start);
-    setTextCursor(cursor);
+    setSelection(0, 0);
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     m_isMovingItself = wasMoving;
@@ -281,40 +310,31 @@ void MarkdownTextEditor::goToStart()
 
 // ---- reports ----
 
-MarkdownTextEditor::TopText MarkdownTextEditor::topText() const
-{
-    const QTextBlock block = firstVisibleBlock();
-    if (!block.isValid())
-        return {};
-    return {block.blockNumber(), blockBoundingGeometry(block).translated(contentOffset()).top()};
-}
-
 void MarkdownTextEditor::rememberPosition()
 {
     m_lastValue = verticalScrollBar()->value();
-    m_lastTopText = topText();
+    m_lastTop = topVisiblePosition();
 }
 
 void MarkdownTextEditor::onScrollValueChanged(int value)
 {
-    const double delta = (value - m_lastValue) * lineHeight();
-    const TopText taken = m_lastTopText;
-    const TopText now = topText();
+    const double delta = double(value - m_lastValue) * lineHeight();
+    const qsizetype taken = m_lastTop;
     rememberPosition();
     if (m_isMovingItself || m_caretReportPending || m_resizeReportPending || delta == 0)
         return;
-    // The text at the top kept its place: the scroll only followed a layout change.
-    if (now.block == taken.block && 2 * std::abs(now.offset - taken.offset) < std::abs(delta))
+    // The text at the top kept its place: the scroll only followed a change of the wrap width.
+    if (topVisiblePosition() == taken)
         return;
     reportScroll(delta);
 }
 
 void MarkdownTextEditor::onCursorMoved()
 {
-    if (!m_isSettled || m_isMovingItself || m_caretReportPending)
+    if (!m_isSettled || m_isMovingItself || m_programEdit || m_caretReportPending)
         return;
     m_caretReportPending = true;
-    const TopText taken = m_lastTopText;
+    const qsizetype taken = m_lastTop;
     const int takenValue = m_lastValue;
     QPointer<MarkdownTextEditor> self(this);
     QMetaObject::invokeMethod(
@@ -325,10 +345,9 @@ void MarkdownTextEditor::onCursorMoved()
         Qt::QueuedConnection);
 }
 
-void MarkdownTextEditor::caretReport(TopText taken, int takenValue)
+void MarkdownTextEditor::caretReport(qsizetype takenTop, int takenValue)
 {
     m_caretReportPending = false;
-    const TopText now = topText();
     rememberPosition();
     if (!m_sync)
         return;
@@ -336,17 +355,16 @@ void MarkdownTextEditor::caretReport(TopText taken, int takenValue)
         m_sync->followCaret(*level, true);
         return;
     }
-    const double delta = (verticalScrollBar()->value() - takenValue) * lineHeight();
-    if (delta == 0)
-        return;
-    if (now.block == taken.block && 2 * std::abs(now.offset - taken.offset) < std::abs(delta))
+    const double delta = double(verticalScrollBar()->value() - takenValue) * lineHeight();
+    if (delta == 0 || topVisiblePosition() == takenTop)
         return;
     reportScroll(delta);
 }
 
 void MarkdownTextEditor::resizeEvent(QResizeEvent* event)
 {
-    TextDropTextView::resizeEvent(event);
+    CodeTextView::resizeEvent(event);
+    colourVisibleArea();
     if (m_resizeReportPending)
         return;
     m_resizeReportPending = true;

@@ -2,33 +2,43 @@
 
 #include "tools/markdown/ScrollSyncController.h"
 
-#include "kit/ui/TextDropTextView.h"
+#include "kit/ui/CodeTextView.h"
 
 #include <QPointer>
 
+#include <memory>
 #include <optional>
 
 class MarkdownSyntaxHighlighter;
+class QuietTask;
 
-// The Markdown source pane: a plain-text editor with syntax colours that edits the view model's
-// text and takes part in scroll synchronisation. It reports its own scrolling and caret moves to
-// the controller and scrolls itself when the controller applies a level from the preview.
+// The Markdown source pane: the kit's text view with Markdown colours, editing the view model's
+// text and taking part in scroll synchronisation. It reports its own scrolling and caret moves
+// to the controller and scrolls itself when the controller applies a level from the preview.
 //
-// Scroll positions here are in the editor's own units: QPlainTextEdit scrolls by visual lines,
-// so a content height is a visual line number times the line height.
-class MarkdownTextEditor : public TextDropTextView {
+// Geometry comes from the view's rows, which are known without layout: a source line's content
+// height is its row count times the line height, and a content height is a row number times the
+// line height below the top margin.
+class MarkdownTextEditor : public CodeTextView {
     Q_OBJECT
 public:
     explicit MarkdownTextEditor(ScrollSyncController* sync, QWidget* parent = nullptr);
     ~MarkdownTextEditor() override;
 
     // The text as the user sees it: LF line breaks, unpaired surrogates repaired.
-    QString text() const;
+    const QString& text() const { return m_lastText; }
     // An outside change (a file opened): replaces the text, puts the caret at the start, scrolls
     // to the top and leaves nothing to undo. The same text again does nothing.
     void setText(const QString& text);
 
-    MarkdownSyntaxHighlighter* highlighter() const { return m_highlighter; }
+    MarkdownSyntaxHighlighter* highlighter() const { return m_highlighter.get(); }
+    // Whether long lines are still being styled off the GUI thread.
+    bool isStylingPending() const;
+    // Styles the lines around the visible rows that are not styled yet.
+    void colourVisibleArea();
+
+    // Source lines: a text of n line feeds has n + 1.
+    qsizetype lineCount() const { return buffer().lineCount(); }
 
     // Distance from the top of the window's content down to the top of the visible text.
     std::optional<double> editorTop() const;
@@ -57,32 +67,31 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
-    struct TopText {
-        int block = 0;
-        double offset = 0;
-        friend bool operator==(const TopText&, const TopText&) = default;
-    };
-    TopText topText() const;
     void rememberPosition();
-    void onTextChanged();
+    void onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
     void onScrollValueChanged(int value);
     void onCursorMoved();
-    void caretReport(TopText takenTop, int takenValue);
+    void caretReport(qsizetype takenTop, int takenValue);
     void resizeReport();
     void reportScroll(double delta);
-    double lineHeight() const;
-    // Viewport y of the top of `block`, walking from the first visible block.
-    std::optional<double> blockTopInViewport(const QTextBlock& block) const;
+    void styleLongLines(bool soon);
     void updateAppearance();
 
     QPointer<ScrollSyncController> m_sync;
-    MarkdownSyntaxHighlighter* m_highlighter = nullptr;
+    std::unique_ptr<MarkdownSyntaxHighlighter> m_highlighter;
+    QuietTask* m_styleTask = nullptr;
     QString m_lastText;
+    // The text last given by `setText`, before its line breaks were made LF.
+    QString m_lastGiven;
+    bool m_programEdit = false;
+    // An edit left an unpaired surrogate in the view's text (repaired in `m_lastText`).
+    bool m_hasLoneSurrogate = false;
     bool m_isMovingItself = false;
     int m_lastValue = 0;
-    TopText m_lastTopText;
+    qsizetype m_lastTop = 0;
     bool m_isSettled = false;
     bool m_caretReportPending = false;
     bool m_resizeReportPending = false;

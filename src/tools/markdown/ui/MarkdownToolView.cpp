@@ -31,8 +31,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -260,30 +258,34 @@ void MarkdownToolView::installEditorFind()
             answer(false);
             return;
         }
-        QTextDocument* document = editor->document();
-        QTextCursor from = editor->textCursor();
-        const bool onMatch = from.hasSelection() && from.selectedText().compare(query, Qt::CaseInsensitive) == 0;
-        if (forward && !onMatch)
-            from.setPosition(from.selectionStart());
-        else if (!forward)
-            from.setPosition(from.selectionStart());
-        const QTextDocument::FindFlags flags = forward ? QTextDocument::FindFlags() : QTextDocument::FindBackward;
-        QTextCursor found = document->find(query, from, flags);
-        if (found.isNull()) {
-            QTextCursor wrap(document);
-            wrap.movePosition(forward ? QTextCursor::Start : QTextCursor::End);
-            found = document->find(query, wrap, flags);
+        const QString& text = editor->text();
+        const CodeTextRange selection = editor->selection();
+        const bool onMatch = selection.length == query.size() &&
+                             QStringView(text).mid(selection.location, selection.length).compare(query, Qt::CaseInsensitive) == 0;
+        qsizetype found = -1;
+        if (forward) {
+            // Typing extends the match in place; Next steps past it.
+            found = text.indexOf(query, onMatch ? selection.location + 1 : selection.location, Qt::CaseInsensitive);
+            if (found < 0)
+                found = text.indexOf(query, 0, Qt::CaseInsensitive);
+        } else {
+            const qsizetype from = selection.location - 1;
+            found = from >= 0 ? text.lastIndexOf(query, from, Qt::CaseInsensitive) : -1;
+            if (found < 0)
+                found = text.lastIndexOf(query, -1, Qt::CaseInsensitive);
         }
-        if (!found.isNull())
-            editor->setTextCursor(found);
-        answer(!found.isNull());
+        if (found >= 0) {
+            const CodeTextRange match{found, query.size()};
+            editor->setSelection(match);
+            editor->revealRange(match);
+        }
+        answer(found >= 0);
     };
     m_editorFind->clearHighlights = [editor] {
         if (!editor)
             return;
-        QTextCursor cursor = editor->textCursor();
-        cursor.clearSelection();
-        editor->setTextCursor(cursor);
+        const CodeTextRange selection = editor->selection();
+        editor->setSelection(selection.end(), selection.end());
     };
     connect(m_editorFind, &FindController::isShowingBarChanged, this, [this](bool showing) {
         m_editorFindBar->setVisible(showing);

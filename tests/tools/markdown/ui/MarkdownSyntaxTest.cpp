@@ -2,9 +2,9 @@
 #include "tools/markdown/MarkdownSyntaxPatterns.h"
 #include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
 
-#include <QPlainTextEdit>
-#include <QTextBlock>
-#include <QTextLayout>
+#include "kit/CodeTextBuffer.h"
+
+#include <QRandomGenerator>
 #include <QtTest/QtTest>
 
 using namespace MarkdownSyntaxPatterns;
@@ -133,52 +133,112 @@ private slots:
         QCOMPARE(sketch(MarkdownSyntaxHighlighter::styles(line)), expected);
     }
 
-    void highlighterFormatsTheDocument()
+    void highlighterColoursTheText()
     {
-        QPlainTextEdit edit;
-        auto* highlighter = new MarkdownSyntaxHighlighter(edit.font(), edit.document());
-        edit.setPlainText(QStringLiteral("# Title\nplain\n`code`"));
-        const QTextBlock first = edit.document()->firstBlock();
-        const QList<QTextLayout::FormatRange> formats = first.layout()->formats();
-        QVERIFY(!formats.isEmpty());
+        MarkdownSyntaxHighlighter highlighter;
+        const CodeTextBuffer buffer(u"# Title\nplain\n`code`");
+        QVERIFY(highlighter.styleLines(buffer, 0, buffer.length()));
+        QList<CodeTextRun> runs;
+        highlighter.runs(buffer, 0, buffer.length(), runs);
         bool boldTitle = false;
-        for (const auto& range : formats) {
-            if (range.start == 2 && range.length == 5) {
-                boldTitle = range.format.fontWeight() == QFont::Bold &&
-                            range.format.foreground().color() == highlighter->colour(Colour::accent);
-            }
+        for (const CodeTextRun& run : runs) {
+            QVERIFY2(run.to <= 7 || run.from >= 14, "the plain line has no runs");
+            if (run.from == 2 && run.to == 7)
+                boldTitle = run.bold && run.foreground == highlighter.colour(Colour::accent);
         }
         QVERIFY(boldTitle);
-        QVERIFY(first.next().layout()->formats().isEmpty());
+        QCOMPARE(highlighter.styleAt(15)->colour, Colour::link);
 
-        // Dark colours restyle what is there.
-        const QColor light = highlighter->colour(Colour::accent);
-        highlighter->setDark(!highlighter->isDark());
-        QVERIFY(highlighter->colour(Colour::accent) != light);
-        bool restyled = false;
-        for (const auto& range : edit.document()->firstBlock().layout()->formats())
-            restyled |= range.format.foreground().color() == highlighter->colour(Colour::accent);
-        QVERIFY(restyled);
+        // Dark colours apply to what is there, at the next paint.
+        const QColor light = highlighter.colour(Colour::accent);
+        highlighter.setDark(!highlighter.isDark());
+        QVERIFY(highlighter.colour(Colour::accent) != light);
+        runs.clear();
+        highlighter.runs(buffer, 2, 7, runs);
+        QVERIFY(!runs.isEmpty());
+        QCOMPARE(runs.first().foreground, highlighter.colour(Colour::accent));
+    }
+
+    void onlyWhatIsAskedForIsStyled()
+    {
+        MarkdownSyntaxHighlighter highlighter;
+        QString text;
+        for (int i = 0; i < 2000; ++i)
+            text += QStringLiteral("line **%1** here\n").arg(i);
+        const CodeTextBuffer buffer(text);
+        const qsizetype line100 = buffer.lineStart(100);
+        QVERIFY(highlighter.styleLines(buffer, line100, line100 + 5));
+        QVERIFY(highlighter.isStyled(line100 + 5));
+        QVERIFY(!highlighter.isStyled(buffer.lineStart(99)));
+        QVERIFY(!highlighter.isStyled(buffer.lineStart(101)));
+        // Asking again styles nothing new.
+        QVERIFY(!highlighter.styleLines(buffer, line100, line100 + 5));
     }
 
     void editRestylesOnlyTheEditedParagraph()
     {
-        QPlainTextEdit edit;
-        new MarkdownSyntaxHighlighter(edit.font(), edit.document());
+        MarkdownSyntaxHighlighter highlighter;
         QString text;
         for (int i = 0; i < 200; ++i)
             text += QStringLiteral("line **%1** here\n").arg(i);
-        edit.setPlainText(text);
-        int rehighlighted = 0;
-        connect(edit.document(), &QTextDocument::contentsChange, this, [&](int, int, int) { ++rehighlighted; });
-        QTextCursor cursor(edit.document()->findBlockByNumber(100));
-        cursor.insertText(QStringLiteral("# "));
-        QTextBlock edited = edit.document()->findBlockByNumber(100);
-        QVERIFY(edited.text().startsWith("# line"));
-        QVERIFY(!edited.layout()->formats().isEmpty());
-        // The neighbours keep their own styles (no heading bleeds into them).
-        for (const auto& range : edited.next().layout()->formats())
-            QVERIFY(range.format.fontWeight() != QFont::Bold);
+        CodeTextBuffer buffer(text);
+        QVERIFY(highlighter.styleLines(buffer, 0, buffer.length()));
+        const qsizetype at = buffer.lineStart(100);
+        const qsizetype nextBefore = buffer.lineStart(101);
+        QCOMPARE(highlighter.styleAt(at + 5)->colour, Colour::tertiary);
+        buffer.replace(at, 0, u"# ");
+        highlighter.applyEdit(buffer, at, 2, 2);
+        QVERIFY(buffer.lineText(100).startsWith("# line"));
+        QCOMPARE(highlighter.styleAt(at)->colour, Colour::secondary);
+        QCOMPARE(highlighter.styleAt(at + 2)->font, Font::heading);
+        // The neighbours keep their own styles, moved with the edit (no heading bleeds into them).
+        QCOMPARE(highlighter.styleAt(nextBefore + 2)->colour, Colour::label);
+        QCOMPARE(highlighter.styleAt(nextBefore + 2 + 5)->colour, Colour::tertiary);
+        QCOMPARE(highlighter.styleAt(at - 1 - 4 - 2)->colour, Colour::tertiary);
+        for (qsizetype p = buffer.lineStart(101); p < buffer.lineEnd(101); ++p)
+            QVERIFY(highlighter.styleAt(p)->font != Font::heading);
+        // Joining two lines restyles the joined one.
+        const qsizetype lf = buffer.lineEnd(100);
+        buffer.replace(lf, 1, u"");
+        highlighter.applyEdit(buffer, lf, 0, -1);
+        QCOMPARE(highlighter.styleAt(lf + 1)->colour, Colour::accent);
+    }
+
+    void stylesAgreeWithTheWholeText_data()
+    {
+        QTest::addColumn<int>("seed");
+        for (int seed = 1; seed <= 6; ++seed)
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    // Random edits against the plain model: styles of every line computed from scratch.
+    void stylesAgreeWithTheWholeText()
+    {
+        QFETCH(int, seed);
+        QRandomGenerator random{quint32(seed)};
+        const QStringList pieces = {"# ", "**", "*", "_", "`", "\n", "> ", "- ", "1. ", "word", " ", "x"};
+        QString text;
+        for (int i = 0; i < 200; ++i)
+            text += pieces[random.bounded(int(pieces.size()))];
+        CodeTextBuffer buffer(text);
+        MarkdownSyntaxHighlighter highlighter;
+        highlighter.styleLines(buffer, 0, buffer.length());
+        for (int step = 0; step < 300; ++step) {
+            const qsizetype at = random.bounded(int(buffer.length() + 1));
+            const qsizetype removed = std::min<qsizetype>(buffer.length() - at, random.bounded(3));
+            const QString inserted = random.bounded(3) == 0 ? QString() : pieces[random.bounded(int(pieces.size()))];
+            buffer.replace(at, removed, inserted);
+            highlighter.applyEdit(buffer, at, inserted.size(), inserted.size() - removed);
+        }
+        highlighter.styleLines(buffer, 0, buffer.length());
+        for (qsizetype line = 0; line < buffer.lineCount(); ++line) {
+            const QList<Style> expected = MarkdownSyntaxHighlighter::styles(buffer.lineText(line));
+            const qsizetype start = buffer.lineStart(line);
+            for (qsizetype i = 0; i < expected.size(); ++i) {
+                const auto got = highlighter.styleAt(start + i);
+                QVERIFY2(got && *got == expected[i],
+                         qPrintable(QStringLiteral("line %1 unit %2: %3").arg(line).arg(i).arg(buffer.lineText(line))));
+            }
+        }
     }
 };
 

@@ -10,6 +10,7 @@
 #include "tools/markdown/ui/MarkdownFindBar.h"
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
+#include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
 #include "tools/markdown/ui/MarkdownTextEditor.h"
 #include "tools/markdown/ui/MarkdownToolView.h"
 
@@ -23,7 +24,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QVBoxLayout>
 #include <QtTest/QtTest>
 
@@ -111,7 +111,9 @@ private slots:
         QVERIFY(!f.view->noMatchMetric()->isVisible());
         QVERIFY(!f.view->folderBanner()->isVisible());
         // The first heading is coloured in the editor.
-        QVERIFY(!f.view->editor()->document()->firstBlock().layout()->formats().isEmpty());
+        const auto first = f.view->editor()->highlighter()->styleAt(0);
+        QVERIFY(first);
+        QVERIFY(first->colour != MarkdownSyntaxHighlighter::Colour::label);
     }
 
     void footerWords_data()
@@ -140,9 +142,8 @@ private slots:
         QVERIFY(f.waitForLayout(3));
         QSignalSpy edits(f.view->editor(), &MarkdownTextEditor::textEdited);
         f.view->editor()->setFocus();
-        QTextCursor cursor(f.view->editor()->document());
-        cursor.movePosition(QTextCursor::End);
-        f.view->editor()->setTextCursor(cursor);
+        const qsizetype end = f.view->editor()->length();
+        f.view->editor()->setSelection(end, end);
         QTest::keyClick(f.view->editor(), Qt::Key_Return);
         QTest::keyClick(f.view->editor(), Qt::Key_Return);
         QTest::keyClicks(f.view->editor(), "Typed words");
@@ -165,16 +166,16 @@ private slots:
         Fixture f;
         MarkdownTextEditor* editor = f.view->editor();
         QTest::keyClicks(editor, "abc");
-        QVERIFY(editor->document()->isUndoAvailable());
+        QVERIFY(editor->canUndo());
         QSignalSpy edits(editor, &MarkdownTextEditor::textEdited);
         f.model.setMarkdownText("replaced\r\ntext");
         QCOMPARE(editor->text(), QString("replaced\ntext"));
-        QVERIFY(!editor->document()->isUndoAvailable());
-        QCOMPARE(editor->textCursor().position(), 0);
+        QVERIFY(!editor->canUndo());
+        QCOMPARE(editor->caretPosition(), 0);
         QCOMPARE(edits.size(), 0);
-        const int revision = editor->document()->revision();
+        QSignalSpy changes(editor, &CodeTextView::textChanged);
         editor->setText("replaced\r\ntext");
-        QCOMPARE(editor->document()->revision(), revision);
+        QCOMPARE(changes.size(), 0);
     }
 
     void editorGeometry()
@@ -188,14 +189,12 @@ private slots:
         QCOMPARE(editor->lineAtWindowY(top + 1), 0.0 + editor->lineAtWindowY(top + 1));
         QVERIFY(editor->lineAtWindowY(top + 1) < 1);
         // Inside a line: its index plus a fraction below 1.
-        const QTextBlock third = editor->document()->findBlockByNumber(2);
-        const QRect rect = editor->cursorRect(QTextCursor(third));
+        const QRect rect = editor->positionRect(editor->buffer().lineStart(2));
         const double inside = editor->lineAtWindowY(top + rect.center().y());
         QVERIFY2(inside >= 2 && inside < 3, qPrintable(QString::number(inside)));
         // Below the last line: the line count.
         editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
-        QCOMPARE(editor->lineAtWindowY(top + editor->viewportHeight() + 2000),
-                 double(editor->document()->blockCount()));
+        QCOMPARE(editor->lineAtWindowY(top + editor->viewportHeight() + 2000), double(editor->lineCount()));
         // y of a fractional line lies between its neighbours.
         const double y10 = *editor->yOfLine(10);
         const double y10half = *editor->yOfLine(10.5);
@@ -210,13 +209,11 @@ private slots:
         f.model.setMarkdownText(QString::fromUtf8(longDocument(80)));
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
         MarkdownTextEditor* editor = f.view->editor();
-        QTextCursor cursor(editor->document());
-        cursor.movePosition(QTextCursor::End);
-        editor->setTextCursor(cursor);
+        editor->setSelection(editor->length(), editor->length());
         editor->verticalScrollBar()->setValue(editor->verticalScrollBar()->maximum());
         const auto level = editor->caretLevel();
         QVERIFY(level);
-        QCOMPARE(level->line, double(editor->document()->blockCount()));
+        QCOMPARE(level->line, double(editor->lineCount()));
         QCOMPARE(level->windowY, *editor->editorTop() + editor->viewportHeight());
     }
 
@@ -363,7 +360,7 @@ private slots:
         f.view->editorFind()->setQuery("preview");
         f.view->editorFind()->search(true);
         QCOMPARE(f.view->editorFind()->lastSearchMatched(), std::optional<bool>(true));
-        QCOMPARE(f.view->editor()->textCursor().selectedText().toLower(), QString("preview"));
+        QCOMPARE(f.view->editor()->selectedText().toLower(), QString("preview"));
         f.view->editorFind()->done();
 
         // Source hidden: the preview's bar and the FIND badge.
