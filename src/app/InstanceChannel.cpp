@@ -5,12 +5,35 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace {
 // A launch sends one message: a marker, then the list of paths.
 constexpr quint32 kMagic = 0x51524958; // "QRIX"
 constexpr qint64 kMaxMessage = 1 << 20;
+constexpr quint32 kMaxPaths = 10000;
+
+// The paths of a message, or nothing for one that is not ours. The count is read by hand: a
+// stream would reserve whatever count a stranger wrote.
+std::optional<QStringList> decode(const QByteArray& message)
+{
+    QDataStream body(message);
+    quint32 magic = 0, count = 0;
+    body >> magic >> count;
+    if (body.status() != QDataStream::Ok || magic != kMagic || count > kMaxPaths)
+        return std::nullopt;
+    QStringList paths;
+    for (quint32 i = 0; i < count; ++i) {
+        QString path;
+        body >> path;
+        if (body.status() != QDataStream::Ok)
+            return std::nullopt;
+        paths << path;
+    }
+    return paths;
+}
 } // namespace
 
 InstanceChannel::InstanceChannel(QString name, QObject* parent) : QObject(parent), m_name(std::move(name)) {}
@@ -66,13 +89,9 @@ bool InstanceChannel::listen()
                 in >> message;
                 if (!in.commitTransaction())
                     return; // not all there yet
-                QDataStream body(message);
-                quint32 magic = 0;
-                QStringList paths;
-                body >> magic >> paths;
                 socket->disconnectFromServer();
-                if (magic == kMagic && body.status() == QDataStream::Ok)
-                    emit pathsReceived(paths);
+                if (const std::optional<QStringList> paths = decode(message))
+                    emit pathsReceived(*paths);
             });
         }
     });

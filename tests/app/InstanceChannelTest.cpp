@@ -1,6 +1,7 @@
 #include "app/InstanceChannel.h"
 #include "support/QuorrixTestMain.h"
 
+#include <QDataStream>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QtConcurrent/QtConcurrentRun>
@@ -56,18 +57,30 @@ private slots:
         QVERIFY(next.listen());
     }
 
-    void garbageIsIgnored()
+    void strangeMessagesAreIgnored_data()
     {
-        const QString name = uniqueName("garbage");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("not ours") << QByteArray("not-ours");
+        // Our marker, then a count of four thousand million paths: nothing is reserved for them.
+        QTest::newRow("huge count") << QByteArray("\x51\x52\x49\x58\xff\xff\xff\xf0", 8);
+        QTest::newRow("cut short") << QByteArray("\x51\x52\x49\x58\x00\x00\x00\x02\x00\x00\x00\x08" "ab", 14);
+    }
+    void strangeMessagesAreIgnored()
+    {
+        QFETCH(QByteArray, message);
+        const QString name = uniqueName("strange");
         InstanceChannel running(name);
         QVERIFY(running.listen());
         QSignalSpy received(&running, &InstanceChannel::pathsReceived);
         QLocalSocket socket;
         socket.connectToServer(name);
         QVERIFY(socket.waitForConnected(1000));
-        socket.write(QByteArray("\x00\x00\x00\x08not-ours", 12));
+        QByteArray framed;
+        QDataStream frame(&framed, QIODevice::WriteOnly);
+        frame << message;
+        socket.write(framed);
         socket.flush();
-        QTest::qWait(100);
+        QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
         QCOMPARE(received.size(), 0);
     }
 };
