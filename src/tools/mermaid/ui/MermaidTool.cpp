@@ -1,28 +1,22 @@
 #include "tools/mermaid/ui/MermaidTool.h"
 
-#include "kit/ui/ContentUnavailableView.h"
-#include "kit/ui/ToolView.h"
 #include "tools/mermaid/MermaidToolViewModel.h"
-
-#include <QVBoxLayout>
+#include "tools/mermaid/ui/MermaidToolView.h"
 
 MermaidTool::MermaidTool()
-    : Tool(QStringLiteral("mermaid"), QStringLiteral("Mermaid"), QStringLiteral("flowchart"), ToolCategory::text, {"mmd", "mermaid"})
+    : Tool(QStringLiteral("mermaid"), QStringLiteral("Mermaid"), QStringLiteral("flowchart"), ToolCategory::text,
+           {QStringLiteral("mmd"), QStringLiteral("mermaid")})
 {
 }
 
-QObject* MermaidTool::makeViewModel(QSettings& defaults, QObject* parent) const
+QObject* MermaidTool::makeViewModel(QSettings&, QObject* parent) const
 {
     return new MermaidToolViewModel(parent);
 }
 
 ToolView* MermaidTool::makeView(QObject* viewModel) const
 {
-    auto* view = new ToolView;
-    auto* layout = new QVBoxLayout(view);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way.")));
-    return view;
+    return new MermaidToolView(qobject_cast<MermaidToolViewModel*>(viewModel));
 }
 
 void MermaidTool::open(const QUrl& fileUrl, QObject* viewModel) const

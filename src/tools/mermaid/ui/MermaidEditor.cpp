@@ -1,0 +1,69 @@
+#include "tools/mermaid/ui/MermaidEditor.h"
+
+#include "kit/DynamicColor.h"
+#include "kit/TextUnits.h"
+#include "kit/ui/CodeTextView.h"
+#include "tools/mermaid/MermaidEditorController.h"
+
+#include <QEvent>
+#include <QVBoxLayout>
+
+MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent)
+    : QWidget(parent)
+{
+    m_view = new CodeTextView(this);
+    m_view->setTextMargins(QMargins(8, 12, 8, 12));
+    m_view->setWrapEnabled(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    followAppearance();
+    m_view->addHighlighter(&m_highlighter);
+    m_view->setText(text);
+    m_lastText = m_view->text();
+
+    connect(m_view, &CodeTextView::textEdited, this, [this] {
+        m_lastText = m_view->text();
+        emit textEdited(m_lastText);
+    });
+
+    if (controller) {
+        QPointer<CodeTextView> view(m_view);
+        controller->replaceAll = [view](const QString& replacement) {
+            if (!view)
+                return;
+            if (view->window() && view->isVisible())
+                view->setFocus(Qt::OtherFocusReason);
+            view->selectAll();
+            view->insertPlainText(replacement);
+        };
+    }
+}
+
+void MermaidEditor::setText(const QString& text)
+{
+    if (TextUnits(text) == TextUnits(m_lastText))
+        return;
+    const qsizetype caret = m_view->selection().location;
+    m_view->setText(text);
+    m_lastText = text;
+    const qsizetype at = std::min(caret, m_view->length());
+    m_view->setSelection(at, at);
+    m_view->clearUndoStack();
+}
+
+void MermaidEditor::followAppearance()
+{
+    m_highlighter.setDark(DynamicColor::isDark(palette()));
+}
+
+void MermaidEditor::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        followAppearance();
+        m_view->refreshHighlighting();
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tools/mermaid/MermaidSyntaxHighlighter.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class CodeTextView;
+class MermaidEditorController;
+
+// The Source pane's editor: the kit's code view with the Mermaid highlighter, kept in step with
+// the model's source. A text from the model replaces the shown one (caret clamped, undo cleared);
+// the user's edits come back through textEdited(). It serves the controller's replaceAll as one
+// edit the user can undo.
+class MermaidEditor : public QWidget {
+    Q_OBJECT
+public:
+    MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent = nullptr);
+
+    // The model's text; ignored when it equals the text last shown or read back.
+    void setText(const QString& text);
+    const QString& lastText() const { return m_lastText; }
+    CodeTextView* textView() const { return m_view; }
+    const MermaidSyntaxHighlighter& highlighter() const { return m_highlighter; }
+
+signals:
+    void textEdited(const QString& text);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void followAppearance();
+
+    CodeTextView* m_view = nullptr;
+    MermaidSyntaxHighlighter m_highlighter;
+    QString m_lastText;
+};

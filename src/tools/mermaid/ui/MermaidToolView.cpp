@@ -1,0 +1,635 @@
+#include "tools/mermaid/ui/MermaidToolView.h"
+
+#include "kit/ByteSizeLabel.h"
+#include "kit/DynamicColor.h"
+#include "kit/ui/CodeTextView.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/MetricDivider.h"
+#include "kit/ui/OpenPanel.h"
+#include "kit/ui/ToolPane.h"
+#include "tools/mermaid/MermaidTemplates.h"
+#include "tools/mermaid/MermaidToolViewModel.h"
+#include "tools/mermaid/ui/MermaidEditor.h"
+#include "tools/mermaid/ui/MermaidPreviewView.h"
+#include "tools/mermaid/ui/MermaidSymbols.h"
+
+#include <QActionGroup>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using MermaidExport::Format;
+
+namespace {
+
+// Drawn over the whole tool while files hover over it.
+class DropRing : public QWidget {
+public:
+    explicit DropRing(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
+        const QRectF shape = QRectF(rect()).adjusted(6, 6, -6, -6);
+        painter.drawRoundedRect(shape.adjusted(1.5, 1.5, -1.5, -1.5), 14.5, 14.5);
+    }
+};
+
+// The rounded panel of the syntax-error banner, with its orange edge.
+class BannerPanel : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = palette().color(QPalette::Window);
+        fill.setAlphaF(0.94f);
+        QColor edge(0xFF, 0x95, 0x00);
+        edge.setAlphaF(0.35f);
+        p.setPen(QPen(edge, 1));
+        p.setBrush(fill);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    }
+};
+
+// The 1.5 px separator along the source pane's trailing edge.
+class SeparatorLine : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), palette().color(QPalette::Mid));
+    }
+};
+
+QToolButton* headerButton(const QString& title, const QString& symbol, QWidget* parent = nullptr)
+{
+    auto* button = new QToolButton(parent);
+    button->setText(title);
+    button->setIcon(mermaidSymbolIcon(symbol));
+    button->setIconSize(QSize(14, 14));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setToolTip(title);
+    QFont font = button->font();
+    font.setPixelSize(11);
+    button->setFont(font);
+    return button;
+}
+
+QString lineCountText(qsizetype lines)
+{
+    return QString::number(lines) + (lines == 1 ? QStringLiteral(" line") : QStringLiteral(" lines"));
+}
+
+const QString sourceShortcut = QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P).toString(QKeySequence::NativeText);
+
+} // namespace
+
+MermaidToolView::MermaidToolView(MermaidToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
+{
+    setAcceptDrops(true);
+    setMinimumHeight(420);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(buildToolbar());
+
+    m_notice = new QLabel;
+    m_notice->setTextFormat(Qt::PlainText);
+    m_notice->setWordWrap(true);
+    m_notice->setContentsMargins(12, 5, 12, 5);
+    m_notice->hide();
+    root->addWidget(m_notice);
+
+    buildSourcePane();
+    buildDiagramPane();
+
+    m_sourceColumn = new QWidget;
+    m_sourceColumn->setMinimumWidth(280);
+    auto* sourceRow = new QHBoxLayout(m_sourceColumn);
+    sourceRow->setContentsMargins(0, 0, 0, 0);
+    sourceRow->setSpacing(0);
+    sourceRow->addWidget(m_sourcePane);
+    auto* line = new SeparatorLine;
+    line->setFixedWidth(2);
+    sourceRow->addWidget(line);
+    m_diagramPane->setMinimumWidth(320);
+
+    m_split = new QSplitter(Qt::Horizontal);
+    m_split->setChildrenCollapsible(false);
+    m_split->setHandleWidth(1);
+    m_split->addWidget(m_sourceColumn);
+    m_split->addWidget(m_diagramPane);
+    m_split->setStretchFactor(0, 0);
+    m_split->setStretchFactor(1, 1);
+    m_split->setSizes({420, 600});
+    root->addWidget(m_split, 1);
+
+    m_dropRing = new DropRing(this);
+
+    auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), this);
+    toggle->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(toggle, &QShortcut::activated, this, [this] { setEditorShown(!m_showEditor); });
+
+    m_model->chooseSaveLocation = [self = QPointer(this)](const QString& name, Format format) -> std::optional<QString> {
+        if (!self)
+            return std::nullopt;
+        return self->chooseSaveLocation(name, format);
+    };
+
+    connectModel();
+    refreshBadges();
+    refreshSourceMetrics();
+    refreshDiagramMetrics();
+    refreshBanner();
+    refreshNotice();
+    refreshMinimumWidth();
+}
+
+QWidget* MermaidToolView::buildToolbar()
+{
+    m_toolbar = new QWidget;
+    m_toolbar->setObjectName(QStringLiteral("mermaidToolbar"));
+    auto* row = new QHBoxLayout(m_toolbar);
+    row->setContentsMargins(10, 6, 10, 6);
+
+    m_openButton = new QToolButton;
+    m_openButton->setText(QStringLiteral("Open"));
+    m_openButton->setIcon(mermaidSymbolIcon(QStringLiteral("folder")));
+    m_openButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_openButton->setToolTip(
+        QStringLiteral("Open a Mermaid file (%1)").arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
+    connect(m_openButton, &QToolButton::clicked, this, &MermaidToolView::openFile);
+    row->addWidget(m_openButton);
+
+    m_sourceToggle = new QToolButton;
+    m_sourceToggle->setIcon(mermaidSymbolIcon(QStringLiteral("chevron.left.forwardslash.chevron.right")));
+    m_sourceToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(m_sourceToggle, &QToolButton::clicked, this, [this] { setEditorShown(!m_showEditor); });
+    row->addWidget(m_sourceToggle);
+    row->addStretch(1);
+
+    m_copyButton = new QToolButton;
+    m_copyButton->setText(QStringLiteral("Copy"));
+    m_copyButton->setIcon(mermaidSymbolIcon(QStringLiteral("doc.on.doc")));
+    m_copyButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_copyButton->setPopupMode(QToolButton::InstantPopup);
+    m_copyButton->setToolTip(QStringLiteral("Copy or export the diagram"));
+    auto* menu = new QMenu(m_copyButton);
+    menu->addAction(QStringLiteral("Copy Diagram as PNG"), this, [this] { copyDiagram(Format::png); });
+    menu->addAction(QStringLiteral("Copy Diagram as SVG"), this, [this] { copyDiagram(Format::svg); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Copy Mermaid Source"), this, [this] { copyDiagram(Format::source); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Export as PNG…"), this, [this] {
+        if (m_model)
+            m_model->exportDiagram(Format::png);
+    });
+    menu->addAction(QStringLiteral("Export as SVG…"), this, [this] {
+        if (m_model)
+            m_model->exportDiagram(Format::svg);
+    });
+    m_copyButton->setMenu(menu);
+    row->addWidget(m_copyButton);
+    return m_toolbar;
+}
+
+void MermaidToolView::buildSourcePane()
+{
+    m_sourcePane = new ToolPane(QStringLiteral("Source"), ToolPane::Config | ToolPane::Metrics);
+
+    auto* templates = headerButton(QStringLiteral("Templates"), QStringLiteral("plus.rectangle.on.rectangle"));
+    templates->setPopupMode(QToolButton::InstantPopup);
+    templates->setAutoRaise(true);
+    templates->setToolTip(QStringLiteral("Replace the document with a starter diagram (%1 to undo)")
+                              .arg(QKeySequence(QKeySequence::Undo).toString(QKeySequence::NativeText)));
+    auto* menu = new QMenu(templates);
+    const auto& all = MermaidTemplates::all();
+    for (int i = 0; i < all.size(); ++i) {
+        QAction* action = menu->addAction(mermaidSymbolIcon(all[i].symbol), all[i].name, this, [this, i] { applyTemplate(i); });
+        action->setData(all[i].id);
+    }
+    templates->setMenu(menu);
+    m_sourcePane->addConfigControl(templates);
+
+    m_editor = new MermaidEditor(m_model->source(), m_model->editor());
+    connect(m_editor, &MermaidEditor::textEdited, this, [this](const QString& text) {
+        if (m_model)
+            m_model->setSource(text);
+    });
+    m_sourcePane->setContent(m_editor);
+
+    m_typeMetric = new Metric(QString());
+    m_lineMetric = new Metric(QString());
+    m_sourcePane->addMetric(m_typeMetric);
+    m_sourcePane->addMetric(new MetricDivider);
+    m_sourcePane->addMetric(m_lineMetric);
+}
+
+void MermaidToolView::buildDiagramPane()
+{
+    m_diagramPane = new ToolPane(QStringLiteral("Diagram"), ToolPane::Config | ToolPane::Metrics);
+
+    m_themeButton = headerButton(QString(), QStringLiteral("paintpalette"));
+    m_themeButton->setPopupMode(QToolButton::InstantPopup);
+    m_themeButton->setAutoRaise(true);
+    m_themeButton->setToolTip(QStringLiteral("Diagram theme"));
+    auto* themeMenu = new QMenu(m_themeButton);
+    auto* group = new QActionGroup(themeMenu);
+    for (MermaidTheme theme : MermaidThemes::all()) {
+        QAction* action = themeMenu->addAction(MermaidThemes::label(theme));
+        action->setCheckable(true);
+        action->setData(MermaidThemes::rawValue(theme));
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, theme] {
+            if (m_model)
+                m_model->setTheme(theme);
+        });
+    }
+    m_themeButton->setMenu(themeMenu);
+    m_diagramPane->addConfigControl(m_themeButton);
+
+    struct Zoom {
+        const char* title;
+        const char* symbol;
+        std::function<void()> MermaidViewportController::*action;
+    };
+    const Zoom zooms[] = {
+        {"Zoom Out", "minus.magnifyingglass", &MermaidViewportController::applyZoomOut},
+        {"Zoom In", "plus.magnifyingglass", &MermaidViewportController::applyZoomIn},
+        {"Fit", "arrow.up.left.and.arrow.down.right", &MermaidViewportController::applyFit},
+        {"100%", "1.magnifyingglass", &MermaidViewportController::applyActualSize},
+    };
+    for (const Zoom& zoom : zooms) {
+        auto* button = headerButton(QString::fromUtf8(zoom.title), QString::fromLatin1(zoom.symbol));
+        const auto member = zoom.action;
+        connect(button, &QToolButton::clicked, this, [this, member] {
+            if (m_model)
+                MermaidViewportController::call(m_model->viewport()->*member);
+        });
+        m_diagramPane->addConfigControl(button);
+    }
+
+    m_previewStack = new QWidget;
+    auto* stackLayout = new QVBoxLayout(m_previewStack);
+    stackLayout->setContentsMargins(0, 0, 0, 0);
+    FileDrop drop;
+    QPointer<MermaidToolView> self(this);
+    drop.open = [self](const QList<QUrl>& urls) { return self && self->openDropped(urls); };
+    drop.targeted = [self](bool targeted) {
+        if (self)
+            self->setDropTargeted(targeted);
+    };
+    m_preview = new MermaidPreviewView(m_model->renderSource(), pageTheme(), m_model->viewport(), m_model->exporter(),
+                                       drop, m_previewStack);
+    stackLayout->addWidget(m_preview);
+    connect(m_preview, &MermaidPreviewView::outcome, this, [this](const MermaidPageProtocol::Outcome& outcome) {
+        if (m_model)
+            m_model->applyOutcome(outcome);
+    });
+
+    auto* banner = new BannerPanel(m_previewStack);
+    m_banner = banner;
+    auto* bannerRow = new QHBoxLayout(banner);
+    bannerRow->setContentsMargins(12, 12, 12, 12);
+    bannerRow->setSpacing(8);
+    auto* icon = new QLabel;
+    icon->setPixmap(mermaidSymbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(16, 16));
+    {
+        // The warning sign in orange, whatever the palette.
+        QPixmap pix = icon->pixmap(Qt::ReturnByValue);
+        QPainter p(&pix);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(pix.rect(), QColor(0xFF, 0x95, 0x00));
+        p.end();
+        icon->setPixmap(pix);
+    }
+    bannerRow->addWidget(icon, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    m_bannerHeading = new QLabel;
+    m_bannerHeading->setTextFormat(Qt::PlainText);
+    QFont heading = m_bannerHeading->font();
+    heading.setPixelSize(11);
+    heading.setWeight(QFont::DemiBold);
+    m_bannerHeading->setFont(heading);
+    m_bannerMessage = new QLabel;
+    m_bannerMessage->setTextFormat(Qt::PlainText);
+    m_bannerMessage->setWordWrap(true);
+    QFont caption = m_bannerMessage->font();
+    caption.setPixelSize(11);
+    m_bannerMessage->setFont(caption);
+    QPalette secondary = m_bannerMessage->palette();
+    secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
+    m_bannerMessage->setPalette(secondary);
+    texts->addWidget(m_bannerHeading);
+    texts->addWidget(m_bannerMessage);
+    bannerRow->addLayout(texts, 1);
+    banner->hide();
+
+    m_diagramPane->setContent(m_previewStack);
+    m_previewStack->installEventFilter(this);
+
+    m_zoomMetric = new Metric(QString());
+    m_bytesDivider = new MetricDivider;
+    m_bytesMetric = new Metric(QString());
+    m_diagramPane->addMetric(m_zoomMetric);
+    m_diagramPane->addMetric(m_bytesDivider);
+    m_diagramPane->addMetric(m_bytesMetric);
+}
+
+void MermaidToolView::connectModel()
+{
+    MermaidToolViewModel* m = m_model;
+    connect(m, &MermaidToolViewModel::sourceChanged, this, [this] {
+        m_editor->setText(m_model->source());
+        refreshBadges();
+        refreshSourceMetrics();
+    });
+    connect(m, &MermaidToolViewModel::renderSourceChanged, this, &MermaidToolView::refreshPreview);
+    connect(m, &MermaidToolViewModel::themeChanged, this, [this] {
+        refreshPreview();
+        refreshDiagramMetrics();
+    });
+    connect(m, &MermaidToolViewModel::diagnosticChanged, this, [this] {
+        refreshBadges();
+        refreshBanner();
+    });
+    connect(m, &MermaidToolViewModel::engineReadyChanged, this, &MermaidToolView::refreshBadges);
+    connect(m, &MermaidToolViewModel::renderedBytesChanged, this, [this] {
+        refreshBadges();
+        refreshDiagramMetrics();
+    });
+    connect(m, &MermaidToolViewModel::fileURLChanged, this, &ToolView::titleChanged);
+    connect(m, &MermaidToolViewModel::noticeChanged, this, &MermaidToolView::refreshNotice);
+    connect(m->viewport(), &MermaidViewportController::scaleChanged, this, &MermaidToolView::refreshDiagramMetrics);
+}
+
+QString MermaidToolView::title() const
+{
+    if (!m_model || m_model->fileURL().isEmpty())
+        return QStringLiteral("Untitled");
+    return m_model->fileURL().fileName();
+}
+
+QString MermaidToolView::pageTheme() const
+{
+    return MermaidThemes::pageThemeName(m_model ? m_model->theme() : MermaidTheme::system, DynamicColor::isDark(palette()));
+}
+
+void MermaidToolView::refreshPreview()
+{
+    if (m_model && m_preview)
+        m_preview->update(m_model->renderSource(), pageTheme());
+}
+
+void MermaidToolView::refreshBadges()
+{
+    if (!m_model)
+        return;
+    m_sourcePane->setBadge(m_model->sourceBadge());
+    m_diagramPane->setBadge(m_model->diagramBadge());
+}
+
+void MermaidToolView::refreshSourceMetrics()
+{
+    if (!m_model)
+        return;
+    m_typeMetric->setText(m_model->sourceMetrics().diagramType);
+    m_lineMetric->setText(lineCountText(m_model->sourceMetrics().lines));
+}
+
+void MermaidToolView::refreshDiagramMetrics()
+{
+    if (!m_model)
+        return;
+    m_zoomMetric->setText(m_model->viewport()->zoomLabel());
+    const bool bytes = m_model->renderedBytes() > 0;
+    m_bytesDivider->setVisible(bytes);
+    m_bytesMetric->setVisible(bytes);
+    if (bytes)
+        m_bytesMetric->setText(byteSizeLabel(m_model->renderedBytes(), QStringLiteral("svg")));
+    const MermaidTheme theme = m_model->theme();
+    m_themeButton->setText(MermaidThemes::label(theme));
+    for (QAction* action : m_themeButton->menu()->actions())
+        action->setChecked(action->data().toString() == MermaidThemes::rawValue(theme));
+}
+
+void MermaidToolView::refreshBanner()
+{
+    if (!m_model)
+        return;
+    const auto& diagnostic = m_model->diagnostic();
+    if (!diagnostic) {
+        m_banner->hide();
+        return;
+    }
+    m_bannerHeading->setText(diagnostic->line ? QStringLiteral("Line %1").arg(*diagnostic->line)
+                                              : QStringLiteral("Syntax error"));
+    // At most three lines of the message.
+    const QFontMetrics metrics(m_bannerMessage->font());
+    m_bannerMessage->setMaximumHeight(metrics.lineSpacing() * 3 + 2);
+    m_bannerMessage->setText(diagnostic->message);
+    m_banner->show();
+    m_banner->raise();
+    placeBanner();
+}
+
+void MermaidToolView::placeBanner()
+{
+    if (!m_banner || !m_previewStack || !m_banner->isVisible())
+        return;
+    const int width = std::max(0, m_previewStack->width() - 24);
+    const int height = std::min(m_banner->heightForWidth(width) > 0 ? m_banner->heightForWidth(width)
+                                                                       : m_banner->sizeHint().height(),
+                                std::max(0, m_previewStack->height() - 12));
+    m_banner->setGeometry(12, m_previewStack->height() - 12 - height, width, height);
+}
+
+void MermaidToolView::refreshNotice()
+{
+    if (!m_model)
+        return;
+    m_notice->setText(m_model->notice());
+    m_notice->setVisible(!m_model->notice().isEmpty());
+}
+
+void MermaidToolView::refreshMinimumWidth()
+{
+    setMinimumWidth(m_showEditor ? 600 : 400);
+    m_sourceToggle->setText(m_showEditor ? QStringLiteral("Hide Source") : QStringLiteral("Show Source"));
+    m_sourceToggle->setToolTip((m_showEditor ? QStringLiteral("Hide the Mermaid source (%1)")
+                                             : QStringLiteral("Show the Mermaid source (%1)"))
+                                   .arg(sourceShortcut));
+}
+
+void MermaidToolView::setEditorShown(bool shown)
+{
+    if (shown == m_showEditor)
+        return;
+    m_showEditor = shown;
+    m_sourceColumn->setVisible(shown);
+    refreshMinimumWidth();
+}
+
+void MermaidToolView::openFile()
+{
+    auto* panel = new QFileDialog(this, QStringLiteral("Open"));
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setAcceptMode(QFileDialog::AcceptOpen);
+    panel->setNameFilters(MermaidToolViewModel::openPanelFilters());
+    QPointer<MermaidToolViewModel> model(m_model);
+    presentOpenPanel(panel, [model](const QUrl& url) {
+        if (model)
+            model->open(url);
+    });
+}
+
+std::optional<QString> MermaidToolView::chooseSaveLocation(const QString& suggestedName, Format format)
+{
+    const bool png = format == Format::png;
+    QFileDialog panel(this, png ? QStringLiteral("Export as PNG") : QStringLiteral("Export as SVG"));
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setFileMode(QFileDialog::AnyFile);
+    panel.setNameFilter(png ? QStringLiteral("PNG images (*.png)") : QStringLiteral("SVG images (*.svg)"));
+    panel.setDefaultSuffix(png ? QStringLiteral("png") : QStringLiteral("svg"));
+    panel.selectFile(suggestedName);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
+        return std::nullopt;
+    return panel.selectedFiles().constFirst();
+}
+
+void MermaidToolView::copyDiagram(Format format)
+{
+    if (!m_model)
+        return;
+    QPointer<MermaidToolView> self(this);
+    m_model->copy(format, [self](bool copied) {
+        if (!self)
+            return;
+        self->m_copyButton->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Nothing to copy"));
+        self->m_copyButton->setIcon(mermaidSymbolIcon(copied ? QStringLiteral("checkmark") : QStringLiteral("doc.on.doc")));
+        QTimer::singleShot(1400, self, [self] {
+            if (!self)
+                return;
+            self->m_copyButton->setText(QStringLiteral("Copy"));
+            self->m_copyButton->setIcon(mermaidSymbolIcon(QStringLiteral("doc.on.doc")));
+        });
+    });
+}
+
+void MermaidToolView::applyTemplate(int index)
+{
+    const auto& all = MermaidTemplates::all();
+    if (!m_model || index < 0 || index >= all.size())
+        return;
+    MermaidViewportController::call(m_model->viewport()->requestAutoFit);
+    if (m_model->editor()->replaceAll)
+        m_model->editor()->replaceAll(all[index].source + QLatin1Char('\n'));
+}
+
+bool MermaidToolView::openDropped(const QList<QUrl>& urls)
+{
+    const std::optional<QUrl> url = MermaidToolViewModel::acceptedFile(urls);
+    if (!url || !m_model)
+        return false;
+    m_model->open(*url);
+    return true;
+}
+
+void MermaidToolView::setDropTargeted(bool targeted)
+{
+    if (m_isDropTargeted == targeted)
+        return;
+    m_isDropTargeted = targeted;
+    m_dropRing->setGeometry(rect());
+    m_dropRing->setVisible(targeted);
+    m_dropRing->raise();
+}
+
+void MermaidToolView::changeEvent(QEvent* event)
+{
+    ToolView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        // "Match System" follows the appearance.
+        refreshPreview();
+        if (m_bannerMessage) {
+            QPalette secondary = m_bannerMessage->palette();
+            secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
+            m_bannerMessage->setPalette(secondary);
+        }
+    }
+}
+
+bool MermaidToolView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_previewStack && event->type() == QEvent::Resize)
+        placeBanner();
+    return ToolView::eventFilter(watched, event);
+}
+
+void MermaidToolView::resizeEvent(QResizeEvent* event)
+{
+    ToolView::resizeEvent(event);
+    m_dropRing->setGeometry(rect());
+    placeBanner();
+}
+
+void MermaidToolView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+        setDropTargeted(true);
+        return;
+    }
+    event->ignore();
+}
+
+void MermaidToolView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MermaidToolView::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTargeted(false);
+    ToolView::dragLeaveEvent(event);
+}
+
+void MermaidToolView::dropEvent(QDropEvent* event)
+{
+    setDropTargeted(false);
+    if (openDropped(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
