@@ -9,7 +9,10 @@
 #include <QMimeData>
 #include <QSet>
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <algorithm>
+#include <mutex>
 
 using namespace Timestamp;
 
@@ -24,6 +27,15 @@ TimestampToolViewModel::TimestampToolViewModel(QSettings& defaults, QObject* par
     // Every change of the input or the unit, whoever makes it, parses again after the quiet time.
     connect(this, &TimestampToolViewModel::inputChanged, this, &TimestampToolViewModel::scheduleParse);
     connect(this, &TimestampToolViewModel::unitChanged, this, &TimestampToolViewModel::scheduleParse);
+    // The zone catalogue and the search candidates are built once per process; start them off
+    // the GUI thread so the first flag or search finds them ready.
+    static std::once_flag warmed;
+    std::call_once(warmed, [] {
+        (void)QtConcurrent::run([] {
+            (void)zoneCountries();
+            (void)zoneCandidates();
+        });
+    });
 }
 
 void TimestampToolViewModel::replaceInput(const QString& text)

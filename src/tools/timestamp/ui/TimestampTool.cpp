@@ -1,10 +1,7 @@
 #include "tools/timestamp/ui/TimestampTool.h"
 
-#include "kit/ui/ContentUnavailableView.h"
-#include "kit/ui/ToolView.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
-
-#include <QVBoxLayout>
+#include "tools/timestamp/ui/TimestampToolView.h"
 
 TimestampTool::TimestampTool()
     : Tool(QStringLiteral("timestamp"), QStringLiteral("Timestamp"), QStringLiteral("clock"), ToolCategory::data, {})
@@ -18,9 +15,5 @@ QObject* TimestampTool::makeViewModel(QSettings& defaults, QObject* parent) cons
 
 ToolView* TimestampTool::makeView(QObject* viewModel) const
 {
-    auto* view = new ToolView;
-    auto* layout = new QVBoxLayout(view);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way.")));
-    return view;
+    return new TimestampToolView(qobject_cast<TimestampToolViewModel*>(viewModel));
 }

@@ -1,0 +1,253 @@
+#include "tools/timestamp/ui/TimestampToolView.h"
+
+#include "kit/DynamicColor.h"
+#include "kit/Palette.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/MetricDivider.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/ToolPane.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
+#include "tools/timestamp/Timestamp.h"
+#include "tools/timestamp/TimestampToolViewModel.h"
+#include "tools/timestamp/TimestampZones.h"
+#include "tools/timestamp/ui/TimestampResultSections.h"
+#include "tools/timestamp/ui/TimestampRowState.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+using namespace Timestamp;
+
+bool TimestampToolView::hasShownBefore = false;
+
+TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* parent)
+    : ToolView(parent), m_model(model), m_rowState(new TimestampRowState(this))
+{
+    setMinimumSize(520, 420);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    m_pane = new ToolPane(QStringLiteral("Time"), ToolPane::Config | ToolPane::Actions | ToolPane::Metrics, this);
+    root->addWidget(m_pane);
+
+    // Header: the unit picker, then Now, Paste and Clear.
+    QList<ToolbarSegmentedPicker::Item> items;
+    for (UnitChoice c : allUnitChoices)
+        items.append({label(c), rawValue(c)});
+    m_unitPicker = new ToolbarSegmentedPicker(QStringLiteral("Unit"), items);
+    m_unitPicker->setToolTip(QStringLiteral(
+        "How to read a number: guessed from its size, or seconds, milliseconds, microseconds or nanoseconds since 1970"));
+    m_unitPicker->setSelection(rawValue(m_model->unit()));
+    connect(m_unitPicker, &ToolbarSegmentedPicker::activated, this, [this](const QVariant& v) {
+        if (auto choice = unitChoiceFromRawValue(v.toString()))
+            m_model->setUnit(*choice);
+    });
+    m_pane->addConfigControl(m_unitPicker);
+
+    m_now = new PaneButton(QStringLiteral("Now"), QStringLiteral("clock"), DynamicColor::secondary(),
+                           [this] { m_model->setNow(); });
+    m_now->setToolTip(QStringLiteral("Replace the input with the current time"));
+    m_paste = new PaneButton(QStringLiteral("Paste"), QStringLiteral("doc.on.clipboard"), DynamicColor::secondary(), [this] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        if (!data || !data->hasText())
+            return;
+        m_model->replaceInput(data->text().trimmed());
+    });
+    m_paste->setToolTip(QStringLiteral("Replace the input with the text on the clipboard"));
+    m_clear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(), [this] {
+        m_model->replaceInput(QString());
+        m_input->setFocus();
+    });
+    m_pane->addActionControl(m_now);
+    m_pane->addActionControl(m_paste);
+    m_pane->addActionControl(m_clear);
+
+    // Content: the input and its status line, a divider, the scrolling results.
+    auto* content = new QWidget;
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    auto* inputArea = new QWidget(content);
+    auto* inputStack = new QVBoxLayout(inputArea);
+    inputStack->setContentsMargins(16, 16, 16, 16);
+    inputStack->setSpacing(8);
+    m_input = new QLineEdit(inputArea);
+    m_input->setPlaceholderText(QStringLiteral("Unix time, ISO 8601 or RFC 2822"));
+    m_input->setAccessibleName(QStringLiteral("Unix time, ISO 8601 or RFC 2822"));
+    QFont inputFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    inputFont.setPixelSize(15);
+    inputFont.setWeight(QFont::Medium);
+    m_input->setFont(inputFont);
+    QPalette inputPalette = m_input->palette();
+    inputPalette.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
+    m_input->setPalette(inputPalette);
+    m_input->setText(m_model->input());
+    connect(m_input, &QLineEdit::textEdited, this, [this](const QString& text) { m_model->replaceInput(text); });
+    inputStack->addWidget(m_input);
+    m_status = new QLabel(inputArea);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setWordWrap(true);
+    QFont statusFont = m_status->font();
+    statusFont.setPixelSize(12);
+    m_status->setFont(statusFont);
+    QPalette statusPalette = m_status->palette();
+    statusPalette.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
+    m_status->setPalette(statusPalette);
+    inputStack->addWidget(m_status);
+    stack->addWidget(inputArea);
+    auto* divider = new QFrame(content);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setForegroundRole(QPalette::Mid);
+    stack->addWidget(divider);
+
+    m_scroll = new QScrollArea(content);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* results = new QWidget;
+    auto* resultsStack = new QVBoxLayout(results);
+    resultsStack->setContentsMargins(16, 16, 16, 16);
+    m_sections = new TimestampResultSections(m_model, m_rowState, results);
+    resultsStack->addWidget(m_sections);
+    resultsStack->addStretch(1);
+    m_scroll->setWidget(results);
+    m_scroll->viewport()->installEventFilter(this);
+    stack->addWidget(m_scroll, 1);
+    m_pane->setContent(content);
+
+    // Footer: the user's zone and its offset.
+    m_zoneMetric = new Metric(QString());
+    m_offsetMetric = new Metric(QString());
+    m_pane->addMetric(m_zoneMetric);
+    m_pane->addMetric(new MetricDivider);
+    m_pane->addMetric(m_offsetMetric);
+
+    connect(m_model, &TimestampToolViewModel::inputChanged, this, [this] {
+        if (m_input->text() != m_model->input())
+            m_input->setText(m_model->input());
+        m_clear->setEnabled(!m_model->input().isEmpty());
+    });
+    connect(m_model, &TimestampToolViewModel::unitChanged, this,
+            [this] { m_unitPicker->setSelection(rawValue(m_model->unit())); });
+    connect(m_model, &TimestampToolViewModel::parsedChanged, this, [this] {
+        m_rowState->setHoveredRow(QString());
+        rebuildResults();
+    });
+    connect(m_model, &TimestampToolViewModel::parseApplied, this, [this] {
+        refreshStatus();
+        refreshFooter();
+    });
+    connect(m_model, &TimestampToolViewModel::zonesChanged, this, &TimestampToolView::rebuildResults);
+    m_clear->setEnabled(!m_model->input().isEmpty());
+
+    // The paste button follows the clipboard: its change signal, and a 0.5 s look while the
+    // window is active, for clipboards that change without telling.
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TimestampToolView::refreshPasteButton);
+    m_pastePoll.setInterval(500);
+    connect(&m_pastePoll, &QTimer::timeout, this, [this] {
+        if (isActiveWindow())
+            refreshPasteButton();
+    });
+    m_pastePoll.start();
+    refreshPasteButton();
+    refreshStatus();
+    refreshFooter();
+    rebuildResults();
+}
+
+QString TimestampToolView::subtitle() const
+{
+    return QString::fromUtf8(m_model->currentZone().id());
+}
+
+int TimestampToolView::paneWidth() const
+{
+    return m_scroll->viewport()->width();
+}
+
+void TimestampToolView::rebuildResults()
+{
+    const int width = paneWidth();
+    m_builtWide = width >= TimestampResultSections::wideWidth;
+    m_builtWidth = width;
+    m_sections->rebuild(m_builtWide, width);
+}
+
+void TimestampToolView::refreshStatus()
+{
+    m_status->setText(m_model->statusText());
+    m_pane->setBadge(m_model->readingBadge());
+}
+
+void TimestampToolView::refreshFooter()
+{
+    const QTimeZone zone = m_model->currentZone();
+    const QString id = QString::fromUtf8(zone.id());
+    const QString code = zoneCountries().value(id);
+    const QString flagText = code.isEmpty() ? QString() : flag(code);
+    if (!flagText.isEmpty()) {
+        m_zoneMetric->setText(flagText + u' ' + id);
+        m_zoneMetric->setSystemImage(QString());
+    } else {
+        m_zoneMetric->setText(id);
+        m_zoneMetric->setSystemImage(QStringLiteral("globe"));
+    }
+    const int offset = offsetAt(zone, QDateTime::currentSecsSinceEpoch());
+    m_offsetMetric->setText(offset == 0 ? QStringLiteral("UTC") : QStringLiteral("UTC") + offsetText(offset));
+    if (id != m_shownZone) {
+        m_shownZone = id;
+        emit titleChanged();
+    }
+}
+
+void TimestampToolView::refreshPasteButton()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    m_paste->setEnabled(data && data->hasText());
+}
+
+void TimestampToolView::focusInputOnAppear()
+{
+    bool focus = !hasShownBefore;
+    if (hasShownBefore) {
+        // Switching here with the mouse focuses the field; moving through the sidebar with the
+        // keyboard leaves the focus where it is.
+        focus = QApplication::mouseButtons() != Qt::NoButton || QApplication::keyboardModifiers() == Qt::NoModifier;
+        if (QWidget* f = QApplication::focusWidget())
+            if (f != this && !isAncestorOf(f) && f->inherits("QAbstractItemView"))
+                focus = false;
+    }
+    hasShownBefore = true;
+    if (focus)
+        QMetaObject::invokeMethod(m_input, qOverload<>(&QWidget::setFocus), Qt::QueuedConnection);
+}
+
+void TimestampToolView::showEvent(QShowEvent* event)
+{
+    ToolView::showEvent(event);
+    m_model->refreshIfStale();
+    refreshFooter();
+    refreshPasteButton();
+    focusInputOnAppear();
+}
+
+bool TimestampToolView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize) {
+        const int width = static_cast<QResizeEvent*>(event)->size().width();
+        const bool wide = width >= TimestampResultSections::wideWidth;
+        // The zone halves depend on the exact width only in the wide arrangement.
+        if (wide != m_builtWide || (wide && width != m_builtWidth && m_model->zones().size() > 0))
+            QMetaObject::invokeMethod(this, &TimestampToolView::rebuildResults, Qt::QueuedConnection);
+    }
+    return ToolView::eventFilter(watched, event);
+}
