@@ -1,7 +1,12 @@
 #include "tools/codec/Codec.h"
 
+#include "kit/TextHelpers.h"
+#include "tools/json/JSONFormatter.h"
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -28,7 +33,159 @@ constexpr std::array<quint8, 128> makeBase64Table()
 
 constexpr std::array<quint8, 128> kBase64Table = makeBase64Table();
 
-bool isWhiteSpace(char32_t c)
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+// -1 for a character that is not a hex digit.
+constexpr std::array<qint8, 128> makeHexTable()
+{
+    std::array<qint8, 128> table{};
+    for (auto& entry : table)
+        entry = -1;
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = static_cast<qint8>(i);
+    for (int i = 0; i < 6; ++i) {
+        table['a' + i] = static_cast<qint8>(10 + i);
+        table['A' + i] = static_cast<qint8>(10 + i);
+    }
+    return table;
+}
+
+constexpr std::array<qint8, 128> kHexTable = makeHexTable();
+
+bool isGraphemeExtender(char32_t c)
+{
+    const auto category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+        || category == QChar::Mark_Enclosing || c == 0x200D;
+}
+
+// The code point at i and the index after it; a lone surrogate stands for itself.
+inline char32_t codePointAt(QStringView text, qsizetype i, qsizetype* next)
+{
+    const char16_t u = text.utf16()[i];
+    if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text.utf16()[i + 1])) {
+        *next = i + 2;
+        return QChar::surrogateToUcs4(u, text.utf16()[i + 1]);
+    }
+    *next = i + 1;
+    return u;
+}
+
+// The index of the first character that is not blank, where a blank takes the combining marks
+// after it along (one user-perceived character).
+qsizetype skipBlanks(QStringView text, qsizetype i = 0)
+{
+    bool afterBlank = false;
+    while (i < text.size()) {
+        qsizetype next;
+        const char32_t c = codePointAt(text, i, &next);
+        if (Codec::isWhiteSpace(c) || (afterBlank && c >= 0x300 && isGraphemeExtender(c))) {
+            afterBlank = true;
+            i = next;
+            continue;
+        }
+        break;
+    }
+    return i;
+}
+
+// Names and scalars of the named character references, sorted by name for binary search.
+struct NamedEntity {
+    const char16_t* name;
+    char16_t scalar;
+};
+
+constexpr NamedEntity kNamedEntities[] = {
+    {u"amp", 0x26},     {u"apos", 0x27},    {u"bull", 0x2022},   {u"cent", 0xA2},   {u"copy", 0xA9},
+    {u"darr", 0x2193},  {u"deg", 0xB0},     {u"divide", 0xF7},   {u"euro", 0x20AC}, {u"frac12", 0xBD},
+    {u"frac14", 0xBC},  {u"frac34", 0xBE},  {u"gt", 0x3E},       {u"harr", 0x2194}, {u"hellip", 0x2026},
+    {u"laquo", 0xAB},   {u"larr", 0x2190},  {u"ldquo", 0x201C},  {u"lsquo", 0x2018}, {u"lt", 0x3C},
+    {u"mdash", 0x2014}, {u"micro", 0xB5},   {u"middot", 0xB7},   {u"nbsp", 0xA0},   {u"ndash", 0x2013},
+    {u"para", 0xB6},    {u"plusmn", 0xB1},  {u"pound", 0xA3},    {u"quot", 0x22},   {u"raquo", 0xBB},
+    {u"rarr", 0x2192},  {u"rdquo", 0x201D}, {u"reg", 0xAE},      {u"rsquo", 0x2019}, {u"sect", 0xA7},
+    {u"times", 0xD7},   {u"trade", 0x2122}, {u"uarr", 0x2191},   {u"yen", 0xA5},
+};
+constexpr qsizetype kNamedEntityMaxLength = 6;
+
+std::optional<char16_t> lookUpEntity(QStringView name)
+{
+    const auto* begin = std::begin(kNamedEntities);
+    const auto* end = std::end(kNamedEntities);
+    const auto* found = std::lower_bound(begin, end, name, [](const NamedEntity& e, QStringView key) {
+        return QStringView(e.name).compare(key) < 0;
+    });
+    if (found != end && QStringView(found->name) == name)
+        return found->scalar;
+    return std::nullopt;
+}
+
+// The HTML standard's remap of numeric references 0x80-0x9F; the five it leaves open map to themselves.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// One character reference on the text after "&": the replacement and the length consumed
+// (up to and including the ";"), or nothing.
+std::optional<std::pair<QString, qsizetype>> decodeCharacterReference(QStringView rest)
+{
+    if (rest.startsWith(u'#')) {
+        qsizetype i = 1;
+        int radix = 10;
+        if (i < rest.size() && (rest[i] == u'x' || rest[i] == u'X')) {
+            radix = 16;
+            ++i;
+        }
+        const qsizetype digitsStart = i;
+        quint64 value = 0;
+        bool saturated = false;
+        while (i < rest.size()) {
+            const char16_t c = rest[i].unicode();
+            int digit = c < 128 ? kHexTable[c] : -1;
+            if (digit < 0 || digit >= radix)
+                break;
+            if (!saturated) {
+                value = value * quint64(radix) + quint64(digit);
+                if (value > 0xFFFFFFFFull)
+                    saturated = true;
+            }
+            ++i;
+        }
+        if (i == rest.size() || i == digitsStart || rest[i] != u';')
+            return std::nullopt;
+        const quint32 v = saturated ? 0xFFFFFFFFu : static_cast<quint32>(value);
+        return std::pair(Codec::referenceText(v), i + 1);
+    }
+    const qsizetype window = std::min<qsizetype>(rest.size(), kNamedEntityMaxLength + 1);
+    const qsizetype semicolon = rest.first(window).indexOf(u';');
+    if (semicolon <= 0)
+        return std::nullopt;
+    if (const auto scalar = lookUpEntity(rest.first(semicolon)))
+        return std::pair(QString(QChar(*scalar)), semicolon + 1);
+    return std::nullopt;
+}
+
+// Formatted JSON, or nothing when the text does not parse (or the work was cancelled).
+std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool* cancelled)
+{
+    using namespace JSONFormatter;
+    if (cancelled) {
+        Outputs outputs = JSONFormatter::outputs(text, Indent::spaces(2), SortMode::ascending, cancelled);
+        if (cancelled->load() || !outputs.validation.isValid)
+            return std::nullopt;
+        return std::move(outputs.formatted);
+    }
+    FormatResult result = format(text, Indent::spaces(2), SortMode::ascending);
+    if (!result.ok())
+        return std::nullopt;
+    return std::move(result.text);
+}
+
+} // namespace
+
+bool Codec::isWhiteSpace(char32_t c)
 {
     switch (c) {
     case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20:
@@ -40,15 +197,475 @@ bool isWhiteSpace(char32_t c)
     }
 }
 
-// Marks that join the character before them into one user-perceived character.
-bool isGraphemeExtender(char32_t c)
+QString Codec::rawValue(Scheme scheme)
 {
-    const auto category = QChar::category(c);
-    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
-        || category == QChar::Mark_Enclosing || c == 0x200D;
+    switch (scheme) {
+    case Scheme::base64: return QStringLiteral("base64");
+    case Scheme::url: return QStringLiteral("url");
+    case Scheme::html: return QStringLiteral("html");
+    case Scheme::hex: return QStringLiteral("hex");
+    }
+    return {};
 }
 
-} // namespace
+QString Codec::rawValue(Direction direction)
+{
+    return direction == Direction::encode ? QStringLiteral("encode") : QStringLiteral("decode");
+}
+
+QString Codec::title(Scheme scheme)
+{
+    switch (scheme) {
+    case Scheme::base64: return QStringLiteral("Base64");
+    case Scheme::url: return QStringLiteral("URL");
+    case Scheme::html: return QStringLiteral("HTML");
+    case Scheme::hex: return QStringLiteral("Hex");
+    }
+    return {};
+}
+
+QString Codec::title(Direction direction)
+{
+    return direction == Direction::encode ? QStringLiteral("Encode") : QStringLiteral("Decode");
+}
+
+QString Codec::Failure::message() const
+{
+    switch (kind) {
+    case Kind::damaged:
+        return QStringLiteral("The ") + Inflate::formatName(format)
+            + QStringLiteral(" data inside is damaged or cut short: it does not unpack, or its checksum does not match.");
+    case Kind::tooLarge:
+        return QStringLiteral("The ") + Inflate::formatName(format)
+            + QStringLiteral(" data inside unpacks to more than 32 MB, so it was left packed.");
+    case Kind::notBase64:
+        return QStringLiteral("This is not Base64. It has a character outside the alphabet, or a length no Base64 text can have.");
+    case Kind::notHex:
+        return QStringLiteral("This is not hex. Apart from spaces, colons, commas, dashes and 0x prefixes, only 0\u20139 and a\u2013f may appear.");
+    case Kind::oddHexLength:
+        return QStringLiteral("Hex takes two digits per byte, and this has an odd number of digits.");
+    case Kind::notPercentEncoded:
+        return QStringLiteral("A % here is not followed by two hex digits, or the bytes it encodes are not UTF-8 text.");
+    }
+    return {};
+}
+
+Codec::HexDump::HexDump(QByteArrayView source, qsizetype limit)
+    : bytes(source.first(std::min(limit, source.size())).toByteArray())
+    , count(source.size())
+{
+}
+
+Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direction, Options options,
+                               const std::atomic_bool* cancelled)
+{
+    if (direction == Direction::encode) {
+        QString text;
+        switch (scheme) {
+        case Scheme::base64: text = base64Encode(input.toUtf8(), options.urlSafe); break;
+        case Scheme::url: text = percentEncode(input, options.plusForSpace); break;
+        case Scheme::html: text = htmlEscape(input); break;
+        case Scheme::hex: text = hexEncode(input.toUtf8()); break;
+        }
+        Output output;
+        output.byteCount = TextHelpers::utf8Length(text);
+        output.text = std::move(text);
+        return Result::success(std::move(output));
+    }
+    switch (scheme) {
+    case Scheme::base64: {
+        auto bytes = base64URLDecode(stripDataURL(input));
+        if (!bytes)
+            return Result::failed(Failure::of(Failure::Kind::notBase64));
+        return decodedOutput(*bytes, options.inflate, options.formatJSON, cancelled);
+    }
+    case Scheme::url: {
+        auto bytes = percentDecode(input, options.plusForSpace);
+        if (!bytes)
+            return Result::failed(Failure::of(Failure::Kind::notPercentEncoded));
+        return decodedOutput(*bytes, false, options.formatJSON, cancelled);
+    }
+    case Scheme::html:
+        return decodedOutput(htmlUnescape(input).toUtf8(), false, options.formatJSON, cancelled);
+    case Scheme::hex: {
+        Failure failure;
+        auto bytes = hexDecode(input, &failure);
+        if (!bytes)
+            return Result::failed(failure);
+        return decodedOutput(*bytes, options.inflate, options.formatJSON, cancelled);
+    }
+    }
+    return Result::failed(Failure::of(Failure::Kind::notBase64));
+}
+
+Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool formatJSON,
+                                   const std::atomic_bool* cancelled)
+{
+    QByteArray bytes = decoded;
+    Output output;
+    if (unpack) {
+        if (const auto format = Inflate::detectFormat(bytes)) {
+            Inflate::Result unpacked = *format == Inflate::Format::gzip
+                ? Inflate::unpackGzip(bytes, unpackLimit, cancelled)
+                : Inflate::unpackZlib(bytes, unpackLimit, cancelled);
+            if (unpacked.ok()) {
+                bytes = std::move(unpacked.bytes);
+                output.compression = *format;
+            } else if (*unpacked.failure == Inflate::Failure::tooLarge) {
+                return Result::failed(Failure::tooLarge(*format));
+            } else if (*format == Inflate::Format::gzip) {
+                return Result::failed(Failure::damaged(Inflate::Format::gzip));
+            }
+            // Damaged zlib: the bytes only looked like a zlib header; show them as they are.
+        }
+    }
+    output.byteCount = bytes.size();
+    if (!QByteArrayView(bytes).isValidUtf8()) {
+        output.dump = HexDump(bytes, dumpLimit);
+        output.text = hexDumpText(16, *output.dump);
+        output.content = Content::binary;
+        return Result::success(std::move(output));
+    }
+    output.text = QString::fromUtf8(bytes);
+    bytes = QByteArray();
+    if (formatJSON && looksLikeJSONContainer(output.text)) {
+        if (auto formatted = formattedJSON(output.text, cancelled)) {
+            output.text = std::move(*formatted);
+            output.content = Content::json;
+        }
+    }
+    return Result::success(std::move(output));
+}
+
+QString Codec::base64Encode(QByteArrayView bytes, bool urlSafe)
+{
+    const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+                                   : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const qsizetype n = bytes.size();
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype whole = n / 3;
+    const qsizetype rest = n % 3;
+    qsizetype length = whole * 4;
+    if (rest)
+        length += urlSafe ? rest + 1 : 4;
+    QString out(length, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = 0; i < whole; ++i, in += 3, o += 4) {
+        const quint32 v = quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
+        o[0] = char16_t(alphabet[v >> 18]);
+        o[1] = char16_t(alphabet[(v >> 12) & 63]);
+        o[2] = char16_t(alphabet[(v >> 6) & 63]);
+        o[3] = char16_t(alphabet[v & 63]);
+    }
+    if (rest) {
+        const quint32 v = quint32(in[0]) << 16 | (rest == 2 ? quint32(in[1]) << 8 : 0);
+        *o++ = char16_t(alphabet[v >> 18]);
+        *o++ = char16_t(alphabet[(v >> 12) & 63]);
+        if (rest == 2)
+            *o++ = char16_t(alphabet[(v >> 6) & 63]);
+        if (!urlSafe) {
+            if (rest == 1)
+                *o++ = u'=';
+            *o++ = u'=';
+        }
+    }
+    return out;
+}
+
+QString Codec::percentEncode(QStringView text, bool plusForSpace)
+{
+    const QByteArray bytes = text.toUtf8();
+    static constexpr auto allowed = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~"))
+            table[c] = true;
+        return table;
+    }();
+    qsizetype length = 0;
+    for (char b : bytes)
+        length += allowed[static_cast<unsigned char>(b)] || (plusForSpace && b == ' ') ? 1 : 3;
+    QString out(length, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    for (char b : bytes) {
+        const auto c = static_cast<unsigned char>(b);
+        if (allowed[c]) {
+            *o++ = c;
+        } else if (plusForSpace && c == ' ') {
+            *o++ = u'+';
+        } else {
+            o[0] = u'%';
+            o[1] = char16_t(kUpperHexDigits[c >> 4]);
+            o[2] = char16_t(kUpperHexDigits[c & 15]);
+            o += 3;
+        }
+    }
+    return out;
+}
+
+std::optional<QByteArray> Codec::percentDecode(QStringView text, bool plusForSpace)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end) {
+        qsizetype next;
+        if (!isWhiteSpace(codePointAt(text, begin, &next)))
+            break;
+        begin = next;
+    }
+    while (end > begin) {
+        char32_t c = text[end - 1].unicode();
+        qsizetype width = 1;
+        if (QChar::isLowSurrogate(c) && end - 2 >= begin && QChar::isHighSurrogate(text[end - 2].unicode())) {
+            c = QChar::surrogateToUcs4(text[end - 2].unicode(), char16_t(c));
+            width = 2;
+        }
+        if (!isWhiteSpace(c))
+            break;
+        end -= width;
+    }
+    QByteArray bytes = text.sliced(begin, end - begin).toUtf8();
+    char* p = bytes.data();
+    const char* in = p;
+    const char* const stop = p + bytes.size();
+    char* o = p;
+    while (in < stop) {
+        const char c = *in;
+        if (c == '%') {
+            if (stop - in < 3)
+                return std::nullopt;
+            const auto h = static_cast<unsigned char>(in[1]);
+            const auto l = static_cast<unsigned char>(in[2]);
+            const int hi = h < 128 ? kHexTable[h] : -1;
+            const int lo = l < 128 ? kHexTable[l] : -1;
+            if (hi < 0 || lo < 0)
+                return std::nullopt;
+            *o++ = static_cast<char>(hi << 4 | lo);
+            in += 3;
+        } else {
+            *o++ = plusForSpace && c == '+' ? ' ' : c;
+            ++in;
+        }
+    }
+    bytes.truncate(o - p);
+    if (!QByteArrayView(bytes).isValidUtf8())
+        return std::nullopt;
+    return bytes;
+}
+
+QStringView Codec::stripDataURL(QStringView text)
+{
+    const QStringView rest = text.sliced(skipBlanks(text));
+    if (!rest.startsWith(u"data:"))
+        return text;
+    const qsizetype comma = rest.indexOf(u',');
+    if (comma < 0 || !rest.first(comma).endsWith(u";base64"))
+        return text;
+    return rest.sliced(comma + 1);
+}
+
+bool Codec::looksLikeJSONContainer(QStringView text)
+{
+    const qsizetype i = skipBlanks(text);
+    return i < text.size() && (text[i] == u'{' || text[i] == u'[');
+}
+
+QString Codec::htmlEscape(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    qsizetype copied = 0;
+    const char16_t* s = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QStringView replacement;
+        switch (s[i]) {
+        case u'&': replacement = u"&amp;"; break;
+        case u'<': replacement = u"&lt;"; break;
+        case u'>': replacement = u"&gt;"; break;
+        case u'"': replacement = u"&quot;"; break;
+        case u'\'': replacement = u"&#39;"; break;
+        default: continue;
+        }
+        out.append(text.sliced(copied, i - copied));
+        out.append(replacement);
+        copied = i + 1;
+    }
+    out.append(text.sliced(copied));
+    return out;
+}
+
+QString Codec::referenceText(quint32 value)
+{
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return QString(QChar(0xFFFD));
+    if (value >= 0x80 && value <= 0x9F)
+        return QString(QChar(kWindows1252[value - 0x80]));
+    const char32_t scalar = value;
+    return QString::fromUcs4(&scalar, 1);
+}
+
+QString Codec::htmlUnescape(QStringView text)
+{
+    QString out;
+    qsizetype cursor = 0;
+    qsizetype search = 0;
+    for (;;) {
+        const qsizetype amp = text.indexOf(u'&', search);
+        if (amp < 0)
+            break;
+        if (auto reference = decodeCharacterReference(text.sliced(amp + 1))) {
+            if (out.isEmpty())
+                out.reserve(text.size());
+            out.append(text.sliced(cursor, amp - cursor));
+            out.append(reference->first);
+            cursor = search = amp + 1 + reference->second;
+        } else {
+            search = amp + 1;
+        }
+    }
+    if (cursor == 0)
+        return text.toString();
+    out.append(text.sliced(cursor));
+    return out;
+}
+
+QString Codec::hexEncode(QByteArrayView bytes)
+{
+    QString out(bytes.size() * 2, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    for (char b : bytes) {
+        const auto c = static_cast<unsigned char>(b);
+        o[0] = char16_t(kHexDigits[c >> 4]);
+        o[1] = char16_t(kHexDigits[c & 15]);
+        o += 2;
+    }
+    return out;
+}
+
+std::optional<QByteArray> Codec::hexDecode(QStringView text, Failure* failure)
+{
+    auto fail = [failure](Failure::Kind kind) -> std::optional<QByteArray> {
+        if (failure)
+            *failure = Failure::of(kind);
+        return std::nullopt;
+    };
+    // First pass: lower-case ASCII with every blank as " ". Nothing outside ASCII can be a digit
+    // or part of a removed prefix, so anything else fails at once.
+    QByteArray lowered(text.size(), Qt::Uninitialized);
+    char* l = lowered.data();
+    bool hasX = false;
+    for (qsizetype i = 0; i < text.size();) {
+        const char16_t u = text.utf16()[i];
+        if (u < 128) {
+            char c = static_cast<char>(u);
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c + 32);
+            hasX |= c == 'x';
+            *l++ = c;
+            ++i;
+            continue;
+        }
+        qsizetype next;
+        if (!isWhiteSpace(codePointAt(text, i, &next)))
+            return fail(Failure::Kind::notHex);
+        *l++ = ' ';
+        i = next;
+    }
+    lowered.truncate(l - lowered.data());
+    if (hasX) {
+        // Plain substring removals, one after the other: first every "0x", then every "\x".
+        for (const char* prefix : { "0x", "\\x" }) {
+            char* w = lowered.data();
+            const char* r = lowered.constData();
+            const char* const stop = r + lowered.size();
+            while (r < stop) {
+                if (r + 1 < stop && r[0] == prefix[0] && r[1] == 'x') {
+                    r += 2;
+                    continue;
+                }
+                *w++ = *r++;
+            }
+            lowered.truncate(w - lowered.data());
+        }
+    }
+    QByteArray out(lowered.size() / 2 + 1, Qt::Uninitialized);
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    int high = -1;
+    for (char c : std::as_const(lowered)) {
+        const auto u = static_cast<unsigned char>(c);
+        const int digit = kHexTable[u];
+        if (digit < 0 || (u >= 'A' && u <= 'F')) {
+            if (u == ' ' || u == ':' || u == ',' || u == '-' || (u >= 9 && u <= 13))
+                continue;
+            return fail(Failure::Kind::notHex);
+        }
+        if (high < 0) {
+            high = digit;
+        } else {
+            *o++ = static_cast<unsigned char>(high << 4 | digit);
+            high = -1;
+        }
+    }
+    if (high >= 0)
+        return fail(Failure::Kind::oddHexLength);
+    out.truncate(o - reinterpret_cast<unsigned char*>(out.data()));
+    return out;
+}
+
+QString Codec::hexDumpText(int n, const HexDump& dump)
+{
+    n = std::max(n, 1);
+    const qsizetype kept = dump.bytes.size();
+    const qsizetype width = 3 * n + (n + 7) / 8 - 2;
+    const qsizetype rows = (kept + n - 1) / n;
+    QString out;
+    out.reserve(rows * (8 + 2 + width + 3 + n + 1) + 40);
+    const auto* b = reinterpret_cast<const unsigned char*>(dump.bytes.constData());
+    QString line;
+    for (qsizetype offset = 0; offset < kept; offset += n) {
+        if (offset > 0)
+            out.append(u'\n');
+        const QString address = QString::number(offset, 16);
+        if (address.size() < 8)
+            out.append(QString(8 - address.size(), u'0'));
+        out.append(address);
+        out.append(u"  ");
+        const qsizetype count = std::min<qsizetype>(n, kept - offset);
+        qsizetype written = 0;
+        for (qsizetype j = 0; j < count; ++j) {
+            if (j > 0) {
+                out.append(j % 8 == 0 ? u"  " : u" ");
+                written += j % 8 == 0 ? 2 : 1;
+            }
+            const unsigned char c = b[offset + j];
+            out.append(QChar(kHexDigits[c >> 4]));
+            out.append(QChar(kHexDigits[c & 15]));
+            written += 2;
+        }
+        if (written < width)
+            out.append(QString(width - written, u' '));
+        out.append(u"  |");
+        for (qsizetype j = 0; j < count; ++j) {
+            const unsigned char c = b[offset + j];
+            out.append(c >= 0x20 && c <= 0x7E ? QChar(c) : QChar(u'.'));
+        }
+        out.append(u'|');
+    }
+    if (kept < dump.count) {
+        if (kept > 0)
+            out.append(u'\n');
+        out.append(QStringLiteral("\u2026 ") + QString::number(dump.count - kept) + QStringLiteral(" more bytes"));
+    }
+    return out;
+}
+
+int Codec::bytesPerRow(int columns)
+{
+    if (columns >= 78)
+        return 16;
+    if (columns >= 45)
+        return 8;
+    return 4;
+}
 
 std::optional<QByteArray> Codec::base64URLDecode(QStringView text)
 {

@@ -1,0 +1,171 @@
+#include "tools/codec/Inflate.h"
+
+#include <QString>
+
+#include <zlib.h>
+
+namespace {
+
+constexpr qsizetype kChunk = 65536;
+
+quint32 readLE32(const unsigned char* p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+quint32 readBE32(const unsigned char* p)
+{
+    return quint32(p[3]) | quint32(p[2]) << 8 | quint32(p[1]) << 16 | quint32(p[0]) << 24;
+}
+
+Inflate::Result failed(Inflate::Failure failure)
+{
+    return Inflate::Result{QByteArray(), failure};
+}
+
+} // namespace
+
+QString Inflate::formatName(Format format)
+{
+    return format == Format::gzip ? QStringLiteral("gzip") : QStringLiteral("zlib");
+}
+
+std::optional<Inflate::Format> Inflate::detectFormat(QByteArrayView bytes)
+{
+    if (bytes.size() < 2)
+        return std::nullopt;
+    const auto b0 = static_cast<unsigned char>(bytes[0]);
+    const auto b1 = static_cast<unsigned char>(bytes[1]);
+    if (b0 == 0x1F)
+        return b1 == 0x8B ? std::optional(Format::gzip) : std::nullopt;
+    if ((b0 & 0x8F) == 0x08 && (b1 & 0x20) == 0 && (b0 * 256 + b1) % 31 == 0)
+        return Format::zlib;
+    return std::nullopt;
+}
+
+Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -15) != Z_OK)
+        return failed(Failure::damaged);
+
+    // Grow the buffer geometrically, never past the cap plus one chunk, so memory stays bounded.
+    QByteArray out;
+    const qsizetype ceiling = limit + kChunk;
+    qsizetype capacity = std::min(ceiling, std::max<qsizetype>(kChunk, body.size() * 4));
+    out.resize(capacity);
+    qsizetype produced = 0;
+
+    const auto* in = reinterpret_cast<const unsigned char*>(body.data());
+    qsizetype inLeft = body.size();
+    stream.next_in = const_cast<Bytef*>(in);
+    std::optional<Failure> failure;
+
+    for (;;) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed)) {
+            failure = Failure::damaged;
+            break;
+        }
+        if (capacity - produced < kChunk && capacity < ceiling) {
+            capacity = std::min(ceiling, std::max(capacity * 2, produced + kChunk));
+            out.resize(capacity);
+        }
+        const uInt inPiece = static_cast<uInt>(std::min<qsizetype>(inLeft, 1 << 30));
+        const uInt outPiece = static_cast<uInt>(std::min<qsizetype>(kChunk, capacity - produced));
+        stream.avail_in = inPiece;
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+        stream.avail_out = outPiece;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        const qsizetype consumed = inPiece - stream.avail_in;
+        const qsizetype made = outPiece - stream.avail_out;
+        inLeft -= consumed;
+        produced += made;
+        if (produced > limit) {
+            failure = Failure::tooLarge;
+            break;
+        }
+        if (status == Z_STREAM_END)
+            break; // bytes after the final block are ignored; the trailer check judges them
+        if (status != Z_OK) {
+            // Z_BUF_ERROR: no progress possible (the body ends before its final block);
+            // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the data is not a DEFLATE stream we can read.
+            failure = Failure::damaged;
+            break;
+        }
+        if (consumed == 0 && made == 0) {
+            failure = Failure::damaged;
+            break;
+        }
+        if (produced == capacity && capacity >= ceiling) {
+            failure = Failure::tooLarge;
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    if (failure)
+        return failed(*failure);
+    out.truncate(produced);
+    out.squeeze();
+    return Result{out, std::nullopt};
+}
+
+Inflate::Result Inflate::unpackGzip(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled)
+{
+    const qsizetype length = bytes.size();
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (length < 18 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 8)
+        return failed(Failure::damaged);
+    const unsigned flags = b[3];
+    qsizetype p = 10;
+    if (flags & 0x04)
+        p = 12 + (qsizetype(b[10]) | qsizetype(b[11]) << 8);
+    for (unsigned field : { 0x08u, 0x10u }) {
+        if (!(flags & field))
+            continue;
+        if (p >= length)
+            return failed(Failure::damaged);
+        const void* zero = memchr(b + p, 0, size_t(length - p));
+        if (!zero)
+            return failed(Failure::damaged);
+        p = static_cast<const unsigned char*>(zero) - b + 1;
+    }
+    if (flags & 0x02)
+        p += 2;
+    if (length - 8 < p)
+        return failed(Failure::damaged);
+
+    Result result = inflateRaw(bytes.sliced(p, length - 8 - p), limit, cancelled);
+    if (!result.ok())
+        return result;
+    const quint32 storedCRC = readLE32(b + length - 8);
+    const quint32 storedLength = readLE32(b + length - 4);
+    if (storedLength != static_cast<quint32>(result.bytes.size()) || storedCRC != crc32(result.bytes))
+        return failed(Failure::damaged);
+    return result;
+}
+
+Inflate::Result Inflate::unpackZlib(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled)
+{
+    const qsizetype length = bytes.size();
+    if (length < 6)
+        return failed(Failure::damaged);
+    Result result = inflateRaw(bytes.sliced(2, length - 6), limit, cancelled);
+    if (!result.ok())
+        return result;
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (readBE32(b + length - 4) != adler32(result.bytes))
+        return failed(Failure::damaged);
+    return result;
+}
+
+quint32 Inflate::crc32(QByteArrayView bytes)
+{
+    return static_cast<quint32>(
+        ::crc32_z(::crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), size_t(bytes.size())));
+}
+
+quint32 Inflate::adler32(QByteArrayView bytes)
+{
+    return static_cast<quint32>(
+        ::adler32_z(::adler32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), size_t(bytes.size())));
+}
