@@ -68,11 +68,12 @@ void TimestampToolViewModel::scheduleParse()
     const UnitChoice unit = m_unit;
     m_parseTask.schedule<ParseResult>(
         [text, unit, zone](const std::atomic_bool&) { return parse(text, unit, zone); },
-        [this](ParseResult result) { apply(result); });
+        [this, zone](ParseResult result) { apply(result, zone); });
 }
 
-void TimestampToolViewModel::apply(const ParseResult& result)
+void TimestampToolViewModel::apply(const ParseResult& result, const QTimeZone& zone)
 {
+    m_parsedZone = zone;
     if (const auto* p = std::get_if<Parsed>(&result)) {
         const bool parsedChanged = m_parsed != *p;
         const bool failureChanged = m_failure.has_value();
@@ -132,8 +133,7 @@ QString TimestampToolViewModel::statusText() const
         return QStringLiteral(" ");
     const Reading& r = m_parsed->reading;
     // The zone the moment was read in, not whatever the system says by now.
-    const QString zone = m_requestedInputs ? QString::fromUtf8(m_requestedInputs->zone.id())
-                                           : QString::fromUtf8(currentZone().id());
+    const QString zone = QString::fromUtf8(m_parsedZone.id());
     switch (r.kind) {
     case Reading::Kind::number:
         return r.guessed ? QStringLiteral("Read as %1 since 1970, judged by its size. Choose a unit to read it otherwise.")

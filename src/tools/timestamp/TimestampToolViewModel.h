@@ -88,7 +88,7 @@ private:
             return a.inputGeneration == b.inputGeneration && a.unit == b.unit && a.zone == b.zone;
         }
     };
-    void apply(const Timestamp::ParseResult& result);
+    void apply(const Timestamp::ParseResult& result, const QTimeZone& zone);
     void saveZones();
 
     QString m_input;
@@ -99,6 +99,7 @@ private:
     QuietTask m_parseTask{parseQuietMs, this};
     qint64 m_inputGeneration = 0;
     std::optional<Inputs> m_requestedInputs;
+    QTimeZone m_parsedZone;  // the zone the shown result was read in
     QSettings& m_defaults;
     std::optional<QTimeZone> m_zoneOverride;
 };

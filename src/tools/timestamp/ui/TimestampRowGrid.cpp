@@ -21,13 +21,18 @@ namespace {
 
 QIcon bundledIcon(const QString& file, const QColor& colour)
 {
+    // Rows swap these on every hover: each icon is drawn once per colour.
+    static QHash<QString, QIcon> made;
+    const QString key = file + colour.name(QColor::HexArgb);
+    if (auto it = made.constFind(key); it != made.constEnd())
+        return *it;
     symbolIcon(QStringLiteral("clock"));  // pulls in the icon resources
     QPixmap pix = QIcon(QStringLiteral(":/icons/%1.svg").arg(file)).pixmap(QSize(32, 32));
     QPainter p(&pix);
     p.setCompositionMode(QPainter::CompositionMode_SourceIn);
     p.fillRect(pix.rect(), colour);
     p.end();
-    return QIcon(pix);
+    return *made.insert(key, QIcon(pix));
 }
 
 // The "IN" capsule before the label of the row that shows what the user pasted.

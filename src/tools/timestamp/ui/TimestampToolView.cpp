@@ -138,13 +138,13 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     });
     connect(m_model, &TimestampToolViewModel::unitChanged, this,
             [this] { m_unitPicker->setSelection(rawValue(m_model->unit())); });
-    connect(m_model, &TimestampToolViewModel::parsedChanged, this, [this] {
-        m_rowState->setHoveredRow(QString());
-        rebuildResults();
-    });
+    connect(m_model, &TimestampToolViewModel::parsedChanged, this,
+            [this] { m_rowState->setHoveredRow(QString()); });
+    // Every applied parse rebuilds the rows: the same moment may now be read in another zone.
     connect(m_model, &TimestampToolViewModel::parseApplied, this, [this] {
         refreshStatus();
         refreshFooter();
+        rebuildResults();
     });
     connect(m_model, &TimestampToolViewModel::zonesChanged, this, &TimestampToolView::rebuildResults);
     m_clear->setEnabled(!m_model->input().isEmpty());
