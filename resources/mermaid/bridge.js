@@ -10,6 +10,7 @@
     while (queue.length > 0) {
       var item = queue.shift();
       if (item[0] === "state") target.viewState(item[1]);
+      else if (item[0] === "link") target.openLink(item[1]);
       else target.reply(item[1], item[2], item[3]);
     }
   }
@@ -53,5 +54,26 @@
     },
     writable: false, configurable: false
   });
+  // The engine reports a script's move of the page as a clicked link, so only a click the user
+  // made (a trusted event) on a web link reaches the program, which opens it in the browser.
+  // Nothing a link names is ever loaded here.
+  document.addEventListener("click", function (event) {
+    var node = event.target;
+    while (node && node.nodeType === 1 && node.localName !== "a") node = node.parentNode;
+    if (!node || node.nodeType !== 1) return;
+    event.preventDefault();
+    if (!event.isTrusted || event.button !== 0) return;
+    var href = node.href && typeof node.href === "object" ? node.href.baseVal : node.getAttribute("href");
+    if (!href) href = node.getAttributeNS("http://www.w3.org/1999/xlink", "href");
+    if (typeof href !== "string") return;
+    var url;
+    try { url = new URL(href, window.location.href); } catch (error) { return; }
+    if (url.protocol === "http:" || url.protocol === "https:") enqueue(["link", url.href]);
+  }, true);
+  document.addEventListener("auxclick", function (event) {
+    var node = event.target;
+    while (node && node.nodeType === 1 && node.localName !== "a") node = node.parentNode;
+    if (node && node.nodeType === 1) event.preventDefault();
+  }, true);
   connect();
 })();

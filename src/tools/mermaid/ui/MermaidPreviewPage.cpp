@@ -1,12 +1,10 @@
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 
-#include <QDesktopServices>
 #include <QTimer>
 
 namespace {
 
-// Stands in for a window a link asked for: takes the link's address, hands a web address to the
-// desktop's browser and goes away without loading anything.
+// Stands in for a window the page asked for and goes away without loading anything.
 class NewWindowCatcher : public QWebEnginePage {
 public:
     explicit NewWindowCatcher(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
@@ -15,18 +13,9 @@ public:
     }
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool) override
+    bool acceptNavigationRequest(const QUrl&, NavigationType, bool) override
     {
-        if (!m_decided) {
-            m_decided = true;
-            if (type == NavigationTypeLinkClicked) {
-                const auto decision = MermaidPageProtocol::decide(url, MermaidPageProtocol::Navigation::linkActivated,
-                                                                  false, {});
-                if (decision.openInBrowser)
-                    QDesktopServices::openUrl(url);
-            }
-            deleteLater();
-        }
+        deleteLater();
         return false;
     }
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
@@ -59,11 +48,7 @@ MermaidPageProtocol::Navigation MermaidPreviewPage::navigationKind(NavigationTyp
 
 bool MermaidPreviewPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
-    const MermaidPageProtocol::Decision decision
-        = MermaidPageProtocol::decide(url, navigationKind(type), isMainFrame, m_shellURL);
-    if (decision.openInBrowser)
-        QDesktopServices::openUrl(url);
-    return decision.allow;
+    return MermaidPageProtocol::decide(url, navigationKind(type), isMainFrame, m_shellURL).allow;
 }
 
 QWebEnginePage* MermaidPreviewPage::createWindow(WebWindowType)
@@ -71,9 +56,8 @@ QWebEnginePage* MermaidPreviewPage::createWindow(WebWindowType)
     return new NewWindowCatcher(profile(), this);
 }
 
-void MermaidPreviewPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
-                                                  const QString& source)
+void MermaidPreviewPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                                  const QString&)
 {
-    if (qEnvironmentVariableIsSet("QUORRIX_PAGE_CONSOLE"))
-        qInfo("page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
+    // The page's console (policy reports among it) is not the user's concern.
 }

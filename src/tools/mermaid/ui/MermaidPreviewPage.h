@@ -5,8 +5,10 @@
 #include <QUrl>
 #include <QWebEnginePage>
 
-// The diagram page's web page: only the program's own loads of the page pass; a clicked web link
-// opens in the desktop's browser; everything else, new windows included, is cancelled.
+// The diagram page's web page: only the program's own loads of the page pass; everything else,
+// links and new windows included, is cancelled. (The engine reports a script's move of the page
+// as a clicked link, so clicked web links reach the browser through the page's bridge instead,
+// which sees only the user's own clicks.)
 class MermaidPreviewPage : public QWebEnginePage {
     Q_OBJECT
 public:

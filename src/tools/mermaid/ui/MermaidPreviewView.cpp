@@ -8,6 +8,7 @@
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidWebBridge.h"
 
+#include <QDesktopServices>
 #include <QFile>
 #include <QJsonDocument>
 #include <QVBoxLayout>
@@ -92,6 +93,10 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     m_page->setWebChannel(channel, QWebEngineScript::MainWorld);
     connect(m_bridge, &MermaidWebBridge::replied, this, &MermaidPreviewView::onReply);
     connect(m_bridge, &MermaidWebBridge::viewStatePosted, this, &MermaidPreviewView::onViewState);
+    connect(m_bridge, &MermaidWebBridge::linkClicked, this, [](const QUrl& url) {
+        if (MermaidPageProtocol::decide(url, MermaidPageProtocol::Navigation::linkActivated, true, {}).openInBrowser)
+            QDesktopServices::openUrl(url);
+    });
     connect(m_page, &QWebEnginePage::loadStarted, this, &MermaidPreviewView::onLoadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &MermaidPreviewView::onLoadFinished);
 

@@ -4,10 +4,14 @@
 #include "tools/mermaid/MermaidPageProtocol.h"
 #include "tools/mermaid/MermaidTemplates.h"
 #include "tools/mermaid/MermaidViewportController.h"
+#include "kit/ui/FileDropWebView.h"
+#include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidPreviewView.h"
 
+#include <QDesktopServices>
 #include <QImage>
 #include <QSvgRenderer>
+#include <QWebEnginePage>
 #include <QtTest>
 
 using namespace MermaidPageProtocol;
@@ -35,6 +39,47 @@ struct Harness {
             QTest::qWait(20);
         return outcomes.size() >= count;
     }
+
+    QVariant eval(const QString& script)
+    {
+        std::optional<QVariant> result;
+        view->page()->runJavaScript(script, [&result](const QVariant& v) { result = v; });
+        QDeadlineTimer deadline(30000);
+        while (!result && !deadline.hasExpired())
+            QTest::qWait(10);
+        return result.value_or(QVariant());
+    }
+
+    std::optional<QString> svg()
+    {
+        std::optional<MermaidExportController::Fetched<QString>> fetched;
+        exporter.fetchSVG([&fetched](MermaidExportController::Fetched<QString> f) { fetched = f; });
+        QDeadlineTimer deadline(30000);
+        while (!fetched && !deadline.hasExpired())
+            QTest::qWait(10);
+        return fetched ? fetched->data : std::nullopt;
+    }
+
+    MermaidExportController::Fetched<QByteArray> png()
+    {
+        std::optional<MermaidExportController::Fetched<QByteArray>> fetched;
+        exporter.fetchPNG([&fetched](MermaidExportController::Fetched<QByteArray> f) { fetched = f; });
+        QDeadlineTimer deadline(60000);
+        while (!fetched && !deadline.hasExpired())
+            QTest::qWait(10);
+        return fetched.value_or(MermaidExportController::Fetched<QByteArray>{});
+    }
+};
+
+const QString flowchart = QStringLiteral("flowchart TD\n  A[Alpha] --> B[Beta]\n  B --> C[Gamma]\n");
+
+// Receives the links the preview hands to the desktop's browser.
+class LinkCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
 };
 
 } // namespace
@@ -44,6 +89,18 @@ class MermaidPreviewTest : public QObject {
 private slots:
     void everyTemplateRenders_data();
     void everyTemplateRenders();
+    void failureNamesItsLine();
+    void unknownDiagramTypeFails();
+    void themeChangeRendersAgain();
+    void svgOpensAsAnImage();
+    void pngIsTwiceTheSizeAndNotBlank();
+    void onlyTheNewestRenderIsReported();
+    void pendingFetchesAnsweredWhenThePageReloads();
+    void zoomReachesTheScale();
+    void scriptsMoveNowhere();
+    void clickedWebLinkOpensTheBrowser();
+    void sourceScriptRunsNothing();
+    void directiveCannotLoosenTheSettings();
 };
 
 void MermaidPreviewTest::everyTemplateRenders_data()
@@ -62,6 +119,203 @@ void MermaidPreviewTest::everyTemplateRenders()
     if (const auto* failed = std::get_if<Failed>(&h.outcomes[1]))
         QFAIL(qPrintable(failed->message));
     QVERIFY(std::get<Rendered>(h.outcomes[1]).bytes > 500);
+}
+
+void MermaidPreviewTest::failureNamesItsLine()
+{
+    Harness h(QStringLiteral("flowchart TD\n  A --> B\n  B --> C[unclosed\n  C --> D\n"));
+    QVERIFY(h.waitForOutcomes(2));
+    const auto* failed = std::get_if<Failed>(&h.outcomes[1]);
+    QVERIFY(failed);
+    QVERIFY(!failed->message.isEmpty());
+    QVERIFY2(failed->line.has_value(), qPrintable(failed->message));
+    QVERIFY2(*failed->line == 3 || *failed->line == 4, qPrintable(QString::number(*failed->line)));
+}
+
+void MermaidPreviewTest::unknownDiagramTypeFails()
+{
+    Harness h(QStringLiteral("notADiagram\n  a --> b\n"));
+    QVERIFY(h.waitForOutcomes(2));
+    const auto* failed = std::get_if<Failed>(&h.outcomes[1]);
+    QVERIFY(failed);
+    QVERIFY(!failed->message.isEmpty());
+}
+
+void MermaidPreviewTest::themeChangeRendersAgain()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    const QString light = h.svg().value_or(QString());
+    h.view->update(flowchart, QStringLiteral("dark"));
+    QVERIFY(h.waitForOutcomes(3));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[2]));
+    const QString dark = h.svg().value_or(QString());
+    QVERIFY(!light.isEmpty() && !dark.isEmpty());
+    QVERIFY(light != dark);
+    // The same source and theme again sends nothing.
+    h.view->update(flowchart, QStringLiteral("dark"));
+    QTest::qWait(200);
+    QCOMPARE(h.outcomes.size(), 3);
+}
+
+void MermaidPreviewTest::svgOpensAsAnImage()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    const std::optional<QString> svg = h.svg();
+    QVERIFY(svg);
+    QVERIFY(svg->contains(QStringLiteral("Gamma")));
+    QVERIFY(!svg->contains(QStringLiteral("foreignObject")));
+    QSvgRenderer renderer(svg->toUtf8());
+    QVERIFY(renderer.isValid());
+    QVERIFY(renderer.defaultSize().width() > 20 && renderer.defaultSize().height() > 20);
+}
+
+void MermaidPreviewTest::pngIsTwiceTheSizeAndNotBlank()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    QSvgRenderer renderer(h.svg().value_or(QString()).toUtf8());
+    const QSize natural = renderer.defaultSize();
+    const auto fetched = h.png();
+    QVERIFY2(fetched.data, qPrintable(fetched.failure));
+    QImage image;
+    QVERIFY(image.loadFromData(*fetched.data, "PNG"));
+    QVERIFY(qAbs(image.width() - natural.width() * 2) <= 2);
+    QVERIFY(qAbs(image.height() - natural.height() * 2) <= 2);
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3)
+            colours.insert(image.pixel(x, y));
+    QVERIFY(colours.size() > 3);
+    // The background is filled: no transparent corner.
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 255);
+}
+
+void MermaidPreviewTest::onlyTheNewestRenderIsReported()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    for (int i = 1; i <= 6; ++i)
+        h.view->update(QStringLiteral("flowchart LR\n  N%1[Version %1] --> M\n").arg(i), QStringLiteral("default"));
+    QVERIFY(h.waitForOutcomes(3));
+    QTest::qWait(500);
+    QCOMPARE(h.outcomes.size(), 3);
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[2]));
+    const QString svg = h.svg().value_or(QString());
+    QVERIFY(svg.contains(QStringLiteral("flowchart-N6-")));
+    QVERIFY(!svg.contains(QStringLiteral("flowchart-N5-")));
+}
+
+void MermaidPreviewTest::pendingFetchesAnsweredWhenThePageReloads()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    std::optional<MermaidExportController::Fetched<QByteArray>> fetched;
+    h.exporter.fetchPNG([&fetched](MermaidExportController::Fetched<QByteArray> f) { fetched = f; });
+    h.view->page()->triggerAction(QWebEnginePage::Reload);
+    QTRY_VERIFY_WITH_TIMEOUT(fetched.has_value(), 30000);
+    QCOMPARE(h.view->pendingCalls(), 0);
+    // The reloaded page boots and draws again.
+    QVERIFY(h.waitForOutcomes(4));
+    QCOMPARE(h.outcomes[2], Outcome(EngineReady{true}));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[3]));
+}
+
+void MermaidPreviewTest::zoomReachesTheScale()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    h.viewport.applyZoomIn();
+    QTRY_COMPARE_WITH_TIMEOUT(h.viewport.scale(), 1.25, 10000);
+    h.viewport.applyZoomOut();
+    QTRY_COMPARE_WITH_TIMEOUT(h.viewport.scale(), 1.0, 10000);
+    h.viewport.applyFit();
+    QTRY_VERIFY_WITH_TIMEOUT(h.viewport.scale() != 1.0, 10000);
+    h.viewport.applyActualSize();
+    QTRY_COMPARE_WITH_TIMEOUT(h.viewport.scale(), 1.0, 10000);
+}
+
+void MermaidPreviewTest::scriptsMoveNowhere()
+{
+    LinkCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    h.eval(QStringLiteral("window.location.href = 'https://example.com/away'; true"));
+    QTest::qWait(300);
+    QVERIFY2(catcher.urls.isEmpty(), "location");
+    h.eval(QStringLiteral("window.open('https://example.com/window'); true"));
+    QTest::qWait(300);
+    QCOMPARE(h.view->page()->url(), MermaidPreviewView::shellURL());
+    QVERIFY(catcher.urls.isEmpty());
+    QVERIFY(h.svg().has_value());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void MermaidPreviewTest::clickedWebLinkOpensTheBrowser()
+{
+    LinkCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    Harness h(QStringLiteral("flowchart TD\n  A[Docs] --> B\n  click A href \"https://example.com/docs\"\n"));
+    QVERIFY(h.waitForOutcomes(2));
+    if (const auto* failed = std::get_if<Failed>(&h.outcomes[1]))
+        QFAIL(qPrintable(failed->message));
+    // A real click in the middle of the link's node.
+    const QVariant point = h.eval(QStringLiteral(
+        "(function () { var a = document.querySelector('#stage a'); if (!a) return null;"
+        " var r = a.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()"));
+    QVERIFY(point.canConvert<QVariantList>());
+    const QVariantList xy = point.toList();
+    QVERIFY(xy.size() == 2);
+    QWidget* target = h.view->webView()->focusProxy();
+    QVERIFY(target);
+    const QPoint at(int(xy[0].toDouble()), int(xy[1].toDouble()));
+    QTest::mouseClick(target, Qt::LeftButton, {}, at);
+    QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
+    QCOMPARE(catcher.urls[0], QUrl(QStringLiteral("https://example.com/docs")));
+    QTest::qWait(300);
+    QCOMPARE(h.view->page()->url(), MermaidPreviewView::shellURL());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void MermaidPreviewTest::sourceScriptRunsNothing()
+{
+    const QString source = QStringLiteral(
+        "flowchart TD\n"
+        "  A[\"<img src=x onerror=window.pwned=1>\"] --> B[\"<script>window.pwned=2</script>\"]\n"
+        "  C[\"<a href='javascript:window.pwned=3'>link</a>\"] --> D\n"
+        "  click A call pwnedCall()\n"
+        "  click B \"javascript:window.pwned=4\"\n"
+        "  click D callback \"Tip\"\n");
+    Harness h(source);
+    QVERIFY(h.waitForOutcomes(2));
+    h.eval(QStringLiteral("window.pwnedCall = function () { window.pwned = 5; }; true"));
+    // Click everything the diagram holds.
+    h.eval(QStringLiteral(
+        "document.querySelectorAll('#stage *').forEach(function (e) {"
+        " e.dispatchEvent(new MouseEvent('click', {bubbles: true, cancelable: true})); }); true"));
+    QTest::qWait(500);
+    QCOMPARE(h.eval(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
+    QCOMPARE(h.eval(QStringLiteral("document.querySelectorAll('#stage script, #stage foreignObject').length")).toInt(), 0);
+    QCOMPARE(h.view->page()->url(), MermaidPreviewView::shellURL());
+}
+
+void MermaidPreviewTest::directiveCannotLoosenTheSettings()
+{
+    const QString source = QStringLiteral(
+        "%%{init: {\"securityLevel\": \"loose\", \"htmlLabels\": true, \"flowchart\": {\"htmlLabels\": true}}}%%\n"
+        "flowchart TD\n  A[\"<b>bold</b>\"] --> B\n  click A call pwnedCall()\n");
+    Harness h(source);
+    QVERIFY(h.waitForOutcomes(2));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    h.eval(QStringLiteral("window.pwnedCall = function () { window.pwned = 1; }; true"));
+    h.eval(QStringLiteral(
+        "document.querySelectorAll('#stage *').forEach(function (e) {"
+        " e.dispatchEvent(new MouseEvent('click', {bubbles: true, cancelable: true})); }); true"));
+    QTest::qWait(300);
+    QCOMPARE(h.eval(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
+    QVERIFY(!h.svg().value_or(QStringLiteral("foreignObject")).contains(QStringLiteral("foreignObject")));
 }
 
 QUORRIX_TEST_MAIN(MermaidPreviewTest)
