@@ -1,24 +1,153 @@
 #pragma once
 
+#include "kit/PaneBadge.h"
+#include "kit/QuietTask.h"
+#include "tools/csv/CSVParser.h"
+#include "tools/csv/CSVRefinement.h"
+
+#include <QByteArray>
+#include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
-// Stand-in until the tool is built: keeps the text of the last opened file.
+#include <optional>
+#include <vector>
+
+// Everything the CSV tool knows: the parsed document, the file and text it came from, the parse
+// options and the user's refinements (search, per-column filters, sort keys, hidden columns,
+// selected rows). Lives on the GUI thread. Reading and parsing run off it; so do searching,
+// filtering and sorting, whose result the table shows once it arrives (the previous rows stay
+// until then). Every run carries a generation and only the latest is applied.
 class CSVToolViewModel : public QObject {
     Q_OBJECT
 public:
-    explicit CSVToolViewModel(QObject* parent = nullptr);
+    using CSVSortDescriptor = ::CSVSortDescriptor;
+    enum class DelimiterChoice { automatic, comma, semicolon, tab, pipe };
+    static QList<DelimiterChoice> allDelimiterChoices();
+    static std::optional<char32_t> delimiterArgument(DelimiterChoice choice);
 
-    // Reads the file off the GUI thread; an unreadable file leaves the model as it was.
-    void open(const QUrl& fileUrl);
-    const QString& text() const { return m_text; }
+    explicit CSVToolViewModel(QObject* parent = nullptr);
+    ~CSVToolViewModel() override;
+
+    // The built-in sample: a header and five rows, Score numeric.
+    static QString sampleText();
+
+    // --- published state
+    const std::optional<CSVParser::Document>& document() const { return m_document; }
     const QUrl& fileUrl() const { return m_fileUrl; }
+    const std::optional<QString>& parseError() const { return m_parseError; }
+    // The text the document was parsed from, as UTF-8 (the input of reparse()).
+    const QByteArray& rawTextUtf8() const { return m_rawText; }
+    QString rawText() const { return QString::fromUtf8(m_rawText); }
+
+    const QString& searchQuery() const { return m_searchQuery; }
+    void setSearchQuery(const QString& query);
+    const QMap<qint64, QString>& columnFilters() const { return m_columnFilters; }
+    void setColumnFilters(const QMap<qint64, QString>& filters);
+    // The popover's field: a non-empty text is stored as typed, an empty one removes the entry.
+    void setColumnFilter(qint64 columnID, const QString& text);
+    const QList<CSVSortDescriptor>& sortOrder() const { return m_sortOrder; }
+    void setSortOrder(const QList<CSVSortDescriptor>& order);
+    const QSet<qint64>& hiddenColumns() const { return m_hiddenColumns; }
+    void setHiddenColumns(const QSet<qint64>& hidden);
+    DelimiterChoice delimiterChoice() const { return m_delimiterChoice; }
+    void setDelimiterChoice(DelimiterChoice choice);
+    bool treatFirstRowAsHeader() const { return m_treatFirstRowAsHeader; }
+    void setTreatFirstRowAsHeader(bool header);
+    const QSet<qint64>& selection() const { return m_selection; }
+    void setSelection(const QSet<qint64>& selection);
+
+    // --- parse cycle
+    void open(const QUrl& fileUrl);
+    void reparse();
+    bool isParsing() const { return m_parseTask.isRunning() || m_parseTask.isPending(); }
+
+    // --- derived
+    QList<CSVParser::Column> visibleColumns() const;
+    // The rows to show for the current state, in display order (row ids). Computed here when
+    // the background result is not current yet.
+    const std::vector<qint32>& visibleRows() const;
+    // What the table shows: the latest background result, which may lag the state by a run.
+    const std::vector<qint32>& shownRows() const { return m_shownRows; }
+    quint64 shownRevision() const { return m_shownRevision; }
+    quint64 revision() const { return m_revision; }
+    bool isRefining() const { return m_refineTask.isRunning() || m_refineTask.isPending(); }
+
+    std::optional<qsizetype> rowCount() const;
+    std::optional<qsizetype> columnCount() const;
+    std::optional<PaneBadge> delimiterBadge() const;
+    bool hasRefinements() const;
+    int activeFilterCount() const;
+
+    // --- actions; the four column and reset actions take effect on a later turn of the loop
+    void showAllColumns();
+    void hideAllColumns();
+    void setColumn(qint64 columnID, bool visible);
+    void resetRefinements();
+    void copySelection(bool asMarkdown);
+    void copyVisible(bool asMarkdown);
+    // Tab-separated text of the shown rows at these positions (every shown row when empty);
+    // nothing is copied when there is no row or no column. Returns whether something was.
+    bool copyShownRowsAsTSV(const QList<qsizetype>& positions);
+
+    static const QString& unreadableFileSentence();
+    static const QString& noRowsSentence();
 
 signals:
-    void textChanged();
+    void documentChanged();
+    void fileUrlChanged();
+    void parseErrorChanged();
+    void searchQueryChanged();
+    void columnFiltersChanged();
+    void sortOrderChanged();
+    void hiddenColumnsChanged();
+    void delimiterChoiceChanged();
+    void treatFirstRowAsHeaderChanged();
+    void selectionChanged();
+    // The table's rows (shownRows()) were replaced.
+    void shownRowsChanged();
 
 private:
-    QString m_text;
+    struct ParseOptions {
+        std::optional<char32_t> delimiter;
+        bool header = true;
+        bool operator==(const ParseOptions&) const = default;
+    };
+    struct Loaded {
+        bool readable = false;
+        QByteArray text;
+        CSVParser::Document document;
+    };
+    ParseOptions currentOptions() const;
+    void apply(const CSVParser::Document& document, const std::optional<QUrl>& url, const std::optional<QByteArray>& text,
+               ParseOptions options);
+    void setParseError(const std::optional<QString>& error);
+    void refinementsChanged();
+    void scheduleRefine();
+    void defer(std::function<void()> change);
+    std::vector<qint32> selectedVisibleRows() const;
+    static void putOnClipboard(const QString& text);
+
+    std::optional<CSVParser::Document> m_document;
+    ParseOptions m_documentOptions;
     QUrl m_fileUrl;
+    std::optional<QString> m_parseError;
+    QByteArray m_rawText;
+    QString m_searchQuery;
+    QMap<qint64, QString> m_columnFilters;
+    QList<CSVSortDescriptor> m_sortOrder;
+    QSet<qint64> m_hiddenColumns;
+    DelimiterChoice m_delimiterChoice = DelimiterChoice::automatic;
+    bool m_treatFirstRowAsHeader = true;
+    QSet<qint64> m_selection;
+
+    QuietTask m_parseTask{0, this};
+    QuietTask m_refineTask{0, this};
+    quint64 m_revision = 1;
+    std::vector<qint32> m_shownRows;
+    quint64 m_shownRevision = 0;
+    mutable std::vector<qint32> m_visibleCache;
+    mutable quint64 m_visibleCacheRevision = 0;
 };
