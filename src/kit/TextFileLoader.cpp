@@ -3,7 +3,6 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QStringDecoder>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace TextFileLoader {
 
@@ -106,11 +105,6 @@ std::optional<QString> loadTextFileNow(const QUrl& fileUrl)
     if (!fileUrl.isLocalFile())
         return std::nullopt;
     return loadTextFileNow(fileUrl.toLocalFile());
-}
-
-QFuture<std::optional<QString>> loadTextFile(const QUrl& fileUrl)
-{
-    return QtConcurrent::run([fileUrl] { return loadTextFileNow(fileUrl); });
 }
 
 } // namespace TextFileLoader

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArrayView>
-#include <QFuture>
 #include <QString>
 #include <QUrl>
 
@@ -14,11 +13,8 @@ namespace TextFileLoader {
 // The bytes as UTF-8, each ill-formed sequence replaced by U+FFFD. Keeps a byte-order mark.
 QString decodeUTF8Repairing(QByteArrayView bytes);
 
-// Blocking read; call it off the GUI thread.
+// Blocking read; call it off the GUI thread (FileOpener does).
 std::optional<QString> loadTextFileNow(const QString& path);
 std::optional<QString> loadTextFileNow(const QUrl& fileUrl);
-
-// Runs the read on the thread pool; the future's result is the text or nothing.
-QFuture<std::optional<QString>> loadTextFile(const QUrl& fileUrl);
 
 } // namespace TextFileLoader

@@ -38,9 +38,8 @@ private slots:
         QVERIFY(now.has_value());
         QCOMPARE(*now, expected);
         QVERIFY(!now->isNull() || expected.isEmpty());
-        auto future = TextFileLoader::loadTextFile(QUrl::fromLocalFile(path));
-        future.waitForFinished();
-        QCOMPARE(future.result().value_or(QStringLiteral("<nothing>")), expected);
+        QCOMPARE(TextFileLoader::loadTextFileNow(QUrl::fromLocalFile(path)).value_or(QStringLiteral("<nothing>")),
+                 expected);
     }
 
     void unreadable()
