@@ -16,6 +16,7 @@
 #include "tools/markdown/ScrollSyncController.h"
 #include "tools/markdown/ui/MarkdownFindBar.h"
 #include "tools/markdown/ui/MarkdownPreviewView.h"
+#include "tools/markdown/ui/MarkdownPreviewWebView.h"
 #include "tools/markdown/ui/MarkdownTextEditor.h"
 
 #include <QAction>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 namespace {
 
@@ -110,6 +112,21 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
 
     m_dropRing = new DropRing(this);
 
+    m_sourceAnimation = new QVariantAnimation(this);
+    m_sourceAnimation->setDuration(220);
+    m_sourceAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_sourceAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        const int width = value.toInt();
+        m_split->setSizes({width, std::max(0, m_split->width() - width)});
+    });
+    connect(m_sourceAnimation, &QVariantAnimation::finished, this, [this] {
+        const bool show = m_model->showEditor();
+        m_sourcePane->setMinimumWidth(280);
+        m_sourcePane->setVisible(show);
+        if (show)
+            m_split->setSizes({m_sourceWidth, std::max(0, m_split->width() - m_sourceWidth)});
+    });
+
     // Model → view.
     connect(model, &MarkdownToolViewModel::markdownTextChanged, this,
             [this] { m_editor->setText(m_model->markdownText()); });
@@ -142,7 +159,16 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     updateShowEditor();
 }
 
-MarkdownToolView::~MarkdownToolView() = default;
+MarkdownToolView::~MarkdownToolView()
+{
+    // The page answers searches still in flight while it is torn down, after this view's
+    // widgets are gone: the controllers outlive the view and must not reach it then.
+    if (m_model) {
+        disconnect(m_model, nullptr, this, nullptr);
+        disconnect(m_model->find(), nullptr, this, nullptr);
+        disconnect(m_model->folderAccess(), nullptr, this, nullptr);
+    }
+}
 
 void MarkdownToolView::buildToolbar()
 {
@@ -200,7 +226,7 @@ QWidget* MarkdownToolView::buildSource()
 
 QWidget* MarkdownToolView::buildPreview()
 {
-    m_previewPane = new ToolPane(QStringLiteral("Preview"), ToolPane::Metrics);
+    m_previewPane = new ToolPane(QStringLiteral("Preview"), ToolPane::Actions | ToolPane::Metrics);
     m_previewPane->setMinimumWidth(280);
 
     auto* content = new QWidget;
@@ -211,11 +237,8 @@ QWidget* MarkdownToolView::buildPreview()
     m_imagesButton = new PaneButton(QStringLiteral("Show Images\u2026"), QStringLiteral("photo"),
                                     DynamicColor::secondary(), [this] { requestImageFolderAccess(); });
     m_imagesButton->setToolTip(QStringLiteral("Allow Quorrix to read the folder that holds this document's images"));
-    QLabel* folderLabel = nullptr;
-    m_folderBanner = banner(content, folderLabel, m_imagesButton);
-    folderLabel->setText(
-        QStringLiteral("Some images of this document lie in a folder that Quorrix has not been allowed to read."));
-    stack->addWidget(m_folderBanner);
+    m_imagesButton->hide();
+    m_previewPane->addActionControl(m_imagesButton);
 
     auto* dismiss = new QPushButton(QStringLiteral("Dismiss"));
     connect(dismiss, &QPushButton::clicked, this, [this] { m_model->dismissOpenError(); });
@@ -288,12 +311,14 @@ void MarkdownToolView::installEditorFind()
         editor->setSelection(selection.end(), selection.end());
     };
     connect(m_editorFind, &FindController::isShowingBarChanged, this, [this](bool showing) {
+        // The focus leaves the bar before it hides: a hidden focus widget hands the focus on as if
+        // by Tab, and the page then focuses and scrolls to its first link.
+        if (!showing)
+            m_editor->setFocus(Qt::OtherFocusReason);
         m_editorFindBar->setVisible(showing);
         if (showing) {
             m_editorFindBar->field()->setFocus();
             m_editorFindBar->field()->selectAll();
-        } else {
-            m_editor->setFocus();
         }
     });
 }
@@ -362,6 +387,13 @@ void MarkdownToolView::updateFindState()
 {
     MarkdownFindController* find = m_model->find();
     const bool showing = find->isShowingBar();
+    // Closing the bar hands the focus to the page without moving in it (see the editor's bar).
+    if (!showing && m_previewFindBar->isAncestorOf(QApplication::focusWidget())) {
+        if (QWidget* page = m_preview->webView())
+            page->setFocus(Qt::OtherFocusReason);
+        else
+            m_preview->setFocus(Qt::OtherFocusReason);
+    }
     m_previewFindBar->setVisible(showing);
     if (showing)
         m_previewPane->setBadge(PaneBadge(QStringLiteral("FIND"), DynamicColor::secondary()));
@@ -375,7 +407,7 @@ void MarkdownToolView::updateFindState()
 
 void MarkdownToolView::updateFolderAccess()
 {
-    m_folderBanner->setVisible(m_model->folderAccess()->needsAccess());
+    m_imagesButton->setVisible(m_model->folderAccess()->needsAccess());
 }
 
 void MarkdownToolView::updateError()
@@ -387,13 +419,36 @@ void MarkdownToolView::updateError()
 void MarkdownToolView::updateShowEditor()
 {
     const bool show = m_model->showEditor();
-    m_sourcePane->setVisible(show);
+    animateSource(show);
     m_toggleSourceAction->setText(show ? QStringLiteral("Hide Source") : QStringLiteral("Show Source"));
     m_toggleSourceAction->setToolTip(show ? QStringLiteral("Hide the Markdown source (Ctrl+Alt+P)")
                                           : QStringLiteral("Show the Markdown source (Ctrl+Alt+P)"));
     setMinimumSize(show ? QSize(600, 400) : QSize(360, 400));
     if (!show && m_editorFind->isShowingBar())
         m_editorFind->done();
+}
+
+void MarkdownToolView::animateSource(bool show)
+{
+    m_sourceAnimation->stop();
+    if (!isVisible()) {
+        m_sourcePane->setVisible(show);
+        return;
+    }
+    if (show == m_sourcePane->isVisible() && m_sourcePane->minimumWidth() > 0)
+        return;
+    const int total = m_split->width();
+    const int from = m_sourcePane->isVisible() ? m_sourcePane->width() : 0;
+    if (!show && from > 0)
+        m_sourceWidth = from;
+    const int to = show ? std::min(m_sourceWidth, std::max(0, total - m_previewPane->minimumWidth())) : 0;
+    // The pane may be narrower than its minimum while it slides.
+    m_sourcePane->setMinimumWidth(0);
+    m_sourcePane->setVisible(true);
+    m_split->setSizes({from, total - from});
+    m_sourceAnimation->setStartValue(from);
+    m_sourceAnimation->setEndValue(to);
+    m_sourceAnimation->start();
 }
 
 void MarkdownToolView::setDropTargeted(bool targeted)
@@ -510,7 +565,17 @@ void MarkdownToolView::showFind()
         }
         return;
     }
+    if (m_model->find()->isShowingBar()) {
+        focusPreviewFindField();
+        return;
+    }
     m_model->find()->setShowingBar(true);
+}
+
+void MarkdownToolView::focusPreviewFindField()
+{
+    m_previewFindBar->field()->setFocus(Qt::ShortcutFocusReason);
+    m_previewFindBar->field()->selectAll();
 }
 
 void MarkdownToolView::handleFindInTool(ToolView::FindAction action)

@@ -21,6 +21,7 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QSplitter;
+class QVariantAnimation;
 class QToolBar;
 class ToolPane;
 class PaneButton;
@@ -44,7 +45,6 @@ public:
     MarkdownFindBar* previewFindBar() const { return m_previewFindBar; }
     FindBar* editorFindBar() const { return m_editorFindBar; }
     FindController* editorFind() const { return m_editorFind; }
-    QWidget* folderBanner() const { return m_folderBanner; }
     QWidget* errorBanner() const { return m_errorBanner; }
     QLabel* errorLabel() const { return m_errorLabel; }
     PaneButton* imagesButton() const { return m_imagesButton; }
@@ -55,6 +55,8 @@ public:
     QAction* openAction() const { return m_openAction; }
     QAction* toggleSourceAction() const { return m_toggleSourceAction; }
     QAction* findAction() const { return m_findAction; }
+    // Slides the source pane in and out when "Hide Source" is toggled.
+    QVariantAnimation* sourceAnimation() const { return m_sourceAnimation; }
 
     bool isDropTargeted() const { return m_isDropTargeted; }
     // "<file name> — Markdown", or "Untitled — Markdown" before any file is opened.
@@ -92,9 +94,11 @@ private:
     void updateCounts();
     void updateSize();
     void updateFindState();
+    void focusPreviewFindField();
     void updateFolderAccess();
     void updateError();
     void updateShowEditor();
+    void animateSource(bool show);
     void updateTitle();
     void pushContentToPreview();
     void pushContentToPreviewNow();
@@ -109,7 +113,6 @@ private:
     MarkdownFindBar* m_previewFindBar = nullptr;
     FindBar* m_editorFindBar = nullptr;
     FindController* m_editorFind = nullptr;
-    QWidget* m_folderBanner = nullptr;
     QWidget* m_errorBanner = nullptr;
     QLabel* m_errorLabel = nullptr;
     PaneButton* m_imagesButton = nullptr;
@@ -122,6 +125,8 @@ private:
     QAction* m_toggleSourceAction = nullptr;
     QAction* m_findAction = nullptr;
     QWidget* m_dropRing = nullptr;
+    QVariantAnimation* m_sourceAnimation = nullptr;
+    int m_sourceWidth = 460;
     bool m_contentPushQueued = false;
     bool m_isDropTargeted = false;
 };

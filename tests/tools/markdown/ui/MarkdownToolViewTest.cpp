@@ -1,6 +1,8 @@
 #include "support/QuorrixTestMain.h"
 #include "kit/PaneBadge.h"
 #include "kit/ui/Metric.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/PaneHeader.h"
 #include "kit/ui/ToolPane.h"
 #include "tools/markdown/MarkdownFindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
@@ -21,10 +23,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 #include <QtTest/QtTest>
 
 class MarkdownToolViewTest : public QObject {
@@ -109,7 +113,7 @@ private slots:
         QCOMPARE(f.view->title(), QString("Untitled"));
         QCOMPARE(f.view->subtitle(), QString("Markdown"));
         QVERIFY(!f.view->noMatchMetric()->isVisible());
-        QVERIFY(!f.view->folderBanner()->isVisible());
+        QVERIFY(!f.view->imagesButton()->isVisible());
         // The first heading is coloured in the editor.
         const auto first = f.view->editor()->highlighter()->styleAt(0);
         QVERIFY(first);
@@ -387,6 +391,124 @@ private slots:
         QVERIFY(!f.view->noMatchMetric()->isVisible());
     }
 
+    void closingPreviewFindKeepsBothScrollPositions_data()
+    {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("Escape") << true;
+        QTest::newRow("Done") << false;
+    }
+    void closingPreviewFindKeepsBothScrollPositions()
+    {
+        QFETCH(bool, byEscape);
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QVERIFY(f.openAndLayOut(write("find-close.md", "[A link at the top](https://example.com)\n\n" + longDocument(150)), 50));
+        MarkdownPreviewView* preview = f.view->preview();
+        MarkdownTextEditor* editor = f.view->editor();
+        // A link at the top of the page is where a focus moved in by Tab would land.
+        preview->setFocus();
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QVERIFY(f.model.find()->isShowingBar());
+        QTRY_VERIFY(f.view->previewFindBar()->field()->hasFocus());
+        QTest::keyClicks(f.view->previewFindBar()->field(), "Paragraph 120");
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(true), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(preview->scrollY() > 1000 && editor->verticalScrollBar()->value() > 100, 5000);
+        QTest::qWait(500);
+        const double previewY = preview->scrollY();
+        const int editorValue = editor->verticalScrollBar()->value();
+        if (byEscape)
+            QTest::keyClick(f.view->previewFindBar()->field(), Qt::Key_Escape);
+        else
+            f.view->previewFindBar()->doneButton()->click();
+        QVERIFY(!f.model.find()->isShowingBar());
+        QCOMPARE(f.model.find()->lastSearchMatched(), std::nullopt);
+        QCOMPARE(f.model.find()->query(), QString("Paragraph 120"));
+        QTest::qWait(1000);
+        auto pageY = std::make_shared<double>(-1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                preview->evaluate("window.scrollY", [pageY](const QVariant& v) { *pageY = v.toDouble(); });
+                return *pageY >= 0;
+            }(),
+            5000);
+        QVERIFY2(std::abs(*pageY - previewY) < 50, qPrintable(QString("page %1, was %2").arg(*pageY).arg(previewY)));
+        QVERIFY2(std::abs(editor->verticalScrollBar()->value() - editorValue) <= 2,
+                 qPrintable(QString("editor %1, was %2").arg(editor->verticalScrollBar()->value()).arg(editorValue)));
+    }
+
+    void reopenedFindSelectsTheOldQuery()
+    {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QVERIFY(f.waitForLayout(3));
+        QLineEdit* field = f.view->previewFindBar()->field();
+        f.view->preview()->setFocus();
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QTRY_VERIFY(field->hasFocus());
+        QTest::keyClicks(field, "Markdown");
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!f.model.find()->isShowingBar());
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QTRY_VERIFY(field->hasFocus());
+        QCOMPARE(field->selectedText(), QString("Markdown"));
+        // Typing replaces the old query.
+        QTest::keyClicks(field, "preview");
+        QCOMPARE(f.model.find()->query(), QString("preview"));
+
+        // With the bar open and the focus in the page, Find focuses the field again.
+        f.view->preview()->setFocus();
+        QTRY_VERIFY(!field->hasFocus());
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QTRY_VERIFY(field->hasFocus());
+        QCOMPARE(field->selectedText(), QString("preview"));
+    }
+
+    void hideSourceSlides()
+    {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        ToolPane* source = f.view->sourcePane();
+        const int width = source->width();
+        QVERIFY(width >= 280);
+        QVariantAnimation* animation = f.view->sourceAnimation();
+        QCOMPARE(animation->duration(), 220);
+        QCOMPARE(animation->easingCurve().type(), QEasingCurve::InOutQuad);
+
+        f.view->toggleSourceAction()->trigger();
+        QVERIFY(!f.model.showEditor());
+        QCOMPARE(f.view->minimumWidth(), 360);
+        // Still on screen, sliding out.
+        QVERIFY(source->isVisible());
+        QCOMPARE(animation->state(), QAbstractAnimation::Running);
+        QTRY_VERIFY(source->width() < width && source->isVisible());
+        QTRY_VERIFY(!source->isVisible());
+
+        f.view->toggleSourceAction()->trigger();
+        QVERIFY(f.model.showEditor());
+        QVERIFY(source->isVisible());
+        QVERIFY(source->width() < width);
+        QCOMPARE(animation->state(), QAbstractAnimation::Running);
+        QTRY_COMPARE(animation->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(source->width(), width);
+        QCOMPARE(source->minimumWidth(), 280);
+    }
+
+    void showImagesIsAPreviewHeaderButton()
+    {
+        Fixture f;
+        PaneButton* button = f.view->imagesButton();
+        QVERIFY(f.view->previewPane()->header()->isAncestorOf(button));
+        QCOMPARE(button->toolTip(), QString("Allow Quorrix to read the folder that holds this document's images"));
+        QVERIFY(!button->isVisible());
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QDir().mkpath(m_dir.filePath("header/doc"));
+        QDir().mkpath(m_dir.filePath("header/elsewhere"));
+        image.save(m_dir.filePath("header/elsewhere/outside.png"));
+        QVERIFY(f.openAndLayOut(write("header/doc/pic.md", "# Pic\n\n![outside](../elsewhere/outside.png)\n"), 2));
+        QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 10000);
+    }
+
     void folderPanelMessage()
     {
         Fixture f;
@@ -418,7 +540,7 @@ private slots:
                                "# Images\n\nA local image:\n\n![local](local.png)\n\nAnd one outside the folder:\n\n"
                                "![outside](../elsewhere/outside.png)\n");
         QVERIFY(f.openAndLayOut(doc, 3));
-        QTRY_VERIFY_WITH_TIMEOUT(f.view->folderBanner()->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.view->imagesButton()->isVisible(), 10000);
         QTest::qWait(1500);
         QVERIFY(f.window.grab().save(QString::fromUtf8(dir) + "/markdown-images.png"));
     }
