@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
 namespace TextFileLoader {
 
 namespace {
@@ -87,8 +89,12 @@ QString decodeUTF8Repairing(QByteArrayView bytes)
 
 std::optional<QString> loadTextFileNow(const QString& path)
 {
+    // Only regular files: opening a named pipe or a device could wait forever.
+    struct stat info;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)

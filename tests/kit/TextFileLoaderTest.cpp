@@ -1,6 +1,8 @@
 #include "kit/TextFileLoader.h"
 
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 #include <QtTest/QTest>
 
 class TextFileLoaderTest : public QObject {
@@ -49,6 +51,11 @@ private slots:
         QVERIFY(!TextFileLoader::loadTextFileNow(dir.path())); // a folder
         QVERIFY(!TextFileLoader::loadTextFileNow(QUrl(QStringLiteral("https://example.com/a.json"))));
         QVERIFY(!TextFileLoader::loadTextFileNow(QString()));
+        // A named pipe with no writer would block a plain read forever.
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe.md")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        QVERIFY(!TextFileLoader::loadTextFileNow(QString::fromLocal8Bit(fifo)));
+        QVERIFY(!TextFileLoader::loadTextFileNow(QStringLiteral("/dev/zero")));
     }
 };
 
