@@ -1,0 +1,258 @@
+#include "support/QuorrixTestMain.h"
+
+#include "kit/ui/CodeTextView.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/PaneHeader.h"
+#include "kit/ui/ToolPane.h"
+#include "tools/mermaid/MermaidTemplates.h"
+#include "tools/mermaid/MermaidToolViewModel.h"
+#include "tools/mermaid/ui/MermaidEditor.h"
+#include "tools/mermaid/ui/MermaidPreviewView.h"
+#include "tools/mermaid/ui/MermaidTool.h"
+#include "tools/mermaid/ui/MermaidToolView.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QSettings>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+using MermaidExport::Format;
+
+namespace {
+
+struct Fixture {
+    MermaidToolViewModel model;
+    std::unique_ptr<MermaidToolView> view;
+
+    Fixture()
+    {
+        model.setQuietTime(0);
+        view = std::make_unique<MermaidToolView>(&model);
+        view->resize(1100, 700);
+        view->show();
+    }
+
+    bool waitForRender(qint64 previousBytes = -1)
+    {
+        QDeadlineTimer deadline(60000);
+        while (!deadline.hasExpired()) {
+            if (model.engineReady() && model.renderedBytes() > 0 && model.renderedBytes() != previousBytes
+                && !model.diagnostic())
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+};
+
+QString visibleMetricTexts(ToolPane* pane)
+{
+    QStringList texts;
+    for (Metric* metric : pane->findChildren<Metric*>()) {
+        if (metric->isVisibleTo(pane))
+            texts << metric->text();
+    }
+    return texts.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class MermaidToolViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void tool()
+    {
+        MermaidTool tool;
+        QCOMPARE(tool.id(), QStringLiteral("mermaid"));
+        QCOMPARE(tool.name(), QStringLiteral("Mermaid"));
+        QCOMPARE(tool.symbol(), QStringLiteral("flowchart"));
+        QCOMPARE(tool.category(), ToolCategory::text);
+        QCOMPARE(tool.acceptedExtensions(), (QSet<QString>{"mmd", "mermaid"}));
+        QSettings settings;
+        QObject host;
+        QObject* model = tool.makeViewModel(settings, &host);
+        QVERIFY(qobject_cast<MermaidToolViewModel*>(model));
+        std::unique_ptr<ToolView> view(tool.makeView(model));
+        QVERIFY(qobject_cast<MermaidToolView*>(view.get()));
+        QCOMPARE(view->title(), QStringLiteral("Untitled"));
+        QCOMPARE(view->subtitle(), QStringLiteral("Mermaid"));
+    }
+
+    void firstRenderAndFooters()
+    {
+        Fixture f;
+        QCOMPARE(f.view->diagramPane()->badge()->text(), QStringLiteral("LOADING"));
+        QVERIFY(f.waitForRender());
+        QCOMPARE(f.view->sourcePane()->badge()->text(), QStringLiteral("VALID"));
+        QVERIFY(!f.view->diagramPane()->badge());
+        QCOMPARE(visibleMetricTexts(f.view->sourcePane()), QStringLiteral("flowchart|6 lines"));
+        QVERIFY(visibleMetricTexts(f.view->diagramPane()).startsWith(QStringLiteral("100%|")));
+        QVERIFY(visibleMetricTexts(f.view->diagramPane()).endsWith(QStringLiteral(" svg")));
+        QVERIFY(!f.view->banner()->isVisible());
+    }
+
+    void templateIsOneUndoableEdit()
+    {
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        const QString before = f.model.source();
+        const qint64 bytes = f.model.renderedBytes();
+        f.view->applyTemplate(1);
+        const QString expected = MermaidTemplates::all()[1].source + QLatin1Char('\n');
+        QCOMPARE(f.view->editor()->textView()->text(), expected);
+        QCOMPARE(f.model.source(), expected);
+        QCOMPARE(visibleMetricTexts(f.view->sourcePane()), QStringLiteral("sequenceDiagram|12 lines"));
+        QVERIFY(f.waitForRender(bytes));
+        f.view->editor()->textView()->undo();
+        QCOMPARE(f.model.source(), before);
+    }
+
+    void syntaxErrorKeepsTheLastDiagram()
+    {
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        const qint64 bytes = f.model.renderedBytes();
+        f.model.setSource(QStringLiteral("flowchart TD\n  A --> B\n  B --> C[oops\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), 30000);
+        QCOMPARE(f.model.renderedBytes(), bytes);
+        QCOMPARE(f.view->sourcePane()->badge()->text(), QStringLiteral("INVALID"));
+        QCOMPARE(f.view->diagramPane()->badge()->text(), QStringLiteral("STALE"));
+        QVERIFY(f.view->banner()->isVisible());
+        QStringList texts;
+        for (QLabel* label : f.view->banner()->findChildren<QLabel*>())
+            texts << label->text();
+        const QString expectedHeading = f.model.diagnostic()->line
+            ? QStringLiteral("Line %1").arg(*f.model.diagnostic()->line) : QStringLiteral("Syntax error");
+        QVERIFY2(texts.contains(expectedHeading), qPrintable(texts.join(u'|')));
+        QVERIFY(texts.contains(f.model.diagnostic()->message));
+        f.model.setSource(QStringLiteral("flowchart TD\n  A --> B\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f.model.diagnostic().has_value(), 30000);
+        QVERIFY(!f.view->banner()->isVisible());
+    }
+
+    void themeChoiceRendersAgain()
+    {
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        QCOMPARE(f.view->pageTheme(), QStringLiteral("default"));
+        const quint64 renders = f.view->preview()->renderRequests();
+        f.model.setTheme(MermaidTheme::dark);
+        QCOMPARE(f.view->pageTheme(), QStringLiteral("dark"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.view->preview()->renderRequests() == renders + 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.view->preview()->pendingCalls() == 0, 30000);
+        QVERIFY(!f.model.diagnostic());
+    }
+
+    void sourceToggle()
+    {
+        Fixture f;
+        QCOMPARE(f.view->minimumWidth(), 600);
+        f.view->setEditorShown(false);
+        QCOMPARE(f.view->minimumWidth(), 400);
+        QVERIFY(!f.view->sourcePane()->isVisible());
+        f.view->setEditorShown(true);
+        QCOMPARE(f.view->minimumWidth(), 600);
+    }
+
+    void exportAndCopyThroughThePage()
+    {
+        QTemporaryDir dir;
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        f.model.chooseSaveLocation = [&dir](const QString& name, Format) -> std::optional<QString> {
+            return dir.filePath(name);
+        };
+        std::optional<bool> svgWritten, pngWritten;
+        f.model.exportDiagram(Format::svg, [&](bool ok) { svgWritten = ok; });
+        QTRY_VERIFY_WITH_TIMEOUT(svgWritten.has_value(), 30000);
+        QVERIFY(*svgWritten);
+        QSvgRenderer svg(dir.filePath(QStringLiteral("diagram.svg")));
+        QVERIFY(svg.isValid());
+        f.model.exportDiagram(Format::png, [&](bool ok) { pngWritten = ok; });
+        QTRY_VERIFY_WITH_TIMEOUT(pngWritten.has_value(), 30000);
+        QVERIFY(*pngWritten);
+        QImage png(dir.filePath(QStringLiteral("diagram.png")));
+        QVERIFY(!png.isNull());
+        QVERIFY(qAbs(png.width() - svg.defaultSize().width() * 2) <= 2);
+
+        // A write that fails says so.
+        f.model.chooseSaveLocation = [](const QString& name, Format) -> std::optional<QString> {
+            return QStringLiteral("/nonexistent/quorrix/") + name;
+        };
+        std::optional<bool> failed;
+        f.model.exportDiagram(Format::svg, [&](bool ok) { failed = ok; });
+        QTRY_VERIFY_WITH_TIMEOUT(failed.has_value(), 30000);
+        QVERIFY(!*failed);
+        QVERIFY(f.model.notice().contains(QStringLiteral("diagram.svg")));
+        bool shown = false;
+        for (QLabel* label : f.view->findChildren<QLabel*>())
+            shown = shown || (label->isVisible() && label->text() == f.model.notice());
+        QVERIFY(shown);
+
+        f.view->copyDiagram(Format::svg);
+        QTRY_COMPARE_WITH_TIMEOUT(f.view->copyButton()->text(), QStringLiteral("Copied"), 30000);
+        QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("<svg")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.view->copyButton()->text(), QStringLiteral("Copy"), 10000);
+    }
+
+    void droppedFileOpens()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("flow.MMD"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("flowchart LR\n  X --> Y\n");
+        file.close();
+        Fixture f;
+        QSignalSpy titles(f.view.get(), &ToolView::titleChanged);
+        QVERIFY(!f.view->openDropped({QUrl::fromLocalFile(dir.filePath(QStringLiteral("a.png")))}));
+        QVERIFY(f.view->openDropped({QUrl::fromLocalFile(dir.filePath(QStringLiteral("Notes.TXT"))), QUrl::fromLocalFile(path)}));
+        QTRY_COMPARE_WITH_TIMEOUT(f.view->title(), QStringLiteral("flow.MMD"), 10000);
+        QCOMPARE(titles.count(), 1);
+        QCOMPARE(f.view->editor()->textView()->text(), QStringLiteral("flowchart LR\n  X --> Y\n"));
+        QVERIFY(!f.view->editor()->textView()->canUndo());
+    }
+
+    void screenshots()
+    {
+        const QByteArray dir = qgetenv("QUORRIX_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("set QUORRIX_SCREENSHOT_DIR to write screenshots");
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        const auto& all = MermaidTemplates::all();
+        for (int i = 0; i < all.size(); ++i) {
+            const qint64 bytes = f.model.renderedBytes();
+            f.view->applyTemplate(i);
+            f.waitForRender(bytes);
+            QTest::qWait(600);
+            QVERIFY(f.view->grab().save(QString::fromUtf8(dir) + QStringLiteral("/mermaid-%1.png").arg(all[i].id)));
+        }
+        f.model.setTheme(MermaidTheme::dark);
+        QTest::qWait(1500);
+        QVERIFY(f.view->grab().save(QString::fromUtf8(dir) + QStringLiteral("/mermaid-dark.png")));
+        f.model.setTheme(MermaidTheme::standard);
+        f.model.setSource(f.model.source() + QStringLiteral("\n  broken -->"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), 30000);
+        QTest::qWait(600);
+        QVERIFY(f.view->grab().save(QString::fromUtf8(dir) + QStringLiteral("/mermaid-error.png")));
+        QString big = QStringLiteral("flowchart TD\n");
+        for (int i = 0; i < 200; ++i)
+            big += QStringLiteral("  N%1[Node %1] --> N%2[Node %2]\n").arg(i).arg(i + 1);
+        f.model.setSource(big);
+        f.waitForRender();
+        f.model.viewport()->applyFit();
+        QTest::qWait(1500);
+        QVERIFY(f.view->grab().save(QString::fromUtf8(dir) + QStringLiteral("/mermaid-large-fitted.png")));
+    }
+};
+
+QUORRIX_TEST_MAIN(MermaidToolViewTest)
+#include "MermaidToolViewTest.moc"
