@@ -17,6 +17,7 @@
 #include "tools/markdown/ui/MarkdownToolView.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
@@ -507,6 +508,122 @@ private slots:
         image.save(m_dir.filePath("header/elsewhere/outside.png"));
         QVERIFY(f.openAndLayOut(write("header/doc/pic.md", "# Pic\n\n![outside](../elsewhere/outside.png)\n"), 2));
         QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 10000);
+    }
+
+    void findJumpInWrappedTextLandsBothPanesOnOneLine()
+    {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        // Paragraphs of one long source line each: the editor wraps every one over many rows.
+        QByteArray text;
+        for (int i = 0; i < 160; ++i) {
+            text += "Paragraph marker" + QByteArray::number(i) + " ";
+            for (int w = 0; w < 70; ++w)
+                text += "word" + QByteArray::number(w) + " ";
+            text += "\n\n";
+        }
+        QVERIFY(f.openAndLayOut(write("wrapped.md", text), 100));
+        MarkdownTextEditor* editor = f.view->editor();
+        MarkdownPreviewView* preview = f.view->preview();
+        QVERIFY(editor->buffer().rowsOfLine(0) > 3);
+        QTest::qWait(300);
+        preview->setFocus();
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QTRY_VERIFY(f.view->previewFindBar()->field()->hasFocus());
+        QTest::keyClicks(f.view->previewFindBar()->field(), "marker131 ");
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.find()->lastSearchMatched(), std::optional<bool>(true), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(editor->verticalScrollBar()->value() > 0 && preview->scrollY() > 1000, 5000);
+        QTest::qWait(600);
+        const auto level = f.model.sync()->current;
+        QVERIFY(level);
+        QVERIFY2(std::abs(level->line - 262) < 1, qPrintable(QString::number(level->line)));
+        const double editorLine = editor->lineAtWindowY(level->windowY);
+        const double previewLine =
+            preview->lineMap()->lineForY(preview->scrollY() + (level->windowY - *preview->previewTopInWindow()));
+        QVERIFY2(std::abs(editorLine - previewLine) < 0.5,
+                 qPrintable(QString("editor %1, preview %2").arg(editorLine).arg(previewLine)));
+        // The editor scrolls by whole rows: the line sits within one row of the level's height.
+        const double shownAt = *editor->yOfLine(level->line) - editor->scrollY() + *editor->editorTop();
+        QVERIFY2(std::abs(shownAt - level->windowY) <= editor->lineHeight(),
+                 qPrintable(QString("editor %1, level %2").arg(shownAt).arg(level->windowY)));
+        // The match itself is on screen in the editor.
+        const qsizetype match = editor->text().indexOf("marker131 ");
+        const QRect at = editor->positionRect(match);
+        QVERIFY(at.top() >= 0 && at.bottom() <= editor->viewport()->height());
+    }
+
+    void editInTheMiddleOfALongLineIsHighlighted()
+    {
+        Fixture f;
+        QString line;
+        while (line.size() < 300000)
+            line += QStringLiteral("plain words and **strong** ones ");
+        f.model.setMarkdownText(line);
+        MarkdownTextEditor* editor = f.view->editor();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isStylingPending(), 10000);
+        const qsizetype middle = line.indexOf(QStringLiteral(" plain"), line.size() / 2) + 1;
+        editor->setFocus();
+        editor->setSelection(middle, middle);
+        editor->revealRange({middle, 0}, false);
+        QTest::keyClicks(editor, "`typed code` ");
+        // Until the line is styled again, what was there keeps its colours beside the edit.
+        const qsizetype strongAfter = editor->text().indexOf(QStringLiteral("**strong**"), middle);
+        QCOMPARE(editor->highlighter()->styleAt(strongAfter)->colour, MarkdownSyntaxHighlighter::Colour::tertiary);
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isStylingPending(), 10000);
+        QCOMPARE(editor->highlighter()->styleAt(middle)->colour, MarkdownSyntaxHighlighter::Colour::tertiary);
+        QCOMPARE(editor->highlighter()->styleAt(middle + 1)->colour, MarkdownSyntaxHighlighter::Colour::link);
+        QCOMPARE(editor->highlighter()->styleAt(middle + 11)->colour, MarkdownSyntaxHighlighter::Colour::tertiary);
+        QCOMPARE(editor->highlighter()->styleAt(strongAfter + 2)->colour, MarkdownSyntaxHighlighter::Colour::label);
+        QCOMPARE(editor->highlighter()->styleAt(strongAfter)->colour, MarkdownSyntaxHighlighter::Colour::tertiary);
+        // What the view draws there.
+        QList<CodeTextRun> runs;
+        editor->highlighter()->runs(editor->buffer(), middle, middle + 12, runs);
+        QCOMPARE(runs.size(), 3);
+        QCOMPARE(runs[1].foreground, editor->highlighter()->colour(MarkdownSyntaxHighlighter::Colour::link));
+    }
+
+    void pasteDropAndUndoInTheEditor()
+    {
+        Fixture f;
+        f.model.setMarkdownText("start");
+        MarkdownTextEditor* editor = f.view->editor();
+        QSignalSpy edits(editor, &MarkdownTextEditor::textEdited);
+        editor->setSelection(5, 5);
+        QApplication::clipboard()->setText("\r\none\r\ntwo\rthree");
+        editor->paste();
+        QCOMPARE(editor->text(), QString("start\none\ntwo\nthree"));
+        QCOMPARE(f.model.markdownText(), editor->text());
+        QCOMPARE(edits.size(), 1);
+        editor->undo();
+        QCOMPARE(f.model.markdownText(), QString("start"));
+        editor->redo();
+        QCOMPARE(f.model.markdownText(), QString("start\none\ntwo\nthree"));
+
+        // Dropped text goes into the editor.
+        QMimeData text;
+        text.setText("dropped ");
+        const QPoint at(editor->textMargins().left() + 1, editor->textMargins().top() + 2);
+        QDragEnterEvent enter(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &drop);
+        QVERIFY(drop.isAccepted());
+        QVERIFY(f.model.markdownText().startsWith("dropped start"));
+
+        // Dropped files are left to the tool view around the editor.
+        QMimeData files;
+        files.setUrls({write("over-editor.md", "# Over the editor")});
+        QDragEnterEvent fileEnter(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &fileEnter);
+        QVERIFY(f.view->isDropTargeted());
+        const QString before = f.model.markdownText();
+        QDropEvent fileDrop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(editor->viewport(), &fileDrop);
+        QVERIFY(fileDrop.isAccepted());
+        QTRY_COMPARE(f.model.markdownText(), QString("# Over the editor"));
+        QVERIFY(!before.contains("Over the editor"));
     }
 
     void folderPanelMessage()
