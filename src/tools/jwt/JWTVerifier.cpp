@@ -235,6 +235,13 @@ KeyReading hmacKey(const QByteArray& secret, Algorithm algorithm, const QString&
 
 KeyReading rsaKey(const QByteArray& pkcs1, Algorithm algorithm, const QString& suffix)
 {
+    // OpenSSL reads the two INTEGERs as magnitudes, so a negative one is caught here.
+    DERCursor outer{pkcs1};
+    DERCursor inner{outer.read(0x30).value_or(QByteArray())};
+    const std::optional<QByteArray> n = inner.read(0x02);
+    const std::optional<QByteArray> e = inner.read(0x02);
+    if (!n || !e || n->isEmpty() || e->isEmpty() || (quint8(n->at(0)) & 0x80) || (quint8(e->at(0)) & 0x80))
+        return KeyReading::refused(notRSAMessage(algorithm));
     const unsigned char* p = bytesOf(pkcs1);
     PKey key = owned(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &p, long(pkcs1.size())));
     // Bytes left over mean the text was not one RSAPublicKey.

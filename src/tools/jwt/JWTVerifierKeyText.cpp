@@ -182,7 +182,16 @@ KeyReading certificateKey(const QByteArray& der, Algorithm algorithm)
         return KeyReading::refused(certificateUnreadable());
     if (algorithm.family == Algorithm::Family::es)
         return ecVerificationKey(key, algorithm.hash, suffix);
-    return rsaVerificationKey(key, algorithm, suffix);
+    if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA)
+        return KeyReading::refused(notRSAMessage(algorithm));
+    // The RSAPublicKey itself goes through the same checks as a pasted one.
+    const std::optional<QByteArray> spki = certificateSPKI(der);
+    const auto parts = spki ? spkiParts(*spki) : std::nullopt;
+    if (!parts)
+        return KeyReading::refused(certificateUnreadable());
+    if (parts->first != rsaEncryptionOID)
+        return KeyReading::refused(notRSAMessage(algorithm));
+    return rsaKey(parts->second, algorithm, suffix);
 }
 
 std::optional<QByteArray> DERCursor::read(quint8 tag)
