@@ -54,7 +54,7 @@ struct FixtureToken {
     std::optional<QString> kid;
 };
 
-QList<FixtureToken> fixtureTokens()
+const QList<FixtureToken>& fixtureTokens()
 {
     static const QList<FixtureToken> tokens = [] {
         QList<FixtureToken> out;
