@@ -3,6 +3,9 @@
 #include "kit/TextHelpers.h"
 #include "tools/json/JSONFormatter.h"
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -52,6 +55,16 @@ constexpr std::array<qint8, 128> makeHexTable()
 }
 
 constexpr std::array<qint8, 128> kHexTable = makeHexTable();
+
+QString uninitializedText(qsizetype length)
+{
+    return QString(length, Qt::Uninitialized);
+}
+
+QByteArray uninitializedBytes(qsizetype length)
+{
+    return QByteArray(length, Qt::Uninitialized);
+}
 
 bool isGraphemeExtender(char32_t c)
 {
@@ -197,6 +210,27 @@ bool Codec::isWhiteSpace(char32_t c)
     }
 }
 
+std::optional<QString> Codec::textFromUTF8(QByteArrayView bytes)
+{
+    QString text = uninitializedText(bytes.size());
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QChar* end = decoder.appendToBuffer(text.data(), bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    text.truncate(end - text.constData());
+    return text;
+}
+
+QByteArray Codec::utf8Bytes(QStringView text)
+{
+    // At most three bytes per UTF-16 unit.
+    QByteArray bytes = uninitializedBytes(text.size() * 3);
+    QStringEncoder encoder(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char* end = encoder.appendToBuffer(bytes.data(), text);
+    bytes.truncate(end - bytes.constData());
+    return bytes;
+}
+
 QString Codec::rawValue(Scheme scheme)
 {
     switch (scheme) {
@@ -262,13 +296,14 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
     if (direction == Direction::encode) {
         QString text;
         switch (scheme) {
-        case Scheme::base64: text = base64Encode(input.toUtf8(), options.urlSafe); break;
+        case Scheme::base64: text = base64Encode(utf8Bytes(input), options.urlSafe); break;
         case Scheme::url: text = percentEncode(input, options.plusForSpace); break;
         case Scheme::html: text = htmlEscape(input); break;
-        case Scheme::hex: text = hexEncode(input.toUtf8()); break;
+        case Scheme::hex: text = hexEncode(utf8Bytes(input)); break;
         }
         Output output;
-        output.byteCount = TextHelpers::utf8Length(text);
+        // Every scheme but HTML writes ASCII only.
+        output.byteCount = scheme == Scheme::html ? TextHelpers::utf8Length(text) : text.size();
         output.text = std::move(text);
         return Result::success(std::move(output));
     }
@@ -320,13 +355,14 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
         }
     }
     output.byteCount = bytes.size();
-    if (!QByteArrayView(bytes).isValidUtf8()) {
+    std::optional<QString> text = textFromUTF8(bytes);
+    if (!text) {
         output.dump = HexDump(bytes, dumpLimit);
         output.text = hexDumpText(16, *output.dump);
         output.content = Content::binary;
         return Result::success(std::move(output));
     }
-    output.text = QString::fromUtf8(bytes);
+    output.text = std::move(*text);
     bytes = QByteArray();
     if (formatJSON && looksLikeJSONContainer(output.text)) {
         if (auto formatted = formattedJSON(output.text, cancelled)) {
@@ -348,7 +384,7 @@ QString Codec::base64Encode(QByteArrayView bytes, bool urlSafe)
     qsizetype length = whole * 4;
     if (rest)
         length += urlSafe ? rest + 1 : 4;
-    QString out(length, Qt::Uninitialized);
+    QString out = uninitializedText(length);
     char16_t* o = reinterpret_cast<char16_t*>(out.data());
     for (qsizetype i = 0; i < whole; ++i, in += 3, o += 4) {
         const quint32 v = quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
@@ -384,7 +420,7 @@ QString Codec::percentEncode(QStringView text, bool plusForSpace)
     qsizetype length = 0;
     for (char b : bytes)
         length += allowed[static_cast<unsigned char>(b)] || (plusForSpace && b == ' ') ? 1 : 3;
-    QString out(length, Qt::Uninitialized);
+    QString out = uninitializedText(length);
     char16_t* o = reinterpret_cast<char16_t*>(out.data());
     for (char b : bytes) {
         const auto c = static_cast<unsigned char>(b);
@@ -530,7 +566,7 @@ QString Codec::htmlUnescape(QStringView text)
 
 QString Codec::hexEncode(QByteArrayView bytes)
 {
-    QString out(bytes.size() * 2, Qt::Uninitialized);
+    QString out = uninitializedText(bytes.size() * 2);
     char16_t* o = reinterpret_cast<char16_t*>(out.data());
     for (char b : bytes) {
         const auto c = static_cast<unsigned char>(b);
@@ -548,37 +584,47 @@ std::optional<QByteArray> Codec::hexDecode(QStringView text, Failure* failure)
             *failure = Failure::of(kind);
         return std::nullopt;
     };
-    // First pass: lower-case ASCII with every blank as " ". Nothing outside ASCII can be a digit
-    // or part of a removed prefix, so anything else fails at once.
-    QByteArray lowered(text.size(), Qt::Uninitialized);
-    char* l = lowered.data();
-    bool hasX = false;
-    for (qsizetype i = 0; i < text.size();) {
-        const char16_t u = text.utf16()[i];
-        if (u < 128) {
-            char c = static_cast<char>(u);
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-            hasX |= c == 'x';
-            *l++ = c;
-            ++i;
-            continue;
-        }
-        qsizetype next;
-        if (!isWhiteSpace(codePointAt(text, i, &next)))
-            return fail(Failure::Kind::notHex);
-        *l++ = ' ';
-        i = next;
-    }
-    lowered.truncate(l - lowered.data());
+    // Classes of ASCII characters: 0-15 digits, kSep separators, kBad anything else.
+    constexpr qint8 kSep = 16;
+    constexpr qint8 kBad = 17;
+    static constexpr auto classes = [] {
+        std::array<qint8, 128> table{};
+        for (int c = 0; c < 128; ++c)
+            table[c] = kHexTable[c] >= 0 ? kHexTable[c] : kBad;
+        for (char c : { ' ', '\t', '\n', '\v', '\f', '\r', ':', ',', '-' })
+            table[static_cast<unsigned char>(c)] = kSep;
+        return table;
+    }();
+
+    // Prefixes are removed only when an "x" is present at all; without one, walk the text as it is.
+    QByteArray lowered;
+    const bool hasX = text.contains(u'x') || text.contains(u'X');
     if (hasX) {
-        // Plain substring removals, one after the other: first every "0x", then every "\x".
-        for (const char* prefix : { "0x", "\\x" }) {
+        // Lower-case ASCII with every blank as " ". Nothing outside ASCII can be a digit or part of
+        // a removed prefix, so anything else fails at once.
+        lowered = QByteArray(text.size(), Qt::Uninitialized);
+        char* l = lowered.data();
+        for (qsizetype i = 0; i < text.size();) {
+            const char16_t u = text.utf16()[i];
+            if (u < 128) {
+                *l++ = static_cast<char>(u >= 'A' && u <= 'Z' ? u + 32 : u);
+                ++i;
+                continue;
+            }
+            qsizetype next;
+            if (!isWhiteSpace(codePointAt(text, i, &next)))
+                return fail(Failure::Kind::notHex);
+            *l++ = ' ';
+            i = next;
+        }
+        lowered.truncate(l - lowered.data());
+        // Plain substring removals, one after the other: first every "0x", then every "\\x".
+        for (char first : { '0', '\\' }) {
             char* w = lowered.data();
             const char* r = lowered.constData();
             const char* const stop = r + lowered.size();
             while (r < stop) {
-                if (r + 1 < stop && r[0] == prefix[0] && r[1] == 'x') {
+                if (r + 1 < stop && r[0] == first && r[1] == 'x') {
                     r += 2;
                     continue;
                 }
@@ -587,24 +633,58 @@ std::optional<QByteArray> Codec::hexDecode(QStringView text, Failure* failure)
             lowered.truncate(w - lowered.data());
         }
     }
-    QByteArray out(lowered.size() / 2 + 1, Qt::Uninitialized);
+
+    const qsizetype units = hasX ? lowered.size() : text.size();
+    QByteArray out = uninitializedBytes(units / 2 + 1);
     auto* o = reinterpret_cast<unsigned char*>(out.data());
     int high = -1;
-    for (char c : std::as_const(lowered)) {
-        const auto u = static_cast<unsigned char>(c);
-        const int digit = kHexTable[u];
-        if (digit < 0 || (u >= 'A' && u <= 'F')) {
-            if (u == ' ' || u == ':' || u == ',' || u == '-' || (u >= 9 && u <= 13))
+    auto walk = [&](auto* p, auto* const stop) -> bool {
+        while (p < stop) {
+            // Fast path: two digits in a row, outside a pending pair.
+            while (high < 0 && stop - p >= 2) {
+                const auto a = static_cast<char32_t>(p[0]);
+                const auto b = static_cast<char32_t>(p[1]);
+                if ((a | b) >= 128)
+                    break;
+                const int x = classes[a], y = classes[b];
+                if ((x | y) >= 16)
+                    break;
+                *o++ = static_cast<unsigned char>(x << 4 | y);
+                p += 2;
+            }
+            if (p >= stop)
+                break;
+            const auto u = static_cast<char32_t>(*p);
+            if (u < 128) {
+                const int cls = classes[u];
+                ++p;
+                if (cls < 16) {
+                    if (high < 0) {
+                        high = cls;
+                    } else {
+                        *o++ = static_cast<unsigned char>(high << 4 | cls);
+                        high = -1;
+                    }
+                } else if (cls == kBad) {
+                    return false;
+                }
                 continue;
-            return fail(Failure::Kind::notHex);
+            }
+            // Only UTF-16 text reaches here: a blank outside ASCII is a separator.
+            char32_t c = u;
+            ++p;
+            if (QChar::isHighSurrogate(c) && p < stop && QChar::isLowSurrogate(static_cast<char32_t>(*p)))
+                c = QChar::surrogateToUcs4(char16_t(u), char16_t(*p++));
+            if (!isWhiteSpace(c))
+                return false;
         }
-        if (high < 0) {
-            high = digit;
-        } else {
-            *o++ = static_cast<unsigned char>(high << 4 | digit);
-            high = -1;
-        }
-    }
+        return true;
+    };
+    const bool ok = hasX ? walk(reinterpret_cast<const unsigned char*>(lowered.constData()),
+                                reinterpret_cast<const unsigned char*>(lowered.constData()) + lowered.size())
+                         : walk(text.utf16(), text.utf16() + text.size());
+    if (!ok)
+        return fail(Failure::Kind::notHex);
     if (high >= 0)
         return fail(Failure::Kind::oddHexLength);
     out.truncate(o - reinterpret_cast<unsigned char*>(out.data()));
@@ -672,8 +752,7 @@ std::optional<QByteArray> Codec::base64URLDecode(QStringView text)
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
 
-    QByteArray out;
-    out.resize(text.size() / 4 * 3 + 3);
+    QByteArray out = uninitializedBytes(text.size() / 4 * 3 + 3);
     auto* o = reinterpret_cast<unsigned char*>(out.data());
 
     quint32 acc = 0;

@@ -125,6 +125,11 @@ public:
     // 16 from 78 columns, 8 from 45, else 4.
     static int bytesPerRow(int columns);
 
+    // Strict UTF-8: nothing when any sequence is ill-formed. Keeps a byte-order mark.
+    static std::optional<QString> textFromUTF8(QByteArrayView bytes);
+    // UTF-8 of the text; a lone surrogate becomes U+FFFD.
+    static QByteArray utf8Bytes(QStringView text);
+
     // Unicode White_Space.
     static bool isWhiteSpace(char32_t c);
 };

@@ -1,0 +1,228 @@
+#include "tools/codec/CodecToolViewModel.h"
+
+#include "kit/DynamicColor.h"
+#include "kit/StatusColor.h"
+#include "kit/TextHelpers.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+CodecToolViewModel::CodecToolViewModel(QObject* parent)
+    : QObject(parent)
+    , m_input(sampleInput())
+{
+    m_inputLineCount = TextHelpers::lineCount(m_input);
+    m_inputByteSize = TextHelpers::utf8Length(m_input);
+}
+
+CodecToolViewModel::~CodecToolViewModel() = default;
+
+QString CodecToolViewModel::sampleInput()
+{
+    return QStringLiteral("H4sIAAAAAAACA6tWKsnPz1GyUnLNS85PSVXQV3BJBTGUdJSKS1ILipWsopWSEotTzUyAIulVmQVAKqs4P08pthYA3E8JOTsAAAA=");
+}
+
+void CodecToolViewModel::setInput(const QString& text)
+{
+    const QString previous = m_input;
+    m_input = text;
+    emit inputChanged();
+    inputDidChange(previous);
+}
+
+void CodecToolViewModel::setScheme(Codec::Scheme scheme)
+{
+    if (scheme == m_scheme)
+        return;
+    m_scheme = scheme;
+    emit schemeChanged();
+}
+
+void CodecToolViewModel::setDirection(Codec::Direction direction)
+{
+    if (direction == m_direction)
+        return;
+    m_direction = direction;
+    emit directionChanged();
+}
+
+void CodecToolViewModel::setOptions(const Codec::Options& options)
+{
+    if (options == m_options)
+        return;
+    m_options = options;
+    emit optionsChanged();
+}
+
+void CodecToolViewModel::inputDidChange(const QString& previous)
+{
+    ++m_inputGeneration;
+    m_inputLineCount = TextHelpers::lineCount(m_input);
+    m_inputByteSize = TextHelpers::utf8Length(m_input);
+    emit inputMetricsChanged();
+    if (previous.size() == m_input.size() && previous == m_input)
+        return;
+    scheduleTransform();
+}
+
+void CodecToolViewModel::scheduleTransform()
+{
+    m_requestedInputs = Inputs{m_inputGeneration, m_scheme, m_direction, m_options};
+    const QString input = m_input;
+    const Codec::Scheme scheme = m_scheme;
+    const Codec::Direction direction = m_direction;
+    const Codec::Options options = m_options;
+    const std::shared_ptr<std::atomic_int> rowWidth = m_rowWidth;
+    m_transformTask.schedule<Run>(
+        [input, scheme, direction, options, rowWidth](const std::atomic_bool& cancelled) {
+            Run run;
+            run.rowWidth = rowWidth->load();
+            run.scheme = scheme;
+            run.result = Codec::transform(input, scheme, direction, options, &cancelled);
+            if (run.result.ok()) {
+                const Codec::Output& output = *run.result.output;
+                run.lineCount = TextHelpers::lineCount(output.text);
+                run.shown = output.dump && run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : output.text;
+            }
+            return run;
+        },
+        [this](Run run) { publish(std::move(run)); });
+}
+
+void CodecToolViewModel::transformIfStale()
+{
+    const Inputs current{m_inputGeneration, m_scheme, m_direction, m_options};
+    if (m_requestedInputs && *m_requestedInputs == current)
+        return;
+    scheduleTransform();
+}
+
+void CodecToolViewModel::publish(Run run)
+{
+    m_outputLineCount = run.lineCount;
+    emit outputLineCountChanged();
+    m_dumpTask.cancel();
+    ++m_outputGeneration;
+    emit outputGenerationChanged();
+    m_resultScheme = run.scheme;
+    if (run.result.ok()) {
+        m_output = std::move(run.result.output);
+        emit outputChanged();
+        m_failure.reset();
+        emit failureChanged();
+    } else {
+        m_output.reset();
+        emit outputChanged();
+        m_failure = run.result.failure;
+        emit failureChanged();
+    }
+    if (m_output && m_output->dump && m_dumpBytesPerRow != run.rowWidth) {
+        // The pane changed width while the run worked: the dump task brings the right width.
+        m_shownBytesPerRow.reset();
+        refreshDump();
+        emit transformPublished();
+        return;
+    }
+    m_shownBytesPerRow = m_output && m_output->dump ? std::optional(run.rowWidth) : std::nullopt;
+    m_shownOutput = std::move(run.shown);
+    emit shownOutputChanged();
+    emit transformPublished();
+}
+
+void CodecToolViewModel::refreshDump()
+{
+    m_dumpTask.cancel();
+    if (!m_output || !m_output->dump)
+        return;
+    if (m_shownBytesPerRow && *m_shownBytesPerRow == m_dumpBytesPerRow)
+        return;
+    const Codec::Output output = *m_output;
+    const int width = m_dumpBytesPerRow;
+    m_dumpTask.runNow<QString>(
+        [output, width](const std::atomic_bool&) {
+            return width == 16 ? output.text : Codec::hexDumpText(width, *output.dump);
+        },
+        [this, width](QString text) {
+            m_shownBytesPerRow = width;
+            m_shownOutput = std::move(text);
+            emit shownOutputChanged();
+        });
+}
+
+void CodecToolViewModel::setDumpBytesPerRow(int width)
+{
+    m_dumpBytesPerRow = width;
+    m_rowWidth->store(width);
+}
+
+bool CodecToolViewModel::fitDump(int columns)
+{
+    const int wanted = Codec::bytesPerRow(columns);
+    if (wanted != m_dumpBytesPerRow) {
+        setDumpBytesPerRow(wanted);
+        refreshDump();
+    }
+    return m_shownBytesPerRow && *m_shownBytesPerRow != m_dumpBytesPerRow;
+}
+
+std::optional<PaneBadge> CodecToolViewModel::inputBadge() const
+{
+    if (m_direction != Codec::Direction::decode)
+        return std::nullopt;
+    qsizetype i = 0;
+    while (i < m_input.size() && Codec::isWhiteSpace(m_input.at(i).unicode()))
+        ++i;
+    if (i == m_input.size())
+        return std::nullopt;
+    if (m_failure && m_failure->isInputFault())
+        return PaneBadge(QStringLiteral("INVALID"), StatusColor::red());
+    if (m_output || m_failure)
+        return PaneBadge(QStringLiteral("VALID"), StatusColor::green());
+    return std::nullopt;
+}
+
+std::optional<PaneBadge> CodecToolViewModel::outputBadge() const
+{
+    if (!m_output || m_output->text.isEmpty())
+        return std::nullopt;
+    QString text;
+    if (m_direction == Codec::Direction::encode) {
+        text = Codec::title(m_scheme).toUpper();
+    } else {
+        text = m_output->content == Codec::Content::text ? QStringLiteral("TEXT")
+            : m_output->content == Codec::Content::json  ? QStringLiteral("JSON")
+                                                         : QStringLiteral("BINARY");
+        if (m_output->compression)
+            text = Inflate::formatName(*m_output->compression).toUpper() + QStringLiteral(" \u2192 ") + text;
+    }
+    return PaneBadge(text, DynamicColor::secondary());
+}
+
+bool CodecToolViewModel::canSwap() const
+{
+    return m_output && m_output->content != Codec::Content::binary && !m_output->text.isEmpty();
+}
+
+void CodecToolViewModel::swap()
+{
+    if (!canSwap())
+        return;
+    setInput(m_output->text);
+    setDirection(m_direction == Codec::Direction::encode ? Codec::Direction::decode : Codec::Direction::encode);
+}
+
+void CodecToolViewModel::copyOutput()
+{
+    if (m_output && !m_output->text.isEmpty())
+        copyToPasteboard(m_output->text);
+}
+
+void CodecToolViewModel::copyToPasteboard(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    auto* data = new QMimeData;
+    data->setText(text);
+    QGuiApplication::clipboard()->setMimeData(data);
+}
