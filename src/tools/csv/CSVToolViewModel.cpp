@@ -222,11 +222,24 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const std::opt
     m_sortOrder.clear();
     m_hiddenColumns.clear();
     m_selection.clear();
+    // The table shows the new document's rows at once: all of them in file order, or, while a
+    // search is typed in, none until the search's result arrives.
+    ++m_revision;
+    m_shownRows.clear();
+    if (m_searchQuery.isEmpty()) {
+        m_shownRows.resize(size_t(document.rowCount()));
+        for (qint32 i = 0; i < qint32(m_shownRows.size()); ++i)
+            m_shownRows[size_t(i)] = i;
+        m_shownRevision = m_revision;
+        m_refineTask.cancel();
+    } else {
+        scheduleRefine();
+    }
+    emit shownRowsChanged();
     emit columnFiltersChanged();
     emit sortOrderChanged();
     emit hiddenColumnsChanged();
     emit selectionChanged();
-    refinementsChanged();
 }
 
 // --- rows

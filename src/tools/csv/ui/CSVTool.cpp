@@ -1,28 +1,21 @@
 #include "tools/csv/ui/CSVTool.h"
 
-#include "kit/ui/ContentUnavailableView.h"
-#include "kit/ui/ToolView.h"
 #include "tools/csv/CSVToolViewModel.h"
-
-#include <QVBoxLayout>
+#include "tools/csv/ui/CSVToolView.h"
 
 CSVTool::CSVTool()
     : Tool(QStringLiteral("csv"), QStringLiteral("CSV"), QStringLiteral("tablecells"), ToolCategory::data, {"csv", "tsv"})
 {
 }
 
-QObject* CSVTool::makeViewModel(QSettings& defaults, QObject* parent) const
+QObject* CSVTool::makeViewModel(QSettings&, QObject* parent) const
 {
     return new CSVToolViewModel(parent);
 }
 
 ToolView* CSVTool::makeView(QObject* viewModel) const
 {
-    auto* view = new ToolView;
-    auto* layout = new QVBoxLayout(view);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way.")));
-    return view;
+    return new CSVToolView(qobject_cast<CSVToolViewModel*>(viewModel));
 }
 
 void CSVTool::open(const QUrl& fileUrl, QObject* viewModel) const

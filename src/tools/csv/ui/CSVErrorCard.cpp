@@ -1,0 +1,53 @@
+#include "tools/csv/ui/CSVErrorCard.h"
+
+#include "kit/StatusColor.h"
+#include "kit/ui/SymbolIcon.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+CSVErrorCard::CSVErrorCard(QWidget* parent) : QWidget(parent)
+{
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(20, 20, 20, 20);
+    stack->setSpacing(10);
+    m_symbol = new QLabel;
+    m_symbol->setAlignment(Qt::AlignHCenter);
+    stack->addWidget(m_symbol, 0, Qt::AlignHCenter);
+    m_text = new QLabel;
+    m_text->setTextFormat(Qt::PlainText);
+    m_text->setAlignment(Qt::AlignHCenter);
+    m_text->setWordWrap(true);
+    QFont headline = m_text->font();
+    headline.setBold(true);
+    m_text->setFont(headline);
+    stack->addWidget(m_text);
+    // The warning symbol in the status red, whatever the palette's text colour.
+    QPixmap pix = symbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(28, 28);
+    if (!pix.isNull()) {
+        QPainter p(&pix);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(pix.rect(), StatusColor::red().resolved(palette()));
+    }
+    m_symbol->setPixmap(pix);
+}
+
+void CSVErrorCard::setText(const QString& text)
+{
+    m_text->setText(text);
+    adjustSize();
+}
+
+QString CSVErrorCard::text() const { return m_text->text(); }
+
+void CSVErrorCard::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor fill = palette().color(QPalette::Window);
+    fill.setAlphaF(0.94f);
+    p.setPen(QPen(palette().color(QPalette::Mid), 0.5));
+    p.setBrush(fill);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QFrame>
+#include <QList>
+
+class CSVToolViewModel;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+// The "Filters" popover: "Column Filters" with "Clear All", then one row per column of the
+// document (hidden and numeric columns too) with its name and a "Contains…" field. It edits
+// the view model's column filters directly, keystroke by keystroke, and holds nothing itself.
+class CSVFiltersPopover : public QFrame {
+    Q_OBJECT
+public:
+    explicit CSVFiltersPopover(CSVToolViewModel* model, QWidget* parent = nullptr);
+
+    QPushButton* clearAllButton() const { return m_clearAll; }
+    QLabel* emptyLabel() const { return m_emptyLabel; }
+    QScrollArea* scrollArea() const { return m_scroll; }
+    // The field of the column with this id, if the popover has a row for it.
+    QLineEdit* field(qint64 columnID) const;
+    bool isFilterIconFilled(qint64 columnID) const;
+
+private:
+    struct RowWidgets {
+        qint64 columnID;
+        QLabel* icon;
+        QLineEdit* field;
+        bool filled = false;
+    };
+    void rebuildRows();
+    void refreshFilters();
+
+    CSVToolViewModel* m_model;
+    QPushButton* m_clearAll;
+    QLabel* m_emptyLabel;
+    QScrollArea* m_scroll;
+    QWidget* m_rowsHost = nullptr;
+    QList<RowWidgets> m_rows;
+};

@@ -1,0 +1,44 @@
+#include "tools/csv/ui/CSVGridView.h"
+
+#include "tools/csv/ui/CSVHeaderView.h"
+
+#include <QKeyEvent>
+
+CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSVHeaderView(this))
+{
+    setHorizontalHeader(m_header);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(24);
+    verticalHeader()->setDefaultSectionSize(24);
+    m_header->setFixedHeight(26);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setShowGrid(true);
+    setGridStyle(Qt::SolidLine);
+    setAlternatingRowColors(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    QFont cells = font();
+    cells.setPixelSize(13);
+    setFont(cells);
+}
+
+void CSVGridView::keyPressEvent(QKeyEvent* event)
+{
+    if (event == QKeySequence::Copy) {
+        if (m_copy && selectionModel() && selectionModel()->hasSelection())
+            m_copy();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "tools/csv/CSVRefinement.h"
+
+#include <QWidget>
+
+class CSVGridView;
+class CSVTableModel;
+class CSVToolViewModel;
+class ContentUnavailableView;
+class QStackedLayout;
+
+// The table area: the grid over the view model's shown rows and visible columns, or "All
+// columns are hidden" when no column is visible. Keeps grid and view model in step: the user's
+// selection and header clicks reach the view model on a later turn of the event loop, and the
+// view model's own changes pushed into the grid are not echoed back.
+class CSVTableView : public QWidget {
+    Q_OBJECT
+public:
+    explicit CSVTableView(CSVToolViewModel* model, QWidget* parent = nullptr);
+
+    CSVGridView* grid() const { return m_grid; }
+    CSVTableModel* tableModel() const { return m_tableModel; }
+    ContentUnavailableView* emptyState() const { return m_empty; }
+    bool showsEmptyState() const;
+
+    // The initial width of a data column: its name and the first 200 rows' cells, 60 to 320 px.
+    int columnWidth(int tableColumn) const;
+    // The sort order after a click on a column's header.
+    static QList<CSVSortDescriptor> sortOrderAfterClick(const QList<CSVSortDescriptor>& order, qint64 columnID);
+
+    void copySelectionAsTSV();
+
+private:
+    void syncColumns();
+    void syncRows();
+    void syncSortMarks();
+    void pushSelection();
+    void selectionMadeInGrid();
+    void headerClicked(int section);
+    void updateEmptyState();
+
+    CSVToolViewModel* m_model;
+    CSVTableModel* m_tableModel;
+    CSVGridView* m_grid;
+    ContentUnavailableView* m_empty;
+    QStackedLayout* m_stack;
+    bool m_syncingFromModel = false;
+};

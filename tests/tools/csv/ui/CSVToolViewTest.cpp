@@ -1,0 +1,339 @@
+#include "support/QuorrixTestMain.h"
+#include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/Metric.h"
+#include "kit/ui/ToolPane.h"
+#include "kit/ui/ToolbarSearchField.h"
+#include "kit/ui/ToolbarSearchItem.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
+#include "tools/csv/CSVToolViewModel.h"
+#include "tools/csv/ui/CSVFiltersPopover.h"
+#include "tools/csv/ui/CSVGridView.h"
+#include "tools/csv/ui/CSVHeaderView.h"
+#include "tools/csv/ui/CSVTableModel.h"
+#include "tools/csv/ui/CSVTableView.h"
+#include "tools/csv/ui/CSVTool.h"
+#include "tools/csv/ui/CSVToolView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+namespace {
+QString shotPath(const QString& name)
+{
+    const QString dir = QDir::current().filePath(QStringLiteral("screenshots"));
+    QDir().mkpath(dir);
+    return QDir(dir).filePath(name);
+}
+
+QUrl writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile f(dir.filePath(name));
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    f.close();
+    return QUrl::fromLocalFile(f.fileName());
+}
+
+QStringList columnCells(CSVTableView* table, int tableColumn)
+{
+    QStringList out;
+    CSVTableModel* m = table->tableModel();
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->data(m->index(r, tableColumn), Qt::DisplayRole).toString();
+    return out;
+}
+
+void clickHeader(CSVToolView& view, int section)
+{
+    CSVHeaderView* header = view.table()->grid()->header();
+    emit header->sectionClicked(section);
+}
+} // namespace
+
+class CSVToolViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void registration()
+    {
+        const CSVTool tool;
+        QCOMPARE(tool.id(), QStringLiteral("csv"));
+        QCOMPARE(tool.name(), QStringLiteral("CSV"));
+        QCOMPARE(tool.symbol(), QStringLiteral("tablecells"));
+        QCOMPARE(tool.category(), ToolCategory::data);
+        QCOMPARE(tool.acceptedExtensions(), (QSet<QString>{"csv", "tsv"}));
+        QSettings settings;
+        QObject owner;
+        QObject* model = tool.makeViewModel(settings, &owner);
+        QVERIFY(qobject_cast<CSVToolViewModel*>(model));
+        std::unique_ptr<ToolView> view(tool.makeView(model));
+        QVERIFY(qobject_cast<CSVToolView*>(view.get()));
+    }
+
+    void showsTheSample()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.pane()->badge()->text(), QStringLiteral("COMMA"));
+        QCOMPARE(view.title(), QStringLiteral("Untitled"));
+        QCOMPARE(view.subtitle(), QStringLiteral("CSV"));
+        QCOMPARE(view.rowsMetric()->text(), QStringLiteral("5 of 5 rows"));
+        QCOMPARE(view.columnsMetric()->text(), QStringLiteral("4 of 4 cols"));
+        QCOMPARE(view.table()->tableModel()->columnCount(), 5);
+        QCOMPARE(columnCells(view.table(), 0), (QStringList{"1", "2", "3", "4", "5"}));
+        QCOMPARE(columnCells(view.table(), 1).first(), QStringLiteral("Alice"));
+        QVERIFY(!view.resetButton()->isEnabled());
+        QVERIFY(!view.errorCard()->isVisible());
+        QVERIFY(view.table()->grid()->verticalHeader()->sectionResizeMode(0) == QHeaderView::Fixed);
+        QCOMPARE(view.table()->grid()->verticalHeader()->defaultSectionSize(), 24);
+        const QList<QAction*> copies = view.copyMenu()->actions();
+        QCOMPARE(copies.size(), 5);
+        QVERIFY(!copies[3]->isEnabled());
+        QVERIFY(!copies[4]->isEnabled());
+        // Score is numeric: right-aligned cells and title.
+        CSVTableModel* m = view.table()->tableModel();
+        QCOMPARE(m->data(m->index(0, 3), Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+        QCOMPARE(m->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+        const int width = view.table()->grid()->columnWidth(1);
+        QVERIFY(width >= 60 && width <= 320);
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-sample.png"))));
+    }
+
+    void sortsByTwoColumnsFromTheHeader()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        clickHeader(view, 3); // Score
+        QCOMPARE(model.sortOrder().size(), 0); // reaches the model on a later turn
+        QTRY_COMPARE(model.sortOrder(), (QList<CSVSortDescriptor>{{2, true}}));
+        clickHeader(view, 2); // Status becomes the primary key
+        QTRY_COMPARE(model.sortOrder(), (QList<CSVSortDescriptor>{{1, true}, {2, true}}));
+        QTRY_COMPARE(columnCells(view.table(), 1), (QStringList{"Dee", "Alice", "Cleo", "Bob", "Eun"}));
+        clickHeader(view, 2); // again: descending
+        QTRY_COMPARE(model.sortOrder(), (QList<CSVSortDescriptor>{{1, false}, {2, true}}));
+        QTRY_COMPARE(columnCells(view.table(), 1), (QStringList{"Bob", "Eun", "Cleo", "Dee", "Alice"}));
+        clickHeader(view, 0); // the row numbers do not sort
+        QTest::qWait(1);
+        QCOMPARE(model.sortOrder().size(), 2);
+        const auto marks = view.table()->grid()->header()->sortMarks();
+        QCOMPARE(marks.size(), 2);
+        QCOMPARE(marks[0].section, 2);
+        QVERIFY(!marks[0].ascending);
+        QCOMPARE(marks[1].section, 3);
+        QCOMPARE(columnCells(view.table(), 0), (QStringList{"1", "2", "3", "4", "5"}));
+        QVERIFY(view.resetButton()->isEnabled());
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-sorted.png"))));
+        view.resetButton()->click();
+        QTRY_VERIFY(!view.resetButton()->isEnabled());
+    }
+
+    void filtersFromThePopover()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        CSVFiltersPopover* popover = view.showFiltersPopover();
+        QVERIFY(popover->isVisible());
+        QVERIFY(!popover->clearAllButton()->isEnabled());
+        QLineEdit* status = popover->field(1);
+        QVERIFY(status);
+        QCOMPARE(status->placeholderText(), QString::fromUtf16(u"Contains\u2026"));
+        QTest::keyClicks(status, QStringLiteral("pend"));
+        QCOMPARE(model.columnFilters(), (QMap<qint64, QString>{{1, "pend"}}));
+        QVERIFY(popover->isFilterIconFilled(1));
+        QVERIFY(!popover->isFilterIconFilled(0));
+        QVERIFY(popover->clearAllButton()->isEnabled());
+        QCOMPARE(view.filterCount()->text(), QStringLiteral("1"));
+        QVERIFY(view.filterCount()->isVisibleTo(&view));
+        QTRY_COMPARE(view.rowsMetric()->text(), QStringLiteral("2 of 5 rows"));
+        QVERIFY(popover->grab().save(shotPath(QStringLiteral("csv-tool-filters-popover.png"))));
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-filtered.png"))));
+        // Deleting the text removes the entry.
+        status->selectAll();
+        QTest::keyClick(status, Qt::Key_Backspace);
+        QVERIFY(model.columnFilters().isEmpty());
+        QVERIFY(!popover->clearAllButton()->isEnabled());
+        QVERIFY(!view.filterCount()->isVisibleTo(&view));
+        // A single blank is a filter.
+        QTest::keyClicks(popover->field(0), QStringLiteral(" "));
+        QCOMPARE(model.activeFilterCount(), 1);
+        popover->clearAllButton()->click();
+        QVERIFY(model.columnFilters().isEmpty());
+        QCOMPARE(popover->field(0)->text(), QString());
+    }
+
+    void popoverWithoutColumns()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        model.open(writeFile(dir, QStringLiteral("empty.csv"), "\n"));
+        QTRY_VERIFY(model.parseError().has_value());
+        CSVFiltersPopover* popover = view.showFiltersPopover();
+        QVERIFY(popover->emptyLabel()->isVisibleTo(popover));
+        QCOMPARE(popover->emptyLabel()->text(), QStringLiteral("Open a file to set filters."));
+        QVERIFY(!popover->clearAllButton()->isEnabled());
+        popover->hide();
+    }
+
+    void hidingEveryColumnShowsTheEmptyState()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        emit view.columnsMenu()->aboutToShow();
+        const QList<QAction*> actions = view.columnsMenu()->actions();
+        QCOMPARE(actions.size(), 4 + 3);
+        QCOMPARE(actions.last()->text(), QStringLiteral("Hide All"));
+        actions[1]->toggle(); // hide Status
+        QTRY_COMPARE(view.columnsMetric()->text(), QStringLiteral("3 of 4 cols"));
+        QCOMPARE(view.table()->tableModel()->columnCount(), 4);
+        actions.last()->trigger();
+        QTRY_VERIFY(view.table()->showsEmptyState());
+        QCOMPARE(view.table()->emptyState()->title(), QStringLiteral("All columns are hidden"));
+        QCOMPARE(view.table()->emptyState()->description(), QStringLiteral("Use the Columns menu in the toolbar to show one."));
+        QCOMPARE(view.columnsMetric()->text(), QStringLiteral("0 of 4 cols"));
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-all-hidden.png"))));
+        emit view.columnsMenu()->aboutToShow();
+        view.columnsMenu()->actions()[5]->trigger(); // Show All
+        QTRY_VERIFY(!view.table()->showsEmptyState());
+    }
+
+    void anEmptyFileShowsTheErrorCard()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(900, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QUrl url = writeFile(dir, QStringLiteral("blank.csv"), "\n\n");
+        model.open(url);
+        QTRY_COMPARE(view.pane()->badge()->text(), QStringLiteral("ERROR"));
+        QVERIFY(view.errorCard()->isVisible());
+        QCOMPARE(view.errorText(), QStringLiteral("No rows found."));
+        QVERIFY(view.table()->showsEmptyState());
+        QCOMPARE(view.rowsMetric()->text(), QStringLiteral("0 of 0 rows"));
+        QCOMPARE(view.columnsMetric()->text(), QStringLiteral("0 of 0 cols"));
+        QCOMPARE(view.title(), QStringLiteral("blank.csv"));
+        emit view.columnsMenu()->aboutToShow();
+        QVERIFY(!view.columnsMenu()->actions().last()->isEnabled());
+        QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-no-rows.png"))));
+    }
+
+    void delimiterAndHeaderReparse()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        emit view.delimiterPicker()->activated(QString::number(int(CSVToolViewModel::DelimiterChoice::semicolon)));
+        QTRY_COMPARE(view.pane()->badge()->text(), QStringLiteral("SEMICOLON"));
+        QCOMPARE(model.columnCount(), std::optional<qsizetype>(1));
+        view.headerToggle()->click();
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(6));
+        QVERIFY(!model.treatFirstRowAsHeader());
+    }
+
+    void selectionReachesTheModelAndCopies()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        CSVGridView* grid = view.table()->grid();
+        grid->selectionModel()->select(QItemSelection(grid->model()->index(1, 0), grid->model()->index(2, 4)),
+                                       QItemSelectionModel::ClearAndSelect);
+        QTRY_COMPARE(model.selection(), (QSet<qint64>{1, 2}));
+        QVERIFY(view.copyMenu()->actions()[3]->isEnabled());
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QStringLiteral("Name\tStatus\tScore\tUpdated\nBob\tpending\t78\t2024-02-29\nCleo\tinactive\t85\t2024-01-08"));
+        // The model's selection pushed into the grid is not echoed back.
+        model.setSelection({4});
+        QCOMPARE(grid->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(grid->selectionModel()->selectedRows().first().row(), 4);
+        QTest::qWait(1);
+        QCOMPARE(model.selection(), (QSet<qint64>{4}));
+    }
+
+    void cellsAndNamesArePlainText()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        model.open(writeFile(dir, QStringLiteral("html.csv"), "<b>name</b>,x\n<img src=x>,<i>y</i>\n"));
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(1));
+        CSVTableModel* m = view.table()->tableModel();
+        QTRY_COMPARE(m->rowCount(), 1);
+        QCOMPARE(m->data(m->index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("<img src=x>"));
+        QCOMPARE(m->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("<b>name</b>"));
+        CSVFiltersPopover* popover = view.showFiltersPopover();
+        for (QLabel* label : popover->findChildren<QLabel*>())
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        popover->hide();
+        QCOMPARE(view.title(), QStringLiteral("html.csv"));
+    }
+
+    void dropsOpenTheFirstFile()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        const QUrl first = writeFile(dir, QStringLiteral("a.tsv"), "p\tq\n1\t2\n");
+        const QUrl second = writeFile(dir, QStringLiteral("b.csv"), "x\n");
+        auto* data = new QMimeData;
+        data->setUrls({first, second});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &enter);
+        QVERIFY(view.isDropTargeted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &drop);
+        QVERIFY(!view.isDropTargeted());
+        QTRY_COMPARE(model.fileUrl(), first);
+        QCOMPARE(view.pane()->badge()->text(), QStringLiteral("TAB"));
+        delete data;
+    }
+
+    void searchFieldBindsTheQuery()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        QTest::keyClicks(view.searchItem()->field(), QStringLiteral("ee"));
+        QCOMPARE(model.searchQuery(), QStringLiteral("ee"));
+        QTRY_COMPARE(view.rowsMetric()->text(), QStringLiteral("1 of 5 rows"));
+        QVERIFY(view.resetButton()->isEnabled());
+        model.resetRefinements();
+        QTRY_COMPARE(view.searchItem()->text(), QString());
+    }
+
+    void sortOrderAfterClicks()
+    {
+        using D = QList<CSVSortDescriptor>;
+        QCOMPARE(CSVTableView::sortOrderAfterClick({}, 3), (D{{3, true}}));
+        QCOMPARE(CSVTableView::sortOrderAfterClick({{3, true}}, 3), (D{{3, false}}));
+        QCOMPARE(CSVTableView::sortOrderAfterClick({{1, false}, {3, true}}, 3), (D{{3, true}, {1, false}}));
+    }
+};
+
+QUORRIX_TEST_MAIN(CSVToolViewTest)
+#include "CSVToolViewTest.moc"
