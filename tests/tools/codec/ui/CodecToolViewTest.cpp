@@ -1,0 +1,240 @@
+#include "support/QuorrixTestMain.h"
+#include "kit/ui/PaneButton.h"
+#include "kit/ui/ToolPane.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
+#include "tools/codec/CodecToolViewModel.h"
+#include "tools/codec/ui/CodecTool.h"
+#include "tools/codec/ui/CodecToolView.h"
+#include "tools/json/ui/JSONCodeEditor.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QToolButton>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(Codec::Scheme)
+Q_DECLARE_METATYPE(Codec::Direction)
+
+namespace {
+
+struct Fixture {
+    std::unique_ptr<CodecToolViewModel> model = std::make_unique<CodecToolViewModel>();
+    std::unique_ptr<CodecToolView> view;
+    Fixture()
+    {
+        model->setQuietTime(0);
+        view = std::make_unique<CodecToolView>(model.get());
+        view->resize(1000, 600);
+        view->show();
+    }
+};
+
+#define SETTLE(f)                                                                                  \
+    do {                                                                                           \
+        QCoreApplication::processEvents();                                                         \
+        QTRY_VERIFY_WITH_TIMEOUT(!(f).model->isTransformPending(), 20000);                         \
+        QCoreApplication::processEvents();                                                         \
+    } while (false)
+
+QStringList shownToggles(const CodecToolView& view)
+{
+    QStringList titles;
+    for (QToolButton* toggle : view.optionToggles()) {
+        if (!toggle->isHidden())
+            titles << toggle->text();
+    }
+    return titles;
+}
+
+} // namespace
+
+class CodecToolViewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void registration()
+    {
+        const CodecTool tool;
+        QCOMPARE(tool.id(), QStringLiteral("codec"));
+        QCOMPARE(tool.name(), QStringLiteral("Encode / Decode"));
+        QCOMPARE(tool.symbol(), QStringLiteral("arrow.left.arrow.right"));
+        QCOMPARE(tool.category(), ToolCategory::encoding);
+        QVERIFY(tool.acceptedExtensions().isEmpty());
+        QSettings settings;
+        QObject host;
+        QObject* viewModel = tool.makeViewModel(settings, &host);
+        QVERIFY(qobject_cast<CodecToolViewModel*>(viewModel));
+        std::unique_ptr<ToolView> view(tool.makeView(viewModel));
+        QVERIFY(qobject_cast<CodecToolView*>(view.get()));
+    }
+
+    void firstShowDecodesTheSample()
+    {
+        Fixture f;
+        SETTLE(f);
+        QCOMPARE(f.view->title(), QStringLiteral("Encode / Decode"));
+        QCOMPARE(f.view->subtitle(), QString::fromUtf8("Decode \xC2\xB7 Base64"));
+        QVERIFY(f.view->outputEditor()->text().startsWith(QStringLiteral("{\n  \"steps\" : [")));
+        QVERIFY(f.view->outputEditor()->syntaxHighlighter());
+        QCOMPARE(f.view->outputMetricTexts(), (QStringList{"8 lines", "59 B"}));
+        QCOMPARE(f.view->inputMetricTexts(), (QStringList{"1 line", "100 B"}));
+        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(f.view->outputPane()->badge()->text(), QString::fromUtf8("GZIP \xE2\x86\x92 JSON"));
+        QVERIFY(!f.view->isNoticeShown());
+        QCOMPARE(shownToggles(*f.view), (QStringList{"Unpack", "Format JSON"}));
+    }
+
+    void toggles_data()
+    {
+        QTest::addColumn<Codec::Scheme>("scheme");
+        QTest::addColumn<Codec::Direction>("direction");
+        QTest::addColumn<QStringList>("toggles");
+        using S = Codec::Scheme;
+        using D = Codec::Direction;
+        QTest::newRow("base64 encode") << S::base64 << D::encode << QStringList{"URL-safe"};
+        QTest::newRow("base64 decode") << S::base64 << D::decode << QStringList{"Unpack", "Format JSON"};
+        QTest::newRow("url encode") << S::url << D::encode << QStringList{"+ as space"};
+        QTest::newRow("url decode") << S::url << D::decode << QStringList{"+ as space", "Format JSON"};
+        QTest::newRow("html encode") << S::html << D::encode << QStringList{};
+        QTest::newRow("html decode") << S::html << D::decode << QStringList{"Format JSON"};
+        QTest::newRow("hex encode") << S::hex << D::encode << QStringList{};
+        QTest::newRow("hex decode") << S::hex << D::decode << QStringList{"Unpack", "Format JSON"};
+    }
+    void toggles()
+    {
+        QFETCH(Codec::Scheme, scheme);
+        QFETCH(Codec::Direction, direction);
+        QFETCH(QStringList, toggles);
+        Fixture f;
+        f.model->setScheme(scheme);
+        f.model->setDirection(direction);
+        QCOMPARE(shownToggles(*f.view), toggles);
+        QCOMPARE(f.view->subtitle(), Codec::title(direction) + QString::fromUtf8(" \xC2\xB7 ") + Codec::title(scheme));
+        SETTLE(f);
+    }
+
+    void hiddenToggleKeepsItsValue()
+    {
+        Fixture f;
+        SETTLE(f);
+        QVERIFY(f.view->optionToggles()[2]->isChecked());
+        f.view->directionPicker()->segments()[0]->click();
+        QCOMPARE(f.model->direction(), Codec::Direction::encode);
+        QVERIFY(f.view->optionToggles()[2]->isHidden());
+        SETTLE(f);
+        QCOMPARE(f.view->outputPane()->badge()->text(), QStringLiteral("BASE64"));
+        f.view->directionPicker()->segments()[1]->click();
+        QVERIFY(!f.view->optionToggles()[2]->isHidden());
+        QVERIFY(f.view->optionToggles()[2]->isChecked());
+        QVERIFY(f.model->options().inflate);
+        SETTLE(f);
+    }
+
+    void switchingAToggleReruns()
+    {
+        Fixture f;
+        SETTLE(f);
+        QSignalSpy published(f.model.get(), &CodecToolViewModel::transformPublished);
+        f.view->optionToggles()[3]->click(); // Format JSON off
+        QVERIFY(!f.model->options().formatJSON);
+        SETTLE(f);
+        QCOMPARE(published.count(), 1);
+        QCOMPARE(f.view->outputPane()->badge()->text(), QString::fromUtf8("GZIP \xE2\x86\x92 TEXT"));
+        QVERIFY(!f.view->outputEditor()->syntaxHighlighter());
+    }
+
+    void failureNotice()
+    {
+        Fixture f;
+        SETTLE(f);
+        f.view->schemePicker()->segments()[3]->click(); // Hex
+        f.model->setInput(QStringLiteral("abc"));
+        SETTLE(f);
+        QVERIFY(f.view->isNoticeShown());
+        QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Not Hex"));
+        QCOMPARE(f.view->noticeMessage(), QStringLiteral("Hex takes two digits per byte, and this has an odd number of digits."));
+        QCOMPARE(f.view->outputEditor()->text(), QString());
+        QCOMPARE(f.view->outputMetricTexts(), QStringList{"0 B"});
+        QVERIFY(!f.view->outputCopyButton()->isEnabled());
+        QVERIFY(!f.view->swapButton()->isEnabled());
+        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("INVALID"));
+        // Until the next run publishes, the headline names the scheme that failed.
+        f.view->schemePicker()->segments()[0]->click();
+        QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Not Hex"));
+        SETTLE(f);
+        QVERIFY(!f.view->isNoticeShown()); // "abc" is Base64
+        f.model->setInput(QStringLiteral("QUJDR"));
+        SETTLE(f);
+        QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Not Base64"));
+
+        f.model->setInput(QStringLiteral("H4sIAAAAAAAAA6tWKsnPz1GyUnLNS85PSVXQV3BJBTGUdJSKS1IL"));
+        SETTLE(f);
+        QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Could not unpack"));
+        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("VALID"));
+        f.model->setInput(QStringLiteral("aGk="));
+        SETTLE(f);
+        QVERIFY(!f.view->isNoticeShown());
+    }
+
+    void binaryOutput()
+    {
+        Fixture f;
+        f.model->setInput(QStringLiteral("gIGCg4SFhoeIiYqLjI2Oj5CRkpOUlZaXmJmam5ydnp8="));
+        SETTLE(f);
+        QCOMPARE(f.view->outputMetricTexts(), QStringList{"32 B"});
+        QCOMPARE(f.view->outputPane()->badge()->text(), QStringLiteral("BINARY"));
+        QVERIFY(!f.view->swapButton()->isEnabled());
+        QCOMPARE(f.view->outputCopyButton()->toolTip(),
+                 QStringLiteral("Copy the hex dump with 16 bytes a row, as hexdump -C prints it"));
+        QVERIFY(!f.view->outputEditor()->syntaxHighlighter());
+        QTRY_COMPARE(f.view->outputEditor()->text(), f.model->shownOutput());
+    }
+
+    void inputButtons()
+    {
+        Fixture f;
+        SETTLE(f);
+        QVERIFY(f.view->inputCopyButton()->isEnabled());
+        f.view->inputCopyButton()->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), CodecToolViewModel::sampleInput());
+        QVERIFY(f.view->isInputCopyFlashing());
+        QCOMPARE(f.view->inputCopyButton()->title(), QStringLiteral("Copied"));
+        QVERIFY(!f.view->isOutputCopyFlashing());
+        QTRY_VERIFY_WITH_TIMEOUT(!f.view->isInputCopyFlashing(), 5000);
+        QCOMPARE(f.view->inputCopyButton()->title(), QStringLiteral("Copy"));
+        f.view->clearButton()->click();
+        QCOMPARE(f.model->input(), QString());
+        QCOMPARE(f.view->inputMetricTexts(), (QStringList{"0 lines", "0 B"}));
+        QVERIFY(!f.view->inputCopyButton()->isEnabled());
+        QVERIFY(!f.view->clearButton()->isEnabled());
+        SETTLE(f);
+    }
+
+    void swapButton()
+    {
+        Fixture f;
+        f.model->setInput(QStringLiteral("aGkgdGhlcmU="));
+        SETTLE(f);
+        QVERIFY(f.view->swapButton()->isEnabled());
+        f.view->swapButton()->click();
+        QCOMPARE(f.view->inputEditor()->text(), QStringLiteral("hi there"));
+        QCOMPARE(f.view->subtitle(), QString::fromUtf8("Encode \xC2\xB7 Base64"));
+        SETTLE(f);
+        QCOMPARE(f.view->outputEditor()->text(), QStringLiteral("aGkgdGhlcmU="));
+    }
+
+    void typingRequestsATransform()
+    {
+        Fixture f;
+        SETTLE(f);
+        f.view->inputEditor()->setText(QString());
+        emit f.view->inputEditor()->textEdited(QStringLiteral("b2s="));
+        SETTLE(f);
+        QCOMPARE(f.view->outputEditor()->text(), QStringLiteral("ok"));
+    }
+};
+
+QUORRIX_TEST_MAIN(CodecToolViewTest)
+#include "CodecToolViewTest.moc"
