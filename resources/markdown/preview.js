@@ -198,6 +198,27 @@
   // at `start` (each with the text after it) give way to those of html, and the line numbers of
   // every later block move by `shift`. Answers false, changing nothing, when the page does not
   // hold `base` as expected; the program then sends the whole body.
+  // A large body arrives in parts, each its own call, so that no one message holds the
+  // program's GUI thread; a part of another version starts the collection again.
+  var stagedVersion = -1;
+  var stagedParts = [];
+  function stageBody(version, part) {
+    if (version !== stagedVersion) {
+      stagedVersion = version;
+      stagedParts = [];
+    }
+    stagedParts.push(part);
+    return true;
+  }
+  function updateStagedBody(lines, version) {
+    if (version !== stagedVersion) return false;
+    var html = stagedParts.join("");
+    stagedParts = [];
+    stagedVersion = -1;
+    updateBody(html, lines, version);
+    return true;
+  }
+
   function patchBody(base, version, oldCount, start, removeCount, insertCount, html, shift, lines) {
     if (base !== bodyVersion || start < 0 || removeCount < 0 || start + removeCount > oldCount ||
         !intact(oldCount)) return false;
@@ -344,6 +365,8 @@
 
   window.updateBody = updateBody;
   window.patchBody = patchBody;
+  window.stageBody = stageBody;
+  window.updateStagedBody = updateStagedBody;
   window.setLineCount = setLineCount;
   window.scrollToY = scrollToY;
   window.holdOwnScroll = holdOwnScroll;

@@ -17,6 +17,7 @@
 #include "tools/markdown/ui/MarkdownWebBridge.h"
 
 #include <QJsonArray>
+#include <QTimer>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QVBoxLayout>
@@ -234,7 +235,44 @@ void MarkdownPreviewView::sendBody(const QString& html, qint64 lineCount)
     const qint64 version = ++m_bodyVersion;
     m_pageHTML = html;
     m_pageBlocks.reset();
-    evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version)));
+    // Encoding a large body and handing it to the page take the GUI thread long enough to be
+    // felt: it is encoded elsewhere and sent in parts, one per event-loop turn. A newer body or
+    // patch supersedes it (a patch onto a body the page never got is refused by the page and
+    // answered with the whole body).
+    constexpr qsizetype part = 1 << 19;
+    if (html.size() <= part) {
+        evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version)));
+        return;
+    }
+    m_patchTask.runNow<QStringList>(
+        [html, lineCount, version](const std::atomic_bool& cancelled) {
+            QStringList calls;
+            qsizetype at = 0;
+            while (at < html.size() && !cancelled) {
+                qsizetype end = std::min(html.size(), at + part);
+                // A surrogate pair stays in one part.
+                if (end < html.size() && html.at(end - 1).isHighSurrogate())
+                    --end;
+                calls << QStringLiteral("stageBody(%1, %2)").arg(QString::number(version), jsString(html.mid(at, end - at)));
+                at = end;
+            }
+            calls << QStringLiteral("updateStagedBody(%1, %2)").arg(QString::number(lineCount), QString::number(version));
+            return calls;
+        },
+        [this, version](QStringList calls) { sendParts(version, std::move(calls), 0); });
+}
+
+void MarkdownPreviewView::sendParts(qint64 version, QStringList calls, qsizetype next)
+{
+    if (m_bodyVersion != version || next >= calls.size())
+        return;
+    evaluate(calls.at(next));
+    calls[next].clear();
+    QPointer<MarkdownPreviewView> self(this);
+    QTimer::singleShot(0, this, [self, version, calls = std::move(calls), next]() mutable {
+        if (self)
+            self->sendParts(version, std::move(calls), next + 1);
+    });
 }
 
 namespace {

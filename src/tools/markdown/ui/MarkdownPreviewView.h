@@ -6,6 +6,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 #include <QWidget>
@@ -83,6 +84,8 @@ private:
     void onMessage(const QVariant& body);
     void applyLayout(const MarkdownPreviewMessage::Layout& layout, bool scrolledSince);
     void sendBody(const QString& html, qint64 lineCount);
+    // Hands the page the prepared calls of a large body, one per event-loop turn.
+    void sendParts(qint64 version, QStringList calls, qsizetype next);
     void sendLineCount(qint64 lineCount);
     void sendChangedBlocks(const QString& html);
     void applyToPreview(double line, double windowY, bool glide);

@@ -626,6 +626,32 @@ private slots:
         QVERIFY(!before.contains("Over the editor"));
     }
 
+    void largeBodyReachesThePageWhole()
+    {
+        Fixture f;
+        QVERIFY(f.waitForLayout(3));
+        // Several parts of the page's body, with surrogate pairs all through it, so a cut that
+        // splits one shows as a replacement character.
+        QString text;
+        for (int i = 0; text.size() < 1500000; ++i)
+            text += QStringLiteral("Paragraph %1 \U0001F600 with *some* words\n\n").arg(i);
+        text += QStringLiteral("The last paragraph\n");
+        QSignalSpy opened(&f.model, &MarkdownToolViewModel::documentOpened);
+        f.model.open(write("large-body.md", text.toUtf8()));
+        QVERIFY(opened.wait(20000));
+        auto answer = std::make_shared<QString>();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                f.view->preview()->evaluate(
+                    "(function () { var c = document.getElementById('content'); return c ? c.textContent.slice(-40) + '|' +"
+                    " (c.textContent.indexOf('\\uFFFD') < 0) : ''; })()",
+                    [answer](const QVariant& v) { *answer = v.toString(); });
+                return answer->contains("The last paragraph");
+            }(),
+            20000);
+        QVERIFY2(answer->endsWith("|true"), qPrintable(*answer));
+    }
+
     void folderPanelMessage()
     {
         Fixture f;
