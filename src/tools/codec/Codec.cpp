@@ -296,7 +296,7 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
     if (direction == Direction::encode) {
         QString text;
         switch (scheme) {
-        case Scheme::base64: text = base64Encode(utf8Bytes(input), options.urlSafe); break;
+        case Scheme::base64: text = base64EncodeText(input, options.urlSafe); break;
         case Scheme::url: text = percentEncode(input, options.plusForSpace); break;
         case Scheme::html: text = htmlEscape(input); break;
         case Scheme::hex: text = hexEncode(utf8Bytes(input)); break;
@@ -405,6 +405,48 @@ QString Codec::base64Encode(QByteArrayView bytes, bool urlSafe)
             *o++ = u'=';
         }
     }
+    return out;
+}
+
+QString Codec::base64EncodeText(QStringView text, bool urlSafe)
+{
+    // The UTF-8 bytes are made a cache-sized piece at a time and encoded at once, so no buffer
+    // of the whole text's bytes is ever built. The length is known up front.
+    // Lone surrogates (rare: editors repair them) take the whole-buffer path, which writes U+FFFD.
+    if (!text.isValidUtf16())
+        return base64Encode(utf8Bytes(text), urlSafe);
+    const qint64 byteLength = TextHelpers::utf8Length(text);
+    const qsizetype whole = byteLength / 3;
+    const qsizetype rest = byteLength % 3;
+    const qsizetype length = whole * 4 + (rest ? (urlSafe ? rest + 1 : 4) : 0);
+    QString out(length, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+                                   : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    constexpr qsizetype kPiece = 16384;
+    char buffer[kPiece * 3 + 4];
+    qsizetype carried = 0; // bytes of the previous piece not yet encoded (fewer than three)
+    for (qsizetype at = 0; at < text.size(); at += kPiece) {
+        const QStringView piece = text.sliced(at, std::min(kPiece, text.size() - at));
+        char* end = encoder.appendToBuffer(buffer + carried, piece);
+        const qsizetype available = end - buffer;
+        const qsizetype usable = available / 3 * 3;
+        const auto* in = reinterpret_cast<const unsigned char*>(buffer);
+        for (qsizetype i = 0; i < usable; i += 3, in += 3, o += 4) {
+            const quint32 v = quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
+            o[0] = char16_t(alphabet[v >> 18]);
+            o[1] = char16_t(alphabet[(v >> 12) & 63]);
+            o[2] = char16_t(alphabet[(v >> 6) & 63]);
+            o[3] = char16_t(alphabet[v & 63]);
+        }
+        carried = available - usable;
+        memmove(buffer, buffer + usable, size_t(carried));
+    }
+    const QString tail = base64Encode(QByteArrayView(buffer, carried), urlSafe);
+    memcpy(o, tail.constData(), size_t(tail.size()) * 2);
+    o += tail.size();
+    out.truncate(o - reinterpret_cast<char16_t*>(out.data()));
     return out;
 }
 

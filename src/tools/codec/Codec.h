@@ -103,6 +103,8 @@ public:
     static std::optional<QByteArray> base64URLDecode(QStringView text);
 
     static QString base64Encode(QByteArrayView bytes, bool urlSafe);
+    // Base64 of the text's UTF-8 bytes, a lone surrogate as U+FFFD.
+    static QString base64EncodeText(QStringView text, bool urlSafe);
     static QString percentEncode(QStringView text, bool plusForSpace);
     // The UTF-8 bytes a percent-encoded text stands for, or nullopt.
     static std::optional<QByteArray> percentDecode(QStringView text, bool plusForSpace);

@@ -1,6 +1,8 @@
 #include "support/QuorrixTestMain.h"
 #include "tools/codec/Codec.h"
 
+#include "kit/TextHelpers.h"
+
 #include <QRandomGenerator>
 
 class Base64Test : public QObject {
@@ -58,6 +60,28 @@ private slots:
         const QString framed = QStringLiteral("[") + input + QStringLiteral("]");
         const auto sliced = Codec::base64URLDecode(QStringView(framed).mid(1, input.size()));
         QCOMPARE(sliced, decoded);
+    }
+
+    void encodeOfText()
+    {
+        // The piecewise encoder of text gives what encoding its UTF-8 bytes gives, at every length,
+        // across piece boundaries, with surrogate pairs and lone surrogates.
+        QRandomGenerator random(1);
+        const char16_t units[] = {u'a', u'\u00e9', u'\u20ac', 0xD83D, 0xDE00, u'\n'};
+        for (int size : {0, 1, 2, 3, 4, 5, 16383, 16384, 16385, 40000}) {
+            for (int variant = 0; variant < 4; ++variant) {
+                QString text(size, Qt::Uninitialized);
+                for (auto& c : text)
+                    c = QChar(units[random.bounded(variant == 0 ? 1 : variant == 1 ? 3 : 6)]);
+                for (bool urlSafe : {false, true}) {
+                    const QString expected = Codec::base64Encode(Codec::utf8Bytes(text), urlSafe);
+                    QCOMPARE(Codec::base64EncodeText(text, urlSafe), expected);
+                }
+                // Lone surrogates become U+FFFD, as the byte count has it.
+                QCOMPARE(Codec::utf8Bytes(text).size(), qsizetype(TextHelpers::utf8Length(text)));
+            }
+        }
+        QCOMPARE(Codec::utf8Bytes(QString(QChar(0xD800))), QByteArray("\xEF\xBF\xBD"));
     }
 
     void randomRoundTrip()
