@@ -9,15 +9,22 @@
 #include "tools/json/JSONToolViewModel.h"
 #include "tools/json/ui/JSONCodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest/QTest>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -153,6 +160,82 @@ Figures runBaseline(qsizetype units)
     }
     f.outputKeysStall = probe.stopMs();
     return f;
+}
+
+// A pretty-printed document of about `units` units: the same records, one member a line.
+QString prettyDocument(qsizetype units)
+{
+    return JSONFormatter::format(minifiedDocument(units * 100 / 176), JSONFormatter::Indent::spaces(2),
+                                 JSONFormatter::SortMode::none)
+        .text;
+}
+
+void waitFor(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+struct OpenFigures {
+    double bytes = 0, inputShown = 0, outputShown = 0, openStall = 0;
+    double minifyShown = 0, minifyStall = 0, formatShown = 0, formatStall = 0;
+};
+
+// Opens a file of the document through the view model, as File > Open does, then switches the
+// output to Minify and back to Format with the picker, each time until the editors show it.
+OpenFigures runOpen(const QString& doc)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("document.json"));
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(doc.toUtf8());
+    }
+    const JSONFormatter::Outputs expected =
+        JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none);
+    OpenFigures f;
+    f.bytes = double(QFileInfo(path).size());
+    JSONToolViewModel model;
+    JSONToolView view(&model);
+    view.resize(1200, 800);
+    view.show();
+    spin(400);
+    StallProbe probe;
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    model.open(QUrl::fromLocalFile(path));
+    waitFor([&] { return view.inputEditor()->text().size() == doc.size(); });
+    view.inputEditor()->textView()->viewport()->repaint();
+    f.inputShown = clock.elapsed();
+    waitFor([&] { return view.outputEditor()->text().size() == expected.formatted.size(); });
+    view.outputEditor()->textView()->viewport()->repaint();
+    f.outputShown = clock.elapsed();
+    spin(300);
+    f.openStall = probe.stopMs();
+
+    auto switchTo = [&](int segment, const QString& shown, double& time, double& stall) {
+        spin(300);
+        probe.start();
+        clock.restart();
+        view.outputModePicker()->segments().at(segment)->click();
+        waitFor([&] { return view.outputEditor()->text().size() == shown.size(); });
+        view.outputEditor()->textView()->viewport()->repaint();
+        time = clock.elapsed();
+        spin(300);
+        stall = probe.stopMs();
+    };
+    switchTo(1, expected.minified, f.minifyShown, f.minifyStall);
+    switchTo(0, expected.formatted, f.formatShown, f.formatStall);
+    return f;
+}
+
+void printOpen(const char* what, const OpenFigures& f)
+{
+    std::printf("%-26s %8.1f MB %10.0f %10.0f %10.1f %12.0f %10.1f %12.0f %10.1f\n", what, f.bytes / 1e6, f.inputShown,
+                f.outputShown, f.openStall, f.minifyShown, f.minifyStall, f.formatShown, f.formatStall);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -321,6 +404,13 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "profile") {
         profile();
+        return 0;
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "open") {
+        std::printf("%-26s %11s %10s %10s %10s %12s %10s %12s %10s\n", "open, then switch", "file", "input",
+                    "output", "stall", "minify shown", "stall", "format shown", "stall");
+        printOpen("minified file", runOpen(minifiedDocument(50'000'000)));
+        printOpen("pretty-printed file", runOpen(prettyDocument(50'000'000)));
         return 0;
     }
     std::printf("JSON tool, offscreen; times in ms. \"show\" = paste to formatted output shown, less the %d ms quiet time.\n",

@@ -5,6 +5,7 @@
 #include "tools/json/JSONTextMetrics.h"
 
 #include <QHash>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace JSONFormatter {
 
@@ -88,11 +89,12 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
     out.validation = verdict(text, parsed);
     if (!out.validation.isValid)
         return out;
+    // The two texts are printed side by side from the one parsed document.
+    QFuture<std::optional<QString>> minifying =
+        QtConcurrent::run([&] { return JSONPrinter::print(document, std::nullopt, sortMode, cancelled); });
     auto pretty = JSONPrinter::print(document, indent.unit(), sortMode, cancelled);
-    if (!pretty)
-        return {};
-    auto minified = JSONPrinter::print(document, std::nullopt, sortMode, cancelled);
-    if (!minified)
+    auto minified = minifying.result();
+    if (!pretty || !minified)
         return {};
     out.formatted = std::move(*pretty);
     out.minified = std::move(*minified);

@@ -1,5 +1,6 @@
 #include "tools/json/JSONNumberText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -47,76 +48,181 @@ std::optional<NormalForm> normalForm(QStringView literal)
     return form;
 }
 
-QString doubleText(double value)
+namespace {
+
+// The shortest digits of a finite nonzero double and its decimal exponent: value = d.ddd × 10^exp.
+struct ShortestDigits {
+    char digits[24];
+    int count = 0;
+    int exp = 0;
+    bool negative = false;
+};
+
+ShortestDigits shortestDigits(double value)
 {
-    if (value == 0)
-        return std::signbit(value) ? QStringLiteral("-0.0") : QStringLiteral("0.0");
+    ShortestDigits d;
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
     // buf: [-]d[.ddd]e(+|-)XX
     const char* p = buf;
     const char* end = res.ptr;
-    QString out;
-    out.reserve(32);
     if (*p == '-') {
-        out.append(u'-');
+        d.negative = true;
         ++p;
     }
-    QByteArray digits;
     while (p < end && *p != 'e') {
         if (*p != '.')
-            digits.append(*p);
+            d.digits[d.count++] = *p;
         ++p;
     }
-    int exp = 0;
-    std::from_chars(p + 1 + (p[1] == '+'), end, exp);
+    std::from_chars(p + 1 + (p[1] == '+'), end, d.exp);
+    return d;
+}
+
+// The double's text in the platform's form, written to `out` (room for 32 units); its length.
+int writeDoubleText(double value, const ShortestDigits& d, char16_t* out)
+{
+    char16_t* w = out;
+    if (value == 0) {
+        if (std::signbit(value))
+            *w++ = u'-';
+        *w++ = u'0';
+        *w++ = u'.';
+        *w++ = u'0';
+        return int(w - out);
+    }
+    if (d.negative)
+        *w++ = u'-';
     const double magnitude = std::fabs(value);
     if (magnitude >= 1e-4 && magnitude < 1e16) {
-        if (exp >= 0) {
-            const qsizetype intDigits = exp + 1;
-            for (qsizetype i = 0; i < intDigits; ++i)
-                out.append(i < digits.size() ? QChar(digits[i]) : QChar(u'0'));
-            out.append(u'.');
-            if (digits.size() > intDigits)
-                out.append(QLatin1StringView(digits.constData() + intDigits, digits.size() - intDigits));
+        if (d.exp >= 0) {
+            const int intDigits = d.exp + 1;
+            for (int i = 0; i < intDigits; ++i)
+                *w++ = i < d.count ? char16_t(d.digits[i]) : u'0';
+            *w++ = u'.';
+            if (d.count > intDigits)
+                for (int i = intDigits; i < d.count; ++i)
+                    *w++ = char16_t(d.digits[i]);
             else
-                out.append(u'0');
+                *w++ = u'0';
         } else {
-            out.append(QLatin1StringView("0."));
-            out.append(QString(-exp - 1, u'0'));
-            out.append(QLatin1StringView(digits));
+            *w++ = u'0';
+            *w++ = u'.';
+            for (int i = 0; i < -d.exp - 1; ++i)
+                *w++ = u'0';
+            for (int i = 0; i < d.count; ++i)
+                *w++ = char16_t(d.digits[i]);
         }
-        return out;
+        return int(w - out);
     }
-    out.append(QChar(digits[0]));
-    if (digits.size() > 1) {
-        out.append(u'.');
-        out.append(QLatin1StringView(digits.constData() + 1, digits.size() - 1));
+    *w++ = char16_t(d.digits[0]);
+    if (d.count > 1) {
+        *w++ = u'.';
+        for (int i = 1; i < d.count; ++i)
+            *w++ = char16_t(d.digits[i]);
     }
-    out.append(u'e');
-    out.append(exp < 0 ? u'-' : u'+');
-    const int absExp = exp < 0 ? -exp : exp;
+    *w++ = u'e';
+    *w++ = d.exp < 0 ? u'-' : u'+';
+    const int absExp = d.exp < 0 ? -d.exp : d.exp;
     if (absExp < 10)
-        out.append(u'0');
-    out.append(QString::number(absExp));
-    return out;
+        *w++ = u'0';
+    char digits[8];
+    const auto r = std::to_chars(digits, digits + sizeof digits, absExp);
+    for (const char* c = digits; c < r.ptr; ++c)
+        *w++ = char16_t(*c);
+    return int(w - out);
+}
+
+} // namespace
+
+QString doubleText(double value)
+{
+    char16_t buf[40];
+    const int n = writeDoubleText(value, value == 0 ? ShortestDigits() : shortestDigits(value), buf);
+    return QString(reinterpret_cast<const QChar*>(buf), n);
+}
+
+int printedDecimal(QStringView literal, char16_t* out)
+{
+    if (literal.size() > 4096)
+        return -1; // far beyond what a double can carry; keep the source text
+    char buf[4100];
+    const qsizetype n = literal.size();
+    for (qsizetype i = 0; i < n; ++i)
+        buf[i] = char(literal[i].unicode());
+    double value = 0;
+    const auto res = std::from_chars(buf, buf + n, value);
+    if (res.ec != std::errc() || !std::isfinite(value))
+        return -1;
+
+    // The literal's normal form, read in place: sign, significant digits, power of ten.
+    bool negative = false, negativeExponent = false;
+    qint64 exp = 0;
+    constexpr qint64 expCap = (qint64(1) << 40) - 1;
+    qsizetype i = 0;
+    if (buf[0] == '-') {
+        negative = true;
+        ++i;
+    }
+    const qsizetype mantissaStart = i;
+    while (i < n && buf[i] != 'e' && buf[i] != 'E')
+        ++i;
+    const qsizetype mantissaEnd = i;
+    if (i < n) {
+        ++i;
+        if (i < n && (buf[i] == '-' || buf[i] == '+'))
+            negativeExponent = buf[i++] == '-';
+        for (; i < n; ++i)
+            if (exp <= expCap)
+                exp = exp * 10 + (buf[i] - '0');
+    }
+    // Digits of the mantissa without the point, leading and trailing zeros.
+    qsizetype first = mantissaStart, last = mantissaEnd;
+    while (first < last && (buf[first] == '0' || buf[first] == '.'))
+        ++first;
+    while (last > first && (buf[last - 1] == '0' || buf[last - 1] == '.'))
+        --last;
+    const bool zero = first == last;
+    if (zero || value == 0) {
+        // A zero literal prints as the double's zero; a nonzero one that reads as zero keeps its text.
+        if (!(zero && value == 0))
+            return -1;
+        return writeDoubleText(value, ShortestDigits(), out);
+    }
+    const qsizetype point = std::find(buf + mantissaStart, buf + mantissaEnd, '.') - buf;
+    // Power of the last significant digit: digits after it up to the point (or minus those
+    // between the point and it), plus the exponent.
+    qint64 power = negativeExponent ? -exp : exp;
+    if (point >= last)
+        power += point - last;
+    else
+        power -= last - point - 1;
+    const ShortestDigits d = shortestDigits(value);
+    int count = d.count;
+    while (count > 1 && d.digits[count - 1] == '0')
+        --count;
+    if (d.negative != negative || qint64(d.exp) - (count - 1) != power)
+        return -1;
+    qsizetype k = 0;
+    for (qsizetype j = first; j < last; ++j) {
+        if (buf[j] == '.')
+            continue;
+        if (k >= count || buf[j] != d.digits[k])
+            return -1;
+        ++k;
+    }
+    if (k != count)
+        return -1;
+    return writeDoubleText(value, d, out);
 }
 
 std::optional<QString> printedDecimal(QStringView literal)
 {
-    if (literal.size() > 4096)
-        return std::nullopt; // far beyond what a double can carry; keep the source text
-    char buf[4100];
-    for (qsizetype i = 0; i < literal.size(); ++i)
-        buf[i] = char(literal[i].unicode());
-    double value = 0;
-    const auto res = std::from_chars(buf, buf + literal.size(), value);
-    if (res.ec != std::errc() || !std::isfinite(value))
+    char16_t buf[40];
+    const int n = printedDecimal(literal, buf);
+    if (n < 0)
         return std::nullopt;
-    QString text = doubleText(value);
-    if (normalForm(literal) != normalForm(text))
-        return std::nullopt;
-    return text;
+    return QString(reinterpret_cast<const QChar*>(buf), n);
 }
 
 bool isCanonicalDecimal(QStringView literal)

@@ -106,7 +106,9 @@ public:
             return result;
         }
         if (m_build) {
-            m_doc->nodes.reserve(size_t((m_end - m_begin) / 12 + 16));
+            // Room for one value per six units: growing the tape would copy it into fresh
+            // memory, while reserved pages that are never written cost nothing.
+            m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
             LargeBuffer::adviseHugePages(m_doc->nodes.data(), m_doc->nodes.capacity() * sizeof(Node));
         }
         skipSpace();
@@ -478,12 +480,13 @@ private:
         const QStringView literal(start, p - start);
         // Integers print their digits as typed, whatever their size, "-0" with its sign.
         if (!integer && (hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
-            if (const auto text = JSONNumberText::printedDecimal(literal); text && QStringView(*text) != literal) {
+            char16_t text[40];
+            const int length = JSONNumberText::printedDecimal(literal, text);
+            if (length >= 0 && QStringView(text, length) != literal) {
                 n.flags = Node::inArena;
                 n.offset = quint32(m_doc->arena.size());
-                n.length = quint32(text->size());
-                m_doc->arena.insert(m_doc->arena.end(), reinterpret_cast<const char16_t*>(text->constData()),
-                                    reinterpret_cast<const char16_t*>(text->constData()) + text->size());
+                n.length = quint32(length);
+                m_doc->arena.insert(m_doc->arena.end(), text, text + length);
             }
             // Otherwise the double cannot carry the literal: it is written as typed.
         }

@@ -27,20 +27,21 @@ struct JSONToolViewModel::FormatRun {
     JSONTextMetrics formattedMetrics;
     JSONTextMetrics minifiedMetrics;
     std::shared_ptr<CodeTextBuffer> formattedBuffer;
+    std::shared_ptr<CodeTextBuffer> formattedSpare;
     std::shared_ptr<CodeTextBuffer> minifiedBuffer;
+    std::shared_ptr<CodeTextBuffer> minifiedSpare;
+};
+
+struct JSONToolViewModel::OpenedText {
+    QString text;
+    std::shared_ptr<CodeTextBuffer> buffer;
 };
 
 namespace {
 
-// An output that changed this much is shown as a new text, whose lines are best split here on
-// the worker rather than on the GUI thread.
-constexpr qsizetype kLargeOutputChange = 1 << 16;
-
-bool isLargeChange(const QString& before, const QString& after)
-{
-    const auto [oldRange, newRange] = TextHelpers::changedRanges(before, after);
-    return oldRange.length > kLargeOutputChange || newRange.length > kLargeOutputChange;
-}
+// From this size on a text's lines are split off the GUI thread: splitting them there when the
+// text is shown as a new one would stall the window.
+constexpr qsizetype kLargeText = 1 << 16;
 
 } // namespace
 
@@ -152,12 +153,39 @@ const QString& JSONToolViewModel::shownOutput() const
 
 std::optional<CodeTextBuffer> JSONToolViewModel::takeShownOutputBuffer()
 {
-    std::shared_ptr<CodeTextBuffer>& slot =
-        m_outputMode == OutputMode::formatted ? m_formattedBuffer : m_minifiedBuffer;
-    if (!slot)
+    OutputBuffers& slot = buffers(m_outputMode);
+    if (!slot.spare)
         return std::nullopt;
-    std::optional<CodeTextBuffer> buffer(std::move(*slot));
-    slot.reset();
+    std::optional<CodeTextBuffer> buffer(std::move(*slot.spare));
+    slot.spare.reset();
+    refillSpare(m_outputMode);
+    return buffer;
+}
+
+void JSONToolViewModel::refillSpare(OutputMode mode)
+{
+    const std::shared_ptr<const CodeTextBuffer> master = buffers(mode).master;
+    if (!master)
+        return;
+    // A copy shares the master's text blocks and duplicates only its line tables.
+    QuietTask::detached<std::shared_ptr<CodeTextBuffer>>(
+        this, [master] { return std::make_shared<CodeTextBuffer>(*master); },
+        [this, mode, master](std::shared_ptr<CodeTextBuffer> copy) {
+            OutputBuffers& slot = buffers(mode);
+            if (slot.master == master && !slot.spare)
+                slot.spare = std::move(copy);
+        });
+}
+
+std::optional<CodeTextBuffer> JSONToolViewModel::takeInputBuffer()
+{
+    if (!m_inputBuffer)
+        return std::nullopt;
+    std::optional<CodeTextBuffer> buffer(std::move(*m_inputBuffer));
+    m_inputBuffer.reset();
+    // Only for the text it was built from.
+    if (buffer->length() != m_text.size())
+        return std::nullopt;
     return buffer;
 }
 
@@ -218,6 +246,11 @@ std::optional<JSONTextRange> JSONToolViewModel::currentMatch(Pane pane) const
 
 void JSONToolViewModel::scheduleFormat()
 {
+    startFormat(false);
+}
+
+void JSONToolViewModel::startFormat(bool now)
+{
     m_requestedInputs = Inputs{m_textGeneration, m_indent, m_sortMode};
     m_formatTask.cancel();
     scheduleSearch();
@@ -227,69 +260,81 @@ void JSONToolViewModel::scheduleFormat()
     const SortMode sortMode = m_sortMode;
     const QString oldFormatted = m_formattedOutput;
     const QString oldMinified = m_minifiedOutput;
-    m_formatTask.schedule<FormatRun, JSONTextMetrics>(
-        [=](const std::atomic_bool& cancelled, const std::function<void(JSONTextMetrics)>& publish) {
-            // The input's metrics show before the formatted text is ready.
-            publish(JSONTextMetrics(text));
-            FormatRun run;
-            JSONFormatter::Outputs out = JSONFormatter::outputs(text, indent, sortMode, &cancelled);
-            if (cancelled)
-                return run;
-            run.validation = std::move(out.validation);
-            run.formattedChanged = TextUnits(out.formatted) != TextUnits(oldFormatted);
-            run.minifiedChanged = TextUnits(out.minified) != TextUnits(oldMinified);
-            // The larger output's lines are split on a second thread meanwhile.
-            QFuture<std::shared_ptr<CodeTextBuffer>> formattedBuffer;
-            const QString formatted = out.formatted;
-            if (run.formattedChanged && isLargeChange(oldFormatted, formatted))
-                formattedBuffer = QtConcurrent::run([formatted] { return std::make_shared<CodeTextBuffer>(formatted); });
-            if (run.formattedChanged)
-                run.formattedMetrics = JSONTextMetrics(out.formatted);
-            if (run.minifiedChanged) {
-                run.minifiedMetrics = JSONTextMetrics(out.minified);
-                if (!cancelled && isLargeChange(oldMinified, out.minified))
-                    run.minifiedBuffer = std::make_shared<CodeTextBuffer>(out.minified);
-            }
-            if (formattedBuffer.isValid())
-                run.formattedBuffer = formattedBuffer.result();
-            if (run.formattedChanged)
-                run.formatted = std::move(out.formatted);
-            if (run.minifiedChanged)
-                run.minified = std::move(out.minified);
+    auto work = [=](const std::atomic_bool& cancelled, const std::function<void(JSONTextMetrics)>& publish) {
+        // The input's metrics show before the formatted text is ready.
+        publish(JSONTextMetrics(text));
+        FormatRun run;
+        JSONFormatter::Outputs out = JSONFormatter::outputs(text, indent, sortMode, &cancelled);
+        if (cancelled)
             return run;
-        },
-        [this](JSONTextMetrics metrics) {
-            if (metrics != m_inputMetrics) {
-                m_inputMetrics = metrics;
-                emit inputMetricsChanged();
-            }
-        },
-        [this](FormatRun run) {
-            m_validation = std::move(run.validation);
-            emit validationChanged();
-            if (run.formattedChanged) {
-                m_formattedBuffer = std::move(run.formattedBuffer);
-                m_formattedOutput = std::move(run.formatted);
-                m_formattedMetrics = run.formattedMetrics;
-                emit formattedOutputChanged();
-                emit formattedMetricsChanged();
-            }
-            if (run.minifiedChanged) {
-                m_minifiedBuffer = std::move(run.minifiedBuffer);
-                m_minifiedOutput = std::move(run.minified);
-                m_minifiedMetrics = run.minifiedMetrics;
-                emit minifiedOutputChanged();
-                emit minifiedMetricsChanged();
-            }
-            const bool shownChanged =
-                m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
-            if (shownChanged) {
-                resetOutputSelection();
-                emit shownOutputChanged();
-            }
-            scheduleSearch();
-            emit formatFinished();
-        });
+        run.validation = std::move(out.validation);
+        run.formattedChanged = TextUnits(out.formatted) != TextUnits(oldFormatted);
+        run.minifiedChanged = TextUnits(out.minified) != TextUnits(oldMinified);
+        // A large output's lines are split here, side by side with the other output's and the
+        // metrics, together with a copy to hand over, so that showing it, now or after a switch
+        // of the output mode, costs the GUI thread nothing.
+        auto prepare = [&cancelled](const QString& output, std::shared_ptr<CodeTextBuffer>& master,
+                                    std::shared_ptr<CodeTextBuffer>& spare) {
+            if (output.size() < kLargeText || cancelled)
+                return;
+            master = std::make_shared<CodeTextBuffer>(output);
+            if (!cancelled)
+                spare = std::make_shared<CodeTextBuffer>(*master);
+        };
+        QFuture<void> formattedLines;
+        if (run.formattedChanged)
+            formattedLines = QtConcurrent::run([&] { prepare(out.formatted, run.formattedBuffer, run.formattedSpare); });
+        QFuture<void> minifiedLines;
+        if (run.minifiedChanged)
+            minifiedLines = QtConcurrent::run([&] { prepare(out.minified, run.minifiedBuffer, run.minifiedSpare); });
+        if (run.formattedChanged)
+            run.formattedMetrics = JSONTextMetrics(out.formatted);
+        if (run.minifiedChanged)
+            run.minifiedMetrics = JSONTextMetrics(out.minified);
+        formattedLines.waitForFinished();
+        minifiedLines.waitForFinished();
+        if (run.formattedChanged)
+            run.formatted = std::move(out.formatted);
+        if (run.minifiedChanged)
+            run.minified = std::move(out.minified);
+        return run;
+    };
+    auto partial = [this](JSONTextMetrics metrics) {
+        if (metrics != m_inputMetrics) {
+            m_inputMetrics = metrics;
+            emit inputMetricsChanged();
+        }
+    };
+    auto apply = [this](FormatRun run) {
+        m_validation = std::move(run.validation);
+        emit validationChanged();
+        if (run.formattedChanged) {
+            m_formattedBuffers = {std::move(run.formattedBuffer), std::move(run.formattedSpare)};
+            m_formattedOutput = std::move(run.formatted);
+            m_formattedMetrics = run.formattedMetrics;
+            emit formattedOutputChanged();
+            emit formattedMetricsChanged();
+        }
+        if (run.minifiedChanged) {
+            m_minifiedBuffers = {std::move(run.minifiedBuffer), std::move(run.minifiedSpare)};
+            m_minifiedOutput = std::move(run.minified);
+            m_minifiedMetrics = run.minifiedMetrics;
+            emit minifiedOutputChanged();
+            emit minifiedMetricsChanged();
+        }
+        const bool shownChanged =
+            m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
+        if (shownChanged) {
+            resetOutputSelection();
+            emit shownOutputChanged();
+        }
+        scheduleSearch();
+        emit formatFinished();
+    };
+    if (now)
+        m_formatTask.runNow<FormatRun, JSONTextMetrics>(work, partial, apply);
+    else
+        m_formatTask.schedule<FormatRun, JSONTextMetrics>(work, partial, apply);
 }
 
 void JSONToolViewModel::scheduleSearch()
@@ -435,16 +480,28 @@ bool JSONToolViewModel::copyOutput()
 
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
-    m_opener.open(
+    m_opener.open<OpenedText>(
         fileUrl,
-        [this, fileUrl](QString text) {
+        // Everything the GUI thread would otherwise do over the whole text happens here.
+        [](QString text, const std::atomic_bool& cancelled) {
+            OpenedText opened;
+            opened.text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : std::move(text);
+            if (opened.text.size() >= kLargeText && !cancelled)
+                opened.buffer = std::make_shared<CodeTextBuffer>(opened.text);
+            return opened;
+        },
+        [this, fileUrl](OpenedText opened) {
             m_fileUrl = fileUrl;
             emit fileUrlChanged();
-            storeText(text);
+            m_text = std::move(opened.text);
+            m_textGeneration = bumped(m_textGeneration);
+            m_inputBuffer = std::move(opened.buffer);
             setOpenError(QString());
-            emit textChanged();
-            scheduleFormat();
             m_inputSelection = JSONTextRange{0, 0};
+            emit textChanged();
+            m_inputBuffer.reset();
+            // Nobody is typing: no quiet time.
+            startFormat(true);
         },
         [this](QString sentence) { setOpenError(sentence); });
 }

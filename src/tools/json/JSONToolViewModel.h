@@ -81,9 +81,12 @@ public:
 
     // --- derived
     const QString& shownOutput() const;
-    // The shown output already split into a code view's lines by the formatting run, when that
-    // run replaced most of it; handed over once (later calls answer nothing until the next run).
+    // The shown output already split into a code view's lines off the GUI thread, for a large
+    // output; each answer is a buffer of its own, and the next one is made ready off the GUI
+    // thread after it (until then the answer is nothing).
     std::optional<CodeTextBuffer> takeShownOutputBuffer();
+    // The text of a large opened file split into lines while it was read; handed over once.
+    std::optional<CodeTextBuffer> takeInputBuffer();
     JSONTextMetrics shownMetrics() const;
     bool isInputBlank() const;
     std::optional<PaneBadge> inputBadge() const;
@@ -158,8 +161,18 @@ private:
         JSONSearch::MatchList outputMatches;
     };
     struct FormatRun;
+    struct OpenedText;
+    // An output's lines: the buffer built with it, kept untouched to copy from, and a copy
+    // ready to hand over.
+    struct OutputBuffers {
+        std::shared_ptr<const CodeTextBuffer> master;
+        std::shared_ptr<CodeTextBuffer> spare;
+    };
 
     void storeText(const QString& text);
+    void startFormat(bool now);
+    OutputBuffers& buffers(OutputMode mode) { return mode == OutputMode::formatted ? m_formattedBuffers : m_minifiedBuffers; }
+    void refillSpare(OutputMode mode);
     void setOpenError(const QString& message);
     void resetOutputSelection();
     JSONSearch::MatchList matchList(Pane pane) const;
@@ -172,8 +185,9 @@ private:
     JSONFormatter::Validation m_validation;
     QString m_formattedOutput;
     QString m_minifiedOutput;
-    std::shared_ptr<CodeTextBuffer> m_formattedBuffer;
-    std::shared_ptr<CodeTextBuffer> m_minifiedBuffer;
+    OutputBuffers m_formattedBuffers;
+    OutputBuffers m_minifiedBuffers;
+    std::shared_ptr<CodeTextBuffer> m_inputBuffer;
     JSONTextMetrics m_inputMetrics;
     JSONTextMetrics m_formattedMetrics;
     JSONTextMetrics m_minifiedMetrics;

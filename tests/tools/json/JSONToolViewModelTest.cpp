@@ -26,6 +26,18 @@ class JSONToolViewModelTest : public QObject {
         QVERIFY(spy.wait(3000));
     }
 
+    // The next buffer of the shown output, once one is ready (QTRY_* would take it twice).
+    static std::optional<CodeTextBuffer> nextBuffer(JSONToolViewModel& m)
+    {
+        std::optional<CodeTextBuffer> buffer;
+        for (int turn = 0; turn < 500 && !buffer; ++turn) {
+            buffer = m.takeShownOutputBuffer();
+            if (!buffer)
+                QTest::qWait(10);
+        }
+        return buffer;
+    }
+
 private slots:
     void preparedOutputBuffer_data()
     {
@@ -36,8 +48,9 @@ private slots:
         QTest::newRow("large document, formatted") << 3000 << false << true;
         QTest::newRow("large document, minified") << 3000 << true << true;
     }
-    // A formatting run that replaces most of an output also hands over its lines, once, and
-    // they are exactly the shown output.
+    // A large output comes with its lines split off the GUI thread, exactly the shown output;
+    // each buffer is handed over once, and another is made ready after it, so that switching
+    // between the outputs never splits a text on the GUI thread.
     void preparedOutputBuffer()
     {
         QFETCH(int, items);
@@ -55,14 +68,31 @@ private slots:
         QVERIFY(!m.shownOutput().isEmpty());
         std::optional<CodeTextBuffer> buffer = m.takeShownOutputBuffer();
         QCOMPARE(buffer.has_value(), expected);
-        if (buffer) {
-            QCOMPARE(buffer->text(), m.shownOutput());
-            QVERIFY(!m.takeShownOutputBuffer());
-        }
-        // A small change of a large output is applied as an edit: nothing is prepared.
+        if (!expected)
+            return;
+        QCOMPARE(buffer->text(), m.shownOutput());
+        QVERIFY(!m.takeShownOutputBuffer());
+        std::optional<CodeTextBuffer> next;
+        next = nextBuffer(m);
+        QVERIFY(next);
+        QCOMPARE(next->text(), m.shownOutput());
+
+        // The other output is ready too.
+        m.setOutputMode(minified ? OutputMode::formatted : OutputMode::minified);
+        buffer = m.takeShownOutputBuffer();
+        QVERIFY(buffer);
+        QCOMPARE(buffer->text(), m.shownOutput());
+
+        // After a small change the buffers are those of the new outputs.
         m.setText(QString(doc).replace(QStringLiteral("item 7\""), QStringLiteral("item 8\"")));
         waitForFormat(m);
-        QVERIFY(!m.takeShownOutputBuffer());
+        for (OutputMode mode : {OutputMode::formatted, OutputMode::minified}) {
+            m.setOutputMode(mode);
+            buffer = nextBuffer(m);
+            QVERIFY(buffer);
+            QCOMPARE(buffer->text(), m.shownOutput());
+            QVERIFY(buffer->text().contains(QStringLiteral("item 8")));
+        }
     }
     void startsWithTheSampleUnformatted()
     {
@@ -329,6 +359,39 @@ private slots:
         QCOMPARE(m.searchQuery(), QStringLiteral("k"));
         waitForFormat(m);
         QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
+    }
+
+    // A large file arrives with its lines already split, and is formatted at once: the quiet
+    // time is for typing. Line breaks are made LF off the GUI thread too.
+    void openLargeFile()
+    {
+        QString doc = QStringLiteral("[\r\n");
+        for (int i = 0; i < 4000; ++i)
+            doc += QStringLiteral("%1{\"id\": %2, \"name\": \"item %2\"}\r\n").arg(i ? "," : "").arg(i);
+        doc += u']';
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("large.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(doc.toUtf8());
+        f.close();
+
+        JSONToolViewModel m;
+        QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
+        std::optional<CodeTextBuffer> input;
+        connect(&m, &JSONToolViewModel::textChanged, this, [&] { input = m.takeInputBuffer(); });
+        m.open(QUrl::fromLocalFile(path));
+        QVERIFY(changed.wait(3000));
+        const QString lf = QString(doc).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QCOMPARE(m.text(), lf);
+        QVERIFY(input);
+        QCOMPARE(input->text(), lf);
+        QVERIFY(!m.takeInputBuffer());
+        waitForFormat(m);
+        QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
+        const std::optional<CodeTextBuffer> output = m.takeShownOutputBuffer();
+        QVERIFY(output);
+        QCOMPARE(output->text(), m.shownOutput());
     }
 
     void openOfAMissingFileKeepsTheDocument()

@@ -1,6 +1,7 @@
 #include "tools/json/ui/JSONCodeEditor.h"
 
 #include "kit/DynamicColor.h"
+#include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
@@ -29,6 +30,9 @@ JSONCodeEditor::JSONCodeEditor(const Options& options, QWidget* parent)
 
     if (options.highlightSyntax) {
         m_syntax = std::make_unique<JSONSyntaxHighlighter>(options.largeDocument, !options.findBar);
+        // A line of megabytes (a minified document) would take the GUI thread too long.
+        if (options.largeDocument)
+            m_syntax->setDeferredLongLines(deferredLongLine);
         m_view->addHighlighter(m_syntax.get());
     }
     if (!options.findBar) {
@@ -85,8 +89,25 @@ void JSONCodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsi
 {
     if (!m_programEdit)
         m_lastText = TextHelpers::repairedUTF16(m_view->text());
-    if (m_syntax)
+    if (m_syntax) {
         m_syntax->applyEdit(m_lastText, {location, length}, change);
+        tokenizePendingLines();
+    }
+}
+
+void JSONCodeEditor::tokenizePendingLines()
+{
+    // Every text change supersedes the kinds still being computed for the text before it.
+    const int serial = ++m_tokenSerial;
+    const QString text = m_lastText;
+    for (const JSONTextRange range : m_syntax->pendingLongLines()) {
+        QuietTask::detached<JSONSyntaxTokens::TokenArray>(
+            this, [text, range] { return JSONSyntaxTokens::tokens(text, range); },
+            [this, serial, range](JSONSyntaxTokens::TokenArray tokens) {
+                if (serial == m_tokenSerial && m_syntax->fillLongLine(range, std::move(tokens)))
+                    m_view->refreshHighlighting();
+            });
+    }
 }
 
 void JSONCodeEditor::setText(const QString& text)
@@ -97,6 +118,17 @@ void JSONCodeEditor::setText(const QString& text)
 void JSONCodeEditor::setText(const QString& newText, std::optional<CodeTextBuffer> prepared)
 {
     const QString text = newText.contains(u'\r') ? TextHelpers::normalizedLineBreaks(newText) : newText;
+    auto holder = std::make_shared<std::optional<CodeTextBuffer>>(std::move(prepared));
+    replaceText(text, [holder] { return std::move(*holder); });
+}
+
+void JSONCodeEditor::setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+{
+    replaceText(text, prepared);
+}
+
+void JSONCodeEditor::replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+{
     if (TextUnits(text) == TextUnits(m_lastText))
         return;
     m_updating = true;
@@ -113,11 +145,11 @@ void JSONCodeEditor::setText(const QString& newText, std::optional<CodeTextBuffe
         // in one pass instead of splicing megabytes into one block.
         constexpr qsizetype largeEdit = 1 << 16;
         if (newRange.length > largeEdit || oldRange.length > largeEdit)
-            showWhole(text, std::move(prepared));
+            showWhole(text, prepared ? prepared() : std::nullopt);
         else if (oldRange.length > 0 || newRange.length > 0)
             m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
     } else {
-        showWhole(text, std::move(prepared));
+        showWhole(text, prepared ? prepared() : std::nullopt);
     }
     const qsizetype caret = std::min(oldCaret, text.size());
     m_view->setSelection(caret, caret);

@@ -40,6 +40,9 @@ public:
     // The same, with `prepared` holding `text` already split into lines (built off the GUI
     // thread); it is taken when the text is shown as a new one, and ignored otherwise.
     void setText(const QString& text, std::optional<CodeTextBuffer> prepared);
+    // The same, with `prepared` asked for the split text only when the text is shown as a new
+    // one; `text` holds LF line breaks only (nothing is normalised, so nothing scans it here).
+    void setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
     // The text last set or edited, unit for unit.
     const QString& text() const { return m_lastText; }
 
@@ -71,6 +74,8 @@ public:
 
     // Colours the lines around the visible area (large-document mode).
     void colourVisibleArea();
+    // In large-document mode, lines this long get their colours off the GUI thread.
+    static constexpr qsizetype deferredLongLine = 1 << 16;
 
 signals:
     // The user changed the text (typing, paste, undo…): the new whole text.
@@ -86,7 +91,9 @@ private:
     void applyAppearance();
     void readPlace();
     void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
+    void replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
     void onViewTextChanged(qsizetype location, qsizetype length, qsizetype change);
+    void tokenizePendingLines();
 
     CodeTextView* m_view;
     Options m_options;
@@ -106,4 +113,5 @@ private:
     std::optional<double> m_place;
     std::optional<int> m_awaitedReflowID;
     bool m_awaitingReflow = false;
+    int m_tokenSerial = 0;
 };

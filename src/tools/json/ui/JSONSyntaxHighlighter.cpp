@@ -104,7 +104,30 @@ void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const QString& te
 {
     m_short.removeLines(range);
     m_longLines.removeLines(range);
-    m_longLines.insert(range, JSONSyntaxTokens::tokens(text, range));
+    const bool deferred = m_deferredLongLines > 0 && range.length >= m_deferredLongLines;
+    m_longLines.insert(range, deferred ? JSONSyntaxTokens::TokenArray() : JSONSyntaxTokens::tokens(text, range));
+}
+
+QList<JSONTextRange> JSONSyntaxHighlighter::pendingLongLines() const
+{
+    QList<JSONTextRange> pending;
+    for (const auto& e : m_longLines.lines)
+        if (qsizetype(e.tokens.size()) != e.range.length)
+            pending.append(e.range);
+    return pending;
+}
+
+bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::TokenArray tokens)
+{
+    if (qsizetype(tokens.size()) != range.length)
+        return false;
+    for (auto& e : m_longLines.lines) {
+        if (e.range == range && qsizetype(e.tokens.size()) != range.length) {
+            e.tokens = std::move(tokens);
+            return true;
+        }
+    }
+    return false;
 }
 
 void JSONSyntaxHighlighter::applyEdit(const QString& text, JSONTextRange edited, qsizetype changeInLength)
@@ -178,6 +201,8 @@ void JSONSyntaxHighlighter::appendRuns(const JSONSyntaxTokens::LongLines& store,
     auto it = std::upper_bound(lines.cbegin(), lines.cend(), from,
                                [](qsizetype position, const auto& e) { return position < e.range.end(); });
     for (; it != lines.cend() && it->range.location < to; ++it) {
+        if (qsizetype(it->tokens.size()) != it->range.length)
+            continue; // kinds still being computed
         const qsizetype base = it->range.location;
         const qsizetype a = std::max(from, base);
         const qsizetype b = std::min(to, it->range.end());

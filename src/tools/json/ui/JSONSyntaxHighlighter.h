@@ -31,6 +31,15 @@ public:
     // Whether every position of `range` is coloured (always true outside large-document mode).
     bool isTinted(JSONTextRange range) const;
 
+    // Long lines of at least `units` units are stored without their kinds, which are then
+    // computed elsewhere (off the GUI thread) and handed in with fillLongLine(); until then
+    // such a line is drawn plain. 0 (the default) computes every line's kinds at once.
+    void setDeferredLongLines(qsizetype units) { m_deferredLongLines = units; }
+    // Stored long lines still waiting for their kinds.
+    QList<JSONTextRange> pendingLongLines() const;
+    // Hands in the kinds of a pending long line; false when no pending line has that range.
+    bool fillLongLine(JSONTextRange range, JSONSyntaxTokens::TokenArray tokens);
+
     // The kind at a position and the run around it, from whichever store holds it.
     std::optional<std::pair<JSONSyntaxTokens::Token, JSONTextRange>> token(qsizetype position) const;
     const JSONSyntaxTokens::LongLines& longLines() const { return m_longLines; }
@@ -50,4 +59,5 @@ private:
     JSONSyntaxTokens::LongLines m_short;
     JSONSyntaxTokens::LongLines m_longLines;
     bool m_dark = false;
+    qsizetype m_deferredLongLines = 0;
 };

@@ -403,13 +403,13 @@ void JSONToolView::refreshTitle()
 
 void JSONToolView::refreshInputText()
 {
-    m_inputEditor->setText(m_model->text());
+    m_inputEditor->setText(m_model->text(), [this] { return m_model->takeInputBuffer(); });
     refreshMatches();
 }
 
 void JSONToolView::refreshOutputText()
 {
-    m_outputEditor->setText(m_model->shownOutput(), m_model->takeShownOutputBuffer());
+    m_outputEditor->setText(m_model->shownOutput(), [this] { return m_model->takeShownOutputBuffer(); });
     refreshMatches();
 }
 

@@ -5,6 +5,8 @@
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchItem.h"
+#include "kit/ui/ToolbarSegmentedPicker.h"
+#include "tools/json/JSONSyntaxTokens.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "tools/json/ui/JSONCodeEditor.h"
 #include "tools/json/ui/JSONSyntaxHighlighter.h"
@@ -340,6 +342,58 @@ private slots:
         // An edit inside the long line recomputes it.
         editor.setText(QStringLiteral("{\"a\": 1}\n") + line.replace(1, 3, QStringLiteral("7")));
         QCOMPARE(h->token(10)->first, JSONSyntaxTokens::Token::number);
+    }
+
+    // A line of megabytes (a minified document) gets its colours off the GUI thread: it shows
+    // plain at first, then coloured as a short line would be; a newer text supersedes them.
+    void veryLongLineIsColouredLater()
+    {
+        JSONCodeEditor::Options options;
+        options.largeDocument = true;
+        options.highlightSyntax = true;
+        options.isEditable = false;
+        JSONCodeEditor editor(options);
+        editor.resize(600, 400);
+        editor.show();
+        QString line = QStringLiteral("[");
+        while (line.size() < 2 * JSONCodeEditor::deferredLongLine)
+            line += QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, ");
+        line += QStringLiteral("null]");
+        const auto* h = editor.syntaxHighlighter();
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1)
+                line.replace(2, 1, QStringLiteral("kk"));
+            editor.setText(line);
+            QCOMPARE(h->pendingLongLines().size(), 1);
+            QVERIFY(!h->token(2));
+            QTRY_VERIFY(h->pendingLongLines().isEmpty());
+            const JSONSyntaxTokens::TokenArray expected = JSONSyntaxTokens::tokens(line);
+            for (qsizetype at : {qsizetype(0), qsizetype(2), qsizetype(8), line.size() / 2, line.size() - 2})
+                QCOMPARE(h->token(at)->first, expected[size_t(at)]);
+        }
+    }
+
+    // In Minify mode the indent choice does not apply: the picker is disabled and looks it,
+    // keeping its selection for the way back to Format.
+    void minifyDisablesTheIndentPicker()
+    {
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        ToolbarSegmentedPicker* indent = view.indentPicker();
+        QVERIFY(indent->isEnabled());
+        QVERIFY(indent->isActiveLook());
+        view.outputModePicker()->segments().at(1)->click();
+        QCOMPARE(model.outputMode(), JSONToolViewModel::OutputMode::minified);
+        QVERIFY(!indent->isEnabled());
+        QVERIFY(!indent->isActiveLook());
+        QVERIFY(indent->isSegmentSelected(0));
+        view.outputModePicker()->segments().at(0)->click();
+        QVERIFY(indent->isEnabled());
+        QVERIFY(indent->isActiveLook());
+        QVERIFY(indent->isSegmentSelected(0));
     }
 };
 
