@@ -223,6 +223,7 @@ int main(int argc, char** argv)
     QList<double> pickerMs;
     for (const char* query : {"", "n", "new", "tokyo"}) {
         TimestampZonePicker picker(&model, 1790380800);
+        picker.setAttribute(Qt::WA_DeleteOnClose, false);
         picker.setWindowFlags(Qt::Widget);
         picker.show();
         t.start();

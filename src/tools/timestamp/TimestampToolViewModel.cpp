@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QMutex>
 #include <QSet>
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -366,7 +367,17 @@ QStringList TimestampToolViewModel::zonesMatchingCountry(const QString& key, con
         if (verdict == verdicts.constEnd()) {
             std::optional<QString> matched;
             for (const QString& name : countryNames(*code)) {
-                const QString nameKey = searchKey(name);
+                // Country names repeat in every search: fold each once per process.
+                static QMutex namesMutex;
+                static QHash<QString, QString> foldedNames;
+                QString nameKey;
+                {
+                    QMutexLocker lock(&namesMutex);
+                    auto it = foldedNames.constFind(name);
+                    if (it == foldedNames.constEnd())
+                        it = foldedNames.insert(name, searchKey(name));
+                    nameKey = *it;
+                }
                 if (nameMatches(nameKey, key)) {
                     matched = nameKey;
                     break;
@@ -409,16 +420,26 @@ QStringList TimestampToolViewModel::searchZones(const QString& query, const QSet
             result << id;
         }
     };
+    // The identifiers' keys never change: fold each once per process.
+    static QMutex foldedMutex;
+    static QHash<QString, std::pair<QString, QString>> folded;  // identifier -> (city key, identifier key)
+    QMutexLocker lock(&foldedMutex);
+    auto keysOf = [](const QString& id) -> const std::pair<QString, QString>& {
+        auto it = folded.constFind(id);
+        if (it == folded.constEnd())
+            it = folded.insert(id, {searchKey(cityPart(id).toString()), searchKey(id)});
+        return *it;
+    };
     const QString named = abbreviations.value(key.toUpper());
     if (!named.isEmpty() && std::binary_search(available.begin(), available.end(), named))
         place(named);
     for (const QString& id : available)
-        if (searchKey(cityPart(id).toString()).startsWith(key))
+        if (keysOf(id).first.startsWith(key))
             place(id);
     for (const QString& id : zonesMatchingCountry(key, available, countries, countryNames))
         place(id);
     for (const QString& id : available)
-        if (searchKey(id).contains(key))
+        if (keysOf(id).second.contains(key))
             place(id);
     return result;
 }

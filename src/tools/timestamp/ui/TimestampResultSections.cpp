@@ -223,8 +223,12 @@ void TimestampResultSections::rebuild(bool wide, int paneWidth)
     m_relativeTimer.stop();
     m_grids.clear();
     m_titles.clear();
-    if (m_content)
-        delete m_content;
+    // Later: the rebuild may come from a button of the old rows (Remove), still in its click.
+    if (m_content) {
+        m_content->hide();
+        m_stack->removeWidget(m_content);
+        m_content->deleteLater();
+    }
     m_content = new QWidget(this);
     m_stack->addWidget(m_content);
     const auto& parsed = m_model->parsed();

@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPropertyAnimation>
 #include <QToolButton>
 
 namespace {
@@ -212,6 +213,11 @@ QToolButton* TimestampRowGrid::copyButton(const QString& label) const
     return m_rows.value(label).copy;
 }
 
+QToolButton* TimestampRowGrid::removeButton(const QString& label) const
+{
+    return m_rows.value(label).remove;
+}
+
 void TimestampRowGrid::refreshButtons()
 {
     const QColor secondary = DynamicColor::secondary().resolved(palette());
@@ -227,7 +233,19 @@ void TimestampRowGrid::refreshButtons()
                 effect = new QGraphicsOpacityEffect(b);
                 b->setGraphicsEffect(effect);
             }
-            effect->setOpacity(active ? 1.0 : 0.01);
+            const qreal target = active ? 1.0 : 0.01;
+            for (auto* running : effect->findChildren<QPropertyAnimation*>())
+                running->stop();  // deletes itself
+            if (!qFuzzyCompare(effect->opacity(), target) && isVisible()) {
+                // An ease-out of 0.12 s as the buttons come and go.
+                auto* fade = new QPropertyAnimation(effect, "opacity", effect);
+                fade->setDuration(120);
+                fade->setEasingCurve(QEasingCurve::OutQuad);
+                fade->setEndValue(target);
+                fade->start(QAbstractAnimation::DeleteWhenStopped);
+            } else {
+                effect->setOpacity(target);
+            }
             b->setAttribute(Qt::WA_TransparentForMouseEvents, !active);
         }
         if (it->copy) {

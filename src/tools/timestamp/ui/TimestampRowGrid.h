@@ -33,6 +33,7 @@ public:
     QRect valueFrame(const QString& label) const;
     bool isRowActive(const QString& label) const;
     QToolButton* copyButton(const QString& label) const;
+    QToolButton* removeButton(const QString& label) const;
 
     static QFont valueFont();
 

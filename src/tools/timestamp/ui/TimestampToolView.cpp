@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
@@ -29,9 +31,56 @@ using namespace Timestamp;
 
 bool TimestampToolView::hasShownBefore = false;
 
+namespace {
+
+// The latest key or mouse-button event of the application and when it came, for the focus
+// rule: Qt keeps no "current event" to ask.
+class LastInputEvent : public QObject {
+public:
+    QEvent::Type type = QEvent::None;
+    Qt::MouseButton button = Qt::NoButton;
+    QElapsedTimer age;
+
+    static LastInputEvent& shared()
+    {
+        static LastInputEvent* recorder = [] {
+            auto* r = new LastInputEvent(qApp);
+            qApp->installEventFilter(r);
+            return r;
+        }();
+        return *recorder;
+    }
+
+protected:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            type = event->type();
+            button = Qt::NoButton;
+            age.start();
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+            type = event->type();
+            button = static_cast<QMouseEvent*>(event)->button();
+            age.start();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
 TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* parent)
     : ToolView(parent), m_model(model), m_rowState(new TimestampRowState(this))
 {
+    LastInputEvent::shared();
     setMinimumSize(520, 420);
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -217,14 +266,17 @@ void TimestampToolView::refreshPasteButton()
 
 void TimestampToolView::focusInputOnAppear()
 {
-    bool focus = !hasShownBefore;
-    if (hasShownBefore) {
-        // Switching here with the mouse focuses the field; moving through the sidebar with the
-        // keyboard leaves the focus where it is.
-        focus = QApplication::mouseButtons() != Qt::NoButton || QApplication::keyboardModifiers() == Qt::NoModifier;
-        if (QWidget* f = QApplication::focusWidget())
-            if (f != this && !isAncestorOf(f) && f->inherits("QAbstractItemView"))
-                focus = false;
+    // The first showing takes the keyboard unless a key brought it; later ones only when a
+    // click did, so moving through the sidebar with the keyboard keeps its focus.
+    const LastInputEvent& last = LastInputEvent::shared();
+    const bool recent = last.type != QEvent::None && last.age.isValid() && last.age.elapsed() < 1000;
+    bool focus;
+    if (recent) {
+        const bool key = last.type == QEvent::KeyPress || last.type == QEvent::KeyRelease;
+        const bool leftMouse = !key && last.button == Qt::LeftButton;
+        focus = hasShownBefore ? leftMouse : !key;
+    } else {
+        focus = !hasShownBefore;
     }
     hasShownBefore = true;
     if (focus)

@@ -216,6 +216,7 @@ private slots:
         view.show();
         enter(model, QStringLiteral("1790380800"));
         TimestampZonePicker picker(&model, 1790380800);
+        picker.setAttribute(Qt::WA_DeleteOnClose, false);  // it lives on this stack
         picker.setWindowFlags(Qt::Widget);
         picker.show();
         QVERIFY(picker.shownZones().size() > 300);
@@ -237,6 +238,17 @@ private slots:
         QCOMPARE(dismissed.size(), 1);
         QCOMPARE(model.zones().last(), QStringLiteral("Asia/Tokyo"));
         QTRY_VERIFY(view.sections()->grid("Other zones")->ids().contains("Asia/Tokyo"));
+
+        // Remove, clicked on its own row: the row goes, the list is saved without it.
+        TimestampRowGrid* zones = view.sections()->grid("Other zones");
+        QToolButton* remove = zones->removeButton("America/New_York");
+        QVERIFY(remove);
+        remove->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        QCOMPARE(model.zones(), (QStringList{"Asia/Kolkata", "Europe/Paris", "Asia/Tokyo"}));
+        QTRY_COMPARE(view.sections()->grid("Other zones")->ids(),
+                     (QStringList{"Asia/Kolkata", "Europe/Paris", "Asia/Tokyo"}));
     }
 };
 
