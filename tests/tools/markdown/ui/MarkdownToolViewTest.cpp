@@ -686,6 +686,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f.view->imagesButton()->isVisible(), 10000);
         QTest::qWait(1500);
         QVERIFY(f.window.grab().save(QString::fromUtf8(dir) + "/markdown-images.png"));
+
+        // A document of one 1 MB line, being edited in its middle.
+        QString line;
+        while (line.size() < 1 << 20)
+            line += QStringLiteral("words and **strong words**, `code`, _emphasis_ and a [link](https://example.com); ");
+        QVERIFY(f.openAndLayOut(write("shots/one-line.md", line.toUtf8()), 1));
+        MarkdownTextEditor* editor = f.view->editor();
+        const qsizetype middle = line.indexOf(QStringLiteral("words"), line.size() / 2);
+        editor->setFocus();
+        editor->setSelection(middle, middle);
+        editor->revealRange({middle, 0}, false);
+        QTest::keyClicks(editor, "Typed **here** in the middle of the line ");
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isStylingPending(), 10000);
+        QTest::qWait(1500);
+        QVERIFY(f.window.grab().save(QString::fromUtf8(dir) + "/markdown-one-line-edit.png"));
     }
 };
 
