@@ -12,7 +12,8 @@ namespace CSVParallel {
 
 inline int sliceCount(qsizetype count, qsizetype minPerSlice)
 {
-    const qsizetype cores = std::max(1u, std::thread::hardware_concurrency());
+    // One core is left to the GUI thread, which keeps painting and taking keys meanwhile.
+    const qsizetype cores = std::max(1u, std::thread::hardware_concurrency() - 1);
     return int(std::clamp<qsizetype>(count / std::max<qsizetype>(1, minPerSlice), 1, std::min<qsizetype>(cores, 16)));
 }
 

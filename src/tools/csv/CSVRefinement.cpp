@@ -47,8 +47,14 @@ bool asciiContainsLowered(QByteArrayView haystack, QByteArrayView needle)
     const uchar first = p[0];
     const uchar firstUpper = first >= 'a' && first <= 'z' ? uchar(first & ~0x20) : first;
     for (qsizetype i = 0; i + m <= n; ++i) {
-        if (h[i] != first && h[i] != firstUpper)
+        if (first == firstUpper) {
+            const void* hit = std::memchr(h + i, first, size_t(n - m + 1 - i));
+            if (!hit)
+                return false;
+            i = static_cast<const uchar*>(hit) - h;
+        } else if (h[i] != first && h[i] != firstUpper) {
             continue;
+        }
         qsizetype k = 1;
         while (k < m && asciiLower(h[i + k]) == p[k])
             ++k;
@@ -66,11 +72,38 @@ struct Needle {
     explicit Needle(const QString& lowered) : text(lowered), utf8(lowered.toUtf8()), ascii(isAscii(utf8)) {}
 };
 
+// Non-ASCII characters whose lower case or case folding is ASCII: KELVIN SIGN, LATIN CAPITAL
+// LETTER I WITH DOT ABOVE, LATIN SMALL LETTER LONG S. Without them, an ASCII needle can be
+// matched on the UTF-8 bytes directly: every other non-ASCII byte stays what it is.
+bool mayFoldIntoAscii(QByteArrayView cell)
+{
+    if (isAscii(cell))
+        return false;
+    const char* s = cell.data();
+    const qsizetype n = cell.size();
+    for (qsizetype i = 0; i + 1 < n; ++i) {
+        const uchar b = uchar(s[i]);
+        if (b == 0xC4 && uchar(s[i + 1]) == 0xB0)
+            return true;
+        if (b == 0xC5 && uchar(s[i + 1]) == 0xBF)
+            return true;
+        if (b == 0xE2 && i + 2 < n && uchar(s[i + 1]) == 0x84 && uchar(s[i + 2]) == 0xAA)
+            return true;
+    }
+    return false;
+}
+
 bool searchMatches(QByteArrayView cell, const Needle& needle)
 {
-    if (isAscii(cell)) {
-        // The lower case of ASCII text is ASCII: a needle with more in it cannot be inside.
-        return needle.ascii && asciiContainsLowered(cell, needle.utf8);
+    if (needle.ascii) {
+        // A match on the bytes is a match in the lower-cased text; without one, only a
+        // character that lower-cases into ASCII could make one.
+        if (asciiContainsLowered(cell, needle.utf8))
+            return true;
+        if (!mayFoldIntoAscii(cell))
+            return false;
+    } else if (isAscii(cell)) {
+        return false; // the lower case of ASCII text is ASCII
     }
     return QString::fromUtf8(cell).toLower().contains(needle.text);
 }
@@ -84,8 +117,12 @@ struct Filter {
 
 bool filterMatches(QByteArrayView cell, const Filter& filter)
 {
-    if (filter.ascii && isAscii(cell))
-        return asciiContainsLowered(cell, filter.loweredUtf8);
+    if (filter.ascii) {
+        if (asciiContainsLowered(cell, filter.loweredUtf8))
+            return true;
+        if (!mayFoldIntoAscii(cell))
+            return false;
+    }
     return QString::fromUtf8(cell).contains(filter.text, Qt::CaseInsensitive);
 }
 

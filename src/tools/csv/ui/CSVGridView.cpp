@@ -1,5 +1,6 @@
 #include "tools/csv/ui/CSVGridView.h"
 
+#include "tools/csv/ui/CSVCellDelegate.h"
 #include "tools/csv/ui/CSVHeaderView.h"
 
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSVHeaderView(this))
 {
     setHorizontalHeader(m_header);
+    setItemDelegate(new CSVCellDelegate(this));
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(24);
