@@ -2,6 +2,8 @@
 
 #include "kit/TextHelpers.h"
 #include "tools/json/JSONFormatter.h"
+#include "tools/json/JSONParser.h"
+#include "tools/json/JSONPrinter.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -180,20 +182,17 @@ std::optional<std::pair<QString, qsizetype>> decodeCharacterReference(QStringVie
     return std::nullopt;
 }
 
-// Formatted JSON, or nothing when the text does not parse (or the work was cancelled).
+// Formatted JSON (two spaces, keys ascending), or nothing when the text does not parse or the
+// work was cancelled: the formatter's own parse and print, each checking the flag as it goes.
 std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool* cancelled)
 {
     using namespace JSONFormatter;
-    if (cancelled) {
-        Outputs outputs = JSONFormatter::outputs(text, Indent::spaces(2), SortMode::ascending, cancelled);
-        if (cancelled->load() || !outputs.validation.isValid)
-            return std::nullopt;
-        return std::move(outputs.formatted);
-    }
-    FormatResult result = format(text, Indent::spaces(2), SortMode::ascending);
-    if (!result.ok())
+    JSONDocument document;
+    if (JSONParser::parse(text, &document, true, cancelled).error)
         return std::nullopt;
-    return std::move(result.text);
+    if (cancelled && cancelled->load())
+        return std::nullopt;
+    return JSONPrinter::print(document, Indent::spaces(2).unit(), SortMode::ascending, cancelled);
 }
 
 } // namespace
