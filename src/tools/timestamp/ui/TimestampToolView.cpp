@@ -161,7 +161,8 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     m_scroll = new QScrollArea(content);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A long local date in a narrow pane can be scrolled to rather than cut off.
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* results = new QWidget;
     auto* resultsStack = new QVBoxLayout(results);
     resultsStack->setContentsMargins(16, 16, 16, 16);

@@ -24,6 +24,8 @@ class TimestampToolView : public ToolView {
 public:
     explicit TimestampToolView(TimestampToolViewModel* model, QWidget* parent = nullptr);
 
+    QString title() const override { return QStringLiteral("Timestamp"); }
+    // The user's time zone.
     QString subtitle() const override;
 
     QLineEdit* inputField() const { return m_input; }

@@ -127,6 +127,9 @@ private slots:
         QCOMPARE(model.matchingRowLabel().value_or(QString()), QStringLiteral("HTTP date"));
         QCOMPARE(view.pane()->badge()->text(), QStringLiteral("RFC 2822"));
         shoot(view, "narrow-rfc2822-with-zones");
+        view.resize(520, 700);
+        QCoreApplication::processEvents();
+        shoot(view, "narrowest");
 
         // Wide: two columns, and the zones in halves.
         view.resize(1300, 900);
