@@ -409,42 +409,68 @@ QString Codec::base64Encode(QByteArrayView bytes, bool urlSafe)
 
 QString Codec::base64EncodeText(QStringView text, bool urlSafe)
 {
-    // The UTF-8 bytes are made a cache-sized piece at a time and encoded at once, so no buffer
-    // of the whole text's bytes is ever built. The length is known up front.
-    // Lone surrogates (rare: editors repair them) take the whole-buffer path, which writes U+FFFD.
-    if (!text.isValidUtf16())
-        return base64Encode(utf8Bytes(text), urlSafe);
+    // Straight from UTF-16: runs of ASCII go three units at a time, other characters through a
+    // small byte queue, so no copy of the text's UTF-8 bytes is ever built. A lone surrogate
+    // is written as U+FFFD, as the byte count has it.
     const qint64 byteLength = TextHelpers::utf8Length(text);
-    const qsizetype whole = byteLength / 3;
-    const qsizetype rest = byteLength % 3;
-    const qsizetype length = whole * 4 + (rest ? (urlSafe ? rest + 1 : 4) : 0);
+    const qsizetype length = byteLength / 3 * 4 + (byteLength % 3 ? (urlSafe ? byteLength % 3 + 1 : 4) : 0);
     QString out(length, Qt::Uninitialized);
     char16_t* o = reinterpret_cast<char16_t*>(out.data());
     const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
                                    : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    QStringEncoder encoder(QStringEncoder::Utf8);
-    constexpr qsizetype kPiece = 16384;
-    char buffer[kPiece * 3 + 4];
-    qsizetype carried = 0; // bytes of the previous piece not yet encoded (fewer than three)
-    for (qsizetype at = 0; at < text.size(); at += kPiece) {
-        const QStringView piece = text.sliced(at, std::min(kPiece, text.size() - at));
-        char* end = encoder.appendToBuffer(buffer + carried, piece);
-        const qsizetype available = end - buffer;
-        const qsizetype usable = available / 3 * 3;
-        const auto* in = reinterpret_cast<const unsigned char*>(buffer);
-        for (qsizetype i = 0; i < usable; i += 3, in += 3, o += 4) {
-            const quint32 v = quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
-            o[0] = char16_t(alphabet[v >> 18]);
-            o[1] = char16_t(alphabet[(v >> 12) & 63]);
-            o[2] = char16_t(alphabet[(v >> 6) & 63]);
-            o[3] = char16_t(alphabet[v & 63]);
+    auto emit4 = [&](quint32 v) {
+        o[0] = char16_t(alphabet[v >> 18]);
+        o[1] = char16_t(alphabet[(v >> 12) & 63]);
+        o[2] = char16_t(alphabet[(v >> 6) & 63]);
+        o[3] = char16_t(alphabet[v & 63]);
+        o += 4;
+    };
+    quint32 acc = 0;
+    int queued = 0;
+    auto push = [&](quint32 byte) {
+        acc = acc << 8 | byte;
+        if (++queued == 3) {
+            emit4(acc);
+            acc = 0;
+            queued = 0;
         }
-        carried = available - usable;
-        memmove(buffer, buffer + usable, size_t(carried));
+    };
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    while (p < end) {
+        if (queued == 0) {
+            while (end - p >= 3 && (p[0] | p[1] | p[2]) < 0x80) {
+                emit4(quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2]);
+                p += 3;
+            }
+            if (p == end)
+                break;
+        }
+        const char32_t u = *p++;
+        if (u < 0x80) {
+            push(u);
+        } else if (u < 0x800) {
+            push(0xC0 | u >> 6);
+            push(0x80 | (u & 63));
+        } else if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p)) {
+            const char32_t c = QChar::surrogateToUcs4(char16_t(u), *p++);
+            push(0xF0 | c >> 18);
+            push(0x80 | ((c >> 12) & 63));
+            push(0x80 | ((c >> 6) & 63));
+            push(0x80 | (c & 63));
+        } else {
+            const char32_t c = QChar::isSurrogate(u) ? 0xFFFD : u;
+            push(0xE0 | c >> 12);
+            push(0x80 | ((c >> 6) & 63));
+            push(0x80 | (c & 63));
+        }
     }
-    const QString tail = base64Encode(QByteArrayView(buffer, carried), urlSafe);
-    memcpy(o, tail.constData(), size_t(tail.size()) * 2);
-    o += tail.size();
+    if (queued) {
+        char tail[2] = {char(queued == 2 ? (acc >> 8) & 0xFF : acc & 0xFF), char(acc & 0xFF)};
+        const QString rest = base64Encode(QByteArrayView(tail, queued), urlSafe);
+        memcpy(o, rest.constData(), size_t(rest.size()) * 2);
+        o += rest.size();
+    }
     out.truncate(o - reinterpret_cast<char16_t*>(out.data()));
     return out;
 }
