@@ -1,10 +1,7 @@
 #include "tools/jwt/ui/JWTTool.h"
 
-#include "kit/ui/ContentUnavailableView.h"
-#include "kit/ui/ToolView.h"
 #include "tools/jwt/JWTToolViewModel.h"
-
-#include <QVBoxLayout>
+#include "tools/jwt/ui/JWTToolView.h"
 
 JWTTool::JWTTool()
     : Tool(QStringLiteral("jwt"), QStringLiteral("JWT"), QStringLiteral("key.horizontal"), ToolCategory::encoding, {})
@@ -13,14 +10,11 @@ JWTTool::JWTTool()
 
 QObject* JWTTool::makeViewModel(QSettings& defaults, QObject* parent) const
 {
+    Q_UNUSED(defaults);
     return new JWTToolViewModel(parent);
 }
 
 ToolView* JWTTool::makeView(QObject* viewModel) const
 {
-    auto* view = new ToolView;
-    auto* layout = new QVBoxLayout(view);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new ContentUnavailableView(name(), symbol(), QStringLiteral("This tool is on its way.")));
-    return view;
+    return new JWTToolView(qobject_cast<JWTToolViewModel*>(viewModel));
 }
