@@ -60,13 +60,27 @@ CSVFiltersPopover::CSVFiltersPopover(CSVToolViewModel* model, QWidget* parent) :
     m_scroll->setMaximumHeight(360);
     stack->addWidget(m_scroll);
 
-    connect(m_model, &CSVToolViewModel::documentChanged, this, &CSVFiltersPopover::rebuildRows);
+    connect(m_model, &CSVToolViewModel::documentChanged, this, [this] {
+        if (isVisible())
+            rebuildRows();
+        else
+            m_rowsStale = true;
+    });
     connect(m_model, &CSVToolViewModel::columnFiltersChanged, this, &CSVFiltersPopover::refreshFilters);
     rebuildRows();
 }
 
-QLineEdit* CSVFiltersPopover::field(qint64 columnID) const
+void CSVFiltersPopover::showEvent(QShowEvent* event)
 {
+    if (m_rowsStale)
+        rebuildRows();
+    QFrame::showEvent(event);
+}
+
+QLineEdit* CSVFiltersPopover::field(qint64 columnID)
+{
+    if (m_rowsStale)
+        rebuildRows();
     for (const RowWidgets& row : m_rows) {
         if (row.columnID == columnID)
             return row.field;
@@ -74,8 +88,10 @@ QLineEdit* CSVFiltersPopover::field(qint64 columnID) const
     return nullptr;
 }
 
-bool CSVFiltersPopover::isFilterIconFilled(qint64 columnID) const
+bool CSVFiltersPopover::isFilterIconFilled(qint64 columnID)
 {
+    if (m_rowsStale)
+        rebuildRows();
     for (const RowWidgets& row : m_rows) {
         if (row.columnID == columnID)
             return row.filled;
@@ -85,6 +101,7 @@ bool CSVFiltersPopover::isFilterIconFilled(qint64 columnID) const
 
 void CSVFiltersPopover::rebuildRows()
 {
+    m_rowsStale = false;
     m_rows.clear();
     delete m_scroll->takeWidget();
     m_rowsHost = nullptr;

@@ -22,8 +22,11 @@ public:
     QLabel* emptyLabel() const { return m_emptyLabel; }
     QScrollArea* scrollArea() const { return m_scroll; }
     // The field of the column with this id, if the popover has a row for it.
-    QLineEdit* field(qint64 columnID) const;
-    bool isFilterIconFilled(qint64 columnID) const;
+    QLineEdit* field(qint64 columnID);
+    bool isFilterIconFilled(qint64 columnID);
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct RowWidgets {
@@ -41,4 +44,6 @@ private:
     QScrollArea* m_scroll;
     QWidget* m_rowsHost = nullptr;
     QList<RowWidgets> m_rows;
+    // A new document's rows are built when the popover is next shown, not while it is closed.
+    bool m_rowsStale = false;
 };

@@ -6,6 +6,7 @@
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/csv/CSVToolViewModel.h"
+#include "tools/csv/ui/CSVCellDelegate.h"
 #include "tools/csv/ui/CSVFiltersPopover.h"
 #include "tools/csv/ui/CSVGridView.h"
 #include "tools/csv/ui/CSVHeaderView.h"
@@ -15,6 +16,7 @@
 #include "tools/csv/ui/CSVToolView.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QClipboard>
 #include <QDir>
 #include <QLabel>
@@ -62,7 +64,55 @@ void clickHeader(CSVToolView& view, int section)
 
 class CSVToolViewTest : public QObject {
     Q_OBJECT
+public slots:
+    void openedUrl(const QUrl& url) { m_opened.append(url); }
+
+private:
+    QList<QUrl> m_opened;
+
 private slots:
+    void links_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("urls");
+        QTest::newRow("sentence punctuation after an address")
+            << "see https://example.com/a?b=1." << QStringList{"https://example.com/a?b=1"};
+        QTest::newRow("www address") << "www.example.org, more" << QStringList{"http://www.example.org"};
+        QTest::newRow("mail") << "mailto:a@b.c" << QStringList{"mailto:a@b.c"};
+        QTest::newRow("two") << "http://a.b and FTP://c.d" << QStringList{"http://a.b", "FTP://c.d"};
+        QTest::newRow("none") << "no link: here." << QStringList{};
+        QTest::newRow("inside a word") << "xhttp://nope" << QStringList{};
+        QTest::newRow("scheme alone") << "http:// x" << QStringList{};
+    }
+    void links()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, urls);
+        QStringList found;
+        for (const CSVCellDelegate::Link& link : CSVCellDelegate::links(text))
+            found << link.url;
+        QCOMPARE(found, urls);
+    }
+
+    void aClickOnALinkOpensIt()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        model.open(writeFile(dir, QStringLiteral("links.csv"), "site\nhttps://example.com/x\n"));
+        QTRY_COMPARE(view.table()->tableModel()->rowCount(), 1);
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openedUrl");
+        CSVGridView* grid = view.table()->grid();
+        const QRect cell = grid->visualRect(grid->model()->index(0, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.topLeft() + QPoint(20, cell.height() / 2));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(QStringLiteral("https://example.com/x"))}));
+        QTRY_COMPARE(model.selection(), (QSet<qint64>{0}));
+    }
+
     void registration()
     {
         const CSVTool tool;
