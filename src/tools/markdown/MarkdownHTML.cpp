@@ -7,6 +7,12 @@
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
 
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
+#include <vector>
+
 using namespace MarkdownText;
 
 namespace {
@@ -150,6 +156,11 @@ int indentWidth(QStringView line)
 
 void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out)
 {
+    renderBlocks(lines, baseLine, depth, out, nullptr);
+}
+
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out, bool* endsBetweenBlocks)
+{
     const qsizetype count = lines.size();
     const TrimmedLines trimmedLines{lines};
 
@@ -161,6 +172,8 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
     while (i < count) {
         const QStringView t = trimmedLines[i];
         if (t.isEmpty()) {
+            if (endsBetweenBlocks && i == count - 1)
+                *endsBetweenBlocks = true;
             ++i;
             continue;
         }
@@ -307,6 +320,73 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
 
 } // namespace MarkdownHTML
 
+namespace {
+
+// A large document is rendered in parts side by side, cut before headings that start a line
+// after a blank one. Such a heading begins a block of its own, and what comes after it does not
+// depend on what came before, provided that the part before ends between blocks: its last
+// line, the blank one, is reached as no block's content (not inside a fence or a list item,
+// say). A part that does not end so makes the document render in one piece.
+QString renderInParts(const QString& text, const QList<QStringView>& lines)
+{
+    constexpr qsizetype parallelMinimum = qsizetype(1) << 18;
+    const int workers = std::min(QThread::idealThreadCount(), 8);
+    if (text.size() < parallelMinimum || workers < 2)
+        return QString();
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, text.size() / (4 * workers));
+    std::vector<qsizetype> cuts{0};
+    qsizetype units = 0;
+    QStringView fence;
+    for (qsizetype k = 0; k < lines.size(); ++k) {
+        units += lines[k].size() + 1;
+        const QStringView t = MarkdownText::trimmed(lines[k]);
+        if (!fence.isEmpty()) {
+            if (t.startsWith(fence))
+                fence = {};
+            continue;
+        }
+        if (const QStringView marker = MarkdownHTML::fenceMarker(t); !marker.isEmpty()) {
+            fence = marker;
+            continue;
+        }
+        if (units >= partUnits && k > 0 && lines[k].startsWith(u'#') && MarkdownHTML::parseHeading(t).level > 0
+            && MarkdownText::trimmed(lines[k - 1]).isEmpty()) {
+            cuts.push_back(k);
+            units = 0;
+        }
+    }
+    if (cuts.size() < 2)
+        return QString();
+    cuts.push_back(lines.size());
+    const qsizetype parts = qsizetype(cuts.size()) - 1;
+    std::vector<QString> outs(static_cast<size_t>(parts));
+    std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
+    QList<QFuture<void>> running;
+    for (qsizetype p = 0; p < parts; ++p) {
+        running.append(QtConcurrent::run([&, p] {
+            const QList<QStringView> part = lines.mid(cuts[size_t(p)], cuts[size_t(p) + 1] - cuts[size_t(p)]);
+            QString& out = outs[size_t(p)];
+            out.reserve(3 * (text.size() / parts) + 64);
+            MarkdownHTML::renderBlocks(part, cuts[size_t(p)], 0, out, &between[size_t(p)]);
+        }));
+    }
+    for (QFuture<void>& f : running)
+        f.waitForFinished();
+    qsizetype total = 0;
+    for (qsizetype p = 0; p < parts; ++p) {
+        if (p + 1 < parts && !between[size_t(p)])
+            return QString();
+        total += outs[size_t(p)].size();
+    }
+    QString out;
+    out.reserve(total);
+    for (const QString& part : outs)
+        out += part;
+    return out;
+}
+
+} // namespace
+
 QString renderMarkdownHTML(const QString& source)
 {
     const QString text = normalized(source);
@@ -323,6 +403,8 @@ QString renderMarkdownHTML(const QString& source)
         lines.append(all.sliced(from, lf - from));
         from = lf + 1;
     }
+    if (QString parallel = renderInParts(text, lines); !parallel.isNull())
+        return parallel;
     // Output runs to about twice the input; growing it by copies would touch every page again.
     QString out;
     out.reserve(text.size() * 3 + 64);

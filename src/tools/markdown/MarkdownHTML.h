@@ -18,6 +18,8 @@ inline constexpr int maxQuoteDepth = 32;
 // Renders lines (already split, no line breaks inside) whose first one is source line baseLine.
 // Appends to out.
 void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out);
+// The same; `endsBetweenBlocks` is set when the last line is blank and belongs to no block.
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out, bool* endsBetweenBlocks);
 
 // ' data-line="S" data-end="E"'
 QString dataLineAttributes(qint64 start, qint64 end);
