@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -51,7 +52,14 @@ QLabel* warningSymbol(const QString& tooltip)
 {
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
-    label->setPixmap(tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), QPalette::Link).pixmap(14, 14));
+    // The warning sign in amber, as a multicolour symbol draws it.
+    QPixmap pixmap = tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), QPalette::WindowText)
+                         .pixmap(14, 14, QIcon::Normal);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), StatusColor::amber().resolved(label->palette()));
+    painter.end();
+    label->setPixmap(pixmap);
     label->setToolTip(tooltip);
     return label;
 }
@@ -172,11 +180,15 @@ void JWTPayloadPane::setDecoded(const JWTDecoder::Decoded& decoded)
 
 void JWTPayloadPane::rebuildTable()
 {
+    // Rows go at once, so a new token never shows beside the old one's rows.
     while (QLayoutItem* item = m_grid->takeAt(0)) {
-        if (QWidget* w = item->widget())
-            w->deleteLater();
-        if (QLayout* l = item->layout())
-            l->deleteLater();
+        if (QLayout* l = item->layout()) {
+            while (QLayoutItem* inner = l->takeAt(0)) {
+                delete inner->widget();
+                delete inner;
+            }
+        }
+        delete item->widget();
         delete item;
     }
     m_rows.clear();
