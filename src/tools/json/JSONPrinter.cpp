@@ -2,6 +2,9 @@
 
 #include "kit/LargeBuffer.h"
 
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <algorithm>
 #include <cstring>
 
@@ -61,7 +64,11 @@ public:
         LargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
         LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
-        write(0, 0);
+        if (!writeInParts()) {
+            write(0, 0);
+            if (m_stopped)
+                return std::nullopt;
+        }
         if (m_stopped)
             return std::nullopt;
         Q_ASSERT(m_w - begin == total);
@@ -70,6 +77,108 @@ public:
     }
 
 private:
+    // A large document's biggest run of siblings (the top-level array, or the array of records
+    // inside a small envelope) is written by several writers at once: every member's text has a
+    // known length, so each writer starts at its own offset. The rest is written around a gap
+    // left for them. Sorted keys keep the one writer.
+    bool writeInParts()
+    {
+        constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
+        const int workers = std::min(QThread::idealThreadCount(), 8);
+        if (m_sort != SortMode::none || qsizetype(m_doc.nodes.size()) < partsMinimum || workers < 2)
+            return false;
+        qsizetype split = 0;
+        int depth = 0;
+        for (;;) {
+            const Node& n = node(split);
+            if (n.kind != Node::array && n.kind != Node::object)
+                return false;
+            if (n.length >= 64)
+                break;
+            // Few members: go into the one that holds most of the document, if any.
+            const bool isObject = n.kind == Node::object;
+            qsizetype biggest = -1, biggestSize = 0;
+            for (qsizetype c = split + 1; c < qsizetype(n.extra); c = m_doc.subtreeEnd(c + (isObject ? 1 : 0))) {
+                const qsizetype value = c + (isObject ? 1 : 0);
+                const qsizetype nodes = m_doc.subtreeEnd(value) - value;
+                if (nodes > biggestSize) {
+                    biggest = value;
+                    biggestSize = nodes;
+                }
+            }
+            if (biggest < 0 || biggestSize * 2 < qsizetype(n.extra) - split)
+                return false;
+            split = biggest;
+            ++depth;
+        }
+        const Node& container = node(split);
+        const bool isObject = container.kind == Node::object;
+        // Each member's text: separator, pad, key and key separator, value.
+        std::vector<qsizetype> members, offsets{0};
+        for (qsizetype c = split + 1; c < qsizetype(container.extra); c = m_doc.subtreeEnd(c + (isObject ? 1 : 0))) {
+            qsizetype length = members.empty() ? 0 : (m_pretty ? 2 : 1);
+            if (m_pretty)
+                length += (depth + 1) * m_unitLength;
+            if (isObject)
+                length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
+            length += size(c + (isObject ? 1 : 0), depth + 1);
+            members.push_back(c);
+            offsets.push_back(offsets.back() + length);
+        }
+        m_gapIndex = split;
+        m_gapLength = offsets.back();
+        write(0, 0);
+        if (m_stopped || !m_gap)
+            return true;
+        char16_t* const gap = m_gap;
+        const qsizetype count = qsizetype(members.size());
+        const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
+        std::atomic_bool stopped = false;
+        QList<QFuture<void>> running;
+        for (qsizetype p = 0; p < parts; ++p) {
+            // Parts of about equal text, cut at member boundaries.
+            const auto at = [&](qsizetype q) {
+                return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts)
+                                 - offsets.begin());
+            };
+            const qsizetype from = at(p), to = p + 1 == parts ? count : at(p + 1);
+            if (from >= to)
+                continue;
+            running.append(QtConcurrent::run([&, from, to] {
+                Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
+                            m_sort, m_cancelled);
+                part.m_w = gap + offsets[size_t(from)];
+                for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
+                    if (k > 0) {
+                        part.put(u',');
+                        if (m_pretty)
+                            part.put(u'\n');
+                    }
+                    if (m_pretty)
+                        part.pad(depth + 1);
+                    const qsizetype c = members[size_t(k)];
+                    if (isObject) {
+                        part.writeString(node(c));
+                        if (m_pretty)
+                            part.put(u" : ", 3);
+                        else
+                            part.put(u':');
+                        part.write(c + 1, depth + 1);
+                    } else {
+                        part.write(c, depth + 1);
+                    }
+                }
+                if (part.m_stopped)
+                    stopped = true;
+            }));
+        }
+        for (QFuture<void>& f : running)
+            f.waitForFinished();
+        if (stopped)
+            m_stopped = true;
+        return true;
+    }
+
     const JSONDocument& m_doc;
     const char16_t* m_src;
     SortMode m_sort;
@@ -80,6 +189,10 @@ private:
     char16_t* m_w = nullptr;
     bool m_stopped = false;
     quint32 m_steps = 0;
+    // The container whose members are written elsewhere: its members' room is left as a gap.
+    qsizetype m_gapIndex = -1;
+    qsizetype m_gapLength = 0;
+    char16_t* m_gap = nullptr;
 
     const Node& node(qsizetype i) const { return m_doc.nodes[size_t(i)]; }
 
@@ -260,6 +373,16 @@ private:
         put(isObject ? u'{' : u'[');
         if (m_pretty)
             put(u'\n');
+        if (i == m_gapIndex) {
+            m_gap = m_w;
+            m_w += m_gapLength;
+            if (m_pretty) {
+                put(u'\n');
+                pad(depth);
+            }
+            put(isObject ? u'}' : u']');
+            return;
+        }
         bool first = true;
         auto separator = [&] {
             if (!first) {

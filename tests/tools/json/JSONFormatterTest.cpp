@@ -293,6 +293,56 @@ private slots:
     }
 
     // Strings are scanned several units at a time; a special unit must be seen wherever it falls.
+    // A large document is printed by several writers at once; its text is what joining the
+    // printed records gives, bare or inside an envelope, in every layout.
+    void largeDocumentsPrintAsTheirParts_data()
+    {
+        QTest::addColumn<bool>("envelope");
+        QTest::addColumn<int>("layout"); // 0 two spaces, 1 tabs, 2 minified
+        for (int layout = 0; layout < 3; ++layout) {
+            QTest::addRow("bare array, layout %d", layout) << false << layout;
+            QTest::addRow("array in an envelope, layout %d", layout) << true << layout;
+        }
+    }
+    void largeDocumentsPrintAsTheirParts()
+    {
+        QFETCH(bool, envelope);
+        QFETCH(int, layout);
+        const Indent indent = layout == 1 ? Indent::tabs() : Indent::spaces(2);
+        auto print = [&](const QString& text) {
+            const FormatResult r = layout == 2 ? minify(text) : format(text, indent, SortMode::none);
+            return r.text;
+        };
+        QStringList records;
+        for (int i = 0; i < 12000; ++i)
+            records << QStringLiteral("{\"id\": %1, \"name\": \"n\\u00e9 %1\", \"v\": [%1.50, -0, 1e5, null], \"o\": {}}").arg(i);
+        const QString array = u'[' + records.join(u',') + u']';
+        const QString doc = envelope ? QStringLiteral("{\"meta\": {\"n\": 1}, \"items\": ") + array + u'}' : array;
+
+        // The same records printed one by one (each small enough for one writer), then joined.
+        const QString unit = layout == 2 ? QString() : indent.unit();
+        const int depth = envelope ? 2 : 1;
+        QStringList printed;
+        for (const QString& record : std::as_const(records)) {
+            QString one = print(record);
+            one.replace(u'\n', u'\n' + unit.repeated(depth));
+            printed << unit.repeated(depth) + one;
+        }
+        QString expected = layout == 2 ? u'[' + printed.join(u',') + u']'
+                                       : QStringLiteral("[\n") + printed.join(QStringLiteral(",\n")) + u'\n' + unit.repeated(depth - 1) + u']';
+        if (envelope) {
+            expected = layout == 2 ? QStringLiteral("{\"meta\":{\"n\":1},\"items\":") + expected + u'}'
+                                   : QStringLiteral("{\n%1\"meta\" : {\n%1%1\"n\" : 1\n%1},\n%1\"items\" : ").arg(unit) + expected
+                                         + QStringLiteral("\n}");
+        }
+        const QString actual = print(doc);
+        QCOMPARE(actual.size(), expected.size());
+        QVERIFY(actual == expected);
+        const Outputs both = outputs(doc, indent, SortMode::none);
+        QVERIFY(both.validation.isValid);
+        QVERIFY((layout == 2 ? both.minified : both.formatted) == expected);
+    }
+
     void specialUnitAtEveryPositionOfALongString()
     {
         for (int at = 0; at < 40; ++at) {
