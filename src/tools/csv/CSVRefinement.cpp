@@ -69,7 +69,10 @@ struct Needle {
     QString text;
     QByteArray utf8;
     bool ascii = true;
-    explicit Needle(const QString& lowered) : text(lowered), utf8(lowered.toUtf8()), ascii(isAscii(utf8)) {}
+    explicit Needle(const QString& lowered)
+        : text(lowered.normalized(QString::NormalizationForm_C)), utf8(lowered.toUtf8()), ascii(isAscii(utf8))
+    {
+    }
 };
 
 // Non-ASCII characters whose lower case or case folding is ASCII: KELVIN SIGN, LATIN CAPITAL
@@ -105,7 +108,8 @@ bool searchMatches(QByteArrayView cell, const Needle& needle)
     } else if (isAscii(cell)) {
         return false; // the lower case of ASCII text is ASCII
     }
-    return QString::fromUtf8(cell).toLower().contains(needle.text);
+    // Canonically equivalent spellings (a precomposed or a combining accent) match each other.
+    return QString::fromUtf8(cell).toLower().normalized(QString::NormalizationForm_C).contains(needle.text);
 }
 
 struct Filter {
@@ -123,7 +127,7 @@ bool filterMatches(QByteArrayView cell, const Filter& filter)
         if (!mayFoldIntoAscii(cell))
             return false;
     }
-    return QString::fromUtf8(cell).contains(filter.text, Qt::CaseInsensitive);
+    return QString::fromUtf8(cell).normalized(QString::NormalizationForm_C).contains(filter.text, Qt::CaseInsensitive);
 }
 
 // --- sorting
@@ -321,7 +325,8 @@ std::optional<std::vector<qint32>> matchingRows(const CSVParser::Document& docum
         if (it.value().isEmpty())
             continue;
         const QByteArray lowered = it.value().toLower().toUtf8();
-        filters.push_back({it.key(), it.value(), lowered, isAscii(it.value().toUtf8())});
+        filters.push_back({it.key(), it.value().normalized(QString::NormalizationForm_C), lowered,
+                           isAscii(it.value().toUtf8())});
     }
     std::vector<qint32> all;
     if (query.isEmpty() && filters.empty()) {

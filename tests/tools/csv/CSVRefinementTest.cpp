@@ -49,6 +49,7 @@ private slots:
         QTest::newRow("any column") << "pending" << Ids{1, 3};
         QTest::newRow("inner blanks kept") << "a b" << Ids{2};
         QTest::newRow("non-ASCII lower-cased") << QString::fromUtf8("\xC3\x89MILE") << Ids{3};
+        QTest::newRow("a combining accent matches the precomposed letter") << QString::fromUtf8("e\xCC\x81mi") << Ids{3};
         QTest::newRow("no match") << "zzz" << Ids{};
         QTest::newRow("not across cells") << "alice,active" << Ids{};
         QTest::newRow("a Kelvin sign lower-cases to k") << "kel" << Ids{4};
@@ -81,6 +82,7 @@ private slots:
         QTest::newRow("two filters, one fails") << Filters{{1, "inact"}, {0, "a"}} << Ids{2};
         QTest::newRow("column beyond the cells removes every row") << Filters{{7, "x"}} << Ids{};
         QTest::newRow("non-ASCII filter") << Filters{{0, QString::fromUtf8("\xC3\x89")}} << Ids{3};
+        QTest::newRow("decomposed filter") << Filters{{0, QString::fromUtf8("E\xCC\x81")}} << Ids{3};
         QTest::newRow("filter on another column than the text") << Filters{{0, "pending"}} << Ids{};
         QTest::newRow("a long s folds to s") << Filters{{2, "s"}} << Ids{3};
     }

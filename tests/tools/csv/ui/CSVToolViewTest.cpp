@@ -364,6 +364,26 @@ private slots:
         delete data;
     }
 
+    void columnWidthsAndOrderSurviveNewRows()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        CSVGridView* grid = view.table()->grid();
+        grid->horizontalHeader()->resizeSection(2, 217);
+        grid->horizontalHeader()->moveSection(1, 3);
+        model.setSearchQuery(QStringLiteral("ic"));
+        QTRY_COMPARE(view.table()->tableModel()->rowCount(), 1);
+        QCOMPARE(grid->horizontalHeader()->sectionSize(2), 217);
+        QCOMPARE(grid->horizontalHeader()->visualIndex(1), 3);
+        // Hiding a column builds the columns again with fresh widths.
+        model.setHiddenColumns({3});
+        QTRY_COMPARE(view.table()->tableModel()->columnCount(), 4);
+        QVERIFY(grid->horizontalHeader()->sectionSize(2) != 217);
+    }
+
     void searchFieldBindsTheQuery()
     {
         CSVToolViewModel model;
