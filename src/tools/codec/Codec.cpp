@@ -123,15 +123,35 @@ constexpr NamedEntity kNamedEntities[] = {
 };
 constexpr qsizetype kNamedEntityMaxLength = 6;
 
+// A name of up to eight ASCII characters packed into one number, for a quick table search.
+std::optional<quint64> packedName(QStringView name)
+{
+    if (name.isEmpty() || name.size() > 8)
+        return std::nullopt;
+    quint64 key = 0;
+    for (QChar c : name) {
+        if (c.unicode() >= 128)
+            return std::nullopt;
+        key = key << 8 | c.unicode();
+    }
+    return key;
+}
+
 std::optional<char16_t> lookUpEntity(QStringView name)
 {
-    const auto* begin = std::begin(kNamedEntities);
-    const auto* end = std::end(kNamedEntities);
-    const auto* found = std::lower_bound(begin, end, name, [](const NamedEntity& e, QStringView key) {
-        return QStringView(e.name).compare(key) < 0;
-    });
-    if (found != end && QStringView(found->name) == name)
-        return found->scalar;
+    static const auto table = [] {
+        std::array<std::pair<quint64, char16_t>, std::size(kNamedEntities)> packed{};
+        for (size_t i = 0; i < std::size(kNamedEntities); ++i)
+            packed[i] = {*packedName(QStringView(kNamedEntities[i].name)), kNamedEntities[i].scalar};
+        std::sort(packed.begin(), packed.end());
+        return packed;
+    }();
+    const auto key = packedName(name);
+    if (!key)
+        return std::nullopt;
+    const auto found = std::lower_bound(table.begin(), table.end(), std::pair<quint64, char16_t>(*key, 0));
+    if (found != table.end() && found->first == *key)
+        return found->second;
     return std::nullopt;
 }
 
@@ -142,9 +162,18 @@ constexpr char16_t kWindows1252[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-// One character reference on the text after "&": the replacement and the length consumed
+char32_t referenceScalar(quint32 value)
+{
+    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0xFFFD;
+    if (value >= 0x80 && value <= 0x9F)
+        return kWindows1252[value - 0x80];
+    return value;
+}
+
+// One character reference on the text after "&": the replacement scalar and the length consumed
 // (up to and including the ";"), or nothing.
-std::optional<std::pair<QString, qsizetype>> decodeCharacterReference(QStringView rest)
+std::optional<std::pair<char32_t, qsizetype>> decodeCharacterReference(QStringView rest)
 {
     if (rest.startsWith(u'#')) {
         qsizetype i = 1;
@@ -171,14 +200,14 @@ std::optional<std::pair<QString, qsizetype>> decodeCharacterReference(QStringVie
         if (i == rest.size() || i == digitsStart || rest[i] != u';')
             return std::nullopt;
         const quint32 v = saturated ? 0xFFFFFFFFu : static_cast<quint32>(value);
-        return std::pair(Codec::referenceText(v), i + 1);
+        return std::pair(referenceScalar(v), i + 1);
     }
     const qsizetype window = std::min<qsizetype>(rest.size(), kNamedEntityMaxLength + 1);
     const qsizetype semicolon = rest.first(window).indexOf(u';');
     if (semicolon <= 0)
         return std::nullopt;
     if (const auto scalar = lookUpEntity(rest.first(semicolon)))
-        return std::pair(QString(QChar(*scalar)), semicolon + 1);
+        return std::pair(char32_t(*scalar), semicolon + 1);
     return std::nullopt;
 }
 
@@ -598,36 +627,42 @@ QString Codec::htmlEscape(QStringView text)
 
 QString Codec::referenceText(quint32 value)
 {
-    if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return QString(QChar(0xFFFD));
-    if (value >= 0x80 && value <= 0x9F)
-        return QString(QChar(kWindows1252[value - 0x80]));
-    const char32_t scalar = value;
+    const char32_t scalar = referenceScalar(value);
     return QString::fromUcs4(&scalar, 1);
 }
 
 QString Codec::htmlUnescape(QStringView text)
 {
-    QString out;
-    qsizetype cursor = 0;
-    qsizetype search = 0;
-    for (;;) {
-        const qsizetype amp = text.indexOf(u'&', search);
-        if (amp < 0)
-            break;
-        if (auto reference = decodeCharacterReference(text.sliced(amp + 1))) {
-            if (out.isEmpty())
-                out.reserve(text.size());
-            out.append(text.sliced(cursor, amp - cursor));
-            out.append(reference->first);
-            cursor = search = amp + 1 + reference->second;
-        } else {
-            search = amp + 1;
-        }
-    }
-    if (cursor == 0)
+    const char16_t* const s = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype amp = text.indexOf(u'&');
+    if (amp < 0)
         return text.toString();
-    out.append(text.sliced(cursor));
+    // Every reference is at least as long as what it stands for, so the text never grows.
+    QString out(n, Qt::Uninitialized);
+    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    qsizetype cursor = 0;
+    while (amp >= 0) {
+        qsizetype from = amp + 1; // a failed "&" stays in the text and the search goes on
+        if (auto reference = decodeCharacterReference(text.sliced(amp + 1))) {
+            memcpy(o, s + cursor, size_t(amp - cursor) * 2);
+            o += amp - cursor;
+            const char32_t scalar = reference->first;
+            if (QChar::requiresSurrogates(scalar)) {
+                *o++ = QChar::highSurrogate(scalar);
+                *o++ = QChar::lowSurrogate(scalar);
+            } else {
+                *o++ = char16_t(scalar);
+            }
+            // Replacements are never scanned again.
+            cursor = from = amp + 1 + reference->second;
+        }
+        const char16_t* next = from < n ? std::char_traits<char16_t>::find(s + from, size_t(n - from), u'&') : nullptr;
+        amp = next ? next - s : -1;
+    }
+    memcpy(o, s + cursor, size_t(n - cursor) * 2);
+    o += n - cursor;
+    out.truncate(o - reinterpret_cast<char16_t*>(out.data()));
     return out;
 }
 
