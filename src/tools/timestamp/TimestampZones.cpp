@@ -80,7 +80,8 @@ ZoneCountries readZoneCountries(const QString& zoneTab, const QString& tzdata)
         for (int tries = 0; tries < 5; ++tries) {
             auto found = catalogue.constFind(target);
             if (found != catalogue.constEnd()) {
-                catalogue.insert(alias, *found);
+                const QString code = *found;  // the insert may move what `found` points at
+                catalogue.insert(alias, code);
                 break;
             }
             auto next = links.constFind(target);
