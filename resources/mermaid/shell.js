@@ -6,9 +6,10 @@
 
   var MIN_SCALE = 0.1;
   var MAX_SCALE = 8;
-  // Canvas limits this engine keeps to without failing: a side and an area in pixels.
-  var MAX_CANVAS_SIDE = 16384;
-  var MAX_CANVAS_AREA = 16384 * 8192;
+  // The largest canvas drawn for a PNG: this engine's side limit, and an area (about 480 MB of
+  // pixels) past which memory, not the engine, would give out.
+  var MAX_CANVAS_SIDE = 32767;
+  var MAX_CANVAS_AREA = 120000000;
 
   var viewport = document.getElementById("viewport");
   var stage = document.getElementById("stage");
@@ -223,16 +224,18 @@
     return run;
   }
 
-  // The diagram on show as a standalone SVG document of its natural size, background filled.
-  function exportableSVG() {
+  // The diagram on show as a standalone SVG document, `factor` times its natural size (the view
+  // box stays), background filled.
+  function exportableSVG(factor) {
+    var s = factor || 1;
     if (!shownSVG || !natural) return null;
     var doc = new DOMParser().parseFromString(shownSVG, "image/svg+xml");
     var svg = doc.documentElement;
     if (!svg || svg.tagName.toLowerCase() !== "svg" || doc.getElementsByTagName("parsererror").length > 0) return null;
     svg.setAttribute("xmlns", "http://www.w3.org/2000/svg");
     svg.setAttribute("xmlns:xlink", "http://www.w3.org/1999/xlink");
-    svg.setAttribute("width", String(natural.width));
-    svg.setAttribute("height", String(natural.height));
+    svg.setAttribute("width", String(natural.width * s));
+    svg.setAttribute("height", String(natural.height * s));
     svg.style.removeProperty("max-width");
     var box = svg.viewBox && svg.viewBox.baseVal;
     var fill = doc.createElementNS("http://www.w3.org/2000/svg", "rect");
@@ -263,7 +266,7 @@
   async function getPNG(factor) {
     var s = Number(factor);
     if (!(s > 0) || !isFinite(s)) s = 2;
-    var text = exportableSVG();
+    var text = exportableSVG(s);
     if (text === null) throw new Error("There is no diagram to export.");
     var width = Math.ceil(natural.width * s);
     var height = Math.ceil(natural.height * s);
@@ -279,10 +282,69 @@
     context.fillStyle = background;
     context.fillRect(0, 0, width, height);
     context.drawImage(image, 0, 0, width, height);
-    var url = canvas.toDataURL("image/png");
-    if (url.indexOf("data:image/png;base64,") !== 0)
+    var url = typeof CompressionStream === "function"
+      ? "data:image/png;base64," + base64(await encodePNG(context.getImageData(0, 0, width, height)))
+      : canvas.toDataURL("image/png");
+    if (url.indexOf("data:image/png;base64,") !== 0 || url.length <= 22)
       throw new Error("The diagram is too large for a PNG image; export it as SVG instead.");
     return url;
+  }
+
+  // PNG of the canvas pixels. The engine's own encoder tries every row filter at a high
+  // compression level, which takes seconds for a large diagram; flat drawings compress as well
+  // unfiltered, and the engine's deflate stream does the rest.
+  var crcTable = null;
+  function crc32(bytes, crc) {
+    if (!crcTable) {
+      crcTable = new Uint32Array(256);
+      for (var n = 0; n < 256; n++) {
+        var c = n;
+        for (var k = 0; k < 8; k++) c = c & 1 ? 0xEDB88320 ^ (c >>> 1) : c >>> 1;
+        crcTable[n] = c >>> 0;
+      }
+    }
+    for (var i = 0; i < bytes.length; i++) crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >>> 8);
+    return crc;
+  }
+
+  function chunk(type, data) {
+    var out = new Uint8Array(12 + data.length);
+    var view = new DataView(out.buffer);
+    view.setUint32(0, data.length);
+    for (var i = 0; i < 4; i++) out[4 + i] = type.charCodeAt(i);
+    out.set(data, 8);
+    var crc = crc32(out.subarray(4, 8 + data.length), 0xFFFFFFFF);
+    view.setUint32(8 + data.length, (crc ^ 0xFFFFFFFF) >>> 0);
+    return out;
+  }
+
+  async function encodePNG(pixels) {
+    var width = pixels.width, height = pixels.height, stride = width * 4;
+    var rows = new Uint8Array(height * (stride + 1));
+    for (var y = 0; y < height; y++)
+      rows.set(pixels.data.subarray(y * stride, (y + 1) * stride), y * (stride + 1) + 1);
+    var compressed = new Uint8Array(await new Response(
+      new Blob([rows]).stream().pipeThrough(new CompressionStream("deflate"))).arrayBuffer());
+    var header = new Uint8Array(13);
+    var view = new DataView(header.buffer);
+    view.setUint32(0, width);
+    view.setUint32(4, height);
+    header[8] = 8;  // bits per sample
+    header[9] = 6;  // red, green, blue, alpha
+    var parts = [new Uint8Array([137, 80, 78, 71, 13, 10, 26, 10]), chunk("IHDR", header),
+      chunk("IDAT", compressed), chunk("IEND", new Uint8Array(0))];
+    var size = parts.reduce(function (sum, part) { return sum + part.length; }, 0);
+    var png = new Uint8Array(size);
+    var at = 0;
+    parts.forEach(function (part) { png.set(part, at); at += part.length; });
+    return png;
+  }
+
+  function base64(bytes) {
+    var text = "";
+    for (var i = 0; i < bytes.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    return btoa(text);
   }
 
   // Ctrl and the wheel zoom as the buttons do.

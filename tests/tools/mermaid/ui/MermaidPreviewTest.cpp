@@ -94,6 +94,7 @@ private slots:
     void themeChangeRendersAgain();
     void svgOpensAsAnImage();
     void pngIsTwiceTheSizeAndNotBlank();
+    void pngTooLargeGetsASentence();
     void onlyTheNewestRenderIsReported();
     void pendingFetchesAnsweredWhenThePageReloads();
     void zoomReachesTheScale();
@@ -190,6 +191,21 @@ void MermaidPreviewTest::pngIsTwiceTheSizeAndNotBlank()
     QVERIFY(colours.size() > 3);
     // The background is filled: no transparent corner.
     QCOMPARE(qAlpha(image.pixel(0, 0)), 255);
+}
+
+void MermaidPreviewTest::pngTooLargeGetsASentence()
+{
+    QString chain = QStringLiteral("flowchart LR\n");
+    for (int i = 0; i < 300; ++i)
+        chain += QStringLiteral("  N%1[A rather long node label %1] --> N%2\n").arg(i).arg(i + 1);
+    Harness h(chain);
+    QVERIFY(h.waitForOutcomes(2));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    const auto fetched = h.png();
+    QVERIFY(!fetched.data);
+    QVERIFY2(fetched.failure.contains(QStringLiteral("too large")), qPrintable(fetched.failure));
+    // The SVG still comes.
+    QVERIFY(h.svg().has_value());
 }
 
 void MermaidPreviewTest::onlyTheNewestRenderIsReported()

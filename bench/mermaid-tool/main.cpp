@@ -1,0 +1,281 @@
+// bench-mermaid-tool: the Mermaid tool end to end, offscreen, with the real web view and page.
+// Figures: the first diagram after the tool is first shown (engine boot included); for every
+// starter template and for generated flowcharts of 50, 200 and 1,000 nodes, the time from the
+// end of the quiet time to the redrawn diagram; the longest GUI-thread stall while typing during
+// renders; PNG and SVG export times. Baselines in the same run: the same page re-created for
+// every render, and the same sources rendered by the pinned library in a bare page with no bridge.
+#include "kit/ui/FileDropWebView.h"
+#include "tools/mermaid/ui/MermaidPreviewPage.h"
+#include "tools/mermaid/MermaidExportController.h"
+#include "tools/mermaid/MermaidTemplates.h"
+#include "tools/mermaid/MermaidToolViewModel.h"
+#include "tools/mermaid/MermaidViewportController.h"
+#include "tools/mermaid/ui/MermaidPreviewView.h"
+#include "tools/mermaid/ui/MermaidToolView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QtTest/QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int runs = 9;
+
+// Fewer runs where one render takes seconds.
+int runsFor(int nodes)
+{
+    return nodes >= 1000 ? 1 : nodes >= 200 ? 3 : runs;
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 120000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    return done();
+}
+
+// Rows of eight nodes, each linked to the node below it and some to their right-hand neighbour.
+QString flowchart(int nodes, const QString& tag = QString())
+{
+    QString text = QStringLiteral("flowchart TD\n");
+    for (int i = 0; i < nodes; ++i) {
+        if (i + 8 < nodes)
+            text += QStringLiteral("  N%1[Node %1%3] --> N%2[Node %2%3]\n").arg(i).arg(i + 8).arg(tag);
+        if (i % 8 != 7 && i % 3 == 0 && i + 1 < nodes)
+            text += QStringLiteral("  N%1 --> N%2\n").arg(i).arg(i + 1);
+    }
+    return text;
+}
+
+struct Case {
+    QString name;
+    QString source;
+    int nodes = 0;
+};
+
+// Renders `source` in a fresh preview (page loaded and booted for it): ms until drawn.
+double freshPageRender(const QString& source)
+{
+    MermaidViewportController viewport;
+    MermaidExportController exporter;
+    bool rendered = false;
+    QElapsedTimer clock;
+    clock.start();
+    MermaidPreviewView view(source, QStringLiteral("default"), &viewport, &exporter, FileDrop{});
+    view.resize(900, 700);
+    view.show();
+    QObject::connect(&view, &MermaidPreviewView::outcome, [&](const MermaidPageProtocol::Outcome& o) {
+        if (!std::holds_alternative<MermaidPageProtocol::EngineReady>(o))
+            rendered = true;
+    });
+    waitFor([&] { return rendered; });
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// The pinned library alone in a page with no bridge: from the program's request to the program
+// learning that the diagram is drawn, told through the page's title (no channel, no page logic).
+class BarePage {
+public:
+    BarePage()
+    {
+        m_view.resize(900, 700);
+        m_view.show();
+        const QString html = QStringLiteral(
+            "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>-</title></head><body><div id=\"out\"></div>"
+            "<script src=\"qrc:/mermaid/polyfills.js\"></script><script src=\"qrc:/mermaid/mermaid.min.js\"></script>"
+            "<script>mermaid.initialize({startOnLoad: false, securityLevel: 'strict', htmlLabels: false,"
+            " flowchart: {htmlLabels: false}, maxTextSize: 200000, maxEdges: 4000}); window.__n = 0;"
+            "window.bareRender = function (code) { var n = ++window.__n;"
+            " mermaid.render('bare' + n, code).then(function (r) {"
+            " document.getElementById('out').innerHTML = r.svg; document.title = 'done ' + n; },"
+            " function () { document.title = 'failed ' + n; }); };</script></body></html>");
+        bool loaded = false;
+        QObject::connect(&m_view, &QWebEngineView::loadFinished, [&loaded](bool) { loaded = true; });
+        QObject::connect(&m_view, &QWebEngineView::titleChanged, [this](const QString& title) { m_title = title; });
+        m_view.setHtml(html, QUrl(QStringLiteral("qrc:/mermaid/")));
+        waitFor([&] { return loaded; });
+    }
+
+    double render(const QString& source)
+    {
+        const QString arg = QString::fromUtf8(QJsonDocument(QJsonArray{source}).toJson(QJsonDocument::Compact));
+        ++m_count;
+        const QString done = QStringLiteral("done %1").arg(m_count);
+        const QString failed = QStringLiteral("failed %1").arg(m_count);
+        QElapsedTimer clock;
+        clock.start();
+        m_view.page()->runJavaScript(QStringLiteral("bareRender(%1[0])").arg(arg));
+        waitFor([&] { return m_title == done || m_title == failed; });
+        return double(clock.nsecsElapsed()) / 1e6;
+    }
+
+private:
+    QWebEngineView m_view;
+    QString m_title;
+    int m_count = 0;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+
+    std::printf("bench-mermaid-tool: offscreen, real web view, %d runs per figure (medians)\n", runs);
+
+    // First diagram after the tool is first shown.
+    MermaidToolViewModel model;
+    QElapsedTimer clock;
+    clock.start();
+    MermaidToolView view(&model);
+    view.resize(1200, 800);
+    view.show();
+    waitFor([&] { return model.engineReady() && model.renderedBytes() > 0; });
+    const double firstDiagram = double(clock.nsecsElapsed()) / 1e6;
+    std::printf("\nfirst diagram after the tool is shown (engine boot included)  %8.1f ms   (budget 1500 ms)\n",
+                firstDiagram);
+
+    QList<Case> cases;
+    for (const auto& t : MermaidTemplates::all())
+        cases << Case{QStringLiteral("template ") + t.id, t.source + QLatin1Char('\n')};
+    // "--templates" leaves the generated flowcharts out (a quick run).
+    const bool templatesOnly = app.arguments().contains(QStringLiteral("--templates"));
+    for (int n : templatesOnly ? QList<int>{} : QList<int>{50, 200, 1000})
+        cases << Case{QStringLiteral("flowchart, %1 nodes").arg(n), flowchart(n), n};
+
+    // From the end of the quiet time (the render source published) to the outcome.
+    MermaidPreviewView* preview = view.preview();
+    double quietEnd = 0;
+    bool outcomeSeen = false;
+    QElapsedTimer wall;
+    wall.start();
+    QObject::connect(&model, &MermaidToolViewModel::renderSourceChanged,
+                     [&] { quietEnd = double(wall.nsecsElapsed()) / 1e6; });
+    double outcomeAt = 0;
+    QObject::connect(preview, &MermaidPreviewView::outcome, [&](const MermaidPageProtocol::Outcome& o) {
+        if (std::holds_alternative<MermaidPageProtocol::EngineReady>(o))
+            return;
+        outcomeAt = double(wall.nsecsElapsed()) / 1e6;
+        outcomeSeen = true;
+    });
+
+    BarePage bare;
+    std::printf("\n%-26s %12s %12s %14s %12s\n", "source", "tool (ms)", "bare page", "fresh page", "overhead");
+    bool templatesUnder300 = true;
+    double worstOverheadShare = 0;
+    for (const Case& c : cases) {
+        QList<double> tool, barePage, fresh;
+        for (int r = 0; r < runsFor(c.nodes); ++r) {
+            // A distinct text each run, so every run is a real redraw.
+            const QString source = c.source + QStringLiteral("%% run %1\n").arg(r);
+            outcomeSeen = false;
+            model.setSource(source);
+            waitFor([&] { return outcomeSeen && model.renderSource() == source; });
+            tool << outcomeAt - quietEnd;
+            barePage << bare.render(source);
+        }
+        for (int r = 0; r < std::min(2, runsFor(c.nodes)); ++r)
+            fresh << freshPageRender(c.source);
+        const double t = median(tool), b = median(barePage), f = median(fresh);
+        const double overhead = t - b;
+        if (c.name.startsWith(QStringLiteral("template")) && t > 300)
+            templatesUnder300 = false;
+        if (b > 0)
+            worstOverheadShare = std::max(worstOverheadShare, overhead / b);
+        std::printf("%-26s %12.1f %12.1f %14.1f %+11.1f%%\n", qPrintable(c.name), t, b, f, b > 0 ? 100 * overhead / b : 0);
+    }
+    std::printf("  templates redrawn under 300 ms after the quiet time: %s\n", templatesUnder300 ? "yes" : "NO");
+    std::printf("  largest bridge overhead over the bare page: %.1f %% (budget 10 %%)\n", 100 * worstOverheadShare);
+
+    // The longest GUI-thread stall while typing during renders of the 200-node flowchart.
+    {
+        model.setQuietTime(MermaidToolViewModel::quietMs);
+        model.setSource(flowchart(200));
+        QElapsedTimer tick;
+        tick.start();
+        double longest = 0;
+        qint64 last = tick.nsecsElapsed();
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(1);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = tick.nsecsElapsed();
+            longest = std::max(longest, double(now - last) / 1e6);
+            last = now;
+        });
+        ticker.start();
+        QString text = model.source();
+        for (int k = 0; k < 60; ++k) {
+            text += QStringLiteral("  T%1 --> N%2\n").arg(k).arg(k % 200);
+            const qint64 before = tick.nsecsElapsed();
+            model.setSource(text);
+            longest = std::max(longest, double(tick.nsecsElapsed() - before) / 1e6);
+            // Keystrokes 40 to 250 ms apart, so some land inside the quiet time and some after.
+            QTest::qWait(k % 3 == 0 ? 250 : 40);
+        }
+        QTest::qWait(1500);
+        ticker.stop();
+        std::printf("\nlongest GUI-thread stall while typing during renders (200 nodes): %6.1f ms (budget 50 ms)\n",
+                    longest);
+    }
+
+    // Exports of the 200-node flowchart.
+    {
+        model.setQuietTime(0);
+        outcomeSeen = false;
+        model.setSource(flowchart(200, QStringLiteral(" x")));
+        waitFor([&] { return outcomeSeen; });
+        QList<double> svgTimes, pngTimes;
+        qint64 svgBytes = 0, pngBytes = 0;
+        QString failure;
+        for (int r = 0; r < 3; ++r) {
+            bool done = false;
+            QElapsedTimer c;
+            c.start();
+            model.exporter()->fetchSVG([&](MermaidExportController::Fetched<QString> f) {
+                done = true;
+                svgBytes = f.data ? f.data->toUtf8().size() : -1;
+            });
+            waitFor([&] { return done; });
+            svgTimes << double(c.nsecsElapsed()) / 1e6;
+            done = false;
+            c.restart();
+            model.exporter()->fetchPNG([&](MermaidExportController::Fetched<QByteArray> f) {
+                done = true;
+                pngBytes = f.data ? f.data->size() : -1;
+                failure = f.failure;
+            });
+            waitFor([&] { return done; });
+            pngTimes << double(c.nsecsElapsed()) / 1e6;
+        }
+        std::printf("\nexport, 200-node flowchart: SVG %7.1f ms (%lld bytes), PNG at scale 2 %7.1f ms (%lld bytes) "
+                    "(budget 2000 ms)\n",
+                    median(svgTimes), static_cast<long long>(svgBytes), median(pngTimes),
+                    static_cast<long long>(pngBytes));
+        if (!failure.isEmpty())
+            std::printf("  PNG failed: %s\n", qPrintable(failure));
+    }
+    return 0;
+}
