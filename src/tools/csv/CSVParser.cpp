@@ -5,6 +5,7 @@
 #include <QStringView>
 
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -752,8 +753,20 @@ bool isNumberText(QByteArrayView text)
 
 std::optional<double> doubleFromString(QByteArrayView text)
 {
-    if (numberShape(text) == NumberShape::none)
+    const NumberShape shape = numberShape(text);
+    if (shape == NumberShape::none)
         return std::nullopt;
+    // Plain decimals well inside the range: the library's correctly rounded reader, which is
+    // many times faster than strtod and gives the same double.
+    if (shape == NumberShape::plain && !text.isEmpty() && text[0] != '+') {
+        const char last = text.back();
+        if (last >= '0' && last <= '9') {
+            double value = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (error == std::errc() && end == text.data() + text.size())
+                return value;
+        }
+    }
     return strtodWhole(text);
 }
 

@@ -269,7 +269,7 @@ bool buildKey(const CSVParser::Document& document, const std::vector<qint32>& ro
             bool isNumber = false;
             if (key.numeric) {
                 const QByteArrayView trimmed = CSVParser::trimmedBlanks(cell);
-                if (!trimmed.isEmpty() && CSVParser::isNumberText(trimmed)) {
+                if (!trimmed.isEmpty()) {
                     const std::optional<double> value = CSVParser::doubleFromString(trimmed);
                     if (value && !std::isnan(*value)) {
                         key.number[size_t(i)] = numberBits(*value);
@@ -392,20 +392,30 @@ bool sortRows(const CSVParser::Document& document, std::vector<qint32>& rows, co
         if (!buildKey(document, rows, usable[k], columns[size_t(k)], collator.get(), cancelled))
             return false;
     }
-    // Ties fall back to the position in the input, which makes the order total and the sort
-    // stable in both directions.
-    auto before = [&columns](qint32 a, qint32 b) {
+    // Items carry the primary key's first eight bytes (or the number's bits), so most
+    // comparisons touch nothing else; ties fall back to the whole keys, then to the position in
+    // the input, which makes the order total and the sort stable in both directions.
+    struct Item {
+        quint64 prefix;
+        qint32 pos;
+    };
+    const KeyColumn& primary = columns.front();
+    auto before = [&columns, &primary](const Item& a, const Item& b) {
+        if (a.prefix != b.prefix)
+            return primary.ascending ? a.prefix < b.prefix : a.prefix > b.prefix;
         for (const KeyColumn& key : columns) {
-            const int r = key.compare(a, b);
+            const int r = key.compare(a.pos, b.pos);
             if (r != 0)
                 return key.ascending ? r < 0 : r > 0;
         }
-        return a < b;
+        return a.pos < b.pos;
     };
     const qsizetype count = qsizetype(rows.size());
-    std::vector<qint32> order(static_cast<size_t>(count));
+    std::vector<Item> order(static_cast<size_t>(count));
     for (qsizetype i = 0; i < count; ++i)
-        order[size_t(i)] = qint32(i);
+        order[size_t(i)] = {primary.numeric ? primary.number[size_t(i)] : primary.prefix[size_t(i)], qint32(i)};
+    // (A numeric key's prefix 0 marks a cell that is no number; equal prefixes go on to the
+    // whole comparison, which orders such cells as text.)
     // Slices sorted side by side, then merged pairwise.
     const int slices = CSVParallel::sliceCount(count, 1 << 15);
     const qsizetype step = (count + slices - 1) / slices;
@@ -414,7 +424,7 @@ bool sortRows(const CSVParser::Document& document, std::vector<qint32>& rows, co
     });
     if (isCancelled(cancelled))
         return false;
-    std::vector<qint32> buffer(static_cast<size_t>(count));
+    std::vector<Item> buffer(static_cast<size_t>(count));
     for (qsizetype width = step; width < count; width *= 2) {
         const qsizetype pairs = (count + 2 * width - 1) / (2 * width);
         CSVParallel::forSlices(pairs, int(std::min<qsizetype>(pairs, 16)), [&](qsizetype p0, qsizetype p1, int) {
@@ -432,7 +442,7 @@ bool sortRows(const CSVParser::Document& document, std::vector<qint32>& rows, co
     }
     std::vector<qint32> sorted(static_cast<size_t>(count));
     for (qsizetype i = 0; i < count; ++i)
-        sorted[size_t(i)] = rows[size_t(order[size_t(i)])];
+        sorted[size_t(i)] = rows[size_t(order[size_t(i)].pos)];
     rows.swap(sorted);
     return true;
 }
