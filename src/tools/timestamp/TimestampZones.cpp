@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QMutex>
+#include <QStringDecoder>
 #include <QStringView>
 
 #include <unicode/uloc.h>
@@ -35,7 +36,12 @@ static std::optional<QString> readUtf8(const QString& path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    return QString::fromUtf8(bytes);
+    // Text that is not UTF-8 counts as unreadable, as a strict decoder would have it.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
 ZoneCountries loadZoneCountries(const QString& folder)

@@ -104,6 +104,18 @@ private slots:
         const ZoneCountries noLinks = loadZoneCountries(dir.path());
         QCOMPARE(noLinks.value("Asia/Kolkata"), QStringLiteral("IN"));
         QVERIFY(!noLinks.contains("Asia/Calcutta"));
+        // tzdata.zi that is a folder, or not UTF-8: no links, rows kept.
+        QVERIFY(QDir(dir.path()).mkdir("tzdata.zi"));
+        QCOMPARE(loadZoneCountries(dir.path()).value("Asia/Kolkata"), QStringLiteral("IN"));
+        // zone.tab that is not UTF-8: nothing at all.
+        QVERIFY(zoneTab.open(QIODevice::WriteOnly));
+        zoneTab.write("IN\t+1\tAsia/Kolkata\n\xff\xfe\n");
+        zoneTab.close();
+        QVERIFY(loadZoneCountries(dir.path()).isEmpty());
+        // zone.tab that is a folder: nothing at all.
+        QVERIFY(zoneTab.remove());
+        QVERIFY(QDir(dir.path()).mkdir("zone.tab"));
+        QVERIFY(loadZoneCountries(dir.path()).isEmpty());
     }
 
     void systemCatalogue()

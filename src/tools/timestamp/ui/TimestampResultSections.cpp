@@ -292,3 +292,19 @@ void TimestampResultSections::rebuild(bool wide, int paneWidth)
     refreshRelative();
     m_relativeTimer.start();
 }
+
+// The relative time ticks only while it can be seen.
+void TimestampResultSections::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_relative) {
+        refreshRelative();
+        m_relativeTimer.start();
+    }
+}
+
+void TimestampResultSections::hideEvent(QHideEvent* event)
+{
+    m_relativeTimer.stop();
+    QWidget::hideEvent(event);
+}

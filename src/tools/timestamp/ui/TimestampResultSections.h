@@ -34,6 +34,10 @@ public:
     QWidget* addZoneButton() const { return m_addZone; }
     void openZonePicker();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QWidget* section(const QString& title, QWidget* content);
     QWidget* box(QWidget* content);
