@@ -99,6 +99,9 @@ JWTPayloadPane::JWTPayloadPane(QWidget* parent)
     m_grid->setContentsMargins(12, 8, 12, 8);
     m_grid->setHorizontalSpacing(12);
     m_grid->setVerticalSpacing(4);
+    QFont callout = m_table->font();
+    callout.setPixelSize(12);
+    m_table->setFont(callout);
     jsonLayout->addWidget(m_table);
     m_stack->addWidget(m_jsonPage);
 
@@ -197,8 +200,6 @@ void JWTPayloadPane::rebuildTable()
     m_table->setVisible(shown);
     if (!shown)
         return;
-    QFont font = m_table->font();
-    font.setStyleHint(QFont::Monospace);
     int row = 0;
     for (const JWTDecoder::TimeClaim& claim : m_decoded.timeClaims) {
         m_grid->addWidget(plainLabel(claimLabel(claim.name), true), row, 0, Qt::AlignLeading);

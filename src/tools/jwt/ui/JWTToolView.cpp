@@ -148,6 +148,9 @@ QWidget* JWTToolView::buildSignaturePane()
     m_verdict->setTextFormat(Qt::PlainText);
     m_verdict->setWordWrap(true);
     m_verdict->setContentsMargins(12, 8, 12, 8);
+    QFont callout = m_verdict->font();
+    callout.setPixelSize(12);
+    m_verdict->setFont(callout);
     m_verdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
     stack->addWidget(m_verdict);
     m_signaturePane->setContent(content);
