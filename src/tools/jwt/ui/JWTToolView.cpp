@@ -7,6 +7,7 @@
 #include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/FindableTextView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
@@ -99,13 +100,15 @@ QWidget* JWTToolView::buildTokenPane()
 {
     m_tokenPane = new ToolPane(QStringLiteral("Token"), ToolPane::Actions | ToolPane::Metrics);
     m_tokenPane->setMinimumHeight(140);
-    m_tokenEditor = new CodeTextView;
+    // The kit's find bar over the editor: the Find menu reaches it through the focus.
+    auto* findable = new FindableTextView;
+    m_tokenEditor = findable->textView();
     m_tokenEditor->setPlaceholderText(QStringLiteral("Paste a JWT"));
     m_tokenEditor->setHighlighters({m_highlighter.get()});
     connect(m_tokenEditor, &CodeTextView::textChanged, this, [this] { m_highlighter->invalidate(); });
     connect(m_tokenEditor, &CodeTextView::textEdited, this,
             [this] { m_model->setToken(TextHelpers::repairedUTF16(m_tokenEditor->text())); });
-    m_tokenPane->setContent(m_tokenEditor);
+    m_tokenPane->setContent(findable);
     m_tokenClear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(),
                                   [this] { m_model->setToken(QString()); });
     m_tokenPane->addActionControl(m_tokenClear);
