@@ -143,6 +143,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
 
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("bench-mermaid-tool: offscreen, real web view, %d runs per figure (medians)\n", runs);
 
     // First diagram after the tool is first shown.

@@ -29,6 +29,8 @@ MermaidToolViewModel::MermaidToolViewModel(QObject* parent)
 
 void MermaidToolViewModel::setSource(const QString& source)
 {
+    // An edit dismisses an earlier notice; one about a read the edit drops replaces it.
+    setNotice(QString());
     m_opener.markEdited();
     if (TextUnits(source) == TextUnits(m_source))
         return;
