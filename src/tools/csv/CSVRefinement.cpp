@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace CSVRefinement {
 namespace {
@@ -207,18 +209,21 @@ quint64 numberBits(double v)
 struct KeyColumn {
     bool ascending = true;
     bool numeric = false;
-    std::vector<quint64> number; // numeric columns: numberBits, or 0 for a cell that is no number
-    std::vector<quint64> prefix; // first eight bytes of the collation key
-    std::vector<quint64> offset; // collation keys: positions + 1 offsets into arena
+    std::vector<quint64> number;  // numeric columns: numberBits, or 0 for a cell that is no number
+    std::vector<quint64> prefix;  // first eight bytes of the collation key
+    std::vector<quint64> prefix2; // the next eight
+    std::vector<quint64> keyStart; // where each position's collation key starts in the arena
+    std::vector<quint32> keyLength;
     std::string arena;
 
     int compareText(qint32 a, qint32 b) const
     {
         if (prefix[size_t(a)] != prefix[size_t(b)])
             return prefix[size_t(a)] < prefix[size_t(b)] ? -1 : 1;
-        const quint64 a0 = offset[size_t(a)], a1 = offset[size_t(a) + 1];
-        const quint64 b0 = offset[size_t(b)], b1 = offset[size_t(b) + 1];
-        const size_t la = size_t(a1 - a0), lb = size_t(b1 - b0);
+        const quint64 a0 = keyStart[size_t(a)], b0 = keyStart[size_t(b)];
+        if (a0 == b0)
+            return 0; // one key for equal cells
+        const size_t la = keyLength[size_t(a)], lb = keyLength[size_t(b)];
         const int r = std::memcmp(arena.data() + a0, arena.data() + b0, std::min(la, lb));
         if (r)
             return r;
@@ -248,57 +253,75 @@ bool buildKey(const CSVParser::Document& document, const std::vector<qint32>& ro
     if (key.numeric)
         key.number.assign(size_t(count), 0);
     key.prefix.assign(size_t(count), 0);
+    key.prefix2.assign(size_t(count), 0);
+    key.keyStart.assign(size_t(count), 0);
+    key.keyLength.assign(size_t(count), 0);
     const int slices = CSVParallel::sliceCount(count, 1 << 14);
     std::vector<std::string> arenas(static_cast<size_t>(slices));
-    std::vector<std::vector<quint64>> ends(static_cast<size_t>(slices));
-    std::vector<qsizetype> sliceBegin(size_t(slices), 0);
+    std::vector<qsizetype> sliceBegin(size_t(slices), 0), sliceEnd(size_t(slices), 0);
+    std::atomic_bool failed{false};
     CSVParallel::forSlices(count, slices, [&](qsizetype begin, qsizetype end, int slice) {
         sliceBegin[size_t(slice)] = begin;
+        sliceEnd[size_t(slice)] = end;
         UErrorCode status = U_ZERO_ERROR;
         Collator own(ucol_clone(collator, &status));
-        if (!own)
+        if (!own) {
+            failed = true;
             return;
+        }
         KeyBuilder builder{own.get(), {}, {}};
         std::string& arena = arenas[size_t(slice)];
-        std::vector<quint64>& sliceEnds = ends[size_t(slice)];
-        sliceEnds.reserve(size_t(end - begin));
+        // Equal cells share one key: columns repeat their values a lot, and a shared key is
+        // both made once and compared at once.
+        std::unordered_map<std::string_view, std::pair<quint64, quint32>> seen;
+        constexpr size_t seenLimit = 1 << 16;
         for (qsizetype i = begin; i < end; ++i) {
             if (((i - begin) & 4095) == 0 && isCancelled(cancelled))
                 return;
             const QByteArrayView cell = document.cellUtf8(rows[size_t(i)], d.columnID);
-            bool isNumber = false;
             if (key.numeric) {
                 const QByteArrayView trimmed = CSVParser::trimmedBlanks(cell);
                 if (!trimmed.isEmpty()) {
                     const std::optional<double> value = CSVParser::doubleFromString(trimmed);
                     if (value && !std::isnan(*value)) {
                         key.number[size_t(i)] = numberBits(*value);
-                        isNumber = true;
+                        continue;
                     }
                 }
             }
-            const size_t start = arena.size();
-            if (!isNumber)
+            const std::string_view text(cell.data(), size_t(cell.size()));
+            quint64 start;
+            quint32 length;
+            const auto it = seen.find(text);
+            if (it != seen.end()) {
+                start = it->second.first;
+                length = it->second.second;
+            } else {
+                start = arena.size();
                 builder.append(cell, arena);
-            key.prefix[size_t(i)] = bigEndianPrefix(arena.data() + start, arena.size() - start);
-            sliceEnds.push_back(arena.size());
+                length = quint32(arena.size() - start);
+                if (seen.size() < seenLimit)
+                    seen.emplace(text, std::make_pair(start, length));
+            }
+            key.keyStart[size_t(i)] = start;
+            key.keyLength[size_t(i)] = length;
+            key.prefix[size_t(i)] = bigEndianPrefix(arena.data() + start, length);
+            if (length > 8)
+                key.prefix2[size_t(i)] = bigEndianPrefix(arena.data() + start + 8, length - 8);
         }
     });
-    if (isCancelled(cancelled))
+    if (failed || isCancelled(cancelled))
         return false;
-    key.offset.assign(size_t(count) + 1, 0);
     size_t total = 0;
     for (const std::string& a : arenas)
         total += a.size();
     key.arena.reserve(total);
     for (int s = 0; s < slices; ++s) {
         const quint64 base = key.arena.size();
-        const std::vector<quint64>& sliceEnds = ends[size_t(s)];
-        if (qsizetype(sliceEnds.size()) != (s + 1 < slices ? sliceBegin[size_t(s) + 1] : count) - sliceBegin[size_t(s)]
-            && count > 0)
-            return false; // a slice gave up (no collator)
-        for (size_t k = 0; k < sliceEnds.size(); ++k)
-            key.offset[size_t(sliceBegin[size_t(s)]) + k + 1] = base + sliceEnds[k];
+        if (base) {
+            for (qsizetype i = sliceBegin[size_t(s)]; i < sliceEnd[size_t(s)]; ++i)
+                key.keyStart[size_t(i)] += base;
+        }
         key.arena += arenas[size_t(s)];
         std::string().swap(arenas[size_t(s)]);
     }
@@ -397,12 +420,15 @@ bool sortRows(const CSVParser::Document& document, std::vector<qint32>& rows, co
     // the input, which makes the order total and the sort stable in both directions.
     struct Item {
         quint64 prefix;
+        quint64 prefix2;
         qint32 pos;
     };
     const KeyColumn& primary = columns.front();
     auto before = [&columns, &primary](const Item& a, const Item& b) {
         if (a.prefix != b.prefix)
             return primary.ascending ? a.prefix < b.prefix : a.prefix > b.prefix;
+        if (a.prefix2 != b.prefix2)
+            return primary.ascending ? a.prefix2 < b.prefix2 : a.prefix2 > b.prefix2;
         for (const KeyColumn& key : columns) {
             const int r = key.compare(a.pos, b.pos);
             if (r != 0)
@@ -413,7 +439,8 @@ bool sortRows(const CSVParser::Document& document, std::vector<qint32>& rows, co
     const qsizetype count = qsizetype(rows.size());
     std::vector<Item> order(static_cast<size_t>(count));
     for (qsizetype i = 0; i < count; ++i)
-        order[size_t(i)] = {primary.numeric ? primary.number[size_t(i)] : primary.prefix[size_t(i)], qint32(i)};
+        order[size_t(i)] = primary.numeric ? Item{primary.number[size_t(i)], 0, qint32(i)}
+                                           : Item{primary.prefix[size_t(i)], primary.prefix2[size_t(i)], qint32(i)};
     // (A numeric key's prefix 0 marks a cell that is no number; equal prefixes go on to the
     // whole comparison, which orders such cells as text.)
     // Slices sorted side by side, then merged pairwise.
