@@ -8,6 +8,22 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
+namespace {
+
+// Line breaks starting in [from, to) of the whole text: LF, CR, and CR LF once.
+qsizetype breaksIn(QStringView text, qsizetype from, qsizetype to)
+{
+    qsizetype count = 0;
+    for (qsizetype i = from; i < to; ++i) {
+        const char16_t c = text.utf16()[i];
+        if (c == u'\n' || (c == u'\r' && (i + 1 == text.size() || text.utf16()[i + 1] != u'\n')))
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
 CodecToolViewModel::CodecToolViewModel(QObject* parent)
     : QObject(parent)
     , m_input(sampleInput())
@@ -58,12 +74,32 @@ void CodecToolViewModel::setOptions(const Codec::Options& options)
 void CodecToolViewModel::inputDidChange(const QString& previous)
 {
     ++m_inputGeneration;
-    m_inputLineCount = TextHelpers::lineCount(m_input);
-    m_inputByteSize = TextHelpers::utf8Length(m_input);
+    updateInputMetrics(previous);
     emit inputMetricsChanged();
     if (previous.size() == m_input.size() && previous == m_input)
         return;
     scheduleTransform();
+}
+
+void CodecToolViewModel::updateInputMetrics(const QString& previous)
+{
+    // A keystroke in a long text changes a few units: count only around them, so typing in
+    // megabytes of input stays quick. The text outside the changed span is the same in both.
+    constexpr qsizetype kWhole = 65536;
+    if (previous.size() < kWhole || m_input.size() < kWhole) {
+        m_inputLineCount = TextHelpers::lineCount(m_input);
+        m_inputByteSize = TextHelpers::utf8Length(m_input);
+        return;
+    }
+    const auto [before, after] = TextHelpers::changedRanges(previous, m_input);
+    // One unit more on each side: a CR before the change, or a surrogate pair across its edges,
+    // is judged by a unit inside it.
+    const qsizetype from = std::max<qsizetype>(0, before.location - 2);
+    const qsizetype oldTo = std::min(previous.size(), before.end() + 2);
+    const qsizetype newTo = std::min(m_input.size(), after.end() + 2);
+    m_inputLineCount += breaksIn(m_input, from, newTo) - breaksIn(previous, from, oldTo);
+    m_inputByteSize += TextHelpers::utf8Length(QStringView(m_input).sliced(from, newTo - from))
+        - TextHelpers::utf8Length(QStringView(previous).sliced(from, oldTo - from));
 }
 
 void CodecToolViewModel::scheduleTransform()

@@ -98,6 +98,7 @@ private:
     };
 
     void inputDidChange(const QString& previous);
+    void updateInputMetrics(const QString& previous);
     void publish(Run run);
     void setDumpBytesPerRow(int width);
 

@@ -1,11 +1,13 @@
 #include "support/QuorrixTestMain.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
+#include "kit/TextHelpers.h"
 #include "tools/codec/CodecToolViewModel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 
 #include <memory>
@@ -150,6 +152,30 @@ private slots:
         model->setInput(QString());
         QCOMPARE(model->inputLineCount(), 0);
         QCOMPARE(model->inputByteSize(), 0);
+        SETTLE(*model);
+    }
+
+    void inputMetricsFollowEditsOfLongTexts()
+    {
+        // Counted around each change in long texts; always what counting the whole text gives.
+        auto model = makeModel();
+        QRandomGenerator random(65536);
+        const char16_t pieces[] = {u'a', u'\n', u'\r', 0xD83D, 0xDE00, u'\u00e9'};
+        QString text(70000, u'x');
+        for (auto& c : text)
+            c = QChar(pieces[random.bounded(int(std::size(pieces)))]);
+        model->setInput(text);
+        for (int round = 0; round < 300; ++round) {
+            const qsizetype at = random.bounded(int(text.size()));
+            const qsizetype removed = std::min<qsizetype>(random.bounded(4), text.size() - at);
+            QString inserted;
+            for (int i = random.bounded(4); i > 0; --i)
+                inserted += QChar(pieces[random.bounded(int(std::size(pieces)))]);
+            text.replace(at, removed, inserted);
+            model->setInput(text);
+            QCOMPARE(model->inputLineCount(), TextHelpers::lineCount(text));
+            QCOMPARE(model->inputByteSize(), TextHelpers::utf8Length(text));
+        }
         SETTLE(*model);
     }
 

@@ -325,8 +325,10 @@ QString CodecToolView::subtitle() const
 
 void CodecToolView::refreshInput()
 {
-    if (m_inputEditor->text() != m_model->input())
-        m_inputEditor->setText(m_model->input());
+    // The editor's own edit comes back as the same shared text: no need to compare it unit by unit.
+    const QString& input = m_model->input();
+    if (m_inputEditor->text().constData() != input.constData() && m_inputEditor->text() != input)
+        m_inputEditor->setText(input);
     m_inputPane->setBadge(m_model->inputBadge());
 }
 
@@ -364,8 +366,9 @@ void CodecToolView::refreshOutput()
     if (json != m_outputIsJSON)
         makeOutputEditor(json);
     m_outputEditor->setReflowID(m_model->shownBytesPerRow() ? std::optional(int(m_model->outputGeneration())) : std::nullopt);
-    if (m_outputEditor->text() != m_model->shownOutput())
-        m_outputEditor->setText(m_model->shownOutput());
+    const QString& shown = m_model->shownOutput();
+    if (m_outputEditor->text().constData() != shown.constData() && m_outputEditor->text() != shown)
+        m_outputEditor->setText(shown);
     m_inputPane->setBadge(m_model->inputBadge());
     m_outputPane->setBadge(m_model->outputBadge());
     refreshOutputMetrics();
