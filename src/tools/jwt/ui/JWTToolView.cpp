@@ -32,7 +32,22 @@
 
 namespace {
 constexpr int copyConfirmationMs = 1400;
+
+// A sentence or label can quote token text (a kid, an alg) of any length; one line of megabytes
+// would stall the layout, so what is shown stops after a few thousand characters.
+QString shown(const QString& text)
+{
+    constexpr qsizetype limit = 2000;
+    return text.size() <= limit ? text : text.left(limit) + QChar(0x2026);
 }
+
+std::optional<PaneBadge> shownBadge(const std::optional<PaneBadge>& badge)
+{
+    if (!badge)
+        return badge;
+    return PaneBadge(shown(badge->text()), badge->tint());
+}
+} // namespace
 
 JWTToolView::JWTToolView(JWTToolViewModel* model, QWidget* parent)
     : ToolView(parent), m_model(model), m_highlighter(std::make_unique<JWTTokenHighlighter>())
@@ -227,7 +242,7 @@ void JWTToolView::showKey()
     const bool shows = m_model->showsVerdict();
     m_verdictDivider->setVisible(shows);
     m_verdict->setVisible(shows);
-    m_verdict->setText(m_model->verdict());
+    m_verdict->setText(shown(m_model->verdict()));
 }
 
 void JWTToolView::showNotice(const QString& title, const QString& symbol, const QString& description)
@@ -262,14 +277,14 @@ void JWTToolView::showResults()
     const auto& outcome = m_model->verification();
     const bool described = outcome && (outcome->kind == JWTVerifier::Outcome::Kind::verified
                                        || outcome->kind == JWTVerifier::Outcome::Kind::mismatch);
-    m_keyMetric->setText(described ? outcome->text : QStringLiteral("No key"));
+    m_keyMetric->setText(described ? shown(outcome->text) : QStringLiteral("No key"));
     const auto algorithm = m_model->headerAlgorithm();
     m_base64->setEnabled(algorithm && algorithm->family == JWTVerifier::Algorithm::Family::hs);
     m_keyEditor->setPlaceholder(m_model->keyHint());
     showKey();
 
     if (decoded) {
-        m_headerPane->setBadge(JWTToolViewModel::algorithmBadge(*decoded));
+        m_headerPane->setBadge(shownBadge(JWTToolViewModel::algorithmBadge(*decoded)));
         m_headerEditor->setText(decoded->header);
         m_payloadPane->setDecoded(*decoded);
         m_right->setCurrentWidget(m_decodedPage);

@@ -263,6 +263,21 @@ private slots:
         QCOMPARE(colourAt(1), JWTTokenHighlighter::segmentColour(1, false));
     }
 
+    void hugeQuotedTextIsShortened()
+    {
+        Fixture f;
+        const QByteArray kid(3'000'000, 'k');
+        f.model.setToken(token("{\"alg\":\"" + QByteArray(1'000'000, 'A') + "\"}"));
+        f.settle();
+        QCOMPARE(f.view.headerPane()->badge()->text().size(), 2001);
+        f.model.setToken(token("{\"alg\":\"HS256\",\"kid\":\"" + kid + "\"}"));
+        f.model.setKey(QStringLiteral("{\"keys\":[]}"));
+        f.settle();
+        QVERIFY(f.model.verdict().size() > kid.size());
+        QCOMPARE(f.view.verdictLabel()->text().size(), 2001);
+        QVERIFY(f.view.verdictLabel()->text().endsWith(QChar(0x2026)));
+    }
+
     void typedTokenReachesTheModelRepaired()
     {
         Fixture f;
