@@ -10,6 +10,9 @@
 
 namespace {
 
+// Shown texts from this length on are split into lines off the GUI thread.
+constexpr qsizetype kPrepareFrom = 262144;
+
 // Line breaks starting in [from, to) of the whole text: LF, CR, and CR LF once.
 qsizetype breaksIn(QStringView text, qsizetype from, qsizetype to)
 {
@@ -120,6 +123,8 @@ void CodecToolViewModel::scheduleTransform()
                 const Codec::Output& output = *run.result.output;
                 run.lineCount = TextHelpers::lineCount(output.text);
                 run.shown = output.dump && run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : output.text;
+                if (run.shown.size() >= kPrepareFrom && !cancelled.load())
+                    run.buffer.emplace(run.shown);
             }
             return run;
         },
@@ -162,8 +167,17 @@ void CodecToolViewModel::publish(Run run)
     }
     m_shownBytesPerRow = m_output && m_output->dump ? std::optional(run.rowWidth) : std::nullopt;
     m_shownOutput = std::move(run.shown);
+    m_shownBuffer = std::move(run.buffer);
     emit shownOutputChanged();
+    m_shownBuffer.reset();
     emit transformPublished();
+}
+
+std::optional<CodeTextBuffer> CodecToolViewModel::takeShownOutputBuffer()
+{
+    std::optional<CodeTextBuffer> buffer = std::move(m_shownBuffer);
+    m_shownBuffer.reset();
+    return buffer;
 }
 
 void CodecToolViewModel::refreshDump()
@@ -182,6 +196,7 @@ void CodecToolViewModel::refreshDump()
         [this, width](QString text) {
             m_shownBytesPerRow = width;
             m_shownOutput = std::move(text);
+            m_shownBuffer.reset();
             emit shownOutputChanged();
         });
 }

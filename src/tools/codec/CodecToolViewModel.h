@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/CodeTextBuffer.h"
 #include "kit/PaneBadge.h"
 #include "kit/QuietTask.h"
 #include "tools/codec/Codec.h"
@@ -38,6 +39,8 @@ public:
     // The scheme of the run whose result is published (the failure headline names it).
     Codec::Scheme resultScheme() const { return m_resultScheme; }
     const QString& shownOutput() const { return m_shownOutput; }
+    // The shown text already split into lines off the GUI thread (long texts only), once.
+    std::optional<CodeTextBuffer> takeShownOutputBuffer();
     int dumpBytesPerRow() const { return m_dumpBytesPerRow; }
     std::optional<int> shownBytesPerRow() const { return m_shownBytesPerRow; }
     quint64 outputGeneration() const { return m_outputGeneration; }
@@ -93,6 +96,7 @@ private:
         Codec::Result result;
         qsizetype lineCount = 0;
         QString shown;
+        std::optional<CodeTextBuffer> buffer;
         int rowWidth = 16;
         Codec::Scheme scheme = Codec::Scheme::base64;
     };
@@ -110,6 +114,7 @@ private:
     std::optional<Codec::Failure> m_failure;
     Codec::Scheme m_resultScheme = Codec::Scheme::base64;
     QString m_shownOutput;
+    std::optional<CodeTextBuffer> m_shownBuffer;
     int m_dumpBytesPerRow = 16;
     // The row width for runs to read when they start, off the GUI thread.
     std::shared_ptr<std::atomic_int> m_rowWidth = std::make_shared<std::atomic_int>(16);

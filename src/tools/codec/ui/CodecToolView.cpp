@@ -368,7 +368,7 @@ void CodecToolView::refreshOutput()
     m_outputEditor->setReflowID(m_model->shownBytesPerRow() ? std::optional(int(m_model->outputGeneration())) : std::nullopt);
     const QString& shown = m_model->shownOutput();
     if (m_outputEditor->text().constData() != shown.constData() && m_outputEditor->text() != shown)
-        m_outputEditor->setText(shown);
+        m_outputEditor->setText(shown, [this] { return m_model->takeShownOutputBuffer(); });
     m_inputPane->setBadge(m_model->inputBadge());
     m_outputPane->setBadge(m_model->outputBadge());
     refreshOutputMetrics();
