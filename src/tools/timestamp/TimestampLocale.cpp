@@ -46,7 +46,7 @@ static QString icuZoneFor(const QTimeZone& zone, qint64 seconds, int offset)
         return QStringLiteral("GMT");
     const int a = std::abs(offset);
     QString text = QStringLiteral("GMT%1%2:%3")
-                       .arg(offset < 0 ? u'-' : u'+')
+                       .arg(QChar(offset < 0 ? u'-' : u'+'))
                        .arg(a / 3600, 2, 10, QLatin1Char('0'))
                        .arg((a % 3600) / 60, 2, 10, QLatin1Char('0'));
     return text;
@@ -118,8 +118,9 @@ QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds)
         return {};
     }
     UChar buffer[256];
-    // Zero ahead reads "in 0 seconds"; a negative zero would read "0 seconds ago".
-    const int32_t n = ureldatefmt_format(formatter, count == 0 ? 0.0 : count, unit, buffer, 256, &status);
+    // Numeric always: "in 0 seconds" and "in 1 day" rather than "now" and "tomorrow". Zero
+    // counts as ahead; a negative zero would read "0 seconds ago".
+    const int32_t n = ureldatefmt_formatNumeric(formatter, count == 0 ? 0.0 : count, unit, buffer, 256, &status);
     ureldatefmt_close(formatter);
     if (U_FAILURE(status) || n <= 0 || n > 256)
         return {};

@@ -1,6 +1,7 @@
 #include <QRandomGenerator>
 #include "support/QuorrixTestMain.h"
 #include "tools/timestamp/Timestamp.h"
+#include "tools/timestamp/TimestampLocale.h"
 
 using namespace Timestamp;
 
@@ -160,6 +161,42 @@ private slots:
         QFETCH(QString, label);
         const RowLists lists = Timestamp::rows(1790380800, 0, utc());
         QCOMPARE(matchingRowLabel(unixList ? lists.unixTime : lists.dates, input).value_or(QString()), label);
+    }
+
+    void relativeText_data()
+    {
+        QTest::addColumn<qint64>("delta");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("now") << 0LL << "in 0 seconds";
+        QTest::newRow("seconds ahead") << 42LL << "in 42 seconds";
+        QTest::newRow("a minute and a half ahead") << 90LL << "in 1 minute";
+        QTest::newRow("hours back") << -3 * 3600LL - 5 << "3 hours ago";
+        QTest::newRow("days back") << -3 * 86400LL << "3 days ago";
+        QTest::newRow("weeks ahead") << 15 * 86400LL << "in 2 weeks";
+        QTest::newRow("months back") << -75 * 86400LL << "2 months ago";
+        QTest::newRow("years ahead") << 800 * 86400LL << "in 2 years";
+    }
+    // Whole units, the largest that fits, in the user's language.
+    void relativeText()
+    {
+        QFETCH(qint64, delta);
+        QFETCH(QString, expected);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        const qint64 now = 1790380800000LL;
+        QCOMPARE(Timestamp::relativeText(now / 1000 + delta, 0, now), expected);
+    }
+
+    void localDateTime()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        const QString kolkata = localDateTimeText(1790380800, 0, QTimeZone("Asia/Kolkata"));
+        QVERIFY2(kolkata.startsWith(QStringLiteral("September 26, 2026 at 5:30:00")), qPrintable(kolkata));
+        // Gregorian all the way back: the first day is 1 January of year 1, a Monday.
+        const QString first = localDateTimeText(earliestSeconds, 0, utc());
+        QVERIFY2(first.startsWith(QStringLiteral("January 1, 1 at 12:00:00")), qPrintable(first));
+        // A zone ICU does not know still shows the system's offset.
+        const QString fixed = localDateTimeText(1790380800, 0, QTimeZone(5 * 3600 + 45 * 60));
+        QVERIFY2(fixed.contains(QStringLiteral("5:45")), qPrintable(fixed));
     }
 
     // What a row shows is read back as the same moment.
