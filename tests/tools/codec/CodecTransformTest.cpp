@@ -300,6 +300,42 @@ private slots:
         }
     }
 
+    void percentDecodeAgainstModel()
+    {
+        // The model: every "%" must start two hex digits; then the bytes must be UTF-8.
+        QRandomGenerator random(3986);
+        const char* pieces[] = {"%", "2", "0", "F", "f", "z", "+", "a", " ", "%C3", "%A9", "%e2%82%ac", "\xC3\xA9", "%%"};
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            for (int i = random.bounded(10); i > 0; --i)
+                text += QString::fromUtf8(pieces[random.bounded(int(std::size(pieces)))]);
+            const bool plus = round % 2;
+            QString body = text.trimmed();
+            if (plus)
+                body.replace(u'+', u' ');
+            const QByteArray utf8 = body.toUtf8();
+            bool wellFormed = true;
+            for (qsizetype i = 0; i < utf8.size(); ++i) {
+                if (utf8[i] == '%') {
+                    const bool hex = i + 2 < utf8.size() && isxdigit(uchar(utf8[i + 1])) && isxdigit(uchar(utf8[i + 2]));
+                    if (!hex) {
+                        wellFormed = false;
+                        break;
+                    }
+                    i += 2;
+                }
+            }
+            const QByteArray decoded = QByteArray::fromPercentEncoding(utf8);
+            const auto ours = Codec::percentDecode(text, plus);
+            if (!wellFormed || !QByteArrayView(decoded).isValidUtf8()) {
+                QVERIFY2(!ours, qPrintable(text));
+            } else {
+                QVERIFY2(ours, qPrintable(text));
+                QCOMPARE(*ours, decoded);
+            }
+        }
+    }
+
     void cancelledRunStops()
     {
         std::atomic_bool cancelled{true};

@@ -1,6 +1,70 @@
 #include "support/QuorrixTestMain.h"
 #include "tools/codec/Codec.h"
 
+#include <QHash>
+#include <QRandomGenerator>
+
+namespace {
+
+// The unescaper written as plainly as the rules read, to check the fast one against.
+QString modelUnescape(const QString& text)
+{
+    static const QHash<QString, QString> named = [] {
+        QHash<QString, QString> map;
+        const std::pair<const char*, char16_t> table[] = {
+            {"amp", 0x26}, {"lt", 0x3C}, {"gt", 0x3E}, {"quot", 0x22}, {"apos", 0x27}, {"nbsp", 0xA0}, {"copy", 0xA9},
+            {"reg", 0xAE}, {"trade", 0x2122}, {"hellip", 0x2026}, {"mdash", 0x2014}, {"ndash", 0x2013},
+            {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"laquo", 0xAB},
+            {"raquo", 0xBB}, {"euro", 0x20AC}, {"pound", 0xA3}, {"yen", 0xA5}, {"cent", 0xA2}, {"sect", 0xA7},
+            {"para", 0xB6}, {"middot", 0xB7}, {"bull", 0x2022}, {"deg", 0xB0}, {"plusmn", 0xB1}, {"times", 0xD7},
+            {"divide", 0xF7}, {"frac12", 0xBD}, {"frac14", 0xBC}, {"frac34", 0xBE}, {"micro", 0xB5},
+            {"larr", 0x2190}, {"rarr", 0x2192}, {"uarr", 0x2191}, {"darr", 0x2193}, {"harr", 0x2194}};
+        for (const auto& [name, scalar] : table)
+            map.insert(QString::fromLatin1(name), QString(QChar(scalar)));
+        return map;
+    }();
+    QString out;
+    qsizetype cursor = 0, search = 0;
+    for (;;) {
+        const qsizetype amp = text.indexOf(u'&', search);
+        if (amp < 0)
+            break;
+        const QString rest = text.mid(amp + 1);
+        std::optional<std::pair<QString, qsizetype>> reference;
+        if (rest.startsWith(u'#')) {
+            qsizetype i = 1;
+            int radix = 10;
+            if (rest.mid(1, 1).toLower() == u"x") {
+                radix = 16;
+                ++i;
+            }
+            const qsizetype start = i;
+            const QString digits = radix == 16 ? QStringLiteral("0123456789abcdefABCDEF") : QStringLiteral("0123456789");
+            while (i < rest.size() && digits.contains(rest[i]))
+                ++i;
+            if (i < rest.size() && i > start && rest[i] == u';') {
+                bool ok = false;
+                const quint64 wide = rest.mid(start, i - start).toULongLong(&ok, radix);
+                const quint32 value = !ok || wide > 0xFFFFFFFFull ? 0xFFFFFFFFu : quint32(wide);
+                reference = std::pair(Codec::referenceText(value), i + 1);
+            }
+        } else {
+            const qsizetype semicolon = rest.left(7).indexOf(u';');
+            if (semicolon > 0 && named.contains(rest.left(semicolon)))
+                reference = std::pair(named.value(rest.left(semicolon)), semicolon + 1);
+        }
+        if (reference) {
+            out += text.mid(cursor, amp - cursor) + reference->first;
+            cursor = search = amp + 1 + reference->second;
+        } else {
+            search = amp + 1;
+        }
+    }
+    return out + text.mid(cursor);
+}
+
+} // namespace
+
 class HtmlEntitiesTest : public QObject {
     Q_OBJECT
 private slots:
@@ -110,6 +174,19 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(Codec::htmlUnescape(input), expected);
+    }
+
+    void againstPlainModel()
+    {
+        QRandomGenerator random(6102);
+        const char* pieces[] = {"&", "#", "x", "X", ";", "amp", "lt", "frac34", "abcdefg", "1", "0", "65", "9f",
+                                "128", "D800", "1F600", "99999999999", "a", " ", "\xC3\xA9", "&&", "&#", "&#x"};
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            for (int i = random.bounded(12); i > 0; --i)
+                text += QString::fromUtf8(pieces[random.bounded(int(std::size(pieces)))]);
+            QCOMPARE(Codec::htmlUnescape(text), modelUnescape(text));
+        }
     }
 
     void windows1252Range()
