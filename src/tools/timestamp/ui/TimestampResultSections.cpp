@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -223,6 +224,12 @@ void TimestampResultSections::rebuild(bool wide, int paneWidth)
     m_relativeTimer.stop();
     m_grids.clear();
     m_titles.clear();
+    // Where the two families stood, so that a swap can move them to their new places.
+    QHash<QString, QPoint> oldPlaces;
+    if (m_content)
+        for (const QString& title : {QStringLiteral("Unix time"), QStringLiteral("Date strings")})
+            if (auto* old = m_content->findChild<QWidget*>(title, Qt::FindDirectChildrenOnly))
+                oldPlaces.insert(title, old->pos());
     // Later: the rebuild may come from a button of the old rows (Remove), still in its click.
     if (m_content) {
         m_content->hide();
@@ -291,6 +298,25 @@ void TimestampResultSections::rebuild(bool wide, int paneWidth)
     outer->addStretch(1);
     refreshRelative();
     m_relativeTimer.start();
+
+    const bool swapped = m_lastReadAsNumber && *m_lastReadAsNumber != readAsNumber;
+    m_lastReadAsNumber = readAsNumber;
+    if (swapped && isVisible() && oldPlaces.size() == 2) {
+        m_content->setGeometry(rect());
+        outer->activate();
+        for (auto it = oldPlaces.cbegin(); it != oldPlaces.cend(); ++it) {
+            auto* moved = m_content->findChild<QWidget*>(it.key(), Qt::FindDirectChildrenOnly);
+            if (!moved || moved->pos() == it.value())
+                continue;
+            // A short, lightly damped move from the old place to the new one.
+            auto* move = new QPropertyAnimation(moved, "pos", moved);
+            move->setDuration(260);
+            move->setEasingCurve(QEasingCurve::OutCubic);
+            move->setStartValue(it.value());
+            move->setEndValue(moved->pos());
+            move->start(QAbstractAnimation::DeleteWhenStopped);
+        }
+    }
 }
 
 // The relative time ticks only while it can be seen.

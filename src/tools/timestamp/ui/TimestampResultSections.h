@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QPointer>
+
+#include <optional>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -57,4 +59,5 @@ private:
     qint64 m_seconds = 0;
     qint64 m_nanoseconds = 0;
     bool m_wide = false;
+    std::optional<bool> m_lastReadAsNumber;
 };

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPropertyAnimation>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -56,7 +57,8 @@ class TimestampToolViewTest : public QObject {
         if (dir.isEmpty())
             return;
         QDir().mkpath(QString::fromUtf8(dir));
-        QCoreApplication::processEvents();
+        QTest::qWait(400);  // let a move end before the picture
+
         w.grab().save(QString::fromUtf8(dir) + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
     }
 
@@ -125,6 +127,10 @@ private slots:
         QCOMPARE(sections->sectionTitles(),
                  (QStringList{"Unix time", "Date strings", "Local time", "Calendar", "Other zones"}));
         QCOMPARE(model.matchingRowLabel().value_or(QString()), QStringLiteral("HTTP date"));
+        // The families trade places with a move, not a jump.
+        QWidget* unixSection = sections->findChild<QWidget*>(QStringLiteral("Unix time"));
+        QVERIFY(unixSection);
+        QVERIFY(unixSection->findChild<QPropertyAnimation*>());
         QCOMPARE(view.pane()->badge()->text(), QStringLiteral("RFC 2822"));
         shoot(view, "narrow-rfc2822-with-zones");
         view.resize(520, 700);
