@@ -23,28 +23,15 @@ Inflate::Result failed(Inflate::Failure failure)
     return Inflate::Result{QByteArray(), failure};
 }
 
-} // namespace
+// The raw inflate, with the trailer's checksum kept up as each chunk comes out (while it is
+// still in the cache) rather than in a second pass over the whole result.
+enum class Check { none, crc32, adler32 };
 
-QString Inflate::formatName(Format format)
+Inflate::Result inflateBody(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled, Check check,
+                            quint32* sum)
 {
-    return format == Format::gzip ? QStringLiteral("gzip") : QStringLiteral("zlib");
-}
-
-std::optional<Inflate::Format> Inflate::detectFormat(QByteArrayView bytes)
-{
-    if (bytes.size() < 2)
-        return std::nullopt;
-    const auto b0 = static_cast<unsigned char>(bytes[0]);
-    const auto b1 = static_cast<unsigned char>(bytes[1]);
-    if (b0 == 0x1F)
-        return b1 == 0x8B ? std::optional(Format::gzip) : std::nullopt;
-    if ((b0 & 0x8F) == 0x08 && (b1 & 0x20) == 0 && (b0 * 256 + b1) % 31 == 0)
-        return Format::zlib;
-    return std::nullopt;
-}
-
-Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled)
-{
+    using Failure = Inflate::Failure;
+    uLong running = check == Check::crc32 ? crc32_z(0, nullptr, 0) : adler32_z(0, nullptr, 0);
     z_stream stream{};
     if (inflateInit2(&stream, -15) != Z_OK)
         return failed(Failure::damaged);
@@ -79,6 +66,10 @@ Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const 
         const qsizetype consumed = inPiece - stream.avail_in;
         const qsizetype made = outPiece - stream.avail_out;
         inLeft -= consumed;
+        if (check == Check::crc32)
+            running = crc32_z(running, reinterpret_cast<const Bytef*>(out.constData() + produced), size_t(made));
+        else if (check == Check::adler32)
+            running = adler32_z(running, reinterpret_cast<const Bytef*>(out.constData() + produced), size_t(made));
         produced += made;
         if (produced > limit) {
             failure = Failure::tooLarge;
@@ -106,7 +97,34 @@ Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const 
         return failed(*failure);
     out.truncate(produced);
     out.squeeze();
-    return Result{out, std::nullopt};
+    if (sum)
+        *sum = static_cast<quint32>(running);
+    return Inflate::Result{out, std::nullopt};
+}
+
+} // namespace
+
+QString Inflate::formatName(Format format)
+{
+    return format == Format::gzip ? QStringLiteral("gzip") : QStringLiteral("zlib");
+}
+
+std::optional<Inflate::Format> Inflate::detectFormat(QByteArrayView bytes)
+{
+    if (bytes.size() < 2)
+        return std::nullopt;
+    const auto b0 = static_cast<unsigned char>(bytes[0]);
+    const auto b1 = static_cast<unsigned char>(bytes[1]);
+    if (b0 == 0x1F)
+        return b1 == 0x8B ? std::optional(Format::gzip) : std::nullopt;
+    if ((b0 & 0x8F) == 0x08 && (b1 & 0x20) == 0 && (b0 * 256 + b1) % 31 == 0)
+        return Format::zlib;
+    return std::nullopt;
+}
+
+Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled)
+{
+    return inflateBody(body, limit, cancelled, Check::none, nullptr);
 }
 
 Inflate::Result Inflate::unpackGzip(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled)
@@ -134,12 +152,13 @@ Inflate::Result Inflate::unpackGzip(QByteArrayView bytes, qsizetype limit, const
     if (length - 8 < p)
         return failed(Failure::damaged);
 
-    Result result = inflateRaw(bytes.sliced(p, length - 8 - p), limit, cancelled);
+    quint32 crc = 0;
+    Result result = inflateBody(bytes.sliced(p, length - 8 - p), limit, cancelled, Check::crc32, &crc);
     if (!result.ok())
         return result;
     const quint32 storedCRC = readLE32(b + length - 8);
     const quint32 storedLength = readLE32(b + length - 4);
-    if (storedLength != static_cast<quint32>(result.bytes.size()) || storedCRC != crc32(result.bytes))
+    if (storedLength != static_cast<quint32>(result.bytes.size()) || storedCRC != crc)
         return failed(Failure::damaged);
     return result;
 }
@@ -149,11 +168,12 @@ Inflate::Result Inflate::unpackZlib(QByteArrayView bytes, qsizetype limit, const
     const qsizetype length = bytes.size();
     if (length < 6)
         return failed(Failure::damaged);
-    Result result = inflateRaw(bytes.sliced(2, length - 6), limit, cancelled);
+    quint32 adler = 0;
+    Result result = inflateBody(bytes.sliced(2, length - 6), limit, cancelled, Check::adler32, &adler);
     if (!result.ok())
         return result;
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (readBE32(b + length - 4) != adler32(result.bytes))
+    if (readBE32(b + length - 4) != adler)
         return failed(Failure::damaged);
     return result;
 }
