@@ -84,7 +84,7 @@ struct CalendarFacts {
     friend bool operator==(const CalendarFacts&, const CalendarFacts&) = default;
 };
 
-// `unixTime` is the family the names call unix (a predefined macro in GNU C++).
+// The Unix-time family is `unixTime`: `unix` itself is a predefined macro in GNU C++.
 enum class Family { unixTime, dates };
 
 inline Family familyOf(const Reading& reading)
