@@ -359,7 +359,8 @@ OpenFigures measureOpen(const QString& text, qsizetype baselineCap, int keys)
         MarkdownTextEditor* editor = view->editor();
         QElapsedTimer clock;
         double shown = -1, drawn = -1;
-        QMetaObject::Connection c1 = QObject::connect(&model, &MarkdownToolViewModel::markdownTextChanged, [&] {
+        // The editor may take a large text a turn after the model publishes it.
+        QMetaObject::Connection c1 = QObject::connect(editor, &CodeTextView::textChanged, [&] {
             if (shown < 0 && editor->text().size() == text.size()) {
                 editor->viewport()->repaint();
                 shown = clock.nsecsElapsed() / 1e6;

@@ -32,6 +32,24 @@ bool hasLoneSurrogate(const QString& text, qsizetype from, qsizetype to)
     return false;
 }
 
+// Whether the text holds any surrogate at all: a branch-free pass the compiler vectorises, so a
+// text of many megabytes without one is not walked unit by unit.
+bool hasSurrogate(const QString& text)
+{
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    constexpr qsizetype step = 4096;
+    for (qsizetype from = 0; from < n; from += step) {
+        const qsizetype to = std::min(n, from + step);
+        unsigned found = 0;
+        for (qsizetype i = from; i < to; ++i)
+            found |= unsigned((units[i] & 0xF800) == 0xD800);
+        if (found)
+            return true;
+    }
+    return false;
+}
+
 struct StyledLines {
     QList<MarkdownSyntaxHighlighter::Pending> lines;
     QList<QByteArray> styles;
@@ -95,7 +113,9 @@ void MarkdownTextEditor::setText(const QString& text)
     m_isMovingItself = true;
     m_programEdit = true;
     m_lastGiven = text;
-    m_lastText = TextHelpers::repairedUTF16(text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text);
+    m_lastText = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    if (hasSurrogate(m_lastText))
+        m_lastText = TextHelpers::repairedUTF16(m_lastText);
     m_hasLoneSurrogate = false;
     m_highlighter->clear();
     // A program edit: nothing to undo afterwards.

@@ -128,8 +128,7 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     });
 
     // Model → view.
-    connect(model, &MarkdownToolViewModel::markdownTextChanged, this,
-            [this] { m_editor->setText(m_model->markdownText()); });
+    connect(model, &MarkdownToolViewModel::markdownTextChanged, this, &MarkdownToolView::showModelText);
     connect(model, &MarkdownToolViewModel::lineCountChanged, this, &MarkdownToolView::updateCounts);
     connect(model, &MarkdownToolViewModel::wordCountChanged, this, &MarkdownToolView::updateCounts);
     connect(model, &MarkdownToolViewModel::renderedHTMLChanged, this, &MarkdownToolView::updateSize);
@@ -348,6 +347,29 @@ void MarkdownToolView::resizeEvent(QResizeEvent* event)
 {
     ToolView::resizeEvent(event);
     m_dropRing->setGeometry(rect());
+}
+
+void MarkdownToolView::showModelText()
+{
+    // An open publishes the text and the HTML in one go; a large text goes into the editor on
+    // the next turn of the event loop, so the two halves do not add up to one long stall. The
+    // model's text of that moment is shown, so an edit in between is not undone.
+    constexpr qsizetype largeText = 1 << 20;
+    const QString& text = m_model->markdownText();
+    if (text.size() < largeText || text.constData() == m_editor->text().constData()) {
+        m_editorTextQueued = false;
+        m_editor->setText(text);
+        return;
+    }
+    if (m_editorTextQueued)
+        return;
+    m_editorTextQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!m_editorTextQueued)
+            return;
+        m_editorTextQueued = false;
+        m_editor->setText(m_model->markdownText());
+    });
 }
 
 void MarkdownToolView::pushContentToPreview()

@@ -100,6 +100,7 @@ private:
     void updateShowEditor();
     void animateSource(bool show);
     void updateTitle();
+    void showModelText();
     void pushContentToPreview();
     void pushContentToPreviewNow();
 
@@ -128,5 +129,6 @@ private:
     QVariantAnimation* m_sourceAnimation = nullptr;
     int m_sourceWidth = 460;
     bool m_contentPushQueued = false;
+    bool m_editorTextQueued = false;
     bool m_isDropTargeted = false;
 };
