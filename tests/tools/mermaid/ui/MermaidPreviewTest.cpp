@@ -91,6 +91,8 @@ private slots:
     void everyTemplateRenders();
     void failureNamesItsLine();
     void unknownDiagramTypeFails();
+    void badInputGetsASentence_data();
+    void badInputGetsASentence();
     void themeChangeRendersAgain();
     void svgOpensAsAnImage();
     void pngIsTwiceTheSizeAndNotBlank();
@@ -140,6 +142,42 @@ void MermaidPreviewTest::unknownDiagramTypeFails()
     const auto* failed = std::get_if<Failed>(&h.outcomes[1]);
     QVERIFY(failed);
     QVERIFY(!failed->message.isEmpty());
+}
+
+void MermaidPreviewTest::badInputGetsASentence_data()
+{
+    QTest::addColumn<QString>("source");
+    QString huge = QStringLiteral("flowchart TD\n");
+    while (huge.size() < (1 << 20))
+        huge += QStringLiteral("  A%1[Some label] --> B%1[Another label]\n").arg(huge.size());
+    QTest::newRow("1 MB source") << huge;
+    QString edges = QStringLiteral("flowchart TD\n");
+    for (int i = 0; i < 5000; ++i)
+        edges += QStringLiteral("  N%1 --> N%2\n").arg(i).arg(i + 1);
+    QTest::newRow("5,000 nodes") << edges;
+    QString binary;
+    for (int i = 0; i < 3000; ++i)
+        binary += QChar(char16_t((i * 7919) % 0xD7FF + 1));
+    QTest::newRow("binary") << binary;
+    QTest::newRow("replacement characters") << QStringLiteral("\uFFFD\uFFFD graph \uFFFD");
+    QTest::newRow("lone surrogates") << QStringLiteral("flowchart TD\n  A[x") + QChar(0xD800) + QStringLiteral("] --> B[")
+            + QChar(0xDC00) + QStringLiteral("]\n");
+    QTest::newRow("empty") << QString();
+}
+
+void MermaidPreviewTest::badInputGetsASentence()
+{
+    QFETCH(QString, source);
+    Harness h(source);
+    QVERIFY(h.waitForOutcomes(2, 120000));
+    if (const auto* failed = std::get_if<Failed>(&h.outcomes[1]))
+        QVERIFY(!failed->message.trimmed().isEmpty());
+    else
+        QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    // The page still answers.
+    h.view->update(flowchart, QStringLiteral("default"));
+    QVERIFY(h.waitForOutcomes(3, 120000));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[2]));
 }
 
 void MermaidPreviewTest::themeChangeRendersAgain()
