@@ -650,6 +650,27 @@ private slots:
             }(),
             20000);
         QVERIFY2(answer->endsWith("|true"), qPrintable(*answer));
+        // The editor took the large text too (a turn after the model published it).
+        QTRY_COMPARE(f.view->editor()->text(), f.model.markdownText());
+        QVERIFY(f.view->editor()->text().endsWith("The last paragraph\n"));
+    }
+
+    void editBeforeALargeTextIsShownIsKept()
+    {
+        Fixture f;
+        QString large;
+        while (large.size() < (1 << 20) + 10)
+            large += QStringLiteral("Some *words* in a paragraph\n\n");
+        f.model.setMarkdownText(large);
+        // The editor has not taken it yet; the user types into what it shows.
+        MarkdownTextEditor* editor = f.view->editor();
+        QVERIFY(editor->text() != large);
+        editor->setFocus();
+        editor->setSelection(0, 0);
+        QTest::keyClicks(editor, "typed ");
+        QVERIFY(f.model.markdownText().startsWith("typed "));
+        QTest::qWait(50);
+        QCOMPARE(editor->text(), f.model.markdownText());
     }
 
     void folderPanelMessage()
