@@ -33,8 +33,10 @@ TimestampToolViewModel::TimestampToolViewModel(QSettings& defaults, QObject* par
     static std::once_flag warmed;
     std::call_once(warmed, [] {
         (void)QtConcurrent::run([] {
-            (void)zoneCountries();
+            const QSet<QString> codes(zoneCountries().cbegin(), zoneCountries().cend());
             (void)zoneCandidates();
+            for (const QString& code : codes)
+                (void)countryNames(code);
         });
     });
 }
