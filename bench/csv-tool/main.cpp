@@ -250,12 +250,11 @@ int main(int argc, char** argv)
     std::vector<double> sorted = steps;
     std::sort(sorted.begin(), sorted.end());
 
-    // Copy of 100,000 selected rows as JSON.
-    QSet<qint64> selection;
-    for (qint64 i = 0; i < 100000; ++i)
-        selection.insert(i * 7 % rows);
-    model.setSelection(selection);
-    QCoreApplication::processEvents();
+    // Copy of 100,000 selected rows as JSON, selected in the grid as a user would (a click and
+    // a shift-click), and handed to the view model on the next turn.
+    grid->selectionModel()->select(QItemSelection(grid->model()->index(200000, 0), grid->model()->index(299999, 0)),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    waitFor([&] { return model.selection().size() == 100000; });
     t.restart();
     model.copySelection(false);
     const double copyMs = t.nsecsElapsed() / 1e6;
@@ -300,7 +299,7 @@ int main(int argc, char** argv)
                           " GUI thread CPU median %4 ms, slowest %5 ms\n")
                .arg(median(steps), 0, 'f', 2).arg(sorted[sorted.size() * 9 / 10], 0, 'f', 2).arg(sorted.back(), 0, 'f', 2)
                .arg(median(stepsCpu), 0, 'f', 2).arg(sortedCpu.back(), 0, 'f', 2);
-    out << QStringLiteral("copy 100,000 selected rows as JSON: %1 ms (must be < 1000), %2 characters\n")
-               .arg(copyMs, 0, 'f', 0).arg(copied);
+    out << QStringLiteral("copy %3 selected rows as JSON: %1 ms (must be < 1000), %2 characters\n")
+               .arg(copyMs, 0, 'f', 0).arg(copied).arg(model.selection().size());
     return 0;
 }

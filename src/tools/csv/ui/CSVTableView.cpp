@@ -33,6 +33,15 @@ CSVTableView::CSVTableView(CSVToolViewModel* model, QWidget* parent)
     connect(m_model, &CSVToolViewModel::selectionChanged, this, &CSVTableView::pushSelection);
     connect(m_grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CSVTableView::selectionMadeInGrid);
     connect(m_grid->header(), &QHeaderView::sectionClicked, this, &CSVTableView::headerClicked);
+    // Data columns keep at least 60 px; the row numbers stay between 34 and 88.
+    connect(m_grid->header(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        const int wanted = section == CSVTableModel::rowNumberColumn ? std::clamp(size, 34, 88) : std::max(size, 60);
+        if (wanted != size)
+            QTimer::singleShot(0, this, [this, section, wanted] {
+                if (section < m_tableModel->columnCount())
+                    m_grid->header()->resizeSection(section, wanted);
+            });
+    });
     connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
         // The selection model is the same object after a reset; its connection stays.
         pushSelection();

@@ -378,6 +378,11 @@ private slots:
         QTRY_COMPARE(view.table()->tableModel()->rowCount(), 1);
         QCOMPARE(grid->horizontalHeader()->sectionSize(2), 217);
         QCOMPARE(grid->horizontalHeader()->visualIndex(1), 3);
+        grid->horizontalHeader()->resizeSection(2, 20);
+        QTRY_COMPARE(grid->horizontalHeader()->sectionSize(2), 60);
+        grid->horizontalHeader()->resizeSection(0, 200);
+        QTRY_COMPARE(grid->horizontalHeader()->sectionSize(0), 88);
+        grid->horizontalHeader()->resizeSection(2, 217);
         // Hiding a column builds the columns again with fresh widths.
         model.setHiddenColumns({3});
         QTRY_COMPARE(view.table()->tableModel()->columnCount(), 4);
