@@ -54,6 +54,14 @@ const QHash<QString, SymbolFile>& symbolFiles()
         {"arrow.up", {"arrow-up", ""}},
         {"arrow.down", {"arrow-down", ""}},
         {"arrow.up.arrow.down", {"arrows-up-down", ""}},
+        {"plus", {"plus", ""}},
+        {"minus.circle", {"minus-circle", ""}},
+        {"globe", {"globe", ""}},
+        {"link", {"link", ""}},
+        {"shippingbox", {"shippingbox", ""}},
+        {"lock", {"lock", ""}},
+        {"character.textbox", {"character-textbox", ""}},
+        {"questionmark.square.dashed", {"questionmark-square-dashed", ""}},
         {"app", {"quorrix", ""}},
     };
     return files;
