@@ -216,33 +216,33 @@ void CodecToolView::buildOutputPane()
     m_outputStack->installEventFilter(this);
     m_outputPane->setContent(m_outputStack);
 
-    struct ToggleSpec {
+    struct OptionToggle {
         bool Codec::Options::*field;
         const char* symbol;
         const char* file;
         const char* title;
         const char* help;
     };
-    const ToggleSpec specs[] = {
+    const OptionToggle optionToggles[] = {
         {&Codec::Options::urlSafe, "link", "link", "URL-safe", "Use - and _ in place of + and /, and drop the = padding"},
         {&Codec::Options::plusForSpace, "plus", "plus", "+ as space", "Treat + as a space, as HTML forms and query strings do"},
         {&Codec::Options::inflate, "shippingbox", "shippingbox", "Unpack", "Unpack gzip or zlib data found after decoding"},
         {&Codec::Options::formatJSON, "curlybraces", "braces", "Format JSON", "Format decoded text that is a JSON object or array"},
     };
-    for (const ToggleSpec& spec : specs) {
+    for (const OptionToggle& option : optionToggles) {
         auto* toggle = new QToolButton;
         toggle->setCheckable(true);
         toggle->setAutoRaise(false);
-        toggle->setText(QString::fromUtf8(spec.title));
-        toggle->setIcon(toggleIcon(QString::fromLatin1(spec.symbol), QString::fromLatin1(spec.file)));
+        toggle->setText(QString::fromUtf8(option.title));
+        toggle->setIcon(toggleIcon(QString::fromLatin1(option.symbol), QString::fromLatin1(option.file)));
         toggle->setIconSize(QSize(12, 12));
         toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        toggle->setToolTip(QString::fromUtf8(spec.help));
+        toggle->setToolTip(QString::fromUtf8(option.help));
         QFont small = toggle->font();
         small.setPixelSize(11);
         toggle->setFont(small);
         toggle->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-        const auto field = spec.field;
+        const auto field = option.field;
         connect(toggle, &QToolButton::toggled, this, [this, field](bool on) {
             Codec::Options options = m_model->options();
             if (options.*field == on)
