@@ -43,7 +43,9 @@ CSVTableView::CSVTableView(CSVToolViewModel* model, QWidget* parent)
             });
     });
     connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
-        // The selection model is the same object after a reset; its connection stays.
+        // A reset empties the grid's selection: the view model's is shown again. (The selection
+        // model is the same object after a reset; its connection stays.)
+        m_sentSelection.clear();
         pushSelection();
     });
 
@@ -144,6 +146,8 @@ void CSVTableView::pushSelection()
     if (!selection)
         return;
     const QSet<qint64>& wanted = m_model->selection();
+    if (!wanted.isEmpty() && wanted == m_sentSelection)
+        return;
     // Already what the grid shows: nothing to do (the common case after a click).
     QSet<qint64> current;
     const QItemSelection ranges = selection->selection();
@@ -187,6 +191,7 @@ void CSVTableView::selectionMadeInGrid()
     }
     if (ids == m_model->selection())
         return;
+    m_sentSelection = ids;
     QPointer<CSVToolViewModel> model(m_model);
     QTimer::singleShot(0, this, [model, ids] {
         if (model)

@@ -2,6 +2,7 @@
 
 #include "tools/csv/CSVRefinement.h"
 
+#include <QSet>
 #include <QWidget>
 
 class CSVGridView;
@@ -46,4 +47,7 @@ private:
     ContentUnavailableView* m_empty;
     QStackedLayout* m_stack;
     bool m_syncingFromModel = false;
+    // The last selection the grid handed to the view model: when it comes back unchanged (it
+    // shares its data), the grid already shows it and nothing is measured.
+    QSet<qint64> m_sentSelection;
 };

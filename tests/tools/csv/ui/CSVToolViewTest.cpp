@@ -318,6 +318,13 @@ private slots:
         QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("Name\tStatus\tScore\tUpdated\nBob\tpending\t78\t2024-02-29\nCleo\tinactive\t85\t2024-01-08"));
+        // New rows keep the selected ones selected.
+        model.setSearchQuery(QStringLiteral("e"));
+        model.setSearchQuery(QStringLiteral("o"));
+        QTRY_COMPARE(view.table()->tableModel()->rowCount(), 2); // Bob, Cleo
+        QCOMPARE(grid->selectionModel()->selectedRows().size(), 2);
+        model.setSearchQuery(QString());
+        QTRY_COMPARE(view.table()->tableModel()->rowCount(), 5);
         // The model's selection pushed into the grid is not echoed back.
         model.setSelection({4});
         QCOMPARE(grid->selectionModel()->selectedRows().size(), 1);
