@@ -208,6 +208,32 @@ private slots:
         QVERIFY(!editor->yOfLine(qQNaN()));
     }
 
+    void wrappedLineGeometry()
+    {
+        Fixture f;
+        QString text = QStringLiteral("a ").repeated(600) + QStringLiteral("\nshort\n");
+        f.model.setMarkdownText(text);
+        QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+        MarkdownTextEditor* editor = f.view->editor();
+        const qint64 rows = editor->buffer().rowsOfLine(0);
+        QVERIFY(rows > 3);
+        const double lh = editor->lineHeight();
+        // Every row of the wrapped line reads as a fraction of line 0, growing downwards.
+        const double top = *editor->editorTop() + editor->textMargins().top();
+        double previous = -1;
+        for (qint64 r = 0; r < rows; ++r) {
+            const double line = editor->lineAtWindowY(top + r * lh + lh / 2);
+            QVERIFY2(line >= 0 && line < 1 && line > previous, qPrintable(QString::number(line)));
+            previous = line;
+        }
+        QCOMPARE(editor->lineAtWindowY(top + rows * lh + 1), 1.0 + 1.0 / lh);
+        // The line's span is its rows; a fraction lands inside it.
+        QCOMPARE(*editor->yOfLine(1) - *editor->yOfLine(0), rows * lh);
+        const double half = *editor->yOfLine(0.5);
+        QVERIFY(half > *editor->yOfLine(0) && half < *editor->yOfLine(1));
+        QCOMPARE(*editor->yOfLine(99), *editor->yOfLine(3));
+    }
+
     void caretAtTheEndReportsTheEnd()
     {
         Fixture f;
