@@ -121,17 +121,7 @@ void CSVCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setPen(textColour);
     const QList<Link> found = rowNumbers ? QList<Link>() : links(l.shown);
     if (found.isEmpty()) {
-        auto it = f.laidOut.find(l.shown);
-        if (it == f.laidOut.end()) {
-            if (f.laidOut.size() > 4096)
-                f.laidOut.clear();
-            QStaticText laid(l.shown);
-            laid.setTextFormat(Qt::PlainText);
-            laid.setPerformanceHint(QStaticText::AggressiveCaching);
-            laid.prepare(QTransform(), f.font);
-            it = f.laidOut.insert(l.shown, laid);
-        }
-        painter->drawStaticText(QPointF(l.x, l.baseline - f.metrics.ascent()), *it);
+        painter->drawText(QPointF(l.x, l.baseline), l.shown);
         return;
     }
     // Plain runs and link runs, one after the other.

@@ -2,8 +2,6 @@
 
 #include <QFont>
 #include <QFontMetricsF>
-#include <QHash>
-#include <QStaticText>
 #include <QStyledItemDelegate>
 
 #include <optional>
@@ -42,9 +40,6 @@ private:
     struct Face {
         QFont font;
         QFontMetricsF metrics{QFont()};
-        // Laid-out texts of values seen lately: columns repeat their values, and a laid-out
-        // text draws without being shaped again.
-        mutable QHash<QString, QStaticText> laidOut;
     };
     const Face& face(const QFont& base, bool rowNumbers) const;
 
