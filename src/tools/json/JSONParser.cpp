@@ -1,6 +1,5 @@
 #include "tools/json/JSONParser.h"
 
-#include "kit/LargeBuffer.h"
 #include "tools/json/JSONNumberText.h"
 
 #include <limits>
@@ -107,9 +106,10 @@ public:
         }
         if (m_build) {
             // Room for one value per six units: growing the tape would copy it into fresh
-            // memory, while reserved pages that are never written cost nothing.
+            // memory, while reserved pages that are never written cost nothing. No huge pages:
+            // where memory is fragmented the kernel compacts it first, which costs a fresh
+            // process more than the faults it saves.
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
-            LargeBuffer::adviseHugePages(m_doc->nodes.data(), m_doc->nodes.capacity() * sizeof(Node));
         }
         skipSpace();
         const qsizetype top = m_build ? qsizetype(m_doc->nodes.size()) : 0;

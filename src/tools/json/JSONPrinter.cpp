@@ -61,7 +61,7 @@ public:
         const qsizetype total = size(0, 0);
         QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
-        LargeBuffer::adviseHugePages(m_w, size_t(total) * sizeof(char16_t));
+        // Faulted in from several threads; no huge pages (see the parser's tape).
         LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
         if (!writeInParts()) {

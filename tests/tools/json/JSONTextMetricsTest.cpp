@@ -34,6 +34,29 @@ private slots:
         QCOMPARE(m, JSONTextMetrics(lines, bytes));
     }
 
+    // A text of many megabytes is counted in parts: a surrogate pair, a CR LF and a lone CR
+    // across the cuts count as in one piece.
+    void largeTextCountsAcrossItsParts()
+    {
+        constexpr qsizetype cut = qsizetype(1) << 23;
+        QString text(3 * cut + 5, u'x');
+        for (qsizetype i = 100; i < text.size(); i += 997)
+            text[i] = u'\n';
+        text[cut - 1] = QChar(0xD83D);
+        text[cut] = QChar(0xDE00);
+        text[2 * cut - 1] = u'\r';
+        text[2 * cut] = u'\n';
+        text[3 * cut - 1] = u'\r';
+        text[3 * cut] = QChar(0xE9);
+        qint64 breaks = 0;
+        for (qsizetype i = 0; i < text.size(); ++i)
+            if (text[i] == u'\n' || (text[i] == u'\r' && !(i + 1 < text.size() && text[i + 1] == u'\n')))
+                ++breaks;
+        const JSONTextMetrics m(text);
+        QCOMPARE(m.bytes, qint64(text.toUtf8().size()));
+        QCOMPARE(m.lines, breaks + 1);
+    }
+
     // Long texts go through the several-units-at-a-time path; compare with a plain count.
     void randomTextsCountLikeAPlainEncoder()
     {
