@@ -463,6 +463,33 @@ private slots:
                  qPrintable(QString("editor %1, was %2").arg(editor->verticalScrollBar()->value()).arg(editorValue)));
     }
 
+    void closingEditorFindKeepsBothScrollPositions()
+    {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QVERIFY(f.openAndLayOut(write("editor-find-close.md", "[A link at the top](https://example.com)\n\n" + longDocument(150)), 50));
+        MarkdownTextEditor* editor = f.view->editor();
+        MarkdownPreviewView* preview = f.view->preview();
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        f.view->findInTool(ToolView::FindAction::showFindInterface);
+        QVERIFY(f.view->editorFind()->isShowingBar());
+        QTRY_VERIFY(f.view->editorFindBar()->field()->hasFocus());
+        QTest::keyClicks(f.view->editorFindBar()->field(), "Paragraph 120");
+        QCOMPARE(f.view->editorFind()->lastSearchMatched(), std::optional<bool>(true));
+        QTRY_VERIFY_WITH_TIMEOUT(editor->verticalScrollBar()->value() > 100 && preview->scrollY() > 1000, 5000);
+        QTest::qWait(500);
+        const double previewY = preview->scrollY();
+        const int editorValue = editor->verticalScrollBar()->value();
+        QTest::keyClick(f.view->editorFindBar()->field(), Qt::Key_Escape);
+        QVERIFY(!f.view->editorFind()->isShowingBar());
+        QVERIFY(editor->hasFocus());
+        QTest::qWait(1000);
+        QCOMPARE(editor->verticalScrollBar()->value(), editorValue);
+        QVERIFY2(std::abs(preview->scrollY() - previewY) < 50,
+                 qPrintable(QString("preview %1, was %2").arg(preview->scrollY()).arg(previewY)));
+    }
+
     void reopenedFindSelectsTheOldQuery()
     {
         Fixture f;
