@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -99,6 +100,7 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     });
     connect(m_page, &QWebEnginePage::loadStarted, this, &MermaidPreviewView::onLoadStarted);
     connect(m_page, &QWebEnginePage::loadFinished, this, &MermaidPreviewView::onLoadFinished);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &MermaidPreviewView::onPageStopped);
 
     m_webView = new FileDropWebView(this);
     m_webView->setPage(m_page);
@@ -215,6 +217,25 @@ void MermaidPreviewView::onLoadFinished(bool ok)
     boot();
 }
 
+// The page's process went away (out of memory on a huge diagram, say): the page is loaded
+// again, and the source it was drawing is not drawn again by itself, so it cannot stop it twice.
+void MermaidPreviewView::onPageStopped()
+{
+    ++m_loadGeneration;
+    m_isLoaded = false;
+    m_engineReady = false;
+    failPending(QStringLiteral("The diagram page stopped."));
+    m_stoppedOn = m_lastSource;
+    m_lastSource.reset();
+    m_lastTheme.reset();
+    emit outcome(MermaidPageProtocol::EngineReady{false});
+    QPointer<MermaidPreviewView> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self && self->m_page)
+            self->m_page->load(shellURL());
+    });
+}
+
 void MermaidPreviewView::boot()
 {
     const quint64 load = m_loadGeneration;
@@ -228,6 +249,11 @@ void MermaidPreviewView::boot()
         emit self->outcome(MermaidPageProtocol::EngineReady{ready});
         if (ready) {
             self->m_lastSource = self->m_source;
+            if (self->m_stoppedOn && TextUnits(*self->m_stoppedOn) == TextUnits(self->m_source)) {
+                emit self->outcome(MermaidPageProtocol::Failed{stoppedSentence, std::nullopt});
+                return;
+            }
+            self->m_stoppedOn.reset();
             self->render(self->m_source);
         }
     });
@@ -248,6 +274,7 @@ void MermaidPreviewView::update(const QString& source, const QString& theme)
     if (m_lastSource && TextUnits(*m_lastSource) == TextUnits(source))
         return;
     m_lastSource = source;
+    m_stoppedOn.reset();
     render(source);
 }
 

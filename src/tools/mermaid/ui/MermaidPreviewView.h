@@ -42,6 +42,8 @@ public:
     void update(const QString& source, const QString& theme);
 
     static QUrl shellURL();
+    static inline const QString stoppedSentence
+        = QStringLiteral("The diagram page stopped while drawing this source. Change the source to draw it again.");
     FileDropWebView* webView() const { return m_webView; }
     MermaidPreviewPage* page() const { return m_page; }
     bool isLoaded() const { return m_isLoaded; }
@@ -64,6 +66,7 @@ signals:
 private:
     void onLoadStarted();
     void onLoadFinished(bool ok);
+    void onPageStopped();
     void onReply(quint64 id, bool ok, const QVariant& value);
     void onViewState(const QVariant& body);
     void boot();
@@ -85,6 +88,7 @@ private:
     bool m_engineReady = false;
     std::optional<QString> m_lastSource;
     std::optional<QString> m_lastTheme;
+    std::optional<QString> m_stoppedOn;
     quint64 m_renderGeneration = 0;
     quint64 m_loadGeneration = 0;
     quint64 m_nextCall = 0;

@@ -100,6 +100,7 @@ private slots:
     void onlyTheNewestRenderIsReported();
     void pendingFetchesAnsweredWhenThePageReloads();
     void zoomReachesTheScale();
+    void stoppedPageComesBackWithoutTheSameSource();
     void scriptsMoveNowhere();
     void clickedWebLinkOpensTheBrowser();
     void sourceScriptRunsNothing();
@@ -274,6 +275,21 @@ void MermaidPreviewTest::pendingFetchesAnsweredWhenThePageReloads()
     QVERIFY(h.waitForOutcomes(4));
     QCOMPARE(h.outcomes[2], Outcome(EngineReady{true}));
     QVERIFY(std::holds_alternative<Rendered>(h.outcomes[3]));
+}
+
+void MermaidPreviewTest::stoppedPageComesBackWithoutTheSameSource()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    emit h.view->page()->renderProcessTerminated(QWebEnginePage::CrashedTerminationStatus, 1);
+    QCOMPARE(h.outcomes[2], Outcome(EngineReady{false}));
+    QVERIFY(h.waitForOutcomes(4));
+    QCOMPARE(h.outcomes[3], Outcome(EngineReady{true}));
+    QVERIFY(h.waitForOutcomes(5));
+    QCOMPARE(h.outcomes[4], Outcome(Failed{MermaidPreviewView::stoppedSentence, std::nullopt}));
+    h.view->update(flowchart + QStringLiteral("  C --> D\n"), QStringLiteral("default"));
+    QVERIFY(h.waitForOutcomes(6));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[5]));
 }
 
 void MermaidPreviewTest::zoomReachesTheScale()
