@@ -207,17 +207,19 @@ void CSVToolViewModel::reparse()
 void CSVToolViewModel::apply(const CSVParser::Document& document, const std::optional<QUrl>& url,
                              const std::optional<QByteArray>& text, ParseOptions options)
 {
-    if (url && *url != m_fileUrl) {
+    // Everything is stored first and announced after, so that no observer sees the new
+    // document beside the old refinements or the old rows.
+    const bool urlChanged = url && *url != m_fileUrl;
+    if (urlChanged)
         m_fileUrl = *url;
-        emit fileUrlChanged();
-    }
     if (text)
         m_rawText = *text;
     m_document = document;
     m_documentOptions = options;
-    emit documentChanged();
-    setParseError(document.columnCount() == 0 ? std::optional<QString>(noRowsSentence()) : std::nullopt);
-    // Stored first and announced after, so the rows are brought up to date once for the lot.
+    const std::optional<QString> error =
+        document.columnCount() == 0 ? std::optional<QString>(noRowsSentence()) : std::nullopt;
+    const bool errorChanged = error != m_parseError;
+    m_parseError = error;
     m_columnFilters.clear();
     m_sortOrder.clear();
     m_hiddenColumns.clear();
@@ -235,6 +237,11 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const std::opt
     } else {
         scheduleRefine();
     }
+    if (urlChanged)
+        emit fileUrlChanged();
+    emit documentChanged();
+    if (errorChanged)
+        emit parseErrorChanged();
     emit shownRowsChanged();
     emit columnFiltersChanged();
     emit sortOrderChanged();

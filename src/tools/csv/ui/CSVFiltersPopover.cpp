@@ -10,6 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
+
+#include <algorithm>
 #include <QVBoxLayout>
 
 namespace {
@@ -59,6 +62,12 @@ CSVFiltersPopover::CSVFiltersPopover(CSVToolViewModel* model, QWidget* parent) :
     m_scroll->setMinimumHeight(200);
     m_scroll->setMaximumHeight(360);
     stack->addWidget(m_scroll);
+    // Rows are made a batch at a time as the list is scrolled: a document of thousands of
+    // columns would otherwise take seconds to show its popover.
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value >= m_scroll->verticalScrollBar()->maximum() - 400)
+            buildMoreRows(rowBatch);
+    });
 
     connect(m_model, &CSVToolViewModel::documentChanged, this, [this] {
         if (isVisible())
@@ -81,6 +90,10 @@ QLineEdit* CSVFiltersPopover::field(qint64 columnID)
 {
     if (m_rowsStale)
         rebuildRows();
+    while (m_rows.size() < m_columns.size() && std::none_of(m_rows.begin(), m_rows.end(), [columnID](const RowWidgets& r) {
+               return r.columnID == columnID;
+           }))
+        buildMoreRows(rowBatch);
     for (const RowWidgets& row : m_rows) {
         if (row.columnID == columnID)
             return row.field;
@@ -105,41 +118,55 @@ void CSVFiltersPopover::rebuildRows()
     m_rows.clear();
     delete m_scroll->takeWidget();
     m_rowsHost = nullptr;
+    m_rowsLayout = nullptr;
+    m_columns.clear();
     const bool hasColumns = m_model->document() && m_model->document()->columnCount() > 0;
     m_emptyLabel->setVisible(!hasColumns);
     m_scroll->setVisible(hasColumns);
     if (hasColumns) {
+        m_columns = m_model->document()->columns();
         m_rowsHost = new QWidget;
-        auto* rows = new QVBoxLayout(m_rowsHost);
-        rows->setContentsMargins(0, 0, 4, 0);
-        rows->setSpacing(8);
-        for (const CSVParser::Column& column : m_model->document()->columns()) {
-            auto* line = new QHBoxLayout;
-            line->setSpacing(8);
-            auto* icon = new QLabel;
-            icon->setTextFormat(Qt::PlainText);
-            icon->setFixedSize(16, 16);
-            line->addWidget(icon);
-            auto* name = new QLabel;
-            name->setTextFormat(Qt::PlainText);
-            name->setFixedWidth(140);
-            name->setText(name->fontMetrics().elidedText(column.name, Qt::ElideRight, 140));
-            name->setToolTip(column.name.size() > 200 ? column.name.left(200) + QChar(0x2026) : column.name);
-            line->addWidget(name);
-            auto* field = new QLineEdit;
-            field->setPlaceholderText(QStringLiteral("Contains\u2026"));
-            field->setAccessibleName(QStringLiteral("Contains\u2026"));
-            QPalette prompt = field->palette();
-            prompt.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
-            field->setPalette(prompt);
-            const qint64 id = column.id;
-            connect(field, &QLineEdit::textEdited, this, [this, id](const QString& text) { m_model->setColumnFilter(id, text); });
-            line->addWidget(field, 1);
-            rows->addLayout(line);
-            m_rows.append({id, icon, field, false});
-        }
-        rows->addStretch(1);
+        m_rowsLayout = new QVBoxLayout(m_rowsHost);
+        m_rowsLayout->setContentsMargins(0, 0, 4, 0);
+        m_rowsLayout->setSpacing(8);
+        m_rowsLayout->addStretch(1);
         m_scroll->setWidget(m_rowsHost);
+        buildMoreRows(rowBatch);
+    }
+    refreshFilters();
+}
+
+void CSVFiltersPopover::buildMoreRows(qsizetype count)
+{
+    if (!m_rowsLayout)
+        return;
+    const qsizetype end = std::min(m_columns.size(), m_rows.size() + count);
+    for (qsizetype i = m_rows.size(); i < end; ++i) {
+        const CSVParser::Column& column = m_columns[i];
+        auto* line = new QHBoxLayout;
+        line->setSpacing(8);
+        auto* icon = new QLabel;
+        icon->setTextFormat(Qt::PlainText);
+        icon->setFixedSize(16, 16);
+        line->addWidget(icon);
+        auto* name = new QLabel;
+        name->setTextFormat(Qt::PlainText);
+        name->setFixedWidth(140);
+        name->setText(name->fontMetrics().elidedText(column.name, Qt::ElideRight, 140));
+        name->setToolTip(column.name.size() > 200 ? column.name.left(200) + QChar(0x2026) : column.name);
+        line->addWidget(name);
+        auto* field = new QLineEdit;
+        field->setPlaceholderText(QStringLiteral("Contains\u2026"));
+        field->setAccessibleName(QStringLiteral("Contains\u2026"));
+        QPalette prompt = field->palette();
+        prompt.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
+        field->setPalette(prompt);
+        const qint64 id = column.id;
+        connect(field, &QLineEdit::textEdited, this, [this, id](const QString& text) { m_model->setColumnFilter(id, text); });
+        line->addWidget(field, 1);
+        // Before the closing stretch.
+        m_rowsLayout->insertLayout(m_rowsLayout->count() - 1, line);
+        m_rows.append({id, icon, field, false});
     }
     refreshFilters();
 }

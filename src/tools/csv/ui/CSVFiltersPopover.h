@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/csv/CSVParser.h"
+
 #include <QFrame>
 #include <QList>
 
@@ -35,7 +37,9 @@ private:
         QLineEdit* field;
         bool filled = false;
     };
+    static constexpr qsizetype rowBatch = 100;
     void rebuildRows();
+    void buildMoreRows(qsizetype count);
     void refreshFilters();
 
     CSVToolViewModel* m_model;
@@ -43,6 +47,8 @@ private:
     QLabel* m_emptyLabel;
     QScrollArea* m_scroll;
     QWidget* m_rowsHost = nullptr;
+    QVBoxLayout* m_rowsLayout = nullptr;
+    QList<CSVParser::Column> m_columns;
     QList<RowWidgets> m_rows;
     // A new document's rows are built when the popover is next shown, not while it is closed.
     bool m_rowsStale = false;

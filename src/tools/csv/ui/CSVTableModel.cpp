@@ -130,13 +130,13 @@ QVariant CSVTableModel::headerData(int section, Qt::Orientation orientation, int
     }
 }
 
-void CSVTableModel::syncColumns()
+bool CSVTableModel::syncColumns()
 {
     const QList<CSVParser::Column> columns = m_model->visibleColumns();
     const CSVParser::Document document = m_model->document().value_or(CSVParser::Document());
     const QUuid id = m_model->document() ? document.id() : QUuid();
     if (columns == m_columns && id == m_columnsDocumentID)
-        return;
+        return false;
     beginResetModel();
     m_columns = columns;
     m_columnsDocumentID = id;
@@ -144,6 +144,7 @@ void CSVTableModel::syncColumns()
     m_rows = m_model->shownRows();
     m_rowsDocumentID = id;
     endResetModel();
+    return true;
 }
 
 void CSVTableModel::syncRows()

@@ -35,8 +35,9 @@ public:
     // Row ids at table positions, and back.
     qint32 rowID(int position) const { return m_rows[size_t(position)]; }
 
-    // Brings columns and rows in line with the view model; resets only what changed.
-    void syncColumns();
+    // Brings columns and rows in line with the view model; resets only what changed. True when
+    // the columns were built again.
+    bool syncColumns();
     void syncRows();
 
 private:

@@ -72,7 +72,10 @@ int CSVTableView::columnWidth(int tableColumn) const
     const QFontMetrics header(headerFont), cells(cellFont);
     // A few pixels of slack: the title is measured and drawn with rounding of their own.
     int best = header.horizontalAdvance(column.name) + 20;
-    const qsizetype sample = std::min<qsizetype>(200, document.rowCount());
+    // At most 200 rows, and fewer for very wide documents, so that thousands of columns are
+    // measured in a moment, not in seconds.
+    const qsizetype perColumnBudget = std::max<qsizetype>(5, 40000 / std::max<qsizetype>(1, document.columnCount()));
+    const qsizetype sample = std::min({qsizetype(200), perColumnBudget, document.rowCount()});
     for (qsizetype r = 0; r < sample && best < 320; ++r) {
         QByteArrayView cell = document.cellUtf8(r, id);
         // Past 320 px nothing more is learnt: measure a bounded prefix.
@@ -85,7 +88,11 @@ int CSVTableView::columnWidth(int tableColumn) const
 
 void CSVTableView::syncColumns()
 {
-    m_tableModel->syncColumns();
+    if (!m_tableModel->syncColumns() && m_widthsSet) {
+        updateEmptyState();
+        return;
+    }
+    m_widthsSet = true;
     QHeaderView* header = m_grid->header();
     header->resizeSection(CSVTableModel::rowNumberColumn, 44);
     for (int c = 1; c < m_tableModel->columnCount(); ++c)

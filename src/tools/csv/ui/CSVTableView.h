@@ -47,6 +47,7 @@ private:
     ContentUnavailableView* m_empty;
     QStackedLayout* m_stack;
     bool m_syncingFromModel = false;
+    bool m_widthsSet = false;
     // The last selection the grid handed to the view model: when it comes back unchanged (it
     // shares its data), the grid already shows it and nothing is measured.
     QSet<qint64> m_sentSelection;

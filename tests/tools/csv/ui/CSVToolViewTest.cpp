@@ -408,6 +408,28 @@ private slots:
         QTRY_COMPARE(view.searchItem()->text(), QString());
     }
 
+    void tenThousandColumns()
+    {
+        QTemporaryDir dir;
+        QByteArray text;
+        for (int r = 0; r < 60; ++r) {
+            for (int c = 0; c < 10000; ++c)
+                text += (c ? "," : "") + QByteArray::number(r * c);
+            text += '\n';
+        }
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        view.resize(1000, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        model.open(writeFile(dir, QStringLiteral("wide.csv"), text));
+        QTRY_COMPARE(view.table()->tableModel()->columnCount(), 10001);
+        QCOMPARE(view.columnsMetric()->text(), QStringLiteral("10,000 of 10,000 cols"));
+        CSVFiltersPopover* popover = view.showFiltersPopover();
+        QVERIFY(popover->field(150)); // rows are made as the list scrolls
+        popover->hide();
+    }
+
     void sortOrderAfterClicks()
     {
         using D = QList<CSVSortDescriptor>;
