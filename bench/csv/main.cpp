@@ -153,7 +153,7 @@ CSVParser::Document openDocument(const QString& path)
         return {};
     const QByteArray bytes = CSVParser::repairedUtf8(file.readAll());
     file.close();
-    CSVParser::Document document = CSVParser::parseCSV(bytes, std::nullopt, true);
+    CSVParser::Document document = CSVParser::parseCSV(bytes, std::nullopt, true, nullptr, CSVParser::TextState::repaired);
     qsizetype shown = 0;
     for (qsizetype r = 0; r < std::min<qsizetype>(60, document.rowCount()); ++r) {
         for (qsizetype c = 0; c < document.columnCount(); ++c)

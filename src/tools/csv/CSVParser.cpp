@@ -445,7 +445,8 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
                 endRow();
                 i += (c == '\r' && i + 1 < n && s[i + 1] == '\n') ? 2 : 1;
                 beginField(i);
-            } else if (i + delimiterLength <= n && std::memcmp(s + i, delimiterBytes, delimiterLength) == 0) {
+            } else if (delimiterLength == 1
+                       || (i + delimiterLength <= n && std::memcmp(s + i, delimiterBytes, delimiterLength) == 0)) {
                 endField();
                 i += delimiterLength;
                 beginField(i);
@@ -486,8 +487,12 @@ struct ListSink {
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
+// Cells are copied into a buffer sized for the whole text (they never take more bytes than
+// it), through a cursor: no growth checks per field.
 struct TableSink {
     Table& table;
+    char* out;
+    quint64 used = 0;
     qsizetype fieldsInRow = 0;
     bool lastFieldEmpty = false;
     qsizetype width = 0;
@@ -495,8 +500,11 @@ struct TableSink {
     void field(QByteArrayView v)
     {
         const quint64 base = table.rowBase.back();
-        table.cellOffset.push_back(quint32(quint64(table.cells.size()) - base));
-        table.cells.append(v.data(), v.size());
+        table.cellOffset.push_back(quint32(used - base));
+        if (!v.isEmpty()) {
+            std::memcpy(out + used, v.data(), size_t(v.size()));
+            used += quint64(v.size());
+        }
         ++fieldsInRow;
         lastFieldEmpty = v.isEmpty();
     }
@@ -507,7 +515,7 @@ struct TableSink {
             table.cellOffset.pop_back();
         } else {
             width = std::max(width, fieldsInRow);
-            table.rowBase.push_back(quint64(table.cells.size()));
+            table.rowBase.push_back(used);
             table.rowFirstCell.push_back(quint64(table.cellOffset.size()));
         }
         fieldsInRow = 0;
@@ -809,11 +817,11 @@ bool isNumericColumn(const Document& document, qint64 column)
 }
 
 Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice, bool hasHeader,
-                  const std::atomic_bool* cancelled)
+                  const std::atomic_bool* cancelled, TextState state)
 {
     input = withoutBom(input);
     QByteArray repaired;
-    if (!isValidUtf8(input)) {
+    if (state == TextState::asRead && !isValidUtf8(input)) {
         repaired = QString::fromUtf8(input).toUtf8();
         input = repaired;
     }
@@ -822,13 +830,14 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     auto table = std::make_shared<Table>();
     table->delimiter = delimiter;
     // The cells never take more bytes than the text.
-    table->cells.reserve(input.size());
+    table->cells = QByteArray(input.size(), Qt::Uninitialized);
     const qsizetype guess = estimatedCells(input, delimiter);
     table->cellOffset.reserve(size_t(guess));
-    TableSink sink{*table};
+    TableSink sink{*table, table->cells.data()};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
         return Document();
+    table->cells.truncate(qsizetype(sink.used));
     if (table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
         table->cells.squeeze();
     if (table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)

@@ -64,13 +64,15 @@ private:
 // `text` is the file's text as UTF-8 (a leading byte-order mark is dropped, ill-formed sequences
 // are replaced by U+FFFD). No delimiter: detected from a bounded sample. A set `cancelled` stops
 // the work early and gives an empty document that nobody should show.
+// `repaired`: the text came from repairedUtf8(), so it is not checked again.
+enum class TextState { asRead, repaired };
 Document parseCSV(QByteArrayView text, std::optional<char32_t> delimiter, bool hasHeader,
-                  const std::atomic_bool* cancelled = nullptr);
+                  const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead);
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader);
 inline Document parseCSV(const QByteArray& text, std::optional<char32_t> delimiter, bool hasHeader,
-                         const std::atomic_bool* cancelled = nullptr)
+                         const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead)
 {
-    return parseCSV(QByteArrayView(text), delimiter, hasHeader, cancelled);
+    return parseCSV(QByteArrayView(text), delimiter, hasHeader, cancelled, state);
 }
 
 // Delimiter detection over at most five non-empty lines, read from at most the first

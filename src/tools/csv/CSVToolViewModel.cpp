@@ -14,7 +14,7 @@
 
 CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
 {
-    m_rawText = sampleText().toUtf8();
+    m_rawText = sampleText().toUtf8(); // well-formed: made from a QString
     m_documentOptions = currentOptions();
     m_document = CSVParser::parseCSV(m_rawText, std::nullopt, true);
     m_shownRows = visibleRows();
@@ -176,7 +176,8 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
             loaded.text = CSVParser::repairedUtf8(std::move(bytes));
             if (cancelled)
                 return loaded;
-            loaded.document = CSVParser::parseCSV(loaded.text, options.delimiter, options.header, &cancelled);
+            loaded.document = CSVParser::parseCSV(loaded.text, options.delimiter, options.header, &cancelled,
+                                                  CSVParser::TextState::repaired);
             return loaded;
         },
         [this, fileUrl, options](Loaded loaded) {
@@ -199,7 +200,7 @@ void CSVToolViewModel::reparse()
     const QByteArray text = m_rawText;
     m_parseTask.runNow<CSVParser::Document>(
         [text, options](const std::atomic_bool& cancelled) {
-            return CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled);
+            return CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled, CSVParser::TextState::repaired);
         },
         [this, options](CSVParser::Document document) { apply(document, std::nullopt, std::nullopt, options); });
 }
