@@ -208,18 +208,22 @@ void MarkdownSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, qsizetyp
     // styles come.
     std::optional<QByteArray> shifted;
     qsizetype shiftedStart = -1;
-    auto it = firstEndingAtOrAfter(location);
-    while (it != m_entries.end() && it->start <= oldEnd) {
-        if (it->styles.size() >= longLine && it->start <= location && oldEnd <= it->end()) {
-            QByteArray s = it->styles.left(location - it->start);
-            s.append(QByteArray(length, '\0'));
-            s.append(QByteArrayView(it->styles).sliced(oldEnd - it->start));
-            shifted = std::move(s);
-            shiftedStart = it->start;
-        }
-        eraseEntry(it);
-        it = firstEndingAtOrAfter(location);
+    const auto first = firstEndingAtOrAfter(location);
+    auto last = first;
+    while (last != m_entries.end() && last->start <= oldEnd)
+        ++last;
+    if (last - first == 1 && first->styles.size() >= longLine && first->start <= location && oldEnd <= first->end()) {
+        QByteArray s = first->styles.left(location - first->start);
+        s.append(QByteArray(length, '\0'));
+        s.append(QByteArrayView(first->styles).sliced(oldEnd - first->start));
+        shifted = std::move(s);
+        shiftedStart = first->start;
     }
+    for (auto e = first; e != last; ++e) {
+        if (e->serial)
+            m_pending.removeIf([serial = e->serial](const Pending& p) { return p.serial == serial; });
+    }
+    auto it = m_entries.erase(first, last);
     for (; it != m_entries.end(); ++it)
         it->start += changeInLength;
     for (Pending& p : m_pending) {
@@ -228,9 +232,9 @@ void MarkdownSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, qsizetyp
     }
     if (buffer.length() == 0 || length > editStyleLimit)
         return;
-    const qsizetype first = buffer.lineAt(std::min(location, buffer.length()));
-    const qsizetype last = buffer.lineAt(std::min(location + length, buffer.length()));
-    for (qsizetype line = first; line <= last; ++line) {
+    const qsizetype firstLine = buffer.lineAt(std::min(location, buffer.length()));
+    const qsizetype lastLine = buffer.lineAt(std::min(location + length, buffer.length()));
+    for (qsizetype line = firstLine; line <= lastLine; ++line) {
         const bool own = shifted && buffer.lineStart(line) == shiftedStart;
         styleLine(buffer, line, own ? &*shifted : nullptr);
     }
