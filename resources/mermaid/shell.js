@@ -319,10 +319,28 @@
   }
 
   async function encodePNG(pixels) {
-    var width = pixels.width, height = pixels.height, stride = width * 4;
+    // The background is filled, so the image is opaque: red, green and blue only. Each row is
+    // stored as its difference from the row above ("Up" filter), which turns the long stretches
+    // a diagram repeats from row to row into zeros that deflate passes over quickly.
+    var width = pixels.width, height = pixels.height, source = pixels.data;
+    var stride = width * 3;
     var rows = new Uint8Array(height * (stride + 1));
-    for (var y = 0; y < height; y++)
-      rows.set(pixels.data.subarray(y * stride, (y + 1) * stride), y * (stride + 1) + 1);
+    var at = 0;
+    for (var y = 0; y < height; y++) {
+      rows[at++] = y === 0 ? 0 : 2;
+      var i = y * width * 4;
+      var end = i + width * 4;
+      if (y === 0) {
+        for (; i < end; i += 4) { rows[at++] = source[i]; rows[at++] = source[i + 1]; rows[at++] = source[i + 2]; }
+      } else {
+        var j = i - width * 4;
+        for (; i < end; i += 4, j += 4) {
+          rows[at++] = source[i] - source[j];
+          rows[at++] = source[i + 1] - source[j + 1];
+          rows[at++] = source[i + 2] - source[j + 2];
+        }
+      }
+    }
     var compressed = new Uint8Array(await new Response(
       new Blob([rows]).stream().pipeThrough(new CompressionStream("deflate"))).arrayBuffer());
     var header = new Uint8Array(13);
@@ -330,12 +348,12 @@
     view.setUint32(0, width);
     view.setUint32(4, height);
     header[8] = 8;  // bits per sample
-    header[9] = 6;  // red, green, blue, alpha
+    header[9] = 2;  // red, green, blue
     var parts = [new Uint8Array([137, 80, 78, 71, 13, 10, 26, 10]), chunk("IHDR", header),
       chunk("IDAT", compressed), chunk("IEND", new Uint8Array(0))];
     var size = parts.reduce(function (sum, part) { return sum + part.length; }, 0);
     var png = new Uint8Array(size);
-    var at = 0;
+    at = 0;
     parts.forEach(function (part) { png.set(part, at); at += part.length; });
     return png;
   }

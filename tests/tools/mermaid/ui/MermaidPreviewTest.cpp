@@ -224,10 +224,23 @@ void MermaidPreviewTest::pngIsTwiceTheSizeAndNotBlank()
     QVERIFY(qAbs(image.width() - natural.width() * 2) <= 2);
     QVERIFY(qAbs(image.height() - natural.height() * 2) <= 2);
     QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3)
+    int white = 0, fill = 0, samples = 0;
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) {
             colours.insert(image.pixel(x, y));
+            white += image.pixel(x, y) == qRgb(255, 255, 255);
+            fill += image.pixel(x, y) == qRgb(0xEC, 0xEC, 0xFF);
+            ++samples;
+        }
+    }
     QVERIFY(colours.size() > 3);
+    // The default theme's white background and lavender nodes, down to the last row: the rows
+    // decode as drawn.
+    QVERIFY(white * 5 > samples);
+    QVERIFY(fill * 5 > samples);
+    QVERIFY((white + fill) * 10 > samples * 7);
+    QCOMPARE(image.pixel(0, image.height() - 1), qRgb(255, 255, 255));
+    QCOMPARE(image.pixel(image.width() - 1, image.height() - 1), qRgb(255, 255, 255));
     // The background is filled: no transparent corner.
     QCOMPARE(qAlpha(image.pixel(0, 0)), 255);
 }
