@@ -280,9 +280,12 @@ void MermaidPreviewView::update(const QString& source, const QString& theme)
 
 void MermaidPreviewView::changeTheme(const QString& theme, const QString& source)
 {
+    // The page takes calls in order: a render asked for after this call already uses the new
+    // theme, and makes the one below needless (it would draw an older source last).
+    const quint64 generation = m_renderGeneration;
     QPointer<MermaidPreviewView> self(this);
-    call(QStringLiteral("setTheme"), QJsonArray{theme}, [self, source](bool, const QVariant&) {
-        if (self)
+    call(QStringLiteral("setTheme"), QJsonArray{theme}, [self, source, generation](bool, const QVariant&) {
+        if (self && self->m_renderGeneration == generation)
             self->render(source);
     });
 }

@@ -94,6 +94,7 @@ private slots:
     void badInputGetsASentence_data();
     void badInputGetsASentence();
     void themeChangeRendersAgain();
+    void sourceAfterAThemeChangeIsTheLastDrawn();
     void svgOpensAsAnImage();
     void pngIsTwiceTheSizeAndNotBlank();
     void pngTooLargeGetsASentence();
@@ -196,6 +197,18 @@ void MermaidPreviewTest::themeChangeRendersAgain()
     h.view->update(flowchart, QStringLiteral("dark"));
     QTest::qWait(200);
     QCOMPARE(h.outcomes.size(), 3);
+}
+
+void MermaidPreviewTest::sourceAfterAThemeChangeIsTheLastDrawn()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    h.view->update(flowchart, QStringLiteral("forest"));
+    h.view->update(QStringLiteral("flowchart LR\n  Late --> Source\n"), QStringLiteral("forest"));
+    QVERIFY(h.waitForOutcomes(3));
+    QTest::qWait(500);
+    QCOMPARE(h.outcomes.size(), 3);
+    QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-Late-")));
 }
 
 void MermaidPreviewTest::svgOpensAsAnImage()
