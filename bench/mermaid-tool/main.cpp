@@ -5,7 +5,6 @@
 // renders; PNG and SVG export times. Baselines in the same run: the same page re-created for
 // every render, and the same sources rendered by the pinned library in a bare page with no bridge.
 #include "kit/ui/FileDropWebView.h"
-#include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidTemplates.h"
 #include "tools/mermaid/MermaidToolViewModel.h"

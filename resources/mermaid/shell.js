@@ -277,7 +277,7 @@
     var canvas = document.createElement("canvas");
     canvas.width = width;
     canvas.height = height;
-    var context = canvas.getContext("2d");
+    var context = canvas.getContext("2d", { willReadFrequently: true });
     if (!context) throw new Error("The diagram is too large for a PNG image; export it as SVG instead.");
     context.fillStyle = background;
     context.fillRect(0, 0, width, height);
