@@ -62,6 +62,7 @@ const QHash<QString, SymbolFile>& symbolFiles()
         {"lock", {"lock", ""}},
         {"character.textbox", {"character-textbox", ""}},
         {"questionmark.square.dashed", {"questionmark-square-dashed", ""}},
+        {"rectangle.split.3x1", {"columns", ""}},
         {"app", {"quorrix", ""}},
     };
     return files;
