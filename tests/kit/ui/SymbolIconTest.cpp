@@ -14,7 +14,7 @@ private slots:
     {
         const QString root = qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/src");
         const QRegularExpression named(
-            QStringLiteral("(?:symbolIcon|tintedSymbolIcon|setSystemImage)\\(QStringLiteral\\(\"([^\"]+)\"\\)"));
+            QStringLiteral("(?:symbolIcon|tintedSymbolIcon|csvSymbolIcon|mermaidSymbolIcon|setSystemImage)\\(QStringLiteral\\(\"([^\"]+)\"\\)"));
         QSet<QString> names;
         QDirIterator files(root, {QStringLiteral("*.cpp")}, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {

@@ -3,6 +3,5 @@
 #include <QIcon>
 #include <QString>
 
-// The icon for a symbol name the Mermaid tool shows: the kit's, or one of the tool's own
-// bundled SVGs drawn in the palette's text colour whenever it is painted.
+// The icon for a symbol name the Mermaid tool shows, from the kit's table.
 QIcon mermaidSymbolIcon(const QString& symbol);
