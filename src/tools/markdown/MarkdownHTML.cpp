@@ -18,7 +18,7 @@ using namespace MarkdownText;
 namespace {
 
 // Line breaks become LF; U+0000 and U+0001 (the inline markers) and lone surrogates become U+FFFD.
-// Only copies when something changes.
+// Only copies when something changes: paired surrogates (emoji) keep the text as it is.
 QString normalized(const QString& text)
 {
     const qsizetype n = text.size();
@@ -26,8 +26,15 @@ QString normalized(const QString& text)
     qsizetype i = 0;
     for (; i < n; ++i) {
         const char16_t u = units[i];
-        if (u <= 1 || u == u'\r' || (u >= 0xD800 && u < 0xE000))
+        if (u > u'\r' && (u < 0xD800 || u >= 0xE000))
+            continue;
+        if (u <= 1 || u == u'\r')
             break;
+        if (u >= 0xD800) {
+            if (u >= 0xDC00 || i + 1 == n || units[i + 1] < 0xDC00 || units[i + 1] >= 0xE000)
+                break;
+            ++i;
+        }
     }
     if (i == n)
         return text;
@@ -378,10 +385,17 @@ QString renderInParts(const QString& text, const QList<QStringView>& lines)
             return QString();
         total += outs[size_t(p)].size();
     }
-    QString out;
-    out.reserve(total);
-    for (const QString& part : outs)
-        out += part;
+    // The parts are copied side by side too: one thread would fault in every page of the result.
+    QString out(total, Qt::Uninitialized);
+    QList<QFuture<void>> copies;
+    qsizetype at = 0;
+    for (const QString& part : outs) {
+        QChar* to = out.data() + at;
+        copies.append(QtConcurrent::run([to, &part] { std::copy(part.constBegin(), part.constEnd(), to); }));
+        at += part.size();
+    }
+    for (QFuture<void>& f : copies)
+        f.waitForFinished();
     return out;
 }
 
@@ -392,7 +406,7 @@ QString renderMarkdownHTML(const QString& source)
     const QString text = normalized(source);
     const QStringView all(text);
     QList<QStringView> lines;
-    lines.reserve(all.count(u'\n') + 1);
+    lines.reserve(all.size() / 32 + 16);
     qsizetype from = 0;
     for (;;) {
         const qsizetype lf = all.indexOf(u'\n', from);

@@ -131,6 +131,12 @@ void MarkdownHTMLTest::blocks_data()
         << "a\n> b" << p(0, 1, "a") + "<blockquote data-line=\"1\" data-end=\"2\">\n" + p(1, 2, "b") + "</blockquote>\n";
     QTest::newRow("NUL replaced") << QString(QChar(0)) + "a" + QChar(1) << p(0, 1, QString(QChar(0xFFFD)) + "a" + QChar(0xFFFD));
     QTest::newRow("lone surrogate replaced") << QString(QChar(0xD800)) + "a" << p(0, 1, QString(QChar(0xFFFD)) + "a");
+    const QString pair = QString::fromUtf8("\U0001F600");
+    QTest::newRow("surrogate pair kept") << "a" + pair + "b" << p(0, 1, "a" + pair + "b");
+    QTest::newRow("lone low surrogate after a pair replaced")
+        << pair + QChar(0xDC00) << p(0, 1, pair + QChar(0xFFFD));
+    QTest::newRow("high surrogate at the end replaced") << pair + "a" + QChar(0xD83D) << p(0, 1, pair + "a" + QChar(0xFFFD));
+    QTest::newRow("CR after a pair is a break") << pair + "\ra" << p(0, 2, pair + "\na");
     QTest::newRow("no-break space trimmed") << QString::fromUtf8("\u00A0a\u3000") << p(0, 1, "a");
 }
 
