@@ -1,11 +1,11 @@
 #include "tools/codec/Codec.h"
 
 #include "kit/TextHelpers.h"
+#include "tools/codec/BulkCodec.h"
 #include "tools/json/JSONFormatter.h"
 #include "tools/json/JSONParser.h"
 #include "tools/json/JSONPrinter.h"
 
-#include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -14,29 +14,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr quint8 kInvalid = 0xFF;
-constexpr quint8 kBlank = 0xFE;
-constexpr quint8 kPad = 0xFD;
-
-// One table for both alphabets, so "-" and "_" decode as "+" and "/" without a rewrite pass.
-constexpr std::array<quint8, 128> makeBase64Table()
-{
-    std::array<quint8, 128> table{};
-    for (auto& entry : table)
-        entry = kInvalid;
-    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i)
-        table[static_cast<unsigned char>(alphabet[i])] = static_cast<quint8>(i);
-    table['-'] = 62;
-    table['_'] = 63;
-    table['='] = kPad;
-    for (char c : { '\t', '\n', '\v', '\f', '\r', ' ' })
-        table[static_cast<unsigned char>(c)] = kBlank;
-    return table;
-}
-
-constexpr std::array<quint8, 128> kBase64Table = makeBase64Table();
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
@@ -238,15 +215,9 @@ bool Codec::isWhiteSpace(char32_t c)
     }
 }
 
-std::optional<QString> Codec::textFromUTF8(QByteArrayView bytes)
+std::optional<QString> Codec::textFromUTF8(QByteArrayView bytes, const std::atomic_bool* cancelled)
 {
-    QString text = uninitializedText(bytes.size());
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QChar* end = decoder.appendToBuffer(text.data(), bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    text.truncate(end - text.constData());
-    return text;
+    return BulkCodec::textFromUtf8(bytes, cancelled);
 }
 
 QByteArray Codec::utf8Bytes(QStringView text)
@@ -324,7 +295,7 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
     if (direction == Direction::encode) {
         QString text;
         switch (scheme) {
-        case Scheme::base64: text = base64EncodeText(input, options.urlSafe); break;
+        case Scheme::base64: text = base64EncodeText(input, options.urlSafe, cancelled); break;
         case Scheme::url: text = percentEncode(input, options.plusForSpace); break;
         case Scheme::html: text = htmlEscape(input); break;
         case Scheme::hex: text = hexEncode(utf8Bytes(input)); break;
@@ -337,7 +308,7 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
     }
     switch (scheme) {
     case Scheme::base64: {
-        auto bytes = base64URLDecode(stripDataURL(input));
+        auto bytes = base64URLDecode(stripDataURL(input), cancelled);
         if (!bytes)
             return Result::failed(Failure::of(Failure::Kind::notBase64));
         return decodedOutput(*bytes, options.inflate, options.formatJSON, cancelled);
@@ -383,7 +354,7 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
         }
     }
     output.byteCount = bytes.size();
-    std::optional<QString> text = textFromUTF8(bytes);
+    std::optional<QString> text = textFromUTF8(bytes, cancelled);
     if (!text) {
         output.dump = HexDump(bytes, dumpLimit);
         output.text = hexDumpText(16, *output.dump);
@@ -403,105 +374,12 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
 
 QString Codec::base64Encode(QByteArrayView bytes, bool urlSafe)
 {
-    const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
-                                   : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const qsizetype n = bytes.size();
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype whole = n / 3;
-    const qsizetype rest = n % 3;
-    qsizetype length = whole * 4;
-    if (rest)
-        length += urlSafe ? rest + 1 : 4;
-    QString out = uninitializedText(length);
-    char16_t* o = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < whole; ++i, in += 3, o += 4) {
-        const quint32 v = quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
-        o[0] = char16_t(alphabet[v >> 18]);
-        o[1] = char16_t(alphabet[(v >> 12) & 63]);
-        o[2] = char16_t(alphabet[(v >> 6) & 63]);
-        o[3] = char16_t(alphabet[v & 63]);
-    }
-    if (rest) {
-        const quint32 v = quint32(in[0]) << 16 | (rest == 2 ? quint32(in[1]) << 8 : 0);
-        *o++ = char16_t(alphabet[v >> 18]);
-        *o++ = char16_t(alphabet[(v >> 12) & 63]);
-        if (rest == 2)
-            *o++ = char16_t(alphabet[(v >> 6) & 63]);
-        if (!urlSafe) {
-            if (rest == 1)
-                *o++ = u'=';
-            *o++ = u'=';
-        }
-    }
-    return out;
+    return BulkCodec::base64Encode(bytes, urlSafe);
 }
 
-QString Codec::base64EncodeText(QStringView text, bool urlSafe)
+QString Codec::base64EncodeText(QStringView text, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    // Straight from UTF-16: runs of ASCII go three units at a time, other characters through a
-    // small byte queue, so no copy of the text's UTF-8 bytes is ever built. A lone surrogate
-    // is written as U+FFFD, as the byte count has it.
-    const qint64 byteLength = TextHelpers::utf8Length(text);
-    const qsizetype length = byteLength / 3 * 4 + (byteLength % 3 ? (urlSafe ? byteLength % 3 + 1 : 4) : 0);
-    QString out(length, Qt::Uninitialized);
-    char16_t* o = reinterpret_cast<char16_t*>(out.data());
-    const char* alphabet = urlSafe ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
-                                   : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    auto emit4 = [&](quint32 v) {
-        o[0] = char16_t(alphabet[v >> 18]);
-        o[1] = char16_t(alphabet[(v >> 12) & 63]);
-        o[2] = char16_t(alphabet[(v >> 6) & 63]);
-        o[3] = char16_t(alphabet[v & 63]);
-        o += 4;
-    };
-    quint32 acc = 0;
-    int queued = 0;
-    auto push = [&](quint32 byte) {
-        acc = acc << 8 | byte;
-        if (++queued == 3) {
-            emit4(acc);
-            acc = 0;
-            queued = 0;
-        }
-    };
-    const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-    while (p < end) {
-        if (queued == 0) {
-            while (end - p >= 3 && (p[0] | p[1] | p[2]) < 0x80) {
-                emit4(quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2]);
-                p += 3;
-            }
-            if (p == end)
-                break;
-        }
-        const char32_t u = *p++;
-        if (u < 0x80) {
-            push(u);
-        } else if (u < 0x800) {
-            push(0xC0 | u >> 6);
-            push(0x80 | (u & 63));
-        } else if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p)) {
-            const char32_t c = QChar::surrogateToUcs4(char16_t(u), *p++);
-            push(0xF0 | c >> 18);
-            push(0x80 | ((c >> 12) & 63));
-            push(0x80 | ((c >> 6) & 63));
-            push(0x80 | (c & 63));
-        } else {
-            const char32_t c = QChar::isSurrogate(u) ? 0xFFFD : u;
-            push(0xE0 | c >> 12);
-            push(0x80 | ((c >> 6) & 63));
-            push(0x80 | (c & 63));
-        }
-    }
-    if (queued) {
-        char tail[2] = {char(queued == 2 ? (acc >> 8) & 0xFF : acc & 0xFF), char(acc & 0xFF)};
-        const QString rest = base64Encode(QByteArrayView(tail, queued), urlSafe);
-        memcpy(o, rest.constData(), size_t(rest.size()) * 2);
-        o += rest.size();
-    }
-    out.truncate(o - reinterpret_cast<char16_t*>(out.data()));
-    return out;
+    return BulkCodec::base64Encode(text, urlSafe, cancelled);
 }
 
 QString Codec::percentEncode(QStringView text, bool plusForSpace)
@@ -849,91 +727,7 @@ int Codec::bytesPerRow(int columns)
     return 4;
 }
 
-std::optional<QByteArray> Codec::base64URLDecode(QStringView text)
+std::optional<QByteArray> Codec::base64URLDecode(QStringView text, const std::atomic_bool* cancelled)
 {
-    const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-
-    QByteArray out = uninitializedBytes(text.size() / 4 * 3 + 3);
-    auto* o = reinterpret_cast<unsigned char*>(out.data());
-
-    quint32 acc = 0;
-    int pending = 0; // sextets in acc
-    qsizetype dataChars = 0;
-    qsizetype padChars = 0;
-    bool afterBlank = false;
-
-    // Fast path: whole quanta of four alphabet characters.
-    while (end - p >= 4) {
-        const char16_t a = p[0], b = p[1], c = p[2], d = p[3];
-        if ((a | b | c | d) >= 128)
-            break;
-        const quint32 va = kBase64Table[a], vb = kBase64Table[b], vc = kBase64Table[c], vd = kBase64Table[d];
-        if ((va | vb | vc | vd) >= 64)
-            break;
-        const quint32 v = (va << 18) | (vb << 12) | (vc << 6) | vd;
-        o[0] = static_cast<unsigned char>(v >> 16);
-        o[1] = static_cast<unsigned char>(v >> 8);
-        o[2] = static_cast<unsigned char>(v);
-        o += 3;
-        p += 4;
-        dataChars += 4;
-    }
-
-    while (p < end) {
-        const char16_t u = *p;
-        quint8 v;
-        if (u < 128) {
-            v = kBase64Table[u];
-        } else {
-            char32_t cp = u;
-            const char16_t* next = p + 1;
-            if (QChar::isHighSurrogate(u) && next < end && QChar::isLowSurrogate(*next))
-                cp = QChar::surrogateToUcs4(u, *next++);
-            p = next;
-            // A blank character takes its combining marks with it (one user-perceived character).
-            if (isWhiteSpace(cp) || (afterBlank && isGraphemeExtender(cp))) {
-                afterBlank = true;
-                continue;
-            }
-            return std::nullopt;
-        }
-        afterBlank = v == kBlank;
-        ++p;
-        if (v < 64) {
-            if (padChars)
-                return std::nullopt; // data after padding
-            acc = (acc << 6) | v;
-            ++dataChars;
-            if (++pending == 4) {
-                o[0] = static_cast<unsigned char>(acc >> 16);
-                o[1] = static_cast<unsigned char>(acc >> 8);
-                o[2] = static_cast<unsigned char>(acc);
-                o += 3;
-                pending = 0;
-                acc = 0;
-            }
-        } else if (v == kPad) {
-            ++padChars;
-        } else if (v != kBlank) {
-            return std::nullopt;
-        }
-    }
-
-    const qsizetype n = dataChars + padChars;
-    if (n % 4 == 1)
-        return std::nullopt;
-    const qsizetype padded = (n + 3) / 4 * 4;
-    const qsizetype padding = padChars + (padded - n);
-    const int expectedLeft = padding == 0 ? 0 : padding == 1 ? 3 : padding == 2 ? 2 : -1;
-    if (pending != expectedLeft)
-        return std::nullopt;
-    if (pending == 2) {
-        *o++ = static_cast<unsigned char>(acc >> 4);
-    } else if (pending == 3) {
-        *o++ = static_cast<unsigned char>(acc >> 10);
-        *o++ = static_cast<unsigned char>(acc >> 2);
-    }
-    out.truncate(o - reinterpret_cast<unsigned char*>(out.data()));
-    return out;
+    return BulkCodec::base64Decode(text, cancelled);
 }

@@ -99,12 +99,15 @@ public:
 
     // Tolerant Base64: either alphabet, padding optional, white space anywhere. Nullopt when a
     // character is outside both alphabets, padding is misplaced, or the length leaves one
-    // character over a multiple of four. Empty or all-blank text gives empty bytes.
-    static std::optional<QByteArray> base64URLDecode(QStringView text);
+    // character over a multiple of four. Empty or all-blank text gives empty bytes. Large texts
+    // are decoded in parts side by side, with the result of one sequential reading; a
+    // `cancelled` flag that turns true gives nullopt.
+    static std::optional<QByteArray> base64URLDecode(QStringView text, const std::atomic_bool* cancelled = nullptr);
 
     static QString base64Encode(QByteArrayView bytes, bool urlSafe);
-    // Base64 of the text's UTF-8 bytes, a lone surrogate as U+FFFD.
-    static QString base64EncodeText(QStringView text, bool urlSafe);
+    // Base64 of the text's UTF-8 bytes, a lone surrogate as U+FFFD. A `cancelled` flag that
+    // turns true makes the result meaningless.
+    static QString base64EncodeText(QStringView text, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
     static QString percentEncode(QStringView text, bool plusForSpace);
     // The UTF-8 bytes a percent-encoded text stands for, or nullopt.
     static std::optional<QByteArray> percentDecode(QStringView text, bool plusForSpace);
@@ -127,8 +130,9 @@ public:
     // 16 from 78 columns, 8 from 45, else 4.
     static int bytesPerRow(int columns);
 
-    // Strict UTF-8: nothing when any sequence is ill-formed. Keeps a byte-order mark.
-    static std::optional<QString> textFromUTF8(QByteArrayView bytes);
+    // Strict UTF-8: nothing when any sequence is ill-formed (or when cancelled). Keeps a
+    // byte-order mark.
+    static std::optional<QString> textFromUTF8(QByteArrayView bytes, const std::atomic_bool* cancelled = nullptr);
     // UTF-8 of the text; a lone surrogate becomes U+FFFD.
     static QByteArray utf8Bytes(QStringView text);
 
