@@ -25,10 +25,7 @@ static const QString selectedToolKey = QStringLiteral("selectedToolID");
 
 AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     : QMainWindow(parent), m_defaults(defaults), m_host(new ToolHost(defaults, this)), m_sidebar(new SidebarView),
-      m_detail(new QStackedWidget),
-      m_placeholder(new ContentUnavailableView(QStringLiteral("Pick a tool"), QStringLiteral("sidebar.left"),
-                                               QStringLiteral("Choose a tool from the sidebar to get started."),
-                                               QPalette::Highlight))
+      m_detail(new QStackedWidget)
 {
     setWindowTitle(QStringLiteral("Quorrix"));
     setWindowIcon(symbolIcon(QStringLiteral("app")));
@@ -36,7 +33,6 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
 
     m_sidebar->setMinimumWidth(200);
     m_sidebar->setMaximumWidth(320);
-    m_detail->addWidget(m_placeholder);
     m_pending = new QWidget;
     m_pending->installEventFilter(this);
     m_detail->addWidget(m_pending);
@@ -95,8 +91,17 @@ void AppShellView::setSelectedToolID(const QString& id)
 void AppShellView::showDetail()
 {
     const Tool* tool = ToolHost::tool(m_selectedToolID);
-    QWidget* view = m_placeholder;
-    if (tool) {
+    QWidget* view = nullptr;
+    if (!tool) {
+        // Made only when needed: its large title would load fonts before the first paint.
+        if (!m_placeholder) {
+            m_placeholder = new ContentUnavailableView(
+                QStringLiteral("Pick a tool"), QStringLiteral("sidebar.left"),
+                QStringLiteral("Choose a tool from the sidebar to get started."), QPalette::Highlight);
+            m_detail->addWidget(m_placeholder);
+        }
+        view = m_placeholder;
+    } else {
         // A tool's view is made the first time it is shown and kept, so no web engine starts
         // before its tool is chosen; the first one waits for the window's first paint, so the
         // window appears before any tool's engine starts.

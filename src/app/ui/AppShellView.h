@@ -75,7 +75,7 @@ private:
     ToolHost* m_host;
     SidebarView* m_sidebar;
     QStackedWidget* m_detail;
-    QWidget* m_placeholder;
+    QWidget* m_placeholder = nullptr;
     QWidget* m_pending = nullptr;
     bool m_painted = false;
     QHash<QString, ToolView*> m_views;

@@ -6,6 +6,11 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QPixmapCache>
+#include <QSvgRenderer>
+
+#include <memory>
+#include <optional>
 
 static void initIconResources()
 {
@@ -82,43 +87,78 @@ const QHash<QString, SymbolFile>& symbolFiles()
     return files;
 }
 
-// Draws a monochrome SVG in the palette's text colour at paint time, so icons follow a switch
-// between light and dark without being rebuilt.
-class TintedIconEngine : public QIconEngine {
+// One parsed document per symbol file, shared by every icon drawn from it. Drawn with the SVG
+// module directly: going through the icon-engine plugin would load plugins before the first paint.
+std::shared_ptr<QSvgRenderer> svgDocument(const QString& path)
+{
+    static QHash<QString, std::shared_ptr<QSvgRenderer>> documents;
+    std::shared_ptr<QSvgRenderer>& document = documents[path];
+    if (!document)
+        document = std::make_shared<QSvgRenderer>(path);
+    return document;
+}
+
+// Draws a bundled SVG; a monochrome one in a palette colour at paint time, so icons follow a
+// switch between light and dark without being rebuilt.
+class SymbolIconEngine : public QIconEngine {
 public:
-    TintedIconEngine(const QString& path, QPalette::ColorRole role) : m_source(path), m_role(role) {}
+    SymbolIconEngine(const QString& path, std::optional<QPalette::ColorRole> role) : m_path(path), m_role(role) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        QPixmap pix = render(rect.size() * dpr, mode);
+        QPixmap pix = pixmap(rect.size() * dpr, mode, state);
         pix.setDevicePixelRatio(dpr);
         painter->drawPixmap(rect, pix);
     }
 
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override { return render(size, mode); }
-
-    QIconEngine* clone() const override { return new TintedIconEngine(*this); }
-
-private:
-    QPixmap render(const QSize& size, QIcon::Mode mode)
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
     {
-        QPixmap pix = m_source.pixmap(size);
-        if (pix.isNull())
+        if (size.isEmpty())
+            return {};
+        QColor colour;
+        if (m_role) {
+            const QPalette palette = QApplication::palette();
+            colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active,
+                                   mode == QIcon::Selected ? QPalette::HighlightedText : *m_role);
+            if (mode == QIcon::Disabled)
+                colour.setAlphaF(0.55);
+        }
+        const QString key = QStringLiteral("quorrix-symbol:%1:%2x%3:%4")
+                                .arg(m_path)
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(m_role ? colour.rgba() : 0u);
+        QPixmap pix;
+        if (QPixmapCache::find(key, &pix))
             return pix;
-        const QPalette palette = QApplication::palette();
-        QColor colour = palette.color(mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active,
-                                      mode == QIcon::Selected ? QPalette::HighlightedText : m_role);
-        if (mode == QIcon::Disabled)
-            colour.setAlphaF(0.55);
-        QPainter p(&pix);
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(pix.rect(), colour);
+        const std::shared_ptr<QSvgRenderer> document = svgDocument(m_path);
+        if (!document->isValid())
+            return {};
+        pix = QPixmap(size);
+        pix.fill(Qt::transparent);
+        {
+            QPainter p(&pix);
+            // Fitted inside the square, keeping the drawing's proportions.
+            QSizeF drawn = document->defaultSize();
+            drawn.scale(size, Qt::KeepAspectRatio);
+            document->render(&p, QRectF(QPointF((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2), drawn));
+            if (m_role) {
+                p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                p.fillRect(pix.rect(), colour);
+            }
+        }
+        QPixmapCache::insert(key, pix);
         return pix;
     }
 
-    QIcon m_source;
-    QPalette::ColorRole m_role;
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+
+    QIconEngine* clone() const override { return new SymbolIconEngine(*this); }
+
+private:
+    QString m_path;
+    std::optional<QPalette::ColorRole> m_role;
 };
 
 } // namespace
@@ -131,8 +171,8 @@ QIcon symbolIcon(const QString& symbol)
         return {};
     const QString path = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file));
     if (symbol == QLatin1String("app"))
-        return QIcon(path);
-    QIcon bundled(new TintedIconEngine(path, QPalette::WindowText));
+        return QIcon(new SymbolIconEngine(path, std::nullopt));
+    QIcon bundled(new SymbolIconEngine(path, QPalette::WindowText));
     if (*it->theme)
         return QIcon::fromTheme(QLatin1String(it->theme), bundled);
     return bundled;
@@ -144,5 +184,5 @@ QIcon tintedSymbolIcon(const QString& symbol, QPalette::ColorRole role)
     const auto it = symbolFiles().constFind(symbol);
     if (it == symbolFiles().constEnd())
         return {};
-    return QIcon(new TintedIconEngine(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file)), role));
+    return QIcon(new SymbolIconEngine(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(it->file)), role));
 }
