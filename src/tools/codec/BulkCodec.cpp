@@ -36,12 +36,6 @@ int workerCount()
     return count;
 }
 
-// Parts are several per worker, taken in turn, so that a worker that starts late, or a part
-// that takes longer, holds up no more than one small part.
-int partCount(qsizetype units)
-{
-    return int(std::clamp<qsizetype>(units / BulkCodec::partMinimum, 1, 4 * workerCount()));
-}
 
 // Threads kept between calls: starting threads afresh costs as much as a megabyte of work.
 QThreadPool& workerPool()
@@ -687,6 +681,11 @@ char16_t* utf16OfUtf8(const unsigned char* p, const unsigned char* const end, ch
 
 } // namespace
 
+int BulkCodec::partCount(qsizetype units)
+{
+    return int(std::clamp<qsizetype>(units / partMinimum, 1, 4 * workerCount()));
+}
+
 qint64 BulkCodec::utf8Length(QStringView text)
 {
     return utf8LengthOf(text.utf16(), text.size());
@@ -708,7 +707,7 @@ QString BulkCodec::base64Encode(QStringView text, bool urlSafe, const std::atomi
 {
     const char16_t* s = text.utf16();
     const qsizetype n = text.size();
-    const int parts = partCount(n);
+    const int parts = BulkCodec::partCount(n);
     const std::vector<qsizetype> cuts = cutText(s, n, parts);
     // Where each part's bytes begin, so that every part knows where its groups go.
     std::vector<qint64> bytesBefore(size_t(parts) + 1, 0);
@@ -742,7 +741,7 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
     // read the careful way, whose end state settles the padding and the length.
     std::vector<qsizetype> segmentStart{0};
     std::vector<qsizetype> segmentOut{0};
-    const int parts = partCount(n);
+    const int parts = BulkCodec::partCount(n);
     if (parts > 1) {
         const std::vector<qsizetype> cuts = cutText(s, n, parts);
         std::vector<PartScan> scans(size_t(parts) - 1);
@@ -802,7 +801,7 @@ std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
-    const int parts = partCount(n);
+    const int parts = BulkCodec::partCount(n);
     // Parts begin at a lead byte; more than three continuation bytes in a row are ill-formed
     // anyway, and the part that begins with one says so.
     std::vector<qsizetype> cuts(size_t(parts) + 1, n);

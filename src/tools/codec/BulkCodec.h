@@ -18,6 +18,10 @@ public:
 
     // Every part is at least this many units long; shorter inputs are one part.
     static constexpr qsizetype partMinimum = 1 << 17;
+    // How many parts an input of so many units is cut into: several per worker thread, taken in
+    // turn, so that a worker that starts late or a slower part holds up no more than one part.
+    // Part k of p begins at unit n / p * k, moved on past the rest of a character.
+    static int partCount(qsizetype units);
 
     // Base64 of the text's UTF-8 bytes (a lone surrogate as U+FFFD): "+", "/" and "=" padding,
     // or with `urlSafe` "-", "_" and no padding.
