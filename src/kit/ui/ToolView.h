@@ -1,11 +1,17 @@
 #pragma once
 
+#include "kit/FileDrop.h"
+
+#include <QList>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
+
+#include <functional>
 
 // The root view of a tool as the window's shell sees it: whether it runs its own find, the
 // find and open commands it answers, and the title and subtitle the window shows while it is on
-// screen.
+// screen. A tool that takes files dropped anywhere on it says so with acceptFileDrops().
 class ToolView : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +29,28 @@ public:
     virtual QString title() const { return {}; }
     virtual QString subtitle() const { return {}; }
 
+    // True while files are dragged over the tool (its drop ring is shown).
+    bool isDropTargeted() const { return m_dropTargeted; }
+
 signals:
     void titleChanged();
+
+protected:
+    // Files dropped on the view go to `open`, which answers whether it took them; a ring is
+    // drawn over the whole tool while files hover. Web views inside report through fileDrop().
+    void acceptFileDrops(std::function<bool(const QList<QUrl>&)> open);
+    // The same drop handling, for a web view that receives drags itself.
+    FileDrop fileDrop();
+    void setDropTargeted(bool targeted);
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::function<bool(const QList<QUrl>&)> m_openDropped;
+    QWidget* m_dropRing = nullptr;
+    bool m_dropTargeted = false;
 };

@@ -76,7 +76,12 @@ private:
 CSVToolView::CSVToolView(CSVToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
 {
     setMinimumSize(560, 400);
-    setAcceptDrops(true);
+    acceptFileDrops([this](const QList<QUrl>& urls) {
+        if (urls.isEmpty())
+            return false;
+        m_model->open(urls.first());
+        return true;
+    });
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
@@ -330,42 +335,3 @@ void CSVToolView::openFile()
     });
 }
 
-void CSVToolView::setDropTargeted(bool targeted)
-{
-    if (targeted == m_dropTargeted)
-        return;
-    m_dropTargeted = targeted;
-    update();
-}
-
-void CSVToolView::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-        setDropTargeted(true);
-    }
-}
-
-void CSVToolView::dragLeaveEvent(QDragLeaveEvent*) { setDropTargeted(false); }
-
-void CSVToolView::dropEvent(QDropEvent* event)
-{
-    setDropTargeted(false);
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty())
-        return;
-    m_model->open(urls.first());
-    event->acceptProposedAction();
-}
-
-void CSVToolView::paintEvent(QPaintEvent* event)
-{
-    ToolView::paintEvent(event);
-    if (!m_dropTargeted)
-        return;
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(palette().color(QPalette::Highlight), 3));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(rect()).adjusted(7.5, 7.5, -7.5, -7.5), 16, 16);
-}

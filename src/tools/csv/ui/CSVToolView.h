@@ -45,15 +45,8 @@ public:
     QString errorText() const;
     Metric* rowsMetric() const { return m_rowsMetric; }
     Metric* columnsMetric() const { return m_columnsMetric; }
-    bool isDropTargeted() const { return m_dropTargeted; }
     CSVFiltersPopover* showFiltersPopover();
     CSVFiltersPopover* filtersPopover() const;
-
-protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     QWidget* buildToolbar();
@@ -63,7 +56,6 @@ private:
     void refreshControls();
     void refreshFilterButton();
     void rebuildColumnsMenu();
-    void setDropTargeted(bool targeted);
 
     CSVToolViewModel* m_model;
     ToolPane* m_pane = nullptr;
@@ -83,5 +75,4 @@ private:
     Metric* m_rowsMetric = nullptr;
     Metric* m_columnsMetric = nullptr;
     QPointer<CSVFiltersPopover> m_popover;
-    bool m_dropTargeted = false;
 };

@@ -39,29 +39,6 @@
 
 namespace {
 
-// Drawn over the whole tool while files hover over it.
-class DropRing : public QWidget {
-public:
-    explicit DropRing(QWidget* parent) : QWidget(parent)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        hide();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPen pen(palette().color(QPalette::Highlight), 3);
-        painter.setPen(pen);
-        // The border lies inside the shape, 6 px in from the edges.
-        const QRectF shape = QRectF(rect()).adjusted(6, 6, -6, -6);
-        painter.drawRoundedRect(shape.adjusted(1.5, 1.5, -1.5, -1.5), 14.5, 14.5);
-    }
-};
-
 QString countText(int count, const char* singular, const char* plural)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? singular : plural));
@@ -92,7 +69,7 @@ QWidget* banner(QWidget* parent, QLabel*& label, QWidget* button)
 
 MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
 {
-    setAcceptDrops(true);
+    acceptFileDrops([this](const QList<QUrl>& urls) { return openDropped(urls); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -109,8 +86,6 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     m_split->setStretchFactor(1, 1);
     m_split->setSizes({460, 540});
     layout->addWidget(m_split, 1);
-
-    m_dropRing = new DropRing(this);
 
     m_sourceAnimation = new QVariantAnimation(this);
     m_sourceAnimation->setDuration(220);
@@ -248,16 +223,9 @@ QWidget* MarkdownToolView::buildPreview()
     m_previewFindBar->hide();
     stack->addWidget(m_previewFindBar, 0, Qt::AlignHCenter);
 
-    QPointer<MarkdownToolView> self(this);
-    FileDrop drop;
-    drop.open = [self](const QList<QUrl>& urls) { return self && self->openDropped(urls); };
-    drop.targeted = [self](bool targeted) {
-        if (self)
-            self->setDropTargeted(targeted);
-    };
     m_preview = new MarkdownPreviewView(m_model->renderedHTML(), m_model->renderedLineCount(),
                                         m_model->documentFolder(), m_model->folderAccess()->opens(),
-                                        m_model->sync(), m_model->find(), m_model->folderAccess(), drop, content);
+                                        m_model->sync(), m_model->find(), m_model->folderAccess(), fileDrop(), content);
     stack->addWidget(m_preview, 1);
     m_previewPane->setContent(content);
 
@@ -341,12 +309,6 @@ void MarkdownToolView::updateTitle()
 void MarkdownToolView::showEvent(QShowEvent* event)
 {
     ToolView::showEvent(event);
-}
-
-void MarkdownToolView::resizeEvent(QResizeEvent* event)
-{
-    ToolView::resizeEvent(event);
-    m_dropRing->setGeometry(rect());
 }
 
 void MarkdownToolView::showModelText()
@@ -473,16 +435,6 @@ void MarkdownToolView::animateSource(bool show)
     m_sourceAnimation->start();
 }
 
-void MarkdownToolView::setDropTargeted(bool targeted)
-{
-    if (m_isDropTargeted == targeted)
-        return;
-    m_isDropTargeted = targeted;
-    m_dropRing->setGeometry(rect());
-    m_dropRing->setVisible(targeted);
-    m_dropRing->raise();
-}
-
 bool MarkdownToolView::openDropped(const QList<QUrl>& urls)
 {
     const std::optional<QUrl> url = MarkdownToolViewModel::markdownFile(urls);
@@ -490,39 +442,6 @@ bool MarkdownToolView::openDropped(const QList<QUrl>& urls)
         return false;
     m_model->open(*url);
     return true;
-}
-
-void MarkdownToolView::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-        setDropTargeted(true);
-        return;
-    }
-    event->ignore();
-}
-
-void MarkdownToolView::dragMoveEvent(QDragMoveEvent* event)
-{
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void MarkdownToolView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    setDropTargeted(false);
-    ToolView::dragLeaveEvent(event);
-}
-
-void MarkdownToolView::dropEvent(QDropEvent* event)
-{
-    setDropTargeted(false);
-    if (openDropped(event->mimeData()->urls()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
 }
 
 void MarkdownToolView::presentMarkdownOpenPanel()

@@ -58,7 +58,6 @@ public:
     // Slides the source pane in and out when "Hide Source" is toggled.
     QVariantAnimation* sourceAnimation() const { return m_sourceAnimation; }
 
-    bool isDropTargeted() const { return m_isDropTargeted; }
     // "<file name> — Markdown", or "Untitled — Markdown" before any file is opened.
     QString titleText() const;
 
@@ -79,18 +78,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildToolbar();
     QWidget* buildSource();
     QWidget* buildPreview();
     void installEditorFind();
-    void setDropTargeted(bool targeted);
     void updateCounts();
     void updateSize();
     void updateFindState();
@@ -125,10 +118,8 @@ private:
     QAction* m_openAction = nullptr;
     QAction* m_toggleSourceAction = nullptr;
     QAction* m_findAction = nullptr;
-    QWidget* m_dropRing = nullptr;
     QVariantAnimation* m_sourceAnimation = nullptr;
     int m_sourceWidth = 460;
     bool m_contentPushQueued = false;
     bool m_editorTextQueued = false;
-    bool m_isDropTargeted = false;
 };
