@@ -25,7 +25,7 @@ FindableTextView::FindableTextView(QWidget* parent)
             answer(false);
             return;
         }
-        search(query, forward, std::move(answer));
+        answer(selectMatch(*m_text, query, forward));
     };
     m_find->clearHighlights = [this] {
         const CodeTextRange selection = m_text->selection();
@@ -69,10 +69,10 @@ void FindableTextView::performTextFinderAction(ToolView::FindAction action)
     }
 }
 
-void FindableTextView::search(const QString& query, bool forward, std::function<void(bool)> answer)
+bool FindableTextView::selectMatch(CodeTextView& view, const QString& query, bool forward)
 {
-    const QString text = m_text->text();
-    const CodeTextRange selection = m_text->selection();
+    const QString& text = view.text();
+    const CodeTextRange selection = view.selection();
     const bool onMatch = selection.length == query.size()
         && QStringView(text).mid(selection.location, selection.length).compare(query, Qt::CaseInsensitive) == 0;
     qsizetype found = -1;
@@ -88,10 +88,10 @@ void FindableTextView::search(const QString& query, bool forward, std::function<
         if (found < 0)
             found = text.lastIndexOf(query, -1, Qt::CaseInsensitive);
     }
-    if (found >= 0) {
-        const CodeTextRange match{found, query.size()};
-        m_text->setSelection(match);
-        m_text->revealRange(match);
-    }
-    answer(found >= 0);
+    if (found < 0)
+        return false;
+    const CodeTextRange match{found, query.size()};
+    view.setSelection(match);
+    view.revealRange(match);
+    return true;
 }

@@ -22,8 +22,12 @@ public:
 
     void performTextFinderAction(ToolView::FindAction action) override;
 
+    // Selects and reveals the next (or previous) case-insensitive match in a text view, wrapping
+    // around; a match already selected is stepped past going forward, extended in place as the
+    // query grows. False when there is none.
+    static bool selectMatch(CodeTextView& view, const QString& query, bool forward);
+
 private:
-    void search(const QString& query, bool forward, std::function<void(bool)> answer);
 
     CodeTextView* m_text;
     FindController* m_find;

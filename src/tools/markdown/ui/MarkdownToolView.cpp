@@ -4,6 +4,7 @@
 #include "kit/DynamicColor.h"
 #include "kit/PaneBadge.h"
 #include "kit/ui/FindBar.h"
+#include "kit/ui/FindableTextView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
@@ -248,28 +249,7 @@ void MarkdownToolView::installEditorFind()
             answer(false);
             return;
         }
-        const QString& text = editor->text();
-        const CodeTextRange selection = editor->selection();
-        const bool onMatch = selection.length == query.size() &&
-                             QStringView(text).mid(selection.location, selection.length).compare(query, Qt::CaseInsensitive) == 0;
-        qsizetype found = -1;
-        if (forward) {
-            // Typing extends the match in place; Next steps past it.
-            found = text.indexOf(query, onMatch ? selection.location + 1 : selection.location, Qt::CaseInsensitive);
-            if (found < 0)
-                found = text.indexOf(query, 0, Qt::CaseInsensitive);
-        } else {
-            const qsizetype from = selection.location - 1;
-            found = from >= 0 ? text.lastIndexOf(query, from, Qt::CaseInsensitive) : -1;
-            if (found < 0)
-                found = text.lastIndexOf(query, -1, Qt::CaseInsensitive);
-        }
-        if (found >= 0) {
-            const CodeTextRange match{found, query.size()};
-            editor->setSelection(match);
-            editor->revealRange(match);
-        }
-        answer(found >= 0);
+        answer(FindableTextView::selectMatch(*editor, query, forward));
     };
     m_editorFind->clearHighlights = [editor] {
         if (!editor)
