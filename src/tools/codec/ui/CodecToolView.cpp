@@ -7,6 +7,7 @@
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
@@ -24,24 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// The rounded panel of the failure notice, drawn over the empty Output editor.
-class NoticePanel : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Window);
-        fill.setAlphaF(0.94f);
-        p.setPen(QPen(palette().color(QPalette::Mid), 0.5));
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-    }
-};
 
 // The 1.5 px line along the Input pane's trailing edge.
 class SeparatorLine : public QWidget {
@@ -183,7 +166,7 @@ void CodecToolView::buildOutputPane()
     stackLayout->setContentsMargins(0, 0, 0, 0);
     makeOutputEditor(false);
 
-    m_notice = new NoticePanel(m_outputStack);
+    m_notice = new RoundedPanel(m_outputStack);
     auto* noticeLayout = new QVBoxLayout(m_notice);
     noticeLayout->setContentsMargins(20, 20, 20, 20);
     noticeLayout->setSpacing(10);

@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-CSVErrorCard::CSVErrorCard(QWidget* parent) : QWidget(parent)
+CSVErrorCard::CSVErrorCard(QWidget* parent) : RoundedPanel(parent)
 {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(20, 20, 20, 20);
@@ -40,14 +40,3 @@ void CSVErrorCard::setText(const QString& text)
 }
 
 QString CSVErrorCard::text() const { return m_text->text(); }
-
-void CSVErrorCard::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QColor fill = palette().color(QPalette::Window);
-    fill.setAlphaF(0.94f);
-    p.setPen(QPen(palette().color(QPalette::Mid), 0.5));
-    p.setBrush(fill);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-}

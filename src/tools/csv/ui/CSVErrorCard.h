@@ -1,20 +1,17 @@
 #pragma once
 
-#include <QWidget>
+#include "kit/ui/RoundedPanel.h"
 
 class QLabel;
 
 // The card laid over the table's centre while the model has a parse error: a red warning
 // symbol above the sentence, on a rounded panel.
-class CSVErrorCard : public QWidget {
+class CSVErrorCard : public RoundedPanel {
     Q_OBJECT
 public:
     explicit CSVErrorCard(QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     QLabel* m_symbol;

@@ -9,6 +9,7 @@
 #include "kit/ui/OpenPanel.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSearchField.h"
@@ -46,24 +47,6 @@ QVariant indentValue(Indent indent)
 {
     return indent.kind == Indent::Kind::tabs ? QStringLiteral("tabs") : QString::number(indent.count);
 }
-
-// The rounded panel that holds the invalid-JSON message.
-class BannerPanel : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Window);
-        fill.setAlphaF(0.94f);
-        p.setPen(QPen(palette().color(QPalette::Mid), 0.5));
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-    }
-};
 
 // The 1.5 px separator along the input column's trailing edge.
 class SeparatorLine : public QWidget {
@@ -255,7 +238,7 @@ void JSONToolView::buildOutputPane()
     stackLayout->setContentsMargins(0, 0, 0, 0);
     stackLayout->addWidget(m_outputEditor);
 
-    m_banner = new BannerPanel(m_outputStack);
+    m_banner = new RoundedPanel(m_outputStack);
     auto* bannerLayout = new QVBoxLayout(m_banner);
     bannerLayout->setContentsMargins(20, 20, 20, 20);
     bannerLayout->setSpacing(10);

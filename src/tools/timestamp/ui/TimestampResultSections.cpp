@@ -1,6 +1,7 @@
 #include "tools/timestamp/ui/TimestampResultSections.h"
 
 #include "kit/DynamicColor.h"
+#include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
 #include "tools/timestamp/Timestamp.h"
 #include "tools/timestamp/TimestampLocale.h"
@@ -24,24 +25,6 @@
 using namespace Timestamp;
 
 namespace {
-
-// The rounded, faintly filled box behind a section's rows.
-class SectionBox : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::WindowText);
-        fill.setAlphaF(0.05f);
-        p.setPen(Qt::NoPen);
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(rect()), 12, 12);
-    }
-};
 
 QLabel* titleLabel(const QString& title, QWidget* parent)
 {
@@ -99,7 +82,9 @@ TimestampRowGrid* TimestampResultSections::makeGrid(const QString& space)
 
 QWidget* TimestampResultSections::box(QWidget* content)
 {
-    auto* b = new SectionBox;
+    auto* b = new RoundedPanel;
+    b->setFill(QPalette::WindowText, 0.05);
+    b->setEdge(std::nullopt, 0);
     auto* l = new QVBoxLayout(b);
     l->setContentsMargins(10, 8, 10, 8);
     l->addWidget(content);
