@@ -6,6 +6,7 @@
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
+#include "kit/ui/PaneSplit.h"
 #include "kit/ui/PaneStyle.h"
 #include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
@@ -25,19 +26,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-// The 1.5 px line along the Input pane's trailing edge.
-class SeparatorLine : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.fillRect(QRectF(0, 0, 1.5, height()), palette().color(QPalette::Mid));
-    }
-};
 
 // Bundled toggle symbols the kit's symbol table does not name, tinted like the text.
 QIcon toggleIcon(const QString& symbol, const QString& file)
@@ -72,24 +60,7 @@ CodecToolView::CodecToolView(CodecToolViewModel* model, QWidget* parent) : ToolV
     buildInputPane();
     buildOutputPane();
 
-    auto* inputColumn = new QWidget;
-    inputColumn->setMinimumWidth(280);
-    auto* inputLayout = new QHBoxLayout(inputColumn);
-    inputLayout->setContentsMargins(0, 0, 0, 0);
-    inputLayout->setSpacing(0);
-    inputLayout->addWidget(m_inputPane);
-    auto* line = new SeparatorLine;
-    line->setFixedWidth(2);
-    inputLayout->addWidget(line);
-    m_outputPane->setMinimumWidth(360);
-
-    auto* split = new QSplitter(Qt::Horizontal);
-    split->setChildrenCollapsible(false);
-    split->setHandleWidth(1);
-    split->addWidget(inputColumn);
-    split->addWidget(m_outputPane);
-    split->setSizes({420, 580});
-    root->addWidget(split, 1);
+    root->addWidget(new PaneSplit(m_inputPane, 280, m_outputPane, 360, {420, 580}), 1);
 
     connectModel();
     refreshInput();

@@ -8,6 +8,7 @@
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
 #include "kit/ui/PaneButton.h"
+#include "kit/ui/PaneSplit.h"
 #include "kit/ui/PaneStyle.h"
 #include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
@@ -48,19 +49,6 @@ QVariant indentValue(Indent indent)
     return indent.kind == Indent::Kind::tabs ? QStringLiteral("tabs") : QString::number(indent.count);
 }
 
-// The 1.5 px separator along the input column's trailing edge.
-class SeparatorLine : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), palette().color(QPalette::Mid));
-    }
-};
-
 const QStringList& openFilters()
 {
     // Built once per process.
@@ -91,24 +79,7 @@ JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : ToolView
     buildInputPane();
     buildOutputPane();
 
-    auto* inputColumn = new QWidget;
-    inputColumn->setMinimumWidth(320);
-    auto* inputLayout = new QHBoxLayout(inputColumn);
-    inputLayout->setContentsMargins(0, 0, 0, 0);
-    inputLayout->setSpacing(0);
-    inputLayout->addWidget(m_inputPane);
-    auto* line = new SeparatorLine;
-    line->setFixedWidth(2);
-    inputLayout->addWidget(line);
-    m_outputPane->setMinimumWidth(320);
-
-    auto* split = new QSplitter(Qt::Horizontal);
-    split->setChildrenCollapsible(false);
-    split->setHandleWidth(1);
-    split->addWidget(inputColumn);
-    split->addWidget(m_outputPane);
-    split->setSizes({460, 540});
-    root->addWidget(split, 1);
+    root->addWidget(new PaneSplit(m_inputPane, 320, m_outputPane, 320, {460, 540}), 1);
 
     auto* formatShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), this);
     formatShortcut->setContext(Qt::WidgetWithChildrenShortcut);
