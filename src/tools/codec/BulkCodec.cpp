@@ -19,6 +19,13 @@
 #include <emmintrin.h>
 #endif
 
+// Wider loops for processors that have AVX2, chosen at run time.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUORRIX_CODEC_AVX2 1
+#include <immintrin.h>
+#define QUORRIX_AVX2 __attribute__((target("avx2")))
+#endif
+
 namespace {
 
 constexpr qsizetype kPollEvery = 1 << 16;
@@ -27,6 +34,15 @@ bool isCancelled(const std::atomic_bool* flag)
 {
     return flag && flag->load(std::memory_order_relaxed);
 }
+
+#if defined(QUORRIX_CODEC_AVX2)
+// QUORRIX_CODEC_NARROW in the environment keeps to the narrower loops, so that tests cover both.
+bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2") && !qEnvironmentVariableIsSet("QUORRIX_CODEC_NARROW");
+    return has;
+}
+#endif
 
 // ---- Parts side by side ----
 
@@ -84,6 +100,36 @@ void runParts(int parts, const Job& job)
             done.count_down();
     }
     done.wait();
+}
+
+// first(i) for every part, then `between` once, then second(i) for every part, in one call on
+// the pool: the thread that finishes the last first step does `between`, and a thread that takes
+// a second step before that waits for it. Every first step has been taken by then, so the wait
+// is only for work under way.
+template <typename First, typename Between, typename Second>
+void runInTwoSteps(int parts, const First& first, const Between& between, const Second& second)
+{
+    if (parts <= 1) {
+        first(0);
+        between();
+        second(0);
+        return;
+    }
+    std::atomic_int firstDone{0};
+    std::atomic_bool ready{false};
+    runParts(2 * parts, [&](int i) {
+        if (i < parts) {
+            first(i);
+            if (firstDone.fetch_add(1, std::memory_order_acq_rel) + 1 == parts) {
+                between();
+                ready.store(true, std::memory_order_release);
+                ready.notify_all();
+            }
+            return;
+        }
+        ready.wait(false, std::memory_order_acquire);
+        second(i - parts);
+    });
 }
 
 inline bool isHighSurrogate(char16_t u)
@@ -189,10 +235,45 @@ inline int utf8OfOne(const char16_t*& p, const char16_t* end, unsigned char* b)
     return 3;
 }
 
+#if defined(QUORRIX_CODEC_AVX2)
+// Runs of ASCII units as bytes, 32 at a time, while 36 bytes of room are left: a store of 32,
+// then one code point after a shorter run.
+QUORRIX_AVX2 unsigned char* fillAsciiAvx2(const char16_t*& p, const char16_t* end, unsigned char* b,
+                                          unsigned char* bEnd)
+{
+    const __m256i high = _mm256_set1_epi16(short(0xFF80));
+    const __m256i zero = _mm256_setzero_si256();
+    while (end - p >= 32 && bEnd - b >= 36) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b), _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8));
+        const quint64 ascii = quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(x, high), zero))))
+            | quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(y, high), zero)))) << 32;
+        const int run = ascii == ~quint64(0) ? 32 : std::countr_one(ascii) / 2;
+        p += run;
+        b += run;
+        if (run < 32)
+            break;
+    }
+    return b;
+}
+#endif
+
 // The UTF-8 of the text from p on, written at b while 20 bytes of room are left before bEnd: a
 // store of sixteen, then one code point after a run shorter than that.
 unsigned char* fillUtf8(const char16_t*& p, const char16_t* end, unsigned char* b, unsigned char* bEnd)
 {
+#if defined(QUORRIX_CODEC_AVX2)
+    if (hasAvx2()) {
+        while (p < end && bEnd - b >= 20) {
+            b = fillAsciiAvx2(p, end, b, bEnd);
+            if (p < end && bEnd - b >= 20 && *p >= 0x80)
+                b += utf8OfOne(p, end, b);
+            else if (end - p < 32 || bEnd - b < 36)
+                break;
+        }
+    }
+#endif
     while (p < end && bEnd - b >= 20) {
 #if defined(__SSE2__)
         if (end - p >= 16) {
@@ -261,6 +342,41 @@ inline quint32 group(const unsigned char* in)
     return quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
 }
 
+#if defined(QUORRIX_CODEC_AVX2)
+// Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
+// and the four after each block of 24, which the caller's buffer must hold.
+QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
+{
+    // Each group's bytes b0 b1 b2 go to b1 b0 b2 b1 in a 32-bit lane, so that the four sextets
+    // can be lifted out by multiplications of the 16-bit halves.
+    const __m256i order = _mm256_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1,
+                                          14, 15, 13, 14, 11, 12, 10, 11, 8, 9, 7, 8, 5, 6, 4, 5);
+    // What to add to a sextet, by class: 0-25 letters, 26-51 small letters, then the ten
+    // digits one by one, then the two signs.
+    const __m256i shifts = urlSafe
+        ? _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0,
+                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0)
+        : _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,
+                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    qsizetype done = 0;
+    for (; groups - done >= 8; done += 8, in += 24, o += 32) {
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 4));
+        const __m256i lanes = _mm256_shuffle_epi8(raw, order);
+        const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x0FC0FC00)),
+                                                 _mm256_set1_epi32(0x04000040));
+        const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x003F03F0)),
+                                                  _mm256_set1_epi32(0x01000010));
+        const __m256i sextets = _mm256_or_si256(first, second);
+        __m256i classes = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
+        classes = _mm256_sub_epi8(classes, _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
+        const __m256i chars = _mm256_add_epi8(sextets, _mm256_shuffle_epi8(shifts, classes));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(chars)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 16), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(chars, 1)));
+    }
+    return done;
+}
+#endif
+
 // Whole groups of three bytes as four characters each.
 inline char16_t* encodeGroups(const unsigned char* in, qsizetype groups, char16_t* o, const quint32* pairs)
 {
@@ -310,8 +426,13 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
                 bool urlSafe, char16_t* o, const std::atomic_bool* cancelled)
 {
     const quint32* pairs = urlSafe ? kUrlPairs.data() : kStandardPairs.data();
-    unsigned char buffer[3 * 1024 + 32];
-    unsigned char* const bufferEnd = buffer + sizeof buffer;
+    // Room before and after the bytes for the wide loads.
+    unsigned char storage[4 + 3 * 1024 + 64] = {};
+    unsigned char* const buffer = storage + 4;
+    unsigned char* const bufferEnd = buffer + 3 * 1024 + 32;
+#if defined(QUORRIX_CODEC_AVX2)
+    const bool wide = hasAvx2();
+#endif
     qsizetype held = 0;
     const char16_t* p = begin;
     // The first bytes finish the group the part before began.
@@ -329,7 +450,14 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
         const char16_t* from = p;
         held = fillUtf8(p, end, buffer + held, bufferEnd) - buffer;
         const qsizetype groups = held / 3;
-        o = encodeGroups(buffer, groups, o, pairs);
+        qsizetype wideGroups = 0;
+#if defined(QUORRIX_CODEC_AVX2)
+        if (wide) {
+            wideGroups = encodeGroupsAvx2(buffer, groups, o, urlSafe);
+            o += wideGroups * 4;
+        }
+#endif
+        o = encodeGroups(buffer + wideGroups * 3, groups - wideGroups, o, pairs);
         const qsizetype rest = held - groups * 3;
         memmove(buffer, buffer + groups * 3, size_t(rest));
         held = rest;
@@ -393,10 +521,67 @@ constexpr std::array<quint32, 128> kShifted1 = makeShiftedTable(12);
 constexpr std::array<quint32, 128> kShifted2 = makeShiftedTable(6);
 constexpr std::array<quint32, 128> kShifted3 = makeShiftedTable(0);
 
+#if defined(QUORRIX_CODEC_AVX2)
+// Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
+QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t* stop, unsigned char*& out)
+{
+    unsigned char* o = out;
+// Bytes from `first` to `last`; bytes equal to x.
+#define QUORRIX_WITHIN(c, first, last)                                                              \
+    _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(char((first) - 1))),                   \
+                     _mm256_cmpgt_epi8(_mm256_set1_epi8(char((last) + 1)), c))
+#define QUORRIX_EQUAL(c, x) _mm256_cmpeq_epi8(c, _mm256_set1_epi8(x))
+    // The three bytes of each 32-bit lane, first byte first, packed to the front of each half.
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
+                                           2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    while (stop - p >= 32) {
+        // Units past 0xFF saturate to 0x00 or 0xFF, neither of which is in the alphabet.
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+        const __m256i c = _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
+        const __m256i upper = QUORRIX_WITHIN(c, 'A', 'Z');
+        const __m256i lower = QUORRIX_WITHIN(c, 'a', 'z');
+        const __m256i digit = QUORRIX_WITHIN(c, '0', '9');
+        const __m256i plus = _mm256_or_si256(QUORRIX_EQUAL(c, '+'), QUORRIX_EQUAL(c, '-'));
+        const __m256i slash = _mm256_or_si256(QUORRIX_EQUAL(c, '/'), QUORRIX_EQUAL(c, '_'));
+        const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lower), _mm256_or_si256(digit, _mm256_or_si256(plus, slash)));
+        if (_mm256_movemask_epi8(valid) != -1)
+            break;
+        __m256i sextets = _mm256_add_epi8(c, _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(upper, _mm256_set1_epi8(-65)),
+                                                                             _mm256_and_si256(lower, _mm256_set1_epi8(-71))),
+                                                             _mm256_and_si256(digit, _mm256_set1_epi8(4))));
+        sextets = _mm256_blendv_epi8(sextets, _mm256_set1_epi8(62), plus);
+        sextets = _mm256_blendv_epi8(sextets, _mm256_set1_epi8(63), slash);
+        // Two sextets to twelve bits, two of those to 24 bits, then the bytes in order.
+        const __m256i pairs = _mm256_maddubs_epi16(sextets, _mm256_set1_epi32(0x01400140));
+        const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+        const __m256i bytes = _mm256_shuffle_epi8(groups, order);
+        const __m128i low = _mm256_castsi256_si128(bytes);
+        const __m128i high = _mm256_extracti128_si256(bytes, 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), low);
+        const quint32 lowTail = quint32(_mm_cvtsi128_si32(_mm_srli_si128(low, 8)));
+        memcpy(o + 8, &lowTail, 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 12), high);
+        const quint32 highTail = quint32(_mm_cvtsi128_si32(_mm_srli_si128(high, 8)));
+        memcpy(o + 20, &highTail, 4);
+        o += 24;
+        p += 32;
+    }
+#undef QUORRIX_WITHIN
+#undef QUORRIX_EQUAL
+    out = o;
+    return p;
+}
+#endif
+
 // Groups of four alphabet characters from p on, three bytes each, up to the first group that
 // holds anything else; returns where it stopped.
 inline const char16_t* decodeGroups(const char16_t* p, const char16_t* stop, unsigned char*& out)
 {
+#if defined(QUORRIX_CODEC_AVX2)
+    if (hasAvx2())
+        p = decodeBlocksAvx2(p, stop, out);
+#endif
     unsigned char* o = out;
     while (stop - p >= 4) {
         const char16_t a = p[0], b = p[1], c = p[2], d = p[3];
@@ -711,20 +896,25 @@ QString BulkCodec::base64Encode(QStringView text, bool urlSafe, const std::atomi
     const std::vector<qsizetype> cuts = cutText(s, n, parts);
     // Where each part's bytes begin, so that every part knows where its groups go.
     std::vector<qint64> bytesBefore(size_t(parts) + 1, 0);
-    runParts(parts, [&](int k) {
-        bytesBefore[size_t(k) + 1] = utf8LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-    });
-    for (int k = 0; k < parts; ++k)
-        bytesBefore[size_t(k) + 1] += bytesBefore[size_t(k)];
-    QString out(encodedLength(bytesBefore.back(), urlSafe), Qt::Uninitialized);
-    if (out.isEmpty())
-        return out;
-    char16_t* o = reinterpret_cast<char16_t*>(out.data());
-    runParts(parts, [&](int k) {
-        const qint64 start = bytesBefore[size_t(k)];
-        encodePart(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], s + n, start, urlSafe, o + (start + 2) / 3 * 4,
-                   cancelled);
-    });
+    QString out;
+    char16_t* o = nullptr;
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            bytesBefore[size_t(k) + 1] = utf8LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            for (int k = 0; k < parts; ++k)
+                bytesBefore[size_t(k) + 1] += bytesBefore[size_t(k)];
+            out = QString(encodedLength(bytesBefore.back(), urlSafe), Qt::Uninitialized);
+            o = out.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(out.data());
+        },
+        [&](int k) {
+            const qint64 start = bytesBefore[size_t(k)];
+            if (o)
+                encodePart(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], s + n, start, urlSafe,
+                           o + (start + 2) / 3 * 4, cancelled);
+        });
     return out;
 }
 
@@ -739,59 +929,66 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
     // leading parts that hold only the alphabet and ASCII blanks are such segments, cut just
     // after their first characters that round the count up; all the rest is one last segment,
     // read the careful way, whose end state settles the padding and the length.
+    const int parts = BulkCodec::partCount(n);
+    const std::vector<qsizetype> cuts = cutText(s, n, parts);
+    std::vector<PartScan> scans(static_cast<size_t>(parts));
     std::vector<qsizetype> segmentStart{0};
     std::vector<qsizetype> segmentOut{0};
-    const int parts = BulkCodec::partCount(n);
-    if (parts > 1) {
-        const std::vector<qsizetype> cuts = cutText(s, n, parts);
-        std::vector<PartScan> scans(size_t(parts) - 1);
-        runParts(parts - 1, [&](int k) {
-            scans[size_t(k)] = scanPart(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-        });
-        qsizetype dataBefore = 0;
-        for (int k = 1; k < parts; ++k) {
-            if (!scans[size_t(k) - 1].clean)
-                break;
-            dataBefore += scans[size_t(k) - 1].dataChars;
-            const int owed = int((4 - dataBefore % 4) % 4);
-            int need = owed;
-            qsizetype at = cuts[size_t(k)];
-            while (need > 0 && at < cuts[size_t(k) + 1]) {
-                const char16_t u = s[at];
-                if (u >= 128)
+    // At most one segment per part.
+    std::vector<DecodeState> states(static_cast<size_t>(parts));
+    std::vector<unsigned char*> ends(size_t(parts), nullptr);
+    std::vector<char> ok(size_t(parts), 1);
+    size_t segments = 1;
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            // The last part always belongs to the last segment.
+            if (k + 1 < parts)
+                scans[size_t(k)] = scanPart(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            qsizetype dataBefore = 0;
+            for (int k = 1; k < parts; ++k) {
+                if (!scans[size_t(k) - 1].clean)
                     break;
-                const quint8 v = kSextets[u];
-                if (v < 64)
-                    --need;
-                else if (v != kBlank)
+                dataBefore += scans[size_t(k) - 1].dataChars;
+                const int owed = int((4 - dataBefore % 4) % 4);
+                int need = owed;
+                qsizetype at = cuts[size_t(k)];
+                while (need > 0 && at < cuts[size_t(k) + 1]) {
+                    const char16_t u = s[at];
+                    if (u >= 128)
+                        break;
+                    const quint8 v = kSextets[u];
+                    if (v < 64)
+                        --need;
+                    else if (v != kBlank)
+                        break;
+                    ++at;
+                }
+                if (need > 0)
                     break;
-                ++at;
+                segmentStart.push_back(at);
+                segmentOut.push_back((dataBefore + owed) / 4 * 3);
             }
-            if (need > 0)
-                break;
-            segmentStart.push_back(at);
-            segmentOut.push_back((dataBefore + owed) / 4 * 3);
-        }
-    }
-    const size_t segments = segmentStart.size();
-    segmentStart.push_back(n);
-    std::vector<DecodeState> states(segments);
-    std::vector<unsigned char*> ends(segments);
-    std::vector<char> ok(segments);
-    runParts(int(segments), [&](int j) {
-        // Every segment but the first begins after an ASCII character of the alphabet or a blank,
-        // which decides whether a combining mark at its start goes with a blank.
-        const qsizetype start = segmentStart[size_t(j)];
-        states[size_t(j)].afterBlank = start > 0 && kSextets[s[start - 1] & 0x7F] == kBlank;
-        unsigned char* o = base + segmentOut[size_t(j)];
-        ok[size_t(j)] = decodeRun(s + segmentStart[size_t(j)], s + segmentStart[size_t(j) + 1], o, states[size_t(j)],
-                                  cancelled);
-        ends[size_t(j)] = o;
-    });
+            segments = segmentStart.size();
+            segmentStart.push_back(n);
+        },
+        [&](int j) {
+            if (size_t(j) >= segments)
+                return;
+            // Every segment but the first begins after an ASCII character of the alphabet or a
+            // blank, which decides whether a combining mark at its start goes with a blank.
+            const qsizetype start = segmentStart[size_t(j)];
+            states[size_t(j)].afterBlank = start > 0 && kSextets[s[start - 1] & 0x7F] == kBlank;
+            unsigned char* o = base + segmentOut[size_t(j)];
+            ok[size_t(j)] = decodeRun(s + start, s + segmentStart[size_t(j) + 1], o, states[size_t(j)], cancelled);
+            ends[size_t(j)] = o;
+        });
     if (std::find(ok.begin(), ok.end(), 0) != ok.end() || isCancelled(cancelled))
         return std::nullopt;
-    unsigned char* o = ends.back();
-    if (!finishDecode(states.back(), o))
+    unsigned char* o = ends[segments - 1];
+    if (!finishDecode(states[segments - 1], o))
         return std::nullopt;
     out.truncate(o - base);
     return out;
@@ -813,23 +1010,32 @@ std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::
         cuts[size_t(k)] = at;
     }
     std::vector<qsizetype> unitsBefore(size_t(parts) + 1, 0);
-    runParts(parts, [&](int k) {
-        unitsBefore[size_t(k) + 1] = utf16LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-    });
-    for (int k = 0; k < parts; ++k)
-        unitsBefore[size_t(k) + 1] += unitsBefore[size_t(k)];
-    QString text(unitsBefore.back(), Qt::Uninitialized);
-    if (text.isEmpty())
-        return n == 0 ? std::optional<QString>(text) : std::nullopt;
-    char16_t* const o = reinterpret_cast<char16_t*>(text.data());
+    QString text;
+    char16_t* o = nullptr;
     std::atomic_bool failed{false};
-    runParts(parts, [&](int k) {
-        char16_t* const partEnd = o + unitsBefore[size_t(k) + 1];
-        const char16_t* end = utf16OfUtf8(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], o + unitsBefore[size_t(k)],
-                                          partEnd, cancelled, &failed);
-        if (end != partEnd)
-            failed.store(true, std::memory_order_relaxed);
-    });
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            unitsBefore[size_t(k) + 1] = utf16LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            for (int k = 0; k < parts; ++k)
+                unitsBefore[size_t(k) + 1] += unitsBefore[size_t(k)];
+            text = QString(unitsBefore.back(), Qt::Uninitialized);
+            o = text.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(text.data());
+        },
+        [&](int k) {
+            if (!o)
+                return;
+            char16_t* const partEnd = o + unitsBefore[size_t(k) + 1];
+            const char16_t* end = utf16OfUtf8(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], o + unitsBefore[size_t(k)],
+                                              partEnd, cancelled, &failed);
+            if (end != partEnd)
+                failed.store(true, std::memory_order_relaxed);
+        });
+    // Well-formed bytes always make at least one unit.
+    if (!o)
+        return n == 0 ? std::optional<QString>(text) : std::nullopt;
     if (failed.load() || isCancelled(cancelled))
         return std::nullopt;
     return text;
