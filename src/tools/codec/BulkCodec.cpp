@@ -103,9 +103,9 @@ void runParts(int parts, const Job& job)
 }
 
 // first(i) for every part, then `between` once, then second(i) for every part, in one call on
-// the pool: the thread that finishes the last first step does `between`, and a thread that takes
-// a second step before that waits for it. Every first step has been taken by then, so the wait
-// is only for work under way.
+// the pool. Steps are taken in that order, so a thread that reaches the second steps waits only
+// for first steps under way. `between` runs on the calling thread, so that what it allocates
+// belongs to the caller's heap.
 template <typename First, typename Between, typename Second>
 void runInTwoSteps(int parts, const First& first, const Between& between, const Second& second)
 {
@@ -115,21 +115,57 @@ void runInTwoSteps(int parts, const First& first, const Between& between, const 
         second(0);
         return;
     }
+    const int steps = 2 * parts;
+    std::atomic_int next{0};
     std::atomic_int firstDone{0};
     std::atomic_bool ready{false};
-    runParts(2 * parts, [&](int i) {
-        if (i < parts) {
-            first(i);
-            if (firstDone.fetch_add(1, std::memory_order_acq_rel) + 1 == parts) {
-                between();
-                ready.store(true, std::memory_order_release);
-                ready.notify_all();
-            }
+    auto settle = [&] {
+        if (ready.load(std::memory_order_acquire))
             return;
+        for (int done = firstDone.load(std::memory_order_acquire); done < parts;
+             done = firstDone.load(std::memory_order_acquire))
+            firstDone.wait(done, std::memory_order_acquire);
+        between();
+        ready.store(true, std::memory_order_release);
+        ready.notify_all();
+    };
+    auto work = [&](bool caller) {
+        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < steps;
+             i = next.fetch_add(1, std::memory_order_relaxed)) {
+            if (i < parts) {
+                first(i);
+                if (firstDone.fetch_add(1, std::memory_order_acq_rel) + 1 == parts)
+                    firstDone.notify_all();
+                continue;
+            }
+            if (caller)
+                settle();
+            else
+                ready.wait(false, std::memory_order_acquire);
+            second(i - parts);
         }
-        ready.wait(false, std::memory_order_acquire);
-        second(i - parts);
-    });
+        if (caller)
+            settle();
+    };
+    const int helpers = std::min(steps, workerCount()) - 1;
+    std::latch done(helpers);
+    std::vector<std::unique_ptr<QRunnable>> runnables;
+    runnables.reserve(size_t(std::max(helpers, 0)));
+    QThreadPool& pool = workerPool();
+    for (int h = 0; h < helpers; ++h) {
+        runnables.emplace_back(QRunnable::create([&work, &done] {
+            work(false);
+            done.count_down();
+        }));
+        runnables.back()->setAutoDelete(false);
+        pool.start(runnables.back().get());
+    }
+    work(true);
+    for (auto& runnable : runnables) {
+        if (pool.tryTake(runnable.get()))
+            done.count_down();
+    }
+    done.wait();
 }
 
 inline bool isHighSurrogate(char16_t u)
@@ -168,6 +204,47 @@ inline qint64 laneSum(__m128i lanes)
 }
 #endif
 
+#if defined(QUORRIX_CODEC_AVX2)
+// Sixteen units at a time from `from` on, as far as whole blocks of 16 go while the unit after
+// each can be read too; the bytes they make and where it stopped. Counted in 16-bit lanes that
+// gain at most one a round, summed every 4096 rounds.
+QUORRIX_AVX2 qint64 utf8LengthAvx2(const char16_t* p, qsizetype n, qsizetype* from, qsizetype to)
+{
+    qsizetype i = *from;
+    qint64 length = 0;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i tenBits = _mm256_set1_epi16(short(0xFC00));
+    const __m256i ones = _mm256_set1_epi16(1);
+    while (to - i >= 16 && n - i > 16) {
+        const qsizetype stop = i + std::min<qsizetype>(std::min(to - i, n - i - 1) / 16, 4096) * 16;
+        __m256i belowTwo = zero;
+        __m256i belowThree = zero;
+        __m256i pairs = zero;
+        for (; i < stop; i += 16) {
+            const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
+            belowTwo = _mm256_sub_epi16(belowTwo, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, _mm256_set1_epi16(0x7F)), zero));
+            belowThree = _mm256_sub_epi16(belowThree, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, _mm256_set1_epi16(0x7FF)), zero));
+            const __m256i high = _mm256_cmpeq_epi16(_mm256_and_si256(u, tenBits), _mm256_set1_epi16(short(0xD800)));
+            const __m256i low = _mm256_cmpeq_epi16(_mm256_and_si256(next, tenBits), _mm256_set1_epi16(short(0xDC00)));
+            pairs = _mm256_sub_epi16(pairs, _mm256_and_si256(high, low));
+        }
+        // Three bytes a unit, less one below U+0800 and one more below U+0080, less two a pair.
+        const __m256i weighted = _mm256_add_epi32(_mm256_madd_epi16(_mm256_add_epi16(belowTwo, belowThree), ones),
+                                                  _mm256_madd_epi16(pairs, _mm256_set1_epi16(2)));
+        alignas(32) qint32 sums[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sums), weighted);
+        qint64 less = 0;
+        for (qint32 sum : sums)
+            less += sum;
+        length -= less;
+    }
+    length += 3 * (i - *from);
+    *from = i;
+    return length;
+}
+#endif
+
 qint64 utf8LengthOf(const char16_t* p, qsizetype n)
 {
     qint64 total = 0;
@@ -178,7 +255,12 @@ qint64 utf8LengthOf(const char16_t* p, qsizetype n)
         const qsizetype to = std::min(n, from + kBlock);
         qsizetype i = from;
         qint64 length = 0;
+#if defined(QUORRIX_CODEC_AVX2)
+        if (hasAvx2())
+            length += utf8LengthAvx2(p, n, &i, to);
+#endif
 #if defined(__SSE2__)
+        const qsizetype sseFrom = i;
         const __m128i zero = _mm_setzero_si128();
         const __m128i tenBits = _mm_set1_epi16(short(0xFC00));
         __m128i belowTwo = zero;
@@ -194,7 +276,7 @@ qint64 utf8LengthOf(const char16_t* p, qsizetype n)
             const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(next, tenBits), _mm_set1_epi16(short(0xDC00)));
             pairs = _mm_sub_epi16(pairs, _mm_and_si128(high, low));
         }
-        length += 3 * (i - from) - laneSum(belowTwo) - laneSum(belowThree) - 2 * laneSum(pairs);
+        length += 3 * (i - sseFrom) - laneSum(belowTwo) - laneSum(belowThree) - 2 * laneSum(pairs);
 #endif
         for (; i < to; ++i) {
             const quint32 u = p[i];
