@@ -9,9 +9,10 @@
 #include <optional>
 
 // The engines under Codec's Base64 and UTF-8 conversions. Each works in one pass over clean runs
-// and falls back to a careful step only where the text asks for it; inputs of a few megabytes and
-// more are cut into parts done side by side on threads of their own, whose results are exactly
-// those of one sequential pass. A `cancelled` flag is polled every 64 Ki units.
+// and falls back to a careful step only where the text asks for it; inputs of a quarter of a
+// megabyte and more are cut into parts done side by side by a pool of threads kept for the
+// purpose, whose results are exactly those of one sequential pass. A `cancelled` flag is polled
+// every 64 Ki units.
 class BulkCodec {
 public:
     BulkCodec() = delete;
