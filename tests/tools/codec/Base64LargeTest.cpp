@@ -165,13 +165,13 @@ QList<qsizetype> actualCuts(qsizetype n)
     return places;
 }
 
-// A text of n units: the pieces at their places, the body's characters everywhere else.
-QString layOut(qsizetype n, const QMap<qsizetype, QString>& pieces, QStringView body)
+// A text of n units: the inserts at their places, the body's characters everywhere else.
+QString layOut(qsizetype n, const QMap<qsizetype, QString>& inserts, QStringView body)
 {
     QString out;
     out.reserve(n);
     qsizetype from = 0;
-    for (auto it = pieces.begin(); it != pieces.end() && it.key() < n; ++it) {
+    for (auto it = inserts.begin(); it != inserts.end() && it.key() < n; ++it) {
         const qsizetype fill = it.key() - out.size();
         if (fill > 0) {
             out += body.sliced(from, fill);
@@ -208,80 +208,80 @@ constexpr qsizetype kLarge = 4'500'000;
 // One large text with the hazard at its places, against the model.
 void decodeLarge(Hazard hazard, bool valid, int shift, const QByteArray& bytes, const QString& body)
 {
-    auto piecesFor = [&](qsizetype n) {
+    auto insertsFor = [&](qsizetype n) {
         const QList<qsizetype> cuts = cutPlaces(n);
-        QMap<qsizetype, QString> pieces;
+        QMap<qsizetype, QString> inserts;
         if (shift)
-            pieces[16] = QString(shift, QLatin1Char(' '));
+            inserts[16] = QString(shift, QLatin1Char(' '));
         switch (hazard) {
         case Hazard::none:
         case Hazard::oneLeftOver:
             break;
         case Hazard::spaceAtCuts:
             for (qsizetype c : cuts)
-                pieces[c] = QStringLiteral(" ");
+                inserts[c] = QStringLiteral(" ");
             break;
         case Hazard::lineBreakEndingAtCuts:
             for (qsizetype c : cuts)
-                pieces[c - 2] = QStringLiteral("\r\n");
+                inserts[c - 2] = QStringLiteral("\r\n");
             break;
         case Hazard::blankAndMarkAcrossCuts:
             // Only where the text is cut: a mark anywhere before would make the parts before
             // it more than plain Base64.
             for (qsizetype c : actualCuts(n))
-                pieces[c - 1] = QStringLiteral(" \u0301");
+                inserts[c - 1] = QStringLiteral(" \u0301");
             break;
         case Hazard::noBreakSpaceAtCuts:
             for (qsizetype c : cuts)
-                pieces[c] = QStringLiteral("\u00A0");
+                inserts[c] = QStringLiteral("\u00A0");
             break;
         case Hazard::ideographicSpaceAtCuts:
             for (qsizetype c : cuts)
-                pieces[c - 1] = QStringLiteral("\u3000");
+                inserts[c - 1] = QStringLiteral("\u3000");
             break;
         case Hazard::shortLines:
             for (qsizetype at = 70; at < n; at += 71)
-                pieces[at] = QStringLiteral("\n");
+                inserts[at] = QStringLiteral("\n");
             break;
         case Hazard::markAfterDataAtCut:
-            pieces[actualCuts(n).value(actualCuts(n).size() / 2, n / 2)] = QStringLiteral("\u0301");
+            inserts[actualCuts(n).value(actualCuts(n).size() / 2, n / 2)] = QStringLiteral("\u0301");
             break;
         case Hazard::strayAtFirstCut:
-            pieces[cuts.first()] = QStringLiteral("!");
+            inserts[cuts.first()] = QStringLiteral("!");
             break;
         case Hazard::strayAtLastCut:
-            pieces[cuts.last()] = QStringLiteral(".");
+            inserts[cuts.last()] = QStringLiteral(".");
             break;
         case Hazard::strayAtEnd:
-            pieces[n - 1] = QStringLiteral("*");
+            inserts[n - 1] = QStringLiteral("*");
             break;
         case Hazard::paddingAtCut:
-            pieces[cuts[cuts.size() / 3] - 2] = QStringLiteral("==");
+            inserts[cuts[cuts.size() / 3] - 2] = QStringLiteral("==");
             break;
         case Hazard::emojiAcrossCut:
-            pieces[cuts[cuts.size() / 4] - 1] = QStringLiteral("\U0001F600");
+            inserts[cuts[cuts.size() / 4] - 1] = QStringLiteral("\U0001F600");
             break;
         case Hazard::blanksThenMarkAtEnd:
             for (qsizetype c : cuts)
-                pieces[c] = QStringLiteral("\n");
-            pieces[n - 1] = QStringLiteral("\u20DD");
+                inserts[c] = QStringLiteral("\n");
+            inserts[n - 1] = QStringLiteral("\u20DD");
             break;
         }
         qsizetype taken = n;
-        for (const QString& piece : pieces)
-            taken -= piece.size();
-        return std::pair(pieces, taken);
+        for (const QString& insert : inserts)
+            taken -= insert.size();
+        return std::pair(inserts, taken);
     };
     // Blanks near the end make the body's characters a whole number of groups (or, for the row
     // that wants it, one over) without moving the cuts.
     const qsizetype n = kLarge;
-    auto [pieces, taken] = piecesFor(n);
+    auto [inserts, taken] = insertsFor(n);
     const qsizetype fix = ((taken - (hazard == Hazard::oneLeftOver ? 1 : 0)) % 4 + 4) % 4;
     if (fix) {
-        pieces[n - 8] = QString(fix, QLatin1Char('\n'));
+        inserts[n - 8] = QString(fix, QLatin1Char('\n'));
         taken -= fix;
     }
-    const QString text = layOut(n, pieces, body);
+    const QString text = layOut(n, inserts, body);
     QCOMPARE(text.size(), n);
 
     const auto expected = modelDecode(text);
@@ -406,7 +406,7 @@ private slots:
         for (int round = 0; round < 5000; ++round) {
             QByteArray bytes;
             const int count = random.bounded(0, 24);
-            // Mostly well-formed pieces, so that faults stand alone in longer texts.
+            // Mostly well-formed inserts, so that faults stand alone in longer texts.
             const int reach = round % 3 == 0 ? int(fragments.size()) : 11;
             for (int i = 0; i < count; ++i)
                 bytes += fragments[random.bounded(reach)];
