@@ -2,7 +2,20 @@
 
 #include <QByteArrayView>
 #include <QFile>
+#include <QRunnable>
 #include <QStringDecoder>
+#include <QThread>
+#include <QThreadPool>
+
+#include <atomic>
+#include <latch>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <sys/stat.h>
 
@@ -78,12 +91,169 @@ QString repairedUtf8(QByteArrayView bytes)
     return out;
 }
 
+// Strict UTF-8 of s[0, n) into o, which has room for `room` units; the units written, or -1 at
+// the first ill-formed sequence. Runs of ASCII go sixteen bytes a step.
+qsizetype decodeStrict(const unsigned char* s, qsizetype n, char16_t* o, qsizetype room)
+{
+    const unsigned char* p = s;
+    const unsigned char* const end = s + n;
+    char16_t* const o0 = o;
+    char16_t* const oEnd = o + room;
+    while (p < end) {
+#if defined(__SSE2__)
+        while (end - p >= 16 && oEnd - o >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i zero = _mm_setzero_si128();
+            // All sixteen are stored; only the ASCII ones count.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, zero));
+            const int mask = _mm_movemask_epi8(v);
+            if (mask) {
+                const int k = __builtin_ctz(unsigned(mask));
+                p += k;
+                o += k;
+                break;
+            }
+            p += 16;
+            o += 16;
+        }
+        if (p >= end)
+            break;
+#endif
+        const unsigned b = *p;
+        if (b < 0x80) {
+            *o++ = char16_t(b);
+            ++p;
+            continue;
+        }
+        if (b < 0xE0) {
+            if (b < 0xC2 || end - p < 2 || (p[1] & 0xC0) != 0x80)
+                return -1;
+            *o++ = char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+        } else if (b < 0xF0) {
+            if (end - p < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
+                return -1;
+            const unsigned c = ((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            if (c < 0x800 || (c >= 0xD800 && c < 0xE000))
+                return -1;
+            *o++ = char16_t(c);
+            p += 3;
+        } else {
+            if (b > 0xF4 || end - p < 4 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80)
+                return -1;
+            const char32_t c = ((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+            if (c < 0x10000 || c > 0x10FFFF)
+                return -1;
+            *o++ = QChar::highSurrogate(c);
+            *o++ = QChar::lowSurrogate(c);
+            p += 4;
+        }
+    }
+    return o - o0;
+}
+
+// UTF-16 units of the well-formed UTF-8 s[0, n): one per lead byte, two for a four-byte one.
+qsizetype unitCount(const unsigned char* s, qsizetype n)
+{
+    qsizetype units = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128i leadLimit = _mm_set1_epi8(char(0xC0)); // signed, 0x80..0xBF lie below it
+    const __m128i fourByte = _mm_set1_epi8(char(0xF0));
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const int cont = _mm_movemask_epi8(_mm_cmpgt_epi8(leadLimit, v));
+        const int four = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, fourByte), v));
+        units += 16 - __builtin_popcount(unsigned(cont)) + __builtin_popcount(unsigned(four));
+    }
+#endif
+    for (; i < n; ++i)
+        units += (s[i] & 0xC0) != 0x80 ? (s[i] >= 0xF0 ? 2 : 1) : 0;
+    return units;
+}
+
+// Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
+// helpers not started by the time every part is taken are withdrawn.
+template <typename Job>
+void runParts(int parts, const Job& job)
+{
+    std::atomic_int next{0};
+    auto take = [&] {
+        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < parts; i = next.fetch_add(1, std::memory_order_relaxed))
+            job(i);
+    };
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int helpers = std::min(parts, std::max(1, pool->maxThreadCount())) - 1;
+    std::latch done(helpers);
+    std::vector<std::unique_ptr<QRunnable>> runnables;
+    for (int h = 0; h < helpers; ++h) {
+        runnables.emplace_back(QRunnable::create([&] {
+            take();
+            done.count_down();
+        }));
+        runnables.back()->setAutoDelete(false);
+        pool->start(runnables.back().get());
+    }
+    take();
+    for (auto& runnable : runnables)
+        if (pool->tryTake(runnable.get()))
+            done.count_down();
+    done.wait();
+}
+
+// The text of well-formed UTF-8, or nothing at the first ill-formed sequence. A large input is
+// decoded in parts side by side, each written straight to its place, cut before lead bytes.
+std::optional<QString> strictUtf8(QByteArrayView bytes)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    constexpr qsizetype partMinimum = qsizetype(1) << 18;
+    const int parts = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    if (parts <= 1) {
+        QString text(n, Qt::Uninitialized);
+        const qsizetype units = decodeStrict(s, n, reinterpret_cast<char16_t*>(text.data()), n);
+        if (units < 0)
+            return std::nullopt;
+        text.resize(units);
+        return text;
+    }
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    cuts[0] = 0;
+    for (int k = 1; k < parts; ++k) {
+        qsizetype at = std::max(n / parts * k, cuts[size_t(k) - 1]);
+        // More than three continuation bytes in a row are ill-formed; the next part says so.
+        for (int step = 0; step < 3 && at < n && (s[at] & 0xC0) == 0x80; ++step)
+            ++at;
+        cuts[size_t(k)] = at;
+    }
+    std::vector<qsizetype> starts(size_t(parts) + 1, 0);
+    runParts(parts, [&](int k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); });
+    for (int k = 0; k < parts; ++k)
+        starts[size_t(k) + 1] += starts[size_t(k)];
+    QString text(starts.back(), Qt::Uninitialized);
+    char16_t* const o = reinterpret_cast<char16_t*>(text.data());
+    std::atomic_bool failed{false};
+    runParts(parts, [&](int k) {
+        if (failed.load(std::memory_order_relaxed))
+            return;
+        const qsizetype room = starts[size_t(k) + 1] - starts[size_t(k)];
+        // Well-formed parts fill their room exactly.
+        if (decodeStrict(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)], o + starts[size_t(k)], room) != room)
+            failed = true;
+    });
+    if (failed)
+        return std::nullopt;
+    return text;
+}
+
 } // namespace
 
 QString decodeUTF8Repairing(QByteArrayView bytes)
 {
-    if (bytes.isValidUtf8())
-        return QString::fromUtf8(bytes);
+    // As QString::fromUtf8, which this replaces for well-formed input: one leading
+    // byte-order mark is dropped.
+    if (std::optional<QString> text = strictUtf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes))
+        return std::move(*text);
     return repairedUtf8(bytes);
 }
 

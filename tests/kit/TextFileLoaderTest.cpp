@@ -25,6 +25,27 @@ private slots:
                                                       << QString(QChar(0xFFFD)) + "(" + QChar(0xFFFD) + "z";
         QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x98\x80\xF5") << QString::fromUtf8("\xF0\x9F\x98\x80") + QChar(0xFFFD);
         QTest::newRow("encoded surrogate is refused") << QByteArray("\xED\xA0\x80") << QString(3, QChar(0xFFFD));
+
+        // Large files are decoded in parts; characters of every length fall across the cuts.
+        QByteArray large, faulty;
+        QString largeText, faultyText;
+        const char* pieces[] = {"plain words, ", "caf\xC3\xA9 ", "\xE6\x9D\xB1\xE4\xBA\xAC ", "\xF0\x9F\x98\x80", "\n"};
+        for (int i = 0; large.size() < (3 << 20); ++i) {
+            const char* piece = pieces[(i * 7 + i / 3) % 5];
+            if (i == 100000) {
+                faulty += "\xE2\x82";
+                faultyText += QChar(0xFFFD);
+            }
+            large += piece;
+            faulty += piece;
+            largeText += QString::fromUtf8(piece);
+            faultyText += QString::fromUtf8(piece);
+        }
+        QTest::newRow("large text of many scripts") << large << largeText;
+        QTest::newRow("large text with a truncated character in the middle") << faulty << faultyText;
+        QByteArray stray = large;
+        stray.append("\x80");
+        QTest::newRow("large text with a stray continuation byte at the end") << stray << largeText + QChar(0xFFFD);
     }
     void load()
     {
