@@ -1,5 +1,8 @@
 #include "support/QuorrixTestMain.h"
+#include "kit/TextFileLoader.h"
 #include "tools/json/JSONFormatter.h"
+
+#include <QDir>
 
 using namespace JSONFormatter;
 
@@ -22,6 +25,51 @@ QString mini(const QString& text, SortMode sort = SortMode::none)
 class JSONFormatterTest : public QObject {
     Q_OBJECT
 private slots:
+    // The public JSONTestSuite parsing files, read as the tool opens a file: "y_" accepted,
+    // "n_" refused, "i_" either, and the verdict, both texts and the error always agree.
+    void testSuite_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QDir dir(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/../shared/vectors/JSONTestSuite/test_parsing"));
+        const QStringList files = dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+        if (files.isEmpty())
+            QSKIP("JSONTestSuite files not found");
+        for (const QString& name : files)
+            QTest::newRow(qPrintable(name)) << dir.filePath(name);
+    }
+    void testSuite()
+    {
+        QFETCH(QString, path);
+        const std::optional<QString> text = TextFileLoader::loadTextFileNow(path);
+        QVERIFY(text);
+        const QString name = QFileInfo(path).fileName();
+        const Validation v = validate(*text);
+        if (name.startsWith(u'y'))
+            QVERIFY(v.isValid);
+        else if (name.startsWith(u'n'))
+            QVERIFY(!v.isValid);
+        const FormatResult p = format(*text, Indent::spaces(2), SortMode::none);
+        const FormatResult m = minify(*text);
+        QCOMPARE(p.ok(), v.isValid);
+        QCOMPARE(m.ok(), v.isValid);
+        if (!v.isValid) {
+            QVERIFY(p.error && m.error);
+            QCOMPARE(*m.error, *p.error);
+            // A blank text is neither valid nor faulty.
+            if (text->trimmed().isEmpty())
+                QVERIFY(!v.failure);
+            else
+                QCOMPARE(v.failure.value_or(FormatError()), *p.error);
+            return;
+        }
+        // The printed texts read back to themselves.
+        QCOMPARE(minify(p.text).text, m.text);
+        QCOMPARE(pretty(m.text), p.text);
+        const Outputs both = outputs(*text, Indent::spaces(2), SortMode::none);
+        QCOMPARE(both.formatted, p.text);
+        QCOMPARE(both.minified, m.text);
+    }
+
     void layout_data()
     {
         QTest::addColumn<QString>("input");
