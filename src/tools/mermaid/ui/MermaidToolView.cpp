@@ -6,6 +6,8 @@
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/OpenPanel.h"
+#include "kit/ui/PaneSplit.h"
+#include "kit/ui/RoundedPanel.h"
 #include "kit/ui/ToolPane.h"
 #include "tools/mermaid/MermaidTemplates.h"
 #include "tools/mermaid/MermaidToolViewModel.h"
@@ -14,17 +16,14 @@
 #include "tools/mermaid/ui/MermaidSymbols.h"
 
 #include <QActionGroup>
-#include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeData>
 #include <QPainter>
 #include <QShortcut>
-#include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -32,60 +31,6 @@
 using MermaidExport::Format;
 
 namespace {
-
-// Drawn over the whole tool while files hover over it.
-class DropRing : public QWidget {
-public:
-    explicit DropRing(QWidget* parent) : QWidget(parent)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        hide();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
-        const QRectF shape = QRectF(rect()).adjusted(6, 6, -6, -6);
-        painter.drawRoundedRect(shape.adjusted(1.5, 1.5, -1.5, -1.5), 14.5, 14.5);
-    }
-};
-
-// The rounded panel of the syntax-error banner, with its orange edge.
-class BannerPanel : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor fill = palette().color(QPalette::Window);
-        fill.setAlphaF(0.94f);
-        QColor edge(0xFF, 0x95, 0x00);
-        edge.setAlphaF(0.35f);
-        p.setPen(QPen(edge, 1));
-        p.setBrush(fill);
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
-    }
-};
-
-// The 1.5 px separator along the source pane's trailing edge.
-class SeparatorLine : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), palette().color(QPalette::Mid));
-    }
-};
 
 QToolButton* headerButton(const QString& title, const QString& symbol, QWidget* parent = nullptr)
 {
@@ -112,7 +57,7 @@ const QString sourceShortcut = QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P).toSt
 
 MermaidToolView::MermaidToolView(MermaidToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
 {
-    setAcceptDrops(true);
+    acceptFileDrops([this](const QList<QUrl>& urls) { return openDropped(urls); });
     setMinimumHeight(420);
 
     auto* root = new QVBoxLayout(this);
@@ -130,28 +75,11 @@ MermaidToolView::MermaidToolView(MermaidToolViewModel* model, QWidget* parent) :
     buildSourcePane();
     buildDiagramPane();
 
-    m_sourceColumn = new QWidget;
-    m_sourceColumn->setMinimumWidth(280);
-    auto* sourceRow = new QHBoxLayout(m_sourceColumn);
-    sourceRow->setContentsMargins(0, 0, 0, 0);
-    sourceRow->setSpacing(0);
-    sourceRow->addWidget(m_sourcePane);
-    auto* line = new SeparatorLine;
-    line->setFixedWidth(2);
-    sourceRow->addWidget(line);
-    m_diagramPane->setMinimumWidth(320);
-
-    m_split = new QSplitter(Qt::Horizontal);
-    m_split->setChildrenCollapsible(false);
-    m_split->setHandleWidth(1);
-    m_split->addWidget(m_sourceColumn);
-    m_split->addWidget(m_diagramPane);
+    m_split = new PaneSplit(m_sourcePane, 280, m_diagramPane, 320, {420, 600});
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
     m_split->setSizes({420, 600});
     root->addWidget(m_split, 1);
-
-    m_dropRing = new DropRing(this);
 
     auto* toggle = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), this);
     toggle->setContext(Qt::WidgetWithChildrenShortcut);
@@ -299,22 +227,19 @@ void MermaidToolView::buildDiagramPane()
     m_previewStack = new QWidget;
     auto* stackLayout = new QVBoxLayout(m_previewStack);
     stackLayout->setContentsMargins(0, 0, 0, 0);
-    FileDrop drop;
-    QPointer<MermaidToolView> self(this);
-    drop.open = [self](const QList<QUrl>& urls) { return self && self->openDropped(urls); };
-    drop.targeted = [self](bool targeted) {
-        if (self)
-            self->setDropTargeted(targeted);
-    };
     m_preview = new MermaidPreviewView(m_model->renderSource(), pageTheme(), m_model->viewport(), m_model->exporter(),
-                                       drop, m_previewStack);
+                                       fileDrop(), m_previewStack);
     stackLayout->addWidget(m_preview);
     connect(m_preview, &MermaidPreviewView::outcome, this, [this](const MermaidPageProtocol::Outcome& outcome) {
         if (m_model)
             m_model->applyOutcome(outcome);
     });
 
-    auto* banner = new BannerPanel(m_previewStack);
+    auto* banner = new RoundedPanel(m_previewStack);
+    QColor edge(0xFF, 0x95, 0x00);
+    edge.setAlphaF(0.35f);
+    banner->setEdge(edge, 1);
+    banner->setRadius(10);
     m_banner = banner;
     auto* bannerRow = new QHBoxLayout(banner);
     bannerRow->setContentsMargins(12, 12, 12, 12);
@@ -494,7 +419,7 @@ void MermaidToolView::setEditorShown(bool shown)
     if (shown == m_showEditor)
         return;
     m_showEditor = shown;
-    m_sourceColumn->setVisible(shown);
+    m_split->leadingColumn()->setVisible(shown);
     refreshMinimumWidth();
 }
 
@@ -563,16 +488,6 @@ bool MermaidToolView::openDropped(const QList<QUrl>& urls)
     return true;
 }
 
-void MermaidToolView::setDropTargeted(bool targeted)
-{
-    if (m_isDropTargeted == targeted)
-        return;
-    m_isDropTargeted = targeted;
-    m_dropRing->setGeometry(rect());
-    m_dropRing->setVisible(targeted);
-    m_dropRing->raise();
-}
-
 void MermaidToolView::changeEvent(QEvent* event)
 {
     ToolView::changeEvent(event);
@@ -597,39 +512,5 @@ bool MermaidToolView::eventFilter(QObject* watched, QEvent* event)
 void MermaidToolView::resizeEvent(QResizeEvent* event)
 {
     ToolView::resizeEvent(event);
-    m_dropRing->setGeometry(rect());
     placeBanner();
-}
-
-void MermaidToolView::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls()) {
-        event->acceptProposedAction();
-        setDropTargeted(true);
-        return;
-    }
-    event->ignore();
-}
-
-void MermaidToolView::dragMoveEvent(QDragMoveEvent* event)
-{
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
-
-void MermaidToolView::dragLeaveEvent(QDragLeaveEvent* event)
-{
-    setDropTargeted(false);
-    ToolView::dragLeaveEvent(event);
-}
-
-void MermaidToolView::dropEvent(QDropEvent* event)
-{
-    setDropTargeted(false);
-    if (openDropped(event->mimeData()->urls()))
-        event->acceptProposedAction();
-    else
-        event->ignore();
 }

@@ -13,7 +13,7 @@ class MermaidEditor;
 class MermaidPreviewView;
 class QLabel;
 class QMenu;
-class QSplitter;
+class PaneSplit;
 class QToolButton;
 class ToolPane;
 
@@ -40,7 +40,6 @@ public:
     QToolButton* copyButton() const { return m_copyButton; }
     bool isEditorShown() const { return m_showEditor; }
     void setEditorShown(bool shown);
-    bool isDropTargeted() const { return m_isDropTargeted; }
     // The theme name the page receives now.
     QString pageTheme() const;
 
@@ -53,10 +52,6 @@ protected:
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dragLeaveEvent(QDragLeaveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     QWidget* buildToolbar();
@@ -71,7 +66,6 @@ private:
     void refreshPreview();
     void refreshMinimumWidth();
     void placeBanner();
-    void setDropTargeted(bool targeted);
     std::optional<QString> chooseSaveLocation(const QString& suggestedName, MermaidExport::Format format);
 
     QPointer<MermaidToolViewModel> m_model;
@@ -80,9 +74,8 @@ private:
     QToolButton* m_sourceToggle = nullptr;
     QToolButton* m_copyButton = nullptr;
     QLabel* m_notice = nullptr;
-    QSplitter* m_split = nullptr;
-    QWidget* m_sourceColumn = nullptr;
-    ToolPane* m_sourcePane = nullptr;
+    PaneSplit* m_split = nullptr;
+        ToolPane* m_sourcePane = nullptr;
     ToolPane* m_diagramPane = nullptr;
     MermaidEditor* m_editor = nullptr;
     MermaidPreviewView* m_preview = nullptr;
@@ -96,8 +89,6 @@ private:
     MetricDivider* m_bytesDivider = nullptr;
     Metric* m_bytesMetric = nullptr;
     QToolButton* m_themeButton = nullptr;
-    QWidget* m_dropRing = nullptr;
     bool m_showEditor = true;
-    bool m_isDropTargeted = false;
     quint64 m_copyFlashes = 0;
 };
