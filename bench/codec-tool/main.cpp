@@ -16,7 +16,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
-#include <zlib.h>
+#include "support/Deflated.h"
 
 #include <cstdio>
 
@@ -81,21 +81,6 @@ QByteArray jsonDocument(qint64 target)
     return out;
 }
 
-QByteArray gzipOf(const QByteArray& data)
-{
-    z_stream s{};
-    deflateInit2(&s, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&s, uLong(data.size()))) + 64, Qt::Uninitialized);
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    s.avail_in = uInt(data.size());
-    s.next_out = reinterpret_cast<Bytef*>(out.data());
-    s.avail_out = uInt(out.size());
-    deflate(&s, Z_FINISH);
-    out.truncate(qsizetype(s.total_out));
-    deflateEnd(&s);
-    return out;
-}
-
 void waitForPublication(CodecToolViewModel& model)
 {
     QCoreApplication::processEvents();
@@ -134,7 +119,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     const QByteArray json = jsonDocument(qint64(24) << 20);
-    const QByteArray packed = gzipOf(json);
+    const QByteArray packed = deflated(json, 31);
     const QString pasted = QString::fromLatin1(packed.toBase64());
     std::printf("bench-codec-tool: paste %.1f MB of Base64 (gzip of %.1f MB of JSON) into the Input pane, offscreen\n",
                 pasted.size() / 1048576.0, json.size() / 1048576.0);

@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <zlib.h>
+#include "support/Deflated.h"
 
 #include <algorithm>
 #include <vector>
@@ -104,44 +104,6 @@ QByteArray generateText(qint64 target, quint32 seed)
         out.chop(1);
     if (!out.isEmpty() && static_cast<unsigned char>(out.back()) >= 0xC0)
         out.chop(1);
-    return out;
-}
-
-QByteArray gzipOf(const QByteArray& data)
-{
-    z_stream s{};
-    deflateInit2(&s, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&s, uLong(data.size()))) + 64, Qt::Uninitialized);
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    s.avail_in = uInt(data.size());
-    s.next_out = reinterpret_cast<Bytef*>(out.data());
-    s.avail_out = uInt(out.size());
-    deflate(&s, Z_FINISH);
-    out.truncate(qsizetype(s.total_out));
-    deflateEnd(&s);
-    return out;
-}
-
-// 1 GB of zeros, packed a megabyte at a time.
-QByteArray gzipBomb()
-{
-    z_stream s{};
-    deflateInit2(&s, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-    const QByteArray chunk(1 << 20, '\0');
-    QByteArray out;
-    char buffer[1 << 16];
-    for (int i = 0; i < 1024; ++i) {
-        s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData()));
-        s.avail_in = uInt(chunk.size());
-        const int flush = i == 1023 ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            s.next_out = reinterpret_cast<Bytef*>(buffer);
-            s.avail_out = sizeof buffer;
-            deflate(&s, flush);
-            out.append(buffer, qsizetype(sizeof buffer - s.avail_out));
-        } while (s.avail_out == 0);
-    }
-    deflateEnd(&s);
     return out;
 }
 
@@ -261,19 +223,19 @@ void generateUnpackInputs(const QDir& dir)
     const QString gz = dir.filePath(QStringLiteral("payload.gz"));
     QFile f(gz);
     f.open(QIODevice::WriteOnly);
-    f.write(gzipOf(payload));
+    f.write(deflated(payload, 31));
     f.close();
     const QString b64 = dir.filePath(QStringLiteral("payload.gz.b64"));
     QFile g(b64);
     g.open(QIODevice::WriteOnly);
-    g.write(gzipOf(payload).toBase64());
+    g.write(deflated(payload, 31).toBase64());
     g.close();
     QFile b(dir.filePath(QStringLiteral("bomb.gz")));
     b.open(QIODevice::WriteOnly);
-    b.write(gzipBomb());
+    b.write(deflatedZeros(qint64(1) << 30, 31));
     QFile e(dir.filePath(QStringLiteral("empty.gz")));
     e.open(QIODevice::WriteOnly);
-    e.write(gzipOf(QByteArray()));
+    e.write(deflated(QByteArray(), 31));
 }
 
 // From the text, as ours, to the text shown: html.unescape gives it at once; the bytes of

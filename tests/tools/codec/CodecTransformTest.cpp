@@ -1,9 +1,9 @@
+#include "support/Deflated.h"
 #include "support/QuorrixTestMain.h"
 #include "tools/codec/Codec.h"
 
 #include <QRandomGenerator>
 
-#include <zlib.h>
 
 Q_DECLARE_METATYPE(Codec::Scheme)
 Q_DECLARE_METATYPE(Codec::Direction)
@@ -53,21 +53,6 @@ QString describe(const Codec::Result& r)
     if (o.content != Codec::Content::binary)
         s += QStringLiteral(": ") + o.text;
     return s;
-}
-
-QByteArray gzipped(const QByteArray& data)
-{
-    z_stream s{};
-    deflateInit2(&s, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&s, uLong(data.size())) + 32), Qt::Uninitialized);
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    s.avail_in = uInt(data.size());
-    s.next_out = reinterpret_cast<Bytef*>(out.data());
-    s.avail_out = uInt(out.size());
-    deflate(&s, Z_FINISH);
-    out.truncate(qsizetype(s.total_out));
-    deflateEnd(&s);
-    return out;
 }
 
 QString b64(const QByteArray& bytes)
@@ -124,8 +109,8 @@ private slots:
             << "json gzip 59: {\n  \"steps\" : [\n    \"base64\",\n    \"gzip\",\n    \"json\"\n  ],\n  \"tool\" : \"Encode / Decode\"\n}";
         QTest::newRow("sample without unpacking is binary") << kSample << Scheme::base64 << D << opts("j") << "binary 74";
         QTest::newRow("gzip without json option")
-            << b64(gzipped("{\"x\":1}")) << Scheme::base64 << D << opts("i") << "text gzip 7: {\"x\":1}";
-        QByteArray badGzip = gzipped("hello");
+            << b64(deflated("{\"x\":1}", 31, 9)) << Scheme::base64 << D << opts("i") << "text gzip 7: {\"x\":1}";
+        QByteArray badGzip = deflated("hello", 31, 9);
         badGzip[badGzip.size() - 5] = 'X';
         QTest::newRow("damaged gzip") << b64(badGzip) << Scheme::base64 << D << opts("i") << "fail damaged gzip";
         QTest::newRow("bytes that only look like zlib") << b64("x^hello") << Scheme::base64 << D << opts("i") << "text 7: x^hello";
@@ -166,7 +151,7 @@ private slots:
         QTest::newRow("hex decode odd") << "abc" << Scheme::hex << D << opts("") << "fail oddHexLength";
         QTest::newRow("hex decode bad") << "zz" << Scheme::hex << D << opts("") << "fail notHex";
         QTest::newRow("hex decode empty") << "" << Scheme::hex << D << opts("ij") << "text 0: ";
-        QTest::newRow("hex decode gzip") << QString::fromLatin1(gzipped("[true]").toHex(':')) << Scheme::hex << D << opts("ij")
+        QTest::newRow("hex decode gzip") << QString::fromLatin1(deflated("[true]", 31, 9).toHex(':')) << Scheme::hex << D << opts("ij")
                                          << "json gzip 6: [\n  true\n]";
     }
     void transform()
@@ -202,10 +187,10 @@ private slots:
     {
         // Exactly at the cap unpacks; one byte more is left packed.
         const QByteArray atCap(Codec::unpackLimit, 'a');
-        auto r = Codec::transform(b64(gzipped(atCap)), Scheme::base64, Direction::decode, opts("i"));
+        auto r = Codec::transform(b64(deflated(atCap, 31, 9)), Scheme::base64, Direction::decode, opts("i"));
         QVERIFY(r.ok());
         QCOMPARE(r.output->byteCount, Codec::unpackLimit);
-        r = Codec::transform(b64(gzipped(atCap + 'a')), Scheme::base64, Direction::decode, opts("i"));
+        r = Codec::transform(b64(deflated(atCap + 'a', 31, 9)), Scheme::base64, Direction::decode, opts("i"));
         QCOMPARE(describe(r), QStringLiteral("fail tooLarge gzip"));
         QCOMPARE(r.failure->message(), QStringLiteral("The gzip data inside unpacks to more than 32 MB, so it was left packed."));
     }
@@ -339,7 +324,7 @@ private slots:
     void cancelledRunStops()
     {
         std::atomic_bool cancelled{true};
-        const auto r = Codec::transform(b64(gzipped(QByteArray(1 << 20, 'a'))), Scheme::base64, Direction::decode,
+        const auto r = Codec::transform(b64(deflated(QByteArray(1 << 20, 'a'), 31, 9)), Scheme::base64, Direction::decode,
                                         opts("ij"), &cancelled);
         // Whatever it returns is dropped by the caller; it must simply come back.
         Q_UNUSED(r);

@@ -1,3 +1,4 @@
+#include "support/Deflated.h"
 #include "support/QuorrixTestMain.h"
 #include "tools/codec/Codec.h"
 #include "tools/codec/Inflate.h"
@@ -9,50 +10,6 @@
 Q_DECLARE_METATYPE(std::optional<Inflate::Format>)
 
 namespace {
-
-QByteArray rawDeflate(const QByteArray& data, int level = 6)
-{
-    z_stream s{};
-    deflateInit2(&s, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&s, uLong(data.size()))), Qt::Uninitialized);
-    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    s.avail_in = uInt(data.size());
-    s.next_out = reinterpret_cast<Bytef*>(out.data());
-    s.avail_out = uInt(out.size());
-    deflate(&s, Z_FINISH);
-    out.truncate(qsizetype(s.total_out));
-    deflateEnd(&s);
-    return out;
-}
-
-// Zeros packed without holding them: fed to the deflater one megabyte at a time.
-QByteArray rawDeflateZeros(qint64 count)
-{
-    z_stream s{};
-    deflateInit2(&s, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    const QByteArray chunk(1 << 20, '\0');
-    QByteArray out;
-    char buffer[1 << 16];
-    qint64 left = count;
-    for (;;) {
-        const qint64 piece = std::min<qint64>(left, chunk.size());
-        left -= piece;
-        s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.constData()));
-        s.avail_in = uInt(piece);
-        const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
-        int status;
-        do {
-            s.next_out = reinterpret_cast<Bytef*>(buffer);
-            s.avail_out = sizeof buffer;
-            status = deflate(&s, flush);
-            out.append(buffer, qsizetype(sizeof buffer - s.avail_out));
-        } while (s.avail_out == 0);
-        if (flush == Z_FINISH && status == Z_STREAM_END)
-            break;
-    }
-    deflateEnd(&s);
-    return out;
-}
 
 void appendLE32(QByteArray& out, quint32 v)
 {
@@ -73,7 +30,7 @@ QByteArray gzipHeader(quint8 flags = 0)
 
 QByteArray gzipOf(const QByteArray& data, const QByteArray& header = gzipHeader())
 {
-    QByteArray out = header + rawDeflate(data);
+    QByteArray out = header + deflated(data, -15);
     appendLE32(out, Inflate::crc32(data));
     appendLE32(out, quint32(data.size()));
     return out;
@@ -81,7 +38,7 @@ QByteArray gzipOf(const QByteArray& data, const QByteArray& header = gzipHeader(
 
 QByteArray gzipOfZeros(qint64 count)
 {
-    QByteArray out = gzipHeader() + rawDeflateZeros(count);
+    QByteArray out = gzipHeader() + deflatedZeros(count, -15);
     // The CRC of the zeros, computed piecewise.
     uLong crc = crc32_z(0, nullptr, 0);
     const QByteArray chunk(1 << 20, '\0');
@@ -94,7 +51,7 @@ QByteArray gzipOfZeros(qint64 count)
 
 QByteArray zlibOf(const QByteArray& data, const QByteArray& header = QByteArray::fromHex("789c"))
 {
-    QByteArray out = header + rawDeflate(data);
+    QByteArray out = header + deflated(data, -15);
     appendBE32(out, Inflate::adler32(data));
     return out;
 }
@@ -231,7 +188,7 @@ private slots:
     void bombsStopAtTheCap()
     {
         // 256 MB of zeros packs to about 250 KB; unpacking stops as soon as it passes the cap.
-        const QByteArray raw = rawDeflateZeros(qint64(256) << 20);
+        const QByteArray raw = deflatedZeros(qint64(256) << 20, -15);
         QByteArray zlibBomb = QByteArray::fromHex("78da") + raw;
         appendBE32(zlibBomb, 0);
         QCOMPARE(describe(Inflate::unpackZlib(zlibBomb, Codec::unpackLimit)), QStringLiteral("tooLarge"));
