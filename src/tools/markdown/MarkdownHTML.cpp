@@ -6,10 +6,13 @@
 #include "tools/markdown/MarkdownLists.h"
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
+#include "tools/markdown/MarkdownUtf8.h"
 
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -329,23 +332,46 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
 
 namespace {
 
+constexpr qsizetype parallelMinimum = qsizetype(1) << 18;
+constexpr qsizetype keptMaximum = qsizetype(4) << 20;
+
+int workerCount() { return std::min(QThread::idealThreadCount(), 8); }
+
+// Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
+// the empty line after it only when it is the document's last piece.
+void splitLines(QStringView all, QList<QStringView>& lines, bool last)
+{
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype lf = all.indexOf(u'\n', from);
+        if (lf < 0) {
+            if (last || from < all.size())
+                lines.append(all.sliced(from));
+            break;
+        }
+        lines.append(all.sliced(from, lf - from));
+        from = lf + 1;
+    }
+}
+
 // A large document is rendered in parts side by side, cut before headings that start a line
 // after a blank one. Such a heading begins a block of its own, and what comes after it does not
 // depend on what came before, provided that the part before ends between blocks: its last
 // line, the blank one, is reached as no block's content (not inside a fence or a list item,
 // say). A part that does not end so makes the document render in one piece.
-QString renderInParts(const QString& text, const QList<QStringView>& lines)
+// Answers the first line of every part and, last, the line count; empty when the document is
+// one part.
+std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units)
 {
-    constexpr qsizetype parallelMinimum = qsizetype(1) << 18;
-    const int workers = std::min(QThread::idealThreadCount(), 8);
-    if (text.size() < parallelMinimum || workers < 2)
-        return QString();
-    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, text.size() / (4 * workers));
+    const int workers = workerCount();
+    if (units < parallelMinimum || workers < 2)
+        return {};
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
     std::vector<qsizetype> cuts{0};
-    qsizetype units = 0;
+    qsizetype sinceCut = 0;
     QStringView fence;
     for (qsizetype k = 0; k < lines.size(); ++k) {
-        units += lines[k].size() + 1;
+        sinceCut += lines[k].size() + 1;
         const QStringView t = MarkdownText::trimmed(lines[k]);
         if (!fence.isEmpty()) {
             if (t.startsWith(fence))
@@ -356,47 +382,116 @@ QString renderInParts(const QString& text, const QList<QStringView>& lines)
             fence = marker;
             continue;
         }
-        if (units >= partUnits && k > 0 && lines[k].startsWith(u'#') && MarkdownHTML::parseHeading(t).level > 0
+        if (sinceCut >= partUnits && k > 0 && lines[k].startsWith(u'#') && MarkdownHTML::parseHeading(t).level > 0
             && MarkdownText::trimmed(lines[k - 1]).isEmpty()) {
             cuts.push_back(k);
-            units = 0;
+            sinceCut = 0;
         }
     }
     if (cuts.size() < 2)
-        return QString();
+        return {};
     cuts.push_back(lines.size());
+    return cuts;
+}
+
+// Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
+// it ends between blocks. Answers false when a part but the last does not.
+template<typename Render>
+bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& cuts, Render render)
+{
     const qsizetype parts = qsizetype(cuts.size()) - 1;
-    std::vector<QString> outs(static_cast<size_t>(parts));
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
     QList<QFuture<void>> running;
+    running.reserve(parts);
     for (qsizetype p = 0; p < parts; ++p) {
         running.append(QtConcurrent::run([&, p] {
-            const QList<QStringView> part = lines.mid(cuts[size_t(p)], cuts[size_t(p) + 1] - cuts[size_t(p)]);
-            QString& out = outs[size_t(p)];
-            out.reserve(3 * (text.size() / parts) + 64);
-            MarkdownHTML::renderBlocks(part, cuts[size_t(p)], 0, out, &between[size_t(p)]);
+            const qsizetype first = cuts[size_t(p)];
+            between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
         }));
     }
     for (QFuture<void>& f : running)
         f.waitForFinished();
-    qsizetype total = 0;
-    for (qsizetype p = 0; p < parts; ++p) {
-        if (p + 1 < parts && !between[size_t(p)])
-            return QString();
-        total += outs[size_t(p)].size();
+    for (qsizetype p = 0; p + 1 < parts; ++p) {
+        if (!between[size_t(p)])
+            return false;
     }
-    // The parts are copied side by side too: one thread would fault in every page of the result.
-    QString out(total, Qt::Uninitialized);
+    return true;
+}
+
+qsizetype unitsOf(const QList<QStringView>& lines)
+{
+    qsizetype units = 0;
+    for (const QStringView line : lines)
+        units += line.size() + 1;
+    return units;
+}
+
+// Copies the parts one after another into out, side by side: one thread would fault in every
+// page of the result.
+template<typename Result, typename Parts>
+void assemble(Result& out, const Parts& parts)
+{
+    qsizetype total = 0;
+    for (const auto& part : parts)
+        total += part.size();
+    out = Result(total, Qt::Uninitialized);
+    LargeBuffer::adviseHugePages(out.data(), size_t(total) * sizeof(*out.data()));
     QList<QFuture<void>> copies;
     qsizetype at = 0;
-    for (const QString& part : outs) {
-        QChar* to = out.data() + at;
+    for (const auto& part : parts) {
+        auto* to = out.data() + at;
         copies.append(QtConcurrent::run([to, &part] { std::copy(part.constBegin(), part.constEnd(), to); }));
         at += part.size();
     }
     for (QFuture<void>& f : copies)
         f.waitForFinished();
+}
+
+QString renderWhole(const QList<QStringView>& lines, qsizetype units)
+{
+    QString out;
+    out.reserve(units * 3 + 64);
+    const size_t bytes = size_t(out.capacity()) * sizeof(QChar);
+    LargeBuffer::adviseHugePages(out.data(), bytes);
+    LargeBuffer::prefault(out.data(), bytes);
+    MarkdownHTML::renderBlocks(lines, 0, 0, out);
     return out;
+}
+
+QByteArray utf8Of(QStringView html)
+{
+    QByteArray bytes(MarkdownUtf8::encodedLength(html), Qt::Uninitialized);
+    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.size()));
+    MarkdownUtf8::encode(html, bytes.data());
+    return bytes;
+}
+
+// Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
+// character's bytes contain, valid or not), never before a byte-order mark, which decoding drops
+// at the start of its input.
+std::vector<qsizetype> decodeCuts(QByteArrayView bytes, int pieces)
+{
+    std::vector<qsizetype> cuts{0};
+    const qsizetype n = bytes.size();
+    const char* data = bytes.data();
+    for (int k = 1; k < pieces; ++k) {
+        qsizetype at = std::max(cuts.back(), n / pieces * k);
+        for (;;) {
+            const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
+            if (!lf) {
+                at = n;
+                break;
+            }
+            at = static_cast<const char*>(lf) - data + 1;
+            if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
+                break;
+        }
+        if (at >= n)
+            break;
+        cuts.push_back(at);
+    }
+    cuts.push_back(n);
+    return cuts;
 }
 
 } // namespace
@@ -404,27 +499,85 @@ QString renderInParts(const QString& text, const QList<QStringView>& lines)
 QString renderMarkdownHTML(const QString& source)
 {
     const QString text = normalized(source);
-    const QStringView all(text);
     QList<QStringView> lines;
-    lines.reserve(all.size() / 32 + 16);
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype lf = all.indexOf(u'\n', from);
-        if (lf < 0) {
-            lines.append(all.sliced(from));
-            break;
+    lines.reserve(text.size() / 32 + 16);
+    splitLines(text, lines, true);
+    const std::vector<qsizetype> cuts = partCuts(lines, text.size());
+    if (!cuts.empty()) {
+        std::vector<QString> outs(cuts.size() - 1);
+        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+            QString& out = outs[size_t(p)];
+            out.reserve(3 * unitsOf(part) + 64);
+            bool between = false;
+            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
+            return between;
+        });
+        if (apart) {
+            QString out;
+            assemble(out, outs);
+            return out;
         }
-        lines.append(all.sliced(from, lf - from));
-        from = lf + 1;
     }
-    if (QString parallel = renderInParts(text, lines); !parallel.isNull())
-        return parallel;
-    // Output runs to about twice the input; growing it by copies would touch every page again.
-    QString out;
-    out.reserve(text.size() * 3 + 64);
-    const size_t bytes = size_t(out.capacity()) * sizeof(QChar);
-    LargeBuffer::adviseHugePages(out.data(), bytes);
-    LargeBuffer::prefault(out.data(), bytes);
-    MarkdownHTML::renderBlocks(lines, 0, 0, out);
-    return out;
+    return renderWhole(lines, text.size());
+}
+
+QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
+{
+    const int workers = workerCount();
+    if (utf8.size() < parallelMinimum || workers < 2)
+        return utf8Of(renderMarkdownHTML(QString::fromUtf8(utf8)));
+
+    // Decoded in pieces side by side; lines never run across pieces.
+    const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
+    const size_t pieces = pieceCuts.size() - 1;
+    std::vector<QString> texts(pieces);
+    std::vector<QList<QStringView>> pieceLines(pieces);
+    {
+        QList<QFuture<void>> running;
+        for (size_t k = 0; k < pieces; ++k) {
+            running.append(QtConcurrent::run([&, k] {
+                texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
+                pieceLines[k].reserve(texts[k].size() / 32 + 16);
+                splitLines(texts[k], pieceLines[k], k + 1 == pieces);
+            }));
+        }
+        for (QFuture<void>& f : running)
+            f.waitForFinished();
+    }
+    qsizetype units = 0;
+    qsizetype lineCount = 0;
+    for (size_t k = 0; k < pieces; ++k) {
+        units += texts[k].size();
+        lineCount += pieceLines[k].size();
+    }
+    QList<QStringView> lines;
+    lines.reserve(lineCount);
+    for (const QList<QStringView>& some : pieceLines)
+        lines.append(some);
+
+    // Each part is rendered into a buffer its thread keeps, and leaves it as UTF-8.
+    const std::vector<qsizetype> cuts = partCuts(lines, units);
+    if (!cuts.empty()) {
+        std::vector<QByteArray> outs(cuts.size() - 1);
+        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+            thread_local QString kept;
+            kept.resize(0);
+            kept.reserve(3 * unitsOf(part) + 64);
+            bool between = false;
+            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
+            QByteArray& bytes = outs[size_t(p)];
+            bytes = QByteArray(MarkdownUtf8::encodedLength(kept), Qt::Uninitialized);
+            MarkdownUtf8::encode(kept, bytes.data());
+            // A very large part's buffer is not kept for the life of the thread.
+            if (kept.capacity() > keptMaximum)
+                kept = QString();
+            return between;
+        });
+        if (apart) {
+            QByteArray out;
+            assemble(out, outs);
+            return out;
+        }
+    }
+    return utf8Of(renderWhole(lines, units));
 }

@@ -1,0 +1,101 @@
+#include "tools/markdown/MarkdownHTML.h"
+#include "tools/markdown/MarkdownUtf8.h"
+
+#include "support/QuorrixTestMain.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+// From UTF-8 to UTF-8 in one call: the bytes of decoding, rendering and encoding one after
+// another, whatever the bytes, and wherever the large documents are cut into pieces and parts.
+class MarkdownUtf8Test : public QObject {
+    Q_OBJECT
+
+    static QByteArray inSteps(const QByteArray& bytes) { return renderMarkdownHTML(QString::fromUtf8(bytes)).toUtf8(); }
+
+    // Markdown and byte faults: truncated and stray sequences (before line feeds too), encoded
+    // surrogates, byte-order marks at line starts, CR and CR LF, NUL, marks and emoji.
+    static QByteArray randomBytes(quint32 seed, qsizetype size)
+    {
+        QRandomGenerator random(seed);
+        const QList<QByteArray> pieces = {
+            "Plain *emphasis* and `code` with a [link](https://quorrix.example) caf\xC3\xA9.\n",
+            "\n## Heading\n\n",
+            "```\ncode & <tags>\n\n## inside a fence\n```\n",
+            "- item \xE6\x97\xA5\xE6\x9C\xAC\n- [x] done\n\n",
+            "> quoted \xF0\x9F\x98\x80 **strong**\n\n",
+            "| a | b |\n| --- | --- |\n| 1 | \xCE\xB1 |\n\n",
+            "\xEF\xBB\xBF# heading after a byte-order mark\n\n",
+            "\n\xEF\xBB\xBF",
+            "cut \xE2\x82\n",
+            "stray \x80\xBF and \xFF\xFE\n",
+            "surrogate \xED\xA0\x80 half\n",
+            "overlong \xC0\xAF and \xF4\x90\x80\x80\n",
+            "crlf\r\nline\r\n",
+            "cr\ronly\r",
+            QByteArray("nul \0 one \x01\n", 12),
+            "e\xCC\x81 ~~gone~~ https://a.b/c?d&e\n",
+            "\n",
+        };
+        QByteArray bytes;
+        while (bytes.size() < size)
+            bytes += pieces.at(int(random.bounded(pieces.size())));
+        return bytes;
+    }
+
+private slots:
+    void sameAsSteps_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("byte-order mark only") << QByteArray("\xEF\xBB\xBF");
+        QTest::newRow("small") << randomBytes(1, 4000);
+        QTest::newRow("a line feed before every byte-order mark") << QByteArray("a\n\xEF\xBB\xBF").repeated(100000);
+        QTest::newRow("one long line") << QByteArray("word *a* ").repeated(60000);
+        QTest::newRow("carriage returns only") << QByteArray("## h\r\rtext\r\r").repeated(40000);
+        for (quint32 seed = 1; seed <= 6; ++seed)
+            QTest::addRow("large, seed %u", seed) << randomBytes(seed, (qsizetype(1) << 20) + seed * 7919);
+    }
+    void sameAsSteps()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(renderMarkdownHTMLUtf8(bytes), inSteps(bytes));
+    }
+
+    void encodingAsToUtf8_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed = 1; seed <= 20; ++seed)
+            QTest::addRow("seed %u", seed) << seed;
+    }
+    void encodingAsToUtf8()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        // Long ASCII runs with every kind of unit among them, lone surrogates included.
+        const char16_t kinds[] = {u'a', u'<', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFD, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0xFFFF};
+        for (int round = 0; round < 50; ++round) {
+            QString text;
+            const int length = int(random.bounded(200));
+            for (int k = 0; k < length; ++k) {
+                const quint32 pick = random.bounded(40);
+                if (pick < std::size(kinds))
+                    text += QChar(kinds[pick]);
+                else
+                    text += QString(int(random.bounded(40)), QChar(u'a' + pick % 26));
+            }
+            const QByteArray expected = text.toUtf8();
+            QCOMPARE(MarkdownUtf8::encodedLength(text), expected.size());
+            QByteArray actual(MarkdownUtf8::encodedLength(text), Qt::Uninitialized);
+            QCOMPARE(MarkdownUtf8::encode(text, actual.data()), actual.data() + actual.size());
+            QCOMPARE(actual, expected);
+        }
+    }
+};
+
+#if defined(QUORRIX_MARKDOWN_TEST_NARROW)
+QUORRIX_TEST_MAIN_WITH_SETUP(MarkdownUtf8Test, qputenv("QUORRIX_MARKDOWN_NARROW", "1"))
+#else
+QUORRIX_TEST_MAIN(MarkdownUtf8Test)
+#endif
+#include "MarkdownUtf8Test.moc"
