@@ -2,29 +2,49 @@
 
 #include <QString>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 // A parsed JSON text as a flat tape in document order: every value is one node, a container is
 // followed by its children (for objects, key node then value node) and knows where its subtree
 // ends. Strings and numbers refer back into the source text, so the tree costs 16 bytes a value.
 struct JSONDocument {
+    // Plain data without initialisers, so that a tape can be sized without writing it first;
+    // every field is set where a node is made.
     struct Node {
         enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object };
         enum Flag : quint8 { escaped = 1, inArena = 2 };
-        quint8 kind = null;
-        quint8 flags = 0;
-        quint16 spare = 0;
+        quint8 kind;
+        quint8 flags;
+        quint16 spare;
         // string: source offset of the opening quote; number: offset of its printed text (in the
         // source, or in `arena` when flagged inArena); containers: unused
-        quint32 offset = 0;
+        quint32 offset;
         // string: source length with quotes; number: printed length; containers: child count
-        quint32 length = 0;
+        quint32 length;
         // string: printed length with quotes; containers: index just past the subtree
-        quint32 extra = 0;
+        quint32 extra;
     };
+    // Leaves new elements as they are: the parser's parts fill them side by side.
+    template <class T>
+    struct UninitializedAllocator : std::allocator<T> {
+        template <class U>
+        struct rebind {
+            using other = UninitializedAllocator<U>;
+        };
+        UninitializedAllocator() = default;
+        template <class U>
+        UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+        template <class U>
+        void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+        template <class U, class... Args>
+        void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+    };
+    using Nodes = std::vector<Node, UninitializedAllocator<Node>>;
 
     QString source;
-    std::vector<Node> nodes;
+    Nodes nodes;
     std::vector<char16_t> arena; // number texts that differ from their source spelling
 
     qsizetype subtreeEnd(qsizetype index) const

@@ -2,10 +2,21 @@
 
 #include "tools/json/JSONNumberText.h"
 
+#include <QRunnable>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <latch>
 #include <limits>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUORRIX_JSON_AVX2 1
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -34,27 +45,68 @@ QString describe(const char16_t* p, const char16_t* end)
     return QStringLiteral("character U+") + QString::number(uint(c), 16).rightJustified(4, u'0').toUpper();
 }
 
+#if defined(QUORRIX_JSON_AVX2)
+bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+__attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
+{
+    const __m256i quote = _mm256_set1_epi16(u'"');
+    const __m256i backslash = _mm256_set1_epi16(u'\\');
+    const __m256i space = _mm256_set1_epi16(0x20);
+    const __m256i surrogateMask = _mm256_set1_epi16(short(0xF800));
+    const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
+    while (end - p >= 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // Units below 0x20 are the ones where max(v, 0x20) differs from v.
+        const __m256i control = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, space), v), _mm256_set1_epi16(-1));
+        const __m256i stop = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi16(v, quote), _mm256_cmpeq_epi16(v, backslash)),
+            _mm256_or_si256(control, _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateMask), surrogate)));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(stop));
+        if (mask)
+            return p + __builtin_ctz(mask) / 2;
+        p += 16;
+    }
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
+        ++p;
+    return p;
+}
+#endif
+
 // Where the plain run of a string body ends: at a quotation mark, a backslash, a control
-// character or the end. Strings are most of a large document, so this goes eight units a step.
+// character, a surrogate or the end. Strings are most of a large document, so this goes eight or
+// sixteen units a step.
 const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
 {
+#if defined(QUORRIX_JSON_AVX2)
+    if (hasAvx2())
+        return plainRunEndAvx2(p, end);
+#endif
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi16(u'"');
     const __m128i backslash = _mm_set1_epi16(u'\\');
     const __m128i space = _mm_set1_epi16(0x20);
     const __m128i zero = _mm_setzero_si128();
+    const __m128i surrogateMask = _mm_set1_epi16(short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
     while (end - p >= 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         // 0x20 - v saturates to zero exactly for units of 0x20 and above.
         const __m128i control = _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(space, v), zero), _mm_set1_epi16(-1));
-        const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)), control);
+        const __m128i stop = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+            _mm_or_si128(control, _mm_cmpeq_epi16(_mm_and_si128(v, surrogateMask), surrogate)));
         const int mask = _mm_movemask_epi8(stop);
         if (mask)
             return p + __builtin_ctz(unsigned(mask)) / 2;
         p += 8;
     }
 #endif
-    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20)
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
         ++p;
     return p;
 }
@@ -89,6 +141,189 @@ qsizetype loneSurrogate(const char16_t* b, qsizetype n)
     return -1;
 }
 
+int escapedLength(char16_t c)
+{
+    switch (c) {
+    case u'\b': case u'\t': case u'\n': case u'\f': case u'\r': case u'"': case u'\\': return 2;
+    default: return c < 0x20 ? 6 : 1;
+    }
+}
+
+// ---- Tokens, read the same way by the whole-text reader and by the readers of parts
+
+enum class StringFault : quint8 { none, unterminated, control, unicodeEscape, escape, loneSurrogate };
+
+struct StringScan {
+    const char16_t* at;   // the closing quotation mark, or where the fault stands
+    StringFault fault;
+    quint8 flags;         // Node::escaped when a backslash was met
+    qsizetype printed;    // printed length with quotes
+};
+
+// A string literal from its opening quotation mark.
+StringScan scanString(const char16_t* open, const char16_t* end)
+{
+    const char16_t* p = plainRunEnd(open + 1, end);
+    if (p < end && *p == u'"')
+        return StringScan{p, StringFault::none, 0, p - open + 1};
+    quint8 flags = 0;
+    qsizetype printed = p - open;
+    while (true) {
+        if (p >= end)
+            return StringScan{open, StringFault::unterminated, flags, 0};
+        const char16_t c = *p;
+        if (c == u'"')
+            break;
+        if (c < 0x20)
+            return StringScan{p, StringFault::control, flags, 0};
+        if (c != u'\\') {
+            if ((c & 0xF800) == 0xD800) {
+                // Only whole pairs: UTF-8 cannot carry a lone surrogate.
+                if (c >= 0xDC00 || p + 1 >= end || (p[1] & 0xFC00) != 0xDC00)
+                    return StringScan{p, StringFault::loneSurrogate, flags, 0};
+                printed += 2;
+                p += 2;
+                continue;
+            }
+            const char16_t* run = plainRunEnd(p + 1, end);
+            printed += run - p;
+            p = run;
+            continue;
+        }
+        flags = Node::escaped;
+        if (p + 1 >= end)
+            return StringScan{open, StringFault::unterminated, flags, 0};
+        const char16_t e = p[1];
+        switch (e) {
+        case u'"': case u'\\': printed += 2; p += 2; continue;
+        case u'/': printed += 1; p += 2; continue;
+        case u'b': case u'f': case u'n': case u'r': case u't': printed += 2; p += 2; continue;
+        case u'u': {
+            if (end - p < 6 || !isHex(p[2]) || !isHex(p[3]) || !isHex(p[4]) || !isHex(p[5]))
+                return StringScan{p, StringFault::unicodeEscape, flags, 0};
+            const char16_t v = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) | (hexValue(p[4]) << 4)
+                                        | hexValue(p[5]));
+            p += 6;
+            if (QChar::isHighSurrogate(v) && end - p >= 6 && p[0] == u'\\' && p[1] == u'u' && isHex(p[2])
+                && isHex(p[3]) && isHex(p[4]) && isHex(p[5])) {
+                const char16_t low = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8)
+                                              | (hexValue(p[4]) << 4) | hexValue(p[5]));
+                if (QChar::isLowSurrogate(low)) {
+                    p += 6;
+                    printed += 2;
+                    continue;
+                }
+            }
+            // A lone surrogate stays an escape so that the output is still valid text.
+            printed += QChar::isSurrogate(v) ? 6 : escapedLength(v);
+            continue;
+        }
+        default:
+            return StringScan{p, StringFault::escape, flags, 0};
+        }
+    }
+    return StringScan{p, StringFault::none, flags, printed + 1};
+}
+
+enum class NumberFault : quint8 { none, minus, leadingZero, point, exponent };
+
+struct NumberScan {
+    const char16_t* stop; // just past the literal
+    NumberFault fault;
+    bool integer;
+    bool hasExponent;
+};
+
+// A number literal from its first unit ('-' or a digit).
+NumberScan scanNumber(const char16_t* p, const char16_t* end)
+{
+    auto digit = [&](const char16_t* q) { return q < end && *q >= u'0' && *q <= u'9'; };
+    NumberScan r{p, NumberFault::none, true, false};
+    if (*p == u'-')
+        ++p;
+    if (!digit(p)) {
+        r.fault = NumberFault::minus;
+        return r;
+    }
+    if (*p == u'0') {
+        ++p;
+        if (digit(p)) {
+            r.fault = NumberFault::leadingZero;
+            return r;
+        }
+    } else {
+        while (digit(p))
+            ++p;
+    }
+    if (p < end && *p == u'.') {
+        r.integer = false;
+        ++p;
+        if (!digit(p)) {
+            r.fault = NumberFault::point;
+            return r;
+        }
+        while (digit(p))
+            ++p;
+    }
+    if (p < end && (*p == u'e' || *p == u'E')) {
+        r.integer = false;
+        r.hasExponent = true;
+        ++p;
+        if (p < end && (*p == u'+' || *p == u'-'))
+            ++p;
+        if (!digit(p)) {
+            r.fault = NumberFault::exponent;
+            return r;
+        }
+        while (digit(p))
+            ++p;
+    }
+    r.stop = p;
+    return r;
+}
+
+// The node of a well-formed number literal: its source text, or the double's text in `arena` when
+// that differs.
+Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset, std::vector<char16_t>& arena)
+{
+    Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
+    const QStringView literal(start, scan.stop - start);
+    // Integers print their digits as typed, whatever their size, "-0" with its sign.
+    if (!scan.integer && (scan.hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
+        char16_t text[40];
+        const int length = JSONNumberText::printedDecimal(literal, text);
+        if (length >= 0 && QStringView(text, length) != literal) {
+            n.flags = Node::inArena;
+            n.offset = quint32(arena.size());
+            n.length = quint32(length);
+            arena.insert(arena.end(), text, text + length);
+        }
+        // Otherwise the double cannot carry the literal: it is written as typed.
+    }
+    return n;
+}
+
+// true, false or null at p (which holds its first letter); the word's kind, or -1.
+int scanWord(const char16_t* p, const char16_t* end)
+{
+    QStringView word;
+    int kind = -1;
+    switch (*p) {
+    case u't': word = u"true"; kind = Node::trueValue; break;
+    case u'f': word = u"false"; kind = Node::falseValue; break;
+    case u'n': word = u"null"; kind = Node::null; break;
+    default: return -1;
+    }
+    if (end - p < word.size() || QStringView(p, word.size()) != word
+        || (p + word.size() < end && QChar::isLetterOrNumber(p[word.size()])))
+        return -1;
+    return kind;
+}
+
+bool isBlankUnit(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+
+// ---- The whole-text reader: the reference, and the one that words every fault
+
 class Parser {
 public:
     Parser(const QString& text, JSONDocument* doc, bool build, const std::atomic_bool* cancelled)
@@ -112,7 +347,6 @@ public:
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
         }
         skipSpace();
-        const qsizetype top = m_build ? qsizetype(m_doc->nodes.size()) : 0;
         qsizetype count = -1;
         if (!parseValue(0, &count))
             return failed();
@@ -122,7 +356,6 @@ public:
                  m_p);
             return failed();
         }
-        (void)top;
         result.topLevelCount = count;
         return result;
     }
@@ -169,7 +402,7 @@ private:
 
     void skipSpace()
     {
-        while (m_p < m_end && (*m_p == u' ' || *m_p == u'\n' || *m_p == u'\r' || *m_p == u'\t'))
+        while (m_p < m_end && isBlankUnit(*m_p))
             ++m_p;
     }
 
@@ -203,9 +436,7 @@ private:
         case u'{': return parseObject(depth, count);
         case u'[': return parseArray(depth, count);
         case u'"': return parseString();
-        case u't': return parseWord(u"true", Node::trueValue);
-        case u'f': return parseWord(u"false", Node::falseValue);
-        case u'n': return parseWord(u"null", Node::null);
+        case u't': case u'f': case u'n': return parseWord();
         default:
             if (*m_p == u'-' || (*m_p >= u'0' && *m_p <= u'9'))
                 return parseNumber();
@@ -217,13 +448,13 @@ private:
         }
     }
 
-    bool parseWord(QStringView word, quint8 kind)
+    bool parseWord()
     {
-        if (m_end - m_p < word.size() || QStringView(m_p, word.size()) != word
-            || (m_p + word.size() < m_end && QChar::isLetterOrNumber(m_p[word.size()])))
+        const int kind = scanWord(m_p, m_end);
+        if (kind < 0)
             return fail(QStringLiteral("Invalid word at %1; expected true, false or null."), m_p);
-        m_p += word.size();
-        push(kind);
+        m_p += kind == Node::falseValue ? 5 : 4;
+        push(quint8(kind));
         return true;
     }
 
@@ -333,167 +564,412 @@ private:
         return true;
     }
 
-    static int escapedLength(char16_t c)
-    {
-        switch (c) {
-        case u'\b': case u'\t': case u'\n': case u'\f': case u'\r': case u'"': case u'\\': return 2;
-        default: return c < 0x20 ? 6 : 1;
-        }
-    }
-
     bool parseString()
     {
         const char16_t* open = m_p;
-        ++m_p;
-        // Fast run over plain characters; lone surrogates were refused before parsing.
-        const char16_t* p = plainRunEnd(m_p, m_end);
-        quint8 flags = 0;
-        qsizetype printed = 0;
-        if (p < m_end && *p == u'"') {
-            printed = p - open + 1;
-        } else {
-            flags = Node::escaped;
-            printed = p - open;
-            while (true) {
-                if (p >= m_end)
-                    return fail(QStringLiteral("Unterminated string starting at %1; the closing quotation mark is "
-                                               "missing."),
-                                open);
-                const char16_t c = *p;
-                if (c == u'"')
-                    break;
-                if (c < 0x20)
-                    return fail(QStringLiteral("Unescaped control character U+%1 in a string at %2; write it as an "
-                                               "escape such as \\n or \\u%1.")
-                                    .arg(QString::number(c, 16).rightJustified(4, u'0').toUpper(), u"%1"),
-                                p);
-                if (c != u'\\') {
-                    const char16_t* run = plainRunEnd(p + 1, m_end);
-                    printed += run - p;
-                    p = run;
-                    continue;
-                }
-                if (p + 1 >= m_end)
-                    return fail(QStringLiteral("Unterminated string starting at %1; the closing quotation mark is "
-                                               "missing."),
-                                open);
-                const char16_t e = p[1];
-                switch (e) {
-                case u'"': case u'\\': printed += 2; p += 2; continue;
-                case u'/': printed += 1; p += 2; continue;
-                case u'b': case u'f': case u'n': case u'r': case u't': printed += 2; p += 2; continue;
-                case u'u': {
-                    if (m_end - p < 6 || !isHex(p[2]) || !isHex(p[3]) || !isHex(p[4]) || !isHex(p[5]))
-                        return fail(QStringLiteral("Invalid escape at %1; \\u must be followed by four hexadecimal "
-                                                   "digits."),
-                                    p);
-                    const char16_t v = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) | (hexValue(p[4]) << 4)
-                                                | hexValue(p[5]));
-                    p += 6;
-                    if (QChar::isHighSurrogate(v) && m_end - p >= 6 && p[0] == u'\\' && p[1] == u'u' && isHex(p[2])
-                        && isHex(p[3]) && isHex(p[4]) && isHex(p[5])) {
-                        const char16_t low = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8)
-                                                      | (hexValue(p[4]) << 4) | hexValue(p[5]));
-                        if (QChar::isLowSurrogate(low)) {
-                            p += 6;
-                            printed += 2;
-                            continue;
-                        }
-                    }
-                    // A lone surrogate stays an escape so that the output is still valid text.
-                    printed += QChar::isSurrogate(v) ? 6 : escapedLength(v);
-                    continue;
-                }
-                default:
-                {
-                    const QString what = e >= 0x21 && e < 0x7F && e != u'%'
-                                             ? QStringLiteral("“\\") + QChar(e) + QStringLiteral("”")
-                                             : QStringLiteral("“\\” followed by ") + describe(p + 1, m_end);
-                    return fail(QStringLiteral("Invalid escape ") + what
-                                    + QStringLiteral(" in a string at %1; allowed are \\\", \\\\, \\/, \\b, \\f, "
-                                                     "\\n, \\r, \\t and \\u with four hexadecimal digits."),
-                                p);
-                }
-                }
-            }
-            ++printed;
+        const StringScan s = scanString(open, m_end);
+        switch (s.fault) {
+        case StringFault::none:
+            break;
+        case StringFault::unterminated:
+            return fail(QStringLiteral("Unterminated string starting at %1; the closing quotation mark is missing."),
+                        open);
+        case StringFault::control:
+            return fail(QStringLiteral("Unescaped control character U+%1 in a string at %2; write it as an "
+                                       "escape such as \\n or \\u%1.")
+                            .arg(QString::number(*s.at, 16).rightJustified(4, u'0').toUpper(), u"%1"),
+                        s.at);
+        case StringFault::unicodeEscape:
+            return fail(QStringLiteral("Invalid escape at %1; \\u must be followed by four hexadecimal digits."),
+                        s.at);
+        case StringFault::escape: {
+            const char16_t e = s.at[1];
+            const QString what = e >= 0x21 && e < 0x7F && e != u'%'
+                                     ? QStringLiteral("“\\") + QChar(e) + QStringLiteral("”")
+                                     : QStringLiteral("“\\” followed by ") + describe(s.at + 1, m_end);
+            return fail(QStringLiteral("Invalid escape ") + what
+                            + QStringLiteral(" in a string at %1; allowed are \\\", \\\\, \\/, \\b, \\f, "
+                                             "\\n, \\r, \\t and \\u with four hexadecimal digits."),
+                        s.at);
         }
-        m_p = p + 1;
-        if (m_build) {
-            Node n;
-            n.kind = Node::string;
-            n.flags = flags;
-            n.offset = offsetOf(open);
-            n.length = quint32(m_p - open);
-            n.extra = quint32(printed);
-            pushNode(n);
+        case StringFault::loneSurrogate:
+            // Worded by the caller, which looks for the text's first lone surrogate.
+            return fail(QStringLiteral("Could not encode as UTF-8."), s.at);
         }
+        m_p = s.at + 1;
+        if (m_build)
+            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), quint32(s.printed)});
         return true;
     }
 
     bool parseNumber()
     {
         const char16_t* start = m_p;
-        const char16_t* p = m_p;
-        if (*p == u'-')
-            ++p;
-        auto digit = [&](const char16_t* q) { return q < m_end && *q >= u'0' && *q <= u'9'; };
-        if (!digit(p))
+        const NumberScan scan = scanNumber(start, m_end);
+        switch (scan.fault) {
+        case NumberFault::none:
+            break;
+        case NumberFault::minus:
             return fail(QStringLiteral("Invalid number at %1; a minus sign must be followed by a digit."), start);
-        if (*p == u'0') {
-            ++p;
-            if (digit(p))
-                return fail(QStringLiteral("Invalid number at %1; a number cannot start with a leading zero."), start);
-        } else {
-            while (digit(p))
-                ++p;
+        case NumberFault::leadingZero:
+            return fail(QStringLiteral("Invalid number at %1; a number cannot start with a leading zero."), start);
+        case NumberFault::point:
+            return fail(QStringLiteral("Invalid number at %1; the decimal point must be followed by a digit."), start);
+        case NumberFault::exponent:
+            return fail(QStringLiteral("Invalid number at %1; the exponent must have at least one digit."), start);
         }
-        bool integer = true;
-        if (p < m_end && *p == u'.') {
-            integer = false;
-            ++p;
-            if (!digit(p))
-                return fail(QStringLiteral("Invalid number at %1; the decimal point must be followed by a digit."),
-                            start);
-            while (digit(p))
-                ++p;
-        }
-        bool hasExponent = false;
-        if (p < m_end && (*p == u'e' || *p == u'E')) {
-            integer = false;
-            hasExponent = true;
-            ++p;
-            if (p < m_end && (*p == u'+' || *p == u'-'))
-                ++p;
-            if (!digit(p))
-                return fail(QStringLiteral("Invalid number at %1; the exponent must have at least one digit."), start);
-            while (digit(p))
-                ++p;
-        }
-        m_p = p;
-        if (!m_build)
-            return true;
-        Node n;
-        n.kind = Node::number;
-        n.offset = offsetOf(start);
-        n.length = quint32(p - start);
-        const QStringView literal(start, p - start);
-        // Integers print their digits as typed, whatever their size, "-0" with its sign.
-        if (!integer && (hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
-            char16_t text[40];
-            const int length = JSONNumberText::printedDecimal(literal, text);
-            if (length >= 0 && QStringView(text, length) != literal) {
-                n.flags = Node::inArena;
-                n.offset = quint32(m_doc->arena.size());
-                n.length = quint32(length);
-                m_doc->arena.insert(m_doc->arena.end(), text, text + length);
-            }
-            // Otherwise the double cannot carry the literal: it is written as typed.
-        }
-        pushNode(n);
+        m_p = scan.stop;
+        if (m_build)
+            pushNode(numberNode(start, scan, offsetOf(start), m_doc->arena));
         return true;
     }
 };
+
+// ---- Readers of parts
+//
+// A large text with line breaks is read in parts side by side. A line feed never stands inside a
+// string of valid JSON (a string cannot hold a raw control character) nor inside any other token,
+// so each part begins just after one, between tokens. A part's reader does not know the
+// containers it begins in: inside the containers it opens it checks everything itself, and what
+// happens at its own outermost level (values, commas, colons, closing brackets of containers
+// opened before it) it lists as events, which are then replayed in order against the real
+// nesting. Any fault, wherever it is found, sends the whole text to the whole-text reader, which
+// finds the first one and words it; so parts only ever decide about valid text.
+
+enum class Expect : quint8 {
+    topValue, topDone, arrayFirst, arrayValue, arrayNext, objectFirst, objectKey, objectColon, objectValue, objectNext
+};
+
+struct Level {
+    quint32 node; // the container's node (index in the part's tape, or in the document's)
+    quint32 count;
+    Expect expect;
+};
+
+struct Event {
+    enum Kind : quint8 { value, key, comma, colon, closeArray, closeObject };
+    Kind kind;
+    quint32 node; // value: its node; close: the part's node count at the bracket
+};
+
+struct PartResult {
+    JSONDocument::Nodes nodes;
+    std::vector<char16_t> arena;
+    std::vector<Event> events;
+    std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
+    int maxOpenDepth = std::numeric_limits<int>::min(); // relative to the part's start
+    bool ok = false;
+};
+
+// A value starts in a container in state `e`: the state after it, or false when none may.
+inline bool valueStarts(Expect& e, quint32& count)
+{
+    switch (e) {
+    case Expect::topValue: e = Expect::topDone; return true;
+    case Expect::arrayFirst: case Expect::arrayValue: e = Expect::arrayNext; ++count; return true;
+    case Expect::objectValue: e = Expect::objectNext; ++count; return true;
+    default: return false;
+    }
+}
+
+class PartReader {
+public:
+    PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, const std::atomic_bool* cancelled)
+        : m_textBegin(textBegin), m_begin(begin), m_end(end), m_cancelled(cancelled)
+    {
+    }
+
+    void run(PartResult& r)
+    {
+        r.nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
+        std::vector<Level>& stack = r.open;
+        int outer = 0; // depth of the part's outermost level relative to where it began
+        const char16_t* p = m_begin;
+        quint32 steps = 0;
+        for (;;) {
+            while (p < m_end && isBlankUnit(*p))
+                ++p;
+            if (p >= m_end)
+                break;
+            if ((++steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
+                return;
+            Level* top = stack.empty() ? nullptr : &stack.back();
+            const char16_t c = *p;
+            switch (c) {
+            case u'{':
+            case u'[': {
+                if (top && !valueStarts(top->expect, top->count))
+                    return;
+                r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
+                const bool object = c == u'{';
+                stack.push_back(Level{quint32(r.nodes.size()), 0, object ? Expect::objectFirst : Expect::arrayFirst});
+                r.nodes.push_back(Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0});
+                ++p;
+                continue;
+            }
+            case u'}':
+            case u']': {
+                const bool object = c == u'}';
+                if (!top) {
+                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, quint32(r.nodes.size())});
+                    --outer;
+                    ++p;
+                    continue;
+                }
+                const bool closes = object ? (top->expect == Expect::objectFirst || top->expect == Expect::objectNext)
+                                           : (top->expect == Expect::arrayFirst || top->expect == Expect::arrayNext);
+                if (!closes)
+                    return;
+                Node& n = r.nodes[top->node];
+                n.length = top->count;
+                n.extra = quint32(r.nodes.size());
+                const quint32 self = top->node;
+                stack.pop_back();
+                if (stack.empty())
+                    r.events.push_back(Event{Event::value, self});
+                ++p;
+                continue;
+            }
+            case u',':
+                if (!top)
+                    r.events.push_back(Event{Event::comma, 0});
+                else if (top->expect == Expect::arrayNext)
+                    top->expect = Expect::arrayValue;
+                else if (top->expect == Expect::objectNext)
+                    top->expect = Expect::objectKey;
+                else
+                    return;
+                ++p;
+                continue;
+            case u':':
+                if (!top)
+                    r.events.push_back(Event{Event::colon, 0});
+                else if (top->expect == Expect::objectColon)
+                    top->expect = Expect::objectValue;
+                else
+                    return;
+                ++p;
+                continue;
+            case u'"': {
+                const StringScan s = scanString(p, m_end);
+                if (s.fault != StringFault::none)
+                    return;
+                const quint32 index = quint32(r.nodes.size());
+                r.nodes.push_back(Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
+                                       quint32(s.printed)});
+                p = s.at + 1;
+                if (!top) {
+                    r.events.push_back(Event{Event::key, index});
+                } else if (top->expect == Expect::objectFirst || top->expect == Expect::objectKey) {
+                    top->expect = Expect::objectColon;
+                } else if (!valueStarts(top->expect, top->count)) {
+                    return;
+                }
+                continue;
+            }
+            default: {
+                const quint32 index = quint32(r.nodes.size());
+                if (c == u'-' || (c >= u'0' && c <= u'9')) {
+                    const NumberScan scan = scanNumber(p, m_end);
+                    if (scan.fault != NumberFault::none)
+                        return;
+                    r.nodes.push_back(numberNode(p, scan, quint32(p - m_textBegin), r.arena));
+                    p = scan.stop;
+                } else {
+                    const int kind = scanWord(p, m_end);
+                    if (kind < 0)
+                        return;
+                    r.nodes.push_back(Node{quint8(kind), 0, 0, 0, 0, 0});
+                    p += kind == Node::falseValue ? 5 : 4;
+                }
+                if (!top)
+                    r.events.push_back(Event{Event::value, index});
+                else if (!valueStarts(top->expect, top->count))
+                    return;
+                continue;
+            }
+            }
+        }
+        r.ok = true;
+    }
+
+private:
+    const char16_t* m_textBegin;
+    const char16_t* m_begin;
+    const char16_t* m_end;
+    const std::atomic_bool* m_cancelled;
+};
+
+// Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
+// helpers not started by the time every part is taken are withdrawn.
+template <typename Job>
+void runParts(int parts, const Job& job)
+{
+    std::atomic_int next{0};
+    auto take = [&] {
+        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < parts; i = next.fetch_add(1, std::memory_order_relaxed))
+            job(i);
+    };
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int helpers = std::min(parts, std::max(1, pool->maxThreadCount())) - 1;
+    std::latch done(helpers);
+    std::vector<std::unique_ptr<QRunnable>> runnables;
+    runnables.reserve(size_t(helpers));
+    for (int h = 0; h < helpers; ++h) {
+        runnables.emplace_back(QRunnable::create([&] {
+            take();
+            done.count_down();
+        }));
+        runnables.back()->setAutoDelete(false);
+        pool->start(runnables.back().get());
+    }
+    take();
+    for (auto& runnable : runnables)
+        if (pool->tryTake(runnable.get()))
+            done.count_down();
+    done.wait();
+}
+
+// Reads a large text in parts; nothing when it is small, has no line breaks to cut at, or holds
+// a fault (the caller then reads it whole).
+std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
+{
+    constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
+    const qsizetype n = text.size();
+    const int wanted = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    if (wanted < 2 || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+        return std::nullopt;
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* const end = begin + n;
+    std::vector<const char16_t*> cuts{begin};
+    for (int k = 1; k < wanted; ++k) {
+        const char16_t* at = std::max(begin + n / wanted * k, cuts.back());
+        at = std::find(at, end, u'\n');
+        if (at + 1 >= end)
+            break;
+        if (at + 1 > cuts.back())
+            cuts.push_back(at + 1);
+    }
+    cuts.push_back(end);
+    const int parts = int(cuts.size()) - 1;
+    if (parts < 2)
+        return std::nullopt;
+
+    std::vector<PartResult> results(static_cast<size_t>(parts));
+    std::atomic_bool failed{false};
+    runParts(parts, [&](int k) {
+        if (failed.load(std::memory_order_relaxed))
+            return;
+        PartReader(begin, cuts[size_t(k)], cuts[size_t(k) + 1], cancelled).run(results[size_t(k)]);
+        if (!results[size_t(k)].ok)
+            failed = true;
+    });
+    if (failed || (cancelled && cancelled->load()))
+        return std::nullopt;
+
+    // Where each part's nodes and number texts go in the document.
+    std::vector<quint32> nodeBase(size_t(parts) + 1, 0), arenaBase(size_t(parts) + 1, 0);
+    for (int k = 0; k < parts; ++k) {
+        nodeBase[size_t(k) + 1] = nodeBase[size_t(k)] + quint32(results[size_t(k)].nodes.size());
+        arenaBase[size_t(k) + 1] = arenaBase[size_t(k)] + quint32(results[size_t(k)].arena.size());
+    }
+
+    // The events replayed against the real nesting. Containers closed in later parts get their
+    // count and end here; the part's own copy below leaves those fields alone.
+    struct Closing {
+        quint32 node;
+        quint32 count;
+        quint32 extra;
+    };
+    std::vector<Closing> closings;
+    std::vector<Level> stack{Level{0, 0, Expect::topValue}};
+    qsizetype topLevelCount = -1;
+    auto nodeAt = [&](int k, quint32 local) -> const Node& { return results[size_t(k)].nodes[local]; };
+    for (int k = 0; k < parts; ++k) {
+        const PartResult& r = results[size_t(k)];
+        if (r.maxOpenDepth != std::numeric_limits<int>::min()
+            && int(stack.size()) - 1 + r.maxOpenDepth >= JSONFormatter::maxDepth)
+            return std::nullopt;
+        for (const Event& e : r.events) {
+            Level& top = stack.back();
+            switch (e.kind) {
+            case Event::value:
+            case Event::key:
+                if (e.kind == Event::key && (top.expect == Expect::objectFirst || top.expect == Expect::objectKey)) {
+                    top.expect = Expect::objectColon;
+                    break;
+                }
+                if (top.expect == Expect::topValue) {
+                    const Node& v = nodeAt(k, e.node);
+                    if (v.kind == Node::array || v.kind == Node::object)
+                        topLevelCount = v.length;
+                }
+                if (!valueStarts(top.expect, top.count))
+                    return std::nullopt;
+                break;
+            case Event::comma:
+                if (top.expect == Expect::arrayNext)
+                    top.expect = Expect::arrayValue;
+                else if (top.expect == Expect::objectNext)
+                    top.expect = Expect::objectKey;
+                else
+                    return std::nullopt;
+                break;
+            case Event::colon:
+                if (top.expect != Expect::objectColon)
+                    return std::nullopt;
+                top.expect = Expect::objectValue;
+                break;
+            case Event::closeArray:
+            case Event::closeObject: {
+                const bool closes = e.kind == Event::closeObject
+                                        ? (top.expect == Expect::objectFirst || top.expect == Expect::objectNext)
+                                        : (top.expect == Expect::arrayFirst || top.expect == Expect::arrayNext);
+                if (!closes || stack.size() < 2)
+                    return std::nullopt;
+                closings.push_back(Closing{top.node, top.count, nodeBase[size_t(k)] + e.node});
+                stack.pop_back();
+                if (stack.size() == 1)
+                    topLevelCount = closings.back().count;
+                break;
+            }
+            }
+        }
+        // The outermost was opened in the real nesting; each further one in the one before it.
+        if (!r.open.empty() && !valueStarts(stack.back().expect, stack.back().count))
+            return std::nullopt;
+        for (const Level& level : r.open)
+            stack.push_back(Level{nodeBase[size_t(k)] + level.node, level.count, level.expect});
+    }
+    if (stack.size() != 1 || stack[0].expect != Expect::topDone)
+        return std::nullopt;
+
+    // The parts' tapes and number texts, side by side into the document.
+    doc->nodes.resize(nodeBase.back());
+    doc->arena.resize(arenaBase.back());
+    Node* const nodes = doc->nodes.data();
+    runParts(parts, [&](int k) {
+        const PartResult& r = results[size_t(k)];
+        const quint32 base = nodeBase[size_t(k)], arena = arenaBase[size_t(k)];
+        Node* out = nodes + base;
+        for (const Node& in : r.nodes) {
+            Node n = in;
+            if (n.kind == Node::array || n.kind == Node::object)
+                n.extra += base;
+            else if (n.flags & Node::inArena)
+                n.offset += arena;
+            *out++ = n;
+        }
+        std::copy(r.arena.begin(), r.arena.end(), doc->arena.begin() + arena);
+    });
+    for (const Closing& c : closings) {
+        nodes[c.node].length = c.count;
+        nodes[c.node].extra = c.extra;
+    }
+    JSONParser::Result result;
+    result.topLevelCount = topLevelCount;
+    return result;
+}
 
 } // namespace
 
@@ -517,21 +993,35 @@ std::pair<int, int> JSONParser::lineAndColumn(QStringView text, qsizetype offset
 JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document, bool buildTape,
                                      const std::atomic_bool* cancelled)
 {
-    // UTF-8 cannot carry a lone surrogate; find one before reading anything else.
-    const char16_t* b = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype i = loneSurrogate(b, text.size());
-    if (i >= 0) {
-        const auto [line, column] = lineAndColumn(text, i);
-        Result r;
-        r.error = JSONFormatter::FormatError{
-            QStringLiteral("Could not encode as UTF-8."), line, column, i};
-        return r;
-    }
     if (document) {
         document->source = text;
         document->nodes.clear();
         document->arena.clear();
     }
-    Parser parser(text, document, buildTape, cancelled);
-    return parser.run();
+    Result result;
+    std::optional<Result> inParts;
+    if (document && buildTape)
+        inParts = parseInParts(text, document, cancelled);
+    if (inParts) {
+        result = *inParts;
+    } else {
+        if (document) {
+            document->nodes.clear();
+            document->arena.clear();
+        }
+        result = Parser(text, document, buildTape, cancelled).run();
+    }
+    if (!result.error || (cancelled && cancelled->load()))
+        return result;
+    // UTF-8 cannot carry a lone surrogate; that is the fault shown wherever one stands.
+    const qsizetype i = loneSurrogate(reinterpret_cast<const char16_t*>(text.constData()), text.size());
+    if (i >= 0) {
+        const auto [line, column] = lineAndColumn(text, i);
+        Result r;
+        r.error = JSONFormatter::FormatError{QStringLiteral("Could not encode as UTF-8."), line, column, i};
+        if (document)
+            document->nodes.clear();
+        return r;
+    }
+    return result;
 }

@@ -347,15 +347,20 @@ private slots:
     {
         QTest::addColumn<bool>("envelope");
         QTest::addColumn<int>("layout"); // 0 two spaces, 1 tabs, 2 minified
+        QTest::addColumn<QString>("separator"); // between records in the source
         for (int layout = 0; layout < 3; ++layout) {
-            QTest::addRow("bare array, layout %d", layout) << false << layout;
-            QTest::addRow("array in an envelope, layout %d", layout) << true << layout;
+            QTest::addRow("bare array, layout %d", layout) << false << layout << QStringLiteral(",");
+            QTest::addRow("array in an envelope, layout %d", layout) << true << layout << QStringLiteral(",");
+            // Line breaks let a large text be read in parts.
+            QTest::addRow("bare array on lines, layout %d", layout) << false << layout << QStringLiteral(",\n");
+            QTest::addRow("array in an envelope on lines, layout %d", layout) << true << layout << QStringLiteral("\n, ");
         }
     }
     void largeDocumentsPrintAsTheirParts()
     {
         QFETCH(bool, envelope);
         QFETCH(int, layout);
+        QFETCH(QString, separator);
         const Indent indent = layout == 1 ? Indent::tabs() : Indent::spaces(2);
         auto print = [&](const QString& text) {
             const FormatResult r = layout == 2 ? minify(text) : format(text, indent, SortMode::none);
@@ -364,7 +369,7 @@ private slots:
         QStringList records;
         for (int i = 0; i < 12000; ++i)
             records << QStringLiteral("{\"id\": %1, \"name\": \"n\\u00e9 %1\", \"v\": [%1.50, -0, 1e5, null], \"o\": {}}").arg(i);
-        const QString array = u'[' + records.join(u',') + u']';
+        const QString array = u'[' + records.join(separator) + u']';
         const QString doc = envelope ? QStringLiteral("{\"meta\": {\"n\": 1}, \"items\": ") + array + u'}' : array;
 
         // The same records printed one by one (each small enough for one writer), then joined.
@@ -389,6 +394,84 @@ private slots:
         const Outputs both = outputs(doc, indent, SortMode::none);
         QVERIFY(both.validation.isValid);
         QVERIFY((layout == 2 ? both.minified : both.formatted) == expected);
+    }
+
+    // A large text with line breaks is read in parts; a fault anywhere in it, near a cut or
+    // across one, is found and worded as in a text read whole.
+    void faultsInLargeDocuments_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("message");
+        QStringList records;
+        for (int i = 0; i < 6000; ++i)
+            records << QStringLiteral("  {\"id\": %1, \"t\": \"caf\u00e9 \\\"%1\\\"\", \"v\": [%1.50, 1e5, true, null], \"o\": {\"a\": [{}]}}").arg(i);
+        auto doc = [&](const QStringList& r) { return QStringLiteral("[\n") + r.join(QStringLiteral(",\n")) + QStringLiteral("\n]\n"); };
+        auto at = [](int line, int column) { return QStringLiteral("line %1, column %2").arg(line).arg(column); };
+        const int late = 5000; // record index; its line is late + 2
+
+        QTest::newRow("valid") << doc(records) << QString();
+        QStringList r = records;
+        r[late] = r[late].left(24) + u'\n' + r[late].mid(24);
+        QTest::newRow("line break inside a string")
+            << doc(r) << QStringLiteral("Unescaped control character U+000A in a string at %1; write it as an escape such as \\n or \\u000A.").arg(at(late + 2, 25));
+        QString text = doc(records);
+        text.replace(QStringLiteral(",\n  {\"id\": 3000,"), QStringLiteral(" \n  {\"id\": 3000,"));
+        QTest::newRow("missing comma between records")
+            << text << QStringLiteral("Unexpected “{” at %1; expected “,” or “]”.").arg(at(3002, 3));
+        r = records;
+        r[late] += u']';
+        QTest::newRow("array closed early")
+            << doc(r) << QStringLiteral("Unexpected “,” at %1 after the end of the JSON value.").arg(at(late + 2, records[late].size() + 2));
+        r = records;
+        r[late] = r[late].replace(QStringLiteral("{}"), QStringLiteral("{]"));
+        QTest::newRow("wrong closing bracket")
+            << doc(r) << QStringLiteral("Unexpected “]” at %1; expected a quoted key.").arg(at(late + 2, records[late].indexOf(QStringLiteral("{}")) + 2));
+        text = doc(records);
+        text.insert(text.size() - 3, u',');
+        QTest::newRow("trailing comma") << text
+            << QStringLiteral("Unexpected “]” at %1 after a comma; expected a value (a trailing comma is not allowed).").arg(at(6002, 1));
+        r = records;
+        r.insert(late, QString(maxDepth + 5, u'[') + QString(maxDepth + 5, u']'));
+        QTest::newRow("too deep in the middle")
+            << doc(r) << QStringLiteral("The JSON nests deeper than %1 levels at %2.").arg(maxDepth).arg(at(late + 2, maxDepth));
+        r = records;
+        r.insert(late, QString(maxDepth - 1, u'[') + QString(maxDepth - 1, u']'));
+        QTest::newRow("deep but within the cap") << doc(r) << QString();
+        r = records;
+        r.insert(late, QStringLiteral("[\n") + QString(maxDepth - 2, u'[') + QStringLiteral("\n") + QString(maxDepth - 1, u']'));
+        QTest::newRow("deep over two lines, within the cap") << doc(r) << QString();
+        r = records;
+        r.insert(late, QStringLiteral("[\n") + QString(maxDepth - 1, u'[') + QStringLiteral("\n") + QString(maxDepth, u']'));
+        QTest::newRow("deep over two lines, past the cap")
+            << doc(r) << QStringLiteral("The JSON nests deeper than %1 levels at %2.").arg(maxDepth).arg(at(late + 3, maxDepth - 1));
+        r = records;
+        r[late] += QStringLiteral(",\n  \"x") + QChar(0xD800) + QStringLiteral("\"");
+        r[10] += QStringLiteral(",, 1");
+        QTest::newRow("lone surrogate after an earlier fault")
+            << doc(r) << QStringLiteral("Could not encode as UTF-8.");
+        r = records;
+        r[late] = QStringLiteral("  \"key\": 1");
+        QTest::newRow("member outside an object")
+            << doc(r) << QStringLiteral("Unexpected “:” at %1; expected “,” or “]”.").arg(at(late + 2, 8));
+        text = doc(records);
+        text.replace(0, 1, u'{');
+        QTest::newRow("array closed as an object")
+            << text << QStringLiteral("Unexpected “{” at %1; expected a quoted key.").arg(at(2, 3));
+    }
+    void faultsInLargeDocuments()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, message);
+        const FormatResult r = format(input, Indent::spaces(2), SortMode::none);
+        if (message.isEmpty()) {
+            QVERIFY(r.ok());
+            QCOMPARE(minify(r.text).text, minify(input).text);
+            QCOMPARE(validate(input).topLevelKeyCount, validate(r.text).topLevelKeyCount);
+            return;
+        }
+        QVERIFY(!r.ok());
+        QCOMPARE(r.error->message.left(message.size()), message);
+        QCOMPARE(*r.error, *validate(input).failure);
     }
 
     void specialUnitAtEveryPositionOfALongString()
