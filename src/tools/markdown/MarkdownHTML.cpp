@@ -88,11 +88,28 @@ QString dataLineAttributes(qint64 start, qint64 end)
 
 void appendDataLineAttributes(QString& out, qint64 start, qint64 end)
 {
-    out += QLatin1StringView(" data-line=\"");
-    out += QString::number(start);
-    out += QLatin1StringView("\" data-end=\"");
-    out += QString::number(end);
-    out += u'"';
+    // Written from the back: ' data-line="S" data-end="E"'.
+    char16_t units[64];
+    char16_t* p = units + 64;
+    auto put = [&p](QStringView text) {
+        p -= text.size();
+        std::copy(text.utf16(), text.utf16() + text.size(), p);
+    };
+    auto number = [&p](qint64 n) {
+        quint64 v = n < 0 ? 0 - quint64(n) : quint64(n);
+        do {
+            *--p = char16_t(u'0' + v % 10);
+            v /= 10;
+        } while (v > 0);
+        if (n < 0)
+            *--p = u'-';
+    };
+    put(u"\"");
+    number(end);
+    put(u"\" data-end=\"");
+    number(start);
+    put(u" data-line=\"");
+    appendUnits(out, p, units + 64 - p);
 }
 
 QStringView fenceMarker(QStringView t)
@@ -195,45 +212,45 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
             while (j < count && !startsWithUnits(trimmedLines[j], marker))
                 ++j;
             const qsizetype end = j < count ? j + 1 : count;
-            out += QLatin1StringView("<pre");
+            appendLiteral(out, u"<pre");
             appendDataLineAttributes(out, start, baseLine + end);
-            out += QLatin1StringView("><code");
+            appendLiteral(out, u"><code");
             if (!info.isEmpty()) {
-                out += QLatin1StringView(" class=\"language-");
+                appendLiteral(out, u" class=\"language-");
                 out += MarkdownInline::escapeHTML(info).replace(u'"', QLatin1StringView("&quot;"));
-                out += u'"';
+                appendUnit(out, u'"');
             }
-            out += u'>';
+            appendUnit(out, u'>');
             for (qsizetype k = i + 1; k < j && k < count; ++k) {
                 if (k > i + 1)
-                    out += u'\n';
+                    appendUnit(out, u'\n');
                 MarkdownInline::appendEscapedHTML(lines[k], out);
             }
-            out += QLatin1StringView("</code></pre>\n");
+            appendLiteral(out, u"</code></pre>\n");
             hasListContext = false;
             i = end;
             continue;
         }
 
         if (const Heading heading = parseHeading(t); heading.level > 0) {
-            const QChar digit(u'0' + heading.level);
-            out += QLatin1StringView("<h");
-            out += digit;
+            const char16_t digit = char16_t(u'0' + heading.level);
+            appendLiteral(out, u"<h");
+            appendUnit(out, digit);
             appendDataLineAttributes(out, start, start + 1);
-            out += u'>';
+            appendUnit(out, u'>');
             MarkdownInline::appendInline(heading.title, out);
-            out += QLatin1StringView("</h");
-            out += digit;
-            out += QLatin1StringView(">\n");
+            appendLiteral(out, u"</h");
+            appendUnit(out, digit);
+            appendLiteral(out, u">\n");
             hasListContext = false;
             ++i;
             continue;
         }
 
         if (isHorizontalRule(t)) {
-            out += QLatin1StringView("<hr");
+            appendLiteral(out, u"<hr");
             appendDataLineAttributes(out, start, start + 1);
-            out += QLatin1StringView(">\n");
+            appendLiteral(out, u">\n");
             hasListContext = false;
             ++i;
             continue;
@@ -264,11 +281,11 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
                     openFence = {};
                 content.append(piece);
             }
-            out += QLatin1StringView("<blockquote");
+            appendLiteral(out, u"<blockquote");
             appendDataLineAttributes(out, start, baseLine + j);
-            out += QLatin1StringView(">\n");
+            appendLiteral(out, u">\n");
             renderBlocks(content, start, depth + 1, out);
-            out += QLatin1StringView("</blockquote>\n");
+            appendLiteral(out, u"</blockquote>\n");
             hasListContext = false;
             i = j;
             continue;
@@ -308,21 +325,25 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
             if (isTableStart(lines, trimmedLines, j))
                 break;
         }
-        out += QLatin1StringView("<p");
+        appendLiteral(out, u"<p");
         appendDataLineAttributes(out, start, baseLine + j);
-        out += u'>';
+        appendUnit(out, u'>');
         if (j == i + 1) {
             MarkdownInline::appendInline(t, out);
         } else {
-            QString text;
+            // One buffer per thread for the joined lines: the inline step keeps no view of it.
+            thread_local QString text;
+            text.resize(0);
             for (qsizetype k = i; k < j; ++k) {
                 if (k > i)
-                    text += u'\n';
-                text += trimmedLines[k];
+                    appendUnit(text, u'\n');
+                appendView(text, trimmedLines[k]);
             }
             MarkdownInline::appendInline(text, out);
+            if (text.capacity() > (qsizetype(1) << 20))
+                text = QString();
         }
-        out += QLatin1StringView("</p>\n");
+        appendLiteral(out, u"</p>\n");
         hasListContext = false;
         i = j;
     }

@@ -2,7 +2,6 @@
 
 #include "tools/markdown/MarkdownText.h"
 
-#include <QHash>
 #include <QList>
 
 #include <array>
@@ -22,7 +21,8 @@ struct Stash {
     QString pieceText;                      // image tags and link tags, one after another
     std::vector<qsizetype> pieceEnds;       // piece k ends at pieceEnds[k] in pieceText
     std::vector<int> deltas;                // +1 opens a link, -1 closes one, 0 for an image
-    QHash<qsizetype, QString> imageSources; // piece number of an image -> its source as matched
+    QString imageSourceText;                // images as written, one after another
+    std::vector<std::pair<qsizetype, qsizetype>> imageSources; // per piece: its source there, empty for links
     std::vector<char> stack;                // for the balance test of emphasis
     QString buffers[2];                     // the working string, before and after a pass
     QString target;
@@ -42,15 +42,15 @@ struct Stash {
         pieceText.resize(0);
         pieceEnds.clear();
         deltas.clear();
-        if (!imageSources.isEmpty())
-            imageSources.clear();
+        imageSourceText.resize(0);
+        imageSources.clear();
     }
 
     // A huge block's buffers are not kept for the life of the thread.
     void release()
     {
         constexpr qsizetype keep = 256 * 1024;
-        for (QString* s : {&buffers[0], &buffers[1], &pieceText, &target, &alt}) {
+        for (QString* s : {&buffers[0], &buffers[1], &pieceText, &target, &alt, &imageSourceText}) {
             if (s->capacity() > keep)
                 *s = QString();
         }
@@ -59,27 +59,22 @@ struct Stash {
         if (deltas.capacity() > size_t(keep)) {
             std::vector<int>().swap(deltas);
             std::vector<qsizetype>().swap(pieceEnds);
+            std::vector<std::pair<qsizetype, qsizetype>>().swap(imageSources);
         }
     }
 };
 
-void appendNumber(QString& out, qsizetype n)
-{
-    char16_t digits[24];
-    int k = 0;
-    do {
-        digits[k++] = char16_t(u'0' + n % 10);
-        n /= 10;
-    } while (n > 0);
-    while (k > 0)
-        out += QChar(digits[--k]);
-}
-
 void appendMarker(QString& out, char16_t kind, qsizetype index)
 {
-    out += QChar(kind);
-    appendNumber(out, index);
-    out += QChar(kind);
+    char16_t units[24];
+    int k = 24;
+    units[--k] = kind;
+    do {
+        units[--k] = char16_t(u'0' + index % 10);
+        index /= 10;
+    } while (index > 0);
+    units[--k] = kind;
+    appendUnits(out, units + k, 24 - k);
 }
 
 // s[p] is a marker character of kind; answers the position past the marker, or -1.
@@ -103,19 +98,19 @@ void appendEscapedAll(QStringView text, QString& out)
     qsizetype from = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t u = text[i].unicode();
-        const char* entity = nullptr;
+        QStringView entity;
         switch (u) {
-        case u'&': entity = "&amp;"; break;
-        case u'<': entity = "&lt;"; break;
-        case u'>': entity = "&gt;"; break;
-        case u'"': entity = "&quot;"; break;
+        case u'&': entity = u"&amp;"; break;
+        case u'<': entity = u"&lt;"; break;
+        case u'>': entity = u"&gt;"; break;
+        case u'"': entity = u"&quot;"; break;
         default: continue;
         }
-        out += text.sliced(from, i - from);
-        out += QLatin1StringView(entity);
+        appendView(out, text.sliced(from, i - from));
+        appendView(out, entity);
         from = i + 1;
     }
-    out += text.sliced(from);
+    appendView(out, text.sliced(from));
 }
 
 // Code-span markers become their content escaped for an attribute; double quotes become &quot;.
@@ -125,22 +120,22 @@ void appendAttributeText(QStringView s, const Stash& stash, QString& out)
     for (qsizetype i = 0; i < s.size(); ++i) {
         const char16_t u = s[i].unicode();
         if (u == u'"') {
-            out += s.sliced(from, i - from);
-            out += QLatin1StringView("&quot;");
+            appendView(out, s.sliced(from, i - from));
+            appendLiteral(out, u"&quot;");
             from = i + 1;
         } else if (u == codeMark) {
             qsizetype number = 0;
             const qsizetype end = readMarker(s, i, codeMark, &number);
             if (end < 0)
                 continue;
-            out += s.sliced(from, i - from);
+            appendView(out, s.sliced(from, i - from));
             if (number < stash.codeSpanCount())
                 appendEscapedAll(stash.codeSpans[size_t(number)], out);
             from = end;
             i = end - 1;
         }
     }
-    out += s.sliced(from);
+    appendView(out, s.sliced(from));
 }
 
 // Step 1 and 2: code spans out, everything else escaped.
@@ -162,7 +157,7 @@ void stashCodeSpans(QStringView raw, Stash& stash, QString& w)
             break;
         }
         if (close == open + 1) {
-            w += u'`';
+            appendUnit(w, u'`');
             p = open + 1;
             continue;
         }
@@ -292,7 +287,10 @@ bool titleIsClosed(QStringView match, qsizetype titleOffset, const Stash& stash)
             qsizetype number = 0;
             const qsizetype end = readMarker(innerMarked, i, pieceMark, &number);
             if (end >= 0) {
-                withImages += stash.imageSources.value(number);
+                if (number < stash.pieceCount()) {
+                    const auto [begin, end] = stash.imageSources[size_t(number)];
+                    withImages += QStringView(stash.imageSourceText).sliced(begin, end - begin);
+                }
                 i = end - 1;
                 continue;
             }
@@ -343,20 +341,21 @@ void stashPiece(QString& out, Stash& stash, int delta)
     const qsizetype index = stash.pieceCount();
     stash.pieceEnds.push_back(stash.pieceText.size());
     stash.deltas.push_back(delta);
+    stash.imageSources.emplace_back(0, 0);
     appendMarker(out, pieceMark, index);
 }
 
 void stashLinkOpening(QString& out, Stash& stash, QStringView href)
 {
-    stash.pieceText += QLatin1StringView("<a href=\"");
-    stash.pieceText += href;
-    stash.pieceText += QLatin1StringView("\">");
+    appendLiteral(stash.pieceText, u"<a href=\"");
+    appendView(stash.pieceText, href);
+    appendLiteral(stash.pieceText, u"\">");
     stashPiece(out, stash, +1);
 }
 
 void stashLinkClosing(QString& out, Stash& stash)
 {
-    stash.pieceText += QLatin1StringView("</a>");
+    appendLiteral(stash.pieceText, u"</a>");
     stashPiece(out, stash, -1);
 }
 
@@ -394,7 +393,7 @@ bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
             out.reserve(n + 32);
             changed = true;
         }
-        out += w.sliced(copy, p - copy);
+        appendView(out, w.sliced(copy, p - copy));
         const QStringView text = w.sliced(p + textStart, k - p - textStart);
         QString& target = stash.target;
         target.resize(0);
@@ -404,27 +403,29 @@ bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
             alt.resize(0);
             appendAttributeText(text, stash, alt);
             if (MarkdownInline::isAllowedURL(target, true)) {
-                stash.pieceText += QLatin1StringView("<img src=\"");
-                stash.pieceText += target;
-                stash.pieceText += QLatin1StringView("\" alt=\"");
+                appendLiteral(stash.pieceText, u"<img src=\"");
+                appendView(stash.pieceText, target);
+                appendLiteral(stash.pieceText, u"\" alt=\"");
             } else {
-                stash.pieceText += QLatin1StringView("<img alt=\"");
+                appendLiteral(stash.pieceText, u"<img alt=\"");
             }
-            stash.pieceText += alt;
-            stash.pieceText += QLatin1StringView("\">");
-            stash.imageSources.insert(stash.pieceCount(), match.toString());
+            appendView(stash.pieceText, alt);
+            appendLiteral(stash.pieceText, u"\">");
+            const qsizetype sourceAt = stash.imageSourceText.size();
+            appendView(stash.imageSourceText, match);
             stashPiece(out, stash, 0);
+            stash.imageSources.back() = {sourceAt, stash.imageSourceText.size()};
         } else if (MarkdownInline::isAllowedURL(target, false)) {
             stashLinkOpening(out, stash, target);
-            out += text;
+            appendView(out, text);
             stashLinkClosing(out, stash);
         } else {
-            out += text;
+            appendView(out, text);
         }
         copy = search = matchEnd;
     }
     if (changed)
-        out += w.sliced(copy);
+        appendView(out, w.sliced(copy));
     return changed;
 }
 
@@ -520,17 +521,17 @@ bool autolinkURLs(QStringView s, QString& out, Stash& stash)
             out.reserve(n + 32);
             changed = true;
         }
-        out += s.sliced(copy, i - copy);
+        appendView(out, s.sliced(copy, i - copy));
         stash.target.resize(0);
         appendAttributeText(link, stash, stash.target);
         stashLinkOpening(out, stash, stash.target);
-        out += link;
+        appendView(out, link);
         stashLinkClosing(out, stash);
-        out += s.sliced(i + link.size(), b - i - link.size());
+        appendView(out, s.sliced(i + link.size(), b - i - link.size()));
         copy = i = b;
     }
     if (changed)
-        out += s.sliced(copy);
+        appendView(out, s.sliced(copy));
     return changed;
 }
 
@@ -575,8 +576,8 @@ bool isBalanced(QStringView s, const Stash& stash, std::vector<char>& stack)
 
 // Step 6: one delimiter form. pair: the delimiter is doubled; flanked: it needs a non-word
 // character or the edge on both sides.
-bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flanked, QLatin1StringView open,
-                  QLatin1StringView close, Stash& stash)
+bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flanked, QStringView open,
+                  QStringView close, Stash& stash)
 {
     const qsizetype n = s.size();
     const qsizetype dl = pair ? 2 : 1;
@@ -612,14 +613,14 @@ bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flank
             out.reserve(n + 64);
             changed = true;
         }
-        out += s.sliced(copy, p - copy);
-        out += open;
-        out += content;
-        out += close;
+        appendView(out, s.sliced(copy, p - copy));
+        appendView(out, open);
+        appendView(out, content);
+        appendView(out, close);
         copy = p = q + dl;
     }
     if (changed)
-        out += s.sliced(copy);
+        appendView(out, s.sliced(copy));
     return changed;
 }
 
@@ -635,20 +636,20 @@ void restore(QStringView w, const Stash& stash, QString& out)
         const qsizetype end = readMarker(w, i, u, &number);
         if (end < 0)
             continue;
-        out += w.sliced(from, i - from);
+        appendView(out, w.sliced(from, i - from));
         if (u == pieceMark) {
             if (number < stash.pieceCount())
-                out += stash.piece(number);
+                appendView(out, stash.piece(number));
         } else {
-            out += QLatin1StringView("<code>");
+            appendLiteral(out, u"<code>");
             if (number < stash.codeSpanCount())
                 appendEscapedAll(stash.codeSpans[size_t(number)], out);
-            out += QLatin1StringView("</code>");
+            appendLiteral(out, u"</code>");
         }
         from = end;
         i = end - 1;
     }
-    out += w.sliced(from);
+    appendView(out, w.sliced(from));
 }
 
 enum Syntax : unsigned {
@@ -665,25 +666,9 @@ enum Syntax : unsigned {
 // Later steps add only markers, entities and tags, never one of these characters.
 unsigned syntaxOf(QStringView text)
 {
-    static constexpr auto table = [] {
-        std::array<unsigned char, 128> t{};
-        t[u'`'] = HasBacktick;
-        t[u'['] = HasBracket;
-        t[u'!'] = HasBang;
-        t[u':'] = HasColon;
-        t[u'*'] = HasStar;
-        t[u'_'] = HasUnderscore;
-        t[u'~'] = HasTilde;
-        return t;
-    }();
-    unsigned flags = 0;
-    const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-    for (; p < end; ++p) {
-        const char16_t u = *p;
-        flags |= u < 128 ? table[u] : 0;
-    }
-    return flags;
+    // In the order of the flags; the last one again, to fill the set.
+    static constexpr char16_t set[8] = {u'`', u'[', u'!', u':', u'*', u'_', u'~', u'~'};
+    return presentAmong(text, set) & 0x7F;
 }
 
 } // namespace
@@ -692,18 +677,21 @@ namespace MarkdownInline {
 
 void appendEscapedHTML(QStringView text, QString& out)
 {
-    qsizetype from = 0;
-    const qsizetype n = text.size();
-    const QChar* data = text.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = data[i].unicode();
-        if (u > u'>' || (u != u'&' && u != u'<' && u != u'>'))
-            continue;
-        out += text.sliced(from, i - from);
-        out += u == u'&' ? QLatin1StringView("&amp;") : u == u'<' ? QLatin1StringView("&lt;") : QLatin1StringView("&gt;");
-        from = i + 1;
+    const char16_t* from = text.utf16();
+    const char16_t* const end = from + text.size();
+    for (;;) {
+        const char16_t* const hit = findEscapable(from, end);
+        appendUnits(out, from, hit - from);
+        if (hit == end)
+            break;
+        if (*hit == u'&')
+            appendLiteral(out, u"&amp;");
+        else if (*hit == u'<')
+            appendLiteral(out, u"&lt;");
+        else
+            appendLiteral(out, u"&gt;");
+        from = hit + 1;
     }
-    out += text.sliced(from);
 }
 
 QString escapeHTML(QStringView text)
@@ -786,7 +774,7 @@ void appendInline(QStringView text, QString& out)
         run([&](QStringView w, QString& o) { return renderImagesOrLinks(w, o, stash, false); });
     if (flags & HasColon)
         run([&](QStringView w, QString& o) { return autolinkURLs(w, o, stash); });
-    const QLatin1StringView strong("<strong>"), strongEnd("</strong>"), em("<em>"), emEnd("</em>");
+    const QStringView strong(u"<strong>"), strongEnd(u"</strong>"), em(u"<em>"), emEnd(u"</em>");
     if (flags & HasStar)
         run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'*', true, false, strong, strongEnd, stash); });
     if (flags & HasUnderscore)
@@ -797,10 +785,10 @@ void appendInline(QStringView text, QString& out)
         run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'_', false, true, em, emEnd, stash); });
     if (flags & HasTilde)
         run([&](QStringView w, QString& o) {
-            return emphasisPass(w, o, u'~', true, false, QLatin1StringView("<del>"), QLatin1StringView("</del>"), stash);
+            return emphasisPass(w, o, u'~', true, false, u"<del>", u"</del>", stash);
         });
     if (stash.pieceCount() == 0 && stash.codeSpanCount() == 0)
-        out += *current;
+        appendView(out, *current);
     else
         restore(*current, stash, out);
     stash.release();

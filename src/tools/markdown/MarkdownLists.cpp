@@ -199,43 +199,43 @@ void renderListItems(const QList<ListLine>& items, QString& out)
             ends[k] = items[n - 1].line + 1;
     }
     std::vector<bool> kinds;
-    auto closeList = [&out](bool ordered) { out += ordered ? QLatin1StringView("</ol>\n") : QLatin1StringView("</ul>\n"); };
+    auto closeList = [&out](bool ordered) { appendView(out, ordered ? QStringView(u"</ol>\n") : QStringView(u"</ul>\n")); };
     for (qsizetype k = 0; k < n; ++k) {
         if (k > 0) {
             if (levels[k - 1] < levels[k]) {
-                out += u'\n';
+                appendUnit(out, u'\n');
             } else {
-                out += QLatin1StringView("</li>\n");
+                appendLiteral(out, u"</li>\n");
                 for (int d = levels[k - 1]; d > levels[k]; --d) {
                     closeList(kinds.back());
                     kinds.pop_back();
-                    out += QLatin1StringView("</li>\n");
+                    appendLiteral(out, u"</li>\n");
                 }
             }
         }
         if (qsizetype(kinds.size()) == levels[k]) {
             kinds.push_back(items[k].ordered);
-            out += items[k].ordered ? QLatin1StringView("<ol>\n") : QLatin1StringView("<ul>\n");
+            appendView(out, items[k].ordered ? QStringView(u"<ol>\n") : QStringView(u"<ul>\n"));
         }
         if (!items[k].checkbox) {
-            out += QLatin1StringView("<li");
+            appendLiteral(out, u"<li");
             MarkdownHTML::appendDataLineAttributes(out, items[k].line, ends[k]);
-            out += u'>';
+            appendUnit(out, u'>');
         } else {
-            out += QLatin1StringView("<li class=\"task-list-item\"");
+            appendLiteral(out, u"<li class=\"task-list-item\"");
             MarkdownHTML::appendDataLineAttributes(out, items[k].line, ends[k]);
-            out += QLatin1StringView("><input type=\"checkbox\" disabled");
+            appendLiteral(out, u"><input type=\"checkbox\" disabled");
             if (items[k].checkbox == u'x' || items[k].checkbox == u'X')
-                out += QLatin1StringView(" checked");
-            out += QLatin1StringView("> ");
+                appendLiteral(out, u" checked");
+            appendLiteral(out, u"> ");
         }
         MarkdownInline::appendInline(items[k].content, out);
     }
-    out += QLatin1StringView("</li>\n");
+    appendLiteral(out, u"</li>\n");
     while (kinds.size() > 1) {
         closeList(kinds.back());
         kinds.pop_back();
-        out += QLatin1StringView("</li>\n");
+        appendLiteral(out, u"</li>\n");
     }
     closeList(kinds.back());
 }

@@ -4,6 +4,8 @@
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownText.h"
 
+using namespace MarkdownText;
+
 namespace MarkdownTables {
 
 bool isTableDelimiterRow(QStringView rawLine)
@@ -23,10 +25,11 @@ bool isTableDelimiterRow(QStringView rawLine)
     return pipe && dash;
 }
 
-QList<QStringView> tableCells(QStringView rawLine)
+namespace {
+
+void splitCells(QStringView rawLine, QList<QStringView>& cells)
 {
     const QStringView t = MarkdownText::trimmed(rawLine);
-    QList<QStringView> cells;
     qsizetype from = 0;
     for (;;) {
         const qsizetype bar = t.indexOf(u'|', from);
@@ -41,6 +44,24 @@ QList<QStringView> tableCells(QStringView rawLine)
         cells.removeFirst();
     if (!cells.isEmpty() && cells.last().isEmpty())
         cells.removeLast();
+}
+
+QStringView alignmentText(const QList<int>& codes, qsizetype column)
+{
+    switch (column < codes.size() ? codes[column] : None) {
+    case Left: return u" style=\"text-align:left\"";
+    case Center: return u" style=\"text-align:center\"";
+    case Right: return u" style=\"text-align:right\"";
+    default: return {};
+    }
+}
+
+} // namespace
+
+QList<QStringView> tableCells(QStringView rawLine)
+{
+    QList<QStringView> cells;
+    splitCells(rawLine, cells);
     return cells;
 }
 
@@ -67,21 +88,24 @@ QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column)
 
 namespace {
 
-void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>& codes, QLatin1StringView cell,
-               QLatin1StringView cellClose)
+void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>& codes, QStringView cell,
+               QStringView cellClose)
 {
-    out += QLatin1StringView("<tr");
+    appendLiteral(out, u"<tr");
     MarkdownHTML::appendDataLineAttributes(out, absolute, absolute + 1);
-    out += QLatin1StringView(">\n");
-    const QList<QStringView> cells = tableCells(line);
+    appendLiteral(out, u">\n");
+    // One list per thread: the inline step renders no table.
+    thread_local QList<QStringView> cells;
+    cells.clear();
+    splitCells(line, cells);
     for (qsizetype k = 0; k < cells.size(); ++k) {
-        out += cell;
-        out += alignmentAttribute(codes, k);
-        out += u'>';
+        MarkdownText::appendView(out, cell);
+        MarkdownText::appendView(out, alignmentText(codes, k));
+        MarkdownText::appendUnit(out, u'>');
         MarkdownInline::appendInline(cells[k], out);
-        out += cellClose;
+        MarkdownText::appendView(out, cellClose);
     }
-    out += QLatin1StringView("</tr>\n");
+    appendLiteral(out, u"</tr>\n");
 }
 
 } // namespace
@@ -90,18 +114,18 @@ qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::Trimm
                       qint64 baseLine, QString& out)
 {
     const QList<int> codes = tableAlignments(lines[i + 1]);
-    out += QLatin1StringView("<table>\n<thead>\n");
-    appendRow(out, lines[i], baseLine + i, codes, QLatin1StringView("<th"), QLatin1StringView("</th>\n"));
-    out += QLatin1StringView("</thead>\n<tbody>\n");
+    appendLiteral(out, u"<table>\n<thead>\n");
+    appendRow(out, lines[i], baseLine + i, codes, u"<th", u"</th>\n");
+    appendLiteral(out, u"</thead>\n<tbody>\n");
     qsizetype r = i + 2;
     while (r < lines.size()) {
         const QStringView t = trimmed[r];
         if (t.isEmpty() || !t.contains(u'|'))
             break;
-        appendRow(out, lines[r], baseLine + r, codes, QLatin1StringView("<td"), QLatin1StringView("</td>\n"));
+        appendRow(out, lines[r], baseLine + r, codes, u"<td", u"</td>\n");
         ++r;
     }
-    out += QLatin1StringView("</tbody>\n</table>\n");
+    appendLiteral(out, u"</tbody>\n</table>\n");
     return r - i;
 }
 

@@ -2,6 +2,66 @@
 
 #include <QChar>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Wider loops for processors that have AVX2, chosen at run time.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUORRIX_MARKDOWN_AVX2 1
+#include <immintrin.h>
+#define QUORRIX_AVX2 __attribute__((target("avx2")))
+#endif
+
+namespace {
+
+#if defined(QUORRIX_MARKDOWN_AVX2)
+QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t* end)
+{
+    const __m256i amp = _mm256_set1_epi16(u'&');
+    const __m256i lt = _mm256_set1_epi16(u'<');
+    const __m256i gt = _mm256_set1_epi16(u'>');
+    for (; end - p >= 16; p += 16) {
+        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i hit = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(u, amp), _mm256_cmpeq_epi16(u, lt)),
+                                            _mm256_cmpeq_epi16(u, gt));
+        if (const unsigned mask = unsigned(_mm256_movemask_epi8(hit)))
+            return p + __builtin_ctz(mask) / 2;
+    }
+    return p;
+}
+
+QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t*& p, const char16_t* end, const char16_t (&set)[8])
+{
+    __m256i want[8];
+    __m256i seen[8];
+    for (int k = 0; k < 8; ++k) {
+        want[k] = _mm256_set1_epi16(short(set[k]));
+        seen[k] = _mm256_setzero_si256();
+    }
+    for (; end - p >= 16; p += 16) {
+        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        for (int k = 0; k < 8; ++k)
+            seen[k] = _mm256_or_si256(seen[k], _mm256_cmpeq_epi16(u, want[k]));
+    }
+    unsigned bits = 0;
+    for (int k = 0; k < 8; ++k) {
+        if (!_mm256_testz_si256(seen[k], seen[k]))
+            bits |= 1u << k;
+    }
+    return bits;
+}
+
+// QUORRIX_MARKDOWN_NARROW in the environment keeps to the narrower loops, so that tests cover both.
+bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2") && !qEnvironmentVariableIsSet("QUORRIX_MARKDOWN_NARROW");
+    return has;
+}
+#endif
+
+} // namespace
+
 namespace MarkdownText {
 
 QStringView trimmed(QStringView s)
@@ -13,6 +73,71 @@ QStringView trimmed(QStringView s)
     while (end > begin && isTrimSpace(s[end - 1].unicode()))
         --end;
     return s.sliced(begin, end - begin);
+}
+
+const char16_t* findEscapable(const char16_t* p, const char16_t* end)
+{
+#if defined(QUORRIX_MARKDOWN_AVX2)
+    if (hasAvx2()) {
+        p = findEscapableAvx2(p, end);
+        if (end - p >= 16)
+            return p;
+    }
+#endif
+#if defined(__SSE2__)
+    const __m128i amp = _mm_set1_epi16(u'&');
+    const __m128i lt = _mm_set1_epi16(u'<');
+    const __m128i gt = _mm_set1_epi16(u'>');
+    for (; end - p >= 8; p += 8) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit
+            = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, amp), _mm_cmpeq_epi16(u, lt)), _mm_cmpeq_epi16(u, gt));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
+            return p + __builtin_ctz(mask) / 2;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == u'&' || *p == u'<' || *p == u'>')
+            return p;
+    }
+    return end;
+}
+
+unsigned presentAmong(QStringView text, const char16_t (&set)[8])
+{
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    unsigned bits = 0;
+#if defined(QUORRIX_MARKDOWN_AVX2)
+    if (hasAvx2())
+        bits = presentAmongAvx2(p, end, set);
+#endif
+#if defined(__SSE2__)
+    if (end - p >= 8) {
+        __m128i want[8];
+        __m128i seen[8];
+        for (int k = 0; k < 8; ++k) {
+            want[k] = _mm_set1_epi16(short(set[k]));
+            seen[k] = _mm_setzero_si128();
+        }
+        for (; end - p >= 8; p += 8) {
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            for (int k = 0; k < 8; ++k)
+                seen[k] = _mm_or_si128(seen[k], _mm_cmpeq_epi16(u, want[k]));
+        }
+        for (int k = 0; k < 8; ++k) {
+            if (_mm_movemask_epi8(seen[k]))
+                bits |= 1u << k;
+        }
+    }
+#endif
+    for (; p < end; ++p) {
+        for (int k = 0; k < 8; ++k) {
+            if (*p == set[k])
+                bits |= 1u << k;
+        }
+    }
+    return bits;
 }
 
 bool isWhiteSpaceProperty(char32_t c)

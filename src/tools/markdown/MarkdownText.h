@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 #include <QStringView>
+
+#include <cstring>
 
 // Character classes and small text steps shared by the Markdown converter. Offsets are UTF-16
 // units; classes that depend on the scalar decode surrogate pairs.
@@ -82,5 +85,34 @@ struct TrimmedLines {
     const QList<QStringView>& lines;
     QStringView operator[](qsizetype i) const { return trimmed(lines[i]); }
 };
+
+// Appending to the converter's output: what QString::append does, with the check for room inline,
+// since the output grows by many short pieces.
+inline void appendUnits(QString& out, const char16_t* units, qsizetype n)
+{
+    QString::DataPointer& d = out.data_ptr();
+    if (n <= 0)
+        return;
+    if (d.needsDetach() || d.freeSpaceAtEnd() < n) [[unlikely]] {
+        out.append(reinterpret_cast<const QChar*>(units), n);
+        return;
+    }
+    std::memcpy(d.data() + d.size, units, size_t(n) * sizeof(char16_t));
+    d.size += n;
+    d.data()[d.size] = u'\0'; // QString keeps room for it
+}
+inline void appendView(QString& out, QStringView text) { appendUnits(out, text.utf16(), text.size()); }
+inline void appendUnit(QString& out, char16_t unit) { appendUnits(out, &unit, 1); }
+template<size_t N>
+inline void appendLiteral(QString& out, const char16_t (&text)[N])
+{
+    appendUnits(out, text, qsizetype(N - 1));
+}
+
+// The first of "&", "<" and ">" from p on, or end.
+const char16_t* findEscapable(const char16_t* p, const char16_t* end);
+
+// Bit k set when set[k] occurs in the text.
+unsigned presentAmong(QStringView text, const char16_t (&set)[8]);
 
 } // namespace MarkdownText
