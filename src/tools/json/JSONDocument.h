@@ -13,7 +13,9 @@ struct JSONDocument {
     // Plain data without initialisers, so that a tape can be sized without writing it first;
     // every field is set where a node is made.
     struct Node {
-        enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object };
+        // jump: no value; the tape goes on at `extra` (ends a part's stretch of a tape read in
+        // parts, and ends every tape)
+        enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object, jump };
         enum Flag : quint8 { escaped = 1, inArena = 2 };
         quint8 kind;
         quint8 flags;
@@ -43,14 +45,31 @@ struct JSONDocument {
     };
     using Nodes = std::vector<Node, UninitializedAllocator<Node>>;
 
+    JSONDocument() = default;
+    // The tape points into the document's own storage.
+    JSONDocument(const JSONDocument&) = delete;
+    JSONDocument& operator=(const JSONDocument&) = delete;
+
     QString source;
+    // The tape: `nodes` of a text read whole, or stretches of one reservation, a part's each.
     Nodes nodes;
+    std::shared_ptr<Node> reserved;
+    const Node* tape = nullptr;
+    qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
     std::vector<char16_t> arena; // number texts that differ from their source spelling
 
+    const Node& node(qsizetype index) const { return tape[index]; }
+    // The node after `index` in document order (or tapeEnd).
+    qsizetype next(qsizetype index) const { return settled(index + 1); }
     qsizetype subtreeEnd(qsizetype index) const
     {
-        const Node& n = nodes[size_t(index)];
-        return (n.kind == Node::array || n.kind == Node::object) ? qsizetype(n.extra) : index + 1;
+        const Node& n = tape[index];
+        return (n.kind == Node::array || n.kind == Node::object) ? settled(n.extra) : settled(index + 1);
+    }
+    qsizetype settled(qsizetype index) const
+    {
+        const Node& n = tape[index];
+        return n.kind == Node::jump && qsizetype(n.extra) != index ? qsizetype(n.extra) : index;
     }
     const char16_t* sourceUnits() const { return reinterpret_cast<const char16_t*>(source.constData()); }
 };

@@ -11,6 +11,8 @@
 #include <limits>
 #include <memory>
 
+#include <sys/mman.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -356,6 +358,12 @@ public:
                  m_p);
             return failed();
         }
+        if (m_build) {
+            const quint32 end = quint32(m_doc->nodes.size());
+            pushNode(Node{Node::jump, 0, 0, 0, 0, end});
+            m_doc->tape = m_doc->nodes.data();
+            m_doc->tapeEnd = end;
+        }
         result.topLevelCount = count;
         return result;
     }
@@ -653,8 +661,9 @@ struct Event {
 };
 
 struct PartResult {
-    JSONDocument::Nodes nodes;
+    quint32 count = 0; // nodes written at the part's stretch of the tape
     std::vector<char16_t> arena;
+    std::vector<quint32> arenaNodes; // nodes whose text is in `arena`, at offsets within it
     std::vector<Event> events;
     std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
     int maxOpenDepth = std::numeric_limits<int>::min(); // relative to the part's start
@@ -672,38 +681,42 @@ inline bool valueStarts(Expect& e, quint32& count)
     }
 }
 
+// Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
+// numbered in the whole tape.
 class PartReader {
 public:
-    PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, const std::atomic_bool* cancelled)
-        : m_textBegin(textBegin), m_begin(begin), m_end(end), m_cancelled(cancelled)
+    PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, Node* tape, quint32 base,
+               const std::atomic_bool* cancelled)
+        : m_textBegin(textBegin), m_begin(begin), m_end(end), m_tape(tape), m_base(base), m_cancelled(cancelled)
     {
     }
 
     void run(PartResult& r)
     {
-        r.nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
         std::vector<Level>& stack = r.open;
         int outer = 0; // depth of the part's outermost level relative to where it began
         const char16_t* p = m_begin;
+        quint32 at = m_base; // the next node's index
         quint32 steps = 0;
+        auto finish = [&] { r.count = at - m_base; };
         for (;;) {
             while (p < m_end && isBlankUnit(*p))
                 ++p;
             if (p >= m_end)
                 break;
             if ((++steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
-                return;
+                return finish();
             Level* top = stack.empty() ? nullptr : &stack.back();
             const char16_t c = *p;
             switch (c) {
             case u'{':
             case u'[': {
                 if (top && !valueStarts(top->expect, top->count))
-                    return;
+                    return finish();
                 r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
                 const bool object = c == u'{';
-                stack.push_back(Level{quint32(r.nodes.size()), 0, object ? Expect::objectFirst : Expect::arrayFirst});
-                r.nodes.push_back(Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0});
+                stack.push_back(Level{at, 0, object ? Expect::objectFirst : Expect::arrayFirst});
+                m_tape[at++] = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
                 ++p;
                 continue;
             }
@@ -711,7 +724,7 @@ public:
             case u']': {
                 const bool object = c == u'}';
                 if (!top) {
-                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, quint32(r.nodes.size())});
+                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, at});
                     --outer;
                     ++p;
                     continue;
@@ -719,10 +732,10 @@ public:
                 const bool closes = object ? (top->expect == Expect::objectFirst || top->expect == Expect::objectNext)
                                            : (top->expect == Expect::arrayFirst || top->expect == Expect::arrayNext);
                 if (!closes)
-                    return;
-                Node& n = r.nodes[top->node];
+                    return finish();
+                Node& n = m_tape[top->node];
                 n.length = top->count;
-                n.extra = quint32(r.nodes.size());
+                n.extra = at;
                 const quint32 self = top->node;
                 stack.pop_back();
                 if (stack.empty())
@@ -738,7 +751,7 @@ public:
                 else if (top->expect == Expect::objectNext)
                     top->expect = Expect::objectKey;
                 else
-                    return;
+                    return finish();
                 ++p;
                 continue;
             case u':':
@@ -747,49 +760,53 @@ public:
                 else if (top->expect == Expect::objectColon)
                     top->expect = Expect::objectValue;
                 else
-                    return;
+                    return finish();
                 ++p;
                 continue;
             case u'"': {
                 const StringScan s = scanString(p, m_end);
                 if (s.fault != StringFault::none)
-                    return;
-                const quint32 index = quint32(r.nodes.size());
-                r.nodes.push_back(Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
-                                       quint32(s.printed)});
+                    return finish();
+                const quint32 index = at++;
+                m_tape[index] = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
+                                     quint32(s.printed)};
                 p = s.at + 1;
                 if (!top) {
                     r.events.push_back(Event{Event::key, index});
                 } else if (top->expect == Expect::objectFirst || top->expect == Expect::objectKey) {
                     top->expect = Expect::objectColon;
                 } else if (!valueStarts(top->expect, top->count)) {
-                    return;
+                    return finish();
                 }
                 continue;
             }
             default: {
-                const quint32 index = quint32(r.nodes.size());
+                const quint32 index = at;
                 if (c == u'-' || (c >= u'0' && c <= u'9')) {
                     const NumberScan scan = scanNumber(p, m_end);
                     if (scan.fault != NumberFault::none)
-                        return;
-                    r.nodes.push_back(numberNode(p, scan, quint32(p - m_textBegin), r.arena));
+                        return finish();
+                    const Node n = numberNode(p, scan, quint32(p - m_textBegin), r.arena);
+                    if (n.flags & Node::inArena)
+                        r.arenaNodes.push_back(index);
+                    m_tape[at++] = n;
                     p = scan.stop;
                 } else {
                     const int kind = scanWord(p, m_end);
                     if (kind < 0)
-                        return;
-                    r.nodes.push_back(Node{quint8(kind), 0, 0, 0, 0, 0});
+                        return finish();
+                    m_tape[at++] = Node{quint8(kind), 0, 0, 0, 0, 0};
                     p += kind == Node::falseValue ? 5 : 4;
                 }
                 if (!top)
                     r.events.push_back(Event{Event::value, index});
                 else if (!valueStarts(top->expect, top->count))
-                    return;
+                    return finish();
                 continue;
             }
             }
         }
+        finish();
         r.ok = true;
     }
 
@@ -797,8 +814,20 @@ private:
     const char16_t* m_textBegin;
     const char16_t* m_begin;
     const char16_t* m_end;
+    Node* m_tape;
+    quint32 m_base;
     const std::atomic_bool* m_cancelled;
 };
+
+// Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
+std::shared_ptr<Node> reserveTape(size_t count)
+{
+    const size_t bytes = count * sizeof(Node);
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    return std::shared_ptr<Node>(static_cast<Node*>(p), [bytes](Node* q) { munmap(q, bytes); });
+}
 
 // Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
 // helpers not started by the time every part is taken are withdrawn.
@@ -855,36 +884,41 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     if (parts < 2)
         return std::nullopt;
 
+    // Each part writes straight into its own stretch of one reserved tape (a node takes at least
+    // a unit of text), which it ends with a jump to the next stretch.
+    qsizetype longest = 0;
+    for (int k = 0; k < parts; ++k)
+        longest = std::max(longest, qsizetype(cuts[size_t(k) + 1] - cuts[size_t(k)]));
+    const qsizetype stride = longest + 1;
+    if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+        return std::nullopt;
+    std::shared_ptr<Node> reserved = reserveTape(size_t(stride * parts));
+    if (!reserved)
+        return std::nullopt;
+    Node* const tape = reserved.get();
+
     std::vector<PartResult> results(static_cast<size_t>(parts));
     std::atomic_bool failed{false};
     runParts(parts, [&](int k) {
         if (failed.load(std::memory_order_relaxed))
             return;
-        PartReader(begin, cuts[size_t(k)], cuts[size_t(k) + 1], cancelled).run(results[size_t(k)]);
-        if (!results[size_t(k)].ok)
+        PartResult& r = results[size_t(k)];
+        const quint32 base = quint32(stride * k);
+        PartReader(begin, cuts[size_t(k)], cuts[size_t(k) + 1], tape, base, cancelled).run(r);
+        if (!r.ok) {
             failed = true;
+            return;
+        }
+        const quint32 jump = base + r.count;
+        tape[jump] = Node{Node::jump, 0, 0, 0, 0, k + 1 < parts ? quint32(stride * (k + 1)) : jump};
     });
     if (failed || (cancelled && cancelled->load()))
         return std::nullopt;
 
-    // Where each part's nodes and number texts go in the document.
-    std::vector<quint32> nodeBase(size_t(parts) + 1, 0), arenaBase(size_t(parts) + 1, 0);
-    for (int k = 0; k < parts; ++k) {
-        nodeBase[size_t(k) + 1] = nodeBase[size_t(k)] + quint32(results[size_t(k)].nodes.size());
-        arenaBase[size_t(k) + 1] = arenaBase[size_t(k)] + quint32(results[size_t(k)].arena.size());
-    }
-
     // The events replayed against the real nesting. Containers closed in later parts get their
-    // count and end here; the part's own copy below leaves those fields alone.
-    struct Closing {
-        quint32 node;
-        quint32 count;
-        quint32 extra;
-    };
-    std::vector<Closing> closings;
+    // count and end here.
     std::vector<Level> stack{Level{0, 0, Expect::topValue}};
     qsizetype topLevelCount = -1;
-    auto nodeAt = [&](int k, quint32 local) -> const Node& { return results[size_t(k)].nodes[local]; };
     for (int k = 0; k < parts; ++k) {
         const PartResult& r = results[size_t(k)];
         if (r.maxOpenDepth != std::numeric_limits<int>::min()
@@ -900,7 +934,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
                     break;
                 }
                 if (top.expect == Expect::topValue) {
-                    const Node& v = nodeAt(k, e.node);
+                    const Node& v = tape[e.node];
                     if (v.kind == Node::array || v.kind == Node::object)
                         topLevelCount = v.length;
                 }
@@ -927,10 +961,11 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
                                         : (top.expect == Expect::arrayFirst || top.expect == Expect::arrayNext);
                 if (!closes || stack.size() < 2)
                     return std::nullopt;
-                closings.push_back(Closing{top.node, top.count, nodeBase[size_t(k)] + e.node});
+                tape[top.node].length = top.count;
+                tape[top.node].extra = e.node;
+                if (stack.size() == 2)
+                    topLevelCount = top.count;
                 stack.pop_back();
-                if (stack.size() == 1)
-                    topLevelCount = closings.back().count;
                 break;
             }
             }
@@ -938,34 +973,21 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
         // The outermost was opened in the real nesting; each further one in the one before it.
         if (!r.open.empty() && !valueStarts(stack.back().expect, stack.back().count))
             return std::nullopt;
-        for (const Level& level : r.open)
-            stack.push_back(Level{nodeBase[size_t(k)] + level.node, level.count, level.expect});
+        stack.insert(stack.end(), r.open.begin(), r.open.end());
     }
     if (stack.size() != 1 || stack[0].expect != Expect::topDone)
         return std::nullopt;
 
-    // The parts' tapes and number texts, side by side into the document.
-    doc->nodes.resize(nodeBase.back());
-    doc->arena.resize(arenaBase.back());
-    Node* const nodes = doc->nodes.data();
-    runParts(parts, [&](int k) {
-        const PartResult& r = results[size_t(k)];
-        const quint32 base = nodeBase[size_t(k)], arena = arenaBase[size_t(k)];
-        Node* out = nodes + base;
-        for (const Node& in : r.nodes) {
-            Node n = in;
-            if (n.kind == Node::array || n.kind == Node::object)
-                n.extra += base;
-            else if (n.flags & Node::inArena)
-                n.offset += arena;
-            *out++ = n;
-        }
-        std::copy(r.arena.begin(), r.arena.end(), doc->arena.begin() + arena);
-    });
-    for (const Closing& c : closings) {
-        nodes[c.node].length = c.count;
-        nodes[c.node].extra = c.extra;
+    // Number texts gathered into the document's one arena.
+    for (const PartResult& r : results) {
+        const quint32 shift = quint32(doc->arena.size());
+        doc->arena.insert(doc->arena.end(), r.arena.begin(), r.arena.end());
+        for (quint32 i : r.arenaNodes)
+            tape[i].offset += shift;
     }
+    doc->reserved = std::move(reserved);
+    doc->tape = tape;
+    doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
     JSONParser::Result result;
     result.topLevelCount = topLevelCount;
     return result;
@@ -993,11 +1015,18 @@ std::pair<int, int> JSONParser::lineAndColumn(QStringView text, qsizetype offset
 JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document, bool buildTape,
                                      const std::atomic_bool* cancelled)
 {
-    if (document) {
-        document->source = text;
+    auto reset = [document] {
+        if (!document)
+            return;
         document->nodes.clear();
         document->arena.clear();
-    }
+        document->reserved.reset();
+        document->tape = nullptr;
+        document->tapeEnd = 0;
+    };
+    reset();
+    if (document)
+        document->source = text;
     Result result;
     std::optional<Result> inParts;
     if (document && buildTape)
@@ -1005,10 +1034,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
     if (inParts) {
         result = *inParts;
     } else {
-        if (document) {
-            document->nodes.clear();
-            document->arena.clear();
-        }
+        reset();
         result = Parser(text, document, buildTape, cancelled).run();
     }
     if (!result.error || (cancelled && cancelled->load()))
@@ -1019,8 +1045,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
         const auto [line, column] = lineAndColumn(text, i);
         Result r;
         r.error = JSONFormatter::FormatError{QStringLiteral("Could not encode as UTF-8."), line, column, i};
-        if (document)
-            document->nodes.clear();
+        reset();
         return r;
     }
     return result;

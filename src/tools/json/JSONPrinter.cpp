@@ -56,16 +56,16 @@ public:
 
     std::optional<QString> run()
     {
-        if (m_doc.nodes.empty())
+        if (m_doc.tapeEnd == 0)
             return QString();
-        const qsizetype total = size(0, 0);
+        const qsizetype total = size(m_doc.settled(0), 0);
         QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
         // Faulted in from several threads; no huge pages (see the parser's tape).
         LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
         if (!writeInParts()) {
-            write(0, 0);
+            write(m_doc.settled(0), 0);
             if (m_stopped)
                 return std::nullopt;
         }
@@ -85,9 +85,9 @@ private:
     {
         constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
         const int workers = std::min(QThread::idealThreadCount(), 8);
-        if (m_sort != SortMode::none || qsizetype(m_doc.nodes.size()) < partsMinimum || workers < 2)
+        if (m_sort != SortMode::none || m_doc.tapeEnd < partsMinimum || workers < 2)
             return false;
-        qsizetype split = 0;
+        qsizetype split = m_doc.settled(0);
         int depth = 0;
         for (;;) {
             const Node& n = node(split);
@@ -98,8 +98,8 @@ private:
             // Few members: go into the one that holds most of the document, if any.
             const bool isObject = n.kind == Node::object;
             qsizetype biggest = -1, biggestSize = 0;
-            for (qsizetype c = split + 1; c < qsizetype(n.extra); c = m_doc.subtreeEnd(c + (isObject ? 1 : 0))) {
-                const qsizetype value = c + (isObject ? 1 : 0);
+            for (qsizetype c = m_doc.next(split); c < qsizetype(n.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c)) {
+                const qsizetype value = isObject ? m_doc.next(c) : c;
                 const qsizetype nodes = m_doc.subtreeEnd(value) - value;
                 if (nodes > biggestSize) {
                     biggest = value;
@@ -115,19 +115,19 @@ private:
         const bool isObject = container.kind == Node::object;
         // Each member's text: separator, pad, key and key separator, value.
         std::vector<qsizetype> members, offsets{0};
-        for (qsizetype c = split + 1; c < qsizetype(container.extra); c = m_doc.subtreeEnd(c + (isObject ? 1 : 0))) {
+        for (qsizetype c = m_doc.next(split); c < qsizetype(container.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c)) {
             qsizetype length = members.empty() ? 0 : (m_pretty ? 2 : 1);
             if (m_pretty)
                 length += (depth + 1) * m_unitLength;
             if (isObject)
                 length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-            length += size(c + (isObject ? 1 : 0), depth + 1);
+            length += size(isObject ? m_doc.next(c) : c, depth + 1);
             members.push_back(c);
             offsets.push_back(offsets.back() + length);
         }
         m_gapIndex = split;
         m_gapLength = offsets.back();
-        write(0, 0);
+        write(m_doc.settled(0), 0);
         if (m_stopped || !m_gap)
             return true;
         char16_t* const gap = m_gap;
@@ -163,7 +163,7 @@ private:
                             part.put(u" : ", 3);
                         else
                             part.put(u':');
-                        part.write(c + 1, depth + 1);
+                        part.write(m_doc.next(c), depth + 1);
                     } else {
                         part.write(c, depth + 1);
                     }
@@ -194,7 +194,7 @@ private:
     qsizetype m_gapLength = 0;
     char16_t* m_gap = nullptr;
 
-    const Node& node(qsizetype i) const { return m_doc.nodes[size_t(i)]; }
+    const Node& node(qsizetype i) const { return m_doc.node(i); }
 
     qsizetype scalarSize(const Node& n) const
     {
@@ -222,12 +222,12 @@ private:
             total += 2 + count * (depth + 1) * m_unitLength + (count - 1) * 2 + depth * m_unitLength;
         else
             total += count - 1;
-        qsizetype c = i + 1;
+        qsizetype c = m_doc.next(i);
         const qsizetype end = n.extra;
         while (c < end) {
             if (n.kind == Node::object) {
                 total += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-                ++c;
+                c = m_doc.next(c);
             }
             total += size(c, depth + 1);
             c = m_doc.subtreeEnd(c);
@@ -405,18 +405,18 @@ private:
         };
         const qsizetype end = n.extra;
         if (!isObject) {
-            for (qsizetype c = i + 1; c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
+            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
                 separator();
                 write(c, depth + 1);
             }
         } else if (m_sort == SortMode::none) {
-            for (qsizetype c = i + 1; c < end && !m_stopped; c = m_doc.subtreeEnd(c + 1))
-                member(c, c + 1);
+            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(m_doc.next(c)))
+                member(c, m_doc.next(c));
         } else {
             std::vector<Member> members;
             members.reserve(n.length);
-            for (qsizetype c = i + 1; c < end; c = m_doc.subtreeEnd(c + 1))
-                members.push_back(Member{quint32(c), quint32(c + 1), {}, {}});
+            for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
+                members.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
             for (Member& m : members)
                 m.sortKey = sortKeyOf(node(m.key), &m.storage);
             const bool ascending = m_sort == SortMode::ascending;
