@@ -18,7 +18,6 @@
   var theme = "default";
   var scale = 1;
   var natural = null; // { width, height } of the diagram on show, from its view box
-  var shownSVG = null; // the markup of the diagram on show
   var background = "#ffffff";
   var autoFitRequested = false;
   var renderCount = 0;
@@ -172,7 +171,6 @@
     if (!svg || svg.tagName.toLowerCase() !== "svg") {
       stage.innerHTML = "";
       natural = null;
-      shownSVG = null;
       return false;
     }
     // The markup on show never runs anything, whatever a label held.
@@ -181,7 +179,6 @@
     svg.removeAttribute("height");
     svg.style.maxWidth = "none";
     natural = naturalSize(svg);
-    shownSVG = svgText;
     applyScale();
     return true;
   }
@@ -225,20 +222,22 @@
   }
 
   // The diagram on show as a standalone SVG document, `factor` times its natural size (the view
-  // box stays), background filled.
+  // box stays), background filled. Copied from the drawing on show, which is already parsed.
   function exportableSVG(factor) {
     var s = factor || 1;
-    if (!shownSVG || !natural) return null;
-    var doc = new DOMParser().parseFromString(shownSVG, "image/svg+xml");
-    var svg = doc.documentElement;
-    if (!svg || svg.tagName.toLowerCase() !== "svg" || doc.getElementsByTagName("parsererror").length > 0) return null;
+    var shown = stage.firstElementChild;
+    if (!shown || !natural || shown.tagName.toLowerCase() !== "svg") return null;
+    var svg = shown.cloneNode(true);
     svg.setAttribute("xmlns", "http://www.w3.org/2000/svg");
     svg.setAttribute("xmlns:xlink", "http://www.w3.org/1999/xlink");
     svg.setAttribute("width", String(natural.width * s));
     svg.setAttribute("height", String(natural.height * s));
+    // The zoom of the view is no part of the document.
+    svg.style.removeProperty("width");
+    svg.style.removeProperty("height");
     svg.style.removeProperty("max-width");
     var box = svg.viewBox && svg.viewBox.baseVal;
-    var fill = doc.createElementNS("http://www.w3.org/2000/svg", "rect");
+    var fill = document.createElementNS("http://www.w3.org/2000/svg", "rect");
     fill.setAttribute("x", box && box.width > 0 ? String(box.x) : "0");
     fill.setAttribute("y", box && box.height > 0 ? String(box.y) : "0");
     fill.setAttribute("width", String(natural.width));
@@ -263,6 +262,22 @@
     });
   }
 
+  function tooLarge(width, height) {
+    return new Error("The diagram is too large for a PNG image (" + width + " × " + height
+      + " pixels); export it as SVG instead.");
+  }
+
+  function dataURL(blob) {
+    return new Promise(function (resolve, reject) {
+      var reader = new FileReader();
+      reader.onload = function () { resolve(reader.result); };
+      reader.onerror = function () { reject(new Error("The PNG image could not be read.")); };
+      reader.readAsDataURL(blob);
+    });
+  }
+
+  // The engine's encoder reads the canvas where it lies: taking the pixels out to encode them in
+  // script costs more than the whole encoding.
   async function getPNG(factor) {
     var s = Number(factor);
     if (!(s > 0) || !isFinite(s)) s = 2;
@@ -271,98 +286,23 @@
     var width = Math.ceil(natural.width * s);
     var height = Math.ceil(natural.height * s);
     if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE || width * height > MAX_CANVAS_AREA)
-      throw new Error("The diagram is too large for a PNG image (" + width + " × " + height
-        + " pixels); export it as SVG instead.");
+      throw tooLarge(width, height);
     var image = await loadImage("data:image/svg+xml;charset=utf-8," + encodeURIComponent(text));
     var canvas = document.createElement("canvas");
     canvas.width = width;
     canvas.height = height;
-    var context = canvas.getContext("2d", { willReadFrequently: true });
-    if (!context) throw new Error("The diagram is too large for a PNG image; export it as SVG instead.");
+    var context = canvas.getContext("2d");
+    if (!context) throw tooLarge(width, height);
     context.fillStyle = background;
     context.fillRect(0, 0, width, height);
     context.drawImage(image, 0, 0, width, height);
-    var url = typeof CompressionStream === "function"
-      ? "data:image/png;base64," + base64(await encodePNG(context.getImageData(0, 0, width, height)))
-      : canvas.toDataURL("image/png");
-    if (url.indexOf("data:image/png;base64,") !== 0 || url.length <= 22)
-      throw new Error("The diagram is too large for a PNG image; export it as SVG instead.");
+    // No blob when the engine could not make the canvas.
+    var blob = await new Promise(function (resolve) { canvas.toBlob(resolve, "image/png"); });
+    if (!blob || blob.size === 0) throw tooLarge(width, height);
+    var url = await dataURL(blob);
+    if (typeof url !== "string" || url.indexOf("data:image/png;base64,") !== 0 || url.length <= 22)
+      throw tooLarge(width, height);
     return url;
-  }
-
-  // PNG of the canvas pixels. The engine's own encoder tries every row filter at a high
-  // compression level, which takes seconds for a large diagram; flat drawings compress as well
-  // unfiltered, and the engine's deflate stream does the rest.
-  var crcTable = null;
-  function crc32(bytes, crc) {
-    if (!crcTable) {
-      crcTable = new Uint32Array(256);
-      for (var n = 0; n < 256; n++) {
-        var c = n;
-        for (var k = 0; k < 8; k++) c = c & 1 ? 0xEDB88320 ^ (c >>> 1) : c >>> 1;
-        crcTable[n] = c >>> 0;
-      }
-    }
-    for (var i = 0; i < bytes.length; i++) crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >>> 8);
-    return crc;
-  }
-
-  function chunk(type, data) {
-    var out = new Uint8Array(12 + data.length);
-    var view = new DataView(out.buffer);
-    view.setUint32(0, data.length);
-    for (var i = 0; i < 4; i++) out[4 + i] = type.charCodeAt(i);
-    out.set(data, 8);
-    var crc = crc32(out.subarray(4, 8 + data.length), 0xFFFFFFFF);
-    view.setUint32(8 + data.length, (crc ^ 0xFFFFFFFF) >>> 0);
-    return out;
-  }
-
-  async function encodePNG(pixels) {
-    // The background is filled, so the image is opaque: red, green and blue only. Each row is
-    // stored as its difference from the row above ("Up" filter), which turns the long stretches
-    // a diagram repeats from row to row into zeros that deflate passes over quickly.
-    var width = pixels.width, height = pixels.height, source = pixels.data;
-    var stride = width * 3;
-    var rows = new Uint8Array(height * (stride + 1));
-    var at = 0;
-    for (var y = 0; y < height; y++) {
-      rows[at++] = y === 0 ? 0 : 2;
-      var i = y * width * 4;
-      var end = i + width * 4;
-      if (y === 0) {
-        for (; i < end; i += 4) { rows[at++] = source[i]; rows[at++] = source[i + 1]; rows[at++] = source[i + 2]; }
-      } else {
-        var j = i - width * 4;
-        for (; i < end; i += 4, j += 4) {
-          rows[at++] = source[i] - source[j];
-          rows[at++] = source[i + 1] - source[j + 1];
-          rows[at++] = source[i + 2] - source[j + 2];
-        }
-      }
-    }
-    var compressed = new Uint8Array(await new Response(
-      new Blob([rows]).stream().pipeThrough(new CompressionStream("deflate"))).arrayBuffer());
-    var header = new Uint8Array(13);
-    var view = new DataView(header.buffer);
-    view.setUint32(0, width);
-    view.setUint32(4, height);
-    header[8] = 8;  // bits per sample
-    header[9] = 2;  // red, green, blue
-    var parts = [new Uint8Array([137, 80, 78, 71, 13, 10, 26, 10]), chunk("IHDR", header),
-      chunk("IDAT", compressed), chunk("IEND", new Uint8Array(0))];
-    var size = parts.reduce(function (sum, part) { return sum + part.length; }, 0);
-    var png = new Uint8Array(size);
-    at = 0;
-    parts.forEach(function (part) { png.set(part, at); at += part.length; });
-    return png;
-  }
-
-  function base64(bytes) {
-    var text = "";
-    for (var i = 0; i < bytes.length; i += 0x8000)
-      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-    return btoa(text);
   }
 
   // Ctrl and the wheel zoom as the buttons do.

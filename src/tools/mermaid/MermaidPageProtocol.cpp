@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QVariantMap>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -38,25 +39,58 @@ std::optional<qint64> integer(const QVariant& value)
     return qint64(d);
 }
 
-bool isStrictBase64(QStringView text)
+// The value of a Base64 digit; 0x80 for anything else, padding included.
+constexpr std::array<quint8, 128> base64Digits = [] {
+    std::array<quint8, 128> table{};
+    table.fill(0x80);
+    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (quint8 i = 0; i < 64; ++i)
+        table[quint8(alphabet[i])] = i;
+    return table;
+}();
+
+quint32 base64Digit(char16_t c)
+{
+    return c < 128 ? base64Digits[c] : 0x80;
+}
+
+// Strict Base64 (no white space, no stray characters, padding only at the end) in one pass: the
+// answer is a few megabytes at most, decoded on the GUI thread.
+std::optional<QByteArray> strictBase64(QStringView text)
 {
     if (text.size() % 4 != 0)
-        return false;
-    qsizetype padding = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == u'=') {
-            ++padding;
-            continue;
-        }
-        if (padding > 0)
-            return false;
-        const bool ok = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+'
-            || c == u'/';
-        if (!ok)
-            return false;
+        return std::nullopt;
+    const qsizetype padding = text.endsWith(u"==") ? 2 : text.endsWith(u'=') ? 1 : 0;
+    const qsizetype digits = text.size() - padding;
+    QByteArray bytes(text.size() / 4 * 3 - padding, Qt::Uninitialized);
+    const char16_t* in = text.utf16();
+    char* out = bytes.data();
+    qsizetype i = 0;
+    for (; i + 4 <= digits; i += 4) {
+        const quint32 a = base64Digit(in[i]), b = base64Digit(in[i + 1]), c = base64Digit(in[i + 2]),
+                      d = base64Digit(in[i + 3]);
+        if ((a | b | c | d) & 0x80)
+            return std::nullopt;
+        const quint32 v = a << 18 | b << 12 | c << 6 | d;
+        *out++ = char(v >> 16);
+        *out++ = char(v >> 8);
+        *out++ = char(v);
     }
-    return padding <= 2;
+    if (i < digits) {
+        // Two or three digits before the padding: one or two bytes.
+        quint32 v = 0, invalid = 0;
+        for (qsizetype k = 0; k < 3; ++k) {
+            const quint32 digit = i + k < digits ? base64Digit(in[i + k]) : 0;
+            invalid |= digit;
+            v = v << 6 | (digit & 0x3F);
+        }
+        if (invalid & 0x80)
+            return std::nullopt;
+        *out++ = char(v >> 10);
+        if (digits - i == 3)
+            *out++ = char(v >> 2);
+    }
+    return bytes;
 }
 
 } // namespace
@@ -100,13 +134,7 @@ std::optional<QByteArray> pngBytes(bool ok, const QVariant& answer)
     const QString text = answer.toString();
     if (!text.startsWith(pngPrefix))
         return std::nullopt;
-    const QStringView base64 = QStringView(text).mid(pngPrefix.size());
-    if (!isStrictBase64(base64))
-        return std::nullopt;
-    auto decoded = QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return *decoded;
+    return strictBase64(QStringView(text).mid(pngPrefix.size()));
 }
 
 std::optional<double> viewStateScale(const QVariant& body)

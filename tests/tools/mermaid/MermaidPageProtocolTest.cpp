@@ -12,6 +12,16 @@ using namespace MermaidPageProtocol;
 
 
 namespace {
+
+// 0 to 255 three times over: every byte value at every place in a group of three.
+QByteArray allBytes()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 768; ++i)
+        bytes += char(i & 0xFF);
+    return bytes;
+}
+
 QVariantMap map(std::initializer_list<std::pair<QString, QVariant>> entries)
 {
     QVariantMap m;
@@ -70,6 +80,16 @@ private slots:
         QTest::addColumn<QByteArray>("expected"); // empty: nothing
         QTest::newRow("good") << QVariant(pngPrefix + "iVBORw0KGgo=") << QByteArray::fromHex("89504e470d0a1a0a");
         QTest::newRow("no padding needed") << QVariant(pngPrefix + "QUJD") << QByteArray("ABC");
+        QTest::newRow("one padding character") << QVariant(pngPrefix + "QUJDQUI=") << QByteArray("ABCAB");
+        QTest::newRow("two padding characters") << QVariant(pngPrefix + "QUJDQQ==") << QByteArray("ABCA");
+        QTest::newRow("every byte value")
+            << QVariant(pngPrefix + QString::fromLatin1(allBytes().toBase64())) << allBytes();
+        QTest::newRow("three padding characters") << QVariant(pngPrefix + "QUJDQ===") << QByteArray();
+        QTest::newRow("padding alone") << QVariant(pngPrefix + "====") << QByteArray();
+        QTest::newRow("URL-safe digits") << QVariant(pngPrefix + "ab-_") << QByteArray();
+        QTest::newRow("letter beyond ASCII") << QVariant(pngPrefix + QStringLiteral("QUJ\u00C4")) << QByteArray();
+        QTest::newRow("character whose low byte is a digit") << QVariant(pngPrefix + QStringLiteral("QUJ\u0144"))
+                                                             << QByteArray();
         QTest::newRow("wrong prefix") << QVariant(QStringLiteral("data:image/jpeg;base64,QUJD")) << QByteArray();
         QTest::newRow("line break inside") << QVariant(pngPrefix + "QU\nJD") << QByteArray();
         QTest::newRow("blank inside") << QVariant(pngPrefix + "QU JD") << QByteArray();
