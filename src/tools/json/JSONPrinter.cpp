@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace {
 
 using Node = JSONDocument::Node;
@@ -58,17 +60,24 @@ public:
     {
         if (m_doc.tapeEnd == 0)
             return QString();
-        const qsizetype total = size(m_doc.settled(0), 0);
+        const qsizetype root = m_doc.settled(0);
+        Plan plan;
+        const bool inParts = planParts(plan);
+        if (inParts) {
+            m_gapIndex = plan.split;
+            m_gapLength = plan.offsets.back();
+        }
+        const qsizetype total = size(root, 0);
         QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
-        // Faulted in from several threads; no huge pages (see the parser's tape).
-        LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
         char16_t* const begin = m_w;
-        if (!writeInParts()) {
-            write(m_doc.settled(0), 0);
-            if (m_stopped)
-                return std::nullopt;
-        }
+        // Faulted in from several threads; no huge pages (see the parser's tape). Writers of
+        // parts fault their own stretch.
+        if (!inParts)
+            LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
+        write(root, 0);
+        if (inParts && !m_stopped && m_gap)
+            writeParts(plan, m_gap);
         if (m_stopped)
             return std::nullopt;
         Q_ASSERT(m_w - begin == total);
@@ -81,10 +90,20 @@ private:
     // inside a small envelope) is written by several writers at once: every member's text has a
     // known length, so each writer starts at its own offset. The rest is written around a gap
     // left for them. Sorted keys keep the one writer.
-    bool writeInParts()
+    struct Plan {
+        qsizetype split = -1;
+        int depth = 0;
+        bool isObject = false;
+        std::vector<qsizetype> members;
+        std::vector<qsizetype> offsets; // of each member's text in the gap, and its end
+    };
+
+    static int workerCount() { return std::min(QThread::idealThreadCount(), 8); }
+
+    bool planParts(Plan& plan) const
     {
         constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
-        const int workers = std::min(QThread::idealThreadCount(), 8);
+        const int workers = workerCount();
         if (m_sort != SortMode::none || m_doc.tapeEnd < partsMinimum || workers < 2)
             return false;
         qsizetype split = m_doc.settled(0);
@@ -113,26 +132,55 @@ private:
         }
         const Node& container = node(split);
         const bool isObject = container.kind == Node::object;
-        // Each member's text: separator, pad, key and key separator, value.
-        std::vector<qsizetype> members, offsets{0};
-        for (qsizetype c = m_doc.next(split); c < qsizetype(container.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c)) {
-            qsizetype length = members.empty() ? 0 : (m_pretty ? 2 : 1);
-            if (m_pretty)
-                length += (depth + 1) * m_unitLength;
-            if (isObject)
-                length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-            length += size(isObject ? m_doc.next(c) : c, depth + 1);
+        std::vector<qsizetype> members;
+        members.reserve(container.length);
+        for (qsizetype c = m_doc.next(split); c < qsizetype(container.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c))
             members.push_back(c);
-            offsets.push_back(offsets.back() + length);
-        }
-        m_gapIndex = split;
-        m_gapLength = offsets.back();
-        write(m_doc.settled(0), 0);
-        if (m_stopped || !m_gap)
-            return true;
-        char16_t* const gap = m_gap;
+        // Each member's text: separator, pad, key and key separator, value; measured side by side.
         const qsizetype count = qsizetype(members.size());
+        std::vector<qsizetype> lengths(size_t(count), 0);
         const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
+        QList<QFuture<void>> running;
+        for (qsizetype p = 0; p < parts; ++p) {
+            const qsizetype from = count * p / parts, to = count * (p + 1) / parts;
+            auto measure = [&, from, to] {
+                for (qsizetype k = from; k < to; ++k) {
+                    const qsizetype c = members[size_t(k)];
+                    qsizetype length = k == 0 ? 0 : (m_pretty ? 2 : 1);
+                    if (m_pretty)
+                        length += (depth + 1) * m_unitLength;
+                    if (isObject)
+                        length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
+                    length += size(isObject ? m_doc.next(c) : c, depth + 1);
+                    lengths[size_t(k)] = length;
+                }
+            };
+            if (p + 1 == parts)
+                measure();
+            else
+                running.append(QtConcurrent::run(measure));
+        }
+        for (QFuture<void>& f : running)
+            f.waitForFinished();
+        plan.offsets.resize(size_t(count) + 1);
+        plan.offsets[0] = 0;
+        for (qsizetype k = 0; k < count; ++k)
+            plan.offsets[size_t(k) + 1] = plan.offsets[size_t(k)] + lengths[size_t(k)];
+        plan.split = split;
+        plan.depth = depth;
+        plan.isObject = isObject;
+        plan.members = std::move(members);
+        return true;
+    }
+
+    void writeParts(const Plan& plan, char16_t* gap)
+    {
+        const std::vector<qsizetype>& offsets = plan.offsets;
+        const std::vector<qsizetype>& members = plan.members;
+        const int depth = plan.depth;
+        const bool isObject = plan.isObject;
+        const qsizetype count = qsizetype(members.size());
+        const qsizetype parts = std::min<qsizetype>(count, 4 * workerCount());
         std::atomic_bool stopped = false;
         QList<QFuture<void>> running;
         for (qsizetype p = 0; p < parts; ++p) {
@@ -148,6 +196,7 @@ private:
                 Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
                             m_sort, m_cancelled);
                 part.m_w = gap + offsets[size_t(from)];
+                populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
                 for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
                     if (k > 0) {
                         part.put(u',');
@@ -176,7 +225,21 @@ private:
             f.waitForFinished();
         if (stopped)
             m_stopped = true;
-        return true;
+    }
+
+    // Maps the whole pages of a stretch about to be written in one call instead of a fault each.
+    static void populate(void* data, size_t bytes)
+    {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+        constexpr uintptr_t page = 4096;
+        const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+        const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+        if (last > first)
+            (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+        (void)data;
+        (void)bytes;
+#endif
     }
 
     const JSONDocument& m_doc;
@@ -211,6 +274,8 @@ private:
     // Printed length of the subtree at `i`; order-independent, so no sorting is needed here.
     qsizetype size(qsizetype i, int depth) const
     {
+        if (i == m_gapIndex)
+            return 2 + (m_pretty ? 2 + depth * m_unitLength : 0) + m_gapLength;
         const Node& n = node(i);
         if (n.kind != Node::array && n.kind != Node::object)
             return scalarSize(n);
