@@ -72,7 +72,7 @@ bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(pr
 
 bool isTableStart(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
 {
-    return i + 1 < lines.size() && trimmed[i].contains(u'|') && MarkdownTables::isTableDelimiterRow(lines[i + 1]);
+    return i + 1 < lines.size() && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0 && MarkdownTables::isTableDelimiterRow(lines[i + 1]);
 }
 
 } // namespace
@@ -364,7 +364,7 @@ void splitLines(QStringView all, QList<QStringView>& lines, bool last)
 {
     qsizetype from = 0;
     for (;;) {
-        const qsizetype lf = all.indexOf(u'\n', from);
+        const qsizetype lf = MarkdownText::indexOfUnit(all, u'\n', from);
         if (lf < 0) {
             if (last || from < all.size())
                 lines.append(all.sliced(from));
@@ -380,33 +380,65 @@ void splitLines(QStringView all, QList<QStringView>& lines, bool last)
 // depend on what came before, provided that the part before ends between blocks: its last
 // line, the blank one, is reached as no block's content (not inside a fence or a list item,
 // say). A part that does not end so makes the document render in one piece.
+//
+// Only fence lines and headings at a line's start decide the cuts; they are found side by side,
+// group by group of lines, and then read in order.
+struct LineEvent {
+    qsizetype line;         // in its group
+    qsizetype unitsThrough; // units from the group's start through the line and its break
+    char16_t fence;         // the fence character of a fence line; 0 for a heading
+};
+
+struct LineGroup {
+    qsizetype firstLine = 0; // in the document
+    qsizetype firstUnit = 0;
+    std::vector<LineEvent> events;
+};
+
+// Events of lines[from, to); base is where unit 0 of the group is.
+void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, const char16_t* base,
+               std::vector<LineEvent>& events)
+{
+    for (qsizetype k = from; k < to; ++k) {
+        const QStringView line = lines[k];
+        if (line.isEmpty())
+            continue;
+        const char16_t first = line.front().unicode();
+        if (first == u'#') {
+            if (MarkdownHTML::parseHeading(MarkdownText::trimmed(line)).level > 0)
+                events.push_back({k - from, line.utf16() - base + line.size() + 1, 0});
+        } else if (first == u'`' || first == u'~' || MarkdownText::isTrimSpace(first)) {
+            if (const QStringView marker = MarkdownHTML::fenceMarker(MarkdownText::trimmed(line)); !marker.isEmpty())
+                events.push_back({k - from, line.utf16() - base + line.size() + 1, marker.front().unicode()});
+        }
+    }
+}
+
 // Answers the first line of every part and, last, the line count; empty when the document is
 // one part.
-std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units)
+std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units, const std::vector<LineGroup>& groups)
 {
-    const int workers = workerCount();
-    if (units < parallelMinimum || workers < 2)
-        return {};
-    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workerCount()));
     std::vector<qsizetype> cuts{0};
-    qsizetype sinceCut = 0;
-    QStringView fence;
-    for (qsizetype k = 0; k < lines.size(); ++k) {
-        sinceCut += lines[k].size() + 1;
-        const QStringView t = MarkdownText::trimmed(lines[k]);
-        if (!fence.isEmpty()) {
-            if (t.startsWith(fence))
-                fence = {};
-            continue;
-        }
-        if (const QStringView marker = MarkdownHTML::fenceMarker(t); !marker.isEmpty()) {
-            fence = marker;
-            continue;
-        }
-        if (sinceCut >= partUnits && k > 0 && lines[k].startsWith(u'#') && MarkdownHTML::parseHeading(t).level > 0
-            && MarkdownText::trimmed(lines[k - 1]).isEmpty()) {
-            cuts.push_back(k);
-            sinceCut = 0;
+    qsizetype cutUnits = 0;
+    char16_t fence = 0;
+    for (const LineGroup& group : groups) {
+        for (const LineEvent& event : group.events) {
+            if (fence) {
+                if (event.fence == fence)
+                    fence = 0;
+                continue;
+            }
+            if (event.fence) {
+                fence = event.fence;
+                continue;
+            }
+            const qsizetype k = group.firstLine + event.line;
+            const qsizetype through = group.firstUnit + event.unitsThrough;
+            if (through - cutUnits >= partUnits && k > 0 && MarkdownText::trimmed(lines[k - 1]).isEmpty()) {
+                cuts.push_back(k);
+                cutUnits = through;
+            }
         }
     }
     if (cuts.size() < 2)
@@ -523,7 +555,22 @@ QString renderMarkdownHTML(const QString& source)
     QList<QStringView> lines;
     lines.reserve(text.size() / 32 + 16);
     splitLines(text, lines, true);
-    const std::vector<qsizetype> cuts = partCuts(lines, text.size());
+    std::vector<qsizetype> cuts;
+    if (text.size() >= parallelMinimum && workerCount() >= 2) {
+        std::vector<LineGroup> groups(size_t(2 * workerCount()));
+        const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
+        QList<QFuture<void>> running;
+        for (size_t g = 0; g < groups.size(); ++g) {
+            running.append(QtConcurrent::run([&, g] {
+                const qsizetype from = std::min(lines.size(), qsizetype(g) * step);
+                groups[g].firstLine = from;
+                scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[g].events);
+            }));
+        }
+        for (QFuture<void>& f : running)
+            f.waitForFinished();
+        cuts = partCuts(lines, text.size(), groups);
+    }
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
@@ -553,6 +600,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const size_t pieces = pieceCuts.size() - 1;
     std::vector<QString> texts(pieces);
     std::vector<QList<QStringView>> pieceLines(pieces);
+    std::vector<LineGroup> groups(pieces);
     {
         QList<QFuture<void>> running;
         for (size_t k = 0; k < pieces; ++k) {
@@ -560,6 +608,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
                 texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
                 pieceLines[k].reserve(texts[k].size() / 32 + 16);
                 splitLines(texts[k], pieceLines[k], k + 1 == pieces);
+                scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
             }));
         }
         for (QFuture<void>& f : running)
@@ -568,6 +617,8 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
+        groups[k].firstUnit = units;
+        groups[k].firstLine = lineCount;
         units += texts[k].size();
         lineCount += pieceLines[k].size();
     }
@@ -577,13 +628,16 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         lines.append(some);
 
     // Each part is rendered into a buffer its thread keeps, and leaves it as UTF-8.
-    const std::vector<qsizetype> cuts = partCuts(lines, units);
+    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups) : std::vector<qsizetype>();
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
             thread_local QString kept;
+            const qsizetype room = 3 * unitsOf(part) + 64;
+            if (kept.capacity() < room)
+                kept = QString(); // growing would copy the old contents
             kept.resize(0);
-            kept.reserve(3 * unitsOf(part) + 64);
+            kept.reserve(room);
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
             QByteArray& bytes = outs[size_t(p)];

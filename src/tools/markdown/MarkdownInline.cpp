@@ -117,7 +117,12 @@ void appendEscapedAll(QStringView text, QString& out)
 void appendAttributeText(QStringView s, const Stash& stash, QString& out)
 {
     qsizetype from = 0;
+    const char16_t* const base = s.utf16();
+    const char16_t* const end = base + s.size();
     for (qsizetype i = 0; i < s.size(); ++i) {
+        i = findEither(base + i, end, u'"', codeMark) - base;
+        if (i == s.size())
+            break;
         const char16_t u = s[i].unicode();
         if (u == u'"') {
             appendView(out, s.sliced(from, i - from));
@@ -145,13 +150,13 @@ void stashCodeSpans(QStringView raw, Stash& stash, QString& w)
     const qsizetype n = raw.size();
     qsizetype p = 0;
     while (p < n) {
-        const qsizetype open = raw.indexOf(u'`', p);
+        const qsizetype open = indexOfUnit(raw, u'`', p);
         if (open < 0) {
             MarkdownInline::appendEscapedHTML(raw.sliced(p), w);
             break;
         }
         MarkdownInline::appendEscapedHTML(raw.sliced(p, open - p), w);
-        const qsizetype close = raw.indexOf(u'`', open + 1);
+        const qsizetype close = indexOfUnit(raw, u'`', open + 1);
         if (close < 0) {
             MarkdownInline::appendEscapedHTML(raw.sliced(open), w);
             break;
@@ -210,7 +215,7 @@ bool matchDestination(QStringView w, qsizetype d, qsizetype* destEnd, qsizetype*
     const char16_t c = w[x].unicode();
     qsizetype titleEnd = -1;
     if (c == u'"' || c == u'\'') {
-        const qsizetype y = w.indexOf(QChar(c), x + 1);
+        const qsizetype y = indexOfUnit(w, c, x + 1);
         if (y >= 0)
             titleEnd = y + 1;
     } else if (c == u'(') {
@@ -369,7 +374,7 @@ bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
     qsizetype copy = 0;
     qsizetype search = 0;
     for (;;) {
-        const qsizetype p = w.indexOf(opener.front(), search);
+        const qsizetype p = indexOfUnit(w, opener.front().unicode(), search);
         if (p < 0)
             break;
         search = p + 1;
@@ -458,7 +463,11 @@ bool autolinkURLs(QStringView s, QString& out, Stash& stash)
     qsizetype copy = 0;
     int depth = 0;
     qsizetype i = 0;
+    const char16_t* const base = s.utf16();
     while (i < n) {
+        i = findEither(base + i, base + n, u'h', pieceMark) - base;
+        if (i == n)
+            break;
         const char16_t u = s[i].unicode();
         if (u == pieceMark) {
             qsizetype number = 0;
@@ -540,7 +549,12 @@ bool autolinkURLs(QStringView s, QString& out, Stash& stash)
 bool isBalanced(QStringView s, const Stash& stash, std::vector<char>& stack)
 {
     stack.clear();
+    const char16_t* const base = s.utf16();
+    const char16_t* const end = base + s.size();
     for (qsizetype i = 0; i < s.size(); ++i) {
+        i = findEither(base + i, end, pieceMark, u'<') - base;
+        if (i == s.size())
+            break;
         const char16_t u = s[i].unicode();
         if (u == pieceMark) {
             qsizetype number = 0;
@@ -585,7 +599,7 @@ bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flank
     qsizetype copy = 0;
     qsizetype p = 0;
     for (;;) {
-        p = s.indexOf(QChar(d), p);
+        p = indexOfUnit(s, d, p);
         if (p < 0)
             break;
         if (pair && !(p + 1 < n && s[p + 1].unicode() == d)) {
@@ -596,7 +610,7 @@ bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flank
             ++p;
             continue;
         }
-        const qsizetype q = s.indexOf(QChar(d), p + dl);
+        const qsizetype q = indexOfUnit(s, d, p + dl);
         if (q < 0)
             break;
         if (q == p + dl || (pair && !(q + 1 < n && s[q + 1].unicode() == d))
@@ -628,10 +642,13 @@ bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flank
 void restore(QStringView w, const Stash& stash, QString& out)
 {
     qsizetype from = 0;
+    const char16_t* const base = w.utf16();
+    const char16_t* const end = base + w.size();
     for (qsizetype i = 0; i < w.size(); ++i) {
+        i = findEither(base + i, end, codeMark, pieceMark) - base;
+        if (i == w.size())
+            break;
         const char16_t u = w[i].unicode();
-        if (u != codeMark && u != pieceMark)
-            continue;
         qsizetype number = 0;
         const qsizetype end = readMarker(w, i, u, &number);
         if (end < 0)

@@ -128,7 +128,9 @@ ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::Trimme
                      qint64 baseLine, QString& out)
 {
     ListBlock block;
-    QList<ListLine> items;
+    // One list per thread: the inline step renders no list.
+    thread_local QList<ListLine> items;
+    items.clear();
     qsizetype i = start;
     qsizetype last = start;
     const qsizetype count = lines.size();
@@ -157,6 +159,8 @@ ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::Trimme
     block.consumedLines = i - start;
     block.endIndex = last + 1;
     renderListItems(items, out);
+    if (items.capacity() > 4096)
+        items = QList<ListLine>();
     return block;
 }
 
@@ -165,9 +169,15 @@ void renderListItems(const QList<ListLine>& items, QString& out)
     const qsizetype n = items.size();
     if (n == 0)
         return;
-    std::vector<int> levels(n);
+    // Kept by the thread from list to list; the inline step renders no list.
+    thread_local std::vector<int> levels;
+    thread_local std::vector<int> indents;
+    thread_local std::vector<qint64> ends;
+    thread_local std::vector<qsizetype> open;
+    thread_local std::vector<bool> kinds;
+    levels.assign(size_t(n), 0);
     {
-        std::vector<int> indents;
+        indents.clear();
         for (qsizetype k = 0; k < n; ++k) {
             const int indent = items[k].indent;
             if (indents.empty()) {
@@ -184,9 +194,9 @@ void renderListItems(const QList<ListLine>& items, QString& out)
             levels[k] = int(indents.size()) - 1;
         }
     }
-    std::vector<qint64> ends(n);
+    ends.assign(size_t(n), 0);
     {
-        std::vector<qsizetype> open;
+        open.clear();
         for (qsizetype k = 0; k < n; ++k) {
             ends[k] = items[k].line + 1;
             while (!open.empty() && levels[open.back()] >= levels[k]) {
@@ -198,7 +208,7 @@ void renderListItems(const QList<ListLine>& items, QString& out)
         for (qsizetype k : open)
             ends[k] = items[n - 1].line + 1;
     }
-    std::vector<bool> kinds;
+    kinds.clear();
     auto closeList = [&out](bool ordered) { appendView(out, ordered ? QStringView(u"</ol>\n") : QStringView(u"</ul>\n")); };
     for (qsizetype k = 0; k < n; ++k) {
         if (k > 0) {
@@ -238,6 +248,12 @@ void renderListItems(const QList<ListLine>& items, QString& out)
         appendLiteral(out, u"</li>\n");
     }
     closeList(kinds.back());
+    if (levels.capacity() > (size_t(1) << 16)) {
+        for (std::vector<int>* v : {&levels, &indents})
+            std::vector<int>().swap(*v);
+        std::vector<qint64>().swap(ends);
+        std::vector<qsizetype>().swap(open);
+    }
 }
 
 } // namespace MarkdownLists

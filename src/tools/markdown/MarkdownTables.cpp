@@ -32,7 +32,7 @@ void splitCells(QStringView rawLine, QList<QStringView>& cells)
     const QStringView t = MarkdownText::trimmed(rawLine);
     qsizetype from = 0;
     for (;;) {
-        const qsizetype bar = t.indexOf(u'|', from);
+        const qsizetype bar = indexOfUnit(t, u'|', from);
         if (bar < 0) {
             cells.append(MarkdownText::trimmed(t.sliced(from)));
             break;
@@ -65,14 +65,28 @@ QList<QStringView> tableCells(QStringView rawLine)
     return cells;
 }
 
-QList<int> tableAlignments(QStringView delimiterLine)
+namespace {
+
+void appendAlignments(QStringView delimiterLine, QList<int>& codes)
 {
-    QList<int> codes;
-    for (const QStringView cell : tableCells(delimiterLine)) {
+    thread_local QList<QStringView> cells;
+    cells.clear();
+    splitCells(delimiterLine, cells);
+    for (const QStringView cell : cells) {
         const bool starts = cell.startsWith(u':');
         const bool ends = cell.endsWith(u':');
         codes.append(starts && ends ? Center : starts ? Left : ends ? Right : None);
     }
+    if (cells.capacity() > 4096)
+        cells = QList<QStringView>();
+}
+
+} // namespace
+
+QList<int> tableAlignments(QStringView delimiterLine)
+{
+    QList<int> codes;
+    appendAlignments(delimiterLine, codes);
     return codes;
 }
 
@@ -105,6 +119,8 @@ void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>
         MarkdownInline::appendInline(cells[k], out);
         MarkdownText::appendView(out, cellClose);
     }
+    if (cells.capacity() > 4096)
+        cells = QList<QStringView>();
     appendLiteral(out, u"</tr>\n");
 }
 
@@ -113,19 +129,24 @@ void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>
 qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i,
                       qint64 baseLine, QString& out)
 {
-    const QList<int> codes = tableAlignments(lines[i + 1]);
+    // Kept by the thread from table to table; the inline step renders no table.
+    thread_local QList<int> codes;
+    codes.clear();
+    appendAlignments(lines[i + 1], codes);
     appendLiteral(out, u"<table>\n<thead>\n");
     appendRow(out, lines[i], baseLine + i, codes, u"<th", u"</th>\n");
     appendLiteral(out, u"</thead>\n<tbody>\n");
     qsizetype r = i + 2;
     while (r < lines.size()) {
         const QStringView t = trimmed[r];
-        if (t.isEmpty() || !t.contains(u'|'))
+        if (t.isEmpty() || indexOfUnit(t, u'|') < 0)
             break;
         appendRow(out, lines[r], baseLine + r, codes, u"<td", u"</td>\n");
         ++r;
     }
     appendLiteral(out, u"</tbody>\n</table>\n");
+    if (codes.capacity() > 4096)
+        codes = QList<int>();
     return r - i;
 }
 

@@ -2,6 +2,8 @@
 
 #include <QChar>
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -31,7 +33,8 @@ QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t
     return p;
 }
 
-QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t*& p, const char16_t* end, const char16_t (&set)[8])
+// At least sixteen units; the last block overlaps the one before.
+QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, const char16_t* end, const char16_t (&set)[8])
 {
     __m256i want[8];
     __m256i seen[8];
@@ -39,10 +42,15 @@ QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t*& p, const char16_t* end, 
         want[k] = _mm256_set1_epi16(short(set[k]));
         seen[k] = _mm256_setzero_si256();
     }
-    for (; end - p >= 16; p += 16) {
+    for (;;) {
         const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         for (int k = 0; k < 8; ++k)
             seen[k] = _mm256_or_si256(seen[k], _mm256_cmpeq_epi16(u, want[k]));
+        p += 16;
+        if (p >= end)
+            break;
+        if (end - p < 16)
+            p = end - 16;
     }
     unsigned bits = 0;
     for (int k = 0; k < 8; ++k) {
@@ -106,38 +114,54 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end)
 unsigned presentAmong(QStringView text, const char16_t (&set)[8])
 {
     const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-    unsigned bits = 0;
-#if defined(QUORRIX_MARKDOWN_AVX2)
-    if (hasAvx2())
-        bits = presentAmongAvx2(p, end, set);
-#endif
+    const qsizetype n = text.size();
+    if (n == 0)
+        return 0;
 #if defined(__SSE2__)
-    if (end - p >= 8) {
-        __m128i want[8];
-        __m128i seen[8];
-        for (int k = 0; k < 8; ++k) {
-            want[k] = _mm_set1_epi16(short(set[k]));
-            seen[k] = _mm_setzero_si128();
-        }
-        for (; end - p >= 8; p += 8) {
-            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            for (int k = 0; k < 8; ++k)
-                seen[k] = _mm_or_si128(seen[k], _mm_cmpeq_epi16(u, want[k]));
-        }
-        for (int k = 0; k < 8; ++k) {
-            if (_mm_movemask_epi8(seen[k]))
-                bits |= 1u << k;
-        }
+    // Presence does not mind units seen twice: the last block overlaps the one before, and a
+    // short text is padded with units that are in no set.
+    char16_t padded[8] = {};
+    if (n < 8) {
+        std::memcpy(padded, p, size_t(n) * sizeof(char16_t));
+        p = padded;
     }
+    const char16_t* const end = p + std::max<qsizetype>(n, 8);
+#if defined(QUORRIX_MARKDOWN_AVX2)
+    if (hasAvx2() && end - p >= 16)
+        return presentAmongAvx2(p, end, set);
 #endif
-    for (; p < end; ++p) {
+    __m128i want[8];
+    __m128i seen[8];
+    for (int k = 0; k < 8; ++k) {
+        want[k] = _mm_set1_epi16(short(set[k]));
+        seen[k] = _mm_setzero_si128();
+    }
+    for (;;) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        for (int k = 0; k < 8; ++k)
+            seen[k] = _mm_or_si128(seen[k], _mm_cmpeq_epi16(u, want[k]));
+        p += 8;
+        if (p >= end)
+            break;
+        if (end - p < 8)
+            p = end - 8;
+    }
+    unsigned bits = 0;
+    for (int k = 0; k < 8; ++k) {
+        if (_mm_movemask_epi8(seen[k]))
+            bits |= 1u << k;
+    }
+    return bits;
+#else
+    unsigned bits = 0;
+    for (qsizetype i = 0; i < n; ++i) {
         for (int k = 0; k < 8; ++k) {
-            if (*p == set[k])
+            if (p[i] == set[k])
                 bits |= 1u << k;
         }
     }
     return bits;
+#endif
 }
 
 bool isWhiteSpaceProperty(char32_t c)

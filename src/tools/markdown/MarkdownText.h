@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Character classes and small text steps shared by the Markdown converter. Offsets are UTF-16
 // units; classes that depend on the scalar decode surrogate pairs.
 namespace MarkdownText {
@@ -109,10 +113,40 @@ inline void appendLiteral(QString& out, const char16_t (&text)[N])
     appendUnits(out, text, qsizetype(N - 1));
 }
 
+// The first unit from p on that is a or b, or end; eight units at a time.
+inline const char16_t* findEither(const char16_t* p, const char16_t* end, char16_t a, char16_t b)
+{
+#if defined(__SSE2__)
+    const __m128i wantA = _mm_set1_epi16(short(a));
+    const __m128i wantB = _mm_set1_epi16(short(b));
+    for (; end - p >= 8; p += 8) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(u, wantA), _mm_cmpeq_epi16(u, wantB));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
+            return p + __builtin_ctz(mask) / 2;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == a || *p == b)
+            return p;
+    }
+    return end;
+}
+
+// s.indexOf(unit, from) for from >= 0, inline: the converter searches many short texts.
+inline qsizetype indexOfUnit(QStringView s, char16_t unit, qsizetype from = 0)
+{
+    if (from >= s.size())
+        return -1;
+    const char16_t* const base = s.utf16();
+    const char16_t* const hit = findEither(base + from, base + s.size(), unit, unit);
+    return hit == base + s.size() ? -1 : hit - base;
+}
+
 // The first of "&", "<" and ">" from p on, or end.
 const char16_t* findEscapable(const char16_t* p, const char16_t* end);
 
-// Bit k set when set[k] occurs in the text.
+// Bit k set when set[k] occurs in the text; the set holds no U+0000.
 unsigned presentAmong(QStringView text, const char16_t (&set)[8]);
 
 } // namespace MarkdownText
