@@ -10,6 +10,8 @@
 #include <latch>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 #include <sys/mman.h>
 
@@ -841,7 +843,9 @@ private:
     Node& slot(quint32 index)
     {
         if (index - m_base >= m_mapped) [[unlikely]] {
-            const quint32 stretch = std::min<quint32>((256 << 10) / sizeof(Node), m_room - m_mapped);
+            // Stretches that double from 64 KiB to 1 MiB: a small part maps little more than it uses.
+            const quint32 grown = std::clamp<quint32>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
+            const quint32 stretch = std::min<quint32>(grown, m_room - m_mapped);
             populate(m_tape + m_base + m_mapped, stretch * sizeof(Node));
             m_mapped += stretch;
         }
@@ -849,14 +853,60 @@ private:
     }
 };
 
+// The last tape given back, kept for the next large read: pages once written cost nothing the
+// next time, while a fresh page costs a fault, which is most of a first read's time.
+struct TapeCache {
+    std::mutex mutex;
+    void* data = nullptr;
+    size_t bytes = 0;
+};
+
+TapeCache& tapeCache()
+{
+    static TapeCache* const cache = new TapeCache; // lives as long as the process
+    return *cache;
+}
+
 // Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
 std::shared_ptr<Node> reserveTape(size_t count)
 {
     const size_t bytes = count * sizeof(Node);
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    return std::shared_ptr<Node>(static_cast<Node*>(p), [bytes](Node* q) { munmap(q, bytes); });
+    TapeCache& cache = tapeCache();
+    void* p = nullptr;
+    size_t have = 0;
+    {
+        const std::lock_guard lock(cache.mutex);
+        if (cache.data && cache.bytes >= bytes) {
+            p = std::exchange(cache.data, nullptr);
+            have = cache.bytes;
+        }
+    }
+    if (!p) {
+        have = bytes;
+        p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED)
+            return nullptr;
+    }
+    return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
+#if defined(MADV_FREE)
+        // A very large tape's pages the kernel may take back when memory runs short (every node
+        // is written before it is read, so a page taken back is simply faulted in again); a
+        // smaller one keeps them, since marking them free costs its next reader almost as much
+        // as faulting them in.
+        if (have > (size_t(1) << 30))
+            (void)madvise(q, have, MADV_FREE);
+#endif
+        TapeCache& cache = tapeCache();
+        const std::lock_guard lock(cache.mutex);
+        if (cache.data && cache.bytes >= have) {
+            munmap(q, have);
+            return;
+        }
+        if (cache.data)
+            munmap(cache.data, cache.bytes);
+        cache.data = q;
+        cache.bytes = have;
+    });
 }
 
 // Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
