@@ -12,13 +12,43 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <memory>
 #include <vector>
 
 using namespace MarkdownText;
 
 namespace {
+
+// The first U+0000, U+0001, CR or surrogate from p on, or end; eight units at a time.
+const char16_t* findNormalizable(const char16_t* p, const char16_t* end)
+{
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i tenBits = _mm_set1_epi16(short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
+    for (; end - p >= 8; p += 8) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i marker = _mm_cmpeq_epi16(_mm_max_epi16(_mm_min_epi16(u, one), _mm_setzero_si128()), u);
+        const __m128i hit = _mm_or_si128(_mm_or_si128(marker, _mm_cmpeq_epi16(u, cr)),
+                                         _mm_cmpeq_epi16(_mm_and_si128(u, tenBits), surrogate));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
+            return p + __builtin_ctz(mask) / 2;
+    }
+#endif
+    for (; p < end; ++p) {
+        const char16_t u = *p;
+        if (u <= 1 || u == u'\r' || (u >= 0xD800 && u < 0xE000))
+            return p;
+    }
+    return end;
+}
 
 // Line breaks become LF; U+0000 and U+0001 (the inline markers) and lone surrogates become U+FFFD.
 // Only copies when something changes: paired surrogates (emoji) keep the text as it is.
@@ -28,9 +58,10 @@ QString normalized(const QString& text)
     const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
     qsizetype i = 0;
     for (; i < n; ++i) {
+        i = findNormalizable(units + i, units + n) - units;
+        if (i == n)
+            break;
         const char16_t u = units[i];
-        if (u > u'\r' && (u < 0xD800 || u >= 0xE000))
-            continue;
         if (u <= 1 || u == u'\r')
             break;
         if (u >= 0xD800) {
@@ -447,6 +478,26 @@ std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units
     return cuts;
 }
 
+// work(0) ... work(count - 1) side by side: a few threads of the pool and the calling one take the
+// next index in turn, so that a slow item holds up no other and few threads are woken.
+template<typename Work>
+void sideBySide(qsizetype count, const Work& work)
+{
+    std::atomic<qsizetype> next{0};
+    auto drain = [&next, &work, count] {
+        for (qsizetype i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+            work(i);
+    };
+    const qsizetype helpers = std::min<qsizetype>(workerCount(), count) - 1;
+    QList<QFuture<void>> running;
+    running.reserve(helpers);
+    for (qsizetype h = 0; h < helpers; ++h)
+        running.append(QtConcurrent::run(drain));
+    drain();
+    for (QFuture<void>& f : running)
+        f.waitForFinished();
+}
+
 // Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
 // it ends between blocks. Answers false when a part but the last does not.
 template<typename Render>
@@ -454,16 +505,10 @@ bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& 
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
-    QList<QFuture<void>> running;
-    running.reserve(parts);
-    for (qsizetype p = 0; p < parts; ++p) {
-        running.append(QtConcurrent::run([&, p] {
-            const qsizetype first = cuts[size_t(p)];
-            between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
-        }));
-    }
-    for (QFuture<void>& f : running)
-        f.waitForFinished();
+    sideBySide(parts, [&](qsizetype p) {
+        const qsizetype first = cuts[size_t(p)];
+        between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
+    });
     for (qsizetype p = 0; p + 1 < parts; ++p) {
         if (!between[size_t(p)])
             return false;
@@ -489,15 +534,18 @@ void assemble(Result& out, const Parts& parts)
         total += part.size();
     out = Result(total, Qt::Uninitialized);
     LargeBuffer::adviseHugePages(out.data(), size_t(total) * sizeof(*out.data()));
-    QList<QFuture<void>> copies;
+    std::vector<qsizetype> starts;
+    starts.reserve(parts.size());
     qsizetype at = 0;
     for (const auto& part : parts) {
-        auto* to = out.data() + at;
-        copies.append(QtConcurrent::run([to, &part] { std::copy(part.constBegin(), part.constEnd(), to); }));
+        starts.push_back(at);
         at += part.size();
     }
-    for (QFuture<void>& f : copies)
-        f.waitForFinished();
+    auto* const to = out.data();
+    sideBySide(qsizetype(parts.size()), [&](qsizetype p) {
+        const auto& part = parts[size_t(p)];
+        std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
+    });
 }
 
 QString renderWhole(const QList<QStringView>& lines, qsizetype units)
@@ -559,16 +607,11 @@ QString renderMarkdownHTML(const QString& source)
     if (text.size() >= parallelMinimum && workerCount() >= 2) {
         std::vector<LineGroup> groups(size_t(2 * workerCount()));
         const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
-        QList<QFuture<void>> running;
-        for (size_t g = 0; g < groups.size(); ++g) {
-            running.append(QtConcurrent::run([&, g] {
-                const qsizetype from = std::min(lines.size(), qsizetype(g) * step);
-                groups[g].firstLine = from;
-                scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[g].events);
-            }));
-        }
-        for (QFuture<void>& f : running)
-            f.waitForFinished();
+        sideBySide(qsizetype(groups.size()), [&](qsizetype g) {
+            const qsizetype from = std::min(lines.size(), g * step);
+            groups[size_t(g)].firstLine = from;
+            scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[size_t(g)].events);
+        });
         cuts = partCuts(lines, text.size(), groups);
     }
     if (!cuts.empty()) {
@@ -601,19 +644,13 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     std::vector<QString> texts(pieces);
     std::vector<QList<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
-    {
-        QList<QFuture<void>> running;
-        for (size_t k = 0; k < pieces; ++k) {
-            running.append(QtConcurrent::run([&, k] {
-                texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
-                pieceLines[k].reserve(texts[k].size() / 32 + 16);
-                splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-                scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
-            }));
-        }
-        for (QFuture<void>& f : running)
-            f.waitForFinished();
-    }
+    sideBySide(qsizetype(pieces), [&](qsizetype piece) {
+        const size_t k = size_t(piece);
+        texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
+        pieceLines[k].reserve(texts[k].size() / 32 + 16);
+        splitLines(texts[k], pieceLines[k], k + 1 == pieces);
+        scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
+    });
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {

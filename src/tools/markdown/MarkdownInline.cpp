@@ -39,10 +39,10 @@ struct Stash {
     void reset()
     {
         codeSpans.clear();
-        pieceText.resize(0);
+        clearUnits(pieceText);
         pieceEnds.clear();
         deltas.clear();
-        imageSourceText.resize(0);
+        clearUnits(imageSourceText);
         imageSources.clear();
     }
 
@@ -401,11 +401,11 @@ bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
         appendView(out, w.sliced(copy, p - copy));
         const QStringView text = w.sliced(p + textStart, k - p - textStart);
         QString& target = stash.target;
-        target.resize(0);
+        clearUnits(target);
         appendAttributeText(w.sliced(k + 2, destEnd - k - 2), stash, target);
         if (images) {
             QString& alt = stash.alt;
-            alt.resize(0);
+            clearUnits(alt);
             appendAttributeText(text, stash, alt);
             if (MarkdownInline::isAllowedURL(target, true)) {
                 appendLiteral(stash.pieceText, u"<img src=\"");
@@ -531,7 +531,7 @@ bool autolinkURLs(QStringView s, QString& out, Stash& stash)
             changed = true;
         }
         appendView(out, s.sliced(copy, i - copy));
-        stash.target.resize(0);
+        clearUnits(stash.target);
         appendAttributeText(link, stash, stash.target);
         stashLinkOpening(out, stash, stash.target);
         appendView(out, link);
@@ -775,13 +775,13 @@ void appendInline(QStringView text, QString& out)
     stash.reset();
     QString* current = &stash.buffers[0];
     QString* next = &stash.buffers[1];
-    current->resize(0);
+    clearUnits(*current);
     if (flags & HasBacktick)
         stashCodeSpans(text, stash, *current);
     else
         appendEscapedHTML(text, *current);
     auto run = [&](auto&& pass) {
-        next->resize(0);
+        clearUnits(*next);
         if (pass(QStringView(*current), *next))
             std::swap(current, next);
     };

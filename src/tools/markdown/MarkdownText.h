@@ -105,6 +105,17 @@ inline void appendUnits(QString& out, const char16_t* units, qsizetype n)
     d.size += n;
     d.data()[d.size] = u'\0'; // QString keeps room for it
 }
+// resize(0), keeping the buffer, inline.
+inline void clearUnits(QString& out)
+{
+    QString::DataPointer& d = out.data_ptr();
+    if (d.needsDetach()) {
+        out.resize(0);
+        return;
+    }
+    d.size = 0;
+    d.data()[0] = u'\0';
+}
 inline void appendView(QString& out, QStringView text) { appendUnits(out, text.utf16(), text.size()); }
 inline void appendUnit(QString& out, char16_t unit) { appendUnits(out, &unit, 1); }
 template<size_t N>
