@@ -10,6 +10,10 @@
 
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using Node = JSONDocument::Node;
@@ -348,7 +352,7 @@ private:
         put(u'"');
         // Decoded units: pairs pass through, a lone surrogate (only from an escape) stays escaped.
         char16_t pendingHigh = 0;
-        decodeBody(s + 1, s + n.length - 1, [&](char16_t c) {
+        auto unit = [&](char16_t c) {
             if (pendingHigh) {
                 if (QChar::isLowSurrogate(c)) {
                     put(pendingHigh);
@@ -363,10 +367,51 @@ private:
                 pendingHigh = c;
             else
                 putEscapedUnit(c);
-        });
+        };
+        const char16_t* p = s + 1;
+        const char16_t* const end = s + n.length - 1;
+        while (p < end) {
+            if (*p != u'\\') {
+                // Units between escapes print as they are: the reader let through no control
+                // character, quotation mark or lone surrogate there.
+                while (pendingHigh && p < end && *p != u'\\')
+                    unit(*p++);
+                const char16_t* q = backslashOrEnd(p, end);
+                put(p, q - p);
+                p = q;
+                continue;
+            }
+            const char16_t e = p[1];
+            p += 2;
+            switch (e) {
+            case u'b': unit(u'\b'); break;
+            case u'f': unit(u'\f'); break;
+            case u'n': unit(u'\n'); break;
+            case u'r': unit(u'\r'); break;
+            case u't': unit(u'\t'); break;
+            case u'u': unit(hex4(p)); p += 4; break;
+            default: unit(e); break; // " \ /
+            }
+        }
         if (pendingHigh)
             putEscapedUnit(pendingHigh);
         put(u'"');
+    }
+
+    static const char16_t* backslashOrEnd(const char16_t* p, const char16_t* end)
+    {
+#if defined(__SSE2__)
+        const __m128i backslash = _mm_set1_epi16(u'\\');
+        while (end - p >= 8) {
+            const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), backslash));
+            if (mask)
+                return p + __builtin_ctz(unsigned(mask)) / 2;
+            p += 8;
+        }
+#endif
+        while (p < end && *p != u'\\')
+            ++p;
+        return p;
     }
 
     void writeScalar(const Node& n)

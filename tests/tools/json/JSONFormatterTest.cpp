@@ -159,6 +159,14 @@ private slots:
         QTest::newRow("raw non-ASCII unchanged") << QString::fromUtf8("\"\xC3\xA9\xF0\x9F\x98\x80\"")
                                                  << QString::fromUtf8("\"\xC3\xA9\xF0\x9F\x98\x80\"");
         QTest::newRow("keys are escaped too") << "{\"a\\tb\":1}" << "{\n  \"a\\tb\" : 1\n}";
+        // Plain stretches between escapes are copied whole; surrogates keep their rules there.
+        QTest::newRow("escaped high surrogate before a raw pair")
+            << QString::fromUtf8("\"\\ud83d\xF0\x9F\x98\x80x\"") << QString::fromUtf8("\"\\ud83d\xF0\x9F\x98\x80x\"");
+        QTest::newRow("escaped high surrogate before plain text") << "\"\\ud83dxy\\/\"" << "\"\\ud83dxy/\"";
+        QTest::newRow("escaped low surrogate alone") << "\"a\\uDE00b\\ud83d\"" << "\"a\\ude00b\\ud83d\"";
+        QTest::newRow("raw pair between escapes")
+            << QString::fromUtf8("\"\\n\xF0\x9F\x98\x80\\u00e9\xF0\x9F\x98\x80\\\"\"")
+            << QString::fromUtf8("\"\\n\xF0\x9F\x98\x80\xC3\xA9\xF0\x9F\x98\x80\\\"\"");
     }
     void strings()
     {
