@@ -524,6 +524,25 @@ qsizetype unitsOf(const QList<QStringView>& lines)
     return units;
 }
 
+// A buffer each thread keeps for rendering parts into, empty, with room for so many units: fresh
+// memory costs a fault per page.
+QString& keptBuffer(qsizetype room)
+{
+    thread_local QString kept;
+    if (kept.capacity() < room)
+        kept = QString(); // growing would copy the old contents
+    clearUnits(kept);
+    kept.reserve(room);
+    return kept;
+}
+
+// A very large part's buffer is not kept for the life of the thread.
+void releaseLarge(QString& kept)
+{
+    if (kept.capacity() > keptMaximum)
+        kept = QString();
+}
+
 // Copies the parts one after another into out, side by side: one thread would fault in every
 // page of the result.
 template<typename Result, typename Parts>
@@ -617,10 +636,11 @@ QString renderMarkdownHTML(const QString& source)
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            QString& out = outs[size_t(p)];
-            out.reserve(3 * unitsOf(part) + 64);
+            QString& kept = keptBuffer(3 * unitsOf(part) + 64);
             bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
+            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
+            outs[size_t(p)] = QString(kept.constData(), kept.size()); // a copy of its own, just as large
+            releaseLarge(kept);
             return between;
         });
         if (apart) {
@@ -669,20 +689,13 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            thread_local QString kept;
-            const qsizetype room = 3 * unitsOf(part) + 64;
-            if (kept.capacity() < room)
-                kept = QString(); // growing would copy the old contents
-            kept.resize(0);
-            kept.reserve(room);
+            QString& kept = keptBuffer(3 * unitsOf(part) + 64);
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
             QByteArray& bytes = outs[size_t(p)];
             bytes = QByteArray(MarkdownUtf8::encodedLength(kept), Qt::Uninitialized);
             MarkdownUtf8::encode(kept, bytes.data());
-            // A very large part's buffer is not kept for the life of the thread.
-            if (kept.capacity() > keptMaximum)
-                kept = QString();
+            releaseLarge(kept);
             return between;
         });
         if (apart) {
