@@ -659,7 +659,8 @@ struct Level {
 struct Event {
     enum Kind : quint8 { value, key, comma, colon, closeArray, closeObject };
     Kind kind;
-    quint32 node; // value: its node; close: the part's node count at the bracket
+    quint32 node;  // value: its node; close: the index just past the part's nodes at the bracket
+    qint32 count = -1; // value: a container's member count
 };
 
 struct PartResult {
@@ -700,6 +701,7 @@ void populate(void* data, size_t bytes)
 
 // Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
 // numbered in the whole tape.
+template <bool build>
 class PartReader {
 public:
     PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, Node* tape, quint32 base,
@@ -734,7 +736,9 @@ public:
                 r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
                 const bool object = c == u'{';
                 stack.push_back(Level{at, 0, object ? Expect::objectFirst : Expect::arrayFirst});
-                slot(at++) = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
+                if constexpr (build)
+                    slot(at) = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
+                ++at;
                 ++p;
                 continue;
             }
@@ -751,13 +755,15 @@ public:
                                            : (top->expect == Expect::arrayFirst || top->expect == Expect::arrayNext);
                 if (!closes)
                     return finish();
-                Node& n = m_tape[top->node];
-                n.length = top->count;
-                n.extra = at;
-                const quint32 self = top->node;
+                if constexpr (build) {
+                    Node& n = m_tape[top->node];
+                    n.length = top->count;
+                    n.extra = at;
+                }
+                const Level closed = *top;
                 stack.pop_back();
                 if (stack.empty())
-                    r.events.push_back(Event{Event::value, self});
+                    r.events.push_back(Event{Event::value, closed.node, qint32(closed.count)});
                 ++p;
                 continue;
             }
@@ -786,8 +792,9 @@ public:
                 if (s.fault != StringFault::none)
                     return finish();
                 const quint32 index = at++;
-                slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
-                                     quint32(s.printed)};
+                if constexpr (build)
+                    slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
+                                       quint32(s.printed)};
                 p = s.at + 1;
                 if (!top) {
                     r.events.push_back(Event{Event::key, index});
@@ -804,16 +811,21 @@ public:
                     const NumberScan scan = scanNumber(p, m_end);
                     if (scan.fault != NumberFault::none)
                         return finish();
-                    const Node n = numberNode(p, scan, quint32(p - m_textBegin), r.arena);
-                    if (n.flags & Node::inArena)
-                        r.arenaNodes.push_back(index);
-                    slot(at++) = n;
+                    if constexpr (build) {
+                        const Node n = numberNode(p, scan, quint32(p - m_textBegin), r.arena);
+                        if (n.flags & Node::inArena)
+                            r.arenaNodes.push_back(index);
+                        slot(index) = n;
+                    }
+                    ++at;
                     p = scan.stop;
                 } else {
                     const int kind = scanWord(p, m_end);
                     if (kind < 0)
                         return finish();
-                    slot(at++) = Node{quint8(kind), 0, 0, 0, 0, 0};
+                    if constexpr (build)
+                        slot(index) = Node{quint8(kind), 0, 0, 0, 0, 0};
+                    ++at;
                     p += kind == Node::falseValue ? 5 : 4;
                 }
                 if (!top)
@@ -939,8 +951,9 @@ void runParts(int parts, const Job& job)
     done.wait();
 }
 
-// Reads a large text in parts; nothing when it is small, has no line breaks to cut at, or holds
-// a fault (the caller then reads it whole).
+// Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;
+// nothing when it is small, has no line breaks to cut at, or holds a fault (the caller then reads
+// it whole).
 std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
 {
     constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
@@ -972,9 +985,12 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     const qsizetype stride = longest + 1;
     if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
-    std::shared_ptr<Node> reserved = reserveTape(size_t(stride * parts));
-    if (!reserved)
-        return std::nullopt;
+    std::shared_ptr<Node> reserved;
+    if (doc) {
+        reserved = reserveTape(size_t(stride * parts));
+        if (!reserved)
+            return std::nullopt;
+    }
     Node* const tape = reserved.get();
 
     std::vector<PartResult> results(static_cast<size_t>(parts));
@@ -984,13 +1000,17 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
             return;
         PartResult& r = results[size_t(k)];
         const quint32 base = quint32(stride * k);
-        PartReader(begin, cuts[size_t(k)], cuts[size_t(k) + 1], tape, base, quint32(stride), cancelled).run(r);
+        if (tape)
+            PartReader<true>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], tape, base, quint32(stride), cancelled).run(r);
+        else
+            PartReader<false>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], nullptr, base, quint32(stride), cancelled).run(r);
         if (!r.ok) {
             failed = true;
             return;
         }
         const quint32 jump = base + r.count;
-        tape[jump] = Node{Node::jump, 0, 0, 0, 0, k + 1 < parts ? quint32(stride * (k + 1)) : jump};
+        if (tape)
+            tape[jump] = Node{Node::jump, 0, 0, 0, 0, k + 1 < parts ? quint32(stride * (k + 1)) : jump};
     });
     if (failed || (cancelled && cancelled->load()))
         return std::nullopt;
@@ -1013,11 +1033,8 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
                     top.expect = Expect::objectColon;
                     break;
                 }
-                if (top.expect == Expect::topValue) {
-                    const Node& v = tape[e.node];
-                    if (v.kind == Node::array || v.kind == Node::object)
-                        topLevelCount = v.length;
-                }
+                if (top.expect == Expect::topValue && e.count >= 0)
+                    topLevelCount = e.count;
                 if (!valueStarts(top.expect, top.count))
                     return std::nullopt;
                 break;
@@ -1041,8 +1058,10 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
                                         : (top.expect == Expect::arrayFirst || top.expect == Expect::arrayNext);
                 if (!closes || stack.size() < 2)
                     return std::nullopt;
-                tape[top.node].length = top.count;
-                tape[top.node].extra = e.node;
+                if (tape) {
+                    tape[top.node].length = top.count;
+                    tape[top.node].extra = e.node;
+                }
                 if (stack.size() == 2)
                     topLevelCount = top.count;
                 stack.pop_back();
@@ -1058,6 +1077,10 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     if (stack.size() != 1 || stack[0].expect != Expect::topDone)
         return std::nullopt;
 
+    JSONParser::Result result;
+    result.topLevelCount = topLevelCount;
+    if (!doc)
+        return result;
     // Number texts gathered into the document's one arena.
     for (const PartResult& r : results) {
         const quint32 shift = quint32(doc->arena.size());
@@ -1068,8 +1091,6 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     doc->reserved = std::move(reserved);
     doc->tape = tape;
     doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
-    JSONParser::Result result;
-    result.topLevelCount = topLevelCount;
     return result;
 }
 
@@ -1109,8 +1130,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
         document->source = text;
     Result result;
     std::optional<Result> inParts;
-    if (document && buildTape)
-        inParts = parseInParts(text, document, cancelled);
+    inParts = parseInParts(text, buildTape ? document : nullptr, cancelled);
     if (inParts) {
         result = *inParts;
     } else {
