@@ -298,6 +298,9 @@
     context.drawImage(image, 0, 0, width, height);
     // No blob when the engine could not make the canvas.
     var blob = await new Promise(function (resolve) { canvas.toBlob(resolve, "image/png"); });
+    // The pixels go now rather than when the page next collects its garbage.
+    canvas.width = 0;
+    canvas.height = 0;
     if (!blob || blob.size === 0) throw tooLarge(width, height);
     var url = await dataURL(blob);
     if (typeof url !== "string" || url.indexOf("data:image/png;base64,") !== 0 || url.length <= 22)
