@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -69,19 +70,29 @@ inline qsizetype lengthOne(const char16_t*& p, const char16_t* end)
     return 1;
 }
 
+// Every unit gives at least one byte, so while n units are left the output has room for n bytes:
+// the wide loops store a whole block and move on by its ASCII units, then write one code point.
+
 #if defined(QUORRIX_MARKDOWN_AVX2)
-// Thirty-two units at a time while they are all ASCII.
-QUORRIX_AVX2 void encodeAsciiAvx2(const char16_t*& p, const char16_t* end, unsigned char*& o)
+QUORRIX_AVX2 void encodeAvx2(const char16_t*& p, const char16_t* end, unsigned char*& o)
 {
     const __m256i high = _mm256_set1_epi16(short(0xFF80));
+    const __m256i zero = _mm256_setzero_si256();
     while (end - p >= 32) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-        if (!_mm256_testz_si256(_mm256_or_si256(x, y), high))
-            return;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8));
-        p += 32;
-        o += 32;
+        const quint64 ascii = quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(x, high), zero))))
+            | quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(y, high), zero)))) << 32;
+        if (ascii == ~quint64(0)) {
+            p += 32;
+            o += 32;
+            continue;
+        }
+        const int run = std::countr_one(ascii) / 2;
+        p += run;
+        o += run;
+        encodeOne(p, end, o);
     }
 }
 
@@ -134,24 +145,31 @@ qsizetype encodedLength(QStringView text)
             total += lengthAvx2(p, end);
 #endif
 #if defined(__SSE2__)
-        // Eight units at a time while no surrogate is among them.
-        while (end - p >= 8) {
-            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i bias = _mm_set1_epi16(short(0x8000));
-            const __m128i s = _mm_xor_si128(u, bias); // unsigned order as signed
-            const __m128i isSurrogate
-                = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(short(0xF800))), _mm_set1_epi16(short(0xD800)));
-            if (_mm_movemask_epi8(isSurrogate))
-                break;
-            const __m128i two = _mm_cmpgt_epi16(s, _mm_set1_epi16(short(0x7F ^ 0x8000)));
-            const __m128i three = _mm_cmpgt_epi16(s, _mm_set1_epi16(short(0x7FF ^ 0x8000)));
-            alignas(16) qint16 extra[8];
-            _mm_store_si128(reinterpret_cast<__m128i*>(extra), _mm_add_epi16(two, three));
-            qsizetype block = 8;
-            for (qint16 e : extra)
-                block -= e;
-            total += block;
-            p += 8;
+        // Eight units at a time while no surrogate is among them: 1, plus 1 from 0x80 on, plus 1
+        // from 0x800 on, summed in 16-bit lanes for at most 4096 blocks at a time.
+        const __m128i bias = _mm_set1_epi16(short(0x8000)); // unsigned order as signed
+        const __m128i ones = _mm_set1_epi16(1);
+        bool surrogate = false;
+        while (end - p >= 8 && !surrogate) {
+            __m128i sums = _mm_setzero_si128();
+            int blocks = 0;
+            for (; end - p >= 8 && blocks < 4096; p += 8, ++blocks) {
+                const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i isSurrogate
+                    = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(short(0xF800))), _mm_set1_epi16(short(0xD800)));
+                if (_mm_movemask_epi8(isSurrogate)) {
+                    surrogate = true;
+                    break;
+                }
+                const __m128i s = _mm_xor_si128(u, bias);
+                const __m128i two = _mm_cmpgt_epi16(s, _mm_set1_epi16(short(0x7F ^ 0x8000)));
+                const __m128i three = _mm_cmpgt_epi16(s, _mm_set1_epi16(short(0x7FF ^ 0x8000)));
+                sums = _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(sums, ones), two), three);
+            }
+            alignas(16) quint32 lanes[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_madd_epi16(sums, ones));
+            for (quint32 lane : lanes)
+                total += lane;
         }
 #endif
         const char16_t* const stop = std::min(end, p + 8);
@@ -166,28 +184,32 @@ char* encode(QStringView text, char* out)
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
     auto* o = reinterpret_cast<unsigned char*>(out);
-    while (p < end) {
 #if defined(QUORRIX_MARKDOWN_AVX2)
-        if (hasAvx2())
-            encodeAsciiAvx2(p, end, o);
+    if (hasAvx2())
+        encodeAvx2(p, end, o);
 #endif
 #if defined(__SSE2__)
-        while (end - p >= 16) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-            const __m128i high = _mm_and_si128(_mm_or_si128(x, y), _mm_set1_epi16(short(0xFF80)));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF)
-                break;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(x, y));
+    const __m128i high = _mm_set1_epi16(short(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(x, y));
+        const unsigned ascii = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(x, high), zero)))
+            | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(y, high), zero))) << 16;
+        if (ascii == 0xFFFFFFFFu) {
             p += 16;
             o += 16;
+            continue;
         }
-#endif
-        // A short stretch one code point at a time, then the wide loops again.
-        const char16_t* const stop = std::min(end, p + 16);
-        while (p < stop)
-            encodeOne(p, end, o);
+        const int run = std::countr_one(ascii) / 2;
+        p += run;
+        o += run;
+        encodeOne(p, end, o);
     }
+#endif
+    while (p < end)
+        encodeOne(p, end, o);
     return reinterpret_cast<char*>(o);
 }
 
