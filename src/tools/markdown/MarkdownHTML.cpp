@@ -364,7 +364,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
         } else {
             // One buffer per thread for the joined lines: the inline step keeps no view of it.
             thread_local QString text;
-            text.resize(0);
+            clearUnits(text);
             for (qsizetype k = i; k < j; ++k) {
                 if (k > i)
                     appendUnit(text, u'\n');
@@ -384,7 +384,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
 
 namespace {
 
-constexpr qsizetype parallelMinimum = qsizetype(1) << 18;
+constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype keptMaximum = qsizetype(4) << 20;
 
 int workerCount() { return std::min(QThread::idealThreadCount(), 8); }
