@@ -900,14 +900,12 @@ std::shared_ptr<Node> reserveTape(size_t count)
             return nullptr;
     }
     return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
-#if defined(MADV_FREE)
-        // A very large tape's pages the kernel may take back when memory runs short (every node
-        // is written before it is read, so a page taken back is simply faulted in again); a
-        // smaller one keeps them, since marking them free costs its next reader almost as much
-        // as faulting them in.
-        if (have > (size_t(1) << 30))
-            (void)madvise(q, have, MADV_FREE);
-#endif
+        // Only a tape of a text up to some 16 M units is kept with its pages: a larger one would
+        // hold on to too much memory.
+        if (have > (size_t(256) << 20)) {
+            munmap(q, have);
+            return;
+        }
         TapeCache& cache = tapeCache();
         const std::lock_guard lock(cache.mutex);
         if (cache.data && cache.bytes >= have) {
