@@ -118,37 +118,43 @@ qsizetype decodeStrict(const unsigned char* s, qsizetype n, char16_t* o, qsizety
             p += 16;
             o += 16;
         }
-        if (p >= end)
-            break;
 #endif
-        const unsigned b = *p;
-        if (b < 0x80) {
-            *o++ = char16_t(b);
-            ++p;
-            continue;
-        }
-        if (b < 0xE0) {
-            if (b < 0xC2 || end - p < 2 || (p[1] & 0xC0) != 0x80)
-                return -1;
-            *o++ = char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F));
-            p += 2;
-        } else if (b < 0xF0) {
-            if (end - p < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
-                return -1;
-            const unsigned c = ((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
-            if (c < 0x800 || (c >= 0xD800 && c < 0xE000))
-                return -1;
-            *o++ = char16_t(c);
-            p += 3;
-        } else {
-            if (b > 0xF4 || end - p < 4 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80)
-                return -1;
-            const char32_t c = ((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
-            if (c < 0x10000 || c > 0x10FFFF)
-                return -1;
-            *o++ = QChar::highSurrogate(c);
-            *o++ = QChar::lowSurrogate(c);
-            p += 4;
+        // Characters one at a time until ASCII comes back where the wide loop can take it.
+        while (p < end) {
+            const unsigned b = *p;
+            if (b < 0x80) {
+#if defined(__SSE2__)
+                if (end - p >= 16 && oEnd - o >= 16)
+                    break;
+#endif
+                *o++ = char16_t(b);
+                ++p;
+                continue;
+            }
+            if (b < 0xE0) {
+                if (b < 0xC2 || end - p < 2 || (p[1] & 0xC0) != 0x80)
+                    return -1;
+                *o++ = char16_t(((b & 0x1F) << 6) | (p[1] & 0x3F));
+                p += 2;
+            } else if (b < 0xF0) {
+                if (end - p < 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
+                    return -1;
+                const unsigned c = ((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+                if (c < 0x800 || (c >= 0xD800 && c < 0xE000))
+                    return -1;
+                *o++ = char16_t(c);
+                p += 3;
+            } else {
+                if (b > 0xF4 || end - p < 4 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80
+                    || (p[3] & 0xC0) != 0x80)
+                    return -1;
+                const char32_t c = ((b & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+                if (c < 0x10000 || c > 0x10FFFF)
+                    return -1;
+                *o++ = QChar::highSurrogate(c);
+                *o++ = QChar::lowSurrogate(c);
+                p += 4;
+            }
         }
     }
     return o - o0;
@@ -157,19 +163,27 @@ qsizetype decodeStrict(const unsigned char* s, qsizetype n, char16_t* o, qsizety
 // UTF-16 units of the well-formed UTF-8 s[0, n): one per lead byte, two for a four-byte one.
 qsizetype unitCount(const unsigned char* s, qsizetype n)
 {
-    qsizetype units = 0, i = 0;
+    qsizetype units = n, i = 0;
 #if defined(__SSE2__)
+    // Per byte lane, how many continuation bytes (each one unit less) and four-byte leads (each
+    // one unit more) were seen, summed across lanes every 255 steps.
     const __m128i leadLimit = _mm_set1_epi8(char(0xC0)); // signed, 0x80..0xBF lie below it
     const __m128i fourByte = _mm_set1_epi8(char(0xF0));
-    for (; n - i >= 16; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const int cont = _mm_movemask_epi8(_mm_cmpgt_epi8(leadLimit, v));
-        const int four = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, fourByte), v));
-        units += 16 - __builtin_popcount(unsigned(cont)) + __builtin_popcount(unsigned(four));
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 16) {
+        __m128i continuations = zero, fours = zero;
+        for (int step = 0; step < 255 && n - i >= 16; ++step, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            continuations = _mm_sub_epi8(continuations, _mm_cmpgt_epi8(leadLimit, v));
+            fours = _mm_sub_epi8(fours, _mm_cmpeq_epi8(_mm_max_epu8(v, fourByte), v));
+        }
+        const __m128i c = _mm_sad_epu8(continuations, zero), f = _mm_sad_epu8(fours, zero);
+        units -= _mm_cvtsi128_si32(c) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(c, c));
+        units += _mm_cvtsi128_si32(f) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(f, f));
     }
 #endif
     for (; i < n; ++i)
-        units += (s[i] & 0xC0) != 0x80 ? (s[i] >= 0xF0 ? 2 : 1) : 0;
+        units += (s[i] & 0xC0) == 0x80 ? -1 : (s[i] >= 0xF0 ? 1 : 0);
     return units;
 }
 
