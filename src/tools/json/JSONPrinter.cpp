@@ -307,8 +307,33 @@ private:
     void put(char16_t c) { *m_w++ = c; }
     void put(const char16_t* s, qsizetype n)
     {
-        std::memcpy(m_w, s, size_t(n) * sizeof(char16_t));
+        // Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each
+        // instead of a library call.
+        if (n <= 16) {
+            char16_t* w = m_w;
+            if (n >= 8) {
+                copyFixed<16>(w, s);
+                copyFixed<16>(w + n - 8, s + n - 8);
+            } else if (n >= 4) {
+                copyFixed<8>(w, s);
+                copyFixed<8>(w + n - 4, s + n - 4);
+            } else if (n >= 2) {
+                copyFixed<4>(w, s);
+                copyFixed<4>(w + n - 2, s + n - 2);
+            } else if (n == 1) {
+                *w = *s;
+            }
+        } else {
+            std::memcpy(m_w, s, size_t(n) * sizeof(char16_t));
+        }
         m_w += n;
+    }
+    template <size_t bytes>
+    static void copyFixed(char16_t* to, const char16_t* from)
+    {
+        char buffer[bytes];
+        std::memcpy(buffer, from, bytes);
+        std::memcpy(to, buffer, bytes);
     }
     void pad(int depth)
     {
