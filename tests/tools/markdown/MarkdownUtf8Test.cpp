@@ -27,6 +27,7 @@ class MarkdownUtf8Test : public QObject {
             "| a | b |\n| --- | --- |\n| 1 | \xCE\xB1 |\n\n",
             "\xEF\xBB\xBF# heading after a byte-order mark\n\n",
             "\n\xEF\xBB\xBF",
+            "\xEF\xBB" "half a byte-order mark\n",
             "cut \xE2\x82\n",
             "stray \x80\xBF and \xFF\xFE\n",
             "surrogate \xED\xA0\x80 half\n",
