@@ -50,11 +50,11 @@ QString describe(const char16_t* p, const char16_t* end)
 }
 
 #if defined(QUORRIX_JSON_AVX2)
-bool hasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
+// Settled when the library loads, so that the many short scans ask nothing more than a flag.
+const bool kHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 
 __attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
 {
@@ -84,10 +84,10 @@ __attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* 
 // Where the plain run of a string body ends: at a quotation mark, a backslash, a control
 // character, a surrogate or the end. Strings are most of a large document, so this goes eight or
 // sixteen units a step.
-const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
+inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
 {
 #if defined(QUORRIX_JSON_AVX2)
-    if (hasAvx2())
+    if (kHasAvx2)
         return plainRunEndAvx2(p, end);
 #endif
 #if defined(__SSE2__)
