@@ -1,17 +1,34 @@
 // Gives the diagram page its "viewState" message handler and answers the program's calls:
 // the program runs __quorrixCall(id, name, args); the named page function's answer (awaited
 // when it is a promise) goes back over the web channel with the same id. Messages and answers
-// made before the channel is ready are queued and sent, in order, once it is.
+// made before the channel is ready are queued and sent, in order, once it is. A long answer
+// (a PNG's data URL runs to megabytes) crosses in parts, so that the program takes in no more
+// than a part at a time on its GUI thread.
 (function () {
   "use strict";
+  var PART = 262144;
   var queue = [];
   var target = null;
+  function sendReply(id, ok, value) {
+    var at = 0;
+    if (typeof value === "string") {
+      while (value.length - at > PART) {
+        var end = at + PART;
+        // A surrogate pair stays in one part, whatever the channel would make of half of one.
+        var c = value.charCodeAt(end - 1);
+        if (c >= 0xD800 && c <= 0xDBFF) end -= 1;
+        target.replyPart(id, value.slice(at, end));
+        at = end;
+      }
+    }
+    target.reply(id, ok, at > 0 ? value.slice(at) : value);
+  }
   function flush() {
     while (queue.length > 0) {
       var item = queue.shift();
       if (item[0] === "state") target.viewState(item[1]);
       else if (item[0] === "link") target.openLink(item[1]);
-      else target.reply(item[1], item[2], item[3]);
+      else sendReply(item[1], item[2], item[3]);
     }
   }
   function enqueue(item) {

@@ -202,6 +202,7 @@ void MermaidPreviewView::onLoadStarted()
     ++m_loadGeneration;
     m_isLoaded = false;
     // Nothing asked of the old page will be answered.
+    m_bridge->discardParts();
     failPending(QStringLiteral("The diagram page was reloaded."));
 }
 
@@ -224,6 +225,7 @@ void MermaidPreviewView::onPageStopped()
     ++m_loadGeneration;
     m_isLoaded = false;
     m_engineReady = false;
+    m_bridge->discardParts();
     failPending(QStringLiteral("The diagram page stopped."));
     m_stoppedOn = m_lastSource;
     m_lastSource.reset();

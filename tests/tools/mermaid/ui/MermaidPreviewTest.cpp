@@ -7,6 +7,7 @@
 #include "kit/ui/FileDropWebView.h"
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidPreviewView.h"
+#include "tools/mermaid/ui/MermaidWebBridge.h"
 
 #include <QDesktopServices>
 #include <QImage>
@@ -96,6 +97,11 @@ private slots:
     void themeChangeRendersAgain();
     void sourceAfterAThemeChangeIsTheLastDrawn();
     void svgOpensAsAnImage();
+    void bridgeJoinsTheParts_data();
+    void bridgeJoinsTheParts();
+    void longAnswerCrossesInParts_data();
+    void longAnswerCrossesInParts();
+    void longAnswersArriveWhole();
     void pngIsTwiceTheSizeAndNotBlank();
     void pngTooLargeGetsASentence();
     void onlyTheNewestRenderIsReported();
@@ -222,6 +228,115 @@ void MermaidPreviewTest::svgOpensAsAnImage()
     QSvgRenderer renderer(svg->toUtf8());
     QVERIFY(renderer.isValid());
     QVERIFY(renderer.defaultSize().width() > 20 && renderer.defaultSize().height() > 20);
+}
+
+void MermaidPreviewTest::bridgeJoinsTheParts_data()
+{
+    QTest::addColumn<QStringList>("parts");
+    QTest::addColumn<QVariant>("last");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("answer in one") << QStringList{} << QVariant(QStringLiteral("abc")) << QVariant(QStringLiteral("abc"));
+    QTest::newRow("answer in three")
+        << QStringList{QStringLiteral("ab"), QStringLiteral("cd")} << QVariant(QStringLiteral("ef"))
+        << QVariant(QStringLiteral("abcdef"));
+    QTest::newRow("surrogate pairs either side of a cut")
+        << QStringList{QStringLiteral("x\U0001F600")} << QVariant(QStringLiteral("\U0001F600y"))
+        << QVariant(QStringLiteral("x\U0001F600\U0001F600y"));
+    QTest::newRow("end that is not text") << QStringList{QStringLiteral("ab")} << QVariant(3) << QVariant(3);
+    QTest::newRow("empty end") << QStringList{QStringLiteral("ab")} << QVariant(QString()) << QVariant(QStringLiteral("ab"));
+}
+
+void MermaidPreviewTest::bridgeJoinsTheParts()
+{
+    QFETCH(QStringList, parts);
+    QFETCH(QVariant, last);
+    QFETCH(QVariant, expected);
+    MermaidWebBridge bridge;
+    QMap<quint64, QVariant> replies;
+    connect(&bridge, &MermaidWebBridge::replied, this, [&replies](quint64 id, bool, const QVariant& value) {
+        replies.insert(id, value);
+    });
+    // Another answer's parts in between stay apart.
+    for (const QString& part : parts) {
+        bridge.replyPart(7, part);
+        bridge.replyPart(8, QStringLiteral("other"));
+    }
+    bridge.reply(7, true, last);
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies.value(7), expected);
+    // Nothing of the answer is left to be added to a later one with the same id.
+    bridge.reply(7, true, QStringLiteral("next"));
+    QCOMPARE(replies.value(7), QVariant(QStringLiteral("next")));
+    bridge.reply(8, true, QString());
+    QCOMPARE(replies.value(8), QVariant(QStringLiteral("other").repeated(int(parts.size()))));
+}
+
+void MermaidPreviewTest::longAnswerCrossesInParts_data()
+{
+    // The page sends a long answer in parts of 262,144 units.
+    QTest::addColumn<int>("letters");
+    QTest::addColumn<int>("emoji");
+    QTest::newRow("one part") << 262143 << 0;
+    QTest::newRow("just over one part") << 262144 << 0;
+    QTest::newRow("surrogate pair across the first cut") << 262143 << 1;
+    QTest::newRow("surrogate pair right after the cut") << 262144 << 1;
+    QTest::newRow("every cut inside a pair") << 1 << 400000;
+}
+
+void MermaidPreviewTest::longAnswerCrossesInParts()
+{
+    QFETCH(int, letters);
+    QFETCH(int, emoji);
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    auto* bridge = h.view->findChild<MermaidWebBridge*>();
+    QVERIFY(bridge);
+    // An id the view never asked for: only this test listens for it.
+    const quint64 id = 1000000;
+    std::optional<QVariant> answer;
+    connect(bridge, &MermaidWebBridge::replied, this, [&answer, id](quint64 replyId, bool ok, const QVariant& value) {
+        if (replyId == id && ok)
+            answer = value;
+    });
+    h.eval(QStringLiteral("window.quorrixEcho = function () { return 'a'.repeat(%1) + '\\uD83D\\uDE00'.repeat(%2) + 'z'; };"
+                          " window.__quorrixCall(%3, 'quorrixEcho', []); true")
+               .arg(letters)
+               .arg(emoji)
+               .arg(id));
+    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 30000);
+    const QString expected = QString(letters, u'a') + QStringLiteral("\U0001F600").repeated(emoji) + u'z';
+    const QString text = answer->toString();
+    QCOMPARE(text.size(), expected.size());
+    QVERIFY(text == expected);
+}
+
+void MermaidPreviewTest::longAnswersArriveWhole()
+{
+    // Emoji labels throughout; the SVG and the PNG's data URL each cross in more than one part.
+    QString source = QStringLiteral("flowchart TD\n");
+    const int nodes = 200;
+    for (int i = 0; i < nodes; ++i)
+        source += QStringLiteral("  N%1[\U0001F600\U0001F680 node %1 \U0001F600] --> N%2\n").arg(i).arg(i + 8);
+    Harness h(source);
+    QVERIFY(h.waitForOutcomes(2));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    const QString svg = h.svg().value_or(QString());
+    QVERIFY(svg.size() > 262144);
+    QVERIFY(!svg.contains(QChar::ReplacementCharacter));
+    // Every label's emoji, whole: three per label, the rocket once.
+    const qsizetype rockets = svg.count(QStringLiteral("\U0001F600\U0001F680"));
+    QVERIFY(rockets >= nodes);
+    QCOMPARE(svg.count(QStringLiteral("\U0001F600")), rockets * 2);
+    QCOMPARE(svg.count(QStringLiteral("\U0001F680")), rockets);
+    QSvgRenderer renderer(svg.toUtf8());
+    QVERIFY(renderer.isValid());
+    const auto fetched = h.png();
+    QVERIFY2(fetched.data, qPrintable(fetched.failure));
+    QVERIFY(fetched.data->size() * 4 / 3 > 262144);
+    QImage image;
+    QVERIFY(image.loadFromData(*fetched.data, "PNG"));
+    QVERIFY(qAbs(image.width() - renderer.defaultSize().width() * 2) <= 2);
+    QVERIFY(qAbs(image.height() - renderer.defaultSize().height() * 2) <= 2);
 }
 
 void MermaidPreviewTest::pngIsTwiceTheSizeAndNotBlank()
