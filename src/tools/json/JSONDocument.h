@@ -3,15 +3,14 @@
 #include <QString>
 
 #include <memory>
-#include <utility>
 #include <vector>
 
 // A parsed JSON text as a flat tape in document order: every value is one node, a container is
 // followed by its children (for objects, key node then value node) and knows where its subtree
 // ends. Strings and numbers refer back into the source text, so the tree costs 16 bytes a value.
 struct JSONDocument {
-    // Plain data without initialisers, so that a tape can be sized without writing it first;
-    // every field is set where a node is made.
+    // Plain data, written straight into a reserved tape by the readers of parts; every field is
+    // set where a node is made.
     struct Node {
         // jump: no value; the tape goes on at `extra` (ends a part's stretch of a tape read in
         // parts, and ends every tape)
@@ -28,22 +27,7 @@ struct JSONDocument {
         // string: printed length with quotes; containers: index just past the subtree
         quint32 extra;
     };
-    // Leaves new elements as they are: the parser's parts fill them side by side.
-    template <class T>
-    struct UninitializedAllocator : std::allocator<T> {
-        template <class U>
-        struct rebind {
-            using other = UninitializedAllocator<U>;
-        };
-        UninitializedAllocator() = default;
-        template <class U>
-        UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
-        template <class U>
-        void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
-        template <class U, class... Args>
-        void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
-    };
-    using Nodes = std::vector<Node, UninitializedAllocator<Node>>;
+    using Nodes = std::vector<Node>;
 
     JSONDocument() = default;
     // The tape points into the document's own storage.
@@ -66,6 +50,7 @@ struct JSONDocument {
         const Node& n = tape[index];
         return (n.kind == Node::array || n.kind == Node::object) ? settled(n.extra) : settled(index + 1);
     }
+    // An index that stands on a jump goes on to where the jump leads.
     qsizetype settled(qsizetype index) const
     {
         const Node& n = tape[index];
