@@ -55,7 +55,7 @@ const char16_t* findNormalizable(const char16_t* p, const char16_t* end)
 QString normalized(const QString& text)
 {
     const qsizetype n = text.size();
-    const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData()); // utf16() may copy
     qsizetype i = 0;
     for (; i < n; ++i) {
         i = findNormalizable(units + i, units + n) - units;

@@ -56,6 +56,8 @@ private slots:
         QTest::newRow("carriage returns only") << QByteArray("## h\r\rtext\r\r").repeated(40000);
         for (quint32 seed = 1; seed <= 6; ++seed)
             QTest::addRow("large, seed %u", seed) << randomBytes(seed, (qsizetype(1) << 20) + seed * 7919);
+        QTest::newRow("large, ending in a cut sequence") << randomBytes(7, qsizetype(1) << 20) + "\xF0\x9F\x98";
+        QTest::newRow("large, ending in a byte-order mark") << randomBytes(8, qsizetype(1) << 20) + "\n\xEF\xBB\xBF";
     }
     void sameAsSteps()
     {
