@@ -76,9 +76,13 @@ public:
         m_w = reinterpret_cast<char16_t*>(out.data());
         char16_t* const begin = m_w;
         // Faulted in from several threads; no huge pages (see the parser's tape). Writers of
-        // parts fault their own stretch.
-        if (!inParts)
-            LargeBuffer::prefault(m_w, size_t(total) * sizeof(char16_t));
+        // parts fault their own stretch; a few megabytes are mapped here in one call, which costs
+        // less than starting threads for them.
+        const size_t bytes = size_t(total) * sizeof(char16_t);
+        if (!inParts && bytes >= (size_t(16) << 20))
+            LargeBuffer::prefault(m_w, bytes);
+        else if (!inParts)
+            populate(m_w, bytes);
         write(root, 0);
         if (inParts && !m_stopped && m_gap)
             writeParts(plan, m_gap);
