@@ -310,17 +310,17 @@ private slots:
     void spectrum_data()
     {
         QTest::addColumn<QString>("name");
-        const QDir dir(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/../shared/vectors/csv-spectrum/csvs"));
+        const QDir dir(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/tests/vectors/csv-spectrum/csvs"));
         const QStringList files = dir.entryList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name);
         if (files.isEmpty())
-            QSKIP("csv-spectrum vectors not found");
+            QFAIL("csv-spectrum vectors not found");
         for (const QString& f : files)
             QTest::newRow(qPrintable(f)) << f.chopped(4);
     }
     void spectrum()
     {
         QFETCH(QString, name);
-        const QString base = qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/../shared/vectors/csv-spectrum/");
+        const QString base = qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/tests/vectors/csv-spectrum/");
         QFile csv(base + QStringLiteral("csvs/") + name + QStringLiteral(".csv"));
         QFile json(base + QStringLiteral("json/") + name + QStringLiteral(".json"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
