@@ -6,6 +6,7 @@
 #include "kit/TextFileLoader.h"
 #include "tools/codec/Codec.h"
 #include "tools/codec/Inflate.h"
+#include "support/ChildProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,64 +20,8 @@
 
 #include <algorithm>
 #include <vector>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
-
-struct ChildResult {
-    double ms = -1;
-    double maxRssMB = 0;
-    bool ok = false;
-};
-
-// Runs argv with stdout sent to /dev/null; wall time and the kernel's peak-memory figure.
-ChildResult spawnMeasured(const QStringList& args)
-{
-    std::vector<QByteArray> storage;
-    for (const QString& a : args)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer timer;
-    timer.start();
-    pid_t pid = 0;
-    ChildResult result;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    result.ms = timer.nsecsElapsed() / 1e6;
-    posix_spawn_file_actions_destroy(&actions);
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.maxRssMB = usage.ru_maxrss / 1024.0;
-    return result;
-}
-
-double residentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
 
 double median(std::vector<double> values)
 {

@@ -4,6 +4,7 @@
 
 #include "kit/TextFileLoader.h"
 #include "tools/json/JSONFormatter.h"
+#include "support/ChildProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,13 +22,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -71,58 +65,6 @@ double median(std::vector<double> values)
         return -1;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-struct ChildResult {
-    double ms = -1;
-    double maxRssMB = 0;
-    bool ok = false;
-};
-
-// Runs argv with stdout sent to `outPath`; peak memory from the kernel's accounting of the child.
-ChildResult spawnMeasured(const QStringList& args, const QString& outPath, bool timeWholeRun)
-{
-    std::vector<QByteArray> storage;
-    for (const QString& a : args)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QElapsedTimer timer;
-    timer.start();
-    pid_t pid = 0;
-    ChildResult result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return result;
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double wall = timer.nsecsElapsed() / 1e6;
-    posix_spawn_file_actions_destroy(&actions);
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.maxRssMB = usage.ru_maxrss / 1024.0;
-    if (timeWholeRun)
-        result.ms = wall;
-    return result;
-}
-
-// This process's resident size now, from the kernel's status file.
-double residentMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
 }
 
 // A realistic document: records as a web service sends them, with text in several scripts and
@@ -307,7 +249,7 @@ int main(int argc, char** argv)
                 for (int who = 0; who < 2; ++who) {
                     QFile::remove(report);
                     const ChildResult child =
-                        spawnMeasured({self, "--child", who == 0 ? "ours" : "peer", op, path, report}, dir.filePath("child.out"), false);
+                        spawnMeasured({self, "--child", who == 0 ? "ours" : "peer", op, path, report}, dir.filePath("child.out"));
                     QFile r(report);
                     if (!child.ok || !r.open(QIODevice::ReadOnly))
                         continue;
