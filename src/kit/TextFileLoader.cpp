@@ -1,14 +1,13 @@
 #include "kit/TextFileLoader.h"
 
+#include "kit/RunParts.h"
+
 #include <QByteArrayView>
 #include <QFile>
-#include <QRunnable>
 #include <QStringDecoder>
 #include <QThread>
-#include <QThreadPool>
 
 #include <atomic>
-#include <latch>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -200,35 +199,6 @@ void populate(void* data, size_t bytes)
     (void)data;
     (void)bytes;
 #endif
-}
-
-// Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
-// helpers not started by the time every part is taken are withdrawn.
-template <typename Job>
-void runParts(int parts, const Job& job)
-{
-    std::atomic_int next{0};
-    auto take = [&] {
-        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < parts; i = next.fetch_add(1, std::memory_order_relaxed))
-            job(i);
-    };
-    QThreadPool* pool = QThreadPool::globalInstance();
-    const int helpers = std::min(parts, std::max(1, pool->maxThreadCount())) - 1;
-    std::latch done(helpers);
-    std::vector<std::unique_ptr<QRunnable>> runnables;
-    for (int h = 0; h < helpers; ++h) {
-        runnables.emplace_back(QRunnable::create([&] {
-            take();
-            done.count_down();
-        }));
-        runnables.back()->setAutoDelete(false);
-        pool->start(runnables.back().get());
-    }
-    take();
-    for (auto& runnable : runnables)
-        if (pool->tryTake(runnable.get()))
-            done.count_down();
-    done.wait();
 }
 
 // The text of well-formed UTF-8, or nothing at the first ill-formed sequence. A large input is

@@ -64,44 +64,6 @@ QThreadPool& workerPool()
     return *pool;
 }
 
-// Runs job(i) once for every i below `parts`. The calling thread and helpers from the pool take
-// the parts in turn; helpers the pool has not started by the time every part is taken are
-// withdrawn, so a busy pool never leaves the caller waiting on queued work.
-template <typename Job>
-void runParts(int parts, const Job& job)
-{
-    if (parts <= 1) {
-        if (parts == 1)
-            job(0);
-        return;
-    }
-    std::atomic_int next{0};
-    auto takeParts = [&] {
-        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < parts;
-             i = next.fetch_add(1, std::memory_order_relaxed))
-            job(i);
-    };
-    const int helpers = std::min(parts, workerCount()) - 1;
-    std::latch done(helpers);
-    std::vector<std::unique_ptr<QRunnable>> runnables;
-    runnables.reserve(size_t(helpers));
-    QThreadPool& pool = workerPool();
-    for (int h = 0; h < helpers; ++h) {
-        runnables.emplace_back(QRunnable::create([&takeParts, &done] {
-            takeParts();
-            done.count_down();
-        }));
-        runnables.back()->setAutoDelete(false);
-        pool.start(runnables.back().get());
-    }
-    takeParts();
-    for (auto& runnable : runnables) {
-        if (pool.tryTake(runnable.get()))
-            done.count_down();
-    }
-    done.wait();
-}
-
 // first(i) for every part, then `between` once, then second(i) for every part, in one call on
 // the pool. Steps are taken in that order, so a thread that reaches the second steps waits only
 // for first steps under way. `between` runs on the calling thread, so that what it allocates

@@ -1,13 +1,11 @@
 #include "tools/json/JSONParser.h"
 
+#include "kit/RunParts.h"
 #include "tools/json/JSONNumberText.h"
 
-#include <QRunnable>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
-#include <latch>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -917,36 +915,6 @@ std::shared_ptr<Node> reserveTape(size_t count)
         cache.data = q;
         cache.bytes = have;
     });
-}
-
-// Runs job(i) for every i below `parts`, the calling thread and pool threads taking them in turn;
-// helpers not started by the time every part is taken are withdrawn.
-template <typename Job>
-void runParts(int parts, const Job& job)
-{
-    std::atomic_int next{0};
-    auto take = [&] {
-        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < parts; i = next.fetch_add(1, std::memory_order_relaxed))
-            job(i);
-    };
-    QThreadPool* pool = QThreadPool::globalInstance();
-    const int helpers = std::min(parts, std::max(1, pool->maxThreadCount())) - 1;
-    std::latch done(helpers);
-    std::vector<std::unique_ptr<QRunnable>> runnables;
-    runnables.reserve(size_t(helpers));
-    for (int h = 0; h < helpers; ++h) {
-        runnables.emplace_back(QRunnable::create([&] {
-            take();
-            done.count_down();
-        }));
-        runnables.back()->setAutoDelete(false);
-        pool->start(runnables.back().get());
-    }
-    take();
-    for (auto& runnable : runnables)
-        if (pool->tryTake(runnable.get()))
-            done.count_down();
-    done.wait();
 }
 
 // Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;

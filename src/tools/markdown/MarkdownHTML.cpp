@@ -1,6 +1,7 @@
 #include "tools/markdown/MarkdownHTML.h"
 
 #include "kit/LargeBuffer.h"
+#include "kit/RunParts.h"
 
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"
@@ -9,7 +10,6 @@
 #include "tools/markdown/MarkdownUtf8.h"
 
 #include <QThread>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <atomic>
@@ -478,26 +478,6 @@ std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units
     return cuts;
 }
 
-// work(0) ... work(count - 1) side by side: a few threads of the pool and the calling one take the
-// next index in turn, so that a slow item holds up no other and few threads are woken.
-template<typename Work>
-void sideBySide(qsizetype count, const Work& work)
-{
-    std::atomic<qsizetype> next{0};
-    auto drain = [&next, &work, count] {
-        for (qsizetype i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
-            work(i);
-    };
-    const qsizetype helpers = std::min<qsizetype>(workerCount(), count) - 1;
-    QList<QFuture<void>> running;
-    running.reserve(helpers);
-    for (qsizetype h = 0; h < helpers; ++h)
-        running.append(QtConcurrent::run(drain));
-    drain();
-    for (QFuture<void>& f : running)
-        f.waitForFinished();
-}
-
 // Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
 // it ends between blocks. Answers false when a part but the last does not.
 template<typename Render>
@@ -505,10 +485,10 @@ bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& 
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
-    sideBySide(parts, [&](qsizetype p) {
+    runParts(parts, [&](qsizetype p) {
         const qsizetype first = cuts[size_t(p)];
         between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
-    });
+    }, workerCount());
     for (qsizetype p = 0; p + 1 < parts; ++p) {
         if (!between[size_t(p)])
             return false;
@@ -561,10 +541,10 @@ void assemble(Result& out, const Parts& parts)
         at += part.size();
     }
     auto* const to = out.data();
-    sideBySide(qsizetype(parts.size()), [&](qsizetype p) {
+    runParts(qsizetype(parts.size()), [&](qsizetype p) {
         const auto& part = parts[size_t(p)];
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
-    });
+    }, workerCount());
 }
 
 QString renderWhole(const QList<QStringView>& lines, qsizetype units)
@@ -626,11 +606,11 @@ QString renderMarkdownHTML(const QString& source)
     if (text.size() >= parallelMinimum && workerCount() >= 2) {
         std::vector<LineGroup> groups(size_t(2 * workerCount()));
         const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
-        sideBySide(qsizetype(groups.size()), [&](qsizetype g) {
+        runParts(qsizetype(groups.size()), [&](qsizetype g) {
             const qsizetype from = std::min(lines.size(), g * step);
             groups[size_t(g)].firstLine = from;
             scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[size_t(g)].events);
-        });
+        }, workerCount());
         cuts = partCuts(lines, text.size(), groups);
     }
     if (!cuts.empty()) {
@@ -664,13 +644,13 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     std::vector<QString> texts(pieces);
     std::vector<QList<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
-    sideBySide(qsizetype(pieces), [&](qsizetype piece) {
+    runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
         texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
         pieceLines[k].reserve(texts[k].size() / 32 + 16);
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
         scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
-    });
+    }, workerCount());
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
