@@ -27,6 +27,20 @@ void adviseHugePages(void* data, size_t bytes)
 #endif
 }
 
+void populate(void* data, size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
+    if (last > first)
+        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 void prefault(void* data, size_t bytes)
 {
     constexpr size_t page = 4096;
@@ -42,14 +56,9 @@ void prefault(void* data, size_t bytes)
         to = std::min(to, bytes);
         if (from >= to)
             return;
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         // Populating the slice in one call spares the kernel a trap per page; the writes
         // after it still map each page for this process.
-        const uintptr_t first = (reinterpret_cast<uintptr_t>(base + from) + page - 1) & ~uintptr_t(page - 1);
-        const uintptr_t last = reinterpret_cast<uintptr_t>(base + to) & ~uintptr_t(page - 1);
-        if (last > first)
-            (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#endif
+        populate(base + from, to - from);
         for (size_t at = from; at < to; at += page)
             reinterpret_cast<volatile char*>(base)[at] = 0;
         reinterpret_cast<volatile char*>(base)[to - 1] = 0;

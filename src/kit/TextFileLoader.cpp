@@ -1,5 +1,6 @@
 #include "kit/TextFileLoader.h"
 
+#include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 
 #include <QByteArrayView>
@@ -186,20 +187,6 @@ qsizetype unitCount(const unsigned char* s, qsizetype n)
     return units;
 }
 
-// Maps the whole pages of a stretch about to be written in one call instead of a fault each.
-void populate(void* data, size_t bytes)
-{
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr uintptr_t page = 4096;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (last > first)
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
 
 // The text of well-formed UTF-8, or nothing at the first ill-formed sequence. A large input is
 // decoded in parts side by side, each written straight to its place, cut before lead bytes.
@@ -237,7 +224,7 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
         if (failed.load(std::memory_order_relaxed))
             return;
         const qsizetype room = starts[size_t(k) + 1] - starts[size_t(k)];
-        populate(o + starts[size_t(k)], size_t(room) * sizeof(char16_t));
+        LargeBuffer::populate(o + starts[size_t(k)], size_t(room) * sizeof(char16_t));
         // Well-formed parts fill their room exactly.
         if (decodeStrict(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)], o + starts[size_t(k)], room) != room)
             failed = true;

@@ -1,5 +1,6 @@
 #include "tools/json/JSONParser.h"
 
+#include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 #include "tools/json/JSONNumberText.h"
 
@@ -682,20 +683,6 @@ inline bool valueStarts(Expect& e, quint32& count)
     }
 }
 
-// Maps the whole pages of a stretch about to be written in one call instead of a fault each.
-void populate(void* data, size_t bytes)
-{
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr uintptr_t page = 4096;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-    if (last > first)
-        (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
 
 // Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
 // numbered in the whole tape.
@@ -856,7 +843,7 @@ private:
             // Stretches that double from 64 KiB to 1 MiB: a small part maps little more than it uses.
             const quint32 grown = std::clamp<quint32>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
             const quint32 stretch = std::min<quint32>(grown, m_room - m_mapped);
-            populate(m_tape + m_base + m_mapped, stretch * sizeof(Node));
+            LargeBuffer::populate(m_tape + m_base + m_mapped, stretch * sizeof(Node));
             m_mapped += stretch;
         }
         return m_tape[index];

@@ -82,7 +82,7 @@ public:
         if (!inParts && bytes >= (size_t(16) << 20))
             LargeBuffer::prefault(m_w, bytes);
         else if (!inParts)
-            populate(m_w, bytes);
+            LargeBuffer::populate(m_w, bytes);
         write(root, 0);
         if (inParts && !m_stopped && m_gap)
             writeParts(plan, m_gap);
@@ -204,7 +204,7 @@ private:
                 Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
                             m_sort, m_cancelled);
                 part.m_w = gap + offsets[size_t(from)];
-                populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
+                LargeBuffer::populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
                 for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
                     if (k > 0) {
                         part.put(u',');
@@ -233,21 +233,6 @@ private:
             f.waitForFinished();
         if (stopped)
             m_stopped = true;
-    }
-
-    // Maps the whole pages of a stretch about to be written in one call instead of a fault each.
-    static void populate(void* data, size_t bytes)
-    {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-        constexpr uintptr_t page = 4096;
-        const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-        const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(page - 1);
-        if (last > first)
-            (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-        (void)data;
-        (void)bytes;
-#endif
     }
 
     const JSONDocument& m_doc;
