@@ -6,6 +6,8 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 
+#include <memory>
+
 // Background work driven by event-loop turns: a quiet time of 0 and explicit waits for the
 // worker, never the wall clock.
 class QuietTaskTest : public QObject {
@@ -153,17 +155,21 @@ private slots:
         QVERIFY(turnUntil([&] { return !applied.isEmpty(); }));
         QCOMPARE(applied, QList<int>{5});
 
-        QSemaphore release;
+        // Shared, so a worker the pool starts late never waits on a semaphore this test has left.
+        auto release = std::make_shared<QSemaphore>();
+        auto ran = std::make_shared<QSemaphore>();
         bool late = false;
         QuietTask::detached<int>(
             context,
-            [&] {
-                release.acquire();
+            [release, ran] {
+                release->acquire();
+                ran->release();
                 return 6;
             },
             [&](int) { late = true; });
         delete context;
-        release.release();
+        release->release();
+        ran->acquire();
         for (int i = 0; i < 200; ++i) {
             QCoreApplication::processEvents();
             QThread::yieldCurrentThread();
