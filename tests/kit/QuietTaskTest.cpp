@@ -2,6 +2,7 @@
 #include "kit/QuietTask.h"
 #include "support/QuorrixTestMain.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -13,11 +14,13 @@
 class QuietTaskTest : public QObject {
     Q_OBJECT
 
-    // Turns the event loop until `done` holds; the bound only stops a broken test.
+    // Turns the event loop until `done` holds; the bound only stops a broken test, and is long
+    // because a loaded machine may start a pool thread late.
     template <class Predicate>
     static bool turnUntil(Predicate done)
     {
-        for (int i = 0; i < 20000 && !done(); ++i) {
+        const QDeadlineTimer bound(60000);
+        while (!done() && !bound.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             QThread::yieldCurrentThread();
         }
