@@ -1,3 +1,4 @@
+#include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/ToolPane.h"
@@ -80,8 +81,8 @@ private slots:
         QVERIFY(f.view->outputEditor()->syntaxHighlighter());
         QCOMPARE(f.view->outputMetricTexts(), (QStringList{"8 lines", "59 B"}));
         QCOMPARE(f.view->inputMetricTexts(), (QStringList{"1 line", "100 B"}));
-        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("VALID"));
-        QCOMPARE(f.view->outputPane()->badge()->text(), QString::fromUtf8("GZIP \xE2\x86\x92 JSON"));
+        QCOMPARE(badgeText(f.view->inputPane()), QStringLiteral("VALID"));
+        QCOMPARE(badgeText(f.view->outputPane()), QString::fromUtf8("GZIP \xE2\x86\x92 JSON"));
         QVERIFY(!f.view->isNoticeShown());
         QCOMPARE(shownToggles(*f.view), (QStringList{"Unpack", "Format JSON"}));
     }
@@ -124,7 +125,7 @@ private slots:
         QCOMPARE(f.model->direction(), Codec::Direction::encode);
         QVERIFY(f.view->optionToggles()[2]->isHidden());
         SETTLE(f);
-        QCOMPARE(f.view->outputPane()->badge()->text(), QStringLiteral("BASE64"));
+        QCOMPARE(badgeText(f.view->outputPane()), QStringLiteral("BASE64"));
         f.view->directionPicker()->segments()[1]->click();
         QVERIFY(!f.view->optionToggles()[2]->isHidden());
         QVERIFY(f.view->optionToggles()[2]->isChecked());
@@ -141,7 +142,7 @@ private slots:
         QVERIFY(!f.model->options().formatJSON);
         SETTLE(f);
         QCOMPARE(published.count(), 1);
-        QCOMPARE(f.view->outputPane()->badge()->text(), QString::fromUtf8("GZIP \xE2\x86\x92 TEXT"));
+        QCOMPARE(badgeText(f.view->outputPane()), QString::fromUtf8("GZIP \xE2\x86\x92 TEXT"));
         QVERIFY(!f.view->outputEditor()->syntaxHighlighter());
     }
 
@@ -159,7 +160,7 @@ private slots:
         QCOMPARE(f.view->outputMetricTexts(), QStringList{"0 B"});
         QVERIFY(!f.view->outputCopyButton()->isEnabled());
         QVERIFY(!f.view->swapButton()->isEnabled());
-        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("INVALID"));
+        QCOMPARE(badgeText(f.view->inputPane()), QStringLiteral("INVALID"));
         // Until the next run publishes, the headline names the scheme that failed.
         f.view->schemePicker()->segments()[0]->click();
         QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Not Hex"));
@@ -172,7 +173,7 @@ private slots:
         f.model->setInput(QStringLiteral("H4sIAAAAAAAAA6tWKsnPz1GyUnLNS85PSVXQV3BJBTGUdJSKS1IL"));
         SETTLE(f);
         QCOMPARE(f.view->noticeHeadline(), QStringLiteral("Could not unpack"));
-        QCOMPARE(f.view->inputPane()->badge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(badgeText(f.view->inputPane()), QStringLiteral("VALID"));
         f.model->setInput(QStringLiteral("aGk="));
         SETTLE(f);
         QVERIFY(!f.view->isNoticeShown());
@@ -184,7 +185,7 @@ private slots:
         f.model->setInput(QStringLiteral("gIGCg4SFhoeIiYqLjI2Oj5CRkpOUlZaXmJmam5ydnp8="));
         SETTLE(f);
         QCOMPARE(f.view->outputMetricTexts(), QStringList{"32 B"});
-        QCOMPARE(f.view->outputPane()->badge()->text(), QStringLiteral("BINARY"));
+        QCOMPARE(badgeText(f.view->outputPane()), QStringLiteral("BINARY"));
         QVERIFY(!f.view->swapButton()->isEnabled());
         QCOMPARE(f.view->outputCopyButton()->toolTip(),
                  QStringLiteral("Copy the hex dump with 16 bytes a row, as hexdump -C prints it"));

@@ -1,3 +1,4 @@
+#include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 #include "kit/ui/ContentUnavailableView.h"
 #include "kit/ui/Metric.h"
@@ -136,7 +137,7 @@ private slots:
         view.resize(1000, 600);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QCOMPARE(view.pane()->badge()->text(), QStringLiteral("COMMA"));
+        QCOMPARE(badgeText(view.pane()), QStringLiteral("COMMA"));
         QCOMPARE(view.title(), QStringLiteral("Untitled"));
         QCOMPARE(view.subtitle(), QStringLiteral("CSV"));
         QCOMPARE(view.rowsMetric()->text(), QStringLiteral("5 of 5 rows"));
@@ -278,7 +279,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         const QUrl url = writeFile(dir, QStringLiteral("blank.csv"), "\n\n");
         model.open(url);
-        QTRY_COMPARE(view.pane()->badge()->text(), QStringLiteral("ERROR"));
+        QTRY_COMPARE(badgeText(view.pane()), QStringLiteral("ERROR"));
         QVERIFY(view.errorCard()->isVisible());
         QCOMPARE(view.errorText(), QStringLiteral("No rows found."));
         QVERIFY(view.table()->showsEmptyState());
@@ -295,7 +296,7 @@ private slots:
         CSVToolViewModel model;
         CSVToolView view(&model);
         emit view.delimiterPicker()->activated(QString::number(int(CSVToolViewModel::DelimiterChoice::semicolon)));
-        QTRY_COMPARE(view.pane()->badge()->text(), QStringLiteral("SEMICOLON"));
+        QTRY_COMPARE(badgeText(view.pane()), QStringLiteral("SEMICOLON"));
         QCOMPARE(model.columnCount(), std::optional<qsizetype>(1));
         view.headerToggle()->click();
         QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(6));
@@ -367,7 +368,7 @@ private slots:
         QCoreApplication::sendEvent(&view, &drop);
         QVERIFY(!view.isDropTargeted());
         QTRY_COMPARE(model.fileUrl(), first);
-        QCOMPARE(view.pane()->badge()->text(), QStringLiteral("TAB"));
+        QCOMPARE(badgeText(view.pane()), QStringLiteral("TAB"));
         delete data;
     }
 

@@ -1,3 +1,4 @@
+#include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/Metric.h"
@@ -108,7 +109,7 @@ private slots:
         QVERIFY(view.runsOwnFind());
         waitForFormat(model);
         QCoreApplication::processEvents();
-        QCOMPARE(view.inputPane()->badge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(badgeText(view.inputPane()), QStringLiteral("VALID"));
         QCOMPARE(view.outputEditor()->text(), model.formattedOutput());
         QCOMPARE(view.inputLinesMetric()->text(), QStringLiteral("6 lines"));
         QCOMPARE(view.inputBytesMetric()->text(), QStringLiteral("103 B"));
@@ -133,7 +134,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(view.banner()->isVisible());
         QCOMPARE(view.bannerMessage()->text(), *model.validation().error);
-        QCOMPARE(view.inputPane()->badge()->text(), QStringLiteral("INVALID"));
+        QCOMPARE(badgeText(view.inputPane()), QStringLiteral("INVALID"));
         QVERIFY(view.outputEditor()->text().isEmpty());
         QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-invalid.png"))));
         model.setText(QStringLiteral("  "));

@@ -1,3 +1,4 @@
+#include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 #include "kit/PaneBadge.h"
 #include "kit/ui/Metric.h"
@@ -402,7 +403,7 @@ private slots:
         f.view->findInTool(ToolView::FindAction::showFindInterface);
         QVERIFY(f.model.find()->isShowingBar());
         QVERIFY(f.view->previewPane()->badge());
-        QCOMPARE(f.view->previewPane()->badge()->text(), QString("FIND"));
+        QCOMPARE(badgeText(f.view->previewPane()), QString("FIND"));
         f.view->toggleSourceAction()->trigger();
         QCOMPARE(f.view->minimumWidth(), 600);
 

@@ -1,3 +1,4 @@
+#include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 
 #include "kit/ui/CodeTextView.h"
@@ -88,9 +89,9 @@ private slots:
     void firstRenderAndFooters()
     {
         Fixture f;
-        QCOMPARE(f.view->diagramPane()->badge()->text(), QStringLiteral("LOADING"));
+        QCOMPARE(badgeText(f.view->diagramPane()), QStringLiteral("LOADING"));
         QVERIFY(f.waitForRender());
-        QCOMPARE(f.view->sourcePane()->badge()->text(), QStringLiteral("VALID"));
+        QCOMPARE(badgeText(f.view->sourcePane()), QStringLiteral("VALID"));
         QVERIFY(!f.view->diagramPane()->badge());
         QCOMPARE(visibleMetricTexts(f.view->sourcePane()), QStringLiteral("flowchart|6 lines"));
         QVERIFY(visibleMetricTexts(f.view->diagramPane()).startsWith(QStringLiteral("100%|")));
@@ -122,8 +123,8 @@ private slots:
         f.model.setSource(QStringLiteral("flowchart TD\n  A --> B\n  B --> C[oops\n"));
         QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), 30000);
         QCOMPARE(f.model.renderedBytes(), bytes);
-        QCOMPARE(f.view->sourcePane()->badge()->text(), QStringLiteral("INVALID"));
-        QCOMPARE(f.view->diagramPane()->badge()->text(), QStringLiteral("STALE"));
+        QCOMPARE(badgeText(f.view->sourcePane()), QStringLiteral("INVALID"));
+        QCOMPARE(badgeText(f.view->diagramPane()), QStringLiteral("STALE"));
         QVERIFY(f.view->banner()->isVisible());
         QStringList texts;
         for (QLabel* label : f.view->banner()->findChildren<QLabel*>())
