@@ -1,5 +1,6 @@
 #include "kit/CodeTextBuffer.h"
 
+#include "kit/LargeBuffer.h"
 #include "kit/TextHelpers.h"
 
 #include <QChar>
@@ -56,15 +57,26 @@ constexpr WideRange kWide[] = {
 
 CodeTextBuffer::CodeTextBuffer() : CodeTextBuffer(QStringView()) {}
 
-CodeTextBuffer::CodeTextBuffer(QStringView text)
+CodeTextBuffer::CodeTextBuffer(QStringView text) : CodeTextBuffer(text, nullptr) {}
+
+CodeTextBuffer::CodeTextBuffer(const QString& text) : CodeTextBuffer(QStringView(text), &text) {}
+
+CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
 {
     const QString normal = text.contains(QLatin1Char('\r')) ? TextHelpers::normalizedLineBreaks(text) : QString();
     const QStringView all = normal.isNull() ? text : QStringView(normal);
+    // Only storage a QString owns can be kept alive here: a view, or a string over raw data
+    // (no capacity of its own), is copied.
+    const bool borrow = !normal.isNull() || (source && source->capacity() > 0);
+    if (borrow) {
+        m_borrowed = normal.isNull() ? *source : normal;
+        m_borrowedIsText = true;
+    }
     // A large text is cut at line feeds into parts whose blocks are built side by side.
     constexpr qsizetype kPartMinimum = qsizetype(1) << 22;
     const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 4));
     if (parts == 1) {
-        appendBlocks(m_blocks, all, true);
+        appendBlocks(m_blocks, all, true, nullptr, borrow);
     } else {
         std::vector<qsizetype> cuts{0};
         for (int i = 1; i < parts; ++i) {
@@ -78,9 +90,9 @@ CodeTextBuffer::CodeTextBuffer(QStringView text)
         QList<QFuture<void>> running;
         for (size_t i = 1; i + 1 < cuts.size(); ++i)
             running.append(QtConcurrent::run([&, i] {
-                appendBlocks(built[i], all.mid(cuts[i], cuts[i + 1] - cuts[i]), i + 2 == cuts.size());
+                appendBlocks(built[i], all.mid(cuts[i], cuts[i + 1] - cuts[i]), i + 2 == cuts.size(), nullptr, borrow);
             }));
-        appendBlocks(built[0], all.mid(0, cuts[1]), cuts.size() == 2);
+        appendBlocks(built[0], all.mid(0, cuts[1]), cuts.size() == 2, nullptr, borrow);
         for (QFuture<void>& f : running)
             f.waitForFinished();
         for (std::vector<Block>& part : built)
@@ -185,7 +197,7 @@ void CodeTextBuffer::measureBlock(Block& block)
     }
 }
 
-void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner)
+void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
@@ -200,7 +212,11 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
                 current.text = std::move(*owner); // same storage: `text` stays valid
             } else if (current.starts.size() == 1 && size >= kLongLine) {
                 current.text.reserve(size + kLongLine);
+                LargeBuffer::adviseHugePages(current.text.data(), size_t(size + kLongLine) * sizeof(QChar));
                 current.text.append(text.mid(blockFrom, size));
+            } else if (borrow) {
+                // Any change to such a string copies it first, so the borrowed text is never written.
+                current.text = QString::fromRawData(text.data() + blockFrom, size);
             } else {
                 current.text = text.mid(blockFrom, size).toString();
             }
@@ -285,6 +301,8 @@ size_t CodeTextBuffer::blockAtLine(qsizetype line) const
 
 QString CodeTextBuffer::text() const
 {
+    if (m_borrowedIsText)
+        return m_borrowed;
     if (!m_textCached) {
         // A block's own string is never handed out: an in-place edit of it while someone holds
         // it would copy the whole block, on every keystroke of a long line.
@@ -318,8 +336,9 @@ QString CodeTextBuffer::mid(qsizetype position, qsizetype length) const
     if (length == 0)
         return out;
     size_t b = blockAtPosition(position);
+    // A copy, never a block's string itself, which may read borrowed storage.
     if (position - m_blockStart[b] + length <= m_blocks[b].text.size())
-        return m_blocks[b].text.mid(position - m_blockStart[b], length);
+        return QStringView(m_blocks[b].text).mid(position - m_blockStart[b], length).toString();
     out.reserve(length);
     while (length > 0 && b < m_blocks.size()) {
         const qsizetype local = position - m_blockStart[b];
@@ -599,6 +618,7 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         addSpareText(std::move(m_textCache));
     m_textCache = QString();
     m_textCached = false;
+    m_borrowedIsText = false;
     size_t b0 = blockAtPosition(position);
     size_t b1 = blockAtPosition(position + length);
     if (length > 0 && b1 > b0 && position + length == m_blockStart[b1])

@@ -27,6 +27,9 @@ public:
 
     CodeTextBuffer();
     explicit CodeTextBuffer(QStringView text);
+    // Keeps a shallow copy of `text` and lets its blocks of short lines read from it instead of
+    // copying them: a large text is then held once, and its first edit copies one block.
+    explicit CodeTextBuffer(const QString& text);
 
     // Columns of one code point (tab excluded: it depends on the column).
     static int codePointColumns(char32_t c);
@@ -98,8 +101,12 @@ private:
         qint64 rows = 0;
     };
 
-    // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy.
-    static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr);
+    CodeTextBuffer(QStringView text, const QString* source);
+
+    // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
+    // with `borrow`, blocks of short lines read `text` in place (its storage outlives them).
+    static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
+                             bool borrow = false);
     static void measureBlock(Block& block);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static void buildCheckpoints(Block& block);
@@ -118,6 +125,10 @@ private:
     qsizetype m_length = 0;
     qsizetype m_lineCount = 1;
     mutable qint64 m_maxColumns = -1;
+    // The text the blocks of short lines read in place; while nothing is edited, also the answer
+    // of `text()`.
+    QString m_borrowed;
+    bool m_borrowedIsText = false;
     mutable QString m_textCache;
     mutable bool m_textCached = false;
     // Earlier answers of `text()` and given spares, whose storage is reused once nobody else

@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <memory>
+
 class CodeTextBufferTest : public QObject {
     Q_OBJECT
 private slots:
@@ -27,6 +29,8 @@ private slots:
     void largeText();
     void heldText_data();
     void heldText();
+    void borrowedSource_data();
+    void borrowedSource();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -372,6 +376,46 @@ void CodeTextBufferTest::heldText()
             held.removeFirst();
     }
     QCOMPARE(buffer.length(), model.size());
+}
+
+void CodeTextBufferTest::borrowedSource_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("lineBreak");
+    QTest::newRow("short lines") << QStringLiteral("  \"key\": [1, 2, \"\u4E2D\"],") << 20000 << QStringLiteral("\n");
+    QTest::newRow("short CR LF lines") << QStringLiteral("a\tb c") << 20000 << QStringLiteral("\r\n");
+    QTest::newRow("one long line") << QStringLiteral("{\"k\":1}") << 1000 << QString();
+    QTest::newRow("text built in parts") << QStringLiteral("    \"name\": \"item\",") << 600000 << QStringLiteral("\n");
+}
+
+// A buffer built from a string reads it in place: neither the owner's later edits nor the
+// owner's and the buffer's ends may change what either holds.
+void CodeTextBufferTest::borrowedSource()
+{
+    QFETCH(QString, line);
+    QFETCH(int, count);
+    QFETCH(QString, lineBreak);
+    QString source;
+    for (int i = 0; i < count; ++i)
+        source += line + lineBreak;
+    const QString expected = TextHelpers::normalizedLineBreaks(source);
+    auto buffer = std::make_unique<CodeTextBuffer>(source);
+    source.replace(0, 3, QStringLiteral("XYZ"));
+    source[source.size() / 2] = u'#';
+    QCOMPARE(buffer->text(), expected);
+    const qsizetype middle = expected.size() / 2;
+    const QString piece = buffer->mid(middle, 40);
+    const QString whole = buffer->text();
+    source = QString();
+    buffer->replace(middle, 1, QStringLiteral("!"));
+    QString edited = expected;
+    edited.replace(middle, 1, QStringLiteral("!"));
+    QCOMPARE(buffer->text(), edited);
+    QCOMPARE(buffer->mid(0, expected.size()), edited);
+    buffer.reset();
+    QCOMPARE(piece, expected.mid(middle, 40));
+    QCOMPARE(whole, expected);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)
