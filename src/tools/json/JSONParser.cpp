@@ -378,6 +378,7 @@ private:
     const std::atomic_bool* m_cancelled;
     std::optional<Fault> m_fault;
     quint32 m_steps = 0;
+    size_t m_mapped = 0; // tape nodes whose pages are mapped
 
     JSONParser::Result failed()
     {
@@ -432,7 +433,24 @@ private:
         pushNode(Node{kind, 0, 0, 0, 0, 0});
         return qsizetype(m_doc->nodes.size()) - 1;
     }
-    void pushNode(const Node& n) { m_doc->nodes.push_back(n); }
+    void pushNode(const Node& n)
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        if (nodes.size() >= m_mapped) [[unlikely]]
+            mapAhead();
+        nodes.push_back(n);
+    }
+    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
+    // pages instead of a fault each.
+    void mapAhead()
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        const size_t stretch = std::clamp<size_t>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
+        const size_t to = std::min(nodes.capacity(), nodes.size() + stretch);
+        if (to > nodes.size())
+            LargeBuffer::populate(nodes.data() + nodes.size(), (to - nodes.size()) * sizeof(Node));
+        m_mapped = std::max(to, nodes.size() + 1);
+    }
     Node& node(qsizetype i) { return m_doc->nodes[size_t(i)]; }
     quint32 offsetOf(const char16_t* p) const { return quint32(p - m_begin); }
 
@@ -910,9 +928,12 @@ std::shared_ptr<Node> reserveTape(size_t count)
 std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
 {
     constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
+    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
+    // process or on a busy machine, where a helper that is late holds up the whole read.
+    constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
     const qsizetype n = text.size();
     const int wanted = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
-    if (wanted < 2 || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+    if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
     const char16_t* const end = begin + n;
