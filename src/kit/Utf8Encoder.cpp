@@ -145,40 +145,39 @@ QUORRIX_AVX2 void encodeAvx2(const char16_t* p, const char16_t* end, unsigned ch
     encodePlain(p, end, o);
 }
 
+// Sixteen units a step, each read with the unit after it: 1 byte a unit, one more from U+0080
+// on, one more from U+0800 on, two less for a high surrogate followed by a low one (a pair is 4
+// bytes, a lone surrogate 3). The 16-bit lanes gain at most two a step and are summed in time.
 QUORRIX_AVX2 qsizetype lengthAvx2(const char16_t* p, const char16_t* end)
 {
-    const __m256i surrogateMask = _mm256_set1_epi16(short(0xF800));
-    const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
     const __m256i ones = _mm256_set1_epi16(1);
     const __m256i at80 = _mm256_set1_epi16(0x80);
     const __m256i at800 = _mm256_set1_epi16(0x800);
+    const __m256i tenBits = _mm256_set1_epi16(short(0xFC00));
+    const __m256i highTag = _mm256_set1_epi16(short(0xD800));
+    const __m256i lowTag = _mm256_set1_epi16(short(0xDC00));
     qsizetype total = 0;
-    while (end - p >= 16) {
-        // Per lane minus the units from 0x80 on and from 0x800 on: at most 2 a block, so 16-bit
-        // lanes hold 16000 blocks.
-        __m256i below = _mm256_setzero_si256();
-        qsizetype units = 0;
-        while (end - p >= 16 && units < 16000 * 16) {
+    while (end - p > 16) {
+        const char16_t* const stop = p + std::min<qsizetype>((end - p - 1) / 16, 8000) * 16;
+        __m256i above = _mm256_setzero_si256(); // minus one per step up
+        __m256i pairs = _mm256_setzero_si256();  // minus one per pair
+        total += stop - p;
+        for (; p < stop; p += 16) {
             const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            if (!_mm256_testz_si256(_mm256_cmpeq_epi16(_mm256_and_si256(u, surrogateMask), surrogate),
-                                    _mm256_set1_epi16(-1))) {
-                // Pairs and lone surrogates one by one, to the end of the block or just past it.
-                const char16_t* const stop = p + 16;
-                while (p < stop)
-                    total += lengthOne(p, end);
-                continue;
-            }
-            below = _mm256_add_epi16(below, _mm256_cmpeq_epi16(_mm256_min_epu16(u, at80), at80));
-            below = _mm256_add_epi16(below, _mm256_cmpeq_epi16(_mm256_min_epu16(u, at800), at800));
-            p += 16;
-            units += 16;
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+            above = _mm256_add_epi16(above, _mm256_cmpeq_epi16(_mm256_min_epu16(u, at80), at80));
+            above = _mm256_add_epi16(above, _mm256_cmpeq_epi16(_mm256_min_epu16(u, at800), at800));
+            pairs = _mm256_add_epi16(pairs, _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_and_si256(u, tenBits), highTag),
+                                                             _mm256_cmpeq_epi16(_mm256_and_si256(next, tenBits), lowTag)));
         }
         alignas(32) qint32 lanes[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), _mm256_madd_epi16(below, ones));
-        total += units;
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes),
+                           _mm256_sub_epi32(_mm256_madd_epi16(pairs, _mm256_set1_epi16(2)), _mm256_madd_epi16(above, ones)));
         for (qint32 lane : lanes)
-            total -= lane;
+            total += lane;
     }
+    // A low surrogate left here after a pair's high counted in the blocks above is 3 bytes, as
+    // that sum expects.
     return total + lengthPlain(p, end);
 }
 #endif
