@@ -1,6 +1,12 @@
 #include "kit/LargeBuffer.h"
 
+#include <QArrayDataPointer>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <limits>
+#include <optional>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -9,7 +15,82 @@
 #include <sys/mman.h>
 #endif
 
+namespace {
+
+constexpr qsizetype kHuge = qsizetype(2) << 20;
+constexpr qsizetype kHugeFrom = qsizetype(1) << 20; // bytes
+
+// Array data whose elements start on a huge-page boundary and whose room ends on one, as Qt's own
+// containers take it over (and free it); nothing when it cannot be had.
+template <typename T>
+std::optional<QArrayDataPointer<T>> hugeData(qsizetype size)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (size < 0 || size > (std::numeric_limits<qsizetype>::max() - 2 * kHuge) / qsizetype(sizeof(T)))
+        return std::nullopt;
+    const qsizetype bytes = ((size + 1) * qsizetype(sizeof(T)) + kHuge - 1) & ~(kHuge - 1);
+    QArrayData* header = nullptr;
+    void* data = QArrayData::allocate(&header, sizeof(T), kHuge, bytes / qsizetype(sizeof(T)), QArrayData::KeepSize);
+    if (!data || !header)
+        return std::nullopt;
+    (void)madvise(data, size_t(bytes), MADV_HUGEPAGE); // advice only
+    // The room is counted from where Qt's own arrays begin, so that their free space at either end
+    // adds up.
+    auto* const typed = static_cast<QTypedArrayData<T>*>(header);
+    T* const first = static_cast<T*>(data);
+    header->alloc = (first - QTypedArrayData<T>::dataStart(header, alignof(typename QTypedArrayData<T>::AlignmentDummy)))
+        + bytes / qsizetype(sizeof(T));
+    first[size] = T(0);
+    return QArrayDataPointer<T>(typed, first, size);
+#else
+    (void)size;
+    return std::nullopt;
+#endif
+}
+
+} // namespace
+
 namespace LargeBuffer {
+
+QString uninitializedString(qsizetype units)
+{
+    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom) {
+        if (auto data = hugeData<char16_t>(units))
+            return QString(std::move(*data));
+    }
+    return QString(units, Qt::Uninitialized);
+}
+
+void* allocate(size_t bytes)
+{
+    if (bytes < size_t(kHugeFrom))
+        return ::operator new(bytes);
+    const size_t rounded = (bytes + size_t(kHuge) - 1) & ~size_t(kHuge - 1);
+    void* data = std::aligned_alloc(size_t(kHuge), rounded);
+    if (!data)
+        throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    (void)madvise(data, rounded, MADV_HUGEPAGE); // advice only
+#endif
+    return data;
+}
+
+void deallocate(void* data, size_t bytes) noexcept
+{
+    if (bytes < size_t(kHugeFrom))
+        ::operator delete(data);
+    else
+        std::free(data);
+}
+
+QByteArray uninitializedBytes(qsizetype size)
+{
+    if (size >= kHugeFrom) {
+        if (auto data = hugeData<char>(size))
+            return QByteArray(std::move(*data));
+    }
+    return QByteArray(size, Qt::Uninitialized);
+}
 
 void adviseHugePages(void* data, size_t bytes)
 {

@@ -200,7 +200,7 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
     constexpr qsizetype textMinimum = qsizetype(1) << 21;
     const int parts = n < textMinimum ? 1 : int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
     if (parts <= 1) {
-        QString text(n, Qt::Uninitialized);
+        QString text = LargeBuffer::uninitializedString(n);
         LargeBuffer::populate(text.data(), size_t(n) * sizeof(char16_t));
         const qsizetype units = decodeStrict(s, n, reinterpret_cast<char16_t*>(text.data()), n);
         if (units < 0)
@@ -221,7 +221,7 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
     runParts(parts, [&](int k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); });
     for (int k = 0; k < parts; ++k)
         starts[size_t(k) + 1] += starts[size_t(k)];
-    QString text(starts.back(), Qt::Uninitialized);
+    QString text = LargeBuffer::uninitializedString(starts.back());
     char16_t* const o = reinterpret_cast<char16_t*>(text.data());
     std::atomic_bool failed{false};
     runParts(parts, [&](int k) {

@@ -227,7 +227,7 @@ QByteArray Utf8Encoder::toUtf8(QStringView text, Loops loops)
     constexpr qsizetype partMinimum = qsizetype(1) << 20;
     const qsizetype parts = n < 4 * partMinimum ? 1 : std::min<qsizetype>(4 * QThread::idealThreadCount(), n / partMinimum);
     if (parts <= 1) {
-        QByteArray out(lengthOf(s, s + n, useWide), Qt::Uninitialized);
+        QByteArray out = LargeBuffer::uninitializedBytes(lengthOf(s, s + n, useWide));
         LargeBuffer::populate(out.data(), size_t(out.size()));
         encodeOf(s, s + n, reinterpret_cast<unsigned char*>(out.data()), useWide);
         return out;
@@ -248,7 +248,7 @@ QByteArray Utf8Encoder::toUtf8(QStringView text, Loops loops)
     });
     for (qsizetype k = 0; k < parts; ++k)
         offsets[size_t(k) + 1] += offsets[size_t(k)];
-    QByteArray out(offsets.back(), Qt::Uninitialized);
+    QByteArray out = LargeBuffer::uninitializedBytes(offsets.back());
     auto* const base = reinterpret_cast<unsigned char*>(out.data());
     runParts(parts, [&](qsizetype k) {
         unsigned char* const at = base + offsets[size_t(k)];

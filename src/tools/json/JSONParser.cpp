@@ -344,9 +344,8 @@ public:
         }
         if (m_build) {
             // Room for one value per six units: growing the tape would copy it into fresh
-            // memory, while reserved pages that are never written cost nothing. No huge pages:
-            // where memory is fragmented the kernel compacts it first, which costs a fresh
-            // process more than the faults it saves.
+            // memory, while reserved pages that are never written cost nothing. A large tape lies
+            // on huge pages (see LargeBuffer).
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
         }
         skipSpace();
@@ -897,10 +896,22 @@ std::shared_ptr<Node> reserveTape(size_t count)
         }
     }
     if (!p) {
-        have = bytes;
-        p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED)
+        // On huge pages (see LargeBuffer): the mapping is cut to whole ones.
+        constexpr size_t huge = size_t(2) << 20;
+        have = (bytes + huge - 1) & ~(huge - 1);
+        char* const raw = static_cast<char*>(
+            mmap(nullptr, have + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+        if (raw == MAP_FAILED)
             return nullptr;
+        char* const aligned = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + huge - 1) & ~uintptr_t(huge - 1));
+        if (aligned > raw)
+            munmap(raw, size_t(aligned - raw));
+        if (raw + have + huge > aligned + have)
+            munmap(aligned + have, size_t(raw + have + huge - (aligned + have)));
+#if defined(MADV_HUGEPAGE)
+        (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
+#endif
+        p = aligned;
     }
     return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
         // Only a tape of a text up to some 16 M units is kept with its pages: a larger one would

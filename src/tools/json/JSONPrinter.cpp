@@ -72,11 +72,11 @@ public:
             m_gapLength = plan.offsets.back();
         }
         const qsizetype total = size(root, 0);
-        QString out(total, Qt::Uninitialized);
+        QString out = LargeBuffer::uninitializedString(total);
         m_w = reinterpret_cast<char16_t*>(out.data());
         char16_t* const begin = m_w;
-        // Faulted in from several threads; no huge pages (see the parser's tape). Writers of
-        // parts fault their own stretch; a few megabytes are mapped here in one call, which costs
+        // On huge pages where the system has them (see LargeBuffer). Writers of parts fault
+        // their own stretch; a few megabytes are mapped here in one call, which costs
         // less than starting threads for them.
         const size_t bytes = size_t(total) * sizeof(char16_t);
         if (!inParts && bytes >= (size_t(16) << 20))
