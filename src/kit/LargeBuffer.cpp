@@ -18,7 +18,7 @@
 namespace {
 
 constexpr qsizetype kHuge = qsizetype(2) << 20;
-constexpr qsizetype kHugeFrom = qsizetype(1) << 20; // bytes
+constexpr qsizetype kHugeFrom = qsizetype(1) << 18; // bytes
 
 // Array data whose elements start on a huge-page boundary and whose room ends on one, as Qt's own
 // containers take it over (and free it); nothing when it cannot be had.

@@ -21,14 +21,14 @@ void prefault(void* data, size_t bytes);
 void populate(void* data, size_t bytes);
 
 // An uninitialised string of `units` units (a byte array of `size` bytes) to be written whole.
-// From a megabyte on, its data starts on a 2 MiB boundary and fills whole huge pages, advised as
-// such: where first writes to fresh pages are dear (under some virtual machines a 4 KiB page costs
-// tens of microseconds) a huge page costs about as much as one small one. Otherwise, and where
-// the system has no huge page to give, it is an ordinary buffer.
+// From a quarter of a megabyte on, its data starts on a 2 MiB boundary and fills whole huge
+// pages, advised as such: where first writes to fresh pages are dear (under some virtual machines
+// a 4 KiB page costs several microseconds) a huge page costs little more than one small one.
+// Otherwise, and where the system has no huge page to give, it is an ordinary buffer.
 QString uninitializedString(qsizetype units);
 QByteArray uninitializedBytes(qsizetype size);
 
-// Memory the same way for a std::vector that grows large: from a megabyte on, on huge pages.
+// Memory the same way for a std::vector that grows large.
 void* allocate(size_t bytes);
 void deallocate(void* data, size_t bytes) noexcept;
 

@@ -17,7 +17,8 @@ private slots:
         QTest::addColumn<qsizetype>("size");
         QTest::newRow("empty") << qsizetype(0);
         QTest::newRow("small") << qsizetype(100);
-        QTest::newRow("just below a megabyte") << qsizetype((1 << 19) - 1);
+        QTest::newRow("just below a quarter of a megabyte") << qsizetype((1 << 17) - 1);
+        QTest::newRow("a quarter of a megabyte") << qsizetype(1 << 17);
         QTest::newRow("a megabyte") << qsizetype(1 << 19);
         QTest::newRow("just below a huge page") << qsizetype((1 << 20) - 1);
         QTest::newRow("a huge page exactly") << qsizetype(1 << 20);
