@@ -20,20 +20,41 @@ namespace {
 constexpr qsizetype kHuge = qsizetype(2) << 20;
 constexpr qsizetype kHugeFrom = qsizetype(1) << 18; // bytes
 
-// Array data whose elements start on a huge-page boundary and whose room ends on one, as Qt's own
-// containers take it over (and free it); nothing when it cannot be had.
+// The room to take for `bytes` from a huge-page boundary on: whole huge pages, unless what lies
+// past the last whole one is short enough that its small pages cost less than clearing one more
+// huge page (then it stays on small pages).
+qsizetype hugeRoom(qsizetype bytes)
+{
+    const qsizetype whole = bytes & ~(kHuge - 1);
+    return bytes - whole >= kHugeFrom ? whole + kHuge : bytes;
+}
+
+void adviseWhole(void* data, qsizetype room)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const qsizetype whole = room & ~(kHuge - 1);
+    if (whole > 0)
+        (void)madvise(data, size_t(whole), MADV_HUGEPAGE); // advice only
+#else
+    (void)data;
+    (void)room;
+#endif
+}
+
+// Array data whose elements start on a huge-page boundary, as Qt's own containers take it over
+// (and free it); nothing when it cannot be had.
 template <typename T>
 std::optional<QArrayDataPointer<T>> hugeData(qsizetype size)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (size < 0 || size > (std::numeric_limits<qsizetype>::max() - 2 * kHuge) / qsizetype(sizeof(T)))
         return std::nullopt;
-    const qsizetype bytes = ((size + 1) * qsizetype(sizeof(T)) + kHuge - 1) & ~(kHuge - 1);
+    const qsizetype bytes = (hugeRoom((size + 1) * qsizetype(sizeof(T))) + qsizetype(sizeof(T)) - 1) & ~(qsizetype(sizeof(T)) - 1);
     QArrayData* header = nullptr;
     void* data = QArrayData::allocate(&header, sizeof(T), kHuge, bytes / qsizetype(sizeof(T)), QArrayData::KeepSize);
     if (!data || !header)
         return std::nullopt;
-    (void)madvise(data, size_t(bytes), MADV_HUGEPAGE); // advice only
+    adviseWhole(data, bytes);
     // The room is counted from where Qt's own arrays begin, so that their free space at either end
     // adds up.
     auto* const typed = static_cast<QTypedArrayData<T>*>(header);
@@ -65,13 +86,12 @@ void* allocate(size_t bytes)
 {
     if (bytes < size_t(kHugeFrom))
         return ::operator new(bytes);
-    const size_t rounded = (bytes + size_t(kHuge) - 1) & ~size_t(kHuge - 1);
-    void* data = std::aligned_alloc(size_t(kHuge), rounded);
+    // aligned_alloc wants a multiple of the alignment.
+    const size_t room = size_t(hugeRoom(qsizetype(bytes)));
+    void* data = std::aligned_alloc(size_t(kHuge), (room + size_t(kHuge) - 1) & ~size_t(kHuge - 1));
     if (!data)
         throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    (void)madvise(data, rounded, MADV_HUGEPAGE); // advice only
-#endif
+    adviseWhole(data, qsizetype(room));
     return data;
 }
 
