@@ -882,7 +882,9 @@ TapeCache& tapeCache()
 }
 
 // Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
-std::shared_ptr<Node> reserveTape(size_t count)
+// `huge` asks for huge pages, worth it where each part fills a few of them: a part clears a whole
+// huge page for its first node.
+std::shared_ptr<Node> reserveTape(size_t count, bool huge)
 {
     const size_t bytes = count * sizeof(Node);
     TapeCache& cache = tapeCache();
@@ -896,20 +898,22 @@ std::shared_ptr<Node> reserveTape(size_t count)
         }
     }
     if (!p) {
-        // On huge pages (see LargeBuffer): the mapping is cut to whole ones.
-        constexpr size_t huge = size_t(2) << 20;
-        have = (bytes + huge - 1) & ~(huge - 1);
+        // Huge pages (see LargeBuffer) on a mapping cut to whole ones.
+        constexpr size_t hugePage = size_t(2) << 20;
+        have = (bytes + hugePage - 1) & ~(hugePage - 1);
         char* const raw = static_cast<char*>(
-            mmap(nullptr, have + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+            mmap(nullptr, have + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
         if (raw == MAP_FAILED)
             return nullptr;
-        char* const aligned = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + huge - 1) & ~uintptr_t(huge - 1));
+        char* const aligned =
+            reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + hugePage - 1) & ~uintptr_t(hugePage - 1));
         if (aligned > raw)
             munmap(raw, size_t(aligned - raw));
-        if (raw + have + huge > aligned + have)
-            munmap(aligned + have, size_t(raw + have + huge - (aligned + have)));
+        if (raw + have + hugePage > aligned + have)
+            munmap(aligned + have, size_t(raw + have + hugePage - (aligned + have)));
 #if defined(MADV_HUGEPAGE)
-        (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
+        if (huge)
+            (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
 #endif
         p = aligned;
     }
@@ -972,7 +976,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
         return std::nullopt;
     std::shared_ptr<Node> reserved;
     if (doc) {
-        reserved = reserveTape(size_t(stride * parts));
+        reserved = reserveTape(size_t(stride * parts), stride >= (qsizetype(1) << 20));
         if (!reserved)
             return std::nullopt;
     }
