@@ -3,11 +3,11 @@
 #include <QArrayDataPointer>
 
 #include <algorithm>
-#include <cstdlib>
-#include <new>
-#include <limits>
-#include <optional>
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -49,7 +49,7 @@ std::optional<QArrayDataPointer<T>> hugeData(qsizetype size)
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (size < 0 || size > (std::numeric_limits<qsizetype>::max() - 2 * kHuge) / qsizetype(sizeof(T)))
         return std::nullopt;
-    const qsizetype bytes = (hugeRoom((size + 1) * qsizetype(sizeof(T))) + qsizetype(sizeof(T)) - 1) & ~(qsizetype(sizeof(T)) - 1);
+    const qsizetype bytes = hugeRoom((size + 1) * qsizetype(sizeof(T))); // a whole number of elements
     QArrayData* header = nullptr;
     void* data = QArrayData::allocate(&header, sizeof(T), kHuge, bytes / qsizetype(sizeof(T)), QArrayData::KeepSize);
     if (!data || !header)
