@@ -1,7 +1,13 @@
 #include "kit/LargeBuffer.h"
 
+#include <QArrayDataPointer>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -9,7 +15,102 @@
 #include <sys/mman.h>
 #endif
 
+namespace {
+
+constexpr qsizetype kHuge = qsizetype(2) << 20;
+constexpr qsizetype kHugeFrom = qsizetype(1) << 18; // bytes
+
+// The room to take for `bytes` from a huge-page boundary on: whole huge pages, unless what lies
+// past the last whole one is short enough that its small pages cost less than clearing one more
+// huge page (then it stays on small pages).
+qsizetype hugeRoom(qsizetype bytes)
+{
+    const qsizetype whole = bytes & ~(kHuge - 1);
+    return bytes - whole >= kHugeFrom ? whole + kHuge : bytes;
+}
+
+void adviseWhole(void* data, qsizetype room)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const qsizetype whole = room & ~(kHuge - 1);
+    if (whole > 0)
+        (void)madvise(data, size_t(whole), MADV_HUGEPAGE); // advice only
+#else
+    (void)data;
+    (void)room;
+#endif
+}
+
+// Array data whose elements start on a huge-page boundary, as Qt's own containers take it over
+// (and free it); nothing when it cannot be had.
+template <typename T>
+std::optional<QArrayDataPointer<T>> hugeData(qsizetype size)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (size < 0 || size > (std::numeric_limits<qsizetype>::max() - 2 * kHuge) / qsizetype(sizeof(T)))
+        return std::nullopt;
+    const qsizetype bytes = hugeRoom((size + 1) * qsizetype(sizeof(T))); // a whole number of elements
+    QArrayData* header = nullptr;
+    void* data = QArrayData::allocate(&header, sizeof(T), kHuge, bytes / qsizetype(sizeof(T)), QArrayData::KeepSize);
+    if (!data || !header)
+        return std::nullopt;
+    adviseWhole(data, bytes);
+    // The room is counted from where Qt's own arrays begin, so that their free space at either end
+    // adds up.
+    auto* const typed = static_cast<QTypedArrayData<T>*>(header);
+    T* const first = static_cast<T*>(data);
+    header->alloc = (first - QTypedArrayData<T>::dataStart(header, alignof(typename QTypedArrayData<T>::AlignmentDummy)))
+        + bytes / qsizetype(sizeof(T));
+    first[size] = T(0);
+    return QArrayDataPointer<T>(typed, first, size);
+#else
+    (void)size;
+    return std::nullopt;
+#endif
+}
+
+} // namespace
+
 namespace LargeBuffer {
+
+QString uninitializedString(qsizetype units)
+{
+    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom) {
+        if (auto data = hugeData<char16_t>(units))
+            return QString(std::move(*data));
+    }
+    return QString(units, Qt::Uninitialized);
+}
+
+void* allocate(size_t bytes)
+{
+    if (bytes < size_t(kHugeFrom))
+        return ::operator new(bytes);
+    // aligned_alloc wants a multiple of the alignment.
+    const size_t room = size_t(hugeRoom(qsizetype(bytes)));
+    void* data = std::aligned_alloc(size_t(kHuge), (room + size_t(kHuge) - 1) & ~size_t(kHuge - 1));
+    if (!data)
+        throw std::bad_alloc();
+    adviseWhole(data, qsizetype(room));
+    return data;
+}
+
+void deallocate(void* data, size_t bytes) noexcept
+{
+    if (bytes < size_t(kHugeFrom))
+        ::operator delete(data);
+    else
+        std::free(data);
+}
+
+QByteArray uninitializedBytes(qsizetype size)
+{
+    if (size >= kHugeFrom) {
+        if (auto data = hugeData<char>(size))
+            return QByteArray(std::move(*data));
+    }
+    return QByteArray(size, Qt::Uninitialized);
+}
 
 void adviseHugePages(void* data, size_t bytes)
 {

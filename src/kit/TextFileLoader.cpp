@@ -196,9 +196,13 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     constexpr qsizetype partMinimum = qsizetype(1) << 18;
-    const int parts = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
+    // process or on a busy machine.
+    constexpr qsizetype textMinimum = qsizetype(1) << 21;
+    const int parts = n < textMinimum ? 1 : int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
     if (parts <= 1) {
-        QString text(n, Qt::Uninitialized);
+        QString text = LargeBuffer::uninitializedString(n);
+        LargeBuffer::populate(text.data(), size_t(n) * sizeof(char16_t));
         const qsizetype units = decodeStrict(s, n, reinterpret_cast<char16_t*>(text.data()), n);
         if (units < 0)
             return std::nullopt;
@@ -218,7 +222,7 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
     runParts(parts, [&](int k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); });
     for (int k = 0; k < parts; ++k)
         starts[size_t(k) + 1] += starts[size_t(k)];
-    QString text(starts.back(), Qt::Uninitialized);
+    QString text = LargeBuffer::uninitializedString(starts.back());
     char16_t* const o = reinterpret_cast<char16_t*>(text.data());
     LargeBuffer::adviseHugePages(o, size_t(starts.back()) * sizeof(char16_t));
     std::atomic_bool failed{false};

@@ -1,10 +1,8 @@
 #include "kit/TextHelpers.h"
 
-#include <cstring>
+#include "kit/Utf8Encoder.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 #include <QTextDocument>
 
@@ -131,58 +129,7 @@ Range lineBreakEditRange(Range edited, qsizetype changeInLength, QStringView tex
 
 qint64 utf8Length(QStringView text)
 {
-    const char16_t* p = text.utf16();
-    const qsizetype n = text.size();
-    // Every unit is at least one byte; units from U+0080 add one, from U+0800 another. A
-    // surrogate pair is two such units of three bytes but four bytes in all.
-    qint64 total = n;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Eight units a step while no surrogate shows up. The lanes count units below each
-    // threshold (as -1 each); they are summed before they can overflow.
-    const __m128i zero = _mm_setzero_si128();
-    __m128i below = zero;
-    qint64 steps = 0;
-    auto flush = [&] {
-        const __m128i pairs = _mm_madd_epi16(below, _mm_set1_epi16(1));
-        alignas(16) qint32 lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pairs);
-        total += 16 * steps + lanes[0] + lanes[1] + lanes[2] + lanes[3];
-        below = zero;
-        steps = 0;
-    };
-#endif
-    while (i < n) {
-#if defined(__SSE2__)
-        if (n - i >= 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i surrogate =
-                _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xF800))), _mm_set1_epi16(short(0xD800)));
-            if (!_mm_movemask_epi8(surrogate)) {
-                // v - limit saturates to zero exactly for units at or below the limit.
-                const __m128i upTo7F = _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x7F)), zero);
-                const __m128i upTo7FF = _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x7FF)), zero);
-                below = _mm_add_epi16(below, _mm_add_epi16(upTo7F, upTo7FF));
-                if (++steps == 8192)
-                    flush();
-                i += 8;
-                continue;
-            }
-        }
-#endif
-        const char16_t c = p[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && (p[i + 1] & 0xFC00) == 0xDC00) {
-            total += 2; // 4 bytes for 2 units
-            i += 2;
-            continue;
-        }
-        total += (c >= 0x80) + (c >= 0x800); // a lone surrogate is written as U+FFFD: 3 bytes
-        ++i;
-    }
-#if defined(__SSE2__)
-    flush();
-#endif
-    return total;
+    return Utf8Encoder::encodedLength(text);
 }
 
 std::pair<TextRange, TextRange> changedRanges(const QString& oldText, const QString& newText)

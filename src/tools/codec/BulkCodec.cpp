@@ -2,6 +2,8 @@
 
 #include "tools/codec/Codec.h"
 
+#include "kit/Utf8Encoder.h"
+
 #include <QChar>
 #include <QRunnable>
 #include <QThreadPool>
@@ -166,89 +168,9 @@ inline qint64 laneSum(__m128i lanes)
 }
 #endif
 
-#if defined(QUORRIX_CODEC_AVX2)
-// Sixteen units at a time from `from` on, as far as whole blocks of 16 go while the unit after
-// each can be read too; the bytes they make and where it stopped. Counted in 16-bit lanes that
-// gain at most one a round, summed every 4096 rounds.
-QUORRIX_AVX2 qint64 utf8LengthAvx2(const char16_t* p, qsizetype n, qsizetype* from, qsizetype to)
-{
-    qsizetype i = *from;
-    qint64 length = 0;
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i tenBits = _mm256_set1_epi16(short(0xFC00));
-    const __m256i ones = _mm256_set1_epi16(1);
-    while (to - i >= 16 && n - i > 16) {
-        const qsizetype stop = i + std::min<qsizetype>(std::min(to - i, n - i - 1) / 16, 4096) * 16;
-        __m256i belowTwo = zero;
-        __m256i belowThree = zero;
-        __m256i pairs = zero;
-        for (; i < stop; i += 16) {
-            const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 1));
-            belowTwo = _mm256_sub_epi16(belowTwo, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, _mm256_set1_epi16(0x7F)), zero));
-            belowThree = _mm256_sub_epi16(belowThree, _mm256_cmpeq_epi16(_mm256_subs_epu16(u, _mm256_set1_epi16(0x7FF)), zero));
-            const __m256i high = _mm256_cmpeq_epi16(_mm256_and_si256(u, tenBits), _mm256_set1_epi16(short(0xD800)));
-            const __m256i low = _mm256_cmpeq_epi16(_mm256_and_si256(next, tenBits), _mm256_set1_epi16(short(0xDC00)));
-            pairs = _mm256_sub_epi16(pairs, _mm256_and_si256(high, low));
-        }
-        // Three bytes a unit, less one below U+0800 and one more below U+0080, less two a pair.
-        const __m256i weighted = _mm256_add_epi32(_mm256_madd_epi16(_mm256_add_epi16(belowTwo, belowThree), ones),
-                                                  _mm256_madd_epi16(pairs, _mm256_set1_epi16(2)));
-        alignas(32) qint32 sums[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(sums), weighted);
-        qint64 less = 0;
-        for (qint32 sum : sums)
-            less += sum;
-        length -= less;
-    }
-    length += 3 * (i - *from);
-    *from = i;
-    return length;
-}
-#endif
-
 qint64 utf8LengthOf(const char16_t* p, qsizetype n)
 {
-    qint64 total = 0;
-    // Blocks short enough for 16-bit lane counters. Every unit is three bytes, less one below
-    // U+0800 and one more below U+0080; a surrogate pair is four bytes, not three and three.
-    constexpr qsizetype kBlock = 8 * 8192;
-    for (qsizetype from = 0; from < n; from += kBlock) {
-        const qsizetype to = std::min(n, from + kBlock);
-        qsizetype i = from;
-        qint64 length = 0;
-#if defined(QUORRIX_CODEC_AVX2)
-        if (hasAvx2())
-            length += utf8LengthAvx2(p, n, &i, to);
-#endif
-#if defined(__SSE2__)
-        const qsizetype sseFrom = i;
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i tenBits = _mm_set1_epi16(short(0xFC00));
-        __m128i belowTwo = zero;
-        __m128i belowThree = zero;
-        __m128i pairs = zero;
-        // The unit after each of the eight is read too, for the pairs.
-        for (; to - i >= 8 && n - i > 8; i += 8) {
-            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
-            belowTwo = _mm_sub_epi16(belowTwo, _mm_cmpeq_epi16(_mm_subs_epu16(u, _mm_set1_epi16(0x7F)), zero));
-            belowThree = _mm_sub_epi16(belowThree, _mm_cmpeq_epi16(_mm_subs_epu16(u, _mm_set1_epi16(0x7FF)), zero));
-            const __m128i high = _mm_cmpeq_epi16(_mm_and_si128(u, tenBits), _mm_set1_epi16(short(0xD800)));
-            const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(next, tenBits), _mm_set1_epi16(short(0xDC00)));
-            pairs = _mm_sub_epi16(pairs, _mm_and_si128(high, low));
-        }
-        length += 3 * (i - sseFrom) - laneSum(belowTwo) - laneSum(belowThree) - 2 * laneSum(pairs);
-#endif
-        for (; i < to; ++i) {
-            const quint32 u = p[i];
-            length += 1 + qint64(u >= 0x80) + qint64(u >= 0x800);
-            if (i + 1 < n && isHighSurrogate(p[i]) && isLowSurrogate(p[i + 1]))
-                length -= 2;
-        }
-        total += length;
-    }
-    return total;
+    return Utf8Encoder::encodedLength(QStringView(p, n));
 }
 
 // The UTF-8 bytes of the code point at p (a lone surrogate as U+FFFD) at b; their count.

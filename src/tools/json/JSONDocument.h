@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/LargeBuffer.h"
+
 #include <QString>
 
 #include <memory>
@@ -27,7 +29,7 @@ struct JSONDocument {
         // string: printed length with quotes; containers: index just past the subtree
         quint32 extra;
     };
-    using Nodes = std::vector<Node>;
+    using Nodes = std::vector<Node, LargeBuffer::Allocator<Node>>;
 
     JSONDocument() = default;
     // The tape points into the document's own storage.

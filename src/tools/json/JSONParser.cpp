@@ -344,9 +344,8 @@ public:
         }
         if (m_build) {
             // Room for one value per six units: growing the tape would copy it into fresh
-            // memory, while reserved pages that are never written cost nothing. No huge pages:
-            // where memory is fragmented the kernel compacts it first, which costs a fresh
-            // process more than the faults it saves.
+            // memory, while reserved pages that are never written cost nothing. A large tape lies
+            // on huge pages (see LargeBuffer).
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
         }
         skipSpace();
@@ -378,6 +377,7 @@ private:
     const std::atomic_bool* m_cancelled;
     std::optional<Fault> m_fault;
     quint32 m_steps = 0;
+    size_t m_mapped = 0; // tape nodes whose pages are mapped
 
     JSONParser::Result failed()
     {
@@ -432,7 +432,24 @@ private:
         pushNode(Node{kind, 0, 0, 0, 0, 0});
         return qsizetype(m_doc->nodes.size()) - 1;
     }
-    void pushNode(const Node& n) { m_doc->nodes.push_back(n); }
+    void pushNode(const Node& n)
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        if (nodes.size() >= m_mapped) [[unlikely]]
+            mapAhead();
+        nodes.push_back(n);
+    }
+    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
+    // pages instead of a fault each.
+    void mapAhead()
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        const size_t stretch = std::clamp<size_t>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
+        const size_t to = std::min(nodes.capacity(), nodes.size() + stretch);
+        if (to > nodes.size())
+            LargeBuffer::populate(nodes.data() + nodes.size(), (to - nodes.size()) * sizeof(Node));
+        m_mapped = std::max(to, nodes.size() + 1);
+    }
     Node& node(qsizetype i) { return m_doc->nodes[size_t(i)]; }
     quint32 offsetOf(const char16_t* p) const { return quint32(p - m_begin); }
 
@@ -865,7 +882,9 @@ TapeCache& tapeCache()
 }
 
 // Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
-std::shared_ptr<Node> reserveTape(size_t count)
+// `huge` asks for huge pages, worth it where each part fills a few of them: a part clears a whole
+// huge page for its first node.
+std::shared_ptr<Node> reserveTape(size_t count, bool huge)
 {
     const size_t bytes = count * sizeof(Node);
     TapeCache& cache = tapeCache();
@@ -879,10 +898,24 @@ std::shared_ptr<Node> reserveTape(size_t count)
         }
     }
     if (!p) {
-        have = bytes;
-        p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED)
+        // Huge pages (see LargeBuffer) on a mapping cut to whole ones.
+        constexpr size_t hugePage = size_t(2) << 20;
+        have = (bytes + hugePage - 1) & ~(hugePage - 1);
+        char* const raw = static_cast<char*>(
+            mmap(nullptr, have + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+        if (raw == MAP_FAILED)
             return nullptr;
+        char* const aligned =
+            reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + hugePage - 1) & ~uintptr_t(hugePage - 1));
+        if (aligned > raw)
+            munmap(raw, size_t(aligned - raw));
+        if (raw + have + hugePage > aligned + have)
+            munmap(aligned + have, size_t(raw + have + hugePage - (aligned + have)));
+#if defined(MADV_HUGEPAGE)
+        if (huge)
+            (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
+#endif
+        p = aligned;
     }
     return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
         // Only a tape of a text up to some 16 M units is kept with its pages: a larger one would
@@ -910,9 +943,12 @@ std::shared_ptr<Node> reserveTape(size_t count)
 std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
 {
     constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
+    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
+    // process or on a busy machine, where a helper that is late holds up the whole read.
+    constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
     const qsizetype n = text.size();
     const int wanted = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
-    if (wanted < 2 || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+    if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
     const char16_t* const end = begin + n;
@@ -940,7 +976,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
         return std::nullopt;
     std::shared_ptr<Node> reserved;
     if (doc) {
-        reserved = reserveTape(size_t(stride * parts));
+        reserved = reserveTape(size_t(stride * parts), stride >= (qsizetype(1) << 20));
         if (!reserved)
             return std::nullopt;
     }

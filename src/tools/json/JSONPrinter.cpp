@@ -1,9 +1,9 @@
 #include "tools/json/JSONPrinter.h"
 
 #include "kit/LargeBuffer.h"
+#include "kit/RunParts.h"
 
 #include <QThread>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cstring>
@@ -72,11 +72,11 @@ public:
             m_gapLength = plan.offsets.back();
         }
         const qsizetype total = size(root, 0);
-        QString out(total, Qt::Uninitialized);
+        QString out = LargeBuffer::uninitializedString(total);
         m_w = reinterpret_cast<char16_t*>(out.data());
         char16_t* const begin = m_w;
-        // Faulted in from several threads; no huge pages (see the parser's tape). Writers of
-        // parts fault their own stretch; a few megabytes are mapped here in one call, which costs
+        // On huge pages where the system has them (see LargeBuffer). Writers of parts fault
+        // their own stretch; a few megabytes are mapped here in one call, which costs
         // less than starting threads for them.
         const size_t bytes = size_t(total) * sizeof(char16_t);
         if (!inParts && bytes >= (size_t(16) << 20))
@@ -110,9 +110,12 @@ private:
 
     bool planParts(Plan& plan) const
     {
+        // Below a couple of megabytes of text threads cost more than they save, most of all in a
+        // fresh process or on a busy machine.
         constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
+        constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // units
         const int workers = workerCount();
-        if (m_sort != SortMode::none || m_doc.tapeEnd < partsMinimum || workers < 2)
+        if (m_sort != SortMode::none || m_doc.tapeEnd < partsMinimum || m_doc.source.size() < sourceMinimum || workers < 2)
             return false;
         qsizetype split = m_doc.settled(0);
         int depth = 0;
@@ -148,28 +151,19 @@ private:
         const qsizetype count = qsizetype(members.size());
         std::vector<qsizetype> lengths(size_t(count), 0);
         const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
-        QList<QFuture<void>> running;
-        for (qsizetype p = 0; p < parts; ++p) {
+        runParts(parts, [&](qsizetype p) {
             const qsizetype from = count * p / parts, to = count * (p + 1) / parts;
-            auto measure = [&, from, to] {
-                for (qsizetype k = from; k < to; ++k) {
-                    const qsizetype c = members[size_t(k)];
-                    qsizetype length = k == 0 ? 0 : (m_pretty ? 2 : 1);
-                    if (m_pretty)
-                        length += (depth + 1) * m_unitLength;
-                    if (isObject)
-                        length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-                    length += size(isObject ? m_doc.next(c) : c, depth + 1);
-                    lengths[size_t(k)] = length;
-                }
-            };
-            if (p + 1 == parts)
-                measure();
-            else
-                running.append(QtConcurrent::run(measure));
-        }
-        for (QFuture<void>& f : running)
-            f.waitForFinished();
+            for (qsizetype k = from; k < to; ++k) {
+                const qsizetype c = members[size_t(k)];
+                qsizetype length = k == 0 ? 0 : (m_pretty ? 2 : 1);
+                if (m_pretty)
+                    length += (depth + 1) * m_unitLength;
+                if (isObject)
+                    length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
+                length += size(isObject ? m_doc.next(c) : c, depth + 1);
+                lengths[size_t(k)] = length;
+            }
+        }, workers);
         plan.offsets.resize(size_t(count) + 1);
         plan.offsets[0] = 0;
         for (qsizetype k = 0; k < count; ++k)
@@ -190,47 +184,41 @@ private:
         const qsizetype count = qsizetype(members.size());
         const qsizetype parts = std::min<qsizetype>(count, 4 * workerCount());
         std::atomic_bool stopped = false;
-        QList<QFuture<void>> running;
-        for (qsizetype p = 0; p < parts; ++p) {
-            // Parts of about equal text, cut at member boundaries.
-            const auto at = [&](qsizetype q) {
-                return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts)
-                                 - offsets.begin());
-            };
+        // Parts of about equal text, cut at member boundaries.
+        const auto at = [&](qsizetype q) {
+            return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts) - offsets.begin());
+        };
+        runParts(parts, [&](qsizetype p) {
             const qsizetype from = at(p), to = p + 1 == parts ? count : at(p + 1);
             if (from >= to)
-                continue;
-            running.append(QtConcurrent::run([&, from, to] {
-                Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
-                            m_sort, m_cancelled);
-                part.m_w = gap + offsets[size_t(from)];
-                LargeBuffer::populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
-                for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
-                    if (k > 0) {
-                        part.put(u',');
-                        if (m_pretty)
-                            part.put(u'\n');
-                    }
+                return;
+            Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
+                        m_sort, m_cancelled);
+            part.m_w = gap + offsets[size_t(from)];
+            LargeBuffer::populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
+            for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
+                if (k > 0) {
+                    part.put(u',');
                     if (m_pretty)
-                        part.pad(depth + 1);
-                    const qsizetype c = members[size_t(k)];
-                    if (isObject) {
-                        part.writeString(node(c));
-                        if (m_pretty)
-                            part.put(u" : ", 3);
-                        else
-                            part.put(u':');
-                        part.write(m_doc.next(c), depth + 1);
-                    } else {
-                        part.write(c, depth + 1);
-                    }
+                        part.put(u'\n');
                 }
-                if (part.m_stopped)
-                    stopped = true;
-            }));
-        }
-        for (QFuture<void>& f : running)
-            f.waitForFinished();
+                if (m_pretty)
+                    part.pad(depth + 1);
+                const qsizetype c = members[size_t(k)];
+                if (isObject) {
+                    part.writeString(node(c));
+                    if (m_pretty)
+                        part.put(u" : ", 3);
+                    else
+                        part.put(u':');
+                    part.write(m_doc.next(c), depth + 1);
+                } else {
+                    part.write(c, depth + 1);
+                }
+            }
+            if (part.m_stopped)
+                stopped = true;
+        }, workerCount());
         if (stopped)
             m_stopped = true;
     }

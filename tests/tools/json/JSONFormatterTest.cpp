@@ -375,8 +375,10 @@ private slots:
             return r.text;
         };
         QStringList records;
+        // Some megabytes in all: smaller texts are read and printed whole.
+        const QString pad(120, u'p');
         for (int i = 0; i < 12000; ++i)
-            records << QStringLiteral("{\"id\": %1, \"name\": \"n\\u00e9 %1\", \"v\": [%1.50, -0, 1e5, null], \"o\": {}}").arg(i);
+            records << QStringLiteral("{\"id\": %1, \"name\": \"n\\u00e9 %1\", \"v\": [%1.50, -0, 1e5, null], \"o\": {}, \"p\": \"%2\"}").arg(i).arg(pad);
         const QString array = u'[' + records.join(separator) + u']';
         const QString doc = envelope ? QStringLiteral("{\"meta\": {\"n\": 1}, \"items\": ") + array + u'}' : array;
 
@@ -411,8 +413,10 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("message");
         QStringList records;
+        // Some megabytes in all: smaller texts are read whole.
+        const QString pad(300, u'p');
         for (int i = 0; i < 6000; ++i)
-            records << QStringLiteral("  {\"id\": %1, \"t\": \"caf\u00e9 \\\"%1\\\"\", \"v\": [%1.50, 1e5, true, null], \"o\": {\"a\": [{}]}}").arg(i);
+            records << QStringLiteral("  {\"id\": %1, \"t\": \"caf\u00e9 \\\"%1\\\"\", \"v\": [%1.50, 1e5, true, null], \"o\": {\"a\": [{}]}, \"p\": \"%2\"}").arg(i).arg(pad);
         auto doc = [&](const QStringList& r) { return QStringLiteral("[\n") + r.join(QStringLiteral(",\n")) + QStringLiteral("\n]\n"); };
         auto at = [](int line, int column) { return QStringLiteral("line %1, column %2").arg(line).arg(column); };
         const int late = 5000; // record index; its line is late + 2
