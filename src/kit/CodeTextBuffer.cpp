@@ -211,9 +211,9 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
                 && owner->isDetached() && owner->capacity() >= size + kLongLine) {
                 current.text = std::move(*owner); // same storage: `text` stays valid
             } else if (current.starts.size() == 1 && size >= kLongLine) {
-                current.text.reserve(size + kLongLine);
-                LargeBuffer::adviseHugePages(current.text.data(), size_t(size + kLongLine) * sizeof(QChar));
-                current.text.append(text.mid(blockFrom, size));
+                current.text = LargeBuffer::uninitializedString(size + kLongLine);
+                std::copy_n(text.data() + blockFrom, size, current.text.data());
+                current.text.truncate(size);
             } else if (borrow) {
                 // Any change to such a string copies it first, so the borrowed text is never written.
                 current.text = QString::fromRawData(text.data() + blockFrom, size);

@@ -224,7 +224,6 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
         starts[size_t(k) + 1] += starts[size_t(k)];
     QString text = LargeBuffer::uninitializedString(starts.back());
     char16_t* const o = reinterpret_cast<char16_t*>(text.data());
-    LargeBuffer::adviseHugePages(o, size_t(starts.back()) * sizeof(char16_t));
     std::atomic_bool failed{false};
     runParts(parts, [&](int k) {
         if (failed.load(std::memory_order_relaxed))
@@ -260,10 +259,9 @@ std::optional<QString> loadTextFileNow(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // Read into a buffer asked for huge pages: a large file's fresh memory otherwise costs a
-    // page fault every 4 KiB. The file may change size meanwhile; the loop reads what is there.
-    QByteArray bytes(qsizetype(std::max<qint64>(0, file.size())), Qt::Uninitialized);
-    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.size()));
+    // Read into huge pages: a large file's fresh memory otherwise costs a page fault every
+    // 4 KiB. The file may change size meanwhile; the loop reads what is there.
+    QByteArray bytes = LargeBuffer::uninitializedBytes(qsizetype(std::max<qint64>(0, file.size())));
     qsizetype filled = 0;
     for (;;) {
         if (filled == bytes.size())
