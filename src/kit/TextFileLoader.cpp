@@ -263,9 +263,7 @@ std::optional<QString> loadTextFileNow(const QString& path)
     // 4 KiB. The file may change size meanwhile; the loop reads what is there.
     QByteArray bytes = LargeBuffer::uninitializedBytes(qsizetype(std::max<qint64>(0, file.size())));
     qsizetype filled = 0;
-    for (;;) {
-        if (filled == bytes.size())
-            bytes.resize(filled + std::max<qsizetype>(filled / 2, 64 * 1024));
+    while (filled < bytes.size()) {
         const qint64 got = file.read(bytes.data() + filled, bytes.size() - filled);
         if (got < 0)
             return std::nullopt;
@@ -274,6 +272,9 @@ std::optional<QString> loadTextFileNow(const QString& path)
         filled += qsizetype(got);
     }
     bytes.truncate(filled);
+    // What a growing file has gained since its size was taken.
+    if (const QByteArray more = file.readAll(); !more.isEmpty())
+        bytes += more;
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     QByteArrayView view(bytes);
