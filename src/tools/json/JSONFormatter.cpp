@@ -101,4 +101,33 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
     return out;
 }
 
+Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
+                bool prettyFirst, const std::function<void(const Validation&, const QString&)>& firstReady)
+{
+    Outputs out;
+    if (isBlank(text)) {
+        out.validation.byteSize = JSONTextMetrics::utf8Length(text);
+        return out;
+    }
+    JSONDocument document;
+    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
+    if (cancelled && cancelled->load())
+        return {};
+    out.validation = verdict(text, parsed);
+    if (!out.validation.isValid)
+        return out;
+    const std::optional<QString> unit = indent.unit();
+    auto first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
+    if (!first)
+        return {};
+    if (firstReady)
+        firstReady(out.validation, *first);
+    auto second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
+    if (!second)
+        return {};
+    out.formatted = std::move(prettyFirst ? *first : *second);
+    out.minified = std::move(prettyFirst ? *second : *first);
+    return out;
+}
+
 } // namespace JSONFormatter

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 // Reads JSON text (RFC 8259, any value at the top level), tells whether it is valid and prints it
@@ -80,6 +81,11 @@ Validation validate(const QString& text);
 // early and the result is meaningless (the caller drops it).
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode,
                 const std::atomic_bool* cancelled = nullptr);
+// As above, but one text at a time: the pretty one first when `prettyFirst`, handed with the
+// verdict to `firstReady` before the other is printed, so the one on show need not wait for both.
+// Nothing is handed over for text that is not valid JSON.
+Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
+                bool prettyFirst, const std::function<void(const Validation&, const QString&)>& firstReady);
 
 // Deepest nesting of arrays and objects that is accepted.
 inline constexpr int maxDepth = 512;

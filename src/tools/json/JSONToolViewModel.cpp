@@ -20,6 +20,7 @@ using JSONFormatter::SortMode;
 
 struct JSONToolViewModel::FormatRun {
     JSONFormatter::Validation validation;
+    bool validationHanded = false; // told already, with the first output
     bool formattedChanged = false;
     bool minifiedChanged = false;
     QString formatted;
@@ -30,6 +31,12 @@ struct JSONToolViewModel::FormatRun {
     std::shared_ptr<CodeTextBuffer> formattedSpare;
     std::shared_ptr<CodeTextBuffer> minifiedBuffer;
     std::shared_ptr<CodeTextBuffer> minifiedSpare;
+};
+
+// What a format run hands over before it ends: the input's metrics, then the output on show.
+struct JSONToolViewModel::FormatStage {
+    std::optional<JSONTextMetrics> inputMetrics;
+    std::optional<FormatRun> firstOutput;
 };
 
 struct JSONToolViewModel::OpenedText {
@@ -258,83 +265,99 @@ void JSONToolViewModel::startFormat(bool now)
     const QString text = m_text;
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
+    const bool prettyFirst = m_outputMode == OutputMode::formatted;
     const QString oldFormatted = m_formattedOutput;
     const QString oldMinified = m_minifiedOutput;
-    auto work = [=](const std::atomic_bool& cancelled, const std::function<void(JSONTextMetrics)>& publish) {
+    auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
         // The input's metrics show before the formatted text is ready.
-        publish(JSONTextMetrics(text));
+        publish(FormatStage{JSONTextMetrics(text), std::nullopt});
+        // A large output's lines are split here, side by side with its metrics, together with a
+        // copy to hand over, so that showing it, now or after a switch of the output mode, costs
+        // the GUI thread nothing.
+        auto fill = [&cancelled, &oldFormatted, &oldMinified](bool pretty, QString output, FormatRun& run) {
+            const bool changed = TextUnits(output) != TextUnits(pretty ? oldFormatted : oldMinified);
+            (pretty ? run.formattedChanged : run.minifiedChanged) = changed;
+            if (!changed || cancelled)
+                return;
+            std::shared_ptr<CodeTextBuffer>& master = pretty ? run.formattedBuffer : run.minifiedBuffer;
+            std::shared_ptr<CodeTextBuffer>& spare = pretty ? run.formattedSpare : run.minifiedSpare;
+            QFuture<void> lines;
+            if (output.size() >= kLargeText)
+                lines = QtConcurrent::run([&] {
+                    master = std::make_shared<CodeTextBuffer>(output);
+                    if (!cancelled)
+                        spare = std::make_shared<CodeTextBuffer>(*master);
+                });
+            (pretty ? run.formattedMetrics : run.minifiedMetrics) = JSONTextMetrics(output);
+            lines.waitForFinished();
+            (pretty ? run.formatted : run.minified) = std::move(output);
+        };
+        // The output on show is handed over as soon as it is printed; the other follows.
+        bool firstHanded = false;
+        JSONFormatter::Outputs out = JSONFormatter::outputs(
+            text, indent, sortMode, &cancelled, prettyFirst,
+            [&](const JSONFormatter::Validation& validation, const QString& first) {
+                FormatRun early;
+                early.validation = validation;
+                fill(prettyFirst, first, early);
+                if (cancelled)
+                    return;
+                publish(FormatStage{std::nullopt, std::move(early)});
+                firstHanded = true;
+            });
         FormatRun run;
-        JSONFormatter::Outputs out = JSONFormatter::outputs(text, indent, sortMode, &cancelled);
         if (cancelled)
             return run;
         run.validation = std::move(out.validation);
-        run.formattedChanged = TextUnits(out.formatted) != TextUnits(oldFormatted);
-        run.minifiedChanged = TextUnits(out.minified) != TextUnits(oldMinified);
-        // A large output's lines are split here, side by side with the other output's and the
-        // metrics, together with a copy to hand over, so that showing it, now or after a switch
-        // of the output mode, costs the GUI thread nothing.
-        auto prepare = [&cancelled](const QString& output, std::shared_ptr<CodeTextBuffer>& master,
-                                    std::shared_ptr<CodeTextBuffer>& spare) {
-            if (output.size() < kLargeText || cancelled)
-                return;
-            master = std::make_shared<CodeTextBuffer>(output);
-            if (!cancelled)
-                spare = std::make_shared<CodeTextBuffer>(*master);
-        };
-        QFuture<void> formattedLines;
-        if (run.formattedChanged)
-            formattedLines = QtConcurrent::run([&] { prepare(out.formatted, run.formattedBuffer, run.formattedSpare); });
-        QFuture<void> minifiedLines;
-        if (run.minifiedChanged)
-            minifiedLines = QtConcurrent::run([&] { prepare(out.minified, run.minifiedBuffer, run.minifiedSpare); });
-        if (run.formattedChanged)
-            run.formattedMetrics = JSONTextMetrics(out.formatted);
-        if (run.minifiedChanged)
-            run.minifiedMetrics = JSONTextMetrics(out.minified);
-        formattedLines.waitForFinished();
-        minifiedLines.waitForFinished();
-        if (run.formattedChanged)
-            run.formatted = std::move(out.formatted);
-        if (run.minifiedChanged)
-            run.minified = std::move(out.minified);
+        run.validationHanded = firstHanded;
+        if (!firstHanded)
+            fill(prettyFirst, prettyFirst ? std::move(out.formatted) : std::move(out.minified), run);
+        fill(!prettyFirst, prettyFirst ? std::move(out.minified) : std::move(out.formatted), run);
         return run;
     };
-    auto partial = [this](JSONTextMetrics metrics) {
-        if (metrics != m_inputMetrics) {
-            m_inputMetrics = metrics;
+    auto partial = [this](FormatStage stage) {
+        if (stage.inputMetrics && *stage.inputMetrics != m_inputMetrics) {
+            m_inputMetrics = *stage.inputMetrics;
             emit inputMetricsChanged();
         }
+        if (stage.firstOutput)
+            applyFormatRun(std::move(*stage.firstOutput));
     };
     auto apply = [this](FormatRun run) {
-        m_validation = std::move(run.validation);
-        emit validationChanged();
-        if (run.formattedChanged) {
-            m_formattedBuffers = {std::move(run.formattedBuffer), std::move(run.formattedSpare)};
-            m_formattedOutput = std::move(run.formatted);
-            m_formattedMetrics = run.formattedMetrics;
-            emit formattedOutputChanged();
-            emit formattedMetricsChanged();
-        }
-        if (run.minifiedChanged) {
-            m_minifiedBuffers = {std::move(run.minifiedBuffer), std::move(run.minifiedSpare)};
-            m_minifiedOutput = std::move(run.minified);
-            m_minifiedMetrics = run.minifiedMetrics;
-            emit minifiedOutputChanged();
-            emit minifiedMetricsChanged();
-        }
-        const bool shownChanged =
-            m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
-        if (shownChanged) {
-            resetOutputSelection();
-            emit shownOutputChanged();
-        }
-        scheduleSearch();
+        applyFormatRun(std::move(run));
         emit formatFinished();
     };
     if (now)
-        m_formatTask.runNow<FormatRun, JSONTextMetrics>(work, partial, apply);
+        m_formatTask.runNow<FormatRun, FormatStage>(work, partial, apply);
     else
-        m_formatTask.schedule<FormatRun, JSONTextMetrics>(work, partial, apply);
+        m_formatTask.schedule<FormatRun, FormatStage>(work, partial, apply);
+}
+
+void JSONToolViewModel::applyFormatRun(FormatRun run)
+{
+    m_validation = std::move(run.validation);
+    if (!run.validationHanded)
+        emit validationChanged();
+    if (run.formattedChanged) {
+        m_formattedBuffers = {std::move(run.formattedBuffer), std::move(run.formattedSpare)};
+        m_formattedOutput = std::move(run.formatted);
+        m_formattedMetrics = run.formattedMetrics;
+        emit formattedOutputChanged();
+        emit formattedMetricsChanged();
+    }
+    if (run.minifiedChanged) {
+        m_minifiedBuffers = {std::move(run.minifiedBuffer), std::move(run.minifiedSpare)};
+        m_minifiedOutput = std::move(run.minified);
+        m_minifiedMetrics = run.minifiedMetrics;
+        emit minifiedOutputChanged();
+        emit minifiedMetricsChanged();
+    }
+    const bool shownChanged = m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
+    if (shownChanged) {
+        resetOutputSelection();
+        emit shownOutputChanged();
+    }
+    scheduleSearch();
 }
 
 void JSONToolViewModel::scheduleSearch()

@@ -161,6 +161,7 @@ private:
         JSONSearch::MatchList outputMatches;
     };
     struct FormatRun;
+    struct FormatStage;
     struct OpenedText;
     // An output's lines: the buffer built with it, kept untouched to copy from, and a copy
     // ready to hand over.
@@ -171,6 +172,7 @@ private:
 
     void storeText(const QString& text);
     void startFormat(bool now);
+    void applyFormatRun(FormatRun run);
     OutputBuffers& buffers(OutputMode mode) { return mode == OutputMode::formatted ? m_formattedBuffers : m_minifiedBuffers; }
     void refillSpare(OutputMode mode);
     void setOpenError(const QString& message);
