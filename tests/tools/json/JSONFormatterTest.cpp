@@ -559,6 +559,38 @@ private slots:
         std::atomic_bool running{false};
         QVERIFY(!outputs(big, Indent::spaces(2), SortMode::none, &running).formatted.isEmpty());
     }
+
+    // The texts printed one after the other are the texts printed side by side, and the one on
+    // show is handed over first, with the verdict.
+    void outputsInTurn_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("prettyFirst");
+        QTest::addColumn<bool>("handed");
+        QTest::newRow("pretty first") << QStringLiteral("{\"b\": [1, -0, 2.50], \"a\": \"\u00e9\"}") << true << true;
+        QTest::newRow("minified first") << QStringLiteral("[ {\"k\" : null} , true ]") << false << true;
+        QTest::newRow("not valid: nothing handed") << QStringLiteral("{\"a\": [1,}") << true << false;
+        QTest::newRow("blank: nothing handed") << QStringLiteral(" \n\t") << false << false;
+    }
+    void outputsInTurn()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, prettyFirst);
+        QFETCH(bool, handed);
+        const Outputs together = outputs(text, Indent::spaces(4), SortMode::ascending);
+        QStringList events;
+        QString first;
+        const Outputs inTurn = outputs(text, Indent::spaces(4), SortMode::ascending, nullptr, prettyFirst,
+                                       [&](const Validation& validation, const QString& output) {
+                                           QVERIFY(validation.isValid);
+                                           first = output;
+                                           events << QStringLiteral("first");
+                                       });
+        QCOMPARE(inTurn, together);
+        QCOMPARE(events.size(), handed ? 1 : 0);
+        if (handed)
+            QCOMPARE(first, prettyFirst ? together.formatted : together.minified);
+    }
 };
 
 QUORRIX_TEST_MAIN(JSONFormatterTest)

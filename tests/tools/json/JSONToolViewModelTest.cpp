@@ -124,6 +124,33 @@ private slots:
         QVERIFY(!m.isFormatPending());
     }
 
+    // The output on show arrives before the other one, and the verdict is told once.
+    void outputOnShowArrivesFirst_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("formatted on show") << int(OutputMode::formatted) << QStringList{"formatted", "minified"};
+        QTest::newRow("minified on show") << int(OutputMode::minified) << QStringList{"minified", "formatted"};
+    }
+    void outputOnShowArrivesFirst()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, order);
+        JSONToolViewModel m;
+        m.refreshIfStale();
+        waitForFormat(m);
+        m.setOutputMode(OutputMode(mode));
+        QStringList arrived;
+        connect(&m, &JSONToolViewModel::formattedOutputChanged, this, [&] { arrived << QStringLiteral("formatted"); });
+        connect(&m, &JSONToolViewModel::minifiedOutputChanged, this, [&] { arrived << QStringLiteral("minified"); });
+        QSignalSpy verdicts(&m, &JSONToolViewModel::validationChanged);
+        m.setText(QStringLiteral("{\"b\": [1, 2], \"a\": {\"c\": null}}"));
+        waitForFormat(m);
+        QCOMPARE(arrived, order);
+        QCOMPARE(verdicts.count(), 1);
+        QCOMPARE(m.minifiedOutput(), QStringLiteral("{\"b\":[1,2],\"a\":{\"c\":null}}"));
+    }
+
     void onlyTheLastKeystrokeFormats()
     {
         JSONToolViewModel m;
