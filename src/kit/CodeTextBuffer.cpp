@@ -1,11 +1,12 @@
 #include "kit/CodeTextBuffer.h"
 
 #include "kit/LargeBuffer.h"
+#include "kit/RunParts.h"
 #include "kit/TextHelpers.h"
 
 #include <QChar>
 #include <QList>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QThread>
 
 #include <algorithm>
 
@@ -73,8 +74,8 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         m_borrowedIsText = true;
     }
     // A large text is cut at line feeds into parts whose blocks are built side by side.
-    constexpr qsizetype kPartMinimum = qsizetype(1) << 22;
-    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 4));
+    constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
+    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * std::max(1, QThread::idealThreadCount())));
     if (parts == 1) {
         appendBlocks(m_blocks, all, true, nullptr, borrow);
     } else {
@@ -87,14 +88,14 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         }
         cuts.push_back(all.size());
         std::vector<std::vector<Block>> built(cuts.size() - 1);
-        QList<QFuture<void>> running;
-        for (size_t i = 1; i + 1 < cuts.size(); ++i)
-            running.append(QtConcurrent::run([&, i] {
-                appendBlocks(built[i], all.mid(cuts[i], cuts[i + 1] - cuts[i]), i + 2 == cuts.size(), nullptr, borrow);
-            }));
-        appendBlocks(built[0], all.mid(0, cuts[1]), cuts.size() == 2, nullptr, borrow);
-        for (QFuture<void>& f : running)
-            f.waitForFinished();
+        runParts(qsizetype(built.size()), [&](qsizetype i) {
+            const size_t k = size_t(i);
+            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow);
+        });
+        size_t total = 0;
+        for (const std::vector<Block>& part : built)
+            total += part.size();
+        m_blocks.reserve(total);
         for (std::vector<Block>& part : built)
             m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     }
