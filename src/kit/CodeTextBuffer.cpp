@@ -179,12 +179,14 @@ void CodeTextBuffer::buildCheckpoints(Block& block)
         column = after;
     } while (offset < line.size());
     block.columns.assign(1, int32_t(column));
+    block.widest = block.columns[0];
 }
 
 void CodeTextBuffer::measureBlock(Block& block)
 {
     const QStringView text(block.text);
     block.columns.resize(block.starts.size());
+    block.widest = 0;
     if (!block.checkpoints.empty() || (block.starts.size() == 1 && text.size() >= kLongLine)) {
         buildCheckpoints(block);
         return;
@@ -195,6 +197,7 @@ void CodeTextBuffer::measureBlock(Block& block)
         if (end > start && text[end - 1] == QLatin1Char('\n'))
             --end;
         block.columns[i] = int32_t(measure(text.mid(start, end - start), 0));
+        block.widest = std::max(block.widest, block.columns[i]);
     }
 }
 
@@ -258,7 +261,8 @@ qint64 CodeTextBuffer::rowsFor(qint64 columns) const
 
 qint64 CodeTextBuffer::blockRows(const Block& block) const
 {
-    if (m_wrap <= 0)
+    // No line of the block wraps: a line a row, without visiting the lines.
+    if (m_wrap <= 0 || block.widest <= m_wrap)
         return qint64(block.starts.size());
     qint64 rows = 0;
     for (int32_t c : block.columns)
@@ -404,8 +408,7 @@ qint64 CodeTextBuffer::maxLineColumns() const
     if (m_maxColumns < 0) {
         qint64 best = 0;
         for (const Block& block : m_blocks)
-            for (int32_t c : block.columns)
-                best = std::max<qint64>(best, c);
+            best = std::max<qint64>(best, block.widest);
         m_maxColumns = best;
     }
     return m_maxColumns;
@@ -599,6 +602,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     cps = std::move(fresh);
     const Checkpoint& last = cps.back();
     block.columns.assign(1, int32_t(measure(line.mid(last.offset), last.column)));
+    block.widest = block.columns[0];
     block.rows = blockRows(block);
     if (m_maxColumns >= 0)
         m_maxColumns = std::max<qint64>(m_maxColumns, block.columns[0]);

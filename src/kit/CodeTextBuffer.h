@@ -97,6 +97,7 @@ private:
         QString text;                        // whole lines; every block but the last ends with LF
         std::vector<int32_t> starts;         // line starts within `text`, starts[0] == 0
         std::vector<int32_t> columns;        // per line
+        int32_t widest = 0;                  // the largest of `columns`
         std::vector<Checkpoint> checkpoints; // only for a block holding one long line
         qint64 rows = 0;
     };
