@@ -320,7 +320,7 @@ QString CodeTextBuffer::text() const
             }
         }
         if (out.capacity() < m_length)
-            out.reserve(wantsSpares(m_length) ? spareCapacity(m_length) : m_length);
+            out = LargeBuffer::uninitializedString(wantsSpares(m_length) ? spareCapacity(m_length) : m_length);
         out.resize(m_length);
         QChar* w = out.data();
         for (const Block& block : m_blocks) {
@@ -643,8 +643,9 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     qsizetype pieceSize = text.size() - length;
     for (size_t b = b0; b <= b1; ++b)
         pieceSize += m_blocks[b].text.size();
-    QString piece;
-    piece.reserve(pieceSize + kLongLine);
+    // Room taken from huge pages when large: a pasted megabyte otherwise pays a fault per page.
+    QString piece = LargeBuffer::uninitializedString(pieceSize + kLongLine);
+    piece.truncate(0);
     const qsizetype local = position - m_blockStart[b0];
     for (size_t b = b0; b <= b1; ++b) {
         const QStringView blockText(m_blocks[b].text);
