@@ -75,18 +75,33 @@ Validation validate(const QString& text)
     return verdict(text, JSONParser::parse(text, nullptr, false));
 }
 
+namespace {
+
+// The verdict on `text`, with its document read into `document` when it is valid JSON; nothing
+// when cancelled.
+std::optional<Validation> readDocument(const QString& text, JSONDocument& document, const std::atomic_bool* cancelled)
+{
+    if (isBlank(text)) {
+        Validation blank;
+        blank.byteSize = JSONTextMetrics::utf8Length(text);
+        return blank;
+    }
+    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
+    if (cancelled && cancelled->load())
+        return std::nullopt;
+    return verdict(text, parsed);
+}
+
+} // namespace
+
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled)
 {
     Outputs out;
-    if (isBlank(text)) {
-        out.validation.byteSize = JSONTextMetrics::utf8Length(text);
-        return out;
-    }
     JSONDocument document;
-    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
-    if (cancelled && cancelled->load())
+    std::optional<Validation> validation = readDocument(text, document, cancelled);
+    if (!validation)
         return {};
-    out.validation = verdict(text, parsed);
+    out.validation = std::move(*validation);
     if (!out.validation.isValid)
         return out;
     // The two texts are printed side by side from the one parsed document.
@@ -105,15 +120,11 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
                 bool prettyFirst, const std::function<void(const Validation&, const QString&)>& firstReady)
 {
     Outputs out;
-    if (isBlank(text)) {
-        out.validation.byteSize = JSONTextMetrics::utf8Length(text);
-        return out;
-    }
     JSONDocument document;
-    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
-    if (cancelled && cancelled->load())
+    std::optional<Validation> validation = readDocument(text, document, cancelled);
+    if (!validation)
         return {};
-    out.validation = verdict(text, parsed);
+    out.validation = std::move(*validation);
     if (!out.validation.isValid)
         return out;
     const std::optional<QString> unit = indent.unit();
