@@ -1,5 +1,6 @@
 #include "kit/Utf8Encoder.h"
 
+#include "kit/CpuFeatures.h"
 #include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 
@@ -21,10 +22,7 @@ namespace {
 #if defined(QUORRIX_UTF8_AVX2)
 bool hasAvx2()
 {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
+    static const bool has = CpuFeatures::hasAvx2();
     return has;
 }
 #endif

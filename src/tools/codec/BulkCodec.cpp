@@ -2,6 +2,7 @@
 
 #include "tools/codec/Codec.h"
 
+#include "kit/CpuFeatures.h"
 #include "kit/Utf8Encoder.h"
 
 #include <QChar>
@@ -41,7 +42,7 @@ bool isCancelled(const std::atomic_bool* flag)
 // QUORRIX_CODEC_NARROW in the environment keeps to the narrower loops, so that tests cover both.
 bool hasAvx2()
 {
-    static const bool has = __builtin_cpu_supports("avx2") && !qEnvironmentVariableIsSet("QUORRIX_CODEC_NARROW");
+    static const bool has = CpuFeatures::hasAvx2("QUORRIX_CODEC_NARROW");
     return has;
 }
 #endif

@@ -1,5 +1,6 @@
 #include "tools/json/JSONParser.h"
 
+#include "kit/CpuFeatures.h"
 #include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 #include "tools/json/JSONNumberText.h"
@@ -50,10 +51,7 @@ QString describe(const char16_t* p, const char16_t* end)
 
 #if defined(QUORRIX_JSON_AVX2)
 // Settled when the library loads, so that the many short scans ask nothing more than a flag.
-const bool kHasAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
+const bool kHasAvx2 = CpuFeatures::hasAvx2();
 
 __attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
 {

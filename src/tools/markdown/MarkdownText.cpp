@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownText.h"
 
+#include "kit/CpuFeatures.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -63,7 +65,7 @@ QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, const char16_t* end, c
 // QUORRIX_MARKDOWN_NARROW in the environment keeps to the narrower loops, so that tests cover both.
 bool hasAvx2()
 {
-    static const bool has = __builtin_cpu_supports("avx2") && !qEnvironmentVariableIsSet("QUORRIX_MARKDOWN_NARROW");
+    static const bool has = CpuFeatures::hasAvx2("QUORRIX_MARKDOWN_NARROW");
     return has;
 }
 #endif

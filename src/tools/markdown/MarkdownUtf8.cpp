@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownUtf8.h"
 
+#include "kit/CpuFeatures.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -22,7 +24,7 @@ namespace {
 // QUORRIX_MARKDOWN_NARROW in the environment keeps to the narrower loops, so that tests cover both.
 bool hasAvx2()
 {
-    static const bool has = __builtin_cpu_supports("avx2") && !qEnvironmentVariableIsSet("QUORRIX_MARKDOWN_NARROW");
+    static const bool has = CpuFeatures::hasAvx2("QUORRIX_MARKDOWN_NARROW");
     return has;
 }
 #endif
