@@ -136,7 +136,7 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     }
 
     if (!QFile::exists(QStringLiteral(":/mermaid/mermaid-shell.html"))
-        || !QFile::exists(QStringLiteral(":/mermaid/mermaid.min.js"))) {
+        || !QFile::exists(QStringLiteral(":/mermaid/mermaid.esm.min.mjs"))) {
         // Reported once the receiver is connected.
         QMetaObject::invokeMethod(this, [this] { emit outcome(MermaidPageProtocol::EngineReady{false}); },
                                   Qt::QueuedConnection);
