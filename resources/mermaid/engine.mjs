@@ -3,3 +3,4 @@ import mermaid from "./mermaid.esm.min.mjs";
 
 window.mermaid = mermaid;
 if (window.performance && typeof performance.mark === "function") performance.mark("library-ready");
+window.dispatchEvent(new Event("quorrix-engine-loaded"));

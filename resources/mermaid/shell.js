@@ -63,11 +63,41 @@
 
   function boot(name) {
     if (typeof mermaid === "undefined") return false;
-    theme = typeof name === "string" && name ? name : "default";
+    var next = typeof name === "string" && name ? name : "default";
+    // Booted already (for the first source, below) with this theme: nothing to set up again.
+    if (booted && next === theme) return true;
+    theme = next;
     configure();
+    if (!booted) mark("engine-ready");
     booted = true;
-    mark("engine-ready");
     return true;
+  }
+
+  // The program hands the page its theme and first source with the page itself, so that the
+  // first diagram is drawn as soon as the library is in, without waiting for the page's load to
+  // be reported and for the program's calls. The program's first render of the same source, with
+  // nothing asked in between, takes this render's answer.
+  var early = null;
+  function startEarly() {
+    var start = window.__quorrixStart;
+    if (!start || typeof start !== "object" || !boot(start.theme)) return;
+    if (typeof start.source !== "string") return;
+    var run = renderDiagram(start.source);
+    early = { code: start.source, theme: theme, ticket: latestTicket, run: run };
+  }
+
+  function takeEarly(code) {
+    var taken = early;
+    early = null;
+    if (!taken || taken.code !== code || taken.theme !== theme || taken.ticket !== latestTicket) return null;
+    return taken.run.then(function (answer) {
+      // A fit asked for while it ran.
+      if (answer && answer.ok && autoFitRequested) {
+        autoFitRequested = false;
+        fitToView();
+      }
+      return answer;
+    });
   }
 
   function setTheme(name) {
@@ -220,6 +250,8 @@
   // Renders run one after another; one that a newer call has overtaken before it started is
   // answered without drawing, since its result would be stale.
   function renderDiagram(code) {
+    var taken = takeEarly(code);
+    if (taken) return taken;
     latestTicket += 1;
     var ticket = latestTicket;
     var run = chain.then(function () {
@@ -334,4 +366,8 @@
   window.fitToView = fitToView;
   window.resetZoom = resetZoom;
   window.requestAutoFit = requestAutoFit;
+
+  // The library's module runs after this script; it tells when it is in.
+  if (typeof mermaid !== "undefined") startEarly();
+  else window.addEventListener("quorrix-engine-loaded", startEarly, { once: true });
 })();
