@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -35,6 +36,8 @@ QString resourceText(const QString& path)
         return {};
     return QString::fromUtf8(file.readAll());
 }
+
+const QString startScriptName = QStringLiteral("quorrix-diagram-start");
 
 const QString& bridgeScript()
 {
@@ -136,12 +139,13 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     }
 
     if (!QFile::exists(QStringLiteral(":/mermaid/mermaid-shell.html"))
-        || !QFile::exists(QStringLiteral(":/mermaid/mermaid.min.js"))) {
+        || !QFile::exists(QStringLiteral(":/mermaid/mermaid.esm.min.mjs"))) {
         // Reported once the receiver is connected.
         QMetaObject::invokeMethod(this, [this] { emit outcome(MermaidPageProtocol::EngineReady{false}); },
                                   Qt::QueuedConnection);
         return;
     }
+    armStart();
     m_page->load(shellURL());
 }
 
@@ -233,9 +237,34 @@ void MermaidPreviewView::onPageStopped()
     emit outcome(MermaidPageProtocol::EngineReady{false});
     QPointer<MermaidPreviewView> self(this);
     QTimer::singleShot(0, this, [self] {
-        if (self && self->m_page)
+        if (self && self->m_page) {
+            self->armStart();
             self->m_page->load(shellURL());
+        }
     });
+}
+
+// What the next load of the page starts with: the theme, and the source to draw as soon as the
+// library is in (not the one the page stopped on). The page's answer still comes through the
+// boot and render calls, which find that render under way or done.
+void MermaidPreviewView::armStart()
+{
+    QWebEngineScriptCollection& scripts = m_page->scripts();
+    for (const QWebEngineScript& old : scripts.find(startScriptName))
+        scripts.remove(old);
+    QJsonObject start{{QStringLiteral("theme"), m_theme}};
+    if (!m_stoppedOn || TextUnits(*m_stoppedOn) != TextUnits(m_source))
+        start.insert(QStringLiteral("source"), textArgument(m_source).first());
+    QWebEngineScript script;
+    script.setName(startScriptName);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(
+        QStringLiteral("Object.defineProperty(window, \"__quorrixStart\", {value: Object.freeze(%1),"
+                       " writable: false, configurable: false});")
+            .arg(QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact))));
+    scripts.insert(script);
 }
 
 void MermaidPreviewView::boot()

@@ -70,6 +70,7 @@ private:
     void onReply(quint64 id, bool ok, const QVariant& value);
     void onViewState(const QVariant& body);
     void boot();
+    void armStart();
     void render(const QString& source);
     void changeTheme(const QString& theme, const QString& source);
     bool showsShellPage() const;

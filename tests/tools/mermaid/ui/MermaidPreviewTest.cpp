@@ -11,6 +11,7 @@
 
 #include <QDesktopServices>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QWebEnginePage>
 #include <QtTest>
@@ -90,6 +91,8 @@ class MermaidPreviewTest : public QObject {
 private slots:
     void everyTemplateRenders_data();
     void everyTemplateRenders();
+    void changesBeforeTheFirstDiagramAreDrawn_data();
+    void changesBeforeTheFirstDiagramAreDrawn();
     void failureNamesItsLine();
     void unknownDiagramTypeFails();
     void badInputGetsASentence_data();
@@ -130,6 +133,44 @@ void MermaidPreviewTest::everyTemplateRenders()
     if (const auto* failed = std::get_if<Failed>(&h.outcomes[1]))
         QFAIL(qPrintable(failed->message));
     QVERIFY(std::get<Rendered>(h.outcomes[1]).bytes > 500);
+}
+
+void MermaidPreviewTest::changesBeforeTheFirstDiagramAreDrawn_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("theme");
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<bool>("darkBackground");
+    QTest::addColumn<bool>("drawnOnce");
+    QTest::newRow("nothing changed") << flowchart << QStringLiteral("default") << QStringLiteral("flowchart-A-") << false
+                                     << true;
+    QTest::newRow("source changed") << QStringLiteral("flowchart LR\n  Z[Zeta] --> Y\n") << QStringLiteral("default")
+                                    << QStringLiteral("flowchart-Z-") << false << false;
+    QTest::newRow("theme changed") << flowchart << QStringLiteral("dark") << QStringLiteral("flowchart-A-") << true
+                                   << false;
+}
+
+// The page starts drawing the source it was made with before it reports its load; what changed
+// meanwhile is what ends up drawn, and an unchanged source is drawn once.
+void MermaidPreviewTest::changesBeforeTheFirstDiagramAreDrawn()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, theme);
+    QFETCH(QString, node);
+    QFETCH(bool, darkBackground);
+    QFETCH(bool, drawnOnce);
+    Harness h(flowchart);
+    h.view->update(source, theme);
+    QVERIFY(h.waitForOutcomes(2));
+    QCOMPARE(h.outcomes[0], Outcome(EngineReady{true}));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    const QString svg = h.svg().value_or(QString());
+    QVERIFY(svg.contains(node));
+    const qsizetype rect = svg.indexOf(QStringLiteral("<rect"));
+    QVERIFY(rect > 0);
+    const QString fill = QRegularExpression(QStringLiteral("fill=\"([^\"]*)\"")).match(svg, rect).captured(1);
+    QCOMPARE(fill != QStringLiteral("white"), darkBackground);
+    QCOMPARE(svg.contains(QStringLiteral("id=\"quorrix-diagram-1\"")), drawnOnce);
 }
 
 void MermaidPreviewTest::failureNamesItsLine()
