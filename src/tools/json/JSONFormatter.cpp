@@ -96,24 +96,7 @@ std::optional<Validation> readDocument(const QString& text, JSONDocument& docume
 
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled)
 {
-    Outputs out;
-    JSONDocument document;
-    std::optional<Validation> validation = readDocument(text, document, cancelled);
-    if (!validation)
-        return {};
-    out.validation = std::move(*validation);
-    if (!out.validation.isValid)
-        return out;
-    // The two texts are printed side by side from the one parsed document.
-    QFuture<std::optional<QString>> minifying =
-        QtConcurrent::run([&] { return JSONPrinter::print(document, std::nullopt, sortMode, cancelled); });
-    auto pretty = JSONPrinter::print(document, indent.unit(), sortMode, cancelled);
-    auto minified = minifying.result();
-    if (!pretty || !minified)
-        return {};
-    out.formatted = std::move(*pretty);
-    out.minified = std::move(*minified);
-    return out;
+    return outputs(text, indent, sortMode, cancelled, true, nullptr);
 }
 
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
@@ -128,13 +111,21 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
     if (!out.validation.isValid)
         return out;
     const std::optional<QString> unit = indent.unit();
-    auto first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
-    if (!first)
-        return {};
-    if (firstReady)
+    std::optional<QString> first, second;
+    if (firstReady) {
+        first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
+        if (!first)
+            return {};
         firstReady(out.validation, *first);
-    auto second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
-    if (!second)
+        second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
+    } else {
+        // Nobody waits for one of them: the two are printed side by side from the one document.
+        QFuture<std::optional<QString>> other = QtConcurrent::run(
+            [&] { return JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled); });
+        first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
+        second = other.result();
+    }
+    if (!first || !second)
         return {};
     out.formatted = std::move(prettyFirst ? *first : *second);
     out.minified = std::move(prettyFirst ? *second : *first);
