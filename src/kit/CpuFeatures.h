@@ -1,5 +1,13 @@
 #pragma once
 
+// Wider loops for processors that have AVX2 are compiled where the compiler can target them,
+// each marked QUORRIX_AVX2, and chosen at run time with hasAvx2().
+#if defined(__GNUC__) && defined(__x86_64__)
+#define QUORRIX_AVX2_LOOPS 1
+#include <immintrin.h>
+#define QUORRIX_AVX2 __attribute__((target("avx2")))
+#endif
+
 // What the processor offers, for the loops chosen at run time.
 namespace CpuFeatures {
 

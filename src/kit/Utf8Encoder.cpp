@@ -11,15 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUORRIX_UTF8_AVX2 1
-#include <immintrin.h>
-#define QUORRIX_AVX2 __attribute__((target("avx2")))
-#endif
-
 namespace {
 
-#if defined(QUORRIX_UTF8_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 bool hasAvx2()
 {
     static const bool has = CpuFeatures::hasAvx2();
@@ -29,7 +23,7 @@ bool hasAvx2()
 
 bool wide(Utf8Encoder::Loops loops)
 {
-#if defined(QUORRIX_UTF8_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     return loops == Utf8Encoder::Loops::best && hasAvx2();
 #else
     (void)loops;
@@ -114,7 +108,7 @@ qsizetype lengthPlain(const char16_t* p, const char16_t* end)
     return total;
 }
 
-#if defined(QUORRIX_UTF8_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // While 32 units are left the output has room for 32 bytes (a unit is at least one byte): a whole
 // block is stored packed, and the writer moves on by its ASCII units, then writes the run of other
 // characters after them one by one.
@@ -182,7 +176,7 @@ QUORRIX_AVX2 qsizetype lengthAvx2(const char16_t* p, const char16_t* end)
 
 qsizetype lengthOf(const char16_t* p, const char16_t* end, bool useWide)
 {
-#if defined(QUORRIX_UTF8_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (useWide)
         return lengthAvx2(p, end);
 #endif
@@ -192,7 +186,7 @@ qsizetype lengthOf(const char16_t* p, const char16_t* end, bool useWide)
 
 unsigned char* encodeOf(const char16_t* p, const char16_t* end, unsigned char* o, bool useWide)
 {
-#if defined(QUORRIX_UTF8_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (useWide) {
         encodeAvx2(p, end, o);
         return o;

@@ -22,13 +22,6 @@
 #include <emmintrin.h>
 #endif
 
-// Wider loops for processors that have AVX2, chosen at run time.
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUORRIX_CODEC_AVX2 1
-#include <immintrin.h>
-#define QUORRIX_AVX2 __attribute__((target("avx2")))
-#endif
-
 namespace {
 
 constexpr qsizetype kPollEvery = 1 << 16;
@@ -38,7 +31,7 @@ bool isCancelled(const std::atomic_bool* flag)
     return flag && flag->load(std::memory_order_relaxed);
 }
 
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // QUORRIX_CODEC_NARROW in the environment keeps to the narrower loops, so that tests cover both.
 bool hasAvx2()
 {
@@ -54,7 +47,6 @@ int workerCount()
     static const int count = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
     return count;
 }
-
 
 // Threads kept between calls: starting threads afresh costs as much as a megabyte of work.
 QThreadPool& workerPool()
@@ -202,7 +194,7 @@ inline int utf8OfOne(const char16_t*& p, const char16_t* end, unsigned char* b)
     return 3;
 }
 
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // Runs of ASCII units as bytes, 32 at a time, while 36 bytes of room are left: a store of 32,
 // then one code point after a shorter run.
 QUORRIX_AVX2 unsigned char* fillAsciiAvx2(const char16_t*& p, const char16_t* end, unsigned char* b,
@@ -230,7 +222,7 @@ QUORRIX_AVX2 unsigned char* fillAsciiAvx2(const char16_t*& p, const char16_t* en
 // store of sixteen, then one code point after a run shorter than that.
 unsigned char* fillUtf8(const char16_t*& p, const char16_t* end, unsigned char* b, unsigned char* bEnd)
 {
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2()) {
         while (p < end && bEnd - b >= 20) {
             b = fillAsciiAvx2(p, end, b, bEnd);
@@ -309,7 +301,7 @@ inline quint32 group(const unsigned char* in)
     return quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
 }
 
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
 // and the four after each block of 24, which the caller's buffer must hold.
 QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
@@ -397,7 +389,7 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
     unsigned char storage[4 + 3 * 1024 + 64] = {};
     unsigned char* const buffer = storage + 4;
     unsigned char* const bufferEnd = buffer + 3 * 1024 + 32;
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     const bool wide = hasAvx2();
 #endif
     qsizetype held = 0;
@@ -418,7 +410,7 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
         held = fillUtf8(p, end, buffer + held, bufferEnd) - buffer;
         const qsizetype groups = held / 3;
         qsizetype wideGroups = 0;
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
         if (wide) {
             wideGroups = encodeGroupsAvx2(buffer, groups, o, urlSafe);
             o += wideGroups * 4;
@@ -488,7 +480,7 @@ constexpr std::array<quint32, 128> kShifted1 = makeShiftedTable(12);
 constexpr std::array<quint32, 128> kShifted2 = makeShiftedTable(6);
 constexpr std::array<quint32, 128> kShifted3 = makeShiftedTable(0);
 
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
 QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t* stop, unsigned char*& out)
 {
@@ -545,7 +537,7 @@ QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t*
 // holds anything else; returns where it stopped.
 inline const char16_t* decodeGroups(const char16_t* p, const char16_t* stop, unsigned char*& out)
 {
-#if defined(QUORRIX_CODEC_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2())
         p = decodeBlocksAvx2(p, stop, out);
 #endif

@@ -18,10 +18,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUORRIX_JSON_AVX2 1
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -49,11 +45,11 @@ QString describe(const char16_t* p, const char16_t* end)
     return QStringLiteral("character U+") + QString::number(uint(c), 16).rightJustified(4, u'0').toUpper();
 }
 
-#if defined(QUORRIX_JSON_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // Settled when the library loads, so that the many short scans ask nothing more than a flag.
 const bool kHasAvx2 = CpuFeatures::hasAvx2();
 
-__attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
+QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
 {
     const __m256i quote = _mm256_set1_epi16(u'"');
     const __m256i backslash = _mm256_set1_epi16(u'\\');
@@ -83,7 +79,7 @@ __attribute__((target("avx2"))) const char16_t* plainRunEndAvx2(const char16_t* 
 // sixteen units a step.
 inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
 {
-#if defined(QUORRIX_JSON_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (kHasAvx2)
         return plainRunEndAvx2(p, end);
 #endif
@@ -697,7 +693,6 @@ inline bool valueStarts(Expect& e, quint32& count)
     default: return false;
     }
 }
-
 
 // Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
 // numbered in the whole tape.

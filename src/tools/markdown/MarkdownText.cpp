@@ -10,16 +10,9 @@
 #include <emmintrin.h>
 #endif
 
-// Wider loops for processors that have AVX2, chosen at run time.
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUORRIX_MARKDOWN_AVX2 1
-#include <immintrin.h>
-#define QUORRIX_AVX2 __attribute__((target("avx2")))
-#endif
-
 namespace {
 
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t* end)
 {
     const __m256i amp = _mm256_set1_epi16(u'&');
@@ -87,7 +80,7 @@ QStringView trimmed(QStringView s)
 
 const char16_t* findEscapable(const char16_t* p, const char16_t* end)
 {
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2()) {
         p = findEscapableAvx2(p, end);
         if (end - p >= 16)
@@ -128,7 +121,7 @@ unsigned presentAmong(QStringView text, const char16_t (&set)[8])
         p = padded;
     }
     const char16_t* const end = p + std::max<qsizetype>(n, 8);
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2() && end - p >= 16)
         return presentAmongAvx2(p, end, set);
 #endif

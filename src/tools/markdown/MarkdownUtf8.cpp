@@ -11,16 +11,9 @@
 #include <emmintrin.h>
 #endif
 
-// Wider loops for processors that have AVX2, chosen at run time.
-#if defined(__GNUC__) && defined(__x86_64__)
-#define QUORRIX_MARKDOWN_AVX2 1
-#include <immintrin.h>
-#define QUORRIX_AVX2 __attribute__((target("avx2")))
-#endif
-
 namespace {
 
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 // QUORRIX_MARKDOWN_NARROW in the environment keeps to the narrower loops, so that tests cover both.
 bool hasAvx2()
 {
@@ -75,7 +68,7 @@ inline qsizetype lengthOne(const char16_t*& p, const char16_t* end)
 // Every unit gives at least one byte, so while n units are left the output has room for n bytes:
 // the wide loops store a whole block and move on by its ASCII units, then write one code point.
 
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
 QUORRIX_AVX2 void encodeAvx2(const char16_t*& p, const char16_t* end, unsigned char*& o)
 {
     const __m256i high = _mm256_set1_epi16(short(0xFF80));
@@ -142,7 +135,7 @@ qsizetype encodedLength(QStringView text)
     const char16_t* const end = p + text.size();
     qsizetype total = 0;
     while (p < end) {
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
         if (hasAvx2())
             total += lengthAvx2(p, end);
 #endif
@@ -186,7 +179,7 @@ char* encode(QStringView text, char* out)
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
     auto* o = reinterpret_cast<unsigned char*>(out);
-#if defined(QUORRIX_MARKDOWN_AVX2)
+#if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2())
         encodeAvx2(p, end, o);
 #endif
