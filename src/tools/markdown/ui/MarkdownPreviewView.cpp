@@ -1,6 +1,7 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 
 #include "kit/TextHelpers.h"
+#include "kit/ui/WebPageSetup.h"
 
 #include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownFindController.h"
@@ -24,8 +25,6 @@
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
-#include <QWebEngineSettings>
 
 #include <cmath>
 
@@ -70,24 +69,8 @@ MarkdownPreviewView::MarkdownPreviewView(const QString& html, qint64 lineCount, 
 
     m_page = new MarkdownPreviewPage(m_profile);
     m_page->pageAddress = [this] { return pageAddress(); };
-    QWebEngineSettings* settings = m_page->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-
-    QWebEngineScript bridge;
-    bridge.setName(QStringLiteral("quorrix-sync-bridge"));
-    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    bridge.setWorldId(QWebEngineScript::MainWorld);
-    bridge.setRunsOnSubFrames(false);
-    bridge.setSourceCode(MarkdownPageDocument::bridgeScript());
-    m_page->scripts().insert(bridge);
+    WebPageSetup::restrict(m_page);
+    WebPageSetup::addDocumentScript(m_page, QStringLiteral("quorrix-sync-bridge"), MarkdownPageDocument::bridgeScript());
 
     m_bridge = new MarkdownWebBridge(this);
     auto* channel = new QWebChannel(m_page);

@@ -3,6 +3,7 @@
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
 #include "kit/ui/FileDropWebView.h"
+#include "kit/ui/WebPageSetup.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidViewportController.h"
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
@@ -70,26 +71,10 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
 
     m_page = new MermaidPreviewPage(m_profile, shellURL());
-    QWebEngineSettings* settings = m_page->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-    settings->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
+    WebPageSetup::restrict(m_page);
+    m_page->settings()->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
     m_page->setBackgroundColor(Qt::transparent);
-
-    QWebEngineScript bridge;
-    bridge.setName(QStringLiteral("quorrix-diagram-bridge"));
-    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    bridge.setWorldId(QWebEngineScript::MainWorld);
-    bridge.setRunsOnSubFrames(false);
-    bridge.setSourceCode(bridgeScript());
-    m_page->scripts().insert(bridge);
+    WebPageSetup::addDocumentScript(m_page, QStringLiteral("quorrix-diagram-bridge"), bridgeScript());
 
     m_bridge = new MermaidWebBridge(this);
     auto* channel = new QWebChannel(m_page);
@@ -255,16 +240,11 @@ void MermaidPreviewView::armStart()
     QJsonObject start{{QStringLiteral("theme"), m_theme}};
     if (!m_stoppedOn || TextUnits(*m_stoppedOn) != TextUnits(m_source))
         start.insert(QStringLiteral("source"), textArgument(m_source).first());
-    QWebEngineScript script;
-    script.setName(startScriptName);
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(false);
-    script.setSourceCode(
+    WebPageSetup::addDocumentScript(
+        m_page, startScriptName,
         QStringLiteral("Object.defineProperty(window, \"__quorrixStart\", {value: Object.freeze(%1),"
                        " writable: false, configurable: false});")
             .arg(QString::fromUtf8(QJsonDocument(start).toJson(QJsonDocument::Compact))));
-    scripts.insert(script);
 }
 
 void MermaidPreviewView::boot()
