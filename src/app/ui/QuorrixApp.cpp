@@ -52,7 +52,15 @@ void QuorrixApp::showAcknowledgements()
 QStringList QuorrixApp::absolutePaths(const QStringList& arguments)
 {
     QStringList paths;
+    bool options = true;
     for (const QString& argument : arguments) {
+        // Options (the web engine's among them) name no file; "--" ends them.
+        if (options && argument == QLatin1String("--")) {
+            options = false;
+            continue;
+        }
+        if (options && argument.startsWith(u'-'))
+            continue;
         if (argument.startsWith(QLatin1String("file:")) || argument.contains(QLatin1String("://")))
             paths << argument;
         else

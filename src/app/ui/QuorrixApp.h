@@ -25,8 +25,8 @@ public:
 
     // Paths or file URLs from the command line, routed as files opened with the program.
     void openPaths(const QStringList& arguments);
-    // The arguments with relative paths made absolute against the current folder (another
-    // process may receive them).
+    // The arguments but options, with relative paths made absolute against the current folder
+    // (another process may receive them).
     static QStringList absolutePaths(const QStringList& arguments);
 
 private:

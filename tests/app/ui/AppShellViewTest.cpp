@@ -7,6 +7,7 @@
 #include "support/QuorrixTestMain.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QSignalSpy>
@@ -29,6 +30,28 @@ private:
     }
 
 private slots:
+    // Launch arguments that name files become absolute paths; options such as the web engine's
+    // are left out, up to a "--".
+    void launchArgumentsBecomePaths_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("paths");
+        const QString here = QDir::currentPath();
+        QTest::newRow("relative file") << QStringList{"notes.md"} << QStringList{here + "/notes.md"};
+        QTest::newRow("absolute file") << QStringList{"/tmp/a.json"} << QStringList{"/tmp/a.json"};
+        QTest::newRow("file URL kept") << QStringList{"file:///tmp/b.csv"} << QStringList{"file:///tmp/b.csv"};
+        QTest::newRow("web engine option left out")
+            << QStringList{"--disable-gpu", "/tmp/d.mmd"} << QStringList{"/tmp/d.mmd"};
+        QTest::newRow("after --, a name with a dash is a file")
+            << QStringList{"-x", "--", "-odd.md"} << QStringList{here + "/-odd.md"};
+    }
+    void launchArgumentsBecomePaths()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, paths);
+        QCOMPARE(QuorrixApp::absolutePaths(arguments), paths);
+    }
+
     void startsOnMarkdownAndRemembersTheSelection()
     {
         const QString path = settingsPath();
