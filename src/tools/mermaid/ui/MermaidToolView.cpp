@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QShortcut>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,6 +32,48 @@
 using MermaidExport::Format;
 
 namespace {
+
+constexpr int bannerIconSize = 16;
+
+// The first `count` lines of `text` as a label `width` wide in `font` wraps it, the last of them
+// ending in an ellipsis when more of the text follows.
+QString firstLines(const QString& text, const QFont& font, int width, int count)
+{
+    const QFontMetrics metrics(font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    const QStringList paragraphs = text.split(u'\n');
+    QStringList kept;
+    for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+        const QString& paragraph = paragraphs[p];
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(1, width));
+            const qsizetype end = line.textStart() + line.textLength();
+            const bool last = kept.size() + 1 == count;
+            if (last && (end < paragraph.size() || p + 1 < paragraphs.size())) {
+                QString rest = paragraph.mid(line.textStart());
+                if (p + 1 < paragraphs.size())
+                    rest += QChar(0x2026);
+                kept << metrics.elidedText(rest, Qt::ElideRight, std::max(1, width));
+                layout.endLayout();
+                return kept.join(u'\n');
+            }
+            // The line's text without the blanks it broke at; leading ones stay, as they may
+            // set a marker under a column of the line above.
+            QString shown = paragraph.mid(line.textStart(), line.textLength());
+            while (!shown.isEmpty() && shown.back().isSpace())
+                shown.chop(1);
+            kept << shown;
+        }
+        layout.endLayout();
+        if (kept.size() >= count)
+            break;
+    }
+    return kept.join(u'\n');
+}
 
 QToolButton* headerButton(const QString& title, const QString& symbol, QWidget* parent = nullptr)
 {
@@ -245,7 +288,7 @@ void MermaidToolView::buildDiagramPane()
     bannerRow->setContentsMargins(12, 12, 12, 12);
     bannerRow->setSpacing(8);
     auto* icon = new QLabel;
-    icon->setPixmap(mermaidSymbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(16, 16));
+    icon->setPixmap(mermaidSymbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(bannerIconSize, bannerIconSize));
     {
         // The warning sign in orange, whatever the palette.
         QPixmap pix = icon->pixmap(Qt::ReturnByValue);
@@ -377,10 +420,6 @@ void MermaidToolView::refreshBanner()
     }
     m_bannerHeading->setText(diagnostic->line ? QStringLiteral("Line %1").arg(*diagnostic->line)
                                               : QStringLiteral("Syntax error"));
-    // At most three lines of the message.
-    const QFontMetrics metrics(m_bannerMessage->font());
-    m_bannerMessage->setMaximumHeight(metrics.lineSpacing() * 3 + 2);
-    m_bannerMessage->setText(diagnostic->message);
     m_banner->show();
     m_banner->raise();
     placeBanner();
@@ -391,6 +430,14 @@ void MermaidToolView::placeBanner()
     if (!m_banner || !m_previewStack || !m_banner->isVisible())
         return;
     const int width = std::max(0, m_previewStack->width() - 24);
+    // The message is cut to whole lines here: a label limited in height would show the middle of
+    // a long message with its first and last lines sliced.
+    if (m_model && m_model->diagnostic()) {
+        const int textWidth = width - 2 * 12 - bannerIconSize - 8;
+        m_bannerMessage->setText(firstLines(m_model->diagnostic()->message, m_bannerMessage->font(), textWidth, 3));
+        // The inner column keeps its old height for a width until the banner's layout runs again.
+        m_banner->layout()->activate();
+    }
     const int height = std::min(m_banner->heightForWidth(width) > 0 ? m_banner->heightForWidth(width)
                                                                        : m_banner->sizeHint().height(),
                                 std::max(0, m_previewStack->height() - 12));

@@ -63,6 +63,30 @@ QString visibleMetricTexts(ToolPane* pane)
     return texts.join(QLatin1Char('|'));
 }
 
+// The banner's message: the diagnostic's first three lines at most, each whole, none sliced by
+// the label's height, the first as the message has it.
+void checkBannerMessage(const Fixture& f, const QString& message)
+{
+    QLabel* label = nullptr;
+    for (QLabel* candidate : f.view->banner()->findChildren<QLabel*>()) {
+        if (candidate->wordWrap())
+            label = candidate;
+    }
+    QVERIFY(label);
+    const QString shown = label->text();
+    const QStringList lines = shown.split(u'\n');
+    QVERIFY2(lines.size() <= 3, qPrintable(shown));
+    QVERIFY2(message.startsWith(lines.first().chopped(lines.first().endsWith(QChar(0x2026)) ? 1 : 0)),
+             qPrintable(shown));
+    if (message.count(u'\n') < 3 && label->fontMetrics().horizontalAdvance(message) < label->width())
+        QCOMPARE(shown, message);
+    // Once the banner is laid out.
+    const auto needed = [label, shown] {
+        return label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 10000), Qt::TextWordWrap, shown).height();
+    };
+    QTRY_VERIFY2(needed() <= label->height(), qPrintable(QStringLiteral("%1 > %2").arg(needed()).arg(label->height())));
+}
+
 } // namespace
 
 class MermaidToolViewTest : public QObject {
@@ -132,10 +156,32 @@ private slots:
         const QString expectedHeading = f.model.diagnostic()->line
             ? QStringLiteral("Line %1").arg(*f.model.diagnostic()->line) : QStringLiteral("Syntax error");
         QVERIFY2(texts.contains(expectedHeading), qPrintable(texts.join(u'|')));
-        QVERIFY(texts.contains(f.model.diagnostic()->message));
+        checkBannerMessage(f, f.model.diagnostic()->message);
         f.model.setSource(QStringLiteral("flowchart TD\n  A --> B\n"));
         QTRY_VERIFY_WITH_TIMEOUT(!f.model.diagnostic().has_value(), 30000);
         QVERIFY(!f.view->banner()->isVisible());
+    }
+
+    void bannerShowsWholeLines_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("width");
+        QTest::newRow("parse error of four lines") << QStringLiteral("flowchart TD\n  Done --> -->> (((\n") << 1100;
+        QTest::newRow("parse error in a narrow window") << QStringLiteral("flowchart TD\n  Done --> -->> (((\n") << 760;
+        QTest::newRow("unknown diagram type") << QStringLiteral("notADiagram\n  A --> B\n") << 1100;
+    }
+
+    void bannerShowsWholeLines()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, width);
+        Fixture f;
+        QVERIFY(f.waitForRender());
+        f.view->resize(width, 700);
+        f.model.setSource(source);
+        QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), 30000);
+        QTRY_VERIFY(f.view->banner()->isVisible());
+        checkBannerMessage(f, f.model.diagnostic()->message);
     }
 
     void themeChoiceRendersAgain()
