@@ -2,12 +2,12 @@
 
 #include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
+#include "kit/Utf8Encoder.h"
 
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
-#include "tools/markdown/MarkdownUtf8.h"
 
 #include <QThread>
 
@@ -560,9 +560,9 @@ QString renderWhole(const QList<QStringView>& lines, qsizetype units)
 
 QByteArray utf8Of(QStringView html)
 {
-    QByteArray bytes(MarkdownUtf8::encodedLength(html), Qt::Uninitialized);
+    QByteArray bytes(Utf8Encoder::encodedLength(html), Qt::Uninitialized);
     LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.size()));
-    MarkdownUtf8::encode(html, bytes.data());
+    Utf8Encoder::encode(html, bytes.data());
     return bytes;
 }
 
@@ -673,8 +673,8 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
             QByteArray& bytes = outs[size_t(p)];
-            bytes = QByteArray(MarkdownUtf8::encodedLength(kept), Qt::Uninitialized);
-            MarkdownUtf8::encode(kept, bytes.data());
+            bytes = QByteArray(Utf8Encoder::encodedLength(kept), Qt::Uninitialized);
+            Utf8Encoder::encode(kept, bytes.data());
             releaseLarge(kept);
             return between;
         });

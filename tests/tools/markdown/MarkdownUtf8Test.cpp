@@ -1,5 +1,4 @@
 #include "tools/markdown/MarkdownHTML.h"
-#include "tools/markdown/MarkdownUtf8.h"
 
 #include "support/QuorrixTestMain.h"
 
@@ -63,36 +62,6 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QCOMPARE(renderMarkdownHTMLUtf8(bytes), inSteps(bytes));
-    }
-
-    void encodingAsToUtf8_data()
-    {
-        QTest::addColumn<quint32>("seed");
-        for (quint32 seed = 1; seed <= 20; ++seed)
-            QTest::addRow("seed %u", seed) << seed;
-    }
-    void encodingAsToUtf8()
-    {
-        QFETCH(quint32, seed);
-        QRandomGenerator random(seed);
-        // Long ASCII runs with every kind of unit among them, lone surrogates included.
-        const char16_t kinds[] = {u'a', u'<', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFD, 0xD83D, 0xDE00, 0xDBFF, 0xDC00, 0xFFFF};
-        for (int round = 0; round < 50; ++round) {
-            QString text;
-            const int length = int(random.bounded(200));
-            for (int k = 0; k < length; ++k) {
-                const quint32 pick = random.bounded(40);
-                if (pick < std::size(kinds))
-                    text += QChar(kinds[pick]);
-                else
-                    text += QString(int(random.bounded(40)), QChar(u'a' + pick % 26));
-            }
-            const QByteArray expected = text.toUtf8();
-            QCOMPARE(MarkdownUtf8::encodedLength(text), expected.size());
-            QByteArray actual(MarkdownUtf8::encodedLength(text), Qt::Uninitialized);
-            QCOMPARE(MarkdownUtf8::encode(text, actual.data()), actual.data() + actual.size());
-            QCOMPARE(actual, expected);
-        }
     }
 };
 
