@@ -39,10 +39,14 @@ constexpr int bannerIconSize = 16;
 // ending in an ellipsis when more of the text follows.
 QString firstLines(const QString& text, const QFont& font, int width, int count)
 {
+    // A message may quote a whole source; three lines never need more than its start, and laying
+    // out megabytes would stall the window.
+    constexpr qsizetype enough = 4096;
+    const bool cut = text.size() > enough;
+    const QStringList paragraphs = (cut ? text.left(enough) : text).split(u'\n');
     const QFontMetrics metrics(font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    const QStringList paragraphs = text.split(u'\n');
     QStringList kept;
     for (qsizetype p = 0; p < paragraphs.size(); ++p) {
         const QString& paragraph = paragraphs[p];
@@ -53,9 +57,10 @@ QString firstLines(const QString& text, const QFont& font, int width, int count)
             line.setLineWidth(std::max(1, width));
             const qsizetype end = line.textStart() + line.textLength();
             const bool last = kept.size() + 1 == count;
-            if (last && (end < paragraph.size() || p + 1 < paragraphs.size())) {
+            const bool beyond = p + 1 < paragraphs.size() || cut;
+            if (last && (end < paragraph.size() || beyond)) {
                 QString rest = paragraph.mid(line.textStart());
-                if (p + 1 < paragraphs.size())
+                if (beyond)
                     rest += QChar(0x2026);
                 kept << metrics.elidedText(rest, Qt::ElideRight, std::max(1, width));
                 layout.endLayout();
@@ -72,6 +77,8 @@ QString firstLines(const QString& text, const QFont& font, int width, int count)
         if (kept.size() >= count)
             break;
     }
+    if (cut && !kept.isEmpty())
+        kept.last() += QChar(0x2026);
     return kept.join(u'\n');
 }
 

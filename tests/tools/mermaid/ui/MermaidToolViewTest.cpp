@@ -169,6 +169,9 @@ private slots:
         QTest::newRow("parse error of four lines") << QStringLiteral("flowchart TD\n  Done --> -->> (((\n") << 1100;
         QTest::newRow("parse error in a narrow window") << QStringLiteral("flowchart TD\n  Done --> -->> (((\n") << 760;
         QTest::newRow("unknown diagram type") << QStringLiteral("notADiagram\n  A --> B\n") << 1100;
+        // The message quotes the source: 150 KB on one line.
+        QTest::newRow("unknown diagram type, long source")
+            << QStringLiteral("notADiagram\n") + QStringLiteral("word ").repeated(30000) << 1100;
     }
 
     void bannerShowsWholeLines()
