@@ -12,6 +12,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 
 #include "support/QuorrixTestMain.h"
+#include "tools/markdown/ui/PreviewWaits.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
@@ -355,7 +356,8 @@ private slots:
         Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">shown</p>") + html, 1);
         QVERIFY(h.ready());
         h.js(QStringLiteral("var a = document.getElementById('go'); if (a) a.click(); 0"));
-        QTest::qWait(400);
+        // A handler or a navigation the click started would have run by then.
+        QVERIFY(waitForPageFrames(*h.preview, 4));
         QCOMPARE(h.js(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
         // The page's own script did run and the page is still ours.
         QCOMPARE(h.js(QStringLiteral("document.querySelector('p').textContent")).toString(), QStringLiteral("shown"));
@@ -394,8 +396,12 @@ private slots:
         UrlCatcher catcher;
         for (const char* scheme : {"http", "https", "mailto", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
-        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"%1\"%2 style=\"display:inline-block;width:200px;height:40px\">link</a></p>")
-                      .arg(href, target.isEmpty() ? QString() : QStringLiteral(" target=\"%1\"").arg(target)),
+        // A second link that always opens: once it has reached the browser, so has anything the
+        // first one would have opened.
+        const QString sentinel = QStringLiteral("https://example.com/sentinel");
+        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"%1\"%2 style=\"display:inline-block;width:200px;height:40px\">link</a></p>"
+                                 "<p><a id=\"s\" href=\"%3\" style=\"display:inline-block;width:200px;height:40px\">sentinel</a></p>")
+                      .arg(href, target.isEmpty() ? QString() : QStringLiteral(" target=\"%1\"").arg(target), sentinel),
                   1);
         QVERIFY(h.ready());
         const QVariantList rect = h.js(QStringLiteral(
@@ -405,10 +411,15 @@ private slots:
         QVERIFY(render);
         const QPoint at(int(rect[0].toDouble()), int(rect[1].toDouble()));
         QTest::mouseClick(render, Qt::LeftButton, {}, at);
-        if (opened.isEmpty())
-            QTest::qWait(800);
-        else
+        if (!opened.isEmpty())
             QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
+        const QVariantList sentinelRect = h.js(QStringLiteral(
+            "(function () { var r = document.getElementById('s').getBoundingClientRect(); return [r.left + 10, r.top + 10]; })()")).toList();
+        QCOMPARE(sentinelRect.size(), 2);
+        QTest::mouseClick(render, Qt::LeftButton, {},
+                          QPoint(int(sentinelRect[0].toDouble()), int(sentinelRect[1].toDouble())));
+        QTRY_VERIFY_WITH_TIMEOUT(catcher.urls.contains(QUrl(sentinel)), 20000);
+        catcher.urls.removeAll(QUrl(sentinel));
         QCOMPARE(catcher.urls.size(), opened.isEmpty() ? 0 : 1);
         if (!opened.isEmpty())
             QCOMPARE(catcher.urls.first().toString(), opened);
@@ -517,7 +528,8 @@ private slots:
 
         // The user scrolls the page: the editor follows.
         h.sync.mode = ScrollSyncController::Mode::scrolling;
-        QTest::qWait(100);
+        // The page takes the scroll after its own as the user's only once it has released its own.
+        QVERIFY(waitForPageFrames(*h.preview));
         h.js(QStringLiteral("window.scrollTo(0, 900); 0"));
         QTRY_VERIFY_WITH_TIMEOUT(!h.editorLevels.isEmpty(), 10000);
         QCOMPARE(h.sync.leader, ScrollSyncController::Pane::preview);
@@ -614,7 +626,7 @@ private slots:
                   16, QUrl::fromLocalFile(root + "/docs"));
         QVERIFY(h.ready());
         QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("document.images[0].naturalWidth")).toInt() == 240, 10000);
-        QTest::qWait(500);
+        QVERIFY(waitForPageFrames(*h.preview, 4));
         QVERIFY(h.window.grab().save(qEnvironmentVariable("QUORRIX_SCREENSHOT_DIR") + "/preview-local-image.png"));
     }
 };
