@@ -68,6 +68,32 @@ struct Fixture {
     }
 };
 
+// One tool view serves the tests that need only a view that draws, each starting from a good
+// diagram in the standard theme: a view costs a page and the library's start-up.
+std::unique_ptr<Fixture> sharedFixture;
+
+Fixture& shared()
+{
+    if (!sharedFixture) {
+        sharedFixture = std::make_unique<Fixture>();
+        (void)sharedFixture->waitForRender();
+    }
+    Fixture& f = *sharedFixture;
+    static int resets = 0;
+    f.view->resize(1100, 700);
+    f.model.setTheme(MermaidTheme::standard);
+    MermaidPreviewView* preview = f.view->preview();
+    const quint64 renders = preview->renderRequests();
+    f.model.setSource(QStringLiteral("flowchart TD\n  Start%1 --> Done\n").arg(++resets));
+    (void)QTest::qWaitFor(
+        [&] {
+            return preview->renderRequests() > renders && preview->pendingCalls() == 0 && f.model.engineReady()
+                && !f.model.diagnostic() && f.model.renderedBytes() > 0;
+        },
+        generous);
+    return f;
+}
+
 QString visibleMetricTexts(ToolPane* pane)
 {
     QStringList texts;
@@ -107,6 +133,8 @@ void checkBannerMessage(const Fixture& f, const QString& message)
 class MermaidToolViewTest : public QObject {
     Q_OBJECT
 private slots:
+    void cleanupTestCase() { sharedFixture.reset(); }
+
     void tool()
     {
         MermaidTool tool;
@@ -156,8 +184,8 @@ private slots:
 
     void syntaxErrorKeepsTheLastDiagram()
     {
-        Fixture f;
-        QVERIFY(f.waitForRender());
+        Fixture& f = shared();
+        QVERIFY(f.model.renderedBytes() > 0);
         const qint64 bytes = f.model.renderedBytes();
         f.model.setSource(QStringLiteral("flowchart TD\n  A --> B\n  B --> C[oops\n"));
         QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), generous);
@@ -193,8 +221,8 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(int, width);
-        Fixture f;
-        QVERIFY(f.waitForRender());
+        Fixture& f = shared();
+        QVERIFY(f.model.renderedBytes() > 0);
         f.view->resize(width, 700);
         f.model.setSource(source);
         QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), generous);
@@ -222,8 +250,8 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, message);
-        Fixture f;
-        QVERIFY(f.waitForRender());
+        Fixture& f = shared();
+        QVERIFY(f.model.renderedBytes() > 0);
         const qint64 bytes = f.model.renderedBytes();
         f.model.setSource(source);
         QTRY_VERIFY_WITH_TIMEOUT(f.model.diagnostic().has_value(), generous);
@@ -240,8 +268,8 @@ private slots:
 
     void themeChoiceRendersAgain()
     {
-        Fixture f;
-        QVERIFY(f.waitForRender());
+        Fixture& f = shared();
+        QVERIFY(f.model.renderedBytes() > 0);
         QCOMPARE(f.view->pageTheme(), QStringLiteral("default"));
         const quint64 renders = f.view->preview()->renderRequests();
         f.model.setTheme(MermaidTheme::dark);
@@ -265,8 +293,8 @@ private slots:
     void exportAndCopyThroughThePage()
     {
         QTemporaryDir dir;
-        Fixture f;
-        QVERIFY(f.waitForRender());
+        Fixture& f = shared();
+        QVERIFY(f.model.renderedBytes() > 0);
         f.model.chooseSaveLocation = [&dir](const QString& name, Format) -> std::optional<QString> {
             return dir.filePath(name);
         };
@@ -301,6 +329,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.view->copyButton()->text(), QStringLiteral("Copied"), generous);
         QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("<svg")));
         QTRY_COMPARE_WITH_TIMEOUT(f.view->copyButton()->text(), QStringLiteral("Copy"), generous);
+        f.model.chooseSaveLocation = nullptr;
     }
 
     void droppedFileOpens()
