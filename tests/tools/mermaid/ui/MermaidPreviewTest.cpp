@@ -313,12 +313,14 @@ void MermaidPreviewTest::drawnErrorsAreFailures()
 
 void MermaidPreviewTest::themeChangeRendersAgain()
 {
-    Harness h(flowchart);
-    QVERIFY(h.waitForOutcomes(2));
+    Harness& h = shared();
+    const auto drawn = h.draw(flowchart);
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
     const QString light = h.svg().value_or(QString());
+    const qsizetype before = h.outcomes.size();
     h.view->update(flowchart, QStringLiteral("dark"));
-    QVERIFY(h.waitForOutcomes(3));
-    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[2]));
+    QVERIFY(h.waitForOutcomes(int(before) + 1));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes.last()));
     const QString dark = h.svg().value_or(QString());
     QVERIFY(!light.isEmpty() && !dark.isEmpty());
     QVERIFY(light != dark);
@@ -327,18 +329,21 @@ void MermaidPreviewTest::themeChangeRendersAgain()
     h.view->update(flowchart, QStringLiteral("dark"));
     QCOMPARE(h.view->pendingCalls(), 0);
     QCOMPARE(h.view->renderRequests(), renders);
-    QCOMPARE(h.outcomes.size(), 3);
+    QCOMPARE(h.outcomes.size(), before + 1);
 }
 
 void MermaidPreviewTest::sourceAfterAThemeChangeIsTheLastDrawn()
 {
-    Harness h(flowchart);
-    QVERIFY(h.waitForOutcomes(2));
+    Harness& h = shared();
+    QVERIFY(h.draw(flowchart));
+    const qsizetype before = h.outcomes.size();
+    const QString late = QStringLiteral("flowchart LR\n  Late --> Source\n");
     h.view->update(flowchart, QStringLiteral("forest"));
-    h.view->update(QStringLiteral("flowchart LR\n  Late --> Source\n"), QStringLiteral("forest"));
-    QVERIFY(h.waitForOutcomes(3));
+    h.view->update(late, QStringLiteral("forest"));
+    h.drawn = late;
+    QVERIFY(h.waitForOutcomes(int(before) + 1));
     QVERIFY(h.waitForQuiet());
-    QCOMPARE(h.outcomes.size(), 3);
+    QCOMPARE(h.outcomes.size(), before + 1);
     QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-Late-")));
 }
 
@@ -618,56 +623,62 @@ void MermaidPreviewTest::onlyTheNewestRenderIsReported()
 
 void MermaidPreviewTest::pendingFetchesAnsweredWhenThePageReloads()
 {
-    Harness h(flowchart);
-    QVERIFY(h.waitForOutcomes(2));
+    Harness& h = shared();
+    const auto drawn = h.draw(flowchart);
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
+    const qsizetype before = h.outcomes.size();
     std::optional<MermaidExportController::Fetched<QByteArray>> fetched;
     h.exporter.fetchPNG([&fetched](MermaidExportController::Fetched<QByteArray> f) { fetched = f; });
     h.view->page()->triggerAction(QWebEnginePage::Reload);
     QTRY_VERIFY_WITH_TIMEOUT(fetched.has_value(), generous);
     QCOMPARE(h.view->pendingCalls(), 0);
     // The reloaded page boots and draws again.
-    QVERIFY(h.waitForOutcomes(4));
-    QCOMPARE(h.outcomes[2], Outcome(EngineReady{true}));
-    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[3]));
+    QVERIFY(h.waitForOutcomes(int(before) + 2));
+    QCOMPARE(h.outcomes[before], Outcome(EngineReady{true}));
+    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[before + 1]));
 }
 
 void MermaidPreviewTest::stoppedPageComesBackWithoutTheSameSource()
 {
-    Harness h(flowchart);
-    QVERIFY(h.waitForOutcomes(2));
+    Harness& h = shared();
+    const auto drawn = h.draw(flowchart);
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
+    const int before = int(h.outcomes.size());
     emit h.view->page()->renderProcessTerminated(QWebEnginePage::CrashedTerminationStatus, 1);
-    QCOMPARE(h.outcomes[2], Outcome(EngineReady{false}));
-    QVERIFY(h.waitForOutcomes(4));
-    QCOMPARE(h.outcomes[3], Outcome(EngineReady{true}));
-    QVERIFY(h.waitForOutcomes(5));
-    QCOMPARE(h.outcomes[4], Outcome(Failed{MermaidPreviewView::stoppedSentence, std::nullopt}));
-    h.view->update(flowchart + QStringLiteral("  C --> D\n"), QStringLiteral("default"));
-    QVERIFY(h.waitForOutcomes(6));
-    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[5]));
+    QCOMPARE(h.outcomes.value(before), Outcome(EngineReady{false}));
+    QVERIFY(h.waitForOutcomes(before + 2));
+    QCOMPARE(h.outcomes[before + 1], Outcome(EngineReady{true}));
+    QVERIFY(h.waitForOutcomes(before + 3));
+    QCOMPARE(h.outcomes[before + 2], Outcome(Failed{MermaidPreviewView::stoppedSentence, std::nullopt}));
+    // The last diagram drawn is back on show.
+    QTRY_VERIFY_WITH_TIMEOUT(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-A-")), generous);
+    const auto next = h.draw(flowchart + QStringLiteral("  C --> D\n"));
+    QVERIFY(next && std::holds_alternative<Rendered>(*next));
 }
 
 // A diagram the page would take minutes over (10,000 unconnected nodes) is given up at the
 // render limit: the failure says so, the last good diagram comes back, and the next edit draws.
 void MermaidPreviewTest::slowRenderIsAbandoned()
 {
-    Harness h(flowchart, QStringLiteral("default"), MermaidPreviewView::defaultRenderLimit);
-    QVERIFY(h.waitForOutcomes(2));
-    QVERIFY(std::holds_alternative<Rendered>(h.outcomes[1]));
+    Harness& h = shared();
+    const auto drawn = h.draw(flowchart);
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
+    h.view->setRenderLimit(MermaidPreviewView::defaultRenderLimit);
+    auto restore = qScopeGuard([&h] { h.view->setRenderLimit(std::chrono::milliseconds(generous)); });
+    const qsizetype before = h.outcomes.size();
     QString nodes = QStringLiteral("flowchart TD\n");
     for (int i = 0; i < 10000; ++i)
         nodes += QStringLiteral("  N%1\n").arg(i);
     h.view->update(nodes, QStringLiteral("default"));
+    h.drawn = nodes;
     const Outcome tooSlow = Failed{MermaidPreviewView::tooSlowSentence, std::nullopt};
-    QTRY_VERIFY_WITH_TIMEOUT(h.outcomes.contains(tooSlow), generous);
+    QTRY_VERIFY_WITH_TIMEOUT(h.outcomes.mid(before).contains(tooSlow), generous);
     // The page comes back with the last good diagram, and reports the same failure.
-    QTRY_VERIFY_WITH_TIMEOUT(h.outcomes.size() >= 2 && h.outcomes.last() == tooSlow
-                                 && h.outcomes.count(Outcome(EngineReady{true})) == 2,
+    QTRY_VERIFY_WITH_TIMEOUT(h.outcomes.last() == tooSlow && h.outcomes.mid(before).contains(Outcome(EngineReady{true})),
                              generous);
     QTRY_VERIFY_WITH_TIMEOUT(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-A-")), generous);
-    const qsizetype before = h.outcomes.size();
-    h.view->update(QStringLiteral("flowchart LR\n  Next --> Edit\n"), QStringLiteral("default"));
-    QVERIFY(h.waitForOutcomes(int(before) + 1));
-    QVERIFY(std::holds_alternative<Rendered>(h.outcomes.last()));
+    const auto next = h.draw(QStringLiteral("flowchart LR\n  Next --> Edit\n"));
+    QVERIFY(next && std::holds_alternative<Rendered>(*next));
     QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-Next-")));
 }
 
