@@ -338,7 +338,7 @@ void MermaidPreviewView::armStart()
     m_startSource.reset();
     if (!m_stoppedOn || TextUnits(*m_stoppedOn) != TextUnits(m_source))
         m_startSource = m_source;
-    else if (m_lastDrawn)
+    else if (m_lastDrawn && TextUnits(*m_lastDrawn) != TextUnits(*m_stoppedOn))
         m_startSource = m_lastDrawn; // drawn, but its answer is never asked for
     if (m_startSource)
         start.insert(QStringLiteral("source"), textArgument(*m_startSource).first());
