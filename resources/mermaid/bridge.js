@@ -1,11 +1,12 @@
-// Gives the diagram page its "viewState" message handler and answers the program's calls:
-// the program runs __quorrixCall(id, name, args); the named page function's answer (awaited
-// when it is a promise) goes back over the web channel with the same id. Messages and answers
-// made before the channel is ready are queued and sent, in order, once it is. A long answer
-// (a PNG's data URL runs to megabytes) crosses in parts, so that the program takes in no more
-// than a part at a time on its GUI thread.
+// Runs in a world of its own beside the diagram page, holding the web channel to the program:
+// the page's scripts can neither see the channel nor call it. Answers and "viewState" messages
+// the page posts (calls.js) go on to the program; messages made before the channel is ready are
+// queued and sent, in order, once it is. A long answer (a PNG's data URL runs to megabytes)
+// crosses in parts, so that the program takes in no more than a part at a time on its GUI thread.
+// Links reach the program only from here, on a click the user made.
 (function () {
   "use strict";
+  var TAG = "quorrix-bridge";
   var PART = 262144;
   var queue = [];
   var target = null;
@@ -45,31 +46,13 @@
       flush();
     });
   }
-  var viewState = Object.freeze({
-    postMessage: function (body) {
-      if (typeof body === "number") enqueue(["state", body]);
-    }
-  });
-  Object.defineProperty(window, "messageHandlers", {
-    value: Object.freeze({ viewState: viewState }), writable: false, configurable: false
-  });
-  function describe(error) {
-    if (error && typeof error.message === "string" && error.message) return error.message;
-    return String(error);
-  }
-  Object.defineProperty(window, "__quorrixCall", {
-    value: function (id, name, args) {
-      Promise.resolve().then(function () {
-        var f = window[name];
-        if (typeof f !== "function") throw new Error("The diagram page has no " + name + ".");
-        return f.apply(null, args);
-      }).then(function (value) {
-        enqueue(["reply", id, true, value === undefined ? null : value]);
-      }, function (error) {
-        enqueue(["reply", id, false, describe(error)]);
-      });
-    },
-    writable: false, configurable: false
+  // Only answers and zoom scales come from the page; a link never does.
+  window.addEventListener("message", function (event) {
+    var message = event.data;
+    if (event.source !== window || !message || typeof message !== "object" || message.tag !== TAG) return;
+    if (message.kind === "state" && typeof message.body === "number") enqueue(["state", message.body]);
+    else if (message.kind === "reply" && typeof message.id === "number")
+      enqueue(["reply", message.id, message.ok === true, message.value]);
   });
   // The engine reports a script's move of the page as a clicked link, so only a click the user
   // made (a trusted event) on a web link reaches the program, which opens it in the browser.
@@ -92,5 +75,10 @@
     while (node && node.nodeType === 1 && node.localName !== "a") node = node.parentNode;
     if (node && node.nodeType === 1) event.preventDefault();
   }, true);
+  // The page's thread is free: what it owes the program is still coming. A page stuck in a
+  // render sends none of these, and the program gives up on it.
+  setInterval(function () {
+    if (target) target.alive();
+  }, 1000);
   connect();
 })();

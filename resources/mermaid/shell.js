@@ -36,12 +36,38 @@
     if (handlers && handlers.viewState) handlers.viewState.postMessage(value);
   }
 
+  // The longest source the library draws; past it the library draws a box saying so, which is
+  // reported as the failure it is.
+  var MAX_TEXT_SIZE = 200000;
+  var MAX_EDGES = 4000;
+  var TEXT_LIMIT_BOX = "Maximum text size in diagram exceeded";
+
   // Settings that a source's init directive or front matter may not change: mermaid drops
-  // these keys wherever they appear in a directive.
+  // these keys wherever they appear in a directive. Every key that ends up in the diagram's CSS
+  // (colours, fonts, sizes, the theme's own CSS) is among them, since CSS can name outside files.
   var lockedKeys = ["secure", "securityLevel", "startOnLoad", "maxTextSize", "maxEdges",
-    "suppressErrorRendering", "htmlLabels", "dompurifyConfig", "deterministicIds", "deterministicIDSeed"];
+    "suppressErrorRendering", "htmlLabels", "dompurifyConfig", "deterministicIds", "deterministicIDSeed",
+    "themeCSS", "themeVariables", "fontFamily", "altFontFamily", "fontSize", "fontWeight", "arrowMarkerAbsolute"];
+
+  // The library's own style keys, at any depth (a sequence diagram's actorFontFamily, say).
+  function styleKeys() {
+    var found = Object.create(null);
+    var seen = [];
+    (function walk(value) {
+      if (!value || typeof value !== "object" || seen.indexOf(value) >= 0) return;
+      seen.push(value);
+      Object.keys(value).forEach(function (key) {
+        if (/css|font|style|url|href|image|icon/i.test(key)) found[key] = true;
+        walk(value[key]);
+      });
+    })(mermaid.mermaidAPI.defaultConfig);
+    return Object.keys(found);
+  }
+
+  var secureKeys = null;
 
   function configure() {
+    if (!secureKeys) secureKeys = lockedKeys.concat(styleKeys().filter(function (key) { return lockedKeys.indexOf(key) < 0; }));
     mermaid.initialize({
       startOnLoad: false,
       securityLevel: "strict",
@@ -50,10 +76,10 @@
       htmlLabels: false,
       flowchart: { htmlLabels: false },
       suppressErrorRendering: true,
-      maxTextSize: 200000,
-      maxEdges: 4000,
+      maxTextSize: MAX_TEXT_SIZE,
+      maxEdges: MAX_EDGES,
       deterministicIds: false,
-      secure: lockedKeys
+      secure: secureKeys
     });
     var variables = mermaid.mermaidAPI.getConfig().themeVariables || {};
     background = typeof variables.background === "string" && variables.background ? variables.background : "#ffffff";
@@ -203,6 +229,47 @@
     });
   }
 
+  // CSS that could fetch something: url() and image-set() naming anything but a part of this
+  // drawing, and @import.
+  var OUTSIDE_URL = /url\(\s*(?!['"]?\s*#)(?:"[^"]*"|'[^']*'|[^)]*)\s*\)/gi;
+  var IMAGE_SET = /(?:-webkit-)?image-set\s*\(/gi;
+  var IMPORT = /@import\b[^;{}]*;?/gi;
+
+  function withinCSS(text) {
+    return text.replace(IMPORT, "").replace(OUTSIDE_URL, "none").replace(IMAGE_SET, "none-set(");
+  }
+
+  function isOutside(reference) {
+    return !/^\s*#/.test(reference);
+  }
+
+  // The drawing refers to nothing outside itself, on show or exported: styles and attributes
+  // lose their outside URLs, and only a link keeps a web address (which opens on a click and
+  // is never fetched).
+  function keepWithin(svg) {
+    svg.querySelectorAll("style").forEach(function (style) {
+      var text = style.textContent;
+      var kept = withinCSS(text);
+      if (kept !== text) style.textContent = kept;
+    });
+    [svg].concat(Array.prototype.slice.call(svg.querySelectorAll("*"))).forEach(function (element) {
+      var isLink = element.localName === "a";
+      Array.prototype.slice.call(element.attributes).forEach(function (attribute) {
+        var name = attribute.localName;
+        var value = attribute.value;
+        if (name === "href" || name === "src") {
+          var web = /^\s*https?:/i.test(value);
+          if (isOutside(value) && !(isLink && web)) element.removeAttributeNode(attribute);
+          return;
+        }
+        if (/url\(|image-set|@import/i.test(value)) {
+          var kept = withinCSS(value);
+          if (kept !== value) attribute.value = kept;
+        }
+      });
+    });
+  }
+
   function show(svgText) {
     stage.innerHTML = svgText;
     var svg = stage.firstElementChild;
@@ -213,12 +280,24 @@
     }
     // The markup on show never runs anything, whatever a label held.
     svg.querySelectorAll("script, foreignObject script, iframe, object, embed").forEach(function (e) { e.remove(); });
+    keepWithin(svg);
     svg.removeAttribute("width");
     svg.removeAttribute("height");
     svg.style.maxWidth = "none";
     natural = naturalSize(svg);
     applyScale();
     return true;
+  }
+
+  // What the library drew in place of the diagram, as a sentence, when it drew an error.
+  function errorDrawn(code, result) {
+    if (!result) return null;
+    if (result.diagramType === "error") return "The source names no diagram that can be drawn.";
+    if (code.length > MAX_TEXT_SIZE && typeof result.svg === "string"
+        && result.svg.replace(/<[^>]*>/g, " ").replace(/\s+/g, " ").indexOf(TEXT_LIMIT_BOX) >= 0)
+      return "The source is too long to draw: it holds " + code.length.toLocaleString("en-US")
+        + " characters, and at most " + MAX_TEXT_SIZE.toLocaleString("en-US") + " can be drawn.";
+    return null;
   }
 
   async function renderNow(code) {
@@ -230,6 +309,8 @@
       var result = await mermaid.render(id, code);
       if (renderCount === 1) mark("first-render-end");
       removeLeftovers(id);
+      var drawnError = errorDrawn(code, result);
+      if (drawnError) return { ok: false, message: drawnError };
       if (!result || typeof result.svg !== "string" || !show(result.svg))
         return { ok: false, message: "The diagram could not be drawn." };
       // Click callbacks (result.bindFunctions) are never bound.

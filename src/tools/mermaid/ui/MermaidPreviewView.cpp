@@ -9,6 +9,7 @@
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidWebBridge.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QJsonDocument>
@@ -16,10 +17,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+
+#include <signal.h>
 
 // Resources of a static library are registered by hand, outside any namespace.
 static void initMermaidResources()
@@ -40,11 +44,21 @@ QString resourceText(const QString& path)
 
 const QString startScriptName = QStringLiteral("quorrix-diagram-start");
 
-const QString& bridgeScript()
+// The world the bridge and its channel live in, apart from the page's own scripts.
+constexpr quint32 bridgeWorld = QWebEngineScript::ApplicationWorld;
+
+void addBridgeScripts(QWebEnginePage* page)
 {
-    static const QString script = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + QLatin1Char('\n')
-        + resourceText(QStringLiteral(":/mermaid/bridge.js"));
-    return script;
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("quorrix-diagram-bridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(bridgeWorld);
+    bridge.setRunsOnSubFrames(false);
+    bridge.setSourceCode(resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + QLatin1Char('\n')
+                         + resourceText(QStringLiteral(":/mermaid/bridge.js")));
+    page->scripts().insert(bridge);
+    WebPageSetup::addDocumentScript(page, QStringLiteral("quorrix-diagram-calls"),
+                                    resourceText(QStringLiteral(":/mermaid/calls.js")));
 }
 
 // Text the page can take: a lone surrogate cannot cross to the page, so it becomes U+FFFD.
@@ -74,21 +88,36 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     WebPageSetup::restrict(m_page);
     m_page->settings()->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
     m_page->setBackgroundColor(Qt::transparent);
-    WebPageSetup::addDocumentScript(m_page, QStringLiteral("quorrix-diagram-bridge"), bridgeScript());
+    addBridgeScripts(m_page);
 
     m_bridge = new MermaidWebBridge(this);
     auto* channel = new QWebChannel(m_page);
     channel->registerObject(QStringLiteral("diagram"), m_bridge);
-    m_page->setWebChannel(channel, QWebEngineScript::MainWorld);
+    m_page->setWebChannel(channel, bridgeWorld);
     connect(m_bridge, &MermaidWebBridge::replied, this, &MermaidPreviewView::onReply);
     connect(m_bridge, &MermaidWebBridge::viewStatePosted, this, &MermaidPreviewView::onViewState);
+    connect(m_bridge, &MermaidWebBridge::pageAlive, this, &MermaidPreviewView::onPageAlive);
     connect(m_bridge, &MermaidWebBridge::linkClicked, this, [](const QUrl& url) {
         if (MermaidPageProtocol::decide(url, MermaidPageProtocol::Navigation::linkActivated, true, {}).openInBrowser)
             QDesktopServices::openUrl(url);
     });
-    connect(m_page, &QWebEnginePage::loadStarted, this, &MermaidPreviewView::onLoadStarted);
-    connect(m_page, &QWebEnginePage::loadFinished, this, &MermaidPreviewView::onLoadFinished);
+    // A script's move to another address starts a load that the navigation policy refuses; the
+    // page stays as it was, so only loads of the shell page, or a page left behind, count.
+    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        const bool shell = MermaidPageProtocol::isShellPage(info.url(), shellURL());
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            if (shell)
+                onLoadStarted();
+        } else if (shell || !showsShellPage()) {
+            onLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+        }
+    });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &MermaidPreviewView::onPageStopped);
+
+    m_renderTimer = new QTimer(this);
+    m_renderTimer->setSingleShot(true);
+    m_renderTimer->setInterval(defaultRenderLimit);
+    connect(m_renderTimer, &QTimer::timeout, this, &MermaidPreviewView::onRenderLimit);
 
     m_webView = new FileDropWebView(this);
     m_webView->setPage(m_page);
@@ -172,8 +201,72 @@ void MermaidPreviewView::fireAndForget(const QString& script)
         m_page->runJavaScript(script, QWebEngineScript::MainWorld);
 }
 
+void MermaidPreviewView::setRenderLimit(std::chrono::milliseconds limit)
+{
+    m_renderTimer->setInterval(limit);
+    if (m_renderTimer->isActive())
+        m_renderTimer->start();
+}
+
+// The page answers calls on its one thread: while it owes a boot or a render, each answer shows
+// it is still alive, and the limit runs afresh for what it owes next.
+void MermaidPreviewView::watch(quint64 call, const QString& source)
+{
+    if (m_watched.empty()) {
+        m_renderTimer->start();
+        m_owedSince.start();
+    }
+    m_watched.emplace(call, source);
+}
+
+void MermaidPreviewView::unwatch(quint64 call)
+{
+    if (m_watched.erase(call) == 0)
+        return;
+    if (m_watched.empty()) {
+        m_renderTimer->stop();
+    } else {
+        m_renderTimer->start();
+        m_owedSince.start();
+    }
+}
+
+// A render that keeps giving the page's thread back still has to end within six limits.
+void MermaidPreviewView::onPageAlive()
+{
+    if (!m_watched.empty() && m_owedSince.elapsed() < 6 * m_renderTimer->interval())
+        m_renderTimer->start();
+}
+
+// The oldest call the page owes is the one it is stuck in: its source is not drawn again by
+// itself, and the page's process, which cannot be interrupted, is ended and the page loaded again.
+void MermaidPreviewView::onRenderLimit()
+{
+    if (m_watched.empty() || !m_page)
+        return;
+    const QString stuck = m_watched.begin()->second;
+    m_watched.clear();
+    if (m_startSource && TextUnits(*m_startSource) == TextUnits(stuck)) {
+        // What the page draws by itself on a load is never drawn that way again.
+        if (m_lastDrawn && TextUnits(*m_lastDrawn) == TextUnits(stuck))
+            m_lastDrawn.reset();
+    }
+    m_stoppedOn = stuck;
+    m_stopReason = tooSlowSentence;
+    m_isLoaded = false;
+    if (TextUnits(stuck) == TextUnits(m_source))
+        emit outcome(MermaidPageProtocol::Failed{tooSlowSentence, std::nullopt});
+    m_abandoning = true;
+    const qint64 pid = m_page->renderProcessPid();
+    if (pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), SIGKILL) == 0)
+        return; // renderProcessTerminated follows.
+    onPageStopped();
+}
+
 void MermaidPreviewView::failPending(const QString& reason)
 {
+    m_watched.clear();
+    m_renderTimer->stop();
     const auto pending = std::exchange(m_pending, {});
     for (const auto& done : pending)
         done(false, reason);
@@ -181,6 +274,7 @@ void MermaidPreviewView::failPending(const QString& reason)
 
 void MermaidPreviewView::onReply(quint64 id, bool ok, const QVariant& value)
 {
+    unwatch(id);
     auto done = m_pending.take(id);
     if (done)
         done(ok, value);
@@ -216,7 +310,10 @@ void MermaidPreviewView::onPageStopped()
     m_engineReady = false;
     m_bridge->discardParts();
     failPending(QStringLiteral("The diagram page stopped."));
-    m_stoppedOn = m_lastSource;
+    if (!std::exchange(m_abandoning, false)) {
+        m_stoppedOn = m_lastSource;
+        m_stopReason = stoppedSentence;
+    }
     m_lastSource.reset();
     m_lastTheme.reset();
     emit outcome(MermaidPageProtocol::EngineReady{false});
@@ -238,8 +335,13 @@ void MermaidPreviewView::armStart()
     for (const QWebEngineScript& old : scripts.find(startScriptName))
         scripts.remove(old);
     QJsonObject start{{QStringLiteral("theme"), m_theme}};
+    m_startSource.reset();
     if (!m_stoppedOn || TextUnits(*m_stoppedOn) != TextUnits(m_source))
-        start.insert(QStringLiteral("source"), textArgument(m_source).first());
+        m_startSource = m_source;
+    else if (m_lastDrawn && TextUnits(*m_lastDrawn) != TextUnits(*m_stoppedOn))
+        m_startSource = m_lastDrawn; // drawn, but its answer is never asked for
+    if (m_startSource)
+        start.insert(QStringLiteral("source"), textArgument(*m_startSource).first());
     WebPageSetup::addDocumentScript(
         m_page, startScriptName,
         QStringLiteral("Object.defineProperty(window, \"__quorrixStart\", {value: Object.freeze(%1),"
@@ -261,13 +363,16 @@ void MermaidPreviewView::boot()
         if (ready) {
             self->m_lastSource = self->m_source;
             if (self->m_stoppedOn && TextUnits(*self->m_stoppedOn) == TextUnits(self->m_source)) {
-                emit self->outcome(MermaidPageProtocol::Failed{stoppedSentence, std::nullopt});
+                emit self->outcome(MermaidPageProtocol::Failed{self->m_stopReason, std::nullopt});
                 return;
             }
             self->m_stoppedOn.reset();
             self->render(self->m_source);
         }
     });
+    // The page may be drawing its first source already, and answers only when that lets it.
+    if (m_startSource)
+        watch(m_nextCall, *m_startSource);
 }
 
 void MermaidPreviewView::update(const QString& source, const QString& theme)
@@ -308,14 +413,19 @@ void MermaidPreviewView::render(const QString& source)
     const quint64 generation = ++m_renderGeneration;
     const quint64 load = m_loadGeneration;
     QPointer<MermaidPreviewView> self(this);
-    call(QStringLiteral("renderDiagram"), textArgument(source), [self, generation, load](bool ok, const QVariant& answer) {
-        // An answer to a render that a newer one (or a new load of the page) has replaced is
-        // never shown.
-        if (!self || generation != self->m_renderGeneration || load != self->m_loadGeneration)
-            return;
-        if (std::optional<Outcome> result = MermaidPageProtocol::renderOutcome(ok, answer))
-            emit self->outcome(*result);
-    });
+    call(QStringLiteral("renderDiagram"), textArgument(source),
+         [self, generation, load, source](bool ok, const QVariant& answer) {
+             // An answer to a render that a newer one (or a new load of the page) has replaced is
+             // never shown.
+             if (!self || generation != self->m_renderGeneration || load != self->m_loadGeneration)
+                 return;
+             if (std::optional<Outcome> result = MermaidPageProtocol::renderOutcome(ok, answer)) {
+                 if (std::holds_alternative<MermaidPageProtocol::Rendered>(*result))
+                     self->m_lastDrawn = source;
+                 emit self->outcome(*result);
+             }
+         });
+    watch(m_nextCall, source);
 }
 
 void MermaidPreviewView::onViewState(const QVariant& body)

@@ -3,6 +3,7 @@
 #include "kit/FileDrop.h"
 #include "tools/mermaid/MermaidPageProtocol.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
 #include <QPointer>
@@ -11,7 +12,9 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 
 class FileDropWebView;
@@ -19,6 +22,7 @@ class MermaidExportController;
 class MermaidPreviewPage;
 class MermaidViewportController;
 class MermaidWebBridge;
+class QTimer;
 class QWebEngineProfile;
 
 // The live diagram: a web view showing the diagram page, which it boots, asks to render the
@@ -27,7 +31,10 @@ class QWebEngineProfile;
 // page from navigating anywhere.
 //
 // The page renders one source at a time; only the answer to the newest render is reported.
-// Calls still unanswered when the page goes away or reloads are answered as failed.
+// Calls still unanswered when the page goes away or reloads are answered as failed. A render
+// during which the page's thread stays busy for the render limit, or that takes six times the
+// limit in all, is abandoned: the page's process is ended and the page loaded again, showing
+// the last diagram drawn, and the source it stopped on is not drawn again until it changes.
 // The controllers are not owned. GUI thread only.
 class MermaidPreviewView : public QWidget {
     Q_OBJECT
@@ -44,6 +51,11 @@ public:
     static QUrl shellURL();
     static inline const QString stoppedSentence
         = QStringLiteral("The diagram page stopped while drawing this source. Change the source to draw it again.");
+    static inline const QString tooSlowSentence
+        = QStringLiteral("This diagram is too large or too slow to draw. Change the source to draw again.");
+    static constexpr std::chrono::milliseconds defaultRenderLimit{5000};
+    // How long the page's thread may stay busy over a render before it is abandoned.
+    void setRenderLimit(std::chrono::milliseconds limit);
     FileDropWebView* webView() const { return m_webView; }
     MermaidPreviewPage* page() const { return m_page; }
     bool isLoaded() const { return m_isLoaded; }
@@ -75,6 +87,10 @@ private:
     void changeTheme(const QString& theme, const QString& source);
     bool showsShellPage() const;
     void failPending(const QString& reason);
+    void watch(quint64 call, const QString& source);
+    void unwatch(quint64 call);
+    void onRenderLimit();
+    void onPageAlive();
 
     QPointer<MermaidViewportController> m_viewport;
     QPointer<MermaidExportController> m_export;
@@ -90,6 +106,16 @@ private:
     std::optional<QString> m_lastSource;
     std::optional<QString> m_lastTheme;
     std::optional<QString> m_stoppedOn;
+    QString m_stopReason;
+    // The source of the last diagram drawn, shown again when the page is loaded again.
+    std::optional<QString> m_lastDrawn;
+    // What the page was last loaded to draw by itself.
+    std::optional<QString> m_startSource;
+    // Boot and render calls the page owes an answer, with the source each is drawing.
+    std::map<quint64, QString> m_watched;
+    QTimer* m_renderTimer = nullptr;
+    QElapsedTimer m_owedSince;
+    bool m_abandoning = false;
     quint64 m_renderGeneration = 0;
     quint64 m_loadGeneration = 0;
     quint64 m_nextCall = 0;

@@ -7,7 +7,8 @@
 #include <QVariant>
 
 // The object the diagram page reaches over the web channel: answers to the program's calls, by
-// request id, the page's "viewState" messages and the links the user clicks. A long answer comes
+// request id, the page's "viewState" messages, the links the user clicks and a beat while the
+// page's thread is free. A long answer comes
 // as leading parts and then the reply with its last part; it is passed on whole.
 class MermaidWebBridge : public QObject {
     Q_OBJECT
@@ -32,6 +33,8 @@ public:
         emit replied(quint64(id), ok, QVariant(std::move(whole)));
     }
     Q_INVOKABLE void viewState(const QVariant& body) { emit viewStatePosted(body); }
+    // The page's thread is free, sent every second.
+    Q_INVOKABLE void alive() { emit pageAlive(); }
     // A link the user clicked in the diagram.
     Q_INVOKABLE void openLink(const QString& url) { emit linkClicked(QUrl(url)); }
 
@@ -42,6 +45,7 @@ signals:
     void replied(quint64 id, bool ok, const QVariant& value);
     void viewStatePosted(const QVariant& body);
     void linkClicked(const QUrl& url);
+    void pageAlive();
 
 private:
     QHash<quint64, QString> m_parts;

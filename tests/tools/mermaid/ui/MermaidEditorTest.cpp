@@ -68,13 +68,26 @@ private slots:
         QCOMPARE(editor.lastText(), QStringLiteral("old text"));
     }
 
+    // The action outlives the editor and must reach nothing: not the text view that went with
+    // it, nor one made since (in the memory it left), nor any other editor.
     void replaceAllAfterTheEditorIsGoneDoesNothing()
     {
         MermaidEditorController controller;
         {
             MermaidEditor editor(QStringLiteral("x"), &controller);
         }
+        QVERIFY(controller.replaceAll);
+        MermaidEditor other(QStringLiteral("other"), nullptr);
+        QSignalSpy edits(&other, &MermaidEditor::textEdited);
         controller.replaceAll(QStringLiteral("y"));
+        QCOMPARE(other.textView()->text(), QStringLiteral("other"));
+        QCOMPARE(edits.count(), 0);
+        QVERIFY(!other.textView()->canUndo());
+        // The next editor installs an action of its own, which reaches it.
+        MermaidEditor next(QStringLiteral("next"), &controller);
+        controller.replaceAll(QStringLiteral("z"));
+        QCOMPARE(next.textView()->text(), QStringLiteral("z"));
+        QCOMPARE(other.textView()->text(), QStringLiteral("other"));
     }
 };
 
