@@ -26,6 +26,8 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 
+#include <memory>
+
 namespace {
 
 // Receives what the preview hands to the desktop's browser.
@@ -102,28 +104,32 @@ struct Harness {
     bool ready()
     {
         QSignalSpy loaded(preview, &MarkdownPreviewView::pageLoaded);
-        if (!preview->isLoaded() && !loaded.wait(30000))
+        if (!preview->isLoaded() && !loaded.wait(60000))
             return false;
         const qint64 lines = lineCount;
         auto lastLine = [this] { return preview->lineMap() ? preview->lineMap()->anchors().last().line : -1.0; };
         js(QStringLiteral("setLineCount(%1)").arg(lines + 1000));
-        if (!QTest::qWaitFor([&] { return lastLine() == double(lines + 1000); }, 20000))
+        if (!QTest::qWaitFor([&] { return lastLine() == double(lines + 1000); }, 60000))
             return false;
         js(QStringLiteral("setLineCount(%1)").arg(lines));
-        return QTest::qWaitFor([&] { return lastLine() == double(lines); }, 20000);
+        return QTest::qWaitFor([&] { return lastLine() == double(lines); }, 60000);
     }
 
     QVariant js(const QString& script)
     {
-        QVariant result;
-        bool done = false;
-        preview->evaluate(script, [&](const QVariant& value) {
-            result = value;
-            done = true;
+        // A late answer (after the deadline) writes into state that outlives this call.
+        struct Answer {
+            QVariant value;
+            bool done = false;
+        };
+        auto answer = std::make_shared<Answer>();
+        preview->evaluate(script, [answer](const QVariant& value) {
+            answer->value = value;
+            answer->done = true;
         });
-        if (!QTest::qWaitFor([&done] { return done; }, 20000))
+        if (!QTest::qWaitFor([answer] { return answer->done; }, 60000))
             qWarning("page did not answer: %s", qPrintable(script));
-        return result;
+        return answer->value;
     }
 };
 
