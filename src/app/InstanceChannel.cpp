@@ -74,8 +74,12 @@ QString InstanceChannel::defaultName()
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (runtime.startsWith('/') && isPrivateFolder(runtime))
         return QFile::decodeName(runtime) + QStringLiteral("/quorrix");
-    // mkdir fails on a name someone else holds; the check below then refuses it.
+    // mkdir fails on a name someone else holds; the check below then refuses it. Earlier
+    // versions kept their socket at this very name: one of ours makes way for the folder.
     const QByteArray own = QFile::encodeName(QDir::tempPath() + QStringLiteral("/quorrix-%1").arg(::getuid()));
+    struct stat info {};
+    if (::lstat(own.constData(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == ::getuid())
+        ::unlink(own.constData());
     ::mkdir(own.constData(), S_IRWXU);
     if (!isPrivateFolder(own))
         return {};

@@ -26,6 +26,8 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 
+#include <memory>
+
 namespace {
 
 // Receives what the preview hands to the desktop's browser.
@@ -102,28 +104,32 @@ struct Harness {
     bool ready()
     {
         QSignalSpy loaded(preview, &MarkdownPreviewView::pageLoaded);
-        if (!preview->isLoaded() && !loaded.wait(30000))
+        if (!preview->isLoaded() && !loaded.wait(60000))
             return false;
         const qint64 lines = lineCount;
         auto lastLine = [this] { return preview->lineMap() ? preview->lineMap()->anchors().last().line : -1.0; };
         js(QStringLiteral("setLineCount(%1)").arg(lines + 1000));
-        if (!QTest::qWaitFor([&] { return lastLine() == double(lines + 1000); }, 20000))
+        if (!QTest::qWaitFor([&] { return lastLine() == double(lines + 1000); }, 60000))
             return false;
         js(QStringLiteral("setLineCount(%1)").arg(lines));
-        return QTest::qWaitFor([&] { return lastLine() == double(lines); }, 20000);
+        return QTest::qWaitFor([&] { return lastLine() == double(lines); }, 60000);
     }
 
     QVariant js(const QString& script)
     {
-        QVariant result;
-        bool done = false;
-        preview->evaluate(script, [&](const QVariant& value) {
-            result = value;
-            done = true;
+        // A late answer (after the deadline) writes into state that outlives this call.
+        struct Answer {
+            QVariant value;
+            bool done = false;
+        };
+        auto answer = std::make_shared<Answer>();
+        preview->evaluate(script, [answer](const QVariant& value) {
+            answer->value = value;
+            answer->done = true;
         });
-        if (!QTest::qWaitFor([&done] { return done; }, 20000))
+        if (!QTest::qWaitFor([answer] { return answer->done; }, 60000))
             qWarning("page did not answer: %s", qPrintable(script));
-        return result;
+        return answer->value;
     }
 };
 
@@ -173,12 +179,13 @@ private slots:
                                  "<p data-line=\"10\">no end</p>"),
                   12);
         QVERIFY(h.ready());
-        const MarkdownLineMap* map = h.preview->lineMap();
         const QVariantList rects = h.js(QStringLiteral(
             "Array.from(document.querySelectorAll('[data-line]')).map(function (e) {"
             " var r = e.getBoundingClientRect(); return [r.top + scrollY, r.bottom + scrollY]; })")).toList();
         QCOMPARE(rects.size(), 4);
         const double height = h.js(QStringLiteral("document.documentElement.scrollHeight")).toDouble();
+        // Taken after the last turn of the event loop: a later layout message replaces the map.
+        const MarkdownLineMap* map = h.preview->lineMap();
         // Starts at the blocks' tops, ends at the bottoms, the document's end at its height.
         QCOMPARE(map->yForLine(0), 0.0);
         QCOMPARE(map->yForLine(1), rects[0].toList()[1].toDouble());
