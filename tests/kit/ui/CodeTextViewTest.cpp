@@ -151,7 +151,7 @@ void CodeTextViewTest::randomEditScript()
                 model = history[++at];
         }
         QCOMPARE(view.text(), model);
-        CodeTextModel::check(view.buffer(), model, 0);
+        CodeTextModel::check(view.buffer(), model);
         // The view's rows add up, and the lines it has laid out match a fresh layout of theirs.
         qint64 rows = 0;
         for (qsizetype line = 0; line < view.buffer().lineCount(); ++line)
