@@ -14,7 +14,12 @@ public:
     explicit InstanceChannel(QString name = defaultName(), QObject* parent = nullptr);
     ~InstanceChannel() override;
 
+    // A path in the user's runtime folder ($XDG_RUNTIME_DIR), else in a folder of the user's own
+    // with mode 0700 under the temporary folder; empty when neither is safe to use, so no other
+    // user can take the name first.
     static QString defaultName();
+    // Only a peer running as this user is talked to; the process's own by default.
+    void setPeerUserId(uint uid) { m_peerUid = uid; }
 
     // Sends the paths to a running program; false when none answers (then this one runs).
     bool sendToRunning(const QStringList& paths, int timeoutMs = 1000) const;
@@ -27,5 +32,6 @@ signals:
 
 private:
     QString m_name;
+    uint m_peerUid;
     QLocalServer* m_server = nullptr;
 };

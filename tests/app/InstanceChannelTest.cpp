@@ -4,7 +4,11 @@
 #include <QDataStream>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <unistd.h>
 
 class InstanceChannelTest : public QObject {
     Q_OBJECT
@@ -44,6 +48,80 @@ private slots:
         QCOMPARE(received.first().first().toStringList(), paths);
         QTRY_VERIFY(second.isFinished());
         QVERIFY(second.result());
+    }
+
+    // The socket lies where no other user can take its name first: a folder of this user's that
+    // only this user may enter.
+    void theSocketLiesInAPrivateFolder_data()
+    {
+        QTest::addColumn<QString>("runtimeMode");  // of $XDG_RUNTIME_DIR: "private", "open" or "unset"
+        QTest::addColumn<bool>("underRuntime");
+        QTest::newRow("the runtime folder") << "private" << true;
+        QTest::newRow("a runtime folder others may enter is not used") << "open" << false;
+        QTest::newRow("no runtime folder") << "unset" << false;
+    }
+    void theSocketLiesInAPrivateFolder()
+    {
+        QFETCH(QString, runtimeMode);
+        QFETCH(bool, underRuntime);
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        if (runtimeMode == u"open")
+            QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::Permissions(0x7777)));
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        if (runtimeMode == u"unset")
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const QString name = InstanceChannel::defaultName();
+        if (saved.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", saved);
+        QVERIFY2(name.startsWith(u'/'), qPrintable(name));
+        QCOMPARE(name.startsWith(runtime.path() + u'/'), underRuntime);
+        const QFileInfo folder(QFileInfo(name).path());
+        QVERIFY(folder.isDir() && !folder.isSymLink());
+        QCOMPARE(folder.ownerId(), uint(::getuid()));
+        QCOMPARE(folder.permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                            | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                 QFileDevice::Permissions());
+    }
+
+    // Paths go to, and come from, a program of this user only.
+    void anotherUsersPeerIsNotTalkedTo()
+    {
+        const QString name = uniqueName("stranger");
+        InstanceChannel running(name);
+        running.setPeerUserId(uint(::getuid()) + 1);
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &InstanceChannel::pathsReceived);
+        QLocalSocket socket;
+        socket.connectToServer(name);
+        QVERIFY(socket.waitForConnected(3000));
+        QByteArray message;
+        QDataStream out(&message, QIODevice::WriteOnly);
+        out << quint32(0x51524958) << QStringList{"/tmp/a.md"};
+        QByteArray framed;
+        QDataStream frame(&framed, QIODevice::WriteOnly);
+        frame << message;
+        socket.write(framed);
+        socket.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState, 10000);
+        QCOMPARE(received.size(), 0);
+
+        const QString ourName = uniqueName("ours");
+        InstanceChannel ours(ourName);
+        QVERIFY(ours.listen());
+        QSignalSpy ourReceived(&ours, &InstanceChannel::pathsReceived);
+        QFuture<bool> fromStranger = QtConcurrent::run([ourName] {
+            InstanceChannel launch(ourName);
+            launch.setPeerUserId(uint(::getuid()) + 1);
+            return launch.sendToRunning({"/tmp/b.md"}, 3000);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(fromStranger.isFinished(), 10000);
+        QVERIFY(!fromStranger.result());
+        QCOMPARE(ourReceived.size(), 0);
     }
 
     void aStaleSocketIsReplaced()

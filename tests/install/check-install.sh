@@ -11,9 +11,11 @@ fail() { echo "FAIL: $*"; exit 1; }
 desktop="$prefix/share/applications/$id.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 grep -q '^Exec=quorrix %F$' "$desktop" || fail "the desktop entry does not pass files with %F"
-for type in text/markdown text/plain application/json text/csv text/tab-separated-values text/vnd.mermaid; do
+for type in text/markdown application/json text/csv text/tab-separated-values text/vnd.mermaid; do
   grep -q "^MimeType=.*$type;" "$desktop" || fail "the desktop entry lacks $type"
 done
+# text/plain would offer the program every source file, which no tool opens.
+grep -q '^MimeType=.*text/plain;' "$desktop" && fail "the desktop entry claims text/plain"
 desktop-file-validate "$desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 for size in 16 24 32 48 64 128 256 512; do

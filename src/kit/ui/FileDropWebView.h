@@ -16,6 +16,8 @@ public:
 
     void setFileDrop(std::optional<FileDrop> drop) { m_fileDrop = std::move(drop); }
     const std::optional<FileDrop>& fileDrop() const { return m_fileDrop; }
+    // The render widget whose drags it takes; none until the page has made one.
+    QWidget* watchedRenderWidget() const { return m_watched; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

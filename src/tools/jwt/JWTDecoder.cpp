@@ -116,7 +116,7 @@ std::pair<Payload, std::optional<JWTJSONValue>> classifyPayload(const QByteArray
         return {Payload::binary(bytes.size()), std::nullopt};
     if (std::optional<JWTJSONValue> value = JWTJSONValue::parse(*text)) {
         if (value->isObject())
-            return {Payload::json(value->formatted(), value->childCount()), value};
+            return {Payload::json(value->formatted(), value->distinctMemberCount()), value};
         return {Payload::json(value->formatted(), std::nullopt), std::nullopt};
     }
     return {Payload::plainText(*text), std::nullopt};

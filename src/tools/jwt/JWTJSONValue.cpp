@@ -130,19 +130,18 @@ std::optional<QString> JWTJSONValue::stringMember(QStringView name) const
 
 bool JWTJSONValue::hasDuplicateMember() const
 {
+    return isObject() && distinctMemberCount() != childCount();
+}
+
+qsizetype JWTJSONValue::distinctMemberCount() const
+{
     if (!isObject())
-        return false;
+        return 0;
     QSet<QString> seen;
     const qsizetype end = m_document->subtreeEnd(m_index);
-    qsizetype i = m_index + 1;
-    while (i < end) {
-        const QString key = keyAt(i);
-        if (seen.contains(key))
-            return true;
-        seen.insert(key);
-        i = m_document->subtreeEnd(i + 1);
-    }
-    return false;
+    for (qsizetype i = m_index + 1; i < end; i = m_document->subtreeEnd(i + 1))
+        seen.insert(keyAt(i));
+    return seen.size();
 }
 
 qsizetype JWTJSONValue::childCount() const

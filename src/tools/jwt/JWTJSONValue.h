@@ -35,6 +35,8 @@ public:
     std::optional<QString> stringMember(QStringView name) const;
     // Object: whether two members share a name (compared after unescaping).
     bool hasDuplicateMember() const;
+    // Object: how many names its members have, a repeated name counted once.
+    qsizetype distinctMemberCount() const;
     // Object: members; array: elements.
     qsizetype childCount() const;
     // Array: the elements in order.

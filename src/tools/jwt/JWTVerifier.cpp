@@ -211,6 +211,8 @@ Outcome verify(const JWTToken& token, QStringView key, bool secretIsBase64)
 
 KeyReading hmacKey(const QByteArray& secret, Algorithm algorithm, const QString& suffix)
 {
+    if (secretIsPublicKey(secret))
+        return KeyReading::refused(publicKeyAsSecretMessage(algorithm));
     const qsizetype count = secret.size();
     const QString description = QStringLiteral("HMAC secret, %1 %2%3")
                                     .arg(count)

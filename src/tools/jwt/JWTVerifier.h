@@ -121,8 +121,13 @@ QByteArray derLength(qsizetype count);
 QByteArray derInteger(const QByteArray& unsignedBigEndian);
 QByteArray rsaPublicKeyDER(const QByteArray& n, const QByteArray& e);
 
+// Whether HMAC secret bytes are a public key (DER, its Base64, PEM or JWK text): a key anyone
+// may hold would let anyone sign tokens.
+bool secretIsPublicKey(const QByteArray& secret);
+
 // Sentences shared by the readers.
 QString privateKeyMessage();
+QString publicKeyAsSecretMessage(Algorithm algorithm);
 QString notRSAMessage(Algorithm algorithm);
 QString notEd25519Message(Algorithm algorithm);
 QString ed448Message();

@@ -64,9 +64,71 @@ QString publicKeyOnlyMessage(Algorithm algorithm)
         .arg(algorithm.name());
 }
 
+// DER that OpenSSL reads whole as a public-key info, a PKCS #1 RSA public key or a certificate.
+bool isPublicKeyDER(const QByteArray& der)
+{
+    const auto readsWhole = [&der](auto read) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(der.constData());
+        const unsigned char* start = p;
+        return read(&p) && p - start == der.size();
+    };
+    return readsWhole([&der](const unsigned char** p) {
+               std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(d2i_PUBKEY(nullptr, p, long(der.size())),
+                                                                         EVP_PKEY_free);
+               return key != nullptr;
+           })
+        || readsWhole([&der](const unsigned char** p) {
+               std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+                   d2i_PublicKey(EVP_PKEY_RSA, nullptr, p, long(der.size())), EVP_PKEY_free);
+               return key != nullptr;
+           })
+        || readsWhole([&der](const unsigned char** p) {
+               std::unique_ptr<X509, decltype(&X509_free)> certificate(d2i_X509(nullptr, p, long(der.size())),
+                                                                       X509_free);
+               return certificate != nullptr;
+           });
+}
+
+bool isPublicJWK(const JWTJSONValue& value)
+{
+    if (!value.isObject())
+        return false;
+    if (const std::optional<JWTJSONValue> keys = value.member(u"keys"); keys && keys->isArray()) {
+        for (const JWTJSONValue& key : keys->elements())
+            if (isPublicJWK(key))
+                return true;
+    }
+    const std::optional<QString> kty = value.stringMember(u"kty");
+    return kty && *kty != u"oct";
+}
+
 QString certificateUnreadable() { return QStringLiteral("This certificate could not be read."); }
 
 } // namespace
+
+bool secretIsPublicKey(const QByteArray& secret)
+{
+    if (secret.isEmpty())
+        return false;
+    if (isPublicKeyDER(secret))
+        return true;
+    const QString text = QString::fromUtf8(secret).trimmed();
+    if (holdsPEMLine(text))
+        return true;
+    if (text.startsWith(u'{')) {
+        if (const std::optional<JWTJSONValue> json = JWTJSONValue::parse(text); json && isPublicJWK(*json))
+            return true;
+    }
+    // The Base64 body of a PEM, framing stripped, as some servers keep it.
+    const std::optional<QByteArray> decoded = Codec::base64URLDecode(text);
+    return decoded && !decoded->isEmpty() && isPublicKeyDER(*decoded);
+}
+
+QString publicKeyAsSecretMessage(Algorithm algorithm)
+{
+    return QStringLiteral("This is a public key or a certificate, but %1 is checked with the shared secret.")
+        .arg(algorithm.name());
+}
 
 KeyReading readKey(QStringView text, Algorithm algorithm, const std::optional<QString>& kid, bool secretIsBase64)
 {
@@ -104,9 +166,7 @@ KeyReading readPEM(QStringView text, Algorithm algorithm)
     if (label.contains(u"PRIVATE"))
         return KeyReading::refused(privateKeyMessage());
     if (isHMAC(algorithm))
-        return KeyReading::refused(
-            QStringLiteral("This is a public key or a certificate, but %1 is checked with the shared secret.")
-                .arg(algorithm.name()));
+        return KeyReading::refused(publicKeyAsSecretMessage(algorithm));
     const std::optional<QByteArray> body = pemBody(text);
     if (!body)
         return KeyReading::refused(QStringLiteral("The PEM's body is not Base64."));

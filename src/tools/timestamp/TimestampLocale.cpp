@@ -52,11 +52,19 @@ static QString icuZoneFor(const QTimeZone& zone, qint64 seconds, int offset)
     return text;
 }
 
+QByteArray icuLocaleName()
+{
+    const QString name = QLocale().name();
+    if (name == u"C" || name == u"POSIX")
+        return QByteArrayLiteral("en_US_POSIX");
+    return name.toUtf8();
+}
+
 QString localDateTimeText(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone)
 {
     const int offset = offsetAt(zone, seconds);
     const QString zoneId = icuZoneFor(zone, seconds, offset);
-    const QByteArray locale = QLocale().name().toUtf8();
+    const QByteArray locale = icuLocaleName();
     UErrorCode status = U_ZERO_ERROR;
     UDateFormat* format = udat_open(UDAT_FULL, UDAT_LONG, locale.constData(),
                                     reinterpret_cast<const UChar*>(zoneId.utf16()), int32_t(zoneId.size()),
@@ -108,7 +116,7 @@ QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds)
     double count = std::trunc(magnitude / size);
     if (delta < 0)
         count = -count;
-    const QByteArray locale = QLocale().name().toUtf8();
+    const QByteArray locale = icuLocaleName();
     UErrorCode status = U_ZERO_ERROR;
     URelativeDateTimeFormatter* formatter =
         ureldatefmt_open(locale.constData(), nullptr, UDAT_STYLE_LONG, UDISPCTX_CAPITALIZATION_NONE, &status);

@@ -1,5 +1,7 @@
 #include "tools/timestamp/TimestampZones.h"
 
+#include "tools/timestamp/TimestampLocale.h"
+
 #include <QFile>
 #include <QLocale>
 #include <QMutex>
@@ -126,18 +128,13 @@ static QString regionName(const QString& country, const QByteArray& displayLocal
     return QString(reinterpret_cast<const QChar*>(buffer), n);
 }
 
-static QByteArray currentLocaleName()
-{
-    return QLocale().name().toUtf8();
-}
-
 QStringList countryNames(const QString& country)
 {
     // A search asks for every country's names; ICU is asked once per code and process.
     static QMutex mutex;
     static QHash<QString, QStringList> cache;
     static QByteArray cachedFor;
-    const QByteArray current = currentLocaleName();
+    const QByteArray current = icuLocaleName();
     QMutexLocker lock(&mutex);
     if (cachedFor != current) {
         cache.clear();
@@ -203,7 +200,7 @@ const QHash<QString, QString>& abbreviationDictionary()
         {QStringLiteral("MST"), QStringLiteral("America/Phoenix")},
         {QStringLiteral("NPT"), QStringLiteral("Asia/Kathmandu")},
         {QStringLiteral("NZDT"), QStringLiteral("Pacific/Auckland")},
-        {QStringLiteral("NZST"), QStringLiteral("Pacific/Chatham")},
+        {QStringLiteral("NZST"), QStringLiteral("Pacific/Auckland")},
         {QStringLiteral("PDT"), QStringLiteral("America/Los_Angeles")},
         {QStringLiteral("PET"), QStringLiteral("America/Lima")},
         {QStringLiteral("PHT"), QStringLiteral("Asia/Manila")},

@@ -59,8 +59,7 @@ private slots:
         FileDropWebView view;
         view.resize(300, 200);
         view.show();
-        QTRY_VERIFY(view.focusProxy());
-        QTest::qWait(20); // the render widget is watched once its creation is done
+        QTRY_VERIFY_WITH_TIMEOUT(view.focusProxy() && view.watchedRenderWidget() == view.focusProxy(), 10000);
         DropLog log;
         view.setFileDrop(log.drop());
         const QList<QUrl> files = {QUrl::fromLocalFile("/tmp/b.md"), QUrl::fromLocalFile("/tmp/a.md")};
@@ -77,8 +76,7 @@ private slots:
     {
         FileDropWebView view;
         view.show();
-        QTRY_VERIFY(view.focusProxy());
-        QTest::qWait(20); // the render widget is watched once its creation is done
+        QTRY_VERIFY_WITH_TIMEOUT(view.focusProxy() && view.watchedRenderWidget() == view.focusProxy(), 10000);
         DropLog log;
         log.answer = false;
         view.setFileDrop(log.drop());
@@ -91,8 +89,7 @@ private slots:
     {
         FileDropWebView view;
         view.show();
-        QTRY_VERIFY(view.focusProxy());
-        QTest::qWait(20); // the render widget is watched once its creation is done
+        QTRY_VERIFY_WITH_TIMEOUT(view.focusProxy() && view.watchedRenderWidget() == view.focusProxy(), 10000);
         DropLog log;
         view.setFileDrop(log.drop());
         QScopedPointer<QMimeData> text(mimeWith({}, "some text"));
@@ -110,8 +107,7 @@ private slots:
     {
         FileDropWebView view;
         view.show();
-        QTRY_VERIFY(view.focusProxy());
-        QTest::qWait(20); // the render widget is watched once its creation is done
+        QTRY_VERIFY_WITH_TIMEOUT(view.focusProxy() && view.watchedRenderWidget() == view.focusProxy(), 10000);
         QScopedPointer<QMimeData> mime(mimeWith({QUrl::fromLocalFile("/tmp/a.md")}));
         bool entered = false;
         QVERIFY(!dragAndDrop(view, mime.data(), &entered));
@@ -122,8 +118,7 @@ private slots:
     {
         FileDropWebView view;
         view.show();
-        QTRY_VERIFY(view.focusProxy());
-        QTest::qWait(20); // the render widget is watched once its creation is done
+        QTRY_VERIFY_WITH_TIMEOUT(view.focusProxy() && view.watchedRenderWidget() == view.focusProxy(), 10000);
         DropLog log;
         FileDrop drop = log.drop();
         drop.targeted = [&view](bool on) {

@@ -321,13 +321,43 @@ private slots:
         }
     }
 
+    // A cancelled run stops at the stage it is in and never delivers what that stage makes,
+    // which the caller would drop anyway. A stage that ignored the flag would deliver it.
+    void cancelledRunStops_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("unpack");
+        QTest::addColumn<bool>("formatJSON");
+        QByteArray json = "[";
+        while (json.size() < (1 << 20))
+            json += "{\"a\":[1,2,3],\"b\":\"text\"},";
+        json += "0]";
+        QTest::newRow("unpacking") << deflated(QByteArray(1 << 20, 'a'), 31, 9) << true << false;
+        QTest::newRow("reading UTF-8") << QByteArray(1 << 20, 'a') << false << false;
+        QTest::newRow("formatting JSON") << json << false << true;
+    }
     void cancelledRunStops()
     {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, unpack);
+        QFETCH(bool, formatJSON);
+        const Codec::Result whole = Codec::decodedOutput(bytes, unpack, formatJSON);
+        QVERIFY(whole.ok());
+        QCOMPARE(whole.output->content, formatJSON ? Codec::Content::json : Codec::Content::text);
+        // What the stage makes: the unpacked length, the text, the formatted JSON.
+        const auto madeIt = [&](const Codec::Result& r) {
+            if (!r.ok())
+                return false;
+            if (unpack)
+                return r.output->byteCount == whole.output->byteCount;
+            return r.output->content == whole.output->content && r.output->text == whole.output->text;
+        };
         std::atomic_bool cancelled{true};
-        const auto r = Codec::transform(b64(deflated(QByteArray(1 << 20, 'a'), 31, 9)), Scheme::base64, Direction::decode,
-                                        opts("ij"), &cancelled);
-        // Whatever it returns is dropped by the caller; it must simply come back.
-        Q_UNUSED(r);
+        QVERIFY(!madeIt(Codec::decodedOutput(bytes, unpack, formatJSON, &cancelled)));
+        // Through the Base64 stage as well.
+        const QString text = QString::fromLatin1(bytes.toBase64());
+        QVERIFY(!madeIt(Codec::transform(text, Scheme::base64, Direction::decode,
+                                         Options{false, false, unpack, formatJSON}, &cancelled)));
     }
 };
 

@@ -186,6 +186,13 @@ private slots:
         QTest::newRow("object") << QByteArray(R"({"sub":"x","iat":1})")
                                 << Payload::json("{\n  \"iat\" : 1,\n  \"sub\" : \"x\"\n}", 2);
         QTest::newRow("empty object") << QByteArray("{}") << Payload::json("{}", 0);
+        // The text shows every member as written; the decoded object keeps one per name, and the
+        // count is of those.
+        QTest::newRow("a repeated name counts once") << QByteArray(R"({"a":1,"a":2})")
+                                                     << Payload::json("{\n  \"a\" : 1,\n  \"a\" : 2\n}", 1);
+        QTest::newRow("a name repeated in another spelling")
+            << QByteArray(R"({"a":1,"b":0,"\u0061":2})")
+            << Payload::json("{\n  \"a\" : 1,\n  \"a\" : 2,\n  \"b\" : 0\n}", 2);
         QTest::newRow("array") << QByteArray("[1, 2]") << Payload::json("[\n  1,\n  2\n]", std::nullopt);
         QTest::newRow("bare number") << QByteArray("42") << Payload::json("42", std::nullopt);
         QTest::newRow("bare string") << QByteArray("\"hi\"") << Payload::json("\"hi\"", std::nullopt);

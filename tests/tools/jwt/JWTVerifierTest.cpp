@@ -2,6 +2,7 @@
 #include "tools/jwt/JWTVerifier.h"
 
 #include <QFile>
+#include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
 
 #include <openssl/evp.h>
@@ -498,6 +499,54 @@ private slots:
         QFETCH(bool, base64);
         QFETCH(Outcome, expected);
         QCOMPARE(verify(jws(R"({"alg":"HS384"})", "{}", "sig"), key, base64), expected);
+    }
+
+    // A public key in any form, used as the HMAC secret of a token forged with those very bytes
+    // (the algorithm-confusion attack), is refused as a public key.
+    void publicKeysAreNoSecrets_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("base64");
+        QTest::addColumn<QByteArray>("forgedWith");
+        const auto derOf = [](const QString& pem) {
+            QByteArray body;
+            for (const QString& line : pem.split(u'\n'))
+                if (!line.startsWith(u"-----"))
+                    body += line.trimmed().toLatin1();
+            return QByteArray::fromBase64(body);
+        };
+        for (const char* file : {"rsa2048.pub.pem", "rsa2048.rsapub.pem", "ec256.pub.pem", "ed25519.pub.pem",
+                                 "rsa2048.v3.crt", "ec256.v1.crt"}) {
+            const QByteArray der = derOf(fixture(QString::fromLatin1(file)));
+            QVERIFY(!der.isEmpty());
+            const QString body = QString::fromLatin1(der.toBase64());
+            QTest::addRow("%s: DER body, Base64 on", file) << body << true << der;
+            QTest::addRow("%s: DER body in lines, Base64 on", file)
+                << body.left(64) + u'\n' + body.mid(64) << true << der;
+            QTest::addRow("%s: DER body as text", file) << body << false << body.toLatin1();
+            QTest::addRow("%s: DER as an oct JWK's k", file)
+                << QStringLiteral(R"({"kty":"oct","k":"%1"})").arg(b64u(der)) << false << der;
+            const QByteArray pem = fixture(QString::fromLatin1(file)).toUtf8();
+            QTest::addRow("%s: PEM text, Base64 on", file) << QString::fromLatin1(pem.toBase64()) << true << pem;
+        }
+        for (const char* file : {"rsa2048.jwk.json", "ec256.jwk.json", "ed25519.jwk.json"}) {
+            const QByteArray jwk = fixture(QString::fromLatin1(file)).toUtf8();
+            QTest::addRow("%s: JWK text, Base64 on", file) << QString::fromLatin1(jwk.toBase64()) << true << jwk;
+            QTest::addRow("%s: JWK set text, Base64 on", file)
+                << QString::fromLatin1(("{\"keys\":[" + jwk + "]}").toBase64()) << true
+                << QByteArray("{\"keys\":[" + jwk + "]}");
+        }
+    }
+    void publicKeysAreNoSecrets()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, base64);
+        QFETCH(QByteArray, forgedWith);
+        const QByteArray input = b64u(R"({"alg":"HS256"})").toLatin1() + '.' + b64u(R"({"admin":true})").toLatin1();
+        const QByteArray mac = QMessageAuthenticationCode::hash(input, forgedWith, QCryptographicHash::Sha256);
+        const QString token = QString::fromLatin1(input) + u'.' + b64u(mac);
+        QCOMPARE(verify(token, key, base64),
+                 Outcome::badKey("This is a public key or a certificate, but HS256 is checked with the shared secret."));
     }
 
     void pemSentences_data()

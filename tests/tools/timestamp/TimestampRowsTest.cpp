@@ -186,6 +186,37 @@ private slots:
         QCOMPARE(Timestamp::relativeText(now / 1000 + delta, 0, now), expected);
     }
 
+    // With no locale set (as under CI) Qt's locale is C; every unit still takes its singular.
+    void relativeTextWithoutLocale_data()
+    {
+        QTest::addColumn<qint64>("delta");
+        QTest::addColumn<QString>("expected");
+        const struct {
+            const char* singular;
+            qint64 seconds;
+        } units[] = {{"second", 1},       {"minute", 60},           {"hour", 3600},           {"day", 86400},
+                     {"week", 7 * 86400}, {"month", 31 * 86400},    {"year", 366 * 86400}};
+        for (const auto& unit : units) {
+            const QString one = QString::fromLatin1(unit.singular);
+            // Two months are 61 days: a bit over the average month the tool counts in.
+            const qint64 two = unit.seconds == 31 * 86400 ? 61 * 86400 : 2 * unit.seconds;
+            QTest::addRow("1 %s ago", unit.singular) << -unit.seconds << QStringLiteral("1 %1 ago").arg(one);
+            QTest::addRow("in 1 %s", unit.singular) << unit.seconds << QStringLiteral("in 1 %1").arg(one);
+            QTest::addRow("2 %ss ago", unit.singular) << -two << QStringLiteral("2 %1s ago").arg(one);
+            QTest::addRow("in 2 %ss", unit.singular) << two << QStringLiteral("in 2 %1s").arg(one);
+        }
+    }
+    void relativeTextWithoutLocale()
+    {
+        QFETCH(qint64, delta);
+        QFETCH(QString, expected);
+        QLocale::setDefault(QLocale::c());
+        const qint64 now = 1790380800000LL;
+        const QString text = Timestamp::relativeText(now / 1000 + delta, 0, now);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QCOMPARE(text, expected);
+    }
+
     void localDateTime()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

@@ -220,6 +220,73 @@ private slots:
             QVERIFY2(QTimeZone(zone.toUtf8()).isValid(), qPrintable(zone));
     }
 
+    // Each abbreviation names a zone that goes by it in the system's zone data, at the offset the
+    // abbreviation stands for. Where the data writes no zone with it (numbers such as "+03"
+    // instead), the zone has that offset and no other zone claims the letters.
+    void abbreviationsAgreeWithTheZoneData_data()
+    {
+        QTest::addColumn<QString>("abbreviation");
+        QTest::addColumn<int>("offsetMinutes");
+        const QList<std::pair<const char*, int>> reference{
+            {"ACDT", 630}, {"ACST", 570},  {"AEDT", 660}, {"AEST", 600}, {"AKDT", -480}, {"AKST", -540},
+            {"ADT", -180}, {"AST", -240},  {"ART", -180}, {"AWST", 480}, {"BDT", 360},   {"BRT", -180},
+            {"BST", 60},   {"CAT", 120},   {"CDT", -300}, {"CEST", 120}, {"CET", 60},    {"CLT", -240},
+            {"COT", -300}, {"CST", -360},  {"EAT", 180},  {"EDT", -240}, {"EEST", 180},  {"EET", 120},
+            {"EST", -300}, {"GMT", 0},     {"GST", 240},  {"HKT", 480},  {"HST", -600},  {"ICT", 420},
+            {"IRST", 210}, {"IST", 330},   {"JST", 540},  {"KST", 540},  {"MDT", -360},  {"MSK", 180},
+            {"MST", -420}, {"NPT", 345},   {"NZDT", 780}, {"NZST", 720}, {"PDT", -420},  {"PET", -300},
+            {"PHT", 480},  {"PKT", 300},   {"PST", -480}, {"SAST", 120}, {"SGT", 480},   {"TRT", 180},
+            {"UTC", 0},    {"WAT", 60},    {"WET", 0},    {"WIB", 420},
+        };
+        QStringList unchecked = abbreviationDictionary().keys();
+        for (const auto& [abbreviation, minutes] : reference) {
+            QTest::newRow(abbreviation) << QString::fromLatin1(abbreviation) << minutes;
+            unchecked.removeAll(QString::fromLatin1(abbreviation));
+        }
+        QVERIFY2(unchecked.isEmpty(), qPrintable(unchecked.join(u' ') + QStringLiteral(" has no reference offset here")));
+    }
+    void abbreviationsAgreeWithTheZoneData()
+    {
+        QFETCH(QString, abbreviation);
+        QFETCH(int, offsetMinutes);
+        // Mid-winter and mid-summer of recent years, both hemispheres.
+        QList<QDateTime> moments;
+        for (int year = 2019; year <= 2026; ++year)
+            for (int month : {1, 7})
+                moments << QDateTime(QDate(year, month, 15), QTime(12, 0), QTimeZone::utc());
+        const QString zone = abbreviationDictionary().value(abbreviation);
+        const QTimeZone named(zone.toUtf8());
+        QVERIFY2(named.isValid(), qPrintable(zone));
+        bool goesByIt = false;
+        bool hasTheOffset = false;
+        for (const QDateTime& moment : moments) {
+            const bool offsetAgrees = named.offsetFromUtc(moment) == offsetMinutes * 60;
+            hasTheOffset = hasTheOffset || offsetAgrees;
+            if (named.abbreviation(moment) == abbreviation) {
+                goesByIt = true;
+                QVERIFY2(offsetAgrees, qPrintable(QStringLiteral("%1 is %2 at %3")
+                                                      .arg(zone)
+                                                      .arg(named.offsetFromUtc(moment))
+                                                      .arg(moment.toString(Qt::ISODate))));
+            }
+        }
+        QVERIFY2(hasTheOffset, qPrintable(zone + QStringLiteral(" never has the offset of ") + abbreviation));
+        if (goesByIt)
+            return;
+        QStringList users;
+        for (const QByteArray& id : QTimeZone::availableTimeZoneIds()) {
+            const QTimeZone other(id);
+            for (const QDateTime& moment : moments) {
+                if (other.abbreviation(moment) == abbreviation && other.offsetFromUtc(moment) == offsetMinutes * 60) {
+                    users << QString::fromUtf8(id);
+                    break;
+                }
+            }
+        }
+        QVERIFY2(users.isEmpty(), qPrintable(abbreviation + QStringLiteral(" names ") + zone + QStringLiteral(", which does not go by it; ")
+                                             + users.join(u", ") + QStringLiteral(" do")));
+    }
+
     void loadZones_data()
     {
         QTest::addColumn<QVariant>("stored");

@@ -12,6 +12,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 
 #include "support/QuorrixTestMain.h"
+#include "tools/markdown/ui/PreviewWaits.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
@@ -130,6 +131,20 @@ struct Harness {
 
 class MarkdownPreviewTest : public QObject {
     Q_OBJECT
+    // Pages kept from one row to the next: a page load is most of a row's time.
+    std::unique_ptr<Harness> m_wholePage, m_patchedPage, m_middlePage, m_policyPage, m_linksPage;
+
+    // A kept page showing `html` as a whole body, laid out.
+    static bool showWhole(std::unique_ptr<Harness>& page, const QString& html, qint64 lines)
+    {
+        if (!page)
+            page = std::make_unique<Harness>(QString(), 1);
+        page->preview->setIncrementalUpdates(false);
+        page->preview->setContent(html, lines, {}, page->access.opens());
+        page->lineCount = lines;
+        return page->ready();
+    }
+
 private slots:
     void pageDocumentAdmitsItsOwnScript()
     {
@@ -240,8 +255,8 @@ private slots:
         const auto lines = [](const QString& text) { return qint64(MarkdownSourceLines(text).starts().size()); };
         const QString afterHTML = renderMarkdownHTML(after);
 
-        Harness whole(afterHTML, lines(after));
-        QVERIFY(whole.ready());
+        QVERIFY(showWhole(m_wholePage, afterHTML, lines(after)));
+        Harness& whole = *m_wholePage;
         // The blocks as markup, whatever groups hold them; line numbers are compared through the
         // line map, which is where they matter.
         const QString blocksScript = QStringLiteral(
@@ -256,14 +271,15 @@ private slots:
         const std::vector<MarkdownLineMap::Anchor> expectedAnchors(whole.preview->lineMap()->anchors().begin(),
                                                                    whole.preview->lineMap()->anchors().end());
 
-        Harness patched(renderMarkdownHTML(before), lines(before));
-        QVERIFY(patched.ready());
+        QVERIFY(showWhole(m_patchedPage, renderMarkdownHTML(before), lines(before)));
+        Harness& patched = *m_patchedPage;
+        patched.preview->setIncrementalUpdates(true);
         const QString firstBlock = QStringLiteral("document.querySelector('#content > div > *')");
         patched.js(firstBlock + QStringLiteral(".kept = true"));
         if (!middle.isEmpty()) {
             const QString middleHTML = renderMarkdownHTML(middle);
-            Harness middlePage(middleHTML, lines(middle));
-            QVERIFY(middlePage.ready());
+            QVERIFY(showWhole(m_middlePage, middleHTML, lines(middle)));
+            Harness& middlePage = *m_middlePage;
             patched.preview->setContent(middleHTML, lines(middle), {}, patched.access.opens());
             patched.lineCount = lines(middle);
             QTRY_COMPARE_WITH_TIMEOUT(patched.js(blocksScript).toString(), middlePage.js(blocksScript).toString(), 20000);
@@ -352,10 +368,14 @@ private slots:
     void policyStopsDocumentScripts()
     {
         QFETCH(QString, html);
-        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">shown</p>") + html, 1);
-        QVERIFY(h.ready());
+        // The page is kept from the row before: nothing of that row's may count for this one.
+        if (m_policyPage)
+            m_policyPage->js(QStringLiteral("delete window.pwned; 0"));
+        QVERIFY(showWhole(m_policyPage, QStringLiteral("<p data-line=\"0\" data-end=\"1\">shown</p>") + html, 1));
+        Harness& h = *m_policyPage;
         h.js(QStringLiteral("var a = document.getElementById('go'); if (a) a.click(); 0"));
-        QTest::qWait(400);
+        // A handler or a navigation the click started would have run by then.
+        QVERIFY(waitForPageFrames(*h.preview, 4));
         QCOMPARE(h.js(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
         // The page's own script did run and the page is still ours.
         QCOMPARE(h.js(QStringLiteral("document.querySelector('p').textContent")).toString(), QStringLiteral("shown"));
@@ -394,10 +414,15 @@ private slots:
         UrlCatcher catcher;
         for (const char* scheme : {"http", "https", "mailto", "file"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
-        Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"%1\"%2 style=\"display:inline-block;width:200px;height:40px\">link</a></p>")
-                      .arg(href, target.isEmpty() ? QString() : QStringLiteral(" target=\"%1\"").arg(target)),
-                  1);
-        QVERIFY(h.ready());
+        // A second link that always opens: once it has reached the browser, so has anything the
+        // first one would have opened.
+        const QString sentinel = QStringLiteral("https://example.com/sentinel");
+        QVERIFY(showWhole(m_linksPage,
+                          QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"%1\"%2 style=\"display:inline-block;width:200px;height:40px\">link</a></p>"
+                                         "<p><a id=\"s\" href=\"%3\" style=\"display:inline-block;width:200px;height:40px\">sentinel</a></p>")
+                              .arg(href, target.isEmpty() ? QString() : QStringLiteral(" target=\"%1\"").arg(target), sentinel),
+                          1));
+        Harness& h = *m_linksPage;
         const QVariantList rect = h.js(QStringLiteral(
             "(function () { var r = document.getElementById('l').getBoundingClientRect(); return [r.left + 10, r.top + 10]; })()")).toList();
         QCOMPARE(rect.size(), 2);
@@ -405,10 +430,15 @@ private slots:
         QVERIFY(render);
         const QPoint at(int(rect[0].toDouble()), int(rect[1].toDouble()));
         QTest::mouseClick(render, Qt::LeftButton, {}, at);
-        if (opened.isEmpty())
-            QTest::qWait(800);
-        else
+        if (!opened.isEmpty())
             QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
+        const QVariantList sentinelRect = h.js(QStringLiteral(
+            "(function () { var r = document.getElementById('s').getBoundingClientRect(); return [r.left + 10, r.top + 10]; })()")).toList();
+        QCOMPARE(sentinelRect.size(), 2);
+        QTest::mouseClick(render, Qt::LeftButton, {},
+                          QPoint(int(sentinelRect[0].toDouble()), int(sentinelRect[1].toDouble())));
+        QTRY_VERIFY_WITH_TIMEOUT(catcher.urls.contains(QUrl(sentinel)), 20000);
+        catcher.urls.removeAll(QUrl(sentinel));
         QCOMPARE(catcher.urls.size(), opened.isEmpty() ? 0 : 1);
         if (!opened.isEmpty())
             QCOMPARE(catcher.urls.first().toString(), opened);
@@ -517,7 +547,8 @@ private slots:
 
         // The user scrolls the page: the editor follows.
         h.sync.mode = ScrollSyncController::Mode::scrolling;
-        QTest::qWait(100);
+        // The page takes the scroll after its own as the user's only once it has released its own.
+        QVERIFY(waitForPageFrames(*h.preview));
         h.js(QStringLiteral("window.scrollTo(0, 900); 0"));
         QTRY_VERIFY_WITH_TIMEOUT(!h.editorLevels.isEmpty(), 10000);
         QCOMPARE(h.sync.leader, ScrollSyncController::Pane::preview);
@@ -614,7 +645,7 @@ private slots:
                   16, QUrl::fromLocalFile(root + "/docs"));
         QVERIFY(h.ready());
         QTRY_VERIFY_WITH_TIMEOUT(h.js(QStringLiteral("document.images[0].naturalWidth")).toInt() == 240, 10000);
-        QTest::qWait(500);
+        QVERIFY(waitForPageFrames(*h.preview, 4));
         QVERIFY(h.window.grab().save(qEnvironmentVariable("QUORRIX_SCREENSHOT_DIR") + "/preview-local-image.png"));
     }
 };

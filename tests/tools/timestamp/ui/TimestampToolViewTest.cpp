@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QAbstractAnimation>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
+
+#include <algorithm>
 
 using namespace Timestamp;
 
@@ -58,7 +61,12 @@ class TimestampToolViewTest : public QObject {
         if (dir.isEmpty())
             return;
         QDir().mkpath(QString::fromUtf8(dir));
-        QTest::qWait(400);  // let a move end before the picture
+        // Let every move end before the picture.
+        QTRY_VERIFY_WITH_TIMEOUT(std::ranges::none_of(w.findChildren<QAbstractAnimation*>(),
+                                                      [](const QAbstractAnimation* a) {
+                                                          return a->state() == QAbstractAnimation::Running;
+                                                      }),
+                                 10000);
 
         w.grab().save(QString::fromUtf8(dir) + u'/' + QString::fromLatin1(name) + QStringLiteral(".png"));
     }
