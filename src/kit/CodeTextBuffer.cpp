@@ -99,8 +99,6 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         for (std::vector<Block>& part : built)
             m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     }
-    for (Block& block : m_blocks)
-        block.rows = blockRows(block);
     refreshFrom(0);
 }
 
@@ -252,40 +250,19 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     flush(n);
 }
 
-qint64 CodeTextBuffer::rowsFor(qint64 columns) const
-{
-    if (m_wrap <= 0 || columns <= m_wrap)
-        return 1;
-    return (columns + m_wrap - 1) / m_wrap;
-}
-
-qint64 CodeTextBuffer::blockRows(const Block& block) const
-{
-    // No line of the block wraps: a line a row, without visiting the lines.
-    if (m_wrap <= 0 || block.widest <= m_wrap)
-        return qint64(block.starts.size());
-    qint64 rows = 0;
-    for (int32_t c : block.columns)
-        rows += rowsFor(c);
-    return rows;
-}
-
 void CodeTextBuffer::refreshFrom(size_t b)
 {
     const size_t count = m_blocks.size();
     m_blockStart.resize(count + 1);
     m_blockLine.resize(count + 1);
-    m_blockRow.resize(count + 1);
     if (b == 0) {
         m_blockStart[0] = 0;
         m_blockLine[0] = 0;
-        m_blockRow[0] = 0;
     }
     for (size_t i = b; i < count; ++i) {
         const Block& block = m_blocks[i];
         m_blockStart[i + 1] = m_blockStart[i] + block.text.size();
         m_blockLine[i + 1] = m_blockLine[i] + qsizetype(block.starts.size());
-        m_blockRow[i + 1] = m_blockRow[i] + block.rows;
     }
     m_length = m_blockStart[count];
     m_lineCount = m_blockLine[count];
@@ -486,59 +463,6 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
     return start + length;
 }
 
-void CodeTextBuffer::setWrapColumns(int columns)
-{
-    columns = std::max(0, columns);
-    if (columns == m_wrap)
-        return;
-    m_wrap = columns;
-    for (Block& block : m_blocks)
-        block.rows = blockRows(block);
-    refreshFrom(0);
-}
-
-qint64 CodeTextBuffer::rowCount() const { return m_blockRow.back(); }
-
-qint64 CodeTextBuffer::rowsOfLine(qsizetype line) const { return rowsFor(lineColumns(line)); }
-
-qint64 CodeTextBuffer::firstRowOfLine(qsizetype line) const
-{
-    line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
-    const size_t b = blockAtLine(line);
-    qint64 row = m_blockRow[b];
-    const Block& block = m_blocks[b];
-    const size_t upTo = size_t(line - m_blockLine[b]);
-    if (m_wrap <= 0)
-        return row + qint64(upTo);
-    for (size_t i = 0; i < upTo; ++i)
-        row += rowsFor(block.columns[i]);
-    return row;
-}
-
-qsizetype CodeTextBuffer::lineAtRow(qint64 row, qint64* rowInLine) const
-{
-    row = std::clamp<qint64>(row, 0, rowCount() - 1);
-    auto it = std::upper_bound(m_blockRow.begin() + 1, m_blockRow.end() - 1, row);
-    const size_t b = size_t(it - (m_blockRow.begin() + 1));
-    const Block& block = m_blocks[b];
-    qint64 r = m_blockRow[b];
-    if (m_wrap <= 0) {
-        if (rowInLine)
-            *rowInLine = 0;
-        return m_blockLine[b] + qsizetype(row - r);
-    }
-    for (size_t i = 0; i < block.columns.size(); ++i) {
-        const qint64 rows = rowsFor(block.columns[i]);
-        if (row < r + rows || i + 1 == block.columns.size()) {
-            if (rowInLine)
-                *rowInLine = std::min(row - r, rows - 1);
-            return m_blockLine[b] + qsizetype(i);
-        }
-        r += rows;
-    }
-    return m_blockLine[b];
-}
-
 void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted)
 {
     Block& block = m_blocks[b];
@@ -582,7 +506,6 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
         if (j == firstShifted) {
             if (safeCut(line, cp.offset) != cp.offset) { // a pair joined across the edit
                 buildCheckpoints(block);
-                block.rows = blockRows(block);
                 m_maxColumns = -1;
                 return;
             }
@@ -603,7 +526,6 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     const Checkpoint& last = cps.back();
     block.columns.assign(1, int32_t(measure(line.mid(last.offset), last.column)));
     block.widest = block.columns[0];
-    block.rows = blockRows(block);
     if (m_maxColumns >= 0)
         m_maxColumns = std::max<qint64>(m_maxColumns, block.columns[0]);
 }
@@ -661,12 +583,10 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         piece.append(m_blocks[++b1].text);
     std::vector<Block> rebuilt;
     appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece);
-    for (Block& block : rebuilt) {
-        block.rows = blockRows(block);
-        if (m_maxColumns >= 0)
+    if (m_maxColumns >= 0)
+        for (const Block& block : rebuilt)
             for (int32_t c : block.columns)
                 m_maxColumns = std::max<qint64>(m_maxColumns, c);
-    }
     m_blocks.erase(m_blocks.begin() + qsizetype(b0), m_blocks.begin() + qsizetype(b1) + 1);
     m_blocks.insert(m_blocks.begin() + qsizetype(b0), std::make_move_iterator(rebuilt.begin()),
         std::make_move_iterator(rebuilt.end()));
@@ -674,7 +594,6 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         Block empty;
         empty.starts.push_back(0);
         empty.columns.push_back(0);
-        empty.rows = 1;
         m_blocks.push_back(std::move(empty));
     }
     refreshFrom(b0);
@@ -712,6 +631,6 @@ qsizetype CodeTextBuffer::memoryUsage() const
         bytes += qsizetype(block.starts.capacity() * sizeof(int32_t) + block.columns.capacity() * sizeof(int32_t)
             + block.checkpoints.capacity() * sizeof(Checkpoint));
     }
-    bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2 + m_blockRow.capacity() * sizeof(qint64));
+    bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2);
     return bytes;
 }

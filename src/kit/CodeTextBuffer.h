@@ -9,14 +9,12 @@
 // The text of a code view: UTF-16 units in blocks of whole lines, with the line starts and each
 // line's column count kept per block, so an edit touches the blocks it hits and never rescans
 // the document. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
+// It holds no layout: rows and wrap widths belong to each view's `CodeTextLayout`, which uses the
+// column counts to estimate the rows of lines it has not laid out.
 //
 // Columns: a tab advances to the next multiple of `tabWidth`, East Asian wide characters and
 // wide emoji take two, combining marks and zero-width formats none, everything else one. Very
 // long lines keep column checkpoints, so a position's column is found without scanning the line.
-//
-// Rows: with a wrap width of W columns (0: no wrap), a character starting at column c of its
-// line sits in row c / W of that line; a line has at least one row. Row counts are summed per
-// block, so the scroll range is known without laying anything out.
 //
 // Building from a text is independent of any widget and may run on any thread; a built buffer
 // may be moved to another thread, but one buffer is not to be used by two threads at once
@@ -66,14 +64,6 @@ public:
     // `nearest` picks the nearer edge of that character instead of its start.
     qsizetype positionAtColumn(qsizetype line, qint64 column, bool nearest = false) const;
 
-    void setWrapColumns(int columns);
-    int wrapColumns() const { return m_wrap; }
-    qint64 rowCount() const;
-    qint64 rowsOfLine(qsizetype line) const;
-    qint64 firstRowOfLine(qsizetype line) const;
-    // The line holding a document row, and the row's index within that line.
-    qsizetype lineAtRow(qint64 row, qint64* rowInLine = nullptr) const;
-
     // Storage for later `text()` answers of a large buffer, allocated (and touched) elsewhere,
     // for instance on a worker thread: a first write into fresh memory of many megabytes costs
     // more than copying the text. Spares that are still shared wait until they are free.
@@ -99,7 +89,6 @@ private:
         std::vector<int32_t> columns;        // per line
         int32_t widest = 0;                  // the largest of `columns`
         std::vector<Checkpoint> checkpoints; // only for a block holding one long line
-        qint64 rows = 0;
     };
 
     CodeTextBuffer(QStringView text, const QString* source);
@@ -112,8 +101,6 @@ private:
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static void buildCheckpoints(Block& block);
     void editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted);
-    qint64 blockRows(const Block& block) const;
-    qint64 rowsFor(qint64 columns) const;
     void refreshFrom(size_t b);
     size_t blockAtPosition(qsizetype position) const;
     size_t blockAtLine(qsizetype line) const;
@@ -122,7 +109,6 @@ private:
     std::vector<Block> m_blocks;
     std::vector<qsizetype> m_blockStart; // prefix sums, size blocks + 1
     std::vector<qsizetype> m_blockLine;
-    std::vector<qint64> m_blockRow;
     qsizetype m_length = 0;
     qsizetype m_lineCount = 1;
     mutable qint64 m_maxColumns = -1;
@@ -136,5 +122,4 @@ private:
     // holds it.
     mutable std::vector<QString> m_spares;
     static constexpr qsizetype kSpareMinimum = qsizetype(1) << 20;
-    int m_wrap = 0;
 };

@@ -18,8 +18,6 @@ private slots:
     void columns();
     void positionAtColumn_data();
     void positionAtColumn();
-    void wrapRows_data();
-    void wrapRows();
     void randomEdits_data();
     void randomEdits();
     void undoMerging_data();
@@ -56,7 +54,7 @@ void CodeTextBufferTest::lineBreaks()
     const CodeTextBuffer buffer(input);
     QCOMPARE(buffer.text(), stored);
     QCOMPARE(buffer.lineCount(), lines);
-    CodeTextModel::check(buffer, stored, 0);
+    CodeTextModel::check(buffer, stored);
 }
 
 void CodeTextBufferTest::columns_data()
@@ -126,30 +124,6 @@ void CodeTextBufferTest::positionAtColumn()
     QCOMPARE(CodeTextBuffer(line).positionAtColumn(0, column, nearest), position);
 }
 
-void CodeTextBufferTest::wrapRows_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("wrap");
-    QTest::addColumn<qint64>("rows");
-    QTest::newRow("no wrap counts lines") << "aaaaaaaaaa\nb" << 0 << qint64(2);
-    QTest::newRow("exactly full row") << "aaaa" << 4 << qint64(1);
-    QTest::newRow("one over") << "aaaaa" << 4 << qint64(2);
-    QTest::newRow("empty lines are rows") << "\n\n" << 4 << qint64(3);
-    QTest::newRow("wide characters") << QString::fromUtf16(u"\u4E2D\u4E2D\u4E2D") << 4 << qint64(2);
-    QTest::newRow("long line") << QString(10000, QLatin1Char('x')) << 100 << qint64(100);
-}
-
-void CodeTextBufferTest::wrapRows()
-{
-    QFETCH(QString, text);
-    QFETCH(int, wrap);
-    QFETCH(qint64, rows);
-    CodeTextBuffer buffer(text);
-    buffer.setWrapColumns(wrap);
-    QCOMPARE(buffer.rowCount(), rows);
-    CodeTextModel::check(buffer, TextHelpers::normalizedLineBreaks(text), wrap);
-}
-
 namespace {
 
 QString randomPiece(QRandomGenerator& rng, int maxLength)
@@ -175,22 +149,20 @@ void CodeTextBufferTest::randomEdits_data()
 {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("longLine");
-    QTest::addColumn<int>("wrap");
     QTest::addColumn<int>("tabEvery");
-    QTest::newRow("short lines, no wrap") << 1u << 0 << 0 << 30;
-    QTest::newRow("short lines, wrap 7") << 2u << 0 << 7 << 30;
-    QTest::newRow("long line, wrap 50") << 3u << 12000 << 50 << 30;
-    QTest::newRow("long line, no wrap") << 4u << 20000 << 0 << 30;
-    QTest::newRow("long line, sparse tabs") << 6u << 30000 << 0 << 400;
-    QTest::newRow("long line, sparse tabs, wrap 9") << 7u << 30000 << 9 << 250;
-    QTest::newRow("many blocks, wrap 3") << 5u << 0 << 3 << 30;
+    QTest::newRow("short lines") << 1u << 0 << 30;
+    QTest::newRow("short lines, other edits") << 2u << 0 << 30;
+    QTest::newRow("long line") << 3u << 12000 << 30;
+    QTest::newRow("longer line") << 4u << 20000 << 30;
+    QTest::newRow("long line, sparse tabs") << 6u << 30000 << 400;
+    QTest::newRow("long line, sparser tabs") << 7u << 30000 << 250;
+    QTest::newRow("many blocks") << 5u << 0 << 30;
 }
 
 void CodeTextBufferTest::randomEdits()
 {
     QFETCH(quint32, seed);
     QFETCH(int, longLine);
-    QFETCH(int, wrap);
     QFETCH(int, tabEvery);
     QRandomGenerator rng(seed);
     QString model;
@@ -204,18 +176,13 @@ void CodeTextBufferTest::randomEdits()
     }
     model = TextHelpers::normalizedLineBreaks(model);
     CodeTextBuffer buffer(model);
-    buffer.setWrapColumns(wrap);
     for (int step = 0; step < 300; ++step) {
         qsizetype pos = rng.bounded(model.size() + 1);
         qsizetype len = rng.bounded(std::min<qsizetype>(model.size() - pos, step % 17 == 0 ? 3000 : 8) + 1);
         const QString piece = randomPiece(rng, step % 23 == 0 ? 2000 : 6);
         buffer.replace(pos, len, piece);
         model.replace(pos, len, TextHelpers::normalizedLineBreaks(piece));
-        if (step % 50 == 0) {
-            wrap = wrap ? wrap + 1 : 0;
-            buffer.setWrapColumns(wrap);
-        }
-        CodeTextModel::check(buffer, model, wrap);
+        CodeTextModel::check(buffer, model);
         if (QTest::currentTestFailed())
             QFAIL(qPrintable(QStringLiteral("after step %1 (replace %2+%3)").arg(step).arg(pos).arg(len)));
     }
@@ -290,7 +257,7 @@ void CodeTextBufferTest::largeText_data()
     QTest::newRow("one line") << QStringLiteral("{\"a\":1},").repeated(1'200'000);
 }
 
-// Text of many megabytes is split in parts and built side by side; lines, columns and rows must
+// Text of many megabytes is split in parts and built side by side; lines and columns must
 // come out as if it were built in one pass.
 void CodeTextBufferTest::largeText()
 {
@@ -299,8 +266,6 @@ void CodeTextBufferTest::largeText()
     QCOMPARE(buffer.length(), text.size());
     QCOMPARE(buffer.text(), text);
     QCOMPARE(buffer.lineCount(), text.count(QLatin1Char('\n')) + 1);
-    buffer.setWrapColumns(13);
-    qint64 rows = 0;
     qsizetype start = 0;
     qint64 widest = 0;
     for (qsizetype line = 0; line < buffer.lineCount(); ++line) {
@@ -310,14 +275,11 @@ void CodeTextBufferTest::largeText()
         if (line % 997 == 0 || end - start > 1000) {
             QCOMPARE(buffer.lineStart(line), start);
             QCOMPARE(buffer.lineLength(line), end - start);
-            QCOMPARE(buffer.firstRowOfLine(line), rows);
         }
         const qint64 columns = buffer.lineColumns(line);
         widest = std::max(widest, columns);
-        rows += std::max<qint64>(1, (columns + 12) / 13);
         start = end + 1;
     }
-    QCOMPARE(buffer.rowCount(), rows);
     QCOMPARE(buffer.maxLineColumns(), widest);
     QCOMPARE(buffer.lineAt(text.size()), buffer.lineCount() - 1);
 }
@@ -370,7 +332,7 @@ void CodeTextBufferTest::heldText()
         model.replace(pos, step % 4 == 0 ? 1 : 0, piece);
         QCOMPARE(buffer.text(), model);
         QCOMPARE(buffer.text(), model); // the second answer is the same text
-        CodeTextModel::check(buffer, model, 0);
+        CodeTextModel::check(buffer, model);
         // Let the oldest holder go, so its storage can serve a later answer.
         if (held.size() > 2)
             held.removeFirst();

@@ -29,14 +29,13 @@ inline qint64 columnsOf(QStringView line)
 
 // Compares everything the buffer answers with the model of `text`; QVERIFY-style, so call it
 // through a helper that checks QTest::currentTestFailed().
-inline void check(const CodeTextBuffer& buffer, const QString& text, int wrap)
+inline void check(const CodeTextBuffer& buffer, const QString& text)
 {
     QCOMPARE(buffer.length(), text.size());
     QCOMPARE(buffer.text(), text);
     const QStringList lines = text.split(QLatin1Char('\n'));
     QCOMPARE(buffer.lineCount(), lines.size());
     qsizetype start = 0;
-    qint64 rows = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QCOMPARE(buffer.lineStart(i), start);
         QCOMPARE(buffer.lineLength(i), lines[i].size());
@@ -44,12 +43,6 @@ inline void check(const CodeTextBuffer& buffer, const QString& text, int wrap)
         QCOMPARE(buffer.lineAt(start + lines[i].size()), i);
         const qint64 cols = columnsOf(lines[i]);
         QCOMPARE(buffer.lineColumns(i), cols);
-        QCOMPARE(buffer.firstRowOfLine(i), rows);
-        const qint64 lineRows = wrap > 0 ? std::max<qint64>(1, (cols + wrap - 1) / wrap) : 1;
-        QCOMPARE(buffer.rowsOfLine(i), lineRows);
-        qint64 inLine = -1;
-        QCOMPARE(buffer.lineAtRow(rows + lineRows - 1, &inLine), i);
-        QCOMPARE(inLine, lineRows - 1);
         // A few columns inside the line, including the end.
         for (qsizetype probe : {qsizetype(0), lines[i].size() / 3, lines[i].size() / 2 + 1, lines[i].size()}) {
             probe = std::min(probe, lines[i].size());
@@ -57,10 +50,8 @@ inline void check(const CodeTextBuffer& buffer, const QString& text, int wrap)
                 ++probe;
             QCOMPARE(buffer.columnOf(start + probe), columnsOf(QStringView(lines[i]).left(probe)));
         }
-        rows += lineRows;
         start += lines[i].size() + 1;
     }
-    QCOMPARE(buffer.rowCount(), rows);
 }
 
 } // namespace CodeTextModel

@@ -5,6 +5,10 @@
 PlainTextView::PlainTextView(const QString& text, QWidget* parent) : FindableTextView(parent)
 {
     CodeTextView* view = textView();
+    QFont font = CodeTextView::defaultFont();
+    font.setPixelSize(12);
+    font.setWeight(QFont::Normal);
+    view->setFont(font);
     view->setReadOnly(true);
     view->setWrapEnabled(true);
     view->setTextMargins(QMargins(12, 12, 12, 12));

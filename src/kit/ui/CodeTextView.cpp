@@ -1,14 +1,14 @@
 #include "kit/ui/CodeTextView.h"
 
 #include "kit/CodeTextHighlighter.h"
-#include "kit/Palette.h"
 #include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
+#include "kit/ui/CodeTextLayout.h"
+#include "kit/ui/CodeTextRenderer.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
-#include <QGlyphRun>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -31,7 +31,8 @@ bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') 
 
 } // namespace
 
-CodeTextView::CodeTextView(QWidget* parent) : QAbstractScrollArea(parent)
+CodeTextView::CodeTextView(QWidget* parent)
+    : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer))
 {
     setFont(defaultFont());
     viewport()->setCursor(Qt::IBeamCursor);
@@ -67,11 +68,14 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     m_buffer = std::move(buffer);
-    m_buffer.setWrapColumns(m_wrap ? columnCount() : 0);
     m_undo.clear();
     m_preedit.clear();
+    m_layout->setPreedit(-1, QString());
+    m_layout->reset();
     m_indicator = {-1, 0};
-    updateScrollBars();
+    m_top = {};
+    m_caretUpstream = false;
+    syncScrollBars();
     viewport()->update();
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
     setSelectionInternal(keep, keep, false);
@@ -123,8 +127,21 @@ void CodeTextView::insertPlainText(const QString& text)
 void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
 {
     const bool whole = position == 0 && removedLength >= m_buffer.length();
+    const qsizetype firstLine = m_buffer.lineAt(position);
+    const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
+    const RowPos top = m_top;
+    const qsizetype topRowStart = m_layout->rowRange(top.line, top.row).first;
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
-    updateScrollBars();
+    m_caretUpstream = false;
+    m_layout->replaced(position, firstLine, oldLastLine, m_buffer.lineAt(position + added));
+    // The view keeps its top row: lines added or removed above it move its number, an edit
+    // below its start leaves it, and one that swallowed it leaves the top where the edit ends.
+    if (top.line > oldLastLine)
+        m_top.line = top.line + (m_buffer.lineAt(position + added) - oldLastLine);
+    else if (top.line >= firstLine && position < topRowStart)
+        m_top = {m_buffer.lineAt(std::min(topRowStart, position + added)), 0};
+    m_top.line = std::clamp<qsizetype>(m_top.line, 0, m_buffer.lineCount() - 1);
+    syncScrollBars();
     viewport()->update();
     emit textChanged(position, added, added - removedLength);
     if (whole)
@@ -151,7 +168,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.kind = kind;
     m_undo.record(step);
     applyReplacement(position, removedLength, inserted);
-    m_desiredColumn = -1;
+    m_desiredX = -1;
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     ensureCaretVisible();
     resetCaretBlink();
@@ -216,7 +233,8 @@ CodeTextRange CodeTextView::selection() const
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype caret)
 {
-    m_desiredColumn = -1;
+    m_desiredX = -1;
+    m_caretUpstream = false;
     setSelectionInternal(anchor, caret, false);
 }
 
@@ -229,6 +247,7 @@ void CodeTextView::setSelectionInternal(qsizetype anchor, qsizetype caret, bool 
         return;
     m_anchor = anchor;
     m_caret = caret;
+    m_caretUpstream = false;
     viewport()->update();
     if (byUser && hasSelection() && QApplication::clipboard()->supportsSelection())
         QApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
@@ -239,11 +258,15 @@ void CodeTextView::selectAll() { setSelectionInternal(0, m_buffer.length(), true
 
 QString CodeTextView::selectedText() const { return textInRange(selection()); }
 
-void CodeTextView::moveCaret(qsizetype position, bool extend, bool keepColumn)
+void CodeTextView::moveCaret(qsizetype position, bool extend, bool keepColumn, bool upstream)
 {
     if (!keepColumn)
-        m_desiredColumn = -1;
+        m_desiredX = -1;
     setSelectionInternal(extend ? m_anchor : position, position, true);
+    if (upstream != m_caretUpstream) {
+        m_caretUpstream = upstream;
+        viewport()->update();
+    }
     ensureCaretVisible();
     resetCaretBlink();
 }
@@ -252,44 +275,50 @@ void CodeTextView::moveCaret(qsizetype position, bool extend, bool keepColumn)
 
 void CodeTextView::metricsChanged()
 {
-    const QFontMetricsF fm(font());
-    m_charWidth = std::max<qreal>(1.0, fm.horizontalAdvance(QLatin1Char('0')));
-    m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
-    m_ascent = int(std::ceil(fm.ascent()));
-    QString ascii;
-    for (char16_t c = 0x21; c < 0x7F; ++c)
-        ascii.append(QChar(c));
-    for (int weight = 0; weight < 2; ++weight) {
-        QFont f = font();
-        if (weight == 1)
-            f.setBold(true);
-        QRawFont raw = QRawFont::fromFont(f);
-        const QList<quint32> glyphs = raw.isValid() ? raw.glyphIndexesForString(ascii) : QList<quint32>();
-        const bool usable = glyphs.size() == qsizetype(m_asciiGlyphs[weight].size())
-            && std::find(glyphs.begin(), glyphs.end(), 0u) == glyphs.end();
-        m_rawFonts[weight] = usable ? raw : QRawFont();
-        if (usable)
-            std::copy(glyphs.begin(), glyphs.end(), m_asciiGlyphs[weight].begin());
-    }
-    m_buffer.setWrapColumns(m_wrap ? columnCount() : 0);
-    updateScrollBars();
+    m_layout->setFont(font());
+    updateLayoutWidth();
+    syncScrollBars();
     viewport()->update();
 }
+
+void CodeTextView::updateLayoutWidth() { m_layout->setWidth(textAreaWidth(), m_wrap); }
+
+qreal CodeTextView::characterWidth() const { return m_layout->characterWidth(); }
+
+int CodeTextView::lineHeight() const { return m_layout->lineHeight(); }
 
 qreal CodeTextView::textAreaWidth() const
 {
     return std::max<qreal>(0, viewport()->width() - m_margins.left() - m_margins.right());
 }
 
-int CodeTextView::columnCount() const { return std::max(1, int(textAreaWidth() / m_charWidth)); }
+int CodeTextView::columnCount() const { return std::max(1, int(textAreaWidth() / characterWidth())); }
 
-void CodeTextView::updateScrollBars()
+int CodeTextView::visibleRows() const
 {
-    const int visibleRows = std::max(1, (viewport()->height() - m_margins.top() - m_margins.bottom()) / m_lineHeight);
-    const qint64 rows = m_buffer.rowCount();
+    return std::max(1, (viewport()->height() - m_margins.top() - m_margins.bottom()) / lineHeight());
+}
+
+qint64 CodeTextView::rowCount() const { return m_layout->rowCount(); }
+qint64 CodeTextView::rowsOfLine(qsizetype line) const { return m_layout->rowsOfLine(line); }
+qint64 CodeTextView::firstRowOfLine(qsizetype line) const { return m_layout->firstRowOfLine(line); }
+qsizetype CodeTextView::lineAtRow(qint64 row, qint64* rowInLine) const { return m_layout->lineAtRow(row, rowInLine); }
+
+qint64 CodeTextView::topRow() const { return m_layout->firstRowOfLine(m_top.line) + m_top.row; }
+
+void CodeTextView::syncScrollBars() const
+{
+    const int rows = visibleRows();
+    m_top.line = std::clamp<qsizetype>(m_top.line, 0, m_buffer.lineCount() - 1);
+    m_top.row = std::clamp<qint64>(m_top.row, 0, m_layout->rowsOfLine(m_top.line) - 1);
+    const qint64 maxTop = std::max<qint64>(0, m_layout->rowCount() - rows);
     QScrollBar* v = verticalScrollBar();
-    v->setPageStep(visibleRows);
-    v->setRange(0, int(std::min<qint64>(INT_MAX, std::max<qint64>(0, rows - visibleRows))));
+    const bool was = m_settingScroll;
+    m_settingScroll = true;
+    v->setPageStep(rows);
+    // The range follows the estimates; the view never leaves the line it shows for it.
+    v->setRange(0, int(std::min<qint64>(INT_MAX, std::max(maxTop, topRow()))));
+    v->setValue(int(std::min<qint64>(INT_MAX, topRow())));
     QScrollBar* h = horizontalScrollBar();
     if (m_wrap) {
         h->setRange(0, 0);
@@ -298,124 +327,163 @@ void CodeTextView::updateScrollBars()
         h->setPageStep(cols);
         h->setRange(0, int(std::min<qint64>(INT_MAX, std::max<qint64>(0, m_buffer.maxLineColumns() + 1 - cols))));
     }
+    m_settingScroll = was;
 }
 
-qint64 CodeTextView::topRow() const { return verticalScrollBar()->value(); }
-
-CodeTextView::RowRef CodeTextView::rowAt(qint64 documentRow) const
+void CodeTextView::prepareLayout() const
 {
-    RowRef ref;
-    ref.line = m_buffer.lineAtRow(documentRow, &ref.rowInLine);
-    return ref;
+    m_top.line = std::clamp<qsizetype>(m_top.line, 0, m_buffer.lineCount() - 1);
+    qint64 shown = -m_top.row;
+    const qint64 wanted = visibleRows() + 1;
+    for (qsizetype line = m_top.line; line < m_buffer.lineCount() && shown < wanted; ++line)
+        shown += m_layout->exactRowsOfLine(line);
+    if (m_layout->takeRowsChanged())
+        syncScrollBars();
 }
 
-qint64 CodeTextView::documentRowOf(qsizetype position) const
+void CodeTextView::setTop(RowPos top)
 {
-    const qsizetype line = m_buffer.lineAt(position);
-    qint64 row = m_buffer.firstRowOfLine(line);
-    if (m_wrap) {
-        const qint64 col = m_buffer.columnOf(position);
-        row += std::min(col / m_buffer.wrapColumns(), m_buffer.rowsOfLine(line) - 1);
+    m_top = top;
+    syncScrollBars();
+    viewport()->update();
+}
+
+bool CodeTextView::advance(RowPos& at, qint64 rows) const
+{
+    const qsizetype lines = m_buffer.lineCount();
+    while (rows > 0) {
+        const qint64 count = m_layout->exactRowsOfLine(at.line);
+        if (at.row + rows < count) {
+            at.row += rows;
+            return true;
+        }
+        if (at.line + 1 >= lines) {
+            at.row = count - 1;
+            return false;
+        }
+        rows -= count - at.row;
+        ++at.line;
+        at.row = 0;
     }
-    return row;
+    while (rows < 0) {
+        if (at.row + rows >= 0) {
+            at.row += rows;
+            return true;
+        }
+        if (at.line == 0) {
+            at.row = 0;
+            return false;
+        }
+        rows += at.row + 1;
+        --at.line;
+        at.row = m_layout->exactRowsOfLine(at.line) - 1;
+    }
+    return true;
 }
 
-qint64 CodeTextView::visualColumn(qsizetype position) const
+CodeTextView::RowPos CodeTextView::rowPosOf(qsizetype position, bool upstream) const
 {
-    const qint64 col = m_buffer.columnOf(position);
-    if (!m_wrap)
-        return col;
-    const qsizetype line = m_buffer.lineAt(position);
-    const qint64 W = m_buffer.wrapColumns();
-    return col - std::min(col / W, m_buffer.rowsOfLine(line) - 1) * W;
-}
-
-qsizetype CodeTextView::rowStartPosition(qint64 documentRow) const
-{
-    const RowRef ref = rowAt(documentRow);
-    if (!m_wrap || ref.rowInLine == 0)
-        return m_buffer.lineStart(ref.line);
-    const qint64 target = ref.rowInLine * m_buffer.wrapColumns();
-    qsizetype p = m_buffer.positionAtColumn(ref.line, target);
-    // A wide character that starts before the row boundary belongs to the row before.
-    if (p < m_buffer.lineEnd(ref.line) && m_buffer.columnOf(p) < target)
-        p = nextCharacter(p);
-    return p;
-}
-
-qsizetype CodeTextView::rowEndPosition(qint64 documentRow) const
-{
-    const RowRef ref = rowAt(documentRow);
-    if (!m_wrap || ref.rowInLine + 1 >= m_buffer.rowsOfLine(ref.line))
-        return m_buffer.lineEnd(ref.line);
-    return rowStartPosition(documentRow + 1);
-}
-
-qsizetype CodeTextView::positionAtRowColumn(qint64 documentRow, qint64 column) const
-{
-    documentRow = std::clamp<qint64>(documentRow, 0, m_buffer.rowCount() - 1);
-    const RowRef ref = rowAt(documentRow);
-    const qint64 base = m_wrap ? ref.rowInLine * m_buffer.wrapColumns() : 0;
-    qsizetype p = m_buffer.positionAtColumn(ref.line, base + std::max<qint64>(0, column), true);
-    const qsizetype start = rowStartPosition(documentRow);
-    const qsizetype end = rowEndPosition(documentRow);
-    const bool lastRow = !m_wrap || ref.rowInLine + 1 >= m_buffer.rowsOfLine(ref.line);
-    if (!lastRow && p >= end)
-        p = previousCharacter(end);
-    return std::clamp(p, start, end);
+    position = std::clamp<qsizetype>(position, 0, m_buffer.length());
+    return {m_buffer.lineAt(position), m_layout->rowOfPosition(position, upstream)};
 }
 
 QRect CodeTextView::positionRect(qsizetype position) const
 {
+    prepareLayout();
     position = std::clamp<qsizetype>(position, 0, m_buffer.length());
-    const qint64 row = documentRowOf(position) - topRow();
-    const qint64 col = visualColumn(position) - (m_wrap ? 0 : horizontalScrollBar()->value());
-    const int x = m_margins.left() + int(std::floor(col * m_charWidth));
-    const int y = m_margins.top() + int(row * m_lineHeight);
-    return QRect(x, y, std::max(1, int(m_charWidth)), m_lineHeight);
+    const bool upstream = m_caretUpstream && position == m_caret;
+    const RowPos at = rowPosOf(position, upstream);
+    qint64 rowsBelowTop = 0;
+    if (at.line == m_top.line) {
+        rowsBelowTop = at.row - m_top.row;
+    } else if (std::abs(at.line - m_top.line) <= visibleRows() * 4) {
+        // Near the view: count the laid-out rows in between.
+        const bool below = m_top < at;
+        const RowPos from = below ? m_top : at, to = below ? at : m_top;
+        qint64 rows = m_layout->exactRowsOfLine(from.line) - from.row;
+        for (qsizetype line = from.line + 1; line < to.line; ++line)
+            rows += m_layout->exactRowsOfLine(line);
+        rows += to.row;
+        rowsBelowTop = below ? rows : -rows;
+    } else {
+        rowsBelowTop = m_layout->firstRowOfLine(at.line) + at.row - topRow();
+    }
+    const qreal shift = m_wrap ? 0 : qreal(horizontalScrollBar()->value()) * characterWidth();
+    const int x = m_margins.left() + int(std::floor(m_layout->xOfPosition(position, upstream) - shift));
+    const qint64 y = m_margins.top() + rowsBelowTop * lineHeight();
+    return QRect(x, int(std::clamp<qint64>(y, INT_MIN / 2, INT_MAX / 2)), std::max(1, int(characterWidth())), lineHeight());
 }
 
 qsizetype CodeTextView::positionAt(const QPoint& point) const
 {
-    const qint64 row = topRow() + std::floor(double(point.y() - m_margins.top()) / m_lineHeight);
-    if (row < 0)
-        return 0;
-    if (row >= m_buffer.rowCount())
-        return m_buffer.length();
-    const double x = (point.x() - m_margins.left()) / m_charWidth + (m_wrap ? 0 : horizontalScrollBar()->value());
-    return positionAtRowColumn(row, qint64(std::floor(x + 0.5)));
+    prepareLayout();
+    const qint64 delta = qint64(std::floor(double(point.y() - m_margins.top()) / lineHeight()));
+    RowPos at = m_top;
+    if (!advance(at, delta))
+        return delta < 0 ? 0 : m_buffer.length();
+    const qreal shift = m_wrap ? 0 : qreal(horizontalScrollBar()->value()) * characterWidth();
+    return m_layout->positionAtX(at.line, at.row, point.x() - m_margins.left() + shift);
 }
 
-qsizetype CodeTextView::topVisiblePosition() const { return rowStartPosition(topRow()); }
+qsizetype CodeTextView::topVisiblePosition() const
+{
+    prepareLayout();
+    return m_layout->rowRange(m_top.line, m_top.row).first;
+}
 
 CodeTextRange CodeTextView::visibleRange() const
 {
-    const int visibleRows = std::max(1, (viewport()->height() - m_margins.top()) / m_lineHeight + 1);
-    const qsizetype from = topVisiblePosition();
-    const qint64 last = std::min<qint64>(m_buffer.rowCount() - 1, topRow() + visibleRows - 1);
-    return {from, rowEndPosition(last) - from};
+    prepareLayout();
+    const qsizetype from = m_layout->rowRange(m_top.line, m_top.row).first;
+    RowPos last = m_top;
+    advance(last, std::max(1, (viewport()->height() - m_margins.top()) / lineHeight() + 1) - 1);
+    return {from, m_layout->rowRange(last.line, last.row).second - from};
 }
 
-void CodeTextView::scrollToPosition(qsizetype position)
+void CodeTextView::scrollToPosition(qsizetype position) { setTop(rowPosOf(position)); }
+
+void CodeTextView::scrollLineToRow(qsizetype line, qint64 rows)
 {
-    verticalScrollBar()->setValue(int(std::min<qint64>(INT_MAX, documentRowOf(position))));
+    RowPos top{std::clamp<qsizetype>(line, 0, m_buffer.lineCount() - 1), 0};
+    advance(top, -rows);
+    // Not past the end: the last row stays at the bottom of the view at most.
+    RowPos last = top;
+    const qint64 below = visibleRows() - 1;
+    if (!advance(last, below)) {
+        RowPos end{m_buffer.lineCount() - 1, 0};
+        end.row = m_layout->exactRowsOfLine(end.line) - 1;
+        advance(end, -below);
+        if (end < top)
+            top = end;
+    }
+    setTop(top);
 }
 
 void CodeTextView::ensureCaretVisible()
 {
-    const int visibleRows = std::max(1, (viewport()->height() - m_margins.top() - m_margins.bottom()) / m_lineHeight);
-    const qint64 row = documentRowOf(m_caret);
-    QScrollBar* v = verticalScrollBar();
-    if (row < v->value())
-        v->setValue(int(row));
-    else if (row >= v->value() + visibleRows)
-        v->setValue(int(row - visibleRows + 1));
+    const RowPos caret = rowPosOf(m_caret, m_caretUpstream);
+    const int rows = visibleRows();
+    if (caret < m_top) {
+        setTop(caret);
+    } else if (caret.line - m_top.line > rows) {
+        RowPos top = caret;
+        advance(top, -(rows - 1));
+        setTop(top);
+    } else {
+        RowPos last = m_top;
+        advance(last, rows - 1);
+        if (last < caret) {
+            RowPos top = caret;
+            advance(top, -(rows - 1));
+            setTop(top);
+        }
+    }
     if (!m_wrap) {
         const qint64 col = m_buffer.columnOf(m_caret);
         const int cols = columnCount();
         QScrollBar* h = horizontalScrollBar();
         if (col > h->maximum() + cols)
-            updateScrollBars();
+            syncScrollBars();
         if (col < h->value())
             h->setValue(int(std::max<qint64>(0, col - cols / 4)));
         else if (col >= h->value() + cols)
@@ -428,14 +496,20 @@ void CodeTextView::revealRange(CodeTextRange range, bool showIndicator)
     const qsizetype n = m_buffer.length();
     const qsizetype from = std::clamp<qsizetype>(range.location, 0, n);
     const qsizetype to = std::clamp<qsizetype>(range.end(), from, n);
-    const int visibleRows = std::max(1, (viewport()->height() - m_margins.top() - m_margins.bottom()) / m_lineHeight);
-    const qint64 first = documentRowOf(from);
-    const qint64 last = documentRowOf(to);
-    QScrollBar* v = verticalScrollBar();
-    if (first < v->value() || last - first + 1 > visibleRows)
-        v->setValue(int(first));
-    else if (last >= v->value() + visibleRows)
-        v->setValue(int(last - visibleRows + 1));
+    const int rows = visibleRows();
+    const RowPos first = rowPosOf(from);
+    const RowPos last = rowPosOf(to);
+    RowPos bottom = m_top;
+    advance(bottom, rows - 1);
+    RowPos span = first;
+    const bool fits = !advance(span, rows - 1) || !(span < last);
+    if (first < m_top || !fits) {
+        setTop(first);
+    } else if (bottom < last) {
+        RowPos top = last;
+        advance(top, -(rows - 1));
+        setTop(top);
+    }
     if (!m_wrap) {
         const qint64 col = m_buffer.columnOf(from);
         const int cols = columnCount();
@@ -459,9 +533,8 @@ void CodeTextView::setWrapEnabled(bool wrap)
     const qsizetype top = topVisiblePosition();
     m_wrap = wrap;
     setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
-    m_buffer.setWrapColumns(m_wrap ? columnCount() : 0);
+    updateLayoutWidth();
     horizontalScrollBar()->setValue(0);
-    updateScrollBars();
     scrollToPosition(top);
     viewport()->update();
 }
@@ -494,6 +567,7 @@ void CodeTextView::setTextMargins(const QMargins& margins)
 void CodeTextView::setHighlighters(const QList<const CodeTextHighlighter*>& highlighters)
 {
     m_highlighters = highlighters;
+    m_layout->setHighlighters(m_highlighters);
     viewport()->update();
 }
 
@@ -501,42 +575,49 @@ void CodeTextView::addHighlighter(const CodeTextHighlighter* highlighter)
 {
     if (highlighter && !m_highlighters.contains(highlighter))
         m_highlighters.append(highlighter);
+    m_layout->setHighlighters(m_highlighters);
     viewport()->update();
 }
 
 void CodeTextView::removeHighlighter(const CodeTextHighlighter* highlighter)
 {
     m_highlighters.removeAll(highlighter);
+    m_layout->setHighlighters(m_highlighters);
     viewport()->update();
 }
 
-void CodeTextView::refreshHighlighting() { viewport()->update(); }
+void CodeTextView::refreshHighlighting()
+{
+    m_layout->formatsChanged();
+    viewport()->update();
+}
 
 // ---------------------------------------------------------------- characters and words
 
-qsizetype CodeTextView::nextCharacter(qsizetype position) const
-{
-    const qsizetype n = m_buffer.length();
-    if (position >= n)
-        return n;
-    // Grapheme clusters are short; a bounded window keeps this cheap in any line.
-    const QString window = m_buffer.mid(position, 64);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(0);
-    const qsizetype next = finder.toNextBoundary();
-    return position + (next > 0 ? next : 1);
-}
+qsizetype CodeTextView::nextCharacter(qsizetype position) const { return m_layout->nextCursorPosition(position); }
 
 qsizetype CodeTextView::previousCharacter(qsizetype position) const
 {
-    if (position <= 0)
-        return 0;
-    const qsizetype from = std::max<qsizetype>(0, position - 64);
-    const QString window = m_buffer.mid(from, position - from);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(window.size());
-    const qsizetype prev = finder.toPreviousBoundary();
-    return prev >= 0 && from + prev < position ? from + prev : position - 1;
+    return m_layout->previousCursorPosition(position);
+}
+
+qsizetype CodeTextView::backspaceStart(qsizetype position) const
+{
+    // A whole cluster goes (a flag, an emoji sequence, a syllable), except that a combining mark
+    // at its end is taken off on its own, so an accent can be retyped.
+    const qsizetype start = previousCharacter(position);
+    if (position - start < 2)
+        return start;
+    qsizetype last = position - 1;
+    if (last > start && m_buffer.at(last).isLowSurrogate() && m_buffer.at(last - 1).isHighSurrogate())
+        --last;
+    const char32_t c = m_buffer.at(last).isHighSurrogate()
+        ? QChar::surrogateToUcs4(m_buffer.at(last), m_buffer.at(last + 1)) : m_buffer.at(last).unicode();
+    const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
+    const auto category = QChar::category(c);
+    const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+        || category == QChar::Mark_Enclosing;
+    return mark && !selector ? last : start;
 }
 
 qsizetype CodeTextView::wordBoundary(qsizetype position, bool forward) const
@@ -613,9 +694,8 @@ void CodeTextView::deleteSelectionOr(bool forward, bool word)
         other = wordBoundary(m_caret, forward);
     else if (forward)
         other = nextCharacter(m_caret);
-    else // backspace removes one code point, so a combining mark can be taken off on its own
-        other = m_caret >= 2 && m_buffer.at(m_caret - 1).isLowSurrogate() && m_buffer.at(m_caret - 2).isHighSurrogate()
-            ? m_caret - 2 : std::max<qsizetype>(0, m_caret - 1);
+    else
+        other = backspaceStart(m_caret);
     const qsizetype from = std::min(other, m_caret);
     const qsizetype len = std::abs(other - m_caret);
     if (len == 0)
@@ -673,15 +753,13 @@ bool CodeTextView::event(QEvent* event)
 void CodeTextView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    const qsizetype top = topVisiblePosition();
+    const qsizetype top = m_layout->rowRange(m_top.line, std::min(m_top.row, m_layout->rowsOfLine(m_top.line) - 1)).first;
     const int cols = columnCount();
-    if (m_wrap && cols != m_buffer.wrapColumns()) {
-        m_buffer.setWrapColumns(cols);
-        updateScrollBars();
-        scrollToPosition(top);
-    } else {
-        updateScrollBars();
+    if (textAreaWidth() != m_layout->width()) {
+        updateLayoutWidth();
+        m_top = rowPosOf(top);
     }
+    syncScrollBars();
     if (cols != m_lastColumns) {
         m_lastColumns = cols;
         emit columnCountChanged(cols);
@@ -697,7 +775,16 @@ void CodeTextView::changeEvent(QEvent* event)
         viewport()->update();
 }
 
-void CodeTextView::scrollContentsBy(int, int) { viewport()->update(); }
+void CodeTextView::scrollContentsBy(int, int dy)
+{
+    // A scroll bar moved by the user (or by a caller's setValue): the row it names is the new top.
+    if (dy != 0 && !m_settingScroll) {
+        RowPos top;
+        top.line = m_layout->lineAtRow(verticalScrollBar()->value(), &top.row);
+        m_top = top;
+    }
+    viewport()->update();
+}
 
 void CodeTextView::keyPressEvent(QKeyEvent* e)
 {
@@ -721,7 +808,7 @@ void CodeTextView::keyPressEvent(QKeyEvent* e)
         if (!plain && !extend)
             continue;
         const CodeTextRange sel = selection();
-        const int pageRows = std::max(1, (viewport()->height() - m_margins.top() - m_margins.bottom()) / m_lineHeight);
+        const int pageRows = visibleRows();
         qsizetype target = m_caret;
         switch (m.kind) {
         case 0: target = (!extend && hasSelection()) ? sel.end() : nextCharacter(m_caret); break;
@@ -729,26 +816,39 @@ void CodeTextView::keyPressEvent(QKeyEvent* e)
         case 2: target = wordBoundary(m_caret, true); break;
         case 3: target = wordBoundary(m_caret, false); break;
         case 4: case 5: case 10: case 11: {
-            if (m_desiredColumn < 0)
-                m_desiredColumn = visualColumn(m_caret);
+            if (m_desiredX < 0)
+                m_desiredX = m_layout->xOfPosition(m_caret, m_caretUpstream);
             const qint64 step = m.kind == 4 ? 1 : m.kind == 5 ? -1 : m.kind == 10 ? pageRows : -pageRows;
-            const qint64 row = documentRowOf(m_caret) + step;
-            if (row < 0)
-                target = 0;
-            else if (row >= m_buffer.rowCount())
-                target = m_buffer.length();
+            RowPos at = rowPosOf(m_caret, m_caretUpstream);
+            if (!advance(at, step))
+                target = step < 0 ? 0 : m_buffer.length();
             else
-                target = positionAtRowColumn(row, m_desiredColumn);
+                target = m_layout->positionAtX(at.line, at.row, m_desiredX);
             if (m.kind >= 10) {
-                QScrollBar* v = verticalScrollBar();
-                v->setValue(int(v->value() + step));
+                RowPos top = m_top;
+                advance(top, step);
+                setTop(top);
             }
             moveCaret(target, extend, true);
             e->accept();
             return;
         }
-        case 6: target = rowStartPosition(documentRowOf(m_caret)); break;
-        case 7: target = rowEndPosition(documentRowOf(m_caret)); break;
+        case 6: {
+            const RowPos at = rowPosOf(m_caret, m_caretUpstream);
+            target = m_layout->rowRange(at.line, at.row).first;
+            break;
+        }
+        case 7: {
+            // The end of the row shown, which for a wrapped row is also where the next begins:
+            // the caret stays drawn at the end of this one.
+            const RowPos at = rowPosOf(m_caret, m_caretUpstream);
+            target = m_layout->rowRange(at.line, at.row).second;
+            const bool wrapped = at.row + 1 < m_layout->rowsOfLine(at.line);
+            m_undo.breakMerge();
+            moveCaret(target, extend, false, wrapped);
+            e->accept();
+            return;
+        }
         case 8: target = 0; break;
         case 9: target = m_buffer.length(); break;
         }
@@ -961,8 +1061,7 @@ void CodeTextView::inputMethodEvent(QInputMethodEvent* e)
         }
         edit(from, len, e->commitString(), CodeTextUndoStack::Kind::Other);
     }
-    m_preedit = e->preeditString();
-    viewport()->update();
+    setPreedit(e->preeditString());
     e->accept();
 }
 
@@ -993,6 +1092,15 @@ QVariant CodeTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
     }
+}
+
+void CodeTextView::setPreedit(const QString& text)
+{
+    m_preedit = text;
+    // Shown inline at the caret: the text after it moves aside, and the row re-wraps.
+    m_layout->setPreedit(m_caret, text);
+    prepareLayout();
+    viewport()->update();
 }
 
 // ---------------------------------------------------------------- drops
@@ -1047,257 +1155,22 @@ void CodeTextView::dropEvent(QDropEvent* e)
 
 void CodeTextView::paintEvent(QPaintEvent* event)
 {
+    prepareLayout();
     QPainter painter(viewport());
-    const QPalette& pal = palette();
-    painter.fillRect(event->rect(), pal.color(QPalette::Base));
-    painter.setFont(font());
-    if (m_buffer.isEmpty() && !m_placeholder.isEmpty() && m_preedit.isEmpty()) {
-        painter.setPen(Palette::placeholder().resolved(pal));
-        const QRect area = viewport()->rect().adjusted(m_margins.left(), m_margins.top(), -m_margins.right(), 0);
-        painter.drawText(area, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, m_placeholder);
-    }
-    const qint64 top = topRow();
-    const qint64 rows = m_buffer.rowCount();
-    const int firstVisible = std::max(0, (event->rect().top() - m_margins.top()) / m_lineHeight);
-    const int lastVisible = (event->rect().bottom() - m_margins.top()) / m_lineHeight;
-    QList<CodeTextRun> runs;
-    std::vector<GlyphBatch> batches;
-    for (int r = firstVisible; r <= lastVisible && top + r < rows; ++r) {
-        runs.clear();
-        paintRow(painter, top + r, m_margins.top() + r * m_lineHeight, runs, batches);
-    }
-    drawBatches(painter, batches);
-    // Caret, input-method text and drop position.
-    if (!m_preedit.isEmpty()) {
-        const QRect at = positionRect(m_caret);
-        QFont f = font();
-        f.setUnderline(true);
-        painter.setFont(f);
-        const int w = int(std::ceil(QFontMetricsF(f).horizontalAdvance(m_preedit)));
-        painter.fillRect(QRect(at.left(), at.top(), w, at.height()), pal.color(QPalette::Base));
-        painter.setPen(pal.color(QPalette::Text));
-        painter.drawText(QPointF(at.left(), at.top() + m_ascent), m_preedit);
-        painter.setFont(font());
-    } else if (m_focused && !m_readOnly && m_caretVisible && !hasSelection()) {
-        const QRect at = positionRect(m_caret);
-        painter.fillRect(QRect(at.left(), at.top(), 2, at.height()), pal.color(QPalette::Text));
-    }
-    if (m_dropCaret >= 0) {
-        const QRect at = positionRect(m_dropCaret);
-        painter.fillRect(QRect(at.left(), at.top(), 2, at.height()), pal.color(QPalette::Highlight));
-    }
-}
-
-void CodeTextView::drawBatches(QPainter& painter, std::vector<GlyphBatch>& batches)
-{
-    for (GlyphBatch& batch : batches) {
-        if (batch.glyphs.isEmpty())
-            continue;
-        QGlyphRun run;
-        run.setRawFont(m_rawFonts[batch.bold ? 1 : 0]);
-        run.setGlyphIndexes(batch.glyphs);
-        run.setPositions(batch.positions);
-        painter.setPen(QColor::fromRgba(batch.colour));
-        painter.drawGlyphRun(QPointF(0, 0), run);
-    }
-    batches.clear();
-}
-
-void CodeTextView::paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runsIn,
-    std::vector<GlyphBatch>& batches)
-{
-    const RowRef ref = rowAt(documentRow);
-    qsizetype from = rowStartPosition(documentRow);
-    qsizetype to = rowEndPosition(documentRow);
-    const int visibleCols = columnCount() + 2;
-    qint64 firstCol = 0; // line column at which the painted slice starts
-    qint64 originCol = 0; // line column drawn at the left text margin
-    if (m_wrap) {
-        originCol = ref.rowInLine * m_buffer.wrapColumns();
-        firstCol = m_buffer.columnOf(from);
-    } else {
-        originCol = horizontalScrollBar()->value();
-        if (originCol > 0) {
-            from = m_buffer.positionAtColumn(ref.line, originCol);
-            if (from > m_buffer.lineStart(ref.line))
-                from = previousCharacter(from);
-        }
-        firstCol = m_buffer.columnOf(from);
-        to = std::min(to, m_buffer.positionAtColumn(ref.line, originCol + visibleCols));
-    }
-    const qsizetype lineEnd = m_buffer.lineEnd(ref.line);
-    const QString slice = m_buffer.mid(from, to - from);
-    const qsizetype n = slice.size();
-
-    // Attributes per unit of the slice: highlighter runs in order, then selection and indicator.
-    const QPalette& pal = palette();
-    const QColor text = pal.color(QPalette::Text);
-    QList<CodeTextRun> runs = runsIn;
-    for (const CodeTextHighlighter* h : m_highlighters)
-        h->runs(m_buffer, from, to, runs);
-    std::vector<QRgb> fg(size_t(n), text.rgba()), bg(size_t(n), 0);
-    std::vector<char> bold(size_t(n), 0);
-    auto apply = [&](qsizetype a, qsizetype b, const QColor& f, const QColor& g, bool isBold) {
-        a = std::max(a, from) - from;
-        b = std::min(b, to) - from;
-        for (qsizetype i = a; i < b; ++i) {
-            if (f.isValid())
-                fg[size_t(i)] = f.rgba();
-            if (g.isValid())
-                bg[size_t(i)] = g.rgba();
-            if (isBold)
-                bold[size_t(i)] = 1;
-        }
-    };
-    for (const CodeTextRun& run : runs)
-        if (run.to > from && run.from < to)
-            apply(run.from, run.to, run.foreground, run.background, run.bold);
-    const CodeTextRange sel = selection();
-    if (sel.length > 0) {
-        const QColor hl = pal.color(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight);
-        const QColor ht = pal.color(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText);
-        apply(sel.location, sel.end(), ht, hl, false);
-    }
-    if (m_indicator.location >= 0)
-        apply(m_indicator.location, m_indicator.end(), QColor(Qt::black), QColor(255, 214, 10), false);
-
-    // Selected line breaks show as one column of selection after the row.
-    const int baseline = y + m_ascent;
-    const qreal left = m_margins.left();
-    auto xOf = [&](qint64 col) { return left + (col - originCol) * m_charWidth; };
-    QFont boldFont = font();
-    boldFont.setBold(true);
-    const char16_t* p = reinterpret_cast<const char16_t*>(slice.utf16());
-    qint64 col = firstCol;
-    qsizetype i = 0;
-    // Backgrounds first, so a glyph's overhang is never cut by its neighbour's background.
-    struct Cell {
-        qsizetype index;
-        qsizetype width;
-        qint64 col;
-        qint64 next;
-    };
-    std::vector<Cell> cells;
-    cells.reserve(size_t(n));
-    while (i < n) {
-        const char16_t c = p[i];
-        qsizetype w = 1;
-        qint64 next;
-        if (c >= 0x20 && c < 0x7F)
-            next = col + 1;
-        else if (c == u'\t')
-            next = (col / CodeTextBuffer::tabWidth + 1) * CodeTextBuffer::tabWidth;
-        else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
-            next = col + CodeTextBuffer::codePointColumns(QChar::surrogateToUcs4(c, p[i + 1]));
-            w = 2;
-        } else
-            next = col + (QChar::isSurrogate(c) ? 1 : CodeTextBuffer::codePointColumns(c));
-        cells.push_back({i, w, col, next});
-        col = next;
-        i += w;
-    }
-    for (const Cell& cell : cells) {
-        const QRgb b = bg[size_t(cell.index)];
-        if (qAlpha(b) == 0)
-            continue;
-        const qint64 end = std::max(cell.next, cell.col + (cell.next == cell.col ? 0 : 1));
-        const qreal x0 = xOf(cell.col), x1 = xOf(end);
-        painter.fillRect(QRectF(x0, y, x1 - x0, m_lineHeight), QColor::fromRgba(b));
-    }
-    if (sel.length > 0 && to == lineEnd && lineEnd < m_buffer.length() && sel.location <= lineEnd && sel.end() > lineEnd)
-        painter.fillRect(QRectF(xOf(col), y, m_charWidth, m_lineHeight),
-            pal.color(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
-    // Glyphs: runs of plain ASCII with one style go out in one call, anything else cell by cell
-    // at its own column, so every character sits on the grid the caret uses.
-    size_t k = 0;
-    QString run;
-    GlyphBatch* batch = nullptr;
-    auto batchFor = [&](QRgb colour, bool isBold) -> GlyphBatch& {
-        if (batch && batch->colour == colour && batch->bold == isBold)
-            return *batch;
-        auto it = std::find_if(batches.begin(), batches.end(),
-            [&](const GlyphBatch& b) { return b.colour == colour && b.bold == isBold; });
-        if (it == batches.end()) {
-            batches.push_back({colour, isBold, {}, {}});
-            it = batches.end() - 1;
-        }
-        batch = &*it;
-        return *batch;
-    };
-    while (k < cells.size()) {
-        const Cell& cell = cells[k];
-        const char16_t c = p[cell.index];
-        const QRgb f = fg[size_t(cell.index)];
-        const bool isBold = bold[size_t(cell.index)];
-        // Printable ASCII with nothing combining after it: a glyph of the frame's batch, placed
-        // on its grid column.
-        if (c > 0x20 && c < 0x7F && m_rawFonts[isBold ? 1 : 0].isValid()) {
-            const bool markAfter = k + 1 < cells.size() && cells[k + 1].col == cells[k + 1].next
-                && p[cells[k + 1].index] != u'\t' && !QChar::isSurrogate(p[cells[k + 1].index]);
-            if (!markAfter) {
-                GlyphBatch& b = batchFor(f, isBold);
-                b.glyphs.append(m_asciiGlyphs[isBold ? 1 : 0][c - 0x21]);
-                b.positions.append(QPointF(xOf(cell.col), baseline));
-                ++k;
-                continue;
-            }
-        }
-        painter.setPen(QColor::fromRgba(f));
-        painter.setFont(isBold ? boldFont : font());
-        if (c > 0x20 && c < 0x7F) {
-            size_t e = k + 1;
-            while (e < cells.size()) {
-                const char16_t d = p[cells[e].index];
-                const bool mark = cells[e].col == cells[e].next && d != u'\t' && !QChar::isSurrogate(d);
-                if (!mark && (!(d > 0x20 && d < 0x7F) || fg[size_t(cells[e].index)] != f || bold[size_t(cells[e].index)] != isBold))
-                    break;
-                ++e;
-            }
-            run.setUnicode(reinterpret_cast<const QChar*>(p + cell.index), cells[e - 1].index + cells[e - 1].width - cell.index);
-            painter.drawText(QPointF(xOf(cell.col), baseline), run);
-            k = e;
-            continue;
-        }
-        if (c != u' ' && c != u'\t') {
-            QString glyph;
-            if (QChar::isSurrogate(c) && cell.width == 1)
-                glyph = QString(QChar(QChar::ReplacementCharacter));
-            else if (c < 0x20 || c == 0x7F)
-                glyph = QString(QChar(0x2400 + (c == 0x7F ? 0x21 : c))); // control pictures
-            else
-                glyph = slice.mid(cell.index, cell.width);
-            // Zero-width marks after the character are drawn with it.
-            size_t e = k + 1;
-            while (e < cells.size() && cells[e].col == cells[e].next && QChar::isSurrogate(p[cells[e].index]) == false) {
-                glyph += slice.mid(cells[e].index, cells[e].width);
-                ++e;
-            }
-            // The glyph gets exactly its cells: one wider (a fallback font's emoji or symbol) is
-            // narrowed, a narrower two-cell one centred, so it never runs into its neighbours.
-            const qreal cells = qreal(std::max<qint64>(1, cell.next - cell.col)) * m_charWidth;
-            const qreal advance = glyph.at(0).unicode() < 0x250
-                ? m_charWidth : QFontMetricsF(painter.font()).horizontalAdvance(glyph);
-            if (advance > cells + 0.5) {
-                painter.save();
-                painter.translate(xOf(cell.col), baseline);
-                painter.scale(cells / advance, 1);
-                painter.drawText(QPointF(0, 0), glyph);
-                painter.restore();
-            } else {
-                const qreal inset = cell.next - cell.col > 1 ? (cells - advance) / 2 : 0;
-                painter.drawText(QPointF(xOf(cell.col) + inset, baseline), glyph);
-            }
-            k = e;
-            continue;
-        }
-        ++k;
-    }
-    painter.setFont(font());
-    if (m_indicator.location >= 0 && m_indicator.location < to && m_indicator.end() > from) {
-        const qint64 c0 = m_buffer.columnOf(std::max(m_indicator.location, from));
-        const qint64 c1 = m_buffer.columnOf(std::min(m_indicator.end(), to));
-        painter.setPen(QPen(QColor(200, 160, 0), 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(xOf(c0) - 1, y + 0.5, (c1 - c0) * m_charWidth + 2, m_lineHeight - 1), 3, 3);
-    }
+    CodeTextRenderer::State state;
+    state.margins = m_margins;
+    state.topLine = m_top.line;
+    state.topRowInLine = m_top.row;
+    state.horizontalColumns = m_wrap ? 0 : horizontalScrollBar()->value();
+    state.selection = selection();
+    state.focused = hasFocus();
+    state.indicator = m_indicator;
+    if (m_focused && !m_readOnly && m_caretVisible && !hasSelection())
+        state.caret = positionRect(m_caret);
+    if (m_dropCaret >= 0)
+        state.dropCaret = positionRect(m_dropCaret);
+    if (m_preedit.isEmpty())
+        state.placeholder = m_placeholder;
+    state.palette = palette();
+    CodeTextRenderer::paint(painter, event->rect(), *m_layout, m_buffer, state);
 }

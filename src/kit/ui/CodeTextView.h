@@ -10,20 +10,21 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMargins>
-#include <QRawFont>
 
-#include <array>
-#include <vector>
+#include <memory>
 
 #include "kit/CodeTextHighlighter.h"
+class CodeTextLayout;
 class QMimeData;
 
 // A range of UTF-16 units: location and length.
 using CodeTextRange = TextRange;
 
-// A plain-text view for documents of any size: a monospaced grid over a `CodeTextBuffer`, with
-// soft wrap on or off. Only the visible rows are laid out and painted, and a long line only by
-// its visible slice, so painting and typing cost the same in a 10 MB line as in a short one.
+// A plain-text view for documents of any size over a `CodeTextBuffer`, with soft wrap on or off.
+// Text is shaped and wrapped at word boundaries by the view's `CodeTextLayout`, which lays out
+// only the lines that are shown (a long line only by its shown rows) and keeps them until an edit
+// touches them; `CodeTextRenderer` paints them. The view keeps its place by the line at its top,
+// so corrections of estimated row counts never move the text under the reader.
 //
 // Text in and out is the buffer unit for unit, except that CR LF and lone CR become LF on the
 // way in (set, paste, drop, typing). Colours come from highlighters, asked per painted slice.
@@ -91,8 +92,8 @@ public:
     void clearUndoStack();
 
     // --- geometry
-    qreal characterWidth() const { return m_charWidth; }
-    int lineHeight() const { return m_lineHeight; }
+    qreal characterWidth() const;
+    int lineHeight() const;
     // Width in pixels available to text, and how many columns fit in it (at least 1).
     qreal textAreaWidth() const;
     int columnCount() const;
@@ -101,10 +102,20 @@ public:
     CodeTextRange visibleRange() const;
     // Scrolls so that the row holding `position` is the top row.
     void scrollToPosition(qsizetype position);
+    // Scrolls so that the first row of `line` is shown `rows` rows below the top row (above it
+    // when negative), counting the laid-out rows in between; never past the end of the text.
+    void scrollLineToRow(qsizetype line, qint64 rows);
     // The view-port rectangle of the caret or of the character at a position (for tests and
     // input methods), and the position under a view-port point.
     QRect positionRect(qsizetype position) const;
     qsizetype positionAt(const QPoint& viewportPoint) const;
+    // Rows of the view: exact for lines laid out, estimated from column counts elsewhere.
+    qint64 rowCount() const;
+    qint64 rowsOfLine(qsizetype line) const;
+    qint64 firstRowOfLine(qsizetype line) const;
+    qsizetype lineAtRow(qint64 row, qint64* rowInLine = nullptr) const;
+    // The layout of this view (for tests and benchmarks).
+    CodeTextLayout& textLayout() const { return *m_layout; }
 
 public slots:
     void copy();
@@ -148,25 +159,32 @@ protected:
 
 private:
     enum class Unit { Character, Word, Line };
-    struct RowRef {
+    struct RowPos {
         qsizetype line = 0;
-        qint64 rowInLine = 0;
+        qint64 row = 0;
+        friend bool operator<(const RowPos& a, const RowPos& b)
+        {
+            return a.line < b.line || (a.line == b.line && a.row < b.row);
+        }
     };
 
     void metricsChanged();
-    void updateScrollBars();
+    int visibleRows() const;
     qint64 topRow() const;
-    RowRef rowAt(qint64 documentRow) const;
-    qint64 documentRowOf(qsizetype position) const;
-    qint64 visualColumn(qsizetype position) const;
-    qsizetype positionAtRowColumn(qint64 documentRow, qint64 column) const;
-    qsizetype rowStartPosition(qint64 documentRow) const;
-    qsizetype rowEndPosition(qint64 documentRow) const;
+    // Lays out the lines from the top of the view down, then puts the scroll bars in step.
+    void prepareLayout() const;
+    void syncScrollBars() const;
+    void setTop(RowPos top);
+    // Moves by whole rows through laid-out lines; false when the walk left the text (the answer
+    // is then the first or last row).
+    bool advance(RowPos& at, qint64 rows) const;
+    RowPos rowPosOf(qsizetype position, bool upstream = false) const;
     qsizetype nextCharacter(qsizetype position) const;
     qsizetype previousCharacter(qsizetype position) const;
+    qsizetype backspaceStart(qsizetype position) const;
     qsizetype wordBoundary(qsizetype position, bool forward) const;
     CodeTextRange unitRangeAt(qsizetype position, Unit unit) const;
-    void moveCaret(qsizetype position, bool extend, bool keepColumn = false);
+    void moveCaret(qsizetype position, bool extend, bool keepColumn = false, bool upstream = false);
     void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
     void ensureCaretVisible();
     void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
@@ -174,34 +192,27 @@ private:
     void deleteSelectionOr(bool forward, bool word);
     bool acceptsDrag(const QMimeData* data) const;
     void resetCaretBlink();
-    // Printable ASCII glyphs of a frame, gathered per colour and weight and drawn together.
-    struct GlyphBatch {
-        QRgb colour = 0;
-        bool bold = false;
-        QList<quint32> glyphs;
-        QList<QPointF> positions;
-    };
-    void paintRow(QPainter& painter, qint64 documentRow, int y, const QList<CodeTextRun>& runs,
-        std::vector<GlyphBatch>& batches);
-    void drawBatches(QPainter& painter, std::vector<GlyphBatch>& batches);
     void emitUndoState(bool hadUndo, bool hadRedo);
+    void setPreedit(const QString& text);
+    void updateLayoutWidth();
     void prepareSpareText();
 
     CodeTextBuffer m_buffer;
+    std::unique_ptr<CodeTextLayout> m_layout;
     CodeTextUndoStack m_undo;
     QList<const CodeTextHighlighter*> m_highlighters;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
-    qint64 m_desiredColumn = -1;
+    // The caret sits at the end of a wrapped row rather than at the start of the next.
+    bool m_caretUpstream = false;
+    qreal m_desiredX = -1;
+    mutable RowPos m_top;
+    mutable bool m_settingScroll = false;
     bool m_wrap = true;
     bool m_readOnly = false;
     QString m_placeholder;
     QMargins m_margins{8, 12, 8, 12};
-    qreal m_charWidth = 8;
-    int m_lineHeight = 16;
-    int m_ascent = 12;
     int m_lastColumns = 0;
-    qint64 m_hScrollColumns = 0;
     bool m_caretVisible = true;
     bool m_focused = false;
     QBasicTimer m_blinkTimer;
@@ -215,8 +226,4 @@ private:
     QString m_preedit;
     QPoint m_lastMousePos;
     QElapsedTimer m_lastDoubleClick;
-    // Glyph indexes of the printable ASCII characters (0x21..0x7E), regular and bold; empty
-    // fonts when the font does not map them one to one, and then text goes out as strings.
-    std::array<QRawFont, 2> m_rawFonts;
-    std::array<std::array<quint32, 94>, 2> m_asciiGlyphs{};
 };

@@ -1,4 +1,6 @@
 #include "app/ui/AcknowledgementsView.h"
+#include "kit/ui/CodeTextLayout.h"
+#include "kit/ui/CodeTextView.h"
 #include "app/ui/AppShellView.h"
 #include "app/ui/QuorrixApp.h"
 #include "app/ui/SidebarView.h"
@@ -209,6 +211,20 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(bool, present);
         QCOMPARE(AcknowledgementsView::decodeNotices(bytes).has_value(), present);
+    }
+
+    void acknowledgementsFont()
+    {
+        // Monospaced at 12 pixels, regular weight, read-only, wrapped at words.
+        AcknowledgementsView view;
+        auto* text = view.findChild<CodeTextView*>();
+        QVERIFY(text);
+        QCOMPARE(text->font().pixelSize(), 12);
+        QCOMPARE(text->font().weight(), QFont::Normal);
+        QVERIFY(text->font().fixedPitch());
+        QVERIFY(text->isReadOnly());
+        QVERIFY(text->wrapEnabled());
+        QCOMPARE(text->textLayout().font().pixelSize(), 12);
     }
 
     void bundledNoticesNameTheLibraries()

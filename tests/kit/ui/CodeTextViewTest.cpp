@@ -2,6 +2,7 @@
 #include "kit/TextHelpers.h"
 
 #include "kit/CodeTextHighlighter.h"
+#include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextView.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextLayout>
 
 #include <climits>
 
@@ -78,8 +80,6 @@ private slots:
     void notifications();
     void revealAndDrops();
     void screenshot();
-    void glyphsKeepToTheirCells_data();
-    void glyphsKeepToTheirCells();
 };
 
 static void sizeForColumns(CodeTextView& view, int columns)
@@ -151,7 +151,25 @@ void CodeTextViewTest::randomEditScript()
                 model = history[++at];
         }
         QCOMPARE(view.text(), model);
-        CodeTextModel::check(view.buffer(), model, wrap ? view.columnCount() : 0);
+        CodeTextModel::check(view.buffer(), model);
+        // The view's rows add up, and the lines it has laid out match a fresh layout of theirs.
+        qint64 rows = 0;
+        for (qsizetype line = 0; line < view.buffer().lineCount(); ++line)
+            rows += view.rowsOfLine(line);
+        QCOMPARE(view.rowCount(), rows);
+        const qsizetype line = view.buffer().lineAt(view.caretPosition());
+        if (wrap && view.buffer().lineLength(line) <= CodeTextLayout::longLine) {
+            QTextLayout fresh(view.buffer().lineText(line), view.font());
+            QTextOption option(Qt::AlignLeft);
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
+            fresh.setTextOption(option);
+            fresh.beginLayout();
+            for (QTextLine l = fresh.createLine(); l.isValid(); l = fresh.createLine())
+                l.setLineWidth(view.textAreaWidth());
+            fresh.endLayout();
+            QCOMPARE(view.textLayout().exactRowsOfLine(line), qint64(fresh.lineCount()));
+        }
         if (QTest::currentTestFailed())
             QFAIL(qPrintable(QStringLiteral("after step %1").arg(step)));
     }
@@ -219,7 +237,6 @@ void CodeTextViewTest::wrapRows_data()
     QTest::newRow("second row") << "abcdefghij" << 4 << qsizetype(5) << 1 << 1;
     QTest::newRow("end of a full last row stays on it") << "abcdefgh" << 4 << qsizetype(8) << 1 << 4;
     QTest::newRow("next line after wrapped one") << "abcdefghij\nk" << 4 << qsizetype(11) << 3 << 0;
-    QTest::newRow("wide characters take two columns") << QString::fromUtf16(u"\u4E2D\u4E2D\u4E2D") << 4 << qsizetype(2) << 1 << 0;
     QTest::newRow("tab reaches the stop") << "ab\tcd" << 10 << qsizetype(3) << 0 << 4;
 }
 
@@ -242,7 +259,7 @@ void CodeTextViewTest::wrapRows()
         QCOMPARE(view.positionAt(r.center() - QPoint(int(view.characterWidth() / 4), 0)), position);
     // Without wrap every line is one row.
     view.setWrapEnabled(false);
-    QCOMPARE(view.buffer().rowCount(), view.buffer().lineCount());
+    QCOMPARE(view.rowCount(), view.buffer().lineCount());
 }
 
 void CodeTextViewTest::selection_data()
@@ -497,56 +514,6 @@ void CodeTextViewTest::screenshot()
 }
 
 
-void CodeTextViewTest::glyphsKeepToTheirCells_data()
-{
-    QTest::addColumn<QString>("character");
-    QTest::addColumn<int>("columns");
-    QTest::newRow("replacement character") << QString(QChar(QChar::ReplacementCharacter)) << 1;
-    QTest::newRow("CJK ideograph") << QString::fromUtf16(u"\u4E2D") << 2;
-    QTest::newRow("Hangul syllable") << QString::fromUtf16(u"\uD55C") << 2;
-    QTest::newRow("fullwidth letter") << QString::fromUtf16(u"\uFF21") << 2;
-    QTest::newRow("emoji face") << QString::fromUtf16(u"\U0001F600") << 2;
-    QTest::newRow("emoji among dingbats") << QString::fromUtf16(u"\u2705") << 2;
-    QTest::newRow("regional indicator") << QString::fromUtf16(u"\U0001F1FA") << 1;
-    QTest::newRow("wide symbol from a fallback font") << QString::fromUtf16(u"\u2A0C") << 1;
-    QTest::newRow("emoji with a presentation selector") << QString::fromUtf16(u"\u2764\uFE0F") << 1;
-}
-
-// A character owns as many cells as it has columns: the next one starts right after them, and
-// nothing of its glyph is drawn outside them, whatever width the font that draws it gives it.
-void CodeTextViewTest::glyphsKeepToTheirCells()
-{
-    QFETCH(QString, character);
-    QFETCH(int, columns);
-    CodeTextView view;
-    view.resize(400, 120);
-    view.setText(character + QStringLiteral("|\n") + character);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    const qreal cell = view.characterWidth();
-    const int left = view.textMargins().left();
-    QVERIFY(qAbs(view.positionRect(character.size()).left() - (left + columns * cell)) <= 1);
-    QCOMPARE(view.positionAt(QPoint(int(left + columns * cell + cell / 2), view.positionRect(0).center().y())),
-             character.size());
-
-    // The second line holds the character alone: every pixel that differs from the background
-    // lies within its cells.
-    const QImage image = view.viewport()->grab().toImage();
-    const QRect row = view.positionRect(character.size() + 2);
-    const QColor base = view.palette().color(QPalette::Base);
-    int inkLeft = INT_MAX, inkRight = INT_MIN;
-    for (int y = row.top(); y <= row.bottom() && y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (image.pixelColor(x, y) != base) {
-                inkLeft = std::min(inkLeft, x);
-                inkRight = std::max(inkRight, x);
-            }
-    if (inkLeft == INT_MAX)
-        QSKIP("No font here draws this character.");
-    QVERIFY2(inkLeft >= left - 1 && inkRight <= left + columns * cell + 1,
-             qPrintable(QStringLiteral("ink %1..%2, cells %3..%4").arg(inkLeft).arg(inkRight).arg(left).arg(left + columns * cell)));
-}
-
 void CodeTextViewTest::setBufferEqualsSetText_data()
 {
     QTest::addColumn<QString>("text");
@@ -575,8 +542,7 @@ void CodeTextViewTest::setBufferEqualsSetText()
     b.setBuffer(CodeTextBuffer(text));
     QCOMPARE(b.text(), a.text());
     QCOMPARE(b.buffer().lineCount(), a.buffer().lineCount());
-    QCOMPARE(b.buffer().rowCount(), a.buffer().rowCount());
-    QCOMPARE(b.buffer().wrapColumns(), a.buffer().wrapColumns());
+    QCOMPARE(b.rowCount(), a.rowCount());
     QCOMPARE(b.selection(), a.selection());
     QCOMPARE(changedB.size(), 1);
     QCOMPARE(changedB.first(), changedA.first());
@@ -587,7 +553,7 @@ void CodeTextViewTest::setBufferEqualsSetText()
     a.insertPlainText(QStringLiteral("z"));
     b.insertPlainText(QStringLiteral("z"));
     QCOMPARE(b.text(), a.text());
-    QCOMPARE(b.buffer().rowCount(), a.buffer().rowCount());
+    QCOMPARE(b.rowCount(), a.rowCount());
 }
 
 QTEST_MAIN(CodeTextViewTest)

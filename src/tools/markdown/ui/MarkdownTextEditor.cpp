@@ -3,6 +3,8 @@
 #include "kit/DynamicColor.h"
 #include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
+#include "kit/TextUnits.h"
+#include "kit/ui/CodeTextLayout.h"
 #include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
 
 #include <QScrollBar>
@@ -103,19 +105,17 @@ MarkdownTextEditor::~MarkdownTextEditor()
 
 void MarkdownTextEditor::setText(const QString& text)
 {
-    // The model's echo of an edit holds the very string this editor handed it.
-    if (text.constData() == m_lastText.constData() && text.size() == m_lastText.size())
-        return;
-    if ((text.size() == m_lastText.size() && text == m_lastText)
-        || (text.size() == m_lastGiven.size() && text == m_lastGiven))
+    // Compared with what the editor shows now, as the editor would show the given text; the
+    // model's echo of the user's edit is that very text, so it changes nothing.
+    QString shown = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    if (hasSurrogate(shown))
+        shown = TextHelpers::repairedUTF16(shown);
+    if (TextUnits(shown) == TextUnits(m_lastText) && shown.size() == length())
         return;
     const bool wasMoving = m_isMovingItself;
     m_isMovingItself = true;
     m_programEdit = true;
-    m_lastGiven = text;
-    m_lastText = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
-    if (hasSurrogate(m_lastText))
-        m_lastText = TextHelpers::repairedUTF16(m_lastText);
+    m_lastText = std::move(shown);
     m_hasLoneSurrogate = false;
     m_highlighter->clear();
     // A program edit: nothing to undo afterwards.
@@ -138,7 +138,6 @@ void MarkdownTextEditor::onTextChanged(qsizetype location, qsizetype length, qsi
             m_hasLoneSurrogate = hasLoneSurrogate(m_lastText, 0, m_lastText.size());
             m_lastText = TextHelpers::repairedUTF16(m_lastText);
         }
-        m_lastGiven.clear();
         m_highlighter->applyEdit(buffer(), location, length, changeInLength);
         styleLongLines(false);
         colourVisibleArea();
@@ -252,13 +251,12 @@ double MarkdownTextEditor::lineAtWindowY(double windowY) const
     const double y = windowY - *top + scrollY() - textMargins().top();
     if (y <= 0)
         return 0;
-    const CodeTextBuffer& text = buffer();
     const qint64 row = qint64(std::floor(y / lh));
-    if (row >= text.rowCount())
-        return double(text.lineCount());
-    const qsizetype line = text.lineAtRow(row);
-    const double lineTop = double(text.firstRowOfLine(line)) * lh;
-    const double height = double(text.rowsOfLine(line)) * lh;
+    if (row >= rowCount())
+        return double(buffer().lineCount());
+    const qsizetype line = lineAtRow(row);
+    const double lineTop = double(firstRowOfLine(line)) * lh;
+    const double height = double(rowsOfLine(line)) * lh;
     const double f = height > 0 ? (y - lineTop) / height : 0;
     return double(line) + (f <= 0 ? 0.0 : std::min(f, 0.999));
 }
@@ -267,15 +265,14 @@ std::optional<double> MarkdownTextEditor::yOfLine(double line) const
 {
     if (!std::isfinite(line))
         return std::nullopt;
-    const CodeTextBuffer& text = buffer();
-    const qsizetype count = text.lineCount();
+    const qsizetype count = buffer().lineCount();
     const double clamped = std::clamp(line, 0.0, double(count));
     const qsizetype index = qsizetype(std::floor(clamped));
     const double lh = lineHeight();
     const double margin = textMargins().top();
     if (index >= count)
-        return margin + double(text.rowCount()) * lh;
-    return margin + (double(text.firstRowOfLine(index)) + (clamped - double(index)) * double(text.rowsOfLine(index))) * lh;
+        return margin + double(rowCount()) * lh;
+    return margin + (double(firstRowOfLine(index)) + (clamped - double(index)) * double(rowsOfLine(index))) * lh;
 }
 
 std::optional<ScrollSyncController::Level> MarkdownTextEditor::caretLevel() const
@@ -299,21 +296,21 @@ std::optional<ScrollSyncController::Level> MarkdownTextEditor::caretLevel() cons
 void MarkdownTextEditor::apply(const ScrollSyncController::Level& level)
 {
     const std::optional<double> top = editorTop();
-    const std::optional<double> y = yOfLine(level.line);
-    if (!top || !y)
+    if (!top || !std::isfinite(level.line))
         return;
     const double offset = std::min(level.windowY - *top, viewportHeight());
     const double lh = lineHeight();
-    QScrollBar* bar = verticalScrollBar();
-    // Rows are known without layout, so one pass lands where the line is.
-    const double target = std::clamp(*y - offset, 0.0, std::max(0.0, double(bar->maximum()) * lh));
-    const int value = int(std::lround(target / lh));
-    if (value != bar->value()) {
-        const bool wasMoving = m_isMovingItself;
-        m_isMovingItself = true;
-        bar->setValue(value);
-        m_isMovingItself = wasMoving;
-    }
+    const qsizetype count = buffer().lineCount();
+    const double clamped = std::clamp(level.line, 0.0, double(count));
+    const qsizetype index = std::min(count - 1, qsizetype(std::floor(clamped)));
+    // The line is laid out, and the view placed from it: rows between are counted exactly.
+    const double rows = double(textLayout().exactRowsOfLine(index));
+    const double within = std::min(clamped - double(index), 1.0) * rows * lh;
+    const double below = (offset - textMargins().top() - within) / lh;
+    const bool wasMoving = m_isMovingItself;
+    m_isMovingItself = true;
+    scrollLineToRow(index, qint64(std::lround(below)));
+    m_isMovingItself = wasMoving;
     rememberPosition();
 }
 

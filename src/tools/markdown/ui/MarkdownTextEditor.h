@@ -16,9 +16,9 @@ class QuietTask;
 // text and taking part in scroll synchronisation. It reports its own scrolling and caret moves
 // to the controller and scrolls itself when the controller applies a level from the preview.
 //
-// Geometry comes from the view's rows, which are known without layout: a source line's content
-// height is its row count times the line height, and a content height is a row number times the
-// line height below the top margin.
+// Geometry comes from the view's rows (exact for laid-out lines, estimated elsewhere): a source
+// line's content height is its row count times the line height, and a content height is a row
+// number times the line height below the top margin. Applying a level lays its line out first.
 class MarkdownTextEditor : public CodeTextView {
     Q_OBJECT
 public:
@@ -28,7 +28,8 @@ public:
     // The text as the user sees it: LF line breaks, unpaired surrogates repaired.
     const QString& text() const { return m_lastText; }
     // An outside change (a file opened): replaces the text, puts the caret at the start, scrolls
-    // to the top and leaves nothing to undo. The same text again does nothing.
+    // to the top and leaves nothing to undo. A text equal to the one shown does nothing, so the
+    // model's echo of an edit leaves the caret where it is; any other text, empty too, is set.
     void setText(const QString& text);
 
     MarkdownSyntaxHighlighter* highlighter() const { return m_highlighter.get(); }
@@ -84,8 +85,6 @@ private:
     std::unique_ptr<MarkdownSyntaxHighlighter> m_highlighter;
     QuietTask* m_styleTask = nullptr;
     QString m_lastText;
-    // The text last given by `setText`, before its line breaks were made LF.
-    QString m_lastGiven;
     bool m_programEdit = false;
     // An edit left an unpaired surrogate in the view's text (repaired in `m_lastText`).
     bool m_hasLoneSurrogate = false;

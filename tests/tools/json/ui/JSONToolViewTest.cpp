@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(handed.text(), after);
         QCOMPARE(handed.textView()->text(), after);
         QCOMPARE(handed.textView()->text(), plain.textView()->text());
-        QCOMPARE(handed.textView()->buffer().rowCount(), plain.textView()->buffer().rowCount());
+        QCOMPARE(handed.textView()->rowCount(), plain.textView()->rowCount());
         QCOMPARE(handed.syntaxHighlighter()->token(after.size() / 2), plain.syntaxHighlighter()->token(after.size() / 2));
     }
 

@@ -225,7 +225,8 @@ private slots:
         f.model.setMarkdownText(text);
         QVERIFY(QTest::qWaitForWindowExposed(&f.window));
         MarkdownTextEditor* editor = f.view->editor();
-        const qint64 rows = editor->buffer().rowsOfLine(0);
+        editor->positionRect(0); // the rows in view are laid out
+        const qint64 rows = editor->rowsOfLine(0);
         QVERIFY(rows > 3);
         const double lh = editor->lineHeight();
         // Every row of the wrapped line reads as a fraction of line 0, growing downwards.
@@ -588,7 +589,7 @@ private slots:
         QVERIFY(f.openAndLayOut(write("wrapped.md", text), 100));
         MarkdownTextEditor* editor = f.view->editor();
         MarkdownPreviewView* preview = f.view->preview();
-        QVERIFY(editor->buffer().rowsOfLine(0) > 3);
+        QVERIFY(editor->rowsOfLine(0) > 3);
         QVERIFY(f.settle());
         preview->setFocus();
         f.view->findInTool(ToolView::FindAction::showFindInterface);

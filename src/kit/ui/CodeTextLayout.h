@@ -1,0 +1,128 @@
+#pragma once
+
+#include "kit/CodeTextHighlighter.h"
+
+#include <QFont>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QTextLayout>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class CodeTextBuffer;
+class QPainter;
+
+// The layout of one view over a `CodeTextBuffer`: each line that is needed is shaped by
+// `QTextLayout` (grapheme clusters, emoji sequences, breaks at word boundaries, a break inside a
+// word only when it is wider than the row) and kept until an edit touches it or the width changes.
+//
+// Every line has a row count: exact once the line has been laid out, estimated from its column
+// count until then. The counts are summed in a tree, so a row's line and a line's first row cost
+// a logarithm, and a correction costs the same. Rows all have the same height.
+//
+// A line longer than `longLine` units keeps a cheaper rule: its rows are cut every `wrapColumns`
+// columns (moved to a grapheme boundary), and only the rows that are drawn are shaped, each on
+// its own.
+class CodeTextLayout {
+public:
+    static constexpr qsizetype longLine = 16384;
+
+    explicit CodeTextLayout(const CodeTextBuffer& buffer);
+    ~CodeTextLayout();
+    CodeTextLayout(const CodeTextLayout&) = delete;
+    CodeTextLayout& operator=(const CodeTextLayout&) = delete;
+
+    void setFont(const QFont& font);
+    const QFont& font() const { return m_font; }
+    qreal characterWidth() const { return m_charWidth; }
+    int lineHeight() const { return m_lineHeight; }
+    // Width in pixels of a row; with `wrap` off each line is one row.
+    void setWidth(qreal width, bool wrap);
+    qreal width() const { return m_width; }
+    bool wraps() const { return m_wrap; }
+    int wrapColumns() const;
+    void setHighlighters(const QList<const CodeTextHighlighter*>& highlighters);
+    // The highlighters' answers may have changed: lines are checked again when next used.
+    void formatsChanged() { ++m_formatGeneration; }
+    // Input-method text shown inline at `position` (none when empty).
+    void setPreedit(qsizetype position, const QString& text);
+
+    // The buffer was replaced as a whole.
+    void reset();
+    // An edit at `position` replaced old lines [firstLine, oldLastLine] by new lines
+    // [firstLine, newLastLine].
+    void replaced(qsizetype position, qsizetype firstLine, qsizetype oldLastLine, qsizetype newLastLine);
+
+    // Rows, exact where laid out and estimated elsewhere.
+    qint64 rowCount() const;
+    qint64 rowsOfLine(qsizetype line) const;
+    qint64 firstRowOfLine(qsizetype line) const;
+    qsizetype lineAtRow(qint64 row, qint64* rowInLine = nullptr) const;
+    // Lays a line out (correcting its row count) and answers its exact row count.
+    qint64 exactRowsOfLine(qsizetype line);
+    // Whether corrections changed row counts since the last call.
+    bool takeRowsChanged();
+
+    // The row within its line that shows `position`; with `upstream`, a position where a wrapped
+    // row ends belongs to that row rather than to the next.
+    qint64 rowOfPosition(qsizetype position, bool upstream);
+    // The buffer positions [start, end) of a row.
+    std::pair<qsizetype, qsizetype> rowRange(qsizetype line, qint64 rowInLine);
+    // The x of a position's caret within its row, from the left of the text area (no scroll).
+    qreal xOfPosition(qsizetype position, bool upstream);
+    // The caret position nearest to x in a row; never past the end of a row that wraps.
+    qsizetype positionAtX(qsizetype line, qint64 rowInLine, qreal x);
+    // The cursor stops next to a position: grapheme cluster boundaries, from the shaped line.
+    qsizetype nextCursorPosition(qsizetype position);
+    qsizetype previousCursorPosition(qsizetype position);
+
+    // Draws rows [firstRow, lastRow] of a line whose row 0 lies at `origin`. `selections` are in
+    // buffer positions; `horizontalColumns` is the horizontal scroll when rows do not wrap.
+    void draw(QPainter& painter, qsizetype line, qint64 firstRow, qint64 lastRow, const QPointF& origin,
+        const QList<QTextLayout::FormatRange>& selections, const QRectF& clip, qint64 horizontalColumns);
+
+    // The shaped layout of a line of at most `longLine` units (for tests); nullptr otherwise.
+    const QTextLayout* lineLayout(qsizetype line);
+
+private:
+    struct Entry;
+    struct RowTree {
+        std::vector<int32_t> rows;
+        std::vector<qint64> tree;
+        void build();
+        void set(size_t line, int32_t value);
+        qint64 prefix(size_t line) const; // rows of lines [0, line)
+        size_t find(qint64 row) const;    // the line holding a row
+    };
+
+    int32_t estimateRows(qsizetype line) const;
+    void reestimate();
+    bool isLong(qsizetype line) const;
+    Entry* entry(qsizetype line);
+    void layOut(Entry& e, qsizetype line);
+    QList<QTextLayout::FormatRange> formatsFor(qsizetype from, qsizetype to) const;
+    void setRows(qsizetype line, int32_t rows);
+    // Long lines: row starts by columns, shaped row layouts on demand.
+    qsizetype longRowStart(qsizetype line, qint64 row) const;
+    QTextLayout* longRowLayout(Entry& e, qsizetype line, qint64 row);
+    QTextLayout* sliceLayout(Entry& e, qsizetype from, qsizetype to);
+    void trimCache();
+
+    const CodeTextBuffer& m_buffer;
+    QFont m_font;
+    qreal m_charWidth = 8;
+    int m_lineHeight = 16;
+    qreal m_width = 0;
+    bool m_wrap = true;
+    QList<const CodeTextHighlighter*> m_highlighters;
+    quint64 m_formatGeneration = 1;
+    qsizetype m_preeditAt = -1;
+    QString m_preedit;
+    RowTree m_rows;
+    bool m_rowsChanged = false;
+    std::map<qsizetype, std::unique_ptr<Entry>> m_cache;
+    quint64 m_useClock = 0;
+};

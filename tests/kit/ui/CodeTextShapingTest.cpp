@@ -1,0 +1,298 @@
+#include "kit/CodeTextBuffer.h"
+#include "kit/ui/CodeTextLayout.h"
+#include "kit/ui/CodeTextView.h"
+#include "support/QuorrixTestMain.h"
+
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QInputMethodEvent>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTextLayout>
+
+// The text view shapes and wraps its lines as Qt's text layout does, moves over whole grapheme
+// clusters, shows the input method's text inline and keeps the caret on the row it ends.
+class CodeTextShapingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void wrapMatchesTextLayout_data();
+    void wrapMatchesTextLayout();
+    void clusters_data();
+    void clusters();
+    void backspace_data();
+    void backspace();
+    void preeditInline();
+    void endOnWrappedRows();
+    void correctionsKeepTheTopLine();
+};
+
+namespace {
+
+QString pick(QRandomGenerator& random, const QStringList& pieces, int count)
+{
+    QString out;
+    for (int i = 0; i < count; ++i)
+        out += pieces.at(random.bounded(int(pieces.size())));
+    return out;
+}
+
+QString sample(const QString& kind, QRandomGenerator& random)
+{
+    const QStringList words = {QStringLiteral("the "), QStringLiteral("licence "), QStringLiteral("Markdown "),
+        QStringLiteral("full "), QStringLiteral("a "), QStringLiteral("documentation, "), QStringLiteral("of "),
+        QStringLiteral("supercalifragilistic "), QStringLiteral("x "), QStringLiteral("—and "), QStringLiteral("  ")};
+    if (kind == QLatin1String("prose"))
+        return pick(random, words, 20 + random.bounded(60));
+    if (kind == QLatin1String("urls"))
+        return pick(random, {QStringLiteral("see "), QStringLiteral("[link](https://example.com/a/very/long/path?q=1&r=2) "),
+                                QStringLiteral("https://example.org/"), QStringLiteral("docs "),
+                                QStringLiteral("<http://a.b/c-d_e.f>, ")},
+            10 + random.bounded(20));
+    if (kind == QLatin1String("cjk"))
+        return pick(random, {QStringLiteral("漢字"), QStringLiteral("かな"), QStringLiteral("カタカナ、"),
+                                QStringLiteral("한국어 "), QStringLiteral("中文。"), QStringLiteral("mixed ")},
+            20 + random.bounded(60));
+    if (kind == QLatin1String("emoji"))
+        return pick(random, {QStringLiteral("👨‍👩‍👧 "), QStringLiteral("🇫🇷"), QStringLiteral("👍🏽"), QStringLiteral("❤️ "),
+                                QStringLiteral("🏳️‍🌈"), QStringLiteral("word "), QStringLiteral("1️⃣")},
+            20 + random.bounded(60));
+    if (kind == QLatin1String("marks"))
+        return pick(random, {QStringLiteral("e\u0301"), QStringLiteral("a\u0308\u0323 "), QStringLiteral("n\u0303o "),
+                                QStringLiteral("\u1100\u1161\u11A8"), QStringLiteral("مرحبا "), QStringLiteral("plain ")},
+            20 + random.bounded(60));
+    if (kind == QLatin1String("tabs"))
+        return pick(random, {QStringLiteral("\t"), QStringLiteral("key:\tvalue "), QStringLiteral("\t\tindented "),
+                                QStringLiteral("word ")},
+            20 + random.bounded(40));
+    QString all;
+    for (const char* k : {"prose", "urls", "cjk", "emoji", "marks", "tabs"})
+        all += sample(QString::fromLatin1(k), random);
+    return all;
+}
+
+void show(CodeTextView& view, int width, int height = 400)
+{
+    view.resize(width, height);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+}
+
+} // namespace
+
+void CodeTextShapingTest::wrapMatchesTextLayout_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("width");
+    for (const char* kind : {"prose", "urls", "cjk", "emoji", "marks", "tabs", "mixed"})
+        for (int width : {180, 420, 733})
+            QTest::addRow("%s, %d px", kind, width) << QString::fromLatin1(kind) << width;
+}
+
+void CodeTextShapingTest::wrapMatchesTextLayout()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, width);
+    QRandomGenerator random(quint32(qHash(kind) ^ uint(width)));
+    QStringList lines;
+    for (int i = 0; i < 12; ++i)
+        lines << sample(kind, random);
+    CodeTextView view;
+    show(view, width);
+    view.setText(lines.join(QLatin1Char('\n')));
+    const qreal rowWidth = view.textAreaWidth();
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        QTextLayout expected(lines[line], view.font());
+        expected.setTextOption(option);
+        expected.beginLayout();
+        for (QTextLine l = expected.createLine(); l.isValid(); l = expected.createLine())
+            l.setLineWidth(rowWidth);
+        expected.endLayout();
+        const qint64 rows = view.textLayout().exactRowsOfLine(line);
+        QCOMPARE(rows, qint64(expected.lineCount()));
+        const qsizetype start = view.buffer().lineStart(line);
+        for (int r = 0; r < expected.lineCount(); ++r) {
+            const auto [from, to] = view.textLayout().rowRange(line, r);
+            QCOMPARE(from - start, qsizetype(expected.lineAt(r).textStart()));
+            QCOMPARE(to - from, qsizetype(expected.lineAt(r).textLength()));
+            // Spaces where a row breaks hang at the end of the row before (tabs are kept, as the
+            // text layout keeps them).
+            if (r > 0 && from < view.buffer().lineEnd(line))
+                QVERIFY2(view.buffer().at(from) != QLatin1Char(' '), qPrintable(QStringLiteral("row %1 of line %2").arg(r).arg(line)));
+        }
+    }
+    QCOMPARE(view.rowCount(), view.firstRowOfLine(lines.size() - 1) + view.rowsOfLine(lines.size() - 1));
+}
+
+void CodeTextShapingTest::clusters_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("stops");
+    QTest::addColumn<bool>("oneGlyph");
+    QTest::newRow("ZWJ family") << QStringLiteral("👨‍👩‍👧") << QList<int>{8} << true;
+    QTest::newRow("flag") << QStringLiteral("🇫🇷") << QList<int>{4} << true;
+    QTest::newRow("skin tone") << QStringLiteral("👍🏽") << QList<int>{4} << true;
+    QTest::newRow("e + combining acute") << QStringLiteral("e\u0301") << QList<int>{2} << false;
+    QTest::newRow("Hangul jamo") << QStringLiteral("\u1100\u1161\u11A8") << QList<int>{3} << false;
+    // Each Arabic letter is a cluster of its own, joined to its neighbours in one shaped run.
+    QTest::newRow("Arabic word") << QStringLiteral("مرحبا") << QList<int>{1, 2, 3, 4, 5} << false;
+}
+
+void CodeTextShapingTest::clusters()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<int>, stops);
+    QFETCH(bool, oneGlyph);
+    CodeTextView view;
+    show(view, 400, 200);
+    view.setText(text);
+    view.setFocus();
+    view.setSelection(0, 0);
+    QList<int> seen;
+    for (int i = 0; i < stops.size() + 1 && view.caretPosition() < text.size(); ++i) {
+        QTest::keyClick(&view, Qt::Key_Right);
+        seen << int(view.caretPosition());
+    }
+    QCOMPARE(seen, stops);
+    QList<int> back;
+    for (int i = stops.size() - 2; i >= -1; --i) {
+        QTest::keyClick(&view, Qt::Key_Left);
+        back << int(view.caretPosition());
+    }
+    QList<int> expectedBack;
+    for (int i = stops.size() - 2; i >= 0; --i)
+        expectedBack << stops[i];
+    expectedBack << 0;
+    QCOMPARE(back, expectedBack);
+
+    // Drawn as one shaped run: one glyph run over the whole text, a sequence as one glyph.
+    const QTextLayout* layout = view.textLayout().lineLayout(0);
+    QVERIFY(layout);
+    const QList<QGlyphRun> runs = layout->glyphRuns(0, int(text.size()));
+    // Conjoining jamo need a Korean font to become one syllable; without one they fall apart.
+    if (text.at(0).unicode() == 0x1100 && QFontDatabase::families(QFontDatabase::Korean).isEmpty())
+        QSKIP("no Korean font installed");
+    QCOMPARE(runs.size(), 1);
+    if (oneGlyph)
+        QCOMPARE(runs.first().glyphIndexes().size(), 1);
+    // The caret after the text sits at the far end of its shaped advance (the left for Arabic).
+    QVERIFY(std::abs(view.positionRect(text.size()).left() - view.positionRect(0).left()) >= view.characterWidth() / 2);
+}
+
+void CodeTextShapingTest::backspace_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("flag") << QStringLiteral("a🇫🇷") << QStringLiteral("a");
+    QTest::newRow("two flags") << QStringLiteral("🇫🇷🇩🇪") << QStringLiteral("🇫🇷");
+    QTest::newRow("ZWJ family") << QStringLiteral("x👨‍👩‍👧") << QStringLiteral("x");
+    QTest::newRow("skin tone") << QStringLiteral("👍🏽") << QString();
+    QTest::newRow("emoji presentation") << QStringLiteral("❤️") << QString();
+    // A combining mark is taken off on its own, so an accent can be typed again.
+    QTest::newRow("combining mark") << QStringLiteral("e\u0301") << QStringLiteral("e");
+    QTest::newRow("surrogate pair") << QStringLiteral("a😀") << QStringLiteral("a");
+}
+
+void CodeTextShapingTest::backspace()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+    CodeTextView view;
+    show(view, 300, 100);
+    view.setText(text);
+    view.setFocus();
+    view.setSelection(text.size(), text.size());
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    QCOMPARE(view.text(), after);
+    QCOMPARE(view.caretPosition(), after.size());
+}
+
+void CodeTextShapingTest::preeditInline()
+{
+    CodeTextView view;
+    show(view, 400, 120);
+    view.setText(QStringLiteral("abc def"));
+    view.setFocus();
+    view.setSelection(3, 3);
+    const int before = view.positionRect(4).left();
+    QInputMethodEvent compose(QStringLiteral("にほん"), {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, 3, 1)});
+    QApplication::sendEvent(&view, &compose);
+    // The composed text takes room in the line: what follows the caret moves right by its width.
+    const qreal width = QFontMetricsF(view.font()).horizontalAdvance(QStringLiteral("にほん"));
+    const int after = view.positionRect(4).left();
+    QVERIFY2(after - before >= width * 0.8, qPrintable(QStringLiteral("%1 → %2").arg(before).arg(after)));
+    QCOMPARE(view.text(), QStringLiteral("abc def")); // not yet part of the text
+    QVERIFY(view.positionRect(3).left() > view.positionRect(2).left()); // caret after the composition
+
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("日本"));
+    QApplication::sendEvent(&view, &commit);
+    QCOMPARE(view.text(), QStringLiteral("abc日本 def"));
+    QCOMPARE(view.caretPosition(), 5);
+}
+
+void CodeTextShapingTest::endOnWrappedRows()
+{
+    CodeTextView view;
+    show(view, 260, 300);
+    const QString text = QStringLiteral("one two three four five six seven eight nine ten eleven twelve thirteen fourteen");
+    view.setText(text);
+    view.setFocus();
+    const qint64 rows = view.textLayout().exactRowsOfLine(0);
+    QVERIFY(rows >= 3);
+    for (qint64 r = 0; r < rows; ++r) {
+        const auto [from, to] = view.textLayout().rowRange(0, r);
+        view.setSelection(from, from);
+        const int rowTop = view.positionRect(from).top();
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.caretPosition(), to);
+        // Drawn at the end of the same row, not at the start of the next one.
+        const QRect caret = view.positionRect(view.caretPosition());
+        QCOMPARE(caret.top(), rowTop);
+        QVERIFY(caret.left() > view.positionRect(from).left());
+        QVERIFY(caret.left() <= view.textMargins().left() + view.textAreaWidth());
+        QCOMPARE(static_cast<QWidget&>(view).inputMethodQuery(Qt::ImCursorRectangle).toRect().top() - view.viewport()->pos().y(), rowTop);
+        QTest::keyClick(&view, Qt::Key_End); // again: stays
+        QCOMPARE(view.caretPosition(), to);
+        QCOMPARE(view.positionRect(view.caretPosition()).top(), rowTop);
+        QTest::keyClick(&view, Qt::Key_Home);
+        QCOMPARE(view.caretPosition(), from);
+    }
+    // Typing at the end of a row goes where the caret is shown.
+    const auto [from, to] = view.textLayout().rowRange(0, 0);
+    view.setSelection(from, from);
+    QTest::keyClick(&view, Qt::Key_End);
+    QTest::keyClicks(&view, QStringLiteral("X"));
+    QCOMPARE(view.text(), QString(text).insert(to, QLatin1Char('X')));
+}
+
+void CodeTextShapingTest::correctionsKeepTheTopLine()
+{
+    // Lines whose estimated rows are wrong (wide emoji counted as two columns, words pushed to
+    // the next row): scrolling into them corrects the counts, never the line at the top.
+    QStringList lines;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 400; ++i)
+        lines << sample(QStringLiteral("mixed"), random).left(200 + random.bounded(300));
+    CodeTextView view;
+    show(view, 500, 300);
+    view.setText(lines.join(QLatin1Char('\n')));
+    for (qsizetype line : {10, 150, 390, 40}) {
+        view.scrollToPosition(view.buffer().lineStart(line));
+        QCOMPARE(view.topVisiblePosition(), view.buffer().lineStart(line));
+        view.viewport()->repaint();
+        QCOMPARE(view.topVisiblePosition(), view.buffer().lineStart(line));
+        QCOMPARE(view.buffer().lineAt(view.positionAt(QPoint(view.textMargins().left() + 2, view.textMargins().top() + 2))), line);
+    }
+    // An edit above the top line keeps the same text at the top.
+    const qsizetype top = view.topVisiblePosition();
+    const QString topText = view.buffer().mid(top, 20);
+    view.replaceRange({0, 0}, QStringLiteral("abc\n"));
+    QCOMPARE(view.topVisiblePosition(), top + 4);
+    QCOMPARE(view.buffer().mid(view.topVisiblePosition(), 20), topText);
+}
+
+QUORRIX_TEST_MAIN(CodeTextShapingTest)
+#include "CodeTextShapingTest.moc"
