@@ -19,7 +19,7 @@ QString capped(QByteArrayView utf8, qsizetype limit)
             --end;
         utf8 = utf8.first(end);
     }
-    QString text = QString::fromUtf8(utf8);
+    QString text = CSVParser::textFromUtf8(utf8);
     if (text.size() > limit) {
         text.truncate(limit);
         text.append(QChar(0x2026));
