@@ -2,6 +2,7 @@
 
 #include "tools/csv/CSVParallel.h"
 
+#include <QStringDecoder>
 #include <QStringView>
 
 #include <cerrno>
@@ -633,12 +634,11 @@ QString trimmedBlanks(const QString& text)
 
 QString textFromUtf8(QByteArrayView utf8)
 {
-    // Qt's decoder takes a leading EF BB BF for a byte-order mark and drops it.
+    // QString::fromUtf8 takes a leading EF BB BF for a byte-order mark and drops it.
     if (!utf8.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(utf8);
-    QString text = QString::fromUtf8(utf8.sliced(3));
-    text.prepend(QChar(0xFEFF));
-    return text;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
 }
 
 QByteArray repairedUtf8(QByteArray bytes)

@@ -101,6 +101,8 @@ private slots:
         QTest::newRow("a second mark at the start of ill-formed text")
             << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a,\xFF\n") << false << QStringList{"A", "B"}
             << Rows{{bom + "a", QString(QChar(0xFFFD))}};
+        QTest::newRow("two marks at the start of a cell")
+            << QByteArray("x\n\xEF\xBB\xBF\xEF\xBB\xBF" "y\n") << true << QStringList{"x"} << Rows{{bom + bom + "y"}};
         QTest::newRow("a mark alone in a quoted cell") << QByteArray("x\n\"\xEF\xBB\xBF\"\n") << true
                                                       << QStringList{"x"} << Rows{{bom}};
     }
