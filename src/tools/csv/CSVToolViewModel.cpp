@@ -5,6 +5,7 @@
 #include "tools/csv/CSVRowExporters.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -305,6 +306,10 @@ QList<CSVParser::Column> CSVToolViewModel::visibleColumns() const
     QList<CSVParser::Column> columns;
     if (!m_document)
         return columns;
+    // Shared, not copied: a wide file has a hundred thousand columns, and this is asked often.
+    if (m_hiddenColumns.isEmpty())
+        return m_document->columns();
+    columns.reserve(m_document->columnCount() - m_hiddenColumns.size());
     for (const CSVParser::Column& column : m_document->columns()) {
         if (!m_hiddenColumns.contains(column.id))
             columns.append(column);
@@ -402,18 +407,40 @@ void CSVToolViewModel::resetRefinements()
     });
 }
 
-std::vector<qint32> CSVToolViewModel::selectedVisibleRows() const
+namespace {
+// The visible rows that are selected, in display order; all of them when none is.
+std::vector<qint32> selectedAmong(const std::vector<qint32>& rows, const QSet<qint64>& selection,
+                                  const std::atomic_bool& cancelled)
 {
-    const std::vector<qint32>& rows = visibleRows();
     std::vector<qint32> selected;
-    if (!m_selection.isEmpty()) {
-        for (qint32 id : rows) {
-            if (m_selection.contains(id))
-                selected.push_back(id);
+    if (!selection.isEmpty()) {
+        selected.reserve(std::min(rows.size(), size_t(selection.size())));
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if ((i & 0xFFFF) == 0 && cancelled.load(std::memory_order_relaxed))
+                return {};
+            if (selection.contains(rows[i]))
+                selected.push_back(rows[i]);
         }
     }
     return selected.empty() ? rows : selected;
 }
+
+// The cells and bytes a copy of these rows writes, counting stopped once past the limits.
+bool isSmallCopy(const CSVParser::Document& document, const std::vector<qint32>& rows,
+                 const QList<CSVParser::Column>& columns)
+{
+    if (qsizetype(rows.size()) * std::max<qsizetype>(1, columns.size()) > CSVToolViewModel::immediateCopyCells)
+        return false;
+    qsizetype bytes = 0;
+    for (const qint32 row : rows) {
+        for (const CSVParser::Column& column : columns)
+            bytes += document.cellUtf8(row, column.id).size();
+        if (bytes > CSVToolViewModel::immediateCopyBytes)
+            return false;
+    }
+    return true;
+}
+} // namespace
 
 void CSVToolViewModel::putOnClipboard(const QString& text)
 {
@@ -426,40 +453,148 @@ void CSVToolViewModel::putOnClipboard(const QString& text)
     clipboard->setMimeData(data);
 }
 
-void CSVToolViewModel::copySelection(bool asMarkdown)
+void CSVToolViewModel::putUtf8OnClipboard(const QByteArray& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    clipboard->clear();
+    // Kept as the bytes that were built: a string would take twice their size again, and the
+    // platform asks for UTF-8 anyway.
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain"), text);
+    clipboard->setMimeData(data);
+}
+
+void CSVToolViewModel::copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfCopy rows,
+                                const QList<CSVParser::Column>& columns, bool onlyWhenNotEmpty)
 {
     const CSVParser::Document document = m_document.value_or(CSVParser::Document());
-    const std::vector<qint32> rows = m_document ? selectedVisibleRows() : std::vector<qint32>();
-    const QList<CSVParser::Column> columns = visibleColumns();
-    putOnClipboard(asMarkdown ? csvRowsAsMarkdownTable(document, rows, columns) : csvRowsAsJSON(document, rows, columns));
+    const bool wasCopying = std::exchange(m_copying, false);
+    m_copyTask.cancel();
+    // Picking rows out of many costs as much as writing them: only a short list is picked here.
+    if (maxRows * std::max<qsizetype>(1, columns.size()) <= immediateCopyCells) {
+        const std::atomic_bool never{false};
+        std::vector<qint32> ids = rows(never);
+        if (isSmallCopy(document, ids, columns)) {
+            const QString text = CSVParser::textFromUtf8(csvRowsAsUtf8(format, document, ids, columns));
+            if (!onlyWhenNotEmpty || !text.isEmpty())
+                putOnClipboard(text);
+            if (wasCopying)
+                emit copyStateChanged();
+            return;
+        }
+        rows = [ids = std::move(ids)](const std::atomic_bool&) { return ids; };
+    }
+    m_copying = true;
+    m_copyRowsDone = 0;
+    m_copyRowsTotal = maxRows;
+    struct Built {
+        QByteArray text;
+        bool complete = false;
+    };
+    // Progress comes as rows done; the total is known once the rows are picked.
+    using Progress = std::pair<qsizetype, qsizetype>;
+    m_copyTask.runNow<Built, Progress>(
+        [document, rows = std::move(rows), columns, format](const std::atomic_bool& cancelled,
+                                                            const std::function<void(Progress)>& publish) {
+            Built built;
+            const std::vector<qint32> ids = rows(cancelled);
+            if (cancelled)
+                return built;
+            const qsizetype total = qsizetype(ids.size());
+            publish({0, total});
+            // A few updates a second: each is a trip through the GUI thread's queue.
+            std::atomic<qint64> nextReport{0};
+            QElapsedTimer clock;
+            clock.start();
+            built.text = csvRowsAsUtf8(format, document, ids, columns, &cancelled, [&](qsizetype done) {
+                const qint64 now = clock.elapsed();
+                qint64 due = nextReport.load(std::memory_order_relaxed);
+                if (now >= due && nextReport.compare_exchange_strong(due, now + 50))
+                    publish({done, total});
+            });
+            built.complete = !cancelled;
+            return built;
+        },
+        [this](Progress progress) {
+            m_copyRowsDone = progress.first;
+            m_copyRowsTotal = progress.second;
+            emit copyStateChanged();
+        },
+        [this, onlyWhenNotEmpty](Built built) {
+            if (built.complete && (!onlyWhenNotEmpty || !built.text.isEmpty()))
+                putUtf8OnClipboard(built.text);
+            m_copying = false;
+            m_copyRowsDone = m_copyRowsTotal;
+            emit copyStateChanged();
+        });
+    emit copyStateChanged();
+}
+
+void CSVToolViewModel::cancelCopy()
+{
+    if (!m_copying)
+        return;
+    m_copying = false;
+    m_copyTask.cancel();
+    emit copyStateChanged();
+}
+
+void CSVToolViewModel::copySelection(bool asMarkdown)
+{
+    const std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
+    const QSet<qint64> selection = m_selection;
+    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, qsizetype(visible.size()),
+             [visible, selection](const std::atomic_bool& cancelled) { return selectedAmong(visible, selection, cancelled); },
+             visibleColumns(), false);
 }
 
 void CSVToolViewModel::copyVisible(bool asMarkdown)
 {
-    const CSVParser::Document document = m_document.value_or(CSVParser::Document());
-    const std::vector<qint32> rows = m_document ? visibleRows() : std::vector<qint32>();
-    const QList<CSVParser::Column> columns = visibleColumns();
-    putOnClipboard(asMarkdown ? csvRowsAsMarkdownTable(document, rows, columns) : csvRowsAsJSON(document, rows, columns));
+    std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
+    const qsizetype count = qsizetype(visible.size());
+    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, count,
+             [visible = std::move(visible)](const std::atomic_bool&) { return visible; }, visibleColumns(), false);
 }
 
-bool CSVToolViewModel::copyShownRowsAsTSV(const QList<qsizetype>& positions)
+bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
 {
     if (!m_document)
         return false;
-    std::vector<qint32> rows;
-    if (positions.isEmpty()) {
-        rows = m_shownRows;
-    } else {
-        QList<qsizetype> sorted = positions;
-        std::sort(sorted.begin(), sorted.end());
-        for (qsizetype p : sorted) {
-            if (p >= 0 && p < qsizetype(m_shownRows.size()))
-                rows.push_back(m_shownRows[size_t(p)]);
-        }
+    const qsizetype shown = qsizetype(m_shownRows.size());
+    QList<PositionRange> clipped;
+    qsizetype count = 0;
+    for (PositionRange range : ranges) {
+        range.first = std::max<qsizetype>(range.first, 0);
+        range.last = std::min(range.last, shown - 1);
+        if (range.first > range.last)
+            continue;
+        clipped.append(range);
+        count += range.last - range.first + 1;
     }
-    const QString text = csvRowsAsTSV(*m_document, rows, visibleColumns());
-    if (text.isEmpty())
+    if (ranges.isEmpty())
+        count = shown;
+    const QList<CSVParser::Column> columns = visibleColumns();
+    if (count == 0 || columns.isEmpty())
         return false;
-    putOnClipboard(text);
+    // Ranges that overlap give their rows once, in shown order.
+    std::sort(clipped.begin(), clipped.end(),
+              [](const PositionRange& a, const PositionRange& b) { return a.first < b.first; });
+    const bool all = ranges.isEmpty();
+    copyRows(CSVCopyFormat::tsv, count,
+             [shownRows = m_shownRows, clipped, all](const std::atomic_bool&) {
+                 if (all)
+                     return shownRows;
+                 std::vector<qint32> ids;
+                 qsizetype next = 0;
+                 for (const PositionRange& range : clipped) {
+                     for (qsizetype p = std::max(range.first, next); p <= range.last; ++p)
+                         ids.push_back(shownRows[size_t(p)]);
+                     next = std::max(next, range.last + 1);
+                 }
+                 return ids;
+             },
+             columns, true);
     return true;
 }
