@@ -62,6 +62,17 @@ QStringList columnCells(CSVTableView* table, int tableColumn)
     return out;
 }
 
+// Shows the view at the usual size, then opens the file.
+bool showAndOpen(CSVToolView& view, const QUrl& url)
+{
+    view.resize(1000, 600);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        return false;
+    view.model()->open(url);
+    return true;
+}
+
 void clickHeader(CSVToolView& view, int section)
 {
     CSVHeaderView* header = view.table()->grid()->header();
@@ -435,10 +446,7 @@ private slots:
         }
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        model.open(writeFile(dir, QStringLiteral("wide.csv"), text));
+        QVERIFY(showAndOpen(view, writeFile(dir, QStringLiteral("wide.csv"), text)));
         QTRY_COMPARE(view.table()->tableModel()->columnCount(), 10001);
         QCOMPARE(view.columnsMetric()->text(), QStringLiteral("10,000 of 10,000 cols"));
         CSVFiltersPopover* popover = view.showFiltersPopover();
@@ -461,10 +469,7 @@ private slots:
         }
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        model.open(writeFile(dir, QStringLiteral("wide.csv"), text));
+        QVERIFY(showAndOpen(view, writeFile(dir, QStringLiteral("wide.csv"), text)));
         QTRY_COMPARE_WITH_TIMEOUT(view.table()->tableModel()->columnCount(), columns + 1, 60000);
         CSVTableView* table = view.table();
         QHeaderView* header = table->grid()->header();
@@ -504,10 +509,7 @@ private slots:
             text += QByteArray::number(r) + ",bee,\"c|d\"\n";
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        model.open(writeFile(dir, QStringLiteral("long.csv"), text));
+        QVERIFY(showAndOpen(view, writeFile(dir, QStringLiteral("long.csv"), text)));
         QTRY_COMPARE_WITH_TIMEOUT(view.table()->tableModel()->rowCount(), 300000, 60000);
         CSVCopyProgress* progress = view.copyProgress();
         QVERIFY(!progress->isVisibleTo(&view));
