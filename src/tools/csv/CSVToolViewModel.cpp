@@ -13,12 +13,14 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <numeric>
+
 CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
 {
     m_rawText = sampleText().toUtf8(); // well-formed: made from a QString
     m_documentOptions = currentOptions();
     m_document = CSVParser::parseCSV(m_rawText, std::nullopt, true);
-    m_shownRows = visibleRows();
+    m_shownRows = allRowsOf(*m_document);
     m_shownRevision = m_revision;
 }
 
@@ -179,6 +181,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
                 return loaded;
             loaded.document = CSVParser::parseCSV(loaded.text, options.delimiter, options.header, &cancelled,
                                                   CSVParser::TextState::repaired);
+            loaded.allRows = allRowsOf(loaded.document);
             return loaded;
         },
         [this, fileUrl, options](Loaded loaded) {
@@ -191,7 +194,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
                 return;
             }
             setSearchQuery(QString());
-            apply(loaded.document, fileUrl, loaded.text, options);
+            apply(loaded.document, loaded.allRows, fileUrl, loaded.text, options);
         });
 }
 
@@ -199,14 +202,25 @@ void CSVToolViewModel::reparse()
 {
     const ParseOptions options = currentOptions();
     const QByteArray text = m_rawText;
-    m_parseTask.runNow<CSVParser::Document>(
+    m_parseTask.runNow<Loaded>(
         [text, options](const std::atomic_bool& cancelled) {
-            return CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled, CSVParser::TextState::repaired);
+            Loaded parsed;
+            parsed.document =
+                CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled, CSVParser::TextState::repaired);
+            parsed.allRows = allRowsOf(parsed.document);
+            return parsed;
         },
-        [this, options](CSVParser::Document document) { apply(document, std::nullopt, std::nullopt, options); });
+        [this, options](Loaded parsed) { apply(parsed.document, parsed.allRows, std::nullopt, std::nullopt, options); });
 }
 
-void CSVToolViewModel::apply(const CSVParser::Document& document, const std::optional<QUrl>& url,
+CSVToolViewModel::RowIDs CSVToolViewModel::allRowsOf(const CSVParser::Document& document)
+{
+    auto rows = std::make_shared<std::vector<qint32>>(size_t(document.rowCount()));
+    std::iota(rows->begin(), rows->end(), 0);
+    return rows;
+}
+
+void CSVToolViewModel::apply(const CSVParser::Document& document, const RowIDs& allRows, const std::optional<QUrl>& url,
                              const std::optional<QByteArray>& text, ParseOptions options)
 {
     // Everything is stored first and announced after, so that no observer sees the new
@@ -229,14 +243,12 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const std::opt
     // The table shows the new document's rows at once: all of them in file order, or, while a
     // search is typed in, none until the search's result arrives.
     ++m_revision;
-    m_shownRows.clear();
     if (m_searchQuery.isEmpty()) {
-        m_shownRows.resize(size_t(document.rowCount()));
-        for (qint32 i = 0; i < qint32(m_shownRows.size()); ++i)
-            m_shownRows[size_t(i)] = i;
+        m_shownRows = allRows;
         m_shownRevision = m_revision;
         m_refineTask.cancel();
     } else {
+        m_shownRows = std::make_shared<const std::vector<qint32>>();
         scheduleRefine();
     }
     if (urlChanged)
@@ -263,7 +275,7 @@ void CSVToolViewModel::scheduleRefine()
 {
     if (!m_document) {
         m_refineTask.cancel();
-        m_shownRows.clear();
+        m_shownRows = std::make_shared<const std::vector<qint32>>();
         m_shownRevision = m_revision;
         emit shownRowsChanged();
         return;
@@ -280,7 +292,7 @@ void CSVToolViewModel::scheduleRefine()
         [this, revision](std::optional<std::vector<qint32>> rows) {
             if (!rows || revision != m_revision)
                 return;
-            m_shownRows = std::move(*rows);
+            m_shownRows = std::make_shared<const std::vector<qint32>>(std::move(*rows));
             m_shownRevision = revision;
             m_visibleCache = m_shownRows;
             m_visibleCacheRevision = revision;
@@ -291,14 +303,15 @@ void CSVToolViewModel::scheduleRefine()
 const std::vector<qint32>& CSVToolViewModel::visibleRows() const
 {
     if (m_shownRevision == m_revision)
-        return m_shownRows;
+        return *m_shownRows;
     if (m_visibleCacheRevision != m_revision) {
-        m_visibleCache = m_document ? CSVRefinement::visibleRows(*m_document, m_searchQuery, m_columnFilters, m_sortOrder)
-                                          .value_or(std::vector<qint32>())
-                                    : std::vector<qint32>();
+        m_visibleCache = std::make_shared<const std::vector<qint32>>(
+            m_document ? CSVRefinement::visibleRows(*m_document, m_searchQuery, m_columnFilters, m_sortOrder)
+                             .value_or(std::vector<qint32>())
+                       : std::vector<qint32>());
         m_visibleCacheRevision = m_revision;
     }
-    return m_visibleCache;
+    return *m_visibleCache;
 }
 
 QList<CSVParser::Column> CSVToolViewModel::visibleColumns() const
@@ -562,7 +575,7 @@ bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
 {
     if (!m_document)
         return false;
-    const qsizetype shown = qsizetype(m_shownRows.size());
+    const qsizetype shown = qsizetype(m_shownRows->size());
     QList<PositionRange> clipped;
     qsizetype count = 0;
     for (PositionRange range : ranges) {
@@ -585,12 +598,12 @@ bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
     copyRows(CSVCopyFormat::tsv, count,
              [shownRows = m_shownRows, clipped, all](const std::atomic_bool&) {
                  if (all)
-                     return shownRows;
+                     return *shownRows;
                  std::vector<qint32> ids;
                  qsizetype next = 0;
                  for (const PositionRange& range : clipped) {
                      for (qsizetype p = std::max(range.first, next); p <= range.last; ++p)
-                         ids.push_back(shownRows[size_t(p)]);
+                         ids.push_back((*shownRows)[size_t(p)]);
                      next = std::max(next, range.last + 1);
                  }
                  return ids;

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -71,7 +72,10 @@ public:
     // the background result is not current yet.
     const std::vector<qint32>& visibleRows() const;
     // What the table shows: the latest background result, which may lag the state by a run.
-    const std::vector<qint32>& shownRows() const { return m_shownRows; }
+    // Shared, never copied: a file of millions of rows has megabytes of them.
+    using RowIDs = std::shared_ptr<const std::vector<qint32>>;
+    const std::vector<qint32>& shownRows() const { return *m_shownRows; }
+    const RowIDs& sharedShownRows() const { return m_shownRows; }
     quint64 shownRevision() const { return m_shownRevision; }
     quint64 revision() const { return m_revision; }
     bool isRefining() const { return m_refineTask.isRunning() || m_refineTask.isPending(); }
@@ -138,10 +142,12 @@ private:
         bool readable = false;
         QByteArray text;
         CSVParser::Document document;
+        RowIDs allRows; // every row in file order, made off the GUI thread
     };
+    static RowIDs allRowsOf(const CSVParser::Document& document);
     ParseOptions currentOptions() const;
-    void apply(const CSVParser::Document& document, const std::optional<QUrl>& url, const std::optional<QByteArray>& text,
-               ParseOptions options);
+    void apply(const CSVParser::Document& document, const RowIDs& allRows, const std::optional<QUrl>& url,
+               const std::optional<QByteArray>& text, ParseOptions options);
     void setParseError(const std::optional<QString>& error);
     void refinementsChanged();
     void scheduleRefine();
@@ -174,8 +180,8 @@ private:
     qsizetype m_copyRowsDone = 0;
     qsizetype m_copyRowsTotal = 0;
     quint64 m_revision = 1;
-    std::vector<qint32> m_shownRows;
+    RowIDs m_shownRows = std::make_shared<const std::vector<qint32>>();
     quint64 m_shownRevision = 0;
-    mutable std::vector<qint32> m_visibleCache;
+    mutable RowIDs m_visibleCache = m_shownRows;
     mutable quint64 m_visibleCacheRevision = 0;
 };

@@ -269,8 +269,8 @@ void CSVTableView::selectionMadeInGrid()
     // A select-all of millions of rows: their set of ids takes a second to make, so it is made
     // off the GUI thread. The grid shows the selection meanwhile, and copies read the grid's.
     m_selectionTask.runNow<QSet<qint64>>(
-        [ranges, rows = m_tableModel->rows()](const std::atomic_bool& cancelled) {
-            return rowIDsIn(ranges, rows, &cancelled);
+        [ranges, rows = m_tableModel->sharedRows()](const std::atomic_bool& cancelled) {
+            return rowIDsIn(ranges, *rows, &cancelled);
         },
         [this](QSet<qint64> ids) { sendSelection(ids); });
 }
