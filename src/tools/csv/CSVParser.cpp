@@ -2,6 +2,7 @@
 
 #include "tools/csv/CSVParallel.h"
 
+#include <QStringDecoder>
 #include <QStringView>
 
 #include <cerrno>
@@ -483,7 +484,7 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
 struct ListSink {
     QList<QStringList> rows;
     QStringList row;
-    void field(QByteArrayView v) { row.append(QString::fromUtf8(v)); }
+    void field(QByteArrayView v) { row.append(textFromUtf8(v)); }
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
@@ -631,13 +632,22 @@ QString trimmedBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+QString textFromUtf8(QByteArrayView utf8)
+{
+    // QString::fromUtf8 takes a leading EF BB BF for a byte-order mark and drops it.
+    if (!utf8.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
 QByteArray repairedUtf8(QByteArray bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     if (isValidUtf8(bytes))
         return bytes;
-    return QString::fromUtf8(bytes).toUtf8();
+    return textFromUtf8(bytes).toUtf8();
 }
 
 QList<QByteArrayView> sampleLines(QByteArrayView text, int limit)
@@ -687,7 +697,7 @@ int countDelimiter(QByteArrayView line, char32_t delimiter)
 char32_t detectDelimiter(QByteArrayView text)
 {
     text = withoutBom(text);
-    const QList<QByteArrayView> sample = sampleLines(text.first(std::min(text.size(), detectionSampleBytes)), 5);
+    const QList<QByteArrayView> sample = sampleLines(text, 5);
     char32_t best = U',';
     if (sample.isEmpty())
         return best;
@@ -819,10 +829,12 @@ bool isNumericColumn(const Document& document, qint64 column)
 Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice, bool hasHeader,
                   const std::atomic_bool* cancelled, TextState state)
 {
-    input = withoutBom(input);
+    // Repaired text has lost its byte-order mark already; a U+FEFF left at its start is text.
+    if (state == TextState::asRead)
+        input = withoutBom(input);
     QByteArray repaired;
     if (state == TextState::asRead && !isValidUtf8(input)) {
-        repaired = QString::fromUtf8(input).toUtf8();
+        repaired = textFromUtf8(input).toUtf8();
         input = repaired;
     }
     const char32_t delimiter = delimiterChoice.value_or(detectDelimiter(input));
@@ -861,7 +873,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
         if (hasHeader) {
             const QByteArrayView header = table->storedCell(0, i);
             if (!trimmedBlanks(header).isEmpty())
-                name = QString::fromUtf8(header);
+                name = textFromUtf8(header);
         }
         column.name = name.isEmpty() ? columnLetterName(i) : name;
     }

@@ -34,6 +34,10 @@ struct Row {
 
 struct Table; // the compact cell store
 
+// Well-formed UTF-8 as a string, a U+FEFF at its start kept: only the text's first one is a
+// byte-order mark, and the parser has removed that already.
+QString textFromUtf8(QByteArrayView utf8);
+
 class Document {
 public:
     Document(); // no columns, no rows, comma, no header
@@ -47,7 +51,7 @@ public:
 
     // Cells of a data row; a cell past the row's stored cells (a padded one) is empty.
     QByteArrayView cellUtf8(qsizetype row, qsizetype column) const;
-    QString cell(qsizetype row, qsizetype column) const { return QString::fromUtf8(cellUtf8(row, column)); }
+    QString cell(qsizetype row, qsizetype column) const { return textFromUtf8(cellUtf8(row, column)); }
     Row row(qsizetype id) const;
     // Every row made into strings: for small documents and tests.
     QList<Row> rows() const;
@@ -64,7 +68,8 @@ private:
 // `text` is the file's text as UTF-8 (a leading byte-order mark is dropped, ill-formed sequences
 // are replaced by U+FFFD). No delimiter: detected from a bounded sample. A set `cancelled` stops
 // the work early and gives an empty document that nobody should show.
-// `repaired`: the text came from repairedUtf8(), so it is not checked again.
+// `repaired`: the text came from repairedUtf8(), so it is not checked again and a U+FEFF at its
+// start is a character, not a byte-order mark.
 enum class TextState { asRead, repaired };
 Document parseCSV(QByteArrayView text, std::optional<char32_t> delimiter, bool hasHeader,
                   const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead);
@@ -75,9 +80,7 @@ inline Document parseCSV(const QByteArray& text, std::optional<char32_t> delimit
     return parseCSV(QByteArrayView(text), delimiter, hasHeader, cancelled, state);
 }
 
-// Delimiter detection over at most five non-empty lines, read from at most the first
-// `detectionSampleBytes` bytes, so its cost never grows with the file.
-constexpr qsizetype detectionSampleBytes = 1 << 20;
+// Delimiter detection over the first five non-empty lines, however long they are.
 char32_t detectDelimiter(QByteArrayView text);
 QList<QByteArrayView> sampleLines(QByteArrayView text, int limit);
 int countDelimiter(QByteArrayView line, char32_t delimiter);

@@ -111,7 +111,7 @@ bool searchMatches(QByteArrayView cell, const Needle& needle)
         return false; // the lower case of ASCII text is ASCII
     }
     // Canonically equivalent spellings (a precomposed or a combining accent) match each other.
-    return QString::fromUtf8(cell).toLower().normalized(QString::NormalizationForm_C).contains(needle.text);
+    return CSVParser::textFromUtf8(cell).toLower().normalized(QString::NormalizationForm_C).contains(needle.text);
 }
 
 struct Filter {
@@ -129,7 +129,7 @@ bool filterMatches(QByteArrayView cell, const Filter& filter)
         if (!mayFoldIntoAscii(cell))
             return false;
     }
-    return QString::fromUtf8(cell).normalized(QString::NormalizationForm_C).contains(filter.text, Qt::CaseInsensitive);
+    return CSVParser::textFromUtf8(cell).normalized(QString::NormalizationForm_C).contains(filter.text, Qt::CaseInsensitive);
 }
 
 // --- sorting

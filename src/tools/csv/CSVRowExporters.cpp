@@ -1,8 +1,11 @@
 #include "tools/csv/CSVRowExporters.h"
 
+#include "kit/RunParts.h"
+
 #include <QHash>
 #include <QLocale>
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -42,31 +45,45 @@ std::optional<double> jsonNumber(const CSVParser::Column& column, QByteArrayView
     return value;
 }
 
+// Appends the text with the bytes `escape` names replaced; runs without one are copied whole.
+template <class Escape>
+void appendEscaped(QByteArray& out, QByteArrayView text, const Escape& escape)
+{
+    const char* s = text.data();
+    const qsizetype n = text.size();
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QByteArrayView replacement = escape(uchar(s[i]));
+        if (replacement.isNull())
+            continue;
+        out.append(s + run, i - run);
+        out.append(replacement);
+        run = i + 1;
+    }
+    out.append(s + run, n - run);
+}
+
 void appendJSONString(QByteArray& out, QByteArrayView text)
 {
-    static const char hex[] = "0123456789abcdef";
+    static const auto table = [] {
+        std::array<std::array<char, 7>, 0x60> t{};
+        static const char hex[] = "0123456789abcdef";
+        for (int c = 0; c < 0x20; ++c)
+            t[c] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15], 0};
+        t['\b'] = {'\\', 'b'};
+        t['\f'] = {'\\', 'f'};
+        t['\n'] = {'\\', 'n'};
+        t['\r'] = {'\\', 'r'};
+        t['\t'] = {'\\', 't'};
+        t['"'] = {'\\', '"'};
+        t['/'] = {'\\', '/'};
+        t['\\'] = {'\\', '\\'};
+        return t;
+    }();
     out += '"';
-    for (const char ch : text) {
-        const uchar c = uchar(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            } else {
-                out += ch;
-            }
-        }
-    }
+    appendEscaped(out, text, [](uchar c) {
+        return c < table.size() && table[c][0] ? QByteArrayView(table[c].data()) : QByteArrayView();
+    });
     out += '"';
 }
 
@@ -102,28 +119,103 @@ MemberPlan memberPlan(const QList<CSVParser::Column>& columns)
     return plan;
 }
 
-template <class Cells>
-QString rowsAsJSON(Cells& cells, const QList<CSVParser::Column>& columns)
+void appendMarkdownCell(QByteArray& out, QByteArrayView text)
 {
-    if (cells.count() == 0)
-        return QStringLiteral("[]");
-    const MemberPlan plan = memberPlan(columns);
-    QByteArray out;
-    out += "[\n";
-    for (qsizetype i = 0; i < cells.count(); ++i) {
+    appendEscaped(out, text, [](uchar c) {
+        return c == '|' ? QByteArrayView("\\|") : c == '\n' ? QByteArrayView(" ") : QByteArrayView();
+    });
+}
+
+void appendTSVValue(QByteArray& out, QByteArrayView text)
+{
+    appendEscaped(out, text, [](uchar c) { return c == '\t' || c == '\n' ? QByteArrayView(" ") : QByteArrayView(); });
+}
+
+// One format's text in three pieces: what comes before the rows, the rows from `begin` to `end`
+// (each with its separator, so pieces built apart join into the whole), and what follows.
+class CopyWriter {
+public:
+    CopyWriter(CSVCopyFormat format, const QList<CSVParser::Column>& columns)
+        : m_format(format), m_columns(columns), m_plan(format == CSVCopyFormat::json ? memberPlan(columns) : MemberPlan())
+    {
+    }
+
+    // Nothing at all is written (the TSV of nothing, the Markdown of no columns).
+    bool writesNothing(qsizetype rows) const
+    {
+        switch (m_format) {
+        case CSVCopyFormat::json: return false;
+        case CSVCopyFormat::markdown: return m_columns.isEmpty();
+        case CSVCopyFormat::tsv: return m_columns.isEmpty() || rows == 0;
+        }
+        return true;
+    }
+
+    void head(QByteArray& out, qsizetype rows) const
+    {
+        switch (m_format) {
+        case CSVCopyFormat::json:
+            out += rows == 0 ? "[]" : "[\n";
+            break;
+        case CSVCopyFormat::markdown:
+            out += "| ";
+            for (qsizetype c = 0; c < m_columns.size(); ++c) {
+                if (c)
+                    out += " | ";
+                appendMarkdownCell(out, m_columns[c].name.toUtf8());
+            }
+            out += " |\n| ";
+            for (qsizetype c = 0; c < m_columns.size(); ++c)
+                out += c ? " | ---" : "---";
+            out += " |\n";
+            break;
+        case CSVCopyFormat::tsv:
+            for (qsizetype c = 0; c < m_columns.size(); ++c) {
+                if (c)
+                    out += '\t';
+                appendTSVValue(out, m_columns[c].name.toUtf8());
+            }
+            break;
+        }
+    }
+
+    template <class Cells>
+    void rows(QByteArray& out, Cells& cells, qsizetype begin, qsizetype end, const std::atomic_bool* cancelled) const
+    {
+        for (qsizetype i = begin; i < end; ++i) {
+            if ((i & 1023) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+                return;
+            switch (m_format) {
+            case CSVCopyFormat::json: jsonRow(out, cells, i); break;
+            case CSVCopyFormat::markdown: markdownRow(out, cells, i); break;
+            case CSVCopyFormat::tsv: tsvRow(out, cells, i); break;
+            }
+        }
+    }
+
+    void tail(QByteArray& out, qsizetype rows) const
+    {
+        if (m_format == CSVCopyFormat::json && rows > 0)
+            out += "\n]";
+    }
+
+private:
+    template <class Cells>
+    void jsonRow(QByteArray& out, Cells& cells, qsizetype i) const
+    {
         if (i)
             out += ",\n";
-        if (plan.names.isEmpty()) {
+        if (m_plan.names.isEmpty()) {
             out += "  {}";
-            continue;
+            return;
         }
         out += "  {\n";
-        for (qsizetype m = 0; m < plan.names.size(); ++m) {
+        for (qsizetype m = 0; m < m_plan.names.size(); ++m) {
             if (m)
                 out += ",\n";
-            const CSVParser::Column& column = columns[plan.source[m]];
+            const CSVParser::Column& column = m_columns[m_plan.source[m]];
             out += "    ";
-            appendJSONString(out, plan.names[m]);
+            appendJSONString(out, m_plan.names[m]);
             out += " : ";
             const QByteArrayView cell = cells(i, column.id);
             if (const std::optional<double> number = jsonNumber(column, cell))
@@ -133,76 +225,89 @@ QString rowsAsJSON(Cells& cells, const QList<CSVParser::Column>& columns)
         }
         out += "\n  }";
     }
-    out += "\n]";
-    return QString::fromUtf8(out);
-}
 
-void appendMarkdownCell(QByteArray& out, QByteArrayView text)
-{
-    for (const char c : text) {
-        if (c == '|')
-            out += "\\|";
-        else if (c == '\n')
-            out += ' ';
-        else
-            out += c;
-    }
-}
-
-template <class Cells>
-QString rowsAsMarkdown(Cells& cells, const QList<CSVParser::Column>& columns)
-{
-    if (columns.isEmpty())
-        return QString();
-    QByteArray out;
-    out += "| ";
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        if (c)
-            out += " | ";
-        appendMarkdownCell(out, columns[c].name.toUtf8());
-    }
-    out += " |\n| ";
-    for (qsizetype c = 0; c < columns.size(); ++c)
-        out += c ? " | ---" : "---";
-    out += " |\n";
-    for (qsizetype i = 0; i < cells.count(); ++i) {
+    template <class Cells>
+    void markdownRow(QByteArray& out, Cells& cells, qsizetype i) const
+    {
         out += "| ";
-        for (qsizetype c = 0; c < columns.size(); ++c) {
+        for (qsizetype c = 0; c < m_columns.size(); ++c) {
             if (c)
                 out += " | ";
-            appendMarkdownCell(out, cells(i, columns[c].id));
+            appendMarkdownCell(out, cells(i, m_columns[c].id));
         }
         out += " |\n";
     }
-    return QString::fromUtf8(out);
-}
 
-void appendTSVValue(QByteArray& out, QByteArrayView text)
-{
-    for (const char c : text)
-        out += (c == '\t' || c == '\n') ? ' ' : c;
-}
-
-template <class Cells>
-QString rowsAsTSV(Cells& cells, const QList<CSVParser::Column>& columns)
-{
-    if (columns.isEmpty() || cells.count() == 0)
-        return QString();
-    QByteArray out;
-    for (qsizetype c = 0; c < columns.size(); ++c) {
-        if (c)
-            out += '\t';
-        appendTSVValue(out, columns[c].name.toUtf8());
-    }
-    for (qsizetype i = 0; i < cells.count(); ++i) {
+    template <class Cells>
+    void tsvRow(QByteArray& out, Cells& cells, qsizetype i) const
+    {
         out += '\n';
-        for (qsizetype c = 0; c < columns.size(); ++c) {
+        for (qsizetype c = 0; c < m_columns.size(); ++c) {
             if (c)
                 out += '\t';
-            appendTSVValue(out, cells(i, columns[c].id));
+            appendTSVValue(out, cells(i, m_columns[c].id));
         }
     }
-    return QString::fromUtf8(out);
+
+    CSVCopyFormat m_format;
+    const QList<CSVParser::Column>& m_columns;
+    MemberPlan m_plan;
+};
+
+// Rows are written in parts of this many, side by side; each part's text is joined into the
+// whole as soon as every part is done, so the work never holds more than twice the result.
+constexpr qsizetype rowsPerPart = 8192;
+
+// Qt's raster painter hands parts of large fills to the global pool and waits for them: a copy
+// that held every thread of it would stop the window from painting until it ended.
+int copyWorkers()
+{
+    return std::max(1, QThreadPool::globalInstance()->maxThreadCount() - 2);
+}
+
+template <class MakeCells>
+QByteArray buildCopy(CSVCopyFormat format, qsizetype rowCount, const MakeCells& makeCells,
+                     const QList<CSVParser::Column>& columns, const std::atomic_bool* cancelled,
+                     const std::function<void(qsizetype)>& progress, bool parallel)
+{
+    const CopyWriter writer(format, columns);
+    if (writer.writesNothing(rowCount))
+        return QByteArray();
+    QByteArray head;
+    writer.head(head, rowCount);
+    const qsizetype partCount = (rowCount + rowsPerPart - 1) / rowsPerPart;
+    std::vector<QByteArray> parts(size_t(std::max<qsizetype>(partCount, 0)));
+    std::atomic<qsizetype> done{0};
+    runParts(
+        partCount,
+        [&](qsizetype p) {
+            if (cancelled && cancelled->load(std::memory_order_relaxed))
+                return;
+            auto cells = makeCells();
+            const qsizetype begin = p * rowsPerPart;
+            const qsizetype end = std::min(rowCount, begin + rowsPerPart);
+            writer.rows(parts[size_t(p)], cells, begin, end, cancelled);
+            const qsizetype finished = done.fetch_add(end - begin, std::memory_order_relaxed) + (end - begin);
+            if (progress)
+                progress(finished);
+        },
+        parallel ? copyWorkers() : 1);
+    if (cancelled && cancelled->load())
+        return QByteArray();
+    QByteArray tail;
+    writer.tail(tail, rowCount);
+    qsizetype total = head.size() + tail.size();
+    for (const QByteArray& part : parts)
+        total += part.size();
+    QByteArray out;
+    out.reserve(total);
+    out += head;
+    for (QByteArray& part : parts) {
+        out += part;
+        part = QByteArray();
+    }
+    out += tail;
+    return out;
 }
 
 } // namespace
@@ -227,41 +332,52 @@ QList<std::pair<QString, CSVJSONValue>> csvRowObject(const CSVParser::Row& row, 
     return object;
 }
 
+namespace {
+QByteArray rowListCopy(CSVCopyFormat format, const QList<CSVParser::Row>& rows, const QList<CSVParser::Column>& columns)
+{
+    return buildCopy(
+        format, rows.size(), [&rows] { return RowListCells{rows, {}}; }, columns, nullptr, {}, false);
+}
+} // namespace
+
+QByteArray csvRowsAsUtf8(CSVCopyFormat format, const CSVParser::Document& document, const std::vector<qint32>& rowIds,
+                         const QList<CSVParser::Column>& columns, const std::atomic_bool* cancelled,
+                         const std::function<void(qsizetype rowsDone)>& progress)
+{
+    return buildCopy(
+        format, qsizetype(rowIds.size()), [&] { return DocumentCells{document, rowIds}; }, columns, cancelled,
+        progress, true);
+}
+
 QString csvRowsAsJSON(const QList<CSVParser::Row>& rows, const QList<CSVParser::Column>& columns)
 {
-    RowListCells cells{rows, {}};
-    return rowsAsJSON(cells, columns);
+    return CSVParser::textFromUtf8(rowListCopy(CSVCopyFormat::json, rows, columns));
 }
 
 QString csvRowsAsJSON(const CSVParser::Document& document, const std::vector<qint32>& rowIds,
                       const QList<CSVParser::Column>& columns)
 {
-    DocumentCells cells{document, rowIds};
-    return rowsAsJSON(cells, columns);
+    return CSVParser::textFromUtf8(csvRowsAsUtf8(CSVCopyFormat::json, document, rowIds, columns));
 }
 
 QString csvRowsAsMarkdownTable(const QList<CSVParser::Row>& rows, const QList<CSVParser::Column>& columns)
 {
-    RowListCells cells{rows, {}};
-    return rowsAsMarkdown(cells, columns);
+    return CSVParser::textFromUtf8(rowListCopy(CSVCopyFormat::markdown, rows, columns));
 }
 
 QString csvRowsAsMarkdownTable(const CSVParser::Document& document, const std::vector<qint32>& rowIds,
                                const QList<CSVParser::Column>& columns)
 {
-    DocumentCells cells{document, rowIds};
-    return rowsAsMarkdown(cells, columns);
+    return CSVParser::textFromUtf8(csvRowsAsUtf8(CSVCopyFormat::markdown, document, rowIds, columns));
 }
 
 QString csvRowsAsTSV(const QList<CSVParser::Row>& rows, const QList<CSVParser::Column>& columns)
 {
-    RowListCells cells{rows, {}};
-    return rowsAsTSV(cells, columns);
+    return CSVParser::textFromUtf8(rowListCopy(CSVCopyFormat::tsv, rows, columns));
 }
 
 QString csvRowsAsTSV(const CSVParser::Document& document, const std::vector<qint32>& rowIds,
                      const QList<CSVParser::Column>& columns)
 {
-    DocumentCells cells{document, rowIds};
-    return rowsAsTSV(cells, columns);
+    return CSVParser::textFromUtf8(csvRowsAsUtf8(CSVCopyFormat::tsv, document, rowIds, columns));
 }

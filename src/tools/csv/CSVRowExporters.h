@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -30,3 +32,11 @@ QString csvRowsAsMarkdownTable(const CSVParser::Document& document, const std::v
 QString csvRowsAsTSV(const QList<CSVParser::Row>& rows, const QList<CSVParser::Column>& columns);
 QString csvRowsAsTSV(const CSVParser::Document& document, const std::vector<qint32>& rowIds,
                      const QList<CSVParser::Column>& columns);
+
+enum class CSVCopyFormat { json, markdown, tsv };
+// The text of csvRowsAsJSON, csvRowsAsMarkdownTable or csvRowsAsTSV as UTF-8, built from the
+// document's bytes in parts side by side. `progress` hears, from any thread, how many rows are
+// done; a set `cancelled` stops the work and gives an empty result.
+QByteArray csvRowsAsUtf8(CSVCopyFormat format, const CSVParser::Document& document, const std::vector<qint32>& rowIds,
+                         const QList<CSVParser::Column>& columns, const std::atomic_bool* cancelled = nullptr,
+                         const std::function<void(qsizetype rowsDone)>& progress = {});

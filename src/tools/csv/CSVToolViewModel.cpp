@@ -5,6 +5,7 @@
 #include "tools/csv/CSVRowExporters.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -12,12 +13,14 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <numeric>
+
 CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
 {
     m_rawText = sampleText().toUtf8(); // well-formed: made from a QString
     m_documentOptions = currentOptions();
     m_document = CSVParser::parseCSV(m_rawText, std::nullopt, true);
-    m_shownRows = visibleRows();
+    m_shownRows = allRowsOf(*m_document);
     m_shownRevision = m_revision;
 }
 
@@ -178,6 +181,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
                 return loaded;
             loaded.document = CSVParser::parseCSV(loaded.text, options.delimiter, options.header, &cancelled,
                                                   CSVParser::TextState::repaired);
+            loaded.allRows = allRowsOf(loaded.document);
             return loaded;
         },
         [this, fileUrl, options](Loaded loaded) {
@@ -190,7 +194,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
                 return;
             }
             setSearchQuery(QString());
-            apply(loaded.document, fileUrl, loaded.text, options);
+            apply(loaded.document, loaded.allRows, fileUrl, loaded.text, options);
         });
 }
 
@@ -198,14 +202,25 @@ void CSVToolViewModel::reparse()
 {
     const ParseOptions options = currentOptions();
     const QByteArray text = m_rawText;
-    m_parseTask.runNow<CSVParser::Document>(
+    m_parseTask.runNow<Loaded>(
         [text, options](const std::atomic_bool& cancelled) {
-            return CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled, CSVParser::TextState::repaired);
+            Loaded parsed;
+            parsed.document =
+                CSVParser::parseCSV(text, options.delimiter, options.header, &cancelled, CSVParser::TextState::repaired);
+            parsed.allRows = allRowsOf(parsed.document);
+            return parsed;
         },
-        [this, options](CSVParser::Document document) { apply(document, std::nullopt, std::nullopt, options); });
+        [this, options](Loaded parsed) { apply(parsed.document, parsed.allRows, std::nullopt, std::nullopt, options); });
 }
 
-void CSVToolViewModel::apply(const CSVParser::Document& document, const std::optional<QUrl>& url,
+CSVToolViewModel::RowIDs CSVToolViewModel::allRowsOf(const CSVParser::Document& document)
+{
+    auto rows = std::make_shared<std::vector<qint32>>(size_t(document.rowCount()));
+    std::iota(rows->begin(), rows->end(), 0);
+    return rows;
+}
+
+void CSVToolViewModel::apply(const CSVParser::Document& document, const RowIDs& allRows, const std::optional<QUrl>& url,
                              const std::optional<QByteArray>& text, ParseOptions options)
 {
     // Everything is stored first and announced after, so that no observer sees the new
@@ -228,14 +243,12 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const std::opt
     // The table shows the new document's rows at once: all of them in file order, or, while a
     // search is typed in, none until the search's result arrives.
     ++m_revision;
-    m_shownRows.clear();
     if (m_searchQuery.isEmpty()) {
-        m_shownRows.resize(size_t(document.rowCount()));
-        for (qint32 i = 0; i < qint32(m_shownRows.size()); ++i)
-            m_shownRows[size_t(i)] = i;
+        m_shownRows = allRows;
         m_shownRevision = m_revision;
         m_refineTask.cancel();
     } else {
+        m_shownRows = std::make_shared<const std::vector<qint32>>();
         scheduleRefine();
     }
     if (urlChanged)
@@ -262,7 +275,7 @@ void CSVToolViewModel::scheduleRefine()
 {
     if (!m_document) {
         m_refineTask.cancel();
-        m_shownRows.clear();
+        m_shownRows = std::make_shared<const std::vector<qint32>>();
         m_shownRevision = m_revision;
         emit shownRowsChanged();
         return;
@@ -279,7 +292,7 @@ void CSVToolViewModel::scheduleRefine()
         [this, revision](std::optional<std::vector<qint32>> rows) {
             if (!rows || revision != m_revision)
                 return;
-            m_shownRows = std::move(*rows);
+            m_shownRows = std::make_shared<const std::vector<qint32>>(std::move(*rows));
             m_shownRevision = revision;
             m_visibleCache = m_shownRows;
             m_visibleCacheRevision = revision;
@@ -290,14 +303,15 @@ void CSVToolViewModel::scheduleRefine()
 const std::vector<qint32>& CSVToolViewModel::visibleRows() const
 {
     if (m_shownRevision == m_revision)
-        return m_shownRows;
+        return *m_shownRows;
     if (m_visibleCacheRevision != m_revision) {
-        m_visibleCache = m_document ? CSVRefinement::visibleRows(*m_document, m_searchQuery, m_columnFilters, m_sortOrder)
-                                          .value_or(std::vector<qint32>())
-                                    : std::vector<qint32>();
+        m_visibleCache = std::make_shared<const std::vector<qint32>>(
+            m_document ? CSVRefinement::visibleRows(*m_document, m_searchQuery, m_columnFilters, m_sortOrder)
+                             .value_or(std::vector<qint32>())
+                       : std::vector<qint32>());
         m_visibleCacheRevision = m_revision;
     }
-    return m_visibleCache;
+    return *m_visibleCache;
 }
 
 QList<CSVParser::Column> CSVToolViewModel::visibleColumns() const
@@ -305,6 +319,10 @@ QList<CSVParser::Column> CSVToolViewModel::visibleColumns() const
     QList<CSVParser::Column> columns;
     if (!m_document)
         return columns;
+    // Shared, not copied: a wide file has a hundred thousand columns, and this is asked often.
+    if (m_hiddenColumns.isEmpty())
+        return m_document->columns();
+    columns.reserve(m_document->columnCount() - m_hiddenColumns.size());
     for (const CSVParser::Column& column : m_document->columns()) {
         if (!m_hiddenColumns.contains(column.id))
             columns.append(column);
@@ -402,18 +420,40 @@ void CSVToolViewModel::resetRefinements()
     });
 }
 
-std::vector<qint32> CSVToolViewModel::selectedVisibleRows() const
+namespace {
+// The visible rows that are selected, in display order; all of them when none is.
+std::vector<qint32> selectedAmong(const std::vector<qint32>& rows, const QSet<qint64>& selection,
+                                  const std::atomic_bool& cancelled)
 {
-    const std::vector<qint32>& rows = visibleRows();
     std::vector<qint32> selected;
-    if (!m_selection.isEmpty()) {
-        for (qint32 id : rows) {
-            if (m_selection.contains(id))
-                selected.push_back(id);
+    if (!selection.isEmpty()) {
+        selected.reserve(std::min(rows.size(), size_t(selection.size())));
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if ((i & 0xFFFF) == 0 && cancelled.load(std::memory_order_relaxed))
+                return {};
+            if (selection.contains(rows[i]))
+                selected.push_back(rows[i]);
         }
     }
     return selected.empty() ? rows : selected;
 }
+
+// The cells and bytes a copy of these rows writes, counting stopped once past the limits.
+bool isSmallCopy(const CSVParser::Document& document, const std::vector<qint32>& rows,
+                 const QList<CSVParser::Column>& columns)
+{
+    if (qsizetype(rows.size()) * std::max<qsizetype>(1, columns.size()) > CSVToolViewModel::immediateCopyCells)
+        return false;
+    qsizetype bytes = 0;
+    for (const qint32 row : rows) {
+        for (const CSVParser::Column& column : columns)
+            bytes += document.cellUtf8(row, column.id).size();
+        if (bytes > CSVToolViewModel::immediateCopyBytes)
+            return false;
+    }
+    return true;
+}
+} // namespace
 
 void CSVToolViewModel::putOnClipboard(const QString& text)
 {
@@ -426,40 +466,148 @@ void CSVToolViewModel::putOnClipboard(const QString& text)
     clipboard->setMimeData(data);
 }
 
-void CSVToolViewModel::copySelection(bool asMarkdown)
+void CSVToolViewModel::putUtf8OnClipboard(const QByteArray& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    clipboard->clear();
+    // Kept as the bytes that were built: a string would take twice their size again, and the
+    // platform asks for UTF-8 anyway.
+    auto* data = new QMimeData;
+    data->setData(QStringLiteral("text/plain"), text);
+    clipboard->setMimeData(data);
+}
+
+void CSVToolViewModel::copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfCopy rows,
+                                const QList<CSVParser::Column>& columns, bool onlyWhenNotEmpty)
 {
     const CSVParser::Document document = m_document.value_or(CSVParser::Document());
-    const std::vector<qint32> rows = m_document ? selectedVisibleRows() : std::vector<qint32>();
-    const QList<CSVParser::Column> columns = visibleColumns();
-    putOnClipboard(asMarkdown ? csvRowsAsMarkdownTable(document, rows, columns) : csvRowsAsJSON(document, rows, columns));
+    const bool wasCopying = std::exchange(m_copying, false);
+    m_copyTask.cancel();
+    // Picking rows out of many costs as much as writing them: only a short list is picked here.
+    if (maxRows * std::max<qsizetype>(1, columns.size()) <= immediateCopyCells) {
+        const std::atomic_bool never{false};
+        std::vector<qint32> ids = rows(never);
+        if (isSmallCopy(document, ids, columns)) {
+            const QString text = CSVParser::textFromUtf8(csvRowsAsUtf8(format, document, ids, columns));
+            if (!onlyWhenNotEmpty || !text.isEmpty())
+                putOnClipboard(text);
+            if (wasCopying)
+                emit copyStateChanged();
+            return;
+        }
+        rows = [ids = std::move(ids)](const std::atomic_bool&) { return ids; };
+    }
+    m_copying = true;
+    m_copyRowsDone = 0;
+    m_copyRowsTotal = maxRows;
+    struct Built {
+        QByteArray text;
+        bool complete = false;
+    };
+    // Progress comes as rows done; the total is known once the rows are picked.
+    using Progress = std::pair<qsizetype, qsizetype>;
+    m_copyTask.runNow<Built, Progress>(
+        [document, rows = std::move(rows), columns, format](const std::atomic_bool& cancelled,
+                                                            const std::function<void(Progress)>& publish) {
+            Built built;
+            const std::vector<qint32> ids = rows(cancelled);
+            if (cancelled)
+                return built;
+            const qsizetype total = qsizetype(ids.size());
+            publish({0, total});
+            // A few updates a second: each is a trip through the GUI thread's queue.
+            std::atomic<qint64> nextReport{0};
+            QElapsedTimer clock;
+            clock.start();
+            built.text = csvRowsAsUtf8(format, document, ids, columns, &cancelled, [&](qsizetype done) {
+                const qint64 now = clock.elapsed();
+                qint64 due = nextReport.load(std::memory_order_relaxed);
+                if (now >= due && nextReport.compare_exchange_strong(due, now + 50))
+                    publish({done, total});
+            });
+            built.complete = !cancelled;
+            return built;
+        },
+        [this](Progress progress) {
+            m_copyRowsDone = progress.first;
+            m_copyRowsTotal = progress.second;
+            emit copyStateChanged();
+        },
+        [this, onlyWhenNotEmpty](Built built) {
+            if (built.complete && (!onlyWhenNotEmpty || !built.text.isEmpty()))
+                putUtf8OnClipboard(built.text);
+            m_copying = false;
+            m_copyRowsDone = m_copyRowsTotal;
+            emit copyStateChanged();
+        });
+    emit copyStateChanged();
+}
+
+void CSVToolViewModel::cancelCopy()
+{
+    if (!m_copying)
+        return;
+    m_copying = false;
+    m_copyTask.cancel();
+    emit copyStateChanged();
+}
+
+void CSVToolViewModel::copySelection(bool asMarkdown)
+{
+    const std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
+    const QSet<qint64> selection = m_selection;
+    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, qsizetype(visible.size()),
+             [visible, selection](const std::atomic_bool& cancelled) { return selectedAmong(visible, selection, cancelled); },
+             visibleColumns(), false);
 }
 
 void CSVToolViewModel::copyVisible(bool asMarkdown)
 {
-    const CSVParser::Document document = m_document.value_or(CSVParser::Document());
-    const std::vector<qint32> rows = m_document ? visibleRows() : std::vector<qint32>();
-    const QList<CSVParser::Column> columns = visibleColumns();
-    putOnClipboard(asMarkdown ? csvRowsAsMarkdownTable(document, rows, columns) : csvRowsAsJSON(document, rows, columns));
+    std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
+    const qsizetype count = qsizetype(visible.size());
+    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, count,
+             [visible = std::move(visible)](const std::atomic_bool&) { return visible; }, visibleColumns(), false);
 }
 
-bool CSVToolViewModel::copyShownRowsAsTSV(const QList<qsizetype>& positions)
+bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
 {
     if (!m_document)
         return false;
-    std::vector<qint32> rows;
-    if (positions.isEmpty()) {
-        rows = m_shownRows;
-    } else {
-        QList<qsizetype> sorted = positions;
-        std::sort(sorted.begin(), sorted.end());
-        for (qsizetype p : sorted) {
-            if (p >= 0 && p < qsizetype(m_shownRows.size()))
-                rows.push_back(m_shownRows[size_t(p)]);
-        }
+    const qsizetype shown = qsizetype(m_shownRows->size());
+    QList<PositionRange> clipped;
+    qsizetype count = 0;
+    for (PositionRange range : ranges) {
+        range.first = std::max<qsizetype>(range.first, 0);
+        range.last = std::min(range.last, shown - 1);
+        if (range.first > range.last)
+            continue;
+        clipped.append(range);
+        count += range.last - range.first + 1;
     }
-    const QString text = csvRowsAsTSV(*m_document, rows, visibleColumns());
-    if (text.isEmpty())
+    if (ranges.isEmpty())
+        count = shown;
+    const QList<CSVParser::Column> columns = visibleColumns();
+    if (count == 0 || columns.isEmpty())
         return false;
-    putOnClipboard(text);
+    // Ranges that overlap give their rows once, in shown order.
+    std::sort(clipped.begin(), clipped.end(),
+              [](const PositionRange& a, const PositionRange& b) { return a.first < b.first; });
+    const bool all = ranges.isEmpty();
+    copyRows(CSVCopyFormat::tsv, count,
+             [shownRows = m_shownRows, clipped, all](const std::atomic_bool&) {
+                 if (all)
+                     return *shownRows;
+                 std::vector<qint32> ids;
+                 qsizetype next = 0;
+                 for (const PositionRange& range : clipped) {
+                     for (qsizetype p = std::max(range.first, next); p <= range.last; ++p)
+                         ids.push_back((*shownRows)[size_t(p)]);
+                     next = std::max(next, range.last + 1);
+                 }
+                 return ids;
+             },
+             columns, true);
     return true;
 }

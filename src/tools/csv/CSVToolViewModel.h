@@ -4,6 +4,7 @@
 #include "kit/QuietTask.h"
 #include "tools/csv/CSVParser.h"
 #include "tools/csv/CSVRefinement.h"
+#include "tools/csv/CSVRowExporters.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -12,6 +13,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,7 +42,7 @@ public:
     const std::optional<QString>& parseError() const { return m_parseError; }
     // The text the document was parsed from, as UTF-8 (the input of reparse()).
     const QByteArray& rawTextUtf8() const { return m_rawText; }
-    QString rawText() const { return QString::fromUtf8(m_rawText); }
+    QString rawText() const { return CSVParser::textFromUtf8(m_rawText); }
 
     const QString& searchQuery() const { return m_searchQuery; }
     void setSearchQuery(const QString& query);
@@ -70,7 +72,10 @@ public:
     // the background result is not current yet.
     const std::vector<qint32>& visibleRows() const;
     // What the table shows: the latest background result, which may lag the state by a run.
-    const std::vector<qint32>& shownRows() const { return m_shownRows; }
+    // Shared, never copied: a file of millions of rows has megabytes of them.
+    using RowIDs = std::shared_ptr<const std::vector<qint32>>;
+    const std::vector<qint32>& shownRows() const { return *m_shownRows; }
+    const RowIDs& sharedShownRows() const { return m_shownRows; }
     quint64 shownRevision() const { return m_shownRevision; }
     quint64 revision() const { return m_revision; }
     bool isRefining() const { return m_refineTask.isRunning() || m_refineTask.isPending(); }
@@ -86,11 +91,27 @@ public:
     void hideAllColumns();
     void setColumn(qint64 columnID, bool visible);
     void resetRefinements();
+    // A copy made within a frame is on the clipboard when the call returns; a larger one is
+    // built off the GUI thread and lands when done (a newer copy supersedes it).
     void copySelection(bool asMarkdown);
     void copyVisible(bool asMarkdown);
-    // Tab-separated text of the shown rows at these positions (every shown row when empty);
-    // nothing is copied when there is no row or no column. Returns whether something was.
-    bool copyShownRowsAsTSV(const QList<qsizetype>& positions);
+    // Tab-separated text of the shown rows at these positions, each range first to last (every
+    // shown row when empty); nothing is copied when there is no row or no column. Returns
+    // whether something is.
+    struct PositionRange {
+        qsizetype first = 0;
+        qsizetype last = 0;
+    };
+    bool copyShownRowsAsTSV(const QList<PositionRange>& ranges);
+    bool isCopying() const { return m_copying; }
+    // Rows written so far of the running copy, and of how many.
+    qsizetype copyRowsDone() const { return m_copyRowsDone; }
+    qsizetype copyRowsTotal() const { return m_copyRowsTotal; }
+    // Stops the running copy; the clipboard keeps what it held.
+    void cancelCopy();
+    // Copies of at most this many cells and bytes are made at once on the GUI thread.
+    static constexpr qsizetype immediateCopyCells = 20000;
+    static constexpr qsizetype immediateCopyBytes = 1 << 20;
 
     static const QString& unreadableFileSentence();
     static const QString& noRowsSentence();
@@ -108,6 +129,8 @@ signals:
     void selectionChanged();
     // The table's rows (shownRows()) were replaced.
     void shownRowsChanged();
+    // A background copy started, advanced, ended or was cancelled.
+    void copyStateChanged();
 
 private:
     struct ParseOptions {
@@ -119,16 +142,23 @@ private:
         bool readable = false;
         QByteArray text;
         CSVParser::Document document;
+        RowIDs allRows; // every row in file order, made off the GUI thread
     };
+    static RowIDs allRowsOf(const CSVParser::Document& document);
     ParseOptions currentOptions() const;
-    void apply(const CSVParser::Document& document, const std::optional<QUrl>& url, const std::optional<QByteArray>& text,
-               ParseOptions options);
+    void apply(const CSVParser::Document& document, const RowIDs& allRows, const std::optional<QUrl>& url,
+               const std::optional<QByteArray>& text, ParseOptions options);
     void setParseError(const std::optional<QString>& error);
     void refinementsChanged();
     void scheduleRefine();
     void defer(std::function<void()> change);
-    std::vector<qint32> selectedVisibleRows() const;
+    using RowsOfCopy = std::function<std::vector<qint32>(const std::atomic_bool& cancelled)>;
+    // Copies the rows `rows` gives (at most `maxRows` of them) in `format`: at once when small,
+    // else in the background. `onlyWhenNotEmpty`: no text, no change to the clipboard.
+    void copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfCopy rows, const QList<CSVParser::Column>& columns,
+                  bool onlyWhenNotEmpty);
     static void putOnClipboard(const QString& text);
+    static void putUtf8OnClipboard(const QByteArray& text);
 
     std::optional<CSVParser::Document> m_document;
     ParseOptions m_documentOptions;
@@ -145,9 +175,13 @@ private:
 
     QuietTask m_parseTask{0, this};
     QuietTask m_refineTask{0, this};
+    QuietTask m_copyTask{0, this};
+    bool m_copying = false;
+    qsizetype m_copyRowsDone = 0;
+    qsizetype m_copyRowsTotal = 0;
     quint64 m_revision = 1;
-    std::vector<qint32> m_shownRows;
+    RowIDs m_shownRows = std::make_shared<const std::vector<qint32>>();
     quint64 m_shownRevision = 0;
-    mutable std::vector<qint32> m_visibleCache;
+    mutable RowIDs m_visibleCache = m_shownRows;
     mutable quint64 m_visibleCacheRevision = 0;
 };

@@ -64,15 +64,66 @@ private slots:
         QCOMPARE(uint(parseCSV(text, std::nullopt, true).delimiter()), expected);
     }
 
-    void detectionReadsABoundedSample()
+    void detectionReadsWholeLinesHoweverLong_data()
     {
-        // One unterminated quote over a large text: the sample stops at its cap.
-        QByteArray text = "\"";
-        text += QByteArray(8 << 20, 'x');
-        text += "\n1;2";
-        QCOMPARE(uint(detectDelimiter(text)), uint(','));
-        const QList<QByteArrayView> lines = sampleLines(QByteArrayView(text).first(100), 5);
-        QCOMPARE(lines.size(), 1);
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<uint>("expected");
+        // Cut after its first megabytes, the first line would hold one semicolon and no comma,
+        // and the semicolon would win.
+        const QByteArray filler(3 << 20, 'x');
+        QTest::newRow("a first line of megabytes counts its commas at the end")
+            << "p;" + filler + ",q,r,s\n1,2,3,4;5\n6,7,8,9;0\n" << uint(',');
+        QTest::newRow("a quoted first field of megabytes")
+            << "\"" + filler + "\";a;b|c\n1|2;3\n4|5;6\n" << uint('|');
+        QTest::newRow("an unterminated quote takes everything into one line")
+            << "\"" + filler + "\n1;2\n3;4\n" << uint(',');
+    }
+    void detectionReadsWholeLinesHoweverLong()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(uint, expected);
+        QCOMPARE(uint(detectDelimiter(text)), expected);
+        QCOMPARE(uint(parseCSV(text, std::nullopt, false).delimiter()), expected);
+    }
+
+    void byteOrderMarksAfterTheFirstAreKept_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("header");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<Rows>("rows");
+        const QString bom(QChar(0xFEFF));
+        QTest::newRow("at the start of a header name and of a cell")
+            << QByteArray("a,\xEF\xBB\xBF" "b\n\xEF\xBB\xBF" "1,2\n") << true << QStringList{"a", bom + "b"}
+            << Rows{{bom + "1", "2"}};
+        QTest::newRow("a second mark at the start of the text")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a,b\n1,2") << true << QStringList{bom + "a", "b"} << Rows{{"1", "2"}};
+        QTest::newRow("a second mark at the start of ill-formed text")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a,\xFF\n") << false << QStringList{"A", "B"}
+            << Rows{{bom + "a", QString(QChar(0xFFFD))}};
+        QTest::newRow("two marks at the start of a cell")
+            << QByteArray("x\n\xEF\xBB\xBF\xEF\xBB\xBF" "y\n") << true << QStringList{"x"} << Rows{{bom + bom + "y"}};
+        QTest::newRow("a mark alone in a quoted cell") << QByteArray("x\n\"\xEF\xBB\xBF\"\n") << true
+                                                      << QStringList{"x"} << Rows{{bom}};
+    }
+    void byteOrderMarksAfterTheFirstAreKept()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, header);
+        QFETCH(QStringList, names);
+        QFETCH(Rows, rows);
+        // As given, and as a file is read: repaired first, then parsed without a second look.
+        for (const TextState state : {TextState::asRead, TextState::repaired}) {
+            const QByteArray text = state == TextState::asRead ? bytes : repairedUtf8(bytes);
+            const Document d = parseCSV(text, std::nullopt, header, nullptr, state);
+            QCOMPARE(namesOf(d), names);
+            QCOMPARE(cellsOf(d), rows);
+            for (qsizetype r = 0; r < d.rowCount(); ++r) {
+                for (qsizetype c = 0; c < d.columnCount(); ++c)
+                    QCOMPARE(d.cell(r, c), rows[r][c]);
+            }
+        }
+        QCOMPARE(tokenizeCSV(QString::fromUtf8("x,\xEF\xBB\xBFy"), U','), (Rows{{"x", QString(QChar(0xFEFF)) + "y"}}));
     }
 
     void sampleLinesSkipEmptyLines()

@@ -2,6 +2,10 @@
 #include "tools/csv/CSVParser.h"
 #include "tools/csv/CSVRowExporters.h"
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+
 using namespace CSVParser;
 
 namespace {
@@ -121,6 +125,97 @@ private slots:
         QCOMPARE(csvRowsAsMarkdownTable(d, ids, columns), csvRowsAsMarkdownTable(rows, columns));
         QCOMPARE(csvRowsAsTSV(d, ids, columns), csvRowsAsTSV(rows, columns));
         QCOMPARE(csvRowsAsJSON(d, ids, {columns[1]}), QStringLiteral("[\n  {\n    \"Score\" : 7.5\n  },\n  {\n    \"Score\" : 98\n  }\n]"));
+    }
+
+    // Copies of many rows are written in parts side by side; joined, they are the text a plain
+    // row-by-row writer gives, for rows in any order and any subset of columns.
+    void largeCopiesMatchAPlainWriter_data()
+    {
+        QTest::addColumn<CSVCopyFormat>("format");
+        QTest::newRow("JSON") << CSVCopyFormat::json;
+        QTest::newRow("Markdown") << CSVCopyFormat::markdown;
+        QTest::newRow("tab-separated") << CSVCopyFormat::tsv;
+    }
+    void largeCopiesMatchAPlainWriter()
+    {
+        QFETCH(CSVCopyFormat, format);
+        std::mt19937 random(25);
+        const char* pieces[] = {"a", "|", "\n", "\t", "\"", "/", "\\", "\xC3\xA9", "\xEF\xBB\xBF", " ", "7", "\x01"};
+        QByteArray text = "k,n,t\n";
+        const int rowCount = 40000;
+        for (int r = 0; r < rowCount; ++r) {
+            QByteArray cell;
+            for (int i = int(random() % 6); i > 0; --i)
+                cell += pieces[random() % std::size(pieces)];
+            text += QByteArray::number(r % 1000) + ',' + QByteArray::number(int(random() % 2000) - 1000) + ".5,\"" +
+                    cell.replace("\"", "\"\"") + "\"\n";
+        }
+        const Document d = parseCSV(text, U',', true);
+        QCOMPARE(d.rowCount(), rowCount);
+        std::vector<qint32> ids;
+        for (qint32 r = 0; r < rowCount; ++r) {
+            if (random() % 4)
+                ids.push_back(r);
+        }
+        std::shuffle(ids.begin(), ids.end(), random);
+        const Columns columns{d.columns()[2], d.columns()[1]};
+        // The plain writer: one row after another, the way the rules put it.
+        auto escaped = [](QString cell, bool json) {
+            if (!json)
+                return cell;
+            QString out;
+            for (const QChar c : cell) {
+                switch (c.unicode()) {
+                case '"': out += "\\\""; break;
+                case '\\': out += "\\\\"; break;
+                case '/': out += "\\/"; break;
+                case '\n': out += "\\n"; break;
+                case '\t': out += "\\t"; break;
+                case 1: out += "\\u0001"; break;
+                default: out += c;
+                }
+            }
+            return out;
+        };
+        QString expected;
+        if (format == CSVCopyFormat::json) {
+            QStringList objects;
+            for (const qint32 id : ids) {
+                const QString number = d.cell(id, 1).chopped(2) + ".5";
+                objects << "  {\n    \"t\" : \"" + escaped(d.cell(id, 2), true) + "\",\n    \"n\" : " +
+                               (number.startsWith("-0") ? "-0.5" : number) + "\n  }";
+            }
+            expected = "[\n" + objects.join(",\n") + "\n]";
+        } else if (format == CSVCopyFormat::markdown) {
+            expected = "| t | n |\n| --- | --- |\n";
+            for (const qint32 id : ids)
+                expected += "| " + d.cell(id, 2).replace("|", "\\|").replace('\n', ' ') + " | " + d.cell(id, 1) + " |\n";
+        } else {
+            expected = "t\tn";
+            for (const qint32 id : ids)
+                expected += "\n" + d.cell(id, 2).replace('\t', ' ').replace('\n', ' ') + "\t" + d.cell(id, 1);
+        }
+        std::atomic<qsizetype> reported{0};
+        const QByteArray copied = csvRowsAsUtf8(format, d, ids, columns, nullptr, [&](qsizetype done) {
+            qsizetype seen = reported.load();
+            while (done > seen && !reported.compare_exchange_weak(seen, done)) {
+            }
+        });
+        QCOMPARE(textFromUtf8(copied), expected);
+        QCOMPARE(reported.load(), qsizetype(ids.size()));
+    }
+
+    void aCancelledCopyGivesNothing()
+    {
+        QByteArray text = "a\n";
+        for (int r = 0; r < 50000; ++r)
+            text += "x\n";
+        const Document d = parseCSV(text, U',', true);
+        std::vector<qint32> ids(size_t(d.rowCount()));
+        std::iota(ids.begin(), ids.end(), 0);
+        const std::atomic_bool cancelled{true};
+        QVERIFY(csvRowsAsUtf8(CSVCopyFormat::json, d, ids, d.columns(), &cancelled).isEmpty());
+        QVERIFY(!csvRowsAsUtf8(CSVCopyFormat::json, d, ids, d.columns()).isEmpty());
     }
 };
 

@@ -5,6 +5,9 @@
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <numeric>
 
 namespace {
 using Ids = std::vector<qint32>;
@@ -178,11 +181,138 @@ private slots:
         QCOMPARE(clipboardText(), QStringLiteral("| Name | Score |\n| --- | --- |\n| Eun | 99 |\n| Bob | 78 |\n"));
     }
 
+    void largeCopiesAreBuiltInTheBackground_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("format");
+        QTest::newRow("visible rows as JSON") << 0 << "json";
+        QTest::newRow("visible rows as Markdown") << 1 << "markdown";
+        QTest::newRow("selected rows as JSON") << 2 << "json";
+        QTest::newRow("every shown row as tab-separated text") << 3 << "tsv";
+        QTest::newRow("a range of shown rows as tab-separated text") << 4 << "tsv";
+    }
+    void largeCopiesAreBuiltInTheBackground()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        QByteArray text = "id,name,note\n";
+        const int rows = 30000; // well past what is copied at once
+        for (int r = 0; r < rows; ++r)
+            text += QByteArray::number(r) + ",n" + QByteArray::number(r % 97) + ",\"a|b\tc\nd\"\n";
+        CSVToolViewModel model;
+        model.open(writeFile(dir, QStringLiteral("large.csv"), text));
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(rows));
+        settle(model);
+        const CSVParser::Document document = *model.document();
+        Ids expectedRows(static_cast<size_t>(rows));
+        std::iota(expectedRows.begin(), expectedRows.end(), 0);
+        if (kind == 2) {
+            QSet<qint64> selection;
+            expectedRows.clear();
+            for (qint32 r = 0; r < rows; r += 2) {
+                selection.insert(r);
+                expectedRows.push_back(r);
+            }
+            model.setSelection(selection);
+        }
+        if (kind == 4)
+            expectedRows = Ids(expectedRows.begin() + 10, expectedRows.begin() + 25010);
+        const QList<CSVParser::Column> columns = model.visibleColumns();
+        const QString expected = format == "json"       ? csvRowsAsJSON(document, expectedRows, columns)
+                                 : format == "markdown" ? csvRowsAsMarkdownTable(document, expectedRows, columns)
+                                                        : csvRowsAsTSV(document, expectedRows, columns);
+        QSignalSpy state(&model, &CSVToolViewModel::copyStateChanged);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        switch (kind) {
+        case 0: model.copyVisible(false); break;
+        case 1: model.copyVisible(true); break;
+        case 2: model.copySelection(false); break;
+        case 3: QVERIFY(model.copyShownRowsAsTSV({})); break;
+        case 4: QVERIFY(model.copyShownRowsAsTSV({{10, 25009}})); break;
+        }
+        // Nothing was built on the GUI thread: the clipboard changes only once the work is done.
+        QVERIFY(model.isCopying());
+        QCOMPARE(clipboardText(), QStringLiteral("before"));
+        QCOMPARE(state.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isCopying(), 60000);
+        QCOMPARE(model.copyRowsDone(), qsizetype(expectedRows.size()));
+        QCOMPARE(model.copyRowsTotal(), qsizetype(expectedRows.size()));
+        QCOMPARE(clipboardText(), expected);
+    }
+
+    void aCancelledCopyLeavesTheClipboardAlone()
+    {
+        QTemporaryDir dir;
+        QByteArray text = "a,b\n";
+        for (int r = 0; r < 200000; ++r)
+            text += "x" + QByteArray::number(r) + ",y\n";
+        CSVToolViewModel model;
+        model.open(writeFile(dir, QStringLiteral("large.csv"), text));
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(200000));
+        settle(model);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QSignalSpy state(&model, &CSVToolViewModel::copyStateChanged);
+        model.copyVisible(false);
+        QVERIFY(model.isCopying());
+        model.cancelCopy();
+        QVERIFY(!model.isCopying());
+        QCOMPARE(state.count(), 2);
+        // Whatever the stopped work still hands back is dropped.
+        QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 60000);
+        QCoreApplication::processEvents();
+        QCOMPARE(clipboardText(), QStringLiteral("before"));
+        // A newer copy supersedes a running one; only the newer lands.
+        model.copyVisible(false);
+        model.copyVisible(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isCopying(), 60000);
+        QVERIFY(clipboardText().startsWith(QStringLiteral("| a | b |\n| --- | --- |\n| x0 | y |\n")));
+        QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 60000);
+        QCoreApplication::processEvents();
+        QVERIFY(clipboardText().startsWith(QStringLiteral("| a | b |")));
+    }
+
+    void smallCopiesAreMadeAtOnce()
+    {
+        // A handful of rows whose cells are large: made at once only while they are few bytes.
+        CSVToolViewModel model;
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        model.copyVisible(false);
+        QVERIFY(!model.isCopying());
+        QVERIFY(clipboardText().startsWith(QStringLiteral("[\n  {\n    \"Name\" : \"Alice\"")));
+        QTemporaryDir dir;
+        const QByteArray big(CSVToolViewModel::immediateCopyBytes + 10, 'z');
+        model.open(writeFile(dir, QStringLiteral("wide-cells.csv"), "h\n" + big + "\n"));
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(1));
+        settle(model);
+        model.copyVisible(true);
+        QVERIFY(model.isCopying());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isCopying(), 60000);
+        QCOMPARE(clipboardText(), QString::fromLatin1("| h |\n| --- |\n| " + big + " |\n"));
+    }
+
+    void aByteOrderMarkInACellReachesTheClipboard()
+    {
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        model.open(writeFile(dir, QStringLiteral("bom.csv"), "\xEF\xBB\xBFk,v\n\xEF\xBB\xBFx,\xEF\xBB\xBF\n"));
+        QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(1));
+        settle(model);
+        const QString bom(QChar(0xFEFF));
+        QCOMPARE(model.document()->columns().first().name, QStringLiteral("k"));
+        QCOMPARE(model.document()->cell(0, 0), bom + "x");
+        QCOMPARE(model.rawText(), "k,v\n" + bom + "x," + bom + "\n");
+        model.copyVisible(true);
+        QCOMPARE(clipboardText(), "| k | v |\n| --- | --- |\n| " + bom + "x | " + bom + " |\n");
+        QVERIFY(model.copyShownRowsAsTSV({}));
+        QCOMPARE(clipboardText(), "k\tv\n" + bom + "x\t" + bom);
+    }
+
     void copiesShownRowsAsTabSeparatedText()
     {
         CSVToolViewModel model;
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-        QVERIFY(model.copyShownRowsAsTSV({2, 0, 17}));
+        QVERIFY(model.copyShownRowsAsTSV({{2, 2}, {0, 0}, {17, 17}}));
         QCOMPARE(clipboardText(), QStringLiteral("Name\tStatus\tScore\tUpdated\nAlice\tactive\t92\t2024-03-14\n"
                                                  "Cleo\tinactive\t85\t2024-01-08"));
         model.setHiddenColumns({0, 1, 2, 3});

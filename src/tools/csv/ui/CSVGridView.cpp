@@ -34,6 +34,20 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     setFont(cells);
 }
 
+bool CSVGridView::event(QEvent* event)
+{
+    // The window's Edit menu holds Copy and Select All as shortcuts for text views; on the grid
+    // the keys are the grid's own.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key == QKeySequence::Copy || key == QKeySequence::SelectAll) {
+            event->accept();
+            return true;
+        }
+    }
+    return QTableView::event(event);
+}
+
 void CSVGridView::keyPressEvent(QKeyEvent* event)
 {
     if (event == QKeySequence::Copy) {

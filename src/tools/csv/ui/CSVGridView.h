@@ -16,6 +16,7 @@ public:
     void setCopyAction(std::function<void()> copy) { m_copy = std::move(copy); }
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

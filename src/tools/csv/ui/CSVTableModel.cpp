@@ -19,7 +19,7 @@ QString capped(QByteArrayView utf8, qsizetype limit)
             --end;
         utf8 = utf8.first(end);
     }
-    QString text = QString::fromUtf8(utf8);
+    QString text = CSVParser::textFromUtf8(utf8);
     if (text.size() > limit) {
         text.truncate(limit);
         text.append(QChar(0x2026));
@@ -36,7 +36,7 @@ CSVTableModel::CSVTableModel(CSVToolViewModel* model, QObject* parent) : QAbstra
 
 int CSVTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : int(m_rows->size());
 }
 
 int CSVTableModel::columnCount(const QModelIndex& parent) const
@@ -62,7 +62,7 @@ int CSVTableModel::tableColumn(qint64 columnID) const
 
 QVariant CSVTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(m_rows.size()))
+    if (!index.isValid() || index.row() >= int(m_rows->size()))
         return {};
     const int column = index.column();
     if (column == rowNumberColumn) {
@@ -90,16 +90,16 @@ QVariant CSVTableModel::data(const QModelIndex& index, int role) const
     const CSVParser::Column& c = m_columns[column - 1];
     switch (role) {
     case Qt::DisplayRole: {
-        QString text = capped(m_document.cellUtf8(m_rows[size_t(index.row())], c.id), shownCharacters);
+        QString text = capped(m_document.cellUtf8((*m_rows)[size_t(index.row())], c.id), shownCharacters);
         text.replace(u'\n', u' ');
         return text;
     }
     case Qt::ToolTipRole: {
-        const QByteArrayView cell = m_document.cellUtf8(m_rows[size_t(index.row())], c.id);
+        const QByteArrayView cell = m_document.cellUtf8((*m_rows)[size_t(index.row())], c.id);
         return cell.isEmpty() ? QVariant() : QVariant(capped(cell, tooltipCharacters));
     }
     case Qt::EditRole:
-        return m_document.cell(m_rows[size_t(index.row())], c.id);
+        return m_document.cell((*m_rows)[size_t(index.row())], c.id);
     case Qt::TextAlignmentRole:
         return int((c.isNumeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     case ColumnIDRole:
@@ -141,7 +141,7 @@ bool CSVTableModel::syncColumns()
     m_columns = columns;
     m_columnsDocumentID = id;
     m_document = document;
-    m_rows = m_model->shownRows();
+    m_rows = m_model->sharedShownRows();
     m_rowsDocumentID = id;
     endResetModel();
     return true;
@@ -150,14 +150,15 @@ bool CSVTableModel::syncColumns()
 void CSVTableModel::syncRows()
 {
     const QUuid id = m_model->document() ? m_model->document()->id() : QUuid();
-    if (id == m_rowsDocumentID && m_model->shownRows() == m_rows)
+    const auto& shown = m_model->sharedShownRows();
+    if (id == m_rowsDocumentID && (shown == m_rows || *shown == *m_rows))
         return;
     if (id != m_columnsDocumentID) {
         syncColumns();
         return;
     }
     beginResetModel();
-    m_rows = m_model->shownRows();
+    m_rows = m_model->sharedShownRows();
     m_rowsDocumentID = id;
     endResetModel();
 }

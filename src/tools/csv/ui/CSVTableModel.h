@@ -6,6 +6,7 @@
 #include <QList>
 #include <QUuid>
 
+#include <memory>
 #include <vector>
 
 class CSVToolViewModel;
@@ -29,11 +30,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     const QList<CSVParser::Column>& columns() const { return m_columns; }
-    const std::vector<qint32>& rows() const { return m_rows; }
+    const std::vector<qint32>& rows() const { return *m_rows; }
+    const std::shared_ptr<const std::vector<qint32>>& sharedRows() const { return m_rows; }
     qint64 columnID(int tableColumn) const;
     int tableColumn(qint64 columnID) const;
     // Row ids at table positions, and back.
-    qint32 rowID(int position) const { return m_rows[size_t(position)]; }
+    qint32 rowID(int position) const { return (*m_rows)[size_t(position)]; }
 
     // Brings columns and rows in line with the view model; resets only what changed. True when
     // the columns were built again.
@@ -45,6 +47,6 @@ private:
     CSVParser::Document m_document;
     QList<CSVParser::Column> m_columns;
     QUuid m_columnsDocumentID;
-    std::vector<qint32> m_rows;
+    std::shared_ptr<const std::vector<qint32>> m_rows = std::make_shared<const std::vector<qint32>>();
     QUuid m_rowsDocumentID;
 };

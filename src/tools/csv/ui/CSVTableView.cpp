@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QItemSelectionModel>
 #include <QPointer>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QTimer>
 
@@ -42,6 +43,9 @@ CSVTableView::CSVTableView(CSVToolViewModel* model, QWidget* parent)
                     m_grid->header()->resizeSection(section, wanted);
             });
     });
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &CSVTableView::measureColumnsInView);
+    connect(m_grid->header(), &QHeaderView::sectionMoved, this, &CSVTableView::measureColumnsInView);
+    m_grid->viewport()->installEventFilter(this);
     connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
         // A reset empties the grid's selection: the view model's is shown again. (The selection
         // model is the same object after a reset; its connection stays.)
@@ -72,14 +76,11 @@ int CSVTableView::columnWidth(int tableColumn) const
     const QFontMetrics header(headerFont), cells(cellFont);
     // A few pixels of slack: the title is measured and drawn with rounding of their own.
     int best = header.horizontalAdvance(column.name) + 20;
-    // At most 200 rows, and fewer for very wide documents, so that thousands of columns are
-    // measured in a moment, not in seconds.
-    const qsizetype perColumnBudget = std::max<qsizetype>(5, 40000 / std::max<qsizetype>(1, document.columnCount()));
-    const qsizetype sample = std::min({qsizetype(200), perColumnBudget, document.rowCount()});
+    const qsizetype sample = std::min(qsizetype(200), document.rowCount());
     for (qsizetype r = 0; r < sample && best < 320; ++r) {
         QByteArrayView cell = document.cellUtf8(r, id);
         // Past 320 px nothing more is learnt: measure a bounded prefix.
-        QString text = QString::fromUtf8(cell.first(std::min<qsizetype>(cell.size(), 400)));
+        QString text = CSVParser::textFromUtf8(cell.first(std::min<qsizetype>(cell.size(), 400)));
         text.replace(u'\n', u' ');
         best = std::max(best, cells.horizontalAdvance(text) + 2);
     }
@@ -93,12 +94,60 @@ void CSVTableView::syncColumns()
         return;
     }
     m_widthsSet = true;
+    // Columns start at a default width and are measured as they come into view: each resize
+    // of a header section costs time in proportion to the number of sections, so measuring
+    // every column of a wide file would take seconds.
     QHeaderView* header = m_grid->header();
+    header->setDefaultSectionSize(defaultColumnWidth);
     header->resizeSection(CSVTableModel::rowNumberColumn, 44);
-    for (int c = 1; c < m_tableModel->columnCount(); ++c)
-        header->resizeSection(c, columnWidth(c));
+    m_measured.assign(size_t(m_tableModel->columnCount()), false);
+    m_measured[CSVTableModel::rowNumberColumn] = true;
     syncSortMarks();
     updateEmptyState();
+    measureColumnsInView();
+}
+
+bool CSVTableView::isColumnMeasured(int tableColumn) const
+{
+    return tableColumn >= 0 && size_t(tableColumn) < m_measured.size() && m_measured[size_t(tableColumn)];
+}
+
+void CSVTableView::measureColumnsInView()
+{
+    if (m_measuring)
+        return;
+    m_measuring = true;
+    QHeaderView* header = m_grid->header();
+    const int count = header->count();
+    // A measured column may widen or narrow and bring others into view: go on until none is new.
+    for (bool changed = true; changed;) {
+        changed = false;
+        int first = header->visualIndexAt(0);
+        int last = header->visualIndexAt(std::max(0, m_grid->viewport()->width() - 1));
+        if (first < 0)
+            first = 0;
+        if (last < 0)
+            last = count - 1;
+        for (int visual = first; visual <= last && visual < count; ++visual) {
+            const int logical = header->logicalIndex(visual);
+            if (logical < 0 || size_t(logical) >= m_measured.size() || m_measured[size_t(logical)])
+                continue;
+            m_measured[size_t(logical)] = true;
+            const int width = columnWidth(logical);
+            if (width != header->sectionSize(logical)) {
+                header->resizeSection(logical, width);
+                changed = true;
+            }
+        }
+    }
+    m_measuring = false;
+}
+
+bool CSVTableView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_grid->viewport() && event->type() == QEvent::Resize)
+        measureColumnsInView();
+    return QWidget::eventFilter(watched, event);
 }
 
 void CSVTableView::syncRows()
@@ -184,18 +233,50 @@ void CSVTableView::pushSelection()
     m_syncingFromModel = false;
 }
 
+namespace {
+// The ids of the rows at the positions the ranges cover.
+QSet<qint64> rowIDsIn(const QList<std::pair<int, int>>& ranges, const std::vector<qint32>& rows,
+                      const std::atomic_bool* cancelled = nullptr)
+{
+    QSet<qint64> ids;
+    for (const auto& [top, bottom] : ranges) {
+        for (int r = std::max(top, 0); r <= bottom && r < int(rows.size()); ++r) {
+            if ((r & 0xFFFF) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+                return {};
+            ids.insert(rows[size_t(r)]);
+        }
+    }
+    return ids;
+}
+} // namespace
+
 void CSVTableView::selectionMadeInGrid()
 {
     if (m_syncingFromModel)
         return;
-    QSet<qint64> ids;
-    const QItemSelection ranges = m_grid->selectionModel()->selection();
-    for (const QItemSelectionRange& range : ranges) {
-        for (int r = range.top(); r <= range.bottom(); ++r) {
-            if (r >= 0 && r < int(m_tableModel->rows().size()))
-                ids.insert(m_tableModel->rowID(r));
-        }
+    QList<std::pair<int, int>> ranges;
+    qsizetype count = 0;
+    const QItemSelection selection = m_grid->selectionModel()->selection();
+    for (const QItemSelectionRange& range : selection) {
+        ranges.append({range.top(), range.bottom()});
+        count += range.bottom() - range.top() + 1;
     }
+    if (count <= immediateSelectionRows) {
+        m_selectionTask.cancel();
+        sendSelection(rowIDsIn(ranges, m_tableModel->rows()));
+        return;
+    }
+    // A select-all of millions of rows: their set of ids takes a second to make, so it is made
+    // off the GUI thread. The grid shows the selection meanwhile, and copies read the grid's.
+    m_selectionTask.runNow<QSet<qint64>>(
+        [ranges, rows = m_tableModel->sharedRows()](const std::atomic_bool& cancelled) {
+            return rowIDsIn(ranges, *rows, &cancelled);
+        },
+        [this](QSet<qint64> ids) { sendSelection(ids); });
+}
+
+void CSVTableView::sendSelection(const QSet<qint64>& ids)
+{
     if (ids == m_model->selection())
         return;
     m_sentSelection = ids;
@@ -208,11 +289,10 @@ void CSVTableView::selectionMadeInGrid()
 
 void CSVTableView::copySelectionAsTSV()
 {
-    QList<qsizetype> positions;
+    // Ranges, not positions: a select-all of millions of rows is one range.
+    QList<CSVToolViewModel::PositionRange> positions;
     const QItemSelection ranges = m_grid->selectionModel()->selection();
-    for (const QItemSelectionRange& range : ranges) {
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            positions.append(r);
-    }
+    for (const QItemSelectionRange& range : ranges)
+        positions.append({range.top(), range.bottom()});
     m_model->copyShownRowsAsTSV(positions);
 }

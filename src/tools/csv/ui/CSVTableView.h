@@ -1,9 +1,12 @@
 #pragma once
 
+#include "kit/QuietTask.h"
 #include "tools/csv/CSVRefinement.h"
 
 #include <QSet>
 #include <QWidget>
+
+#include <vector>
 
 class CSVGridView;
 class CSVTableModel;
@@ -26,18 +29,28 @@ public:
     bool showsEmptyState() const;
 
     // The initial width of a data column: its name and the first 200 rows' cells, 60 to 320 px.
+    // A column gets it when it first comes into view; until then it is `defaultColumnWidth` wide.
     int columnWidth(int tableColumn) const;
+    bool isColumnMeasured(int tableColumn) const;
+    static constexpr int defaultColumnWidth = 120;
     // The sort order after a click on a column's header.
     static QList<CSVSortDescriptor> sortOrderAfterClick(const QList<CSVSortDescriptor>& order, qint64 columnID);
 
     void copySelectionAsTSV();
+    // Selections of more rows reach the view model from a background task.
+    static constexpr qsizetype immediateSelectionRows = 100000;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void measureColumnsInView();
     void syncColumns();
     void syncRows();
     void syncSortMarks();
     void pushSelection();
     void selectionMadeInGrid();
+    void sendSelection(const QSet<qint64>& ids);
     void headerClicked(int section);
     void updateEmptyState();
 
@@ -48,6 +61,9 @@ private:
     QStackedLayout* m_stack;
     bool m_syncingFromModel = false;
     bool m_widthsSet = false;
+    bool m_measuring = false;
+    QuietTask m_selectionTask{0, this};
+    std::vector<bool> m_measured; // per table column
     // The last selection the grid handed to the view model: when it comes back unchanged (it
     // shares its data), the grid already shows it and nothing is measured.
     QSet<qint64> m_sentSelection;

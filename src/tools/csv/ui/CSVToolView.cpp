@@ -7,6 +7,7 @@
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/csv/CSVToolViewModel.h"
+#include "tools/csv/ui/CSVCopyProgress.h"
 #include "tools/csv/ui/CSVErrorCard.h"
 #include "tools/csv/ui/CSVFiltersPopover.h"
 #include "tools/csv/ui/CSVSymbols.h"
@@ -229,6 +230,8 @@ void CSVToolView::buildPane()
     areaLayout->setContentsMargins(0, 0, 0, 0);
     m_table = new CSVTableView(m_model);
     areaLayout->addWidget(m_table);
+    m_copyProgress = new CSVCopyProgress(m_model);
+    areaLayout->addWidget(m_copyProgress);
     m_errorCard = new CSVErrorCard(m_tableArea);
     auto* overlay = new CentredOverlay(m_tableArea, m_errorCard);
     overlay->setObjectName(QStringLiteral("errorOverlay"));

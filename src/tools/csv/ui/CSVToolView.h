@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+class CSVCopyProgress;
 class CSVErrorCard;
 class CSVFiltersPopover;
 class CSVTableView;
@@ -33,6 +34,7 @@ public:
     CSVToolViewModel* model() const { return m_model; }
     ToolPane* pane() const { return m_pane; }
     CSVTableView* table() const { return m_table; }
+    CSVCopyProgress* copyProgress() const { return m_copyProgress; }
     QMenu* copyMenu() const { return m_copyMenu; }
     QMenu* columnsMenu() const { return m_columnsMenu; }
     QToolButton* filtersButton() const { return m_filtersButton; }
@@ -62,6 +64,7 @@ private:
     CSVTableView* m_table = nullptr;
     QWidget* m_tableArea = nullptr;
     CSVErrorCard* m_errorCard = nullptr;
+    CSVCopyProgress* m_copyProgress = nullptr;
     QMenu* m_copyMenu = nullptr;
     QAction* m_copySelectionJSON = nullptr;
     QAction* m_copySelectionMarkdown = nullptr;
