@@ -1,10 +1,10 @@
 #include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
 #include "kit/ui/Metric.h"
+#include "kit/ui/EqualWidthRow.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/ToolPane.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
-#include "tools/timestamp/ui/EqualHalves.h"
 #include "tools/timestamp/ui/TimestampResultSections.h"
 #include "tools/timestamp/ui/TimestampRowGrid.h"
 #include "tools/timestamp/ui/TimestampTool.h"
@@ -88,7 +88,8 @@ private slots:
         QFETCH(int, column);
         QFETCH(int, secondX);
         QWidget host;
-        auto* layout = new EqualHalves(40, &host);
+        auto* layout = new EqualWidthRow(&host);
+        layout->setSpacing(40);
         auto* a = new Box(120, 30);
         auto* b = new Box(200, 50);
         layout->addWidget(a);
