@@ -4,9 +4,9 @@
 
 namespace CpuFeatures {
 
-bool hasAvx2(const char* narrowVariable)
+bool readAvx2()
 {
-    if (narrowVariable && std::getenv(narrowVariable))
+    if (std::getenv(narrowLoopsVariable))
         return false;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();

@@ -11,9 +11,18 @@
 // What the processor offers, for the loops chosen at run time.
 namespace CpuFeatures {
 
-// Whether AVX2 instructions may be used. With `narrowVariable` set in the environment the answer
-// is no, so that tests can run the narrower loops on a machine that has AVX2. Callers keep the
-// answer: reading the environment on every call would cost more than the loops save.
-bool hasAvx2(const char* narrowVariable = nullptr);
+// Set in the environment (to anything), this keeps every processor-specific loop to its narrow
+// form, so that tests and the sanitizer run cover the loops of processors without AVX2.
+inline constexpr char narrowLoopsVariable[] = "QUORRIX_NARROW_LOOPS";
+
+bool readAvx2();
+
+// Whether AVX2 instructions may be used: the processor has them and narrowLoopsVariable is not
+// set. Read once per process, on the first call; inline, since short scans ask it often.
+inline bool hasAvx2()
+{
+    static const bool has = readAvx2();
+    return has;
+}
 
 } // namespace CpuFeatures

@@ -1,15 +1,11 @@
 #include "kit/LargeBuffer.h"
 
-#include <QArrayDataPointer>
+#include "kit/RunParts.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <new>
-#include <optional>
-#include <thread>
-#include <vector>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -41,31 +37,20 @@ void adviseWhole(void* data, qsizetype room)
 #endif
 }
 
-// Array data whose elements start on a huge-page boundary, as Qt's own containers take it over
-// (and free it); nothing when it cannot be had.
-template <typename T>
-std::optional<QArrayDataPointer<T>> hugeData(qsizetype size)
+// Advises the huge pages that lie wholly inside a buffer that is about to be written whole. Qt
+// places its containers' data where it likes, so only the pages between the buffer's first and
+// last huge-page boundaries can be had; the stretches at either end stay on small pages.
+void adviseInside(void* data, qsizetype bytes)
 {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (size < 0 || size > (std::numeric_limits<qsizetype>::max() - 2 * kHuge) / qsizetype(sizeof(T)))
-        return std::nullopt;
-    const qsizetype bytes = hugeRoom((size + 1) * qsizetype(sizeof(T))); // a whole number of elements
-    QArrayData* header = nullptr;
-    void* data = QArrayData::allocate(&header, sizeof(T), kHuge, bytes / qsizetype(sizeof(T)), QArrayData::KeepSize);
-    if (!data || !header)
-        return std::nullopt;
-    adviseWhole(data, bytes);
-    // The room is counted from where Qt's own arrays begin, so that their free space at either end
-    // adds up.
-    auto* const typed = static_cast<QTypedArrayData<T>*>(header);
-    T* const first = static_cast<T*>(data);
-    header->alloc = (first - QTypedArrayData<T>::dataStart(header, alignof(typename QTypedArrayData<T>::AlignmentDummy)))
-        + bytes / qsizetype(sizeof(T));
-    first[size] = T(0);
-    return QArrayDataPointer<T>(typed, first, size);
+    const uintptr_t huge = uintptr_t(kHuge);
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + uintptr_t(bytes)) & ~(huge - 1);
+    if (end > begin)
+        (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE); // advice only
 #else
-    (void)size;
-    return std::nullopt;
+    (void)data;
+    (void)bytes;
 #endif
 }
 
@@ -75,11 +60,10 @@ namespace LargeBuffer {
 
 QString uninitializedString(qsizetype units)
 {
-    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom) {
-        if (auto data = hugeData<char16_t>(units))
-            return QString(std::move(*data));
-    }
-    return QString(units, Qt::Uninitialized);
+    QString out(units, Qt::Uninitialized);
+    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom)
+        adviseInside(out.data(), units * qsizetype(sizeof(char16_t)));
+    return out;
 }
 
 void* allocate(size_t bytes)
@@ -105,27 +89,16 @@ void deallocate(void* data, size_t bytes) noexcept
 
 QByteArray uninitializedBytes(qsizetype size)
 {
-    if (size >= kHugeFrom) {
-        if (auto data = hugeData<char>(size))
-            return QByteArray(std::move(*data));
-    }
-    return QByteArray(size, Qt::Uninitialized);
+    QByteArray out(size, Qt::Uninitialized);
+    if (size >= kHugeFrom)
+        adviseInside(out.data(), size);
+    return out;
 }
 
 void adviseHugePages(void* data, size_t bytes)
 {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t huge = uintptr_t(2) << 20;
-    if (bytes < 4 * huge)
-        return;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
-    if (end > begin)
-        (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE); // advice only
-#else
-    (void)data;
-    (void)bytes;
-#endif
+    if (bytes >= size_t(4 * kHuge))
+        adviseInside(data, qsizetype(bytes));
 }
 
 void populate(void* data, size_t bytes)
@@ -147,10 +120,9 @@ void prefault(void* data, size_t bytes)
     constexpr size_t page = 4096;
     // Below this a thread costs more than the faults it takes over.
     constexpr size_t minimumSlice = size_t(256) << 10;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     if (bytes < 16 * page)
         return;
-    const size_t count = std::max<size_t>(1, std::min<size_t>({4, cores, bytes / minimumSlice}));
+    const int count = int(std::max<size_t>(1, std::min<size_t>({4, size_t(partWorkers()), bytes / minimumSlice})));
     char* const base = static_cast<char*>(data);
     const size_t slice = (bytes / count + page - 1) & ~(page - 1);
     auto touch = [base, bytes](size_t from, size_t to) {
@@ -164,13 +136,7 @@ void prefault(void* data, size_t bytes)
             reinterpret_cast<volatile char*>(base)[at] = 0;
         reinterpret_cast<volatile char*>(base)[to - 1] = 0;
     };
-    std::vector<std::thread> helpers;
-    helpers.reserve(count - 1);
-    for (size_t i = 1; i < count; ++i)
-        helpers.emplace_back(touch, i * slice, (i + 1) * slice);
-    touch(0, slice);
-    for (std::thread& t : helpers)
-        t.join();
+    runParts(count, [&touch, slice](qsizetype k) { touch(size_t(k) * slice, size_t(k + 1) * slice); }, count);
 }
 
 } // namespace LargeBuffer

@@ -21,10 +21,10 @@ void prefault(void* data, size_t bytes);
 void populate(void* data, size_t bytes);
 
 // An uninitialised string of `units` units (a byte array of `size` bytes) to be written whole.
-// From a quarter of a megabyte on, its data starts on a 2 MiB boundary and fills whole huge
-// pages, advised as such: where first writes to fresh pages are dear (under some virtual machines
-// a 4 KiB page costs several microseconds) a huge page costs little more than one small one.
-// Otherwise, and where the system has no huge page to give, it is an ordinary buffer.
+// From a quarter of a megabyte on, the whole huge pages inside it are advised as such: where
+// first writes to fresh pages are dear (under some virtual machines a 4 KiB page costs several
+// microseconds) a huge page costs little more than one small one. It is an ordinary Qt container
+// in every other way.
 QString uninitializedString(qsizetype units);
 QByteArray uninitializedBytes(qsizetype size);
 

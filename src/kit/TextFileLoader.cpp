@@ -6,7 +6,6 @@
 #include <QByteArrayView>
 #include <QFile>
 #include <QStringDecoder>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -199,7 +198,7 @@ std::optional<QString> strictUtf8(QByteArrayView bytes)
     // Below a couple of megabytes threads cost more than they save, most of all in a fresh
     // process or on a busy machine.
     constexpr qsizetype textMinimum = qsizetype(1) << 21;
-    const int parts = n < textMinimum ? 1 : int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    const int parts = n < textMinimum ? 1 : int(std::min<qsizetype>(4 * partWorkers(), n / partMinimum));
     if (parts <= 1) {
         QString text = LargeBuffer::uninitializedString(n);
         LargeBuffer::populate(text.data(), size_t(n) * sizeof(char16_t));

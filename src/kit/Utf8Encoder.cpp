@@ -4,7 +4,6 @@
 #include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 
-#include <QThread>
 
 #include <algorithm>
 #include <bit>
@@ -13,20 +12,11 @@
 
 namespace {
 
-#if defined(QUORRIX_AVX2_LOOPS)
-bool hasAvx2()
-{
-    static const bool has = CpuFeatures::hasAvx2();
-    return has;
-}
-#endif
-
-bool wide(Utf8Encoder::Loops loops)
+bool wide()
 {
 #if defined(QUORRIX_AVX2_LOOPS)
-    return loops == Utf8Encoder::Loops::best && hasAvx2();
+    return CpuFeatures::hasAvx2();
 #else
-    (void)loops;
     return false;
 #endif
 }
@@ -199,25 +189,25 @@ unsigned char* encodeOf(const char16_t* p, const char16_t* end, unsigned char* o
 
 } // namespace
 
-qsizetype Utf8Encoder::encodedLength(QStringView text, Loops loops)
+qsizetype Utf8Encoder::encodedLength(QStringView text)
 {
-    return lengthOf(text.utf16(), text.utf16() + text.size(), wide(loops));
+    return lengthOf(text.utf16(), text.utf16() + text.size(), wide());
 }
 
-char* Utf8Encoder::encode(QStringView text, char* out, Loops loops)
+char* Utf8Encoder::encode(QStringView text, char* out)
 {
     return reinterpret_cast<char*>(
-        encodeOf(text.utf16(), text.utf16() + text.size(), reinterpret_cast<unsigned char*>(out), wide(loops)));
+        encodeOf(text.utf16(), text.utf16() + text.size(), reinterpret_cast<unsigned char*>(out), wide()));
 }
 
-QByteArray Utf8Encoder::toUtf8(QStringView text, Loops loops)
+QByteArray Utf8Encoder::toUtf8(QStringView text)
 {
-    const bool useWide = wide(loops);
+    const bool useWide = wide();
     const char16_t* const s = text.utf16();
     const qsizetype n = text.size();
     // Below a few megabytes threads cost more than they save.
     constexpr qsizetype partMinimum = qsizetype(1) << 20;
-    const qsizetype parts = n < 4 * partMinimum ? 1 : std::min<qsizetype>(4 * QThread::idealThreadCount(), n / partMinimum);
+    const qsizetype parts = n < 4 * partMinimum ? 1 : std::min<qsizetype>(4 * partWorkers(), n / partMinimum);
     if (parts <= 1) {
         QByteArray out = LargeBuffer::uninitializedBytes(lengthOf(s, s + n, useWide));
         LargeBuffer::populate(out.data(), size_t(out.size()));

@@ -10,13 +10,10 @@ class Utf8Encoder {
 public:
     Utf8Encoder() = delete;
 
-    // Which loops to use: the best the processor has, or the plain ones (which tests compare).
-    enum class Loops { best, plain };
-
-    static qsizetype encodedLength(QStringView text, Loops loops = Loops::best);
+    static qsizetype encodedLength(QStringView text);
 
     // Writes encodedLength(text) bytes at `out`; answers the end of what it wrote.
-    static char* encode(QStringView text, char* out, Loops loops = Loops::best);
+    static char* encode(QStringView text, char* out);
 
-    static QByteArray toUtf8(QStringView text, Loops loops = Loops::best);
+    static QByteArray toUtf8(QStringView text);
 };

@@ -5,9 +5,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(Utf8Encoder::Loops)
-
-// Exact bytes from both sets of loops, through the length, the raw writer and the whole-buffer call.
+// Exact bytes (from the wide loops, or the narrow ones when the test runs with the narrow-loop
+// switch set), through the length, the raw writer and the whole-buffer call.
 class Utf8EncoderTest : public QObject {
     Q_OBJECT
 
@@ -38,21 +37,20 @@ class Utf8EncoderTest : public QObject {
         return text;
     }
 
-    static void check(const QString& text, const QByteArray& expected, Utf8Encoder::Loops loops)
+    static void check(const QString& text, const QByteArray& expected)
     {
-        QCOMPARE(Utf8Encoder::encodedLength(text, loops), expected.size());
+        QCOMPARE(Utf8Encoder::encodedLength(text), expected.size());
         QByteArray raw(expected.size() + 8, '#');
-        char* const end = Utf8Encoder::encode(text, raw.data(), loops);
+        char* const end = Utf8Encoder::encode(text, raw.data());
         QCOMPARE(end - raw.data(), expected.size());
         QCOMPARE(raw.left(expected.size()), expected);
         QCOMPARE(raw.mid(expected.size()), QByteArray(8, '#'));
-        QCOMPARE(Utf8Encoder::toUtf8(text, loops), expected);
+        QCOMPARE(Utf8Encoder::toUtf8(text), expected);
     }
 
-    static void addLoops(const char* name, const QString& text, const QByteArray& expected)
+    static void addRow(const char* name, const QString& text, const QByteArray& expected)
     {
-        QTest::addRow("%s, best loops", name) << text << expected << Utf8Encoder::Loops::best;
-        QTest::addRow("%s, plain loops", name) << text << expected << Utf8Encoder::Loops::plain;
+        QTest::addRow("%s", name) << text << expected;
     }
 
 private slots:
@@ -60,19 +58,18 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<Utf8Encoder::Loops>("loops");
         const QByteArray replacement = "\xEF\xBF\xBD";
-        addLoops("empty", QString(), QByteArray());
-        addLoops("ASCII", QStringLiteral("plain {\"ascii\": 1}\n"), "plain {\"ascii\": 1}\n");
-        addLoops("NUL and DEL", units({0, u'a', 0x7F}), QByteArray("\0a\x7F", 3));
-        addLoops("two-byte", QStringLiteral("caf\u00E9 \u0080\u07FF"), "caf\xC3\xA9 \xC2\x80\xDF\xBF");
-        addLoops("three-byte", QStringLiteral("\u0800\u6771\uFFFF\uE000"), "\xE0\xA0\x80\xE6\x9D\xB1\xEF\xBF\xBF\xEE\x80\x80");
-        addLoops("four-byte", units({0xD83D, 0xDE00, u'x', 0xDBFF, 0xDFFF}), "\xF0\x9F\x98\x80x\xF4\x8F\xBF\xBF");
-        addLoops("lone high surrogate", units({u'a', 0xD800, u'b'}), "a" + replacement + "b");
-        addLoops("lone high surrogate at the end", units({u'a', 0xDBFF}), "a" + replacement);
-        addLoops("lone low surrogate", units({u'a', 0xDC00, u'b'}), "a" + replacement + "b");
-        addLoops("low before high", units({0xDC00, 0xD800}), replacement + replacement);
-        addLoops("two highs then a low", units({0xD83D, 0xD83D, 0xDE00}), replacement + "\xF0\x9F\x98\x80");
+        addRow("empty", QString(), QByteArray());
+        addRow("ASCII", QStringLiteral("plain {\"ascii\": 1}\n"), "plain {\"ascii\": 1}\n");
+        addRow("NUL and DEL", units({0, u'a', 0x7F}), QByteArray("\0a\x7F", 3));
+        addRow("two-byte", QStringLiteral("caf\u00E9 \u0080\u07FF"), "caf\xC3\xA9 \xC2\x80\xDF\xBF");
+        addRow("three-byte", QStringLiteral("\u0800\u6771\uFFFF\uE000"), "\xE0\xA0\x80\xE6\x9D\xB1\xEF\xBF\xBF\xEE\x80\x80");
+        addRow("four-byte", units({0xD83D, 0xDE00, u'x', 0xDBFF, 0xDFFF}), "\xF0\x9F\x98\x80x\xF4\x8F\xBF\xBF");
+        addRow("lone high surrogate", units({u'a', 0xD800, u'b'}), "a" + replacement + "b");
+        addRow("lone high surrogate at the end", units({u'a', 0xDBFF}), "a" + replacement);
+        addRow("lone low surrogate", units({u'a', 0xDC00, u'b'}), "a" + replacement + "b");
+        addRow("low before high", units({0xDC00, 0xD800}), replacement + replacement);
+        addRow("two highs then a low", units({0xD83D, 0xD83D, 0xDE00}), replacement + "\xF0\x9F\x98\x80");
 
         // A character of every width at every place around the wide loops' blocks of 16 and 32.
         const struct {
@@ -93,37 +90,36 @@ private slots:
                     bytes.insert(at, special.bytes);
                     const QByteArray name = QByteArray(special.name) + " at " + QByteArray::number(at) + " of "
                         + QByteArray::number(size) + " ASCII units";
-                    addLoops(name.constData(), text, bytes);
+                    addRow(name.constData(), text, bytes);
                 }
             }
             const QByteArray name = QByteArray::number(size) + " ASCII units";
-            addLoops(name.constData(), QString(size, u'z'), QByteArray(size, 'z'));
+            addRow(name.constData(), QString(size, u'z'), QByteArray(size, 'z'));
         }
 
         for (const quint32 seed : {1u, 2u, 3u, 4u}) {
             const qsizetype size = seed < 4 ? 1000 * seed + seed : 100;
             const QString text = randomText(seed, size);
-            addLoops(QByteArray("random well-formed text " + QByteArray::number(seed)).constData(), text, text.toUtf8());
+            addRow(QByteArray("random well-formed text " + QByteArray::number(seed)).constData(), text, text.toUtf8());
         }
         // Large enough to be cut into parts, with pairs wherever the cuts may fall.
         QString large = randomText(9, 6 << 20);
-        addLoops("random well-formed text of six million units", large, large.toUtf8());
+        addRow("random well-formed text of six million units", large, large.toUtf8());
         QString pairs;
         for (int i = 0; i < (5 << 20) / 2; ++i)
             pairs += units({0xD83D, 0xDE00});
-        addLoops("five million units of surrogate pairs", pairs, pairs.toUtf8());
+        addRow("five million units of surrogate pairs", pairs, pairs.toUtf8());
         QString lone = pairs;
         lone[lone.size() / 2 + 1] = u'x';
         QByteArray loneBytes = lone.left(lone.size() / 2).toUtf8() + replacement + "x" + lone.mid(lone.size() / 2 + 2).toUtf8();
-        addLoops("a lone high surrogate amid five million units of pairs", lone, loneBytes);
+        addRow("a lone high surrogate amid five million units of pairs", lone, loneBytes);
     }
 
     void encodes()
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, expected);
-        QFETCH(Utf8Encoder::Loops, loops);
-        check(text, expected, loops);
+        check(text, expected);
     }
 };
 

@@ -3,19 +3,15 @@
 #include "tools/codec/Codec.h"
 
 #include "kit/CpuFeatures.h"
+#include "kit/RunParts.h"
 #include "kit/Utf8Encoder.h"
 
 #include <QChar>
-#include <QRunnable>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
-#include <latch>
-#include <memory>
-#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -32,97 +28,25 @@ bool isCancelled(const std::atomic_bool* flag)
 }
 
 #if defined(QUORRIX_AVX2_LOOPS)
-// QUORRIX_CODEC_NARROW in the environment keeps to the narrower loops, so that tests cover both.
-bool hasAvx2()
-{
-    static const bool has = CpuFeatures::hasAvx2("QUORRIX_CODEC_NARROW");
-    return has;
-}
+using CpuFeatures::hasAvx2;
 #endif
 
 // ---- Parts side by side ----
 
 int workerCount()
 {
-    static const int count = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
-    return count;
+    return std::min(partWorkers(), 8);
 }
 
-// Threads kept between calls: starting threads afresh costs as much as a megabyte of work.
-QThreadPool& workerPool()
-{
-    static QThreadPool* const pool = [] {
-        auto* created = new QThreadPool; // lives as long as the process
-        created->setMaxThreadCount(std::max(1, workerCount() - 1));
-        return created;
-    }();
-    return *pool;
-}
-
-// first(i) for every part, then `between` once, then second(i) for every part, in one call on
-// the pool. Steps are taken in that order, so a thread that reaches the second steps waits only
-// for first steps under way. `between` runs on the calling thread, so that what it allocates
-// belongs to the caller's heap.
+// first(i) for every part, then `between` once, then second(i) for every part. `between` runs on
+// the calling thread, so that what it allocates belongs to the caller's heap.
 template <typename First, typename Between, typename Second>
 void runInTwoSteps(int parts, const First& first, const Between& between, const Second& second)
 {
-    if (parts <= 1) {
-        first(0);
-        between();
-        second(0);
-        return;
-    }
-    const int steps = 2 * parts;
-    std::atomic_int next{0};
-    std::atomic_int firstDone{0};
-    std::atomic_bool ready{false};
-    auto settle = [&] {
-        if (ready.load(std::memory_order_acquire))
-            return;
-        for (int done = firstDone.load(std::memory_order_acquire); done < parts;
-             done = firstDone.load(std::memory_order_acquire))
-            firstDone.wait(done, std::memory_order_acquire);
-        between();
-        ready.store(true, std::memory_order_release);
-        ready.notify_all();
-    };
-    auto work = [&](bool caller) {
-        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < steps;
-             i = next.fetch_add(1, std::memory_order_relaxed)) {
-            if (i < parts) {
-                first(i);
-                if (firstDone.fetch_add(1, std::memory_order_acq_rel) + 1 == parts)
-                    firstDone.notify_all();
-                continue;
-            }
-            if (caller)
-                settle();
-            else
-                ready.wait(false, std::memory_order_acquire);
-            second(i - parts);
-        }
-        if (caller)
-            settle();
-    };
-    const int helpers = std::min(steps, workerCount()) - 1;
-    std::latch done(helpers);
-    std::vector<std::unique_ptr<QRunnable>> runnables;
-    runnables.reserve(size_t(std::max(helpers, 0)));
-    QThreadPool& pool = workerPool();
-    for (int h = 0; h < helpers; ++h) {
-        runnables.emplace_back(QRunnable::create([&work, &done] {
-            work(false);
-            done.count_down();
-        }));
-        runnables.back()->setAutoDelete(false);
-        pool.start(runnables.back().get());
-    }
-    work(true);
-    for (auto& runnable : runnables) {
-        if (pool.tryTake(runnable.get()))
-            done.count_down();
-    }
-    done.wait();
+    const int workers = workerCount();
+    runParts(parts, [&first](qsizetype k) { first(int(k)); }, workers);
+    between();
+    runParts(parts, [&second](qsizetype k) { second(int(k)); }, workers);
 }
 
 inline bool isHighSurrogate(char16_t u)

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "kit/RunParts.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
-#include <thread>
-#include <vector>
 
-// Splits [0, count) into up to one slice per core and runs `work(begin, end, slice)` on each, on
-// threads of its own (not the shared pool, whose threads may be the caller's), and waits.
+// Splits [0, count) into up to one slice per core and runs `work(begin, end, slice)` on each,
+// side by side through runParts, and waits.
 namespace CSVParallel {
 
 inline int sliceCount(qsizetype count, qsizetype minPerSlice)
 {
     // One core is left to the GUI thread, which keeps painting and taking keys meanwhile.
-    const qsizetype cores = std::max(1u, std::thread::hardware_concurrency() - 1);
+    const qsizetype cores = std::max(1, partWorkers() - 1);
     return int(std::clamp<qsizetype>(count / std::max<qsizetype>(1, minPerSlice), 1, std::min<qsizetype>(cores, 16)));
 }
 
@@ -24,17 +24,11 @@ void forSlices(qsizetype count, int slices, Work&& work)
         work(qsizetype(0), count, 0);
         return;
     }
-    std::vector<std::thread> threads;
-    threads.reserve(slices - 1);
     const qsizetype step = (count + slices - 1) / slices;
-    for (int k = 1; k < slices; ++k) {
+    runParts(slices, [&work, count, step](qsizetype k) {
         const qsizetype begin = std::min(count, k * step);
-        const qsizetype end = std::min(count, begin + step);
-        threads.emplace_back([&work, begin, end, k] { work(begin, end, k); });
-    }
-    work(qsizetype(0), std::min(count, step), 0);
-    for (std::thread& t : threads)
-        t.join();
+        work(begin, std::min(count, begin + step), int(k));
+    }, std::min(slices, partWorkers()));
 }
 
 } // namespace CSVParallel

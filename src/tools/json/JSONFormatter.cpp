@@ -4,8 +4,9 @@
 #include "tools/json/JSONPrinter.h"
 #include "tools/json/JSONTextMetrics.h"
 
+#include "kit/RunParts.h"
+
 #include <QHash>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace JSONFormatter {
 
@@ -120,10 +121,10 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
         second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
     } else {
         // Nobody waits for one of them: the two are printed side by side from the one document.
-        QFuture<std::optional<QString>> other = QtConcurrent::run(
-            [&] { return JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled); });
-        first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
-        second = other.result();
+        runParts(2, [&](qsizetype k) {
+            const bool pretty = prettyFirst == (k == 0);
+            (k == 0 ? first : second) = JSONPrinter::print(document, pretty ? unit : std::nullopt, sortMode, cancelled);
+        });
     }
     if (!first || !second)
         return {};

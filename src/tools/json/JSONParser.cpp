@@ -5,7 +5,6 @@
 #include "kit/RunParts.h"
 #include "tools/json/JSONNumberText.h"
 
-#include <QThread>
 
 #include <algorithm>
 #include <limits>
@@ -46,9 +45,6 @@ QString describe(const char16_t* p, const char16_t* end)
 }
 
 #if defined(QUORRIX_AVX2_LOOPS)
-// Settled when the library loads, so that the many short scans ask nothing more than a flag.
-const bool kHasAvx2 = CpuFeatures::hasAvx2();
-
 QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
 {
     const __m256i quote = _mm256_set1_epi16(u'"');
@@ -80,7 +76,7 @@ QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* 
 inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
-    if (kHasAvx2)
+    if (CpuFeatures::hasAvx2())
         return plainRunEndAvx2(p, end);
 #endif
 #if defined(__SSE2__)
@@ -940,7 +936,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     // process or on a busy machine, where a helper that is late holds up the whole read.
     constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
     const qsizetype n = text.size();
-    const int wanted = int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    const int wanted = int(std::min<qsizetype>(4 * partWorkers(), n / partMinimum));
     if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());

@@ -3,7 +3,6 @@
 #include "kit/LargeBuffer.h"
 #include "kit/RunParts.h"
 
-#include <QThread>
 
 #include <algorithm>
 #include <cstring>
@@ -106,7 +105,7 @@ private:
         std::vector<qsizetype> offsets; // of each member's text in the gap, and its end
     };
 
-    static int workerCount() { return std::min(QThread::idealThreadCount(), 8); }
+    static int workerCount() { return std::min(partWorkers(), 8); }
 
     bool planParts(Plan& plan) const
     {

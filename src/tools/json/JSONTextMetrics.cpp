@@ -1,9 +1,9 @@
 #include "tools/json/JSONTextMetrics.h"
 
+#include "kit/RunParts.h"
 #include "kit/TextHelpers.h"
 
-#include <QList>
-#include <QtConcurrent/QtConcurrentRun>
+#include <vector>
 
 namespace {
 
@@ -47,17 +47,18 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
     if (n <= part) {
         total = countRange(all, 0, n);
     } else {
-        QList<QFuture<Counts>> parts;
-        qsizetype from = 0;
-        while (from < n) {
-            qsizetype to = std::min(n, from + part);
+        std::vector<qsizetype> cuts{0};
+        while (cuts.back() < n) {
+            qsizetype to = std::min(n, cuts.back() + part);
             if (to < n && QChar::isLowSurrogate(all[to].unicode()) && QChar::isHighSurrogate(all[to - 1].unicode()))
                 ++to;
-            parts.append(QtConcurrent::run([all, from, to] { return countRange(all, from, to); }));
-            from = to;
+            cuts.push_back(to);
         }
-        for (QFuture<Counts>& f : parts) {
-            const Counts c = f.result();
+        std::vector<Counts> counts(cuts.size() - 1);
+        runParts(qsizetype(counts.size()), [&](qsizetype k) {
+            counts[size_t(k)] = countRange(all, cuts[size_t(k)], cuts[size_t(k) + 1]);
+        });
+        for (const Counts& c : counts) {
             total.breaks += c.breaks;
             total.bytes += c.bytes;
         }

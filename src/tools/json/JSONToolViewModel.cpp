@@ -1,5 +1,6 @@
 #include "tools/json/JSONToolViewModel.h"
 
+#include "kit/RunParts.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
@@ -10,7 +11,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <climits>
 #include <memory>
@@ -281,15 +281,15 @@ void JSONToolViewModel::startFormat(bool now)
                 return;
             std::shared_ptr<CodeTextBuffer>& master = pretty ? run.formattedBuffer : run.minifiedBuffer;
             std::shared_ptr<CodeTextBuffer>& spare = pretty ? run.formattedSpare : run.minifiedSpare;
-            QFuture<void> lines;
-            if (output.size() >= kLargeText)
-                lines = QtConcurrent::run([&] {
-                    master = std::make_shared<CodeTextBuffer>(output);
-                    if (!cancelled)
-                        spare = std::make_shared<CodeTextBuffer>(*master);
-                });
-            (pretty ? run.formattedMetrics : run.minifiedMetrics) = JSONTextMetrics(output);
-            lines.waitForFinished();
+            runParts(output.size() >= kLargeText ? 2 : 1, [&](qsizetype k) {
+                if (k == 0) {
+                    (pretty ? run.formattedMetrics : run.minifiedMetrics) = JSONTextMetrics(output);
+                    return;
+                }
+                master = std::make_shared<CodeTextBuffer>(output);
+                if (!cancelled)
+                    spare = std::make_shared<CodeTextBuffer>(*master);
+            });
             (pretty ? run.formatted : run.minified) = std::move(output);
         };
         // The output on show is handed over as soon as it is printed; the other follows.

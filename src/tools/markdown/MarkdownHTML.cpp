@@ -9,7 +9,6 @@
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
 
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -112,12 +111,12 @@ namespace MarkdownHTML {
 
 QString dataLineAttributes(qint64 start, qint64 end)
 {
-    QString out;
+    MarkdownOutput out;
     appendDataLineAttributes(out, start, end);
-    return out;
+    return out.take();
 }
 
-void appendDataLineAttributes(QString& out, qint64 start, qint64 end)
+void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end)
 {
     // Written from the back: ' data-line="S" data-end="E"'.
     char16_t units[64];
@@ -212,12 +211,12 @@ int indentWidth(QStringView line)
     return width;
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out)
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out)
 {
     renderBlocks(lines, baseLine, depth, out, nullptr);
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out, bool* endsBetweenBlocks)
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks)
 {
     const qsizetype count = lines.size();
     const TrimmedLines trimmedLines{lines};
@@ -248,7 +247,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
             appendLiteral(out, u"><code");
             if (!info.isEmpty()) {
                 appendLiteral(out, u" class=\"language-");
-                out += MarkdownInline::escapeHTML(info).replace(u'"', QLatin1StringView("&quot;"));
+                appendView(out, MarkdownInline::escapeHTML(info).replace(u'"', QLatin1StringView("&quot;")));
                 appendUnit(out, u'"');
             }
             appendUnit(out, u'>');
@@ -363,7 +362,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
             MarkdownInline::appendInline(t, out);
         } else {
             // One buffer per thread for the joined lines: the inline step keeps no view of it.
-            thread_local QString text;
+            thread_local MarkdownOutput text;
             clearUnits(text);
             for (qsizetype k = i; k < j; ++k) {
                 if (k > i)
@@ -372,7 +371,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, Q
             }
             MarkdownInline::appendInline(text, out);
             if (text.capacity() > (qsizetype(1) << 20))
-                text = QString();
+                text = MarkdownOutput();
         }
         appendLiteral(out, u"</p>\n");
         hasListContext = false;
@@ -387,7 +386,7 @@ namespace {
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype keptMaximum = qsizetype(4) << 20;
 
-int workerCount() { return std::min(QThread::idealThreadCount(), 8); }
+int workerCount() { return std::min(partWorkers(), 8); }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
 // the empty line after it only when it is the document's last piece.
@@ -504,23 +503,32 @@ qsizetype unitsOf(const QList<QStringView>& lines)
     return units;
 }
 
-// A buffer each thread keeps for rendering parts into, empty, with room for so many units: fresh
-// memory costs a fault per page.
-QString& keptBuffer(qsizetype room)
+// HTML takes up to about three times the room of its Markdown, more often about twice: room for
+// the first, pages mapped up front for the second. The output grows past this when it must.
+qsizetype roomFor(qsizetype units)
 {
-    thread_local QString kept;
-    if (kept.capacity() < room)
-        kept = QString(); // growing would copy the old contents
-    clearUnits(kept);
-    kept.reserve(room);
+    return 3 * units + 64;
+}
+qsizetype likelyFor(qsizetype units)
+{
+    return 2 * units + 64;
+}
+
+// A buffer each thread keeps for rendering parts into, empty, with room for the HTML of so many
+// units of Markdown: memory used before costs no fault per page.
+MarkdownOutput& keptBuffer(qsizetype units)
+{
+    thread_local MarkdownOutput kept;
+    kept.clear();
+    kept.reserve(roomFor(units), likelyFor(units));
     return kept;
 }
 
 // A very large part's buffer is not kept for the life of the thread.
-void releaseLarge(QString& kept)
+void releaseLarge(MarkdownOutput& kept)
 {
     if (kept.capacity() > keptMaximum)
-        kept = QString();
+        kept = MarkdownOutput();
 }
 
 // Copies the parts one after another into out, side by side: one thread would fault in every
@@ -549,13 +557,9 @@ void assemble(Result& out, const Parts& parts)
 
 QString renderWhole(const QList<QStringView>& lines, qsizetype units)
 {
-    QString out;
-    out.reserve(units * 3 + 64);
-    const size_t bytes = size_t(out.capacity()) * sizeof(QChar);
-    LargeBuffer::adviseHugePages(out.data(), bytes);
-    LargeBuffer::prefault(out.data(), bytes);
+    MarkdownOutput out(roomFor(units), likelyFor(units));
     MarkdownHTML::renderBlocks(lines, 0, 0, out);
-    return out;
+    return out.take();
 }
 
 QByteArray utf8Of(QStringView html)
@@ -616,10 +620,10 @@ QString renderMarkdownHTML(const QString& source)
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            QString& kept = keptBuffer(3 * unitsOf(part) + 64);
+            MarkdownOutput& kept = keptBuffer(unitsOf(part));
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
-            outs[size_t(p)] = QString(kept.constData(), kept.size()); // a copy of its own, just as large
+            outs[size_t(p)] = kept.view().toString(); // a copy of its own, just as large
             releaseLarge(kept);
             return between;
         });
@@ -669,7 +673,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            QString& kept = keptBuffer(3 * unitsOf(part) + 64);
+            MarkdownOutput& kept = keptBuffer(unitsOf(part));
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
             QByteArray& bytes = outs[size_t(p)];

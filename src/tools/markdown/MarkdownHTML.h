@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/markdown/MarkdownOutput.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -22,13 +24,13 @@ inline constexpr int maxQuoteDepth = 32;
 
 // Renders lines (already split, no line breaks inside) whose first one is source line baseLine.
 // Appends to out.
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out);
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out);
 // The same; `endsBetweenBlocks` is set when the last line is blank and belongs to no block.
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, QString& out, bool* endsBetweenBlocks);
+void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks);
 
 // ' data-line="S" data-end="E"'
 QString dataLineAttributes(qint64 start, qint64 end);
-void appendDataLineAttributes(QString& out, qint64 start, qint64 end);
+void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end);
 
 // "```", "~~~" or empty, from a trimmed line.
 QStringView fenceMarker(QStringView trimmed);

@@ -18,15 +18,15 @@ constexpr char16_t pieceMark = 0x0001;
 // One per thread, reused from block to block so that short blocks allocate nothing.
 struct Stash {
     std::vector<QStringView> codeSpans;     // raw content, inside the block's text
-    QString pieceText;                      // image tags and link tags, one after another
+    MarkdownOutput pieceText;               // image tags and link tags, one after another
     std::vector<qsizetype> pieceEnds;       // piece k ends at pieceEnds[k] in pieceText
     std::vector<int> deltas;                // +1 opens a link, -1 closes one, 0 for an image
-    QString imageSourceText;                // images as written, one after another
+    MarkdownOutput imageSourceText;         // images as written, one after another
     std::vector<std::pair<qsizetype, qsizetype>> imageSources; // per piece: its source there, empty for links
     std::vector<char> stack;                // for the balance test of emphasis
-    QString buffers[2];                     // the working string, before and after a pass
-    QString target;
-    QString alt;
+    MarkdownOutput buffers[2];              // the working string, before and after a pass
+    MarkdownOutput target;
+    MarkdownOutput alt;
 
     qsizetype pieceCount() const { return qsizetype(deltas.size()); }
     QStringView piece(qsizetype k) const
@@ -50,9 +50,9 @@ struct Stash {
     void release()
     {
         constexpr qsizetype keep = 256 * 1024;
-        for (QString* s : {&buffers[0], &buffers[1], &pieceText, &target, &alt, &imageSourceText}) {
+        for (MarkdownOutput* s : {&buffers[0], &buffers[1], &pieceText, &target, &alt, &imageSourceText}) {
             if (s->capacity() > keep)
-                *s = QString();
+                *s = MarkdownOutput();
         }
         if (codeSpans.capacity() > size_t(keep))
             std::vector<QStringView>().swap(codeSpans);
@@ -64,7 +64,7 @@ struct Stash {
     }
 };
 
-void appendMarker(QString& out, char16_t kind, qsizetype index)
+void appendMarker(MarkdownOutput& out, char16_t kind, qsizetype index)
 {
     char16_t units[24];
     int k = 24;
@@ -93,7 +93,7 @@ qsizetype readMarker(QStringView s, qsizetype p, char16_t kind, qsizetype* numbe
     return q + 1;
 }
 
-void appendEscapedAll(QStringView text, QString& out)
+void appendEscapedAll(QStringView text, MarkdownOutput& out)
 {
     qsizetype from = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -114,7 +114,7 @@ void appendEscapedAll(QStringView text, QString& out)
 }
 
 // Code-span markers become their content escaped for an attribute; double quotes become &quot;.
-void appendAttributeText(QStringView s, const Stash& stash, QString& out)
+void appendAttributeText(QStringView s, const Stash& stash, MarkdownOutput& out)
 {
     qsizetype from = 0;
     const char16_t* const base = s.utf16();
@@ -144,7 +144,7 @@ void appendAttributeText(QStringView s, const Stash& stash, QString& out)
 }
 
 // Step 1 and 2: code spans out, everything else escaped.
-void stashCodeSpans(QStringView raw, Stash& stash, QString& w)
+void stashCodeSpans(QStringView raw, Stash& stash, MarkdownOutput& w)
 {
     w.reserve(raw.size() + raw.size() / 8 + 8);
     const qsizetype n = raw.size();
@@ -341,7 +341,7 @@ bool titleIsClosed(QStringView match, qsizetype titleOffset, const Stash& stash)
     return s[next] == U')';
 }
 
-void stashPiece(QString& out, Stash& stash, int delta)
+void stashPiece(MarkdownOutput& out, Stash& stash, int delta)
 {
     const qsizetype index = stash.pieceCount();
     stash.pieceEnds.push_back(stash.pieceText.size());
@@ -350,7 +350,7 @@ void stashPiece(QString& out, Stash& stash, int delta)
     appendMarker(out, pieceMark, index);
 }
 
-void stashLinkOpening(QString& out, Stash& stash, QStringView href)
+void stashLinkOpening(MarkdownOutput& out, Stash& stash, QStringView href)
 {
     appendLiteral(stash.pieceText, u"<a href=\"");
     appendView(stash.pieceText, href);
@@ -358,14 +358,14 @@ void stashLinkOpening(QString& out, Stash& stash, QStringView href)
     stashPiece(out, stash, +1);
 }
 
-void stashLinkClosing(QString& out, Stash& stash)
+void stashLinkClosing(MarkdownOutput& out, Stash& stash)
 {
     appendLiteral(stash.pieceText, u"</a>");
     stashPiece(out, stash, -1);
 }
 
 // Step 3 (image) and step 4 (link) share one scan.
-bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
+bool renderImagesOrLinks(QStringView w, MarkdownOutput& out, Stash& stash, bool images)
 {
     const QStringView opener = images ? QStringView(u"![") : QStringView(u"[");
     const qsizetype n = w.size();
@@ -400,11 +400,11 @@ bool renderImagesOrLinks(QStringView w, QString& out, Stash& stash, bool images)
         }
         appendView(out, w.sliced(copy, p - copy));
         const QStringView text = w.sliced(p + textStart, k - p - textStart);
-        QString& target = stash.target;
+        MarkdownOutput& target = stash.target;
         clearUnits(target);
         appendAttributeText(w.sliced(k + 2, destEnd - k - 2), stash, target);
         if (images) {
-            QString& alt = stash.alt;
+            MarkdownOutput& alt = stash.alt;
             clearUnits(alt);
             appendAttributeText(text, stash, alt);
             if (MarkdownInline::isAllowedURL(target, true)) {
@@ -456,7 +456,7 @@ bool isWordBoundaryBefore(QStringView s, qsizetype i)
 }
 
 // Step 5: bare web addresses outside links become links.
-bool autolinkURLs(QStringView s, QString& out, Stash& stash)
+bool autolinkURLs(QStringView s, MarkdownOutput& out, Stash& stash)
 {
     const qsizetype n = s.size();
     bool changed = false;
@@ -590,7 +590,7 @@ bool isBalanced(QStringView s, const Stash& stash, std::vector<char>& stack)
 
 // Step 6: one delimiter form. pair: the delimiter is doubled; flanked: it needs a non-word
 // character or the edge on both sides.
-bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flanked, QStringView open,
+bool emphasisPass(QStringView s, MarkdownOutput& out, char16_t d, bool pair, bool flanked, QStringView open,
                   QStringView close, Stash& stash)
 {
     const qsizetype n = s.size();
@@ -639,7 +639,7 @@ bool emphasisPass(QStringView s, QString& out, char16_t d, bool pair, bool flank
 }
 
 // Steps 7 and 8: pieces back verbatim, code spans back as code elements.
-void restore(QStringView w, const Stash& stash, QString& out)
+void restore(QStringView w, const Stash& stash, MarkdownOutput& out)
 {
     qsizetype from = 0;
     const char16_t* const base = w.utf16();
@@ -692,7 +692,7 @@ unsigned syntaxOf(QStringView text)
 
 namespace MarkdownInline {
 
-void appendEscapedHTML(QStringView text, QString& out)
+void appendEscapedHTML(QStringView text, MarkdownOutput& out)
 {
     const char16_t* from = text.utf16();
     const char16_t* const end = from + text.size();
@@ -713,10 +713,9 @@ void appendEscapedHTML(QStringView text, QString& out)
 
 QString escapeHTML(QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + 16);
+    MarkdownOutput out(text.size() + 16);
     appendEscapedHTML(text, out);
-    return out;
+    return out.take();
 }
 
 bool isAllowedURL(QStringView value, bool forImage)
@@ -764,7 +763,7 @@ bool isAllowedURL(QStringView value, bool forImage)
     return false;
 }
 
-void appendInline(QStringView text, QString& out)
+void appendInline(QStringView text, MarkdownOutput& out)
 {
     const unsigned flags = syntaxOf(text);
     if ((flags & ~unsigned(HasBang)) == 0) {
@@ -773,8 +772,8 @@ void appendInline(QStringView text, QString& out)
     }
     thread_local Stash stash;
     stash.reset();
-    QString* current = &stash.buffers[0];
-    QString* next = &stash.buffers[1];
+    MarkdownOutput* current = &stash.buffers[0];
+    MarkdownOutput* next = &stash.buffers[1];
     clearUnits(*current);
     if (flags & HasBacktick)
         stashCodeSpans(text, stash, *current);
@@ -786,22 +785,22 @@ void appendInline(QStringView text, QString& out)
             std::swap(current, next);
     };
     if ((flags & HasBracket) && (flags & HasBang))
-        run([&](QStringView w, QString& o) { return renderImagesOrLinks(w, o, stash, true); });
+        run([&](QStringView w, MarkdownOutput& o) { return renderImagesOrLinks(w, o, stash, true); });
     if (flags & HasBracket)
-        run([&](QStringView w, QString& o) { return renderImagesOrLinks(w, o, stash, false); });
+        run([&](QStringView w, MarkdownOutput& o) { return renderImagesOrLinks(w, o, stash, false); });
     if (flags & HasColon)
-        run([&](QStringView w, QString& o) { return autolinkURLs(w, o, stash); });
+        run([&](QStringView w, MarkdownOutput& o) { return autolinkURLs(w, o, stash); });
     const QStringView strong(u"<strong>"), strongEnd(u"</strong>"), em(u"<em>"), emEnd(u"</em>");
     if (flags & HasStar)
-        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'*', true, false, strong, strongEnd, stash); });
+        run([&](QStringView w, MarkdownOutput& o) { return emphasisPass(w, o, u'*', true, false, strong, strongEnd, stash); });
     if (flags & HasUnderscore)
-        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'_', true, true, strong, strongEnd, stash); });
+        run([&](QStringView w, MarkdownOutput& o) { return emphasisPass(w, o, u'_', true, true, strong, strongEnd, stash); });
     if (flags & HasStar)
-        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'*', false, false, em, emEnd, stash); });
+        run([&](QStringView w, MarkdownOutput& o) { return emphasisPass(w, o, u'*', false, false, em, emEnd, stash); });
     if (flags & HasUnderscore)
-        run([&](QStringView w, QString& o) { return emphasisPass(w, o, u'_', false, true, em, emEnd, stash); });
+        run([&](QStringView w, MarkdownOutput& o) { return emphasisPass(w, o, u'_', false, true, em, emEnd, stash); });
     if (flags & HasTilde)
-        run([&](QStringView w, QString& o) {
+        run([&](QStringView w, MarkdownOutput& o) {
             return emphasisPass(w, o, u'~', true, false, u"<del>", u"</del>", stash);
         });
     if (stash.pieceCount() == 0 && stash.codeSpanCount() == 0)
@@ -813,10 +812,9 @@ void appendInline(QStringView text, QString& out)
 
 QString renderInline(QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + 16);
+    MarkdownOutput out(text.size() + 16);
     appendInline(text, out);
-    return out;
+    return out.take();
 }
 
 } // namespace MarkdownInline

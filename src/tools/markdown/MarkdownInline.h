@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/markdown/MarkdownOutput.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -9,11 +11,11 @@
 namespace MarkdownInline {
 
 QString renderInline(QStringView text);
-void appendInline(QStringView text, QString& out);
+void appendInline(QStringView text, MarkdownOutput& out);
 
 // "&", "<", ">" to entities; double quotes stay.
 QString escapeHTML(QStringView text);
-void appendEscapedHTML(QStringView text, QString& out);
+void appendEscapedHTML(QStringView text, MarkdownOutput& out);
 
 // Whether an escaped attribute value may be a link's href (forImage false) or an image's src.
 bool isAllowedURL(QStringView attributeText, bool forImage);

@@ -125,7 +125,7 @@ bool canInterruptParagraph(QStringView rawLine)
 }
 
 ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmedLines, qsizetype start,
-                     qint64 baseLine, QString& out)
+                     qint64 baseLine, MarkdownOutput& out)
 {
     ListBlock block;
     // One list per thread: the inline step renders no list.
@@ -164,7 +164,7 @@ ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::Trimme
     return block;
 }
 
-void renderListItems(const QList<ListLine>& items, QString& out)
+void renderListItems(const QList<ListLine>& items, MarkdownOutput& out)
 {
     const qsizetype n = items.size();
     if (n == 0)

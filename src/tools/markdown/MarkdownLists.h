@@ -53,8 +53,8 @@ bool canInterruptParagraph(QStringView rawLine);
 
 // Renders the list that starts at lines[start] (trimmed holds the same lines trimmed) onto out.
 ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype start,
-                     qint64 baseLine, QString& out);
+                     qint64 baseLine, MarkdownOutput& out);
 
-void renderListItems(const QList<ListLine>& items, QString& out);
+void renderListItems(const QList<ListLine>& items, MarkdownOutput& out);
 
 } // namespace MarkdownLists

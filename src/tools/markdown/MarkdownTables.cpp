@@ -102,7 +102,7 @@ QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column)
 
 namespace {
 
-void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>& codes, QStringView cell,
+void appendRow(MarkdownOutput& out, QStringView line, qint64 absolute, const QList<int>& codes, QStringView cell,
                QStringView cellClose)
 {
     appendLiteral(out, u"<tr");
@@ -127,7 +127,7 @@ void appendRow(QString& out, QStringView line, qint64 absolute, const QList<int>
 } // namespace
 
 qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i,
-                      qint64 baseLine, QString& out)
+                      qint64 baseLine, MarkdownOutput& out)
 {
     // Kept by the thread from table to table; the inline step renders no table.
     thread_local QList<int> codes;

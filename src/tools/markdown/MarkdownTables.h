@@ -18,6 +18,6 @@ QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column);
 
 // Renders the table whose header is lines[header] onto out; answers the number of lines used.
 qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype header,
-                      qint64 baseLine, QString& out);
+                      qint64 baseLine, MarkdownOutput& out);
 
 } // namespace MarkdownTables

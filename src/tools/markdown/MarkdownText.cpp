@@ -55,12 +55,7 @@ QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, const char16_t* end, c
     return bits;
 }
 
-// QUORRIX_MARKDOWN_NARROW in the environment keeps to the narrower loops, so that tests cover both.
-bool hasAvx2()
-{
-    static const bool has = CpuFeatures::hasAvx2("QUORRIX_MARKDOWN_NARROW");
-    return has;
-}
+using CpuFeatures::hasAvx2;
 #endif
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/markdown/MarkdownOutput.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -90,36 +92,13 @@ struct TrimmedLines {
     QStringView operator[](qsizetype i) const { return trimmed(lines[i]); }
 };
 
-// Appending to the converter's output: what QString::append does, with the check for room inline,
-// since the output grows by many short pieces.
-inline void appendUnits(QString& out, const char16_t* units, qsizetype n)
-{
-    QString::DataPointer& d = out.data_ptr();
-    if (n <= 0)
-        return;
-    if (d.needsDetach() || d.freeSpaceAtEnd() < n) [[unlikely]] {
-        out.append(reinterpret_cast<const QChar*>(units), n);
-        return;
-    }
-    std::memcpy(d.data() + d.size, units, size_t(n) * sizeof(char16_t));
-    d.size += n;
-    d.data()[d.size] = u'\0'; // QString keeps room for it
-}
-// resize(0), keeping the buffer, inline.
-inline void clearUnits(QString& out)
-{
-    QString::DataPointer& d = out.data_ptr();
-    if (d.needsDetach()) {
-        out.resize(0);
-        return;
-    }
-    d.size = 0;
-    d.data()[0] = u'\0';
-}
-inline void appendView(QString& out, QStringView text) { appendUnits(out, text.utf16(), text.size()); }
-inline void appendUnit(QString& out, char16_t unit) { appendUnits(out, &unit, 1); }
+// Appending to the converter's output.
+inline void appendUnits(MarkdownOutput& out, const char16_t* units, qsizetype n) { out.append(units, n); }
+inline void clearUnits(MarkdownOutput& out) { out.clear(); }
+inline void appendView(MarkdownOutput& out, QStringView text) { out.append(text.utf16(), text.size()); }
+inline void appendUnit(MarkdownOutput& out, char16_t unit) { out.append(&unit, 1); }
 template<size_t N>
-inline void appendLiteral(QString& out, const char16_t (&text)[N])
+inline void appendLiteral(MarkdownOutput& out, const char16_t (&text)[N])
 {
     appendUnits(out, text, qsizetype(N - 1));
 }

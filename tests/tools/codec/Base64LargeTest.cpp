@@ -558,9 +558,5 @@ private slots:
     }
 };
 
-#if defined(QUORRIX_CODEC_TEST_NARROW)
-QUORRIX_TEST_MAIN_WITH_SETUP(Base64LargeTest, qputenv("QUORRIX_CODEC_NARROW", "1"))
-#else
 QUORRIX_TEST_MAIN(Base64LargeTest)
-#endif
 #include "Base64LargeTest.moc"

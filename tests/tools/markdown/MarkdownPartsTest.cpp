@@ -14,9 +14,9 @@ class MarkdownPartsTest : public QObject {
         QList<QStringView> lines;
         for (const QStringView line : all.split(u'\n'))
             lines.append(line);
-        QString out;
+        MarkdownOutput out;
         MarkdownHTML::renderBlocks(lines, 0, 0, out);
-        return out;
+        return out.take();
     }
 
     // Blocks that may hold a heading-like line after a blank one without it starting a block.

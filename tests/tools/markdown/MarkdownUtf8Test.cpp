@@ -65,9 +65,5 @@ private slots:
     }
 };
 
-#if defined(QUORRIX_MARKDOWN_TEST_NARROW)
-QUORRIX_TEST_MAIN_WITH_SETUP(MarkdownUtf8Test, qputenv("QUORRIX_MARKDOWN_NARROW", "1"))
-#else
 QUORRIX_TEST_MAIN(MarkdownUtf8Test)
-#endif
 #include "MarkdownUtf8Test.moc"

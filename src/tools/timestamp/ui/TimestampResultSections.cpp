@@ -1,13 +1,13 @@
 #include "tools/timestamp/ui/TimestampResultSections.h"
 
 #include "kit/DynamicColor.h"
+#include "kit/ui/EqualWidthRow.h"
 #include "kit/ui/RoundedPanel.h"
 #include "kit/ui/SymbolIcon.h"
 #include "tools/timestamp/Timestamp.h"
 #include "tools/timestamp/TimestampLocale.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
 #include "tools/timestamp/TimestampZones.h"
-#include "tools/timestamp/ui/EqualHalves.h"
 #include "tools/timestamp/ui/TimestampRowGrid.h"
 #include "tools/timestamp/ui/TimestampRowState.h"
 #include "tools/timestamp/ui/TimestampZonePicker.h"
@@ -181,7 +181,9 @@ QWidget* TimestampResultSections::otherZones(bool wide, int paneWidth)
         fill(left, 0);
         fill(right, 1);
         auto* halves = new QWidget;
-        auto* layout = new EqualHalves(40, halves);
+        auto* layout = new EqualWidthRow(halves);
+        layout->setSpacing(40);
+        layout->setSqueezable(false);
         layout->addWidget(left);
         layout->addWidget(right);
         // The halves where their ideal width fits the box; one column otherwise.

@@ -4,7 +4,6 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/ToolPane.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
-#include "tools/timestamp/ui/EqualHalves.h"
 #include "tools/timestamp/ui/TimestampResultSections.h"
 #include "tools/timestamp/ui/TimestampRowGrid.h"
 #include "tools/timestamp/ui/TimestampTool.h"
@@ -26,16 +25,6 @@
 #include <algorithm>
 
 using namespace Timestamp;
-
-// A widget of a fixed ideal size, for the two-column layout.
-class Box : public QWidget {
-public:
-    Box(int w, int h, QWidget* parent = nullptr) : QWidget(parent), m_size(w, h) {}
-    QSize sizeHint() const override { return m_size; }
-
-private:
-    QSize m_size;
-};
 
 class TimestampToolViewTest : public QObject {
     Q_OBJECT
@@ -80,32 +69,6 @@ private slots:
         QCOMPARE(tool.symbol(), QStringLiteral("clock"));
         QCOMPARE(tool.category(), ToolCategory::data);
         QVERIFY(tool.acceptedExtensions().isEmpty());
-    }
-
-    void equalHalves_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<int>("secondX");
-        QTest::newRow("640 wide") << 640 << 300 << 340;
-        QTest::newRow("narrower than the gap: clamped") << 20 << 0 << 40;
-    }
-    void equalHalves()
-    {
-        QFETCH(int, width);
-        QFETCH(int, column);
-        QFETCH(int, secondX);
-        QWidget host;
-        auto* layout = new EqualHalves(40, &host);
-        auto* a = new Box(120, 30);
-        auto* b = new Box(200, 50);
-        layout->addWidget(a);
-        layout->addWidget(b);
-        QCOMPARE(layout->sizeHint(), QSize(440, 50));
-        layout->setGeometry(QRect(0, 0, width, 100));
-        QCOMPARE(a->geometry(), QRect(0, 0, column, 30));
-        QCOMPARE(b->geometry().x(), secondX);
-        QCOMPARE(b->geometry().width(), column);
     }
 
     // A number puts "Date strings" first; a date text puts "Unix time" first, marked "IN".

@@ -1,0 +1,48 @@
+#include "tools/codec/BulkCodec.h"
+
+#include "support/OneCore.h"
+#include "support/QuorrixTestMain.h"
+
+#include <QtTest>
+
+#include <functional>
+
+// Pinned to one core, the large conversions run on the calling thread and start no helper.
+class BulkCodecOneCoreTest : public QObject {
+    Q_OBJECT
+
+    qsizetype m_threads = 0;
+
+private slots:
+    void initTestCase()
+    {
+        OneCore::pin();
+        m_threads = OneCore::threadCount();
+    }
+
+    void pinnedJobsStartNoThread_data()
+    {
+        QTest::addColumn<std::function<bool()>>("job");
+        const QString text(24 << 20, u'q');
+        QTest::newRow("Base64 encoding of 24 million units") << std::function<bool()>([text] {
+            return BulkCodec::base64Encode(text, false).size() == 32 << 20;
+        });
+        QTest::newRow("Base64 decoding of 24 million units") << std::function<bool()>([text] {
+            const auto bytes = BulkCodec::base64Decode(text);
+            return bytes && bytes->size() == 18 << 20;
+        });
+        QTest::newRow("UTF-8 decoding of 24 MB") << std::function<bool()>([] {
+            const auto decoded = BulkCodec::textFromUtf8(QByteArray(24 << 20, 'q'));
+            return decoded && decoded->size() == 24 << 20;
+        });
+    }
+    void pinnedJobsStartNoThread()
+    {
+        QFETCH(std::function<bool()>, job);
+        QVERIFY(job());
+        QCOMPARE(OneCore::threadCount(), m_threads);
+    }
+};
+
+QUORRIX_TEST_MAIN(BulkCodecOneCoreTest)
+#include "BulkCodecOneCoreTest.moc"
