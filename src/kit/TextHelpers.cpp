@@ -1,6 +1,6 @@
 #include "kit/TextHelpers.h"
 
-#include "kit/Utf8Encoder.h"
+#include "formats/Utf8Encoder.h"
 
 #include <cstring>
 

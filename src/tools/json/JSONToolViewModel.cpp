@@ -3,7 +3,7 @@
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
-#include "tools/json/JSONSyntaxTokens.h"
+#include "formats/JSONSyntaxTokens.h"
 
 #include <QClipboard>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "tools/jwt/JWTJSONValue.h"
 
-#include "tools/json/JSONFormatter.h"
-#include "tools/json/JSONParser.h"
-#include "tools/json/JSONPrinter.h"
+#include "formats/JSONFormatter.h"
+#include "formats/JSONParser.h"
+#include "formats/JSONPrinter.h"
 
 #include <QSet>
 #include <QStringDecoder>

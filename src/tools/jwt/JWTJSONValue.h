@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/json/JSONDocument.h"
+#include "formats/JSONDocument.h"
 
 #include <QByteArray>
 #include <QString>
