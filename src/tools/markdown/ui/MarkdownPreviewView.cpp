@@ -1,7 +1,7 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 
 #include "kit/TextHelpers.h"
-#include "kit/ui/WebPageSetup.h"
+#include "kit/web/WebPageSetup.h"
 
 #include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownFindController.h"

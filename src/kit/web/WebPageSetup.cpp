@@ -1,4 +1,4 @@
-#include "kit/ui/WebPageSetup.h"
+#include "kit/web/WebPageSetup.h"
 
 #include <QWebEnginePage>
 #include <QWebEngineScript>
