@@ -1,10 +1,10 @@
 #include "tools/codec/Codec.h"
 
-#include "formats/BulkCodec.h"
 #include "formats/Encodings.h"
 #include "formats/JSONFormatter.h"
 #include "formats/JSONParser.h"
 #include "formats/JSONPrinter.h"
+#include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
 #include "kit/TextHelpers.h"
 
@@ -179,7 +179,7 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
         }
     }
     output.byteCount = bytes.size();
-    std::optional<QString> text = BulkCodec::textFromUtf8(bytes, cancelled);
+    std::optional<QString> text = Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Utf8Decoder::ByteOrderMark::keep, cancelled});
     if (!text) {
         output.dump = HexDump(bytes, dumpLimit);
         output.text = hexDumpText(16, *output.dump);

@@ -483,7 +483,7 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
 struct ListSink {
     QList<QStringList> rows;
     QStringList row;
-    void field(QByteArrayView v) { row.append(QString::fromUtf8(v)); }
+    void field(QByteArrayView v) { row.append(Utf8Decoder::decodeReplacing(v, Utf8Decoder::ByteOrderMark::keep)); }
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
@@ -861,7 +861,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
         if (hasHeader) {
             const QByteArrayView header = table->storedCell(0, i);
             if (!trimmedBlanks(header).isEmpty())
-                name = QString::fromUtf8(header);
+                name = Utf8Decoder::decodeReplacing(header, Utf8Decoder::ByteOrderMark::keep);
         }
         column.name = name.isEmpty() ? columnLetterName(i) : name;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/Utf8Decoder.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -47,7 +49,10 @@ public:
 
     // Cells of a data row; a cell past the row's stored cells (a padded one) is empty.
     QByteArrayView cellUtf8(qsizetype row, qsizetype column) const;
-    QString cell(qsizetype row, qsizetype column) const { return QString::fromUtf8(cellUtf8(row, column)); }
+    QString cell(qsizetype row, qsizetype column) const
+    {
+        return Utf8Decoder::decodeReplacing(cellUtf8(row, column), Utf8Decoder::ByteOrderMark::keep);
+    }
     Row row(qsizetype id) const;
     // Every row made into strings: for small documents and tests.
     QList<Row> rows() const;

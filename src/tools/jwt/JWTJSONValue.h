@@ -60,7 +60,3 @@ private:
     std::shared_ptr<const JSONDocument> m_document;
     qsizetype m_index = 0;
 };
-
-// Strict UTF-8: nothing when the bytes hold an invalid or overlong sequence or an encoded
-// surrogate. An initial byte-order mark is kept as U+FEFF.
-std::optional<QString> strictUTF8(const QByteArray& bytes);
