@@ -1,6 +1,13 @@
 #include "formats/Utf8Decoder.h"
 
 #include "formats/BulkCodec.h"
+#include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -144,18 +151,98 @@ qsizetype decodeStrict(const unsigned char* s, qsizetype n, char16_t* o, qsizety
     return o - o0;
 }
 
+// UTF-16 units of the well-formed UTF-8 s[0, n): one per lead byte, two for a four-byte one.
+qsizetype unitCount(const unsigned char* s, qsizetype n)
+{
+    qsizetype units = n, i = 0;
+#if defined(__SSE2__)
+    // Per byte lane, how many continuation bytes (each one unit less) and four-byte leads (each
+    // one unit more) were seen, summed across lanes every 255 steps.
+    const __m128i leadLimit = _mm_set1_epi8(char(0xC0)); // signed, 0x80..0xBF lie below it
+    const __m128i fourByte = _mm_set1_epi8(char(0xF0));
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 16) {
+        __m128i continuations = zero, fours = zero;
+        for (int step = 0; step < 255 && n - i >= 16; ++step, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            continuations = _mm_sub_epi8(continuations, _mm_cmpgt_epi8(leadLimit, v));
+            fours = _mm_sub_epi8(fours, _mm_cmpeq_epi8(_mm_max_epu8(v, fourByte), v));
+        }
+        const __m128i c = _mm_sad_epu8(continuations, zero), f = _mm_sad_epu8(fours, zero);
+        units -= _mm_cvtsi128_si32(c) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(c, c));
+        units += _mm_cvtsi128_si32(f) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(f, f));
+    }
+#endif
+    for (; i < n; ++i)
+        units += (s[i] & 0xC0) == 0x80 ? -1 : (s[i] >= 0xF0 ? 1 : 0);
+    return units;
+}
+
+// The text of well-formed UTF-8, or nothing at the first ill-formed sequence. A large input is
+// decoded in parts side by side, each written straight to its place, cut before lead bytes.
+std::optional<QString> strictUtf8Uncancellable(QByteArrayView bytes)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    constexpr qsizetype partMinimum = qsizetype(1) << 18;
+    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
+    // process or on a busy machine.
+    constexpr qsizetype textMinimum = qsizetype(1) << 21;
+    const int parts = n < textMinimum ? 1 : int(std::min<qsizetype>(4 * std::max(1, QThread::idealThreadCount()), n / partMinimum));
+    if (parts <= 1) {
+        QString text = LargeBuffer::uninitializedString(n);
+        LargeBuffer::populate(text.data(), size_t(n) * sizeof(char16_t));
+        const qsizetype units = decodeStrict(s, n, reinterpret_cast<char16_t*>(text.data()), n);
+        if (units < 0)
+            return std::nullopt;
+        text.resize(units);
+        return text;
+    }
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    cuts[0] = 0;
+    for (int k = 1; k < parts; ++k) {
+        qsizetype at = std::max(n / parts * k, cuts[size_t(k) - 1]);
+        // More than three continuation bytes in a row are ill-formed; the next part says so.
+        for (int step = 0; step < 3 && at < n && (s[at] & 0xC0) == 0x80; ++step)
+            ++at;
+        cuts[size_t(k)] = at;
+    }
+    std::vector<qsizetype> starts(size_t(parts) + 1, 0);
+    runParts(parts, [&](int k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); });
+    for (int k = 0; k < parts; ++k)
+        starts[size_t(k) + 1] += starts[size_t(k)];
+    QString text = LargeBuffer::uninitializedString(starts.back());
+    char16_t* const o = reinterpret_cast<char16_t*>(text.data());
+    std::atomic_bool failed{false};
+    runParts(parts, [&](int k) {
+        if (failed.load(std::memory_order_relaxed))
+            return;
+        const qsizetype room = starts[size_t(k) + 1] - starts[size_t(k)];
+        LargeBuffer::populate(o + starts[size_t(k)], size_t(room) * sizeof(char16_t));
+        // Well-formed parts fill their room exactly.
+        if (decodeStrict(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)], o + starts[size_t(k)], room) != room)
+            failed = true;
+    });
+    if (failed)
+        return std::nullopt;
+    return text;
+}
+
 bool isCancelled(const std::atomic_bool* cancelled)
 {
     return cancelled && cancelled->load(std::memory_order_relaxed);
 }
 
-// One part is all BulkCodec would make of an input this short; it is done here without the
-// bookkeeping of parts, which short inputs (a CSV cell, a token's header) would pay for.
+// Work that may be cancelled goes to BulkCodec's engine, which polls the flag as it goes; the
+// rest to the engine above, which writes straight into huge pages (a file being opened). Short
+// inputs (a CSV cell, a token's header) skip the bookkeeping of parts.
 std::optional<QString> strictUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
 {
     const qsizetype n = bytes.size();
-    if (n >= 2 * BulkCodec::partMinimum)
+    if (cancelled && n >= 2 * BulkCodec::partMinimum)
         return BulkCodec::textFromUtf8(bytes, cancelled);
+    if (!cancelled && n >= (qsizetype(1) << 21))
+        return strictUtf8Uncancellable(bytes);
     if (isCancelled(cancelled))
         return std::nullopt;
     QString text(n, Qt::Uninitialized);
