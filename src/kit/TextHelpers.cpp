@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include <QTextDocument>
-
 #include <algorithm>
 
 namespace TextHelpers {
@@ -85,19 +83,6 @@ QString normalizedLineBreaks(QStringView text)
         }
     }
     return out;
-}
-
-QString nativeTextCopy(const QTextDocument& document)
-{
-    QString text = document.toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    return text;
-}
-
-void clearUndoActions(QTextDocument& document)
-{
-    if (document.isUndoRedoEnabled())
-        document.clearUndoRedoStacks();
 }
 
 bool isInsertAfterLineBreak(Range edited, qsizetype changeInLength, QStringView text)
