@@ -830,11 +830,6 @@ int BulkCodec::partCount(qsizetype units)
     return int(std::clamp<qsizetype>(units / partMinimum, 1, 4 * workerCount()));
 }
 
-qint64 BulkCodec::utf8Length(QStringView text)
-{
-    return utf8LengthOf(text.utf16(), text.size());
-}
-
 QString BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe)
 {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -34,7 +34,4 @@ public:
 
     // Strict UTF-8 as UTF-16, a leading byte-order mark kept. Nullopt also when cancelled.
     static std::optional<QString> textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled = nullptr);
-
-    // UTF-8 length of the text, a lone surrogate counting as U+FFFD.
-    static qint64 utf8Length(QStringView text);
 };

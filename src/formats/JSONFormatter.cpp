@@ -3,6 +3,7 @@
 #include "formats/JSONParser.h"
 #include "formats/JSONPrinter.h"
 #include "formats/JSONTextMetrics.h"
+#include "formats/Utf8Encoder.h"
 
 #include <QHash>
 #include <QtConcurrent/QtConcurrentRun>
@@ -41,7 +42,7 @@ FormatResult printed(const QString& text, const std::optional<QString>& unit, So
 Validation verdict(const QString& text, const JSONParser::Result& parsed)
 {
     Validation v;
-    v.byteSize = JSONTextMetrics::utf8Length(text);
+    v.byteSize = Utf8Encoder::encodedLength(text);
     if (parsed.error) {
         v.error = parsed.error->message;
         v.failure = parsed.error;
@@ -69,7 +70,7 @@ Validation validate(const QString& text)
 {
     if (isBlank(text)) {
         Validation v;
-        v.byteSize = JSONTextMetrics::utf8Length(text);
+        v.byteSize = Utf8Encoder::encodedLength(text);
         return v;
     }
     return verdict(text, JSONParser::parse(text, nullptr, false));
@@ -83,7 +84,7 @@ std::optional<Validation> readDocument(const QString& text, JSONDocument& docume
 {
     if (isBlank(text)) {
         Validation blank;
-        blank.byteSize = JSONTextMetrics::utf8Length(text);
+        blank.byteSize = Utf8Encoder::encodedLength(text);
         return blank;
     }
     const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);

@@ -65,8 +65,3 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
     bytes = total.bytes;
     lines = bytes == 0 ? 0 : total.breaks + 1;
 }
-
-qint64 JSONTextMetrics::utf8Length(QStringView text)
-{
-    return Utf8Encoder::encodedLength(text);
-}

@@ -12,8 +12,5 @@ struct JSONTextMetrics {
     JSONTextMetrics(qint64 lines, qint64 bytes) : lines(lines), bytes(bytes) {}
     explicit JSONTextMetrics(const QString& text);
 
-    // UTF-8 length of UTF-16 text; a lone surrogate counts as the three bytes of U+FFFD.
-    static qint64 utf8Length(QStringView text);
-
     friend bool operator==(const JSONTextMetrics&, const JSONTextMetrics&) = default;
 };

@@ -1,4 +1,5 @@
 #include "formats/JSONTextMetrics.h"
+#include "formats/Utf8Encoder.h"
 
 #include <QRandomGenerator>
 #include <QtTest/QTest>
@@ -77,13 +78,13 @@ private slots:
                     expected += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
                 }
             }
-            QCOMPARE(JSONTextMetrics::utf8Length(text), expected);
+            QCOMPARE(Utf8Encoder::encodedLength(text), expected);
         }
         // Long enough for the step counters to be summed on the way.
         QString longText;
         for (int i = 0; i < 300000; ++i)
             longText += QChar(samples[rng.bounded(7)]);
-        QCOMPARE(JSONTextMetrics::utf8Length(longText), qint64(longText.toUtf8().size()));
+        QCOMPARE(Utf8Encoder::encodedLength(longText), qint64(longText.toUtf8().size()));
     }
 };
 
