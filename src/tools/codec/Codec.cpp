@@ -52,6 +52,15 @@ std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool
     return JSONPrinter::print(document, Indent::spaces(2).unit(), SortMode::ascending, cancelled);
 }
 
+// The text's UTF-8 in ordinary memory: the bytes live only until they are written as hex, too
+// briefly for huge pages to pay for themselves.
+QByteArray plainUtf8(QStringView text)
+{
+    QByteArray bytes(Utf8Encoder::encodedLength(text), Qt::Uninitialized);
+    Utf8Encoder::encode(text, bytes.data());
+    return bytes;
+}
+
 } // namespace
 
 QString Codec::rawValue(Scheme scheme)
@@ -122,7 +131,7 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
         case Scheme::base64: text = Encodings::base64EncodeText(input, options.urlSafe, cancelled); break;
         case Scheme::url: text = Encodings::percentEncode(input, options.plusForSpace); break;
         case Scheme::html: text = Encodings::htmlEscape(input); break;
-        case Scheme::hex: text = Encodings::hexEncode(Utf8Encoder::toUtf8(input)); break;
+        case Scheme::hex: text = Encodings::hexEncode(plainUtf8(input)); break;
         }
         Output output;
         // Every scheme but HTML writes ASCII only.
