@@ -233,18 +233,21 @@ bool isCancelled(const std::atomic_bool* cancelled)
     return cancelled && cancelled->load(std::memory_order_relaxed);
 }
 
-// Work that may be cancelled goes to BulkCodec's engine, which polls the flag as it goes; the
-// rest to the engine above, which writes straight into huge pages (a file being opened). Short
-// inputs (a CSV cell, a token's header) skip the bookkeeping of parts.
-std::optional<QString> strictUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
+// A text kept for long goes to the engine above, which writes straight into huge pages; other
+// long ones to BulkCodec's, which polls the flag as it goes and uses ordinary memory (huge pages
+// cost more than they save for a short-lived text). Short inputs (a CSV cell, a token's header)
+// skip the bookkeeping of parts.
+std::optional<QString> strictUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled, bool longLived)
 {
     const qsizetype n = bytes.size();
-    if (cancelled && n >= 2 * BulkCodec::partMinimum)
-        return BulkCodec::textFromUtf8(bytes, cancelled);
-    if (!cancelled && n >= (qsizetype(1) << 21))
-        return strictUtf8Uncancellable(bytes);
     if (isCancelled(cancelled))
         return std::nullopt;
+    if (longLived) {
+        std::optional<QString> text = strictUtf8Uncancellable(bytes);
+        return isCancelled(cancelled) ? std::nullopt : std::move(text);
+    }
+    if (n >= 2 * BulkCodec::partMinimum)
+        return BulkCodec::textFromUtf8(bytes, cancelled);
     QString text(n, Qt::Uninitialized);
     const qsizetype units = decodeStrict(reinterpret_cast<const unsigned char*>(bytes.data()), n,
                                          reinterpret_cast<char16_t*>(text.data()), n);
@@ -260,14 +263,14 @@ std::optional<QString> Utf8Decoder::decode(QByteArrayView bytes, const Options& 
 {
     if (options.byteOrderMark == ByteOrderMark::drop && bytes.startsWith("\xEF\xBB\xBF"))
         bytes = bytes.sliced(3);
-    if (std::optional<QString> text = strictUtf8(bytes, options.cancelled))
+    if (std::optional<QString> text = strictUtf8(bytes, options.cancelled, options.longLived))
         return text;
     if (options.illFormed == IllFormed::fail || isCancelled(options.cancelled))
         return std::nullopt;
     return repairedUtf8(bytes);
 }
 
-QString Utf8Decoder::decodeReplacing(QByteArrayView bytes, ByteOrderMark mark)
+QString Utf8Decoder::decodeReplacing(QByteArrayView bytes, ByteOrderMark mark, bool longLived)
 {
-    return *decode(bytes, {IllFormed::replace, mark, nullptr});
+    return *decode(bytes, {IllFormed::replace, mark, nullptr, longLived});
 }

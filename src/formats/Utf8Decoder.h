@@ -27,10 +27,13 @@ public:
         ByteOrderMark byteOrderMark = ByteOrderMark::keep;
         // Nothing is answered once this turns true.
         const std::atomic_bool* cancelled = nullptr;
+        // The text will be kept a long time (an opened file): it goes into huge pages, and the
+        // flag above is looked at only before and after the work.
+        bool longLived = false;
     };
 
     static std::optional<QString> decode(QByteArrayView bytes, const Options& options);
     static std::optional<QString> decode(QByteArrayView bytes) { return decode(bytes, Options{}); }
     // Never fails: ill-formed sequences replaced, a byte-order mark as `mark` says.
-    static QString decodeReplacing(QByteArrayView bytes, ByteOrderMark mark);
+    static QString decodeReplacing(QByteArrayView bytes, ByteOrderMark mark, bool longLived = false);
 };

@@ -18,9 +18,9 @@ QString decodeUTF8Repairing(QByteArrayView bytes)
     // As QString::fromUtf8, which this replaces for well-formed input: one leading
     // byte-order mark is dropped. Repaired text keeps it.
     using Mark = Utf8Decoder::ByteOrderMark;
-    if (std::optional<QString> text = Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Mark::drop, nullptr}))
+    if (std::optional<QString> text = Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Mark::drop, nullptr, true}))
         return std::move(*text);
-    return Utf8Decoder::decodeReplacing(bytes, Mark::keep);
+    return Utf8Decoder::decodeReplacing(bytes, Mark::keep, true);
 }
 
 std::optional<QString> loadTextFileNow(const QString& path)
