@@ -1,6 +1,7 @@
 # quorrix_module(<name> [LOGIC_LIBS ...] [UI_LIBS ...] [LOGIC_RESOURCES ...] [UI_RESOURCES ...])
 # A module is one folder: its logic (QtCore, QtGui where a model touches the clipboard)
-# from the folder itself as library <name>, its widgets from ui/ as library <name>_ui.
+# from the folder itself as library <name>, its widgets from ui/ as library <name>_ui, and its
+# web views (if any) from web/ as library <name>_web.
 # Files are globbed, so adding a class needs no edit here.
 #
 # Each library gets an include root of its own in the build tree that holds only its headers
@@ -24,17 +25,27 @@ function(quorrix_expose_headers target)
 endfunction()
 
 function(quorrix_module name)
-  cmake_parse_arguments(M "" "" "LOGIC_LIBS;UI_LIBS;LOGIC_RESOURCES;UI_RESOURCES" ${ARGN})
+  cmake_parse_arguments(M "" ""
+    "LOGIC_LIBS;LOGIC_PRIVATE;UI_LIBS;UI_PRIVATE;WEB_LIBS;WEB_PRIVATE;LOGIC_RESOURCES;UI_RESOURCES" ${ARGN})
   file(GLOB logic_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB logic_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB ui_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
   file(GLOB ui_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.h)
+  file(GLOB web_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/web/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/web/*.h)
+  file(GLOB web_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/web/*.h)
   add_library(${name} STATIC ${logic_sources} ${M_LOGIC_RESOURCES})
   quorrix_expose_headers(${name} ${logic_headers})
-  target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Concurrent ${M_LOGIC_LIBS})
+  # *_LIBS are what the library's headers expose; *_PRIVATE only its sources use.
+  target_link_libraries(${name} PUBLIC Qt6::Core ${M_LOGIC_LIBS} PRIVATE Qt6::Concurrent ${M_LOGIC_PRIVATE})
   if(ui_sources)
     add_library(${name}_ui STATIC ${ui_sources} ${M_UI_RESOURCES})
     quorrix_expose_headers(${name}_ui ${ui_headers})
-    target_link_libraries(${name}_ui PUBLIC ${name} Qt6::Widgets ${M_UI_LIBS})
+    target_link_libraries(${name}_ui PUBLIC ${name} Qt6::Widgets ${M_UI_LIBS} PRIVATE ${M_UI_PRIVATE})
+  endif()
+  # Web views are a library of their own, so that only what shows a web page links the engine.
+  if(web_sources)
+    add_library(${name}_web STATIC ${web_sources})
+    quorrix_expose_headers(${name}_web ${web_headers})
+    target_link_libraries(${name}_web PUBLIC ${name}_ui ${M_WEB_LIBS} PRIVATE ${M_WEB_PRIVATE})
   endif()
 endfunction()

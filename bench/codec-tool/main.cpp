@@ -7,7 +7,7 @@
 #include "kit/ui/CodeTextView.h"
 #include "tools/codec/CodecToolViewModel.h"
 #include "tools/codec/ui/CodecToolView.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "support/StallProbe.h"
 
 #include <QApplication>

@@ -3,11 +3,11 @@
 // longest stall. The baseline is a QPlainTextEdit output pane given the same formatted text.
 #include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextView.h"
-#include "tools/json/JSONFormatter.h"
-#include "tools/json/JSONSyntaxTokens.h"
-#include "tools/json/JSONTextMetrics.h"
+#include "formats/JSONFormatter.h"
+#include "formats/JSONSyntaxTokens.h"
+#include "formats/JSONTextMetrics.h"
 #include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "support/StallProbe.h"
@@ -215,10 +215,10 @@ static void profile()
         std::printf("profile: bare paste %lld ms\n", t.restart());
         (void)bare.text();
         std::printf("profile: bare text() after paste %lld ms\n", t.restart());
-        JSONCodeEditor::Options i;
+        CodeEditor::Options i;
         i.largeDocument = true;
         i.highlightSyntax = true;
-        JSONCodeEditor in(i);
+        CodeEditor in(i);
         in.resize(600, 800);
         in.show();
         in.setText(JSONToolViewModel::sampleDocument());
@@ -277,11 +277,11 @@ static void profile()
     std::printf("profile: worker formatted buffer %lld ms (%lld lines)\n", t.restart(), (long long)fb.lineCount());
     const CodeTextBuffer mb(outs.minified);
     std::printf("profile: worker minified buffer %lld ms\n", t.restart());
-    JSONCodeEditor::Options o;
+    CodeEditor::Options o;
     o.largeDocument = true;
     o.highlightSyntax = true;
     o.isEditable = false;
-    JSONCodeEditor out(o);
+    CodeEditor out(o);
     out.resize(600, 800);
     out.show();
     spin(50);
@@ -292,9 +292,9 @@ static void profile()
     f2[formatted.size() / 2] = u'9';
     out.setText(f2);
     std::printf("profile: output setText one change %lld ms\n", t.restart());
-    JSONCodeEditor::Options i;
+    CodeEditor::Options i;
     i.largeDocument = true;
-    JSONCodeEditor in(i);
+    CodeEditor in(i);
     in.resize(600, 800);
     in.show();
     in.setText(doc);

@@ -3,8 +3,8 @@
 // bytes. Every case runs in a child process of its own so that its peak memory is its own.
 
 #include "kit/TextFileLoader.h"
-#include "kit/Utf8Encoder.h"
-#include "tools/json/JSONFormatter.h"
+#include "formats/Utf8Encoder.h"
+#include "formats/JSONFormatter.h"
 #include "support/ChildProcess.h"
 
 #include <QCoreApplication>

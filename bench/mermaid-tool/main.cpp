@@ -6,7 +6,7 @@
 // in the same run: the same page re-created for every render, and the same sources rendered by
 // the pinned library in a bare page with no bridge. "--exports": the first diagram and exports only;
 // "--first": the first diagram only.
-#include "kit/ui/FileDropWebView.h"
+#include "kit/web/FileDropWebView.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidTemplates.h"
 #include "tools/mermaid/MermaidToolViewModel.h"

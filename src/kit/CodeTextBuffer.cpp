@@ -1,7 +1,7 @@
 #include "kit/CodeTextBuffer.h"
 
-#include "kit/LargeBuffer.h"
-#include "kit/RunParts.h"
+#include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
 #include "kit/TextHelpers.h"
 
 #include <QChar>

@@ -37,7 +37,6 @@ public:
     ~QuietTask() override { cancel(); }
 
     void setQuietTime(int ms) { m_timer.setInterval(ms); }
-    int quietTime() const { return m_timer.interval(); }
 
     // Supersedes whatever was pending or running; runs `work` after the quiet time.
     template <class Result>

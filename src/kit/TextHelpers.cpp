@@ -1,10 +1,8 @@
 #include "kit/TextHelpers.h"
 
-#include "kit/Utf8Encoder.h"
+#include "formats/Utf8Encoder.h"
 
 #include <cstring>
-
-#include <QTextDocument>
 
 #include <algorithm>
 
@@ -85,19 +83,6 @@ QString normalizedLineBreaks(QStringView text)
         }
     }
     return out;
-}
-
-QString nativeTextCopy(const QTextDocument& document)
-{
-    QString text = document.toRawText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    return text;
-}
-
-void clearUndoActions(QTextDocument& document)
-{
-    if (document.isUndoRedoEnabled())
-        document.clearUndoRedoStacks();
 }
 
 bool isInsertAfterLineBreak(Range edited, qsizetype changeInLength, QStringView text)

@@ -1,13 +1,11 @@
 #pragma once
 
-#include "kit/TextRange.h"
+#include "formats/TextRange.h"
 
 #include <QString>
 #include <QStringView>
 
 #include <utility>
-
-class QTextDocument;
 
 // Helpers shared by the text editors and the view models that feed them. Offsets and lengths
 // are UTF-16 code units.
@@ -29,13 +27,6 @@ QString repairedUTF16(const QString& text);
 QString normalizedLineBreaks(QStringView text);
 // The same text, shared and not copied, when it holds no CR.
 QString normalizedLineBreaks(const QString& text);
-
-// The editor's text, unit for unit: raw document text with paragraph separators back to LF.
-// (Plain-text export would turn no-break spaces into spaces.)
-QString nativeTextCopy(const QTextDocument& document);
-
-// Forgets the document's undo and redo steps after the program replaced the whole text.
-void clearUndoActions(QTextDocument& document);
 
 // Whether an edit (its range in the text after the edit, and its change in length) is a pure
 // insertion at the start of the text or right after a line feed or paragraph separator.

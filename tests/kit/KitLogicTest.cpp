@@ -221,33 +221,6 @@ private slots:
         QCOMPARE(TextHelpers::lineBreakEditRange(Range{location, length}, change, text), (Range{start, rangeLength}));
     }
 
-    void nativeTextCopyKeepsUnits_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no-break space") << QString::fromUtf16(u"a\u00A0b");
-        QTest::newRow("lines") << "one\ntwo\n\nfour";
-        QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + QStringLiteral("x");
-        QTest::newRow("emoji") << QString::fromUtf16(u"\U0001F600 ok");
-        QTest::newRow("empty") << QString();
-    }
-    void nativeTextCopyKeepsUnits()
-    {
-        QFETCH(QString, text);
-        QTextDocument document;
-        document.setPlainText(text);
-        QCOMPARE(TextHelpers::nativeTextCopy(document), text);
-    }
-
-    void clearUndoActions()
-    {
-        QTextDocument document;
-        QTextCursor(&document).insertText(QStringLiteral("typed"));
-        QVERIFY(document.isUndoAvailable());
-        TextHelpers::clearUndoActions(document);
-        QVERIFY(!document.isUndoAvailable());
-        QCOMPARE(document.toRawText(), QStringLiteral("typed"));
-    }
-
     void textUnits_data()
     {
         QTest::addColumn<QString>("a");

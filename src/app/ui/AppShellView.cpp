@@ -66,9 +66,9 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     m_donationTimer.setInterval(1000);
     connect(&m_donationTimer, &QTimer::timeout, this, &AppShellView::runDonationCheck);
 
-    // A stored value of another type reads as no string: start on the Markdown tool.
+    // A stored value of another type reads as no string: start on the first tool.
     const QVariant stored = m_defaults.value(selectedToolKey);
-    QString id = QStringLiteral("markdown");
+    QString id = ToolHost::firstTool().id();
     if (stored.metaType().id() == QMetaType::QString)
         id = stored.toString();
     m_selectedToolID = id;

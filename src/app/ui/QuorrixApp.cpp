@@ -2,7 +2,8 @@
 
 #include "app/ui/AcknowledgementsView.h"
 #include "app/ui/AppShellView.h"
-#include "tools/markdown/ui/MarkdownSchemeHandler.h"
+#include "app/ui/ToolList.h"
+#include "kit/ui/Tool.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +12,8 @@
 void QuorrixApp::prepareProcess()
 {
     // Web engines learn their URL schemes once, before the QApplication exists.
-    MarkdownSchemeHandler::registerScheme();
+    for (const Tool* tool : toolList())
+        tool->registerURLSchemes();
 }
 
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)

@@ -22,6 +22,15 @@ const QList<const Tool*>& ToolHost::allTools()
     return toolList();
 }
 
+const Tool& ToolHost::firstTool()
+{
+    for (const Tool* tool : allTools()) {
+        if (tool->opensFirst())
+            return *tool;
+    }
+    return *allTools().first();
+}
+
 const Tool* ToolHost::tool(const QString& id)
 {
     for (const Tool* tool : allTools()) {

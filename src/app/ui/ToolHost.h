@@ -25,6 +25,8 @@ public:
     // The tools in sidebar order: markdown, json, csv, mermaid, timestamp, codec, jwt.
     static const QList<const Tool*>& allTools();
     static const Tool* tool(const QString& id);
+    // The tool a window with no saved choice opens on: the first that asks to, else the first.
+    static const Tool& firstTool();
     static QList<const Tool*> tools(ToolCategory category);
     static std::optional<QString> toolID(const QString& extension);
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kit/TextRange.h"
+#include "formats/TextRange.h"
 
 #include <QColor>
 #include <QMargins>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kit/TextRange.h"
+#include "formats/TextRange.h"
 
 #include "kit/CodeTextBuffer.h"
 #include "kit/CodeTextUndoStack.h"

@@ -97,45 +97,13 @@ public:
     static Result decodedOutput(const QByteArray& bytes, bool unpack, bool formatJSON,
                                 const std::atomic_bool* cancelled = nullptr);
 
-    // Tolerant Base64: either alphabet, padding optional, white space anywhere. Nullopt when a
-    // character is outside both alphabets, padding is misplaced, or the length leaves one
-    // character over a multiple of four. Empty or all-blank text gives empty bytes. Large texts
-    // are decoded in parts side by side, with the result of one sequential reading; a
-    // `cancelled` flag that turns true gives nullopt.
-    static std::optional<QByteArray> base64URLDecode(QStringView text, const std::atomic_bool* cancelled = nullptr);
-
-    static QString base64Encode(QByteArrayView bytes, bool urlSafe);
-    // Base64 of the text's UTF-8 bytes, a lone surrogate as U+FFFD. A `cancelled` flag that
-    // turns true makes the result meaningless.
-    static QString base64EncodeText(QStringView text, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
-    static QString percentEncode(QStringView text, bool plusForSpace);
-    // The UTF-8 bytes a percent-encoded text stands for, or nullopt.
-    static std::optional<QByteArray> percentDecode(QStringView text, bool plusForSpace);
-
     // The Base64 payload of a "data:...;base64," URL, or the whole text.
     static QStringView stripDataURL(QStringView text);
     // Whether the first non-blank character is "{" or "[".
     static bool looksLikeJSONContainer(QStringView text);
 
-    static QString htmlEscape(QStringView text);
-    static QString htmlUnescape(QStringView text);
-    // The replacement a numeric character reference's value stands for.
-    static QString referenceText(quint32 value);
-
-    static QString hexEncode(QByteArrayView bytes);
-    // The bytes, or the failure (notHex or oddHexLength).
-    static std::optional<QByteArray> hexDecode(QStringView text, Failure* failure = nullptr);
     // `hexdump -C` rows of n bytes, then a line counting the bytes left out.
     static QString hexDumpText(int bytesPerRow, const HexDump& dump);
     // 16 from 78 columns, 8 from 45, else 4.
     static int bytesPerRow(int columns);
-
-    // Strict UTF-8: nothing when any sequence is ill-formed (or when cancelled). Keeps a
-    // byte-order mark.
-    static std::optional<QString> textFromUTF8(QByteArrayView bytes, const std::atomic_bool* cancelled = nullptr);
-    // UTF-8 of the text; a lone surrogate becomes U+FFFD.
-    static QByteArray utf8Bytes(QStringView text);
-
-    // Unicode White_Space.
-    static bool isWhiteSpace(char32_t c);
 };

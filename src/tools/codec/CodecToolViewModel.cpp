@@ -1,5 +1,6 @@
 #include "tools/codec/CodecToolViewModel.h"
 
+#include "formats/Encodings.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
@@ -222,7 +223,7 @@ std::optional<PaneBadge> CodecToolViewModel::inputBadge() const
     if (m_direction != Codec::Direction::decode)
         return std::nullopt;
     qsizetype i = 0;
-    while (i < m_input.size() && Codec::isWhiteSpace(m_input.at(i).unicode()))
+    while (i < m_input.size() && Encodings::isWhiteSpace(m_input.at(i).unicode()))
         ++i;
     if (i == m_input.size())
         return std::nullopt;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kit/RunParts.h"
+#include "formats/RunParts.h"
 
 #include <QtGlobal>
 

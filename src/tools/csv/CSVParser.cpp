@@ -2,7 +2,6 @@
 
 #include "tools/csv/CSVParallel.h"
 
-#include <QStringDecoder>
 #include <QStringView>
 
 #include <cerrno>
@@ -634,11 +633,8 @@ QString trimmedBlanks(const QString& text)
 
 QString textFromUtf8(QByteArrayView utf8)
 {
-    // QString::fromUtf8 takes a leading EF BB BF for a byte-order mark and drops it.
-    if (!utf8.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(utf8);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    return decoder.decode(utf8);
+    // QString::fromUtf8 would take a leading EF BB BF for a byte-order mark and drop it.
+    return Utf8Decoder::decodeReplacing(utf8, Utf8Decoder::ByteOrderMark::keep);
 }
 
 QByteArray repairedUtf8(QByteArray bytes)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/Utf8Decoder.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "tools/csv/CSVRowExporters.h"
 
-#include "kit/RunParts.h"
+#include "formats/RunParts.h"
 
 #include <QHash>
 #include <QLocale>

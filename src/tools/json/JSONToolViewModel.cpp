@@ -1,10 +1,10 @@
 #include "tools/json/JSONToolViewModel.h"
 
-#include "kit/RunParts.h"
+#include "formats/RunParts.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
-#include "tools/json/JSONSyntaxTokens.h"
+#include "formats/JSONSyntaxTokens.h"
 
 #include <QClipboard>
 #include <QFileInfo>

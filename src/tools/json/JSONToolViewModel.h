@@ -4,10 +4,10 @@
 #include "kit/PaneBadge.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
-#include "tools/json/JSONEditorReveal.h"
-#include "tools/json/JSONFormatter.h"
-#include "tools/json/JSONSearch.h"
-#include "tools/json/JSONTextMetrics.h"
+#include "formats/JSONEditorReveal.h"
+#include "formats/JSONFormatter.h"
+#include "formats/JSONSearch.h"
+#include "formats/JSONTextMetrics.h"
 
 #include <QObject>
 #include <QString>

@@ -1,5 +1,7 @@
 #include "tools/jwt/JWTDecoder.h"
 
+#include "formats/Utf8Decoder.h"
+
 #include <cmath>
 
 namespace JWTDecoder {
@@ -111,7 +113,7 @@ std::pair<Payload, std::optional<JWTJSONValue>> classifyPayload(const QByteArray
 {
     if (bytes.isEmpty())
         return {Payload::detached(), std::nullopt};
-    const std::optional<QString> text = strictUTF8(bytes);
+    const std::optional<QString> text = Utf8Decoder::decode(bytes);
     if (!text)
         return {Payload::binary(bytes.size()), std::nullopt};
     if (std::optional<JWTJSONValue> value = JWTJSONValue::parse(*text)) {

@@ -1,11 +1,11 @@
 #include "tools/jwt/JWTJSONValue.h"
 
-#include "tools/json/JSONFormatter.h"
-#include "tools/json/JSONParser.h"
-#include "tools/json/JSONPrinter.h"
+#include "formats/JSONFormatter.h"
+#include "formats/JSONParser.h"
+#include "formats/JSONPrinter.h"
+#include "formats/Utf8Decoder.h"
 
 #include <QSet>
-#include <QStringDecoder>
 
 #include <charconv>
 #include <limits>
@@ -47,16 +47,6 @@ QString unescaped(const char16_t* p, const char16_t* end)
 
 } // namespace
 
-std::optional<QString> strictUTF8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless
-                                                     | QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
 std::optional<JWTJSONValue> JWTJSONValue::parse(const QString& text)
 {
     auto document = std::make_shared<JSONDocument>();
@@ -68,7 +58,7 @@ std::optional<JWTJSONValue> JWTJSONValue::parse(const QString& text)
 
 std::optional<JWTJSONValue> JWTJSONValue::parseUTF8(const QByteArray& bytes)
 {
-    const std::optional<QString> text = strictUTF8(bytes);
+    const std::optional<QString> text = Utf8Decoder::decode(bytes);
     if (!text)
         return std::nullopt;
     return parse(*text);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/json/JSONDocument.h"
+#include "formats/JSONDocument.h"
 
 #include <QByteArray>
 #include <QString>
@@ -62,7 +62,3 @@ private:
     std::shared_ptr<const JSONDocument> m_document;
     qsizetype m_index = 0;
 };
-
-// Strict UTF-8: nothing when the bytes hold an invalid or overlong sequence or an encoded
-// surrogate. An initial byte-order mark is kept as U+FEFF.
-std::optional<QString> strictUTF8(const QByteArray& bytes);

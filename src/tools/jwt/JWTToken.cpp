@@ -1,6 +1,6 @@
 #include "tools/jwt/JWTToken.h"
 
-#include "tools/codec/Codec.h"
+#include "formats/Encodings.h"
 #include "tools/jwt/JWTDecoder.h"
 
 JWTToken JWTToken::read(QStringView text)
@@ -23,7 +23,7 @@ JWTToken JWTToken::read(QStringView text)
     }
     token.m_bytes.reserve(token.m_pieces.size());
     for (qsizetype i = 0; i < token.m_segmentCount; ++i)
-        token.m_bytes.push_back(Codec::base64URLDecode(token.piece(i)));
+        token.m_bytes.push_back(Encodings::base64URLDecode(token.piece(i)));
     if (token.m_bytes[0])
         token.m_header = JWTJSONValue::parseUTF8(*token.m_bytes[0]);
     return token;

@@ -21,7 +21,6 @@ public:
     // The pieces themselves and their decoded bytes; only kept for three or five pieces.
     QStringView piece(qsizetype index) const;
     const std::optional<QByteArray>& bytes(qsizetype index) const { return m_bytes[size_t(index)]; }
-    bool hasPieces() const { return !m_bytes.empty(); }
 
     // The first piece parsed as JSON, when it decodes to UTF-8 JSON text.
     const std::optional<JWTJSONValue>& header() const { return m_header; }

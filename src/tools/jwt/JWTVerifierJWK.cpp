@@ -1,7 +1,7 @@
 // JSON Web Keys and key sets: choosing the key, reading its members, RSA keys as DER.
 #include "tools/jwt/JWTVerifier.h"
 
-#include "tools/codec/Codec.h"
+#include "formats/Encodings.h"
 
 namespace JWTVerifier {
 
@@ -139,7 +139,7 @@ std::optional<QByteArray> base64URLMember(QStringView name, const JWTJSONValue& 
     const std::optional<QString> text = jwk.stringMember(name);
     if (!text)
         return std::nullopt;
-    return Codec::base64URLDecode(*text);
+    return Encodings::base64URLDecode(*text);
 }
 
 QByteArray derLength(qsizetype count)

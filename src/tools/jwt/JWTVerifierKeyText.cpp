@@ -1,7 +1,9 @@
 // Key text: shared secrets, PEM framing, the DER walk of certificates and public-key infos.
 #include "tools/jwt/JWTVerifier.h"
 
-#include "tools/codec/Codec.h"
+#include "formats/Encodings.h"
+
+#include <QList>
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -120,7 +122,7 @@ bool secretIsPublicKey(const QByteArray& secret)
             return true;
     }
     // The Base64 body of a PEM, framing stripped, as some servers keep it.
-    const std::optional<QByteArray> decoded = Codec::base64URLDecode(text);
+    const std::optional<QByteArray> decoded = Encodings::base64URLDecode(text);
     return decoded && !decoded->isEmpty() && isPublicKeyDER(*decoded);
 }
 
@@ -147,7 +149,7 @@ KeyReading readKey(QStringView text, Algorithm algorithm, const std::optional<QS
         return readPEM(text, algorithm);
     if (!secretIsBase64)
         return hmacKey(text.toUtf8(), algorithm, QString());
-    const std::optional<QByteArray> secret = Codec::base64URLDecode(text);
+    const std::optional<QByteArray> secret = Encodings::base64URLDecode(text);
     if (!secret || secret->isEmpty())
         return KeyReading::refused(QStringLiteral("The secret is not Base64. Turn Base64 off to use it as text."));
     return hmacKey(*secret, algorithm, QString());
@@ -220,7 +222,7 @@ std::optional<QByteArray> pemBody(QStringView text)
     QString joined;
     for (qsizetype i = b + 1; i < e; ++i)
         joined.append(lines[i]);
-    return Codec::base64URLDecode(joined);
+    return Encodings::base64URLDecode(joined);
 }
 
 KeyReading certificateKey(const QByteArray& der, Algorithm algorithm)

@@ -1,8 +1,8 @@
 #include "tools/markdown/MarkdownHTML.h"
 
-#include "kit/LargeBuffer.h"
-#include "kit/RunParts.h"
-#include "kit/Utf8Encoder.h"
+#include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
 
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"

@@ -1,6 +1,6 @@
 #include "tools/markdown/MarkdownOutput.h"
 
-#include "kit/LargeBuffer.h"
+#include "formats/LargeBuffer.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "tools/markdown/MarkdownText.h"
 
-#include "kit/CpuFeatures.h"
+#include "formats/CpuFeatures.h"
 
 #include <QChar>
 

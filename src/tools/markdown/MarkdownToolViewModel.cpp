@@ -2,7 +2,7 @@
 
 #include "kit/TextHelpers.h"
 
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownHTML.h"
 #include "tools/markdown/MarkdownSourceLines.h"
@@ -14,7 +14,7 @@
 #include <QMimeDatabase>
 
 MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
-    : QObject(parent), m_sync(new ScrollSyncController(this)), m_find(new MarkdownFindController(this)),
+    : QObject(parent), m_sync(new ScrollSyncController(this)), m_find(new FindController(this)),
       m_folderAccess(new MarkdownFolderAccess(this)), m_task(quietTimeMs, this)
 {
     // The welcome document is rendered at once so the preview has content before any edit.

@@ -12,7 +12,7 @@
 #include <optional>
 
 class ScrollSyncController;
-class MarkdownFindController;
+class FindController;
 class MarkdownFolderAccess;
 
 // The Markdown tool's state for one window: the source that the editor edits, the HTML and
@@ -57,7 +57,7 @@ public:
     QUrl documentFolder() const;
 
     ScrollSyncController* sync() const { return m_sync; }
-    MarkdownFindController* find() const { return m_find; }
+    FindController* find() const { return m_find; }
     MarkdownFolderAccess* folderAccess() const { return m_folderAccess; }
 
     // Reads the file off the GUI thread, renders it in the same step and publishes text, HTML and
@@ -123,7 +123,7 @@ private:
     QString m_openError;
     qsizetype m_renderedHTMLByteCount = 0;
     ScrollSyncController* m_sync;
-    MarkdownFindController* m_find;
+    FindController* m_find;
     MarkdownFolderAccess* m_folderAccess;
     QuietTask m_task;
     FileOpener m_opener{this};

@@ -64,7 +64,6 @@ public:
     void setTheme(MermaidTheme theme);
     // The last sentence for the user about an open or an export; empty when there is none.
     const QString& notice() const { return m_notice; }
-    void clearNotice() { setNotice(QString()); }
 
     MermaidViewportController* viewport() const { return m_viewport; }
     MermaidEditorController* editor() const { return m_editor; }

@@ -84,14 +84,6 @@ struct CalendarFacts {
     friend bool operator==(const CalendarFacts&, const CalendarFacts&) = default;
 };
 
-// The Unix-time family is `unixTime`: `unix` itself is a predefined macro in GNU C++.
-enum class Family { unixTime, dates };
-
-inline Family familyOf(const Reading& reading)
-{
-    return reading.kind == Reading::Kind::number ? Family::unixTime : Family::dates;
-}
-
 struct RowLists {
     QList<Row> unixTime;
     QList<Row> dates;

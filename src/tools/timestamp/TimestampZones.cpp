@@ -1,11 +1,11 @@
 #include "tools/timestamp/TimestampZones.h"
 
+#include "formats/Utf8Decoder.h"
 #include "tools/timestamp/TimestampLocale.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QMutex>
-#include <QStringDecoder>
 #include <QStringView>
 
 #include <unicode/uloc.h>
@@ -39,11 +39,7 @@ static std::optional<QString> readUtf8(const QString& path)
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     // Text that is not UTF-8 counts as unreadable, as a strict decoder would have it.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Utf8Decoder::ByteOrderMark::drop, nullptr});
 }
 
 ZoneCountries loadZoneCountries(const QString& folder)

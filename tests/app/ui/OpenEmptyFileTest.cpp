@@ -2,7 +2,7 @@
 #include "kit/ui/CodeTextView.h"
 #include "support/QuorrixTestMain.h"
 #include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/ui/MarkdownTextEditor.h"

@@ -10,7 +10,7 @@
 #include "kit/ui/ToolView.h"
 #include "support/QuorrixTestMain.h"
 #include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "kit/ui/FileDropWebView.h"
+#include "kit/web/FileDropWebView.h"
 #include "kit/ui/OpenPanel.h"
 #include "support/QuorrixTestMain.h"
 

@@ -1,5 +1,6 @@
 #include "support/QuorrixTestMain.h"
-#include "tools/codec/BulkCodec.h"
+#include "formats/BulkCodec.h"
+#include "formats/Encodings.h"
 #include "tools/codec/Codec.h"
 
 #include <QMap>
@@ -86,7 +87,7 @@ std::optional<QByteArray> modelDecode(QStringView text)
         char32_t c = text[i].unicode();
         if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             c = QChar::surrogateToUcs4(char16_t(c), text[++i].unicode());
-        if (Codec::isWhiteSpace(c) || (afterBlank && isMark(c))) {
+        if (Encodings::isWhiteSpace(c) || (afterBlank && isMark(c))) {
             afterBlank = true;
             continue;
         }
@@ -286,7 +287,7 @@ void decodeLarge(Hazard hazard, bool valid, int shift, const QByteArray& bytes, 
 
     const auto expected = modelDecode(text);
     QCOMPARE(expected.has_value(), valid);
-    const auto actual = Codec::base64URLDecode(text);
+    const auto actual = Encodings::base64URLDecode(text);
     QCOMPARE(actual.has_value(), expected.has_value());
     if (actual) {
         QCOMPARE(actual->size(), expected->size());
@@ -364,7 +365,7 @@ private slots:
                 }
             }
             const auto expected = modelDecode(text);
-            const auto actual = Codec::base64URLDecode(text);
+            const auto actual = Encodings::base64URLDecode(text);
             QVERIFY2(actual == expected, qPrintable(QStringLiteral("round %1: \"%2\"").arg(round).arg(text)));
             if (meaningKept) {
                 QVERIFY2(actual && *actual == bytes, qPrintable(text));
@@ -386,8 +387,8 @@ private slots:
                 c = QChar(palette[random.bounded(spread)]);
             const QByteArray utf8 = modelUtf8(text);
             for (bool urlSafe : {false, true}) {
-                QCOMPARE(Codec::base64EncodeText(text, urlSafe), modelEncode(utf8, urlSafe));
-                QCOMPARE(Codec::base64Encode(utf8, urlSafe), modelEncode(utf8, urlSafe));
+                QCOMPARE(Encodings::base64EncodeText(text, urlSafe), modelEncode(utf8, urlSafe));
+                QCOMPARE(Encodings::base64Encode(utf8, urlSafe), modelEncode(utf8, urlSafe));
             }
         }
     }
@@ -411,7 +412,7 @@ private slots:
             for (int i = 0; i < count; ++i)
                 bytes += fragments[random.bounded(reach)];
             const auto expected = referenceText(bytes);
-            QCOMPARE(Codec::textFromUTF8(bytes), expected);
+            QCOMPARE(BulkCodec::textFromUtf8(bytes), expected);
             wellFormed += expected.has_value();
         }
         QVERIFY(wellFormed > 1000);
@@ -490,9 +491,9 @@ private slots:
         }
         const QByteArray utf8 = modelUtf8(text);
         for (bool urlSafe : {false, true}) {
-            const QString encoded = Codec::base64EncodeText(text, urlSafe);
+            const QString encoded = Encodings::base64EncodeText(text, urlSafe);
             QVERIFY(encoded == modelEncode(utf8, urlSafe));
-            const auto back = Codec::base64URLDecode(encoded);
+            const auto back = Encodings::base64URLDecode(encoded);
             QVERIFY(back && *back == utf8);
         }
         const auto output = Codec::transform(text, Codec::Scheme::base64, Codec::Direction::encode, {});
@@ -539,7 +540,7 @@ private slots:
         }
         const auto expected = referenceText(bytes);
         QCOMPARE(expected.has_value(), valid);
-        const auto actual = Codec::textFromUTF8(bytes);
+        const auto actual = BulkCodec::textFromUtf8(bytes);
         QCOMPARE(actual.has_value(), valid);
         if (actual) {
             QVERIFY(*actual == *expected);
@@ -551,10 +552,10 @@ private slots:
     {
         std::atomic_bool cancelled{true};
         const QString text = modelEncode(QByteArray(kLarge, 'q'), false);
-        QVERIFY(!Codec::base64URLDecode(text, &cancelled).has_value());
-        QVERIFY(!Codec::textFromUTF8(QByteArray(kLarge, 'q'), &cancelled).has_value());
+        QVERIFY(!Encodings::base64URLDecode(text, &cancelled).has_value());
+        QVERIFY(!BulkCodec::textFromUtf8(QByteArray(kLarge, 'q'), &cancelled).has_value());
         std::atomic_bool running{false};
-        QVERIFY(Codec::base64URLDecode(text, &running).has_value());
+        QVERIFY(Encodings::base64URLDecode(text, &running).has_value());
     }
 };
 

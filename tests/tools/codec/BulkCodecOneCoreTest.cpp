@@ -1,4 +1,4 @@
-#include "tools/codec/BulkCodec.h"
+#include "formats/BulkCodec.h"
 
 #include "support/OneCore.h"
 #include "support/QuorrixTestMain.h"

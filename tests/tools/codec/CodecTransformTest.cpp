@@ -1,5 +1,6 @@
 #include "support/Deflated.h"
 #include "support/QuorrixTestMain.h"
+#include "formats/Encodings.h"
 #include "tools/codec/Codec.h"
 
 #include <QRandomGenerator>
@@ -311,7 +312,7 @@ private slots:
                 }
             }
             const QByteArray decoded = QByteArray::fromPercentEncoding(utf8);
-            const auto ours = Codec::percentDecode(text, plus);
+            const auto ours = Encodings::percentDecode(text, plus);
             if (!wellFormed || !QByteArrayView(decoded).isValidUtf8()) {
                 QVERIFY2(!ours, qPrintable(text));
             } else {

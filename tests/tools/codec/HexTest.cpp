@@ -1,4 +1,5 @@
 #include "support/QuorrixTestMain.h"
+#include "formats/Encodings.h"
 #include "tools/codec/Codec.h"
 
 #include <QProcess>
@@ -8,11 +9,11 @@ namespace {
 
 QString describe(QStringView text)
 {
-    Codec::Failure failure;
-    const auto bytes = Codec::hexDecode(text, &failure);
+    Encodings::HexFault fault;
+    const auto bytes = Encodings::hexDecode(text, &fault);
     if (bytes)
         return QString::fromLatin1(bytes->toHex());
-    return failure.kind == Codec::Failure::Kind::notHex ? QStringLiteral("notHex") : QStringLiteral("oddHexLength");
+    return fault == Encodings::HexFault::notHex ? QStringLiteral("notHex") : QStringLiteral("oddHexLength");
 }
 
 } // namespace
@@ -22,12 +23,12 @@ class HexTest : public QObject {
 private slots:
     void encode()
     {
-        QCOMPARE(Codec::hexEncode(QByteArray::fromHex("00abff")), QStringLiteral("00abff"));
-        QCOMPARE(Codec::hexEncode(QByteArray()), QString());
+        QCOMPARE(Encodings::hexEncode(QByteArray::fromHex("00abff")), QStringLiteral("00abff"));
+        QCOMPARE(Encodings::hexEncode(QByteArray()), QString());
         QByteArray all(256, Qt::Uninitialized);
         for (int i = 0; i < 256; ++i)
             all[i] = char(i);
-        QCOMPARE(Codec::hexEncode(all), QString::fromLatin1(all.toHex()));
+        QCOMPARE(Encodings::hexEncode(all), QString::fromLatin1(all.toHex()));
     }
 
     void decode_data()

@@ -13,7 +13,7 @@
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/codec/CodecToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -104,13 +104,13 @@ QWidget* CodecToolView::buildToolbar()
 void CodecToolView::buildInputPane()
 {
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = true;
     options.highlightSyntax = false;
     // Lays out only what is in view, so pasting tens of megabytes stays responsive.
     options.largeDocument = true;
-    m_inputEditor = new JSONCodeEditor(options);
-    connect(m_inputEditor, &JSONCodeEditor::textEdited, this, [this](const QString& text) { m_model->setInput(text); });
+    m_inputEditor = new CodeEditor(options);
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setInput(text); });
     m_inputPane->setContent(m_inputEditor);
 
     m_inputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary(), [this] {
@@ -232,11 +232,11 @@ void CodecToolView::makeOutputEditor(bool json)
     if (m_outputEditor)
         m_outputEditor->deleteLater();
     m_outputIsJSON = json;
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = false;
     options.highlightSyntax = json;
     options.largeDocument = true;
-    m_outputEditor = new JSONCodeEditor(options, m_outputStack);
+    m_outputEditor = new CodeEditor(options, m_outputStack);
     m_outputEditor->setOnColumnsChange([this](int columns) { return m_model->fitDump(columns); });
     static_cast<QVBoxLayout*>(m_outputStack->layout())->addWidget(m_outputEditor);
     if (m_notice)

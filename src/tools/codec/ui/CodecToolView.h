@@ -6,7 +6,7 @@
 #include <QPointer>
 
 class CodecToolViewModel;
-class JSONCodeEditor;
+class CodeEditor;
 class Metric;
 class MetricDivider;
 class PaneButton;
@@ -31,8 +31,8 @@ public:
     CodecToolViewModel* model() const { return m_model; }
     ToolbarSegmentedPicker* directionPicker() const { return m_directionPicker; }
     ToolbarSegmentedPicker* schemePicker() const { return m_schemePicker; }
-    JSONCodeEditor* inputEditor() const { return m_inputEditor; }
-    JSONCodeEditor* outputEditor() const { return m_outputEditor; }
+    CodeEditor* inputEditor() const { return m_inputEditor; }
+    CodeEditor* outputEditor() const { return m_outputEditor; }
     ToolPane* inputPane() const { return m_inputPane; }
     ToolPane* outputPane() const { return m_outputPane; }
     PaneButton* inputCopyButton() const { return m_inputCopy; }
@@ -75,8 +75,8 @@ private:
     ToolbarSegmentedPicker* m_schemePicker = nullptr;
     ToolPane* m_inputPane = nullptr;
     ToolPane* m_outputPane = nullptr;
-    JSONCodeEditor* m_inputEditor = nullptr;
-    JSONCodeEditor* m_outputEditor = nullptr;
+    CodeEditor* m_inputEditor = nullptr;
+    CodeEditor* m_outputEditor = nullptr;
     bool m_outputIsJSON = false;
     QWidget* m_outputStack = nullptr;
     QWidget* m_notice = nullptr;

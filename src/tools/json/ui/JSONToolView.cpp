@@ -17,7 +17,7 @@
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -158,13 +158,13 @@ QWidget* JSONToolView::buildScopeBar()
 void JSONToolView::buildInputPane()
 {
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = true;
     options.highlightSyntax = false;
     options.largeDocument = true;
-    m_inputEditor = new JSONCodeEditor(options);
+    m_inputEditor = new CodeEditor(options);
     m_inputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::input); });
-    connect(m_inputEditor, &JSONCodeEditor::textEdited, this, [this](const QString& text) { m_model->setText(text); });
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setText(text); });
     m_inputPane->setContent(m_inputEditor);
 
     m_inputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary(),
@@ -197,11 +197,11 @@ void JSONToolView::buildInputPane()
 void JSONToolView::buildOutputPane()
 {
     m_outputPane = new ToolPane(QStringLiteral("Output"), ToolPane::Config | ToolPane::Actions | ToolPane::Metrics);
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = false;
     options.highlightSyntax = true;
     options.largeDocument = true;
-    m_outputEditor = new JSONCodeEditor(options);
+    m_outputEditor = new CodeEditor(options);
     m_outputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::output); });
 
     m_outputStack = new QWidget;

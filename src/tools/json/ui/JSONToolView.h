@@ -8,7 +8,7 @@
 
 #include <QWidget>
 
-class JSONCodeEditor;
+class CodeEditor;
 class JSONToolViewModel;
 class Metric;
 class MetricDivider;
@@ -45,8 +45,8 @@ public:
     void presentOpenPanel();
 
     // Parts, for tests and screenshots.
-    JSONCodeEditor* inputEditor() const { return m_inputEditor; }
-    JSONCodeEditor* outputEditor() const { return m_outputEditor; }
+    CodeEditor* inputEditor() const { return m_inputEditor; }
+    CodeEditor* outputEditor() const { return m_outputEditor; }
     ToolPane* inputPane() const { return m_inputPane; }
     ToolPane* outputPane() const { return m_outputPane; }
     ToolbarSearchItem* searchItem() const { return m_search; }
@@ -115,8 +115,8 @@ private:
     ToolbarSegmentedPicker* m_scopePicker = nullptr;
     ToolPane* m_inputPane = nullptr;
     ToolPane* m_outputPane = nullptr;
-    JSONCodeEditor* m_inputEditor = nullptr;
-    JSONCodeEditor* m_outputEditor = nullptr;
+    CodeEditor* m_inputEditor = nullptr;
+    CodeEditor* m_outputEditor = nullptr;
     QWidget* m_outputStack = nullptr;
     QWidget* m_banner = nullptr;
     QLabel* m_bannerMessage = nullptr;

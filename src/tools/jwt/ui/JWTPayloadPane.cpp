@@ -8,7 +8,7 @@
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/SymbolIcon.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTTimeText.h"
 
@@ -27,13 +27,13 @@ namespace {
 
 constexpr int copyConfirmationMs = 1400;
 
-JSONCodeEditor* readOnlyEditor(bool highlight)
+CodeEditor* readOnlyEditor(bool highlight)
 {
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = false;
     options.highlightSyntax = highlight;
     options.findBar = true;
-    return new JSONCodeEditor(options);
+    return new CodeEditor(options);
 }
 
 QLabel* plainLabel(const QString& text, bool secondary)

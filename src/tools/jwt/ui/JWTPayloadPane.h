@@ -7,7 +7,7 @@
 
 #include <functional>
 
-class JSONCodeEditor;
+class CodeEditor;
 class Metric;
 class MetricDivider;
 class PaneButton;
@@ -29,8 +29,8 @@ public:
     // Applies the present moment to the badge and the time rows.
     void tick();
 
-    JSONCodeEditor* jsonEditor() const { return m_json; }
-    JSONCodeEditor* textEditor() const { return m_text; }
+    CodeEditor* jsonEditor() const { return m_json; }
+    CodeEditor* textEditor() const { return m_text; }
     QStackedWidget* stack() const { return m_stack; }
     QWidget* timeTable() const { return m_table; }
     PaneButton* copyButton() const { return m_copy; }
@@ -51,11 +51,11 @@ private:
     std::function<double()> m_clock;
     QStackedWidget* m_stack;
     QWidget* m_jsonPage;
-    JSONCodeEditor* m_json;
+    CodeEditor* m_json;
     QWidget* m_tableDivider;
     QWidget* m_table;
     QGridLayout* m_grid;
-    JSONCodeEditor* m_text;
+    CodeEditor* m_text;
     QWidget* m_notice = nullptr;
     PaneButton* m_copy;
     Metric* m_claims;

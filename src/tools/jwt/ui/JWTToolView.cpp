@@ -13,7 +13,7 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTPayloadPane.h"
 #include "tools/jwt/ui/JWTTokenHighlighter.h"
@@ -148,13 +148,13 @@ QWidget* JWTToolView::buildSignaturePane()
     auto* stack = new QVBoxLayout(content);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = true;
     options.highlightSyntax = false;
     options.findBar = true;
     options.placeholder = m_model->keyHint();
-    m_keyEditor = new JSONCodeEditor(options);
-    connect(m_keyEditor, &JSONCodeEditor::textEdited, this, [this](const QString& text) { m_model->setKey(text); });
+    m_keyEditor = new CodeEditor(options);
+    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setKey(text); });
     stack->addWidget(m_keyEditor, 1);
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
@@ -194,11 +194,11 @@ QWidget* JWTToolView::buildHeaderPane()
 {
     m_headerPane = new ToolPane(QStringLiteral("Header"), ToolPane::Actions);
     m_headerPane->setMinimumHeight(100);
-    JSONCodeEditor::Options options;
+    CodeEditor::Options options;
     options.isEditable = false;
     options.highlightSyntax = true;
     options.findBar = true;
-    m_headerEditor = new JSONCodeEditor(options);
+    m_headerEditor = new CodeEditor(options);
     m_headerPane->setContent(m_headerEditor);
     m_headerCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary());
     m_headerCopy->setAction([this] {

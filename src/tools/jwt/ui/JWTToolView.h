@@ -6,7 +6,7 @@
 
 class CodeTextView;
 class ContentUnavailableView;
-class JSONCodeEditor;
+class CodeEditor;
 class JWTPayloadPane;
 class JWTTokenHighlighter;
 class JWTToolViewModel;
@@ -35,8 +35,8 @@ public:
     // Parts, for tests and screenshots.
     CodeTextView* tokenEditor() const { return m_tokenEditor; }
     const JWTTokenHighlighter* tokenHighlighter() const { return m_highlighter.get(); }
-    JSONCodeEditor* keyEditor() const { return m_keyEditor; }
-    JSONCodeEditor* headerEditor() const { return m_headerEditor; }
+    CodeEditor* keyEditor() const { return m_keyEditor; }
+    CodeEditor* headerEditor() const { return m_headerEditor; }
     ToolPane* tokenPane() const { return m_tokenPane; }
     ToolPane* signaturePane() const { return m_signaturePane; }
     ToolPane* headerPane() const { return m_headerPane; }
@@ -70,8 +70,8 @@ private:
     JWTToolViewModel* m_model;
     std::unique_ptr<JWTTokenHighlighter> m_highlighter;
     CodeTextView* m_tokenEditor = nullptr;
-    JSONCodeEditor* m_keyEditor = nullptr;
-    JSONCodeEditor* m_headerEditor = nullptr;
+    CodeEditor* m_keyEditor = nullptr;
+    CodeEditor* m_headerEditor = nullptr;
     ToolPane* m_tokenPane = nullptr;
     ToolPane* m_signaturePane = nullptr;
     ToolPane* m_headerPane = nullptr;

@@ -1,10 +1,10 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 
 #include "kit/TextHelpers.h"
-#include "kit/ui/WebPageSetup.h"
+#include "kit/web/WebPageSetup.h"
 
 #include "tools/markdown/MarkdownBodyBlocks.h"
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownLineMap.h"
 #include "tools/markdown/MarkdownLinkPolicy.h"
@@ -56,7 +56,7 @@ const QString reloadImagesScript = QStringLiteral(
 } // namespace
 
 MarkdownPreviewView::MarkdownPreviewView(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
-                                         ScrollSyncController* sync, MarkdownFindController* find,
+                                         ScrollSyncController* sync, FindController* find,
                                          MarkdownFolderAccess* folderAccess, const FileDrop& fileDrop, QWidget* parent)
     : QWidget(parent), m_sync(sync), m_find(find), m_folderAccess(folderAccess)
 {

@@ -16,7 +16,7 @@
 #include <optional>
 
 class MarkdownBodyBlocks;
-class MarkdownFindController;
+class FindController;
 class MarkdownFolderAccess;
 class MarkdownLineMap;
 class MarkdownPreviewPage;
@@ -37,7 +37,7 @@ class MarkdownPreviewView : public QWidget {
     Q_OBJECT
 public:
     MarkdownPreviewView(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
-                        ScrollSyncController* sync, MarkdownFindController* find,
+                        ScrollSyncController* sync, FindController* find,
                         MarkdownFolderAccess* folderAccess, const FileDrop& fileDrop, QWidget* parent = nullptr);
     // Forgets the scroll synchronisation's state without calling any of its actions.
     ~MarkdownPreviewView() override;
@@ -96,7 +96,7 @@ private:
                  std::function<void(bool)> answer);
 
     QPointer<ScrollSyncController> m_sync;
-    QPointer<MarkdownFindController> m_find;
+    QPointer<FindController> m_find;
     QPointer<MarkdownFolderAccess> m_folderAccess;
 
     QWebEngineProfile* m_profile = nullptr;

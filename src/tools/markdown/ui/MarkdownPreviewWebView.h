@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kit/ui/FileDropWebView.h"
+#include "kit/web/FileDropWebView.h"
 
 class QMenu;
 

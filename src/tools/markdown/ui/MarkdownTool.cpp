@@ -1,11 +1,19 @@
 #include "tools/markdown/ui/MarkdownTool.h"
 
 #include "tools/markdown/MarkdownToolViewModel.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "tools/markdown/ui/MarkdownToolView.h"
 
 MarkdownTool::MarkdownTool()
-    : Tool(QStringLiteral("markdown"), QStringLiteral("Markdown"), QStringLiteral("doc.text"), ToolCategory::text, {"md", "markdown", "mdown", "mkd", "mkdn", "txt", "text"})
+    : Tool(QStringLiteral("markdown"), QStringLiteral("Markdown"), QStringLiteral("doc.text"), ToolCategory::text,
+           QSet<QString>(MarkdownToolViewModel::markdownExtensions().cbegin(),
+                         MarkdownToolViewModel::markdownExtensions().cend()))
 {
+}
+
+void MarkdownTool::registerURLSchemes() const
+{
+    MarkdownSchemeHandler::registerScheme();
 }
 
 QObject* MarkdownTool::makeViewModel(QSettings& defaults, QObject* parent) const

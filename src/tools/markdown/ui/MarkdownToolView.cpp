@@ -11,7 +11,7 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/ScrollSyncController.h"
@@ -116,10 +116,10 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     connect(model->folderAccess(), &MarkdownFolderAccess::opensChanged, this, &MarkdownToolView::pushContentToPreview);
     connect(model->folderAccess(), &MarkdownFolderAccess::needsAccessChanged, this,
             &MarkdownToolView::updateFolderAccess);
-    MarkdownFindController* find = model->find();
-    connect(find, &MarkdownFindController::isShowingBarChanged, this, &MarkdownToolView::updateFindState);
-    connect(find, &MarkdownFindController::queryChanged, this, &MarkdownToolView::updateFindState);
-    connect(find, &MarkdownFindController::lastSearchMatchedChanged, this, &MarkdownToolView::updateFindState);
+    FindController* find = model->find();
+    connect(find, &FindController::isShowingBarChanged, this, &MarkdownToolView::updateFindState);
+    connect(find, &FindController::queryChanged, this, &MarkdownToolView::updateFindState);
+    connect(find, &FindController::lastSearchMatchedChanged, this, &MarkdownToolView::updateFindState);
 
     // View → model.
     connect(m_editor, &MarkdownTextEditor::textEdited, model,
@@ -349,7 +349,7 @@ void MarkdownToolView::updateSize()
 
 void MarkdownToolView::updateFindState()
 {
-    MarkdownFindController* find = m_model->find();
+    FindController* find = m_model->find();
     const bool showing = find->isShowingBar();
     // Closing the bar hands the focus to the page without moving in it (see the editor's bar).
     if (!showing && m_previewFindBar->isAncestorOf(QApplication::focusWidget())) {

@@ -13,7 +13,7 @@
 class FindBar;
 class FindController;
 class MarkdownFindBar;
-class MarkdownFindController;
+class FindController;
 class MarkdownPreviewView;
 class MarkdownTextEditor;
 class Metric;

@@ -2,8 +2,8 @@
 
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
-#include "kit/ui/FileDropWebView.h"
-#include "kit/ui/WebPageSetup.h"
+#include "kit/web/FileDropWebView.h"
+#include "kit/web/WebPageSetup.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidViewportController.h"
 #include "tools/mermaid/ui/MermaidPreviewPage.h"

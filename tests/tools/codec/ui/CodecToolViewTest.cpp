@@ -6,7 +6,7 @@
 #include "tools/codec/CodecToolViewModel.h"
 #include "tools/codec/ui/CodecTool.h"
 #include "tools/codec/ui/CodecToolView.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 
 #include <QAbstractButton>
 #include <QClipboard>

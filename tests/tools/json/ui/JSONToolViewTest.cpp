@@ -7,10 +7,10 @@
 #include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
-#include "tools/json/JSONSyntaxTokens.h"
+#include "formats/JSONSyntaxTokens.h"
 #include "tools/json/JSONToolViewModel.h"
-#include "tools/json/ui/JSONCodeEditor.h"
-#include "tools/json/ui/JSONSyntaxHighlighter.h"
+#include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONSyntaxHighlighter.h"
 #include "tools/json/ui/JSONToolView.h"
 
 #include <QDir>
@@ -54,12 +54,12 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, after);
         QFETCH(QString, prepared);
-        JSONCodeEditor::Options o;
+        CodeEditor::Options o;
         o.largeDocument = true;
         o.highlightSyntax = true;
         o.isEditable = false;
-        JSONCodeEditor plain(o), handed(o);
-        for (JSONCodeEditor* e : {&plain, &handed}) {
+        CodeEditor plain(o), handed(o);
+        for (CodeEditor* e : {&plain, &handed}) {
             e->resize(500, 400);
             e->show();
             e->setText(before);
@@ -289,10 +289,10 @@ private slots:
 
     void editorAppliesAMinimalEdit()
     {
-        JSONCodeEditor::Options options;
+        CodeEditor::Options options;
         options.largeDocument = true;
         options.highlightSyntax = true;
-        JSONCodeEditor editor(options);
+        CodeEditor editor(options);
         editor.setText(QStringLiteral("abc"));
         QSignalSpy changed(editor.textView(), &CodeTextView::textChanged);
         editor.setText(QStringLiteral("abXc"));
@@ -317,7 +317,7 @@ private slots:
         QFETCH(qsizetype, location);
         QFETCH(qsizetype, length);
         QFETCH(bool, shown);
-        JSONCodeEditor editor(JSONCodeEditor::Options{});
+        CodeEditor editor(CodeEditor::Options{});
         editor.setText(QStringLiteral("[\"ab\", \"ab\"]"));
         editor.setHighlights({{1, 2}, {20, 2}});
         editor.setCurrent(JSONTextRange{location, length});
@@ -326,11 +326,11 @@ private slots:
 
     void longLinesAreKeptApart()
     {
-        JSONCodeEditor::Options options;
+        CodeEditor::Options options;
         options.largeDocument = true;
         options.highlightSyntax = true;
         options.isEditable = false;
-        JSONCodeEditor editor(options);
+        CodeEditor editor(options);
         editor.resize(600, 400);
         editor.show();
         QString line = QStringLiteral("[");
@@ -351,15 +351,15 @@ private slots:
     // plain at first, then coloured as a short line would be; a newer text supersedes them.
     void veryLongLineIsColouredLater()
     {
-        JSONCodeEditor::Options options;
+        CodeEditor::Options options;
         options.largeDocument = true;
         options.highlightSyntax = true;
         options.isEditable = false;
-        JSONCodeEditor editor(options);
+        CodeEditor editor(options);
         editor.resize(600, 400);
         editor.show();
         QString line = QStringLiteral("[");
-        while (line.size() < 2 * JSONCodeEditor::deferredLongLine)
+        while (line.size() < 2 * CodeEditor::deferredLongLine)
             line += QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, ");
         line += QStringLiteral("null]");
         const auto* h = editor.syntaxHighlighter();

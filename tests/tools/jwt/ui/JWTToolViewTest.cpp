@@ -6,7 +6,7 @@
 #include "kit/ui/Metric.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/ToolPane.h"
-#include "tools/json/ui/JSONCodeEditor.h"
+#include "kit/ui/CodeEditor.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTPayloadPane.h"
 #include "tools/jwt/ui/JWTTokenHighlighter.h"

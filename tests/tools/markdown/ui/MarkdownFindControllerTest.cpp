@@ -1,4 +1,4 @@
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/ui/MarkdownFindBar.h"
 
 #include "support/QuorrixTestMain.h"
@@ -21,7 +21,7 @@ struct FakePage {
     QList<Call> calls;
     int clears = 0;
 
-    void install(MarkdownFindController& controller)
+    void install(FindController& controller)
     {
         controller.find = [this](const QString& query, bool forward, std::function<bool()> isCurrent,
                                  std::function<void(bool)> answer) {
@@ -38,7 +38,7 @@ class MarkdownFindControllerTest : public QObject {
 private slots:
     void emptyQueryNeverSearches()
     {
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         controller.search(true);
@@ -49,7 +49,7 @@ private slots:
 
     void withoutHookNothingIsFound()
     {
-        MarkdownFindController controller;
+        FindController controller;
         controller.setQuery(QStringLiteral("word"));
         controller.search(true);
         QCOMPARE(controller.lastSearchMatched(), std::optional<bool>(false));
@@ -68,7 +68,7 @@ private slots:
     {
         QFETCH(bool, forward);
         QFETCH(bool, matched);
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         controller.setQuery(QStringLiteral("word"));
@@ -83,7 +83,7 @@ private slots:
 
     void olderAnswerNeverReplacesNewer()
     {
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         controller.setQuery(QStringLiteral("a"));
@@ -99,7 +99,7 @@ private slots:
 
     void doneDropsRunningSearch()
     {
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         controller.setShowingBar(true);
@@ -115,7 +115,7 @@ private slots:
 
     void barTypingSearchesForward()
     {
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         MarkdownFindBar bar(&controller);
@@ -139,7 +139,7 @@ private slots:
     {
         QFETCH(QString, button);
         QFETCH(bool, forward);
-        MarkdownFindController controller;
+        FindController controller;
         controller.setQuery(QStringLiteral("x"));
         FakePage page;
         page.install(controller);
@@ -159,7 +159,7 @@ private slots:
 
     void notFoundStatus()
     {
-        MarkdownFindController controller;
+        FindController controller;
         FakePage page;
         page.install(controller);
         MarkdownFindBar bar(&controller);
@@ -184,7 +184,7 @@ private slots:
 
     void barWithoutPreviewSaysNotFound()
     {
-        MarkdownFindController controller;
+        FindController controller;
         MarkdownFindBar bar(&controller);
         QTest::keyClicks(bar.field(), QStringLiteral("w"));
         QCOMPARE(bar.status()->text(), QStringLiteral("Not found"));

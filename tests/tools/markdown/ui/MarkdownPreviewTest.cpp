@@ -1,4 +1,4 @@
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownHTML.h"
 #include "tools/markdown/MarkdownSourceLines.h"
@@ -68,7 +68,7 @@ QString longDocument(int blocks, const QString& word = QStringLiteral("filler"))
 struct Harness {
     static constexpr int stripHeight = 40;
     ScrollSyncController sync;
-    MarkdownFindController find;
+    FindController find;
     MarkdownFolderAccess access;
     QWidget window;
     MarkdownPreviewView* preview = nullptr;
@@ -485,7 +485,7 @@ private slots:
         Harness h(html, 202);
         MarkdownFindBar bar(&h.find);
         QVERIFY(h.ready());
-        QSignalSpy status(&h.find, &MarkdownFindController::lastSearchMatchedChanged);
+        QSignalSpy status(&h.find, &FindController::lastSearchMatchedChanged);
 
         h.find.setQuery(QStringLiteral("ALPHA"));
         h.find.search(true);

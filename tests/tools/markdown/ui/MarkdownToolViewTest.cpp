@@ -6,7 +6,7 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneHeader.h"
 #include "kit/ui/ToolPane.h"
-#include "tools/markdown/MarkdownFindController.h"
+#include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownLineMap.h"
 #include "tools/markdown/MarkdownToolViewModel.h"

@@ -4,7 +4,7 @@
 #include "tools/mermaid/MermaidPageProtocol.h"
 #include "tools/mermaid/MermaidTemplates.h"
 #include "tools/mermaid/MermaidViewportController.h"
-#include "kit/ui/FileDropWebView.h"
+#include "kit/web/FileDropWebView.h"
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidPreviewView.h"
 #include "tools/mermaid/ui/MermaidWebBridge.h"

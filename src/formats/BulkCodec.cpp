@@ -1,0 +1,920 @@
+#include "formats/BulkCodec.h"
+
+#include "formats/Encodings.h"
+
+#include "formats/CpuFeatures.h"
+#include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
+
+#include <QChar>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr qsizetype kPollEvery = 1 << 16;
+
+bool isCancelled(const std::atomic_bool* flag)
+{
+    return flag && flag->load(std::memory_order_relaxed);
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+using CpuFeatures::hasAvx2;
+#endif
+
+// ---- Parts side by side ----
+
+int workerCount()
+{
+    return std::min(partWorkers(), 8);
+}
+
+// first(i) for every part, then `between` once, then second(i) for every part. `between` runs on
+// the calling thread, so that what it allocates belongs to the caller's heap.
+template <typename First, typename Between, typename Second>
+void runInTwoSteps(int parts, const First& first, const Between& between, const Second& second)
+{
+    const int workers = workerCount();
+    runParts(parts, [&first](qsizetype k) { first(int(k)); }, workers);
+    between();
+    runParts(parts, [&second](qsizetype k) { second(int(k)); }, workers);
+}
+
+inline bool isHighSurrogate(char16_t u)
+{
+    return (u & 0xFC00) == 0xD800;
+}
+
+inline bool isLowSurrogate(char16_t u)
+{
+    return (u & 0xFC00) == 0xDC00;
+}
+
+// Cut points of a UTF-16 text into equal parts, never between the halves of a surrogate pair.
+std::vector<qsizetype> cutText(const char16_t* s, qsizetype n, int parts)
+{
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    cuts[0] = 0;
+    for (int k = 1; k < parts; ++k) {
+        qsizetype at = n / parts * k;
+        if (at > 0 && at < n && isLowSurrogate(s[at]) && isHighSurrogate(s[at - 1]))
+            ++at;
+        cuts[size_t(k)] = std::max(at, cuts[size_t(k) - 1]);
+    }
+    return cuts;
+}
+
+// ---- UTF-16 to UTF-8 ----
+
+#if defined(__SSE2__)
+// The sum of the eight 16-bit lanes.
+inline qint64 laneSum(__m128i lanes)
+{
+    alignas(16) qint32 sums[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_madd_epi16(lanes, _mm_set1_epi16(1)));
+    return qint64(sums[0]) + sums[1] + sums[2] + sums[3];
+}
+#endif
+
+qint64 utf8LengthOf(const char16_t* p, qsizetype n)
+{
+    return Utf8Encoder::encodedLength(QStringView(p, n));
+}
+
+// The UTF-8 bytes of the code point at p (a lone surrogate as U+FFFD) at b; their count.
+inline int utf8OfOne(const char16_t*& p, const char16_t* end, unsigned char* b)
+{
+    const char32_t u = *p++;
+    if (u < 0x80) {
+        b[0] = static_cast<unsigned char>(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        b[0] = static_cast<unsigned char>(0xC0 | u >> 6);
+        b[1] = static_cast<unsigned char>(0x80 | (u & 63));
+        return 2;
+    }
+    if (isHighSurrogate(char16_t(u)) && p < end && isLowSurrogate(*p)) {
+        const char32_t c = 0x10000 + ((u - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
+        b[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+        b[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 63));
+        b[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 63));
+        b[3] = static_cast<unsigned char>(0x80 | (c & 63));
+        return 4;
+    }
+    const char32_t c = (u & 0xF800) == 0xD800 ? 0xFFFD : u;
+    b[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+    b[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 63));
+    b[2] = static_cast<unsigned char>(0x80 | (c & 63));
+    return 3;
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+// Runs of ASCII units as bytes, 32 at a time, while 36 bytes of room are left: a store of 32,
+// then one code point after a shorter run.
+QUORRIX_AVX2 unsigned char* fillAsciiAvx2(const char16_t*& p, const char16_t* end, unsigned char* b,
+                                          unsigned char* bEnd)
+{
+    const __m256i high = _mm256_set1_epi16(short(0xFF80));
+    const __m256i zero = _mm256_setzero_si256();
+    while (end - p >= 32 && bEnd - b >= 36) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b), _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8));
+        const quint64 ascii = quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(x, high), zero))))
+            | quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(y, high), zero)))) << 32;
+        const int run = ascii == ~quint64(0) ? 32 : std::countr_one(ascii) / 2;
+        p += run;
+        b += run;
+        if (run < 32)
+            break;
+    }
+    return b;
+}
+#endif
+
+// The UTF-8 of the text from p on, written at b while 20 bytes of room are left before bEnd: a
+// store of sixteen, then one code point after a run shorter than that.
+unsigned char* fillUtf8(const char16_t*& p, const char16_t* end, unsigned char* b, unsigned char* bEnd)
+{
+#if defined(QUORRIX_AVX2_LOOPS)
+    if (hasAvx2()) {
+        while (p < end && bEnd - b >= 20) {
+            b = fillAsciiAvx2(p, end, b, bEnd);
+            if (p < end && bEnd - b >= 20 && *p >= 0x80)
+                b += utf8OfOne(p, end, b);
+            else if (end - p < 32 || bEnd - b < 36)
+                break;
+        }
+    }
+#endif
+    while (p < end && bEnd - b >= 20) {
+#if defined(__SSE2__)
+        if (end - p >= 16) {
+            // Sixteen units at a time, as far as they are ASCII.
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+            const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+            const __m128i zero = _mm_setzero_si128();
+            const unsigned ascii = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(x, high), zero)))
+                | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(y, high), zero))) << 16;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b), _mm_packus_epi16(x, y));
+            const int run = ascii == 0xFFFFFFFFu ? 16 : std::countr_one(ascii) / 2;
+            p += run;
+            b += run;
+            if (run == 16)
+                continue;
+            if (p >= end)
+                break;
+        }
+#else
+        if (end - p >= 4) {
+            quint64 x;
+            memcpy(&x, p, 8);
+            if ((x & 0xFF80FF80FF80FF80ull) == 0) {
+                for (int j = 0; j < 4; ++j)
+                    b[j] = static_cast<unsigned char>(p[j]);
+                p += 4;
+                b += 4;
+                continue;
+            }
+        }
+#endif
+        b += utf8OfOne(p, end, b);
+    }
+    return b;
+}
+
+// ---- Base64 encoding ----
+
+constexpr char kStandardAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kUrlAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+// Two characters at once: entry v holds the characters of the two sextets of v, in memory order.
+constexpr std::array<quint32, 4096> makePairTable(const char* alphabet)
+{
+    std::array<quint32, 4096> table{};
+    for (quint32 v = 0; v < 4096; ++v) {
+        const quint32 first = quint32(static_cast<unsigned char>(alphabet[v >> 6]));
+        const quint32 second = quint32(static_cast<unsigned char>(alphabet[v & 63]));
+        table[v] = std::endian::native == std::endian::little ? first | second << 16 : first << 16 | second;
+    }
+    return table;
+}
+
+constexpr std::array<quint32, 4096> kStandardPairs = makePairTable(kStandardAlphabet);
+constexpr std::array<quint32, 4096> kUrlPairs = makePairTable(kUrlAlphabet);
+
+inline quint64 fourChars(quint32 firstPair, quint32 secondPair)
+{
+    return std::endian::native == std::endian::little ? firstPair | quint64(secondPair) << 32
+                                                       : quint64(firstPair) << 32 | secondPair;
+}
+
+inline quint32 group(const unsigned char* in)
+{
+    return quint32(in[0]) << 16 | quint32(in[1]) << 8 | in[2];
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+// Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
+// and the four after each block of 24, which the caller's buffer must hold.
+QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
+{
+    // Each group's bytes b0 b1 b2 go to b1 b0 b2 b1 in a 32-bit lane, so that the four sextets
+    // can be lifted out by multiplications of the 16-bit halves.
+    const __m256i order = _mm256_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1,
+                                          14, 15, 13, 14, 11, 12, 10, 11, 8, 9, 7, 8, 5, 6, 4, 5);
+    // What to add to a sextet, by class: 0-25 letters, 26-51 small letters, then the ten
+    // digits one by one, then the two signs.
+    const __m256i shifts = urlSafe
+        ? _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0,
+                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0)
+        : _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,
+                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    qsizetype done = 0;
+    for (; groups - done >= 8; done += 8, in += 24, o += 32) {
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 4));
+        const __m256i lanes = _mm256_shuffle_epi8(raw, order);
+        const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x0FC0FC00)),
+                                                 _mm256_set1_epi32(0x04000040));
+        const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x003F03F0)),
+                                                  _mm256_set1_epi32(0x01000010));
+        const __m256i sextets = _mm256_or_si256(first, second);
+        __m256i classes = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
+        classes = _mm256_sub_epi8(classes, _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
+        const __m256i chars = _mm256_add_epi8(sextets, _mm256_shuffle_epi8(shifts, classes));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(chars)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 16), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(chars, 1)));
+    }
+    return done;
+}
+#endif
+
+// Whole groups of three bytes as four characters each.
+inline char16_t* encodeGroups(const unsigned char* in, qsizetype groups, char16_t* o, const quint32* pairs)
+{
+    for (; groups >= 2; groups -= 2, in += 6, o += 8) {
+        const quint32 a = group(in);
+        const quint32 b = group(in + 3);
+        const quint64 first = fourChars(pairs[a >> 12], pairs[a & 0xFFF]);
+        const quint64 second = fourChars(pairs[b >> 12], pairs[b & 0xFFF]);
+        memcpy(o, &first, 8);
+        memcpy(o + 4, &second, 8);
+    }
+    if (groups) {
+        const quint32 a = group(in);
+        const quint64 chars = fourChars(pairs[a >> 12], pairs[a & 0xFFF]);
+        memcpy(o, &chars, 8);
+        o += 4;
+    }
+    return o;
+}
+
+// The last one or two bytes, padded unless URL-safe.
+inline char16_t* encodeTail(const unsigned char* in, qsizetype count, char16_t* o, bool urlSafe)
+{
+    const char* alphabet = urlSafe ? kUrlAlphabet : kStandardAlphabet;
+    const quint32 v = quint32(in[0]) << 16 | (count == 2 ? quint32(in[1]) << 8 : 0);
+    *o++ = char16_t(alphabet[v >> 18]);
+    *o++ = char16_t(alphabet[(v >> 12) & 63]);
+    if (count == 2)
+        *o++ = char16_t(alphabet[(v >> 6) & 63]);
+    if (!urlSafe) {
+        if (count == 1)
+            *o++ = u'=';
+        *o++ = u'=';
+    }
+    return o;
+}
+
+qsizetype encodedLength(qint64 bytes, bool urlSafe)
+{
+    const qint64 rest = bytes % 3;
+    return qsizetype(bytes / 3 * 4 + (rest ? (urlSafe ? rest + 1 : 4) : 0));
+}
+
+// One part of the text, whose UTF-8 bytes begin at byte `byteStart` of the whole. The part writes
+// every group of three bytes that begins in it, reading on into the text after it for the last one.
+void encodePart(const char16_t* begin, const char16_t* end, const char16_t* textEnd, qint64 byteStart,
+                bool urlSafe, char16_t* o, const std::atomic_bool* cancelled)
+{
+    const quint32* pairs = urlSafe ? kUrlPairs.data() : kStandardPairs.data();
+    // Room before and after the bytes for the wide loads.
+    unsigned char storage[4 + 3 * 1024 + 64] = {};
+    unsigned char* const buffer = storage + 4;
+    unsigned char* const bufferEnd = buffer + 3 * 1024 + 32;
+#if defined(QUORRIX_AVX2_LOOPS)
+    const bool wide = hasAvx2();
+#endif
+    qsizetype held = 0;
+    const char16_t* p = begin;
+    // The first bytes finish the group the part before began.
+    int skip = int((3 - byteStart % 3) % 3);
+    while (skip > 0 && p < end) {
+        unsigned char one[4];
+        const int count = utf8OfOne(p, end, one);
+        const int dropped = std::min(skip, count);
+        skip -= dropped;
+        memcpy(buffer + held, one + dropped, size_t(count - dropped));
+        held += count - dropped;
+    }
+    qsizetype sincePoll = 0;
+    while (p < end) {
+        const char16_t* from = p;
+        held = fillUtf8(p, end, buffer + held, bufferEnd) - buffer;
+        const qsizetype groups = held / 3;
+        qsizetype wideGroups = 0;
+#if defined(QUORRIX_AVX2_LOOPS)
+        if (wide) {
+            wideGroups = encodeGroupsAvx2(buffer, groups, o, urlSafe);
+            o += wideGroups * 4;
+        }
+#endif
+        o = encodeGroups(buffer + wideGroups * 3, groups - wideGroups, o, pairs);
+        const qsizetype rest = held - groups * 3;
+        memmove(buffer, buffer + groups * 3, size_t(rest));
+        held = rest;
+        sincePoll += p - from;
+        if (sincePoll >= kPollEvery) {
+            sincePoll = 0;
+            if (isCancelled(cancelled))
+                return;
+        }
+    }
+    const char16_t* q = end;
+    while (held > 0 && held < 3 && q < textEnd) {
+        unsigned char one[4];
+        const int count = utf8OfOne(q, textEnd, one);
+        const int taken = std::min(count, int(3 - held));
+        memcpy(buffer + held, one, size_t(taken));
+        held += taken;
+    }
+    if (held == 3)
+        encodeGroups(buffer, 1, o, pairs);
+    else if (held > 0)
+        encodeTail(buffer, held, o, urlSafe);
+}
+
+// ---- Base64 decoding ----
+
+constexpr quint8 kInvalid = 0xFF;
+constexpr quint8 kBlank = 0xFE;
+constexpr quint8 kPad = 0xFD;
+
+// One table for both alphabets, so "-" and "_" decode as "+" and "/" without a rewrite pass.
+constexpr std::array<quint8, 128> makeSextetTable()
+{
+    std::array<quint8, 128> table{};
+    for (auto& entry : table)
+        entry = kInvalid;
+    for (int i = 0; i < 64; ++i)
+        table[static_cast<unsigned char>(kStandardAlphabet[i])] = static_cast<quint8>(i);
+    table['-'] = 62;
+    table['_'] = 63;
+    table['='] = kPad;
+    for (char c : {'\t', '\n', '\v', '\f', '\r', ' '})
+        table[static_cast<unsigned char>(c)] = kBlank;
+    return table;
+}
+
+constexpr std::array<quint8, 128> kSextets = makeSextetTable();
+
+// The sextet of a character already shifted to its place in a group of four; anything that is
+// not an alphabet character sets bit 24.
+constexpr std::array<quint32, 128> makeShiftedTable(int shift)
+{
+    std::array<quint32, 128> table{};
+    for (int c = 0; c < 128; ++c)
+        table[size_t(c)] = kSextets[size_t(c)] < 64 ? quint32(kSextets[size_t(c)]) << shift : 1u << 24;
+    return table;
+}
+
+constexpr std::array<quint32, 128> kShifted0 = makeShiftedTable(18);
+constexpr std::array<quint32, 128> kShifted1 = makeShiftedTable(12);
+constexpr std::array<quint32, 128> kShifted2 = makeShiftedTable(6);
+constexpr std::array<quint32, 128> kShifted3 = makeShiftedTable(0);
+
+#if defined(QUORRIX_AVX2_LOOPS)
+// Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
+QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t* stop, unsigned char*& out)
+{
+    unsigned char* o = out;
+// Bytes from `first` to `last`; bytes equal to x.
+#define QUORRIX_WITHIN(c, first, last)                                                              \
+    _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(char((first) - 1))),                   \
+                     _mm256_cmpgt_epi8(_mm256_set1_epi8(char((last) + 1)), c))
+#define QUORRIX_EQUAL(c, x) _mm256_cmpeq_epi8(c, _mm256_set1_epi8(x))
+    // The three bytes of each 32-bit lane, first byte first, packed to the front of each half.
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
+                                           2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    while (stop - p >= 32) {
+        // Units past 0xFF saturate to 0x00 or 0xFF, neither of which is in the alphabet.
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+        const __m256i c = _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
+        const __m256i upper = QUORRIX_WITHIN(c, 'A', 'Z');
+        const __m256i lower = QUORRIX_WITHIN(c, 'a', 'z');
+        const __m256i digit = QUORRIX_WITHIN(c, '0', '9');
+        const __m256i plus = _mm256_or_si256(QUORRIX_EQUAL(c, '+'), QUORRIX_EQUAL(c, '-'));
+        const __m256i slash = _mm256_or_si256(QUORRIX_EQUAL(c, '/'), QUORRIX_EQUAL(c, '_'));
+        const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lower), _mm256_or_si256(digit, _mm256_or_si256(plus, slash)));
+        if (_mm256_movemask_epi8(valid) != -1)
+            break;
+        __m256i sextets = _mm256_add_epi8(c, _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(upper, _mm256_set1_epi8(-65)),
+                                                                             _mm256_and_si256(lower, _mm256_set1_epi8(-71))),
+                                                             _mm256_and_si256(digit, _mm256_set1_epi8(4))));
+        sextets = _mm256_blendv_epi8(sextets, _mm256_set1_epi8(62), plus);
+        sextets = _mm256_blendv_epi8(sextets, _mm256_set1_epi8(63), slash);
+        // Two sextets to twelve bits, two of those to 24 bits, then the bytes in order.
+        const __m256i pairs = _mm256_maddubs_epi16(sextets, _mm256_set1_epi32(0x01400140));
+        const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+        const __m256i bytes = _mm256_shuffle_epi8(groups, order);
+        const __m128i low = _mm256_castsi256_si128(bytes);
+        const __m128i high = _mm256_extracti128_si256(bytes, 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), low);
+        const quint32 lowTail = quint32(_mm_cvtsi128_si32(_mm_srli_si128(low, 8)));
+        memcpy(o + 8, &lowTail, 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 12), high);
+        const quint32 highTail = quint32(_mm_cvtsi128_si32(_mm_srli_si128(high, 8)));
+        memcpy(o + 20, &highTail, 4);
+        o += 24;
+        p += 32;
+    }
+#undef QUORRIX_WITHIN
+#undef QUORRIX_EQUAL
+    out = o;
+    return p;
+}
+#endif
+
+// Groups of four alphabet characters from p on, three bytes each, up to the first group that
+// holds anything else; returns where it stopped.
+inline const char16_t* decodeGroups(const char16_t* p, const char16_t* stop, unsigned char*& out)
+{
+#if defined(QUORRIX_AVX2_LOOPS)
+    if (hasAvx2())
+        p = decodeBlocksAvx2(p, stop, out);
+#endif
+    unsigned char* o = out;
+    while (stop - p >= 4) {
+        const char16_t a = p[0], b = p[1], c = p[2], d = p[3];
+        if ((a | b | c | d) >= 128)
+            break;
+        const quint32 v = kShifted0[a] | kShifted1[b] | kShifted2[c] | kShifted3[d];
+        if (v >> 24)
+            break;
+        o[0] = static_cast<unsigned char>(v >> 16);
+        o[1] = static_cast<unsigned char>(v >> 8);
+        o[2] = static_cast<unsigned char>(v);
+        o += 3;
+        p += 4;
+    }
+    out = o;
+    return p;
+}
+
+bool isGraphemeExtender(char32_t c)
+{
+    const auto category = QChar::category(c);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+        || category == QChar::Mark_Enclosing || c == 0x200D;
+}
+
+// Where a sequential reading of the text stands.
+struct DecodeState {
+    quint32 acc = 0;
+    int pending = 0; // sextets in acc
+    qsizetype dataChars = 0;
+    qsizetype padChars = 0;
+    bool afterBlank = false;
+};
+
+// Decodes [p, end) at `out`, on from the state; false at a character no Base64 text may hold
+// there, or when cancelled.
+bool decodeRun(const char16_t* p, const char16_t* const end, unsigned char*& out, DecodeState& state,
+               const std::atomic_bool* cancelled)
+{
+    unsigned char* o = out;
+    while (p < end) {
+        if (isCancelled(cancelled))
+            return false;
+        const char16_t* const stop = end - p > kPollEvery ? p + kPollEvery : end;
+        while (p < stop) {
+            if (state.pending == 0 && state.padChars == 0) {
+                const char16_t* const from = p;
+                p = decodeGroups(p, stop, o);
+                if (p != from) {
+                    state.dataChars += p - from;
+                    state.afterBlank = false;
+                }
+                if (p >= stop)
+                    break;
+            }
+            const char16_t u = *p;
+            quint8 v;
+            if (u < 128) {
+                v = kSextets[u];
+                ++p;
+            } else {
+                char32_t cp = u;
+                ++p;
+                if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p))
+                    cp = QChar::surrogateToUcs4(u, *p++);
+                // A blank character takes its combining marks with it (one user-perceived character).
+                if (Encodings::isWhiteSpace(cp) || (state.afterBlank && isGraphemeExtender(cp))) {
+                    state.afterBlank = true;
+                    continue;
+                }
+                return false;
+            }
+            state.afterBlank = v == kBlank;
+            if (v < 64) {
+                if (state.padChars)
+                    return false; // data after padding
+                state.acc = (state.acc << 6) | v;
+                ++state.dataChars;
+                if (++state.pending == 4) {
+                    o[0] = static_cast<unsigned char>(state.acc >> 16);
+                    o[1] = static_cast<unsigned char>(state.acc >> 8);
+                    o[2] = static_cast<unsigned char>(state.acc);
+                    o += 3;
+                    state.pending = 0;
+                    state.acc = 0;
+                }
+            } else if (v == kPad) {
+                ++state.padChars;
+            } else if (v != kBlank) {
+                return false;
+            }
+        }
+        out = o;
+    }
+    out = o;
+    return true;
+}
+
+// The end of the text: the length and padding rules, then the bytes still held.
+bool finishDecode(const DecodeState& state, unsigned char*& o)
+{
+    const qsizetype n = state.dataChars + state.padChars;
+    if (n % 4 == 1)
+        return false;
+    const qsizetype padded = (n + 3) / 4 * 4;
+    const qsizetype padding = state.padChars + (padded - n);
+    const int expectedLeft = padding == 0 ? 0 : padding == 1 ? 3 : padding == 2 ? 2 : -1;
+    if (state.pending != expectedLeft)
+        return false;
+    if (state.pending == 2) {
+        *o++ = static_cast<unsigned char>(state.acc >> 4);
+    } else if (state.pending == 3) {
+        *o++ = static_cast<unsigned char>(state.acc >> 10);
+        *o++ = static_cast<unsigned char>(state.acc >> 2);
+    }
+    return true;
+}
+
+// Alphabet characters in a part, and whether it holds nothing but them and ASCII blanks.
+struct PartScan {
+    qsizetype dataChars = 0;
+    bool clean = true;
+};
+
+PartScan scanPart(const char16_t* p, qsizetype n)
+{
+    PartScan scan;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time; the counters are 16-bit lanes, summed every 4096 rounds.
+    const __m128i zero = _mm_setzero_si128();
+    auto equal = [](__m128i u, char c) { return _mm_cmpeq_epi16(u, _mm_set1_epi16(c)); };
+    // Lanes where first <= u - from <= first + span, as unsigned 16-bit numbers.
+    auto within = [zero](__m128i u, char from, short span) {
+        return _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(u, _mm_set1_epi16(from)), _mm_set1_epi16(span)), zero);
+    };
+    while (n - i >= 8) {
+        const qsizetype stop = i + std::min<qsizetype>((n - i) / 8, 4096) * 8;
+        __m128i count = zero;
+        __m128i other = zero;
+        for (; i < stop; i += 8) {
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i letter = within(_mm_or_si128(u, _mm_set1_epi16(0x20)), 'a', 25);
+            const __m128i alphabet = _mm_or_si128(_mm_or_si128(letter, within(u, '0', 9)),
+                _mm_or_si128(_mm_or_si128(equal(u, '+'), equal(u, '/')), _mm_or_si128(equal(u, '-'), equal(u, '_'))));
+            const __m128i blank = _mm_or_si128(within(u, '\t', 4), equal(u, ' '));
+            count = _mm_sub_epi16(count, alphabet);
+            other = _mm_or_si128(other, _mm_cmpeq_epi16(_mm_or_si128(alphabet, blank), zero));
+        }
+        if (_mm_movemask_epi8(other)) {
+            scan.clean = false;
+            return scan;
+        }
+        scan.dataChars += laneSum(count);
+    }
+#endif
+    for (; i < n; ++i) {
+        const char16_t u = p[i];
+        const quint8 v = u < 128 ? kSextets[u] : kInvalid;
+        if (v < 64) {
+            ++scan.dataChars;
+        } else if (v != kBlank) {
+            scan.clean = false;
+            return scan;
+        }
+    }
+    return scan;
+}
+
+// ---- UTF-8 to UTF-16 ----
+
+// The UTF-16 length of well-formed UTF-8: one unit per lead byte, two for a four-byte sequence.
+qsizetype utf16LengthOf(const unsigned char* p, qsizetype n)
+{
+    qsizetype total = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: counted in 8-bit lanes, which gain at most two a round, summed
+    // every 127 rounds.
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 16) {
+        const qsizetype stop = i + std::min<qsizetype>((n - i) / 16, 127) * 16;
+        __m128i units = zero;
+        for (; i < stop; i += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(b, _mm_set1_epi8(char(0xC0))), _mm_set1_epi8(char(0x80)));
+            const __m128i fourByteLead = _mm_cmpeq_epi8(_mm_max_epu8(b, _mm_set1_epi8(char(0xF0))), b);
+            units = _mm_sub_epi8(units, _mm_andnot_si128(continuation, _mm_set1_epi8(-1)));
+            units = _mm_sub_epi8(units, fourByteLead);
+        }
+        alignas(16) quint64 sums[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(units, zero));
+        total += qsizetype(sums[0] + sums[1]);
+    }
+#endif
+    for (; i < n; ++i)
+        total += qsizetype((p[i] & 0xC0) != 0x80) + qsizetype(p[i] >= 0xF0);
+    return total;
+}
+
+// Strict UTF-8 of [p, end) as UTF-16 at o, never at or past oEnd; nullptr at a sequence that is
+// ill-formed or cut short, or when stopped.
+char16_t* utf16OfUtf8(const unsigned char* p, const unsigned char* const end, char16_t* o, char16_t* const oEnd,
+                      const std::atomic_bool* cancelled, const std::atomic_bool* failed)
+{
+    const unsigned char* nextPoll = p + kPollEvery;
+    while (p < end) {
+        if (p >= nextPoll) {
+            if (isCancelled(cancelled) || isCancelled(failed))
+                return nullptr;
+            nextPoll = p + kPollEvery;
+        }
+#if defined(__SSE2__)
+        while (end - p >= 16 && oEnd - o >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i zero = _mm_setzero_si128();
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, zero));
+            const unsigned high = unsigned(_mm_movemask_epi8(v));
+            if (high == 0) {
+                p += 16;
+                o += 16;
+                if (p >= nextPoll)
+                    break;
+                continue;
+            }
+            const int run = std::countr_zero(high);
+            p += run;
+            o += run;
+            break;
+        }
+        if (p >= end)
+            break;
+#endif
+        const unsigned c = *p;
+        if (c < 0x80) {
+            if (o >= oEnd)
+                return nullptr;
+            *o++ = char16_t(c);
+            ++p;
+            continue;
+        }
+        if (c < 0xC2)
+            return nullptr; // a continuation byte, or the lead of an overlong form
+        if (c < 0xE0) {
+            if (end - p < 2 || (p[1] & 0xC0) != 0x80 || o >= oEnd)
+                return nullptr;
+            *o++ = char16_t((c & 0x1F) << 6 | (p[1] & 0x3F));
+            p += 2;
+            continue;
+        }
+        if (c < 0xF0) {
+            if (end - p < 3 || o >= oEnd)
+                return nullptr;
+            const unsigned c1 = p[1];
+            const unsigned lowest = c == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+            const unsigned highest = c == 0xED ? 0x9F : 0xBF; // no surrogates
+            if (c1 < lowest || c1 > highest || (p[2] & 0xC0) != 0x80)
+                return nullptr;
+            *o++ = char16_t((c & 0x0F) << 12 | (c1 & 0x3F) << 6 | (p[2] & 0x3F));
+            p += 3;
+            continue;
+        }
+        if (c < 0xF5) {
+            if (end - p < 4 || oEnd - o < 2)
+                return nullptr;
+            const unsigned c1 = p[1];
+            const unsigned lowest = c == 0xF0 ? 0x90 : 0x80;
+            const unsigned highest = c == 0xF4 ? 0x8F : 0xBF; // nothing past U+10FFFF
+            if (c1 < lowest || c1 > highest || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80)
+                return nullptr;
+            const char32_t cp = (c & 0x07) << 18 | (c1 & 0x3F) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
+            *o++ = QChar::highSurrogate(cp);
+            *o++ = QChar::lowSurrogate(cp);
+            p += 4;
+            continue;
+        }
+        return nullptr;
+    }
+    return o;
+}
+
+} // namespace
+
+int BulkCodec::partCount(qsizetype units)
+{
+    return int(std::clamp<qsizetype>(units / partMinimum, 1, 4 * workerCount()));
+}
+
+QString BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype groups = bytes.size() / 3;
+    QString out(encodedLength(bytes.size(), urlSafe), Qt::Uninitialized);
+    char16_t* o = encodeGroups(in, groups, reinterpret_cast<char16_t*>(out.data()),
+                               urlSafe ? kUrlPairs.data() : kStandardPairs.data());
+    if (bytes.size() % 3)
+        encodeTail(in + groups * 3, bytes.size() % 3, o, urlSafe);
+    return out;
+}
+
+QString BulkCodec::base64Encode(QStringView text, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    const char16_t* s = text.utf16();
+    const qsizetype n = text.size();
+    const int parts = BulkCodec::partCount(n);
+    const std::vector<qsizetype> cuts = cutText(s, n, parts);
+    // Where each part's bytes begin, so that every part knows where its groups go.
+    std::vector<qint64> bytesBefore(size_t(parts) + 1, 0);
+    QString out;
+    char16_t* o = nullptr;
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            bytesBefore[size_t(k) + 1] = utf8LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            for (int k = 0; k < parts; ++k)
+                bytesBefore[size_t(k) + 1] += bytesBefore[size_t(k)];
+            out = QString(encodedLength(bytesBefore.back(), urlSafe), Qt::Uninitialized);
+            o = out.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(out.data());
+        },
+        [&](int k) {
+            const qint64 start = bytesBefore[size_t(k)];
+            if (o)
+                encodePart(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], s + n, start, urlSafe,
+                           o + (start + 2) / 3 * 4, cancelled);
+        });
+    return out;
+}
+
+std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::atomic_bool* cancelled)
+{
+    const char16_t* s = text.utf16();
+    const qsizetype n = text.size();
+    QByteArray out(n / 4 * 3 + 3, Qt::Uninitialized);
+    auto* const base = reinterpret_cast<unsigned char*>(out.data());
+
+    // Segments that begin after a multiple of four alphabet characters decode on their own. The
+    // leading parts that hold only the alphabet and ASCII blanks are such segments, cut just
+    // after their first characters that round the count up; all the rest is one last segment,
+    // read the careful way, whose end state settles the padding and the length.
+    const int parts = BulkCodec::partCount(n);
+    const std::vector<qsizetype> cuts = cutText(s, n, parts);
+    std::vector<PartScan> scans(static_cast<size_t>(parts));
+    std::vector<qsizetype> segmentStart{0};
+    std::vector<qsizetype> segmentOut{0};
+    // At most one segment per part.
+    std::vector<DecodeState> states(static_cast<size_t>(parts));
+    std::vector<unsigned char*> ends(size_t(parts), nullptr);
+    std::vector<char> ok(size_t(parts), 1);
+    size_t segments = 1;
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            // The last part always belongs to the last segment.
+            if (k + 1 < parts)
+                scans[size_t(k)] = scanPart(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            qsizetype dataBefore = 0;
+            for (int k = 1; k < parts; ++k) {
+                if (!scans[size_t(k) - 1].clean)
+                    break;
+                dataBefore += scans[size_t(k) - 1].dataChars;
+                const int owed = int((4 - dataBefore % 4) % 4);
+                int need = owed;
+                qsizetype at = cuts[size_t(k)];
+                while (need > 0 && at < cuts[size_t(k) + 1]) {
+                    const char16_t u = s[at];
+                    if (u >= 128)
+                        break;
+                    const quint8 v = kSextets[u];
+                    if (v < 64)
+                        --need;
+                    else if (v != kBlank)
+                        break;
+                    ++at;
+                }
+                if (need > 0)
+                    break;
+                segmentStart.push_back(at);
+                segmentOut.push_back((dataBefore + owed) / 4 * 3);
+            }
+            segments = segmentStart.size();
+            segmentStart.push_back(n);
+        },
+        [&](int j) {
+            if (size_t(j) >= segments)
+                return;
+            // Every segment but the first begins after an ASCII character of the alphabet or a
+            // blank, which decides whether a combining mark at its start goes with a blank.
+            const qsizetype start = segmentStart[size_t(j)];
+            states[size_t(j)].afterBlank = start > 0 && kSextets[s[start - 1] & 0x7F] == kBlank;
+            unsigned char* o = base + segmentOut[size_t(j)];
+            ok[size_t(j)] = decodeRun(s + start, s + segmentStart[size_t(j) + 1], o, states[size_t(j)], cancelled);
+            ends[size_t(j)] = o;
+        });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end() || isCancelled(cancelled))
+        return std::nullopt;
+    unsigned char* o = ends[segments - 1];
+    if (!finishDecode(states[segments - 1], o))
+        return std::nullopt;
+    out.truncate(o - base);
+    return out;
+}
+
+std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    const int parts = BulkCodec::partCount(n);
+    // Parts begin at a lead byte; more than three continuation bytes in a row are ill-formed
+    // anyway, and the part that begins with one says so.
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    cuts[0] = 0;
+    for (int k = 1; k < parts; ++k) {
+        qsizetype at = std::max(n / parts * k, cuts[size_t(k) - 1]);
+        for (int step = 0; step < 3 && at < n && (s[at] & 0xC0) == 0x80; ++step)
+            ++at;
+        cuts[size_t(k)] = at;
+    }
+    std::vector<qsizetype> unitsBefore(size_t(parts) + 1, 0);
+    QString text;
+    char16_t* o = nullptr;
+    std::atomic_bool failed{false};
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            unitsBefore[size_t(k) + 1] = utf16LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            for (int k = 0; k < parts; ++k)
+                unitsBefore[size_t(k) + 1] += unitsBefore[size_t(k)];
+            text = QString(unitsBefore.back(), Qt::Uninitialized);
+            o = text.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(text.data());
+        },
+        [&](int k) {
+            if (!o)
+                return;
+            char16_t* const partEnd = o + unitsBefore[size_t(k) + 1];
+            const char16_t* end = utf16OfUtf8(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], o + unitsBefore[size_t(k)],
+                                              partEnd, cancelled, &failed);
+            if (end != partEnd)
+                failed.store(true, std::memory_order_relaxed);
+        });
+    // Well-formed bytes always make at least one unit.
+    if (!o)
+        return n == 0 ? std::optional<QString>(text) : std::nullopt;
+    if (failed.load() || isCancelled(cancelled))
+        return std::nullopt;
+    return text;
+}

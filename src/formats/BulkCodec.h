@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <atomic>
+#include <optional>
+
+// The engines under Codec's Base64 and UTF-8 conversions. Each works in one pass over clean runs
+// and falls back to a careful step only where the text asks for it; inputs of a quarter of a
+// megabyte and more are cut into parts done side by side by a pool of threads kept for the
+// purpose, whose results are exactly those of one sequential pass. A `cancelled` flag is polled
+// every 64 Ki units.
+class BulkCodec {
+public:
+    BulkCodec() = delete;
+
+    // Every part is at least this many units long; shorter inputs are one part.
+    static constexpr qsizetype partMinimum = 1 << 17;
+    // How many parts an input of so many units is cut into: several per worker thread, taken in
+    // turn, so that a worker that starts late or a slower part holds up no more than one part.
+    // Part k of p begins at unit n / p * k, moved on past the rest of a character.
+    static int partCount(qsizetype units);
+
+    // Base64 of the text's UTF-8 bytes (a lone surrogate as U+FFFD): "+", "/" and "=" padding,
+    // or with `urlSafe` "-", "_" and no padding.
+    static QString base64Encode(QStringView text, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
+    static QString base64Encode(QByteArrayView bytes, bool urlSafe);
+
+    // Tolerant Base64 (see Encodings::base64URLDecode). Nullopt also when cancelled.
+    static std::optional<QByteArray> base64Decode(QStringView text, const std::atomic_bool* cancelled = nullptr);
+
+    // Strict UTF-8 as UTF-16, a leading byte-order mark kept. Nullopt also when cancelled.
+    static std::optional<QString> textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled = nullptr);
+};

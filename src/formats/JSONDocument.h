@@ -1,0 +1,62 @@
+#pragma once
+
+#include "formats/LargeBuffer.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// A parsed JSON text as a flat tape in document order: every value is one node, a container is
+// followed by its children (for objects, key node then value node) and knows where its subtree
+// ends. Strings and numbers refer back into the source text, so the tree costs 16 bytes a value.
+struct JSONDocument {
+    // Plain data, written straight into a reserved tape by the readers of parts; every field is
+    // set where a node is made.
+    struct Node {
+        // jump: no value; the tape goes on at `extra` (ends a part's stretch of a tape read in
+        // parts, and ends every tape)
+        enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object, jump };
+        enum Flag : quint8 { escaped = 1, inArena = 2 };
+        quint8 kind;
+        quint8 flags;
+        quint16 spare;
+        // string: source offset of the opening quote; number: offset of its printed text (in the
+        // source, or in `arena` when flagged inArena); containers: unused
+        quint32 offset;
+        // string: source length with quotes; number: printed length; containers: child count
+        quint32 length;
+        // string: printed length with quotes; containers: index just past the subtree
+        quint32 extra;
+    };
+    using Nodes = std::vector<Node, LargeBuffer::Allocator<Node>>;
+
+    JSONDocument() = default;
+    // The tape points into the document's own storage.
+    JSONDocument(const JSONDocument&) = delete;
+    JSONDocument& operator=(const JSONDocument&) = delete;
+
+    QString source;
+    // The tape: `nodes` of a text read whole, or stretches of one reservation, a part's each.
+    Nodes nodes;
+    std::shared_ptr<Node> reserved;
+    const Node* tape = nullptr;
+    qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
+    std::vector<char16_t> arena; // number texts that differ from their source spelling
+
+    const Node& node(qsizetype index) const { return tape[index]; }
+    // The node after `index` in document order (or tapeEnd).
+    qsizetype next(qsizetype index) const { return settled(index + 1); }
+    qsizetype subtreeEnd(qsizetype index) const
+    {
+        const Node& n = tape[index];
+        return (n.kind == Node::array || n.kind == Node::object) ? settled(n.extra) : settled(index + 1);
+    }
+    // An index that stands on a jump goes on to where the jump leads.
+    qsizetype settled(qsizetype index) const
+    {
+        const Node& n = tape[index];
+        return n.kind == Node::jump && qsizetype(n.extra) != index ? qsizetype(n.extra) : index;
+    }
+    const char16_t* sourceUnits() const { return reinterpret_cast<const char16_t*>(source.constData()); }
+};

@@ -1,0 +1,1130 @@
+#include "formats/JSONParser.h"
+
+#include "formats/CpuFeatures.h"
+#include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
+#include "formats/JSONNumberText.h"
+
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include <sys/mman.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+using Node = JSONDocument::Node;
+using JSONFormatter::FormatError;
+
+struct Fault {
+    QString message; // with "%1" where the position goes
+    qsizetype offset;
+};
+
+bool isHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+int hexValue(char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; }
+
+// How a unit is named in a message: the character itself when it can be seen, else its code.
+QString describe(const char16_t* p, const char16_t* end)
+{
+    if (p >= end)
+        return QStringLiteral("end of text");
+    char32_t c = *p;
+    if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1]))
+        c = QChar::surrogateToUcs4(char16_t(c), p[1]);
+    if (QChar::isPrint(c) && c != u' ' && !QChar::isSpace(c))
+        return QStringLiteral("“") + QString::fromUcs4(&c, 1) + QStringLiteral("”");
+    return QStringLiteral("character U+") + QString::number(uint(c), 16).rightJustified(4, u'0').toUpper();
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
+{
+    const __m256i quote = _mm256_set1_epi16(u'"');
+    const __m256i backslash = _mm256_set1_epi16(u'\\');
+    const __m256i space = _mm256_set1_epi16(0x20);
+    const __m256i surrogateMask = _mm256_set1_epi16(short(0xF800));
+    const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
+    while (end - p >= 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // Units below 0x20 are the ones where max(v, 0x20) differs from v.
+        const __m256i control = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, space), v), _mm256_set1_epi16(-1));
+        const __m256i stop = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi16(v, quote), _mm256_cmpeq_epi16(v, backslash)),
+            _mm256_or_si256(control, _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateMask), surrogate)));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(stop));
+        if (mask)
+            return p + __builtin_ctz(mask) / 2;
+        p += 16;
+    }
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
+        ++p;
+    return p;
+}
+#endif
+
+// Where the plain run of a string body ends: at a quotation mark, a backslash, a control
+// character, a surrogate or the end. Strings are most of a large document, so this goes eight or
+// sixteen units a step.
+inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
+{
+#if defined(QUORRIX_AVX2_LOOPS)
+    if (CpuFeatures::hasAvx2())
+        return plainRunEndAvx2(p, end);
+#endif
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i space = _mm_set1_epi16(0x20);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i surrogateMask = _mm_set1_epi16(short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
+    while (end - p >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // 0x20 - v saturates to zero exactly for units of 0x20 and above.
+        const __m128i control = _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(space, v), zero), _mm_set1_epi16(-1));
+        const __m128i stop = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+            _mm_or_si128(control, _mm_cmpeq_epi16(_mm_and_si128(v, surrogateMask), surrogate)));
+        const int mask = _mm_movemask_epi8(stop);
+        if (mask)
+            return p + __builtin_ctz(unsigned(mask)) / 2;
+        p += 8;
+    }
+#endif
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
+        ++p;
+    return p;
+}
+
+// The offset of the first lone surrogate in b[0, n), or -1.
+qsizetype loneSurrogate(const char16_t* b, qsizetype n)
+{
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        if (n - i >= 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+            const __m128i surrogate =
+                _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(short(0xF800))), _mm_set1_epi16(short(0xD800)));
+            if (!_mm_movemask_epi8(surrogate)) {
+                i += 8;
+                continue;
+            }
+        }
+#endif
+        const char16_t c = b[i];
+        if ((c & 0xF800) != 0xD800) {
+            ++i;
+            continue;
+        }
+        if (c < 0xDC00 && i + 1 < n && (b[i + 1] & 0xFC00) == 0xDC00) {
+            i += 2;
+            continue;
+        }
+        return i;
+    }
+    return -1;
+}
+
+int escapedLength(char16_t c)
+{
+    switch (c) {
+    case u'\b': case u'\t': case u'\n': case u'\f': case u'\r': case u'"': case u'\\': return 2;
+    default: return c < 0x20 ? 6 : 1;
+    }
+}
+
+// ---- Tokens, read the same way by the whole-text reader and by the readers of parts
+
+enum class StringFault : quint8 { none, unterminated, control, unicodeEscape, escape, loneSurrogate };
+
+struct StringScan {
+    const char16_t* at;   // the closing quotation mark, or where the fault stands
+    StringFault fault;
+    quint8 flags;         // Node::escaped when a backslash was met
+    qsizetype printed;    // printed length with quotes
+};
+
+// A string literal from its opening quotation mark.
+StringScan scanString(const char16_t* open, const char16_t* end)
+{
+    const char16_t* p = plainRunEnd(open + 1, end);
+    if (p < end && *p == u'"')
+        return StringScan{p, StringFault::none, 0, p - open + 1};
+    quint8 flags = 0;
+    qsizetype printed = p - open;
+    while (true) {
+        if (p >= end)
+            return StringScan{open, StringFault::unterminated, flags, 0};
+        const char16_t c = *p;
+        if (c == u'"')
+            break;
+        if (c < 0x20)
+            return StringScan{p, StringFault::control, flags, 0};
+        if (c != u'\\') {
+            if ((c & 0xF800) == 0xD800) {
+                // Only whole pairs: UTF-8 cannot carry a lone surrogate.
+                if (c >= 0xDC00 || p + 1 >= end || (p[1] & 0xFC00) != 0xDC00)
+                    return StringScan{p, StringFault::loneSurrogate, flags, 0};
+                printed += 2;
+                p += 2;
+                continue;
+            }
+            const char16_t* run = plainRunEnd(p + 1, end);
+            printed += run - p;
+            p = run;
+            continue;
+        }
+        flags = Node::escaped;
+        if (p + 1 >= end)
+            return StringScan{open, StringFault::unterminated, flags, 0};
+        const char16_t e = p[1];
+        switch (e) {
+        case u'"': case u'\\': printed += 2; p += 2; continue;
+        case u'/': printed += 1; p += 2; continue;
+        case u'b': case u'f': case u'n': case u'r': case u't': printed += 2; p += 2; continue;
+        case u'u': {
+            if (end - p < 6 || !isHex(p[2]) || !isHex(p[3]) || !isHex(p[4]) || !isHex(p[5]))
+                return StringScan{p, StringFault::unicodeEscape, flags, 0};
+            const char16_t v = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) | (hexValue(p[4]) << 4)
+                                        | hexValue(p[5]));
+            p += 6;
+            if (QChar::isHighSurrogate(v) && end - p >= 6 && p[0] == u'\\' && p[1] == u'u' && isHex(p[2])
+                && isHex(p[3]) && isHex(p[4]) && isHex(p[5])) {
+                const char16_t low = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8)
+                                              | (hexValue(p[4]) << 4) | hexValue(p[5]));
+                if (QChar::isLowSurrogate(low)) {
+                    p += 6;
+                    printed += 2;
+                    continue;
+                }
+            }
+            // A lone surrogate stays an escape so that the output is still valid text.
+            printed += QChar::isSurrogate(v) ? 6 : escapedLength(v);
+            continue;
+        }
+        default:
+            return StringScan{p, StringFault::escape, flags, 0};
+        }
+    }
+    return StringScan{p, StringFault::none, flags, printed + 1};
+}
+
+enum class NumberFault : quint8 { none, minus, leadingZero, point, exponent };
+
+struct NumberScan {
+    const char16_t* stop; // just past the literal
+    NumberFault fault;
+    bool integer;
+    bool hasExponent;
+};
+
+// A number literal from its first unit ('-' or a digit).
+NumberScan scanNumber(const char16_t* p, const char16_t* end)
+{
+    auto digit = [&](const char16_t* q) { return q < end && *q >= u'0' && *q <= u'9'; };
+    NumberScan r{p, NumberFault::none, true, false};
+    if (*p == u'-')
+        ++p;
+    if (!digit(p)) {
+        r.fault = NumberFault::minus;
+        return r;
+    }
+    if (*p == u'0') {
+        ++p;
+        if (digit(p)) {
+            r.fault = NumberFault::leadingZero;
+            return r;
+        }
+    } else {
+        while (digit(p))
+            ++p;
+    }
+    if (p < end && *p == u'.') {
+        r.integer = false;
+        ++p;
+        if (!digit(p)) {
+            r.fault = NumberFault::point;
+            return r;
+        }
+        while (digit(p))
+            ++p;
+    }
+    if (p < end && (*p == u'e' || *p == u'E')) {
+        r.integer = false;
+        r.hasExponent = true;
+        ++p;
+        if (p < end && (*p == u'+' || *p == u'-'))
+            ++p;
+        if (!digit(p)) {
+            r.fault = NumberFault::exponent;
+            return r;
+        }
+        while (digit(p))
+            ++p;
+    }
+    r.stop = p;
+    return r;
+}
+
+// The node of a well-formed number literal: its source text, or the double's text in `arena` when
+// that differs.
+Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset, std::vector<char16_t>& arena)
+{
+    Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
+    const QStringView literal(start, scan.stop - start);
+    // Integers print their digits as typed, whatever their size, "-0" with its sign.
+    if (!scan.integer && (scan.hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
+        char16_t text[40];
+        const int length = JSONNumberText::printedDecimal(literal, text);
+        if (length >= 0 && QStringView(text, length) != literal) {
+            n.flags = Node::inArena;
+            n.offset = quint32(arena.size());
+            n.length = quint32(length);
+            arena.insert(arena.end(), text, text + length);
+        }
+        // Otherwise the double cannot carry the literal: it is written as typed.
+    }
+    return n;
+}
+
+// true, false or null at p (which holds its first letter); the word's kind, or -1.
+int scanWord(const char16_t* p, const char16_t* end)
+{
+    QStringView word;
+    int kind = -1;
+    switch (*p) {
+    case u't': word = u"true"; kind = Node::trueValue; break;
+    case u'f': word = u"false"; kind = Node::falseValue; break;
+    case u'n': word = u"null"; kind = Node::null; break;
+    default: return -1;
+    }
+    if (end - p < word.size() || QStringView(p, word.size()) != word
+        || (p + word.size() < end && QChar::isLetterOrNumber(p[word.size()])))
+        return -1;
+    return kind;
+}
+
+bool isBlankUnit(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+
+// ---- The whole-text reader: the reference, and the one that words every fault
+
+class Parser {
+public:
+    Parser(const QString& text, JSONDocument* doc, bool build, const std::atomic_bool* cancelled)
+        : m_begin(reinterpret_cast<const char16_t*>(text.constData())), m_p(m_begin), m_end(m_begin + text.size()),
+          m_doc(doc), m_build(build && doc), m_cancelled(cancelled)
+    {
+    }
+
+    JSONParser::Result run()
+    {
+        JSONParser::Result result;
+        if (m_end - m_begin >= qsizetype(std::numeric_limits<quint32>::max() - 1)) {
+            result.error = FormatError{QStringLiteral("The text is too large to read as JSON."), 0, 0, -1};
+            return result;
+        }
+        if (m_build) {
+            // Room for one value per six units: growing the tape would copy it into fresh
+            // memory, while reserved pages that are never written cost nothing. A large tape lies
+            // on huge pages (see LargeBuffer).
+            m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
+        }
+        skipSpace();
+        qsizetype count = -1;
+        if (!parseValue(0, &count))
+            return failed();
+        skipSpace();
+        if (m_p < m_end) {
+            fail(QStringLiteral("Unexpected %1 at %2 after the end of the JSON value.").arg(describe(m_p, m_end), u"%1"),
+                 m_p);
+            return failed();
+        }
+        if (m_build) {
+            const quint32 end = quint32(m_doc->nodes.size());
+            pushNode(Node{Node::jump, 0, 0, 0, 0, end});
+            m_doc->tape = m_doc->nodes.data();
+            m_doc->tapeEnd = end;
+        }
+        result.topLevelCount = count;
+        return result;
+    }
+
+private:
+    const char16_t* m_begin;
+    const char16_t* m_p;
+    const char16_t* m_end;
+    JSONDocument* m_doc;
+    bool m_build;
+    const std::atomic_bool* m_cancelled;
+    std::optional<Fault> m_fault;
+    quint32 m_steps = 0;
+    size_t m_mapped = 0; // tape nodes whose pages are mapped
+
+    JSONParser::Result failed()
+    {
+        JSONParser::Result r;
+        const Fault& f = *m_fault;
+        if (f.offset < 0) {
+            r.error = FormatError{f.message, 0, 0, -1};
+        } else {
+            const auto [line, column] = JSONParser::lineAndColumn(
+                QStringView(m_begin, m_end - m_begin), f.offset);
+            r.error = FormatError{QString(f.message).replace(QStringLiteral("%1"), QStringLiteral("line %1, column %2").arg(line).arg(column)),
+                                  line, column, f.offset};
+        }
+        if (m_build)
+            m_doc->nodes.clear();
+        return r;
+    }
+
+    bool fail(const QString& message, const char16_t* at)
+    {
+        if (!m_fault)
+            m_fault = Fault{message, at - m_begin};
+        return false;
+    }
+    bool unexpected(const char* expectation)
+    {
+        return fail(QStringLiteral("Unexpected %1 at %2; expected %3.")
+                        .arg(describe(m_p, m_end), u"%1", QString::fromUtf8(expectation)),
+                    m_p);
+    }
+
+    void skipSpace()
+    {
+        while (m_p < m_end && isBlankUnit(*m_p))
+            ++m_p;
+    }
+
+    bool cancelled()
+    {
+        if ((++m_steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
+        {
+            m_fault = Fault{QStringLiteral("Cancelled."), -1};
+            return true;
+        }
+        return false;
+    }
+
+    qsizetype push(quint8 kind)
+    {
+        if (!m_build)
+            return -1;
+        pushNode(Node{kind, 0, 0, 0, 0, 0});
+        return qsizetype(m_doc->nodes.size()) - 1;
+    }
+    void pushNode(const Node& n)
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        if (nodes.size() >= m_mapped) [[unlikely]]
+            mapAhead();
+        nodes.push_back(n);
+    }
+    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
+    // pages instead of a fault each.
+    void mapAhead()
+    {
+        JSONDocument::Nodes& nodes = m_doc->nodes;
+        const size_t stretch = std::clamp<size_t>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
+        const size_t to = std::min(nodes.capacity(), nodes.size() + stretch);
+        if (to > nodes.size())
+            LargeBuffer::populate(nodes.data() + nodes.size(), (to - nodes.size()) * sizeof(Node));
+        m_mapped = std::max(to, nodes.size() + 1);
+    }
+    Node& node(qsizetype i) { return m_doc->nodes[size_t(i)]; }
+    quint32 offsetOf(const char16_t* p) const { return quint32(p - m_begin); }
+
+    // On entry m_p is at the value's first unit, whitespace skipped.
+    bool parseValue(int depth, qsizetype* count = nullptr)
+    {
+        if (m_p >= m_end)
+            return unexpected("a value");
+        switch (*m_p) {
+        case u'{': return parseObject(depth, count);
+        case u'[': return parseArray(depth, count);
+        case u'"': return parseString();
+        case u't': case u'f': case u'n': return parseWord();
+        default:
+            if (*m_p == u'-' || (*m_p >= u'0' && *m_p <= u'9'))
+                return parseNumber();
+            if ((*m_p >= u'a' && *m_p <= u'z') || (*m_p >= u'A' && *m_p <= u'Z'))
+                return fail(QStringLiteral("Invalid word at %1; expected a value such as true, false, null, a number, "
+                                           "a quoted string, an object or an array."),
+                            m_p);
+            return unexpected("a value");
+        }
+    }
+
+    bool parseWord()
+    {
+        const int kind = scanWord(m_p, m_end);
+        if (kind < 0)
+            return fail(QStringLiteral("Invalid word at %1; expected true, false or null."), m_p);
+        m_p += kind == Node::falseValue ? 5 : 4;
+        push(quint8(kind));
+        return true;
+    }
+
+    bool enter(int depth)
+    {
+        if (depth >= JSONFormatter::maxDepth)
+            return fail(QStringLiteral("The JSON nests deeper than %1 levels at %2.")
+                            .arg(JSONFormatter::maxDepth).arg(u"%1"),
+                        m_p);
+        return !cancelled();
+    }
+
+    bool parseArray(int depth, qsizetype* countOut)
+    {
+        if (!enter(depth))
+            return false;
+        const qsizetype self = push(Node::array);
+        ++m_p;
+        skipSpace();
+        quint32 count = 0;
+        if (m_p < m_end && *m_p == u']') {
+            ++m_p;
+        } else {
+            for (;;) {
+                if (!parseValue(depth + 1))
+                    return false;
+                ++count;
+                const Next next = afterMember(u']', "a value", "“,” or “]”");
+                if (next == Next::failed)
+                    return false;
+                if (next == Next::closed)
+                    break;
+            }
+        }
+        finishContainer(self, count, countOut);
+        return true;
+    }
+
+    enum class Next { member, closed, failed };
+
+    // After a member: a comma leads to the next one (never straight to the close), the close
+    // ends the container, anything else is an error.
+    Next afterMember(char16_t close, const char* expected, const char* expectedNext)
+    {
+        skipSpace();
+        if (m_p < m_end && *m_p == u',') {
+            ++m_p;
+            skipSpace();
+            if (m_p < m_end && *m_p == close) {
+                fail(QStringLiteral("Unexpected “%1” at %2 after a comma; expected %3 (a trailing comma is not allowed).")
+                         .arg(QChar(close), QStringLiteral("%1"), QString::fromUtf8(expected)),
+                     m_p);
+                return Next::failed;
+            }
+            return Next::member;
+        }
+        if (m_p < m_end && *m_p == close) {
+            ++m_p;
+            return Next::closed;
+        }
+        unexpected(expectedNext);
+        return Next::failed;
+    }
+
+    void finishContainer(qsizetype self, quint32 count, qsizetype* countOut)
+    {
+        if (m_build) {
+            node(self).length = count;
+            node(self).extra = quint32(m_doc->nodes.size());
+        }
+        if (countOut)
+            *countOut = count;
+    }
+
+    bool parseObject(int depth, qsizetype* countOut)
+    {
+        if (!enter(depth))
+            return false;
+        const qsizetype self = push(Node::object);
+        ++m_p;
+        skipSpace();
+        quint32 count = 0;
+        if (m_p < m_end && *m_p == u'}') {
+            ++m_p;
+        } else {
+            for (;;) {
+                if (m_p >= m_end || *m_p != u'"')
+                    return unexpected("a quoted key");
+                if (!parseString())
+                    return false;
+                skipSpace();
+                if (m_p >= m_end || *m_p != u':')
+                    return unexpected("“:” after the key");
+                ++m_p;
+                skipSpace();
+                if (!parseValue(depth + 1))
+                    return false;
+                ++count;
+                const Next next = afterMember(u'}', "a quoted key", "“,” or “}”");
+                if (next == Next::failed)
+                    return false;
+                if (next == Next::closed)
+                    break;
+            }
+        }
+        finishContainer(self, count, countOut);
+        return true;
+    }
+
+    bool parseString()
+    {
+        const char16_t* open = m_p;
+        const StringScan s = scanString(open, m_end);
+        switch (s.fault) {
+        case StringFault::none:
+            break;
+        case StringFault::unterminated:
+            return fail(QStringLiteral("Unterminated string starting at %1; the closing quotation mark is missing."),
+                        open);
+        case StringFault::control:
+            return fail(QStringLiteral("Unescaped control character U+%1 in a string at %2; write it as an "
+                                       "escape such as \\n or \\u%1.")
+                            .arg(QString::number(*s.at, 16).rightJustified(4, u'0').toUpper(), u"%1"),
+                        s.at);
+        case StringFault::unicodeEscape:
+            return fail(QStringLiteral("Invalid escape at %1; \\u must be followed by four hexadecimal digits."),
+                        s.at);
+        case StringFault::escape: {
+            const char16_t e = s.at[1];
+            const QString what = e >= 0x21 && e < 0x7F && e != u'%'
+                                     ? QStringLiteral("“\\") + QChar(e) + QStringLiteral("”")
+                                     : QStringLiteral("“\\” followed by ") + describe(s.at + 1, m_end);
+            return fail(QStringLiteral("Invalid escape ") + what
+                            + QStringLiteral(" in a string at %1; allowed are \\\", \\\\, \\/, \\b, \\f, "
+                                             "\\n, \\r, \\t and \\u with four hexadecimal digits."),
+                        s.at);
+        }
+        case StringFault::loneSurrogate:
+            // Worded by the caller, which looks for the text's first lone surrogate.
+            return fail(QStringLiteral("Could not encode as UTF-8."), s.at);
+        }
+        m_p = s.at + 1;
+        if (m_build)
+            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), quint32(s.printed)});
+        return true;
+    }
+
+    bool parseNumber()
+    {
+        const char16_t* start = m_p;
+        const NumberScan scan = scanNumber(start, m_end);
+        switch (scan.fault) {
+        case NumberFault::none:
+            break;
+        case NumberFault::minus:
+            return fail(QStringLiteral("Invalid number at %1; a minus sign must be followed by a digit."), start);
+        case NumberFault::leadingZero:
+            return fail(QStringLiteral("Invalid number at %1; a number cannot start with a leading zero."), start);
+        case NumberFault::point:
+            return fail(QStringLiteral("Invalid number at %1; the decimal point must be followed by a digit."), start);
+        case NumberFault::exponent:
+            return fail(QStringLiteral("Invalid number at %1; the exponent must have at least one digit."), start);
+        }
+        m_p = scan.stop;
+        if (m_build)
+            pushNode(numberNode(start, scan, offsetOf(start), m_doc->arena));
+        return true;
+    }
+};
+
+// ---- Readers of parts
+//
+// A large text with line breaks is read in parts side by side. A line feed never stands inside a
+// string of valid JSON (a string cannot hold a raw control character) nor inside any other token,
+// so each part begins just after one, between tokens. A part's reader does not know the
+// containers it begins in: inside the containers it opens it checks everything itself, and what
+// happens at its own outermost level (values, commas, colons, closing brackets of containers
+// opened before it) it lists as events, which are then replayed in order against the real
+// nesting. Any fault, wherever it is found, sends the whole text to the whole-text reader, which
+// finds the first one and words it; so parts only ever decide about valid text.
+
+enum class Expect : quint8 {
+    topValue, topDone, arrayFirst, arrayValue, arrayNext, objectFirst, objectKey, objectColon, objectValue, objectNext
+};
+
+struct Level {
+    quint32 node; // the container's node (index in the part's tape, or in the document's)
+    quint32 count;
+    Expect expect;
+};
+
+struct Event {
+    enum Kind : quint8 { value, key, comma, colon, closeArray, closeObject };
+    Kind kind;
+    quint32 node;  // value: its node; close: the index just past the part's nodes at the bracket
+    qint32 count = -1; // value: a container's member count
+};
+
+struct PartResult {
+    quint32 count = 0; // nodes written at the part's stretch of the tape
+    std::vector<char16_t> arena;
+    std::vector<quint32> arenaNodes; // nodes whose text is in `arena`, at offsets within it
+    std::vector<Event> events;
+    std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
+    int maxOpenDepth = std::numeric_limits<int>::min(); // relative to the part's start
+    bool ok = false;
+};
+
+// A value starts in a container in state `e`: the state after it, or false when none may.
+inline bool valueStarts(Expect& e, quint32& count)
+{
+    switch (e) {
+    case Expect::topValue: e = Expect::topDone; return true;
+    case Expect::arrayFirst: case Expect::arrayValue: e = Expect::arrayNext; ++count; return true;
+    case Expect::objectValue: e = Expect::objectNext; ++count; return true;
+    default: return false;
+    }
+}
+
+// Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
+// numbered in the whole tape.
+template <bool build>
+class PartReader {
+public:
+    PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, Node* tape, quint32 base,
+               quint32 room, const std::atomic_bool* cancelled)
+        : m_textBegin(textBegin), m_begin(begin), m_end(end), m_tape(tape), m_base(base), m_room(room),
+          m_cancelled(cancelled)
+    {
+    }
+
+    void run(PartResult& r)
+    {
+        std::vector<Level>& stack = r.open;
+        int outer = 0; // depth of the part's outermost level relative to where it began
+        const char16_t* p = m_begin;
+        quint32 at = m_base; // the next node's index
+        quint32 steps = 0;
+        auto finish = [&] { r.count = at - m_base; };
+        for (;;) {
+            while (p < m_end && isBlankUnit(*p))
+                ++p;
+            if (p >= m_end)
+                break;
+            if ((++steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
+                return finish();
+            Level* top = stack.empty() ? nullptr : &stack.back();
+            const char16_t c = *p;
+            switch (c) {
+            case u'{':
+            case u'[': {
+                if (top && !valueStarts(top->expect, top->count))
+                    return finish();
+                r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
+                const bool object = c == u'{';
+                stack.push_back(Level{at, 0, object ? Expect::objectFirst : Expect::arrayFirst});
+                if constexpr (build)
+                    slot(at) = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
+                ++at;
+                ++p;
+                continue;
+            }
+            case u'}':
+            case u']': {
+                const bool object = c == u'}';
+                if (!top) {
+                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, at});
+                    --outer;
+                    ++p;
+                    continue;
+                }
+                const bool closes = object ? (top->expect == Expect::objectFirst || top->expect == Expect::objectNext)
+                                           : (top->expect == Expect::arrayFirst || top->expect == Expect::arrayNext);
+                if (!closes)
+                    return finish();
+                if constexpr (build) {
+                    Node& n = m_tape[top->node];
+                    n.length = top->count;
+                    n.extra = at;
+                }
+                const Level closed = *top;
+                stack.pop_back();
+                if (stack.empty())
+                    r.events.push_back(Event{Event::value, closed.node, qint32(closed.count)});
+                ++p;
+                continue;
+            }
+            case u',':
+                if (!top)
+                    r.events.push_back(Event{Event::comma, 0});
+                else if (top->expect == Expect::arrayNext)
+                    top->expect = Expect::arrayValue;
+                else if (top->expect == Expect::objectNext)
+                    top->expect = Expect::objectKey;
+                else
+                    return finish();
+                ++p;
+                continue;
+            case u':':
+                if (!top)
+                    r.events.push_back(Event{Event::colon, 0});
+                else if (top->expect == Expect::objectColon)
+                    top->expect = Expect::objectValue;
+                else
+                    return finish();
+                ++p;
+                continue;
+            case u'"': {
+                const StringScan s = scanString(p, m_end);
+                if (s.fault != StringFault::none)
+                    return finish();
+                const quint32 index = at++;
+                if constexpr (build)
+                    slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
+                                       quint32(s.printed)};
+                p = s.at + 1;
+                if (!top) {
+                    r.events.push_back(Event{Event::key, index});
+                } else if (top->expect == Expect::objectFirst || top->expect == Expect::objectKey) {
+                    top->expect = Expect::objectColon;
+                } else if (!valueStarts(top->expect, top->count)) {
+                    return finish();
+                }
+                continue;
+            }
+            default: {
+                const quint32 index = at;
+                if (c == u'-' || (c >= u'0' && c <= u'9')) {
+                    const NumberScan scan = scanNumber(p, m_end);
+                    if (scan.fault != NumberFault::none)
+                        return finish();
+                    if constexpr (build) {
+                        const Node n = numberNode(p, scan, quint32(p - m_textBegin), r.arena);
+                        if (n.flags & Node::inArena)
+                            r.arenaNodes.push_back(index);
+                        slot(index) = n;
+                    }
+                    ++at;
+                    p = scan.stop;
+                } else {
+                    const int kind = scanWord(p, m_end);
+                    if (kind < 0)
+                        return finish();
+                    if constexpr (build)
+                        slot(index) = Node{quint8(kind), 0, 0, 0, 0, 0};
+                    ++at;
+                    p += kind == Node::falseValue ? 5 : 4;
+                }
+                if (!top)
+                    r.events.push_back(Event{Event::value, index});
+                else if (!valueStarts(top->expect, top->count))
+                    return finish();
+                continue;
+            }
+            }
+        }
+        finish();
+        r.ok = true;
+    }
+
+private:
+    const char16_t* m_textBegin;
+    const char16_t* m_begin;
+    const char16_t* m_end;
+    Node* m_tape;
+    quint32 m_base;
+    quint32 m_room;
+    const std::atomic_bool* m_cancelled;
+    quint32 m_mapped = 0; // nodes from m_base on whose pages are mapped
+
+    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
+    // pages instead of a fault each.
+    Node& slot(quint32 index)
+    {
+        if (index - m_base >= m_mapped) [[unlikely]] {
+            // Stretches that double from 64 KiB to 1 MiB: a small part maps little more than it uses.
+            const quint32 grown = std::clamp<quint32>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
+            const quint32 stretch = std::min<quint32>(grown, m_room - m_mapped);
+            LargeBuffer::populate(m_tape + m_base + m_mapped, stretch * sizeof(Node));
+            m_mapped += stretch;
+        }
+        return m_tape[index];
+    }
+};
+
+// The last tape given back, kept for the next large read: pages once written cost nothing the
+// next time, while a fresh page costs a fault, which is most of a first read's time.
+struct TapeCache {
+    std::mutex mutex;
+    void* data = nullptr;
+    size_t bytes = 0;
+};
+
+TapeCache& tapeCache()
+{
+    static TapeCache* const cache = new TapeCache; // lives as long as the process
+    return *cache;
+}
+
+// Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
+// `huge` asks for huge pages, worth it where each part fills a few of them: a part clears a whole
+// huge page for its first node.
+std::shared_ptr<Node> reserveTape(size_t count, bool huge)
+{
+    const size_t bytes = count * sizeof(Node);
+    TapeCache& cache = tapeCache();
+    void* p = nullptr;
+    size_t have = 0;
+    {
+        const std::lock_guard lock(cache.mutex);
+        if (cache.data && cache.bytes >= bytes) {
+            p = std::exchange(cache.data, nullptr);
+            have = cache.bytes;
+        }
+    }
+    if (!p) {
+        // Huge pages (see LargeBuffer) on a mapping cut to whole ones.
+        constexpr size_t hugePage = size_t(2) << 20;
+        have = (bytes + hugePage - 1) & ~(hugePage - 1);
+        char* const raw = static_cast<char*>(
+            mmap(nullptr, have + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
+        if (raw == MAP_FAILED)
+            return nullptr;
+        char* const aligned =
+            reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + hugePage - 1) & ~uintptr_t(hugePage - 1));
+        if (aligned > raw)
+            munmap(raw, size_t(aligned - raw));
+        if (raw + have + hugePage > aligned + have)
+            munmap(aligned + have, size_t(raw + have + hugePage - (aligned + have)));
+#if defined(MADV_HUGEPAGE)
+        if (huge)
+            (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
+#endif
+        p = aligned;
+    }
+    return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
+        // Only a tape of a text up to some 16 M units is kept with its pages: a larger one would
+        // hold on to too much memory.
+        if (have > (size_t(256) << 20)) {
+            munmap(q, have);
+            return;
+        }
+        TapeCache& cache = tapeCache();
+        const std::lock_guard lock(cache.mutex);
+        if (cache.data && cache.bytes >= have) {
+            munmap(q, have);
+            return;
+        }
+        if (cache.data)
+            munmap(cache.data, cache.bytes);
+        cache.data = q;
+        cache.bytes = have;
+    });
+}
+
+// Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;
+// nothing when it is small, has no line breaks to cut at, or holds a fault (the caller then reads
+// it whole).
+std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
+{
+    constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
+    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
+    // process or on a busy machine, where a helper that is late holds up the whole read.
+    constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
+    const qsizetype n = text.size();
+    const int wanted = int(std::min<qsizetype>(4 * partWorkers(), n / partMinimum));
+    if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+        return std::nullopt;
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* const end = begin + n;
+    std::vector<const char16_t*> cuts{begin};
+    for (int k = 1; k < wanted; ++k) {
+        const char16_t* at = std::max(begin + n / wanted * k, cuts.back());
+        at = std::find(at, end, u'\n');
+        if (at + 1 >= end)
+            break;
+        if (at + 1 > cuts.back())
+            cuts.push_back(at + 1);
+    }
+    cuts.push_back(end);
+    const int parts = int(cuts.size()) - 1;
+    if (parts < 2)
+        return std::nullopt;
+
+    // Each part writes straight into its own stretch of one reserved tape (a node takes at least
+    // a unit of text), which it ends with a jump to the next stretch.
+    qsizetype longest = 0;
+    for (int k = 0; k < parts; ++k)
+        longest = std::max(longest, qsizetype(cuts[size_t(k) + 1] - cuts[size_t(k)]));
+    const qsizetype stride = longest + 1;
+    if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+        return std::nullopt;
+    std::shared_ptr<Node> reserved;
+    if (doc) {
+        reserved = reserveTape(size_t(stride * parts), stride >= (qsizetype(1) << 20));
+        if (!reserved)
+            return std::nullopt;
+    }
+    Node* const tape = reserved.get();
+
+    std::vector<PartResult> results(static_cast<size_t>(parts));
+    std::atomic_bool failed{false};
+    runParts(parts, [&](int k) {
+        if (failed.load(std::memory_order_relaxed))
+            return;
+        PartResult& r = results[size_t(k)];
+        const quint32 base = quint32(stride * k);
+        if (tape)
+            PartReader<true>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], tape, base, quint32(stride), cancelled).run(r);
+        else
+            PartReader<false>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], nullptr, base, quint32(stride), cancelled).run(r);
+        if (!r.ok) {
+            failed = true;
+            return;
+        }
+        const quint32 jump = base + r.count;
+        if (tape)
+            tape[jump] = Node{Node::jump, 0, 0, 0, 0, k + 1 < parts ? quint32(stride * (k + 1)) : jump};
+    });
+    if (failed || (cancelled && cancelled->load()))
+        return std::nullopt;
+
+    // The events replayed against the real nesting. Containers closed in later parts get their
+    // count and end here.
+    std::vector<Level> stack{Level{0, 0, Expect::topValue}};
+    qsizetype topLevelCount = -1;
+    for (int k = 0; k < parts; ++k) {
+        const PartResult& r = results[size_t(k)];
+        if (r.maxOpenDepth != std::numeric_limits<int>::min()
+            && int(stack.size()) - 1 + r.maxOpenDepth >= JSONFormatter::maxDepth)
+            return std::nullopt;
+        for (const Event& e : r.events) {
+            Level& top = stack.back();
+            switch (e.kind) {
+            case Event::value:
+            case Event::key:
+                if (e.kind == Event::key && (top.expect == Expect::objectFirst || top.expect == Expect::objectKey)) {
+                    top.expect = Expect::objectColon;
+                    break;
+                }
+                if (top.expect == Expect::topValue && e.count >= 0)
+                    topLevelCount = e.count;
+                if (!valueStarts(top.expect, top.count))
+                    return std::nullopt;
+                break;
+            case Event::comma:
+                if (top.expect == Expect::arrayNext)
+                    top.expect = Expect::arrayValue;
+                else if (top.expect == Expect::objectNext)
+                    top.expect = Expect::objectKey;
+                else
+                    return std::nullopt;
+                break;
+            case Event::colon:
+                if (top.expect != Expect::objectColon)
+                    return std::nullopt;
+                top.expect = Expect::objectValue;
+                break;
+            case Event::closeArray:
+            case Event::closeObject: {
+                const bool closes = e.kind == Event::closeObject
+                                        ? (top.expect == Expect::objectFirst || top.expect == Expect::objectNext)
+                                        : (top.expect == Expect::arrayFirst || top.expect == Expect::arrayNext);
+                if (!closes || stack.size() < 2)
+                    return std::nullopt;
+                if (tape) {
+                    tape[top.node].length = top.count;
+                    tape[top.node].extra = e.node;
+                }
+                if (stack.size() == 2)
+                    topLevelCount = top.count;
+                stack.pop_back();
+                break;
+            }
+            }
+        }
+        // The outermost was opened in the real nesting; each further one in the one before it.
+        if (!r.open.empty() && !valueStarts(stack.back().expect, stack.back().count))
+            return std::nullopt;
+        stack.insert(stack.end(), r.open.begin(), r.open.end());
+    }
+    if (stack.size() != 1 || stack[0].expect != Expect::topDone)
+        return std::nullopt;
+
+    JSONParser::Result result;
+    result.topLevelCount = topLevelCount;
+    if (!doc)
+        return result;
+    // Number texts gathered into the document's one arena.
+    for (const PartResult& r : results) {
+        const quint32 shift = quint32(doc->arena.size());
+        doc->arena.insert(doc->arena.end(), r.arena.begin(), r.arena.end());
+        for (quint32 i : r.arenaNodes)
+            tape[i].offset += shift;
+    }
+    doc->reserved = std::move(reserved);
+    doc->tape = tape;
+    doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
+    return result;
+}
+
+} // namespace
+
+std::pair<int, int> JSONParser::lineAndColumn(QStringView text, qsizetype offset)
+{
+    int line = 1;
+    qsizetype lineStart = 0;
+    offset = qBound(qsizetype(0), offset, text.size());
+    for (qsizetype i = 0; i < offset; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'\n' || (c == u'\r' && !(i + 1 < text.size() && text[i + 1] == u'\n'))) {
+            ++line;
+            lineStart = i + 1;
+        } else if (c == u'\r') {
+            // CR of a CR LF pair: the LF ends the line
+        }
+    }
+    return {line, int(offset - lineStart + 1)};
+}
+
+JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document, bool buildTape,
+                                     const std::atomic_bool* cancelled)
+{
+    auto reset = [document] {
+        if (!document)
+            return;
+        document->nodes.clear();
+        document->arena.clear();
+        document->reserved.reset();
+        document->tape = nullptr;
+        document->tapeEnd = 0;
+    };
+    reset();
+    if (document)
+        document->source = text;
+    Result result;
+    std::optional<Result> inParts;
+    inParts = parseInParts(text, buildTape ? document : nullptr, cancelled);
+    if (inParts) {
+        result = *inParts;
+    } else {
+        reset();
+        result = Parser(text, document, buildTape, cancelled).run();
+    }
+    if (!result.error || (cancelled && cancelled->load()))
+        return result;
+    // UTF-8 cannot carry a lone surrogate; that is the fault shown wherever one stands.
+    const qsizetype i = loneSurrogate(reinterpret_cast<const char16_t*>(text.constData()), text.size());
+    if (i >= 0) {
+        const auto [line, column] = lineAndColumn(text, i);
+        Result r;
+        r.error = JSONFormatter::FormatError{QStringLiteral("Could not encode as UTF-8."), line, column, i};
+        reset();
+        return r;
+    }
+    return result;
+}

@@ -1,0 +1,335 @@
+#include "kit/ui/CodeEditor.h"
+
+#include "kit/DynamicColor.h"
+#include "kit/QuietTask.h"
+#include "kit/TextHelpers.h"
+#include "kit/TextUnits.h"
+#include "kit/ui/CodeTextView.h"
+#include "formats/JSONSyntaxTokens.h"
+#include "kit/ui/JSONMatchHighlighter.h"
+#include "kit/ui/JSONSyntaxHighlighter.h"
+
+#include <QEvent>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+CodeEditor::CodeEditor(const Options& options, QWidget* parent)
+    : QWidget(parent), m_view(new CodeTextView(this)), m_options(options)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    m_view->setFont(CodeTextView::defaultFont());
+    m_view->setTextMargins(QMargins(8, 12, 8, 12));
+    m_view->setReadOnly(!options.isEditable);
+    setPlaceholder(options.placeholder);
+
+    if (options.highlightSyntax) {
+        m_syntax = std::make_unique<JSONSyntaxHighlighter>(options.largeDocument, !options.findBar);
+        // A line of megabytes (a minified document) would take the GUI thread too long.
+        if (options.largeDocument)
+            m_syntax->setDeferredLongLines(deferredLongLine);
+        m_view->addHighlighter(m_syntax.get());
+    }
+    if (!options.findBar) {
+        m_matches = std::make_unique<JSONMatchHighlighter>();
+        m_view->addHighlighter(m_matches.get());
+    }
+    applyAppearance();
+
+    connect(m_view, &CodeTextView::textChanged, this, &CodeEditor::onViewTextChanged);
+    connect(m_view, &CodeTextView::textEdited, this, [this] {
+        // The user's edit: the shown matches belong to the old text.
+        clearHighlights();
+        emit textEdited(m_lastText);
+    });
+    connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
+        if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)
+            return;
+        m_onSelectionChange(m_view->selection());
+    });
+    if (m_syntax && m_syntax->isLargeDocument()) {
+        connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
+        connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
+        m_view->viewport()->installEventFilter(this);
+    }
+    connect(m_view, &CodeTextView::columnCountChanged, this, [this](int) {
+        if (!m_onColumnsChange)
+            return;
+        const int count = measuredColumns();
+        if (count >= 1 && m_reportedColumns != count) {
+            m_reportedColumns = count;
+            if (m_onColumnsChange(count)) {
+                m_awaitingReflow = true;
+                m_awaitedReflowID = m_reflowID;
+                return;
+            }
+            m_awaitingReflow = false;
+        }
+        if (m_reflowID && !m_awaitingReflow)
+            readPlace();
+    });
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (m_onColumnsChange && m_reflowID && !m_awaitingReflow)
+            readPlace();
+    });
+}
+
+CodeEditor::~CodeEditor()
+{
+    // The highlighters go before the view that holds them.
+    m_view->setHighlighters({});
+}
+
+void CodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
+{
+    if (!m_programEdit)
+        m_lastText = TextHelpers::repairedUTF16(m_view->text());
+    if (m_syntax) {
+        m_syntax->applyEdit(m_lastText, {location, length}, change);
+        tokenizePendingLines();
+    }
+}
+
+void CodeEditor::tokenizePendingLines()
+{
+    // Every text change supersedes the kinds still being computed for the text before it.
+    const int serial = ++m_tokenSerial;
+    const QString text = m_lastText;
+    for (const JSONTextRange range : m_syntax->pendingLongLines()) {
+        QuietTask::detached<JSONSyntaxTokens::TokenArray>(
+            this, [text, range] { return JSONSyntaxTokens::tokens(text, range); },
+            [this, serial, range](JSONSyntaxTokens::TokenArray tokens) {
+                if (serial == m_tokenSerial && m_syntax->fillLongLine(range, std::move(tokens)))
+                    m_view->refreshHighlighting();
+            });
+    }
+}
+
+void CodeEditor::setText(const QString& text)
+{
+    setText(text, std::nullopt);
+}
+
+void CodeEditor::setText(const QString& newText, std::optional<CodeTextBuffer> prepared)
+{
+    const QString text = newText.contains(u'\r') ? TextHelpers::normalizedLineBreaks(newText) : newText;
+    auto holder = std::make_shared<std::optional<CodeTextBuffer>>(std::move(prepared));
+    replaceText(text, [holder] { return std::move(*holder); });
+}
+
+void CodeEditor::setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+{
+    replaceText(text, prepared);
+}
+
+void CodeEditor::replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+{
+    if (TextUnits(text) == TextUnits(m_lastText))
+        return;
+    m_updating = true;
+    clearHighlights();
+    const qsizetype oldCaret = m_view->selection().location;
+    const bool restorePlace = m_reflowID && m_awaitingReflow && m_awaitedReflowID == m_reflowID && m_place;
+
+    const QString oldText = m_lastText;
+    m_lastText = text;
+    m_programEdit = true;
+    if (m_options.largeDocument) {
+        const auto [oldRange, newRange] = TextHelpers::changedRanges(oldText, text);
+        // A large replacement is cheaper as a new text: the view then builds its line blocks
+        // in one pass instead of splicing megabytes into one block.
+        constexpr qsizetype largeEdit = 1 << 16;
+        if (newRange.length > largeEdit || oldRange.length > largeEdit)
+            showWhole(text, prepared ? prepared() : std::nullopt);
+        else if (oldRange.length > 0 || newRange.length > 0)
+            m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
+    } else {
+        showWhole(text, prepared ? prepared() : std::nullopt);
+    }
+    const qsizetype caret = std::min(oldCaret, text.size());
+    m_view->setSelection(caret, caret);
+    m_programEdit = false;
+
+    if (restorePlace) {
+        const qsizetype offset = qsizetype(*m_place * double(text.size()));
+        if (offset > 0)
+            m_view->scrollToPosition(offset);
+    }
+    if (m_onColumnsChange) {
+        m_awaitingReflow = false;
+        m_awaitedReflowID.reset();
+        if (m_reflowID)
+            readPlace();
+    }
+    m_view->clearUndoStack();
+    colourVisibleArea();
+    m_updating = false;
+}
+
+void CodeEditor::showWhole(const QString& text, std::optional<CodeTextBuffer> prepared)
+{
+    // A prepared buffer of other text (a caller's mistake) must not be shown.
+    if (prepared && prepared->length() == text.size())
+        m_view->setBuffer(std::move(*prepared));
+    else
+        m_view->setText(text);
+}
+
+void CodeEditor::setEditable(bool editable)
+{
+    if (editable == !m_view->isReadOnly())
+        return;
+    m_options.isEditable = editable;
+    m_view->setReadOnly(!editable);
+}
+
+bool CodeEditor::isEditable() const
+{
+    return !m_view->isReadOnly();
+}
+
+void CodeEditor::setPlaceholder(const std::optional<QString>& placeholder)
+{
+    m_options.placeholder = placeholder;
+    const QString text = placeholder.value_or(QString());
+    if (m_view->placeholderText() != text)
+        m_view->setPlaceholderText(text);
+}
+
+void CodeEditor::clearHighlights()
+{
+    if (m_appliedHighlights.isEmpty() && !m_currentRange)
+        return;
+    m_appliedHighlights.clear();
+    m_currentRange.reset();
+    if (m_matches) {
+        m_matches->setMatches({});
+        m_matches->setCurrent(std::nullopt);
+    }
+    m_view->refreshHighlighting();
+}
+
+void CodeEditor::setHighlights(const JSONSearch::MatchList& highlights)
+{
+    if (highlights == m_appliedHighlights)
+        return;
+    clearHighlights();
+    m_appliedHighlights = highlights;
+    if (!highlights.isEmpty() && m_matches) {
+        m_matches->setMatches(highlights);
+        m_view->refreshHighlighting();
+        applyCurrent(m_wantedCurrent);
+    }
+}
+
+void CodeEditor::setCurrent(std::optional<JSONTextRange> current)
+{
+    m_wantedCurrent = current;
+    applyCurrent(current);
+}
+
+void CodeEditor::applyCurrent(std::optional<JSONTextRange> current)
+{
+    std::optional<JSONTextRange> effective;
+    if (current && current->length > 0 && current->end() <= m_view->length()
+        && JSONSearch::index(*current, m_appliedHighlights))
+        effective = current;
+    if (effective == m_currentRange)
+        return;
+    m_currentRange = effective;
+    if (m_matches) {
+        m_matches->setCurrent(effective);
+        m_view->refreshHighlighting();
+    }
+}
+
+void CodeEditor::setReveal(const std::optional<JSONEditorReveal>& reveal)
+{
+    if (!reveal || reveal == m_lastReveal)
+        return;
+    m_lastReveal = reveal;
+    if (reveal->range.end() <= m_view->length()) {
+        m_view->revealRange({reveal->range.location, reveal->range.length}, true);
+        colourVisibleArea();
+    }
+}
+
+void CodeEditor::setOnColumnsChange(std::function<bool(int)> action)
+{
+    m_onColumnsChange = std::move(action);
+}
+
+int CodeEditor::measuredColumns() const
+{
+    const qreal column = m_view->characterWidth() * 9 * 0.125;
+    if (column <= 0)
+        return 0;
+    const int count = int(std::floor(m_view->textAreaWidth() / column));
+    return count < 1 ? 0 : count;
+}
+
+void CodeEditor::readPlace()
+{
+    const qsizetype length = m_view->length();
+    const qsizetype top = m_view->topVisiblePosition();
+    if (length == 0 || m_view->verticalScrollBar()->value() <= 0) {
+        m_place.reset();
+        return;
+    }
+    m_place = double(top) / double(length);
+}
+
+void CodeEditor::colourVisibleArea()
+{
+    if (!m_syntax || !m_syntax->isLargeDocument())
+        return;
+    const qsizetype length = m_lastText.size();
+    if (length == 0 || m_syntax->isTinted({0, length}))
+        return;
+    bool coloured = false;
+    if (m_view->verticalScrollBar()->value() <= 0) {
+        const int h = std::max(1, m_view->lineHeight());
+        const qsizetype n = qsizetype(std::ceil(2.0 * m_view->viewport()->height() / h));
+        coloured = m_syntax->ensureTinted(JSONSyntaxTokens::rangeOfFirstLines(n + 1, m_lastText), m_lastText);
+    } else {
+        const CodeTextRange visible = m_view->visibleRange();
+        if (visible.length <= 0 || m_syntax->isTinted({visible.location, visible.length}))
+            return;
+        const qsizetype start = std::max<qsizetype>(0, visible.location - visible.length);
+        const qsizetype span = std::min(length - start, 3 * visible.length);
+        coloured = m_syntax->ensureTinted({start, span}, m_lastText);
+    }
+    if (coloured)
+        m_view->refreshHighlighting();
+}
+
+void CodeEditor::applyAppearance()
+{
+    const bool dark = DynamicColor::isDark(palette());
+    if (m_syntax)
+        m_syntax->setDark(dark);
+    if (m_matches) {
+        m_matches->setDark(dark);
+        m_matches->setTextColour(palette().color(QPalette::Text));
+    }
+    m_view->refreshHighlighting();
+}
+
+void CodeEditor::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyAppearance();
+}
+
+bool CodeEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        colourVisibleArea();
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "kit/CodeTextBuffer.h"
+#include "formats/JSONEditorReveal.h"
+#include "formats/JSONSearch.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CodeTextView;
+class JSONMatchHighlighter;
+class JSONSyntaxHighlighter;
+
+// The text pane of the JSON tool (and of the Codec and JWT panes): a monospaced plain-text view
+// kept in step with a host's text, with optional JSON colouring, search matches and a current
+// match drawn over it, one-shot reveals, and a large-document mode that colours only what comes
+// into view and applies a replaced text as one minimal edit. Text set by the host cannot be
+// undone; the user's edits come back through textEdited().
+class CodeEditor : public QWidget {
+    Q_OBJECT
+public:
+    struct Options {
+        bool isEditable = true;
+        bool highlightSyntax = false;
+        // The host finds through its own bar: this editor then draws no matches.
+        bool findBar = false;
+        bool largeDocument = false;
+        std::optional<QString> placeholder;
+    };
+
+    explicit CodeEditor(const Options& options, QWidget* parent = nullptr);
+    ~CodeEditor() override;
+
+    // The host's text. A different text replaces the shown one (in large-document mode by the
+    // changed middle only), leaves an empty selection at the old caret (clamped) and clears undo.
+    void setText(const QString& text);
+    // The same, with `prepared` holding `text` already split into lines (built off the GUI
+    // thread); it is taken when the text is shown as a new one, and ignored otherwise.
+    void setText(const QString& text, std::optional<CodeTextBuffer> prepared);
+    // The same, with `prepared` asked for the split text only when the text is shown as a new
+    // one; `text` holds LF line breaks only (nothing is normalised, so nothing scans it here).
+    void setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
+    // The text last set or edited, unit for unit.
+    const QString& text() const { return m_lastText; }
+
+    void setEditable(bool editable);
+    bool isEditable() const;
+    void setPlaceholder(const std::optional<QString>& placeholder);
+
+    // Sorted, disjoint matches; the current one must be exactly one of them to show as current.
+    void setHighlights(const JSONSearch::MatchList& highlights);
+    const JSONSearch::MatchList& highlights() const { return m_appliedHighlights; }
+    void setCurrent(std::optional<JSONTextRange> current);
+    std::optional<JSONTextRange> current() const { return m_currentRange; }
+    // Scrolls to and marks a range, once per distinct request; the selection stays.
+    void setReveal(const std::optional<JSONEditorReveal>& reveal);
+    // Takes a request as already done (a view made with a pending reveal does not scroll).
+    void recordReveal(const std::optional<JSONEditorReveal>& reveal) { m_lastReveal = reveal; }
+
+    // Told the selection when the user changes it while the editor has the focus.
+    void setOnSelectionChange(std::function<void(JSONTextRange)> action) { m_onSelectionChange = std::move(action); }
+    // Told the number of columns that fit when it changes; answers whether the host re-flows its
+    // text for it. A re-flowed text set with the same reflow id keeps the reading place.
+    void setOnColumnsChange(std::function<bool(int)> action);
+    void setReflowID(std::optional<int> id) { m_reflowID = id; }
+    // Columns of 1.125 characters that fit in the text area (0 when none).
+    int measuredColumns() const;
+
+    CodeTextView* textView() const { return m_view; }
+    const JSONSyntaxHighlighter* syntaxHighlighter() const { return m_syntax.get(); }
+
+    // Colours the lines around the visible area (large-document mode).
+    void colourVisibleArea();
+    // In large-document mode, lines this long get their colours off the GUI thread.
+    static constexpr qsizetype deferredLongLine = 1 << 16;
+
+signals:
+    // The user changed the text (typing, paste, undo…): the new whole text.
+    void textEdited(const QString& text);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void clearHighlights();
+    void applyCurrent(std::optional<JSONTextRange> current);
+    void applyAppearance();
+    void readPlace();
+    void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
+    void replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
+    void onViewTextChanged(qsizetype location, qsizetype length, qsizetype change);
+    void tokenizePendingLines();
+
+    CodeTextView* m_view;
+    Options m_options;
+    std::unique_ptr<JSONSyntaxHighlighter> m_syntax;
+    std::unique_ptr<JSONMatchHighlighter> m_matches;
+    QString m_lastText;
+    bool m_updating = false;
+    bool m_programEdit = false;
+    JSONSearch::MatchList m_appliedHighlights;
+    std::optional<JSONTextRange> m_wantedCurrent;
+    std::optional<JSONTextRange> m_currentRange;
+    std::optional<JSONEditorReveal> m_lastReveal;
+    std::function<void(JSONTextRange)> m_onSelectionChange;
+    std::function<bool(int)> m_onColumnsChange;
+    std::optional<int> m_reflowID;
+    std::optional<int> m_reportedColumns;
+    std::optional<double> m_place;
+    std::optional<int> m_awaitedReflowID;
+    bool m_awaitingReflow = false;
+    int m_tokenSerial = 0;
+};

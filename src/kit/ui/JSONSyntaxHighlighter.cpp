@@ -1,0 +1,231 @@
+#include "kit/ui/JSONSyntaxHighlighter.h"
+
+#include "kit/Palette.h"
+#include "kit/TextHelpers.h"
+
+#include <algorithm>
+
+using JSONSyntaxTokens::Token;
+
+JSONSyntaxHighlighter::JSONSyntaxHighlighter(bool largeDocument, bool separateLongLines)
+    : m_separateLongLines(separateLongLines)
+{
+    if (largeDocument)
+        m_coverage.emplace();
+}
+
+QColor JSONSyntaxHighlighter::colour(Token kind, bool dark)
+{
+    switch (kind) {
+    case Token::plain:
+        return QColor();
+    case Token::punctuation:
+        return Palette::muted().resolved(dark);
+    case Token::number:
+        return Palette::orange().resolved(dark);
+    case Token::keyword:
+        return Palette::crimson().resolved(dark);
+    case Token::string:
+        return Palette::green().resolved(dark);
+    case Token::key:
+        return Palette::teal().resolved(dark);
+    }
+    return QColor();
+}
+
+static qsizetype lineStartBefore(const QString& text, qsizetype position)
+{
+    if (position <= 0)
+        return 0;
+    const qsizetype lf = text.lastIndexOf(u'\n', position - 1);
+    return lf < 0 ? 0 : lf + 1;
+}
+
+static qsizetype lineEndFrom(const QString& text, qsizetype position)
+{
+    if (position >= text.size())
+        return text.size();
+    const qsizetype lf = text.indexOf(u'\n', position);
+    return lf < 0 ? text.size() : lf + 1;
+}
+
+void JSONSyntaxHighlighter::tint(JSONTextRange range, const QString& text)
+{
+    if (range.length <= 0)
+        return;
+    m_short.removeLines(range);
+    m_longLines.removeLines(range);
+    // Kept in pieces of whole lines, so an edit later drops and redoes only its piece.
+    constexpr qsizetype piece = 4096;
+    qsizetype start = range.location;
+    const qsizetype end = range.end();
+    while (start < end) {
+        qsizetype cut = end;
+        if (end - start > piece) {
+            const qsizetype lf = text.indexOf(u'\n', start + piece);
+            cut = (lf < 0 || lf + 1 >= end) ? end : lf + 1;
+        }
+        const JSONTextRange part{start, cut - start};
+        m_short.insert(part, JSONSyntaxTokens::tokens(text, part));
+        start = cut;
+    }
+}
+
+// The span, in the new text, of the stored pieces that an edit breaks (and shift drops).
+static std::optional<JSONTextRange> brokenSpan(const JSONSyntaxTokens::LongLines& store, JSONTextRange edited,
+                                               qsizetype change)
+{
+    const qsizetype oldEnd = edited.end() - change;
+    std::optional<qsizetype> start, end;
+    for (const auto& e : store.lines) {
+        if (e.range.end() <= edited.location || e.range.location >= oldEnd)
+            continue;
+        const qsizetype s = std::min(e.range.location, edited.location);
+        const qsizetype t = e.range.end() >= oldEnd ? e.range.end() + change : edited.end();
+        start = start ? std::min(*start, s) : s;
+        end = end ? std::max(*end, t) : t;
+    }
+    if (!start)
+        return std::nullopt;
+    return JSONTextRange{*start, std::max<qsizetype>(0, *end - *start)};
+}
+
+static JSONTextRange unite(std::optional<JSONTextRange> a, std::optional<JSONTextRange> b)
+{
+    if (!a)
+        return b.value_or(JSONTextRange{});
+    if (!b)
+        return *a;
+    const qsizetype s = std::min(a->location, b->location);
+    return {s, std::max(a->end(), b->end()) - s};
+}
+
+void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const QString& text)
+{
+    m_short.removeLines(range);
+    m_longLines.removeLines(range);
+    const bool deferred = m_deferredLongLines > 0 && range.length >= m_deferredLongLines;
+    m_longLines.insert(range, deferred ? JSONSyntaxTokens::TokenArray() : JSONSyntaxTokens::tokens(text, range));
+}
+
+QList<JSONTextRange> JSONSyntaxHighlighter::pendingLongLines() const
+{
+    QList<JSONTextRange> pending;
+    for (const auto& e : m_longLines.lines)
+        if (qsizetype(e.tokens.size()) != e.range.length)
+            pending.append(e.range);
+    return pending;
+}
+
+bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::TokenArray tokens)
+{
+    if (qsizetype(tokens.size()) != range.length)
+        return false;
+    for (auto& e : m_longLines.lines) {
+        if (e.range == range && qsizetype(e.tokens.size()) != range.length) {
+            e.tokens = std::move(tokens);
+            return true;
+        }
+    }
+    return false;
+}
+
+void JSONSyntaxHighlighter::applyEdit(const QString& text, JSONTextRange edited, qsizetype changeInLength)
+{
+    const JSONTextRange broken =
+        unite(brokenSpan(m_short, edited, changeInLength), brokenSpan(m_longLines, edited, changeInLength));
+    m_short.shift(edited, changeInLength);
+    m_longLines.shift(edited, changeInLength);
+    const qsizetype length = text.size();
+    if (!m_coverage) {
+        if (length == 0)
+            return;
+        // The edited paragraphs, one unit wider unless the edit was an insertion after a break.
+        const qsizetype c = std::min(length, edited.location);
+        const qsizetype d = std::min(length - c, edited.length);
+        TextHelpers::Range r = TextHelpers::lineBreakEditRange({edited.location, edited.length}, changeInLength, text);
+        if (r.length == 0 && r.location < length)
+            r.length = 1;
+        qsizetype start = std::min(c, r.location);
+        qsizetype end = std::max(c + std::max<qsizetype>(d, c < length ? 1 : 0), r.location + r.length);
+        if (broken.length > 0) {
+            start = std::min(start, broken.location);
+            end = std::min(length, std::max(end, broken.end()));
+        }
+        const qsizetype from = lineStartBefore(text, start);
+        const qsizetype to = (end > from && end <= length && text.at(end - 1) == u'\n') ? end : lineEndFrom(text, end);
+        tint({from, to - from}, text);
+        return;
+    }
+    const QList<JSONTextRange> ranges = m_coverage->invalidate(edited, changeInLength, text);
+    // What the edit broke beyond its own lines is coloured again when it next comes into view.
+    if (broken.length > 0) {
+        m_coverage->tinted.remove(broken);
+        for (const JSONTextRange& r : ranges)
+            m_coverage->tinted.insert(r);
+    }
+    for (const JSONTextRange& r : ranges) {
+        if (r.length < JSONSyntaxTokens::longLineLength || !m_separateLongLines)
+            tint(r, text);
+        else
+            storeLongLine(r, text);
+    }
+}
+
+bool JSONSyntaxHighlighter::ensureTinted(JSONTextRange range, const QString& text)
+{
+    if (!m_coverage)
+        return false;
+    const QList<JSONTextRange> ranges = m_coverage->claim(range, text);
+    for (const JSONTextRange& r : ranges)
+        tint(r, text);
+    return !ranges.isEmpty();
+}
+
+bool JSONSyntaxHighlighter::isTinted(JSONTextRange range) const
+{
+    return !m_coverage || range.length <= 0 || m_coverage->tinted.containsRange(range);
+}
+
+std::optional<std::pair<Token, JSONTextRange>> JSONSyntaxHighlighter::token(qsizetype position) const
+{
+    if (auto t = m_longLines.token(position))
+        return t;
+    return m_short.token(position);
+}
+
+void JSONSyntaxHighlighter::appendRuns(const JSONSyntaxTokens::LongLines& store, qsizetype from, qsizetype to,
+                                       QList<CodeTextRun>& out) const
+{
+    const auto& lines = store.lines;
+    auto it = std::upper_bound(lines.cbegin(), lines.cend(), from,
+                               [](qsizetype position, const auto& e) { return position < e.range.end(); });
+    for (; it != lines.cend() && it->range.location < to; ++it) {
+        if (qsizetype(it->tokens.size()) != it->range.length)
+            continue; // kinds still being computed
+        const qsizetype base = it->range.location;
+        const qsizetype a = std::max(from, base);
+        const qsizetype b = std::min(to, it->range.end());
+        qsizetype i = a;
+        while (i < b) {
+            const Token kind = it->tokens[size_t(i - base)];
+            qsizetype j = i + 1;
+            while (j < b && it->tokens[size_t(j - base)] == kind)
+                ++j;
+            if (kind != Token::plain) {
+                CodeTextRun run;
+                run.from = i;
+                run.to = j;
+                run.foreground = colour(kind, m_dark);
+                out.append(run);
+            }
+            i = j;
+        }
+    }
+}
+
+void JSONSyntaxHighlighter::runs(const CodeTextBuffer&, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const
+{
+    appendRuns(m_short, from, to, out);
+    appendRuns(m_longLines, from, to, out);
+}
