@@ -75,7 +75,7 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
     }
     // A large text is cut at line feeds into parts whose blocks are built side by side.
     constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
-    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * std::max(1, QThread::idealThreadCount())));
+    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * partWorkers()));
     if (parts == 1) {
         appendBlocks(m_blocks, all, true, nullptr, borrow);
     } else {
