@@ -324,6 +324,7 @@ CodeTextSnapshot CodeTextBuffer::snapshot() const
             out.appendPart(block.text);
         out.m_storage = m_borrowed;
     }
+    out.m_lineCount = m_lineCount;
     return out;
 }
 

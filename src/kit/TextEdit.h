@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 
 // One change of a text: `removedLength` units at `position` gave way to `inserted`. Applying the
@@ -14,3 +15,5 @@ struct TextEdit {
     // Applies the edit to `text`, which must hold what the edit was made on.
     void applyTo(QString& text) const { text.replace(position, removedLength, inserted); }
 };
+
+Q_DECLARE_METATYPE(TextEdit)

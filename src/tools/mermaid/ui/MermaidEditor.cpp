@@ -1,7 +1,6 @@
 #include "tools/mermaid/ui/MermaidEditor.h"
 
 #include "kit/DynamicColor.h"
-#include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "tools/mermaid/MermaidEditorController.h"
 
@@ -22,12 +21,12 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
     followAppearance();
     m_view->addHighlighter(&m_highlighter);
     m_view->setText(text);
-    m_lastText = m_view->text();
 
-    connect(m_view, &CodeTextView::textEdited, this, [this] {
-        m_lastText = m_view->text();
-        emit textEdited(m_lastText);
+    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
+        if (!m_programEdit)
+            m_lastEdit = edit;
     });
+    connect(m_view, &CodeTextView::textEdited, this, [this] { emit textEdited(m_lastEdit); });
 
     if (controller) {
         QPointer<CodeTextView> view(m_view);
@@ -44,11 +43,10 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
 
 void MermaidEditor::setText(const QString& text)
 {
-    if (TextUnits(text) == TextUnits(m_lastText))
-        return;
     const qsizetype caret = m_view->selection().location;
+    m_programEdit = true;
     m_view->setText(text);
-    m_lastText = text;
+    m_programEdit = false;
     const qsizetype at = std::min(caret, m_view->length());
     m_view->setSelection(at, at);
     m_view->clearUndoStack();
