@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace {
@@ -56,7 +57,11 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
 
     connect(this, &CodeTextView::textChanged, this, &MarkdownTextEditor::onTextChanged);
     connect(this, &CodeTextView::edited, this, &MarkdownTextEditor::onEdited);
-    connect(this, &CodeTextView::textEdited, this, [this] { emit textEdited(m_lastEdit); });
+    connect(this, &CodeTextView::textEdited, this, [this] {
+        // Dropped once passed on, so a large paste is not held here.
+        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
+        emit textEdited(edit);
+    });
     connect(this, &CodeTextView::selectionChanged, this, [this](bool) { onCursorMoved(); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &MarkdownTextEditor::onScrollValueChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });

@@ -7,6 +7,8 @@
 #include <QEvent>
 #include <QVBoxLayout>
 
+#include <utility>
+
 MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent)
     : QWidget(parent)
 {
@@ -26,7 +28,11 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
         if (!m_programEdit)
             m_lastEdit = edit;
     });
-    connect(m_view, &CodeTextView::textEdited, this, [this] { emit textEdited(m_lastEdit); });
+    connect(m_view, &CodeTextView::textEdited, this, [this] {
+        // Dropped once passed on, so a large paste is not held here.
+        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
+        emit textEdited(edit);
+    });
 
     if (controller) {
         QPointer<CodeTextView> view(m_view);
