@@ -310,6 +310,24 @@ QString CodeTextBuffer::text() const
     return m_textCache;
 }
 
+CodeTextSnapshot CodeTextBuffer::snapshot() const
+{
+    CodeTextSnapshot out;
+    if (m_borrowedIsText) {
+        out.appendPart(m_borrowed);
+    } else if (m_textCached) {
+        out.appendPart(m_textCache);
+    } else {
+        out.m_parts.reserve(qsizetype(m_blocks.size()));
+        out.m_starts.reserve(qsizetype(m_blocks.size()));
+        for (const Block& block : m_blocks)
+            out.appendPart(block.text);
+        out.m_storage = m_borrowed;
+    }
+    out.m_lineCount = m_lineCount;
+    return out;
+}
+
 QString CodeTextBuffer::mid(qsizetype position, qsizetype length) const
 {
     position = std::clamp<qsizetype>(position, 0, m_length);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/CodeTextSnapshot.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -37,6 +39,8 @@ public:
     // The whole text, built once per state of the buffer and never sharing a block's storage,
     // so holding it does not make the next edit copy the block.
     QString text() const;
+    // The text as it is now, sharing the blocks instead of copying them.
+    CodeTextSnapshot snapshot() const;
     QString mid(qsizetype position, qsizetype length) const;
     QChar at(qsizetype position) const;
 

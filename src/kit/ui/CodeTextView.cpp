@@ -78,6 +78,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     syncScrollBars();
     viewport()->update();
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
+    emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
     prepareSpareText();
@@ -131,7 +132,9 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
     const RowPos top = m_top;
     const qsizetype topRowStart = m_layout->rowRange(top.line, top.row).first;
+    const qsizetype oldLength = m_buffer.length();
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
+    const qsizetype removed = oldLength + added - m_buffer.length();
     m_caretUpstream = false;
     m_layout->replaced(position, firstLine, oldLastLine, m_buffer.lineAt(position + added));
     // The view keeps its top row: lines added or removed above it move its number, an edit
@@ -144,6 +147,9 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     syncScrollBars();
     viewport()->update();
     emit textChanged(position, added, added - removedLength);
+    // The buffer normalised any line break given, so what it holds now is what came.
+    emit edited(TextEdit{position, removed,
+                         inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted});
     if (whole)
         prepareSpareText();
 }

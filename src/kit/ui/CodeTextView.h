@@ -3,6 +3,8 @@
 #include "formats/TextRange.h"
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
 #include "kit/CodeTextUndoStack.h"
 
 #include <QAbstractScrollArea>
@@ -44,6 +46,8 @@ public:
     // Takes a buffer built elsewhere (for instance on a worker thread) as the new text.
     void setBuffer(CodeTextBuffer buffer);
     const CodeTextBuffer& buffer() const { return m_buffer; }
+    // The text now, sharing the buffer's blocks; cheap to take, to be dropped once read.
+    CodeTextSnapshot snapshot() const { return m_buffer.snapshot(); }
     qsizetype length() const { return m_buffer.length(); }
     QString textInRange(CodeTextRange range) const { return m_buffer.mid(range.location, range.length); }
     // The program's edit of a part of the text; the selection is kept where it was, shifted by
@@ -128,6 +132,9 @@ signals:
     // Every change of the text: the edited range in the new text and the change in length.
     // `setText` reports the whole new text with changeInLength = new length - old length.
     void textChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
+    // The same change as the text that went and the text that came, right after `textChanged`;
+    // `setText` replaces all the old text by all the new.
+    void edited(const TextEdit& edit);
     // After `textChanged`, when the change was the user's (including undo and redo).
     void textEdited();
     void selectionChanged(bool byUser);

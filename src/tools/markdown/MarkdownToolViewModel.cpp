@@ -31,9 +31,46 @@ MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
 
 MarkdownToolViewModel::~MarkdownToolViewModel() = default;
 
+const QString& MarkdownToolViewModel::markdownText() const
+{
+    if (m_textFromEdit) {
+        m_markdownText = TextHelpers::repairedUTF16(m_editedText.text());
+        m_editedText = CodeTextSnapshot();
+        m_textFromEdit = false;
+    }
+    return m_markdownText;
+}
+
+void MarkdownToolViewModel::editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+{
+    Q_UNUSED(edit)
+    m_editedText = snapshot;
+    m_textFromEdit = true;
+    setOpenError(QString());
+    // Typed text is never overwritten by a file still being read.
+    m_opener.markEdited();
+    m_task.cancel();
+    m_task.schedule<Document>(
+        [snapshot](const std::atomic_bool&) {
+            // The whole text is made here, off the GUI thread, once typing pauses.
+            Document document;
+            document.text = TextHelpers::repairedUTF16(snapshot.text());
+            document.rendering = render(document.text);
+            return document;
+        },
+        [this](Document document) {
+            // Only the latest edit's render lands, so its text is the editor's.
+            m_markdownText = document.text;
+            m_editedText = CodeTextSnapshot();
+            m_textFromEdit = false;
+            publish(document.text, document.rendering);
+        });
+}
+
 void MarkdownToolViewModel::setMarkdownText(const QString& text)
 {
-    const bool changed = text.size() != m_markdownText.size() || text != m_markdownText;
+    const QString& current = markdownText();
+    const bool changed = text.size() != current.size() || text != current;
     m_markdownText = text;
     if (changed) {
         setOpenError(QString());
@@ -98,7 +135,7 @@ void MarkdownToolViewModel::open(const QUrl& fileUrl)
                 emit fileUrlChanged();
             }
             m_renderedSource = document.text;
-            const bool textChanged = m_markdownText != document.text;
+            const bool textChanged = markdownText() != document.text;
             m_markdownText = document.text;
             if (textChanged)
                 emit markdownTextChanged();

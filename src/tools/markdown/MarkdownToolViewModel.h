@@ -1,7 +1,9 @@
 #pragma once
 
+#include "kit/CodeTextSnapshot.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
+#include "kit/TextEdit.h"
 
 #include <QList>
 #include <QMimeType>
@@ -36,9 +38,14 @@ public:
     explicit MarkdownToolViewModel(QObject* parent = nullptr);
     ~MarkdownToolViewModel() override;
 
-    const QString& markdownText() const { return m_markdownText; }
+    // After edits, taken from the editor's latest snapshot when first asked for.
+    const QString& markdownText() const;
     // Every assignment, even of an equal text, reschedules the render.
     void setMarkdownText(const QString& text);
+    // The editor's own change, with its text after the change; renders after the quiet time
+    // from the snapshot. The editor shows the text already, so `markdownTextChanged` is not
+    // emitted back at it.
+    void editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot);
 
     const QString& renderedHTML() const { return m_renderedHTML; }
     int renderedLineCount() const { return m_renderedLineCount; }
@@ -97,6 +104,7 @@ public:
     static const QStringList& markdownExtensions();
 
 signals:
+    // The program set the text (`setMarkdownText`, an open); not for `editMarkdownText`.
     void markdownTextChanged();
     void renderedHTMLChanged();
     void renderedLineCountChanged();
@@ -113,7 +121,10 @@ private:
     void publish(const QString& source, const Rendering& rendering);
     void setOpenError(const QString& sentence);
 
-    QString m_markdownText;
+    mutable QString m_markdownText;
+    // The editor's text since its last edit, while `m_markdownText` lags behind it.
+    mutable CodeTextSnapshot m_editedText;
+    mutable bool m_textFromEdit = false;
     QString m_renderedHTML;
     int m_renderedLineCount = 1;
     int m_lineCount = 0;

@@ -1,5 +1,7 @@
 #include "tools/mermaid/MermaidSourceMetrics.h"
 
+#include "kit/CodeTextSnapshot.h"
+
 namespace {
 
 // The blank, the tab and the Unicode space separators; no line break.
@@ -72,4 +74,27 @@ MermaidSourceMetrics::MermaidSourceMetrics(QStringView source)
     if (!found)
         diagramType = QStringLiteral("—");
     lines = breaks + 1;
+}
+
+MermaidSourceMetrics::MermaidSourceMetrics(const CodeTextSnapshot& source)
+{
+    if (source.isEmpty())
+        return;
+    // Whole lines from the start, more of them until one is significant or the text ends.
+    for (qsizetype take = 4096;; take *= 4) {
+        if (take >= source.length()) {
+            diagramType = MermaidSourceMetrics(QStringView(source.text())).diagramType;
+            break;
+        }
+        const QString head = source.mid(0, take);
+        const qsizetype lastBreak = head.lastIndexOf(QLatin1Char('\n'));
+        if (lastBreak < 0)
+            continue;
+        const MermaidSourceMetrics part(QStringView(head).left(lastBreak + 1));
+        if (part.diagramType != diagramType) {
+            diagramType = part.diagramType;
+            break;
+        }
+    }
+    lines = source.lineCount();
 }

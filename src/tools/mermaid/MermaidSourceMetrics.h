@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringView>
 
+class CodeTextSnapshot;
+
 // The Source pane's footer facts of a Mermaid source: its line count and the first word of its
 // first significant line (the diagram type as written, not checked against any list).
 struct MermaidSourceMetrics {
@@ -13,6 +15,9 @@ struct MermaidSourceMetrics {
 
     MermaidSourceMetrics() = default;
     explicit MermaidSourceMetrics(QStringView source);
+    // The same of an editor's text (LF breaks only), reading only as far as its first
+    // significant line.
+    explicit MermaidSourceMetrics(const CodeTextSnapshot& source);
 
     friend bool operator==(const MermaidSourceMetrics&, const MermaidSourceMetrics&) = default;
 };

@@ -27,15 +27,69 @@ MermaidToolViewModel::MermaidToolViewModel(QObject* parent)
 {
 }
 
+const QString& MermaidToolViewModel::source() const
+{
+    if (m_sourceFromEdit) {
+        m_source = m_editedSource.text();
+        m_editedSource = CodeTextSnapshot();
+        m_sourceFromEdit = false;
+    }
+    return m_source;
+}
+
+bool MermaidToolViewModel::isSourceBlank() const
+{
+    if (!m_sourceFromEdit)
+        return m_source.trimmed().isEmpty();
+    return m_editedSourceBlank;
+}
+
 void MermaidToolViewModel::setSource(const QString& source)
 {
     // An edit dismisses an earlier notice; one about a read the edit drops replaces it.
     setNotice(QString());
     m_opener.markEdited();
-    if (TextUnits(source) == TextUnits(m_source))
+    if (TextUnits(source) == TextUnits(this->source()))
         return;
     m_source = source;
     sourceDidChange();
+}
+
+void MermaidToolViewModel::editSource(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+{
+    Q_UNUSED(edit)
+    setNotice(QString());
+    m_opener.markEdited();
+    const bool wasBlank = isSourceBlank();
+    m_editedSource = snapshot;
+    m_sourceFromEdit = true;
+    // Blank as `QString::trimmed` sees it, read in place.
+    bool blank = true;
+    snapshot.forEachPart([&blank](QStringView part) {
+        for (const QChar c : part) {
+            if (!c.isSpace()) {
+                blank = false;
+                return false;
+            }
+        }
+        return true;
+    });
+    m_editedSourceBlank = blank;
+    const MermaidSourceMetrics metrics(snapshot);
+    if (!(metrics == m_metrics) || wasBlank != blank) {
+        m_metrics = metrics;
+        emit sourceMetricsChanged();
+    }
+    m_renderTask.cancel();
+    m_renderTask.schedule<QString>([snapshot](const std::atomic_bool&) { return snapshot.text(); },
+                                   [this](QString text) {
+                                       // Only the latest edit's task lands: its text is the editor's.
+                                       m_source = text;
+                                       m_editedSource = CodeTextSnapshot();
+                                       m_sourceFromEdit = false;
+                                       if (TextUnits(text) != TextUnits(m_renderSource))
+                                           setRenderSource(text);
+                                   });
 }
 
 void MermaidToolViewModel::sourceDidChange()
@@ -48,7 +102,7 @@ void MermaidToolViewModel::sourceDidChange()
 void MermaidToolViewModel::scheduleRender()
 {
     m_renderTask.cancel();
-    if (TextUnits(m_source) == TextUnits(m_renderSource))
+    if (TextUnits(source()) == TextUnits(m_renderSource))
         return;
     m_renderTask.schedule<QString>([text = m_source](const std::atomic_bool&) { return text; },
                                    [this](QString text) { setRenderSource(text); });
@@ -120,7 +174,7 @@ void MermaidToolViewModel::open(const QUrl& fileUrl)
             // Rendered at once, without the quiet time.
             m_renderTask.cancel();
             setRenderSource(text);
-            if (TextUnits(text) != TextUnits(m_source)) {
+            if (TextUnits(text) != TextUnits(source())) {
                 m_source = text;
                 sourceDidChange();
             }
@@ -161,7 +215,7 @@ const QStringList& MermaidToolViewModel::openPanelFilters()
 
 std::optional<PaneBadge> MermaidToolViewModel::sourceBadge() const
 {
-    if (m_source.trimmed().isEmpty())
+    if (isSourceBlank())
         return std::nullopt;
     if (m_diagnostic)
         return PaneBadge(QStringLiteral("INVALID"), StatusColor::red());
@@ -189,7 +243,7 @@ void MermaidToolViewModel::copy(MermaidExport::Format format, std::function<void
     QClipboard* clipboard = QGuiApplication::clipboard();
     switch (format) {
     case MermaidExport::Format::source:
-        clipboard->setText(m_source);
+        clipboard->setText(source());
         return finish(true);
     case MermaidExport::Format::svg:
         if (!m_export->fetchSVG)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "kit/CodeTextSnapshot.h"
 #include "kit/FileOpener.h"
 #include "kit/PaneBadge.h"
 #include "kit/QuietTask.h"
+#include "kit/TextEdit.h"
 #include "tools/mermaid/MermaidEditorController.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidPageProtocol.h"
@@ -50,10 +52,15 @@ public:
     // The wait after the last edit before the source is rendered (tests use 0).
     void setQuietTime(int ms) { m_renderTask.setQuietTime(ms); }
 
-    const QString& source() const { return m_source; }
+    // After the editor's edits, taken from its latest snapshot when first asked for.
+    const QString& source() const;
     // The user's edit: the metrics follow at once, the render after the quiet time; a file still
     // being read is dropped (the edit wins).
     void setSource(const QString& source);
+    // The same for the editor's own change, with its text after it: `sourceChanged` is not
+    // emitted back at the editor (`sourceMetricsChanged` is), and the text is made from the
+    // snapshot once the quiet time is over.
+    void editSource(const TextEdit& edit, const CodeTextSnapshot& snapshot);
     const MermaidSourceMetrics& sourceMetrics() const { return m_metrics; }
     const QString& renderSource() const { return m_renderSource; }
     const std::optional<Diagnostic>& diagnostic() const { return m_diagnostic; }
@@ -101,7 +108,10 @@ public:
     static std::optional<QString> writeFile(const QString& path, const QByteArray& data);
 
 signals:
+    // The program set the source (`setSource`, an open); not for `editSource`.
     void sourceChanged();
+    // After `editSource`: the metrics or the blankness behind the source badge changed.
+    void sourceMetricsChanged();
     void renderSourceChanged();
     void diagnosticChanged();
     void renderedBytesChanged();
@@ -112,12 +122,17 @@ signals:
 
 private:
     void sourceDidChange();
+    bool isSourceBlank() const;
     void scheduleRender();
     void setRenderSource(const QString& source);
     void setDiagnostic(const std::optional<Diagnostic>& diagnostic);
     void setNotice(const QString& notice);
 
-    QString m_source;
+    mutable QString m_source;
+    // The editor's text since its last edit, while `m_source` lags behind it.
+    mutable CodeTextSnapshot m_editedSource;
+    mutable bool m_sourceFromEdit = false;
+    bool m_editedSourceBlank = false;
     MermaidSourceMetrics m_metrics;
     QString m_renderSource;
     std::optional<Diagnostic> m_diagnostic;

@@ -1,6 +1,8 @@
 #include "support/QuorrixTestMain.h"
 #include "tools/mermaid/MermaidSourceMetrics.h"
 
+#include "kit/CodeTextBuffer.h"
+
 class MermaidSourceMetricsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -41,6 +43,26 @@ private slots:
         const MermaidSourceMetrics m(source);
         QCOMPARE(m.lines, lines);
         QCOMPARE(m.diagramType, type);
+        // An editor's text has LF breaks only; its snapshot gives the same.
+        if (!source.contains(QLatin1Char('\r')))
+            QCOMPARE(MermaidSourceMetrics(CodeTextBuffer(source).snapshot()), m);
+    }
+
+    void snapshotPastLongComments_data()
+    {
+        QTest::addColumn<int>("comments");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("a few") << 3 << "pie";
+        QTest::newRow("past the first read") << 600 << "gantt";
+        QTest::newRow("past several reads") << 9000 << "journey";
+        QTest::newRow("comments only") << 9000 << "%% end";
+    }
+    void snapshotPastLongComments()
+    {
+        QFETCH(int, comments);
+        QFETCH(QString, last);
+        const QString source = QStringLiteral("%% a comment line\n").repeated(comments) + last + QStringLiteral("\nA-->B");
+        QCOMPARE(MermaidSourceMetrics(CodeTextBuffer(source).snapshot()), MermaidSourceMetrics(source));
     }
 
     void defaultIsEmpty()

@@ -11,28 +11,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace {
 
 // Long lines are styled again once typing pauses this long.
 constexpr int styleQuietMs = 120;
-
-// Whether [from, to) holds half of a surrogate pair whose other half is missing.
-bool hasLoneSurrogate(const QString& text, qsizetype from, qsizetype to)
-{
-    from = std::max<qsizetype>(0, from);
-    to = std::min(text.size(), to);
-    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
-    for (qsizetype i = from; i < to; ++i) {
-        if (QChar::isHighSurrogate(units[i]) && (i + 1 >= n || !QChar::isLowSurrogate(units[i + 1])))
-            return true;
-        if (QChar::isLowSurrogate(units[i]) && (i == 0 || !QChar::isHighSurrogate(units[i - 1])))
-            return true;
-    }
-    return false;
-}
 
 // Whether the text holds any surrogate at all: a branch-free pass the compiler vectorises, so a
 // text of many megabytes without one is not walked unit by unit.
@@ -71,7 +56,12 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
     updateAppearance();
 
     connect(this, &CodeTextView::textChanged, this, &MarkdownTextEditor::onTextChanged);
-    connect(this, &CodeTextView::textEdited, this, [this] { emit textEdited(m_lastText); });
+    connect(this, &CodeTextView::edited, this, &MarkdownTextEditor::onEdited);
+    connect(this, &CodeTextView::textEdited, this, [this] {
+        // Dropped once passed on, so a large paste is not held here.
+        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
+        emit textEdited(edit);
+    });
     connect(this, &CodeTextView::selectionChanged, this, [this](bool) { onCursorMoved(); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &MarkdownTextEditor::onScrollValueChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
@@ -105,21 +95,12 @@ MarkdownTextEditor::~MarkdownTextEditor()
 
 void MarkdownTextEditor::setText(const QString& text)
 {
-    // Compared with what the editor shows now, as the editor would show the given text; the
-    // model's echo of the user's edit is that very text, so it changes nothing.
-    QString shown = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
-    if (hasSurrogate(shown))
-        shown = TextHelpers::repairedUTF16(shown);
-    if (TextUnits(shown) == TextUnits(m_lastText) && shown.size() == length())
-        return;
     const bool wasMoving = m_isMovingItself;
     m_isMovingItself = true;
     m_programEdit = true;
-    m_lastText = std::move(shown);
-    m_hasLoneSurrogate = false;
     m_highlighter->clear();
     // A program edit: nothing to undo afterwards.
-    CodeTextView::setText(m_lastText);
+    CodeTextView::setText(hasSurrogate(text) ? TextHelpers::repairedUTF16(text) : text);
     m_programEdit = false;
     goToStart();
     m_isMovingItself = wasMoving;
@@ -130,18 +111,16 @@ void MarkdownTextEditor::setText(const QString& text)
 void MarkdownTextEditor::onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength)
 {
     if (!m_programEdit) {
-        // Stored first, so the model's echo of the same text finds no difference. The text was
-        // whole when set, so only the edit can have split a surrogate pair: the units around it
-        // are checked, and the whole text only once an edit has left one unpaired.
-        m_lastText = CodeTextView::text();
-        if (m_hasLoneSurrogate || hasLoneSurrogate(m_lastText, location - 1, location + length + 1)) {
-            m_hasLoneSurrogate = hasLoneSurrogate(m_lastText, 0, m_lastText.size());
-            m_lastText = TextHelpers::repairedUTF16(m_lastText);
-        }
         m_highlighter->applyEdit(buffer(), location, length, changeInLength);
         styleLongLines(false);
         colourVisibleArea();
     }
+}
+
+void MarkdownTextEditor::onEdited(const TextEdit& edit)
+{
+    if (!m_programEdit)
+        m_lastEdit = edit;
 }
 
 bool MarkdownTextEditor::isStylingPending() const

@@ -25,11 +25,9 @@ public:
     explicit MarkdownTextEditor(ScrollSyncController* sync, QWidget* parent = nullptr);
     ~MarkdownTextEditor() override;
 
-    // The text as the user sees it: LF line breaks, unpaired surrogates repaired.
-    const QString& text() const { return m_lastText; }
-    // An outside change (a file opened): replaces the text, puts the caret at the start, scrolls
-    // to the top and leaves nothing to undo. A text equal to the one shown does nothing, so the
-    // model's echo of an edit leaves the caret where it is; any other text, empty too, is set.
+    // An outside change (a file opened): replaces the text, with unpaired surrogates repaired,
+    // puts the caret at the start, scrolls to the top and leaves nothing to undo. Always set,
+    // even when equal to the text shown.
     void setText(const QString& text);
 
     MarkdownSyntaxHighlighter* highlighter() const { return m_highlighter.get(); }
@@ -62,8 +60,9 @@ public:
     bool isSettled() const { return m_isSettled; }
 
 signals:
-    // The user changed the text (typing, paste, drop, undo); carries the new text.
-    void textEdited(const QString& text);
+    // The user changed the text (typing, paste, drop, undo); carries the change. The text
+    // after it is `snapshot()`.
+    void textEdited(const TextEdit& edit);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -73,6 +72,7 @@ protected:
 private:
     void rememberPosition();
     void onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
+    void onEdited(const TextEdit& edit);
     void onScrollValueChanged(int value);
     void onCursorMoved();
     void caretReport(qsizetype takenTop, int takenValue);
@@ -84,10 +84,8 @@ private:
     QPointer<ScrollSyncController> m_sync;
     std::unique_ptr<MarkdownSyntaxHighlighter> m_highlighter;
     QuietTask* m_styleTask = nullptr;
-    QString m_lastText;
+    TextEdit m_lastEdit;
     bool m_programEdit = false;
-    // An edit left an unpaired surrogate in the view's text (repaired in `m_lastText`).
-    bool m_hasLoneSurrogate = false;
     bool m_isMovingItself = false;
     int m_lastValue = 0;
     qsizetype m_lastTop = 0;

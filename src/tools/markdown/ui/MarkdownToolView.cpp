@@ -123,7 +123,7 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
 
     // View → model.
     connect(m_editor, &MarkdownTextEditor::textEdited, model,
-            [this](const QString& text) { m_model->setMarkdownText(text); });
+            [this](const TextEdit& edit) { m_model->editMarkdownText(edit, m_editor->snapshot()); });
 
 
     updateCounts();
@@ -298,7 +298,7 @@ void MarkdownToolView::showModelText()
     // model's text of that moment is shown, so an edit in between is not undone.
     constexpr qsizetype largeText = 1 << 20;
     const QString& text = m_model->markdownText();
-    if (text.size() < largeText || text.constData() == m_editor->text().constData()) {
+    if (text.size() < largeText) {
         m_editorTextQueued = false;
         m_editor->setText(text);
         return;

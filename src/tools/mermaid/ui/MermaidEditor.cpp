@@ -1,12 +1,13 @@
 #include "tools/mermaid/ui/MermaidEditor.h"
 
 #include "kit/DynamicColor.h"
-#include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "tools/mermaid/MermaidEditorController.h"
 
 #include <QEvent>
 #include <QVBoxLayout>
+
+#include <utility>
 
 MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent)
     : QWidget(parent)
@@ -22,11 +23,15 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
     followAppearance();
     m_view->addHighlighter(&m_highlighter);
     m_view->setText(text);
-    m_lastText = m_view->text();
 
+    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
+        if (!m_programEdit)
+            m_lastEdit = edit;
+    });
     connect(m_view, &CodeTextView::textEdited, this, [this] {
-        m_lastText = m_view->text();
-        emit textEdited(m_lastText);
+        // Dropped once passed on, so a large paste is not held here.
+        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
+        emit textEdited(edit);
     });
 
     if (controller) {
@@ -44,11 +49,10 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
 
 void MermaidEditor::setText(const QString& text)
 {
-    if (TextUnits(text) == TextUnits(m_lastText))
-        return;
     const qsizetype caret = m_view->selection().location;
+    m_programEdit = true;
     m_view->setText(text);
-    m_lastText = text;
+    m_programEdit = false;
     const qsizetype at = std::min(caret, m_view->length());
     m_view->setSelection(at, at);
     m_view->clearUndoStack();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/TextEdit.h"
 #include "tools/mermaid/MermaidSyntaxHighlighter.h"
 
 #include <QPointer>
@@ -11,21 +12,20 @@ class MermaidEditorController;
 
 // The Source pane's editor: the kit's code view with the Mermaid highlighter, kept in step with
 // the model's source. A text from the model replaces the shown one (caret clamped, undo cleared);
-// the user's edits come back through textEdited(). It serves the controller's replaceAll as one
-// edit the user can undo.
+// the user's edits come back through textEdited() as ranges, the text after them being the
+// view's snapshot. It serves the controller's replaceAll as one edit the user can undo.
 class MermaidEditor : public QWidget {
     Q_OBJECT
 public:
     MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent = nullptr);
 
-    // The model's text; ignored when it equals the text last shown or read back.
+    // The model's text; always set, even when equal to the text shown.
     void setText(const QString& text);
-    const QString& lastText() const { return m_lastText; }
     CodeTextView* textView() const { return m_view; }
     const MermaidSyntaxHighlighter& highlighter() const { return m_highlighter; }
 
 signals:
-    void textEdited(const QString& text);
+    void textEdited(const TextEdit& edit);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -35,5 +35,6 @@ private:
 
     CodeTextView* m_view = nullptr;
     MermaidSyntaxHighlighter m_highlighter;
-    QString m_lastText;
+    TextEdit m_lastEdit;
+    bool m_programEdit = false;
 };

@@ -217,9 +217,9 @@ void MermaidToolView::buildSourcePane()
     m_sourcePane->addConfigControl(templates);
 
     m_editor = new MermaidEditor(m_model->source(), m_model->editor());
-    connect(m_editor, &MermaidEditor::textEdited, this, [this](const QString& text) {
+    connect(m_editor, &MermaidEditor::textEdited, this, [this](const TextEdit& edit) {
         if (m_model)
-            m_model->setSource(text);
+            m_model->editSource(edit, m_editor->textView()->snapshot());
     });
     m_sourcePane->setContent(m_editor);
 
@@ -344,6 +344,10 @@ void MermaidToolView::connectModel()
     MermaidToolViewModel* m = m_model;
     connect(m, &MermaidToolViewModel::sourceChanged, this, [this] {
         m_editor->setText(m_model->source());
+        refreshBadges();
+        refreshSourceMetrics();
+    });
+    connect(m, &MermaidToolViewModel::sourceMetricsChanged, this, [this] {
         refreshBadges();
         refreshSourceMetrics();
     });

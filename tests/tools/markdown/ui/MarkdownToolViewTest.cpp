@@ -176,6 +176,42 @@ private slots:
             5000);
     }
 
+    void modelFollowsTheEditor_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("setAfter");
+        QTest::newRow("short") << "# Title" << "abc" << "";
+        QTest::newRow("emoji") << "a \U0001F1EB\U0001F1F7 b" << "ok" << "new";
+        QTest::newRow("large") << QString("A *long* paragraph of words.\n\n").repeated(40000) << "typed" << "";
+    }
+    void modelFollowsTheEditor()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, typed);
+        QFETCH(QString, setAfter);
+        Fixture f;
+        MarkdownTextEditor* editor = f.view->editor();
+        f.model.setMarkdownText(start);
+        QTRY_COMPARE(editor->text(), start);
+        editor->setFocus();
+        editor->setSelection(2, 2);
+        QTest::keyClicks(editor, typed);
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QCOMPARE(f.model.markdownText(), editor->text());
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.isBusy(), false, 30000);
+        QCOMPARE(f.model.markdownText(), editor->text());
+        // The text set after typing is shown and stays, the empty one too.
+        f.model.setMarkdownText(setAfter);
+        QTRY_COMPARE(editor->text(), setAfter);
+        QCOMPARE(f.model.markdownText(), editor->text());
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.isBusy(), false, 30000);
+        QCOMPARE(editor->text(), setAfter);
+        QTest::keyClicks(editor, "x");
+        QCOMPARE(editor->text(), "x" + setAfter);
+        QCOMPARE(f.model.markdownText(), editor->text());
+    }
+
     void outsideTextReplacesAndForgetsUndo()
     {
         Fixture f;
@@ -188,9 +224,13 @@ private slots:
         QVERIFY(!editor->canUndo());
         QCOMPARE(editor->caretPosition(), 0);
         QCOMPARE(edits.size(), 0);
+        // The same text given again is set again: the caret goes back to the start.
+        editor->setSelection(4, 4);
         QSignalSpy changes(editor, &CodeTextView::textChanged);
         editor->setText("replaced\r\ntext");
-        QCOMPARE(changes.size(), 0);
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(editor->text(), QString("replaced\ntext"));
+        QCOMPARE(editor->caretPosition(), 0);
     }
 
     void editorGeometry()

@@ -133,6 +133,35 @@ void checkBannerMessage(const Fixture& f, const QString& message)
 class MermaidToolViewTest : public QObject {
     Q_OBJECT
 private slots:
+    void modelFollowsTheEditor_data()
+    {
+        QTest::addColumn<QString>("setAfter");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("other") << QStringLiteral("pie\n");
+    }
+    void modelFollowsTheEditor()
+    {
+        QFETCH(QString, setAfter);
+        Fixture& f = shared();
+        CodeTextView* editor = f.view->editor()->textView();
+        editor->setFocus();
+        editor->setSelection(editor->length(), editor->length());
+        QTest::keyClicks(editor, "  X --> Y");
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QCOMPARE(f.model.source(), editor->text());
+        QCOMPARE(f.model.sourceMetrics(), MermaidSourceMetrics(editor->text()));
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.renderSource(), editor->text(), generous);
+        // A text set after typing is shown and stays, the empty one and the one shown too.
+        f.model.setSource(setAfter);
+        QCOMPARE(editor->text(), setAfter);
+        QCOMPARE(f.model.source(), setAfter);
+        QTRY_COMPARE_WITH_TIMEOUT(f.model.renderSource(), setAfter, generous);
+        QCOMPARE(editor->text(), setAfter);
+        QTest::keyClicks(editor, "x");
+        QCOMPARE(f.model.source(), editor->text());
+        QCOMPARE(f.view->editor()->textView()->snapshot().text(), editor->text());
+    }
+
     void cleanupTestCase() { sharedFixture.reset(); }
 
     void tool()
