@@ -240,6 +240,7 @@ int main(int argc, char** argv)
 
     Targets targets;
     const QString out = dir.filePath(QStringLiteral("out.csv"));
+    std::vector<Series> oursOneCore;
     for (Doc& doc : docs) {
         const qint64 size = QFileInfo(doc.file).size();
         if (doc.name.isEmpty())
@@ -258,6 +259,7 @@ int main(int argc, char** argv)
               }}},
             rounds);
         printCase(QStringLiteral("parse %1").arg(doc.name), size, s);
+        oursOneCore.push_back(s[0]);
         const double vsLibcsv = speedup(s[0], s[2]);
         std::printf("  ours / libcsv: 1 core %s, all cores %s; ours / Python: 1 core %s (above 1: ours faster)\n\n",
                     qPrintable(times(vsLibcsv)), qPrintable(times(speedup(s[1], s[2]))), qPrintable(times(speedup(s[0], s[3]))));
@@ -266,6 +268,11 @@ int main(int argc, char** argv)
                           QStringLiteral("%1 ms against %2 ms, %3").arg(s[0].medianMs(), 0, 'f', 0).arg(s[2].medianMs(), 0, 'f', 0)
                               .arg(times(vsLibcsv)));
     }
+
+    // The first three are the generated 1, 10 and 100 MB tables.
+    std::printf("parse growth on 1 core, time per MB (1 = linear): 10 MB over 1 MB %.2f, 100 MB over 10 MB %.2f\n\n",
+                growth(oursOneCore[0], QFileInfo(docs[0].file).size(), oursOneCore[1], QFileInfo(docs[1].file).size()),
+                growth(oursOneCore[1], QFileInfo(docs[1].file).size(), oursOneCore[2], QFileInfo(docs[2].file).size()));
 
     // Parse + sort + write, beside Miller doing the same.
     struct SortCase {

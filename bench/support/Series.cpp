@@ -19,54 +19,40 @@ double medianOf(std::vector<double> v)
 
 } // namespace
 
+std::vector<double> Series::values(double Sample::*field) const
+{
+    std::vector<double> v;
+    for (const Sample& s : samples)
+        if (s.ok)
+            v.push_back(s.*field);
+    return v;
+}
+
 bool Series::ok() const
 {
     return !samples.empty() && std::all_of(samples.begin(), samples.end(), [](const Sample& s) { return s.ok; });
 }
 
-double Series::medianMs() const
-{
-    std::vector<double> v;
-    for (const Sample& s : samples)
-        if (s.ok)
-            v.push_back(s.wallMs);
-    return medianOf(v);
-}
+double Series::medianMs() const { return medianOf(values(&Sample::wallMs)); }
 
 double Series::minMs() const
 {
-    double m = -1;
-    for (const Sample& s : samples)
-        if (s.ok && (m < 0 || s.wallMs < m))
-            m = s.wallMs;
-    return m;
+    const std::vector<double> v = values(&Sample::wallMs);
+    return v.empty() ? -1 : *std::min_element(v.begin(), v.end());
 }
 
 double Series::maxMs() const
 {
-    double m = -1;
-    for (const Sample& s : samples)
-        if (s.ok)
-            m = std::max(m, s.wallMs);
-    return m;
+    const std::vector<double> v = values(&Sample::wallMs);
+    return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
 }
 
-double Series::medianCpuMs() const
-{
-    std::vector<double> v;
-    for (const Sample& s : samples)
-        if (s.ok)
-            v.push_back(s.cpuMs);
-    return medianOf(v);
-}
+double Series::medianCpuMs() const { return medianOf(values(&Sample::cpuMs)); }
 
 double Series::peakMB() const
 {
-    double m = -1;
-    for (const Sample& s : samples)
-        if (s.ok)
-            m = std::max(m, s.peakMB);
-    return m;
+    const std::vector<double> v = values(&Sample::peakMB);
+    return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
 }
 
 qint64 Series::outBytes() const
@@ -106,14 +92,25 @@ std::vector<Series> interleave(const std::vector<Side>& sides, int rounds)
 void printCase(const QString& label, qint64 inputBytes, const std::vector<Series>& series)
 {
     std::printf("%s\n", qPrintable(label));
-    for (const Series& s : series)
-        std::printf("  %-22s %-52s %8.1f MB/s\n", qPrintable(s.name), qPrintable(s.summary()), s.ok() ? s.rate(inputBytes) : 0.0);
+    for (const Series& s : series) {
+        if (inputBytes > 0)
+            std::printf("  %-22s %-52s %8.1f MB/s\n", qPrintable(s.name), qPrintable(s.summary()), s.ok() ? s.rate(inputBytes) : 0.0);
+        else
+            std::printf("  %-24s %s\n", qPrintable(s.name), qPrintable(s.summary()));
+    }
     std::fflush(stdout);
 }
 
 double speedup(const Series& ours, const Series& peer)
 {
     return ours.ok() && peer.ok() && ours.medianMs() > 0 ? peer.medianMs() / ours.medianMs() : -1;
+}
+
+double growth(const Series& small, qint64 smallBytes, const Series& large, qint64 largeBytes)
+{
+    if (!small.ok() || !large.ok() || smallBytes <= 0 || largeBytes <= 0 || small.medianMs() <= 0)
+        return -1;
+    return (large.medianMs() / double(largeBytes)) / (small.medianMs() / double(smallBytes));
 }
 
 int roundsWanted(int fallback)

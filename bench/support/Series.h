@@ -26,6 +26,10 @@ public:
     double rate(qint64 inputBytes) const;
     // "12.3 ms (11.9-13.0) cpu 12.1 ms, peak 35 MB"
     QString summary() const;
+
+private:
+    // The field of every successful run.
+    std::vector<double> values(double Sample::*field) const;
 };
 
 struct Side {
@@ -37,12 +41,16 @@ struct Side {
 // every side alike.
 std::vector<Series> interleave(const std::vector<Side>& sides, int rounds);
 
-// Prints the case's name, then one line per side: its summary and throughput on `inputBytes`.
+// Prints the case's name, then one line per side: its summary and throughput on `inputBytes`
+// (none when 0).
 void printCase(const QString& label, qint64 inputBytes, const std::vector<Series>& series);
 
 // How many times faster `ours` is than `peer` at the median (above 1: ours is faster); -1 when
 // either failed.
 double speedup(const Series& ours, const Series& peer);
+
+// Time per byte on the large input over that on the small one (1 = linear), -1 when either failed.
+double growth(const Series& small, qint64 smallBytes, const Series& large, qint64 largeBytes);
 
 // Rounds asked for with QUORRIX_BENCH_ROUNDS, at least five.
 int roundsWanted(int fallback = 5);
