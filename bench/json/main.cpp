@@ -186,7 +186,7 @@ int main(int argc, char** argv)
                                      : "");
             if (one < 1) {
                 met = false;
-                misses << QStringLiteral("%1 %2").arg(input.name.section(u' ', 0, 0), times(one));
+                misses << QStringLiteral("%1 %2").arg(input.name, times(one));
             }
         }
         // The last two inputs are the 10 and 50 MB records.

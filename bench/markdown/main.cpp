@@ -223,29 +223,7 @@ int main(int argc, char** argv)
     }
     std::printf("\n");
 
-    // Checks run in a child too: the thread pool of this process must stay unstarted.
-    const bool partsEqual = runForked(Cores::all, [] {
-        // A large document is rendered in parts side by side: the result must be what rendering
-        // it in one piece gives, also when fences, lists and quotes run across blank lines
-        // before headings.
-        bool same = true;
-        for (quint32 seed = 1; seed <= 6; ++seed) {
-            QString text = generate(2 * 1024 * 1024, seed);
-            if (seed % 2 == 0)
-                text.replace(QStringLiteral("\n\n## Section 1"), QStringLiteral("\n```\n\n## Section 1"));
-            if (seed % 3 == 0)
-                text.replace(QStringLiteral("\n\n## Section 2"), QStringLiteral("\n- item\n\n  ## Section 2"));
-            const QStringView all(text);
-            QList<QStringView> lines;
-            for (const QStringView line : all.split(u'\n'))
-                lines.append(line);
-            QString whole;
-            MarkdownHTML::renderBlocks(lines, 0, 0, whole);
-            same = same && renderMarkdownHTML(text) == whole;
-        }
-        return same ? qint64(1) : qint64(-1);
-    }).ok;
-    targets.check(QStringLiteral("parts rendered side by side equal the one-piece rendering"), partsEqual, QStringLiteral("6 documents of 2 MB"));
+    // Checked in a child: the thread pool of this process must stay unstarted.
     const bool routesEqual = runForked(Cores::all, [&inputs] {
         for (const Input& input : inputs)
             if (!input.isEmpty() && renderMarkdownHTMLUtf8(input.bytes) != oursInSteps(input.bytes))
