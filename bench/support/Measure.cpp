@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -79,6 +81,20 @@ bool writeAll(int fd, const void* data, size_t size)
 
 void setCores(Cores cores) { takeCores(cores); }
 
+double resetPeakMemory()
+{
+    // Writing 5 resets the peak resident size to the current one.
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+    return residentMB();
+}
+
+double residentMB() { return statusMB("VmRSS:"); }
+
+double peakResidentMB() { return statusMB("VmHWM:"); }
+
 int allowedCpus() { return CPU_COUNT(&startMask()); }
 
 Sample runForked(Cores cores, const std::function<qint64()>& work)
@@ -96,18 +112,13 @@ Sample runForked(Cores cores, const std::function<qint64()>& work)
     if (pid == 0) {
         close(fds[0]);
         takeCores(cores);
-        // Writing 5 resets the peak resident size to the current one.
-        if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-            std::fputs("5", f);
-            std::fclose(f);
-        }
         Sample s;
-        const double startMB = statusMB("VmRSS:");
+        const double startMB = resetPeakMemory();
         const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
         s.outBytes = work();
         s.cpuMs = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
         s.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
-        s.peakMB = statusMB("VmHWM:") - startMB;
+        s.peakMB = peakResidentMB() - startMB;
         s.ok = s.outBytes >= 0;
         writeAll(fds[1], &s, sizeof s);
         _exit(0);

@@ -23,6 +23,12 @@ enum class Cores { one, all };
 // programs it starts later inherit them.
 void setCores(Cores cores);
 
+// Resets this process's peak resident size to its current size and answers that size, in MB.
+double resetPeakMemory();
+// This process's resident size now, and its highest since the last reset, in MB.
+double residentMB();
+double peakResidentMB();
+
 // Number of CPUs this process may use.
 int allowedCpus();
 
