@@ -201,6 +201,7 @@ int main(int argc, char** argv)
         }
         targets.check(QStringLiteral("%1 at least RapidJSON's throughput on 1 core, every document").arg(QLatin1String(opName)), met,
                       misses.isEmpty() ? QStringLiteral("no document slower") : QStringLiteral("slower on ") + misses.join(u", "));
+        std::printf("\n");
     }
     printLoadAtEnd();
     return targets.finish();
