@@ -1,7 +1,7 @@
 // Encode / Decode from a file's bytes to a file's bytes, as a user's file goes through the tool
-// and its result is saved, on 1, 10 and 50 MB, beside the usual command-line tools on the same
-// files: coreutils base64 / basenc, xxd, Python's html.unescape and unquote_to_bytes, gzip and
-// pigz. Ours runs pinned to one CPU and on all of them; every run is a child process of its own.
+// and its result is saved, on 1, 10 and (Base64) 50 MB, beside the usual command-line tools on
+// the same files: coreutils base64 / basenc, xxd, Python's html.unescape and unquote_to_bytes,
+// gzip and pigz. Ours runs pinned to one CPU and on all of them; every run is a child process of its own.
 
 #include "kit/TextFileLoader.h"
 #include "kit/Utf8Encoder.h"
@@ -212,7 +212,8 @@ int main(int argc, char** argv)
         runForked(Cores::all, [&] { return writeInputs(dir, mb), qint64(0); });
         const QString bookName = QString::fromUtf8(readFile(dir.filePath(QStringLiteral("bookname-%1").arg(mb))));
         for (const Row& row : rows) {
-            if (!wanted(row.stem))
+            // Only Base64 has targets at 50 MB; the rest stop at 10 MB to keep the run short.
+            if (!wanted(row.stem) || (mb == 50 && row.op != Op::b64enc && row.op != Op::b64dec))
                 continue;
             const QString in = dir.filePath(QStringLiteral("%1-%2").arg(row.stem).arg(mb));
             if (!QFile::exists(in))
@@ -248,11 +249,14 @@ int main(int argc, char** argv)
     std::printf("Growth on 1 core, time per MB (1 = linear): 10 MB over 1 MB, 50 MB over 10 MB\n");
     for (size_t r = 0; r < rows.size(); ++r) {
         auto at = [&](int mb) { return oursByRow.find({int(r), mb}); };
-        if (at(1) == oursByRow.end() || at(10) == oursByRow.end() || at(50) == oursByRow.end())
+        if (at(1) == oursByRow.end() || at(10) == oursByRow.end())
             continue;
-        std::printf("  %-18s %-8s %6.2f %6.2f\n", qPrintable(rows[r].label), qPrintable(rows[r].stem),
+        const QString large = at(50) == oursByRow.end()
+            ? QStringLiteral("-")
+            : QString::number(growth(at(10)->second.first, at(10)->second.second, at(50)->second.first, at(50)->second.second), 'f', 2);
+        std::printf("  %-18s %-8s %6.2f %6s\n", qPrintable(rows[r].label), qPrintable(rows[r].stem),
                     growth(at(1)->second.first, at(1)->second.second, at(10)->second.first, at(10)->second.second),
-                    growth(at(10)->second.first, at(10)->second.second, at(50)->second.first, at(50)->second.second));
+                    qPrintable(large));
     }
     std::printf("\n");
 
