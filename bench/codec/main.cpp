@@ -1,7 +1,8 @@
 // Encode / Decode from a file's bytes to a file's bytes, as a user's file goes through the tool
 // and its result is saved, on 1, 10 and (Base64) 50 MB, beside the usual command-line tools on
 // the same files: coreutils base64 / basenc, xxd, Python's html.unescape and unquote_to_bytes,
-// gzip and pigz. Ours runs pinned to one CPU and on all of them; every run is a child process of its own.
+// gzip and pigz. Ours runs pinned to one CPU and on all of them; every run is a child process
+// of its own.
 
 #include "kit/TextFileLoader.h"
 #include "kit/Utf8Encoder.h"
