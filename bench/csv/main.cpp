@@ -1,27 +1,31 @@
-// Open and sort of generated CSV files of 1, 10 and 100 MB (10 columns: quoted fields with
-// commas, quotes and line breaks, integers, decimals, dates, non-ASCII words), side by side with
-// Python's csv.reader, a QStandardItemModel filled the usual way, and Miller's sort, on the same
-// files. Every case runs in a child process of its own so that its peak memory is its own.
+// Parsing CSV, and parse + sort + write, from a file to a file, on generated tables (10 columns:
+// quoted fields with commas, quotes and line breaks, numbers, dates, non-ASCII words) and on the
+// corpus's tweets repeated, beside libcsv and Python's csv module for parsing and Miller for
+// parse + sort + write. Ours runs pinned to one CPU and on all of them; every run is a child
+// process of its own.
 
 #include "tools/csv/CSVParser.h"
 #include "tools/csv/CSVRefinement.h"
-#include "support/ChildProcess.h"
+#include "support/Corpus.h"
+#include "support/Machine.h"
+#include "support/Series.h"
+#include "support/Targets.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
-#include <QTextStream>
 
-#include <algorithm>
+#include <csv.h>
+
 #include <cstdio>
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 const char* const kColumns = "id,name,city,quantity,price,date,status,score,code,note\n";
 constexpr int kNumericColumn = 4; // price
@@ -75,249 +79,234 @@ QByteArray generate(qint64 target, quint32 seed)
     return out;
 }
 
-double median(std::vector<double> values)
+QByteArray readFile(const QString& path)
 {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeReport(const QString& path, double ms, double startMB)
+bool writeFile(const QString& path, const QByteArray& bytes)
 {
-    QFile report(path);
-    if (report.open(QIODevice::WriteOnly))
-        report.write(QByteArray::number(ms) + " " + QByteArray::number(startMB));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-// What the user waits for: the file's bytes read, decoded, parsed, and the first screen of cells
-// made into strings.
+// What the user waits for when opening: the file's bytes read, repaired as UTF-8, parsed, and
+// the first screen of cells made into strings.
 CSVParser::Document openDocument(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = CSVParser::repairedUtf8(file.readAll());
-    file.close();
+    const QByteArray bytes = CSVParser::repairedUtf8(readFile(path));
     CSVParser::Document document = CSVParser::parseCSV(bytes, std::nullopt, true, nullptr, CSVParser::TextState::repaired);
     qsizetype shown = 0;
-    for (qsizetype r = 0; r < std::min<qsizetype>(60, document.rowCount()); ++r) {
+    for (qsizetype r = 0; r < std::min<qsizetype>(60, document.rowCount()); ++r)
         for (qsizetype c = 0; c < document.columnCount(); ++c)
             shown += document.cell(r, c).size();
-    }
     return shown >= 0 ? document : CSVParser::Document();
 }
 
-int runChild(const QString& op, const QString& path, const QString& reportPath)
+qint64 oursParse(const QString& path) { return openDocument(path).rowCount(); }
+
+void appendField(QByteArray& out, QByteArrayView cell)
 {
-    const double startMB = residentMB();
-    QElapsedTimer t;
-    if (op == u"open") {
-        t.start();
-        const CSVParser::Document document = openDocument(path);
-        const double ms = t.nsecsElapsed() / 1e6;
-        if (document.rowCount() == 0)
-            return 3;
-        writeReport(reportPath, ms, startMB);
-        return 0;
-    }
-    if (op == u"sort-number" || op == u"sort-text") {
-        const CSVParser::Document document = openDocument(path);
-        std::vector<qint32> rows(size_t(document.rowCount()));
-        for (qint32 i = 0; i < qint32(rows.size()); ++i)
-            rows[size_t(i)] = i;
-        const int column = op == u"sort-number" ? kNumericColumn : kTextColumn;
-        t.start();
-        if (!CSVRefinement::sortRows(document, rows, {{column, true}}))
-            return 3;
-        writeReport(reportPath, t.nsecsElapsed() / 1e6, startMB);
-        return 0;
-    }
-    if (op == u"search") {
-        const CSVParser::Document document = openDocument(path);
-        t.start();
-        const auto rows = CSVRefinement::matchingRows(document, QStringLiteral("kowalski"), {});
-        if (!rows)
-            return 3;
-        writeReport(reportPath, t.nsecsElapsed() / 1e6, startMB);
-        return 0;
-    }
-    if (op == u"item-model") {
-        // The usual way: the text as a QString, split into rows and fields, one item per cell.
-        t.start();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return 2;
-        const QString text = QString::fromUtf8(file.readAll());
-        QStandardItemModel model;
-        const QList<QStringList> rows = CSVParser::tokenizeCSV(text, U',');
-        model.setColumnCount(rows.value(0).size());
-        model.setHorizontalHeaderLabels(rows.value(0));
-        for (qsizetype r = 1; r < rows.size(); ++r) {
-            QList<QStandardItem*> items;
-            items.reserve(rows[r].size());
-            for (const QString& cell : rows[r])
-                items.append(new QStandardItem(cell));
-            model.appendRow(items);
+    if (cell.contains(',') || cell.contains('"') || cell.contains('\n') || cell.contains('\r')) {
+        out += '"';
+        for (const char c : cell) {
+            if (c == '"')
+                out += '"';
+            out += c;
         }
-        writeReport(reportPath, t.nsecsElapsed() / 1e6, startMB);
-        return 0;
+        out += '"';
+    } else {
+        out += cell;
     }
-    return 1;
 }
 
-struct Measured {
-    double ms = -1;
-    double peakMB = 0;
-    double startMB = 0;
+// Open, sort by one column, write the rows in that order as CSV (a writer of this benchmark's:
+// the tool itself copies rows out but writes no CSV file).
+qint64 oursSortWrite(const QString& in, const QString& out, qint64 column)
+{
+    const CSVParser::Document document = openDocument(in);
+    std::vector<qint32> rows(size_t(document.rowCount()));
+    for (qint32 i = 0; i < qint32(rows.size()); ++i)
+        rows[size_t(i)] = i;
+    if (!CSVRefinement::sortRows(document, rows, {{column, true}}))
+        return -1;
+    QByteArray text;
+    text.reserve(QFileInfo(in).size() + 1024);
+    for (qsizetype c = 0; c < document.columnCount(); ++c) {
+        if (c)
+            text += ',';
+        appendField(text, document.columns()[c].name.toUtf8());
+    }
+    text += '\n';
+    for (const qint32 r : rows) {
+        for (qsizetype c = 0; c < document.columnCount(); ++c) {
+            if (c)
+                text += ',';
+            appendField(text, document.cellUtf8(r, c));
+        }
+        text += '\n';
+    }
+    return writeFile(out, text) ? text.size() : -1;
+}
+
+struct Counts {
+    qint64 fields = 0;
+    qint64 rows = 0;
+    qint64 bytes = 0;
 };
 
-Measured runOurs(const QString& self, const QString& op, const QString& path, const QDir& dir, int rounds = 3)
+// libcsv hands each field's bytes (unquoted, copied into its buffer) and each row's end.
+qint64 libcsvParse(const QString& path)
 {
-    std::vector<double> times;
-    Measured m;
-    const QString report = dir.filePath(QStringLiteral("report"));
-    for (int i = 0; i < rounds; ++i) {
-        QFile::remove(report);
-        const ChildResult child = spawnMeasured({self, "--child", op, path, report}, dir.filePath("child.out"));
-        QFile r(report);
-        if (!child.ok || !r.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> parts = r.readAll().split(' ');
-        times.push_back(parts.value(0).toDouble());
-        m.startMB = parts.value(1).toDouble();
-        m.peakMB = std::max(m.peakMB, child.maxRssMB);
-    }
-    m.ms = median(times);
-    return m;
+    const QByteArray bytes = readFile(path);
+    csv_parser parser;
+    if (csv_init(&parser, 0) != 0)
+        return -1;
+    Counts counts;
+    auto field = [](void* data, size_t size, void* userdata) {
+        (void)data;
+        auto* c = static_cast<Counts*>(userdata);
+        ++c->fields;
+        c->bytes += qint64(size);
+    };
+    auto row = [](int, void* userdata) { ++static_cast<Counts*>(userdata)->rows; };
+    const bool ok = csv_parse(&parser, bytes.constData(), size_t(bytes.size()), field, row, &counts) == size_t(bytes.size())
+                    && csv_fini(&parser, field, row, &counts) == 0;
+    csv_free(&parser);
+    return ok ? counts.rows : -1;
 }
 
-Measured runTool(const QStringList& args, const QDir& dir, double startupMs, int rounds = 3)
+// Inputs are written from a child: this process stays small, so that the programs it starts do
+// not count its pages as theirs.
+void writeInputs(const QDir& dir)
 {
-    std::vector<double> times;
-    Measured m;
-    for (int i = 0; i < rounds; ++i) {
-        const ChildResult run = spawnMeasured(args, dir.filePath("tool.out"));
-        if (!run.ok)
+    for (int mb : {1, 10, 100})
+        writeFile(dir.filePath(QStringLiteral("generated-%1.csv").arg(mb)), generate(qint64(mb) * 1000 * 1000, 7 + mb));
+    for (int mb : {10, 100}) {
+        const Input tweets = csvRowsRepeatedTo(QStringLiteral("csv/tweets.csv"), qint64(mb) * 1000 * 1000);
+        if (tweets.isEmpty())
             continue;
-        times.push_back(run.ms - startupMs);
-        m.peakMB = std::max(m.peakMB, run.maxRssMB);
+        writeFile(dir.filePath(QStringLiteral("tweets-%1.csv").arg(mb)), tweets.bytes);
+        writeFile(dir.filePath(QStringLiteral("tweets-%1.name").arg(mb)), tweets.name.toUtf8());
     }
-    m.ms = median(times);
-    return m;
 }
 
-QString cell(double v, int width, int precision = 0)
-{
-    return v < 0 ? QStringLiteral("n/a").rightJustified(width) : QStringLiteral("%1").arg(v, width, 'f', precision);
-}
+QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral("%1x").arg(v, 0, 'f', 2); }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const QByteArray runtime = QDir::tempPath().toUtf8() + "/bench-csv-runtime";
-        QDir().mkpath(QString::fromUtf8(runtime));
-        QFile::setPermissions(QString::fromUtf8(runtime), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        qputenv("XDG_RUNTIME_DIR", runtime);
-    }
-    QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 5 && args[1] == u"--child")
-        return runChild(args[2], args[3], args[4]);
-
+    QCoreApplication app(argc, argv);
+    printMachine("bench-csv");
     QTemporaryDir tmp;
     const QString keep = qEnvironmentVariable("QUORRIX_BENCH_DIR");
     const QDir dir(keep.isEmpty() ? tmp.path() : keep);
-    QTextStream out(stdout);
-    const QString self = QCoreApplication::applicationFilePath();
-    const bool havePython = QFileInfo::exists(QStringLiteral("/usr/bin/python3"));
-    const QString python = havePython ? QStringLiteral("/usr/bin/python3") : QStringLiteral("python3");
-    const QString mlr = QStringLiteral("mlr");
-    const QString pyRead = QStringLiteral(
-        "import csv,sys\n"
-        "with open(sys.argv[1], newline='', encoding='utf-8', errors='replace') as f: rows = list(csv.reader(f))\n");
-    // Start-up of each peer alone, subtracted from its runs.
-    const double pyStart = runTool({python, "-c", "import csv,sys"}, dir, 0, 5).ms;
-    const double mlrStart = runTool({mlr, "-n", "put", "end{}"}, dir, 0, 5).ms;
+    const int rounds = roundsWanted();
+    const Sample floor = runProcess(Cores::one, {"true"});
+    const Sample pyStart = runProcess(Cores::one, {"python3", "-c", "import csv, sys"});
+    const Sample mlrStart = runProcess(Cores::one, {"mlr", "-n", "put", "end{}"});
+    std::printf("Parse: ours = read the file, repair it as UTF-8, CSVParser::parseCSV, the first 60 rows as strings (what\n"
+                "  opening shows); libcsv %d.%d = read the file, csv_parse with callbacks counting fields and rows (it\n"
+                "  copies each field into its buffer, makes no strings); Python csv = a whole python3 process building\n"
+                "  the list of rows, one str per cell (start-up %.0f ms included).\n"
+                "Sort: ours = open as above, CSVRefinement::sortRows on one column, every row written as CSV to a file;\n"
+                "  Miller = mlr --icsv --ocsv sort (start-up %.0f ms included), output to a file. What differs: ours\n"
+                "  compares text case-insensitively by locale with digit runs by value, Miller -f by bytes.\n"
+                "Peers run on one core. Peak of in-process sides: what the child held above its start; of programs:\n"
+                "their max RSS, which here starts at %.1f MB (an empty program's).\n\n",
+                CSV_MAJOR, CSV_MINOR, pyStart.wallMs, mlrStart.wallMs, floor.peakMB);
+    runForked(Cores::all, [&] { return writeInputs(dir), qint64(0); });
 
-    out << "bench-csv: ours = read + decode + parse + first 60 rows as strings (open), CSVRefinement::sortRows\n"
-           "over every row (sort), each in a fresh child process; peak = the child's max RSS.\n"
-           "Peers: Python csv.reader into a list (subprocess, start-up " << QString::number(pyStart, 'f', 0)
-        << " ms subtracted);\n"
-           "QStandardItemModel filled the usual way (QString, one item per cell; run up to 10 MB, the 100 MB\n"
-           "figure is extrapolated linearly from 10 MB and marked ~);\n"
-           "Miller sort (mlr --icsv --ocsv sort -nf/-f, whole run incl. its own read and write, start-up "
-        << QString::number(mlrStart, 'f', 0) << " ms subtracted).\n"
-           "Medians of three runs.\n\n";
-    out.flush();
-
-    QMap<QString, QMap<int, double>> ours;
-    for (int mb : {1, 10, 100}) {
-        const QString path = dir.filePath(QStringLiteral("table-%1MB.csv").arg(mb));
-        if (!QFile::exists(path)) {
-            QFile f(path);
-            f.open(QIODevice::WriteOnly);
-            f.write(generate(qint64(mb) * 1000 * 1000, 7 + mb));
-        }
-        const double inputMB = QFileInfo(path).size() / 1e6;
-        qint64 rows = 0;
-        {
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            rows = CSVParser::parseCSV(f.readAll(), std::nullopt, true).rowCount();
-        }
-        out << QStringLiteral("== %1 MB file (%2 MB, %3 rows x 10 columns)\n").arg(mb).arg(inputMB, 0, 'f', 1).arg(rows);
-
-        const Measured open = runOurs(self, QStringLiteral("open"), path, dir);
-        const Measured py = havePython ? runTool({python, "-c", pyRead, path}, dir, pyStart) : Measured{};
-        Measured items;
-        bool extrapolated = false;
-        if (mb <= 10) {
-            items = runOurs(self, QStringLiteral("item-model"), path, dir, mb <= 1 ? 3 : 1);
-        } else {
-            extrapolated = true;
-            const QString small = dir.filePath(QStringLiteral("table-10MB.csv"));
-            items = runOurs(self, QStringLiteral("item-model"), small, dir, 1);
-            items.ms *= double(mb) / 10.0;
-            items.peakMB *= double(mb) / 10.0;
-        }
-        ours[QStringLiteral("open")][mb] = open.ms;
-        out << QStringLiteral("  open        ours %1 ms (%2 MB/s) peak %3 MB (%4x file; %5 MB above the program's own %6 MB)\n")
-                   .arg(cell(open.ms, 8, 1)).arg(inputMB / (open.ms / 1000), 0, 'f', 0)
-                   .arg(open.peakMB, 0, 'f', 0).arg(open.peakMB / inputMB, 0, 'f', 2)
-                   .arg(open.peakMB - open.startMB, 0, 'f', 0).arg(open.startMB, 0, 'f', 0);
-        out << QStringLiteral("              python csv.reader %1 ms (%2 MB/s) peak %3 MB; ours is %4x faster\n")
-                   .arg(cell(py.ms, 8, 1)).arg(py.ms > 0 ? inputMB / (py.ms / 1000) : 0.0, 0, 'f', 0)
-                   .arg(py.peakMB, 0, 'f', 0).arg(py.ms > 0 ? py.ms / open.ms : 0.0, 0, 'f', 1);
-        out << QStringLiteral("              QStandardItemModel %1%2 ms peak %1%3 MB; ours is %4x faster\n")
-                   .arg(extrapolated ? "~" : "").arg(cell(items.ms, 8, 1)).arg(items.peakMB, 0, 'f', 0)
-                   .arg(items.ms / open.ms, 0, 'f', 1);
-        {
-            const Measured search = runOurs(self, QStringLiteral("search"), path, dir);
-            ours[QStringLiteral("search")][mb] = search.ms;
-            out << QStringLiteral("  search      ours %1 ms (\"kowalski\" in every cell, case-insensitive)\n").arg(cell(search.ms, 8, 1));
-        }
-        for (const QString& op : {QStringLiteral("sort-number"), QStringLiteral("sort-text")}) {
-            const Measured sort = runOurs(self, op, path, dir);
-            const bool numeric = op == u"sort-number";
-            const QString field = numeric ? QStringLiteral("price") : QStringLiteral("name");
-            const Measured miller = runTool({mlr, "--icsv", "--ocsv", "sort", numeric ? "-nf" : "-f", field, path}, dir, mlrStart);
-            const Measured millerCat = runTool({mlr, "--icsv", "--ocsv", "cat", path}, dir, mlrStart, 1);
-            ours[op][mb] = sort.ms;
-            out << QStringLiteral("  %1 ours %2 ms peak %3 MB | mlr %4 ms (read+write alone %5 ms) peak %6 MB\n")
-                       .arg(op, -11).arg(cell(sort.ms, 8, 1)).arg(sort.peakMB, 0, 'f', 0).arg(cell(miller.ms, 8, 1))
-                       .arg(cell(millerCat.ms, 0, 1)).arg(miller.peakMB, 0, 'f', 0);
-        }
-        out.flush();
+    struct Doc {
+        QString file;
+        QString name;
+        int mb;
+        qint64 sortColumn;
+        QString sortField;
+    };
+    std::vector<Doc> docs;
+    for (int mb : {1, 10, 100})
+        docs.push_back({dir.filePath(QStringLiteral("generated-%1.csv").arg(mb)), QString(), mb, kTextColumn, QStringLiteral("name")});
+    for (int mb : {10, 100}) {
+        const QString file = dir.filePath(QStringLiteral("tweets-%1.csv").arg(mb));
+        if (QFile::exists(file))
+            docs.push_back({file, QString::fromUtf8(readFile(dir.filePath(QStringLiteral("tweets-%1.name").arg(mb)))), mb, 5,
+                            QStringLiteral("screen_name")});
     }
-    out << "\nGrowth of our time, 10 MB / 1 MB and 100 MB / 10 MB (linear = 10):\n";
-    for (auto it = ours.constBegin(); it != ours.constEnd(); ++it)
-        out << QStringLiteral("  %1 %2  %3\n")
-                   .arg(it.key(), -12)
-                   .arg(it.value()[10] / it.value()[1], 6, 'f', 2)
-                   .arg(it.value()[100] / it.value()[10], 6, 'f', 2);
-    return 0;
+    if (docs.size() == 3)
+        std::printf("(no corpus found: set QUORRIX_BENCH_CORPUS; real documents skipped)\n\n");
+
+    Targets targets;
+    const QString out = dir.filePath(QStringLiteral("out.csv"));
+    std::vector<Series> oursOneCore;
+    for (Doc& doc : docs) {
+        const qint64 size = QFileInfo(doc.file).size();
+        if (doc.name.isEmpty())
+            doc.name = QStringLiteral("generated table, 10 columns (%1)").arg(megabytes(size));
+        const QString path = doc.file;
+        std::vector<Side> sides{{"ours, 1 core", [&] { return runForked(Cores::one, [&] { return oursParse(path); }); }},
+                                {"ours, all cores", [&] { return runForked(Cores::all, [&] { return oursParse(path); }); }},
+                                {"libcsv", [&] { return runForked(Cores::one, [&] { return libcsvParse(path); }); }}};
+        // Python takes seconds per 10 MB: beyond that its rate is known and the benchmark's time is
+        // better spent elsewhere.
+        if (doc.mb <= 10)
+            sides.push_back({"python3 csv.reader", [&] {
+                                 return runProcess(Cores::one, {"python3", "-c",
+                                                                "import csv, sys\n"
+                                                                "with open(sys.argv[1], newline='', encoding='utf-8', errors='replace') as f:\n"
+                                                                "    rows = list(csv.reader(f))\n",
+                                                                path});
+                             }});
+        const std::vector<Series> s = interleave(sides, rounds);
+        printCase(QStringLiteral("parse %1").arg(doc.name), size, s);
+        oursOneCore.push_back(s[0]);
+        const double vsLibcsv = speedup(s[0], s[2]);
+        std::printf("  ours / libcsv: 1 core %s, all cores %s; ours / Python: 1 core %s (above 1: ours faster)\n\n",
+                    qPrintable(times(vsLibcsv)), qPrintable(times(speedup(s[1], s[2]))),
+                    s.size() > 3 ? qPrintable(times(speedup(s[0], s[3]))) : "not run above 10 MB");
+        if (doc.mb >= 10)
+            targets.check(QStringLiteral("parse at least libcsv's throughput on 1 core, %1").arg(doc.name), vsLibcsv >= 1,
+                          QStringLiteral("%1 ms against %2 ms, %3").arg(s[0].medianMs(), 0, 'f', 0).arg(s[2].medianMs(), 0, 'f', 0)
+                              .arg(times(vsLibcsv)));
+    }
+
+    // The first three are the generated 1, 10 and 100 MB tables.
+    std::printf("parse growth on 1 core, time per MB (1 = linear): 10 MB over 1 MB %.2f, 100 MB over 10 MB %.2f\n\n",
+                growth(oursOneCore[0], QFileInfo(docs[0].file).size(), oursOneCore[1], QFileInfo(docs[1].file).size()),
+                growth(oursOneCore[1], QFileInfo(docs[1].file).size(), oursOneCore[2], QFileInfo(docs[2].file).size()));
+
+    // Parse + sort + write, beside Miller doing the same.
+    struct SortCase {
+        const Doc* doc;
+        qint64 column;
+        QString field;
+        bool numeric;
+    };
+    std::vector<SortCase> sorts;
+    for (const Doc& doc : docs) {
+        // Miller's sort takes half a minute per 100 MB: the 10 MB tables only.
+        if (doc.mb != 10)
+            continue;
+        sorts.push_back({&doc, doc.sortColumn, doc.sortField, false});
+        if (doc.sortField == u"name")
+            sorts.push_back({&doc, kNumericColumn, QStringLiteral("price"), true});
+    }
+    for (const SortCase& c : sorts) {
+        const QString path = c.doc->file;
+        const qint64 column = c.column;
+        const std::vector<Series> s = interleave(
+            {{"ours, 1 core", [&] { return runForked(Cores::one, [&] { return oursSortWrite(path, out, column); }); }},
+             {"ours, all cores", [&] { return runForked(Cores::all, [&] { return oursSortWrite(path, out, column); }); }},
+             {c.numeric ? "mlr sort -nf" : "mlr sort -f", [&] {
+                  return runProcess(Cores::one, {"mlr", "--icsv", "--ocsv", "sort", c.numeric ? "-nf" : "-f", c.field, path}, out);
+              }}},
+            rounds);
+        printCase(QStringLiteral("parse + sort by %1 + write, %2").arg(c.field, c.doc->name), QFileInfo(path).size(), s);
+        std::printf("  ours / Miller: 1 core %s, all cores %s (above 1: ours faster)\n\n", qPrintable(times(speedup(s[0], s[2]))),
+                    qPrintable(times(speedup(s[1], s[2]))));
+    }
+    printLoadAtEnd();
+    return targets.finish();
 }

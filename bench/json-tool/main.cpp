@@ -10,7 +10,10 @@
 #include "kit/ui/CodeEditor.h"
 #include "tools/json/ui/JSONToolView.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
+#include "support/Machine.h"
+#include "support/Measure.h"
 #include "support/StallProbe.h"
+#include "support/Targets.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -195,6 +198,29 @@ void printOpen(const char* what, const OpenFigures& f)
     std::printf("%-26s %8.1f MB %10.0f %10.0f %10.1f %12.0f %10.1f %12.0f %10.1f\n", what, f.bytes / 1e6, f.inputShown,
                 f.outputShown, f.openStall, f.minifyShown, f.minifyStall, f.formatShown, f.formatStall);
     std::fflush(stdout);
+}
+
+// Opens a minified file of `units` bytes and waits for the formatted output; answers what the
+// process holds above its size before the open once the tool is idle, and its peak, in MB.
+std::pair<double, double> openMemory(qsizetype units, const QString& path)
+{
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(minifiedDocument(units).toUtf8());
+    }
+    JSONToolViewModel model;
+    JSONToolView view(&model);
+    view.resize(1200, 800);
+    view.show();
+    spin(400);
+    const double startMB = bench::resetPeakMemory();
+    model.open(QUrl::fromLocalFile(path));
+    // The model's own state only: asking an editor for its text would copy it.
+    waitFor([&] { return model.text().size() >= units && !model.isFormatPending() && !model.shownOutput().isEmpty(); });
+    // The editors take their buffers and the spare copies are made on later turns.
+    spin(2000);
+    return {bench::residentMB() - startMB, bench::peakResidentMB() - startMB};
 }
 
 } // namespace
@@ -387,5 +413,17 @@ int main(int argc, char* argv[])
                     f.pasteStall, "-", f.outputKeysStall);
         std::fflush(stdout);
     }
-    return 0;
+
+    // Memory of a large open: the process's resident size above its size before the open.
+    bench::Targets targets;
+    QTemporaryDir dir;
+    const qsizetype units = 100'000'000;
+    const auto [holdsMB, peakMB] = openMemory(units, dir.filePath(QStringLiteral("open.json")));
+    const double fileMB = units / 1e6;
+    std::printf("\nopen a minified file of %.0f MB (generated records): holds %.0f MB once idle (%.1fx the file), "
+                "peak %.0f MB (%.1fx); %s\n",
+                fileMB, holdsMB, holdsMB / fileMB, peakMB, peakMB / fileMB, qPrintable(bench::loadNow()));
+    targets.check(QStringLiteral("opening a 100 MB file holds at most 4x the file"), holdsMB <= 4 * fileMB,
+                  QStringLiteral("%1x").arg(holdsMB / fileMB, 0, 'f', 1));
+    return targets.finish();
 }

@@ -1,72 +1,35 @@
-// Throughput and peak memory of validate, pretty-print (2 spaces) and minify on generated and
-// realistic documents of 1, 10 and 50 MB, side by side with the RapidJSON library on the same
-// bytes. Every case runs in a child process of its own so that its peak memory is its own.
+// Validate, pretty-print (2 spaces) and minify, from the file's bytes to UTF-8 bytes, on the
+// three standard documents of the corpus and on larger realistic ones, beside RapidJSON and
+// simdjson on the same bytes. Ours runs pinned to one CPU and on all of them; each run is a
+// child process of its own.
 
 #include "kit/TextFileLoader.h"
 #include "formats/Utf8Encoder.h"
 #include "formats/JSONFormatter.h"
-#include "support/ChildProcess.h"
+#include "support/Corpus.h"
+#include "support/Machine.h"
+#include "support/Series.h"
+#include "support/Targets.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTextStream>
 
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
+
+#define QUORRIX_TEXT(x) #x
+#define QUORRIX_STRING(x) QUORRIX_TEXT(x)
 
 namespace {
 
-QByteArray generate(qint64 target, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray out;
-    out.reserve(target + 4096);
-    out += "[\n";
-    const char* words[] = {"alpha", "beta", "gamma", "delta", "tab\\tbed", "quote\\\"d", "caf\xC3\xA9", "\\u00e9t\xC3\xA9",
-                           "long", "line", "key", "value"};
-    auto word = [&] { return QByteArray(words[rng.bounded(int(std::size(words)))]); };
-    qint64 id = 0;
-    while (out.size() < target) {
-        if (id)
-            out += ",\n";
-        out += "  {\"id\": " + QByteArray::number(id++) + ", \"name\": \"" + word() + " " + word() + "\", ";
-        out += "\"score\": " + QByteArray::number(rng.generateDouble() * 1000, 'g', 1 + rng.bounded(16)) + ", ";
-        out += "\"big\": " + QByteArray::number(rng.generate64()) + QByteArray::number(rng.generate64()) + ", ";
-        out += "\"flags\": [true, false, null, " + QByteArray::number(int(rng.bounded(100000)) - 50000) + "], ";
-        out += "\"nested\": {\"level1\": {\"level2\": {\"level3\": {\"ratio\": -"
-               + QByteArray::number(rng.generateDouble(), 'e', 6) + ", \"tags\": [";
-        const int tags = 1 + rng.bounded(6);
-        for (int t = 0; t < tags; ++t)
-            out += (t ? ", \"" : "\"") + word() + "\"";
-        out += "]}}}}, \"text\": \"";
-        const int len = 100 + rng.bounded(1900);
-        for (int c = 0; c < len; ++c) {
-            const quint32 r = rng.bounded(64);
-            out += r == 0 ? ' ' : char('a' + r % 26);
-        }
-        out += "\"}";
-    }
-    out += "\n]\n";
-    return out;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using namespace bench;
 
 // A realistic document: records as a web service sends them, with text in several scripts and
 // emoji (raw and as \u escapes), escaped quotes, line breaks and solidi, coordinates and prices
@@ -119,17 +82,19 @@ QByteArray generateRealistic(qint64 target, quint32 seed)
 // their text, as ours keeps them.
 constexpr unsigned kPeerFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseValidateEncodingFlag;
 
-bool peerRun(const QString& op, const QByteArray& bytes, qsizetype* outSize)
+enum class Op { validate, pretty, minify };
+
+qint64 rapidRun(Op op, const QByteArray& bytes)
 {
     rapidjson::Reader reader;
     rapidjson::StringStream in(bytes.constData());
-    if (op == u"validate") {
+    if (op == Op::validate) {
         rapidjson::BaseReaderHandler<> handler;
-        return !reader.Parse<kPeerFlags>(in, handler).IsError();
+        return reader.Parse<kPeerFlags>(in, handler).IsError() ? -1 : 0;
     }
     rapidjson::StringBuffer buffer;
     bool ok;
-    if (op == u"pretty") {
+    if (op == Op::pretty) {
         rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
         writer.SetIndent(' ', 2);
         ok = !reader.Parse<kPeerFlags>(in, writer).IsError();
@@ -137,159 +102,107 @@ bool peerRun(const QString& op, const QByteArray& bytes, qsizetype* outSize)
         rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
         ok = !reader.Parse<kPeerFlags>(in, writer).IsError();
     }
-    *outSize = qsizetype(buffer.GetSize());
-    return ok;
+    return ok ? qint64(buffer.GetSize()) : -1;
 }
 
-// Ours from the file's bytes to UTF-8 bytes: decode as the tool does when it opens a file,
-// format, encode.
-bool oursRun(const QString& op, const QByteArray& bytes, qsizetype* outSize, double* encodeMs)
+// simdjson has no pretty printer (3.0); its minify here parses (validating) and writes the DOM
+// back, so numbers are written again from their binary values.
+qint64 simdRun(Op op, const QByteArray& bytes)
+{
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    if (parser.parse(bytes.constData(), size_t(bytes.size()), true).get(root) != simdjson::SUCCESS)
+        return -1;
+    if (op == Op::validate)
+        return 0;
+    return qint64(simdjson::minify(root).size());
+}
+
+// Ours: decode as the tool does when it opens a file, format, encode.
+qint64 oursRun(Op op, const QByteArray& bytes)
 {
     const QString text = TextFileLoader::decodeUTF8Repairing(bytes);
-    if (op == u"validate")
-        return JSONFormatter::validate(text).isValid;
-    const auto r = op == u"pretty"
-        ? JSONFormatter::format(text, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none)
-        : JSONFormatter::minify(text);
-    if (!r.ok())
-        return false;
-    QElapsedTimer encoding;
-    encoding.start();
-    *outSize = Utf8Encoder::toUtf8(r.text).size();
-    *encodeMs = encoding.nsecsElapsed() / 1e6;
-    return true;
+    if (op == Op::validate)
+        return JSONFormatter::validate(text).isValid ? 0 : -1;
+    const auto r = op == Op::pretty ? JSONFormatter::format(text, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none)
+                                    : JSONFormatter::minify(text);
+    return r.ok() ? Utf8Encoder::toUtf8(r.text).size() : -1;
 }
 
-int runChild(const QString& who, const QString& op, const QString& path, const QString& reportPath)
-{
-    // What the program itself holds before it reads the document (libraries, heap).
-    const double startMB = residentMB();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 2;
-    const QByteArray bytes = file.readAll();
-    file.close();
-    QElapsedTimer t;
-    double best = 1e99, first = 0, encodeMs = 0, firstEncodeMs = 0;
-    qsizetype outSize = 0;
-    for (int run = 0; run < 3; ++run) {
-        t.restart();
-        if (!(who == u"ours" ? oursRun(op, bytes, &outSize, &encodeMs) : peerRun(op, bytes, &outSize)))
-            return 3;
-        const double ms = t.nsecsElapsed() / 1e6;
-        if (run == 0) {
-            first = ms;
-            firstEncodeMs = encodeMs;
-        }
-        best = std::min(best, ms);
-    }
-    QFile report(reportPath);
-    if (!report.open(QIODevice::WriteOnly))
-        return 4;
-    report.write(QByteArray::number(first) + " " + QByteArray::number(best) + " " + QByteArray::number(outSize) + " "
-                 + QByteArray::number(startMB) + " " + QByteArray::number(firstEncodeMs));
-    return 0;
-}
-
-struct Side {
-    std::vector<double> first, warm, encode;
-    double peakMB = 0, startMB = 0;
-    bool ok = false;
-};
+QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral("%1x").arg(v, 0, 'f', 2); }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 6 && args[1] == u"--child")
-        return runChild(args[2], args[3], args[4], args[5]);
+    printMachine("bench-json");
+    std::printf("From the file's bytes (in memory) to UTF-8 bytes. ours = UTF-8 decode as the tool opens a file,\n"
+                "JSONFormatter (validate / pretty with 2 spaces / minify), UTF-8 encode. RapidJSON %s = Reader (numbers\n"
+                "kept as text, UTF-8 validated) into PrettyWriter / Writer, or into a handler that drops the events.\n"
+                "simdjson %s = DOM parse (validates; the input copied into its padded buffer) and, for minify, the\n"
+                "DOM written back (what differs: numbers are written again from doubles); it has no pretty printer.\n"
+                "Peers run on one core (single-threaded). Each run is the first call in a fresh child, as the tool\n"
+                "meets a document: every side's buffers are fresh pages there (simdjson's parser too, sized to the\n"
+                "document; it is built for reuse across documents).\n\n",
+                RAPIDJSON_VERSION_STRING, QUORRIX_STRING(SIMDJSON_VERSION));
+    const int rounds = roundsWanted();
+    Targets targets;
 
-    QTemporaryDir tmp;
-    // QUORRIX_BENCH_DIR keeps the generated documents for a closer look.
-    const QString keep = qEnvironmentVariable("QUORRIX_BENCH_DIR");
-    const QDir dir(keep.isEmpty() ? tmp.path() : keep);
-    QTextStream out(stdout);
-    const QString self = QCoreApplication::applicationFilePath();
-    out << "bench-json: end to end from the file's bytes to UTF-8 bytes, in process, on the same bytes.\n"
-           "ours = UTF-8 decode as the tool opens a file, JSONFormatter (validate / pretty with 2 spaces /\n"
-           "       minify), UTF-8 encode;\n"
-           "peer = RapidJSON Reader (numbers kept as text, UTF-8 validated) into PrettyWriter / Writer,\n"
-           "       or into a handler that drops the events for validate.\n"
-           "Each side runs in child processes of its own (first call in a fresh process, as the program\n"
-           "meets it; \"warm\" = best of two more calls); median of three rounds, interleaved.\n"
-           "MB/s per MB of input; peak = child's max RSS above what it held before reading the file.\n"
-           "\"encode\" = our first call's UTF-8 encode of the output (the kit's Utf8Encoder, exact size), within\n"
-           "\"ours ms\".\n\n";
-    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10\n")
-               .arg("document", -15).arg("op", -9).arg("ours ms", 8).arg("ours MB/s", 9).arg("peer ms", 8)
-               .arg("peer MB/s", 9).arg("ours/peer", 9).arg("warm ours/peer", 15).arg("peak MB ours/peer", 18)
-               .arg("encode ms", 10);
-    out.flush();
-    QMap<QString, QMap<int, double>> oursMs;
-    struct Doc {
-        QString name;
-        int mb;
-        bool realistic;
-    };
-    const Doc docs[] = {{"generated", 1, false}, {"generated", 10, false}, {"generated", 50, false},
-                        {"realistic", 1, true},  {"realistic", 10, true},  {"realistic", 50, true}};
-    for (const Doc& doc : docs) {
-        const QString path = dir.filePath(QStringLiteral("%1-%2MB.json").arg(doc.name).arg(doc.mb));
-        if (!QFile::exists(path)) {
-            QFile f(path);
-            f.open(QIODevice::WriteOnly);
-            const qint64 target = qint64(doc.mb) * 1024 * 1024;
-            f.write(doc.realistic ? generateRealistic(target, 7 + doc.mb) : generate(target, 42 + doc.mb));
-        }
-        const double inputMB = QFileInfo(path).size() / 1048576.0;
-        for (const QString& op : {QStringLiteral("validate"), QStringLiteral("pretty"), QStringLiteral("minify")}) {
-            const QString report = dir.filePath(QStringLiteral("report"));
-            Side sides[2];
-            for (int round = 0; round < 3; ++round) {
-                for (int who = 0; who < 2; ++who) {
-                    QFile::remove(report);
-                    const ChildResult child =
-                        spawnMeasured({self, "--child", who == 0 ? "ours" : "peer", op, path, report}, dir.filePath("child.out"));
-                    QFile r(report);
-                    if (!child.ok || !r.open(QIODevice::ReadOnly))
-                        continue;
-                    const QList<QByteArray> parts = r.readAll().split(' ');
-                    Side& side = sides[who];
-                    side.first.push_back(parts.value(0).toDouble());
-                    side.warm.push_back(parts.value(1).toDouble());
-                    side.startMB = parts.value(3).toDouble();
-                    side.encode.push_back(parts.value(4).toDouble());
-                    side.peakMB = std::max(side.peakMB, child.maxRssMB);
-                    side.ok = true;
-                }
+    std::vector<Input> inputs;
+    for (const char* name : {"json/canada.json", "json/citm_catalog.json", "json/twitter.json"})
+        inputs.push_back(corpusFile(QString::fromLatin1(name)));
+    if (inputs[0].isEmpty())
+        std::printf("(no corpus found: set QUORRIX_BENCH_CORPUS; real documents skipped)\n\n");
+    inputs.push_back(generated(QStringLiteral("records of a web service, 10 MB"), generateRealistic(10 << 20, 17)));
+    inputs.push_back(generated(QStringLiteral("records of a web service, 50 MB"), generateRealistic(50 << 20, 57)));
+
+    const struct {
+        Op op;
+        const char* name;
+    } ops[] = {{Op::validate, "validate"}, {Op::pretty, "pretty"}, {Op::minify, "minify"}};
+    for (const auto& [op, opName] : ops) {
+        bool met = true;
+        QStringList misses;
+        std::vector<std::vector<Series>> measured(inputs.size());
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            const Input& input = inputs[i];
+            if (input.isEmpty())
+                continue;
+            const QByteArray& bytes = input.bytes;
+            const Op o = op;
+            std::vector<Side> sides{
+                {"ours, 1 core", [&bytes, o] { return runForked(Cores::one, [&] { return oursRun(o, bytes); }); }},
+                {"ours, all cores", [&bytes, o] { return runForked(Cores::all, [&] { return oursRun(o, bytes); }); }},
+                {"RapidJSON", [&bytes, o] { return runForked(Cores::one, [&] { return rapidRun(o, bytes); }); }}};
+            if (op != Op::pretty)
+                sides.push_back({"simdjson", [&bytes, o] { return runForked(Cores::one, [&] { return simdRun(o, bytes); }); }});
+            measured[i] = interleave(sides, rounds);
+            const std::vector<Series>& s = measured[i];
+            printCase(QStringLiteral("%1, %2").arg(input.name, QLatin1String(opName)), bytes.size(), s);
+            const double one = speedup(s[0], s[2]), all = speedup(s[1], s[2]);
+            std::printf("  ours / RapidJSON: 1 core %s, all cores %s%s\n\n", qPrintable(times(one)), qPrintable(times(all)),
+                        s.size() > 3 ? qPrintable(QStringLiteral("; ours / simdjson: 1 core %1").arg(times(speedup(s[0], s[3]))))
+                                     : "");
+            if (one < 1) {
+                met = false;
+                misses << QStringLiteral("%1 %2").arg(input.name, times(one));
             }
-            const double ours = median(sides[0].first), peer = median(sides[1].first);
-            const double oursWarm = median(sides[0].warm), peerWarm = median(sides[1].warm);
-            oursMs[doc.name + u' ' + op][doc.mb] = ours;
-            auto rate = [&](double ms) { return ms > 0 ? inputMB / (ms / 1000) : 0.0; };
-            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10\n")
-                       .arg(QStringLiteral("%1 %2MB").arg(doc.name).arg(doc.mb), -15)
-                       .arg(op, -9)
-                       .arg(ours, 8, 'f', 1)
-                       .arg(rate(ours), 9, 'f', 0)
-                       .arg(peer, 8, 'f', 1)
-                       .arg(rate(peer), 9, 'f', 0)
-                       .arg(sides[0].ok && sides[1].ok ? QStringLiteral("%1x").arg(peer / ours, 0, 'f', 2) : QStringLiteral("n/a"), 9)
-                       .arg(sides[0].ok && sides[1].ok ? QStringLiteral("%1x").arg(peerWarm / oursWarm, 0, 'f', 2) : QStringLiteral("n/a"), 15)
-                       .arg(QStringLiteral("%1 / %2").arg(sides[0].peakMB - sides[0].startMB, 0, 'f', 0)
-                                .arg(sides[1].peakMB - sides[1].startMB, 0, 'f', 0), 18)
-                       .arg(op == u"validate" ? QStringLiteral("-") : QString::number(median(sides[0].encode), 'f', 1), 10);
-            out.flush();
         }
+        // The last two inputs are the 10 and 50 MB records.
+        const size_t small = inputs.size() - 2, large = inputs.size() - 1;
+        if (!measured[small].empty() && !measured[large].empty()) {
+            auto g = [&](size_t side) {
+                return growth(measured[small][side], inputs[small].bytes.size(), measured[large][side], inputs[large].bytes.size());
+            };
+            std::printf("%s growth, time per MB at 50 MB over that at 10 MB (1 = linear): ours 1 core %.2f, all cores %.2f, "
+                        "RapidJSON %.2f\n",
+                        opName, g(0), g(1), g(2));
+        }
+        targets.check(QStringLiteral("%1 at least RapidJSON's throughput on 1 core, every document").arg(QLatin1String(opName)), met,
+                      misses.isEmpty() ? QStringLiteral("no document slower") : QStringLiteral("slower on ") + misses.join(u", "));
+        std::printf("\n");
     }
-    out << "\n(ours/peer above 1 = ours is faster.)\n";
-    out << "Growth of our time, 10 MB / 1 MB and 50 MB / 10 MB (linear = about 10 and 5):\n";
-    for (auto it = oursMs.constBegin(); it != oursMs.constEnd(); ++it)
-        out << QStringLiteral("  %1 %2  %3\n")
-                   .arg(it.key(), -18)
-                   .arg(it.value()[10] / it.value()[1], 6, 'f', 2)
-                   .arg(it.value()[50] / it.value()[10], 6, 'f', 2);
-    return 0;
+    printLoadAtEnd();
+    return targets.finish();
 }

@@ -1,46 +1,47 @@
-// Time from process start to the first painted main window, offscreen, median of several runs,
-// beside a bare Qt window measured the same way. Each run is a fresh child process.
+// Time from process start to the first painted main window, offscreen, beside a separate
+// Widgets-only program (startup-widgets-window, no web engine linked) measured the same way;
+// each pinned to one CPU and on all of them. Each run is a fresh process.
 
 #include "app/ui/AppShellView.h"
 #include "app/ui/QuorrixApp.h"
 #include "kit/ui/ToolView.h"
+#include "support/Machine.h"
+#include "support/Series.h"
+#include "support/Targets.h"
+#include "FirstPaintReport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QMainWindow>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineView>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-// Reports the window's first paint (with the number of web views by then) and, for Quorrix, the
-// first paint of the tool's own view that follows it.
+using namespace bench;
+
+// Reports the window's first paint (with the number of web views by then) and the first paint
+// of the tool's own view that follows it.
 class FirstPaint : public QObject {
 public:
-    explicit FirstPaint(bool waitForTool) : m_waitForTool(waitForTool) {}
-
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() != QEvent::Paint)
             return false;
         if (!m_seen && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
             m_seen = true;
-            // Report once this paint has been delivered.
-            QTimer::singleShot(0, qApp, [this] {
+            // Reported once this paint has been delivered.
+            QTimer::singleShot(0, qApp, [] {
                 int webViews = 0;
                 for (QWidget* top : QApplication::topLevelWidgets())
                     webViews += int(top->findChildren<QWebEngineView*>().size());
-                std::printf("painted %d\n", webViews);
-                std::fflush(stdout);
-                if (!m_waitForTool)
-                    QApplication::exit(0);
+                reportFirstPaint(webViews);
             });
-        } else if (m_seen && m_waitForTool && !m_toolSeen && qobject_cast<ToolView*>(watched)) {
+        } else if (m_seen && !m_toolSeen && qobject_cast<ToolView*>(watched)) {
             m_toolSeen = true;
             QTimer::singleShot(0, qApp, [] {
                 std::printf("tool\n");
@@ -52,27 +53,18 @@ public:
     }
 
 private:
-    bool m_waitForTool;
     bool m_seen = false;
     bool m_toolSeen = false;
 };
 
-int child(int argc, char* argv[], bool bare)
+int child(int argc, char* argv[])
 {
-    if (!bare)
-        QuorrixApp::prepareProcess();
+    QuorrixApp::prepareProcess();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("QuorrixBench"));
     QApplication::setApplicationName(QStringLiteral("QuorrixBench"));
-    FirstPaint watcher(!bare);
-    if (bare) {
-        QMainWindow window;
-        window.resize(1180, 740);
-        window.installEventFilter(&watcher);
-        window.show();
-        return application.exec();
-    }
+    FirstPaint watcher;
     QuorrixApp app;
     application.installEventFilter(&watcher);
     app.showMainWindow();
@@ -80,12 +72,13 @@ int child(int argc, char* argv[], bool bare)
 }
 
 struct Run {
-    double ms = -1;
+    Sample sample; // to the first paint; CPU time and peak memory the process's own by then
     double toolMs = -1;
     int webViews = -1;
+    int libraries = -1;
 };
 
-Run measure(const QString& program, const QString& mode, const QString& home)
+Run measure(Cores cores, const QString& program, const QStringList& args, const QString& home)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -95,9 +88,14 @@ Run measure(const QString& program, const QString& mode, const QString& home)
     env.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::SeparateChannels);
+    // The child inherits this process's CPUs at its start.
+    setCores(cores);
     QElapsedTimer timer;
     timer.start();
-    process.start(program, {mode});
+    process.start(program, args);
+    process.waitForStarted(20000);
+    setCores(Cores::all);
+    const bool waitForTool = !args.isEmpty();
     Run run;
     while (process.state() != QProcess::NotRunning || process.bytesAvailable()) {
         if (!process.waitForReadyRead(20000) && process.state() == QProcess::NotRunning && !process.canReadLine())
@@ -105,23 +103,26 @@ Run measure(const QString& program, const QString& mode, const QString& home)
         while (process.canReadLine()) {
             const QByteArray line = process.readLine().trimmed();
             if (line.startsWith("painted")) {
-                run.ms = timer.nsecsElapsed() / 1e6;
-                run.webViews = line.mid(8).toInt();
+                const QList<QByteArray> parts = line.split(' ');
+                run.sample.wallMs = timer.nsecsElapsed() / 1e6;
+                run.webViews = parts.value(1).toInt();
+                run.sample.cpuMs = parts.value(2).toDouble();
+                run.sample.peakMB = parts.value(3).toDouble();
+                run.libraries = parts.value(4).toInt();
+                run.sample.ok = true;
             } else if (line == "tool") {
                 run.toolMs = timer.nsecsElapsed() / 1e6;
             }
         }
-        if (run.ms >= 0 && (mode == "--bare" || run.toolMs >= 0))
+        if (run.sample.ok && (!waitForTool || run.toolMs >= 0))
             break;
     }
     process.waitForFinished(20000);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
     return run;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
 }
 
 } // namespace
@@ -129,30 +130,53 @@ double median(std::vector<double> values)
 int main(int argc, char* argv[])
 {
     if (argc > 1 && QByteArray(argv[1]) == "--child")
-        return child(argc, argv, false);
-    if (argc > 1 && QByteArray(argv[1]) == "--bare")
-        return child(argc, argv, true);
+        return child(argc, argv);
 
     QCoreApplication core(argc, argv);
+    printMachine("bench-startup");
     const QString program = QCoreApplication::applicationFilePath();
-    const int runs = 7;
+    const QString widgetsOnly = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("startup-widgets-window"));
+    const int rounds = roundsWanted(7);
     QTemporaryDir home;
-    std::vector<double> ours, tools, bare;
-    int webViews = 0;
-    for (int i = 0; i < runs; ++i) {
-        const Run run = measure(program, "--child", home.path());
-        ours.push_back(run.ms);
-        tools.push_back(run.toolMs);
+    std::vector<double> toolMs;
+    int webViews = 0, oursLibraries = 0, widgetsLibraries = 0;
+    auto ours = [&](Cores cores) {
+        const Run run = measure(cores, program, {QStringLiteral("--child")}, home.path());
+        toolMs.push_back(run.toolMs);
         webViews = std::max(webViews, run.webViews);
-        bare.push_back(measure(program, "--bare", home.path()).ms);
+        oursLibraries = std::max(oursLibraries, run.libraries);
+        return run.sample;
+    };
+    auto widgets = [&](Cores cores) {
+        const Run run = measure(cores, widgetsOnly, {}, home.path());
+        widgetsLibraries = std::max(widgetsLibraries, run.libraries);
+        return run.sample;
+    };
+    const std::vector<Series> s = interleave({{"Quorrix, 1 core", [&] { return ours(Cores::one); }},
+                                              {"Quorrix, all cores", [&] { return ours(Cores::all); }},
+                                              {"Widgets-only, 1 core", [&] { return widgets(Cores::one); }},
+                                              {"Widgets-only, all cores", [&] { return widgets(Cores::all); }}},
+                                             rounds);
+    std::printf("From process start to the first painted main window, offscreen. Quorrix = this program's main window\n"
+                "(%d shared libraries loaded by then, the web engine's among them); Widgets-only = startup-widgets-window,\n"
+                "a QMainWindow of the same size in a program linked against Qt Widgets alone (%d shared libraries).\n"
+                "CPU time and peak = the process's own up to its first paint.\n\n",
+                oursLibraries, widgetsLibraries);
+    printCase(QStringLiteral("first paint"), 0, s);
+    std::sort(toolMs.begin(), toolMs.end());
+    std::printf("  Markdown tool painted (its editor and preview, after the window), median: %.1f ms\n",
+                toolMs.empty() ? -1.0 : toolMs[toolMs.size() / 2]);
+    std::printf("  web views at first paint: %d (the preview's engine waits)\n\n", webViews);
+
+    Targets targets;
+    for (int where : {0, 1}) {
+        const double ratio = s[size_t(where)].medianMs() / s[size_t(where) + 2].medianMs();
+        targets.check(QStringLiteral("first paint within 2x the Widgets-only window, %1").arg(where ? "all cores" : "1 core"),
+                      s[size_t(where)].ok() && s[size_t(where) + 2].ok() && ratio <= 2,
+                      QStringLiteral("%1 ms against %2 ms, %3x").arg(s[size_t(where)].medianMs(), 0, 'f', 0)
+                          .arg(s[size_t(where) + 2].medianMs(), 0, 'f', 0).arg(ratio, 0, 'f', 2));
     }
-    const double limit = 1.5 * median(bare);
-    std::printf("startup to first painted window (offscreen, median of %d runs)\n", runs);
-    std::printf("  Quorrix main window:   %8.1f ms   (target < 1.5 x bare = %.1f ms)\n", median(ours), limit);
-    std::printf("  bare Qt main window:   %8.1f ms   (baseline)\n", median(bare));
-    std::printf("  Markdown tool painted: %8.1f ms   (its editor and preview, after the window)\n", median(tools));
-    std::printf("  web views at first paint: %5d      (the preview's engine waits: target 0)\n", webViews);
-    const bool ok = median(ours) > 0 && median(ours) < limit && webViews == 0;
-    std::printf("%s\n", ok ? "startup: target met" : "startup: TARGET MISSED");
-    return 0;
+    targets.check(QStringLiteral("no web view at first paint"), webViews == 0, QString::number(webViews));
+    printLoadAtEnd();
+    return targets.finish();
 }

@@ -1,0 +1,47 @@
+#pragma once
+// One run of one side of a comparison, in a child process of its own so that its time, CPU time
+// and peak memory are its own, on one CPU or on all the CPUs this process was given.
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace bench {
+
+struct Sample {
+    double wallMs = -1;
+    double cpuMs = -1;  // user + system, every thread of the child
+    double peakMB = -1; // see runForked and runProcess
+    qint64 outBytes = 0;
+    bool ok = false;
+};
+
+// CPUs to run on: one (the first this process may use) or all of them.
+enum class Cores { one, all };
+
+// Narrows this process to `cores` of the CPUs it was started with (or gives them all back);
+// programs it starts later inherit them.
+void setCores(Cores cores);
+
+// Resets this process's peak resident size to its current size and answers that size, in MB.
+double resetPeakMemory();
+// This process's resident size now, and its highest since the last reset, in MB.
+double residentMB();
+double peakResidentMB();
+
+// Number of CPUs this process may use.
+int allowedCpus();
+
+// Forks; the child takes `cores`, then times `work` (which returns the size of what it made, or
+// -1 on failure). Peak = the child's highest resident size while `work` ran, above its resident
+// size when it began (the kernel's high-water mark reset at the start): what the work itself
+// allocated and touched, not the parent's pages it shares. The parent must not have started
+// worker threads of its own (a fork keeps only the calling thread).
+Sample runForked(Cores cores, const std::function<qint64()>& work);
+
+// Runs a program to its end, standard output to `outPath` (discarded when empty), standard input
+// from `inPath` when given. Time and CPU time are the whole process's, start-up and file I/O
+// included; peak = its max resident size as the kernel counts it (the whole program).
+Sample runProcess(Cores cores, const QStringList& argv, const QString& outPath = {}, const QString& inPath = {});
+
+} // namespace bench
