@@ -269,7 +269,10 @@ private slots:
 
         input->insertPlainText(typed);
         QCOMPARE(f.model->input(), typed);
+        // The user's edit stays undoable; a program set, even of an equal text, is set anew.
+        QVERIFY(input->canUndo());
         f.model->setInput(set);
+        QVERIFY(!input->canUndo());
         QCOMPARE(input->text(), set);
         QCOMPARE(f.view->inputEditor()->text(), set);
         SETTLE(f);

@@ -324,10 +324,14 @@ private slots:
 
         editor->insertPlainText(typed);
         QCOMPARE(modelText(), typed);
+        // The user's edit stays undoable; a changed text from the program is set anew (the model
+        // reports no change for an equal one).
+        QVERIFY(editor->canUndo());
         if (key)
             f.model.setKey(set);
         else
             f.model.setToken(set);
+        QCOMPARE(editor->canUndo(), set == typed);
         QCOMPARE(editor->text(), set);
         QCOMPARE(modelText(), set);
         f.settle();
