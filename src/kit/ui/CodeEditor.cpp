@@ -3,7 +3,6 @@
 #include "kit/DynamicColor.h"
 #include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
-#include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "formats/JSONSyntaxTokens.h"
 #include "kit/ui/JSONMatchHighlighter.h"
@@ -129,8 +128,7 @@ void CodeEditor::setText(const QString& text, const std::function<std::optional<
 
 void CodeEditor::replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
 {
-    if (TextUnits(text) == TextUnits(m_lastText))
-        return;
+    // Always set: the hosts skip only the echo of the user's own edit, never a text by value.
     m_updating = true;
     clearHighlights();
     const qsizetype oldCaret = m_view->selection().location;

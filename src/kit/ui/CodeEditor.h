@@ -34,7 +34,7 @@ public:
     explicit CodeEditor(const Options& options, QWidget* parent = nullptr);
     ~CodeEditor() override;
 
-    // The host's text. A different text replaces the shown one (in large-document mode by the
+    // The host's text, set even when equal to the shown one: it replaces the shown one (in large-document mode by the
     // changed middle only), leaves an empty selection at the old caret (clamped) and clears undo.
     void setText(const QString& text);
     // The same, with `prepared` holding `text` already split into lines (built off the GUI

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
@@ -66,7 +67,7 @@ CodecToolView::CodecToolView(CodecToolViewModel* model, QWidget* parent) : ToolV
     refreshInput();
     refreshInputMetrics();
     refreshChoices();
-    refreshOutput();
+    refreshOutput(true);
 }
 
 QWidget* CodecToolView::buildToolbar()
@@ -110,7 +111,11 @@ void CodecToolView::buildInputPane()
     // Lays out only what is in view, so pasting tens of megabytes stays responsive.
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
-    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setInput(text); });
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+        // The editor already shows the user's edit: the model's echo of it is not set back.
+        const QScopedValueRollback<bool> taking(m_takingInputEdit, true);
+        m_model->setInput(text);
+    });
     m_inputPane->setContent(m_inputEditor);
 
     m_inputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary(), [this] {
@@ -263,8 +268,8 @@ void CodecToolView::connectModel()
         refreshChoices();
         m_model->scheduleTransform();
     });
-    connect(m, &CodecToolViewModel::shownOutputChanged, this, &CodecToolView::refreshOutput);
-    connect(m, &CodecToolViewModel::transformPublished, this, &CodecToolView::refreshOutput);
+    connect(m, &CodecToolViewModel::shownOutputChanged, this, [this] { refreshOutput(true); });
+    connect(m, &CodecToolViewModel::transformPublished, this, [this] { refreshOutput(false); });
 }
 
 QString CodecToolView::title() const
@@ -279,10 +284,9 @@ QString CodecToolView::subtitle() const
 
 void CodecToolView::refreshInput()
 {
-    // The editor's own edit comes back as the same shared text: no need to compare it unit by unit.
-    const QString& input = m_model->input();
-    if (m_inputEditor->text().constData() != input.constData() && m_inputEditor->text() != input)
-        m_inputEditor->setText(input);
+    // Any input but the user's own edit is set, whatever the editor shows.
+    if (!m_takingInputEdit)
+        m_inputEditor->setText(m_model->input());
     m_inputPane->setBadge(m_model->inputBadge());
 }
 
@@ -313,16 +317,17 @@ void CodecToolView::refreshChoices()
     emit titleChanged();
 }
 
-void CodecToolView::refreshOutput()
+void CodecToolView::refreshOutput(bool shownChanged)
 {
     const auto& output = m_model->output();
     const bool json = output && output->content == Codec::Content::json;
-    if (json != m_outputIsJSON)
+    const bool remade = json != m_outputIsJSON;
+    if (remade)
         makeOutputEditor(json);
     m_outputEditor->setReflowID(m_model->shownBytesPerRow() ? std::optional(int(m_model->outputGeneration())) : std::nullopt);
-    const QString& shown = m_model->shownOutput();
-    if (m_outputEditor->text().constData() != shown.constData() && m_outputEditor->text() != shown)
-        m_outputEditor->setText(shown, [this] { return m_model->takeShownOutputBuffer(); });
+    // The shown output is set when the model publishes a new one, and into a new editor.
+    if (shownChanged || remade)
+        m_outputEditor->setText(m_model->shownOutput(), [this] { return m_model->takeShownOutputBuffer(); });
     m_inputPane->setBadge(m_model->inputBadge());
     m_outputPane->setBadge(m_model->outputBadge());
     refreshOutputMetrics();

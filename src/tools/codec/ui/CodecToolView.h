@@ -61,7 +61,8 @@ private:
     void connectModel();
     void refreshInput();
     void refreshInputMetrics();
-    void refreshOutput();
+    // Sets the shown output into the editor when `shownChanged` (or the editor is new).
+    void refreshOutput(bool shownChanged);
     void refreshOutputMetrics();
     void refreshChoices();
     void refreshButtons();
@@ -77,6 +78,8 @@ private:
     ToolPane* m_outputPane = nullptr;
     CodeEditor* m_inputEditor = nullptr;
     CodeEditor* m_outputEditor = nullptr;
+    // While the user's edit of the input goes to the model.
+    bool m_takingInputEdit = false;
     bool m_outputIsJSON = false;
     QWidget* m_outputStack = nullptr;
     QWidget* m_notice = nullptr;

@@ -19,6 +19,7 @@
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
 
+#include <QScopedValueRollback>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,6 +28,7 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
@@ -164,7 +166,11 @@ void JSONToolView::buildInputPane()
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
     m_inputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::input); });
-    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setText(text); });
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+        // The editor already shows the user's edit: the model's echo of it is not set back.
+        const QScopedValueRollback<bool> taking(m_takingInputEdit, true);
+        m_model->setText(text);
+    });
     m_inputPane->setContent(m_inputEditor);
 
     m_inputCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary(),
@@ -357,7 +363,8 @@ void JSONToolView::refreshTitle()
 
 void JSONToolView::refreshInputText()
 {
-    m_inputEditor->setText(m_model->text(), [this] { return m_model->takeInputBuffer(); });
+    if (!m_takingInputEdit)
+        m_inputEditor->setText(m_model->text(), [this] { return m_model->takeInputBuffer(); });
     refreshMatches();
 }
 

@@ -103,6 +103,8 @@ private:
 
     JSONToolViewModel* m_model;
     ToolbarSearchFocus m_searchFocus;
+    // While the user's edit of the input goes to the model.
+    bool m_takingInputEdit = false;
     bool m_inputFlashing = false;
     bool m_outputFlashing = false;
     // Bumped when the view is hidden, so a confirmation's timer from an earlier showing ends

@@ -4,7 +4,6 @@
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
-#include "kit/TextUnits.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/ContentUnavailableView.h"
 #include "kit/ui/FindableTextView.h"
@@ -24,6 +23,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
@@ -121,8 +121,17 @@ QWidget* JWTToolView::buildTokenPane()
     m_tokenEditor->setPlaceholderText(QStringLiteral("Paste a JWT"));
     m_tokenEditor->setHighlighters({m_highlighter.get()});
     connect(m_tokenEditor, &CodeTextView::textChanged, this, [this] { m_highlighter->invalidate(); });
-    connect(m_tokenEditor, &CodeTextView::textEdited, this,
-            [this] { m_model->setToken(TextHelpers::repairedUTF16(m_tokenEditor->text())); });
+    connect(m_tokenEditor, &CodeTextView::textEdited, this, [this] {
+        const QString text = m_tokenEditor->text();
+        if (TextHelpers::holdsUnpairedSurrogate(text)) {
+            // The model takes a repaired text, which the editor is then given.
+            m_model->setToken(TextHelpers::repairedUTF16(text));
+            return;
+        }
+        // The editor already shows the user's edit: the model's echo of it is not set back.
+        const QScopedValueRollback<bool> taking(m_takingEdit, true);
+        m_model->setToken(text);
+    });
     m_tokenPane->setContent(findable);
     m_tokenClear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(),
                                   [this] { m_model->setToken(QString()); });
@@ -154,7 +163,10 @@ QWidget* JWTToolView::buildSignaturePane()
     options.findBar = true;
     options.placeholder = m_model->keyHint();
     m_keyEditor = new CodeEditor(options);
-    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const QString& text) { m_model->setKey(text); });
+    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+        const QScopedValueRollback<bool> taking(m_takingEdit, true);
+        m_model->setKey(text);
+    });
     stack->addWidget(m_keyEditor, 1);
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
@@ -223,7 +235,8 @@ QWidget* JWTToolView::buildHeaderPane()
 void JWTToolView::showToken()
 {
     const QString& token = m_model->token();
-    if (TextUnits(m_tokenEditor->text()) != TextUnits(token)) {
+    // Any token but the user's own edit is set, whatever the editor shows.
+    if (!m_takingEdit) {
         // Replaced from outside: the caret stays where it was, or at the end when that is nearer.
         const qsizetype caret = std::min(m_tokenEditor->caretPosition(), token.size());
         m_tokenEditor->setText(token);
@@ -237,7 +250,8 @@ void JWTToolView::showToken()
 
 void JWTToolView::showKey()
 {
-    m_keyEditor->setText(m_model->key());
+    if (!m_takingEdit)
+        m_keyEditor->setText(m_model->key());
     m_keyClear->setEnabled(!m_model->key().isEmpty());
     const bool shows = m_model->showsVerdict();
     m_verdictDivider->setVisible(shows);

@@ -71,6 +71,8 @@ private:
     std::unique_ptr<JWTTokenHighlighter> m_highlighter;
     CodeTextView* m_tokenEditor = nullptr;
     CodeEditor* m_keyEditor = nullptr;
+    // While the user's edit of the token or key goes to the model.
+    bool m_takingEdit = false;
     CodeEditor* m_headerEditor = nullptr;
     ToolPane* m_tokenPane = nullptr;
     ToolPane* m_signaturePane = nullptr;

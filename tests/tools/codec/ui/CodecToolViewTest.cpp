@@ -7,11 +7,13 @@
 #include "tools/codec/ui/CodecTool.h"
 #include "tools/codec/ui/CodecToolView.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/CodeTextView.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTest>
 #include <QToolButton>
 
 #include <memory>
@@ -234,6 +236,48 @@ private slots:
         emit f.view->inputEditor()->textEdited(QStringLiteral("b2s="));
         SETTLE(f);
         QCOMPARE(f.view->outputEditor()->text(), QStringLiteral("ok"));
+    }
+    void modelFollowsTheInputEditor_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("set");
+        QTest::newRow("another text") << QStringLiteral("b2s=") << QStringLiteral("aGk=");
+        QTest::newRow("the typed text again") << QStringLiteral("a\nb") << QStringLiteral("a\nb");
+        QTest::newRow("an empty text") << QStringLiteral("x") << QString();
+    }
+
+    void modelFollowsTheInputEditor()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, set);
+        Fixture f;
+        SETTLE(f);
+        CodeTextView* input = f.view->inputEditor()->textView();
+        input->setFocus();
+        input->selectAll();
+        input->insertPlainText(typed);
+        QCOMPARE(input->text(), typed);
+        QCOMPARE(f.model->input(), input->text());
+        QCOMPARE(f.view->inputEditor()->text(), input->text());
+
+        // Everything typed is taken away again: the model holds the empty text too.
+        input->selectAll();
+        QTest::keyClick(input, Qt::Key_Delete);
+        QCOMPARE(input->text(), QString());
+        QCOMPARE(f.model->input(), QString());
+        SETTLE(f);
+
+        input->insertPlainText(typed);
+        QCOMPARE(f.model->input(), typed);
+        // The user's edit stays undoable; a program set, even of an equal text, is set anew.
+        QVERIFY(input->canUndo());
+        f.model->setInput(set);
+        QVERIFY(!input->canUndo());
+        QCOMPARE(input->text(), set);
+        QCOMPARE(f.view->inputEditor()->text(), set);
+        SETTLE(f);
+        QCOMPARE(f.view->outputEditor()->text(), f.model->shownOutput());
+        QCOMPARE(f.view->outputEditor()->textView()->text(), f.model->shownOutput());
     }
 };
 

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTest>
 
 using Pane = JSONToolViewModel::Pane;
 
@@ -71,6 +72,50 @@ private slots:
         QCOMPARE(handed.textView()->text(), plain.textView()->text());
         QCOMPARE(handed.textView()->rowCount(), plain.textView()->rowCount());
         QCOMPARE(handed.syntaxHighlighter()->token(after.size() / 2), plain.syntaxHighlighter()->token(after.size() / 2));
+    }
+
+    void modelFollowsTheInputEditor_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("set");
+        QTest::newRow("another text") << QStringLiteral("{\"a\":1}") << QStringLiteral("[1,2]");
+        QTest::newRow("the typed text again") << QStringLiteral("[\n1]") << QStringLiteral("[\n1]");
+        QTest::newRow("an empty text") << QStringLiteral("{") << QString();
+    }
+
+    // Typing, deleting everything and a program set: the model and the editor hold one text.
+    void modelFollowsTheInputEditor()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, set);
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        view.resize(1000, 700);
+        view.show();
+        CodeTextView* input = view.inputEditor()->textView();
+        input->setFocus();
+        input->selectAll();
+        input->insertPlainText(typed);
+        QCOMPARE(input->text(), typed);
+        QCOMPARE(model.text(), input->text());
+        QCOMPARE(view.inputEditor()->text(), input->text());
+
+        input->selectAll();
+        QTest::keyClick(input, Qt::Key_Delete);
+        QCOMPARE(input->text(), QString());
+        QCOMPARE(model.text(), QString());
+        QCOMPARE(view.inputEditor()->text(), QString());
+
+        input->insertPlainText(typed);
+        QCOMPARE(model.text(), typed);
+        // The user's edit stays undoable; a program set, even of an equal text, is set anew.
+        QVERIFY(input->canUndo());
+        model.setText(set);
+        QVERIFY(!input->canUndo());
+        QCOMPARE(input->text(), set);
+        QCOMPARE(view.inputEditor()->text(), set);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isFormatPending(), 10000);
+        QCOMPARE(view.outputEditor()->textView()->text(), model.shownOutput());
     }
 
     // A large paste over everything, then typing: the model follows every keystroke.

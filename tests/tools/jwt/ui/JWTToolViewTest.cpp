@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QSettings>
+#include <QTest>
 #include <QStackedWidget>
 #include <QToolButton>
 
@@ -285,6 +286,66 @@ private slots:
         f.view.tokenEditor()->selectAll();
         f.view.tokenEditor()->insertPlainText(QString(QChar(0xD800)) + QStringLiteral("x"));
         QCOMPARE(f.model.token(), QString(QChar(0xFFFD)) + QStringLiteral("x"));
+        f.settle();
+    }
+    void modelFollowsTheEditors_data()
+    {
+        QTest::addColumn<bool>("key");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("set");
+        QTest::newRow("token, another text") << false << QStringLiteral("a.b.c") << QStringLiteral("x.y.z");
+        QTest::newRow("token, the typed text again") << false << QStringLiteral("a.b") << QStringLiteral("a.b");
+        QTest::newRow("token, an empty text") << false << QStringLiteral("a") << QString();
+        QTest::newRow("key, another text") << true << QStringLiteral("secret") << QStringLiteral("other");
+        QTest::newRow("key, the typed text again") << true << QStringLiteral("k\ney") << QStringLiteral("k\ney");
+        QTest::newRow("key, an empty text") << true << QStringLiteral("k") << QString();
+    }
+
+    void modelFollowsTheEditors()
+    {
+        QFETCH(bool, key);
+        QFETCH(QString, typed);
+        QFETCH(QString, set);
+        Fixture f;
+        CodeTextView* editor = key ? f.view.keyEditor()->textView() : f.view.tokenEditor();
+        const auto modelText = [&] { return key ? f.model.key() : f.model.token(); };
+        editor->setFocus();
+        editor->selectAll();
+        editor->insertPlainText(typed);
+        QCOMPARE(editor->text(), typed);
+        QCOMPARE(modelText(), editor->text());
+
+        // Everything typed is taken away again: the model holds the empty text too.
+        editor->selectAll();
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QCOMPARE(editor->text(), QString());
+        QCOMPARE(modelText(), QString());
+        f.settle();
+
+        editor->insertPlainText(typed);
+        QCOMPARE(modelText(), typed);
+        // The user's edit stays undoable; a changed text from the program is set anew (the model
+        // reports no change for an equal one).
+        QVERIFY(editor->canUndo());
+        if (key)
+            f.model.setKey(set);
+        else
+            f.model.setToken(set);
+        QCOMPARE(editor->canUndo(), set == typed);
+        QCOMPARE(editor->text(), set);
+        QCOMPARE(modelText(), set);
+        f.settle();
+    }
+
+    void repairedTokenIsShown()
+    {
+        Fixture f;
+        CodeTextView* editor = f.view.tokenEditor();
+        editor->selectAll();
+        editor->insertPlainText(QStringLiteral("a.") + QChar(0xD800));
+        const QString repaired = QStringLiteral("a.") + QChar(0xFFFD);
+        QCOMPARE(f.model.token(), repaired);
+        QCOMPARE(editor->text(), repaired);
         f.settle();
     }
 };
