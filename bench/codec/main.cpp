@@ -1,5 +1,6 @@
-// Encode / Decode from a file's bytes to a file's bytes, as a user's file goes through the tool
-// and its result is saved, on 1, 10 and (Base64) 50 MB, beside the usual command-line tools on
+// Encode / Decode from a file's bytes to a file's bytes (Base64 by the formats library's
+// bytes-to-bytes path, the rest as a user's file goes through the tool and its result is saved),
+// on 1, 10 and (Base64) 50 MB, beside the usual command-line tools on
 // the same files: coreutils base64 / basenc, xxd, Python's html.unescape and unquote_to_bytes,
 // gzip and pigz. Ours runs pinned to one CPU and on all of them; every run is a child process
 // of its own.
