@@ -8,11 +8,13 @@
 #include "formats/Utf8Encoder.h"
 
 #include <QChar>
+#include <QIODevice>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -884,6 +886,56 @@ std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, c
     return out;
 }
 
+// Every group of [in, in + n) and the tail at `o`, in parts side by side.
+void encodeBytesInto(const unsigned char* in, qsizetype n, bool urlSafe, char* o, const std::atomic_bool* cancelled)
+{
+    const qsizetype groups = n / 3;
+    const int parts = BulkCodec::partCount(n);
+    runParts(
+        parts,
+        [&](qsizetype k) {
+            const qsizetype last = k + 1 == parts ? groups : groups / parts * (k + 1);
+            encodeBytesPart(in, in + n, groups / parts * k, last, urlSafe, o, cancelled);
+        },
+        workerCount());
+    if (n % 3)
+        encodeTail(in + groups * 3, n % 3, o + groups * 4, urlSafe);
+}
+
+// Fills [buffer, buffer + size) from the device as far as it goes: the count, or -1 when reading fails.
+qsizetype readUpTo(QIODevice& in, unsigned char* buffer, qsizetype size)
+{
+    qsizetype filled = 0;
+    while (filled < size) {
+        const qint64 got = in.read(reinterpret_cast<char*>(buffer) + filled, size - filled);
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        filled += qsizetype(got);
+    }
+    return filled;
+}
+
+bool writeAll(QIODevice& out, const char* data, qsizetype size)
+{
+    return size == 0 || out.write(data, size) == size;
+}
+
+// Where a chunk's last whole character ends: before the start of a UTF-8 sequence that the
+// chunk cuts short, else at its end.
+qsizetype completeCharacters(const unsigned char* p, qsizetype n)
+{
+    for (qsizetype i = n - 1; i >= 0 && i >= n - 3; --i) {
+        const unsigned c = p[i];
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const qsizetype length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        return i + length > n ? i : n;
+    }
+    return n;
+}
+
 // Parts to decode in: on one worker a single part, which spares the scan that lets parts start
 // on their own.
 int decodeParts(qsizetype units)
@@ -1076,24 +1128,56 @@ std::optional<QByteArray> BulkCodec::base64DecodeUtf8(QByteArrayView utf8, const
 
 QByteArray BulkCodec::base64EncodeBytes(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype n = bytes.size();
-    QByteArray out = LargeBuffer::uninitializedBytes(encodedLength(n, urlSafe));
-    if (out.isEmpty())
-        return out;
-    char* const o = out.data();
-    const qsizetype groups = n / 3;
-    const int parts = partCount(n);
-    runParts(
-        parts,
-        [&](qsizetype k) {
-            const qsizetype last = k + 1 == parts ? groups : groups / parts * (k + 1);
-            encodeBytesPart(in, in + n, groups / parts * k, last, urlSafe, o, cancelled);
-        },
-        workerCount());
-    if (n % 3)
-        encodeTail(in + groups * 3, n % 3, o + groups * 4, urlSafe);
+    QByteArray out = LargeBuffer::uninitializedBytes(encodedLength(bytes.size(), urlSafe));
+    if (!out.isEmpty())
+        encodeBytesInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), urlSafe, out.data(), cancelled);
     return out;
+}
+
+bool BulkCodec::base64EncodeStream(QIODevice& in, QIODevice& out, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    static_assert(streamChunk % 3 == 0);
+    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk));
+    const auto output = std::make_unique_for_overwrite<char[]>(size_t(streamChunk / 3 * 4));
+    for (;;) {
+        const qsizetype got = readUpTo(in, input.get(), streamChunk);
+        if (got < 0)
+            return false;
+        // Only the last chunk may end inside a group.
+        encodeBytesInto(input.get(), got, urlSafe, output.get(), cancelled);
+        if (isCancelled(cancelled) || !writeAll(out, output.get(), encodedLength(got, urlSafe)))
+            return false;
+        if (got < streamChunk)
+            return true;
+    }
+}
+
+bool BulkCodec::base64DecodeStream(QIODevice& in, QIODevice& out, const std::atomic_bool* cancelled)
+{
+    // Room for the start of a character carried over from the chunk before.
+    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk + 3));
+    const auto output = std::make_unique_for_overwrite<unsigned char[]>(size_t((streamChunk + 3) / 4 * 3 + 6));
+    DecodeState state;
+    qsizetype carried = 0;
+    for (;;) {
+        const qsizetype got = readUpTo(in, input.get() + carried, streamChunk);
+        if (got < 0)
+            return false;
+        const qsizetype n = carried + got;
+        const bool last = got < streamChunk;
+        const qsizetype cut = last ? n : completeCharacters(input.get(), n);
+        unsigned char* o = output.get();
+        if (!decodeRun<unsigned char>(input.get(), input.get() + cut, o, state, cancelled))
+            return false;
+        if (last && !finishDecode(state, o))
+            return false;
+        if (!writeAll(out, reinterpret_cast<const char*>(output.get()), o - output.get()))
+            return false;
+        if (last)
+            return true;
+        carried = n - cut;
+        memmove(input.get(), input.get() + cut, size_t(carried));
+    }
 }
 
 std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)

@@ -2,6 +2,7 @@
 #include "formats/BulkCodec.h"
 #include "formats/Encodings.h"
 
+#include <QBuffer>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 
@@ -30,6 +31,35 @@ QByteArray randomBytes(QRandomGenerator& random, qsizetype size)
 }
 
 constexpr qsizetype kLarge = 4'500'000;
+
+// The text with `insert` put in so that it begins at each of the places, in the finished text.
+QByteArray laidOut(const QByteArray& text, const QList<qsizetype>& places, const QByteArray& insert)
+{
+    QByteArray laid;
+    laid.reserve(text.size() + places.size() * insert.size());
+    qsizetype from = 0;
+    for (qsizetype at : places) {
+        const qsizetype take = at - laid.size();
+        laid += text.mid(from, take);
+        from += take;
+        laid += insert;
+    }
+    laid += text.mid(from);
+    return laid;
+}
+
+// The stream decoder's output, or nothing when it fails.
+std::optional<QByteArray> decodeStream(const QByteArray& text)
+{
+    QBuffer in;
+    in.setData(text);
+    in.open(QIODevice::ReadOnly);
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    if (!BulkCodec::base64DecodeStream(in, out))
+        return std::nullopt;
+    return out.data();
+}
 
 } // namespace
 
@@ -110,6 +140,7 @@ private slots:
             }
             const auto actual = BulkCodec::base64DecodeUtf8(text);
             QVERIFY2(actual == textPathDecode(text), text.toHex().constData());
+            QVERIFY2(decodeStream(text) == actual, text.toHex().constData());
             if (meaningKept) {
                 QVERIFY2(actual == bytes, text.toHex().constData());
                 ++kept;
@@ -147,16 +178,10 @@ private slots:
             const int parts = BulkCodec::partCount(text.size());
             const qsizetype n = text.size() + (parts - 1) * atCuts.size();
             QCOMPARE(BulkCodec::partCount(n), parts);
-            QByteArray laid;
-            laid.reserve(n);
-            qsizetype from = 0;
-            for (int k = 1; k < parts; ++k) {
-                const qsizetype take = n / parts * k + offset - laid.size();
-                laid += text.mid(from, take);
-                from += take;
-                laid += atCuts;
-            }
-            laid += text.mid(from);
+            QList<qsizetype> cuts;
+            for (int k = 1; k < parts; ++k)
+                cuts.append(n / parts * k + offset);
+            const QByteArray laid = laidOut(text, cuts, atCuts);
             QCOMPARE(laid.size(), n);
             // The inserts are blanks or faults, so the body alone is what a valid text decodes to.
             const auto actual = BulkCodec::base64DecodeUtf8(laid);
@@ -164,6 +189,34 @@ private slots:
             if (valid)
                 QVERIFY(*actual == bytes);
             QVERIFY(actual == textPathDecode(laid));
+
+            // The same at every end of the stream decoder's chunks.
+            QList<qsizetype> chunkEnds;
+            for (qsizetype at = BulkCodec::streamChunk; at < text.size(); at += BulkCodec::streamChunk)
+                chunkEnds.append(at + offset);
+            const QByteArray chunked = laidOut(text, chunkEnds, atCuts);
+            const auto streamed = decodeStream(chunked);
+            QCOMPARE(streamed.has_value(), valid);
+            if (valid)
+                QVERIFY(*streamed == bytes);
+        }
+    }
+
+    void encodeStreamAcrossChunks()
+    {
+        QRandomGenerator random(768);
+        const qsizetype chunk = BulkCodec::streamChunk;
+        for (qsizetype n : {qsizetype(0), qsizetype(1), chunk - 1, chunk, chunk + 1, 2 * chunk + 2}) {
+            const QByteArray bytes = randomBytes(random, n);
+            for (bool urlSafe : {false, true}) {
+                QBuffer in;
+                in.setData(bytes);
+                in.open(QIODevice::ReadOnly);
+                QBuffer out;
+                out.open(QIODevice::WriteOnly);
+                QVERIFY(BulkCodec::base64EncodeStream(in, out, urlSafe));
+                QVERIFY(out.data() == BulkCodec::base64EncodeBytes(bytes, urlSafe));
+            }
         }
     }
 
