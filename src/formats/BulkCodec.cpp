@@ -3,15 +3,18 @@
 #include "formats/Encodings.h"
 
 #include "formats/CpuFeatures.h"
+#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
 #include <QChar>
+#include <QIODevice>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -226,36 +229,57 @@ inline quint32 group(const unsigned char* in)
 }
 
 #if defined(QUORRIX_AVX2_LOOPS)
-// Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
-// and the four after each block of 24, which the caller's buffer must hold.
-QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
+// What to add to a sextet, by class: 0-25 letters, 26-51 small letters, then the ten digits one
+// by one, then the two signs.
+QUORRIX_AVX2 inline __m256i sextetShifts(bool urlSafe)
+{
+    return urlSafe ? _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0,
+                                      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0)
+                   : _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,
+                                      65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+}
+
+// The 32 characters of the eight groups at `in`, read from the four bytes before them to the
+// four after them.
+QUORRIX_AVX2 inline __m256i charsOfBlock(const unsigned char* in, __m256i shifts)
 {
     // Each group's bytes b0 b1 b2 go to b1 b0 b2 b1 in a 32-bit lane, so that the four sextets
     // can be lifted out by multiplications of the 16-bit halves.
     const __m256i order = _mm256_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1,
                                           14, 15, 13, 14, 11, 12, 10, 11, 8, 9, 7, 8, 5, 6, 4, 5);
-    // What to add to a sextet, by class: 0-25 letters, 26-51 small letters, then the ten
-    // digits one by one, then the two signs.
-    const __m256i shifts = urlSafe
-        ? _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0,
-                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -17, 32, 0, 0)
-        : _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0,
-                           65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 4));
+    const __m256i lanes = _mm256_shuffle_epi8(raw, order);
+    const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x0FC0FC00)),
+                                             _mm256_set1_epi32(0x04000040));
+    const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x003F03F0)),
+                                              _mm256_set1_epi32(0x01000010));
+    const __m256i sextets = _mm256_or_si256(first, second);
+    __m256i classes = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
+    classes = _mm256_sub_epi8(classes, _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
+    return _mm256_add_epi8(sextets, _mm256_shuffle_epi8(shifts, classes));
+}
+
+// Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
+// and the four after each block of 24, which the caller's buffer must hold.
+QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
+{
+    const __m256i shifts = sextetShifts(urlSafe);
     qsizetype done = 0;
     for (; groups - done >= 8; done += 8, in += 24, o += 32) {
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in - 4));
-        const __m256i lanes = _mm256_shuffle_epi8(raw, order);
-        const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x0FC0FC00)),
-                                                 _mm256_set1_epi32(0x04000040));
-        const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(lanes, _mm256_set1_epi32(0x003F03F0)),
-                                                  _mm256_set1_epi32(0x01000010));
-        const __m256i sextets = _mm256_or_si256(first, second);
-        __m256i classes = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
-        classes = _mm256_sub_epi8(classes, _mm256_cmpgt_epi8(sextets, _mm256_set1_epi8(25)));
-        const __m256i chars = _mm256_add_epi8(sextets, _mm256_shuffle_epi8(shifts, classes));
+        const __m256i chars = charsOfBlock(in, shifts);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(chars)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 16), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(chars, 1)));
     }
+    return done;
+}
+
+// The same with one byte a character.
+QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char* o, bool urlSafe)
+{
+    const __m256i shifts = sextetShifts(urlSafe);
+    qsizetype done = 0;
+    for (; groups - done >= 8; done += 8, in += 24, o += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), charsOfBlock(in, shifts));
     return done;
 }
 #endif
@@ -281,18 +305,19 @@ inline char16_t* encodeGroups(const unsigned char* in, qsizetype groups, char16_
 }
 
 // The last one or two bytes, padded unless URL-safe.
-inline char16_t* encodeTail(const unsigned char* in, qsizetype count, char16_t* o, bool urlSafe)
+template <typename Char>
+inline Char* encodeTail(const unsigned char* in, qsizetype count, Char* o, bool urlSafe)
 {
     const char* alphabet = urlSafe ? kUrlAlphabet : kStandardAlphabet;
     const quint32 v = quint32(in[0]) << 16 | (count == 2 ? quint32(in[1]) << 8 : 0);
-    *o++ = char16_t(alphabet[v >> 18]);
-    *o++ = char16_t(alphabet[(v >> 12) & 63]);
+    *o++ = Char(alphabet[v >> 18]);
+    *o++ = Char(alphabet[(v >> 12) & 63]);
     if (count == 2)
-        *o++ = char16_t(alphabet[(v >> 6) & 63]);
+        *o++ = Char(alphabet[(v >> 6) & 63]);
     if (!urlSafe) {
         if (count == 1)
-            *o++ = u'=';
-        *o++ = u'=';
+            *o++ = Char('=');
+        *o++ = Char('=');
     }
     return o;
 }
@@ -365,6 +390,64 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
         encodeTail(buffer, held, o, urlSafe);
 }
 
+// Two characters of one byte each, as the pair table above.
+constexpr std::array<quint16, 4096> makeBytePairTable(const char* alphabet)
+{
+    std::array<quint16, 4096> table{};
+    for (quint32 v = 0; v < 4096; ++v) {
+        const quint32 first = quint32(static_cast<unsigned char>(alphabet[v >> 6]));
+        const quint32 second = quint32(static_cast<unsigned char>(alphabet[v & 63]));
+        table[v] = quint16(std::endian::native == std::endian::little ? first | second << 8 : first << 8 | second);
+    }
+    return table;
+}
+
+constexpr std::array<quint16, 4096> kStandardBytePairs = makeBytePairTable(kStandardAlphabet);
+constexpr std::array<quint16, 4096> kUrlBytePairs = makeBytePairTable(kUrlAlphabet);
+
+inline char* encodeGroups(const unsigned char* in, qsizetype groups, char* o, const quint16* pairs)
+{
+    for (; groups > 0; --groups, in += 3, o += 4) {
+        const quint32 a = group(in);
+        memcpy(o, &pairs[a >> 12], 2);
+        memcpy(o + 2, &pairs[a & 0xFFF], 2);
+    }
+    return o;
+}
+
+// Groups [first, last) of the bytes [begin, end) as characters at their place in `out`.
+void encodeBytesPart(const unsigned char* begin, const unsigned char* end, qsizetype first, qsizetype last,
+                     bool urlSafe, char* out, const std::atomic_bool* cancelled)
+{
+    const quint16* pairs = urlSafe ? kUrlBytePairs.data() : kStandardBytePairs.data();
+    const unsigned char* in = begin + first * 3;
+    char* o = out + first * 4;
+    for (qsizetype left = last - first; left > 0;) {
+        if (isCancelled(cancelled))
+            return;
+        qsizetype chunk = std::min(left, kPollEvery);
+        left -= chunk;
+#if defined(QUORRIX_AVX2_LOOPS)
+        if (hasAvx2()) {
+            // The wide loads reach four bytes before a block and four past it.
+            if (in - begin < 4) {
+                const qsizetype lead = std::min<qsizetype>(chunk, 2);
+                o = encodeGroups(in, lead, o, pairs);
+                in += lead * 3;
+                chunk -= lead;
+            }
+            const qsizetype fit = end - in >= 28 ? (end - in - 4) / 24 * 8 : 0;
+            const qsizetype wide = encodeGroupsAvx2(in, std::min(chunk, fit), o, urlSafe);
+            in += wide * 3;
+            o += wide * 4;
+            chunk -= wide;
+        }
+#endif
+        o = encodeGroups(in, chunk, o, pairs);
+        in += chunk * 3;
+    }
+}
+
 // ---- Base64 decoding ----
 
 constexpr quint8 kInvalid = 0xFF;
@@ -405,8 +488,22 @@ constexpr std::array<quint32, 128> kShifted2 = makeShiftedTable(6);
 constexpr std::array<quint32, 128> kShifted3 = makeShiftedTable(0);
 
 #if defined(QUORRIX_AVX2_LOOPS)
+// 32 units as bytes: units past 0xFF saturate to 0x00 or 0xFF, neither of which is in the alphabet.
+QUORRIX_AVX2 inline __m256i loadBlock(const char16_t* p)
+{
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
+}
+
+QUORRIX_AVX2 inline __m256i loadBlock(const unsigned char* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 // Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
-QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t* stop, unsigned char*& out)
+template <typename Unit>
+QUORRIX_AVX2 const Unit* decodeBlocksAvx2(const Unit* p, const Unit* stop, unsigned char*& out)
 {
     unsigned char* o = out;
 // Bytes from `first` to `last`; bytes equal to x.
@@ -418,10 +515,8 @@ QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t*
     const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
                                            2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
     while (stop - p >= 32) {
-        // Units past 0xFF saturate to 0x00 or 0xFF, neither of which is in the alphabet.
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-        const __m256i c = _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
+        // Bytes from 0x80 on are below every range as signed numbers.
+        const __m256i c = loadBlock(p);
         const __m256i upper = QUORRIX_WITHIN(c, 'A', 'Z');
         const __m256i lower = QUORRIX_WITHIN(c, 'a', 'z');
         const __m256i digit = QUORRIX_WITHIN(c, '0', '9');
@@ -459,7 +554,8 @@ QUORRIX_AVX2 const char16_t* decodeBlocksAvx2(const char16_t* p, const char16_t*
 
 // Groups of four alphabet characters from p on, three bytes each, up to the first group that
 // holds anything else; returns where it stopped.
-inline const char16_t* decodeGroups(const char16_t* p, const char16_t* stop, unsigned char*& out)
+template <typename Unit>
+inline const Unit* decodeGroups(const Unit* p, const Unit* stop, unsigned char*& out)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2())
@@ -467,7 +563,7 @@ inline const char16_t* decodeGroups(const char16_t* p, const char16_t* stop, uns
 #endif
     unsigned char* o = out;
     while (stop - p >= 4) {
-        const char16_t a = p[0], b = p[1], c = p[2], d = p[3];
+        const unsigned a = p[0], b = p[1], c = p[2], d = p[3];
         if ((a | b | c | d) >= 128)
             break;
         const quint32 v = kShifted0[a] | kShifted1[b] | kShifted2[c] | kShifted3[d];
@@ -499,19 +595,53 @@ struct DecodeState {
     bool afterBlank = false;
 };
 
+// The code point that begins at p, past ASCII, and p moved past it; false for bytes that are
+// not well-formed UTF-8. A lone surrogate stands for itself.
+inline bool nonAsciiAt(const char16_t*& p, const char16_t* end, char32_t& cp)
+{
+    const char16_t u = *p++;
+    cp = u;
+    if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p))
+        cp = QChar::surrogateToUcs4(u, *p++);
+    return true;
+}
+
+inline bool nonAsciiAt(const unsigned char*& p, const unsigned char* end, char32_t& cp)
+{
+    const unsigned c = p[0];
+    const qsizetype length = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+    if (length == 0 || end - p < length)
+        return false;
+    // The second byte's range rules out overlong forms, surrogates and what lies past U+10FFFF.
+    const unsigned c1 = p[1];
+    const unsigned lowest = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned highest = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (c1 < lowest || c1 > highest)
+        return false;
+    cp = c & (0x7F >> length);
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return false;
+        cp = cp << 6 | (p[i] & 0x3Fu);
+    }
+    p += length;
+    return true;
+}
+
 // Decodes [p, end) at `out`, on from the state; false at a character no Base64 text may hold
 // there, or when cancelled.
-bool decodeRun(const char16_t* p, const char16_t* const end, unsigned char*& out, DecodeState& state,
+template <typename Unit>
+bool decodeRun(const Unit* p, const Unit* const end, unsigned char*& out, DecodeState& state,
                const std::atomic_bool* cancelled)
 {
     unsigned char* o = out;
     while (p < end) {
         if (isCancelled(cancelled))
             return false;
-        const char16_t* const stop = end - p > kPollEvery ? p + kPollEvery : end;
+        const Unit* const stop = end - p > kPollEvery ? p + kPollEvery : end;
         while (p < stop) {
             if (state.pending == 0 && state.padChars == 0) {
-                const char16_t* const from = p;
+                const Unit* const from = p;
                 p = decodeGroups(p, stop, o);
                 if (p != from) {
                     state.dataChars += p - from;
@@ -520,16 +650,15 @@ bool decodeRun(const char16_t* p, const char16_t* const end, unsigned char*& out
                 if (p >= stop)
                     break;
             }
-            const char16_t u = *p;
+            const unsigned u = *p;
             quint8 v;
             if (u < 128) {
                 v = kSextets[u];
                 ++p;
             } else {
-                char32_t cp = u;
-                ++p;
-                if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p))
-                    cp = QChar::surrogateToUcs4(u, *p++);
+                char32_t cp;
+                if (!nonAsciiAt(p, end, cp))
+                    return false;
                 // A blank character takes its combining marks with it (one user-perceived character).
                 if (Encodings::isWhiteSpace(cp) || (state.afterBlank && isGraphemeExtender(cp))) {
                     state.afterBlank = true;
@@ -632,6 +761,186 @@ PartScan scanPart(const char16_t* p, qsizetype n)
         }
     }
     return scan;
+}
+
+PartScan scanPart(const unsigned char* p, qsizetype n)
+{
+    PartScan scan;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time; the counters are 8-bit lanes, summed every 255 rounds. Bytes from
+    // 0x80 on fall outside every range below.
+    const __m128i zero = _mm_setzero_si128();
+    auto equal = [](__m128i b, char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+    auto within = [zero](__m128i b, char from, char span) {
+        return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(b, _mm_set1_epi8(from)), _mm_set1_epi8(span)), zero);
+    };
+    while (n - i >= 16) {
+        const qsizetype stop = i + std::min<qsizetype>((n - i) / 16, 255) * 16;
+        __m128i count = zero;
+        __m128i other = zero;
+        for (; i < stop; i += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i letter = within(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 25);
+            const __m128i alphabet = _mm_or_si128(_mm_or_si128(letter, within(b, '0', 9)),
+                _mm_or_si128(_mm_or_si128(equal(b, '+'), equal(b, '/')), _mm_or_si128(equal(b, '-'), equal(b, '_'))));
+            const __m128i blank = _mm_or_si128(within(b, '\t', 4), equal(b, ' '));
+            count = _mm_sub_epi8(count, alphabet);
+            other = _mm_or_si128(other, _mm_cmpeq_epi8(_mm_or_si128(alphabet, blank), zero));
+        }
+        if (_mm_movemask_epi8(other)) {
+            scan.clean = false;
+            return scan;
+        }
+        alignas(16) quint64 sums[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(count, zero));
+        scan.dataChars += qsizetype(sums[0] + sums[1]);
+    }
+#endif
+    for (; i < n; ++i) {
+        const quint8 v = p[i] < 128 ? kSextets[p[i]] : kInvalid;
+        if (v < 64) {
+            ++scan.dataChars;
+        } else if (v != kBlank) {
+            scan.clean = false;
+            return scan;
+        }
+    }
+    return scan;
+}
+
+// Tolerant Base64 of the units [s, s + n), cut into `parts` at `cuts`.
+template <typename Unit>
+std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, const std::vector<qsizetype>& cuts,
+                                        const std::atomic_bool* cancelled)
+{
+    // Blanks only shorten the bytes, so this bound is the one allocation; the pages past the
+    // bytes written are never touched.
+    QByteArray out = LargeBuffer::uninitializedBytes(n / 4 * 3 + 3);
+    auto* const base = reinterpret_cast<unsigned char*>(out.data());
+
+    // Segments that begin after a multiple of four alphabet characters decode on their own. The
+    // leading parts that hold only the alphabet and ASCII blanks are such segments, cut just
+    // after their first characters that round the count up; all the rest is one last segment,
+    // read the careful way, whose end state settles the padding and the length.
+    std::vector<PartScan> scans(static_cast<size_t>(parts));
+    std::vector<qsizetype> segmentStart{0};
+    std::vector<qsizetype> segmentOut{0};
+    // At most one segment per part.
+    std::vector<DecodeState> states(static_cast<size_t>(parts));
+    std::vector<unsigned char*> ends(size_t(parts), nullptr);
+    std::vector<char> ok(size_t(parts), 1);
+    size_t segments = 1;
+    runInTwoSteps(
+        parts,
+        [&](int k) {
+            // The last part always belongs to the last segment.
+            if (k + 1 < parts)
+                scans[size_t(k)] = scanPart(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
+        },
+        [&] {
+            qsizetype dataBefore = 0;
+            for (int k = 1; k < parts; ++k) {
+                if (!scans[size_t(k) - 1].clean)
+                    break;
+                dataBefore += scans[size_t(k) - 1].dataChars;
+                const int owed = int((4 - dataBefore % 4) % 4);
+                int need = owed;
+                qsizetype at = cuts[size_t(k)];
+                while (need > 0 && at < cuts[size_t(k) + 1]) {
+                    const unsigned u = s[at];
+                    if (u >= 128)
+                        break;
+                    const quint8 v = kSextets[u];
+                    if (v < 64)
+                        --need;
+                    else if (v != kBlank)
+                        break;
+                    ++at;
+                }
+                if (need > 0)
+                    break;
+                segmentStart.push_back(at);
+                segmentOut.push_back((dataBefore + owed) / 4 * 3);
+            }
+            segments = segmentStart.size();
+            segmentStart.push_back(n);
+        },
+        [&](int j) {
+            if (size_t(j) >= segments)
+                return;
+            // Every segment but the first begins after an ASCII character of the alphabet or a
+            // blank, which decides whether a combining mark at its start goes with a blank.
+            const qsizetype start = segmentStart[size_t(j)];
+            states[size_t(j)].afterBlank = start > 0 && kSextets[s[start - 1] & 0x7F] == kBlank;
+            unsigned char* o = base + segmentOut[size_t(j)];
+            ok[size_t(j)] = decodeRun(s + start, s + segmentStart[size_t(j) + 1], o, states[size_t(j)], cancelled);
+            ends[size_t(j)] = o;
+        });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end() || isCancelled(cancelled))
+        return std::nullopt;
+    unsigned char* o = ends[segments - 1];
+    if (!finishDecode(states[segments - 1], o))
+        return std::nullopt;
+    out.truncate(o - base);
+    return out;
+}
+
+// Every group of [in, in + n) and the tail at `o`, in parts side by side.
+void encodeBytesInto(const unsigned char* in, qsizetype n, bool urlSafe, char* o, const std::atomic_bool* cancelled)
+{
+    const qsizetype groups = n / 3;
+    const int parts = BulkCodec::partCount(n);
+    runParts(
+        parts,
+        [&](qsizetype k) {
+            const qsizetype last = k + 1 == parts ? groups : groups / parts * (k + 1);
+            encodeBytesPart(in, in + n, groups / parts * k, last, urlSafe, o, cancelled);
+        },
+        workerCount());
+    if (n % 3)
+        encodeTail(in + groups * 3, n % 3, o + groups * 4, urlSafe);
+}
+
+// Fills [buffer, buffer + size) from the device as far as it goes: the count, or -1 when reading fails.
+qsizetype readUpTo(QIODevice& in, unsigned char* buffer, qsizetype size)
+{
+    qsizetype filled = 0;
+    while (filled < size) {
+        const qint64 got = in.read(reinterpret_cast<char*>(buffer) + filled, size - filled);
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        filled += qsizetype(got);
+    }
+    return filled;
+}
+
+bool writeAll(QIODevice& out, const char* data, qsizetype size)
+{
+    return size == 0 || out.write(data, size) == size;
+}
+
+// Where a chunk's last whole character ends: before the start of a UTF-8 sequence that the
+// chunk cuts short, else at its end.
+qsizetype completeCharacters(const unsigned char* p, qsizetype n)
+{
+    for (qsizetype i = n - 1; i >= 0 && i >= n - 3; --i) {
+        const unsigned c = p[i];
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const qsizetype length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        return i + length > n ? i : n;
+    }
+    return n;
+}
+
+// Parts to decode in: on one worker a single part, which spares the scan that lets parts start
+// on their own.
+int decodeParts(qsizetype units)
+{
+    return workerCount() > 1 ? BulkCodec::partCount(units) : 1;
 }
 
 // ---- UTF-8 to UTF-16 ----
@@ -800,76 +1109,75 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
 {
     const char16_t* s = text.utf16();
     const qsizetype n = text.size();
-    QByteArray out(n / 4 * 3 + 3, Qt::Uninitialized);
-    auto* const base = reinterpret_cast<unsigned char*>(out.data());
+    const int parts = decodeParts(n);
+    return decodeInParts(s, n, parts, cutText(s, n, parts), cancelled);
+}
 
-    // Segments that begin after a multiple of four alphabet characters decode on their own. The
-    // leading parts that hold only the alphabet and ASCII blanks are such segments, cut just
-    // after their first characters that round the count up; all the rest is one last segment,
-    // read the careful way, whose end state settles the padding and the length.
-    const int parts = BulkCodec::partCount(n);
-    const std::vector<qsizetype> cuts = cutText(s, n, parts);
-    std::vector<PartScan> scans(static_cast<size_t>(parts));
-    std::vector<qsizetype> segmentStart{0};
-    std::vector<qsizetype> segmentOut{0};
-    // At most one segment per part.
-    std::vector<DecodeState> states(static_cast<size_t>(parts));
-    std::vector<unsigned char*> ends(size_t(parts), nullptr);
-    std::vector<char> ok(size_t(parts), 1);
-    size_t segments = 1;
-    runInTwoSteps(
-        parts,
-        [&](int k) {
-            // The last part always belongs to the last segment.
-            if (k + 1 < parts)
-                scans[size_t(k)] = scanPart(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-        },
-        [&] {
-            qsizetype dataBefore = 0;
-            for (int k = 1; k < parts; ++k) {
-                if (!scans[size_t(k) - 1].clean)
-                    break;
-                dataBefore += scans[size_t(k) - 1].dataChars;
-                const int owed = int((4 - dataBefore % 4) % 4);
-                int need = owed;
-                qsizetype at = cuts[size_t(k)];
-                while (need > 0 && at < cuts[size_t(k) + 1]) {
-                    const char16_t u = s[at];
-                    if (u >= 128)
-                        break;
-                    const quint8 v = kSextets[u];
-                    if (v < 64)
-                        --need;
-                    else if (v != kBlank)
-                        break;
-                    ++at;
-                }
-                if (need > 0)
-                    break;
-                segmentStart.push_back(at);
-                segmentOut.push_back((dataBefore + owed) / 4 * 3);
-            }
-            segments = segmentStart.size();
-            segmentStart.push_back(n);
-        },
-        [&](int j) {
-            if (size_t(j) >= segments)
-                return;
-            // Every segment but the first begins after an ASCII character of the alphabet or a
-            // blank, which decides whether a combining mark at its start goes with a blank.
-            const qsizetype start = segmentStart[size_t(j)];
-            states[size_t(j)].afterBlank = start > 0 && kSextets[s[start - 1] & 0x7F] == kBlank;
-            unsigned char* o = base + segmentOut[size_t(j)];
-            ok[size_t(j)] = decodeRun(s + start, s + segmentStart[size_t(j) + 1], o, states[size_t(j)], cancelled);
-            ends[size_t(j)] = o;
-        });
-    if (std::find(ok.begin(), ok.end(), 0) != ok.end() || isCancelled(cancelled))
-        return std::nullopt;
-    unsigned char* o = ends[segments - 1];
-    if (!finishDecode(states[segments - 1], o))
-        return std::nullopt;
-    out.truncate(o - base);
+std::optional<QByteArray> BulkCodec::base64DecodeUtf8(QByteArrayView utf8, const std::atomic_bool* cancelled)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
+    // Parts are cut anywhere: only a part of ASCII alone can end a segment, so a cut inside a
+    // sequence only leaves the rest to the careful last segment.
+    const int parts = decodeParts(n);
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    for (int k = 0; k < parts; ++k)
+        cuts[size_t(k)] = n / parts * k;
+    return decodeInParts(s, n, parts, cuts, cancelled);
+}
+
+QByteArray BulkCodec::base64EncodeBytes(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    QByteArray out = LargeBuffer::uninitializedBytes(encodedLength(bytes.size(), urlSafe));
+    if (!out.isEmpty())
+        encodeBytesInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), urlSafe, out.data(), cancelled);
     return out;
+}
+
+bool BulkCodec::base64EncodeStream(QIODevice& in, QIODevice& out, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    static_assert(streamChunk % 3 == 0);
+    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk));
+    const auto output = std::make_unique_for_overwrite<char[]>(size_t(streamChunk / 3 * 4));
+    for (;;) {
+        const qsizetype got = readUpTo(in, input.get(), streamChunk);
+        if (got < 0)
+            return false;
+        // Only the last chunk may end inside a group.
+        encodeBytesInto(input.get(), got, urlSafe, output.get(), cancelled);
+        if (isCancelled(cancelled) || !writeAll(out, output.get(), encodedLength(got, urlSafe)))
+            return false;
+        if (got < streamChunk)
+            return true;
+    }
+}
+
+bool BulkCodec::base64DecodeStream(QIODevice& in, QIODevice& out, const std::atomic_bool* cancelled)
+{
+    // Room for the start of a character carried over from the chunk before.
+    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk + 3));
+    const auto output = std::make_unique_for_overwrite<unsigned char[]>(size_t((streamChunk + 3) / 4 * 3 + 6));
+    DecodeState state;
+    qsizetype carried = 0;
+    for (;;) {
+        const qsizetype got = readUpTo(in, input.get() + carried, streamChunk);
+        if (got < 0)
+            return false;
+        const qsizetype n = carried + got;
+        const bool last = got < streamChunk;
+        const qsizetype cut = last ? n : completeCharacters(input.get(), n);
+        unsigned char* o = output.get();
+        if (!decodeRun<unsigned char>(input.get(), input.get() + cut, o, state, cancelled))
+            return false;
+        if (last && !finishDecode(state, o))
+            return false;
+        if (!writeAll(out, reinterpret_cast<const char*>(output.get()), o - output.get()))
+            return false;
+        if (last)
+            return true;
+        carried = n - cut;
+        memmove(input.get(), input.get() + cut, size_t(carried));
+    }
 }
 
 std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
