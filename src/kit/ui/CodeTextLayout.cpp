@@ -14,6 +14,9 @@ namespace {
 
 constexpr size_t kCacheLines = 1024;   // shaped lines kept per view
 constexpr size_t kCacheLongRows = 512; // shaped rows kept per long line
+constexpr size_t kCachePieces = 512;   // shaped pieces kept per long line
+constexpr qsizetype kPieceUnits = 128;
+constexpr qsizetype kPieceMargin = 8; // an edit this near a piece's bound reshapes the neighbour too
 
 using FormatRange = QTextLayout::FormatRange;
 
@@ -23,7 +26,23 @@ struct Shaped {
     qsizetype from = 0, to = 0;
 };
 
+struct Piece {
+    qsizetype start = 0; // within the line
+    std::unique_ptr<QTextLayout> layout;
+    QList<FormatRange> formats;
+    quint64 generation = 0;
+    quint64 used = 0;
+    bool rightToLeft = false;
+};
+
 } // namespace
+
+struct CodeTextLayout::Part {
+    QTextLayout* layout;
+    qsizetype pieceStart; // within the line
+    qsizetype from, to;   // within the line
+    qreal x0, x1;         // of from and to within the piece
+};
 
 struct CodeTextLayout::Entry {
     std::unique_ptr<QTextLayout> layout; // lines of at most `longLine` units
@@ -33,6 +52,18 @@ struct CodeTextLayout::Entry {
     qsizetype preeditLength = 0;
     quint64 used = 0;
     std::map<qint64, Shaped> rows; // long lines: shaped rows by index
+    std::vector<Piece> pieces;     // long lines that wrap, in order
+    qsizetype piecesLength = 0;    // the line length they cover
+    size_t shapedPieces = 0;
+
+    qsizetype pieceEnd(size_t i) const { return i + 1 < pieces.size() ? pieces[i + 1].start : piecesLength; }
+    // The piece holding a position within the line (the last one for its end).
+    size_t pieceAt(qsizetype local) const
+    {
+        auto it = std::upper_bound(pieces.begin(), pieces.end(), local,
+            [](qsizetype p, const Piece& piece) { return p < piece.start; });
+        return it == pieces.begin() ? 0 : size_t(it - pieces.begin() - 1);
+    }
 
     qsizetype toLayout(qsizetype local) const
     {
@@ -166,7 +197,8 @@ int32_t CodeTextLayout::estimateRows(qsizetype line) const
     return int32_t(std::clamp<qint64>((columns + w - 1) / w, 1, INT32_MAX));
 }
 
-void CodeTextLayout::replaced(qsizetype position, qsizetype firstLine, qsizetype oldLastLine, qsizetype newLastLine)
+void CodeTextLayout::replaced(qsizetype position, qsizetype removed, qsizetype added, qsizetype firstLine,
+    qsizetype oldLastLine, qsizetype newLastLine)
 {
     const qsizetype delta = newLastLine - oldLastLine;
     if (firstLine == oldLastLine && delta == 0 && isLong(firstLine)) {
@@ -177,6 +209,7 @@ void CodeTextLayout::replaced(qsizetype position, qsizetype firstLine, qsizetype
             auto& rows = it->second->rows;
             for (auto r = rows.begin(); r != rows.end();)
                 r = r->second.to >= position ? rows.erase(r) : std::next(r);
+            editPieces(*it->second, firstLine, position - m_buffer.lineStart(firstLine), removed, added);
         }
         m_rows.set(size_t(firstLine), estimateRows(firstLine));
         m_rowsChanged = true;
@@ -436,6 +469,152 @@ static qsizetype graphemeAtOrAfter(const CodeTextBuffer& buffer, qsizetype posit
     return next > 0 ? from + next : position;
 }
 
+// Where a piece may end at or after `target`: before a printable ASCII character (which always
+// starts a cluster), after a space if one is near, else at the next grapheme boundary.
+static qsizetype pieceBreak(QStringView text, qsizetype target)
+{
+    const qsizetype n = text.size();
+    if (target >= n)
+        return n;
+    const qsizetype limit = std::min(n, target + 48);
+    auto plain = [&](qsizetype i) { return text[i].unicode() >= 0x20 && text[i].unicode() < 0x7F; };
+    for (qsizetype i = target; i < limit; ++i)
+        if (plain(i) && text[i - 1] == QLatin1Char(' '))
+            return i;
+    for (qsizetype i = target; i < limit; ++i)
+        if (plain(i))
+            return i;
+    const qsizetype from = std::max<qsizetype>(0, target - 32);
+    const QStringView window = text.mid(from, std::min(n, target + 32) - from);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), int(window.size()));
+    finder.setPosition(int(target - from));
+    if (finder.isAtBoundary())
+        return target;
+    const qsizetype next = finder.toNextBoundary();
+    return next > 0 ? from + next : target;
+}
+
+// Piece starts (offset by `base`) for `text`, the first at `base`.
+static void appendPieces(std::vector<Piece>& out, QStringView text, qsizetype base)
+{
+    qsizetype at = 0;
+    do {
+        Piece piece;
+        piece.start = base + at;
+        out.push_back(std::move(piece));
+        const qsizetype next = pieceBreak(text, at + kPieceUnits);
+        at = next > at ? next : at + kPieceUnits;
+    } while (at < text.size());
+}
+
+void CodeTextLayout::splitPieces(Entry& e, qsizetype line)
+{
+    e.pieces.clear();
+    e.shapedPieces = 0;
+    e.piecesLength = m_buffer.lineLength(line);
+    appendPieces(e.pieces, m_buffer.lineText(line), 0);
+}
+
+void CodeTextLayout::editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added)
+{
+    if (e.pieces.empty())
+        return;
+    const qsizetype oldLength = e.piecesLength;
+    const qsizetype delta = added - removed;
+    if (oldLength + delta != m_buffer.lineLength(line) || position < 0 || position + removed > oldLength) {
+        e.pieces.clear();
+        return;
+    }
+    // The pieces the edit touches, with a margin: a cluster may now reach over a bound next to it.
+    const size_t first = e.pieceAt(std::max<qsizetype>(0, position - kPieceMargin));
+    const size_t last = e.pieceAt(std::min(oldLength, position + removed + kPieceMargin));
+    const qsizetype start = e.pieces[first].start;
+    const qsizetype end = e.pieceEnd(last) + delta;
+    std::vector<Piece> fresh;
+    if (end > start) {
+        if (end - start < 2 * kPieceUnits) {
+            fresh.emplace_back().start = start;
+        } else {
+            const qsizetype lineStart = m_buffer.lineStart(line);
+            appendPieces(fresh, m_buffer.mid(lineStart + start, end - start), start);
+        }
+    }
+    for (size_t i = first; i <= last; ++i)
+        e.shapedPieces -= e.pieces[i].layout ? 1 : 0;
+    for (size_t i = last + 1; i < e.pieces.size(); ++i)
+        e.pieces[i].start += delta;
+    const auto at = e.pieces.erase(e.pieces.begin() + qsizetype(first), e.pieces.begin() + qsizetype(last) + 1);
+    e.pieces.insert(at, std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
+    e.piecesLength = oldLength + delta;
+    if (e.pieces.empty())
+        e.pieces.emplace_back();
+}
+
+void CodeTextLayout::trimPieces(Entry& e)
+{
+    if (e.shapedPieces < kCachePieces)
+        return;
+    std::vector<quint64> uses;
+    for (const Piece& p : e.pieces)
+        if (p.layout)
+            uses.push_back(p.used);
+    const size_t keep = kCachePieces / 2;
+    std::nth_element(uses.begin(), uses.begin() + qsizetype(uses.size() - keep), uses.end());
+    const quint64 cut = uses[uses.size() - keep];
+    for (Piece& p : e.pieces) {
+        if (p.layout && p.used < cut) {
+            p.layout.reset();
+            --e.shapedPieces;
+        }
+    }
+}
+
+static bool hasRightToLeft(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x590)
+            continue;
+        const auto d = c.direction();
+        if (d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO || d == QChar::DirRLI)
+            return true;
+    }
+    return false;
+}
+
+bool CodeTextLayout::rowParts(Entry& e, qsizetype line, qsizetype from, qsizetype to, std::vector<Part>& parts)
+{
+    parts.clear();
+    if (e.pieces.empty() || e.piecesLength != m_buffer.lineLength(line))
+        splitPieces(e, line);
+    const qsizetype lineStart = m_buffer.lineStart(line);
+    for (size_t i = e.pieceAt(from); i < e.pieces.size() && e.pieces[i].start < std::max(to, from + 1); ++i) {
+        Piece& p = e.pieces[i];
+        const qsizetype end = e.pieceEnd(i);
+        if (!p.layout || p.generation != m_formatGeneration) {
+            QList<FormatRange> formats = formatsFor(lineStart + p.start, lineStart + end);
+            if (!p.layout || formats != p.formats) {
+                trimPieces(e);
+                if (!p.layout)
+                    ++e.shapedPieces;
+                p.layout = std::make_unique<QTextLayout>(m_buffer.mid(lineStart + p.start, end - p.start));
+                layOutText(*p.layout, m_font, m_charWidth, false, 0, m_lineHeight, formats);
+                p.formats = std::move(formats);
+                p.rightToLeft = hasRightToLeft(p.layout->text());
+            }
+            p.generation = m_formatGeneration;
+        }
+        p.used = ++m_useClock;
+        if (p.rightToLeft) {
+            parts.clear();
+            return false;
+        }
+        const qsizetype a = std::max(from, p.start), b = std::min(to, end);
+        const QTextLine l = p.layout->lineAt(0);
+        parts.push_back({p.layout.get(), p.start, a, b, l.cursorToX(int(a - p.start)), l.cursorToX(int(b - p.start))});
+    }
+    return true;
+}
+
 qsizetype CodeTextLayout::longRowStart(qsizetype line, qint64 row) const
 {
     const qsizetype start = m_buffer.lineStart(line);
@@ -535,8 +714,16 @@ qreal CodeTextLayout::xOfPosition(qsizetype position, bool upstream)
     if (!e->layout) {
         if (!m_wrap)
             return qreal(m_buffer.columnOf(position)) * m_charWidth;
+        const qsizetype lineStart = m_buffer.lineStart(line);
         const qsizetype from = longRowStart(line, row);
-        x = longRowLayout(*e, line, row)->lineAt(0).cursorToX(int(position - from));
+        std::vector<Part> parts;
+        if (rowParts(*e, line, from - lineStart, position - lineStart, parts)) {
+            x = 0;
+            for (const Part& part : parts)
+                x += part.x1 - part.x0;
+        } else {
+            x = longRowLayout(*e, line, row)->lineAt(0).cursorToX(int(position - from));
+        }
     } else {
         qsizetype index = e->toLayout(position - m_buffer.lineStart(line));
         if (e->preeditAt >= 0 && position - m_buffer.lineStart(line) == e->preeditAt)
@@ -557,7 +744,30 @@ qsizetype CodeTextLayout::positionAtX(qsizetype line, qint64 rowInLine, qreal x)
     if (!e->layout) {
         if (!m_wrap)
             return m_buffer.positionAtColumn(line, qint64(std::floor(x / m_charWidth + 0.5)), true);
-        p = from + longRowLayout(*e, line, rowInLine)->lineAt(0).xToCursor(x);
+        const qsizetype lineStart = m_buffer.lineStart(line);
+        std::vector<Part> parts;
+        if (rowParts(*e, line, from - lineStart, to - lineStart, parts)) {
+            // The nearest cluster bound, walked: Qt's own answer strays after some emoji sequences.
+            p = from;
+            qreal best = std::abs(x);
+            qreal left = 0;
+            for (const Part& part : parts) {
+                const QTextLine l = part.layout->lineAt(0);
+                for (qsizetype i = part.from; i < part.to;) {
+                    i = part.pieceStart + part.layout->nextCursorPosition(int(i - part.pieceStart));
+                    const qreal distance = std::abs(left + l.cursorToX(int(i - part.pieceStart)) - part.x0 - x);
+                    if (distance < best) {
+                        best = distance;
+                        p = lineStart + std::min(i, part.to);
+                    }
+                }
+                left += part.x1 - part.x0;
+                if (left > x + best)
+                    break;
+            }
+        } else {
+            p = from + longRowLayout(*e, line, rowInLine)->lineAt(0).xToCursor(x);
+        }
     } else {
         p = m_buffer.lineStart(line) + e->fromLayout(e->layout->lineAt(int(rowInLine)).xToCursor(x));
     }
@@ -647,7 +857,28 @@ void CodeTextLayout::draw(QPainter& painter, qsizetype line, qint64 firstRow, qi
         return;
     }
     const qint64 rows = rowsOfLine(line);
+    std::vector<Part> parts;
     for (qint64 r = std::max<qint64>(0, firstRow); r <= std::min(lastRow, rows - 1); ++r) {
+        const qsizetype rowStart = longRowStart(line, r);
+        const qsizetype rowEnd = std::max(rowStart, r + 1 < rows ? longRowStart(line, r + 1) : m_buffer.lineEnd(line));
+        if (rowParts(*e, line, rowStart - start, rowEnd - start, parts)) {
+            // Each part is its piece drawn shifted and cut to the part's own span of the row.
+            qreal x = origin.x();
+            const qreal y = origin.y() + qreal(r) * m_lineHeight;
+            for (const Part& part : parts) {
+                const QRectF span = QRectF(x, y, part.x1 - part.x0, m_lineHeight).intersected(clip);
+                if (!span.isEmpty()) {
+                    const qsizetype pieceFrom = start + part.pieceStart;
+                    painter.save();
+                    painter.setClipRect(span, Qt::IntersectClip);
+                    part.layout->draw(&painter, QPointF(x - part.x0, y),
+                        localSelections(selections, pieceFrom, pieceFrom + part.layout->text().size(), identity), span);
+                    painter.restore();
+                }
+                x += part.x1 - part.x0;
+            }
+            continue;
+        }
         QTextLayout* row = longRowLayout(*e, line, r);
         const qsizetype from = longRowStart(line, r);
         const qsizetype to = from + row->text().size();

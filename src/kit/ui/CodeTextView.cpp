@@ -136,7 +136,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
     m_caretUpstream = false;
-    m_layout->replaced(position, firstLine, oldLastLine, m_buffer.lineAt(position + added));
+    m_layout->replaced(position, removed, added, firstLine, oldLastLine, m_buffer.lineAt(position + added));
     // The view keeps its top row: lines added or removed above it move its number, an edit
     // below its start leaves it, and one that swallowed it leaves the top where the edit ends.
     if (top.line > oldLastLine)
