@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kCacheLines = 1024;   // shaped lines kept per view
 constexpr size_t kCacheLongRows = 512; // shaped rows kept per long line
 constexpr size_t kCachePieces = 512;   // shaped pieces kept per long line
-constexpr qsizetype kPieceUnits = 128;
+constexpr qsizetype kPieceUnits = 48;
 constexpr qsizetype kPieceMargin = 8; // an edit this near a piece's bound reshapes the neighbour too
 
 using FormatRange = QTextLayout::FormatRange;
@@ -469,29 +469,33 @@ static qsizetype graphemeAtOrAfter(const CodeTextBuffer& buffer, qsizetype posit
     return next > 0 ? from + next : position;
 }
 
-// Where a piece may end at or after `target`: before a printable ASCII character (which always
-// starts a cluster), after a space if one is near, else at the next grapheme boundary.
+// Where a piece may end at or after `target`: between two printable ASCII characters other than
+// spaces, else at a grapheme boundary away from spaces, else at the next grapheme boundary. A
+// space takes its font from the text around it, so a bound next to one would change its width.
 static qsizetype pieceBreak(QStringView text, qsizetype target)
 {
     const qsizetype n = text.size();
     if (target >= n)
         return n;
     const qsizetype limit = std::min(n, target + 48);
-    auto plain = [&](qsizetype i) { return text[i].unicode() >= 0x20 && text[i].unicode() < 0x7F; };
+    auto plain = [&](qsizetype i) { return text[i].unicode() > 0x20 && text[i].unicode() < 0x7F; };
     for (qsizetype i = target; i < limit; ++i)
-        if (plain(i) && text[i - 1] == QLatin1Char(' '))
+        if (plain(i) && plain(i - 1))
             return i;
-    for (qsizetype i = target; i < limit; ++i)
-        if (plain(i))
-            return i;
+    // The finder needs the clusters before the target too (a flag pairs with the one before it).
     const qsizetype from = std::max<qsizetype>(0, target - 32);
-    const QStringView window = text.mid(from, std::min(n, target + 32) - from);
+    const QStringView window = text.mid(from, limit - from);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), int(window.size()));
     finder.setPosition(int(target - from));
-    if (finder.isAtBoundary())
-        return target;
-    const qsizetype next = finder.toNextBoundary();
-    return next > 0 ? from + next : target;
+    qsizetype first = -1;
+    for (qsizetype b = finder.isAtBoundary() ? target - from : finder.toNextBoundary(); b > 0 && from + b < limit;
+         b = finder.toNextBoundary()) {
+        if (first < 0)
+            first = from + b;
+        if (!window[b - 1].isSpace() && !window[b].isSpace())
+            return from + b;
+    }
+    return first > 0 ? first : limit;
 }
 
 // Piece starts (offset by `base`) for `text`, the first at `base`.
@@ -526,8 +530,29 @@ void CodeTextLayout::editPieces(Entry& e, qsizetype line, qsizetype position, qs
         return;
     }
     // The pieces the edit touches, with a margin: a cluster may now reach over a bound next to it.
-    const size_t first = e.pieceAt(std::max<qsizetype>(0, position - kPieceMargin));
-    const size_t last = e.pieceAt(std::min(oldLength, position + removed + kPieceMargin));
+    size_t first = e.pieceAt(std::max<qsizetype>(0, position - kPieceMargin));
+    size_t last = e.pieceAt(std::min(oldLength, position + removed + kPieceMargin));
+    // Farther still when the text now makes a bound cut a cluster (a run of flags pairs anew)
+    // or touch a space.
+    const qsizetype lineStart = m_buffer.lineStart(line);
+    auto stable = [&](qsizetype bound) {
+        const qsizetype from = std::max<qsizetype>(0, bound - 32);
+        const QString window = m_buffer.mid(lineStart + from, std::min(e.piecesLength, bound + 32) - from);
+        const qsizetype at = bound - from;
+        if (at <= 0 || at >= window.size())
+            return true;
+        if (window[at - 1].isSpace() || window[at].isSpace())
+            return false;
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
+        finder.setPosition(at);
+        return finder.isAtBoundary();
+    };
+    e.piecesLength = oldLength + delta;
+    for (int guard = 0; guard < 8 && first > 0 && !stable(e.pieces[first].start); ++guard)
+        --first;
+    for (int guard = 0; guard < 8 && last + 1 < e.pieces.size() && !stable(e.pieces[last + 1].start + delta); ++guard)
+        ++last;
+    e.piecesLength = oldLength;
     const qsizetype start = e.pieces[first].start;
     const qsizetype end = e.pieceEnd(last) + delta;
     std::vector<Piece> fresh;
@@ -535,7 +560,6 @@ void CodeTextLayout::editPieces(Entry& e, qsizetype line, qsizetype position, qs
         if (end - start < 2 * kPieceUnits) {
             fresh.emplace_back().start = start;
         } else {
-            const qsizetype lineStart = m_buffer.lineStart(line);
             appendPieces(fresh, m_buffer.mid(lineStart + start, end - start), start);
         }
     }

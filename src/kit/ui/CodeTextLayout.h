@@ -24,7 +24,7 @@ class QPainter;
 // a logarithm, and a correction costs the same. Rows all have the same height.
 //
 // A line longer than `longLine` units keeps a cheaper rule: its rows are cut every `wrapColumns`
-// columns (moved to a grapheme boundary). Its text is shaped in pieces of about a hundred units
+// columns (moved to a grapheme boundary). Its text is shaped in pieces of a few dozen units
 // whose bounds move with edits rather than with the rows, so an edit reshapes only the piece it
 // falls in, although every row after it shifts; rows are drawn from the pieces they cover.
 class CodeTextLayout {
