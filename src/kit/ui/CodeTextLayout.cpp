@@ -33,6 +33,7 @@ struct Piece {
     quint64 generation = 0;
     quint64 used = 0;
     bool rightToLeft = false;
+    bool uncut = false; // a stretch not cut into pieces yet; never shaped
 };
 
 } // namespace
@@ -475,8 +476,8 @@ static qsizetype graphemeAtOrAfter(const CodeTextBuffer& buffer, qsizetype posit
 static qsizetype pieceBreak(QStringView text, qsizetype target)
 {
     const qsizetype n = text.size();
-    if (target >= n)
-        return n;
+    if (target >= n || target <= 0)
+        return std::clamp<qsizetype>(target, 0, n);
     const qsizetype limit = std::min(n, target + 48);
     auto plain = [&](qsizetype i) { return text[i].unicode() > 0x20 && text[i].unicode() < 0x7F; };
     for (qsizetype i = target; i < limit; ++i)
@@ -513,10 +514,44 @@ static void appendPieces(std::vector<Piece>& out, QStringView text, qsizetype ba
 
 void CodeTextLayout::splitPieces(Entry& e, qsizetype line)
 {
+    // One uncut stretch: pieces are cut where rows are drawn, so a huge line is never scanned.
     e.pieces.clear();
     e.shapedPieces = 0;
     e.piecesLength = m_buffer.lineLength(line);
-    appendPieces(e.pieces, m_buffer.lineText(line), 0);
+    e.pieces.emplace_back().uncut = true;
+}
+
+qsizetype CodeTextLayout::pieceBreakNear(qsizetype line, qsizetype lineLength, qsizetype target) const
+{
+    const qsizetype from = std::max<qsizetype>(0, target - 32);
+    const QString window = m_buffer.mid(m_buffer.lineStart(line) + from, std::min(lineLength, target + 48) - from);
+    return from + pieceBreak(window, target - from);
+}
+
+void CodeTextLayout::cutPieces(Entry& e, qsizetype line, qsizetype from, qsizetype to)
+{
+    for (size_t i = e.pieceAt(from); i < e.pieces.size() && e.pieces[i].start < std::max(to, from + 1); ++i) {
+        if (!e.pieces[i].uncut)
+            continue;
+        const qsizetype start = e.pieces[i].start, end = e.pieceEnd(i);
+        const qsizetype want = std::min(std::max(to, from + 1), end);
+        const qsizetype a = from - start < 2 * kPieceUnits ? start : pieceBreakNear(line, e.piecesLength, from - kPieceUnits);
+        const qsizetype b = end - want < 2 * kPieceUnits ? end : pieceBreakNear(line, e.piecesLength, want);
+        std::vector<Piece> cut;
+        if (a > start) {
+            Piece& before = cut.emplace_back();
+            before.start = start;
+            before.uncut = true;
+        }
+        appendPieces(cut, m_buffer.mid(m_buffer.lineStart(line) + a, b - a), a);
+        if (b < end) {
+            Piece& rest = cut.emplace_back();
+            rest.start = b;
+            rest.uncut = true;
+        }
+        const auto at = e.pieces.erase(e.pieces.begin() + qsizetype(i));
+        e.pieces.insert(at, std::make_move_iterator(cut.begin()), std::make_move_iterator(cut.end()));
+    }
 }
 
 void CodeTextLayout::editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added)
@@ -557,11 +592,10 @@ void CodeTextLayout::editPieces(Entry& e, qsizetype line, qsizetype position, qs
     const qsizetype end = e.pieceEnd(last) + delta;
     std::vector<Piece> fresh;
     if (end > start) {
-        if (end - start < 2 * kPieceUnits) {
-            fresh.emplace_back().start = start;
-        } else {
-            appendPieces(fresh, m_buffer.mid(lineStart + start, end - start), start);
-        }
+        // Cut again when drawn.
+        Piece& piece = fresh.emplace_back();
+        piece.start = start;
+        piece.uncut = end - start >= 2 * kPieceUnits;
     }
     for (size_t i = first; i <= last; ++i)
         e.shapedPieces -= e.pieces[i].layout ? 1 : 0;
@@ -610,6 +644,7 @@ bool CodeTextLayout::rowParts(Entry& e, qsizetype line, qsizetype from, qsizetyp
     parts.clear();
     if (e.pieces.empty() || e.piecesLength != m_buffer.lineLength(line))
         splitPieces(e, line);
+    cutPieces(e, line, from, to);
     const qsizetype lineStart = m_buffer.lineStart(line);
     for (size_t i = e.pieceAt(from); i < e.pieces.size() && e.pieces[i].start < std::max(to, from + 1); ++i) {
         Piece& p = e.pieces[i];

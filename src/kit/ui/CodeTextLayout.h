@@ -116,6 +116,9 @@ private:
     // one holds right-to-left text, whose visual order a piece cannot be cut by.
     bool rowParts(Entry& e, qsizetype line, qsizetype from, qsizetype to, std::vector<Part>& parts);
     void splitPieces(Entry& e, qsizetype line);
+    qsizetype pieceBreakNear(qsizetype line, qsizetype lineLength, qsizetype target) const;
+    // Cuts the uncut stretches that [from, to) of a long line reaches into pieces.
+    void cutPieces(Entry& e, qsizetype line, qsizetype from, qsizetype to);
     void editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added);
     void trimPieces(Entry& e);
     void trimCache();
