@@ -921,11 +921,12 @@ void CodeTextLayout::draw(QPainter& painter, qsizetype line, qint64 firstRow, qi
         const qsizetype rowStart = longRowStart(line, r);
         const qsizetype rowEnd = std::max(rowStart, r + 1 < rows ? longRowStart(line, r + 1) : m_buffer.lineEnd(line));
         if (rowParts(*e, line, rowStart - start, rowEnd - start, parts)) {
-            // Each part is its piece drawn shifted and cut to the part's own span of the row.
+            // Each part is its piece drawn shifted and cut to the part's own columns of the row;
+            // above and below, glyphs taller than the row may reach out as they would unshifted.
             qreal x = origin.x();
             const qreal y = origin.y() + qreal(r) * m_lineHeight;
             for (const Part& part : parts) {
-                const QRectF span = QRectF(x, y, part.x1 - part.x0, m_lineHeight).intersected(clip);
+                const QRectF span = QRectF(x, y - m_lineHeight, part.x1 - part.x0, 3 * m_lineHeight).intersected(clip);
                 if (!span.isEmpty()) {
                     const qsizetype pieceFrom = start + part.pieceStart;
                     painter.save();
