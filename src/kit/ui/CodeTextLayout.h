@@ -24,8 +24,9 @@ class QPainter;
 // a logarithm, and a correction costs the same. Rows all have the same height.
 //
 // A line longer than `longLine` units keeps a cheaper rule: its rows are cut every `wrapColumns`
-// columns (moved to a grapheme boundary), and only the rows that are drawn are shaped, each on
-// its own.
+// columns (moved to a grapheme boundary). Its text is shaped in pieces of a few dozen units
+// whose bounds move with edits rather than with the rows, so an edit reshapes only the piece it
+// falls in, although every row after it shifts; rows are drawn from the pieces they cover.
 class CodeTextLayout {
 public:
     static constexpr qsizetype longLine = 16384;
@@ -52,9 +53,10 @@ public:
 
     // The buffer was replaced as a whole.
     void reset();
-    // An edit at `position` replaced old lines [firstLine, oldLastLine] by new lines
-    // [firstLine, newLastLine].
-    void replaced(qsizetype position, qsizetype firstLine, qsizetype oldLastLine, qsizetype newLastLine);
+    // An edit replaced `removed` units at `position` by `added`, and old lines
+    // [firstLine, oldLastLine] by new lines [firstLine, newLastLine].
+    void replaced(qsizetype position, qsizetype removed, qsizetype added, qsizetype firstLine, qsizetype oldLastLine,
+        qsizetype newLastLine);
 
     // Rows, exact where laid out and estimated elsewhere.
     qint64 rowCount() const;
@@ -109,6 +111,16 @@ private:
     qsizetype longRowStart(qsizetype line, qint64 row) const;
     QTextLayout* longRowLayout(Entry& e, qsizetype line, qint64 row);
     QTextLayout* sliceLayout(Entry& e, qsizetype from, qsizetype to);
+    struct Part;
+    // The shaped pieces covering [from, to) of a long line, in order; false (and no parts) when
+    // one holds right-to-left text, whose visual order a piece cannot be cut by.
+    bool rowParts(Entry& e, qsizetype line, qsizetype from, qsizetype to, std::vector<Part>& parts);
+    void splitPieces(Entry& e, qsizetype line);
+    qsizetype pieceBreakNear(qsizetype line, qsizetype lineLength, qsizetype target) const;
+    // Cuts the uncut stretches that [from, to) of a long line reaches into pieces.
+    void cutPieces(Entry& e, qsizetype line, qsizetype from, qsizetype to);
+    void editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added);
+    void trimPieces(Entry& e);
     void trimCache();
 
     const CodeTextBuffer& m_buffer;

@@ -3,6 +3,7 @@
 #include "kit/CodeTextHighlighter.h"
 #include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
+#include "kit/ui/CodeTextInput.h"
 #include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextRenderer.h"
 
@@ -16,23 +17,19 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleHints>
-#include <QPointer>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr qsizetype kWordScanLimit = 4096; // word moves stop after this many units of one kind
 constexpr int kIndicatorMs = 900;
-
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c.isMark(); }
 
 } // namespace
 
 CodeTextView::CodeTextView(QWidget* parent)
-    : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer))
+    : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer)),
+      m_input(std::make_unique<CodeTextInput>(*this))
 {
     setFont(defaultFont());
     viewport()->setCursor(Qt::IBeamCursor);
@@ -69,7 +66,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     m_buffer = std::move(buffer);
     m_undo.clear();
-    m_preedit.clear();
+    m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
     m_layout->reset();
     m_indicator = {-1, 0};
@@ -136,7 +133,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
     m_caretUpstream = false;
-    m_layout->replaced(position, firstLine, oldLastLine, m_buffer.lineAt(position + added));
+    m_layout->replaced(position, removed, added, firstLine, oldLastLine, m_buffer.lineAt(position + added));
     // The view keeps its top row: lines added or removed above it move its number, an edit
     // below its start leaves it, and one that swallowed it leaves the top where the edit ends.
     if (top.line > oldLastLine)
@@ -174,7 +171,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.kind = kind;
     m_undo.record(step);
     applyReplacement(position, removedLength, inserted);
-    m_desiredX = -1;
+    m_input->forgetColumn();
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     ensureCaretVisible();
     resetCaretBlink();
@@ -239,7 +236,7 @@ CodeTextRange CodeTextView::selection() const
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype caret)
 {
-    m_desiredX = -1;
+    m_input->forgetColumn();
     m_caretUpstream = false;
     setSelectionInternal(anchor, caret, false);
 }
@@ -264,18 +261,6 @@ void CodeTextView::selectAll() { setSelectionInternal(0, m_buffer.length(), true
 
 QString CodeTextView::selectedText() const { return textInRange(selection()); }
 
-void CodeTextView::moveCaret(qsizetype position, bool extend, bool keepColumn, bool upstream)
-{
-    if (!keepColumn)
-        m_desiredX = -1;
-    setSelectionInternal(extend ? m_anchor : position, position, true);
-    if (upstream != m_caretUpstream) {
-        m_caretUpstream = upstream;
-        viewport()->update();
-    }
-    ensureCaretVisible();
-    resetCaretBlink();
-}
 
 // ---------------------------------------------------------------- geometry
 
@@ -598,118 +583,6 @@ void CodeTextView::refreshHighlighting()
     viewport()->update();
 }
 
-// ---------------------------------------------------------------- characters and words
-
-qsizetype CodeTextView::nextCharacter(qsizetype position) const { return m_layout->nextCursorPosition(position); }
-
-qsizetype CodeTextView::previousCharacter(qsizetype position) const
-{
-    return m_layout->previousCursorPosition(position);
-}
-
-qsizetype CodeTextView::backspaceStart(qsizetype position) const
-{
-    // A whole cluster goes (a flag, an emoji sequence, a syllable), except that a combining mark
-    // at its end is taken off on its own, so an accent can be retyped.
-    const qsizetype start = previousCharacter(position);
-    if (position - start < 2)
-        return start;
-    qsizetype last = position - 1;
-    if (last > start && m_buffer.at(last).isLowSurrogate() && m_buffer.at(last - 1).isHighSurrogate())
-        --last;
-    const char32_t c = m_buffer.at(last).isHighSurrogate()
-        ? QChar::surrogateToUcs4(m_buffer.at(last), m_buffer.at(last + 1)) : m_buffer.at(last).unicode();
-    const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
-    const auto category = QChar::category(c);
-    const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
-        || category == QChar::Mark_Enclosing;
-    return mark && !selector ? last : start;
-}
-
-qsizetype CodeTextView::wordBoundary(qsizetype position, bool forward) const
-{
-    const qsizetype n = m_buffer.length();
-    qsizetype p = position;
-    qsizetype budget = kWordScanLimit;
-    auto charAt = [&](qsizetype i) { return m_buffer.at(i); };
-    if (forward) {
-        while (p < n && budget-- > 0 && charAt(p).isSpace() && charAt(p) != QLatin1Char('\n'))
-            ++p;
-        if (p < n && charAt(p) == QLatin1Char('\n') && p == position)
-            return p + 1;
-        if (p < n && isWordChar(charAt(p))) {
-            while (p < n && budget-- > 0 && isWordChar(charAt(p)))
-                ++p;
-        } else if (p < n && !charAt(p).isSpace()) {
-            ++p;
-        }
-        return p;
-    }
-    while (p > 0 && budget-- > 0 && charAt(p - 1).isSpace() && charAt(p - 1) != QLatin1Char('\n'))
-        --p;
-    if (p > 0 && charAt(p - 1) == QLatin1Char('\n') && p == position)
-        return p - 1;
-    if (p > 0 && isWordChar(charAt(p - 1))) {
-        while (p > 0 && budget-- > 0 && isWordChar(charAt(p - 1)))
-            --p;
-    } else if (p > 0 && !charAt(p - 1).isSpace()) {
-        --p;
-    }
-    return p;
-}
-
-CodeTextRange CodeTextView::unitRangeAt(qsizetype position, Unit unit) const
-{
-    const qsizetype n = m_buffer.length();
-    position = std::clamp<qsizetype>(position, 0, n);
-    if (unit == Unit::Line) {
-        const qsizetype line = m_buffer.lineAt(position);
-        const qsizetype start = m_buffer.lineStart(line);
-        const qsizetype end = std::min(n, m_buffer.lineEnd(line) + 1);
-        return {start, end - start};
-    }
-    if (unit == Unit::Word) {
-        const QChar c = m_buffer.at(position);
-        const QChar before = position > 0 ? m_buffer.at(position - 1) : QChar();
-        const bool onWord = (position < n && isWordChar(c)) || (!(position < n && !c.isSpace()) && isWordChar(before));
-        if (onWord) {
-            qsizetype from = position, to = position;
-            qsizetype budget = kWordScanLimit;
-            while (from > 0 && budget-- > 0 && isWordChar(m_buffer.at(from - 1)))
-                --from;
-            budget = kWordScanLimit;
-            while (to < n && budget-- > 0 && isWordChar(m_buffer.at(to)))
-                ++to;
-            return {from, to - from};
-        }
-        if (position < n && c != QLatin1Char('\n'))
-            return {position, nextCharacter(position) - position};
-    }
-    return {position, 0};
-}
-
-void CodeTextView::deleteSelectionOr(bool forward, bool word)
-{
-    if (hasSelection()) {
-        const CodeTextRange sel = selection();
-        edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
-        return;
-    }
-    qsizetype other;
-    if (word)
-        other = wordBoundary(m_caret, forward);
-    else if (forward)
-        other = nextCharacter(m_caret);
-    else
-        other = backspaceStart(m_caret);
-    const qsizetype from = std::min(other, m_caret);
-    const qsizetype len = std::abs(other - m_caret);
-    if (len == 0)
-        return;
-    edit(from, len, QString(),
-        forward ? CodeTextUndoStack::Kind::DeleteForward : CodeTextUndoStack::Kind::DeleteBackward);
-}
-
 // ---------------------------------------------------------------- clipboard
 
 void CodeTextView::copy()
@@ -743,15 +616,9 @@ void CodeTextView::paste()
 
 bool CodeTextView::event(QEvent* event)
 {
-    if (event->type() == QEvent::ShortcutOverride) {
-        // Editing keys belong to the view while it has the focus, not to window shortcuts.
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key == QKeySequence::Copy || key == QKeySequence::Cut || key == QKeySequence::Paste
-            || key == QKeySequence::Undo || key == QKeySequence::Redo || key == QKeySequence::SelectAll
-            || (!key->text().isEmpty() && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))) {
-            event->accept();
-            return true;
-        }
+    if (event->type() == QEvent::ShortcutOverride && m_input->shortcutOverride(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
     }
     return QAbstractScrollArea::event(event);
 }
@@ -794,112 +661,10 @@ void CodeTextView::scrollContentsBy(int, int dy)
 
 void CodeTextView::keyPressEvent(QKeyEvent* e)
 {
-    using K = QKeySequence;
-    struct Move {
-        K::StandardKey move, select;
-        int kind;
-    };
-    static const Move moves[] = {
-        {K::MoveToNextChar, K::SelectNextChar, 0}, {K::MoveToPreviousChar, K::SelectPreviousChar, 1},
-        {K::MoveToNextWord, K::SelectNextWord, 2}, {K::MoveToPreviousWord, K::SelectPreviousWord, 3},
-        {K::MoveToNextLine, K::SelectNextLine, 4}, {K::MoveToPreviousLine, K::SelectPreviousLine, 5},
-        {K::MoveToStartOfLine, K::SelectStartOfLine, 6}, {K::MoveToEndOfLine, K::SelectEndOfLine, 7},
-        {K::MoveToStartOfDocument, K::SelectStartOfDocument, 8}, {K::MoveToEndOfDocument, K::SelectEndOfDocument, 9},
-        {K::MoveToNextPage, K::SelectNextPage, 10}, {K::MoveToPreviousPage, K::SelectPreviousPage, 11},
-        {K::MoveToStartOfBlock, K::SelectStartOfBlock, 6}, {K::MoveToEndOfBlock, K::SelectEndOfBlock, 7},
-    };
-    for (const Move& m : moves) {
-        const bool plain = e->matches(m.move);
-        const bool extend = !plain && e->matches(m.select);
-        if (!plain && !extend)
-            continue;
-        const CodeTextRange sel = selection();
-        const int pageRows = visibleRows();
-        qsizetype target = m_caret;
-        switch (m.kind) {
-        case 0: target = (!extend && hasSelection()) ? sel.end() : nextCharacter(m_caret); break;
-        case 1: target = (!extend && hasSelection()) ? sel.location : previousCharacter(m_caret); break;
-        case 2: target = wordBoundary(m_caret, true); break;
-        case 3: target = wordBoundary(m_caret, false); break;
-        case 4: case 5: case 10: case 11: {
-            if (m_desiredX < 0)
-                m_desiredX = m_layout->xOfPosition(m_caret, m_caretUpstream);
-            const qint64 step = m.kind == 4 ? 1 : m.kind == 5 ? -1 : m.kind == 10 ? pageRows : -pageRows;
-            RowPos at = rowPosOf(m_caret, m_caretUpstream);
-            if (!advance(at, step))
-                target = step < 0 ? 0 : m_buffer.length();
-            else
-                target = m_layout->positionAtX(at.line, at.row, m_desiredX);
-            if (m.kind >= 10) {
-                RowPos top = m_top;
-                advance(top, step);
-                setTop(top);
-            }
-            moveCaret(target, extend, true);
-            e->accept();
-            return;
-        }
-        case 6: {
-            const RowPos at = rowPosOf(m_caret, m_caretUpstream);
-            target = m_layout->rowRange(at.line, at.row).first;
-            break;
-        }
-        case 7: {
-            // The end of the row shown, which for a wrapped row is also where the next begins:
-            // the caret stays drawn at the end of this one.
-            const RowPos at = rowPosOf(m_caret, m_caretUpstream);
-            target = m_layout->rowRange(at.line, at.row).second;
-            const bool wrapped = at.row + 1 < m_layout->rowsOfLine(at.line);
-            m_undo.breakMerge();
-            moveCaret(target, extend, false, wrapped);
-            e->accept();
-            return;
-        }
-        case 8: target = 0; break;
-        case 9: target = m_buffer.length(); break;
-        }
-        m_undo.breakMerge();
-        moveCaret(target, extend);
+    if (m_input->keyPress(e))
         e->accept();
-        return;
-    }
-    if (e == K::SelectAll) { selectAll(); return; }
-    if (e == K::Copy) { copy(); return; }
-    if (e == K::Cut) { cut(); return; }
-    if (e == K::Paste) { paste(); return; }
-    if (e == K::Undo) { undo(); return; }
-    if (e == K::Redo) { redo(); return; }
-    if (m_readOnly) {
+    else
         e->ignore();
-        return;
-    }
-    if (e == K::Delete) { deleteSelectionOr(true, false); return; }
-    if (e == K::Backspace || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier))) {
-        deleteSelectionOr(false, false);
-        return;
-    }
-    if (e == K::DeleteEndOfWord) { deleteSelectionOr(true, true); return; }
-    if (e == K::DeleteStartOfWord) { deleteSelectionOr(false, true); return; }
-    if (e == K::InsertParagraphSeparator || e == K::InsertLineSeparator) {
-        const CodeTextRange sel = selection();
-        edit(sel.location, sel.length, QStringLiteral("\n"), CodeTextUndoStack::Kind::Typing);
-        return;
-    }
-    if (e->key() == Qt::Key_Tab && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        const CodeTextRange sel = selection();
-        edit(sel.location, sel.length, QStringLiteral("\t"), CodeTextUndoStack::Kind::Typing);
-        return;
-    }
-    const QString text = e->text();
-    if (!text.isEmpty() && !(e->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
-        && (text.at(0).isPrint() || text.at(0).isSurrogate() || text.at(0) == QLatin1Char('\t'))) {
-        const CodeTextRange sel = selection();
-        edit(sel.location, sel.length, text, sel.length ? CodeTextUndoStack::Kind::Other : CodeTextUndoStack::Kind::Typing);
-        if (sel.length)
-            m_undo.breakMerge();
-        return;
-    }
-    e->ignore();
 }
 
 void CodeTextView::mousePressEvent(QMouseEvent* e)
@@ -908,28 +673,7 @@ void CodeTextView::mousePressEvent(QMouseEvent* e)
         QAbstractScrollArea::mousePressEvent(e);
         return;
     }
-    m_undo.breakMerge();
-    const qsizetype pos = positionAt(e->position().toPoint());
-    // A third click soon after a double click selects the line.
-    Unit unit = Unit::Character;
-    if (m_lastDoubleClick.isValid() && m_lastDoubleClick.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval()
-        && (e->position().toPoint() - m_lastMousePos).manhattanLength() < 6) {
-        unit = Unit::Line;
-        m_lastDoubleClick.invalidate();
-    }
-    m_lastMousePos = e->position().toPoint();
-    m_mouseSelecting = true;
-    m_dragUnit = unit;
-    if (unit == Unit::Line) {
-        m_dragOrigin = unitRangeAt(pos, Unit::Line);
-        setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
-    } else if (e->modifiers() & Qt::ShiftModifier) {
-        m_dragOrigin = {m_anchor, 0};
-        moveCaret(pos, true);
-    } else {
-        m_dragOrigin = {pos, 0};
-        moveCaret(pos, false);
-    }
+    m_input->mousePress(e);
     e->accept();
 }
 
@@ -937,54 +681,13 @@ void CodeTextView::mouseDoubleClickEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton)
         return;
-    const qsizetype pos = positionAt(e->position().toPoint());
-    m_dragUnit = Unit::Word;
-    m_dragOrigin = unitRangeAt(pos, Unit::Word);
-    m_mouseSelecting = true;
-    setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
-    m_lastDoubleClick.start();
-    m_lastMousePos = e->position().toPoint();
+    m_input->mouseDoubleClick(e);
     e->accept();
 }
 
-void CodeTextView::mouseMoveEvent(QMouseEvent* e)
-{
-    if (!m_mouseSelecting || !(e->buttons() & Qt::LeftButton))
-        return;
-    m_lastMousePos = e->position().toPoint();
-    const QRect area = viewport()->rect();
-    if (!area.contains(m_lastMousePos)) {
-        if (!m_autoScrollTimer.isActive())
-            m_autoScrollTimer.start(50, this);
-    } else {
-        m_autoScrollTimer.stop();
-    }
-    const qsizetype pos = positionAt(m_lastMousePos);
-    if (m_dragUnit == Unit::Character) {
-        setSelectionInternal(m_dragOrigin.location, pos, true);
-    } else {
-        const CodeTextRange here = unitRangeAt(pos, m_dragUnit);
-        if (pos < m_dragOrigin.location)
-            setSelectionInternal(m_dragOrigin.end(), here.location, true);
-        else
-            setSelectionInternal(m_dragOrigin.location, std::max(here.end(), m_dragOrigin.end()), true);
-    }
-    ensureCaretVisible();
-}
+void CodeTextView::mouseMoveEvent(QMouseEvent* e) { m_input->mouseMove(e); }
 
-void CodeTextView::mouseReleaseEvent(QMouseEvent* e)
-{
-    m_mouseSelecting = false;
-    m_autoScrollTimer.stop();
-    if (e->button() == Qt::MiddleButton && !m_readOnly && QApplication::clipboard()->supportsSelection()) {
-        const QString text = QApplication::clipboard()->text(QClipboard::Selection);
-        if (!text.isEmpty()) {
-            const qsizetype pos = positionAt(e->position().toPoint());
-            setSelectionInternal(pos, pos, true);
-            insertPlainText(text);
-        }
-    }
-}
+void CodeTextView::mouseReleaseEvent(QMouseEvent* e) { m_input->mouseRelease(e); }
 
 void CodeTextView::focusInEvent(QFocusEvent* e)
 {
@@ -1022,15 +725,6 @@ void CodeTextView::timerEvent(QTimerEvent* e)
         m_indicatorTimer.stop();
         m_indicator = {-1, 0};
         viewport()->update();
-    } else if (e->timerId() == m_autoScrollTimer.timerId()) {
-        QScrollBar* v = verticalScrollBar();
-        if (m_lastMousePos.y() < 0)
-            v->setValue(v->value() - 1);
-        else if (m_lastMousePos.y() > viewport()->height())
-            v->setValue(v->value() + 1);
-        const qsizetype pos = positionAt(m_lastMousePos);
-        if (m_dragUnit == Unit::Character)
-            setSelectionInternal(m_dragOrigin.location, pos, true);
     } else {
         QAbstractScrollArea::timerEvent(e);
     }
@@ -1050,76 +744,25 @@ void CodeTextView::contextMenuEvent(QContextMenuEvent* e)
     menu.exec(e->globalPos());
 }
 
-// ---------------------------------------------------------------- input methods
+// ---------------------------------------------------------------- input methods and drops
 
 void CodeTextView::inputMethodEvent(QInputMethodEvent* e)
 {
-    if (m_readOnly) {
+    if (m_input->inputMethod(e))
+        e->accept();
+    else
         e->ignore();
-        return;
-    }
-    if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
-        const CodeTextRange sel = selection();
-        qsizetype from = sel.location, len = sel.length;
-        if (e->replacementLength() > 0 || e->replacementStart() != 0) {
-            from = std::clamp<qsizetype>(m_caret + e->replacementStart(), 0, m_buffer.length());
-            len = std::clamp<qsizetype>(e->replacementLength(), 0, m_buffer.length() - from);
-        }
-        edit(from, len, e->commitString(), CodeTextUndoStack::Kind::Other);
-    }
-    setPreedit(e->preeditString());
-    e->accept();
 }
 
 QVariant CodeTextView::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    switch (query) {
-    case Qt::ImEnabled:
-        return !m_readOnly;
-    case Qt::ImCursorRectangle:
-        return positionRect(m_caret).translated(viewport()->pos());
-    case Qt::ImFont:
-        return font();
-    case Qt::ImCursorPosition:
-        return int(std::min<qsizetype>(m_caret - m_buffer.lineStart(m_buffer.lineAt(m_caret)), 1024));
-    case Qt::ImAnchorPosition: {
-        const qsizetype start = m_buffer.lineStart(m_buffer.lineAt(m_caret));
-        return int(std::clamp<qsizetype>(m_anchor - start, 0, 1024));
-    }
-    case Qt::ImSurroundingText: {
-        const qsizetype line = m_buffer.lineAt(m_caret);
-        const qsizetype start = m_buffer.lineStart(line);
-        return m_buffer.mid(start, std::min<qsizetype>(m_buffer.lineLength(line), 1024 + (m_caret - start)));
-    }
-    case Qt::ImCurrentSelection:
-        return selection().length <= 1024 ? selectedText() : QString();
-    case Qt::ImHints:
-        return int(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhMultiLine);
-    default:
-        return QAbstractScrollArea::inputMethodQuery(query);
-    }
-}
-
-void CodeTextView::setPreedit(const QString& text)
-{
-    m_preedit = text;
-    // Shown inline at the caret: the text after it moves aside, and the row re-wraps.
-    m_layout->setPreedit(m_caret, text);
-    prepareLayout();
-    viewport()->update();
-}
-
-// ---------------------------------------------------------------- drops
-
-bool CodeTextView::acceptsDrag(const QMimeData* data) const
-{
-    // Only text is taken; files and other drags go on to the pane around the view.
-    return !m_readOnly && data && data->hasText() && !data->hasUrls();
+    const QVariant answer = m_input->inputMethodQuery(query);
+    return answer.isValid() ? answer : QAbstractScrollArea::inputMethodQuery(query);
 }
 
 void CodeTextView::dragEnterEvent(QDragEnterEvent* e)
 {
-    if (acceptsDrag(e->mimeData()))
+    if (m_input->acceptsDrag(e->mimeData()))
         e->acceptProposedAction();
     else
         e->ignore();
@@ -1127,32 +770,24 @@ void CodeTextView::dragEnterEvent(QDragEnterEvent* e)
 
 void CodeTextView::dragMoveEvent(QDragMoveEvent* e)
 {
-    if (!acceptsDrag(e->mimeData())) {
+    if (!m_input->acceptsDrag(e->mimeData())) {
         e->ignore();
         return;
     }
-    m_dropCaret = positionAt(e->position().toPoint());
-    viewport()->update();
+    m_input->dragMove(e);
     e->acceptProposedAction();
 }
 
-void CodeTextView::dragLeaveEvent(QDragLeaveEvent*)
-{
-    m_dropCaret = -1;
-    viewport()->update();
-}
+void CodeTextView::dragLeaveEvent(QDragLeaveEvent*) { m_input->dragLeave(); }
 
 void CodeTextView::dropEvent(QDropEvent* e)
 {
-    m_dropCaret = -1;
-    if (!acceptsDrag(e->mimeData())) {
+    if (!m_input->acceptsDrag(e->mimeData())) {
+        m_input->dragLeave();
         e->ignore();
         return;
     }
-    const qsizetype pos = positionAt(e->position().toPoint());
-    m_undo.breakMerge();
-    setSelectionInternal(pos, pos, true);
-    insertPlainText(e->mimeData()->text());
+    m_input->drop(e);
     e->acceptProposedAction();
     setFocus();
 }
@@ -1173,9 +808,9 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     state.indicator = m_indicator;
     if (m_focused && !m_readOnly && m_caretVisible && !hasSelection())
         state.caret = positionRect(m_caret);
-    if (m_dropCaret >= 0)
-        state.dropCaret = positionRect(m_dropCaret);
-    if (m_preedit.isEmpty())
+    if (m_input->dropPosition() >= 0)
+        state.dropCaret = positionRect(m_input->dropPosition());
+    if (m_input->preedit().isEmpty())
         state.placeholder = m_placeholder;
     state.palette = palette();
     CodeTextRenderer::paint(painter, event->rect(), *m_layout, m_buffer, state);

@@ -9,15 +9,14 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QElapsedTimer>
 #include <QList>
 #include <QMargins>
 
 #include <memory>
 
 #include "kit/CodeTextHighlighter.h"
+class CodeTextInput;
 class CodeTextLayout;
-class QMimeData;
 
 // A range of UTF-16 units: location and length.
 using CodeTextRange = TextRange;
@@ -25,7 +24,8 @@ using CodeTextRange = TextRange;
 // A plain-text view for documents of any size over a `CodeTextBuffer`, with soft wrap on or off.
 // Text is shaped and wrapped at word boundaries by the view's `CodeTextLayout`, which lays out
 // only the lines that are shown (a long line only by its shown rows) and keeps them until an edit
-// touches them; `CodeTextRenderer` paints them. The view keeps its place by the line at its top,
+// touches them; `CodeTextRenderer` paints them, and `CodeTextInput` turns keys, mouse, input
+// method and drops into moves and edits. The view keeps its place by the line at its top,
 // so corrections of estimated row counts never move the text under the reader.
 //
 // Text in and out is the buffer unit for unit, except that CR LF and lone CR become LF on the
@@ -165,7 +165,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    enum class Unit { Character, Word, Line };
+    friend class CodeTextInput;
     struct RowPos {
         qsizetype line = 0;
         qint64 row = 0;
@@ -186,33 +186,24 @@ private:
     // is then the first or last row).
     bool advance(RowPos& at, qint64 rows) const;
     RowPos rowPosOf(qsizetype position, bool upstream = false) const;
-    qsizetype nextCharacter(qsizetype position) const;
-    qsizetype previousCharacter(qsizetype position) const;
-    qsizetype backspaceStart(qsizetype position) const;
-    qsizetype wordBoundary(qsizetype position, bool forward) const;
-    CodeTextRange unitRangeAt(qsizetype position, Unit unit) const;
-    void moveCaret(qsizetype position, bool extend, bool keepColumn = false, bool upstream = false);
     void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
     void ensureCaretVisible();
     void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
     void applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
-    void deleteSelectionOr(bool forward, bool word);
-    bool acceptsDrag(const QMimeData* data) const;
     void resetCaretBlink();
     void emitUndoState(bool hadUndo, bool hadRedo);
-    void setPreedit(const QString& text);
     void updateLayoutWidth();
     void prepareSpareText();
 
     CodeTextBuffer m_buffer;
     std::unique_ptr<CodeTextLayout> m_layout;
+    std::unique_ptr<CodeTextInput> m_input;
     CodeTextUndoStack m_undo;
     QList<const CodeTextHighlighter*> m_highlighters;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
     // The caret sits at the end of a wrapped row rather than at the start of the next.
     bool m_caretUpstream = false;
-    qreal m_desiredX = -1;
     mutable RowPos m_top;
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
@@ -224,13 +215,5 @@ private:
     bool m_focused = false;
     QBasicTimer m_blinkTimer;
     QBasicTimer m_indicatorTimer;
-    QBasicTimer m_autoScrollTimer;
     CodeTextRange m_indicator{-1, 0};
-    Unit m_dragUnit = Unit::Character;
-    CodeTextRange m_dragOrigin;
-    bool m_mouseSelecting = false;
-    qsizetype m_dropCaret = -1;
-    QString m_preedit;
-    QPoint m_lastMousePos;
-    QElapsedTimer m_lastDoubleClick;
 };

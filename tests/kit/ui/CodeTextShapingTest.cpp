@@ -24,6 +24,8 @@ private slots:
     void preeditInline();
     void endOnWrappedRows();
     void correctionsKeepTheTopLine();
+    void longLineEditsKeepShapes_data();
+    void longLineEditsKeepShapes();
 };
 
 namespace {
@@ -292,6 +294,60 @@ void CodeTextShapingTest::correctionsKeepTheTopLine()
     view.replaceRange({0, 0}, QStringLiteral("abc\n"));
     QCOMPARE(view.topVisiblePosition(), top + 4);
     QCOMPARE(view.buffer().mid(view.topVisiblePosition(), 20), topText);
+}
+
+void CodeTextShapingTest::longLineEditsKeepShapes_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("emoji") << QStringLiteral("emoji");
+    QTest::newRow("CJK") << QStringLiteral("cjk");
+    QTest::newRow("marks and right-to-left words") << QStringLiteral("marks");
+}
+
+void CodeTextShapingTest::longLineEditsKeepShapes()
+{
+    // A line too long to shape whole: after edits anywhere in it, the caret's place in the
+    // edited row is where a fresh shaping of that row's text puts it, both ways. (Pieces shaped
+    // apart may differ from the row by less than a column where a sequence's font depends on
+    // what follows it.)
+    QFETCH(QString, kind);
+    QRandomGenerator random(quint32(qHash(kind)));
+    QString text;
+    while (text.size() <= CodeTextLayout::longLine + 4000)
+        text += sample(kind, random);
+    CodeTextView view;
+    show(view, 420);
+    view.setText(text);
+    CodeTextLayout& layout = view.textLayout();
+    const QStringList inserts = {QStringLiteral("x"), QStringLiteral("🇫🇷"), QStringLiteral("\u0301"), QStringLiteral("漢字 "),
+        QString(300, QLatin1Char('w'))};
+    for (int step = 0; step < 40; ++step) {
+        const qsizetype at = layout.previousCursorPosition(random.bounded(view.length()));
+        const qsizetype removed = step % 3 == 0 ? std::min<qsizetype>(random.bounded(200), view.length() - at) : 0;
+        view.replaceRange({at, removed}, step % 5 == 4 ? QString() : inserts.at(random.bounded(int(inserts.size()))));
+        view.scrollToPosition(at);
+        view.viewport()->repaint();
+        const qint64 row = layout.rowOfPosition(at, false);
+        const auto [from, to] = layout.rowRange(0, row);
+        QTextLayout fresh(view.buffer().mid(from, to - from), view.font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
+        fresh.setTextOption(option);
+        fresh.beginLayout();
+        fresh.createLine();
+        fresh.endLayout();
+        for (qsizetype p = from; p < to; p = layout.nextCursorPosition(p)) {
+            const qreal x = layout.xOfPosition(p, false);
+            // (Past the edge of a row that is wider than the view, the caret stays at the edge.)
+            const qreal expected = std::min(fresh.lineAt(0).cursorToX(int(p - from)), view.textAreaWidth() - 1);
+            QVERIFY2(std::abs(x - expected) < view.characterWidth(),
+                qPrintable(QStringLiteral("step %1, position %2: x %3, expected %4").arg(step).arg(p).arg(x).arg(expected)));
+            // Where Qt's layout of the row finds the position back from its x, ours does too.
+            if (fresh.lineAt(0).xToCursor(x) == p - from)
+                QCOMPARE(layout.positionAtX(0, row, x), p);
+        }
+    }
 }
 
 QUORRIX_TEST_MAIN(CodeTextShapingTest)

@@ -1,0 +1,472 @@
+#include "kit/ui/CodeTextInput.h"
+
+#include "kit/ui/CodeTextLayout.h"
+#include "kit/ui/CodeTextView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QStyleHints>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype kWordScanLimit = 4096; // word moves stop after this many units of one kind
+constexpr int kAutoScrollMs = 50;
+
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c.isMark(); }
+
+} // namespace
+
+CodeTextInput::CodeTextInput(CodeTextView& view) : m_view(view)
+{
+    m_autoScroll.setInterval(kAutoScrollMs);
+    QObject::connect(&m_autoScroll, &QTimer::timeout, &m_view, [this] { autoScroll(); });
+}
+
+// ---------------------------------------------------------------- characters and words
+
+qsizetype CodeTextInput::backspaceStart(qsizetype position) const
+{
+    // A whole cluster goes (a flag, an emoji sequence, a syllable), except that a combining mark
+    // at its end is taken off on its own, so an accent can be retyped.
+    const CodeTextBuffer& buffer = m_view.m_buffer;
+    const qsizetype start = m_view.m_layout->previousCursorPosition(position);
+    if (position - start < 2)
+        return start;
+    qsizetype last = position - 1;
+    if (last > start && buffer.at(last).isLowSurrogate() && buffer.at(last - 1).isHighSurrogate())
+        --last;
+    const char32_t c = buffer.at(last).isHighSurrogate()
+        ? QChar::surrogateToUcs4(buffer.at(last), buffer.at(last + 1)) : buffer.at(last).unicode();
+    const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
+    const auto category = QChar::category(c);
+    const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+        || category == QChar::Mark_Enclosing;
+    return mark && !selector ? last : start;
+}
+
+qsizetype CodeTextInput::wordBoundary(qsizetype position, bool forward) const
+{
+    const CodeTextBuffer& buffer = m_view.m_buffer;
+    const qsizetype n = buffer.length();
+    qsizetype p = position;
+    qsizetype budget = kWordScanLimit;
+    auto charAt = [&](qsizetype i) { return buffer.at(i); };
+    if (forward) {
+        while (p < n && budget-- > 0 && charAt(p).isSpace() && charAt(p) != QLatin1Char('\n'))
+            ++p;
+        if (p < n && charAt(p) == QLatin1Char('\n') && p == position)
+            return p + 1;
+        if (p < n && isWordChar(charAt(p))) {
+            while (p < n && budget-- > 0 && isWordChar(charAt(p)))
+                ++p;
+        } else if (p < n && !charAt(p).isSpace()) {
+            ++p;
+        }
+        return p;
+    }
+    while (p > 0 && budget-- > 0 && charAt(p - 1).isSpace() && charAt(p - 1) != QLatin1Char('\n'))
+        --p;
+    if (p > 0 && charAt(p - 1) == QLatin1Char('\n') && p == position)
+        return p - 1;
+    if (p > 0 && isWordChar(charAt(p - 1))) {
+        while (p > 0 && budget-- > 0 && isWordChar(charAt(p - 1)))
+            --p;
+    } else if (p > 0 && !charAt(p - 1).isSpace()) {
+        --p;
+    }
+    return p;
+}
+
+TextRange CodeTextInput::unitRangeAt(qsizetype position, Unit unit) const
+{
+    const CodeTextBuffer& buffer = m_view.m_buffer;
+    const qsizetype n = buffer.length();
+    position = std::clamp<qsizetype>(position, 0, n);
+    if (unit == Unit::Line) {
+        const qsizetype line = buffer.lineAt(position);
+        const qsizetype start = buffer.lineStart(line);
+        const qsizetype end = std::min(n, buffer.lineEnd(line) + 1);
+        return {start, end - start};
+    }
+    if (unit == Unit::Word) {
+        const QChar c = buffer.at(position);
+        const QChar before = position > 0 ? buffer.at(position - 1) : QChar();
+        const bool onWord = (position < n && isWordChar(c)) || (!(position < n && !c.isSpace()) && isWordChar(before));
+        if (onWord) {
+            qsizetype from = position, to = position;
+            qsizetype budget = kWordScanLimit;
+            while (from > 0 && budget-- > 0 && isWordChar(buffer.at(from - 1)))
+                --from;
+            budget = kWordScanLimit;
+            while (to < n && budget-- > 0 && isWordChar(buffer.at(to)))
+                ++to;
+            return {from, to - from};
+        }
+        if (position < n && c != QLatin1Char('\n'))
+            return {position, m_view.m_layout->nextCursorPosition(position) - position};
+    }
+    return {position, 0};
+}
+
+// ---------------------------------------------------------------- keys
+
+void CodeTextInput::moveCaret(qsizetype position, bool extend, bool keepColumn, bool upstream)
+{
+    if (!keepColumn)
+        m_desiredX = -1;
+    m_view.setSelectionInternal(extend ? m_view.m_anchor : position, position, true);
+    if (upstream != m_view.m_caretUpstream) {
+        m_view.m_caretUpstream = upstream;
+        m_view.viewport()->update();
+    }
+    m_view.ensureCaretVisible();
+    m_view.resetCaretBlink();
+}
+
+bool CodeTextInput::moveKey(QKeyEvent* e)
+{
+    using K = QKeySequence;
+    enum Kind { NextChar, PreviousChar, NextWord, PreviousWord, NextRow, PreviousRow, RowStart, RowEnd, DocumentStart,
+        DocumentEnd, NextPage, PreviousPage };
+    struct Move {
+        K::StandardKey move, select;
+        Kind kind;
+    };
+    static const Move moves[] = {
+        {K::MoveToNextChar, K::SelectNextChar, NextChar}, {K::MoveToPreviousChar, K::SelectPreviousChar, PreviousChar},
+        {K::MoveToNextWord, K::SelectNextWord, NextWord}, {K::MoveToPreviousWord, K::SelectPreviousWord, PreviousWord},
+        {K::MoveToNextLine, K::SelectNextLine, NextRow}, {K::MoveToPreviousLine, K::SelectPreviousLine, PreviousRow},
+        {K::MoveToStartOfLine, K::SelectStartOfLine, RowStart}, {K::MoveToEndOfLine, K::SelectEndOfLine, RowEnd},
+        {K::MoveToStartOfDocument, K::SelectStartOfDocument, DocumentStart},
+        {K::MoveToEndOfDocument, K::SelectEndOfDocument, DocumentEnd},
+        {K::MoveToNextPage, K::SelectNextPage, NextPage}, {K::MoveToPreviousPage, K::SelectPreviousPage, PreviousPage},
+        {K::MoveToStartOfBlock, K::SelectStartOfBlock, RowStart}, {K::MoveToEndOfBlock, K::SelectEndOfBlock, RowEnd},
+    };
+    CodeTextView& v = m_view;
+    CodeTextLayout& layout = *v.m_layout;
+    for (const Move& m : moves) {
+        const bool plain = e->matches(m.move);
+        const bool extend = !plain && e->matches(m.select);
+        if (!plain && !extend)
+            continue;
+        const TextRange sel = v.selection();
+        const qsizetype caret = v.m_caret;
+        qsizetype target = caret;
+        switch (m.kind) {
+        case NextChar: target = (!extend && v.hasSelection()) ? sel.end() : layout.nextCursorPosition(caret); break;
+        case PreviousChar:
+            target = (!extend && v.hasSelection()) ? sel.location : layout.previousCursorPosition(caret);
+            break;
+        case NextWord: target = wordBoundary(caret, true); break;
+        case PreviousWord: target = wordBoundary(caret, false); break;
+        case NextRow: case PreviousRow: case NextPage: case PreviousPage: {
+            if (m_desiredX < 0)
+                m_desiredX = layout.xOfPosition(caret, v.m_caretUpstream);
+            const qint64 pageRows = v.visibleRows();
+            const qint64 step = m.kind == NextRow ? 1 : m.kind == PreviousRow ? -1 : m.kind == NextPage ? pageRows : -pageRows;
+            CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
+            if (!v.advance(at, step))
+                target = step < 0 ? 0 : v.m_buffer.length();
+            else
+                target = layout.positionAtX(at.line, at.row, m_desiredX);
+            if (m.kind == NextPage || m.kind == PreviousPage) {
+                CodeTextView::RowPos top = v.m_top;
+                v.advance(top, step);
+                v.setTop(top);
+            }
+            moveCaret(target, extend, true);
+            return true;
+        }
+        case RowStart: {
+            const CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
+            target = layout.rowRange(at.line, at.row).first;
+            break;
+        }
+        case RowEnd: {
+            // The end of the row shown, which for a wrapped row is also where the next begins:
+            // the caret stays drawn at the end of this one.
+            const CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
+            target = layout.rowRange(at.line, at.row).second;
+            const bool wrapped = at.row + 1 < layout.rowsOfLine(at.line);
+            v.m_undo.breakMerge();
+            moveCaret(target, extend, false, wrapped);
+            return true;
+        }
+        case DocumentStart: target = 0; break;
+        case DocumentEnd: target = v.m_buffer.length(); break;
+        }
+        v.m_undo.breakMerge();
+        moveCaret(target, extend);
+        return true;
+    }
+    return false;
+}
+
+bool CodeTextInput::keyPress(QKeyEvent* e)
+{
+    using K = QKeySequence;
+    CodeTextView& v = m_view;
+    if (moveKey(e))
+        return true;
+    if (e == K::SelectAll) { v.selectAll(); return true; }
+    if (e == K::Copy) { v.copy(); return true; }
+    if (e == K::Cut) { v.cut(); return true; }
+    if (e == K::Paste) { v.paste(); return true; }
+    if (e == K::Undo) { v.undo(); return true; }
+    if (e == K::Redo) { v.redo(); return true; }
+    if (v.m_readOnly)
+        return false;
+    if (e == K::Delete) { deleteSelectionOr(true, false); return true; }
+    if (e == K::Backspace || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier))) {
+        deleteSelectionOr(false, false);
+        return true;
+    }
+    if (e == K::DeleteEndOfWord) { deleteSelectionOr(true, true); return true; }
+    if (e == K::DeleteStartOfWord) { deleteSelectionOr(false, true); return true; }
+    if (e == K::InsertParagraphSeparator || e == K::InsertLineSeparator) {
+        typeOverSelection(QStringLiteral("\n"));
+        return true;
+    }
+    if (e->key() == Qt::Key_Tab && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        typeOverSelection(QStringLiteral("\t"));
+        return true;
+    }
+    const QString text = e->text();
+    if (!text.isEmpty() && !(e->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
+        && (text.at(0).isPrint() || text.at(0).isSurrogate() || text.at(0) == QLatin1Char('\t'))) {
+        typeOverSelection(text);
+        return true;
+    }
+    return false;
+}
+
+void CodeTextInput::typeOverSelection(const QString& text)
+{
+    // Typing joins the step before; typing over a selection is a step of its own.
+    const TextRange sel = m_view.selection();
+    m_view.edit(sel.location, sel.length, text, sel.length ? CodeTextUndoStack::Kind::Other : CodeTextUndoStack::Kind::Typing);
+    if (sel.length)
+        m_view.m_undo.breakMerge();
+}
+
+bool CodeTextInput::shortcutOverride(QKeyEvent* key) const
+{
+    // Editing keys belong to the view while it has the focus, not to window shortcuts.
+    return key == QKeySequence::Copy || key == QKeySequence::Cut || key == QKeySequence::Paste
+        || key == QKeySequence::Undo || key == QKeySequence::Redo || key == QKeySequence::SelectAll
+        || (!key->text().isEmpty() && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)));
+}
+
+void CodeTextInput::deleteSelectionOr(bool forward, bool word)
+{
+    CodeTextView& v = m_view;
+    if (v.hasSelection()) {
+        const TextRange sel = v.selection();
+        v.edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
+        return;
+    }
+    const qsizetype caret = v.m_caret;
+    qsizetype other;
+    if (word)
+        other = wordBoundary(caret, forward);
+    else if (forward)
+        other = v.m_layout->nextCursorPosition(caret);
+    else
+        other = backspaceStart(caret);
+    const qsizetype from = std::min(other, caret);
+    const qsizetype len = std::abs(other - caret);
+    if (len == 0)
+        return;
+    v.edit(from, len, QString(),
+        forward ? CodeTextUndoStack::Kind::DeleteForward : CodeTextUndoStack::Kind::DeleteBackward);
+}
+
+// ---------------------------------------------------------------- mouse
+
+void CodeTextInput::mousePress(QMouseEvent* e)
+{
+    CodeTextView& v = m_view;
+    v.m_undo.breakMerge();
+    const QPoint point = e->position().toPoint();
+    const qsizetype pos = v.positionAt(point);
+    // A third click soon after a double click selects the line.
+    Unit unit = Unit::Character;
+    if (m_lastDoubleClick.isValid() && m_lastDoubleClick.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval()
+        && (point - m_lastMousePos).manhattanLength() < 6) {
+        unit = Unit::Line;
+        m_lastDoubleClick.invalidate();
+    }
+    m_lastMousePos = point;
+    m_mouseSelecting = true;
+    m_dragUnit = unit;
+    if (unit == Unit::Line) {
+        m_dragOrigin = unitRangeAt(pos, Unit::Line);
+        v.setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
+    } else if (e->modifiers() & Qt::ShiftModifier) {
+        m_dragOrigin = {v.m_anchor, 0};
+        moveCaret(pos, true);
+    } else {
+        m_dragOrigin = {pos, 0};
+        moveCaret(pos, false);
+    }
+}
+
+void CodeTextInput::mouseDoubleClick(QMouseEvent* e)
+{
+    const qsizetype pos = m_view.positionAt(e->position().toPoint());
+    m_dragUnit = Unit::Word;
+    m_dragOrigin = unitRangeAt(pos, Unit::Word);
+    m_mouseSelecting = true;
+    m_view.setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
+    m_lastDoubleClick.start();
+    m_lastMousePos = e->position().toPoint();
+}
+
+void CodeTextInput::mouseMove(QMouseEvent* e)
+{
+    if (!m_mouseSelecting || !(e->buttons() & Qt::LeftButton))
+        return;
+    m_lastMousePos = e->position().toPoint();
+    if (!m_view.viewport()->rect().contains(m_lastMousePos)) {
+        if (!m_autoScroll.isActive())
+            m_autoScroll.start();
+    } else {
+        m_autoScroll.stop();
+    }
+    extendMouseSelection(m_view.positionAt(m_lastMousePos));
+    m_view.ensureCaretVisible();
+}
+
+void CodeTextInput::extendMouseSelection(qsizetype pos)
+{
+    if (m_dragUnit == Unit::Character) {
+        m_view.setSelectionInternal(m_dragOrigin.location, pos, true);
+        return;
+    }
+    const TextRange here = unitRangeAt(pos, m_dragUnit);
+    if (pos < m_dragOrigin.location)
+        m_view.setSelectionInternal(m_dragOrigin.end(), here.location, true);
+    else
+        m_view.setSelectionInternal(m_dragOrigin.location, std::max(here.end(), m_dragOrigin.end()), true);
+}
+
+void CodeTextInput::autoScroll()
+{
+    QScrollBar* bar = m_view.verticalScrollBar();
+    if (m_lastMousePos.y() < 0)
+        bar->setValue(bar->value() - 1);
+    else if (m_lastMousePos.y() > m_view.viewport()->height())
+        bar->setValue(bar->value() + 1);
+    if (m_dragUnit == Unit::Character)
+        m_view.setSelectionInternal(m_dragOrigin.location, m_view.positionAt(m_lastMousePos), true);
+}
+
+void CodeTextInput::mouseRelease(QMouseEvent* e)
+{
+    m_mouseSelecting = false;
+    m_autoScroll.stop();
+    if (e->button() == Qt::MiddleButton && !m_view.m_readOnly && QApplication::clipboard()->supportsSelection()) {
+        const QString text = QApplication::clipboard()->text(QClipboard::Selection);
+        if (!text.isEmpty()) {
+            const qsizetype pos = m_view.positionAt(e->position().toPoint());
+            m_view.setSelectionInternal(pos, pos, true);
+            m_view.insertPlainText(text);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- input methods
+
+bool CodeTextInput::inputMethod(QInputMethodEvent* e)
+{
+    CodeTextView& v = m_view;
+    if (v.m_readOnly)
+        return false;
+    if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
+        const TextRange sel = v.selection();
+        qsizetype from = sel.location, len = sel.length;
+        if (e->replacementLength() > 0 || e->replacementStart() != 0) {
+            from = std::clamp<qsizetype>(v.m_caret + e->replacementStart(), 0, v.m_buffer.length());
+            len = std::clamp<qsizetype>(e->replacementLength(), 0, v.m_buffer.length() - from);
+        }
+        v.edit(from, len, e->commitString(), CodeTextUndoStack::Kind::Other);
+    }
+    setPreedit(e->preeditString());
+    return true;
+}
+
+QVariant CodeTextInput::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    const CodeTextView& v = m_view;
+    const CodeTextBuffer& buffer = v.m_buffer;
+    const qsizetype caret = v.m_caret;
+    switch (query) {
+    case Qt::ImEnabled:
+        return !v.m_readOnly;
+    case Qt::ImCursorRectangle:
+        return v.positionRect(caret).translated(v.viewport()->pos());
+    case Qt::ImFont:
+        return v.font();
+    case Qt::ImCursorPosition:
+        return int(std::min<qsizetype>(caret - buffer.lineStart(buffer.lineAt(caret)), 1024));
+    case Qt::ImAnchorPosition: {
+        const qsizetype start = buffer.lineStart(buffer.lineAt(caret));
+        return int(std::clamp<qsizetype>(v.m_anchor - start, 0, 1024));
+    }
+    case Qt::ImSurroundingText: {
+        const qsizetype line = buffer.lineAt(caret);
+        const qsizetype start = buffer.lineStart(line);
+        return buffer.mid(start, std::min<qsizetype>(buffer.lineLength(line), 1024 + (caret - start)));
+    }
+    case Qt::ImCurrentSelection:
+        return v.selection().length <= 1024 ? v.selectedText() : QString();
+    case Qt::ImHints:
+        return int(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhMultiLine);
+    default:
+        return QVariant();
+    }
+}
+
+void CodeTextInput::setPreedit(const QString& text)
+{
+    m_preedit = text;
+    // Shown inline at the caret: the text after it moves aside, and the row re-wraps.
+    m_view.m_layout->setPreedit(m_view.m_caret, text);
+    m_view.prepareLayout();
+    m_view.viewport()->update();
+}
+
+// ---------------------------------------------------------------- drops
+
+bool CodeTextInput::acceptsDrag(const QMimeData* data) const
+{
+    // Only text is taken; files and other drags go on to the pane around the view.
+    return !m_view.m_readOnly && data && data->hasText() && !data->hasUrls();
+}
+
+void CodeTextInput::dragMove(QDragMoveEvent* e)
+{
+    m_dropCaret = m_view.positionAt(e->position().toPoint());
+    m_view.viewport()->update();
+}
+
+void CodeTextInput::dragLeave()
+{
+    m_dropCaret = -1;
+    m_view.viewport()->update();
+}
+
+void CodeTextInput::drop(QDropEvent* e)
+{
+    m_dropCaret = -1;
+    const qsizetype pos = m_view.positionAt(e->position().toPoint());
+    m_view.m_undo.breakMerge();
+    m_view.setSelectionInternal(pos, pos, true);
+    m_view.insertPlainText(e->mimeData()->text());
+}
