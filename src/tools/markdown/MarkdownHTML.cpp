@@ -9,6 +9,7 @@
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
 
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <atomic>
@@ -96,6 +97,36 @@ QString normalized(const QString& text)
         }
     }
     return out;
+}
+
+// normalized() over units of its own, in place: none of its steps lengthens the text. Answers the
+// new length.
+qsizetype normalizeInPlace(char16_t* units, qsizetype n)
+{
+    qsizetype from = 0;
+    qsizetype to = 0;
+    while (from < n) {
+        const qsizetype hit = findNormalizable(units + from, units + n) - units;
+        if (to != from)
+            std::memmove(units + to, units + from, size_t(hit - from) * sizeof(char16_t));
+        to += hit - from;
+        from = hit;
+        if (from == n)
+            break;
+        const char16_t u = units[from];
+        if (u == u'\r') {
+            units[to++] = u'\n';
+            from += from + 1 < n && units[from + 1] == u'\n' ? 2 : 1;
+        } else if (u >= 0xD800 && u < 0xDC00 && from + 1 < n && units[from + 1] >= 0xDC00 && units[from + 1] < 0xE000) {
+            units[to++] = u;
+            units[to++] = units[from + 1];
+            from += 2;
+        } else {
+            units[to++] = 0xFFFD;
+            ++from;
+        }
+    }
+    return to;
 }
 
 bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(prefix); }
@@ -562,12 +593,43 @@ QString renderWhole(const QList<QStringView>& lines, qsizetype units)
     return out.take();
 }
 
-QByteArray utf8Of(QStringView html)
+// Appends text, encoded, to the QByteArray at context.
+void appendUtf8(void* context, QStringView text)
 {
-    QByteArray bytes(Utf8Encoder::encodedLength(html), Qt::Uninitialized);
-    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.size()));
-    Utf8Encoder::encode(html, bytes.data());
+    QByteArray& bytes = *static_cast<QByteArray*>(context);
+    const qsizetype at = bytes.size();
+    const qsizetype n = Utf8Encoder::encodedLength(text);
+    if (bytes.capacity() - at < n)
+        bytes.reserve(std::max(at + n, 2 * bytes.capacity())); // moves no bytes: realloc remaps
+    bytes.resize(at + n);
+    // The page the stretch ends in as well, which the next one starts in.
+    LargeBuffer::populate(bytes.data() + at, size_t(std::min(n + 4096, bytes.capacity() - at)));
+    Utf8Encoder::encode(text, bytes.data() + at);
+}
+
+// The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
+// UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
+QByteArray renderWholeUtf8(const QList<QStringView>& lines, qsizetype units)
+{
+    QByteArray bytes;
+    bytes.reserve(likelyFor(units));
+    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.capacity()));
+    MarkdownOutput out = MarkdownOutput::passingOn(qsizetype(32) << 10, appendUtf8, &bytes);
+    MarkdownHTML::renderBlocks(lines, 0, 0, out);
+    out.passOn();
     return bytes;
+}
+
+// The document decoded as QString::fromUtf8 does, then normalized.
+MarkdownOutput decodedNormalized(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    MarkdownOutput text = MarkdownOutput::scratch(0);
+    text.appendWritten(decoder.requiredSpace(utf8.size()), [&](char16_t* to) {
+        const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8);
+        return normalizeInPlace(to, reinterpret_cast<const char16_t*>(end) - to);
+    });
+    return text;
 }
 
 // Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
@@ -639,8 +701,14 @@ QString renderMarkdownHTML(const QString& source)
 QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
 {
     const int workers = workerCount();
-    if (utf8.size() < parallelMinimum || workers < 2)
-        return utf8Of(renderMarkdownHTML(QString::fromUtf8(utf8)));
+    if (utf8.size() < parallelMinimum || workers < 2) {
+        const MarkdownOutput text = decodedNormalized(utf8);
+        QList<QStringView> lines;
+        lines.reserve(text.size() / 32 + 16);
+        LargeBuffer::populate(lines.data(), size_t(lines.capacity()) * sizeof(QStringView));
+        splitLines(text, lines, true);
+        return renderWholeUtf8(lines, text.size());
+    }
 
     // Decoded in pieces side by side; lines never run across pieces.
     const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
@@ -688,5 +756,5 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
             return out;
         }
     }
-    return utf8Of(renderWhole(lines, units));
+    return renderWholeUtf8(lines, units);
 }

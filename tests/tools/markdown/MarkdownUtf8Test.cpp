@@ -1,12 +1,14 @@
 #include "tools/markdown/MarkdownHTML.h"
 
+#include "support/OneCore.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
 
 // From UTF-8 to UTF-8 in one call: the bytes of decoding, rendering and encoding one after
-// another, whatever the bytes, and wherever the large documents are cut into pieces and parts.
+// another, whatever the bytes, and wherever the large documents are cut into pieces and parts;
+// on one core, where all of it is encoded as it is written, a little at a time.
 class MarkdownUtf8Test : public QObject {
     Q_OBJECT
 
@@ -62,6 +64,16 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QCOMPARE(renderMarkdownHTMLUtf8(bytes), inSteps(bytes));
+    }
+
+    void sameAsStepsOnOneCore_data() { sameAsSteps_data(); }
+    void sameAsStepsOnOneCore()
+    {
+        QFETCH(QByteArray, bytes);
+        const cpu_set_t before = OneCore::pin();
+        const QByteArray once = renderMarkdownHTMLUtf8(bytes);
+        OneCore::restore(before);
+        QCOMPARE(once, inSteps(bytes));
     }
 };
 
