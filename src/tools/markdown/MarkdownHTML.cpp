@@ -582,6 +582,7 @@ void assemble(Result& out, const Parts& parts)
     auto* const to = out.data();
     runParts(qsizetype(parts.size()), [&](qsizetype p) {
         const auto& part = parts[size_t(p)];
+        LargeBuffer::populate(to + starts[size_t(p)], size_t(part.size()) * sizeof(*to));
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
     }, workerCount());
 }
@@ -713,13 +714,14 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     // Decoded in pieces side by side; lines never run across pieces.
     const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
     const size_t pieces = pieceCuts.size() - 1;
-    std::vector<QString> texts(pieces);
+    std::vector<MarkdownOutput> texts(pieces);
     std::vector<QList<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
-        texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
+        texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
         pieceLines[k].reserve(texts[k].size() / 32 + 16);
+        LargeBuffer::populate(pieceLines[k].data(), size_t(pieceLines[k].capacity()) * sizeof(QStringView));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
         scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
     }, workerCount());
@@ -733,21 +735,21 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     }
     QList<QStringView> lines;
     lines.reserve(lineCount);
+    LargeBuffer::populate(lines.data(), size_t(lineCount) * sizeof(QStringView));
     for (const QList<QStringView>& some : pieceLines)
         lines.append(some);
 
-    // Each part is rendered into a buffer its thread keeps, and leaves it as UTF-8.
+    // Each part leaves as UTF-8, encoded as it is written.
     const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups) : std::vector<qsizetype>();
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            MarkdownOutput& kept = keptBuffer(unitsOf(part));
-            bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
             QByteArray& bytes = outs[size_t(p)];
-            bytes = QByteArray(Utf8Encoder::encodedLength(kept), Qt::Uninitialized);
-            Utf8Encoder::encode(kept, bytes.data());
-            releaseLarge(kept);
+            bytes.reserve(likelyFor(unitsOf(part)));
+            MarkdownOutput out = MarkdownOutput::passingOn(qsizetype(32) << 10, appendUtf8, &bytes);
+            bool between = false;
+            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
+            out.passOn();
             return between;
         });
         if (apart) {
