@@ -417,7 +417,12 @@ namespace {
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype keptMaximum = qsizetype(4) << 20;
 
-int workerCount() { return std::min(partWorkers(), 8); }
+// A helper thread per MiB of document: in a process that has started none yet, starting one costs
+// about what it takes over from a smaller document.
+int workerCount(qsizetype size)
+{
+    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / (qsizetype(1) << 20)}));
+}
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
 // the empty line after it only when it is the document's last piece.
@@ -477,9 +482,9 @@ void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, co
 
 // Answers the first line of every part and, last, the line count; empty when the document is
 // one part.
-std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units, const std::vector<LineGroup>& groups)
+std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units, const std::vector<LineGroup>& groups, int workers)
 {
-    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workerCount()));
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
     std::vector<qsizetype> cuts{0};
     qsizetype cutUnits = 0;
     char16_t fence = 0;
@@ -511,14 +516,14 @@ std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units
 // Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
 // it ends between blocks. Answers false when a part but the last does not.
 template<typename Render>
-bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& cuts, Render render)
+bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& cuts, int workers, Render render)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
     runParts(parts, [&](qsizetype p) {
         const qsizetype first = cuts[size_t(p)];
         between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
-    }, workerCount());
+    }, workers);
     for (qsizetype p = 0; p + 1 < parts; ++p) {
         if (!between[size_t(p)])
             return false;
@@ -565,7 +570,7 @@ void releaseLarge(MarkdownOutput& kept)
 // Copies the parts one after another into out, side by side: one thread would fault in every
 // page of the result.
 template<typename Result, typename Parts>
-void assemble(Result& out, const Parts& parts)
+void assemble(Result& out, const Parts& parts, int workers)
 {
     qsizetype total = 0;
     for (const auto& part : parts)
@@ -584,7 +589,7 @@ void assemble(Result& out, const Parts& parts)
         const auto& part = parts[size_t(p)];
         LargeBuffer::populate(to + starts[size_t(p)], size_t(part.size()) * sizeof(*to));
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
-    }, workerCount());
+    }, workers);
 }
 
 QString renderWhole(const QList<QStringView>& lines, qsizetype units)
@@ -670,19 +675,20 @@ QString renderMarkdownHTML(const QString& source)
     lines.reserve(text.size() / 32 + 16);
     splitLines(text, lines, true);
     std::vector<qsizetype> cuts;
-    if (text.size() >= parallelMinimum && workerCount() >= 2) {
-        std::vector<LineGroup> groups(size_t(2 * workerCount()));
+    const int workers = workerCount(text.size());
+    if (text.size() >= parallelMinimum && workers >= 2) {
+        std::vector<LineGroup> groups(size_t(2 * workers));
         const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
         runParts(qsizetype(groups.size()), [&](qsizetype g) {
             const qsizetype from = std::min(lines.size(), g * step);
             groups[size_t(g)].firstLine = from;
             scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[size_t(g)].events);
-        }, workerCount());
-        cuts = partCuts(lines, text.size(), groups);
+        }, workers);
+        cuts = partCuts(lines, text.size(), groups, workers);
     }
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
             MarkdownOutput& kept = keptBuffer(unitsOf(part));
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
@@ -692,7 +698,7 @@ QString renderMarkdownHTML(const QString& source)
         });
         if (apart) {
             QString out;
-            assemble(out, outs);
+            assemble(out, outs, workers);
             return out;
         }
     }
@@ -701,7 +707,7 @@ QString renderMarkdownHTML(const QString& source)
 
 QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
 {
-    const int workers = workerCount();
+    const int workers = workerCount(utf8.size());
     if (utf8.size() < parallelMinimum || workers < 2) {
         const MarkdownOutput text = decodedNormalized(utf8);
         QList<QStringView> lines;
@@ -724,7 +730,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         LargeBuffer::populate(pieceLines[k].data(), size_t(pieceLines[k].capacity()) * sizeof(QStringView));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
         scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
-    }, workerCount());
+    }, workers);
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
@@ -740,10 +746,10 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         lines.append(some);
 
     // Each part leaves as UTF-8, encoded as it is written.
-    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups) : std::vector<qsizetype>();
+    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
             QByteArray& bytes = outs[size_t(p)];
             bytes.reserve(likelyFor(unitsOf(part)));
             MarkdownOutput out = MarkdownOutput::passingOn(qsizetype(32) << 10, appendUtf8, &bytes);
@@ -754,7 +760,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         });
         if (apart) {
             QByteArray out;
-            assemble(out, outs);
+            assemble(out, outs, workers);
             return out;
         }
     }
