@@ -129,11 +129,16 @@ qsizetype normalizeInPlace(char16_t* units, qsizetype n)
     return to;
 }
 
-bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(prefix); }
+// s.startsWith(prefix), inline: asked of many lines.
+bool startsWithUnits(QStringView s, QStringView prefix)
+{
+    return s.size() >= prefix.size() && std::equal(prefix.utf16(), prefix.utf16() + prefix.size(), s.utf16());
+}
 
 bool isTableStart(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
 {
-    return i + 1 < lines.size() && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0 && MarkdownTables::isTableDelimiterRow(lines[i + 1]);
+    // The next line's test first: it rejects most lines at their first character.
+    return i + 1 < lines.size() && MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
 }
 
 } // namespace
@@ -175,9 +180,11 @@ void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end)
 
 QStringView fenceMarker(QStringView t)
 {
-    if (t.startsWith(u"```"))
+    if (t.size() < 3 || t[0] != t[1] || t[0] != t[2])
+        return {};
+    if (t[0] == u'`')
         return u"```";
-    if (t.startsWith(u"~~~"))
+    if (t[0] == u'~')
         return u"~~~";
     return {};
 }
@@ -338,7 +345,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
                 const QStringView c = trimmed(piece);
                 if (openFence.isEmpty())
                     openFence = fenceMarker(c);
-                else if (c.startsWith(openFence))
+                else if (startsWithUnits(c, openFence))
                     openFence = {};
                 content.append(piece);
             }
@@ -604,13 +611,14 @@ void appendUtf8(void* context, QStringView text)
 {
     QByteArray& bytes = *static_cast<QByteArray*>(context);
     const qsizetype at = bytes.size();
-    const qsizetype n = Utf8Encoder::encodedLength(text);
-    if (bytes.capacity() - at < n)
-        bytes.reserve(std::max(at + n, 2 * bytes.capacity())); // moves no bytes: realloc remaps
-    bytes.resize(at + n);
+    // Room for the most it can take (three bytes a unit) spares measuring it first.
+    const qsizetype most = 3 * text.size();
+    if (bytes.capacity() - at < most)
+        bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // moves no bytes: realloc remaps
+    bytes.resize(at + most);
     // The page the stretch ends in as well, which the next one starts in.
-    LargeBuffer::populate(bytes.data() + at, size_t(std::min(n + 4096, bytes.capacity() - at)));
-    Utf8Encoder::encode(text, bytes.data() + at);
+    LargeBuffer::populate(bytes.data() + at, size_t(std::min(most + 4096, bytes.capacity() - at)));
+    bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
 }
 
 // The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
@@ -626,14 +634,47 @@ QByteArray renderWholeUtf8(const QList<QStringView>& lines, qsizetype units)
     return bytes;
 }
 
+// Whether UTF-8 holds bytes that may decode to something normalizing changes: U+0000, U+0001, CR,
+// or the encoding of a surrogate (decoding replaces those, but bytes cost less to check than the
+// units they become); sixteen bytes at a time.
+bool mayNeedNormalizing(QByteArrayView utf8)
+{
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
+    auto hitAt = [&](qsizetype i) {
+        return bytes[i] != 0xED || (i + 1 < n && bytes[i + 1] >= 0xA0 && bytes[i + 1] < 0xC0);
+    };
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i ed = _mm_set1_epi8(char(0xED));
+    for (; n - i >= 16; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(b, one), b);
+        const __m128i hit = _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, ed)));
+        for (unsigned mask = unsigned(_mm_movemask_epi8(hit)); mask; mask &= mask - 1) {
+            if (hitAt(i + __builtin_ctz(mask)))
+                return true;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        if ((bytes[i] <= 1 || bytes[i] == '\r' || bytes[i] == 0xED) && hitAt(i))
+            return true;
+    }
+    return false;
+}
+
 // The document decoded as QString::fromUtf8 does, then normalized.
 MarkdownOutput decodedNormalized(QByteArrayView utf8)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     MarkdownOutput text = MarkdownOutput::scratch(0);
+    const bool check = mayNeedNormalizing(utf8);
     text.appendWritten(decoder.requiredSpace(utf8.size()), [&](char16_t* to) {
-        const QChar* end = decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8);
-        return normalizeInPlace(to, reinterpret_cast<const char16_t*>(end) - to);
+        const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
+        return check ? normalizeInPlace(to, n) : n;
     });
     return text;
 }

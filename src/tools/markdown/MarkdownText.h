@@ -26,7 +26,16 @@ inline bool isTrimSpace(char16_t u)
     return u == 0xA0 || u == 0x1680 || (u >= 0x2000 && u <= 0x200A) || u == 0x202F || u == 0x205F || u == 0x3000;
 }
 
-QStringView trimmed(QStringView s);
+inline QStringView trimmed(QStringView s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && isTrimSpace(s[begin].unicode()))
+        ++begin;
+    while (end > begin && isTrimSpace(s[end - 1].unicode()))
+        --end;
+    return s.sliced(begin, end - begin);
+}
 
 // \s of the converter's patterns: tab, LF, FF, CR and every separator (Zs, Zl, Zp). All are BMP.
 inline bool isPatternSpace(char16_t u)
