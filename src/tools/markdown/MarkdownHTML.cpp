@@ -12,6 +12,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -325,7 +326,16 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
         }
 
         if (quotesOpen && startsWithCharacter(t, u'>')) {
-            QList<QStringView> content;
+            // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
+            // would otherwise take fresh memory at every level, over and over. Inside a quote, room
+            // for all its lines is taken, and mapped, at once.
+            thread_local std::array<QList<QStringView>, maxQuoteDepth> quoteLines;
+            QList<QStringView>& content = quoteLines[size_t(depth)];
+            content.clear();
+            if (depth > 0 && content.capacity() < count - i) {
+                content.reserve(count - i);
+                LargeBuffer::populate(content.data(), size_t(content.capacity()) * sizeof(QStringView));
+            }
             QStringView openFence;
             qsizetype j = i;
             for (; j < count; ++j) {
@@ -353,6 +363,8 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
             appendDataLineAttributes(out, start, baseLine + j);
             appendLiteral(out, u">\n");
             renderBlocks(content, start, depth + 1, out);
+            if (content.capacity() > (qsizetype(1) << 14))
+                content = QList<QStringView>();
             appendLiteral(out, u"</blockquote>\n");
             hasListContext = false;
             i = j;
