@@ -434,7 +434,6 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
-constexpr qsizetype keptMaximum = qsizetype(4) << 20;
 
 // A helper thread per MiB of document: in a process that has started none yet, starting one costs
 // about what it takes over from a smaller document.
@@ -558,32 +557,37 @@ qsizetype unitsOf(const QList<QStringView>& lines)
     return units;
 }
 
-// HTML takes up to about three times the room of its Markdown, more often about twice: room for
-// the first, pages mapped up front for the second. The output grows past this when it must.
-qsizetype roomFor(qsizetype units)
-{
-    return 3 * units + 64;
-}
+// HTML takes about twice the room of its Markdown, up to three times: room for the first is taken
+// up front, and only what is written gets pages.
 qsizetype likelyFor(qsizetype units)
 {
     return 2 * units + 64;
 }
 
-// A buffer each thread keeps for rendering parts into, empty, with room for the HTML of so many
-// units of Markdown: memory used before costs no fault per page.
-MarkdownOutput& keptBuffer(qsizetype units)
+// How much a passing-on output holds before handing it on: small enough to stay in the cache.
+constexpr qsizetype passedUnits = qsizetype(32) << 10;
+
+// Appends text to the QString at context, its pages mapped in one call.
+void appendUtf16(void* context, QStringView text)
 {
-    thread_local MarkdownOutput kept;
-    kept.clear();
-    kept.reserve(roomFor(units), likelyFor(units));
-    return kept;
+    QString& html = *static_cast<QString*>(context);
+    const qsizetype at = html.size();
+    if (html.capacity() - at < text.size())
+        html.reserve(std::max(at + text.size(), 2 * html.capacity()));
+    LargeBuffer::populate(html.data() + at, size_t(std::min(text.size() + 2048, html.capacity() - at)) * sizeof(QChar));
+    html.append(text);
 }
 
-// A very large part's buffer is not kept for the life of the thread.
-void releaseLarge(MarkdownOutput& kept)
+// Renders lines into a string with room for the HTML of so many units of Markdown.
+QString renderedString(const QList<QStringView>& lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
 {
-    if (kept.capacity() > keptMaximum)
-        kept = MarkdownOutput();
+    // Huge pages where the room has whole ones: the string's pages are all fresh.
+    QString html = LargeBuffer::uninitializedString(likelyFor(units));
+    html.truncate(0); // keeps the room
+    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf16, &html);
+    MarkdownHTML::renderBlocks(lines, baseLine, 0, out, endsBetweenBlocks);
+    out.passOn();
+    return html;
 }
 
 // Copies the parts one after another into out, side by side: one thread would fault in every
@@ -611,12 +615,6 @@ void assemble(Result& out, const Parts& parts, int workers)
     }, workers);
 }
 
-QString renderWhole(const QList<QStringView>& lines, qsizetype units)
-{
-    MarkdownOutput out(roomFor(units), likelyFor(units));
-    MarkdownHTML::renderBlocks(lines, 0, 0, out);
-    return out.take();
-}
 
 // Appends text, encoded, to the QByteArray at context.
 void appendUtf8(void* context, QStringView text)
@@ -637,10 +635,9 @@ void appendUtf8(void* context, QStringView text)
 // UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
 QByteArray renderWholeUtf8(const QList<QStringView>& lines, qsizetype units)
 {
-    QByteArray bytes;
-    bytes.reserve(likelyFor(units));
-    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.capacity()));
-    MarkdownOutput out = MarkdownOutput::passingOn(qsizetype(32) << 10, appendUtf8, &bytes);
+    QByteArray bytes = LargeBuffer::uninitializedBytes(likelyFor(units));
+    bytes.truncate(0); // keeps the room
+    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
     MarkdownHTML::renderBlocks(lines, 0, 0, out);
     out.passOn();
     return bytes;
@@ -742,11 +739,8 @@ QString renderMarkdownHTML(const QString& source)
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            MarkdownOutput& kept = keptBuffer(unitsOf(part));
             bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
-            outs[size_t(p)] = kept.view().toString(); // a copy of its own, just as large
-            releaseLarge(kept);
+            outs[size_t(p)] = renderedString(part, first, unitsOf(part), &between);
             return between;
         });
         if (apart) {
@@ -755,7 +749,7 @@ QString renderMarkdownHTML(const QString& source)
             return out;
         }
     }
-    return renderWhole(lines, text.size());
+    return renderedString(lines, 0, text.size(), nullptr);
 }
 
 QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
@@ -804,8 +798,9 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         std::vector<QByteArray> outs(cuts.size() - 1);
         const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
             QByteArray& bytes = outs[size_t(p)];
-            bytes.reserve(likelyFor(unitsOf(part)));
-            MarkdownOutput out = MarkdownOutput::passingOn(qsizetype(32) << 10, appendUtf8, &bytes);
+            bytes = LargeBuffer::uninitializedBytes(likelyFor(unitsOf(part)));
+            bytes.truncate(0);
+            MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, out, &between);
             out.passOn();
