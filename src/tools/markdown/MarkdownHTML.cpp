@@ -327,12 +327,13 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
 
         if (quotesOpen && startsWithCharacter(t, u'>')) {
             // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
-            // would otherwise take fresh memory at every level, over and over. Inside a quote, room
-            // for all its lines is taken, and mapped, at once.
+            // would otherwise take fresh memory at every level, over and over. Inside a quote of
+            // no more lines than are kept, room for all of them is taken, and mapped, at once.
+            constexpr qsizetype keptLines = qsizetype(1) << 14;
             thread_local std::array<QList<QStringView>, maxQuoteDepth> quoteLines;
             QList<QStringView>& content = quoteLines[size_t(depth)];
             content.clear();
-            if (depth > 0 && content.capacity() < count - i) {
+            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i) {
                 content.reserve(count - i);
                 LargeBuffer::populate(content.data(), size_t(content.capacity()) * sizeof(QStringView));
             }
@@ -363,7 +364,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
             appendDataLineAttributes(out, start, baseLine + j);
             appendLiteral(out, u">\n");
             renderBlocks(content, start, depth + 1, out);
-            if (content.capacity() > (qsizetype(1) << 14))
+            if (content.capacity() > keptLines)
                 content = QList<QStringView>();
             appendLiteral(out, u"</blockquote>\n");
             hasListContext = false;
@@ -624,7 +625,7 @@ void appendUtf8(void* context, QStringView text)
     // Room for the most it can take (three bytes a unit) spares measuring it first.
     const qsizetype most = 3 * text.size();
     if (bytes.capacity() - at < most)
-        bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // moves no bytes: realloc remaps
+        bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // a large one is remapped, not copied
     bytes.resize(at + most);
     // The page the stretch ends in as well, which the next one starts in.
     LargeBuffer::populate(bytes.data() + at, size_t(std::min(most + 4096, bytes.capacity() - at)));
