@@ -136,10 +136,10 @@ bool startsWithUnits(QStringView s, QStringView prefix)
     return s.size() >= prefix.size() && std::equal(prefix.utf16(), prefix.utf16() + prefix.size(), s.utf16());
 }
 
-bool isTableStart(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
+bool isTableStart(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
 {
     // The next line's test first: it rejects most lines at their first character.
-    return i + 1 < lines.size() && MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
+    return i + 1 < qsizetype(lines.size()) && MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
 }
 
 } // namespace
@@ -250,14 +250,14 @@ int indentWidth(QStringView line)
     return width;
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out)
+void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out)
 {
     renderBlocks(lines, baseLine, depth, out, nullptr);
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks)
+void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks)
 {
-    const qsizetype count = lines.size();
+    const qsizetype count = qsizetype(lines.size());
     const TrimmedLines trimmedLines{lines};
 
     // Kept after a list through blank lines; decides where a following paragraph ends.
@@ -436,6 +436,9 @@ namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 
+// The document's lines, on huge pages when many: all of their memory is fresh.
+using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
+
 // A helper thread per MiB of document: in a process that has started none yet, starting one costs
 // about what it takes over from a smaller document.
 int workerCount(qsizetype size)
@@ -445,17 +448,17 @@ int workerCount(qsizetype size)
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
 // the empty line after it only when it is the document's last piece.
-void splitLines(QStringView all, QList<QStringView>& lines, bool last)
+void splitLines(QStringView all, LineList& lines, bool last)
 {
     qsizetype from = 0;
     for (;;) {
         const qsizetype lf = MarkdownText::indexOfUnit(all, u'\n', from);
         if (lf < 0) {
             if (last || from < all.size())
-                lines.append(all.sliced(from));
+                lines.push_back(all.sliced(from));
             break;
         }
-        lines.append(all.sliced(from, lf - from));
+        lines.push_back(all.sliced(from, lf - from));
         from = lf + 1;
     }
 }
@@ -481,7 +484,7 @@ struct LineGroup {
 };
 
 // Events of lines[from, to); base is where unit 0 of the group is.
-void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, const char16_t* base,
+void scanLines(Lines lines, qsizetype from, qsizetype to, const char16_t* base,
                std::vector<LineEvent>& events)
 {
     for (qsizetype k = from; k < to; ++k) {
@@ -501,7 +504,7 @@ void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, co
 
 // Answers the first line of every part and, last, the line count; empty when the document is
 // one part.
-std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units, const std::vector<LineGroup>& groups, int workers)
+std::vector<qsizetype> partCuts(Lines lines, qsizetype units, const std::vector<LineGroup>& groups, int workers)
 {
     const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
     std::vector<qsizetype> cuts{0};
@@ -528,20 +531,20 @@ std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units
     }
     if (cuts.size() < 2)
         return {};
-    cuts.push_back(lines.size());
+    cuts.push_back(qsizetype(lines.size()));
     return cuts;
 }
 
 // Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
 // it ends between blocks. Answers false when a part but the last does not.
 template<typename Render>
-bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& cuts, int workers, Render render)
+bool renderParts(Lines lines, const std::vector<qsizetype>& cuts, int workers, Render render)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
     runParts(parts, [&](qsizetype p) {
         const qsizetype first = cuts[size_t(p)];
-        between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
+        between[size_t(p)] = render(p, lines.subspan(size_t(first), size_t(cuts[size_t(p) + 1] - first)), first);
     }, workers);
     for (qsizetype p = 0; p + 1 < parts; ++p) {
         if (!between[size_t(p)])
@@ -550,7 +553,7 @@ bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& 
     return true;
 }
 
-qsizetype unitsOf(const QList<QStringView>& lines)
+qsizetype unitsOf(Lines lines)
 {
     qsizetype units = 0;
     for (const QStringView line : lines)
@@ -580,7 +583,7 @@ void appendUtf16(void* context, QStringView text)
 }
 
 // Renders lines into a string with room for the HTML of so many units of Markdown.
-QString renderedString(const QList<QStringView>& lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
+QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
 {
     // Huge pages where the room has whole ones: the string's pages are all fresh.
     QString html = LargeBuffer::uninitializedString(likelyFor(units));
@@ -634,7 +637,7 @@ void appendUtf8(void* context, QStringView text)
 
 // The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
 // UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
-QByteArray renderWholeUtf8(const QList<QStringView>& lines, qsizetype units)
+QByteArray renderWholeUtf8(Lines lines, qsizetype units)
 {
     QByteArray bytes = LargeBuffer::uninitializedBytes(likelyFor(units));
     bytes.truncate(0); // keeps the room
@@ -722,24 +725,25 @@ std::vector<qsizetype> decodeCuts(QByteArrayView bytes, int pieces)
 QString renderMarkdownHTML(const QString& source)
 {
     const QString text = normalized(source);
-    QList<QStringView> lines;
-    lines.reserve(text.size() / 32 + 16);
+    LineList lines;
+    lines.reserve(size_t(text.size() / 32 + 16));
     splitLines(text, lines, true);
     std::vector<qsizetype> cuts;
     const int workers = workerCount(text.size());
     if (text.size() >= parallelMinimum && workers >= 2) {
         std::vector<LineGroup> groups(size_t(2 * workers));
-        const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
+        const qsizetype lineCount = qsizetype(lines.size());
+        const qsizetype step = lineCount / qsizetype(groups.size()) + 1;
         runParts(qsizetype(groups.size()), [&](qsizetype g) {
-            const qsizetype from = std::min(lines.size(), g * step);
+            const qsizetype from = std::min(lineCount, g * step);
             groups[size_t(g)].firstLine = from;
-            scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[size_t(g)].events);
+            scanLines(lines, from, std::min(lineCount, from + step), QStringView(text).utf16(), groups[size_t(g)].events);
         }, workers);
         cuts = partCuts(lines, text.size(), groups, workers);
     }
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
             bool between = false;
             outs[size_t(p)] = renderedString(part, first, unitsOf(part), &between);
             return between;
@@ -758,9 +762,8 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const int workers = workerCount(utf8.size());
     if (utf8.size() < parallelMinimum || workers < 2) {
         const MarkdownOutput text = decodedNormalized(utf8);
-        QList<QStringView> lines;
-        lines.reserve(text.size() / 32 + 16);
-        LargeBuffer::populate(lines.data(), size_t(lines.capacity()) * sizeof(QStringView));
+        LineList lines;
+        lines.reserve(size_t(text.size() / 32 + 16));
         splitLines(text, lines, true);
         return renderWholeUtf8(lines, text.size());
     }
@@ -769,15 +772,14 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
     const size_t pieces = pieceCuts.size() - 1;
     std::vector<MarkdownOutput> texts(pieces);
-    std::vector<QList<QStringView>> pieceLines(pieces);
+    std::vector<LineList> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
         texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
-        pieceLines[k].reserve(texts[k].size() / 32 + 16);
-        LargeBuffer::populate(pieceLines[k].data(), size_t(pieceLines[k].capacity()) * sizeof(QStringView));
+        pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-        scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
+        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), QStringView(texts[k]).utf16(), groups[k].events);
     }, workers);
     qsizetype units = 0;
     qsizetype lineCount = 0;
@@ -785,19 +787,18 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         groups[k].firstUnit = units;
         groups[k].firstLine = lineCount;
         units += texts[k].size();
-        lineCount += pieceLines[k].size();
+        lineCount += qsizetype(pieceLines[k].size());
     }
-    QList<QStringView> lines;
-    lines.reserve(lineCount);
-    LargeBuffer::populate(lines.data(), size_t(lineCount) * sizeof(QStringView));
-    for (const QList<QStringView>& some : pieceLines)
-        lines.append(some);
+    LineList lines;
+    lines.reserve(size_t(lineCount));
+    for (const LineList& some : pieceLines)
+        lines.insert(lines.end(), some.begin(), some.end());
 
     // Each part leaves as UTF-8, encoded as it is written.
     const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
             QByteArray& bytes = outs[size_t(p)];
             bytes = LargeBuffer::uninitializedBytes(likelyFor(unitsOf(part)));
             bytes.truncate(0);

@@ -7,6 +7,7 @@
 #include <QStringView>
 
 #include <cstring>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -95,9 +96,12 @@ inline bool isCharacterAt(QStringView s, qsizetype i, char16_t c)
 
 inline bool startsWithCharacter(QStringView s, char16_t c) { return isCharacterAt(s, 0, c); }
 
+// Lines of a document or of a block, without their line breaks; a QList converts to it.
+using Lines = std::span<const QStringView>;
+
 // Lines read trimmed, trimming each when it is asked for (trimming touches only the blanks at the ends).
 struct TrimmedLines {
-    const QList<QStringView>& lines;
+    Lines lines;
     QStringView operator[](qsizetype i) const { return trimmed(lines[i]); }
 };
 
