@@ -448,7 +448,8 @@ int workerCount(qsizetype size)
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
 // the empty line after it only when it is the document's last piece.
-void splitLines(QStringView all, LineList& lines, bool last)
+template<typename List>
+void splitLines(QStringView all, List& lines, bool last)
 {
     qsizetype from = 0;
     for (;;) {
@@ -772,12 +773,14 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
     const size_t pieces = pieceCuts.size() - 1;
     std::vector<MarkdownOutput> texts(pieces);
-    std::vector<LineList> pieceLines(pieces);
+    // A piece's lines are copied into the document's at once: small pages, not huge ones rounded up.
+    std::vector<std::vector<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
         texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
         pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
+        LargeBuffer::populate(pieceLines[k].data(), pieceLines[k].capacity() * sizeof(QStringView));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
         scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), QStringView(texts[k]).utf16(), groups[k].events);
     }, workers);
@@ -791,7 +794,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     }
     LineList lines;
     lines.reserve(size_t(lineCount));
-    for (const LineList& some : pieceLines)
+    for (const std::vector<QStringView>& some : pieceLines)
         lines.insert(lines.end(), some.begin(), some.end());
 
     // Each part leaves as UTF-8, encoded as it is written.
