@@ -9,8 +9,10 @@
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
 
+#include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -98,11 +100,46 @@ QString normalized(const QString& text)
     return out;
 }
 
-bool startsWithUnits(QStringView s, QStringView prefix) { return s.startsWith(prefix); }
-
-bool isTableStart(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
+// normalized() over units of its own, in place: none of its steps lengthens the text. Answers the
+// new length.
+qsizetype normalizeInPlace(char16_t* units, qsizetype n)
 {
-    return i + 1 < lines.size() && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0 && MarkdownTables::isTableDelimiterRow(lines[i + 1]);
+    qsizetype from = 0;
+    qsizetype to = 0;
+    while (from < n) {
+        const qsizetype hit = findNormalizable(units + from, units + n) - units;
+        if (to != from)
+            std::memmove(units + to, units + from, size_t(hit - from) * sizeof(char16_t));
+        to += hit - from;
+        from = hit;
+        if (from == n)
+            break;
+        const char16_t u = units[from];
+        if (u == u'\r') {
+            units[to++] = u'\n';
+            from += from + 1 < n && units[from + 1] == u'\n' ? 2 : 1;
+        } else if (u >= 0xD800 && u < 0xDC00 && from + 1 < n && units[from + 1] >= 0xDC00 && units[from + 1] < 0xE000) {
+            units[to++] = u;
+            units[to++] = units[from + 1];
+            from += 2;
+        } else {
+            units[to++] = 0xFFFD;
+            ++from;
+        }
+    }
+    return to;
+}
+
+// s.startsWith(prefix), inline: asked of many lines.
+bool startsWithUnits(QStringView s, QStringView prefix)
+{
+    return s.size() >= prefix.size() && std::equal(prefix.utf16(), prefix.utf16() + prefix.size(), s.utf16());
+}
+
+bool isTableStart(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
+{
+    // The next line's test first: it rejects most lines at their first character.
+    return i + 1 < qsizetype(lines.size()) && MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
 }
 
 } // namespace
@@ -144,9 +181,11 @@ void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end)
 
 QStringView fenceMarker(QStringView t)
 {
-    if (t.startsWith(u"```"))
+    if (t.size() < 3 || t[0] != t[1] || t[0] != t[2])
+        return {};
+    if (t[0] == u'`')
         return u"```";
-    if (t.startsWith(u"~~~"))
+    if (t[0] == u'~')
         return u"~~~";
     return {};
 }
@@ -211,14 +250,14 @@ int indentWidth(QStringView line)
     return width;
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out)
+void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out)
 {
     renderBlocks(lines, baseLine, depth, out, nullptr);
 }
 
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks)
+void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks)
 {
-    const qsizetype count = lines.size();
+    const qsizetype count = qsizetype(lines.size());
     const TrimmedLines trimmedLines{lines};
 
     // Kept after a list through blank lines; decides where a following paragraph ends.
@@ -287,7 +326,17 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
         }
 
         if (quotesOpen && startsWithCharacter(t, u'>')) {
-            QList<QStringView> content;
+            // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
+            // would otherwise take fresh memory at every level, over and over. Inside a quote of
+            // no more lines than are kept, room for all of them is taken, and mapped, at once.
+            constexpr qsizetype keptLines = qsizetype(1) << 14;
+            thread_local std::array<QList<QStringView>, maxQuoteDepth> quoteLines;
+            QList<QStringView>& content = quoteLines[size_t(depth)];
+            content.clear();
+            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i) {
+                content.reserve(count - i);
+                LargeBuffer::populate(content.data(), size_t(content.capacity()) * sizeof(QStringView));
+            }
             QStringView openFence;
             qsizetype j = i;
             for (; j < count; ++j) {
@@ -307,7 +356,7 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
                 const QStringView c = trimmed(piece);
                 if (openFence.isEmpty())
                     openFence = fenceMarker(c);
-                else if (c.startsWith(openFence))
+                else if (startsWithUnits(c, openFence))
                     openFence = {};
                 content.append(piece);
             }
@@ -315,6 +364,8 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
             appendDataLineAttributes(out, start, baseLine + j);
             appendLiteral(out, u">\n");
             renderBlocks(content, start, depth + 1, out);
+            if (content.capacity() > keptLines)
+                content = QList<QStringView>();
             appendLiteral(out, u"</blockquote>\n");
             hasListContext = false;
             i = j;
@@ -384,23 +435,31 @@ void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, M
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
-constexpr qsizetype keptMaximum = qsizetype(4) << 20;
 
-int workerCount() { return std::min(partWorkers(), 8); }
+// The document's lines, on huge pages when many: all of their memory is fresh.
+using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
+
+// A helper thread per MiB of document: in a process that has started none yet, starting one costs
+// about what it takes over from a smaller document.
+int workerCount(qsizetype size)
+{
+    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / (qsizetype(1) << 20)}));
+}
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
 // the empty line after it only when it is the document's last piece.
-void splitLines(QStringView all, QList<QStringView>& lines, bool last)
+template<typename List>
+void splitLines(QStringView all, List& lines, bool last)
 {
     qsizetype from = 0;
     for (;;) {
         const qsizetype lf = MarkdownText::indexOfUnit(all, u'\n', from);
         if (lf < 0) {
             if (last || from < all.size())
-                lines.append(all.sliced(from));
+                lines.push_back(all.sliced(from));
             break;
         }
-        lines.append(all.sliced(from, lf - from));
+        lines.push_back(all.sliced(from, lf - from));
         from = lf + 1;
     }
 }
@@ -426,7 +485,7 @@ struct LineGroup {
 };
 
 // Events of lines[from, to); base is where unit 0 of the group is.
-void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, const char16_t* base,
+void scanLines(Lines lines, qsizetype from, qsizetype to, const char16_t* base,
                std::vector<LineEvent>& events)
 {
     for (qsizetype k = from; k < to; ++k) {
@@ -446,9 +505,9 @@ void scanLines(const QList<QStringView>& lines, qsizetype from, qsizetype to, co
 
 // Answers the first line of every part and, last, the line count; empty when the document is
 // one part.
-std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units, const std::vector<LineGroup>& groups)
+std::vector<qsizetype> partCuts(Lines lines, qsizetype units, const std::vector<LineGroup>& groups, int workers)
 {
-    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workerCount()));
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
     std::vector<qsizetype> cuts{0};
     qsizetype cutUnits = 0;
     char16_t fence = 0;
@@ -473,21 +532,21 @@ std::vector<qsizetype> partCuts(const QList<QStringView>& lines, qsizetype units
     }
     if (cuts.size() < 2)
         return {};
-    cuts.push_back(lines.size());
+    cuts.push_back(qsizetype(lines.size()));
     return cuts;
 }
 
 // Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
 // it ends between blocks. Answers false when a part but the last does not.
 template<typename Render>
-bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& cuts, Render render)
+bool renderParts(Lines lines, const std::vector<qsizetype>& cuts, int workers, Render render)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
     runParts(parts, [&](qsizetype p) {
         const qsizetype first = cuts[size_t(p)];
-        between[size_t(p)] = render(p, lines.mid(first, cuts[size_t(p) + 1] - first), first);
-    }, workerCount());
+        between[size_t(p)] = render(p, lines.subspan(size_t(first), size_t(cuts[size_t(p) + 1] - first)), first);
+    }, workers);
     for (qsizetype p = 0; p + 1 < parts; ++p) {
         if (!between[size_t(p)])
             return false;
@@ -495,7 +554,7 @@ bool renderParts(const QList<QStringView>& lines, const std::vector<qsizetype>& 
     return true;
 }
 
-qsizetype unitsOf(const QList<QStringView>& lines)
+qsizetype unitsOf(Lines lines)
 {
     qsizetype units = 0;
     for (const QStringView line : lines)
@@ -503,38 +562,43 @@ qsizetype unitsOf(const QList<QStringView>& lines)
     return units;
 }
 
-// HTML takes up to about three times the room of its Markdown, more often about twice: room for
-// the first, pages mapped up front for the second. The output grows past this when it must.
-qsizetype roomFor(qsizetype units)
-{
-    return 3 * units + 64;
-}
+// HTML takes about twice the room of its Markdown, up to three times: room for the first is taken
+// up front, and only what is written gets pages.
 qsizetype likelyFor(qsizetype units)
 {
     return 2 * units + 64;
 }
 
-// A buffer each thread keeps for rendering parts into, empty, with room for the HTML of so many
-// units of Markdown: memory used before costs no fault per page.
-MarkdownOutput& keptBuffer(qsizetype units)
+// How much a passing-on output holds before handing it on: small enough to stay in the cache.
+constexpr qsizetype passedUnits = qsizetype(32) << 10;
+
+// Appends text to the QString at context, its pages mapped in one call.
+void appendUtf16(void* context, QStringView text)
 {
-    thread_local MarkdownOutput kept;
-    kept.clear();
-    kept.reserve(roomFor(units), likelyFor(units));
-    return kept;
+    QString& html = *static_cast<QString*>(context);
+    const qsizetype at = html.size();
+    if (html.capacity() - at < text.size())
+        html.reserve(std::max(at + text.size(), 2 * html.capacity()));
+    LargeBuffer::populate(html.data() + at, size_t(std::min(text.size() + 2048, html.capacity() - at)) * sizeof(QChar));
+    html.append(text);
 }
 
-// A very large part's buffer is not kept for the life of the thread.
-void releaseLarge(MarkdownOutput& kept)
+// Renders lines into a string with room for the HTML of so many units of Markdown.
+QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
 {
-    if (kept.capacity() > keptMaximum)
-        kept = MarkdownOutput();
+    // Huge pages where the room has whole ones: the string's pages are all fresh.
+    QString html = LargeBuffer::uninitializedString(likelyFor(units));
+    html.truncate(0); // keeps the room
+    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf16, &html);
+    MarkdownHTML::renderBlocks(lines, baseLine, 0, out, endsBetweenBlocks);
+    out.passOn();
+    return html;
 }
 
 // Copies the parts one after another into out, side by side: one thread would fault in every
 // page of the result.
 template<typename Result, typename Parts>
-void assemble(Result& out, const Parts& parts)
+void assemble(Result& out, const Parts& parts, int workers)
 {
     qsizetype total = 0;
     for (const auto& part : parts)
@@ -551,23 +615,82 @@ void assemble(Result& out, const Parts& parts)
     auto* const to = out.data();
     runParts(qsizetype(parts.size()), [&](qsizetype p) {
         const auto& part = parts[size_t(p)];
+        LargeBuffer::populate(to + starts[size_t(p)], size_t(part.size()) * sizeof(*to));
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
-    }, workerCount());
+    }, workers);
 }
 
-QString renderWhole(const QList<QStringView>& lines, qsizetype units)
+
+// Appends text, encoded, to the QByteArray at context.
+void appendUtf8(void* context, QStringView text)
 {
-    MarkdownOutput out(roomFor(units), likelyFor(units));
+    QByteArray& bytes = *static_cast<QByteArray*>(context);
+    const qsizetype at = bytes.size();
+    // Room for the most it can take (three bytes a unit) spares measuring it first.
+    const qsizetype most = 3 * text.size();
+    if (bytes.capacity() - at < most)
+        bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // a large one is remapped, not copied
+    bytes.resize(at + most);
+    // The page the stretch ends in as well, which the next one starts in.
+    LargeBuffer::populate(bytes.data() + at, size_t(std::min(most + 4096, bytes.capacity() - at)));
+    bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
+}
+
+// The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
+// UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
+QByteArray renderWholeUtf8(Lines lines, qsizetype units)
+{
+    QByteArray bytes = LargeBuffer::uninitializedBytes(likelyFor(units));
+    bytes.truncate(0); // keeps the room
+    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
     MarkdownHTML::renderBlocks(lines, 0, 0, out);
-    return out.take();
+    out.passOn();
+    return bytes;
 }
 
-QByteArray utf8Of(QStringView html)
+// Whether UTF-8 holds bytes that may decode to something normalizing changes: U+0000, U+0001, CR,
+// or the encoding of a surrogate (decoding replaces those, but bytes cost less to check than the
+// units they become); sixteen bytes at a time.
+bool mayNeedNormalizing(QByteArrayView utf8)
 {
-    QByteArray bytes(Utf8Encoder::encodedLength(html), Qt::Uninitialized);
-    LargeBuffer::adviseHugePages(bytes.data(), size_t(bytes.size()));
-    Utf8Encoder::encode(html, bytes.data());
-    return bytes;
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
+    auto hitAt = [&](qsizetype i) {
+        return bytes[i] != 0xED || (i + 1 < n && bytes[i + 1] >= 0xA0 && bytes[i + 1] < 0xC0);
+    };
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i ed = _mm_set1_epi8(char(0xED));
+    for (; n - i >= 16; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(b, one), b);
+        const __m128i hit = _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, ed)));
+        for (unsigned mask = unsigned(_mm_movemask_epi8(hit)); mask; mask &= mask - 1) {
+            if (hitAt(i + __builtin_ctz(mask)))
+                return true;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        if ((bytes[i] <= 1 || bytes[i] == '\r' || bytes[i] == 0xED) && hitAt(i))
+            return true;
+    }
+    return false;
+}
+
+// The document decoded as QString::fromUtf8 does, then normalized.
+MarkdownOutput decodedNormalized(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    MarkdownOutput text = MarkdownOutput::scratch(0);
+    const bool check = mayNeedNormalizing(utf8);
+    text.appendWritten(decoder.requiredSpace(utf8.size()), [&](char16_t* to) {
+        const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
+        return check ? normalizeInPlace(to, n) : n;
+    });
+    return text;
 }
 
 // Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
@@ -603,90 +726,96 @@ std::vector<qsizetype> decodeCuts(QByteArrayView bytes, int pieces)
 QString renderMarkdownHTML(const QString& source)
 {
     const QString text = normalized(source);
-    QList<QStringView> lines;
-    lines.reserve(text.size() / 32 + 16);
+    LineList lines;
+    lines.reserve(size_t(text.size() / 32 + 16));
     splitLines(text, lines, true);
     std::vector<qsizetype> cuts;
-    if (text.size() >= parallelMinimum && workerCount() >= 2) {
-        std::vector<LineGroup> groups(size_t(2 * workerCount()));
-        const qsizetype step = lines.size() / qsizetype(groups.size()) + 1;
+    const int workers = workerCount(text.size());
+    if (text.size() >= parallelMinimum && workers >= 2) {
+        std::vector<LineGroup> groups(size_t(2 * workers));
+        const qsizetype lineCount = qsizetype(lines.size());
+        const qsizetype step = lineCount / qsizetype(groups.size()) + 1;
         runParts(qsizetype(groups.size()), [&](qsizetype g) {
-            const qsizetype from = std::min(lines.size(), g * step);
+            const qsizetype from = std::min(lineCount, g * step);
             groups[size_t(g)].firstLine = from;
-            scanLines(lines, from, std::min(lines.size(), from + step), QStringView(text).utf16(), groups[size_t(g)].events);
-        }, workerCount());
-        cuts = partCuts(lines, text.size(), groups);
+            scanLines(lines, from, std::min(lineCount, from + step), QStringView(text).utf16(), groups[size_t(g)].events);
+        }, workers);
+        cuts = partCuts(lines, text.size(), groups, workers);
     }
     if (!cuts.empty()) {
         std::vector<QString> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            MarkdownOutput& kept = keptBuffer(unitsOf(part));
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
             bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
-            outs[size_t(p)] = kept.view().toString(); // a copy of its own, just as large
-            releaseLarge(kept);
+            outs[size_t(p)] = renderedString(part, first, unitsOf(part), &between);
             return between;
         });
         if (apart) {
             QString out;
-            assemble(out, outs);
+            assemble(out, outs, workers);
             return out;
         }
     }
-    return renderWhole(lines, text.size());
+    return renderedString(lines, 0, text.size(), nullptr);
 }
 
 QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
 {
-    const int workers = workerCount();
-    if (utf8.size() < parallelMinimum || workers < 2)
-        return utf8Of(renderMarkdownHTML(QString::fromUtf8(utf8)));
+    const int workers = workerCount(utf8.size());
+    if (utf8.size() < parallelMinimum || workers < 2) {
+        const MarkdownOutput text = decodedNormalized(utf8);
+        LineList lines;
+        lines.reserve(size_t(text.size() / 32 + 16));
+        splitLines(text, lines, true);
+        return renderWholeUtf8(lines, text.size());
+    }
 
     // Decoded in pieces side by side; lines never run across pieces.
     const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
     const size_t pieces = pieceCuts.size() - 1;
-    std::vector<QString> texts(pieces);
-    std::vector<QList<QStringView>> pieceLines(pieces);
+    std::vector<MarkdownOutput> texts(pieces);
+    // A piece's lines are copied into the document's at once: small pages, not huge ones rounded up.
+    std::vector<std::vector<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
-        texts[k] = normalized(QString::fromUtf8(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
-        pieceLines[k].reserve(texts[k].size() / 32 + 16);
+        texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
+        pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
+        LargeBuffer::populate(pieceLines[k].data(), pieceLines[k].capacity() * sizeof(QStringView));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-        scanLines(pieceLines[k], 0, pieceLines[k].size(), QStringView(texts[k]).utf16(), groups[k].events);
-    }, workerCount());
+        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), QStringView(texts[k]).utf16(), groups[k].events);
+    }, workers);
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
         groups[k].firstUnit = units;
         groups[k].firstLine = lineCount;
         units += texts[k].size();
-        lineCount += pieceLines[k].size();
+        lineCount += qsizetype(pieceLines[k].size());
     }
-    QList<QStringView> lines;
-    lines.reserve(lineCount);
-    for (const QList<QStringView>& some : pieceLines)
-        lines.append(some);
+    LineList lines;
+    lines.reserve(size_t(lineCount));
+    for (const std::vector<QStringView>& some : pieceLines)
+        lines.insert(lines.end(), some.begin(), some.end());
 
-    // Each part is rendered into a buffer its thread keeps, and leaves it as UTF-8.
-    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups) : std::vector<qsizetype>();
+    // Each part leaves as UTF-8, encoded as it is written.
+    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
     if (!cuts.empty()) {
         std::vector<QByteArray> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, [&outs](qsizetype p, const QList<QStringView>& part, qsizetype first) {
-            MarkdownOutput& kept = keptBuffer(unitsOf(part));
-            bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, kept, &between);
+        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
             QByteArray& bytes = outs[size_t(p)];
-            bytes = QByteArray(Utf8Encoder::encodedLength(kept), Qt::Uninitialized);
-            Utf8Encoder::encode(kept, bytes.data());
-            releaseLarge(kept);
+            bytes = LargeBuffer::uninitializedBytes(likelyFor(unitsOf(part)));
+            bytes.truncate(0);
+            MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
+            bool between = false;
+            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
+            out.passOn();
             return between;
         });
         if (apart) {
             QByteArray out;
-            assemble(out, outs);
+            assemble(out, outs, workers);
             return out;
         }
     }
-    return utf8Of(renderWhole(lines, units));
+    return renderWholeUtf8(lines, units);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/markdown/MarkdownOutput.h"
+#include "tools/markdown/MarkdownText.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -24,9 +25,9 @@ inline constexpr int maxQuoteDepth = 32;
 
 // Renders lines (already split, no line breaks inside) whose first one is source line baseLine.
 // Appends to out.
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out);
+void renderBlocks(MarkdownText::Lines lines, qint64 baseLine, int depth, MarkdownOutput& out);
 // The same; `endsBetweenBlocks` is set when the last line is blank and belongs to no block.
-void renderBlocks(const QList<QStringView>& lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks);
+void renderBlocks(MarkdownText::Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks);
 
 // ' data-line="S" data-end="E"'
 QString dataLineAttributes(qint64 start, qint64 end);

@@ -124,7 +124,7 @@ bool canInterruptParagraph(QStringView rawLine)
     return true;
 }
 
-ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmedLines, qsizetype start,
+ListBlock renderList(MarkdownText::Lines lines, const MarkdownText::TrimmedLines& trimmedLines, qsizetype start,
                      qint64 baseLine, MarkdownOutput& out)
 {
     ListBlock block;
@@ -133,7 +133,7 @@ ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::Trimme
     items.clear();
     qsizetype i = start;
     qsizetype last = start;
-    const qsizetype count = lines.size();
+    const qsizetype count = qsizetype(lines.size());
     while (i < count) {
         const QStringView t = trimmedLines[i];
         if (t.isEmpty()) {

@@ -52,7 +52,7 @@ ContentColumn listContentColumn(QStringView rawLine);
 bool canInterruptParagraph(QStringView rawLine);
 
 // Renders the list that starts at lines[start] (trimmed holds the same lines trimmed) onto out.
-ListBlock renderList(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype start,
+ListBlock renderList(MarkdownText::Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype start,
                      qint64 baseLine, MarkdownOutput& out);
 
 void renderListItems(const QList<ListLine>& items, MarkdownOutput& out);

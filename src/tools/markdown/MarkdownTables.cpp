@@ -126,7 +126,7 @@ void appendRow(MarkdownOutput& out, QStringView line, qint64 absolute, const QLi
 
 } // namespace
 
-qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i,
+qsizetype renderTable(MarkdownText::Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i,
                       qint64 baseLine, MarkdownOutput& out)
 {
     // Kept by the thread from table to table; the inline step renders no table.
@@ -137,7 +137,7 @@ qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::Trimm
     appendRow(out, lines[i], baseLine + i, codes, u"<th", u"</th>\n");
     appendLiteral(out, u"</thead>\n<tbody>\n");
     qsizetype r = i + 2;
-    while (r < lines.size()) {
+    while (r < qsizetype(lines.size())) {
         const QStringView t = trimmed[r];
         if (t.isEmpty() || indexOfUnit(t, u'|') < 0)
             break;

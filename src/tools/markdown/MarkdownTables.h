@@ -17,7 +17,7 @@ QList<int> tableAlignments(QStringView delimiterLine);
 QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column);
 
 // Renders the table whose header is lines[header] onto out; answers the number of lines used.
-qsizetype renderTable(const QList<QStringView>& lines, const MarkdownText::TrimmedLines& trimmed, qsizetype header,
+qsizetype renderTable(MarkdownText::Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype header,
                       qint64 baseLine, MarkdownOutput& out);
 
 } // namespace MarkdownTables

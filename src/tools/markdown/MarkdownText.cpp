@@ -62,17 +62,6 @@ using CpuFeatures::hasAvx2;
 
 namespace MarkdownText {
 
-QStringView trimmed(QStringView s)
-{
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && isTrimSpace(s[begin].unicode()))
-        ++begin;
-    while (end > begin && isTrimSpace(s[end - 1].unicode()))
-        --end;
-    return s.sliced(begin, end - begin);
-}
-
 const char16_t* findEscapable(const char16_t* p, const char16_t* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)

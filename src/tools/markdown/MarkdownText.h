@@ -7,6 +7,7 @@
 #include <QStringView>
 
 #include <cstring>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,7 +27,16 @@ inline bool isTrimSpace(char16_t u)
     return u == 0xA0 || u == 0x1680 || (u >= 0x2000 && u <= 0x200A) || u == 0x202F || u == 0x205F || u == 0x3000;
 }
 
-QStringView trimmed(QStringView s);
+inline QStringView trimmed(QStringView s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && isTrimSpace(s[begin].unicode()))
+        ++begin;
+    while (end > begin && isTrimSpace(s[end - 1].unicode()))
+        --end;
+    return s.sliced(begin, end - begin);
+}
 
 // \s of the converter's patterns: tab, LF, FF, CR and every separator (Zs, Zl, Zp). All are BMP.
 inline bool isPatternSpace(char16_t u)
@@ -86,9 +96,12 @@ inline bool isCharacterAt(QStringView s, qsizetype i, char16_t c)
 
 inline bool startsWithCharacter(QStringView s, char16_t c) { return isCharacterAt(s, 0, c); }
 
+// Lines of a document or of a block, without their line breaks; a QList converts to it.
+using Lines = std::span<const QStringView>;
+
 // Lines read trimmed, trimming each when it is asked for (trimming touches only the blanks at the ends).
 struct TrimmedLines {
-    const QList<QStringView>& lines;
+    Lines lines;
     QStringView operator[](qsizetype i) const { return trimmed(lines[i]); }
 };
 

@@ -1,12 +1,14 @@
 #include "tools/markdown/MarkdownHTML.h"
 
+#include "support/OneCore.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
 
 // From UTF-8 to UTF-8 in one call: the bytes of decoding, rendering and encoding one after
-// another, whatever the bytes, and wherever the large documents are cut into pieces and parts.
+// another, whatever the bytes, and wherever the large documents are cut into pieces and parts;
+// on one core, where all of it is encoded as it is written, a little at a time.
 class MarkdownUtf8Test : public QObject {
     Q_OBJECT
 
@@ -50,9 +52,9 @@ private slots:
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("byte-order mark only") << QByteArray("\xEF\xBB\xBF");
         QTest::newRow("small") << randomBytes(1, 4000);
-        QTest::newRow("a line feed before every byte-order mark") << QByteArray("a\n\xEF\xBB\xBF").repeated(100000);
-        QTest::newRow("one long line") << QByteArray("word *a* ").repeated(60000);
-        QTest::newRow("carriage returns only") << QByteArray("## h\r\rtext\r\r").repeated(40000);
+        QTest::newRow("a line feed before every byte-order mark") << QByteArray("a\n\xEF\xBB\xBF").repeated(200000);
+        QTest::newRow("one long line") << QByteArray("word *a* ").repeated(120000);
+        QTest::newRow("carriage returns only") << QByteArray("## h\r\rtext\r\r").repeated(90000);
         for (quint32 seed = 1; seed <= 6; ++seed)
             QTest::addRow("large, seed %u", seed) << randomBytes(seed, (qsizetype(1) << 20) + seed * 7919);
         QTest::newRow("large, ending in a cut sequence") << randomBytes(7, qsizetype(1) << 20) + "\xF0\x9F\x98";
@@ -62,6 +64,16 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QCOMPARE(renderMarkdownHTMLUtf8(bytes), inSteps(bytes));
+    }
+
+    void sameAsStepsOnOneCore_data() { sameAsSteps_data(); }
+    void sameAsStepsOnOneCore()
+    {
+        QFETCH(QByteArray, bytes);
+        const cpu_set_t before = OneCore::pin();
+        const QByteArray once = renderMarkdownHTMLUtf8(bytes);
+        OneCore::restore(before);
+        QCOMPARE(once, inSteps(bytes));
     }
 };
 
