@@ -172,6 +172,32 @@ private slots:
         QCOMPARE(tokenizeCSV(normalised, U','), expected);
     }
 
+    void stopsOnEveryByteOfABlock_data()
+    {
+        QTest::addColumn<QString>("delimiter");
+        QTest::newRow("comma") << QStringLiteral(",");
+        QTest::newRow("semicolon") << QStringLiteral(";");
+        QTest::newRow("two-byte delimiter") << QStringLiteral("\u00A7");
+    }
+
+    void stopsOnEveryByteOfABlock()
+    {
+        // Fields of every length up to past two 64-byte blocks: each kind of stop falls on every
+        // position of a block, and near the end of the text.
+        QFETCH(QString, delimiter);
+        QString text;
+        Rows expected;
+        for (int length = 0; length < 140; ++length) {
+            const QString plain(length, u'x'), quoted(length % 67, u'y');
+            text += plain + delimiter + u'"' + quoted + QStringLiteral("\"\"z\r\nw\"") + delimiter
+                + (length % 3 ? QStringLiteral("\r\n") : QStringLiteral("\n"));
+            expected.append({plain, quoted + QStringLiteral("\"z\nw"), QString()});
+        }
+        QCOMPARE(tokenizeCSV(text, delimiter.toUcs4().first()), expected);
+        const Document document = parseCSV(text, delimiter.toUcs4().first(), false);
+        QCOMPARE(cellsOf(document), expected);
+    }
+
     void documents_data()
     {
         QTest::addColumn<QString>("text");
