@@ -2,6 +2,7 @@
 
 #include "formats/CpuFeatures.h"
 #include "formats/LargeBuffer.h"
+#include "formats/Utf8Encoder.h"
 #include "tools/csv/CSVParallel.h"
 
 #include <QStringView>
@@ -137,51 +138,37 @@ int blankLengthBefore(const uchar* s, qsizetype end)
     return start + length == end && isBlank(c) ? length : 0;
 }
 
-bool isValidUtf8(QByteArrayView text)
+// Whether the bytes are well-formed UTF-8, asked of the decoder in slices that stay in cache, side
+// by side. A slice begins at a lead byte: a cut moves past up to three continuation bytes, and
+// more than three in a row are ill-formed, which the next slice then says.
+bool isWellFormedUtf8(QByteArrayView text)
 {
-    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    constexpr qsizetype slice = 1 << 15;
     const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        // Eight ASCII bytes a step.
-        while (i + 8 <= n) {
-            quint64 word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            i += 8;
+    if (n <= slice)
+        return Utf8Decoder::decode(text).has_value();
+    const qsizetype slices = (n + slice - 1) / slice;
+    const auto cut = [&](qsizetype k) {
+        qsizetype at = std::min(n, k * slice);
+        for (int step = 0; step < 3 && at < n && (uchar(text[at]) & 0xC0) == 0x80; ++step)
+            ++at;
+        return at;
+    };
+    std::atomic_bool illFormed{false};
+    CSVParallel::forSlices(slices, CSVParallel::sliceCount(slices, 64), [&](qsizetype begin, qsizetype end, int) {
+        for (qsizetype k = begin; k < end && !illFormed.load(std::memory_order_relaxed); ++k) {
+            const qsizetype from = cut(k);
+            if (!Utf8Decoder::decode(text.sliced(from, cut(k + 1) - from)))
+                illFormed = true;
         }
-        if (i >= n)
-            break;
-        const uchar b = s[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        int need;
-        char32_t min;
-        char32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1, min = 0x80, c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2, min = 0x800, c = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3, min = 0x10000, c = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + need >= n)
-            return false;
-        for (int k = 1; k <= need; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            c = c << 6 | (s[i + k] & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += need + 1;
-    }
-    return true;
+    });
+    return !illFormed;
+}
+
+// Ill-formed sequences replaced, a U+FEFF at the start kept.
+QByteArray repairedText(QByteArrayView text)
+{
+    return Utf8Encoder::toUtf8(Utf8Decoder::decodeReplacing(text, Utf8Decoder::ByteOrderMark::keep));
 }
 
 QByteArrayView withoutBom(QByteArrayView text)
@@ -765,9 +752,9 @@ QByteArray repairedUtf8(QByteArray bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    if (isValidUtf8(bytes))
+    if (isWellFormedUtf8(bytes))
         return bytes;
-    return textFromUtf8(bytes).toUtf8();
+    return repairedText(bytes);
 }
 
 QList<QByteArrayView> sampleLines(QByteArrayView text, int limit)
@@ -843,7 +830,7 @@ char32_t detectDelimiter(QByteArrayView text)
 
 QList<QStringList> tokenizeCSV(const QString& text, char32_t delimiter)
 {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = Utf8Encoder::toUtf8(text);
     ListSink sink;
     tokenize(utf8, delimiter, sink, nullptr);
     return sink.rows;
@@ -910,7 +897,7 @@ std::optional<double> doubleFromString(QByteArrayView text)
 
 std::optional<double> doubleFromString(const QString& text)
 {
-    return doubleFromString(QByteArrayView(text.toUtf8()));
+    return doubleFromString(QByteArrayView(Utf8Encoder::toUtf8(text)));
 }
 
 bool isNumericColumn(const QList<QStringList>& rows, qint64 column)
@@ -919,7 +906,7 @@ bool isNumericColumn(const QList<QStringList>& rows, qint64 column)
     for (const QStringList& row : rows) {
         if (column < 0 || column >= row.size())
             continue;
-        const QByteArray cell = row.at(column).toUtf8();
+        const QByteArray cell = Utf8Encoder::toUtf8(row.at(column));
         const QByteArrayView trimmed = trimmedBlanks(QByteArrayView(cell));
         if (trimmed.isEmpty())
             continue;
@@ -953,8 +940,8 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     if (state == TextState::asRead)
         input = withoutBom(input);
     QByteArray repaired;
-    if (state == TextState::asRead && !isValidUtf8(input)) {
-        repaired = textFromUtf8(input).toUtf8();
+    if (state == TextState::asRead && !isWellFormedUtf8(input)) {
+        repaired = repairedText(input);
         input = repaired;
     }
     const char32_t delimiter = delimiterChoice.value_or(detectDelimiter(input));
@@ -1018,7 +1005,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
 
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)
 {
-    return parseCSV(QByteArrayView(text.toUtf8()), delimiter, hasHeader, nullptr);
+    return parseCSV(QByteArrayView(Utf8Encoder::toUtf8(text)), delimiter, hasHeader, nullptr);
 }
 
 } // namespace CSVParser

@@ -450,6 +450,29 @@ private slots:
         }
     }
 
+    void repairAcrossLongTexts_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::newRow("three-byte character") << QByteArray("\xE2\x82\xAC");
+        QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x98\x80");
+        QTest::newRow("cut-short sequence") << QByteArray("\xE2\x82");
+        QTest::newRow("four continuation bytes") << QByteArray("\x80\x80\x80\x80");
+        QTest::newRow("overlong form") << QByteArray("\xC0\xAF");
+        QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80");
+    }
+
+    void repairAcrossLongTexts()
+    {
+        // Long texts are checked in parts: the sequence falls on every side of a part's end.
+        QFETCH(QByteArray, sequence);
+        for (qsizetype at = 32762; at <= 32770; ++at) {
+            QByteArray bytes(70000, 'a');
+            bytes.replace(at, sequence.size(), sequence);
+            const QByteArray expected = Utf8Decoder::decodeReplacing(bytes, Utf8Decoder::ByteOrderMark::keep).toUtf8();
+            QCOMPARE(repairedUtf8(bytes), expected);
+        }
+    }
+
     void invalidUtf8IsReplaced()
     {
         const Document d = parseCSV(QByteArray("h\nx\xFFy"), std::nullopt, true);
