@@ -2,6 +2,7 @@
 
 #include "formats/CpuFeatures.h"
 #include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 #include "tools/csv/CSVParallel.h"
 
@@ -155,13 +156,14 @@ bool isWellFormedUtf8(QByteArrayView text)
         return at;
     };
     std::atomic_bool illFormed{false};
-    CSVParallel::forSlices(slices, CSVParallel::sliceCount(slices, 64), [&](qsizetype begin, qsizetype end, int) {
-        for (qsizetype k = begin; k < end && !illFormed.load(std::memory_order_relaxed); ++k) {
-            const qsizetype from = cut(k);
-            if (!Utf8Decoder::decode(text.sliced(from, cut(k + 1) - from)))
-                illFormed = true;
-        }
-    });
+    // Slices are taken one at a time: a helper that the busy machine holds back delays one slice.
+    runParts(slices, [&](qsizetype k) {
+        if (illFormed.load(std::memory_order_relaxed))
+            return;
+        const qsizetype from = cut(k);
+        if (!Utf8Decoder::decode(text.sliced(from, cut(k + 1) - from)))
+            illFormed = true;
+    }, CSVParallel::sliceCount(slices, 64));
     return !illFormed;
 }
 
@@ -988,16 +990,12 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     }
     Document document(table);
     // Numeric flags: each column stops at its first cell that is no number, so text columns cost
-    // little; columns run side by side.
+    // little; columns run side by side, taken one at a time, so that the few long ones spread.
     std::vector<char> numeric(size_t(width), 0);
-    CSVParallel::forSlices(width, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18),
-                           [&](qsizetype begin, qsizetype end, int) {
-                               for (qsizetype c = begin; c < end; ++c) {
-                                   if (cancelled && cancelled->load())
-                                       return;
-                                   numeric[size_t(c)] = isNumericStoredColumn(*table, c, cancelled);
-                               }
-                           });
+    runParts(width, [&](qsizetype c) {
+        if (!(cancelled && cancelled->load()))
+            numeric[size_t(c)] = isNumericStoredColumn(*table, c, cancelled);
+    }, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18));
     for (qsizetype i = 0; i < width; ++i)
         table->columns[i].isNumeric = numeric[size_t(i)];
     return document;
