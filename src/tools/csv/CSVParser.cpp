@@ -619,6 +619,24 @@ Estimate estimatedSize(QByteArrayView text, char32_t delimiter)
     return {qsizetype(double(breaks) * scale) + 16, qsizetype(double(lines) * scale) + 16};
 }
 
+// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
+// range, which is what most cells of a numeric column are. False says nothing.
+inline bool isShortPlainDecimal(const char* p, qsizetype n)
+{
+    if (n > 64)
+        return false;
+    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
+    int digits = 0;
+    while (i < n && uchar(p[i] - '0') < 10)
+        ++i, ++digits;
+    if (i < n && p[i] == '.') {
+        ++i;
+        while (i < n && uchar(p[i] - '0') < 10)
+            ++i, ++digits;
+    }
+    return i == n && digits > 0;
+}
+
 // isNumericColumn() over the store itself, for the parser: no bounds checks per cell, and a cell
 // that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
 bool isNumericStoredColumn(const Table& table, qsizetype column, const std::atomic_bool* cancelled)
@@ -643,7 +661,7 @@ bool isNumericStoredColumn(const Table& table, qsizetype column, const std::atom
             if (cell.isEmpty())
                 continue;
         }
-        if (!isNumberText(cell))
+        if (!isShortPlainDecimal(cell.data(), cell.size()) && !isNumberText(cell))
             return false;
         any = true;
     }

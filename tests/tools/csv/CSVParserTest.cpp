@@ -369,6 +369,8 @@ private slots:
         QTest::newRow("padded cells count as blank") << "a,b\n1,2\n3" << QList<bool>{true, true};
         QTest::newRow("a quoted number with a line break is text") << "n\n\"12\n\"" << QList<bool>{false};
         QTest::newRow("no-break spaces trimmed") << q("n\n\xC2\xA0" "5\xE3\x80\x80") << QList<bool>{true};
+        QTest::newRow("signs and bare points around digits") << "a,b,c,d\n+5,5.,.5,-\n-0.25,1e3,0x1p3,." << QList<bool>{true, true, true, false};
+        QTest::newRow("a lone sign or point is text") << "a,b\n1,2\n+,." << QList<bool>{false, false};
     }
     void numericColumns()
     {
