@@ -1,5 +1,9 @@
 #include "tools/csv/CSVParser.h"
 
+#include "formats/CpuFeatures.h"
+#include "formats/LargeBuffer.h"
+#include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
 #include "tools/csv/CSVParallel.h"
 
 #include <QStringView>
@@ -18,15 +22,20 @@ namespace CSVParser {
 
 // The cells of every stored row (the header row included) as one UTF-8 text; a row's cells are
 // consecutive in it. Offsets of cells are kept relative to their row, so four bytes a cell do.
+// The large arrays sit in huge pages: first writes to fresh memory otherwise cost more than the
+// parsing itself on some virtual machines.
+template <typename T>
+using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
+
 struct Table {
     QUuid id = QUuid::createUuid();
     QList<Column> columns;
     char32_t delimiter = U',';
     bool hadHeader = false;
     QByteArray cells;
-    std::vector<quint64> rowBase{0};      // stored rows + 1: where each row's text starts in `cells`
-    std::vector<quint64> rowFirstCell{0}; // stored rows + 1: index of each row's first cell offset
-    std::vector<quint32> cellOffset;      // per stored cell, relative to its row's base
+    LargeVector<quint64> rowBase{0};      // stored rows + 1: where each row's text starts in `cells`
+    LargeVector<quint64> rowFirstCell{0}; // stored rows + 1: index of each row's first cell offset
+    LargeVector<quint32> cellOffset;      // per stored cell, relative to its row's base
     qsizetype firstDataRow = 0;           // 1 when the first stored row was the header
 
     qsizetype storedRows() const { return qsizetype(rowBase.size()) - 1; }
@@ -130,51 +139,38 @@ int blankLengthBefore(const uchar* s, qsizetype end)
     return start + length == end && isBlank(c) ? length : 0;
 }
 
-bool isValidUtf8(QByteArrayView text)
+// Whether the bytes are well-formed UTF-8, asked of the decoder in slices that stay in cache, side
+// by side. A slice begins at a lead byte: a cut moves past up to three continuation bytes, and
+// more than three in a row are ill-formed, which the next slice then says.
+bool isWellFormedUtf8(QByteArrayView text)
 {
-    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+    constexpr qsizetype slice = 1 << 15;
     const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        // Eight ASCII bytes a step.
-        while (i + 8 <= n) {
-            quint64 word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            i += 8;
-        }
-        if (i >= n)
-            break;
-        const uchar b = s[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        int need;
-        char32_t min;
-        char32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1, min = 0x80, c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2, min = 0x800, c = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3, min = 0x10000, c = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + need >= n)
-            return false;
-        for (int k = 1; k <= need; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            c = c << 6 | (s[i + k] & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += need + 1;
-    }
-    return true;
+    if (n <= slice)
+        return Utf8Decoder::decode(text).has_value();
+    const qsizetype slices = (n + slice - 1) / slice;
+    const auto cut = [&](qsizetype k) {
+        qsizetype at = std::min(n, k * slice);
+        for (int step = 0; step < 3 && at < n && (uchar(text[at]) & 0xC0) == 0x80; ++step)
+            ++at;
+        return at;
+    };
+    std::atomic_bool illFormed{false};
+    // Slices are taken one at a time: a helper that the busy machine holds back delays one slice.
+    runParts(slices, [&](qsizetype k) {
+        if (illFormed.load(std::memory_order_relaxed))
+            return;
+        const qsizetype from = cut(k);
+        if (!Utf8Decoder::decode(text.sliced(from, cut(k + 1) - from)))
+            illFormed = true;
+    }, CSVParallel::sliceCount(slices, 64));
+    return !illFormed;
+}
+
+// Ill-formed sequences replaced, a U+FEFF at the start kept.
+QByteArray repairedText(QByteArrayView text)
+{
+    return Utf8Encoder::toUtf8(Utf8Decoder::decodeReplacing(text, Utf8Decoder::ByteOrderMark::keep));
 }
 
 QByteArrayView withoutBom(QByteArrayView text)
@@ -334,17 +330,83 @@ std::optional<double> strtodWhole(QByteArrayView text)
 
 // --- tokenising
 
+// Finds the next byte the tokenizer stops at: outside quotes a quote, a line break or the
+// delimiter's first byte; inside them a quote or a CR. A byte at a time.
+struct NarrowScan {
+    const uchar* s;
+    qsizetype n;
+    uchar delimiter;
+
+    qsizetype plain(qsizetype i) const
+    {
+        while (i < n && s[i] != '"' && s[i] != '\n' && s[i] != '\r' && s[i] != delimiter)
+            ++i;
+        return i;
+    }
+    qsizetype quoted(qsizetype i) const
+    {
+        while (i < n && s[i] != '"' && s[i] != '\r')
+            ++i;
+        return i;
+    }
+};
+
+#ifdef QUORRIX_AVX2_LOOPS
+// The same, 64 bytes at a time: both kinds of stop of a block are found at once and kept as bit
+// masks, so the many short fields of a block cost a shift and a count each.
+struct WideScan {
+    const uchar* s;
+    qsizetype n;
+    uchar delimiter;
+    qsizetype base = -128; // start of the block the masks describe; none yet
+    quint64 plainStops = 0;
+    quint64 quotedStops = 0;
+
+    QUORRIX_AVX2 void load(qsizetype at)
+    {
+        base = at;
+        const __m256i quote = _mm256_set1_epi8('"'), cr = _mm256_set1_epi8('\r');
+        const __m256i lf = _mm256_set1_epi8('\n'), delim = _mm256_set1_epi8(char(delimiter));
+        quint64 plainMask = 0, quotedMask = 0;
+        for (int half = 0; half < 2; ++half) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + at + 32 * half));
+            const __m256i q = _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, cr));
+            const __m256i p = _mm256_or_si256(q, _mm256_or_si256(_mm256_cmpeq_epi8(v, lf), _mm256_cmpeq_epi8(v, delim)));
+            quotedMask |= quint64(quint32(_mm256_movemask_epi8(q))) << (32 * half);
+            plainMask |= quint64(quint32(_mm256_movemask_epi8(p))) << (32 * half);
+        }
+        quotedStops = quotedMask;
+        plainStops = plainMask;
+    }
+    template <bool Quoted>
+    QUORRIX_AVX2 qsizetype next(qsizetype i)
+    {
+        for (;;) {
+            if (i < base || i >= base + 64) {
+                if (i + 64 > n)
+                    return Quoted ? NarrowScan{s, n, delimiter}.quoted(i) : NarrowScan{s, n, delimiter}.plain(i);
+                load(i);
+            }
+            const quint64 stops = (Quoted ? quotedStops : plainStops) >> (i - base);
+            if (stops)
+                return i + __builtin_ctzll(stops);
+            i = base + 64;
+        }
+    }
+    QUORRIX_AVX2 qsizetype plain(qsizetype i) { return next<false>(i); }
+    QUORRIX_AVX2 qsizetype quoted(qsizetype i) { return next<true>(i); }
+};
+#endif
+
 // Receives fields and row ends.
-template <class Sink>
-void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::atomic_bool* cancelled)
+template <class Sink, class Scan>
+void tokenizeWith(QByteArrayView text, char32_t delimiter, Sink& sink, const std::atomic_bool* cancelled)
 {
     const uchar* s = reinterpret_cast<const uchar*>(text.data());
     const qsizetype n = text.size();
     char delimiterBytes[4];
     const int delimiterLength = utf8Encode(delimiter, delimiterBytes);
-    bool special[256] = {};
-    special[uchar('"')] = special[uchar('\n')] = special[uchar('\r')] = true;
-    special[uchar(delimiterBytes[0])] = true;
+    Scan scan{s, n, uchar(delimiterBytes[0])};
 
     qsizetype fieldStart = 0, fieldEnd = 0;
     bool copying = false;
@@ -423,9 +485,7 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
             nextCancelCheck = i + (1 << 22);
         }
         if (!inQuotes) {
-            qsizetype j = i;
-            while (j < n && !special[s[j]])
-                ++j;
+            const qsizetype j = scan.plain(i);
             appendRange(i, j);
             i = j;
             if (i >= n)
@@ -455,9 +515,7 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
                 ++i;
             }
         } else {
-            qsizetype j = i;
-            while (j < n && s[j] != '"' && s[j] != '\r')
-                ++j;
+            const qsizetype j = scan.quoted(i);
             appendRange(i, j);
             i = j;
             if (i >= n)
@@ -478,6 +536,26 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
         endField();
         endRow();
     }
+}
+
+#ifdef QUORRIX_AVX2_LOOPS
+// The whole tokenizer compiled for AVX2, so that the scans are inlined into it.
+template <class Sink>
+QUORRIX_AVX2 __attribute__((flatten)) void tokenizeWide(QByteArrayView text, char32_t delimiter, Sink& sink,
+                                                        const std::atomic_bool* cancelled)
+{
+    tokenizeWith<Sink, WideScan>(text, delimiter, sink, cancelled);
+}
+#endif
+
+template <class Sink>
+void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::atomic_bool* cancelled)
+{
+#ifdef QUORRIX_AVX2_LOOPS
+    if (CpuFeatures::hasAvx2())
+        return tokenizeWide(text, delimiter, sink, cancelled);
+#endif
+    tokenizeWith<Sink, NarrowScan>(text, delimiter, sink, cancelled);
 }
 
 struct ListSink {
@@ -522,19 +600,72 @@ struct TableSink {
     }
 };
 
-// A guess of the number of cells from the sample, so the offset array rarely grows by copying.
-qsizetype estimatedCells(QByteArrayView text, char32_t delimiter)
+// Guesses of the numbers of cells and of rows from the sample, so the arrays rarely grow by copying.
+struct Estimate {
+    qsizetype cells = 0;
+    qsizetype rows = 0;
+};
+Estimate estimatedSize(QByteArrayView text, char32_t delimiter)
 {
     const QByteArrayView sample = text.first(std::min<qsizetype>(text.size(), 1 << 16));
     if (sample.isEmpty())
-        return 0;
-    qsizetype breaks = 1;
+        return {};
+    qsizetype breaks = 1, lines = 1;
     for (const char c : sample) {
-        if (c == '\n' || (delimiter < 0x80 && uchar(c) == delimiter))
-            ++breaks;
+        lines += c == '\n';
+        breaks += c == '\n' || (delimiter < 0x80 && uchar(c) == delimiter);
     }
-    const double perByte = double(breaks) / double(sample.size());
-    return qsizetype(perByte * double(text.size()) * 1.05) + 16;
+    const double scale = double(text.size()) / double(sample.size()) * 1.05;
+    return {qsizetype(double(breaks) * scale) + 16, qsizetype(double(lines) * scale) + 16};
+}
+
+// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
+// range, which is what most cells of a numeric column are. False says nothing.
+inline bool isShortPlainDecimal(const char* p, qsizetype n)
+{
+    if (n > 64)
+        return false;
+    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
+    int digits = 0;
+    while (i < n && uchar(p[i] - '0') < 10)
+        ++i, ++digits;
+    if (i < n && p[i] == '.') {
+        ++i;
+        while (i < n && uchar(p[i] - '0') < 10)
+            ++i, ++digits;
+    }
+    return i == n && digits > 0;
+}
+
+// isNumericColumn() over the store itself, for the parser: no bounds checks per cell, and a cell
+// that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
+bool isNumericStoredColumn(const Table& table, qsizetype column, const std::atomic_bool* cancelled)
+{
+    const auto bare = [](uchar b) { return b != ' ' && b != '\t' && b < 0x80; };
+    const char* cells = table.cells.constData();
+    bool any = false;
+    for (qsizetype r = table.firstDataRow; r < table.storedRows(); ++r) {
+        if ((r & 0xFFFF) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+            return false;
+        const quint64 first = table.rowFirstCell[r];
+        const qsizetype count = qsizetype(table.rowFirstCell[r + 1] - first);
+        if (column >= count)
+            continue;
+        const quint64 begin = table.rowBase[r] + table.cellOffset[first + column];
+        const quint64 end = column + 1 < count ? table.rowBase[r] + table.cellOffset[first + column + 1] : table.rowBase[r + 1];
+        if (begin == end)
+            continue;
+        QByteArrayView cell(cells + begin, qsizetype(end - begin));
+        if (!bare(uchar(cell.front())) || !bare(uchar(cell.back()))) {
+            cell = trimmedBlanks(cell);
+            if (cell.isEmpty())
+                continue;
+        }
+        if (!isShortPlainDecimal(cell.data(), cell.size()) && !isNumberText(cell))
+            return false;
+        any = true;
+    }
+    return any;
 }
 
 } // namespace
@@ -641,9 +772,9 @@ QByteArray repairedUtf8(QByteArray bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    if (isValidUtf8(bytes))
+    if (isWellFormedUtf8(bytes))
         return bytes;
-    return textFromUtf8(bytes).toUtf8();
+    return repairedText(bytes);
 }
 
 QList<QByteArrayView> sampleLines(QByteArrayView text, int limit)
@@ -719,7 +850,7 @@ char32_t detectDelimiter(QByteArrayView text)
 
 QList<QStringList> tokenizeCSV(const QString& text, char32_t delimiter)
 {
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = Utf8Encoder::toUtf8(text);
     ListSink sink;
     tokenize(utf8, delimiter, sink, nullptr);
     return sink.rows;
@@ -786,7 +917,7 @@ std::optional<double> doubleFromString(QByteArrayView text)
 
 std::optional<double> doubleFromString(const QString& text)
 {
-    return doubleFromString(QByteArrayView(text.toUtf8()));
+    return doubleFromString(QByteArrayView(Utf8Encoder::toUtf8(text)));
 }
 
 bool isNumericColumn(const QList<QStringList>& rows, qint64 column)
@@ -795,7 +926,7 @@ bool isNumericColumn(const QList<QStringList>& rows, qint64 column)
     for (const QStringList& row : rows) {
         if (column < 0 || column >= row.size())
             continue;
-        const QByteArray cell = row.at(column).toUtf8();
+        const QByteArray cell = Utf8Encoder::toUtf8(row.at(column));
         const QByteArrayView trimmed = trimmedBlanks(QByteArrayView(cell));
         if (trimmed.isEmpty())
             continue;
@@ -829,8 +960,8 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     if (state == TextState::asRead)
         input = withoutBom(input);
     QByteArray repaired;
-    if (state == TextState::asRead && !isValidUtf8(input)) {
-        repaired = textFromUtf8(input).toUtf8();
+    if (state == TextState::asRead && !isWellFormedUtf8(input)) {
+        repaired = repairedText(input);
         input = repaired;
     }
     const char32_t delimiter = delimiterChoice.value_or(detectDelimiter(input));
@@ -838,9 +969,11 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     auto table = std::make_shared<Table>();
     table->delimiter = delimiter;
     // The cells never take more bytes than the text.
-    table->cells = QByteArray(input.size(), Qt::Uninitialized);
-    const qsizetype guess = estimatedCells(input, delimiter);
-    table->cellOffset.reserve(size_t(guess));
+    table->cells = LargeBuffer::uninitializedBytes(input.size());
+    const Estimate guess = estimatedSize(input, delimiter);
+    table->cellOffset.reserve(size_t(guess.cells));
+    table->rowBase.reserve(size_t(guess.rows) + 1);
+    table->rowFirstCell.reserve(size_t(guess.rows) + 1);
     TableSink sink{*table, table->cells.data()};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
@@ -875,16 +1008,12 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     }
     Document document(table);
     // Numeric flags: each column stops at its first cell that is no number, so text columns cost
-    // little; columns run side by side.
+    // little; columns run side by side, taken one at a time, so that the few long ones spread.
     std::vector<char> numeric(size_t(width), 0);
-    CSVParallel::forSlices(width, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18),
-                           [&](qsizetype begin, qsizetype end, int) {
-                               for (qsizetype c = begin; c < end; ++c) {
-                                   if (cancelled && cancelled->load())
-                                       return;
-                                   numeric[size_t(c)] = isNumericColumn(document, c);
-                               }
-                           });
+    runParts(width, [&](qsizetype c) {
+        if (!(cancelled && cancelled->load()))
+            numeric[size_t(c)] = isNumericStoredColumn(*table, c, cancelled);
+    }, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18));
     for (qsizetype i = 0; i < width; ++i)
         table->columns[i].isNumeric = numeric[size_t(i)];
     return document;
@@ -892,7 +1021,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
 
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)
 {
-    return parseCSV(QByteArrayView(text.toUtf8()), delimiter, hasHeader, nullptr);
+    return parseCSV(QByteArrayView(Utf8Encoder::toUtf8(text)), delimiter, hasHeader, nullptr);
 }
 
 } // namespace CSVParser

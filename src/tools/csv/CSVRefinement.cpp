@@ -1,5 +1,6 @@
 #include "tools/csv/CSVRefinement.h"
 
+#include "formats/Utf8Encoder.h"
 #include "tools/csv/CSVParallel.h"
 
 #include <QLocale>
@@ -72,7 +73,7 @@ struct Needle {
     QByteArray utf8;
     bool ascii = true;
     explicit Needle(const QString& lowered)
-        : text(lowered.normalized(QString::NormalizationForm_C)), utf8(lowered.toUtf8()), ascii(isAscii(utf8))
+        : text(lowered.normalized(QString::NormalizationForm_C)), utf8(Utf8Encoder::toUtf8(lowered)), ascii(isAscii(utf8))
     {
     }
 };
@@ -171,7 +172,7 @@ struct KeyBuilder {
             for (qsizetype i = 0; i < cell.size(); ++i)
                 utf16[size_t(i)] = char16_t(uchar(cell[i]));
         } else {
-            const QString text = QString::fromUtf8(cell);
+            const QString text = CSVParser::textFromUtf8(cell);
             utf16.assign(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
         }
         if (key.size() < 64)
@@ -347,9 +348,9 @@ std::optional<std::vector<qint32>> matchingRows(const CSVParser::Document& docum
     for (auto it = columnFilters.constBegin(); it != columnFilters.constEnd(); ++it) {
         if (it.value().isEmpty())
             continue;
-        const QByteArray lowered = it.value().toLower().toUtf8();
+        const QByteArray lowered = Utf8Encoder::toUtf8(it.value().toLower());
         filters.push_back({it.key(), it.value().normalized(QString::NormalizationForm_C), lowered,
-                           isAscii(it.value().toUtf8())});
+                           isAscii(Utf8Encoder::toUtf8(it.value()))});
     }
     std::vector<qint32> all;
     if (query.isEmpty() && filters.empty()) {

@@ -1,6 +1,7 @@
 #include "tools/csv/CSVRowExporters.h"
 
 #include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
 
 #include <QHash>
 #include <QLocale>
@@ -21,7 +22,7 @@ struct RowListCells {
         const QStringList& cells = rows.at(i).cells;
         if (column < 0 || column >= cells.size())
             return {};
-        buffer = cells.at(column).toUtf8();
+        buffer = Utf8Encoder::toUtf8(cells.at(column));
         return buffer;
     }
 };
@@ -113,7 +114,7 @@ MemberPlan memberPlan(const QList<CSVParser::Column>& columns)
             continue;
         }
         index.insert(columns[c].name, plan.names.size());
-        plan.names.append(columns[c].name.toUtf8());
+        plan.names.append(Utf8Encoder::toUtf8(columns[c].name));
         plan.source.append(c);
     }
     return plan;
@@ -162,7 +163,7 @@ public:
             for (qsizetype c = 0; c < m_columns.size(); ++c) {
                 if (c)
                     out += " | ";
-                appendMarkdownCell(out, m_columns[c].name.toUtf8());
+                appendMarkdownCell(out, Utf8Encoder::toUtf8(m_columns[c].name));
             }
             out += " |\n| ";
             for (qsizetype c = 0; c < m_columns.size(); ++c)
@@ -173,7 +174,7 @@ public:
             for (qsizetype c = 0; c < m_columns.size(); ++c) {
                 if (c)
                     out += '\t';
-                appendTSVValue(out, m_columns[c].name.toUtf8());
+                appendTSVValue(out, Utf8Encoder::toUtf8(m_columns[c].name));
             }
             break;
         }
@@ -319,7 +320,7 @@ QList<std::pair<QString, CSVJSONValue>> csvRowObject(const CSVParser::Row& row, 
     for (const CSVParser::Column& column : columns) {
         const QString cell = column.id >= 0 && column.id < row.cells.size() ? row.cells.at(column.id) : QString();
         CSVJSONValue value = cell;
-        if (const std::optional<double> number = jsonNumber(column, cell.toUtf8()))
+        if (const std::optional<double> number = jsonNumber(column, Utf8Encoder::toUtf8(cell)))
             value = *number;
         const auto it = index.constFind(column.name);
         if (it != index.constEnd()) {

@@ -1,5 +1,6 @@
 #include "tools/csv/CSVToolViewModel.h"
 
+#include "formats/Utf8Encoder.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
 #include "tools/csv/CSVRowExporters.h"
@@ -17,7 +18,7 @@
 
 CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
 {
-    m_rawText = sampleText().toUtf8(); // well-formed: made from a QString
+    m_rawText = Utf8Encoder::toUtf8(sampleText()); // well-formed: made from a QString
     m_documentOptions = currentOptions();
     m_document = CSVParser::parseCSV(m_rawText, std::nullopt, true);
     m_shownRows = allRowsOf(*m_document);

@@ -172,6 +172,32 @@ private slots:
         QCOMPARE(tokenizeCSV(normalised, U','), expected);
     }
 
+    void stopsOnEveryByteOfABlock_data()
+    {
+        QTest::addColumn<QString>("delimiter");
+        QTest::newRow("comma") << QStringLiteral(",");
+        QTest::newRow("semicolon") << QStringLiteral(";");
+        QTest::newRow("two-byte delimiter") << QStringLiteral("\u00A7");
+    }
+
+    void stopsOnEveryByteOfABlock()
+    {
+        // Fields of every length up to past two 64-byte blocks: each kind of stop falls on every
+        // position of a block, and near the end of the text.
+        QFETCH(QString, delimiter);
+        QString text;
+        Rows expected;
+        for (int length = 0; length < 140; ++length) {
+            const QString plain(length, u'x'), quoted(length % 67, u'y');
+            text += plain + delimiter + u'"' + quoted + QStringLiteral("\"\"z\r\nw\"") + delimiter
+                + (length % 3 ? QStringLiteral("\r\n") : QStringLiteral("\n"));
+            expected.append({plain, quoted + QStringLiteral("\"z\nw"), QString()});
+        }
+        QCOMPARE(tokenizeCSV(text, delimiter.toUcs4().first()), expected);
+        const Document document = parseCSV(text, delimiter.toUcs4().first(), false);
+        QCOMPARE(cellsOf(document), expected);
+    }
+
     void documents_data()
     {
         QTest::addColumn<QString>("text");
@@ -343,6 +369,8 @@ private slots:
         QTest::newRow("padded cells count as blank") << "a,b\n1,2\n3" << QList<bool>{true, true};
         QTest::newRow("a quoted number with a line break is text") << "n\n\"12\n\"" << QList<bool>{false};
         QTest::newRow("no-break spaces trimmed") << q("n\n\xC2\xA0" "5\xE3\x80\x80") << QList<bool>{true};
+        QTest::newRow("signs and bare points around digits") << "a,b,c,d\n+5,5.,.5,-\n-0.25,1e3,0x1p3,." << QList<bool>{true, true, true, false};
+        QTest::newRow("a lone sign or point is text") << "a,b\n1,2\n+,." << QList<bool>{false, false};
     }
     void numericColumns()
     {
@@ -421,6 +449,29 @@ private slots:
         for (qsizetype r = 0; r < d.rowCount(); ++r) {
             for (qsizetype c = 0; c < d.columnCount(); ++c)
                 QVERIFY(QString::fromUtf8(d.cellUtf8(r, c)).toUtf8() == d.cellUtf8(r, c)); // well-formed UTF-8
+        }
+    }
+
+    void repairAcrossLongTexts_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::newRow("three-byte character") << QByteArray("\xE2\x82\xAC");
+        QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x98\x80");
+        QTest::newRow("cut-short sequence") << QByteArray("\xE2\x82");
+        QTest::newRow("four continuation bytes") << QByteArray("\x80\x80\x80\x80");
+        QTest::newRow("overlong form") << QByteArray("\xC0\xAF");
+        QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80");
+    }
+
+    void repairAcrossLongTexts()
+    {
+        // Long texts are checked in parts: the sequence falls on every side of a part's end.
+        QFETCH(QByteArray, sequence);
+        for (qsizetype at = 32762; at <= 32770; ++at) {
+            QByteArray bytes(70000, 'a');
+            bytes.replace(at, sequence.size(), sequence);
+            const QByteArray expected = Utf8Decoder::decodeReplacing(bytes, Utf8Decoder::ByteOrderMark::keep).toUtf8();
+            QCOMPARE(repairedUtf8(bytes), expected);
         }
     }
 

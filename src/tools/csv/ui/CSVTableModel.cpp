@@ -4,6 +4,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 // A cell is drawn on one truncated line; a multi-megabyte cell must not be laid out whole.
@@ -36,7 +39,7 @@ CSVTableModel::CSVTableModel(CSVToolViewModel* model, QObject* parent) : QAbstra
 
 int CSVTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows->size());
+    return parent.isValid() ? 0 : m_announced;
 }
 
 int CSVTableModel::columnCount(const QModelIndex& parent) const
@@ -62,7 +65,7 @@ int CSVTableModel::tableColumn(qint64 columnID) const
 
 QVariant CSVTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= int(m_rows->size()))
+    if (!index.isValid() || index.row() >= m_announced)
         return {};
     const int column = index.column();
     if (column == rowNumberColumn) {
@@ -141,7 +144,7 @@ bool CSVTableModel::syncColumns()
     m_columns = columns;
     m_columnsDocumentID = id;
     m_document = document;
-    m_rows = m_model->sharedShownRows();
+    resetRows(m_model->sharedShownRows());
     m_rowsDocumentID = id;
     endResetModel();
     return true;
@@ -158,7 +161,37 @@ void CSVTableModel::syncRows()
         return;
     }
     beginResetModel();
-    m_rows = m_model->sharedShownRows();
+    resetRows(m_model->sharedShownRows());
     m_rowsDocumentID = id;
     endResetModel();
+}
+
+void CSVTableModel::resetRows(const std::shared_ptr<const std::vector<qint32>>& rows)
+{
+    m_rows = rows;
+    m_announced = int(std::min(m_rows->size(), size_t(rowsPerTurn)));
+    ++m_resets;
+    announceLater();
+}
+
+void CSVTableModel::announceLater()
+{
+    if (size_t(m_announced) >= m_rows->size())
+        return;
+    const quint64 reset = m_resets;
+    QTimer::singleShot(0, this, [this, reset] {
+        if (reset == m_resets)
+            announceMoreRows();
+    });
+}
+
+void CSVTableModel::announceMoreRows()
+{
+    const int next = int(std::min(m_rows->size(), size_t(m_announced) + rowsPerTurn));
+    if (next <= m_announced)
+        return;
+    beginInsertRows({}, m_announced, next - 1);
+    m_announced = next;
+    endInsertRows();
+    announceLater();
 }

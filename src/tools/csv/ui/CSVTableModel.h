@@ -13,7 +13,9 @@ class CSVToolViewModel;
 
 // The table's rows and columns read straight from the document's compact store: a row-number
 // column, then the visible columns; the shown rows in display order. Cells become strings only
-// when the view asks for them, which is for the rows on screen.
+// when the view asks for them, which is for the rows on screen. Millions of rows reach the grid
+// over several turns of the event loop: the grid's row header allocates per row, and doing it
+// for all of them in one turn stalls the GUI thread for half a second on fresh memory.
 class CSVTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -21,6 +23,8 @@ public:
     // The column id behind a table column, -1 for the row-number column.
     static constexpr int ColumnIDRole = Qt::UserRole + 1;
     static constexpr int IsNumericRole = Qt::UserRole + 2;
+    // Rows announced to the grid per turn of the event loop.
+    static constexpr int rowsPerTurn = 1 << 18;
 
     explicit CSVTableModel(CSVToolViewModel* model, QObject* parent = nullptr);
 
@@ -30,6 +34,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     const QList<CSVParser::Column>& columns() const { return m_columns; }
+    // Every shown row, including those not announced to the grid yet (rowCount() is how many are).
     const std::vector<qint32>& rows() const { return *m_rows; }
     const std::shared_ptr<const std::vector<qint32>>& sharedRows() const { return m_rows; }
     qint64 columnID(int tableColumn) const;
@@ -43,10 +48,16 @@ public:
     void syncRows();
 
 private:
+    void resetRows(const std::shared_ptr<const std::vector<qint32>>& rows);
+    void announceLater();
+    void announceMoreRows();
+
     CSVToolViewModel* m_model;
     CSVParser::Document m_document;
     QList<CSVParser::Column> m_columns;
     QUuid m_columnsDocumentID;
     std::shared_ptr<const std::vector<qint32>> m_rows = std::make_shared<const std::vector<qint32>>();
     QUuid m_rowsDocumentID;
+    int m_announced = 0;
+    quint64 m_resets = 0;
 };

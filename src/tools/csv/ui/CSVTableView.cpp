@@ -53,8 +53,27 @@ CSVTableView::CSVTableView(CSVToolViewModel* model, QWidget* parent)
         pushSelection();
     });
 
+    connect(m_tableModel, &QAbstractItemModel::rowsInserted, this, &CSVTableView::rowsArrived);
+
     syncColumns();
     syncSortMarks();
+}
+
+void CSVTableView::rowsArrived(const QModelIndex&, int first, int last)
+{
+    // A select-all made before every row had arrived takes in the new ones, as it would have.
+    QItemSelectionModel* selection = m_grid->selectionModel();
+    const QItemSelection ranges = selection->selection();
+    const int lastColumn = m_tableModel->columnCount() - 1;
+    if (first > 0 && ranges.size() == 1 && ranges[0].top() == 0 && ranges[0].bottom() == first - 1
+        && ranges[0].left() == 0 && ranges[0].right() == lastColumn) {
+        selection->select(QItemSelection(m_tableModel->index(0, 0), m_tableModel->index(last, lastColumn)),
+                          QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    // The view model's selection may hold some of them.
+    if (!m_model->selection().isEmpty())
+        pushSelection();
 }
 
 bool CSVTableView::showsEmptyState() const { return m_stack->currentWidget() == m_empty; }
@@ -215,11 +234,13 @@ void CSVTableView::pushSelection()
         return;
     QItemSelection next;
     if (!wanted.isEmpty()) {
+        // Rows still to be announced to the grid are selected when they arrive.
         const std::vector<qint32>& rows = m_tableModel->rows();
+        const int count = m_tableModel->rowCount();
         const int lastColumn = m_tableModel->columnCount() - 1;
         int start = -1;
-        for (int r = 0; r <= int(rows.size()); ++r) {
-            const bool in = r < int(rows.size()) && wanted.contains(rows[size_t(r)]);
+        for (int r = 0; r <= count; ++r) {
+            const bool in = r < count && wanted.contains(rows[size_t(r)]);
             if (in && start < 0)
                 start = r;
             if (!in && start >= 0) {

@@ -49,6 +49,7 @@ private:
     void syncRows();
     void syncSortMarks();
     void pushSelection();
+    void rowsArrived(const QModelIndex& parent, int first, int last);
     void selectionMadeInGrid();
     void sendSelection(const QSet<qint64>& ids);
     void headerClicked(int section);

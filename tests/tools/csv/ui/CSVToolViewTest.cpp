@@ -561,6 +561,55 @@ private slots:
         QCOMPARE(menuShortcuts, 0);
     }
 
+    void selectionsMadeWhileRowsArriveCoverTheLaterRows_data()
+    {
+        QTest::addColumn<bool>("inGrid");
+        QTest::newRow("select-all in the grid") << true;
+        QTest::newRow("the view model's selection") << false;
+    }
+
+    void selectionsMadeWhileRowsArriveCoverTheLaterRows()
+    {
+        QFETCH(bool, inGrid);
+        const int rows = CSVTableModel::rowsPerTurn * 2 + 10;
+        QTemporaryDir dir;
+        QByteArray text = "n\n";
+        for (int r = 0; r < rows; ++r)
+            text += QByteArray::number(r) + '\n';
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        CSVTableModel* table = view.table()->tableModel();
+        CSVGridView* grid = view.table()->grid();
+        int earlySelections = 0;
+        // Selected on the turn after the first rows reach the grid, before the last ones do.
+        connect(table, &QAbstractItemModel::modelReset, &view, [&] {
+            QTimer::singleShot(0, &view, [&] {
+                if (table->rowCount() == 0 || table->rowCount() == rows)
+                    return;
+                ++earlySelections;
+                if (inGrid) {
+                    grid->selectAll();
+                } else {
+                    QSet<qint64> all;
+                    for (const qint32 id : table->rows())
+                        all.insert(id);
+                    model.setSelection(all);
+                }
+            });
+        });
+        const auto gridRows = [grid] {
+            qsizetype count = 0;
+            for (const QItemSelectionRange& range : grid->selectionModel()->selection())
+                count += range.height();
+            return count;
+        };
+        QVERIFY(showAndOpen(view, writeFile(dir, QStringLiteral("rows.csv"), text)));
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), rows, 60000);
+        QCOMPARE(earlySelections, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(gridRows(), rows, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(model.selection().size(), rows, 60000);
+    }
+
     void aByteOrderMarkInACellIsShown()
     {
         QTemporaryDir dir;
