@@ -70,7 +70,7 @@ Figures runOurs(qsizetype units)
     input->insertPlainText(doc); // as a paste
     const qint64 pasted = clock.elapsed();
     QSignalSpy finished(&model, &JSONToolViewModel::formatFinished);
-    while (view.outputEditor()->text().size() < doc.size())
+    while (view.outputEditor()->length() < doc.size())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     spin(50);
     f.showAfterQuiet = clock.elapsed() - pasted - JSONToolViewModel::formatQuietMs;
@@ -168,10 +168,10 @@ OpenFigures runOpen(const QString& doc)
     QElapsedTimer clock;
     clock.start();
     model.open(QUrl::fromLocalFile(path));
-    waitFor([&] { return view.inputEditor()->text().size() == doc.size(); });
+    waitFor([&] { return view.inputEditor()->length() == doc.size(); });
     view.inputEditor()->textView()->viewport()->repaint();
     f.inputShown = clock.elapsed();
-    waitFor([&] { return view.outputEditor()->text().size() == expected.formatted.size(); });
+    waitFor([&] { return view.outputEditor()->length() == expected.formatted.size(); });
     view.outputEditor()->textView()->viewport()->repaint();
     f.outputShown = clock.elapsed();
     spin(300);
@@ -182,7 +182,7 @@ OpenFigures runOpen(const QString& doc)
         probe.start();
         clock.restart();
         view.outputModePicker()->segments().at(segment)->click();
-        waitFor([&] { return view.outputEditor()->text().size() == shown.size(); });
+        waitFor([&] { return view.outputEditor()->length() == shown.size(); });
         view.outputEditor()->textView()->viewport()->repaint();
         time = clock.elapsed();
         spin(300);
@@ -273,7 +273,7 @@ static void profile()
         t.start();
         input->insertPlainText(doc);
         std::printf("profile: tool paste %lld ms\n", t.elapsed());
-        while (view.outputEditor()->text().size() < doc.size())
+        while (view.outputEditor()->length() < doc.size())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::printf("profile: tool apply format result %lld ms\n", applied);
         t.restart();

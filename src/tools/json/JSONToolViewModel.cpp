@@ -36,6 +36,8 @@ struct JSONToolViewModel::FormatRun {
 // What a format run hands over before it ends: the input's metrics, then the output on show.
 struct JSONToolViewModel::FormatStage {
     std::optional<JSONTextMetrics> inputMetrics;
+    // The input built from the editor's snapshot, with the generation it belongs to.
+    std::optional<std::pair<int, QString>> builtText;
     std::optional<FormatRun> firstOutput;
 };
 
@@ -56,6 +58,10 @@ JSONToolViewModel::JSONToolViewModel(QObject* parent)
     : QObject(parent), m_text(sampleDocument()), m_inputMetrics(m_text), m_formatTask(formatQuietMs),
       m_searchTask(searchQuietMs)
 {
+    m_editQuiet.setSingleShot(true);
+    m_editQuiet.setTimerType(Qt::PreciseTimer);
+    m_editQuiet.setInterval(formatQuietMs);
+    connect(&m_editQuiet, &QTimer::timeout, this, [this] { startFormat(true); });
 }
 
 JSONToolViewModel::~JSONToolViewModel() = default;
@@ -75,11 +81,65 @@ int JSONToolViewModel::bumped(int generation)
     return generation == INT_MAX ? 0 : generation + 1;
 }
 
+const QString& JSONToolViewModel::text() const
+{
+    if (m_textFromEdit) {
+        m_text = TextHelpers::repairedUTF16(m_editSource().text());
+        m_editSource = nullptr;
+        m_textFromEdit = false;
+    }
+    return m_text;
+}
+
+std::function<QString()> JSONToolViewModel::textMaker() const
+{
+    if (!m_textFromEdit)
+        return [text = m_text] { return text; };
+    CodeTextSnapshot now = m_editSource();
+    int parts = 0;
+    now.forEachPart([&parts](QStringView) { return ++parts < 2; });
+    if (parts == 1 && now.length() >= kLargeText) {
+        // One block (a minified document on one line): copied here at once, as a worker may
+        // start late, and the editor's next keystroke would copy the whole block meanwhile.
+        const QString whole = now.text();
+        return [text = QString(whole.constData(), whole.size())] { return TextHelpers::repairedUTF16(text); };
+    }
+    return [snapshot = std::make_shared<CodeTextSnapshot>(std::move(now))] {
+        // A text of its own, and the snapshot let go at once: while either shares a block of
+        // the editor, its next keystroke copies that block.
+        const QString text = TextHelpers::repairedUTF16(snapshot->text());
+        *snapshot = CodeTextSnapshot();
+        return text.isDetached() ? text : QString(text.constData(), text.size());
+    };
+}
+
 void JSONToolViewModel::storeText(const QString& text)
 {
     // The editors hold LF only; offsets of matches and selections must agree with them.
     m_text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    m_editSource = nullptr;
+    m_textFromEdit = false;
+    m_editQuiet.stop();
     m_textGeneration = bumped(m_textGeneration);
+}
+
+void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
+{
+    if (!m_textFromEdit)
+        m_editedLength = m_text.size();
+    m_editedLength += edit.changeInLength();
+    m_editSource = std::move(snapshot);
+    m_textFromEdit = true;
+    m_text = QString();
+    m_textGeneration = bumped(m_textGeneration);
+    setOpenError(QString());
+    m_opener.markEdited();
+    emit textChanged();
+    // Formatting (and the search after it) starts when the quiet time ends.
+    m_requestedInputs = Inputs{m_textGeneration, m_indent, m_sortMode};
+    m_formatTask.cancel();
+    m_searchTask.cancel();
+    m_editQuiet.start();
 }
 
 void JSONToolViewModel::setText(const QString& text)
@@ -145,7 +205,7 @@ void JSONToolViewModel::setOpenError(const QString& message)
 
 bool JSONToolViewModel::isFormatPending() const
 {
-    return m_formatTask.isPending() || m_formatTask.isRunning();
+    return m_editQuiet.isActive() || m_formatTask.isPending() || m_formatTask.isRunning();
 }
 
 bool JSONToolViewModel::isSearchPending() const
@@ -191,7 +251,7 @@ std::optional<CodeTextBuffer> JSONToolViewModel::takeInputBuffer()
     std::optional<CodeTextBuffer> buffer(std::move(*m_inputBuffer));
     m_inputBuffer.reset();
     // Only for the text it was built from.
-    if (buffer->length() != m_text.size())
+    if (m_textFromEdit || buffer->length() != m_text.size())
         return std::nullopt;
     return buffer;
 }
@@ -203,10 +263,18 @@ JSONTextMetrics JSONToolViewModel::shownMetrics() const
 
 bool JSONToolViewModel::isInputBlank() const
 {
-    for (QChar c : m_text)
-        if (!c.isSpace())
-            return false;
-    return true;
+    // Read in place: asked after every keystroke, and stops at the first visible character.
+    const auto blank = [](QStringView part) {
+        for (QChar c : part)
+            if (!c.isSpace())
+                return false;
+        return true;
+    };
+    if (!m_textFromEdit)
+        return blank(m_text);
+    bool isBlank = true;
+    m_editSource().forEachPart([&](QStringView part) { return isBlank = blank(part); });
+    return isBlank;
 }
 
 std::optional<PaneBadge> JSONToolViewModel::inputBadge() const
@@ -262,15 +330,21 @@ void JSONToolViewModel::startFormat(bool now)
     m_formatTask.cancel();
     scheduleSearch();
 
-    const QString text = m_text;
+    const std::function<QString()> makeText = textMaker();
+    const bool fromEdit = m_textFromEdit;
+    const int textGeneration = m_textGeneration;
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
     const bool prettyFirst = m_outputMode == OutputMode::formatted;
     const QString oldFormatted = m_formattedOutput;
     const QString oldMinified = m_minifiedOutput;
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
+        const QString text = makeText();
         // The input's metrics show before the formatted text is ready.
-        publish(FormatStage{JSONTextMetrics(text), std::nullopt});
+        FormatStage first{JSONTextMetrics(text), std::nullopt, std::nullopt};
+        if (fromEdit)
+            first.builtText.emplace(textGeneration, text);
+        publish(std::move(first));
         // A large output's lines are split here, side by side with its metrics, together with a
         // copy to hand over, so that showing it, now or after a switch of the output mode, costs
         // the GUI thread nothing.
@@ -302,7 +376,7 @@ void JSONToolViewModel::startFormat(bool now)
                 fill(prettyFirst, first, early);
                 if (cancelled)
                     return;
-                publish(FormatStage{std::nullopt, std::move(early)});
+                publish(FormatStage{std::nullopt, std::nullopt, std::move(early)});
                 firstHanded = true;
             });
         FormatRun run;
@@ -316,6 +390,12 @@ void JSONToolViewModel::startFormat(bool now)
         return run;
     };
     auto partial = [this](FormatStage stage) {
+        // The text built off the GUI thread stands for the edits it was built from.
+        if (stage.builtText && m_textFromEdit && stage.builtText->first == m_textGeneration) {
+            m_text = std::move(stage.builtText->second);
+            m_editSource = nullptr;
+            m_textFromEdit = false;
+        }
         if (stage.inputMetrics && *stage.inputMetrics != m_inputMetrics) {
             m_inputMetrics = *stage.inputMetrics;
             emit inputMetricsChanged();
@@ -377,12 +457,13 @@ void JSONToolViewModel::scheduleSearch()
     }
     const QString query = m_searchQuery;
     const JSONSearch::Scope scope = m_searchScope;
-    const QString text = m_text;
+    const std::function<QString()> makeText = textMaker();
     const QString output = shownOutput();
     const int textGeneration = m_textGeneration;
     const int outputGeneration = m_outputGeneration;
     m_searchTask.schedule<SearchResult>(
         [=](const std::atomic_bool& cancelled) {
+            const QString text = makeText();
             SearchResult result{query, scope, textGeneration, outputGeneration, {}, {}};
             result.inputMatches = JSONSearch::matches(query, text, scope, &cancelled);
             if (!cancelled)
@@ -432,7 +513,7 @@ JSONSearch::MatchList JSONToolViewModel::matchList(Pane pane) const
     if (TextUnits(m_searchResult.query) == TextUnits(m_searchQuery) && m_searchResult.scope == m_searchScope)
         return matches(pane);
     // The run for this query has not finished: search now, so Find Next follows what was typed.
-    return JSONSearch::matches(m_searchQuery, pane == Pane::input ? m_text : shownOutput(), m_searchScope);
+    return JSONSearch::matches(m_searchQuery, pane == Pane::input ? text() : shownOutput(), m_searchScope);
 }
 
 void JSONToolViewModel::revealMatch(bool forward)
@@ -493,7 +574,7 @@ static bool copyToClipboard(const QString& text)
 
 bool JSONToolViewModel::copyInput()
 {
-    return copyToClipboard(m_text);
+    return copyToClipboard(text());
 }
 
 bool JSONToolViewModel::copyOutput()
@@ -517,6 +598,9 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             m_fileUrl = fileUrl;
             emit fileUrlChanged();
             m_text = std::move(opened.text);
+            m_editSource = nullptr;
+            m_textFromEdit = false;
+            m_editQuiet.stop();
             m_textGeneration = bumped(m_textGeneration);
             m_inputBuffer = std::move(opened.buffer);
             setOpenError(QString());

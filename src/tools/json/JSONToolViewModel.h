@@ -1,6 +1,8 @@
 #pragma once
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
 #include "kit/PaneBadge.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
@@ -11,8 +13,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -42,9 +46,20 @@ public:
     static QString sampleDocument();
 
     // --- published state
-    const QString& text() const { return m_text; }
+    // Answers the editor's text as it is when called, sharing its blocks.
+    using SnapshotSource = std::function<CodeTextSnapshot()>;
+
+    // After the user's edits, built from a snapshot of the editor when first asked for (the
+    // format run builds it off the GUI thread after the quiet time).
+    const QString& text() const;
+    bool isTextEmpty() const { return m_textFromEdit ? m_editedLength == 0 : m_text.isEmpty(); }
     // Stores the text (line breaks made LF, as the editors keep them) and schedules formatting.
     void setText(const QString& text);
+    // The input editor's own change; the editor shows it already. The snapshot is taken only
+    // when the text is needed: one held while the user types would make each keystroke copy
+    // the block it edits (a whole minified document). `snapshot` must answer until the next
+    // change of the text, or until text() was asked for.
+    void editText(const TextEdit& edit, SnapshotSource snapshot);
     JSONFormatter::Indent indent() const { return m_indent; }
     void setIndent(JSONFormatter::Indent indent);
     JSONFormatter::SortMode sortMode() const { return m_sortMode; }
@@ -171,6 +186,8 @@ private:
     };
 
     void storeText(const QString& text);
+    // The input as a worker builds it: the stored text, or the editor's snapshot made whole.
+    std::function<QString()> textMaker() const;
     void startFormat(bool now);
     void applyFormatRun(FormatRun run);
     OutputBuffers& buffers(OutputMode mode) { return mode == OutputMode::formatted ? m_formattedBuffers : m_minifiedBuffers; }
@@ -180,7 +197,13 @@ private:
     JSONSearch::MatchList matchList(Pane pane) const;
     static int bumped(int generation);
 
-    QString m_text;
+    mutable QString m_text;
+    // Set by the user's edits until the text is built from the editor.
+    mutable SnapshotSource m_editSource;
+    mutable bool m_textFromEdit = false;
+    qsizetype m_editedLength = 0;
+    // The quiet time after the user's edits, at the end of which the editor's text is taken.
+    QTimer m_editQuiet;
     JSONFormatter::Indent m_indent = JSONFormatter::Indent::spaces(2);
     JSONFormatter::SortMode m_sortMode = JSONFormatter::SortMode::none;
     OutputMode m_outputMode = OutputMode::formatted;
