@@ -202,7 +202,6 @@ private:
     void emitUndoState(bool hadUndo, bool hadRedo);
     void setPreedit(const QString& text);
     void updateLayoutWidth();
-    void prepareSpareText();
 
     CodeTextBuffer m_buffer;
     std::unique_ptr<CodeTextLayout> m_layout;

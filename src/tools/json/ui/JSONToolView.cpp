@@ -313,6 +313,7 @@ void JSONToolView::connectModel()
     });
     connect(m, &JSONToolViewModel::shownOutputChanged, this, [this] {
         refreshOutputText();
+        refreshOutputMetrics();
         refreshButtons();
     });
     connect(m, &JSONToolViewModel::validationChanged, this, [this] {
