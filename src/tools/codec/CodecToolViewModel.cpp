@@ -149,17 +149,8 @@ void CodecToolViewModel::startTransform(bool now)
     m_editQuiet.stop();
     m_requestedInputs = Inputs{m_inputGeneration, m_scheme, m_direction, m_options};
     const bool fromEdit = m_inputFromEdit;
-    auto snapshot = std::make_shared<CodeTextSnapshot>(fromEdit ? m_editSource() : CodeTextSnapshot());
-    QString stored = fromEdit ? QString() : m_input;
-    int parts = 0;
-    snapshot->forEachPart([&parts](QStringView) { return ++parts < 2; });
-    if (parts == 1 && snapshot->length() >= kPrepareFrom) {
-        // One block (a line of Base64): copied here at once, as a worker may start late and the
-        // editor's next keystroke would copy the block meanwhile.
-        const QString whole = snapshot->text();
-        stored = QString(whole.constData(), whole.size());
-        *snapshot = CodeTextSnapshot();
-    }
+    const auto snapshot = std::make_shared<CodeTextSnapshot>(fromEdit ? m_editSource() : CodeTextSnapshot());
+    const QString stored = fromEdit ? QString() : m_input;
     const quint64 generation = m_inputGeneration;
     const Codec::Scheme scheme = m_scheme;
     const Codec::Direction direction = m_direction;
@@ -172,16 +163,10 @@ void CodecToolViewModel::startTransform(bool now)
             if (fromEdit) {
                 // An input of its own, and the snapshot let go at once: while either shares a
                 // block of the editor, its next keystroke copies that block.
-                if (snapshot->isEmpty()) {
-                    input = TextHelpers::repairedUTF16(stored);
-                } else {
-                    input = TextHelpers::repairedUTF16(snapshot->text());
-                    *snapshot = CodeTextSnapshot();
-                    if (!input.isDetached())
-                        input = QString(input.constData(), input.size());
-                }
-            }
-            if (fromEdit) {
+                input = TextHelpers::repairedUTF16(snapshot->text());
+                *snapshot = CodeTextSnapshot();
+                if (!input.isDetached())
+                    input = QString(input.constData(), input.size());
                 run.builtGeneration = generation;
                 run.builtInput = input;
                 run.inputLineCount = TextHelpers::lineCount(input);
