@@ -391,6 +391,13 @@ int main(int argc, char* argv[])
         profile();
         return 0;
     }
+    if (argc > 1 && QByteArray(argv[1]) == "typing") {
+        for (int k = 0; k < 2; ++k) {
+            const Figures f = runOurs(10'000'000);
+            std::printf("10M: show %.0f paste stall %.1f typing stall %.1f output stall %.1f\n", f.showAfterQuiet, f.pasteStall, f.typingStall, f.outputKeysStall);
+        }
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "memory") {
         QTemporaryDir dir;
         const auto [holdsMB, peakMB] = openMemory(100'000'000, dir.filePath(QStringLiteral("open.json")));
