@@ -70,7 +70,7 @@ Figures runOurs(qsizetype units)
     input->insertPlainText(doc); // as a paste
     const qint64 pasted = clock.elapsed();
     QSignalSpy finished(&model, &JSONToolViewModel::formatFinished);
-    while (view.outputEditor()->text().size() < doc.size())
+    while (view.outputEditor()->length() < doc.size())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     spin(50);
     f.showAfterQuiet = clock.elapsed() - pasted - JSONToolViewModel::formatQuietMs;
@@ -168,10 +168,10 @@ OpenFigures runOpen(const QString& doc)
     QElapsedTimer clock;
     clock.start();
     model.open(QUrl::fromLocalFile(path));
-    waitFor([&] { return view.inputEditor()->text().size() == doc.size(); });
+    waitFor([&] { return view.inputEditor()->length() == doc.size(); });
     view.inputEditor()->textView()->viewport()->repaint();
     f.inputShown = clock.elapsed();
-    waitFor([&] { return view.outputEditor()->text().size() == expected.formatted.size(); });
+    waitFor([&] { return view.outputEditor()->length() == expected.formatted.size(); });
     view.outputEditor()->textView()->viewport()->repaint();
     f.outputShown = clock.elapsed();
     spin(300);
@@ -182,7 +182,7 @@ OpenFigures runOpen(const QString& doc)
         probe.start();
         clock.restart();
         view.outputModePicker()->segments().at(segment)->click();
-        waitFor([&] { return view.outputEditor()->text().size() == shown.size(); });
+        waitFor([&] { return view.outputEditor()->length() == shown.size(); });
         view.outputEditor()->textView()->viewport()->repaint();
         time = clock.elapsed();
         spin(300);
@@ -217,7 +217,7 @@ std::pair<double, double> openMemory(qsizetype units, const QString& path)
     const double startMB = bench::resetPeakMemory();
     model.open(QUrl::fromLocalFile(path));
     // The model's own state only: asking an editor for its text would copy it.
-    waitFor([&] { return model.text().size() >= units && !model.isFormatPending() && !model.shownOutput().isEmpty(); });
+    waitFor([&] { return model.inputMetrics().bytes >= units && !model.isFormatPending() && !model.shownOutput().isEmpty(); });
     // The editors take their buffers and the spare copies are made on later turns.
     spin(2000);
     return {bench::residentMB() - startMB, bench::peakResidentMB() - startMB};
@@ -273,7 +273,7 @@ static void profile()
         t.start();
         input->insertPlainText(doc);
         std::printf("profile: tool paste %lld ms\n", t.elapsed());
-        while (view.outputEditor()->text().size() < doc.size())
+        while (view.outputEditor()->length() < doc.size())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         std::printf("profile: tool apply format result %lld ms\n", applied);
         t.restart();
@@ -389,6 +389,20 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     if (argc > 1 && QByteArray(argv[1]) == "profile") {
         profile();
+        return 0;
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "typing") {
+        for (int k = 0; k < 2; ++k) {
+            const Figures f = runOurs(10'000'000);
+            std::printf("10M: show %.0f paste stall %.1f typing stall %.1f output stall %.1f\n", f.showAfterQuiet, f.pasteStall, f.typingStall, f.outputKeysStall);
+        }
+        return 0;
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "memory") {
+        QTemporaryDir dir;
+        const auto [holdsMB, peakMB] = openMemory(100'000'000, dir.filePath(QStringLiteral("open.json")));
+        std::printf("open a minified file of 100 MB: holds %.0f MB once idle (%.1fx), peak %.0f MB (%.1fx); %s\n",
+                    holdsMB, holdsMB / 100, peakMB, peakMB / 100, qPrintable(bench::loadNow()));
         return 0;
     }
     if (argc > 1 && QByteArray(argv[1]) == "open") {

@@ -13,6 +13,80 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// How many units two views of equal length share from their start.
+qsizetype samePrefix(QStringView a, QStringView b)
+{
+    const char16_t* x = a.utf16();
+    const char16_t* y = b.utf16();
+    const qsizetype n = a.size();
+    constexpr qsizetype chunk = 4096;
+    for (qsizetype p = 0; p < n; p += chunk) {
+        const qsizetype len = std::min(chunk, n - p);
+        if (std::memcmp(x + p, y + p, size_t(len) * 2) != 0) {
+            while (x[p] == y[p])
+                ++p;
+            return p;
+        }
+    }
+    return n;
+}
+
+// How many units two views of equal length share at their end.
+qsizetype sameSuffix(QStringView a, QStringView b)
+{
+    const char16_t* x = a.utf16();
+    const char16_t* y = b.utf16();
+    const qsizetype n = a.size();
+    constexpr qsizetype chunk = 4096;
+    for (qsizetype s = 0; s < n; s += chunk) {
+        const qsizetype len = std::min(chunk, n - s);
+        if (std::memcmp(x + n - s - len, y + n - s - len, size_t(len) * 2) != 0) {
+            while (x[n - s - 1] == y[n - s - 1])
+                ++s;
+            return s;
+        }
+    }
+    return n;
+}
+
+// The differing middle of the shown text and a new one, as a range in each; read from the view's
+// blocks in place.
+std::pair<CodeTextRange, CodeTextRange> changedRanges(const CodeTextSnapshot& old, QStringView text)
+{
+    std::vector<QStringView> parts;
+    old.forEachPart([&parts](QStringView part) {
+        if (!part.isEmpty())
+            parts.push_back(part);
+        return true;
+    });
+    const qsizetype na = old.length(), nb = text.size(), m = std::min(na, nb);
+    qsizetype p = 0;
+    for (QStringView part : parts) {
+        const qsizetype n = std::min(part.size(), m - p);
+        const qsizetype same = samePrefix(part.first(n), text.sliced(p, n));
+        p += same;
+        if (same < part.size())
+            break;
+    }
+    const qsizetype limit = m - p;
+    qsizetype s = 0;
+    for (auto it = parts.rbegin(); it != parts.rend() && s < limit; ++it) {
+        const qsizetype n = std::min(it->size(), limit - s);
+        const qsizetype same = sameSuffix(it->last(n), text.sliced(nb - s - n, n));
+        s += same;
+        if (same < it->size())
+            break;
+    }
+    return {{p, na - p - s}, {p, nb - p - s}};
+}
+
+} // namespace
 
 CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     : QWidget(parent), m_view(new CodeTextView(this)), m_options(options)
@@ -41,10 +115,11 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     applyAppearance();
 
     connect(m_view, &CodeTextView::textChanged, this, &CodeEditor::onViewTextChanged);
+    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) { m_lastEdit = edit; });
     connect(m_view, &CodeTextView::textEdited, this, [this] {
         // The user's edit: the shown matches belong to the old text.
         clearHighlights();
-        emit textEdited(m_lastText);
+        emit textEdited(std::exchange(m_lastEdit, TextEdit()));
     });
     connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
         if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)
@@ -84,12 +159,25 @@ CodeEditor::~CodeEditor()
     m_view->setHighlighters({});
 }
 
+QString CodeEditor::text() const
+{
+    return m_view->text();
+}
+
+CodeTextSnapshot CodeEditor::snapshot() const
+{
+    return m_view->snapshot();
+}
+
+qsizetype CodeEditor::length() const
+{
+    return m_view->length();
+}
+
 void CodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
 {
-    if (!m_programEdit)
-        m_lastText = TextHelpers::repairedUTF16(m_view->text());
     if (m_syntax) {
-        m_syntax->applyEdit(m_lastText, {location, length}, change);
+        m_syntax->applyEdit(m_view->buffer(), {location, length}, change);
         tokenizePendingLines();
     }
 }
@@ -98,10 +186,13 @@ void CodeEditor::tokenizePendingLines()
 {
     // Every text change supersedes the kinds still being computed for the text before it.
     const int serial = ++m_tokenSerial;
-    const QString text = m_lastText;
-    for (const JSONTextRange range : m_syntax->pendingLongLines()) {
+    const QList<JSONTextRange> pending = m_syntax->pendingLongLines();
+    if (pending.isEmpty())
+        return;
+    const CodeTextSnapshot snapshot = m_view->snapshot();
+    for (const JSONTextRange range : pending) {
         QuietTask::detached<JSONSyntaxTokens::TokenArray>(
-            this, [text, range] { return JSONSyntaxTokens::tokens(text, range); },
+            this, [snapshot, range] { return JSONSyntaxTokens::tokens(snapshot.mid(range.location, range.length)); },
             [this, serial, range](JSONSyntaxTokens::TokenArray tokens) {
                 if (serial == m_tokenSerial && m_syntax->fillLongLine(range, std::move(tokens)))
                     m_view->refreshHighlighting();
@@ -134,11 +225,9 @@ void CodeEditor::replaceText(const QString& text, const std::function<std::optio
     const qsizetype oldCaret = m_view->selection().location;
     const bool restorePlace = m_reflowID && m_awaitingReflow && m_awaitedReflowID == m_reflowID && m_place;
 
-    const QString oldText = m_lastText;
-    m_lastText = text;
     m_programEdit = true;
     if (m_options.largeDocument) {
-        const auto [oldRange, newRange] = TextHelpers::changedRanges(oldText, text);
+        const auto [oldRange, newRange] = changedRanges(m_view->snapshot(), text);
         // A large replacement is cheaper as a new text: the view then builds its line blocks
         // in one pass instead of splicing megabytes into one block.
         constexpr qsizetype largeEdit = 1 << 16;
@@ -286,21 +375,23 @@ void CodeEditor::colourVisibleArea()
 {
     if (!m_syntax || !m_syntax->isLargeDocument())
         return;
-    const qsizetype length = m_lastText.size();
+    const CodeTextBuffer& buffer = m_view->buffer();
+    const qsizetype length = buffer.length();
     if (length == 0 || m_syntax->isTinted({0, length}))
         return;
     bool coloured = false;
     if (m_view->verticalScrollBar()->value() <= 0) {
         const int h = std::max(1, m_view->lineHeight());
         const qsizetype n = qsizetype(std::ceil(2.0 * m_view->viewport()->height() / h));
-        coloured = m_syntax->ensureTinted(JSONSyntaxTokens::rangeOfFirstLines(n + 1, m_lastText), m_lastText);
+        const qsizetype end = n + 1 < buffer.lineCount() ? buffer.lineStart(n + 1) : length;
+        coloured = m_syntax->ensureTinted({0, end}, buffer);
     } else {
         const CodeTextRange visible = m_view->visibleRange();
         if (visible.length <= 0 || m_syntax->isTinted({visible.location, visible.length}))
             return;
         const qsizetype start = std::max<qsizetype>(0, visible.location - visible.length);
         const qsizetype span = std::min(length - start, 3 * visible.length);
-        coloured = m_syntax->ensureTinted({start, span}, m_lastText);
+        coloured = m_syntax->ensureTinted({start, span}, buffer);
     }
     if (coloured)
         m_view->refreshHighlighting();

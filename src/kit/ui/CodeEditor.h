@@ -1,6 +1,8 @@
 #pragma once
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
 #include "formats/JSONEditorReveal.h"
 #include "formats/JSONSearch.h"
 
@@ -18,7 +20,8 @@ class JSONSyntaxHighlighter;
 // kept in step with a host's text, with optional JSON colouring, search matches and a current
 // match drawn over it, one-shot reveals, and a large-document mode that colours only what comes
 // into view and applies a replaced text as one minimal edit. Text set by the host cannot be
-// undone; the user's edits come back through textEdited().
+// undone; the user's edits come back through textEdited() as edits, with the text they made
+// available as a snapshot, so no listener needs a copy of the whole text per keystroke.
 class CodeEditor : public QWidget {
     Q_OBJECT
 public:
@@ -43,8 +46,11 @@ public:
     // The same, with `prepared` asked for the split text only when the text is shown as a new
     // one; `text` holds LF line breaks only (nothing is normalised, so nothing scans it here).
     void setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
-    // The text last set or edited, unit for unit.
-    const QString& text() const { return m_lastText; }
+    // The text shown, unit for unit: a whole copy, for copying and tests.
+    QString text() const;
+    // The text shown, sharing the view's blocks; hold it only as long as needed.
+    CodeTextSnapshot snapshot() const;
+    qsizetype length() const;
 
     void setEditable(bool editable);
     bool isEditable() const;
@@ -78,8 +84,8 @@ public:
     static constexpr qsizetype deferredLongLine = 1 << 16;
 
 signals:
-    // The user changed the text (typing, paste, undo…): the new whole text.
-    void textEdited(const QString& text);
+    // The user changed the text (typing, paste, undo…): what changed; snapshot() holds the result.
+    void textEdited(const TextEdit& edit);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -99,7 +105,8 @@ private:
     Options m_options;
     std::unique_ptr<JSONSyntaxHighlighter> m_syntax;
     std::unique_ptr<JSONMatchHighlighter> m_matches;
-    QString m_lastText;
+    // The view's last edit, handed on when the view reports it as the user's.
+    TextEdit m_lastEdit;
     bool m_updating = false;
     bool m_programEdit = false;
     JSONSearch::MatchList m_appliedHighlights;

@@ -78,28 +78,6 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
-    prepareSpareText();
-}
-
-void CodeTextView::prepareSpareText()
-{
-    // Typing in a large text makes a listener ask for the whole text after every keystroke;
-    // the first writes into fresh megabytes are slow, so that memory is made ready off the GUI
-    // thread.
-    const qsizetype length = m_buffer.length();
-    if (m_readOnly || !CodeTextBuffer::wantsSpares(length))
-        return;
-    for (int i = 0; i < CodeTextBuffer::spareCount; ++i) {
-        QuietTask::detached<QString>(
-            this,
-            [length] {
-                QString storage;
-                storage.resize(CodeTextBuffer::spareCapacity(length), QChar(u' '));
-                storage.resize(0);
-                return storage;
-            },
-            [this](QString storage) { m_buffer.addSpareText(std::move(storage)); });
-    }
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
@@ -124,7 +102,6 @@ void CodeTextView::insertPlainText(const QString& text)
 
 void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
 {
-    const bool whole = position == 0 && removedLength >= m_buffer.length();
     const qsizetype firstLine = m_buffer.lineAt(position);
     const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
     const RowPos top = m_top;
@@ -147,8 +124,6 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     // The buffer normalised any line break given, so what it holds now is what came.
     emit edited(TextEdit{position, removed,
                          inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted});
-    if (whole)
-        prepareSpareText();
 }
 
 void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QString& insertedText,

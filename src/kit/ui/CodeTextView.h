@@ -193,7 +193,6 @@ private:
     void resetCaretBlink();
     void emitUndoState(bool hadUndo, bool hadRedo);
     void updateLayoutWidth();
-    void prepareSpareText();
 
     CodeTextBuffer m_buffer;
     std::unique_ptr<CodeTextLayout> m_layout;

@@ -1,7 +1,7 @@
 #include "kit/ui/JSONSyntaxHighlighter.h"
 
 #include "kit/Palette.h"
-#include "kit/TextHelpers.h"
+#include "kit/CodeTextBuffer.h"
 
 #include <algorithm>
 
@@ -33,23 +33,67 @@ QColor JSONSyntaxHighlighter::colour(Token kind, bool dark)
     return QColor();
 }
 
-static qsizetype lineStartBefore(const QString& text, qsizetype position)
+static qsizetype lineStartBefore(const CodeTextBuffer& buffer, qsizetype position)
 {
-    if (position <= 0)
-        return 0;
-    const qsizetype lf = text.lastIndexOf(u'\n', position - 1);
-    return lf < 0 ? 0 : lf + 1;
+    return buffer.lineStart(buffer.lineAt(position));
 }
 
-static qsizetype lineEndFrom(const QString& text, qsizetype position)
+static qsizetype lineEndFrom(const CodeTextBuffer& buffer, qsizetype position)
 {
-    if (position >= text.size())
-        return text.size();
-    const qsizetype lf = text.indexOf(u'\n', position);
-    return lf < 0 ? text.size() : lf + 1;
+    if (position >= buffer.length())
+        return buffer.length();
+    const qsizetype line = buffer.lineAt(position);
+    return line + 1 < buffer.lineCount() ? buffer.lineStart(line + 1) : buffer.length();
 }
 
-void JSONSyntaxHighlighter::tint(JSONTextRange range, const QString& text)
+// The line-aligned end at or after `position`: `position` itself when a line feed ends there.
+static qsizetype lineEndAt(const CodeTextBuffer& buffer, qsizetype from, qsizetype position)
+{
+    if (position > from && position <= buffer.length() && buffer.at(position - 1) == u'\n')
+        return position;
+    return lineEndFrom(buffer, position);
+}
+
+// Line by line: an unclosed string would otherwise run on into the lines after it, colouring
+// them differently from when they are coloured on their own.
+static JSONSyntaxTokens::TokenArray tokensOf(const CodeTextBuffer& buffer, JSONTextRange range)
+{
+    const QString text = buffer.mid(range.location, range.length);
+    JSONSyntaxTokens::TokenArray out;
+    out.reserve(size_t(text.size()));
+    qsizetype start = 0;
+    while (start < text.size()) {
+        const qsizetype lf = text.indexOf(u'\n', start);
+        const qsizetype end = lf < 0 ? text.size() : lf + 1;
+        const JSONSyntaxTokens::TokenArray line = JSONSyntaxTokens::tokens(text, {start, end - start});
+        out.insert(out.end(), line.begin(), line.end());
+        start = end;
+    }
+    return out;
+}
+
+// Lines of more than `limit` units (line feed included) inside the line-aligned `span`. A span
+// may be the whole of a new text: it is walked a window of `limit` units at a time, each step
+// jumping to the last line starting in the window or over a long line, never line by line.
+static QList<JSONTextRange> longLinesIn(const CodeTextBuffer& buffer, JSONTextRange span, qsizetype limit)
+{
+    QList<JSONTextRange> out;
+    qsizetype cursor = span.location;
+    const qsizetype end = std::min(buffer.length(), span.end());
+    while (end - cursor > limit) {
+        const qsizetype start = lineStartBefore(buffer, cursor + limit);
+        if (start > cursor) {
+            cursor = start;
+            continue;
+        }
+        const qsizetype lineEnd = std::min(end, lineEndFrom(buffer, cursor + limit));
+        out.append({cursor, lineEnd - cursor});
+        cursor = lineEnd;
+    }
+    return out;
+}
+
+void JSONSyntaxHighlighter::tint(JSONTextRange range, const CodeTextBuffer& buffer)
 {
     if (range.length <= 0)
         return;
@@ -62,11 +106,11 @@ void JSONSyntaxHighlighter::tint(JSONTextRange range, const QString& text)
     while (start < end) {
         qsizetype cut = end;
         if (end - start > piece) {
-            const qsizetype lf = text.indexOf(u'\n', start + piece);
-            cut = (lf < 0 || lf + 1 >= end) ? end : lf + 1;
+            const qsizetype lineEnd = lineEndFrom(buffer, start + piece);
+            cut = lineEnd >= end ? end : lineEnd;
         }
         const JSONTextRange part{start, cut - start};
-        m_short.insert(part, JSONSyntaxTokens::tokens(text, part));
+        m_short.insert(part, tokensOf(buffer, part));
         start = cut;
     }
 }
@@ -100,12 +144,12 @@ static JSONTextRange unite(std::optional<JSONTextRange> a, std::optional<JSONTex
     return {s, std::max(a->end(), b->end()) - s};
 }
 
-void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const QString& text)
+void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const CodeTextBuffer& buffer)
 {
     m_short.removeLines(range);
     m_longLines.removeLines(range);
     const bool deferred = m_deferredLongLines > 0 && range.length >= m_deferredLongLines;
-    m_longLines.insert(range, deferred ? JSONSyntaxTokens::TokenArray() : JSONSyntaxTokens::tokens(text, range));
+    m_longLines.insert(range, deferred ? JSONSyntaxTokens::TokenArray() : tokensOf(buffer, range));
 }
 
 QList<JSONTextRange> JSONSyntaxHighlighter::pendingLongLines() const
@@ -130,34 +174,85 @@ bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::
     return false;
 }
 
-void JSONSyntaxHighlighter::applyEdit(const QString& text, JSONTextRange edited, qsizetype changeInLength)
+QList<JSONTextRange> JSONSyntaxHighlighter::invalidate(JSONTextRange edited, qsizetype changeInLength,
+                                                       const CodeTextBuffer& buffer)
+{
+    JSONSyntaxTokens::IndexSet& tinted = m_coverage->tinted;
+    const qsizetype oldEnd = edited.end() - changeInLength;
+    tinted.remove({edited.location, oldEnd - edited.location});
+    tinted.shift(oldEnd, changeInLength);
+    const qsizetype n = buffer.length();
+    if (n == 0)
+        return {};
+    const qsizetype location = std::min(n, std::max<qsizetype>(0, edited.location));
+    const qsizetype length = std::min(n - location, std::max<qsizetype>(0, edited.length));
+    const bool insertedAtLineStart =
+        changeInLength == length && (location == 0 || buffer.at(location - 1) == u'\n');
+    const qsizetype extended = std::min(n - location, insertedAtLineStart ? length : length + 1);
+    const qsizetype start = lineStartBefore(buffer, location);
+    const qsizetype e = location + extended;
+    const qsizetype end = extended > 0 ? lineEndAt(buffer, e - 1, e) : lineEndFrom(buffer, e);
+    const JSONTextRange span{start, end - start};
+    tinted.remove(span);
+    QList<JSONTextRange> result;
+    if (span.length < JSONSyntaxTokens::longLineLength)
+        result.append(span);
+    else
+        result = longLinesIn(buffer, span, JSONSyntaxTokens::longLineLimit);
+    for (const JSONTextRange& r : std::as_const(result))
+        tinted.insert(r);
+    return result;
+}
+
+QList<JSONTextRange> JSONSyntaxHighlighter::claim(JSONTextRange range, const CodeTextBuffer& buffer)
+{
+    JSONSyntaxTokens::IndexSet& tinted = m_coverage->tinted;
+    const qsizetype n = buffer.length();
+    const qsizetype lo = std::min(n, std::max<qsizetype>(0, range.location));
+    const qsizetype hi = std::min(n, std::max(lo, range.end()));
+    QList<JSONTextRange> result;
+    for (const JSONTextRange& run : tinted.missing({lo, hi - lo})) {
+        const qsizetype start = lineStartBefore(buffer, run.location);
+        const qsizetype end = lineEndAt(buffer, run.location, run.end());
+        if (!result.isEmpty() && result.last().end() >= start) {
+            JSONTextRange& last = result.last();
+            last.length = std::max(last.end(), end) - last.location;
+        } else {
+            result.append({start, end - start});
+        }
+    }
+    for (const JSONTextRange& r : std::as_const(result))
+        tinted.insert(r);
+    return result;
+}
+
+void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRange edited, qsizetype changeInLength)
 {
     const JSONTextRange broken =
         unite(brokenSpan(m_short, edited, changeInLength), brokenSpan(m_longLines, edited, changeInLength));
     m_short.shift(edited, changeInLength);
     m_longLines.shift(edited, changeInLength);
-    const qsizetype length = text.size();
+    const qsizetype length = buffer.length();
     if (!m_coverage) {
         if (length == 0)
             return;
         // The edited paragraphs, one unit wider unless the edit was an insertion after a break.
-        const qsizetype c = std::min(length, edited.location);
-        const qsizetype d = std::min(length - c, edited.length);
-        TextHelpers::Range r = TextHelpers::lineBreakEditRange({edited.location, edited.length}, changeInLength, text);
-        if (r.length == 0 && r.location < length)
-            r.length = 1;
-        qsizetype start = std::min(c, r.location);
-        qsizetype end = std::max(c + std::max<qsizetype>(d, c < length ? 1 : 0), r.location + r.length);
+        const qsizetype c = std::min(length, std::max<qsizetype>(0, edited.location));
+        const qsizetype d = std::min(length - c, std::max<qsizetype>(0, edited.length));
+        const bool afterBreak = edited.length >= 1 && edited.length == changeInLength && edited.end() <= length
+            && (c == 0 || buffer.at(c - 1) == u'\n' || buffer.at(c - 1) == QChar::ParagraphSeparator);
+        const qsizetype r = std::max<qsizetype>(1, std::min(length - c, d + (afterBreak ? 0 : 1)));
+        qsizetype start = c;
+        qsizetype end = std::max(c + std::max<qsizetype>(d, c < length ? 1 : 0), c + (c < length ? r : 0));
         if (broken.length > 0) {
             start = std::min(start, broken.location);
             end = std::min(length, std::max(end, broken.end()));
         }
-        const qsizetype from = lineStartBefore(text, start);
-        const qsizetype to = (end > from && end <= length && text.at(end - 1) == u'\n') ? end : lineEndFrom(text, end);
-        tint({from, to - from}, text);
+        const qsizetype from = lineStartBefore(buffer, start);
+        tint({from, lineEndAt(buffer, from, end) - from}, buffer);
         return;
     }
-    const QList<JSONTextRange> ranges = m_coverage->invalidate(edited, changeInLength, text);
+    const QList<JSONTextRange> ranges = invalidate(edited, changeInLength, buffer);
     // What the edit broke beyond its own lines is coloured again when it next comes into view.
     if (broken.length > 0) {
         m_coverage->tinted.remove(broken);
@@ -166,19 +261,19 @@ void JSONSyntaxHighlighter::applyEdit(const QString& text, JSONTextRange edited,
     }
     for (const JSONTextRange& r : ranges) {
         if (r.length < JSONSyntaxTokens::longLineLength || !m_separateLongLines)
-            tint(r, text);
+            tint(r, buffer);
         else
-            storeLongLine(r, text);
+            storeLongLine(r, buffer);
     }
 }
 
-bool JSONSyntaxHighlighter::ensureTinted(JSONTextRange range, const QString& text)
+bool JSONSyntaxHighlighter::ensureTinted(JSONTextRange range, const CodeTextBuffer& buffer)
 {
     if (!m_coverage)
         return false;
-    const QList<JSONTextRange> ranges = m_coverage->claim(range, text);
+    const QList<JSONTextRange> ranges = claim(range, buffer);
     for (const JSONTextRange& r : ranges)
-        tint(r, text);
+        tint(r, buffer);
     return !ranges.isEmpty();
 }
 

@@ -9,6 +9,8 @@
 
 // Colours a JSON editor by token kind. In large-document mode it colours lazily: only lines
 // that were brought into view (ensureTinted) or touched by an edit get their kinds computed.
+// JSON tokens never span a line break, so kinds are computed line by line from the view's
+// buffer, reading only the lines concerned.
 // Lines of 2,049 units or more are kept apart in `longLines`, found by binary search while
 // drawing. Colours are never written into the text: the view asks for runs per painted slice.
 class JSONSyntaxHighlighter : public CodeTextHighlighter {
@@ -23,11 +25,12 @@ public:
     // The colour of a token kind; invalid for plain text (the view's own text colour).
     static QColor colour(JSONSyntaxTokens::Token kind, bool dark);
 
-    // After an edit of `text`: the edited range in the new text and the change in length.
-    void applyEdit(const QString& text, JSONTextRange edited, qsizetype changeInLength);
+    // After an edit of the text `buffer` now holds: the edited range in the new text and the
+    // change in length.
+    void applyEdit(const CodeTextBuffer& buffer, JSONTextRange edited, qsizetype changeInLength);
     // Colours what in `range` is not coloured yet (large-document mode only); answers whether
     // anything was.
-    bool ensureTinted(JSONTextRange range, const QString& text);
+    bool ensureTinted(JSONTextRange range, const CodeTextBuffer& buffer);
     // Whether every position of `range` is coloured (always true outside large-document mode).
     bool isTinted(JSONTextRange range) const;
 
@@ -48,8 +51,10 @@ public:
     void runs(const CodeTextBuffer& buffer, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const override;
 
 private:
-    void tint(JSONTextRange range, const QString& text);
-    void storeLongLine(JSONTextRange range, const QString& text);
+    void tint(JSONTextRange range, const CodeTextBuffer& buffer);
+    void storeLongLine(JSONTextRange range, const CodeTextBuffer& buffer);
+    QList<JSONTextRange> invalidate(JSONTextRange edited, qsizetype changeInLength, const CodeTextBuffer& buffer);
+    QList<JSONTextRange> claim(JSONTextRange range, const CodeTextBuffer& buffer);
     void appendRuns(const JSONSyntaxTokens::LongLines& store, qsizetype from, qsizetype to,
                     QList<CodeTextRun>& out) const;
 

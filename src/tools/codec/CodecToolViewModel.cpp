@@ -34,6 +34,10 @@ CodecToolViewModel::CodecToolViewModel(QObject* parent)
 {
     m_inputLineCount = TextHelpers::lineCount(m_input);
     m_inputByteSize = TextHelpers::utf8Length(m_input);
+    m_editQuiet.setSingleShot(true);
+    m_editQuiet.setTimerType(Qt::PreciseTimer);
+    m_editQuiet.setInterval(150);
+    connect(&m_editQuiet, &QTimer::timeout, this, [this] { startTransform(true); });
 }
 
 CodecToolViewModel::~CodecToolViewModel() = default;
@@ -43,12 +47,46 @@ QString CodecToolViewModel::sampleInput()
     return QStringLiteral("H4sIAAAAAAACA6tWKsnPz1GyUnLNS85PSVXQV3BJBTGUdJSKS1ILipWsopWSEotTzUyAIulVmQVAKqs4P08pthYA3E8JOTsAAAA=");
 }
 
+const QString& CodecToolViewModel::input() const
+{
+    if (m_inputFromEdit) {
+        m_input = TextHelpers::repairedUTF16(m_editSource().text());
+        m_editSource = nullptr;
+        m_inputFromEdit = false;
+    }
+    return m_input;
+}
+
 void CodecToolViewModel::setInput(const QString& text)
 {
-    const QString previous = m_input;
+    const QString previous = input();
     m_input = text;
     emit inputChanged();
     inputDidChange(previous);
+}
+
+void CodecToolViewModel::editInput(const TextEdit& edit, SnapshotSource snapshot)
+{
+    if (!m_inputFromEdit)
+        m_editedLength = m_input.size();
+    m_editedLength += edit.changeInLength();
+    m_editSource = std::move(snapshot);
+    m_inputFromEdit = true;
+    m_input = QString();
+    emit inputChanged();
+    ++m_inputGeneration;
+    // A short text is counted now; a long one by the transform, off the GUI thread.
+    constexpr qsizetype kCountNow = 65536;
+    if (m_editedLength < kCountNow) {
+        const QString text = m_editSource().text();
+        m_inputLineCount = TextHelpers::lineCount(text);
+        m_inputByteSize = TextHelpers::utf8Length(text);
+        emit inputMetricsChanged();
+    }
+    // The transform starts when the quiet time ends.
+    m_requestedInputs = Inputs{m_inputGeneration, m_scheme, m_direction, m_options};
+    m_transformTask.cancel();
+    m_editQuiet.start();
 }
 
 void CodecToolViewModel::setScheme(Codec::Scheme scheme)
@@ -106,17 +144,34 @@ void CodecToolViewModel::updateInputMetrics(const QString& previous)
         - TextHelpers::utf8Length(QStringView(previous).sliced(from, oldTo - from));
 }
 
-void CodecToolViewModel::scheduleTransform()
+void CodecToolViewModel::startTransform(bool now)
 {
+    m_editQuiet.stop();
     m_requestedInputs = Inputs{m_inputGeneration, m_scheme, m_direction, m_options};
-    const QString input = m_input;
+    const bool fromEdit = m_inputFromEdit;
+    const auto snapshot = std::make_shared<CodeTextSnapshot>(fromEdit ? m_editSource() : CodeTextSnapshot());
+    const QString stored = fromEdit ? QString() : m_input;
+    const quint64 generation = m_inputGeneration;
     const Codec::Scheme scheme = m_scheme;
     const Codec::Direction direction = m_direction;
     const Codec::Options options = m_options;
     const std::shared_ptr<std::atomic_int> rowWidth = m_rowWidth;
-    m_transformTask.schedule<Run>(
-        [input, scheme, direction, options, rowWidth](const std::atomic_bool& cancelled) {
+    auto work =
+        [fromEdit, snapshot, stored, generation, scheme, direction, options, rowWidth](const std::atomic_bool& cancelled) {
             Run run;
+            QString input = stored;
+            if (fromEdit) {
+                // An input of its own, and the snapshot let go at once: while either shares a
+                // block of the editor, its next keystroke copies that block.
+                input = TextHelpers::repairedUTF16(snapshot->text());
+                *snapshot = CodeTextSnapshot();
+                if (!input.isDetached())
+                    input = QString(input.constData(), input.size());
+                run.builtGeneration = generation;
+                run.builtInput = input;
+                run.inputLineCount = TextHelpers::lineCount(input);
+                run.inputByteSize = TextHelpers::utf8Length(input);
+            }
             run.rowWidth = rowWidth->load();
             run.scheme = scheme;
             run.result = Codec::transform(input, scheme, direction, options, &cancelled);
@@ -128,8 +183,12 @@ void CodecToolViewModel::scheduleTransform()
                     run.buffer.emplace(run.shown);
             }
             return run;
-        },
-        [this](Run run) { publish(std::move(run)); });
+        };
+    auto apply = [this](Run run) { publish(std::move(run)); };
+    if (now)
+        m_transformTask.runNow<Run>(work, apply);
+    else
+        m_transformTask.schedule<Run>(work, apply);
 }
 
 void CodecToolViewModel::transformIfStale()
@@ -142,6 +201,17 @@ void CodecToolViewModel::transformIfStale()
 
 void CodecToolViewModel::publish(Run run)
 {
+    // The input built off the GUI thread stands for the edits it was built from.
+    if (run.builtGeneration && m_inputFromEdit && *run.builtGeneration == m_inputGeneration) {
+        m_input = std::move(run.builtInput);
+        m_editSource = nullptr;
+        m_inputFromEdit = false;
+        if (run.inputLineCount != m_inputLineCount || run.inputByteSize != m_inputByteSize) {
+            m_inputLineCount = run.inputLineCount;
+            m_inputByteSize = run.inputByteSize;
+            emit inputMetricsChanged();
+        }
+    }
     m_outputLineCount = run.lineCount;
     emit outputLineCountChanged();
     m_dumpTask.cancel();
@@ -222,10 +292,19 @@ std::optional<PaneBadge> CodecToolViewModel::inputBadge() const
 {
     if (m_direction != Codec::Direction::decode)
         return std::nullopt;
-    qsizetype i = 0;
-    while (i < m_input.size() && Encodings::isWhiteSpace(m_input.at(i).unicode()))
-        ++i;
-    if (i == m_input.size())
+    // Read in place: asked after every keystroke, and stops at the first visible character.
+    const auto blank = [](QStringView part) {
+        for (QChar c : part)
+            if (!Encodings::isWhiteSpace(c.unicode()))
+                return false;
+        return true;
+    };
+    bool isBlank = true;
+    if (m_inputFromEdit)
+        m_editSource().forEachPart([&](QStringView part) { return isBlank = blank(part); });
+    else
+        isBlank = blank(m_input);
+    if (isBlank)
         return std::nullopt;
     if (m_failure && m_failure->isInputFault())
         return PaneBadge(QStringLiteral("INVALID"), StatusColor::red());

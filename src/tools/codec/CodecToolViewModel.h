@@ -1,14 +1,18 @@
 #pragma once
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
 #include "kit/PaneBadge.h"
 #include "kit/QuietTask.h"
 #include "tools/codec/Codec.h"
 
 #include <QObject>
 #include <QSettings>
+#include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,8 +29,19 @@ public:
     // formatting at work.
     static QString sampleInput();
 
-    const QString& input() const { return m_input; }
+    // Answers the editor's text as it is when called, sharing its blocks.
+    using SnapshotSource = std::function<CodeTextSnapshot()>;
+
+    // After the user's edits, built from a snapshot of the editor when first asked for (the
+    // transform builds it off the GUI thread after the quiet time).
+    const QString& input() const;
+    bool isInputEmpty() const { return m_inputFromEdit ? m_editedLength == 0 : m_input.isEmpty(); }
     void setInput(const QString& text);
+    // The input editor's own change; the editor shows it already. The snapshot is taken only
+    // when the text is needed: one held while the user types would make each keystroke copy
+    // the block it edits (a whole line of Base64). `snapshot` must answer until the next change
+    // of the input, or until input() was asked for.
+    void editInput(const TextEdit& edit, SnapshotSource snapshot);
     Codec::Scheme scheme() const { return m_scheme; }
     void setScheme(Codec::Scheme scheme);
     Codec::Direction direction() const { return m_direction; }
@@ -50,7 +65,7 @@ public:
     qsizetype outputLineCount() const { return m_outputLineCount; }
 
     // Requests a transform of the current input and choices after the quiet time.
-    void scheduleTransform();
+    void scheduleTransform() { startTransform(false); }
     // Requests one only when the inputs differ from the last request's (or none was made).
     void transformIfStale();
     // Re-renders the dump when the wanted row width differs from the one shown.
@@ -67,8 +82,15 @@ public:
     static void copyToPasteboard(const QString& text);
 
     // Tests shorten the quiet time (150 ms).
-    void setQuietTime(int ms) { m_transformTask.setQuietTime(ms); }
-    bool isTransformPending() const { return m_transformTask.isPending() || m_transformTask.isRunning(); }
+    void setQuietTime(int ms)
+    {
+        m_transformTask.setQuietTime(ms);
+        m_editQuiet.setInterval(ms);
+    }
+    bool isTransformPending() const
+    {
+        return m_editQuiet.isActive() || m_transformTask.isPending() || m_transformTask.isRunning();
+    }
 
 signals:
     void inputChanged();
@@ -99,14 +121,26 @@ private:
         std::optional<CodeTextBuffer> buffer;
         int rowWidth = 16;
         Codec::Scheme scheme = Codec::Scheme::base64;
+        // The input built from the editor's snapshot and its counts, for the generation named.
+        std::optional<quint64> builtGeneration;
+        QString builtInput;
+        qsizetype inputLineCount = 0;
+        qint64 inputByteSize = 0;
     };
 
+    void startTransform(bool now);
     void inputDidChange(const QString& previous);
     void updateInputMetrics(const QString& previous);
     void publish(Run run);
     void setDumpBytesPerRow(int width);
 
-    QString m_input;
+    mutable QString m_input;
+    // Set by the user's edits until the input is built from the editor.
+    mutable SnapshotSource m_editSource;
+    mutable bool m_inputFromEdit = false;
+    qsizetype m_editedLength = 0;
+    // The quiet time after the user's edits, at the end of which the editor's text is taken.
+    QTimer m_editQuiet;
     Codec::Scheme m_scheme = Codec::Scheme::base64;
     Codec::Direction m_direction = Codec::Direction::decode;
     Codec::Options m_options{false, false, true, true};

@@ -18,25 +18,20 @@
 using JSONFormatter::Indent;
 using JSONFormatter::SortMode;
 
+// What a format run makes: the verdict and the output on show (the other is made when asked
+// for), left out when it equals the one shown.
 struct JSONToolViewModel::FormatRun {
     JSONFormatter::Validation validation;
-    bool validationHanded = false; // told already, with the first output
-    bool formattedChanged = false;
-    bool minifiedChanged = false;
-    QString formatted;
-    QString minified;
-    JSONTextMetrics formattedMetrics;
-    JSONTextMetrics minifiedMetrics;
-    std::shared_ptr<CodeTextBuffer> formattedBuffer;
-    std::shared_ptr<CodeTextBuffer> formattedSpare;
-    std::shared_ptr<CodeTextBuffer> minifiedBuffer;
-    std::shared_ptr<CodeTextBuffer> minifiedSpare;
+    OutputMode mode = OutputMode::formatted;
+    bool changed = false;
+    Output output;
 };
 
-// What a format run hands over before it ends: the input's metrics, then the output on show.
+// What a format run hands over before it ends: the input's metrics.
 struct JSONToolViewModel::FormatStage {
     std::optional<JSONTextMetrics> inputMetrics;
-    std::optional<FormatRun> firstOutput;
+    // The input built from the editor's snapshot, with the generation it belongs to.
+    std::optional<std::pair<int, QString>> builtText;
 };
 
 struct JSONToolViewModel::OpenedText {
@@ -50,12 +45,31 @@ namespace {
 // text is shown as a new one would stall the window.
 constexpr qsizetype kLargeText = 1 << 16;
 
+// Thrown by the hand-over of the first output, so that the second is not printed.
+struct FirstOutputTaken {};
+
+// An output with its sizes, and its lines split when it is large.
+void completeOutput(const QString& text, JSONTextMetrics& metrics, std::shared_ptr<CodeTextBuffer>& buffer,
+                    const std::atomic_bool& cancelled)
+{
+    runParts(text.size() >= kLargeText ? 2 : 1, [&](qsizetype k) {
+        if (k == 0)
+            metrics = JSONTextMetrics(text);
+        else if (!cancelled)
+            buffer = std::make_shared<CodeTextBuffer>(text);
+    });
+}
+
 } // namespace
 
 JSONToolViewModel::JSONToolViewModel(QObject* parent)
     : QObject(parent), m_text(sampleDocument()), m_inputMetrics(m_text), m_formatTask(formatQuietMs),
       m_searchTask(searchQuietMs)
 {
+    m_editQuiet.setSingleShot(true);
+    m_editQuiet.setTimerType(Qt::PreciseTimer);
+    m_editQuiet.setInterval(formatQuietMs);
+    connect(&m_editQuiet, &QTimer::timeout, this, [this] { startFormat(true); });
 }
 
 JSONToolViewModel::~JSONToolViewModel() = default;
@@ -75,11 +89,58 @@ int JSONToolViewModel::bumped(int generation)
     return generation == INT_MAX ? 0 : generation + 1;
 }
 
+const QString& JSONToolViewModel::text() const
+{
+    if (m_textFromEdit) {
+        m_text = TextHelpers::repairedUTF16(m_editSource().text());
+        m_editSource = nullptr;
+        m_textFromEdit = false;
+    }
+    return m_text;
+}
+
+std::function<QString()> JSONToolViewModel::textMaker() const
+{
+    if (!m_textFromEdit)
+        return [text = m_text] { return text; };
+    CodeTextSnapshot now = m_editSource();
+    return [snapshot = std::make_shared<CodeTextSnapshot>(std::move(now))] {
+        // A text of its own, and the snapshot let go at once: while either shares a block of
+        // the editor, its next keystroke copies that block.
+        const QString text = TextHelpers::repairedUTF16(snapshot->text());
+        *snapshot = CodeTextSnapshot();
+        return text.isDetached() ? text : QString(text.constData(), text.size());
+    };
+}
+
 void JSONToolViewModel::storeText(const QString& text)
 {
     // The editors hold LF only; offsets of matches and selections must agree with them.
     m_text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    m_editSource = nullptr;
+    m_textFromEdit = false;
+    m_editQuiet.stop();
     m_textGeneration = bumped(m_textGeneration);
+}
+
+void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
+{
+    if (!m_textFromEdit)
+        m_editedLength = m_text.size();
+    m_editedLength += edit.changeInLength();
+    m_editSource = std::move(snapshot);
+    m_textFromEdit = true;
+    m_text = QString();
+    m_textGeneration = bumped(m_textGeneration);
+    setOpenError(QString());
+    m_opener.markEdited();
+    emit textChanged();
+    // Formatting (and the search after it) starts when the quiet time ends.
+    m_requestedInputs = Inputs{m_textGeneration, m_indent, m_sortMode};
+    m_formatTask.cancel();
+    m_outputTask.cancel();
+    m_searchTask.cancel();
+    m_editQuiet.start();
 }
 
 void JSONToolViewModel::setText(const QString& text)
@@ -117,7 +178,87 @@ void JSONToolViewModel::setOutputMode(OutputMode mode)
         resetOutputSelection();
     emit outputModeChanged();
     if (changed)
+        showChosenOutput();
+}
+
+void JSONToolViewModel::showChosenOutput()
+{
+    m_outputTask.cancel();
+    const OutputMode mode = m_outputMode;
+    // A run under way makes the output of the mode it started with: it starts again.
+    if (m_formatTask.isPending() || m_formatTask.isRunning()) {
+        startFormat(true);
+        return;
+    }
+    if (m_editQuiet.isActive())
+        return;
+    Output& chosen = output(mode);
+    const qsizetype length = m_textFromEdit ? m_editedLength : m_text.size();
+    const bool large = chosen.made ? chosen.text.size() >= kLargeText : length >= kLargeText;
+    if (!large || (chosen.made && chosen.buffer)) {
+        if (!chosen.made) {
+            (void)madeOutput(mode);
+            announceOutput(mode);
+        }
+        m_shownMode = mode;
         emit shownOutputChanged();
+        scheduleSearch();
+        return;
+    }
+    // Made, or split into lines, off the GUI thread; the output before stays on show meanwhile.
+    const bool made = chosen.made;
+    const QString madeText = chosen.text;
+    const std::function<QString()> makeText = made ? std::function<QString()>() : textMaker();
+    const Indent indent = m_indent;
+    const SortMode sortMode = m_sortMode;
+    const bool valid = m_validation.isValid;
+    m_outputTask.runNow<Output>(
+        [=](const std::atomic_bool& cancelled) {
+            Output out;
+            out.made = true;
+            out.text = madeText;
+            if (!made && valid) {
+                const QString text = makeText();
+                out.text = mode == OutputMode::formatted ? JSONFormatter::format(text, indent, sortMode).text
+                                                         : JSONFormatter::minify(text, sortMode).text;
+            }
+            completeOutput(out.text, out.metrics, out.buffer, cancelled);
+            return out;
+        },
+        [this, mode, made](Output out) {
+            output(mode) = std::move(out);
+            if (!made)
+                announceOutput(mode);
+            m_shownMode = mode;
+            emit shownOutputChanged();
+            scheduleSearch();
+        });
+}
+
+void JSONToolViewModel::announceOutput(OutputMode mode)
+{
+    if (mode == OutputMode::formatted) {
+        emit formattedOutputChanged();
+        emit formattedMetricsChanged();
+    } else {
+        emit minifiedOutputChanged();
+        emit minifiedMetricsChanged();
+    }
+}
+
+const JSONToolViewModel::Output& JSONToolViewModel::madeOutput(OutputMode mode) const
+{
+    Output& out = output(mode);
+    if (out.made)
+        return out;
+    out.made = true;
+    if (m_validation.isValid) {
+        const QString& input = text();
+        out.text = mode == OutputMode::formatted ? JSONFormatter::format(input, m_indent, m_sortMode).text
+                                                 : JSONFormatter::minify(input, m_sortMode).text;
+    }
+    out.metrics = JSONTextMetrics(out.text);
+    return out;
 }
 
 void JSONToolViewModel::setSearchQuery(const QString& query)
@@ -145,7 +286,7 @@ void JSONToolViewModel::setOpenError(const QString& message)
 
 bool JSONToolViewModel::isFormatPending() const
 {
-    return m_formatTask.isPending() || m_formatTask.isRunning();
+    return m_editQuiet.isActive() || m_formatTask.isPending() || m_formatTask.isRunning();
 }
 
 bool JSONToolViewModel::isSearchPending() const
@@ -155,33 +296,15 @@ bool JSONToolViewModel::isSearchPending() const
 
 const QString& JSONToolViewModel::shownOutput() const
 {
-    return m_outputMode == OutputMode::formatted ? m_formattedOutput : m_minifiedOutput;
+    return output(m_shownMode).text;
 }
 
 std::optional<CodeTextBuffer> JSONToolViewModel::takeShownOutputBuffer()
 {
-    OutputBuffers& slot = buffers(m_outputMode);
-    if (!slot.spare)
+    std::shared_ptr<CodeTextBuffer> buffer = std::exchange(output(m_shownMode).buffer, nullptr);
+    if (!buffer)
         return std::nullopt;
-    std::optional<CodeTextBuffer> buffer(std::move(*slot.spare));
-    slot.spare.reset();
-    refillSpare(m_outputMode);
-    return buffer;
-}
-
-void JSONToolViewModel::refillSpare(OutputMode mode)
-{
-    const std::shared_ptr<const CodeTextBuffer> master = buffers(mode).master;
-    if (!master)
-        return;
-    // A copy shares the master's text blocks and duplicates only its line tables.
-    QuietTask::detached<std::shared_ptr<CodeTextBuffer>>(
-        this, [master] { return std::make_shared<CodeTextBuffer>(*master); },
-        [this, mode, master](std::shared_ptr<CodeTextBuffer> copy) {
-            OutputBuffers& slot = buffers(mode);
-            if (slot.master == master && !slot.spare)
-                slot.spare = std::move(copy);
-        });
+    return std::optional<CodeTextBuffer>(std::move(*buffer));
 }
 
 std::optional<CodeTextBuffer> JSONToolViewModel::takeInputBuffer()
@@ -191,22 +314,30 @@ std::optional<CodeTextBuffer> JSONToolViewModel::takeInputBuffer()
     std::optional<CodeTextBuffer> buffer(std::move(*m_inputBuffer));
     m_inputBuffer.reset();
     // Only for the text it was built from.
-    if (buffer->length() != m_text.size())
+    if (m_textFromEdit || buffer->length() != m_text.size())
         return std::nullopt;
     return buffer;
 }
 
 JSONTextMetrics JSONToolViewModel::shownMetrics() const
 {
-    return m_outputMode == OutputMode::formatted ? m_formattedMetrics : m_minifiedMetrics;
+    return output(m_shownMode).metrics;
 }
 
 bool JSONToolViewModel::isInputBlank() const
 {
-    for (QChar c : m_text)
-        if (!c.isSpace())
-            return false;
-    return true;
+    // Read in place: asked after every keystroke, and stops at the first visible character.
+    const auto blank = [](QStringView part) {
+        for (QChar c : part)
+            if (!c.isSpace())
+                return false;
+        return true;
+    };
+    if (!m_textFromEdit)
+        return blank(m_text);
+    bool isBlank = true;
+    m_editSource().forEachPart([&](QStringView part) { return isBlank = blank(part); });
+    return isBlank;
 }
 
 std::optional<PaneBadge> JSONToolViewModel::inputBadge() const
@@ -260,68 +391,62 @@ void JSONToolViewModel::startFormat(bool now)
 {
     m_requestedInputs = Inputs{m_textGeneration, m_indent, m_sortMode};
     m_formatTask.cancel();
+    m_outputTask.cancel();
     scheduleSearch();
 
-    const QString text = m_text;
+    const std::function<QString()> makeText = textMaker();
+    const bool fromEdit = m_textFromEdit;
+    const int textGeneration = m_textGeneration;
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
-    const bool prettyFirst = m_outputMode == OutputMode::formatted;
-    const QString oldFormatted = m_formattedOutput;
-    const QString oldMinified = m_minifiedOutput;
+    const OutputMode mode = m_outputMode;
+    // Compared with what the run makes, so that an equal output is not shown again.
+    const std::optional<QString> old = output(mode).made ? std::optional(output(mode).text) : std::nullopt;
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
+        const QString text = makeText();
         // The input's metrics show before the formatted text is ready.
-        publish(FormatStage{JSONTextMetrics(text), std::nullopt});
-        // A large output's lines are split here, side by side with its metrics, together with a
-        // copy to hand over, so that showing it, now or after a switch of the output mode, costs
-        // the GUI thread nothing.
-        auto fill = [&cancelled, &oldFormatted, &oldMinified](bool pretty, QString output, FormatRun& run) {
-            const bool changed = TextUnits(output) != TextUnits(pretty ? oldFormatted : oldMinified);
-            (pretty ? run.formattedChanged : run.minifiedChanged) = changed;
-            if (!changed || cancelled)
-                return;
-            std::shared_ptr<CodeTextBuffer>& master = pretty ? run.formattedBuffer : run.minifiedBuffer;
-            std::shared_ptr<CodeTextBuffer>& spare = pretty ? run.formattedSpare : run.minifiedSpare;
-            runParts(output.size() >= kLargeText ? 2 : 1, [&](qsizetype k) {
-                if (k == 0) {
-                    (pretty ? run.formattedMetrics : run.minifiedMetrics) = JSONTextMetrics(output);
-                    return;
-                }
-                master = std::make_shared<CodeTextBuffer>(output);
-                if (!cancelled)
-                    spare = std::make_shared<CodeTextBuffer>(*master);
-            });
-            (pretty ? run.formatted : run.minified) = std::move(output);
-        };
-        // The output on show is handed over as soon as it is printed; the other follows.
-        bool firstHanded = false;
-        JSONFormatter::Outputs out = JSONFormatter::outputs(
-            text, indent, sortMode, &cancelled, prettyFirst,
-            [&](const JSONFormatter::Validation& validation, const QString& first) {
-                FormatRun early;
-                early.validation = validation;
-                fill(prettyFirst, first, early);
-                if (cancelled)
-                    return;
-                publish(FormatStage{std::nullopt, std::move(early)});
-                firstHanded = true;
-            });
+        FormatStage first{JSONTextMetrics(text), std::nullopt};
+        if (fromEdit)
+            first.builtText.emplace(textGeneration, text);
+        publish(std::move(first));
         FormatRun run;
-        if (cancelled)
-            return run;
-        run.validation = std::move(out.validation);
-        run.validationHanded = firstHanded;
-        if (!firstHanded)
-            fill(prettyFirst, prettyFirst ? std::move(out.formatted) : std::move(out.minified), run);
-        fill(!prettyFirst, prettyFirst ? std::move(out.minified) : std::move(out.formatted), run);
+        run.mode = mode;
+        // A large output's lines are split here, side by side with its metrics, so that showing
+        // it costs the GUI thread nothing.
+        auto fill = [&](const QString& made) {
+            run.changed = !old || TextUnits(made) != TextUnits(*old);
+            run.output.made = true;
+            if (run.changed && !cancelled) {
+                run.output.text = made;
+                completeOutput(made, run.output.metrics, run.output.buffer, cancelled);
+            }
+        };
+        try {
+            JSONFormatter::Outputs out = JSONFormatter::outputs(
+                text, indent, sortMode, &cancelled, mode == OutputMode::formatted,
+                [&](const JSONFormatter::Validation& validation, const QString& made) {
+                    run.validation = validation;
+                    fill(made);
+                    throw FirstOutputTaken();
+                });
+            // Nothing was handed over: not valid JSON (no outputs), or cancelled.
+            run.validation = std::move(out.validation);
+            fill(QString());
+        } catch (const FirstOutputTaken&) {
+        }
         return run;
     };
     auto partial = [this](FormatStage stage) {
+        // The text built off the GUI thread stands for the edits it was built from.
+        if (stage.builtText && m_textFromEdit && stage.builtText->first == m_textGeneration) {
+            m_text = std::move(stage.builtText->second);
+            m_editSource = nullptr;
+            m_textFromEdit = false;
+        }
         if (stage.inputMetrics && *stage.inputMetrics != m_inputMetrics) {
             m_inputMetrics = *stage.inputMetrics;
             emit inputMetricsChanged();
         }
-        if (stage.firstOutput)
-            applyFormatRun(std::move(*stage.firstOutput));
     };
     auto apply = [this](FormatRun run) {
         applyFormatRun(std::move(run));
@@ -336,23 +461,15 @@ void JSONToolViewModel::startFormat(bool now)
 void JSONToolViewModel::applyFormatRun(FormatRun run)
 {
     m_validation = std::move(run.validation);
-    if (!run.validationHanded)
-        emit validationChanged();
-    if (run.formattedChanged) {
-        m_formattedBuffers = {std::move(run.formattedBuffer), std::move(run.formattedSpare)};
-        m_formattedOutput = std::move(run.formatted);
-        m_formattedMetrics = run.formattedMetrics;
-        emit formattedOutputChanged();
-        emit formattedMetricsChanged();
+    emit validationChanged();
+    // The other output belonged to the inputs before: it is made again when asked for.
+    output(run.mode == OutputMode::formatted ? OutputMode::minified : OutputMode::formatted) = Output();
+    if (run.changed) {
+        output(run.mode) = std::move(run.output);
+        announceOutput(run.mode);
     }
-    if (run.minifiedChanged) {
-        m_minifiedBuffers = {std::move(run.minifiedBuffer), std::move(run.minifiedSpare)};
-        m_minifiedOutput = std::move(run.minified);
-        m_minifiedMetrics = run.minifiedMetrics;
-        emit minifiedOutputChanged();
-        emit minifiedMetricsChanged();
-    }
-    const bool shownChanged = m_outputMode == OutputMode::formatted ? run.formattedChanged : run.minifiedChanged;
+    const bool shownChanged = run.changed || m_shownMode != run.mode;
+    m_shownMode = run.mode;
     if (shownChanged) {
         resetOutputSelection();
         emit shownOutputChanged();
@@ -377,12 +494,13 @@ void JSONToolViewModel::scheduleSearch()
     }
     const QString query = m_searchQuery;
     const JSONSearch::Scope scope = m_searchScope;
-    const QString text = m_text;
+    const std::function<QString()> makeText = textMaker();
     const QString output = shownOutput();
     const int textGeneration = m_textGeneration;
     const int outputGeneration = m_outputGeneration;
     m_searchTask.schedule<SearchResult>(
         [=](const std::atomic_bool& cancelled) {
+            const QString text = makeText();
             SearchResult result{query, scope, textGeneration, outputGeneration, {}, {}};
             result.inputMatches = JSONSearch::matches(query, text, scope, &cancelled);
             if (!cancelled)
@@ -432,7 +550,7 @@ JSONSearch::MatchList JSONToolViewModel::matchList(Pane pane) const
     if (TextUnits(m_searchResult.query) == TextUnits(m_searchQuery) && m_searchResult.scope == m_searchScope)
         return matches(pane);
     // The run for this query has not finished: search now, so Find Next follows what was typed.
-    return JSONSearch::matches(m_searchQuery, pane == Pane::input ? m_text : shownOutput(), m_searchScope);
+    return JSONSearch::matches(m_searchQuery, pane == Pane::input ? text() : shownOutput(), m_searchScope);
 }
 
 void JSONToolViewModel::revealMatch(bool forward)
@@ -493,7 +611,7 @@ static bool copyToClipboard(const QString& text)
 
 bool JSONToolViewModel::copyInput()
 {
-    return copyToClipboard(m_text);
+    return copyToClipboard(text());
 }
 
 bool JSONToolViewModel::copyOutput()
@@ -517,6 +635,9 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             m_fileUrl = fileUrl;
             emit fileUrlChanged();
             m_text = std::move(opened.text);
+            m_editSource = nullptr;
+            m_textFromEdit = false;
+            m_editQuiet.stop();
             m_textGeneration = bumped(m_textGeneration);
             m_inputBuffer = std::move(opened.buffer);
             setOpenError(QString());

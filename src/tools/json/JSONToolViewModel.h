@@ -1,6 +1,8 @@
 #pragma once
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
 #include "kit/PaneBadge.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
@@ -11,15 +13,18 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
-// Everything the JSON tool knows: the input, the options, both outputs with their verdict and
+// Everything the JSON tool knows: the input, the options, the outputs with their verdict and
 // sizes, the opened file, the search with its match lists, and the two panes' selections and
 // reveal requests. Lives on the GUI thread; formatting and searching run off it after their
-// quiet times, and only the latest run's result is applied.
+// quiet times, and only the latest run's result is applied. A run makes only the output on show;
+// the other is made when asked for (a switch of the mode, or its accessor).
 class JSONToolViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
@@ -42,22 +47,35 @@ public:
     static QString sampleDocument();
 
     // --- published state
-    const QString& text() const { return m_text; }
+    // Answers the editor's text as it is when called, sharing its blocks.
+    using SnapshotSource = std::function<CodeTextSnapshot()>;
+
+    // After the user's edits, built from a snapshot of the editor when first asked for (the
+    // format run builds it off the GUI thread after the quiet time).
+    const QString& text() const;
+    bool isTextEmpty() const { return m_textFromEdit ? m_editedLength == 0 : m_text.isEmpty(); }
     // Stores the text (line breaks made LF, as the editors keep them) and schedules formatting.
     void setText(const QString& text);
+    // The input editor's own change; the editor shows it already. The snapshot is taken only
+    // when the text is needed: one held while the user types would make each keystroke copy
+    // the block it edits (a whole minified document). `snapshot` must answer until the next
+    // change of the text, or until text() was asked for.
+    void editText(const TextEdit& edit, SnapshotSource snapshot);
     JSONFormatter::Indent indent() const { return m_indent; }
     void setIndent(JSONFormatter::Indent indent);
     JSONFormatter::SortMode sortMode() const { return m_sortMode; }
     void setSortMode(JSONFormatter::SortMode mode);
     OutputMode outputMode() const { return m_outputMode; }
-    // A new mode resets the output selection and makes the output's match list out of date.
+    // A new mode resets the output selection and makes the output's match list out of date. Its
+    // output is shown at once when it is at hand, else once it is made off the GUI thread.
     void setOutputMode(OutputMode mode);
     const JSONFormatter::Validation& validation() const { return m_validation; }
-    const QString& formattedOutput() const { return m_formattedOutput; }
-    const QString& minifiedOutput() const { return m_minifiedOutput; }
+    // Made here, on the calling thread, when the last run did not make it.
+    const QString& formattedOutput() const { return madeOutput(OutputMode::formatted).text; }
+    const QString& minifiedOutput() const { return madeOutput(OutputMode::minified).text; }
     JSONTextMetrics inputMetrics() const { return m_inputMetrics; }
-    JSONTextMetrics formattedMetrics() const { return m_formattedMetrics; }
-    JSONTextMetrics minifiedMetrics() const { return m_minifiedMetrics; }
+    JSONTextMetrics formattedMetrics() const { return m_formatted.metrics; }
+    JSONTextMetrics minifiedMetrics() const { return m_minified.metrics; }
     const QUrl& fileUrl() const { return m_fileUrl; }
     const QString& searchQuery() const { return m_searchQuery; }
     // Schedules a search when the query changes.
@@ -82,8 +100,7 @@ public:
     // --- derived
     const QString& shownOutput() const;
     // The shown output already split into a code view's lines off the GUI thread, for a large
-    // output; each answer is a buffer of its own, and the next one is made ready off the GUI
-    // thread after it (until then the answer is nothing).
+    // output; handed over once (showing it again after a switch of the mode splits it anew).
     std::optional<CodeTextBuffer> takeShownOutputBuffer();
     // The text of a large opened file split into lines while it was read; handed over once.
     std::optional<CodeTextBuffer> takeInputBuffer();
@@ -163,36 +180,47 @@ private:
     struct FormatRun;
     struct FormatStage;
     struct OpenedText;
-    // An output's lines: the buffer built with it, kept untouched to copy from, and a copy
-    // ready to hand over.
-    struct OutputBuffers {
-        std::shared_ptr<const CodeTextBuffer> master;
-        std::shared_ptr<CodeTextBuffer> spare;
+    // One output for the latest inputs, once made, with its lines split for a large one until
+    // they are handed over.
+    struct Output {
+        QString text;
+        JSONTextMetrics metrics;
+        std::shared_ptr<CodeTextBuffer> buffer;
+        bool made = false;
     };
 
     void storeText(const QString& text);
+    // The input as a worker builds it: the stored text, or the editor's snapshot made whole.
+    std::function<QString()> textMaker() const;
     void startFormat(bool now);
     void applyFormatRun(FormatRun run);
-    OutputBuffers& buffers(OutputMode mode) { return mode == OutputMode::formatted ? m_formattedBuffers : m_minifiedBuffers; }
-    void refillSpare(OutputMode mode);
+    Output& output(OutputMode mode) const { return mode == OutputMode::formatted ? m_formatted : m_minified; }
+    const Output& madeOutput(OutputMode mode) const;
+    // Shows the output of the chosen mode, making it (or its lines) first when needed.
+    void showChosenOutput();
+    void announceOutput(OutputMode mode);
     void setOpenError(const QString& message);
     void resetOutputSelection();
     JSONSearch::MatchList matchList(Pane pane) const;
     static int bumped(int generation);
 
-    QString m_text;
+    mutable QString m_text;
+    // Set by the user's edits until the text is built from the editor.
+    mutable SnapshotSource m_editSource;
+    mutable bool m_textFromEdit = false;
+    qsizetype m_editedLength = 0;
+    // The quiet time after the user's edits, at the end of which the editor's text is taken.
+    QTimer m_editQuiet;
     JSONFormatter::Indent m_indent = JSONFormatter::Indent::spaces(2);
     JSONFormatter::SortMode m_sortMode = JSONFormatter::SortMode::none;
     OutputMode m_outputMode = OutputMode::formatted;
     JSONFormatter::Validation m_validation;
-    QString m_formattedOutput;
-    QString m_minifiedOutput;
-    OutputBuffers m_formattedBuffers;
-    OutputBuffers m_minifiedBuffers;
+    mutable Output m_formatted;
+    mutable Output m_minified;
+    // The mode whose output is on show: the chosen one, or the one before while it is made.
+    OutputMode m_shownMode = OutputMode::formatted;
     std::shared_ptr<CodeTextBuffer> m_inputBuffer;
     JSONTextMetrics m_inputMetrics;
-    JSONTextMetrics m_formattedMetrics;
-    JSONTextMetrics m_minifiedMetrics;
     QUrl m_fileUrl;
     QString m_searchQuery;
     JSONSearch::Scope m_searchScope = JSONSearch::Scope::all;
@@ -209,5 +237,6 @@ private:
     std::optional<Inputs> m_requestedInputs;
     QuietTask m_formatTask;
     QuietTask m_searchTask;
+    QuietTask m_outputTask{0};
     FileOpener m_opener{this};
 };

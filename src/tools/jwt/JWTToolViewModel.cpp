@@ -17,21 +17,61 @@ const QString sample = QStringLiteral(
 } // namespace
 
 JWTToolViewModel::JWTToolViewModel(QObject* parent, int quietMs)
-    : QObject(parent), m_token(sample), m_task(quietMs, this)
+    : QObject(parent), m_task(quietMs, this)
 {
+    m_token.text = sample;
 }
 
 QString JWTToolViewModel::sampleToken() { return sample; }
 
-void JWTToolViewModel::setText(QString& field, const QString& text, void (JWTToolViewModel::*changed)())
+const QString& JWTToolViewModel::Field::value() const
 {
-    const bool differs = TextUnits(field) != TextUnits(text);
-    field = text;
+    if (fromEdit) {
+        text = TextHelpers::repairedUTF16(edited.text());
+        edited = CodeTextSnapshot();
+        fromEdit = false;
+    }
+    return text;
+}
+
+std::function<QString()> JWTToolViewModel::Field::maker() const
+{
+    if (fromEdit)
+        return [snapshot = edited] { return TextHelpers::repairedUTF16(snapshot.text()); };
+    return [text = text] { return text; };
+}
+
+void JWTToolViewModel::setText(Field& field, const QString& text, void (JWTToolViewModel::*changed)())
+{
+    const bool differs = TextUnits(field.value()) != TextUnits(text);
+    field.text = text;
     ++m_textGeneration;
     if (!differs)
         return;
     emit(this->*changed)();
     refresh();
+}
+
+void JWTToolViewModel::editText(Field& field, const CodeTextSnapshot& snapshot, void (JWTToolViewModel::*changed)())
+{
+    field.edited = snapshot;
+    field.fromEdit = true;
+    field.text = QString();
+    ++m_textGeneration;
+    emit(this->*changed)();
+    refresh();
+}
+
+void JWTToolViewModel::editToken(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+{
+    Q_UNUSED(edit)
+    editText(m_token, snapshot, &JWTToolViewModel::tokenChanged);
+}
+
+void JWTToolViewModel::editKey(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+{
+    Q_UNUSED(edit)
+    editText(m_key, snapshot, &JWTToolViewModel::keyChanged);
 }
 
 void JWTToolViewModel::setToken(const QString& token) { setText(m_token, token, &JWTToolViewModel::tokenChanged); }
@@ -50,7 +90,9 @@ void JWTToolViewModel::refresh()
 {
     m_requestedInputs = Inputs{m_textGeneration, m_secretIsBase64};
     m_task.schedule<RunResult>(
-        [token = m_token, key = m_key, base64 = m_secretIsBase64](const std::atomic_bool&) {
+        [makeToken = m_token.maker(), makeKey = m_key.maker(), base64 = m_secretIsBase64](const std::atomic_bool&) {
+            const QString token = makeToken();
+            const QString key = makeKey();
             // One reading of the token serves the decoder and the verifier.
             const JWTToken read = JWTToken::read(token);
             RunResult result{JWTDecoder::decode(read), std::nullopt};
@@ -151,7 +193,8 @@ QString JWTToolViewModel::keyHint() const
         return QStringLiteral("Paste the key to check the signature.");
     if (algorithm->family == JWTVerifier::Algorithm::Family::hs) {
         QString hint = QStringLiteral("Paste the shared secret to check this %1 signature.").arg(algorithm->name());
-        if (m_token == sample)
+        // Compared by length first: the token is not made whole for this after every keystroke.
+        if ((m_token.fromEdit ? m_token.edited.length() : m_token.text.size()) == sample.size() && token() == sample)
             hint += QStringLiteral(" The sample token's secret is marblecat.");
         return hint;
     }
@@ -196,4 +239,15 @@ QString JWTToolViewModel::verdict() const
     return keyHint();
 }
 
-qint64 JWTToolViewModel::tokenByteCount() const { return TextHelpers::utf8Length(m_token); }
+qint64 JWTToolViewModel::tokenByteCount() const
+{
+    if (!m_token.fromEdit)
+        return TextHelpers::utf8Length(m_token.text);
+    // Counted in place; a surrogate pair never straddles two parts, which end at line breaks.
+    qint64 bytes = 0;
+    m_token.edited.forEachPart([&bytes](QStringView part) {
+        bytes += TextHelpers::utf8Length(part);
+        return true;
+    });
+    return bytes;
+}

@@ -5,9 +5,13 @@
 #include "tools/jwt/JWTDecoder.h"
 #include "tools/jwt/JWTVerifier.h"
 
+#include "kit/CodeTextSnapshot.h"
+#include "kit/TextEdit.h"
+
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The JWT tool's state: the token, the key and the Base64 switch, and the results of the last
@@ -24,12 +28,18 @@ public:
 
     static QString sampleToken();
 
-    const QString& token() const { return m_token; }
-    const QString& key() const { return m_key; }
+    // After the user's edits, built from the editor's latest snapshot when first asked for.
+    const QString& token() const { return m_token.value(); }
+    const QString& key() const { return m_key.value(); }
+    bool isTokenEmpty() const { return m_token.isEmpty(); }
+    bool isKeyEmpty() const { return m_key.isEmpty(); }
     bool secretIsBase64() const { return m_secretIsBase64; }
     // Every assignment counts; a run is scheduled only when the text really changed.
     void setToken(const QString& token);
     void setKey(const QString& key);
+    // An editor's own change, with the text after it; the editor shows it already.
+    void editToken(const TextEdit& edit, const CodeTextSnapshot& snapshot);
+    void editKey(const TextEdit& edit, const CodeTextSnapshot& snapshot);
     // Schedules nothing by itself: the view calls refresh() when it changes.
     void setSecretIsBase64(bool on);
 
@@ -70,11 +80,22 @@ private:
         JWTDecoder::Result decoded;
         std::optional<JWTVerifier::Outcome> outcome;
     };
-    void setText(QString& field, const QString& text, void (JWTToolViewModel::*changed)());
+    // A text kept as an editor's snapshot after its edits, made whole when first read.
+    struct Field {
+        mutable QString text;
+        mutable CodeTextSnapshot edited;
+        mutable bool fromEdit = false;
+        const QString& value() const;
+        bool isEmpty() const { return fromEdit ? edited.isEmpty() : text.isEmpty(); }
+        // Builds the text where it is called (off the GUI thread).
+        std::function<QString()> maker() const;
+    };
+    void setText(Field& field, const QString& text, void (JWTToolViewModel::*changed)());
+    void editText(Field& field, const CodeTextSnapshot& snapshot, void (JWTToolViewModel::*changed)());
     void publish(RunResult result);
 
-    QString m_token;
-    QString m_key;
+    Field m_token;
+    Field m_key;
     bool m_secretIsBase64 = false;
     std::optional<JWTDecoder::Decoded> m_decoded;
     std::optional<JWTDecoder::Failure> m_failure;

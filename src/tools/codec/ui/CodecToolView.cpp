@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QSplitter>
 #include <QTimer>
@@ -50,7 +51,8 @@ QString linesText(qsizetype count)
 
 } // namespace
 
-CodecToolView::CodecToolView(CodecToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
+CodecToolView::CodecToolView(CodecToolViewModel* model, QWidget* parent)
+    : ToolView(parent), m_model(model), m_liveModel(model)
 {
     setMinimumSize(640, 420);
     auto* root = new QVBoxLayout(this);
@@ -102,6 +104,13 @@ QWidget* CodecToolView::buildToolbar()
     return bar;
 }
 
+CodecToolView::~CodecToolView()
+{
+    // A model that outlives this view takes the edited input before the editor goes.
+    if (m_liveModel)
+        (void)m_liveModel->input();
+}
+
 void CodecToolView::buildInputPane()
 {
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
@@ -111,10 +120,12 @@ void CodecToolView::buildInputPane()
     // Lays out only what is in view, so pasting tens of megabytes stays responsive.
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
-    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const TextEdit& edit) {
         // The editor already shows the user's edit: the model's echo of it is not set back.
         const QScopedValueRollback<bool> taking(m_takingInputEdit, true);
-        m_model->setInput(text);
+        m_model->editInput(edit, [editor = QPointer<CodeEditor>(m_inputEditor)] {
+            return editor ? editor->snapshot() : CodeTextSnapshot();
+        });
     });
     m_inputPane->setContent(m_inputEditor);
 
@@ -353,8 +364,8 @@ void CodecToolView::refreshOutputMetrics()
 
 void CodecToolView::refreshButtons()
 {
-    m_inputCopy->setEnabled(!m_model->input().isEmpty());
-    m_clear->setEnabled(!m_model->input().isEmpty());
+    m_inputCopy->setEnabled(!m_model->isInputEmpty());
+    m_clear->setEnabled(!m_model->isInputEmpty());
     const auto& output = m_model->output();
     m_outputCopy->setEnabled(output && !output->text.isEmpty());
     m_outputCopy->setToolTip(output && output->content == Codec::Content::binary

@@ -21,6 +21,7 @@ class CodecToolView : public ToolView {
     Q_OBJECT
 public:
     explicit CodecToolView(CodecToolViewModel* model, QWidget* parent = nullptr);
+    ~CodecToolView() override;
 
     QString title() const override;
     QString subtitle() const override;
@@ -72,6 +73,8 @@ private:
     void endFlash(bool input);
 
     CodecToolViewModel* m_model;
+    // The model may go first when both belong to one parent.
+    QPointer<CodecToolViewModel> m_liveModel;
     ToolbarSegmentedPicker* m_directionPicker = nullptr;
     ToolbarSegmentedPicker* m_schemePicker = nullptr;
     ToolPane* m_inputPane = nullptr;

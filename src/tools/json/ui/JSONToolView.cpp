@@ -19,7 +19,6 @@
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
 
-#include <QScopedValueRollback>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -28,6 +27,7 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QPushButton>
 #include <QShortcut>
@@ -61,7 +61,8 @@ const QStringList& openFilters()
 
 } // namespace
 
-JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent) : ToolView(parent), m_model(model)
+JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent)
+    : ToolView(parent), m_model(model), m_liveModel(model)
 {
     setMinimumSize(640, 420);
 
@@ -157,6 +158,13 @@ QWidget* JSONToolView::buildScopeBar()
     return m_scopeBar;
 }
 
+JSONToolView::~JSONToolView()
+{
+    // A model that outlives this view takes the edited text before the editor goes.
+    if (m_liveModel)
+        (void)m_liveModel->text();
+}
+
 void JSONToolView::buildInputPane()
 {
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
@@ -166,10 +174,12 @@ void JSONToolView::buildInputPane()
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
     m_inputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::input); });
-    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+    connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const TextEdit& edit) {
         // The editor already shows the user's edit: the model's echo of it is not set back.
         const QScopedValueRollback<bool> taking(m_takingInputEdit, true);
-        m_model->setText(text);
+        m_model->editText(edit, [editor = QPointer<CodeEditor>(m_inputEditor)] {
+            return editor ? editor->snapshot() : CodeTextSnapshot();
+        });
     });
     m_inputPane->setContent(m_inputEditor);
 
@@ -303,6 +313,7 @@ void JSONToolView::connectModel()
     });
     connect(m, &JSONToolViewModel::shownOutputChanged, this, [this] {
         refreshOutputText();
+        refreshOutputMetrics();
         refreshButtons();
     });
     connect(m, &JSONToolViewModel::validationChanged, this, [this] {
@@ -459,8 +470,8 @@ void JSONToolView::refreshSearch()
 
 void JSONToolView::refreshButtons()
 {
-    m_inputCopy->setEnabled(!m_model->text().isEmpty());
-    m_clear->setEnabled(!m_model->text().isEmpty());
+    m_inputCopy->setEnabled(!m_model->isTextEmpty());
+    m_clear->setEnabled(!m_model->isTextEmpty());
     m_outputCopy->setEnabled(!m_model->shownOutput().isEmpty());
 }
 

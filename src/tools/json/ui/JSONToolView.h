@@ -6,6 +6,7 @@
 
 #include "kit/ui/ToolView.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class CodeEditor;
@@ -28,6 +29,7 @@ class JSONToolView : public ToolView {
     Q_OBJECT
 public:
     explicit JSONToolView(JSONToolViewModel* model, QWidget* parent = nullptr);
+    ~JSONToolView() override;
 
     JSONToolViewModel* model() const { return m_model; }
 
@@ -102,6 +104,8 @@ private:
     void endCopyConfirmation(bool input);
 
     JSONToolViewModel* m_model;
+    // The model may go first when both belong to one parent.
+    QPointer<JSONToolViewModel> m_liveModel;
     ToolbarSearchFocus m_searchFocus;
     // While the user's edit of the input goes to the model.
     bool m_takingInputEdit = false;

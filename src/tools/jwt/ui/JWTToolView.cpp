@@ -31,6 +31,25 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// Whether the units around an edit hold a surrogate without its partner; reads only those.
+bool leavesUnpairedSurrogate(const CodeTextBuffer& buffer, const TextEdit& edit)
+{
+    const qsizetype from = std::max<qsizetype>(0, edit.position - 2);
+    const qsizetype to = std::min(buffer.length(), edit.position + edit.insertedLength() + 2);
+    const QString window = buffer.mid(from, to - from);
+    const qsizetype first = std::max<qsizetype>(0, edit.position - 1 - from);
+    const qsizetype last = std::min(window.size(), edit.position + edit.insertedLength() + 1 - from);
+    for (qsizetype i = first; i < last; ++i) {
+        const QChar c = window.at(i);
+        // The window reaches one unit past what is checked, except at the ends of the text.
+        if (c.isHighSurrogate() && (i + 1 >= window.size() || !window.at(i + 1).isLowSurrogate()))
+            return true;
+        if (c.isLowSurrogate() && (i == 0 || !window.at(i - 1).isHighSurrogate()))
+            return true;
+    }
+    return false;
+}
 constexpr int copyConfirmationMs = 1400;
 
 // A sentence or label can quote token text (a kid, an alg) of any length; one line of megabytes
@@ -121,16 +140,17 @@ QWidget* JWTToolView::buildTokenPane()
     m_tokenEditor->setPlaceholderText(QStringLiteral("Paste a JWT"));
     m_tokenEditor->setHighlighters({m_highlighter.get()});
     connect(m_tokenEditor, &CodeTextView::textChanged, this, [this] { m_highlighter->invalidate(); });
+    connect(m_tokenEditor, &CodeTextView::edited, this, [this](const TextEdit& edit) { m_lastTokenEdit = edit; });
     connect(m_tokenEditor, &CodeTextView::textEdited, this, [this] {
-        const QString text = m_tokenEditor->text();
-        if (TextHelpers::holdsUnpairedSurrogate(text)) {
+        const TextEdit edit = std::exchange(m_lastTokenEdit, TextEdit());
+        if (leavesUnpairedSurrogate(m_tokenEditor->buffer(), edit)) {
             // The model takes a repaired text, which the editor is then given.
-            m_model->setToken(TextHelpers::repairedUTF16(text));
+            m_model->setToken(TextHelpers::repairedUTF16(m_tokenEditor->text()));
             return;
         }
         // The editor already shows the user's edit: the model's echo of it is not set back.
         const QScopedValueRollback<bool> taking(m_takingEdit, true);
-        m_model->setToken(text);
+        m_model->editToken(edit, m_tokenEditor->snapshot());
     });
     m_tokenPane->setContent(findable);
     m_tokenClear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(),
@@ -163,9 +183,9 @@ QWidget* JWTToolView::buildSignaturePane()
     options.findBar = true;
     options.placeholder = m_model->keyHint();
     m_keyEditor = new CodeEditor(options);
-    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const QString& text) {
+    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const TextEdit& edit) {
         const QScopedValueRollback<bool> taking(m_takingEdit, true);
-        m_model->setKey(text);
+        m_model->editKey(edit, m_keyEditor->snapshot());
     });
     stack->addWidget(m_keyEditor, 1);
     auto* divider = new QFrame;
@@ -234,15 +254,15 @@ QWidget* JWTToolView::buildHeaderPane()
 
 void JWTToolView::showToken()
 {
-    const QString& token = m_model->token();
     // Any token but the user's own edit is set, whatever the editor shows.
     if (!m_takingEdit) {
+        const QString& token = m_model->token();
         // Replaced from outside: the caret stays where it was, or at the end when that is nearer.
         const qsizetype caret = std::min(m_tokenEditor->caretPosition(), token.size());
         m_tokenEditor->setText(token);
         m_tokenEditor->setSelection(std::min(caret, m_tokenEditor->length()), std::min(caret, m_tokenEditor->length()));
     }
-    m_tokenClear->setEnabled(!token.isEmpty());
+    m_tokenClear->setEnabled(!m_model->isTokenEmpty());
     m_tokenSize->setText(byteSizeLabel(m_model->tokenByteCount()));
     // The hint names the sample's secret only while the sample is untouched.
     m_keyEditor->setPlaceholder(m_model->keyHint());
@@ -252,7 +272,7 @@ void JWTToolView::showKey()
 {
     if (!m_takingEdit)
         m_keyEditor->setText(m_model->key());
-    m_keyClear->setEnabled(!m_model->key().isEmpty());
+    m_keyClear->setEnabled(!m_model->isKeyEmpty());
     const bool shows = m_model->showsVerdict();
     m_verdictDivider->setVisible(shows);
     m_verdict->setVisible(shows);

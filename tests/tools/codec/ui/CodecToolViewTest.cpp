@@ -233,7 +233,7 @@ private slots:
         Fixture f;
         SETTLE(f);
         f.view->inputEditor()->setText(QString());
-        emit f.view->inputEditor()->textEdited(QStringLiteral("b2s="));
+        f.view->inputEditor()->textView()->insertPlainText(QStringLiteral("b2s="));
         SETTLE(f);
         QCOMPARE(f.view->outputEditor()->text(), QStringLiteral("ok"));
     }

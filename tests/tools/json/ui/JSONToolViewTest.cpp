@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QRandomGenerator>
 #include <QTest>
 
 using Pane = JSONToolViewModel::Pane;
@@ -390,6 +391,46 @@ private slots:
         // An edit inside the long line recomputes it.
         editor.setText(QStringLiteral("{\"a\": 1}\n") + line.replace(1, 3, QStringLiteral("7")));
         QCOMPARE(h->token(10)->first, JSONSyntaxTokens::Token::number);
+    }
+
+    void editsRecolourTheirLines_data()
+    {
+        QTest::addColumn<bool>("largeDocument");
+        QTest::newRow("large document, coloured as shown") << true;
+        QTest::newRow("small document, coloured whole") << false;
+    }
+    // The user's edits recolour from the view's lines alone: every coloured unit has the kind
+    // its line has on its own.
+    void editsRecolourTheirLines()
+    {
+        QFETCH(bool, largeDocument);
+        CodeEditor::Options options;
+        options.largeDocument = largeDocument;
+        options.highlightSyntax = true;
+        options.findBar = true;
+        CodeEditor editor(options);
+        editor.resize(600, 400);
+        editor.show();
+        editor.setText(QStringLiteral("{\n  \"a\": [1, true],\n  \"b\": \"x\"\n}").repeated(8));
+        const QStringList pieces{QStringLiteral("\"k\": "), QStringLiteral("12"), QStringLiteral("\n"),
+                                 QStringLiteral("null, "), QStringLiteral("\""), QStringLiteral("{\n\"s\": [\n")};
+        QRandomGenerator random(23);
+        CodeTextView* view = editor.textView();
+        for (int round = 0; round < 60; ++round) {
+            const qsizetype at = random.bounded(int(view->length() + 1));
+            const qsizetype removed = std::min<qsizetype>(random.bounded(3), view->length() - at);
+            view->setSelection(at, at + removed);
+            view->insertPlainText(pieces.at(random.bounded(int(pieces.size()))));
+            const QString text = editor.text();
+            qsizetype lineStart = 0;
+            for (const QString& line : text.split(u'\n')) {
+                const JSONSyntaxTokens::TokenArray expected = JSONSyntaxTokens::tokens(line + u'\n');
+                for (qsizetype i = 0; i < line.size(); ++i)
+                    if (const auto token = editor.syntaxHighlighter()->token(lineStart + i))
+                        QCOMPARE(token->first, expected[size_t(i)]);
+                lineStart += line.size() + 1;
+            }
+        }
     }
 
     // A line of megabytes (a minified document) gets its colours off the GUI thread: it shows
