@@ -7,6 +7,7 @@
 
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -289,7 +290,8 @@ Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOff
             n.flags = Node::inArena;
             n.offset = quint32(arena.size());
             n.length = quint32(length);
-            arena.insert(arena.end(), text, text + length);
+            arena.resize(arena.size() + size_t(length));
+            std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
         }
         // Otherwise the double cannot carry the literal: it is written as typed.
     }

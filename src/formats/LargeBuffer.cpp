@@ -54,15 +54,42 @@ void adviseInside(void* data, qsizetype bytes)
 #endif
 }
 
+// A container's allocation takes its header and the allocator's besides the data; asking for
+// this much less than a whole number of huge pages keeps the allocation within them.
+constexpr qsizetype kHeaderRoom = 64;
+
+// The size to ask of the allocator for a container of `bytes`: whole huge pages. The system maps
+// an allocation of whole huge pages on a huge-page boundary (where it does so at all), and only
+// then can every page of the data be a huge one; what lies past the data is never touched.
+qsizetype hugeMapping(qsizetype bytes)
+{
+    return (bytes + kHeaderRoom + kHuge - 1) & ~(kHuge - 1);
+}
+
+// Advises huge pages for a container's data of `bytes` at `data`: from the huge-page boundary
+// just below it when the allocation begins there, else only the pages wholly inside.
+void adviseFrom(void* data, qsizetype bytes)
+{
+    const uintptr_t at = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t start = at & ~uintptr_t(kHuge - 1);
+    if (at - start < uintptr_t(kHeaderRoom))
+        adviseWhole(reinterpret_cast<void*>(start), hugeRoom(qsizetype(at - start) + bytes));
+    else
+        adviseInside(data, bytes);
+}
+
 } // namespace
 
 namespace LargeBuffer {
 
 QString uninitializedString(qsizetype units)
 {
-    QString out(units, Qt::Uninitialized);
-    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom)
-        adviseInside(out.data(), units * qsizetype(sizeof(char16_t)));
+    const qsizetype bytes = units * qsizetype(sizeof(char16_t));
+    if (bytes < kHugeFrom)
+        return QString(units, Qt::Uninitialized);
+    QString out((hugeMapping(bytes) - kHeaderRoom) / qsizetype(sizeof(char16_t)), Qt::Uninitialized);
+    out.resize(units); // keeps the allocation
+    adviseFrom(out.data(), bytes);
     return out;
 }
 
@@ -89,9 +116,11 @@ void deallocate(void* data, size_t bytes) noexcept
 
 QByteArray uninitializedBytes(qsizetype size)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    if (size >= kHugeFrom)
-        adviseInside(out.data(), size);
+    if (size < kHugeFrom)
+        return QByteArray(size, Qt::Uninitialized);
+    QByteArray out(hugeMapping(size) - kHeaderRoom, Qt::Uninitialized);
+    out.resize(size); // keeps the allocation
+    adviseFrom(out.data(), size);
     return out;
 }
 

@@ -171,7 +171,8 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
     const qsizetype n = bytes.size();
     const qsizetype partsFrom = longLived ? qsizetype(1) << 21 : 2 * kPartMinimum;
     const int workers = std::min(partWorkers(), 8);
-    const int parts = n < partsFrom ? 1 : int(std::clamp<qsizetype>(n / kPartMinimum, 1, 4 * workers));
+    // On one core parts would only add a pass that counts the units.
+    const int parts = n < partsFrom || workers < 2 ? 1 : int(std::clamp<qsizetype>(n / kPartMinimum, 1, 4 * workers));
     if (parts <= 1) {
         QString text = uninitialized(n, longLived);
         const qsizetype units = decodeRun(s, n, reinterpret_cast<char16_t*>(text.data()), n, false, cancelled, nullptr);
