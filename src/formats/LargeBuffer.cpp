@@ -80,8 +80,8 @@ void adviseFrom(void* data, qsizetype bytes)
     adviseWhole(reinterpret_cast<void*>(start), room);
 #if defined(__linux__)
     // The allocators wrote their headers before the advice, so the first huge page already holds
-    // a small one and would stay on small pages: it is made a huge one now, for about the cost of
-    // a dozen small pages' first writes.
+    // a small one and would stay on small pages: it is made a huge one now, for far less than the
+    // first writes to its small pages would cost.
     constexpr int collapse = 25; // MADV_COLLAPSE, Linux 6.1 on; older systems refuse it
     if (room >= kHuge)
         (void)madvise(reinterpret_cast<void*>(start), size_t(kHuge), collapse); // advice only
