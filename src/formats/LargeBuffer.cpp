@@ -54,38 +54,31 @@ void adviseInside(void* data, qsizetype bytes)
 #endif
 }
 
-// A container's allocation takes its header and the allocator's besides the data; asking for
-// this much less than a whole number of huge pages keeps the allocation within them.
+// A container's allocation takes its header and the allocator's besides the data.
 constexpr qsizetype kHeaderRoom = 64;
 
-// The size to ask of the allocator for a container of `bytes`: whole huge pages. The system maps
-// an allocation of whole huge pages on a huge-page boundary (where it does so at all), and only
-// then can every page of the data be a huge one; what lies past the data is never touched.
-qsizetype hugeMapping(qsizetype bytes)
+// A container of `count` elements of `size` bytes whose data begins on a huge-page boundary, all
+// of its pages advised as huge ones. The allocators write their headers just before the data, and
+// a sized container its terminator just after it, before any advice could be given: a huge page
+// holding either would stay on small pages. So room is reserved for the data and a huge page
+// more, whole huge pages in all (which the system places on a huge-page boundary); the pages from
+// the first boundary in it are advised; the container is sized to reach past it and its elements
+// before the boundary are removed (which moves no data). Only the header's page is touched
+// before the boundary.
+template <typename Container>
+Container startingOnHugePage(qsizetype count, qsizetype size)
 {
-    return (bytes + kHeaderRoom + kHuge - 1) & ~(kHuge - 1);
-}
-
-// Advises huge pages for a container's data of `bytes` at `data`: from the huge-page boundary
-// just below it when the allocation begins there, else only the pages wholly inside.
-void adviseFrom(void* data, qsizetype bytes)
-{
-    const uintptr_t at = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t start = at & ~uintptr_t(kHuge - 1);
-    if (at - start >= uintptr_t(kHeaderRoom)) {
-        adviseInside(data, bytes);
-        return;
-    }
-    const qsizetype room = hugeRoom(qsizetype(at - start) + bytes);
-    adviseWhole(reinterpret_cast<void*>(start), room);
-#if defined(__linux__)
-    // The allocators wrote their headers before the advice, so the first huge page already holds
-    // a small one and would stay on small pages: it is made a huge one now, for far less than the
-    // first writes to its small pages would cost.
-    constexpr int collapse = 25; // MADV_COLLAPSE, Linux 6.1 on; older systems refuse it
-    if (room >= kHuge)
-        (void)madvise(reinterpret_cast<void*>(start), size_t(kHuge), collapse); // advice only
-#endif
+    const qsizetype bytes = count * size;
+    Container out;
+    out.reserve((((bytes + kHeaderRoom + kHuge - 1) & ~(kHuge - 1)) + kHuge - kHeaderRoom) / size);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(out.constData());
+    const uintptr_t boundary = (at + uintptr_t(kHuge) - 1) & ~uintptr_t(kHuge - 1);
+    adviseWhole(reinterpret_cast<void*>(boundary), hugeRoom(bytes));
+    const qsizetype skip = qsizetype(boundary - at) / size;
+    out.resize(skip + count);
+    if (skip > 0)
+        out.remove(0, skip);
+    return out;
 }
 
 } // namespace
@@ -94,16 +87,9 @@ namespace LargeBuffer {
 
 QString uninitializedString(qsizetype units)
 {
-    const qsizetype bytes = units * qsizetype(sizeof(char16_t));
-    if (bytes < kHugeFrom)
+    if (units * qsizetype(sizeof(char16_t)) < kHugeFrom)
         return QString(units, Qt::Uninitialized);
-    // Reserved, not sized: a container of that size would write its terminator at the far end of
-    // the allocation before the advice, and that huge page would stay on small ones.
-    QString out;
-    out.reserve((hugeMapping(bytes) - kHeaderRoom) / qsizetype(sizeof(char16_t)));
-    adviseFrom(out.data(), bytes);
-    out.resize(units);
-    return out;
+    return startingOnHugePage<QString>(units, qsizetype(sizeof(char16_t)));
 }
 
 void* allocate(size_t bytes)
@@ -131,11 +117,7 @@ QByteArray uninitializedBytes(qsizetype size)
 {
     if (size < kHugeFrom)
         return QByteArray(size, Qt::Uninitialized);
-    QByteArray out;
-    out.reserve(hugeMapping(size) - kHeaderRoom);
-    adviseFrom(out.data(), size);
-    out.resize(size);
-    return out;
+    return startingOnHugePage<QByteArray>(size, 1);
 }
 
 void adviseHugePages(void* data, size_t bytes)
