@@ -5,6 +5,7 @@
 #include "formats/CpuFeatures.h"
 #include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
+#include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
 
 #include <QChar>
@@ -943,119 +944,6 @@ int decodeParts(qsizetype units)
     return workerCount() > 1 ? BulkCodec::partCount(units) : 1;
 }
 
-// ---- UTF-8 to UTF-16 ----
-
-// The UTF-16 length of well-formed UTF-8: one unit per lead byte, two for a four-byte sequence.
-qsizetype utf16LengthOf(const unsigned char* p, qsizetype n)
-{
-    qsizetype total = 0;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time: counted in 8-bit lanes, which gain at most two a round, summed
-    // every 127 rounds.
-    const __m128i zero = _mm_setzero_si128();
-    while (n - i >= 16) {
-        const qsizetype stop = i + std::min<qsizetype>((n - i) / 16, 127) * 16;
-        __m128i units = zero;
-        for (; i < stop; i += 16) {
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i continuation = _mm_cmpeq_epi8(_mm_and_si128(b, _mm_set1_epi8(char(0xC0))), _mm_set1_epi8(char(0x80)));
-            const __m128i fourByteLead = _mm_cmpeq_epi8(_mm_max_epu8(b, _mm_set1_epi8(char(0xF0))), b);
-            units = _mm_sub_epi8(units, _mm_andnot_si128(continuation, _mm_set1_epi8(-1)));
-            units = _mm_sub_epi8(units, fourByteLead);
-        }
-        alignas(16) quint64 sums[2];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(units, zero));
-        total += qsizetype(sums[0] + sums[1]);
-    }
-#endif
-    for (; i < n; ++i)
-        total += qsizetype((p[i] & 0xC0) != 0x80) + qsizetype(p[i] >= 0xF0);
-    return total;
-}
-
-// Strict UTF-8 of [p, end) as UTF-16 at o, never at or past oEnd; nullptr at a sequence that is
-// ill-formed or cut short, or when stopped.
-char16_t* utf16OfUtf8(const unsigned char* p, const unsigned char* const end, char16_t* o, char16_t* const oEnd,
-                      const std::atomic_bool* cancelled, const std::atomic_bool* failed)
-{
-    const unsigned char* nextPoll = p + kPollEvery;
-    while (p < end) {
-        if (p >= nextPoll) {
-            if (isCancelled(cancelled) || isCancelled(failed))
-                return nullptr;
-            nextPoll = p + kPollEvery;
-        }
-#if defined(__SSE2__)
-        while (end - p >= 16 && oEnd - o >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i zero = _mm_setzero_si128();
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, zero));
-            const unsigned high = unsigned(_mm_movemask_epi8(v));
-            if (high == 0) {
-                p += 16;
-                o += 16;
-                if (p >= nextPoll)
-                    break;
-                continue;
-            }
-            const int run = std::countr_zero(high);
-            p += run;
-            o += run;
-            break;
-        }
-        if (p >= end)
-            break;
-#endif
-        const unsigned c = *p;
-        if (c < 0x80) {
-            if (o >= oEnd)
-                return nullptr;
-            *o++ = char16_t(c);
-            ++p;
-            continue;
-        }
-        if (c < 0xC2)
-            return nullptr; // a continuation byte, or the lead of an overlong form
-        if (c < 0xE0) {
-            if (end - p < 2 || (p[1] & 0xC0) != 0x80 || o >= oEnd)
-                return nullptr;
-            *o++ = char16_t((c & 0x1F) << 6 | (p[1] & 0x3F));
-            p += 2;
-            continue;
-        }
-        if (c < 0xF0) {
-            if (end - p < 3 || o >= oEnd)
-                return nullptr;
-            const unsigned c1 = p[1];
-            const unsigned lowest = c == 0xE0 ? 0xA0 : 0x80; // no overlong forms
-            const unsigned highest = c == 0xED ? 0x9F : 0xBF; // no surrogates
-            if (c1 < lowest || c1 > highest || (p[2] & 0xC0) != 0x80)
-                return nullptr;
-            *o++ = char16_t((c & 0x0F) << 12 | (c1 & 0x3F) << 6 | (p[2] & 0x3F));
-            p += 3;
-            continue;
-        }
-        if (c < 0xF5) {
-            if (end - p < 4 || oEnd - o < 2)
-                return nullptr;
-            const unsigned c1 = p[1];
-            const unsigned lowest = c == 0xF0 ? 0x90 : 0x80;
-            const unsigned highest = c == 0xF4 ? 0x8F : 0xBF; // nothing past U+10FFFF
-            if (c1 < lowest || c1 > highest || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80)
-                return nullptr;
-            const char32_t cp = (c & 0x07) << 18 | (c1 & 0x3F) << 12 | (p[2] & 0x3Fu) << 6 | (p[3] & 0x3Fu);
-            *o++ = QChar::highSurrogate(cp);
-            *o++ = QChar::lowSurrogate(cp);
-            p += 4;
-            continue;
-        }
-        return nullptr;
-    }
-    return o;
-}
-
 } // namespace
 
 int BulkCodec::partCount(qsizetype units)
@@ -1182,47 +1070,5 @@ bool BulkCodec::base64DecodeStream(QIODevice& in, QIODevice& out, const std::ato
 
 std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
 {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype n = bytes.size();
-    const int parts = BulkCodec::partCount(n);
-    // Parts begin at a lead byte; more than three continuation bytes in a row are ill-formed
-    // anyway, and the part that begins with one says so.
-    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
-    cuts[0] = 0;
-    for (int k = 1; k < parts; ++k) {
-        qsizetype at = std::max(n / parts * k, cuts[size_t(k) - 1]);
-        for (int step = 0; step < 3 && at < n && (s[at] & 0xC0) == 0x80; ++step)
-            ++at;
-        cuts[size_t(k)] = at;
-    }
-    std::vector<qsizetype> unitsBefore(size_t(parts) + 1, 0);
-    QString text;
-    char16_t* o = nullptr;
-    std::atomic_bool failed{false};
-    runInTwoSteps(
-        parts,
-        [&](int k) {
-            unitsBefore[size_t(k) + 1] = utf16LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-        },
-        [&] {
-            for (int k = 0; k < parts; ++k)
-                unitsBefore[size_t(k) + 1] += unitsBefore[size_t(k)];
-            text = QString(unitsBefore.back(), Qt::Uninitialized);
-            o = text.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(text.data());
-        },
-        [&](int k) {
-            if (!o)
-                return;
-            char16_t* const partEnd = o + unitsBefore[size_t(k) + 1];
-            const char16_t* end = utf16OfUtf8(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], o + unitsBefore[size_t(k)],
-                                              partEnd, cancelled, &failed);
-            if (end != partEnd)
-                failed.store(true, std::memory_order_relaxed);
-        });
-    // Well-formed bytes always make at least one unit.
-    if (!o)
-        return n == 0 ? std::optional<QString>(text) : std::nullopt;
-    if (failed.load() || isCancelled(cancelled))
-        return std::nullopt;
-    return text;
+    return Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Utf8Decoder::ByteOrderMark::keep, cancelled});
 }

@@ -42,7 +42,10 @@ struct JSONDocument {
     std::shared_ptr<Node> reserved;
     const Node* tape = nullptr;
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
-    std::vector<char16_t> arena; // number texts that differ from their source spelling
+    // Number texts that differ from their source spelling. A document that has one usually has
+    // many: room for the rest of the text is reserved then (only written pages cost).
+    using Arena = std::vector<char16_t, LargeBuffer::Allocator<char16_t>>;
+    Arena arena;
 
     const Node& node(qsizetype index) const { return tape[index]; }
     // The node after `index` in document order (or tapeEnd).

@@ -7,6 +7,7 @@
 
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -277,7 +278,8 @@ NumberScan scanNumber(const char16_t* p, const char16_t* end)
 
 // The node of a well-formed number literal: its source text, or the double's text in `arena` when
 // that differs.
-Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset, std::vector<char16_t>& arena)
+Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset, const char16_t* end,
+                JSONDocument::Arena& arena)
 {
     Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
     const QStringView literal(start, scan.stop - start);
@@ -286,10 +288,13 @@ Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOff
         char16_t text[40];
         const int length = JSONNumberText::printedDecimal(literal, text);
         if (length >= 0 && QStringView(text, length) != literal) {
+            if (arena.capacity() == 0)
+                arena.reserve(size_t(end - start) + 32);
             n.flags = Node::inArena;
             n.offset = quint32(arena.size());
             n.length = quint32(length);
-            arena.insert(arena.end(), text, text + length);
+            arena.resize(arena.size() + size_t(length));
+            std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
         }
         // Otherwise the double cannot carry the literal: it is written as typed.
     }
@@ -636,7 +641,7 @@ private:
         }
         m_p = scan.stop;
         if (m_build)
-            pushNode(numberNode(start, scan, offsetOf(start), m_doc->arena));
+            pushNode(numberNode(start, scan, offsetOf(start), m_end, m_doc->arena));
         return true;
     }
 };
@@ -671,7 +676,7 @@ struct Event {
 
 struct PartResult {
     quint32 count = 0; // nodes written at the part's stretch of the tape
-    std::vector<char16_t> arena;
+    JSONDocument::Arena arena;
     std::vector<quint32> arenaNodes; // nodes whose text is in `arena`, at offsets within it
     std::vector<Event> events;
     std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
@@ -803,7 +808,7 @@ public:
                     if (scan.fault != NumberFault::none)
                         return finish();
                     if constexpr (build) {
-                        const Node n = numberNode(p, scan, quint32(p - m_textBegin), r.arena);
+                        const Node n = numberNode(p, scan, quint32(p - m_textBegin), m_end, r.arena);
                         if (n.flags & Node::inArena)
                             r.arenaNodes.push_back(index);
                         slot(index) = n;

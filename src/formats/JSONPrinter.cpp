@@ -285,9 +285,12 @@ private:
     {
         // Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each
         // instead of a library call.
-        if (n <= 16) {
+        if (n <= 32) {
             char16_t* w = m_w;
-            if (n >= 8) {
+            if (n >= 16) {
+                copyFixed<32>(w, s);
+                copyFixed<32>(w + n - 16, s + n - 16);
+            } else if (n >= 8) {
                 copyFixed<16>(w, s);
                 copyFixed<16>(w + n - 8, s + n - 8);
             } else if (n >= 4) {

@@ -1,5 +1,6 @@
 #include "formats/JSONTextMetrics.h"
 
+#include "formats/LineCounter.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
@@ -12,27 +13,11 @@ struct Counts {
     qint64 bytes = 0;
 };
 
-// Line breaks and UTF-8 length of text[from, to); a CR is looked at together with the unit
-// after it, which may lie beyond `to`.
+// Line breaks and UTF-8 length of text[from, to).
 Counts countRange(QStringView text, qsizetype from, qsizetype to)
 {
-    Counts c;
     const QStringView part = text.sliced(from, to - from);
-    c.bytes = Utf8Encoder::encodedLength(part);
-    if (!part.contains(u'\r')) {
-        c.breaks = part.count(u'\n');
-        return c;
-    }
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
-    const qsizetype n = text.size();
-    for (qsizetype i = from; i < to; ++i) {
-        const char16_t u = p[i];
-        if (u == u'\n')
-            ++c.breaks;
-        else if (u == u'\r' && !(i + 1 < n && p[i + 1] == u'\n'))
-            ++c.breaks; // a CR alone ends a line too; in CR LF only the LF counts
-    }
-    return c;
+    return Counts{LineCounter::breaks(part), Utf8Encoder::encodedLength(part)};
 }
 
 } // namespace
@@ -41,7 +26,8 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
 {
     const QStringView all(text);
     const qsizetype n = all.size();
-    // A large text is counted in parts side by side, cut between surrogate pairs.
+    // A large text is counted in parts side by side, cut neither inside a surrogate pair nor
+    // inside a CR LF.
     constexpr qsizetype part = qsizetype(1) << 23;
     Counts total;
     if (n <= part) {
@@ -50,7 +36,8 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
         std::vector<qsizetype> cuts{0};
         while (cuts.back() < n) {
             qsizetype to = std::min(n, cuts.back() + part);
-            if (to < n && QChar::isLowSurrogate(all[to].unicode()) && QChar::isHighSurrogate(all[to - 1].unicode()))
+            if (to < n && ((QChar::isLowSurrogate(all[to].unicode()) && QChar::isHighSurrogate(all[to - 1].unicode()))
+                           || (all[to] == u'\n' && all[to - 1] == u'\r')))
                 ++to;
             cuts.push_back(to);
         }

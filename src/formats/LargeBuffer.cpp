@@ -54,16 +54,42 @@ void adviseInside(void* data, qsizetype bytes)
 #endif
 }
 
+// A container's allocation takes its header and the allocator's besides the data.
+constexpr qsizetype kHeaderRoom = 64;
+
+// A container of `count` elements of `size` bytes whose data begins on a huge-page boundary, all
+// of its pages advised as huge ones. The allocators write their headers just before the data, and
+// a sized container its terminator just after it, before any advice could be given: a huge page
+// holding either would stay on small pages. So room is reserved for the data and a huge page
+// more, whole huge pages in all (which the system places on a huge-page boundary); the pages from
+// the first boundary in it are advised; the container is sized to reach past it and its elements
+// before the boundary are removed (which moves no data). Only the header's page is touched
+// before the boundary.
+template <typename Container>
+Container startingOnHugePage(qsizetype count, qsizetype size)
+{
+    const qsizetype bytes = count * size;
+    Container out;
+    out.reserve((((bytes + kHeaderRoom + kHuge - 1) & ~(kHuge - 1)) + kHuge - kHeaderRoom) / size);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(out.constData());
+    const uintptr_t boundary = (at + uintptr_t(kHuge) - 1) & ~uintptr_t(kHuge - 1);
+    adviseWhole(reinterpret_cast<void*>(boundary), hugeRoom(bytes));
+    const qsizetype skip = qsizetype(boundary - at) / size;
+    out.resize(skip + count);
+    if (skip > 0)
+        out.remove(0, skip);
+    return out;
+}
+
 } // namespace
 
 namespace LargeBuffer {
 
 QString uninitializedString(qsizetype units)
 {
-    QString out(units, Qt::Uninitialized);
-    if (units * qsizetype(sizeof(char16_t)) >= kHugeFrom)
-        adviseInside(out.data(), units * qsizetype(sizeof(char16_t)));
-    return out;
+    if (units * qsizetype(sizeof(char16_t)) < kHugeFrom)
+        return QString(units, Qt::Uninitialized);
+    return startingOnHugePage<QString>(units, qsizetype(sizeof(char16_t)));
 }
 
 void* allocate(size_t bytes)
@@ -89,10 +115,9 @@ void deallocate(void* data, size_t bytes) noexcept
 
 QByteArray uninitializedBytes(qsizetype size)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    if (size >= kHugeFrom)
-        adviseInside(out.data(), size);
-    return out;
+    if (size < kHugeFrom)
+        return QByteArray(size, Qt::Uninitialized);
+    return startingOnHugePage<QByteArray>(size, 1);
 }
 
 void adviseHugePages(void* data, size_t bytes)

@@ -21,10 +21,11 @@ void prefault(void* data, size_t bytes);
 void populate(void* data, size_t bytes);
 
 // An uninitialised string of `units` units (a byte array of `size` bytes) to be written whole.
-// From a quarter of a megabyte on, the whole huge pages inside it are advised as such: where
-// first writes to fresh pages are dear (under some virtual machines a 4 KiB page costs several
-// microseconds) a huge page costs little more than one small one. It is an ordinary Qt container
-// in every other way.
+// From a quarter of a megabyte on, its data begins on a huge-page boundary and its pages are
+// advised as huge ones: where first writes to fresh pages are dear (under some virtual machines a
+// 4 KiB page costs tens of microseconds) a huge page costs little more than one small one. Its
+// allocation may exceed its size by up to two huge pages, never touched. It is an ordinary Qt
+// container in every other way.
 QString uninitializedString(qsizetype units);
 QByteArray uninitializedBytes(qsizetype size);
 

@@ -1,5 +1,6 @@
 #include "kit/TextHelpers.h"
 
+#include "formats/LineCounter.h"
 #include "formats/Utf8Encoder.h"
 
 #include <cstring>
@@ -10,22 +11,7 @@ namespace TextHelpers {
 
 qsizetype lineCount(QStringView text)
 {
-    if (text.isEmpty())
-        return 0;
-    qsizetype breaks = 0;
-    const QChar* p = text.data();
-    const QChar* const end = p + text.size();
-    for (; p != end; ++p) {
-        const char16_t c = p->unicode();
-        if (c == u'\n') {
-            ++breaks;
-        } else if (c == u'\r') {
-            ++breaks;
-            if (p + 1 != end && p[1].unicode() == u'\n')
-                ++p;
-        }
-    }
-    return breaks + 1;
+    return LineCounter::lines(text);
 }
 
 bool holdsUnpairedSurrogate(QStringView text)

@@ -34,6 +34,10 @@ private slots:
                                                  << QStringLiteral(u"ab\uFFFD");
         QTest::newRow("each bad lead byte replaced") << QByteArray("\xC0\xAFx") << true << false << true
                                                      << QStringLiteral(u"\uFFFD\uFFFDx");
+        QTest::newRow("encoded surrogate replaced byte by byte") << QByteArray("\xED\xA0\x80") << true << false << true
+                                                                 << QStringLiteral(u"\uFFFD\uFFFD\uFFFD");
+        QTest::newRow("four-byte form cut short by ASCII replaced once") << QByteArray("\xF0\x9F\x98x\xC3\xA9") << true
+                                                                         << false << true << QStringLiteral(u"\uFFFDx\u00E9");
         QTest::newRow("replaced text drops a mark when asked") << QByteArray("\xEF\xBB\xBF\xFF") << true << true << true
                                                                << QStringLiteral(u"\uFFFD");
     }

@@ -1,11 +1,11 @@
 #include "tools/markdown/MarkdownToolViewModel.h"
 
+#include "formats/LineCounter.h"
 #include "kit/TextHelpers.h"
 
 #include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownHTML.h"
-#include "tools/markdown/MarkdownSourceLines.h"
 #include "tools/markdown/MarkdownWelcome.h"
 #include "tools/markdown/ScrollSyncController.h"
 
@@ -182,9 +182,7 @@ QUrl MarkdownToolViewModel::documentFolder() const
 MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QString& text)
 {
     Counts counts;
-    if (text.isEmpty())
-        return counts;
-    counts.lines = 1;
+    counts.lines = int(LineCounter::lines(text));
     bool inWord = false;
     const QChar* units = text.constData();
     const qsizetype length = text.size();
@@ -192,15 +190,7 @@ MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QS
         const char16_t unit = units[i].unicode();
         switch (unit) {
         case u'\r':
-            if (i + 1 < length && units[i + 1] == QLatin1Char('\n'))
-                ++i;
-            ++counts.lines;
-            inWord = false;
-            break;
         case u'\n':
-            ++counts.lines;
-            inWord = false;
-            break;
         case u' ':
         case u'\t':
             inWord = false;
@@ -220,7 +210,7 @@ MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& te
     Rendering rendering;
     rendering.html = renderMarkdownHTML(text);
     rendering.htmlByteCount = TextHelpers::utf8Length(rendering.html);
-    rendering.renderedLineCount = int(MarkdownSourceLines(text).starts().size());
+    rendering.renderedLineCount = int(LineCounter::lines(text, LineCounter::EmptyText::oneLine));
     rendering.counts = countLinesAndWords(text);
     return rendering;
 }

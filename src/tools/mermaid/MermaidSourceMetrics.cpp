@@ -1,5 +1,6 @@
 #include "tools/mermaid/MermaidSourceMetrics.h"
 
+#include "formats/LineCounter.h"
 #include "kit/CodeTextSnapshot.h"
 
 namespace {
@@ -51,29 +52,24 @@ bool lineWord(QStringView line, QString& word)
 
 MermaidSourceMetrics::MermaidSourceMetrics(QStringView source)
 {
+    lines = LineCounter::lines(source);
     const qsizetype n = source.size();
-    if (n == 0)
-        return;
     const char16_t* units = reinterpret_cast<const char16_t*>(source.data());
-    qsizetype breaks = 0;
     qsizetype lineStart = 0;
     bool found = false;
-    for (qsizetype i = 0; i < n; ++i) {
+    for (qsizetype i = 0; i < n && !found; ++i) {
         const char16_t c = units[i];
         if (c != u'\n' && c != u'\r')
             continue;
-        if (!found)
-            found = lineWord(source.mid(lineStart, i - lineStart), diagramType);
-        ++breaks;
+        found = lineWord(source.mid(lineStart, i - lineStart), diagramType);
         if (c == u'\r' && i + 1 < n && units[i + 1] == u'\n')
             ++i;
         lineStart = i + 1;
     }
-    if (!found)
+    if (!found && n > 0)
         found = lineWord(source.mid(lineStart), diagramType);
     if (!found)
         diagramType = QStringLiteral("—");
-    lines = breaks + 1;
 }
 
 MermaidSourceMetrics::MermaidSourceMetrics(const CodeTextSnapshot& source)
