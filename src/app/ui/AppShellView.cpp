@@ -134,8 +134,9 @@ bool AppShellView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_pending && event->type() == QEvent::Paint && !m_painted) {
         m_painted = true;
-        // After this paint has reached the screen.
-        QTimer::singleShot(0, this, &AppShellView::showDetail);
+        // After this paint has reached the screen, and once the web views' library has loaded
+        // off this thread (the engine's libraries alone would hold it up for long).
+        QTimer::singleShot(0, this, [this] { WebToolsLoader::preload(this, [this] { showDetail(); }); });
     }
     return QMainWindow::eventFilter(watched, event);
 }
