@@ -160,9 +160,9 @@ int main(int argc, char* argv[])
                                               {"Widgets-only, all cores", [&] { return widgets(Cores::all); }}},
                                              rounds);
     std::printf("From process start to the first painted main window, offscreen. Quorrix = this program's main window\n"
-                "(%d shared libraries loaded by then, the web engine's among them); Widgets-only = startup-widgets-window,\n"
-                "a QMainWindow of the same size in a program linked against Qt Widgets alone (%d shared libraries).\n"
-                "CPU time and peak = the process's own up to its first paint.\n\n",
+                "(%d shared libraries loaded by then; the web engine's load after it, with the web views' library);\n"
+                "Widgets-only = startup-widgets-window, a QMainWindow of the same size in a program linked against Qt\n"
+                "Widgets alone (%d shared libraries). CPU time and peak = the process's own up to its first paint.\n\n",
                 oursLibraries, widgetsLibraries);
     printCase(QStringLiteral("first paint"), 0, s);
     std::sort(toolMs.begin(), toolMs.end());
