@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <utility>
+
 namespace {
 
 QHash<QString, ToolViewMakers::Maker>& makers()
