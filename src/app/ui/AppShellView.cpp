@@ -6,6 +6,7 @@
 #include "app/ui/FindCommands.h"
 #include "app/ui/SidebarView.h"
 #include "app/ui/ToolHost.h"
+#include "app/ui/WebToolsLoader.h"
 #include "kit/ui/Tool.h"
 #include "kit/ui/ToolView.h"
 #include "kit/ui/ContentUnavailableView.h"
@@ -27,6 +28,7 @@ AppShellView::AppShellView(QSettings& defaults, QWidget* parent)
     : QMainWindow(parent), m_defaults(defaults), m_host(new ToolHost(defaults, this)), m_sidebar(new SidebarView),
       m_detail(new QStackedWidget)
 {
+    WebToolsLoader::install();
     setWindowTitle(QStringLiteral("Quorrix"));
     setWindowIcon(symbolIcon(QStringLiteral("app")));
     resize(1180, 740);
@@ -119,6 +121,9 @@ void AppShellView::showDetail()
 ToolView* AppShellView::makeToolView(const Tool& tool)
 {
     ToolView* view = tool.makeView(m_host->viewModel(tool.id()));
+    // A view whose library did not load: the detail column stays empty.
+    if (!view)
+        return nullptr;
     m_views.insert(tool.id(), view);
     m_detail->addWidget(view);
     connect(view, &ToolView::titleChanged, this, &AppShellView::updateTitle);
@@ -129,8 +134,9 @@ bool AppShellView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_pending && event->type() == QEvent::Paint && !m_painted) {
         m_painted = true;
-        // After this paint has reached the screen.
-        QTimer::singleShot(0, this, &AppShellView::showDetail);
+        // After this paint has reached the screen, and once the web views' library has loaded
+        // off this thread (the engine's libraries alone would hold it up for long).
+        QTimer::singleShot(0, this, [this] { WebToolsLoader::preload(this, [this] { showDetail(); }); });
     }
     return QMainWindow::eventFilter(watched, event);
 }

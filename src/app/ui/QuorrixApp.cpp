@@ -2,18 +2,17 @@
 
 #include "app/ui/AcknowledgementsView.h"
 #include "app/ui/AppShellView.h"
-#include "app/ui/ToolList.h"
-#include "kit/ui/Tool.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
 void QuorrixApp::prepareProcess()
 {
-    // Web engines learn their URL schemes once, before the QApplication exists.
-    for (const Tool* tool : toolList())
-        tool->registerURLSchemes();
+    // The web engine's library loads after the QApplication exists; it shares its GL contexts
+    // only when asked before.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)

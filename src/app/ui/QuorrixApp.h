@@ -13,7 +13,7 @@
 class QuorrixApp : public QObject {
     Q_OBJECT
 public:
-    // What must happen before the QApplication exists (URL schemes of the web views).
+    // What must happen before the QApplication exists (how the web views share GL contexts).
     static void prepareProcess();
 
     explicit QuorrixApp(QObject* parent = nullptr);

@@ -36,9 +36,6 @@ public:
     // Hands a file to the view model; returns before the file is read.
     virtual void open(const QUrl& fileUrl, QObject* viewModel) const {}
 
-    // Registers the URL schemes the tool's web pages use; called once, before the
-    // QApplication exists (web engines learn schemes only then).
-    virtual void registerURLSchemes() const {}
     // Whether a window with no saved choice opens on this tool.
     virtual bool opensFirst() const { return false; }
 

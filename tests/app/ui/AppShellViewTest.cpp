@@ -6,6 +6,7 @@
 #include "app/ui/SidebarView.h"
 #include "app/ui/ToolHost.h"
 #include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/ToolView.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QAction>
@@ -182,6 +183,17 @@ private slots:
         shell.openUrl(QUrl("https://quorrix.example/readme.md"));
         QCOMPARE(shell.selectedToolID(), QString("jwt"));
         QVERIFY(!alerted);
+    }
+
+    void shownWindowMakesItsWebToolViewAfterPainting()
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        AppShellView shell(settings);
+        shell.show();
+        // Nobody asks for the view: the window makes it once the web views' library has loaded.
+        QTRY_COMPARE_WITH_TIMEOUT(shell.windowTitle(), QString("Untitled \u2014 Markdown"), 60000);
+        QVERIFY(shell.findChild<ToolView*>());
+        QCOMPARE(shell.detailView(), static_cast<QWidget*>(shell.toolView()));
     }
 
     void openActionPostsOpenFileLater()

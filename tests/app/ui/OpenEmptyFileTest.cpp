@@ -1,4 +1,4 @@
-#include "app/ui/QuorrixApp.h"
+#include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "kit/ui/CodeTextView.h"
 #include "support/QuorrixTestMain.h"
 #include "tools/json/JSONToolViewModel.h"
@@ -94,5 +94,5 @@ private slots:
     }
 };
 
-QUORRIX_TEST_MAIN_WITH_SETUP(OpenEmptyFileTest, QuorrixApp::prepareProcess())
+QUORRIX_TEST_MAIN_WITH_SETUP(OpenEmptyFileTest, MarkdownSchemeHandler::registerScheme())
 #include "OpenEmptyFileTest.moc"

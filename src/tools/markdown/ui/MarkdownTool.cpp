@@ -1,19 +1,13 @@
 #include "tools/markdown/ui/MarkdownTool.h"
 
 #include "tools/markdown/MarkdownToolViewModel.h"
-#include "tools/markdown/ui/MarkdownSchemeHandler.h"
-#include "tools/markdown/ui/MarkdownToolView.h"
+#include "kit/ui/ToolViewMakers.h"
 
 MarkdownTool::MarkdownTool()
     : Tool(QStringLiteral("markdown"), QStringLiteral("Markdown"), QStringLiteral("doc.text"), ToolCategory::text,
            QSet<QString>(MarkdownToolViewModel::markdownExtensions().cbegin(),
                          MarkdownToolViewModel::markdownExtensions().cend()))
 {
-}
-
-void MarkdownTool::registerURLSchemes() const
-{
-    MarkdownSchemeHandler::registerScheme();
 }
 
 QObject* MarkdownTool::makeViewModel(QSettings& defaults, QObject* parent) const
@@ -23,7 +17,8 @@ QObject* MarkdownTool::makeViewModel(QSettings& defaults, QObject* parent) const
 
 ToolView* MarkdownTool::makeView(QObject* viewModel) const
 {
-    return new MarkdownToolView(qobject_cast<MarkdownToolViewModel*>(viewModel));
+    // The view shows a web page: it comes from the maker added with the web engine's library.
+    return ToolViewMakers::make(id(), viewModel);
 }
 
 void MarkdownTool::open(const QUrl& fileUrl, QObject* viewModel) const

@@ -8,6 +8,5 @@ public:
     QObject* makeViewModel(QSettings& defaults, QObject* parent) const override;
     ToolView* makeView(QObject* viewModel) const override;
     void open(const QUrl& fileUrl, QObject* viewModel) const override;
-    void registerURLSchemes() const override;
     bool opensFirst() const override { return true; }
 };

@@ -1,7 +1,7 @@
 #include "tools/mermaid/ui/MermaidTool.h"
 
+#include "kit/ui/ToolViewMakers.h"
 #include "tools/mermaid/MermaidToolViewModel.h"
-#include "tools/mermaid/ui/MermaidToolView.h"
 
 MermaidTool::MermaidTool()
     : Tool(QStringLiteral("mermaid"), QStringLiteral("Mermaid"), QStringLiteral("flowchart"), ToolCategory::text,
@@ -16,7 +16,8 @@ QObject* MermaidTool::makeViewModel(QSettings&, QObject* parent) const
 
 ToolView* MermaidTool::makeView(QObject* viewModel) const
 {
-    return new MermaidToolView(qobject_cast<MermaidToolViewModel*>(viewModel));
+    // The view shows a web page: it comes from the maker added with the web engine's library.
+    return ToolViewMakers::make(id(), viewModel);
 }
 
 void MermaidTool::open(const QUrl& fileUrl, QObject* viewModel) const

@@ -12,6 +12,7 @@
 #include "tools/mermaid/ui/MermaidPreviewView.h"
 #include "tools/mermaid/ui/MermaidTool.h"
 #include "tools/mermaid/ui/MermaidToolView.h"
+#include "kit/ui/ToolViewMakers.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -176,6 +177,10 @@ private slots:
         QObject host;
         QObject* model = tool.makeViewModel(settings, &host);
         QVERIFY(qobject_cast<MermaidToolViewModel*>(model));
+        // The program adds this maker when it loads the web views' library.
+        ToolViewMakers::add(tool.id(), [](QObject* viewModel) -> ToolView* {
+            return new MermaidToolView(qobject_cast<MermaidToolViewModel*>(viewModel));
+        });
         std::unique_ptr<ToolView> view(tool.makeView(model));
         QVERIFY(qobject_cast<MermaidToolView*>(view.get()));
         QCOMPARE(view->title(), QStringLiteral("Untitled"));

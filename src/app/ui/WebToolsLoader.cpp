@@ -1,0 +1,91 @@
+#include "app/ui/WebToolsLoader.h"
+
+#include "kit/ui/ToolViewMakers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <QtDebug>
+
+namespace {
+
+struct LoaderState {
+    QPointer<QThread> preloading;
+    bool added = false;
+};
+
+LoaderState& state()
+{
+    static LoaderState loader;
+    return loader;
+}
+
+QString libraryPath()
+{
+    const QString file = QStringLiteral("quorrix-web-tools.so");
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& folder : {here, QDir(here).filePath(QStringLiteral(QUORRIX_WEB_TOOLS_INSTALLED)),
+                                  QStringLiteral(QUORRIX_WEB_TOOLS_BUILT)}) {
+        const QString path = QDir(folder).filePath(file);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
+} // namespace
+
+void WebToolsLoader::install()
+{
+    ToolViewMakers::setLoader([] { load(); });
+}
+
+void WebToolsLoader::preload(QObject* context, std::function<void()> done)
+{
+    LoaderState& loader = state();
+    if (loader.added) {
+        QTimer::singleShot(0, context, std::move(done));
+        return;
+    }
+    if (!loader.preloading) {
+        const QString path = libraryPath();
+        // Only the loading: the makers are added on the GUI thread, which owns the views.
+        loader.preloading = QThread::create([path] {
+            if (!path.isEmpty())
+                QLibrary(path).load();
+        });
+        QObject::connect(loader.preloading, &QThread::finished, loader.preloading, &QObject::deleteLater);
+        // Never left loading while the program's own objects are destroyed.
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, loader.preloading, [thread = loader.preloading] {
+            thread->wait();
+        });
+        loader.preloading->start();
+    }
+    QObject::connect(loader.preloading, &QThread::finished, context, std::move(done));
+}
+
+bool WebToolsLoader::load()
+{
+    LoaderState& loader = state();
+    if (loader.preloading)
+        loader.preloading->wait();
+    if (loader.added)
+        return true;
+    const QString path = libraryPath();
+    // Never unloaded: its views and the engine live until the program ends.
+    QLibrary library(path);
+    using Add = void (*)();
+    const auto add = path.isEmpty() ? nullptr : reinterpret_cast<Add>(library.resolve("quorrixAddWebToolViews"));
+    if (!add) {
+        qWarning().noquote() << "The web views' library did not load:"
+                             << (path.isEmpty() ? QStringLiteral("quorrix-web-tools.so not found") : library.errorString());
+        return false;
+    }
+    add();
+    loader.added = true;
+    return true;
+}

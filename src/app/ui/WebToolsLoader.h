@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+
+class QObject;
+
+// Loads the library of the tools' web views (quorrix-web-tools) from beside the program, from
+// the installed library folder, or from the build tree, and adds its view makers.
+class WebToolsLoader {
+public:
+    // Makes ToolViewMakers load the library when a view without maker is asked for.
+    static void install();
+    // Starts loading the library (and the web engine's libraries with it) on a thread of its
+    // own; `done` runs on `context`'s thread once that has ended, loaded or not.
+    static void preload(QObject* context, std::function<void()> done);
+    // Loads the library, waiting for a preload under way, and adds its makers on the calling
+    // (GUI) thread; false when it is not found or does not load.
+    static bool load();
+};
