@@ -21,6 +21,17 @@ constexpr qsizetype kSegment = 1024;
 // unit (a tab), so 16-bit starts and columns suffice.
 static_assert(kBlockTarget < 0x10000 && 4 * kLongLine < 0x10000);
 
+// Copies `n` units into fresh storage; a large copy is cut in parts run side by side, which
+// spreads the page faults of the first writes over the cores.
+void copyUnits(const QChar* from, qsizetype n, QChar* to)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        std::copy_n(from + at, std::min(kPart, n - at), to + at);
+    });
+}
+
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
 
 // A cut at `offset` of `s` must not fall between the halves of a surrogate pair.
@@ -501,15 +512,16 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
 {
     Block& block = m_blocks[b];
     const qsizetype size = block.text.size() - removed + inserted.size();
-    if (!block.text.isDetached() || block.text.capacity() < size) {
-        // Copy on write, once, with room to type in: a borrowed or shared line is copied here
-        // rather than when it was given.
+    if (!block.text.isDetached()) {
+        // Copy on write, with room to type in: a borrowed or shared line is copied at its first
+        // edit rather than when it was given.
         QString own = LargeBuffer::uninitializedString(size + kLongLine);
-        own.truncate(0);
-        const QStringView old(block.text);
-        own.append(old.first(local));
-        own.append(inserted);
-        own.append(old.sliced(local + removed));
+        own.truncate(size);
+        const QChar* old = block.text.constData();
+        QChar* w = own.data();
+        copyUnits(old, local, w);
+        std::copy_n(inserted.data(), inserted.size(), w + local);
+        copyUnits(old + local + removed, block.text.size() - local - removed, w + local + inserted.size());
         forgetBorrowed(block);
         block.borrowed = false;
         block.text = std::move(own);
