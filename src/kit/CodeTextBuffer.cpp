@@ -260,6 +260,8 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
             } else {
                 current.text = text.mid(blockFrom, size).toString();
             }
+            // Grown by doubling: the slack would be a third of the tables of a large text.
+            current.starts.shrink_to_fit();
             measureBlock(current);
             out.push_back(std::move(current));
             current = Block();
