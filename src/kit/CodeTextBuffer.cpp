@@ -17,6 +17,20 @@ namespace {
 constexpr qsizetype kBlockTarget = 8192;
 constexpr qsizetype kLongLine = 4096;
 constexpr qsizetype kSegment = 1024;
+// A block of short lines is at most kBlockTarget units and its lines have at most four columns a
+// unit (a tab), so 16-bit starts and columns suffice.
+static_assert(kBlockTarget < 0x10000 && 4 * kLongLine < 0x10000);
+
+// Copies `n` units into fresh storage; a large copy is cut in parts run side by side, which
+// spreads the page faults of the first writes over the cores.
+void copyUnits(const QChar* from, qsizetype n, QChar* to)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        std::copy_n(from + at, std::min(kPart, n - at), to + at);
+    });
+}
 
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
 
@@ -99,6 +113,14 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         for (std::vector<Block>& part : built)
             m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     }
+    // A text that is one block (one long line, say) is shared outright: once its other holders
+    // let it go, the buffer edits it in place.
+    if (m_blocks.size() == 1 && m_blocks[0].borrowed && m_blocks[0].text.size() == m_borrowed.size()) {
+        m_blocks[0].text = m_borrowed;
+        m_blocks[0].borrowed = false;
+    }
+    for (const Block& block : m_blocks)
+        m_borrowedBlocks += block.borrowed ? 1 : 0;
     refreshFrom(0);
 }
 
@@ -176,26 +198,41 @@ void CodeTextBuffer::buildCheckpoints(Block& block)
         offset = next;
         column = after;
     } while (offset < line.size());
-    block.columns.assign(1, int32_t(column));
-    block.widest = block.columns[0];
+    block.columns.clear();
+    block.widest = int32_t(column);
+}
+
+qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
+{
+    const qsizetype start = block.starts[i];
+    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.text.size();
+    if (end > start && block.text[end - 1] == QLatin1Char('\n'))
+        --end;
+    return end - start;
 }
 
 void CodeTextBuffer::measureBlock(Block& block)
 {
     const QStringView text(block.text);
-    block.columns.resize(block.starts.size());
+    block.columns.clear();
     block.widest = 0;
     if (!block.checkpoints.empty() || (block.starts.size() == 1 && text.size() >= kLongLine)) {
         buildCheckpoints(block);
         return;
     }
+    bool listed = false;
     for (size_t i = 0; i < block.starts.size(); ++i) {
-        const qsizetype start = block.starts[i];
-        qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] - 1 : text.size();
-        if (end > start && text[end - 1] == QLatin1Char('\n'))
-            --end;
-        block.columns[i] = int32_t(measure(text.mid(start, end - start), 0));
-        block.widest = std::max(block.widest, block.columns[i]);
+        const qsizetype length = localLineLength(block, i);
+        const auto columns = int32_t(measure(text.mid(block.starts[i], length), 0));
+        if (columns != length && !listed) {
+            listed = true;
+            block.columns.reserve(block.starts.size());
+            for (size_t j = 0; j < i; ++j)
+                block.columns.push_back(uint16_t(localLineLength(block, j)));
+        }
+        if (listed)
+            block.columns.push_back(uint16_t(columns));
+        block.widest = std::max(block.widest, columns);
     }
 }
 
@@ -209,19 +246,22 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (to > blockFrom || (current.starts.empty() == false)) {
             // A long line gets room to type in, so its first keystroke does not move it.
             const qsizetype size = to - blockFrom;
-            if (current.starts.size() == 1 && size >= kLongLine && owner && blockFrom == 0 && size == text.size()
-                && owner->isDetached() && owner->capacity() >= size + kLongLine) {
+            if (borrow) {
+                // Any change to such a string copies it first, so the borrowed text is never written.
+                current.text = QString::fromRawData(text.data() + blockFrom, size);
+                current.borrowed = true;
+            } else if (current.starts.size() == 1 && size >= kLongLine && owner && blockFrom == 0
+                       && size == text.size() && owner->isDetached() && owner->capacity() >= size + kLongLine) {
                 current.text = std::move(*owner); // same storage: `text` stays valid
             } else if (current.starts.size() == 1 && size >= kLongLine) {
                 current.text = LargeBuffer::uninitializedString(size + kLongLine);
                 std::copy_n(text.data() + blockFrom, size, current.text.data());
                 current.text.truncate(size);
-            } else if (borrow) {
-                // Any change to such a string copies it first, so the borrowed text is never written.
-                current.text = QString::fromRawData(text.data() + blockFrom, size);
             } else {
                 current.text = text.mid(blockFrom, size).toString();
             }
+            // Grown by doubling: the slack would be a third of the tables of a large text.
+            current.starts.shrink_to_fit();
             measureBlock(current);
             out.push_back(std::move(current));
             current = Block();
@@ -241,7 +281,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         } else {
             if (pos - blockFrom + length > kBlockTarget && !current.starts.empty())
                 flush(pos);
-            current.starts.push_back(int32_t(pos - blockFrom));
+            current.starts.push_back(uint16_t(pos - blockFrom));
         }
         pos = end;
         if (lf < 0)
@@ -288,16 +328,7 @@ QString CodeTextBuffer::text() const
     if (!m_textCached) {
         // A block's own string is never handed out: an in-place edit of it while someone holds
         // it would copy the whole block, on every keystroke of a long line.
-        QString out;
-        for (auto it = m_spares.begin(); it != m_spares.end(); ++it) {
-            if (it->isDetached() && it->capacity() >= m_length) {
-                out = std::move(*it);
-                m_spares.erase(it);
-                break;
-            }
-        }
-        if (out.capacity() < m_length)
-            out = LargeBuffer::uninitializedString(wantsSpares(m_length) ? spareCapacity(m_length) : m_length);
+        QString out = LargeBuffer::uninitializedString(m_length);
         out.resize(m_length);
         QChar* w = out.data();
         for (const Block& block : m_blocks) {
@@ -364,7 +395,7 @@ qsizetype CodeTextBuffer::lineAt(qsizetype position) const
     position = std::clamp<qsizetype>(position, 0, m_length);
     size_t b = blockAtPosition(position);
     const Block& block = m_blocks[b];
-    const auto local = int32_t(position - m_blockStart[b]);
+    const qsizetype local = position - m_blockStart[b];
     auto it = std::upper_bound(block.starts.begin(), block.starts.end(), local);
     return m_blockLine[b] + qsizetype(it - block.starts.begin()) - 1;
 }
@@ -380,20 +411,18 @@ qsizetype CodeTextBuffer::lineLength(qsizetype line) const
 {
     line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
     const size_t b = blockAtLine(line);
-    const Block& block = m_blocks[b];
-    const size_t i = size_t(line - m_blockLine[b]);
-    const qsizetype start = block.starts[i];
-    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.text.size();
-    if (end > start && block.text[end - 1] == QLatin1Char('\n'))
-        --end;
-    return end - start;
+    return localLineLength(m_blocks[b], size_t(line - m_blockLine[b]));
 }
 
 qint64 CodeTextBuffer::lineColumns(qsizetype line) const
 {
     line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
     const size_t b = blockAtLine(line);
-    return m_blocks[b].columns[size_t(line - m_blockLine[b])];
+    const Block& block = m_blocks[b];
+    const size_t i = size_t(line - m_blockLine[b]);
+    if (!block.checkpoints.empty())
+        return block.widest;
+    return block.columns.empty() ? localLineLength(block, i) : block.columns[i];
 }
 
 qint64 CodeTextBuffer::maxLineColumns() const
@@ -484,7 +513,23 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
 void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted)
 {
     Block& block = m_blocks[b];
-    block.text.replace(local, removed, inserted.data(), inserted.size());
+    const qsizetype size = block.text.size() - removed + inserted.size();
+    if (!block.text.isDetached()) {
+        // Copy on write, with room to type in: a borrowed or shared line is copied at its first
+        // edit rather than when it was given.
+        QString own = LargeBuffer::uninitializedString(size + kLongLine);
+        own.truncate(size);
+        const QChar* old = block.text.constData();
+        QChar* w = own.data();
+        copyUnits(old, local, w);
+        std::copy_n(inserted.data(), inserted.size(), w + local);
+        copyUnits(old + local + removed, block.text.size() - local - removed, w + local + inserted.size());
+        forgetBorrowed(block);
+        block.borrowed = false;
+        block.text = std::move(own);
+    } else {
+        block.text.replace(local, removed, inserted.data(), inserted.size());
+    }
     const qsizetype delta = inserted.size() - removed;
     QStringView line(block.text);
     if (line.endsWith(QLatin1Char('\n')))
@@ -542,10 +587,15 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     }
     cps = std::move(fresh);
     const Checkpoint& last = cps.back();
-    block.columns.assign(1, int32_t(measure(line.mid(last.offset), last.column)));
-    block.widest = block.columns[0];
+    block.widest = int32_t(measure(line.mid(last.offset), last.column));
     if (m_maxColumns >= 0)
-        m_maxColumns = std::max<qint64>(m_maxColumns, block.columns[0]);
+        m_maxColumns = std::max<qint64>(m_maxColumns, block.widest);
+}
+
+void CodeTextBuffer::forgetBorrowed(const Block& block)
+{
+    if (block.borrowed && --m_borrowedBlocks == 0)
+        m_borrowed = QString();
 }
 
 qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringView text)
@@ -559,11 +609,10 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     }
     if (length == 0 && text.isEmpty())
         return 0;
-    if (m_textCached && wantsSpares(m_length))
-        addSpareText(std::move(m_textCache));
     m_textCache = QString();
     m_textCached = false;
-    m_borrowedIsText = false;
+    if (std::exchange(m_borrowedIsText, false) && m_borrowedBlocks == 0)
+        m_borrowed = QString(); // its one block shares it: let that block be the only holder
     size_t b0 = blockAtPosition(position);
     size_t b1 = blockAtPosition(position + length);
     if (length > 0 && b1 > b0 && position + length == m_blockStart[b1])
@@ -603,15 +652,15 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece);
     if (m_maxColumns >= 0)
         for (const Block& block : rebuilt)
-            for (int32_t c : block.columns)
-                m_maxColumns = std::max<qint64>(m_maxColumns, c);
+            m_maxColumns = std::max<qint64>(m_maxColumns, block.widest);
+    for (size_t b = b0; b <= b1; ++b)
+        forgetBorrowed(m_blocks[b]);
     m_blocks.erase(m_blocks.begin() + qsizetype(b0), m_blocks.begin() + qsizetype(b1) + 1);
     m_blocks.insert(m_blocks.begin() + qsizetype(b0), std::make_move_iterator(rebuilt.begin()),
         std::make_move_iterator(rebuilt.end()));
     if (m_blocks.empty()) {
         Block empty;
         empty.starts.push_back(0);
-        empty.columns.push_back(0);
         m_blocks.push_back(std::move(empty));
     }
     refreshFrom(b0);
@@ -629,24 +678,12 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, const QS
     return added;
 }
 
-void CodeTextBuffer::addSpareText(QString storage)
-{
-    if (!wantsSpares(m_length))
-        return;
-    m_spares.push_back(std::move(storage));
-    if (m_spares.size() <= size_t(spareCount))
-        return;
-    // One still held elsewhere goes first (it may never come free), else the oldest.
-    auto drop = std::find_if(m_spares.begin(), m_spares.end(), [](const QString& s) { return !s.isDetached(); });
-    m_spares.erase(drop == m_spares.end() ? m_spares.begin() : drop);
-}
-
 qsizetype CodeTextBuffer::memoryUsage() const
 {
     qsizetype bytes = qsizetype(sizeof(*this));
     for (const Block& block : m_blocks) {
         bytes += qsizetype(sizeof(Block)) + 2 * block.text.capacity() + 16;
-        bytes += qsizetype(block.starts.capacity() * sizeof(int32_t) + block.columns.capacity() * sizeof(int32_t)
+        bytes += qsizetype(block.starts.capacity() * sizeof(uint16_t) + block.columns.capacity() * sizeof(uint16_t)
             + block.checkpoints.capacity() * sizeof(Checkpoint));
     }
     bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2);

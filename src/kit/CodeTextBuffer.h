@@ -27,8 +27,8 @@ public:
 
     CodeTextBuffer();
     explicit CodeTextBuffer(QStringView text);
-    // Keeps a shallow copy of `text` and lets its blocks of short lines read from it instead of
-    // copying them: a large text is then held once, and its first edit copies one block.
+    // Keeps a shallow copy of `text` and lets its blocks read from it instead of copying them: a
+    // large text is then held once, and an edit copies only the block it touches.
     explicit CodeTextBuffer(const QString& text);
 
     // Columns of one code point (tab excluded: it depends on the column).
@@ -68,16 +68,6 @@ public:
     // `nearest` picks the nearer edge of that character instead of its start.
     qsizetype positionAtColumn(qsizetype line, qint64 column, bool nearest = false) const;
 
-    // Storage for later `text()` answers of a large buffer, allocated (and touched) elsewhere,
-    // for instance on a worker thread: a first write into fresh memory of many megabytes costs
-    // more than copying the text. Spares that are still shared wait until they are free.
-    void addSpareText(QString storage);
-    // Whether the buffer is large enough to keep spares, and how many it keeps.
-    static bool wantsSpares(qsizetype length) { return length >= kSpareMinimum; }
-    static constexpr int spareCount = 2;
-    // The capacity a spare for a text of `length` units should have.
-    static qsizetype spareCapacity(qsizetype length) { return length + length / 16 + 4096; }
-
     // Bytes held, for the memory figures.
     qsizetype memoryUsage() const;
 
@@ -87,24 +77,30 @@ private:
         int32_t column; // column at that offset
         bool tabAfter;  // a tab lies between this checkpoint and the next
     };
+    // A block of short lines stays under 64 Ki units, so its line starts and columns take 16 bits.
     struct Block {
         QString text;                        // whole lines; every block but the last ends with LF
-        std::vector<int32_t> starts;         // line starts within `text`, starts[0] == 0
-        std::vector<int32_t> columns;        // per line
-        int32_t widest = 0;                  // the largest of `columns`
+        std::vector<uint16_t> starts;        // line starts within `text`, starts[0] == 0
+        // Per line; left empty when each line's columns equal its length (plain ASCII without
+        // tabs, the common case) and for a long line, whose columns are `widest`.
+        std::vector<uint16_t> columns;
+        int32_t widest = 0;                  // the most columns of a line in the block
         std::vector<Checkpoint> checkpoints; // only for a block holding one long line
+        bool borrowed = false;               // `text` reads `m_borrowed` in place
     };
 
     CodeTextBuffer(QStringView text, const QString* source);
 
     // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
-    // with `borrow`, blocks of short lines read `text` in place (its storage outlives them).
+    // with `borrow`, blocks read `text` in place (its storage outlives them).
     static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
                              bool borrow = false);
     static void measureBlock(Block& block);
+    static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static void buildCheckpoints(Block& block);
     void editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted);
+    void forgetBorrowed(const Block& block);
     void refreshFrom(size_t b);
     size_t blockAtPosition(qsizetype position) const;
     size_t blockAtLine(qsizetype line) const;
@@ -116,14 +112,11 @@ private:
     qsizetype m_length = 0;
     qsizetype m_lineCount = 1;
     mutable qint64 m_maxColumns = -1;
-    // The text the blocks of short lines read in place; while nothing is edited, also the answer
-    // of `text()`.
+    // The text the borrowed blocks read in place, let go when none is left; while nothing is
+    // edited, also the answer of `text()`.
     QString m_borrowed;
     bool m_borrowedIsText = false;
+    qsizetype m_borrowedBlocks = 0;
     mutable QString m_textCache;
     mutable bool m_textCached = false;
-    // Earlier answers of `text()` and given spares, whose storage is reused once nobody else
-    // holds it.
-    mutable std::vector<QString> m_spares;
-    static constexpr qsizetype kSpareMinimum = qsizetype(1) << 20;
 };

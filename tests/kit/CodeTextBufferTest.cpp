@@ -288,16 +288,14 @@ void CodeTextBufferTest::heldText_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<bool>("replaceAll");
-    QTest::addColumn<bool>("giveSpares");
     const QString longLine = QStringLiteral("{\"id\":1,\"on\":true},").repeated(80'000); // over a million units
     QString shortLines;
     for (int i = 0; i < 3000; ++i)
         shortLines += QStringLiteral("  \"k%1\": [1, 2],\n").arg(i);
-    QTest::newRow("one long line") << longLine << false << false;
-    QTest::newRow("one long line, spares") << longLine << false << true;
-    QTest::newRow("short lines") << shortLines << false << false;
-    QTest::newRow("pasted over everything") << shortLines << true << false;
-    QTest::newRow("pasted over everything, spares") << longLine << true << true;
+    QTest::newRow("one long line") << longLine << false;
+    QTest::newRow("short lines") << shortLines << false;
+    QTest::newRow("pasted over everything") << shortLines << true;
+    QTest::newRow("long line pasted over everything") << longLine << true;
 }
 
 // Whoever holds an answer of text() keeps that text while the buffer goes on being edited.
@@ -305,7 +303,6 @@ void CodeTextBufferTest::heldText()
 {
     QFETCH(QString, start);
     QFETCH(bool, replaceAll);
-    QFETCH(bool, giveSpares);
     CodeTextBuffer buffer(QStringLiteral("[1]"));
     QString model = QStringLiteral("[1]");
     if (replaceAll) {
@@ -315,12 +312,6 @@ void CodeTextBufferTest::heldText()
         buffer = CodeTextBuffer(start);
     }
     model = start;
-    if (giveSpares) {
-        QString spare;
-        spare.reserve(CodeTextBuffer::spareCapacity(model.size()));
-        buffer.addSpareText(spare);
-        buffer.addSpareText(QString()); // too small: never used
-    }
     QList<QString> held;
     QRandomGenerator rng(9);
     for (int step = 0; step < 12; ++step) {
@@ -333,7 +324,6 @@ void CodeTextBufferTest::heldText()
         QCOMPARE(buffer.text(), model);
         QCOMPARE(buffer.text(), model); // the second answer is the same text
         CodeTextModel::check(buffer, model);
-        // Let the oldest holder go, so its storage can serve a later answer.
         if (held.size() > 2)
             held.removeFirst();
     }
@@ -349,6 +339,7 @@ void CodeTextBufferTest::borrowedSource_data()
     QTest::newRow("short CR LF lines") << QStringLiteral("a\tb c") << 20000 << QStringLiteral("\r\n");
     QTest::newRow("one long line") << QStringLiteral("{\"k\":1}") << 1000 << QString();
     QTest::newRow("text built in parts") << QStringLiteral("    \"name\": \"item\",") << 600000 << QStringLiteral("\n");
+    QTest::newRow("long lines, each a block") << QStringLiteral("[1, 2],").repeated(900) << 5 << QStringLiteral("\n");
 }
 
 // A buffer built from a string reads it in place: neither the owner's later edits nor the
