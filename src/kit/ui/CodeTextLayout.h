@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/CodeTextHighlighter.h"
+#include "kit/ui/CodeTextLongLine.h"
 
 #include <QFont>
 #include <QHash>
@@ -23,10 +24,8 @@ class QPainter;
 // count until then. The counts are summed in a tree, so a row's line and a line's first row cost
 // a logarithm, and a correction costs the same. Rows all have the same height.
 //
-// A line longer than `longLine` units keeps a cheaper rule: its rows are cut every `wrapColumns`
-// columns (moved to a grapheme boundary). Its text is shaped in pieces of a few dozen units
-// whose bounds move with edits rather than with the rows, so an edit reshapes only the piece it
-// falls in, although every row after it shifts; rows are drawn from the pieces they cover.
+// A line longer than `longLine` units is never shaped whole: a `CodeTextLongLine` cuts its rows by
+// columns and shapes only the pieces of it that are drawn or measured.
 class CodeTextLayout {
 public:
     static constexpr qsizetype longLine = 16384;
@@ -107,20 +106,7 @@ private:
     void layOut(Entry& e, qsizetype line);
     QList<QTextLayout::FormatRange> formatsFor(qsizetype from, qsizetype to) const;
     void setRows(qsizetype line, int32_t rows);
-    // Long lines: row starts by columns, shaped row layouts on demand.
-    qsizetype longRowStart(qsizetype line, qint64 row) const;
-    QTextLayout* longRowLayout(Entry& e, qsizetype line, qint64 row);
-    QTextLayout* sliceLayout(Entry& e, qsizetype from, qsizetype to);
-    struct Part;
-    // The shaped pieces covering [from, to) of a long line, in order; false (and no parts) when
-    // one holds right-to-left text, whose visual order a piece cannot be cut by.
-    bool rowParts(Entry& e, qsizetype line, qsizetype from, qsizetype to, std::vector<Part>& parts);
-    void splitPieces(Entry& e, qsizetype line);
-    qsizetype pieceBreakNear(qsizetype line, qsizetype lineLength, qsizetype target) const;
-    // Cuts the uncut stretches that [from, to) of a long line reaches into pieces.
-    void cutPieces(Entry& e, qsizetype line, qsizetype from, qsizetype to);
-    void editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added);
-    void trimPieces(Entry& e);
+    CodeTextLongLine::Context longContext(qsizetype line) const;
     void trimCache();
 
     const CodeTextBuffer& m_buffer;
