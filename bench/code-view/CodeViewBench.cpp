@@ -64,7 +64,7 @@ QString emojiLine()
     return s.left(50'000);
 }
 
-QString prose(qsizetype units)
+QString prose(qsizetype units, int wordsPerParagraph = 90)
 {
     static const char* words[] = {"the ", "licence ", "Markdown ", "full ", "a ", "documentation, ", "of ", "\"quoted\" ",
         "42 ", "https://example.com/path ", "and "};
@@ -72,7 +72,7 @@ QString prose(qsizetype units)
     s.reserve(units + 64);
     for (int i = 0; s.size() < units; ++i) {
         s += QLatin1String(words[(i * 7 + i / 11) % 11]);
-        if (i % 90 == 89)
+        if (i % wordsPerParagraph == wordsPerParagraph - 1)
             s += QStringLiteral("\n\n");
     }
     return s;
@@ -279,6 +279,7 @@ int main(int argc, char** argv)
         {"100,000 short paragraphs", "shown <= 50 ms, key p95 <= 8 ms", paragraphs(100'000), 40, 20, false},
         {"one 1 MB line", "shown <= 50 ms, key p95 <= 16 ms", oneLine(1'000'000), 40, 3, false},
         {"10 MB document, wrap width changes", "width change <= 50 ms", prose(10'000'000), 10, 2, true},
+        {"10 MB of short paragraphs, wrap width changes", "width change <= 50 ms", prose(10'000'000, 3), 10, 2, true},
     };
     const int startThreads = processThreads();
     std::printf("CodeTextView beside QPlainTextEdit: 1000x700 offscreen, %s, wrap at words; median ± spread of %d "
