@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr size_t kCacheLines = 1024; // shaped lines kept per view
+constexpr size_t kCacheLines = 1024;        // shaped lines kept per view
+constexpr qsizetype kEstimateLines = 65536; // lines estimated at once after a change of width
 
 using FormatRange = QTextLayout::FormatRange;
 
@@ -98,7 +99,8 @@ void CodeTextLayout::setFont(const QFont& font)
     const QFontMetricsF fm(font);
     m_charWidth = std::max<qreal>(1.0, fm.horizontalAdvance(QLatin1Char('0')));
     m_lineHeight = std::max(1, int(std::ceil(fm.lineSpacing())));
-    reset();
+    m_cache.clear();
+    reestimateLater();
 }
 
 void CodeTextLayout::setWidth(qreal width, bool wrap)
@@ -107,7 +109,8 @@ void CodeTextLayout::setWidth(qreal width, bool wrap)
         return;
     m_width = width;
     m_wrap = wrap;
-    reset();
+    m_cache.clear();
+    reestimateLater();
 }
 
 int CodeTextLayout::wrapColumns() const { return std::max(1, int(m_width / m_charWidth)); }
@@ -137,8 +140,36 @@ void CodeTextLayout::reset()
     reestimate();
 }
 
+void CodeTextLayout::reestimateLater()
+{
+    if (m_buffer.lineCount() <= kEstimateLines) {
+        reestimate();
+        return;
+    }
+    m_staleFrom = 0;
+    m_rowsChanged = true;
+}
+
+bool CodeTextLayout::estimateMore()
+{
+    if (m_staleFrom < 0)
+        return false;
+    const qsizetype lines = qsizetype(m_rows.rows.size());
+    const qsizetype end = std::min(lines, m_staleFrom + kEstimateLines);
+    for (qsizetype line = m_staleFrom; line < end; ++line)
+        m_rows.set(size_t(line), estimateRows(line));
+    // Lines laid out since the change keep their exact counts.
+    for (auto it = m_cache.lower_bound(m_staleFrom); it != m_cache.end() && it->first < end; ++it)
+        if (it->second->layout)
+            m_rows.set(size_t(it->first), int32_t(std::max(1, it->second->layout->lineCount())));
+    m_staleFrom = end < lines ? end : -1;
+    m_rowsChanged = true;
+    return m_staleFrom >= 0;
+}
+
 void CodeTextLayout::reestimate()
 {
+    m_staleFrom = -1;
     const qsizetype lines = m_buffer.lineCount();
     m_rows.rows.resize(size_t(lines));
     for (qsizetype line = 0; line < lines; ++line)
@@ -162,6 +193,11 @@ void CodeTextLayout::replaced(qsizetype position, qsizetype removed, qsizetype a
     qsizetype oldLastLine, qsizetype newLastLine)
 {
     const qsizetype delta = newLastLine - oldLastLine;
+    // Edited lines are estimated afresh; the lines after them move.
+    if (m_staleFrom > oldLastLine)
+        m_staleFrom += delta;
+    else if (m_staleFrom >= firstLine)
+        m_staleFrom = newLastLine + 1 < m_buffer.lineCount() ? newLastLine + 1 : -1;
     if (firstLine == oldLastLine && delta == 0 && isLong(firstLine)) {
         // Within a long line, rows before the edit keep their text and their shapes.
         if (auto it = m_cache.find(firstLine); it != m_cache.end() && it->second->layout) {
@@ -373,9 +409,12 @@ CodeTextLayout::Entry* CodeTextLayout::entry(qsizetype line)
     Entry& e = *it->second;
     e.used = ++m_useClock;
     if (isLong(line)) {
-        // Rows are shaped with the colours of their own slice; they are checked when drawn.
-        if (!e.longLine)
+        // Rows are shaped with the colours of their own slice; they are checked when drawn. Its
+        // rows are cut by its count, which must be of the present width.
+        if (!e.longLine) {
             e.longLine = std::make_unique<CodeTextLongLine>();
+            setRows(line, estimateRows(line));
+        }
         return &e;
     }
     if (!e.layout || e.generation != m_formatGeneration) {
