@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/CodeTextHighlighter.h"
+#include "kit/ui/CodeTextLongLine.h"
 
 #include <QFont>
 #include <QHash>
@@ -21,12 +22,13 @@ class QPainter;
 //
 // Every line has a row count: exact once the line has been laid out, estimated from its column
 // count until then. The counts are summed in a tree, so a row's line and a line's first row cost
-// a logarithm, and a correction costs the same. Rows all have the same height.
+// a logarithm, and a correction costs the same. Rows all have the same height. After a change of
+// width or font, a document of many lines is estimated again a stretch at a time (`estimateMore`),
+// so that a resize costs the same however long the document is; lines not reached yet keep their
+// former counts, and a line is brought up to date whenever it is used.
 //
-// A line longer than `longLine` units keeps a cheaper rule: its rows are cut every `wrapColumns`
-// columns (moved to a grapheme boundary). Its text is shaped in pieces of a few dozen units
-// whose bounds move with edits rather than with the rows, so an edit reshapes only the piece it
-// falls in, although every row after it shifts; rows are drawn from the pieces they cover.
+// A line longer than `longLine` units is never shaped whole: a `CodeTextLongLine` cuts its rows by
+// columns and shapes only the pieces of it that are drawn or measured.
 class CodeTextLayout {
 public:
     static constexpr qsizetype longLine = 16384;
@@ -67,6 +69,10 @@ public:
     qint64 exactRowsOfLine(qsizetype line);
     // Whether corrections changed row counts since the last call.
     bool takeRowsChanged();
+    // Whether some lines still have row counts from a former width or font.
+    bool estimating() const { return m_staleFrom >= 0; }
+    // Estimates the next stretch of those lines; answers whether any remain.
+    bool estimateMore();
 
     // The row within its line that shows `position`; with `upstream`, a position where a wrapped
     // row ends belongs to that row rather than to the next.
@@ -102,25 +108,14 @@ private:
 
     int32_t estimateRows(qsizetype line) const;
     void reestimate();
+    // Counts of every line are out of date: estimated again now or, for many lines, bit by bit.
+    void reestimateLater();
     bool isLong(qsizetype line) const;
     Entry* entry(qsizetype line);
     void layOut(Entry& e, qsizetype line);
     QList<QTextLayout::FormatRange> formatsFor(qsizetype from, qsizetype to) const;
     void setRows(qsizetype line, int32_t rows);
-    // Long lines: row starts by columns, shaped row layouts on demand.
-    qsizetype longRowStart(qsizetype line, qint64 row) const;
-    QTextLayout* longRowLayout(Entry& e, qsizetype line, qint64 row);
-    QTextLayout* sliceLayout(Entry& e, qsizetype from, qsizetype to);
-    struct Part;
-    // The shaped pieces covering [from, to) of a long line, in order; false (and no parts) when
-    // one holds right-to-left text, whose visual order a piece cannot be cut by.
-    bool rowParts(Entry& e, qsizetype line, qsizetype from, qsizetype to, std::vector<Part>& parts);
-    void splitPieces(Entry& e, qsizetype line);
-    qsizetype pieceBreakNear(qsizetype line, qsizetype lineLength, qsizetype target) const;
-    // Cuts the uncut stretches that [from, to) of a long line reaches into pieces.
-    void cutPieces(Entry& e, qsizetype line, qsizetype from, qsizetype to);
-    void editPieces(Entry& e, qsizetype line, qsizetype position, qsizetype removed, qsizetype added);
-    void trimPieces(Entry& e);
+    CodeTextLongLine::Context longContext(qsizetype line) const;
     void trimCache();
 
     const CodeTextBuffer& m_buffer;
@@ -135,6 +130,7 @@ private:
     QString m_preedit;
     RowTree m_rows;
     bool m_rowsChanged = false;
+    qsizetype m_staleFrom = -1; // lines from here on have out-of-date counts; -1 when none
     std::map<qsizetype, std::unique_ptr<Entry>> m_cache;
     quint64 m_useClock = 0;
 };

@@ -247,7 +247,13 @@ void CodeTextView::metricsChanged()
     viewport()->update();
 }
 
-void CodeTextView::updateLayoutWidth() { m_layout->setWidth(textAreaWidth(), m_wrap); }
+void CodeTextView::updateLayoutWidth()
+{
+    m_layout->setWidth(textAreaWidth(), m_wrap);
+    // Rows of many lines are estimated again between events; the top line holds the view still.
+    if (m_layout->estimating())
+        m_estimateTimer.start(0, this);
+}
 
 qreal CodeTextView::characterWidth() const { return m_layout->characterWidth(); }
 
@@ -696,6 +702,11 @@ void CodeTextView::timerEvent(QTimerEvent* e)
     if (e->timerId() == m_blinkTimer.timerId()) {
         m_caretVisible = !m_caretVisible;
         viewport()->update(positionRect(m_caret).adjusted(-2, 0, 2, 0));
+    } else if (e->timerId() == m_estimateTimer.timerId()) {
+        if (!m_layout->estimateMore())
+            m_estimateTimer.stop();
+        if (m_layout->takeRowsChanged())
+            syncScrollBars();
     } else if (e->timerId() == m_indicatorTimer.timerId()) {
         m_indicatorTimer.stop();
         m_indicator = {-1, 0};

@@ -214,5 +214,6 @@ private:
     bool m_focused = false;
     QBasicTimer m_blinkTimer;
     QBasicTimer m_indicatorTimer;
+    QBasicTimer m_estimateTimer;
     CodeTextRange m_indicator{-1, 0};
 };

@@ -80,6 +80,8 @@ private slots:
     void notifications();
     void revealAndDrops();
     void screenshot();
+    void widthChangeOnManyLines_data();
+    void widthChangeOnManyLines();
 };
 
 static void sizeForColumns(CodeTextView& view, int columns)
@@ -554,6 +556,53 @@ void CodeTextViewTest::setBufferEqualsSetText()
     b.insertPlainText(QStringLiteral("z"));
     QCOMPARE(b.text(), a.text());
     QCOMPARE(b.rowCount(), a.rowCount());
+}
+
+void CodeTextViewTest::widthChangeOnManyLines_data()
+{
+    QTest::addColumn<int>("fromColumns");
+    QTest::addColumn<int>("toColumns");
+    QTest::newRow("narrower") << 60 << 20;
+    QTest::newRow("wider") << 20 << 60;
+}
+
+// Rows of a document of many lines are counted again after a width change without moving the
+// view, edits made meanwhile included, and come to what a view made at that width counts.
+void CodeTextViewTest::widthChangeOnManyLines()
+{
+    QFETCH(int, fromColumns);
+    QFETCH(int, toColumns);
+    QString text;
+    for (int i = 0; i < 200'000; ++i)
+        text += QString((i * 7) % 71, QLatin1Char('x')) + QLatin1Char('\n');
+    CodeTextView view, fresh;
+    for (CodeTextView* v : {&view, &fresh})
+        v->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    sizeForColumns(view, fromColumns);
+    view.setText(text);
+    const qsizetype topLine = 150'000;
+    view.setSelection(view.buffer().lineStart(topLine), view.buffer().lineStart(topLine));
+    view.scrollToPosition(view.buffer().lineStart(topLine));
+    const qsizetype shownLine = view.buffer().lineAt(view.topVisiblePosition());
+    sizeForColumns(view, toColumns);
+    QCOMPARE(view.buffer().lineAt(view.topVisiblePosition()), shownLine);
+    sizeForColumns(fresh, toColumns);
+    fresh.setText(text);
+    QTRY_COMPARE_WITH_TIMEOUT(view.rowCount(), fresh.rowCount(), 20000);
+    QCOMPARE(view.buffer().lineAt(view.topVisiblePosition()), shownLine);
+
+    // Lines come and go, before the rows being counted and after them.
+    sizeForColumns(view, fromColumns);
+    QCoreApplication::processEvents();
+    view.setSelection(view.buffer().lineStart(10), view.buffer().lineStart(16));
+    view.insertPlainText(QStringLiteral("a\nb\nc\n"));
+    view.setSelection(view.buffer().lineStart(190'000), view.buffer().lineStart(190'002));
+    view.insertPlainText(QString());
+    sizeForColumns(fresh, fromColumns);
+    fresh.setText(view.text());
+    QTRY_COMPARE_WITH_TIMEOUT(view.rowCount(), fresh.rowCount(), 20000);
+    for (qsizetype line : {qsizetype(0), qsizetype(12), qsizetype(100'000), qsizetype(180'000), qsizetype(199'000)})
+        QCOMPARE(view.firstRowOfLine(line), fresh.firstRowOfLine(line));
 }
 
 QTEST_MAIN(CodeTextViewTest)
