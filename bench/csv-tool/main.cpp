@@ -298,8 +298,11 @@ int main(int argc, char** argv)
     grid->selectionModel()->select(QItemSelection(grid->model()->index(200000, 0), grid->model()->index(299999, 0)),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     waitFor([&] { return model.selection().size() == 100000; });
+    // A copy this size is built off the GUI thread: the time is until it lands on the clipboard.
+    QApplication::clipboard()->clear();
     t.restart();
     model.copySelection(false);
+    waitFor([&] { return !model.isCopying() && !QApplication::clipboard()->text().isEmpty(); });
     const double copyMs = t.nsecsElapsed() / 1e6;
     const qsizetype copied = QApplication::clipboard()->text().size();
 
@@ -342,7 +345,7 @@ int main(int argc, char** argv)
                           " GUI thread CPU median %4 ms, slowest %5 ms\n")
                .arg(median(steps), 0, 'f', 2).arg(sorted[sorted.size() * 9 / 10], 0, 'f', 2).arg(sorted.back(), 0, 'f', 2)
                .arg(median(stepsCpu), 0, 'f', 2).arg(sortedCpu.back(), 0, 'f', 2);
-    out << QStringLiteral("copy %3 selected rows as JSON: %1 ms (must be < 1000), %2 characters\n")
+    out << QStringLiteral("copy %3 selected rows as JSON, until on the clipboard: %1 ms (must be < 1000), %2 characters\n")
                .arg(copyMs, 0, 'f', 0).arg(copied).arg(model.selection().size());
     return 0;
 }
