@@ -115,7 +115,12 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     applyAppearance();
 
     connect(m_view, &CodeTextView::textChanged, this, &CodeEditor::onViewTextChanged);
-    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) { m_lastEdit = edit; });
+    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
+        // Only the user's edits are handed on: a host's whole text kept here would make the
+        // next keystroke copy the line it shares.
+        if (!m_programEdit)
+            m_lastEdit = edit;
+    });
     connect(m_view, &CodeTextView::textEdited, this, [this] {
         // The user's edit: the shown matches belong to the old text.
         clearHighlights();

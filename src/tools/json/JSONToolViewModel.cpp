@@ -30,8 +30,38 @@ struct JSONToolViewModel::FormatRun {
 // What a format run hands over before it ends: the input's metrics.
 struct JSONToolViewModel::FormatStage {
     std::optional<JSONTextMetrics> inputMetrics;
-    // The input built from the editor's snapshot, with the generation it belongs to.
-    std::optional<std::pair<int, QString>> builtText;
+};
+
+// A made output as a worker reads it: the model's text, or a snapshot of the output editor,
+// let go once read.
+struct JSONToolViewModel::OutputRead {
+    QString text;
+    std::shared_ptr<CodeTextSnapshot> snapshot;
+
+    QString whole() const
+    {
+        if (!snapshot)
+            return text;
+        const QString out = snapshot->text();
+        *snapshot = CodeTextSnapshot();
+        return out;
+    }
+    // Read part by part: a formatted output in many blocks is never joined for this.
+    bool equals(QStringView made) const
+    {
+        if (!snapshot)
+            return QStringView(text) == made;
+        bool same = snapshot->length() == made.size();
+        qsizetype at = 0;
+        if (same)
+            snapshot->forEachPart([&](QStringView part) {
+                same = made.sliced(at, part.size()) == part;
+                at += part.size();
+                return same;
+            });
+        *snapshot = CodeTextSnapshot();
+        return same;
+    }
 };
 
 struct JSONToolViewModel::OpenedText {
@@ -89,13 +119,10 @@ int JSONToolViewModel::bumped(int generation)
     return generation == INT_MAX ? 0 : generation + 1;
 }
 
-const QString& JSONToolViewModel::text() const
+QString JSONToolViewModel::text() const
 {
-    if (m_textFromEdit) {
-        m_text = TextHelpers::repairedUTF16(m_editSource().text());
-        m_editSource = nullptr;
-        m_textFromEdit = false;
-    }
+    if (m_textFromEdit)
+        return TextHelpers::repairedUTF16(m_editSource().text());
     return m_text;
 }
 
@@ -104,13 +131,86 @@ std::function<QString()> JSONToolViewModel::textMaker() const
     if (!m_textFromEdit)
         return [text = m_text] { return text; };
     CodeTextSnapshot now = m_editSource();
-    return [snapshot = std::make_shared<CodeTextSnapshot>(std::move(now))] {
-        // A text of its own, and the snapshot let go at once: while either shares a block of
-        // the editor, its next keystroke copies that block.
+    return [snapshot = std::make_shared<CodeTextSnapshot>(std::move(now)), own = m_userEdited] {
+        // The snapshot is let go at once: while it shares a block of the editor, the next
+        // keystroke copies that block. While typing goes on, the text is the worker's own for
+        // the same reason; a text just set is shared, as a copy would double its size.
         const QString text = TextHelpers::repairedUTF16(snapshot->text());
         *snapshot = CodeTextSnapshot();
-        return text.isDetached() ? text : QString(text.constData(), text.size());
+        return !own || text.isDetached() ? text : QString(text.constData(), text.size());
     };
+}
+
+std::optional<JSONToolViewModel::OutputRead> JSONToolViewModel::outputRead(OutputMode mode) const
+{
+    const Output& out = output(mode);
+    if (!out.made)
+        return std::nullopt;
+    if (!out.inEditor)
+        return OutputRead{out.text, nullptr};
+    return OutputRead{QString(), std::make_shared<CodeTextSnapshot>(m_outputSource())};
+}
+
+QString JSONToolViewModel::outputText(OutputMode mode) const
+{
+    if (output(mode).inEditor)
+        return m_outputSource().text();
+    return madeOutput(mode).text;
+}
+
+void JSONToolViewModel::leaveTextToEditor()
+{
+    if (!m_inputSource || m_textFromEdit)
+        return;
+    m_editedLength = m_text.size();
+    m_editSource = m_inputSource;
+    m_textFromEdit = true;
+    m_userEdited = false;
+    m_text = QString();
+}
+
+void JSONToolViewModel::leaveOutputToEditor()
+{
+    if (!m_outputSource)
+        return;
+    // The editor shows one output only; one it showed before is made again when asked for.
+    Output& other = output(m_shownMode == OutputMode::formatted ? OutputMode::minified : OutputMode::formatted);
+    if (other.inEditor) {
+        Output unmade;
+        unmade.metrics = other.metrics;
+        other = std::move(unmade);
+    }
+    Output& shown = output(m_shownMode);
+    if (shown.made && !shown.inEditor) {
+        shown.length = shown.text.size();
+        shown.text = QString();
+        shown.buffer.reset();
+        shown.inEditor = true;
+    }
+}
+
+void JSONToolViewModel::setInputSource(SnapshotSource source)
+{
+    if (!source && m_textFromEdit) {
+        m_text = text();
+        m_editSource = nullptr;
+        m_textFromEdit = false;
+    }
+    m_inputSource = std::move(source);
+    leaveTextToEditor();
+}
+
+void JSONToolViewModel::setOutputSource(SnapshotSource source)
+{
+    if (!source && m_outputSource) {
+        Output& shown = output(m_shownMode);
+        if (shown.inEditor) {
+            shown.text = m_outputSource().text();
+            shown.inEditor = false;
+        }
+    }
+    m_outputSource = std::move(source);
+    leaveOutputToEditor();
 }
 
 void JSONToolViewModel::storeText(const QString& text)
@@ -119,6 +219,7 @@ void JSONToolViewModel::storeText(const QString& text)
     m_text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
     m_editSource = nullptr;
     m_textFromEdit = false;
+    m_userEdited = false;
     m_editQuiet.stop();
     m_textGeneration = bumped(m_textGeneration);
 }
@@ -130,6 +231,7 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
     m_editedLength += edit.changeInLength();
     m_editSource = std::move(snapshot);
     m_textFromEdit = true;
+    m_userEdited = true;
     m_text = QString();
     m_textGeneration = bumped(m_textGeneration);
     setOpenError(QString());
@@ -149,6 +251,7 @@ void JSONToolViewModel::setText(const QString& text)
     setOpenError(QString());
     m_opener.markEdited();
     emit textChanged();
+    leaveTextToEditor();
     scheduleFormat();
 }
 
@@ -193,6 +296,12 @@ void JSONToolViewModel::showChosenOutput()
     if (m_editQuiet.isActive())
         return;
     Output& chosen = output(mode);
+    if (chosen.inEditor) {
+        // Back to the output still on show, before the other one arrived.
+        m_shownMode = mode;
+        scheduleSearch();
+        return;
+    }
     const qsizetype length = m_textFromEdit ? m_editedLength : m_text.size();
     const bool large = chosen.made ? chosen.text.size() >= kLargeText : length >= kLargeText;
     if (!large || (chosen.made && chosen.buffer)) {
@@ -202,6 +311,7 @@ void JSONToolViewModel::showChosenOutput()
         }
         m_shownMode = mode;
         emit shownOutputChanged();
+        leaveOutputToEditor();
         scheduleSearch();
         return;
     }
@@ -231,6 +341,7 @@ void JSONToolViewModel::showChosenOutput()
                 announceOutput(mode);
             m_shownMode = mode;
             emit shownOutputChanged();
+            leaveOutputToEditor();
             scheduleSearch();
         });
 }
@@ -253,7 +364,7 @@ const JSONToolViewModel::Output& JSONToolViewModel::madeOutput(OutputMode mode) 
         return out;
     out.made = true;
     if (m_validation.isValid) {
-        const QString& input = text();
+        const QString input = text();
         out.text = mode == OutputMode::formatted ? JSONFormatter::format(input, m_indent, m_sortMode).text
                                                  : JSONFormatter::minify(input, m_sortMode).text;
     }
@@ -294,9 +405,16 @@ bool JSONToolViewModel::isSearchPending() const
     return m_searchTask.isPending() || m_searchTask.isRunning();
 }
 
-const QString& JSONToolViewModel::shownOutput() const
+QString JSONToolViewModel::shownOutput() const
 {
-    return output(m_shownMode).text;
+    const Output& shown = output(m_shownMode);
+    return shown.inEditor ? m_outputSource().text() : shown.text;
+}
+
+bool JSONToolViewModel::isShownOutputEmpty() const
+{
+    const Output& shown = output(m_shownMode);
+    return shown.inEditor ? shown.length == 0 : shown.text.isEmpty();
 }
 
 std::optional<CodeTextBuffer> JSONToolViewModel::takeShownOutputBuffer()
@@ -395,26 +513,21 @@ void JSONToolViewModel::startFormat(bool now)
     scheduleSearch();
 
     const std::function<QString()> makeText = textMaker();
-    const bool fromEdit = m_textFromEdit;
-    const int textGeneration = m_textGeneration;
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
     const OutputMode mode = m_outputMode;
     // Compared with what the run makes, so that an equal output is not shown again.
-    const std::optional<QString> old = output(mode).made ? std::optional(output(mode).text) : std::nullopt;
+    const std::optional<OutputRead> old = outputRead(mode);
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
         const QString text = makeText();
         // The input's metrics show before the formatted text is ready.
-        FormatStage first{JSONTextMetrics(text), std::nullopt};
-        if (fromEdit)
-            first.builtText.emplace(textGeneration, text);
-        publish(std::move(first));
+        publish(FormatStage{JSONTextMetrics(text)});
         FormatRun run;
         run.mode = mode;
         // A large output's lines are split here, side by side with its metrics, so that showing
         // it costs the GUI thread nothing.
         auto fill = [&](const QString& made) {
-            run.changed = !old || TextUnits(made) != TextUnits(*old);
+            run.changed = !old || !old->equals(made);
             run.output.made = true;
             if (run.changed && !cancelled) {
                 run.output.text = made;
@@ -437,12 +550,6 @@ void JSONToolViewModel::startFormat(bool now)
         return run;
     };
     auto partial = [this](FormatStage stage) {
-        // The text built off the GUI thread stands for the edits it was built from.
-        if (stage.builtText && m_textFromEdit && stage.builtText->first == m_textGeneration) {
-            m_text = std::move(stage.builtText->second);
-            m_editSource = nullptr;
-            m_textFromEdit = false;
-        }
         if (stage.inputMetrics && *stage.inputMetrics != m_inputMetrics) {
             m_inputMetrics = *stage.inputMetrics;
             emit inputMetricsChanged();
@@ -473,6 +580,7 @@ void JSONToolViewModel::applyFormatRun(FormatRun run)
     if (shownChanged) {
         resetOutputSelection();
         emit shownOutputChanged();
+        leaveOutputToEditor();
     }
     scheduleSearch();
 }
@@ -495,16 +603,15 @@ void JSONToolViewModel::scheduleSearch()
     const QString query = m_searchQuery;
     const JSONSearch::Scope scope = m_searchScope;
     const std::function<QString()> makeText = textMaker();
-    const QString output = shownOutput();
+    const std::optional<OutputRead> shown = outputRead(m_shownMode);
     const int textGeneration = m_textGeneration;
     const int outputGeneration = m_outputGeneration;
     m_searchTask.schedule<SearchResult>(
         [=](const std::atomic_bool& cancelled) {
-            const QString text = makeText();
             SearchResult result{query, scope, textGeneration, outputGeneration, {}, {}};
-            result.inputMatches = JSONSearch::matches(query, text, scope, &cancelled);
+            result.inputMatches = JSONSearch::matches(query, makeText(), scope, &cancelled);
             if (!cancelled)
-                result.outputMatches = JSONSearch::matches(query, output, scope, &cancelled);
+                result.outputMatches = JSONSearch::matches(query, shown ? shown->whole() : QString(), scope, &cancelled);
             return result;
         },
         [this](SearchResult result) {
@@ -644,6 +751,7 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             m_inputSelection = JSONTextRange{0, 0};
             emit textChanged();
             m_inputBuffer.reset();
+            leaveTextToEditor();
             // Nobody is typing: no quiet time.
             startFormat(true);
         },

@@ -25,6 +25,10 @@
 // reveal requests. Lives on the GUI thread; formatting and searching run off it after their
 // quiet times, and only the latest run's result is applied. A run makes only the output on show;
 // the other is made when asked for (a switch of the mode, or its accessor).
+//
+// With editors attached (setInputSource, setOutputSource), the texts live in their buffers only:
+// the model lets go of a text once the editor has taken it and reads a snapshot when it needs
+// it, so a large document is held once and the first keystroke copies nothing.
 class JSONToolViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
@@ -50,17 +54,24 @@ public:
     // Answers the editor's text as it is when called, sharing its blocks.
     using SnapshotSource = std::function<CodeTextSnapshot()>;
 
-    // After the user's edits, built from a snapshot of the editor when first asked for (the
-    // format run builds it off the GUI thread after the quiet time).
-    const QString& text() const;
+    // Built from the editor's snapshot when the editor holds it (shared when it is one block).
+    QString text() const;
     bool isTextEmpty() const { return m_textFromEdit ? m_editedLength == 0 : m_text.isEmpty(); }
     // Stores the text (line breaks made LF, as the editors keep them) and schedules formatting.
     void setText(const QString& text);
     // The input editor's own change; the editor shows it already. The snapshot is taken only
     // when the text is needed: one held while the user types would make each keystroke copy
     // the block it edits (a whole minified document). `snapshot` must answer until the next
-    // change of the text, or until text() was asked for.
+    // change of the text.
     void editText(const TextEdit& edit, SnapshotSource snapshot);
+    // The input editor, showing text() when attached and each text the model sets once
+    // textChanged() is handled; the model then keeps no copy. Detaching (nullptr) takes the
+    // text back.
+    void setInputSource(SnapshotSource source);
+    // The output editor, showing shownOutput() when attached and each output once
+    // shownOutputChanged() is handled; the model then keeps no copy of it. Detaching takes the
+    // shown output back.
+    void setOutputSource(SnapshotSource source);
     JSONFormatter::Indent indent() const { return m_indent; }
     void setIndent(JSONFormatter::Indent indent);
     JSONFormatter::SortMode sortMode() const { return m_sortMode; }
@@ -71,8 +82,8 @@ public:
     void setOutputMode(OutputMode mode);
     const JSONFormatter::Validation& validation() const { return m_validation; }
     // Made here, on the calling thread, when the last run did not make it.
-    const QString& formattedOutput() const { return madeOutput(OutputMode::formatted).text; }
-    const QString& minifiedOutput() const { return madeOutput(OutputMode::minified).text; }
+    QString formattedOutput() const { return outputText(OutputMode::formatted); }
+    QString minifiedOutput() const { return outputText(OutputMode::minified); }
     JSONTextMetrics inputMetrics() const { return m_inputMetrics; }
     JSONTextMetrics formattedMetrics() const { return m_formatted.metrics; }
     JSONTextMetrics minifiedMetrics() const { return m_minified.metrics; }
@@ -98,7 +109,9 @@ public:
     bool isSearchPending() const;
 
     // --- derived
-    const QString& shownOutput() const;
+    // A whole copy when the output editor holds it in several blocks: for copying and tests.
+    QString shownOutput() const;
+    bool isShownOutputEmpty() const;
     // The shown output already split into a code view's lines off the GUI thread, for a large
     // output; handed over once (showing it again after a switch of the mode splits it anew).
     std::optional<CodeTextBuffer> takeShownOutputBuffer();
@@ -180,18 +193,28 @@ private:
     struct FormatRun;
     struct FormatStage;
     struct OpenedText;
+    struct OutputRead;
     // One output for the latest inputs, once made, with its lines split for a large one until
-    // they are handed over.
+    // they are handed over. Once the output editor shows it, only the editor holds its text.
     struct Output {
         QString text;
         JSONTextMetrics metrics;
         std::shared_ptr<CodeTextBuffer> buffer;
         bool made = false;
+        bool inEditor = false;
+        qsizetype length = 0;
     };
 
     void storeText(const QString& text);
     // The input as a worker builds it: the stored text, or the editor's snapshot made whole.
     std::function<QString()> textMaker() const;
+    // The same for a made output; nothing when the output is not made.
+    std::optional<OutputRead> outputRead(OutputMode mode) const;
+    QString outputText(OutputMode mode) const;
+    // After textChanged(): an attached input editor now shows the text, so the model lets go.
+    void leaveTextToEditor();
+    // After shownOutputChanged(): the same for the output editor.
+    void leaveOutputToEditor();
     void startFormat(bool now);
     void applyFormatRun(FormatRun run);
     Output& output(OutputMode mode) const { return mode == OutputMode::formatted ? m_formatted : m_minified; }
@@ -204,10 +227,15 @@ private:
     JSONSearch::MatchList matchList(Pane pane) const;
     static int bumped(int generation);
 
-    mutable QString m_text;
-    // Set by the user's edits until the text is built from the editor.
-    mutable SnapshotSource m_editSource;
-    mutable bool m_textFromEdit = false;
+    QString m_text;
+    // Set while the editor holds the text (after the user's edits, or once it took the text).
+    SnapshotSource m_editSource;
+    bool m_textFromEdit = false;
+    // The user typed since the text was last set: a worker then reads a copy of its own, as the
+    // next keystroke would otherwise copy the block the worker shares.
+    bool m_userEdited = false;
+    SnapshotSource m_inputSource;
+    SnapshotSource m_outputSource;
     qsizetype m_editedLength = 0;
     // The quiet time after the user's edits, at the end of which the editor's text is taken.
     QTimer m_editQuiet;

@@ -329,6 +329,63 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied ? QStringLiteral("[\n  1\n]") : QStringLiteral("before"));
     }
 
+    void editorsHoldTheTexts_data()
+    {
+        QTest::addColumn<int>("items");
+        QTest::newRow("small document") << 3;
+        QTest::newRow("large document, outputs made off the GUI thread") << 3000;
+    }
+    // With editors attached the model reads the texts back from them: copies, searches and
+    // switches of the output mode see what the editors show, and a detached model keeps both.
+    void editorsHoldTheTexts()
+    {
+        QFETCH(int, items);
+        QString doc = QStringLiteral("[");
+        for (int i = 0; i < items; ++i)
+            doc += QStringLiteral("%1{\"id\":%2,\"name\":\"item %2\"}").arg(i ? "," : "").arg(i);
+        doc += u']';
+        const JSONFormatter::Outputs expected =
+            JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), SortMode::none);
+        JSONToolViewModel m;
+        // Stand-ins for the editors: each shows what the model hands it.
+        CodeTextBuffer input(m.text()), output(m.shownOutput());
+        connect(&m, &JSONToolViewModel::textChanged, this, [&] { input = CodeTextBuffer(m.text()); });
+        connect(&m, &JSONToolViewModel::shownOutputChanged, this, [&] {
+            output = m.takeShownOutputBuffer().value_or(CodeTextBuffer(m.shownOutput()));
+        });
+        m.setInputSource([&] { return input.snapshot(); });
+        m.setOutputSource([&] { return output.snapshot(); });
+
+        m.setText(doc);
+        waitForFormat(m);
+        QCOMPARE(m.text(), doc);
+        QCOMPARE(output.text(), expected.formatted);
+        QCOMPARE(m.shownOutput(), expected.formatted);
+        QVERIFY(!m.isShownOutputEmpty());
+        QVERIFY(m.copyOutput());
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected.formatted);
+
+        m.setSearchQuery(QStringLiteral("item 2"));
+        waitForSearch(m);
+        QVERIFY(!m.inputMatches().isEmpty());
+        QCOMPARE(m.outputMatches().size(), m.inputMatches().size());
+
+        // Each output is made again once the editor shows the other one.
+        m.setOutputMode(OutputMode::minified);
+        QTRY_COMPARE_WITH_TIMEOUT(output.text(), expected.minified, 10000);
+        m.setOutputMode(OutputMode::formatted);
+        QTRY_COMPARE_WITH_TIMEOUT(output.text(), expected.formatted, 10000);
+        QCOMPARE(m.minifiedOutput(), expected.minified);
+        QCOMPARE(m.formattedOutput(), expected.formatted);
+
+        m.setInputSource(nullptr);
+        m.setOutputSource(nullptr);
+        input = CodeTextBuffer();
+        output = CodeTextBuffer();
+        QCOMPARE(m.text(), doc);
+        QCOMPARE(m.shownOutput(), expected.formatted);
+    }
+
     void sortModeCycles_data()
     {
         QTest::addColumn<int>("from");

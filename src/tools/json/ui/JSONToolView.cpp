@@ -99,6 +99,13 @@ JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent)
     refreshSearch();
     m_inputEditor->recordReveal(m_model->inputReveal());
     m_outputEditor->recordReveal(m_model->outputReveal());
+    // The editors now show the model's texts, which it need not keep.
+    m_model->setInputSource([editor = QPointer<CodeEditor>(m_inputEditor)] {
+        return editor ? editor->snapshot() : CodeTextSnapshot();
+    });
+    m_model->setOutputSource([editor = QPointer<CodeEditor>(m_outputEditor)] {
+        return editor ? editor->snapshot() : CodeTextSnapshot();
+    });
 }
 
 QWidget* JSONToolView::buildToolbar()
@@ -160,9 +167,11 @@ QWidget* JSONToolView::buildScopeBar()
 
 JSONToolView::~JSONToolView()
 {
-    // A model that outlives this view takes the edited text before the editor goes.
-    if (m_liveModel)
-        (void)m_liveModel->text();
+    // A model that outlives this view takes its texts back before the editors go.
+    if (m_liveModel) {
+        m_liveModel->setInputSource(nullptr);
+        m_liveModel->setOutputSource(nullptr);
+    }
 }
 
 void JSONToolView::buildInputPane()
@@ -472,7 +481,7 @@ void JSONToolView::refreshButtons()
 {
     m_inputCopy->setEnabled(!m_model->isTextEmpty());
     m_clear->setEnabled(!m_model->isTextEmpty());
-    m_outputCopy->setEnabled(!m_model->shownOutput().isEmpty());
+    m_outputCopy->setEnabled(!m_model->isShownOutputEmpty());
 }
 
 void JSONToolView::flashCopy(bool input)
