@@ -1,5 +1,6 @@
 #include "support/BackgroundWork.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "tools/json/JSONToolViewModel.h"
 
 #include <QClipboard>
@@ -362,20 +363,16 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("doc.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("doc.json"), bytes);
 
         JSONToolViewModel m;
         m.setOutputMode(OutputMode::minified);
         m.setSearchQuery(QStringLiteral("k"));
         QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         QVERIFY(changed.wait(3000));
         QCOMPARE(m.text(), text);
-        QCOMPARE(m.fileUrl(), QUrl::fromLocalFile(path));
+        QCOMPARE(m.fileUrl(), url);
         QCOMPARE(m.outputMode(), OutputMode::minified);
         QCOMPARE(m.searchQuery(), QStringLiteral("k"));
         waitForFormat(m);
@@ -391,17 +388,13 @@ private slots:
             doc += QStringLiteral("%1{\"id\": %2, \"name\": \"item %2\"}\r\n").arg(i ? "," : "").arg(i);
         doc += u']';
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("large.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(doc.toUtf8());
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("large.json"), doc.toUtf8());
 
         JSONToolViewModel m;
         QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
         std::optional<CodeTextBuffer> input;
         connect(&m, &JSONToolViewModel::textChanged, this, [&] { input = m.takeInputBuffer(); });
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         QVERIFY(changed.wait(3000));
         const QString lf = QString(doc).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QCOMPARE(m.text(), lf);
@@ -431,14 +424,10 @@ private slots:
     void typingWhileLoadingWins()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("big.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[" + QByteArray("1,").repeated(200000) + "1]");
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("big.json"), "[" + QByteArray("1,").repeated(200000) + "1]");
         JSONToolViewModel m;
         QSignalSpy error(&m, &JSONToolViewModel::openErrorChanged);
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         // Typed in the same turn as the open: the typing stands, and the user hears why.
         m.setText(QStringLiteral("[\"typed\"]"));
         QCOMPARE(m.openError(), QStringLiteral("\u201Cbig.json\u201D was not opened: the document was edited while the "
