@@ -719,87 +719,78 @@ struct PartScan {
     bool clean = true;
 };
 
-PartScan scanPart(const char16_t* p, qsizetype n)
+#if defined(__SSE2__)
+// The lane arithmetic of scanPart for each unit size. The counters are lanes as wide as a unit,
+// summed before they can overflow.
+template <typename Unit>
+struct ScanLanes;
+
+template <>
+struct ScanLanes<char16_t> {
+    static constexpr qsizetype units = 8;
+    static constexpr qsizetype rounds = 4096;
+    static __m128i splat(char c) { return _mm_set1_epi16(c); }
+    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi16(a, b); }
+    static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+    static __m128i subsUnsigned(__m128i a, __m128i b) { return _mm_subs_epu16(a, b); }
+    static qsizetype sum(__m128i lanes) { return qsizetype(laneSum(lanes)); }
+};
+
+// Bytes from 0x80 on fall outside every range scanPart asks about.
+template <>
+struct ScanLanes<unsigned char> {
+    static constexpr qsizetype units = 16;
+    static constexpr qsizetype rounds = 255;
+    static __m128i splat(char c) { return _mm_set1_epi8(c); }
+    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
+    static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi8(a, b); }
+    static __m128i subsUnsigned(__m128i a, __m128i b) { return _mm_subs_epu8(a, b); }
+    static qsizetype sum(__m128i lanes)
+    {
+        alignas(16) quint64 sums[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(lanes, _mm_setzero_si128()));
+        return qsizetype(sums[0] + sums[1]);
+    }
+};
+#endif
+
+template <typename Unit>
+PartScan scanPart(const Unit* p, qsizetype n)
 {
     PartScan scan;
     qsizetype i = 0;
 #if defined(__SSE2__)
-    // Eight units at a time; the counters are 16-bit lanes, summed every 4096 rounds.
+    // A vector of units at a time.
+    using L = ScanLanes<Unit>;
     const __m128i zero = _mm_setzero_si128();
-    auto equal = [](__m128i u, char c) { return _mm_cmpeq_epi16(u, _mm_set1_epi16(c)); };
-    // Lanes where first <= u - from <= first + span, as unsigned 16-bit numbers.
-    auto within = [zero](__m128i u, char from, short span) {
-        return _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(u, _mm_set1_epi16(from)), _mm_set1_epi16(span)), zero);
+    auto equal = [](__m128i u, char c) { return L::equal(u, L::splat(c)); };
+    // Lanes where first <= u - from <= first + span, as unsigned numbers.
+    auto within = [zero](__m128i u, char from, char span) {
+        return L::equal(L::subsUnsigned(L::sub(u, L::splat(from)), L::splat(span)), zero);
     };
-    while (n - i >= 8) {
-        const qsizetype stop = i + std::min<qsizetype>((n - i) / 8, 4096) * 8;
+    while (n - i >= L::units) {
+        const qsizetype stop = i + std::min<qsizetype>((n - i) / L::units, L::rounds) * L::units;
         __m128i count = zero;
         __m128i other = zero;
-        for (; i < stop; i += 8) {
+        for (; i < stop; i += L::units) {
             const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i letter = within(_mm_or_si128(u, _mm_set1_epi16(0x20)), 'a', 25);
+            const __m128i letter = within(_mm_or_si128(u, L::splat(0x20)), 'a', 25);
             const __m128i alphabet = _mm_or_si128(_mm_or_si128(letter, within(u, '0', 9)),
                 _mm_or_si128(_mm_or_si128(equal(u, '+'), equal(u, '/')), _mm_or_si128(equal(u, '-'), equal(u, '_'))));
             const __m128i blank = _mm_or_si128(within(u, '\t', 4), equal(u, ' '));
-            count = _mm_sub_epi16(count, alphabet);
-            other = _mm_or_si128(other, _mm_cmpeq_epi16(_mm_or_si128(alphabet, blank), zero));
+            count = L::sub(count, alphabet);
+            other = _mm_or_si128(other, L::equal(_mm_or_si128(alphabet, blank), zero));
         }
         if (_mm_movemask_epi8(other)) {
             scan.clean = false;
             return scan;
         }
-        scan.dataChars += laneSum(count);
+        scan.dataChars += L::sum(count);
     }
 #endif
     for (; i < n; ++i) {
-        const char16_t u = p[i];
+        const Unit u = p[i];
         const quint8 v = u < 128 ? kSextets[u] : kInvalid;
-        if (v < 64) {
-            ++scan.dataChars;
-        } else if (v != kBlank) {
-            scan.clean = false;
-            return scan;
-        }
-    }
-    return scan;
-}
-
-PartScan scanPart(const unsigned char* p, qsizetype n)
-{
-    PartScan scan;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Sixteen bytes at a time; the counters are 8-bit lanes, summed every 255 rounds. Bytes from
-    // 0x80 on fall outside every range below.
-    const __m128i zero = _mm_setzero_si128();
-    auto equal = [](__m128i b, char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
-    auto within = [zero](__m128i b, char from, char span) {
-        return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(b, _mm_set1_epi8(from)), _mm_set1_epi8(span)), zero);
-    };
-    while (n - i >= 16) {
-        const qsizetype stop = i + std::min<qsizetype>((n - i) / 16, 255) * 16;
-        __m128i count = zero;
-        __m128i other = zero;
-        for (; i < stop; i += 16) {
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i letter = within(_mm_or_si128(b, _mm_set1_epi8(0x20)), 'a', 25);
-            const __m128i alphabet = _mm_or_si128(_mm_or_si128(letter, within(b, '0', 9)),
-                _mm_or_si128(_mm_or_si128(equal(b, '+'), equal(b, '/')), _mm_or_si128(equal(b, '-'), equal(b, '_'))));
-            const __m128i blank = _mm_or_si128(within(b, '\t', 4), equal(b, ' '));
-            count = _mm_sub_epi8(count, alphabet);
-            other = _mm_or_si128(other, _mm_cmpeq_epi8(_mm_or_si128(alphabet, blank), zero));
-        }
-        if (_mm_movemask_epi8(other)) {
-            scan.clean = false;
-            return scan;
-        }
-        alignas(16) quint64 sums[2];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(count, zero));
-        scan.dataChars += qsizetype(sums[0] + sums[1]);
-    }
-#endif
-    for (; i < n; ++i) {
-        const quint8 v = p[i] < 128 ? kSextets[p[i]] : kInvalid;
         if (v < 64) {
             ++scan.dataChars;
         } else if (v != kBlank) {

@@ -695,6 +695,22 @@ inline bool valueStarts(Expect& e, quint32& count)
     }
 }
 
+// The same for a key.
+inline bool keyStarts(Expect& e)
+{
+    if (e != Expect::objectFirst && e != Expect::objectKey)
+        return false;
+    e = Expect::objectColon;
+    return true;
+}
+
+// Whether a closing bracket, of an object or of an array, may end a container in state `e`.
+inline bool closes(Expect e, bool object)
+{
+    return object ? (e == Expect::objectFirst || e == Expect::objectNext)
+                  : (e == Expect::arrayFirst || e == Expect::arrayNext);
+}
+
 // Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
 // numbered in the whole tape.
 template <bool build>
@@ -747,9 +763,7 @@ public:
                     ++p;
                     continue;
                 }
-                const bool closes = object ? (top->expect == Expect::objectFirst || top->expect == Expect::objectNext)
-                                           : (top->expect == Expect::arrayFirst || top->expect == Expect::arrayNext);
-                if (!closes)
+                if (!closes(top->expect, object))
                     return finish();
                 if constexpr (build) {
                     Node& n = m_tape[top->node];
@@ -792,13 +806,10 @@ public:
                     slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
                                        quint32(s.printed)};
                 p = s.at + 1;
-                if (!top) {
+                if (!top)
                     r.events.push_back(Event{Event::key, index});
-                } else if (top->expect == Expect::objectFirst || top->expect == Expect::objectKey) {
-                    top->expect = Expect::objectColon;
-                } else if (!valueStarts(top->expect, top->count)) {
+                else if (!keyStarts(top->expect) && !valueStarts(top->expect, top->count))
                     return finish();
-                }
                 continue;
             }
             default: {
@@ -1012,10 +1023,8 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
             switch (e.kind) {
             case Event::value:
             case Event::key:
-                if (e.kind == Event::key && (top.expect == Expect::objectFirst || top.expect == Expect::objectKey)) {
-                    top.expect = Expect::objectColon;
+                if (e.kind == Event::key && keyStarts(top.expect))
                     break;
-                }
                 if (top.expect == Expect::topValue && e.count >= 0)
                     topLevelCount = e.count;
                 if (!valueStarts(top.expect, top.count))
@@ -1036,10 +1045,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
                 break;
             case Event::closeArray:
             case Event::closeObject: {
-                const bool closes = e.kind == Event::closeObject
-                                        ? (top.expect == Expect::objectFirst || top.expect == Expect::objectNext)
-                                        : (top.expect == Expect::arrayFirst || top.expect == Expect::arrayNext);
-                if (!closes || stack.size() < 2)
+                if (!closes(top.expect, e.kind == Event::closeObject) || stack.size() < 2)
                     return std::nullopt;
                 if (tape) {
                     tape[top.node].length = top.count;

@@ -24,26 +24,34 @@ char16_t hex4(const char16_t* p)
     return char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4) | hexValue(p[3]));
 }
 
+// Decodes the escape at `p` (a backslash) into its unit; returns where the next one begins.
+// Forced inline: it sits in the printer's string loop.
+template <class Sink>
+[[gnu::always_inline]] inline const char16_t* decodeEscape(const char16_t* p, Sink&& sink)
+{
+    const char16_t e = p[1];
+    p += 2;
+    switch (e) {
+    case u'b': sink(u'\b'); break;
+    case u'f': sink(u'\f'); break;
+    case u'n': sink(u'\n'); break;
+    case u'r': sink(u'\r'); break;
+    case u't': sink(u'\t'); break;
+    case u'u': sink(hex4(p)); p += 4; break;
+    default: sink(e); break; // " \ /
+    }
+    return p;
+}
+
 // Decodes the body of a string literal (between its quotes) unit by unit.
 template <class Sink>
 void decodeBody(const char16_t* p, const char16_t* end, Sink&& sink)
 {
     while (p < end) {
-        if (*p != u'\\') {
+        if (*p != u'\\')
             sink(*p++);
-            continue;
-        }
-        const char16_t e = p[1];
-        p += 2;
-        switch (e) {
-        case u'b': sink(u'\b'); break;
-        case u'f': sink(u'\f'); break;
-        case u'n': sink(u'\n'); break;
-        case u'r': sink(u'\r'); break;
-        case u't': sink(u'\t'); break;
-        case u'u': sink(hex4(p)); p += 4; break;
-        default: sink(e); break; // " \ /
-        }
+        else
+            p = decodeEscape(p, sink);
     }
 }
 
@@ -385,17 +393,7 @@ private:
                 p = q;
                 continue;
             }
-            const char16_t e = p[1];
-            p += 2;
-            switch (e) {
-            case u'b': unit(u'\b'); break;
-            case u'f': unit(u'\f'); break;
-            case u'n': unit(u'\n'); break;
-            case u'r': unit(u'\r'); break;
-            case u't': unit(u'\t'); break;
-            case u'u': unit(hex4(p)); p += 4; break;
-            default: unit(e); break; // " \ /
-            }
+            p = decodeEscape(p, unit);
         }
         if (pendingHigh)
             putEscapedUnit(pendingHigh);

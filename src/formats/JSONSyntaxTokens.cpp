@@ -490,71 +490,38 @@ std::optional<std::pair<Token, JSONTextRange>> LongLines::token(qsizetype positi
 // --- Coverage
 
 namespace {
-qsizetype lineStartBefore(const QString& text, qsizetype position)
-{
-    if (position <= 0)
-        return 0;
-    const qsizetype lf = text.lastIndexOf(u'\n', position - 1);
-    return lf < 0 ? 0 : lf + 1;
-}
-qsizetype lineEndFrom(const QString& text, qsizetype start, qsizetype position)
-{
-    if (position > start && position <= text.size() && text.at(position - 1) == u'\n')
-        return position;
-    const qsizetype lf = text.indexOf(u'\n', position);
-    return lf < 0 ? text.size() : lf + 1;
-}
+// The lines of a QString, for Coverage.
+struct StringLines {
+    const QString& text;
+
+    qsizetype size() const { return text.size(); }
+    QChar at(qsizetype position) const { return text.at(position); }
+    qsizetype lineStart(qsizetype position) const
+    {
+        if (position <= 0)
+            return 0;
+        const qsizetype lf = text.lastIndexOf(u'\n', position - 1);
+        return lf < 0 ? 0 : lf + 1;
+    }
+    qsizetype lineEnd(qsizetype from, qsizetype position) const
+    {
+        if (position > from && position <= text.size() && text.at(position - 1) == u'\n')
+            return position;
+        const qsizetype lf = text.indexOf(u'\n', position);
+        return lf < 0 ? text.size() : lf + 1;
+    }
+    QList<JSONTextRange> longLines(JSONTextRange span) const { return longLineRanges(span, text, longLineLimit); }
+};
 } // namespace
 
 QList<JSONTextRange> Coverage::invalidate(JSONTextRange editedRange, qsizetype changeInLength, const QString& text)
 {
-    const qsizetype oldEnd = editedRange.end() - changeInLength;
-    tinted.remove({editedRange.location, oldEnd - editedRange.location});
-    tinted.shift(oldEnd, changeInLength);
-    if (text.isEmpty())
-        return {};
-    const qsizetype n = text.size();
-    const qsizetype location = std::min(n, std::max<qsizetype>(0, editedRange.location));
-    const qsizetype length = std::min(n - location, std::max<qsizetype>(0, editedRange.length));
-    const bool pureInsertionAtLineStart =
-        changeInLength == length && (location == 0 || text.at(location - 1) == u'\n');
-    qsizetype extended = pureInsertionAtLineStart ? length : length + 1;
-    extended = std::min(n - location, extended);
-    const qsizetype start = lineStartBefore(text, location);
-    const qsizetype e = location + extended;
-    const qsizetype end = (extended > 0 && text.at(e - 1) == u'\n') ? e : lineEndFrom(text, e, e);
-    const JSONTextRange span{start, end - start};
-    tinted.remove(span);
-    QList<JSONTextRange> result;
-    if (span.length < longLineLength)
-        result.append(span);
-    else
-        result = longLineRanges(span, text, longLineLimit);
-    for (const JSONTextRange& r : std::as_const(result))
-        tinted.insert(r);
-    return result;
+    return invalidate(editedRange, changeInLength, StringLines{text});
 }
 
 QList<JSONTextRange> Coverage::claim(JSONTextRange range, const QString& text)
 {
-    const qsizetype n = text.size();
-    const qsizetype lo = std::min(n, std::max<qsizetype>(0, range.location));
-    const qsizetype hi = std::min(n, std::max(lo, range.end()));
-    QList<JSONTextRange> result;
-    for (const JSONTextRange& run : tinted.missing({lo, hi - lo})) {
-        const qsizetype start = lineStartBefore(text, run.location);
-        const qsizetype upper = run.end();
-        const qsizetype end = (run.length > 0 && text.at(upper - 1) == u'\n') ? upper : lineEndFrom(text, upper, upper);
-        if (!result.isEmpty() && result.last().end() >= start) {
-            JSONTextRange& last = result.last();
-            last.length = std::max(last.end(), end) - last.location;
-        } else {
-            result.append({start, end - start});
-        }
-    }
-    for (const JSONTextRange& r : std::as_const(result))
-        tinted.insert(r);
-    return result;
+    return claim(range, StringLines{text});
 }
 
 } // namespace JSONSyntaxTokens

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -81,6 +82,65 @@ struct Coverage {
     QList<JSONTextRange> invalidate(JSONTextRange editedRange, qsizetype changeInLength, const QString& text);
     // The not-yet-coloured parts of `range`, widened to whole lines; marks them coloured.
     QList<JSONTextRange> claim(JSONTextRange range, const QString& text);
+
+    // The same over any store of text. `Lines` has size(), at(position), lineStart(position) (of
+    // the line holding it), lineEnd(from, position) (`position` itself when a line feed ends there
+    // after `from`, else just past the line holding it) and longLines(line-aligned range).
+    template <class Lines>
+    QList<JSONTextRange> invalidate(JSONTextRange editedRange, qsizetype changeInLength, const Lines& lines);
+    template <class Lines>
+    QList<JSONTextRange> claim(JSONTextRange range, const Lines& lines);
 };
+
+template <class Lines>
+QList<JSONTextRange> Coverage::invalidate(JSONTextRange editedRange, qsizetype changeInLength, const Lines& lines)
+{
+    const qsizetype oldEnd = editedRange.end() - changeInLength;
+    tinted.remove({editedRange.location, oldEnd - editedRange.location});
+    tinted.shift(oldEnd, changeInLength);
+    const qsizetype n = lines.size();
+    if (n == 0)
+        return {};
+    const qsizetype location = std::min(n, std::max<qsizetype>(0, editedRange.location));
+    const qsizetype length = std::min(n - location, std::max<qsizetype>(0, editedRange.length));
+    // One unit wider, unless the edit was an insertion at a line start.
+    const bool insertedAtLineStart = changeInLength == length && (location == 0 || lines.at(location - 1) == u'\n');
+    const qsizetype extended = std::min(n - location, insertedAtLineStart ? length : length + 1);
+    const qsizetype start = lines.lineStart(location);
+    const qsizetype e = location + extended;
+    const qsizetype end = lines.lineEnd(extended > 0 ? e - 1 : e, e);
+    const JSONTextRange span{start, end - start};
+    tinted.remove(span);
+    QList<JSONTextRange> result;
+    if (span.length < longLineLength)
+        result.append(span);
+    else
+        result = lines.longLines(span);
+    for (const JSONTextRange& r : std::as_const(result))
+        tinted.insert(r);
+    return result;
+}
+
+template <class Lines>
+QList<JSONTextRange> Coverage::claim(JSONTextRange range, const Lines& lines)
+{
+    const qsizetype n = lines.size();
+    const qsizetype lo = std::min(n, std::max<qsizetype>(0, range.location));
+    const qsizetype hi = std::min(n, std::max(lo, range.end()));
+    QList<JSONTextRange> result;
+    for (const JSONTextRange& run : tinted.missing({lo, hi - lo})) {
+        const qsizetype start = lines.lineStart(run.location);
+        const qsizetype end = lines.lineEnd(run.location, run.end());
+        if (!result.isEmpty() && result.last().end() >= start) {
+            JSONTextRange& last = result.last();
+            last.length = std::max(last.end(), end) - last.location;
+        } else {
+            result.append({start, end - start});
+        }
+    }
+    for (const JSONTextRange& r : std::as_const(result))
+        tinted.insert(r);
+    return result;
+}
 
 } // namespace JSONSyntaxTokens

@@ -23,6 +23,20 @@ class InstanceChannelTest : public QObject {
         return QtConcurrent::run([name, paths] { return InstanceChannel(name).sendToRunning(paths, 3000); });
     }
 
+    // Connects to `name` and writes `message` framed as a launch frames its own.
+    static bool sendFramed(QLocalSocket& socket, const QString& name, const QByteArray& message, int connectTimeout)
+    {
+        socket.connectToServer(name);
+        if (!socket.waitForConnected(connectTimeout))
+            return false;
+        QByteArray framed;
+        QDataStream frame(&framed, QIODevice::WriteOnly);
+        frame << message;
+        socket.write(framed);
+        socket.flush();
+        return true;
+    }
+
 private slots:
     void nothingRunningMeansThisLaunchRuns()
     {
@@ -96,17 +110,11 @@ private slots:
         running.setPeerUserId(uint(::getuid()) + 1);
         QVERIFY(running.listen());
         QSignalSpy received(&running, &InstanceChannel::pathsReceived);
-        QLocalSocket socket;
-        socket.connectToServer(name);
-        QVERIFY(socket.waitForConnected(3000));
         QByteArray message;
         QDataStream out(&message, QIODevice::WriteOnly);
         out << quint32(0x51524958) << QStringList{"/tmp/a.md"};
-        QByteArray framed;
-        QDataStream frame(&framed, QIODevice::WriteOnly);
-        frame << message;
-        socket.write(framed);
-        socket.flush();
+        QLocalSocket socket;
+        QVERIFY(sendFramed(socket, name, message, 3000));
         QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QLocalSocket::UnconnectedState, 10000);
         QCOMPARE(received.size(), 0);
 
@@ -151,13 +159,7 @@ private slots:
         QVERIFY(running.listen());
         QSignalSpy received(&running, &InstanceChannel::pathsReceived);
         QLocalSocket socket;
-        socket.connectToServer(name);
-        QVERIFY(socket.waitForConnected(1000));
-        QByteArray framed;
-        QDataStream frame(&framed, QIODevice::WriteOnly);
-        frame << message;
-        socket.write(framed);
-        socket.flush();
+        QVERIFY(sendFramed(socket, name, message, 1000));
         QTRY_COMPARE(socket.state(), QLocalSocket::UnconnectedState);
         QCOMPARE(received.size(), 0);
     }

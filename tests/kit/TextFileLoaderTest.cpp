@@ -1,4 +1,5 @@
 #include "kit/TextFileLoader.h"
+#include "support/WrittenFile.h"
 
 #include <QTemporaryDir>
 
@@ -52,11 +53,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("doc.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
+        const QString path = writeFile(dir, QStringLiteral("doc.json"), bytes).toLocalFile();
         const auto now = TextFileLoader::loadTextFileNow(path);
         QVERIFY(now.has_value());
         QCOMPARE(*now, expected);

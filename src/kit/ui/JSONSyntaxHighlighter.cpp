@@ -93,6 +93,22 @@ static QList<JSONTextRange> longLinesIn(const CodeTextBuffer& buffer, JSONTextRa
     return out;
 }
 
+namespace {
+// The lines of a buffer, for the coverage.
+struct BufferLines {
+    const CodeTextBuffer& buffer;
+
+    qsizetype size() const { return buffer.length(); }
+    QChar at(qsizetype position) const { return buffer.at(position); }
+    qsizetype lineStart(qsizetype position) const { return lineStartBefore(buffer, position); }
+    qsizetype lineEnd(qsizetype from, qsizetype position) const { return lineEndAt(buffer, from, position); }
+    QList<JSONTextRange> longLines(JSONTextRange span) const
+    {
+        return longLinesIn(buffer, span, JSONSyntaxTokens::longLineLimit);
+    }
+};
+} // namespace
+
 void JSONSyntaxHighlighter::tint(JSONTextRange range, const CodeTextBuffer& buffer)
 {
     if (range.length <= 0)
@@ -174,58 +190,6 @@ bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::
     return false;
 }
 
-QList<JSONTextRange> JSONSyntaxHighlighter::invalidate(JSONTextRange edited, qsizetype changeInLength,
-                                                       const CodeTextBuffer& buffer)
-{
-    JSONSyntaxTokens::IndexSet& tinted = m_coverage->tinted;
-    const qsizetype oldEnd = edited.end() - changeInLength;
-    tinted.remove({edited.location, oldEnd - edited.location});
-    tinted.shift(oldEnd, changeInLength);
-    const qsizetype n = buffer.length();
-    if (n == 0)
-        return {};
-    const qsizetype location = std::min(n, std::max<qsizetype>(0, edited.location));
-    const qsizetype length = std::min(n - location, std::max<qsizetype>(0, edited.length));
-    const bool insertedAtLineStart =
-        changeInLength == length && (location == 0 || buffer.at(location - 1) == u'\n');
-    const qsizetype extended = std::min(n - location, insertedAtLineStart ? length : length + 1);
-    const qsizetype start = lineStartBefore(buffer, location);
-    const qsizetype e = location + extended;
-    const qsizetype end = extended > 0 ? lineEndAt(buffer, e - 1, e) : lineEndFrom(buffer, e);
-    const JSONTextRange span{start, end - start};
-    tinted.remove(span);
-    QList<JSONTextRange> result;
-    if (span.length < JSONSyntaxTokens::longLineLength)
-        result.append(span);
-    else
-        result = longLinesIn(buffer, span, JSONSyntaxTokens::longLineLimit);
-    for (const JSONTextRange& r : std::as_const(result))
-        tinted.insert(r);
-    return result;
-}
-
-QList<JSONTextRange> JSONSyntaxHighlighter::claim(JSONTextRange range, const CodeTextBuffer& buffer)
-{
-    JSONSyntaxTokens::IndexSet& tinted = m_coverage->tinted;
-    const qsizetype n = buffer.length();
-    const qsizetype lo = std::min(n, std::max<qsizetype>(0, range.location));
-    const qsizetype hi = std::min(n, std::max(lo, range.end()));
-    QList<JSONTextRange> result;
-    for (const JSONTextRange& run : tinted.missing({lo, hi - lo})) {
-        const qsizetype start = lineStartBefore(buffer, run.location);
-        const qsizetype end = lineEndAt(buffer, run.location, run.end());
-        if (!result.isEmpty() && result.last().end() >= start) {
-            JSONTextRange& last = result.last();
-            last.length = std::max(last.end(), end) - last.location;
-        } else {
-            result.append({start, end - start});
-        }
-    }
-    for (const JSONTextRange& r : std::as_const(result))
-        tinted.insert(r);
-    return result;
-}
-
 void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRange edited, qsizetype changeInLength)
 {
     const JSONTextRange broken =
@@ -252,7 +216,7 @@ void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRang
         tint({from, lineEndAt(buffer, from, end) - from}, buffer);
         return;
     }
-    const QList<JSONTextRange> ranges = invalidate(edited, changeInLength, buffer);
+    const QList<JSONTextRange> ranges = m_coverage->invalidate(edited, changeInLength, BufferLines{buffer});
     // What the edit broke beyond its own lines is coloured again when it next comes into view.
     if (broken.length > 0) {
         m_coverage->tinted.remove(broken);
@@ -271,7 +235,7 @@ bool JSONSyntaxHighlighter::ensureTinted(JSONTextRange range, const CodeTextBuff
 {
     if (!m_coverage)
         return false;
-    const QList<JSONTextRange> ranges = claim(range, buffer);
+    const QList<JSONTextRange> ranges = m_coverage->claim(range, BufferLines{buffer});
     for (const JSONTextRange& r : ranges)
         tint(r, buffer);
     return !ranges.isEmpty();

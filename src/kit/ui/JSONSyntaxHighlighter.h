@@ -53,8 +53,6 @@ public:
 private:
     void tint(JSONTextRange range, const CodeTextBuffer& buffer);
     void storeLongLine(JSONTextRange range, const CodeTextBuffer& buffer);
-    QList<JSONTextRange> invalidate(JSONTextRange edited, qsizetype changeInLength, const CodeTextBuffer& buffer);
-    QList<JSONTextRange> claim(JSONTextRange range, const CodeTextBuffer& buffer);
     void appendRuns(const JSONSyntaxTokens::LongLines& store, qsizetype from, qsizetype to,
                     QList<CodeTextRun>& out) const;
 

@@ -1,4 +1,5 @@
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "tools/csv/CSVToolViewModel.h"
 
 #include <QClipboard>
@@ -11,15 +12,6 @@
 
 namespace {
 using Ids = std::vector<qint32>;
-
-QUrl writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile f(dir.filePath(name));
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    f.close();
-    return QUrl::fromLocalFile(f.fileName());
-}
 
 // Lets queued work and deferred actions run until the model is idle.
 void settle(CSVToolViewModel& model)

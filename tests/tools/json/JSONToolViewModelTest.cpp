@@ -1,5 +1,6 @@
 #include "support/BackgroundWork.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "tools/json/JSONToolViewModel.h"
 
 #include <QClipboard>
@@ -19,6 +20,11 @@ class JSONToolViewModelTest : public QObject {
     {
         QSignalSpy spy(&m, &JSONToolViewModel::formatFinished);
         QVERIFY(spy.wait(3000));
+    }
+    static void setTextAndFormat(JSONToolViewModel& m, const QString& text)
+    {
+        m.setText(text);
+        waitForFormat(m);
     }
     static void waitForSearch(JSONToolViewModel& m)
     {
@@ -62,8 +68,7 @@ private slots:
         for (int i = 0; i < items; ++i)
             doc += QStringLiteral("%1{\"id\":%2,\"name\":\"item %2\",\"ok\":true}").arg(i ? "," : "").arg(i);
         doc += u']';
-        m.setText(doc);
-        waitForFormat(m);
+        setTextAndFormat(m, doc);
         QVERIFY(!m.shownOutput().isEmpty());
         std::optional<CodeTextBuffer> buffer = m.takeShownOutputBuffer();
         QCOMPARE(buffer.has_value(), expected);
@@ -81,8 +86,7 @@ private slots:
         QCOMPARE(m.shownOutput().contains(u'\n'), other == OutputMode::formatted);
 
         // After a small change the buffers are those of the new outputs.
-        m.setText(QString(doc).replace(QStringLiteral("item 7\""), QStringLiteral("item 8\"")));
-        waitForFormat(m);
+        setTextAndFormat(m, QString(doc).replace(QStringLiteral("item 7\""), QStringLiteral("item 8\"")));
         for (OutputMode mode : {OutputMode::formatted, OutputMode::minified}) {
             m.setOutputMode(mode);
             buffer = nextBuffer(m);
@@ -139,8 +143,7 @@ private slots:
         connect(&m, &JSONToolViewModel::formattedOutputChanged, this, [&] { arrived << QStringLiteral("formatted"); });
         connect(&m, &JSONToolViewModel::minifiedOutputChanged, this, [&] { arrived << QStringLiteral("minified"); });
         QSignalSpy verdicts(&m, &JSONToolViewModel::validationChanged);
-        m.setText(QStringLiteral("{\"b\": [1, 2], \"a\": {\"c\": null}}"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("{\"b\": [1, 2], \"a\": {\"c\": null}}"));
         QCOMPARE(arrived, order.mid(0, 1));
         QCOMPARE(verdicts.count(), 1);
         m.setOutputMode(OutputMode(1 - mode));
@@ -182,12 +185,10 @@ private slots:
         QFETCH(QString, input);
         QFETCH(bool, blank);
         JSONToolViewModel m;
-        m.setText(QStringLiteral("{\"a\": 1}"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("{\"a\": 1}"));
         QVERIFY(!m.shownOutput().isEmpty());
         const int generation = m.outputGeneration();
-        m.setText(input);
-        waitForFormat(m);
+        setTextAndFormat(m, input);
         QVERIFY(m.shownOutput().isEmpty());
         QCOMPARE(m.outputSelection(), (JSONTextRange{0, 0}));
         QVERIFY(m.outputGeneration() != generation);
@@ -201,8 +202,7 @@ private slots:
     void unchangedOutputKeepsSelectionAndGeneration()
     {
         JSONToolViewModel m;
-        m.setText(QStringLiteral("{\"only\": [3, 1]}"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("{\"only\": [3, 1]}"));
         const int generation = m.outputGeneration();
         m.setSortMode(SortMode::ascending);
         m.scheduleFormat();
@@ -213,8 +213,7 @@ private slots:
     void searchCountsMatchesInBothPanes()
     {
         JSONToolViewModel m;
-        m.setText(QStringLiteral("{\"name\": \"name\", \"b\": \"Émile\"}"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("{\"name\": \"name\", \"b\": \"Émile\"}"));
         m.setSearchQuery(QStringLiteral("name"));
         QVERIFY(!m.matchStatus(Pane::input) || m.inputMatches().isEmpty());
         waitForSearch(m);
@@ -237,8 +236,7 @@ private slots:
     void findNextSelectsAndWraps()
     {
         JSONToolViewModel m;
-        m.setText(QStringLiteral("[\"ab\", \"ab\"]"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("[\"ab\", \"ab\"]"));
         m.setSearchQuery(QStringLiteral("ab"));
         waitForSearch(m);
         QCOMPARE(m.activePane(), Pane::output);
@@ -259,8 +257,7 @@ private slots:
     void findNextBeforeTheSearchRunUsesTheTypedQuery()
     {
         JSONToolViewModel m;
-        m.setText(QStringLiteral("[\"xy\"]"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("[\"xy\"]"));
         QSignalSpy beeps(&m, &JSONToolViewModel::beep);
         m.setSearchQuery(QStringLiteral("xy"));
         m.revealMatch(true);
@@ -271,8 +268,7 @@ private slots:
     void findNextWithAStaleInputListBeeps()
     {
         JSONToolViewModel m;
-        m.setText(QStringLiteral("[\"xy\"]"));
-        waitForFormat(m);
+        setTextAndFormat(m, QStringLiteral("[\"xy\"]"));
         m.setSearchQuery(QStringLiteral("xy"));
         waitForSearch(m);
         m.selectionChanged({0, 0}, Pane::input);
@@ -419,20 +415,16 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("doc.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("doc.json"), bytes);
 
         JSONToolViewModel m;
         m.setOutputMode(OutputMode::minified);
         m.setSearchQuery(QStringLiteral("k"));
         QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         QVERIFY(changed.wait(3000));
         QCOMPARE(m.text(), text);
-        QCOMPARE(m.fileUrl(), QUrl::fromLocalFile(path));
+        QCOMPARE(m.fileUrl(), url);
         QCOMPARE(m.outputMode(), OutputMode::minified);
         QCOMPARE(m.searchQuery(), QStringLiteral("k"));
         waitForFormat(m);
@@ -448,17 +440,13 @@ private slots:
             doc += QStringLiteral("%1{\"id\": %2, \"name\": \"item %2\"}\r\n").arg(i ? "," : "").arg(i);
         doc += u']';
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("large.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(doc.toUtf8());
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("large.json"), doc.toUtf8());
 
         JSONToolViewModel m;
         QSignalSpy changed(&m, &JSONToolViewModel::textChanged);
         std::optional<CodeTextBuffer> input;
         connect(&m, &JSONToolViewModel::textChanged, this, [&] { input = m.takeInputBuffer(); });
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         QVERIFY(changed.wait(3000));
         const QString lf = QString(doc).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QCOMPARE(m.text(), lf);
@@ -488,14 +476,10 @@ private slots:
     void typingWhileLoadingWins()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("big.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[" + QByteArray("1,").repeated(200000) + "1]");
-        f.close();
+        const QUrl url = writeFile(dir, QStringLiteral("big.json"), "[" + QByteArray("1,").repeated(200000) + "1]");
         JSONToolViewModel m;
         QSignalSpy error(&m, &JSONToolViewModel::openErrorChanged);
-        m.open(QUrl::fromLocalFile(path));
+        m.open(url);
         // Typed in the same turn as the open: the typing stands, and the user hears why.
         m.setText(QStringLiteral("[\"typed\"]"));
         QCOMPARE(m.openError(), QStringLiteral("\u201Cbig.json\u201D was not opened: the document was edited while the "

@@ -1,5 +1,6 @@
 #include "support/BackgroundWork.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/MarkdownWelcome.h"
@@ -16,15 +17,7 @@ class MarkdownToolViewModelTest : public QObject {
 
     QTemporaryDir m_dir;
 
-    QUrl write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write test file");
-        file.write(bytes);
-        return QUrl::fromLocalFile(path);
-    }
+    QUrl write(const QString& name, const QByteArray& bytes) { return writeFile(m_dir, name, bytes); }
 
     static bool settle(MarkdownToolViewModel& model)
     {

@@ -1,4 +1,5 @@
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "kit/StatusColor.h"
 #include "tools/mermaid/MermaidToolViewModel.h"
 
@@ -12,18 +13,6 @@
 
 using namespace MermaidPageProtocol;
 using MermaidExport::Format;
-
-namespace {
-QUrl writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    f.write(bytes);
-    return QUrl::fromLocalFile(path);
-}
-} // namespace
 
 class MermaidToolViewModelTest : public QObject {
     Q_OBJECT

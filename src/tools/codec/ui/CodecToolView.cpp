@@ -7,8 +7,7 @@
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneSplit.h"
-#include "kit/ui/PaneStyle.h"
-#include "kit/ui/RoundedPanel.h"
+#include "kit/ui/NoticeCard.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
@@ -153,35 +152,8 @@ void CodecToolView::buildOutputPane()
     stackLayout->setContentsMargins(0, 0, 0, 0);
     makeOutputEditor(false);
 
-    m_notice = new RoundedPanel(m_outputStack);
-    auto* noticeLayout = new QVBoxLayout(m_notice);
-    noticeLayout->setContentsMargins(20, 20, 20, 20);
-    noticeLayout->setSpacing(10);
-    auto* icon = new QLabel;
-    icon->setPixmap(PaneStyle::tintedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 28, devicePixelRatioF(),
-                                            StatusColor::red().resolved(palette())));
-    icon->setAlignment(Qt::AlignCenter);
-    m_noticeHeadline = new QLabel;
-    m_noticeHeadline->setTextFormat(Qt::PlainText);
-    m_noticeHeadline->setAlignment(Qt::AlignCenter);
-    QFont headline = m_noticeHeadline->font();
-    headline.setBold(true);
-    headline.setPixelSize(13);
-    m_noticeHeadline->setFont(headline);
-    m_noticeMessage = new QLabel;
-    m_noticeMessage->setTextFormat(Qt::PlainText);
-    m_noticeMessage->setWordWrap(true);
-    m_noticeMessage->setAlignment(Qt::AlignCenter);
-    m_noticeMessage->setContentsMargins(16, 0, 16, 0);
-    QFont caption = m_noticeMessage->font();
-    caption.setPixelSize(11);
-    m_noticeMessage->setFont(caption);
-    QPalette secondary = m_noticeMessage->palette();
-    secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_noticeMessage->setPalette(secondary);
-    noticeLayout->addWidget(icon);
-    noticeLayout->addWidget(m_noticeHeadline);
-    noticeLayout->addWidget(m_noticeMessage);
+    m_notice = new NoticeCard(m_outputStack);
+    m_notice->dimMessage();
     m_notice->hide();
     m_outputStack->installEventFilter(this);
     m_outputPane->setContent(m_outputStack);
@@ -382,9 +354,9 @@ void CodecToolView::refreshNotice()
         return;
     }
     // The headline names the scheme of the run that failed, not a scheme chosen since.
-    m_noticeHeadline->setText(failure->isInputFault() ? QStringLiteral("Not ") + Codec::title(m_model->resultScheme())
-                                                      : QStringLiteral("Could not unpack"));
-    m_noticeMessage->setText(failure->message());
+    m_notice->headline()->setText(failure->isInputFault() ? QStringLiteral("Not ") + Codec::title(m_model->resultScheme())
+                                                          : QStringLiteral("Could not unpack"));
+    m_notice->message()->setText(failure->message());
     m_notice->show();
     placeNotice();
 }
@@ -409,12 +381,12 @@ bool CodecToolView::isNoticeShown() const
 
 QString CodecToolView::noticeHeadline() const
 {
-    return m_noticeHeadline->text();
+    return m_notice->headline()->text();
 }
 
 QString CodecToolView::noticeMessage() const
 {
-    return m_noticeMessage->text();
+    return m_notice->message()->text();
 }
 
 QStringList CodecToolView::outputMetricTexts() const

@@ -9,6 +9,7 @@ class CodecToolViewModel;
 class CodeEditor;
 class Metric;
 class MetricDivider;
+class NoticeCard;
 class PaneButton;
 class QLabel;
 class QToolButton;
@@ -85,9 +86,7 @@ private:
     bool m_takingInputEdit = false;
     bool m_outputIsJSON = false;
     QWidget* m_outputStack = nullptr;
-    QWidget* m_notice = nullptr;
-    QLabel* m_noticeHeadline = nullptr;
-    QLabel* m_noticeMessage = nullptr;
+    NoticeCard* m_notice = nullptr;
     PaneButton* m_inputCopy = nullptr;
     PaneButton* m_clear = nullptr;
     PaneButton* m_outputCopy = nullptr;

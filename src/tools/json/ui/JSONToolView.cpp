@@ -9,8 +9,7 @@
 #include "kit/ui/OpenPanel.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/PaneSplit.h"
-#include "kit/ui/PaneStyle.h"
-#include "kit/ui/RoundedPanel.h"
+#include "kit/ui/NoticeCard.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSearchField.h"
@@ -234,32 +233,8 @@ void JSONToolView::buildOutputPane()
     stackLayout->setContentsMargins(0, 0, 0, 0);
     stackLayout->addWidget(m_outputEditor);
 
-    m_banner = new RoundedPanel(m_outputStack);
-    auto* bannerLayout = new QVBoxLayout(m_banner);
-    bannerLayout->setContentsMargins(20, 20, 20, 20);
-    bannerLayout->setSpacing(10);
-    auto* icon = new QLabel;
-    icon->setPixmap(PaneStyle::tintedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 28, devicePixelRatioF(),
-                                            StatusColor::red().resolved(palette())));
-    icon->setAlignment(Qt::AlignCenter);
-    auto* title = new QLabel(QStringLiteral("Invalid JSON"));
-    title->setTextFormat(Qt::PlainText);
-    title->setAlignment(Qt::AlignCenter);
-    QFont headline = title->font();
-    headline.setBold(true);
-    headline.setPixelSize(13);
-    title->setFont(headline);
-    m_bannerMessage = new QLabel;
-    m_bannerMessage->setTextFormat(Qt::PlainText);
-    m_bannerMessage->setWordWrap(true);
-    m_bannerMessage->setAlignment(Qt::AlignCenter);
-    m_bannerMessage->setContentsMargins(16, 0, 16, 0);
-    QFont caption = m_bannerMessage->font();
-    caption.setPixelSize(11);
-    m_bannerMessage->setFont(caption);
-    bannerLayout->addWidget(icon);
-    bannerLayout->addWidget(title);
-    bannerLayout->addWidget(m_bannerMessage);
+    m_banner = new NoticeCard(m_outputStack);
+    m_banner->headline()->setText(QStringLiteral("Invalid JSON"));
     m_banner->hide();
     m_outputStack->installEventFilter(this);
     m_outputPane->setContent(m_outputStack);
@@ -400,7 +375,7 @@ void JSONToolView::refreshValidation()
     const auto& error = m_model->validation().error;
     const bool show = !m_model->isInputBlank() && error && !error->isEmpty();
     if (show)
-        m_bannerMessage->setText(*error);
+        m_banner->message()->setText(*error);
     m_banner->setVisible(show);
     if (show)
         placeBanner();

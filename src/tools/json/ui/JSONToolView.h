@@ -4,6 +4,7 @@
 #include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchFocus.h"
 
+#include "kit/ui/NoticeCard.h"
 #include "kit/ui/ToolView.h"
 
 #include <QPointer>
@@ -54,7 +55,7 @@ public:
     ToolbarSearchItem* searchItem() const { return m_search; }
     QWidget* scopeBar() const { return m_scopeBar; }
     QWidget* banner() const { return m_banner; }
-    QLabel* bannerMessage() const { return m_bannerMessage; }
+    QLabel* bannerMessage() const { return m_banner->message(); }
     QLabel* openErrorLabel() const { return m_openError; }
     PaneButton* inputCopyButton() const { return m_inputCopy; }
     PaneButton* clearButton() const { return m_clear; }
@@ -124,8 +125,7 @@ private:
     CodeEditor* m_inputEditor = nullptr;
     CodeEditor* m_outputEditor = nullptr;
     QWidget* m_outputStack = nullptr;
-    QWidget* m_banner = nullptr;
-    QLabel* m_bannerMessage = nullptr;
+    NoticeCard* m_banner = nullptr;
     QLabel* m_openError = nullptr;
     PaneButton* m_inputCopy = nullptr;
     PaneButton* m_clear = nullptr;

@@ -1,5 +1,6 @@
 #include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "kit/ui/ContentUnavailableView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/ToolPane.h"
@@ -44,15 +45,6 @@ QString shotPath(const QString& name)
     return QDir(dir).filePath(name);
 }
 
-QUrl writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    QFile f(dir.filePath(name));
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    f.close();
-    return QUrl::fromLocalFile(f.fileName());
-}
-
 QStringList columnCells(CSVTableView* table, int tableColumn)
 {
     QStringList out;
@@ -62,15 +54,32 @@ QStringList columnCells(CSVTableView* table, int tableColumn)
     return out;
 }
 
+// Shows the view, at the usual size unless told, and waits until it is on screen.
+bool shown(CSVToolView& view, QSize size = {1000, 600})
+{
+    view.resize(size);
+    view.show();
+    return QTest::qWaitForWindowExposed(&view);
+}
+
 // Shows the view at the usual size, then opens the file.
 bool showAndOpen(CSVToolView& view, const QUrl& url)
 {
-    view.resize(1000, 600);
-    view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    if (!shown(view))
         return false;
     view.model()->open(url);
     return true;
+}
+
+QString cellText(CSVToolView& view, int row, int tableColumn)
+{
+    CSVTableModel* m = view.table()->tableModel();
+    return m->data(m->index(row, tableColumn), Qt::DisplayRole).toString();
+}
+
+QString headerText(CSVToolView& view, int tableColumn)
+{
+    return view.table()->tableModel()->headerData(tableColumn, Qt::Horizontal, Qt::DisplayRole).toString();
 }
 
 void clickHeader(CSVToolView& view, int section)
@@ -117,9 +126,7 @@ private slots:
         QTemporaryDir dir;
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         model.open(writeFile(dir, QStringLiteral("links.csv"), "site\nhttps://example.com/x\n"));
         QTRY_COMPARE(view.table()->tableModel()->rowCount(), 1);
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openedUrl");
@@ -151,9 +158,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         QCOMPARE(badgeText(view.pane()), QStringLiteral("COMMA"));
         QCOMPARE(view.title(), QStringLiteral("Untitled"));
         QCOMPARE(view.subtitle(), QStringLiteral("CSV"));
@@ -183,9 +188,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         clickHeader(view, 3); // Score
         QCOMPARE(model.sortOrder().size(), 0); // reaches the model on a later turn
         QTRY_COMPARE(model.sortOrder(), (QList<CSVSortDescriptor>{{2, true}}));
@@ -219,9 +222,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         CSVFiltersPopover* popover = view.showFiltersPopover();
         QVERIFY(popover->isVisible());
         QVERIFY(!popover->clearAllButton()->isEnabled());
@@ -270,9 +271,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         emit view.columnsMenu()->aboutToShow();
         const QList<QAction*> actions = view.columnsMenu()->actions();
         QCOMPARE(actions.size(), 4 + 3);
@@ -296,9 +295,7 @@ private slots:
         QTemporaryDir dir;
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(900, 500);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view, {900, 500}));
         const QUrl url = writeFile(dir, QStringLiteral("blank.csv"), "\n\n");
         model.open(url);
         QTRY_COMPARE(badgeText(view.pane()), QStringLiteral("ERROR"));
@@ -329,9 +326,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         CSVGridView* grid = view.table()->grid();
         grid->selectionModel()->select(QItemSelection(grid->model()->index(1, 0), grid->model()->index(2, 4)),
                                        QItemSelectionModel::ClearAndSelect);
@@ -369,8 +364,8 @@ private slots:
         QTRY_COMPARE(model.rowCount(), std::optional<qsizetype>(1));
         CSVTableModel* m = view.table()->tableModel();
         QTRY_COMPARE(m->rowCount(), 1);
-        QCOMPARE(m->data(m->index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("<img src=x>"));
-        QCOMPARE(m->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("<b>name</b>"));
+        QCOMPARE(cellText(view, 0, 1), QStringLiteral("<img src=x>"));
+        QCOMPARE(headerText(view, 1), QStringLiteral("<b>name</b>"));
         CSVFiltersPopover* popover = view.showFiltersPopover();
         for (QLabel* label : popover->findChildren<QLabel*>())
             QCOMPARE(label->textFormat(), Qt::PlainText);
@@ -402,9 +397,7 @@ private slots:
     {
         CSVToolViewModel model;
         CSVToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(shown(view));
         CSVGridView* grid = view.table()->grid();
         grid->horizontalHeader()->resizeSection(2, 217);
         grid->horizontalHeader()->moveSection(1, 3);
@@ -617,17 +610,27 @@ private slots:
         CSVToolView view(&model);
         model.open(writeFile(dir, QStringLiteral("bom.csv"), "k,\xEF\xBB\xBFv\n\xEF\xBB\xBFx,y\n"));
         QTRY_COMPARE(view.table()->tableModel()->rowCount(), 1);
-        CSVTableModel* m = view.table()->tableModel();
-        QCOMPARE(m->data(m->index(0, 1), Qt::DisplayRole).toString(), QString(QChar(0xFEFF)) + u'x');
-        QCOMPARE(m->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString(QChar(0xFEFF)) + u'v');
+        QCOMPARE(cellText(view, 0, 1), QString(QChar(0xFEFF)) + u'x');
+        QCOMPARE(headerText(view, 2), QString(QChar(0xFEFF)) + u'v');
     }
 
-    void sortOrderAfterClicks()
+    void sortOrderAfterClicks_data()
     {
         using D = QList<CSVSortDescriptor>;
-        QCOMPARE(CSVTableView::sortOrderAfterClick({}, 3), (D{{3, true}}));
-        QCOMPARE(CSVTableView::sortOrderAfterClick({{3, true}}, 3), (D{{3, false}}));
-        QCOMPARE(CSVTableView::sortOrderAfterClick({{1, false}, {3, true}}, 3), (D{{3, true}, {1, false}}));
+        QTest::addColumn<D>("before");
+        QTest::addColumn<int>("clicked");
+        QTest::addColumn<D>("after");
+        QTest::newRow("a first click sorts ascending") << D{} << 3 << D{{3, true}};
+        QTest::newRow("a second click turns the key around") << D{{3, true}} << 3 << D{{3, false}};
+        QTest::newRow("a secondary key clicked becomes primary, ascending")
+            << D{{1, false}, {3, true}} << 3 << D{{3, true}, {1, false}};
+    }
+    void sortOrderAfterClicks()
+    {
+        QFETCH(QList<CSVSortDescriptor>, before);
+        QFETCH(int, clicked);
+        QFETCH(QList<CSVSortDescriptor>, after);
+        QCOMPARE(CSVTableView::sortOrderAfterClick(before, clicked), after);
     }
 };
 

@@ -38,6 +38,40 @@ class JSONToolViewTest : public QObject {
         return QDir(dir).filePath(name);
     }
 
+    static CodeEditor::Options highlighting(bool largeDocument, bool editable)
+    {
+        CodeEditor::Options options;
+        options.largeDocument = largeDocument;
+        options.highlightSyntax = true;
+        options.isEditable = editable;
+        return options;
+    }
+
+    static void showAt(QWidget& widget, int width, int height)
+    {
+        widget.resize(width, height);
+        widget.show();
+    }
+
+    // The input editor focused, its whole text replaced by `text` as typed.
+    static CodeTextView* typeOverInput(JSONToolView& view, const QString& text)
+    {
+        CodeTextView* input = view.inputEditor()->textView();
+        input->setFocus();
+        input->selectAll();
+        input->insertPlainText(text);
+        return input;
+    }
+
+    // One line: an array of `element` repeated to at least `length` units, closed by `last`.
+    static QString longArray(qsizetype length, const QString& element, const QString& last)
+    {
+        QString line = QStringLiteral("[");
+        while (line.size() < length)
+            line += element;
+        return line + last;
+    }
+
 private slots:
     void preparedBufferShowsTheSameText_data()
     {
@@ -56,14 +90,9 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, after);
         QFETCH(QString, prepared);
-        CodeEditor::Options o;
-        o.largeDocument = true;
-        o.highlightSyntax = true;
-        o.isEditable = false;
-        CodeEditor plain(o), handed(o);
+        CodeEditor plain(highlighting(true, false)), handed(highlighting(true, false));
         for (CodeEditor* e : {&plain, &handed}) {
-            e->resize(500, 400);
-            e->show();
+            showAt(*e, 500, 400);
             e->setText(before);
         }
         plain.setText(after);
@@ -91,12 +120,8 @@ private slots:
         QFETCH(QString, set);
         JSONToolViewModel model;
         JSONToolView view(&model);
-        view.resize(1000, 700);
-        view.show();
-        CodeTextView* input = view.inputEditor()->textView();
-        input->setFocus();
-        input->selectAll();
-        input->insertPlainText(typed);
+        showAt(view, 1000, 700);
+        CodeTextView* input = typeOverInput(view, typed);
         QCOMPARE(input->text(), typed);
         QCOMPARE(model.text(), input->text());
         QCOMPARE(view.inputEditor()->text(), input->text());
@@ -124,13 +149,9 @@ private slots:
     {
         JSONToolViewModel model;
         JSONToolView view(&model);
-        view.resize(1000, 700);
-        view.show();
+        showAt(view, 1000, 700);
         const QString doc = QStringLiteral("{\"id\":1,\"name\":\"a b\"},").repeated(50'000).prepend(u'[').append(QStringLiteral("1]"));
-        CodeTextView* input = view.inputEditor()->textView();
-        input->setFocus();
-        input->selectAll();
-        input->insertPlainText(doc);
+        CodeTextView* input = typeOverInput(view, doc);
         QCOMPARE(model.text(), doc);
         QString expected = doc;
         for (int i = 0; i < 6; ++i) {
@@ -152,8 +173,7 @@ private slots:
     {
         JSONToolViewModel model;
         JSONToolView view(&model);
-        view.resize(1100, 640);
-        view.show();
+        showAt(view, 1100, 640);
         QVERIFY(view.runsOwnFind());
         waitForFormat(model);
         QCoreApplication::processEvents();
@@ -175,8 +195,7 @@ private slots:
     {
         JSONToolViewModel model;
         JSONToolView view(&model);
-        view.resize(1000, 600);
-        view.show();
+        showAt(view, 1000, 600);
         model.setText(QStringLiteral("{\"a\": [1, 2,]}"));
         waitForFormat(model);
         QCoreApplication::processEvents();
@@ -195,8 +214,7 @@ private slots:
     {
         JSONToolViewModel model;
         JSONToolView view(&model);
-        view.resize(1100, 640);
-        view.show();
+        showAt(view, 1100, 640);
         waitForFormat(model);
         QVERIFY(!view.scopeBar()->isVisible());
         model.setSearchQuery(QStringLiteral("at"));
@@ -335,10 +353,7 @@ private slots:
 
     void editorAppliesAMinimalEdit()
     {
-        CodeEditor::Options options;
-        options.largeDocument = true;
-        options.highlightSyntax = true;
-        CodeEditor editor(options);
+        CodeEditor editor(highlighting(true, true));
         editor.setText(QStringLiteral("abc"));
         QSignalSpy changed(editor.textView(), &CodeTextView::textChanged);
         editor.setText(QStringLiteral("abXc"));
@@ -372,17 +387,9 @@ private slots:
 
     void longLinesAreKeptApart()
     {
-        CodeEditor::Options options;
-        options.largeDocument = true;
-        options.highlightSyntax = true;
-        options.isEditable = false;
-        CodeEditor editor(options);
-        editor.resize(600, 400);
-        editor.show();
-        QString line = QStringLiteral("[");
-        while (line.size() < 5000)
-            line += QStringLiteral("\"k\", 12, ");
-        line += QStringLiteral("0]");
+        CodeEditor editor(highlighting(true, false));
+        showAt(editor, 600, 400);
+        QString line = longArray(5000, QStringLiteral("\"k\", 12, "), QStringLiteral("0]"));
         editor.setText(QStringLiteral("{\"a\": 1}\n") + line);
         const auto* h = editor.syntaxHighlighter();
         QCOMPARE(h->longLines().lines.size(), size_t(1));
@@ -404,13 +411,10 @@ private slots:
     void editsRecolourTheirLines()
     {
         QFETCH(bool, largeDocument);
-        CodeEditor::Options options;
-        options.largeDocument = largeDocument;
-        options.highlightSyntax = true;
+        CodeEditor::Options options = highlighting(largeDocument, true);
         options.findBar = true;
         CodeEditor editor(options);
-        editor.resize(600, 400);
-        editor.show();
+        showAt(editor, 600, 400);
         editor.setText(QStringLiteral("{\n  \"a\": [1, true],\n  \"b\": \"x\"\n}").repeated(8));
         const QStringList pieces{QStringLiteral("\"k\": "), QStringLiteral("12"), QStringLiteral("\n"),
                                  QStringLiteral("null, "), QStringLiteral("\""), QStringLiteral("{\n\"s\": [\n")};
@@ -437,17 +441,10 @@ private slots:
     // plain at first, then coloured as a short line would be; a newer text supersedes them.
     void veryLongLineIsColouredLater()
     {
-        CodeEditor::Options options;
-        options.largeDocument = true;
-        options.highlightSyntax = true;
-        options.isEditable = false;
-        CodeEditor editor(options);
-        editor.resize(600, 400);
-        editor.show();
-        QString line = QStringLiteral("[");
-        while (line.size() < 2 * CodeEditor::deferredLongLine)
-            line += QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, ");
-        line += QStringLiteral("null]");
+        CodeEditor editor(highlighting(true, false));
+        showAt(editor, 600, 400);
+        QString line = longArray(2 * CodeEditor::deferredLongLine, QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, "),
+                                 QStringLiteral("null]"));
         const auto* h = editor.syntaxHighlighter();
         for (int round = 0; round < 2; ++round) {
             if (round == 1)

@@ -118,9 +118,14 @@ Harness& shared()
 const QString flowchart = QStringLiteral("flowchart TD\n  A[Alpha] --> B[Beta]\n  B --> C[Gamma]\n");
 
 // Receives the links the preview hands to the desktop's browser.
+const QString linkedFlowchart = QStringLiteral("flowchart TD\n  A[Docs] --> B\n  click A href \"https://example.com/docs\"\n");
+
+// Takes the web links the program would open in the browser, while it lives.
 class LinkCatcher : public QObject {
     Q_OBJECT
 public:
+    LinkCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open"); }
+    ~LinkCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
     QList<QUrl> urls;
 public slots:
     void open(const QUrl& url) { urls << url; }
@@ -702,7 +707,6 @@ void MermaidPreviewTest::zoomReachesTheScale()
 void MermaidPreviewTest::scriptsMoveNowhere()
 {
     LinkCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     Harness& h = shared();
     QVERIFY(h.draw(flowchart));
     const qsizetype before = h.outcomes.size();
@@ -718,15 +722,13 @@ void MermaidPreviewTest::scriptsMoveNowhere()
     QCOMPARE(h.view->page()->url(), MermaidPreviewView::shellURL());
     QVERIFY(catcher.urls.isEmpty());
     QVERIFY(h.svg().has_value());
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 void MermaidPreviewTest::clickedWebLinkOpensTheBrowser()
 {
     LinkCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     Harness& h = shared();
-    const auto drawn = h.draw(QStringLiteral("flowchart TD\n  A[Docs] --> B\n  click A href \"https://example.com/docs\"\n"));
+    const auto drawn = h.draw(linkedFlowchart);
     QVERIFY(drawn);
     if (const auto* failed = std::get_if<Failed>(&*drawn))
         QFAIL(qPrintable(failed->message));
@@ -746,7 +748,6 @@ void MermaidPreviewTest::clickedWebLinkOpensTheBrowser()
     QCOMPARE(catcher.urls[0], QUrl(QStringLiteral("https://example.com/docs")));
     h.roundTrip();
     QCOMPARE(h.view->page()->url(), MermaidPreviewView::shellURL());
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 // Whatever script runs in the page finds no channel to the program, and what it posts as the
@@ -754,9 +755,8 @@ void MermaidPreviewTest::clickedWebLinkOpensTheBrowser()
 void MermaidPreviewTest::pageScriptsCannotReachTheBridge()
 {
     LinkCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     Harness& h = shared();
-    const auto drawn = h.draw(QStringLiteral("flowchart TD\n  A[Docs] --> B\n  click A href \"https://example.com/docs\"\n"));
+    const auto drawn = h.draw(linkedFlowchart);
     QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
     QCOMPARE(h.eval(QStringLiteral("typeof qt")).toString(), QStringLiteral("undefined"));
     QCOMPARE(h.eval(QStringLiteral("typeof QWebChannel")).toString(), QStringLiteral("undefined"));
@@ -769,7 +769,6 @@ void MermaidPreviewTest::pageScriptsCannotReachTheBridge()
     QVERIFY(after && std::holds_alternative<Rendered>(*after));
     h.roundTrip();
     QVERIFY2(catcher.urls.isEmpty(), qPrintable(catcher.urls.value(0).toString()));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 void MermaidPreviewTest::sourceScriptRunsNothing()
