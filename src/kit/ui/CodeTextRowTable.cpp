@@ -18,13 +18,15 @@ void CodeTextRowTable::allocate(size_t capacity)
         throw std::bad_alloc();
     m_bytes.reset(p);
     m_capacity = capacity;
+    m_tree.reserve(capacity / groupLines + 2);
     m_touched = 0;
 }
 
 void CodeTextRowTable::reset(size_t lines)
 {
     if (lines > m_capacity || lines < m_capacity / 4) {
-        allocate(lines);
+        // Room to grow costs nothing until used, and spares the first new line a copy of them all.
+        allocate(lines + lines / 4 + 4096);
     } else if (m_touched) {
         std::memset(m_bytes.get(), 0, m_touched);
         m_touched = 0;
