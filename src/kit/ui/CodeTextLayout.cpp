@@ -39,54 +39,6 @@ struct CodeTextLayout::Entry {
     }
 };
 
-// ---------------------------------------------------------------- row tree
-
-void CodeTextLayout::RowTree::build()
-{
-    const size_t n = rows.size();
-    tree.assign(n + 1, 0);
-    for (size_t i = 1; i <= n; ++i) {
-        tree[i] += rows[i - 1];
-        const size_t j = i + (i & (~i + 1));
-        if (j <= n)
-            tree[j] += tree[i];
-    }
-}
-
-void CodeTextLayout::RowTree::set(size_t line, int32_t value)
-{
-    const qint64 delta = qint64(value) - rows[line];
-    if (delta == 0)
-        return;
-    rows[line] = value;
-    for (size_t i = line + 1; i < tree.size(); i += i & (~i + 1))
-        tree[i] += delta;
-}
-
-qint64 CodeTextLayout::RowTree::prefix(size_t line) const
-{
-    qint64 sum = 0;
-    for (size_t i = std::min(line, rows.size()); i > 0; i -= i & (~i + 1))
-        sum += tree[i];
-    return sum;
-}
-
-size_t CodeTextLayout::RowTree::find(qint64 row) const
-{
-    const size_t n = rows.size();
-    size_t pos = 0;
-    size_t step = 1;
-    while (step * 2 <= n)
-        step *= 2;
-    for (; step > 0; step /= 2) {
-        if (pos + step <= n && tree[pos + step] <= row) {
-            pos += step;
-            row -= tree[pos];
-        }
-    }
-    return std::min(pos, n ? n - 1 : 0);
-}
-
 // ---------------------------------------------------------------- set-up
 
 CodeTextLayout::CodeTextLayout(const CodeTextBuffer& buffer) : m_buffer(buffer) { reestimate(); }
@@ -137,6 +89,13 @@ void CodeTextLayout::setPreedit(qsizetype position, const QString& text)
 void CodeTextLayout::reset()
 {
     m_cache.clear();
+    if (m_wrap && m_buffer.lineCount() > kEstimateLines) {
+        // Walking every line now would stall the opening of a big document.
+        m_rows.reset(size_t(m_buffer.lineCount()));
+        m_staleFrom = 0;
+        m_rowsChanged = true;
+        return;
+    }
     reestimate();
 }
 
@@ -154,7 +113,7 @@ bool CodeTextLayout::estimateMore()
 {
     if (m_staleFrom < 0)
         return false;
-    const qsizetype lines = qsizetype(m_rows.rows.size());
+    const qsizetype lines = qsizetype(m_rows.size());
     const qsizetype end = std::min(lines, m_staleFrom + kEstimateLines);
     for (qsizetype line = m_staleFrom; line < end; ++line)
         m_rows.set(size_t(line), estimateRows(line));
@@ -171,10 +130,10 @@ void CodeTextLayout::reestimate()
 {
     m_staleFrom = -1;
     const qsizetype lines = m_buffer.lineCount();
-    m_rows.rows.resize(size_t(lines));
-    for (qsizetype line = 0; line < lines; ++line)
-        m_rows.rows[size_t(line)] = estimateRows(line);
-    m_rows.build();
+    m_rows.reset(size_t(lines));
+    if (m_wrap)
+        for (qsizetype line = 0; line < lines; ++line)
+            m_rows.set(size_t(line), estimateRows(line));
     m_rowsChanged = true;
 }
 
@@ -219,37 +178,31 @@ void CodeTextLayout::replaced(qsizetype position, qsizetype removed, qsizetype a
     for (auto& [line, e] : after)
         m_cache.emplace(line, std::move(e));
 
-    auto& rows = m_rows.rows;
-    const size_t from = size_t(std::clamp<qsizetype>(firstLine, 0, qsizetype(rows.size())));
-    const size_t oldEnd = size_t(std::clamp<qsizetype>(oldLastLine + 1, qsizetype(from), qsizetype(rows.size())));
+    const qsizetype size = qsizetype(m_rows.size());
+    const size_t from = size_t(std::clamp<qsizetype>(firstLine, 0, size));
+    const size_t oldEnd = size_t(std::clamp<qsizetype>(oldLastLine + 1, qsizetype(from), size));
     const size_t newCount = size_t(std::max<qsizetype>(0, newLastLine + 1 - firstLine));
-    if (oldEnd - from == newCount) {
-        for (size_t i = 0; i < newCount; ++i)
-            m_rows.set(from + i, estimateRows(qsizetype(from + i)));
-    } else {
-        rows.erase(rows.begin() + qsizetype(from), rows.begin() + qsizetype(oldEnd));
-        rows.insert(rows.begin() + qsizetype(from), newCount, 1);
-        for (size_t i = 0; i < newCount; ++i)
-            rows[from + i] = estimateRows(qsizetype(from + i));
-        m_rows.build();
-    }
+    if (oldEnd - from != newCount)
+        m_rows.replace(from, oldEnd - from, newCount);
+    for (size_t i = 0; i < newCount; ++i)
+        m_rows.set(from + i, estimateRows(qsizetype(from + i)));
     m_rowsChanged = true;
 }
 
 // ---------------------------------------------------------------- rows
 
-qint64 CodeTextLayout::rowCount() const { return m_rows.prefix(m_rows.rows.size()); }
+qint64 CodeTextLayout::rowCount() const { return m_rows.total(); }
 
 qint64 CodeTextLayout::rowsOfLine(qsizetype line) const
 {
-    if (line < 0 || size_t(line) >= m_rows.rows.size())
+    if (line < 0 || size_t(line) >= m_rows.size())
         return 1;
-    return m_rows.rows[size_t(line)];
+    return m_rows.at(size_t(line));
 }
 
 qint64 CodeTextLayout::firstRowOfLine(qsizetype line) const
 {
-    return m_rows.prefix(size_t(std::clamp<qsizetype>(line, 0, qsizetype(m_rows.rows.size()))));
+    return m_rows.prefix(size_t(std::clamp<qsizetype>(line, 0, qsizetype(m_rows.size()))));
 }
 
 qsizetype CodeTextLayout::lineAtRow(qint64 row, qint64* rowInLine) const
@@ -257,7 +210,7 @@ qsizetype CodeTextLayout::lineAtRow(qint64 row, qint64* rowInLine) const
     row = std::clamp<qint64>(row, 0, std::max<qint64>(0, rowCount() - 1));
     const size_t line = m_rows.find(row);
     if (rowInLine)
-        *rowInLine = std::clamp<qint64>(row - m_rows.prefix(line), 0, m_rows.rows[line] - 1);
+        *rowInLine = std::clamp<qint64>(row - m_rows.prefix(line), 0, qint64(m_rows.at(line)) - 1);
     return qsizetype(line);
 }
 
@@ -276,7 +229,7 @@ bool CodeTextLayout::takeRowsChanged()
 
 void CodeTextLayout::setRows(qsizetype line, int32_t rows)
 {
-    if (size_t(line) >= m_rows.rows.size() || m_rows.rows[size_t(line)] == rows)
+    if (line < 0 || size_t(line) >= m_rows.size() || m_rows.at(size_t(line)) == rows)
         return;
     m_rows.set(size_t(line), rows);
     m_rowsChanged = true;

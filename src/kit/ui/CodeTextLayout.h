@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextHighlighter.h"
 #include "kit/ui/CodeTextLongLine.h"
+#include "kit/ui/CodeTextRowTable.h"
 
 #include <QFont>
 #include <QHash>
@@ -25,7 +26,8 @@ class QPainter;
 // a logarithm, and a correction costs the same. Rows all have the same height. After a change of
 // width or font, a document of many lines is estimated again a stretch at a time (`estimateMore`),
 // so that a resize costs the same however long the document is; lines not reached yet keep their
-// former counts, and a line is brought up to date whenever it is used.
+// former counts, and a line is brought up to date whenever it is used. A new document of many
+// lines starts at one row a line and is estimated the same way.
 //
 // A line longer than `longLine` units is never shaped whole: a `CodeTextLongLine` cuts its rows by
 // columns and shapes only the pieces of it that are drawn or measured.
@@ -97,14 +99,6 @@ public:
 
 private:
     struct Entry;
-    struct RowTree {
-        std::vector<int32_t> rows;
-        std::vector<qint64> tree;
-        void build();
-        void set(size_t line, int32_t value);
-        qint64 prefix(size_t line) const; // rows of lines [0, line)
-        size_t find(qint64 row) const;    // the line holding a row
-    };
 
     int32_t estimateRows(qsizetype line) const;
     void reestimate();
@@ -128,7 +122,7 @@ private:
     quint64 m_formatGeneration = 1;
     qsizetype m_preeditAt = -1;
     QString m_preedit;
-    RowTree m_rows;
+    CodeTextRowTable m_rows;
     bool m_rowsChanged = false;
     qsizetype m_staleFrom = -1; // lines from here on have out-of-date counts; -1 when none
     std::map<qsizetype, std::unique_ptr<Entry>> m_cache;

@@ -69,6 +69,8 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
     m_layout->reset();
+    if (m_layout->estimating())
+        m_estimateTimer.start(0, this);
     m_indicator = {-1, 0};
     m_top = {};
     m_caretUpstream = false;
