@@ -54,6 +54,8 @@ struct Table {
 
 namespace {
 
+constexpr qsizetype kSqueezeBelow = qsizetype(1) << 18;
+
 const std::shared_ptr<const Table>& emptyTable()
 {
     static const std::shared_ptr<const Table> table = [] {
@@ -979,9 +981,12 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     if (cancelled && cancelled->load())
         return Document();
     table->cells.truncate(qsizetype(sink.used));
-    if (table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
+    // Room past what was written was never touched and holds no memory; squeezing a large
+    // store would copy it into fresh pages, each a fault.
+    if (table->cells.size() < kSqueezeBelow && table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
         table->cells.squeeze();
-    if (table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
+    if (table->cellOffset.size() * sizeof(quint32) < size_t(kSqueezeBelow)
+        && table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
         table->cellOffset.shrink_to_fit();
 
     const qsizetype stored = table->storedRows();
