@@ -567,15 +567,52 @@ struct ListSink {
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
+// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
+// range, which is what most cells of a numeric column are. False says nothing.
+inline bool isShortPlainDecimal(const char* p, qsizetype n)
+{
+    if (n > 64)
+        return false;
+    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
+    int digits = 0;
+    while (i < n && uchar(p[i] - '0') < 10)
+        ++i, ++digits;
+    if (i < n && p[i] == '.') {
+        ++i;
+        while (i < n && uchar(p[i] - '0') < 10)
+            ++i, ++digits;
+    }
+    return i == n && digits > 0;
+}
+
+// Whether a non-empty cell leaves its column numeric: blank, or a number once trimmed. A cell
+// that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
+enum class NumericCell { blank, number, text };
+inline NumericCell numericCell(QByteArrayView cell)
+{
+    const auto bare = [](uchar b) { return b != ' ' && b != '\t' && b < 0x80; };
+    if (!bare(uchar(cell.front())) || !bare(uchar(cell.back()))) {
+        cell = trimmedBlanks(cell);
+        if (cell.isEmpty())
+            return NumericCell::blank;
+    }
+    return isShortPlainDecimal(cell.data(), cell.size()) || isNumberText(cell) ? NumericCell::number : NumericCell::text;
+}
+
 // Cells are copied into a buffer sized for the whole text (they never take more bytes than
-// it), through a cursor: no growth checks per field.
+// it), through a cursor: no growth checks per field. Columns are told numeric or not on the
+// way, while each cell's bytes are at hand, rather than in a second pass over the store.
 struct TableSink {
+    enum : uchar { noNumberYet, numbers, notNumeric };
+
     Table& table;
     char* out;
+    bool headerPending = false; // the first stored row is the header: its cells say nothing
     quint64 used = 0;
     qsizetype fieldsInRow = 0;
     bool lastFieldEmpty = false;
     qsizetype width = 0;
+    std::vector<uchar> numeric{}; // per column met in a data row
 
     void field(QByteArrayView v)
     {
@@ -584,6 +621,16 @@ struct TableSink {
         if (!v.isEmpty()) {
             std::memcpy(out + used, v.data(), size_t(v.size()));
             used += quint64(v.size());
+            if (!headerPending) {
+                if (size_t(fieldsInRow) >= numeric.size())
+                    numeric.resize(size_t(fieldsInRow) + 1, noNumberYet);
+                uchar& state = numeric[size_t(fieldsInRow)];
+                if (state != notNumeric) {
+                    const NumericCell kind = numericCell(v);
+                    if (kind != NumericCell::blank)
+                        state = kind == NumericCell::number ? numbers : notNumeric;
+                }
+            }
         }
         ++fieldsInRow;
         lastFieldEmpty = v.isEmpty();
@@ -597,9 +644,11 @@ struct TableSink {
             width = std::max(width, fieldsInRow);
             table.rowBase.push_back(used);
             table.rowFirstCell.push_back(quint64(table.cellOffset.size()));
+            headerPending = false;
         }
         fieldsInRow = 0;
     }
+    bool isNumeric(qsizetype column) const { return size_t(column) < numeric.size() && numeric[size_t(column)] == numbers; }
 };
 
 // Guesses of the numbers of cells and of rows from the sample, so the arrays rarely grow by copying.
@@ -619,55 +668,6 @@ Estimate estimatedSize(QByteArrayView text, char32_t delimiter)
     }
     const double scale = double(text.size()) / double(sample.size()) * 1.05;
     return {qsizetype(double(breaks) * scale) + 16, qsizetype(double(lines) * scale) + 16};
-}
-
-// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
-// range, which is what most cells of a numeric column are. False says nothing.
-inline bool isShortPlainDecimal(const char* p, qsizetype n)
-{
-    if (n > 64)
-        return false;
-    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
-    int digits = 0;
-    while (i < n && uchar(p[i] - '0') < 10)
-        ++i, ++digits;
-    if (i < n && p[i] == '.') {
-        ++i;
-        while (i < n && uchar(p[i] - '0') < 10)
-            ++i, ++digits;
-    }
-    return i == n && digits > 0;
-}
-
-// isNumericColumn() over the store itself, for the parser: no bounds checks per cell, and a cell
-// that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
-bool isNumericStoredColumn(const Table& table, qsizetype column, const std::atomic_bool* cancelled)
-{
-    const auto bare = [](uchar b) { return b != ' ' && b != '\t' && b < 0x80; };
-    const char* cells = table.cells.constData();
-    bool any = false;
-    for (qsizetype r = table.firstDataRow; r < table.storedRows(); ++r) {
-        if ((r & 0xFFFF) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
-            return false;
-        const quint64 first = table.rowFirstCell[r];
-        const qsizetype count = qsizetype(table.rowFirstCell[r + 1] - first);
-        if (column >= count)
-            continue;
-        const quint64 begin = table.rowBase[r] + table.cellOffset[first + column];
-        const quint64 end = column + 1 < count ? table.rowBase[r] + table.cellOffset[first + column + 1] : table.rowBase[r + 1];
-        if (begin == end)
-            continue;
-        QByteArrayView cell(cells + begin, qsizetype(end - begin));
-        if (!bare(uchar(cell.front())) || !bare(uchar(cell.back()))) {
-            cell = trimmedBlanks(cell);
-            if (cell.isEmpty())
-                continue;
-        }
-        if (!isShortPlainDecimal(cell.data(), cell.size()) && !isNumberText(cell))
-            return false;
-        any = true;
-    }
-    return any;
 }
 
 } // namespace
@@ -976,7 +976,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     table->cellOffset.reserve(size_t(guess.cells));
     table->rowBase.reserve(size_t(guess.rows) + 1);
     table->rowFirstCell.reserve(size_t(guess.rows) + 1);
-    TableSink sink{*table, table->cells.data()};
+    TableSink sink{*table, table->cells.data(), hasHeader};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
         return Document();
@@ -1011,17 +1011,9 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
         }
         column.name = name.isEmpty() ? columnLetterName(i) : name;
     }
-    Document document(table);
-    // Numeric flags: each column stops at its first cell that is no number, so text columns cost
-    // little; columns run side by side, taken one at a time, so that the few long ones spread.
-    std::vector<char> numeric(size_t(width), 0);
-    runParts(width, [&](qsizetype c) {
-        if (!(cancelled && cancelled->load()))
-            numeric[size_t(c)] = isNumericStoredColumn(*table, c, cancelled);
-    }, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18));
     for (qsizetype i = 0; i < width; ++i)
-        table->columns[i].isNumeric = numeric[size_t(i)];
-    return document;
+        table->columns[i].isNumeric = sink.isNumeric(i);
+    return Document(table);
 }
 
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)
