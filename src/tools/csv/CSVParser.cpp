@@ -54,6 +54,8 @@ struct Table {
 
 namespace {
 
+constexpr qsizetype kSqueezeBelow = qsizetype(1) << 18;
+
 const std::shared_ptr<const Table>& emptyTable()
 {
     static const std::shared_ptr<const Table> table = [] {
@@ -139,15 +141,110 @@ int blankLengthBefore(const uchar* s, qsizetype end)
     return start + length == end && isBlank(c) ? length : 0;
 }
 
-// Whether the bytes are well-formed UTF-8, asked of the decoder in slices that stay in cache, side
-// by side. A slice begins at a lead byte: a cut moves past up to three continuation bytes, and
-// more than three in a row are ill-formed, which the next slice then says.
+// The length of the well-formed sequence whose lead byte (not ASCII) is at p, 0 when it is
+// ill-formed: an overlong form, a surrogate, past U+10FFFF, or cut short.
+inline int wellFormedSequenceLength(const uchar* p, const uchar* end)
+{
+    const uchar b = p[0];
+    int need;
+    uchar lo = 0x80, hi = 0xBF;
+    if (b < 0xC2) {
+        return 0;
+    } else if (b < 0xE0) {
+        need = 1;
+    } else if (b < 0xF0) {
+        need = 2;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b < 0xF5) {
+        need = 3;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (end - p <= need || p[1] < lo || p[1] > hi)
+        return 0;
+    for (int k = 2; k <= need; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+    }
+    return need + 1;
+}
+
+// Whether s[0, n) is well-formed UTF-8. Runs of ASCII go eight bytes a step.
+bool isWellFormedNarrow(const uchar* s, qsizetype n)
+{
+    const uchar* p = s;
+    const uchar* const end = s + n;
+    while (p < end) {
+        while (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        while (p < end && *p < 0x80)
+            ++p;
+        if (p == end)
+            break;
+        const int length = wellFormedSequenceLength(p, end);
+        if (!length)
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+#ifdef QUORRIX_AVX2_LOOPS
+// The same, with runs of ASCII 32 bytes a step: only checking, no decoding, so a text that is
+// mostly ASCII costs about a load per 32 bytes.
+QUORRIX_AVX2 bool isWellFormedWide(const uchar* s, qsizetype n)
+{
+    const uchar* p = s;
+    const uchar* const end = s + n;
+    while (p < end) {
+        while (end - p >= 32) {
+            const quint32 high = quint32(_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+            if (high) {
+                p += __builtin_ctz(high);
+                break;
+            }
+            p += 32;
+        }
+        while (p < end && *p < 0x80)
+            ++p;
+        if (p == end)
+            break;
+        const int length = wellFormedSequenceLength(p, end);
+        if (!length)
+            return false;
+        p += length;
+    }
+    return true;
+}
+#endif
+
+bool isWellFormedRun(QByteArrayView text)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+#ifdef QUORRIX_AVX2_LOOPS
+    if (CpuFeatures::hasAvx2())
+        return isWellFormedWide(s, text.size());
+#endif
+    return isWellFormedNarrow(s, text.size());
+}
+
+// Whether the bytes are well-formed UTF-8, in slices side by side. A slice begins at a lead
+// byte: a cut moves past up to three continuation bytes, and more than three in a row are
+// ill-formed, which the next slice then says.
 bool isWellFormedUtf8(QByteArrayView text)
 {
     constexpr qsizetype slice = 1 << 15;
     const qsizetype n = text.size();
     if (n <= slice)
-        return Utf8Decoder::decode(text).has_value();
+        return isWellFormedRun(text);
     const qsizetype slices = (n + slice - 1) / slice;
     const auto cut = [&](qsizetype k) {
         qsizetype at = std::min(n, k * slice);
@@ -161,7 +258,7 @@ bool isWellFormedUtf8(QByteArrayView text)
         if (illFormed.load(std::memory_order_relaxed))
             return;
         const qsizetype from = cut(k);
-        if (!Utf8Decoder::decode(text.sliced(from, cut(k + 1) - from)))
+        if (!isWellFormedRun(text.sliced(from, cut(k + 1) - from)))
             illFormed = true;
     }, CSVParallel::sliceCount(slices, 64));
     return !illFormed;
@@ -565,15 +662,52 @@ struct ListSink {
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
+// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
+// range, which is what most cells of a numeric column are. False says nothing.
+inline bool isShortPlainDecimal(const char* p, qsizetype n)
+{
+    if (n > 64)
+        return false;
+    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
+    int digits = 0;
+    while (i < n && uchar(p[i] - '0') < 10)
+        ++i, ++digits;
+    if (i < n && p[i] == '.') {
+        ++i;
+        while (i < n && uchar(p[i] - '0') < 10)
+            ++i, ++digits;
+    }
+    return i == n && digits > 0;
+}
+
+// Whether a non-empty cell leaves its column numeric: blank, or a number once trimmed. A cell
+// that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
+enum class NumericCell { blank, number, text };
+inline NumericCell numericCell(QByteArrayView cell)
+{
+    const auto bare = [](uchar b) { return b != ' ' && b != '\t' && b < 0x80; };
+    if (!bare(uchar(cell.front())) || !bare(uchar(cell.back()))) {
+        cell = trimmedBlanks(cell);
+        if (cell.isEmpty())
+            return NumericCell::blank;
+    }
+    return isShortPlainDecimal(cell.data(), cell.size()) || isNumberText(cell) ? NumericCell::number : NumericCell::text;
+}
+
 // Cells are copied into a buffer sized for the whole text (they never take more bytes than
-// it), through a cursor: no growth checks per field.
+// it), through a cursor: no growth checks per field. Columns are told numeric or not on the
+// way, while each cell's bytes are at hand, rather than in a second pass over the store.
 struct TableSink {
+    enum : uchar { noNumberYet, numbers, notNumeric };
+
     Table& table;
     char* out;
+    bool headerPending = false; // the first stored row is the header: its cells say nothing
     quint64 used = 0;
     qsizetype fieldsInRow = 0;
     bool lastFieldEmpty = false;
     qsizetype width = 0;
+    std::vector<uchar> numeric{}; // per column met in a data row
 
     void field(QByteArrayView v)
     {
@@ -582,6 +716,16 @@ struct TableSink {
         if (!v.isEmpty()) {
             std::memcpy(out + used, v.data(), size_t(v.size()));
             used += quint64(v.size());
+            if (!headerPending) {
+                if (size_t(fieldsInRow) >= numeric.size())
+                    numeric.resize(size_t(fieldsInRow) + 1, noNumberYet);
+                uchar& state = numeric[size_t(fieldsInRow)];
+                if (state != notNumeric) {
+                    const NumericCell kind = numericCell(v);
+                    if (kind != NumericCell::blank)
+                        state = kind == NumericCell::number ? numbers : notNumeric;
+                }
+            }
         }
         ++fieldsInRow;
         lastFieldEmpty = v.isEmpty();
@@ -595,9 +739,11 @@ struct TableSink {
             width = std::max(width, fieldsInRow);
             table.rowBase.push_back(used);
             table.rowFirstCell.push_back(quint64(table.cellOffset.size()));
+            headerPending = false;
         }
         fieldsInRow = 0;
     }
+    bool isNumeric(qsizetype column) const { return size_t(column) < numeric.size() && numeric[size_t(column)] == numbers; }
 };
 
 // Guesses of the numbers of cells and of rows from the sample, so the arrays rarely grow by copying.
@@ -617,55 +763,6 @@ Estimate estimatedSize(QByteArrayView text, char32_t delimiter)
     }
     const double scale = double(text.size()) / double(sample.size()) * 1.05;
     return {qsizetype(double(breaks) * scale) + 16, qsizetype(double(lines) * scale) + 16};
-}
-
-// A short plain decimal ([+-]digits[.digits], or [+-].digits): a number well inside the double
-// range, which is what most cells of a numeric column are. False says nothing.
-inline bool isShortPlainDecimal(const char* p, qsizetype n)
-{
-    if (n > 64)
-        return false;
-    qsizetype i = (p[0] == '-' || p[0] == '+') ? 1 : 0;
-    int digits = 0;
-    while (i < n && uchar(p[i] - '0') < 10)
-        ++i, ++digits;
-    if (i < n && p[i] == '.') {
-        ++i;
-        while (i < n && uchar(p[i] - '0') < 10)
-            ++i, ++digits;
-    }
-    return i == n && digits > 0;
-}
-
-// isNumericColumn() over the store itself, for the parser: no bounds checks per cell, and a cell
-// that starts and ends with neither a blank nor a non-ASCII byte is its own trimmed text.
-bool isNumericStoredColumn(const Table& table, qsizetype column, const std::atomic_bool* cancelled)
-{
-    const auto bare = [](uchar b) { return b != ' ' && b != '\t' && b < 0x80; };
-    const char* cells = table.cells.constData();
-    bool any = false;
-    for (qsizetype r = table.firstDataRow; r < table.storedRows(); ++r) {
-        if ((r & 0xFFFF) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
-            return false;
-        const quint64 first = table.rowFirstCell[r];
-        const qsizetype count = qsizetype(table.rowFirstCell[r + 1] - first);
-        if (column >= count)
-            continue;
-        const quint64 begin = table.rowBase[r] + table.cellOffset[first + column];
-        const quint64 end = column + 1 < count ? table.rowBase[r] + table.cellOffset[first + column + 1] : table.rowBase[r + 1];
-        if (begin == end)
-            continue;
-        QByteArrayView cell(cells + begin, qsizetype(end - begin));
-        if (!bare(uchar(cell.front())) || !bare(uchar(cell.back()))) {
-            cell = trimmedBlanks(cell);
-            if (cell.isEmpty())
-                continue;
-        }
-        if (!isShortPlainDecimal(cell.data(), cell.size()) && !isNumberText(cell))
-            return false;
-        any = true;
-    }
-    return any;
 }
 
 } // namespace
@@ -974,14 +1071,17 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     table->cellOffset.reserve(size_t(guess.cells));
     table->rowBase.reserve(size_t(guess.rows) + 1);
     table->rowFirstCell.reserve(size_t(guess.rows) + 1);
-    TableSink sink{*table, table->cells.data()};
+    TableSink sink{*table, table->cells.data(), hasHeader};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
         return Document();
     table->cells.truncate(qsizetype(sink.used));
-    if (table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
+    // Room past what was written was never touched and holds no memory; squeezing a large
+    // store would copy it into fresh pages, each a fault.
+    if (table->cells.size() < kSqueezeBelow && table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
         table->cells.squeeze();
-    if (table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
+    if (table->cellOffset.size() * sizeof(quint32) < size_t(kSqueezeBelow)
+        && table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
         table->cellOffset.shrink_to_fit();
 
     const qsizetype stored = table->storedRows();
@@ -1006,17 +1106,9 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
         }
         column.name = name.isEmpty() ? columnLetterName(i) : name;
     }
-    Document document(table);
-    // Numeric flags: each column stops at its first cell that is no number, so text columns cost
-    // little; columns run side by side, taken one at a time, so that the few long ones spread.
-    std::vector<char> numeric(size_t(width), 0);
-    runParts(width, [&](qsizetype c) {
-        if (!(cancelled && cancelled->load()))
-            numeric[size_t(c)] = isNumericStoredColumn(*table, c, cancelled);
-    }, CSVParallel::sliceCount(width * std::max<qsizetype>(1, document.rowCount()), 1 << 18));
     for (qsizetype i = 0; i < width; ++i)
-        table->columns[i].isNumeric = numeric[size_t(i)];
-    return document;
+        table->columns[i].isNumeric = sink.isNumeric(i);
+    return Document(table);
 }
 
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)

@@ -3,11 +3,11 @@
 #include "formats/Utf8Encoder.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
+#include "tools/csv/CSVFileBytes.h"
 #include "tools/csv/CSVRowExporters.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -169,15 +169,11 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
             const QString path = fileUrl.toLocalFile();
             if (!fileUrl.isLocalFile() || QFileInfo(path).isDir())
                 return loaded;
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
+            std::optional<QByteArray> bytes = CSVFileBytes::read(path);
+            if (!bytes)
                 return loaded;
-            QByteArray bytes = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                return loaded;
-            file.close();
             loaded.readable = true;
-            loaded.text = CSVParser::repairedUtf8(std::move(bytes));
+            loaded.text = CSVParser::repairedUtf8(std::move(*bytes));
             if (cancelled)
                 return loaded;
             loaded.document = CSVParser::parseCSV(loaded.text, options.delimiter, options.header, &cancelled,

@@ -475,6 +475,39 @@ private slots:
         }
     }
 
+    void wellFormednessAtEveryPlace_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::newRow("two-byte character") << QByteArray("\xC3\xA9");
+        QTest::newRow("last before the surrogates") << QByteArray("\xED\x9F\xBF");
+        QTest::newRow("last scalar") << QByteArray("\xF4\x8F\xBF\xBF");
+        QTest::newRow("four-byte character") << QByteArray("\xF0\x9F\x98\x80");
+        QTest::newRow("lone continuation byte") << QByteArray("\x80");
+        QTest::newRow("overlong two-byte form") << QByteArray("\xC1\xBF");
+        QTest::newRow("overlong three-byte form") << QByteArray("\xE0\x9F\xBF");
+        QTest::newRow("overlong four-byte form") << QByteArray("\xF0\x8F\xBF\xBF");
+        QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80");
+        QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80");
+        QTest::newRow("no lead byte past F4") << QByteArray("\xF5\x80\x80\x80");
+        QTest::newRow("cut short by ASCII") << QByteArray("\xE2\x82" "a");
+        QTest::newRow("cut short by a lead byte") << QByteArray("\xF0\x9F\xC3\xA9");
+    }
+
+    void wellFormednessAtEveryPlace()
+    {
+        // The check goes many bytes a step through ASCII: the sequence falls at every place of a
+        // step, and at the very end of the text, where a long one is cut short.
+        QFETCH(QByteArray, sequence);
+        for (qsizetype at = 0; at <= 70; ++at) {
+            const QByteArray before(at, 'a');
+            for (const QByteArray& bytes : {before + sequence, before + sequence + QByteArray(40, 'a'),
+                                            before + sequence.first(sequence.size() - 1)}) {
+                const QByteArray expected = Utf8Decoder::decodeReplacing(bytes, Utf8Decoder::ByteOrderMark::keep).toUtf8();
+                QCOMPARE(repairedUtf8(bytes), expected);
+            }
+        }
+    }
+
     void invalidUtf8IsReplaced()
     {
         const Document d = parseCSV(QByteArray("h\nx\xFFy"), std::nullopt, true);
