@@ -48,20 +48,75 @@
     }
   }
 
-  // The top-level blocks, in order. The page holds them in groups of a few dozen, each its own
-  // transform space: a change inside one group is then laid out and painted without touching
-  // the others, which only move. The groups have no box of their own, so margins collapse
-  // across them as between plain siblings.
+  // The top-level blocks, in order. The page holds them in groups of a few dozen, each contained
+  // (see preview.css): a change inside one group is laid out and painted without touching the
+  // others, which only move, and groups far from the view are not laid out at all.
   var blocks = [];
   var groupSize = 48;
   var measuredWidth = -1;
+
+  // In a long body, groups far from the view are not laid out (content-visibility: auto);
+  // measuring their blocks would lay them out, so they stand in the line map as one row each
+  // until they come near. A shorter body is laid out whole, and measured exactly.
+  var lazyGroups = 32;
+  function settleLaziness() {
+    content.classList.toggle("lazy", content.childElementCount > lazyGroups);
+  }
+  var nearing = new IntersectionObserver(function () { scheduleLayout(); }, { rootMargin: "100% 0px" });
 
   function newGroup() {
     var group = document.createElement("div");
     group.className = "blocks";
     group.lineShift = 0;
     group.rows = null;
+    nearing.observe(group);
     return group;
+  }
+
+  // A group is contained, so its blocks' margins cannot collapse with the next group's: its
+  // first and last blocks give theirs to the group itself (see preview.css), where they collapse
+  // as the blocks' would. The blocks' own margins are read once per kind from a hidden probe.
+  var edgeMargins = {};
+  var probes = null;
+  function marginsOf(element) {
+    var key = element.tagName + " " + element.className;
+    var known = edgeMargins[key];
+    if (known === undefined) {
+      if (probes === null) {
+        probes = document.createElement("div");
+        probes.style.display = "none";
+        document.body.appendChild(probes);
+      }
+      var probe = document.createElement(element.tagName);
+      probe.className = element.className;
+      probes.appendChild(probe);
+      var style = getComputedStyle(probe);
+      known = [style.marginTop, style.marginBottom];
+      probes.removeChild(probe);
+      edgeMargins[key] = known;
+    }
+    return known;
+  }
+  function fitEdges(group) {
+    var first = group.firstElementChild;
+    var last = group.lastElementChild;
+    group.style.marginTop = first ? marginsOf(first)[0] : "0px";
+    group.style.marginBottom = last ? marginsOf(last)[1] : "0px";
+  }
+
+  function dropGroup(group) {
+    nearing.unobserve(group);
+    content.removeChild(group);
+  }
+
+  // The group as one row, from its box and its first and last blocks' lines; null without them.
+  function groupRow(group, height) {
+    var first = group.firstElementChild;
+    var last = group.lastElementChild;
+    var line = first ? first.getAttribute("data-line") : null;
+    var end = last ? last.getAttribute("data-end") : null;
+    if (line === null || end === null) return null;
+    return line + ",0," + end + "," + height;
   }
 
   // Line numbers of a group's elements still owed by edits above it, written out.
@@ -95,28 +150,34 @@
     var remeasure = width !== measuredWidth;
     measuredWidth = width;
     // One flat run of line, top, end, bottom per block, posted as one text: far cheaper to send
-    // than as many numbers. A group whose height and width are as when it was measured still
-    // has the same rows.
-    var tops = [];
+    // than as many numbers. Each group keeps its rows as text, tops relative to its own top, and
+    // "runs" says where each group stands and the lines it owes, so an edit rewrites only the
+    // text of the groups it touched. A group whose height and width are as when it was measured
+    // still has the same rows.
+    var texts = [];
+    var runs = [];
     var groups = content.children;
+    var reach = content.classList.contains("lazy") ? window.innerHeight : Infinity;
     for (var g = 0; g < groups.length; g++) {
       var group = groups[g];
       var rect = group.getBoundingClientRect();
       if (remeasure || group.rows === null || group.measuredHeight !== rect.height) {
-        settleLines(group);
-        group.rows = measureGroup(group, rect.top);
-        group.measuredHeight = rect.height;
+        group.rows = null;
+        if (rect.bottom >= -reach && rect.top <= 2 * reach) {
+          settleLines(group);
+          group.rows = measureGroup(group, rect.top);
+          group.rowsText = group.rows.join(",");
+          group.measuredHeight = rect.height;
+        }
       }
-      var rows = group.rows;
-      var shift = group.lineShift;
-      var top = rect.top + y;
-      for (var k = 0; k < rows.length; k += 4) {
-        tops.push(rows[k] + shift, rows[k + 1] + top, rows[k + 2] + shift, rows[k + 3] + top);
-      }
+      var text = group.rows !== null ? group.rowsText : groupRow(group, rect.height);
+      if (text === null || text === "") continue;
+      texts.push(text);
+      runs.push(group.rows !== null ? group.rows.length / 4 : 1, rect.top + y, group.lineShift);
     }
     var height = root.scrollHeight;
     posted = geometry();
-    post({ kind: "layout", tops: tops.join(","), lineCount: lineCount, height: height,
+    post({ kind: "layout", tops: texts.join(","), runs: runs.join(","), lineCount: lineCount, height: height,
            viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll });
   }
 
@@ -150,6 +211,7 @@
     while (source.firstChild) {
       var node = source.firstChild;
       if (into === null || (node.nodeType === 1 && count === groupSize)) {
+        if (into !== null) fitEdges(into);
         into = newGroup();
         content.insertBefore(into, before);
         count = 0;
@@ -160,6 +222,7 @@
       }
       into.appendChild(node);
     }
+    if (into !== null) fitEdges(into);
     return moved;
   }
 
@@ -169,8 +232,10 @@
     holdOwnScroll();
     var holder = document.createElement("div");
     holder.innerHTML = html;
+    nearing.disconnect();
     content.textContent = "";
     blocks = groupInto(holder, null);
+    settleLaziness();
     scheduleBodyLayout();
     releaseOwnScrollSoon();
   }
@@ -232,6 +297,8 @@
       first = last = newGroup();
       content.appendChild(first);
     }
+    var before = first.previousSibling;
+    var after = last.nextSibling;
     // The groups the patch runs through get their line numbers written out; the groups after
     // them only note the shift, so that a new line costs nothing per later block.
     for (var g = first; g !== null; g = g === last ? null : g.nextSibling) {
@@ -268,17 +335,19 @@
     // Emptied groups go; an overfull one is cut back to groups of the usual size.
     for (var h = first; h !== last;) {
       var after = h.nextSibling;
-      if (h.firstChild === null) content.removeChild(h);
+      if (h.firstChild === null) dropGroup(h);
       h = after;
     }
     if (last.childElementCount > 2 * groupSize) {
       var rest = document.createElement("div");
       while (last.firstChild) rest.appendChild(last.firstChild);
       groupInto(rest, last.nextSibling);
-      content.removeChild(last);
+      dropGroup(last);
     } else if (last.firstChild === null) {
-      content.removeChild(last);
+      dropGroup(last);
     }
+    for (var f = before ? before.nextSibling : content.firstChild; f !== null && f !== after; f = f.nextSibling) fitEdges(f);
+    settleLaziness();
     scheduleBodyLayout();
     releaseOwnScrollSoon();
     return true;
@@ -330,6 +399,9 @@
       var rect = selection.getRangeAt(0).getBoundingClientRect();
       if (rect.width > 0 || rect.height > 0) result = [rect.top + window.scrollY, window.scrollY];
     }
+    // The match may lie in a group that was far from the view and so not yet in the line map;
+    // the map is sent ahead of the answer. The page moved by itself: nothing to re-level.
+    if (result !== null) postLayout(true);
     releaseOwnScrollSoon();
     return result;
   }

@@ -11,6 +11,7 @@
 #include <QVariantMap>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -82,51 +83,88 @@ std::optional<double> anyNumber(const QVariant& raw)
     return value.toDouble();
 }
 
-// The rows as one text of numbers separated by commas, four to a row: a long document has tens
-// of thousands of rows, and one string crosses the channel far faster than as many numbers.
-std::optional<QList<MarkdownLineMap::Block>> rowsFromText(const QString& text)
+// A text of finite numbers separated by commas; nothing when it is not one.
+std::optional<std::vector<double>> numbersFromText(const QString& text)
 {
-    QList<MarkdownLineMap::Block> blocks;
+    std::vector<double> numbers;
     if (text.isEmpty())
-        return blocks;
+        return numbers;
     const QByteArray bytes = text.toLatin1();
     const char* p = bytes.constData();
     const char* const end = p + bytes.size();
-    QList<double> row(4);
-    int filled = 0;
-    bool valid = true;
+    numbers.reserve(size_t(bytes.size() / 6));
     for (;;) {
         double number = 0;
         const std::from_chars_result read = std::from_chars(p, end, number);
-        if (read.ec != std::errc() || !std::isfinite(number))
-            valid = false;
-        row[filled++] = number;
+        // A number that does not read (NaN, say) spoils only its own row.
+        numbers.push_back(read.ec == std::errc() && std::isfinite(number) ? number : std::nan(""));
         p = read.ec == std::errc() ? read.ptr : std::find(p, end, ',');
-        if (filled == 4) {
-            if (valid) {
-                if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
-                    blocks.append(*block);
-            }
-            filled = 0;
-            valid = true;
-        }
         if (p == end)
             break;
         if (*p != ',')
             return std::nullopt;
         ++p;
     }
-    if (filled != 0)
+    return numbers;
+}
+
+// The rows as one text of numbers separated by commas, four to a row: a long document has tens
+// of thousands of rows, and one string crosses the channel far faster than as many numbers.
+// With `runs` (count, top, line shift for each run of rows), tops and bottoms are relative to
+// their run's top and lines owe its shift: the page then rewrites only the runs that changed.
+std::optional<QList<MarkdownLineMap::Block>> rowsFromText(const QString& text, const std::optional<QString>& runs)
+{
+    const std::optional<std::vector<double>> numbers = numbersFromText(text);
+    if (!numbers || numbers->size() % 4 != 0)
         return std::nullopt;
+    const qsizetype rowCount = qsizetype(numbers->size() / 4);
+    std::vector<double> offsets; // top and line shift for each row
+    if (runs) {
+        const std::optional<std::vector<double>> r = numbersFromText(*runs);
+        if (!r || r->size() % 3 != 0)
+            return std::nullopt;
+        offsets.reserve(size_t(rowCount) * 2);
+        for (size_t k = 0; k < r->size(); k += 3) {
+            const double count = (*r)[k];
+            if (!(count >= 0) || std::trunc(count) != count || qsizetype(offsets.size() / 2) + count > rowCount)
+                return std::nullopt;
+            for (qint64 i = 0; i < qint64(count); ++i) {
+                offsets.push_back((*r)[k + 1]);
+                offsets.push_back((*r)[k + 2]);
+            }
+        }
+        if (qsizetype(offsets.size() / 2) != rowCount)
+            return std::nullopt;
+    }
+    QList<MarkdownLineMap::Block> blocks;
+    blocks.reserve(rowCount);
+    QList<double> row(4);
+    for (qsizetype k = 0; k < rowCount; ++k) {
+        const double top = runs ? offsets[size_t(2 * k)] : 0;
+        const double shift = runs ? offsets[size_t(2 * k + 1)] : 0;
+        row[0] = (*numbers)[size_t(4 * k)] + shift;
+        row[1] = (*numbers)[size_t(4 * k + 1)] + top;
+        row[2] = (*numbers)[size_t(4 * k + 2)] + shift;
+        row[3] = (*numbers)[size_t(4 * k + 3)] + top;
+        if (std::optional<MarkdownLineMap::Block> block = MarkdownLineMap::Block::fromRow(row))
+            blocks.append(*block);
+    }
     return blocks;
 }
 
 std::optional<MarkdownPreviewMessage> decodeLayout(const QVariantMap& body)
 {
     const QVariant rawTops = unwrap(body.value(QStringLiteral("tops")));
+    const QVariant rawRuns = unwrap(body.value(QStringLiteral("runs")));
+    std::optional<QString> runs;
+    if (rawRuns.isValid()) {
+        if (rawRuns.typeId() != QMetaType::QString || rawTops.typeId() != QMetaType::QString)
+            return std::nullopt;
+        runs = rawRuns.toString();
+    }
     std::optional<QList<MarkdownLineMap::Block>> textRows;
     if (rawTops.typeId() == QMetaType::QString) {
-        textRows = rowsFromText(rawTops.toString());
+        textRows = rowsFromText(rawTops.toString(), runs);
         if (!textRows)
             return std::nullopt;
     }

@@ -38,6 +38,8 @@ private slots:
     void scroll();
     void layout();
     void layoutRows();
+    void rowsInRuns_data();
+    void rowsInRuns();
     void layoutWithoutRows();
     void flatLayoutRows_data();
     void flatLayoutRows();
@@ -140,6 +142,36 @@ void MarkdownPreviewMessageTest::flatLayoutRows()
     QFETCH(QVariant, tops);
     QFETCH(bool, decodes);
     const auto message = MarkdownPreviewMessage::decode(layoutWith("tops", tops));
+    QCOMPARE(message.has_value(), decodes);
+    if (!decodes)
+        return;
+    const MarkdownLineMap::Block first{0, 10, MarkdownLineMap::Block::End{1, 30}};
+    const MarkdownLineMap::Block last{2, 60, MarkdownLineMap::Block::End{3, 80}};
+    QCOMPARE(std::get<MarkdownPreviewMessage::Layout>(message->value).map, MarkdownLineMap({first, last}, 3, 300));
+}
+
+void MarkdownPreviewMessageTest::rowsInRuns_data()
+{
+    QTest::addColumn<QVariant>("runs");
+    QTest::addColumn<bool>("decodes");
+    QTest::newRow("two runs") << QVariant(QStringLiteral("1,5,0,1,50,1")) << true;
+    QTest::newRow("an empty run") << QVariant(QStringLiteral("1,5,0,0,7,7,1,50,1")) << true;
+    QTest::newRow("too few rows counted") << QVariant(QStringLiteral("1,5,0")) << false;
+    QTest::newRow("too many rows counted") << QVariant(QStringLiteral("1,5,0,2,50,1")) << false;
+    QTest::newRow("a count not whole") << QVariant(QStringLiteral("0.5,5,0,1.5,50,1")) << false;
+    QTest::newRow("a run cut short") << QVariant(QStringLiteral("1,5,0,1,50")) << false;
+    QTest::newRow("not text") << body("[1,5,0,1,50,1]") << false;
+}
+
+// Rows whose tops are relative to their run and whose lines owe the run's shift make the same
+// map as rows sent whole.
+void MarkdownPreviewMessageTest::rowsInRuns()
+{
+    QFETCH(QVariant, runs);
+    QFETCH(bool, decodes);
+    QVariantMap map = layoutWith("tops", QStringLiteral("0,5,1,25,1,10,2,30")).toMap();
+    map.insert(QStringLiteral("runs"), runs);
+    const auto message = MarkdownPreviewMessage::decode(map);
     QCOMPARE(message.has_value(), decodes);
     if (!decodes)
         return;

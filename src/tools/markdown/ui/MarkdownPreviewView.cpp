@@ -153,6 +153,7 @@ void MarkdownPreviewView::loadPage()
     m_isLoaded = false;
     // A new load starts with an empty page; nothing sent to the old one still applies.
     m_patchTask.cancel();
+    m_blocksTask.cancel();
     m_layoutTask.cancel();
     m_pageHTML.reset();
     m_pageBlocks.reset();
@@ -227,6 +228,16 @@ void MarkdownPreviewView::sendBody(const QString& html, qint64 lineCount)
         evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version)));
         return;
     }
+    // The body's blocks are found beside it, so the first edit after it cuts only its own.
+    m_blocksTask.runNow<std::shared_ptr<const MarkdownBodyBlocks>>(
+        [html](const std::atomic_bool&) {
+            std::optional<MarkdownBodyBlocks> blocks = MarkdownBodyBlocks::split(html);
+            return blocks ? std::make_shared<const MarkdownBodyBlocks>(std::move(*blocks)) : nullptr;
+        },
+        [this, version](std::shared_ptr<const MarkdownBodyBlocks> blocks) {
+            if (m_bodyVersion == version && !m_pageBlocks)
+                m_pageBlocks = std::move(blocks);
+        });
     m_patchTask.runNow<QStringList>(
         [html, lineCount, version](const std::atomic_bool& cancelled) {
             QStringList calls;

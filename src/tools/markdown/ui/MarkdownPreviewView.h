@@ -123,6 +123,7 @@ private:
     std::optional<QString> m_pageHTML;
     std::shared_ptr<const MarkdownBodyBlocks> m_pageBlocks;
     QuietTask m_patchTask{0};
+    QuietTask m_blocksTask{0};
     // Large layout messages are decoded off the GUI thread; scroll messages are counted so that
     // a layout decoded late does not put back an older scroll position.
     QuietTask m_layoutTask{0};
