@@ -4,7 +4,7 @@
 // parse + sort + write. Ours runs pinned to one CPU and on all of them; every run is a child
 // process of its own.
 
-#include "tools/csv/CSVFileBytes.h"
+#include "kit/TextFileLoader.h"
 #include "tools/csv/CSVParser.h"
 #include "tools/csv/CSVRefinement.h"
 #include "support/Corpus.h"
@@ -96,7 +96,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 // UTF-8, parsed, and the first screen of cells made into strings.
 CSVParser::Document openDocument(const QString& path)
 {
-    const QByteArray bytes = CSVParser::repairedUtf8(CSVFileBytes::read(path).value_or(QByteArray()));
+    const QByteArray bytes = CSVParser::repairedUtf8(TextFileLoader::readBytes(path).value_or(QByteArray()));
     CSVParser::Document document = CSVParser::parseCSV(bytes, std::nullopt, true, nullptr, CSVParser::TextState::repaired);
     qsizetype shown = 0;
     for (qsizetype r = 0; r < std::min<qsizetype>(60, document.rowCount()); ++r)
@@ -161,7 +161,7 @@ struct Counts {
 // It reads the file the way ours does, so that the two differ in parsing alone.
 qint64 libcsvParse(const QString& path)
 {
-    const QByteArray bytes = CSVFileBytes::read(path).value_or(QByteArray());
+    const QByteArray bytes = TextFileLoader::readBytes(path).value_or(QByteArray());
     csv_parser parser;
     if (csv_init(&parser, 0) != 0)
         return -1;
@@ -211,7 +211,7 @@ int main(int argc, char** argv)
     const Sample floor = runProcess(Cores::one, {"true"});
     const Sample pyStart = runProcess(Cores::one, {"python3", "-c", "import csv, sys"});
     const Sample mlrStart = runProcess(Cores::one, {"mlr", "-n", "put", "end{}"});
-    std::printf("Parse: ours = read the file as the tool does (CSVFileBytes: into huge pages), repair it as UTF-8,\n"
+    std::printf("Parse: ours = read the file as the tool does (TextFileLoader::readBytes: into huge pages), repair it as UTF-8,\n"
                 "  CSVParser::parseCSV, the first 60 rows as strings (what opening shows); libcsv %d.%d = read the file the same way, csv_parse with callbacks counting fields and rows (it\n"
                 "  copies each field into its buffer, makes no strings); Python csv = a whole python3 process building\n"
                 "  the list of rows, one str per cell (start-up %.0f ms included).\n"

@@ -23,17 +23,15 @@ QString decodeUTF8Repairing(QByteArrayView bytes)
     return Utf8Decoder::decodeReplacing(bytes, Mark::keep, true);
 }
 
-std::optional<QString> loadTextFileNow(const QString& path)
+std::optional<QByteArray> readBytes(const QString& path)
 {
-    // Only regular files: opening a named pipe or a device could wait forever.
     struct stat info;
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // Read into huge pages: a large file's fresh memory otherwise costs a page fault every
-    // 4 KiB. The file may change size meanwhile; the loop reads what is there.
+    // The file may change size meanwhile; the loop reads what is there.
     QByteArray bytes = LargeBuffer::uninitializedBytes(qsizetype(std::max<qint64>(0, file.size())));
     qsizetype filled = 0;
     while (filled < bytes.size()) {
@@ -50,7 +48,15 @@ std::optional<QString> loadTextFileNow(const QString& path)
         bytes += more;
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    QByteArrayView view(bytes);
+    return bytes;
+}
+
+std::optional<QString> loadTextFileNow(const QString& path)
+{
+    const std::optional<QByteArray> bytes = readBytes(path);
+    if (!bytes)
+        return std::nullopt;
+    QByteArrayView view(*bytes);
     // A leading byte-order mark is dropped, as UTF-8 text readers do.
     if (view.startsWith("\xEF\xBB\xBF"))
         view = view.sliced(3);

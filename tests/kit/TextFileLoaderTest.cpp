@@ -62,6 +62,34 @@ private slots:
                  expected);
     }
 
+    void readBytes_data()
+    {
+        QTest::addColumn<qsizetype>("size");
+        QTest::newRow("empty") << qsizetype(0);
+        QTest::newRow("one byte") << qsizetype(1);
+        QTest::newRow("small pages") << qsizetype(100000);
+        // From a quarter of a megabyte on the bytes start on a huge-page boundary.
+        QTest::newRow("huge pages") << qsizetype(300001);
+        QTest::newRow("past two huge pages") << qsizetype((4 << 20) + 7);
+    }
+    void readBytes()
+    {
+        QFETCH(qsizetype, size);
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            bytes[i] = char((i * 131 + i / 4099) & 0xFF);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("t.csv"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), size);
+        f.close();
+        const std::optional<QByteArray> read = TextFileLoader::readBytes(path);
+        QVERIFY(read.has_value());
+        QCOMPARE(read->size(), size);
+        QVERIFY(*read == bytes);
+    }
+
     void unreadable()
     {
         QTemporaryDir dir;
@@ -74,6 +102,9 @@ private slots:
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         QVERIFY(!TextFileLoader::loadTextFileNow(QString::fromLocal8Bit(fifo)));
         QVERIFY(!TextFileLoader::loadTextFileNow(QStringLiteral("/dev/zero")));
+        QVERIFY(!TextFileLoader::readBytes(QString::fromLocal8Bit(fifo)));
+        QVERIFY(!TextFileLoader::readBytes(QStringLiteral("/dev/zero")));
+        QVERIFY(!TextFileLoader::readBytes(dir.path()));
     }
 };
 

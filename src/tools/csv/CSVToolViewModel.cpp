@@ -3,7 +3,7 @@
 #include "formats/Utf8Encoder.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
-#include "tools/csv/CSVFileBytes.h"
+#include "kit/TextFileLoader.h"
 #include "tools/csv/CSVRowExporters.h"
 
 #include <QClipboard>
@@ -169,7 +169,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
             const QString path = fileUrl.toLocalFile();
             if (!fileUrl.isLocalFile() || QFileInfo(path).isDir())
                 return loaded;
-            std::optional<QByteArray> bytes = CSVFileBytes::read(path);
+            std::optional<QByteArray> bytes = TextFileLoader::readBytes(path);
             if (!bytes)
                 return loaded;
             loaded.readable = true;
