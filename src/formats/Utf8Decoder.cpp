@@ -1,9 +1,12 @@
 #include "formats/Utf8Decoder.h"
 
+#include "formats/CpuFeatures.h"
 #include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -242,4 +245,131 @@ std::optional<QString> Utf8Decoder::decode(QByteArrayView bytes, const Options& 
 QString Utf8Decoder::decodeReplacing(QByteArrayView bytes, ByteOrderMark mark, bool longLived)
 {
     return *decode(bytes, {IllFormed::replace, mark, nullptr, longLived});
+}
+
+namespace {
+
+// The length of the well-formed sequence whose lead byte (not ASCII) is at p, 0 when it is
+// ill-formed: an overlong form, a surrogate, past U+10FFFF, or cut short.
+inline int wellFormedSequenceLength(const uchar* p, const uchar* end)
+{
+    const uchar b = p[0];
+    int need;
+    uchar lo = 0x80, hi = 0xBF;
+    if (b < 0xC2) {
+        return 0;
+    } else if (b < 0xE0) {
+        need = 1;
+    } else if (b < 0xF0) {
+        need = 2;
+        lo = b == 0xE0 ? 0xA0 : 0x80;
+        hi = b == 0xED ? 0x9F : 0xBF;
+    } else if (b < 0xF5) {
+        need = 3;
+        lo = b == 0xF0 ? 0x90 : 0x80;
+        hi = b == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (end - p <= need || p[1] < lo || p[1] > hi)
+        return 0;
+    for (int k = 2; k <= need; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+    }
+    return need + 1;
+}
+
+// Whether s[0, n) is well-formed UTF-8. Runs of ASCII go eight bytes a step.
+bool isWellFormedNarrow(const uchar* s, qsizetype n)
+{
+    const uchar* p = s;
+    const uchar* const end = s + n;
+    while (p < end) {
+        while (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            p += 8;
+        }
+        while (p < end && *p < 0x80)
+            ++p;
+        if (p == end)
+            break;
+        const int length = wellFormedSequenceLength(p, end);
+        if (!length)
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+#ifdef QUORRIX_AVX2_LOOPS
+// The same, with runs of ASCII 32 bytes a step: only checking, no decoding, so a text that is
+// mostly ASCII costs about a load per 32 bytes.
+QUORRIX_AVX2 bool isWellFormedWide(const uchar* s, qsizetype n)
+{
+    const uchar* p = s;
+    const uchar* const end = s + n;
+    while (p < end) {
+        while (end - p >= 32) {
+            const quint32 high = quint32(_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+            if (high) {
+                p += __builtin_ctz(high);
+                break;
+            }
+            p += 32;
+        }
+        while (p < end && *p < 0x80)
+            ++p;
+        if (p == end)
+            break;
+        const int length = wellFormedSequenceLength(p, end);
+        if (!length)
+            return false;
+        p += length;
+    }
+    return true;
+}
+#endif
+
+bool isWellFormedRun(QByteArrayView text)
+{
+    const uchar* s = reinterpret_cast<const uchar*>(text.data());
+#ifdef QUORRIX_AVX2_LOOPS
+    if (CpuFeatures::hasAvx2())
+        return isWellFormedWide(s, text.size());
+#endif
+    return isWellFormedNarrow(s, text.size());
+}
+
+} // namespace
+
+// In slices side by side, leaving a core to the GUI thread. A slice begins at a lead
+// byte: a cut moves past up to three continuation bytes, and more than three in a row are
+// ill-formed, which the next slice then says.
+bool Utf8Decoder::isWellFormed(QByteArrayView text)
+{
+    constexpr qsizetype slice = 1 << 15;
+    const qsizetype n = text.size();
+    if (n <= slice)
+        return isWellFormedRun(text);
+    const qsizetype slices = (n + slice - 1) / slice;
+    const auto cut = [&](qsizetype k) {
+        qsizetype at = std::min(n, k * slice);
+        for (int step = 0; step < 3 && at < n && (uchar(text[at]) & 0xC0) == 0x80; ++step)
+            ++at;
+        return at;
+    };
+    std::atomic_bool illFormed{false};
+    // Slices are taken one at a time: a helper that the busy machine holds back delays one slice.
+    runParts(slices, [&](qsizetype k) {
+        if (illFormed.load(std::memory_order_relaxed))
+            return;
+        const qsizetype from = cut(k);
+        if (!isWellFormedRun(text.sliced(from, cut(k + 1) - from)))
+            illFormed = true;
+    }, int(std::clamp<qsizetype>(slices / 64, 1, std::min(std::max(1, partWorkers() - 1), 16))));
+    return !illFormed;
 }

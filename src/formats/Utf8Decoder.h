@@ -36,4 +36,7 @@ public:
     static std::optional<QString> decode(QByteArrayView bytes) { return decode(bytes, Options{}); }
     // Never fails: ill-formed sequences replaced, a byte-order mark as `mark` says.
     static QString decodeReplacing(QByteArrayView bytes, ByteOrderMark mark, bool longLived = false);
+    // Whether the bytes are well-formed UTF-8, decoding nothing: runs of ASCII are skipped a
+    // word (or with AVX2 32 bytes) at a time, and a large text is checked in slices side by side.
+    static bool isWellFormed(QByteArrayView bytes);
 };
