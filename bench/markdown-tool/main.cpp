@@ -108,6 +108,23 @@ QList<double> typeKeys(Edit* edit, int keys, const std::function<void()>& afterK
     return samples;
 }
 
+// A script for the page: once run, window.benchDrawn holds the wall time (ms since the epoch) of
+// the start of the frame after the one that showed the last change to the content.
+QString drawnProbe()
+{
+    return QStringLiteral(
+        "(function () { if (window.benchProbe) return; window.benchProbe = true; window.benchDrawn = 0;"
+        " new MutationObserver(function () { requestAnimationFrame(function () {"
+        " requestAnimationFrame(function (next) { window.benchDrawn = performance.timeOrigin + next; }); }); })"
+        ".observe(document.getElementById('content'), { childList: true, subtree: true, characterData: true });"
+        " })()");
+}
+
+double wallMs()
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 struct Figures {
     Stats tool;
     Stats plain;
@@ -155,15 +172,7 @@ Figures measure(qsizetype bytes, int keys)
         // The frame that shows a change starts at the first animation frame after it; it has been
         // drawn by the start of the frame after that (that frame's own time stamp, which work the
         // page does in between does not move). So this errs late by up to one frame.
-        const QString probe = QStringLiteral(
-            "(function () { if (window.benchProbe) return; window.benchProbe = true; window.benchDrawn = 0;"
-            " new MutationObserver(function () { requestAnimationFrame(function () {"
-            " requestAnimationFrame(function (next) { window.benchDrawn = performance.timeOrigin + next; }); }); })"
-            ".observe(document.getElementById('content'), { childList: true, subtree: true, characterData: true });"
-            " })()");
-        auto wallMs = [] {
-            return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
-        };
+        const QString probe = drawnProbe();
         QList<double> stalls;
         auto previewLatency = [&](QList<double>& drawn, QList<double>& mapped, QList<double>& published) {
             view->preview()->evaluate(probe);
@@ -345,16 +354,7 @@ struct StallWatch {
 Stats editReachesPage(MarkdownToolView* view, MarkdownToolViewModel& model, MarkdownTextEditor* editor, int rounds,
                       double* longestStall)
 {
-    const QString probe = QStringLiteral(
-        "(function () { if (window.benchProbe) return; window.benchProbe = true; window.benchDrawn = 0;"
-        " new MutationObserver(function () { requestAnimationFrame(function () {"
-        " requestAnimationFrame(function (next) { window.benchDrawn = performance.timeOrigin + next; }); }); })"
-        ".observe(document.getElementById('content'), { childList: true, subtree: true, characterData: true });"
-        " })()");
-    auto wallMs = [] {
-        return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
-    };
-    view->preview()->evaluate(probe);
+    view->preview()->evaluate(drawnProbe());
     QList<double> drawn;
     for (int round = 0; round < rounds; ++round) {
         (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
