@@ -356,6 +356,7 @@ void CodecToolView::refreshNotice()
     // The headline names the scheme of the run that failed, not a scheme chosen since.
     m_notice->headline()->setText(failure->isInputFault() ? QStringLiteral("Not ") + Codec::title(m_model->resultScheme())
                                                           : QStringLiteral("Could not unpack"));
+    // The message can quote the input; the card's labels are Qt::PlainText, so it shows as typed.
     m_notice->message()->setText(failure->message());
     m_notice->show();
     placeNotice();
