@@ -299,9 +299,10 @@ int main(int argc, char** argv)
         const std::vector<Series> s = interleave(sides, rounds);
         printCase(paste.name, paste.text.size(), s);
         const ToolRun& last = runs[0].empty() ? ToolRun{} : runs[0].back();
-        std::printf("  output: %s, %lld bytes unpacked, %lld characters shown (jq wrote %lld bytes)\n",
+        std::printf("  output: %s, %lld bytes unpacked, %lld characters shown (jq wrote %lld bytes; the pipeline's\n"
+                    "  peak includes this process's share at the fork: an empty program's peak here is %.0f MB)\n",
                     last.formatted ? "formatted JSON" : "NOT formatted", (long long)last.outputBytes, (long long)last.shownChars,
-                    (long long)s[2].outBytes());
+                    (long long)s[2].outBytes(), runProcess(Cores::one, {"true"}).peakMB);
         for (int i : {0, 1})
             std::printf("  %s: paste %s, then shown %s; GUI stall during paste %s\n", i ? "all cores" : "1 core   ",
                         qPrintable(spread(runs[i], &ToolRun::insertMs)), qPrintable(spread(runs[i], &ToolRun::shownMs)),

@@ -88,8 +88,15 @@ qint64 scrollChild(Scroller who, const QString& text, int frames, Frames& report
     auto app = makeApplication();
     const QFont font = benchFont();
     if (who == Scroller::relayout) {
-        // The width QPlainTextEdit's viewport leaves at 400 px, less its document margins.
-        const qreal width = 400 - 2 - 8;
+        // The width QPlainTextEdit's viewport leaves at 400 px with its scroll bar, less its
+        // document margins.
+        QPlainTextEdit sizing;
+        sizing.setFont(font);
+        sizing.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        sizing.resize(400, 300);
+        sizing.show();
+        QCoreApplication::processEvents();
+        const qreal width = sizing.viewport()->width() - 8;
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < frames; ++i) {
