@@ -1,27 +1,42 @@
-// The running Encode / Decode tool, offscreen: pasting 10 MB of Base64 of gzip'd JSON until the
-// formatted output is shown (after the 0.15 s quiet time), the longest stall of the GUI thread
-// meanwhile, and the longest stall while typing in the input and moving through the output.
-// The baseline is the bare kit text view given the same formatted text. With
-// QUORRIX_SCREENSHOT_DIR set, it also saves pictures of the sample, a hex dump and a failure.
+// The running Encode / Decode tool, offscreen: Base64 of gzip'd JSON pasted into the Input pane
+// until the formatted output is shown (after the 0.15 s quiet time), and the longest stall of the
+// GUI thread meanwhile; on the largest paste also typing in the input and moving through the
+// output. Beside it: the same work by command-line tools (base64 -d | gzip -dc | jq .), and the
+// bare kit text view given the same formatted text. Each run is a child process of its own that
+// makes its application after the fork. With QUORRIX_SCREENSHOT_DIR set, it also saves pictures
+// of the sample, a hex dump and a failure.
 
 #include "kit/ui/CodeTextView.h"
 #include "tools/codec/CodecToolViewModel.h"
 #include "tools/codec/ui/CodecToolView.h"
 #include "kit/ui/CodeEditor.h"
+#include "support/Corpus.h"
+#include "support/Machine.h"
+#include "support/Series.h"
 #include "support/StallProbe.h"
+#include "support/Targets.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 
 #include "support/Deflated.h"
 
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <cstdio>
+#include <vector>
 
 namespace {
+
+using namespace bench;
+
+constexpr int quietMs = 150;
 
 // Records as a service sends them, with random identifiers that keep gzip near 2:1.
 QByteArray jsonDocument(qint64 target)
@@ -40,6 +55,20 @@ QByteArray jsonDocument(qint64 target)
     return out;
 }
 
+// A corpus file `copies` times as the elements of one array: one document, as pasted.
+Input jsonArrayOf(const QString& relativePath, int copies)
+{
+    const Input one = corpusFile(relativePath);
+    if (one.isEmpty())
+        return {};
+    QByteArray bytes = "[";
+    for (int i = 0; i < copies; ++i)
+        bytes += (i ? "," : "") + one.bytes;
+    bytes += ']';
+    return {QStringLiteral("%1 x%2 as one array (%3)").arg(QFileInfo(relativePath).fileName()).arg(copies).arg(megabytes(bytes.size())),
+            bytes};
+}
+
 void waitForPublication(CodecToolViewModel& model)
 {
     QCoreApplication::processEvents();
@@ -48,8 +77,105 @@ void waitForPublication(CodecToolViewModel& model)
     spin(30);
 }
 
+// What a child running the tool reports beside its Sample.
+struct ToolRun {
+    double insertMs = -1;    // the paste into the Input pane
+    double shownMs = -1;     // from then to the formatted output shown, less the quiet time
+    double pasteStallMs = -1;
+    double slowestKeyMs = -1;
+    double typingStallMs = -1;
+    double outputStallMs = -1;
+    double bareMs = -1;      // the bare view given the formatted text
+    bool formatted = false;
+    qint64 outputBytes = 0;
+    qint64 shownChars = 0;
+};
+
+QApplication* makeApplication()
+{
+    static int argc = 1;
+    static char name[] = "bench-codec-tool";
+    static char* argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+}
+
+qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
+{
+    std::unique_ptr<QApplication> app(makeApplication());
+    CodecToolViewModel model;
+    CodecToolView view(&model);
+    view.resize(1200, 800);
+    view.show();
+    waitForPublication(model);
+
+    StallProbe probe;
+    CodeTextView* input = view.inputEditor()->textView();
+    input->setFocus();
+    input->selectAll();
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    input->insertPlainText(pasted);
+    report.insertMs = clock.nsecsElapsed() / 1e6;
+    QCoreApplication::processEvents();
+    while (model.isTransformPending() || !model.output())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    // Compared only once the result is in: the pane's text is tens of megabytes.
+    while (view.outputEditor()->text() != model.shownOutput())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    report.shownMs = clock.nsecsElapsed() / 1e6 - report.insertMs - quietMs;
+    report.pasteStallMs = probe.stopMs();
+    report.formatted = model.output() && model.output()->content == Codec::Content::json;
+    report.outputBytes = model.output() ? model.output()->byteCount : 0;
+    report.shownChars = model.output() ? model.output()->text.size() : 0;
+    if (!typeAndMove)
+        return report.formatted ? report.outputBytes : -1;
+
+    // Typing in the middle of the input, faster than the quiet time, then waiting for each
+    // transform to land.
+    input->setSelection(pasted.size() / 2, pasted.size() / 2);
+    probe.start();
+    QElapsedTimer keys;
+    double slowestKey = 0;
+    for (int i = 0; i < 4; ++i) {
+        keys.start();
+        QTest::keyClick(input, Qt::Key_A);
+        slowestKey = std::max(slowestKey, keys.nsecsElapsed() / 1e6);
+        if (i < 3)
+            spin(60);
+        else
+            waitForPublication(model);
+    }
+    report.typingStallMs = probe.stopMs();
+    report.slowestKeyMs = slowestKey;
+    waitForPublication(model);
+
+    CodeTextView* output = view.outputEditor()->textView();
+    output->setFocus();
+    probe.start();
+    for (int i = 0; i < 20; ++i) {
+        QTest::keyClick(output, Qt::Key_PageDown);
+        QTest::keyClick(output, Qt::Key_Right, Qt::ShiftModifier);
+        spin(30);
+    }
+    report.outputStallMs = probe.stopMs();
+
+    // The bare kit text view given the same formatted text at once.
+    const QString text = model.output() ? model.output()->text : QString();
+    CodeTextView bare;
+    bare.resize(600, 800);
+    bare.show();
+    spin(50);
+    clock.start();
+    bare.setText(text);
+    bare.repaint();
+    report.bareMs = clock.nsecsElapsed() / 1e6;
+    return report.formatted ? report.outputBytes : -1;
+}
+
 void screenshots(const QString& folder)
 {
+    std::unique_ptr<QApplication> app(makeApplication());
     QDir().mkpath(folder);
     CodecToolViewModel model;
     CodecToolView view(&model);
@@ -70,93 +196,165 @@ void screenshots(const QString& folder)
     std::printf("screenshots in %s\n", qPrintable(folder));
 }
 
+double medianOf(std::vector<double> v)
+{
+    if (v.empty())
+        return -1;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// "504 ms (480-530)" of one figure of every run.
+QString spread(const std::vector<ToolRun>& runs, double ToolRun::*field)
+{
+    std::vector<double> v;
+    for (const ToolRun& r : runs)
+        if (r.*field >= 0)
+            v.push_back(r.*field);
+    if (v.empty())
+        return QStringLiteral("n/a");
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    return QStringLiteral("%1 ms (%2-%3)").arg(medianOf(v), 0, 'f', 1).arg(*lo, 0, 'f', 1).arg(*hi, 0, 'f', 1);
+}
+
+double median(const std::vector<ToolRun>& runs, double ToolRun::*field)
+{
+    std::vector<double> v;
+    for (const ToolRun& r : runs)
+        if (r.*field >= 0)
+            v.push_back(r.*field);
+    return medianOf(v);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral("%1x").arg(v, 0, 'f', 2); }
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    (void)argc;
+    (void)argv;
+    // No application object here: every run makes its own after the fork.
+    prepareHeadless();
+    printMachine("bench-codec-tool");
+    std::printf("ours = the tool in a child of its own: application, view, the paste into the Input pane, until the\n"
+                "  Output pane shows the formatted JSON. Run = that whole child; \"shown\" = from the end of the paste to\n"
+                "  the output shown, less the %d ms quiet time; stall = the longest gap of a 1 ms timer on the GUI thread.\n"
+                "peer = the same work by command-line tools: sh -c 'base64 -d IN | gzip -dc | jq .' to a file, the three\n"
+                "  processes on one core, peak = the largest one's. What differs: jq indents by 2 and shows nothing;\n"
+                "  ours formats as the tool does and lays out the start of the text in a view.\n"
+                "On the largest paste the child then types (three keys faster than the quiet time, one more left to\n"
+                "  land), moves through the output (20 pages), and gives a bare CodeTextView the same formatted text\n"
+                "  at once (setText + repaint), the floor of showing it.\n\n",
+                quietMs);
+    const int rounds = roundsWanted();
+    Targets targets;
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath(QStringLiteral("out"));
 
-    const QByteArray json = jsonDocument(qint64(24) << 20);
-    const QByteArray packed = deflated(json, 31);
-    const QString pasted = QString::fromLatin1(packed.toBase64());
-    std::printf("bench-codec-tool: paste %.1f MB of Base64 (gzip of %.1f MB of JSON) into the Input pane, offscreen\n",
-                pasted.size() / 1048576.0, json.size() / 1048576.0);
+    struct Paste {
+        QString name;
+        qint64 jsonBytes = 0;
+        QString text;
+        bool typeAndMove = false;
+    };
+    std::vector<Paste> pastes;
+    auto add = [&](const QString& what, const QByteArray& json, bool typeAndMove) {
+        const QString text = QString::fromLatin1(deflated(json, 31).toBase64());
+        pastes.push_back({QStringLiteral("%1 of Base64 (the gzip of %2)").arg(megabytes(text.size()), what), json.size(), text, typeAndMove});
+    };
+    add(QStringLiteral("generated records, %1").arg(megabytes(qint64(24) << 16)), jsonDocument(qint64(24) << 16), false);
+    add(QStringLiteral("generated records, %1").arg(megabytes(qint64(24) << 20)), jsonDocument(qint64(24) << 20), true);
+    const Input citm = jsonArrayOf(QStringLiteral("json/citm_catalog.json"), 2);
+    if (citm.isEmpty())
+        std::printf("(no corpus found: set QUORRIX_BENCH_CORPUS; the real document skipped)\n\n");
+    else
+        add(citm.name, citm.bytes, false);
 
-    CodecToolViewModel model;
-    CodecToolView view(&model);
-    view.resize(1200, 800);
-    view.show();
-    spin(300);
-    waitForPublication(model);
-
-    StallProbe probe;
-    CodeTextView* input = view.inputEditor()->textView();
-    input->setFocus();
-    input->selectAll();
-    probe.start();
-    QElapsedTimer clock;
-    clock.start();
-    input->insertPlainText(pasted);
-    const qint64 pastedAt = clock.elapsed();
-    waitForPublication(model);
-    while (view.outputEditor()->text() != model.shownOutput())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    const double shown = clock.elapsed() - 30 - 150;
-    const double pasteStall = probe.stopMs();
-    const QString formattedText = model.output() ? model.output()->text : QString();
-    const bool formatted = model.output() && model.output()->content == Codec::Content::json;
-    const qint64 outputBytes = model.output() ? model.output()->byteCount : 0;
-
-    // Typing in the middle of the input, faster than the quiet time, then with pauses that let
-    // each transform land.
-    input->setSelection(pasted.size() / 2, pasted.size() / 2);
-    probe.start();
-    QElapsedTimer keys;
-    double slowestKey = 0;
-    for (int i = 0; i < 12; ++i) {
-        keys.start();
-        QTest::keyClick(input, Qt::Key_A);
-        slowestKey = std::max(slowestKey, keys.nsecsElapsed() / 1e6);
-        spin(i < 6 ? 60 : 1200);
+    ToolRun& report = sharedWithChildren<ToolRun>();
+    std::vector<std::vector<Series>> results;
+    std::vector<std::array<double, 2>> shownMedians;
+    for (const Paste& paste : pastes) {
+        const QString in = tmp.filePath(QStringLiteral("pasted"));
+        writeFile(in, paste.text.toLatin1());
+        std::vector<ToolRun> runs[2];
+        auto tool = [&](Cores cores, int i) {
+            return Side{i ? "ours, all cores" : "ours, 1 core", [&, cores, i] {
+                            report = ToolRun{};
+                            const Sample s = runForked(cores, [&] { return runTool(paste.text, paste.typeAndMove, report); });
+                            runs[i].push_back(report);
+                            return s;
+                        }};
+        };
+        std::vector<Side> sides{tool(Cores::one, 0), tool(Cores::all, 1),
+                                {"base64|gzip|jq", [&] {
+                                     return runProcess(Cores::one, {"sh", "-c", "base64 -d \"$1\" | gzip -dc | jq .", "sh", in}, out);
+                                 }}};
+        const std::vector<Series> s = interleave(sides, rounds);
+        printCase(paste.name, paste.text.size(), s);
+        const ToolRun& last = runs[0].empty() ? ToolRun{} : runs[0].back();
+        std::printf("  output: %s, %lld bytes unpacked, %lld characters shown (jq wrote %lld bytes; the pipeline's\n"
+                    "  peak includes this process's share at the fork: an empty program's peak here is %.0f MB)\n",
+                    last.formatted ? "formatted JSON" : "NOT formatted", (long long)last.outputBytes, (long long)last.shownChars,
+                    (long long)s[2].outBytes(), runProcess(Cores::one, {"true"}).peakMB);
+        for (int i : {0, 1})
+            std::printf("  %s: paste %s, then shown %s; GUI stall during paste %s\n", i ? "all cores" : "1 core   ",
+                        qPrintable(spread(runs[i], &ToolRun::insertMs)), qPrintable(spread(runs[i], &ToolRun::shownMs)),
+                        qPrintable(spread(runs[i], &ToolRun::pasteStallMs)));
+        std::printf("  whole run, peer / ours: 1 core %s, all cores %s (above 1: ours faster)\n", qPrintable(times(speedup(s[0], s[2]))),
+                    qPrintable(times(speedup(s[1], s[2]))));
+        if (paste.typeAndMove) {
+            for (int i : {0, 1})
+                std::printf("  %s: the bare view given the formatted text shows it in %s\n", i ? "all cores" : "1 core   ",
+                            qPrintable(spread(runs[i], &ToolRun::bareMs)));
+            for (int i : {0, 1})
+                std::printf("  %s: slowest keystroke %s, GUI stall while typing %s, moving in output %s\n", i ? "all cores" : "1 core   ",
+                            qPrintable(spread(runs[i], &ToolRun::slowestKeyMs)), qPrintable(spread(runs[i], &ToolRun::typingStallMs)),
+                            qPrintable(spread(runs[i], &ToolRun::outputStallMs)));
+            for (int i : {0, 1}) {
+                const QString where = i ? QStringLiteral("all cores") : QStringLiteral("1 core");
+                const bool formatted = std::all_of(runs[i].begin(), runs[i].end(), [](const ToolRun& r) { return r.formatted; });
+                const double shown = median(runs[i], &ToolRun::shownMs);
+                targets.check(QStringLiteral("%1 MB paste to formatted output within 1000 ms, %2").arg(paste.text.size() / 1e6, 0, 'f', 1).arg(where),
+                              s[size_t(i)].ok() && formatted && shown < 1000,
+                              QStringLiteral("%1 ms median%2").arg(shown, 0, 'f', 0).arg(formatted ? "" : ", NOT formatted"));
+                const double key = median(runs[i], &ToolRun::slowestKeyMs);
+                targets.check(QStringLiteral("slowest keystroke under 50 ms, %1").arg(where), key >= 0 && key < 50,
+                              QStringLiteral("%1 ms median").arg(key, 0, 'f', 1));
+                const double typing = median(runs[i], &ToolRun::typingStallMs);
+                targets.check(QStringLiteral("GUI stall while typing under 50 ms, %1").arg(where), typing >= 0 && typing < 50,
+                              QStringLiteral("%1 ms median").arg(typing, 0, 'f', 1));
+                const double moving = median(runs[i], &ToolRun::outputStallMs);
+                targets.check(QStringLiteral("GUI stall moving in the output under 50 ms, %1").arg(where), moving >= 0 && moving < 50,
+                              QStringLiteral("%1 ms median").arg(moving, 0, 'f', 1));
+            }
+        }
+        std::printf("\n");
+        results.push_back(s);
+        shownMedians.push_back({median(runs[0], &ToolRun::shownMs), median(runs[1], &ToolRun::shownMs)});
     }
-    const double typingStall = probe.stopMs();
-    waitForPublication(model);
-
-    CodeTextView* output = view.outputEditor()->textView();
-    output->setFocus();
-    probe.start();
-    for (int i = 0; i < 20; ++i) {
-        QTest::keyClick(output, Qt::Key_PageDown);
-        QTest::keyClick(output, Qt::Key_Right, Qt::ShiftModifier);
-        spin(30);
+    if (results.size() >= 2) {
+        const double small = pastes[0].text.size(), large = pastes[1].text.size();
+        auto shownGrowth = [&](int i) {
+            return shownMedians[0][i] > 0 && shownMedians[1][i] > 0 ? (shownMedians[1][i] / large) / (shownMedians[0][i] / small) : -1;
+        };
+        std::printf("Growth from %s to %s of pasted Base64, time per byte (1 = linear): shown 1 core %.2f, all cores %.2f;\n"
+                    "  whole run (its start included) 1 core %.2f, all cores %.2f; peer %.2f\n",
+                    qPrintable(megabytes(qint64(small))), qPrintable(megabytes(qint64(large))), shownGrowth(0), shownGrowth(1),
+                    growth(results[0][0], qint64(small), results[1][0], qint64(large)),
+                    growth(results[0][1], qint64(small), results[1][1], qint64(large)),
+                    growth(results[0][2], qint64(small), results[1][2], qint64(large)));
     }
-    const double outputStall = probe.stopMs();
-
-    // Baseline: the bare kit text view given the same formatted text at once.
-    CodeTextView bare;
-    bare.resize(600, 800);
-    bare.show();
-    spin(100);
-
-    QElapsedTimer baseClock;
-    baseClock.start();
-    bare.setText(formattedText);
-    bare.repaint();
-    const double bareShown = baseClock.nsecsElapsed() / 1e6;
-
-    std::printf("%-34s %10s %10s\n", "", "ours", "target");
-    std::printf("%-34s %10.0f %10s\n", "paste to formatted output, ms", shown - pastedAt, "< 1000");
-    std::printf("%-34s %10.1f %10s\n", "  bare text view shows it, ms", bareShown, "");
-    std::printf("%-34s %10.1f %10s\n", "GUI stall during paste, ms", pasteStall, "");
-    std::printf("%-34s %10.1f %10s\n", "slowest keystroke, ms", slowestKey, "< 50");
-    std::printf("%-34s %10.1f %10s\n", "GUI stall while typing, ms", typingStall, "< 50");
-    std::printf("%-34s %10.1f %10s\n", "GUI stall moving in output, ms", outputStall, "< 50");
-    std::printf("output after the paste: %s, %lld bytes unpacked, %lld characters shown\n",
-                formatted ? "formatted JSON" : "NOT formatted", (long long)outputBytes, (long long)formattedText.size());
 
     const QString folder = qEnvironmentVariable("QUORRIX_SCREENSHOT_DIR");
     if (!folder.isEmpty())
-        screenshots(folder);
-    return 0;
+        runForked(Cores::all, [&] { return screenshots(folder), qint64(0); });
+    printLoadAtEnd();
+    return targets.finish();
 }

@@ -2,6 +2,7 @@
 
 #include "support/Measure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QThread>
 
@@ -48,6 +49,19 @@ void printMachine(const char* benchName)
     std::printf("Each figure: median wall time of the runs (min-max), median CPU time (user + system, all threads),\n"
                 "highest peak memory; runs of the sides interleaved, each in a child process of its own.\n\n");
     std::fflush(stdout);
+}
+
+void prepareHeadless()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        // Left behind on purpose: children of every run share it, and it is empty.
+        const QString dir = QDir::temp().filePath(QStringLiteral("quorrix-bench-runtime-%1").arg(getuid()));
+        if (QDir().mkpath(dir) && QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir));
+    }
 }
 
 void printLoadAtEnd()

@@ -12,5 +12,8 @@ QString loadNow();
 void printMachine(const char* benchName);
 // Prints the load again, to close a run.
 void printLoadAtEnd();
+// For the GUI children: the offscreen platform when no display is named, and a private runtime
+// folder when none is set (Qt warns in every child otherwise). Call before any fork.
+void prepareHeadless();
 
 } // namespace bench

@@ -4,9 +4,11 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -96,6 +98,16 @@ double residentMB() { return statusMB("VmRSS:"); }
 double peakResidentMB() { return statusMB("VmHWM:"); }
 
 int allowedCpus() { return CPU_COUNT(&startMask()); }
+
+void* memorySharedWithChildren(size_t bytes)
+{
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        std::perror("mmap");
+        std::abort();
+    }
+    return p;
+}
 
 Sample runForked(Cores cores, const std::function<qint64()>& work)
 {

@@ -5,6 +5,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <new>
+#include <type_traits>
 
 namespace bench {
 
@@ -43,5 +45,15 @@ Sample runForked(Cores cores, const std::function<qint64()>& work);
 // from `inPath` when given. Time and CPU time are the whole process's, start-up and file I/O
 // included; peak = its max resident size as the kernel counts it (the whole program).
 Sample runProcess(Cores cores, const QStringList& argv, const QString& outPath = {}, const QString& inPath = {});
+
+// Zeroed memory that forked children write and the parent reads afterwards: for the figures a
+// child measures beyond its Sample (a GUI's stall, a time to first paint). Never freed: small.
+void* memorySharedWithChildren(size_t bytes);
+template <class T>
+T& sharedWithChildren()
+{
+    static_assert(std::is_trivially_copyable_v<T>);
+    return *new (memorySharedWithChildren(sizeof(T))) T{};
+}
 
 } // namespace bench
