@@ -439,11 +439,11 @@ constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 // The document's lines, on huge pages when many: all of their memory is fresh.
 using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
 
-// A helper thread per MiB of document: in a process that has started none yet, starting one costs
-// about what it takes over from a smaller document.
+// Every core the process may use, from the smallest document cut into parts on: the caller
+// never waits for a helper to start, so a helper that starts late only takes fewer parts.
 int workerCount(qsizetype size)
 {
-    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / (qsizetype(1) << 20)}));
+    return size < parallelMinimum ? 1 : std::min(partWorkers(), 8);
 }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
@@ -636,6 +636,30 @@ void appendUtf8(void* context, QStringView text)
     bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
 }
 
+// Where one part of the document writes its HTML as UTF-8: the room left in its stretch of the
+// result, then, once something does not fit, a string of its own.
+struct Stretch {
+    char* at = nullptr;
+    char* end = nullptr;
+    QByteArray spill;
+};
+
+void appendToStretch(void* context, QStringView text)
+{
+    Stretch& stretch = *static_cast<Stretch*>(context);
+    if (stretch.spill.isEmpty()) {
+        const qsizetype room = stretch.end - stretch.at;
+        // Measured only where the most it can take (three bytes a unit) might not fit.
+        const qsizetype most = 3 * text.size();
+        if (most <= room || Utf8Encoder::encodedLength(text) <= room) {
+            LargeBuffer::populate(stretch.at, size_t(std::min(most + 4096, room)));
+            stretch.at = Utf8Encoder::encode(text, stretch.at);
+            return;
+        }
+    }
+    appendUtf8(&stretch.spill, text);
+}
+
 // The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
 // UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
 QByteArray renderWholeUtf8(Lines lines, qsizetype units)
@@ -692,6 +716,25 @@ MarkdownOutput decodedNormalized(QByteArrayView utf8)
     });
     return text;
 }
+
+// Decodes utf8 as decodedNormalized() does into `to`, which has the room the decoder asks for;
+// answers the units written.
+qsizetype decodeNormalizedInto(char16_t* to, QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
+    return mayNeedNormalizing(utf8) ? normalizeInPlace(to, n) : n;
+}
+
+struct DecodedRoom {
+    size_t bytes;
+    void operator()(char16_t* units) const noexcept { LargeBuffer::deallocate(units, bytes); }
+};
+
+struct LineRoom {
+    size_t bytes;
+    void operator()(QStringView* lines) const noexcept { LargeBuffer::deallocate(lines, bytes); }
+};
 
 // Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
 // character's bytes contain, valid or not), never before a byte-order mark, which decoding drops
@@ -769,20 +812,29 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         return renderWholeUtf8(lines, text.size());
     }
 
-    // Decoded in pieces side by side; lines never run across pieces.
-    const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
+    // Decoded in pieces side by side into one buffer, each piece where its room starts; lines
+    // never run across pieces, so the gaps a shrinking piece leaves are never read.
+    const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 4 * workers);
     const size_t pieces = pieceCuts.size() - 1;
-    std::vector<MarkdownOutput> texts(pieces);
+    std::vector<qsizetype> rooms(pieces + 1, 0);
+    for (size_t k = 0; k < pieces; ++k) {
+        QStringDecoder measure(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        rooms[k + 1] = rooms[k] + measure.requiredSpace(pieceCuts[k + 1] - pieceCuts[k]);
+    }
+    const size_t roomBytes = size_t(rooms[pieces]) * sizeof(char16_t);
+    const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
+    std::vector<QStringView> texts(pieces);
     // A piece's lines are copied into the document's at once: small pages, not huge ones rounded up.
     std::vector<std::vector<QStringView>> pieceLines(pieces);
     std::vector<LineGroup> groups(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
-        texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
+        char16_t* const to = decoded.get() + rooms[k];
+        texts[k] = QStringView(to, decodeNormalizedInto(to, utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
         pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
         LargeBuffer::populate(pieceLines[k].data(), pieceLines[k].capacity() * sizeof(QStringView));
         splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), QStringView(texts[k]).utf16(), groups[k].events);
+        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), texts[k].utf16(), groups[k].events);
     }, workers);
     qsizetype units = 0;
     qsizetype lineCount = 0;
@@ -792,29 +844,60 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         units += texts[k].size();
         lineCount += qsizetype(pieceLines[k].size());
     }
-    LineList lines;
-    lines.reserve(size_t(lineCount));
-    for (const std::vector<QStringView>& some : pieceLines)
-        lines.insert(lines.end(), some.begin(), some.end());
+    // Copied side by side too: the document's lines are a few hundred kilobytes of fresh memory.
+    const size_t lineBytes = size_t(std::max<qsizetype>(lineCount, 1)) * sizeof(QStringView);
+    const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
+    runParts(qsizetype(pieces), [&](qsizetype piece) {
+        const std::vector<QStringView>& some = pieceLines[size_t(piece)];
+        std::uninitialized_copy(some.begin(), some.end(), lineRoom.get() + groups[size_t(piece)].firstLine);
+    }, workers);
+    const Lines lines(lineRoom.get(), size_t(lineCount));
 
     // Each part leaves as UTF-8, encoded as it is written.
     const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
     if (!cuts.empty()) {
-        std::vector<QByteArray> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
-            QByteArray& bytes = outs[size_t(p)];
-            bytes = LargeBuffer::uninitializedBytes(likelyFor(unitsOf(part)));
-            bytes.truncate(0);
-            MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
+        // Every part writes into its own stretch of one buffer, as much room as its HTML likely
+        // takes; the stretches are then closed up in order. Fresh memory is dear here, and this
+        // way the result's is the only memory written.
+        const size_t parts = cuts.size() - 1;
+        std::vector<qsizetype> starts(parts + 1, 0);
+        for (size_t p = 0; p < parts; ++p)
+            starts[p + 1] = starts[p] + likelyFor(unitsOf(lines.subspan(size_t(cuts[p]), size_t(cuts[p + 1] - cuts[p]))));
+        QByteArray out = LargeBuffer::uninitializedBytes(starts[parts]);
+        char* const base = out.data();
+        std::vector<Stretch> stretches(parts);
+        for (size_t p = 0; p < parts; ++p)
+            stretches[p] = Stretch{base + starts[p], base + starts[p + 1], {}};
+        const bool apart = renderParts(lines, cuts, workers, [&stretches](qsizetype p, Lines part, qsizetype first) {
+            MarkdownOutput html = MarkdownOutput::passingOn(passedUnits, appendToStretch, &stretches[size_t(p)]);
             bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
-            out.passOn();
+            MarkdownHTML::renderBlocks(part, first, 0, html, &between);
+            html.passOn();
             return between;
         });
         if (apart) {
-            QByteArray out;
-            assemble(out, outs, workers);
-            return out;
+            const bool spilled = std::any_of(stretches.begin(), stretches.end(), [](const Stretch& s) { return !s.spill.isEmpty(); });
+            qsizetype size = 0;
+            if (!spilled) {
+                for (size_t p = 0; p < parts; ++p) {
+                    const qsizetype n = stretches[p].at - (base + starts[p]);
+                    if (size != starts[p])
+                        std::memmove(base + size, base + starts[p], size_t(n));
+                    size += n;
+                }
+                out.truncate(size);
+                return out;
+            }
+            // A part that outgrew its room: the stretches and what spilled from them, copied.
+            QByteArray joined;
+            for (size_t p = 0; p < parts; ++p)
+                size += stretches[p].at - (base + starts[p]) + stretches[p].spill.size();
+            joined.reserve(size);
+            for (size_t p = 0; p < parts; ++p) {
+                joined.append(base + starts[p], stretches[p].at - (base + starts[p]));
+                joined.append(stretches[p].spill);
+            }
+            return joined;
         }
     }
     return renderWholeUtf8(lines, units);
