@@ -888,15 +888,20 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
                 out.truncate(size);
                 return out;
             }
-            // A part that outgrew its room: the stretches and what spilled from them, copied.
-            QByteArray joined;
+            // A part outgrew its room: the stretches and what spilled from them, copied side by
+            // side into fresh memory.
+            std::vector<qsizetype> at(parts + 1, 0);
             for (size_t p = 0; p < parts; ++p)
-                size += stretches[p].at - (base + starts[p]) + stretches[p].spill.size();
-            joined.reserve(size);
-            for (size_t p = 0; p < parts; ++p) {
-                joined.append(base + starts[p], stretches[p].at - (base + starts[p]));
-                joined.append(stretches[p].spill);
-            }
+                at[p + 1] = at[p] + (stretches[p].at - (base + starts[p])) + stretches[p].spill.size();
+            QByteArray joined = LargeBuffer::uninitializedBytes(at[parts]);
+            char* const to = joined.data();
+            runParts(qsizetype(parts), [&](qsizetype part) {
+                const size_t p = size_t(part);
+                const qsizetype kept = stretches[p].at - (base + starts[p]);
+                LargeBuffer::populate(to + at[p], size_t(at[p + 1] - at[p]));
+                std::memcpy(to + at[p], base + starts[p], size_t(kept));
+                std::memcpy(to + at[p] + kept, stretches[p].spill.constData(), size_t(stretches[p].spill.size()));
+            }, workers);
             return joined;
         }
     }
