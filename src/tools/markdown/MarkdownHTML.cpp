@@ -464,6 +464,19 @@ void splitLines(QStringView all, List& lines, bool last)
     }
 }
 
+// How many lines splitLines() finds in text.
+qsizetype lineCountOf(QStringView text, bool last)
+{
+    const qsizetype breaks = std::count(text.utf16(), text.utf16() + text.size(), u'\n');
+    return breaks + (last || (!text.isEmpty() && text.back() != u'\n') ? 1 : 0);
+}
+
+// Lines written one after another from `at` on, where room for them was counted.
+struct LineWriter {
+    QStringView* at;
+    void push_back(QStringView line) { *at++ = line; }
+};
+
 // A large document is rendered in parts side by side, cut before headings that start a line
 // after a blank one. Such a heading begins a block of its own, and what comes after it does not
 // depend on what came before, provided that the part before ends between blocks: its last
@@ -726,6 +739,7 @@ qsizetype decodeNormalizedInto(char16_t* to, QByteArrayView utf8)
     return mayNeedNormalizing(utf8) ? normalizeInPlace(to, n) : n;
 }
 
+// Frees units from LargeBuffer::allocate().
 struct DecodedRoom {
     size_t bytes;
     void operator()(char16_t* units) const noexcept { LargeBuffer::deallocate(units, bytes); }
@@ -824,32 +838,31 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const size_t roomBytes = size_t(rooms[pieces]) * sizeof(char16_t);
     const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
     std::vector<QStringView> texts(pieces);
-    // A piece's lines are copied into the document's at once: small pages, not huge ones rounded up.
-    std::vector<std::vector<QStringView>> pieceLines(pieces);
-    std::vector<LineGroup> groups(pieces);
+    std::vector<qsizetype> pieceLineCounts(pieces);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
         char16_t* const to = decoded.get() + rooms[k];
         texts[k] = QStringView(to, decodeNormalizedInto(to, utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
-        pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
-        LargeBuffer::populate(pieceLines[k].data(), pieceLines[k].capacity() * sizeof(QStringView));
-        splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), texts[k].utf16(), groups[k].events);
+        pieceLineCounts[k] = lineCountOf(texts[k], k + 1 == pieces);
     }, workers);
+    // The lines go straight to their place in the document's, counted first: lists of a piece's
+    // own would take fresh small pages on every helper.
+    std::vector<LineGroup> groups(pieces);
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
         groups[k].firstUnit = units;
         groups[k].firstLine = lineCount;
         units += texts[k].size();
-        lineCount += qsizetype(pieceLines[k].size());
+        lineCount += pieceLineCounts[k];
     }
-    // Copied side by side too: the document's lines are a few hundred kilobytes of fresh memory.
     const size_t lineBytes = size_t(std::max<qsizetype>(lineCount, 1)) * sizeof(QStringView);
     const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
     runParts(qsizetype(pieces), [&](qsizetype piece) {
-        const std::vector<QStringView>& some = pieceLines[size_t(piece)];
-        std::uninitialized_copy(some.begin(), some.end(), lineRoom.get() + groups[size_t(piece)].firstLine);
+        const size_t k = size_t(piece);
+        LineWriter some{lineRoom.get() + groups[k].firstLine};
+        splitLines(texts[k], some, k + 1 == pieces);
+        scanLines(Lines(lineRoom.get() + groups[k].firstLine, size_t(pieceLineCounts[k])), 0, pieceLineCounts[k], texts[k].utf16(), groups[k].events);
     }, workers);
     const Lines lines(lineRoom.get(), size_t(lineCount));
 
@@ -868,8 +881,11 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         std::vector<Stretch> stretches(parts);
         for (size_t p = 0; p < parts; ++p)
             stretches[p] = Stretch{base + starts[p], base + starts[p + 1], {}};
-        const bool apart = renderParts(lines, cuts, workers, [&stretches](qsizetype p, Lines part, qsizetype first) {
-            MarkdownOutput html = MarkdownOutput::passingOn(passedUnits, appendToStretch, &stretches[size_t(p)]);
+        // The parts' passing-on buffers, in one block: each helper's own would be fresh small pages.
+        const size_t passingBytes = parts * size_t(passedUnits) * sizeof(char16_t);
+        const std::unique_ptr<char16_t, DecodedRoom> passing(static_cast<char16_t*>(LargeBuffer::allocate(passingBytes)), DecodedRoom{passingBytes});
+        const bool apart = renderParts(lines, cuts, workers, [&stretches, &passing](qsizetype p, Lines part, qsizetype first) {
+            MarkdownOutput html = MarkdownOutput::passingOn(passing.get() + p * passedUnits, passedUnits, appendToStretch, &stretches[size_t(p)]);
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, html, &between);
             html.passOn();
