@@ -435,15 +435,18 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
+constexpr qsizetype helpersFrom = qsizetype(1) << 19;
 
 // The document's lines, on huge pages when many: all of their memory is fresh.
 using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
 
-// Every core the process may use, from the smallest document cut into parts on: the caller
-// never waits for a helper to start, so a helper that starts late only takes fewer parts.
+// Every core the process may use, from half a megabyte on. In a process that has started no
+// thread yet, starting the first costs the caller a few milliseconds here and the helper begins
+// a few later, by when one thread has converted a smaller document; past that, the caller never
+// waits for a helper to start, so a helper that starts late only takes fewer parts.
 int workerCount(qsizetype size)
 {
-    return size < parallelMinimum ? 1 : std::min(partWorkers(), 8);
+    return size < helpersFrom ? 1 : std::min(partWorkers(), 8);
 }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
@@ -750,32 +753,32 @@ struct LineRoom {
     void operator()(QStringView* lines) const noexcept { LargeBuffer::deallocate(lines, bytes); }
 };
 
-// Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
-// character's bytes contain, valid or not), never before a byte-order mark, which decoding drops
-// at the start of its input.
-std::vector<qsizetype> decodeCuts(QByteArrayView bytes, int pieces)
+// The whole document on this thread.
+QByteArray renderWholeUtf8(QByteArrayView utf8)
 {
-    std::vector<qsizetype> cuts{0};
+    const MarkdownOutput text = decodedNormalized(utf8);
+    LineList lines;
+    lines.reserve(size_t(text.size() / 32 + 16));
+    splitLines(text, lines, true);
+    return renderWholeUtf8(lines, text.size());
+}
+
+// Where a piece of the UTF-8 document to decode side by side starts, looking from `from` on: after
+// a line feed (which no other character's bytes contain, valid or not), never before a byte-order
+// mark, which decoding drops at the start of its input; the end when there is no such place. Every
+// piece finds its own bounds, so that the pages of the document are first read side by side too.
+qsizetype pieceStart(QByteArrayView bytes, qsizetype from)
+{
     const qsizetype n = bytes.size();
-    const char* data = bytes.data();
-    for (int k = 1; k < pieces; ++k) {
-        qsizetype at = std::max(cuts.back(), n / pieces * k);
-        for (;;) {
-            const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
-            if (!lf) {
-                at = n;
-                break;
-            }
-            at = static_cast<const char*>(lf) - data + 1;
-            if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
-                break;
-        }
-        if (at >= n)
-            break;
-        cuts.push_back(at);
+    const char* const data = bytes.data();
+    for (qsizetype at = from;;) {
+        const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
+        if (!lf)
+            return n;
+        at = static_cast<const char*>(lf) - data + 1;
+        if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
+            return at;
     }
-    cuts.push_back(n);
-    return cuts;
 }
 
 } // namespace
@@ -819,31 +822,35 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
 {
     const int workers = workerCount(utf8.size());
     if (utf8.size() < parallelMinimum || workers < 2) {
-        const MarkdownOutput text = decodedNormalized(utf8);
-        LineList lines;
-        lines.reserve(size_t(text.size() / 32 + 16));
-        splitLines(text, lines, true);
-        return renderWholeUtf8(lines, text.size());
+        return renderWholeUtf8(utf8);
     }
 
     // Decoded in pieces side by side into one buffer, each piece where its room starts; lines
     // never run across pieces, so the gaps a shrinking piece leaves are never read.
-    const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 4 * workers);
-    const size_t pieces = pieceCuts.size() - 1;
-    std::vector<qsizetype> rooms(pieces + 1, 0);
-    for (size_t k = 0; k < pieces; ++k) {
-        QStringDecoder measure(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        rooms[k + 1] = rooms[k] + measure.requiredSpace(pieceCuts[k + 1] - pieceCuts[k]);
+    const qsizetype n = utf8.size();
+    const size_t pieces = size_t(4 * workers);
+    // Each piece decodes to where its first byte is, plus the decoder's slack for each piece
+    // before it: room enough while that slack is the same for any length, as UTF-8's is.
+    QStringDecoder measure(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const qsizetype slack = measure.requiredSpace(0);
+    if (measure.requiredSpace(n) != n + slack || measure.requiredSpace(1) != 1 + slack) {
+        return renderWholeUtf8(utf8);
     }
-    const size_t roomBytes = size_t(rooms[pieces]) * sizeof(char16_t);
+    const size_t roomBytes = size_t(n + qsizetype(pieces) * slack) * sizeof(char16_t);
     const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
     std::vector<QStringView> texts(pieces);
     std::vector<qsizetype> pieceLineCounts(pieces);
+    std::vector<char> lastPiece(pieces, 0);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
-        char16_t* const to = decoded.get() + rooms[k];
-        texts[k] = QStringView(to, decodeNormalizedInto(to, utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k])));
-        pieceLineCounts[k] = lineCountOf(texts[k], k + 1 == pieces);
+        const qsizetype from = k == 0 ? 0 : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k));
+        const qsizetype to = k + 1 == pieces ? n : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k + 1));
+        if (from >= to)
+            return;
+        char16_t* const at = decoded.get() + from + qsizetype(k) * slack;
+        texts[k] = QStringView(at, decodeNormalizedInto(at, utf8.sliced(from, to - from)));
+        lastPiece[k] = to == n;
+        pieceLineCounts[k] = lineCountOf(texts[k], to == n);
     }, workers);
     // The lines go straight to their place in the document's, counted first: lists of a piece's
     // own would take fresh small pages on every helper.
@@ -860,8 +867,10 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
+        if (pieceLineCounts[k] == 0)
+            return;
         LineWriter some{lineRoom.get() + groups[k].firstLine};
-        splitLines(texts[k], some, k + 1 == pieces);
+        splitLines(texts[k], some, lastPiece[k] != 0);
         scanLines(Lines(lineRoom.get() + groups[k].firstLine, size_t(pieceLineCounts[k])), 0, pieceLineCounts[k], texts[k].utf16(), groups[k].events);
     }, workers);
     const Lines lines(lineRoom.get(), size_t(lineCount));
