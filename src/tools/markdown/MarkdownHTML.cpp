@@ -836,7 +836,12 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     if (measure.requiredSpace(n) != n + slack || measure.requiredSpace(1) != 1 + slack) {
         return renderWholeUtf8(utf8);
     }
-    const size_t roomBytes = size_t(n + qsizetype(pieces) * slack) * sizeof(char16_t);
+    // The parts' passing-on buffers follow, in the same block: each helper's own would be fresh
+    // small pages, and every block taken and given back is a system call or two, dear here. A
+    // part past those reserved (there are hardly ever more) takes its own.
+    const qsizetype textUnits = n + qsizetype(pieces) * slack;
+    const qsizetype passingParts = qsizetype(pieces) + 2;
+    const size_t roomBytes = size_t(textUnits + passingParts * passedUnits) * sizeof(char16_t);
     const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
     std::vector<QStringView> texts(pieces);
     std::vector<qsizetype> pieceLineCounts(pieces);
@@ -890,11 +895,10 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         std::vector<Stretch> stretches(parts);
         for (size_t p = 0; p < parts; ++p)
             stretches[p] = Stretch{base + starts[p], base + starts[p + 1], {}};
-        // The parts' passing-on buffers, in one block: each helper's own would be fresh small pages.
-        const size_t passingBytes = parts * size_t(passedUnits) * sizeof(char16_t);
-        const std::unique_ptr<char16_t, DecodedRoom> passing(static_cast<char16_t*>(LargeBuffer::allocate(passingBytes)), DecodedRoom{passingBytes});
-        const bool apart = renderParts(lines, cuts, workers, [&stretches, &passing](qsizetype p, Lines part, qsizetype first) {
-            MarkdownOutput html = MarkdownOutput::passingOn(passing.get() + p * passedUnits, passedUnits, appendToStretch, &stretches[size_t(p)]);
+        char16_t* const passing = decoded.get() + textUnits;
+        const bool apart = renderParts(lines, cuts, workers, [&](qsizetype p, Lines part, qsizetype first) {
+            MarkdownOutput html = p < passingParts ? MarkdownOutput::passingOn(passing + p * passedUnits, passedUnits, appendToStretch, &stretches[size_t(p)])
+                                                   : MarkdownOutput::passingOn(passedUnits, appendToStretch, &stretches[size_t(p)]);
             bool between = false;
             MarkdownHTML::renderBlocks(part, first, 0, html, &between);
             html.passOn();
