@@ -435,18 +435,18 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
-constexpr qsizetype helpersFrom = qsizetype(1) << 19;
+constexpr qsizetype workerUnits = qsizetype(768) << 10;
 
 // The document's lines, on huge pages when many: all of their memory is fresh.
 using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
 
-// Every core the process may use, from half a megabyte on. In a process that has started no
-// thread yet, starting the first costs the caller a few milliseconds here and the helper begins
-// a few later, by when one thread has converted a smaller document; past that, the caller never
-// waits for a helper to start, so a helper that starts late only takes fewer parts.
+// A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
+// a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
+// a few of them to its starter), so more helpers than that slow a smaller document down. The
+// caller never waits for a helper to start: one that starts late only takes fewer parts.
 int workerCount(qsizetype size)
 {
-    return size < helpersFrom ? 1 : std::min(partWorkers(), 8);
+    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / workerUnits}));
 }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
