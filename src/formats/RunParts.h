@@ -20,9 +20,11 @@ inline int partWorkers()
 }
 
 // Runs job(i) once for every i below `parts`, on the calling thread and up to workers - 1 threads
-// of `pool` (by default the global pool, and as many threads as partWorkers() answers). Each takes the next part in turn,
-// so one slow part holds up no other; helpers the pool has not started by the time every part is
-// taken are withdrawn, so a busy pool never leaves the caller waiting on queued work.
+// of `pool` (by default the global pool, and as many threads as partWorkers() answers). Each takes
+// the next part in turn, so one slow part holds up no other. Starting a thread in a fresh process
+// costs its starter about a millisecond here, so the caller starts one helper and every helper
+// two more before it takes a part; the caller waits only for parts taken, never for a helper to
+// begin, and one that begins after every part is taken touches nothing of the caller's.
 template <typename Job>
 void runParts(qsizetype parts, const Job& job, int workers = 0, QThreadPool* pool = nullptr)
 {
@@ -35,27 +37,36 @@ void runParts(qsizetype parts, const Job& job, int workers = 0, QThreadPool* poo
         pool = QThreadPool::globalInstance();
     if (workers <= 0)
         workers = std::min(partWorkers(), std::max(1, pool->maxThreadCount()));
-    std::atomic<qsizetype> next{0};
-    auto take = [&next, &job, parts] {
-        for (qsizetype i; (i = next.fetch_add(1, std::memory_order_relaxed)) < parts;)
-            job(i);
+    // Outlives the call for helpers that begin late; `job` is reached only through a part taken.
+    struct Shared : std::enable_shared_from_this<Shared> {
+        std::atomic<qsizetype> next{0};
+        std::atomic<int> unstarted;
+        std::latch finished;
+        const Job* job;
+        qsizetype parts;
+        QThreadPool* pool;
+        Shared(qsizetype n, int helpers, const Job* j, QThreadPool* p) : unstarted(helpers), finished(n), job(j), parts(n), pool(p) {}
+        void startHelpers(int count)
+        {
+            for (int k = 0; k < count && next.load(std::memory_order_relaxed) < parts
+                            && unstarted.fetch_sub(1, std::memory_order_relaxed) > 0; ++k) {
+                pool->start([self = this->shared_from_this()] {
+                    self->startHelpers(2);
+                    self->take();
+                });
+            }
+        }
+        void take()
+        {
+            for (qsizetype i; (i = next.fetch_add(1, std::memory_order_relaxed)) < parts;) {
+                (*job)(i);
+                finished.count_down();
+            }
+        }
     };
     const int helpers = int(std::min<qsizetype>(parts, workers)) - 1;
-    std::latch done(helpers);
-    std::vector<std::unique_ptr<QRunnable>> runnables;
-    runnables.reserve(size_t(std::max(0, helpers)));
-    for (int h = 0; h < helpers; ++h) {
-        runnables.emplace_back(QRunnable::create([&take, &done] {
-            take();
-            done.count_down();
-        }));
-        runnables.back()->setAutoDelete(false);
-        pool->start(runnables.back().get());
-    }
-    take();
-    for (auto& runnable : runnables) {
-        if (pool->tryTake(runnable.get()))
-            done.count_down();
-    }
-    done.wait();
+    const auto shared = std::make_shared<Shared>(parts, helpers, &job, pool);
+    shared->startHelpers(1);
+    shared->take();
+    shared->finished.wait();
 }

@@ -435,15 +435,18 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
+constexpr qsizetype workerUnits = qsizetype(768) << 10;
 
 // The document's lines, on huge pages when many: all of their memory is fresh.
 using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
 
-// A helper thread per MiB of document: in a process that has started none yet, starting one costs
-// about what it takes over from a smaller document.
+// A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
+// a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
+// a few of them to its starter), so more helpers than that slow a smaller document down. The
+// caller never waits for a helper to start: one that starts late only takes fewer parts.
 int workerCount(qsizetype size)
 {
-    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / (qsizetype(1) << 20)}));
+    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / workerUnits}));
 }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
@@ -463,6 +466,19 @@ void splitLines(QStringView all, List& lines, bool last)
         from = lf + 1;
     }
 }
+
+// How many lines splitLines() finds in text.
+qsizetype lineCountOf(QStringView text, bool last)
+{
+    const qsizetype breaks = std::count(text.utf16(), text.utf16() + text.size(), u'\n');
+    return breaks + (last || (!text.isEmpty() && text.back() != u'\n') ? 1 : 0);
+}
+
+// Lines written one after another from `at` on, where room for them was counted.
+struct LineWriter {
+    QStringView* at;
+    void push_back(QStringView line) { *at++ = line; }
+};
 
 // A large document is rendered in parts side by side, cut before headings that start a line
 // after a blank one. Such a heading begins a block of its own, and what comes after it does not
@@ -636,6 +652,30 @@ void appendUtf8(void* context, QStringView text)
     bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
 }
 
+// Where one part of the document writes its HTML as UTF-8: the room left in its stretch of the
+// result, then, once something does not fit, a string of its own.
+struct Stretch {
+    char* at = nullptr;
+    char* end = nullptr;
+    QByteArray spill;
+};
+
+void appendToStretch(void* context, QStringView text)
+{
+    Stretch& stretch = *static_cast<Stretch*>(context);
+    if (stretch.spill.isEmpty()) {
+        const qsizetype room = stretch.end - stretch.at;
+        // Measured only where the most it can take (three bytes a unit) might not fit.
+        const qsizetype most = 3 * text.size();
+        if (most <= room || Utf8Encoder::encodedLength(text) <= room) {
+            LargeBuffer::populate(stretch.at, size_t(std::min(most + 4096, room)));
+            stretch.at = Utf8Encoder::encode(text, stretch.at);
+            return;
+        }
+    }
+    appendUtf8(&stretch.spill, text);
+}
+
 // The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
 // UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
 QByteArray renderWholeUtf8(Lines lines, qsizetype units)
@@ -693,32 +733,52 @@ MarkdownOutput decodedNormalized(QByteArrayView utf8)
     return text;
 }
 
-// Where the UTF-8 document is cut for decoding side by side: after line feeds (which no other
-// character's bytes contain, valid or not), never before a byte-order mark, which decoding drops
-// at the start of its input.
-std::vector<qsizetype> decodeCuts(QByteArrayView bytes, int pieces)
+// Decodes utf8 as decodedNormalized() does into `to`, which has the room the decoder asks for;
+// answers the units written.
+qsizetype decodeNormalizedInto(char16_t* to, QByteArrayView utf8)
 {
-    std::vector<qsizetype> cuts{0};
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
+    return mayNeedNormalizing(utf8) ? normalizeInPlace(to, n) : n;
+}
+
+// Frees units from LargeBuffer::allocate().
+struct DecodedRoom {
+    size_t bytes;
+    void operator()(char16_t* units) const noexcept { LargeBuffer::deallocate(units, bytes); }
+};
+
+struct LineRoom {
+    size_t bytes;
+    void operator()(QStringView* lines) const noexcept { LargeBuffer::deallocate(lines, bytes); }
+};
+
+// The whole document on this thread.
+QByteArray renderWholeUtf8(QByteArrayView utf8)
+{
+    const MarkdownOutput text = decodedNormalized(utf8);
+    LineList lines;
+    lines.reserve(size_t(text.size() / 32 + 16));
+    splitLines(text, lines, true);
+    return renderWholeUtf8(lines, text.size());
+}
+
+// Where a piece of the UTF-8 document to decode side by side starts, looking from `from` on: after
+// a line feed (which no other character's bytes contain, valid or not), never before a byte-order
+// mark, which decoding drops at the start of its input; the end when there is no such place. Every
+// piece finds its own bounds, so that the pages of the document are first read side by side too.
+qsizetype pieceStart(QByteArrayView bytes, qsizetype from)
+{
     const qsizetype n = bytes.size();
-    const char* data = bytes.data();
-    for (int k = 1; k < pieces; ++k) {
-        qsizetype at = std::max(cuts.back(), n / pieces * k);
-        for (;;) {
-            const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
-            if (!lf) {
-                at = n;
-                break;
-            }
-            at = static_cast<const char*>(lf) - data + 1;
-            if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
-                break;
-        }
-        if (at >= n)
-            break;
-        cuts.push_back(at);
+    const char* const data = bytes.data();
+    for (qsizetype at = from;;) {
+        const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
+        if (!lf)
+            return n;
+        at = static_cast<const char*>(lf) - data + 1;
+        if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
+            return at;
     }
-    cuts.push_back(n);
-    return cuts;
 }
 
 } // namespace
@@ -762,59 +822,116 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
 {
     const int workers = workerCount(utf8.size());
     if (utf8.size() < parallelMinimum || workers < 2) {
-        const MarkdownOutput text = decodedNormalized(utf8);
-        LineList lines;
-        lines.reserve(size_t(text.size() / 32 + 16));
-        splitLines(text, lines, true);
-        return renderWholeUtf8(lines, text.size());
+        return renderWholeUtf8(utf8);
     }
 
-    // Decoded in pieces side by side; lines never run across pieces.
-    const std::vector<qsizetype> pieceCuts = decodeCuts(utf8, 2 * workers);
-    const size_t pieces = pieceCuts.size() - 1;
-    std::vector<MarkdownOutput> texts(pieces);
-    // A piece's lines are copied into the document's at once: small pages, not huge ones rounded up.
-    std::vector<std::vector<QStringView>> pieceLines(pieces);
-    std::vector<LineGroup> groups(pieces);
+    // Decoded in pieces side by side into one buffer, each piece where its room starts; lines
+    // never run across pieces, so the gaps a shrinking piece leaves are never read.
+    const qsizetype n = utf8.size();
+    const size_t pieces = size_t(4 * workers);
+    // Each piece decodes to where its first byte is, plus the decoder's slack for each piece
+    // before it: room enough while that slack is the same for any length, as UTF-8's is.
+    QStringDecoder measure(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const qsizetype slack = measure.requiredSpace(0);
+    if (measure.requiredSpace(n) != n + slack || measure.requiredSpace(1) != 1 + slack) {
+        return renderWholeUtf8(utf8);
+    }
+    // The parts' passing-on buffers follow, in the same block: each helper's own would be fresh
+    // small pages, and every block taken and given back is a system call or two, dear here. A
+    // part past those reserved (there are hardly ever more) takes its own.
+    const qsizetype textUnits = n + qsizetype(pieces) * slack;
+    const qsizetype passingParts = qsizetype(pieces) + 2;
+    const size_t roomBytes = size_t(textUnits + passingParts * passedUnits) * sizeof(char16_t);
+    const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
+    std::vector<QStringView> texts(pieces);
+    std::vector<qsizetype> pieceLineCounts(pieces);
+    std::vector<char> lastPiece(pieces, 0);
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
-        texts[k] = decodedNormalized(utf8.sliced(pieceCuts[k], pieceCuts[k + 1] - pieceCuts[k]));
-        pieceLines[k].reserve(size_t(texts[k].size() / 32 + 16));
-        LargeBuffer::populate(pieceLines[k].data(), pieceLines[k].capacity() * sizeof(QStringView));
-        splitLines(texts[k], pieceLines[k], k + 1 == pieces);
-        scanLines(pieceLines[k], 0, qsizetype(pieceLines[k].size()), QStringView(texts[k]).utf16(), groups[k].events);
+        const qsizetype from = k == 0 ? 0 : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k));
+        const qsizetype to = k + 1 == pieces ? n : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k + 1));
+        if (from >= to)
+            return;
+        char16_t* const at = decoded.get() + from + qsizetype(k) * slack;
+        texts[k] = QStringView(at, decodeNormalizedInto(at, utf8.sliced(from, to - from)));
+        lastPiece[k] = to == n;
+        pieceLineCounts[k] = lineCountOf(texts[k], to == n);
     }, workers);
+    // The lines go straight to their place in the document's, counted first: lists of a piece's
+    // own would take fresh small pages on every helper.
+    std::vector<LineGroup> groups(pieces);
     qsizetype units = 0;
     qsizetype lineCount = 0;
     for (size_t k = 0; k < pieces; ++k) {
         groups[k].firstUnit = units;
         groups[k].firstLine = lineCount;
         units += texts[k].size();
-        lineCount += qsizetype(pieceLines[k].size());
+        lineCount += pieceLineCounts[k];
     }
-    LineList lines;
-    lines.reserve(size_t(lineCount));
-    for (const std::vector<QStringView>& some : pieceLines)
-        lines.insert(lines.end(), some.begin(), some.end());
+    const size_t lineBytes = size_t(std::max<qsizetype>(lineCount, 1)) * sizeof(QStringView);
+    const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
+    runParts(qsizetype(pieces), [&](qsizetype piece) {
+        const size_t k = size_t(piece);
+        if (pieceLineCounts[k] == 0)
+            return;
+        LineWriter some{lineRoom.get() + groups[k].firstLine};
+        splitLines(texts[k], some, lastPiece[k] != 0);
+        scanLines(Lines(lineRoom.get() + groups[k].firstLine, size_t(pieceLineCounts[k])), 0, pieceLineCounts[k], texts[k].utf16(), groups[k].events);
+    }, workers);
+    const Lines lines(lineRoom.get(), size_t(lineCount));
 
     // Each part leaves as UTF-8, encoded as it is written.
     const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
     if (!cuts.empty()) {
-        std::vector<QByteArray> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
-            QByteArray& bytes = outs[size_t(p)];
-            bytes = LargeBuffer::uninitializedBytes(likelyFor(unitsOf(part)));
-            bytes.truncate(0);
-            MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
+        // Every part writes into its own stretch of one buffer, as much room as its HTML likely
+        // takes; the stretches are then closed up in order. Fresh memory is dear here, and this
+        // way the result's is the only memory written.
+        const size_t parts = cuts.size() - 1;
+        std::vector<qsizetype> starts(parts + 1, 0);
+        for (size_t p = 0; p < parts; ++p)
+            starts[p + 1] = starts[p] + likelyFor(unitsOf(lines.subspan(size_t(cuts[p]), size_t(cuts[p + 1] - cuts[p]))));
+        QByteArray out = LargeBuffer::uninitializedBytes(starts[parts]);
+        char* const base = out.data();
+        std::vector<Stretch> stretches(parts);
+        for (size_t p = 0; p < parts; ++p)
+            stretches[p] = Stretch{base + starts[p], base + starts[p + 1], {}};
+        char16_t* const passing = decoded.get() + textUnits;
+        const bool apart = renderParts(lines, cuts, workers, [&](qsizetype p, Lines part, qsizetype first) {
+            MarkdownOutput html = p < passingParts ? MarkdownOutput::passingOn(passing + p * passedUnits, passedUnits, appendToStretch, &stretches[size_t(p)])
+                                                   : MarkdownOutput::passingOn(passedUnits, appendToStretch, &stretches[size_t(p)]);
             bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, out, &between);
-            out.passOn();
+            MarkdownHTML::renderBlocks(part, first, 0, html, &between);
+            html.passOn();
             return between;
         });
         if (apart) {
-            QByteArray out;
-            assemble(out, outs, workers);
-            return out;
+            const bool spilled = std::any_of(stretches.begin(), stretches.end(), [](const Stretch& s) { return !s.spill.isEmpty(); });
+            qsizetype size = 0;
+            if (!spilled) {
+                for (size_t p = 0; p < parts; ++p) {
+                    const qsizetype n = stretches[p].at - (base + starts[p]);
+                    if (size != starts[p])
+                        std::memmove(base + size, base + starts[p], size_t(n));
+                    size += n;
+                }
+                out.truncate(size);
+                return out;
+            }
+            // A part outgrew its room: the stretches and what spilled from them, copied side by
+            // side into fresh memory.
+            std::vector<qsizetype> at(parts + 1, 0);
+            for (size_t p = 0; p < parts; ++p)
+                at[p + 1] = at[p] + (stretches[p].at - (base + starts[p])) + stretches[p].spill.size();
+            QByteArray joined = LargeBuffer::uninitializedBytes(at[parts]);
+            char* const to = joined.data();
+            runParts(qsizetype(parts), [&](qsizetype part) {
+                const size_t p = size_t(part);
+                const qsizetype kept = stretches[p].at - (base + starts[p]);
+                LargeBuffer::populate(to + at[p], size_t(at[p + 1] - at[p]));
+                std::memcpy(to + at[p], base + starts[p], size_t(kept));
+                std::memcpy(to + at[p] + kept, stretches[p].spill.constData(), size_t(stretches[p].spill.size()));
+            }, workers);
+            return joined;
         }
     }
     return renderWholeUtf8(lines, units);

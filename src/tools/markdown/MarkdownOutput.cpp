@@ -28,6 +28,7 @@ void MarkdownOutput::regrow(qsizetype room, qsizetype likely)
         if (m_size > 0)
             std::memcpy(units, m_data, size_t(m_size) * sizeof(char16_t));
         releaseBlock();
+        m_borrowed = false;
         m_data = units;
         m_room = room;
         return;
@@ -54,7 +55,7 @@ void MarkdownOutput::passOn()
 
 void MarkdownOutput::releaseBlock() noexcept
 {
-    if (m_scratch && m_data)
+    if (m_scratch && m_data && !m_borrowed)
         LargeBuffer::deallocate(m_data, size_t(m_room) * sizeof(char16_t));
 }
 
@@ -64,6 +65,7 @@ QString MarkdownOutput::take()
     if (m_scratch) {
         out = view().toString();
         releaseBlock();
+        m_borrowed = false;
     } else {
         out = std::move(m_storage);
         out.truncate(m_size); // keeps the buffer: the string is not shared

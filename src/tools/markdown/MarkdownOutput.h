@@ -24,7 +24,8 @@ public:
     MarkdownOutput(MarkdownOutput&& other) noexcept
         : m_storage(std::move(other.m_storage)), m_data(std::exchange(other.m_data, nullptr)),
           m_size(std::exchange(other.m_size, 0)), m_room(std::exchange(other.m_room, 0)),
-          m_scratch(other.m_scratch), m_pass(std::exchange(other.m_pass, nullptr)), m_context(other.m_context)
+          m_scratch(other.m_scratch), m_borrowed(other.m_borrowed), m_pass(std::exchange(other.m_pass, nullptr)),
+          m_context(other.m_context)
     {
     }
     MarkdownOutput& operator=(MarkdownOutput&& other) noexcept
@@ -34,6 +35,7 @@ public:
         std::swap(m_size, other.m_size);
         std::swap(m_room, other.m_room);
         std::swap(m_scratch, other.m_scratch);
+        std::swap(m_borrowed, other.m_borrowed);
         std::swap(m_pass, other.m_pass);
         std::swap(m_context, other.m_context);
         return *this;
@@ -61,6 +63,19 @@ public:
         return out;
     }
     void passOn();
+    // The same over `room` units of the caller's at `units`, which must outlive it: many outputs
+    // written side by side then take no fresh memory each.
+    static MarkdownOutput passingOn(char16_t* units, qsizetype room, Pass pass, void* context)
+    {
+        MarkdownOutput out;
+        out.m_scratch = true;
+        out.m_borrowed = true;
+        out.m_data = units;
+        out.m_room = room;
+        out.m_pass = pass;
+        out.m_context = context;
+        return out;
+    }
 
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
@@ -111,6 +126,7 @@ private:
     qsizetype m_size = 0;
     qsizetype m_room = 0;
     bool m_scratch = false;
+    bool m_borrowed = false; // a scratch output's units are the caller's
     Pass m_pass = nullptr;
     void* m_context = nullptr;
 };

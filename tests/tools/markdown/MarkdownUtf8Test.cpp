@@ -59,6 +59,11 @@ private slots:
             QTest::addRow("large, seed %u", seed) << randomBytes(seed, (qsizetype(1) << 20) + seed * 7919);
         QTest::newRow("large, ending in a cut sequence") << randomBytes(7, qsizetype(1) << 20) + "\xF0\x9F\x98";
         QTest::newRow("large, ending in a byte-order mark") << randomBytes(8, qsizetype(1) << 20) + "\n\xEF\xBB\xBF";
+        QTest::newRow("large, long paragraphs") << (QByteArray("\n## Heading\n\n") + QByteArray("Words of a long paragraph, *some* `code` too. ").repeated(12) + "\n").repeated(3000);
+        // HTML of more than two bytes a unit (escapes, CJK) in some parts only, all of it in others.
+        const QByteArray wide = QByteArray("\n## h\n\n&<>\"&<>\" \xE6\x97\xA5\xE6\x9C\xAC&<>\n").repeated(16000);
+        QTest::newRow("large, HTML wider in the middle") << randomBytes(9, qsizetype(1) << 19) + wide + randomBytes(10, qsizetype(1) << 19);
+        QTest::newRow("large, HTML wider throughout") << wide.repeated(2);
     }
     void sameAsSteps()
     {
