@@ -4,7 +4,6 @@
 #include "formats/JSONFormatter.h"
 #include "formats/JSONNumberText.h"
 #include "formats/LargeBuffer.h"
-#include "formats/Utf8Decoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,19 +52,18 @@ QUORRIX_AVX2 const uchar* stringStopAvx2(const uchar* p, const uchar* end)
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i stop = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash)),
                                              _mm256_cmpeq_epi8(_mm256_and_si256(v, high), zero));
-        const unsigned mask = unsigned(_mm256_movemask_epi8(stop));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(stop) | _mm256_movemask_epi8(v));
         if (mask)
             return p + __builtin_ctz(mask);
         p += 32;
     }
-    while (p < end && *p != '"' && *p != '\\' && *p >= 0x20)
+    while (p < end && *p != '"' && *p != '\\' && *p >= 0x20 && *p < 0x80)
         ++p;
     return p;
 }
 #endif
 
-// The first quotation mark, backslash or control byte from p on, or end. Bytes from 0x80 on are
-// plain: the text was checked to be well-formed UTF-8 before.
+// The first quotation mark, backslash, control byte or byte from 0x80 on, from p on, or end.
 inline const uchar* stringStop(const uchar* p, const uchar* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
@@ -81,15 +79,36 @@ inline const uchar* stringStop(const uchar* p, const uchar* end)
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
                                           _mm_cmpeq_epi8(_mm_and_si128(v, high), zero));
-        const int mask = _mm_movemask_epi8(stop);
+        const int mask = _mm_movemask_epi8(stop) | _mm_movemask_epi8(v);
         if (mask)
             return p + __builtin_ctz(unsigned(mask));
         p += 16;
     }
 #endif
-    while (p < end && *p != '"' && *p != '\\' && *p >= 0x20)
+    while (p < end && *p != '"' && *p != '\\' && *p >= 0x20 && *p < 0x80)
         ++p;
     return p;
+}
+
+// The length of the well-formed UTF-8 sequence at p (whose lead byte is from 0x80 on), or 0 for
+// an ill-formed one: a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF or
+// cut short.
+int sequenceLength(const uchar* p, const uchar* end)
+{
+    const uchar c = p[0];
+    if (c < 0xC2)
+        return 0;
+    if (c < 0xE0)
+        return end - p >= 2 && (p[1] & 0xC0) == 0x80 ? 2 : 0;
+    if (c < 0xF0) {
+        const uchar low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+        return end - p >= 3 && p[1] >= low && p[1] <= high && (p[2] & 0xC0) == 0x80 ? 3 : 0;
+    }
+    if (c < 0xF5) {
+        const uchar low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+        return end - p >= 4 && p[1] >= low && p[1] <= high && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80 ? 4 : 0;
+    }
+    return 0;
 }
 
 // Whether a literal with a fraction and no exponent prints as typed, known from its spelling
@@ -346,8 +365,8 @@ private:
         m_limit = m_out.data() + m_out.size();
     }
 
-    // A string from its opening quotation mark. Minified, escapes are written as the printer
-    // writes the units they stand for.
+    // A string from its opening quotation mark, checking its UTF-8 on the way. Minified, escapes
+    // are written as the printer writes the units they stand for.
     bool string()
     {
         const uchar* const open = m_p;
@@ -357,44 +376,56 @@ private:
             m_p = q + 1;
             return true;
         }
-        put(open, q - open);
-        char16_t high = 0; // a high surrogate from an escape, waiting for its low one
+        const uchar* from = open; // start of the bytes that pass through as they are
+        char16_t high = 0;        // a high surrogate from an escape, waiting for its low one
         for (;;) {
-            if (q >= m_end || *q < 0x20)
+            if (q >= m_end)
                 return false;
-            if (*q == '"')
+            const uchar c = *q;
+            if (c >= 0x80) {
+                do {
+                    const int n = sequenceLength(q, m_end);
+                    if (!n)
+                        return false;
+                    q += n;
+                } while (q < m_end && *q >= 0x80);
+            } else if (c == '"') {
                 break;
-            // A backslash.
-            if (m_end - q < 2)
+            } else if (c < 0x20 || m_end - q < 2) {
                 return false;
-            const uchar e = q[1];
-            switch (e) {
-            case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': {
-                if constexpr (write) {
-                    static constexpr char16_t decoded[] = {u'"', u'\\', u'/', u'\b', u'\f', u'\n', u'\r', u'\t'};
-                    static constexpr char names[] = "\"\\/bfnrt";
-                    unit(decoded[std::strchr(names, e) - names], high);
+            } else {
+                // A backslash.
+                if (q > from) {
+                    flush(high);
+                    put(from, q - from);
                 }
-                q += 2;
-                break;
-            }
-            case 'u': {
-                if (m_end - q < 6 || !isHex(q[2]) || !isHex(q[3]) || !isHex(q[4]) || !isHex(q[5]))
+                const uchar e = q[1];
+                switch (e) {
+                case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+                    if constexpr (write) {
+                        static constexpr char16_t decoded[] = {u'"', u'\\', u'/', u'\b', u'\f', u'\n', u'\r', u'\t'};
+                        static constexpr char names[] = "\"\\/bfnrt";
+                        unit(decoded[std::strchr(names, e) - names], high);
+                    }
+                    q += 2;
+                    break;
+                case 'u':
+                    if (m_end - q < 6 || !isHex(q[2]) || !isHex(q[3]) || !isHex(q[4]) || !isHex(q[5]))
+                        return false;
+                    unit(char16_t((hexValue(q[2]) << 12) | (hexValue(q[3]) << 8) | (hexValue(q[4]) << 4) | hexValue(q[5])),
+                         high);
+                    q += 6;
+                    break;
+                default:
                     return false;
-                unit(char16_t((hexValue(q[2]) << 12) | (hexValue(q[3]) << 8) | (hexValue(q[4]) << 4) | hexValue(q[5])),
-                     high);
-                q += 6;
-                break;
+                }
+                from = q;
             }
-            default:
-                return false;
-            }
-            const uchar* const run = stringStop(q, m_end);
-            if (run > q) {
-                flush(high);
-                put(q, run - q);
-                q = run;
-            }
+            q = stringStop(q, m_end);
+        }
+        if (q > from) {
+            flush(high);
+            put(from, q - from);
         }
         flush(high);
         put('"');
@@ -472,12 +503,12 @@ private:
     }
 };
 
-// Whether the scanner may decide: well-formed UTF-8 without a leading byte-order mark (which the
-// decoder would drop or keep depending on the rest), within the parser's size limit.
+// Whether the scanner may decide: no leading byte-order mark (which the decoder drops or keeps
+// depending on the rest), within the parser's size limit.
 bool scannable(QByteArrayView json)
 {
     return !json.isEmpty() && json.size() < qsizetype(std::numeric_limits<quint32>::max() / 2)
-           && !json.startsWith("\xEF\xBB\xBF") && Utf8Decoder::isWellFormed(json);
+           && !json.startsWith("\xEF\xBB\xBF");
 }
 
 } // namespace

@@ -146,7 +146,10 @@ private slots:
         QFETCH(quint32, seed);
         QRandomGenerator rng(seed);
         for (int round = 0; round < 1500; ++round) {
-            QByteArray bytes = randomJson(rng).replace("%1", rng.bounded(2) ? "\x01" : "\xC3");
+            // A control character, or ill-formed UTF-8: a lone lead byte, a surrogate, beyond U+10FFFF,
+            // an overlong form, a cut sequence.
+            const char* faults[] = {"\x01", "\xC3", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "\xF0\x9F\x98"};
+            QByteArray bytes = randomJson(rng).replace("%1", faults[rng.bounded(int(std::size(faults)))]);
             if (round % 3 == 0) {
                 const char noise[] = {'"', '\\', ',', ':', '}', ']', '[', '{', ' ', 'x', '0', '.', 'e', '\xE9', '\xC3', '\x80', '\n', '\0'};
                 const qsizetype at = rng.bounded(bytes.size() + 1);
