@@ -1,8 +1,10 @@
 #include "support/QuorrixTestMain.h"
 #include "kit/TextFileLoader.h"
 #include "formats/JSONFormatter.h"
+#include "formats/Utf8Encoder.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 
 using namespace JSONFormatter;
 
@@ -19,6 +21,59 @@ QString mini(const QString& text, SortMode sort = SortMode::none)
 {
     const FormatResult r = minify(text, sort);
     return r.ok() ? r.text : QStringLiteral("ERROR: ") + r.error->message;
+}
+
+// The entry points on bytes answer what those on the decoded text answer.
+void compareBytesWithText(const QByteArray& bytes)
+{
+    const QString text = TextFileLoader::decodeUTF8Repairing(bytes);
+    QCOMPARE(validateUtf8(bytes), validate(text));
+    const Utf8Result fromBytes = minifyUtf8(bytes);
+    const FormatResult fromText = minify(text);
+    QCOMPARE(fromBytes.error, fromText.error);
+    QCOMPARE(fromBytes.text, Utf8Encoder::toUtf8(fromText.text));
+}
+
+// A random JSON text, mostly valid: blanks, escapes of every kind (surrogates paired and
+// lone), numbers of every spelling, text beyond ASCII, deep nesting.
+QByteArray randomJson(QRandomGenerator& rng, int depth = 0)
+{
+    auto pick = [&](std::initializer_list<const char*> list) { return QByteArray(list.begin()[rng.bounded(int(list.size()))]); };
+    auto blank = [&] { return rng.bounded(3) ? QByteArray() : pick({" ", "\n  ", "\t", "\r\n", "    "}); };
+    auto string = [&] {
+        QByteArray s = "\"";
+        for (int k = rng.bounded(6); k > 0; --k)
+            s += pick({"a", "key", "\\n", "\\\"", "\\\\", "\\/", "\\b\\f\\r\\t", "\\u0041", "\\u00e9", "\\u001F",
+                       "\\u007f", "\\u2028", "\\uD83D\\uDE00", "\\ud83d", "\\udE00", "\\ud83d\\ud83d\\ude00", "\\u0000",
+                       "é", "東京", "😀", "\\ud83d😀", " ", "%1"});
+        return s + "\"";
+    };
+    auto number = [&] {
+        return pick({"0", "-0", "12", "-987654321987654321987", "1.5", "1.50", "-0.0", "0.0001", "0.00001", "0.00012",
+                     "1e5", "1E+2", "2.5e-3", "1e400", "1e-400", "-65.613616999999977", "43.420273000000009",
+                     "9007199254740993.5", "12345678901234567.25", "0.30000000000000004", "0.1", "100.0", "3.14159265358979"})
+               + (rng.bounded(4) ? QByteArray() : QByteArray::number(rng.generateDouble() * 1000, 'g', 1 + rng.bounded(17)));
+    };
+    const int kind = depth > 6 ? 2 + rng.bounded(3) : rng.bounded(6);
+    QByteArray out = blank();
+    if (kind < 2) {
+        const bool object = kind == 0;
+        out += object ? "{" : "[";
+        for (int k = rng.bounded(5), first = 1; k > 0; --k, first = 0) {
+            out += first ? blank() : blank() + "," + blank();
+            if (object)
+                out += string() + blank() + ":";
+            out += randomJson(rng, depth + 1);
+        }
+        out += blank() + (object ? "}" : "]");
+    } else {
+        out += kind == 2 ? string() : kind == 3 ? number() : pick({"true", "false", "null"});
+    }
+    out += blank();
+    // A leading mark now and then.
+    if (depth == 0 && rng.bounded(10) == 0)
+        out.prepend("\xEF\xBB\xBF");
+    return out;
 }
 } // namespace
 
@@ -68,6 +123,60 @@ private slots:
         const Outputs both = outputs(*text, Indent::spaces(2), SortMode::none);
         QCOMPARE(both.formatted, p.text);
         QCOMPARE(both.minified, m.text);
+    }
+
+    void testSuiteFromBytes_data() { testSuite_data(); }
+    void testSuiteFromBytes()
+    {
+        QFETCH(QString, path);
+        const std::optional<QByteArray> bytes = TextFileLoader::readBytes(path);
+        QVERIFY(bytes);
+        compareBytesWithText(*bytes);
+    }
+
+    // Random texts, and the same with a byte changed (faults, ill-formed UTF-8, cut sequences).
+    void randomTextsFromBytes_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {1u, 2u, 3u, 4u})
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    void randomTextsFromBytes()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator rng(seed);
+        for (int round = 0; round < 1500; ++round) {
+            // A control character, or ill-formed UTF-8: a lone lead byte, a surrogate, beyond U+10FFFF,
+            // an overlong form, a cut sequence.
+            const char* faults[] = {"\x01", "\xC3", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE0\x9F\xBF", "\xF0\x9F\x98"};
+            QByteArray bytes = randomJson(rng).replace("%1", faults[rng.bounded(int(std::size(faults)))]);
+            if (round % 3 == 0) {
+                const char noise[] = {'"', '\\', ',', ':', '}', ']', '[', '{', ' ', 'x', '0', '.', 'e', '\xE9', '\xC3', '\x80', '\n', '\0'};
+                const qsizetype at = rng.bounded(bytes.size() + 1);
+                switch (rng.bounded(3)) {
+                case 0: bytes.insert(at, noise[rng.bounded(int(sizeof noise))]); break;
+                case 1: bytes.remove(at, 1); break;
+                default: if (at < bytes.size()) bytes[at] = noise[rng.bounded(int(sizeof noise))]; break;
+                }
+            }
+            compareBytesWithText(bytes);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QStringLiteral("differs on: ") + QString::fromLatin1(bytes.toPercentEncoding())));
+        }
+    }
+
+    // Deep nesting: the cap applies on bytes as on text.
+    void nestingFromBytes_data()
+    {
+        QTest::addColumn<int>("depth");
+        QTest::newRow("at the cap") << maxDepth;
+        QTest::newRow("one beyond the cap") << maxDepth + 1;
+    }
+    void nestingFromBytes()
+    {
+        QFETCH(int, depth);
+        compareBytesWithText(QByteArray(depth, '[') + "1" + QByteArray(depth, ']'));
+        compareBytesWithText(QByteArray(depth, '{').replace("{", "{\"k\":") + "1" + QByteArray(depth, '}'));
     }
 
     void layout_data()
