@@ -1,7 +1,7 @@
 // The Markdown tool running offscreen with its real web preview, each run a fresh copy of this
 // program on one CPU or on all of them. Typing: the GUI thread's work per keystroke, and how soon
 // after the quiet time the page shows the new text (the changed blocks sent, and as a baseline
-// the whole body sent every time), on rust-book.md from the corpus, its first 100 KB and whole.
+// the whole body sent every time), on rust-book.md from the corpus, its first 100 KB and 1 MB.
 // Opening: the editor shown, the preview's first layout, the longest GUI-thread stall, keystrokes
 // and edits reaching the page, on 100,000 short paragraphs (generated), and with --open on four
 // more documents. Peer, in a child of its own: the old editor (a QPlainTextEdit restyled by a
@@ -9,7 +9,7 @@
 // thread, loaded from a file, then put whole into the page's body after every edit); also a bare
 // QPlainTextEdit's keystroke.
 //
-// Usage: bench-markdown-tool          typing on the book, opening 100,000 paragraphs, the targets
+// Usage: bench-markdown-tool          typing in the book's start, opening 100,000 paragraphs, the targets
 //        bench-markdown-tool --open   the opens only: 1 MB of short lines, a 1 MB line, a 200 KB
 //                                     line of code spans, 100,000 paragraphs, rust-book.md
 
@@ -266,7 +266,11 @@ struct BarePreview {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("page.html"));
     double renderMs = 0;
-    BarePreview() { view.resize(600, 800), view.show(); }
+    BarePreview()
+    {
+        view.resize(600, 800);
+        view.show();
+    }
     // Renders `text` on this thread, loads it and waits until the page has drawn it: the epoch
     // time of the frame after the one that showed it (0 when it did not).
     double show(const QString& text)
@@ -675,7 +679,7 @@ int main(int argc, char* argv[])
     if (!opensOnly && !corpusDir().isEmpty()) {
         Case small, large;
         small.input = prefix(book, 100 * 1024);
-        large.input = corpusFile(book);
+        large.input = prefix(book, 1024 * 1024);
         write(small);
         write(large);
         std::printf("Typing: %d keystrokes in the middle, then %d edits after the quiet time, each run.\n\n", kKeys, kEditRounds);
@@ -687,9 +691,10 @@ int main(int argc, char* argv[])
             const double a = spreadOf(small.figures[size_t(side)], key).median, b = spreadOf(large.figures[size_t(side)], key).median;
             return a > 0 ? b / a : 0.0;
         };
-        std::printf("growth %s -> whole book (x%.0f input), all cores: keystroke median x%.2f, page drawn after quiet x%.2f "
+        std::printf("growth %s -> %s (x%.0f input), all cores: keystroke median x%.2f, page drawn after quiet x%.2f "
                     "(whole body sent x%.2f); peer: keystroke x%.2f, edit drawn x%.2f\n\n",
-                    qPrintable(megabytes(small.input.bytes.size())), double(large.input.bytes.size()) / small.input.bytes.size(),
+                    qPrintable(megabytes(small.input.bytes.size())), qPrintable(megabytes(large.input.bytes.size())),
+                    double(large.input.bytes.size()) / small.input.bytes.size(),
                     growthOf(QStringLiteral("keystroke median ms"), 1), growthOf(QStringLiteral("drawn after quiet ms"), 1),
                     growthOf(QStringLiteral("whole body drawn after quiet ms"), 1), growthOf(QStringLiteral("keystroke median ms"), 2),
                     growthOf(QStringLiteral("edit drawn ms"), 2));
