@@ -310,6 +310,8 @@ int childOurs(TimingApplication& app)
 
     if (!cases.isEmpty()) {
         BarePage bare;
+        // Its first render loads and warms the library: not a figure, as the tool's was its first diagram.
+        bare.render(cases.first().source);
         evaluate(preview->page(), libraryClockScript);
         for (const Case& c : cases) {
             QList<double> tool, barePage, shares;
@@ -554,9 +556,9 @@ int main(int argc, char* argv[])
             row(QStringLiteral("  longest single event, ms"), QStringLiteral("typing longest event ms"));
             targets.check(QStringLiteral("no GUI-thread stall of 50 ms while typing during renders"),
                           spreadOf(figures[1], QStringLiteral("typing stall ms")).median < 50,
-                          QStringLiteral("median all cores %1 ms (1 core %2 ms)")
+                          QStringLiteral("median all cores %1 ms, worst run %2 ms")
                               .arg(spreadOf(figures[1], QStringLiteral("typing stall ms")).median, 0, 'f', 1)
-                              .arg(spreadOf(figures[0], QStringLiteral("typing stall ms")).median, 0, 'f', 1));
+                              .arg(spreadOf(figures[1], QStringLiteral("typing stall ms")).max, 0, 'f', 1));
         }
         row(QStringLiteral("SVG export (200 nodes), ms"), QStringLiteral("svg ms"));
         row(QStringLiteral("PNG export at scale 2, ms"), QStringLiteral("png ms"));
