@@ -540,6 +540,14 @@ int main(int argc, char* argv[])
             if (share.runs >= 3 && share.median > 0.10)
                 overBudget << c.name;
         }
+        const QString small = QStringLiteral("flowchart, 50 nodes"), large = QStringLiteral("flowchart, 200 nodes");
+        auto ratio = [&](int side, const QString& suffix) {
+            const double a = spreadOf(figures[side], small + suffix).median, b = spreadOf(figures[side], large + suffix).median;
+            return a > 0 ? b / a : 0.0;
+        };
+        if (spreadOf(figures[1], small + QStringLiteral(" tool ms")).runs > 0)
+            std::printf("  growth, flowchart of 50 to 200 nodes (x4): tool x%.1f, in-run bare page x%.1f, bare page alone x%.1f\n",
+                        ratio(1, QStringLiteral(" tool ms")), ratio(1, QStringLiteral(" bare ms")), ratio(2, QStringLiteral(" bare ms")));
         std::sort(overheads.begin(), overheads.end());
         const double overhead = overheads.empty() ? 1 : overheads[overheads.size() / 2];
         targets.check(QStringLiteral("templates redrawn within 300 ms of the quiet time's end"), templatesUnder300,
