@@ -1,6 +1,15 @@
-// The JSON tool end to end, offscreen: paste a minified document into the input pane, wait for
-// the formatted output, and type in both panes while a 1 ms timer measures the GUI thread's
-// longest stall. The baseline is a QPlainTextEdit output pane given the same formatted text.
+// The JSON tool end to end, offscreen, each run a fresh copy of this program on one CPU or on all
+// of them: paste a document (generated minified records of 1 and 10 MB, citm_catalog.json from
+// the corpus) into the input pane, wait for the formatted output, and type in both panes while a
+// 1 ms timer measures the GUI thread's longest stall, beside a QPlainTextEdit given the same
+// formatted text; then open minified files of 10 and 100 MB, what the process holds and its peak,
+// beside jq . on the 10 MB one.
+//
+// Usage: bench-json-tool            the runs above, with their targets
+//        bench-json-tool memory     one 100 MB open in this process: memory and the first keystroke
+//        bench-json-tool open       50 MB opens, then Minify and Format, in this process
+//        bench-json-tool typing     two 10 MB pastes with typing, in this process
+//        bench-json-tool profile    where a 10 MB paste's time goes, step by step
 #include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextView.h"
 #include "formats/JSONFormatter.h"
@@ -11,7 +20,10 @@
 #include "tools/json/ui/JSONToolView.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "support/Machine.h"
+#include "support/Corpus.h"
 #include "support/Measure.h"
+#include "support/SelfRun.h"
+#include "support/Series.h"
 #include "support/StallProbe.h"
 #include "support/Targets.h"
 
@@ -50,14 +62,16 @@ struct Figures {
     double pasteStall = 0, showAfterQuiet = 0, typingStall = 0, outputKeysStall = 0;
 };
 
-Figures runOurs(qsizetype units)
+Figures runOurs(const QString& doc, int keys = 20)
 {
+    const qsizetype units = doc.size();
+    const qsizetype formattedSize =
+        JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text.size();
     JSONToolViewModel model;
     JSONToolView view(&model);
     view.resize(1200, 800);
     view.show();
     spin(400);
-    const QString doc = minifiedDocument(units);
     StallProbe probe;
     Figures f;
 
@@ -69,8 +83,7 @@ Figures runOurs(qsizetype units)
     clock.start();
     input->insertPlainText(doc); // as a paste
     const qint64 pasted = clock.elapsed();
-    QSignalSpy finished(&model, &JSONToolViewModel::formatFinished);
-    while (view.outputEditor()->length() < doc.size())
+    while (view.outputEditor()->length() != formattedSize)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     spin(50);
     f.showAfterQuiet = clock.elapsed() - pasted - JSONToolViewModel::formatQuietMs;
@@ -80,9 +93,9 @@ Figures runOurs(qsizetype units)
     // enough for the format to land between keystrokes.
     input->setSelection(units / 2, units / 2);
     probe.start();
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < keys; ++i) {
         QTest::keyClick(input, Qt::Key_Space);
-        spin(i < 10 ? 60 : 400);
+        spin(i < keys / 2 ? 60 : 400);
     }
     f.typingStall = probe.stopMs();
 
@@ -98,9 +111,8 @@ Figures runOurs(qsizetype units)
     return f;
 }
 
-Figures runBaseline(qsizetype units)
+Figures runBaseline(const QString& doc)
 {
-    const QString doc = minifiedDocument(units);
     const QString formatted = JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text;
     QPlainTextEdit edit;
     edit.resize(600, 800);
@@ -208,22 +220,28 @@ struct FirstKey {
 // process holds above its size before the open once the tool is idle, and its peak, in MB. With
 // `key`, then types one character in the middle of the input: how long the keystroke took, and
 // what the process holds after it.
-std::pair<double, double> openMemory(qsizetype units, const QString& path, FirstKey* key = nullptr)
+void writeMinified(qsizetype units, const QString& path)
 {
-    {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(minifiedDocument(units).toUtf8());
-    }
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(minifiedDocument(units).toUtf8());
+}
+
+std::pair<double, double> openMemory(qsizetype units, const QString& path, FirstKey* key = nullptr, double* formattedMs = nullptr)
+{
     JSONToolViewModel model;
     JSONToolView view(&model);
     view.resize(1200, 800);
     view.show();
     spin(400);
     const double startMB = bench::resetPeakMemory();
+    QElapsedTimer clock;
+    clock.start();
     model.open(QUrl::fromLocalFile(path));
     // The model's own state only: asking an editor for its text would copy it.
     waitFor([&] { return model.inputMetrics().bytes >= units && !model.isFormatPending() && !model.isShownOutputEmpty(); });
+    if (formattedMs)
+        *formattedMs = double(clock.nsecsElapsed()) / 1e6;
     // The editors take their buffers and the spare copies are made on later turns.
     spin(2000);
     const std::pair<double, double> figures{bench::residentMB() - startMB, bench::peakResidentMB() - startMB};
@@ -402,17 +420,52 @@ static void profile()
     std::printf("profile: coverage invalidate %lld ms\n", t.restart());
 }
 
-int main(int argc, char* argv[])
+namespace {
+
+QString readText(const QString& path)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The modes that run in this process: a child of the default run, or one of the quick looks.
+int inProcessMain(int argc, char* argv[])
+{
     QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1);
+    if (mode == QLatin1String("--child-paste")) {
+        // Ten keystrokes a run: the runs give the rest.
+        const Figures f = runOurs(readText(args.value(2)), 10);
+        bench::report(QStringLiteral("show ms"), f.showAfterQuiet);
+        bench::report(QStringLiteral("paste stall ms"), f.pasteStall);
+        bench::report(QStringLiteral("typing stall ms"), f.typingStall);
+        bench::report(QStringLiteral("output keys stall ms"), f.outputKeysStall);
+        return 0;
+    }
+    if (mode == QLatin1String("--child-plain")) {
+        const Figures f = runBaseline(readText(args.value(2)));
+        bench::report(QStringLiteral("show ms"), f.showAfterQuiet);
+        bench::report(QStringLiteral("paste stall ms"), f.pasteStall);
+        bench::report(QStringLiteral("output keys stall ms"), f.outputKeysStall);
+        return 0;
+    }
+    if (mode == QLatin1String("--child-open")) {
+        const QString path = args.value(2);
+        double formattedMs = -1;
+        const auto [holdsMB, peakMB] = openMemory(QFileInfo(path).size(), path, nullptr, &formattedMs);
+        bench::report(QStringLiteral("formatted ms"), formattedMs);
+        bench::report(QStringLiteral("holds MB"), holdsMB);
+        bench::report(QStringLiteral("peak MB"), peakMB);
+        return 0;
+    }
     if (argc > 1 && QByteArray(argv[1]) == "profile") {
         profile();
         return 0;
     }
     if (argc > 1 && QByteArray(argv[1]) == "typing") {
         for (int k = 0; k < 2; ++k) {
-            const Figures f = runOurs(10'000'000);
+            const Figures f = runOurs(minifiedDocument(10'000'000));
             std::printf("10M: show %.0f paste stall %.1f typing stall %.1f output stall %.1f\n", f.showAfterQuiet, f.pasteStall, f.typingStall, f.outputKeysStall);
         }
         return 0;
@@ -420,6 +473,7 @@ int main(int argc, char* argv[])
     if (argc > 1 && QByteArray(argv[1]) == "memory") {
         QTemporaryDir dir;
         FirstKey key;
+        writeMinified(100'000'000, dir.filePath(QStringLiteral("open.json")));
         const auto [holdsMB, peakMB] = openMemory(100'000'000, dir.filePath(QStringLiteral("open.json")), &key);
         std::printf("open a minified file of 100 MB: holds %.0f MB once idle (%.1fx), peak %.0f MB (%.1fx); "
                     "first keystroke %.1f ms, then holds %.0f MB; %s\n",
@@ -433,32 +487,133 @@ int main(int argc, char* argv[])
         printOpen("pretty-printed file", runOpen(prettyDocument(50'000'000)));
         return 0;
     }
-    std::printf("JSON tool, offscreen; times in ms. \"show\" = paste to formatted output shown, less the %d ms quiet time.\n",
-                JSONToolViewModel::formatQuietMs);
-    std::printf("%-26s %10s %12s %12s %14s %14s\n", "view", "input", "show", "paste stall", "typing stall", "output stall");
-    for (const qsizetype units : {qsizetype(100'000), qsizetype(1'000'000), qsizetype(10'000'000)}) {
-        const Figures f = runOurs(units);
-        std::printf("%-26s %9.1fM %12.0f %12.1f %14.1f %14.1f\n", "Quorrix JSON tool", units / 1e6, f.showAfterQuiet,
-                    f.pasteStall, f.typingStall, f.outputKeysStall);
-        std::fflush(stdout);
-    }
-    for (const qsizetype units : {qsizetype(100'000), qsizetype(1'000'000)}) {
-        const Figures f = runBaseline(units);
-        std::printf("%-26s %9.1fM %12.0f %12.1f %14s %14.1f\n", "QPlainTextEdit output", units / 1e6, f.showAfterQuiet,
-                    f.pasteStall, "-", f.outputKeysStall);
-        std::fflush(stdout);
-    }
+    return 2;
+}
 
-    // Memory of a large open: the process's resident size above its size before the open.
-    bench::Targets targets;
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1)
+        return inProcessMain(argc, argv);
+
+    using namespace bench;
+    // The parent writes the inputs and starts children; it starts no threads of its own.
+    QCoreApplication app(argc, argv);
+    printMachine("bench-json-tool");
+    std::printf("Paste: a document pasted into the input pane until the formatted output is shown (\"show\", less the\n"
+                "%d ms quiet time), the longest GUI stall meanwhile, while typing in the input (keys 60 ms, then 400 ms\n"
+                "apart) and while paging through the output. Peer: a QPlainTextEdit given the same formatted text (it\n"
+                "neither parses nor formats: its \"show\" is setPlainText and a paint). Open: minified files of 10 and 100 MB\n"
+                "opened through the tool until formatted; what the process holds above its size before the open, once\n"
+                "idle, and its peak. Peer: jq . on the same file (a process that formats to /dev/null, no GUI), at\n"
+                "10 MB only: on 100 MB it takes minutes on one core.\n\n",
+                JSONToolViewModel::formatQuietMs);
+    const int rounds = roundsWanted();
+    Targets targets;
     QTemporaryDir dir;
-    const qsizetype units = 100'000'000;
-    const auto [holdsMB, peakMB] = openMemory(units, dir.filePath(QStringLiteral("open.json")));
-    const double fileMB = units / 1e6;
-    std::printf("\nopen a minified file of %.0f MB (generated records): holds %.0f MB once idle (%.1fx the file), "
-                "peak %.0f MB (%.1fx); %s\n",
-                fileMB, holdsMB, holdsMB / fileMB, peakMB, peakMB / fileMB, qPrintable(bench::loadNow()));
-    targets.check(QStringLiteral("opening a 100 MB file holds at most 4x the file"), holdsMB <= 4 * fileMB,
-                  QStringLiteral("%1x").arg(holdsMB / fileMB, 0, 'f', 1));
+    auto write = [&](const QString& name, const QByteArray& bytes) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    };
+
+    struct Paste {
+        Input input;
+        bool withPeer;
+        QString path;
+        std::vector<std::vector<bench::Figures>> figures = std::vector<std::vector<bench::Figures>>(3);
+    };
+    std::vector<Paste> pastes;
+    pastes.push_back({generated(QStringLiteral("minified records, 1 MB"), minifiedDocument(1'000'000).toUtf8()), true, {}});
+    pastes.push_back({generated(QStringLiteral("minified records, 10 MB"), minifiedDocument(10'000'000).toUtf8()), false, {}});
+    const Input citm = corpusFile(QStringLiteral("json/citm_catalog.json"));
+    if (citm.isEmpty())
+        std::printf("(no corpus found: set QUORRIX_BENCH_CORPUS; citm_catalog.json skipped)\n\n");
+    else
+        pastes.push_back({citm, true, {}});
+    for (size_t i = 0; i < pastes.size(); ++i)
+        pastes[i].path = write(QStringLiteral("paste%1.json").arg(i), pastes[i].input.bytes);
+
+    const QStringList pasteFigures{QStringLiteral("show ms"), QStringLiteral("paste stall ms"), QStringLiteral("typing stall ms"),
+                                   QStringLiteral("output keys stall ms")};
+    std::vector<double> showMedians[2];
+    for (Paste& p : pastes) {
+        std::vector<Side> sides{
+            {QStringLiteral("ours, 1 core"), [&p] { return runSelf(Cores::one, {QStringLiteral("--child-paste"), p.path}, p.figures[0]); }},
+            {QStringLiteral("ours, all cores"), [&p] { return runSelf(Cores::all, {QStringLiteral("--child-paste"), p.path}, p.figures[1]); }},
+        };
+        if (p.withPeer)
+            sides.push_back({QStringLiteral("QPlainTextEdit"),
+                             [&p] { return runSelf(Cores::one, {QStringLiteral("--child-plain"), p.path}, p.figures[2]); }});
+        const std::vector<Series> series = interleave(sides, rounds);
+        printCase(QStringLiteral("paste %1: whole child").arg(p.input.name), 0, series);
+        for (const QString& key : pasteFigures) {
+            std::printf("  %-22s 1 core %-24s all cores %-24s", qPrintable(key), qPrintable(spreadOf(p.figures[0], key).text()),
+                        qPrintable(spreadOf(p.figures[1], key).text()));
+            if (p.withPeer)
+                std::printf(" QPlainTextEdit %s", qPrintable(spreadOf(p.figures[2], key).text()));
+            std::printf("\n");
+        }
+        std::printf("\n");
+        showMedians[0].push_back(spreadOf(p.figures[0], QStringLiteral("show ms")).median);
+        showMedians[1].push_back(spreadOf(p.figures[1], QStringLiteral("show ms")).median);
+        std::fflush(stdout);
+    }
+    std::printf("growth, show after paste, 1 MB to 10 MB (10x the bytes): 1 core x%.1f, all cores x%.1f\n\n",
+                showMedians[0][1] / showMedians[0][0], showMedians[1][1] / showMedians[1][0]);
+
+    // Opens of 10 and 100 MB: the time until formatted, and the process's resident size above
+    // its size before the open. jq takes minutes on 100 MB: it runs beside the 10 MB open.
+    struct Open {
+        Input input;
+        bool withPeer;
+        QString path;
+        std::vector<bench::Figures> figures[2];
+        std::vector<Series> series;
+    };
+    Open opens[2] = {{generated(QStringLiteral("minified records, 10 MB"), minifiedDocument(10'000'000).toUtf8()), true, {}, {}, {}},
+                     {generated(QStringLiteral("minified records, 100 MB"), minifiedDocument(100'000'000).toUtf8()), false, {}, {}, {}}};
+    for (Open& o : opens) {
+        o.path = write(QStringLiteral("open%1.json").arg(o.input.bytes.size()), o.input.bytes);
+        std::vector<Side> sides{
+            {QStringLiteral("ours, 1 core"), [&o] { return runSelf(Cores::one, {QStringLiteral("--child-open"), o.path}, o.figures[0]); }},
+            {QStringLiteral("ours, all cores"), [&o] { return runSelf(Cores::all, {QStringLiteral("--child-open"), o.path}, o.figures[1]); }},
+        };
+        if (o.withPeer)
+            sides.push_back({QStringLiteral("jq ."), [&o] { return runProcess(Cores::one, {QStringLiteral("jq"), QStringLiteral("."), o.path}); }});
+        o.series = interleave(sides, rounds);
+        const double fileMB = double(o.input.bytes.size()) / 1e6;
+        printCase(QStringLiteral("open %1: whole child (ours: start-up, open, format, 2 s idle; jq: parse and print)").arg(o.input.name),
+                  o.input.bytes.size(), o.series);
+        for (const QString& key : {QStringLiteral("formatted ms"), QStringLiteral("holds MB"), QStringLiteral("peak MB")})
+            std::printf("  %-22s 1 core %-24s all cores %s\n", qPrintable(key), qPrintable(spreadOf(o.figures[0], key).text(0)),
+                        qPrintable(spreadOf(o.figures[1], key).text(0)));
+        std::printf("  ours, held once idle / peak, all cores: %.1fx / %.1fx the file", spreadOf(o.figures[1], QStringLiteral("holds MB")).median / fileMB,
+                    spreadOf(o.figures[1], QStringLiteral("peak MB")).median / fileMB);
+        if (o.withPeer)
+            std::printf("; jq's peak, whole process: %.0f MB (%.1fx)", o.series[2].peakMB(), o.series[2].peakMB() / fileMB);
+        std::printf("\n\n");
+        std::fflush(stdout);
+    }
+    for (int side : {0, 1})
+        std::printf("growth, open 10 MB to 100 MB, %s: formatted x%.1f, held x%.1f (10x the bytes)\n", side ? "all cores" : "1 core",
+                    spreadOf(opens[1].figures[side], QStringLiteral("formatted ms")).median / spreadOf(opens[0].figures[side], QStringLiteral("formatted ms")).median,
+                    spreadOf(opens[1].figures[side], QStringLiteral("holds MB")).median / spreadOf(opens[0].figures[side], QStringLiteral("holds MB")).median);
+    std::printf("\n");
+    const double fileMB = double(opens[1].input.bytes.size()) / 1e6;
+    const std::vector<bench::Figures>* open = opens[1].figures;
+    const Spread holds = spreadOf(open[1], QStringLiteral("holds MB")), peak = spreadOf(open[1], QStringLiteral("peak MB"));
+    targets.check(QStringLiteral("opening a 100 MB file holds at most 4x the file once idle"), holds.runs > 0 && holds.median <= 4 * fileMB,
+                  QStringLiteral("%1x all cores (1 core %2x)").arg(holds.median / fileMB, 0, 'f', 1)
+                      .arg(spreadOf(open[0], QStringLiteral("holds MB")).median / fileMB, 0, 'f', 1));
+    targets.check(QStringLiteral("opening a 100 MB file holds at most 4x the file at its peak"), peak.runs > 0 && peak.median <= 4 * fileMB,
+                  QStringLiteral("%1x all cores (1 core %2x)").arg(peak.median / fileMB, 0, 'f', 1)
+                      .arg(spreadOf(open[0], QStringLiteral("peak MB")).median / fileMB, 0, 'f', 1));
+    printLoadAtEnd();
     return targets.finish();
 }
+

@@ -1,11 +1,15 @@
-// bench-mermaid-tool: the Mermaid tool end to end, offscreen, with the real web view and page.
-// Figures: the first diagram after the tool is first shown (engine boot included); for every
-// starter template and for generated flowcharts of 50, 200 and 1,000 nodes, the time from the
-// end of the quiet time to the redrawn diagram; the longest GUI-thread stall while typing during
-// renders; PNG and SVG export times and the longest GUI-thread event while they run. Baselines
-// in the same run: the same page re-created for every render, and the same sources rendered by
-// the pinned library in a bare page with no bridge. "--exports": the first diagram and exports only;
-// "--first": the first diagram only.
+// bench-mermaid-tool: the Mermaid tool end to end, offscreen, with the real web view and page, each
+// run a fresh copy of this program on one CPU or on all of them. Figures: the first diagram after
+// the tool is first shown (engine boot included); for every starter template and for generated
+// flowcharts of 50 and 200 nodes (and 1,000 with --large), the time from the end of the quiet time
+// to the redrawn diagram; the longest GUI-thread stall while typing during renders; PNG and SVG
+// export times and the longest GUI-thread event while they run. Baselines inside each run: the
+// same sources rendered by the pinned library in a bare page with no bridge (the tool and it take
+// turns), and the same page re-created for a render of the first source. Peer, in a child of its own: that bare page
+// alone (a QWebEngineView, the library, no bridge), its first diagram and the same renders. On one
+// core the run renders the templates only and stops (the rest there takes minutes).
+// "--exports": the first diagram and exports only; "--first": the first diagram only;
+// "--templates": no generated flowcharts.
 #include "kit/web/FileDropWebView.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidTemplates.h"
@@ -27,6 +31,11 @@
 #include <QWebEnginePage>
 #include <QtTest/QTest>
 
+#include "support/Machine.h"
+#include "support/SelfRun.h"
+#include "support/Series.h"
+#include "support/Targets.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -36,12 +45,12 @@
 
 namespace {
 
-constexpr int runs = 15;
+// Renders of a source in one run: the runs (children) give the spread.
+constexpr int runs = 1;
 
-// Fewer runs where one render takes seconds.
-int runsFor(int nodes)
+int runsFor(int)
 {
-    return nodes >= 1000 ? 2 : nodes >= 200 ? 7 : runs;
+    return runs;
 }
 
 // The q-quantile (0 to 1) of the values, interpolated between neighbours.
@@ -216,7 +225,7 @@ public:
 // based, so it lines up with `startEpochMs`, the moment the tool was made): the page's navigation
 // start (its process is up), its script running, the library loaded, the engine set up, and the
 // first render's start and end.
-void printFirstDiagramPhases(QWebEnginePage* page, double startEpochMs)
+void reportFirstDiagramPhases(QWebEnginePage* page, double startEpochMs)
 {
     QString json;
     bool done = false;
@@ -230,99 +239,58 @@ void printFirstDiagramPhases(QWebEnginePage* page, double startEpochMs)
     waitFor([&] { return done; }, 10000);
     const QJsonObject o = QJsonDocument::fromJson(json.toUtf8()).object();
     const double origin = o.value(QStringLiteral("origin")).toDouble() - startEpochMs;
-    std::printf("  phases from the tool's first show: page started %.0f ms", origin);
+    bench::report(QStringLiteral("phase 0 page started"), origin);
+    int n = 0;
     for (const QJsonValue& m : o.value(QStringLiteral("marks")).toArray()) {
         const QJsonArray pair = m.toArray();
-        std::printf(", %s %.0f", qPrintable(pair.at(0).toString()), origin + pair.at(1).toDouble());
+        bench::report(QStringLiteral("phase %1 %2").arg(++n).arg(pair.at(0).toString()), origin + pair.at(1).toDouble());
     }
-    std::printf("\n");
 }
 
-// CPU time (ms) spent so far by this process and by its descendants (the web engine's processes),
-// read from /proc: on a loaded machine a steadier figure than the wall time, for comparing runs.
-std::pair<double, double> cpuTimes()
+using bench::report;
+
+QList<Case> casesFor(const QStringList& args)
 {
-    const double tick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-    QHash<qint64, qint64> parentOf;
-    QHash<qint64, double> cpuOf;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray stat = file.readAll();
-        // The fields after the command name, which is in parentheses and may hold spaces.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        parentOf.insert(pid, fields[1].toLongLong());
-        cpuOf.insert(pid, (fields[11].toDouble() + fields[12].toDouble()) * tick);
-    }
-    const qint64 self = QCoreApplication::applicationPid();
-    double children = 0;
-    for (auto it = cpuOf.cbegin(); it != cpuOf.cend(); ++it) {
-        for (qint64 p = parentOf.value(it.key()); p > 1; p = parentOf.value(p)) {
-            if (p == self) {
-                children += it.value();
-                break;
-            }
-        }
-    }
-    return {cpuOf.value(self), children};
+    QList<Case> cases;
+    if (args.contains(QStringLiteral("--exports")) || args.contains(QStringLiteral("--first")))
+        return cases;
+    for (const auto& t : MermaidTemplates::all())
+        cases << Case{QStringLiteral("template ") + t.id, t.source + QLatin1Char('\n')};
+    const bool templatesOnly = args.contains(QStringLiteral("--templates"));
+    QList<int> sizes{50, 200};
+    if (args.contains(QStringLiteral("--large")))
+        sizes << 1000;
+    for (int n : templatesOnly ? QList<int>{} : sizes)
+        cases << Case{QStringLiteral("flowchart, %1 nodes").arg(n), flowchart(n), n};
+    return cases;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+int childOurs(TimingApplication& app)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TimingApplication app(argc, argv);
-
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("bench-mermaid-tool: offscreen, real web view, medians of %d runs a figure (fewer for large "
-                "flowcharts)\n",
-                runs);
-
+    const QStringList args = app.arguments();
     // First diagram after the tool is first shown.
     MermaidToolViewModel model;
     const double startEpochMs
         = double(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
                      .count())
         / 1000.0;
-    const auto [ownCpuBefore, pageCpuBefore] = cpuTimes();
     QElapsedTimer clock;
     clock.start();
     MermaidToolView view(&model);
     view.resize(1200, 800);
     view.show();
     waitFor([&] { return model.engineReady() && model.renderedBytes() > 0; });
-    const double firstDiagram = double(clock.nsecsElapsed()) / 1e6;
-    std::printf("\nfirst diagram after the tool is shown (engine boot included)  %8.1f ms   (budget 1500 ms)\n",
-                firstDiagram);
-    const auto [ownCpu, pageCpu] = cpuTimes();
-    printFirstDiagramPhases(view.preview()->page(), startEpochMs);
-    std::printf("  CPU time meanwhile: this process %.0f ms (web engine start included), page processes %.0f ms\n",
-                ownCpu - ownCpuBefore, pageCpu - pageCpuBefore);
-    // "--first": the first diagram only (a cold start each run, for repeating it).
-    if (app.arguments().contains(QStringLiteral("--first")))
+    report(QStringLiteral("first diagram ms"), double(clock.nsecsElapsed()) / 1e6);
+    reportFirstDiagramPhases(view.preview()->page(), startEpochMs);
+    if (args.contains(QStringLiteral("--first"))) {
+        bench::reportDescendants(QStringLiteral("page processes"));
         return 0;
-
-    QList<Case> cases;
-    for (const auto& t : MermaidTemplates::all())
-        cases << Case{QStringLiteral("template ") + t.id, t.source + QLatin1Char('\n')};
-    // "--templates" leaves the generated flowcharts out (a quick run); "--exports" measures only
-    // the first diagram and the exports.
-    const bool exportsOnly = app.arguments().contains(QStringLiteral("--exports"));
-    const bool templatesOnly = exportsOnly || app.arguments().contains(QStringLiteral("--templates"));
-    for (int n : templatesOnly ? QList<int>{} : QList<int>{50, 200, 1000})
-        cases << Case{QStringLiteral("flowchart, %1 nodes").arg(n), flowchart(n), n};
+    }
+    const QList<Case> cases = casesFor(args);
+    const bool exportsOnly = args.contains(QStringLiteral("--exports"));
+    // On one core the typing's twenty renders of 200 nodes and the exports take minutes, with the
+    // page's processes on the same CPU: that run stops after the renders.
+    const bool rendersOnly = args.contains(QStringLiteral("--renders-only"));
 
     // From the end of the quiet time (the render source published) to the outcome.
     MermaidPreviewView* preview = view.preview();
@@ -340,73 +308,54 @@ int main(int argc, char* argv[])
         outcomeSeen = true;
     });
 
-    if (exportsOnly)
-        cases.clear();
-    BarePage bare;
     if (!cases.isEmpty()) {
+        BarePage bare;
+        // Its first render loads and warms the library: not a figure, as the tool's was its first diagram.
+        bare.render(cases.first().source);
         evaluate(preview->page(), libraryClockScript);
-        std::printf("\nthe tool and the bare page take turns on the same sources (%d runs a template). Overhead: the\n"
-                    "runs' median of (tool - bare) / bare end to end, and of the same with each page's time in the\n"
-                    "library's render taken out (the bridge and page work alone), with its middle half\n",
-                    runs);
-        std::printf("%-26s %9s %9s %10s %10s %10s %15s\n", "source", "tool (ms)", "bare page", "fresh page",
-                    "end to end", "bridge", "middle half");
-    }
-    bool templatesUnder300 = true;
-    QList<double> allShares;
-    QStringList overBudget;
-    for (const Case& c : cases) {
-        QList<double> tool, barePage, rawShares, shares, fresh;
-        for (int r = 0; r < runsFor(c.nodes); ++r) {
-            // A distinct text each run, so every run is a real redraw.
-            const QString source = c.source + QStringLiteral("%% run %1\n").arg(r);
-            const auto renderInTool = [&] {
-                outcomeSeen = false;
-                model.setSource(source);
-                waitFor([&] { return outcomeSeen && model.renderSource() == source; });
-                return outcomeAt - quietEnd;
-            };
-            // Each goes first in every other run, so that neither gains from following the other.
-            double t = 0, b = 0, tl = 0, bl = 0;
-            if (r % 2 == 0) {
-                t = renderInTool();
-                tl = libraryMs(preview->page());
-                b = bare.render(source);
-                bl = libraryMs(bare.page());
-            } else {
-                b = bare.render(source);
-                bl = libraryMs(bare.page());
-                t = renderInTool();
-                tl = libraryMs(preview->page());
+        for (const Case& c : cases) {
+            QList<double> tool, barePage, shares;
+            for (int r = 0; r < runsFor(c.nodes); ++r) {
+                // A distinct text each run, so every run is a real redraw.
+                const QString source = c.source + QStringLiteral("%% run %1\n").arg(r);
+                const auto renderInTool = [&] {
+                    outcomeSeen = false;
+                    model.setSource(source);
+                    waitFor([&] { return outcomeSeen && model.renderSource() == source; });
+                    return outcomeAt - quietEnd;
+                };
+                // Each goes first in about half the renders (the process id picks), so that neither
+                // gains from following the other.
+                double t = 0, b = 0, tl = 0, bl = 0;
+                if ((r + QCoreApplication::applicationPid() + (&c - &cases.first())) % 2 == 0) {
+                    t = renderInTool();
+                    tl = libraryMs(preview->page());
+                    b = bare.render(source);
+                    bl = libraryMs(bare.page());
+                } else {
+                    b = bare.render(source);
+                    bl = libraryMs(bare.page());
+                    t = renderInTool();
+                    tl = libraryMs(preview->page());
+                }
+                tool << t;
+                barePage << b;
+                // The bridge and the page's own work, the library's render taken out of both.
+                if (b > 0)
+                    shares << ((t - tl) - (b - bl)) / b;
             }
-            tool << t;
-            barePage << b;
-            if (b > 0) {
-                rawShares << (t - b) / b;
-                shares << ((t - tl) - (b - bl)) / b;
-            }
+            report(c.name + QStringLiteral(" tool ms"), median(tool));
+            report(c.name + QStringLiteral(" bare ms"), median(barePage));
+            report(c.name + QStringLiteral(" overhead"), median(shares));
+            // A fresh page costs seconds: the first source only.
+            if (&c == &cases.first())
+                report(c.name + QStringLiteral(" fresh ms"), freshPageRender(c.source));
         }
-        for (int r = 0; r < std::min(2, runsFor(c.nodes)); ++r)
-            fresh << freshPageRender(c.source);
-        const double t = median(tool), b = median(barePage), f = median(fresh);
-        const double low = quantile(shares, 0.25), high = quantile(shares, 0.75);
-        if (c.name.startsWith(QStringLiteral("template")) && t > 300)
-            templatesUnder300 = false;
-        allShares << shares;
-        // Over the budget only when most runs say so, not when noise tips the median.
-        if (shares.size() >= 3 && low > 0.10)
-            overBudget << c.name;
-        std::printf("%-26s %9.1f %9.1f %10.1f %+9.1f%% %+9.1f%% %+6.1f..%+5.1f%%\n", qPrintable(c.name), t, b, f,
-                    100 * median(rawShares), 100 * median(shares), 100 * low, 100 * high);
     }
-    if (!cases.isEmpty()) {
-        std::printf("  templates redrawn under 300 ms after the quiet time: %s\n", templatesUnder300 ? "yes" : "NO");
-        std::printf("  bridge overhead over the bare page, all %lld runs: median %+.1f %% (middle half %+.1f..%+.1f %%) "
-                    "(budget 10 %%)\n",
-                    static_cast<long long>(allShares.size()), 100 * median(allShares), 100 * quantile(allShares, 0.25),
-                    100 * quantile(allShares, 0.75));
-        std::printf("  sources whose middle half lies over 10 %%: %s\n",
-                    overBudget.isEmpty() ? "none" : qPrintable(overBudget.join(QStringLiteral(", "))));
+
+    if (rendersOnly) {
+        bench::reportDescendants(QStringLiteral("page processes"));
+        return 0;
     }
 
     // The longest GUI-thread stall while typing during renders of the 200-node flowchart.
@@ -440,10 +389,8 @@ int main(int argc, char* argv[])
         QTest::qWait(1500);
         ticker.stop();
         app.recording = false;
-        std::printf("\nlongest GUI-thread stall while typing during renders (200 nodes): %6.1f ms (budget 50 ms)\n",
-                    longest);
-        std::printf("  longest single event: %.1f ms (event type %d to a %s)\n", app.longest, app.longestType,
-                    app.longestReceiver.constData());
+        report(QStringLiteral("typing stall ms"), longest);
+        report(QStringLiteral("typing longest event ms"), app.longest);
     }
 
     // Exports of the 200-node flowchart.
@@ -457,7 +404,6 @@ int main(int argc, char* argv[])
         app.recording = true;
         app.longest = 0;
         qint64 svgBytes = 0, pngBytes = 0;
-        QString failure;
         for (int r = 0; r < 3; ++r) {
             bool done = false;
             QElapsedTimer c;
@@ -473,20 +419,171 @@ int main(int argc, char* argv[])
             model.exporter()->fetchPNG([&](MermaidExportController::Fetched<QByteArray> f) {
                 done = true;
                 pngBytes = f.data ? f.data->size() : -1;
-                failure = f.failure;
+                if (!f.failure.isEmpty())
+                    std::fprintf(stderr, "PNG failed: %s\n", qPrintable(f.failure));
             });
             waitFor([&] { return done; });
             pngTimes << double(c.nsecsElapsed()) / 1e6;
         }
-        std::printf("\nexport, 200-node flowchart: SVG %7.1f ms (%lld bytes), PNG at scale 2 %7.1f ms (%lld bytes) "
-                    "(budget 2000 ms)\n",
-                    median(svgTimes), static_cast<long long>(svgBytes), median(pngTimes),
-                    static_cast<long long>(pngBytes));
         app.recording = false;
-        std::printf("  longest GUI-thread event during the exports: %.1f ms (event type %d to a %s) (budget 50 ms)\n",
-                    app.longest, app.longestType, app.longestReceiver.constData());
-        if (!failure.isEmpty())
-            std::printf("  PNG failed: %s\n", qPrintable(failure));
+        report(QStringLiteral("svg ms"), median(svgTimes));
+        report(QStringLiteral("png ms"), median(pngTimes));
+        report(QStringLiteral("svg bytes"), double(svgBytes));
+        report(QStringLiteral("png bytes"), double(pngBytes));
+        report(QStringLiteral("export longest event ms"), app.longest);
     }
+    bench::reportDescendants(QStringLiteral("page processes"));
     return 0;
+}
+
+// The peer: the bare page alone, its first diagram (the page made, the library loaded, the
+// default template drawn), then the same renders.
+int childBare(TimingApplication& app)
+{
+    QElapsedTimer clock;
+    clock.start();
+    BarePage bare;
+    bare.render(MermaidTemplates::all().value(0).source + QLatin1Char('\n'));
+    report(QStringLiteral("first diagram ms"), double(clock.nsecsElapsed()) / 1e6);
+    for (const Case& c : casesFor(app.arguments())) {
+        QList<double> times;
+        for (int r = 0; r < runsFor(c.nodes); ++r)
+            times << bare.render(c.source + QStringLiteral("%% run %1\n").arg(r));
+        report(c.name + QStringLiteral(" bare ms"), median(times));
+    }
+    bench::reportDescendants(QStringLiteral("page processes"));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    if (argc > 1 && (QByteArray(argv[1]) == "--child-ours" || QByteArray(argv[1]) == "--child-bare")) {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        TimingApplication app(argc, argv);
+        return QByteArray(argv[1]) == "--child-ours" ? childOurs(app) : childBare(app);
+    }
+
+    using namespace bench;
+    // The parent starts children only; it starts no threads of its own.
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    printMachine("bench-mermaid-tool");
+    QStringList flags = app.arguments().mid(1);
+    const int rounds = roundsWanted();
+    std::printf("Offscreen, real web view. Ours: the tool; inside each run the tool and a bare page (the pinned\n"
+                "library, no bridge) take turns on the same sources (%d render of each), and a fresh page renders the\n"
+                "first source once. Peer: that bare page alone in a child of its own, on all cores (its page is\n"
+                "several processes). Overhead: (tool - bare) / bare with each page's time in the library's render\n"
+                "taken out (the bridge and page work alone). On one core the run renders the templates only and\n"
+                "stops: the flowcharts, typing during renders and the exports take minutes there.\n\n",
+                runs);
+    std::vector<Figures> figures[3];
+    const std::vector<Series> series = interleave(
+        {{QStringLiteral("ours, 1 core"), [&] { return runSelf(Cores::one, QStringList{QStringLiteral("--child-ours"), QStringLiteral("--renders-only"), QStringLiteral("--templates")} + flags, figures[0]); }},
+         {QStringLiteral("ours, all cores"), [&] { return runSelf(Cores::all, QStringList{QStringLiteral("--child-ours")} + flags, figures[1]); }},
+         {QStringLiteral("bare page"), [&] { return runSelf(Cores::all, QStringList{QStringLiteral("--child-bare")} + flags, figures[2]); }}},
+        rounds);
+    printCase(QStringLiteral("whole child (start-up, the work below; peak = the GUI process)"), 0, series);
+    auto row = [&](const QString& label, const QString& key, const QString& peerKey = QString(), int decimals = 1) {
+        std::printf("  %-34s 1 core %-22s all cores %-22s", qPrintable(label), qPrintable(spreadOf(figures[0], key).text(decimals)),
+                    qPrintable(spreadOf(figures[1], key).text(decimals)));
+        if (!peerKey.isEmpty())
+            std::printf(" bare page %s", qPrintable(spreadOf(figures[2], peerKey).text(decimals)));
+        std::printf("\n");
+    };
+    row(QStringLiteral("first diagram, ms"), QStringLiteral("first diagram ms"), QStringLiteral("first diagram ms"));
+    if (!figures[1].empty()) {
+        std::printf("  phases from the tool's first show, all cores, medians:");
+        for (auto it = figures[1].front().cbegin(); it != figures[1].front().cend(); ++it)
+            if (it.key().startsWith(QStringLiteral("phase ")))
+                std::printf(" %s %.0f;", qPrintable(it.key().section(u' ', 2)), spreadOf(figures[1], it.key()).median);
+        std::printf("\n");
+    }
+    std::printf("  %-34s 1 core %.0f MB, cpu %.0f ms; all cores %.0f MB, cpu %.0f ms; bare page %.0f MB, cpu %.0f ms\n",
+                "page processes (peaks summed)", spreadOf(figures[0], QStringLiteral("page processes peak MB")).median,
+                spreadOf(figures[0], QStringLiteral("page processes cpu ms")).median,
+                spreadOf(figures[1], QStringLiteral("page processes peak MB")).median,
+                spreadOf(figures[1], QStringLiteral("page processes cpu ms")).median,
+                spreadOf(figures[2], QStringLiteral("page processes peak MB")).median,
+                spreadOf(figures[2], QStringLiteral("page processes cpu ms")).median);
+    Targets targets;
+    targets.check(QStringLiteral("first diagram within 1.5 s of the tool's first show"),
+                  spreadOf(figures[1], QStringLiteral("first diagram ms")).median <= 1500,
+                  QStringLiteral("median all cores %1 ms (1 core %2 ms)")
+                      .arg(spreadOf(figures[1], QStringLiteral("first diagram ms")).median, 0, 'f', 0)
+                      .arg(spreadOf(figures[0], QStringLiteral("first diagram ms")).median, 0, 'f', 0));
+
+    const QList<Case> cases = casesFor(flags);
+    if (!cases.isEmpty()) {
+        std::printf("\nafter the quiet time to the redrawn diagram, ms; in-run bare page and fresh page on all cores\n");
+        bool templatesUnder300 = true;
+        QStringList slowTemplates;
+        std::vector<double> overheads;
+        QStringList overBudget;
+        for (const Case& c : cases) {
+            row(c.name, c.name + QStringLiteral(" tool ms"), c.name + QStringLiteral(" bare ms"));
+            const Spread share = spreadOf(figures[1], c.name + QStringLiteral(" overhead"));
+            std::printf("  %-34s in-run bare page %s, fresh page %s, overhead %+.1f %% (%+.1f..%+.1f)\n", "",
+                        qPrintable(spreadOf(figures[1], c.name + QStringLiteral(" bare ms")).text()),
+                        qPrintable(spreadOf(figures[1], c.name + QStringLiteral(" fresh ms")).text()), 100 * share.median,
+                        100 * share.min, 100 * share.max);
+            if (c.name.startsWith(QStringLiteral("template")) && spreadOf(figures[1], c.name + QStringLiteral(" tool ms")).median > 300) {
+                templatesUnder300 = false;
+                slowTemplates << c.name.mid(9);
+            }
+            for (const Figures& f : figures[1])
+                if (f.contains(c.name + QStringLiteral(" overhead")))
+                    overheads.push_back(f.value(c.name + QStringLiteral(" overhead")));
+            if (share.runs >= 3 && share.median > 0.10)
+                overBudget << c.name;
+        }
+        const QString small = QStringLiteral("flowchart, 50 nodes"), large = QStringLiteral("flowchart, 200 nodes");
+        auto ratio = [&](int side, const QString& suffix) {
+            const double a = spreadOf(figures[side], small + suffix).median, b = spreadOf(figures[side], large + suffix).median;
+            return a > 0 ? b / a : 0.0;
+        };
+        if (spreadOf(figures[1], small + QStringLiteral(" tool ms")).runs > 0)
+            std::printf("  growth, flowchart of 50 to 200 nodes (x4): tool x%.1f, in-run bare page x%.1f, bare page alone x%.1f\n",
+                        ratio(1, QStringLiteral(" tool ms")), ratio(1, QStringLiteral(" bare ms")), ratio(2, QStringLiteral(" bare ms")));
+        std::sort(overheads.begin(), overheads.end());
+        const double overhead = overheads.empty() ? 1 : overheads[overheads.size() / 2];
+        targets.check(QStringLiteral("templates redrawn within 300 ms of the quiet time's end"), templatesUnder300,
+                      QStringLiteral("median of each template, all cores; over: %1")
+                          .arg(slowTemplates.isEmpty() ? QStringLiteral("none") : slowTemplates.join(QStringLiteral(", "))));
+        targets.check(QStringLiteral("bridge overhead over the bare page within 10 %"), overhead <= 0.10,
+                      QStringLiteral("median %1 % over every source and run, all cores; over 10 %: %2")
+                          .arg(100 * overhead, 0, 'f', 1)
+                          .arg(overBudget.isEmpty() ? QStringLiteral("none") : overBudget.join(QStringLiteral(", "))));
+    }
+    if (!flags.contains(QStringLiteral("--first"))) {
+        std::printf("\n");
+        if (!flags.contains(QStringLiteral("--exports"))) {
+            row(QStringLiteral("typing stall (200 nodes), ms"), QStringLiteral("typing stall ms"));
+            row(QStringLiteral("  longest single event, ms"), QStringLiteral("typing longest event ms"));
+            targets.check(QStringLiteral("no GUI-thread stall of 50 ms while typing during renders"),
+                          spreadOf(figures[1], QStringLiteral("typing stall ms")).median < 50,
+                          QStringLiteral("median all cores %1 ms, worst run %2 ms")
+                              .arg(spreadOf(figures[1], QStringLiteral("typing stall ms")).median, 0, 'f', 1)
+                              .arg(spreadOf(figures[1], QStringLiteral("typing stall ms")).max, 0, 'f', 1));
+        }
+        row(QStringLiteral("SVG export (200 nodes), ms"), QStringLiteral("svg ms"));
+        row(QStringLiteral("PNG export at scale 2, ms"), QStringLiteral("png ms"));
+        row(QStringLiteral("  longest event during exports, ms"), QStringLiteral("export longest event ms"));
+        std::printf("  SVG %.0f bytes, PNG %.0f bytes\n", spreadOf(figures[1], QStringLiteral("svg bytes")).median,
+                    spreadOf(figures[1], QStringLiteral("png bytes")).median);
+        const double slowest = std::max(spreadOf(figures[1], QStringLiteral("svg ms")).median, spreadOf(figures[1], QStringLiteral("png ms")).median);
+        targets.check(QStringLiteral("SVG and PNG exports within 2 s"), slowest <= 2000,
+                      QStringLiteral("slower median %1 ms, all cores").arg(slowest, 0, 'f', 0));
+        targets.check(QStringLiteral("no GUI-thread event of 50 ms during the exports"),
+                      spreadOf(figures[1], QStringLiteral("export longest event ms")).median < 50,
+                      QStringLiteral("median all cores %1 ms").arg(spreadOf(figures[1], QStringLiteral("export longest event ms")).median, 0, 'f', 1));
+    }
+    printLoadAtEnd();
+    return targets.finish();
 }
