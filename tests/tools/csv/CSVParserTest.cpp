@@ -198,6 +198,30 @@ private slots:
         QCOMPARE(cellsOf(document), expected);
     }
 
+    // The store keeps most cells as places in the text and copies the rest; rows too long for
+    // its short records are kept another way, also when a row turns long after copied cells.
+    void storedCellsMatchTheTokenizer_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray kinds = "a,\"b\",\"c\"\"d\",\"\",  \"e\"f, \"g\" ,\"h\r\ni\",,\"j\nk\"";
+        const QByteArray longCell(20000, 'x');
+        QTest::newRow("every kind of cell") << kinds + "\r\n1,2\n";
+        QTest::newRow("every kind of cell after a long one") << longCell + "," + kinds + "\n1,2\n" + kinds;
+        QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
+        QTest::newRow("a long line of blanks and an empty quoted field is no row")
+            << "a\n" + QByteArray(20000, ' ') + "\"\"\n\"b\"\"\",c\n";
+    }
+    void storedCellsMatchTheTokenizer()
+    {
+        QFETCH(QByteArray, text);
+        Rows expected = tokenizeCSV(QString::fromUtf8(text), U',');
+        expected.removeIf([](const QStringList& row) { return row == QStringList{QString()}; });
+        const Document d = parseCSV(text, U',', false);
+        QCOMPARE(d.rowCount(), expected.size());
+        for (qsizetype r = 0; r < d.rowCount(); ++r)
+            QCOMPARE(d.row(r).cells, padCells(expected[r], d.columnCount()));
+    }
+
     void documents_data()
     {
         QTest::addColumn<QString>("text");
