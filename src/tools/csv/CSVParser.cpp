@@ -24,25 +24,41 @@ namespace CSVParser {
 
 // The cells are read where they stand in the parsed text, which the table shares with its
 // caller instead of copying: each cell keeps only where its stretch of the text ends, relative
-// to its row, with two bits saying how its text follows from that stretch. Cells whose text is
-// no stretch of it (doubled quotes, CR inside quotes, text after a closing quote) are copied
-// aside. So a typical cell costs two fresh bytes and a row eight: first writes to fresh memory
-// cost more than the parsing itself on some virtual machines, whether or not they grant huge
-// pages.
+// to its row. In most rows how a cell's text follows from its stretch shows in the stretch
+// itself (an opening quote), and a byte a cell does; other rows spend two bytes a cell, with two
+// bits saying how. Cells whose text is no stretch of the text (doubled quotes, CR inside quotes,
+// text after a closing quote) are copied aside. First writes to fresh memory cost more than the
+// parsing itself on some virtual machines, whether or not they grant huge pages, so the store
+// is kept to few of them.
 template <typename T>
 using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
 
 enum CellKind : quint8 {
     stretch = 0,   // the text between the separators
     unquoted = 1,  // the same without its first and last byte, the quotes
-    rewritten = 2, // in Table::rewrittenText
+    rewritten = 2, // copied aside
     empty = 3,
 };
 constexpr int kKindBits = 2;
-constexpr quint64 kNarrowRowBytes = quint64(1) << (16 - kKindBits); // rows shorter than this have 16-bit cells
 
-// Where each stored row starts in the text and the index of its first cell record, as 32-bit
-// differences from a base kept every 64 rows; full values only once a difference stops fitting.
+// How a row keeps its cells' records.
+enum RowRecords : quint8 {
+    byteEnds = 0,   // a byte per cell, its end; its text is its stretch, less the quotes if it opens with one
+    shortKinded = 1, // two bytes per cell (low first): end << kKindBits | kind
+    wideKinded = 2,  // none in `records`: 64-bit ones in the table's wide rows
+};
+constexpr quint64 kByteRowBytes = 256;
+constexpr quint64 kShortRowBytes = quint64(1) << (16 - kKindBits);
+
+// The text of a cell in a byteEnds row.
+inline QByteArrayView byteEndsCell(QByteArrayView stretch)
+{
+    return stretch.size() >= 2 && stretch[0] == '"' ? stretch.sliced(1, stretch.size() - 2) : stretch;
+}
+
+// Per stored row: where it starts in the text, the offset of its first record, how it keeps its
+// records; as 32-bit differences from a base kept every 64 rows, full values only once a
+// difference stops fitting.
 class RowIndex {
 public:
     static constexpr int kShift = 6;
@@ -50,42 +66,43 @@ public:
     void reserve(qsizetype rows)
     {
         m_start.reserve(size_t(rows) + 1);
-        m_cell.reserve(size_t(rows) + 1);
+        m_record.reserve(size_t(rows) + 1);
     }
-    void push(quint64 start, quint64 cell)
+    void push(quint64 start, quint64 record, RowRecords how)
     {
         if (m_wide) {
             m_wideStart.push_back(start);
-            m_wideCell.push_back(cell);
+            m_wideRecord.push_back(record << 2 | how);
             return;
         }
         const size_t at = m_start.size();
         if ((at & ((size_t(1) << kShift) - 1)) == 0) {
             m_baseStart.push_back(start);
-            m_baseCell.push_back(cell);
+            m_baseRecord.push_back(record);
         }
-        const quint64 startDelta = start - m_baseStart.back(), cellDelta = cell - m_baseCell.back();
-        if (startDelta > 0xFFFFFFFFu || cellDelta > 0xFFFFFFFFu) {
+        const quint64 startDelta = start - m_baseStart.back(), recordDelta = record - m_baseRecord.back();
+        if (startDelta > 0xFFFFFFFFu || recordDelta > 0x3FFFFFFFu) {
             widen();
-            push(start, cell);
+            push(start, record, how);
             return;
         }
         m_start.push_back(quint32(startDelta));
-        m_cell.push_back(quint32(cellDelta));
+        m_record.push_back(quint32(recordDelta << 2 | how));
     }
     qsizetype size() const { return qsizetype(m_wide ? m_wideStart.size() : m_start.size()); }
     quint64 start(qsizetype i) const
     {
         return m_wide ? m_wideStart[size_t(i)] : m_baseStart[size_t(i) >> kShift] + m_start[size_t(i)];
     }
-    quint64 cell(qsizetype i) const
+    quint64 record(qsizetype i) const
     {
-        return m_wide ? m_wideCell[size_t(i)] : m_baseCell[size_t(i) >> kShift] + m_cell[size_t(i)];
+        return m_wide ? m_wideRecord[size_t(i)] >> 2 : m_baseRecord[size_t(i) >> kShift] + (m_record[size_t(i)] >> 2);
     }
+    RowRecords how(qsizetype i) const { return RowRecords((m_wide ? m_wideRecord[size_t(i)] : m_record[size_t(i)]) & 3); }
     void squeeze()
     {
         m_start.shrink_to_fit();
-        m_cell.shrink_to_fit();
+        m_record.shrink_to_fit();
     }
 
 private:
@@ -93,25 +110,25 @@ private:
     {
         const qsizetype count = size();
         m_wideStart.reserve(size_t(count) * 2 + 16);
-        m_wideCell.reserve(size_t(count) * 2 + 16);
+        m_wideRecord.reserve(size_t(count) * 2 + 16);
         for (qsizetype i = 0; i < count; ++i) {
             m_wideStart.push_back(start(i));
-            m_wideCell.push_back(cell(i));
+            m_wideRecord.push_back(record(i) << 2 | how(i));
         }
         m_wide = true;
         m_start = {};
-        m_cell = {};
+        m_record = {};
         m_baseStart = {};
-        m_baseCell = {};
+        m_baseRecord = {};
     }
 
     bool m_wide = false;
-    LargeVector<quint32> m_start, m_cell;
-    std::vector<quint64> m_baseStart, m_baseCell;
-    std::vector<quint64> m_wideStart, m_wideCell;
+    LargeVector<quint32> m_start, m_record;
+    std::vector<quint64> m_baseStart, m_baseRecord;
+    std::vector<quint64> m_wideStart, m_wideRecord;
 };
 
-// Cells whose text is no stretch of the parsed text, by the index of their record.
+// Cells whose text is no stretch of the parsed text, by the offset of their record.
 struct RewrittenCells {
     struct Entry {
         quint64 record;
@@ -141,35 +158,45 @@ struct Table {
     QList<Column> columns;
     char32_t delimiter = U',';
     bool hadHeader = false;
-    QByteArray source;           // holds `text`
-    const char* text = nullptr;  // the parsed text, its byte-order mark dropped
+    QByteArray source;          // holds `text`
+    const char* text = nullptr; // the parsed text, its byte-order mark dropped
     qsizetype delimiterLength = 1;
-    // Per stored row (the header row included) and one past the last: the row's first byte in
-    // `text` and its first record in `cellEnds`. A row too long for 16-bit records has none
-    // there: its records are in `wideEnds`, from the `first` of its entry in `wideRows`.
+    // Per stored row (the header row included) and one past the last.
     RowIndex rows;
-    LargeVector<quint16> cellEnds; // (end of the cell's stretch - row start) << kKindBits | kind
+    LargeVector<uchar> records;
     struct WideRow {
         qsizetype row;
-        qsizetype first;
+        qsizetype first; // in wideEnds
     };
     std::vector<WideRow> wideRows;
     std::vector<quint64> wideEnds;
-    RewrittenCells narrowRewritten, wideRewritten;
+    RewrittenCells shortRewritten, wideRewritten;
     qsizetype firstDataRow = 0; // 1 when the first stored row was the header
 
     qsizetype storedRows() const { return rows.size() - 1; }
     QByteArrayView storedCell(qsizetype row, qsizetype column) const
     {
-        const quint64 first = rows.cell(row);
-        const qsizetype count = qsizetype(rows.cell(row + 1) - first);
-        if (count == 0)
+        const quint64 first = rows.record(row);
+        const qsizetype bytes = qsizetype(rows.record(row + 1) - first);
+        const uchar* at = records.data() + first;
+        switch (rows.how(row)) {
+        case byteEnds: {
+            if (column < 0 || column >= bytes)
+                return {};
+            const quint64 rowStart = rows.start(row);
+            const quint64 begin = rowStart + (column ? at[column - 1] + quint64(delimiterLength) : 0);
+            return byteEndsCell(QByteArrayView(text + begin, qsizetype(rowStart + at[column] - begin)));
+        }
+        case shortKinded: {
+            if (column < 0 || column >= bytes / 2)
+                return {};
+            const auto recordAt = [at](qsizetype c) { return quint64(at[2 * c] | at[2 * c + 1] << 8); };
+            return cellText(row, column, recordAt(column), column ? recordAt(column - 1) >> kKindBits : 0, shortRewritten,
+                            first + 2 * quint64(column));
+        }
+        default:
             return wideCell(row, column);
-        if (column < 0 || column >= count)
-            return {};
-        const quint16* ends = cellEnds.data() + first;
-        return cellText(row, column, ends[column], column ? quint64(ends[column - 1] >> kKindBits) : 0, narrowRewritten,
-                        first + quint64(column));
+        }
     }
 
 private:
@@ -214,7 +241,7 @@ const std::shared_ptr<const Table>& emptyTable()
     static const std::shared_ptr<const Table> table = [] {
         auto t = std::make_shared<Table>();
         t->id = QUuid();
-        t->rows.push(0, 0);
+        t->rows.push(0, 0, byteEnds);
         return t;
     }();
     return table;
@@ -742,19 +769,23 @@ struct TableSink {
     bool lastFieldEmpty = false;
     qsizetype width = 0;
     quint64 rowStart = 0;
-    size_t rowFirstRecord = 0; // in cellEnds, or in wideEnds for a wide row
+    quint64 rowEnd = 0;
+    size_t rowFirstRecord = 0; // in records, or in wideEnds for a wide row
     bool wideRow = false;
+    bool byteEndsFit = true; // every cell so far reads right from its stretch alone
     std::vector<uchar> numeric{}; // per column met in a data row
 
     void field(QByteArrayView v, qsizetype rawStart, qsizetype rawEnd)
     {
         if (fieldsInRow == 0) {
             rowStart = quint64(rawStart);
-            rowFirstRecord = table.cellEnds.size();
+            rowFirstRecord = table.records.size();
             wideRow = false;
+            byteEndsFit = true;
         }
         const quint64 end = quint64(rawEnd) - rowStart;
-        if (!wideRow && end >= kNarrowRowBytes)
+        rowEnd = end;
+        if (!wideRow && end >= kShortRowBytes)
             widenRow();
         CellKind kind;
         if (v.isEmpty()) {
@@ -768,12 +799,19 @@ struct TableSink {
             if (wideRow)
                 table.wideRewritten.add(table.wideEnds.size(), v);
             else
-                table.narrowRewritten.add(table.cellEnds.size(), v);
+                table.shortRewritten.add(table.records.size(), v);
         }
-        if (wideRow)
-            table.wideEnds.push_back(end << kKindBits | kind);
-        else
-            table.cellEnds.push_back(quint16(end << kKindBits | kind));
+        if (byteEndsFit) {
+            const QByteArrayView read = byteEndsCell(QByteArrayView(text + rawStart, rawEnd - rawStart));
+            byteEndsFit = v.isEmpty() ? read.isEmpty() : read.data() == v.data() && read.size() == v.size();
+        }
+        const quint64 record = end << kKindBits | kind;
+        if (wideRow) {
+            table.wideEnds.push_back(record);
+        } else {
+            table.records.push_back(uchar(record));
+            table.records.push_back(uchar(record >> 8));
+        }
         if (!v.isEmpty() && !headerPending) {
             if (size_t(fieldsInRow) >= numeric.size())
                 numeric.resize(size_t(fieldsInRow) + 1, noNumberYet);
@@ -792,17 +830,17 @@ struct TableSink {
     {
         const size_t first = table.wideEnds.size();
         table.wideRows.push_back({table.rows.size(), qsizetype(first)});
-        for (size_t i = rowFirstRecord; i < table.cellEnds.size(); ++i)
-            table.wideEnds.push_back(table.cellEnds[i]);
-        table.cellEnds.resize(rowFirstRecord);
-        RewrittenCells& narrow = table.narrowRewritten;
+        for (size_t i = rowFirstRecord; i < table.records.size(); i += 2)
+            table.wideEnds.push_back(quint64(table.records[i] | table.records[i + 1] << 8));
+        table.records.resize(rowFirstRecord);
+        RewrittenCells& narrow = table.shortRewritten;
         size_t k = narrow.entries.size();
         while (k > 0 && narrow.entries[k - 1].record >= rowFirstRecord)
             --k;
         const quint64 kept = k ? narrow.entries[k - 1].end : 0;
         for (size_t j = k; j < narrow.entries.size(); ++j) {
             const quint64 begin = j ? narrow.entries[j - 1].end : 0;
-            table.wideRewritten.add(narrow.entries[j].record - rowFirstRecord + first,
+            table.wideRewritten.add((narrow.entries[j].record - rowFirstRecord) / 2 + first,
                                     QByteArrayView(narrow.text.data() + begin, qsizetype(narrow.entries[j].end - begin)));
         }
         narrow.entries.resize(k);
@@ -818,11 +856,22 @@ struct TableSink {
                 table.wideEnds.resize(rowFirstRecord);
                 table.wideRows.pop_back();
             } else {
-                table.cellEnds.pop_back();
+                table.records.resize(rowFirstRecord);
             }
         } else {
             width = std::max(width, fieldsInRow);
-            table.rows.push(rowStart, wideRow ? quint64(table.cellEnds.size()) : quint64(rowFirstRecord));
+            if (wideRow) {
+                table.rows.push(rowStart, quint64(table.records.size()), wideKinded);
+            } else if (byteEndsFit && rowEnd < kByteRowBytes) {
+                // Each two-byte record becomes its end's byte, in place: no fresh memory.
+                uchar* at = table.records.data() + rowFirstRecord;
+                for (qsizetype c = 0; c < fieldsInRow; ++c)
+                    at[c] = uchar((at[2 * c] | at[2 * c + 1] << 8) >> kKindBits);
+                table.records.resize(rowFirstRecord + size_t(fieldsInRow));
+                table.rows.push(rowStart, quint64(rowFirstRecord), byteEnds);
+            } else {
+                table.rows.push(rowStart, quint64(rowFirstRecord), shortKinded);
+            }
             headerPending = false;
         }
         fieldsInRow = 0;
@@ -1165,20 +1214,21 @@ Document parseShared(QByteArray source, QByteArrayView input, std::optional<char
     table->source = std::move(source);
     table->text = input.data();
     const Estimate guess = estimatedSize(input, delimiter);
-    table->cellEnds.reserve(size_t(guess.cells));
+    // Two bytes a cell at most, while a row is being read.
+    table->records.reserve(size_t(guess.cells) * 2);
     table->rows.reserve(guess.rows);
-    table->narrowRewritten.entries.reserve(size_t(guess.rewrittenCells));
-    table->narrowRewritten.text.reserve(size_t(guess.rewrittenBytes));
+    table->shortRewritten.entries.reserve(size_t(guess.rewrittenCells));
+    table->shortRewritten.text.reserve(size_t(guess.rewrittenBytes));
     TableSink sink{*table, input.data(), hasHeader};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
         return Document();
-    table->rows.push(quint64(input.size()), quint64(table->cellEnds.size()));
+    table->rows.push(quint64(input.size()), quint64(table->records.size()), byteEnds);
     // Room past what was written was never touched and holds no memory; squeezing a large
     // store would copy it into fresh pages, each a fault.
-    if (table->cellEnds.size() * sizeof(quint16) < size_t(kSqueezeBelow)
-        && table->cellEnds.capacity() > table->cellEnds.size() + table->cellEnds.size() / 4 + 1024) {
-        table->cellEnds.shrink_to_fit();
+    if (table->records.size() < size_t(kSqueezeBelow)
+        && table->records.capacity() > table->records.size() + table->records.size() / 4 + 1024) {
+        table->records.shrink_to_fit();
         table->rows.squeeze();
     }
 

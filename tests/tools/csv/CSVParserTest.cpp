@@ -206,6 +206,8 @@ private slots:
         const QByteArray kinds = "a,\"b\",\"c\"\"d\",\"\",  \"e\"f, \"g\" ,\"h\r\ni\",,\"j\nk\"";
         const QByteArray longCell(20000, 'x');
         QTest::newRow("every kind of cell") << kinds + "\r\n1,2\n";
+        QTest::newRow("cells that read right from their place alone")
+            << QByteArray("p,\"q\",,\"\",\"r\ns\",u\"v\",\"w,x\"\ny, \"");
         QTest::newRow("every kind of cell after a long one") << longCell + "," + kinds + "\n1,2\n" + kinds;
         QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
         QTest::newRow("a long line of blanks and an empty quoted field is no row")
