@@ -56,76 +56,90 @@ inline QByteArrayView byteEndsCell(QByteArrayView stretch)
     return stretch.size() >= 2 && stretch[0] == '"' ? stretch.sliced(1, stretch.size() - 2) : stretch;
 }
 
-// Per stored row: where it starts in the text, the offset of its first record, how it keeps its
-// records; as 32-bit differences from a base kept every 64 rows, full values only once a
-// difference stops fitting.
+// Per stored row: where it starts in the text, the offset of its first record and how it keeps
+// its records. Rows come in groups of 64 with full values for the group's first row; the rest
+// take 16-bit differences from those, unless the group's rows are too long for them: then the
+// whole group takes full values.
 class RowIndex {
 public:
-    static constexpr int kShift = 6;
-
     void reserve(qsizetype rows)
     {
         m_start.reserve(size_t(rows) + 1);
         m_record.reserve(size_t(rows) + 1);
+        m_groups.reserve(size_t(rows) / kGroup + 2);
     }
     void push(quint64 start, quint64 record, RowRecords how)
     {
-        if (m_wide) {
-            m_wideStart.push_back(start);
-            m_wideRecord.push_back(record << 2 | how);
-            return;
-        }
-        const size_t at = m_start.size();
-        if ((at & ((size_t(1) << kShift) - 1)) == 0) {
-            m_baseStart.push_back(start);
-            m_baseRecord.push_back(record);
-        }
-        const quint64 startDelta = start - m_baseStart.back(), recordDelta = record - m_baseRecord.back();
-        if (startDelta > 0xFFFFFFFFu || recordDelta > 0x3FFFFFFFu) {
-            widen();
-            push(start, record, how);
-            return;
-        }
-        m_start.push_back(quint32(startDelta));
-        m_record.push_back(quint32(recordDelta << 2 | how));
+        m_pending[m_pendingCount++] = {start, record << 2 | how};
+        if (m_pendingCount == kGroup)
+            flush();
     }
-    qsizetype size() const { return qsizetype(m_wide ? m_wideStart.size() : m_start.size()); }
+    // After the last push.
+    void finish()
+    {
+        if (m_pendingCount > 0)
+            flush();
+    }
+    qsizetype size() const { return qsizetype(m_start.size()) + m_pendingCount; }
     quint64 start(qsizetype i) const
     {
-        return m_wide ? m_wideStart[size_t(i)] : m_baseStart[size_t(i) >> kShift] + m_start[size_t(i)];
+        const Group& g = m_groups[size_t(i) / kGroup];
+        return g.wide < 0 ? g.start + m_start[size_t(i)] : m_wide[size_t(g.wide) + size_t(i) % kGroup].start;
     }
-    quint64 record(qsizetype i) const
-    {
-        return m_wide ? m_wideRecord[size_t(i)] >> 2 : m_baseRecord[size_t(i) >> kShift] + (m_record[size_t(i)] >> 2);
-    }
-    RowRecords how(qsizetype i) const { return RowRecords((m_wide ? m_wideRecord[size_t(i)] : m_record[size_t(i)]) & 3); }
+    quint64 record(qsizetype i) const { return recordAndHow(i) >> 2; }
+    RowRecords how(qsizetype i) const { return RowRecords(recordAndHow(i) & 3); }
     void squeeze()
     {
         m_start.shrink_to_fit();
         m_record.shrink_to_fit();
+        m_groups.shrink_to_fit();
     }
 
 private:
-    void widen()
+    static constexpr size_t kGroup = 64;
+    struct Full {
+        quint64 start;
+        quint64 recordAndHow; // record << 2 | how
+    };
+    struct Group {
+        quint64 start;
+        quint64 record;
+        qint64 wide; // index of the group's first row in m_wide, or -1
+    };
+
+    quint64 recordAndHow(qsizetype i) const
     {
-        const qsizetype count = size();
-        m_wideStart.reserve(size_t(count) * 2 + 16);
-        m_wideRecord.reserve(size_t(count) * 2 + 16);
-        for (qsizetype i = 0; i < count; ++i) {
-            m_wideStart.push_back(start(i));
-            m_wideRecord.push_back(record(i) << 2 | how(i));
+        const Group& g = m_groups[size_t(i) / kGroup];
+        if (g.wide >= 0)
+            return m_wide[size_t(g.wide) + size_t(i) % kGroup].recordAndHow;
+        const quint16 delta = m_record[size_t(i)];
+        return (g.record + (delta >> 2)) << 2 | (delta & 3);
+    }
+    void flush()
+    {
+        const Full& first = m_pending[0];
+        Group g{first.start, first.recordAndHow >> 2, -1};
+        bool fits = true;
+        for (int k = 0; k < m_pendingCount; ++k)
+            fits = fits && m_pending[k].start - g.start <= 0xFFFF && (m_pending[k].recordAndHow >> 2) - g.record <= 0x3FFF;
+        if (!fits)
+            g.wide = qint64(m_wide.size());
+        for (int k = 0; k < m_pendingCount; ++k) {
+            const Full& f = m_pending[k];
+            m_start.push_back(fits ? quint16(f.start - g.start) : 0);
+            m_record.push_back(fits ? quint16(((f.recordAndHow >> 2) - g.record) << 2 | (f.recordAndHow & 3)) : 0);
+            if (!fits)
+                m_wide.push_back(f);
         }
-        m_wide = true;
-        m_start = {};
-        m_record = {};
-        m_baseStart = {};
-        m_baseRecord = {};
+        m_groups.push_back(g);
+        m_pendingCount = 0;
     }
 
-    bool m_wide = false;
-    LargeVector<quint32> m_start, m_record;
-    std::vector<quint64> m_baseStart, m_baseRecord;
-    std::vector<quint64> m_wideStart, m_wideRecord;
+    LargeVector<quint16> m_start, m_record;
+    LargeVector<Group> m_groups;
+    std::vector<Full> m_wide;
+    Full m_pending[kGroup];
+    int m_pendingCount = 0;
 };
 
 // Cells whose text is no stretch of the parsed text, by the offset of their record.
@@ -242,6 +256,7 @@ const std::shared_ptr<const Table>& emptyTable()
         auto t = std::make_shared<Table>();
         t->id = QUuid();
         t->rows.push(0, 0, byteEnds);
+        t->rows.finish();
         return t;
     }();
     return table;
@@ -1224,6 +1239,7 @@ Document parseShared(QByteArray source, QByteArrayView input, std::optional<char
     if (cancelled && cancelled->load())
         return Document();
     table->rows.push(quint64(input.size()), quint64(table->records.size()), byteEnds);
+    table->rows.finish();
     // Room past what was written was never touched and holds no memory; squeezing a large
     // store would copy it into fresh pages, each a fault.
     if (table->records.size() < size_t(kSqueezeBelow)

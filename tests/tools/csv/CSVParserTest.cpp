@@ -210,6 +210,7 @@ private slots:
             << QByteArray("p,\"q\",,\"\",\"r\ns\",u\"v\",\"w,x\"\ny, \"");
         QTest::newRow("every kind of cell after a long one") << longCell + "," + kinds + "\n1,2\n" + kinds;
         QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
+        QTest::newRow("long rows one after another") << (longCell + "\n").repeated(5) + kinds + "\n1,2";
         QTest::newRow("a long line of blanks and an empty quoted field is no row")
             << "a\n" + QByteArray(20000, ' ') + "\"\"\n\"b\"\"\",c\n";
     }
