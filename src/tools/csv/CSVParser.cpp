@@ -46,9 +46,6 @@ enum RowRecords : quint8 {
     byteEnds = 0,   // a byte per cell, its end; its text is its stretch, less the quotes if it opens with one
     shortKinded = 1, // two bytes per cell (low first): end << kKindBits | kind
     wideKinded = 2,  // none in `records`: 64-bit ones in the table's wide rows
-    // None: read as byteEnds once its cells are found from its start (a cell that opens with a
-    // quote ends after the next quote, any other at the delimiter or a line break).
-    scanned = 3,
 };
 constexpr quint64 kByteRowBytes = 256;
 constexpr quint64 kShortRowBytes = quint64(1) << (16 - kKindBits);
@@ -89,6 +86,15 @@ public:
         const Group& g = m_groups[size_t(i) / kGroup];
         return g.wide < 0 ? g.start + m_start[size_t(i)] : m_wide[size_t(g.wide) + size_t(i) % kGroup].start;
     }
+    // record(i) << 2 | how(i)
+    quint64 recordAndHow(qsizetype i) const
+    {
+        const Group& g = m_groups[size_t(i) / kGroup];
+        if (g.wide >= 0)
+            return m_wide[size_t(g.wide) + size_t(i) % kGroup].recordAndHow;
+        const quint16 delta = m_record[size_t(i)];
+        return (g.record + (delta >> 2)) << 2 | (delta & 3);
+    }
     quint64 record(qsizetype i) const { return recordAndHow(i) >> 2; }
     RowRecords how(qsizetype i) const { return RowRecords(recordAndHow(i) & 3); }
     void squeeze()
@@ -110,14 +116,6 @@ private:
         qint64 wide; // index of the group's first row in m_wide, or -1
     };
 
-    quint64 recordAndHow(qsizetype i) const
-    {
-        const Group& g = m_groups[size_t(i) / kGroup];
-        if (g.wide >= 0)
-            return m_wide[size_t(g.wide) + size_t(i) % kGroup].recordAndHow;
-        const quint16 delta = m_record[size_t(i)];
-        return (g.record + (delta >> 2)) << 2 | (delta & 3);
-    }
     void flush()
     {
         const Full& first = m_pending[0];
@@ -170,29 +168,14 @@ struct RewrittenCells {
     }
 };
 
-// The ends of one scanned row's cells, per thread: reading a row's cells one after another
-// scans the row once.
-struct RowScan {
-    quint64 table = 0; // Table::serial
-    qsizetype row = -1;
-    int count = 0;
-    uchar ends[kByteRowBytes + 1];
-};
-
-static std::atomic<quint64> tableSerials{0};
-
 struct Table {
     QUuid id = QUuid::createUuid();
-    quint64 serial = ++tableSerials;
-    qsizetype textSize = 0;
     QList<Column> columns;
     char32_t delimiter = U',';
     bool hadHeader = false;
     QByteArray source;          // holds `text`
     const char* text = nullptr; // the parsed text, its byte-order mark dropped
     qsizetype delimiterLength = 1;
-    char delimiterBytes[4] = {','};
-    bool scannable = false; // a delimiter that is no quote or line break lets rows be scanned
     // Per stored row (the header row included) and one past the last.
     RowIndex rows;
     LargeVector<uchar> records;
@@ -208,10 +191,11 @@ struct Table {
     qsizetype storedRows() const { return rows.size() - 1; }
     QByteArrayView storedCell(qsizetype row, qsizetype column) const
     {
-        const quint64 first = rows.record(row);
-        const qsizetype bytes = qsizetype(rows.record(row + 1) - first);
+        const quint64 here = rows.recordAndHow(row);
+        const quint64 first = here >> 2;
+        const qsizetype bytes = qsizetype((rows.recordAndHow(row + 1) >> 2) - first);
         const uchar* at = records.data() + first;
-        switch (rows.how(row)) {
+        switch (RowRecords(here & 3)) {
         case byteEnds: {
             if (column < 0 || column >= bytes)
                 return {};
@@ -226,39 +210,9 @@ struct Table {
             return cellText(row, column, recordAt(column), column ? recordAt(column - 1) >> kKindBits : 0, shortRewritten,
                             first + 2 * quint64(column));
         }
-        case wideKinded:
-            return wideCell(row, column);
         default:
-            return scannedCell(row, column);
+            return wideCell(row, column);
         }
-    }
-
-    // Ends of the cells of a row that starts at `at`, relative to it; the number of cells.
-    int scanRow(quint64 at, uchar* ends) const
-    {
-        const char* s = text;
-        const quint64 n = quint64(textSize);
-        const char first = char(delimiterBytes[0]);
-        quint64 i = at;
-        int count = 0;
-        while (count <= int(kByteRowBytes)) {
-            if (i < n && s[i] == '"') {
-                const void* q = std::memchr(s + i + 1, '"', size_t(n - i - 1));
-                i = q ? quint64(static_cast<const char*>(q) - s) + 1 : n;
-            } else {
-                while (i < n && s[i] != '\n' && s[i] != '\r'
-                       && !(s[i] == first
-                            && (delimiterLength == 1
-                                || (i + quint64(delimiterLength) <= n
-                                    && std::memcmp(s + i, delimiterBytes, size_t(delimiterLength)) == 0))))
-                    ++i;
-            }
-            ends[count++] = uchar(std::min<quint64>(i - at, kByteRowBytes - 1));
-            if (i >= n || s[i] != first)
-                break;
-            i += quint64(delimiterLength);
-        }
-        return count;
     }
 
 private:
@@ -278,20 +232,6 @@ private:
         default:
             return {};
         }
-    }
-    QByteArrayView scannedCell(qsizetype row, qsizetype column) const
-    {
-        thread_local RowScan scan;
-        const quint64 rowStart = rows.start(row);
-        if (scan.table != serial || scan.row != row) {
-            scan.count = scanRow(rowStart, scan.ends);
-            scan.table = serial;
-            scan.row = row;
-        }
-        if (column < 0 || column >= scan.count)
-            return {};
-        const quint64 begin = rowStart + (column ? scan.ends[column - 1] + quint64(delimiterLength) : 0);
-        return byteEndsCell(QByteArrayView(text + begin, qsizetype(rowStart + scan.ends[column] - begin)));
     }
     QByteArrayView wideCell(qsizetype row, qsizetype column) const
     {
@@ -850,7 +790,6 @@ struct TableSink {
     size_t rowFirstRecord = 0; // in records, or in wideEnds for a wide row
     bool wideRow = false;
     bool byteEndsFit = true; // every cell so far reads right from its stretch alone
-    bool scanFits = true;    // and is found by scanning the row
     std::vector<uchar> numeric{}; // per column met in a data row
 
     void field(QByteArrayView v, qsizetype rawStart, qsizetype rawEnd)
@@ -860,7 +799,6 @@ struct TableSink {
             rowFirstRecord = table.records.size();
             wideRow = false;
             byteEndsFit = true;
-            scanFits = table.scannable;
         }
         const quint64 end = quint64(rawEnd) - rowStart;
         rowEnd = end;
@@ -884,9 +822,6 @@ struct TableSink {
             const QByteArrayView read = byteEndsCell(QByteArrayView(text + rawStart, rawEnd - rawStart));
             byteEndsFit = v.isEmpty() ? read.isEmpty() : read.data() == v.data() && read.size() == v.size();
         }
-        // A cell that opens with a quote must end at the next one.
-        if (scanFits && rawEnd > rawStart && text[rawStart] == '"')
-            scanFits = std::memchr(text + rawStart + 1, '"', size_t(rawEnd - rawStart - 1)) == text + rawEnd - 1;
         const quint64 record = end << kKindBits | kind;
         if (wideRow) {
             table.wideEnds.push_back(record);
@@ -944,9 +879,6 @@ struct TableSink {
             width = std::max(width, fieldsInRow);
             if (wideRow) {
                 table.rows.push(rowStart, quint64(table.records.size()), wideKinded);
-            } else if (byteEndsFit && scanFits && rowEnd < kByteRowBytes) {
-                table.records.resize(rowFirstRecord);
-                table.rows.push(rowStart, quint64(rowFirstRecord), scanned);
             } else if (byteEndsFit && rowEnd < kByteRowBytes) {
                 // Each two-byte record becomes its end's byte, in place: no fresh memory.
                 uchar* at = table.records.data() + rowFirstRecord;
@@ -1294,9 +1226,8 @@ Document parseShared(QByteArray source, QByteArrayView input, std::optional<char
 
     auto table = std::make_shared<Table>();
     table->delimiter = delimiter;
-    table->delimiterLength = utf8Encode(delimiter, table->delimiterBytes);
-    table->scannable = delimiter != U'"' && delimiter != U'\n' && delimiter != U'\r';
-    table->textSize = input.size();
+    char delimiterBytes[4];
+    table->delimiterLength = utf8Encode(delimiter, delimiterBytes);
     table->source = std::move(source);
     table->text = input.data();
     const Estimate guess = estimatedSize(input, delimiter);
@@ -1312,8 +1243,7 @@ Document parseShared(QByteArray source, QByteArrayView input, std::optional<char
     table->rows.push(quint64(input.size()), quint64(table->records.size()), byteEnds);
     table->rows.finish();
     // Room past what was written was never touched and holds no memory; squeezing the store of
-    // a large text would copy it into fresh pages, each a fault. (Its records alone can be few
-    // when most rows are scanned.)
+    // a large text would copy it into fresh pages, each a fault.
     if (input.size() < kSqueezeBelow
         && table->records.capacity() > table->records.size() + table->records.size() / 4 + 1024) {
         table->records.shrink_to_fit();

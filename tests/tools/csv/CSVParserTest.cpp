@@ -207,7 +207,7 @@ private slots:
         const QByteArray longCell(20000, 'x');
         QTest::newRow("every kind of cell") << kinds + "\r\n1,2\n";
         QTest::newRow("cells that read right from their place alone")
-            << QByteArray("p,\"q\",,\"\",\"r\ns\",u\"v\",\"w,x\",n\xC2\xA0m\ny, \"");
+            << QByteArray("p,\"q\",,\"\",\"r\ns\",u\"v\",\"w,x\",nnnnnnnnn\xC2\xA0mmmmmmmmm\ny, \"");
         QTest::newRow("every kind of cell after a long one") << longCell + "," + kinds + "\n1,2\n" + kinds;
         QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
         QTest::newRow("a doubled quote at the very end") << QByteArray("a,\"b\"\"");
