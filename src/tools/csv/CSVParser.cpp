@@ -9,13 +9,13 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <locale.h>
 #include <string>
 #include <vector>
@@ -95,8 +95,6 @@ public:
         const quint16 delta = m_record[size_t(i)];
         return (g.record + (delta >> 2)) << 2 | (delta & 3);
     }
-    quint64 record(qsizetype i) const { return recordAndHow(i) >> 2; }
-    RowRecords how(qsizetype i) const { return RowRecords(recordAndHow(i) & 3); }
     void squeeze()
     {
         m_start.shrink_to_fit();
@@ -908,9 +906,11 @@ struct Estimate {
     void field(QByteArrayView v, qsizetype rawStart, qsizetype rawEnd)
     {
         ++cells;
+        if (v.isEmpty())
+            return;
         const bool stretch = v.data() == text + rawStart && v.size() == rawEnd - rawStart;
         const bool unquoted = v.data() == text + rawStart + 1 && v.size() == rawEnd - rawStart - 2;
-        if (!v.isEmpty() && !stretch && !unquoted) {
+        if (!stretch && !unquoted) {
             ++rewrittenCells;
             rewrittenBytes += v.size();
         }
