@@ -64,8 +64,7 @@ class RowIndex {
 public:
     void reserve(qsizetype rows)
     {
-        m_start.reserve(size_t(rows) + 1);
-        m_record.reserve(size_t(rows) + 1);
+        m_rows.reserve(size_t(rows) + 1);
         m_groups.reserve(size_t(rows) / kGroup + 2);
     }
     void push(quint64 start, quint64 record, RowRecords how)
@@ -80,11 +79,11 @@ public:
         if (m_pendingCount > 0)
             flush();
     }
-    qsizetype size() const { return qsizetype(m_start.size()) + m_pendingCount; }
+    qsizetype size() const { return qsizetype(m_rows.size()) + m_pendingCount; }
     quint64 start(qsizetype i) const
     {
         const Group& g = m_groups[size_t(i) / kGroup];
-        return g.wide < 0 ? g.start + m_start[size_t(i)] : m_wide[size_t(g.wide) + size_t(i) % kGroup].start;
+        return g.wide < 0 ? g.start + m_rows[size_t(i)].start : m_wide[size_t(g.wide) + size_t(i) % kGroup].start;
     }
     // record(i) << 2 | how(i)
     quint64 recordAndHow(qsizetype i) const
@@ -92,13 +91,12 @@ public:
         const Group& g = m_groups[size_t(i) / kGroup];
         if (g.wide >= 0)
             return m_wide[size_t(g.wide) + size_t(i) % kGroup].recordAndHow;
-        const quint16 delta = m_record[size_t(i)];
+        const quint16 delta = m_rows[size_t(i)].record;
         return (g.record + (delta >> 2)) << 2 | (delta & 3);
     }
     void squeeze()
     {
-        m_start.shrink_to_fit();
-        m_record.shrink_to_fit();
+        m_rows.shrink_to_fit();
         m_groups.shrink_to_fit();
     }
 
@@ -125,8 +123,10 @@ private:
             g.wide = qint64(m_wide.size());
         for (int k = 0; k < m_pendingCount; ++k) {
             const Full& f = m_pending[k];
-            m_start.push_back(fits ? quint16(f.start - g.start) : 0);
-            m_record.push_back(fits ? quint16(((f.recordAndHow >> 2) - g.record) << 2 | (f.recordAndHow & 3)) : 0);
+            if (fits)
+                m_rows.push_back({quint16(f.start - g.start), quint16(((f.recordAndHow >> 2) - g.record) << 2 | (f.recordAndHow & 3))});
+            else
+                m_rows.push_back({0, 0});
             if (!fits)
                 m_wide.push_back(f);
         }
@@ -134,7 +134,12 @@ private:
         m_pendingCount = 0;
     }
 
-    LargeVector<quint16> m_start, m_record;
+    // Together, so that they reach the size that gets huge pages half as soon.
+    struct Short {
+        quint16 start;
+        quint16 record; // record << 2 | how
+    };
+    LargeVector<Short> m_rows;
     LargeVector<Group> m_groups;
     std::vector<Full> m_wide;
     Full m_pending[kGroup];
