@@ -9,6 +9,7 @@
 
 #include <QStringView>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
@@ -21,35 +22,232 @@
 
 namespace CSVParser {
 
-// The cells of every stored row (the header row included) as one UTF-8 text; a row's cells are
-// consecutive in it. Offsets of cells are kept relative to their row, so four bytes a cell do.
-// The large arrays sit in huge pages: first writes to fresh memory otherwise cost more than the
-// parsing itself on some virtual machines.
+// The cells are read where they stand in the parsed text, which the table shares with its
+// caller instead of copying: each cell keeps only where its stretch of the text ends, relative
+// to its row. In most rows how a cell's text follows from its stretch shows in the stretch
+// itself (an opening quote), and a byte a cell does; other rows spend two bytes a cell, with two
+// bits saying how. Cells whose text is no stretch of the text (doubled quotes, CR inside quotes,
+// text after a closing quote) are copied aside. First writes to fresh memory cost more than the
+// parsing itself on some virtual machines, whether or not they grant huge pages, so the store
+// is kept to few of them.
 template <typename T>
 using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
+
+enum CellKind : quint8 {
+    stretch = 0,   // the text between the separators
+    unquoted = 1,  // the same without its first and last byte, the quotes
+    rewritten = 2, // copied aside
+    empty = 3,
+};
+constexpr int kKindBits = 2;
+
+// How a row keeps its cells' records.
+enum RowRecords : quint8 {
+    byteEnds = 0,   // a byte per cell, its end; its text is its stretch, less the quotes if it opens with one
+    shortKinded = 1, // two bytes per cell (low first): end << kKindBits | kind
+    wideKinded = 2,  // none in `records`: 64-bit ones in the table's wide rows
+};
+constexpr quint64 kByteRowBytes = 256;
+constexpr quint64 kShortRowBytes = quint64(1) << (16 - kKindBits);
+
+// The text of a cell in a byteEnds row.
+inline QByteArrayView byteEndsCell(QByteArrayView stretch)
+{
+    return stretch.size() >= 2 && stretch[0] == '"' ? stretch.sliced(1, stretch.size() - 2) : stretch;
+}
+
+// Per stored row: where it starts in the text, the offset of its first record and how it keeps
+// its records. Rows come in groups of 64 with full values for the group's first row; the rest
+// take 16-bit differences from those, unless the group's rows are too long for them: then the
+// whole group takes full values.
+class RowIndex {
+public:
+    void reserve(qsizetype rows)
+    {
+        m_rows.reserve(size_t(rows) + 1);
+        m_groups.reserve(size_t(rows) / kGroup + 2);
+    }
+    void push(quint64 start, quint64 record, RowRecords how)
+    {
+        m_pending[m_pendingCount++] = {start, record << 2 | how};
+        if (m_pendingCount == kGroup)
+            flush();
+    }
+    // After the last push.
+    void finish()
+    {
+        if (m_pendingCount > 0)
+            flush();
+    }
+    qsizetype size() const { return qsizetype(m_rows.size()) + m_pendingCount; }
+    quint64 start(qsizetype i) const
+    {
+        const Group& g = m_groups[size_t(i) / kGroup];
+        return g.wide < 0 ? g.start + m_rows[size_t(i)].start : m_wide[size_t(g.wide) + size_t(i) % kGroup].start;
+    }
+    // record(i) << 2 | how(i)
+    quint64 recordAndHow(qsizetype i) const
+    {
+        const Group& g = m_groups[size_t(i) / kGroup];
+        if (g.wide >= 0)
+            return m_wide[size_t(g.wide) + size_t(i) % kGroup].recordAndHow;
+        const quint16 delta = m_rows[size_t(i)].record;
+        return (g.record + (delta >> 2)) << 2 | (delta & 3);
+    }
+    void squeeze()
+    {
+        m_rows.shrink_to_fit();
+        m_groups.shrink_to_fit();
+    }
+
+private:
+    static constexpr size_t kGroup = 64;
+    struct Full {
+        quint64 start;
+        quint64 recordAndHow; // record << 2 | how
+    };
+    struct Group {
+        quint64 start;
+        quint64 record;
+        qint64 wide; // index of the group's first row in m_wide, or -1
+    };
+
+    void flush()
+    {
+        const Full& first = m_pending[0];
+        Group g{first.start, first.recordAndHow >> 2, -1};
+        bool fits = true;
+        for (int k = 0; k < m_pendingCount; ++k)
+            fits = fits && m_pending[k].start - g.start <= 0xFFFF && (m_pending[k].recordAndHow >> 2) - g.record <= 0x3FFF;
+        if (!fits)
+            g.wide = qint64(m_wide.size());
+        for (int k = 0; k < m_pendingCount; ++k) {
+            const Full& f = m_pending[k];
+            if (fits)
+                m_rows.push_back({quint16(f.start - g.start), quint16(((f.recordAndHow >> 2) - g.record) << 2 | (f.recordAndHow & 3))});
+            else
+                m_rows.push_back({0, 0});
+            if (!fits)
+                m_wide.push_back(f);
+        }
+        m_groups.push_back(g);
+        m_pendingCount = 0;
+    }
+
+    // Together, so that they reach the size that gets huge pages half as soon.
+    struct Short {
+        quint16 start;
+        quint16 record; // record << 2 | how
+    };
+    LargeVector<Short> m_rows;
+    LargeVector<Group> m_groups;
+    std::vector<Full> m_wide;
+    Full m_pending[kGroup];
+    int m_pendingCount = 0;
+};
+
+// Cells whose text is no stretch of the parsed text, by the offset of their record.
+struct RewrittenCells {
+    struct Entry {
+        quint64 record;
+        quint64 end; // in `text`; the cell begins where the one before ends
+    };
+    LargeVector<Entry> entries;
+    LargeVector<char> text;
+
+    void add(quint64 record, QByteArrayView cell)
+    {
+        text.insert(text.end(), cell.begin(), cell.end());
+        entries.push_back({record, quint64(text.size())});
+    }
+    QByteArrayView find(quint64 record) const
+    {
+        const auto it = std::lower_bound(entries.begin(), entries.end(), record,
+                                         [](const Entry& e, quint64 r) { return e.record < r; });
+        if (it == entries.end() || it->record != record)
+            return {};
+        const quint64 begin = it == entries.begin() ? 0 : (it - 1)->end;
+        return QByteArrayView(text.data() + begin, qsizetype(it->end - begin));
+    }
+};
 
 struct Table {
     QUuid id = QUuid::createUuid();
     QList<Column> columns;
     char32_t delimiter = U',';
     bool hadHeader = false;
-    QByteArray cells;
-    LargeVector<quint64> rowBase{0};      // stored rows + 1: where each row's text starts in `cells`
-    LargeVector<quint64> rowFirstCell{0}; // stored rows + 1: index of each row's first cell offset
-    LargeVector<quint32> cellOffset;      // per stored cell, relative to its row's base
-    qsizetype firstDataRow = 0;           // 1 when the first stored row was the header
+    QByteArray source;          // holds `text`
+    const char* text = nullptr; // the parsed text, its byte-order mark dropped
+    qsizetype delimiterLength = 1;
+    // Per stored row (the header row included) and one past the last.
+    RowIndex rows;
+    LargeVector<uchar> records;
+    struct WideRow {
+        qsizetype row;
+        qsizetype first; // in wideEnds
+    };
+    std::vector<WideRow> wideRows;
+    std::vector<quint64> wideEnds;
+    RewrittenCells shortRewritten, wideRewritten;
+    qsizetype firstDataRow = 0; // 1 when the first stored row was the header
 
-    qsizetype storedRows() const { return qsizetype(rowBase.size()) - 1; }
-    qsizetype storedCellCount(qsizetype row) const { return qsizetype(rowFirstCell[row + 1] - rowFirstCell[row]); }
+    qsizetype storedRows() const { return rows.size() - 1; }
     QByteArrayView storedCell(qsizetype row, qsizetype column) const
     {
-        const quint64 first = rowFirstCell[row];
-        const qsizetype count = qsizetype(rowFirstCell[row + 1] - first);
-        if (column < 0 || column >= count)
+        const quint64 here = rows.recordAndHow(row);
+        const quint64 first = here >> 2;
+        const qsizetype bytes = qsizetype((rows.recordAndHow(row + 1) >> 2) - first);
+        const uchar* at = records.data() + first;
+        switch (RowRecords(here & 3)) {
+        case byteEnds: {
+            if (column < 0 || column >= bytes)
+                return {};
+            const quint64 rowStart = rows.start(row);
+            const quint64 begin = rowStart + (column ? at[column - 1] + quint64(delimiterLength) : 0);
+            return byteEndsCell(QByteArrayView(text + begin, qsizetype(rowStart + at[column] - begin)));
+        }
+        case shortKinded: {
+            if (column < 0 || column >= bytes / 2)
+                return {};
+            const auto recordAt = [at](qsizetype c) { return quint64(at[2 * c] | at[2 * c + 1] << 8); };
+            return cellText(row, column, recordAt(column), column ? recordAt(column - 1) >> kKindBits : 0, shortRewritten,
+                            first + 2 * quint64(column));
+        }
+        default:
+            return wideCell(row, column);
+        }
+    }
+
+private:
+    QByteArrayView cellText(qsizetype row, qsizetype column, quint64 record, quint64 previousEnd,
+                            const RewrittenCells& rewrittenCells, quint64 index) const
+    {
+        const quint64 rowStart = rows.start(row);
+        const quint64 begin = rowStart + (column ? previousEnd + quint64(delimiterLength) : 0);
+        const quint64 end = rowStart + (record >> kKindBits);
+        switch (record & ((1u << kKindBits) - 1)) {
+        case stretch:
+            return QByteArrayView(text + begin, qsizetype(end - begin));
+        case unquoted:
+            return QByteArrayView(text + begin + 1, qsizetype(end - begin) - 2);
+        case rewritten:
+            return rewrittenCells.find(index);
+        default:
             return {};
-        const quint64 begin = rowBase[row] + cellOffset[first + column];
-        const quint64 end = column + 1 < count ? rowBase[row] + cellOffset[first + column + 1] : rowBase[row + 1];
-        return QByteArrayView(cells.constData() + begin, qsizetype(end - begin));
+        }
+    }
+    QByteArrayView wideCell(qsizetype row, qsizetype column) const
+    {
+        const auto it = std::lower_bound(wideRows.begin(), wideRows.end(), row,
+                                         [](const WideRow& w, qsizetype r) { return w.row < r; });
+        if (it == wideRows.end() || it->row != row)
+            return {};
+        const qsizetype end = it + 1 == wideRows.end() ? qsizetype(wideEnds.size()) : (it + 1)->first;
+        if (column < 0 || column >= end - it->first)
+            return {};
+        const quint64* ends = wideEnds.data() + it->first;
+        return cellText(row, column, ends[column], column ? ends[column - 1] >> kKindBits : 0, wideRewritten,
+                        quint64(it->first + column));
     }
 };
 
@@ -62,6 +260,8 @@ const std::shared_ptr<const Table>& emptyTable()
     static const std::shared_ptr<const Table> table = [] {
         auto t = std::make_shared<Table>();
         t->id = QUuid();
+        t->rows.push(0, 0, byteEnds);
+        t->rows.finish();
         return t;
     }();
     return table;
@@ -441,8 +641,10 @@ void tokenizeWith(QByteArrayView text, char32_t delimiter, Sink& sink, const std
         }
         return true;
     };
-    auto endField = [&] {
-        sink.field(fieldView());
+    // Where the field's text begins, before any blanks or opening quote: the separator's end.
+    qsizetype rawStart = 0;
+    auto endField = [&](qsizetype rawEnd) {
+        sink.field(fieldView(), rawStart, rawEnd);
         ++fieldsInRow;
     };
     auto endRow = [&] {
@@ -476,15 +678,17 @@ void tokenizeWith(QByteArrayView text, char32_t delimiter, Sink& sink, const std
                     ++i;
                 }
             } else if (c == '\n' || c == '\r') {
-                endField();
+                endField(i);
                 endRow();
                 i += (c == '\r' && i + 1 < n && s[i + 1] == '\n') ? 2 : 1;
                 beginField(i);
+                rawStart = i;
             } else if (delimiterLength == 1
                        || (i + delimiterLength <= n && std::memcmp(s + i, delimiterBytes, delimiterLength) == 0)) {
-                endField();
+                endField(i);
                 i += delimiterLength;
                 beginField(i);
+                rawStart = i;
             } else {
                 appendRange(i, i + 1);
                 ++i;
@@ -508,7 +712,7 @@ void tokenizeWith(QByteArrayView text, char32_t delimiter, Sink& sink, const std
         }
     }
     if (!fieldView().isEmpty() || fieldsInRow > 0) {
-        endField();
+        endField(n);
         endRow();
     }
 }
@@ -536,7 +740,7 @@ void tokenize(QByteArrayView text, char32_t delimiter, Sink& sink, const std::at
 struct ListSink {
     QList<QStringList> rows;
     QStringList row;
-    void field(QByteArrayView v) { row.append(textFromUtf8(v)); }
+    void field(QByteArrayView v, qsizetype, qsizetype) { row.append(textFromUtf8(v)); }
     void endRow() { rows.append(std::exchange(row, {})); }
 };
 
@@ -572,51 +776,122 @@ inline NumericCell numericCell(QByteArrayView cell)
     return isShortPlainDecimal(cell.data(), cell.size()) || isNumberText(cell) ? NumericCell::number : NumericCell::text;
 }
 
-// Cells are copied into a buffer sized for the whole text (they never take more bytes than
-// it), through a cursor: no growth checks per field. Columns are told numeric or not on the
-// way, while each cell's bytes are at hand, rather than in a second pass over the store.
+// Records where each cell ends in the text and how its text follows from that. Columns are told
+// numeric or not on the way, while each cell's bytes are at hand, rather than in a second pass
+// over the store.
 struct TableSink {
     enum : uchar { noNumberYet, numbers, notNumeric };
 
     Table& table;
-    char* out;
+    const char* text;
     bool headerPending = false; // the first stored row is the header: its cells say nothing
-    quint64 used = 0;
     qsizetype fieldsInRow = 0;
     bool lastFieldEmpty = false;
     qsizetype width = 0;
+    quint64 rowStart = 0;
+    quint64 rowEnd = 0;
+    size_t rowFirstRecord = 0; // in records, or in wideEnds for a wide row
+    bool wideRow = false;
+    bool byteEndsFit = true; // every cell so far reads right from its stretch alone
     std::vector<uchar> numeric{}; // per column met in a data row
 
-    void field(QByteArrayView v)
+    void field(QByteArrayView v, qsizetype rawStart, qsizetype rawEnd)
     {
-        const quint64 base = table.rowBase.back();
-        table.cellOffset.push_back(quint32(used - base));
-        if (!v.isEmpty()) {
-            std::memcpy(out + used, v.data(), size_t(v.size()));
-            used += quint64(v.size());
-            if (!headerPending) {
-                if (size_t(fieldsInRow) >= numeric.size())
-                    numeric.resize(size_t(fieldsInRow) + 1, noNumberYet);
-                uchar& state = numeric[size_t(fieldsInRow)];
-                if (state != notNumeric) {
-                    const NumericCell kind = numericCell(v);
-                    if (kind != NumericCell::blank)
-                        state = kind == NumericCell::number ? numbers : notNumeric;
-                }
+        if (fieldsInRow == 0) {
+            rowStart = quint64(rawStart);
+            rowFirstRecord = table.records.size();
+            wideRow = false;
+            byteEndsFit = true;
+        }
+        const quint64 end = quint64(rawEnd) - rowStart;
+        rowEnd = end;
+        if (!wideRow && end >= kShortRowBytes)
+            widenRow();
+        CellKind kind;
+        if (v.isEmpty()) {
+            kind = empty;
+        } else if (v.data() == text + rawStart && v.size() == rawEnd - rawStart) {
+            kind = stretch;
+        } else if (v.data() == text + rawStart + 1 && v.size() == rawEnd - rawStart - 2) {
+            kind = unquoted;
+        } else {
+            kind = rewritten;
+            if (wideRow)
+                table.wideRewritten.add(table.wideEnds.size(), v);
+            else
+                table.shortRewritten.add(table.records.size(), v);
+        }
+        if (byteEndsFit) {
+            const QByteArrayView read = byteEndsCell(QByteArrayView(text + rawStart, rawEnd - rawStart));
+            byteEndsFit = v.isEmpty() ? read.isEmpty() : read.data() == v.data() && read.size() == v.size();
+        }
+        const quint64 record = end << kKindBits | kind;
+        if (wideRow) {
+            table.wideEnds.push_back(record);
+        } else {
+            table.records.push_back(uchar(record));
+            table.records.push_back(uchar(record >> 8));
+        }
+        if (!v.isEmpty() && !headerPending) {
+            if (size_t(fieldsInRow) >= numeric.size())
+                numeric.resize(size_t(fieldsInRow) + 1, noNumberYet);
+            uchar& state = numeric[size_t(fieldsInRow)];
+            if (state != notNumeric) {
+                const NumericCell cell = numericCell(v);
+                if (cell != NumericCell::blank)
+                    state = cell == NumericCell::number ? numbers : notNumeric;
             }
         }
         ++fieldsInRow;
         lastFieldEmpty = v.isEmpty();
     }
+    // The row's records so far move to the wide ones.
+    void widenRow()
+    {
+        const size_t first = table.wideEnds.size();
+        table.wideRows.push_back({table.rows.size(), qsizetype(first)});
+        for (size_t i = rowFirstRecord; i < table.records.size(); i += 2)
+            table.wideEnds.push_back(quint64(table.records[i] | table.records[i + 1] << 8));
+        table.records.resize(rowFirstRecord);
+        RewrittenCells& narrow = table.shortRewritten;
+        size_t k = narrow.entries.size();
+        while (k > 0 && narrow.entries[k - 1].record >= rowFirstRecord)
+            --k;
+        const quint64 kept = k ? narrow.entries[k - 1].end : 0;
+        for (size_t j = k; j < narrow.entries.size(); ++j) {
+            const quint64 begin = j ? narrow.entries[j - 1].end : 0;
+            table.wideRewritten.add((narrow.entries[j].record - rowFirstRecord) / 2 + first,
+                                    QByteArrayView(narrow.text.data() + begin, qsizetype(narrow.entries[j].end - begin)));
+        }
+        narrow.entries.resize(k);
+        narrow.text.resize(size_t(kept));
+        rowFirstRecord = first;
+        wideRow = true;
+    }
     void endRow()
     {
         if (fieldsInRow == 1 && lastFieldEmpty) {
             // An empty line, or one empty quoted field: not a row.
-            table.cellOffset.pop_back();
+            if (wideRow) {
+                table.wideEnds.resize(rowFirstRecord);
+                table.wideRows.pop_back();
+            } else {
+                table.records.resize(rowFirstRecord);
+            }
         } else {
             width = std::max(width, fieldsInRow);
-            table.rowBase.push_back(used);
-            table.rowFirstCell.push_back(quint64(table.cellOffset.size()));
+            if (wideRow) {
+                table.rows.push(rowStart, quint64(table.records.size()), wideKinded);
+            } else if (byteEndsFit && rowEnd < kByteRowBytes) {
+                // Each two-byte record becomes its end's byte, in place: no fresh memory.
+                uchar* at = table.records.data() + rowFirstRecord;
+                for (qsizetype c = 0; c < fieldsInRow; ++c)
+                    at[c] = uchar((at[2 * c] | at[2 * c + 1] << 8) >> kKindBits);
+                table.records.resize(rowFirstRecord + size_t(fieldsInRow));
+                table.rows.push(rowStart, quint64(rowFirstRecord), byteEnds);
+            } else {
+                table.rows.push(rowStart, quint64(rowFirstRecord), shortKinded);
+            }
             headerPending = false;
         }
         fieldsInRow = 0;
@@ -624,23 +899,41 @@ struct TableSink {
     bool isNumeric(qsizetype column) const { return size_t(column) < numeric.size() && numeric[size_t(column)] == numbers; }
 };
 
-// Guesses of the numbers of cells and of rows from the sample, so the arrays rarely grow by copying.
+// What the store will hold, from the parse of a sample, so that its arrays rarely grow by
+// copying (each copy writes fresh pages) and are not sized for the worst case either.
 struct Estimate {
     qsizetype cells = 0;
     qsizetype rows = 0;
+    qsizetype rewrittenCells = 0;
+    qsizetype rewrittenBytes = 0;
+
+    const char* text = nullptr;
+    void field(QByteArrayView v, qsizetype rawStart, qsizetype rawEnd)
+    {
+        ++cells;
+        if (v.isEmpty())
+            return;
+        const bool stretch = v.data() == text + rawStart && v.size() == rawEnd - rawStart;
+        const bool unquoted = v.data() == text + rawStart + 1 && v.size() == rawEnd - rawStart - 2;
+        if (!stretch && !unquoted) {
+            ++rewrittenCells;
+            rewrittenBytes += v.size();
+        }
+    }
+    void endRow() { ++rows; }
 };
 Estimate estimatedSize(QByteArrayView text, char32_t delimiter)
 {
-    const QByteArrayView sample = text.first(std::min<qsizetype>(text.size(), 1 << 16));
-    if (sample.isEmpty())
-        return {};
-    qsizetype breaks = 1, lines = 1;
-    for (const char c : sample) {
-        lines += c == '\n';
-        breaks += c == '\n' || (delimiter < 0x80 && uchar(c) == delimiter);
-    }
-    const double scale = double(text.size()) / double(sample.size()) * 1.05;
-    return {qsizetype(double(breaks) * scale) + 16, qsizetype(double(lines) * scale) + 16};
+    Estimate sample;
+    sample.text = text.data();
+    const qsizetype length = std::min<qsizetype>(text.size(), 1 << 16);
+    if (length == 0)
+        return sample;
+    tokenize(text.first(length), delimiter, sample, nullptr);
+    const double scale = double(text.size()) / double(length);
+    const auto scaled = [scale](qsizetype count, double margin) { return qsizetype(double(count) * scale * margin) + 64; };
+    return {scaled(sample.cells, 1.05), scaled(sample.rows, 1.05), scaled(sample.rewrittenCells, 1.5),
+            scaled(sample.rewrittenBytes, 1.5) + 4096};
 }
 
 } // namespace
@@ -928,45 +1221,43 @@ bool isNumericColumn(const Document& document, qint64 column)
     return any;
 }
 
-Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice, bool hasHeader,
-                  const std::atomic_bool* cancelled, TextState state)
+namespace {
+
+// `input` lies inside `source`, which the table keeps.
+Document parseShared(QByteArray source, QByteArrayView input, std::optional<char32_t> delimiterChoice, bool hasHeader,
+                     const std::atomic_bool* cancelled)
 {
-    // Repaired text has lost its byte-order mark already; a U+FEFF left at its start is text.
-    if (state == TextState::asRead)
-        input = withoutBom(input);
-    QByteArray repaired;
-    if (state == TextState::asRead && !Utf8Decoder::isWellFormed(input)) {
-        repaired = repairedText(input);
-        input = repaired;
-    }
     const char32_t delimiter = delimiterChoice.value_or(detectDelimiter(input));
 
     auto table = std::make_shared<Table>();
     table->delimiter = delimiter;
-    // The cells never take more bytes than the text.
-    table->cells = LargeBuffer::uninitializedBytes(input.size());
+    char delimiterBytes[4];
+    table->delimiterLength = utf8Encode(delimiter, delimiterBytes);
+    table->source = std::move(source);
+    table->text = input.data();
     const Estimate guess = estimatedSize(input, delimiter);
-    table->cellOffset.reserve(size_t(guess.cells));
-    table->rowBase.reserve(size_t(guess.rows) + 1);
-    table->rowFirstCell.reserve(size_t(guess.rows) + 1);
-    TableSink sink{*table, table->cells.data(), hasHeader};
+    // Two bytes a cell at most, while a row is being read.
+    table->records.reserve(size_t(guess.cells) * 2);
+    table->rows.reserve(guess.rows);
+    table->shortRewritten.entries.reserve(size_t(guess.rewrittenCells));
+    table->shortRewritten.text.reserve(size_t(guess.rewrittenBytes));
+    TableSink sink{*table, input.data(), hasHeader};
     tokenize(input, delimiter, sink, cancelled);
     if (cancelled && cancelled->load())
         return Document();
-    table->cells.truncate(qsizetype(sink.used));
-    // Room past what was written was never touched and holds no memory; squeezing a large
-    // store would copy it into fresh pages, each a fault.
-    if (table->cells.size() < kSqueezeBelow && table->cells.capacity() - table->cells.size() > table->cells.size() / 4 + 4096)
-        table->cells.squeeze();
-    if (table->cellOffset.size() * sizeof(quint32) < size_t(kSqueezeBelow)
-        && table->cellOffset.capacity() > table->cellOffset.size() + table->cellOffset.size() / 4 + 1024)
-        table->cellOffset.shrink_to_fit();
+    table->rows.push(quint64(input.size()), quint64(table->records.size()), byteEnds);
+    table->rows.finish();
+    // Room past what was written was never touched and holds no memory; squeezing the store of
+    // a large text would copy it into fresh pages, each a fault.
+    if (input.size() < kSqueezeBelow
+        && table->records.capacity() > table->records.size() + table->records.size() / 4 + 1024) {
+        table->records.shrink_to_fit();
+        table->rows.squeeze();
+    }
 
     const qsizetype stored = table->storedRows();
     if (stored == 0) {
         table->hadHeader = false;
-        table->cells.clear();
-        table->cellOffset.clear();
         return Document(table);
     }
     const qsizetype width = sink.width;
@@ -989,9 +1280,37 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiterChoice,
     return Document(table);
 }
 
+} // namespace
+
+Document parseCSV(const QByteArray& text, std::optional<char32_t> delimiter, bool hasHeader,
+                  const std::atomic_bool* cancelled, TextState state)
+{
+    QByteArrayView input(text);
+    // Repaired text has lost its byte-order mark already; a U+FEFF left at its start is text.
+    if (state == TextState::asRead) {
+        input = withoutBom(input);
+        if (!Utf8Decoder::isWellFormed(input)) {
+            QByteArray repaired = repairedText(input);
+            const QByteArrayView view(repaired);
+            return parseShared(std::move(repaired), view, delimiter, hasHeader, cancelled);
+        }
+    }
+    return parseShared(text, input, delimiter, hasHeader, cancelled);
+}
+
+Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiter, bool hasHeader,
+                  const std::atomic_bool* cancelled, TextState state)
+{
+    // A text nobody holds as an array is copied once, for the table to keep.
+    QByteArray copy = LargeBuffer::uninitializedBytes(input.size());
+    if (!input.isEmpty())
+        std::memcpy(copy.data(), input.data(), size_t(input.size()));
+    return parseCSV(copy, delimiter, hasHeader, cancelled, state);
+}
+
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader)
 {
-    return parseCSV(QByteArrayView(Utf8Encoder::toUtf8(text)), delimiter, hasHeader, nullptr);
+    return parseCSV(Utf8Encoder::toUtf8(text), delimiter, hasHeader, nullptr);
 }
 
 } // namespace CSVParser

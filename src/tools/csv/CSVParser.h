@@ -16,8 +16,8 @@
 // Turns CSV or TSV text into a table of named columns and padded rows. Never fails: text without
 // rows gives a document without columns.
 //
-// The table is built for files of hundreds of megabytes: the cells' text is kept once, as UTF-8,
-// with per-cell offsets, and a row's cells are made into strings only when someone asks.
+// The table is built for files of hundreds of megabytes: the cells are read in place from the
+// parsed UTF-8 text, which the document keeps, and made into strings only when someone asks.
 namespace CSVParser {
 
 struct Column {
@@ -76,11 +76,9 @@ enum class TextState { asRead, repaired };
 Document parseCSV(QByteArrayView text, std::optional<char32_t> delimiter, bool hasHeader,
                   const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead);
 Document parseCSV(const QString& text, std::optional<char32_t> delimiter, bool hasHeader);
-inline Document parseCSV(const QByteArray& text, std::optional<char32_t> delimiter, bool hasHeader,
-                         const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead)
-{
-    return parseCSV(QByteArrayView(text), delimiter, hasHeader, cancelled, state);
-}
+// The document shares `text` rather than copying it; the other forms copy the text once.
+Document parseCSV(const QByteArray& text, std::optional<char32_t> delimiter, bool hasHeader,
+                  const std::atomic_bool* cancelled = nullptr, TextState state = TextState::asRead);
 
 // Delimiter detection over the first five non-empty lines, however long they are.
 char32_t detectDelimiter(QByteArrayView text);

@@ -198,6 +198,37 @@ private slots:
         QCOMPARE(cellsOf(document), expected);
     }
 
+    // The store keeps most cells as places in the text and copies the rest; rows too long for
+    // its short records are kept another way, also when a row turns long after copied cells.
+    void storedCellsMatchTheTokenizer_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        const QByteArray kinds = "a,\"b\",\"c\"\"d\",\"\",  \"e\"f, \"g\" ,\"h\r\ni\",,\"j\nk\"";
+        const QByteArray longCell(20000, 'x');
+        QTest::newRow("every kind of cell") << kinds + "\r\n1,2\n";
+        QTest::newRow("cells that read right from their place alone")
+            << QByteArray("p,\"q\",,\"\",\"r\ns\",u\"v\",\"w,x\",nnnnnnnnn\xC2\xA0mmmmmmmmm\ny, \"");
+        QTest::newRow("every kind of cell after a long one") << longCell + "," + kinds + "\n1,2\n" + kinds;
+        QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
+        QTest::newRow("a doubled quote at the very end") << QByteArray("a,\"b\"\"");
+        QTest::newRow("long rows one after another") << (longCell + "\n").repeated(5) + kinds + "\n1,2";
+        QTest::newRow("a long line of blanks and an empty quoted field is no row")
+            << "a\n" + QByteArray(20000, ' ') + "\"\"\n\"b\"\"\",c\n";
+    }
+    void storedCellsMatchTheTokenizer()
+    {
+        QFETCH(QByteArray, text);
+        for (const char32_t delimiter : {U',', U'\u00A7'}) {
+            const QString delimited = QString::fromUtf8(text).replace(u',', QString::fromUcs4(&delimiter, 1));
+            Rows expected = tokenizeCSV(delimited, delimiter);
+            expected.removeIf([](const QStringList& row) { return row == QStringList{QString()}; });
+            const Document d = parseCSV(delimited, delimiter, false);
+            QCOMPARE(d.rowCount(), expected.size());
+            for (qsizetype r = 0; r < d.rowCount(); ++r)
+                QCOMPARE(d.row(r).cells, padCells(expected[r], d.columnCount()));
+        }
+    }
+
     void documents_data()
     {
         QTest::addColumn<QString>("text");
