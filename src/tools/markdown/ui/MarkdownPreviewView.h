@@ -11,7 +11,9 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
+#include <vector>
 #include <memory>
 #include <optional>
 
@@ -84,8 +86,14 @@ private:
     void onMessage(const QVariant& body);
     void applyLayout(const MarkdownPreviewMessage::Layout& layout, bool scrolledSince);
     void sendBody(const QString& html, qint64 lineCount);
-    // Hands the page the prepared calls of a large body, one per event-loop turn.
-    void sendParts(qint64 version, QStringList calls, qsizetype next);
+    // Makes the calls that give the page a body (some of the work off the GUI thread); they go
+    // out once the page is loaded.
+    void prepareBody(const QString& html, qint64 lineCount);
+    void sendReadyCalls();
+    // Page calls that change the body go in order, a few per event-loop turn.
+    void queue(QString call, std::function<void(const QVariant&)> done = {});
+    void sendQueued();
+    void resumeAfterLayout();
     void sendLineCount(qint64 lineCount);
     void sendChangedBlocks(const QString& html);
     void applyToPreview(double line, double windowY, bool glide);
@@ -122,8 +130,18 @@ private:
     qint64 m_bodyVersion = 0;
     std::optional<QString> m_pageHTML;
     std::shared_ptr<const MarkdownBodyBlocks> m_pageBlocks;
+    QStringList m_readyCalls;
+    struct Outgoing {
+        QString call;
+        std::function<void(const QVariant&)> done;
+        bool thenAwaitLayout = false;
+    };
+    std::deque<Outgoing> m_outgoing;
+    bool m_sendScheduled = false;
+    bool m_awaitingLayout = false;
+    // Run once every queued call has gone (a search waits for the whole body).
+    std::vector<std::function<void()>> m_afterSent;
     QuietTask m_patchTask{0};
-    QuietTask m_blocksTask{0};
     // Large layout messages are decoded off the GUI thread; scroll messages are counted so that
     // a layout decoded late does not put back an older scroll position.
     QuietTask m_layoutTask{0};
