@@ -4,6 +4,7 @@
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
 #include "kit/TextEdit.h"
+#include "tools/markdown/MarkdownIncrementalRender.h"
 
 #include <QList>
 #include <QMimeType>
@@ -87,9 +88,12 @@ public:
         qsizetype htmlByteCount = 0;
         int renderedLineCount = 1;
         Counts counts;
+        // What the next render after an edit starts from.
+        MarkdownIncrementalRender made;
     };
-    // What a render computes; pure, run off the GUI thread.
-    static Rendering render(const QString& text);
+    // What a render computes; pure, run off the GUI thread. After an edit, the rendering before
+    // it lends the blocks the edit did not reach.
+    static Rendering render(const QString& text, const MarkdownIncrementalRender& before = {});
 
     struct Document {
         QString text;
@@ -139,4 +143,5 @@ private:
     QuietTask m_task;
     FileOpener m_opener{this};
     QString m_renderedSource;
+    MarkdownIncrementalRender m_rendering;
 };
