@@ -1,5 +1,7 @@
 #include "tools/markdown/MarkdownIncrementalRender.h"
 
+#include "formats/LargeBuffer.h"
+
 #include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownHTML.h"
 
@@ -21,6 +23,12 @@ struct Block {
     // line without reading past it, and it leaves nothing that decides how the next block reads.
     bool ends = false;
 };
+
+// Fresh memory is dear (see LargeBuffer): large lists and strings come from there.
+template <typename T>
+using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
+using Blocks = LargeVector<Block>;
+using Starts = LargeVector<qsizetype>;
 
 bool endsOnItsLastLine(QStringView tag)
 {
@@ -73,13 +81,23 @@ Block blockAt(QStringView html, qsizetype at)
             i = to;
         }
     }
+    // A list or a table carries its lines on its items or rows, the first of which starts it.
+    if (block.line < 0) {
+        const qsizetype at = html.indexOf(u" data-line=\"");
+        if (at >= 0) {
+            const qsizetype from = at + 12;
+            const qsizetype to = html.indexOf(u'"', from);
+            if (to > from)
+                block.line = number(html.sliced(from, to - from)).value_or(-1);
+        }
+    }
     block.ends = endsOnItsLastLine(tag) && block.line >= 0 && block.end > block.line;
     return block;
 }
 
-std::optional<std::vector<Block>> blocksOf(const QString& html)
+std::optional<Blocks> blocksOf(const QString& html)
 {
-    std::vector<Block> blocks;
+    Blocks blocks;
     if (html.isEmpty())
         return blocks;
     const std::optional<MarkdownBodyBlocks> split = MarkdownBodyBlocks::split(html);
@@ -96,9 +114,9 @@ std::optional<std::vector<Block>> blocksOf(const QString& html)
     return blocks;
 }
 
-std::vector<qsizetype> lineStarts(const QString& text)
+Starts lineStarts(const QString& text)
 {
-    std::vector<qsizetype> starts{0};
+    Starts starts{0};
     for (qsizetype at = text.indexOf(u'\n'); at >= 0; at = text.indexOf(u'\n', at + 1))
         starts.push_back(at + 1);
     return starts;
@@ -162,11 +180,12 @@ struct MarkdownIncrementalRender::State {
     QString text;
     QString html;
     bool reused = false;
+    std::optional<Change> change;
 
     // Made when the next rendering first needs them.
     mutable std::once_flag made;
-    mutable std::optional<std::vector<Block>> blocks;
-    mutable std::vector<qsizetype> starts;
+    mutable std::optional<Blocks> blocks;
+    mutable Starts starts;
 
     void make() const
     {
@@ -210,6 +229,11 @@ bool MarkdownIncrementalRender::reusedBlocks() const
     return m_state->reused;
 }
 
+const std::optional<MarkdownIncrementalRender::Change>& MarkdownIncrementalRender::change() const
+{
+    return m_state->change;
+}
+
 MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) const
 {
     const State& old = *m_state;
@@ -221,8 +245,8 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
     old.make();
     if (!old.blocks || old.blocks->empty())
         return MarkdownIncrementalRender(text);
-    const std::vector<Block>& blocks = *old.blocks;
-    const std::vector<qsizetype>& oldStarts = old.starts;
+    const Blocks& blocks = *old.blocks;
+    const Starts& oldStarts = old.starts;
 
     // Lines [0, changedFrom) and, from unchangedFrom on, the old lines are the new text's too.
     const qsizetype limit = std::min(text.size(), old.text.size());
@@ -235,7 +259,7 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
     const qsizetype changedFrom = qsizetype(std::upper_bound(oldStarts.begin(), oldStarts.end(), prefix) - oldStarts.begin()) - 1;
     const qsizetype oldEnd = old.text.size() - suffix;
     const qsizetype unchangedFrom = qsizetype(std::lower_bound(oldStarts.begin(), oldStarts.end(), oldEnd + 1) - oldStarts.begin());
-    std::vector<qsizetype> starts = lineStarts(text);
+    Starts starts = lineStarts(text);
     const qint64 shift = qint64(starts.size()) - qint64(oldStarts.size());
 
     // A cut before block k, where the converter starts afresh: the block before ends on its own
@@ -266,7 +290,7 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
         const qsizetype windowStart = starts[size_t(from)];
         const qsizetype windowEnd = until == qint64(starts.size()) ? text.size() : starts[size_t(until)] - 1;
         const QString window = renderMarkdownHTML(text.sliced(windowStart, windowEnd - windowStart));
-        std::optional<std::vector<Block>> windowBlocks = blocksOf(window);
+        std::optional<Blocks> windowBlocks = blocksOf(window);
         bool fits = windowBlocks.has_value();
         if (fits && last < count && !windowBlocks->empty()) {
             const Block& end = windowBlocks->back();
@@ -287,12 +311,18 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
         QString& html = state->html;
         const qsizetype keptBefore = first == 0 ? 0 : blocks[size_t(first)].htmlStart;
         const qsizetype keptAfter = last == count ? old.html.size() : blocks[size_t(last)].htmlStart;
-        html.reserve(old.html.size() - (keptAfter - keptBefore) + window.size() + 64);
+        // Room for the moved line numbers too: a value is at least 13 units long with its name,
+        // and grows by at most as many digits as the shift has.
+        const qsizetype moved = window.size() + old.html.size() - keptAfter;
+        const qsizetype growth = shift == 0 && from == 0 ? 0 : moved / 13 * QString::number(std::max<qint64>({shift, -shift, from})).size();
+        html = LargeBuffer::uninitializedString(keptBefore + moved + growth + 64);
+        html.resize(0);
         html.append(QStringView(old.html).first(keptBefore));
-        std::vector<Block> made(blocks.begin(), blocks.begin() + first);
+        Blocks made;
         made.reserve(blocks.size() + windowBlocks->size());
+        made.assign(blocks.begin(), blocks.begin() + first);
         // Each block is shifted on its own, so its new start is known.
-        const auto append = [&](QStringView from, const std::vector<Block>& source, size_t begin, size_t end, qint64 by) {
+        const auto append = [&](QStringView from, const Blocks& source, size_t begin, size_t end, qint64 by) {
             if (begin == end)
                 return;
             if (by == 0) {
@@ -320,6 +350,19 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
         };
         append(window, *windowBlocks, 0, windowBlocks->size(), from);
         append(old.html, blocks, size_t(last), blocks.size(), shift);
+        Change change;
+        change.before = old.html;
+        change.beforeCount = count;
+        change.patch.start = first;
+        change.patch.removeCount = last - first;
+        change.patch.insertCount = qsizetype(windowBlocks->size());
+        change.patch.lineShift = shift;
+        if (!windowBlocks->empty()) {
+            const size_t after = size_t(first) + windowBlocks->size();
+            const qsizetype sliceStart = made[size_t(first)].htmlStart;
+            change.patch.html = html.sliced(sliceStart, (after < made.size() ? made[after].htmlStart : html.size()) - sliceStart);
+        }
+        state->change = std::move(change);
         state->blocks = std::move(made);
         state->starts = std::move(starts);
         return MarkdownIncrementalRender(std::shared_ptr<const State>(std::move(state)));

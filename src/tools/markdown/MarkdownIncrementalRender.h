@@ -1,8 +1,11 @@
 #pragma once
 
+#include "tools/markdown/MarkdownBodyBlocks.h"
+
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // A rendering of a Markdown text that the next text's rendering can start from: after an edit,
 // only the top-level blocks the edit could reach are converted again and put in place of the old
@@ -25,6 +28,15 @@ public:
     const QString& html() const;
     // Whether this rendering kept blocks of the one it was made from.
     bool reusedBlocks() const;
+
+    // What turns the HTML this rendering was made from into its own, when it kept blocks: the
+    // old HTML, its number of top-level blocks, and the blocks that replace some of them.
+    struct Change {
+        QString before;
+        qsizetype beforeCount = 0;
+        MarkdownBodyBlocks::Patch patch;
+    };
+    const std::optional<Change>& change() const;
 
 private:
     struct State;

@@ -49,6 +49,9 @@ public:
     void editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot);
 
     const QString& renderedHTML() const { return m_renderedHTML; }
+    // How renderedHTML differs from the one published before it, when the render after an edit
+    // kept blocks of that one.
+    const std::optional<MarkdownIncrementalRender::Change>& renderedChange() const { return m_rendering.change(); }
     int renderedLineCount() const { return m_renderedLineCount; }
     int lineCount() const { return m_lineCount; }
     int wordCount() const { return m_wordCount; }

@@ -2,6 +2,7 @@
 #include "tools/markdown/MarkdownIncrementalRender.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QtTest/QtTest>
 
 namespace {
@@ -51,6 +52,46 @@ struct Fuzz {
         return text;
     }
 };
+
+// The old HTML with a change applied the way the page applies it: the blocks before and after
+// stay, the line values of those after move.
+QString applied(const MarkdownIncrementalRender::Change& change)
+{
+    const std::optional<MarkdownBodyBlocks> from = MarkdownBodyBlocks::split(change.before);
+    if (!from || from->count() != change.beforeCount)
+        return QStringLiteral("(old HTML of another block count)");
+    const MarkdownBodyBlocks::Patch& patch = change.patch;
+    QString out;
+    for (qsizetype k = 0; k < patch.start; ++k)
+        out += from->block(k);
+    out += patch.html;
+    static const QRegularExpression value(QStringLiteral(" (data-(?:line|end)=\")(\\d+)\""));
+    for (qsizetype k = patch.start + patch.removeCount; k < from->count(); ++k) {
+        // Inside tags only: text never holds "<", but it may hold what looks like an attribute.
+        const QString block = from->block(k).toString();
+        qsizetype at = 0;
+        while (at < block.size()) {
+            const qsizetype open = block.indexOf(u'<', at);
+            const qsizetype close = open < 0 ? -1 : block.indexOf(u'>', open);
+            if (close < 0) {
+                out += block.mid(at);
+                break;
+            }
+            out += block.mid(at, open - at);
+            QString tag = block.mid(open, close + 1 - open);
+            QString shifted;
+            qsizetype copied = 0;
+            for (auto it = value.globalMatch(tag); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                shifted += tag.mid(copied, m.capturedStart(2) - copied) + QString::number(m.captured(2).toLongLong() + patch.lineShift);
+                copied = m.capturedEnd(2);
+            }
+            out += shifted + tag.mid(copied);
+            at = close + 1;
+        }
+    }
+    return out;
+}
 
 // Where two renderings part, with some of each around it.
 QString firstDifference(const QString& made, const QString& whole)
@@ -111,6 +152,8 @@ private slots:
                 rendering = rendering.next(text);
                 ++edits;
                 reused += rendering.reusedBlocks() ? 1 : 0;
+                if (rendering.change() && applied(*rendering.change()) != rendering.html())
+                    QFAIL(qPrintable(QStringLiteral("its change does not make it from\n%1\ninto\n%2").arg(before, text)));
                 if (rendering.html() != renderMarkdownHTML(text))
                     QFAIL(qPrintable(QStringLiteral("differs after an edit of\n%1\ninto\n%2\n%3")
                                          .arg(before, text, firstDifference(rendering.html(), renderMarkdownHTML(text)))));

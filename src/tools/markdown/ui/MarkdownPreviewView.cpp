@@ -308,7 +308,8 @@ void MarkdownPreviewView::loadPage()
         prepareBody(m_pendingBody->first, m_pendingBody->second);
 }
 
-void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens)
+void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
+                                     const std::optional<MarkdownIncrementalRender::Change>& change)
 {
     const qint64 previousOpens = m_lastOpens;
     m_lastOpens = opens;
@@ -334,7 +335,7 @@ void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, cons
     if (!bodyChanged)
         sendLineCount(lineCount);
     else if (m_incremental && opens == previousOpens && m_pageHTML)
-        sendChangedBlocks(html);
+        sendChangedBlocks(html, change);
     else
         sendBody(html, lineCount);
 }
@@ -502,7 +503,7 @@ struct BlocksUpdate {
     std::shared_ptr<const MarkdownBodyBlocks> blocks;
     std::optional<MarkdownBodyBlocks::Patch> patch;
     qsizetype oldCount = 0;
-    QString encoded; // the patch's HTML, or the whole body when there is no patch
+    QString encoded; // the patch's HTML
 };
 
 } // namespace
@@ -510,8 +511,21 @@ struct BlocksUpdate {
 // Cutting both bodies into blocks and encoding what goes to the page grow with the document, so
 // they run off the GUI thread; only the newest body is sent, and only onto the body it was
 // compared with (sendBody() and new loads cancel the work).
-void MarkdownPreviewView::sendChangedBlocks(const QString& html)
+void MarkdownPreviewView::sendChangedBlocks(const QString& html, const std::optional<MarkdownIncrementalRender::Change>& change)
 {
+    // The renderer's own account of what changed, onto the very body the page has (and not
+    // one still on its way), goes at once.
+    constexpr qsizetype smallPatch = qsizetype(256) << 10;
+    if (change && change->before.size() == m_pageHTML->size() && change->before.constData() == m_pageHTML->constData()
+        && change->patch.html.size() <= smallPatch && m_readyCalls.isEmpty() && !m_patchTask.isRunning()
+        && !m_patchTask.isPending()) {
+        const qint64 baseVersion = m_bodyVersion;
+        const qint64 version = ++m_bodyVersion;
+        m_pageHTML = html;
+        m_pageBlocks.reset();
+        sendPatch(baseVersion, version, change->beforeCount, change->patch, jsString(change->patch.html));
+        return;
+    }
     const QString base = *m_pageHTML;
     const std::shared_ptr<const MarkdownBodyBlocks> baseBlocks = m_pageBlocks;
     const qint64 baseVersion = m_bodyVersion;
@@ -529,30 +543,35 @@ void MarkdownPreviewView::sendChangedBlocks(const QString& html)
                 update.patch = MarkdownBodyBlocks::patch(*from, *update.blocks);
                 update.oldCount = from->count();
             }
-            update.encoded = jsString(update.patch ? update.patch->html : html);
+            if (update.patch)
+                update.encoded = jsString(update.patch->html);
             return update;
         },
         [this, html, baseVersion](BlocksUpdate update) {
+            if (!update.patch) {
+                sendBody(html, m_lastLineCount);
+                return;
+            }
             const qint64 version = ++m_bodyVersion;
             m_pageHTML = html;
             m_pageBlocks = update.blocks;
-            const QString lines = QString::number(m_lastLineCount);
-            if (!update.patch) {
-                queue(QStringLiteral("updateBody(%1, %2, %3)").arg(update.encoded, lines, QString::number(version)));
-                return;
-            }
-            const MarkdownBodyBlocks::Patch& patch = *update.patch;
-            const QString call = QStringLiteral("patchBody(%1, %2, %3, %4, %5, %6, ").arg(baseVersion).arg(version)
-                                     .arg(update.oldCount).arg(patch.start).arg(patch.removeCount).arg(patch.insertCount)
-                + update.encoded + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(lines);
-            QPointer<MarkdownPreviewView> self(this);
-            queue(call, [self, version](const QVariant& applied) {
-                // A page that did not hold what we compared with gets the whole body.
-                if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
-                    && self->m_isLoaded)
-                    self->sendBody(self->m_lastHTML.value_or(QString()), self->m_lastLineCount);
-            });
+            sendPatch(baseVersion, version, update.oldCount, *update.patch, update.encoded);
         });
+}
+
+void MarkdownPreviewView::sendPatch(qint64 baseVersion, qint64 version, qsizetype oldCount,
+                                    const MarkdownBodyBlocks::Patch& patch, const QString& encodedHTML)
+{
+    const QString call = QStringLiteral("patchBody(%1, %2, %3, %4, %5, %6, ").arg(baseVersion).arg(version)
+                             .arg(oldCount).arg(patch.start).arg(patch.removeCount).arg(patch.insertCount)
+        + encodedHTML + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(m_lastLineCount);
+    QPointer<MarkdownPreviewView> self(this);
+    queue(call, [self, version](const QVariant& applied) {
+        // A page that did not hold what we compared with gets the whole body.
+        if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
+            && self->m_isLoaded)
+            self->sendBody(self->m_lastHTML.value_or(QString()), self->m_lastLineCount);
+    });
 }
 
 void MarkdownPreviewView::sendLineCount(qint64 lineCount)

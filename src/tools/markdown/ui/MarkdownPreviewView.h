@@ -2,6 +2,7 @@
 
 #include "kit/FileDrop.h"
 #include "kit/QuietTask.h"
+#include "tools/markdown/MarkdownIncrementalRender.h"
 #include "tools/markdown/MarkdownPreviewMessage.h"
 
 #include <QPointer>
@@ -17,7 +18,6 @@
 #include <memory>
 #include <optional>
 
-class MarkdownBodyBlocks;
 class FindController;
 class MarkdownFolderAccess;
 class MarkdownLineMap;
@@ -46,7 +46,10 @@ public:
 
     // A new rendering (`html`, `lineCount`), the document's folder (empty without a file) and
     // the folder-access `opens` counter. Sends only what changed; a new `opens` resends the body.
-    void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens);
+    // `change`, the renderer's account of how `html` differs from the one before, spares working
+    // that out when the page holds that one.
+    void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
+                    const std::optional<MarkdownIncrementalRender::Change>& change = std::nullopt);
 
     // Whether a new body goes to the page as the top-level blocks that changed (the default) or
     // always whole. The blocks are found off the GUI thread; a page that cannot take a patch gets
@@ -95,7 +98,9 @@ private:
     void sendQueued();
     void resumeAfterLayout();
     void sendLineCount(qint64 lineCount);
-    void sendChangedBlocks(const QString& html);
+    void sendChangedBlocks(const QString& html, const std::optional<MarkdownIncrementalRender::Change>& change);
+    void sendPatch(qint64 baseVersion, qint64 version, qsizetype oldCount, const MarkdownBodyBlocks::Patch& patch,
+                   const QString& encodedHTML);
     void applyToPreview(double line, double windowY, bool glide);
     void previewToTop();
     void reloadImages();
