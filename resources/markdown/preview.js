@@ -328,8 +328,8 @@
       into.appendChild(held);
     }
     content.appendChild(into);
-    takeTexts(texts);
     settleLaziness();
+    takeTexts(texts);
     if (!content.classList.contains("lazy")) {
       buildAll();
     } else {
