@@ -118,6 +118,7 @@
     if (!group.held || group.pending === null) return;
     group.innerHTML = group.pending;
     group.pending = null;
+    group.searchText = undefined;
     group.held = false;
     group.classList.remove("pending");
     heldGroups -= 1;
@@ -125,8 +126,38 @@
     fitEdges(group);
   }
 
+  // Builds every held group whose text has come; answers how many.
   function buildAll() {
-    for (var g = content.firstElementChild; g !== null && heldGroups > 0; g = g.nextElementSibling) build(g);
+    var built = 0;
+    for (var g = content.firstElementChild; g !== null && heldGroups > 0; g = g.nextElementSibling) {
+      if (g.held && g.pending !== null) {
+        build(g);
+        built += 1;
+      }
+    }
+    return built;
+  }
+
+  // What a held group shows, near enough to tell whether a search may match in it: its text
+  // without tags, entities read, without white space, in lower case.
+  var entities = { amp: "&", lt: "<", gt: ">", quot: "\"", apos: "'" };
+  function searchable(html) {
+    return html.replace(/<[^>]*>/g, "").replace(/&(#x[0-9a-f]+|#[0-9]+|[a-z]+);/gi, function (whole, name) {
+      if (name.charAt(0) !== "#") return entities[name.toLowerCase()] || whole;
+      var code = name.charAt(1) === "x" || name.charAt(1) === "X" ? parseInt(name.slice(2), 16) : parseInt(name.slice(1), 10);
+      return code > 0 && code <= 0x10ffff ? String.fromCodePoint(code) : whole;
+    }).replace(/\s+/g, "").toLowerCase();
+  }
+
+  // Find in the page searches built blocks only: the held groups that may hold `query` are built
+  // first (a search that then finds nothing builds the rest and looks again).
+  function buildForSearch(query) {
+    var key = query.replace(/\s+/g, "").toLowerCase();
+    for (var g = content.firstElementChild; g !== null && heldGroups > 0; g = g.nextElementSibling) {
+      if (!g.held || g.pending === null) continue;
+      if (g.searchText === undefined) g.searchText = searchable(g.pending);
+      if (g.searchText.indexOf(key) >= 0) build(g);
+    }
   }
 
   // A group is contained, so its blocks' margins cannot collapse with the next group's: its
@@ -609,6 +640,6 @@
   window.holdOwnScroll = holdOwnScroll;
   window.releaseOwnScrollSoon = releaseOwnScrollSoon;
   window.findMatchTop = findMatchTop;
-  // Find in the page searches built blocks only.
   window.buildPendingGroups = buildAll;
+  window.buildGroupsForSearch = buildForSearch;
 })();

@@ -717,9 +717,11 @@ void MarkdownPreviewView::runFind(const QString& query, bool forward, std::funct
     m_lastFindQuery = query;
     QPointer<MarkdownPreviewView> self(this);
     const QString findCall = QStringLiteral(
-        "(function (query, backwards, restart) { buildPendingGroups(); var s = window.getSelection();"
+        "(function (query, backwards, restart) { buildGroupsForSearch(query); var s = window.getSelection();"
         " if (restart && s && s.rangeCount > 0) s.collapseToStart();"
-        " return window.find(query, false, backwards, true, false, false, false); })(%1, %2, %3)")
+        " var found = window.find(query, false, backwards, true, false, false, false);"
+        " if (!found && buildPendingGroups() > 0) found = window.find(query, false, backwards, true, false, false, false);"
+        " return found; })(%1, %2, %3)")
         .arg(jsString(query), forward ? QStringLiteral("false") : QStringLiteral("true"),
              restart ? QStringLiteral("true") : QStringLiteral("false"));
     evaluate(QStringLiteral("holdOwnScroll()"), [self, findCall, isCurrent, answer](const QVariant&) {
