@@ -397,12 +397,12 @@ void MarkdownPreviewView::prepareBody(const QString& html, qint64 lineCount)
             if (staged.blocks && staged.blocks->count() > manyBlocks) {
                 staged.calls = groupCalls(*staged.blocks, version, lineCount, part, cancelled);
                 return staged;
-            } else if (html.size() <= part) {
+            }
+            if (html.size() <= part) {
                 staged.calls << QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version));
                 return staged;
-            } else {
-                staged.calls = bodyCalls(html, version, part, cancelled);
             }
+            staged.calls = bodyCalls(html, version, part, cancelled);
             staged.calls << QStringLiteral("updateStagedBody(%1, %2)").arg(QString::number(lineCount), QString::number(version));
             return staged;
         },

@@ -14,9 +14,9 @@
 
 #include <deque>
 #include <functional>
-#include <vector>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class FindController;
 class MarkdownFolderAccess;
