@@ -48,11 +48,20 @@
     }
   }
 
-  // The top-level blocks, in order. The page holds them in groups of a few dozen, each contained
-  // (see preview.css): a change inside one group is laid out and painted without touching the
-  // others, which only move, and groups far from the view are not laid out at all.
-  var blocks = [];
+  // The page holds the top-level blocks in groups of a few dozen, each contained (see
+  // preview.css): a change inside one group is laid out and painted without touching the others,
+  // which only move, and groups far from the view are not laid out at all. A long body arrives
+  // as groups of text: those near the view are built at once, the rest as they come near (or
+  // when a search or an edit needs them), and until then a group stands in the line map as its
+  // line range.
   var groupSize = 48;
+  var heldGroups = 0;
+  // The held groups still waiting for their texts, in order, and how many have come.
+  var awaiting = [];
+  var arrived = 0;
+  // A group whose built blocks did not come to the count it was sent with: patches, which count
+  // blocks, would land in the wrong place, so the page refuses them until a whole body comes.
+  var miscounted = false;
   var measuredWidth = -1;
 
   // In a long body, groups far from the view are not laid out (content-visibility: auto);
@@ -62,15 +71,93 @@
   function settleLaziness() {
     content.classList.toggle("lazy", content.childElementCount > lazyGroups);
   }
-  var nearing = new IntersectionObserver(function () { scheduleLayout(); }, { rootMargin: "100% 0px" });
+  var nearing = new IntersectionObserver(function (entries) {
+    for (var i = 0; i < entries.length; i++) {
+      if (entries[i].isIntersecting) build(entries[i].target);
+    }
+    scheduleLayout();
+  }, { rootMargin: "100% 0px" });
 
   function newGroup() {
     var group = document.createElement("div");
     group.className = "blocks";
     group.lineShift = 0;
     group.rows = null;
+    group.held = false;
     nearing.observe(group);
     return group;
+  }
+
+  // A group not yet built: `range` is [first line, end line, block count, first block's kind,
+  // last block's kind] (a kind is "TAG class"), its text comes with it or later. It takes the
+  // margins it will have once built, so building it where it is not seen moves nothing.
+  function newHeldGroup(range) {
+    var group = newGroup();
+    group.className = "blocks pending";
+    group.held = true;
+    group.pending = null;
+    group.range = range;
+    group.style.marginTop = marginsOf(kind(range[3]))[0];
+    group.style.marginBottom = marginsOf(kind(range[4]))[1];
+    heldGroups += 1;
+    return group;
+  }
+
+  function kind(text) {
+    var space = text.indexOf(" ");
+    return space < 0 ? { tagName: text || "DIV", className: "" }
+                     : { tagName: text.slice(0, space), className: text.slice(space + 1) };
+  }
+
+  function blockCount(group) {
+    return group.held ? group.range[2] : group.childElementCount;
+  }
+
+  // Turns a held group whose text has come into its blocks.
+  function build(group) {
+    if (!group.held || group.pending === null) return;
+    group.innerHTML = group.pending;
+    group.pending = null;
+    group.searchText = undefined;
+    group.held = false;
+    group.classList.remove("pending");
+    heldGroups -= 1;
+    if (group.childElementCount !== group.range[2]) miscounted = true;
+    fitEdges(group);
+  }
+
+  // Builds every held group whose text has come; answers how many.
+  function buildAll() {
+    var built = 0;
+    for (var g = content.firstElementChild; g !== null && heldGroups > 0; g = g.nextElementSibling) {
+      if (g.held && g.pending !== null) {
+        build(g);
+        built += 1;
+      }
+    }
+    return built;
+  }
+
+  // What a held group shows, near enough to tell whether a search may match in it: its text
+  // without tags, entities read, without white space, in lower case.
+  var entities = { amp: "&", lt: "<", gt: ">", quot: "\"", apos: "'" };
+  function searchable(html) {
+    return html.replace(/<[^>]*>/g, "").replace(/&(#x[0-9a-f]+|#[0-9]+|[a-z]+);/gi, function (whole, name) {
+      if (name.charAt(0) !== "#") return entities[name.toLowerCase()] || whole;
+      var code = name.charAt(1) === "x" || name.charAt(1) === "X" ? parseInt(name.slice(2), 16) : parseInt(name.slice(1), 10);
+      return code > 0 && code <= 0x10ffff ? String.fromCodePoint(code) : whole;
+    }).replace(/\s+/g, "").toLowerCase();
+  }
+
+  // Find in the page searches built blocks only: the held groups that may hold `query` are built
+  // first (a search that then finds nothing builds the rest and looks again).
+  function buildForSearch(query) {
+    var key = query.replace(/\s+/g, "").toLowerCase();
+    for (var g = content.firstElementChild; g !== null && heldGroups > 0; g = g.nextElementSibling) {
+      if (!g.held || g.pending === null) continue;
+      if (g.searchText === undefined) g.searchText = searchable(g.pending);
+      if (g.searchText.indexOf(key) >= 0) build(g);
+    }
   }
 
   // A group is contained, so its blocks' margins cannot collapse with the next group's: its
@@ -106,11 +193,13 @@
 
   function dropGroup(group) {
     nearing.unobserve(group);
+    if (group.held) heldGroups -= 1;
     content.removeChild(group);
   }
 
   // The group as one row, from its box and its first and last blocks' lines; null without them.
   function groupRow(group, height) {
+    if (group.held) return group.range[0] < 0 ? null : group.range[0] + ",0," + group.range[1] + "," + height;
     var first = group.firstElementChild;
     var last = group.lastElementChild;
     var line = first ? first.getAttribute("data-line") : null;
@@ -145,6 +234,10 @@
 
   function postLayout(userScroll) {
     bodyLayoutPending = false;
+    post(layoutMessage(userScroll));
+  }
+
+  function layoutMessage(userScroll) {
     var y = window.scrollY;
     var width = content.clientWidth;
     var remeasure = width !== measuredWidth;
@@ -161,7 +254,11 @@
     for (var g = 0; g < groups.length; g++) {
       var group = groups[g];
       var rect = group.getBoundingClientRect();
-      if (remeasure || group.rows === null || group.measuredHeight !== rect.height) {
+      if (group.held && group.pending !== null && rect.bottom >= -reach && rect.top <= 2 * reach) {
+        build(group);
+        rect = group.getBoundingClientRect();
+      }
+      if (!group.held && (remeasure || group.rows === null || group.measuredHeight !== rect.height)) {
         group.rows = null;
         if (rect.bottom >= -reach && rect.top <= 2 * reach) {
           settleLines(group);
@@ -177,8 +274,8 @@
     }
     var height = root.scrollHeight;
     posted = geometry();
-    post({ kind: "layout", tops: texts.join(","), runs: runs.join(","), lineCount: lineCount, height: height,
-           viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll });
+    return { kind: "layout", tops: texts.join(","), runs: runs.join(","), lineCount: lineCount, height: height,
+             viewport: window.innerHeight, scrollY: y, userScroll: !!userScroll };
   }
 
   function scheduleLayout() {
@@ -226,16 +323,55 @@
     return moved;
   }
 
+  function clearBody() {
+    nearing.disconnect();
+    content.textContent = "";
+    heldGroups = 0;
+    awaiting = [];
+    arrived = 0;
+    miscounted = false;
+  }
+
   function updateBody(html, lines, version) {
     lineCount = lines;
     bodyVersion = typeof version === "number" ? version : 0;
     holdOwnScroll();
     var holder = document.createElement("div");
     holder.innerHTML = html;
-    nearing.disconnect();
-    content.textContent = "";
-    blocks = groupInto(holder, null);
+    clearBody();
+    groupInto(holder, null);
     settleLaziness();
+    scheduleBodyLayout();
+    releaseOwnScrollSoon();
+  }
+
+  // A body sent as groups, five values of each in ranges (see newHeldGroup), with the texts of
+  // the first of them; the others come later (takeTexts).
+  function updateGroups(texts, ranges, lines, version) {
+    lineCount = lines;
+    bodyVersion = version;
+    holdOwnScroll();
+    clearBody();
+    var into = document.createDocumentFragment();
+    for (var g = 0; 5 * g < ranges.length; g++) {
+      var held = newHeldGroup(ranges.slice(5 * g, 5 * g + 5));
+      awaiting.push(held);
+      into.appendChild(held);
+    }
+    content.appendChild(into);
+    settleLaziness();
+    takeTexts(texts);
+    if (!content.classList.contains("lazy")) {
+      buildAll();
+    } else {
+      // The groups in and near the view, where a group not yet built stands at its guessed height.
+      var reach = window.innerHeight;
+      for (var group = content.firstElementChild; group !== null; group = group.nextElementSibling) {
+        var rect = group.getBoundingClientRect();
+        if (rect.top > 2 * reach) break;
+        if (rect.bottom >= -reach) build(group);
+      }
+    }
     scheduleBodyLayout();
     releaseOwnScrollSoon();
   }
@@ -249,14 +385,27 @@
 
   // Whether the page still holds exactly the groups and blocks this script put there.
   function intact(oldCount) {
-    if (blocks.length !== oldCount) return false;
+    if (miscounted) return false;
     var groups = content.childNodes;
     var count = 0;
     for (var g = 0; g < groups.length; g++) {
-      if (groups[g].className !== "blocks" || groups[g].parentNode !== content) return false;
-      count += groups[g].childElementCount;
+      if (groups[g].nodeType !== 1 || !groups[g].classList.contains("blocks")) return false;
+      count += blockCount(groups[g]);
     }
     return count === oldCount;
+  }
+
+  // Block k, its group built; null past the last block or while the group's text has not come.
+  function locate(k) {
+    for (var g = content.firstElementChild; g !== null; g = g.nextElementSibling) {
+      var n = blockCount(g);
+      if (k < n) {
+        build(g);
+        return g.children[k] || null;
+      }
+      k -= n;
+    }
+    return null;
   }
 
   // Turns the body of version `base` into version `version`: the `removeCount` top-level blocks
@@ -265,23 +414,66 @@
   // hold `base` as expected; the program then sends the whole body.
   // A large body arrives in parts, each its own call, so that no one message holds the
   // program's GUI thread; a part of another version starts the collection again.
+  // A part is a piece of text, or (text null) an array of group texts with their ranges.
   var stagedVersion = -1;
   var stagedParts = [];
-  function stageBody(version, part) {
+  var stagedGroups = [];
+  var stagedRanges = [];
+  function stageBody(version, part, groups, ranges) {
+    if (part === null && ranges === null) {
+      // The rest of the texts of the body shown.
+      if (version === bodyVersion) takeTexts(groups);
+      return true;
+    }
     if (version !== stagedVersion) {
       stagedVersion = version;
       stagedParts = [];
+      stagedGroups = [];
+      stagedRanges = [];
     }
-    stagedParts.push(part);
+    if (part !== null) {
+      stagedParts.push(part);
+    } else {
+      stagedGroups.push.apply(stagedGroups, groups);
+      stagedRanges.push.apply(stagedRanges, ranges);
+    }
     return true;
   }
+  // Texts for the held groups that still wait for theirs, in order; those near the view are built.
+  function takeTexts(texts) {
+    var near = false;
+    var reach = window.innerHeight;
+    for (var t = 0; t < texts.length && arrived < awaiting.length; t++) {
+      var group = awaiting[arrived];
+      awaiting[arrived] = null;
+      arrived += 1;
+      if (!group.held || group.parentNode !== content) continue;
+      group.pending = texts[t];
+      if (!near) {
+        var rect = group.getBoundingClientRect();
+        near = rect.bottom >= -reach && rect.top <= 2 * reach;
+      }
+    }
+    if (near) scheduleLayout();
+  }
+
   function updateStagedBody(lines, version) {
     if (version !== stagedVersion) return false;
     var html = stagedParts.join("");
+    var groups = stagedGroups;
+    var ranges = stagedRanges;
     stagedParts = [];
+    stagedGroups = [];
+    stagedRanges = [];
     stagedVersion = -1;
-    updateBody(html, lines, version);
-    return true;
+    if (ranges.length === 0) {
+      updateBody(html, lines, version);
+      return true;
+    }
+    updateGroups(groups, ranges, lines, version);
+    // The first layout of a long body goes back as the answer too: the message handler can be
+    // slow to connect to a page just loaded.
+    return layoutMessage();
   }
 
   function patchBody(base, version, oldCount, start, removeCount, insertCount, html, shift, lines) {
@@ -290,13 +482,20 @@
     var holder = document.createElement("div");
     holder.innerHTML = html;
     if (holder.children.length !== insertCount) return false;
-    var end = start + removeCount < oldCount ? blocks[start + removeCount] : null;
-    var first = start < oldCount ? blocks[start].parentNode : content.lastChild;
+    var end = start + removeCount < oldCount ? locate(start + removeCount) : null;
+    var startBlock = start < oldCount ? locate(start) : null;
+    if ((end === null && start + removeCount < oldCount) || (startBlock === null && start < oldCount)) return false;
+    var first = startBlock ? startBlock.parentNode : content.lastChild;
     var last = end ? end.parentNode : content.lastChild;
     if (first === null) {
       first = last = newGroup();
       content.appendChild(first);
     }
+    for (var b = first; b !== null; b = b === last ? null : b.nextSibling) {
+      build(b);
+      if (b.held) return false;
+    }
+    if (miscounted) return false;
     var before = first.previousSibling;
     var after = last.nextSibling;
     // The groups the patch runs through get their line numbers written out; the groups after
@@ -306,8 +505,7 @@
       g.rows = null;
     }
     if (shift !== 0) {
-      for (var i = start + removeCount; i < oldCount && blocks[i].parentNode === last; i++) {
-        var block = blocks[i];
+      for (var block = end; block !== null; block = block.nextElementSibling) {
         shiftLines(block, shift);
         var inner = block.querySelectorAll("[data-line]");
         for (var j = 0; j < inner.length; j++) shiftLines(inner[j], shift);
@@ -318,7 +516,7 @@
     bodyVersion = version;
     holdOwnScroll();
     // The text before the first block goes only when the patch starts at the top.
-    var node = start === 0 ? first.firstChild : (start < oldCount ? blocks[start] : null);
+    var node = start === 0 ? first.firstChild : startBlock;
     while (node !== null && node !== end) {
       var parent = node.parentNode;
       var next = node.nextSibling;
@@ -329,14 +527,12 @@
       node.parentNode.removeChild(node);
       node = next;
     }
-    var inserted = Array.prototype.slice.call(holder.children);
     while (holder.firstChild) last.insertBefore(holder.firstChild, end);
-    blocks.splice.apply(blocks, [start, removeCount].concat(inserted));
     // Emptied groups go; an overfull one is cut back to groups of the usual size.
     for (var h = first; h !== last;) {
-      var after = h.nextSibling;
+      var following = h.nextSibling;
       if (h.firstChild === null) dropGroup(h);
-      h = after;
+      h = following;
     }
     if (last.childElementCount > 2 * groupSize) {
       var rest = document.createElement("div");
@@ -444,4 +640,6 @@
   window.holdOwnScroll = holdOwnScroll;
   window.releaseOwnScrollSoon = releaseOwnScrollSoon;
   window.findMatchTop = findMatchTop;
+  window.buildPendingGroups = buildAll;
+  window.buildGroupsForSearch = buildForSearch;
 })();

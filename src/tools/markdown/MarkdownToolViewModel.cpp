@@ -5,7 +5,6 @@
 
 #include "kit/FindController.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
-#include "tools/markdown/MarkdownHTML.h"
 #include "tools/markdown/MarkdownWelcome.h"
 #include "tools/markdown/ScrollSyncController.h"
 
@@ -27,6 +26,7 @@ MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
     m_wordCount = rendering.counts.words;
     m_renderedHTML = rendering.html;
     m_renderedHTMLByteCount = rendering.htmlByteCount;
+    m_rendering = rendering.made;
 }
 
 MarkdownToolViewModel::~MarkdownToolViewModel() = default;
@@ -51,11 +51,11 @@ void MarkdownToolViewModel::editMarkdownText(const TextEdit& edit, const CodeTex
     m_opener.markEdited();
     m_task.cancel();
     m_task.schedule<Document>(
-        [snapshot](const std::atomic_bool&) {
+        [snapshot, before = m_rendering](const std::atomic_bool&) {
             // The whole text is made here, off the GUI thread, once typing pauses.
             Document document;
             document.text = TextHelpers::repairedUTF16(snapshot.text());
-            document.rendering = render(document.text);
+            document.rendering = render(document.text, before);
             return document;
         },
         [this](Document document) {
@@ -88,7 +88,7 @@ void MarkdownToolViewModel::scheduleRender()
     if (m_markdownText.size() == m_renderedSource.size() && m_markdownText == m_renderedSource)
         return;
     const QString text = m_markdownText;
-    m_task.schedule<Rendering>([text](const std::atomic_bool&) { return render(text); },
+    m_task.schedule<Rendering>([text, before = m_rendering](const std::atomic_bool&) { return render(text, before); },
                                [this, text](Rendering rendering) { publish(text, rendering); });
 }
 
@@ -110,6 +110,7 @@ void MarkdownToolViewModel::publish(const QString& source, const Rendering& rend
     }
     m_renderedHTML = rendering.html;
     m_renderedHTMLByteCount = rendering.htmlByteCount;
+    m_rendering = rendering.made;
     emit renderedHTMLChanged();
 }
 
@@ -205,10 +206,11 @@ MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QS
     return counts;
 }
 
-MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& text)
+MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& text, const MarkdownIncrementalRender& before)
 {
     Rendering rendering;
-    rendering.html = renderMarkdownHTML(text);
+    rendering.made = before.next(text);
+    rendering.html = rendering.made.html();
     rendering.htmlByteCount = TextHelpers::utf8Length(rendering.html);
     rendering.renderedLineCount = int(LineCounter::lines(text, LineCounter::EmptyText::oneLine));
     rendering.counts = countLinesAndWords(text);

@@ -4,6 +4,7 @@
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
 #include "kit/TextEdit.h"
+#include "tools/markdown/MarkdownIncrementalRender.h"
 
 #include <QList>
 #include <QMimeType>
@@ -48,6 +49,9 @@ public:
     void editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot);
 
     const QString& renderedHTML() const { return m_renderedHTML; }
+    // How renderedHTML differs from the one published before it, when the render after an edit
+    // kept blocks of that one.
+    const std::optional<MarkdownIncrementalRender::Change>& renderedChange() const { return m_rendering.change(); }
     int renderedLineCount() const { return m_renderedLineCount; }
     int lineCount() const { return m_lineCount; }
     int wordCount() const { return m_wordCount; }
@@ -87,9 +91,12 @@ public:
         qsizetype htmlByteCount = 0;
         int renderedLineCount = 1;
         Counts counts;
+        // What the next render after an edit starts from.
+        MarkdownIncrementalRender made;
     };
-    // What a render computes; pure, run off the GUI thread.
-    static Rendering render(const QString& text);
+    // What a render computes; pure, run off the GUI thread. After an edit, the rendering before
+    // it lends the blocks the edit did not reach.
+    static Rendering render(const QString& text, const MarkdownIncrementalRender& before = {});
 
     struct Document {
         QString text;
@@ -139,4 +146,5 @@ private:
     QuietTask m_task;
     FileOpener m_opener{this};
     QString m_renderedSource;
+    MarkdownIncrementalRender m_rendering;
 };

@@ -17,6 +17,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "tools/markdown/ui/MarkdownWebBridge.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTimer>
 #include <QJsonDocument>
@@ -52,6 +53,148 @@ const QString reloadImagesScript = QStringLiteral(
     "document.querySelectorAll('img[src]').forEach(function (img) {"
     " if (img.naturalWidth === 0) { var src = img.getAttribute('src');"
     " img.removeAttribute('src'); img.setAttribute('src', src); } })");
+
+
+// The opening tag that `block` starts with (after any text): its name and the raw value of the
+// attribute `name` (none without it).
+struct OpeningTag {
+    QStringView tagName;
+    std::optional<QStringView> value;
+};
+std::optional<OpeningTag> openingTag(QStringView block, QStringView name)
+{
+    qsizetype i = block.indexOf(u'<');
+    if (i < 0)
+        return std::nullopt;
+    OpeningTag tag;
+    qsizetype j = i + 1;
+    while (j < block.size() && (block[j].isLetterOrNumber() || block[j] == u'-'))
+        ++j;
+    tag.tagName = block.sliced(i + 1, j - i - 1);
+    char16_t quote = 0;
+    for (i = j; i < block.size(); ++i) {
+        const char16_t c = block[i].unicode();
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            continue;
+        }
+        if (c == u'>')
+            return tag;
+        if (c == u'"' || c == u'\'') {
+            quote = c;
+            continue;
+        }
+        if (!tag.value && block[i - 1].isSpace() && block.sliced(i).startsWith(name) && i + name.size() + 1 < block.size()
+            && block[i + name.size()] == u'=' && block[i + name.size() + 1] == u'"') {
+            const qsizetype from = i + name.size() + 2;
+            const qsizetype to = block.indexOf(u'"', from);
+            if (to < 0)
+                return std::nullopt;
+            tag.value = block.sliced(from, to - from);
+            i = to;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<qint64> openingTagNumber(QStringView block, QStringView name)
+{
+    const std::optional<OpeningTag> tag = openingTag(block, name);
+    if (!tag || !tag->value || tag->value->isEmpty() || tag->value->size() > 15)
+        return std::nullopt;
+    qint64 value = 0;
+    for (QChar c : *tag->value) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
+// "TAG class" of the element `block` starts with, for the page's margins of a group not yet built.
+QString elementKind(QStringView block)
+{
+    const std::optional<OpeningTag> tag = openingTag(block, u"class");
+    if (!tag)
+        return QString();
+    QString kind = tag->tagName.toString().toUpper();
+    if (tag->value)
+        kind += u' ' + tag->value->toString();
+    return kind;
+}
+
+// Blocks per group; the page keeps its groups about this size.
+constexpr qsizetype groupBlocks = 48;
+// Bodies of more blocks than the page lays out whole (see preview.js) go in groups.
+constexpr qsizetype manyBlocks = 32 * groupBlocks;
+
+// The calls that hand the page `blocks` in groups. The first gives every group's first line,
+// end line, block count and the kinds of its first and last blocks (lines -1 where the group
+// does not tell them), with the texts of the first groups; the body is shown at once, and the
+// other texts follow, about `part` units a call.
+QStringList groupCalls(const MarkdownBodyBlocks& blocks, qint64 version, qint64 lineCount, qsizetype part,
+                       const std::atomic_bool& cancelled)
+{
+    QStringList calls;
+    QJsonArray ranges;
+    std::vector<QString> texts;
+    const QString& html = blocks.html();
+    for (qsizetype first = 0; first < blocks.count() && !cancelled; first += groupBlocks) {
+        const qsizetype last = std::min(blocks.count(), first + groupBlocks) - 1;
+        const QStringView start = blocks.block(first);
+        const QStringView end = blocks.block(last);
+        const qsizetype from = start.data() - html.constData();
+        const qsizetype to = end.data() + end.size() - html.constData();
+        texts.push_back(TextHelpers::repairedUTF16(html.mid(from, to - from)));
+        const std::optional<qint64> line = openingTagNumber(start, u"data-line");
+        const std::optional<qint64> endLine = openingTagNumber(end, u"data-end");
+        ranges.append(double(line && endLine ? *line : -1));
+        ranges.append(double(line && endLine ? *endLine : -1));
+        ranges.append(double(last + 1 - first));
+        ranges.append(elementKind(start));
+        ranges.append(elementKind(end));
+    }
+    const QString v = QString::number(version);
+    size_t next = 0;
+    const auto textsUpTo = [&](qsizetype units) {
+        QJsonArray some;
+        qsizetype taken = 0;
+        while (next < texts.size() && (some.isEmpty() || taken + texts[next].size() <= units)) {
+            taken += texts[next].size();
+            some.append(std::exchange(texts[next++], QString()));
+        }
+        return QString::fromUtf8(QJsonDocument(some).toJson(QJsonDocument::Compact));
+    };
+    // Enough for the view at the top; a view elsewhere waits for its groups a little longer.
+    calls << QStringLiteral("stageBody(%1, null, %2, %3)")
+                 .arg(v, textsUpTo(qsizetype(64) << 10), QString::fromUtf8(QJsonDocument(ranges).toJson(QJsonDocument::Compact)));
+    calls << QStringLiteral("updateStagedBody(%1, %2)").arg(QString::number(lineCount), v);
+    while (next < texts.size() && !cancelled)
+        calls << QStringLiteral("stageBody(%1, null, %2, null)").arg(v, textsUpTo(part));
+    return calls;
+}
+
+// stageBody() calls that hand the page `html` as one text in parts of about `part` units.
+QStringList bodyCalls(const QString& html, qint64 version, qsizetype part, const std::atomic_bool& cancelled)
+{
+    QStringList calls;
+    qsizetype at = 0;
+    while (at < html.size() && !cancelled) {
+        qsizetype end = std::min(html.size(), at + part);
+        // A surrogate pair stays in one part.
+        if (end < html.size() && html.at(end - 1).isHighSurrogate())
+            --end;
+        calls << QStringLiteral("stageBody(%1, %2)").arg(QString::number(version), jsString(html.mid(at, end - at)));
+        at = end;
+    }
+    return calls;
+}
+
+struct StagedBody {
+    std::shared_ptr<const MarkdownBodyBlocks> blocks;
+    QStringList calls;
+};
 
 } // namespace
 
@@ -153,14 +296,20 @@ void MarkdownPreviewView::loadPage()
     m_isLoaded = false;
     // A new load starts with an empty page; nothing sent to the old one still applies.
     m_patchTask.cancel();
-    m_blocksTask.cancel();
     m_layoutTask.cancel();
     m_pageHTML.reset();
     m_pageBlocks.reset();
+    m_readyCalls.clear();
+    m_outgoing.clear();
+    m_awaitingLayout = false;
     m_page->load(pageAddress());
+    // The body is made ready for the page while the page loads.
+    if (m_pendingBody)
+        prepareBody(m_pendingBody->first, m_pendingBody->second);
 }
 
-void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens)
+void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
+                                     const std::optional<MarkdownIncrementalRender::Change>& change)
 {
     const qint64 previousOpens = m_lastOpens;
     m_lastOpens = opens;
@@ -180,12 +329,13 @@ void MarkdownPreviewView::setContent(const QString& html, qint64 lineCount, cons
     m_lastLineCount = lineCount;
     if (!m_isLoaded) {
         m_pendingBody = std::make_pair(html, lineCount);
+        prepareBody(html, lineCount);
         return;
     }
     if (!bodyChanged)
         sendLineCount(lineCount);
     else if (m_incremental && opens == previousOpens && m_pageHTML)
-        sendChangedBlocks(html);
+        sendChangedBlocks(html, change);
     else
         sendBody(html, lineCount);
 }
@@ -196,10 +346,12 @@ void MarkdownPreviewView::onLoadFinished(bool ok)
     if (!ok || m_page->url() != pageAddress())
         return;
     m_isLoaded = true;
-    const std::pair<QString, qint64> body = m_pendingBody ? *m_pendingBody
-                                                          : std::make_pair(m_lastHTML.value_or(QString()), m_lastLineCount);
-    m_pendingBody.reset();
-    sendBody(body.first, body.second);
+    // The pending body has been in preparation since it came; without one the last goes again.
+    if (m_pendingBody)
+        m_pendingBody.reset();
+    else
+        prepareBody(m_lastHTML.value_or(QString()), m_lastLineCount);
+    sendReadyCalls();
     emit pageLoaded();
 }
 
@@ -215,58 +367,134 @@ void MarkdownPreviewView::evaluate(const QString& script, std::function<void(con
 
 void MarkdownPreviewView::sendBody(const QString& html, qint64 lineCount)
 {
+    prepareBody(html, lineCount);
+    sendReadyCalls();
+}
+
+void MarkdownPreviewView::prepareBody(const QString& html, qint64 lineCount)
+{
     m_patchTask.cancel();
     const qint64 version = ++m_bodyVersion;
     m_pageHTML = html;
     m_pageBlocks.reset();
-    // Encoding a large body and handing it to the page take the GUI thread long enough to be
-    // felt: it is encoded elsewhere and sent in parts, one per event-loop turn. A newer body or
-    // patch supersedes it (a patch onto a body the page never got is refused by the page and
-    // answered with the whole body).
-    constexpr qsizetype part = 1 << 19;
-    if (html.size() <= part) {
-        evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version)));
+    m_readyCalls.clear();
+    if (html.size() <= (qsizetype(64) << 10)) {
+        m_readyCalls << QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version));
         return;
     }
-    // The body's blocks are found beside it, so the first edit after it cuts only its own.
-    m_blocksTask.runNow<std::shared_ptr<const MarkdownBodyBlocks>>(
-        [html](const std::atomic_bool&) {
-            std::optional<MarkdownBodyBlocks> blocks = MarkdownBodyBlocks::split(html);
-            return blocks ? std::make_shared<const MarkdownBodyBlocks>(std::move(*blocks)) : nullptr;
-        },
-        [this, version](std::shared_ptr<const MarkdownBodyBlocks> blocks) {
-            if (m_bodyVersion == version && !m_pageBlocks)
-                m_pageBlocks = std::move(blocks);
-        });
-    m_patchTask.runNow<QStringList>(
+    // Encoding a large body and handing it to the page take the GUI thread long enough to be
+    // felt: it is encoded elsewhere and sent in parts. A body of many blocks goes in groups,
+    // each with its lines, so that the page can build the groups near the view first and stand
+    // in for the others until they come near. A newer body or patch supersedes it (a patch onto
+    // a body the page never got is refused by the page and answered with the whole body).
+    m_patchTask.runNow<StagedBody>(
         [html, lineCount, version](const std::atomic_bool& cancelled) {
-            QStringList calls;
-            qsizetype at = 0;
-            while (at < html.size() && !cancelled) {
-                qsizetype end = std::min(html.size(), at + part);
-                // A surrogate pair stays in one part.
-                if (end < html.size() && html.at(end - 1).isHighSurrogate())
-                    --end;
-                calls << QStringLiteral("stageBody(%1, %2)").arg(QString::number(version), jsString(html.mid(at, end - at)));
-                at = end;
+            constexpr qsizetype part = 1 << 19;
+            StagedBody staged;
+            std::optional<MarkdownBodyBlocks> blocks = MarkdownBodyBlocks::split(html);
+            if (blocks)
+                staged.blocks = std::make_shared<const MarkdownBodyBlocks>(std::move(*blocks));
+            if (staged.blocks && staged.blocks->count() > manyBlocks) {
+                staged.calls = groupCalls(*staged.blocks, version, lineCount, part, cancelled);
+                return staged;
             }
-            calls << QStringLiteral("updateStagedBody(%1, %2)").arg(QString::number(lineCount), QString::number(version));
-            return calls;
+            if (html.size() <= part) {
+                staged.calls << QStringLiteral("updateBody(%1, %2, %3)").arg(jsString(html), QString::number(lineCount), QString::number(version));
+                return staged;
+            }
+            staged.calls = bodyCalls(html, version, part, cancelled);
+            staged.calls << QStringLiteral("updateStagedBody(%1, %2)").arg(QString::number(lineCount), QString::number(version));
+            return staged;
         },
-        [this, version](QStringList calls) { sendParts(version, std::move(calls), 0); });
+        [this, version](StagedBody staged) {
+            if (m_bodyVersion != version)
+                return;
+            if (!m_pageBlocks)
+                m_pageBlocks = std::move(staged.blocks);
+            m_readyCalls = std::move(staged.calls);
+            sendReadyCalls();
+        });
 }
 
-void MarkdownPreviewView::sendParts(qint64 version, QStringList calls, qsizetype next)
+void MarkdownPreviewView::sendReadyCalls()
 {
-    if (m_bodyVersion != version || next >= calls.size())
+    if (!m_isLoaded || m_readyCalls.isEmpty())
         return;
-    evaluate(calls.at(next));
-    calls[next].clear();
+    // A whole body supersedes whatever still waited to go.
+    m_outgoing.clear();
+    m_awaitingLayout = false;
     QPointer<MarkdownPreviewView> self(this);
-    QTimer::singleShot(0, this, [self, version, calls = std::move(calls), next]() mutable {
-        if (self)
-            self->sendParts(version, std::move(calls), next + 1);
-    });
+    for (QString& call : m_readyCalls) {
+        const bool staged = call.startsWith(u"updateStagedBody(");
+        std::function<void(const QVariant&)> done;
+        if (staged) {
+            // A long body's first layout comes back as the call's answer.
+            done = [self](const QVariant& answer) {
+                if (!self)
+                    return;
+                if (answer.typeId() == QMetaType::QVariantMap)
+                    self->onMessage(answer);
+                self->resumeAfterLayout();
+            };
+        }
+        m_outgoing.push_back({std::move(call), std::move(done), staged});
+    }
+    m_readyCalls.clear();
+    sendQueued();
+}
+
+void MarkdownPreviewView::queue(QString call, std::function<void(const QVariant&)> done)
+{
+    m_outgoing.push_back({std::move(call), std::move(done), false});
+    sendQueued();
+}
+
+void MarkdownPreviewView::resumeAfterLayout()
+{
+    if (!m_awaitingLayout)
+        return;
+    m_awaitingLayout = false;
+    sendQueued();
+}
+
+void MarkdownPreviewView::sendQueued()
+{
+    if (m_sendScheduled || m_awaitingLayout)
+        return;
+    // As many calls as fit in a few milliseconds go in one turn; a large body's parts take a
+    // turn each.
+    QElapsedTimer turn;
+    turn.start();
+    while (!m_outgoing.empty() && turn.elapsed() < 8) {
+        Outgoing next = std::move(m_outgoing.front());
+        m_outgoing.pop_front();
+        evaluate(next.call, std::move(next.done));
+        // The rest of a body waits for the page's first layout of it (the call's answer), which
+        // would otherwise queue behind the rest on this thread.
+        if (next.thenAwaitLayout && !m_outgoing.empty()) {
+            m_awaitingLayout = true;
+            QPointer<MarkdownPreviewView> self(this);
+            QTimer::singleShot(1000, this, [self] {
+                if (self)
+                    self->resumeAfterLayout();
+            });
+            return;
+        }
+    }
+    if (!m_outgoing.empty()) {
+        m_sendScheduled = true;
+        QPointer<MarkdownPreviewView> self(this);
+        QTimer::singleShot(0, this, [self] {
+            if (!self)
+                return;
+            self->m_sendScheduled = false;
+            self->sendQueued();
+        });
+        return;
+    }
+    std::vector<std::function<void()>> after = std::exchange(m_afterSent, {});
+    for (const std::function<void()>& run : after)
+        run();
 }
 
 namespace {
@@ -275,7 +503,7 @@ struct BlocksUpdate {
     std::shared_ptr<const MarkdownBodyBlocks> blocks;
     std::optional<MarkdownBodyBlocks::Patch> patch;
     qsizetype oldCount = 0;
-    QString encoded; // the patch's HTML, or the whole body when there is no patch
+    QString encoded; // the patch's HTML
 };
 
 } // namespace
@@ -283,8 +511,21 @@ struct BlocksUpdate {
 // Cutting both bodies into blocks and encoding what goes to the page grow with the document, so
 // they run off the GUI thread; only the newest body is sent, and only onto the body it was
 // compared with (sendBody() and new loads cancel the work).
-void MarkdownPreviewView::sendChangedBlocks(const QString& html)
+void MarkdownPreviewView::sendChangedBlocks(const QString& html, const std::optional<MarkdownIncrementalRender::Change>& change)
 {
+    // The renderer's own account of what changed, onto the very body the page has (and not
+    // one still on its way), goes at once.
+    constexpr qsizetype smallPatch = qsizetype(256) << 10;
+    if (change && change->before.size() == m_pageHTML->size() && change->before.constData() == m_pageHTML->constData()
+        && change->patch.html.size() <= smallPatch && m_readyCalls.isEmpty() && !m_patchTask.isRunning()
+        && !m_patchTask.isPending()) {
+        const qint64 baseVersion = m_bodyVersion;
+        const qint64 version = ++m_bodyVersion;
+        m_pageHTML = html;
+        m_pageBlocks.reset();
+        sendPatch(baseVersion, version, change->beforeCount, change->patch, jsString(change->patch.html));
+        return;
+    }
     const QString base = *m_pageHTML;
     const std::shared_ptr<const MarkdownBodyBlocks> baseBlocks = m_pageBlocks;
     const qint64 baseVersion = m_bodyVersion;
@@ -302,35 +543,40 @@ void MarkdownPreviewView::sendChangedBlocks(const QString& html)
                 update.patch = MarkdownBodyBlocks::patch(*from, *update.blocks);
                 update.oldCount = from->count();
             }
-            update.encoded = jsString(update.patch ? update.patch->html : html);
+            if (update.patch)
+                update.encoded = jsString(update.patch->html);
             return update;
         },
         [this, html, baseVersion](BlocksUpdate update) {
+            if (!update.patch) {
+                sendBody(html, m_lastLineCount);
+                return;
+            }
             const qint64 version = ++m_bodyVersion;
             m_pageHTML = html;
             m_pageBlocks = update.blocks;
-            const QString lines = QString::number(m_lastLineCount);
-            if (!update.patch) {
-                evaluate(QStringLiteral("updateBody(%1, %2, %3)").arg(update.encoded, lines, QString::number(version)));
-                return;
-            }
-            const MarkdownBodyBlocks::Patch& patch = *update.patch;
-            const QString call = QStringLiteral("patchBody(%1, %2, %3, %4, %5, %6, ").arg(baseVersion).arg(version)
-                                     .arg(update.oldCount).arg(patch.start).arg(patch.removeCount).arg(patch.insertCount)
-                + update.encoded + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(lines);
-            QPointer<MarkdownPreviewView> self(this);
-            evaluate(call, [self, version](const QVariant& applied) {
-                // A page that did not hold what we compared with gets the whole body.
-                if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
-                    && self->m_isLoaded)
-                    self->sendBody(self->m_lastHTML.value_or(QString()), self->m_lastLineCount);
-            });
+            sendPatch(baseVersion, version, update.oldCount, *update.patch, update.encoded);
         });
+}
+
+void MarkdownPreviewView::sendPatch(qint64 baseVersion, qint64 version, qsizetype oldCount,
+                                    const MarkdownBodyBlocks::Patch& patch, const QString& encodedHTML)
+{
+    const QString call = QStringLiteral("patchBody(%1, %2, %3, %4, %5, %6, ").arg(baseVersion).arg(version)
+                             .arg(oldCount).arg(patch.start).arg(patch.removeCount).arg(patch.insertCount)
+        + encodedHTML + QStringLiteral(", %1, %2)").arg(patch.lineShift).arg(m_lastLineCount);
+    QPointer<MarkdownPreviewView> self(this);
+    queue(call, [self, version](const QVariant& applied) {
+        // A page that did not hold what we compared with gets the whole body.
+        if (self && !(applied.typeId() == QMetaType::Bool && applied.toBool()) && self->m_bodyVersion == version
+            && self->m_isLoaded)
+            self->sendBody(self->m_lastHTML.value_or(QString()), self->m_lastLineCount);
+    });
 }
 
 void MarkdownPreviewView::sendLineCount(qint64 lineCount)
 {
-    evaluate(QStringLiteral("setLineCount(%1)").arg(lineCount));
+    queue(QStringLiteral("setLineCount(%1)").arg(lineCount));
 }
 
 std::optional<double> MarkdownPreviewView::previewTopInWindow() const
@@ -455,14 +701,27 @@ void MarkdownPreviewView::runFind(const QString& query, bool forward, std::funct
         answer(false);
         return;
     }
+    // The page searches the body once it has all of it.
+    if (!m_outgoing.empty() || m_sendScheduled || m_awaitingLayout) {
+        QPointer<MarkdownPreviewView> self(this);
+        m_afterSent.push_back([self, query, forward, isCurrent, answer] {
+            if (self)
+                self->runFind(query, forward, isCurrent, answer);
+            else
+                answer(false);
+        });
+        return;
+    }
     // A changed query searches again from the start of the current match, so typing extends it.
     const bool restart = query != m_lastFindQuery;
     m_lastFindQuery = query;
     QPointer<MarkdownPreviewView> self(this);
     const QString findCall = QStringLiteral(
-        "(function (query, backwards, restart) { var s = window.getSelection();"
+        "(function (query, backwards, restart) { buildGroupsForSearch(query); var s = window.getSelection();"
         " if (restart && s && s.rangeCount > 0) s.collapseToStart();"
-        " return window.find(query, false, backwards, true, false, false, false); })(%1, %2, %3)")
+        " var found = window.find(query, false, backwards, true, false, false, false);"
+        " if (!found && buildPendingGroups() > 0) found = window.find(query, false, backwards, true, false, false, false);"
+        " return found; })(%1, %2, %3)")
         .arg(jsString(query), forward ? QStringLiteral("false") : QStringLiteral("true"),
              restart ? QStringLiteral("true") : QStringLiteral("false"));
     evaluate(QStringLiteral("holdOwnScroll()"), [self, findCall, isCurrent, answer](const QVariant&) {

@@ -2,6 +2,7 @@
 
 #include "kit/FileDrop.h"
 #include "kit/QuietTask.h"
+#include "tools/markdown/MarkdownIncrementalRender.h"
 #include "tools/markdown/MarkdownPreviewMessage.h"
 
 #include <QPointer>
@@ -11,11 +12,12 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
-class MarkdownBodyBlocks;
 class FindController;
 class MarkdownFolderAccess;
 class MarkdownLineMap;
@@ -44,7 +46,10 @@ public:
 
     // A new rendering (`html`, `lineCount`), the document's folder (empty without a file) and
     // the folder-access `opens` counter. Sends only what changed; a new `opens` resends the body.
-    void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens);
+    // `change`, the renderer's account of how `html` differs from the one before, spares working
+    // that out when the page holds that one.
+    void setContent(const QString& html, qint64 lineCount, const QUrl& folder, qint64 opens,
+                    const std::optional<MarkdownIncrementalRender::Change>& change = std::nullopt);
 
     // Whether a new body goes to the page as the top-level blocks that changed (the default) or
     // always whole. The blocks are found off the GUI thread; a page that cannot take a patch gets
@@ -84,10 +89,18 @@ private:
     void onMessage(const QVariant& body);
     void applyLayout(const MarkdownPreviewMessage::Layout& layout, bool scrolledSince);
     void sendBody(const QString& html, qint64 lineCount);
-    // Hands the page the prepared calls of a large body, one per event-loop turn.
-    void sendParts(qint64 version, QStringList calls, qsizetype next);
+    // Makes the calls that give the page a body (some of the work off the GUI thread); they go
+    // out once the page is loaded.
+    void prepareBody(const QString& html, qint64 lineCount);
+    void sendReadyCalls();
+    // Page calls that change the body go in order, a few per event-loop turn.
+    void queue(QString call, std::function<void(const QVariant&)> done = {});
+    void sendQueued();
+    void resumeAfterLayout();
     void sendLineCount(qint64 lineCount);
-    void sendChangedBlocks(const QString& html);
+    void sendChangedBlocks(const QString& html, const std::optional<MarkdownIncrementalRender::Change>& change);
+    void sendPatch(qint64 baseVersion, qint64 version, qsizetype oldCount, const MarkdownBodyBlocks::Patch& patch,
+                   const QString& encodedHTML);
     void applyToPreview(double line, double windowY, bool glide);
     void previewToTop();
     void reloadImages();
@@ -122,8 +135,18 @@ private:
     qint64 m_bodyVersion = 0;
     std::optional<QString> m_pageHTML;
     std::shared_ptr<const MarkdownBodyBlocks> m_pageBlocks;
+    QStringList m_readyCalls;
+    struct Outgoing {
+        QString call;
+        std::function<void(const QVariant&)> done;
+        bool thenAwaitLayout = false;
+    };
+    std::deque<Outgoing> m_outgoing;
+    bool m_sendScheduled = false;
+    bool m_awaitingLayout = false;
+    // Run once every queued call has gone (a search waits for the whole body).
+    std::vector<std::function<void()>> m_afterSent;
     QuietTask m_patchTask{0};
-    QuietTask m_blocksTask{0};
     // Large layout messages are decoded off the GUI thread; scroll messages are counted so that
     // a layout decoded late does not put back an older scroll position.
     QuietTask m_layoutTask{0};

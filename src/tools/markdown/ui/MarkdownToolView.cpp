@@ -333,7 +333,7 @@ void MarkdownToolView::pushContentToPreviewNow()
 {
     m_contentPushQueued = false;
     m_preview->setContent(m_model->renderedHTML(), m_model->renderedLineCount(), m_model->documentFolder(),
-                          m_model->folderAccess()->opens());
+                          m_model->folderAccess()->opens(), m_model->renderedChange());
 }
 
 void MarkdownToolView::updateCounts()

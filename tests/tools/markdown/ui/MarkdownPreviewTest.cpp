@@ -354,6 +354,51 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.preview->lineMap()->yForLine(2 * 5995), topOf(5995), 20000);
     }
 
+    // A long body's groups far from the view are held as text until needed: a search finds text
+    // in them (across markup and entities too), and an edit inside one lands where it belongs.
+    void heldGroupsAreSearchedAndPatched()
+    {
+        const auto document = [](const QString& changed) {
+            QString text;
+            for (int i = 0; i < 4000; ++i)
+                text += i == 3990 ? QStringLiteral("Paragraph with the *nee*dle & \"thread\".\n\n")
+                                  : i == 3995 ? changed : QStringLiteral("Paragraph %1.\n\n").arg(i);
+            return text;
+        };
+        const QString before = document(QStringLiteral("Paragraph 3995.\n\n"));
+        const QString after = document(QStringLiteral("Paragraph 3995,\nnow *two* lines.\n\n"));
+        const auto lines = [](const QString& text) { return qint64(MarkdownSourceLines(text).starts().size()); };
+        Harness h(renderMarkdownHTML(before), lines(before));
+        QVERIFY(h.ready());
+        const QString held = QStringLiteral("document.querySelectorAll('#content > .pending').length");
+        QVERIFY(h.js(held).toInt() > 0);
+
+        h.preview->setContent(renderMarkdownHTML(after), lines(after), {}, h.access.opens());
+        h.lineCount = lines(after);
+        QTRY_COMPARE_WITH_TIMEOUT(h.js(QStringLiteral("(document.querySelector('[data-line=\"7990\"]') || {}).textContent")).toString(),
+                                  QStringLiteral("Paragraph 3995,\nnow two lines."), 20000);
+        QVERIFY(h.ready());
+        QVERIFY(h.js(held).toInt() > 0);
+        QCOMPARE(h.js(QStringLiteral("document.querySelector('[data-line=\"7993\"]').textContent")).toString(),
+                 QStringLiteral("Paragraph 3996."));
+
+        h.find.setQuery(QStringLiteral("NEEDLE & \"thread"));
+        h.find.search(true);
+        QTRY_COMPARE_WITH_TIMEOUT(h.find.lastSearchMatched(), std::optional<bool>(true), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.editorLevels.size(), 1, 10000);
+        QVERIFY2(h.sync.current->line >= 7980 && h.sync.current->line < 7981, qPrintable(QString::number(h.sync.current->line)));
+        // Only the groups that may hold the text were built for the search.
+        QVERIFY(h.js(held).toInt() > 0);
+
+        // Built whole, the page holds exactly the converter's blocks.
+        const QString blocks = h.js(QStringLiteral(
+            "buildPendingGroups(); Array.from(document.querySelectorAll('#content > div > *')).map(function (e) {"
+            " return e.outerHTML; }).join('')")).toString();
+        QString expected = renderMarkdownHTML(after);
+        expected.remove(u'\n');
+        QCOMPARE(QString(blocks).remove(u'\n'), expected);
+    }
+
     void loneSurrogatesStillPreview()
     {
         QString html = QStringLiteral("<p data-line=\"0\" data-end=\"1\">a");
