@@ -72,9 +72,8 @@ Input jsonArrayOf(const QString& relativePath, int copies)
 void waitForPublication(CodecToolViewModel& model)
 {
     QCoreApplication::processEvents();
-    while (model.isTransformPending())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    spin(30);
+    waitUntil([&] { return !model.isTransformPending(); });
+    settle(30);
 }
 
 // What a child running the tool reports beside its Sample.
@@ -118,11 +117,9 @@ qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
     input->insertPlainText(pasted);
     report.insertMs = clock.nsecsElapsed() / 1e6;
     QCoreApplication::processEvents();
-    while (model.isTransformPending() || !model.output())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    waitUntil([&] { return !model.isTransformPending() && model.output(); });
     // Compared only once the result is in: the pane's text is tens of megabytes.
-    while (view.outputEditor()->text() != model.shownOutput())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    waitUntil([&] { return view.outputEditor()->text() == model.shownOutput(); });
     report.shownMs = clock.nsecsElapsed() / 1e6 - report.insertMs - quietMs;
     report.pasteStallMs = probe.stopMs();
     report.formatted = model.output() && model.output()->content == Codec::Content::json;
@@ -142,7 +139,7 @@ qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
         QTest::keyClick(input, Qt::Key_A);
         slowestKey = std::max(slowestKey, keys.nsecsElapsed() / 1e6);
         if (i < 3)
-            spin(60);
+            settle(60);
         else
             waitForPublication(model);
     }
@@ -156,7 +153,7 @@ qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
     for (int i = 0; i < 20; ++i) {
         QTest::keyClick(output, Qt::Key_PageDown);
         QTest::keyClick(output, Qt::Key_Right, Qt::ShiftModifier);
-        spin(30);
+        settle(30);
     }
     report.outputStallMs = probe.stopMs();
 
@@ -165,7 +162,7 @@ qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
     CodeTextView bare;
     bare.resize(600, 800);
     bare.show();
-    spin(50);
+    settle(50);
     clock.start();
     bare.setText(text);
     bare.repaint();
@@ -181,7 +178,7 @@ void screenshots(const QString& folder)
     CodecToolView view(&model);
     view.resize(1100, 640);
     view.show();
-    spin(300);
+    settle(300);
     waitForPublication(model);
     view.grab().save(QDir(folder).filePath(QStringLiteral("codec-sample.png")));
     QByteArray binary(300, Qt::Uninitialized);

@@ -75,22 +75,6 @@ QByteArray generate(int rows, quint32 seed)
     return out;
 }
 
-void waitFor(const std::function<bool()>& done, int timeoutMs = 120000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-void pause(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-}
-
 
 constexpr int kKeystrokeGapMs = 120;
 
@@ -149,14 +133,14 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
     QElapsedTimer t;
     t.start();
     model.open(QUrl::fromLocalFile(path));
-    waitFor([&] {
+    waitUntil([&] {
         return parsed && !model.isParsing() && model.rowCount().has_value()
             && view.table()->tableModel()->rowCount() == *model.rowCount();
     });
     view.table()->grid()->viewport()->repaint();
     report(QStringLiteral("open ms"), t.nsecsElapsed() / 1e6);
     // A few more turns: whatever the grid does after the last rows arrive counts too.
-    pause(200);
+    settle(200);
     report(QStringLiteral("open stall ms"), probe.stopMs());
     const qsizetype rows = model.rowCount().value_or(0);
     report(QStringLiteral("rows"), double(rows));
@@ -172,11 +156,11 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
         QTest::keyClick(field, query[i].toLatin1());
         sinceLastKey.start();
         if (i + 1 < query.size())
-            pause(kKeystrokeGapMs);
+            settle(kKeystrokeGapMs);
     }
     // The filtered table is on screen once the rows for the last keystroke are in the grid and
     // it has painted them.
-    waitFor([&] { return model.shownRevision() == model.revision() && !model.isRefining(); });
+    waitUntil([&] { return model.shownRevision() == model.revision() && !model.isRefining(); });
     view.table()->grid()->viewport()->repaint();
     report(QStringLiteral("last key to table ms"), sinceLastKey.nsecsElapsed() / 1e6);
     report(QStringLiteral("typing stall ms"), probe.stopMs());
@@ -184,7 +168,7 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
 
     CSVGridView* grid = view.table()->grid();
     model.setSearchQuery(QString());
-    waitFor([&] { return model.shownRevision() == model.revision() && !model.isRefining(); });
+    waitUntil([&] { return model.shownRevision() == model.revision() && !model.isRefining(); });
     scrollSteps(grid);
 
     // A tenth of the rows selected in the grid as a user would (a click and a shift-click), and
@@ -192,12 +176,12 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
     const int first = int(rows / 5), count = int(rows / 10);
     grid->selectionModel()->select(QItemSelection(grid->model()->index(first, 0), grid->model()->index(first + count - 1, 0)),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    waitFor([&] { return model.selection().size() == count; });
+    waitUntil([&] { return model.selection().size() == count; });
     // A copy this size is built off the GUI thread: the time is until it lands on the clipboard.
     QApplication::clipboard()->clear();
     t.restart();
     model.copySelection(false);
-    waitFor([&] { return !model.isCopying() && !QApplication::clipboard()->text().isEmpty(); });
+    waitUntil([&] { return !model.isCopying() && !QApplication::clipboard()->text().isEmpty(); });
     report(QStringLiteral("copy ms"), t.nsecsElapsed() / 1e6);
     report(QStringLiteral("copied rows"), double(model.selection().size()));
     report(QStringLiteral("copied chars"), double(QApplication::clipboard()->text().size()));
@@ -238,7 +222,7 @@ int childPeer(const QString& path, const QString& query)
     table.setModel(&proxy);
     table.viewport()->repaint();
     report(QStringLiteral("open ms"), t.nsecsElapsed() / 1e6);
-    pause(200);
+    settle(200);
     report(QStringLiteral("open stall ms"), probe.stopMs());
     report(QStringLiteral("rows"), double(items.rowCount()));
 
@@ -252,7 +236,7 @@ int childPeer(const QString& path, const QString& query)
         proxy.setFilterFixedString(typed);
         table.viewport()->repaint();
         lastKeyToTable = sinceKey.nsecsElapsed() / 1e6;
-        pause(kKeystrokeGapMs);
+        settle(kKeystrokeGapMs);
     }
     report(QStringLiteral("last key to table ms"), lastKeyToTable);
     report(QStringLiteral("typing stall ms"), probe.stopMs());

@@ -71,7 +71,7 @@ Figures runOurs(const QString& doc, int keys = 20)
     JSONToolView view(&model);
     view.resize(1200, 800);
     view.show();
-    spin(400);
+    settle(400);
     StallProbe probe;
     Figures f;
 
@@ -83,9 +83,8 @@ Figures runOurs(const QString& doc, int keys = 20)
     clock.start();
     input->insertPlainText(doc); // as a paste
     const qint64 pasted = clock.elapsed();
-    while (view.outputEditor()->length() != formattedSize)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    spin(50);
+    waitUntil([&] { return view.outputEditor()->length() == formattedSize; });
+    settle(50);
     f.showAfterQuiet = clock.elapsed() - pasted - JSONToolViewModel::formatQuietMs;
     f.pasteStall = probe.stopMs();
 
@@ -95,7 +94,7 @@ Figures runOurs(const QString& doc, int keys = 20)
     probe.start();
     for (int i = 0; i < keys; ++i) {
         QTest::keyClick(input, Qt::Key_Space);
-        spin(i < keys / 2 ? 60 : 400);
+        settle(i < keys / 2 ? 60 : 400);
     }
     f.typingStall = probe.stopMs();
 
@@ -105,7 +104,7 @@ Figures runOurs(const QString& doc, int keys = 20)
     for (int i = 0; i < 20; ++i) {
         QTest::keyClick(output, Qt::Key_PageDown);
         QTest::keyClick(output, Qt::Key_Right, Qt::ShiftModifier);
-        spin(30);
+        settle(30);
     }
     f.outputKeysStall = probe.stopMs();
     return f;
@@ -117,20 +116,20 @@ Figures runBaseline(const QString& doc)
     QPlainTextEdit edit;
     edit.resize(600, 800);
     edit.show();
-    spin(100);
+    settle(100);
     StallProbe probe;
     Figures f;
     probe.start();
     QElapsedTimer clock;
     clock.start();
     edit.setPlainText(formatted);
-    spin(50);
+    settle(50);
     f.showAfterQuiet = clock.elapsed();
     f.pasteStall = probe.stopMs();
     probe.start();
     for (int i = 0; i < 10; ++i) {
         QTest::keyClick(&edit, Qt::Key_PageDown);
-        spin(30);
+        settle(30);
     }
     f.outputKeysStall = probe.stopMs();
     return f;
@@ -142,12 +141,6 @@ QString prettyDocument(qsizetype units)
     return JSONFormatter::format(minifiedDocument(units * 100 / 176), JSONFormatter::Indent::spaces(2),
                                  JSONFormatter::SortMode::none)
         .text;
-}
-
-void waitFor(const std::function<bool()>& done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 struct OpenFigures {
@@ -174,30 +167,30 @@ OpenFigures runOpen(const QString& doc)
     JSONToolView view(&model);
     view.resize(1200, 800);
     view.show();
-    spin(400);
+    settle(400);
     StallProbe probe;
     probe.start();
     QElapsedTimer clock;
     clock.start();
     model.open(QUrl::fromLocalFile(path));
-    waitFor([&] { return view.inputEditor()->length() == doc.size(); });
+    waitUntil([&] { return view.inputEditor()->length() == doc.size(); });
     view.inputEditor()->textView()->viewport()->repaint();
     f.inputShown = clock.elapsed();
-    waitFor([&] { return view.outputEditor()->length() == expected.formatted.size(); });
+    waitUntil([&] { return view.outputEditor()->length() == expected.formatted.size(); });
     view.outputEditor()->textView()->viewport()->repaint();
     f.outputShown = clock.elapsed();
-    spin(300);
+    settle(300);
     f.openStall = probe.stopMs();
 
     auto switchTo = [&](int segment, const QString& shown, double& time, double& stall) {
-        spin(300);
+        settle(300);
         probe.start();
         clock.restart();
         view.outputModePicker()->segments().at(segment)->click();
-        waitFor([&] { return view.outputEditor()->length() == shown.size(); });
+        waitUntil([&] { return view.outputEditor()->length() == shown.size(); });
         view.outputEditor()->textView()->viewport()->repaint();
         time = clock.elapsed();
-        spin(300);
+        settle(300);
         stall = probe.stopMs();
     };
     switchTo(1, expected.minified, f.minifyShown, f.minifyStall);
@@ -233,28 +226,28 @@ std::pair<double, double> openMemory(qsizetype units, const QString& path, First
     JSONToolView view(&model);
     view.resize(1200, 800);
     view.show();
-    spin(400);
+    settle(400);
     const double startMB = bench::resetPeakMemory();
     QElapsedTimer clock;
     clock.start();
     model.open(QUrl::fromLocalFile(path));
     // The model's own state only: asking an editor for its text would copy it.
-    waitFor([&] { return model.inputMetrics().bytes >= units && !model.isFormatPending() && !model.isShownOutputEmpty(); });
+    waitUntil([&] { return model.inputMetrics().bytes >= units && !model.isFormatPending() && !model.isShownOutputEmpty(); });
     if (formattedMs)
         *formattedMs = double(clock.nsecsElapsed()) / 1e6;
     // The editors take their buffers and the spare copies are made on later turns.
-    spin(2000);
+    settle(2000);
     const std::pair<double, double> figures{bench::residentMB() - startMB, bench::peakResidentMB() - startMB};
     if (key) {
         CodeTextView* input = view.inputEditor()->textView();
         input->setFocus();
         input->setSelection(units / 2, units / 2);
-        spin(100);
+        settle(100);
         QElapsedTimer clock;
         clock.start();
         QTest::keyClick(input, Qt::Key_Space);
         key->ms = double(clock.nsecsElapsed()) / 1e6;
-        spin(100);
+        settle(100);
         key->holdsMB = bench::residentMB() - startMB;
     }
     return figures;
@@ -270,7 +263,7 @@ static void profile()
         bare.resize(600, 800);
         bare.show();
         bare.setText(JSONToolViewModel::sampleDocument());
-        spin(50);
+        settle(50);
         bare.selectAll();
         QElapsedTimer t;
         t.start();
@@ -285,7 +278,7 @@ static void profile()
         in.resize(600, 800);
         in.show();
         in.setText(JSONToolViewModel::sampleDocument());
-        spin(50);
+        settle(50);
         in.textView()->selectAll();
         t.restart();
         in.textView()->insertPlainText(doc);
@@ -299,7 +292,7 @@ static void profile()
         JSONToolView view(&model);
         view.resize(1200, 800);
         view.show();
-        spin(300);
+        settle(300);
         QElapsedTimer t;
         qint64 applied = 0;
         QObject::connect(&model, &JSONToolViewModel::validationChanged, [&] { t.restart(); });
@@ -310,8 +303,7 @@ static void profile()
         t.start();
         input->insertPlainText(doc);
         std::printf("profile: tool paste %lld ms\n", t.elapsed());
-        while (view.outputEditor()->length() < doc.size())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        waitUntil([&] { return view.outputEditor()->length() >= doc.size(); });
         std::printf("profile: tool apply format result %lld ms\n", applied);
         t.restart();
         view.outputEditor()->textView()->viewport()->repaint();
@@ -323,7 +315,7 @@ static void profile()
             QTest::keyClick(input, Qt::Key_Space);
             const qint64 key = kt.elapsed();
             applied = -1;
-            spin(k < 6 ? 60 : 400);
+            settle(k < 6 ? 60 : 400);
             std::printf("profile: tool keystroke %lld ms, format applied %lld ms\n", key, applied);
         }
     }
@@ -347,7 +339,7 @@ static void profile()
     CodeEditor out(o);
     out.resize(600, 800);
     out.show();
-    spin(50);
+    settle(50);
     t.start();
     out.setText(formatted);
     std::printf("profile: output setText 20M-ish %lld ms\n", t.restart());
@@ -368,27 +360,27 @@ static void profile()
     model.setText(copy);
     std::printf("profile: model setText %lld ms\n", t.restart());
     in.textView()->setFocus();
-    spin(50);
+    settle(50);
     for (int k = 0; k < 3; ++k) {
         t.restart();
         QTest::keyClick(in.textView(), Qt::Key_Space);
         std::printf("profile: input keystroke %lld ms\n", t.restart());
-        spin(50);
+        settle(50);
     }
     out.textView()->setFocus();
-    spin(50);
+    settle(50);
     for (int k = 0; k < 3; ++k) {
         f2[formatted.size() / 3 + k] = u'8';
         t.restart();
         out.setText(f2);
         std::printf("profile: output one change %lld ms\n", t.restart());
-        spin(50);
+        settle(50);
     }
     CodeTextView bare;
     bare.resize(600, 800);
     bare.show();
     bare.setText(doc);
-    spin(20);
+    settle(20);
     bare.setFocus();
     bare.setSelection(0, 0);
     t.restart();
@@ -407,7 +399,7 @@ static void profile()
     bare2.resize(600, 800);
     bare2.show();
     bare2.setText(formatted);
-    spin(20);
+    settle(20);
     t.restart();
     bare2.replaceRange({formatted.size() / 2, 1}, QStringLiteral("9"));
     std::printf("profile: bare replaceRange in formatted %lld ms\n", t.restart());

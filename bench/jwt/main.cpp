@@ -13,6 +13,7 @@
 #include "support/Corpus.h"
 #include "support/Machine.h"
 #include "support/Series.h"
+#include "support/StallProbe.h"
 #include "support/Targets.h"
 
 #include <QApplication>
@@ -255,30 +256,21 @@ qint64 runTool(const QString& big, ToolRun& report)
     JWTToolView view(&model);
     view.resize(1200, 800);
     view.show();
-    while (model.isRunPending())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    waitUntil([&] { return !model.isRunPending(); });
     model.setKey(QString::fromLatin1(secret));
-    while (model.isRunPending())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    waitUntil([&] { return !model.isRunPending(); });
     bool published = false;
     QObject::connect(&model, &JWTToolViewModel::resultsChanged, &view, [&] { published = true; });
+    StallProbe probe;
     QElapsedTimer total;
-    QElapsedTimer step;
+    probe.start();
     total.start();
-    step.start();
     view.tokenEditor()->selectAll();
     view.tokenEditor()->insertPlainText(big);
-    qint64 longest = step.nsecsElapsed();
-    while (!published) {
-        step.restart();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        longest = std::max(longest, step.nsecsElapsed());
-    }
-    step.restart();
-    QCoreApplication::processEvents();
-    longest = std::max(longest, step.nsecsElapsed());
+    waitUntil([&] { return published; });
     report.shownMs = total.nsecsElapsed() / 1e6 - JWTToolViewModel::defaultQuietMs;
-    report.longestMs = longest / 1e6;
+    settle(5);
+    report.longestMs = probe.stopMs();
     report.verified = model.verification() && model.verification()->kind == JWTVerifier::Outcome::Kind::verified;
     return report.verified ? big.size() : -1;
 }

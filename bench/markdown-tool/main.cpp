@@ -154,14 +154,14 @@ double wallMs()
 double waitForDrawn(const std::function<void(const std::function<void(const QVariant&)>&)>& ask, int timeoutMs = 30000)
 {
     auto drawnAt = std::make_shared<double>(0);
-    (void)QTest::qWaitFor(
+    (void)waitUntil(
         [&] {
             auto answered = std::make_shared<bool>(false);
             ask([drawnAt, answered](const QVariant& v) {
                 *drawnAt = std::max(*drawnAt, v.toDouble());
                 *answered = true;
             });
-            (void)QTest::qWaitFor([&] { return *answered; }, 5000);
+            (void)waitUntil([&] { return *answered; }, 5000);
             return *drawnAt > 0;
         },
         timeoutMs);
@@ -194,7 +194,7 @@ struct Tool {
         layout->addWidget(view);
         window.resize(1200, 800);
         window.show();
-        (void)QTest::qWaitFor([&] { return view->preview()->isLoaded(); }, 30000);
+        (void)waitUntil([&] { return view->preview()->isLoaded(); }, 30000);
     }
 };
 
@@ -210,13 +210,13 @@ int childTypingOurs(const QString& text)
     MarkdownToolView* view = tool.view;
     model.setMarkdownText(text);
     QSignalSpy layouts(view->preview(), &MarkdownPreviewView::layoutReceived);
-    (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
+    (void)waitUntil([&] { return !model.isBusy(); }, 60000);
     layouts.wait(30000);
-    QTest::qWait(500);
+    settle(500);
     MarkdownTextEditor* editor = view->editor();
     editor->setFocus();
     caretToMiddle(editor);
-    QTest::qWait(200);
+    settle(200);
     reportStats(QStringLiteral("keystroke"), stats(typeKeys(editor, kKeys)));
 
     // The frame that shows a change starts at the first animation frame after it; it has been
@@ -226,10 +226,10 @@ int childTypingOurs(const QString& text)
     auto previewLatency = [&](QList<double>& drawn, QList<double>& mapped, QList<double>& published) {
         view->preview()->evaluate(drawnProbe());
         for (int round = 0; round < kEditRounds; ++round) {
-            (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
-            QTest::qWait(400);
+            (void)waitUntil([&] { return !model.isBusy(); }, 60000);
+            settle(400);
             view->preview()->evaluate(QStringLiteral("window.benchDrawn = 0"));
-            QTest::qWait(50);
+            settle(50);
             layouts.clear();
             QElapsedTimer clock;
             double publishedAt = -1;
@@ -240,7 +240,7 @@ int childTypingOurs(const QString& text)
             StallProbe probe;
             QTest::keyClick(editor, 'x');
             probe.start();
-            (void)QTest::qWaitFor([&] { return !layouts.isEmpty() && !model.isBusy(); }, 30000);
+            (void)waitUntil([&] { return !layouts.isEmpty() && !model.isBusy(); }, 30000);
             stalls << probe.stopMs();
             mapped << clock.nsecsElapsed() / 1e6 - MarkdownToolViewModel::quietTimeMs;
             published << publishedAt - MarkdownToolViewModel::quietTimeMs;
@@ -299,7 +299,7 @@ struct BarePreview {
         bool loaded = false;
         QMetaObject::Connection c = QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
         view.load(QUrl::fromLocalFile(path));
-        (void)QTest::qWaitFor([&] { return loaded; }, 60000);
+        (void)waitUntil([&] { return loaded; }, 60000);
         QObject::disconnect(c);
         // The loaded page is drawn by the start of the second frame after its load.
         view.page()->runJavaScript(QStringLiteral(
@@ -323,7 +323,7 @@ void peerEdits(PlainTextBaselineEditor& edit, BarePreview& preview, int rounds =
 {
     QList<double> drawn, stalls, renders;
     for (int round = 0; round < rounds; ++round) {
-        QTest::qWait(200);
+        settle(200);
         StallProbe probe;
         probe.start();
         const double keyAt = wallMs();
@@ -353,7 +353,7 @@ int childTypingPeer(const QString& text)
         edit.resize(600, 800);
         edit.show();
         edit.setPlainText(text);
-        QTest::qWait(200);
+        settle(200);
         edit.setFocus();
         caretToMiddle(&edit);
         reportStats(QStringLiteral("bare QPlainTextEdit keystroke"), stats(typeKeys(&edit, kKeys)));
@@ -364,7 +364,7 @@ int childTypingPeer(const QString& text)
     edit.setPlainText(text);
     BarePreview preview;
     preview.show(text);
-    QTest::qWait(200);
+    settle(200);
     edit.setFocus();
     caretToMiddle(&edit);
     reportStats(QStringLiteral("keystroke"), stats(typeKeys(&edit, kKeys)));
@@ -430,10 +430,10 @@ Stats editReachesPage(MarkdownToolView* view, MarkdownToolViewModel& model, Mark
     view->preview()->evaluate(drawnProbe());
     QList<double> drawn;
     for (int round = 0; round < rounds; ++round) {
-        (void)QTest::qWaitFor([&] { return !model.isBusy(); }, 60000);
-        QTest::qWait(400);
+        (void)waitUntil([&] { return !model.isBusy(); }, 60000);
+        settle(400);
         view->preview()->evaluate(QStringLiteral("window.benchDrawn = 0"));
-        QTest::qWait(50);
+        settle(50);
         const double keyAt = wallMs();
         double drawnAt = 0;
         {
@@ -456,7 +456,7 @@ int childOpenOurs(const QString& path)
     Tool tool;
     MarkdownToolViewModel& model = tool.model;
     MarkdownToolView* view = tool.view;
-    QTest::qWait(500);
+    settle(500);
     MarkdownTextEditor* editor = view->editor();
     QElapsedTimer clock;
     double shown = -1, drawn = -1;
@@ -479,7 +479,7 @@ int childOpenOurs(const QString& path)
         StallWatch watch;
         clock.start();
         model.open(QUrl::fromLocalFile(path));
-        (void)QTest::qWaitFor([&] { return shown >= 0 && drawn >= 0; }, 120000);
+        (void)waitUntil([&] { return shown >= 0 && drawn >= 0; }, 120000);
         report(QStringLiteral("open stall ms"), watch.longest);
     }
     QObject::disconnect(c1);
@@ -490,7 +490,7 @@ int childOpenOurs(const QString& path)
     const qsizetype middle = text.size() / 2;
     editor->setSelection(middle, middle);
     editor->revealRange({middle, 0}, false);
-    QTest::qWait(300);
+    settle(300);
     reportStats(QStringLiteral("keystroke"), stats(typeKeys(editor, 40)));
     double editStall = 0;
     const Stats edits = editReachesPage(view, model, editor, kEditRounds, &editStall);
@@ -509,7 +509,7 @@ int childOpenPeer(const QString& path, qsizetype cap)
     edit.resize(600, 800);
     edit.show();
     BarePreview preview;
-    QTest::qWait(500);
+    settle(500);
     StallProbe probe;
     probe.start();
     const double startAt = wallMs();
@@ -528,7 +528,7 @@ int childOpenPeer(const QString& path, qsizetype cap)
     cursor.setPosition(int(text.size() / 2));
     edit.setTextCursor(cursor);
     edit.ensureCursorVisible();
-    QTest::qWait(100);
+    settle(100);
     reportStats(QStringLiteral("keystroke"), stats(typeKeys(&edit, 5)));
     // One edit: on a large document each takes the peer seconds.
     peerEdits(edit, preview, 1);

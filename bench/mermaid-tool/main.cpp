@@ -34,6 +34,7 @@
 #include "support/Machine.h"
 #include "support/SelfRun.h"
 #include "support/Series.h"
+#include "support/StallProbe.h"
 #include "support/Targets.h"
 
 #include <algorithm>
@@ -71,19 +72,6 @@ double median(const QList<double>& values)
     return quantile(values, 0.5);
 }
 
-// Waits in the event loop, asleep between events as the program's own loop is: a loop that
-// spins would take a core from the page's processes on a busy machine. A coarse timer wakes it
-// for the deadline.
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 120000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QTimer wake;
-    wake.start(20);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return done();
-}
-
 // Rows of eight nodes, each linked to the node below it and some to their right-hand neighbour.
 QString flowchart(int nodes, const QString& tag = QString())
 {
@@ -118,7 +106,7 @@ double freshPageRender(const QString& source)
         if (!std::holds_alternative<MermaidPageProtocol::EngineReady>(o))
             rendered = true;
     });
-    waitFor([&] { return rendered; });
+    waitUntil([&] { return rendered; });
     return double(clock.nsecsElapsed()) / 1e6;
 }
 
@@ -136,7 +124,7 @@ QVariant evaluate(QWebEnginePage* page, const QString& script)
 {
     std::optional<QVariant> result;
     page->runJavaScript(script, [&result](const QVariant& v) { result = v; });
-    waitFor([&] { return result.has_value(); }, 30000);
+    waitUntil([&] { return result.has_value(); }, 30000);
     return result.value_or(QVariant());
 }
 
@@ -167,7 +155,7 @@ public:
         QObject::connect(&m_view, &QWebEngineView::loadFinished, [&loaded](bool) { loaded = true; });
         QObject::connect(&m_view, &QWebEngineView::titleChanged, [this](const QString& title) { m_title = title; });
         m_view.setHtml(html, QUrl(QStringLiteral("qrc:/mermaid/")));
-        waitFor([&] { return loaded; });
+        waitUntil([&] { return loaded; });
         evaluate(m_view.page(), libraryClockScript);
     }
 
@@ -182,7 +170,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         m_view.page()->runJavaScript(QStringLiteral("bareRender(%1[0])").arg(arg));
-        waitFor([&] { return m_title == done || m_title == failed; });
+        waitUntil([&] { return m_title == done || m_title == failed; });
         return double(clock.nsecsElapsed()) / 1e6;
     }
 
@@ -236,7 +224,7 @@ void reportFirstDiagramPhases(QWebEnginePage* page, double startEpochMs)
                             json = v.toString();
                             done = true;
                         });
-    waitFor([&] { return done; }, 10000);
+    waitUntil([&] { return done; }, 10000);
     const QJsonObject o = QJsonDocument::fromJson(json.toUtf8()).object();
     const double origin = o.value(QStringLiteral("origin")).toDouble() - startEpochMs;
     bench::report(QStringLiteral("phase 0 page started"), origin);
@@ -279,7 +267,7 @@ int childOurs(TimingApplication& app)
     MermaidToolView view(&model);
     view.resize(1200, 800);
     view.show();
-    waitFor([&] { return model.engineReady() && model.renderedBytes() > 0; });
+    waitUntil([&] { return model.engineReady() && model.renderedBytes() > 0; });
     report(QStringLiteral("first diagram ms"), double(clock.nsecsElapsed()) / 1e6);
     reportFirstDiagramPhases(view.preview()->page(), startEpochMs);
     if (args.contains(QStringLiteral("--first"))) {
@@ -321,7 +309,7 @@ int childOurs(TimingApplication& app)
                 const auto renderInTool = [&] {
                     outcomeSeen = false;
                     model.setSource(source);
-                    waitFor([&] { return outcomeSeen && model.renderSource() == source; });
+                    waitUntil([&] { return outcomeSeen && model.renderSource() == source; });
                     return outcomeAt - quietEnd;
                 };
                 // Each goes first in about half the renders (the process id picks), so that neither
@@ -384,9 +372,9 @@ int childOurs(TimingApplication& app)
             model.setSource(text);
             longest = std::max(longest, double(tick.nsecsElapsed() - before) / 1e6);
             // Keystrokes 40 to 250 ms apart, so some land inside the quiet time and some after.
-            QTest::qWait(k % 3 == 0 ? 250 : 40);
+            settle(k % 3 == 0 ? 250 : 40);
         }
-        QTest::qWait(1500);
+        settle(1500);
         ticker.stop();
         app.recording = false;
         report(QStringLiteral("typing stall ms"), longest);
@@ -398,7 +386,7 @@ int childOurs(TimingApplication& app)
         model.setQuietTime(0);
         outcomeSeen = false;
         model.setSource(flowchart(200, QStringLiteral(" x")));
-        waitFor([&] { return outcomeSeen; });
+        waitUntil([&] { return outcomeSeen; });
         QList<double> svgTimes, pngTimes;
         // The answers arrive on the GUI thread: the PNG one is a megabyte of text.
         app.recording = true;
@@ -412,7 +400,7 @@ int childOurs(TimingApplication& app)
                 done = true;
                 svgBytes = f.data ? f.data->toUtf8().size() : -1;
             });
-            waitFor([&] { return done; });
+            waitUntil([&] { return done; });
             svgTimes << double(c.nsecsElapsed()) / 1e6;
             done = false;
             c.restart();
@@ -422,7 +410,7 @@ int childOurs(TimingApplication& app)
                 if (!f.failure.isEmpty())
                     std::fprintf(stderr, "PNG failed: %s\n", qPrintable(f.failure));
             });
-            waitFor([&] { return done; });
+            waitUntil([&] { return done; });
             pngTimes << double(c.nsecsElapsed()) / 1e6;
         }
         app.recording = false;

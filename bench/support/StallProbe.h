@@ -1,11 +1,13 @@
 #pragma once
 // What the benchmarks of the running tools watch the GUI thread with.
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 // Longest gap between ticks of a 1 ms timer while it runs.
 class StallProbe : public QObject {
@@ -41,11 +43,22 @@ private:
     qint64 m_max = 0;
 };
 
-// Runs the event loop for `ms` milliseconds.
-inline void spin(int ms)
+// Runs the event loop until `done` answers true or `timeoutMs` pass, and answers done(). The
+// thread sleeps between events as the program's own loop does, and a 1 ms timer wakes it to ask:
+// polling processEvents would keep a core busy and, on one core, take it from the work timed.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 600000)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(1);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return done();
+}
+
+// Runs the event loop for `ms` milliseconds.
+inline void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
 }
