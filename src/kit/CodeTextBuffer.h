@@ -2,15 +2,17 @@
 
 #include "kit/CodeTextSnapshot.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
 #include <vector>
 
-// The text of a code view: UTF-16 units in blocks of whole lines, with the line starts and each
-// line's column count kept per block, so an edit touches the blocks it hits and never rescans
-// the document. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
+// The text of a code view: units in blocks of whole lines, with the line starts and each line's
+// column count kept per block, so an edit touches the blocks it hits and never rescans the
+// document. A block whose text is all Latin-1 keeps one byte a unit, and turns to UTF-16 only
+// when an edit brings it a character beyond Latin-1: a large plain text is held at half size. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
 // It holds no layout: rows and wrap widths belong to each view's `CodeTextLayout`, which uses the
 // column counts to estimate the rows of lines it has not laid out.
 //
@@ -51,6 +53,9 @@ public:
     // so replacing everything (a paste over a select-all) needs no copy of it later.
     qsizetype replace(qsizetype position, qsizetype length, const QString& text);
 
+    // Whether any block keeps its text as Latin-1.
+    bool hasLatin1Blocks() const;
+
     // Lines, 0-based; a text of n line feeds has n + 1 lines (the empty text has one).
     qsizetype lineCount() const { return m_lineCount; }
     qsizetype lineAt(qsizetype position) const;
@@ -79,7 +84,11 @@ private:
     };
     // A block of short lines stays under 64 Ki units, so its line starts and columns take 16 bits.
     struct Block {
-        QString text;                        // whole lines; every block but the last ends with LF
+        // Whole lines; every block but the last ends with LF. In `narrow` (Latin-1) when
+        // `isNarrow`, else in `text`.
+        QString text;
+        QByteArray narrow;
+        bool isNarrow = false;
         std::vector<uint16_t> starts;        // line starts within `text`, starts[0] == 0
         // Per line; left empty when each line's columns equal its length (plain ASCII without
         // tabs, the common case) and for a long line, whose columns are `widest`.
@@ -87,6 +96,12 @@ private:
         int32_t widest = 0;                  // the most columns of a line in the block
         std::vector<Checkpoint> checkpoints; // only for a block holding one long line
         bool borrowed = false;               // `text` reads `m_borrowed` in place
+
+        qsizetype size() const { return isNarrow ? narrow.size() : text.size(); }
+        char16_t unit(qsizetype i) const
+        {
+            return isNarrow ? char16_t(static_cast<unsigned char>(narrow[i])) : text[i].unicode();
+        }
     };
 
     CodeTextBuffer(QStringView text, const QString* source);
@@ -98,6 +113,13 @@ private:
     static void measureBlock(Block& block);
     static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
+    static qint64 measure(const Block& block, qsizetype from, qsizetype length, qint64 startColumn,
+                          bool* sawTab = nullptr);
+    static qsizetype safeCutIn(const Block& block, qsizetype size, qsizetype offset);
+    // Copies units [from, from + length) of `block` to `to`, widening Latin-1.
+    static void readUnits(const Block& block, qsizetype from, qsizetype length, QChar* to);
+    static void appendUnits(QString& out, const Block& block, qsizetype from, qsizetype length);
+    static void widen(Block& block, qsizetype spare);
     static void buildCheckpoints(Block& block);
     void editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted);
     void forgetBorrowed(const Block& block);

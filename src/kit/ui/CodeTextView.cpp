@@ -77,7 +77,8 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     syncScrollBars();
     viewport()->update();
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
-    emit edited(TextEdit{0, oldLength, m_buffer.text()});
+    if (m_reportsNewText)
+        emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
 }
