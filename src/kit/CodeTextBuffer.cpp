@@ -135,7 +135,12 @@ CodeTextBuffer::CodeTextBuffer(QStringView text) : CodeTextBuffer(text, nullptr)
 
 CodeTextBuffer::CodeTextBuffer(const QString& text) : CodeTextBuffer(QStringView(text), &text) {}
 
-CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
+CodeTextBuffer CodeTextBuffer::narrowedLater(const QString& text)
+{
+    return CodeTextBuffer(QStringView(text), &text, true);
+}
+
+CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source, bool narrowLater)
 {
     const QString normal = text.contains(QLatin1Char('\r')) ? TextHelpers::normalizedLineBreaks(text) : QString();
     const QStringView all = normal.isNull() ? text : QStringView(normal);
@@ -150,7 +155,7 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
     constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
     const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * partWorkers()));
     if (parts == 1) {
-        appendBlocks(m_blocks, all, true, nullptr, borrow);
+        appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater);
     } else {
         std::vector<qsizetype> cuts{0};
         for (int i = 1; i < parts; ++i) {
@@ -163,7 +168,8 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         std::vector<std::vector<Block>> built(cuts.size() - 1);
         runParts(qsizetype(built.size()), [&](qsizetype i) {
             const size_t k = size_t(i);
-            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow);
+            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow,
+                         !narrowLater);
         });
         size_t total = 0;
         for (const std::vector<Block>& part : built)
@@ -192,7 +198,70 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
     }
     for (const Block& block : m_blocks)
         m_borrowedBlocks += block.borrowed ? 1 : 0;
+    m_narrowingPending = narrowLater;
     refreshFrom(0);
+}
+
+CodeTextBuffer::Narrowing CodeTextBuffer::narrowing() const
+{
+    Narrowing job;
+    job.m_version = m_version;
+    job.m_source = m_borrowed;
+    job.m_texts.reserve(m_blocks.size());
+    for (const Block& block : m_blocks)
+        job.m_texts.push_back(block.isNarrow ? QString() : block.text);
+    return job;
+}
+
+void CodeTextBuffer::Narrowing::run()
+{
+    m_narrow.assign(m_texts.size(), QByteArray());
+    m_owned.assign(m_texts.size(), QString());
+    // Blocks of short lines come in runs side by side; a long line is cut in parts by itself.
+    constexpr size_t kRun = 256;
+    runParts(qsizetype((m_texts.size() + kRun - 1) / kRun), [&](qsizetype r) {
+        const size_t end = std::min(m_texts.size(), size_t(r) * kRun + kRun);
+        for (size_t i = size_t(r) * kRun; i < end; ++i) {
+            const QString& t = m_texts[i];
+            const auto* units = reinterpret_cast<const char16_t*>(t.utf16());
+            if (t.isEmpty())
+                continue;
+            if (allLatin1(units, t.size()))
+                m_narrow[i] = narrowed(units, t.size(), t.size() >= kLongLine ? kLongLine : 0);
+            else if (t.capacity() == 0)
+                m_owned[i] = QString(t.constData(), t.size());
+        }
+    });
+    // The buffer's own references are what remain.
+    m_texts.clear();
+    m_source = QString();
+}
+
+bool CodeTextBuffer::apply(Narrowing&& done)
+{
+    if (done.m_version != m_version || done.m_narrow.size() != m_blocks.size())
+        return false;
+    for (size_t i = 0; i < m_blocks.size(); ++i) {
+        Block& block = m_blocks[i];
+        if (!done.m_narrow[i].isNull()) {
+            forgetBorrowed(block);
+            block.narrow = std::move(done.m_narrow[i]);
+            block.isNarrow = true;
+            block.borrowed = false;
+            block.text = QString();
+        } else if (!done.m_owned[i].isNull()) {
+            forgetBorrowed(block);
+            block.text = std::move(done.m_owned[i]);
+            block.borrowed = false;
+        }
+    }
+    m_borrowed = QString();
+    m_borrowedBlocks = 0;
+    m_borrowedIsText = false;
+    m_textCache = QString();
+    m_textCached = false;
+    m_narrowingPending = false;
+    return true;
 }
 
 int CodeTextBuffer::codePointColumns(char32_t c)
@@ -359,7 +428,8 @@ void CodeTextBuffer::measureBlock(Block& block)
     }
 }
 
-void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow)
+void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow,
+                                  bool narrow)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
@@ -371,7 +441,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
             const qsizetype size = to - blockFrom;
             const auto* units = reinterpret_cast<const char16_t*>(text.utf16()) + blockFrom;
             const bool longLine = current.starts.size() == 1 && size >= kLongLine;
-            if (allLatin1(units, size)) {
+            if (narrow && allLatin1(units, size)) {
                 current.narrow = narrowed(units, size, longLine ? kLongLine : 0);
                 current.isNarrow = true;
             } else if (borrow) {
@@ -802,6 +872,7 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         return 0;
     m_textCache = QString();
     m_textCached = false;
+    ++m_version;
     if (std::exchange(m_borrowedIsText, false) && m_borrowedBlocks == 0)
         m_borrowed = QString(); // its one block shares it: let that block be the only holder
     size_t b0 = blockAtPosition(position);

@@ -33,6 +33,31 @@ public:
     // large text is then held once, and an edit copies only the block it touches.
     explicit CodeTextBuffer(const QString& text);
 
+    // Reads `text` in place like the constructor above, with every block kept as UTF-16 for now:
+    // for a text another holder goes on using for a while (a document about to be parsed),
+    // whose Latin-1 copies would only add to its peak. `Narrowing` makes them later.
+    static CodeTextBuffer narrowedLater(const QString& text);
+
+    // Latin-1 copies of the blocks of a buffer made by `narrowedLater`, taken on the GUI thread,
+    // made on any thread, and applied back if the buffer was not edited meanwhile.
+    class Narrowing {
+    public:
+        void run();
+
+    private:
+        friend class CodeTextBuffer;
+        std::vector<QString> m_texts; // the blocks' texts; those read in place read `m_source`
+        QString m_source;
+        std::vector<QByteArray> m_narrow; // per block: its bytes, or null when not Latin-1
+        std::vector<QString> m_owned;     // per block read in place and not Latin-1: its copy
+        quint64 m_version = 0;
+    };
+    // Whether some blocks still wait for `Narrowing`.
+    bool isNarrowingPending() const { return m_narrowingPending; }
+    Narrowing narrowing() const;
+    // False when the buffer changed since `narrowing()` (nothing is applied then).
+    bool apply(Narrowing&& done);
+
     // Columns of one code point (tab excluded: it depends on the column).
     static int codePointColumns(char32_t c);
 
@@ -104,12 +129,12 @@ private:
         }
     };
 
-    CodeTextBuffer(QStringView text, const QString* source);
+    CodeTextBuffer(QStringView text, const QString* source, bool narrowLater = false);
 
     // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
     // with `borrow`, blocks read `text` in place (its storage outlives them).
     static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
-                             bool borrow = false);
+                             bool borrow = false, bool narrow = true);
     static void measureBlock(Block& block);
     static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
@@ -141,4 +166,6 @@ private:
     qsizetype m_borrowedBlocks = 0;
     mutable QString m_textCache;
     mutable bool m_textCached = false;
+    bool m_narrowingPending = false;
+    quint64 m_version = 0; // counts edits, for `Narrowing`
 };

@@ -29,6 +29,8 @@ private slots:
     void heldText();
     void borrowedSource_data();
     void borrowedSource();
+    void narrowedLater_data();
+    void narrowedLater();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -405,6 +407,51 @@ void CodeTextBufferTest::borrowedSource()
     buffer.reset();
     QCOMPARE(piece, expected.mid(middle, 40));
     QCOMPARE(whole, expected);
+}
+
+void CodeTextBufferTest::narrowedLater_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("editedBetween");
+    QTest::addColumn<bool>("latin1After");
+    const QString lines = QStringLiteral("  \"caf\u00E9\": [1, 2],\n").repeated(3000);
+    const QString longLine = QStringLiteral("{\"k\":1},").repeated(2000);
+    QTest::newRow("Latin-1 lines") << lines << false << true;
+    QTest::newRow("one long line") << longLine << false << true;
+    QTest::newRow("Latin-1 lines around a CJK line") << lines + QString::fromUtf16(u"\u4E2D\n") + lines << false << true;
+    QTest::newRow("all CJK") << QString::fromUtf16(u"\u4E2D\u6587\n").repeated(5000) << false << false;
+    QTest::newRow("edited before the copies are applied") << lines << true << false;
+}
+
+// A buffer narrowed later reads its source in place until its Latin-1 copies are applied, and
+// answers the same text before and after; an edit in between leaves it as it was.
+void CodeTextBufferTest::narrowedLater()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, editedBetween);
+    QFETCH(bool, latin1After);
+    QString source = text;
+    CodeTextBuffer buffer = CodeTextBuffer::narrowedLater(source);
+    QVERIFY(!buffer.hasLatin1Blocks());
+    QVERIFY(buffer.isNarrowingPending());
+    CodeTextBuffer::Narrowing job = buffer.narrowing();
+    QString model = text;
+    if (editedBetween) {
+        buffer.replace(5, 1, QStringLiteral("x"));
+        model.replace(5, 1, QStringLiteral("x"));
+    }
+    job.run();
+    QCOMPARE(buffer.apply(std::move(job)), !editedBetween);
+    QCOMPARE(buffer.isNarrowingPending(), editedBetween);
+    if (!editedBetween)
+        QCOMPARE(buffer.hasLatin1Blocks(), latin1After);
+    source = QString(); // the buffer holds its own copies now
+    CodeTextModel::check(buffer, model);
+    if (QTest::currentTestFailed())
+        return;
+    buffer.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
+    model.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
+    CodeTextModel::check(buffer, model);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)

@@ -65,6 +65,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     m_buffer = std::move(buffer);
+    ++m_bufferSerial;
     m_undo.clear();
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
@@ -81,6 +82,26 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
         emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
+}
+
+void CodeTextView::narrowTextLater()
+{
+    if (!m_buffer.isNarrowingPending() || m_narrowing)
+        return;
+    m_narrowing = true;
+    using Job = std::shared_ptr<CodeTextBuffer::Narrowing>;
+    auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
+    QuietTask::detached<Job>(
+        this,
+        [job] {
+            job->run();
+            return job;
+        },
+        [this, serial = m_bufferSerial](Job done) {
+            m_narrowing = false;
+            if (serial == m_bufferSerial)
+                m_buffer.apply(std::move(*done));
+        });
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)

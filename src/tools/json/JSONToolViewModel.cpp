@@ -739,7 +739,8 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             OpenedText opened;
             opened.text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : std::move(text);
             if (opened.text.size() >= kLargeText && !cancelled)
-                opened.buffer = std::make_shared<CodeTextBuffer>(opened.text);
+                // Parsed next from the same text: its Latin-1 copy is made once that is done.
+                opened.buffer = std::make_shared<CodeTextBuffer>(CodeTextBuffer::narrowedLater(opened.text));
             return opened;
         },
         [this, fileUrl](OpenedText opened) {
