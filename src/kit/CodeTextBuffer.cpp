@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -60,6 +61,19 @@ bool allLatin1(const char16_t* p, qsizetype n)
     for (; i < n; ++i)
         high |= p[i];
     return high <= 0xFF;
+}
+
+// The same for a large text, cut in parts run side by side.
+bool allLatin1InParts(const char16_t* p, qsizetype n)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    std::atomic_bool latin1{true};
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        if (latin1.load(std::memory_order_relaxed) && !allLatin1(p + at, std::min(kPart, n - at)))
+            latin1.store(false, std::memory_order_relaxed);
+    });
+    return latin1.load();
 }
 
 // Latin-1 bytes of `n` units known to be Latin-1, with room for `spare` more; a large text is
@@ -208,8 +222,12 @@ CodeTextBuffer::Narrowing CodeTextBuffer::narrowing() const
     job.m_version = m_version;
     job.m_source = m_borrowed;
     job.m_texts.reserve(m_blocks.size());
-    for (const Block& block : m_blocks)
-        job.m_texts.push_back(block.isNarrow ? QString() : block.text);
+    // Only blocks that read the source: holding a block the buffer owns would make its next
+    // edit copy it (a whole long line); edits narrow those themselves.
+    for (const Block& block : m_blocks) {
+        const bool source = block.borrowed || (!m_borrowed.isNull() && block.text.isSharedWith(m_borrowed));
+        job.m_texts.push_back(!block.isNarrow && source ? block.text : QString());
+    }
     return job;
 }
 
@@ -750,8 +768,18 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     Block& block = m_blocks[b];
     const qsizetype size = block.size() - removed + inserted.size();
     const auto* in = reinterpret_cast<const char16_t*>(inserted.utf16());
-    if (block.isNarrow && !allLatin1(in, inserted.size()))
+    const bool latin1In = allLatin1(in, inserted.size());
+    if (block.isNarrow && !latin1In)
         widen(block, kLongLine);
+    if (!block.isNarrow && latin1In && !block.text.isDetached()
+        && allLatin1InParts(reinterpret_cast<const char16_t*>(block.text.utf16()), block.text.size())) {
+        // A line read in place is copied at its first edit anyway: as Latin-1 when it can be.
+        block.narrow = narrowed(reinterpret_cast<const char16_t*>(block.text.utf16()), block.text.size(), kLongLine);
+        block.isNarrow = true;
+        forgetBorrowed(block);
+        block.borrowed = false;
+        block.text = QString();
+    }
     if (block.isNarrow) {
         const QByteArray bytes = narrowed(in, inserted.size(), 0);
         const qsizetype tail = block.narrow.size() - local - removed;

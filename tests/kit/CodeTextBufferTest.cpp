@@ -421,6 +421,7 @@ void CodeTextBufferTest::narrowedLater_data()
     QTest::newRow("Latin-1 lines around a CJK line") << lines + QString::fromUtf16(u"\u4E2D\n") + lines << false << true;
     QTest::newRow("all CJK") << QString::fromUtf16(u"\u4E2D\u6587\n").repeated(5000) << false << false;
     QTest::newRow("edited before the copies are applied") << lines << true << false;
+    QTest::newRow("long line edited before the copies are applied") << longLine << true << false;
 }
 
 // A buffer narrowed later reads its source in place until its Latin-1 copies are applied, and

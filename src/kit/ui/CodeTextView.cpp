@@ -57,7 +57,12 @@ QFont CodeTextView::defaultFont()
 
 // ---------------------------------------------------------------- text
 
-void CodeTextView::setText(const QString& text) { setBuffer(CodeTextBuffer(text)); }
+void CodeTextView::setText(const QString& text)
+{
+    // Shown at once from the text in place; its Latin-1 copy is made off the GUI thread.
+    setBuffer(CodeTextBuffer::narrowedLater(text));
+    narrowTextLater();
+}
 
 void CodeTextView::setBuffer(CodeTextBuffer buffer)
 {
