@@ -78,7 +78,7 @@ bool allLatin1InParts(const char16_t* p, qsizetype n)
 
 // Latin-1 bytes of `n` units known to be Latin-1, with room for `spare` more; a large text is
 // cut in parts run side by side.
-QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare)
+QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare, int workers = 0)
 {
     QByteArray out;
     out.reserve(n + spare);
@@ -90,7 +90,7 @@ QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare)
         const qsizetype end = std::min(n, at + kPart);
         for (qsizetype k = at; k < end; ++k)
             w[k] = static_cast<unsigned char>(p[k]);
-    });
+    }, workers);
     return out;
 }
 
@@ -235,21 +235,17 @@ void CodeTextBuffer::Narrowing::run()
 {
     m_narrow.assign(m_texts.size(), QByteArray());
     m_owned.assign(m_texts.size(), QString());
-    // Blocks of short lines come in runs side by side; a long line is cut in parts by itself.
-    constexpr size_t kRun = 256;
-    runParts(qsizetype((m_texts.size() + kRun - 1) / kRun), [&](qsizetype r) {
-        const size_t end = std::min(m_texts.size(), size_t(r) * kRun + kRun);
-        for (size_t i = size_t(r) * kRun; i < end; ++i) {
-            const QString& t = m_texts[i];
-            const auto* units = reinterpret_cast<const char16_t*>(t.utf16());
-            if (t.isEmpty())
-                continue;
-            if (allLatin1(units, t.size()))
-                m_narrow[i] = narrowed(units, t.size(), t.size() >= kLongLine ? kLongLine : 0);
-            else if (t.capacity() == 0)
-                m_owned[i] = QString(t.constData(), t.size());
-        }
-    });
+    // On one thread: nobody waits for it, and the GUI thread keeps the other cores.
+    for (size_t i = 0; i < m_texts.size(); ++i) {
+        const QString& t = m_texts[i];
+        const auto* units = reinterpret_cast<const char16_t*>(t.utf16());
+        if (t.isEmpty())
+            continue;
+        if (allLatin1(units, t.size()))
+            m_narrow[i] = narrowed(units, t.size(), t.size() >= kLongLine ? kLongLine : 0, 1);
+        else if (t.capacity() == 0)
+            m_owned[i] = QString(t.constData(), t.size());
+    }
     // The buffer's own references are what remain.
     m_texts.clear();
     m_source = QString();

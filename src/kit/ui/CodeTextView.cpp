@@ -91,6 +91,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
 
 void CodeTextView::narrowTextLater()
 {
+    m_narrowFor = m_bufferSerial;
     if (!m_buffer.isNarrowingPending() || m_narrowing)
         return;
     m_narrowing = true;
@@ -106,6 +107,8 @@ void CodeTextView::narrowTextLater()
             m_narrowing = false;
             if (serial == m_bufferSerial)
                 m_buffer.apply(std::move(*done));
+            else if (m_narrowFor == m_bufferSerial)
+                narrowTextLater(); // asked for while the one before was under way
         });
 }
 

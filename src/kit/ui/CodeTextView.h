@@ -217,6 +217,7 @@ private:
     bool m_reportsNewText = true;
     bool m_narrowing = false;
     quint64 m_bufferSerial = 0; // which buffer a narrowing under way belongs to
+    quint64 m_narrowFor = 0;    // the buffer narrowing was last asked for
     QString m_placeholder;
     QMargins m_margins{8, 12, 8, 12};
     int m_lastColumns = 0;
