@@ -15,8 +15,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -95,21 +98,30 @@ void CodeTextView::narrowTextLater()
     if (!m_buffer.isNarrowingPending() || m_narrowing)
         return;
     m_narrowing = true;
-    using Job = std::shared_ptr<CodeTextBuffer::Narrowing>;
     auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
-    QuietTask::detached<Job>(
-        this,
-        [job] {
-            job->run();
-            return job;
-        },
-        [this, serial = m_bufferSerial](Job done) {
-            m_narrowing = false;
-            if (serial == m_bufferSerial)
-                m_buffer.apply(std::move(*done));
-            else if (m_narrowFor == m_bufferSerial)
-                narrowTextLater(); // asked for while the one before was under way
-        });
+    // A pool of its own, one thread: the shared pool stays free for the parts of the work the
+    // GUI thread waits for, such as building the next text's blocks.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool(qApp);
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    QPointer<CodeTextView> guard(this);
+    (void)QtConcurrent::run(pool, [job, guard, serial = m_bufferSerial] {
+        job->run();
+        QMetaObject::invokeMethod(
+            qApp,
+            [job, guard, serial] {
+                if (!guard)
+                    return;
+                guard->m_narrowing = false;
+                if (serial == guard->m_bufferSerial)
+                    guard->m_buffer.apply(std::move(*job));
+                else if (guard->m_narrowFor == guard->m_bufferSerial)
+                    guard->narrowTextLater(); // asked for while the one before was under way
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
