@@ -238,7 +238,7 @@ void CodeTextBuffer::Narrowing::run()
     // On one thread: nobody waits for it, and the GUI thread keeps the other cores.
     for (size_t i = 0; i < m_texts.size(); ++i) {
         const QString& t = m_texts[i];
-        const auto* units = reinterpret_cast<const char16_t*>(t.utf16());
+        const auto* units = reinterpret_cast<const char16_t*>(t.constData());
         if (t.isEmpty())
             continue;
         if (allLatin1(units, t.size()))
@@ -305,7 +305,7 @@ qint64 CodeTextBuffer::measure(const Block& block, qsizetype from, qsizetype len
     if (block.isNarrow)
         return measureUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()) + from, length, column,
                             sawTab);
-    return measureUnits(reinterpret_cast<const char16_t*>(block.text.utf16()) + from, length, column, sawTab);
+    return measureUnits(reinterpret_cast<const char16_t*>(block.text.constData()) + from, length, column, sawTab);
 }
 
 qsizetype CodeTextBuffer::safeCutIn(const Block& block, qsizetype size, qsizetype offset)
@@ -714,7 +714,7 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
     if (block.isNarrow)
         return start + positionInUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()) + local, length,
                                        i, col, column, nearest);
-    return start + positionInUnits(reinterpret_cast<const char16_t*>(block.text.utf16()) + local, length, i, col,
+    return start + positionInUnits(reinterpret_cast<const char16_t*>(block.text.constData()) + local, length, i, col,
                                    column, nearest);
 }
 
@@ -768,9 +768,9 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     if (block.isNarrow && !latin1In)
         widen(block, kLongLine);
     if (!block.isNarrow && latin1In && !block.text.isDetached()
-        && allLatin1InParts(reinterpret_cast<const char16_t*>(block.text.utf16()), block.text.size())) {
+        && allLatin1InParts(reinterpret_cast<const char16_t*>(block.text.constData()), block.text.size())) {
         // A line read in place is copied at its first edit anyway: as Latin-1 when it can be.
-        block.narrow = narrowed(reinterpret_cast<const char16_t*>(block.text.utf16()), block.text.size(), kLongLine);
+        block.narrow = narrowed(reinterpret_cast<const char16_t*>(block.text.constData()), block.text.size(), kLongLine);
         block.isNarrow = true;
         forgetBorrowed(block);
         block.borrowed = false;
