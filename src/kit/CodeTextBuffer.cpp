@@ -939,7 +939,9 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         appendUnits(piece, m_blocks[b1], 0, m_blocks[b1].size());
     }
     std::vector<Block> rebuilt;
-    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece);
+    // A large paste is split as it comes: narrowing it here would lengthen the paste's stall.
+    constexpr qsizetype kNarrowedPiece = qsizetype(1) << 20;
+    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece, false, piece.size() < kNarrowedPiece);
     if (m_maxColumns >= 0)
         for (const Block& block : rebuilt)
             m_maxColumns = std::max<qint64>(m_maxColumns, block.widest);
