@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -32,7 +34,78 @@ void copyUnits(const QChar* from, qsizetype n, QChar* to)
     });
 }
 
+void copyBytes(const char* from, qsizetype n, char* to)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 22;
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        std::copy_n(from + at, std::min(kPart, n - at), to + at);
+    });
+}
+
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
+
+// Whether `n` units are all Latin-1; tested in runs, so the loop vectorises.
+bool allLatin1(const char16_t* p, qsizetype n)
+{
+    constexpr qsizetype kRun = 64;
+    qsizetype i = 0;
+    for (; i + kRun <= n; i += kRun) {
+        char16_t high = 0;
+        for (qsizetype k = 0; k < kRun; ++k)
+            high |= p[i + k];
+        if (high > 0xFF)
+            return false;
+    }
+    char16_t high = 0;
+    for (; i < n; ++i)
+        high |= p[i];
+    return high <= 0xFF;
+}
+
+// The same for a large text, cut in parts run side by side.
+bool allLatin1InParts(const char16_t* p, qsizetype n)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    std::atomic_bool latin1{true};
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        if (latin1.load(std::memory_order_relaxed) && !allLatin1(p + at, std::min(kPart, n - at)))
+            latin1.store(false, std::memory_order_relaxed);
+    });
+    return latin1.load();
+}
+
+// Latin-1 bytes of `n` units known to be Latin-1, with room for `spare` more; a large text is
+// cut in parts run side by side.
+QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare, int workers = 0)
+{
+    QByteArray out;
+    out.reserve(n + spare);
+    out.resize(n);
+    auto* w = reinterpret_cast<unsigned char*>(out.data());
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        const qsizetype end = std::min(n, at + kPart);
+        for (qsizetype k = at; k < end; ++k)
+            w[k] = static_cast<unsigned char>(p[k]);
+    }, workers);
+    return out;
+}
+
+void widenUnits(const unsigned char* from, qsizetype n, char16_t* to)
+{
+    constexpr qsizetype kPart = qsizetype(1) << 21;
+    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
+        const qsizetype at = i * kPart;
+        std::copy_n(from + at, std::min(kPart, n - at), to + at);
+    });
+}
+
+template<class Unit> qint64 measureUnits(const Unit* p, qsizetype n, qint64 column, bool* sawTab);
+template<class Unit> qsizetype positionInUnits(const Unit* p, qsizetype length, qsizetype i, qint64 col, qint64 column,
+                                               bool nearest);
 
 // A cut at `offset` of `s` must not fall between the halves of a surrogate pair.
 qsizetype safeCut(QStringView s, qsizetype offset)
@@ -76,7 +149,12 @@ CodeTextBuffer::CodeTextBuffer(QStringView text) : CodeTextBuffer(text, nullptr)
 
 CodeTextBuffer::CodeTextBuffer(const QString& text) : CodeTextBuffer(QStringView(text), &text) {}
 
-CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
+CodeTextBuffer CodeTextBuffer::narrowedLater(const QString& text)
+{
+    return CodeTextBuffer(QStringView(text), &text, true);
+}
+
+CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source, bool narrowLater)
 {
     const QString normal = text.contains(QLatin1Char('\r')) ? TextHelpers::normalizedLineBreaks(text) : QString();
     const QStringView all = normal.isNull() ? text : QStringView(normal);
@@ -91,7 +169,7 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
     constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
     const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * partWorkers()));
     if (parts == 1) {
-        appendBlocks(m_blocks, all, true, nullptr, borrow);
+        appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater);
     } else {
         std::vector<qsizetype> cuts{0};
         for (int i = 1; i < parts; ++i) {
@@ -104,7 +182,8 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         std::vector<std::vector<Block>> built(cuts.size() - 1);
         runParts(qsizetype(built.size()), [&](qsizetype i) {
             const size_t k = size_t(i);
-            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow);
+            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow,
+                         !narrowLater);
         });
         size_t total = 0;
         for (const std::vector<Block>& part : built)
@@ -119,9 +198,84 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source)
         m_blocks[0].text = m_borrowed;
         m_blocks[0].borrowed = false;
     }
+    // Blocks kept as Latin-1 are copies: the source is let go, so the few blocks that are not
+    // Latin-1 take copies too rather than keep all of it alive.
+    if (hasLatin1Blocks()) {
+        for (Block& block : m_blocks) {
+            if (block.borrowed) {
+                block.text = QString(block.text.constData(), block.text.size());
+                block.borrowed = false;
+            }
+        }
+        m_borrowed = QString();
+        m_borrowedIsText = false;
+    }
     for (const Block& block : m_blocks)
         m_borrowedBlocks += block.borrowed ? 1 : 0;
+    m_narrowingPending = narrowLater;
     refreshFrom(0);
+}
+
+CodeTextBuffer::Narrowing CodeTextBuffer::narrowing() const
+{
+    Narrowing job;
+    job.m_version = m_version;
+    job.m_source = m_borrowed;
+    job.m_texts.reserve(m_blocks.size());
+    // Only blocks that read the source: holding a block the buffer owns would make its next
+    // edit copy it (a whole long line); edits narrow those themselves.
+    for (const Block& block : m_blocks) {
+        const bool source = block.borrowed || (!m_borrowed.isNull() && block.text.isSharedWith(m_borrowed));
+        job.m_texts.push_back(!block.isNarrow && source ? block.text : QString());
+    }
+    return job;
+}
+
+void CodeTextBuffer::Narrowing::run()
+{
+    m_narrow.assign(m_texts.size(), QByteArray());
+    m_owned.assign(m_texts.size(), QString());
+    // On one thread: nobody waits for it, and the GUI thread keeps the other cores.
+    for (size_t i = 0; i < m_texts.size(); ++i) {
+        const QString& t = m_texts[i];
+        const auto* units = reinterpret_cast<const char16_t*>(t.constData());
+        if (t.isEmpty())
+            continue;
+        if (allLatin1(units, t.size()))
+            m_narrow[i] = narrowed(units, t.size(), t.size() >= kLongLine ? kLongLine : 0, 1);
+        else if (t.capacity() == 0)
+            m_owned[i] = QString(t.constData(), t.size());
+    }
+    // The buffer's own references are what remain.
+    m_texts.clear();
+    m_source = QString();
+}
+
+bool CodeTextBuffer::apply(Narrowing&& done)
+{
+    if (done.m_version != m_version || done.m_narrow.size() != m_blocks.size())
+        return false;
+    for (size_t i = 0; i < m_blocks.size(); ++i) {
+        Block& block = m_blocks[i];
+        if (!done.m_narrow[i].isNull()) {
+            forgetBorrowed(block);
+            block.narrow = std::move(done.m_narrow[i]);
+            block.isNarrow = true;
+            block.borrowed = false;
+            block.text = QString();
+        } else if (!done.m_owned[i].isNull()) {
+            forgetBorrowed(block);
+            block.text = std::move(done.m_owned[i]);
+            block.borrowed = false;
+        }
+    }
+    m_borrowed = QString();
+    m_borrowedBlocks = 0;
+    m_borrowedIsText = false;
+    m_textCache = QString();
+    m_textCached = false;
+    m_narrowingPending = false;
+    return true;
 }
 
 int CodeTextBuffer::codePointColumns(char32_t c)
@@ -143,8 +297,59 @@ int CodeTextBuffer::codePointColumns(char32_t c)
 
 qint64 CodeTextBuffer::measure(QStringView text, qint64 column, bool* sawTab)
 {
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
-    const qsizetype n = text.size();
+    return measureUnits(reinterpret_cast<const char16_t*>(text.utf16()), text.size(), column, sawTab);
+}
+
+qint64 CodeTextBuffer::measure(const Block& block, qsizetype from, qsizetype length, qint64 column, bool* sawTab)
+{
+    if (block.isNarrow)
+        return measureUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()) + from, length, column,
+                            sawTab);
+    return measureUnits(reinterpret_cast<const char16_t*>(block.text.constData()) + from, length, column, sawTab);
+}
+
+qsizetype CodeTextBuffer::safeCutIn(const Block& block, qsizetype size, qsizetype offset)
+{
+    if (block.isNarrow)
+        return offset;
+    return ::safeCut(QStringView(block.text).first(size), offset);
+}
+
+void CodeTextBuffer::readUnits(const Block& block, qsizetype from, qsizetype length, QChar* to)
+{
+    if (block.isNarrow)
+        std::copy_n(reinterpret_cast<const unsigned char*>(block.narrow.constData()) + from, length,
+                    reinterpret_cast<char16_t*>(to));
+    else
+        std::copy_n(block.text.constData() + from, length, to);
+}
+
+void CodeTextBuffer::appendUnits(QString& out, const Block& block, qsizetype from, qsizetype length)
+{
+    if (block.isNarrow)
+        out.append(QLatin1StringView(block.narrow.constData() + from, length));
+    else
+        out.append(QStringView(block.text).mid(from, length));
+}
+
+void CodeTextBuffer::widen(Block& block, qsizetype spare)
+{
+    if (!block.isNarrow)
+        return;
+    const qsizetype n = block.narrow.size();
+    QString wide = LargeBuffer::uninitializedString(n + spare);
+    wide.truncate(n);
+    widenUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), n,
+               reinterpret_cast<char16_t*>(wide.data()));
+    block.text = std::move(wide);
+    block.narrow = QByteArray();
+    block.isNarrow = false;
+}
+
+namespace {
+
+template<class Unit> qint64 measureUnits(const Unit* p, qsizetype n, qint64 column, bool* sawTab)
+{
     qsizetype i = 0;
     bool tab = false;
     while (i < n) {
@@ -165,14 +370,14 @@ qint64 CodeTextBuffer::measure(QStringView text, qint64 column, bool* sawTab)
             ++column;
             ++i;
         } else if (c == u'\t') {
-            column = (column / tabWidth + 1) * tabWidth;
+            column = (column / CodeTextBuffer::tabWidth + 1) * CodeTextBuffer::tabWidth;
             tab = true;
             ++i;
         } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
-            column += codePointColumns(QChar::surrogateToUcs4(c, p[i + 1]));
+            column += CodeTextBuffer::codePointColumns(QChar::surrogateToUcs4(c, char16_t(p[i + 1])));
             i += 2;
         } else {
-            column += QChar::isSurrogate(c) ? 1 : codePointColumns(c);
+            column += QChar::isSurrogate(c) ? 1 : CodeTextBuffer::codePointColumns(c);
             ++i;
         }
     }
@@ -181,23 +386,25 @@ qint64 CodeTextBuffer::measure(QStringView text, qint64 column, bool* sawTab)
     return column;
 }
 
+} // namespace
+
 void CodeTextBuffer::buildCheckpoints(Block& block)
 {
-    QStringView line(block.text);
-    if (line.endsWith(QLatin1Char('\n')))
-        line.chop(1);
+    qsizetype lineSize = block.size();
+    if (lineSize > 0 && block.unit(lineSize - 1) == u'\n')
+        --lineSize;
     block.checkpoints.clear();
-    block.checkpoints.reserve(line.size() / kSegment + 1);
+    block.checkpoints.reserve(lineSize / kSegment + 1);
     qsizetype offset = 0;
     qint64 column = 0;
     do {
-        const qsizetype next = std::min(line.size(), safeCut(line, offset + kSegment));
+        const qsizetype next = std::min(lineSize, safeCutIn(block, lineSize, offset + kSegment));
         bool tab = false;
-        const qint64 after = measure(line.mid(offset, next - offset), column, &tab);
+        const qint64 after = measure(block, offset, next - offset, column, &tab);
         block.checkpoints.push_back({int32_t(offset), int32_t(column), tab});
         offset = next;
         column = after;
-    } while (offset < line.size());
+    } while (offset < lineSize);
     block.columns.clear();
     block.widest = int32_t(column);
 }
@@ -205,25 +412,24 @@ void CodeTextBuffer::buildCheckpoints(Block& block)
 qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
 {
     const qsizetype start = block.starts[i];
-    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.text.size();
-    if (end > start && block.text[end - 1] == QLatin1Char('\n'))
+    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.size();
+    if (end > start && block.unit(end - 1) == u'\n')
         --end;
     return end - start;
 }
 
 void CodeTextBuffer::measureBlock(Block& block)
 {
-    const QStringView text(block.text);
     block.columns.clear();
     block.widest = 0;
-    if (!block.checkpoints.empty() || (block.starts.size() == 1 && text.size() >= kLongLine)) {
+    if (!block.checkpoints.empty() || (block.starts.size() == 1 && block.size() >= kLongLine)) {
         buildCheckpoints(block);
         return;
     }
     bool listed = false;
     for (size_t i = 0; i < block.starts.size(); ++i) {
         const qsizetype length = localLineLength(block, i);
-        const auto columns = int32_t(measure(text.mid(block.starts[i], length), 0));
+        const auto columns = int32_t(measure(block, block.starts[i], length, 0));
         if (columns != length && !listed) {
             listed = true;
             block.columns.reserve(block.starts.size());
@@ -236,7 +442,8 @@ void CodeTextBuffer::measureBlock(Block& block)
     }
 }
 
-void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow)
+void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow,
+                                  bool narrow)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
@@ -246,7 +453,12 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (to > blockFrom || (current.starts.empty() == false)) {
             // A long line gets room to type in, so its first keystroke does not move it.
             const qsizetype size = to - blockFrom;
-            if (borrow) {
+            const auto* units = reinterpret_cast<const char16_t*>(text.utf16()) + blockFrom;
+            const bool longLine = current.starts.size() == 1 && size >= kLongLine;
+            if (narrow && allLatin1(units, size)) {
+                current.narrow = narrowed(units, size, longLine ? kLongLine : 0);
+                current.isNarrow = true;
+            } else if (borrow) {
                 // Any change to such a string copies it first, so the borrowed text is never written.
                 current.text = QString::fromRawData(text.data() + blockFrom, size);
                 current.borrowed = true;
@@ -301,7 +513,7 @@ void CodeTextBuffer::refreshFrom(size_t b)
     }
     for (size_t i = b; i < count; ++i) {
         const Block& block = m_blocks[i];
-        m_blockStart[i + 1] = m_blockStart[i] + block.text.size();
+        m_blockStart[i + 1] = m_blockStart[i] + block.size();
         m_blockLine[i + 1] = m_blockLine[i] + qsizetype(block.starts.size());
     }
     m_length = m_blockStart[count];
@@ -325,20 +537,38 @@ QString CodeTextBuffer::text() const
 {
     if (m_borrowedIsText)
         return m_borrowed;
-    if (!m_textCached) {
-        // A block's own string is never handed out: an in-place edit of it while someone holds
-        // it would copy the whole block, on every keystroke of a long line.
-        QString out = LargeBuffer::uninitializedString(m_length);
-        out.resize(m_length);
-        QChar* w = out.data();
-        for (const Block& block : m_blocks) {
-            std::copy_n(block.text.constData(), block.text.size(), w);
-            w += block.text.size();
-        }
-        m_textCache = std::move(out);
-        m_textCached = true;
-    }
+    if (m_textCached)
+        return m_textCache;
+    // A block's own string is never handed out: an in-place edit of it while someone holds it
+    // would copy the whole block, on every keystroke of a long line.
+    QString out = LargeBuffer::uninitializedString(m_length);
+    out.resize(m_length);
+    QChar* w = out.data();
+    constexpr qsizetype kRun = 256;
+    const auto count = qsizetype(m_blocks.size());
+    runParts(m_length >= (qsizetype(1) << 21) ? (count + kRun - 1) / kRun : std::min<qsizetype>(count, 1),
+             [&](qsizetype r) {
+                 const qsizetype end = m_length >= (qsizetype(1) << 21) ? std::min(count, (r + 1) * kRun) : count;
+                 for (qsizetype b = r * kRun; b < end; ++b) {
+                     const Block& block = m_blocks[size_t(b)];
+                     if (block.isNarrow)
+                         widenUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), block.size(),
+                                    reinterpret_cast<char16_t*>(w + m_blockStart[size_t(b)]));
+                     else
+                         std::copy_n(block.text.constData(), block.size(), w + m_blockStart[size_t(b)]);
+                 }
+             });
+    // A text kept as Latin-1 is not kept twice: each caller gets its own copy.
+    if (hasLatin1Blocks())
+        return out;
+    m_textCache = std::move(out);
+    m_textCached = true;
     return m_textCache;
+}
+
+bool CodeTextBuffer::hasLatin1Blocks() const
+{
+    return std::any_of(m_blocks.begin(), m_blocks.end(), [](const Block& block) { return block.isNarrow; });
 }
 
 CodeTextSnapshot CodeTextBuffer::snapshot() const
@@ -351,8 +581,12 @@ CodeTextSnapshot CodeTextBuffer::snapshot() const
     } else {
         out.m_parts.reserve(qsizetype(m_blocks.size()));
         out.m_starts.reserve(qsizetype(m_blocks.size()));
-        for (const Block& block : m_blocks)
-            out.appendPart(block.text);
+        for (const Block& block : m_blocks) {
+            if (block.isNarrow)
+                out.appendPart(block.narrow);
+            else
+                out.appendPart(block.text);
+        }
         out.m_storage = m_borrowed;
     }
     out.m_lineCount = m_lineCount;
@@ -368,13 +602,13 @@ QString CodeTextBuffer::mid(qsizetype position, qsizetype length) const
         return out;
     size_t b = blockAtPosition(position);
     // A copy, never a block's string itself, which may read borrowed storage.
-    if (position - m_blockStart[b] + length <= m_blocks[b].text.size())
-        return QStringView(m_blocks[b].text).mid(position - m_blockStart[b], length).toString();
-    out.reserve(length);
+    out.resize(length);
+    QChar* w = out.data();
     while (length > 0 && b < m_blocks.size()) {
         const qsizetype local = position - m_blockStart[b];
-        const qsizetype take = std::min(length, m_blocks[b].text.size() - local);
-        out.append(QStringView(m_blocks[b].text).mid(local, take));
+        const qsizetype take = std::min(length, m_blocks[b].size() - local);
+        readUnits(m_blocks[b], local, take, w);
+        w += take;
         position += take;
         length -= take;
         ++b;
@@ -387,7 +621,7 @@ QChar CodeTextBuffer::at(qsizetype position) const
     if (position < 0 || position >= m_length)
         return QChar();
     const size_t b = blockAtPosition(position);
-    return m_blocks[b].text.at(position - m_blockStart[b]);
+    return QChar(m_blocks[b].unit(position - m_blockStart[b]));
 }
 
 qsizetype CodeTextBuffer::lineAt(qsizetype position) const
@@ -443,7 +677,7 @@ qint64 CodeTextBuffer::columnInLongLine(const Block& block, qsizetype local) con
     auto it = std::upper_bound(block.checkpoints.begin(), block.checkpoints.end(), local,
         [](qsizetype v, const Checkpoint& c) { return v < c.offset; });
     const Checkpoint& cp = *(it - 1);
-    return measure(QStringView(block.text).mid(cp.offset, local - cp.offset), cp.column);
+    return measure(block, cp.offset, local - cp.offset, cp.column);
 }
 
 qint64 CodeTextBuffer::columnOf(qsizetype position) const
@@ -455,7 +689,7 @@ qint64 CodeTextBuffer::columnOf(qsizetype position) const
     const qsizetype start = lineStart(line);
     if (!block.checkpoints.empty())
         return columnInLongLine(block, position - start);
-    return measure(QStringView(block.text).mid(start - m_blockStart[b], position - start), 0);
+    return measure(block, start - m_blockStart[b], position - start, 0);
 }
 
 qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool nearest) const
@@ -465,7 +699,6 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
     const Block& block = m_blocks[b];
     const qsizetype start = lineStart(line);
     const qsizetype length = lineLength(line);
-    const QStringView text = QStringView(block.text).mid(start - m_blockStart[b], length);
     qsizetype i = 0;
     qint64 col = 0;
     if (!block.checkpoints.empty()) {
@@ -477,7 +710,21 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
             col = it->column;
         }
     }
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype local = start - m_blockStart[b];
+    if (block.isNarrow)
+        return start + positionInUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()) + local, length,
+                                       i, col, column, nearest);
+    return start + positionInUnits(reinterpret_cast<const char16_t*>(block.text.constData()) + local, length, i, col,
+                                   column, nearest);
+}
+
+namespace {
+
+// The offset in a line of `length` units whose character covers `column`, scanning from offset
+// `i` at column `col`.
+template<class Unit> qsizetype positionInUnits(const Unit* p, qsizetype length, qsizetype i, qint64 col, qint64 column,
+                                               bool nearest)
+{
     while (i < length) {
         qsizetype width = 1;
         qint64 next;
@@ -485,36 +732,74 @@ qsizetype CodeTextBuffer::positionAtColumn(qsizetype line, qint64 column, bool n
         if (isPrintableAscii(c)) {
             next = col + 1;
         } else if (c == u'\t') {
-            next = (col / tabWidth + 1) * tabWidth;
+            next = (col / CodeTextBuffer::tabWidth + 1) * CodeTextBuffer::tabWidth;
         } else if (QChar::isHighSurrogate(c) && i + 1 < length && QChar::isLowSurrogate(p[i + 1])) {
-            next = col + codePointColumns(QChar::surrogateToUcs4(c, p[i + 1]));
+            next = col + CodeTextBuffer::codePointColumns(QChar::surrogateToUcs4(c, char16_t(p[i + 1])));
             width = 2;
         } else {
-            next = col + (QChar::isSurrogate(c) ? 1 : codePointColumns(c));
+            next = col + (QChar::isSurrogate(c) ? 1 : CodeTextBuffer::codePointColumns(c));
         }
         // Zero-width marks stay with the character before them.
         while (i + width < length) {
             const char16_t m = p[i + width];
-            if (isPrintableAscii(m) || m == u'\t' || QChar::isSurrogate(m) || codePointColumns(m) != 0)
+            if (isPrintableAscii(m) || m == u'\t' || QChar::isSurrogate(m) || CodeTextBuffer::codePointColumns(m) != 0)
                 break;
             ++width;
         }
         if (next > column) {
             if (nearest && column - col >= next - column)
-                return start + i + width;
-            return start + i;
+                return i + width;
+            return i;
         }
         col = next;
         i += width;
     }
-    return start + length;
+    return length;
 }
+
+} // namespace
 
 void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted)
 {
     Block& block = m_blocks[b];
-    const qsizetype size = block.text.size() - removed + inserted.size();
-    if (!block.text.isDetached()) {
+    const qsizetype size = block.size() - removed + inserted.size();
+    const auto* in = reinterpret_cast<const char16_t*>(inserted.utf16());
+    const bool latin1In = allLatin1(in, inserted.size());
+    if (block.isNarrow && !latin1In)
+        widen(block, kLongLine);
+    if (!block.isNarrow && latin1In && !block.text.isDetached()
+        && allLatin1InParts(reinterpret_cast<const char16_t*>(block.text.constData()), block.text.size())) {
+        // A line read in place is copied at its first edit anyway: as Latin-1 when it can be.
+        block.narrow = narrowed(reinterpret_cast<const char16_t*>(block.text.constData()), block.text.size(), kLongLine);
+        block.isNarrow = true;
+        forgetBorrowed(block);
+        block.borrowed = false;
+        block.text = QString();
+    }
+    if (block.isNarrow) {
+        const QByteArray bytes = narrowed(in, inserted.size(), 0);
+        const qsizetype tail = block.narrow.size() - local - removed;
+        if (!block.narrow.isDetached()) {
+            // Copy on write, with room to type in, as below.
+            QByteArray own;
+            own.reserve(size + kLongLine);
+            own.resize(size);
+            const char* old = block.narrow.constData();
+            char* w = own.data();
+            copyBytes(old, local, w);
+            std::copy_n(bytes.constData(), bytes.size(), w + local);
+            copyBytes(old + local + removed, tail, w + local + bytes.size());
+            block.narrow = std::move(own);
+        } else {
+            // In place: only the tail moves.
+            if (size > block.narrow.size())
+                block.narrow.resize(size);
+            char* w = block.narrow.data();
+            std::memmove(w + local + bytes.size(), w + local + removed, size_t(tail));
+            std::copy_n(bytes.constData(), bytes.size(), w + local);
+            block.narrow.resize(size);
+        }
+    } else if (!block.text.isDetached()) {
         // Copy on write, with room to type in: a borrowed or shared line is copied at its first
         // edit rather than when it was given.
         QString own = LargeBuffer::uninitializedString(size + kLongLine);
@@ -531,9 +816,9 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
         block.text.replace(local, removed, inserted.data(), inserted.size());
     }
     const qsizetype delta = inserted.size() - removed;
-    QStringView line(block.text);
-    if (line.endsWith(QLatin1Char('\n')))
-        line.chop(1);
+    qsizetype lineSize = block.size();
+    if (lineSize > 0 && block.unit(lineSize - 1) == u'\n')
+        --lineSize;
     auto& cps = block.checkpoints;
     std::vector<Checkpoint> old = std::move(cps);
     // Keep the checkpoints up to the edit, drop those inside it, shift those after it.
@@ -545,7 +830,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     while (k < old.size() && old[k].offset <= local + removed)
         ++k;
     const size_t firstShifted = k;
-    const qsizetype regionEnd = k < old.size() ? old[k].offset + delta : line.size();
+    const qsizetype regionEnd = k < old.size() ? old[k].offset + delta : lineSize;
     // Re-cut the region from the last kept checkpoint to the first shifted one.
     qsizetype offset = fresh.back().offset;
     qint64 column = fresh.back().column;
@@ -553,9 +838,9 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     do {
         qsizetype next = regionEnd;
         if (regionEnd - offset > 2 * kSegment)
-            next = safeCut(line, offset + kSegment);
+            next = safeCutIn(block, lineSize, offset + kSegment);
         bool tab = false;
-        const qint64 after = measure(line.mid(offset, next - offset), column, &tab);
+        const qint64 after = measure(block, offset, next - offset, column, &tab);
         fresh.push_back({int32_t(offset), int32_t(column), tab});
         offset = next;
         column = after;
@@ -567,7 +852,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
         Checkpoint cp = old[j];
         cp.offset = int32_t(cp.offset + delta);
         if (j == firstShifted) {
-            if (safeCut(line, cp.offset) != cp.offset) { // a pair joined across the edit
+            if (safeCutIn(block, lineSize, cp.offset) != cp.offset) { // a pair joined across the edit
                 buildCheckpoints(block);
                 m_maxColumns = -1;
                 return;
@@ -576,7 +861,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
         } else if (!known) {
             const Checkpoint& prev = fresh.back();
             if (prev.tabAfter) {
-                const qint64 measured = measure(line.mid(prev.offset, cp.offset - prev.offset), prev.column);
+                const qint64 measured = measure(block, prev.offset, cp.offset - prev.offset, prev.column);
                 shift = measured - cp.column;
             }
         }
@@ -587,7 +872,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     }
     cps = std::move(fresh);
     const Checkpoint& last = cps.back();
-    block.widest = int32_t(measure(line.mid(last.offset), last.column));
+    block.widest = int32_t(measure(block, last.offset, lineSize - last.offset, last.column));
     if (m_maxColumns >= 0)
         m_maxColumns = std::max<qint64>(m_maxColumns, block.widest);
 }
@@ -611,6 +896,7 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         return 0;
     m_textCache = QString();
     m_textCached = false;
+    ++m_version;
     if (std::exchange(m_borrowedIsText, false) && m_borrowedBlocks == 0)
         m_borrowed = QString(); // its one block shares it: let that block be the only holder
     size_t b0 = blockAtPosition(position);
@@ -620,8 +906,10 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     const QChar lf(QLatin1Char('\n'));
     if (b0 == b1 && !m_blocks[b0].checkpoints.empty() && !text.contains(lf)) {
         const qsizetype local = position - m_blockStart[b0];
-        const QStringView gone = QStringView(m_blocks[b0].text).mid(local, length);
-        if (!gone.contains(lf)) {
+        const Block& block = m_blocks[b0];
+        const bool gone = block.isNarrow ? QByteArrayView(block.narrow.constData() + local, length).contains('\n')
+                                         : QStringView(block.text).mid(local, length).contains(lf);
+        if (!gone) {
             editLongLine(b0, local, length, text);
             refreshFrom(b0);
             return text.size();
@@ -631,25 +919,29 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     // Built once with room to spare, so that when it is one long line its block can keep it.
     qsizetype pieceSize = text.size() - length;
     for (size_t b = b0; b <= b1; ++b)
-        pieceSize += m_blocks[b].text.size();
+        pieceSize += m_blocks[b].size();
     // Room taken from huge pages when large: a pasted megabyte otherwise pays a fault per page.
     QString piece = LargeBuffer::uninitializedString(pieceSize + kLongLine);
     piece.truncate(0);
     const qsizetype local = position - m_blockStart[b0];
     for (size_t b = b0; b <= b1; ++b) {
-        const QStringView blockText(m_blocks[b].text);
+        const Block& block = m_blocks[b];
         const qsizetype at = m_blockStart[b] - m_blockStart[b0];
-        const qsizetype keepTo = std::clamp<qsizetype>(local - at, 0, blockText.size());
-        const qsizetype keepFrom = std::clamp<qsizetype>(local + length - at, 0, blockText.size());
-        piece.append(blockText.first(keepTo));
+        const qsizetype keepTo = std::clamp<qsizetype>(local - at, 0, block.size());
+        const qsizetype keepFrom = std::max(keepTo, std::clamp<qsizetype>(local + length - at, 0, block.size()));
+        appendUnits(piece, block, 0, keepTo);
         if (b == b0)
             piece.append(text);
-        piece.append(blockText.sliced(std::max(keepTo, keepFrom)));
+        appendUnits(piece, block, keepFrom, block.size() - keepFrom);
     }
-    while (b1 + 1 < m_blocks.size() && !piece.endsWith(lf))
-        piece.append(m_blocks[++b1].text);
+    while (b1 + 1 < m_blocks.size() && !piece.endsWith(lf)) {
+        ++b1;
+        appendUnits(piece, m_blocks[b1], 0, m_blocks[b1].size());
+    }
     std::vector<Block> rebuilt;
-    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece);
+    // A large paste is split as it comes: narrowing it here would lengthen the paste's stall.
+    constexpr qsizetype kNarrowedPiece = qsizetype(1) << 20;
+    appendBlocks(rebuilt, piece, b1 + 1 == m_blocks.size(), &piece, false, piece.size() < kNarrowedPiece);
     if (m_maxColumns >= 0)
         for (const Block& block : rebuilt)
             m_maxColumns = std::max<qint64>(m_maxColumns, block.widest);
@@ -682,7 +974,7 @@ qsizetype CodeTextBuffer::memoryUsage() const
 {
     qsizetype bytes = qsizetype(sizeof(*this));
     for (const Block& block : m_blocks) {
-        bytes += qsizetype(sizeof(Block)) + 2 * block.text.capacity() + 16;
+        bytes += qsizetype(sizeof(Block)) + 2 * block.text.capacity() + block.narrow.capacity() + 16;
         bytes += qsizetype(block.starts.capacity() * sizeof(uint16_t) + block.columns.capacity() * sizeof(uint16_t)
             + block.checkpoints.capacity() * sizeof(Checkpoint));
     }

@@ -2,15 +2,17 @@
 
 #include "kit/CodeTextSnapshot.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
 #include <vector>
 
-// The text of a code view: UTF-16 units in blocks of whole lines, with the line starts and each
-// line's column count kept per block, so an edit touches the blocks it hits and never rescans
-// the document. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
+// The text of a code view: units in blocks of whole lines, with the line starts and each line's
+// column count kept per block, so an edit touches the blocks it hits and never rescans the
+// document. A block whose text is all Latin-1 keeps one byte a unit, and turns to UTF-16 only
+// when an edit brings it a character beyond Latin-1: a large plain text is held at half size. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
 // It holds no layout: rows and wrap widths belong to each view's `CodeTextLayout`, which uses the
 // column counts to estimate the rows of lines it has not laid out.
 //
@@ -31,6 +33,31 @@ public:
     // large text is then held once, and an edit copies only the block it touches.
     explicit CodeTextBuffer(const QString& text);
 
+    // Reads `text` in place like the constructor above, with every block kept as UTF-16 for now:
+    // for a text another holder goes on using for a while (a document about to be parsed),
+    // whose Latin-1 copies would only add to its peak. `Narrowing` makes them later.
+    static CodeTextBuffer narrowedLater(const QString& text);
+
+    // Latin-1 copies of the blocks of a buffer made by `narrowedLater`, taken on the GUI thread,
+    // made on any thread, and applied back if the buffer was not edited meanwhile.
+    class Narrowing {
+    public:
+        void run();
+
+    private:
+        friend class CodeTextBuffer;
+        std::vector<QString> m_texts; // the blocks' texts; those read in place read `m_source`
+        QString m_source;
+        std::vector<QByteArray> m_narrow; // per block: its bytes, or null when not Latin-1
+        std::vector<QString> m_owned;     // per block read in place and not Latin-1: its copy
+        quint64 m_version = 0;
+    };
+    // Whether some blocks still wait for `Narrowing`.
+    bool isNarrowingPending() const { return m_narrowingPending; }
+    Narrowing narrowing() const;
+    // False when the buffer changed since `narrowing()` (nothing is applied then).
+    bool apply(Narrowing&& done);
+
     // Columns of one code point (tab excluded: it depends on the column).
     static int codePointColumns(char32_t c);
 
@@ -50,6 +77,9 @@ public:
     // The same; when `text` becomes the whole text it is also kept as what `text()` answers,
     // so replacing everything (a paste over a select-all) needs no copy of it later.
     qsizetype replace(qsizetype position, qsizetype length, const QString& text);
+
+    // Whether any block keeps its text as Latin-1.
+    bool hasLatin1Blocks() const;
 
     // Lines, 0-based; a text of n line feeds has n + 1 lines (the empty text has one).
     qsizetype lineCount() const { return m_lineCount; }
@@ -79,7 +109,11 @@ private:
     };
     // A block of short lines stays under 64 Ki units, so its line starts and columns take 16 bits.
     struct Block {
-        QString text;                        // whole lines; every block but the last ends with LF
+        // Whole lines; every block but the last ends with LF. In `narrow` (Latin-1) when
+        // `isNarrow`, else in `text`.
+        QString text;
+        QByteArray narrow;
+        bool isNarrow = false;
         std::vector<uint16_t> starts;        // line starts within `text`, starts[0] == 0
         // Per line; left empty when each line's columns equal its length (plain ASCII without
         // tabs, the common case) and for a long line, whose columns are `widest`.
@@ -87,17 +121,30 @@ private:
         int32_t widest = 0;                  // the most columns of a line in the block
         std::vector<Checkpoint> checkpoints; // only for a block holding one long line
         bool borrowed = false;               // `text` reads `m_borrowed` in place
+
+        qsizetype size() const { return isNarrow ? narrow.size() : text.size(); }
+        char16_t unit(qsizetype i) const
+        {
+            return isNarrow ? char16_t(static_cast<unsigned char>(narrow[i])) : text[i].unicode();
+        }
     };
 
-    CodeTextBuffer(QStringView text, const QString* source);
+    CodeTextBuffer(QStringView text, const QString* source, bool narrowLater = false);
 
     // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
     // with `borrow`, blocks read `text` in place (its storage outlives them).
     static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
-                             bool borrow = false);
+                             bool borrow = false, bool narrow = true);
     static void measureBlock(Block& block);
     static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
+    static qint64 measure(const Block& block, qsizetype from, qsizetype length, qint64 startColumn,
+                          bool* sawTab = nullptr);
+    static qsizetype safeCutIn(const Block& block, qsizetype size, qsizetype offset);
+    // Copies units [from, from + length) of `block` to `to`, widening Latin-1.
+    static void readUnits(const Block& block, qsizetype from, qsizetype length, QChar* to);
+    static void appendUnits(QString& out, const Block& block, qsizetype from, qsizetype length);
+    static void widen(Block& block, qsizetype spare);
     static void buildCheckpoints(Block& block);
     void editLongLine(size_t b, qsizetype local, qsizetype removed, QStringView inserted);
     void forgetBorrowed(const Block& block);
@@ -119,4 +166,6 @@ private:
     qsizetype m_borrowedBlocks = 0;
     mutable QString m_textCache;
     mutable bool m_textCached = false;
+    bool m_narrowingPending = false;
+    quint64 m_version = 0; // counts edits, for `Narrowing`
 };

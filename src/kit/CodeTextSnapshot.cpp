@@ -1,5 +1,7 @@
 #include "kit/CodeTextSnapshot.h"
 
+#include "formats/RunParts.h"
+
 #include <QStringView>
 
 #include <algorithm>
@@ -10,6 +12,15 @@ namespace {
 // storage it reads.
 bool ownsStorage(const QString& s) { return s.isEmpty() || s.capacity() > 0; }
 
+void copyPart(const CodeTextSnapshot::Part& part, qsizetype from, qsizetype n, QChar* to)
+{
+    if (part.isNarrow)
+        std::copy_n(reinterpret_cast<const unsigned char*>(part.narrow.constData()) + from, n,
+                    reinterpret_cast<char16_t*>(to));
+    else
+        std::copy_n(part.wide.constData() + from, n, to);
+}
+
 } // namespace
 
 void CodeTextSnapshot::appendPart(const QString& part)
@@ -17,20 +28,48 @@ void CodeTextSnapshot::appendPart(const QString& part)
     if (part.isEmpty())
         return;
     m_starts.append(m_length);
-    m_parts.append(part);
+    m_parts.append(Part{part, QByteArray(), false});
     m_length += part.size();
+}
+
+void CodeTextSnapshot::appendPart(const QByteArray& latin1)
+{
+    if (latin1.isEmpty())
+        return;
+    m_starts.append(m_length);
+    m_parts.append(Part{QString(), latin1, true});
+    m_length += latin1.size();
 }
 
 QString CodeTextSnapshot::text() const
 {
-    if (m_parts.size() == 1 && ownsStorage(m_parts.front()))
-        return m_parts.front();
+    if (m_parts.size() == 1 && !m_parts.front().isNarrow && ownsStorage(m_parts.front().wide))
+        return m_parts.front().wide;
     QString out;
     out.resize(m_length);
     QChar* w = out.data();
-    for (const QString& part : m_parts)
-        w = std::copy_n(part.constData(), part.size(), w);
+    // Widening a large text is spread over the cores.
+    constexpr qsizetype kRun = qsizetype(1) << 21;
+    runParts((m_length + kRun - 1) / kRun, [&](qsizetype r) {
+        const qsizetype from = r * kRun;
+        copyRange(from, std::min(kRun, m_length - from), w + from);
+    });
     return out;
+}
+
+void CodeTextSnapshot::copyRange(qsizetype position, qsizetype length, QChar* w) const
+{
+    auto it = std::upper_bound(m_starts.begin(), m_starts.end(), position);
+    qsizetype i = qsizetype(it - m_starts.begin()) - 1;
+    while (length > 0 && i < m_parts.size()) {
+        const qsizetype local = position - m_starts[i];
+        const qsizetype take = std::min(length, m_parts[i].size() - local);
+        copyPart(m_parts[i], local, take, w);
+        w += take;
+        position += take;
+        length -= take;
+        ++i;
+    }
 }
 
 QString CodeTextSnapshot::mid(qsizetype position, qsizetype length) const
@@ -40,16 +79,7 @@ QString CodeTextSnapshot::mid(qsizetype position, qsizetype length) const
     QString out;
     if (length == 0)
         return out;
-    out.reserve(length);
-    auto it = std::upper_bound(m_starts.begin(), m_starts.end(), position);
-    qsizetype i = qsizetype(it - m_starts.begin()) - 1;
-    while (length > 0 && i < m_parts.size()) {
-        const qsizetype local = position - m_starts[i];
-        const qsizetype take = std::min(length, m_parts[i].size() - local);
-        out.append(QStringView(m_parts[i]).mid(local, take));
-        position += take;
-        length -= take;
-        ++i;
-    }
+    out.resize(length);
+    copyRange(position, length, out.data());
     return out;
 }

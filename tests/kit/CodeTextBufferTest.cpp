@@ -29,6 +29,8 @@ private slots:
     void heldText();
     void borrowedSource_data();
     void borrowedSource();
+    void narrowedLater_data();
+    void narrowedLater();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -126,14 +128,18 @@ void CodeTextBufferTest::positionAtColumn()
 
 namespace {
 
-QString randomPiece(QRandomGenerator& rng, int maxLength)
+// With `latin1`, only characters a block may keep as Latin-1 bytes.
+QString randomPiece(QRandomGenerator& rng, int maxLength, bool latin1 = false)
 {
     static const QString alphabet = QString::fromUtf16(u"abc {}[]\",:\t\n\n\u4E2D\u0301 ") + QStringLiteral("\r\n");
+    static const QString latin1Alphabet = QString::fromUtf16(u"abc {}[]\",:\t\n\n\u00E9\u00FF\u0080 \r\n");
     QString out;
     const int n = int(rng.bounded(maxLength + 1));
     for (int i = 0; i < n; ++i) {
         const int pick = int(rng.bounded(20));
-        if (pick == 0)
+        if (latin1)
+            out += latin1Alphabet[rng.bounded(latin1Alphabet.size())];
+        else if (pick == 0)
             out += QString::fromUtf16(u"\U0001F600"); // surrogate pair
         else if (pick == 1)
             out += QStringLiteral("\r");
@@ -150,13 +156,19 @@ void CodeTextBufferTest::randomEdits_data()
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("longLine");
     QTest::addColumn<int>("tabEvery");
-    QTest::newRow("short lines") << 1u << 0 << 30;
-    QTest::newRow("short lines, other edits") << 2u << 0 << 30;
-    QTest::newRow("long line") << 3u << 12000 << 30;
-    QTest::newRow("longer line") << 4u << 20000 << 30;
-    QTest::newRow("long line, sparse tabs") << 6u << 30000 << 400;
-    QTest::newRow("long line, sparser tabs") << 7u << 30000 << 250;
-    QTest::newRow("many blocks") << 5u << 0 << 30;
+    // Latin-1 text starts in byte blocks; every `wideEvery`th edit brings a character beyond
+    // Latin-1, which widens the blocks it lands in.
+    QTest::addColumn<int>("wideEvery");
+    QTest::newRow("short lines") << 1u << 0 << 30 << 0;
+    QTest::newRow("short lines, other edits") << 2u << 0 << 30 << 0;
+    QTest::newRow("long line") << 3u << 12000 << 30 << 0;
+    QTest::newRow("longer line") << 4u << 20000 << 30 << 0;
+    QTest::newRow("long line, sparse tabs") << 6u << 30000 << 400 << 0;
+    QTest::newRow("long line, sparser tabs") << 7u << 30000 << 250 << 0;
+    QTest::newRow("many blocks") << 5u << 0 << 30 << 0;
+    QTest::newRow("Latin-1 short lines, widened now and then") << 8u << 0 << 30 << 25;
+    QTest::newRow("Latin-1 long line, widened now and then") << 9u << 20000 << 30 << 40;
+    QTest::newRow("Latin-1 long line, never widened") << 10u << 30000 << 250 << 1000;
 }
 
 void CodeTextBufferTest::randomEdits()
@@ -164,25 +176,48 @@ void CodeTextBufferTest::randomEdits()
     QFETCH(quint32, seed);
     QFETCH(int, longLine);
     QFETCH(int, tabEvery);
+    QFETCH(int, wideEvery);
+    const bool latin1 = wideEvery > 0;
     QRandomGenerator rng(seed);
     QString model;
     for (int i = 0; i < 400; ++i)
-        model += randomPiece(rng, 40);
+        model += randomPiece(rng, 40, latin1);
     if (longLine > 0) {
+        const QString wide = latin1 ? QString::fromUtf16(u"\u00E9") : QString::fromUtf16(u"\u4E2D");
         QString line;
         while (line.size() < longLine)
-            line += (rng.bounded(tabEvery) == 0 ? QStringLiteral("\t") : QString()) + QStringLiteral("{\"k\":12,") + QString::fromUtf16(u"\u4E2D");
+            line += (rng.bounded(tabEvery) == 0 ? QStringLiteral("\t") : QString()) + QStringLiteral("{\"k\":12,") + wide;
         model.insert(model.size() / 2, QLatin1Char('\n') + line + QLatin1Char('\n'));
     }
     model = TextHelpers::normalizedLineBreaks(model);
     CodeTextBuffer buffer(model);
+    QCOMPARE(buffer.hasLatin1Blocks(), latin1);
+    // A snapshot held over some edits keeps the text it was taken of.
+    CodeTextSnapshot held = buffer.snapshot();
+    QString heldModel = model;
     for (int step = 0; step < 300; ++step) {
         qsizetype pos = rng.bounded(model.size() + 1);
         qsizetype len = rng.bounded(std::min<qsizetype>(model.size() - pos, step % 17 == 0 ? 3000 : 8) + 1);
-        const QString piece = randomPiece(rng, step % 23 == 0 ? 2000 : 6);
+        const bool widening = latin1 && step % wideEvery == wideEvery - 1;
+        const QString piece = randomPiece(rng, step % 23 == 0 ? 2000 : 6, latin1 && !widening)
+            + (widening ? QString::fromUtf16(u"\u4E2D") : QString());
         buffer.replace(pos, len, piece);
         model.replace(pos, len, TextHelpers::normalizedLineBreaks(piece));
         CodeTextModel::check(buffer, model);
+        if (step % 10 == 0) {
+            const CodeTextSnapshot now = buffer.snapshot();
+            QString parts;
+            now.forEachPart([&parts](QStringView part) {
+                parts += part;
+                return true;
+            });
+            QCOMPARE(parts, model);
+            const qsizetype from = rng.bounded(model.size() + 1);
+            QCOMPARE(now.mid(from, 5000), model.mid(from, 5000));
+            QCOMPARE(held.text(), heldModel);
+            held = now;
+            heldModel = model;
+        }
         if (QTest::currentTestFailed())
             QFAIL(qPrintable(QStringLiteral("after step %1 (replace %2+%3)").arg(step).arg(pos).arg(len)));
     }
@@ -244,6 +279,9 @@ void CodeTextBufferTest::memory()
     QVERIFY2(buffer.memoryUsage() < 3 * text.size() + 8 * buffer.lineCount(), qPrintable(QString::number(buffer.memoryUsage())));
     const CodeTextBuffer one(QString(3'000'000, QLatin1Char('x')));
     QVERIFY(one.memoryUsage() < 3 * 3'000'000 + 8);
+    // Latin-1 text is kept at a byte a unit.
+    QVERIFY2(buffer.memoryUsage() < 3 * text.size() / 2, qPrintable(QString::number(buffer.memoryUsage())));
+    QVERIFY(one.memoryUsage() < 3'000'000 * 5 / 4);
 }
 
 
@@ -369,6 +407,52 @@ void CodeTextBufferTest::borrowedSource()
     buffer.reset();
     QCOMPARE(piece, expected.mid(middle, 40));
     QCOMPARE(whole, expected);
+}
+
+void CodeTextBufferTest::narrowedLater_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("editedBetween");
+    QTest::addColumn<bool>("latin1After");
+    const QString lines = QStringLiteral("  \"caf\u00E9\": [1, 2],\n").repeated(3000);
+    const QString longLine = QStringLiteral("{\"k\":1},").repeated(2000);
+    QTest::newRow("Latin-1 lines") << lines << false << true;
+    QTest::newRow("one long line") << longLine << false << true;
+    QTest::newRow("Latin-1 lines around a CJK line") << lines + QString::fromUtf16(u"\u4E2D\n") + lines << false << true;
+    QTest::newRow("all CJK") << QString::fromUtf16(u"\u4E2D\u6587\n").repeated(5000) << false << false;
+    QTest::newRow("edited before the copies are applied") << lines << true << false;
+    QTest::newRow("long line edited before the copies are applied") << longLine << true << false;
+}
+
+// A buffer narrowed later reads its source in place until its Latin-1 copies are applied, and
+// answers the same text before and after; an edit in between leaves it as it was.
+void CodeTextBufferTest::narrowedLater()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, editedBetween);
+    QFETCH(bool, latin1After);
+    QString source = text;
+    CodeTextBuffer buffer = CodeTextBuffer::narrowedLater(source);
+    QVERIFY(!buffer.hasLatin1Blocks());
+    QVERIFY(buffer.isNarrowingPending());
+    CodeTextBuffer::Narrowing job = buffer.narrowing();
+    QString model = text;
+    if (editedBetween) {
+        buffer.replace(5, 1, QStringLiteral("x"));
+        model.replace(5, 1, QStringLiteral("x"));
+    }
+    job.run();
+    QCOMPARE(buffer.apply(std::move(job)), !editedBetween);
+    QCOMPARE(buffer.isNarrowingPending(), editedBetween);
+    if (!editedBetween)
+        QCOMPARE(buffer.hasLatin1Blocks(), latin1After);
+    source = QString(); // the buffer holds its own copies now
+    CodeTextModel::check(buffer, model);
+    if (QTest::currentTestFailed())
+        return;
+    buffer.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
+    model.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
+    CodeTextModel::check(buffer, model);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)

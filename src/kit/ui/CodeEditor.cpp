@@ -55,21 +55,51 @@ qsizetype sameSuffix(QStringView a, QStringView b)
     return n;
 }
 
+// The same for a stored part, read where it lies, Latin-1 or UTF-16, against `y`: how many of
+// the `n` units from `from` match from their start (or, with `fromEnd`, at their end).
+template<class Unit> qsizetype sameUnits(const Unit* x, const char16_t* y, qsizetype n, bool fromEnd)
+{
+    constexpr qsizetype chunk = 256;
+    for (qsizetype s = 0; s < n; s += chunk) {
+        const qsizetype len = std::min(chunk, n - s);
+        const qsizetype at = fromEnd ? n - s - len : s;
+        unsigned diff = 0;
+        for (qsizetype k = 0; k < len; ++k)
+            diff |= unsigned(char16_t(x[at + k]) ^ y[at + k]);
+        if (diff) {
+            if (fromEnd) {
+                while (char16_t(x[n - s - 1]) == y[n - s - 1])
+                    ++s;
+            } else {
+                while (char16_t(x[s]) == y[s])
+                    ++s;
+            }
+            return s;
+        }
+    }
+    return n;
+}
+
+qsizetype samePart(const CodeTextSnapshot::Part& part, qsizetype from, QStringView text, bool fromEnd)
+{
+    if (!part.isNarrow) {
+        const QStringView a = QStringView(part.wide).mid(from, text.size());
+        return fromEnd ? sameSuffix(a, text) : samePrefix(a, text);
+    }
+    return sameUnits(reinterpret_cast<const unsigned char*>(part.narrow.constData()) + from, text.utf16(), text.size(),
+                     fromEnd);
+}
+
 // The differing middle of the shown text and a new one, as a range in each; read from the view's
 // blocks in place.
 std::pair<CodeTextRange, CodeTextRange> changedRanges(const CodeTextSnapshot& old, QStringView text)
 {
-    std::vector<QStringView> parts;
-    old.forEachPart([&parts](QStringView part) {
-        if (!part.isEmpty())
-            parts.push_back(part);
-        return true;
-    });
+    const QList<CodeTextSnapshot::Part>& parts = old.parts();
     const qsizetype na = old.length(), nb = text.size(), m = std::min(na, nb);
     qsizetype p = 0;
-    for (QStringView part : parts) {
+    for (const CodeTextSnapshot::Part& part : parts) {
         const qsizetype n = std::min(part.size(), m - p);
-        const qsizetype same = samePrefix(part.first(n), text.sliced(p, n));
+        const qsizetype same = samePart(part, 0, text.sliced(p, n), false);
         p += same;
         if (same < part.size())
             break;
@@ -78,7 +108,7 @@ std::pair<CodeTextRange, CodeTextRange> changedRanges(const CodeTextSnapshot& ol
     qsizetype s = 0;
     for (auto it = parts.rbegin(); it != parts.rend() && s < limit; ++it) {
         const qsizetype n = std::min(it->size(), limit - s);
-        const qsizetype same = sameSuffix(it->last(n), text.sliced(nb - s - n, n));
+        const qsizetype same = samePart(*it, it->size() - n, text.sliced(nb - s - n, n), true);
         s += same;
         if (same < it->size())
             break;
@@ -99,6 +129,8 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     m_view->setFont(CodeTextView::defaultFont());
     m_view->setTextMargins(QMargins(8, 12, 8, 12));
     m_view->setReadOnly(!options.isEditable);
+    // Only the user's edits are handed on (below): a new text need not be reported.
+    m_view->setReportsNewText(false);
     setPlaceholder(options.placeholder);
 
     if (options.highlightSyntax) {

@@ -15,8 +15,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -57,7 +60,12 @@ QFont CodeTextView::defaultFont()
 
 // ---------------------------------------------------------------- text
 
-void CodeTextView::setText(const QString& text) { setBuffer(CodeTextBuffer(text)); }
+void CodeTextView::setText(const QString& text)
+{
+    // Shown at once from the text in place; its Latin-1 copy is made off the GUI thread.
+    setBuffer(CodeTextBuffer::narrowedLater(text));
+    narrowTextLater();
+}
 
 void CodeTextView::setBuffer(CodeTextBuffer buffer)
 {
@@ -65,6 +73,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     m_buffer = std::move(buffer);
+    ++m_bufferSerial;
     m_undo.clear();
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
@@ -77,9 +86,42 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     syncScrollBars();
     viewport()->update();
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
-    emit edited(TextEdit{0, oldLength, m_buffer.text()});
+    if (m_reportsNewText)
+        emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
+}
+
+void CodeTextView::narrowTextLater()
+{
+    m_narrowFor = m_bufferSerial;
+    if (!m_buffer.isNarrowingPending() || m_narrowing)
+        return;
+    m_narrowing = true;
+    auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
+    // A pool of its own, one thread: the shared pool stays free for the parts of the work the
+    // GUI thread waits for, such as building the next text's blocks.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool(qApp);
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    QPointer<CodeTextView> guard(this);
+    (void)QtConcurrent::run(pool, [job, guard, serial = m_bufferSerial] {
+        job->run();
+        QMetaObject::invokeMethod(
+            qApp,
+            [job, guard, serial] {
+                if (!guard)
+                    return;
+                guard->m_narrowing = false;
+                if (serial == guard->m_bufferSerial)
+                    guard->m_buffer.apply(std::move(*job));
+                else if (guard->m_narrowFor == guard->m_bufferSerial)
+                    guard->narrowTextLater(); // asked for while the one before was under way
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CodeTextView::replaceRange(CodeTextRange range, const QString& text)

@@ -75,6 +75,13 @@ public:
     void setWrapEnabled(bool wrap);
     bool isReadOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly);
+    // Off: a new text (setText, setBuffer) emits no `edited`, for hosts that take only the
+    // user's edits; a large text kept as Latin-1 is then never widened just to be reported.
+    void setReportsNewText(bool reports) { m_reportsNewText = reports; }
+    // Makes the Latin-1 blocks of a buffer built by `CodeTextBuffer::narrowedLater` off the GUI
+    // thread; they take the place of its UTF-16 ones unless the text changed meanwhile (then a
+    // later call tries again).
+    void narrowTextLater();
     QString placeholderText() const { return m_placeholder; }
     void setPlaceholderText(const QString& text);
     // Space between the frame and the text (8 and 12 by default).
@@ -207,6 +214,10 @@ private:
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
     bool m_readOnly = false;
+    bool m_reportsNewText = true;
+    bool m_narrowing = false;
+    quint64 m_bufferSerial = 0; // which buffer a narrowing under way belongs to
+    quint64 m_narrowFor = 0;    // the buffer narrowing was last asked for
     QString m_placeholder;
     QMargins m_margins{8, 12, 8, 12};
     int m_lastColumns = 0;

@@ -519,7 +519,7 @@ void JSONToolViewModel::startFormat(bool now)
     // Compared with what the run makes, so that an equal output is not shown again.
     const std::optional<OutputRead> old = outputRead(mode);
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
-        const QString text = makeText();
+        QString text = makeText();
         // The input's metrics show before the formatted text is ready.
         publish(FormatStage{JSONTextMetrics(text)});
         FormatRun run;
@@ -534,19 +534,23 @@ void JSONToolViewModel::startFormat(bool now)
                 completeOutput(made, run.output.metrics, run.output.buffer, cancelled);
             }
         };
+        // The output is completed once the parsed document and the input are let go: a large
+        // one would otherwise be held three times over.
+        QString first;
         try {
             JSONFormatter::Outputs out = JSONFormatter::outputs(
                 text, indent, sortMode, &cancelled, mode == OutputMode::formatted,
                 [&](const JSONFormatter::Validation& validation, const QString& made) {
                     run.validation = validation;
-                    fill(made);
+                    first = made;
                     throw FirstOutputTaken();
                 });
             // Nothing was handed over: not valid JSON (no outputs), or cancelled.
             run.validation = std::move(out.validation);
-            fill(QString());
         } catch (const FirstOutputTaken&) {
         }
+        text = QString();
+        fill(first);
         return run;
     };
     auto partial = [this](FormatStage stage) {
@@ -735,7 +739,8 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             OpenedText opened;
             opened.text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : std::move(text);
             if (opened.text.size() >= kLargeText && !cancelled)
-                opened.buffer = std::make_shared<CodeTextBuffer>(opened.text);
+                // Parsed next from the same text: its Latin-1 copy is made once that is done.
+                opened.buffer = std::make_shared<CodeTextBuffer>(CodeTextBuffer::narrowedLater(opened.text));
             return opened;
         },
         [this, fileUrl](OpenedText opened) {

@@ -304,6 +304,8 @@ void JSONToolView::connectModel()
         refreshValidation();
         refreshInputMetrics();
     });
+    // An opened file's text is parsed by then: its editor may keep it as Latin-1 now.
+    connect(m, &JSONToolViewModel::formatFinished, this, [this] { m_inputEditor->textView()->narrowTextLater(); });
     connect(m, &JSONToolViewModel::inputMetricsChanged, this, &JSONToolView::refreshInputMetrics);
     connect(m, &JSONToolViewModel::formattedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
     connect(m, &JSONToolViewModel::minifiedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
