@@ -243,7 +243,8 @@ qint64 JWTToolViewModel::tokenByteCount() const
 {
     if (!m_token.fromEdit)
         return TextHelpers::utf8Length(m_token.text);
-    // Counted in place; a surrogate pair never straddles two parts, which end at line breaks.
+    // Counted in place; a surrogate pair never straddles two parts (wide parts end at line breaks,
+    // narrow ones hold none).
     qint64 bytes = 0;
     m_token.edited.forEachPart([&bytes](QStringView part) {
         bytes += TextHelpers::utf8Length(part);
