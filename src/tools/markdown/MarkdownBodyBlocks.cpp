@@ -55,20 +55,6 @@ bool isLineAttribute(QStringView name)
     return std::strcmp(low, "data-line") == 0 || std::strcmp(low, "data-end") == 0;
 }
 
-// A decimal value the page can shift and write back unchanged: digits only, no leading zero.
-std::optional<qint64> lineValue(QStringView value)
-{
-    if (value.isEmpty() || value.size() > 15 || (value.size() > 1 && value[0] == u'0'))
-        return std::nullopt;
-    qint64 n = 0;
-    for (QChar c : value) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        n = n * 10 + (c.unicode() - u'0');
-    }
-    return n;
-}
-
 } // namespace
 
 std::optional<MarkdownBodyBlocks> MarkdownBodyBlocks::split(const QString& html)
@@ -256,4 +242,17 @@ std::optional<MarkdownBodyBlocks::Patch> MarkdownBodyBlocks::patch(const Markdow
     patch.html = to.m_html.mid(begin, to.m_htmlStarts[newCount - suffix] - begin);
     patch.lineShift = suffix > 0 ? shift.value_or(0) : 0;
     return patch;
+}
+
+std::optional<qint64> MarkdownBodyBlocks::lineValue(QStringView value)
+{
+    if (value.isEmpty() || value.size() > 15 || (value.size() > 1 && value[0] == u'0'))
+        return std::nullopt;
+    qint64 n = 0;
+    for (QChar c : value) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c.unicode() - u'0');
+    }
+    return n;
 }

@@ -41,6 +41,10 @@ public:
     // Nothing when the two share no block at either end, so that a patch would be the whole body.
     static std::optional<Patch> patch(const MarkdownBodyBlocks& from, const MarkdownBodyBlocks& to);
 
+    // A line attribute's value as the converter writes it (digits, no leading zero, at most 15),
+    // so that a shifted value is written back the same way; nothing otherwise.
+    static std::optional<qint64> lineValue(QStringView value);
+
 private:
     bool sameShape(qsizetype k, const MarkdownBodyBlocks& other, qsizetype j) const;
     // Whether every line value of block k equals other's block j's plus shift.

@@ -36,19 +36,6 @@ bool endsOnItsLastLine(QStringView tag)
     return std::find(std::begin(kinds), std::end(kinds), tag) != std::end(kinds);
 }
 
-std::optional<qint64> number(QStringView digits)
-{
-    if (digits.isEmpty() || digits.size() > 15)
-        return std::nullopt;
-    qint64 n = 0;
-    for (QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        n = n * 10 + (c.unicode() - u'0');
-    }
-    return n;
-}
-
 // The block that `html` starts with (after any text), read from its opening tag.
 Block blockAt(QStringView html, qsizetype at)
 {
@@ -77,7 +64,7 @@ Block blockAt(QStringView html, qsizetype at)
             const qsizetype to = html.indexOf(u'"', from);
             if (to < 0)
                 return block;
-            (isLine ? block.line : block.end) = number(html.sliced(from, to - from)).value_or(-1);
+            (isLine ? block.line : block.end) = MarkdownBodyBlocks::lineValue(html.sliced(from, to - from)).value_or(-1);
             i = to;
         }
     }
@@ -88,7 +75,7 @@ Block blockAt(QStringView html, qsizetype at)
             const qsizetype from = at + 12;
             const qsizetype to = html.indexOf(u'"', from);
             if (to > from)
-                block.line = number(html.sliced(from, to - from)).value_or(-1);
+                block.line = MarkdownBodyBlocks::lineValue(html.sliced(from, to - from)).value_or(-1);
         }
     }
     block.ends = endsOnItsLastLine(tag) && block.line >= 0 && block.end > block.line;
@@ -161,7 +148,7 @@ void appendShifted(QString& out, QStringView html, qint64 shift)
             qsizetype to = from;
             while (to < n && html[to] >= u'0' && html[to] <= u'9')
                 ++to;
-            const std::optional<qint64> value = number(html.sliced(from, to - from));
+            const std::optional<qint64> value = MarkdownBodyBlocks::lineValue(html.sliced(from, to - from));
             if (!value)
                 continue;
             out.append(html.sliced(copied, from - copied));
