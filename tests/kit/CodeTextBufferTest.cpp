@@ -31,6 +31,7 @@ private slots:
     void borrowedSource();
     void narrowedLater_data();
     void narrowedLater();
+    void pasteOverEverything();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -452,6 +453,31 @@ void CodeTextBufferTest::narrowedLater()
         return;
     buffer.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
     model.replace(model.size() / 2, 3, QStringLiteral("\u00FF\n"));
+    CodeTextModel::check(buffer, model);
+}
+
+// A large paste over the whole text is read in place: the pasted string's later changes don't
+// reach it, a narrowing begun before it is refused, and one begun after it applies.
+void CodeTextBufferTest::pasteOverEverything()
+{
+    const QString before = QStringLiteral("  \"caf\u00E9\": [1, 2],\n").repeated(3000);
+    CodeTextBuffer buffer = CodeTextBuffer::narrowedLater(before);
+    CodeTextBuffer::Narrowing stale = buffer.narrowing();
+    QString pasted = QStringLiteral("{\"k\": \"\u00E9t\u00E9\"},\n").repeated(80000);
+    QVERIFY(pasted.size() >= (1 << 20));
+    QString model = pasted;
+    QCOMPARE(buffer.replace(0, buffer.length(), pasted), pasted.size());
+    pasted[3] = u'#';
+    stale.run();
+    QVERIFY(!buffer.apply(std::move(stale)));
+    CodeTextModel::check(buffer, model);
+    CodeTextBuffer::Narrowing fresh = buffer.narrowing();
+    fresh.run();
+    QVERIFY(buffer.apply(std::move(fresh)));
+    QVERIFY(buffer.hasLatin1Blocks());
+    pasted = QString();
+    buffer.replace(model.size() / 2, 3, QStringLiteral("\u4E2D\n"));
+    model.replace(model.size() / 2, 3, QStringLiteral("\u4E2D\n"));
     CodeTextModel::check(buffer, model);
 }
 
