@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/WorkPool.h"
+
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
@@ -93,7 +95,7 @@ public:
     static void detached(QObject* context, std::function<Result()> work, std::function<void(Result)> apply)
     {
         QPointer<QObject> guard(context);
-        (void)QtConcurrent::run([guard, work = std::move(work), apply = std::move(apply)]() mutable {
+        (void)QtConcurrent::run(WorkPool::instance(), [guard, work = std::move(work), apply = std::move(apply)]() mutable {
             Result result = work();
             QMetaObject::invokeMethod(
                 qApp,
@@ -155,7 +157,7 @@ private:
                     },
                     Qt::QueuedConnection);
             };
-            (void)QtConcurrent::run([self, generation, flag, publish = std::move(publish), work = std::move(work),
+            (void)QtConcurrent::run(WorkPool::instance(), [self, generation, flag, publish = std::move(publish), work = std::move(work),
                                      apply = std::move(apply)]() mutable {
                 Result result = work(*flag, publish);
                 QMetaObject::invokeMethod(
