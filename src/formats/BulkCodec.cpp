@@ -3,7 +3,6 @@
 #include "formats/Encodings.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
@@ -808,7 +807,7 @@ std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, c
 {
     // Blanks only shorten the bytes, so this bound is the one allocation; the pages past the
     // bytes written are never touched.
-    QByteArray out = LargeBuffer::uninitializedBytes(n / 4 * 3 + 3);
+    QByteArray out(n / 4 * 3 + 3, Qt::Uninitialized);
     auto* const base = reinterpret_cast<unsigned char*>(out.data());
 
     // Segments that begin after a multiple of four alphabet characters decode on their own. The
@@ -1007,7 +1006,7 @@ std::optional<QByteArray> BulkCodec::base64DecodeUtf8(QByteArrayView utf8, const
 
 QByteArray BulkCodec::base64EncodeBytes(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    QByteArray out = LargeBuffer::uninitializedBytes(encodedLength(bytes.size(), urlSafe));
+    QByteArray out(encodedLength(bytes.size(), urlSafe), Qt::Uninitialized);
     if (!out.isEmpty())
         encodeBytesInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), urlSafe, out.data(), cancelled);
     return out;

@@ -3,7 +3,6 @@
 #include "formats/CpuFeatures.h"
 #include "formats/JSONFormatter.h"
 #include "formats/JSONNumberText.h"
-#include "formats/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -137,10 +136,8 @@ public:
         if constexpr (write) {
             // Minified text is never longer than its source but where a number is written again
             // (room is made there), so the room left stays at least the source left.
-            m_out = LargeBuffer::uninitializedBytes(end - begin);
+            m_out = QByteArray(end - begin, Qt::Uninitialized);
             m_w = m_out.data();
-            m_mapped = m_w;
-            m_limit = m_w + m_out.size();
         }
     }
 
@@ -235,34 +232,15 @@ private:
     const uchar* const m_end;
     QByteArray m_out;
     char* m_w = nullptr;
-    char* m_mapped = nullptr; // up to where the output's pages were mapped
-    char* m_limit = nullptr;
-
-    // The output's pages are mapped a stretch at a time ahead of the writes, one call for many
-    // pages instead of a fault each.
-    [[gnu::always_inline]] inline void ahead(qsizetype n)
-    {
-        if (m_mapped - m_w < n) [[unlikely]]
-            mapAhead(n);
-    }
-    void mapAhead(qsizetype n)
-    {
-        const qsizetype stretch = std::clamp<qsizetype>(m_mapped - m_out.constData(), 64 << 10, 1 << 20);
-        char* const to = std::min(m_limit, std::max(m_mapped + stretch, m_w + n));
-        LargeBuffer::populate(m_mapped, size_t(to - m_mapped));
-        m_mapped = to;
-    }
     void put(char c)
     {
         if constexpr (write) {
-            ahead(1);
             *m_w++ = c;
         }
     }
     void put(const uchar* s, qsizetype n)
     {
         if constexpr (write) {
-            ahead(n);
             std::memcpy(m_w, s, size_t(n));
             m_w += n;
         }
@@ -337,7 +315,6 @@ private:
                     const int length = JSONNumberText::printedDecimal(typed, text);
                     if (length >= 0 && QStringView(text, length) != typed) {
                         room(length);
-                        ahead(length);
                         for (int i = 0; i < length; ++i)
                             m_w[i] = char(text[i]);
                         m_w += length;
@@ -357,12 +334,10 @@ private:
         if (need <= m_out.size())
             return;
         const qsizetype written = m_w - m_out.constData();
-        QByteArray grown = LargeBuffer::uninitializedBytes(std::max(need, m_out.size() + m_out.size() / 2));
+        QByteArray grown(std::max(need, m_out.size() + m_out.size() / 2), Qt::Uninitialized);
         std::memcpy(grown.data(), m_out.constData(), size_t(written));
         m_out = std::move(grown);
         m_w = m_out.data() + written;
-        m_mapped = m_w;
-        m_limit = m_out.data() + m_out.size();
     }
 
     // A string from its opening quotation mark, checking its UTF-8 on the way. Minified, escapes
@@ -449,7 +424,6 @@ private:
                 if (QChar::isLowSurrogate(c)) {
                     const char32_t v = QChar::surrogateToUcs4(high, c);
                     high = 0;
-                    ahead(4);
                     m_w[0] = char(0xF0 | (v >> 18));
                     m_w[1] = char(0x80 | ((v >> 12) & 0x3F));
                     m_w[2] = char(0x80 | ((v >> 6) & 0x3F));

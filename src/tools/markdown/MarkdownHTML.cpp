@@ -1,6 +1,5 @@
 #include "tools/markdown/MarkdownHTML.h"
 
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
@@ -328,15 +327,13 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
         if (quotesOpen && startsWithCharacter(t, u'>')) {
             // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
             // would otherwise take fresh memory at every level, over and over. Inside a quote of
-            // no more lines than are kept, room for all of them is taken, and mapped, at once.
+            // no more lines than are kept, room for all of them is taken at once.
             constexpr qsizetype keptLines = qsizetype(1) << 14;
             thread_local std::array<QList<QStringView>, maxQuoteDepth> quoteLines;
             QList<QStringView>& content = quoteLines[size_t(depth)];
             content.clear();
-            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i) {
+            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i)
                 content.reserve(count - i);
-                LargeBuffer::populate(content.data(), size_t(content.capacity()) * sizeof(QStringView));
-            }
             QStringView openFence;
             qsizetype j = i;
             for (; j < count; ++j) {
@@ -437,8 +434,7 @@ namespace {
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype workerUnits = qsizetype(768) << 10;
 
-// The document's lines, on huge pages when many: all of their memory is fresh.
-using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
+using LineList = std::vector<QStringView>;
 
 // A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
 // a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
@@ -588,22 +584,20 @@ qsizetype likelyFor(qsizetype units)
 // How much a passing-on output holds before handing it on: small enough to stay in the cache.
 constexpr qsizetype passedUnits = qsizetype(32) << 10;
 
-// Appends text to the QString at context, its pages mapped in one call.
+// Appends text to the QString at context.
 void appendUtf16(void* context, QStringView text)
 {
     QString& html = *static_cast<QString*>(context);
     const qsizetype at = html.size();
     if (html.capacity() - at < text.size())
         html.reserve(std::max(at + text.size(), 2 * html.capacity()));
-    LargeBuffer::populate(html.data() + at, size_t(std::min(text.size() + 2048, html.capacity() - at)) * sizeof(QChar));
     html.append(text);
 }
 
 // Renders lines into a string with room for the HTML of so many units of Markdown.
 QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
 {
-    // Huge pages where the room has whole ones: the string's pages are all fresh.
-    QString html = LargeBuffer::uninitializedString(likelyFor(units));
+    QString html(likelyFor(units), Qt::Uninitialized);
     html.truncate(0); // keeps the room
     MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf16, &html);
     MarkdownHTML::renderBlocks(lines, baseLine, 0, out, endsBetweenBlocks);
@@ -611,8 +605,7 @@ QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* ends
     return html;
 }
 
-// Copies the parts one after another into out, side by side: one thread would fault in every
-// page of the result.
+// Copies the parts one after another into out, side by side.
 template<typename Result, typename Parts>
 void assemble(Result& out, const Parts& parts, int workers)
 {
@@ -620,7 +613,6 @@ void assemble(Result& out, const Parts& parts, int workers)
     for (const auto& part : parts)
         total += part.size();
     out = Result(total, Qt::Uninitialized);
-    LargeBuffer::adviseHugePages(out.data(), size_t(total) * sizeof(*out.data()));
     std::vector<qsizetype> starts;
     starts.reserve(parts.size());
     qsizetype at = 0;
@@ -631,7 +623,6 @@ void assemble(Result& out, const Parts& parts, int workers)
     auto* const to = out.data();
     runParts(qsizetype(parts.size()), [&](qsizetype p) {
         const auto& part = parts[size_t(p)];
-        LargeBuffer::populate(to + starts[size_t(p)], size_t(part.size()) * sizeof(*to));
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
     }, workers);
 }
@@ -648,7 +639,6 @@ void appendUtf8(void* context, QStringView text)
         bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // a large one is remapped, not copied
     bytes.resize(at + most);
     // The page the stretch ends in as well, which the next one starts in.
-    LargeBuffer::populate(bytes.data() + at, size_t(std::min(most + 4096, bytes.capacity() - at)));
     bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
 }
 
@@ -668,7 +658,6 @@ void appendToStretch(void* context, QStringView text)
         // Measured only where the most it can take (three bytes a unit) might not fit.
         const qsizetype most = 3 * text.size();
         if (most <= room || Utf8Encoder::encodedLength(text) <= room) {
-            LargeBuffer::populate(stretch.at, size_t(std::min(most + 4096, room)));
             stretch.at = Utf8Encoder::encode(text, stretch.at);
             return;
         }
@@ -680,7 +669,7 @@ void appendToStretch(void* context, QStringView text)
 // UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
 QByteArray renderWholeUtf8(Lines lines, qsizetype units)
 {
-    QByteArray bytes = LargeBuffer::uninitializedBytes(likelyFor(units));
+    QByteArray bytes(likelyFor(units), Qt::Uninitialized);
     bytes.truncate(0); // keeps the room
     MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
     MarkdownHTML::renderBlocks(lines, 0, 0, out);
@@ -742,15 +731,13 @@ qsizetype decodeNormalizedInto(char16_t* to, QByteArrayView utf8)
     return mayNeedNormalizing(utf8) ? normalizeInPlace(to, n) : n;
 }
 
-// Frees units from LargeBuffer::allocate().
+// Frees units from ::operator new().
 struct DecodedRoom {
-    size_t bytes;
-    void operator()(char16_t* units) const noexcept { LargeBuffer::deallocate(units, bytes); }
+    void operator()(char16_t* units) const noexcept { ::operator delete(units); }
 };
 
 struct LineRoom {
-    size_t bytes;
-    void operator()(QStringView* lines) const noexcept { LargeBuffer::deallocate(lines, bytes); }
+    void operator()(QStringView* lines) const noexcept { ::operator delete(lines); }
 };
 
 // The whole document on this thread.
@@ -842,7 +829,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
     const qsizetype textUnits = n + qsizetype(pieces) * slack;
     const qsizetype passingParts = qsizetype(pieces) + 2;
     const size_t roomBytes = size_t(textUnits + passingParts * passedUnits) * sizeof(char16_t);
-    const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
+    const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(::operator new(roomBytes)), DecodedRoom{});
     std::vector<QStringView> texts(pieces);
     std::vector<qsizetype> pieceLineCounts(pieces);
     std::vector<char> lastPiece(pieces, 0);
@@ -869,7 +856,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         lineCount += pieceLineCounts[k];
     }
     const size_t lineBytes = size_t(std::max<qsizetype>(lineCount, 1)) * sizeof(QStringView);
-    const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
+    const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(::operator new(lineBytes)), LineRoom{});
     runParts(qsizetype(pieces), [&](qsizetype piece) {
         const size_t k = size_t(piece);
         if (pieceLineCounts[k] == 0)
@@ -890,7 +877,7 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
         std::vector<qsizetype> starts(parts + 1, 0);
         for (size_t p = 0; p < parts; ++p)
             starts[p + 1] = starts[p] + likelyFor(unitsOf(lines.subspan(size_t(cuts[p]), size_t(cuts[p + 1] - cuts[p]))));
-        QByteArray out = LargeBuffer::uninitializedBytes(starts[parts]);
+        QByteArray out(starts[parts], Qt::Uninitialized);
         char* const base = out.data();
         std::vector<Stretch> stretches(parts);
         for (size_t p = 0; p < parts; ++p)
@@ -922,12 +909,11 @@ QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
             std::vector<qsizetype> at(parts + 1, 0);
             for (size_t p = 0; p < parts; ++p)
                 at[p + 1] = at[p] + (stretches[p].at - (base + starts[p])) + stretches[p].spill.size();
-            QByteArray joined = LargeBuffer::uninitializedBytes(at[parts]);
+            QByteArray joined(at[parts], Qt::Uninitialized);
             char* const to = joined.data();
             runParts(qsizetype(parts), [&](qsizetype part) {
                 const size_t p = size_t(part);
                 const qsizetype kept = stretches[p].at - (base + starts[p]);
-                LargeBuffer::populate(to + at[p], size_t(at[p + 1] - at[p]));
                 std::memcpy(to + at[p], base + starts[p], size_t(kept));
                 std::memcpy(to + at[p] + kept, stretches[p].spill.constData(), size_t(stretches[p].spill.size()));
             }, workers);
