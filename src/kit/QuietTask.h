@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/FreedMemory.h"
 #include "formats/WorkPool.h"
 
 #include <QCoreApplication>
@@ -170,6 +171,8 @@ private:
                             return;
                         self->m_flag.reset();
                         apply(std::move(result));
+                        // What the result replaced is freed by now.
+                        FreedMemory::returnSoon();
                         emit self->finished();
                     },
                     Qt::QueuedConnection);
