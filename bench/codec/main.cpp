@@ -1,12 +1,11 @@
-// Encode / Decode from a file's bytes to a file's bytes (Base64 by the formats library's
-// bytes-to-bytes path, the rest as a user's file goes through the tool and its result is saved),
+// Encode / Decode from a file's bytes to a file's bytes, as a user's file goes through the tool
+// and its result is saved,
 // on 1, 10 and (Base64) 50 MB, beside the usual command-line tools on
 // the same files: coreutils base64 / basenc, xxd, Python's html.unescape and unquote_to_bytes,
 // gzip and pigz. Ours runs pinned to one CPU and on all of them; every run is a child process
 // of its own.
 
 #include "kit/TextFileLoader.h"
-#include "formats/BulkCodec.h"
 #include "formats/Utf8Encoder.h"
 #include "tools/codec/Codec.h"
 #include "tools/codec/Inflate.h"
@@ -102,22 +101,10 @@ void writeUnpackInputs(const QDir& dir)
 
 enum class Op { b64enc, b64urlenc, b64dec, b64urldec, hexenc, hexdec, htmldec, urldec, unpack, bomb };
 
-// Ours: Base64 from the file's bytes straight to the bytes written, chunk by chunk; the rest as the tool does
-// it: the file read and decoded as opening it does, the transform, the result encoded as UTF-8
-// and written.
+// Ours, as the tool does it: the file read and decoded as opening it does, the transform, the
+// result encoded as UTF-8 and written.
 qint64 oursFileToFile(Op op, const QString& in, const QString& out)
 {
-    if (op == Op::b64enc || op == Op::b64urlenc || op == Op::b64dec || op == Op::b64urldec) {
-        QFile source(in);
-        QFile target(out);
-        if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered)
-            || !target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return -1;
-        const bool done = op == Op::b64enc || op == Op::b64urlenc
-            ? BulkCodec::base64EncodeStream(source, target, op == Op::b64urlenc)
-            : BulkCodec::base64DecodeStream(source, target);
-        return done ? target.size() : -1;
-    }
     const QByteArray bytes = readFile(in);
     if (op == Op::unpack || op == Op::bomb) {
         const auto r = Inflate::unpackGzip(bytes, Codec::unpackLimit);
@@ -176,9 +163,8 @@ int main(int argc, char** argv)
     const int rounds = roundsWanted();
     const Sample floor = runProcess(Cores::one, {"true"});
     std::printf("From a file's bytes to a file's bytes, wall time of the whole run including file I/O.\n"
-                "ours = a child that reads the file and writes the result. Base64: BulkCodec's bytes-to-bytes path from\n"
-                "  file to file (base64EncodeStream, base64DecodeStream). The rest: the file decoded as UTF-8 the way opening it does,\n"
-                "  Codec::transform (or Inflate::unpackGzip), the result encoded as UTF-8. Peak = what it held above its\n"
+                "ours = a child that reads the file and writes the result: the file decoded as UTF-8 the way opening it\n"
+                "  does, Codec::transform (or Inflate::unpackGzip), the result encoded as UTF-8. Peak = what it held above its\n"
                 "  size at the start. Command-line peers = the whole process (start-up included), output to a file;\n"
                 "  peak = its max RSS, which here starts at %.1f MB (an empty program's, its share of this process at\n"
                 "  the fork). Peers are single-threaded and run on one core; pigz on all.\n\n",

@@ -3,13 +3,10 @@
 #include "formats/Encodings.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
-#include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
 
 #include <QChar>
-#include <QIODevice>
 
 #include <algorithm>
 #include <array>
@@ -274,15 +271,6 @@ QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype group
     return done;
 }
 
-// The same with one byte a character.
-QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char* o, bool urlSafe)
-{
-    const __m256i shifts = sextetShifts(urlSafe);
-    qsizetype done = 0;
-    for (; groups - done >= 8; done += 8, in += 24, o += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), charsOfBlock(in, shifts));
-    return done;
-}
 #endif
 
 // Whole groups of three bytes as four characters each.
@@ -391,64 +379,6 @@ void encodePart(const char16_t* begin, const char16_t* end, const char16_t* text
         encodeTail(buffer, held, o, urlSafe);
 }
 
-// Two characters of one byte each, as the pair table above.
-constexpr std::array<quint16, 4096> makeBytePairTable(const char* alphabet)
-{
-    std::array<quint16, 4096> table{};
-    for (quint32 v = 0; v < 4096; ++v) {
-        const quint32 first = quint32(static_cast<unsigned char>(alphabet[v >> 6]));
-        const quint32 second = quint32(static_cast<unsigned char>(alphabet[v & 63]));
-        table[v] = quint16(std::endian::native == std::endian::little ? first | second << 8 : first << 8 | second);
-    }
-    return table;
-}
-
-constexpr std::array<quint16, 4096> kStandardBytePairs = makeBytePairTable(kStandardAlphabet);
-constexpr std::array<quint16, 4096> kUrlBytePairs = makeBytePairTable(kUrlAlphabet);
-
-inline char* encodeGroups(const unsigned char* in, qsizetype groups, char* o, const quint16* pairs)
-{
-    for (; groups > 0; --groups, in += 3, o += 4) {
-        const quint32 a = group(in);
-        memcpy(o, &pairs[a >> 12], 2);
-        memcpy(o + 2, &pairs[a & 0xFFF], 2);
-    }
-    return o;
-}
-
-// Groups [first, last) of the bytes [begin, end) as characters at their place in `out`.
-void encodeBytesPart(const unsigned char* begin, const unsigned char* end, qsizetype first, qsizetype last,
-                     bool urlSafe, char* out, const std::atomic_bool* cancelled)
-{
-    const quint16* pairs = urlSafe ? kUrlBytePairs.data() : kStandardBytePairs.data();
-    const unsigned char* in = begin + first * 3;
-    char* o = out + first * 4;
-    for (qsizetype left = last - first; left > 0;) {
-        if (isCancelled(cancelled))
-            return;
-        qsizetype chunk = std::min(left, kPollEvery);
-        left -= chunk;
-#if defined(QUORRIX_AVX2_LOOPS)
-        if (hasAvx2()) {
-            // The wide loads reach four bytes before a block and four past it.
-            if (in - begin < 4) {
-                const qsizetype lead = std::min<qsizetype>(chunk, 2);
-                o = encodeGroups(in, lead, o, pairs);
-                in += lead * 3;
-                chunk -= lead;
-            }
-            const qsizetype fit = end - in >= 28 ? (end - in - 4) / 24 * 8 : 0;
-            const qsizetype wide = encodeGroupsAvx2(in, std::min(chunk, fit), o, urlSafe);
-            in += wide * 3;
-            o += wide * 4;
-            chunk -= wide;
-        }
-#endif
-        o = encodeGroups(in, chunk, o, pairs);
-        in += chunk * 3;
-    }
-}
-
 // ---- Base64 decoding ----
 
 constexpr quint8 kInvalid = 0xFF;
@@ -495,11 +425,6 @@ QUORRIX_AVX2 inline __m256i loadBlock(const char16_t* p)
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
     return _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
-}
-
-QUORRIX_AVX2 inline __m256i loadBlock(const unsigned char* p)
-{
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 // Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
@@ -596,36 +521,14 @@ struct DecodeState {
     bool afterBlank = false;
 };
 
-// The code point that begins at p, past ASCII, and p moved past it; false for bytes that are
-// not well-formed UTF-8. A lone surrogate stands for itself.
+// The code point that begins at p, past ASCII, and p moved past it. A lone surrogate stands for
+// itself.
 inline bool nonAsciiAt(const char16_t*& p, const char16_t* end, char32_t& cp)
 {
     const char16_t u = *p++;
     cp = u;
     if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p))
         cp = QChar::surrogateToUcs4(u, *p++);
-    return true;
-}
-
-inline bool nonAsciiAt(const unsigned char*& p, const unsigned char* end, char32_t& cp)
-{
-    const unsigned c = p[0];
-    const qsizetype length = c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
-    if (length == 0 || end - p < length)
-        return false;
-    // The second byte's range rules out overlong forms, surrogates and what lies past U+10FFFF.
-    const unsigned c1 = p[1];
-    const unsigned lowest = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned highest = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    if (c1 < lowest || c1 > highest)
-        return false;
-    cp = c & (0x7F >> length);
-    for (qsizetype i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return false;
-        cp = cp << 6 | (p[i] & 0x3Fu);
-    }
-    p += length;
     return true;
 }
 
@@ -720,8 +623,8 @@ struct PartScan {
 };
 
 #if defined(__SSE2__)
-// The lane arithmetic of scanPart for each unit size. The counters are lanes as wide as a unit,
-// summed before they can overflow.
+// The lane arithmetic of scanPart. The counters are lanes as wide as a unit, summed before they
+// can overflow.
 template <typename Unit>
 struct ScanLanes;
 
@@ -736,22 +639,6 @@ struct ScanLanes<char16_t> {
     static qsizetype sum(__m128i lanes) { return qsizetype(laneSum(lanes)); }
 };
 
-// Bytes from 0x80 on fall outside every range scanPart asks about.
-template <>
-struct ScanLanes<unsigned char> {
-    static constexpr qsizetype units = 16;
-    static constexpr qsizetype rounds = 255;
-    static __m128i splat(char c) { return _mm_set1_epi8(c); }
-    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
-    static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi8(a, b); }
-    static __m128i subsUnsigned(__m128i a, __m128i b) { return _mm_subs_epu8(a, b); }
-    static qsizetype sum(__m128i lanes)
-    {
-        alignas(16) quint64 sums[2];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(lanes, _mm_setzero_si128()));
-        return qsizetype(sums[0] + sums[1]);
-    }
-};
 #endif
 
 template <typename Unit>
@@ -808,7 +695,7 @@ std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, c
 {
     // Blanks only shorten the bytes, so this bound is the one allocation; the pages past the
     // bytes written are never touched.
-    QByteArray out = LargeBuffer::uninitializedBytes(n / 4 * 3 + 3);
+    QByteArray out(n / 4 * 3 + 3, Qt::Uninitialized);
     auto* const base = reinterpret_cast<unsigned char*>(out.data());
 
     // Segments that begin after a multiple of four alphabet characters decode on their own. The
@@ -878,56 +765,6 @@ std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, c
     return out;
 }
 
-// Every group of [in, in + n) and the tail at `o`, in parts side by side.
-void encodeBytesInto(const unsigned char* in, qsizetype n, bool urlSafe, char* o, const std::atomic_bool* cancelled)
-{
-    const qsizetype groups = n / 3;
-    const int parts = BulkCodec::partCount(n);
-    runParts(
-        parts,
-        [&](qsizetype k) {
-            const qsizetype last = k + 1 == parts ? groups : groups / parts * (k + 1);
-            encodeBytesPart(in, in + n, groups / parts * k, last, urlSafe, o, cancelled);
-        },
-        workerCount());
-    if (n % 3)
-        encodeTail(in + groups * 3, n % 3, o + groups * 4, urlSafe);
-}
-
-// Fills [buffer, buffer + size) from the device as far as it goes: the count, or -1 when reading fails.
-qsizetype readUpTo(QIODevice& in, unsigned char* buffer, qsizetype size)
-{
-    qsizetype filled = 0;
-    while (filled < size) {
-        const qint64 got = in.read(reinterpret_cast<char*>(buffer) + filled, size - filled);
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        filled += qsizetype(got);
-    }
-    return filled;
-}
-
-bool writeAll(QIODevice& out, const char* data, qsizetype size)
-{
-    return size == 0 || out.write(data, size) == size;
-}
-
-// Where a chunk's last whole character ends: before the start of a UTF-8 sequence that the
-// chunk cuts short, else at its end.
-qsizetype completeCharacters(const unsigned char* p, qsizetype n)
-{
-    for (qsizetype i = n - 1; i >= 0 && i >= n - 3; --i) {
-        const unsigned c = p[i];
-        if ((c & 0xC0) == 0x80)
-            continue;
-        const qsizetype length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        return i + length > n ? i : n;
-    }
-    return n;
-}
-
 // Parts to decode in: on one worker a single part, which spares the scan that lets parts start
 // on their own.
 int decodeParts(qsizetype units)
@@ -990,76 +827,4 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
     const qsizetype n = text.size();
     const int parts = decodeParts(n);
     return decodeInParts(s, n, parts, cutText(s, n, parts), cancelled);
-}
-
-std::optional<QByteArray> BulkCodec::base64DecodeUtf8(QByteArrayView utf8, const std::atomic_bool* cancelled)
-{
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    const qsizetype n = utf8.size();
-    // Parts are cut anywhere: only a part of ASCII alone can end a segment, so a cut inside a
-    // sequence only leaves the rest to the careful last segment.
-    const int parts = decodeParts(n);
-    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
-    for (int k = 0; k < parts; ++k)
-        cuts[size_t(k)] = n / parts * k;
-    return decodeInParts(s, n, parts, cuts, cancelled);
-}
-
-QByteArray BulkCodec::base64EncodeBytes(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
-{
-    QByteArray out = LargeBuffer::uninitializedBytes(encodedLength(bytes.size(), urlSafe));
-    if (!out.isEmpty())
-        encodeBytesInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), urlSafe, out.data(), cancelled);
-    return out;
-}
-
-bool BulkCodec::base64EncodeStream(QIODevice& in, QIODevice& out, bool urlSafe, const std::atomic_bool* cancelled)
-{
-    static_assert(streamChunk % 3 == 0);
-    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk));
-    const auto output = std::make_unique_for_overwrite<char[]>(size_t(streamChunk / 3 * 4));
-    for (;;) {
-        const qsizetype got = readUpTo(in, input.get(), streamChunk);
-        if (got < 0)
-            return false;
-        // Only the last chunk may end inside a group.
-        encodeBytesInto(input.get(), got, urlSafe, output.get(), cancelled);
-        if (isCancelled(cancelled) || !writeAll(out, output.get(), encodedLength(got, urlSafe)))
-            return false;
-        if (got < streamChunk)
-            return true;
-    }
-}
-
-bool BulkCodec::base64DecodeStream(QIODevice& in, QIODevice& out, const std::atomic_bool* cancelled)
-{
-    // Room for the start of a character carried over from the chunk before.
-    const auto input = std::make_unique_for_overwrite<unsigned char[]>(size_t(streamChunk + 3));
-    const auto output = std::make_unique_for_overwrite<unsigned char[]>(size_t((streamChunk + 3) / 4 * 3 + 6));
-    DecodeState state;
-    qsizetype carried = 0;
-    for (;;) {
-        const qsizetype got = readUpTo(in, input.get() + carried, streamChunk);
-        if (got < 0)
-            return false;
-        const qsizetype n = carried + got;
-        const bool last = got < streamChunk;
-        const qsizetype cut = last ? n : completeCharacters(input.get(), n);
-        unsigned char* o = output.get();
-        if (!decodeRun<unsigned char>(input.get(), input.get() + cut, o, state, cancelled))
-            return false;
-        if (last && !finishDecode(state, o))
-            return false;
-        if (!writeAll(out, reinterpret_cast<const char*>(output.get()), o - output.get()))
-            return false;
-        if (last)
-            return true;
-        carried = n - cut;
-        memmove(input.get(), input.get() + cut, size_t(carried));
-    }
-}
-
-std::optional<QString> BulkCodec::textFromUtf8(QByteArrayView bytes, const std::atomic_bool* cancelled)
-{
-    return Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Utf8Decoder::ByteOrderMark::keep, cancelled});
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "formats/LargeBuffer.h"
 
 #include <QString>
 
@@ -29,7 +28,7 @@ struct JSONDocument {
         // string: printed length with quotes; containers: index just past the subtree
         quint32 extra;
     };
-    using Nodes = std::vector<Node, LargeBuffer::Allocator<Node>>;
+    using Nodes = std::vector<Node>;
 
     JSONDocument() = default;
     // The tape points into the document's own storage.
@@ -44,7 +43,7 @@ struct JSONDocument {
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
     // Number texts that differ from their source spelling. A document that has one usually has
     // many: room for the rest of the text is reserved then (only written pages cost).
-    using Arena = std::vector<char16_t, LargeBuffer::Allocator<char16_t>>;
+    using Arena = std::vector<char16_t>;
     Arena arena;
 
     const Node& node(qsizetype index) const { return tape[index]; }

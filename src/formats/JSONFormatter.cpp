@@ -3,8 +3,6 @@
 #include "formats/JSONParser.h"
 #include "formats/JSONPrinter.h"
 #include "formats/JSONTextMetrics.h"
-#include "formats/JSONUtf8Scanner.h"
-#include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
 
 #include "formats/RunParts.h"
@@ -77,54 +75,6 @@ Validation validate(const QString& text)
         return v;
     }
     return verdict(text, JSONParser::parse(text, nullptr, false));
-}
-
-namespace {
-
-// The text of a file's bytes, as a file is opened.
-QString decodedFile(QByteArrayView bytes)
-{
-    using Decoder = Utf8Decoder;
-    if (std::optional<QString> text = Decoder::decode(bytes, {Decoder::IllFormed::fail, Decoder::ByteOrderMark::drop, nullptr, true}))
-        return std::move(*text);
-    return Decoder::decodeReplacing(bytes, Decoder::ByteOrderMark::keep, true);
-}
-
-QByteArrayView withoutMark(QByteArrayView bytes)
-{
-    return bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes;
-}
-
-} // namespace
-
-Validation validateUtf8(QByteArrayView bytes)
-{
-    // Well-formed bytes keep their length as text with the mark dropped. A large text checks
-    // sooner decoded and read in parts side by side, where there are cores for that.
-    const QByteArrayView json = withoutMark(bytes);
-    constexpr qsizetype inPartsFrom = qsizetype(4) << 20;
-    std::optional<qsizetype> count;
-    if (json.size() < inPartsFrom || partWorkers() < 2)
-        count = JSONUtf8Scanner::validate(json);
-    if (count) {
-        Validation v;
-        v.isValid = true;
-        v.byteSize = json.size();
-        if (*count >= 0)
-            v.topLevelKeyCount = *count;
-        return v;
-    }
-    return validate(decodedFile(bytes));
-}
-
-Utf8Result minifyUtf8(QByteArrayView bytes)
-{
-    if (std::optional<QByteArray> text = JSONUtf8Scanner::minify(withoutMark(bytes)))
-        return Utf8Result{std::move(*text), std::nullopt};
-    FormatResult r = minify(decodedFile(bytes));
-    if (!r.ok())
-        return Utf8Result{QByteArray(), std::move(r.error)};
-    return Utf8Result{Utf8Encoder::toUtf8(r.text), std::nullopt};
 }
 
 namespace {

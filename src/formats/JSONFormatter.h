@@ -79,22 +79,6 @@ FormatResult minify(const QString& text, SortMode sortMode = SortMode::none);
 // Verdict only; never prints.
 Validation validate(const QString& text);
 
-// The same from UTF-8 bytes, read as a file is opened: one leading byte-order mark dropped, or
-// where the bytes are ill-formed each fault replaced by U+FFFD (a mark then kept). Valid JSON is
-// checked on the bytes as they are, without decoding them.
-Validation validateUtf8(QByteArrayView bytes);
-
-struct Utf8Result {
-    QByteArray text;                   // empty on failure
-    std::optional<FormatError> error;  // present on failure
-
-    bool ok() const { return !error.has_value(); }
-};
-
-// The minified text as UTF-8 (keys in source order) from bytes read as above: valid JSON goes
-// from bytes to bytes; what it answers equals minify() of the decoded text, encoded.
-Utf8Result minifyUtf8(QByteArrayView bytes);
-
 // Verdict plus both texts from one parse; never fails. When `cancelled` becomes true the work stops
 // early and the result is meaningless (the caller drops it).
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode,

@@ -1,7 +1,6 @@
 #include "formats/JSONParser.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/JSONNumberText.h"
 
@@ -339,8 +338,7 @@ public:
         }
         if (m_build) {
             // Room for one value per six units: growing the tape would copy it into fresh
-            // memory, while reserved pages that are never written cost nothing. A large tape lies
-            // on huge pages (see LargeBuffer).
+            // memory, while reserved pages that are never written cost nothing.
             m_doc->nodes.reserve(size_t((m_end - m_begin) / 6 + 16));
         }
         skipSpace();
@@ -372,7 +370,6 @@ private:
     const std::atomic_bool* m_cancelled;
     std::optional<Fault> m_fault;
     quint32 m_steps = 0;
-    size_t m_mapped = 0; // tape nodes whose pages are mapped
 
     JSONParser::Result failed()
     {
@@ -429,21 +426,7 @@ private:
     }
     void pushNode(const Node& n)
     {
-        JSONDocument::Nodes& nodes = m_doc->nodes;
-        if (nodes.size() >= m_mapped) [[unlikely]]
-            mapAhead();
-        nodes.push_back(n);
-    }
-    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
-    // pages instead of a fault each.
-    void mapAhead()
-    {
-        JSONDocument::Nodes& nodes = m_doc->nodes;
-        const size_t stretch = std::clamp<size_t>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
-        const size_t to = std::min(nodes.capacity(), nodes.size() + stretch);
-        if (to > nodes.size())
-            LargeBuffer::populate(nodes.data() + nodes.size(), (to - nodes.size()) * sizeof(Node));
-        m_mapped = std::max(to, nodes.size() + 1);
+        m_doc->nodes.push_back(n);
     }
     Node& node(qsizetype i) { return m_doc->nodes[size_t(i)]; }
     quint32 offsetOf(const char16_t* p) const { return quint32(p - m_begin); }
@@ -855,91 +838,17 @@ private:
     quint32 m_base;
     quint32 m_room;
     const std::atomic_bool* m_cancelled;
-    quint32 m_mapped = 0; // nodes from m_base on whose pages are mapped
-
-    // The tape's pages are mapped a stretch at a time ahead of the writes, one call for many
-    // pages instead of a fault each.
-    Node& slot(quint32 index)
-    {
-        if (index - m_base >= m_mapped) [[unlikely]] {
-            // Stretches that double from 64 KiB to 1 MiB: a small part maps little more than it uses.
-            const quint32 grown = std::clamp<quint32>(m_mapped, (64 << 10) / sizeof(Node), (1 << 20) / sizeof(Node));
-            const quint32 stretch = std::min<quint32>(grown, m_room - m_mapped);
-            LargeBuffer::populate(m_tape + m_base + m_mapped, stretch * sizeof(Node));
-            m_mapped += stretch;
-        }
-        return m_tape[index];
-    }
+    Node& slot(quint32 index) { return m_tape[index]; }
 };
-
-// The last tape given back, kept for the next large read: pages once written cost nothing the
-// next time, while a fresh page costs a fault, which is most of a first read's time.
-struct TapeCache {
-    std::mutex mutex;
-    void* data = nullptr;
-    size_t bytes = 0;
-};
-
-TapeCache& tapeCache()
-{
-    static TapeCache* const cache = new TapeCache; // lives as long as the process
-    return *cache;
-}
 
 // Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
-// `huge` asks for huge pages, worth it where each part fills a few of them: a part clears a whole
-// huge page for its first node.
-std::shared_ptr<Node> reserveTape(size_t count, bool huge)
+std::shared_ptr<Node> reserveTape(size_t count)
 {
     const size_t bytes = count * sizeof(Node);
-    TapeCache& cache = tapeCache();
-    void* p = nullptr;
-    size_t have = 0;
-    {
-        const std::lock_guard lock(cache.mutex);
-        if (cache.data && cache.bytes >= bytes) {
-            p = std::exchange(cache.data, nullptr);
-            have = cache.bytes;
-        }
-    }
-    if (!p) {
-        // Huge pages (see LargeBuffer) on a mapping cut to whole ones.
-        constexpr size_t hugePage = size_t(2) << 20;
-        have = (bytes + hugePage - 1) & ~(hugePage - 1);
-        char* const raw = static_cast<char*>(
-            mmap(nullptr, have + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-        if (raw == MAP_FAILED)
-            return nullptr;
-        char* const aligned =
-            reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(raw) + hugePage - 1) & ~uintptr_t(hugePage - 1));
-        if (aligned > raw)
-            munmap(raw, size_t(aligned - raw));
-        if (raw + have + hugePage > aligned + have)
-            munmap(aligned + have, size_t(raw + have + hugePage - (aligned + have)));
-#if defined(MADV_HUGEPAGE)
-        if (huge)
-            (void)madvise(aligned, have, MADV_HUGEPAGE); // advice only
-#endif
-        p = aligned;
-    }
-    return std::shared_ptr<Node>(static_cast<Node*>(p), [have](Node* q) {
-        // Only a tape of a text up to some 16 M units is kept with its pages: a larger one would
-        // hold on to too much memory.
-        if (have > (size_t(256) << 20)) {
-            munmap(q, have);
-            return;
-        }
-        TapeCache& cache = tapeCache();
-        const std::lock_guard lock(cache.mutex);
-        if (cache.data && cache.bytes >= have) {
-            munmap(q, have);
-            return;
-        }
-        if (cache.data)
-            munmap(cache.data, cache.bytes);
-        cache.data = q;
-        cache.bytes = have;
-    });
+    void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    return std::shared_ptr<Node>(static_cast<Node*>(p), [bytes](Node* q) { munmap(q, bytes); });
 }
 
 // Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;
@@ -981,7 +890,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
         return std::nullopt;
     std::shared_ptr<Node> reserved;
     if (doc) {
-        reserved = reserveTape(size_t(stride * parts), stride >= (qsizetype(1) << 20));
+        reserved = reserveTape(size_t(stride * parts));
         if (!reserved)
             return std::nullopt;
     }

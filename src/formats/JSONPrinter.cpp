@@ -1,8 +1,6 @@
 #include "formats/JSONPrinter.h"
 
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
-
 
 #include <algorithm>
 #include <cstring>
@@ -79,17 +77,9 @@ public:
             m_gapLength = plan.offsets.back();
         }
         const qsizetype total = size(root, 0);
-        QString out = LargeBuffer::uninitializedString(total);
+        QString out(total, Qt::Uninitialized);
         m_w = reinterpret_cast<char16_t*>(out.data());
         char16_t* const begin = m_w;
-        // On huge pages where the system has them (see LargeBuffer). Writers of parts fault
-        // their own stretch; a few megabytes are mapped here in one call, which costs
-        // less than starting threads for them.
-        const size_t bytes = size_t(total) * sizeof(char16_t);
-        if (!inParts && bytes >= (size_t(16) << 20))
-            LargeBuffer::prefault(m_w, bytes);
-        else if (!inParts)
-            LargeBuffer::populate(m_w, bytes);
         write(root, 0);
         if (inParts && !m_stopped && m_gap)
             writeParts(plan, m_gap);
@@ -202,7 +192,6 @@ private:
             Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
                         m_sort, m_cancelled);
             part.m_w = gap + offsets[size_t(from)];
-            LargeBuffer::populate(part.m_w, size_t(offsets[size_t(to)] - offsets[size_t(from)]) * sizeof(char16_t));
             for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
                 if (k > 0) {
                     part.put(u',');

@@ -1,6 +1,5 @@
 #include "formats/JSONSearch.h"
 
-#include "formats/LargeBuffer.h"
 
 #include <QLocale>
 
@@ -153,8 +152,6 @@ Folded foldText(QStringView text, Folder& folder)
     out.start.reset(new qint32[size_t(n) + 1]); // written before read, so left uninitialised
     char16_t* w = reinterpret_cast<char16_t*>(out.units.data());
     qint32* at = out.start.get();
-    LargeBuffer::adviseHugePages(w, size_t(n) * sizeof(char16_t));
-    LargeBuffer::adviseHugePages(at, (size_t(n) + 1) * sizeof(qint32));
     qsizetype k = 0;
     for (qsizetype i = 0; i < n;) {
         const char16_t c = u[i];

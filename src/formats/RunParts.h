@@ -1,8 +1,9 @@
 #pragma once
 // Work cut into parts and run side by side, the one way the converters and readers of large
 // texts spread their work over the cores.
+#include "formats/WorkPool.h"
+
 #include <QRunnable>
-#include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -11,16 +12,14 @@
 #include <memory>
 #include <vector>
 
-// The threads worth spreading parts over: the cores the process may run on (its CPU affinity,
-// which the machine's core count ignores), at least one. Asked afresh on each call, so a process
-// pinned after it started is followed too.
+// The threads worth spreading parts over.
 inline int partWorkers()
 {
-    return std::max(1, QThread::idealThreadCount());
+    return WorkPool::cores();
 }
 
 // Runs job(i) once for every i below `parts`, on the calling thread and up to workers - 1 threads
-// of `pool` (by default the global pool, and as many threads as partWorkers() answers). Each takes
+// of `pool` (by default the program's own, and as many threads as partWorkers() answers). Each takes
 // the next part in turn, so one slow part holds up no other. Starting a thread in a fresh process
 // costs its starter about a millisecond here, so the caller starts one helper and every helper
 // two more before it takes a part; the caller waits only for parts taken, never for a helper to
@@ -34,7 +33,7 @@ void runParts(qsizetype parts, const Job& job, int workers = 0, QThreadPool* poo
         return;
     }
     if (!pool)
-        pool = QThreadPool::globalInstance();
+        pool = WorkPool::instance();
     if (workers <= 0)
         workers = std::min(partWorkers(), std::max(1, pool->maxThreadCount()));
     // Outlives the call for helpers that begin late; `job` is reached only through a part taken.

@@ -1,7 +1,6 @@
 #include "formats/Utf8Decoder.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 
 #include <algorithm>
@@ -154,20 +153,10 @@ qsizetype unitCount(const unsigned char* s, qsizetype n)
     return units;
 }
 
-QString uninitialized(qsizetype units, bool longLived)
-{
-    if (!longLived)
-        return QString(units, Qt::Uninitialized);
-    QString text = LargeBuffer::uninitializedString(units);
-    LargeBuffer::populate(text.data(), size_t(units) * sizeof(char16_t));
-    return text;
-}
-
 // A large input is decoded in parts side by side, cut before lead bytes, each written straight to
 // its place in a text sized exactly; the result is that of one sequential pass. A text kept long
-// goes into huge pages (they cost more than they save for a short-lived one), and waits for a
-// couple of megabytes before using threads: below that they cost more than they save in a fresh
-// process or on a busy machine.
+// waits for a couple of megabytes before using threads: below that they cost more than they save
+// in a fresh process or on a busy machine.
 std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* cancelled, bool longLived)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -177,7 +166,7 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
     // On one core parts would only add a pass that counts the units.
     const int parts = n < partsFrom || workers < 2 ? 1 : int(std::clamp<qsizetype>(n / kPartMinimum, 1, 4 * workers));
     if (parts <= 1) {
-        QString text = uninitialized(n, longLived);
+        QString text = QString(n, Qt::Uninitialized);
         const qsizetype units = decodeRun(s, n, reinterpret_cast<char16_t*>(text.data()), n, false, cancelled, nullptr);
         if (units < 0)
             return std::nullopt;
@@ -197,13 +186,11 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
     runParts(parts, [&](qsizetype k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); }, workers);
     for (int k = 0; k < parts; ++k)
         starts[size_t(k) + 1] += starts[size_t(k)];
-    QString text = longLived ? LargeBuffer::uninitializedString(starts.back()) : QString(starts.back(), Qt::Uninitialized);
+    QString text(starts.back(), Qt::Uninitialized);
     char16_t* const o = reinterpret_cast<char16_t*>(text.data());
     std::atomic_bool failed{false};
     runParts(parts, [&](qsizetype k) {
         const qsizetype room = starts[size_t(k) + 1] - starts[size_t(k)];
-        if (longLived)
-            LargeBuffer::populate(o + starts[size_t(k)], size_t(room) * sizeof(char16_t));
         // Well-formed parts fill their room exactly.
         if (decodeRun(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)], o + starts[size_t(k)], room, false,
                       cancelled, &failed) != room)
@@ -218,7 +205,7 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
 std::optional<QString> repairedText(QByteArrayView bytes, const std::atomic_bool* cancelled, bool longLived)
 {
     const qsizetype n = bytes.size();
-    QString text = uninitialized(n, longLived);
+    QString text = QString(n, Qt::Uninitialized);
     const qsizetype units = decodeRun(reinterpret_cast<const unsigned char*>(bytes.data()), n,
                                       reinterpret_cast<char16_t*>(text.data()), n, true, cancelled, nullptr);
     if (units < 0)

@@ -27,8 +27,8 @@ public:
         ByteOrderMark byteOrderMark = ByteOrderMark::keep;
         // Nothing is answered once this turns true.
         const std::atomic_bool* cancelled = nullptr;
-        // The text will be kept a long time (an opened file): it goes into huge pages, and the
-        // flag above is looked at only before and after the work.
+        // The text will be kept a long time (an opened file): it is cut into parts only from a
+        // couple of megabytes, and the flag above is looked at only before and after the work.
         bool longLived = false;
     };
 

@@ -1,7 +1,6 @@
 #include "formats/Utf8Encoder.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 
 
@@ -209,8 +208,7 @@ QByteArray Utf8Encoder::toUtf8(QStringView text)
     constexpr qsizetype partMinimum = qsizetype(1) << 20;
     const qsizetype parts = n < 4 * partMinimum ? 1 : std::min<qsizetype>(4 * partWorkers(), n / partMinimum);
     if (parts <= 1) {
-        QByteArray out = LargeBuffer::uninitializedBytes(lengthOf(s, s + n, useWide));
-        LargeBuffer::populate(out.data(), size_t(out.size()));
+        QByteArray out(lengthOf(s, s + n, useWide), Qt::Uninitialized);
         encodeOf(s, s + n, reinterpret_cast<unsigned char*>(out.data()), useWide);
         return out;
     }
@@ -230,11 +228,10 @@ QByteArray Utf8Encoder::toUtf8(QStringView text)
     });
     for (qsizetype k = 0; k < parts; ++k)
         offsets[size_t(k) + 1] += offsets[size_t(k)];
-    QByteArray out = LargeBuffer::uninitializedBytes(offsets.back());
+    QByteArray out(offsets.back(), Qt::Uninitialized);
     auto* const base = reinterpret_cast<unsigned char*>(out.data());
     runParts(parts, [&](qsizetype k) {
         unsigned char* const at = base + offsets[size_t(k)];
-        LargeBuffer::populate(at, size_t(offsets[size_t(k) + 1] - offsets[size_t(k)]));
         encodeOf(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], at, useWide);
     });
     return out;

@@ -1,6 +1,5 @@
 #include "kit/CodeTextBuffer.h"
 
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "kit/TextHelpers.h"
 
@@ -23,8 +22,7 @@ constexpr qsizetype kSegment = 1024;
 // unit (a tab), so 16-bit starts and columns suffice.
 static_assert(kBlockTarget < 0x10000 && 4 * kLongLine < 0x10000);
 
-// Copies `n` units into fresh storage; a large copy is cut in parts run side by side, which
-// spreads the page faults of the first writes over the cores.
+// Copies `n` units into fresh storage; a large copy is cut in parts run side by side.
 void copyUnits(const QChar* from, qsizetype n, QChar* to)
 {
     constexpr qsizetype kPart = qsizetype(1) << 21;
@@ -337,7 +335,7 @@ void CodeTextBuffer::widen(Block& block, qsizetype spare)
     if (!block.isNarrow)
         return;
     const qsizetype n = block.narrow.size();
-    QString wide = LargeBuffer::uninitializedString(n + spare);
+    QString wide(n + spare, Qt::Uninitialized);
     wide.truncate(n);
     widenUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), n,
                reinterpret_cast<char16_t*>(wide.data()));
@@ -466,7 +464,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
                        && size == text.size() && owner->isDetached() && owner->capacity() >= size + kLongLine) {
                 current.text = std::move(*owner); // same storage: `text` stays valid
             } else if (current.starts.size() == 1 && size >= kLongLine) {
-                current.text = LargeBuffer::uninitializedString(size + kLongLine);
+                current.text = QString(size + kLongLine, Qt::Uninitialized);
                 std::copy_n(text.data() + blockFrom, size, current.text.data());
                 current.text.truncate(size);
             } else {
@@ -541,7 +539,7 @@ QString CodeTextBuffer::text() const
         return m_textCache;
     // A block's own string is never handed out: an in-place edit of it while someone holds it
     // would copy the whole block, on every keystroke of a long line.
-    QString out = LargeBuffer::uninitializedString(m_length);
+    QString out(m_length, Qt::Uninitialized);
     out.resize(m_length);
     QChar* w = out.data();
     constexpr qsizetype kRun = 256;
@@ -802,7 +800,7 @@ void CodeTextBuffer::editLongLine(size_t b, qsizetype local, qsizetype removed, 
     } else if (!block.text.isDetached()) {
         // Copy on write, with room to type in: a borrowed or shared line is copied at its first
         // edit rather than when it was given.
-        QString own = LargeBuffer::uninitializedString(size + kLongLine);
+        QString own(size + kLongLine, Qt::Uninitialized);
         own.truncate(size);
         const QChar* old = block.text.constData();
         QChar* w = own.data();
@@ -920,8 +918,7 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
     qsizetype pieceSize = text.size() - length;
     for (size_t b = b0; b <= b1; ++b)
         pieceSize += m_blocks[b].size();
-    // Room taken from huge pages when large: a pasted megabyte otherwise pays a fault per page.
-    QString piece = LargeBuffer::uninitializedString(pieceSize + kLongLine);
+    QString piece(pieceSize + kLongLine, Qt::Uninitialized);
     piece.truncate(0);
     const qsizetype local = position - m_blockStart[b0];
     for (size_t b = b0; b <= b1; ++b) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "formats/FreedMemory.h"
+#include "formats/WorkPool.h"
+
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
@@ -93,7 +96,7 @@ public:
     static void detached(QObject* context, std::function<Result()> work, std::function<void(Result)> apply)
     {
         QPointer<QObject> guard(context);
-        (void)QtConcurrent::run([guard, work = std::move(work), apply = std::move(apply)]() mutable {
+        (void)QtConcurrent::run(WorkPool::instance(), [guard, work = std::move(work), apply = std::move(apply)]() mutable {
             Result result = work();
             QMetaObject::invokeMethod(
                 qApp,
@@ -155,7 +158,7 @@ private:
                     },
                     Qt::QueuedConnection);
             };
-            (void)QtConcurrent::run([self, generation, flag, publish = std::move(publish), work = std::move(work),
+            (void)QtConcurrent::run(WorkPool::instance(), [self, generation, flag, publish = std::move(publish), work = std::move(work),
                                      apply = std::move(apply)]() mutable {
                 Result result = work(*flag, publish);
                 QMetaObject::invokeMethod(
@@ -168,6 +171,8 @@ private:
                             return;
                         self->m_flag.reset();
                         apply(std::move(result));
+                        // What the result replaced is freed by now.
+                        FreedMemory::returnSoon();
                         emit self->finished();
                     },
                     Qt::QueuedConnection);

@@ -1,6 +1,5 @@
 #include "kit/TextFileLoader.h"
 
-#include "formats/LargeBuffer.h"
 #include "formats/Utf8Decoder.h"
 
 #include <QByteArrayView>
@@ -32,7 +31,7 @@ std::optional<QByteArray> readBytes(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     // The file may change size meanwhile; the loop reads what is there.
-    QByteArray bytes = LargeBuffer::uninitializedBytes(qsizetype(std::max<qint64>(0, file.size())));
+    QByteArray bytes(qsizetype(std::max<qint64>(0, file.size())), Qt::Uninitialized);
     qsizetype filled = 0;
     while (filled < bytes.size()) {
         const qint64 got = file.read(bytes.data() + filled, bytes.size() - filled);

@@ -14,9 +14,8 @@ namespace TextFileLoader {
 // The bytes as UTF-8, each ill-formed sequence replaced by U+FFFD. Keeps a byte-order mark.
 QString decodeUTF8Repairing(QByteArrayView bytes);
 
-// The file's bytes, a large file's in huge pages (fresh small pages would each cost a fault when
-// read into and again when first parsed). Regular files only: a pipe or a device could block or
-// never end. Blocking read, like the one below.
+// The file's bytes. Regular files only: a pipe or a device could block or never end. Blocking
+// read, like the one below.
 std::optional<QByteArray> readBytes(const QString& path);
 
 // Blocking read; call it off the GUI thread (FileOpener does).

@@ -1,4 +1,3 @@
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
@@ -51,12 +50,6 @@ private slots:
         QTest::newRow("UTF-8 of twelve million units") << std::function<bool()>([] {
             const QString text(12 << 20, u'\u00E9');
             return Utf8Encoder::toUtf8(text).size() == 24 << 20;
-        });
-        QTest::newRow("prefaulting 64 MB") << std::function<bool()>([] {
-            const size_t bytes = size_t(64) << 20;
-            std::unique_ptr<char[]> buffer(new char[bytes]);
-            LargeBuffer::prefault(buffer.get(), bytes);
-            return true;
         });
     }
     void pinnedJobsStartNoThread()

@@ -1,11 +1,13 @@
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
+#include "formats/RunParts.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -178,6 +180,29 @@ private slots:
             QThread::yieldCurrentThread();
         }
         QVERIFY(!late);
+    }
+
+    // Qt's painter waits on its global pool: ours must neither fill it nor depend on its room.
+    void workRunsWhileQtsPoolIsFull()
+    {
+        QThreadPool* global = QThreadPool::globalInstance();
+        auto hold = std::make_shared<QSemaphore>();
+        const int threads = global->maxThreadCount();
+        for (int i = 0; i < threads; ++i)
+            global->start([hold] { hold->acquire(); });
+        QuietTask task(0);
+        QList<int> applied;
+        task.runNow<int>([](const std::atomic_bool&) {
+            std::atomic<int> parts{0};
+            runParts(64, [&](qsizetype) { ++parts; });
+            return parts.load();
+        }, [&](int value) { applied.append(value); });
+        QuietTask::detached<int>(&task, [] { return 1; }, [&](int value) { applied.append(value); });
+        const bool ran = turnUntil([&] { return applied.size() == 2; });
+        hold->release(threads);
+        global->waitForDone();
+        QVERIFY(ran);
+        QCOMPARE(QSet<int>(applied.cbegin(), applied.cend()), QSet<int>({64, 1}));
     }
 
     void openerPublishesTheFileText_data()

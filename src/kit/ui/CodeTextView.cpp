@@ -18,7 +18,6 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
-#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -99,15 +98,8 @@ void CodeTextView::narrowTextLater()
         return;
     m_narrowing = true;
     auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
-    // A pool of its own, one thread: the shared pool stays free for the parts of the work the
-    // GUI thread waits for, such as building the next text's blocks.
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool(qApp);
-        p->setMaxThreadCount(1);
-        return p;
-    }();
     QPointer<CodeTextView> guard(this);
-    (void)QtConcurrent::run(pool, [job, guard, serial = m_bufferSerial] {
+    (void)QtConcurrent::run(WorkPool::instance(), [job, guard, serial = m_bufferSerial] {
         job->run();
         QMetaObject::invokeMethod(
             qApp,

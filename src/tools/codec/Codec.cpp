@@ -52,8 +52,7 @@ std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool
     return JSONPrinter::print(document, Indent::spaces(2).unit(), SortMode::ascending, cancelled);
 }
 
-// The text's UTF-8 in ordinary memory: the bytes live only until they are written as hex, too
-// briefly for huge pages to pay for themselves.
+// The text's UTF-8: the bytes live only until they are written as hex.
 QByteArray plainUtf8(QStringView text)
 {
     QByteArray bytes(Utf8Encoder::encodedLength(text), Qt::Uninitialized);

@@ -1,7 +1,6 @@
 #include "tools/csv/CSVParser.h"
 
 #include "formats/CpuFeatures.h"
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
@@ -27,11 +26,7 @@ namespace CSVParser {
 // to its row. In most rows how a cell's text follows from its stretch shows in the stretch
 // itself (an opening quote), and a byte a cell does; other rows spend two bytes a cell, with two
 // bits saying how. Cells whose text is no stretch of the text (doubled quotes, CR inside quotes,
-// text after a closing quote) are copied aside. First writes to fresh memory cost more than the
-// parsing itself on some virtual machines, whether or not they grant huge pages, so the store
-// is kept to few of them.
-template <typename T>
-using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
+// text after a closing quote) are copied aside.
 
 enum CellKind : quint8 {
     stretch = 0,   // the text between the separators
@@ -134,13 +129,12 @@ private:
         m_pendingCount = 0;
     }
 
-    // Together, so that they reach the size that gets huge pages half as soon.
     struct Short {
         quint16 start;
         quint16 record; // record << 2 | how
     };
-    LargeVector<Short> m_rows;
-    LargeVector<Group> m_groups;
+    std::vector<Short> m_rows;
+    std::vector<Group> m_groups;
     std::vector<Full> m_wide;
     Full m_pending[kGroup];
     int m_pendingCount = 0;
@@ -152,8 +146,8 @@ struct RewrittenCells {
         quint64 record;
         quint64 end; // in `text`; the cell begins where the one before ends
     };
-    LargeVector<Entry> entries;
-    LargeVector<char> text;
+    std::vector<Entry> entries;
+    std::vector<char> text;
 
     void add(quint64 record, QByteArrayView cell)
     {
@@ -181,7 +175,7 @@ struct Table {
     qsizetype delimiterLength = 1;
     // Per stored row (the header row included) and one past the last.
     RowIndex rows;
-    LargeVector<uchar> records;
+    std::vector<uchar> records;
     struct WideRow {
         qsizetype row;
         qsizetype first; // in wideEnds
@@ -1302,7 +1296,7 @@ Document parseCSV(QByteArrayView input, std::optional<char32_t> delimiter, bool 
                   const std::atomic_bool* cancelled, TextState state)
 {
     // A text nobody holds as an array is copied once, for the table to keep.
-    QByteArray copy = LargeBuffer::uninitializedBytes(input.size());
+    QByteArray copy(input.size(), Qt::Uninitialized);
     if (!input.isEmpty())
         std::memcpy(copy.data(), input.data(), size_t(input.size()));
     return parseCSV(copy, delimiter, hasHeader, cancelled, state);

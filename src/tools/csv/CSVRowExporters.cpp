@@ -259,13 +259,6 @@ private:
 // whole as soon as every part is done, so the work never holds more than twice the result.
 constexpr qsizetype rowsPerPart = 8192;
 
-// Qt's raster painter hands parts of large fills to the global pool and waits for them: a copy
-// that held every thread of it would stop the window from painting until it ended.
-int copyWorkers()
-{
-    return std::max(1, QThreadPool::globalInstance()->maxThreadCount() - 2);
-}
-
 template <class MakeCells>
 QByteArray buildCopy(CSVCopyFormat format, qsizetype rowCount, const MakeCells& makeCells,
                      const QList<CSVParser::Column>& columns, const std::atomic_bool* cancelled,
@@ -292,7 +285,7 @@ QByteArray buildCopy(CSVCopyFormat format, qsizetype rowCount, const MakeCells& 
             if (progress)
                 progress(finished);
         },
-        parallel ? copyWorkers() : 1);
+        parallel ? partWorkers() : 1);
     if (cancelled && cancelled->load())
         return QByteArray();
     QByteArray tail;

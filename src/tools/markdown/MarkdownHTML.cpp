@@ -1,6 +1,5 @@
 #include "tools/markdown/MarkdownHTML.h"
 
-#include "formats/LargeBuffer.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
@@ -98,36 +97,6 @@ QString normalized(const QString& text)
         }
     }
     return out;
-}
-
-// normalized() over units of its own, in place: none of its steps lengthens the text. Answers the
-// new length.
-qsizetype normalizeInPlace(char16_t* units, qsizetype n)
-{
-    qsizetype from = 0;
-    qsizetype to = 0;
-    while (from < n) {
-        const qsizetype hit = findNormalizable(units + from, units + n) - units;
-        if (to != from)
-            std::memmove(units + to, units + from, size_t(hit - from) * sizeof(char16_t));
-        to += hit - from;
-        from = hit;
-        if (from == n)
-            break;
-        const char16_t u = units[from];
-        if (u == u'\r') {
-            units[to++] = u'\n';
-            from += from + 1 < n && units[from + 1] == u'\n' ? 2 : 1;
-        } else if (u >= 0xD800 && u < 0xDC00 && from + 1 < n && units[from + 1] >= 0xDC00 && units[from + 1] < 0xE000) {
-            units[to++] = u;
-            units[to++] = units[from + 1];
-            from += 2;
-        } else {
-            units[to++] = 0xFFFD;
-            ++from;
-        }
-    }
-    return to;
 }
 
 // s.startsWith(prefix), inline: asked of many lines.
@@ -328,15 +297,13 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
         if (quotesOpen && startsWithCharacter(t, u'>')) {
             // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
             // would otherwise take fresh memory at every level, over and over. Inside a quote of
-            // no more lines than are kept, room for all of them is taken, and mapped, at once.
+            // no more lines than are kept, room for all of them is taken at once.
             constexpr qsizetype keptLines = qsizetype(1) << 14;
             thread_local std::array<QList<QStringView>, maxQuoteDepth> quoteLines;
             QList<QStringView>& content = quoteLines[size_t(depth)];
             content.clear();
-            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i) {
+            if (depth > 0 && count - i <= keptLines && content.capacity() < count - i)
                 content.reserve(count - i);
-                LargeBuffer::populate(content.data(), size_t(content.capacity()) * sizeof(QStringView));
-            }
             QStringView openFence;
             qsizetype j = i;
             for (; j < count; ++j) {
@@ -437,8 +404,7 @@ namespace {
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype workerUnits = qsizetype(768) << 10;
 
-// The document's lines, on huge pages when many: all of their memory is fresh.
-using LineList = std::vector<QStringView, LargeBuffer::Allocator<QStringView>>;
+using LineList = std::vector<QStringView>;
 
 // A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
 // a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
@@ -466,19 +432,6 @@ void splitLines(QStringView all, List& lines, bool last)
         from = lf + 1;
     }
 }
-
-// How many lines splitLines() finds in text.
-qsizetype lineCountOf(QStringView text, bool last)
-{
-    const qsizetype breaks = std::count(text.utf16(), text.utf16() + text.size(), u'\n');
-    return breaks + (last || (!text.isEmpty() && text.back() != u'\n') ? 1 : 0);
-}
-
-// Lines written one after another from `at` on, where room for them was counted.
-struct LineWriter {
-    QStringView* at;
-    void push_back(QStringView line) { *at++ = line; }
-};
 
 // A large document is rendered in parts side by side, cut before headings that start a line
 // after a blank one. Such a heading begins a block of its own, and what comes after it does not
@@ -588,22 +541,20 @@ qsizetype likelyFor(qsizetype units)
 // How much a passing-on output holds before handing it on: small enough to stay in the cache.
 constexpr qsizetype passedUnits = qsizetype(32) << 10;
 
-// Appends text to the QString at context, its pages mapped in one call.
+// Appends text to the QString at context.
 void appendUtf16(void* context, QStringView text)
 {
     QString& html = *static_cast<QString*>(context);
     const qsizetype at = html.size();
     if (html.capacity() - at < text.size())
         html.reserve(std::max(at + text.size(), 2 * html.capacity()));
-    LargeBuffer::populate(html.data() + at, size_t(std::min(text.size() + 2048, html.capacity() - at)) * sizeof(QChar));
     html.append(text);
 }
 
 // Renders lines into a string with room for the HTML of so many units of Markdown.
 QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
 {
-    // Huge pages where the room has whole ones: the string's pages are all fresh.
-    QString html = LargeBuffer::uninitializedString(likelyFor(units));
+    QString html(likelyFor(units), Qt::Uninitialized);
     html.truncate(0); // keeps the room
     MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf16, &html);
     MarkdownHTML::renderBlocks(lines, baseLine, 0, out, endsBetweenBlocks);
@@ -611,8 +562,7 @@ QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* ends
     return html;
 }
 
-// Copies the parts one after another into out, side by side: one thread would fault in every
-// page of the result.
+// Copies the parts one after another into out, side by side.
 template<typename Result, typename Parts>
 void assemble(Result& out, const Parts& parts, int workers)
 {
@@ -620,7 +570,6 @@ void assemble(Result& out, const Parts& parts, int workers)
     for (const auto& part : parts)
         total += part.size();
     out = Result(total, Qt::Uninitialized);
-    LargeBuffer::adviseHugePages(out.data(), size_t(total) * sizeof(*out.data()));
     std::vector<qsizetype> starts;
     starts.reserve(parts.size());
     qsizetype at = 0;
@@ -631,155 +580,10 @@ void assemble(Result& out, const Parts& parts, int workers)
     auto* const to = out.data();
     runParts(qsizetype(parts.size()), [&](qsizetype p) {
         const auto& part = parts[size_t(p)];
-        LargeBuffer::populate(to + starts[size_t(p)], size_t(part.size()) * sizeof(*to));
         std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
     }, workers);
 }
 
-
-// Appends text, encoded, to the QByteArray at context.
-void appendUtf8(void* context, QStringView text)
-{
-    QByteArray& bytes = *static_cast<QByteArray*>(context);
-    const qsizetype at = bytes.size();
-    // Room for the most it can take (three bytes a unit) spares measuring it first.
-    const qsizetype most = 3 * text.size();
-    if (bytes.capacity() - at < most)
-        bytes.reserve(std::max(at + most, 2 * bytes.capacity())); // a large one is remapped, not copied
-    bytes.resize(at + most);
-    // The page the stretch ends in as well, which the next one starts in.
-    LargeBuffer::populate(bytes.data() + at, size_t(std::min(most + 4096, bytes.capacity() - at)));
-    bytes.resize(Utf8Encoder::encode(text, bytes.data() + at) - bytes.constData());
-}
-
-// Where one part of the document writes its HTML as UTF-8: the room left in its stretch of the
-// result, then, once something does not fit, a string of its own.
-struct Stretch {
-    char* at = nullptr;
-    char* end = nullptr;
-    QByteArray spill;
-};
-
-void appendToStretch(void* context, QStringView text)
-{
-    Stretch& stretch = *static_cast<Stretch*>(context);
-    if (stretch.spill.isEmpty()) {
-        const qsizetype room = stretch.end - stretch.at;
-        // Measured only where the most it can take (three bytes a unit) might not fit.
-        const qsizetype most = 3 * text.size();
-        if (most <= room || Utf8Encoder::encodedLength(text) <= room) {
-            LargeBuffer::populate(stretch.at, size_t(std::min(most + 4096, room)));
-            stretch.at = Utf8Encoder::encode(text, stretch.at);
-            return;
-        }
-    }
-    appendUtf8(&stretch.spill, text);
-}
-
-// The HTML of the whole document as UTF-8. It is encoded as it is written, a little at a time:
-// UTF-16 of all of it would be another large stretch of fresh memory, dearer than the conversion.
-QByteArray renderWholeUtf8(Lines lines, qsizetype units)
-{
-    QByteArray bytes = LargeBuffer::uninitializedBytes(likelyFor(units));
-    bytes.truncate(0); // keeps the room
-    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf8, &bytes);
-    MarkdownHTML::renderBlocks(lines, 0, 0, out);
-    out.passOn();
-    return bytes;
-}
-
-// Whether UTF-8 holds bytes that may decode to something normalizing changes: U+0000, U+0001, CR,
-// or the encoding of a surrogate (decoding replaces those, but bytes cost less to check than the
-// units they become); sixteen bytes at a time.
-bool mayNeedNormalizing(QByteArrayView utf8)
-{
-    const auto* const bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-    const qsizetype n = utf8.size();
-    auto hitAt = [&](qsizetype i) {
-        return bytes[i] != 0xED || (i + 1 < n && bytes[i + 1] >= 0xA0 && bytes[i + 1] < 0xC0);
-    };
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i ed = _mm_set1_epi8(char(0xED));
-    for (; n - i >= 16; i += 16) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(b, one), b);
-        const __m128i hit = _mm_or_si128(low, _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, ed)));
-        for (unsigned mask = unsigned(_mm_movemask_epi8(hit)); mask; mask &= mask - 1) {
-            if (hitAt(i + __builtin_ctz(mask)))
-                return true;
-        }
-    }
-#endif
-    for (; i < n; ++i) {
-        if ((bytes[i] <= 1 || bytes[i] == '\r' || bytes[i] == 0xED) && hitAt(i))
-            return true;
-    }
-    return false;
-}
-
-// The document decoded as QString::fromUtf8 does, then normalized.
-MarkdownOutput decodedNormalized(QByteArrayView utf8)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    MarkdownOutput text = MarkdownOutput::scratch(0);
-    const bool check = mayNeedNormalizing(utf8);
-    text.appendWritten(decoder.requiredSpace(utf8.size()), [&](char16_t* to) {
-        const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
-        return check ? normalizeInPlace(to, n) : n;
-    });
-    return text;
-}
-
-// Decodes utf8 as decodedNormalized() does into `to`, which has the room the decoder asks for;
-// answers the units written.
-qsizetype decodeNormalizedInto(char16_t* to, QByteArrayView utf8)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const qsizetype n = reinterpret_cast<const char16_t*>(decoder.appendToBuffer(reinterpret_cast<QChar*>(to), utf8)) - to;
-    return mayNeedNormalizing(utf8) ? normalizeInPlace(to, n) : n;
-}
-
-// Frees units from LargeBuffer::allocate().
-struct DecodedRoom {
-    size_t bytes;
-    void operator()(char16_t* units) const noexcept { LargeBuffer::deallocate(units, bytes); }
-};
-
-struct LineRoom {
-    size_t bytes;
-    void operator()(QStringView* lines) const noexcept { LargeBuffer::deallocate(lines, bytes); }
-};
-
-// The whole document on this thread.
-QByteArray renderWholeUtf8(QByteArrayView utf8)
-{
-    const MarkdownOutput text = decodedNormalized(utf8);
-    LineList lines;
-    lines.reserve(size_t(text.size() / 32 + 16));
-    splitLines(text, lines, true);
-    return renderWholeUtf8(lines, text.size());
-}
-
-// Where a piece of the UTF-8 document to decode side by side starts, looking from `from` on: after
-// a line feed (which no other character's bytes contain, valid or not), never before a byte-order
-// mark, which decoding drops at the start of its input; the end when there is no such place. Every
-// piece finds its own bounds, so that the pages of the document are first read side by side too.
-qsizetype pieceStart(QByteArrayView bytes, qsizetype from)
-{
-    const qsizetype n = bytes.size();
-    const char* const data = bytes.data();
-    for (qsizetype at = from;;) {
-        const void* lf = at < n ? std::memchr(data + at, '\n', size_t(n - at)) : nullptr;
-        if (!lf)
-            return n;
-        at = static_cast<const char*>(lf) - data + 1;
-        if (!bytes.sliced(at).startsWith("\xEF\xBB\xBF"))
-            return at;
-    }
-}
 
 } // namespace
 
@@ -816,123 +620,4 @@ QString renderMarkdownHTML(const QString& source)
         }
     }
     return renderedString(lines, 0, text.size(), nullptr);
-}
-
-QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8)
-{
-    const int workers = workerCount(utf8.size());
-    if (utf8.size() < parallelMinimum || workers < 2) {
-        return renderWholeUtf8(utf8);
-    }
-
-    // Decoded in pieces side by side into one buffer, each piece where its room starts; lines
-    // never run across pieces, so the gaps a shrinking piece leaves are never read.
-    const qsizetype n = utf8.size();
-    const size_t pieces = size_t(4 * workers);
-    // Each piece decodes to where its first byte is, plus the decoder's slack for each piece
-    // before it: room enough while that slack is the same for any length, as UTF-8's is.
-    QStringDecoder measure(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const qsizetype slack = measure.requiredSpace(0);
-    if (measure.requiredSpace(n) != n + slack || measure.requiredSpace(1) != 1 + slack) {
-        return renderWholeUtf8(utf8);
-    }
-    // The parts' passing-on buffers follow, in the same block: each helper's own would be fresh
-    // small pages, and every block taken and given back is a system call or two, dear here. A
-    // part past those reserved (there are hardly ever more) takes its own.
-    const qsizetype textUnits = n + qsizetype(pieces) * slack;
-    const qsizetype passingParts = qsizetype(pieces) + 2;
-    const size_t roomBytes = size_t(textUnits + passingParts * passedUnits) * sizeof(char16_t);
-    const std::unique_ptr<char16_t, DecodedRoom> decoded(static_cast<char16_t*>(LargeBuffer::allocate(roomBytes)), DecodedRoom{roomBytes});
-    std::vector<QStringView> texts(pieces);
-    std::vector<qsizetype> pieceLineCounts(pieces);
-    std::vector<char> lastPiece(pieces, 0);
-    runParts(qsizetype(pieces), [&](qsizetype piece) {
-        const size_t k = size_t(piece);
-        const qsizetype from = k == 0 ? 0 : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k));
-        const qsizetype to = k + 1 == pieces ? n : pieceStart(utf8, n / qsizetype(pieces) * qsizetype(k + 1));
-        if (from >= to)
-            return;
-        char16_t* const at = decoded.get() + from + qsizetype(k) * slack;
-        texts[k] = QStringView(at, decodeNormalizedInto(at, utf8.sliced(from, to - from)));
-        lastPiece[k] = to == n;
-        pieceLineCounts[k] = lineCountOf(texts[k], to == n);
-    }, workers);
-    // The lines go straight to their place in the document's, counted first: lists of a piece's
-    // own would take fresh small pages on every helper.
-    std::vector<LineGroup> groups(pieces);
-    qsizetype units = 0;
-    qsizetype lineCount = 0;
-    for (size_t k = 0; k < pieces; ++k) {
-        groups[k].firstUnit = units;
-        groups[k].firstLine = lineCount;
-        units += texts[k].size();
-        lineCount += pieceLineCounts[k];
-    }
-    const size_t lineBytes = size_t(std::max<qsizetype>(lineCount, 1)) * sizeof(QStringView);
-    const std::unique_ptr<QStringView, LineRoom> lineRoom(static_cast<QStringView*>(LargeBuffer::allocate(lineBytes)), LineRoom{lineBytes});
-    runParts(qsizetype(pieces), [&](qsizetype piece) {
-        const size_t k = size_t(piece);
-        if (pieceLineCounts[k] == 0)
-            return;
-        LineWriter some{lineRoom.get() + groups[k].firstLine};
-        splitLines(texts[k], some, lastPiece[k] != 0);
-        scanLines(Lines(lineRoom.get() + groups[k].firstLine, size_t(pieceLineCounts[k])), 0, pieceLineCounts[k], texts[k].utf16(), groups[k].events);
-    }, workers);
-    const Lines lines(lineRoom.get(), size_t(lineCount));
-
-    // Each part leaves as UTF-8, encoded as it is written.
-    const std::vector<qsizetype> cuts = units >= parallelMinimum ? partCuts(lines, units, groups, workers) : std::vector<qsizetype>();
-    if (!cuts.empty()) {
-        // Every part writes into its own stretch of one buffer, as much room as its HTML likely
-        // takes; the stretches are then closed up in order. Fresh memory is dear here, and this
-        // way the result's is the only memory written.
-        const size_t parts = cuts.size() - 1;
-        std::vector<qsizetype> starts(parts + 1, 0);
-        for (size_t p = 0; p < parts; ++p)
-            starts[p + 1] = starts[p] + likelyFor(unitsOf(lines.subspan(size_t(cuts[p]), size_t(cuts[p + 1] - cuts[p]))));
-        QByteArray out = LargeBuffer::uninitializedBytes(starts[parts]);
-        char* const base = out.data();
-        std::vector<Stretch> stretches(parts);
-        for (size_t p = 0; p < parts; ++p)
-            stretches[p] = Stretch{base + starts[p], base + starts[p + 1], {}};
-        char16_t* const passing = decoded.get() + textUnits;
-        const bool apart = renderParts(lines, cuts, workers, [&](qsizetype p, Lines part, qsizetype first) {
-            MarkdownOutput html = p < passingParts ? MarkdownOutput::passingOn(passing + p * passedUnits, passedUnits, appendToStretch, &stretches[size_t(p)])
-                                                   : MarkdownOutput::passingOn(passedUnits, appendToStretch, &stretches[size_t(p)]);
-            bool between = false;
-            MarkdownHTML::renderBlocks(part, first, 0, html, &between);
-            html.passOn();
-            return between;
-        });
-        if (apart) {
-            const bool spilled = std::any_of(stretches.begin(), stretches.end(), [](const Stretch& s) { return !s.spill.isEmpty(); });
-            qsizetype size = 0;
-            if (!spilled) {
-                for (size_t p = 0; p < parts; ++p) {
-                    const qsizetype n = stretches[p].at - (base + starts[p]);
-                    if (size != starts[p])
-                        std::memmove(base + size, base + starts[p], size_t(n));
-                    size += n;
-                }
-                out.truncate(size);
-                return out;
-            }
-            // A part outgrew its room: the stretches and what spilled from them, copied side by
-            // side into fresh memory.
-            std::vector<qsizetype> at(parts + 1, 0);
-            for (size_t p = 0; p < parts; ++p)
-                at[p + 1] = at[p] + (stretches[p].at - (base + starts[p])) + stretches[p].spill.size();
-            QByteArray joined = LargeBuffer::uninitializedBytes(at[parts]);
-            char* const to = joined.data();
-            runParts(qsizetype(parts), [&](qsizetype part) {
-                const size_t p = size_t(part);
-                const qsizetype kept = stretches[p].at - (base + starts[p]);
-                LargeBuffer::populate(to + at[p], size_t(at[p + 1] - at[p]));
-                std::memcpy(to + at[p], base + starts[p], size_t(kept));
-                std::memcpy(to + at[p] + kept, stretches[p].spill.constData(), size_t(stretches[p].spill.size()));
-            }, workers);
-            return joined;
-        }
-    }
-    return renderWholeUtf8(lines, units);
 }

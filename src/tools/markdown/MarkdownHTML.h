@@ -14,9 +14,6 @@
 // each one break) so the preview can be scrolled in step with the editor. Raw HTML is escaped.
 // Pure and thread-safe; any number of conversions may run at once.
 QString renderMarkdownHTML(const QString& text);
-// The same from UTF-8 to UTF-8: renderMarkdownHTML(QString::fromUtf8(utf8)).toUtf8(), byte for
-// byte, with a large document's decoding and encoding done in its parts side by side as well.
-QByteArray renderMarkdownHTMLUtf8(QByteArrayView utf8);
 
 namespace MarkdownHTML {
 

@@ -1,6 +1,5 @@
 #include "tools/markdown/MarkdownIncrementalRender.h"
 
-#include "formats/LargeBuffer.h"
 
 #include "tools/markdown/MarkdownBodyBlocks.h"
 #include "tools/markdown/MarkdownHTML.h"
@@ -24,11 +23,8 @@ struct Block {
     bool ends = false;
 };
 
-// Fresh memory is dear (see LargeBuffer): large lists and strings come from there.
-template <typename T>
-using LargeVector = std::vector<T, LargeBuffer::Allocator<T>>;
-using Blocks = LargeVector<Block>;
-using Starts = LargeVector<qsizetype>;
+using Blocks = std::vector<Block>;
+using Starts = std::vector<qsizetype>;
 
 bool endsOnItsLastLine(QStringView tag)
 {
@@ -302,7 +298,7 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
         // and grows by at most as many digits as the shift has.
         const qsizetype moved = window.size() + old.html.size() - keptAfter;
         const qsizetype growth = shift == 0 && from == 0 ? 0 : moved / 13 * QString::number(std::max<qint64>({shift, -shift, from})).size();
-        html = LargeBuffer::uninitializedString(keptBefore + moved + growth + 64);
+        html = QString(keptBefore + moved + growth + 64, Qt::Uninitialized);
         html.resize(0);
         html.append(QStringView(old.html).first(keptBefore));
         Blocks made;

@@ -1,7 +1,5 @@
 #include "tools/markdown/MarkdownOutput.h"
 
-#include "formats/LargeBuffer.h"
-
 #include <algorithm>
 
 void MarkdownOutput::grow(qsizetype more)
@@ -17,14 +15,13 @@ void MarkdownOutput::grow(qsizetype more)
     }
     // Doubling keeps the copies to about one more write of the whole.
     const qsizetype room = std::max(m_size + more, 2 * capacity() + 64);
-    regrow(room, room);
+    regrow(room);
 }
 
-void MarkdownOutput::regrow(qsizetype room, qsizetype likely)
+void MarkdownOutput::regrow(qsizetype room)
 {
     if (m_scratch) {
-        // Whole huge pages from the allocator: each costs about one fault and a clear.
-        auto* const units = static_cast<char16_t*>(LargeBuffer::allocate(size_t(room) * sizeof(char16_t)));
+        auto* const units = static_cast<char16_t*>(::operator new(size_t(room) * sizeof(char16_t)));
         if (m_size > 0)
             std::memcpy(units, m_data, size_t(m_size) * sizeof(char16_t));
         releaseBlock();
@@ -33,12 +30,8 @@ void MarkdownOutput::regrow(qsizetype room, qsizetype likely)
         m_room = room;
         return;
     }
-    // Fresh pages are mapped in one go rather than one fault each, which costs more than the
-    // conversion itself on some machines; huge pages where they can be had. Room past `likely`
-    // is left alone: unwritten, it costs nothing.
-    QString larger = LargeBuffer::uninitializedString(room);
+    QString larger(room, Qt::Uninitialized);
     char16_t* const units = reinterpret_cast<char16_t*>(larger.data());
-    LargeBuffer::prefault(units, size_t(likely) * sizeof(char16_t));
     if (m_size > 0)
         std::memcpy(units, m_data, size_t(m_size) * sizeof(char16_t));
     m_storage = std::move(larger);
@@ -56,7 +49,7 @@ void MarkdownOutput::passOn()
 void MarkdownOutput::releaseBlock() noexcept
 {
     if (m_scratch && m_data && !m_borrowed)
-        LargeBuffer::deallocate(m_data, size_t(m_room) * sizeof(char16_t));
+        ::operator delete(m_data);
 }
 
 QString MarkdownOutput::take()

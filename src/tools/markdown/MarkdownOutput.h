@@ -10,13 +10,12 @@
 // Text the Markdown converter writes, in many short pieces: an append checks only for room.
 // By default its units live in a QString whose size is the room, written through the public
 // data(), and the finished text is handed over without a copy (only take() gives that string its
-// true size). A scratch output keeps its units in memory of its own instead, on huge pages when
-// large: for text that is read and dropped, where a fresh small page per 4 KiB written would cost
-// more than the conversion.
+// true size). A scratch output keeps its units in memory of its own instead: for text that is read
+// and dropped.
 class MarkdownOutput {
 public:
     MarkdownOutput() = default;
-    explicit MarkdownOutput(qsizetype room, qsizetype likely = -1) { reserve(room, likely); }
+    explicit MarkdownOutput(qsizetype room) { reserve(room); }
     ~MarkdownOutput() { releaseBlock(); }
     // A copy would share the units it writes to.
     MarkdownOutput(const MarkdownOutput&) = delete;
@@ -83,12 +82,11 @@ public:
     QStringView view() const { return QStringView(m_data, m_size); }
     operator QStringView() const { return view(); }
 
-    // Room for `room` units in all, keeping what is written. Of a large room, the pages of the
-    // first `likely` units (all, by default) are mapped at once; the rest only when written.
-    void reserve(qsizetype room, qsizetype likely = -1)
+    // Room for `room` units in all, keeping what is written.
+    void reserve(qsizetype room)
     {
         if (room > capacity())
-            regrow(room, likely < 0 ? room : std::min(likely, room));
+            regrow(room);
     }
 
     void append(const char16_t* units, qsizetype n)
@@ -118,7 +116,7 @@ public:
 
 private:
     void grow(qsizetype more);
-    void regrow(qsizetype room, qsizetype likely);
+    void regrow(qsizetype room);
     void releaseBlock() noexcept;
 
     QString m_storage; // unused by a scratch output

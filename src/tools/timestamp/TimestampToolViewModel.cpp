@@ -2,6 +2,7 @@
 
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
+#include "formats/WorkPool.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -32,7 +33,7 @@ TimestampToolViewModel::TimestampToolViewModel(QSettings& defaults, QObject* par
     // the GUI thread so the first flag or search finds them ready.
     static std::once_flag warmed;
     std::call_once(warmed, [] {
-        (void)QtConcurrent::run([] {
+        (void)QtConcurrent::run(WorkPool::instance(), [] {
             const QSet<QString> codes(zoneCountries().cbegin(), zoneCountries().cend());
             (void)zoneCandidates();
             for (const QString& code : codes)

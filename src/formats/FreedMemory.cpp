@@ -1,0 +1,48 @@
+#include "formats/FreedMemory.h"
+
+#include "formats/WorkPool.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <QTimer>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace {
+// Below this the allocator's usual trimming suffices and a return would cost more than it frees.
+constexpr size_t kWorthReturning = size_t(32) << 20;
+constexpr int kQuietMs = 500;
+}
+
+namespace FreedMemory {
+
+bool returnNow()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    if (info.fordblks < kWorthReturning)
+        return false;
+    malloc_trim(0);
+    return true;
+#else
+    return false;
+#endif
+}
+
+void returnSoon()
+{
+    if (!QCoreApplication::instance())
+        return;
+    static QTimer* const timer = [] {
+        auto* t = new QTimer(QCoreApplication::instance());
+        t->setSingleShot(true);
+        t->setInterval(kQuietMs);
+        QObject::connect(t, &QTimer::timeout, [] { WorkPool::instance()->start([] { (void)returnNow(); }); });
+        return t;
+    }();
+    timer->start();
+}
+
+} // namespace FreedMemory
