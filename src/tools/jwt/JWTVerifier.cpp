@@ -34,17 +34,6 @@ const char* digestName(Hash hash)
 
 int digestLength(Hash hash) { return bitCount(hash) / 8; }
 
-// Bytes of one coordinate (and of r or s) on the curve an ES hash goes with.
-int coordinateLength(Hash hash)
-{
-    switch (hash) {
-    case Hash::sha256: return 32;
-    case Hash::sha384: return 48;
-    case Hash::sha512: return 66;
-    }
-    return 32;
-}
-
 int curveNID(Hash hash)
 {
     switch (hash) {
@@ -91,6 +80,16 @@ int groupNID(EVP_PKEY* key)
 } // namespace
 
 int bitCount(Hash hash) { return 256 + 128 * int(hash); }
+
+int coordinateLength(Hash hash)
+{
+    switch (hash) {
+    case Hash::sha256: return 32;
+    case Hash::sha384: return 48;
+    case Hash::sha512: return 66;
+    }
+    return 32;
+}
 
 QString curveName(Hash hash)
 {

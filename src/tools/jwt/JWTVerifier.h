@@ -38,6 +38,8 @@ struct Outcome {
 
 enum class Hash { sha256, sha384, sha512 };
 int bitCount(Hash hash);
+// Bytes of one coordinate (and of r or s) on the curve an ES hash goes with: 32, 48, 66.
+int coordinateLength(Hash hash);
 
 struct Algorithm {
     enum class Family { hs, rs, ps, es, eddsa };

@@ -9,17 +9,6 @@ namespace {
 
 QString keyType(const JWTJSONValue& jwk) { return jwk.stringMember(u"kty").value_or(QStringLiteral("untyped")); }
 
-// Coordinate bytes of the curve an ES hash goes with.
-qsizetype coordinateBytes(Hash hash)
-{
-    switch (hash) {
-    case Hash::sha256: return 32;
-    case Hash::sha384: return 48;
-    case Hash::sha512: return 66;
-    }
-    return 32;
-}
-
 // "keys" holding an array of objects only (an empty array counts).
 std::optional<std::vector<JWTJSONValue>> setKeys(const JWTJSONValue& object)
 {
@@ -108,7 +97,7 @@ KeyReading keyFromJWK(const JWTJSONValue& jwk, Algorithm algorithm, const QStrin
         const std::optional<QByteArray> x = base64URLMember(u"x", jwk);
         const std::optional<QByteArray> y = base64URLMember(u"y", jwk);
         // Coordinates are written at the curve's full length; a short one is not this curve's point.
-        const qsizetype size = coordinateBytes(algorithm.hash);
+        const qsizetype size = coordinateLength(algorithm.hash);
         if (kty != u"EC" || jwk.stringMember(u"crv") != curveName(algorithm.hash) || !x || !y || x->size() != size
             || y->size() != size)
             return KeyReading::refused(notCurveMessage(algorithm.hash));

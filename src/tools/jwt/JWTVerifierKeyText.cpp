@@ -47,17 +47,29 @@ QList<QStringView> nonEmptyLines(QStringView text)
     return lines;
 }
 
-// A PEM BEGIN line anywhere, also after a label line, leading blanks or a byte-order mark.
-bool holdsPEMLine(QStringView text)
+// The first PEM framing line (BEGIN or END, in any case), after blanks or a byte-order mark; its
+// label is the text between the keyword's blank and the next "-----". A line that has lost its
+// BEGIN line or its capitals still frames a key.
+std::optional<QString> pemFramingLabel(QStringView text)
 {
     for (QStringView line : nonEmptyLines(text)) {
         qsizetype i = 0;
         while (i < line.size() && (line[i].isSpace() || line[i] == QChar(0xFEFF)))
             ++i;
-        if (line.mid(i).startsWith(u"-----BEGIN"))
-            return true;
+        line = line.mid(i);
+        for (QStringView keyword : {QStringView(u"-----BEGIN"), QStringView(u"-----END")}) {
+            if (!line.startsWith(keyword, Qt::CaseInsensitive))
+                continue;
+            QStringView rest = line.mid(keyword.size());
+            if (!rest.isEmpty() && rest.front() != u' ' && rest.front() != u'-')
+                continue; // "-----ENDLESS" is no framing
+            if (rest.startsWith(u' '))
+                rest = rest.mid(1);
+            const qsizetype end = rest.indexOf(u"-----");
+            return (end >= 0 ? rest.left(end) : rest).toString();
+        }
     }
-    return false;
+    return std::nullopt;
 }
 
 QString publicKeyOnlyMessage(Algorithm algorithm)
@@ -91,6 +103,25 @@ bool isPublicKeyDER(const QByteArray& der)
            });
 }
 
+// The uncompressed point of one of the ES curves, with or without its leading 0x04.
+bool isECPoint(const QByteArray& bytes)
+{
+    for (Hash hash : {Hash::sha256, Hash::sha384, Hash::sha512}) {
+        const qsizetype coordinates = 2 * coordinateLength(hash);
+        QByteArray point;
+        if (bytes.size() == 1 + coordinates && bytes.at(0) == 0x04)
+            point = bytes;
+        else if (bytes.size() == coordinates)
+            point = char(0x04) + bytes;
+        if (!point.isEmpty() && ecKey(ECKeyBytes{ECKeyBytes::Form::x963, point}, hash, QString()).key)
+            return true;
+    }
+    return false;
+}
+
+bool isPublicKeyBytes(const QByteArray& bytes) { return isPublicKeyDER(bytes) || isECPoint(bytes); }
+
+// A JWK of any type but oct, also one whose "kty" went missing but which holds public members.
 bool isPublicJWK(const JWTJSONValue& value)
 {
     if (!value.isObject())
@@ -100,8 +131,12 @@ bool isPublicJWK(const JWTJSONValue& value)
             if (isPublicJWK(key))
                 return true;
     }
-    const std::optional<QString> kty = value.stringMember(u"kty");
-    return kty && *kty != u"oct";
+    if (const std::optional<QString> kty = value.stringMember(u"kty"))
+        return *kty != u"oct";
+    for (QStringView name : {u"n", u"e", u"x", u"y", u"crv", u"x5c"})
+        if (value.hasMember(name))
+            return true;
+    return false;
 }
 
 QString certificateUnreadable() { return QStringLiteral("This certificate could not be read."); }
@@ -112,18 +147,21 @@ bool secretIsPublicKey(const QByteArray& secret)
 {
     if (secret.isEmpty())
         return false;
-    if (isPublicKeyDER(secret))
+    if (isPublicKeyBytes(secret))
         return true;
     const QString text = QString::fromUtf8(secret).trimmed();
-    if (holdsPEMLine(text))
+    if (pemFramingLabel(text))
         return true;
     if (text.startsWith(u'{')) {
         if (const std::optional<JWTJSONValue> json = JWTJSONValue::parse(text); json && isPublicJWK(*json))
             return true;
     }
-    // The Base64 body of a PEM, framing stripped, as some servers keep it.
+    // The key's bytes written out: the Base64 body of a PEM without its framing, or hex.
     const std::optional<QByteArray> decoded = Encodings::base64URLDecode(text);
-    return decoded && !decoded->isEmpty() && isPublicKeyDER(*decoded);
+    if (decoded && !decoded->isEmpty() && isPublicKeyBytes(*decoded))
+        return true;
+    const std::optional<QByteArray> hex = Encodings::hexDecode(text);
+    return hex && !hex->isEmpty() && isPublicKeyBytes(*hex);
 }
 
 QString publicKeyAsSecretMessage(Algorithm algorithm)
@@ -145,10 +183,15 @@ KeyReading readKey(QStringView text, Algorithm algorithm, const std::optional<QS
     if (!isHMAC(algorithm))
         return KeyReading::refused(publicKeyOnlyMessage(algorithm));
     // A public key used as an HMAC secret would let anyone who has it sign tokens.
-    if (holdsPEMLine(text))
-        return readPEM(text, algorithm);
+    if (const std::optional<QString> label = pemFramingLabel(text))
+        return KeyReading::refused(label->contains(u"PRIVATE", Qt::CaseInsensitive)
+                                       ? privateKeyMessage()
+                                       : publicKeyAsSecretMessage(algorithm));
     if (!secretIsBase64)
         return hmacKey(text.toUtf8(), algorithm, QString());
+    // The text itself may be the key, in a form that also reads as Base64 (hex, say).
+    if (secretIsPublicKey(text.toUtf8()))
+        return KeyReading::refused(publicKeyAsSecretMessage(algorithm));
     const std::optional<QByteArray> secret = Encodings::base64URLDecode(text);
     if (!secret || secret->isEmpty())
         return KeyReading::refused(QStringLiteral("The secret is not Base64. Turn Base64 off to use it as text."));

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -492,6 +493,13 @@ private slots:
         QTest::newRow("padding only") << "====" << true << Outcome::badKey(notBase64);
         QTest::newRow("URL-safe alphabet") << "-_-_" << true << Outcome::mismatch("HMAC secret, 3 bytes");
         QTest::newRow("same text without Base64") << "-_-_" << false << Outcome::mismatch("HMAC secret, 4 bytes");
+        // Secrets that only look like the written forms of a public key are still secrets.
+        QTest::newRow("hex that is no key") << "00112233445566778899aabbccddeeff" << false
+                                            << Outcome::mismatch("HMAC secret, 32 bytes");
+        QTest::newRow("64 bytes that are no curve point")
+            << QString::fromLatin1(QByteArray(64, '\x07').toBase64()) << true << Outcome::mismatch("HMAC secret, 64 bytes");
+        QTest::newRow("dashes that frame nothing") << "-----ENDLESS-----" << false
+                                                   << Outcome::mismatch("HMAC secret, 17 bytes");
     }
     void secretSentences()
     {
@@ -528,6 +536,35 @@ private slots:
                 << QStringLiteral(R"({"kty":"oct","k":"%1"})").arg(b64u(der)) << false << der;
             const QByteArray pem = fixture(QString::fromLatin1(file)).toUtf8();
             QTest::addRow("%s: PEM text, Base64 on", file) << QString::fromLatin1(pem.toBase64()) << true << pem;
+            const QByteArray hex = der.toHex();
+            QTest::addRow("%s: DER in hex", file) << QString::fromLatin1(hex) << false << hex;
+            QTest::addRow("%s: DER in hex, Base64 on", file)
+                << QString::fromLatin1(hex) << true << QByteArray::fromBase64(hex);
+            const QByteArray colons = der.toHex(':').toUpper();
+            QTest::addRow("%s: DER in hex with colons", file) << QString::fromLatin1(colons) << false << colons;
+            const QByteArray noBegin = pem.mid(pem.indexOf('\n') + 1);
+            QTest::addRow("%s: PEM without its BEGIN line", file) << QString::fromLatin1(noBegin) << false << noBegin;
+            QTest::addRow("%s: PEM in lower case", file)
+                << QString::fromLatin1(pem).replace("-----BEGIN", "-----begin") << false
+                << QByteArray(pem).replace("-----BEGIN", "-----begin");
+        }
+        for (const char* file : {"ec256.jwk.json", "ec384.jwk.json", "ec521.jwk.json"}) {
+            const std::optional<JWTJSONValue> jwk = JWTJSONValue::parse(fixture(QString::fromLatin1(file)));
+            const QByteArray xy = unb64u(*jwk->stringMember(u"x")) + unb64u(*jwk->stringMember(u"y"));
+            const QByteArray point = '\x04' + xy;
+            QTest::addRow("%s: raw point in Base64, Base64 on", file)
+                << QString::fromLatin1(point.toBase64()) << true << point;
+            QTest::addRow("%s: raw point in Base64 as text", file)
+                << QString::fromLatin1(point.toBase64()) << false << point.toBase64();
+            QTest::addRow("%s: X and Y in Base64, Base64 on", file) << b64u(xy) << true << xy;
+        }
+        for (const char* file : {"rsa2048.jwk.json", "ec256.jwk.json"}) {
+            QString untyped = publicJWK(*JWTJSONValue::parse(fixture(QString::fromLatin1(file))));
+            untyped.remove(QRegularExpression(QStringLiteral("\"kty\":\"[A-Z]+\",")));
+            QVERIFY(!untyped.contains(u"kty"));
+            QTest::addRow("%s: JWK without kty", file) << untyped << false << untyped.toUtf8();
+            QTest::addRow("%s: JWK without kty, Base64 on", file)
+                << QString::fromLatin1(untyped.toUtf8().toBase64()) << true << untyped.toUtf8();
         }
         for (const char* file : {"rsa2048.jwk.json", "ec256.jwk.json", "ed25519.jwk.json"}) {
             const QByteArray jwk = fixture(QString::fromLatin1(file)).toUtf8();
@@ -572,6 +609,9 @@ private slots:
                                          << Outcome::badKey("The PEM's body is not Base64.");
         QTest::newRow("EC parameters") << "RS256" << "-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----"
                                        << Outcome::badKey("A PEM labelled EC PARAMETERS is not a key this tool reads.");
+        QTest::newRow("private key in lower case, HS")
+            << "HS256" << "-----begin private key-----\nAAAA\n-----end private key-----"
+            << Outcome::badKey(privateKeyMessage());
         QTest::newRow("EC parameters for HS256")
             << "HS256" << "-----BEGIN EC PARAMETERS-----\nBggqhkjOPQMBBw==\n-----END EC PARAMETERS-----"
             << Outcome::badKey("This is a public key or a certificate, but HS256 is checked with the shared secret.");

@@ -26,8 +26,10 @@ QString offsetZone(double seconds)
     const QDateTime moment = QDateTime::fromSecsSinceEpoch(qint64(std::floor(seconds)), QTimeZone::utc());
     const int offset = moment.isValid() ? zone.offsetFromUtc(moment) : zone.standardTimeOffset(QDateTime::currentDateTimeUtc());
     const int minutes = std::abs(offset) / 60;
+    // The sign goes in as a character: arg() of a char16_t writes its number, and ICU reads an
+    // unknown zone as GMT.
     return QStringLiteral("GMT%1%2:%3")
-        .arg(offset < 0 ? u'-' : u'+')
+        .arg(QChar(offset < 0 ? u'-' : u'+'))
         .arg(minutes / 60, 2, 10, QLatin1Char('0'))
         .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
@@ -55,8 +57,9 @@ QString date(double seconds)
 
 QString iso8601(double seconds)
 {
+    // Qt::UTC rather than the UTC zone object, whose ISO form ends in "+00:00" rather than "Z".
     const QDateTime moment = std::isfinite(seconds) && std::abs(seconds) <= reachSeconds
-                                 ? QDateTime::fromSecsSinceEpoch(qint64(std::floor(seconds)), QTimeZone::utc())
+                                 ? QDateTime::fromSecsSinceEpoch(qint64(std::floor(seconds)), Qt::UTC)
                                  : QDateTime();
     if (!moment.isValid() || moment.date().year() < 0 || moment.date().year() > 9999)
         return plainSeconds(seconds);

@@ -17,10 +17,13 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
 #include <QStackedWidget>
 #include <QToolButton>
+
+#include <ctime>
 
 namespace {
 
@@ -166,6 +169,54 @@ private slots:
         QVERIFY(texts.contains("Issued"));
         QVERIFY(texts.contains("Not a number of seconds"));
         f.screenshot("jwt-expired");
+    }
+
+    // The date is the user's wall time at that moment, daylight saving included; the tooltip
+    // keeps the moment in UTC. Local times in the morning read the same on 12- and 24-hour clocks.
+    void timeClaimsInTheUserZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<qint64>("exp");
+        QTest::addColumn<QString>("wallTime");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("New York, standard time") << QByteArray("America/New_York") << qint64(1768488767)
+                                                 << "9:52:47" << "exp: 2026-01-15T14:52:47Z";
+        QTest::newRow("New York, daylight saving") << QByteArray("America/New_York") << qint64(1784123567)
+                                                   << "9:52:47" << "exp: 2026-07-15T13:52:47Z";
+        QTest::newRow("Kolkata, half-hour offset") << QByteArray("Asia/Kolkata") << qint64(1784089367)
+                                                   << "9:52:47" << "exp: 2026-07-15T04:22:47Z";
+        QTest::newRow("Kolkata, next day there") << QByteArray("Asia/Kolkata") << qint64(1784060567)
+                                                 << "1:52:47" << "exp: 2026-07-14T20:22:47Z";
+        QTest::newRow("UTC") << QByteArray("UTC") << qint64(1784109167) << "9:52:47"
+                             << "exp: 2026-07-15T09:52:47Z";
+    }
+    void timeClaimsInTheUserZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(qint64, exp);
+        QFETCH(QString, wallTime);
+        QFETCH(QString, toolTip);
+        const QByteArray savedZone = qgetenv("TZ");
+        const bool hadZone = qEnvironmentVariableIsSet("TZ");
+        const auto restore = qScopeGuard([&] {
+            if (hadZone)
+                qputenv("TZ", savedZone);
+            else
+                qunsetenv("TZ");
+            tzset();
+        });
+        qputenv("TZ", zone);
+        tzset();
+        Fixture f;
+        f.model.setToken(token(R"({"alg":"HS256"})", "{\"exp\":" + QByteArray::number(exp) + "}"));
+        f.settle();
+        QLabel* date = nullptr;
+        for (QLabel* label : f.view.payloadPane()->timeTable()->findChildren<QLabel*>())
+            if (label->toolTip().startsWith(u"exp: "))
+                date = label;
+        QVERIFY(date);
+        QCOMPARE(date->toolTip(), toolTip);
+        QVERIFY2(date->text().contains(wallTime), qPrintable(date->text()));
     }
 
     void notAJWTAndEmpty()
