@@ -24,12 +24,14 @@ LoaderState& state()
     return loader;
 }
 
+// Only from the program's own tree: beside it, as the build tree lays it out, or in the library
+// folder of its installation. Never a folder fixed when it was built: an installed program
+// would load whatever a later build, or someone else, left there.
 QString libraryPath()
 {
     const QString file = QStringLiteral("quorrix-web-tools.so");
-    const QString here = QCoreApplication::applicationDirPath();
-    for (const QString& folder : {here, QDir(here).filePath(QStringLiteral(QUORRIX_WEB_TOOLS_INSTALLED)),
-                                  QStringLiteral(QUORRIX_WEB_TOOLS_BUILT)}) {
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString& folder : {here.path(), here.filePath(QStringLiteral(QUORRIX_WEB_TOOLS_INSTALLED))}) {
         const QString path = QDir(folder).filePath(file);
         if (QFileInfo::exists(path))
             return path;

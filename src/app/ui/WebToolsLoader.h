@@ -4,8 +4,8 @@
 
 class QObject;
 
-// Loads the library of the tools' web views (quorrix-web-tools) from beside the program, from
-// the installed library folder, or from the build tree, and adds its view makers.
+// Loads the library of the tools' web views (quorrix-web-tools) from beside the program or from
+// the library folder of its installation, and adds its view makers.
 class WebToolsLoader {
 public:
     // Makes ToolViewMakers load the library when a view without maker is asked for.

@@ -138,7 +138,7 @@ struct Harness {
 class MarkdownPreviewTest : public QObject {
     Q_OBJECT
     // Pages kept from one row to the next: a page load is most of a row's time.
-    std::unique_ptr<Harness> m_wholePage, m_patchedPage, m_middlePage, m_policyPage, m_linksPage;
+    std::unique_ptr<Harness> m_wholePage, m_patchedPage, m_middlePage, m_policyPage, m_linksPage, m_codePage;
 
     // A kept page showing `html` as a whole body, laid out.
     static bool showWhole(std::unique_ptr<Harness>& page, const QString& html, qint64 lines)
@@ -410,6 +410,31 @@ private slots:
         QVERIFY(h.ready());
         const QString text = h.js(QStringLiteral("document.getElementById('content').textContent")).toString();
         QCOMPARE(text, QStringLiteral("a\uFFFDb\uFFFDc"));
+    }
+
+    // Code spans with nothing between them that could break a line still wrap inside the page
+    // (one unbreakable run of them took the page minutes to lay out); the page never scrolls
+    // sideways for them, wherever they stand.
+    void runsOfCodeSpansWrap_data()
+    {
+        QTest::addColumn<QString>("markdown");
+        const auto times = [](const QString& piece, int count) { return piece.repeated(count); };
+        QTest::newRow("adjacent spans") << times(QStringLiteral("`a`"), 3000);
+        QTest::newRow("spans between letters") << times(QStringLiteral("`a`a"), 3000);
+        QTest::newRow("in a list item") << QStringLiteral("- ") + times(QStringLiteral("`a`"), 3000);
+        QTest::newRow("in a heading") << QStringLiteral("## ") + times(QStringLiteral("`a`"), 1000);
+        QTest::newRow("in a quote") << QStringLiteral("> ") + times(QStringLiteral("`ab`"), 2000);
+    }
+    void runsOfCodeSpansWrap()
+    {
+        QFETCH(QString, markdown);
+        QVERIFY(showWhole(m_codePage, renderMarkdownHTML(markdown), qint64(MarkdownSourceLines(markdown).starts().size())));
+        const QVariantList widths = m_codePage->js(QStringLiteral(
+            "[document.documentElement.scrollWidth, document.documentElement.clientWidth,"
+            " document.querySelector('[data-line=\"0\"]').getBoundingClientRect().height]")).toList();
+        QCOMPARE(widths.size(), 3);
+        QVERIFY2(widths[0].toDouble() <= widths[1].toDouble(), qPrintable(widths[0].toString() + " > " + widths[1].toString()));
+        QVERIFY(widths[2].toDouble() > 200);
     }
 
     void policyStopsDocumentScripts_data()
