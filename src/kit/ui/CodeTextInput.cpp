@@ -45,8 +45,8 @@ CodeTextInput::CodeTextInput(CodeTextView& view) : m_view(view)
 
 qsizetype CodeTextInput::backspaceStart(qsizetype position) const
 {
-    // A whole cluster goes (a flag, an emoji sequence, a syllable), except that a combining mark
-    // at its end is taken off on its own, so an accent can be retyped.
+    // A whole cluster goes (a flag, an emoji sequence, a keycap, a syllable), except that a
+    // combining mark at its end is taken off on its own, so an accent can be retyped.
     const CodeTextBuffer& buffer = m_view.m_buffer;
     const qsizetype start = m_view.m_layout->previousCursorPosition(position);
     if (position - start < 2)
@@ -54,13 +54,18 @@ qsizetype CodeTextInput::backspaceStart(qsizetype position) const
     qsizetype last = position - 1;
     if (last > start && buffer.at(last).isLowSurrogate() && buffer.at(last - 1).isHighSurrogate())
         --last;
-    const char32_t c = buffer.at(last).isHighSurrogate()
-        ? QChar::surrogateToUcs4(buffer.at(last), buffer.at(last + 1)) : buffer.at(last).unicode();
-    const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
+    const auto isSelector = [](char32_t c) { return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF); };
+    const char32_t c = codePointAt(buffer, last);
     const auto category = QChar::category(c);
     const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
         || category == QChar::Mark_Enclosing;
-    return mark && !selector ? last : start;
+    // The keycap mark and a presentation selector make an emoji of the cluster, not an accent.
+    if (!mark || isSelector(c) || c == 0x20E3)
+        return start;
+    for (qsizetype i = start; i < last; ++i)
+        if (isSelector(codePointAt(buffer, i)))
+            return start;
+    return last;
 }
 
 CodeTextInput::Cluster CodeTextInput::clusterKind(qsizetype start) const

@@ -201,6 +201,10 @@ void CodeTextShapingTest::backspace_data()
     // A combining mark is taken off on its own, so an accent can be typed again.
     QTest::newRow("combining mark") << QStringLiteral("e\u0301") << QStringLiteral("e");
     QTest::newRow("surrogate pair") << QStringLiteral("a😀") << QStringLiteral("a");
+    QTest::newRow("keycap") << QStringLiteral("a1️⃣") << QStringLiteral("a");
+    QTest::newRow("keycap without selector") << QStringLiteral("#\u20E3") << QString();
+    QTest::newRow("two keycaps") << QStringLiteral("1️⃣2️⃣") << QStringLiteral("1️⃣");
+    QTest::newRow("enclosing circle") << QStringLiteral("a\u20DD") << QStringLiteral("a");
 }
 
 void CodeTextShapingTest::backspace()
