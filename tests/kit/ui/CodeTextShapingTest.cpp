@@ -402,6 +402,18 @@ void CodeTextShapingTest::endOnWrappedRows()
     QTest::keyClick(&view, Qt::Key_End);
     QTest::keyClicks(&view, QStringLiteral("X"));
     QCOMPARE(view.text(), QString(text).insert(to, QLatin1Char('X')));
+    // Spaces typed at the end of a row hang there, and the caret stays after them on that row.
+    const qsizetype from1 = view.textLayout().rowRange(0, 1).first;
+    view.setSelection(from1, from1);
+    const int rowTop = view.positionRect(from1).top();
+    QTest::keyClick(&view, Qt::Key_End);
+    for (int i = 0; i < 2; ++i) {
+        QTest::keyClick(&view, Qt::Key_Space);
+        QCOMPARE(view.textLayout().rowRange(0, 1).second, view.caretPosition());
+        QCOMPARE(view.positionRect(view.caretPosition()).top(), rowTop);
+    }
+    QTest::keyClick(&view, Qt::Key_Home);
+    QCOMPARE(view.caretPosition(), from1);
 }
 
 void CodeTextShapingTest::correctionsKeepTheTopLine()
