@@ -18,7 +18,20 @@ namespace {
 constexpr qsizetype kWordScanLimit = 4096; // word moves stop after this many units of one kind
 constexpr int kAutoScrollMs = 50;
 
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c.isMark(); }
+char32_t codePointAt(const CodeTextBuffer& buffer, qsizetype i)
+{
+    const QChar c = buffer.at(i);
+    if (c.isHighSurrogate() && i + 1 < buffer.length() && buffer.at(i + 1).isLowSurrogate())
+        return QChar::surrogateToUcs4(c, buffer.at(i + 1));
+    return c.unicode();
+}
+
+bool isWordCodePoint(char32_t c)
+{
+    const auto category = QChar::category(c);
+    return QChar::isLetterOrNumber(c) || c == U'_' || category == QChar::Mark_NonSpacing
+        || category == QChar::Mark_SpacingCombining || category == QChar::Mark_Enclosing;
+}
 
 } // namespace
 
@@ -32,8 +45,8 @@ CodeTextInput::CodeTextInput(CodeTextView& view) : m_view(view)
 
 qsizetype CodeTextInput::backspaceStart(qsizetype position) const
 {
-    // A whole cluster goes (a flag, an emoji sequence, a syllable), except that a combining mark
-    // at its end is taken off on its own, so an accent can be retyped.
+    // A whole cluster goes (a flag, an emoji sequence, a keycap, a syllable), except that a
+    // combining mark at its end is taken off on its own, so an accent can be retyped.
     const CodeTextBuffer& buffer = m_view.m_buffer;
     const qsizetype start = m_view.m_layout->previousCursorPosition(position);
     if (position - start < 2)
@@ -41,44 +54,76 @@ qsizetype CodeTextInput::backspaceStart(qsizetype position) const
     qsizetype last = position - 1;
     if (last > start && buffer.at(last).isLowSurrogate() && buffer.at(last - 1).isHighSurrogate())
         --last;
-    const char32_t c = buffer.at(last).isHighSurrogate()
-        ? QChar::surrogateToUcs4(buffer.at(last), buffer.at(last + 1)) : buffer.at(last).unicode();
-    const bool selector = (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF);
+    const auto isSelector = [](char32_t c) { return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF); };
+    const char32_t c = codePointAt(buffer, last);
     const auto category = QChar::category(c);
     const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
         || category == QChar::Mark_Enclosing;
-    return mark && !selector ? last : start;
+    // The keycap mark and a presentation selector make an emoji of the cluster, not an accent.
+    if (!mark || isSelector(c) || c == 0x20E3)
+        return start;
+    for (qsizetype i = start; i < last; ++i)
+        if (isSelector(codePointAt(buffer, i)))
+            return start;
+    return last;
+}
+
+CodeTextInput::Cluster CodeTextInput::clusterKind(qsizetype start) const
+{
+    const CodeTextBuffer& buffer = m_view.m_buffer;
+    if (start < 0 || start >= buffer.length())
+        return Cluster::None;
+    const QChar c = buffer.at(start);
+    if (c == QLatin1Char('\n'))
+        return Cluster::LineBreak;
+    if (c.isSpace())
+        return Cluster::Space;
+    return isWordCodePoint(codePointAt(buffer, start)) ? Cluster::Word : Cluster::Other;
 }
 
 qsizetype CodeTextInput::wordBoundary(qsizetype position, bool forward) const
 {
-    const CodeTextBuffer& buffer = m_view.m_buffer;
-    const qsizetype n = buffer.length();
-    qsizetype p = position;
+    // Walked a grapheme cluster at a time, each cluster taking the kind of its first character,
+    // so a move never stops inside an emoji sequence, a surrogate pair or a base and its marks.
+    CodeTextLayout& layout = *m_view.m_layout;
+    const qsizetype n = m_view.m_buffer.length();
+    qsizetype p = std::clamp<qsizetype>(position, 0, n);
     qsizetype budget = kWordScanLimit;
-    auto charAt = [&](qsizetype i) { return buffer.at(i); };
     if (forward) {
-        while (p < n && budget-- > 0 && charAt(p).isSpace() && charAt(p) != QLatin1Char('\n'))
-            ++p;
-        if (p < n && charAt(p) == QLatin1Char('\n') && p == position)
+        auto kindAhead = [&] { return clusterKind(p); };
+        auto step = [&] {
+            const qsizetype next = layout.nextCursorPosition(p);
+            budget -= next - p;
+            p = next;
+        };
+        while (p < n && budget > 0 && kindAhead() == Cluster::Space)
+            step();
+        if (kindAhead() == Cluster::LineBreak && p == position)
             return p + 1;
-        if (p < n && isWordChar(charAt(p))) {
-            while (p < n && budget-- > 0 && isWordChar(charAt(p)))
-                ++p;
-        } else if (p < n && !charAt(p).isSpace()) {
-            ++p;
+        if (kindAhead() == Cluster::Word) {
+            while (p < n && budget > 0 && kindAhead() == Cluster::Word)
+                step();
+        } else if (kindAhead() == Cluster::Other) {
+            step();
         }
         return p;
     }
-    while (p > 0 && budget-- > 0 && charAt(p - 1).isSpace() && charAt(p - 1) != QLatin1Char('\n'))
-        --p;
-    if (p > 0 && charAt(p - 1) == QLatin1Char('\n') && p == position)
+    qsizetype before = layout.previousCursorPosition(p);
+    auto kindBehind = [&] { return p > 0 ? clusterKind(before) : Cluster::None; };
+    auto step = [&] {
+        budget -= p - before;
+        p = before;
+        before = layout.previousCursorPosition(p);
+    };
+    while (p > 0 && budget > 0 && kindBehind() == Cluster::Space)
+        step();
+    if (kindBehind() == Cluster::LineBreak && p == position)
         return p - 1;
-    if (p > 0 && isWordChar(charAt(p - 1))) {
-        while (p > 0 && budget-- > 0 && isWordChar(charAt(p - 1)))
-            --p;
-    } else if (p > 0 && !charAt(p - 1).isSpace()) {
-        --p;
+    if (kindBehind() == Cluster::Word) {
+        while (p > 0 && budget > 0 && kindBehind() == Cluster::Word)
+            step();
+    } else if (kindBehind() == Cluster::Other) {
+        step();
     }
     return p;
 }
@@ -95,21 +140,22 @@ TextRange CodeTextInput::unitRangeAt(qsizetype position, Unit unit) const
         return {start, end - start};
     }
     if (unit == Unit::Word) {
-        const QChar c = buffer.at(position);
-        const QChar before = position > 0 ? buffer.at(position - 1) : QChar();
-        const bool onWord = (position < n && isWordChar(c)) || (!(position < n && !c.isSpace()) && isWordChar(before));
-        if (onWord) {
-            qsizetype from = position, to = position;
-            qsizetype budget = kWordScanLimit;
-            while (from > 0 && budget-- > 0 && isWordChar(buffer.at(from - 1)))
-                --from;
-            budget = kWordScanLimit;
-            while (to < n && budget-- > 0 && isWordChar(buffer.at(to)))
-                ++to;
-            return {from, to - from};
+        CodeTextLayout& layout = *m_view.m_layout;
+        const qsizetype before = position > 0 ? layout.previousCursorPosition(position) : -1;
+        const Cluster here = clusterKind(position);
+        const bool onWord = here == Cluster::Word
+            || ((here == Cluster::Space || here == Cluster::LineBreak || here == Cluster::None)
+                && clusterKind(before) == Cluster::Word);
+        if (onWord && here == Cluster::Word) {
+            const qsizetype from = wordBoundary(layout.nextCursorPosition(position), false);
+            return {from, wordBoundary(position, true) - from};
         }
-        if (position < n && c != QLatin1Char('\n'))
-            return {position, m_view.m_layout->nextCursorPosition(position) - position};
+        if (onWord) {
+            const qsizetype from = wordBoundary(position, false);
+            return {from, position - from};
+        }
+        if (position < n && here != Cluster::LineBreak)
+            return {position, layout.nextCursorPosition(position) - position};
     }
     return {position, 0};
 }

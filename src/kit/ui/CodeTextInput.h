@@ -46,8 +46,11 @@ public:
 
 private:
     enum class Unit { Character, Word, Line };
+    enum class Cluster { None, LineBreak, Space, Word, Other };
 
     qsizetype backspaceStart(qsizetype position) const;
+    // The kind of the grapheme cluster that starts at `start` (None past the end).
+    Cluster clusterKind(qsizetype start) const;
     qsizetype wordBoundary(qsizetype position, bool forward) const;
     TextRange unitRangeAt(qsizetype position, Unit unit) const;
     void moveCaret(qsizetype position, bool extend, bool keepColumn = false, bool upstream = false);

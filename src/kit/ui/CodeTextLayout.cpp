@@ -1,6 +1,7 @@
 #include "kit/ui/CodeTextLayout.h"
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/GraphemeClusters.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -475,6 +476,12 @@ qsizetype CodeTextLayout::positionAtX(qsizetype line, qint64 rowInLine, qreal x)
     }
     if (rowInLine + 1 < rows && p >= to && to > from)
         p = previousCursorPosition(to);
+    // Qt's answer can fall inside a cluster that follows Indic text: the stop before it holds.
+    if (p > from && p < to) {
+        const qsizetype before = previousCursorPosition(p);
+        if (nextCursorPosition(before) != p)
+            p = before;
+    }
     return std::clamp(p, from, to);
 }
 
@@ -485,12 +492,23 @@ qsizetype CodeTextLayout::nextCursorPosition(qsizetype position)
         return n;
     const qsizetype line = m_buffer.lineAt(position);
     const qsizetype start = m_buffer.lineStart(line);
-    if (position >= m_buffer.lineEnd(line))
+    const qsizetype end = m_buffer.lineEnd(line);
+    if (position >= end)
         return position + 1;
+    qsizetype next = GraphemeClusters::next(m_buffer, position, end);
     Entry* e = entry(line);
-    if (e->layout && e->preeditAt < 0)
-        return start + e->layout->nextCursorPosition(int(position - start));
-    return CodeTextLongLine::nextCluster(m_buffer, position, m_buffer.lineEnd(line));
+    if (e->layout && e->preeditAt < 0) {
+        // A stop of both: the shaped line keeps an Indic syllable of several clusters whole, the
+        // default rules keep what follows such a run whole.
+        qsizetype shaped = start + e->layout->nextCursorPosition(int(position - start));
+        while (shaped != next) {
+            if (shaped < next)
+                shaped = start + e->layout->nextCursorPosition(int(shaped - start));
+            else
+                next = GraphemeClusters::next(m_buffer, next, end);
+        }
+    }
+    return next;
 }
 
 qsizetype CodeTextLayout::previousCursorPosition(qsizetype position)
@@ -502,10 +520,18 @@ qsizetype CodeTextLayout::previousCursorPosition(qsizetype position)
     const qsizetype start = m_buffer.lineStart(line);
     if (position == start)
         return position - 1;
+    qsizetype previous = GraphemeClusters::previous(m_buffer, position);
     Entry* e = entry(line);
-    if (e->layout && e->preeditAt < 0)
-        return start + e->layout->previousCursorPosition(int(position - start));
-    return CodeTextLongLine::previousCluster(m_buffer, position, start);
+    if (e->layout && e->preeditAt < 0) {
+        qsizetype shaped = start + e->layout->previousCursorPosition(int(position - start));
+        while (shaped != previous) {
+            if (shaped > previous)
+                shaped = start + e->layout->previousCursorPosition(int(shaped - start));
+            else
+                previous = GraphemeClusters::previous(m_buffer, previous);
+        }
+    }
+    return previous;
 }
 
 // ---------------------------------------------------------------- drawing

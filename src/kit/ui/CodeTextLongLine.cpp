@@ -1,6 +1,7 @@
 #include "kit/ui/CodeTextLongLine.h"
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/GraphemeClusters.h"
 
 #include <QPainter>
 #include <QTextBoundaryFinder>
@@ -19,16 +20,9 @@ using FormatRange = QTextLayout::FormatRange;
 
 qsizetype graphemeAtOrAfter(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd)
 {
-    if (position <= 0 || position >= lineEnd)
+    if (position <= 0 || position >= lineEnd || buffer.at(position - 1) == QLatin1Char('\n'))
         return std::min(position, lineEnd);
-    const qsizetype from = std::max<qsizetype>(0, position - 32);
-    const QString window = buffer.mid(from, std::min(lineEnd, position + 32) - from);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(position - from);
-    if (finder.isAtBoundary())
-        return position;
-    const qsizetype next = finder.toNextBoundary();
-    return next > 0 ? from + next : position;
+    return GraphemeClusters::next(buffer, GraphemeClusters::previous(buffer, position), lineEnd);
 }
 
 // Where a piece may end at or after `target`: between two printable ASCII characters other than
@@ -128,20 +122,12 @@ size_t CodeTextLongLine::pieceAt(qsizetype local) const
 
 qsizetype CodeTextLongLine::nextCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd)
 {
-    const QString window = buffer.mid(position, std::min<qsizetype>(64, lineEnd - position));
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    const qsizetype next = finder.toNextBoundary();
-    return position + (next > 0 ? next : 1);
+    return GraphemeClusters::next(buffer, position, lineEnd);
 }
 
 qsizetype CodeTextLongLine::previousCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineStart)
 {
-    const qsizetype from = std::max(lineStart, position - 64);
-    const QString window = buffer.mid(from, position - from);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(window.size());
-    const qsizetype prev = finder.toPreviousBoundary();
-    return prev >= 0 && from + prev < position ? from + prev : position - 1;
+    return std::max(lineStart, GraphemeClusters::previous(buffer, position));
 }
 
 // ---------------------------------------------------------------- pieces

@@ -184,6 +184,9 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     applyReplacement(position, removedLength, inserted);
     m_input->forgetColumn();
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
+    // The caret follows what was typed: where a wrapped row ends after it (spaces that hang at
+    // the edge), it stays on that row rather than going to the start of the next.
+    m_caretUpstream = !inserted.isEmpty();
     ensureCaretVisible();
     resetCaretBlink();
     emit textEdited();

@@ -6,9 +6,12 @@
 #include <QFontDatabase>
 #include <QGlyphRun>
 #include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTextLayout>
+
+#include <unicode/ubrk.h>
 
 // The text view shapes and wraps its lines as Qt's text layout does, moves over whole grapheme
 // clusters, shows the input method's text inline and keeps the caret on the row it ends.
@@ -21,6 +24,8 @@ private slots:
     void clusters();
     void backspace_data();
     void backspace();
+    void keysKeepClustersWhole_data();
+    void keysKeepClustersWhole();
     void preeditInline();
     void endOnWrappedRows();
     void correctionsKeepTheTopLine();
@@ -87,7 +92,8 @@ void CodeTextShapingTest::wrapMatchesTextLayout_data()
     QTest::addColumn<int>("width");
     for (const char* kind : {"prose", "urls", "cjk", "emoji", "marks", "tabs", "mixed"})
         for (int width : {180, 420, 733})
-            QTest::addRow("%s, %d px", kind, width) << QString::fromLatin1(kind) << width;
+            QTest::newRow(QByteArray(kind).append(", ").append(QByteArray::number(width)).append(" px").constData())
+                << QString::fromLatin1(kind) << width;
 }
 
 void CodeTextShapingTest::wrapMatchesTextLayout()
@@ -195,6 +201,10 @@ void CodeTextShapingTest::backspace_data()
     // A combining mark is taken off on its own, so an accent can be typed again.
     QTest::newRow("combining mark") << QStringLiteral("e\u0301") << QStringLiteral("e");
     QTest::newRow("surrogate pair") << QStringLiteral("a😀") << QStringLiteral("a");
+    QTest::newRow("keycap") << QStringLiteral("a1️⃣") << QStringLiteral("a");
+    QTest::newRow("keycap without selector") << QStringLiteral("#\u20E3") << QString();
+    QTest::newRow("two keycaps") << QStringLiteral("1️⃣2️⃣") << QStringLiteral("1️⃣");
+    QTest::newRow("enclosing circle") << QStringLiteral("a\u20DD") << QStringLiteral("a");
 }
 
 void CodeTextShapingTest::backspace()
@@ -209,6 +219,130 @@ void CodeTextShapingTest::backspace()
     QTest::keyClick(&view, Qt::Key_Backspace);
     QCOMPARE(view.text(), after);
     QCOMPARE(view.caretPosition(), after.size());
+}
+
+namespace {
+
+bool wellFormed(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return false;
+    }
+    return true;
+}
+
+// By Unicode's default rules, as ICU has them: Qt's finder is tailored for Indic scripts and
+// after such text stops inside whatever follows.
+bool atCluster(const QString& text, qsizetype position)
+{
+    if (position <= 0 || position >= text.size())
+        return position == 0 || position == text.size();
+    // Clusters never reach over a line break; only the line around the position is needed.
+    const qsizetype from = text.lastIndexOf(QLatin1Char('\n'), position - 1) + 1;
+    qsizetype to = text.indexOf(QLatin1Char('\n'), position);
+    to = to < 0 ? text.size() : to;
+    if (position == from || position == to)
+        return true;
+    UErrorCode status = U_ZERO_ERROR;
+    UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(text.utf16()) + from,
+        int32_t(to - from), &status);
+    const bool bound = U_SUCCESS(status) && ubrk_isBoundary(it, int32_t(position - from));
+    ubrk_close(it);
+    return bound;
+}
+
+} // namespace
+
+void CodeTextShapingTest::keysKeepClustersWhole_data()
+{
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<int>("longLine");
+    QTest::addColumn<quint32>("seed");
+    const QStringList emoji = {QStringLiteral("👨‍👩‍👧"), QStringLiteral("🇫🇷"), QStringLiteral("🇩🇪"), QStringLiteral("👍🏽"),
+        QStringLiteral("1️⃣"), QStringLiteral("#️⃣"), QStringLiteral("❤️"), QStringLiteral("🏳️‍🌈"), QStringLiteral("😀")};
+    const QStringList cjk = {QStringLiteral("𠀀"), QStringLiteral("𠮷野家"), QStringLiteral("漢字"), QStringLiteral("𪜶")};
+    const QStringList marks = {QStringLiteral("e\u0301"), QStringLiteral("a\u0308\u0323"), QStringLiteral("n\u0303"),
+        QStringLiteral("\u0915\u093F"), QStringLiteral("a\u200D")};
+    const QStringList plain = {QStringLiteral("word"), QStringLiteral(" "), QStringLiteral("  "), QStringLiteral("\n"),
+        QStringLiteral("."), QStringLiteral("_x1"), QStringLiteral("\t")};
+    QTest::newRow("emoji between words") << emoji + plain << 0 << 1u;
+    QTest::newRow("supplementary ideographs") << cjk + plain << 0 << 2u;
+    QTest::newRow("combining marks") << marks + plain << 0 << 3u;
+    QTest::newRow("everything") << emoji + cjk + marks + plain << 0 << 4u;
+    const QStringList space = {QStringLiteral(" ")};
+    QTest::newRow("everything, emoji side by side") << emoji + emoji + cjk + marks + space << 0 << 5u;
+    // Long enough to stay long through the deletes.
+    QTest::newRow("everything in a long line") << emoji + cjk + marks + space + QStringList{QStringLiteral("word")}
+                                               << int(CodeTextLayout::longLine) + 8000 << 6u;
+}
+
+void CodeTextShapingTest::keysKeepClustersWhole()
+{
+    // Random typing, deleting, double clicks and moves by characters, words and rows: every caret
+    // stop is a grapheme cluster boundary, and the text stays well-formed and equal to a model of
+    // the edits.
+    QFETCH(QStringList, pieces);
+    QFETCH(int, longLine);
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    QString start;
+    while (start.size() < std::max(longLine, 300))
+        start += pieces.at(random.bounded(int(pieces.size())));
+    if (longLine)
+        start.remove(QLatin1Char('\n'));
+    CodeTextView view;
+    show(view, 240, 300);
+    QString model;
+    connect(&view, &CodeTextView::edited, &view, [&](const TextEdit& edit) { edit.applyTo(model); });
+    view.setText(start);
+    view.setFocus();
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    const Key keys[] = {{Qt::Key_Left, Qt::ControlModifier}, {Qt::Key_Right, Qt::ControlModifier},
+        {Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier}, {Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Backspace, Qt::ControlModifier}, {Qt::Key_Delete, Qt::ControlModifier}, {Qt::Key_Left, {}},
+        {Qt::Key_Right, {}}, {Qt::Key_Left, Qt::ShiftModifier}, {Qt::Key_Up, {}}, {Qt::Key_Down, Qt::ShiftModifier},
+        {Qt::Key_Home, {}}, {Qt::Key_End, Qt::ShiftModifier}, {Qt::Key_Backspace, {}}, {Qt::Key_Delete, {}}};
+    QString trail;
+    for (int step = 0; step < 800; ++step) {
+        const int choice = random.bounded(int(std::size(keys)) + 4);
+        if (choice < int(std::size(keys))) {
+            QTest::keyClick(&view, keys[choice].key, keys[choice].modifiers);
+            trail += QLatin1Char(' ') + QKeySequence(keys[choice].modifiers | keys[choice].key).toString();
+        } else if (choice == int(std::size(keys))) {
+            // A caret put anywhere by the program comes to rest on a cluster bound on the next move.
+            const qsizetype at = random.bounded(view.length() + 1);
+            view.setSelection(at, at);
+            QTest::keyClick(&view, Qt::Key_Right);
+            trail += QStringLiteral(" @%1").arg(at);
+        } else if (choice == int(std::size(keys)) + 1) {
+            // A double click selects the word or the cluster under the pointer.
+            QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, view.positionRect(view.caretPosition()).center());
+            trail += QStringLiteral(" double-click");
+        } else {
+            // Typed text arrives whole, as an input method commits it.
+            const QString piece = pieces.at(random.bounded(int(pieces.size())));
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, piece);
+            QApplication::sendEvent(&view, &press);
+            trail += QStringLiteral(" '%1'").arg(piece);
+        }
+        const QString text = view.text();
+        const qsizetype caret = view.caretPosition();
+        QString around;
+        for (qsizetype i = std::max<qsizetype>(0, caret - 6); i < std::min(text.size(), caret + 6); ++i)
+            around += QString::fromLatin1(i == caret ? " |%1" : " %1").arg(text[i].unicode(), 4, 16, QLatin1Char('0'));
+        const QString where = QStringLiteral("step %1, caret %2, anchor %3, text%4, keys%5")
+                                  .arg(step).arg(caret).arg(view.anchorPosition()).arg(around, trail.right(150));
+        QVERIFY2(wellFormed(text), qPrintable(where));
+        QVERIFY2(model == text, qPrintable(where));
+        QVERIFY2(atCluster(text, view.caretPosition()), qPrintable(where));
+        QVERIFY2(atCluster(text, view.anchorPosition()), qPrintable(where));
+    }
 }
 
 void CodeTextShapingTest::preeditInline()
@@ -268,6 +402,18 @@ void CodeTextShapingTest::endOnWrappedRows()
     QTest::keyClick(&view, Qt::Key_End);
     QTest::keyClicks(&view, QStringLiteral("X"));
     QCOMPARE(view.text(), QString(text).insert(to, QLatin1Char('X')));
+    // Spaces typed at the end of a row hang there, and the caret stays after them on that row.
+    const qsizetype from1 = view.textLayout().rowRange(0, 1).first;
+    view.setSelection(from1, from1);
+    const int rowTop = view.positionRect(from1).top();
+    QTest::keyClick(&view, Qt::Key_End);
+    for (int i = 0; i < 2; ++i) {
+        QTest::keyClick(&view, Qt::Key_Space);
+        QCOMPARE(view.textLayout().rowRange(0, 1).second, view.caretPosition());
+        QCOMPARE(view.positionRect(view.caretPosition()).top(), rowTop);
+    }
+    QTest::keyClick(&view, Qt::Key_Home);
+    QCOMPARE(view.caretPosition(), from1);
 }
 
 void CodeTextShapingTest::correctionsKeepTheTopLine()
