@@ -2,6 +2,7 @@
 
 #include "tools/timestamp/Timestamp.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <unicode/udat.h>
@@ -10,6 +11,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace Timestamp {
 
@@ -87,34 +89,63 @@ QString localDateTimeText(qint64 seconds, qint64 nanoseconds, const QTimeZone& z
     return fromUChars(buffer, n);
 }
 
-QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds)
+// Whole calendar units counted from now towards the moment, in the user's zone: a unit is
+// used only once one whole step of it fits, so a month is a calendar month (28 to 31 days)
+// and the same time last year is one year ago.
+static std::pair<URelativeDateTimeUnit, qint64> calendarDistance(qint64 momentMs, qint64 nowMs, bool ahead,
+                                                                const QTimeZone& zone)
+{
+    const QTimeZone z = zone.isValid() ? zone : QTimeZone::utc();
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(nowMs, z);
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(momentMs, z);
+    const int sign = ahead ? 1 : -1;
+    const auto reached = [&](const QDateTime& step) { return ahead ? step <= moment : step >= moment; };
+    // Each guess from the dates alone is at most one too many.
+    const QDate from = now.date(), to = moment.date();
+    qint64 years = std::abs(to.year() - from.year());
+    while (years > 0 && !reached(now.addYears(int(sign * years))))
+        --years;
+    if (years > 0)
+        return {UDAT_REL_UNIT_YEAR, years};
+    qint64 months = std::abs((to.year() - from.year()) * 12 + to.month() - from.month());
+    while (months > 0 && !reached(now.addMonths(int(sign * months))))
+        --months;
+    if (months > 0)
+        return {UDAT_REL_UNIT_MONTH, months};
+    qint64 days = std::abs(from.daysTo(to));
+    while (days > 0 && !reached(now.addDays(sign * days)))
+        --days;
+    if (days >= 7)
+        return {UDAT_REL_UNIT_WEEK, days / 7};
+    if (days > 0)
+        return {UDAT_REL_UNIT_DAY, days};
+    return {UDAT_REL_UNIT_SECOND, 0};
+}
+
+QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds, const QTimeZone& zone)
 {
     const double delta = double(seconds - nowMilliseconds / 1000) + double(nanoseconds) / 1e9
                        - double(nowMilliseconds % 1000) / 1000.0;
     const double magnitude = std::abs(delta);
-    URelativeDateTimeUnit unit = UDAT_REL_UNIT_SECOND;
-    double size = 1;
-    if (magnitude >= 365.0 * 86400) {
-        unit = UDAT_REL_UNIT_YEAR;
-        size = 365.2425 * 86400;
-    } else if (magnitude >= 30.0 * 86400) {
-        unit = UDAT_REL_UNIT_MONTH;
-        size = 30.436875 * 86400;
-    } else if (magnitude >= 7.0 * 86400) {
-        unit = UDAT_REL_UNIT_WEEK;
-        size = 7.0 * 86400;
-    } else if (magnitude >= 86400) {
-        unit = UDAT_REL_UNIT_DAY;
-        size = 86400;
-    } else if (magnitude >= 3600) {
-        unit = UDAT_REL_UNIT_HOUR;
-        size = 3600;
-    } else if (magnitude >= 60) {
-        unit = UDAT_REL_UNIT_MINUTE;
-        size = 60;
+    const bool ahead = delta >= 0;
+    // Rounded towards now, so that a step counts only once the moment truly lies beyond it.
+    const qint64 momentMs = seconds * 1000 + (nanoseconds + (ahead ? 0 : 999999)) / 1000000;
+    auto [unit, whole] = calendarDistance(momentMs, nowMilliseconds, ahead, zone);
+    double count = double(whole);
+    if (whole == 0) {
+        // Less than a calendar day: elapsed time.
+        double size = 1;
+        unit = UDAT_REL_UNIT_SECOND;
+        if (magnitude >= 3600) {
+            unit = UDAT_REL_UNIT_HOUR;
+            size = 3600;
+        } else if (magnitude >= 60) {
+            unit = UDAT_REL_UNIT_MINUTE;
+            size = 60;
+        }
+        count = std::trunc(magnitude / size);
     }
-    double count = std::trunc(magnitude / size);
-    if (delta < 0)
+    if (!ahead)
         count = -count;
     const QByteArray locale = icuLocaleName();
     UErrorCode status = U_ZERO_ERROR;

@@ -13,7 +13,8 @@ namespace Timestamp {
 QByteArray icuLocaleName();
 
 QString localDateTimeText(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone);
-// "in 5 minutes", "3 days ago": whole units, the largest that fits.
-QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds);
+// "in 5 minutes", "3 days ago": whole units, the largest that fits, days and longer counted on
+// the calendar of `zone`.
+QString relativeText(qint64 seconds, qint64 nanoseconds, qint64 nowMilliseconds, const QTimeZone& zone);
 
 }  // namespace Timestamp

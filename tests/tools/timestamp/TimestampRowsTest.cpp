@@ -163,27 +163,82 @@ private slots:
         QCOMPARE(matchingRowLabel(unixList ? lists.unixTime : lists.dates, input).value_or(QString()), label);
     }
 
+    // Both sides of every unit's threshold, ahead and back, from 26 September 2026 at noon UTC
+    // unless a row says otherwise. Days and longer are calendar steps in the zone.
     void relativeText_data()
     {
-        QTest::addColumn<qint64>("delta");
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<QString>("moment");
+        QTest::addColumn<QString>("zone");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("now") << 0LL << "in 0 seconds";
-        QTest::newRow("seconds ahead") << 42LL << "in 42 seconds";
-        QTest::newRow("a minute and a half ahead") << 90LL << "in 1 minute";
-        QTest::newRow("hours back") << -3 * 3600LL - 5 << "3 hours ago";
-        QTest::newRow("days back") << -3 * 86400LL << "3 days ago";
-        QTest::newRow("weeks ahead") << 15 * 86400LL << "in 2 weeks";
-        QTest::newRow("months back") << -75 * 86400LL << "2 months ago";
-        QTest::newRow("years ahead") << 800 * 86400LL << "in 2 years";
+        const QString noon = QStringLiteral("2026-09-26T12:00:00.000Z");
+        const auto row = [&](const char* name, const char* moment, const char* expected) {
+            QTest::newRow(name) << noon << QString::fromLatin1(moment) << QStringLiteral("UTC")
+                                << QString::fromLatin1(expected);
+        };
+        row("now", "2026-09-26T12:00:00.000Z", "in 0 seconds");
+        row("half a second back", "2026-09-26T11:59:59.500Z", "in 0 seconds");
+        row("59 s ahead", "2026-09-26T12:00:59.999Z", "in 59 seconds");
+        row("59 s back", "2026-09-26T11:59:00.001Z", "59 seconds ago");
+        row("1 min ahead", "2026-09-26T12:01:00.000Z", "in 1 minute");
+        row("1 min back", "2026-09-26T11:59:00.000Z", "1 minute ago");
+        row("59 min ahead", "2026-09-26T12:59:59.000Z", "in 59 minutes");
+        row("59 min back", "2026-09-26T11:00:01.000Z", "59 minutes ago");
+        row("1 h ahead", "2026-09-26T13:00:00.000Z", "in 1 hour");
+        row("1 h back", "2026-09-26T11:00:00.000Z", "1 hour ago");
+        row("23 h ahead", "2026-09-27T11:59:59.999Z", "in 23 hours");
+        row("23 h back", "2026-09-25T12:00:00.001Z", "23 hours ago");
+        row("1 day ahead", "2026-09-27T12:00:00.000Z", "in 1 day");
+        row("1 day back", "2026-09-25T12:00:00.000Z", "1 day ago");
+        row("6 days ahead", "2026-10-03T11:59:59.000Z", "in 6 days");
+        row("6 days back", "2026-09-19T12:00:01.000Z", "6 days ago");
+        row("1 week ahead", "2026-10-03T12:00:00.000Z", "in 1 week");
+        row("1 week back", "2026-09-19T12:00:00.000Z", "1 week ago");
+        // 30 days ahead is one calendar month (September has 30 days), 31 back (August has 31).
+        row("4 weeks ahead", "2026-10-26T11:59:59.000Z", "in 4 weeks");
+        row("4 weeks back", "2026-08-26T12:00:01.000Z", "4 weeks ago");
+        row("30 days 5 h back", "2026-08-27T07:00:00.000Z", "4 weeks ago");
+        row("1 month ahead", "2026-10-26T12:00:00.000Z", "in 1 month");
+        row("1 month back", "2026-08-26T12:00:00.000Z", "1 month ago");
+        row("30 days 5 h ahead", "2026-10-26T17:00:00.000Z", "in 1 month");
+        row("11 months ahead", "2027-09-26T11:59:59.000Z", "in 11 months");
+        row("11 months back", "2025-09-26T12:00:01.000Z", "11 months ago");
+        row("same time next year", "2027-09-26T12:00:00.000Z", "in 1 year");
+        row("same time last year", "2025-09-26T12:00:00.000Z", "1 year ago");
+        row("365 days 6 h ahead", "2027-09-26T18:00:00.000Z", "in 1 year");
+        row("2 years ahead less a second", "2028-09-26T11:59:59.000Z", "in 1 year");
+        row("2 years ahead", "2028-09-26T12:00:00.000Z", "in 2 years");
+        row("2 years back", "2024-09-26T12:00:00.000Z", "2 years ago");
+        row("year 1", "0001-01-01T00:00:00.000Z", "2,025 years ago");
+        row("year 9999", "9999-12-31T23:59:59.999Z", "in 7,973 years");
+        QTest::newRow("a month from 31 January ends on 28 February")
+            << "2026-01-31T12:00:00.000Z" << "2026-02-28T12:00:00.000Z" << "UTC" << "in 1 month";
+        QTest::newRow("a year from 29 February ends on 28 February")
+            << "2028-02-29T12:00:00.000Z" << "2029-02-28T12:00:00.000Z" << "UTC" << "in 1 year";
+        // The night the clocks go forward in Berlin: noon to noon is one day in 23 hours.
+        QTest::newRow("a short day is a day")
+            << "2026-03-28T11:00:00.000Z" << "2026-03-29T10:00:00.000Z" << "Europe/Berlin" << "in 1 day";
+        QTest::newRow("a short day, one second less")
+            << "2026-03-28T11:00:00.000Z" << "2026-03-29T09:59:59.000Z" << "Europe/Berlin" << "in 22 hours";
+        // Months follow the zone's calendar: 30 September 16:00 UTC is 1 October in Tokyo, and
+        // October has 31 days.
+        QTest::newRow("calendar of the zone")
+            << "2026-09-30T16:00:00.000Z" << "2026-10-30T16:00:00.000Z" << "Asia/Tokyo" << "in 4 weeks";
+        QTest::newRow("calendar of the zone, in UTC")
+            << "2026-09-30T16:00:00.000Z" << "2026-10-30T16:00:00.000Z" << "UTC" << "in 1 month";
     }
-    // Whole units, the largest that fits, in the user's language.
     void relativeText()
     {
-        QFETCH(qint64, delta);
+        QFETCH(QString, now);
+        QFETCH(QString, moment);
+        QFETCH(QString, zone);
         QFETCH(QString, expected);
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        const qint64 now = 1790380800000LL;
-        QCOMPARE(Timestamp::relativeText(now / 1000 + delta, 0, now), expected);
+        const qint64 nowMs = QDateTime::fromString(now, Qt::ISODateWithMs).toMSecsSinceEpoch();
+        const qint64 ms = QDateTime::fromString(moment, Qt::ISODateWithMs).toMSecsSinceEpoch();
+        QVERIFY(nowMs != 0 && ms != 0);
+        const qint64 s = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+        QCOMPARE(Timestamp::relativeText(s, (ms - s * 1000) * 1000000, nowMs, QTimeZone(zone.toLatin1())), expected);
     }
 
     // With no locale set (as under CI) Qt's locale is C; every unit still takes its singular.
@@ -198,8 +253,8 @@ private slots:
                      {"week", 7 * 86400}, {"month", 31 * 86400},    {"year", 366 * 86400}};
         for (const auto& unit : units) {
             const QString one = QString::fromLatin1(unit.singular);
-            // Two months are 61 days: a bit over the average month the tool counts in.
-            const qint64 two = unit.seconds == 31 * 86400 ? 61 * 86400 : 2 * unit.seconds;
+            // Two calendar months before 26 September are 62 days.
+            const qint64 two = unit.seconds == 31 * 86400 ? 62 * 86400 : 2 * unit.seconds;
             QTest::addRow("1 %s ago", unit.singular) << -unit.seconds << QStringLiteral("1 %1 ago").arg(one);
             QTest::addRow("in 1 %s", unit.singular) << unit.seconds << QStringLiteral("in 1 %1").arg(one);
             QTest::addRow("2 %ss ago", unit.singular) << -two << QStringLiteral("2 %1s ago").arg(one);
@@ -212,7 +267,7 @@ private slots:
         QFETCH(QString, expected);
         QLocale::setDefault(QLocale::c());
         const qint64 now = 1790380800000LL;
-        const QString text = Timestamp::relativeText(now / 1000 + delta, 0, now);
+        const QString text = Timestamp::relativeText(now / 1000 + delta, 0, now, utc());
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         QCOMPARE(text, expected);
     }

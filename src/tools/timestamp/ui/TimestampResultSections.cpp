@@ -107,7 +107,8 @@ QWidget* TimestampResultSections::section(const QString& title, QWidget* content
 void TimestampResultSections::refreshRelative()
 {
     if (m_relative)
-        m_relative->setText(Timestamp::relativeText(m_seconds, m_nanoseconds, QDateTime::currentMSecsSinceEpoch()));
+        m_relative->setText(Timestamp::relativeText(m_seconds, m_nanoseconds, QDateTime::currentMSecsSinceEpoch(),
+                                                    m_model->currentZone()));
 }
 
 void TimestampResultSections::openZonePicker()

@@ -10,11 +10,11 @@
 #include "tools/timestamp/Timestamp.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
 #include "tools/timestamp/TimestampZones.h"
+#include "tools/timestamp/ui/TimestampClipboardWatch.h"
 #include "tools/timestamp/ui/TimestampResultSections.h"
 #include "tools/timestamp/ui/TimestampRowState.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -22,7 +22,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -78,7 +77,8 @@ protected:
 }  // namespace
 
 TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* parent)
-    : ToolView(parent), m_model(model), m_rowState(new TimestampRowState(this))
+    : ToolView(parent), m_model(model), m_rowState(new TimestampRowState(this)),
+      m_clipboard(new TimestampClipboardWatch(this))
 {
     LastInputEvent::shared();
     setMinimumSize(520, 420);
@@ -104,12 +104,8 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     m_now = new PaneButton(QStringLiteral("Now"), QStringLiteral("clock"), DynamicColor::secondary(),
                            [this] { m_model->setNow(); });
     m_now->setToolTip(QStringLiteral("Replace the input with the current time"));
-    m_paste = new PaneButton(QStringLiteral("Paste"), QStringLiteral("doc.on.clipboard"), DynamicColor::secondary(), [this] {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-        if (!data || !data->hasText())
-            return;
-        m_model->replaceInput(data->text().trimmed());
-    });
+    m_paste = new PaneButton(QStringLiteral("Paste"), QStringLiteral("doc.on.clipboard"), DynamicColor::secondary(),
+                             [this] { m_clipboard->readText(); });
     m_paste->setToolTip(QStringLiteral("Replace the input with the text on the clipboard"));
     m_clear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(), [this] {
         m_model->replaceInput(QString());
@@ -199,16 +195,12 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     connect(m_model, &TimestampToolViewModel::zonesChanged, this, &TimestampToolView::rebuildResults);
     m_clear->setEnabled(!m_model->input().isEmpty());
 
-    // The paste button follows the clipboard: its change signal, and a 0.5 s look while the
-    // window is active, for clipboards that change without telling.
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TimestampToolView::refreshPasteButton);
-    m_pastePoll.setInterval(500);
-    connect(&m_pastePoll, &QTimer::timeout, this, [this] {
-        if (isActiveWindow())
-            refreshPasteButton();
-    });
-    m_pastePoll.start();
-    refreshPasteButton();
+    // The paste button follows the clipboard while the view can be used; the watch never
+    // waits on the clipboard's owner.
+    m_paste->setEnabled(false);
+    connect(m_clipboard, &TimestampClipboardWatch::hasTextChanged, m_paste, &QWidget::setEnabled);
+    connect(m_clipboard, &TimestampClipboardWatch::textRead, this,
+            [this](const QString& text) { m_model->replaceInput(text.trimmed()); });
     refreshStatus();
     refreshFooter();
     rebuildResults();
@@ -259,10 +251,9 @@ void TimestampToolView::refreshFooter()
     }
 }
 
-void TimestampToolView::refreshPasteButton()
+void TimestampToolView::updateClipboardWatch()
 {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    m_paste->setEnabled(data && data->hasText());
+    m_clipboard->setWatching(isVisible() && isActiveWindow());
 }
 
 void TimestampToolView::focusInputOnAppear()
@@ -289,8 +280,23 @@ void TimestampToolView::showEvent(QShowEvent* event)
     ToolView::showEvent(event);
     m_model->refreshIfStale();
     refreshFooter();
-    refreshPasteButton();
+    updateClipboardWatch();
     focusInputOnAppear();
+}
+
+void TimestampToolView::hideEvent(QHideEvent* event)
+{
+    ToolView::hideEvent(event);
+    m_clipboard->setWatching(false);
+}
+
+bool TimestampToolView::event(QEvent* event)
+{
+    const bool handled = ToolView::event(event);
+    // Qt passes these down to the window's shown widgets.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
+        updateClipboardWatch();
+    return handled;
 }
 
 bool TimestampToolView::eventFilter(QObject* watched, QEvent* event)

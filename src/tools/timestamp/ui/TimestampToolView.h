@@ -3,13 +3,13 @@
 #include "kit/ui/ToolView.h"
 
 #include <QPointer>
-#include <QTimer>
 
 class Metric;
 class PaneButton;
 class QLabel;
 class QLineEdit;
 class QScrollArea;
+class TimestampClipboardWatch;
 class TimestampResultSections;
 class TimestampRowState;
 class TimestampToolViewModel;
@@ -34,6 +34,7 @@ public:
     TimestampResultSections* sections() const { return m_sections; }
     PaneButton* pasteButton() const { return m_paste; }
     PaneButton* clearButton() const { return m_clear; }
+    TimestampClipboardWatch* clipboardWatch() const { return m_clipboard; }
     QList<Metric*> zoneMetrics() const { return {m_zoneMetric, m_offsetMetric}; }
     // The width the results have to lay out in.
     int paneWidth() const;
@@ -43,17 +44,20 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuildResults();
     void refreshStatus();
     void refreshFooter();
-    void refreshPasteButton();
+    void updateClipboardWatch();
     void focusInputOnAppear();
 
     TimestampToolViewModel* m_model;
     TimestampRowState* m_rowState;
+    TimestampClipboardWatch* m_clipboard;
     ToolPane* m_pane;
     ToolbarSegmentedPicker* m_unitPicker;
     QLineEdit* m_input;
@@ -65,7 +69,6 @@ private:
     PaneButton* m_clear;
     Metric* m_zoneMetric;
     Metric* m_offsetMetric;
-    QTimer m_pastePoll;
     QString m_shownZone;
     int m_builtWidth = -1;
     bool m_builtWide = false;
