@@ -100,6 +100,11 @@ JSONToolViewModel::JSONToolViewModel(QObject* parent)
     m_editQuiet.setTimerType(Qt::PreciseTimer);
     m_editQuiet.setInterval(formatQuietMs);
     connect(&m_editQuiet, &QTimer::timeout, this, [this] { startFormat(true); });
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    // A run that fails (memory runs out) keeps what is shown and says so.
+    for (QuietTask* task : {&m_formatTask, &m_searchTask, &m_outputTask})
+        task->setFailureHandler(
+            [this](QuietTask::Failure failure) { setOpenError(QuietTask::failureSentence(failure)); });
 }
 
 JSONToolViewModel::~JSONToolViewModel() = default;

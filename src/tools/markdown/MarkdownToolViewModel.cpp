@@ -27,6 +27,9 @@ MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
     m_renderedHTML = rendering.html;
     m_renderedHTMLByteCount = rendering.htmlByteCount;
     m_rendering = rendering.made;
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    // A render that fails (memory runs out) keeps the last preview and says why it is stale.
+    m_task.setFailureHandler([this](QuietTask::Failure failure) { setOpenError(QuietTask::failureSentence(failure)); });
 }
 
 MarkdownToolViewModel::~MarkdownToolViewModel() = default;

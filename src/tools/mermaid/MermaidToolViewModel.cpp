@@ -25,6 +25,8 @@ MermaidToolViewModel::MermaidToolViewModel(QObject* parent)
       m_viewport(new MermaidViewportController(this)), m_editor(new MermaidEditorController(this)),
       m_export(new MermaidExportController(this))
 {
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    m_renderTask.setFailureHandler([this](QuietTask::Failure failure) { setNotice(QuietTask::failureSentence(failure)); });
 }
 
 const QString& MermaidToolViewModel::source() const
