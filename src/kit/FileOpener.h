@@ -41,6 +41,7 @@ public:
     {
         m_failed = failed;
         m_fileUrl = fileUrl;
+        m_droppedForAnEdit = false;
         struct Read {
             std::optional<Document> document;
             std::optional<QString> refusal;
@@ -77,9 +78,14 @@ public:
         if (!isOpening())
             return;
         m_task.cancel();
+        m_droppedForAnEdit = true;
         if (auto failed = std::exchange(m_failed, nullptr))
             failed(editedSentence(m_fileUrl));
     }
+
+    // Whether the last open was dropped for an edit. Its sentence is said while the user types,
+    // so the next keystroke must not take it away: it stands until the next open.
+    bool droppedForAnEdit() const { return m_droppedForAnEdit; }
 
     // Drops a read in flight without a word.
     void cancel()
@@ -100,4 +106,5 @@ private:
     QUrl m_fileUrl;
     std::function<void(QString)> m_failed;
     double m_memoryPerFileByte = 4;
+    bool m_droppedForAnEdit = false;
 };

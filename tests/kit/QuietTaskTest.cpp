@@ -368,6 +368,23 @@ private slots:
                                          "The document was left as it was."));
     }
 
+    void aReadDroppedForAnEditStaysSaidUntilTheNextOpen()
+    {
+        FileOpener opener;
+        QStringList failures;
+        const QUrl url = write(QStringLiteral("notes.md"), "x");
+        opener.open(url, [](QString) {}, [&](QString s) { failures << s; });
+        opener.markEdited();
+        opener.markEdited();
+        QVERIFY(opener.droppedForAnEdit());
+        QCOMPARE(failures.size(), 1);
+        bool applied = false;
+        opener.open(url, [&](QString) { applied = true; }, [&](QString s) { failures << s; });
+        QVERIFY(!opener.droppedForAnEdit());
+        QVERIFY(turnUntil([&] { return applied; }));
+        QCOMPARE(failures.size(), 1);
+    }
+
     void anEditAfterTheOpenChangesNothing()
     {
         FileOpener opener;

@@ -239,7 +239,8 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
     m_userEdited = true;
     m_text = QString();
     m_textGeneration = bumped(m_textGeneration);
-    setOpenError(QString());
+    if (!m_opener.droppedForAnEdit())
+        setOpenError(QString());
     m_opener.markEdited();
     emit textChanged();
     // Formatting (and the search after it) starts when the quiet time ends.
@@ -253,7 +254,8 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
 void JSONToolViewModel::setText(const QString& text)
 {
     storeText(text);
-    setOpenError(QString());
+    if (!m_opener.droppedForAnEdit())
+        setOpenError(QString());
     m_opener.markEdited();
     emit textChanged();
     leaveTextToEditor();
@@ -737,6 +739,7 @@ bool JSONToolViewModel::copyOutput()
 
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
+    setOpenError(QString());
     m_opener.open<OpenedText>(
         fileUrl,
         // Everything the GUI thread would otherwise do over the whole text happens here.

@@ -130,6 +130,7 @@ private:
     void setRenderSource(const QString& source);
     void setDiagnostic(const std::optional<Diagnostic>& diagnostic);
     void setNotice(const QString& notice);
+    void dismissNoticeOnEdit();
 
     mutable QString m_source;
     // The editor's text since its last edit, while `m_source` lags behind it.
@@ -150,4 +151,5 @@ private:
     MermaidExportController* m_export;
     QuietTask m_renderTask{quietMs, this};
     FileOpener m_opener{this};
+    bool m_noticeFromOpen = false;
 };
