@@ -31,7 +31,9 @@ CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
         [this](QuietTask::Failure failure) { setParseError(QuietTask::failureSentence(failure)); });
     m_copyTask.setFailureHandler([this](QuietTask::Failure failure) {
         m_copying = false;
-        setParseError(QStringLiteral("The rows were not copied: ") + QuietTask::failureSentence(failure));
+        setParseError(failure == QuietTask::Failure::outOfMemory
+                          ? QStringLiteral("The rows were not copied: there was not enough memory.")
+                          : QStringLiteral("The rows were not copied because of an unexpected error."));
         emit copyStateChanged();
     });
 }
