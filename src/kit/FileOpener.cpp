@@ -29,3 +29,13 @@ QString FileOpener::editedSentence(const QUrl& fileUrl)
     return QStringLiteral("\u201C%1\u201D was not opened: the document was edited while the file was being read.")
         .arg(displayName(fileUrl));
 }
+
+QString FileOpener::failedSentence(const QUrl& fileUrl, QuietTask::Failure failure)
+{
+    return failure == QuietTask::Failure::outOfMemory
+        ? QStringLiteral("\u201C%1\u201D was not opened: there was not enough memory to read it. The document was left as "
+                         "it was.")
+              .arg(displayName(fileUrl))
+        : QStringLiteral("\u201C%1\u201D was not opened because of an unexpected error. The document was left as it was.")
+              .arg(displayName(fileUrl));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/MemoryBudget.h"
 #include "kit/QuietTask.h"
 
 #include <QObject>
@@ -15,11 +16,22 @@
 //
 // The rules, the same for every tool: the newest open wins and older ones are dropped; a failed
 // read leaves the document as it was and gets a sentence; an edit made while a file is being
-// read wins over the file, which is dropped with a sentence, so typed text is never lost.
+// read wins over the file, which is dropped with a sentence, so typed text is never lost; a file
+// that would not fit in memory is refused before it is read; reading or preparing that fails
+// (memory runs out) gets a sentence too.
 class FileOpener : public QObject {
     Q_OBJECT
 public:
-    explicit FileOpener(QObject* parent = nullptr) : QObject(parent), m_task(0, this) {}
+    explicit FileOpener(QObject* parent = nullptr) : QObject(parent), m_task(0, this)
+    {
+        m_task.setFailureHandler([this](QuietTask::Failure failure) {
+            if (auto failed = std::exchange(m_failed, nullptr))
+                failed(failedSentence(m_fileUrl, failure));
+        });
+    }
+
+    // The bytes of memory the tool holds per byte of a file it has opened, at the most.
+    void setMemoryPerFileByte(double bytes) { m_memoryPerFileByte = bytes; }
 
     // `prepare` runs off the GUI thread on the file's text (it may poll the flag); `apply` gets
     // its result on the GUI thread; `failed` gets the sentence to show.
@@ -29,19 +41,27 @@ public:
     {
         m_failed = failed;
         m_fileUrl = fileUrl;
-        m_task.runNow<std::optional<Document>>(
-            [fileUrl, prepare = std::move(prepare)](const std::atomic_bool& cancelled) -> std::optional<Document> {
+        m_droppedForAnEdit = false;
+        struct Read {
+            std::optional<Document> document;
+            std::optional<QString> refusal;
+        };
+        m_task.runNow<Read>(
+            [fileUrl, prepare = std::move(prepare), perByte = m_memoryPerFileByte](const std::atomic_bool& cancelled) {
+                Read read;
+                if ((read.refusal = MemoryBudget::refusalToOpen(fileUrl, perByte)))
+                    return read;
                 std::optional<QString> text = readText(fileUrl);
-                if (!text || cancelled)
-                    return std::nullopt;
-                return prepare(std::move(*text), cancelled);
+                if (text && !cancelled)
+                    read.document = prepare(std::move(*text), cancelled);
+                return read;
             },
-            [this, fileUrl, apply = std::move(apply), failed = std::move(failed)](std::optional<Document> document) {
+            [this, fileUrl, apply = std::move(apply), failed = std::move(failed)](Read read) {
                 m_failed = nullptr;
-                if (document)
-                    apply(std::move(*document));
+                if (read.document)
+                    apply(std::move(*read.document));
                 else
-                    failed(unreadableSentence(fileUrl));
+                    failed(read.refusal.value_or(unreadableSentence(fileUrl)));
             });
     }
 
@@ -58,9 +78,14 @@ public:
         if (!isOpening())
             return;
         m_task.cancel();
+        m_droppedForAnEdit = true;
         if (auto failed = std::exchange(m_failed, nullptr))
             failed(editedSentence(m_fileUrl));
     }
+
+    // Whether the last open was dropped for an edit. Its sentence is said while the user types,
+    // so the next keystroke must not take it away: it stands until the next open.
+    bool droppedForAnEdit() const { return m_droppedForAnEdit; }
 
     // Drops a read in flight without a word.
     void cancel()
@@ -74,9 +99,12 @@ public:
     static std::optional<QString> readText(const QUrl& fileUrl);
     static QString unreadableSentence(const QUrl& fileUrl);
     static QString editedSentence(const QUrl& fileUrl);
+    static QString failedSentence(const QUrl& fileUrl, QuietTask::Failure failure);
 
 private:
     QuietTask m_task;
     QUrl m_fileUrl;
     std::function<void(QString)> m_failed;
+    double m_memoryPerFileByte = 4;
+    bool m_droppedForAnEdit = false;
 };

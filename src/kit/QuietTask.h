@@ -6,12 +6,15 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <new>
+#include <optional>
 
 // The one way work leaves the GUI thread and comes back.
 //
@@ -19,10 +22,25 @@
 // work runs off the GUI thread on a copy of its input, and its result (and any partial result it
 // publishes first) is applied on the GUI thread only while its generation is still the latest.
 // Running work cannot be stopped by Qt, so it is handed a flag that long loops poll.
+//
+// Work that throws (an allocation that fails, most often) ends the run like a result would: the
+// task is no longer running and the failure handler hears of it, if it is still current, instead
+// of the exception vanishing inside the thread pool and the tool waiting for good.
 class QuietTask : public QObject {
     Q_OBJECT
 public:
     using CancelFlag = std::shared_ptr<std::atomic_bool>;
+    enum class Failure { outOfMemory, unexpected };
+
+    // A sentence for the user about a run that failed; nothing the user had was changed by it.
+    static QString failureSentence(Failure failure)
+    {
+        return failure == Failure::outOfMemory
+            ? QStringLiteral("There was not enough memory to finish this, so nothing was changed.")
+            : QStringLiteral("This could not be finished because of an unexpected error, so nothing was changed.");
+    }
+
+    void setFailureHandler(std::function<void(Failure)> handler) { m_onFailure = std::move(handler); }
 
     explicit QuietTask(int quietMs, QObject* parent = nullptr) : QObject(parent)
     {
@@ -160,20 +178,32 @@ private:
             };
             (void)QtConcurrent::run(WorkPool::instance(), [self, generation, flag, publish = std::move(publish), work = std::move(work),
                                      apply = std::move(apply)]() mutable {
-                Result result = work(*flag, publish);
+                std::optional<Result> result;
+                std::optional<Failure> failure;
+                try {
+                    result.emplace(work(*flag, publish));
+                } catch (const std::bad_alloc&) {
+                    failure = Failure::outOfMemory;
+                } catch (...) {
+                    failure = Failure::unexpected;
+                }
                 QMetaObject::invokeMethod(
                     qApp,
-                    [self, generation, flag, apply = std::move(apply), result = std::move(result)]() mutable {
+                    [self, generation, flag, apply = std::move(apply), result = std::move(result), failure]() mutable {
                         if (!self)
                             return;
                         --self->m_running;
                         if (!self->isCurrent(generation, flag))
                             return;
                         self->m_flag.reset();
-                        apply(std::move(result));
-                        // What the result replaced is freed by now.
+                        if (result)
+                            apply(std::move(*result));
+                        else if (self->m_onFailure)
+                            self->m_onFailure(*failure);
+                        // What the result replaced, or the failed work held, is freed by now.
                         FreedMemory::returnSoon();
-                        emit self->finished();
+                        if (self)
+                            emit self->finished();
                     },
                     Qt::QueuedConnection);
             });
@@ -182,6 +212,7 @@ private:
 
     QTimer m_timer;
     std::function<void()> m_pending;
+    std::function<void(Failure)> m_onFailure;
     CancelFlag m_flag;
     quint64 m_generation = 0;
     int m_running = 0;

@@ -2,14 +2,18 @@
 #include "kit/QuietTask.h"
 #include "formats/RunParts.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSemaphore>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <memory>
+#include <stdexcept>
 
 // Background work driven by event-loop turns: a quiet time of 0 and explicit waits for the
 // worker, never the wall clock.
@@ -288,6 +292,122 @@ private slots:
         }
         QVERIFY(!applied);
         QVERIFY(!opener.isOpening());
+    }
+
+    void aThrowingRunEndsAndSaysSo_data()
+    {
+        QTest::addColumn<bool>("outOfMemory");
+        QTest::addColumn<bool>("superseded");
+        QTest::newRow("allocation fails") << true << false;
+        QTest::newRow("another exception") << false << false;
+        QTest::newRow("superseded run fails unheard") << true << true;
+    }
+    void aThrowingRunEndsAndSaysSo()
+    {
+        QFETCH(bool, outOfMemory);
+        QFETCH(bool, superseded);
+        QuietTask task(0);
+        QList<QuietTask::Failure> failures;
+        QList<int> applied;
+        task.setFailureHandler([&](QuietTask::Failure failure) { failures << failure; });
+        QSemaphore release;
+        task.runNow<int>(
+            [&release, outOfMemory](const std::atomic_bool&) -> int {
+                release.acquire();
+                if (outOfMemory)
+                    throw std::bad_alloc();
+                throw std::runtime_error("broken");
+            },
+            [&](int value) { applied << value; });
+        if (superseded)
+            task.runNow<int>([](const std::atomic_bool&) { return 2; }, [&](int value) { applied << value; });
+        release.release();
+        QVERIFY(turnUntil([&] { return !task.isRunning(); }));
+        QCoreApplication::processEvents();
+        if (superseded) {
+            QCOMPARE(applied, QList<int>{2});
+            QVERIFY(failures.isEmpty());
+            return;
+        }
+        QVERIFY(applied.isEmpty());
+        const auto expected = outOfMemory ? QuietTask::Failure::outOfMemory : QuietTask::Failure::unexpected;
+        QCOMPARE(failures, QList<QuietTask::Failure>{expected});
+        // The task is usable again.
+        task.runNow<int>([](const std::atomic_bool&) { return 3; }, [&](int value) { applied << value; });
+        QVERIFY(turnUntil([&] { return !applied.isEmpty(); }));
+        QCOMPARE(applied, QList<int>{3});
+    }
+
+    void openerRefusesWhatWouldNotFit_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<double>("perByte");
+        QTest::addColumn<qint64>("available");
+        QTest::addColumn<QString>("sentence"); // empty: opened
+        QTest::newRow("fits exactly") << qint64(1000) << 4.0 << qint64(4000) << QString();
+        QTest::newRow("one byte short") << qint64(1000) << 4.0 << qint64(3999)
+                                        << QStringLiteral("\u201Cfile.md\u201D was not opened: at 1000 B it would need "
+                                                          "about 3 KB of memory, and only 3 KB is available.");
+        // A hole on disk: a read would take seconds and gigabytes, a refusal neither.
+        QTest::newRow("three gigabytes") << (qint64(3) << 30) << 8.0 << (qint64(2) << 30)
+                                         << QStringLiteral("\u201Cfile.md\u201D was not opened: at 3072.0 MB it would "
+                                                           "need about 24576.0 MB of memory, and only 2048.0 MB is "
+                                                           "available.");
+        QTest::newRow("empty file, no memory") << qint64(0) << 8.0 << qint64(0) << QString();
+    }
+    void openerRefusesWhatWouldNotFit()
+    {
+        QFETCH(qint64, size);
+        QFETCH(double, perByte);
+        QFETCH(qint64, available);
+        QFETCH(QString, sentence);
+        MemoryBudget::setAvailableBytesForTesting(available);
+        const auto restore = qScopeGuard([] { MemoryBudget::setAvailableBytesForTesting(std::nullopt); });
+        const QUrl url = writeSparseFile(m_dir, QStringLiteral("file.md"), size);
+        FileOpener opener;
+        opener.setMemoryPerFileByte(perByte);
+        std::optional<qsizetype> opened;
+        QString failure;
+        opener.open(url, [&](QString text) { opened = text.size(); }, [&](QString s) { failure = s; });
+        QVERIFY(turnUntil([&] { return !opener.isOpening(); }));
+        QCoreApplication::processEvents();
+        QCOMPARE(failure, sentence);
+        QCOMPARE(opened.has_value(), sentence.isEmpty());
+        if (opened)
+            QCOMPARE(*opened, size);
+    }
+
+    void openerSaysWhenPreparingRunsOutOfMemory()
+    {
+        FileOpener opener;
+        QString failure;
+        bool applied = false;
+        opener.open<int>(
+            write(QStringLiteral("big.json"), "[1]"),
+            [](QString, const std::atomic_bool&) -> int { throw std::bad_alloc(); }, [&](int) { applied = true; },
+            [&](QString s) { failure = s; });
+        QVERIFY(turnUntil([&] { return !failure.isEmpty(); }));
+        QVERIFY(!applied);
+        QVERIFY(!opener.isOpening());
+        QCOMPARE(failure, QStringLiteral("\u201Cbig.json\u201D was not opened: there was not enough memory to read it. "
+                                         "The document was left as it was."));
+    }
+
+    void aReadDroppedForAnEditStaysSaidUntilTheNextOpen()
+    {
+        FileOpener opener;
+        QStringList failures;
+        const QUrl url = write(QStringLiteral("notes.md"), "x");
+        opener.open(url, [](QString) {}, [&](QString s) { failures << s; });
+        opener.markEdited();
+        opener.markEdited();
+        QVERIFY(opener.droppedForAnEdit());
+        QCOMPARE(failures.size(), 1);
+        bool applied = false;
+        opener.open(url, [&](QString) { applied = true; }, [&](QString s) { failures << s; });
+        QVERIFY(!opener.droppedForAnEdit());
+        QVERIFY(turnUntil([&] { return applied; }));
+        QCOMPARE(failures.size(), 1);
     }
 
     void anEditAfterTheOpenChangesNothing()

@@ -15,3 +15,14 @@ inline QUrl writeFile(const QTemporaryDir& dir, const QString& name, const QByte
         qFatal("cannot write %s", qPrintable(path));
     return QUrl::fromLocalFile(path);
 }
+
+// A file of `size` zero bytes that takes no room on disk (a hole), for the checks of files too
+// large to read.
+inline QUrl writeSparseFile(const QTemporaryDir& dir, const QString& name, qint64 size)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || !f.resize(size))
+        qFatal("cannot write %s", qPrintable(path));
+    return QUrl::fromLocalFile(path);
+}

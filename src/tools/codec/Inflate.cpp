@@ -24,24 +24,36 @@ Inflate::Result failed(Inflate::Failure failure)
 }
 
 // The raw inflate, with the trailer's checksum kept up as each chunk comes out (while it is
-// still in the cache) rather than in a second pass over the whole result.
+// still in the cache) rather than in a second pass over the whole result. The bytes are appended
+// to `out` from `produced` on, so the members of one gzip stream share one buffer; `limit` caps
+// the whole of `out`. `used` tells how much of the body the DEFLATE stream took.
 enum class Check { none, crc32, adler32 };
 
-Inflate::Result inflateBody(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled, Check check,
-                            quint32* sum)
+struct Body {
+    QByteArray& out;
+    qsizetype& produced;
+    quint32 sum = 0;
+    qsizetype used = 0;
+};
+
+std::optional<Inflate::Failure> inflateBody(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled,
+                                            Check check, Body& into)
 {
     using Failure = Inflate::Failure;
     uLong running = check == Check::crc32 ? crc32_z(0, nullptr, 0) : adler32_z(0, nullptr, 0);
     z_stream stream{};
     if (inflateInit2(&stream, -15) != Z_OK)
-        return failed(Failure::damaged);
+        return Failure::damaged;
 
     // Grow the buffer geometrically, never past the cap plus one chunk, so memory stays bounded.
-    QByteArray out;
+    QByteArray& out = into.out;
+    qsizetype& produced = into.produced;
     const qsizetype ceiling = limit + kChunk;
-    qsizetype capacity = std::min(ceiling, std::max<qsizetype>(kChunk, body.size() * 4));
-    out.resize(capacity);
-    qsizetype produced = 0;
+    qsizetype capacity = out.size();
+    if (capacity - produced < kChunk && capacity < ceiling) {
+        capacity = std::min(ceiling, std::max(produced + kChunk, produced + body.size() * 4));
+        out.resize(capacity);
+    }
 
     const auto* in = reinterpret_cast<const unsigned char*>(body.data());
     qsizetype inLeft = body.size();
@@ -76,7 +88,7 @@ Inflate::Result inflateBody(QByteArrayView body, qsizetype limit, const std::ato
             break;
         }
         if (status == Z_STREAM_END)
-            break; // bytes after the final block are ignored; the trailer check judges them
+            break; // the caller judges what follows the final block
         if (status != Z_OK) {
             // Z_BUF_ERROR: no progress possible (the body ends before its final block);
             // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR: the data is not a DEFLATE stream we can read.
@@ -94,12 +106,44 @@ Inflate::Result inflateBody(QByteArrayView body, qsizetype limit, const std::ato
     }
     inflateEnd(&stream);
     if (failure)
-        return failed(*failure);
+        return failure;
+    into.sum = static_cast<quint32>(running);
+    into.used = body.size() - inLeft;
+    return std::nullopt;
+}
+
+Inflate::Result finished(QByteArray& out, qsizetype produced)
+{
     out.truncate(produced);
     out.squeeze();
-    if (sum)
-        *sum = static_cast<quint32>(running);
     return Inflate::Result{out, std::nullopt};
+}
+
+// Where the DEFLATE body of the gzip member at the start of `b` begins, or -1 when its header is
+// damaged.
+qsizetype gzipBodyStart(const unsigned char* b, qsizetype length)
+{
+    if (length < 18 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 8)
+        return -1;
+    const unsigned flags = b[3];
+    qsizetype p = 10;
+    if (flags & 0x04)
+        p = 12 + (qsizetype(b[10]) | qsizetype(b[11]) << 8);
+    for (unsigned field : { 0x08u, 0x10u }) {
+        if (!(flags & field))
+            continue;
+        if (p >= length)
+            return -1;
+        const void* zero = memchr(b + p, 0, size_t(length - p));
+        if (!zero)
+            return -1;
+        p = static_cast<const unsigned char*>(zero) - b + 1;
+    }
+    if (flags & 0x02)
+        p += 2;
+    if (length - 8 < p)
+        return -1;
+    return p;
 }
 
 } // namespace
@@ -124,43 +168,43 @@ std::optional<Inflate::Format> Inflate::detectFormat(QByteArrayView bytes)
 
 Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled)
 {
-    return inflateBody(body, limit, cancelled, Check::none, nullptr);
+    QByteArray out;
+    qsizetype produced = 0;
+    Body into{out, produced};
+    if (const auto failure = inflateBody(body, limit, cancelled, Check::none, into))
+        return failed(*failure);
+    return finished(out, produced);
 }
 
+// Every member is unpacked and the members' contents joined, as gunzip does; each member's
+// trailer is checked against its own content, and the cap applies to the whole. Bytes after a
+// member that do not form a whole member make the stream damaged.
 Inflate::Result Inflate::unpackGzip(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled)
 {
     const qsizetype length = bytes.size();
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (length < 18 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 8)
-        return failed(Failure::damaged);
-    const unsigned flags = b[3];
-    qsizetype p = 10;
-    if (flags & 0x04)
-        p = 12 + (qsizetype(b[10]) | qsizetype(b[11]) << 8);
-    for (unsigned field : { 0x08u, 0x10u }) {
-        if (!(flags & field))
-            continue;
-        if (p >= length)
+    QByteArray out;
+    qsizetype produced = 0;
+    qsizetype member = 0;
+    do {
+        const qsizetype start = gzipBodyStart(b + member, length - member);
+        if (start < 0)
             return failed(Failure::damaged);
-        const void* zero = memchr(b + p, 0, size_t(length - p));
-        if (!zero)
+        const qsizetype bodyAt = member + start;
+        const qsizetype before = produced;
+        Body into{out, produced};
+        if (const auto failure = inflateBody(bytes.sliced(bodyAt), limit, cancelled, Check::crc32, into))
+            return failed(*failure);
+        const qsizetype trailer = bodyAt + into.used;
+        if (length - trailer < 8)
             return failed(Failure::damaged);
-        p = static_cast<const unsigned char*>(zero) - b + 1;
-    }
-    if (flags & 0x02)
-        p += 2;
-    if (length - 8 < p)
-        return failed(Failure::damaged);
-
-    quint32 crc = 0;
-    Result result = inflateBody(bytes.sliced(p, length - 8 - p), limit, cancelled, Check::crc32, &crc);
-    if (!result.ok())
-        return result;
-    const quint32 storedCRC = readLE32(b + length - 8);
-    const quint32 storedLength = readLE32(b + length - 4);
-    if (storedLength != static_cast<quint32>(result.bytes.size()) || storedCRC != crc)
-        return failed(Failure::damaged);
-    return result;
+        const quint32 storedCRC = readLE32(b + trailer);
+        const quint32 storedLength = readLE32(b + trailer + 4);
+        if (storedLength != static_cast<quint32>(produced - before) || storedCRC != into.sum)
+            return failed(Failure::damaged);
+        member = trailer + 8;
+    } while (member < length);
+    return finished(out, produced);
 }
 
 Inflate::Result Inflate::unpackZlib(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled)
@@ -168,14 +212,15 @@ Inflate::Result Inflate::unpackZlib(QByteArrayView bytes, qsizetype limit, const
     const qsizetype length = bytes.size();
     if (length < 6)
         return failed(Failure::damaged);
-    quint32 adler = 0;
-    Result result = inflateBody(bytes.sliced(2, length - 6), limit, cancelled, Check::adler32, &adler);
-    if (!result.ok())
-        return result;
+    QByteArray out;
+    qsizetype produced = 0;
+    Body into{out, produced};
+    if (const auto failure = inflateBody(bytes.sliced(2, length - 6), limit, cancelled, Check::adler32, into))
+        return failed(*failure);
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (readBE32(b + length - 4) != adler)
+    if (readBE32(b + length - 4) != into.sum)
         return failed(Failure::damaged);
-    return result;
+    return finished(out, produced);
 }
 
 quint32 Inflate::crc32(QByteArrayView bytes)

@@ -7,7 +7,8 @@
 #include <optional>
 
 // Unpacks gzip (RFC 1952) and zlib (RFC 1950) data: the framing is read here, the DEFLATE body
-// goes to zlib's raw inflater, and the unpacked size is capped so a bomb stops early.
+// goes to zlib's raw inflater, and the unpacked size is capped so a bomb stops early. A gzip
+// stream of several members unpacks to their contents joined, under one cap.
 class Inflate {
 public:
     Inflate() = delete;

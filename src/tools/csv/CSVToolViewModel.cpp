@@ -2,6 +2,7 @@
 
 #include "formats/Utf8Encoder.h"
 #include "kit/DynamicColor.h"
+#include "kit/MemoryBudget.h"
 #include "kit/StatusColor.h"
 #include "kit/TextFileLoader.h"
 #include "tools/csv/CSVRowExporters.h"
@@ -23,6 +24,18 @@ CSVToolViewModel::CSVToolViewModel(QObject* parent) : QObject(parent)
     m_document = CSVParser::parseCSV(m_rawText, std::nullopt, true);
     m_shownRows = allRowsOf(*m_document);
     m_shownRevision = m_revision;
+    // A run that fails (memory runs out) leaves everything as it was and says so.
+    m_parseTask.setFailureHandler(
+        [this](QuietTask::Failure failure) { setParseError(QuietTask::failureSentence(failure)); });
+    m_refineTask.setFailureHandler(
+        [this](QuietTask::Failure failure) { setParseError(QuietTask::failureSentence(failure)); });
+    m_copyTask.setFailureHandler([this](QuietTask::Failure failure) {
+        m_copying = false;
+        setParseError(failure == QuietTask::Failure::outOfMemory
+                          ? QStringLiteral("The rows were not copied: there was not enough memory.")
+                          : QStringLiteral("The rows were not copied because of an unexpected error."));
+        emit copyStateChanged();
+    });
 }
 
 CSVToolViewModel::~CSVToolViewModel() = default;
@@ -166,6 +179,8 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
     m_parseTask.runNow<Loaded>(
         [fileUrl, options](const std::atomic_bool& cancelled) {
             Loaded loaded;
+            if ((loaded.refusal = MemoryBudget::refusalToOpen(fileUrl, memoryPerFileByte)))
+                return loaded;
             const QString path = fileUrl.toLocalFile();
             if (!fileUrl.isLocalFile() || QFileInfo(path).isDir())
                 return loaded;
@@ -183,7 +198,7 @@ void CSVToolViewModel::open(const QUrl& fileUrl)
         },
         [this, fileUrl, options](Loaded loaded) {
             if (!loaded.readable) {
-                setParseError(unreadableFileSentence());
+                setParseError(loaded.refusal.value_or(unreadableFileSentence()));
                 // A re-parse for a new delimiter or header choice that this open superseded
                 // still has to happen, or the table would not match the controls.
                 if (!(m_documentOptions == currentOptions()))

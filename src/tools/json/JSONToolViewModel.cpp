@@ -100,6 +100,11 @@ JSONToolViewModel::JSONToolViewModel(QObject* parent)
     m_editQuiet.setTimerType(Qt::PreciseTimer);
     m_editQuiet.setInterval(formatQuietMs);
     connect(&m_editQuiet, &QTimer::timeout, this, [this] { startFormat(true); });
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    // A run that fails (memory runs out) keeps what is shown and says so.
+    for (QuietTask* task : {&m_formatTask, &m_searchTask, &m_outputTask})
+        task->setFailureHandler(
+            [this](QuietTask::Failure failure) { setOpenError(QuietTask::failureSentence(failure)); });
 }
 
 JSONToolViewModel::~JSONToolViewModel() = default;
@@ -234,7 +239,8 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
     m_userEdited = true;
     m_text = QString();
     m_textGeneration = bumped(m_textGeneration);
-    setOpenError(QString());
+    if (!m_opener.droppedForAnEdit())
+        setOpenError(QString());
     m_opener.markEdited();
     emit textChanged();
     // Formatting (and the search after it) starts when the quiet time ends.
@@ -248,7 +254,8 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
 void JSONToolViewModel::setText(const QString& text)
 {
     storeText(text);
-    setOpenError(QString());
+    if (!m_opener.droppedForAnEdit())
+        setOpenError(QString());
     m_opener.markEdited();
     emit textChanged();
     leaveTextToEditor();
@@ -732,6 +739,7 @@ bool JSONToolViewModel::copyOutput()
 
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
+    setOpenError(QString());
     m_opener.open<OpenedText>(
         fileUrl,
         // Everything the GUI thread would otherwise do over the whole text happens here.

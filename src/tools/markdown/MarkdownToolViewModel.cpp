@@ -27,6 +27,9 @@ MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
     m_renderedHTML = rendering.html;
     m_renderedHTMLByteCount = rendering.htmlByteCount;
     m_rendering = rendering.made;
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    // A render that fails (memory runs out) keeps the last preview and says why it is stale.
+    m_task.setFailureHandler([this](QuietTask::Failure failure) { setOpenError(QuietTask::failureSentence(failure)); });
 }
 
 MarkdownToolViewModel::~MarkdownToolViewModel() = default;
@@ -46,7 +49,8 @@ void MarkdownToolViewModel::editMarkdownText(const TextEdit& edit, const CodeTex
     Q_UNUSED(edit)
     m_editedText = snapshot;
     m_textFromEdit = true;
-    setOpenError(QString());
+    if (!m_opener.droppedForAnEdit())
+        setOpenError(QString());
     // Typed text is never overwritten by a file still being read.
     m_opener.markEdited();
     m_task.cancel();
@@ -73,7 +77,8 @@ void MarkdownToolViewModel::setMarkdownText(const QString& text)
     const bool changed = text.size() != current.size() || text != current;
     m_markdownText = text;
     if (changed) {
-        setOpenError(QString());
+        if (!m_opener.droppedForAnEdit())
+            setOpenError(QString());
         // Typed text is never overwritten by a file still being read.
         m_opener.markEdited();
         emit markdownTextChanged();
@@ -118,6 +123,7 @@ void MarkdownToolViewModel::open(const QUrl& fileUrl)
 {
     // A render of the old text must not land after the opened document.
     m_task.cancel();
+    setOpenError(QString());
     m_opener.open<Document>(
         fileUrl,
         [](QString text, const std::atomic_bool&) {

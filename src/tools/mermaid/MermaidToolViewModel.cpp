@@ -25,6 +25,8 @@ MermaidToolViewModel::MermaidToolViewModel(QObject* parent)
       m_viewport(new MermaidViewportController(this)), m_editor(new MermaidEditorController(this)),
       m_export(new MermaidExportController(this))
 {
+    m_opener.setMemoryPerFileByte(memoryPerFileByte);
+    m_renderTask.setFailureHandler([this](QuietTask::Failure failure) { setNotice(QuietTask::failureSentence(failure)); });
 }
 
 const QString& MermaidToolViewModel::source() const
@@ -46,8 +48,7 @@ bool MermaidToolViewModel::isSourceBlank() const
 
 void MermaidToolViewModel::setSource(const QString& source)
 {
-    // An edit dismisses an earlier notice; one about a read the edit drops replaces it.
-    setNotice(QString());
+    dismissNoticeOnEdit();
     m_opener.markEdited();
     if (TextUnits(source) == TextUnits(this->source()))
         return;
@@ -58,7 +59,7 @@ void MermaidToolViewModel::setSource(const QString& source)
 void MermaidToolViewModel::editSource(const TextEdit& edit, const CodeTextSnapshot& snapshot)
 {
     Q_UNUSED(edit)
-    setNotice(QString());
+    dismissNoticeOnEdit();
     m_opener.markEdited();
     const bool wasBlank = isSourceBlank();
     m_editedSource = snapshot;
@@ -132,6 +133,7 @@ void MermaidToolViewModel::setDiagnostic(const std::optional<Diagnostic>& diagno
 
 void MermaidToolViewModel::setNotice(const QString& notice)
 {
+    m_noticeFromOpen = false;
     if (notice == m_notice)
         return;
     m_notice = notice;
@@ -159,6 +161,8 @@ void MermaidToolViewModel::applyOutcome(const MermaidPageProtocol::Outcome& outc
 
 void MermaidToolViewModel::open(const QUrl& fileUrl)
 {
+    if (m_noticeFromOpen)
+        setNotice(QString());
     m_opener.open(
         fileUrl,
         [this, fileUrl](QString text) {
@@ -179,7 +183,17 @@ void MermaidToolViewModel::open(const QUrl& fileUrl)
                 sourceDidChange();
             }
         },
-        [this](QString sentence) { setNotice(sentence); });
+        [this](QString sentence) {
+            setNotice(sentence);
+            m_noticeFromOpen = true;
+        });
+}
+
+void MermaidToolViewModel::dismissNoticeOnEdit()
+{
+    // An edit dismisses an earlier notice, except the one about a read an edit dropped.
+    if (!(m_noticeFromOpen && m_opener.droppedForAnEdit()))
+        setNotice(QString());
 }
 
 std::optional<QUrl> MermaidToolViewModel::acceptedFile(const QList<QUrl>& urls)

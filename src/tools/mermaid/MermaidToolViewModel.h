@@ -45,6 +45,9 @@ public:
     };
 
     static constexpr int quietMs = 180;
+    // The bytes of memory the tool holds per byte of an opened file, at the most (measured:
+    // about 15 at the peak of an open: the text, the editor and the diagram page).
+    static constexpr double memoryPerFileByte = 16;
     static const QString starterFlowchart;
 
     explicit MermaidToolViewModel(QObject* parent = nullptr);
@@ -127,6 +130,7 @@ private:
     void setRenderSource(const QString& source);
     void setDiagnostic(const std::optional<Diagnostic>& diagnostic);
     void setNotice(const QString& notice);
+    void dismissNoticeOnEdit();
 
     mutable QString m_source;
     // The editor's text since its last edit, while `m_source` lags behind it.
@@ -147,4 +151,5 @@ private:
     MermaidExportController* m_export;
     QuietTask m_renderTask{quietMs, this};
     FileOpener m_opener{this};
+    bool m_noticeFromOpen = false;
 };

@@ -28,9 +28,9 @@ QByteArray gzipHeader(quint8 flags = 0)
     return QByteArray::fromHex("1f8b08") + char(flags) + QByteArray::fromHex("00000000") + QByteArray::fromHex("0003");
 }
 
-QByteArray gzipOf(const QByteArray& data, const QByteArray& header = gzipHeader())
+QByteArray gzipOf(const QByteArray& data, const QByteArray& header = gzipHeader(), int level = 6)
 {
-    QByteArray out = header + deflated(data, -15);
+    QByteArray out = header + deflated(data, -15, level);
     appendLE32(out, Inflate::crc32(data));
     appendLE32(out, quint32(data.size()));
     return out;
@@ -139,7 +139,6 @@ private slots:
         QByteArray badMethod = plain;
         badMethod[2] = 7;
         QTest::newRow("method not deflate") << badMethod << QStringLiteral("damaged");
-        QTest::newRow("two members") << plain + gzipOf("second") << QStringLiteral("damaged");
         QTest::newRow("trailing bytes") << plain + QByteArray(8, '\0') << QStringLiteral("damaged");
         QTest::newRow("garbage body") << (gzipHeader() + QByteArray(30, '\xff')) << QStringLiteral("damaged");
     }
@@ -148,6 +147,58 @@ private slots:
         QFETCH(QByteArray, stream);
         QFETCH(QString, expected);
         QCOMPARE(describe(Inflate::unpackGzip(stream, Codec::unpackLimit)), expected);
+    }
+
+    void gzipMembers_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArray>("expected"); // empty with `failure` set when it must fail
+        QTest::addColumn<QString>("failure");
+        const QByteArray first = gzipOf(kJSON);
+        const QByteArray second = gzipOf("second member\n", gzipHeader(0x08) + "b.txt" + '\0');
+        QTest::newRow("two members") << first + second << kJSON + "second member\n" << QString();
+        QTest::newRow("two identical members") << first + first << kJSON + kJSON << QString();
+        QTest::newRow("an empty member between")
+            << first + gzipOf(QByteArray()) + first << kJSON + kJSON << QString();
+        QTest::newRow("three members, one stored uncompressed")
+            << first + gzipOf(kJSON, gzipHeader(), 0) + second
+            << kJSON + kJSON + "second member\n" << QString();
+        QByteArray badSecondCRC = first + second;
+        badSecondCRC[badSecondCRC.size() - 8] = char(badSecondCRC[badSecondCRC.size() - 8] ^ 1);
+        QTest::newRow("second member's CRC wrong") << badSecondCRC << QByteArray() << QStringLiteral("damaged");
+        QByteArray badFirstLength = first + second;
+        badFirstLength[first.size() - 4] = char(badFirstLength[first.size() - 4] + 1);
+        QTest::newRow("first member's length wrong") << badFirstLength << QByteArray() << QStringLiteral("damaged");
+        QTest::newRow("second member cut short") << first + second.chopped(3) << QByteArray() << QStringLiteral("damaged");
+        QTest::newRow("second member's header only") << first + second.left(18) << QByteArray() << QStringLiteral("damaged");
+        QTest::newRow("garbage after a member") << first + QByteArray(24, 'x') << QByteArray() << QStringLiteral("damaged");
+        QTest::newRow("zero padding after a member") << first + QByteArray(512, '\0') << QByteArray()
+                                                     << QStringLiteral("damaged");
+        QTest::newRow("members past the cap together")
+            << gzipOfZeros(Codec::unpackLimit / 2 + 1) + gzipOfZeros(Codec::unpackLimit / 2) << QByteArray()
+            << QStringLiteral("tooLarge");
+    }
+    void gzipMembers()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, failure);
+        const Inflate::Result result = Inflate::unpackGzip(stream, Codec::unpackLimit);
+        if (!failure.isEmpty()) {
+            QCOMPARE(describe(result), failure);
+            return;
+        }
+        QVERIFY(result.ok());
+        QCOMPARE(result.bytes, expected);
+    }
+
+    void membersFillTheCapExactly()
+    {
+        const qint64 limit = Codec::unpackLimit;
+        const Inflate::Result whole = Inflate::unpackGzip(gzipOfZeros(limit / 2) + gzipOfZeros(limit / 2), limit);
+        QVERIFY(whole.ok());
+        QCOMPARE(whole.bytes.size(), limit);
+        QCOMPARE(whole.bytes.count('\0'), limit);
     }
 
     void zlib_data()

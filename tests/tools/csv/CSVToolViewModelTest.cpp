@@ -1,14 +1,18 @@
 #include "support/QuorrixTestMain.h"
 #include "support/WrittenFile.h"
+#include "kit/MemoryBudget.h"
 #include "tools/csv/CSVToolViewModel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <numeric>
+
+#include <sys/resource.h>
 
 namespace {
 using Ids = std::vector<qint32>;
@@ -356,6 +360,54 @@ private slots:
         model.open(QUrl::fromLocalFile(dir.path()));
         settle(model);
         QCOMPARE(model.document()->id(), before);
+    }
+
+    // A file that would not fit is refused before it is read, with its size; one whose read runs
+    // out of memory all the same (the address space is capped here, so the allocation fails at
+    // once) ends with a sentence instead of parsing for good. Either way the table stays.
+    void aFileTooLargeForMemoryLeavesTheTableAsItWas_data()
+    {
+        QTest::addColumn<bool>("judgedBeforeReading");
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("refused before reading")
+            << true
+            << QStringLiteral("\u201Chuge.csv\u201D was not opened: at 8192.0 MB it would need about 24576.0 MB of "
+                              "memory, and only 1024.0 MB is available.");
+        QTest::newRow("allocation fails while reading")
+            << false << QStringLiteral("There was not enough memory to finish this, so nothing was changed.");
+    }
+    void aFileTooLargeForMemoryLeavesTheTableAsItWas()
+    {
+        QFETCH(bool, judgedBeforeReading);
+        QFETCH(QString, sentence);
+        QTemporaryDir dir;
+        const QUrl url = writeSparseFile(dir, QStringLiteral("huge.csv"), qint64(8) << 30);
+        MemoryBudget::setAvailableBytesForTesting(judgedBeforeReading ? qint64(1) << 30 : qint64(1) << 50);
+        rlimit before{};
+        QVERIFY(getrlimit(RLIMIT_AS, &before) == 0);
+        const auto restore = qScopeGuard([before] {
+            MemoryBudget::setAvailableBytesForTesting(std::nullopt);
+            setrlimit(RLIMIT_AS, &before);
+        });
+        CSVToolViewModel model;
+        const QUuid document = model.document()->id();
+        if (!judgedBeforeReading) {
+            QFile status(QStringLiteral("/proc/self/status"));
+            QVERIFY(status.open(QIODevice::ReadOnly));
+            const QByteArray text = status.readAll();
+            const qsizetype at = text.indexOf("VmSize:");
+            QVERIFY(at >= 0);
+            const qint64 used = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().split(' ').first().toLongLong() * 1024;
+            rlimit capped = before;
+            capped.rlim_cur = rlim_t(used + (qint64(2) << 30));
+            QVERIFY(setrlimit(RLIMIT_AS, &capped) == 0);
+        }
+        model.open(url);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isParsing(), 30000);
+        QCOMPARE(model.parseError().value_or(QString()), sentence);
+        QCOMPARE(model.document()->id(), document);
+        QCOMPARE(model.rowCount(), std::optional<qsizetype>(5));
+        QVERIFY(model.fileUrl().isEmpty());
     }
 
     void anEmptyFileHasNoRows()

@@ -484,11 +484,21 @@ private slots:
         m.setText(QStringLiteral("[\"typed\"]"));
         QCOMPARE(m.openError(), QStringLiteral("\u201Cbig.json\u201D was not opened: the document was edited while the "
                                                "file was being read."));
+        // It stands while the typing goes on.
+        const QString sentence = m.openError();
+        m.setText(QStringLiteral("[\"typed\", 2]"));
+        QCOMPARE(m.openError(), sentence);
         waitForFormat(m);
         // The dropped read has come back by now, and changed nothing.
         QVERIFY(settleBackgroundWork());
-        QCOMPARE(m.text(), QStringLiteral("[\"typed\"]"));
+        QCOMPARE(m.text(), QStringLiteral("[\"typed\", 2]"));
         QVERIFY(m.fileUrl().isEmpty());
+        QCOMPARE(m.openError(), sentence);
+        // The next open takes it away.
+        m.open(writeFile(dir, QStringLiteral("small.json"), "[]"));
+        QVERIFY(m.openError().isEmpty());
+        QTRY_COMPARE(m.text(), QStringLiteral("[]"));
+        QVERIFY(m.openError().isEmpty());
     }
 };
 

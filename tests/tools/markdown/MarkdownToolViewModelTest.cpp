@@ -1,6 +1,7 @@
 #include "support/BackgroundWork.h"
 #include "support/QuorrixTestMain.h"
 #include "support/WrittenFile.h"
+#include "kit/MemoryBudget.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/MarkdownWelcome.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
@@ -174,6 +176,24 @@ private slots:
         QVERIFY(htmlSpy.wait(10000));
     }
 
+    void aFileThatWouldNotFitIsRefusedBeforeReading()
+    {
+        MemoryBudget::setAvailableBytesForTesting(qint64(1) << 30);
+        const auto restore = qScopeGuard([] { MemoryBudget::setAvailableBytesForTesting(std::nullopt); });
+        // A hole of two gigabytes: refused at once, never read.
+        const QUrl url = writeSparseFile(m_dir, "huge.md", qint64(2) << 30);
+        MarkdownToolViewModel model;
+        const QString html = model.renderedHTML();
+        QSignalSpy error(&model, &MarkdownToolViewModel::openErrorChanged);
+        model.open(url);
+        QVERIFY(error.wait(10000));
+        QVERIFY(model.openError().startsWith(
+            QString("\u201Chuge.md\u201D was not opened: at 2048.0 MB it would need about 24576.0 MB of memory")));
+        QVERIFY(settle(model));
+        QCOMPARE(model.renderedHTML(), html);
+        QVERIFY(model.fileUrl().isEmpty());
+    }
+
     void openCancelsPendingRender()
     {
         MarkdownToolViewModel model;
@@ -202,9 +222,17 @@ private slots:
         QCOMPARE(model.markdownText(), QString("typed while loading"));
         QVERIFY(model.renderedHTML().contains("typed while loading"));
         QVERIFY(model.fileUrl().isEmpty());
-        // The user is told why the file did not open.
-        QCOMPARE(model.openError(),
-                 QString("\u201Cbig.md\u201D was not opened: the document was edited while the file was being read."));
+        // The user is told why the file did not open, and the sentence stands while the typing goes
+        // on, until the next open.
+        const QString sentence("\u201Cbig.md\u201D was not opened: the document was edited while the file was being read.");
+        QCOMPARE(model.openError(), sentence);
+        model.setMarkdownText("typed while loading, and on");
+        QCOMPARE(model.openError(), sentence);
+        QSignalSpy opened(&model, &MarkdownToolViewModel::documentOpened);
+        model.open(write("small.md", "small"));
+        QVERIFY(model.openError().isEmpty());
+        QVERIFY(opened.wait(10000));
+        QVERIFY(model.openError().isEmpty());
     }
 
     void secondOpenSupersedesFirst()

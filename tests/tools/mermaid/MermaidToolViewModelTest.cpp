@@ -147,10 +147,18 @@ private slots:
         m.setSource(QStringLiteral("typed"));
         QCOMPARE(m.notice(), QStringLiteral("\u201Clate.mmd\u201D was not opened: the document was edited while the file "
                                             "was being read."));
+        // It stands while the typing goes on, until the next open.
+        const QString sentence = m.notice();
+        m.setSource(QStringLiteral("typed on"));
+        QCOMPARE(m.notice(), sentence);
         for (int i = 0; i < 50; ++i)
             QCoreApplication::processEvents();
-        QCOMPARE(m.source(), QStringLiteral("typed"));
+        QCOMPARE(m.source(), QStringLiteral("typed on"));
         QVERIFY(m.fileURL().isEmpty());
+        QCOMPARE(m.notice(), sentence);
+        m.open(url);
+        QVERIFY(m.notice().isEmpty());
+        QTRY_COMPARE(m.fileURL(), url);
     }
 
     void unreadableFileKeepsTheDocument()
