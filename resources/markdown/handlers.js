@@ -6,10 +6,11 @@
 (function () {
   "use strict";
   var dispatch = EventTarget.prototype.dispatchEvent;
+  var Message = window.CustomEvent;
   var root = document;
   var sync = Object.freeze({
     postMessage: function (message) {
-      dispatch.call(root, new CustomEvent("quorrix-sync", { detail: message }));
+      dispatch.call(root, new Message("quorrix-sync", { detail: message }));
     }
   });
   Object.defineProperty(window, "messageHandlers", {
