@@ -42,32 +42,101 @@
   var MAX_EDGES = 4000;
   var TEXT_LIMIT_BOX = "Maximum text size in diagram exceeded";
 
-  // Settings that a source's init directive or front matter may not change: mermaid drops
-  // these keys wherever they appear in a directive. Every key that ends up in the diagram's CSS
-  // (colours, fonts, sizes, the theme's own CSS) is among them, since CSS can name outside files.
-  var lockedKeys = ["secure", "securityLevel", "startOnLoad", "maxTextSize", "maxEdges",
-    "suppressErrorRendering", "htmlLabels", "dompurifyConfig", "deterministicIds", "deterministicIDSeed",
-    "themeCSS", "themeVariables", "fontFamily", "altFontFamily", "fontSize", "fontWeight", "arrowMarkerAbsolute"];
+  // Settings that a source's init directive or front matter may never change, whatever their
+  // value: mermaid drops these keys wherever they appear in a directive. The library locks the
+  // first six itself, before the page sees them.
+  var lockedKeys = ["secure", "securityLevel", "startOnLoad", "maxTextSize", "suppressErrorRendering", "maxEdges",
+    "htmlLabels", "dompurifyConfig", "deterministicIds", "deterministicIDSeed", "themeCSS", "arrowMarkerAbsolute"];
+  var libraryLockedKeys = lockedKeys.slice(0, 6);
 
-  // The library's own style keys, at any depth (a sequence diagram's actorFontFamily, say).
-  function styleKeys() {
+  // The library's own style keys, at any depth (a sequence diagram's actorFontFamily, say):
+  // their values end up in the diagram's CSS, which can name outside files.
+  function findStyleKeys() {
     var found = Object.create(null);
     var seen = [];
     (function walk(value) {
       if (!value || typeof value !== "object" || seen.indexOf(value) >= 0) return;
       seen.push(value);
       Object.keys(value).forEach(function (key) {
-        if (/css|font|style|url|href|image|icon/i.test(key)) found[key] = true;
+        if (/css|font|style|url|href|image|icon/i.test(key) && lockedKeys.indexOf(key) < 0) found[key] = true;
         walk(value[key]);
       });
     })(mermaid.mermaidAPI.defaultConfig);
     return Object.keys(found);
   }
 
-  var secureKeys = null;
+  var styleKeys = null;
+  function styleKeyList() {
+    if (!styleKeys) styleKeys = findStyleKeys();
+    return styleKeys;
+  }
 
-  function configure() {
-    if (!secureKeys) secureKeys = lockedKeys.concat(styleKeys().filter(function (key) { return lockedKeys.indexOf(key) < 0; }));
+  // A value that can be told to be plain: a number, a Boolean, a colour, a size or a list of
+  // font names. Nothing that could open a function, a block, an escape or markup; an empty text
+  // is what the library leaves of a theme variable it refused.
+  var PLAIN_TEXT = /^[\p{L}\p{N}\s#%"',.+_-]+$/u;
+  var COLOUR_FUNCTION = /^(?:rgba?|hsla?)\(\s*[\d\s.%,+\/-]*\)$/i;
+  function isPlain(value) {
+    if (typeof value === "number") return isFinite(value);
+    if (typeof value === "boolean") return true;
+    if (typeof value !== "string") return false;
+    var text = value.trim();
+    return text !== "" && (PLAIN_TEXT.test(text) || COLOUR_FUNCTION.test(text));
+  }
+
+  // The parts of a source that can hold settings: its front matter and its %%{ }%% directives.
+  function settingsText(code) {
+    var parts = [];
+    var front = /^\s*---[ \t]*\r?\n([\s\S]*?)\r?\n[ \t]*---/.exec(code);
+    if (front) parts.push(front[1]);
+    // The library also reads a directive that is never closed.
+    var directive = /%%\{([\s\S]*?)(?:\}%%|$)/g;
+    var match;
+    while ((match = directive.exec(code)) !== null) parts.push(match[1]);
+    return parts.length > 0 ? parts.join("\n") : null;
+  }
+
+  // Of the settings a source asks for, the keys the page ignores (in the order found) and the
+  // keys it must lock for this render: every locked key, and every style key whose value is
+  // not plain. Keys are locked by name, wherever they appear.
+  function judgeSettings(config, text) {
+    var ignored = [];
+    var refused = [];
+    function note(list, key) {
+      if (list.indexOf(key) < 0) list.push(key);
+    }
+    libraryLockedKeys.forEach(function (key) {
+      if (new RegExp("[\"']?\\b" + key + "\\b[\"']?\\s*:").test(text)) note(ignored, key);
+    });
+    var styles = styleKeyList();
+    var seen = [];
+    (function visit(object, styled) {
+      if (seen.indexOf(object) >= 0) return;
+      seen.push(object);
+      Object.keys(object).forEach(function (key) {
+        var value = object[key];
+        if (lockedKeys.indexOf(key) >= 0) {
+          note(ignored, key);
+          return;
+        }
+        var style = styled || key === "themeVariables" || styles.indexOf(key) >= 0;
+        if (value && typeof value === "object" && !Array.isArray(value)) {
+          visit(value, style);
+          return;
+        }
+        if (!style) return;
+        if (Array.isArray(value) ? value.every(isPlain) : isPlain(value)) return;
+        note(ignored, key);
+        note(refused, key);
+      });
+    })(config && typeof config === "object" ? config : {}, false);
+    return { ignored: ignored, secure: lockedKeys.concat(refused) };
+  }
+
+  var configuredSecure = null;
+
+  function configure(secure) {
+    configuredSecure = secure.join(",");
     mermaid.initialize({
       startOnLoad: false,
       securityLevel: "strict",
@@ -79,12 +148,66 @@
       maxTextSize: MAX_TEXT_SIZE,
       maxEdges: MAX_EDGES,
       deterministicIds: false,
-      secure: secureKeys
+      secure: secure
     });
     var variables = mermaid.mermaidAPI.getConfig().themeVariables || {};
     background = typeof variables.background === "string" && variables.background ? variables.background : "#ffffff";
     if (theme === "dark" && (background === "white" || background === "#ffffff")) background = "#333333";
     document.documentElement.style.setProperty("--diagram-background", background);
+  }
+
+  function configureFor(secure) {
+    if (configuredSecure !== secure.join(",")) configure(secure);
+  }
+
+  // Every style key locked: for a source without settings, and for one whose settings cannot
+  // be read.
+  function fullLock() {
+    return lockedKeys.concat(styleKeyList());
+  }
+
+  // The settings the library reads from `code` under the lock `secure`, or null when it cannot
+  // take them (a theme variable that is no colour, say) or cannot read the source at all.
+  async function readSettings(code, secure) {
+    var parsed = null;
+    try {
+      configureFor(secure);
+      parsed = await mermaid.parse(code, { suppressErrors: true });
+    } catch (error) {
+      parsed = null;
+    }
+    // What the library kept of the source's settings is not left for the next configuration.
+    mermaid.mermaidAPI.reset();
+    return parsed && typeof parsed === "object" && parsed.config && typeof parsed.config === "object" ? parsed.config : null;
+  }
+
+  // Sets the page up for drawing `code`: a source with settings is read first with only the
+  // library's own lock, so that the page sees what it asks for and judges it; when the library
+  // cannot take its theme variables, without them.
+  async function prepare(code) {
+    var text = settingsText(code);
+    mermaid.mermaidAPI.reset();
+    if (text === null) {
+      configureFor(fullLock());
+      return [];
+    }
+    var withoutThemeVariables = false;
+    var config = await readSettings(code, []);
+    if (config === null) {
+      withoutThemeVariables = true;
+      config = await readSettings(code, ["themeVariables"]);
+    }
+    if (config === null) {
+      configureFor(fullLock());
+      return [];
+    }
+    var judged = judgeSettings(config, text);
+    if (withoutThemeVariables) {
+      judged.ignored.push("themeVariables");
+      judged.secure.push("themeVariables");
+    }
+    configureFor(judged.secure);
+    return judged.ignored;
   }
 
   function boot(name) {
@@ -93,7 +216,7 @@
     // Booted already (for the first source, below) with this theme: nothing to set up again.
     if (booted && next === theme) return true;
     theme = next;
-    configure();
+    configure(fullLock());
     if (!booted) mark("engine-ready");
     booted = true;
     return true;
@@ -129,7 +252,7 @@
   function setTheme(name) {
     if (typeof name !== "string" || !name) return;
     theme = name;
-    if (booted) configure();
+    if (booted) configure(fullLock());
   }
 
   function utf8Length(text) {
@@ -230,13 +353,38 @@
   }
 
   // CSS that could fetch something: url() and image-set() naming anything but a part of this
-  // drawing, and @import.
-  var OUTSIDE_URL = /url\(\s*(?!['"]?\s*#)(?:"[^"]*"|'[^']*'|[^)]*)\s*\)/gi;
+  // drawing (also one left open at the end, which CSS closes), and @import.
+  var OUTSIDE_URL = /url\(\s*(?!['"]?\s*#)(?:"[^"]*"?|'[^']*'?|[^)]*)\s*\)?/gi;
   var IMAGE_SET = /(?:-webkit-)?image-set\s*\(/gi;
   var IMPORT = /@import\b[^;{}]*;?/gi;
+  var FETCHING = /url\(|image-set|@import/i;
+
+  // CSS text with its escapes read as CSS reads them: "\75 rl(" is "url(".
+  function cssUnescaped(text) {
+    return text.replace(/\\(?:([0-9a-fA-F]{1,6})(?:\r\n|[ \t\r\n\f])?|(\r\n|[\r\n\f])|([\s\S])|$)/g,
+      function (all, hex, newline, other) {
+        if (hex) {
+          var code = parseInt(hex, 16);
+          if (code === 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) code = 0xFFFD;
+          return String.fromCodePoint(code);
+        }
+        if (newline) return "";
+        if (other !== undefined) return other;
+        return "\uFFFD";
+      });
+  }
 
   function withinCSS(text) {
     return text.replace(IMPORT, "").replace(OUTSIDE_URL, "none").replace(IMAGE_SET, "none-set(");
+  }
+
+  // CSS judged as CSS reads it. Text whose escapes spell out a fetch is kept unescaped, less
+  // what fetches and less any backslash, so that nothing it holds is an escape any more.
+  function keptCSS(text) {
+    if (text.indexOf("\\") < 0) return FETCHING.test(text) ? withinCSS(text) : text;
+    var plain = cssUnescaped(text);
+    if (!FETCHING.test(plain) || withinCSS(plain) === plain) return text;
+    return withinCSS(plain).replace(/\\/g, "");
   }
 
   function isOutside(reference) {
@@ -249,7 +397,7 @@
   function keepWithin(svg) {
     svg.querySelectorAll("style").forEach(function (style) {
       var text = style.textContent;
-      var kept = withinCSS(text);
+      var kept = keptCSS(text);
       if (kept !== text) style.textContent = kept;
     });
     [svg].concat(Array.prototype.slice.call(svg.querySelectorAll("*"))).forEach(function (element) {
@@ -262,10 +410,8 @@
           if (isOutside(value) && !(isLink && web)) element.removeAttributeNode(attribute);
           return;
         }
-        if (/url\(|image-set|@import/i.test(value)) {
-          var kept = withinCSS(value);
-          if (kept !== value) attribute.value = kept;
-        }
+        var kept = keptCSS(value);
+        if (kept !== value) attribute.value = kept;
       });
     });
   }
@@ -306,6 +452,7 @@
     if (renderCount === 1) mark("first-render-start");
     try {
       if (typeof code !== "string") throw new Error("The source is not text.");
+      var ignored = await prepare(code);
       var result = await mermaid.render(id, code);
       if (renderCount === 1) mark("first-render-end");
       removeLeftovers(id);
@@ -318,13 +465,15 @@
         autoFitRequested = false;
         fitToView();
       }
-      return { ok: true, svgBytes: utf8Length(result.svg) };
+      var answer = { ok: true, svgBytes: utf8Length(result.svg) };
+      if (ignored.length > 0) answer.ignored = ignored;
+      return answer;
     } catch (error) {
       removeLeftovers(id);
-      var answer = { ok: false, message: messageOf(error) };
+      var failure = { ok: false, message: messageOf(error) };
       var line = lineOf(error);
-      if (line !== null && isFinite(line)) answer.line = line;
-      return answer;
+      if (line !== null && isFinite(line)) failure.line = line;
+      return failure;
     }
   }
 
@@ -438,15 +587,16 @@
     zoomBy(event.deltaY < 0 ? 1.1 : 1 / 1.1);
   }, { passive: false });
 
-  window.boot = boot;
-  window.setTheme = setTheme;
-  window.renderDiagram = renderDiagram;
-  window.getSVG = getSVG;
-  window.getPNG = getPNG;
-  window.zoomBy = zoomBy;
-  window.fitToView = fitToView;
-  window.resetZoom = resetZoom;
-  window.requestAutoFit = requestAutoFit;
+  // The script interface: served to the program's calls once, and fixed on the window, so that
+  // no later script replaces what the program's statements reach.
+  var served = {
+    boot: boot, setTheme: setTheme, renderDiagram: renderDiagram, getSVG: getSVG, getPNG: getPNG,
+    zoomBy: zoomBy, fitToView: fitToView, resetZoom: resetZoom, requestAutoFit: requestAutoFit
+  };
+  Object.keys(served).forEach(function (name) {
+    Object.defineProperty(window, name, { value: served[name], writable: false, configurable: false, enumerable: true });
+  });
+  if (typeof window.__quorrixServe === "function") window.__quorrixServe(served);
 
   // The library's module runs after this script; it tells when it is in.
   if (typeof mermaid !== "undefined") startEarly();

@@ -93,6 +93,19 @@ std::optional<QByteArray> strictBase64(QStringView text)
     return bytes;
 }
 
+// The texts of a list; anything else in it, or a value that is no list, gives none.
+QStringList textList(const QVariant& value)
+{
+    QStringList texts;
+    if (value.typeId() != QMetaType::QVariantList)
+        return texts;
+    for (const QVariant& item : value.toList()) {
+        if (item.typeId() == QMetaType::QString && !item.toString().isEmpty())
+            texts << item.toString();
+    }
+    return texts;
+}
+
 } // namespace
 
 bool bootReady(const QVariant& answer)
@@ -114,7 +127,8 @@ std::optional<Outcome> renderOutcome(bool ok, const QVariant& answer)
         return std::nullopt;
     const QVariant okValue = map.value(QStringLiteral("ok"));
     if (okValue.typeId() == QMetaType::Bool && okValue.toBool())
-        return Rendered{integer(map.value(QStringLiteral("svgBytes"))).value_or(0)};
+        return Rendered{integer(map.value(QStringLiteral("svgBytes"))).value_or(0),
+                        textList(map.value(QStringLiteral("ignored")))};
     const QVariant message = map.value(QStringLiteral("message"));
     return Failed{message.typeId() == QMetaType::QString ? message.toString() : unknownErrorMessage,
                   integer(map.value(QStringLiteral("line")))};

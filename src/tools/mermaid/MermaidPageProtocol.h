@@ -2,10 +2,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QVariant>
 
 #include <optional>
+#include <utility>
 #include <variant>
 
 // What the diagram page answers, read into the tool's terms, and what the page's web view may
@@ -18,7 +20,11 @@ struct EngineReady {
     friend bool operator==(const EngineReady&, const EngineReady&) = default;
 };
 struct Rendered {
+    Rendered() = default;
+    Rendered(qint64 size, QStringList ignored = {}) : bytes(size), ignoredSettings(std::move(ignored)) {}
     qint64 bytes = 0;
+    // Settings the source asked for that the page did not apply, by key.
+    QStringList ignoredSettings;
     friend bool operator==(const Rendered&, const Rendered&) = default;
 };
 struct Failed {

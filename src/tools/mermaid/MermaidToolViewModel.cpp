@@ -150,6 +150,12 @@ void MermaidToolViewModel::applyOutcome(const MermaidPageProtocol::Outcome& outc
     } else if (const auto* rendered = std::get_if<MermaidPageProtocol::Rendered>(&outcome)) {
         m_hasRendered = true;
         setDiagnostic(std::nullopt);
+        // Each render says afresh which settings it went without; another notice (an open's, an
+        // export's) stays unless there is something to say.
+        const QString settings = ignoredSettingsNotice(rendered->ignoredSettings);
+        if (!settings.isEmpty() || (!m_notice.isEmpty() && m_notice == m_settingsNotice))
+            setNotice(settings);
+        m_settingsNotice = settings;
         if (rendered->bytes != m_renderedBytes) {
             m_renderedBytes = rendered->bytes;
             emit renderedBytesChanged();
@@ -157,6 +163,19 @@ void MermaidToolViewModel::applyOutcome(const MermaidPageProtocol::Outcome& outc
     } else if (const auto* failed = std::get_if<MermaidPageProtocol::Failed>(&outcome)) {
         setDiagnostic(Diagnostic{failed->message, failed->line});
     }
+}
+
+QString MermaidToolViewModel::ignoredSettingsNotice(const QStringList& keys)
+{
+    if (keys.isEmpty())
+        return {};
+    constexpr qsizetype named = 12;
+    QString list = keys.mid(0, named).join(QStringLiteral(", "));
+    if (keys.size() > named)
+        list += QStringLiteral(" and %1 more").arg(keys.size() - named);
+    return QStringLiteral("The diagram was drawn without these settings: %1. A diagram may set plain colours, "
+                          "numbers and font names, but not CSS, addresses or security settings.")
+        .arg(list);
 }
 
 void MermaidToolViewModel::open(const QUrl& fileUrl)

@@ -79,8 +79,11 @@ public:
     MermaidEditorController* editor() const { return m_editor; }
     MermaidExportController* exporter() const { return m_export; }
 
-    // The preview's report of readiness or of the newest render.
+    // The preview's report of readiness or of the newest render. A render that went without
+    // some of the settings its source asked for says so in the notice.
     void applyOutcome(const MermaidPageProtocol::Outcome& outcome);
+    // The notice for settings a render ignored; empty for none.
+    static QString ignoredSettingsNotice(const QStringList& keys);
 
     // Reads the file off the GUI thread; the newest open wins, and an edit made meanwhile wins
     // over the file. A file that cannot be read leaves everything as it was and gets a sentence.
@@ -146,6 +149,8 @@ private:
     QUrl m_fileURL;
     MermaidTheme m_theme = MermaidTheme::system;
     QString m_notice;
+    // The notice the last render gave about its settings, empty for none.
+    QString m_settingsNotice;
     MermaidViewportController* m_viewport;
     MermaidEditorController* m_editor;
     MermaidExportController* m_export;

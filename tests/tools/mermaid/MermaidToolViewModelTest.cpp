@@ -94,6 +94,29 @@ private slots:
         QCOMPARE(m.diagramBadge()->text(), QStringLiteral("LOADING"));
     }
 
+    // A render that went without settings names them; the next render without any takes its
+    // notice back, but never one about something else.
+    void ignoredSettingsReachTheNotice()
+    {
+        MermaidToolViewModel m;
+        m.applyOutcome(Rendered{10, {"themeCSS", "primaryColor"}});
+        QVERIFY(m.notice().contains(QStringLiteral("themeCSS, primaryColor")));
+        m.applyOutcome(Rendered{10});
+        QVERIFY(m.notice().isEmpty());
+        QStringList many;
+        for (int i = 0; i < 20; ++i)
+            many << QStringLiteral("key%1").arg(i);
+        const QString notice = MermaidToolViewModel::ignoredSettingsNotice(many);
+        QVERIFY(notice.contains(QStringLiteral("key11 and 8 more")));
+        QVERIFY(!notice.contains(QStringLiteral("key12")));
+        QTemporaryDir dir;
+        m.open(QUrl::fromLocalFile(dir.filePath(QStringLiteral("none.mmd"))));
+        QTRY_VERIFY(!m.notice().isEmpty());
+        const QString openNotice = m.notice();
+        m.applyOutcome(Rendered{10});
+        QCOMPARE(m.notice(), openNotice);
+    }
+
     void diagnosticEquality()
     {
         using D = MermaidToolViewModel::Diagnostic;

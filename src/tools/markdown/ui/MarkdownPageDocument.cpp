@@ -83,4 +83,10 @@ const QString& bridgeScript()
     return script;
 }
 
+const QString& handlerScript()
+{
+    static const QString script = resourceText(QStringLiteral(":/markdown/handlers.js"));
+    return script;
+}
+
 } // namespace MarkdownPageDocument

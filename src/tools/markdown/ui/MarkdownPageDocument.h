@@ -14,7 +14,10 @@ const QString& markdownPreviewScriptDigest();
 const QString& markdownPreviewPolicy();
 // The whole page document.
 const QString& markdownPreviewPage();
-// The script given to the page before its own: the web channel client and the "sync" handler.
+// The script run in a world of its own beside the page: the web channel client, the bridge that
+// carries the page's messages to the program, and the links the user clicks.
 const QString& bridgeScript();
+// The script given to the page's own world before its script: the "sync" handler.
+const QString& handlerScript();
 
 } // namespace MarkdownPageDocument

@@ -1,8 +1,5 @@
 #include "tools/markdown/ui/MarkdownPreviewNewWindowPage.h"
 
-#include "tools/markdown/MarkdownLinkPolicy.h"
-
-#include <QDesktopServices>
 #include <QTimer>
 
 MarkdownPreviewNewWindowPage::MarkdownPreviewNewWindowPage(QWebEngineProfile* profile, QObject* parent)
@@ -12,17 +9,13 @@ MarkdownPreviewNewWindowPage::MarkdownPreviewNewWindowPage(QWebEngineProfile* pr
     QTimer::singleShot(30000, this, &QObject::deleteLater);
 }
 
-bool MarkdownPreviewNewWindowPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
+bool MarkdownPreviewNewWindowPage::acceptNavigationRequest(const QUrl&, NavigationType, bool)
 {
+    // A window the page asks for opens nothing: a link the user clicks reaches the browser
+    // through the page's bridge, whatever its target.
     if (m_decided)
         return false;
     m_decided = true;
-    const bool link = type != NavigationTypeFormSubmitted && type != NavigationTypeBackForward
-        && type != NavigationTypeReload;
-    const MarkdownLinkPolicy::Decision decision = MarkdownLinkPolicy::decide(
-        url, link ? MarkdownLinkPolicy::Navigation::linkActivated : MarkdownLinkPolicy::Navigation::other, false, {});
-    if (decision.openInBrowser)
-        QDesktopServices::openUrl(url);
     deleteLater();
     return false;
 }

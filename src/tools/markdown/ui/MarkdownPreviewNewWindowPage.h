@@ -2,8 +2,8 @@
 
 #include <QWebEnginePage>
 
-// Stands in for a window a link asked for: its first navigation is decided as a link click (web
-// links go to the desktop's browser), nothing is ever shown, and the page then goes away.
+// Stands in for a window the page asked for: its first navigation is cancelled, nothing is ever
+// shown or opened, and the page then goes away.
 class MarkdownPreviewNewWindowPage : public QWebEnginePage {
     Q_OBJECT
 public:

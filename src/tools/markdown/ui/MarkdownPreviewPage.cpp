@@ -2,7 +2,6 @@
 
 #include "tools/markdown/ui/MarkdownPreviewNewWindowPage.h"
 
-#include <QDesktopServices>
 
 MarkdownPreviewPage::MarkdownPreviewPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent)
 {
@@ -23,11 +22,10 @@ MarkdownLinkPolicy::Navigation MarkdownPreviewPage::navigationKind(NavigationTyp
 
 bool MarkdownPreviewPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame)
 {
+    // The engine reports a script's move of the page as a clicked link: the browser opens only
+    // for the clicks the page's bridge hears the user make, never from here.
     const QUrl address = pageAddress ? pageAddress() : MarkdownLinkPolicy::blankPage();
-    const MarkdownLinkPolicy::Decision decision = MarkdownLinkPolicy::decide(url, navigationKind(type), isMainFrame, address);
-    if (decision.openInBrowser)
-        QDesktopServices::openUrl(url);
-    return decision.allow;
+    return MarkdownLinkPolicy::decide(url, navigationKind(type), isMainFrame, address).allow;
 }
 
 QWebEnginePage* MarkdownPreviewPage::createWindow(WebWindowType)

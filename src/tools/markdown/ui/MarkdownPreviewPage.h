@@ -6,8 +6,10 @@
 
 #include <functional>
 
-// The preview's page: lets only the program's own load of the page through, sends web links to
-// the desktop's browser and cancels everything else, also links that ask for a new window.
+// The preview's page: lets only the program's own load of the page through and cancels
+// everything else, also links that ask for a new window. (The engine reports a script's move of
+// the page as a clicked link, so web links reach the desktop's browser through the page's
+// bridge instead, which hears only the user's own clicks.)
 class MarkdownPreviewPage : public QWebEnginePage {
     Q_OBJECT
 public:

@@ -17,6 +17,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "tools/markdown/ui/MarkdownWebBridge.h"
 
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 
 #include <cmath>
 
@@ -213,13 +215,26 @@ MarkdownPreviewView::MarkdownPreviewView(const QString& html, qint64 lineCount, 
     m_page = new MarkdownPreviewPage(m_profile);
     m_page->pageAddress = [this] { return pageAddress(); };
     WebPageSetup::restrict(m_page);
-    WebPageSetup::addDocumentScript(m_page, QStringLiteral("quorrix-sync-bridge"), MarkdownPageDocument::bridgeScript());
+    // The channel lives in a world of its own, out of reach of the page's scripts.
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("quorrix-sync-bridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(QWebEngineScript::ApplicationWorld);
+    bridge.setRunsOnSubFrames(false);
+    bridge.setSourceCode(MarkdownPageDocument::bridgeScript());
+    m_page->scripts().insert(bridge);
+    WebPageSetup::addDocumentScript(m_page, QStringLiteral("quorrix-sync-handler"), MarkdownPageDocument::handlerScript());
 
     m_bridge = new MarkdownWebBridge(this);
     auto* channel = new QWebChannel(m_page);
     channel->registerObject(QStringLiteral("sync"), m_bridge);
-    m_page->setWebChannel(channel, QWebEngineScript::MainWorld);
+    m_page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
     connect(m_bridge, &MarkdownWebBridge::messagePosted, this, &MarkdownPreviewView::onMessage);
+    // Only a click the user made reaches here; the page's navigations never open anything.
+    connect(m_bridge, &MarkdownWebBridge::linkClicked, this, [this](const QUrl& url) {
+        if (MarkdownLinkPolicy::decide(url, MarkdownLinkPolicy::Navigation::linkActivated, true, pageAddress()).openInBrowser)
+            QDesktopServices::openUrl(url);
+    });
     connect(m_page, &QWebEnginePage::loadFinished, this, &MarkdownPreviewView::onLoadFinished);
 
     m_webView = new MarkdownPreviewWebView(this);

@@ -191,8 +191,10 @@ void MermaidPreviewView::call(const QString& function, const QJsonArray& argumen
     m_pending.insert(id, std::move(done));
     const QString args = QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
     const QString name = QString::fromUtf8(QJsonDocument(QJsonArray{function}).toJson(QJsonDocument::Compact));
-    m_page->runJavaScript(QStringLiteral("window.__quorrixCall(%1, %2[0], %3)").arg(QString::number(id), name, args),
-                          QWebEngineScript::MainWorld);
+    const QString token = m_bridge->expect(id);
+    m_page->runJavaScript(
+        QStringLiteral("window.__quorrixCall(%1, %2[0], %3, \"%4\")").arg(QString::number(id), name, args, token),
+        QWebEngineScript::MainWorld);
 }
 
 void MermaidPreviewView::fireAndForget(const QString& script)

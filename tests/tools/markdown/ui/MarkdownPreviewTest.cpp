@@ -532,6 +532,45 @@ private slots:
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
 
+    // The page's own scripts find no channel to the program, and nothing they do opens the
+    // browser: only a click the user makes does.
+    void scriptsOpenNoLinks_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("move of the page") << "window.location.href = 'https://example.com/moved'";
+        QTest::newRow("assigned address") << "window.location.assign('https://example.com/assigned')";
+        QTest::newRow("click in script") << "document.getElementById('l').click()";
+        QTest::newRow("dispatched click")
+            << "document.getElementById('l').dispatchEvent(new MouseEvent('click', {bubbles: true, cancelable: true, view: window}))";
+        QTest::newRow("link message to the bridge")
+            << "document.dispatchEvent(new CustomEvent('quorrix-sync', {detail: {kind: 'link', url: 'https://example.com/posted'}}))";
+    }
+    void scriptsOpenNoLinks()
+    {
+        QFETCH(QString, script);
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+        const QString sentinel = QStringLiteral("https://example.com/sentinel");
+        QVERIFY(showWhole(m_linksPage,
+                          QStringLiteral("<p data-line=\"0\" data-end=\"1\"><a id=\"l\" href=\"https://example.com/clicked\">link</a></p>"
+                                         "<p><a id=\"s\" href=\"%1\" style=\"display:inline-block;width:200px;height:40px\">sentinel</a></p>")
+                              .arg(sentinel),
+                          1));
+        Harness& h = *m_linksPage;
+        QCOMPARE(h.js(QStringLiteral("typeof qt + ' ' + typeof QWebChannel")).toString(), QStringLiteral("undefined undefined"));
+        h.js(script + QStringLiteral("; 0"));
+        // Once the user's click has reached the browser, so has anything the script set off.
+        const QVariantList rect = h.js(QStringLiteral(
+            "(function () { var r = document.getElementById('s').getBoundingClientRect(); return [r.left + 10, r.top + 10]; })()")).toList();
+        QCOMPARE(rect.size(), 2);
+        QTest::mouseClick(h.preview->webView()->focusProxy(), Qt::LeftButton, {},
+                          QPoint(int(rect[0].toDouble()), int(rect[1].toDouble())));
+        QTRY_VERIFY_WITH_TIMEOUT(catcher.urls.contains(QUrl(sentinel)), 20000);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl(sentinel)});
+        QCOMPARE(h.preview->webView()->page()->url(), h.preview->pageAddress());
+    }
+
     void contextMenuCannotReload()
     {
         Harness h(QStringLiteral("<p data-line=\"0\" data-end=\"1\">menu</p>"), 1);

@@ -152,6 +152,9 @@ private slots:
     void svgOpensAsAnImage();
     void exportedSVGStaysWithinItself_data();
     void exportedSVGStaysWithinItself();
+    void plainSettingsAreKept_data();
+    void plainSettingsAreKept();
+    void pageScriptsCannotForgeTheBridge();
     void bridgeJoinsTheParts_data();
     void bridgeJoinsTheParts();
     void longAnswerCrossesInParts_data();
@@ -394,10 +397,28 @@ void MermaidPreviewTest::exportedSVGStaysWithinItself_data()
         << QStringLiteral("%%{init: {\"sequence\": {\"actorFontFamily\": \"Zapfino, url(https://example.com/g.woff)\"}}}%%\n"
                           "sequenceDiagram\n  Alice->>Bob: Hi\n")
         << QStringLiteral("Zapfino");
-    QTest::newRow("theme variables")
-        << QStringLiteral("%%{init: {\"theme\": \"base\", \"themeVariables\": {\"primaryColor\": \"url(evil.png)\", \"lineColor\": \"rgb(10, 11, 12)\"}}}%%\n")
+    QTest::newRow("theme variable")
+        << QStringLiteral("%%{init: {\"theme\": \"base\", \"themeVariables\": {\"primaryColor\": \"url(evil.png)\"}}}%%\n")
             + body
-        << QStringLiteral("rgb(10, 11, 12)");
+        << QStringLiteral("evil.png");
+    // CSS reads its escapes before it fetches: "\\75 rl(" is "url(". (A flowchart takes no
+    // parenthesis in a style; these kinds do.)
+    QTest::newRow("escaped url in a style line")
+        << QStringLiteral("block-beta\n  a b\n  style a fill:\\75 rl(http\\3a //example.com/a.png),stroke:#123456\n")
+        << QStringLiteral("example");
+    QTest::newRow("escaped url in a class definition")
+        << QStringLiteral("stateDiagram-v2\n  A --> B\n  classDef evil fill:u\\72l(https\\3a //example.com/b.png)\n  class A evil\n")
+        << QStringLiteral("example");
+    QTest::newRow("every letter escaped, in capitals")
+        << QStringLiteral("classDiagram\n  class A\n  style A stroke:\\000055\\52\\4c (//example.com/c.png)\n")
+        << QStringLiteral("example");
+    // Read once, "\\\\75" would be an escape again.
+    QTest::newRow("escaped backslash beside an escape")
+        << QStringLiteral("block-beta\n  a b\n  style a fill:\\75 rl(//example.com/e.png),stroke:\\\\75 rl(x)\n")
+        << QStringLiteral("\\75");
+    QTest::newRow("url left open")
+        << QStringLiteral("block-beta\n  a b\n  style b fill:\\75 rl(//example.com/f.png\n")
+        << QStringLiteral("example");
 }
 
 // What could fetch a file when the SVG is opened elsewhere: url() and image-set() naming
@@ -449,6 +470,95 @@ void MermaidPreviewTest::exportedSVGStaysWithinItself()
         QVERIFY(svg.contains(QStringLiteral("url(#")));
 }
 
+void MermaidPreviewTest::plainSettingsAreKept_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("kept");         // in the exported SVG
+    QTest::addColumn<QStringList>("ignored");  // named in the answer, in any order
+    const QString body = QStringLiteral("flowchart TD\n  A[Alpha] --> B[Beta]\n");
+    QTest::newRow("theme variables")
+        << QStringLiteral("%%{init: {\"theme\": \"base\", \"themeVariables\": {\"primaryColor\": \"#ff0000\", \"lineColor\": \"rgb(10, 11, 12)\"}}}%%\n")
+            + body
+        << QStringLiteral("rgb(10, 11, 12)") << QStringList{};
+    QTest::newRow("font family and size in front matter")
+        << QStringLiteral("---\nconfig:\n  fontFamily: Courier New, monospace\n  themeVariables:\n    fontSize: 21px\n---\n") + body
+        << QStringLiteral("Courier New") << QStringList{};
+    QTest::newRow("what is not plain is named")
+        << QStringLiteral("%%{init: {\"securityLevel\": \"loose\", \"themeCSS\": \".x { color: red; }\", \"themeVariables\": "
+                          "{\"primaryColor\": \"url(//example.com/p.png)\", \"lineColor\": \"rgb(13, 14, 15)\"}}}%%\n")
+            + body
+        << QStringLiteral("rgb(13, 14, 15)")
+        << QStringList{QStringLiteral("securityLevel"), QStringLiteral("themeCSS"), QStringLiteral("primaryColor")};
+    QTest::newRow("escape in a font name")
+        << QStringLiteral("%%{init: {\"fontFamily\": \"Zapf\\\\69no\", \"themeVariables\": {\"lineColor\": \"#0a0b0c\"}}}%%\n") + body
+        << QStringLiteral("#0a0b0c") << QStringList{QStringLiteral("fontFamily")};
+}
+
+// Colours, numbers and font names from a source's settings reach the drawing; the rest is
+// named as ignored.
+void MermaidPreviewTest::plainSettingsAreKept()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, kept);
+    QFETCH(QStringList, ignored);
+    Harness& h = shared();
+    const auto drawn = h.draw(source);
+    QVERIFY(drawn);
+    if (const auto* failed = std::get_if<Failed>(&*drawn))
+        QFAIL(qPrintable(failed->message));
+    QStringList named = std::get<Rendered>(*drawn).ignoredSettings;
+    named.sort();
+    ignored.sort();
+    QCOMPARE(named, ignored);
+    const QString svg = h.svg().value_or(QString());
+    QVERIFY2(svg.contains(kept), qPrintable(kept));
+    const QStringList outside = outsideReferences(svg);
+    QVERIFY2(outside.isEmpty(), qPrintable(outside.join(QStringLiteral(" | "))));
+    QVERIFY(!svg.contains(QStringLiteral("example.com")));
+}
+
+// Whatever a script of the page's own does, the program's calls reach the page's functions and
+// their answers, and the zoom scale it hears is the one the diagram is drawn at.
+void MermaidPreviewTest::pageScriptsCannotForgeTheBridge()
+{
+    Harness h(flowchart);
+    QVERIFY(h.waitForOutcomes(2));
+    h.viewport.applyActualSize();
+    QTRY_COMPARE_WITH_TIMEOUT(h.viewport.scale(), 1.0, generous);
+    QList<double> heard;
+    connect(&h.viewport, &MermaidViewportController::scaleChanged, this, [&] { heard << h.viewport.scale(); });
+    const QVariant replaced = h.eval(QStringLiteral(
+        "(function () {"
+        " var names = ['boot', 'setTheme', 'renderDiagram', 'getSVG', 'getPNG', 'zoomBy', 'fitToView', 'resetZoom', 'requestAutoFit', 'mermaid'];"
+        " var forged = function () { return 'forged'; };"
+        " var count = 0;"
+        " names.forEach(function (name) { var before = window[name];"
+        "  try { window[name] = forged; } catch (e) {}"
+        "  try { Object.defineProperty(window, name, {value: forged}); } catch (e) {}"
+        "  try { if (window.mermaid) window.mermaid.render = forged; } catch (e) {}"
+        "  if (window[name] !== before) count++; });"
+        " try { window.mermaid.render = forged; } catch (e) {}"
+        " if (window.mermaid.render === forged) count++;"
+        // Every answer held back and answered again by the script, with its own token.
+        " window.addEventListener('message', function (event) { var m = event.data;"
+        "  if (!m || m.tag !== 'quorrix-bridge' || m.kind !== 'reply' || m.forged) return;"
+        "  event.stopImmediatePropagation();"
+        "  window.postMessage({tag: m.tag, kind: 'reply', id: m.id, token: m.token, ok: true, forged: true,"
+        "   value: '<svg xmlns=\"http://www.w3.org/2000/svg\"><image href=\"https://example.com/f.png\"/></svg>'}, '*'); }, true);"
+        " window.postMessage({tag: 'quorrix-bridge', kind: 'state', body: 3.5}, '*');"
+        " window.messageHandlers.viewState.postMessage(2.5);"
+        " return count; })()"));
+    QCOMPARE(replaced.toInt(), 0);
+    const auto drawn = h.draw(flowchart + QStringLiteral("  Forged --> Nothing\n"));
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
+    const QString svg = h.svg().value_or(QString());
+    QVERIFY(svg.contains(QStringLiteral("Nothing")));
+    QVERIFY(!svg.contains(QStringLiteral("example.com")));
+    h.viewport.applyZoomIn();
+    QTRY_COMPARE_WITH_TIMEOUT(h.viewport.scale(), 1.25, generous);
+    QCOMPARE(heard, QList<double>{1.25});
+}
+
 void MermaidPreviewTest::bridgeJoinsTheParts_data()
 {
     QTest::addColumn<QStringList>("parts");
@@ -475,18 +585,29 @@ void MermaidPreviewTest::bridgeJoinsTheParts()
     connect(&bridge, &MermaidWebBridge::replied, this, [&replies](quint64 id, bool, const QVariant& value) {
         replies.insert(id, value);
     });
+    const QString seven = bridge.expect(7);
+    const QString eight = bridge.expect(8);
+    QVERIFY(seven != eight);
+    // An answer without its call's token is no answer, and takes its parts with it.
+    bridge.replyPart(7, QStringLiteral("forged"));
+    bridge.reply(7, eight, true, QStringLiteral("forged"));
+    bridge.reply(9, seven, true, QStringLiteral("forged"));
+    QVERIFY(replies.isEmpty());
     // Another answer's parts in between stay apart.
     for (const QString& part : parts) {
         bridge.replyPart(7, part);
         bridge.replyPart(8, QStringLiteral("other"));
     }
-    bridge.reply(7, true, last);
+    bridge.reply(7, seven, true, last);
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.value(7), expected);
-    // Nothing of the answer is left to be added to a later one with the same id.
-    bridge.reply(7, true, QStringLiteral("next"));
+    // A call is answered once; nothing of the answer is left for a later call with the same id.
+    bridge.reply(7, seven, true, QStringLiteral("again"));
+    QCOMPARE(replies.value(7), expected);
+    const QString next = bridge.expect(7);
+    bridge.reply(7, next, true, QStringLiteral("next"));
     QCOMPARE(replies.value(7), QVariant(QStringLiteral("next")));
-    bridge.reply(8, true, QString());
+    bridge.reply(8, eight, true, QString());
     QCOMPARE(replies.value(8), QVariant(QStringLiteral("other").repeated(int(parts.size()))));
 }
 
@@ -517,11 +638,14 @@ void MermaidPreviewTest::longAnswerCrossesInParts()
                                   if (replyId == id && ok)
                                       answer = value;
                               });
-    h.eval(QStringLiteral("window.quorrixEcho = function () { return 'a'.repeat(%1) + '\\uD83D\\uDE00'.repeat(%2) + 'z'; };"
-                          " window.__quorrixCall(%3, 'quorrixEcho', []); true")
+    // Posted as the page posts its answers, with the token of a call the bridge expects.
+    const QString token = bridge->expect(id);
+    h.eval(QStringLiteral("window.postMessage({tag: 'quorrix-bridge', kind: 'reply', id: %3, token: '%4', ok: true,"
+                          " value: 'a'.repeat(%1) + '\\uD83D\\uDE00'.repeat(%2) + 'z'}, '*'); true")
                .arg(letters)
                .arg(emoji)
-               .arg(id));
+               .arg(id)
+               .arg(token));
     QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), generous);
     disconnect(connection);
     const QString expected = QString(letters, u'a') + QStringLiteral("\U0001F600").repeated(emoji) + u'z';
