@@ -392,6 +392,9 @@ private slots:
         CSVToolViewModel model;
         const QUuid document = model.document()->id();
         if (!judgedBeforeReading) {
+#if defined(__SANITIZE_ADDRESS__)
+            QSKIP("the address sanitizer's allocator aborts where a capped allocation would fail");
+#endif
             QFile status(QStringLiteral("/proc/self/status"));
             QVERIFY(status.open(QIODevice::ReadOnly));
             const QByteArray text = status.readAll();
