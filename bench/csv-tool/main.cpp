@@ -34,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QAbstractItemView>
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -290,13 +291,12 @@ int childColumns(const QString& path)
             break;
         }
     }
-    QWidget* list = menu->findChild<QAbstractItemView*>();
+    // An item per column, or one list of them.
     if (first) {
         QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(first).center());
-    } else if (list) {
-        auto* items = static_cast<QAbstractItemView*>(list);
-        const QModelIndex index = items->model()->index(0, 0);
-        items->model()->setData(index, Qt::Unchecked, Qt::CheckStateRole);
+    } else if (auto* list = menu->findChild<QAbstractItemView*>()) {
+        const QRect row = list->visualRect(list->model()->index(0, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, row.center());
     } else {
         return 1;
     }
