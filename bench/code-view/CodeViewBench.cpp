@@ -5,6 +5,7 @@
 // our view's process used.
 //
 // Usage: bench-code-view [--runs N] [--no-baseline]
+#include "formats/WorkPool.h"
 #include "kit/CodeTextHighlighter.h"
 #include "kit/ui/CodeTextView.h"
 
@@ -301,6 +302,6 @@ int main(int argc, char** argv)
     // Our view lays out and paints on the GUI thread; the process's other threads are Qt's own
     // (and, for texts of a megabyte or more, the pool task that prepares spare text storage).
     std::printf("\nThreads: %d in the process at start, at most %d while the views worked (pool limit %d).\n",
-        startThreads, g_peakThreads, QThreadPool::globalInstance()->maxThreadCount());
+        startThreads, g_peakThreads, WorkPool::instance()->maxThreadCount());
     return 0;
 }

@@ -255,6 +255,7 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const RowIDs& 
     // The table shows the new document's rows at once: all of them in file order, or, while a
     // search is typed in, none until the search's result arrives.
     ++m_revision;
+    revisionChanged();
     if (m_searchQuery.isEmpty()) {
         m_shownRows = allRows;
         m_shownRevision = m_revision;
@@ -280,7 +281,15 @@ void CSVToolViewModel::apply(const CSVParser::Document& document, const RowIDs& 
 void CSVToolViewModel::refinementsChanged()
 {
     ++m_revision;
+    revisionChanged();
     scheduleRefine();
+}
+
+void CSVToolViewModel::revisionChanged()
+{
+    // The result a waiting copy wanted will never come: it works out its rows itself.
+    if (m_pendingCopy && m_pendingCopy->revision != m_revision)
+        startPendingCopy(nullptr);
 }
 
 void CSVToolViewModel::scheduleRefine()
@@ -309,7 +318,20 @@ void CSVToolViewModel::scheduleRefine()
             m_visibleCache = m_shownRows;
             m_visibleCacheRevision = revision;
             emit shownRowsChanged();
+            if (m_pendingCopy && m_pendingCopy->revision == revision)
+                startPendingCopy(m_shownRows);
         });
+}
+
+CSVToolViewModel::RowIDs CSVToolViewModel::currentVisibleRows() const
+{
+    if (!m_document)
+        return std::make_shared<const std::vector<qint32>>();
+    if (m_shownRevision == m_revision)
+        return m_shownRows;
+    if (m_visibleCacheRevision == m_revision)
+        return m_visibleCache;
+    return nullptr;
 }
 
 const std::vector<qint32>& CSVToolViewModel::visibleRows() const
@@ -491,11 +513,11 @@ void CSVToolViewModel::putUtf8OnClipboard(const QByteArray& text)
     clipboard->setMimeData(data);
 }
 
-void CSVToolViewModel::copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfCopy rows,
-                                const QList<CSVParser::Column>& columns, bool onlyWhenNotEmpty)
+void CSVToolViewModel::copyRows(CSVCopyFormat format, const CSVParser::Document& document, qsizetype maxRows,
+                                RowsOfCopy rows, const QList<CSVParser::Column>& columns, bool onlyWhenNotEmpty)
 {
-    const CSVParser::Document document = m_document.value_or(CSVParser::Document());
     const bool wasCopying = std::exchange(m_copying, false);
+    m_pendingCopy.reset();
     m_copyTask.cancel();
     // Picking rows out of many costs as much as writing them: only a short list is picked here.
     if (maxRows * std::max<qsizetype>(1, columns.size()) <= immediateCopyCells) {
@@ -505,8 +527,10 @@ void CSVToolViewModel::copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfC
             const QString text = CSVParser::textFromUtf8(csvRowsAsUtf8(format, document, ids, columns));
             if (!onlyWhenNotEmpty || !text.isEmpty())
                 putOnClipboard(text);
-            if (wasCopying)
+            if (wasCopying) {
+                m_copyRowsDone = m_copyRowsTotal = qsizetype(ids.size());
                 emit copyStateChanged();
+            }
             return;
         }
         rows = [ids = std::move(ids)](const std::atomic_bool&) { return ids; };
@@ -562,25 +586,66 @@ void CSVToolViewModel::cancelCopy()
     if (!m_copying)
         return;
     m_copying = false;
+    m_pendingCopy.reset();
     m_copyTask.cancel();
     emit copyStateChanged();
 }
 
 void CSVToolViewModel::copySelection(bool asMarkdown)
 {
-    const std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
-    const QSet<qint64> selection = m_selection;
-    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, qsizetype(visible.size()),
-             [visible, selection](const std::atomic_bool& cancelled) { return selectedAmong(visible, selection, cancelled); },
-             visibleColumns(), false);
+    copyVisibleRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, true);
 }
 
 void CSVToolViewModel::copyVisible(bool asMarkdown)
 {
-    std::vector<qint32> visible = m_document ? visibleRows() : std::vector<qint32>();
-    const qsizetype count = qsizetype(visible.size());
-    copyRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, count,
-             [visible = std::move(visible)](const std::atomic_bool&) { return visible; }, visibleColumns(), false);
+    copyVisibleRows(asMarkdown ? CSVCopyFormat::markdown : CSVCopyFormat::json, false);
+}
+
+void CSVToolViewModel::copyVisibleRows(CSVCopyFormat format, bool selectedOnly)
+{
+    const CSVParser::Document document = m_document.value_or(CSVParser::Document());
+    const QList<CSVParser::Column> columns = visibleColumns();
+    const QSet<qint64> selection = selectedOnly ? m_selection : QSet<qint64>();
+    RowIDs rows = currentVisibleRows();
+    // A short table is searched and sorted here as quickly as its copy is written.
+    if (!rows && document.rowCount() * std::max<qsizetype>(1, columns.size()) <= immediateCopyCells) {
+        visibleRows();
+        rows = currentVisibleRows();
+    }
+    if (rows) {
+        copyRows(format, document, qsizetype(rows->size()),
+                 [rows, selection](const std::atomic_bool& cancelled) { return selectedAmong(*rows, selection, cancelled); },
+                 columns, false);
+        return;
+    }
+    // Working the rows out here would freeze the window for seconds on a long table: the copy
+    // waits for the running search, filter or sort instead.
+    m_copyTask.cancel();
+    m_pendingCopy = PendingCopy{format, m_revision, document, m_searchQuery, m_columnFilters, m_sortOrder, selection, columns};
+    m_copying = true;
+    m_copyRowsDone = 0;
+    m_copyRowsTotal = document.rowCount();
+    emit copyStateChanged();
+}
+
+void CSVToolViewModel::startPendingCopy(const RowIDs& rows)
+{
+    const PendingCopy copy = std::move(*m_pendingCopy);
+    m_pendingCopy.reset();
+    RowsOfCopy pick;
+    if (rows) {
+        pick = [rows, selection = copy.selection](const std::atomic_bool& cancelled) {
+            return selectedAmong(*rows, selection, cancelled);
+        };
+    } else {
+        pick = [copy](const std::atomic_bool& cancelled) {
+            const std::optional<std::vector<qint32>> visible =
+                CSVRefinement::visibleRows(copy.document, copy.query, copy.filters, copy.order, &cancelled);
+            return visible ? selectedAmong(*visible, copy.selection, cancelled) : std::vector<qint32>();
+        };
+    }
+    copyRows(copy.format, copy.document, rows ? qsizetype(rows->size()) : copy.document.rowCount(), std::move(pick),
+             copy.columns, false);
 }
 
 bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
@@ -607,7 +672,7 @@ bool CSVToolViewModel::copyShownRowsAsTSV(const QList<PositionRange>& ranges)
     std::sort(clipped.begin(), clipped.end(),
               [](const PositionRange& a, const PositionRange& b) { return a.first < b.first; });
     const bool all = ranges.isEmpty();
-    copyRows(CSVCopyFormat::tsv, count,
+    copyRows(CSVCopyFormat::tsv, *m_document, count,
              [shownRows = m_shownRows, clipped, all](const std::atomic_bool&) {
                  if (all)
                      return *shownRows;

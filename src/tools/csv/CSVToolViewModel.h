@@ -92,7 +92,9 @@ public:
     void setColumn(qint64 columnID, bool visible);
     void resetRefinements();
     // A copy made within a frame is on the clipboard when the call returns; a larger one is
-    // built off the GUI thread and lands when done (a newer copy supersedes it).
+    // built off the GUI thread and lands when done (a newer copy supersedes it). Asked for while
+    // the rows are still being searched, filtered or sorted, it waits for them: it copies the
+    // rows of the state at the call, however that changes meanwhile.
     void copySelection(bool asMarkdown);
     void copyVisible(bool asMarkdown);
     // Tab-separated text of the shown rows at these positions, each range first to last (every
@@ -157,11 +159,29 @@ private:
     void refinementsChanged();
     void scheduleRefine();
     void defer(std::function<void()> change);
+    // The visible rows when they are known without working them out; null otherwise.
+    RowIDs currentVisibleRows() const;
     using RowsOfCopy = std::function<std::vector<qint32>(const std::atomic_bool& cancelled)>;
-    // Copies the rows `rows` gives (at most `maxRows` of them) in `format`: at once when small,
-    // else in the background. `onlyWhenNotEmpty`: no text, no change to the clipboard.
-    void copyRows(CSVCopyFormat format, qsizetype maxRows, RowsOfCopy rows, const QList<CSVParser::Column>& columns,
-                  bool onlyWhenNotEmpty);
+    // Copies the visible rows (those selected among them, when any is) of the current state.
+    void copyVisibleRows(CSVCopyFormat format, bool selectedOnly);
+    // A copy of the visible rows waiting for them to be worked out, with the state it covers.
+    struct PendingCopy {
+        CSVCopyFormat format;
+        quint64 revision = 0;
+        CSVParser::Document document;
+        QString query;
+        QMap<qint64, QString> filters;
+        QList<CSVSortDescriptor> order;
+        QSet<qint64> selection;
+        QList<CSVParser::Column> columns;
+    };
+    // Starts the waiting copy from `rows`, the result it waited for, or (null) from its own state.
+    void startPendingCopy(const RowIDs& rows);
+    void revisionChanged();
+    // Copies the rows `rows` gives (at most `maxRows` of them) of `document` in `format`: at once
+    // when small, else in the background. `onlyWhenNotEmpty`: no text, no change to the clipboard.
+    void copyRows(CSVCopyFormat format, const CSVParser::Document& document, qsizetype maxRows, RowsOfCopy rows,
+                  const QList<CSVParser::Column>& columns, bool onlyWhenNotEmpty);
     static void putOnClipboard(const QString& text);
     static void putUtf8OnClipboard(const QByteArray& text);
 
@@ -181,6 +201,7 @@ private:
     QuietTask m_parseTask{0, this};
     QuietTask m_refineTask{0, this};
     QuietTask m_copyTask{0, this};
+    std::optional<PendingCopy> m_pendingCopy;
     bool m_copying = false;
     qsizetype m_copyRowsDone = 0;
     qsizetype m_copyRowsTotal = 0;

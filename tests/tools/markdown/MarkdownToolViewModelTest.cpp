@@ -267,7 +267,7 @@ private slots:
         // then edit.
         QSignalSpy early(&model, &MarkdownToolViewModel::renderedHTMLChanged);
         QVERIFY(QTest::qWaitFor(
-            [&] { return QThreadPool::globalInstance()->activeThreadCount() > 0 || !early.isEmpty(); }, 10000));
+            [&] { return WorkPool::instance()->activeThreadCount() > 0 || !early.isEmpty(); }, 10000));
         model.setMarkdownText("new");
         QSignalSpy html(&model, &MarkdownToolViewModel::renderedHTMLChanged);
         QVERIFY(settle(model));

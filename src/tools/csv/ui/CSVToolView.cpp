@@ -7,6 +7,7 @@
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/csv/CSVToolViewModel.h"
+#include "tools/csv/ui/CSVColumnListModel.h"
 #include "tools/csv/ui/CSVCopyProgress.h"
 #include "tools/csv/ui/CSVErrorCard.h"
 #include "tools/csv/ui/CSVFiltersPopover.h"
@@ -18,12 +19,14 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 
 using DelimiterChoice = CSVToolViewModel::DelimiterChoice;
 
@@ -216,6 +219,7 @@ void CSVToolView::buildPane()
     columns->setPopupMode(QToolButton::InstantPopup);
     columns->setAutoRaise(true);
     m_columnsMenu = new QMenu(columns);
+    m_columnList = new CSVColumnListModel(m_model, this);
     connect(m_columnsMenu, &QMenu::aboutToShow, this, &CSVToolView::rebuildColumnsMenu);
     columns->setMenu(m_columnsMenu);
     m_pane->addConfigControl(columns);
@@ -295,7 +299,23 @@ void CSVToolView::rebuildColumnsMenu()
 {
     m_columnsMenu->clear();
     const std::optional<CSVParser::Document>& document = m_model->document();
-    if (document) {
+    if (document && document->columnCount() > columnsAsMenuItems) {
+        auto* list = new QListView;
+        list->setAccessibleName(QStringLiteral("Columns"));
+        list->setToolTip(QStringLiteral("Show or hide columns"));
+        list->setUniformItemSizes(true);
+        list->setSelectionMode(QAbstractItemView::NoSelection);
+        list->setFocusPolicy(Qt::StrongFocus);
+        list->setModel(m_columnList);
+        // A click anywhere on a row toggles it, as on a menu item; the box handles its own.
+        connect(list, &QListView::clicked, m_columnList, &CSVColumnListModel::toggle);
+        const int rows = int(std::min<qsizetype>(document->columnCount(), 16));
+        list->setFixedSize(300, rows * list->sizeHintForRow(0) + 2 * list->frameWidth());
+        list->setCurrentIndex(m_columnList->index(0));
+        auto* item = new QWidgetAction(m_columnsMenu);
+        item->setDefaultWidget(list);
+        m_columnsMenu->addAction(item);
+    } else if (document) {
         for (const CSVParser::Column& column : document->columns()) {
             QAction* toggle = m_columnsMenu->addAction(column.name.size() > 200 ? column.name.left(200) + QChar(0x2026)
                                                                                : column.name);

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+class CSVColumnListModel;
 class CSVCopyProgress;
 class CSVErrorCard;
 class CSVFiltersPopover;
@@ -37,6 +38,10 @@ public:
     CSVCopyProgress* copyProgress() const { return m_copyProgress; }
     QMenu* copyMenu() const { return m_copyMenu; }
     QMenu* columnsMenu() const { return m_columnsMenu; }
+    // Up to this many columns the Columns menu holds an item per column; past it, one list of
+    // them: a menu lays out every item as it opens, which takes seconds at 50,000.
+    static constexpr qsizetype columnsAsMenuItems = 40;
+    CSVColumnListModel* columnList() const { return m_columnList; }
     QToolButton* filtersButton() const { return m_filtersButton; }
     QLabel* filterCount() const { return m_filterCount; }
     QToolButton* resetButton() const { return m_resetButton; }
@@ -69,6 +74,7 @@ private:
     QAction* m_copySelectionJSON = nullptr;
     QAction* m_copySelectionMarkdown = nullptr;
     QMenu* m_columnsMenu = nullptr;
+    CSVColumnListModel* m_columnList = nullptr;
     QToolButton* m_filtersButton = nullptr;
     QLabel* m_filterCount = nullptr;
     QToolButton* m_resetButton = nullptr;

@@ -7,6 +7,7 @@
 #include "kit/ui/ToolbarSearchField.h"
 #include "kit/ui/ToolbarSearchItem.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
+#include "formats/WorkPool.h"
 #include "tools/csv/CSVToolViewModel.h"
 #include "tools/csv/ui/CSVCopyProgress.h"
 #include "tools/csv/ui/CSVCellDelegate.h"
@@ -27,12 +28,14 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QToolButton>
@@ -290,6 +293,96 @@ private slots:
         QTRY_VERIFY(!view.table()->showsEmptyState());
     }
 
+    // Toggles from the open Columns menu: its items, or past a few dozen columns its list, whose
+    // rows toggle on a click on the name or the box and on Space, and which stays open.
+    void theColumnsMenuTogglesAnyColumn_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::newRow("as many columns as the menu has items for") << int(CSVToolView::columnsAsMenuItems);
+        QTest::newRow("one more, in a list") << int(CSVToolView::columnsAsMenuItems) + 1;
+        QTest::newRow("fifty thousand, in a list") << 50000;
+    }
+    void theColumnsMenuTogglesAnyColumn()
+    {
+        QFETCH(int, columns);
+        QByteArray text;
+        for (int r = 0; r < 2; ++r) {
+            for (int c = 0; c < columns; ++c)
+                text += (c ? "," : "") + (r ? QByteArray::number(c) : "c" + QByteArray::number(c));
+            text += '\n';
+        }
+        QTemporaryDir dir;
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        QVERIFY(showAndOpen(view, writeFile(dir, QStringLiteral("columns.csv"), text)));
+        QTRY_COMPARE_WITH_TIMEOUT(view.table()->tableModel()->columnCount(), columns + 1, 60000);
+        const QLocale locale;
+        const auto shownOfAll = [&](int shown) {
+            return QStringLiteral("%1 of %2 cols").arg(locale.toString(shown), locale.toString(columns));
+        };
+        // Waits for the deferred changes asked for so far.
+        const auto settled = [&model] {
+            bool ran = false;
+            QTimer::singleShot(0, &model, [&ran] { ran = true; });
+            return QTest::qWaitFor([&ran] { return ran; });
+        };
+        QMenu* menu = view.columnsMenu();
+        menu->popup(view.mapToGlobal(QPoint(100, 40)));
+        QTRY_VERIFY(menu->isVisible());
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.last()->text(), QStringLiteral("Hide All"));
+        const int last = columns - 1;
+        if (columns <= CSVToolView::columnsAsMenuItems) {
+            QCOMPARE(actions.size(), columns + 3);
+            QCOMPARE(actions[last]->text(), "c" + QString::number(last));
+            QVERIFY(actions[last]->isChecked());
+            actions[last]->toggle();
+            QTRY_COMPARE(view.columnsMetric()->text(), shownOfAll(columns - 1));
+            QCOMPARE(model.hiddenColumns(), (QSet<qint64>{last}));
+            menu->hide();
+            return;
+        }
+        QCOMPARE(actions.size(), 1 + 3);
+        auto* list = menu->findChild<QListView*>();
+        QVERIFY(list);
+        QVERIFY(!list->accessibleName().isEmpty());
+        QCOMPARE(list->focusPolicy(), Qt::StrongFocus);
+        QCOMPARE(list->model()->rowCount(), columns);
+        const QModelIndex row = list->model()->index(last, 0);
+        QCOMPARE(row.data().toString(), "c" + QString::number(last));
+        list->scrollTo(row);
+        QCOMPARE(row.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        const QRect rect = list->visualRect(row);
+        QVERIFY(list->viewport()->rect().contains(rect.center()));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center()); // the name
+        QTRY_COMPARE(view.columnsMetric()->text(), shownOfAll(columns - 1));
+        QCOMPARE(model.hiddenColumns(), (QSet<qint64>{last}));
+        QCOMPARE(row.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QVERIFY(menu->isVisible());
+
+        const int box = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1
+            + list->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, list) / 2;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(rect.left() + box, rect.center().y()));
+        QVERIFY(settled());
+        QTRY_COMPARE(view.columnsMetric()->text(), shownOfAll(columns));
+        QCOMPARE(row.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+        // From the keyboard: the menu's first entry is the list, and Space toggles its current row.
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTRY_VERIFY(list->hasFocus());
+        QTest::keyClick(list, Qt::Key_Home);
+        QCOMPARE(list->currentIndex().row(), 0);
+        QTest::keyClick(list, Qt::Key_Space);
+        QTRY_COMPARE(model.hiddenColumns(), (QSet<qint64>{0}));
+        QCOMPARE(view.columnsMetric()->text(), shownOfAll(columns - 1));
+        actions[2]->trigger(); // Show All
+        QTRY_COMPARE(list->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QVERIFY(model.hiddenColumns().isEmpty());
+        QVERIFY(menu->grab().save(shotPath(QStringLiteral("csv-tool-columns-list.png"))));
+        menu->hide();
+    }
+
     void anEmptyFileShowsTheErrorCard()
     {
         QTemporaryDir dir;
@@ -528,7 +621,7 @@ private slots:
         progress->cancelButton()->click();
         QVERIFY(!model.isCopying());
         QVERIFY(!progress->isVisibleTo(&view));
-        QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkPool::instance()->activeThreadCount(), 0, 60000);
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
         // The whole selection reaches the view model, from the background.
