@@ -34,20 +34,14 @@ using CpuFeatures::hasAvx2;
 
 // ---- Parts side by side ----
 
-int workerCount()
-{
-    return std::min(partWorkers(), 8);
-}
-
 // first(i) for every part, then `between` once, then second(i) for every part. `between` runs on
 // the calling thread, so that what it allocates belongs to the caller's heap.
 template <typename First, typename Between, typename Second>
 void runInTwoSteps(int parts, const First& first, const Between& between, const Second& second)
 {
-    const int workers = workerCount();
-    runParts(parts, [&first](qsizetype k) { first(int(k)); }, workers);
+    runParts(parts, [&first](qsizetype k) { first(int(k)); });
     between();
-    runParts(parts, [&second](qsizetype k) { second(int(k)); }, workers);
+    runParts(parts, [&second](qsizetype k) { second(int(k)); });
 }
 
 inline bool isHighSurrogate(char16_t u)
@@ -765,18 +759,11 @@ std::optional<QByteArray> decodeInParts(const Unit* s, qsizetype n, int parts, c
     return out;
 }
 
-// Parts to decode in: on one worker a single part, which spares the scan that lets parts start
-// on their own.
-int decodeParts(qsizetype units)
-{
-    return workerCount() > 1 ? BulkCodec::partCount(units) : 1;
-}
-
 } // namespace
 
 int BulkCodec::partCount(qsizetype units)
 {
-    return int(std::clamp<qsizetype>(units / partMinimum, 1, 4 * workerCount()));
+    return int(WorkPool::parts(units, partMinimum));
 }
 
 QString BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe)
@@ -825,6 +812,6 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
 {
     const char16_t* s = text.utf16();
     const qsizetype n = text.size();
-    const int parts = decodeParts(n);
+    const int parts = partCount(n);
     return decodeInParts(s, n, parts, cutText(s, n, parts), cancelled);
 }

@@ -861,7 +861,7 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     // process or on a busy machine, where a helper that is late holds up the whole read.
     constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
     const qsizetype n = text.size();
-    const int wanted = int(std::min<qsizetype>(4 * partWorkers(), n / partMinimum));
+    const int wanted = int(WorkPool::parts(n, partMinimum));
     if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
     const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());

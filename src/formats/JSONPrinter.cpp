@@ -103,7 +103,7 @@ private:
         std::vector<qsizetype> offsets; // of each member's text in the gap, and its end
     };
 
-    static int workerCount() { return std::min(partWorkers(), 8); }
+    static int workerCount() { return WorkPool::workers(); }
 
     bool planParts(Plan& plan) const
     {

@@ -28,14 +28,14 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
     const qsizetype n = all.size();
     // A large text is counted in parts side by side, cut neither inside a surrogate pair nor
     // inside a CR LF.
-    constexpr qsizetype part = qsizetype(1) << 23;
+    const qsizetype parts = WorkPool::parts(n, qsizetype(1) << 23);
     Counts total;
-    if (n <= part) {
+    if (parts <= 1) {
         total = countRange(all, 0, n);
     } else {
         std::vector<qsizetype> cuts{0};
-        while (cuts.back() < n) {
-            qsizetype to = std::min(n, cuts.back() + part);
+        for (qsizetype k = 1; k <= parts; ++k) {
+            qsizetype to = k == parts ? n : std::max(cuts.back(), n / parts * k);
             if (to < n && ((QChar::isLowSurrogate(all[to].unicode()) && QChar::isHighSurrogate(all[to - 1].unicode()))
                            || (all[to] == u'\n' && all[to - 1] == u'\r')))
                 ++to;

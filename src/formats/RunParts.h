@@ -12,14 +12,8 @@
 #include <memory>
 #include <vector>
 
-// The threads worth spreading parts over.
-inline int partWorkers()
-{
-    return WorkPool::cores();
-}
-
 // Runs job(i) once for every i below `parts`, on the calling thread and up to workers - 1 threads
-// of `pool` (by default the program's own, and as many threads as partWorkers() answers). Each takes
+// of `pool` (by default the program's own, and as many threads as WorkPool::workers() answers). Each takes
 // the next part in turn, so one slow part holds up no other. Starting a thread in a fresh process
 // costs its starter about a millisecond here, so the caller starts one helper and every helper
 // two more before it takes a part; the caller waits only for parts taken, never for a helper to
@@ -35,7 +29,7 @@ void runParts(qsizetype parts, const Job& job, int workers = 0, QThreadPool* poo
     if (!pool)
         pool = WorkPool::instance();
     if (workers <= 0)
-        workers = std::min(partWorkers(), std::max(1, pool->maxThreadCount()));
+        workers = std::min(WorkPool::workers(), std::max(1, pool->maxThreadCount()));
     // Outlives the call for helpers that begin late; `job` is reached only through a part taken.
     struct Shared : std::enable_shared_from_this<Shared> {
         std::atomic<qsizetype> next{0};
@@ -68,4 +62,14 @@ void runParts(qsizetype parts, const Job& job, int workers = 0, QThreadPool* poo
     shared->startHelpers(1);
     shared->take();
     shared->finished.wait();
+}
+
+// Runs job(begin, end) over [0, size) cut into WorkPool::parts(size, minimumPart) even stretches.
+template <typename Job>
+void runStretches(qsizetype size, qsizetype minimumPart, const Job& job)
+{
+    const qsizetype parts = WorkPool::parts(size, minimumPart);
+    runParts(parts, [&](qsizetype k) {
+        job(size / parts * k, k + 1 == parts ? size : size / parts * (k + 1));
+    });
 }

@@ -162,9 +162,7 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype n = bytes.size();
     const qsizetype partsFrom = longLived ? qsizetype(1) << 21 : 2 * kPartMinimum;
-    const int workers = std::min(partWorkers(), 8);
-    // On one core parts would only add a pass that counts the units.
-    const int parts = n < partsFrom || workers < 2 ? 1 : int(std::clamp<qsizetype>(n / kPartMinimum, 1, 4 * workers));
+    const int parts = n < partsFrom ? 1 : int(WorkPool::parts(n, kPartMinimum));
     if (parts <= 1) {
         QString text = QString(n, Qt::Uninitialized);
         const qsizetype units = decodeRun(s, n, reinterpret_cast<char16_t*>(text.data()), n, false, cancelled, nullptr);
@@ -183,7 +181,7 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
         cuts[size_t(k)] = at;
     }
     std::vector<qsizetype> starts(size_t(parts) + 1, 0);
-    runParts(parts, [&](qsizetype k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); }, workers);
+    runParts(parts, [&](qsizetype k) { starts[size_t(k) + 1] = unitCount(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]); });
     for (int k = 0; k < parts; ++k)
         starts[size_t(k) + 1] += starts[size_t(k)];
     QString text(starts.back(), Qt::Uninitialized);
@@ -195,7 +193,7 @@ std::optional<QString> strictText(QByteArrayView bytes, const std::atomic_bool* 
         if (decodeRun(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)], o + starts[size_t(k)], room, false,
                       cancelled, &failed) != room)
             failed = true;
-    }, workers);
+    });
     if (failed || isSet(cancelled))
         return std::nullopt;
     return text;
@@ -357,6 +355,6 @@ bool Utf8Decoder::isWellFormed(QByteArrayView text)
         const qsizetype from = cut(k);
         if (!isWellFormedRun(text.sliced(from, cut(k + 1) - from)))
             illFormed = true;
-    }, int(std::clamp<qsizetype>(slices / 64, 1, std::min(std::max(1, partWorkers() - 1), 16))));
+    }, WorkPool::workersFor(n, qsizetype(1) << 21));
     return !illFormed;
 }

@@ -205,8 +205,7 @@ QByteArray Utf8Encoder::toUtf8(QStringView text)
     const char16_t* const s = text.utf16();
     const qsizetype n = text.size();
     // Below a few megabytes threads cost more than they save.
-    constexpr qsizetype partMinimum = qsizetype(1) << 20;
-    const qsizetype parts = n < 4 * partMinimum ? 1 : std::min<qsizetype>(4 * partWorkers(), n / partMinimum);
+    const qsizetype parts = WorkPool::parts(n, qsizetype(2) << 20);
     if (parts <= 1) {
         QByteArray out(lengthOf(s, s + n, useWide), Qt::Uninitialized);
         encodeOf(s, s + n, reinterpret_cast<unsigned char*>(out.data()), useWide);

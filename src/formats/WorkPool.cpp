@@ -34,3 +34,20 @@ int WorkPool::cores()
 {
     return std::max(1, QThread::idealThreadCount());
 }
+
+int WorkPool::workers()
+{
+    return std::min(cores(), kMostWorkers);
+}
+
+int WorkPool::workersFor(qsizetype size, qsizetype minimumPart)
+{
+    return int(std::clamp<qsizetype>(size / std::max<qsizetype>(1, minimumPart), 1, workers()));
+}
+
+qsizetype WorkPool::parts(qsizetype size, qsizetype minimumPart)
+{
+    if (workersFor(size, minimumPart) < 2)
+        return 1;
+    return std::clamp<qsizetype>(size / minimumPart, 1, 4 * qsizetype(workers()));
+}

@@ -25,20 +25,12 @@ static_assert(kBlockTarget < 0x10000 && 4 * kLongLine < 0x10000);
 // Copies `n` units into fresh storage; a large copy is cut in parts run side by side.
 void copyUnits(const QChar* from, qsizetype n, QChar* to)
 {
-    constexpr qsizetype kPart = qsizetype(1) << 21;
-    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
-        const qsizetype at = i * kPart;
-        std::copy_n(from + at, std::min(kPart, n - at), to + at);
-    });
+    runStretches(n, qsizetype(1) << 21, [&](qsizetype begin, qsizetype end) { std::copy(from + begin, from + end, to + begin); });
 }
 
 void copyBytes(const char* from, qsizetype n, char* to)
 {
-    constexpr qsizetype kPart = qsizetype(1) << 22;
-    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
-        const qsizetype at = i * kPart;
-        std::copy_n(from + at, std::min(kPart, n - at), to + at);
-    });
+    runStretches(n, qsizetype(1) << 22, [&](qsizetype begin, qsizetype end) { std::copy(from + begin, from + end, to + begin); });
 }
 
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
@@ -64,11 +56,9 @@ bool allLatin1(const char16_t* p, qsizetype n)
 // The same for a large text, cut in parts run side by side.
 bool allLatin1InParts(const char16_t* p, qsizetype n)
 {
-    constexpr qsizetype kPart = qsizetype(1) << 21;
     std::atomic_bool latin1{true};
-    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
-        const qsizetype at = i * kPart;
-        if (latin1.load(std::memory_order_relaxed) && !allLatin1(p + at, std::min(kPart, n - at)))
+    runStretches(n, qsizetype(1) << 21, [&](qsizetype begin, qsizetype end) {
+        if (latin1.load(std::memory_order_relaxed) && !allLatin1(p + begin, end - begin))
             latin1.store(false, std::memory_order_relaxed);
     });
     return latin1.load();
@@ -82,11 +72,10 @@ QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare, int workers
     out.reserve(n + spare);
     out.resize(n);
     auto* w = reinterpret_cast<unsigned char*>(out.data());
-    constexpr qsizetype kPart = qsizetype(1) << 21;
-    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
-        const qsizetype at = i * kPart;
-        const qsizetype end = std::min(n, at + kPart);
-        for (qsizetype k = at; k < end; ++k)
+    const qsizetype parts = WorkPool::parts(n, qsizetype(1) << 21);
+    runParts(parts, [&](qsizetype i) {
+        const qsizetype end = i + 1 == parts ? n : n / parts * (i + 1);
+        for (qsizetype k = n / parts * i; k < end; ++k)
             w[k] = static_cast<unsigned char>(p[k]);
     }, workers);
     return out;
@@ -94,11 +83,7 @@ QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare, int workers
 
 void widenUnits(const unsigned char* from, qsizetype n, char16_t* to)
 {
-    constexpr qsizetype kPart = qsizetype(1) << 21;
-    runParts((n + kPart - 1) / kPart, [&](qsizetype i) {
-        const qsizetype at = i * kPart;
-        std::copy_n(from + at, std::min(kPart, n - at), to + at);
-    });
+    runStretches(n, qsizetype(1) << 21, [&](qsizetype begin, qsizetype end) { std::copy(from + begin, from + end, to + begin); });
 }
 
 template<class Unit> qint64 measureUnits(const Unit* p, qsizetype n, qint64 column, bool* sawTab);
@@ -165,7 +150,7 @@ CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source, bool nar
     }
     // A large text is cut at line feeds into parts whose blocks are built side by side.
     constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
-    const int parts = int(std::clamp<qsizetype>(all.size() / kPartMinimum, 1, 2 * partWorkers()));
+    const int parts = int(WorkPool::parts(all.size(), kPartMinimum));
     if (parts == 1) {
         appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater);
     } else {
@@ -542,12 +527,12 @@ QString CodeTextBuffer::text() const
     QString out(m_length, Qt::Uninitialized);
     out.resize(m_length);
     QChar* w = out.data();
-    constexpr qsizetype kRun = 256;
     const auto count = qsizetype(m_blocks.size());
-    runParts(m_length >= (qsizetype(1) << 21) ? (count + kRun - 1) / kRun : std::min<qsizetype>(count, 1),
+    const qsizetype parts = std::min(count, WorkPool::parts(m_length, qsizetype(1) << 21));
+    runParts(parts,
              [&](qsizetype r) {
-                 const qsizetype end = m_length >= (qsizetype(1) << 21) ? std::min(count, (r + 1) * kRun) : count;
-                 for (qsizetype b = r * kRun; b < end; ++b) {
+                 const qsizetype end = r + 1 == parts ? count : count / parts * (r + 1);
+                 for (qsizetype b = count / parts * r; b < end; ++b) {
                      const Block& block = m_blocks[size_t(b)];
                      if (block.isNarrow)
                          widenUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), block.size(),

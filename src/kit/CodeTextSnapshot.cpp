@@ -49,11 +49,7 @@ QString CodeTextSnapshot::text() const
     out.resize(m_length);
     QChar* w = out.data();
     // Widening a large text is spread over the cores.
-    constexpr qsizetype kRun = qsizetype(1) << 21;
-    runParts((m_length + kRun - 1) / kRun, [&](qsizetype r) {
-        const qsizetype from = r * kRun;
-        copyRange(from, std::min(kRun, m_length - from), w + from);
-    });
+    runStretches(m_length, qsizetype(1) << 21, [&](qsizetype begin, qsizetype end) { copyRange(begin, end - begin, w + begin); });
     return out;
 }
 

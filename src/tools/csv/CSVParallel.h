@@ -6,15 +6,13 @@
 
 #include <algorithm>
 
-// Splits [0, count) into up to one slice per core and runs `work(begin, end, slice)` on each,
+// Splits [0, count) into up to one slice per worker and runs `work(begin, end, slice)` on each,
 // side by side through runParts, and waits.
 namespace CSVParallel {
 
 inline int sliceCount(qsizetype count, qsizetype minPerSlice)
 {
-    // One core is left to the GUI thread, which keeps painting and taking keys meanwhile.
-    const qsizetype cores = std::max(1, partWorkers() - 1);
-    return int(std::clamp<qsizetype>(count / std::max<qsizetype>(1, minPerSlice), 1, std::min<qsizetype>(cores, 16)));
+    return WorkPool::workersFor(count, minPerSlice);
 }
 
 template <class Work>
@@ -28,7 +26,7 @@ void forSlices(qsizetype count, int slices, Work&& work)
     runParts(slices, [&work, count, step](qsizetype k) {
         const qsizetype begin = std::min(count, k * step);
         work(begin, std::min(count, begin + step), int(k));
-    }, std::min(slices, partWorkers()));
+    }, std::min(slices, WorkPool::workers()));
 }
 
 } // namespace CSVParallel

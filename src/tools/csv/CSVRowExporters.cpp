@@ -285,7 +285,7 @@ QByteArray buildCopy(CSVCopyFormat format, qsizetype rowCount, const MakeCells& 
             if (progress)
                 progress(finished);
         },
-        parallel ? partWorkers() : 1);
+        parallel ? WorkPool::workers() : 1);
     if (cancelled && cancelled->load())
         return QByteArray();
     QByteArray tail;

@@ -412,7 +412,7 @@ using LineList = std::vector<QStringView>;
 // caller never waits for a helper to start: one that starts late only takes fewer parts.
 int workerCount(qsizetype size)
 {
-    return int(std::min<qsizetype>({partWorkers(), 8, 1 + size / workerUnits}));
+    return WorkPool::workersFor(size, workerUnits);
 }
 
 // Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
