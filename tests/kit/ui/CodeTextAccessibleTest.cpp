@@ -1,0 +1,383 @@
+#include "kit/ui/CodeTextView.h"
+#include "kit/ui/ToolPane.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// What a screen reader hears of an event, kept after the event is gone.
+struct Heard {
+    Heard(QAccessible::Event t = QAccessible::InvalidEvent, int p = -1, QString r = {}, QString i = {})
+        : type(t), position(p), removed(std::move(r)), inserted(std::move(i))
+    {
+    }
+    QAccessible::Event type;
+    int position;
+    QString removed;
+    QString inserted;
+    friend bool operator==(const Heard& a, const Heard& b)
+    {
+        return a.type == b.type && a.position == b.position && a.removed == b.removed && a.inserted == b.inserted;
+    }
+};
+
+char* toString(const Heard& h)
+{
+    return QTest::toString(QStringLiteral("%1 at %2, -\"%3\" +\"%4\"")
+                               .arg(int(h.type), 0, 16).arg(h.position).arg(h.removed, h.inserted));
+}
+
+QList<Heard> heard;
+const QObject* listenedTo = nullptr;
+
+void listen(QAccessibleEvent* event)
+{
+    if (event->object() != listenedTo)
+        return;
+    Heard h{event->type()};
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        auto* e = static_cast<QAccessibleTextInsertEvent*>(event);
+        h.position = e->changePosition();
+        h.inserted = e->textInserted();
+        break;
+    }
+    case QAccessible::TextRemoved: {
+        auto* e = static_cast<QAccessibleTextRemoveEvent*>(event);
+        h.position = e->changePosition();
+        h.removed = e->textRemoved();
+        break;
+    }
+    case QAccessible::TextUpdated: {
+        auto* e = static_cast<QAccessibleTextUpdateEvent*>(event);
+        h.position = e->changePosition();
+        h.removed = e->textRemoved();
+        h.inserted = e->textInserted();
+        break;
+    }
+    case QAccessible::TextCaretMoved:
+    case QAccessible::TextSelectionChanged:
+        h.position = static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition();
+        break;
+    default: return;
+    }
+    heard.append(h);
+}
+
+// A document whose first line is about `lineLength` units of words, then an emoji (a surrogate
+// pair) and a short second line.
+QString sample(int lineLength)
+{
+    QString text;
+    while (text.size() < lineLength)
+        text += QStringLiteral("word ");
+    return text + QStringLiteral("\U0001F600x tail\nsecond line");
+}
+
+QAccessibleTextInterface* textOf(CodeTextView& view)
+{
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
+    return iface ? iface->textInterface() : nullptr;
+}
+
+} // namespace
+
+class CodeTextAccessibleTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void describesTheView_data();
+    void describesTheView();
+    void readsTextByUnit_data();
+    void readsTextByUnit();
+    void readsAndSetsCaretAndSelection_data();
+    void readsAndSetsCaretAndSelection();
+    void editsAsTheUser_data();
+    void editsAsTheUser();
+    void reportsTypingAndMoves_data();
+    void reportsTypingAndMoves();
+
+private:
+    std::unique_ptr<ToolPane> m_pane;
+    CodeTextView* m_view = nullptr;
+};
+
+void CodeTextAccessibleTest::init()
+{
+    m_pane = std::make_unique<ToolPane>(QStringLiteral("Source"));
+    m_view = new CodeTextView;
+    m_pane->setContent(m_view);
+    m_pane->resize(420, 300);
+    m_pane->show();
+    heard.clear();
+    listenedTo = m_view;
+}
+
+void CodeTextAccessibleTest::cleanup()
+{
+    QAccessible::installUpdateHandler(nullptr);
+    listenedTo = nullptr;
+    m_pane.reset();
+}
+
+void CodeTextAccessibleTest::describesTheView_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("ownName");
+    QTest::addColumn<QString>("placeholder");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("editable, named by its pane") << false << QString() << QString() << QStringLiteral("Source");
+    QTest::newRow("read-only, named by its pane") << true << QString() << QString() << QStringLiteral("Source");
+    QTest::newRow("its own name wins") << false << QStringLiteral("Markdown source") << QString()
+                                       << QStringLiteral("Markdown source");
+    QTest::newRow("placeholder as description") << false << QString() << QStringLiteral("Paste JSON here")
+                                                << QStringLiteral("Source");
+}
+
+void CodeTextAccessibleTest::describesTheView()
+{
+    QFETCH(bool, readOnly);
+    QFETCH(QString, ownName);
+    QFETCH(QString, placeholder);
+    QFETCH(QString, name);
+    m_view->setReadOnly(readOnly);
+    m_view->setAccessibleName(ownName);
+    m_view->setPlaceholderText(placeholder);
+    m_view->setFocus();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_view);
+    QVERIFY(iface && iface->textInterface() && iface->editableTextInterface());
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QCOMPARE(iface->text(QAccessible::Name), name);
+    QCOMPARE(iface->text(QAccessible::Description), placeholder);
+    const QAccessible::State state = iface->state();
+    QCOMPARE(bool(state.editable), !readOnly);
+    QCOMPARE(bool(state.readOnly), readOnly);
+    QVERIFY(state.multiLine && state.focusable && state.selectableText);
+    QTRY_VERIFY(iface->state().focused);
+    // The viewport and scroll bars are the view's own business: a text has no children.
+    QCOMPARE(iface->childCount(), 0);
+}
+
+void CodeTextAccessibleTest::readsTextByUnit_data()
+{
+    QTest::addColumn<int>("lineLength");
+    QTest::addColumn<bool>("wrap");
+    QTest::newRow("short line") << 10 << true;
+    QTest::newRow("line over 4096 units") << 5000 << true;
+    QTest::newRow("line over 16384 units") << 20000 << true;
+    QTest::newRow("line over 16384 units, unwrapped") << 20000 << false;
+}
+
+void CodeTextAccessibleTest::readsTextByUnit()
+{
+    QFETCH(int, lineLength);
+    QFETCH(bool, wrap);
+    const QString text = sample(lineLength);
+    m_view->setWrapEnabled(wrap);
+    m_view->setText(text);
+    QAccessibleTextInterface* t = textOf(*m_view);
+    QVERIFY(t);
+    QCOMPARE(t->characterCount(), text.size()); // UTF-16 units
+    QCOMPARE(t->text(0, -1), text);
+    const int emoji = int(text.indexOf(QStringLiteral("\U0001F600")));
+    QCOMPARE(t->text(emoji, emoji + 3), QStringLiteral("\U0001F600x"));
+
+    int start = -1, end = -1;
+    // A character is a whole cluster: asked at either half of the pair, the pair answers.
+    for (int at : {emoji, emoji + 1}) {
+        QCOMPARE(t->textAtOffset(at, QAccessible::CharBoundary, &start, &end), QStringLiteral("\U0001F600"));
+        QCOMPARE(start, emoji);
+        QCOMPARE(end, emoji + 2);
+    }
+    QCOMPARE(t->textAfterOffset(emoji, QAccessible::CharBoundary, &start, &end), QStringLiteral("x"));
+    QCOMPARE(t->textBeforeOffset(emoji + 2, QAccessible::CharBoundary, &start, &end), QStringLiteral("\U0001F600"));
+    QCOMPARE(start, emoji);
+
+    QCOMPARE(t->textAtOffset(emoji - 3, QAccessible::WordBoundary, &start, &end), QStringLiteral("word"));
+    QCOMPARE(start, emoji - 5);
+    QCOMPARE(t->textAfterOffset(emoji + 3, QAccessible::WordBoundary, &start, &end), QStringLiteral("tail"));
+
+    const int secondLine = int(text.indexOf(QLatin1Char('\n'))) + 1;
+    QCOMPARE(t->textAtOffset(3, QAccessible::ParagraphBoundary, &start, &end), text.left(secondLine));
+    QCOMPARE(t->textAtOffset(int(text.size()), QAccessible::LineBoundary, &start, &end), QStringLiteral("second line"));
+    QCOMPARE(start, secondLine);
+    QCOMPARE(t->textAtOffset(0, QAccessible::NoBoundary, &start, &end), text);
+
+    // Lines are the rows shown: read one after the other they give the text back, and a line
+    // wider than the view is read in several.
+    QString read;
+    int rows = 0;
+    for (int at = 0; at < text.size() && rows <= text.size(); ++rows) {
+        const QString row = t->textAtOffset(at, QAccessible::LineBoundary, &start, &end);
+        QCOMPARE(start, at);
+        QVERIFY(end > at);
+        QCOMPARE(row, text.mid(at, end - at));
+        read += row;
+        at = end;
+    }
+    QCOMPARE(read, text);
+    QCOMPARE(rows > 2, wrap && lineLength > 100);
+    QCOMPARE(t->textBeforeOffset(secondLine, QAccessible::LineBoundary, &start, &end).endsWith(QLatin1Char('\n')), true);
+    QCOMPARE(end, secondLine);
+
+    QCOMPARE(t->textAtOffset(-1, QAccessible::CharBoundary, &start, &end), QString());
+    QCOMPARE(t->textAtOffset(int(text.size()) + 1, QAccessible::CharBoundary, &start, &end), QString());
+    QCOMPARE(start, -1);
+}
+
+void CodeTextAccessibleTest::readsAndSetsCaretAndSelection_data()
+{
+    QTest::addColumn<int>("lineLength");
+    QTest::newRow("short line") << 10;
+    QTest::newRow("line over 4096 units") << 5000;
+    QTest::newRow("line over 16384 units") << 20000;
+}
+
+void CodeTextAccessibleTest::readsAndSetsCaretAndSelection()
+{
+    QFETCH(int, lineLength);
+    const QString text = sample(lineLength);
+    m_view->setText(text);
+    QAccessibleTextInterface* t = textOf(*m_view);
+    const int emoji = int(text.indexOf(QStringLiteral("\U0001F600")));
+
+    m_view->setSelection(emoji + 2, 3);
+    QCOMPARE(t->cursorPosition(), 3);
+    QCOMPARE(t->selectionCount(), 1);
+    int start = -1, end = -1;
+    t->selection(0, &start, &end);
+    QCOMPARE(start, 3);
+    QCOMPARE(end, emoji + 2);
+
+    t->setCursorPosition(emoji + 2);
+    QCOMPARE(m_view->caretPosition(), qsizetype(emoji + 2));
+    QCOMPARE(t->selectionCount(), 0);
+    // The caret is brought into view, however far along the line it is.
+    QVERIFY(m_view->viewport()->rect().intersects(m_view->positionRect(emoji + 2)));
+    const QRect r = t->characterRect(emoji + 2);
+    QVERIFY(r.isValid());
+    QCOMPARE(t->offsetAtPoint(r.center()), emoji + 2);
+
+    t->addSelection(emoji, emoji + 2);
+    QCOMPARE(m_view->selectedText(), QStringLiteral("\U0001F600"));
+    QCOMPARE(t->cursorPosition(), emoji + 2);
+    t->removeSelection(0);
+    QVERIFY(!m_view->hasSelection());
+    QCOMPARE(t->cursorPosition(), emoji + 2);
+}
+
+void CodeTextAccessibleTest::editsAsTheUser_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("with");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("expected");
+
+    const QString text = QStringLiteral("ab\U0001F600cd\nef");
+    QTest::newRow("insert") << "insert" << 2 << 2 << "XY" << false << QStringLiteral("abXY\U0001F600cd\nef");
+    QTest::newRow("insert emoji at the end") << "insert" << 9 << 9 << "\U0001F44D" << false
+                                             << QStringLiteral("ab\U0001F600cd\nef\U0001F44D");
+    QTest::newRow("delete a surrogate pair") << "delete" << 2 << 4 << "" << false << QStringLiteral("abcd\nef");
+    QTest::newRow("delete, ends swapped") << "delete" << 4 << 2 << "" << false << QStringLiteral("abcd\nef");
+    QTest::newRow("replace across lines") << "replace" << 5 << 8 << "-" << false
+                                          << QStringLiteral("ab\U0001F600c-f");
+    QTest::newRow("line breaks normalised") << "insert" << 0 << 0 << "1\r\n2\r" << false
+                                            << QStringLiteral("1\n2\nab\U0001F600cd\nef");
+    QTest::newRow("read-only refuses") << "replace" << 0 << 2 << "zz" << true << text;
+}
+
+void CodeTextAccessibleTest::editsAsTheUser()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(QString, with);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, expected);
+    m_view->setText(QStringLiteral("ab\U0001F600cd\nef"));
+    m_view->setReadOnly(readOnly);
+    QAccessibleEditableTextInterface* e = QAccessible::queryAccessibleInterface(m_view)->editableTextInterface();
+    QVERIFY(e);
+    if (operation == QLatin1String("insert"))
+        e->insertText(start, with);
+    else if (operation == QLatin1String("delete"))
+        e->deleteText(start, end);
+    else
+        e->replaceText(start, end, with);
+    QCOMPARE(m_view->text(), expected);
+    // An edit by assistive technology is the user's: it can be undone.
+    QCOMPARE(m_view->canUndo(), !readOnly);
+    if (!readOnly) {
+        m_view->undo();
+        QCOMPARE(m_view->text(), QStringLiteral("ab\U0001F600cd\nef"));
+    }
+}
+
+void CodeTextAccessibleTest::reportsTypingAndMoves_data()
+{
+    // Notices go out only while the platform's accessibility is on (under X11 with an
+    // accessibility bus; the headless platform has none).
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs the X11 platform with an accessibility bus");
+    QTest::addColumn<int>("lineLength");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<Heard>>("expected");
+
+    for (int length : {10, 5000, 20000}) {
+        const QString text = sample(length);
+        const int emoji = int(text.indexOf(QStringLiteral("\U0001F600")));
+        const int lineEnd = int(text.indexOf(QLatin1Char('\n')));
+        const QByteArray size = QByteArray::number(length);
+        QTest::newRow(size + ": typing at the line end")
+            << length << "type" << QList<Heard>{{QAccessible::TextInserted, lineEnd, {}, QStringLiteral("!")},
+                                                   {QAccessible::TextCaretMoved, lineEnd + 1}};
+        QTest::newRow(size + ": backspace over an emoji")
+            << length << "backspace" << QList<Heard>{{QAccessible::TextRemoved, emoji, QStringLiteral("\U0001F600"), {}},
+                                                        {QAccessible::TextCaretMoved, emoji}};
+        QTest::newRow(size + ": shift+left selects the emoji")
+            << length << "select" << QList<Heard>{{QAccessible::TextSelectionChanged, emoji},
+                                                     {QAccessible::TextCaretMoved, emoji}};
+        QTest::newRow(size + ": typing over a selection")
+            << length << "overtype" << QList<Heard>{{QAccessible::TextSelectionChanged, emoji},
+                                                       {QAccessible::TextCaretMoved, emoji},
+                                                       {QAccessible::TextUpdated, emoji, QStringLiteral("\U0001F600"),
+                                                           QStringLiteral("y")},
+                                                       {QAccessible::TextSelectionChanged, emoji + 1},
+                                                       {QAccessible::TextCaretMoved, emoji + 1}};
+    }
+}
+
+void CodeTextAccessibleTest::reportsTypingAndMoves()
+{
+    QFETCH(int, lineLength);
+    QFETCH(QString, action);
+    QFETCH(QList<Heard>, expected);
+    const QString text = sample(lineLength);
+    m_view->setText(text);
+    const qsizetype emoji = text.indexOf(QStringLiteral("\U0001F600"));
+    m_view->setSelection(action == QLatin1String("type") ? text.indexOf(QLatin1Char('\n')) : emoji + 2,
+        action == QLatin1String("type") ? text.indexOf(QLatin1Char('\n')) : emoji + 2);
+    QVERIFY(QTest::qWaitFor([] { return QAccessible::isActive(); }, 5000));
+    QAccessible::installUpdateHandler(listen);
+    if (action == QLatin1String("type")) {
+        QTest::keyClick(m_view, Qt::Key_Exclam, Qt::NoModifier);
+    } else if (action == QLatin1String("backspace")) {
+        QTest::keyClick(m_view, Qt::Key_Backspace);
+    } else {
+        QTest::keyClick(m_view, Qt::Key_Left, Qt::ShiftModifier);
+        if (action == QLatin1String("overtype"))
+            QTest::keyClick(m_view, Qt::Key_Y, Qt::NoModifier);
+    }
+    QCOMPARE(heard, expected);
+}
+
+QTEST_MAIN(CodeTextAccessibleTest)
+#include "CodeTextAccessibleTest.moc"
