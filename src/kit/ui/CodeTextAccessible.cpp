@@ -134,6 +134,9 @@ QString CodeTextAccessible::text(QAccessible::Text type) const
             if (auto* pane = qobject_cast<ToolPane*>(w))
                 return pane->role();
         }
+        // A view that is all of a window of its own (the acknowledgements) goes by its title.
+        if (QWidget* window = view()->window(); window != view())
+            return window->windowTitle();
     } else if (type == QAccessible::Description) {
         return view()->placeholderText();
     }

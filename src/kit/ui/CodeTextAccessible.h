@@ -14,8 +14,9 @@ class CodeTextView;
 // sentences are looked for in a window around the offset, so a query costs the same in a short
 // text as in one of megabytes.
 //
-// The name is the view's accessible name or, without one, the role of the pane around it; the
-// placeholder is the description unless the view has one of its own.
+// The name is the view's accessible name or, without one, the role of the pane around it (outside
+// panes, the title of its window); the placeholder is the description unless the view has one of
+// its own.
 class CodeTextAccessible : public QAccessibleWidget,
                            public QAccessibleTextInterface,
                            public QAccessibleEditableTextInterface {

@@ -3,6 +3,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <memory>
@@ -95,6 +96,8 @@ private slots:
     void describesTheView();
     void readsTextByUnit_data();
     void readsTextByUnit();
+    void piecesTileTheText_data();
+    void piecesTileTheText();
     void readsAndSetsCaretAndSelection_data();
     void readsAndSetsCaretAndSelection();
     void editsAsTheUser_data();
@@ -130,14 +133,20 @@ void CodeTextAccessibleTest::describesTheView_data()
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<QString>("ownName");
     QTest::addColumn<QString>("placeholder");
+    QTest::addColumn<QString>("windowTitle");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("editable, named by its pane") << false << QString() << QString() << QStringLiteral("Source");
-    QTest::newRow("read-only, named by its pane") << true << QString() << QString() << QStringLiteral("Source");
-    QTest::newRow("its own name wins") << false << QStringLiteral("Markdown source") << QString()
+    QTest::newRow("editable, named by its pane") << false << QString() << QString() << QString()
+                                                 << QStringLiteral("Source");
+    QTest::newRow("read-only, named by its pane") << true << QString() << QString() << QString()
+                                                  << QStringLiteral("Source");
+    QTest::newRow("its own name wins") << false << QStringLiteral("Markdown source") << QString() << QString()
                                        << QStringLiteral("Markdown source");
     QTest::newRow("placeholder as description") << false << QString() << QStringLiteral("Paste JSON here")
-                                                << QStringLiteral("Source");
+                                                << QString() << QStringLiteral("Source");
+    QTest::newRow("outside panes, named by its window") << true << QString() << QString()
+                                                        << QStringLiteral("Acknowledgements")
+                                                        << QStringLiteral("Acknowledgements");
 }
 
 void CodeTextAccessibleTest::describesTheView()
@@ -145,12 +154,22 @@ void CodeTextAccessibleTest::describesTheView()
     QFETCH(bool, readOnly);
     QFETCH(QString, ownName);
     QFETCH(QString, placeholder);
+    QFETCH(QString, windowTitle);
     QFETCH(QString, name);
-    m_view->setReadOnly(readOnly);
-    m_view->setAccessibleName(ownName);
-    m_view->setPlaceholderText(placeholder);
-    m_view->setFocus();
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(m_view);
+    CodeTextView* view = m_view;
+    std::unique_ptr<QWidget> window;
+    if (!windowTitle.isEmpty()) {
+        window = std::make_unique<QWidget>();
+        window->setWindowTitle(windowTitle);
+        view = new CodeTextView(window.get());
+        window->show();
+        window->activateWindow();
+    }
+    view->setReadOnly(readOnly);
+    view->setAccessibleName(ownName);
+    view->setPlaceholderText(placeholder);
+    view->setFocus();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(view);
     QVERIFY(iface && iface->textInterface() && iface->editableTextInterface());
     QCOMPARE(iface->role(), QAccessible::EditableText);
     QCOMPARE(iface->text(QAccessible::Name), name);
@@ -229,6 +248,58 @@ void CodeTextAccessibleTest::readsTextByUnit()
     QCOMPARE(t->textAtOffset(-1, QAccessible::CharBoundary, &start, &end), QString());
     QCOMPARE(t->textAtOffset(int(text.size()) + 1, QAccessible::CharBoundary, &start, &end), QString());
     QCOMPARE(start, -1);
+}
+
+void CodeTextAccessibleTest::piecesTileTheText_data()
+{
+    QTest::addColumn<int>("boundary");
+    QTest::newRow("characters") << int(QAccessible::CharBoundary);
+    QTest::newRow("words") << int(QAccessible::WordBoundary);
+    QTest::newRow("sentences") << int(QAccessible::SentenceBoundary);
+    QTest::newRow("rows") << int(QAccessible::LineBoundary);
+    QTest::newRow("lines") << int(QAccessible::ParagraphBoundary);
+}
+
+void CodeTextAccessibleTest::piecesTileTheText()
+{
+    // A random text of words, clusters and lines of every length, one of them over 16384 units.
+    QFETCH(int, boundary);
+    const auto type = QAccessible::TextBoundaryType(boundary);
+    static const QStringList parts{QStringLiteral("word"), QStringLiteral(" "), QStringLiteral("\t"),
+        QStringLiteral("\U0001F600"), QStringLiteral("e\u0301"), QStringLiteral("\U0001F1EB\U0001F1F7"),
+        QStringLiteral("\u6F22\u5B57"), QStringLiteral("\u0645\u0631\u062D\u0628\u0627"), QStringLiteral(". "),
+        QStringLiteral("\n"), QStringLiteral("x_1")};
+    QRandomGenerator random(20261210 + boundary);
+    QString text;
+    while (text.size() < 30000) {
+        const QString& part = parts.at(random.bounded(int(parts.size())));
+        // Few breaks at first, so the first line grows long.
+        if (part != QLatin1String("\n") || text.size() > 20000)
+            text += part;
+    }
+    m_view->setText(text);
+    QAccessibleTextInterface* t = textOf(*m_view);
+    const int n = int(text.size());
+    for (int i = 0; i < 300; ++i) {
+        const int at = int(random.bounded(n + 1));
+        int start = -1, end = -1;
+        const QString piece = t->textAtOffset(at, type, &start, &end);
+        QVERIFY2(start <= at && (at < end || at == n), qPrintable(QStringLiteral("%1: %2..%3").arg(at).arg(start).arg(end)));
+        QCOMPARE(piece, text.mid(start, end - start));
+        QVERIFY(start == 0 || !text.at(start).isLowSurrogate());
+        QVERIFY(end == n || !text.at(end).isLowSurrogate());
+    }
+    // Read one after the other from the start, the pieces give the text back.
+    QString read;
+    int start = -1, end = -1;
+    read += t->textAtOffset(0, type, &start, &end);
+    QCOMPARE(start, 0);
+    for (int steps = 0; end < n && steps <= n; ++steps) {
+        const int last = end;
+        read += t->textAfterOffset(start, type, &start, &end);
+        QCOMPARE(start, last);
+    }
+    QCOMPARE(read, text);
 }
 
 void CodeTextAccessibleTest::readsAndSetsCaretAndSelection_data()
