@@ -45,12 +45,18 @@ CodeTextView* CodeTextAccessible::view() const { return static_cast<CodeTextView
 
 bool CodeTextAccessible::listening() { return QAccessible::isActive(); }
 
+QString CodeTextAccessible::toldText(const CodeTextBuffer& buffer, qsizetype position, qsizetype length)
+{
+    return listening() ? buffer.mid(position, std::min(length, toldLimit)) : QString();
+}
+
 void CodeTextAccessible::textReplaced(CodeTextView* view, qsizetype position, const QString& removed,
-    const QString& inserted)
+    const QString& came)
 {
     if (!listening())
         return;
     const int at = toInt(position);
+    const QString inserted = came.size() > toldLimit ? came.left(toldLimit) : came;
     if (!removed.isEmpty() && !inserted.isEmpty()) {
         QAccessibleTextUpdateEvent event(view, at, removed, inserted);
         send(event);

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+class CodeTextBuffer;
 class CodeTextView;
 
 // What assistive technology sees of a `CodeTextView`: an editable (or read-only) multi-line text
@@ -29,6 +30,12 @@ public:
     // The notices a view sends as it changes; each returns at once while no assistive
     // technology listens, so that nothing is copied or sent for nobody.
     static bool listening();
+    // What a notice carries of a change: all of it up to `toldLimit` units, else its start (a
+    // screen reader speaks no more, and a whole new document never crosses the bus); nothing
+    // while no one listens.
+    static constexpr qsizetype toldLimit = 65536;
+    static QString toldText(const CodeTextBuffer& buffer, qsizetype position, qsizetype length);
+    // `removed` as `toldText` gave it; `inserted` is cut to `toldLimit` here.
     static void textReplaced(CodeTextView* view, qsizetype position, const QString& removed, const QString& inserted);
     static void selectionMoved(CodeTextView* view, qsizetype oldAnchor, qsizetype oldCaret);
     static void readOnlyChanged(CodeTextView* view);

@@ -73,7 +73,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype oldLength = m_buffer.length();
     const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
-    const QString oldText = CodeTextAccessible::listening() ? m_buffer.text() : QString();
+    const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
     m_buffer = std::move(buffer);
     ++m_bufferSerial;
     m_undo.clear();
@@ -87,8 +87,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     m_caretUpstream = false;
     syncScrollBars();
     viewport()->update();
-    if (CodeTextAccessible::listening())
-        CodeTextAccessible::textReplaced(this, 0, oldText, m_buffer.text());
+    CodeTextAccessible::textReplaced(this, 0, oldText, CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length()));
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
     if (m_reportsNewText)
         emit edited(TextEdit{0, oldLength, m_buffer.text()});
@@ -148,7 +147,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const RowPos top = m_top;
     const qsizetype topRowStart = m_layout->rowRange(top.line, top.row).first;
     const qsizetype oldLength = m_buffer.length();
-    const QString removedText = CodeTextAccessible::listening() ? m_buffer.mid(position, removedLength) : QString();
+    const QString removedText = CodeTextAccessible::toldText(m_buffer, position, removedLength);
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
     m_caretUpstream = false;

@@ -416,6 +416,11 @@ void CodeTextAccessibleTest::reportsTypingAndMoves_data()
         QTest::newRow(size + ": shift+left selects the emoji")
             << length << "select" << QList<Heard>{{QAccessible::TextSelectionChanged, emoji},
                                                      {QAccessible::TextCaretMoved, emoji}};
+        if (length == 5000) {
+            QTest::newRow(size + ": a paste of 100000 units is told by its start")
+                << length << "paste" << QList<Heard>{{QAccessible::TextInserted, lineEnd, {}, QString(65536, QLatin1Char('a'))},
+                                                        {QAccessible::TextCaretMoved, lineEnd + 100000}};
+        }
         QTest::newRow(size + ": typing over a selection")
             << length << "overtype" << QList<Heard>{{QAccessible::TextSelectionChanged, emoji},
                                                        {QAccessible::TextCaretMoved, emoji},
@@ -434,12 +439,15 @@ void CodeTextAccessibleTest::reportsTypingAndMoves()
     const QString text = sample(lineLength);
     m_view->setText(text);
     const qsizetype emoji = text.indexOf(QStringLiteral("\U0001F600"));
-    m_view->setSelection(action == QLatin1String("type") ? text.indexOf(QLatin1Char('\n')) : emoji + 2,
-        action == QLatin1String("type") ? text.indexOf(QLatin1Char('\n')) : emoji + 2);
+    const bool atLineEnd = action == QLatin1String("type") || action == QLatin1String("paste");
+    const qsizetype caret = atLineEnd ? text.indexOf(QLatin1Char('\n')) : emoji + 2;
+    m_view->setSelection(caret, caret);
     QVERIFY(QTest::qWaitFor([] { return QAccessible::isActive(); }, 5000));
     QAccessible::installUpdateHandler(listen);
     if (action == QLatin1String("type")) {
         QTest::keyClick(m_view, Qt::Key_Exclam, Qt::NoModifier);
+    } else if (action == QLatin1String("paste")) {
+        m_view->insertPlainText(QString(100000, QLatin1Char('a')));
     } else if (action == QLatin1String("backspace")) {
         QTest::keyClick(m_view, Qt::Key_Backspace);
     } else {
