@@ -3,6 +3,7 @@
 #include "kit/CodeTextHighlighter.h"
 #include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
+#include "kit/ui/CodeTextAccessible.h"
 #include "kit/ui/CodeTextInput.h"
 #include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextRenderer.h"
@@ -43,6 +44,7 @@ CodeTextView::CodeTextView(QWidget* parent)
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(1);
     metricsChanged();
+    CodeTextAccessible::install();
 }
 
 CodeTextView::~CodeTextView() = default;
@@ -71,6 +73,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype oldLength = m_buffer.length();
     const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
+    const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
     m_buffer = std::move(buffer);
     ++m_bufferSerial;
     m_undo.clear();
@@ -84,6 +87,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     m_caretUpstream = false;
     syncScrollBars();
     viewport()->update();
+    CodeTextAccessible::textReplaced(this, 0, oldText, CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length()));
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
     if (m_reportsNewText)
         emit edited(TextEdit{0, oldLength, m_buffer.text()});
@@ -143,6 +147,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const RowPos top = m_top;
     const qsizetype topRowStart = m_layout->rowRange(top.line, top.row).first;
     const qsizetype oldLength = m_buffer.length();
+    const QString removedText = CodeTextAccessible::toldText(m_buffer, position, removedLength);
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
     m_caretUpstream = false;
@@ -156,10 +161,11 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     m_top.line = std::clamp<qsizetype>(m_top.line, 0, m_buffer.lineCount() - 1);
     syncScrollBars();
     viewport()->update();
-    emit textChanged(position, added, added - removedLength);
     // The buffer normalised any line break given, so what it holds now is what came.
-    emit edited(TextEdit{position, removed,
-                         inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted});
+    const QString came = inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted;
+    CodeTextAccessible::textReplaced(this, position, removedText, came);
+    emit textChanged(position, added, added - removedLength);
+    emit edited(TextEdit{position, removed, came});
 }
 
 void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QString& insertedText,
@@ -262,10 +268,12 @@ void CodeTextView::setSelectionInternal(qsizetype anchor, qsizetype caret, bool 
     caret = std::clamp<qsizetype>(caret, 0, n);
     if (anchor == m_anchor && caret == m_caret)
         return;
+    const qsizetype oldAnchor = m_anchor, oldCaret = m_caret;
     m_anchor = anchor;
     m_caret = caret;
     m_caretUpstream = false;
     viewport()->update();
+    CodeTextAccessible::selectionMoved(this, oldAnchor, oldCaret);
     if (byUser && hasSelection() && QApplication::clipboard()->supportsSelection())
         QApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
     emit selectionChanged(byUser);
@@ -556,6 +564,7 @@ void CodeTextView::setReadOnly(bool readOnly)
         return;
     m_readOnly = readOnly;
     setAttribute(Qt::WA_InputMethodEnabled, !readOnly);
+    CodeTextAccessible::readOnlyChanged(this);
     resetCaretBlink();
     viewport()->update();
 }
@@ -565,6 +574,7 @@ void CodeTextView::setPlaceholderText(const QString& text)
     if (text == m_placeholder)
         return;
     m_placeholder = text;
+    CodeTextAccessible::placeholderChanged(this);
     if (m_buffer.isEmpty())
         viewport()->update();
 }
