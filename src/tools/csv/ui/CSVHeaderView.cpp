@@ -3,6 +3,7 @@
 #include "tools/csv/ui/CSVTableModel.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -52,6 +53,15 @@ void CSVHeaderView::moveKeySection(int visual)
     if (!takesKeys(logical))
         return;
     m_keySection = logical;
+    // A screen reader hears which column the keys now sort.
+    if (model()) {
+        const QString title = model()->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+        if (title != accessibleDescription()) {
+            setAccessibleDescription(title);
+            QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&changed);
+        }
+    }
     // Bring the section into view: the grid's scroll bar moves the header with it.
     if (auto* area = qobject_cast<QAbstractScrollArea*>(parentWidget())) {
         QScrollBar* bar = area->horizontalScrollBar();

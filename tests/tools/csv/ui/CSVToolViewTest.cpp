@@ -262,6 +262,8 @@ private slots:
                 QTRY_VERIFY(sorted.count() > before);
         }
         QCOMPARE(model.sortOrder(), order);
+        // The column the keys act on is told.
+        QCOMPARE(grid->header()->accessibleDescription(), headerText(view, int(order.first().columnID) + 1));
     }
 
     // Tab and Shift+Tab leave the grid; the arrows stay on its cells.
