@@ -9,6 +9,8 @@
 #include <QPainterPath>
 #include <QScrollBar>
 
+#include <algorithm>
+
 CSVHeaderView::CSVHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
 {
     setSectionsClickable(true);
@@ -40,9 +42,12 @@ int CSVHeaderView::keySection() const
 {
     if (takesKeys(m_keySection))
         return m_keySection;
-    for (int visual = 0; visual < count(); ++visual) {
-        if (takesKeys(logicalIndex(visual)))
-            return logicalIndex(visual);
+    // None picked yet: the first data column in view, so arriving never scrolls the table.
+    const int first = std::max(0, visualIndexAt(0));
+    for (int i = 0; i < count(); ++i) {
+        const int logical = logicalIndex((first + i) % count());
+        if (takesKeys(logical))
+            return logical;
     }
     return -1;
 }
