@@ -205,10 +205,20 @@ bool CodeTextInput::moveKey(QKeyEvent* e)
         const qsizetype caret = v.m_caret;
         qsizetype target = caret;
         switch (m.kind) {
-        case NextChar: target = (!extend && v.hasSelection()) ? sel.end() : layout.nextCursorPosition(caret); break;
-        case PreviousChar:
-            target = (!extend && v.hasSelection()) ? sel.location : layout.previousCursorPosition(caret);
+        case NextChar: case PreviousChar: {
+            // The arrows move on screen, as the platform's text views do: in right-to-left
+            // text Right goes towards the line's start.
+            const bool right = m.kind == NextChar;
+            if (!extend && v.hasSelection()) {
+                const bool backwards = layout.visualCursorPosition(caret, right) >= 0
+                    && v.m_buffer.lineText(v.m_buffer.lineAt(caret)).isRightToLeft();
+                target = (right != backwards) ? sel.end() : sel.location;
+                break;
+            }
+            const qsizetype visual = layout.visualCursorPosition(caret, right);
+            target = visual >= 0 ? visual : right ? layout.nextCursorPosition(caret) : layout.previousCursorPosition(caret);
             break;
+        }
         case NextWord: target = wordBoundary(caret, true); break;
         case PreviousWord: target = wordBoundary(caret, false); break;
         case NextRow: case PreviousRow: case NextPage: case PreviousPage: {

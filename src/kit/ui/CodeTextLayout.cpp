@@ -534,6 +534,42 @@ qsizetype CodeTextLayout::previousCursorPosition(qsizetype position)
     return previous;
 }
 
+static bool holdsRightToLeft(const QString& text)
+{
+    for (const QChar c : text) {
+        switch (c.direction()) {
+        case QChar::DirR: case QChar::DirAL: case QChar::DirRLE: case QChar::DirRLO: case QChar::DirRLI:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+qsizetype CodeTextLayout::visualCursorPosition(qsizetype position, bool right)
+{
+    const qsizetype n = m_buffer.length();
+    position = std::clamp<qsizetype>(position, 0, n);
+    const qsizetype line = m_buffer.lineAt(position);
+    Entry* e = entry(line);
+    if (!e->layout || e->preeditAt >= 0 || !holdsRightToLeft(e->layout->text()))
+        return -1;
+    const qsizetype start = m_buffer.lineStart(line);
+    const int local = int(position - start);
+    const int moved = right ? e->layout->rightCursorPosition(local) : e->layout->leftCursorPosition(local);
+    if (moved != local)
+        return start + moved;
+    // At the line's edge on screen: on to the line after when moving the way the line reads
+    // towards its end, else back to the line before.
+    const bool rightToLeft = e->layout->text().isRightToLeft();
+    if (right != rightToLeft) {
+        const qsizetype end = m_buffer.lineEnd(line);
+        return end < n ? end + 1 : position;
+    }
+    return start > 0 ? start - 1 : position;
+}
+
 // ---------------------------------------------------------------- drawing
 
 void CodeTextLayout::draw(QPainter& painter, qsizetype line, qint64 firstRow, qint64 lastRow, const QPointF& origin,

@@ -88,6 +88,9 @@ public:
     // The cursor stops next to a position: grapheme cluster boundaries, from the shaped line.
     qsizetype nextCursorPosition(qsizetype position);
     qsizetype previousCursorPosition(qsizetype position);
+    // The stop to the right or the left on screen in a line that holds right-to-left text;
+    // -1 where screen order is the logical order (no such text, a long line, a preedit).
+    qsizetype visualCursorPosition(qsizetype position, bool right);
 
     // Draws rows [firstRow, lastRow] of a line whose row 0 lies at `origin`. `selections` are in
     // buffer positions; `horizontalColumns` is the horizontal scroll when rows do not wrap.

@@ -650,7 +650,27 @@ bool CodeTextView::event(QEvent* event)
         event->accept();
         return true;
     }
+    if (event->type() == QEvent::KeyPress) {
+        // Tab types a tab in an editable view; Ctrl+Tab and Ctrl+Shift+Tab always leave it.
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (mods & Qt::ControlModifier)
+            && !(mods & Qt::AltModifier)) {
+            const bool next = key->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier);
+            QAbstractScrollArea::focusNextPrevChild(next);
+            event->accept();
+            return true;
+        }
+    }
     return QAbstractScrollArea::event(event);
+}
+
+bool CodeTextView::focusNextPrevChild(bool next)
+{
+    // Shift+Tab still leaves backwards: it types nothing.
+    if (next && !m_readOnly)
+        return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
 }
 
 void CodeTextView::resizeEvent(QResizeEvent* event)
@@ -723,6 +743,8 @@ void CodeTextView::focusInEvent(QFocusEvent* e)
 {
     m_focused = true;
     resetCaretBlink();
+    if (m_readOnly)
+        viewport()->update();
     QAbstractScrollArea::focusInEvent(e);
 }
 
@@ -841,7 +863,7 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     state.selection = selection();
     state.focused = hasFocus();
     state.indicator = m_indicator;
-    if (m_focused && !m_readOnly && m_caretVisible && !hasSelection())
+    if (m_focused && m_caretVisible && !hasSelection())
         state.caret = positionRect(m_caret);
     if (m_input->dropPosition() >= 0)
         state.dropCaret = positionRect(m_input->dropPosition());
@@ -849,4 +871,12 @@ void CodeTextView::paintEvent(QPaintEvent* event)
         state.placeholder = m_placeholder;
     state.palette = palette();
     CodeTextRenderer::paint(painter, event->rect(), *m_layout, m_buffer, state);
+    if (m_focused && m_readOnly) {
+        // No blinking caret says where the keys go: a frame in the highlight colour does.
+        QPen pen(palette().color(QPalette::Active, QPalette::Highlight), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(viewport()->rect()).adjusted(1, 1, -1, -1));
+    }
 }

@@ -1,8 +1,11 @@
 #include "kit/web/FileDropWebView.h"
 
+#include "kit/ui/FocusRing.h"
+
 #include <QChildEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QTimer>
 
@@ -15,6 +18,8 @@ FileDropWebView::FileDropWebView(QWidget* parent) : QWebEngineView(parent)
     connect(this, &QWebEngineView::renderProcessTerminated, this,
             [this] { QTimer::singleShot(0, this, &FileDropWebView::watchRenderWidget); });
     watchRenderWidget();
+    // The page draws no focus of its own.
+    FocusRing::attach(this);
 }
 
 void FileDropWebView::childEvent(QChildEvent* event)
@@ -40,6 +45,16 @@ bool FileDropWebView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_watched && handleDragEvent(event))
         return true;
+    if (watched == m_watched && event->type() == QEvent::KeyPress) {
+        // The page is read, not filled in: Tab goes on to the window's next control rather than
+        // into the page, which would keep it.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+    }
     return QWebEngineView::eventFilter(watched, event);
 }
 

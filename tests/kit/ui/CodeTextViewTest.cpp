@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -77,6 +78,10 @@ private slots:
     void typingUndo();
     void programEditsClearUndo();
     void readOnly();
+    void arrowsMoveOnScreen_data();
+    void arrowsMoveOnScreen();
+    void tabKeys_data();
+    void tabKeys();
     void notifications();
     void revealAndDrops();
     void screenshot();
@@ -612,3 +617,106 @@ void CodeTextViewTest::widthChangeOnManyLines()
 
 QTEST_MAIN(CodeTextViewTest)
 #include "CodeTextViewTest.moc"
+
+void CodeTextViewTest::arrowsMoveOnScreen_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("keys"); // R and L
+    // A line of one direction: Qt's view swaps the arrows by the line's direction and crosses
+    // lines at its ends. Mixed runs within a line: Qt's visual mode, which crosses no lines.
+    QTest::addColumn<bool>("mixed");
+    const QString arabic = QString::fromUtf16(u"\u0633\u0644\u0627\u0645 \u0639\u0644\u064A\u0643\u0645");
+    const QString hebrew = QString::fromUtf16(u"\u05E9\u05DC\u05D5\u05DD");
+    QTest::newRow("Arabic, right") << arabic << 3 << "RRR" << false;
+    QTest::newRow("Arabic, left") << arabic << 3 << "LLLL" << false;
+    QTest::newRow("Arabic, right off the start to the line before") << "ab\n" + arabic << 4 << "RRR" << false;
+    QTest::newRow("Arabic, left off the end to the line after") << arabic + "\nab" << 8 << "LLLL" << false;
+    QTest::newRow("Hebrew then Latin lines") << hebrew + "\nabc" << 0 << "LLLLLLRRRR" << false;
+    QTest::newRow("Latin stays logical") << "abc\ndef" << 1 << "RRRRLLL" << false;
+    QTest::newRow("Latin with an Arabic word") << "ab " + arabic.left(4) + " cd" << 1 << "RRRRRRRRR" << true;
+    QTest::newRow("Latin with an Arabic word, leftwards") << "ab " + arabic.left(4) + " cd" << 9 << "LLLLLLLLL" << true;
+    QTest::newRow("Arabic with a number") << arabic.left(4) + QStringLiteral(" 123 ") + arabic.left(2) << 0
+                                          << "LLLLLLLLLLL" << true;
+}
+
+// The arrows go the way they point on screen, as a platform text view moving visually does.
+void CodeTextViewTest::arrowsMoveOnScreen()
+{
+    QFETCH(QString, text);
+    QFETCH(int, from);
+    QFETCH(QString, keys);
+    QFETCH(bool, mixed);
+    CodeTextView view;
+    view.resize(400, 200);
+    view.show();
+    view.setText(text);
+    view.setSelection(from, from);
+    QPlainTextEdit reference;
+    if (mixed)
+        reference.document()->setDefaultCursorMoveStyle(Qt::VisualMoveStyle);
+    reference.resize(400, 200);
+    reference.show();
+    reference.setPlainText(text);
+    QTextCursor cursor = reference.textCursor();
+    cursor.setPosition(from);
+    reference.setTextCursor(cursor);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const Qt::Key key = keys[i] == QLatin1Char('R') ? Qt::Key_Right : Qt::Key_Left;
+        QTest::keyClick(&view, key);
+        QTest::keyClick(&reference, key);
+        QVERIFY2(view.caretPosition() == reference.textCursor().position(),
+                 qPrintable(QStringLiteral("after key %1: %2, not %3")
+                                .arg(i + 1).arg(view.caretPosition()).arg(reference.textCursor().position())));
+    }
+}
+
+void CodeTextViewTest::tabKeys_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("focus"); // the widget that has the focus after the key
+    const int ctrl = int(Qt::ControlModifier), shift = int(Qt::ShiftModifier);
+    QTest::newRow("editable: Tab types a tab") << false << int(Qt::Key_Tab) << 0 << "\tab" << "view";
+    QTest::newRow("editable: Ctrl+Tab leaves forwards") << false << int(Qt::Key_Tab) << ctrl << "ab" << "after";
+    QTest::newRow("editable: Ctrl+Shift+Tab leaves backwards")
+        << false << int(Qt::Key_Tab) << (ctrl | shift) << "ab" << "before";
+    QTest::newRow("editable: Ctrl+Shift+Backtab leaves backwards")
+        << false << int(Qt::Key_Backtab) << (ctrl | shift) << "ab" << "before";
+    QTest::newRow("editable: Shift+Tab leaves backwards") << false << int(Qt::Key_Backtab) << shift << "ab" << "before";
+    QTest::newRow("read-only: Tab leaves forwards") << true << int(Qt::Key_Tab) << 0 << "ab" << "after";
+    QTest::newRow("read-only: Shift+Tab leaves backwards") << true << int(Qt::Key_Backtab) << shift << "ab" << "before";
+    QTest::newRow("read-only: Ctrl+Tab leaves forwards") << true << int(Qt::Key_Tab) << ctrl << "ab" << "after";
+}
+
+void CodeTextViewTest::tabKeys()
+{
+    QFETCH(bool, readOnly);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, text);
+    QFETCH(QString, focus);
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    auto* before = new QPlainTextEdit;
+    before->setTabChangesFocus(true);
+    auto* view = new CodeTextView;
+    auto* after = new QPlainTextEdit;
+    after->setTabChangesFocus(true);
+    row->addWidget(before);
+    row->addWidget(view);
+    row->addWidget(after);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view->setText(QStringLiteral("ab"));
+    view->setReadOnly(readOnly);
+    view->setSelection(0, 0);
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(view->text(), text);
+    QWidget* expected = focus == "view" ? static_cast<QWidget*>(view) : focus == "after" ? after : before;
+    QCOMPARE(QApplication::focusWidget(), expected);
+}

@@ -83,6 +83,9 @@ void CSVFiltersPopover::showEvent(QShowEvent* event)
 {
     if (m_rowsStale)
         rebuildRows();
+    // The keys go to the first column's field, not to the header's button.
+    if (!m_rows.isEmpty())
+        m_rows.first().field->setFocus(Qt::PopupFocusReason);
     QFrame::showEvent(event);
 }
 

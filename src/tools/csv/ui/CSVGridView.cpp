@@ -29,6 +29,10 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
+    // Tab leaves the grid; the arrows move between cells.
+    setTabKeyNavigation(false);
+    setAccessibleName(QStringLiteral("Table"));
+    m_header->setAccessibleName(QStringLiteral("Column headers"));
     QFont cells = font();
     cells.setPixelSize(13);
     setFont(cells);

@@ -2,8 +2,14 @@
 
 #include "tools/csv/ui/CSVTableModel.h"
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
+
+#include <algorithm>
 
 CSVHeaderView::CSVHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
 {
@@ -12,6 +18,8 @@ CSVHeaderView::CSVHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, pare
     setHighlightSections(false);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setMinimumSectionSize(34);
+    // Reached by Tab only: a click sorts without taking the keys from the cells.
+    setFocusPolicy(Qt::TabFocus);
     QFont bold = font();
     bold.setPixelSize(13);
     bold.setBold(true);
@@ -21,6 +29,118 @@ CSVHeaderView::CSVHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, pare
 void CSVHeaderView::setSortMarks(const QList<SortMark>& marks)
 {
     m_marks = marks;
+    viewport()->update();
+}
+
+bool CSVHeaderView::takesKeys(int logicalIndex) const
+{
+    return logicalIndex != CSVTableModel::rowNumberColumn && logicalIndex >= 0 && logicalIndex < count()
+        && !isSectionHidden(logicalIndex);
+}
+
+int CSVHeaderView::keySection() const
+{
+    if (takesKeys(m_keySection))
+        return m_keySection;
+    // None picked yet: the first data column in view, so arriving never scrolls the table.
+    const int first = std::max(0, visualIndexAt(0));
+    for (int i = 0; i < count(); ++i) {
+        const int logical = logicalIndex((first + i) % count());
+        if (takesKeys(logical))
+            return logical;
+    }
+    return -1;
+}
+
+void CSVHeaderView::moveKeySection(int visual)
+{
+    const int logical = logicalIndex(visual);
+    if (!takesKeys(logical))
+        return;
+    m_keySection = logical;
+    // A screen reader hears which column the keys now sort.
+    if (model()) {
+        const QString title = model()->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+        if (title != accessibleDescription()) {
+            setAccessibleDescription(title);
+            QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&changed);
+        }
+    }
+    // Bring the section into view: the grid's scroll bar moves the header with it.
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(parentWidget())) {
+        QScrollBar* bar = area->horizontalScrollBar();
+        const int left = sectionPosition(logical), right = left + sectionSize(logical);
+        if (left < offset())
+            bar->setValue(left);
+        else if (right > offset() + viewport()->width())
+            bar->setValue(right - viewport()->width());
+    }
+    viewport()->update();
+}
+
+void CSVHeaderView::keyPressEvent(QKeyEvent* event)
+{
+    const int current = keySection();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (current < 0 || mods != Qt::NoModifier) {
+        QHeaderView::keyPressEvent(event);
+        return;
+    }
+    const int visual = visualIndex(current);
+    const bool reversed = layoutDirection() == Qt::RightToLeft;
+    int step = 0;
+    switch (event->key()) {
+    case Qt::Key_Left: step = reversed ? 1 : -1; break;
+    case Qt::Key_Right: step = reversed ? -1 : 1; break;
+    case Qt::Key_Home:
+        for (int v = 0; v < count(); ++v) {
+            if (takesKeys(logicalIndex(v))) {
+                moveKeySection(v);
+                break;
+            }
+        }
+        event->accept();
+        return;
+    case Qt::Key_End:
+        for (int v = count() - 1; v >= 0; --v) {
+            if (takesKeys(logicalIndex(v))) {
+                moveKeySection(v);
+                break;
+            }
+        }
+        event->accept();
+        return;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit sectionClicked(current);
+        event->accept();
+        return;
+    default:
+        QHeaderView::keyPressEvent(event);
+        return;
+    }
+    for (int v = visual + step; v >= 0 && v < count(); v += step) {
+        if (takesKeys(logicalIndex(v))) {
+            moveKeySection(v);
+            break;
+        }
+    }
+    event->accept();
+}
+
+void CSVHeaderView::focusInEvent(QFocusEvent* event)
+{
+    QHeaderView::focusInEvent(event);
+    if (const int current = keySection(); current >= 0)
+        moveKeySection(visualIndex(current));
+    viewport()->update();
+}
+
+void CSVHeaderView::focusOutEvent(QFocusEvent* event)
+{
+    QHeaderView::focusOutEvent(event);
     viewport()->update();
 }
 
@@ -73,6 +193,14 @@ void CSVHeaderView::paintSection(QPainter* painter, const QRect& rect, int logic
                               QString::number(priority + 1));
         }
         break;
+    }
+    if (hasFocus() && logicalIndex == keySection()) {
+        QPen pen(pal.color(QPalette::Active, QPalette::Highlight), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->drawRect(QRectF(rect).adjusted(1, 1, -1, -1));
     }
     painter->restore();
 }

@@ -170,6 +170,12 @@ void MarkdownToolView::buildToolbar()
     m_findAction = m_toolbar->addAction(symbolIcon(QStringLiteral("magnifyingglass")), QStringLiteral("Find"));
     m_findAction->setToolTip(QStringLiteral("Find in the focused pane (Ctrl+F)"));
     connect(m_findAction, &QAction::triggered, this, &MarkdownToolView::showFind);
+    // A tool bar's buttons take no focus by default: these are the tool's own controls, so Tab
+    // reaches them.
+    for (QAction* action : {m_openAction, m_toggleSourceAction, m_findAction}) {
+        if (QWidget* button = m_toolbar->widgetForAction(action))
+            button->setFocusPolicy(Qt::TabFocus);
+    }
 }
 
 QWidget* MarkdownToolView::buildSource()

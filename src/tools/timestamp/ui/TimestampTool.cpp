@@ -10,6 +10,9 @@ TimestampTool::TimestampTool()
 
 QObject* TimestampTool::makeViewModel(QSettings& defaults, QObject* parent) const
 {
+    // The view is made when first shown, often by the very key press that chose it: the
+    // press must already be on record then.
+    TimestampToolView::watchInputEvents();
     return new TimestampToolViewModel(defaults, parent);
 }
 

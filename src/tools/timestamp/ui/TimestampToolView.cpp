@@ -2,6 +2,7 @@
 
 #include "kit/DynamicColor.h"
 #include "kit/Palette.h"
+#include "kit/ui/FocusRing.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/MetricDivider.h"
 #include "kit/ui/PaneButton.h"
@@ -167,6 +168,8 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     resultsStack->addStretch(1);
     m_scroll->setWidget(results);
     m_scroll->viewport()->installEventFilter(this);
+    m_scroll->setAccessibleName(QStringLiteral("Results"));
+    FocusRing::attach(m_scroll);
     stack->addWidget(m_scroll, 1);
     m_pane->setContent(content);
 
@@ -255,6 +258,8 @@ void TimestampToolView::updateClipboardWatch()
 {
     m_clipboard->setWatching(isVisible() && isActiveWindow());
 }
+
+void TimestampToolView::watchInputEvents() { LastInputEvent::shared(); }
 
 void TimestampToolView::focusInputOnAppear()
 {

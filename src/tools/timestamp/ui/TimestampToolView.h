@@ -41,6 +41,8 @@ public:
 
     // Whether any Timestamp view was shown before in this process (the focus rule).
     static bool hasShownBefore;
+    // Starts noting the key and mouse events that may bring the view, before the first one is made.
+    static void watchInputEvents();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -221,6 +222,79 @@ private slots:
         QTRY_VERIFY(!view.resetButton()->isEnabled());
     }
 
+    // The header row takes the keys: Left, Right, Home and End pick a data column, Space and
+    // Return sort by it as a click does.
+    void sortsFromTheKeyboard_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QList<CSVSortDescriptor>>("order");
+        using L = QList<int>;
+        QTest::newRow("Return sorts by the first column") << L{Qt::Key_Return} << QList<CSVSortDescriptor>{{0, true}};
+        QTest::newRow("Right, Space") << L{Qt::Key_Right, Qt::Key_Space} << QList<CSVSortDescriptor>{{1, true}};
+        QTest::newRow("twice reverses") << L{Qt::Key_Right, Qt::Key_Space, Qt::Key_Space}
+                                        << QList<CSVSortDescriptor>{{1, false}};
+        QTest::newRow("Left never reaches the row numbers") << L{Qt::Key_Left, Qt::Key_Left, Qt::Key_Enter}
+                                                            << QList<CSVSortDescriptor>{{0, true}};
+        QTest::newRow("End, past the last") << L{Qt::Key_End, Qt::Key_Right, Qt::Key_Return}
+                                            << QList<CSVSortDescriptor>{{3, true}};
+        QTest::newRow("a second key") << L{Qt::Key_Space, Qt::Key_End, Qt::Key_Left, Qt::Key_Space}
+                                      << QList<CSVSortDescriptor>{{2, true}, {0, true}};
+        QTest::newRow("Home after End") << L{Qt::Key_End, Qt::Key_Home, Qt::Key_Space}
+                                        << QList<CSVSortDescriptor>{{0, true}};
+    }
+    void sortsFromTheKeyboard()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(QList<CSVSortDescriptor>, order);
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        QVERIFY(shown(view));
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        CSVGridView* grid = view.table()->grid();
+        grid->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(grid->hasFocus());
+        // Tab leaves the cells for the header row.
+        QTest::keyClick(grid, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(grid->header()));
+        QSignalSpy sorted(&model, &CSVToolViewModel::sortOrderChanged);
+        for (int key : keys) {
+            const int before = sorted.count();
+            QTest::keyClick(grid->header(), Qt::Key(key));
+            if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)
+                QTRY_VERIFY(sorted.count() > before);
+        }
+        QCOMPARE(model.sortOrder(), order);
+        // The column the keys act on is told.
+        QCOMPARE(grid->header()->accessibleDescription(), headerText(view, int(order.first().columnID) + 1));
+    }
+
+    // Tab and Shift+Tab leave the grid; the arrows stay on its cells.
+    void tabLeavesTheGrid()
+    {
+        CSVToolViewModel model;
+        CSVToolView view(&model);
+        QVERIFY(shown(view));
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        CSVGridView* grid = view.table()->grid();
+        grid->setFocus(Qt::TabFocusReason);
+        grid->setCurrentIndex(grid->model()->index(0, 1));
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(grid->currentIndex().column(), 2);
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(grid->currentIndex().row(), 1);
+        QTest::keyClick(grid, Qt::Key_Tab);
+        QVERIFY(!grid->hasFocus());
+        QCOMPARE(grid->currentIndex(), grid->model()->index(1, 2));
+        grid->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(QApplication::focusWidget() && !view.table()->isAncestorOf(QApplication::focusWidget()));
+        grid->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(grid, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(grid->currentIndex(), grid->model()->index(1, 2));
+    }
+
     void filtersFromThePopover()
     {
         CSVToolViewModel model;
@@ -228,6 +302,8 @@ private slots:
         QVERIFY(shown(view));
         CSVFiltersPopover* popover = view.showFiltersPopover();
         QVERIFY(popover->isVisible());
+        // The keys go to the first column's field.
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(popover->field(0)));
         QVERIFY(!popover->clearAllButton()->isEnabled());
         QLineEdit* status = popover->field(1);
         QVERIFY(status);

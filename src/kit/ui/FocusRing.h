@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+// A frame in the highlight colour laid over a widget while the widget, or the widget it hands
+// its focus to, has the keyboard: for views that draw no focus of their own (web views, areas
+// that scroll). It lets every click through and follows the palette.
+class FocusRing : public QWidget {
+    Q_OBJECT
+public:
+    // The ring belongs to `target` and lives as long as it.
+    static FocusRing* attach(QWidget* target);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    explicit FocusRing(QWidget* target);
+    void focusMoved(QWidget* now);
+
+    QPointer<QWidget> m_target;
+};
