@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QWebEnginePage>
+#include <QWebEngineScriptCollection>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -165,6 +166,11 @@ private slots:
     void zoomReachesTheScale();
     void stoppedPageComesBackWithoutTheSameSource();
     void slowRenderIsAbandoned();
+    void everyDiagramAfterAStuckOneDraws1();
+    void everyDiagramAfterAStuckOneDraws2();
+    void everyDiagramAfterAStuckOneDraws3();
+    void everyDiagramAfterAStuckOneDraws4();
+    void pageWithoutItsScriptsIsReplaced();
     void scriptsMoveNowhere();
     void clickedWebLinkOpensTheBrowser();
     void pageScriptsCannotReachTheBridge();
@@ -724,6 +730,47 @@ void MermaidPreviewTest::slowRenderIsAbandoned()
     const auto next = h.draw(QStringLiteral("flowchart LR\n  Next --> Edit\n"));
     QVERIFY(next && std::holds_alternative<Rendered>(*next));
     QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-Next-")));
+}
+
+// A stuck diagram followed by a valid one, `cycles` times: the page that replaces the stuck one
+// answers as the first did, and draws every valid diagram.
+static void drawAfterStuckOnes(Harness& h, int cycles)
+{
+    h.view->setRenderLimit(std::chrono::milliseconds(3000));
+    auto restore = qScopeGuard([&h] { h.view->setRenderLimit(std::chrono::milliseconds(generous)); });
+    QString stuck = QStringLiteral("flowchart TD\n");
+    for (int i = 0; i < 10000; ++i)
+        stuck += QStringLiteral("  N%1\n").arg(i);
+    const Outcome tooSlow = Failed{MermaidPreviewView::tooSlowSentence, std::nullopt};
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const auto failed = h.draw(stuck + QStringLiteral("  Stuck%1\n").arg(cycle));
+        QCOMPARE(failed, std::optional<Outcome>(tooSlow));
+        const QString node = QStringLiteral("Cycle%1").arg(cycle);
+        const auto drawn = h.draw(QStringLiteral("flowchart LR\n  %1 --> Drawn\n").arg(node));
+        const auto* notDrawn = drawn ? std::get_if<Failed>(&*drawn) : nullptr;
+        QVERIFY2(drawn && std::holds_alternative<Rendered>(*drawn),
+                 qPrintable(QStringLiteral("cycle %1: %2").arg(cycle).arg(notDrawn ? notDrawn->message : QString())));
+        QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-%1-").arg(node)));
+    }
+}
+
+// Twenty cycles in all, in four tests that run side by side, since every page load is slow.
+void MermaidPreviewTest::everyDiagramAfterAStuckOneDraws1() { drawAfterStuckOnes(shared(), 5); }
+void MermaidPreviewTest::everyDiagramAfterAStuckOneDraws2() { drawAfterStuckOnes(shared(), 5); }
+void MermaidPreviewTest::everyDiagramAfterAStuckOneDraws3() { drawAfterStuckOnes(shared(), 5); }
+void MermaidPreviewTest::everyDiagramAfterAStuckOneDraws4() { drawAfterStuckOnes(shared(), 5); }
+
+// A page that comes back without its scripts would answer nothing: it is replaced.
+void MermaidPreviewTest::pageWithoutItsScriptsIsReplaced()
+{
+    Harness& h = shared();
+    QVERIFY(h.draw(flowchart));
+    MermaidPreviewPage* page = h.view->page();
+    page->scripts().clear();
+    page->triggerAction(QWebEnginePage::Reload);
+    QTRY_VERIFY_WITH_TIMEOUT(h.view->page() != page, generous);
+    const auto drawn = h.draw(QStringLiteral("flowchart LR\n  Scripts --> Back\n"));
+    QVERIFY(drawn && std::holds_alternative<Rendered>(*drawn));
 }
 
 void MermaidPreviewTest::zoomReachesTheScale()
