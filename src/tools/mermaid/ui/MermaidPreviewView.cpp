@@ -294,6 +294,9 @@ void MermaidPreviewView::onLoadStarted()
 {
     ++m_loadGeneration;
     m_isLoaded = false;
+    // A new document starts at its natural size and reports only changes from it.
+    if (m_viewport)
+        m_viewport->setScale(1.0);
     // Nothing asked of the old page will be answered.
     m_bridge->discardParts();
     failPending(QStringLiteral("The diagram page was reloaded."));
@@ -302,6 +305,12 @@ void MermaidPreviewView::onLoadStarted()
 void MermaidPreviewView::onLoadFinished(bool ok)
 {
     m_isLoaded = ok && showsShellPage();
+    // A page set on a view already on screen is drawn only once the view is shown (or resized)
+    // again: until then the last diagram would not come back.
+    if (std::exchange(m_pageReplaced, false) && m_webView->isVisible()) {
+        m_webView->hide();
+        m_webView->show();
+    }
     emit pageLoaded(m_isLoaded);
     if (!m_isLoaded) {
         m_engineReady = false;
@@ -344,6 +353,7 @@ void MermaidPreviewView::replacePage()
         return;
     MermaidPreviewPage* old = std::exchange(m_page, makePage());
     m_webView->setPage(m_page);
+    m_pageReplaced = true;
     delete old;
     armStart();
     m_page->load(shellURL());

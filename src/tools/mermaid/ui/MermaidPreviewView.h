@@ -120,6 +120,7 @@ private:
     QElapsedTimer m_owedSince;
     bool m_abandoning = false;
     int m_scriptlessLoads = 0;
+    bool m_pageReplaced = false;
     quint64 m_renderGeneration = 0;
     quint64 m_loadGeneration = 0;
     quint64 m_nextCall = 0;

@@ -733,7 +733,7 @@ void MermaidPreviewTest::slowRenderIsAbandoned()
 }
 
 // A stuck diagram followed by a valid one, `cycles` times: the page that replaces the stuck one
-// answers as the first did, and draws every valid diagram.
+// answers as the first did, draws every valid diagram and starts at its natural size.
 static void drawAfterStuckOnes(Harness& h, int cycles)
 {
     h.view->setRenderLimit(std::chrono::milliseconds(3000));
@@ -743,6 +743,9 @@ static void drawAfterStuckOnes(Harness& h, int cycles)
         stuck += QStringLiteral("  N%1\n").arg(i);
     const Outcome tooSlow = Failed{MermaidPreviewView::tooSlowSentence, std::nullopt};
     for (int cycle = 0; cycle < cycles; ++cycle) {
+        const double scale = h.viewport.scale();
+        h.viewport.applyZoomIn();
+        QTRY_VERIFY_WITH_TIMEOUT(h.viewport.scale() != scale, generous);
         const auto failed = h.draw(stuck + QStringLiteral("  Stuck%1\n").arg(cycle));
         QCOMPARE(failed, std::optional<Outcome>(tooSlow));
         const QString node = QStringLiteral("Cycle%1").arg(cycle);
@@ -751,6 +754,8 @@ static void drawAfterStuckOnes(Harness& h, int cycles)
         QVERIFY2(drawn && std::holds_alternative<Rendered>(*drawn),
                  qPrintable(QStringLiteral("cycle %1: %2").arg(cycle).arg(notDrawn ? notDrawn->message : QString())));
         QVERIFY(h.svg().value_or(QString()).contains(QStringLiteral("flowchart-%1-").arg(node)));
+        // The zoom shown is the new page's.
+        QCOMPARE(h.viewport.scale(), 1.0);
     }
 }
 
