@@ -275,7 +275,8 @@
     return "The diagram could not be drawn.";
   }
 
-  // The source line an error names, counted from 1, when it names one.
+  // The line an error names, counted from 1, when it names one: a line of the text the library
+  // parsed, which sourceLines() maps back to the source.
   function lineOf(error) {
     if (!error) return null;
     var hash = error.hash;
@@ -287,6 +288,87 @@
     var match = /\bline:?\s*(\d+)/i.exec(message);
     if (match) return parseInt(match[1], 10);
     return null;
+  }
+
+  // The length of the front matter the library takes off the start of a source: a "---" line
+  // (after blanks it also allows before the closing fence), up to the first line holding only the
+  // same blanks and "---", and the blank lines after that.
+  function frontMatterLength(text) {
+    var indent = /^[^\S\n]*/.exec(text)[0];
+    if (text.substr(indent.length, 3) !== "---") return 0;
+    var opening = /^\s*/.exec(text.slice(indent.length + 3))[0];
+    if (opening.indexOf("\n") < 0) return 0;
+    var fence = "\n" + indent + "---";
+    for (var at = text.indexOf(fence, indent.length + 3); at >= 0; at = text.indexOf(fence, at + 1)) {
+      var after = /^\s*/.exec(text.slice(at + fence.length))[0];
+      var lastBreak = after.lastIndexOf("\n");
+      if (lastBreak >= 0) return at + fence.length + lastBreak + 1;
+    }
+    return 0;
+  }
+
+  // Removes what `pattern` matches from a text whose characters know where in the source they
+  // came from.
+  function removeMatches(kept, pattern) {
+    var text = "", from = [], at = 0, match;
+    function keep(end) {
+      text += kept.text.slice(at, end);
+      for (var i = at; i < end; i++) from.push(kept.from[i]);
+    }
+    pattern.lastIndex = 0;
+    while ((match = pattern.exec(kept.text)) !== null) {
+      if (match[0].length === 0) { pattern.lastIndex += 1; continue; }
+      keep(match.index);
+      at = match.index + match[0].length;
+    }
+    keep(kept.text.length);
+    return { text: text, from: from };
+  }
+
+  var DIRECTIVE = /%{2}{\s*(?:(\w+)\s*:|(\w+))\s*(?:(\w+)|((?:(?!}%{2}).|\r?\n)*))?\s*(?:}%{2})?/gi;
+  var COMMENT_LINE = /^\s*%%(?!{)[^\n]+\n?/gm;
+  var LEADING_SPACE = /^\s+/g;
+
+  // The library numbers the lines of the source less its front matter, directives, comment
+  // lines and leading blank lines: maps its line number back to the source's.
+  function sourceLine(code, parsed) {
+    var text = code.replace(/\r\n?/g, "\n");
+    var start = frontMatterLength(text);
+    var kept = { text: text.slice(start), from: [] };
+    for (var i = start; i < text.length; i++) kept.from.push(i);
+    kept = removeMatches(removeMatches(removeMatches(kept, DIRECTIVE), COMMENT_LINE), LEADING_SPACE);
+    var at = 0;
+    for (var line = 1; line < parsed; line++) {
+      var next = kept.text.indexOf("\n", at);
+      if (next < 0) break;
+      at = next + 1;
+    }
+    var origin = at < kept.from.length ? kept.from[at] : (kept.from.length ? kept.from[kept.from.length - 1] + 1 : text.length);
+    var number = 1;
+    for (var j = text.indexOf("\n"); j >= 0 && j < origin; j = text.indexOf("\n", j + 1)) number += 1;
+    return number;
+  }
+
+  // A failure of the library's in the program's words, with the lines it names those of the
+  // source.
+  function failureAnswer(code, error) {
+    var message = messageOf(error);
+    if (/^Edge limit exceeded\b/.test(message))
+      return { ok: false, message: "The diagram has too many links to draw: at most "
+        + MAX_EDGES.toLocaleString("en-US") + " can be drawn." };
+    if ((error && error.name === "EncodingError") || /source image cannot be decoded/i.test(message))
+      return { ok: false, message: "An image in the diagram cannot be shown: the preview shows only images"
+        + " written into the source as data: addresses, never files or web addresses." };
+    var answer = { ok: false, message: message };
+    var parsed = lineOf(error);
+    if (parsed === null || !isFinite(parsed) || parsed < 1) return answer;
+    answer.line = sourceLine(code, parsed);
+    // The parser's own count in its message can run past the line it failed on.
+    if (error && error.hash && /^Parse error on line \d+/.test(message))
+      answer.message = message.replace(/^Parse error on line \d+/, "Parse error on line " + answer.line);
+    else
+      answer.message = message.replace(/\bline (\d+)/g, function (all, n) { return "line " + sourceLine(code, parseInt(n, 10)); });
+    return answer;
   }
 
   function naturalSize(svg) {
@@ -470,10 +552,7 @@
       return answer;
     } catch (error) {
       removeLeftovers(id);
-      var failure = { ok: false, message: messageOf(error) };
-      var line = lineOf(error);
-      if (line !== null && isFinite(line)) failure.line = line;
-      return failure;
+      return failureAnswer(code, error);
     }
   }
 

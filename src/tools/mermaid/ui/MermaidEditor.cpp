@@ -2,6 +2,7 @@
 
 #include "kit/DynamicColor.h"
 #include "kit/ui/CodeTextView.h"
+#include "kit/ui/FindableTextView.h"
 #include "tools/mermaid/MermaidEditorController.h"
 
 #include <QEvent>
@@ -12,13 +13,15 @@
 MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* controller, QWidget* parent)
     : QWidget(parent)
 {
-    m_view = new CodeTextView(this);
+    // The kit's find bar over the text: the Find menu reaches it through the focus.
+    m_findable = new FindableTextView(this);
+    m_view = m_findable->textView();
     m_view->setTextMargins(QMargins(8, 12, 8, 12));
     m_view->setWrapEnabled(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_view);
-    setFocusProxy(m_view);
+    layout->addWidget(m_findable);
+    setFocusProxy(m_findable);
 
     followAppearance();
     m_view->addHighlighter(&m_highlighter);

@@ -8,12 +8,14 @@
 #include <QWidget>
 
 class CodeTextView;
+class FindableTextView;
 class MermaidEditorController;
 
-// The Source pane's editor: the kit's code view with the Mermaid highlighter, kept in step with
-// the model's source. A text from the model replaces the shown one (caret clamped, undo cleared);
-// the user's edits come back through textEdited() as ranges, the text after them being the
-// view's snapshot. It serves the controller's replaceAll as one edit the user can undo.
+// The Source pane's editor: the kit's code view with the Mermaid highlighter and the kit's find
+// bar, kept in step with the model's source. A text from the model replaces the shown one (caret
+// clamped, undo cleared); the user's edits come back through textEdited() as ranges, the text
+// after them being the view's snapshot. It serves the controller's replaceAll as one edit the
+// user can undo.
 class MermaidEditor : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +24,7 @@ public:
     // The model's text; always set, even when equal to the text shown.
     void setText(const QString& text);
     CodeTextView* textView() const { return m_view; }
+    FindableTextView* findable() const { return m_findable; }
     const MermaidSyntaxHighlighter& highlighter() const { return m_highlighter; }
 
 signals:
@@ -33,6 +36,7 @@ protected:
 private:
     void followAppearance();
 
+    FindableTextView* m_findable = nullptr;
     CodeTextView* m_view = nullptr;
     MermaidSyntaxHighlighter m_highlighter;
     TextEdit m_lastEdit;

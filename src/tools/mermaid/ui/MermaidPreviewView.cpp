@@ -84,16 +84,7 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
 
-    m_page = new MermaidPreviewPage(m_profile, shellURL());
-    WebPageSetup::restrict(m_page);
-    m_page->settings()->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
-    m_page->setBackgroundColor(Qt::transparent);
-    addBridgeScripts(m_page);
-
     m_bridge = new MermaidWebBridge(this);
-    auto* channel = new QWebChannel(m_page);
-    channel->registerObject(QStringLiteral("diagram"), m_bridge);
-    m_page->setWebChannel(channel, bridgeWorld);
     connect(m_bridge, &MermaidWebBridge::replied, this, &MermaidPreviewView::onReply);
     connect(m_bridge, &MermaidWebBridge::viewStatePosted, this, &MermaidPreviewView::onViewState);
     connect(m_bridge, &MermaidWebBridge::pageAlive, this, &MermaidPreviewView::onPageAlive);
@@ -101,18 +92,7 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
         if (MermaidPageProtocol::decide(url, MermaidPageProtocol::Navigation::linkActivated, true, {}).openInBrowser)
             QDesktopServices::openUrl(url);
     });
-    // A script's move to another address starts a load that the navigation policy refuses; the
-    // page stays as it was, so only loads of the shell page, or a page left behind, count.
-    connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
-        const bool shell = MermaidPageProtocol::isShellPage(info.url(), shellURL());
-        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-            if (shell)
-                onLoadStarted();
-        } else if (shell || !showsShellPage()) {
-            onLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
-        }
-    });
-    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &MermaidPreviewView::onPageStopped);
+    m_page = makePage();
 
     m_renderTimer = new QTimer(this);
     m_renderTimer->setSingleShot(true);
@@ -161,6 +141,36 @@ MermaidPreviewView::MermaidPreviewView(const QString& source, const QString& the
     }
     armStart();
     m_page->load(shellURL());
+}
+
+MermaidPreviewPage* MermaidPreviewView::makePage()
+{
+    auto* page = new MermaidPreviewPage(m_profile, shellURL());
+    WebPageSetup::restrict(page);
+    page->settings()->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, false);
+    page->setBackgroundColor(Qt::transparent);
+    addBridgeScripts(page);
+    auto* channel = new QWebChannel(page);
+    channel->registerObject(QStringLiteral("diagram"), m_bridge);
+    page->setWebChannel(channel, bridgeWorld);
+    // A script's move to another address starts a load that the navigation policy refuses; the
+    // page stays as it was, so only loads of the shell page, or a page left behind, count.
+    connect(page, &QWebEnginePage::loadingChanged, this, [this, page](const QWebEngineLoadingInfo& info) {
+        if (page != m_page)
+            return;
+        const bool shell = MermaidPageProtocol::isShellPage(info.url(), shellURL());
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+            if (shell)
+                onLoadStarted();
+        } else if (shell || !showsShellPage()) {
+            onLoadFinished(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+        }
+    });
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, [this, page] {
+        if (page == m_page)
+            onPageStopped();
+    });
+    return page;
 }
 
 MermaidPreviewView::~MermaidPreviewView()
@@ -286,6 +296,9 @@ void MermaidPreviewView::onLoadStarted()
 {
     ++m_loadGeneration;
     m_isLoaded = false;
+    // A new document starts at its natural size and reports only changes from it.
+    if (m_viewport)
+        m_viewport->setScale(1.0);
     // Nothing asked of the old page will be answered.
     m_bridge->discardParts();
     failPending(QStringLiteral("The diagram page was reloaded."));
@@ -294,6 +307,12 @@ void MermaidPreviewView::onLoadStarted()
 void MermaidPreviewView::onLoadFinished(bool ok)
 {
     m_isLoaded = ok && showsShellPage();
+    // A page set on a view already on screen is drawn only once the view is shown (or resized)
+    // again: until then the last diagram would not come back.
+    if (std::exchange(m_pageReplaced, false) && m_webView->isVisible()) {
+        m_webView->hide();
+        m_webView->show();
+    }
     emit pageLoaded(m_isLoaded);
     if (!m_isLoaded) {
         m_engineReady = false;
@@ -301,6 +320,7 @@ void MermaidPreviewView::onLoadFinished(bool ok)
         return;
     }
     boot();
+    checkScripts();
 }
 
 // The page's process went away (out of memory on a huge diagram, say): the page is loaded
@@ -321,11 +341,62 @@ void MermaidPreviewView::onPageStopped()
     emit outcome(MermaidPageProtocol::EngineReady{false});
     QPointer<MermaidPreviewView> self(this);
     QTimer::singleShot(0, this, [self] {
-        if (self && self->m_page) {
-            self->armStart();
-            self->m_page->load(shellURL());
-        }
+        if (self)
+            self->replacePage();
     });
+}
+
+// A page whose process ended is not loaded again: the engine may give the process that
+// replaces it none of the page's scripts, leaving a page that never answers. A new page gets
+// them as the first one did.
+void MermaidPreviewView::replacePage()
+{
+    if (!m_page)
+        return;
+    MermaidPreviewPage* old = std::exchange(m_page, makePage());
+    m_webView->setPage(m_page);
+    m_pageReplaced = true;
+    delete old;
+    armStart();
+    m_page->load(shellURL());
+}
+
+// Whether the page that finished loading has its scripts; one without them answers nothing it is
+// asked and is replaced, a few times at most.
+void MermaidPreviewView::checkScripts()
+{
+    const quint64 load = m_loadGeneration;
+    QPointer<MermaidPreviewView> self(this);
+    const auto checked = [self, load](const QVariant& present) {
+        if (!self || self->m_loadGeneration != load)
+            return;
+        if (present.toBool()) {
+            self->m_scriptlessLoads = 0;
+            return;
+        }
+        if (++self->m_scriptlessLoads > 3) {
+            self->m_isLoaded = false;
+            self->failPending(QStringLiteral("The diagram page could not start."));
+            self->m_engineReady = false;
+            emit self->outcome(MermaidPageProtocol::EngineReady{false});
+            return;
+        }
+        ++self->m_loadGeneration;
+        self->m_isLoaded = false;
+        self->m_engineReady = false;
+        self->m_bridge->discardParts();
+        self->failPending(QStringLiteral("The diagram page was reloaded."));
+        self->m_lastSource.reset();
+        self->m_lastTheme.reset();
+        self->replacePage();
+    };
+    m_page->runJavaScript(QStringLiteral("typeof window.__quorrixCall === \"function\""), QWebEngineScript::MainWorld,
+                          [self, load, checked](const QVariant& present) {
+                              if (!present.toBool() || !self || !self->m_page)
+                                  return checked(false);
+                              self->m_page->runJavaScript(QStringLiteral("typeof QWebChannel === \"function\""),
+                                                          bridgeWorld, checked);
+                          });
 }
 
 // What the next load of the page starts with: the theme, and the source to draw as soon as the

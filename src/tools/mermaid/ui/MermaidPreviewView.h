@@ -33,9 +33,9 @@ class QWebEngineProfile;
 // The page renders one source at a time; only the answer to the newest render is reported.
 // Calls still unanswered when the page goes away or reloads are answered as failed. A render
 // during which the page's thread stays busy for the render limit, or that takes six times the
-// limit in all, is abandoned: the page's process is ended and the page loaded again, showing
-// the last diagram drawn, and the source it stopped on is not drawn again until it changes.
-// The controllers are not owned. GUI thread only.
+// limit in all, is abandoned: the page's process is ended and a new page loaded, showing the
+// last diagram drawn, and the source it stopped on is not drawn again until it changes. A page
+// that comes back without its scripts is replaced too. The controllers are not owned. GUI thread only.
 class MermaidPreviewView : public QWidget {
     Q_OBJECT
 public:
@@ -76,6 +76,9 @@ signals:
     void pageLoaded(bool shellPage);
 
 private:
+    MermaidPreviewPage* makePage();
+    void replacePage();
+    void checkScripts();
     void onLoadStarted();
     void onLoadFinished(bool ok);
     void onPageStopped();
@@ -116,6 +119,8 @@ private:
     QTimer* m_renderTimer = nullptr;
     QElapsedTimer m_owedSince;
     bool m_abandoning = false;
+    int m_scriptlessLoads = 0;
+    bool m_pageReplaced = false;
     quint64 m_renderGeneration = 0;
     quint64 m_loadGeneration = 0;
     quint64 m_nextCall = 0;

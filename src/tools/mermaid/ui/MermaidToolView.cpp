@@ -429,8 +429,9 @@ void MermaidToolView::refreshBanner()
         m_banner->hide();
         return;
     }
+    // Without a line the failure need not be one of syntax (too slow, too many links, an image).
     m_bannerHeading->setText(diagnostic->line ? QStringLiteral("Line %1").arg(*diagnostic->line)
-                                              : QStringLiteral("Syntax error"));
+                                              : notDrawnHeading);
     m_banner->show();
     m_banner->raise();
     placeBanner();

@@ -27,6 +27,9 @@ class MermaidToolView : public ToolView {
 public:
     explicit MermaidToolView(MermaidToolViewModel* model, QWidget* parent = nullptr);
 
+    // The banner's heading for a failure that names no line.
+    static inline const QString notDrawnHeading = QStringLiteral("Diagram not drawn");
+
     void openFile() override;
     QString title() const override;
     QString subtitle() const override { return QStringLiteral("Mermaid"); }

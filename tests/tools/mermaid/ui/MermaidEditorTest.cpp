@@ -1,10 +1,15 @@
 #include "support/QuorrixTestMain.h"
 
 #include "kit/ui/CodeTextView.h"
+#include "kit/ui/FindBar.h"
+#include "kit/ui/FindableTextView.h"
+#include "kit/ui/TextFinder.h"
 #include "tools/mermaid/MermaidEditorController.h"
 #include "tools/mermaid/ui/MermaidEditor.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTest>
 
 class MermaidEditorTest : public QObject {
     Q_OBJECT
@@ -57,6 +62,28 @@ private slots:
         QCOMPARE(edits.count(), 1);
         QCOMPARE(qvariant_cast<TextEdit>(edits[0][0]).inserted, text);
         QCOMPARE(editor.textView()->snapshot().text(), text);
+    }
+
+    // The Find menu goes to the text view with a find bar that holds the focus, or one of its
+    // ancestors; the editor's bar then finds in the source.
+    void findMenuReachesTheEditorsFindBar()
+    {
+        MermaidEditor editor(QStringLiteral("flowchart TD\n  Start --> Stop\n  Stop --> start\n"), nullptr);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        editor.setFocus();
+        QCOMPARE(QApplication::focusWidget(), editor.textView());
+        TextFinder* finder = nullptr;
+        for (QWidget* w = QApplication::focusWidget(); w && !finder; w = w->parentWidget())
+            finder = dynamic_cast<TextFinder*>(w);
+        QVERIFY(finder);
+        finder->performTextFinderAction(ToolView::FindAction::showFindInterface);
+        QVERIFY(editor.findable()->isFindBarVisible());
+        QTest::keyClicks(editor.findable()->findBar()->field(), QStringLiteral("start"));
+        QTRY_COMPARE(editor.textView()->selection().location, 15);
+        finder->performTextFinderAction(ToolView::FindAction::nextMatch);
+        QTRY_COMPARE(editor.textView()->selection().location, 41);
+        QCOMPARE(editor.textView()->selection().length, 5);
     }
 
     void replaceAllIsOneUndoableEdit()
