@@ -25,7 +25,7 @@ struct JSONDocument {
         quint32 offset;
         // string: source length with quotes; number: printed length; containers: child count
         quint32 length;
-        // string: printed length with quotes; containers: index just past the subtree
+        // containers: index just past the subtree; jump: where the tape goes on; else unused
         quint32 extra;
     };
     using Nodes = std::vector<Node>;
