@@ -327,6 +327,7 @@ public:
             pushNode(Node{Node::jump, 0, 0, 0, 0, end});
             m_doc->tape = m_doc->nodes.data();
             m_doc->tapeEnd = end;
+            m_doc->valueCount = end;
         }
         result.topLevelCount = count;
         return result;
@@ -959,6 +960,9 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     doc->reserved = std::move(reserved);
     doc->tape = tape;
     doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
+    doc->valueCount = 0;
+    for (const PartResult& r : results)
+        doc->valueCount += r.count;
     return result;
 }
 
@@ -992,6 +996,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
         document->reserved.reset();
         document->tape = nullptr;
         document->tapeEnd = 0;
+        document->valueCount = 0;
     };
     reset();
     if (document)

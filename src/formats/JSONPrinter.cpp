@@ -63,7 +63,7 @@ void copyFixed(char16_t* to, const char16_t* from)
 
 // Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each instead
 // of a library call.
-inline void copyUnits(char16_t* w, const char16_t* s, qsizetype n)
+[[gnu::always_inline]] inline void copyUnits(char16_t* w, const char16_t* s, qsizetype n)
 {
     if (n > 32) {
         std::memcpy(w, s, size_t(n) * sizeof(char16_t));
@@ -106,18 +106,18 @@ private:
 class Slot {
 public:
     Slot(char16_t* begin, char16_t* end) : m_begin(begin), m_w(begin), m_end(end) {}
-    void put(char16_t c)
+    [[gnu::always_inline]] void put(char16_t c)
     {
         room(1);
         *m_w++ = c;
     }
-    void put(const char16_t* s, qsizetype n)
+    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
     {
         room(n);
         copyUnits(m_w, s, n);
         m_w += n;
     }
-    void fill(char16_t c, qsizetype n)
+    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
     {
         room(n);
         std::fill(m_w, m_w + n, c);
@@ -139,7 +139,7 @@ private:
     char16_t* m_begin;
     char16_t* m_w;
     char16_t* m_end;
-    void room(qsizetype n) const
+    [[gnu::always_inline]] void room(qsizetype n) const
     {
         if (Q_UNLIKELY(m_end - m_w < n))
             qFatal("JSON printer: text runs %lld units past its measured room", static_cast<long long>(n - (m_end - m_w)));
@@ -150,18 +150,18 @@ private:
 class Growing {
 public:
     explicit Growing(qsizetype estimate) : m_text(std::max<qsizetype>(estimate, 64), Qt::Uninitialized) { rebase(0); }
-    void put(char16_t c)
+    [[gnu::always_inline]] void put(char16_t c)
     {
         room(1);
         *m_w++ = c;
     }
-    void put(const char16_t* s, qsizetype n)
+    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
     {
         room(n);
         copyUnits(m_w, s, n);
         m_w += n;
     }
-    void fill(char16_t c, qsizetype n)
+    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
     {
         room(n);
         std::fill(m_w, m_w + n, c);
@@ -185,7 +185,7 @@ private:
     char16_t* m_begin = nullptr;
     char16_t* m_w = nullptr;
     char16_t* m_end = nullptr;
-    void room(qsizetype n)
+    [[gnu::always_inline]] void room(qsizetype n)
     {
         if (Q_UNLIKELY(m_end - m_w < n))
             grow(n);
@@ -628,15 +628,14 @@ std::optional<QString> JSONPrinter::print(const JSONDocument& document, const st
     const bool inParts = planParts(set, plan);
     if (plan.cancelled)
         return std::nullopt;
-    // Room for about the text a typical document prints to; it grows when that is short, and
-    // room never written costs no memory.
-    qsizetype estimate = document.source.size() + (set.pretty ? document.tapeEnd * (3 + 4 * set.unitLength) : 0) + 64;
     if (inParts) {
         set.gapIndex = plan.split;
         set.gapLength = plan.offsets.back();
-        estimate = std::max(estimate, set.gapLength + (qsizetype(1) << 16));
     }
-    Growing out(estimate);
+    // Room for the text of a document nested a few levels deep; deeper ones grow it, and room
+    // never written costs no memory.
+    const qsizetype estimate = document.source.size() + (set.pretty ? document.valueCount * (2 + 4 * set.unitLength) : 0) + 64;
+    Growing out(std::max(estimate, set.gapLength + (qsizetype(1) << 16)));
     Writer<Growing> writer(set, out);
     writer.value(document.settled(0), 0);
     if (writer.stopped())
