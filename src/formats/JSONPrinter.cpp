@@ -415,10 +415,20 @@ private:
                 // Units between escapes print as they are.
                 while (pendingHigh && p < end && *p != u'\\')
                     unit(*p++);
-                const char16_t* q = backslashOrEnd(p, end);
+            }
+            if (!pendingHigh) {
+                // So do the escapes that print as they are written: only \/ and \u change.
+                const char16_t* q = p;
+                for (;;) {
+                    q = backslashOrEnd(q, end);
+                    if (q == end || q[1] == u'/' || q[1] == u'u')
+                        break;
+                    q += 2;
+                }
                 m_out.put(p, q - p);
                 p = q;
-                continue;
+                if (p == end)
+                    break;
             }
             p = decodeEscape(p, unit);
         }
