@@ -22,34 +22,26 @@ char16_t hex4(const char16_t* p)
     return char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4) | hexValue(p[3]));
 }
 
-// Decodes the escape at `p` (a backslash) into its unit; returns where the next one begins.
-// Forced inline: it sits in the printer's string loop.
-template <class Unit>
-[[gnu::always_inline]] inline const char16_t* decodeEscape(const char16_t* p, Unit&& unit)
-{
-    const char16_t e = p[1];
-    p += 2;
-    switch (e) {
-    case u'b': unit(u'\b'); break;
-    case u'f': unit(u'\f'); break;
-    case u'n': unit(u'\n'); break;
-    case u'r': unit(u'\r'); break;
-    case u't': unit(u'\t'); break;
-    case u'u': unit(hex4(p)); p += 4; break;
-    default: unit(e); break; // " \ /
-    }
-    return p;
-}
-
 // Decodes the body of a string literal (between its quotes) unit by unit.
 template <class Unit>
 void decodeBody(const char16_t* p, const char16_t* end, Unit&& unit)
 {
     while (p < end) {
-        if (*p != u'\\')
+        if (*p != u'\\') {
             unit(*p++);
-        else
-            p = decodeEscape(p, unit);
+            continue;
+        }
+        const char16_t e = p[1];
+        p += 2;
+        switch (e) {
+        case u'b': unit(u'\b'); break;
+        case u'f': unit(u'\f'); break;
+        case u'n': unit(u'\n'); break;
+        case u'r': unit(u'\r'); break;
+        case u't': unit(u'\t'); break;
+        case u'u': unit(hex4(p)); p += 4; break;
+        default: unit(e); break; // " \ /
+        }
     }
 }
 
@@ -382,59 +374,47 @@ private:
 
     void string(const Node& n)
     {
-        const char16_t* s = m_src + n.offset;
+        const char16_t* p = m_src + n.offset;
         // Without escapes the source spelling is the printed one: the reader let through no
         // control character, quotation mark or lone surrogate.
         if (!(n.flags & Node::escaped)) {
-            m_out.put(s, n.length);
+            m_out.put(p, n.length);
             return;
         }
-        m_out.put(u'"');
-        // Decoded units: pairs pass through, a lone surrogate (only from an escape) stays escaped.
-        char16_t pendingHigh = 0;
-        auto unit = [&](char16_t c) {
-            if (pendingHigh) {
-                if (QChar::isLowSurrogate(c)) {
-                    const char16_t pair[] = {pendingHigh, c};
-                    m_out.put(pair, 2);
-                    pendingHigh = 0;
-                    return;
-                }
-                escapedUnit(pendingHigh);
-                pendingHigh = 0;
-            }
-            if (QChar::isHighSurrogate(c))
-                pendingHigh = c;
-            else
-                escapedUnit(c);
-        };
-        const char16_t* p = s + 1;
-        const char16_t* const end = s + n.length - 1;
-        while (p < end) {
-            if (*p != u'\\') {
-                // Units between escapes print as they are.
-                while (pendingHigh && p < end && *p != u'\\')
-                    unit(*p++);
-            }
-            if (!pendingHigh) {
-                // So do the escapes that print as they are written: only \/ and \u change.
-                const char16_t* q = p;
-                for (;;) {
-                    q = backslashOrEnd(q, end);
-                    if (q == end || q[1] == u'/' || q[1] == u'u')
-                        break;
-                    q += 2;
-                }
-                m_out.put(p, q - p);
-                p = q;
-                if (p == end)
+        const char16_t* const end = p + n.length;
+        for (;;) {
+            // Quotes, plain units and the escapes that print as they are written go in runs: only
+            // \/ and \u change.
+            const char16_t* q = p;
+            for (;;) {
+                q = backslashOrEnd(q, end);
+                if (q == end || q[1] == u'/' || q[1] == u'u')
                     break;
+                q += 2;
             }
-            p = decodeEscape(p, unit);
+            m_out.put(p, q - p);
+            if (q == end)
+                return;
+            if (q[1] == u'/') {
+                m_out.put(u'/');
+                p = q + 2;
+                continue;
+            }
+            const char16_t c = hex4(q + 2);
+            p = q + 6;
+            // An escaped pair becomes the character; a lone surrogate stays escaped. (A backslash
+            // is never the closing quote, so the next escape is whole.)
+            if (QChar::isHighSurrogate(c) && p[0] == u'\\' && p[1] == u'u') {
+                const char16_t low = hex4(p + 2);
+                if (QChar::isLowSurrogate(low)) {
+                    const char16_t pair[] = {c, low};
+                    m_out.put(pair, 2);
+                    p += 6;
+                    continue;
+                }
+            }
+            escapedUnit(c);
         }
-        if (pendingHigh)
-            escapedUnit(pendingHigh);
-        m_out.put(u'"');
     }
 
     static const char16_t* backslashOrEnd(const char16_t* p, const char16_t* end)
