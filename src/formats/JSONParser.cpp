@@ -859,6 +859,10 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     const qsizetype stride = longest + 1;
     if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
+    // With most of the text on one line (a part), the whole-text reader is as quick and starts
+    // no threads.
+    if (longest * 2 > n)
+        return std::nullopt;
     std::shared_ptr<Node> reserved;
     if (doc) {
         reserved = reserveTape(size_t(stride * parts));
