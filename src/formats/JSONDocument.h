@@ -25,7 +25,7 @@ struct JSONDocument {
         quint32 offset;
         // string: source length with quotes; number: printed length; containers: child count
         quint32 length;
-        // string: printed length with quotes; containers: index just past the subtree
+        // containers: index just past the subtree; jump: where the tape goes on; else unused
         quint32 extra;
     };
     using Nodes = std::vector<Node>;
@@ -41,6 +41,7 @@ struct JSONDocument {
     std::shared_ptr<Node> reserved;
     const Node* tape = nullptr;
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
+    qsizetype valueCount = 0; // nodes on the tape that are values (keys included), jumps not
     // Number texts that differ from their source spelling. A document that has one usually has
     // many: room for the rest of the text is reserved then (only written pages cost).
     using Arena = std::vector<char16_t>;

@@ -29,7 +29,6 @@ struct Fault {
 };
 
 bool isHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
-int hexValue(char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; }
 
 // How a unit is named in a message: the character itself when it can be seen, else its code.
 QString describe(const char16_t* p, const char16_t* end)
@@ -134,14 +133,6 @@ qsizetype loneSurrogate(const char16_t* b, qsizetype n)
     return -1;
 }
 
-int escapedLength(char16_t c)
-{
-    switch (c) {
-    case u'\b': case u'\t': case u'\n': case u'\f': case u'\r': case u'"': case u'\\': return 2;
-    default: return c < 0x20 ? 6 : 1;
-    }
-}
-
 // ---- Tokens, read the same way by the whole-text reader and by the readers of parts
 
 enum class StringFault : quint8 { none, unterminated, control, unicodeEscape, escape, loneSurrogate };
@@ -150,7 +141,6 @@ struct StringScan {
     const char16_t* at;   // the closing quotation mark, or where the fault stands
     StringFault fault;
     quint8 flags;         // Node::escaped when a backslash was met
-    qsizetype printed;    // printed length with quotes
 };
 
 // A string literal from its opening quotation mark.
@@ -158,64 +148,45 @@ StringScan scanString(const char16_t* open, const char16_t* end)
 {
     const char16_t* p = plainRunEnd(open + 1, end);
     if (p < end && *p == u'"')
-        return StringScan{p, StringFault::none, 0, p - open + 1};
+        return StringScan{p, StringFault::none, 0};
     quint8 flags = 0;
-    qsizetype printed = p - open;
     while (true) {
         if (p >= end)
-            return StringScan{open, StringFault::unterminated, flags, 0};
+            return StringScan{open, StringFault::unterminated, flags};
         const char16_t c = *p;
         if (c == u'"')
             break;
         if (c < 0x20)
-            return StringScan{p, StringFault::control, flags, 0};
+            return StringScan{p, StringFault::control, flags};
         if (c != u'\\') {
             if ((c & 0xF800) == 0xD800) {
                 // Only whole pairs: UTF-8 cannot carry a lone surrogate.
                 if (c >= 0xDC00 || p + 1 >= end || (p[1] & 0xFC00) != 0xDC00)
-                    return StringScan{p, StringFault::loneSurrogate, flags, 0};
-                printed += 2;
+                    return StringScan{p, StringFault::loneSurrogate, flags};
                 p += 2;
                 continue;
             }
-            const char16_t* run = plainRunEnd(p + 1, end);
-            printed += run - p;
-            p = run;
+            p = plainRunEnd(p + 1, end);
             continue;
         }
         flags = Node::escaped;
         if (p + 1 >= end)
-            return StringScan{open, StringFault::unterminated, flags, 0};
+            return StringScan{open, StringFault::unterminated, flags};
         const char16_t e = p[1];
         switch (e) {
-        case u'"': case u'\\': printed += 2; p += 2; continue;
-        case u'/': printed += 1; p += 2; continue;
-        case u'b': case u'f': case u'n': case u'r': case u't': printed += 2; p += 2; continue;
+        case u'"': case u'\\': case u'/': case u'b': case u'f': case u'n': case u'r': case u't': p += 2; continue;
         case u'u': {
+            // Any four digits: an escaped lone surrogate is printed as an escape again.
             if (end - p < 6 || !isHex(p[2]) || !isHex(p[3]) || !isHex(p[4]) || !isHex(p[5]))
-                return StringScan{p, StringFault::unicodeEscape, flags, 0};
-            const char16_t v = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) | (hexValue(p[4]) << 4)
-                                        | hexValue(p[5]));
+                return StringScan{p, StringFault::unicodeEscape, flags};
             p += 6;
-            if (QChar::isHighSurrogate(v) && end - p >= 6 && p[0] == u'\\' && p[1] == u'u' && isHex(p[2])
-                && isHex(p[3]) && isHex(p[4]) && isHex(p[5])) {
-                const char16_t low = char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8)
-                                              | (hexValue(p[4]) << 4) | hexValue(p[5]));
-                if (QChar::isLowSurrogate(low)) {
-                    p += 6;
-                    printed += 2;
-                    continue;
-                }
-            }
-            // A lone surrogate stays an escape so that the output is still valid text.
-            printed += QChar::isSurrogate(v) ? 6 : escapedLength(v);
             continue;
         }
         default:
-            return StringScan{p, StringFault::escape, flags, 0};
+            return StringScan{p, StringFault::escape, flags};
         }
     }
-    return StringScan{p, StringFault::none, flags, printed + 1};
+    return StringScan{p, StringFault::none, flags};
 }
 
 enum class NumberFault : quint8 { none, minus, leadingZero, point, exponent };
@@ -356,6 +327,7 @@ public:
             pushNode(Node{Node::jump, 0, 0, 0, 0, end});
             m_doc->tape = m_doc->nodes.data();
             m_doc->tapeEnd = end;
+            m_doc->valueCount = end;
         }
         result.topLevelCount = count;
         return result;
@@ -602,7 +574,7 @@ private:
         }
         m_p = s.at + 1;
         if (m_build)
-            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), quint32(s.printed)});
+            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), 0});
         return true;
     }
 
@@ -786,8 +758,7 @@ public:
                     return finish();
                 const quint32 index = at++;
                 if constexpr (build)
-                    slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p),
-                                       quint32(s.printed)};
+                    slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p), 0};
                 p = s.at + 1;
                 if (!top)
                     r.events.push_back(Event{Event::key, index});
@@ -887,6 +858,10 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
         longest = std::max(longest, qsizetype(cuts[size_t(k) + 1] - cuts[size_t(k)]));
     const qsizetype stride = longest + 1;
     if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
+        return std::nullopt;
+    // With most of the text on one line (a part), the whole-text reader is as quick and starts
+    // no threads.
+    if (longest * 2 > n)
         return std::nullopt;
     std::shared_ptr<Node> reserved;
     if (doc) {
@@ -989,6 +964,9 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     doc->reserved = std::move(reserved);
     doc->tape = tape;
     doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
+    doc->valueCount = 0;
+    for (const PartResult& r : results)
+        doc->valueCount += r.count;
     return result;
 }
 
@@ -1022,6 +1000,7 @@ JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document
         document->reserved.reset();
         document->tape = nullptr;
         document->tapeEnd = 0;
+        document->valueCount = 0;
     };
     reset();
     if (document)

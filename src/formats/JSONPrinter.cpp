@@ -2,10 +2,10 @@
 
 #include "formats/RunParts.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cstring>
-
-#include <sys/mman.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,371 +22,399 @@ char16_t hex4(const char16_t* p)
     return char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4) | hexValue(p[3]));
 }
 
-// Decodes the escape at `p` (a backslash) into its unit; returns where the next one begins.
-// Forced inline: it sits in the printer's string loop.
-template <class Sink>
-[[gnu::always_inline]] inline const char16_t* decodeEscape(const char16_t* p, Sink&& sink)
-{
-    const char16_t e = p[1];
-    p += 2;
-    switch (e) {
-    case u'b': sink(u'\b'); break;
-    case u'f': sink(u'\f'); break;
-    case u'n': sink(u'\n'); break;
-    case u'r': sink(u'\r'); break;
-    case u't': sink(u'\t'); break;
-    case u'u': sink(hex4(p)); p += 4; break;
-    default: sink(e); break; // " \ /
-    }
-    return p;
-}
-
 // Decodes the body of a string literal (between its quotes) unit by unit.
-template <class Sink>
-void decodeBody(const char16_t* p, const char16_t* end, Sink&& sink)
+template <class Unit>
+void decodeBody(const char16_t* p, const char16_t* end, Unit&& unit)
 {
     while (p < end) {
-        if (*p != u'\\')
-            sink(*p++);
-        else
-            p = decodeEscape(p, sink);
+        if (*p != u'\\') {
+            unit(*p++);
+            continue;
+        }
+        const char16_t e = p[1];
+        p += 2;
+        switch (e) {
+        case u'b': unit(u'\b'); break;
+        case u'f': unit(u'\f'); break;
+        case u'n': unit(u'\n'); break;
+        case u'r': unit(u'\r'); break;
+        case u't': unit(u'\t'); break;
+        case u'u': unit(hex4(p)); p += 4; break;
+        default: unit(e); break; // " \ /
+        }
     }
 }
 
-class Writer {
-public:
-    Writer(const JSONDocument& doc, const std::optional<QString>& unit, SortMode sort, const std::atomic_bool* cancelled)
-        : m_doc(doc), m_src(doc.sourceUnits()), m_sort(sort), m_cancelled(cancelled)
-    {
-        if (unit) {
-            m_pretty = true;
-            m_unitLength = unit->size();
-            m_unitChar = unit->isEmpty() ? u' ' : unit->at(0).unicode();
-        }
-    }
+template <size_t bytes>
+void copyFixed(char16_t* to, const char16_t* from)
+{
+    char buffer[bytes];
+    std::memcpy(buffer, from, bytes);
+    std::memcpy(to, buffer, bytes);
+}
 
-    std::optional<QString> run()
+// Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each instead
+// of a library call.
+[[gnu::always_inline]] inline void copyUnits(char16_t* w, const char16_t* s, qsizetype n)
+{
+    if (n > 32) {
+        std::memcpy(w, s, size_t(n) * sizeof(char16_t));
+    } else if (n >= 16) {
+        copyFixed<32>(w, s);
+        copyFixed<32>(w + n - 16, s + n - 16);
+    } else if (n >= 8) {
+        copyFixed<16>(w, s);
+        copyFixed<16>(w + n - 8, s + n - 8);
+    } else if (n >= 4) {
+        copyFixed<8>(w, s);
+        copyFixed<8>(w + n - 4, s + n - 4);
+    } else if (n >= 2) {
+        copyFixed<4>(w, s);
+        copyFixed<4>(w + n - 2, s + n - 2);
+    } else if (n == 1) {
+        *w = *s;
+    }
+}
+
+// ---- Where the printed text goes. The writer below is the only place that knows the layout;
+// it runs into one of these.
+
+// Only counts: measures a stretch of text before it is written elsewhere.
+class Counter {
+public:
+    void put(char16_t) { ++m_length; }
+    void put(const char16_t*, qsizetype n) { m_length += n; }
+    void fill(char16_t, qsizetype n) { m_length += n; }
+    void skip(qsizetype n) { m_length += n; }
+    qsizetype position() const { return m_length; }
+
+private:
+    qsizetype m_length = 0;
+};
+
+// Writes into room of a measured length, which the text must fill exactly. Anything else is a
+// fault of the printer's own: it stops the program rather than write past the room or hand out
+// text with units never written.
+class Slot {
+public:
+    Slot(char16_t* begin, char16_t* end) : m_begin(begin), m_w(begin), m_end(end) {}
+    [[gnu::always_inline]] void put(char16_t c)
     {
-        if (m_doc.tapeEnd == 0)
-            return QString();
-        const qsizetype root = m_doc.settled(0);
-        Plan plan;
-        const bool inParts = planParts(plan);
-        if (inParts) {
-            m_gapIndex = plan.split;
-            m_gapLength = plan.offsets.back();
-        }
-        const qsizetype total = size(root, 0);
-        QString out(total, Qt::Uninitialized);
-        m_w = reinterpret_cast<char16_t*>(out.data());
-        char16_t* const begin = m_w;
-        write(root, 0);
-        if (inParts && !m_stopped && m_gap)
-            writeParts(plan, m_gap);
-        if (m_stopped)
-            return std::nullopt;
-        Q_ASSERT(m_w - begin == total);
-        (void)begin;
-        return out;
+        room(1);
+        *m_w++ = c;
+    }
+    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
+    {
+        room(n);
+        copyUnits(m_w, s, n);
+        m_w += n;
+    }
+    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
+    {
+        room(n);
+        std::fill(m_w, m_w + n, c);
+        m_w += n;
+    }
+    void skip(qsizetype n)
+    {
+        room(n);
+        m_w += n;
+    }
+    qsizetype position() const { return m_w - m_begin; }
+    void finish() const
+    {
+        if (m_w != m_end)
+            qFatal("JSON printer: %lld units of measured room left unwritten", static_cast<long long>(m_end - m_w));
     }
 
 private:
-    // A large document's biggest run of siblings (the top-level array, or the array of records
-    // inside a small envelope) is written by several writers at once: every member's text has a
-    // known length, so each writer starts at its own offset. The rest is written around a gap
-    // left for them. Sorted keys keep the one writer.
-    struct Plan {
-        qsizetype split = -1;
-        int depth = 0;
-        bool isObject = false;
-        std::vector<qsizetype> members;
-        std::vector<qsizetype> offsets; // of each member's text in the gap, and its end
-    };
-
-    static int workerCount() { return WorkPool::workers(); }
-
-    bool planParts(Plan& plan) const
+    char16_t* m_begin;
+    char16_t* m_w;
+    char16_t* m_end;
+    [[gnu::always_inline]] void room(qsizetype n) const
     {
-        // Below a couple of megabytes of text threads cost more than they save, most of all in a
-        // fresh process or on a busy machine.
-        constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
-        constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // units
-        const int workers = workerCount();
-        if (m_sort != SortMode::none || m_doc.tapeEnd < partsMinimum || m_doc.source.size() < sourceMinimum || workers < 2)
-            return false;
-        qsizetype split = m_doc.settled(0);
-        int depth = 0;
-        for (;;) {
-            const Node& n = node(split);
-            if (n.kind != Node::array && n.kind != Node::object)
-                return false;
-            if (n.length >= 64)
-                break;
-            // Few members: go into the one that holds most of the document, if any.
-            const bool isObject = n.kind == Node::object;
-            qsizetype biggest = -1, biggestSize = 0;
-            for (qsizetype c = m_doc.next(split); c < qsizetype(n.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c)) {
-                const qsizetype value = isObject ? m_doc.next(c) : c;
-                const qsizetype nodes = m_doc.subtreeEnd(value) - value;
-                if (nodes > biggestSize) {
-                    biggest = value;
-                    biggestSize = nodes;
-                }
-            }
-            if (biggest < 0 || biggestSize * 2 < qsizetype(n.extra) - split)
-                return false;
-            split = biggest;
-            ++depth;
+        if (Q_UNLIKELY(m_end - m_w < n))
+            qFatal("JSON printer: text runs %lld units past its measured room", static_cast<long long>(n - (m_end - m_w)));
+    }
+};
+
+// Grows as the text is written: one pass over the document, no measuring.
+class Growing {
+public:
+    explicit Growing(qsizetype estimate) : m_text(std::max<qsizetype>(estimate, 64), Qt::Uninitialized) { rebase(0); }
+    [[gnu::always_inline]] void put(char16_t c)
+    {
+        room(1);
+        *m_w++ = c;
+    }
+    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
+    {
+        room(n);
+        copyUnits(m_w, s, n);
+        m_w += n;
+    }
+    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
+    {
+        room(n);
+        std::fill(m_w, m_w + n, c);
+        m_w += n;
+    }
+    void skip(qsizetype n)
+    {
+        room(n);
+        m_w += n;
+    }
+    qsizetype position() const { return m_w - m_begin; }
+    char16_t* at(qsizetype offset) { return m_begin + offset; }
+    QString take()
+    {
+        m_text.resize(position());
+        return std::move(m_text);
+    }
+
+private:
+    QString m_text;
+    char16_t* m_begin = nullptr;
+    char16_t* m_w = nullptr;
+    char16_t* m_end = nullptr;
+    [[gnu::always_inline]] void room(qsizetype n)
+    {
+        if (Q_UNLIKELY(m_end - m_w < n))
+            grow(n);
+    }
+    [[gnu::noinline]] void grow(qsizetype n)
+    {
+        const qsizetype used = position();
+        m_text.resize(std::max(2 * m_text.size(), used + n + 4096));
+        rebase(used);
+    }
+    void rebase(qsizetype used)
+    {
+        m_begin = reinterpret_cast<char16_t*>(m_text.data());
+        m_w = m_begin + used;
+        m_end = m_begin + m_text.size();
+    }
+};
+
+// ---- The writer
+
+// What every writer of one print shares.
+struct Setting {
+    const JSONDocument& doc;
+    SortMode sort;
+    const std::atomic_bool* cancelled;
+    bool pretty = false;
+    qsizetype unitLength = 0;
+    char16_t unitChar = u' ';
+    // The container whose members are written by writers of their own: its members' text is
+    // left as a gap of `gapLength` units.
+    qsizetype gapIndex = -1;
+    qsizetype gapLength = 0;
+};
+
+template <class Sink>
+class Writer {
+public:
+    Writer(const Setting& setting, Sink& sink)
+        : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceUnits()), m_out(sink)
+    {
+    }
+
+    bool stopped() const { return m_stopped; }
+    qsizetype gapAt() const { return m_gapAt; }
+
+    void value(qsizetype i, int depth)
+    {
+        const Node& n = node(i);
+        if (n.kind != Node::array && n.kind != Node::object) {
+            scalar(n);
+            return;
         }
-        const Node& container = node(split);
-        const bool isObject = container.kind == Node::object;
-        std::vector<qsizetype> members;
-        members.reserve(container.length);
-        for (qsizetype c = m_doc.next(split); c < qsizetype(container.extra); c = m_doc.subtreeEnd(isObject ? m_doc.next(c) : c))
-            members.push_back(c);
-        // Each member's text: separator, pad, key and key separator, value; measured side by side.
-        const qsizetype count = qsizetype(members.size());
-        std::vector<qsizetype> lengths(size_t(count), 0);
-        const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
-        runParts(parts, [&](qsizetype p) {
-            const qsizetype from = count * p / parts, to = count * (p + 1) / parts;
-            for (qsizetype k = from; k < to; ++k) {
-                const qsizetype c = members[size_t(k)];
-                qsizetype length = k == 0 ? 0 : (m_pretty ? 2 : 1);
-                if (m_pretty)
-                    length += (depth + 1) * m_unitLength;
-                if (isObject)
-                    length += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-                length += size(isObject ? m_doc.next(c) : c, depth + 1);
-                lengths[size_t(k)] = length;
+        if (checkCancel())
+            return;
+        const bool isObject = n.kind == Node::object;
+        m_out.put(isObject ? u'{' : u'[');
+        if (n.length > 0) {
+            lineBreak();
+            if (i == m_set.gapIndex) {
+                m_gapAt = m_out.position();
+                m_out.skip(m_set.gapLength);
+            } else {
+                members(i, depth);
             }
-        }, workers);
-        plan.offsets.resize(size_t(count) + 1);
-        plan.offsets[0] = 0;
-        for (qsizetype k = 0; k < count; ++k)
-            plan.offsets[size_t(k) + 1] = plan.offsets[size_t(k)] + lengths[size_t(k)];
-        plan.split = split;
-        plan.depth = depth;
-        plan.isObject = isObject;
-        plan.members = std::move(members);
-        return true;
+            lineBreak();
+            pad(depth);
+        }
+        m_out.put(isObject ? u'}' : u']');
     }
 
-    void writeParts(const Plan& plan, char16_t* gap)
+    // One member of a container at `depth`: the separator before all but the first, the pad,
+    // the key (none for an array's element) and the value.
+    void item(bool first, qsizetype key, qsizetype value, int depth)
     {
-        const std::vector<qsizetype>& offsets = plan.offsets;
-        const std::vector<qsizetype>& members = plan.members;
-        const int depth = plan.depth;
-        const bool isObject = plan.isObject;
-        const qsizetype count = qsizetype(members.size());
-        const qsizetype parts = std::min<qsizetype>(count, 4 * workerCount());
-        std::atomic_bool stopped = false;
-        // Parts of about equal text, cut at member boundaries.
-        const auto at = [&](qsizetype q) {
-            return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts) - offsets.begin());
-        };
-        runParts(parts, [&](qsizetype p) {
-            const qsizetype from = at(p), to = p + 1 == parts ? count : at(p + 1);
-            if (from >= to)
-                return;
-            Writer part(m_doc, m_pretty ? std::optional<QString>(QString(m_unitLength, QChar(m_unitChar))) : std::nullopt,
-                        m_sort, m_cancelled);
-            part.m_w = gap + offsets[size_t(from)];
-            for (qsizetype k = from; k < to && !part.m_stopped; ++k) {
-                if (k > 0) {
-                    part.put(u',');
-                    if (m_pretty)
-                        part.put(u'\n');
-                }
-                if (m_pretty)
-                    part.pad(depth + 1);
-                const qsizetype c = members[size_t(k)];
-                if (isObject) {
-                    part.writeString(node(c));
-                    if (m_pretty)
-                        part.put(u" : ", 3);
-                    else
-                        part.put(u':');
-                    part.write(m_doc.next(c), depth + 1);
-                } else {
-                    part.write(c, depth + 1);
-                }
-            }
-            if (part.m_stopped)
-                stopped = true;
-        }, workerCount());
-        if (stopped)
-            m_stopped = true;
+        if (!first) {
+            m_out.put(u',');
+            lineBreak();
+        }
+        pad(depth + 1);
+        if (key >= 0) {
+            string(node(key));
+            if (m_set.pretty)
+                m_out.put(u" : ", 3);
+            else
+                m_out.put(u':');
+        }
+        this->value(value, depth + 1);
     }
 
+private:
+    const Setting& m_set;
     const JSONDocument& m_doc;
     const char16_t* m_src;
-    SortMode m_sort;
-    const std::atomic_bool* m_cancelled;
-    bool m_pretty = false;
-    qsizetype m_unitLength = 0;
-    char16_t m_unitChar = u' ';
-    char16_t* m_w = nullptr;
+    Sink& m_out;
     bool m_stopped = false;
     quint32 m_steps = 0;
-    // The container whose members are written elsewhere: its members' room is left as a gap.
-    qsizetype m_gapIndex = -1;
-    qsizetype m_gapLength = 0;
-    char16_t* m_gap = nullptr;
+    qsizetype m_gapAt = -1;
 
     const Node& node(qsizetype i) const { return m_doc.node(i); }
 
-    qsizetype scalarSize(const Node& n) const
+    void lineBreak()
     {
-        switch (n.kind) {
-        case Node::null: return 4;
-        case Node::trueValue: return 4;
-        case Node::falseValue: return 5;
-        case Node::number: return n.length;
-        case Node::string: return n.extra;
-        default: return 0;
-        }
-    }
-
-    // Printed length of the subtree at `i`; order-independent, so no sorting is needed here.
-    qsizetype size(qsizetype i, int depth) const
-    {
-        if (i == m_gapIndex)
-            return 2 + (m_pretty ? 2 + depth * m_unitLength : 0) + m_gapLength;
-        const Node& n = node(i);
-        if (n.kind != Node::array && n.kind != Node::object)
-            return scalarSize(n);
-        if (n.length == 0)
-            return 2;
-        const qsizetype count = n.length;
-        qsizetype total = 2;
-        if (m_pretty)
-            total += 2 + count * (depth + 1) * m_unitLength + (count - 1) * 2 + depth * m_unitLength;
-        else
-            total += count - 1;
-        qsizetype c = m_doc.next(i);
-        const qsizetype end = n.extra;
-        while (c < end) {
-            if (n.kind == Node::object) {
-                total += scalarSize(node(c)) + (m_pretty ? 3 : 1);
-                c = m_doc.next(c);
-            }
-            total += size(c, depth + 1);
-            c = m_doc.subtreeEnd(c);
-        }
-        return total;
-    }
-
-    void put(char16_t c) { *m_w++ = c; }
-    void put(const char16_t* s, qsizetype n)
-    {
-        // Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each
-        // instead of a library call.
-        if (n <= 32) {
-            char16_t* w = m_w;
-            if (n >= 16) {
-                copyFixed<32>(w, s);
-                copyFixed<32>(w + n - 16, s + n - 16);
-            } else if (n >= 8) {
-                copyFixed<16>(w, s);
-                copyFixed<16>(w + n - 8, s + n - 8);
-            } else if (n >= 4) {
-                copyFixed<8>(w, s);
-                copyFixed<8>(w + n - 4, s + n - 4);
-            } else if (n >= 2) {
-                copyFixed<4>(w, s);
-                copyFixed<4>(w + n - 2, s + n - 2);
-            } else if (n == 1) {
-                *w = *s;
-            }
-        } else {
-            std::memcpy(m_w, s, size_t(n) * sizeof(char16_t));
-        }
-        m_w += n;
-    }
-    template <size_t bytes>
-    static void copyFixed(char16_t* to, const char16_t* from)
-    {
-        char buffer[bytes];
-        std::memcpy(buffer, from, bytes);
-        std::memcpy(to, buffer, bytes);
+        if (m_set.pretty)
+            m_out.put(u'\n');
     }
     void pad(int depth)
     {
-        const qsizetype n = depth * m_unitLength;
-        std::fill(m_w, m_w + n, m_unitChar);
-        m_w += n;
+        if (m_set.pretty)
+            m_out.fill(m_set.unitChar, depth * m_set.unitLength);
     }
 
-    void putEscapedUnit(char16_t c)
+    struct Member {
+        quint32 key;
+        quint32 value;
+        QString storage;
+        QStringView sortKey;
+    };
+
+    void members(qsizetype i, int depth)
+    {
+        const Node& n = node(i);
+        const qsizetype end = n.extra;
+        bool first = true;
+        if (n.kind == Node::array) {
+            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
+                item(first, -1, c, depth);
+                first = false;
+            }
+        } else if (m_set.sort == SortMode::none) {
+            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(m_doc.next(c))) {
+                item(first, c, m_doc.next(c), depth);
+                first = false;
+            }
+        } else {
+            std::vector<Member> sorted;
+            sorted.reserve(n.length);
+            for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
+                sorted.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
+            for (Member& m : sorted)
+                m.sortKey = sortKeyOf(node(m.key), &m.storage);
+            const bool ascending = m_set.sort == SortMode::ascending;
+            std::stable_sort(sorted.begin(), sorted.end(), [ascending](const Member& a, const Member& b) {
+                const int c = JSONPrinter::compareCodePoints(a.sortKey, b.sortKey);
+                return ascending ? c < 0 : c > 0;
+            });
+            for (const Member& m : sorted) {
+                if (m_stopped)
+                    break;
+                item(first, m.key, m.value, depth);
+                first = false;
+            }
+        }
+    }
+
+    void scalar(const Node& n)
+    {
+        switch (n.kind) {
+        case Node::null: m_out.put(u"null", 4); return;
+        case Node::trueValue: m_out.put(u"true", 4); return;
+        case Node::falseValue: m_out.put(u"false", 5); return;
+        case Node::number:
+            m_out.put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
+            return;
+        case Node::string: string(n); return;
+        default: return;
+        }
+    }
+
+    void escapedUnit(char16_t c)
     {
         static const char16_t digits[] = u"0123456789abcdef";
+        char16_t e;
         switch (c) {
-        case u'\b': put(u'\\'); put(u'b'); return;
-        case u'\t': put(u'\\'); put(u't'); return;
-        case u'\n': put(u'\\'); put(u'n'); return;
-        case u'\f': put(u'\\'); put(u'f'); return;
-        case u'\r': put(u'\\'); put(u'r'); return;
-        case u'"': put(u'\\'); put(u'"'); return;
-        case u'\\': put(u'\\'); put(u'\\'); return;
+        case u'\b': e = u'b'; break;
+        case u'\t': e = u't'; break;
+        case u'\n': e = u'n'; break;
+        case u'\f': e = u'f'; break;
+        case u'\r': e = u'r'; break;
+        case u'"': e = u'"'; break;
+        case u'\\': e = u'\\'; break;
         default:
             if (c < 0x20 || QChar::isSurrogate(c)) {
-                put(u'\\');
-                put(u'u');
-                put(digits[(c >> 12) & 15]);
-                put(digits[(c >> 8) & 15]);
-                put(digits[(c >> 4) & 15]);
-                put(digits[c & 15]);
+                const char16_t text[] = {u'\\', u'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15],
+                                         digits[c & 15]};
+                m_out.put(text, 6);
             } else {
-                put(c);
+                m_out.put(c);
             }
-        }
-    }
-
-    void writeString(const Node& n)
-    {
-        const char16_t* s = m_src + n.offset;
-        if (!(n.flags & Node::escaped)) {
-            put(s, n.length);
             return;
         }
-        put(u'"');
-        // Decoded units: pairs pass through, a lone surrogate (only from an escape) stays escaped.
-        char16_t pendingHigh = 0;
-        auto unit = [&](char16_t c) {
-            if (pendingHigh) {
-                if (QChar::isLowSurrogate(c)) {
-                    put(pendingHigh);
-                    put(c);
-                    pendingHigh = 0;
-                    return;
-                }
-                putEscapedUnit(pendingHigh);
-                pendingHigh = 0;
+        const char16_t text[] = {u'\\', e};
+        m_out.put(text, 2);
+    }
+
+    void string(const Node& n)
+    {
+        const char16_t* p = m_src + n.offset;
+        // Without escapes the source spelling is the printed one: the reader let through no
+        // control character, quotation mark or lone surrogate.
+        if (!(n.flags & Node::escaped)) {
+            m_out.put(p, n.length);
+            return;
+        }
+        const char16_t* const end = p + n.length;
+        for (;;) {
+            // Quotes, plain units and the escapes that print as they are written go in runs: only
+            // \/ and \u change.
+            const char16_t* q = p;
+            for (;;) {
+                q = backslashOrEnd(q, end);
+                if (q == end || q[1] == u'/' || q[1] == u'u')
+                    break;
+                q += 2;
             }
-            if (QChar::isHighSurrogate(c))
-                pendingHigh = c;
-            else
-                putEscapedUnit(c);
-        };
-        const char16_t* p = s + 1;
-        const char16_t* const end = s + n.length - 1;
-        while (p < end) {
-            if (*p != u'\\') {
-                // Units between escapes print as they are: the reader let through no control
-                // character, quotation mark or lone surrogate there.
-                while (pendingHigh && p < end && *p != u'\\')
-                    unit(*p++);
-                const char16_t* q = backslashOrEnd(p, end);
-                put(p, q - p);
-                p = q;
+            m_out.put(p, q - p);
+            if (q == end)
+                return;
+            if (q[1] == u'/') {
+                m_out.put(u'/');
+                p = q + 2;
                 continue;
             }
-            p = decodeEscape(p, unit);
+            const char16_t c = hex4(q + 2);
+            p = q + 6;
+            // An escaped pair becomes the character; a lone surrogate stays escaped. (A backslash
+            // is never the closing quote, so the next escape is whole.)
+            if (QChar::isHighSurrogate(c) && p[0] == u'\\' && p[1] == u'u') {
+                const char16_t low = hex4(p + 2);
+                if (QChar::isLowSurrogate(low)) {
+                    const char16_t pair[] = {c, low};
+                    m_out.put(pair, 2);
+                    p += 6;
+                    continue;
+                }
+            }
+            escapedUnit(c);
         }
-        if (pendingHigh)
-            putEscapedUnit(pendingHigh);
-        put(u'"');
     }
 
     static const char16_t* backslashOrEnd(const char16_t* p, const char16_t* end)
@@ -405,35 +433,14 @@ private:
         return p;
     }
 
-    void writeScalar(const Node& n)
-    {
-        switch (n.kind) {
-        case Node::null: put(u"null", 4); return;
-        case Node::trueValue: put(u"true", 4); return;
-        case Node::falseValue: put(u"false", 5); return;
-        case Node::number:
-            put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
-            return;
-        case Node::string: writeString(n); return;
-        default: return;
-        }
-    }
-
     bool checkCancel()
     {
         if (m_stopped)
             return true;
-        if ((++m_steps & 0x3FFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
+        if ((++m_steps & 0x3FFF) == 0 && m_set.cancelled && m_set.cancelled->load(std::memory_order_relaxed))
             m_stopped = true;
         return m_stopped;
     }
-
-    struct Member {
-        quint32 key;
-        quint32 value;
-        QString storage;
-        QStringView sortKey;
-    };
 
     QStringView sortKeyOf(const Node& key, QString* storage) const
     {
@@ -455,89 +462,125 @@ private:
         *storage = decoded.normalized(QString::NormalizationForm_C);
         return *storage;
     }
-
-    void write(qsizetype i, int depth)
-    {
-        const Node& n = node(i);
-        if (n.kind != Node::array && n.kind != Node::object) {
-            writeScalar(n);
-            return;
-        }
-        if (checkCancel())
-            return;
-        const bool isObject = n.kind == Node::object;
-        if (n.length == 0) {
-            put(isObject ? u'{' : u'[');
-            put(isObject ? u'}' : u']');
-            return;
-        }
-        put(isObject ? u'{' : u'[');
-        if (m_pretty)
-            put(u'\n');
-        if (i == m_gapIndex) {
-            m_gap = m_w;
-            m_w += m_gapLength;
-            if (m_pretty) {
-                put(u'\n');
-                pad(depth);
-            }
-            put(isObject ? u'}' : u']');
-            return;
-        }
-        bool first = true;
-        auto separator = [&] {
-            if (!first) {
-                put(u',');
-                if (m_pretty)
-                    put(u'\n');
-            }
-            first = false;
-            if (m_pretty)
-                pad(depth + 1);
-        };
-        auto member = [&](qsizetype key, qsizetype value) {
-            separator();
-            writeString(node(key));
-            if (m_pretty)
-                put(u" : ", 3);
-            else
-                put(u':');
-            write(value, depth + 1);
-        };
-        const qsizetype end = n.extra;
-        if (!isObject) {
-            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
-                separator();
-                write(c, depth + 1);
-            }
-        } else if (m_sort == SortMode::none) {
-            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(m_doc.next(c)))
-                member(c, m_doc.next(c));
-        } else {
-            std::vector<Member> members;
-            members.reserve(n.length);
-            for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
-                members.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
-            for (Member& m : members)
-                m.sortKey = sortKeyOf(node(m.key), &m.storage);
-            const bool ascending = m_sort == SortMode::ascending;
-            std::stable_sort(members.begin(), members.end(), [ascending](const Member& a, const Member& b) {
-                const int c = JSONPrinter::compareCodePoints(a.sortKey, b.sortKey);
-                return ascending ? c < 0 : c > 0;
-            });
-            for (const Member& m : members) {
-                if (m_stopped)
-                    break;
-                member(m.key, m.value);
-            }
-        }
-        if (m_pretty) {
-            put(u'\n');
-            pad(depth);
-        }
-        put(isObject ? u'}' : u']');
-    }
 };
+
+// ---- A large document's biggest run of siblings (the top-level array, or the array of records
+// inside a small envelope) is written by several writers at once: each member's text is measured
+// first, side by side, so that each writer starts at its own offset. The rest is written around a
+// gap left for them. Sorted keys keep the one writer.
+
+struct Plan {
+    qsizetype split = -1;
+    int depth = 0; // of the container
+    bool isObject = false;
+    std::vector<qsizetype> members;  // key nodes of an object, element nodes of an array
+    std::vector<qsizetype> offsets;  // of each member's text in the gap, and its end
+    bool cancelled = false;          // while measuring: the lengths are short, nothing may be written
+};
+
+int workerCount() { return WorkPool::workers(); }
+
+// The member at index k of the plan's container, as the writer takes it: key (or -1) and value.
+std::pair<qsizetype, qsizetype> planMember(const JSONDocument& doc, const Plan& plan, qsizetype k)
+{
+    const qsizetype c = plan.members[size_t(k)];
+    return plan.isObject ? std::pair{c, doc.next(c)} : std::pair{qsizetype(-1), c};
+}
+
+bool planParts(const Setting& set, Plan& plan)
+{
+    const JSONDocument& doc = set.doc;
+    // Below a couple of megabytes of text threads cost more than they save, most of all in a
+    // fresh process or on a busy machine.
+    constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
+    constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // units
+    const int workers = workerCount();
+    if (set.sort != SortMode::none || doc.tapeEnd < partsMinimum || doc.source.size() < sourceMinimum || workers < 2)
+        return false;
+    qsizetype split = doc.settled(0);
+    int depth = 0;
+    for (;;) {
+        const Node& n = doc.node(split);
+        if (n.kind != Node::array && n.kind != Node::object)
+            return false;
+        if (n.length >= 64)
+            break;
+        // Few members: go into the one that holds most of the document, if any.
+        const bool isObject = n.kind == Node::object;
+        qsizetype biggest = -1, biggestSize = 0;
+        for (qsizetype c = doc.next(split); c < qsizetype(n.extra); c = doc.subtreeEnd(isObject ? doc.next(c) : c)) {
+            const qsizetype value = isObject ? doc.next(c) : c;
+            const qsizetype nodes = doc.subtreeEnd(value) - value;
+            if (nodes > biggestSize) {
+                biggest = value;
+                biggestSize = nodes;
+            }
+        }
+        if (biggest < 0 || biggestSize * 2 < qsizetype(n.extra) - split)
+            return false;
+        split = biggest;
+        ++depth;
+    }
+    const Node& container = doc.node(split);
+    plan.split = split;
+    plan.depth = depth;
+    plan.isObject = container.kind == Node::object;
+    plan.members.reserve(container.length);
+    for (qsizetype c = doc.next(split); c < qsizetype(container.extra); c = doc.subtreeEnd(plan.isObject ? doc.next(c) : c))
+        plan.members.push_back(c);
+    const qsizetype count = qsizetype(plan.members.size());
+    std::vector<qsizetype> lengths(size_t(count), 0);
+    const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
+    std::atomic_bool stopped = false;
+    runParts(parts, [&](qsizetype p) {
+        for (qsizetype k = count * p / parts, to = count * (p + 1) / parts; k < to; ++k) {
+            Counter counter;
+            Writer<Counter> writer(set, counter);
+            const auto [key, value] = planMember(doc, plan, k);
+            writer.item(k == 0, key, value, depth);
+            if (writer.stopped()) {
+                stopped = true;
+                return;
+            }
+            lengths[size_t(k)] = counter.position();
+        }
+    }, workers);
+    plan.cancelled = stopped;
+    plan.offsets.resize(size_t(count) + 1);
+    plan.offsets[0] = 0;
+    for (qsizetype k = 0; k < count; ++k)
+        plan.offsets[size_t(k) + 1] = plan.offsets[size_t(k)] + lengths[size_t(k)];
+    return true;
+}
+
+// Writes the plan's members into the gap; false when cancelled on the way.
+bool writeParts(const Setting& set, const Plan& plan, char16_t* gap)
+{
+    const std::vector<qsizetype>& offsets = plan.offsets;
+    const qsizetype count = qsizetype(plan.members.size());
+    const qsizetype parts = std::min<qsizetype>(count, 4 * workerCount());
+    std::atomic_bool stopped = false;
+    // Parts of about equal text, cut at member boundaries.
+    const auto at = [&](qsizetype q) {
+        return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts) - offsets.begin());
+    };
+    runParts(parts, [&](qsizetype p) {
+        const qsizetype from = at(p), to = p + 1 == parts ? count : at(p + 1);
+        if (from >= to)
+            return;
+        Slot slot(gap + offsets[size_t(from)], gap + offsets[size_t(to)]);
+        Writer<Slot> writer(set, slot);
+        for (qsizetype k = from; k < to && !writer.stopped(); ++k) {
+            const auto [key, value] = planMember(set.doc, plan, k);
+            writer.item(k == 0, key, value, plan.depth);
+        }
+        if (writer.stopped())
+            stopped = true;
+        else
+            slot.finish();
+    }, workerCount());
+    return !stopped;
+}
 
 } // namespace
 
@@ -563,6 +606,31 @@ int JSONPrinter::compareCodePoints(QStringView a, QStringView b)
 std::optional<QString> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
                                           JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
 {
-    Writer writer(document, indentUnit, sortMode, cancelled);
-    return writer.run();
+    if (document.tapeEnd == 0)
+        return QString();
+    Setting set{document, sortMode, cancelled};
+    if (indentUnit) {
+        set.pretty = true;
+        set.unitLength = indentUnit->size();
+        set.unitChar = indentUnit->isEmpty() ? u' ' : indentUnit->at(0).unicode();
+    }
+    Plan plan;
+    const bool inParts = planParts(set, plan);
+    if (plan.cancelled)
+        return std::nullopt;
+    if (inParts) {
+        set.gapIndex = plan.split;
+        set.gapLength = plan.offsets.back();
+    }
+    // Room for the text of a document nested a few levels deep; deeper ones grow it, and room
+    // never written costs no memory.
+    const qsizetype estimate = document.source.size() + (set.pretty ? document.valueCount * (2 + 4 * set.unitLength) : 0) + 64;
+    Growing out(std::max(estimate, set.gapLength + (qsizetype(1) << 16)));
+    Writer<Growing> writer(set, out);
+    writer.value(document.settled(0), 0);
+    if (writer.stopped())
+        return std::nullopt;
+    if (inParts && !writeParts(set, plan, out.at(writer.gapAt())))
+        return std::nullopt;
+    return out.take();
 }

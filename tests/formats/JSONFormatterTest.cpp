@@ -248,6 +248,57 @@ private slots:
         QCOMPARE(outputs(input, Indent::spaces(4), sort).minified, expected);
     }
 
+    // tests/formats/json-printer/<case>/input.json beside the text expected in each layout, one
+    // file a layout (indent-2, indent-4, tab, minified, ascending and descending with two spaces),
+    // each ending in one line feed that is not part of the text.
+    void printerCases_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("expected");
+        const QDir root(qEnvironmentVariable("QUORRIX_SOURCE_DIR") + QStringLiteral("/tests/formats/json-printer"));
+        const QStringList cases = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        if (cases.isEmpty())
+            QFAIL("printer cases not found");
+        auto read = [](const QString& path) {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        for (const QString& name : cases) {
+            const QDir dir(root.filePath(name));
+            const QString input = read(dir.filePath(QStringLiteral("input.json")));
+            for (const QString& file : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+                if (file == QStringLiteral("input.json"))
+                    continue;
+                QString expected = read(dir.filePath(file));
+                if (expected.endsWith(u'\n'))
+                    expected.chop(1);
+                QTest::addRow("%s/%s", qPrintable(name), qPrintable(file)) << input << file.chopped(5) << expected;
+            }
+        }
+    }
+    void printerCases()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, layout);
+        QFETCH(QString, expected);
+        const QMap<QString, std::pair<std::optional<Indent>, SortMode>> layouts{
+            {QStringLiteral("indent-2"), {Indent::spaces(2), SortMode::none}},
+            {QStringLiteral("indent-4"), {Indent::spaces(4), SortMode::none}},
+            {QStringLiteral("tab"), {Indent::tabs(), SortMode::none}},
+            {QStringLiteral("minified"), {std::nullopt, SortMode::none}},
+            {QStringLiteral("ascending"), {Indent::spaces(2), SortMode::ascending}},
+            {QStringLiteral("descending"), {Indent::spaces(2), SortMode::descending}},
+        };
+        QVERIFY2(layouts.contains(layout), qPrintable(QStringLiteral("unknown layout ") + layout));
+        const auto [indent, sort] = layouts.value(layout);
+        const FormatResult direct = indent ? format(input, *indent, sort) : minify(input, sort);
+        QVERIFY(direct.ok());
+        QCOMPARE(direct.text, expected);
+        const Outputs both = outputs(input, indent.value_or(Indent::spaces(2)), sort);
+        QCOMPARE(indent ? both.formatted : both.minified, expected);
+    }
+
     void strings_data()
     {
         QTest::addColumn<QString>("input");
