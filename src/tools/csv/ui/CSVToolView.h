@@ -48,7 +48,6 @@ public:
     Metric* rowsMetric() const { return m_rowsMetric; }
     Metric* columnsMetric() const { return m_columnsMetric; }
     CSVFiltersPopover* showFiltersPopover();
-    CSVFiltersPopover* filtersPopover() const;
 
 private:
     QWidget* buildToolbar();
