@@ -1,8 +1,12 @@
-# quorrix_module(<name> [LOGIC_LIBS ...] [UI_LIBS ...] [LOGIC_RESOURCES ...] [UI_RESOURCES ...])
+# quorrix_module(<name> [TOOL <class>] [LOGIC_LIBS ...] [UI_LIBS ...] [WEB_LIBS ...]
+#                [LOGIC_RESOURCES ...] [UI_RESOURCES ...])
 # A module is one folder: its logic (QtCore, QtGui where a model touches the clipboard)
 # from the folder itself as library <name>, its widgets from ui/ as library <name>_ui, and its
 # web views (if any) from web/ as library <name>_web.
 # Files are globbed, so adding a class needs no edit here.
+# TOOL names the tool's entry of the sidebar, the class of ui/<class>.h; a tool with web views
+# also has web/<class>WebViews.h, whose static add() gives ToolViewMakers its makers. The program
+# finds both through the tool's folder name in QUORRIX_TOOLS (src/CMakeLists.txt).
 #
 # Each library gets an include root of its own in the build tree that holds only its headers
 # (linked to the sources, under their path below src/), so "tools/json/JSONFormatter.h" is
@@ -25,7 +29,7 @@ function(quorrix_expose_headers target)
 endfunction()
 
 function(quorrix_module name)
-  cmake_parse_arguments(M "" ""
+  cmake_parse_arguments(M "" "TOOL"
     "LOGIC_LIBS;LOGIC_PRIVATE;UI_LIBS;UI_PRIVATE;WEB_LIBS;WEB_PRIVATE;LOGIC_RESOURCES;UI_RESOURCES" ${ARGN})
   file(GLOB logic_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   file(GLOB logic_headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
@@ -42,10 +46,22 @@ function(quorrix_module name)
     quorrix_expose_headers(${name}_ui ${ui_headers})
     target_link_libraries(${name}_ui PUBLIC ${name} Qt6::Widgets ${M_UI_LIBS} PRIVATE ${M_UI_PRIVATE})
   endif()
+  if(M_TOOL)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/ui/${M_TOOL}.h)
+      message(FATAL_ERROR "${name}: TOOL ${M_TOOL} needs ui/${M_TOOL}.h, the tool's class.")
+    endif()
+    set_target_properties(${name}_ui PROPERTIES QUORRIX_TOOL_CLASS ${M_TOOL})
+  endif()
   # Web views are a library of their own, so that only what shows a web page links the engine.
   if(web_sources)
     add_library(${name}_web STATIC ${web_sources})
     quorrix_expose_headers(${name}_web ${web_headers})
     target_link_libraries(${name}_web PUBLIC ${name}_ui ${M_WEB_LIBS} PRIVATE ${M_WEB_PRIVATE})
+    if(M_TOOL)
+      if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/web/${M_TOOL}WebViews.h)
+        message(FATAL_ERROR "${name}: a tool's web/ holds ${M_TOOL}WebViews.h, which adds its views.")
+      endif()
+      set_target_properties(${name}_web PROPERTIES QUORRIX_WEB_VIEWS_CLASS ${M_TOOL}WebViews)
+    endif()
   endif()
 endfunction()

@@ -6,48 +6,6 @@
 
 namespace JSONNumberText {
 
-std::optional<NormalForm> normalForm(QStringView literal)
-{
-    enum { mantissa, fraction, exponent } part = mantissa;
-    bool negative = false, negativeExponent = false;
-    QByteArray digits;
-    qint64 exp = 0, fractionDigits = 0;
-    constexpr qint64 expCap = (qint64(1) << 40) - 1;
-    for (QChar qc : literal) {
-        const char16_t c = qc.unicode();
-        if (c == u'.') {
-            part = fraction;
-        } else if (c == u'e' || c == u'E') {
-            part = exponent;
-        } else if (c == u'-') {
-            (part == exponent ? negativeExponent : negative) = true;
-        } else if (c >= u'0' && c <= u'9') {
-            if (part == exponent) {
-                if (exp <= expCap)
-                    exp = exp * 10 + (c - u'0');
-            } else {
-                digits.append(char(c));
-                if (part == fraction)
-                    ++fractionDigits;
-            }
-        }
-    }
-    qsizetype first = 0;
-    while (first < digits.size() && digits[first] == '0')
-        ++first;
-    if (first == digits.size())
-        return std::nullopt;
-    qsizetype last = digits.size();
-    while (digits[last - 1] == '0')
-        --last;
-    const qint64 trailing = digits.size() - last;
-    NormalForm form;
-    form.negative = negative;
-    form.digits = digits.mid(first, last - first);
-    form.power = (negativeExponent ? -exp : exp) - fractionDigits + trailing;
-    return form;
-}
-
 namespace {
 
 // The shortest digits of a finite nonzero double and its decimal exponent: value = d.ddd × 10^exp.
@@ -79,7 +37,9 @@ ShortestDigits shortestDigits(double value)
     return d;
 }
 
-// The double's text in the platform's form, written to `out` (room for 32 units); its length.
+// The shortest text that reads back as the double, written to `out` (room for 32 units); its
+// length. A whole value keeps ".0"; magnitudes below 1e-4 or from 1e16 on take an exponent
+// ("1e-05", "1.5e+16").
 int writeDoubleText(double value, const ShortestDigits& d, char16_t* out)
 {
     char16_t* w = out;
@@ -134,13 +94,6 @@ int writeDoubleText(double value, const ShortestDigits& d, char16_t* out)
 }
 
 } // namespace
-
-QString doubleText(double value)
-{
-    char16_t buf[40];
-    const int n = writeDoubleText(value, value == 0 ? ShortestDigits() : shortestDigits(value), buf);
-    return QString(reinterpret_cast<const QChar*>(buf), n);
-}
 
 int printedDecimal(QStringView literal, char16_t* out)
 {

@@ -14,22 +14,6 @@ qsizetype lineCount(QStringView text)
     return LineCounter::lines(text);
 }
 
-bool holdsUnpairedSurrogate(QStringView text)
-{
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if ((c & 0xF800) != 0xD800)
-            continue;
-        if (c < 0xDC00 && i + 1 < n && (text[i + 1].unicode() & 0xFC00) == 0xDC00) {
-            ++i;
-            continue;
-        }
-        return true;
-    }
-    return false;
-}
-
 QString repairedUTF16(const QString& text)
 {
     const qsizetype n = text.size();

@@ -22,8 +22,6 @@ qint64 utf8Length(QStringView text);
 // The same text when it holds no unpaired surrogate (shared, not copied); else a copy with each
 // unpaired surrogate replaced by U+FFFD, so offsets stay the same.
 QString repairedUTF16(const QString& text);
-// Whether the text holds a high surrogate not followed by a low one, or a low one on its own.
-bool holdsUnpairedSurrogate(QStringView text);
 
 // The text with every CR LF and lone CR turned into LF (editors keep LF only).
 QString normalizedLineBreaks(QStringView text);

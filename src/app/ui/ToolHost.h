@@ -22,7 +22,8 @@ public:
     explicit ToolHost(QSettings& defaults, QObject* parent = nullptr);
     ~ToolHost() override;
 
-    // The tools in sidebar order: markdown, json, csv, mermaid, timestamp, codec, jwt.
+    // The tools in sidebar order (markdown, json, csv, mermaid, timestamp, codec, jwt), as
+    // QUORRIX_TOOLS lists them.
     static const QList<const Tool*>& allTools();
     static const Tool* tool(const QString& id);
     // The tool a window with no saved choice opens on: the first that asks to, else the first.

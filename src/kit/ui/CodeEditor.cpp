@@ -304,19 +304,6 @@ void CodeEditor::showWhole(const QString& text, std::optional<CodeTextBuffer> pr
         m_view->setText(text);
 }
 
-void CodeEditor::setEditable(bool editable)
-{
-    if (editable == !m_view->isReadOnly())
-        return;
-    m_options.isEditable = editable;
-    m_view->setReadOnly(!editable);
-}
-
-bool CodeEditor::isEditable() const
-{
-    return !m_view->isReadOnly();
-}
-
 void CodeEditor::setPlaceholder(const std::optional<QString>& placeholder)
 {
     m_options.placeholder = placeholder;

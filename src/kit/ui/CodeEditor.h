@@ -52,8 +52,6 @@ public:
     CodeTextSnapshot snapshot() const;
     qsizetype length() const;
 
-    void setEditable(bool editable);
-    bool isEditable() const;
     void setPlaceholder(const std::optional<QString>& placeholder);
 
     // Sorted, disjoint matches; the current one must be exactly one of them to show as current.

@@ -120,11 +120,6 @@ size_t CodeTextLongLine::pieceAt(qsizetype local) const
 
 // ---------------------------------------------------------------- clusters
 
-qsizetype CodeTextLongLine::nextCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd)
-{
-    return GraphemeClusters::next(buffer, position, lineEnd);
-}
-
 qsizetype CodeTextLongLine::previousCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineStart)
 {
     return std::max(lineStart, GraphemeClusters::previous(buffer, position));

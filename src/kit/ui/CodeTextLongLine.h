@@ -55,8 +55,7 @@ public:
     void draw(const Context& c, QPainter& painter, qint64 firstRow, qint64 lastRow, const QPointF& origin,
         const QList<FormatRange>& selections, const QRectF& clip, qint64 horizontalColumns);
 
-    // Grapheme cluster bounds next to a position, found without shaping its line.
-    static qsizetype nextCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd);
+    // The grapheme cluster bound before a position, found without shaping its line.
     static qsizetype previousCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineStart);
 
 private:

@@ -600,13 +600,6 @@ void CodeTextView::addHighlighter(const CodeTextHighlighter* highlighter)
     viewport()->update();
 }
 
-void CodeTextView::removeHighlighter(const CodeTextHighlighter* highlighter)
-{
-    m_highlighters.removeAll(highlighter);
-    m_layout->setHighlighters(m_highlighters);
-    viewport()->update();
-}
-
 void CodeTextView::refreshHighlighting()
 {
     m_layout->formatsChanged();

@@ -94,7 +94,6 @@ public:
     // when a highlighter's answers change without an edit.
     void setHighlighters(const QList<const CodeTextHighlighter*>& highlighters);
     void addHighlighter(const CodeTextHighlighter* highlighter);
-    void removeHighlighter(const CodeTextHighlighter* highlighter);
     void refreshHighlighting();
 
     // --- undo

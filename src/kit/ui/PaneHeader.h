@@ -30,7 +30,6 @@ public:
     QList<QWidget*> configControls() const { return m_config; }
     QList<QWidget*> actionControls() const { return m_actions; }
 
-    WrapLayout* wrapLayout() const { return m_layout; }
     QLabel* titleLabel() const { return m_title; }
     // The badge's view (hidden without a badge) and the group rule, for layout checks.
     QWidget* badgeView() const { return m_badgeView; }

@@ -41,12 +41,10 @@ public:
     void setHorizontalSpacing(qreal spacing);
     qreal horizontalSpacing() const { return m_horizontalSpacing; }
     void setVerticalSpacing(qreal spacing);
-    qreal verticalSpacing() const { return m_verticalSpacing; }
     void setGroupSpacing(qreal spacing);
     qreal groupSpacing() const { return m_groupSpacing; }
     // Only Qt::AlignRight (trailing) changes anything: the flowing part then ends at the right edge.
     void setFlowAlignment(Qt::Alignment alignment);
-    Qt::Alignment flowAlignment() const { return m_alignment; }
 
     void insertWidget(int index, QWidget* widget);
 

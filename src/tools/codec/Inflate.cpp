@@ -27,7 +27,7 @@ Inflate::Result failed(Inflate::Failure failure)
 // still in the cache) rather than in a second pass over the whole result. The bytes are appended
 // to `out` from `produced` on, so the members of one gzip stream share one buffer; `limit` caps
 // the whole of `out`. `used` tells how much of the body the DEFLATE stream took.
-enum class Check { none, crc32, adler32 };
+enum class Check { crc32, adler32 };
 
 struct Body {
     QByteArray& out;
@@ -80,7 +80,7 @@ std::optional<Inflate::Failure> inflateBody(QByteArrayView body, qsizetype limit
         inLeft -= consumed;
         if (check == Check::crc32)
             running = crc32_z(running, reinterpret_cast<const Bytef*>(out.constData() + produced), size_t(made));
-        else if (check == Check::adler32)
+        else
             running = adler32_z(running, reinterpret_cast<const Bytef*>(out.constData() + produced), size_t(made));
         produced += made;
         if (produced > limit) {
@@ -164,16 +164,6 @@ std::optional<Inflate::Format> Inflate::detectFormat(QByteArrayView bytes)
     if ((b0 & 0x8F) == 0x08 && (b1 & 0x20) == 0 && (b0 * 256 + b1) % 31 == 0)
         return Format::zlib;
     return std::nullopt;
-}
-
-Inflate::Result Inflate::inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled)
-{
-    QByteArray out;
-    qsizetype produced = 0;
-    Body into{out, produced};
-    if (const auto failure = inflateBody(body, limit, cancelled, Check::none, into))
-        return failed(*failure);
-    return finished(out, produced);
 }
 
 // Every member is unpacked and the members' contents joined, as gunzip does; each member's

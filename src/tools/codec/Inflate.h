@@ -31,7 +31,6 @@ public:
     // A `cancelled` flag that turns true stops the work early; the result is then meaningless.
     static Result unpackGzip(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled = nullptr);
     static Result unpackZlib(QByteArrayView bytes, qsizetype limit, const std::atomic_bool* cancelled = nullptr);
-    static Result inflateRaw(QByteArrayView body, qsizetype limit, const std::atomic_bool* cancelled = nullptr);
 
     static quint32 crc32(QByteArrayView bytes);
     static quint32 adler32(QByteArrayView bytes);

@@ -41,7 +41,6 @@ public:
     const QUrl& fileUrl() const { return m_fileUrl; }
     const std::optional<QString>& parseError() const { return m_parseError; }
     // The text the document was parsed from, as UTF-8 (the input of reparse()).
-    const QByteArray& rawTextUtf8() const { return m_rawText; }
     QString rawText() const { return CSVParser::textFromUtf8(m_rawText); }
 
     const QString& searchQuery() const { return m_searchQuery; }

@@ -88,8 +88,6 @@ public:
     QString formattedOutput() const { return outputText(OutputMode::formatted); }
     QString minifiedOutput() const { return outputText(OutputMode::minified); }
     JSONTextMetrics inputMetrics() const { return m_inputMetrics; }
-    JSONTextMetrics formattedMetrics() const { return m_formatted.metrics; }
-    JSONTextMetrics minifiedMetrics() const { return m_minified.metrics; }
     const QUrl& fileUrl() const { return m_fileUrl; }
     const QString& searchQuery() const { return m_searchQuery; }
     // Schedules a search when the query changes.

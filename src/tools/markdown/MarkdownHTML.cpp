@@ -115,13 +115,6 @@ bool isTableStart(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizet
 
 namespace MarkdownHTML {
 
-QString dataLineAttributes(qint64 start, qint64 end)
-{
-    MarkdownOutput out;
-    appendDataLineAttributes(out, start, end);
-    return out.take();
-}
-
 void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end)
 {
     // Written from the back: ' data-line="S" data-end="E"'.

@@ -26,8 +26,7 @@ void renderBlocks(MarkdownText::Lines lines, qint64 baseLine, int depth, Markdow
 // The same; `endsBetweenBlocks` is set when the last line is blank and belongs to no block.
 void renderBlocks(MarkdownText::Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, bool* endsBetweenBlocks);
 
-// ' data-line="S" data-end="E"'
-QString dataLineAttributes(qint64 start, qint64 end);
+// Appends ' data-line="S" data-end="E"'.
 void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end);
 
 // "```", "~~~" or empty, from a trimmed line.

@@ -99,14 +99,6 @@ public:
         m_size += n;
     }
 
-    // Appends the units write(to) puts at `to`, at most `most`; write answers how many it put.
-    template<typename Write>
-    void appendWritten(qsizetype most, const Write& write)
-    {
-        reserve(m_size + most);
-        m_size += write(m_data + m_size);
-    }
-
     // Empties it, keeping the room.
     void clear() { m_size = 0; }
 

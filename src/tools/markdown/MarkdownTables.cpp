@@ -56,16 +56,6 @@ QStringView alignmentText(const QList<int>& codes, qsizetype column)
     }
 }
 
-} // namespace
-
-QList<QStringView> tableCells(QStringView rawLine)
-{
-    QList<QStringView> cells;
-    splitCells(rawLine, cells);
-    return cells;
-}
-
-namespace {
 
 void appendAlignments(QStringView delimiterLine, QList<int>& codes)
 {
@@ -81,26 +71,6 @@ void appendAlignments(QStringView delimiterLine, QList<int>& codes)
         cells = QList<QStringView>();
 }
 
-} // namespace
-
-QList<int> tableAlignments(QStringView delimiterLine)
-{
-    QList<int> codes;
-    appendAlignments(delimiterLine, codes);
-    return codes;
-}
-
-QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column)
-{
-    switch (column < codes.size() ? codes[column] : None) {
-    case Left: return QLatin1StringView(" style=\"text-align:left\"");
-    case Center: return QLatin1StringView(" style=\"text-align:center\"");
-    case Right: return QLatin1StringView(" style=\"text-align:right\"");
-    default: return QLatin1StringView();
-    }
-}
-
-namespace {
 
 void appendRow(MarkdownOutput& out, QStringView line, qint64 absolute, const QList<int>& codes, QStringView cell,
                QStringView cellClose)

@@ -12,9 +12,6 @@ namespace MarkdownTables {
 enum Alignment { None = 0, Left = 1, Center = 2, Right = 3 };
 
 bool isTableDelimiterRow(QStringView rawLine);
-QList<QStringView> tableCells(QStringView rawLine);
-QList<int> tableAlignments(QStringView delimiterLine);
-QLatin1StringView alignmentAttribute(const QList<int>& codes, qsizetype column);
 
 // Renders the table whose header is lines[header] onto out; answers the number of lines used.
 qsizetype renderTable(MarkdownText::Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype header,

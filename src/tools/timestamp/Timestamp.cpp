@@ -727,12 +727,6 @@ static CalendarFacts calendarFactsForDay(qint64 d)
     return facts;
 }
 
-CalendarFacts calendarFacts(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone)
-{
-    Q_UNUSED(nanoseconds);
-    return calendarFactsForDay(floorDiv(seconds + offsetAt(zone, seconds), 86400));
-}
-
 RowLists rows(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone)
 {
     const int offset = offsetAt(zone, seconds);

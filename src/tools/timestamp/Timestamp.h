@@ -133,7 +133,6 @@ int isoWeeksInYear(qint64 year);
 // --- writing
 RowLists rows(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone);
 std::optional<QString> matchingRowLabel(const QList<Row>& rows, const QString& input);
-CalendarFacts calendarFacts(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone);
 QString iso8601Text(qint64 seconds, qint64 nanoseconds, const QTimeZone& zone);
 // Same text for a known offset, when the caller already looked it up.
 QString iso8601Text(qint64 seconds, qint64 nanoseconds, int offsetSeconds);

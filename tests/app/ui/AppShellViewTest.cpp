@@ -6,6 +6,7 @@
 #include "app/ui/SidebarView.h"
 #include "app/ui/ToolHost.h"
 #include "kit/ui/ContentUnavailableView.h"
+#include "kit/ui/Tool.h"
 #include "kit/ui/ToolView.h"
 #include "support/QuorrixTestMain.h"
 
@@ -76,8 +77,14 @@ private slots:
     {
         QSettings settings(settingsPath(), QSettings::IniFormat);
         AppShellView shell(settings);
-        QCOMPARE(sidebarTexts(shell), QStringList({"TEXT", "Markdown", "Mermaid", "DATA", "JSON", "CSV", "Timestamp",
-                                                   "ENCODING", "Encode / Decode", "JWT"}));
+        // Each section's title, then its tools in list order.
+        QStringList sections;
+        for (ToolCategory category : ToolCategories::all()) {
+            sections << ToolCategories::sectionTitle(category);
+            for (const Tool* tool : ToolHost::tools(category))
+                sections << tool->name();
+        }
+        QCOMPARE(sidebarTexts(shell), sections);
         // The window shows before the tool's view is made.
         QCOMPARE(shell.windowTitle(), QString("Quorrix"));
         // The tool on screen names the window: its document, then what it is.
@@ -119,10 +126,8 @@ private slots:
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("opens");
-        for (const char* id : {"markdown", "json", "csv", "mermaid"})
-            QTest::newRow(id) << id << true;
-        for (const char* id : {"timestamp", "codec", "jwt"})
-            QTest::newRow(id) << id << false;
+        for (const Tool* tool : ToolHost::allTools())
+            QTest::newRow(qPrintable(tool->id())) << tool->id() << tool->acceptsFiles();
     }
     void opensFilesPerTool()
     {

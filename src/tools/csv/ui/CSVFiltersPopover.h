@@ -22,7 +22,6 @@ public:
 
     QPushButton* clearAllButton() const { return m_clearAll; }
     QLabel* emptyLabel() const { return m_emptyLabel; }
-    QScrollArea* scrollArea() const { return m_scroll; }
     // The field of the column with this id, if the popover has a row for it.
     QLineEdit* field(qint64 columnID);
     bool isFilterIconFilled(qint64 columnID);

@@ -249,8 +249,6 @@ void CSVToolView::buildPane()
 
 CSVToolView::~CSVToolView() = default;
 
-CSVFiltersPopover* CSVToolView::filtersPopover() const { return m_popover; }
-
 QWidget* CSVToolView::errorCard() const { return m_errorCard; }
 QString CSVToolView::errorText() const { return m_errorCard->isVisibleTo(const_cast<CSVToolView*>(this)) ? m_errorCard->text() : QString(); }
 

@@ -53,7 +53,6 @@ public:
     Metric* rowsMetric() const { return m_rowsMetric; }
     Metric* columnsMetric() const { return m_columnsMetric; }
     CSVFiltersPopover* showFiltersPopover();
-    CSVFiltersPopover* filtersPopover() const;
 
 private:
     QWidget* buildToolbar();

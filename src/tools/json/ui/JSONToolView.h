@@ -56,20 +56,14 @@ public:
     QWidget* scopeBar() const { return m_scopeBar; }
     QWidget* banner() const { return m_banner; }
     QLabel* bannerMessage() const { return m_banner->message(); }
-    QLabel* openErrorLabel() const { return m_openError; }
     PaneButton* inputCopyButton() const { return m_inputCopy; }
     PaneButton* clearButton() const { return m_clear; }
     PaneButton* outputCopyButton() const { return m_outputCopy; }
-    QPushButton* sortButton() const { return m_sort; }
     ToolbarSegmentedPicker* outputModePicker() const { return m_modePicker; }
     ToolbarSegmentedPicker* indentPicker() const { return m_indentPicker; }
-    ToolbarSegmentedPicker* scopePicker() const { return m_scopePicker; }
     Metric* inputLinesMetric() const { return m_inLines; }
     Metric* inputBytesMetric() const { return m_inBytes; }
     Metric* inputKeysMetric() const { return m_inKeys; }
-    Metric* inputMatchMetric() const { return m_inMatches; }
-    Metric* outputLinesMetric() const { return m_outLines; }
-    Metric* outputBytesMetric() const { return m_outBytes; }
     Metric* outputMatchMetric() const { return m_outMatches; }
     bool isInputCopyFlashing() const { return m_inputFlashing; }
     bool isOutputCopyFlashing() const { return m_outputFlashing; }

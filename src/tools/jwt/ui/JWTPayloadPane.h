@@ -29,7 +29,6 @@ public:
     // Applies the present moment to the badge and the time rows.
     void tick();
 
-    CodeEditor* jsonEditor() const { return m_json; }
     CodeEditor* textEditor() const { return m_text; }
     QStackedWidget* stack() const { return m_stack; }
     QWidget* timeTable() const { return m_table; }

@@ -35,7 +35,6 @@ public:
     JWTToolViewModel* model() const { return m_model; }
     // Parts, for tests and screenshots.
     CodeTextView* tokenEditor() const { return m_tokenEditor; }
-    const JWTTokenHighlighter* tokenHighlighter() const { return m_highlighter.get(); }
     CodeEditor* keyEditor() const { return m_keyEditor; }
     CodeEditor* headerEditor() const { return m_headerEditor; }
     ToolPane* tokenPane() const { return m_tokenPane; }
@@ -48,7 +47,6 @@ public:
     QToolButton* base64Toggle() const { return m_base64; }
     PaneButton* tokenClearButton() const { return m_tokenClear; }
     PaneButton* keyClearButton() const { return m_keyClear; }
-    PaneButton* headerCopyButton() const { return m_headerCopy; }
     Metric* partsMetric() const { return m_parts; }
     Metric* signatureSizeMetric() const { return m_signatureSize; }
     Metric* tokenSizeMetric() const { return m_tokenSize; }

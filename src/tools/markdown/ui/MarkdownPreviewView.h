@@ -55,7 +55,6 @@ public:
     // always whole. The blocks are found off the GUI thread; a page that cannot take a patch gets
     // the whole body.
     void setIncrementalUpdates(bool on) { m_incremental = on; }
-    bool incrementalUpdates() const { return m_incremental; }
 
     MarkdownPreviewWebView* webView() const;
     // The address the page is loaded from: the document's base URL, or the scheme's root.

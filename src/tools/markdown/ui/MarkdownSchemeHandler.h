@@ -26,9 +26,6 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob* job) override;
 
-    // Requests still waiting for their file read.
-    int pendingReads() const { return int(m_pending.size()); }
-
 signals:
     // One image request was answered (for tests and diagnostics of the page).
     void imageRequestFinished(const QUrl& request, bool served);

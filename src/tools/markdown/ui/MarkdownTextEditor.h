@@ -56,9 +56,6 @@ public:
     // Caret to the start, scroll to the top.
     void goToStart();
 
-    // Whether the editor has been aligned after it was made (reports start then).
-    bool isSettled() const { return m_isSettled; }
-
 signals:
     // The user changed the text (typing, paste, drop, undo); carries the change. The text
     // after it is `snapshot()`.

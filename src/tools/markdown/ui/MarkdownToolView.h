@@ -54,7 +54,6 @@ public:
     Metric* noMatchMetric() const { return m_noMatch; }
     QAction* openAction() const { return m_openAction; }
     QAction* toggleSourceAction() const { return m_toggleSourceAction; }
-    QAction* findAction() const { return m_findAction; }
     // Slides the source pane in and out when "Hide Source" is toggled.
     QVariantAnimation* sourceAnimation() const { return m_sourceAnimation; }
 

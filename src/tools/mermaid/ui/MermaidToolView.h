@@ -41,7 +41,6 @@ public:
     ToolPane* diagramPane() const { return m_diagramPane; }
     QWidget* banner() const { return m_banner; }
     QToolButton* copyButton() const { return m_copyButton; }
-    bool isEditorShown() const { return m_showEditor; }
     void setEditorShown(bool shown);
     // The theme name the page receives now.
     QString pageTheme() const;

@@ -57,16 +57,6 @@ TimestampRowGrid* TimestampResultSections::grid(const QString& space) const
     return m_grids.value(space);
 }
 
-QStringList TimestampResultSections::zoneColumnNames() const
-{
-    QStringList out;
-    for (const QString& name : {QStringLiteral("Other zones"), QStringLiteral("Other zones, left"),
-                                QStringLiteral("Other zones, right")})
-        if (m_grids.contains(name))
-            out << name;
-    return out;
-}
-
 QString TimestampResultSections::relativeText() const
 {
     return m_relative ? m_relative->text() : QString();

@@ -31,9 +31,7 @@ public:
     // Titles of the sections in reading order (column by column when wide).
     QStringList sectionTitles() const { return m_titles; }
     TimestampRowGrid* grid(const QString& space) const;
-    QStringList zoneColumnNames() const;
     QString relativeText() const;
-    QWidget* addZoneButton() const { return m_addZone; }
     void openZonePicker();
 
 protected:
