@@ -2,6 +2,7 @@
 
 #include "app/ui/AcknowledgementsView.h"
 #include "app/ui/AppShellView.h"
+#include "app/ui/ShellStyle.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,6 +18,7 @@ void QuorrixApp::prepareProcess()
 
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)
 {
+    ShellStyle::install();
 }
 
 QuorrixApp::~QuorrixApp()
