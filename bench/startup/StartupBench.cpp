@@ -61,8 +61,6 @@ private:
 
 int child(int argc, char* argv[])
 {
-    QuorrixApp::prepareProcess();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("QuorrixBench"));
     QApplication::setApplicationName(QStringLiteral("QuorrixBench"));

@@ -7,8 +7,15 @@
 #include "tools/mermaid/MermaidToolViewModel.h"
 #include "tools/mermaid/ui/MermaidToolView.h"
 
+// The web engine's own set-up for a program that loads it late: makes the GL context its views
+// share, when none exists, on the GUI thread.
+namespace QtWebEngineCore {
+void initialize();
+}
+
 extern "C" Q_DECL_EXPORT void quorrixAddWebToolViews()
 {
+    QtWebEngineCore::initialize();
     // Before any page exists: the engine takes new schemes only until it starts.
     MarkdownSchemeHandler::registerScheme();
     ToolViewMakers::add(QStringLiteral("markdown"), [](QObject* viewModel) -> ToolView* {

@@ -9,13 +9,6 @@
 #include <QFileInfo>
 #include <QUrl>
 
-void QuorrixApp::prepareProcess()
-{
-    // The web engine's library loads after the QApplication exists; it shares its GL contexts
-    // only when asked before.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-}
-
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)
 {
     ShellStyle::install();

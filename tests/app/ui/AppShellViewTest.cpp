@@ -306,5 +306,5 @@ private slots:
     }
 };
 
-QUORRIX_TEST_MAIN_WITH_SETUP(AppShellViewTest, QuorrixApp::prepareProcess())
+QUORRIX_TEST_MAIN(AppShellViewTest)
 #include "AppShellViewTest.moc"
