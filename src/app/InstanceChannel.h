@@ -1,16 +1,21 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 
-class QLocalServer;
+class QSocketNotifier;
 
 // One running program per user: a later launch hands the files it was given to the running one
-// over a local socket and ends, as the desktop's open event would.
+// over a local socket and ends, as the desktop's open event would. Plain system sockets: the
+// channel is opened before the window appears, and Qt's network module would bring a dozen
+// libraries along only for this.
 class InstanceChannel : public QObject {
     Q_OBJECT
 public:
-    // `name` is the socket's name; by default one per user.
+    // `name` is the socket's name; by default one per user. A name that is not a path lies in
+    // the temporary folder.
     explicit InstanceChannel(QString name = defaultName(), QObject* parent = nullptr);
     ~InstanceChannel() override;
 
@@ -31,7 +36,13 @@ signals:
     void pathsReceived(const QStringList& paths);
 
 private:
+    void acceptPending();
+    void readFrom(QSocketNotifier* connection, QByteArray& received);
+    void closeConnection(QSocketNotifier* connection);
+
     QString m_name;
     uint m_peerUid;
-    QLocalServer* m_server = nullptr;
+    QSocketNotifier* m_listener = nullptr;
+    QByteArray m_boundPath;
+    QList<QSocketNotifier*> m_connections;
 };

@@ -4,10 +4,15 @@
 #include <QDataStream>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 class InstanceChannelTest : public QObject {
@@ -132,15 +137,38 @@ private slots:
         QCOMPARE(ourReceived.size(), 0);
     }
 
+    void aStaleSocketIsReplaced_data()
+    {
+        QTest::addColumn<bool>("crashed"); // the program ended without removing its socket
+        QTest::newRow("ended cleanly") << false;
+        QTest::newRow("crashed, its socket left behind") << true;
+    }
     void aStaleSocketIsReplaced()
     {
+        QFETCH(bool, crashed);
         const QString name = uniqueName("stale");
-        {
-            InstanceChannel crashed(name);
-            QVERIFY(crashed.listen());
+        if (crashed) {
+            const QByteArray path = QFile::encodeName(QDir::tempPath() + u'/' + name);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            const int left = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(left >= 0);
+            QCOMPARE(::bind(left, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            ::close(left);
+            QVERIFY(QFileInfo::exists(QFile::decodeName(path)));
+        } else {
+            InstanceChannel ended(name);
+            QVERIFY(ended.listen());
         }
         InstanceChannel next(name);
         QVERIFY(next.listen());
+        QSignalSpy received(&next, &InstanceChannel::pathsReceived);
+        QFuture<bool> second = launch(name, {QStringLiteral("/tmp/c.md")});
+        QTRY_COMPARE(received.size(), 1);
+        QTRY_VERIFY(second.isFinished());
+        QVERIFY(second.result());
     }
 
     void strangeMessagesAreIgnored_data()
@@ -150,6 +178,11 @@ private slots:
         // Our marker, then a count of four thousand million paths: nothing is reserved for them.
         QTest::newRow("huge count") << QByteArray("\x51\x52\x49\x58\xff\xff\xff\xf0", 8);
         QTest::newRow("cut short") << QByteArray("\x51\x52\x49\x58\x00\x00\x00\x02\x00\x00\x00\x08" "ab", 14);
+        // Our marker and a sound list, but longer than any launch sends: refused unread.
+        QByteArray tooLong;
+        QDataStream out(&tooLong, QIODevice::WriteOnly);
+        out << quint32(0x51524958) << QStringList{QString(600 * 1024, u'a')};
+        QTest::newRow("over a megabyte") << tooLong;
     }
     void strangeMessagesAreIgnored()
     {

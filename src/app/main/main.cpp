@@ -6,7 +6,6 @@
 
 int main(int argc, char* argv[])
 {
-    QuorrixApp::prepareProcess();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorrix"));
     QApplication::setApplicationName(QStringLiteral("Quorrix"));

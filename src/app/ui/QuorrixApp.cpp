@@ -2,25 +2,16 @@
 
 #include "app/ui/AcknowledgementsView.h"
 #include "app/ui/AppShellView.h"
+#include "app/ui/ShellStyle.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
-void QuorrixApp::prepareProcess()
-{
-    // The web engine's library loads after the QApplication exists; it shares its GL contexts
-    // only when asked before.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // On Linux the web engine keeps its pages (the previews) out of the accessibility tree
-    // unless told otherwise before it starts.
-    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
-        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
-}
-
 QuorrixApp::QuorrixApp(QObject* parent) : QObject(parent)
 {
+    ShellStyle::install();
 }
 
 QuorrixApp::~QuorrixApp()

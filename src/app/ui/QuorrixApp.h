@@ -13,9 +13,6 @@
 class QuorrixApp : public QObject {
     Q_OBJECT
 public:
-    // What must happen before the QApplication exists (how the web views share GL contexts).
-    static void prepareProcess();
-
     explicit QuorrixApp(QObject* parent = nullptr);
     ~QuorrixApp() override;
 

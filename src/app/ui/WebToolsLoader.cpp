@@ -39,10 +39,39 @@ QString libraryPath()
     return {};
 }
 
+QtMessageHandler& previousHandler()
+{
+    static QtMessageHandler previous = nullptr;
+    return previous;
+}
+
+// Runs `work` without Qt's warning that context sharing is asked for after the QApplication
+// exists: that is on purpose here (see install()); every other message passes on.
+template <class Work>
+void withLateSharing(Work&& work)
+{
+    previousHandler() = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type == QtWarningMsg && text.startsWith(QLatin1String("Attribute Qt::AA_ShareOpenGLContexts must be set")))
+            return;
+        previousHandler()(type, context, text);
+    });
+    work();
+    qInstallMessageHandler(previousHandler());
+}
+
 } // namespace
 
 void WebToolsLoader::install()
 {
+    // Asked for only now that the QApplication exists: asked before, the QApplication makes the
+    // GL context the web views share as it starts, loading the GL driver before the first paint.
+    // The web views' library makes that context as it adds its views; told now, the engine's
+    // library does not warn, as it loads, that nobody asked.
+    withLateSharing([] { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); });
+    // On Linux the web engine keeps its pages (the previews) out of the accessibility tree
+    // unless told otherwise before it starts.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
     ToolViewMakers::setLoader([] { load(); });
 }
 
@@ -87,7 +116,8 @@ bool WebToolsLoader::load()
                              << (path.isEmpty() ? QStringLiteral("quorrix-web-tools.so not found") : library.errorString());
         return false;
     }
-    add();
+    // The library makes the shared GL context, asking for sharing again.
+    withLateSharing(add);
     loader.added = true;
     return true;
 }

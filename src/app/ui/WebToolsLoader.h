@@ -8,7 +8,8 @@ class QObject;
 // the library folder of its installation, and adds its view makers.
 class WebToolsLoader {
 public:
-    // Makes ToolViewMakers load the library when a view without maker is asked for.
+    // Makes ToolViewMakers load the library when a view without maker is asked for, and asks
+    // for the GL context sharing the web views need (the library makes the shared context).
     static void install();
     // Starts loading the library (and the web engine's libraries with it) on a thread of its
     // own; `done` runs on `context`'s thread once that has ended, loaded or not.

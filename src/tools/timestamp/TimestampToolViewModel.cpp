@@ -29,8 +29,10 @@ TimestampToolViewModel::TimestampToolViewModel(QSettings& defaults, QObject* par
     // Every change of the input or the unit, whoever makes it, parses again after the quiet time.
     connect(this, &TimestampToolViewModel::inputChanged, this, &TimestampToolViewModel::scheduleParse);
     connect(this, &TimestampToolViewModel::unitChanged, this, &TimestampToolViewModel::scheduleParse);
-    // The zone catalogue and the search candidates are built once per process; start them off
-    // the GUI thread so the first flag or search finds them ready.
+}
+
+void TimestampToolViewModel::warmZoneCatalogue()
+{
     static std::once_flag warmed;
     std::call_once(warmed, [] {
         (void)QtConcurrent::run(WorkPool::instance(), [] {

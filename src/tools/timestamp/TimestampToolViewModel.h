@@ -59,6 +59,10 @@ public:
     // --- zone list and search
     static QStringList loadZones(QSettings& defaults);
     static const QStringList& zoneCandidates();
+    // Builds the zone catalogue and the search candidates off the GUI thread, once per process,
+    // so that the first flag or search finds them ready. Called when the tool is first shown:
+    // a window that never shows it never pays for them.
+    static void warmZoneCatalogue();
     using CountryNames = std::function<QStringList(const QString&)>;
     static QStringList searchZones(const QString& query, const QSet<QString>& excluding,
                                    const QStringList& candidates, const QHash<QString, QString>& abbreviations,

@@ -3,6 +3,7 @@
 #include "kit/ui/CodeTextView.h"
 #include "app/ui/AppShellView.h"
 #include "app/ui/QuorrixApp.h"
+#include "app/ui/ShellStyle.h"
 #include "app/ui/SidebarView.h"
 #include "app/ui/ToolHost.h"
 #include "kit/ui/ContentUnavailableView.h"
@@ -16,7 +17,11 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTemporaryDir>
+
+#include <memory>
 
 class AppShellViewTest : public QObject {
     Q_OBJECT
@@ -191,6 +196,35 @@ private slots:
         QVERIFY(!alerted);
     }
 
+    // The program's style reads the bars' overflow icon only when it is drawn; drawn, it is the
+    // wrapped style's own, in either direction, and every other icon passes through.
+    void shellStyleIconsMatchTheStyle_data()
+    {
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<int>("direction"); // of the option; -1: no option
+        QTest::newRow("menu bar overflow, no option") << int(QStyle::SP_ToolBarHorizontalExtensionButton) << -1;
+        QTest::newRow("horizontal overflow, right to left")
+            << int(QStyle::SP_ToolBarHorizontalExtensionButton) << int(Qt::RightToLeft);
+        QTest::newRow("vertical overflow, left to right")
+            << int(QStyle::SP_ToolBarVerticalExtensionButton) << int(Qt::LeftToRight);
+        QTest::newRow("another icon passes through") << int(QStyle::SP_ArrowBack) << int(Qt::RightToLeft);
+    }
+    void shellStyleIconsMatchTheStyle()
+    {
+        QFETCH(int, icon);
+        QFETCH(int, direction);
+        const QString key = QStringLiteral("fusion");
+        ShellStyle shell(key);
+        std::unique_ptr<QStyle> plain(QStyleFactory::create(key));
+        QStyleOption option;
+        option.direction = Qt::LayoutDirection(direction);
+        const QStyleOption* given = direction < 0 ? nullptr : &option;
+        const auto which = QStyle::StandardPixmap(icon);
+        const QImage expected = plain->standardIcon(which, given).pixmap(16, 16).toImage();
+        QVERIFY(!expected.isNull());
+        QCOMPARE(shell.standardIcon(which, given).pixmap(16, 16).toImage(), expected);
+    }
+
     void shownWindowMakesItsWebToolViewAfterPainting()
     {
         QSettings settings(settingsPath(), QSettings::IniFormat);
@@ -277,5 +311,5 @@ private slots:
     }
 };
 
-QUORRIX_TEST_MAIN_WITH_SETUP(AppShellViewTest, QuorrixApp::prepareProcess())
+QUORRIX_TEST_MAIN(AppShellViewTest)
 #include "AppShellViewTest.moc"

@@ -206,5 +206,5 @@ private slots:
     }
 };
 
-QUORRIX_TEST_MAIN_WITH_SETUP(KeyboardPathsTest, QuorrixApp::prepareProcess())
+QUORRIX_TEST_MAIN(KeyboardPathsTest)
 #include "KeyboardPathsTest.moc"

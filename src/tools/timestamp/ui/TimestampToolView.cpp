@@ -82,6 +82,7 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
       m_clipboard(new TimestampClipboardWatch(this))
 {
     LastInputEvent::shared();
+    TimestampToolViewModel::warmZoneCatalogue();
     setMinimumSize(520, 420);
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
