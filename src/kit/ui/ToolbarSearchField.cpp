@@ -31,7 +31,7 @@ void ToolbarSearchField::updateGlass()
 
 void ToolbarSearchField::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
         updateGlass();
     QLineEdit::changeEvent(event);
 }
