@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QListWidget;
 class QLabel;
 class QToolButton;
@@ -26,6 +28,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeFooter();
@@ -35,4 +38,5 @@ private:
     QString m_selection;
     QToolButton* m_feedback = nullptr;
     QToolButton* m_social = nullptr;
+    std::function<void()> m_restyleSections;
 };

@@ -2,6 +2,7 @@
 
 #include "tools/csv/ui/CSVCellDelegate.h"
 #include "tools/csv/ui/CSVHeaderView.h"
+#include "kit/ui/FontScale.h"
 
 #include <QKeyEvent>
 
@@ -31,7 +32,7 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     setFocusPolicy(Qt::StrongFocus);
     QFont cells = font();
     cells.setPixelSize(13);
-    setFont(cells);
+    FontScale::apply(this, cells);
 }
 
 bool CSVGridView::event(QEvent* event)
