@@ -6,12 +6,16 @@
 #include "kit/ui/ToolView.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "support/DesktopPalettes.h"
+#include "tools/csv/ui/CSVFiltersPopover.h"
+#include "tools/csv/ui/CSVToolView.h"
 #include "support/QuorrixTestMain.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
@@ -54,7 +58,12 @@ private:
         // The editor's own interface and the web content are other work's subject.
         if (widget && (widget->inherits("CodeTextView") || widget->inherits("QWebEngineView")))
             return;
-        if (state.focusable && face->text(QAccessible::Name).trimmed().isEmpty())
+        const QAccessible::Role role = face->role();
+        const bool control = state.focusable || role == QAccessible::PushButton || role == QAccessible::RadioButton
+            || role == QAccessible::CheckBox || role == QAccessible::ButtonMenu || role == QAccessible::ButtonDropDown;
+        // A control that is a bare "filler", or has no name, says nothing to a screen reader.
+        const bool filler = role == QAccessible::Client && !(widget && widget->inherits("QAbstractScrollArea"));
+        if (control && (face->text(QAccessible::Name).trimmed().isEmpty() || filler))
             nameless << QStringLiteral("%1 (%2, role %3)")
                             .arg(face->object() ? QString::fromLatin1(face->object()->metaObject()->className()) : "?")
                             .arg(face->object() ? face->object()->objectName() : QString())
@@ -158,6 +167,37 @@ private slots:
         group->child(other)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         QTRY_VERIFY(group->child(other)->state().checked);
         QVERIFY(!group->child(other == 1 ? 2 : 1)->state().checked);
+    }
+
+    // Every filter field has the same prompt, so each is named after its column.
+    void filterFieldsAreNamedAfterTheirColumns()
+    {
+        QFile file(m_dir.filePath("people.csv"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("name,city,,age\nAda,London,x,36\n");
+        file.close();
+        auto store = settings();
+        AppShellView shell(*store);
+        shell.setSelectedToolID("csv");
+        shell.show();
+        auto* view = qobject_cast<CSVToolView*>(shell.toolView());
+        QVERIFY(view);
+        shell.openUrl(QUrl::fromLocalFile(file.fileName()));
+        CSVFiltersPopover* popover = nullptr;
+        QStringList names, prompts;
+        auto read = [&] {
+            popover = view->showFiltersPopover();
+            names.clear();
+            prompts.clear();
+            for (QLineEdit* field : popover->findChildren<QLineEdit*>()) {
+                names << QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name);
+                prompts << field->placeholderText();
+            }
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(read(), (QStringList{"name", "city", "C", "age"}), 30000);
+        QCOMPARE(prompts, QStringList(4, QStringLiteral("Contains\u2026")));
+        popover->close();
     }
 
     // Decoration beside a text is skipped; the program's icon, name and version are one element.

@@ -159,9 +159,7 @@ void CSVFiltersPopover::buildMoreRows(qsizetype count)
         auto* field = new QLineEdit;
         field->setPlaceholderText(QStringLiteral("Contains\u2026"));
         // Named after its column: every field has the same prompt.
-        field->setAccessibleName(column.name.isEmpty() ? QStringLiteral("Column %1").arg(i + 1)
-                                 : column.name.size() > 200 ? column.name.left(200) + QChar(0x2026)
-                                                            : column.name);
+        field->setAccessibleName(column.name.size() > 200 ? column.name.left(200) + QChar(0x2026) : column.name);
         field->setAccessibleDescription(QStringLiteral("Contains\u2026"));
         PaletteBinding::bind(field, QPalette::PlaceholderText, Palette::prompt());
         const qint64 id = column.id;
