@@ -86,8 +86,7 @@ SidebarView::SidebarView(QWidget* parent) : QWidget(parent), m_list(new QListWid
         }
     };
     PaletteBinding::follow(m_list, restyleSections);
-    m_list->installEventFilter(this);
-    m_restyleSections = restyleSections;
+    FontScale::follow(m_list, restyleSections);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -237,11 +236,4 @@ void SidebarView::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         updateLinkColours();
-}
-
-bool SidebarView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_list && event->type() == QEvent::ApplicationFontChange && m_restyleSections)
-        m_restyleSections();
-    return QWidget::eventFilter(watched, event);
 }

@@ -2,8 +2,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
 class QListWidget;
 class QLabel;
 class QToolButton;
@@ -28,7 +26,6 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeFooter();
@@ -38,5 +35,4 @@ private:
     QString m_selection;
     QToolButton* m_feedback = nullptr;
     QToolButton* m_social = nullptr;
-    std::function<void()> m_restyleSections;
 };

@@ -35,20 +35,30 @@ QFont FontScale::sized(QFont font, int designPixels)
     return font;
 }
 
+FontScale* FontScale::of(QWidget* widget)
+{
+    if (auto* scale = widget->findChild<FontScale*>(QStringLiteral("FontScale"), Qt::FindDirectChildrenOnly))
+        return scale;
+    return new FontScale(widget);
+}
+
 void FontScale::apply(QWidget* widget, const QFont& font)
 {
-    auto* scale = widget->findChild<FontScale*>(QStringLiteral("FontScale"), Qt::FindDirectChildrenOnly);
-    if (!scale) {
-        scale = new FontScale(widget, font);
-    } else {
-        scale->m_font = font;
-        scale->m_designPixels = font.pixelSize();
-    }
+    FontScale* scale = of(widget);
+    scale->m_font = font;
+    scale->m_designPixels = font.pixelSize();
+    scale->m_hasFont = true;
     scale->reapply();
 }
 
-FontScale::FontScale(QWidget* widget, const QFont& font)
-    : QObject(widget), m_widget(widget), m_font(font), m_designPixels(font.pixelSize())
+void FontScale::follow(QWidget* widget, std::function<void()> apply)
+{
+    FontScale* scale = of(widget);
+    scale->m_followers.append(std::move(apply));
+    scale->m_followers.last()();
+}
+
+FontScale::FontScale(QWidget* widget) : QObject(widget), m_widget(widget)
 {
     setObjectName(QStringLiteral("FontScale"));
     widget->installEventFilter(this);
@@ -56,7 +66,10 @@ FontScale::FontScale(QWidget* widget, const QFont& font)
 
 void FontScale::reapply()
 {
-    m_widget->setFont(m_designPixels > 0 ? sized(m_font, m_designPixels) : m_font);
+    if (m_hasFont)
+        m_widget->setFont(m_designPixels > 0 ? sized(m_font, m_designPixels) : m_font);
+    for (const auto& follower : std::as_const(m_followers))
+        follower();
 }
 
 bool FontScale::eventFilter(QObject* watched, QEvent* event)

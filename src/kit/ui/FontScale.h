@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QObject>
+
+#include <functional>
 
 class QWidget;
 
@@ -18,15 +21,21 @@ public:
     // Gives `widget` `font`, whose pixel size is taken as the design size, at the current factor,
     // and again whenever the application's font changes.
     static void apply(QWidget* widget, const QFont& font);
+    // Calls `apply` now and after every change of the application's font (sizes derived from
+    // design pixels, such as row heights).
+    static void follow(QWidget* widget, std::function<void()> apply);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    FontScale(QWidget* widget, const QFont& font);
+    explicit FontScale(QWidget* widget);
+    static FontScale* of(QWidget* widget);
     void reapply();
 
     QWidget* m_widget;
     QFont m_font;
-    int m_designPixels;
+    int m_designPixels = 0;
+    bool m_hasFont = false;
+    QList<std::function<void()>> m_followers;
 };

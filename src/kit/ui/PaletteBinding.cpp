@@ -72,8 +72,13 @@ bool PaletteBinding::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_widget) {
         switch (event->type()) {
-        case QEvent::PaletteChange:
         case QEvent::ApplicationPaletteChange:
+            // Widgets hear of a new application palette in no set order: a parent may not have
+            // its new palette yet, so the colours are made again once every widget has it.
+            QMetaObject::invokeMethod(this, &PaletteBinding::apply, Qt::QueuedConnection);
+            apply();
+            break;
+        case QEvent::PaletteChange:
         case QEvent::ParentChange:
         case QEvent::StyleChange:
             apply();

@@ -13,7 +13,7 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(24);
-    verticalHeader()->setDefaultSectionSize(24);
+    FontScale::follow(this, [this] { verticalHeader()->setDefaultSectionSize(FontScale::pixels(24)); });
     m_header->setFixedHeight(26);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
