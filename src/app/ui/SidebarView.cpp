@@ -32,6 +32,7 @@ QFrame* divider()
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     line->setForegroundRole(QPalette::Mid);
+    AccessibleElement::hide(line);
     return line;
 }
 } // namespace

@@ -13,6 +13,7 @@
 #include "tools/jwt/ui/JWTTimeText.h"
 #include "kit/ui/FontScale.h"
 #include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -95,6 +96,7 @@ JWTPayloadPane::JWTPayloadPane(QWidget* parent)
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
     PaletteBinding::bind(divider, QPalette::WindowText, DynamicColor::separator());
+    AccessibleElement::hide(divider);
     m_tableDivider = divider;
     jsonLayout->addWidget(divider);
     m_table = new QWidget;

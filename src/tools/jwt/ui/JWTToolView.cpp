@@ -18,6 +18,7 @@
 #include "tools/jwt/ui/JWTTokenHighlighter.h"
 #include "kit/ui/FontScale.h"
 #include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -194,6 +195,7 @@ QWidget* JWTToolView::buildSignaturePane()
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
     PaletteBinding::bind(divider, QPalette::WindowText, DynamicColor::separator());
+    AccessibleElement::hide(divider);
     m_verdictDivider = divider;
     stack->addWidget(divider);
     m_verdict = new QLabel;

@@ -15,6 +15,7 @@
 #include "tools/timestamp/ui/TimestampRowState.h"
 #include "kit/ui/FontScale.h"
 #include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -150,6 +151,7 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
     divider->setForegroundRole(QPalette::Mid);
+    AccessibleElement::hide(divider);
     stack->addWidget(divider);
 
     m_scroll = new QScrollArea(content);
