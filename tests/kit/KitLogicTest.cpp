@@ -6,6 +6,7 @@
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
 
+#include "support/DesktopPalettes.h"
 #include "support/QuorrixTestMain.h"
 
 Q_DECLARE_METATYPE(TextRange)
@@ -345,14 +346,43 @@ private slots:
         QCOMPARE(Palette::teal().resolved(paletteWithWindow(window)), dark ? QColor("#00D2E0") : QColor("#007D8A"));
     }
 
+    // Secondary text is the palette's window text, faded only as far as it still reads at 4.5:1
+    // on the window, the pane bars and the content.
+    void secondaryFollowsPaletteText_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        for (const auto& [name, palette] : desktopPalettes())
+            QTest::newRow(name) << palette;
+    }
     void secondaryFollowsPaletteText()
     {
-        QPalette palette = paletteWithWindow(QColor("#202020"));
-        palette.setColor(QPalette::WindowText, Qt::white);
+        QFETCH(QPalette, palette);
         const QColor secondary = DynamicColor::secondary().resolved(palette);
-        QCOMPARE(secondary.rgb(), QColor(Qt::white).rgb());
-        QVERIFY(secondary.alphaF() > 0.4 && secondary.alphaF() < 0.7);
+        QCOMPARE(secondary.rgb(), palette.color(QPalette::WindowText).rgb());
+        QVERIFY(secondary.alphaF() > 0.54 && secondary.alphaF() < 1.0);
+        for (QPalette::ColorRole back : {QPalette::Window, QPalette::Base})
+            QVERIFY2(DynamicColor::contrast(secondary, palette.color(back)) >= 4.5,
+                     qPrintable(QString::number(DynamicColor::contrast(secondary, palette.color(back)))));
         QVERIFY(DynamicColor::tertiary().resolved(palette).alphaF() < secondary.alphaF());
+    }
+
+    void contrastRatios_data()
+    {
+        QTest::addColumn<QColor>("over");
+        QTest::addColumn<QColor>("under");
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("black on white") << QColor(Qt::black) << QColor(Qt::white) << 21.0;
+        QTest::newRow("same") << QColor("#777777") << QColor("#777777") << 1.0;
+        QTest::newRow("grey on white") << QColor("#767676") << QColor(Qt::white) << 4.54;
+        QTest::newRow("half black on white is mid grey") << QColor(0, 0, 0, 128) << QColor(Qt::white) << 4.0;
+    }
+    void contrastRatios()
+    {
+        QFETCH(QColor, over);
+        QFETCH(QColor, under);
+        QFETCH(double, ratio);
+        QVERIFY2(qAbs(DynamicColor::contrast(over, under) - ratio) < 0.02,
+                 qPrintable(QString::number(DynamicColor::contrast(over, under))));
     }
 
     void badgeEquality_data()

@@ -1,6 +1,7 @@
 #include "app/ui/PlainTextView.h"
 
 #include "kit/ui/CodeTextView.h"
+#include "kit/ui/FontScale.h"
 
 PlainTextView::PlainTextView(const QString& text, QWidget* parent) : FindableTextView(parent)
 {
@@ -8,7 +9,7 @@ PlainTextView::PlainTextView(const QString& text, QWidget* parent) : FindableTex
     QFont font = CodeTextView::defaultFont();
     font.setPixelSize(12);
     font.setWeight(QFont::Normal);
-    view->setFont(font);
+    FontScale::apply(view, font);
     view->setReadOnly(true);
     view->setWrapEnabled(true);
     view->setTextMargins(QMargins(12, 12, 12, 12));

@@ -3,6 +3,10 @@
 #include "app/HelpLinks.h"
 #include "kit/ui/Tool.h"
 #include "app/ui/ToolHost.h"
+#include "kit/DynamicColor.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/SymbolLabel.h"
 
@@ -20,6 +24,7 @@
 
 namespace {
 constexpr int toolIdRole = Qt::UserRole + 1;
+constexpr int sectionRole = Qt::UserRole + 2;
 
 QFrame* divider()
 {
@@ -27,6 +32,7 @@ QFrame* divider()
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     line->setForegroundRole(QPalette::Mid);
+    AccessibleElement::hide(line);
     return line;
 }
 } // namespace
@@ -38,6 +44,7 @@ SidebarView::SidebarView(QWidget* parent) : QWidget(parent), m_list(new QListWid
     m_list->setIconSize(QSize(16, 16));
     m_list->setSpacing(1);
     m_list->setFocusPolicy(Qt::StrongFocus);
+    m_list->setAccessibleName(QStringLiteral("Tools"));
 
     for (ToolCategory category : ToolCategories::all()) {
         const QList<const Tool*> tools = ToolHost::tools(category);
@@ -45,11 +52,7 @@ SidebarView::SidebarView(QWidget* parent) : QWidget(parent), m_list(new QListWid
             continue;
         auto* header = new QListWidgetItem(ToolCategories::sectionTitle(category));
         header->setFlags(Qt::NoItemFlags);
-        QFont headerFont = header->font();
-        headerFont.setPixelSize(11);
-        headerFont.setWeight(QFont::DemiBold);
-        header->setFont(headerFont);
-        header->setForeground(palette().color(QPalette::PlaceholderText));
+        header->setData(sectionRole, true);
         if (m_list->count() > 0)
             header->setSizeHint(QSize(0, 30));
         m_list->addItem(header);
@@ -69,6 +72,22 @@ SidebarView::SidebarView(QWidget* parent) : QWidget(parent), m_list(new QListWid
         m_selection = id;
         emit selectionChanged(id);
     });
+
+    // Section headers in the secondary text colour, which reads on the sidebar in every theme,
+    // and at the caption size of the desktop's font.
+    auto restyleSections = [this] {
+        for (int row = 0; row < m_list->count(); ++row) {
+            QListWidgetItem* item = m_list->item(row);
+            if (!item->data(sectionRole).toBool())
+                continue;
+            QFont headerFont = m_list->font();
+            headerFont.setWeight(QFont::DemiBold);
+            item->setFont(FontScale::sized(headerFont, 11));
+            item->setForeground(DynamicColor::secondary().resolved(m_list->palette()));
+        }
+    };
+    PaletteBinding::follow(m_list, restyleSections);
+    FontScale::follow(m_list, restyleSections);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,11 +135,12 @@ QWidget* SidebarView::makeFooter()
     auto* cup = new SymbolLabel(tintedSymbolIcon(QStringLiteral("cup.and.saucer.fill"), QPalette::Highlight), 14);
     cup->setObjectName(QStringLiteral("donationCup"));
     cup->setFixedSize(18, 18);
+    AccessibleElement::hide(cup);
     auto* donate = new QPushButton(HelpLinks::donationServiceName);
     donate->setObjectName(QStringLiteral("donateButton"));
     QFont small = donate->font();
     small.setPixelSize(11);
-    donate->setFont(small);
+    FontScale::apply(donate, small);
     donate->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(donate, &QPushButton::clicked, this, [] { HelpLinks::openAddress(HelpLinks::donationAddress); });
     donationRow->addWidget(cup);
@@ -134,16 +154,24 @@ QWidget* SidebarView::makeFooter()
     auto* identityRow = new QHBoxLayout(identity);
     identityRow->setContentsMargins(14, 10, 14, 10);
     identityRow->setSpacing(8);
+    // The icon, name and version read as one element: "Quorrix 1.2.3".
+    auto* group = new QWidget;
+    group->setObjectName(QStringLiteral("identityGroup"));
+    AccessibleElement::combine(group);
+    auto* groupRow = new QHBoxLayout(group);
+    groupRow->setContentsMargins(0, 0, 0, 0);
+    groupRow->setSpacing(8);
     auto* icon = new QLabel;
     icon->setPixmap(symbolIcon(QStringLiteral("app")).pixmap(18, 18));
     icon->setFixedSize(18, 18);
+    AccessibleElement::hide(icon);
     auto* name = new QLabel(QStringLiteral("Quorrix"));
     QFont nameFont = name->font();
     nameFont.setPixelSize(12);
     nameFont.setWeight(QFont::DemiBold);
-    name->setFont(nameFont);
-    identityRow->addWidget(icon);
-    identityRow->addWidget(name);
+    FontScale::apply(name, nameFont);
+    groupRow->addWidget(icon);
+    groupRow->addWidget(name);
     if (!versionText().isEmpty()) {
         auto* version = new QLabel(versionText());
         version->setTextFormat(Qt::PlainText);
@@ -151,12 +179,13 @@ QWidget* SidebarView::makeFooter()
         QFont caption = version->font();
         caption.setPixelSize(10);
         caption.setStyleHint(QFont::Monospace);
-        version->setFont(caption);
-        version->setForegroundRole(QPalette::PlaceholderText);
+        FontScale::apply(version, caption);
+        PaletteBinding::bind(version, QPalette::WindowText, DynamicColor::secondary());
         version->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        identityRow->addSpacing(-3);
-        identityRow->addWidget(version, 1, Qt::AlignBaseline);
+        groupRow->addSpacing(-3);
+        groupRow->addWidget(version, 1, Qt::AlignBaseline);
     }
+    identityRow->addWidget(group, 1);
     identityRow->addStretch(0);
 
     m_feedback = new QToolButton;
@@ -206,12 +235,6 @@ void SidebarView::updateLinkColours()
 void SidebarView::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) {
+    if (event->type() == QEvent::PaletteChange)
         updateLinkColours();
-        for (int row = 0; row < m_list->count(); ++row) {
-            QListWidgetItem* item = m_list->item(row);
-            if (item->flags() == Qt::NoItemFlags)
-                item->setForeground(palette().color(QPalette::PlaceholderText));
-        }
-    }
 }

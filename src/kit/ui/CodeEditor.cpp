@@ -7,6 +7,7 @@
 #include "formats/JSONSyntaxTokens.h"
 #include "kit/ui/JSONMatchHighlighter.h"
 #include "kit/ui/JSONSyntaxHighlighter.h"
+#include "kit/ui/FontScale.h"
 
 #include <QEvent>
 #include <QScrollBar>
@@ -126,7 +127,7 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     layout->addWidget(m_view);
     setFocusProxy(m_view);
 
-    m_view->setFont(CodeTextView::defaultFont());
+    FontScale::apply(m_view, CodeTextView::defaultFont());
     m_view->setTextMargins(QMargins(8, 12, 8, 12));
     m_view->setReadOnly(!options.isEditable);
     // Only the user's edits are handed on (below): a new text need not be reported.

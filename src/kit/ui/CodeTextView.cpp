@@ -7,6 +7,7 @@
 #include "kit/ui/CodeTextInput.h"
 #include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextRenderer.h"
+#include "kit/ui/FontScale.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -34,7 +35,7 @@ CodeTextView::CodeTextView(QWidget* parent)
     : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer)),
       m_input(std::make_unique<CodeTextInput>(*this))
 {
-    setFont(defaultFont());
+    FontScale::apply(this, defaultFont());
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAcceptDrops(true);
     setAcceptDrops(true);

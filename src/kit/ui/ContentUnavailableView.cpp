@@ -2,6 +2,9 @@
 
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/SymbolLabel.h"
+#include "kit/DynamicColor.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -25,13 +28,13 @@ ContentUnavailableView::ContentUnavailableView(const QString& title, const QStri
     QFont titleFont = m_title->font();
     titleFont.setPixelSize(20);
     titleFont.setWeight(QFont::DemiBold);
-    m_title->setFont(titleFont);
+    FontScale::apply(m_title, titleFont);
     for (QLabel* label : {m_title, m_description}) {
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
     }
-    m_description->setForegroundRole(QPalette::PlaceholderText);
+    PaletteBinding::bind(m_description, QPalette::WindowText, DynamicColor::secondary());
 
     auto* layout = new QVBoxLayout(this);
     layout->addStretch(1);

@@ -2,6 +2,10 @@
 
 #include "kit/FindController.h"
 #include "kit/ui/SymbolIcon.h"
+#include "kit/DynamicColor.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,20 +30,22 @@ FindBar::FindBar(FindController* controller, const QString& prompt, QWidget* par
 
     auto* glass = new QLabel(this);
     glass->setPixmap(symbolIcon(QStringLiteral("magnifyingglass")).pixmap(14, 14));
+    AccessibleElement::hide(glass);
     layout->addWidget(glass);
 
     m_field = new QLineEdit(this);
     m_field->setPlaceholderText(prompt);
+    m_field->setAccessibleName(prompt);
     m_field->setFrame(false);
     m_field->setClearButtonEnabled(false);
     layout->addWidget(m_field, 1);
 
     m_status = new QLabel(this);
     m_status->setTextFormat(Qt::PlainText);
-    m_status->setForegroundRole(QPalette::PlaceholderText);
+    PaletteBinding::bind(m_status, QPalette::WindowText, DynamicColor::secondary());
     QFont caption = m_status->font();
     caption.setPixelSize(11);
-    m_status->setFont(caption);
+    FontScale::apply(m_status, caption);
     layout->addWidget(m_status);
 
     m_previous = new QToolButton(this);

@@ -1,6 +1,7 @@
 #include "kit/ui/MetricDivider.h"
 
 #include "kit/DynamicColor.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QPainter>
 
@@ -13,6 +14,7 @@ static const QString& dot()
 MetricDivider::MetricDivider(QWidget* parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    AccessibleElement::hide(this);
 }
 
 QSize MetricDivider::sizeHint() const

@@ -3,6 +3,9 @@
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -13,22 +16,25 @@ NoticeCard::NoticeCard(QWidget* parent) : RoundedPanel(parent), m_headline(new Q
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(10);
     auto* icon = new QLabel;
-    icon->setPixmap(PaneStyle::tintedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 28, devicePixelRatioF(),
-                                            StatusColor::red().resolved(palette())));
+    PaletteBinding::follow(icon, [icon] {
+        icon->setPixmap(PaneStyle::tintedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 28,
+                                                icon->devicePixelRatioF(), StatusColor::red().resolved(icon->palette())));
+    });
+    AccessibleElement::hide(icon);
     icon->setAlignment(Qt::AlignCenter);
     m_headline->setTextFormat(Qt::PlainText);
     m_headline->setAlignment(Qt::AlignCenter);
     QFont headline = m_headline->font();
     headline.setBold(true);
     headline.setPixelSize(13);
-    m_headline->setFont(headline);
+    FontScale::apply(m_headline, headline);
     m_message->setTextFormat(Qt::PlainText);
     m_message->setWordWrap(true);
     m_message->setAlignment(Qt::AlignCenter);
     m_message->setContentsMargins(16, 0, 16, 0);
     QFont caption = m_message->font();
     caption.setPixelSize(11);
-    m_message->setFont(caption);
+    FontScale::apply(m_message, caption);
     layout->addWidget(icon);
     layout->addWidget(m_headline);
     layout->addWidget(m_message);
@@ -36,7 +42,5 @@ NoticeCard::NoticeCard(QWidget* parent) : RoundedPanel(parent), m_headline(new Q
 
 void NoticeCard::dimMessage()
 {
-    QPalette secondary = m_message->palette();
-    secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_message->setPalette(secondary);
+    PaletteBinding::bind(m_message, QPalette::WindowText, DynamicColor::secondary());
 }

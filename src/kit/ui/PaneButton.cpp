@@ -1,6 +1,7 @@
 #include "kit/ui/PaneButton.h"
 
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/FontScale.h"
 
 #include <QEvent>
 #include <QFocusEvent>
@@ -20,7 +21,7 @@ PaneButton::PaneButton(const QString& title, const QString& systemImage, const D
     : QAbstractButton(parent), m_systemImage(systemImage), m_tint(tint), m_action(std::move(action))
 {
     setText(title);
-    setFont(PaneStyle::caption(font(), QFont::Medium));
+    FontScale::apply(this, PaneStyle::caption(font(), QFont::Medium));
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::ArrowCursor);

@@ -1,6 +1,7 @@
 #include "kit/ui/PaneFooter.h"
 
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/FontScale.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -10,7 +11,7 @@ PaneFooter::PaneFooter(QWidget* parent) : QWidget(parent)
     setFixedHeight(22);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Metrics inherit this font; its digits are of one width, so changing counts do not jitter.
-    setFont(PaneStyle::caption(font()));
+    FontScale::apply(this, PaneStyle::caption(font()));
     m_row = new QHBoxLayout(this);
     m_row->setContentsMargins(12, 0, 12, 0);
     m_row->setSpacing(6);

@@ -2,6 +2,7 @@
 
 #include "kit/ui/PaneStyle.h"
 #include "kit/ui/WrapLayout.h"
+#include "kit/ui/FontScale.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -13,7 +14,7 @@ class BadgeView : public QWidget {
 public:
     explicit BadgeView(QWidget* parent) : QWidget(parent)
     {
-        setFont(PaneStyle::caption2(font(), QFont::DemiBold));
+        FontScale::apply(this, PaneStyle::caption2(font(), QFont::DemiBold));
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
 
@@ -94,7 +95,7 @@ PaneHeader::PaneHeader(const QString& role, QWidget* parent) : QWidget(parent)
     m_title = new QLabel(this);
     m_title->setTextFormat(Qt::PlainText);
     m_title->setText(role);
-    m_title->setFont(PaneStyle::caption(font(), QFont::DemiBold));
+    FontScale::apply(m_title, PaneStyle::caption(font(), QFont::DemiBold));
     m_title->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_title->setProperty(PinnedLeadingKey, true);
     m_layout->addWidget(m_title);

@@ -13,7 +13,8 @@ class QWidget;
 // The look shared by pane headers, footers and their controls.
 namespace PaneStyle {
 
-// The caption (11 px) and caption-2 (10 px) fonts at a weight, based on the widget's font.
+// The caption (11 px) and caption-2 (10 px) fonts at a weight, based on the widget's font, at
+// their design sizes (FontScale scales them).
 QFont caption(const QFont& base, QFont::Weight weight = QFont::Normal);
 QFont caption2(const QFont& base, QFont::Weight weight = QFont::Normal);
 

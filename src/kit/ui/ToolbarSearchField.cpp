@@ -3,6 +3,7 @@
 #include "kit/DynamicColor.h"
 #include "kit/Palette.h"
 #include "kit/ui/PaneStyle.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QAction>
 #include <QEvent>
@@ -14,6 +15,12 @@ ToolbarSearchField::ToolbarSearchField(const QString& prompt, QWidget* parent) :
 {
     setClearButtonEnabled(true);
     m_glass = addAction(QIcon(), QLineEdit::LeadingPosition);
+    // The glass is decoration; the clear button says what it does.
+    for (QObject* button : m_glass->associatedObjects())
+        if (auto* widget = qobject_cast<QWidget*>(button); widget && widget != this)
+            AccessibleElement::hide(widget);
+    if (auto* clear = findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear"));
     updateGlass();
     setAccessibleName(prompt);
     connect(this, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -31,7 +38,7 @@ void ToolbarSearchField::updateGlass()
 
 void ToolbarSearchField::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
         updateGlass();
     QLineEdit::changeEvent(event);
 }

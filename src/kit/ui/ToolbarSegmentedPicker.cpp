@@ -1,8 +1,11 @@
 #include "kit/ui/ToolbarSegmentedPicker.h"
 
 #include "kit/ui/EqualWidthRow.h"
+#include "kit/ui/FontScale.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QPainter>
@@ -23,12 +26,12 @@ QColor withAlpha(QColor colour, qreal alpha)
 // One segment: a flat button drawing its pill, title and leading divider from the picker's state.
 class Segment : public QAbstractButton {
 public:
-    Segment(ToolbarSegmentedPicker* picker, int index, const QString& title)
+    Segment(ToolbarSegmentedPicker* picker, int index, const QString& title, const QString& name)
         : QAbstractButton(picker), m_picker(picker), m_index(index)
     {
         setText(title);
         setCheckable(true);
-        setAccessibleName(title);
+        setAccessibleName(name.isEmpty() ? title : name);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     }
@@ -78,25 +81,101 @@ protected:
         QAbstractButton::focusInEvent(event);
     }
 
+public:
+    ToolbarSegmentedPicker* picker() const { return m_picker; }
+    int index() const { return m_index; }
+
 private:
     ToolbarSegmentedPicker* m_picker;
     int m_index;
     bool m_keyboardFocus = false;
 };
 
+// A segment is one choice of several, so it reads as a radio button, checked and selected when
+// it is the picker's selection.
+class SegmentAccessible : public QAccessibleWidget {
+public:
+    explicit SegmentAccessible(Segment* segment) : QAccessibleWidget(segment, QAccessible::RadioButton) {}
+
+    Segment* segment() const { return static_cast<Segment*>(widget()); }
+
+    QAccessibleInterface* parent() const override
+    {
+        return QAccessible::queryAccessibleInterface(segment()->picker());
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const bool selected = segment()->picker()->isSegmentSelected(segment()->index());
+        state.checkable = true;
+        state.checked = selected;
+        state.selectable = true;
+        state.selected = selected;
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction() && segment()->isEnabled())
+            segment()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+// The picker is one grouping named by its label whose children are its segments, without the
+// layout row between them.
+class PickerAccessible : public QAccessibleWidget {
+public:
+    explicit PickerAccessible(ToolbarSegmentedPicker* picker) : QAccessibleWidget(picker, QAccessible::Grouping) {}
+
+    ToolbarSegmentedPicker* picker() const { return static_cast<ToolbarSegmentedPicker*>(widget()); }
+    int childCount() const override { return int(picker()->segments().size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const auto segments = picker()->segments();
+        return index >= 0 && index < segments.size() ? QAccessible::queryAccessibleInterface(segments.at(index))
+                                                     : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child ? int(picker()->segments().indexOf(qobject_cast<QAbstractButton*>(child->object()))) : -1;
+    }
+};
+
+QAccessibleInterface* pickerAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("ToolbarSegmentedPicker"))
+        return new PickerAccessible(static_cast<ToolbarSegmentedPicker*>(object));
+    if (auto* segment = dynamic_cast<Segment*>(object))
+        return new SegmentAccessible(segment);
+    return nullptr;
+}
+
 } // namespace
 
 ToolbarSegmentedPicker::ToolbarSegmentedPicker(const QString& label, const QList<Item>& items, QWidget* parent)
     : QWidget(parent), m_items(items)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(pickerAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setAccessibleName(label);
     QFont titleFont = font();
     titleFont.setPixelSize(13);
-    setFont(titleFont);
+    FontScale::apply(this, titleFont);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new EqualWidthRow(this);
     for (int i = 0; i < m_items.size(); ++i) {
-        auto* segment = new Segment(this, i, m_items.at(i).title);
+        auto* segment = new Segment(this, i, m_items.at(i).title, m_items.at(i).accessibleName);
         connect(segment, &QAbstractButton::clicked, this, [this, i] {
             const QVariant value = m_items.at(i).value;
             setSelection(value);
@@ -111,7 +190,15 @@ void ToolbarSegmentedPicker::setSelection(const QVariant& value)
 {
     m_selection = value;
     for (int i = 0; i < m_segments.size(); ++i) {
-        m_segments.at(i)->setChecked(isSegmentSelected(i));
+        const bool selected = isSegmentSelected(i);
+        if (m_segments.at(i)->isChecked() != selected) {
+            m_segments.at(i)->setChecked(selected);
+            QAccessible::State changed;
+            changed.checked = true;
+            changed.selected = true;
+            QAccessibleStateChangeEvent event(m_segments.at(i), changed);
+            QAccessible::updateAccessibility(&event);
+        }
         m_segments.at(i)->update();
     }
     update();

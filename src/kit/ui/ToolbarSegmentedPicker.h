@@ -19,6 +19,9 @@ public:
     struct Item {
         QString title;
         QVariant value;
+        // What a screen reader says for a title that is only a glyph ("," is "Comma"); the
+        // title when empty.
+        QString accessibleName = {};
     };
 
     ToolbarSegmentedPicker(const QString& label, const QList<Item>& items, QWidget* parent = nullptr);

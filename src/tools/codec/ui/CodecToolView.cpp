@@ -13,6 +13,7 @@
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/codec/CodecToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/FontScale.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -182,7 +183,7 @@ void CodecToolView::buildOutputPane()
         toggle->setToolTip(QString::fromUtf8(option.help));
         QFont small = toggle->font();
         small.setPixelSize(11);
-        toggle->setFont(small);
+        FontScale::apply(toggle, small);
         toggle->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         const auto field = option.field;
         connect(toggle, &QToolButton::toggled, this, [this, field](bool on) {

@@ -1,6 +1,7 @@
 #include "tools/csv/ui/CSVCellDelegate.h"
 
 #include "tools/csv/ui/CSVTableModel.h"
+#include "kit/ui/FontScale.h"
 
 #include <QDesktopServices>
 #include <QMouseEvent>
@@ -67,7 +68,7 @@ const CSVCellDelegate::Face& CSVCellDelegate::face(const QFont& base, bool rowNu
     std::optional<Face>& slot = rowNumbers ? m_rowNumbers : m_cells;
     QFont wanted = base;
     if (rowNumbers) {
-        wanted.setPixelSize(12);
+        wanted.setPixelSize(FontScale::pixels(12));
         wanted.setWeight(QFont::DemiBold);
     }
     if (!slot || slot->font != wanted)

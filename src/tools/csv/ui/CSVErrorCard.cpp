@@ -2,6 +2,8 @@
 
 #include "kit/StatusColor.h"
 #include "kit/ui/SymbolIcon.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -23,14 +25,17 @@ CSVErrorCard::CSVErrorCard(QWidget* parent) : RoundedPanel(parent)
     headline.setBold(true);
     m_text->setFont(headline);
     stack->addWidget(m_text);
-    // The warning symbol in the status red, whatever the palette's text colour.
-    QPixmap pix = symbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(28, 28);
-    if (!pix.isNull()) {
-        QPainter p(&pix);
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(pix.rect(), StatusColor::red().resolved(palette()));
-    }
-    m_symbol->setPixmap(pix);
+    // The warning symbol in the status red, whatever the palette's text colour; the text says it.
+    AccessibleElement::hide(m_symbol);
+    PaletteBinding::follow(m_symbol, [this] {
+        QPixmap pix = symbolIcon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(28, 28);
+        if (!pix.isNull()) {
+            QPainter p(&pix);
+            p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            p.fillRect(pix.rect(), StatusColor::red().resolved(m_symbol->palette()));
+        }
+        m_symbol->setPixmap(pix);
+    });
 }
 
 void CSVErrorCard::setText(const QString& text)

@@ -4,6 +4,8 @@
 #include "kit/Palette.h"
 #include "tools/csv/CSVToolViewModel.h"
 #include "tools/csv/ui/CSVSymbols.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,9 +51,7 @@ CSVFiltersPopover::CSVFiltersPopover(CSVToolViewModel* model, QWidget* parent) :
     m_emptyLabel = new QLabel(QStringLiteral("Open a file to set filters."));
     m_emptyLabel->setTextFormat(Qt::PlainText);
     m_emptyLabel->setContentsMargins(0, 12, 0, 12);
-    QPalette secondary = m_emptyLabel->palette();
-    secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_emptyLabel->setPalette(secondary);
+    PaletteBinding::bind(m_emptyLabel, QPalette::WindowText, DynamicColor::secondary());
     stack->addWidget(m_emptyLabel);
 
     m_scroll = new QScrollArea;
@@ -151,6 +151,7 @@ void CSVFiltersPopover::buildMoreRows(qsizetype count)
         auto* icon = new QLabel;
         icon->setTextFormat(Qt::PlainText);
         icon->setFixedSize(16, 16);
+        AccessibleElement::hide(icon);
         line->addWidget(icon);
         auto* name = new QLabel;
         name->setTextFormat(Qt::PlainText);
@@ -160,10 +161,10 @@ void CSVFiltersPopover::buildMoreRows(qsizetype count)
         line->addWidget(name);
         auto* field = new QLineEdit;
         field->setPlaceholderText(QStringLiteral("Contains\u2026"));
-        field->setAccessibleName(QStringLiteral("Contains\u2026"));
-        QPalette prompt = field->palette();
-        prompt.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
-        field->setPalette(prompt);
+        // Named after its column: every field has the same prompt.
+        field->setAccessibleName(column.name.size() > 200 ? column.name.left(200) + QChar(0x2026) : column.name);
+        field->setAccessibleDescription(QStringLiteral("Contains\u2026"));
+        PaletteBinding::bind(field, QPalette::PlaceholderText, Palette::prompt());
         const qint64 id = column.id;
         connect(field, &QLineEdit::textEdited, this, [this, id](const QString& text) { m_model->setColumnFilter(id, text); });
         line->addWidget(field, 1);

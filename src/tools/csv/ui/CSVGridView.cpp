@@ -2,6 +2,7 @@
 
 #include "tools/csv/ui/CSVCellDelegate.h"
 #include "tools/csv/ui/CSVHeaderView.h"
+#include "kit/ui/FontScale.h"
 
 #include <QKeyEvent>
 
@@ -12,7 +13,7 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(24);
-    verticalHeader()->setDefaultSectionSize(24);
+    FontScale::follow(this, [this] { verticalHeader()->setDefaultSectionSize(FontScale::pixels(24)); });
     m_header->setFixedHeight(26);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -35,7 +36,7 @@ CSVGridView::CSVGridView(QWidget* parent) : QTableView(parent), m_header(new CSV
     m_header->setAccessibleName(QStringLiteral("Column headers"));
     QFont cells = font();
     cells.setPixelSize(13);
-    setFont(cells);
+    FontScale::apply(this, cells);
 }
 
 bool CSVGridView::event(QEvent* event)

@@ -1,6 +1,7 @@
 #include "tools/csv/ui/CSVHeaderView.h"
 
 #include "tools/csv/ui/CSVTableModel.h"
+#include "kit/ui/FontScale.h"
 
 #include <QAbstractScrollArea>
 #include <QAccessible>
@@ -23,7 +24,7 @@ CSVHeaderView::CSVHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, pare
     QFont bold = font();
     bold.setPixelSize(13);
     bold.setBold(true);
-    setFont(bold);
+    FontScale::apply(this, bold);
 }
 
 void CSVHeaderView::setSortMarks(const QList<SortMark>& marks)
@@ -187,7 +188,7 @@ void CSVHeaderView::paintSection(QPainter* painter, const QRect& rect, int logic
         painter->drawPath(arrow);
         if (m_marks.size() > 1) {
             QFont small = font();
-            small.setPixelSize(9);
+            small.setPixelSize(FontScale::pixels(9));
             painter->setFont(small);
             painter->drawText(QRectF(c.x() + 4, rect.top(), 8, rect.height()), Qt::AlignLeft | Qt::AlignVCenter,
                               QString::number(priority + 1));

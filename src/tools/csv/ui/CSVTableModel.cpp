@@ -1,6 +1,7 @@
 #include "tools/csv/ui/CSVTableModel.h"
 
 #include "tools/csv/CSVToolViewModel.h"
+#include "kit/ui/FontScale.h"
 
 #include <QColor>
 #include <QFont>
@@ -78,7 +79,7 @@ QVariant CSVTableModel::data(const QModelIndex& index, int role) const
             return QColor(128, 128, 128, 28);
         case Qt::FontRole: {
             QFont font;
-            font.setPixelSize(12);
+            font.setPixelSize(FontScale::pixels(12));
             font.setWeight(QFont::DemiBold);
             return font;
         }

@@ -25,6 +25,7 @@ CSVTableView::CSVTableView(CSVToolViewModel* model, QWidget* parent)
     m_stack->addWidget(m_grid);
     m_stack->addWidget(m_empty);
     m_grid->setModel(m_tableModel);
+    m_grid->setAccessibleName(QStringLiteral("Table"));
     m_grid->setCopyAction([this] { copySelectionAsTSV(); });
 
     connect(m_model, &CSVToolViewModel::documentChanged, this, &CSVTableView::syncColumns);

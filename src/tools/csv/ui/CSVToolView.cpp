@@ -13,6 +13,7 @@
 #include "tools/csv/ui/CSVFiltersPopover.h"
 #include "tools/csv/ui/CSVSymbols.h"
 #include "tools/csv/ui/CSVTableView.h"
+#include "kit/ui/FontScale.h"
 
 #include <QDragEnterEvent>
 #include <QFileDialog>
@@ -181,11 +182,14 @@ void CSVToolView::buildPane()
     m_pane->addConfigControl(m_headerToggle);
 
     m_delimiterPicker = new ToolbarSegmentedPicker(
-        QStringLiteral("Delimiter"), {{QStringLiteral("Auto"), choiceValue(DelimiterChoice::automatic)},
-                                      {QStringLiteral(","), choiceValue(DelimiterChoice::comma)},
-                                      {QStringLiteral(";"), choiceValue(DelimiterChoice::semicolon)},
-                                      {QStringLiteral("\u21E5"), choiceValue(DelimiterChoice::tab)},
-                                      {QStringLiteral("|"), choiceValue(DelimiterChoice::pipe)}});
+        QStringLiteral("Delimiter"), {
+            {QStringLiteral("Auto"), choiceValue(DelimiterChoice::automatic)},
+            // The glyphs get words for a screen reader.
+            {QStringLiteral(","), choiceValue(DelimiterChoice::comma), QStringLiteral("Comma")},
+            {QStringLiteral(";"), choiceValue(DelimiterChoice::semicolon), QStringLiteral("Semicolon")},
+            {QStringLiteral("\u21E5"), choiceValue(DelimiterChoice::tab), QStringLiteral("Tab")},
+            {QStringLiteral("|"), choiceValue(DelimiterChoice::pipe), QStringLiteral("Pipe")},
+        });
     m_delimiterPicker->setToolTip(QStringLiteral("Field delimiter"));
     connect(m_delimiterPicker, &ToolbarSegmentedPicker::activated, this, [this](const QVariant& value) {
         const auto choice = DelimiterChoice(value.toString().toInt());
@@ -209,7 +213,7 @@ void CSVToolView::buildPane()
     QFont caption = m_filterCount->font();
     caption.setPixelSize(11);
     caption.setBold(true);
-    m_filterCount->setFont(caption);
+    FontScale::apply(m_filterCount, caption);
     m_filterCount->setStyleSheet(QStringLiteral("QLabel { background: rgba(10, 132, 255, 64); border-radius: 7px; }"));
     filtersRow->addWidget(m_filterCount);
     m_pane->addConfigControl(filters);

@@ -17,6 +17,9 @@
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/ui/FontScale.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -75,6 +78,7 @@ JSONToolView::JSONToolView(JSONToolViewModel* model, QWidget* parent)
     m_openError->setTextFormat(Qt::PlainText);
     m_openError->setWordWrap(true);
     m_openError->setContentsMargins(12, 5, 12, 5);
+    PaletteBinding::bind(m_openError, QPalette::WindowText, StatusColor::red());
     m_openError->hide();
     root->addWidget(m_openError);
 
@@ -142,9 +146,9 @@ QWidget* JSONToolView::buildScopeBar()
     row->setSpacing(8);
     auto* label = new QLabel(QStringLiteral("Search in:"));
     label->setTextFormat(Qt::PlainText);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    label->setPalette(pal);
+    PaletteBinding::bind(label, QPalette::WindowText, DynamicColor::secondary());
+    // The picker's own label says it.
+    AccessibleElement::hide(label);
     row->addWidget(label);
     m_scopePicker = new ToolbarSegmentedPicker(
         QStringLiteral("Search in"),
@@ -250,12 +254,13 @@ void JSONToolView::buildOutputPane()
     m_sort->setFlat(false);
     QFont small = m_sort->font();
     small.setPixelSize(11);
-    m_sort->setFont(small);
+    FontScale::apply(m_sort, small);
     connect(m_sort, &QPushButton::clicked, this, [this] { m_model->cycleSortMode(); });
 
-    m_indentPicker = new ToolbarSegmentedPicker(QStringLiteral("Indent"), {{QStringLiteral("2"), QStringLiteral("2")},
-                                                                           {QStringLiteral("4"), QStringLiteral("4")},
-                                                                           {QStringLiteral("\u21E5"), QStringLiteral("tabs")}});
+    m_indentPicker = new ToolbarSegmentedPicker(
+        QStringLiteral("Indent"), {{QStringLiteral("2"), QStringLiteral("2"), QStringLiteral("2 spaces")},
+                                   {QStringLiteral("4"), QStringLiteral("4"), QStringLiteral("4 spaces")},
+                                   {QStringLiteral("\u21E5"), QStringLiteral("tabs"), QStringLiteral("Tabs")}});
     m_indentPicker->setToolTip(QStringLiteral("Indentation (Format only)"));
     connect(m_indentPicker, &ToolbarSegmentedPicker::activated, this, [this](const QVariant& v) {
         const QString raw = v.toString();
@@ -335,9 +340,6 @@ void JSONToolView::connectModel()
     connect(m, &JSONToolViewModel::openErrorChanged, this, [this] {
         m_openError->setText(m_model->openError());
         m_openError->setVisible(!m_model->openError().isEmpty());
-        QPalette pal = m_openError->palette();
-        pal.setColor(QPalette::WindowText, StatusColor::red().resolved(palette()));
-        m_openError->setPalette(pal);
     });
     connect(m, &JSONToolViewModel::beep, this, [] { QApplication::beep(); });
 }

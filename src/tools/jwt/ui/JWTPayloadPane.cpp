@@ -11,6 +11,9 @@
 #include "kit/ui/CodeEditor.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTTimeText.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QClipboard>
 #include <QDateTime>
@@ -40,11 +43,8 @@ QLabel* plainLabel(const QString& text, bool secondary)
 {
     auto* label = new QLabel(text);
     label->setTextFormat(Qt::PlainText);
-    if (secondary) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette));
-        label->setPalette(palette);
-    }
+    if (secondary)
+        PaletteBinding::bind(label, QPalette::WindowText, DynamicColor::secondary());
     return label;
 }
 
@@ -53,14 +53,17 @@ QLabel* warningSymbol(const QString& tooltip)
     auto* label = new QLabel;
     label->setTextFormat(Qt::PlainText);
     // The warning sign in amber, as a multicolour symbol draws it.
-    QPixmap pixmap = tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), QPalette::WindowText)
-                         .pixmap(14, 14, QIcon::Normal);
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), StatusColor::amber().resolved(label->palette()));
-    painter.end();
-    label->setPixmap(pixmap);
+    PaletteBinding::follow(label, [label] {
+        QPixmap pixmap = tintedSymbolIcon(QStringLiteral("exclamationmark.triangle.fill"), QPalette::WindowText)
+                             .pixmap(14, 14, QIcon::Normal);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), StatusColor::amber().resolved(label->palette()));
+        painter.end();
+        label->setPixmap(pixmap);
+    });
     label->setToolTip(tooltip);
+    label->setAccessibleName(tooltip);
     return label;
 }
 
@@ -92,6 +95,8 @@ JWTPayloadPane::JWTPayloadPane(QWidget* parent)
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
+    PaletteBinding::bind(divider, QPalette::WindowText, DynamicColor::separator());
+    AccessibleElement::hide(divider);
     m_tableDivider = divider;
     jsonLayout->addWidget(divider);
     m_table = new QWidget;
@@ -101,7 +106,7 @@ JWTPayloadPane::JWTPayloadPane(QWidget* parent)
     m_grid->setVerticalSpacing(4);
     QFont callout = m_table->font();
     callout.setPixelSize(12);
-    m_table->setFont(callout);
+    FontScale::apply(m_table, callout);
     jsonLayout->addWidget(m_table);
     m_stack->addWidget(m_jsonPage);
 

@@ -16,6 +16,9 @@
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTPayloadPane.h"
 #include "tools/jwt/ui/JWTTokenHighlighter.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QClipboard>
 #include <QEvent>
@@ -191,6 +194,8 @@ QWidget* JWTToolView::buildSignaturePane()
     auto* divider = new QFrame;
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
+    PaletteBinding::bind(divider, QPalette::WindowText, DynamicColor::separator());
+    AccessibleElement::hide(divider);
     m_verdictDivider = divider;
     stack->addWidget(divider);
     m_verdict = new QLabel;
@@ -200,7 +205,8 @@ QWidget* JWTToolView::buildSignaturePane()
     m_verdict->setContentsMargins(12, 8, 12, 8);
     QFont callout = m_verdict->font();
     callout.setPixelSize(12);
-    m_verdict->setFont(callout);
+    FontScale::apply(m_verdict, callout);
+    PaletteBinding::bind(m_verdict, QPalette::WindowText, DynamicColor::secondary());
     m_verdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
     stack->addWidget(m_verdict);
     m_signaturePane->setContent(content);
@@ -334,9 +340,6 @@ void JWTToolView::showResults()
 void JWTToolView::applyAppearance()
 {
     m_highlighter->setDark(DynamicColor::isDark(palette()));
-    QPalette verdictPalette = m_verdict->palette();
-    verdictPalette.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_verdict->setPalette(verdictPalette);
     m_tokenEditor->refreshHighlighting();
 }
 

@@ -76,6 +76,21 @@ const QString& markdownPreviewPage()
     return page;
 }
 
+QString markdownPreviewPage(bool dark)
+{
+    const QString& page = markdownPreviewPage();
+    if (!dark)
+        return page;
+    // The first "<html>" is the root element's own tag: the template's text comes before the script.
+    return fill(page, QLatin1StringView("<html>"), QStringLiteral("<html class=\"dark\">"));
+}
+
+QString appearanceScript(bool dark)
+{
+    return QStringLiteral("document.documentElement.classList.toggle('dark', %1);")
+        .arg(dark ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
 const QString& bridgeScript()
 {
     static const QString script = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + QLatin1Char('\n')

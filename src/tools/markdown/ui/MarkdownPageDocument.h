@@ -14,6 +14,10 @@ const QString& markdownPreviewScriptDigest();
 const QString& markdownPreviewPolicy();
 // The whole page document.
 const QString& markdownPreviewPage();
+// The page as served: its root marked "dark" when the window is dark, so it never shows light first.
+QString markdownPreviewPage(bool dark);
+// The call that switches a loaded page's appearance.
+QString appearanceScript(bool dark);
 // The script run in a world of its own beside the page: the web channel client, the bridge that
 // carries the page's messages to the program, and the links the user clicks.
 const QString& bridgeScript();

@@ -16,6 +16,8 @@
 #include "tools/markdown/ui/MarkdownPreviewWebView.h"
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "tools/markdown/ui/MarkdownWebBridge.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/DynamicColor.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -236,6 +238,13 @@ MarkdownPreviewView::MarkdownPreviewView(const QString& html, qint64 lineCount, 
             QDesktopServices::openUrl(url);
     });
     connect(m_page, &QWebEnginePage::loadFinished, this, &MarkdownPreviewView::onLoadFinished);
+    // The page follows the window between light and dark; before it loads, so does its backdrop.
+    PaletteBinding::follow(this, [this] {
+        const bool dark = DynamicColor::isDark(palette());
+        m_page->setBackgroundColor(dark ? QColor(0x1e, 0x1e, 0x1e) : QColor(Qt::white));
+        if (m_isLoaded)
+            evaluate(MarkdownPageDocument::appearanceScript(dark));
+    });
 
     m_webView = new MarkdownPreviewWebView(this);
     m_webView->setPage(m_page);
@@ -361,6 +370,8 @@ void MarkdownPreviewView::onLoadFinished(bool ok)
     if (!ok || m_page->url() != pageAddress())
         return;
     m_isLoaded = true;
+    // The window may have changed between the page being served and loading.
+    evaluate(MarkdownPageDocument::appearanceScript(DynamicColor::isDark(palette())));
     // The pending body has been in preparation since it came; without one the last goes again.
     if (m_pendingBody)
         m_pendingBody.reset();

@@ -1,5 +1,7 @@
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 
+#include "kit/DynamicColor.h"
+
 #include "kit/QuietTask.h"
 
 #include "tools/markdown/MarkdownFolderAccess.h"
@@ -7,6 +9,7 @@
 #include "tools/markdown/ui/MarkdownPageDocument.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QCoreApplication>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -34,7 +37,8 @@ void MarkdownSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job)
     const QUrl request = job->requestUrl();
     if (pageAddress && request == pageAddress() && job->requestMethod() == "GET") {
         auto* body = new QBuffer(job);
-        body->setData(MarkdownPageDocument::markdownPreviewPage().toUtf8());
+        const bool dark = DynamicColor::isDark(QGuiApplication::palette());
+        body->setData(MarkdownPageDocument::markdownPreviewPage(dark).toUtf8());
         job->reply("text/html", body);
         return;
     }

@@ -6,6 +6,7 @@
 #include "kit/TextUnits.h"
 #include "kit/ui/CodeTextLayout.h"
 #include "tools/markdown/ui/MarkdownSyntaxHighlighter.h"
+#include "kit/ui/FontScale.h"
 
 #include <QScrollBar>
 #include <QTimer>
@@ -48,7 +49,7 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
     : CodeTextView(parent), m_sync(sync), m_highlighter(std::make_unique<MarkdownSyntaxHighlighter>()),
       m_styleTask(new QuietTask(styleQuietMs, this))
 {
-    setFont(CodeTextView::defaultFont());
+    FontScale::apply(this, CodeTextView::defaultFont());
     setTextMargins(QMargins(8, 12, 8, 12));
     setFrameShape(QFrame::NoFrame);
     setWrapEnabled(true);

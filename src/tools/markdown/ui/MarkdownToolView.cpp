@@ -19,6 +19,7 @@
 #include "tools/markdown/ui/MarkdownPreviewView.h"
 #include "tools/markdown/ui/MarkdownPreviewWebView.h"
 #include "tools/markdown/ui/MarkdownTextEditor.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,9 +51,7 @@ QWidget* banner(QWidget* parent, QLabel*& label, QWidget* button)
     auto* frame = new QFrame(parent);
     frame->setAutoFillBackground(true);
     frame->setFrameShape(QFrame::NoFrame);
-    QPalette pal = frame->palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::AlternateBase));
-    frame->setPalette(pal);
+    PaletteBinding::bind(frame, QPalette::Window, DynamicColor(QPalette::AlternateBase, 1.0));
     auto* row = new QHBoxLayout(frame);
     row->setContentsMargins(10, 6, 10, 6);
     row->setSpacing(8);

@@ -14,6 +14,9 @@
 #include "tools/mermaid/ui/MermaidEditor.h"
 #include "tools/mermaid/ui/MermaidPreviewView.h"
 #include "tools/mermaid/ui/MermaidSymbols.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QActionGroup>
 #include <QFileDialog>
@@ -92,7 +95,7 @@ QToolButton* headerButton(const QString& title, const QString& symbol, QWidget* 
     button->setToolTip(title);
     QFont font = button->font();
     font.setPixelSize(11);
-    button->setFont(font);
+    FontScale::apply(button, font);
     return button;
 }
 
@@ -305,6 +308,8 @@ void MermaidToolView::buildDiagramPane()
         p.end();
         icon->setPixmap(pix);
     }
+    // The heading beside it says what the sign shows.
+    AccessibleElement::hide(icon);
     bannerRow->addWidget(icon, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
@@ -313,16 +318,14 @@ void MermaidToolView::buildDiagramPane()
     QFont heading = m_bannerHeading->font();
     heading.setPixelSize(11);
     heading.setWeight(QFont::DemiBold);
-    m_bannerHeading->setFont(heading);
+    FontScale::apply(m_bannerHeading, heading);
     m_bannerMessage = new QLabel;
     m_bannerMessage->setTextFormat(Qt::PlainText);
     m_bannerMessage->setWordWrap(true);
     QFont caption = m_bannerMessage->font();
     caption.setPixelSize(11);
-    m_bannerMessage->setFont(caption);
-    QPalette secondary = m_bannerMessage->palette();
-    secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_bannerMessage->setPalette(secondary);
+    FontScale::apply(m_bannerMessage, caption);
+    PaletteBinding::bind(m_bannerMessage, QPalette::WindowText, DynamicColor::secondary());
     texts->addWidget(m_bannerHeading);
     texts->addWidget(m_bannerMessage);
     bannerRow->addLayout(texts, 1);
@@ -553,11 +556,6 @@ void MermaidToolView::changeEvent(QEvent* event)
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
         // "Match System" follows the appearance.
         refreshPreview();
-        if (m_bannerMessage) {
-            QPalette secondary = m_bannerMessage->palette();
-            secondary.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-            m_bannerMessage->setPalette(secondary);
-        }
     }
 }
 

@@ -11,6 +11,8 @@
 #include "tools/timestamp/ui/TimestampRowGrid.h"
 #include "tools/timestamp/ui/TimestampRowState.h"
 #include "tools/timestamp/ui/TimestampZonePicker.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -33,11 +35,9 @@ QLabel* titleLabel(const QString& title, QWidget* parent)
     QFont f = label->font();
     f.setPixelSize(12);
     f.setWeight(QFont::DemiBold);
-    label->setFont(f);
+    FontScale::apply(label, f);
     label->setContentsMargins(4, 0, 0, 0);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(label->palette()));
-    label->setPalette(pal);
+    PaletteBinding::bind(label, QPalette::WindowText, DynamicColor::secondary());
     return label;
 }
 

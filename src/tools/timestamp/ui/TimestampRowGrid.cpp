@@ -5,6 +5,9 @@
 #include "kit/ui/SymbolIcon.h"
 #include "tools/timestamp/TimestampZones.h"
 #include "tools/timestamp/ui/TimestampRowState.h"
+#include "kit/ui/AccessibleElement.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -45,7 +48,9 @@ public:
         QFont f = font();
         f.setPixelSize(9);
         f.setBold(true);
-        setFont(f);
+        FontScale::apply(this, f);
+        // The row's label cell speaks for the row.
+        AccessibleElement::hide(this);
         setContentsMargins(5, 1, 5, 1);
         setToolTip(QStringLiteral("The value you pasted"));
         setAccessibleName(QString());
@@ -86,6 +91,7 @@ TimestampRowGrid::TimestampRowGrid(TimestampRowState* state, Copy copy, QWidget*
     m_grid->setVerticalSpacing(4);
     m_grid->setColumnStretch(1, 1);
     setMouseTracking(true);
+    PaletteBinding::follow(this, [this] { refreshButtons(); });
     connect(m_state, &TimestampRowState::changed, this, [this] {
         refreshButtons();
         update();
@@ -109,9 +115,7 @@ QWidget* TimestampRowGrid::labelCell(const QString& label, bool isPasted, const 
         row->addWidget(new InputMark(cell), 0, Qt::AlignVCenter);
     auto* text = new QLabel(label, cell);
     text->setTextFormat(Qt::PlainText);
-    QPalette pal = text->palette();
-    pal.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    text->setPalette(pal);
+    PaletteBinding::bind(text, QPalette::WindowText, DynamicColor::secondary());
     row->addWidget(text);
     const QString flagText = country.isEmpty() ? QString() : Timestamp::flag(country);
     if (!flagText.isEmpty()) {
@@ -121,6 +125,7 @@ QWidget* TimestampRowGrid::labelCell(const QString& label, bool isPasted, const 
         row->addWidget(flagLabel);
     }
     cell->setMinimumWidth(150);
+    AccessibleElement::combine(cell);
     cell->setAccessibleName(country.isEmpty() ? label
                                               : label + QStringLiteral(", ") + Timestamp::localizedCountryName(country));
     track(cell);
@@ -140,7 +145,7 @@ void TimestampRowGrid::addRow(const QString& label, const QString& value, bool i
     w.value = new QLabel(value, this);
     w.value->setTextFormat(Qt::PlainText);
     w.value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    w.value->setFont(valueFont());
+    FontScale::apply(w.value, valueFont());
     track(w.value);
     m_grid->addWidget(w.value, r, 1, Qt::AlignLeft | Qt::AlignVCenter);
 
@@ -161,7 +166,6 @@ void TimestampRowGrid::addRow(const QString& label, const QString& value, bool i
     if (onRemove) {
         w.remove = new QToolButton(this);
         w.remove->setAutoRaise(true);
-        w.remove->setIcon(bundledIcon(QStringLiteral("minus-circle"), DynamicColor::secondary().resolved(palette())));
         w.remove->setIconSize(QSize(14, 14));
         w.remove->setFixedSize(22, 22);
         w.remove->setToolTip(QStringLiteral("Remove ") + label);
@@ -185,7 +189,7 @@ QLabel* TimestampRowGrid::addLiveRow(const QString& label)
     RowWidgets w;
     w.value = new QLabel(this);
     w.value->setTextFormat(Qt::PlainText);
-    w.value->setFont(valueFont());
+    FontScale::apply(w.value, valueFont());
     track(w.value);
     m_grid->addWidget(w.value, r, 1, Qt::AlignLeft | Qt::AlignVCenter);
     m_rows.insert(label, w);
@@ -248,6 +252,8 @@ void TimestampRowGrid::refreshButtons()
             }
             b->setAttribute(Qt::WA_TransparentForMouseEvents, !active);
         }
+        if (it->remove)
+            it->remove->setIcon(bundledIcon(QStringLiteral("minus-circle"), secondary));
         if (it->copy) {
             const bool copied = m_state->copiedRow() == it.key();
             it->copy->setIcon(copied ? bundledIcon(QStringLiteral("checkmark"), green)

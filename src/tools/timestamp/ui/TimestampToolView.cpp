@@ -14,6 +14,9 @@
 #include "tools/timestamp/ui/TimestampClipboardWatch.h"
 #include "tools/timestamp/ui/TimestampResultSections.h"
 #include "tools/timestamp/ui/TimestampRowState.h"
+#include "kit/ui/FontScale.h"
+#include "kit/ui/PaletteBinding.h"
+#include "kit/ui/AccessibleElement.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -132,10 +135,8 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     QFont inputFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     inputFont.setPixelSize(15);
     inputFont.setWeight(QFont::Medium);
-    m_input->setFont(inputFont);
-    QPalette inputPalette = m_input->palette();
-    inputPalette.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
-    m_input->setPalette(inputPalette);
+    FontScale::apply(m_input, inputFont);
+    PaletteBinding::bind(m_input, QPalette::PlaceholderText, Palette::prompt());
     m_input->setText(m_model->input());
     connect(m_input, &QLineEdit::textEdited, this, [this](const QString& text) { m_model->replaceInput(text); });
     inputStack->addWidget(m_input);
@@ -144,19 +145,19 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     m_status->setWordWrap(true);
     QFont statusFont = m_status->font();
     statusFont.setPixelSize(12);
-    m_status->setFont(statusFont);
-    QPalette statusPalette = m_status->palette();
-    statusPalette.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_status->setPalette(statusPalette);
+    FontScale::apply(m_status, statusFont);
+    PaletteBinding::bind(m_status, QPalette::WindowText, DynamicColor::secondary());
     inputStack->addWidget(m_status);
     stack->addWidget(inputArea);
     auto* divider = new QFrame(content);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
     divider->setForegroundRole(QPalette::Mid);
+    AccessibleElement::hide(divider);
     stack->addWidget(divider);
 
     m_scroll = new QScrollArea(content);
+    m_scroll->setAccessibleName(QStringLiteral("Results"));
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     // A long local date in a narrow pane can be scrolled to rather than cut off.

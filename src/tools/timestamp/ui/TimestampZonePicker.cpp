@@ -5,6 +5,7 @@
 #include "tools/timestamp/Timestamp.h"
 #include "tools/timestamp/TimestampToolViewModel.h"
 #include "tools/timestamp/TimestampZones.h"
+#include "kit/ui/PaletteBinding.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -81,9 +82,7 @@ TimestampZonePicker::TimestampZonePicker(TimestampToolViewModel* model, qint64 m
     m_field->setPlaceholderText(QStringLiteral("City, country, zone or abbreviation"));
     m_field->setAccessibleName(QStringLiteral("City, country, zone or abbreviation"));
     m_field->setClearButtonEnabled(false);
-    QPalette pal = m_field->palette();
-    pal.setColor(QPalette::PlaceholderText, Palette::prompt().resolved(palette()));
-    m_field->setPalette(pal);
+    PaletteBinding::bind(m_field, QPalette::PlaceholderText, Palette::prompt());
     stack->addWidget(m_field);
 
     m_stack = new QStackedWidget(this);
@@ -96,9 +95,7 @@ TimestampZonePicker::TimestampZonePicker(TimestampToolViewModel* model, qint64 m
     m_empty->setTextFormat(Qt::PlainText);
     m_empty->setAlignment(Qt::AlignCenter);
     m_empty->setWordWrap(true);
-    QPalette emptyPal = m_empty->palette();
-    emptyPal.setColor(QPalette::WindowText, DynamicColor::secondary().resolved(palette()));
-    m_empty->setPalette(emptyPal);
+    PaletteBinding::bind(m_empty, QPalette::WindowText, DynamicColor::secondary());
     m_stack->addWidget(m_list);
     m_stack->addWidget(m_empty);
     stack->addWidget(m_stack, 1);
