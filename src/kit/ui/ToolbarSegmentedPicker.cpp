@@ -153,7 +153,11 @@ QAccessibleInterface* pickerAccessibleFactory(const QString& className, QObject*
 {
     if (className == QLatin1String("ToolbarSegmentedPicker"))
         return new PickerAccessible(static_cast<ToolbarSegmentedPicker*>(object));
-    if (auto* segment = dynamic_cast<Segment*>(object))
+    // Every object asked about comes here, web engine items among them, whose types cannot be
+    // cast across: only a button of a class without meta-object of its own can be a segment.
+    if (className != QLatin1String("QAbstractButton") || !object || !object->isWidgetType())
+        return nullptr;
+    if (auto* segment = dynamic_cast<Segment*>(static_cast<QWidget*>(object)))
         return new SegmentAccessible(segment);
     return nullptr;
 }
