@@ -211,7 +211,7 @@ int main(int argc, char** argv)
     const Sample floor = runProcess(Cores::one, {"true"});
     const Sample pyStart = runProcess(Cores::one, {"python3", "-c", "import csv, sys"});
     const Sample mlrStart = runProcess(Cores::one, {"mlr", "-n", "put", "end{}"});
-    std::printf("Parse: ours = read the file as the tool does (TextFileLoader::readBytes: into huge pages), repair it as UTF-8,\n"
+    std::printf("Parse: ours = read the file as the tool does (TextFileLoader::readBytes), repair it as UTF-8,\n"
                 "  CSVParser::parseCSV, the first 60 rows as strings (what opening shows); libcsv %d.%d = read the file the same way, csv_parse with callbacks counting fields and rows (it\n"
                 "  copies each field into its buffer, makes no strings); Python csv = a whole python3 process building\n"
                 "  the list of rows, one str per cell (start-up %.0f ms included).\n"
