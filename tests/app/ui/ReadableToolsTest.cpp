@@ -303,10 +303,11 @@ private slots:
         QVERIFY(shell.toolView());
         auto* web = shell.toolView()->findChild<QWebEngineView*>();
         QVERIFY(web);
-        auto background = [web]() -> QString {
+        // The body's computed style property, as the page answers.
+        auto bodyStyle = [web](const QString& property) -> QString {
             QVariant result;
             bool done = false;
-            web->page()->runJavaScript(QStringLiteral("getComputedStyle(document.body).backgroundColor"),
+            web->page()->runJavaScript(QStringLiteral("getComputedStyle(document.body).") + property,
                                        [&](const QVariant& value) {
                                            result = value;
                                            done = true;
@@ -315,11 +316,21 @@ private slots:
                 return QStringLiteral("(no answer)");
             return result.toString();
         };
+        auto background = [&] { return bodyStyle(QStringLiteral("backgroundColor")); };
         QTRY_COMPARE_WITH_TIMEOUT(background(), QString("rgb(255, 255, 255)"), 60000);
         switchPalette(desktopPalettes().at(3).second);
         QTRY_COMPARE_WITH_TIMEOUT(background(), QString("rgb(30, 30, 30)"), 30000);
         switchPalette(desktopPalettes().at(0).second);
         QTRY_COMPARE_WITH_TIMEOUT(background(), QString("rgb(255, 255, 255)"), 30000);
+        // Its text follows the desktop font as the program's does: 16 px at 10 pt.
+        auto textSize = [&] { return bodyStyle(QStringLiteral("fontSize")); };
+        QFont desktop = m_startFont;
+        desktop.setPointSizeF(16);
+        switchFont(desktop);
+        QTRY_COMPARE_WITH_TIMEOUT(textSize(), QString("25.6px"), 30000);
+        desktop.setPointSizeF(10);
+        switchFont(desktop);
+        QTRY_COMPARE_WITH_TIMEOUT(textSize(), QString("16px"), 30000);
     }
 
     // Pixel sizes are the design's at the desktop's default font and grow with a larger one,

@@ -85,10 +85,11 @@ QString markdownPreviewPage(bool dark)
     return fill(page, QLatin1StringView("<html>"), QStringLiteral("<html class=\"dark\">"));
 }
 
-QString appearanceScript(bool dark)
+QString appearanceScript(bool dark, qreal textScale)
 {
-    return QStringLiteral("document.documentElement.classList.toggle('dark', %1);")
-        .arg(dark ? QStringLiteral("true") : QStringLiteral("false"));
+    return QStringLiteral("document.documentElement.classList.toggle('dark', %1);"
+                          "document.documentElement.style.setProperty('--text-scale', '%2');")
+        .arg(dark ? QStringLiteral("true") : QStringLiteral("false"), QString::number(textScale, 'f', 4));
 }
 
 const QString& bridgeScript()

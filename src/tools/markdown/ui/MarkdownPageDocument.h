@@ -17,7 +17,7 @@ const QString& markdownPreviewPage();
 // The page as served: its root marked "dark" when the window is dark, so it never shows light first.
 QString markdownPreviewPage(bool dark);
 // The call that switches a loaded page's appearance.
-QString appearanceScript(bool dark);
+QString appearanceScript(bool dark, qreal textScale);
 // The script run in a world of its own beside the page: the web channel client, the bridge that
 // carries the page's messages to the program, and the links the user clicks.
 const QString& bridgeScript();

@@ -16,6 +16,7 @@
 #include "tools/markdown/ui/MarkdownPreviewWebView.h"
 #include "tools/markdown/ui/MarkdownSchemeHandler.h"
 #include "tools/markdown/ui/MarkdownWebBridge.h"
+#include "kit/ui/FontScale.h"
 #include "kit/ui/PaletteBinding.h"
 #include "kit/DynamicColor.h"
 
@@ -243,7 +244,12 @@ MarkdownPreviewView::MarkdownPreviewView(const QString& html, qint64 lineCount, 
         const bool dark = DynamicColor::isDark(palette());
         m_page->setBackgroundColor(dark ? QColor(0x1e, 0x1e, 0x1e) : QColor(Qt::white));
         if (m_isLoaded)
-            evaluate(MarkdownPageDocument::appearanceScript(dark));
+            evaluate(MarkdownPageDocument::appearanceScript(dark, FontScale::factor()));
+    });
+    // Its text grows with the desktop's font as the program's own does.
+    FontScale::follow(this, [this] {
+        if (m_isLoaded)
+            evaluate(MarkdownPageDocument::appearanceScript(DynamicColor::isDark(palette()), FontScale::factor()));
     });
 
     m_webView = new MarkdownPreviewWebView(this);
@@ -371,7 +377,7 @@ void MarkdownPreviewView::onLoadFinished(bool ok)
         return;
     m_isLoaded = true;
     // The window may have changed between the page being served and loading.
-    evaluate(MarkdownPageDocument::appearanceScript(DynamicColor::isDark(palette())));
+    evaluate(MarkdownPageDocument::appearanceScript(DynamicColor::isDark(palette()), FontScale::factor()));
     // The pending body has been in preparation since it came; without one the last goes again.
     if (m_pendingBody)
         m_pendingBody.reset();
