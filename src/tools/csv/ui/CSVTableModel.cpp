@@ -123,6 +123,9 @@ QVariant CSVTableModel::headerData(int section, Qt::Orientation orientation, int
     switch (role) {
     case Qt::DisplayRole:
         return rowNumbers ? QString() : m_columns[section - 1].name;
+    case Qt::AccessibleTextRole:
+        // The row numbers' header shows nothing; a screen reader still names the column.
+        return rowNumbers ? QStringLiteral("Row number") : m_columns[section - 1].name;
     case Qt::TextAlignmentRole:
         return int((!rowNumbers && m_columns[section - 1].isNumeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     case ColumnIDRole:

@@ -183,6 +183,8 @@ private slots:
         CSVTableModel* m = view.table()->tableModel();
         QCOMPARE(m->data(m->index(0, 3), Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
         QCOMPARE(m->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+        // The row numbers' blank header still has a name for a screen reader.
+        QCOMPARE(m->headerData(0, Qt::Horizontal, Qt::AccessibleTextRole).toString(), QStringLiteral("Row number"));
         const int width = view.table()->grid()->columnWidth(1);
         QVERIFY(width >= 60 && width <= 320);
         QVERIFY(view.grab().save(shotPath(QStringLiteral("csv-tool-sample.png"))));
