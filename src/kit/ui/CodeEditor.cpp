@@ -130,7 +130,6 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     m_view->setTextMargins(QMargins(8, 12, 8, 12));
     m_view->setReadOnly(!options.isEditable);
     // Only the user's edits are handed on (below): a new text need not be reported.
-    m_view->setReportsNewText(false);
     setPlaceholder(options.placeholder);
 
     if (options.highlightSyntax) {
@@ -147,16 +146,10 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     applyAppearance();
 
     connect(m_view, &CodeTextView::textChanged, this, &CodeEditor::onViewTextChanged);
-    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
-        // Only the user's edits are handed on: a host's whole text kept here would make the
-        // next keystroke copy the line it shares.
-        if (!m_programEdit)
-            m_lastEdit = edit;
-    });
-    connect(m_view, &CodeTextView::textEdited, this, [this] {
+    connect(m_view, &CodeTextView::textEdited, this, [this](const TextEdit& edit) {
         // The user's edit: the shown matches belong to the old text.
         clearHighlights();
-        emit textEdited(std::exchange(m_lastEdit, TextEdit()));
+        emit textEdited(edit);
     });
     connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
         if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)

@@ -106,7 +106,6 @@ private:
     std::unique_ptr<JSONSyntaxHighlighter> m_syntax;
     std::unique_ptr<JSONMatchHighlighter> m_matches;
     // The view's last edit, handed on when the view reports it as the user's.
-    TextEdit m_lastEdit;
     bool m_updating = false;
     bool m_programEdit = false;
     JSONSearch::MatchList m_appliedHighlights;

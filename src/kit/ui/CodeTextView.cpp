@@ -89,8 +89,6 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     viewport()->update();
     CodeTextAccessible::textReplaced(this, 0, oldText, CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length()));
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
-    if (m_reportsNewText)
-        emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
 }
@@ -140,7 +138,7 @@ void CodeTextView::insertPlainText(const QString& text)
     edit(sel.location, sel.length, text, CodeTextUndoStack::Kind::Other);
 }
 
-void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
+TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
 {
     const qsizetype firstLine = m_buffer.lineAt(position);
     const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
@@ -165,7 +163,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const QString came = inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted;
     CodeTextAccessible::textReplaced(this, position, removedText, came);
     emit textChanged(position, added, added - removedLength);
-    emit edited(TextEdit{position, removed, came});
+    return TextEdit{position, removed, came};
 }
 
 void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QString& insertedText,
@@ -187,7 +185,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.anchorAfter = step.caretAfter = position + inserted.size();
     step.kind = kind;
     m_undo.record(step);
-    applyReplacement(position, removedLength, inserted);
+    const TextEdit made = applyReplacement(position, removedLength, inserted);
     m_input->forgetColumn();
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     // The caret follows what was typed: where a wrapped row ends after it (spaces that hang at
@@ -195,7 +193,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     m_caretUpstream = !inserted.isEmpty();
     ensureCaretVisible();
     resetCaretBlink();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -216,10 +214,10 @@ void CodeTextView::undo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    applyReplacement(s.position, s.inserted.size(), s.removed);
+    const TextEdit made = applyReplacement(s.position, s.inserted.size(), s.removed);
     setSelectionInternal(s.anchorBefore, s.caretBefore, true);
     ensureCaretVisible();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -232,10 +230,10 @@ void CodeTextView::redo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    applyReplacement(s.position, s.removed.size(), s.inserted);
+    const TextEdit made = applyReplacement(s.position, s.removed.size(), s.inserted);
     setSelectionInternal(s.anchorAfter, s.caretAfter, true);
     ensureCaretVisible();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 

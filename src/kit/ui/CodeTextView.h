@@ -33,7 +33,7 @@ using CodeTextRange = TextRange;
 //
 // Edits by the program (`setText`, `replaceRange`) cannot be undone and clear the undo steps;
 // edits by the user (typing, deleting, paste, cut, drop, undo, redo, `insertPlainText`) can and
-// are reported by `textEdited` after `textChanged`.
+// are reported by `textEdited`, with the edit, after `textChanged`.
 class CodeTextView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -75,9 +75,6 @@ public:
     void setWrapEnabled(bool wrap);
     bool isReadOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly);
-    // Off: a new text (setText, setBuffer) emits no `edited`, for hosts that take only the
-    // user's edits; a large text kept as Latin-1 is then never widened just to be reported.
-    void setReportsNewText(bool reports) { m_reportsNewText = reports; }
     // Makes the Latin-1 blocks of a buffer built by `CodeTextBuffer::narrowedLater` off the GUI
     // thread; they take the place of its UTF-16 ones unless the text changed meanwhile (then a
     // later call tries again).
@@ -139,11 +136,9 @@ signals:
     // Every change of the text: the edited range in the new text and the change in length.
     // `setText` reports the whole new text with changeInLength = new length - old length.
     void textChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
-    // The same change as the text that went and the text that came, right after `textChanged`;
-    // `setText` replaces all the old text by all the new.
-    void edited(const TextEdit& edit);
-    // After `textChanged`, when the change was the user's (including undo and redo).
-    void textEdited();
+    // The user's change (typing, paste, drop, undo, redo...) as the text that went and the text
+    // that came, right after its `textChanged`. The program's edits are not reported here.
+    void textEdited(const TextEdit& edit);
     void selectionChanged(bool byUser);
     void columnCountChanged(int columns);
     void undoAvailable(bool available);
@@ -197,7 +192,8 @@ private:
     void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
     void ensureCaretVisible();
     void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
-    void applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
+    // Answers the change as made (line breaks normalised).
+    TextEdit applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
     void resetCaretBlink();
     void emitUndoState(bool hadUndo, bool hadRedo);
     void updateLayoutWidth();
@@ -215,7 +211,6 @@ private:
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
     bool m_readOnly = false;
-    bool m_reportsNewText = true;
     bool m_narrowing = false;
     quint64 m_bufferSerial = 0; // which buffer a narrowing under way belongs to
     quint64 m_narrowFor = 0;    // the buffer narrowing was last asked for

@@ -56,12 +56,6 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
     updateAppearance();
 
     connect(this, &CodeTextView::textChanged, this, &MarkdownTextEditor::onTextChanged);
-    connect(this, &CodeTextView::edited, this, &MarkdownTextEditor::onEdited);
-    connect(this, &CodeTextView::textEdited, this, [this] {
-        // Dropped once passed on, so a large paste is not held here.
-        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
-        emit textEdited(edit);
-    });
     connect(this, &CodeTextView::selectionChanged, this, [this](bool) { onCursorMoved(); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &MarkdownTextEditor::onScrollValueChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
@@ -115,12 +109,6 @@ void MarkdownTextEditor::onTextChanged(qsizetype location, qsizetype length, qsi
         styleLongLines(false);
         colourVisibleArea();
     }
-}
-
-void MarkdownTextEditor::onEdited(const TextEdit& edit)
-{
-    if (!m_programEdit)
-        m_lastEdit = edit;
 }
 
 bool MarkdownTextEditor::isStylingPending() const

@@ -59,11 +59,6 @@ public:
     // Whether the editor has been aligned after it was made (reports start then).
     bool isSettled() const { return m_isSettled; }
 
-signals:
-    // The user changed the text (typing, paste, drop, undo); carries the change. The text
-    // after it is `snapshot()`.
-    void textEdited(const TextEdit& edit);
-
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -72,7 +67,6 @@ protected:
 private:
     void rememberPosition();
     void onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
-    void onEdited(const TextEdit& edit);
     void onScrollValueChanged(int value);
     void onCursorMoved();
     void caretReport(qsizetype takenTop, int takenValue);
@@ -84,7 +78,6 @@ private:
     QPointer<ScrollSyncController> m_sync;
     std::unique_ptr<MarkdownSyntaxHighlighter> m_highlighter;
     QuietTask* m_styleTask = nullptr;
-    TextEdit m_lastEdit;
     bool m_programEdit = false;
     bool m_isMovingItself = false;
     int m_lastValue = 0;

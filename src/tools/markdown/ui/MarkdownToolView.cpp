@@ -122,8 +122,7 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     connect(find, &FindController::lastSearchMatchedChanged, this, &MarkdownToolView::updateFindState);
 
     // View → model.
-    connect(m_editor, &MarkdownTextEditor::textEdited, model,
-            [this](const TextEdit& edit) { m_model->editMarkdownText(edit, m_editor->snapshot()); });
+    connect(m_editor, &MarkdownTextEditor::textEdited, model, [this] { m_model->editMarkdownText(m_editor->snapshot()); });
 
 
     updateCounts();
