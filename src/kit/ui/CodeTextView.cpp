@@ -118,7 +118,7 @@ void CodeTextView::narrowTextLater()
     });
 }
 
-void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
+void CodeTextView::replaceRange(TextRange range, const QString& text)
 {
     const qsizetype pos = std::clamp<qsizetype>(range.location, 0, m_buffer.length());
     const qsizetype len = std::clamp<qsizetype>(range.length, 0, m_buffer.length() - pos);
@@ -134,7 +134,7 @@ void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
 
 void CodeTextView::insertPlainText(const QString& text)
 {
-    const CodeTextRange sel = selection();
+    const TextRange sel = selection();
     edit(sel.location, sel.length, text, CodeTextUndoStack::Kind::Other);
 }
 
@@ -246,7 +246,7 @@ void CodeTextView::clearUndoStack()
 
 // ---------------------------------------------------------------- selection
 
-CodeTextRange CodeTextView::selection() const
+TextRange CodeTextView::selection() const
 {
     const qsizetype from = std::min(m_anchor, m_caret);
     return {from, std::max(m_anchor, m_caret) - from};
@@ -448,7 +448,7 @@ qsizetype CodeTextView::topVisiblePosition() const
     return m_layout->rowRange(m_top.line, m_top.row).first;
 }
 
-CodeTextRange CodeTextView::visibleRange() const
+TextRange CodeTextView::visibleRange() const
 {
     prepareLayout();
     const qsizetype from = m_layout->rowRange(m_top.line, m_top.row).first;
@@ -508,7 +508,7 @@ void CodeTextView::ensureCaretVisible()
     }
 }
 
-void CodeTextView::revealRange(CodeTextRange range, bool showIndicator)
+void CodeTextView::revealRange(TextRange range, bool showIndicator)
 {
     const qsizetype n = m_buffer.length();
     const qsizetype from = std::clamp<qsizetype>(range.location, 0, n);
@@ -625,7 +625,7 @@ void CodeTextView::cut()
     if (!hasSelection() || m_readOnly)
         return;
     copy();
-    const CodeTextRange sel = selection();
+    const TextRange sel = selection();
     edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
 }
 

@@ -18,9 +18,6 @@
 class CodeTextInput;
 class CodeTextLayout;
 
-// A range of UTF-16 units: location and length.
-using CodeTextRange = TextRange;
-
 // A plain-text view for documents of any size over a `CodeTextBuffer`, with soft wrap on or off.
 // Text is shaped and wrapped at word boundaries by the view's `CodeTextLayout`, which lays out
 // only the lines that are shown (a long line only by its shown rows) and keeps them until an edit
@@ -49,26 +46,26 @@ public:
     // The text now, sharing the buffer's blocks; cheap to take, to be dropped once read.
     CodeTextSnapshot snapshot() const { return m_buffer.snapshot(); }
     qsizetype length() const { return m_buffer.length(); }
-    QString textInRange(CodeTextRange range) const { return m_buffer.mid(range.location, range.length); }
+    QString textInRange(TextRange range) const { return m_buffer.mid(range.location, range.length); }
     // The program's edit of a part of the text; the selection is kept where it was, shifted by
     // the edit (clamped to the text).
-    void replaceRange(CodeTextRange range, const QString& text);
+    void replaceRange(TextRange range, const QString& text);
     // As if the user typed `text` over the selection (undoable, reported by `textEdited`).
     void insertPlainText(const QString& text);
 
     // --- selection; the caret is the moving end, the anchor the fixed one
-    CodeTextRange selection() const;
+    TextRange selection() const;
     qsizetype caretPosition() const { return m_caret; }
     qsizetype anchorPosition() const { return m_anchor; }
     bool hasSelection() const { return m_caret != m_anchor; }
     void setSelection(qsizetype anchor, qsizetype caret);
-    void setSelection(CodeTextRange range) { setSelection(range.location, range.end()); }
+    void setSelection(TextRange range) { setSelection(range.location, range.end()); }
     void selectAll();
     QString selectedText() const;
 
     // Scrolls the least needed to show the range (its start when it is taller than the view) and,
     // when asked, briefly marks it. The selection does not change.
-    void revealRange(CodeTextRange range, bool showIndicator = true);
+    void revealRange(TextRange range, bool showIndicator = true);
 
     // --- appearance and behaviour
     bool wrapEnabled() const { return m_wrap; }
@@ -107,7 +104,7 @@ public:
     int columnCount() const;
     // The first position of the topmost visible row, and the positions shown.
     qsizetype topVisiblePosition() const;
-    CodeTextRange visibleRange() const;
+    TextRange visibleRange() const;
     // Scrolls so that the row holding `position` is the top row.
     void scrollToPosition(qsizetype position);
     // Scrolls so that the first row of `line` is shown `rows` rows below the top row (above it
@@ -222,5 +219,5 @@ private:
     QBasicTimer m_blinkTimer;
     QBasicTimer m_indicatorTimer;
     QBasicTimer m_estimateTimer;
-    CodeTextRange m_indicator{-1, 0};
+    TextRange m_indicator{-1, 0};
 };

@@ -24,8 +24,8 @@ namespace {
 // Colours JSON-ish text by character class, with optional match ranges on top.
 class SampleHighlighter : public CodeTextHighlighter {
 public:
-    QList<CodeTextRange> matches;
-    CodeTextRange current{-1, 0};
+    QList<TextRange> matches;
+    TextRange current{-1, 0};
     void runs(const CodeTextBuffer& buffer, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const override
     {
         // String state is taken from the line start, so a wrapped row continues its string.
@@ -49,7 +49,7 @@ public:
             if (colour.isValid())
                 out.append({from + i, from + i + 1, colour, QColor(), false});
         }
-        for (const CodeTextRange& m : matches) {
+        for (const TextRange& m : matches) {
             const bool isCurrent = m == current;
             out.append({m.location, m.end(), isCurrent ? QColor(Qt::black) : QColor(),
                 isCurrent ? QColor(255, 214, 10) : QColor(255, 214, 10, 77), false});
@@ -272,20 +272,20 @@ void CodeTextViewTest::wrapRows()
 void CodeTextViewTest::selection_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<CodeTextRange>("expected");
+    QTest::addColumn<TextRange>("expected");
     QTest::addColumn<QString>("selected");
-    QTest::newRow("shift right twice") << "shift-right" << CodeTextRange{2, 2} << "cd";
-    QTest::newRow("shift end") << "shift-end" << CodeTextRange{2, 5} << "cd ef";
-    QTest::newRow("double click word") << "double-click" << CodeTextRange{0, 4} << "abcd";
-    QTest::newRow("select all") << "select-all" << CodeTextRange{0, 11} << "abcd ef\ngh!";
-    QTest::newRow("typing replaces selection") << "type-over" << CodeTextRange{3, 0} << "";
-    QTest::newRow("drag selects") << "drag" << CodeTextRange{0, 5} << "abcd ";
+    QTest::newRow("shift right twice") << "shift-right" << TextRange{2, 2} << "cd";
+    QTest::newRow("shift end") << "shift-end" << TextRange{2, 5} << "cd ef";
+    QTest::newRow("double click word") << "double-click" << TextRange{0, 4} << "abcd";
+    QTest::newRow("select all") << "select-all" << TextRange{0, 11} << "abcd ef\ngh!";
+    QTest::newRow("typing replaces selection") << "type-over" << TextRange{3, 0} << "";
+    QTest::newRow("drag selects") << "drag" << TextRange{0, 5} << "abcd ";
 }
 
 void CodeTextViewTest::selection()
 {
     QFETCH(QString, action);
-    QFETCH(CodeTextRange, expected);
+    QFETCH(TextRange, expected);
     QFETCH(QString, selected);
     CodeTextView view;
     view.resize(400, 200);
@@ -405,7 +405,7 @@ void CodeTextViewTest::programEditsClearUndo()
     view.setSelection(3, 3);
     view.setText(QStringLiteral("x"));
     QVERIFY(!view.canUndo());
-    QCOMPARE(view.selection(), (CodeTextRange{1, 0})); // old caret, clamped
+    QCOMPARE(view.selection(), (TextRange{1, 0})); // old caret, clamped
     QTest::keyClicks(&view, "y");
     view.replaceRange({0, 1}, QStringLiteral("ab\r\n"));
     QCOMPARE(view.text(), QStringLiteral("ab\ny"));
@@ -465,7 +465,7 @@ void CodeTextViewTest::revealAndDrops()
     const qsizetype target = text.indexOf(QStringLiteral("line 400"));
     view.revealRange({target, 8});
     QVERIFY(view.visibleRange().location <= target && view.visibleRange().end() >= target + 8);
-    QCOMPARE(view.selection(), (CodeTextRange{0, 0}));
+    QCOMPARE(view.selection(), (TextRange{0, 0}));
     // Files are left to the pane around the view; text is taken.
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/x.json")});

@@ -120,7 +120,7 @@ void MarkdownTextEditor::colourVisibleArea()
 {
     if (length() == 0)
         return;
-    const CodeTextRange visible = visibleRange();
+    const TextRange visible = visibleRange();
     // A screen above and below, so a short scroll finds its lines styled.
     const qsizetype span = std::max<qsizetype>(visible.length, 1);
     const qsizetype from = std::max<qsizetype>(0, visible.location - span);

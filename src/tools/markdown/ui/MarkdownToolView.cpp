@@ -259,7 +259,7 @@ void MarkdownToolView::installEditorFind()
     m_editorFind->clearHighlights = [editor] {
         if (!editor)
             return;
-        const CodeTextRange selection = editor->selection();
+        const TextRange selection = editor->selection();
         editor->setSelection(selection.end(), selection.end());
     };
     connect(m_editorFind, &FindController::isShowingBarChanged, this, [this](bool showing) {
