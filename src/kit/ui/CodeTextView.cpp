@@ -32,8 +32,11 @@ constexpr int kIndicatorMs = 900;
 
 CodeTextView::CodeTextView(QWidget* parent)
     : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer)),
-      m_input(std::make_unique<CodeTextInput>(*this))
+      m_caret([this] { return m_buffer.length(); },
+          [this](qsizetype oldAnchor, qsizetype oldCaret, bool byUser) { caretMoved(oldAnchor, oldCaret, byUser); })
 {
+    CodeTextInput::Host& host = *this;
+    m_input = std::make_unique<CodeTextInput>(*this, host, m_caret);
     setFont(defaultFont());
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAcceptDrops(true);
@@ -71,7 +74,7 @@ void CodeTextView::setText(const QString& text)
 void CodeTextView::setBuffer(CodeTextBuffer buffer)
 {
     const qsizetype oldLength = m_buffer.length();
-    const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
+    const qsizetype keep = std::min(std::min(m_caret.anchor(), m_caret.position()), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
     m_buffer = std::move(buffer);
@@ -84,7 +87,7 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
         m_estimateTimer.start(0, this);
     m_indicator = {-1, 0};
     m_top = {};
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     syncScrollBars();
     viewport()->update();
     CodeTextAccessible::textReplaced(this, 0, oldText, CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length()));
@@ -128,7 +131,7 @@ void CodeTextView::replaceRange(TextRange range, const QString& text)
     applyReplacement(pos, len, text);
     const qsizetype delta = m_buffer.length() - before;
     auto map = [&](qsizetype p) { return p < pos ? p : (p >= pos + len ? p + delta : pos); };
-    setSelectionInternal(map(m_anchor), map(m_caret), false);
+    setSelectionInternal(map(m_caret.anchor()), map(m_caret.position()), false);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -148,7 +151,7 @@ TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLen
     const QString removedText = CodeTextAccessible::toldText(m_buffer, position, removedLength);
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     m_layout->replaced(position, removed, added, firstLine, oldLastLine, m_buffer.lineAt(position + added));
     // The view keeps its top row: lines added or removed above it move its number, an edit
     // below its start leaves it, and one that swallowed it leaves the top where the edit ends.
@@ -180,8 +183,8 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.position = position;
     step.removed = m_buffer.mid(position, removedLength);
     step.inserted = inserted;
-    step.anchorBefore = m_anchor;
-    step.caretBefore = m_caret;
+    step.anchorBefore = m_caret.anchor();
+    step.caretBefore = m_caret.position();
     step.anchorAfter = step.caretAfter = position + inserted.size();
     step.kind = kind;
     m_undo.record(step);
@@ -190,7 +193,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     // The caret follows what was typed: where a wrapped row ends after it (spaces that hang at
     // the edge), it stays on that row rather than going to the start of the next.
-    m_caretUpstream = !inserted.isEmpty();
+    m_caret.setUpstream(!inserted.isEmpty());
     ensureCaretVisible();
     resetCaretBlink();
     emit textEdited(made);
@@ -246,30 +249,17 @@ void CodeTextView::clearUndoStack()
 
 // ---------------------------------------------------------------- selection
 
-TextRange CodeTextView::selection() const
-{
-    const qsizetype from = std::min(m_anchor, m_caret);
-    return {from, std::max(m_anchor, m_caret) - from};
-}
+TextRange CodeTextView::selection() const { return m_caret.selection(); }
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype caret)
 {
     m_input->forgetColumn();
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     setSelectionInternal(anchor, caret, false);
 }
 
-void CodeTextView::setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser)
+void CodeTextView::caretMoved(qsizetype oldAnchor, qsizetype oldCaret, bool byUser)
 {
-    const qsizetype n = m_buffer.length();
-    anchor = std::clamp<qsizetype>(anchor, 0, n);
-    caret = std::clamp<qsizetype>(caret, 0, n);
-    if (anchor == m_anchor && caret == m_caret)
-        return;
-    const qsizetype oldAnchor = m_anchor, oldCaret = m_caret;
-    m_anchor = anchor;
-    m_caret = caret;
-    m_caretUpstream = false;
     viewport()->update();
     CodeTextAccessible::selectionMoved(this, oldAnchor, oldCaret);
     if (byUser && hasSelection() && QApplication::clipboard()->supportsSelection())
@@ -365,6 +355,28 @@ void CodeTextView::setTop(RowPos top)
     viewport()->update();
 }
 
+qsizetype CodeTextView::positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const
+{
+    RowPos at = rowPosOf(position, upstream);
+    if (!advance(at, rows))
+        return rows < 0 ? 0 : m_buffer.length();
+    return m_layout->positionAtX(at.line, at.row, x);
+}
+
+void CodeTextView::scrollByRows(qint64 rows)
+{
+    RowPos top = m_top;
+    advance(top, rows);
+    setTop(top);
+}
+
+CodeTextInput::Host::Row CodeTextView::rowOf(qsizetype position, bool upstream) const
+{
+    const RowPos at = rowPosOf(position, upstream);
+    const auto range = m_layout->rowRange(at.line, at.row);
+    return {range.first, range.second, at.row + 1 < m_layout->rowsOfLine(at.line)};
+}
+
 bool CodeTextView::advance(RowPos& at, qint64 rows) const
 {
     const qsizetype lines = m_buffer.lineCount();
@@ -408,7 +420,7 @@ QRect CodeTextView::positionRect(qsizetype position) const
 {
     prepareLayout();
     position = std::clamp<qsizetype>(position, 0, m_buffer.length());
-    const bool upstream = m_caretUpstream && position == m_caret;
+    const bool upstream = m_caret.isUpstream() && position == m_caret.position();
     const RowPos at = rowPosOf(position, upstream);
     qint64 rowsBelowTop = 0;
     if (at.line == m_top.line) {
@@ -478,7 +490,7 @@ void CodeTextView::scrollLineToRow(qsizetype line, qint64 rows)
 
 void CodeTextView::ensureCaretVisible()
 {
-    const RowPos caret = rowPosOf(m_caret, m_caretUpstream);
+    const RowPos caret = rowPosOf(m_caret.position(), m_caret.isUpstream());
     const int rows = visibleRows();
     if (caret < m_top) {
         setTop(caret);
@@ -496,7 +508,7 @@ void CodeTextView::ensureCaretVisible()
         }
     }
     if (!m_wrap) {
-        const qint64 col = m_buffer.columnOf(m_caret);
+        const qint64 col = m_buffer.columnOf(m_caret.position());
         const int cols = columnCount();
         QScrollBar* h = horizontalScrollBar();
         if (col > h->maximum() + cols)
@@ -763,14 +775,14 @@ void CodeTextView::resetCaretBlink()
         m_blinkTimer.start(flash / 2, this);
     else
         m_blinkTimer.stop();
-    viewport()->update(positionRect(m_caret).adjusted(-2, 0, 2, 0));
+    viewport()->update(positionRect(m_caret.position()).adjusted(-2, 0, 2, 0));
 }
 
 void CodeTextView::timerEvent(QTimerEvent* e)
 {
     if (e->timerId() == m_blinkTimer.timerId()) {
         m_caretVisible = !m_caretVisible;
-        viewport()->update(positionRect(m_caret).adjusted(-2, 0, 2, 0));
+        viewport()->update(positionRect(m_caret.position()).adjusted(-2, 0, 2, 0));
     } else if (e->timerId() == m_estimateTimer.timerId()) {
         if (!m_layout->estimateMore())
             m_estimateTimer.stop();
@@ -862,7 +874,7 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     state.focused = hasFocus();
     state.indicator = m_indicator;
     if (m_focused && m_caretVisible && !hasSelection())
-        state.caret = positionRect(m_caret);
+        state.caret = positionRect(m_caret.position());
     if (m_input->dropPosition() >= 0)
         state.dropCaret = positionRect(m_input->dropPosition());
     if (m_input->preedit().isEmpty())

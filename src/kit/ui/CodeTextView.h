@@ -3,6 +3,7 @@
 #include "formats/TextRange.h"
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextCaret.h"
 #include "kit/CodeTextSnapshot.h"
 #include "kit/TextEdit.h"
 #include "kit/CodeTextUndoStack.h"
@@ -15,7 +16,8 @@
 #include <memory>
 
 #include "kit/CodeTextHighlighter.h"
-class CodeTextInput;
+#include "kit/ui/CodeTextInput.h"
+
 class CodeTextLayout;
 
 // A plain-text view for documents of any size over a `CodeTextBuffer`, with soft wrap on or off.
@@ -31,7 +33,7 @@ class CodeTextLayout;
 // Edits by the program (`setText`, `replaceRange`) cannot be undone and clear the undo steps;
 // edits by the user (typing, deleting, paste, cut, drop, undo, redo, `insertPlainText`) can and
 // are reported by `textEdited`, with the edit, after `textChanged`.
-class CodeTextView : public QAbstractScrollArea {
+class CodeTextView : public QAbstractScrollArea, private CodeTextInput::Host {
     Q_OBJECT
 public:
     explicit CodeTextView(QWidget* parent = nullptr);
@@ -55,9 +57,9 @@ public:
 
     // --- selection; the caret is the moving end, the anchor the fixed one
     TextRange selection() const;
-    qsizetype caretPosition() const { return m_caret; }
-    qsizetype anchorPosition() const { return m_anchor; }
-    bool hasSelection() const { return m_caret != m_anchor; }
+    qsizetype caretPosition() const { return m_caret.position(); }
+    qsizetype anchorPosition() const { return m_caret.anchor(); }
+    bool hasSelection() const { return m_caret.hasSelection(); }
     void setSelection(qsizetype anchor, qsizetype caret);
     void setSelection(TextRange range) { setSelection(range.location, range.end()); }
     void selectAll();
@@ -165,33 +167,37 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    friend class CodeTextInput;
     struct RowPos {
         qsizetype line = 0;
         qint64 row = 0;
-        friend bool operator<(const RowPos& a, const RowPos& b)
-        {
-            return a.line < b.line || (a.line == b.line && a.row < b.row);
-        }
+        bool operator<(const RowPos& b) const { return line < b.line || (line == b.line && row < b.row); }
     };
 
     void metricsChanged();
     int visibleRows() const;
     qint64 topRow() const;
-    // Lays out the lines from the top of the view down, then puts the scroll bars in step.
-    void prepareLayout() const;
+    // Lays out the lines from the top of the view down, then puts the scroll bars in step
+    // (prepareLayout, below).
     void syncScrollBars() const;
     void setTop(RowPos top);
     // Moves by whole rows through laid-out lines; false when the walk left the text (the answer
     // is then the first or last row).
     bool advance(RowPos& at, qint64 rows) const;
     RowPos rowPosOf(qsizetype position, bool upstream = false) const;
-    void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
-    void ensureCaretVisible();
-    void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
+    void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser) { m_caret.select(anchor, caret, byUser); }
+    void caretMoved(qsizetype oldAnchor, qsizetype oldCaret, bool byUser);
+    // What the input asks of the view.
+    void ensureCaretVisible() override;
+    void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind) override;
+    void breakUndoMerge() override { m_undo.breakMerge(); }
+    void resetCaretBlink() override;
+    void prepareLayout() const override;
+    qint64 pageRows() const override { return visibleRows(); }
+    qsizetype positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const override;
+    void scrollByRows(qint64 rows) override;
+    Row rowOf(qsizetype position, bool upstream) const override;
     // Answers the change as made (line breaks normalised).
     TextEdit applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
-    void resetCaretBlink();
     void emitUndoState(bool hadUndo, bool hadRedo);
     void updateLayoutWidth();
 
@@ -200,10 +206,7 @@ private:
     std::unique_ptr<CodeTextInput> m_input;
     CodeTextUndoStack m_undo;
     QList<const CodeTextHighlighter*> m_highlighters;
-    qsizetype m_anchor = 0;
-    qsizetype m_caret = 0;
-    // The caret sits at the end of a wrapped row rather than at the start of the next.
-    bool m_caretUpstream = false;
+    CodeTextCaret m_caret;
     mutable RowPos m_top;
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
