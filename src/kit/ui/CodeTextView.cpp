@@ -1,7 +1,6 @@
 #include "kit/ui/CodeTextView.h"
 
 #include "kit/CodeTextHighlighter.h"
-#include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextAccessible.h"
 #include "kit/ui/CodeTextInput.h"
@@ -16,10 +15,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -78,7 +75,6 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
     m_buffer = std::move(buffer);
-    ++m_bufferSerial;
     m_undo.clear();
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
@@ -94,31 +90,6 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
-}
-
-void CodeTextView::narrowTextLater()
-{
-    m_narrowFor = m_bufferSerial;
-    if (!m_buffer.isNarrowingPending() || m_narrowing)
-        return;
-    m_narrowing = true;
-    auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
-    QPointer<CodeTextView> guard(this);
-    (void)QtConcurrent::run(WorkPool::instance(), [job, guard, serial = m_bufferSerial] {
-        job->run();
-        QMetaObject::invokeMethod(
-            qApp,
-            [job, guard, serial] {
-                if (!guard)
-                    return;
-                guard->m_narrowing = false;
-                if (serial == guard->m_bufferSerial)
-                    guard->m_buffer.apply(std::move(*job));
-                else if (guard->m_narrowFor == guard->m_bufferSerial)
-                    guard->narrowTextLater(); // asked for while the one before was under way
-            },
-            Qt::QueuedConnection);
-    });
 }
 
 void CodeTextView::replaceRange(TextRange range, const QString& text)

@@ -77,7 +77,7 @@ public:
     // Makes the Latin-1 blocks of a buffer built by `CodeTextBuffer::narrowedLater` off the GUI
     // thread; they take the place of its UTF-16 ones unless the text changed meanwhile (then a
     // later call tries again).
-    void narrowTextLater();
+    void narrowTextLater() { m_buffer.narrowLater(this); }
     QString placeholderText() const { return m_placeholder; }
     void setPlaceholderText(const QString& text);
     // Space between the frame and the text (8 and 12 by default).
@@ -211,9 +211,6 @@ private:
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
     bool m_readOnly = false;
-    bool m_narrowing = false;
-    quint64 m_bufferSerial = 0; // which buffer a narrowing under way belongs to
-    quint64 m_narrowFor = 0;    // the buffer narrowing was last asked for
     QString m_placeholder;
     QMargins m_margins{8, 12, 8, 12};
     int m_lastColumns = 0;

@@ -83,6 +83,8 @@ private slots:
     void tabKeys_data();
     void tabKeys();
     void notifications();
+    void narrowsLater_data();
+    void narrowsLater();
     void revealAndDrops();
     void screenshot();
     void widthChangeOnManyLines_data();
@@ -451,6 +453,38 @@ void CodeTextViewTest::notifications()
     view.resize(500, 100);
     QVERIFY(columns.count() >= 1);
     QCOMPARE(columns.last()[0].toInt(), view.columnCount());
+}
+
+void CodeTextViewTest::narrowsLater_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("left alone") << QString();
+    QTest::newRow("typed into while the copies are made") << QStringLiteral("type");
+    QTest::newRow("given a new text while the copies are made") << QStringLiteral("replace");
+}
+
+// The Latin-1 copies made on a worker are taken only by the text they were made of; a later call
+// for a changed or new text makes its own.
+void CodeTextViewTest::narrowsLater()
+{
+    QFETCH(QString, change);
+    CodeTextView view;
+    QString model = QStringLiteral("  \"caf\u00E9\": [1, 2],\n").repeated(3000);
+    view.setText(model);
+    QVERIFY(view.buffer().isNarrowingPending());
+    // Nothing comes back before the event loop runs, so these land first.
+    if (change == QLatin1String("type")) {
+        view.setSelection(5, 6);
+        view.insertPlainText(QStringLiteral("x"));
+        model.replace(5, 1, QStringLiteral("x"));
+        view.narrowTextLater();
+    } else if (change == QLatin1String("replace")) {
+        model = QStringLiteral("other \u00E0 text\n").repeated(4000);
+        view.setText(model);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!view.buffer().isNarrowingPending(), 20000);
+    QVERIFY(view.buffer().hasLatin1Blocks());
+    QCOMPARE(view.text(), model);
 }
 
 void CodeTextViewTest::revealAndDrops()
