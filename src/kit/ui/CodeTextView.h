@@ -176,8 +176,6 @@ private:
     void metricsChanged();
     int visibleRows() const;
     qint64 topRow() const;
-    // Lays out the lines from the top of the view down, then puts the scroll bars in step
-    // (prepareLayout, below).
     void syncScrollBars() const;
     void setTop(RowPos top);
     // Moves by whole rows through laid-out lines; false when the walk left the text (the answer
@@ -191,6 +189,7 @@ private:
     void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind) override;
     void breakUndoMerge() override { m_undo.breakMerge(); }
     void resetCaretBlink() override;
+    // Lays out the lines from the top of the view down, then puts the scroll bars in step.
     void prepareLayout() const override;
     qint64 pageRows() const override { return visibleRows(); }
     qsizetype positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const override;
