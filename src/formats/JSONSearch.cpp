@@ -12,7 +12,7 @@ namespace JSONSearch {
 namespace {
 
 struct Token {
-    JSONTextRange range;
+    TextRange range;
     enum class Kind { key, value } kind;
 };
 
@@ -230,7 +230,7 @@ MatchList matches(const QString& query, const QString& text, Scope scope, const 
         if (at < 0)
             break;
         const qsizetype endFolded = at + foldedQuery.size();
-        JSONTextRange r;
+        TextRange r;
         if (identity) {
             r = {at, foldedQuery.size()};
         } else {
@@ -249,7 +249,7 @@ MatchList matches(const QString& query, const QString& text, Scope scope, const 
     std::vector<Token> all = tokens(text);
     MatchList kept;
     auto t = all.begin();
-    for (const JSONTextRange& m : std::as_const(found)) {
+    for (const TextRange& m : std::as_const(found)) {
         while (t != all.end() && (t->kind != wanted || t->range.end() <= m.location))
             ++t;
         if (t == all.end())
@@ -260,22 +260,22 @@ MatchList matches(const QString& query, const QString& text, Scope scope, const 
     return kept;
 }
 
-std::optional<JSONTextRange> target(JSONTextRange selection, const MatchList& list, bool forward)
+std::optional<TextRange> target(TextRange selection, const MatchList& list, bool forward)
 {
     if (list.isEmpty())
         return std::nullopt;
     if (forward) {
         const auto it = std::lower_bound(list.begin(), list.end(), selection.end(),
-                                         [](const JSONTextRange& m, qsizetype v) { return m.location < v; });
+                                         [](const TextRange& m, qsizetype v) { return m.location < v; });
         return it == list.end() ? list.first() : *it;
     }
     // Ends ascend with locations, since matches never overlap.
     const auto it = std::upper_bound(list.begin(), list.end(), selection.location,
-                                     [](qsizetype v, const JSONTextRange& m) { return v < m.end(); });
+                                     [](qsizetype v, const TextRange& m) { return v < m.end(); });
     return it == list.begin() ? list.last() : *(it - 1);
 }
 
-QString statusText(const MatchList& list, JSONTextRange current)
+QString statusText(const MatchList& list, TextRange current)
 {
     if (list.isEmpty())
         return QStringLiteral("No matches");
@@ -287,10 +287,10 @@ QString statusText(const MatchList& list, JSONTextRange current)
     return count + u' ' + noun;
 }
 
-std::optional<qsizetype> index(JSONTextRange range, const MatchList& list)
+std::optional<qsizetype> index(TextRange range, const MatchList& list)
 {
     const auto it = std::lower_bound(list.begin(), list.end(), range.location,
-                                     [](const JSONTextRange& m, qsizetype v) { return m.location < v; });
+                                     [](const TextRange& m, qsizetype v) { return m.location < v; });
     if (it != list.end() && *it == range)
         return qsizetype(it - list.begin());
     return std::nullopt;
@@ -301,7 +301,7 @@ Segment segment(qsizetype position, const MatchList& list, qsizetype textLength)
     if (list.isEmpty())
         return Segment{false, -1, {0, std::max<qsizetype>(0, textLength)}};
     const auto it = std::upper_bound(list.begin(), list.end(), position,
-                                     [](qsizetype v, const JSONTextRange& m) { return v < m.end(); });
+                                     [](qsizetype v, const TextRange& m) { return v < m.end(); });
     if (it != list.end()) {
         if (position >= it->location)
             return Segment{true, qsizetype(it - list.begin()), *it};

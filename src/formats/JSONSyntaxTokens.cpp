@@ -270,7 +270,7 @@ TokenArray patternTokens(QStringView units)
     return out;
 }
 
-TokenArray tokens(const QString& text, JSONTextRange range)
+TokenArray tokens(const QString& text, TextRange range)
 {
     const qsizetype from = qBound(qsizetype(0), range.location, text.size());
     const qsizetype length = qBound(qsizetype(0), range.length, text.size() - from);
@@ -280,9 +280,9 @@ TokenArray tokens(const QString& text, JSONTextRange range)
     return patternTokens(units);
 }
 
-QList<JSONTextRange> longLineRanges(JSONTextRange range, const QString& text, qsizetype limit)
+QList<TextRange> longLineRanges(TextRange range, const QString& text, qsizetype limit)
 {
-    QList<JSONTextRange> out;
+    QList<TextRange> out;
     const char16_t* u = reinterpret_cast<const char16_t*>(text.constData());
     qsizetype cursor = qMax<qsizetype>(0, range.location);
     const qsizetype end = qMin(text.size(), range.end());
@@ -312,7 +312,7 @@ QList<JSONTextRange> longLineRanges(JSONTextRange range, const QString& text, qs
     return out;
 }
 
-JSONTextRange rangeOfFirstLines(qsizetype count, const QString& text)
+TextRange rangeOfFirstLines(qsizetype count, const QString& text)
 {
     qsizetype position = 0;
     for (qsizetype k = 0; k < count && position < text.size(); ++k) {
@@ -324,14 +324,14 @@ JSONTextRange rangeOfFirstLines(qsizetype count, const QString& text)
 
 // --- IndexSet
 
-void IndexSet::insert(JSONTextRange range)
+void IndexSet::insert(TextRange range)
 {
     if (range.length <= 0)
         return;
     qsizetype lo = range.location, hi = range.end();
     // First range that ends at or after lo (touching ranges merge).
     auto first = std::lower_bound(m_ranges.begin(), m_ranges.end(), lo,
-                                  [](const JSONTextRange& r, qsizetype v) { return r.end() < v; });
+                                  [](const TextRange& r, qsizetype v) { return r.end() < v; });
     auto last = first;
     while (last != m_ranges.end() && last->location <= hi) {
         lo = std::min(lo, last->location);
@@ -340,17 +340,17 @@ void IndexSet::insert(JSONTextRange range)
     }
     const qsizetype at = first - m_ranges.begin();
     m_ranges.erase(first, last);
-    m_ranges.insert(at, JSONTextRange{lo, hi - lo});
+    m_ranges.insert(at, TextRange{lo, hi - lo});
 }
 
-void IndexSet::remove(JSONTextRange range)
+void IndexSet::remove(TextRange range)
 {
     if (range.length <= 0)
         return;
     const qsizetype lo = range.location, hi = range.end();
-    QList<JSONTextRange> out;
+    QList<TextRange> out;
     out.reserve(m_ranges.size() + 1);
-    for (const JSONTextRange& r : std::as_const(m_ranges)) {
+    for (const TextRange& r : std::as_const(m_ranges)) {
         if (r.end() <= lo || r.location >= hi) {
             out.append(r);
             continue;
@@ -367,9 +367,9 @@ void IndexSet::shift(qsizetype from, qsizetype delta)
 {
     if (delta == 0)
         return;
-    QList<JSONTextRange> out;
+    QList<TextRange> out;
     out.reserve(m_ranges.size() + 1);
-    for (const JSONTextRange& r : std::as_const(m_ranges)) {
+    for (const TextRange& r : std::as_const(m_ranges)) {
         if (r.end() <= from) {
             out.append(r);
         } else if (r.location >= from) {
@@ -380,10 +380,10 @@ void IndexSet::shift(qsizetype from, qsizetype delta)
         }
     }
     m_ranges.clear();
-    for (const JSONTextRange& r : std::as_const(out))
+    for (const TextRange& r : std::as_const(out))
         if (r.length > 0) {
             if (!m_ranges.isEmpty() && m_ranges.last().end() >= r.location) {
-                JSONTextRange& l = m_ranges.last();
+                TextRange& l = m_ranges.last();
                 l.length = std::max(l.end(), r.end()) - l.location;
             } else {
                 m_ranges.append(r);
@@ -394,28 +394,28 @@ void IndexSet::shift(qsizetype from, qsizetype delta)
 bool IndexSet::contains(qsizetype position) const
 {
     auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), position,
-                               [](qsizetype v, const JSONTextRange& r) { return v < r.end(); });
+                               [](qsizetype v, const TextRange& r) { return v < r.end(); });
     return it != m_ranges.end() && it->location <= position;
 }
 
-bool IndexSet::containsRange(JSONTextRange range) const
+bool IndexSet::containsRange(TextRange range) const
 {
     if (range.length <= 0)
         return true;
     auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), range.location,
-                               [](qsizetype v, const JSONTextRange& r) { return v < r.end(); });
+                               [](qsizetype v, const TextRange& r) { return v < r.end(); });
     return it != m_ranges.end() && it->location <= range.location && it->end() >= range.end();
 }
 
-QList<JSONTextRange> IndexSet::missing(JSONTextRange range) const
+QList<TextRange> IndexSet::missing(TextRange range) const
 {
-    QList<JSONTextRange> out;
+    QList<TextRange> out;
     if (range.length <= 0)
         return out;
     qsizetype cursor = range.location;
     const qsizetype end = range.end();
     auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), cursor,
-                               [](qsizetype v, const JSONTextRange& r) { return v < r.end(); });
+                               [](qsizetype v, const TextRange& r) { return v < r.end(); });
     for (; it != m_ranges.end() && it->location < end && cursor < end; ++it) {
         if (it->location > cursor)
             out.append({cursor, it->location - cursor});
@@ -429,14 +429,14 @@ QList<JSONTextRange> IndexSet::missing(JSONTextRange range) const
 qsizetype IndexSet::count() const
 {
     qsizetype total = 0;
-    for (const JSONTextRange& r : m_ranges)
+    for (const TextRange& r : m_ranges)
         total += r.length;
     return total;
 }
 
 // --- LongLines
 
-void LongLines::shift(JSONTextRange editedRange, qsizetype changeInLength)
+void LongLines::shift(TextRange editedRange, qsizetype changeInLength)
 {
     const qsizetype oldEnd = editedRange.end() - changeInLength;
     std::vector<Entry> kept;
@@ -452,7 +452,7 @@ void LongLines::shift(JSONTextRange editedRange, qsizetype changeInLength)
     lines = std::move(kept);
 }
 
-void LongLines::removeLines(JSONTextRange intersecting)
+void LongLines::removeLines(TextRange intersecting)
 {
     const qsizetype lo = intersecting.location, hi = intersecting.end();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
@@ -462,14 +462,14 @@ void LongLines::removeLines(JSONTextRange intersecting)
                 lines.end());
 }
 
-void LongLines::insert(JSONTextRange range, TokenArray tokens)
+void LongLines::insert(TextRange range, TokenArray tokens)
 {
     auto it = std::upper_bound(lines.begin(), lines.end(), range.location,
                                [](qsizetype v, const Entry& e) { return v < e.range.location; });
     lines.insert(it, Entry{range, std::move(tokens)});
 }
 
-std::optional<std::pair<Token, JSONTextRange>> LongLines::token(qsizetype position) const
+std::optional<std::pair<Token, TextRange>> LongLines::token(qsizetype position) const
 {
     auto it = std::upper_bound(lines.begin(), lines.end(), position,
                                [](qsizetype v, const Entry& e) { return v < e.range.end(); });
@@ -484,7 +484,7 @@ std::optional<std::pair<Token, JSONTextRange>> LongLines::token(qsizetype positi
         --lo;
     while (hi < qsizetype(it->tokens.size()) && it->tokens[size_t(hi)] == kind)
         ++hi;
-    return std::make_pair(kind, JSONTextRange{it->range.location + lo, hi - lo});
+    return std::make_pair(kind, TextRange{it->range.location + lo, hi - lo});
 }
 
 // --- Coverage
@@ -510,16 +510,16 @@ struct StringLines {
         const qsizetype lf = text.indexOf(u'\n', position);
         return lf < 0 ? text.size() : lf + 1;
     }
-    QList<JSONTextRange> longLines(JSONTextRange span) const { return longLineRanges(span, text, longLineLimit); }
+    QList<TextRange> longLines(TextRange span) const { return longLineRanges(span, text, longLineLimit); }
 };
 } // namespace
 
-QList<JSONTextRange> Coverage::invalidate(JSONTextRange editedRange, qsizetype changeInLength, const QString& text)
+QList<TextRange> Coverage::invalidate(TextRange editedRange, qsizetype changeInLength, const QString& text)
 {
     return invalidate(editedRange, changeInLength, StringLines{text});
 }
 
-QList<JSONTextRange> Coverage::claim(JSONTextRange range, const QString& text)
+QList<TextRange> Coverage::claim(TextRange range, const QString& text)
 {
     return claim(range, StringLines{text});
 }

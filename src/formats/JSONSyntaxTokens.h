@@ -1,6 +1,6 @@
 #pragma once
 
-#include "formats/JSONTextRange.h"
+#include "formats/TextRange.h"
 
 #include <QList>
 #include <QString>
@@ -25,7 +25,7 @@ inline constexpr qsizetype longLineLimit = 2048;
 
 // Kinds of the units of `range` (which must lie inside `text`): the fast scan when it accepts
 // the text, else the pattern path.
-TokenArray tokens(const QString& text, JSONTextRange range);
+TokenArray tokens(const QString& text, TextRange range);
 inline TokenArray tokens(const QString& text) { return tokens(text, {0, text.size()}); }
 
 // The two paths on their own. The scanner refuses (nullopt) what it cannot classify exactly as
@@ -34,66 +34,66 @@ std::optional<TokenArray> scannedTokens(QStringView units);
 TokenArray patternTokens(QStringView units);
 
 // Long lines inside a line-aligned `range`.
-QList<JSONTextRange> longLineRanges(JSONTextRange range, const QString& text, qsizetype limit = longLineLimit);
+QList<TextRange> longLineRanges(TextRange range, const QString& text, qsizetype limit = longLineLimit);
 
 // From 0 to just past the n-th line feed, or to the end when there are fewer.
-JSONTextRange rangeOfFirstLines(qsizetype count, const QString& text);
+TextRange rangeOfFirstLines(qsizetype count, const QString& text);
 
 
 // Ascending, disjoint, coalesced set of positions.
 class IndexSet {
 public:
-    void insert(JSONTextRange range);
-    void remove(JSONTextRange range);
+    void insert(TextRange range);
+    void remove(TextRange range);
     // Moves every position at or after `from` by `delta` (positions below from + delta after a
     // negative delta must have been removed first).
     void shift(qsizetype from, qsizetype delta);
     bool contains(qsizetype position) const;
-    bool containsRange(JSONTextRange range) const;
+    bool containsRange(TextRange range) const;
     // Sub-ranges of `range` not in the set, in order.
-    QList<JSONTextRange> missing(JSONTextRange range) const;
-    const QList<JSONTextRange>& ranges() const { return m_ranges; }
+    QList<TextRange> missing(TextRange range) const;
+    const QList<TextRange>& ranges() const { return m_ranges; }
     bool isEmpty() const { return m_ranges.isEmpty(); }
     qsizetype count() const;
     friend bool operator==(const IndexSet&, const IndexSet&) = default;
 
 private:
-    QList<JSONTextRange> m_ranges;
+    QList<TextRange> m_ranges;
 };
 
 struct LongLines {
     struct Entry {
-        JSONTextRange range; // the line with its line feed
+        TextRange range; // the line with its line feed
         TokenArray tokens;   // one kind per unit of range
     };
     std::vector<Entry> lines;
 
-    void shift(JSONTextRange editedRange, qsizetype changeInLength);
-    void removeLines(JSONTextRange intersecting);
-    void insert(JSONTextRange range, TokenArray tokens);
+    void shift(TextRange editedRange, qsizetype changeInLength);
+    void removeLines(TextRange intersecting);
+    void insert(TextRange range, TokenArray tokens);
     // Kind at a position and the run of that kind around it, within its line.
-    std::optional<std::pair<Token, JSONTextRange>> token(qsizetype position) const;
+    std::optional<std::pair<Token, TextRange>> token(qsizetype position) const;
 };
 
 struct Coverage {
     IndexSet tinted;
 
     // After an edit (range in the new text): the ranges to colour now.
-    QList<JSONTextRange> invalidate(JSONTextRange editedRange, qsizetype changeInLength, const QString& text);
+    QList<TextRange> invalidate(TextRange editedRange, qsizetype changeInLength, const QString& text);
     // The not-yet-coloured parts of `range`, widened to whole lines; marks them coloured.
-    QList<JSONTextRange> claim(JSONTextRange range, const QString& text);
+    QList<TextRange> claim(TextRange range, const QString& text);
 
     // The same over any store of text. `Lines` has size(), at(position), lineStart(position) (of
     // the line holding it), lineEnd(from, position) (`position` itself when a line feed ends there
     // after `from`, else just past the line holding it) and longLines(line-aligned range).
     template <class Lines>
-    QList<JSONTextRange> invalidate(JSONTextRange editedRange, qsizetype changeInLength, const Lines& lines);
+    QList<TextRange> invalidate(TextRange editedRange, qsizetype changeInLength, const Lines& lines);
     template <class Lines>
-    QList<JSONTextRange> claim(JSONTextRange range, const Lines& lines);
+    QList<TextRange> claim(TextRange range, const Lines& lines);
 };
 
 template <class Lines>
-QList<JSONTextRange> Coverage::invalidate(JSONTextRange editedRange, qsizetype changeInLength, const Lines& lines)
+QList<TextRange> Coverage::invalidate(TextRange editedRange, qsizetype changeInLength, const Lines& lines)
 {
     const qsizetype oldEnd = editedRange.end() - changeInLength;
     tinted.remove({editedRange.location, oldEnd - editedRange.location});
@@ -109,36 +109,36 @@ QList<JSONTextRange> Coverage::invalidate(JSONTextRange editedRange, qsizetype c
     const qsizetype start = lines.lineStart(location);
     const qsizetype e = location + extended;
     const qsizetype end = lines.lineEnd(extended > 0 ? e - 1 : e, e);
-    const JSONTextRange span{start, end - start};
+    const TextRange span{start, end - start};
     tinted.remove(span);
-    QList<JSONTextRange> result;
+    QList<TextRange> result;
     if (span.length < longLineLength)
         result.append(span);
     else
         result = lines.longLines(span);
-    for (const JSONTextRange& r : std::as_const(result))
+    for (const TextRange& r : std::as_const(result))
         tinted.insert(r);
     return result;
 }
 
 template <class Lines>
-QList<JSONTextRange> Coverage::claim(JSONTextRange range, const Lines& lines)
+QList<TextRange> Coverage::claim(TextRange range, const Lines& lines)
 {
     const qsizetype n = lines.size();
     const qsizetype lo = std::min(n, std::max<qsizetype>(0, range.location));
     const qsizetype hi = std::min(n, std::max(lo, range.end()));
-    QList<JSONTextRange> result;
-    for (const JSONTextRange& run : tinted.missing({lo, hi - lo})) {
+    QList<TextRange> result;
+    for (const TextRange& run : tinted.missing({lo, hi - lo})) {
         const qsizetype start = lines.lineStart(run.location);
         const qsizetype end = lines.lineEnd(run.location, run.end());
         if (!result.isEmpty() && result.last().end() >= start) {
-            JSONTextRange& last = result.last();
+            TextRange& last = result.last();
             last.length = std::max(last.end(), end) - last.location;
         } else {
             result.append({start, end - start});
         }
     }
-    for (const JSONTextRange& r : std::as_const(result))
+    for (const TextRange& r : std::as_const(result))
         tinted.insert(r);
     return result;
 }

@@ -1,9 +1,13 @@
 #include "kit/CodeTextBuffer.h"
 
 #include "formats/RunParts.h"
+#include "formats/WorkPool.h"
 #include "kit/TextHelpers.h"
 
 #include <QChar>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QList>
 #include <QThread>
 
@@ -232,6 +236,33 @@ void CodeTextBuffer::Narrowing::run()
     // The buffer's own references are what remain.
     m_texts.clear();
     m_source = QString();
+}
+
+struct CodeTextBuffer::NarrowRun {
+    Narrowing job;
+    const CodeTextBuffer* buffer = nullptr; // a copy of the buffer shares the run but not its end
+};
+
+void CodeTextBuffer::narrowLater(QObject* owner)
+{
+    if (!m_narrowingPending || (m_narrowRun && m_narrowRun->buffer == this && m_narrowRun->job.m_version == m_version))
+        return;
+    auto run = std::make_shared<NarrowRun>(NarrowRun{narrowing(), this});
+    m_narrowRun = run;
+    QPointer<QObject> guard(owner);
+    (void)QtConcurrent::run(WorkPool::instance(), [run, guard, this] {
+        run->job.run();
+        QMetaObject::invokeMethod(
+            qApp,
+            [run, guard, this] {
+                // A buffer put in this one's place since holds another run, or none.
+                if (!guard || m_narrowRun != run)
+                    return;
+                m_narrowRun.reset();
+                apply(std::move(run->job));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool CodeTextBuffer::apply(Narrowing&& done)

@@ -7,7 +7,10 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+class QObject;
 
 // The text of a code view: units in blocks of whole lines, with the line starts and each line's
 // column count kept per block, so an edit touches the blocks it hits and never rescans the
@@ -54,6 +57,11 @@ public:
     };
     // Whether some blocks still wait for `Narrowing`.
     bool isNarrowingPending() const { return m_narrowingPending; }
+    // Makes the Latin-1 copies of a buffer built by `narrowedLater` on a worker thread and takes
+    // them back on the GUI thread, unless the text changed meanwhile (a later call then tries
+    // again) or `owner` is gone. The buffer must stay where it is while `owner` lives (a member
+    // of it). Once per text: a call while its copies are being made does nothing.
+    void narrowLater(QObject* owner);
     Narrowing narrowing() const;
     // False when the buffer changed since `narrowing()` (nothing is applied then).
     bool apply(Narrowing&& done);
@@ -168,4 +176,6 @@ private:
     mutable bool m_textCached = false;
     bool m_narrowingPending = false;
     quint64 m_version = 0; // counts edits, for `Narrowing`
+    struct NarrowRun;
+    std::shared_ptr<NarrowRun> m_narrowRun; // the copies being made by `narrowLater`
 };

@@ -9,7 +9,7 @@ namespace {
 QString ranges(const MatchList& list)
 {
     QStringList parts;
-    for (const JSONTextRange& r : list)
+    for (const TextRange& r : list)
         parts << QStringLiteral("%1+%2").arg(r.location).arg(r.length);
     return parts.join(u' ');
 }
@@ -152,9 +152,9 @@ private slots:
         const Segment s = segment(position, {{10, 2}, {20, 2}}, textLength);
         QCOMPARE(s.isMatch, isMatch);
         QCOMPARE(s.index, qsizetype(index));
-        QCOMPARE(s.range, (JSONTextRange{location, length}));
-        QCOMPARE(segment(4, {}, 9).range, (JSONTextRange{0, 9}));
-        QCOMPARE(segment(4, {}, -3).range, (JSONTextRange{0, 0}));
+        QCOMPARE(s.range, (TextRange{location, length}));
+        QCOMPARE(segment(4, {}, 9).range, (TextRange{0, 9}));
+        QCOMPARE(segment(4, {}, -3).range, (TextRange{0, 0}));
     }
 
     void scopes()

@@ -15,10 +15,10 @@ QString kinds(const TokenArray& tokens)
         out += QChar(letters[int(t)]);
     return out;
 }
-QString ranges(const QList<JSONTextRange>& list)
+QString ranges(const QList<TextRange>& list)
 {
     QStringList parts;
-    for (const JSONTextRange& r : list)
+    for (const TextRange& r : list)
         parts << QStringLiteral("%1+%2").arg(r.location).arg(r.length);
     return parts.join(u' ');
 }
@@ -138,20 +138,20 @@ private slots:
     {
         QFETCH(int, count);
         QFETCH(int, expected);
-        QCOMPARE(rangeOfFirstLines(count, QStringLiteral("a\nb\nc")), (JSONTextRange{0, expected}));
+        QCOMPARE(rangeOfFirstLines(count, QStringLiteral("a\nb\nc")), (TextRange{0, expected}));
     }
 
     void longLineLookup()
     {
         LongLines lines;
         const QString text = QString(3000, u' ') + "{\"a\":12}\n";
-        const JSONTextRange line{0, text.size()};
+        const TextRange line{0, text.size()};
         lines.insert(line, tokens(text, line));
         const auto at = lines.token(3002);
         QVERIFY(at);
         QCOMPARE(at->first, Token::key);
-        QCOMPARE(at->second, (JSONTextRange{3001, 3}));
-        QCOMPARE(lines.token(3005)->second, (JSONTextRange{3005, 2}));
+        QCOMPARE(at->second, (TextRange{3001, 3}));
+        QCOMPARE(lines.token(3005)->second, (TextRange{3005, 2}));
         QVERIFY(!lines.token(text.size()));
         // An edit after the line moves nothing; one before it moves the line; one inside drops it.
         lines.shift({text.size() + 5, 3}, 3);
@@ -186,11 +186,11 @@ private slots:
             QCOMPARE(ranges(c.invalidate({1, 1}, 1, text)), expected.isEmpty() ? QString() : QStringLiteral("0+3"));
             QCOMPARE(ranges(c.claim({4, 1}, text)), QStringLiteral("3+3"));
             QCOMPARE(ranges(c.claim({0, 6}, text)), QString());
-            QCOMPARE(c.tinted.ranges(), (QList<JSONTextRange>{{0, 6}}));
+            QCOMPARE(c.tinted.ranges(), (QList<TextRange>{{0, 6}}));
             // Deleting "b": everything after moves back, the edited line is coloured again.
             text.remove(1, 1);
             QCOMPARE(ranges(c.invalidate({1, 0}, -1, text)), QStringLiteral("0+2"));
-            QCOMPARE(c.tinted.ranges(), (QList<JSONTextRange>{{0, 5}}));
+            QCOMPARE(c.tinted.ranges(), (QList<TextRange>{{0, 5}}));
         }
     }
 
@@ -209,12 +209,12 @@ private slots:
         s.insert({10, 5});
         s.insert({20, 5});
         s.insert({15, 5});
-        QCOMPARE(s.ranges(), (QList<JSONTextRange>{{10, 15}}));
+        QCOMPARE(s.ranges(), (QList<TextRange>{{10, 15}}));
         s.remove({12, 2});
-        QCOMPARE(s.ranges(), (QList<JSONTextRange>{{10, 2}, {14, 11}}));
+        QCOMPARE(s.ranges(), (QList<TextRange>{{10, 2}, {14, 11}}));
         QCOMPARE(ranges(s.missing({0, 30})), QStringLiteral("0+10 12+2 25+5"));
         s.shift(14, 3);
-        QCOMPARE(s.ranges(), (QList<JSONTextRange>{{10, 2}, {17, 11}}));
+        QCOMPARE(s.ranges(), (QList<TextRange>{{10, 2}, {17, 11}}));
         QVERIFY(s.contains(11));
         QVERIFY(!s.contains(12));
         QVERIFY(s.containsRange({18, 5}));

@@ -1,4 +1,5 @@
 #include "kit/ByteSizeLabel.h"
+#include "kit/CodeTextCaret.h"
 #include "kit/DynamicColor.h"
 #include "kit/PaneBadge.h"
 #include "kit/Palette.h"
@@ -32,6 +33,42 @@ QPalette paletteWithWindow(const QColor& window)
 class KitLogicTest : public QObject {
     Q_OBJECT
 private slots:
+    void caretStaysInTheText_data()
+    {
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<qsizetype>("anchor");
+        QTest::addColumn<qsizetype>("caret");
+        QTest::addColumn<TextRange>("selection");
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("inside") << qsizetype(10) << qsizetype(7) << qsizetype(3) << TextRange{3, 4} << true;
+        QTest::newRow("past the end") << qsizetype(5) << qsizetype(2) << qsizetype(40) << TextRange{2, 3} << true;
+        QTest::newRow("before the start") << qsizetype(5) << qsizetype(-3) << qsizetype(1) << TextRange{0, 1} << true;
+        QTest::newRow("where it was") << qsizetype(5) << qsizetype(0) << qsizetype(0) << TextRange{0, 0} << false;
+        QTest::newRow("empty text") << qsizetype(0) << qsizetype(4) << qsizetype(9) << TextRange{0, 0} << false;
+    }
+    void caretStaysInTheText()
+    {
+        QFETCH(qsizetype, length);
+        QFETCH(qsizetype, anchor);
+        QFETCH(qsizetype, caret);
+        QFETCH(TextRange, selection);
+        QFETCH(bool, moved);
+        int moves = 0;
+        CodeTextCaret model([length] { return length; }, [&](qsizetype oldAnchor, qsizetype oldCaret, bool byUser) {
+            QCOMPARE(oldAnchor, 0);
+            QCOMPARE(oldCaret, 0);
+            QVERIFY(byUser);
+            ++moves;
+        });
+        QVERIFY(!model.setUpstream(false));
+        QVERIFY(model.setUpstream(true));
+        model.select(anchor, caret, true);
+        QCOMPARE(model.selection(), selection);
+        QCOMPARE(model.hasSelection(), selection.length > 0);
+        QCOMPARE(moves, moved ? 1 : 0);
+        // A move puts the caret at the start of a wrapped row; staying put keeps its side.
+        QCOMPARE(model.isUpstream(), !moved);
+    }
     void changedRanges_data()
     {
         QTest::addColumn<QString>("oldText");

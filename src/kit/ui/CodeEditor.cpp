@@ -93,7 +93,7 @@ qsizetype samePart(const CodeTextSnapshot::Part& part, qsizetype from, QStringVi
 
 // The differing middle of the shown text and a new one, as a range in each; read from the view's
 // blocks in place.
-std::pair<CodeTextRange, CodeTextRange> changedRanges(const CodeTextSnapshot& old, QStringView text)
+std::pair<TextRange, TextRange> changedRanges(const CodeTextSnapshot& old, QStringView text)
 {
     const QList<CodeTextSnapshot::Part>& parts = old.parts();
     const qsizetype na = old.length(), nb = text.size(), m = std::min(na, nb);
@@ -131,7 +131,6 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     m_view->setTextMargins(QMargins(8, 12, 8, 12));
     m_view->setReadOnly(!options.isEditable);
     // Only the user's edits are handed on (below): a new text need not be reported.
-    m_view->setReportsNewText(false);
     setPlaceholder(options.placeholder);
 
     if (options.highlightSyntax) {
@@ -148,16 +147,10 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     applyAppearance();
 
     connect(m_view, &CodeTextView::textChanged, this, &CodeEditor::onViewTextChanged);
-    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
-        // Only the user's edits are handed on: a host's whole text kept here would make the
-        // next keystroke copy the line it shares.
-        if (!m_programEdit)
-            m_lastEdit = edit;
-    });
-    connect(m_view, &CodeTextView::textEdited, this, [this] {
+    connect(m_view, &CodeTextView::textEdited, this, [this](const TextEdit& edit) {
         // The user's edit: the shown matches belong to the old text.
         clearHighlights();
-        emit textEdited(std::exchange(m_lastEdit, TextEdit()));
+        emit textEdited(edit);
     });
     connect(m_view, &CodeTextView::selectionChanged, this, [this](bool) {
         if (m_updating || m_programEdit || !m_view->hasFocus() || !m_onSelectionChange)
@@ -224,11 +217,11 @@ void CodeEditor::tokenizePendingLines()
 {
     // Every text change supersedes the kinds still being computed for the text before it.
     const int serial = ++m_tokenSerial;
-    const QList<JSONTextRange> pending = m_syntax->pendingLongLines();
+    const QList<TextRange> pending = m_syntax->pendingLongLines();
     if (pending.isEmpty())
         return;
     const CodeTextSnapshot snapshot = m_view->snapshot();
-    for (const JSONTextRange range : pending) {
+    for (const TextRange range : pending) {
         QuietTask::detached<JSONSyntaxTokens::TokenArray>(
             this, [snapshot, range] { return JSONSyntaxTokens::tokens(snapshot.mid(range.location, range.length)); },
             [this, serial, range](JSONSyntaxTokens::TokenArray tokens) {
@@ -339,15 +332,15 @@ void CodeEditor::setHighlights(const JSONSearch::MatchList& highlights)
     }
 }
 
-void CodeEditor::setCurrent(std::optional<JSONTextRange> current)
+void CodeEditor::setCurrent(std::optional<TextRange> current)
 {
     m_wantedCurrent = current;
     applyCurrent(current);
 }
 
-void CodeEditor::applyCurrent(std::optional<JSONTextRange> current)
+void CodeEditor::applyCurrent(std::optional<TextRange> current)
 {
-    std::optional<JSONTextRange> effective;
+    std::optional<TextRange> effective;
     if (current && current->length > 0 && current->end() <= m_view->length()
         && JSONSearch::index(*current, m_appliedHighlights))
         effective = current;
@@ -360,7 +353,7 @@ void CodeEditor::applyCurrent(std::optional<JSONTextRange> current)
     }
 }
 
-void CodeEditor::setReveal(const std::optional<JSONEditorReveal>& reveal)
+void CodeEditor::setReveal(const std::optional<TextReveal>& reveal)
 {
     if (!reveal || reveal == m_lastReveal)
         return;
@@ -411,7 +404,7 @@ void CodeEditor::colourVisibleArea()
         const qsizetype end = n + 1 < buffer.lineCount() ? buffer.lineStart(n + 1) : length;
         coloured = m_syntax->ensureTinted({0, end}, buffer);
     } else {
-        const CodeTextRange visible = m_view->visibleRange();
+        const TextRange visible = m_view->visibleRange();
         if (visible.length <= 0 || m_syntax->isTinted({visible.location, visible.length}))
             return;
         const qsizetype start = std::max<qsizetype>(0, visible.location - visible.length);

@@ -3,7 +3,7 @@
 #include "kit/CodeTextBuffer.h"
 #include "kit/CodeTextSnapshot.h"
 #include "kit/TextEdit.h"
-#include "formats/JSONEditorReveal.h"
+#include "kit/TextReveal.h"
 #include "formats/JSONSearch.h"
 
 #include <QWidget>
@@ -57,15 +57,15 @@ public:
     // Sorted, disjoint matches; the current one must be exactly one of them to show as current.
     void setHighlights(const JSONSearch::MatchList& highlights);
     const JSONSearch::MatchList& highlights() const { return m_appliedHighlights; }
-    void setCurrent(std::optional<JSONTextRange> current);
-    std::optional<JSONTextRange> current() const { return m_currentRange; }
+    void setCurrent(std::optional<TextRange> current);
+    std::optional<TextRange> current() const { return m_currentRange; }
     // Scrolls to and marks a range, once per distinct request; the selection stays.
-    void setReveal(const std::optional<JSONEditorReveal>& reveal);
+    void setReveal(const std::optional<TextReveal>& reveal);
     // Takes a request as already done (a view made with a pending reveal does not scroll).
-    void recordReveal(const std::optional<JSONEditorReveal>& reveal) { m_lastReveal = reveal; }
+    void recordReveal(const std::optional<TextReveal>& reveal) { m_lastReveal = reveal; }
 
     // Told the selection when the user changes it while the editor has the focus.
-    void setOnSelectionChange(std::function<void(JSONTextRange)> action) { m_onSelectionChange = std::move(action); }
+    void setOnSelectionChange(std::function<void(TextRange)> action) { m_onSelectionChange = std::move(action); }
     // Told the number of columns that fit when it changes; answers whether the host re-flows its
     // text for it. A re-flowed text set with the same reflow id keeps the reading place.
     void setOnColumnsChange(std::function<bool(int)> action);
@@ -91,7 +91,7 @@ protected:
 
 private:
     void clearHighlights();
-    void applyCurrent(std::optional<JSONTextRange> current);
+    void applyCurrent(std::optional<TextRange> current);
     void applyAppearance();
     void readPlace();
     void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
@@ -104,14 +104,13 @@ private:
     std::unique_ptr<JSONSyntaxHighlighter> m_syntax;
     std::unique_ptr<JSONMatchHighlighter> m_matches;
     // The view's last edit, handed on when the view reports it as the user's.
-    TextEdit m_lastEdit;
     bool m_updating = false;
     bool m_programEdit = false;
     JSONSearch::MatchList m_appliedHighlights;
-    std::optional<JSONTextRange> m_wantedCurrent;
-    std::optional<JSONTextRange> m_currentRange;
-    std::optional<JSONEditorReveal> m_lastReveal;
-    std::function<void(JSONTextRange)> m_onSelectionChange;
+    std::optional<TextRange> m_wantedCurrent;
+    std::optional<TextRange> m_currentRange;
+    std::optional<TextReveal> m_lastReveal;
+    std::function<void(TextRange)> m_onSelectionChange;
     std::function<bool(int)> m_onColumnsChange;
     std::optional<int> m_reflowID;
     std::optional<int> m_reportedColumns;

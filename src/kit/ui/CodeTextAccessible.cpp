@@ -75,7 +75,7 @@ void CodeTextAccessible::selectionMoved(CodeTextView* view, qsizetype oldAnchor,
         return;
     const qsizetype caret = view->caretPosition();
     if (oldAnchor != oldCaret || view->hasSelection()) {
-        const CodeTextRange sel = view->selection();
+        const TextRange sel = view->selection();
         QAccessibleTextSelectionEvent event(view, toInt(sel.location), toInt(sel.end()));
         event.setCursorPosition(toInt(caret));
         send(event);
@@ -157,7 +157,7 @@ void CodeTextAccessible::selection(int selectionIndex, int* startOffset, int* en
     if (selectionIndex != 0 || !view()->hasSelection())
         return;
     // Asked while an edit is told, the selection may not have been moved into the text yet.
-    const CodeTextRange sel = view()->selection();
+    const TextRange sel = view()->selection();
     const qsizetype n = view()->length();
     *startOffset = toInt(std::min(sel.location, n));
     *endOffset = toInt(std::min(sel.end(), n));

@@ -1,5 +1,6 @@
 #include "kit/ui/CodeTextInput.h"
 
+#include "kit/CodeTextCaret.h"
 #include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextView.h"
 
@@ -35,7 +36,8 @@ bool isWordCodePoint(char32_t c)
 
 } // namespace
 
-CodeTextInput::CodeTextInput(CodeTextView& view) : m_view(view)
+CodeTextInput::CodeTextInput(CodeTextView& view, Host& host, CodeTextCaret& caret)
+    : m_view(view), m_host(host), m_caret(caret)
 {
     m_autoScroll.setInterval(kAutoScrollMs);
     QObject::connect(&m_autoScroll, &QTimer::timeout, &m_view, [this] { autoScroll(); });
@@ -47,8 +49,8 @@ qsizetype CodeTextInput::backspaceStart(qsizetype position) const
 {
     // A whole cluster goes (a flag, an emoji sequence, a keycap, a syllable), except that a
     // combining mark at its end is taken off on its own, so an accent can be retyped.
-    const CodeTextBuffer& buffer = m_view.m_buffer;
-    const qsizetype start = m_view.m_layout->previousCursorPosition(position);
+    const CodeTextBuffer& buffer = m_view.buffer();
+    const qsizetype start = m_view.textLayout().previousCursorPosition(position);
     if (position - start < 2)
         return start;
     qsizetype last = position - 1;
@@ -70,7 +72,7 @@ qsizetype CodeTextInput::backspaceStart(qsizetype position) const
 
 CodeTextInput::Cluster CodeTextInput::clusterKind(qsizetype start) const
 {
-    const CodeTextBuffer& buffer = m_view.m_buffer;
+    const CodeTextBuffer& buffer = m_view.buffer();
     if (start < 0 || start >= buffer.length())
         return Cluster::None;
     const QChar c = buffer.at(start);
@@ -85,8 +87,8 @@ qsizetype CodeTextInput::wordBoundary(qsizetype position, bool forward) const
 {
     // Walked a grapheme cluster at a time, each cluster taking the kind of its first character,
     // so a move never stops inside an emoji sequence, a surrogate pair or a base and its marks.
-    CodeTextLayout& layout = *m_view.m_layout;
-    const qsizetype n = m_view.m_buffer.length();
+    CodeTextLayout& layout = m_view.textLayout();
+    const qsizetype n = m_view.buffer().length();
     qsizetype p = std::clamp<qsizetype>(position, 0, n);
     qsizetype budget = kWordScanLimit;
     if (forward) {
@@ -130,7 +132,7 @@ qsizetype CodeTextInput::wordBoundary(qsizetype position, bool forward) const
 
 TextRange CodeTextInput::unitRangeAt(qsizetype position, Unit unit) const
 {
-    const CodeTextBuffer& buffer = m_view.m_buffer;
+    const CodeTextBuffer& buffer = m_view.buffer();
     const qsizetype n = buffer.length();
     position = std::clamp<qsizetype>(position, 0, n);
     if (unit == Unit::Line) {
@@ -140,7 +142,7 @@ TextRange CodeTextInput::unitRangeAt(qsizetype position, Unit unit) const
         return {start, end - start};
     }
     if (unit == Unit::Word) {
-        CodeTextLayout& layout = *m_view.m_layout;
+        CodeTextLayout& layout = m_view.textLayout();
         const qsizetype before = position > 0 ? layout.previousCursorPosition(position) : -1;
         const Cluster here = clusterKind(position);
         const bool onWord = here == Cluster::Word
@@ -166,13 +168,11 @@ void CodeTextInput::moveCaret(qsizetype position, bool extend, bool keepColumn, 
 {
     if (!keepColumn)
         m_desiredX = -1;
-    m_view.setSelectionInternal(extend ? m_view.m_anchor : position, position, true);
-    if (upstream != m_view.m_caretUpstream) {
-        m_view.m_caretUpstream = upstream;
+    m_caret.moveTo(position, extend, true);
+    if (m_caret.setUpstream(upstream))
         m_view.viewport()->update();
-    }
-    m_view.ensureCaretVisible();
-    m_view.resetCaretBlink();
+    m_host.ensureCaretVisible();
+    m_host.resetCaretBlink();
 }
 
 bool CodeTextInput::moveKey(QKeyEvent* e)
@@ -195,14 +195,14 @@ bool CodeTextInput::moveKey(QKeyEvent* e)
         {K::MoveToStartOfBlock, K::SelectStartOfBlock, RowStart}, {K::MoveToEndOfBlock, K::SelectEndOfBlock, RowEnd},
     };
     CodeTextView& v = m_view;
-    CodeTextLayout& layout = *v.m_layout;
+    CodeTextLayout& layout = v.textLayout();
     for (const Move& m : moves) {
         const bool plain = e->matches(m.move);
         const bool extend = !plain && e->matches(m.select);
         if (!plain && !extend)
             continue;
         const TextRange sel = v.selection();
-        const qsizetype caret = v.m_caret;
+        const qsizetype caret = m_caret.position();
         qsizetype target = caret;
         switch (m.kind) {
         case NextChar: case PreviousChar: {
@@ -211,7 +211,7 @@ bool CodeTextInput::moveKey(QKeyEvent* e)
             const bool right = m.kind == NextChar;
             if (!extend && v.hasSelection()) {
                 const bool backwards = layout.visualCursorPosition(caret, right) >= 0
-                    && v.m_buffer.lineText(v.m_buffer.lineAt(caret)).isRightToLeft();
+                    && v.buffer().lineText(v.buffer().lineAt(caret)).isRightToLeft();
                 target = (right != backwards) ? sel.end() : sel.location;
                 break;
             }
@@ -223,41 +223,31 @@ bool CodeTextInput::moveKey(QKeyEvent* e)
         case PreviousWord: target = wordBoundary(caret, false); break;
         case NextRow: case PreviousRow: case NextPage: case PreviousPage: {
             if (m_desiredX < 0)
-                m_desiredX = layout.xOfPosition(caret, v.m_caretUpstream);
-            const qint64 pageRows = v.visibleRows();
+                m_desiredX = layout.xOfPosition(caret, m_caret.isUpstream());
+            const qint64 pageRows = m_host.pageRows();
             const qint64 step = m.kind == NextRow ? 1 : m.kind == PreviousRow ? -1 : m.kind == NextPage ? pageRows : -pageRows;
-            CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
-            if (!v.advance(at, step))
-                target = step < 0 ? 0 : v.m_buffer.length();
-            else
-                target = layout.positionAtX(at.line, at.row, m_desiredX);
-            if (m.kind == NextPage || m.kind == PreviousPage) {
-                CodeTextView::RowPos top = v.m_top;
-                v.advance(top, step);
-                v.setTop(top);
-            }
+            target = m_host.positionRowsAway(caret, m_caret.isUpstream(), step, m_desiredX);
+            if (m.kind == NextPage || m.kind == PreviousPage)
+                m_host.scrollByRows(step);
             moveCaret(target, extend, true);
             return true;
         }
         case RowStart: {
-            const CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
-            target = layout.rowRange(at.line, at.row).first;
+            target = m_host.rowOf(caret, m_caret.isUpstream()).start;
             break;
         }
         case RowEnd: {
             // The end of the row shown, which for a wrapped row is also where the next begins:
             // the caret stays drawn at the end of this one.
-            const CodeTextView::RowPos at = v.rowPosOf(caret, v.m_caretUpstream);
-            target = layout.rowRange(at.line, at.row).second;
-            const bool wrapped = at.row + 1 < layout.rowsOfLine(at.line);
-            v.m_undo.breakMerge();
-            moveCaret(target, extend, false, wrapped);
+            const Host::Row row = m_host.rowOf(caret, m_caret.isUpstream());
+            m_host.breakUndoMerge();
+            moveCaret(row.end, extend, false, row.wrapped);
             return true;
         }
         case DocumentStart: target = 0; break;
-        case DocumentEnd: target = v.m_buffer.length(); break;
+        case DocumentEnd: target = v.buffer().length(); break;
         }
-        v.m_undo.breakMerge();
+        m_host.breakUndoMerge();
         moveCaret(target, extend);
         return true;
     }
@@ -276,7 +266,7 @@ bool CodeTextInput::keyPress(QKeyEvent* e)
     if (e == K::Paste) { v.paste(); return true; }
     if (e == K::Undo) { v.undo(); return true; }
     if (e == K::Redo) { v.redo(); return true; }
-    if (v.m_readOnly)
+    if (v.isReadOnly())
         return false;
     if (e == K::Delete) { deleteSelectionOr(true, false); return true; }
     if (e == K::Backspace || (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier))) {
@@ -306,9 +296,9 @@ void CodeTextInput::typeOverSelection(const QString& text)
 {
     // Typing joins the step before; typing over a selection is a step of its own.
     const TextRange sel = m_view.selection();
-    m_view.edit(sel.location, sel.length, text, sel.length ? CodeTextUndoStack::Kind::Other : CodeTextUndoStack::Kind::Typing);
+    m_host.edit(sel.location, sel.length, text, sel.length ? CodeTextUndoStack::Kind::Other : CodeTextUndoStack::Kind::Typing);
     if (sel.length)
-        m_view.m_undo.breakMerge();
+        m_host.breakUndoMerge();
 }
 
 bool CodeTextInput::shortcutOverride(QKeyEvent* key) const
@@ -324,22 +314,22 @@ void CodeTextInput::deleteSelectionOr(bool forward, bool word)
     CodeTextView& v = m_view;
     if (v.hasSelection()) {
         const TextRange sel = v.selection();
-        v.edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
+        m_host.edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
         return;
     }
-    const qsizetype caret = v.m_caret;
+    const qsizetype caret = m_caret.position();
     qsizetype other;
     if (word)
         other = wordBoundary(caret, forward);
     else if (forward)
-        other = v.m_layout->nextCursorPosition(caret);
+        other = v.textLayout().nextCursorPosition(caret);
     else
         other = backspaceStart(caret);
     const qsizetype from = std::min(other, caret);
     const qsizetype len = std::abs(other - caret);
     if (len == 0)
         return;
-    v.edit(from, len, QString(),
+    m_host.edit(from, len, QString(),
         forward ? CodeTextUndoStack::Kind::DeleteForward : CodeTextUndoStack::Kind::DeleteBackward);
 }
 
@@ -348,7 +338,7 @@ void CodeTextInput::deleteSelectionOr(bool forward, bool word)
 void CodeTextInput::mousePress(QMouseEvent* e)
 {
     CodeTextView& v = m_view;
-    v.m_undo.breakMerge();
+    m_host.breakUndoMerge();
     const QPoint point = e->position().toPoint();
     const qsizetype pos = v.positionAt(point);
     // A third click soon after a double click selects the line.
@@ -363,9 +353,9 @@ void CodeTextInput::mousePress(QMouseEvent* e)
     m_dragUnit = unit;
     if (unit == Unit::Line) {
         m_dragOrigin = unitRangeAt(pos, Unit::Line);
-        v.setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
+        m_caret.select(m_dragOrigin.location, m_dragOrigin.end(), true);
     } else if (e->modifiers() & Qt::ShiftModifier) {
-        m_dragOrigin = {v.m_anchor, 0};
+        m_dragOrigin = {m_caret.anchor(), 0};
         moveCaret(pos, true);
     } else {
         m_dragOrigin = {pos, 0};
@@ -379,7 +369,7 @@ void CodeTextInput::mouseDoubleClick(QMouseEvent* e)
     m_dragUnit = Unit::Word;
     m_dragOrigin = unitRangeAt(pos, Unit::Word);
     m_mouseSelecting = true;
-    m_view.setSelectionInternal(m_dragOrigin.location, m_dragOrigin.end(), true);
+    m_caret.select(m_dragOrigin.location, m_dragOrigin.end(), true);
     m_lastDoubleClick.start();
     m_lastMousePos = e->position().toPoint();
 }
@@ -396,20 +386,20 @@ void CodeTextInput::mouseMove(QMouseEvent* e)
         m_autoScroll.stop();
     }
     extendMouseSelection(m_view.positionAt(m_lastMousePos));
-    m_view.ensureCaretVisible();
+    m_host.ensureCaretVisible();
 }
 
 void CodeTextInput::extendMouseSelection(qsizetype pos)
 {
     if (m_dragUnit == Unit::Character) {
-        m_view.setSelectionInternal(m_dragOrigin.location, pos, true);
+        m_caret.select(m_dragOrigin.location, pos, true);
         return;
     }
     const TextRange here = unitRangeAt(pos, m_dragUnit);
     if (pos < m_dragOrigin.location)
-        m_view.setSelectionInternal(m_dragOrigin.end(), here.location, true);
+        m_caret.select(m_dragOrigin.end(), here.location, true);
     else
-        m_view.setSelectionInternal(m_dragOrigin.location, std::max(here.end(), m_dragOrigin.end()), true);
+        m_caret.select(m_dragOrigin.location, std::max(here.end(), m_dragOrigin.end()), true);
 }
 
 void CodeTextInput::autoScroll()
@@ -420,18 +410,18 @@ void CodeTextInput::autoScroll()
     else if (m_lastMousePos.y() > m_view.viewport()->height())
         bar->setValue(bar->value() + 1);
     if (m_dragUnit == Unit::Character)
-        m_view.setSelectionInternal(m_dragOrigin.location, m_view.positionAt(m_lastMousePos), true);
+        m_caret.select(m_dragOrigin.location, m_view.positionAt(m_lastMousePos), true);
 }
 
 void CodeTextInput::mouseRelease(QMouseEvent* e)
 {
     m_mouseSelecting = false;
     m_autoScroll.stop();
-    if (e->button() == Qt::MiddleButton && !m_view.m_readOnly && QApplication::clipboard()->supportsSelection()) {
+    if (e->button() == Qt::MiddleButton && !m_view.isReadOnly() && QApplication::clipboard()->supportsSelection()) {
         const QString text = QApplication::clipboard()->text(QClipboard::Selection);
         if (!text.isEmpty()) {
             const qsizetype pos = m_view.positionAt(e->position().toPoint());
-            m_view.setSelectionInternal(pos, pos, true);
+            m_caret.select(pos, pos, true);
             m_view.insertPlainText(text);
         }
     }
@@ -442,16 +432,16 @@ void CodeTextInput::mouseRelease(QMouseEvent* e)
 bool CodeTextInput::inputMethod(QInputMethodEvent* e)
 {
     CodeTextView& v = m_view;
-    if (v.m_readOnly)
+    if (v.isReadOnly())
         return false;
     if (!e->commitString().isEmpty() || e->replacementLength() > 0) {
         const TextRange sel = v.selection();
         qsizetype from = sel.location, len = sel.length;
         if (e->replacementLength() > 0 || e->replacementStart() != 0) {
-            from = std::clamp<qsizetype>(v.m_caret + e->replacementStart(), 0, v.m_buffer.length());
-            len = std::clamp<qsizetype>(e->replacementLength(), 0, v.m_buffer.length() - from);
+            from = std::clamp<qsizetype>(m_caret.position() + e->replacementStart(), 0, v.buffer().length());
+            len = std::clamp<qsizetype>(e->replacementLength(), 0, v.buffer().length() - from);
         }
-        v.edit(from, len, e->commitString(), CodeTextUndoStack::Kind::Other);
+        m_host.edit(from, len, e->commitString(), CodeTextUndoStack::Kind::Other);
     }
     setPreedit(e->preeditString());
     return true;
@@ -460,11 +450,11 @@ bool CodeTextInput::inputMethod(QInputMethodEvent* e)
 QVariant CodeTextInput::inputMethodQuery(Qt::InputMethodQuery query) const
 {
     const CodeTextView& v = m_view;
-    const CodeTextBuffer& buffer = v.m_buffer;
-    const qsizetype caret = v.m_caret;
+    const CodeTextBuffer& buffer = v.buffer();
+    const qsizetype caret = m_caret.position();
     switch (query) {
     case Qt::ImEnabled:
-        return !v.m_readOnly;
+        return !v.isReadOnly();
     case Qt::ImCursorRectangle:
         return v.positionRect(caret).translated(v.viewport()->pos());
     case Qt::ImFont:
@@ -473,7 +463,7 @@ QVariant CodeTextInput::inputMethodQuery(Qt::InputMethodQuery query) const
         return int(std::min<qsizetype>(caret - buffer.lineStart(buffer.lineAt(caret)), 1024));
     case Qt::ImAnchorPosition: {
         const qsizetype start = buffer.lineStart(buffer.lineAt(caret));
-        return int(std::clamp<qsizetype>(v.m_anchor - start, 0, 1024));
+        return int(std::clamp<qsizetype>(m_caret.anchor() - start, 0, 1024));
     }
     case Qt::ImSurroundingText: {
         const qsizetype line = buffer.lineAt(caret);
@@ -493,8 +483,8 @@ void CodeTextInput::setPreedit(const QString& text)
 {
     m_preedit = text;
     // Shown inline at the caret: the text after it moves aside, and the row re-wraps.
-    m_view.m_layout->setPreedit(m_view.m_caret, text);
-    m_view.prepareLayout();
+    m_view.textLayout().setPreedit(m_caret.position(), text);
+    m_host.prepareLayout();
     m_view.viewport()->update();
 }
 
@@ -503,7 +493,7 @@ void CodeTextInput::setPreedit(const QString& text)
 bool CodeTextInput::acceptsDrag(const QMimeData* data) const
 {
     // Only text is taken; files and other drags go on to the pane around the view.
-    return !m_view.m_readOnly && data && data->hasText() && !data->hasUrls();
+    return !m_view.isReadOnly() && data && data->hasText() && !data->hasUrls();
 }
 
 void CodeTextInput::dragMove(QDragMoveEvent* e)
@@ -522,7 +512,7 @@ void CodeTextInput::drop(QDropEvent* e)
 {
     m_dropCaret = -1;
     const qsizetype pos = m_view.positionAt(e->position().toPoint());
-    m_view.m_undo.breakMerge();
-    m_view.setSelectionInternal(pos, pos, true);
+    m_host.breakUndoMerge();
+    m_caret.select(pos, pos, true);
     m_view.insertPlainText(e->mimeData()->text());
 }

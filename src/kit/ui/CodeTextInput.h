@@ -1,6 +1,7 @@
 #pragma once
 
 #include "formats/TextRange.h"
+#include "kit/CodeTextUndoStack.h"
 
 #include <QElapsedTimer>
 #include <QPoint>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <QVariant>
 
+class CodeTextCaret;
 class CodeTextView;
 class QDragMoveEvent;
 class QDropEvent;
@@ -21,7 +23,37 @@ class QMouseEvent;
 // down by shown rows at a kept x; edits group into undo steps as typing runs.
 class CodeTextInput {
 public:
-    explicit CodeTextInput(CodeTextView& view);
+    // What the input asks of its view beyond the view's public calls.
+    class Host {
+    public:
+        // The user's edit, recorded for undo as `kind`.
+        virtual void edit(qsizetype position, qsizetype removedLength, const QString& inserted,
+            CodeTextUndoStack::Kind kind) = 0;
+        // The next typing starts an undo step of its own.
+        virtual void breakUndoMerge() = 0;
+        virtual void ensureCaretVisible() = 0;
+        virtual void resetCaretBlink() = 0;
+        // Lays out what is shown, for a preedit just set.
+        virtual void prepareLayout() const = 0;
+        // Rows as shown: a page, the position `rows` rows away at `x` (the first or last
+        // position when that leaves the text), scrolling, and the row holding a position
+        // (`wrapped`: the line goes on in the row below).
+        struct Row {
+            qsizetype start = 0;
+            qsizetype end = 0;
+            bool wrapped = false;
+        };
+        virtual qint64 pageRows() const = 0;
+        virtual qsizetype positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const = 0;
+        virtual void scrollByRows(qint64 rows) = 0;
+        virtual Row rowOf(qsizetype position, bool upstream) const = 0;
+
+    protected:
+        ~Host() = default;
+    };
+
+    // The caret is the view's, shared with it.
+    CodeTextInput(CodeTextView& view, Host& host, CodeTextCaret& caret);
 
     // Each answers whether it took the event.
     bool keyPress(QKeyEvent* event);
@@ -62,6 +94,8 @@ private:
     void setPreedit(const QString& text);
 
     CodeTextView& m_view;
+    Host& m_host;
+    CodeTextCaret& m_caret;
     qreal m_desiredX = -1;
     Unit m_dragUnit = Unit::Character;
     TextRange m_dragOrigin;

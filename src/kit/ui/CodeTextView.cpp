@@ -1,7 +1,6 @@
 #include "kit/ui/CodeTextView.h"
 
 #include "kit/CodeTextHighlighter.h"
-#include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextAccessible.h"
 #include "kit/ui/CodeTextInput.h"
@@ -17,10 +16,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QPointer>
 #include <QScrollBar>
 #include <QStyleHints>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -33,8 +30,11 @@ constexpr int kIndicatorMs = 900;
 
 CodeTextView::CodeTextView(QWidget* parent)
     : QAbstractScrollArea(parent), m_layout(std::make_unique<CodeTextLayout>(m_buffer)),
-      m_input(std::make_unique<CodeTextInput>(*this))
+      m_caret([this] { return m_buffer.length(); },
+          [this](qsizetype oldAnchor, qsizetype oldCaret, bool byUser) { caretMoved(oldAnchor, oldCaret, byUser); })
 {
+    CodeTextInput::Host& host = *this;
+    m_input = std::make_unique<CodeTextInput>(*this, host, m_caret);
     FontScale::apply(this, defaultFont());
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAcceptDrops(true);
@@ -72,11 +72,10 @@ void CodeTextView::setText(const QString& text)
 void CodeTextView::setBuffer(CodeTextBuffer buffer)
 {
     const qsizetype oldLength = m_buffer.length();
-    const qsizetype keep = std::min(std::min(m_anchor, m_caret), buffer.length());
+    const qsizetype keep = std::min(std::min(m_caret.anchor(), m_caret.position()), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
     m_buffer = std::move(buffer);
-    ++m_bufferSerial;
     m_undo.clear();
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());
@@ -85,43 +84,16 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
         m_estimateTimer.start(0, this);
     m_indicator = {-1, 0};
     m_top = {};
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     syncScrollBars();
     viewport()->update();
     CodeTextAccessible::textReplaced(this, 0, oldText, CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length()));
     emit textChanged(0, m_buffer.length(), m_buffer.length() - oldLength);
-    if (m_reportsNewText)
-        emit edited(TextEdit{0, oldLength, m_buffer.text()});
     setSelectionInternal(keep, keep, false);
     emitUndoState(hadUndo, hadRedo);
 }
 
-void CodeTextView::narrowTextLater()
-{
-    m_narrowFor = m_bufferSerial;
-    if (!m_buffer.isNarrowingPending() || m_narrowing)
-        return;
-    m_narrowing = true;
-    auto job = std::make_shared<CodeTextBuffer::Narrowing>(m_buffer.narrowing());
-    QPointer<CodeTextView> guard(this);
-    (void)QtConcurrent::run(WorkPool::instance(), [job, guard, serial = m_bufferSerial] {
-        job->run();
-        QMetaObject::invokeMethod(
-            qApp,
-            [job, guard, serial] {
-                if (!guard)
-                    return;
-                guard->m_narrowing = false;
-                if (serial == guard->m_bufferSerial)
-                    guard->m_buffer.apply(std::move(*job));
-                else if (guard->m_narrowFor == guard->m_bufferSerial)
-                    guard->narrowTextLater(); // asked for while the one before was under way
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
+void CodeTextView::replaceRange(TextRange range, const QString& text)
 {
     const qsizetype pos = std::clamp<qsizetype>(range.location, 0, m_buffer.length());
     const qsizetype len = std::clamp<qsizetype>(range.length, 0, m_buffer.length() - pos);
@@ -131,17 +103,17 @@ void CodeTextView::replaceRange(CodeTextRange range, const QString& text)
     applyReplacement(pos, len, text);
     const qsizetype delta = m_buffer.length() - before;
     auto map = [&](qsizetype p) { return p < pos ? p : (p >= pos + len ? p + delta : pos); };
-    setSelectionInternal(map(m_anchor), map(m_caret), false);
+    setSelectionInternal(map(m_caret.anchor()), map(m_caret.position()), false);
     emitUndoState(hadUndo, hadRedo);
 }
 
 void CodeTextView::insertPlainText(const QString& text)
 {
-    const CodeTextRange sel = selection();
+    const TextRange sel = selection();
     edit(sel.location, sel.length, text, CodeTextUndoStack::Kind::Other);
 }
 
-void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
+TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
 {
     const qsizetype firstLine = m_buffer.lineAt(position);
     const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
@@ -151,7 +123,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const QString removedText = CodeTextAccessible::toldText(m_buffer, position, removedLength);
     const qsizetype added = m_buffer.replace(position, removedLength, inserted);
     const qsizetype removed = oldLength + added - m_buffer.length();
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     m_layout->replaced(position, removed, added, firstLine, oldLastLine, m_buffer.lineAt(position + added));
     // The view keeps its top row: lines added or removed above it move its number, an edit
     // below its start leaves it, and one that swallowed it leaves the top where the edit ends.
@@ -166,7 +138,7 @@ void CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength,
     const QString came = inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted;
     CodeTextAccessible::textReplaced(this, position, removedText, came);
     emit textChanged(position, added, added - removedLength);
-    emit edited(TextEdit{position, removed, came});
+    return TextEdit{position, removed, came};
 }
 
 void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QString& insertedText,
@@ -183,20 +155,20 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.position = position;
     step.removed = m_buffer.mid(position, removedLength);
     step.inserted = inserted;
-    step.anchorBefore = m_anchor;
-    step.caretBefore = m_caret;
+    step.anchorBefore = m_caret.anchor();
+    step.caretBefore = m_caret.position();
     step.anchorAfter = step.caretAfter = position + inserted.size();
     step.kind = kind;
     m_undo.record(step);
-    applyReplacement(position, removedLength, inserted);
+    const TextEdit made = applyReplacement(position, removedLength, inserted);
     m_input->forgetColumn();
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     // The caret follows what was typed: where a wrapped row ends after it (spaces that hang at
     // the edge), it stays on that row rather than going to the start of the next.
-    m_caretUpstream = !inserted.isEmpty();
+    m_caret.setUpstream(!inserted.isEmpty());
     ensureCaretVisible();
     resetCaretBlink();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -217,10 +189,10 @@ void CodeTextView::undo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    applyReplacement(s.position, s.inserted.size(), s.removed);
+    const TextEdit made = applyReplacement(s.position, s.inserted.size(), s.removed);
     setSelectionInternal(s.anchorBefore, s.caretBefore, true);
     ensureCaretVisible();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -233,10 +205,10 @@ void CodeTextView::redo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    applyReplacement(s.position, s.removed.size(), s.inserted);
+    const TextEdit made = applyReplacement(s.position, s.removed.size(), s.inserted);
     setSelectionInternal(s.anchorAfter, s.caretAfter, true);
     ensureCaretVisible();
-    emit textEdited();
+    emit textEdited(made);
     emitUndoState(hadUndo, hadRedo);
 }
 
@@ -249,30 +221,17 @@ void CodeTextView::clearUndoStack()
 
 // ---------------------------------------------------------------- selection
 
-CodeTextRange CodeTextView::selection() const
-{
-    const qsizetype from = std::min(m_anchor, m_caret);
-    return {from, std::max(m_anchor, m_caret) - from};
-}
+TextRange CodeTextView::selection() const { return m_caret.selection(); }
 
 void CodeTextView::setSelection(qsizetype anchor, qsizetype caret)
 {
     m_input->forgetColumn();
-    m_caretUpstream = false;
+    m_caret.setUpstream(false);
     setSelectionInternal(anchor, caret, false);
 }
 
-void CodeTextView::setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser)
+void CodeTextView::caretMoved(qsizetype oldAnchor, qsizetype oldCaret, bool byUser)
 {
-    const qsizetype n = m_buffer.length();
-    anchor = std::clamp<qsizetype>(anchor, 0, n);
-    caret = std::clamp<qsizetype>(caret, 0, n);
-    if (anchor == m_anchor && caret == m_caret)
-        return;
-    const qsizetype oldAnchor = m_anchor, oldCaret = m_caret;
-    m_anchor = anchor;
-    m_caret = caret;
-    m_caretUpstream = false;
     viewport()->update();
     CodeTextAccessible::selectionMoved(this, oldAnchor, oldCaret);
     if (byUser && hasSelection() && QApplication::clipboard()->supportsSelection())
@@ -368,6 +327,28 @@ void CodeTextView::setTop(RowPos top)
     viewport()->update();
 }
 
+qsizetype CodeTextView::positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const
+{
+    RowPos at = rowPosOf(position, upstream);
+    if (!advance(at, rows))
+        return rows < 0 ? 0 : m_buffer.length();
+    return m_layout->positionAtX(at.line, at.row, x);
+}
+
+void CodeTextView::scrollByRows(qint64 rows)
+{
+    RowPos top = m_top;
+    advance(top, rows);
+    setTop(top);
+}
+
+CodeTextInput::Host::Row CodeTextView::rowOf(qsizetype position, bool upstream) const
+{
+    const RowPos at = rowPosOf(position, upstream);
+    const auto range = m_layout->rowRange(at.line, at.row);
+    return {range.first, range.second, at.row + 1 < m_layout->rowsOfLine(at.line)};
+}
+
 bool CodeTextView::advance(RowPos& at, qint64 rows) const
 {
     const qsizetype lines = m_buffer.lineCount();
@@ -411,7 +392,7 @@ QRect CodeTextView::positionRect(qsizetype position) const
 {
     prepareLayout();
     position = std::clamp<qsizetype>(position, 0, m_buffer.length());
-    const bool upstream = m_caretUpstream && position == m_caret;
+    const bool upstream = m_caret.isUpstream() && position == m_caret.position();
     const RowPos at = rowPosOf(position, upstream);
     qint64 rowsBelowTop = 0;
     if (at.line == m_top.line) {
@@ -451,7 +432,7 @@ qsizetype CodeTextView::topVisiblePosition() const
     return m_layout->rowRange(m_top.line, m_top.row).first;
 }
 
-CodeTextRange CodeTextView::visibleRange() const
+TextRange CodeTextView::visibleRange() const
 {
     prepareLayout();
     const qsizetype from = m_layout->rowRange(m_top.line, m_top.row).first;
@@ -481,7 +462,7 @@ void CodeTextView::scrollLineToRow(qsizetype line, qint64 rows)
 
 void CodeTextView::ensureCaretVisible()
 {
-    const RowPos caret = rowPosOf(m_caret, m_caretUpstream);
+    const RowPos caret = rowPosOf(m_caret.position(), m_caret.isUpstream());
     const int rows = visibleRows();
     if (caret < m_top) {
         setTop(caret);
@@ -499,7 +480,7 @@ void CodeTextView::ensureCaretVisible()
         }
     }
     if (!m_wrap) {
-        const qint64 col = m_buffer.columnOf(m_caret);
+        const qint64 col = m_buffer.columnOf(m_caret.position());
         const int cols = columnCount();
         QScrollBar* h = horizontalScrollBar();
         if (col > h->maximum() + cols)
@@ -511,7 +492,7 @@ void CodeTextView::ensureCaretVisible()
     }
 }
 
-void CodeTextView::revealRange(CodeTextRange range, bool showIndicator)
+void CodeTextView::revealRange(TextRange range, bool showIndicator)
 {
     const qsizetype n = m_buffer.length();
     const qsizetype from = std::clamp<qsizetype>(range.location, 0, n);
@@ -621,7 +602,7 @@ void CodeTextView::cut()
     if (!hasSelection() || m_readOnly)
         return;
     copy();
-    const CodeTextRange sel = selection();
+    const TextRange sel = selection();
     edit(sel.location, sel.length, QString(), CodeTextUndoStack::Kind::Other);
 }
 
@@ -759,14 +740,14 @@ void CodeTextView::resetCaretBlink()
         m_blinkTimer.start(flash / 2, this);
     else
         m_blinkTimer.stop();
-    viewport()->update(positionRect(m_caret).adjusted(-2, 0, 2, 0));
+    viewport()->update(positionRect(m_caret.position()).adjusted(-2, 0, 2, 0));
 }
 
 void CodeTextView::timerEvent(QTimerEvent* e)
 {
     if (e->timerId() == m_blinkTimer.timerId()) {
         m_caretVisible = !m_caretVisible;
-        viewport()->update(positionRect(m_caret).adjusted(-2, 0, 2, 0));
+        viewport()->update(positionRect(m_caret.position()).adjusted(-2, 0, 2, 0));
     } else if (e->timerId() == m_estimateTimer.timerId()) {
         if (!m_layout->estimateMore())
             m_estimateTimer.stop();
@@ -858,7 +839,7 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     state.focused = hasFocus();
     state.indicator = m_indicator;
     if (m_focused && m_caretVisible && !hasSelection())
-        state.caret = positionRect(m_caret);
+        state.caret = positionRect(m_caret.position());
     if (m_input->dropPosition() >= 0)
         state.dropCaret = positionRect(m_input->dropPosition());
     if (m_input->preedit().isEmpty())

@@ -3,6 +3,7 @@
 #include "formats/TextRange.h"
 
 #include "kit/CodeTextBuffer.h"
+#include "kit/CodeTextCaret.h"
 #include "kit/CodeTextSnapshot.h"
 #include "kit/TextEdit.h"
 #include "kit/CodeTextUndoStack.h"
@@ -15,11 +16,9 @@
 #include <memory>
 
 #include "kit/CodeTextHighlighter.h"
-class CodeTextInput;
-class CodeTextLayout;
+#include "kit/ui/CodeTextInput.h"
 
-// A range of UTF-16 units: location and length.
-using CodeTextRange = TextRange;
+class CodeTextLayout;
 
 // A plain-text view for documents of any size over a `CodeTextBuffer`, with soft wrap on or off.
 // Text is shaped and wrapped at word boundaries by the view's `CodeTextLayout`, which lays out
@@ -33,8 +32,8 @@ using CodeTextRange = TextRange;
 //
 // Edits by the program (`setText`, `replaceRange`) cannot be undone and clear the undo steps;
 // edits by the user (typing, deleting, paste, cut, drop, undo, redo, `insertPlainText`) can and
-// are reported by `textEdited` after `textChanged`.
-class CodeTextView : public QAbstractScrollArea {
+// are reported by `textEdited`, with the edit, after `textChanged`.
+class CodeTextView : public QAbstractScrollArea, private CodeTextInput::Host {
     Q_OBJECT
 public:
     explicit CodeTextView(QWidget* parent = nullptr);
@@ -49,39 +48,36 @@ public:
     // The text now, sharing the buffer's blocks; cheap to take, to be dropped once read.
     CodeTextSnapshot snapshot() const { return m_buffer.snapshot(); }
     qsizetype length() const { return m_buffer.length(); }
-    QString textInRange(CodeTextRange range) const { return m_buffer.mid(range.location, range.length); }
+    QString textInRange(TextRange range) const { return m_buffer.mid(range.location, range.length); }
     // The program's edit of a part of the text; the selection is kept where it was, shifted by
     // the edit (clamped to the text).
-    void replaceRange(CodeTextRange range, const QString& text);
+    void replaceRange(TextRange range, const QString& text);
     // As if the user typed `text` over the selection (undoable, reported by `textEdited`).
     void insertPlainText(const QString& text);
 
     // --- selection; the caret is the moving end, the anchor the fixed one
-    CodeTextRange selection() const;
-    qsizetype caretPosition() const { return m_caret; }
-    qsizetype anchorPosition() const { return m_anchor; }
-    bool hasSelection() const { return m_caret != m_anchor; }
+    TextRange selection() const;
+    qsizetype caretPosition() const { return m_caret.position(); }
+    qsizetype anchorPosition() const { return m_caret.anchor(); }
+    bool hasSelection() const { return m_caret.hasSelection(); }
     void setSelection(qsizetype anchor, qsizetype caret);
-    void setSelection(CodeTextRange range) { setSelection(range.location, range.end()); }
+    void setSelection(TextRange range) { setSelection(range.location, range.end()); }
     void selectAll();
     QString selectedText() const;
 
     // Scrolls the least needed to show the range (its start when it is taller than the view) and,
     // when asked, briefly marks it. The selection does not change.
-    void revealRange(CodeTextRange range, bool showIndicator = true);
+    void revealRange(TextRange range, bool showIndicator = true);
 
     // --- appearance and behaviour
     bool wrapEnabled() const { return m_wrap; }
     void setWrapEnabled(bool wrap);
     bool isReadOnly() const { return m_readOnly; }
     void setReadOnly(bool readOnly);
-    // Off: a new text (setText, setBuffer) emits no `edited`, for hosts that take only the
-    // user's edits; a large text kept as Latin-1 is then never widened just to be reported.
-    void setReportsNewText(bool reports) { m_reportsNewText = reports; }
     // Makes the Latin-1 blocks of a buffer built by `CodeTextBuffer::narrowedLater` off the GUI
     // thread; they take the place of its UTF-16 ones unless the text changed meanwhile (then a
     // later call tries again).
-    void narrowTextLater();
+    void narrowTextLater() { m_buffer.narrowLater(this); }
     QString placeholderText() const { return m_placeholder; }
     void setPlaceholderText(const QString& text);
     // Space between the frame and the text (8 and 12 by default).
@@ -109,7 +105,7 @@ public:
     int columnCount() const;
     // The first position of the topmost visible row, and the positions shown.
     qsizetype topVisiblePosition() const;
-    CodeTextRange visibleRange() const;
+    TextRange visibleRange() const;
     // Scrolls so that the row holding `position` is the top row.
     void scrollToPosition(qsizetype position);
     // Scrolls so that the first row of `line` is shown `rows` rows below the top row (above it
@@ -138,11 +134,9 @@ signals:
     // Every change of the text: the edited range in the new text and the change in length.
     // `setText` reports the whole new text with changeInLength = new length - old length.
     void textChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
-    // The same change as the text that went and the text that came, right after `textChanged`;
-    // `setText` replaces all the old text by all the new.
-    void edited(const TextEdit& edit);
-    // After `textChanged`, when the change was the user's (including undo and redo).
-    void textEdited();
+    // The user's change (typing, paste, drop, undo, redo...) as the text that went and the text
+    // that came, right after its `textChanged`. The program's edits are not reported here.
+    void textEdited(const TextEdit& edit);
     void selectionChanged(bool byUser);
     void columnCountChanged(int columns);
     void undoAvailable(bool available);
@@ -172,32 +166,36 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    friend class CodeTextInput;
     struct RowPos {
         qsizetype line = 0;
         qint64 row = 0;
-        friend bool operator<(const RowPos& a, const RowPos& b)
-        {
-            return a.line < b.line || (a.line == b.line && a.row < b.row);
-        }
+        bool operator<(const RowPos& b) const { return line < b.line || (line == b.line && row < b.row); }
     };
 
     void metricsChanged();
     int visibleRows() const;
     qint64 topRow() const;
-    // Lays out the lines from the top of the view down, then puts the scroll bars in step.
-    void prepareLayout() const;
     void syncScrollBars() const;
     void setTop(RowPos top);
     // Moves by whole rows through laid-out lines; false when the walk left the text (the answer
     // is then the first or last row).
     bool advance(RowPos& at, qint64 rows) const;
     RowPos rowPosOf(qsizetype position, bool upstream = false) const;
-    void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser);
-    void ensureCaretVisible();
-    void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind);
-    void applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
-    void resetCaretBlink();
+    void setSelectionInternal(qsizetype anchor, qsizetype caret, bool byUser) { m_caret.select(anchor, caret, byUser); }
+    void caretMoved(qsizetype oldAnchor, qsizetype oldCaret, bool byUser);
+    // What the input asks of the view.
+    void ensureCaretVisible() override;
+    void edit(qsizetype position, qsizetype removedLength, const QString& inserted, CodeTextUndoStack::Kind kind) override;
+    void breakUndoMerge() override { m_undo.breakMerge(); }
+    void resetCaretBlink() override;
+    // Lays out the lines from the top of the view down, then puts the scroll bars in step.
+    void prepareLayout() const override;
+    qint64 pageRows() const override { return visibleRows(); }
+    qsizetype positionRowsAway(qsizetype position, bool upstream, qint64 rows, qreal x) const override;
+    void scrollByRows(qint64 rows) override;
+    Row rowOf(qsizetype position, bool upstream) const override;
+    // Answers the change as made (line breaks normalised).
+    TextEdit applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
     void emitUndoState(bool hadUndo, bool hadRedo);
     void updateLayoutWidth();
 
@@ -206,18 +204,11 @@ private:
     std::unique_ptr<CodeTextInput> m_input;
     CodeTextUndoStack m_undo;
     QList<const CodeTextHighlighter*> m_highlighters;
-    qsizetype m_anchor = 0;
-    qsizetype m_caret = 0;
-    // The caret sits at the end of a wrapped row rather than at the start of the next.
-    bool m_caretUpstream = false;
+    CodeTextCaret m_caret;
     mutable RowPos m_top;
     mutable bool m_settingScroll = false;
     bool m_wrap = true;
     bool m_readOnly = false;
-    bool m_reportsNewText = true;
-    bool m_narrowing = false;
-    quint64 m_bufferSerial = 0; // which buffer a narrowing under way belongs to
-    quint64 m_narrowFor = 0;    // the buffer narrowing was last asked for
     QString m_placeholder;
     QMargins m_margins{8, 12, 8, 12};
     int m_lastColumns = 0;
@@ -226,5 +217,5 @@ private:
     QBasicTimer m_blinkTimer;
     QBasicTimer m_indicatorTimer;
     QBasicTimer m_estimateTimer;
-    CodeTextRange m_indicator{-1, 0};
+    TextRange m_indicator{-1, 0};
 };

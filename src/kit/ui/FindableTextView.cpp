@@ -28,7 +28,7 @@ FindableTextView::FindableTextView(QWidget* parent)
         answer(selectMatch(*m_text, query, forward));
     };
     m_find->clearHighlights = [this] {
-        const CodeTextRange selection = m_text->selection();
+        const TextRange selection = m_text->selection();
         m_text->setSelection(selection.end(), selection.end());
     };
     connect(m_find, &FindController::isShowingBarChanged, this, [this](bool showing) {
@@ -72,7 +72,7 @@ void FindableTextView::performTextFinderAction(ToolView::FindAction action)
 bool FindableTextView::selectMatch(CodeTextView& view, const QString& query, bool forward)
 {
     const QString& text = view.text();
-    const CodeTextRange selection = view.selection();
+    const TextRange selection = view.selection();
     const bool onMatch = selection.length == query.size()
         && QStringView(text).mid(selection.location, selection.length).compare(query, Qt::CaseInsensitive) == 0;
     qsizetype found = -1;
@@ -90,7 +90,7 @@ bool FindableTextView::selectMatch(CodeTextView& view, const QString& query, boo
     }
     if (found < 0)
         return false;
-    const CodeTextRange match{found, query.size()};
+    const TextRange match{found, query.size()};
     view.setSelection(match);
     view.revealRange(match);
     return true;

@@ -17,7 +17,7 @@ void JSONMatchHighlighter::runs(const CodeTextBuffer&, qsizetype from, qsizetype
         return c;
     }();
     auto it = std::upper_bound(m_matches.cbegin(), m_matches.cend(), from,
-                               [](qsizetype position, const JSONTextRange& m) { return position < m.end(); });
+                               [](qsizetype position, const TextRange& m) { return position < m.end(); });
     for (; it != m_matches.cend() && it->location < to; ++it) {
         CodeTextRun run;
         run.from = it->location;

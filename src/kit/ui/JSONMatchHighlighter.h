@@ -12,8 +12,8 @@ class JSONMatchHighlighter : public CodeTextHighlighter {
 public:
     void setMatches(const JSONSearch::MatchList& matches) { m_matches = matches; }
     const JSONSearch::MatchList& matches() const { return m_matches; }
-    void setCurrent(std::optional<JSONTextRange> current) { m_current = current; }
-    std::optional<JSONTextRange> current() const { return m_current; }
+    void setCurrent(std::optional<TextRange> current) { m_current = current; }
+    std::optional<TextRange> current() const { return m_current; }
     void setDark(bool dark) { m_dark = dark; }
     void setTextColour(const QColor& colour) { m_text = colour; }
 
@@ -23,7 +23,7 @@ public:
 
 private:
     JSONSearch::MatchList m_matches;
-    std::optional<JSONTextRange> m_current;
+    std::optional<TextRange> m_current;
     bool m_dark = false;
     QColor m_text;
 };

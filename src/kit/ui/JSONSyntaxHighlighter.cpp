@@ -56,7 +56,7 @@ static qsizetype lineEndAt(const CodeTextBuffer& buffer, qsizetype from, qsizety
 
 // Line by line: an unclosed string would otherwise run on into the lines after it, colouring
 // them differently from when they are coloured on their own.
-static JSONSyntaxTokens::TokenArray tokensOf(const CodeTextBuffer& buffer, JSONTextRange range)
+static JSONSyntaxTokens::TokenArray tokensOf(const CodeTextBuffer& buffer, TextRange range)
 {
     const QString text = buffer.mid(range.location, range.length);
     JSONSyntaxTokens::TokenArray out;
@@ -75,9 +75,9 @@ static JSONSyntaxTokens::TokenArray tokensOf(const CodeTextBuffer& buffer, JSONT
 // Lines of more than `limit` units (line feed included) inside the line-aligned `span`. A span
 // may be the whole of a new text: it is walked a window of `limit` units at a time, each step
 // jumping to the last line starting in the window or over a long line, never line by line.
-static QList<JSONTextRange> longLinesIn(const CodeTextBuffer& buffer, JSONTextRange span, qsizetype limit)
+static QList<TextRange> longLinesIn(const CodeTextBuffer& buffer, TextRange span, qsizetype limit)
 {
-    QList<JSONTextRange> out;
+    QList<TextRange> out;
     qsizetype cursor = span.location;
     const qsizetype end = std::min(buffer.length(), span.end());
     while (end - cursor > limit) {
@@ -102,14 +102,14 @@ struct BufferLines {
     QChar at(qsizetype position) const { return buffer.at(position); }
     qsizetype lineStart(qsizetype position) const { return lineStartBefore(buffer, position); }
     qsizetype lineEnd(qsizetype from, qsizetype position) const { return lineEndAt(buffer, from, position); }
-    QList<JSONTextRange> longLines(JSONTextRange span) const
+    QList<TextRange> longLines(TextRange span) const
     {
         return longLinesIn(buffer, span, JSONSyntaxTokens::longLineLimit);
     }
 };
 } // namespace
 
-void JSONSyntaxHighlighter::tint(JSONTextRange range, const CodeTextBuffer& buffer)
+void JSONSyntaxHighlighter::tint(TextRange range, const CodeTextBuffer& buffer)
 {
     if (range.length <= 0)
         return;
@@ -125,14 +125,14 @@ void JSONSyntaxHighlighter::tint(JSONTextRange range, const CodeTextBuffer& buff
             const qsizetype lineEnd = lineEndFrom(buffer, start + piece);
             cut = lineEnd >= end ? end : lineEnd;
         }
-        const JSONTextRange part{start, cut - start};
+        const TextRange part{start, cut - start};
         m_short.insert(part, tokensOf(buffer, part));
         start = cut;
     }
 }
 
 // The span, in the new text, of the stored pieces that an edit breaks (and shift drops).
-static std::optional<JSONTextRange> brokenSpan(const JSONSyntaxTokens::LongLines& store, JSONTextRange edited,
+static std::optional<TextRange> brokenSpan(const JSONSyntaxTokens::LongLines& store, TextRange edited,
                                                qsizetype change)
 {
     const qsizetype oldEnd = edited.end() - change;
@@ -147,20 +147,20 @@ static std::optional<JSONTextRange> brokenSpan(const JSONSyntaxTokens::LongLines
     }
     if (!start)
         return std::nullopt;
-    return JSONTextRange{*start, std::max<qsizetype>(0, *end - *start)};
+    return TextRange{*start, std::max<qsizetype>(0, *end - *start)};
 }
 
-static JSONTextRange unite(std::optional<JSONTextRange> a, std::optional<JSONTextRange> b)
+static TextRange unite(std::optional<TextRange> a, std::optional<TextRange> b)
 {
     if (!a)
-        return b.value_or(JSONTextRange{});
+        return b.value_or(TextRange{});
     if (!b)
         return *a;
     const qsizetype s = std::min(a->location, b->location);
     return {s, std::max(a->end(), b->end()) - s};
 }
 
-void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const CodeTextBuffer& buffer)
+void JSONSyntaxHighlighter::storeLongLine(TextRange range, const CodeTextBuffer& buffer)
 {
     m_short.removeLines(range);
     m_longLines.removeLines(range);
@@ -168,16 +168,16 @@ void JSONSyntaxHighlighter::storeLongLine(JSONTextRange range, const CodeTextBuf
     m_longLines.insert(range, deferred ? JSONSyntaxTokens::TokenArray() : tokensOf(buffer, range));
 }
 
-QList<JSONTextRange> JSONSyntaxHighlighter::pendingLongLines() const
+QList<TextRange> JSONSyntaxHighlighter::pendingLongLines() const
 {
-    QList<JSONTextRange> pending;
+    QList<TextRange> pending;
     for (const auto& e : m_longLines.lines)
         if (qsizetype(e.tokens.size()) != e.range.length)
             pending.append(e.range);
     return pending;
 }
 
-bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::TokenArray tokens)
+bool JSONSyntaxHighlighter::fillLongLine(TextRange range, JSONSyntaxTokens::TokenArray tokens)
 {
     if (qsizetype(tokens.size()) != range.length)
         return false;
@@ -190,9 +190,9 @@ bool JSONSyntaxHighlighter::fillLongLine(JSONTextRange range, JSONSyntaxTokens::
     return false;
 }
 
-void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRange edited, qsizetype changeInLength)
+void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, TextRange edited, qsizetype changeInLength)
 {
-    const JSONTextRange broken =
+    const TextRange broken =
         unite(brokenSpan(m_short, edited, changeInLength), brokenSpan(m_longLines, edited, changeInLength));
     m_short.shift(edited, changeInLength);
     m_longLines.shift(edited, changeInLength);
@@ -216,14 +216,14 @@ void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRang
         tint({from, lineEndAt(buffer, from, end) - from}, buffer);
         return;
     }
-    const QList<JSONTextRange> ranges = m_coverage->invalidate(edited, changeInLength, BufferLines{buffer});
+    const QList<TextRange> ranges = m_coverage->invalidate(edited, changeInLength, BufferLines{buffer});
     // What the edit broke beyond its own lines is coloured again when it next comes into view.
     if (broken.length > 0) {
         m_coverage->tinted.remove(broken);
-        for (const JSONTextRange& r : ranges)
+        for (const TextRange& r : ranges)
             m_coverage->tinted.insert(r);
     }
-    for (const JSONTextRange& r : ranges) {
+    for (const TextRange& r : ranges) {
         if (r.length < JSONSyntaxTokens::longLineLength || !m_separateLongLines)
             tint(r, buffer);
         else
@@ -231,22 +231,22 @@ void JSONSyntaxHighlighter::applyEdit(const CodeTextBuffer& buffer, JSONTextRang
     }
 }
 
-bool JSONSyntaxHighlighter::ensureTinted(JSONTextRange range, const CodeTextBuffer& buffer)
+bool JSONSyntaxHighlighter::ensureTinted(TextRange range, const CodeTextBuffer& buffer)
 {
     if (!m_coverage)
         return false;
-    const QList<JSONTextRange> ranges = m_coverage->claim(range, BufferLines{buffer});
-    for (const JSONTextRange& r : ranges)
+    const QList<TextRange> ranges = m_coverage->claim(range, BufferLines{buffer});
+    for (const TextRange& r : ranges)
         tint(r, buffer);
     return !ranges.isEmpty();
 }
 
-bool JSONSyntaxHighlighter::isTinted(JSONTextRange range) const
+bool JSONSyntaxHighlighter::isTinted(TextRange range) const
 {
     return !m_coverage || range.length <= 0 || m_coverage->tinted.containsRange(range);
 }
 
-std::optional<std::pair<Token, JSONTextRange>> JSONSyntaxHighlighter::token(qsizetype position) const
+std::optional<std::pair<Token, TextRange>> JSONSyntaxHighlighter::token(qsizetype position) const
 {
     if (auto t = m_longLines.token(position))
         return t;

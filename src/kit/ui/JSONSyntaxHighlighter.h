@@ -27,32 +27,32 @@ public:
 
     // After an edit of the text `buffer` now holds: the edited range in the new text and the
     // change in length.
-    void applyEdit(const CodeTextBuffer& buffer, JSONTextRange edited, qsizetype changeInLength);
+    void applyEdit(const CodeTextBuffer& buffer, TextRange edited, qsizetype changeInLength);
     // Colours what in `range` is not coloured yet (large-document mode only); answers whether
     // anything was.
-    bool ensureTinted(JSONTextRange range, const CodeTextBuffer& buffer);
+    bool ensureTinted(TextRange range, const CodeTextBuffer& buffer);
     // Whether every position of `range` is coloured (always true outside large-document mode).
-    bool isTinted(JSONTextRange range) const;
+    bool isTinted(TextRange range) const;
 
     // Long lines of at least `units` units are stored without their kinds, which are then
     // computed elsewhere (off the GUI thread) and handed in with fillLongLine(); until then
     // such a line is drawn plain. 0 (the default) computes every line's kinds at once.
     void setDeferredLongLines(qsizetype units) { m_deferredLongLines = units; }
     // Stored long lines still waiting for their kinds.
-    QList<JSONTextRange> pendingLongLines() const;
+    QList<TextRange> pendingLongLines() const;
     // Hands in the kinds of a pending long line; false when no pending line has that range.
-    bool fillLongLine(JSONTextRange range, JSONSyntaxTokens::TokenArray tokens);
+    bool fillLongLine(TextRange range, JSONSyntaxTokens::TokenArray tokens);
 
     // The kind at a position and the run around it, from whichever store holds it.
-    std::optional<std::pair<JSONSyntaxTokens::Token, JSONTextRange>> token(qsizetype position) const;
+    std::optional<std::pair<JSONSyntaxTokens::Token, TextRange>> token(qsizetype position) const;
     const JSONSyntaxTokens::LongLines& longLines() const { return m_longLines; }
     const JSONSyntaxTokens::LongLines& shortLines() const { return m_short; }
 
     void runs(const CodeTextBuffer& buffer, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const override;
 
 private:
-    void tint(JSONTextRange range, const CodeTextBuffer& buffer);
-    void storeLongLine(JSONTextRange range, const CodeTextBuffer& buffer);
+    void tint(TextRange range, const CodeTextBuffer& buffer);
+    void storeLongLine(TextRange range, const CodeTextBuffer& buffer);
     void appendRuns(const JSONSyntaxTokens::LongLines& store, qsizetype from, qsizetype to,
                     QList<CodeTextRun>& out) const;
 

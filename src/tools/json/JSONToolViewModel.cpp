@@ -276,7 +276,7 @@ void JSONToolViewModel::setSortMode(SortMode mode)
 
 void JSONToolViewModel::resetOutputSelection()
 {
-    m_outputSelection = JSONTextRange{0, 0};
+    m_outputSelection = TextRange{0, 0};
     m_outputGeneration = bumped(m_outputGeneration);
 }
 
@@ -499,9 +499,9 @@ std::optional<QString> JSONToolViewModel::matchStatus(Pane pane) const
     return JSONSearch::statusText(list, selection(pane));
 }
 
-std::optional<JSONTextRange> JSONToolViewModel::currentMatch(Pane pane) const
+std::optional<TextRange> JSONToolViewModel::currentMatch(Pane pane) const
 {
-    const JSONTextRange selected = selection(pane);
+    const TextRange selected = selection(pane);
     if (JSONSearch::index(selected, matches(pane)))
         return selected;
     return std::nullopt;
@@ -675,13 +675,13 @@ void JSONToolViewModel::revealMatch(bool forward)
 {
     const Pane pane = m_activePane;
     const JSONSearch::MatchList list = matchList(pane);
-    const std::optional<JSONTextRange> target = JSONSearch::target(selection(pane), list, forward);
+    const std::optional<TextRange> target = JSONSearch::target(selection(pane), list, forward);
     if (!target) {
         emit beep();
         return;
     }
     m_revealSerial = bumped(m_revealSerial);
-    const JSONEditorReveal reveal{*target, m_revealSerial};
+    const TextReveal reveal{*target, m_revealSerial};
     if (pane == Pane::input) {
         m_inputSelection = *target;
         m_inputReveal = reveal;
@@ -694,14 +694,14 @@ void JSONToolViewModel::revealMatch(bool forward)
     emit currentMatchChanged();
 }
 
-void JSONToolViewModel::selectionChanged(JSONTextRange range, Pane pane)
+void JSONToolViewModel::selectionChanged(TextRange range, Pane pane)
 {
     // Never inside the editor's own callback.
     QMetaObject::invokeMethod(
         this,
         [this, range, pane] {
             m_activePane = pane;
-            JSONTextRange& stored = pane == Pane::input ? m_inputSelection : m_outputSelection;
+            TextRange& stored = pane == Pane::input ? m_inputSelection : m_outputSelection;
             if (stored == range)
                 return;
             const JSONSearch::MatchList list = matches(pane);
@@ -761,7 +761,7 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             m_textGeneration = bumped(m_textGeneration);
             m_inputBuffer = std::move(opened.buffer);
             setOpenError(QString());
-            m_inputSelection = JSONTextRange{0, 0};
+            m_inputSelection = TextRange{0, 0};
             emit textChanged();
             m_inputBuffer.reset();
             leaveTextToEditor();

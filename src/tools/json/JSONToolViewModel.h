@@ -6,7 +6,7 @@
 #include "kit/PaneBadge.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
-#include "formats/JSONEditorReveal.h"
+#include "kit/TextReveal.h"
 #include "formats/JSONFormatter.h"
 #include "formats/JSONSearch.h"
 #include "formats/JSONTextMetrics.h"
@@ -94,16 +94,16 @@ public:
     void setSearchQuery(const QString& query);
     JSONSearch::Scope searchScope() const { return m_searchScope; }
     void setSearchScope(JSONSearch::Scope scope);
-    const std::optional<JSONEditorReveal>& inputReveal() const { return m_inputReveal; }
-    const std::optional<JSONEditorReveal>& outputReveal() const { return m_outputReveal; }
+    const std::optional<TextReveal>& inputReveal() const { return m_inputReveal; }
+    const std::optional<TextReveal>& outputReveal() const { return m_outputReveal; }
     // The sentence about the last file that could not be read; empty when there is none.
     const QString& openError() const { return m_openError; }
 
     // --- plain state
     Pane activePane() const { return m_activePane; }
-    JSONTextRange inputSelection() const { return m_inputSelection; }
-    JSONTextRange outputSelection() const { return m_outputSelection; }
-    JSONTextRange selection(Pane pane) const { return pane == Pane::input ? m_inputSelection : m_outputSelection; }
+    TextRange inputSelection() const { return m_inputSelection; }
+    TextRange outputSelection() const { return m_outputSelection; }
+    TextRange selection(Pane pane) const { return pane == Pane::input ? m_inputSelection : m_outputSelection; }
     int textGeneration() const { return m_textGeneration; }
     int outputGeneration() const { return m_outputGeneration; }
     bool isFormatPending() const;
@@ -127,7 +127,7 @@ public:
     // "3 of 12 matches" for the pane; nothing while the query is empty.
     std::optional<QString> matchStatus(Pane pane) const;
     // The pane's selection when it is exactly one of the pane's matches.
-    std::optional<JSONTextRange> currentMatch(Pane pane) const;
+    std::optional<TextRange> currentMatch(Pane pane) const;
 
     // --- operations
     // Reads the file off the GUI thread and makes it the input; options and search stay.
@@ -145,7 +145,7 @@ public:
     // emits beep() when there is none.
     void revealMatch(bool forward);
     // On a later turn: records an editor's selection and makes its pane the active one.
-    void selectionChanged(JSONTextRange range, Pane pane);
+    void selectionChanged(TextRange range, Pane pane);
     // Put the text on the clipboard; answer whether anything was copied.
     bool copyInput();
     bool copyOutput();
@@ -254,10 +254,10 @@ private:
     QString m_searchQuery;
     JSONSearch::Scope m_searchScope = JSONSearch::Scope::all;
     Pane m_activePane = Pane::output;
-    JSONTextRange m_inputSelection;
-    JSONTextRange m_outputSelection;
-    std::optional<JSONEditorReveal> m_inputReveal;
-    std::optional<JSONEditorReveal> m_outputReveal;
+    TextRange m_inputSelection;
+    TextRange m_outputSelection;
+    std::optional<TextReveal> m_inputReveal;
+    std::optional<TextReveal> m_outputReveal;
     SearchResult m_searchResult;
     QString m_openError;
     int m_revealSerial = 0;

@@ -62,15 +62,13 @@ void JWTToolViewModel::editText(Field& field, const CodeTextSnapshot& snapshot, 
     refresh();
 }
 
-void JWTToolViewModel::editToken(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+void JWTToolViewModel::editToken(const CodeTextSnapshot& snapshot)
 {
-    Q_UNUSED(edit)
     editText(m_token, snapshot, &JWTToolViewModel::tokenChanged);
 }
 
-void JWTToolViewModel::editKey(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+void JWTToolViewModel::editKey(const CodeTextSnapshot& snapshot)
 {
-    Q_UNUSED(edit)
     editText(m_key, snapshot, &JWTToolViewModel::keyChanged);
 }
 

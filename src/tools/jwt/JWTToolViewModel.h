@@ -6,7 +6,6 @@
 #include "tools/jwt/JWTVerifier.h"
 
 #include "kit/CodeTextSnapshot.h"
-#include "kit/TextEdit.h"
 
 #include <QObject>
 #include <QString>
@@ -37,9 +36,10 @@ public:
     // Every assignment counts; a run is scheduled only when the text really changed.
     void setToken(const QString& token);
     void setKey(const QString& key);
-    // An editor's own change, with the text after it; the editor shows it already.
-    void editToken(const TextEdit& edit, const CodeTextSnapshot& snapshot);
-    void editKey(const TextEdit& edit, const CodeTextSnapshot& snapshot);
+    // An editor's own change, as the text after it; the editor shows it already. A token or
+    // key is decoded whole, so the edited range would not spare any work.
+    void editToken(const CodeTextSnapshot& snapshot);
+    void editKey(const CodeTextSnapshot& snapshot);
     // Schedules nothing by itself: the view calls refresh() when it changes.
     void setSecretIsBase64(bool on);
 

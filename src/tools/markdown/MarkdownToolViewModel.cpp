@@ -44,9 +44,8 @@ const QString& MarkdownToolViewModel::markdownText() const
     return m_markdownText;
 }
 
-void MarkdownToolViewModel::editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+void MarkdownToolViewModel::editMarkdownText(const CodeTextSnapshot& snapshot)
 {
-    Q_UNUSED(edit)
     m_editedText = snapshot;
     m_textFromEdit = true;
     if (!m_opener.droppedForAnEdit())

@@ -3,7 +3,6 @@
 #include "kit/CodeTextSnapshot.h"
 #include "kit/FileOpener.h"
 #include "kit/QuietTask.h"
-#include "kit/TextEdit.h"
 #include "tools/markdown/MarkdownIncrementalRender.h"
 
 #include <QList>
@@ -46,10 +45,11 @@ public:
     const QString& markdownText() const;
     // Every assignment, even of an equal text, reschedules the render.
     void setMarkdownText(const QString& text);
-    // The editor's own change, with its text after the change; renders after the quiet time
+    // The editor's own change, as its text after the change: the preview is rendered from the
+    // whole text, so the edited range would not spare any work. Renders after the quiet time
     // from the snapshot. The editor shows the text already, so `markdownTextChanged` is not
     // emitted back at it.
-    void editMarkdownText(const TextEdit& edit, const CodeTextSnapshot& snapshot);
+    void editMarkdownText(const CodeTextSnapshot& snapshot);
 
     const QString& renderedHTML() const { return m_renderedHTML; }
     // How renderedHTML differs from the one published before it, when the render after an edit

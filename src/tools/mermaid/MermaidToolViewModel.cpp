@@ -56,9 +56,8 @@ void MermaidToolViewModel::setSource(const QString& source)
     sourceDidChange();
 }
 
-void MermaidToolViewModel::editSource(const TextEdit& edit, const CodeTextSnapshot& snapshot)
+void MermaidToolViewModel::editSource(const CodeTextSnapshot& snapshot)
 {
-    Q_UNUSED(edit)
     dismissNoticeOnEdit();
     m_opener.markEdited();
     const bool wasBlank = isSourceBlank();

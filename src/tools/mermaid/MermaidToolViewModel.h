@@ -4,7 +4,6 @@
 #include "kit/FileOpener.h"
 #include "kit/PaneBadge.h"
 #include "kit/QuietTask.h"
-#include "kit/TextEdit.h"
 #include "tools/mermaid/MermaidEditorController.h"
 #include "tools/mermaid/MermaidExportController.h"
 #include "tools/mermaid/MermaidPageProtocol.h"
@@ -60,10 +59,11 @@ public:
     // The user's edit: the metrics follow at once, the render after the quiet time; a file still
     // being read is dropped (the edit wins).
     void setSource(const QString& source);
-    // The same for the editor's own change, with its text after it: `sourceChanged` is not
+    // The same for the editor's own change, as its text after it: `sourceChanged` is not
     // emitted back at the editor (`sourceMetricsChanged` is), and the text is made from the
-    // snapshot once the quiet time is over.
-    void editSource(const TextEdit& edit, const CodeTextSnapshot& snapshot);
+    // snapshot once the quiet time is over. A diagram is parsed and drawn whole, so the edited
+    // range would not spare any work.
+    void editSource(const CodeTextSnapshot& snapshot);
     const MermaidSourceMetrics& sourceMetrics() const { return m_metrics; }
     const QString& renderSource() const { return m_renderSource; }
     const std::optional<Diagnostic>& diagnostic() const { return m_diagnostic; }

@@ -124,7 +124,7 @@ private slots:
         QVERIFY(field);
         // Typing searches as it goes.
         QTest::keyClicks(field, QStringLiteral("two"));
-        QCOMPARE(notices.textView()->selection(), (CodeTextRange{4, 3}));
+        QCOMPARE(notices.textView()->selection(), (TextRange{4, 3}));
         FindCommands::perform(FindAction::nextMatch, nullptr, notices.textView());
         QCOMPARE(notices.textView()->selection().location, 12);
         FindCommands::perform(FindAction::previousMatch, nullptr, notices.textView());

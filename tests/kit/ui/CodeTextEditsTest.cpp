@@ -39,21 +39,40 @@ void CodeTextEditsTest::editsReproduceTheText()
     CodeTextView view;
     view.resize(400, 300);
     view.show();
+    // Every change, read back from the view; and the user's edits alone, which must be the
+    // very change just reported and reproduce the text between the program's edits.
     QString model;
+    QString userModel;
     int editCount = 0;
-    connect(&view, &CodeTextView::edited, &view, [&](const TextEdit& edit) {
-        QVERIFY(edit.position >= 0 && edit.position + edit.removedLength <= model.size());
-        edit.applyTo(model);
+    int userEdits = 0;
+    qsizetype changedAt = -1, changedLength = 0, changeInLength = 0;
+    connect(&view, &CodeTextView::textChanged, &view, [&](qsizetype location, qsizetype length, qsizetype change) {
+        QVERIFY(location >= 0 && location + length - change <= model.size());
+        model.replace(location, length - change, view.textInRange({location, length}));
+        changedAt = location;
+        changedLength = length;
+        changeInLength = change;
         ++editCount;
+    });
+    connect(&view, &CodeTextView::textEdited, &view, [&](const TextEdit& edit) {
+        QCOMPARE(edit.position, changedAt);
+        QCOMPARE(edit.insertedLength(), changedLength);
+        QCOMPARE(edit.changeInLength(), changeInLength);
+        edit.applyTo(userModel);
+        ++userEdits;
     });
     view.setText(start);
     QCOMPARE(model, view.text());
+    QCOMPARE(userEdits, 0);
+    userModel = view.text();
     for (int step = 0; step < 300; ++step) {
         const qsizetype length = view.length();
         const qsizetype pos = rng.bounded(length + 1);
         const qsizetype len = rng.bounded(std::min<qsizetype>(length - pos, 8) + 1);
         const QString piece = pieces[rng.bounded(int(std::size(pieces)))];
         const int before = editCount;
+        const int userBefore = userEdits;
+        bool byProgram = false;
         switch (rng.bounded(8)) {
         case 0:
         case 1:
@@ -77,9 +96,10 @@ void CodeTextEditsTest::editsReproduceTheText()
             break;
         case 6:
             view.replaceRange({pos, len}, piece);
+            byProgram = true;
             break;
         default:
-            if (rng.bounded(6) == 0)
+            if ((byProgram = rng.bounded(6) == 0))
                 view.setText(rng.bounded(2) ? QString() : piece + start.left(50));
             else
                 view.insertPlainText(piece);
@@ -89,6 +109,11 @@ void CodeTextEditsTest::editsReproduceTheText()
             return;
         if (editCount != before)
             QCOMPARE(model, view.text());
+        if (byProgram) {
+            QCOMPARE(userEdits, userBefore);
+            userModel = view.text();
+        }
+        QCOMPARE(userModel, view.text());
     }
     QCOMPARE(model, view.text());
     QCOMPARE(view.snapshot().text(), view.text());

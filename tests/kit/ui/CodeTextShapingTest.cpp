@@ -299,8 +299,9 @@ void CodeTextShapingTest::keysKeepClustersWhole()
     CodeTextView view;
     show(view, 240, 300);
     QString model;
-    connect(&view, &CodeTextView::edited, &view, [&](const TextEdit& edit) { edit.applyTo(model); });
+    connect(&view, &CodeTextView::textEdited, &view, [&](const TextEdit& edit) { edit.applyTo(model); });
     view.setText(start);
+    model = start;
     view.setFocus();
     struct Key {
         Qt::Key key;

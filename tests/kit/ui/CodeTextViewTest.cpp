@@ -24,8 +24,8 @@ namespace {
 // Colours JSON-ish text by character class, with optional match ranges on top.
 class SampleHighlighter : public CodeTextHighlighter {
 public:
-    QList<CodeTextRange> matches;
-    CodeTextRange current{-1, 0};
+    QList<TextRange> matches;
+    TextRange current{-1, 0};
     void runs(const CodeTextBuffer& buffer, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const override
     {
         // String state is taken from the line start, so a wrapped row continues its string.
@@ -49,7 +49,7 @@ public:
             if (colour.isValid())
                 out.append({from + i, from + i + 1, colour, QColor(), false});
         }
-        for (const CodeTextRange& m : matches) {
+        for (const TextRange& m : matches) {
             const bool isCurrent = m == current;
             out.append({m.location, m.end(), isCurrent ? QColor(Qt::black) : QColor(),
                 isCurrent ? QColor(255, 214, 10) : QColor(255, 214, 10, 77), false});
@@ -83,6 +83,8 @@ private slots:
     void tabKeys_data();
     void tabKeys();
     void notifications();
+    void narrowsLater_data();
+    void narrowsLater();
     void revealAndDrops();
     void screenshot();
     void widthChangeOnManyLines_data();
@@ -272,20 +274,20 @@ void CodeTextViewTest::wrapRows()
 void CodeTextViewTest::selection_data()
 {
     QTest::addColumn<QString>("action");
-    QTest::addColumn<CodeTextRange>("expected");
+    QTest::addColumn<TextRange>("expected");
     QTest::addColumn<QString>("selected");
-    QTest::newRow("shift right twice") << "shift-right" << CodeTextRange{2, 2} << "cd";
-    QTest::newRow("shift end") << "shift-end" << CodeTextRange{2, 5} << "cd ef";
-    QTest::newRow("double click word") << "double-click" << CodeTextRange{0, 4} << "abcd";
-    QTest::newRow("select all") << "select-all" << CodeTextRange{0, 11} << "abcd ef\ngh!";
-    QTest::newRow("typing replaces selection") << "type-over" << CodeTextRange{3, 0} << "";
-    QTest::newRow("drag selects") << "drag" << CodeTextRange{0, 5} << "abcd ";
+    QTest::newRow("shift right twice") << "shift-right" << TextRange{2, 2} << "cd";
+    QTest::newRow("shift end") << "shift-end" << TextRange{2, 5} << "cd ef";
+    QTest::newRow("double click word") << "double-click" << TextRange{0, 4} << "abcd";
+    QTest::newRow("select all") << "select-all" << TextRange{0, 11} << "abcd ef\ngh!";
+    QTest::newRow("typing replaces selection") << "type-over" << TextRange{3, 0} << "";
+    QTest::newRow("drag selects") << "drag" << TextRange{0, 5} << "abcd ";
 }
 
 void CodeTextViewTest::selection()
 {
     QFETCH(QString, action);
-    QFETCH(CodeTextRange, expected);
+    QFETCH(TextRange, expected);
     QFETCH(QString, selected);
     CodeTextView view;
     view.resize(400, 200);
@@ -405,7 +407,7 @@ void CodeTextViewTest::programEditsClearUndo()
     view.setSelection(3, 3);
     view.setText(QStringLiteral("x"));
     QVERIFY(!view.canUndo());
-    QCOMPARE(view.selection(), (CodeTextRange{1, 0})); // old caret, clamped
+    QCOMPARE(view.selection(), (TextRange{1, 0})); // old caret, clamped
     QTest::keyClicks(&view, "y");
     view.replaceRange({0, 1}, QStringLiteral("ab\r\n"));
     QCOMPARE(view.text(), QStringLiteral("ab\ny"));
@@ -453,6 +455,38 @@ void CodeTextViewTest::notifications()
     QCOMPARE(columns.last()[0].toInt(), view.columnCount());
 }
 
+void CodeTextViewTest::narrowsLater_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("left alone") << QString();
+    QTest::newRow("typed into while the copies are made") << QStringLiteral("type");
+    QTest::newRow("given a new text while the copies are made") << QStringLiteral("replace");
+}
+
+// The Latin-1 copies made on a worker are taken only by the text they were made of; a later call
+// for a changed or new text makes its own.
+void CodeTextViewTest::narrowsLater()
+{
+    QFETCH(QString, change);
+    CodeTextView view;
+    QString model = QStringLiteral("  \"caf\u00E9\": [1, 2],\n").repeated(3000);
+    view.setText(model);
+    QVERIFY(view.buffer().isNarrowingPending());
+    // Nothing comes back before the event loop runs, so these land first.
+    if (change == QLatin1String("type")) {
+        view.setSelection(5, 6);
+        view.insertPlainText(QStringLiteral("x"));
+        model.replace(5, 1, QStringLiteral("x"));
+        view.narrowTextLater();
+    } else if (change == QLatin1String("replace")) {
+        model = QStringLiteral("other \u00E0 text\n").repeated(4000);
+        view.setText(model);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!view.buffer().isNarrowingPending(), 20000);
+    QVERIFY(view.buffer().hasLatin1Blocks());
+    QCOMPARE(view.text(), model);
+}
+
 void CodeTextViewTest::revealAndDrops()
 {
     CodeTextView view;
@@ -465,7 +499,7 @@ void CodeTextViewTest::revealAndDrops()
     const qsizetype target = text.indexOf(QStringLiteral("line 400"));
     view.revealRange({target, 8});
     QVERIFY(view.visibleRange().location <= target && view.visibleRange().end() >= target + 8);
-    QCOMPARE(view.selection(), (CodeTextRange{0, 0}));
+    QCOMPARE(view.selection(), (TextRange{0, 0}));
     // Files are left to the pane around the view; text is taken.
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/x.json")});

@@ -190,7 +190,7 @@ private slots:
         const int generation = m.outputGeneration();
         setTextAndFormat(m, input);
         QVERIFY(m.shownOutput().isEmpty());
-        QCOMPARE(m.outputSelection(), (JSONTextRange{0, 0}));
+        QCOMPARE(m.outputSelection(), (TextRange{0, 0}));
         QVERIFY(m.outputGeneration() != generation);
         QCOMPARE(m.inputBadge().has_value(), !blank);
         QCOMPARE(m.validation().error.has_value(), !blank);
@@ -241,7 +241,7 @@ private slots:
         waitForSearch(m);
         QCOMPARE(m.activePane(), Pane::output);
         m.revealMatch(true);
-        const JSONTextRange first = m.outputMatches().at(0);
+        const TextRange first = m.outputMatches().at(0);
         QCOMPARE(m.outputSelection(), first);
         QCOMPARE(m.outputReveal()->range, first);
         QCOMPARE(*m.matchStatus(Pane::output), QStringLiteral("1 of 2 matches"));
@@ -277,7 +277,7 @@ private slots:
         QSignalSpy beeps(&m, &JSONToolViewModel::beep);
         m.revealMatch(true);
         QCOMPARE(beeps.count(), 1);
-        QCOMPARE(m.inputSelection(), (JSONTextRange{0, 0}));
+        QCOMPARE(m.inputSelection(), (TextRange{0, 0}));
     }
 
     void emptyQueryClearsOnTheNextTurn()
@@ -298,8 +298,8 @@ private slots:
     {
         JSONToolViewModel m;
         m.selectionChanged({3, 2}, Pane::input);
-        QCOMPARE(m.inputSelection(), (JSONTextRange{0, 0}));
-        QTRY_COMPARE_WITH_TIMEOUT(m.inputSelection(), (JSONTextRange{3, 2}), 10000);
+        QCOMPARE(m.inputSelection(), (TextRange{0, 0}));
+        QTRY_COMPARE_WITH_TIMEOUT(m.inputSelection(), (TextRange{3, 2}), 10000);
         QCOMPARE(m.activePane(), Pane::input);
     }
 

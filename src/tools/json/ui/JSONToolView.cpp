@@ -185,7 +185,7 @@ void JSONToolView::buildInputPane()
     options.highlightSyntax = false;
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
-    m_inputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::input); });
+    m_inputEditor->setOnSelectionChange([this](TextRange r) { m_model->selectionChanged(r, Pane::input); });
     connect(m_inputEditor, &CodeEditor::textEdited, this, [this](const TextEdit& edit) {
         // The editor already shows the user's edit: the model's echo of it is not set back.
         const QScopedValueRollback<bool> taking(m_takingInputEdit, true);
@@ -230,7 +230,7 @@ void JSONToolView::buildOutputPane()
     options.highlightSyntax = true;
     options.largeDocument = true;
     m_outputEditor = new CodeEditor(options);
-    m_outputEditor->setOnSelectionChange([this](JSONTextRange r) { m_model->selectionChanged(r, Pane::output); });
+    m_outputEditor->setOnSelectionChange([this](TextRange r) { m_model->selectionChanged(r, Pane::output); });
 
     m_outputStack = new QWidget;
     auto* stackLayout = new QVBoxLayout(m_outputStack);

@@ -143,9 +143,7 @@ QWidget* JWTToolView::buildTokenPane()
     m_tokenEditor->setPlaceholderText(QStringLiteral("Paste a JWT"));
     m_tokenEditor->setHighlighters({m_highlighter.get()});
     connect(m_tokenEditor, &CodeTextView::textChanged, this, [this] { m_highlighter->invalidate(); });
-    connect(m_tokenEditor, &CodeTextView::edited, this, [this](const TextEdit& edit) { m_lastTokenEdit = edit; });
-    connect(m_tokenEditor, &CodeTextView::textEdited, this, [this] {
-        const TextEdit edit = std::exchange(m_lastTokenEdit, TextEdit());
+    connect(m_tokenEditor, &CodeTextView::textEdited, this, [this](const TextEdit& edit) {
         if (leavesUnpairedSurrogate(m_tokenEditor->buffer(), edit)) {
             // The model takes a repaired text, which the editor is then given.
             m_model->setToken(TextHelpers::repairedUTF16(m_tokenEditor->text()));
@@ -153,7 +151,7 @@ QWidget* JWTToolView::buildTokenPane()
         }
         // The editor already shows the user's edit: the model's echo of it is not set back.
         const QScopedValueRollback<bool> taking(m_takingEdit, true);
-        m_model->editToken(edit, m_tokenEditor->snapshot());
+        m_model->editToken(m_tokenEditor->snapshot());
     });
     m_tokenPane->setContent(findable);
     m_tokenClear = new PaneButton(QStringLiteral("Clear"), QStringLiteral("trash"), DynamicColor::secondary(),
@@ -186,9 +184,9 @@ QWidget* JWTToolView::buildSignaturePane()
     options.findBar = true;
     options.placeholder = m_model->keyHint();
     m_keyEditor = new CodeEditor(options);
-    connect(m_keyEditor, &CodeEditor::textEdited, this, [this](const TextEdit& edit) {
+    connect(m_keyEditor, &CodeEditor::textEdited, this, [this] {
         const QScopedValueRollback<bool> taking(m_takingEdit, true);
-        m_model->editKey(edit, m_keyEditor->snapshot());
+        m_model->editKey(m_keyEditor->snapshot());
     });
     stack->addWidget(m_keyEditor, 1);
     auto* divider = new QFrame;

@@ -73,7 +73,6 @@ private:
     // While the user's edit of the token or key goes to the model.
     bool m_takingEdit = false;
     // The token editor's last edit, handed on when the editor reports it as the user's.
-    TextEdit m_lastTokenEdit;
     CodeEditor* m_headerEditor = nullptr;
     ToolPane* m_tokenPane = nullptr;
     ToolPane* m_signaturePane = nullptr;

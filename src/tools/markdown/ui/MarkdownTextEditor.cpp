@@ -57,12 +57,6 @@ MarkdownTextEditor::MarkdownTextEditor(ScrollSyncController* sync, QWidget* pare
     updateAppearance();
 
     connect(this, &CodeTextView::textChanged, this, &MarkdownTextEditor::onTextChanged);
-    connect(this, &CodeTextView::edited, this, &MarkdownTextEditor::onEdited);
-    connect(this, &CodeTextView::textEdited, this, [this] {
-        // Dropped once passed on, so a large paste is not held here.
-        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
-        emit textEdited(edit);
-    });
     connect(this, &CodeTextView::selectionChanged, this, [this](bool) { onCursorMoved(); });
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &MarkdownTextEditor::onScrollValueChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
@@ -118,12 +112,6 @@ void MarkdownTextEditor::onTextChanged(qsizetype location, qsizetype length, qsi
     }
 }
 
-void MarkdownTextEditor::onEdited(const TextEdit& edit)
-{
-    if (!m_programEdit)
-        m_lastEdit = edit;
-}
-
 bool MarkdownTextEditor::isStylingPending() const
 {
     return m_highlighter->hasPending();
@@ -133,7 +121,7 @@ void MarkdownTextEditor::colourVisibleArea()
 {
     if (length() == 0)
         return;
-    const CodeTextRange visible = visibleRange();
+    const TextRange visible = visibleRange();
     // A screen above and below, so a short scroll finds its lines styled.
     const qsizetype span = std::max<qsizetype>(visible.length, 1);
     const qsizetype from = std::max<qsizetype>(0, visible.location - span);

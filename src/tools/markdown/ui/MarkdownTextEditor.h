@@ -56,10 +56,6 @@ public:
     // Caret to the start, scroll to the top.
     void goToStart();
 
-signals:
-    // The user changed the text (typing, paste, drop, undo); carries the change. The text
-    // after it is `snapshot()`.
-    void textEdited(const TextEdit& edit);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -69,7 +65,6 @@ protected:
 private:
     void rememberPosition();
     void onTextChanged(qsizetype location, qsizetype length, qsizetype changeInLength);
-    void onEdited(const TextEdit& edit);
     void onScrollValueChanged(int value);
     void onCursorMoved();
     void caretReport(qsizetype takenTop, int takenValue);
@@ -81,7 +76,6 @@ private:
     QPointer<ScrollSyncController> m_sync;
     std::unique_ptr<MarkdownSyntaxHighlighter> m_highlighter;
     QuietTask* m_styleTask = nullptr;
-    TextEdit m_lastEdit;
     bool m_programEdit = false;
     bool m_isMovingItself = false;
     int m_lastValue = 0;

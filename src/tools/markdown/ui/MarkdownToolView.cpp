@@ -121,8 +121,7 @@ MarkdownToolView::MarkdownToolView(MarkdownToolViewModel* model, QWidget* parent
     connect(find, &FindController::lastSearchMatchedChanged, this, &MarkdownToolView::updateFindState);
 
     // View → model.
-    connect(m_editor, &MarkdownTextEditor::textEdited, model,
-            [this](const TextEdit& edit) { m_model->editMarkdownText(edit, m_editor->snapshot()); });
+    connect(m_editor, &MarkdownTextEditor::textEdited, model, [this] { m_model->editMarkdownText(m_editor->snapshot()); });
 
 
     updateCounts();
@@ -259,7 +258,7 @@ void MarkdownToolView::installEditorFind()
     m_editorFind->clearHighlights = [editor] {
         if (!editor)
             return;
-        const CodeTextRange selection = editor->selection();
+        const TextRange selection = editor->selection();
         editor->setSelection(selection.end(), selection.end());
     };
     connect(m_editorFind, &FindController::isShowingBarChanged, this, [this](bool showing) {

@@ -27,15 +27,7 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
     m_view->addHighlighter(&m_highlighter);
     m_view->setText(text);
 
-    connect(m_view, &CodeTextView::edited, this, [this](const TextEdit& edit) {
-        if (!m_programEdit)
-            m_lastEdit = edit;
-    });
-    connect(m_view, &CodeTextView::textEdited, this, [this] {
-        // Dropped once passed on, so a large paste is not held here.
-        const TextEdit edit = std::exchange(m_lastEdit, TextEdit());
-        emit textEdited(edit);
-    });
+    connect(m_view, &CodeTextView::textEdited, this, &MermaidEditor::textEdited);
 
     if (controller) {
         QPointer<CodeTextView> view(m_view);
@@ -53,9 +45,7 @@ MermaidEditor::MermaidEditor(const QString& text, MermaidEditorController* contr
 void MermaidEditor::setText(const QString& text)
 {
     const qsizetype caret = m_view->selection().location;
-    m_programEdit = true;
     m_view->setText(text);
-    m_programEdit = false;
     const qsizetype at = std::min(caret, m_view->length());
     m_view->setSelection(at, at);
     m_view->clearUndoStack();

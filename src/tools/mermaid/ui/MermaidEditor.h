@@ -39,6 +39,4 @@ private:
     FindableTextView* m_findable = nullptr;
     CodeTextView* m_view = nullptr;
     MermaidSyntaxHighlighter m_highlighter;
-    TextEdit m_lastEdit;
-    bool m_programEdit = false;
 };

@@ -220,9 +220,9 @@ void MermaidToolView::buildSourcePane()
     m_sourcePane->addConfigControl(templates);
 
     m_editor = new MermaidEditor(m_model->source(), m_model->editor());
-    connect(m_editor, &MermaidEditor::textEdited, this, [this](const TextEdit& edit) {
+    connect(m_editor, &MermaidEditor::textEdited, this, [this] {
         if (m_model)
-            m_model->editSource(edit, m_editor->textView()->snapshot());
+            m_model->editSource(m_editor->textView()->snapshot());
     });
     m_sourcePane->setContent(m_editor);
 

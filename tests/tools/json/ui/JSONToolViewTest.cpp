@@ -225,7 +225,7 @@ private slots:
         QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("2 matches"));
         // Find Next through the Find menu.
         view.findInTool(ToolView::FindAction::nextMatch);
-        QCOMPARE(view.outputEditor()->current(), std::optional<JSONTextRange>(model.outputMatches().at(0)));
+        QCOMPARE(view.outputEditor()->current(), std::optional<TextRange>(model.outputMatches().at(0)));
         QCOMPARE(view.outputMatchMetric()->text(), QStringLiteral("1 of 2 matches"));
         QCoreApplication::processEvents();
         QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-search.png"))));
@@ -258,7 +258,7 @@ private slots:
             QVERIFY(result.wait(2000));
         view.findInTool(ToolView::FindAction(action));
         if (expectedSelection < 0)
-            QCOMPARE(model.outputSelection(), (JSONTextRange{0, 0}));
+            QCOMPARE(model.outputSelection(), (TextRange{0, 0}));
         else
             QCOMPARE(model.outputSelection(), model.outputMatches().at(expectedSelection));
     }
@@ -381,7 +381,7 @@ private slots:
         CodeEditor editor(CodeEditor::Options{});
         editor.setText(QStringLiteral("[\"ab\", \"ab\"]"));
         editor.setHighlights({{1, 2}, {20, 2}});
-        editor.setCurrent(JSONTextRange{location, length});
+        editor.setCurrent(TextRange{location, length});
         QCOMPARE(editor.current().has_value(), shown);
     }
 
