@@ -92,45 +92,59 @@ private:
     qsizetype m_length = 0;
 };
 
-// Writes into room of a measured length, which the text must fill exactly. Anything else is a
-// fault of the printer's own: it stops the program rather than write past the room or hand out
-// text with units never written.
-class Slot {
+// The writes of the sinks that hold units: each makes room for them first (Room: a sink with
+// room(n)) and keeps m_begin, m_w and m_end over its units.
+template <class Room>
+class UnitSink {
 public:
-    Slot(char16_t* begin, char16_t* end) : m_begin(begin), m_w(begin), m_end(end) {}
     [[gnu::always_inline]] void put(char16_t c)
     {
-        room(1);
+        self().room(1);
         *m_w++ = c;
     }
     [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
     {
-        room(n);
+        self().room(n);
         copyUnits(m_w, s, n);
         m_w += n;
     }
     [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
     {
-        room(n);
+        self().room(n);
         std::fill(m_w, m_w + n, c);
         m_w += n;
     }
     void skip(qsizetype n)
     {
-        room(n);
+        self().room(n);
         m_w += n;
     }
     qsizetype position() const { return m_w - m_begin; }
+
+protected:
+    char16_t* m_begin = nullptr;
+    char16_t* m_w = nullptr;
+    char16_t* m_end = nullptr;
+
+private:
+    Room& self() { return static_cast<Room&>(*this); }
+};
+
+// Writes into room of a measured length, which the text must fill exactly. Anything else is a
+// fault of the printer's own: it stops the program rather than write past the room or hand out
+// text with units never written.
+class Slot : public UnitSink<Slot> {
+public:
+    Slot(char16_t* begin, char16_t* end)
+    {
+        m_begin = m_w = begin;
+        m_end = end;
+    }
     void finish() const
     {
         if (m_w != m_end)
             qFatal("JSON printer: %lld units of measured room left unwritten", static_cast<long long>(m_end - m_w));
     }
-
-private:
-    char16_t* m_begin;
-    char16_t* m_w;
-    char16_t* m_end;
     [[gnu::always_inline]] void room(qsizetype n) const
     {
         if (Q_UNLIKELY(m_end - m_w < n))
@@ -139,49 +153,23 @@ private:
 };
 
 // Grows as the text is written: one pass over the document, no measuring.
-class Growing {
+class Growing : public UnitSink<Growing> {
 public:
     explicit Growing(qsizetype estimate) : m_text(std::max<qsizetype>(estimate, 64), Qt::Uninitialized) { rebase(0); }
-    [[gnu::always_inline]] void put(char16_t c)
-    {
-        room(1);
-        *m_w++ = c;
-    }
-    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
-    {
-        room(n);
-        copyUnits(m_w, s, n);
-        m_w += n;
-    }
-    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
-    {
-        room(n);
-        std::fill(m_w, m_w + n, c);
-        m_w += n;
-    }
-    void skip(qsizetype n)
-    {
-        room(n);
-        m_w += n;
-    }
-    qsizetype position() const { return m_w - m_begin; }
     char16_t* at(qsizetype offset) { return m_begin + offset; }
     QString take()
     {
         m_text.resize(position());
         return std::move(m_text);
     }
-
-private:
-    QString m_text;
-    char16_t* m_begin = nullptr;
-    char16_t* m_w = nullptr;
-    char16_t* m_end = nullptr;
     [[gnu::always_inline]] void room(qsizetype n)
     {
         if (Q_UNLIKELY(m_end - m_w < n))
             grow(n);
     }
+
+private:
+    QString m_text;
     [[gnu::noinline]] void grow(qsizetype n)
     {
         const qsizetype used = position();
