@@ -13,11 +13,28 @@
 #include <QStyleHints>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr qsizetype kWordScanLimit = 4096; // word moves stop after this many units of one kind
 constexpr int kAutoScrollMs = 50;
+constexpr qsizetype kImReach = 1024; // units of the caret's line handed to an input method each side
+
+// The stretch of the caret's line an input method is shown: bounded however long the line is,
+// never splitting a surrogate pair, so positions within it are small and exact.
+std::pair<qsizetype, qsizetype> inputMethodWindow(const CodeTextBuffer& buffer, qsizetype caret)
+{
+    const qsizetype line = buffer.lineAt(caret);
+    const qsizetype lineStart = buffer.lineStart(line), lineEnd = buffer.lineEnd(line);
+    qsizetype from = std::max(lineStart, caret - kImReach);
+    qsizetype to = std::min(lineEnd, caret + kImReach);
+    if (from > lineStart && buffer.at(from).isLowSurrogate())
+        --from;
+    if (to < lineEnd && buffer.at(to).isLowSurrogate())
+        ++to;
+    return {from, to};
+}
 
 char32_t codePointAt(const CodeTextBuffer& buffer, qsizetype i)
 {
@@ -460,15 +477,14 @@ QVariant CodeTextInput::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImFont:
         return v.font();
     case Qt::ImCursorPosition:
-        return int(std::min<qsizetype>(caret - buffer.lineStart(buffer.lineAt(caret)), 1024));
+        return int(caret - inputMethodWindow(buffer, caret).first);
     case Qt::ImAnchorPosition: {
-        const qsizetype start = buffer.lineStart(buffer.lineAt(caret));
-        return int(std::clamp<qsizetype>(m_caret.anchor() - start, 0, 1024));
+        const auto [from, to] = inputMethodWindow(buffer, caret);
+        return int(std::clamp(m_caret.anchor(), from, to) - from);
     }
     case Qt::ImSurroundingText: {
-        const qsizetype line = buffer.lineAt(caret);
-        const qsizetype start = buffer.lineStart(line);
-        return buffer.mid(start, std::min<qsizetype>(buffer.lineLength(line), 1024 + (caret - start)));
+        const auto [from, to] = inputMethodWindow(buffer, caret);
+        return buffer.mid(from, to - from);
     }
     case Qt::ImCurrentSelection:
         return v.selection().length <= 1024 ? v.selectedText() : QString();

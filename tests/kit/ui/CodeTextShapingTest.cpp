@@ -27,6 +27,8 @@ private slots:
     void keysKeepClustersWhole_data();
     void keysKeepClustersWhole();
     void preeditInline();
+    void inputMethodWindow_data();
+    void inputMethodWindow();
     void endOnWrappedRows();
     void correctionsKeepTheTopLine();
     void longLineEditsKeepShapes_data();
@@ -371,6 +373,55 @@ void CodeTextShapingTest::preeditInline()
     QApplication::sendEvent(&view, &commit);
     QCOMPARE(view.text(), QStringLiteral("abc日本 def"));
     QCOMPARE(view.caretPosition(), 5);
+}
+
+void CodeTextShapingTest::inputMethodWindow_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qsizetype>("caret");
+    QTest::addColumn<qsizetype>("anchor");
+    const QString word = QStringLiteral("word 😀 ");
+    QTest::newRow("short line") << QStringLiteral("first\nabc def ghi\nlast") << qsizetype(10) << qsizetype(8);
+    QTest::newRow("over 4096, caret far in") << word.repeated(800) << qsizetype(4000) << qsizetype(3990);
+    QTest::newRow("over 16384, caret 500000 in") << word.repeated(80000) << qsizetype(500000) << qsizetype(1);
+    QTest::newRow("over 16384, anchor past the window") << word.repeated(3000) << qsizetype(2001) << qsizetype(20000);
+    QTest::newRow("window edge inside a pair") << QString(QStringLiteral("😀")).repeated(2000) << qsizetype(1501) << qsizetype(1501);
+}
+
+void CodeTextShapingTest::inputMethodWindow()
+{
+    QFETCH(QString, line);
+    QFETCH(qsizetype, caret);
+    QFETCH(qsizetype, anchor);
+    CodeTextView view;
+    show(view, 400, 120);
+    view.setText(line);
+    view.setFocus();
+    view.setSelection(anchor, caret);
+    caret = view.caretPosition();
+    anchor = view.anchorPosition();
+    QWidget& widget = view;
+    const QString around = widget.inputMethodQuery(Qt::ImSurroundingText).toString();
+    const int cursor = widget.inputMethodQuery(Qt::ImCursorPosition).toInt();
+    const int anchorAt = widget.inputMethodQuery(Qt::ImAnchorPosition).toInt();
+    // A bounded stretch of the caret's line, whole code points, with the caret where it is.
+    QVERIFY(around.size() <= 2100);
+    QVERIFY(cursor >= 0 && cursor <= around.size());
+    QVERIFY(wellFormed(around));
+    const qsizetype from = caret - cursor;
+    QCOMPARE(around, line.mid(from, around.size()));
+    QVERIFY(!around.contains(QLatin1Char('\n')));
+    QVERIFY(anchorAt >= 0 && anchorAt <= around.size());
+    if (anchor >= from && anchor <= from + around.size())
+        QCOMPARE(anchorAt, int(anchor - from));
+    // Text committed with a replacement relative to the caret lands where the window says.
+    QInputMethodEvent replace(QString(), {});
+    replace.setCommitString(QStringLiteral("X"), -1, 1);
+    view.setSelection(caret, caret);
+    if (caret > 0 && !line.at(caret - 1).isSurrogate()) {
+        QApplication::sendEvent(&view, &replace);
+        QCOMPARE(view.text(), QString(line).replace(caret - 1, 1, QStringLiteral("X")));
+    }
 }
 
 void CodeTextShapingTest::endOnWrappedRows()
