@@ -3,6 +3,7 @@
 #include "formats/WorkPool.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -35,13 +36,14 @@ void returnSoon()
 {
     if (!QCoreApplication::instance())
         return;
-    static QTimer* const timer = [] {
-        auto* t = new QTimer(QCoreApplication::instance());
-        t->setSingleShot(true);
-        t->setInterval(kQuietMs);
-        QObject::connect(t, &QTimer::timeout, [] { WorkPool::instance()->start([] { (void)returnNow(); }); });
-        return t;
-    }();
+    // Made again for a later application object: the timer lives as the application's child.
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setInterval(kQuietMs);
+        QObject::connect(timer, &QTimer::timeout, [] { WorkPool::instance()->start([] { (void)returnNow(); }); });
+    }
     timer->start();
 }
 
