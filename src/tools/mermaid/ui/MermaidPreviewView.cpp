@@ -9,6 +9,7 @@
 #include "tools/mermaid/ui/MermaidPreviewPage.h"
 #include "tools/mermaid/ui/MermaidWebBridge.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -310,8 +311,11 @@ void MermaidPreviewView::onLoadFinished(bool ok)
     // A page set on a view already on screen is drawn only once the view is shown (or resized)
     // again: until then the last diagram would not come back.
     if (std::exchange(m_pageReplaced, false) && m_webView->isVisible()) {
+        const bool hadFocus = m_webView->hasFocus() || m_webView->isAncestorOf(QApplication::focusWidget());
         m_webView->hide();
         m_webView->show();
+        if (hadFocus)
+            m_webView->setFocus(Qt::OtherFocusReason);
     }
     emit pageLoaded(m_isLoaded);
     if (!m_isLoaded) {
@@ -356,7 +360,8 @@ void MermaidPreviewView::replacePage()
     MermaidPreviewPage* old = std::exchange(m_page, makePage());
     m_webView->setPage(m_page);
     m_pageReplaced = true;
-    delete old;
+    // Asked for from inside one of the old page's own callbacks too: it goes once they return.
+    old->deleteLater();
     armStart();
     m_page->load(shellURL());
 }
