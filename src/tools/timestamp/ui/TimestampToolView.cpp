@@ -170,7 +170,6 @@ TimestampToolView::TimestampToolView(TimestampToolViewModel* model, QWidget* par
     resultsStack->addStretch(1);
     m_scroll->setWidget(results);
     m_scroll->viewport()->installEventFilter(this);
-    m_scroll->setAccessibleName(QStringLiteral("Results"));
     FocusRing::attach(m_scroll);
     stack->addWidget(m_scroll, 1);
     m_pane->setContent(content);
