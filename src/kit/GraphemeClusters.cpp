@@ -65,6 +65,9 @@ qsizetype GraphemeClusters::next(const CodeTextBuffer& buffer, qsizetype positio
 {
     if (position >= lineEnd)
         return lineEnd;
+    // Between two printable ASCII characters there is always a boundary: most steps end here.
+    if (position + 1 < lineEnd && plainAscii(buffer.at(position)) && plainAscii(buffer.at(position + 1)))
+        return position + 1;
     const qsizetype from = sureStart(buffer, position);
     // A cluster that reaches the end of the stretch read may go on: read further and ask again.
     for (qsizetype ahead = kAhead;; ahead *= 4) {
@@ -85,6 +88,8 @@ qsizetype GraphemeClusters::previous(const CodeTextBuffer& buffer, qsizetype pos
     if (position <= 0)
         return 0;
     if (buffer.at(position - 1) == QLatin1Char('\n'))
+        return position - 1;
+    if (position >= 2 && plainAscii(buffer.at(position - 1)) && plainAscii(buffer.at(position - 2)))
         return position - 1;
     const qsizetype from = sureStart(buffer, position - 1);
     // With some text after the position, for when it lies inside a cluster.
