@@ -5,6 +5,12 @@
 #include <algorithm>
 #include <cmath>
 
+QColor DynamicColor::barFill(const QPalette& palette)
+{
+    const QColor window = palette.color(QPalette::Window);
+    return isDark(palette) ? window.lighter(108) : window.darker(102);
+}
+
 bool DynamicColor::isDark(const QPalette& palette)
 {
     return palette.color(QPalette::Active, QPalette::Window).lightness() < 128;
@@ -43,8 +49,7 @@ QColor DynamicColor::resolved(const QPalette& palette) const
         // The backgrounds secondary text sits on: the window, the pane bars (a shade off it) and
         // the content; the blend grows until it reads on all of them, or is the role itself.
         const QColor window = palette.color(QPalette::Window);
-        const QColor backs[] = {window, isDark(palette) ? window.lighter(108) : window.darker(102),
-                                palette.color(QPalette::Base)};
+        const QColor backs[] = {window, barFill(palette), palette.color(QPalette::Base)};
         for (qreal opacity = m_opacity; opacity < 1.0; opacity += 0.01) {
             colour.setAlphaF(base * opacity);
             if (std::all_of(std::begin(backs), std::end(backs),

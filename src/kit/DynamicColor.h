@@ -20,6 +20,8 @@ public:
 
     // Whether `palette` is a dark appearance.
     static bool isDark(const QPalette& palette);
+    // The pane bars' material: the window colour, a shade off the content so a bar reads as chrome.
+    static QColor barFill(const QPalette& palette);
 
     QColor resolved(const QPalette& palette) const;
     // The fixed value for an appearance; a role colour resolves against the application palette.

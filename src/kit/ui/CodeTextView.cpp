@@ -1,4 +1,5 @@
 #include "kit/ui/CodeTextView.h"
+#include "kit/ui/FocusRing.h"
 
 #include "kit/CodeTextHighlighter.h"
 #include "kit/TextHelpers.h"
@@ -847,11 +848,7 @@ void CodeTextView::paintEvent(QPaintEvent* event)
     state.palette = palette();
     CodeTextRenderer::paint(painter, event->rect(), *m_layout, m_buffer, state);
     if (m_focused && m_readOnly) {
-        // No blinking caret says where the keys go: a frame in the highlight colour does.
-        QPen pen(palette().color(QPalette::Active, QPalette::Highlight), 2);
-        pen.setJoinStyle(Qt::MiterJoin);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(QRectF(viewport()->rect()).adjusted(1, 1, -1, -1));
+        // No blinking caret says where the keys go: the focus frame does.
+        FocusRing::paintFrame(painter, QRectF(viewport()->rect()), palette());
     }
 }

@@ -46,12 +46,20 @@ bool FocusRing::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void FocusRing::paintEvent(QPaintEvent*)
+void FocusRing::paintFrame(QPainter& painter, const QRectF& rect, const QPalette& palette)
 {
-    QPainter painter(this);
-    QPen pen(palette().color(QPalette::Active, QPalette::Highlight), 2);
+    painter.save();
+    QPen pen(palette.color(QPalette::Active, QPalette::Highlight), 2);
     pen.setJoinStyle(Qt::MiterJoin);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.drawRect(rect.adjusted(1, 1, -1, -1));
+    painter.restore();
+}
+
+void FocusRing::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    paintFrame(painter, QRectF(rect()), palette());
 }

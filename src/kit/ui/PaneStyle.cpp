@@ -35,10 +35,7 @@ QColor separatorColor(const QPalette& palette)
 
 void paintBar(QPainter& painter, const QRect& rect, const QPalette& palette, Qt::Edge dividerEdge)
 {
-    // The bar material: the window colour, a shade off the content so the bar reads as chrome.
-    QColor fill = palette.color(QPalette::Window);
-    fill = DynamicColor::isDark(palette) ? fill.lighter(108) : fill.darker(102);
-    painter.fillRect(rect, fill);
+    painter.fillRect(rect, DynamicColor::barFill(palette));
     const int y = dividerEdge == Qt::TopEdge ? rect.top() : rect.bottom();
     painter.fillRect(QRect(rect.left(), y, rect.width(), 1), separatorColor(palette));
 }

@@ -1,6 +1,7 @@
 #include "tools/csv/ui/CSVHeaderView.h"
 
 #include "tools/csv/ui/CSVTableModel.h"
+#include "kit/ui/FocusRing.h"
 #include "kit/ui/FontScale.h"
 
 #include <QAbstractScrollArea>
@@ -196,12 +197,7 @@ void CSVHeaderView::paintSection(QPainter* painter, const QRect& rect, int logic
         break;
     }
     if (hasFocus() && logicalIndex == keySection()) {
-        QPen pen(pal.color(QPalette::Active, QPalette::Highlight), 2);
-        pen.setJoinStyle(Qt::MiterJoin);
-        painter->setPen(pen);
-        painter->setBrush(Qt::NoBrush);
-        painter->setRenderHint(QPainter::Antialiasing, false);
-        painter->drawRect(QRectF(rect).adjusted(1, 1, -1, -1));
+        FocusRing::paintFrame(*painter, QRectF(rect), pal);
     }
     painter->restore();
 }
