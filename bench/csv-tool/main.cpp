@@ -10,7 +10,7 @@
 //
 // Usage: bench-csv-tool                 the cases above
 //        bench-csv-tool --open-rows N   only the open of a narrow file of N rows (two short columns)
-//        bench-csv-tool --stalls        only the GUI-thread stalls of the Columns menu at 50,000 and
+//        bench-csv-tool --stalls        only the GUI-thread stalls (beside their peers) of the Columns menu at 50,000 and
 //                                       100,000 columns (opened, one column hidden from it, Hide
 //                                       All and Show All) and of a copy asked for while a sort of
 //                                       4.5 M rows still runs; --columns-only or --copy-only for one
@@ -30,6 +30,9 @@
 #include "support/Targets.h"
 
 #include <QApplication>
+#include <QJsonObject>
+#include <QJsonDocument>
+#include <QJsonArray>
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
@@ -263,16 +266,27 @@ QByteArray narrowTable(int rows)
 
 // The Columns menu of a wide file: the longest stall while it opens and is painted, and while a
 // column hidden from it leaves the table.
+// The tool's view shown with `path` opened, once its rows are in the grid; false when no window.
+bool showOpened(CSVToolViewModel& model, CSVToolView& view, const QString& path)
+{
+    view.resize(1200, 800);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        return false;
+    model.open(QUrl::fromLocalFile(path));
+    waitUntil([&] {
+        return !model.isParsing() && model.rowCount().value_or(0) > 0 && model.columnCount().value_or(0) > 0
+            && view.table()->tableModel()->rowCount() == *model.rowCount();
+    });
+    return true;
+}
+
 int childColumns(const QString& path)
 {
     CSVToolViewModel model;
     CSVToolView view(&model);
-    view.resize(1200, 800);
-    view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    if (!showOpened(model, view, path))
         return 1;
-    model.open(QUrl::fromLocalFile(path));
-    waitUntil([&] { return !model.isParsing() && model.columnCount().value_or(0) > 0; });
     const int columns = int(*model.columnCount());
     waitUntil([&] { return view.table()->tableModel()->columnCount() == columns + 1; });
     settle(200);
@@ -306,11 +320,20 @@ int childColumns(const QString& path)
     settle(200);
     report(QStringLiteral("toggle stall ms"), probe.stopMs());
     // "Hide All", then "Show All", from the menu.
-    const QList<QAction*> actions = menu->actions();
+    auto named = [menu](const QString& text) -> QAction* {
+        for (QAction* action : menu->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    };
+    QAction* hideAll = named(QStringLiteral("Hide All"));
+    QAction* showAll = named(QStringLiteral("Show All"));
+    if (!hideAll || !showAll)
+        return 1;
     probe.start();
-    actions.last()->trigger();
+    hideAll->trigger();
     waitUntil([&] { return view.table()->showsEmptyState(); });
-    actions[actions.size() - 2]->trigger();
+    showAll->trigger();
     waitUntil([&] { return view.table()->tableModel()->columnCount() == columns + 1; });
     view.table()->grid()->viewport()->repaint();
     settle(200);
@@ -325,15 +348,8 @@ int childCopyWhileSorting(const QString& path)
 {
     CSVToolViewModel model;
     CSVToolView view(&model);
-    view.resize(1200, 800);
-    view.show();
-    if (!QTest::qWaitForWindowExposed(&view))
+    if (!showOpened(model, view, path))
         return 1;
-    model.open(QUrl::fromLocalFile(path));
-    waitUntil([&] {
-        return !model.isParsing() && model.rowCount().value_or(0) > 0
-            && view.table()->tableModel()->rowCount() == *model.rowCount();
-    });
     settle(200);
     QApplication::clipboard()->clear();
     StallProbe probe;
@@ -350,6 +366,89 @@ int childCopyWhileSorting(const QString& path)
     settle(200);
     report(QStringLiteral("copy stall ms"), probe.stopMs());
     report(QStringLiteral("copied chars"), double(QApplication::clipboard()->text().size()));
+    return 0;
+}
+
+// The peers of the two stall cases, in Qt's plain way on the GUI thread: a QTableView over a
+// QStandardItemModel filled from the same tokenizer.
+bool fillPeerTable(QStandardItemModel& items, QTableView& table, const QString& path)
+{
+    table.resize(1200, 800);
+    table.show();
+    if (!QTest::qWaitForWindowExposed(&table))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QStringList> parsed = CSVParser::tokenizeCSV(QString::fromUtf8(f.readAll()), U',');
+    items.setHorizontalHeaderLabels(parsed.value(0));
+    for (qsizetype r = 1; r < parsed.size(); ++r) {
+        QList<QStandardItem*> cells;
+        for (const QString& cell : parsed[r])
+            cells.append(new QStandardItem(cell));
+        items.appendRow(cells);
+    }
+    table.setModel(&items);
+    table.viewport()->repaint();
+    settle(200);
+    return true;
+}
+
+// A menu with a checkable action per column, opened, and one column hidden from it.
+int childPeerColumns(const QString& path)
+{
+    QStandardItemModel items;
+    QTableView table;
+    if (!fillPeerTable(items, table, path))
+        return 1;
+    StallProbe probe;
+    probe.start();
+    QMenu menu;
+    for (int c = 0; c < items.columnCount(); ++c) {
+        QAction* action = menu.addAction(items.horizontalHeaderItem(c)->text());
+        action->setCheckable(true);
+        action->setChecked(true);
+        QObject::connect(action, &QAction::toggled, &table, [&table, c](bool on) { table.setColumnHidden(c, !on); });
+    }
+    menu.popup(table.mapToGlobal(QPoint(100, 60)));
+    waitUntil([&] { return menu.isVisible(); });
+    menu.repaint();
+    settle(200);
+    report(QStringLiteral("menu open stall ms"), probe.stopMs());
+    probe.start();
+    menu.actions().first()->setChecked(false);
+    table.viewport()->repaint();
+    settle(200);
+    report(QStringLiteral("toggle stall ms"), probe.stopMs());
+    // No Hide All: hiding 50,000 columns one by one takes the plain table minutes.
+    return 0;
+}
+
+// A sort by the second column, then every row copied as JSON, on the GUI thread.
+int childPeerCopy(const QString& path)
+{
+    QStandardItemModel items;
+    QTableView table;
+    if (!fillPeerTable(items, table, path))
+        return 1;
+    QApplication::clipboard()->clear();
+    StallProbe probe;
+    probe.start();
+    QElapsedTimer t;
+    t.start();
+    items.sort(1);
+    QJsonArray rows;
+    for (int r = 0; r < items.rowCount(); ++r) {
+        QJsonObject row;
+        for (int c = 0; c < items.columnCount(); ++c)
+            row.insert(items.horizontalHeaderItem(c)->text(), items.item(r, c) ? items.item(r, c)->text() : QString());
+        rows.append(row);
+    }
+    QApplication::clipboard()->setText(QString::fromUtf8(QJsonDocument(rows).toJson()));
+    report(QStringLiteral("copy call ms"), t.nsecsElapsed() / 1e6);
+    report(QStringLiteral("copy ms"), t.nsecsElapsed() / 1e6);
+    settle(200);
+    report(QStringLiteral("copy stall ms"), probe.stopMs());
     return 0;
 }
 
@@ -439,6 +538,10 @@ int childMain(int argc, char** argv)
         return childColumns(args.value(2));
     if (mode == QLatin1String("--child-copy-sorting"))
         return childCopyWhileSorting(args.value(2));
+    if (mode == QLatin1String("--child-peer-columns"))
+        return childPeerColumns(args.value(2));
+    if (mode == QLatin1String("--child-peer-copy"))
+        return childPeerCopy(args.value(2));
     return 2;
 }
 
@@ -484,6 +587,34 @@ int main(int argc, char** argv)
     }
 
     if (args.contains(QStringLiteral("--stalls"))) {
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        std::printf("Stalls: ours = the tool's Columns menu, or Copy Visible as JSON asked for at once after a sort;\n"
+                    "peer = a QTableView over a QStandardItemModel with a QMenu of one checkable action per column, or\n"
+                    "QStandardItemModel::sort then every row written as JSON with QJsonDocument, on the GUI thread.\n\n");
+        // One stall case: ours on one core and on all, the peer on one, interleaved.
+        auto stallCase = [&](const QString& label, const QString& path, qint64 bytes, const QString& ourMode,
+                             const QString& peerMode, const QStringList& keys) {
+            std::vector<std::vector<Figures>> figures(3);
+            std::vector<Side> sides{
+                {QStringLiteral("ours, 1 core"), [&] { return runSelf(Cores::one, {ourMode, path}, figures[0]); }},
+                {QStringLiteral("ours, all cores"), [&] { return runSelf(Cores::all, {ourMode, path}, figures[1]); }},
+            };
+            if (!peerMode.isEmpty())
+                sides.push_back({QStringLiteral("QStandardItemModel"), [&] { return runSelf(Cores::one, {peerMode, path}, figures[2]); }});
+            printCase(label + QStringLiteral(": whole child"), bytes, interleave(sides, rounds));
+            for (const QString& key : keys) {
+                std::printf("  %-28s 1 core %-22s all cores %-22s", qPrintable(key), qPrintable(spreadOf(figures[0], key).text()),
+                            qPrintable(spreadOf(figures[1], key).text()));
+                if (!peerMode.isEmpty())
+                    std::printf(" peer %s", qPrintable(spreadOf(figures[2], key).text()));
+                std::printf("\n");
+            }
+            std::printf("\n");
+            return figures;
+        };
+        const QStringList menuKeys{QStringLiteral("menu open stall ms"), QStringLiteral("toggle stall ms"),
+                                   QStringLiteral("hide and show all stall ms")};
+        const QStringList copyKeys{QStringLiteral("copy call ms"), QStringLiteral("copy ms"), QStringLiteral("copy stall ms")};
         for (const int columns : {50000, 100000}) {
             if (args.contains(QStringLiteral("--copy-only")))
                 break;
@@ -497,31 +628,35 @@ int main(int argc, char** argv)
                 text += '\n';
             }
             const QString path = writeInput(QStringLiteral("wide%1.csv").arg(columns), text);
-            std::vector<Figures> figures;
-            for (int i = 0; i < rounds; ++i)
-                runSelf(Cores::all, {QStringLiteral("--child-columns"), path}, figures);
-            const Spread open = spreadOf(figures, QStringLiteral("menu open stall ms"));
-            const Spread toggle = spreadOf(figures, QStringLiteral("toggle stall ms"));
-            const Spread all = spreadOf(figures, QStringLiteral("hide and show all stall ms"));
-            std::printf("%d columns x 3 rows: Columns menu opened, longest stall %s ms; a column hidden from it %s ms; "
-                        "Hide All then Show All %s ms\n",
-                        columns, qPrintable(open.text()), qPrintable(toggle.text()), qPrintable(all.text()));
-            targets.check(QStringLiteral("%1 columns: no stall of 100 ms or more in the Columns menu").arg(columns),
-                          open.runs > 0 && open.median < 100 && toggle.median < 100 && all.median < 100,
-                          QStringLiteral("open %1 ms, toggle %2 ms, all %3 ms").arg(open.text(), toggle.text(), all.text()));
+            const auto figures = stallCase(QStringLiteral("Columns menu, %1 columns x 3 rows").arg(columns), path, text.size(),
+                                           QStringLiteral("--child-columns"), QStringLiteral("--child-peer-columns"), menuKeys);
+            for (int side = 0; side < 2; ++side) {
+                const Spread open = spreadOf(figures[size_t(side)], menuKeys[0]);
+                const Spread toggle = spreadOf(figures[size_t(side)], menuKeys[1]);
+                const Spread all = spreadOf(figures[size_t(side)], menuKeys[2]);
+                targets.check(QStringLiteral("%1 columns, %2: no stall of 100 ms or more in the Columns menu")
+                                  .arg(columns).arg(side == 0 ? QStringLiteral("1 core") : QStringLiteral("all cores")),
+                              open.runs > 0 && open.median < 100 && toggle.median < 100 && all.median < 100,
+                              QStringLiteral("open %1 ms, toggle %2 ms, all %3 ms").arg(open.text(), toggle.text(), all.text()));
+            }
         }
         if (!args.contains(QStringLiteral("--columns-only"))) {
-            const QString path = writeInput(QStringLiteral("long.csv"), narrowTable(4500000));
-            std::vector<Figures> figures;
-            for (int i = 0; i < rounds; ++i)
-                runSelf(Cores::all, {QStringLiteral("--child-copy-sorting"), path}, figures);
-            const Spread stall = spreadOf(figures, QStringLiteral("copy stall ms"));
-            std::printf("4,500,000 rows: sort, then Copy Visible as JSON at once: call %s ms, on the clipboard after %s ms, "
-                        "longest stall meanwhile (the sorted rows reaching the table included) %s ms\n",
-                        qPrintable(spreadOf(figures, QStringLiteral("copy call ms")).text()),
-                        qPrintable(spreadOf(figures, QStringLiteral("copy ms")).text()), qPrintable(stall.text()));
-            targets.check(QStringLiteral("4.5 M rows: no stall of 100 ms or more for a copy asked for during a sort"),
-                          stall.runs > 0 && stall.median < 100, QStringLiteral("%1 ms").arg(stall.text()));
+            // The corpus file beside the peer (which holds a cell an item: ten copies at most), and a
+            // generated 4.5 M rows for ours alone.
+            const Input tweets = csvRowsRepeatedTo(QStringLiteral("csv/tweets.csv"), 25'000'000);
+            if (!tweets.isEmpty())
+                stallCase(QStringLiteral("Copy during a sort, %1").arg(tweets.name), writeInput(QStringLiteral("tweets.csv"), tweets.bytes),
+                          tweets.bytes.size(), QStringLiteral("--child-copy-sorting"), QStringLiteral("--child-peer-copy"), copyKeys);
+            const QByteArray longTable = narrowTable(4500000);
+            const auto figures = stallCase(QStringLiteral("Copy during a sort, 4,500,000 generated rows"),
+                                           writeInput(QStringLiteral("long.csv"), longTable), longTable.size(),
+                                           QStringLiteral("--child-copy-sorting"), QString(), copyKeys);
+            for (int side = 0; side < 2; ++side) {
+                const Spread stall = spreadOf(figures[size_t(side)], copyKeys[2]);
+                targets.check(QStringLiteral("4.5 M rows, %1: no stall of 100 ms or more for a copy asked for during a sort")
+                                  .arg(side == 0 ? QStringLiteral("1 core") : QStringLiteral("all cores")),
+                              stall.runs > 0 && stall.median < 100, QStringLiteral("%1 ms").arg(stall.text()));
+            }
         }
         printLoadAtEnd();
         return targets.finish();
