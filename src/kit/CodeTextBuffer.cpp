@@ -20,7 +20,7 @@ namespace {
 // Blocks aim at this many units; a line at least `kLongLine` units long gets a block of its own
 // with column checkpoints every `kSegment` units.
 constexpr qsizetype kBlockTarget = 8192;
-constexpr qsizetype kLongLine = 4096;
+constexpr qsizetype kLongLine = CodeTextBuffer::longLine;
 constexpr qsizetype kSegment = 1024;
 // A block of short lines is at most kBlockTarget units and its lines have at most four columns a
 // unit (a tab), so 16-bit starts and columns suffice.

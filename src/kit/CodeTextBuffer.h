@@ -29,6 +29,8 @@ class QObject;
 class CodeTextBuffer {
 public:
     static constexpr int tabWidth = 4;
+    // A line of this many units or more is stored in a block of its own and laid out a segment at a time.
+    static constexpr qsizetype longLine = 4096;
 
     CodeTextBuffer();
     explicit CodeTextBuffer(QStringView text);

@@ -20,7 +20,7 @@ using FormatRange = QTextLayout::FormatRange;
 } // namespace
 
 struct CodeTextLayout::Entry {
-    std::unique_ptr<QTextLayout> layout;          // lines of at most `longLine` units
+    std::unique_ptr<QTextLayout> layout;          // lines shorter than `CodeTextBuffer::longLine` units
     std::unique_ptr<CodeTextLongLine> longLine;   // the others
     QList<FormatRange> formats;                   // as the highlighters gave them, before the preedit
     quint64 generation = 0;
@@ -80,11 +80,14 @@ void CodeTextLayout::setPreedit(qsizetype position, const QString& text)
         position = -1;
     if (position == m_preeditAt && text == m_preedit)
         return;
+    // A long line finds the rows around a composition again; a short one is shaped again.
     for (qsizetype p : {m_preeditAt, position})
         if (p >= 0)
-            m_cache.erase(m_buffer.lineAt(p));
+            if (auto it = m_cache.find(m_buffer.lineAt(p)); it != m_cache.end() && it->second->layout)
+                m_cache.erase(it);
     m_preeditAt = position;
     m_preedit = position >= 0 ? text : QString();
+    ++m_formatGeneration;
 }
 
 void CodeTextLayout::reset()
@@ -112,6 +115,25 @@ void CodeTextLayout::reestimateLater()
 
 bool CodeTextLayout::estimateMore()
 {
+    if (m_longUnsettled) {
+        // Rows of a long line that an edit left as they were are found again, a step at a time.
+        m_longUnsettled = false;
+        for (auto& [line, e] : m_cache) {
+            if (!e->longLine || !e->longLine->unsettled())
+                continue;
+            const auto c = longContext(line);
+            m_longUnsettled = e->longLine->settleMore(c);
+            syncLongRows(line, *e, c);
+            m_rowsChanged = true;
+            break;
+        }
+        if (m_longUnsettled)
+            return true;
+        for (const auto& [line, e] : m_cache)
+            m_longUnsettled = m_longUnsettled || (e->longLine && e->longLine->unsettled());
+        if (m_longUnsettled)
+            return true;
+    }
     if (m_staleFrom < 0)
         return false;
     const qsizetype lines = qsizetype(m_rows.size());
@@ -138,7 +160,7 @@ void CodeTextLayout::reestimate()
     m_rowsChanged = true;
 }
 
-bool CodeTextLayout::isLong(qsizetype line) const { return m_buffer.lineLength(line) > longLine; }
+bool CodeTextLayout::isLong(qsizetype line) const { return m_buffer.lineLength(line) >= CodeTextBuffer::longLine; }
 
 int32_t CodeTextLayout::estimateRows(qsizetype line) const
 {
@@ -162,10 +184,13 @@ void CodeTextLayout::replaced(qsizetype position, qsizetype removed, qsizetype a
         // Within a long line, rows before the edit keep their text and their shapes.
         if (auto it = m_cache.find(firstLine); it != m_cache.end() && it->second->layout) {
             m_cache.erase(it); // it was short before the edit
+            m_rows.set(size_t(firstLine), estimateRows(firstLine));
         } else if (it != m_cache.end() && it->second->longLine) {
             it->second->longLine->edited(m_buffer, firstLine, position, removed, added);
+            syncLongRows(firstLine, *it->second, longContext(firstLine));
+        } else {
+            m_rows.set(size_t(firstLine), estimateRows(firstLine));
         }
-        m_rows.set(size_t(firstLine), estimateRows(firstLine));
         m_rowsChanged = true;
         return;
     }
@@ -303,10 +328,11 @@ static QList<FormatRange> clusterFormats(const QList<FormatRange>& formats, cons
 }
 
 static void layOutText(QTextLayout& layout, const QFont& font, qreal charWidth, bool wrap, qreal width, int lineHeight,
-    const QList<FormatRange>& formats)
+    const QList<FormatRange>& formats, Qt::LayoutDirection direction)
 {
     layout.setFont(font);
     QTextOption option;
+    option.setTextDirection(direction);
     option.setWrapMode(wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     option.setTabStopDistance(charWidth * CodeTextBuffer::tabWidth);
     layout.setTextOption(option);
@@ -325,31 +351,47 @@ static void layOutText(QTextLayout& layout, const QFont& font, qreal charWidth, 
     layout.endLayout();
 }
 
-void CodeTextLayout::layOut(Entry& e, qsizetype line)
+CodeTextLongLine::Preedit CodeTextLayout::shape(QTextLayout& layout, qsizetype from, qsizetype to,
+    const QList<FormatRange>& formats, bool wrap, Qt::LayoutDirection direction) const
 {
-    const qsizetype start = m_buffer.lineStart(line);
-    const qsizetype length = m_buffer.lineLength(line);
-    QString text = m_buffer.mid(start, length);
-    QList<FormatRange> formats = e.formats;
-    e.preeditAt = -1;
-    e.preeditLength = 0;
-    if (m_preeditAt >= start && m_preeditAt <= start + length) {
-        e.preeditAt = m_preeditAt - start;
-        e.preeditLength = m_preedit.size();
-        text.insert(e.preeditAt, m_preedit);
-        for (FormatRange& f : formats) {
-            if (f.start >= e.preeditAt)
-                f.start += int(e.preeditLength);
-            else if (f.start + f.length > e.preeditAt)
-                f.length += int(e.preeditLength);
+    QString text = m_buffer.mid(from, to - from);
+    QList<FormatRange> shown = formats;
+    CodeTextLongLine::Preedit preedit;
+    // A composition where a slice ends belongs to the slice after it, unless the line ends there.
+    if (m_preeditAt >= from && (m_preeditAt < to || m_preeditAt == m_buffer.lineEnd(m_buffer.lineAt(from)))
+        && m_preeditAt <= to) {
+        preedit = {m_preeditAt - from, m_preedit.size()};
+        text.insert(preedit.at, m_preedit);
+        for (FormatRange& f : shown) {
+            if (f.start >= preedit.at)
+                f.start += int(preedit.length);
+            else if (f.start + f.length > preedit.at)
+                f.length += int(preedit.length);
         }
         QTextCharFormat underline;
         underline.setFontUnderline(true);
-        formats.append({int(e.preeditAt), int(e.preeditLength), underline});
+        shown.append({int(preedit.at), int(preedit.length), underline});
     }
-    e.layout = std::make_unique<QTextLayout>(text);
-    layOutText(*e.layout, m_font, m_charWidth, m_wrap, m_width, m_lineHeight, formats);
+    layout.setText(text);
+    layOutText(layout, m_font, m_charWidth, wrap, m_width, m_lineHeight, shown, direction);
+    return preedit;
+}
+
+void CodeTextLayout::layOut(Entry& e, qsizetype line)
+{
+    const qsizetype start = m_buffer.lineStart(line);
+    e.layout = std::make_unique<QTextLayout>();
+    const CodeTextLongLine::Preedit preedit =
+        shape(*e.layout, start, start + m_buffer.lineLength(line), e.formats, m_wrap, Qt::LayoutDirectionAuto);
+    e.preeditAt = preedit.at;
+    e.preeditLength = preedit.length;
     setRows(line, int32_t(std::max(1, e.layout->lineCount())));
+}
+
+void CodeTextLayout::syncLongRows(qsizetype line, Entry& e, const CodeTextLongLine::Context& c)
+{
+    setRows(line, int32_t(std::clamp<qint64>(e.longLine->rowCount(c), 1, INT32_MAX)));
+    m_longUnsettled = m_longUnsettled || e.longLine->unsettled();
 }
 
 CodeTextLayout::Entry* CodeTextLayout::entry(qsizetype line)
@@ -363,12 +405,10 @@ CodeTextLayout::Entry* CodeTextLayout::entry(qsizetype line)
     Entry& e = *it->second;
     e.used = ++m_useClock;
     if (isLong(line)) {
-        // Rows are shaped with the colours of their own slice; they are checked when drawn. Its
-        // rows are cut by its count, which must be of the present width.
-        if (!e.longLine) {
+        // Its rows are found as far as they are asked for; the rest are estimated.
+        if (!e.longLine)
             e.longLine = std::make_unique<CodeTextLongLine>();
-            setRows(line, estimateRows(line));
-        }
+        syncLongRows(line, e, longContext(line));
         return &e;
     }
     if (!e.layout || e.generation != m_formatGeneration) {
@@ -405,11 +445,10 @@ const QTextLayout* CodeTextLayout::lineLayout(qsizetype line)
 
 CodeTextLongLine::Context CodeTextLayout::longContext(qsizetype line) const
 {
-    return {m_buffer, line, rowsOfLine(line), m_wrap, wrapColumns(), m_charWidth, m_lineHeight, m_formatGeneration,
-        [this](qsizetype from, qsizetype to) { return formatsFor(from, to); },
-        [this](QTextLayout& layout, const QList<FormatRange>& formats) {
-            layOutText(layout, m_font, m_charWidth, false, 0, m_lineHeight, formats);
-        }};
+    return {m_buffer, line, m_wrap, wrapColumns(), m_charWidth, m_lineHeight, m_formatGeneration, m_preeditAt,
+        m_preedit.size(), [this](qsizetype from, qsizetype to) { return formatsFor(from, to); },
+        [this](QTextLayout& layout, qsizetype from, qsizetype to, const QList<FormatRange>& formats, bool wrap,
+            Qt::LayoutDirection direction) { return shape(layout, from, to, formats, wrap, direction); }};
 }
 
 // ---------------------------------------------------------------- positions
@@ -419,8 +458,12 @@ qint64 CodeTextLayout::rowOfPosition(qsizetype position, bool upstream)
     position = std::clamp<qsizetype>(position, 0, m_buffer.length());
     const qsizetype line = m_buffer.lineAt(position);
     Entry* e = entry(line);
-    if (e->longLine)
-        return e->longLine->rowOfPosition(longContext(line), position, upstream);
+    if (e->longLine) {
+        const auto c = longContext(line);
+        const qint64 row = e->longLine->rowOfPosition(c, position, upstream);
+        syncLongRows(line, *e, c);
+        return row;
+    }
     const qsizetype index = e->toLayout(position - m_buffer.lineStart(line));
     for (int i = e->layout->lineCount() - 1; i >= 0; --i) {
         const QTextLine l = e->layout->lineAt(i);
@@ -434,8 +477,12 @@ std::pair<qsizetype, qsizetype> CodeTextLayout::rowRange(qsizetype line, qint64 
 {
     Entry* e = entry(line);
     rowInLine = std::clamp<qint64>(rowInLine, 0, rowsOfLine(line) - 1);
-    if (e->longLine)
-        return e->longLine->rowRange(longContext(line), rowInLine);
+    if (e->longLine) {
+        const auto c = longContext(line);
+        const auto range = e->longLine->rowRange(c, rowInLine);
+        syncLongRows(line, *e, c);
+        return range;
+    }
     const qsizetype start = m_buffer.lineStart(line);
     const QTextLine l = e->layout->lineAt(int(rowInLine));
     return {start + e->fromLayout(l.textStart()), start + e->fromLayout(l.textStart() + l.textLength())};
@@ -449,7 +496,9 @@ qreal CodeTextLayout::xOfPosition(qsizetype position, bool upstream)
     const qint64 row = rowOfPosition(position, upstream);
     qreal x;
     if (e->longLine) {
-        x = e->longLine->xOfPosition(longContext(line), position, row);
+        const auto c = longContext(line);
+        x = e->longLine->xOfPosition(c, position, row);
+        syncLongRows(line, *e, c);
     } else {
         qsizetype index = e->toLayout(position - m_buffer.lineStart(line));
         if (e->preeditAt >= 0 && position - m_buffer.lineStart(line) == e->preeditAt)
@@ -468,7 +517,9 @@ qsizetype CodeTextLayout::positionAtX(qsizetype line, qint64 rowInLine, qreal x)
     const auto [from, to] = rowRange(line, rowInLine);
     qsizetype p;
     if (e->longLine) {
-        p = e->longLine->positionAtX(longContext(line), rowInLine, x);
+        const auto c = longContext(line);
+        p = e->longLine->positionAtX(c, rowInLine, x);
+        syncLongRows(line, *e, c);
         if (!m_wrap)
             return p;
     } else {
@@ -553,6 +604,12 @@ qsizetype CodeTextLayout::visualCursorPosition(qsizetype position, bool right)
     position = std::clamp<qsizetype>(position, 0, n);
     const qsizetype line = m_buffer.lineAt(position);
     Entry* e = entry(line);
+    if (e->longLine) {
+        const auto c = longContext(line);
+        const qsizetype moved = e->longLine->visualCursorPosition(c, position, right);
+        syncLongRows(line, *e, c);
+        return moved;
+    }
     if (!e->layout || e->preeditAt >= 0 || !holdsRightToLeft(e->layout->text()))
         return -1;
     const qsizetype start = m_buffer.lineStart(line);
@@ -577,7 +634,9 @@ void CodeTextLayout::draw(QPainter& painter, qsizetype line, qint64 firstRow, qi
 {
     Entry* e = entry(line);
     if (e->longLine) {
-        e->longLine->draw(longContext(line), painter, firstRow, lastRow, origin, selections, clip, horizontalColumns);
+        const auto c = longContext(line);
+        e->longLine->draw(c, painter, firstRow, lastRow, origin, selections, clip, horizontalColumns);
+        syncLongRows(line, *e, c);
         return;
     }
     const qsizetype start = m_buffer.lineStart(line), end = m_buffer.lineEnd(line);

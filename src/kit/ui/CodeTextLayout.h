@@ -29,12 +29,10 @@ class QPainter;
 // former counts, and a line is brought up to date whenever it is used. A new document of many
 // lines starts at one row a line and is estimated the same way.
 //
-// A line longer than `longLine` units is never shaped whole: a `CodeTextLongLine` cuts its rows by
-// columns and shapes only the pieces of it that are drawn or measured.
+// A line of `CodeTextBuffer::longLine` units or more is never shaped whole: a `CodeTextLongLine`
+// finds its rows the same way a segment at a time, as far as they are used.
 class CodeTextLayout {
 public:
-    static constexpr qsizetype longLine = 16384;
-
     explicit CodeTextLayout(const CodeTextBuffer& buffer);
     ~CodeTextLayout();
     CodeTextLayout(const CodeTextLayout&) = delete;
@@ -71,9 +69,11 @@ public:
     qint64 exactRowsOfLine(qsizetype line);
     // Whether corrections changed row counts since the last call.
     bool takeRowsChanged();
-    // Whether some lines still have row counts from a former width or font.
-    bool estimating() const { return m_staleFrom >= 0; }
-    // Estimates the next stretch of those lines; answers whether any remain.
+    // Whether some lines still have row counts from a former width or font, or a long line rows
+    // that an edit left as they were.
+    bool estimating() const { return m_staleFrom >= 0 || m_longUnsettled; }
+    // Estimates the next stretch of those lines, or finds the next of those rows; answers
+    // whether any remain.
     bool estimateMore();
 
     // The row within its line that shows `position`; with `upstream`, a position where a wrapped
@@ -97,7 +97,7 @@ public:
     void draw(QPainter& painter, qsizetype line, qint64 firstRow, qint64 lastRow, const QPointF& origin,
         const QList<QTextLayout::FormatRange>& selections, const QRectF& clip, qint64 horizontalColumns);
 
-    // The shaped layout of a line of at most `longLine` units (for tests); nullptr otherwise.
+    // The shaped layout of a line shorter than `CodeTextBuffer::longLine` units (for tests); nullptr otherwise.
     const QTextLayout* lineLayout(qsizetype line);
 
 private:
@@ -113,6 +113,9 @@ private:
     QList<QTextLayout::FormatRange> formatsFor(qsizetype from, qsizetype to) const;
     void setRows(qsizetype line, int32_t rows);
     CodeTextLongLine::Context longContext(qsizetype line) const;
+    CodeTextLongLine::Preedit shape(QTextLayout& layout, qsizetype from, qsizetype to,
+        const QList<QTextLayout::FormatRange>& formats, bool wrap, Qt::LayoutDirection direction) const;
+    void syncLongRows(qsizetype line, Entry& e, const CodeTextLongLine::Context& c);
     void trimCache();
 
     const CodeTextBuffer& m_buffer;
@@ -128,6 +131,7 @@ private:
     CodeTextRowTable m_rows;
     bool m_rowsChanged = false;
     qsizetype m_staleFrom = -1; // lines from here on have out-of-date counts; -1 when none
+    bool m_longUnsettled = false;
     std::map<qsizetype, std::unique_ptr<Entry>> m_cache;
     quint64 m_useClock = 0;
 };

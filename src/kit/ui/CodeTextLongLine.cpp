@@ -4,64 +4,27 @@
 #include "kit/GraphemeClusters.h"
 
 #include <QPainter>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr size_t kCacheSlices = 512; // shaped row slices kept
-constexpr size_t kCachePieces = 512; // shaped pieces kept
-constexpr qsizetype kPieceUnits = 48;
-constexpr qsizetype kPieceMargin = 8; // an edit this near a piece's bound reshapes the neighbour too
+constexpr qsizetype kStretchUnits = 65536; // rows are found from a stretch's start
+constexpr qsizetype kSegmentUnits = 256;   // shaped at once, at the least
+constexpr size_t kShapedSegments = 256;    // shaped segments kept per line
+constexpr int kSyncSegments = 1;           // segments shaped after an edit before the old rows are shown
 
 using FormatRange = QTextLayout::FormatRange;
 
-qsizetype graphemeAtOrAfter(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd)
+qsizetype clusterAtOrAfter(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineEnd)
 {
     if (position <= 0 || position >= lineEnd || buffer.at(position - 1) == QLatin1Char('\n'))
         return std::min(position, lineEnd);
     return GraphemeClusters::next(buffer, GraphemeClusters::previous(buffer, position), lineEnd);
 }
 
-// Where a piece may end at or after `target`: between two printable ASCII characters other than
-// spaces, else at a grapheme boundary away from spaces, else at the next grapheme boundary. A
-// space takes its font from the text around it, so a bound next to one would change its width.
-qsizetype pieceBreak(QStringView text, qsizetype target)
-{
-    const qsizetype n = text.size();
-    if (target >= n || target <= 0)
-        return std::clamp<qsizetype>(target, 0, n);
-    const qsizetype limit = std::min(n, target + 48);
-    auto plain = [&](qsizetype i) { return text[i].unicode() > 0x20 && text[i].unicode() < 0x7F; };
-    for (qsizetype i = target; i < limit; ++i)
-        if (plain(i) && plain(i - 1))
-            return i;
-    // The finder needs the clusters before the target too (a flag pairs with the one before it).
-    const qsizetype from = std::max<qsizetype>(0, target - 32);
-    const QStringView window = text.mid(from, limit - from);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), int(window.size()));
-    finder.setPosition(int(target - from));
-    qsizetype first = -1;
-    for (qsizetype b = finder.isAtBoundary() ? target - from : finder.toNextBoundary(); b > 0 && from + b < limit;
-         b = finder.toNextBoundary()) {
-        if (first < 0)
-            first = from + b;
-        if (!window[b - 1].isSpace() && !window[b].isSpace())
-            return from + b;
-    }
-    return first > 0 ? first : limit;
-}
-
-qsizetype pieceBreakNear(const CodeTextBuffer& buffer, qsizetype line, qsizetype lineLength, qsizetype target)
-{
-    const qsizetype from = std::max<qsizetype>(0, target - 32);
-    const QString window = buffer.mid(buffer.lineStart(line) + from, std::min(lineLength, target + 48) - from);
-    return from + pieceBreak(window, target - from);
-}
-
-bool hasRightToLeft(QStringView text)
+bool holdsRightToLeft(QStringView text)
 {
     for (QChar c : text) {
         if (c.unicode() < 0x590)
@@ -73,362 +36,715 @@ bool hasRightToLeft(QStringView text)
     return false;
 }
 
-QList<FormatRange> localSelections(const QList<FormatRange>& selections, qsizetype from, qsizetype to)
-{
-    QList<FormatRange> out;
-    for (const FormatRange& s : selections) {
-        const qsizetype a = std::max<qsizetype>(s.start, from), b = std::min<qsizetype>(s.start + s.length, to);
-        if (b > a)
-            out.append({int(a - from), int(b - a), s.format});
-    }
-    return out;
-}
-
 } // namespace
 
-struct CodeTextLongLine::Piece {
-    qsizetype start = 0; // within the line
-    std::unique_ptr<QTextLayout> layout;
+struct CodeTextLongLine::Segment {
+    qsizetype start = 0;         // within the line
+    qsizetype end = 0;           // where its last row ends, the next segment's start
+    std::vector<qsizetype> rows; // their starts within the line; the first is `start`
+    qint64 firstRow = 0;         // within its stretch
+    std::unique_ptr<QTextLayout> layout; // shaped from `start`, perhaps past `end`
+    qsizetype shapedTo = 0;
     QList<FormatRange> formats;
+    Preedit preedit;
     quint64 generation = 0;
     quint64 used = 0;
-    bool rightToLeft = false;
-    bool uncut = false; // a stretch not cut into pieces yet; never shaped
 };
 
-struct CodeTextLongLine::Slice {
-    std::unique_ptr<QTextLayout> layout;
-    quint64 generation = 0;
-    qsizetype to = 0;
+struct CodeTextLongLine::Stretch {
+    qsizetype start = 0;
+    std::vector<Segment> segments; // from `start` to `frontier`, in order
+    qsizetype frontier = 0;        // where the first row not found yet starts
+    bool complete = false;
+    qint64 known = 0;              // rows found
+    qsizetype provisional = -1;    // from here on rows are the old ones, until settled
 };
 
 CodeTextLongLine::CodeTextLongLine() = default;
 
 CodeTextLongLine::~CodeTextLongLine() = default;
 
-qsizetype CodeTextLongLine::pieceEnd(size_t i) const
+// ---------------------------------------------------------------- stretches
+
+qsizetype CodeTextLongLine::stretchEnd(size_t s) const
 {
-    return i + 1 < m_pieces.size() ? m_pieces[i + 1].start : m_piecesLength;
+    return s + 1 < m_stretches.size() ? m_stretches[s + 1].start : m_length;
 }
 
-size_t CodeTextLongLine::pieceAt(qsizetype local) const
+size_t CodeTextLongLine::stretchAt(qsizetype local) const
 {
-    auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), local,
-        [](qsizetype p, const Piece& piece) { return p < piece.start; });
-    return it == m_pieces.begin() ? 0 : size_t(it - m_pieces.begin() - 1);
+    auto it = std::upper_bound(m_stretches.begin(), m_stretches.end(), local,
+        [](qsizetype p, const Stretch& s) { return p < s.start; });
+    return it == m_stretches.begin() ? 0 : size_t(it - m_stretches.begin() - 1);
 }
 
-// ---------------------------------------------------------------- clusters
-
-qsizetype CodeTextLongLine::previousCluster(const CodeTextBuffer& buffer, qsizetype position, qsizetype lineStart)
+void CodeTextLongLine::findDirection(const Context& c)
 {
-    return std::max(lineStart, GraphemeClusters::previous(buffer, position));
-}
-
-// ---------------------------------------------------------------- pieces
-
-void CodeTextLongLine::splitPieces(const Context& c)
-{
-    // One uncut stretch, cut where rows are drawn.
-    m_pieces.clear();
-    m_shapedPieces = 0;
-    m_piecesLength = c.buffer.lineLength(c.line);
-    m_pieces.emplace_back().uncut = true;
-}
-
-void CodeTextLongLine::cutPieces(const Context& c, qsizetype from, qsizetype to)
-{
-    for (size_t i = pieceAt(from); i < m_pieces.size() && m_pieces[i].start < std::max(to, from + 1); ++i) {
-        if (!m_pieces[i].uncut)
-            continue;
-        const qsizetype start = m_pieces[i].start, end = pieceEnd(i);
-        const qsizetype want = std::min(std::max(to, from + 1), end);
-        const qsizetype a =
-            from - start < 2 * kPieceUnits ? start : pieceBreakNear(c.buffer, c.line, m_piecesLength, from - kPieceUnits);
-        const qsizetype b = end - want < 2 * kPieceUnits ? end : pieceBreakNear(c.buffer, c.line, m_piecesLength, want);
-        std::vector<Piece> cut;
-        if (a > start) {
-            Piece& before = cut.emplace_back();
-            before.start = start;
-            before.uncut = true;
-        }
-        const QString text = c.buffer.mid(c.buffer.lineStart(c.line) + a, b - a);
-        for (qsizetype at = 0;;) {
-            cut.emplace_back().start = a + at;
-            const qsizetype next = pieceBreak(text, at + kPieceUnits);
-            at = next > at ? next : at + kPieceUnits;
-            if (at >= text.size())
+    // The first strong character outside isolates decides, as for a paragraph laid out whole.
+    const qsizetype start = c.buffer.lineStart(c.line);
+    m_direction = Qt::LeftToRight;
+    m_strongAt = -1;
+    int isolates = 0;
+    for (qsizetype at = 0; at < m_length; at += 4096) {
+        const QString window = c.buffer.mid(start + at, std::min<qsizetype>(4096, m_length - at));
+        for (qsizetype i = 0; i < window.size(); ++i) {
+            switch (window[i].direction()) {
+            case QChar::DirLRI: case QChar::DirRLI: case QChar::DirFSI:
+                ++isolates;
                 break;
+            case QChar::DirPDI:
+                isolates = std::max(0, isolates - 1);
+                break;
+            case QChar::DirL: case QChar::DirR: case QChar::DirAL:
+                if (isolates == 0) {
+                    m_strongAt = at + i;
+                    m_direction = window[i].direction() == QChar::DirL ? Qt::LeftToRight : Qt::RightToLeft;
+                    return;
+                }
+                break;
+            default:
+                break;
+            }
         }
-        if (b < end) {
-            Piece& rest = cut.emplace_back();
-            rest.start = b;
-            rest.uncut = true;
-        }
-        const auto at = m_pieces.erase(m_pieces.begin() + qsizetype(i));
-        m_pieces.insert(at, std::make_move_iterator(cut.begin()), std::make_move_iterator(cut.end()));
     }
+}
+
+void CodeTextLongLine::cutStretches(const Context& c)
+{
+    m_stretches.clear();
+    m_shaped = 0;
+    m_length = c.buffer.lineLength(c.line);
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    for (qsizetype start = 0;;) {
+        m_stretches.emplace_back().start = start;
+        m_stretches.back().frontier = start;
+        const qsizetype target = start + kStretchUnits;
+        if (m_length - target < kStretchUnits / 2)
+            break;
+        // After a space where one is near, so that the forced row end falls where a row may end.
+        const QString window = c.buffer.mid(lineStart + target - 1, std::min<qsizetype>(257, m_length - target + 1));
+        qsizetype bound = -1;
+        for (qsizetype i = 1; i < window.size() && bound < 0; ++i)
+            if (window[i - 1] == QLatin1Char(' ') && window[i] != QLatin1Char(' '))
+                bound = target - 1 + i;
+        if (bound < 0)
+            bound = clusterAtOrAfter(c.buffer, lineStart + target, lineStart + m_length) - lineStart;
+        start = bound;
+    }
+    m_rowsDirty = true;
+}
+
+void CodeTextLongLine::prepare(const Context& c)
+{
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    if (m_stretches.empty() || m_length != c.buffer.lineLength(c.line)) {
+        cutStretches(c);
+        findDirection(c);
+        m_preeditAt = -1;
+        m_preeditLength = 0;
+    } else if (m_strongAt == -2) {
+        const Qt::LayoutDirection was = m_direction;
+        findDirection(c);
+        if (m_direction != was)
+            cutStretches(c);
+    }
+    const qsizetype at = c.preeditAt >= lineStart && c.preeditAt <= lineStart + m_length ? c.preeditAt - lineStart : -1;
+    const qsizetype length = at >= 0 ? c.preeditLength : 0;
+    if (at != m_preeditAt || length != m_preeditLength || (at >= 0 && m_generation != c.formatGeneration)) {
+        // A composition moves the rows around it as typing would; a new composition of the same
+        // length is checked by the formats' generation, which every change of it bumps.
+        const qsizetype old = m_preeditAt;
+        m_preeditAt = at;
+        m_preeditLength = length;
+        for (qsizetype p : {old, at}) {
+            if (p >= 0) {
+                dropSync();
+                startSync(stretchAt(p), p, 0, 0);
+            }
+        }
+    }
+    m_generation = c.formatGeneration;
 }
 
 void CodeTextLongLine::edited(const CodeTextBuffer& buffer, qsizetype line, qsizetype position, qsizetype removed,
     qsizetype added)
 {
-    // Rows before the edit keep their text and their shapes.
-    for (auto r = m_slices.begin(); r != m_slices.end();)
-        r = r->second.to >= position ? m_slices.erase(r) : std::next(r);
-    if (m_pieces.empty())
+    m_slice.reset();
+    dropSync();
+    if (m_stretches.empty())
         return;
-    const qsizetype lineStart = buffer.lineStart(line);
-    position -= lineStart;
-    const qsizetype oldLength = m_piecesLength;
+    const qsizetype local = position - buffer.lineStart(line);
     const qsizetype delta = added - removed;
-    if (oldLength + delta != buffer.lineLength(line) || position < 0 || position + removed > oldLength) {
-        m_pieces.clear();
+    if (m_length + delta != buffer.lineLength(line) || local < 0 || local + removed > m_length) {
+        m_stretches.clear();
         return;
     }
-    // The pieces the edit touches, with a margin: a cluster may now reach over a bound next to it.
-    size_t first = pieceAt(std::max<qsizetype>(0, position - kPieceMargin));
-    size_t last = pieceAt(std::min(oldLength, position + removed + kPieceMargin));
-    // Farther still when the text now makes a bound cut a cluster (a run of flags pairs anew)
-    // or touch a space.
-    const qsizetype newLength = oldLength + delta;
-    auto stable = [&](qsizetype bound) {
-        const qsizetype from = std::max<qsizetype>(0, bound - 32);
-        const QString window = buffer.mid(lineStart + from, std::min(newLength, bound + 32) - from);
-        const qsizetype at = bound - from;
-        if (at <= 0 || at >= window.size())
-            return true;
-        if (window[at - 1].isSpace() || window[at].isSpace())
-            return false;
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-        finder.setPosition(at);
-        return finder.isAtBoundary();
-    };
-    for (int guard = 0; guard < 8 && first > 0 && !stable(m_pieces[first].start); ++guard)
-        --first;
-    for (int guard = 0; guard < 8 && last + 1 < m_pieces.size() && !stable(m_pieces[last + 1].start + delta); ++guard)
-        ++last;
-    const qsizetype start = m_pieces[first].start;
-    const qsizetype end = pieceEnd(last) + delta;
-    std::vector<Piece> fresh;
-    if (end > start) {
-        // Cut again when drawn.
-        Piece& piece = fresh.emplace_back();
-        piece.start = start;
-        piece.uncut = end - start >= 2 * kPieceUnits;
+    if (m_strongAt < 0 || local <= m_strongAt)
+        m_strongAt = -2; // found again before the next use
+    // An edit that reaches over stretches joins them.
+    const size_t s = stretchAt(local);
+    const size_t t = stretchAt(local + removed);
+    if (t > s)
+        m_stretches.erase(m_stretches.begin() + qsizetype(s) + 1, m_stretches.begin() + qsizetype(t) + 1);
+    for (size_t i = s + 1; i < m_stretches.size(); ++i) {
+        Stretch& st = m_stretches[i];
+        st.start += delta;
+        st.frontier += delta;
+        if (st.provisional >= 0)
+            st.provisional += delta;
+        for (Segment& g : st.segments) {
+            g.start += delta;
+            g.end += delta;
+            g.shapedTo += delta;
+            for (qsizetype& r : g.rows)
+                r += delta;
+        }
     }
-    for (size_t i = first; i <= last; ++i)
-        m_shapedPieces -= m_pieces[i].layout ? 1 : 0;
-    for (size_t i = last + 1; i < m_pieces.size(); ++i)
-        m_pieces[i].start += delta;
-    const auto at = m_pieces.erase(m_pieces.begin() + qsizetype(first), m_pieces.begin() + qsizetype(last) + 1);
-    m_pieces.insert(at, std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
-    m_piecesLength = newLength;
-    if (m_pieces.empty())
-        m_pieces.emplace_back();
-}
-
-void CodeTextLongLine::trimPieces()
-{
-    if (m_shapedPieces < kCachePieces)
+    m_length += delta;
+    m_rowsDirty = true;
+    Stretch& st = m_stretches[s];
+    if (st.provisional > local)
+        st.provisional = std::max(local, st.provisional + delta);
+    const qsizetype size = stretchEnd(s) - st.start;
+    if (m_stretches.size() > 1 && (size < kStretchUnits / 4 || size > 4 * kStretchUnits)) {
+        m_stretches.clear(); // cut again when next used
         return;
-    std::vector<quint64> uses;
-    for (const Piece& p : m_pieces)
-        if (p.layout)
-            uses.push_back(p.used);
-    const size_t keep = kCachePieces / 2;
-    std::nth_element(uses.begin(), uses.begin() + qsizetype(uses.size() - keep), uses.end());
-    const quint64 cut = uses[uses.size() - keep];
-    for (Piece& p : m_pieces) {
-        if (p.layout && p.used < cut) {
-            p.layout.reset();
-            --m_shapedPieces;
-        }
     }
+    startSync(s, local, removed, added);
 }
 
-bool CodeTextLongLine::rowParts(const Context& c, qsizetype from, qsizetype to, std::vector<Part>& parts)
+void CodeTextLongLine::dropSync()
 {
-    parts.clear();
-    if (m_pieces.empty() || m_piecesLength != c.buffer.lineLength(c.line))
-        splitPieces(c);
-    cutPieces(c, from, to);
-    const qsizetype lineStart = c.buffer.lineStart(c.line);
-    for (size_t i = pieceAt(from); i < m_pieces.size() && m_pieces[i].start < std::max(to, from + 1); ++i) {
-        Piece& p = m_pieces[i];
-        const qsizetype end = pieceEnd(i);
-        if (!p.layout || p.generation != c.formatGeneration) {
-            QList<FormatRange> formats = c.formats(lineStart + p.start, lineStart + end);
-            if (!p.layout || formats != p.formats) {
-                trimPieces();
-                if (!p.layout)
-                    ++m_shapedPieces;
-                p.layout = std::make_unique<QTextLayout>(c.buffer.mid(lineStart + p.start, end - p.start));
-                c.shape(*p.layout, formats);
-                p.formats = std::move(formats);
-                p.rightToLeft = hasRightToLeft(p.layout->text());
-            }
-            p.generation = c.formatGeneration;
+    for (const Segment& g : m_sync.kept)
+        m_shaped -= g.layout ? 1 : 0;
+    m_sync = {};
+}
+
+void CodeTextLongLine::startSync(size_t s, qsizetype local, qsizetype removed, qsizetype added)
+{
+    Stretch& st = m_stretches[s];
+    const qsizetype delta = added - removed;
+    const qsizetype oldFrontier = st.frontier;
+    const bool wasComplete = st.complete;
+    if (local > oldFrontier)
+        return; // no rows found there yet
+    // Rows are found again from the segment that holds the row before the edit's row.
+    size_t g = 0;
+    while (g + 1 < st.segments.size() && st.segments[g + 1].start <= local)
+        ++g;
+    if (g > 0 && (st.segments[g].rows.size() < 2 || local < st.segments[g].rows[1]))
+        --g;
+    std::vector<Segment> kept; // after the edit, in their new places
+    for (size_t i = g; i < st.segments.size(); ++i) {
+        Segment& old = st.segments[i];
+        if (i > g && old.start > local + removed) {
+            old.start += delta;
+            old.end += delta;
+            old.shapedTo += delta;
+            for (qsizetype& r : old.rows)
+                r += delta;
+            kept.push_back(std::move(old));
+        } else if (old.layout) {
+            --m_shaped;
         }
-        p.used = ++m_useClock;
-        if (p.rightToLeft) {
-            parts.clear();
-            return false;
-        }
-        const qsizetype a = std::max(from, p.start), b = std::min(to, end);
-        const QTextLine l = p.layout->lineAt(0);
-        parts.push_back({p.layout.get(), p.start, a, b, l.cursorToX(int(a - p.start)), l.cursorToX(int(b - p.start))});
     }
-    return true;
+    const qsizetype restart = g < st.segments.size() ? std::min(st.segments[g].start, local) : std::min(oldFrontier, local);
+    st.segments.resize(std::min(g, st.segments.size()));
+    st.known = st.segments.empty() ? 0 : st.segments.back().firstRow + qint64(st.segments.back().rows.size());
+    st.frontier = restart;
+    st.complete = false;
+    m_sync.active = true;
+    m_sync.stretch = s;
+    m_sync.kept = std::move(kept);
+    m_sync.after = local + added;
+    m_sync.limit = oldFrontier >= local + removed ? oldFrontier + delta : local + added;
+    m_sync.complete = wasComplete;
+    m_sync.budget = kSyncSegments;
+    m_rowsDirty = true;
 }
 
 // ---------------------------------------------------------------- rows
 
-qsizetype CodeTextLongLine::rowStart(const Context& c, qint64 row) const
+bool CodeTextLongLine::unsettled() const
 {
-    const qsizetype start = c.buffer.lineStart(c.line);
-    if (row <= 0 || !c.wrap)
-        return start;
-    const qsizetype end = c.buffer.lineEnd(c.line);
-    const qint64 target = row * c.wrapColumns;
-    qsizetype p = c.buffer.positionAtColumn(c.line, target);
-    // A wide character that starts before the row boundary belongs to the row before.
-    if (p < end && c.buffer.columnOf(p) < target)
-        p = graphemeAtOrAfter(c.buffer, p + 1, end);
-    return graphemeAtOrAfter(c.buffer, p, end);
+    for (const Stretch& st : m_stretches)
+        if (st.provisional >= 0)
+            return true;
+    return false;
 }
 
-QTextLayout* CodeTextLongLine::sliceLayout(const Context& c, qsizetype from, qsizetype to)
+bool CodeTextLongLine::settleMore(const Context& c)
 {
-    auto it = m_slices.find(from);
-    if (it != m_slices.end() && it->second.to == to && it->second.generation == c.formatGeneration)
-        return it->second.layout.get();
-    Slice slice;
-    slice.layout = std::make_unique<QTextLayout>(c.buffer.mid(from, to - from));
-    c.shape(*slice.layout, c.formats(from, to));
-    slice.generation = c.formatGeneration;
-    slice.to = to;
-    if (m_slices.size() >= kCacheSlices)
-        m_slices.clear();
-    QTextLayout* layout = slice.layout.get();
-    m_slices[from] = std::move(slice);
-    return layout;
+    prepare(c);
+    for (size_t s = 0; s < m_stretches.size(); ++s) {
+        Stretch& st = m_stretches[s];
+        if (st.provisional < 0)
+            continue;
+        if (st.provisional > st.frontier || !c.wrap) {
+            st.provisional = -1;
+            continue;
+        }
+        const qsizetype at = st.provisional;
+        dropSync();
+        startSync(s, at, 0, 0);
+        st.provisional = -1;
+        while (m_sync.active && !st.complete)
+            findSegment(c, s);
+        if (st.provisional == at)
+            st.provisional = -1; // forced at the same place again: nothing moves any more
+        m_rowsDirty = true;
+        return unsettled();
+    }
+    return false;
 }
 
-QTextLayout* CodeTextLongLine::rowLayout(const Context& c, qint64 row)
+qint64 CodeTextLongLine::estimatedRows(const Context& c, size_t s) const
 {
-    const auto [from, to] = rowRange(c, row);
-    return sliceLayout(c, from, to);
+    const Stretch& st = m_stretches[s];
+    if (st.complete || !c.wrap)
+        return std::max<qint64>(1, st.known);
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    const qint64 columns = c.buffer.columnOf(lineStart + stretchEnd(s)) - c.buffer.columnOf(lineStart + st.frontier);
+    return st.known + std::max<qint64>(1, (columns + c.wrapColumns - 1) / c.wrapColumns);
+}
+
+void CodeTextLongLine::countRows(const Context& c)
+{
+    if (!m_rowsDirty)
+        return;
+    m_firstRows.resize(m_stretches.size());
+    qint64 total = 0;
+    for (size_t s = 0; s < m_stretches.size(); ++s) {
+        m_firstRows[s] = total;
+        total += estimatedRows(c, s);
+    }
+    m_rowCount = std::max<qint64>(1, total);
+    m_rowsDirty = false;
+}
+
+void CodeTextLongLine::findRows(const Context& c, size_t s, qsizetype local, qint64 rows)
+{
+    Stretch& st = m_stretches[s];
+    while (!st.complete && (st.frontier <= local || st.known < rows))
+        findSegment(c, s);
+}
+
+void CodeTextLongLine::findSegment(const Context& c, size_t s)
+{
+    Stretch& st = m_stretches[s];
+    const qsizetype end = stretchEnd(s);
+    m_rowsDirty = true;
+    if (st.frontier >= end) {
+        st.complete = true;
+        return;
+    }
+    // After an edit, rows that meet the old ones again take the old segments back.
+    auto takeBack = [&](std::vector<Segment>::iterator old) {
+        for (auto k = old; k != m_sync.kept.end(); ++k) {
+            k->firstRow = st.known;
+            st.known += qint64(k->rows.size());
+            st.segments.push_back(std::move(*k));
+        }
+        m_sync.kept.erase(old, m_sync.kept.end());
+        st.frontier = m_sync.limit;
+        st.complete = m_sync.complete;
+        dropSync();
+    };
+    auto settled = [&] { st.provisional = -1; };
+    auto keptAt = [&](qsizetype r) {
+        auto old = std::lower_bound(m_sync.kept.begin(), m_sync.kept.end(), r,
+            [](const Segment& k, qsizetype p) { return k.start < p; });
+        return old != m_sync.kept.end() && old->start == r ? old : m_sync.kept.end();
+    };
+    const bool syncing = m_sync.active && m_sync.stretch == s;
+    if (syncing && st.frontier > m_sync.after) {
+        if (auto old = keptAt(st.frontier); old != m_sync.kept.end()) {
+            takeBack(old);
+            settled();
+            return;
+        }
+        if (st.frontier >= m_sync.limit) {
+            dropSync();
+            return;
+        }
+    }
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    const qsizetype from = st.frontier;
+    Segment g;
+    for (qsizetype span = std::max<qsizetype>(kSegmentUnits, 3 * qsizetype(c.wrapColumns));; span *= 2) {
+        const qsizetype to = from + span >= end
+            ? end
+            : clusterAtOrAfter(c.buffer, lineStart + from + span, lineStart + end) - lineStart;
+        auto layout = std::make_unique<QTextLayout>();
+        QList<FormatRange> formats = c.formats(lineStart + from, lineStart + to);
+        const Preedit preedit = c.shape(*layout, lineStart + from, lineStart + to, formats, true, m_direction);
+        const bool atEnd = to >= end;
+        const int lines = layout->lineCount();
+        // The last row may go on past the shaped text, so it is found with the next segment.
+        if (!atEnd && lines < 2)
+            continue;
+        g.start = from;
+        g.preedit = preedit;
+        const int take = atEnd ? lines : lines - 1;
+        for (int i = 0; i < take; ++i) {
+            const qsizetype r = fromLayout(g, layout->lineAt(i).textStart());
+            if (g.rows.empty() || r > g.rows.back())
+                g.rows.push_back(r);
+        }
+        g.end = atEnd ? end : fromLayout(g, layout->lineAt(take).textStart());
+        if (!atEnd && g.end <= from) {
+            g.rows.clear();
+            continue;
+        }
+        g.layout = std::move(layout);
+        g.shapedTo = to;
+        g.formats = std::move(formats);
+        g.generation = c.formatGeneration;
+        g.used = ++m_useClock;
+        break;
+    }
+    if (syncing) {
+        for (size_t i = 1; i < g.rows.size(); ++i) {
+            const qsizetype r = g.rows[i];
+            if (r <= m_sync.after)
+                continue;
+            const auto old = keptAt(r);
+            if (old == m_sync.kept.end() && r < m_sync.limit)
+                continue;
+            g.rows.resize(i);
+            g.end = r;
+            g.firstRow = st.known;
+            st.known += qint64(g.rows.size());
+            ++m_shaped;
+            st.segments.push_back(std::move(g));
+            if (old != m_sync.kept.end()) {
+                takeBack(old);
+                settled();
+            } else {
+                st.frontier = r;
+                dropSync();
+            }
+            trimShapes();
+            return;
+        }
+        if (--m_sync.budget <= 0 && !g.rows.empty()) {
+            // Rows that go on moving (text with no slack in its rows) would be shaped again to
+            // the end: the old ones are shown from the first that starts within this segment,
+            // whose row there ends early, and they are found again between events.
+            auto old = std::upper_bound(m_sync.kept.begin(), m_sync.kept.end(), g.start,
+                [](qsizetype p, const Segment& k) { return p < k.start; });
+            if (old != m_sync.kept.end() && old->start <= g.end) {
+                while (g.rows.size() > 1 && g.rows.back() >= old->start)
+                    g.rows.pop_back();
+                g.end = old->start;
+                g.firstRow = st.known;
+                st.known += qint64(g.rows.size());
+                ++m_shaped;
+                const qsizetype cut = old->start;
+                st.segments.push_back(std::move(g));
+                takeBack(old);
+                st.provisional = st.provisional >= 0 ? std::min(st.provisional, cut) : cut;
+                trimShapes();
+                return;
+            }
+        }
+    }
+    g.firstRow = st.known;
+    st.known += qint64(g.rows.size());
+    st.frontier = g.end;
+    st.complete = g.end >= end;
+    ++m_shaped;
+    st.segments.push_back(std::move(g));
+    if (st.complete && m_sync.active && m_sync.stretch == s)
+        dropSync();
+    trimShapes();
+}
+
+CodeTextLongLine::RowAt CodeTextLongLine::locate(const Context& c, qint64 row)
+{
+    for (;;) {
+        countRows(c);
+        row = std::clamp<qint64>(row, 0, m_rowCount - 1);
+        const size_t s = size_t(std::upper_bound(m_firstRows.begin(), m_firstRows.end(), row) - m_firstRows.begin() - 1);
+        const qint64 k = row - m_firstRows[s];
+        Stretch& st = m_stretches[s];
+        if (k >= st.known) {
+            if (!st.complete) {
+                findRows(c, s, -1, k + 1);
+                continue;
+            }
+            if (st.segments.empty())
+                return {s, 0, -1};
+        }
+        auto it = std::upper_bound(st.segments.begin(), st.segments.end(), std::min(k, st.known - 1),
+            [](qint64 r, const Segment& g) { return r < g.firstRow; });
+        const size_t g = size_t(it - st.segments.begin() - 1);
+        return {s, g, int(std::min(k, st.known - 1) - st.segments[g].firstRow)};
+    }
+}
+
+CodeTextLongLine::RowAt CodeTextLongLine::locatePosition(const Context& c, qsizetype local)
+{
+    const size_t s = stretchAt(local);
+    findRows(c, s, std::min(local, stretchEnd(s) - 1), 0);
+    countRows(c);
+    const Stretch& st = m_stretches[s];
+    if (st.segments.empty())
+        return {s, 0, -1};
+    auto it = std::upper_bound(st.segments.begin(), st.segments.end(), local,
+        [](qsizetype p, const Segment& g) { return p < g.start; });
+    const size_t g = it == st.segments.begin() ? 0 : size_t(it - st.segments.begin() - 1);
+    const std::vector<qsizetype>& rows = st.segments[g].rows;
+    const auto r = std::upper_bound(rows.begin(), rows.end(), local);
+    return {s, g, r == rows.begin() ? 0 : int(r - rows.begin() - 1)};
+}
+
+qint64 CodeTextLongLine::firstRowOf(size_t s, size_t g) const
+{
+    return m_firstRows[s] + m_stretches[s].segments[g].firstRow;
+}
+
+qsizetype CodeTextLongLine::toLayout(const Segment& g, qsizetype local) const
+{
+    const qsizetype i = local - g.start;
+    return g.preedit.at >= 0 && i >= g.preedit.at ? i + g.preedit.length : i;
+}
+
+qsizetype CodeTextLongLine::fromLayout(const Segment& g, qsizetype index) const
+{
+    if (g.preedit.at < 0 || index < g.preedit.at)
+        return g.start + index;
+    return g.start + (index < g.preedit.at + g.preedit.length ? g.preedit.at : index - g.preedit.length);
+}
+
+QTextLayout* CodeTextLongLine::layoutOf(const Context& c, size_t s, size_t gi)
+{
+    Stretch& st = m_stretches[s];
+    Segment& g = st.segments[gi];
+    g.used = ++m_useClock;
+    if (g.layout && g.generation == c.formatGeneration)
+        return g.layout.get();
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    const qsizetype to = g.layout ? g.shapedTo : g.end;
+    QList<FormatRange> formats = c.formats(lineStart + g.start, lineStart + to);
+    g.generation = c.formatGeneration;
+    if (g.layout && formats == g.formats)
+        return g.layout.get();
+    auto layout = std::make_unique<QTextLayout>();
+    g.preedit = c.shape(*layout, lineStart + g.start, lineStart + to, formats, true, m_direction);
+    if (!g.layout)
+        ++m_shaped;
+    g.layout = std::move(layout);
+    g.shapedTo = to;
+    g.formats = std::move(formats);
+    // Colours that change widths (a bold run) may move the rows: they are found again from here.
+    bool same = g.layout->lineCount() >= int(g.rows.size());
+    for (size_t i = 0; same && i < g.rows.size(); ++i)
+        same = fromLayout(g, g.layout->lineAt(int(i)).textStart()) == g.rows[i];
+    if (!same) {
+        for (size_t i = gi; i < st.segments.size(); ++i)
+            m_shaped -= st.segments[i].layout ? 1 : 0;
+        st.frontier = g.start;
+        st.known = g.firstRow;
+        st.complete = false;
+        st.segments.resize(gi);
+        m_rowsDirty = true;
+        return nullptr;
+    }
+    trimShapes();
+    return g.layout.get();
+}
+
+void CodeTextLongLine::trimShapes()
+{
+    if (m_shaped < kShapedSegments + kShapedSegments / 4)
+        return;
+    std::vector<quint64> uses;
+    for (const Stretch& st : m_stretches)
+        for (const Segment& g : st.segments)
+            if (g.layout)
+                uses.push_back(g.used);
+    m_shaped = uses.size();
+    if (uses.size() <= kShapedSegments)
+        return;
+    const size_t drop = uses.size() - kShapedSegments / 2;
+    std::nth_element(uses.begin(), uses.begin() + qsizetype(drop), uses.end());
+    const quint64 cut = uses[drop];
+    for (Stretch& st : m_stretches)
+        for (Segment& g : st.segments)
+            if (g.layout && g.used < cut) {
+                g.layout.reset();
+                --m_shaped;
+            }
+}
+
+qint64 CodeTextLongLine::rowCount(const Context& c)
+{
+    prepare(c);
+    if (!c.wrap)
+        return 1;
+    countRows(c);
+    return m_rowCount;
 }
 
 std::pair<qsizetype, qsizetype> CodeTextLongLine::rowRange(const Context& c, qint64 row)
 {
-    const qsizetype from = rowStart(c, row);
-    const qsizetype to = row + 1 < c.rows ? rowStart(c, row + 1) : c.buffer.lineEnd(c.line);
-    return {from, std::max(from, to)};
+    prepare(c);
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    if (!c.wrap)
+        return {lineStart, lineStart + m_length};
+    const RowAt at = locate(c, row);
+    if (at.index < 0)
+        return {lineStart, lineStart + m_length};
+    const Segment& g = m_stretches[at.stretch].segments[at.segment];
+    const qsizetype from = g.rows[size_t(at.index)];
+    const qsizetype to = size_t(at.index) + 1 < g.rows.size() ? g.rows[size_t(at.index) + 1] : g.end;
+    return {lineStart + from, lineStart + std::max(from, to)};
 }
 
 qint64 CodeTextLongLine::rowOfPosition(const Context& c, qsizetype position, bool upstream)
 {
+    prepare(c);
     if (!c.wrap)
         return 0;
-    qint64 row = std::clamp<qint64>(c.buffer.columnOf(position) / c.wrapColumns, 0, c.rows - 1);
-    while (row + 1 < c.rows && rowStart(c, row + 1) <= position)
-        ++row;
-    while (row > 0 && rowStart(c, row) > position)
-        --row;
-    if (upstream && row > 0 && rowStart(c, row) == position)
-        --row;
-    return row;
+    const qsizetype local = position - c.buffer.lineStart(c.line);
+    const RowAt at = locatePosition(c, local);
+    if (at.index < 0)
+        return 0;
+    const Segment& g = m_stretches[at.stretch].segments[at.segment];
+    const qint64 row = firstRowOf(at.stretch, at.segment) + at.index;
+    return upstream && row > 0 && g.rows[size_t(at.index)] == local ? row - 1 : row;
 }
 
 qreal CodeTextLongLine::xOfPosition(const Context& c, qsizetype position, qint64 row)
 {
+    prepare(c);
     if (!c.wrap)
         return qreal(c.buffer.columnOf(position)) * c.charWidth;
-    const qsizetype lineStart = c.buffer.lineStart(c.line);
-    const qsizetype from = rowStart(c, row);
-    std::vector<Part> parts;
-    if (!rowParts(c, from - lineStart, position - lineStart, parts))
-        return rowLayout(c, row)->lineAt(0).cursorToX(int(position - from));
-    qreal x = 0;
-    for (const Part& part : parts)
-        x += part.x1 - part.x0;
-    return x;
+    const qsizetype local = position - c.buffer.lineStart(c.line);
+    for (;;) {
+        const RowAt at = locate(c, row);
+        if (at.index < 0)
+            return 0;
+        QTextLayout* layout = layoutOf(c, at.stretch, at.segment);
+        if (!layout)
+            continue;
+        const Segment& g = m_stretches[at.stretch].segments[at.segment];
+        qsizetype index = std::clamp<qsizetype>(toLayout(g, local), 0, layout->text().size());
+        if (g.preedit.at >= 0 && local - g.start == g.preedit.at)
+            index = g.preedit.at + g.preedit.length; // the caret after the composed text
+        return layout->lineAt(at.index).cursorToX(int(index));
+    }
 }
 
 qsizetype CodeTextLongLine::positionAtX(const Context& c, qint64 row, qreal x)
 {
+    prepare(c);
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
     if (!c.wrap)
         return c.buffer.positionAtColumn(c.line, qint64(std::floor(x / c.charWidth + 0.5)), true);
-    const auto [from, to] = rowRange(c, row);
-    const qsizetype lineStart = c.buffer.lineStart(c.line);
-    std::vector<Part> parts;
-    if (!rowParts(c, from - lineStart, to - lineStart, parts))
-        return from + rowLayout(c, row)->lineAt(0).xToCursor(x);
-    // The nearest cluster bound, walked: Qt's own answer strays after some emoji sequences.
-    qsizetype p = from;
-    qreal best = std::abs(x);
-    qreal left = 0;
-    for (const Part& part : parts) {
-        const QTextLine l = part.layout->lineAt(0);
-        for (qsizetype i = part.from; i < part.to;) {
-            i = part.pieceStart + part.layout->nextCursorPosition(int(i - part.pieceStart));
-            const qreal distance = std::abs(left + l.cursorToX(int(i - part.pieceStart)) - part.x0 - x);
-            if (distance < best) {
-                best = distance;
-                p = lineStart + std::min(i, part.to);
-            }
-        }
-        left += part.x1 - part.x0;
-        if (left > x + best)
-            break;
+    for (;;) {
+        const RowAt at = locate(c, row);
+        if (at.index < 0)
+            return lineStart;
+        QTextLayout* layout = layoutOf(c, at.stretch, at.segment);
+        if (!layout)
+            continue;
+        const Segment& g = m_stretches[at.stretch].segments[at.segment];
+        return lineStart + fromLayout(g, layout->lineAt(at.index).xToCursor(x));
     }
-    return p;
+}
+
+qsizetype CodeTextLongLine::visualCursorPosition(const Context& c, qsizetype position, bool right)
+{
+    prepare(c);
+    if (!c.wrap)
+        return -1;
+    const qsizetype lineStart = c.buffer.lineStart(c.line);
+    const qsizetype local = position - lineStart;
+    for (;;) {
+        const RowAt at = locatePosition(c, local);
+        if (at.index < 0)
+            return -1;
+        QTextLayout* layout = layoutOf(c, at.stretch, at.segment);
+        if (!layout)
+            continue;
+        const Segment& g = m_stretches[at.stretch].segments[at.segment];
+        if (g.preedit.at >= 0 || !holdsRightToLeft(layout->text()))
+            return -1;
+        const int index = int(toLayout(g, local));
+        const int moved = right ? layout->rightCursorPosition(index) : layout->leftCursorPosition(index);
+        // At the edge of the shaped text the logical order goes on into the next segment.
+        return moved == index ? -1 : lineStart + fromLayout(g, moved);
+    }
 }
 
 // ---------------------------------------------------------------- drawing
 
+QTextLayout* CodeTextLongLine::sliceLayout(const Context& c, qsizetype from, qsizetype to)
+{
+    if (m_slice && m_sliceFrom == from && m_sliceTo == to && m_sliceGeneration == c.formatGeneration)
+        return m_slice.get();
+    m_slice = std::make_unique<QTextLayout>();
+    c.shape(*m_slice, from, to, c.formats(from, to), false, m_direction);
+    m_sliceFrom = from;
+    m_sliceTo = to;
+    m_sliceGeneration = c.formatGeneration;
+    return m_slice.get();
+}
+
+static QList<FormatRange> localSelections(const QList<FormatRange>& selections, qsizetype from, qsizetype to,
+    const std::function<qsizetype(qsizetype)>& toLayout)
+{
+    QList<FormatRange> out;
+    for (const FormatRange& s : selections) {
+        const qsizetype a = std::max<qsizetype>(s.start, from), b = std::min<qsizetype>(s.start + s.length, to);
+        if (b > a)
+            out.append({int(toLayout(a)), int(toLayout(b) - toLayout(a)), s.format});
+    }
+    return out;
+}
+
 void CodeTextLongLine::draw(const Context& c, QPainter& painter, qint64 firstRow, qint64 lastRow,
     const QPointF& origin, const QList<FormatRange>& selections, const QRectF& clip, qint64 horizontalColumns)
 {
+    prepare(c);
     const qsizetype start = c.buffer.lineStart(c.line);
     if (!c.wrap) {
         // Only the slice of the line that lies in the view is shaped.
         const qint64 columns = qint64(std::ceil(clip.width() / c.charWidth)) + 2;
         qsizetype from = c.buffer.positionAtColumn(c.line, horizontalColumns);
         if (from > start)
-            from = previousCluster(c.buffer, from, start);
+            from = std::max(start, GraphemeClusters::previous(c.buffer, from));
         const qsizetype to = std::max(from, c.buffer.positionAtColumn(c.line, horizontalColumns + columns));
         QTextLayout* slice = sliceLayout(c, from, to);
         const qreal x = origin.x() + qreal(c.buffer.columnOf(from) - horizontalColumns) * c.charWidth;
-        slice->draw(&painter, QPointF(x, origin.y()), localSelections(selections, from, to), clip);
+        slice->draw(&painter, QPointF(x, origin.y()),
+            localSelections(selections, from, to, [from](qsizetype p) { return p - from; }), clip);
         return;
     }
-    std::vector<Part> parts;
-    for (qint64 r = std::max<qint64>(0, firstRow); r <= std::min(lastRow, c.rows - 1); ++r) {
-        const auto [rowFrom, rowTo] = rowRange(c, r);
-        const qreal y = origin.y() + qreal(r) * c.lineHeight;
-        if (!rowParts(c, rowFrom - start, rowTo - start, parts)) {
-            QTextLayout* row = sliceLayout(c, rowFrom, rowTo);
-            row->draw(&painter, QPointF(origin.x(), y),
-                localSelections(selections, rowFrom, rowFrom + row->text().size()), clip);
+    for (qint64 r = std::max<qint64>(0, firstRow); r <= lastRow;) {
+        countRows(c);
+        if (r >= m_rowCount)
+            break;
+        const RowAt at = locate(c, r);
+        if (at.index < 0)
+            break;
+        QTextLayout* layout = layoutOf(c, at.stretch, at.segment);
+        if (!layout)
             continue;
-        }
-        // Each part is its piece drawn shifted and cut to the part's own columns of the row;
-        // above and below, glyphs taller than the row may reach out as they would unshifted.
-        qreal x = origin.x();
-        for (const Part& part : parts) {
-            const QRectF span = QRectF(x, y - c.lineHeight, part.x1 - part.x0, 3 * c.lineHeight).intersected(clip);
-            if (!span.isEmpty()) {
-                const qsizetype pieceFrom = start + part.pieceStart;
-                painter.save();
-                painter.setClipRect(span, Qt::IntersectClip);
-                part.layout->draw(&painter, QPointF(x - part.x0, y),
-                    localSelections(selections, pieceFrom, pieceFrom + part.layout->text().size()), span);
-                painter.restore();
-            }
-            x += part.x1 - part.x0;
-        }
+        const Segment& g = m_stretches[at.stretch].segments[at.segment];
+        // The rows of one segment in view are drawn at once, each line of its layout at its row.
+        const qint64 segmentFirst = firstRowOf(at.stretch, at.segment);
+        const qint64 last = std::min(lastRow, segmentFirst + qint64(g.rows.size()) - 1);
+        const QPointF at0(origin.x(), origin.y() + qreal(segmentFirst) * c.lineHeight);
+        const QRectF rows(clip.left(), origin.y() + qreal(r) * c.lineHeight + 0.5, clip.width(),
+            qreal(last - r + 1) * c.lineHeight - 1);
+        const qsizetype from = start + g.start, to = start + g.shapedTo;
+        const Segment* seg = &g;
+        layout->draw(&painter, at0,
+            localSelections(selections, from, to, [this, seg, start](qsizetype p) { return toLayout(*seg, p - start); }),
+            rows.intersected(clip.adjusted(0, -c.lineHeight, 0, c.lineHeight)));
+        r = last + 1;
     }
 }

@@ -752,8 +752,10 @@ void CodeTextView::timerEvent(QTimerEvent* e)
     } else if (e->timerId() == m_estimateTimer.timerId()) {
         if (!m_layout->estimateMore())
             m_estimateTimer.stop();
-        if (m_layout->takeRowsChanged())
+        if (m_layout->takeRowsChanged()) {
             syncScrollBars();
+            viewport()->update();
+        }
     } else if (e->timerId() == m_indicatorTimer.timerId()) {
         m_indicatorTimer.stop();
         m_indicator = {-1, 0};
@@ -847,6 +849,9 @@ void CodeTextView::paintEvent(QPaintEvent* event)
         state.placeholder = m_placeholder;
     state.palette = palette();
     CodeTextRenderer::paint(painter, event->rect(), *m_layout, m_buffer, state);
+    // Rows that an edit left as they were are found again between events.
+    if (m_layout->estimating() && !m_estimateTimer.isActive())
+        m_estimateTimer.start(0, this);
     if (m_focused && m_readOnly) {
         // No blinking caret says where the keys go: the focus frame does.
         FocusRing::paintFrame(painter, QRectF(viewport()->rect()), palette());

@@ -167,7 +167,7 @@ void CodeTextViewTest::randomEditScript()
             rows += view.rowsOfLine(line);
         QCOMPARE(view.rowCount(), rows);
         const qsizetype line = view.buffer().lineAt(view.caretPosition());
-        if (wrap && view.buffer().lineLength(line) <= CodeTextLayout::longLine) {
+        if (wrap && view.buffer().lineLength(line) < CodeTextBuffer::longLine) {
             QTextLayout fresh(view.buffer().lineText(line), view.font());
             QTextOption option(Qt::AlignLeft);
             option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
