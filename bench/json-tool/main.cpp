@@ -17,6 +17,7 @@
 #include "formats/JSONTextMetrics.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "tools/json/ui/JSONToolView.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "support/Machine.h"
@@ -273,7 +274,7 @@ static void profile()
         std::printf("profile: bare text() after paste %lld ms\n", t.restart());
         CodeEditor::Options i;
         i.largeDocument = true;
-        i.highlightSyntax = true;
+        i.colouring = std::make_shared<JSONColouring>(i.largeDocument, !i.findBar);
         CodeEditor in(i);
         in.resize(600, 800);
         in.show();
@@ -334,7 +335,7 @@ static void profile()
     std::printf("profile: worker minified buffer %lld ms\n", t.restart());
     CodeEditor::Options o;
     o.largeDocument = true;
-    o.highlightSyntax = true;
+    o.colouring = std::make_shared<JSONColouring>(o.largeDocument, !o.findBar);
     o.isEditable = false;
     CodeEditor out(o);
     out.resize(600, 800);

@@ -1,17 +1,17 @@
 #include "kit/ui/CodeEditor.h"
 
 #include "kit/DynamicColor.h"
-#include "kit/QuietTask.h"
 #include "kit/TextHelpers.h"
 #include "kit/ui/CodeTextView.h"
-#include "formats/JSONSyntaxTokens.h"
-#include "kit/ui/JSONMatchHighlighter.h"
-#include "kit/ui/JSONSyntaxHighlighter.h"
+#include "kit/ui/CodeEditorColouring.h"
+#include "kit/ui/CodeTextMatchHighlighter.h"
 #include "kit/ui/FontScale.h"
 
 #include <QEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <cmath>
 #include <cstring>
@@ -133,15 +133,12 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
     // Only the user's edits are handed on (below): a new text need not be reported.
     setPlaceholder(options.placeholder);
 
-    if (options.highlightSyntax) {
-        m_syntax = std::make_unique<JSONSyntaxHighlighter>(options.largeDocument, !options.findBar);
-        // A line of megabytes (a minified document) would take the GUI thread too long.
-        if (options.largeDocument)
-            m_syntax->setDeferredLongLines(deferredLongLine);
-        m_view->addHighlighter(m_syntax.get());
+    if (m_options.colouring) {
+        m_view->addHighlighter(m_options.colouring->highlighter());
+        m_options.colouring->setOnChange([this] { m_view->refreshHighlighting(); });
     }
     if (!options.findBar) {
-        m_matches = std::make_unique<JSONMatchHighlighter>();
+        m_matches = std::make_unique<CodeTextMatchHighlighter>();
         m_view->addHighlighter(m_matches.get());
     }
     applyAppearance();
@@ -157,7 +154,7 @@ CodeEditor::CodeEditor(const Options& options, QWidget* parent)
             return;
         m_onSelectionChange(m_view->selection());
     });
-    if (m_syntax && m_syntax->isLargeDocument()) {
+    if (m_options.colouring && m_options.colouring->followsView()) {
         connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
         connect(m_view->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { colourVisibleArea(); });
         m_view->viewport()->installEventFilter(this);
@@ -188,6 +185,8 @@ CodeEditor::~CodeEditor()
 {
     // The highlighters go before the view that holds them.
     m_view->setHighlighters({});
+    if (m_options.colouring)
+        m_options.colouring->setOnChange({});
 }
 
 QString CodeEditor::text() const
@@ -207,28 +206,8 @@ qsizetype CodeEditor::length() const
 
 void CodeEditor::onViewTextChanged(qsizetype location, qsizetype length, qsizetype change)
 {
-    if (m_syntax) {
-        m_syntax->applyEdit(m_view->buffer(), {location, length}, change);
-        tokenizePendingLines();
-    }
-}
-
-void CodeEditor::tokenizePendingLines()
-{
-    // Every text change supersedes the kinds still being computed for the text before it.
-    const int serial = ++m_tokenSerial;
-    const QList<TextRange> pending = m_syntax->pendingLongLines();
-    if (pending.isEmpty())
-        return;
-    const CodeTextSnapshot snapshot = m_view->snapshot();
-    for (const TextRange range : pending) {
-        QuietTask::detached<JSONSyntaxTokens::TokenArray>(
-            this, [snapshot, range] { return JSONSyntaxTokens::tokens(snapshot.mid(range.location, range.length)); },
-            [this, serial, range](JSONSyntaxTokens::TokenArray tokens) {
-                if (serial == m_tokenSerial && m_syntax->fillLongLine(range, std::move(tokens)))
-                    m_view->refreshHighlighting();
-            });
-    }
+    if (m_options.colouring)
+        m_options.colouring->textChanged(*m_view, {location, length}, change);
 }
 
 void CodeEditor::setText(const QString& text)
@@ -319,7 +298,7 @@ void CodeEditor::clearHighlights()
     m_view->refreshHighlighting();
 }
 
-void CodeEditor::setHighlights(const JSONSearch::MatchList& highlights)
+void CodeEditor::setHighlights(const QList<TextRange>& highlights)
 {
     if (highlights == m_appliedHighlights)
         return;
@@ -341,8 +320,12 @@ void CodeEditor::setCurrent(std::optional<TextRange> current)
 void CodeEditor::applyCurrent(std::optional<TextRange> current)
 {
     std::optional<TextRange> effective;
-    if (current && current->length > 0 && current->end() <= m_view->length()
-        && JSONSearch::index(*current, m_appliedHighlights))
+    // The matches are sorted: the current one is drawn only when it is one of them.
+    const auto match = current ? std::lower_bound(m_appliedHighlights.begin(), m_appliedHighlights.end(), current->location,
+                                     [](const TextRange& m, qsizetype at) { return m.location < at; })
+                               : m_appliedHighlights.end();
+    if (current && current->length > 0 && current->end() <= m_view->length() && match != m_appliedHighlights.end()
+        && *match == *current)
         effective = current;
     if (effective == m_currentRange)
         return;
@@ -391,35 +374,15 @@ void CodeEditor::readPlace()
 
 void CodeEditor::colourVisibleArea()
 {
-    if (!m_syntax || !m_syntax->isLargeDocument())
-        return;
-    const CodeTextBuffer& buffer = m_view->buffer();
-    const qsizetype length = buffer.length();
-    if (length == 0 || m_syntax->isTinted({0, length}))
-        return;
-    bool coloured = false;
-    if (m_view->verticalScrollBar()->value() <= 0) {
-        const int h = std::max(1, m_view->lineHeight());
-        const qsizetype n = qsizetype(std::ceil(2.0 * m_view->viewport()->height() / h));
-        const qsizetype end = n + 1 < buffer.lineCount() ? buffer.lineStart(n + 1) : length;
-        coloured = m_syntax->ensureTinted({0, end}, buffer);
-    } else {
-        const TextRange visible = m_view->visibleRange();
-        if (visible.length <= 0 || m_syntax->isTinted({visible.location, visible.length}))
-            return;
-        const qsizetype start = std::max<qsizetype>(0, visible.location - visible.length);
-        const qsizetype span = std::min(length - start, 3 * visible.length);
-        coloured = m_syntax->ensureTinted({start, span}, buffer);
-    }
-    if (coloured)
+    if (m_options.colouring && m_options.colouring->followsView() && m_options.colouring->viewMoved(*m_view))
         m_view->refreshHighlighting();
 }
 
 void CodeEditor::applyAppearance()
 {
     const bool dark = DynamicColor::isDark(palette());
-    if (m_syntax)
-        m_syntax->setDark(dark);
+    if (m_options.colouring)
+        m_options.colouring->setDark(dark);
     if (m_matches) {
         m_matches->setDark(dark);
         m_matches->setTextColour(palette().color(QPalette::Text));

@@ -4,7 +4,7 @@
 #include "kit/CodeTextSnapshot.h"
 #include "kit/TextEdit.h"
 #include "kit/TextReveal.h"
-#include "formats/JSONSearch.h"
+#include "formats/TextRange.h"
 
 #include <QWidget>
 
@@ -12,14 +12,14 @@
 #include <memory>
 #include <optional>
 
+class CodeEditorColouring;
+class CodeTextMatchHighlighter;
 class CodeTextView;
-class JSONMatchHighlighter;
-class JSONSyntaxHighlighter;
 
 // The text pane of the JSON tool (and of the Codec and JWT panes): a monospaced plain-text view
-// kept in step with a host's text, with optional JSON colouring, search matches and a current
-// match drawn over it, one-shot reveals, and a large-document mode that colours only what comes
-// into view and applies a replaced text as one minimal edit. Text set by the host cannot be
+// kept in step with a host's text, with the syntax colours its host gives it, search matches and
+// a current match drawn over them, one-shot reveals, and a large-document mode that applies a
+// replaced text as one minimal edit. Text set by the host cannot be
 // undone; the user's edits come back through textEdited() as edits, with the text they made
 // available as a snapshot, so no listener needs a copy of the whole text per keystroke.
 class CodeEditor : public QWidget {
@@ -27,7 +27,8 @@ class CodeEditor : public QWidget {
 public:
     struct Options {
         bool isEditable = true;
-        bool highlightSyntax = false;
+        // Told of every change of the text and, if it asks, of every move of the view.
+        std::shared_ptr<CodeEditorColouring> colouring;
         // The host finds through its own bar: this editor then draws no matches.
         bool findBar = false;
         bool largeDocument = false;
@@ -55,8 +56,8 @@ public:
     void setPlaceholder(const std::optional<QString>& placeholder);
 
     // Sorted, disjoint matches; the current one must be exactly one of them to show as current.
-    void setHighlights(const JSONSearch::MatchList& highlights);
-    const JSONSearch::MatchList& highlights() const { return m_appliedHighlights; }
+    void setHighlights(const QList<TextRange>& highlights);
+    const QList<TextRange>& highlights() const { return m_appliedHighlights; }
     void setCurrent(std::optional<TextRange> current);
     std::optional<TextRange> current() const { return m_currentRange; }
     // Scrolls to and marks a range, once per distinct request; the selection stays.
@@ -74,12 +75,10 @@ public:
     int measuredColumns() const;
 
     CodeTextView* textView() const { return m_view; }
-    const JSONSyntaxHighlighter* syntaxHighlighter() const { return m_syntax.get(); }
+    const CodeEditorColouring* colouring() const { return m_options.colouring.get(); }
 
-    // Colours the lines around the visible area (large-document mode).
+    // Lets the colouring colour the lines around the visible area, when it colours lazily.
     void colourVisibleArea();
-    // In large-document mode, lines this long get their colours off the GUI thread.
-    static constexpr qsizetype deferredLongLine = 1 << 16;
 
 signals:
     // The user changed the text (typing, paste, undo…): what changed; snapshot() holds the result.
@@ -97,16 +96,14 @@ private:
     void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
     void replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
     void onViewTextChanged(qsizetype location, qsizetype length, qsizetype change);
-    void tokenizePendingLines();
 
     CodeTextView* m_view;
     Options m_options;
-    std::unique_ptr<JSONSyntaxHighlighter> m_syntax;
-    std::unique_ptr<JSONMatchHighlighter> m_matches;
+    std::unique_ptr<CodeTextMatchHighlighter> m_matches;
     // The view's last edit, handed on when the view reports it as the user's.
     bool m_updating = false;
     bool m_programEdit = false;
-    JSONSearch::MatchList m_appliedHighlights;
+    QList<TextRange> m_appliedHighlights;
     std::optional<TextRange> m_wantedCurrent;
     std::optional<TextRange> m_currentRange;
     std::optional<TextReveal> m_lastReveal;
@@ -117,5 +114,4 @@ private:
     std::optional<double> m_place;
     std::optional<int> m_awaitedReflowID;
     bool m_awaitingReflow = false;
-    int m_tokenSerial = 0;
 };

@@ -13,6 +13,7 @@
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/codec/CodecToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "kit/ui/FontScale.h"
 
 #include <QEvent>
@@ -116,7 +117,6 @@ void CodecToolView::buildInputPane()
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
     CodeEditor::Options options;
     options.isEditable = true;
-    options.highlightSyntax = false;
     // Lays out only what is in view, so pasting tens of megabytes stays responsive.
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
@@ -223,8 +223,9 @@ void CodecToolView::makeOutputEditor(bool json)
     m_outputIsJSON = json;
     CodeEditor::Options options;
     options.isEditable = false;
-    options.highlightSyntax = json;
     options.largeDocument = true;
+    if (json)
+        options.colouring = std::make_shared<JSONColouring>(options.largeDocument, !options.findBar);
     m_outputEditor = new CodeEditor(options, m_outputStack);
     m_outputEditor->setOnColumnsChange([this](int columns) { return m_model->fitDump(columns); });
     static_cast<QVBoxLayout*>(m_outputStack->layout())->addWidget(m_outputEditor);

@@ -17,6 +17,7 @@
 #include "kit/ui/ToolbarSegmentedPicker.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "kit/ui/AccessibleElement.h"
 #include "kit/ui/PaletteBinding.h"
 #include "kit/ui/FontScale.h"
@@ -182,7 +183,6 @@ void JSONToolView::buildInputPane()
     m_inputPane = new ToolPane(QStringLiteral("Input"), ToolPane::Actions | ToolPane::Metrics);
     CodeEditor::Options options;
     options.isEditable = true;
-    options.highlightSyntax = false;
     options.largeDocument = true;
     m_inputEditor = new CodeEditor(options);
     m_inputEditor->setOnSelectionChange([this](TextRange r) { m_model->selectionChanged(r, Pane::input); });
@@ -227,8 +227,8 @@ void JSONToolView::buildOutputPane()
     m_outputPane = new ToolPane(QStringLiteral("Output"), ToolPane::Config | ToolPane::Actions | ToolPane::Metrics);
     CodeEditor::Options options;
     options.isEditable = false;
-    options.highlightSyntax = true;
     options.largeDocument = true;
+    options.colouring = std::make_shared<JSONColouring>(options.largeDocument, !options.findBar);
     m_outputEditor = new CodeEditor(options);
     m_outputEditor->setOnSelectionChange([this](TextRange r) { m_model->selectionChanged(r, Pane::output); });
 

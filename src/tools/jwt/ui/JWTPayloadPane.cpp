@@ -9,6 +9,7 @@
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTTimeText.h"
 #include "kit/ui/FontScale.h"
@@ -34,8 +35,9 @@ CodeEditor* readOnlyEditor(bool highlight)
 {
     CodeEditor::Options options;
     options.isEditable = false;
-    options.highlightSyntax = highlight;
     options.findBar = true;
+    if (highlight)
+        options.colouring = std::make_shared<JSONColouring>(options.largeDocument, !options.findBar);
     return new CodeEditor(options);
 }
 

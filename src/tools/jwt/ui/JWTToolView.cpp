@@ -13,6 +13,7 @@
 #include "kit/ui/SymbolIcon.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "tools/jwt/JWTToolViewModel.h"
 #include "tools/jwt/ui/JWTPayloadPane.h"
 #include "tools/jwt/ui/JWTTokenHighlighter.h"
@@ -180,7 +181,6 @@ QWidget* JWTToolView::buildSignaturePane()
     stack->setSpacing(0);
     CodeEditor::Options options;
     options.isEditable = true;
-    options.highlightSyntax = false;
     options.findBar = true;
     options.placeholder = m_model->keyHint();
     m_keyEditor = new CodeEditor(options);
@@ -232,8 +232,8 @@ QWidget* JWTToolView::buildHeaderPane()
     m_headerPane->setMinimumHeight(100);
     CodeEditor::Options options;
     options.isEditable = false;
-    options.highlightSyntax = true;
     options.findBar = true;
+    options.colouring = std::make_shared<JSONColouring>(options.largeDocument, !options.findBar);
     m_headerEditor = new CodeEditor(options);
     m_headerPane->setContent(m_headerEditor);
     m_headerCopy = new PaneButton(QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), DynamicColor::secondary());

@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(f.view->title(), QStringLiteral("Encode / Decode"));
         QCOMPARE(f.view->subtitle(), QString::fromUtf8("Decode \xC2\xB7 Base64"));
         QVERIFY(f.view->outputEditor()->text().startsWith(QStringLiteral("{\n  \"steps\" : [")));
-        QVERIFY(f.view->outputEditor()->syntaxHighlighter());
+        QVERIFY(f.view->outputEditor()->colouring());
         QCOMPARE(f.view->outputMetricTexts(), (QStringList{"8 lines", "59 B"}));
         QCOMPARE(f.view->inputMetricTexts(), (QStringList{"1 line", "100 B"}));
         QCOMPARE(badgeText(f.view->inputPane()), QStringLiteral("VALID"));
@@ -145,7 +145,7 @@ private slots:
         SETTLE(f);
         QCOMPARE(published.count(), 1);
         QCOMPARE(badgeText(f.view->outputPane()), QString::fromUtf8("GZIP \xE2\x86\x92 TEXT"));
-        QVERIFY(!f.view->outputEditor()->syntaxHighlighter());
+        QVERIFY(!f.view->outputEditor()->colouring());
     }
 
     void failureNotice()
@@ -191,7 +191,7 @@ private slots:
         QVERIFY(!f.view->swapButton()->isEnabled());
         QCOMPARE(f.view->outputCopyButton()->toolTip(),
                  QStringLiteral("Copy the hex dump with 16 bytes a row, as hexdump -C prints it"));
-        QVERIFY(!f.view->outputEditor()->syntaxHighlighter());
+        QVERIFY(!f.view->outputEditor()->colouring());
         QTRY_COMPARE(f.view->outputEditor()->text(), f.model->shownOutput());
     }
 

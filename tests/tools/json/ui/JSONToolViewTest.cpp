@@ -10,6 +10,7 @@
 #include "formats/JSONSyntaxTokens.h"
 #include "tools/json/JSONToolViewModel.h"
 #include "kit/ui/CodeEditor.h"
+#include "kit/ui/JSONColouring.h"
 #include "kit/ui/JSONSyntaxHighlighter.h"
 #include "tools/json/ui/JSONToolView.h"
 
@@ -38,13 +39,20 @@ class JSONToolViewTest : public QObject {
         return QDir(dir).filePath(name);
     }
 
-    static CodeEditor::Options highlighting(bool largeDocument, bool editable)
+    static CodeEditor::Options highlighting(bool largeDocument, bool editable, bool findBar = false)
     {
         CodeEditor::Options options;
         options.largeDocument = largeDocument;
-        options.highlightSyntax = true;
+        options.findBar = findBar;
+        options.colouring = std::make_shared<JSONColouring>(largeDocument, !findBar);
         options.isEditable = editable;
         return options;
+    }
+
+    static const JSONSyntaxHighlighter* syntaxOf(const CodeEditor& editor)
+    {
+        const auto* colouring = dynamic_cast<const JSONColouring*>(editor.colouring());
+        return colouring ? &colouring->syntax() : nullptr;
     }
 
     static void showAt(QWidget& widget, int width, int height)
@@ -101,7 +109,7 @@ private slots:
         QCOMPARE(handed.textView()->text(), after);
         QCOMPARE(handed.textView()->text(), plain.textView()->text());
         QCOMPARE(handed.textView()->rowCount(), plain.textView()->rowCount());
-        QCOMPARE(handed.syntaxHighlighter()->token(after.size() / 2), plain.syntaxHighlighter()->token(after.size() / 2));
+        QCOMPARE(syntaxOf(handed)->token(after.size() / 2), syntaxOf(plain)->token(after.size() / 2));
     }
 
     void modelFollowsTheInputEditor_data()
@@ -185,7 +193,7 @@ private slots:
         QCOMPARE(view.titleText(), QStringLiteral("Untitled \u2014 JSON"));
         // The output is coloured: the first key is a key token.
         const qsizetype key = model.formattedOutput().indexOf(QStringLiteral("\"tool\""));
-        const auto token = view.outputEditor()->syntaxHighlighter()->token(key);
+        const auto token = syntaxOf(*view.outputEditor())->token(key);
         QVERIFY(token);
         QCOMPARE(token->first, JSONSyntaxTokens::Token::key);
         QVERIFY(view.grab().save(shotPath(QStringLiteral("json-tool-formatted.png"))));
@@ -391,7 +399,7 @@ private slots:
         showAt(editor, 600, 400);
         QString line = longArray(5000, QStringLiteral("\"k\", 12, "), QStringLiteral("0]"));
         editor.setText(QStringLiteral("{\"a\": 1}\n") + line);
-        const auto* h = editor.syntaxHighlighter();
+        const auto* h = syntaxOf(editor);
         QCOMPARE(h->longLines().lines.size(), size_t(1));
         QCOMPARE(h->token(9 + 1)->first, JSONSyntaxTokens::Token::string);
         QCOMPARE(h->token(1)->first, JSONSyntaxTokens::Token::key);
@@ -411,9 +419,7 @@ private slots:
     void editsRecolourTheirLines()
     {
         QFETCH(bool, largeDocument);
-        CodeEditor::Options options = highlighting(largeDocument, true);
-        options.findBar = true;
-        CodeEditor editor(options);
+        CodeEditor editor(highlighting(largeDocument, true, true));
         showAt(editor, 600, 400);
         editor.setText(QStringLiteral("{\n  \"a\": [1, true],\n  \"b\": \"x\"\n}").repeated(8));
         const QStringList pieces{QStringLiteral("\"k\": "), QStringLiteral("12"), QStringLiteral("\n"),
@@ -430,7 +436,7 @@ private slots:
             for (const QString& line : text.split(u'\n')) {
                 const JSONSyntaxTokens::TokenArray expected = JSONSyntaxTokens::tokens(line + u'\n');
                 for (qsizetype i = 0; i < line.size(); ++i)
-                    if (const auto token = editor.syntaxHighlighter()->token(lineStart + i))
+                    if (const auto token = syntaxOf(editor)->token(lineStart + i))
                         QCOMPARE(token->first, expected[size_t(i)]);
                 lineStart += line.size() + 1;
             }
@@ -443,9 +449,9 @@ private slots:
     {
         CodeEditor editor(highlighting(true, false));
         showAt(editor, 600, 400);
-        QString line = longArray(2 * CodeEditor::deferredLongLine, QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, "),
+        QString line = longArray(2 * JSONColouring::deferredLongLine, QStringLiteral("{\"k\": \"v\", \"n\": 12, \"t\": true}, "),
                                  QStringLiteral("null]"));
-        const auto* h = editor.syntaxHighlighter();
+        const auto* h = syntaxOf(editor);
         for (int round = 0; round < 2; ++round) {
             if (round == 1)
                 line.replace(2, 1, QStringLiteral("kk"));

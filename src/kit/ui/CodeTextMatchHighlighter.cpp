@@ -1,13 +1,13 @@
-#include "kit/ui/JSONMatchHighlighter.h"
+#include "kit/ui/CodeTextMatchHighlighter.h"
 
 #include <algorithm>
 
-QColor JSONMatchHighlighter::findHighlightColour()
+QColor CodeTextMatchHighlighter::findHighlightColour()
 {
     return QColor(0xFF, 0xE6, 0x00);
 }
 
-void JSONMatchHighlighter::runs(const CodeTextBuffer&, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const
+void CodeTextMatchHighlighter::runs(const CodeTextBuffer&, qsizetype from, qsizetype to, QList<CodeTextRun>& out) const
 {
     if (m_matches.isEmpty())
         return;
