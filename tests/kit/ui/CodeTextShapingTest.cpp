@@ -34,7 +34,10 @@ private slots:
     void longLineKeepsItsDirection();
     void inputMethodWindow_data();
     void inputMethodWindow();
+    void endOnWrappedRows_data();
     void endOnWrappedRows();
+    void verticalMovesFollowTheLineLayout_data();
+    void verticalMovesFollowTheLineLayout();
     void correctionsKeepTheTopLine();
     void longLineEditsKeepShapes_data();
     void longLineEditsKeepShapes();
@@ -379,8 +382,10 @@ void CodeTextShapingTest::keysKeepClustersWhole_data()
     const QStringList space = {QStringLiteral(" ")};
     QTest::newRow("everything, emoji side by side") << emoji + emoji + cjk + marks + space << 0 << 5u;
     // Long enough to stay long through the deletes.
-    QTest::newRow("everything in a long line") << emoji + cjk + marks + space + QStringList{QStringLiteral("word")}
-                                               << int(CodeTextBuffer::longLine) + 8000 << 6u;
+    QTest::newRow("everything in a line over 4096") << emoji + cjk + marks + space + QStringList{QStringLiteral("word")}
+                                                    << int(CodeTextBuffer::longLine) + 3000 << 6u;
+    QTest::newRow("everything in a line over 16384") << emoji + cjk + marks + space + QStringList{QStringLiteral("word")}
+                                                     << 16384 + 3000 << 7u;
 }
 
 void CodeTextShapingTest::keysKeepClustersWhole()
@@ -588,16 +593,34 @@ void CodeTextShapingTest::inputMethodWindow()
     }
 }
 
+void CodeTextShapingTest::endOnWrappedRows_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("short line") << 0;
+    QTest::newRow("line over 4096") << int(CodeTextBuffer::longLine) + 900;
+    QTest::newRow("line over 16384") << 16384 + 3000;
+}
+
 void CodeTextShapingTest::endOnWrappedRows()
 {
+    QFETCH(int, length);
     CodeTextView view;
     show(view, 260, 300);
-    const QString text = QStringLiteral("one two three four five six seven eight nine ten eleven twelve thirteen fourteen");
+    const QString words = QStringLiteral("one two three four five six seven eight nine ten eleven twelve thirteen fourteen");
+    QString text = words;
+    while (text.size() < length)
+        text += QLatin1Char(' ') + words;
     view.setText(text);
     view.setFocus();
+    view.textLayout().rowOfPosition(text.size(), false);
     const qint64 rows = view.textLayout().exactRowsOfLine(0);
     QVERIFY(rows >= 3);
-    for (qint64 r = 0; r < rows; ++r) {
+    QList<qint64> checked;
+    for (qint64 r = 0; r < rows; ++r)
+        if (rows < 12 || r < 2 || std::abs(r - rows / 2) < 2 || r >= rows - 3)
+            checked << r;
+    for (qint64 r : checked) {
+        view.scrollToPosition(view.textLayout().rowRange(0, r).first);
         const auto [from, to] = view.textLayout().rowRange(0, r);
         view.setSelection(from, from);
         const int rowTop = view.positionRect(from).top();
@@ -616,6 +639,7 @@ void CodeTextShapingTest::endOnWrappedRows()
         QCOMPARE(view.caretPosition(), from);
     }
     // Typing at the end of a row goes where the caret is shown.
+    view.scrollToPosition(0);
     const auto [from, to] = view.textLayout().rowRange(0, 0);
     view.setSelection(from, from);
     QTest::keyClick(&view, Qt::Key_End);
@@ -659,6 +683,61 @@ void CodeTextShapingTest::correctionsKeepTheTopLine()
     view.replaceRange({0, 0}, QStringLiteral("abc\n"));
     QCOMPARE(view.topVisiblePosition(), top + 4);
     QCOMPARE(view.buffer().mid(view.topVisiblePosition(), 20), topText);
+}
+
+void CodeTextShapingTest::verticalMovesFollowTheLineLayout_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("length");
+    for (const char* kind : {"prose", "cjk", "tabs"})
+        for (int length : {0, int(CodeTextBuffer::longLine) + 900, 16384 + 3000})
+            QTest::newRow(QByteArray(kind).append(length == 0 ? ", short line" : length > 16384 ? ", line over 16384" : ", line over 4096").constData())
+                << QString::fromLatin1(kind) << length;
+}
+
+void CodeTextShapingTest::verticalMovesFollowTheLineLayout()
+{
+    // Down and Up keep the caret's x, as a layout of the whole line places it, in every row.
+    QFETCH(QString, kind);
+    QFETCH(int, length);
+    QRandomGenerator random(quint32(qHash(kind) ^ uint(length)));
+    QString line = sample(kind, random);
+    while (line.size() < std::max(length, 400))
+        line += sample(kind, random);
+    CodeTextView view;
+    show(view, 300);
+    view.setText(line);
+    view.setFocus();
+    QTextLayout expected(line, view.font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
+    expected.setTextOption(option);
+    expected.beginLayout();
+    for (QTextLine l = expected.createLine(); l.isValid(); l = expected.createLine())
+        l.setLineWidth(view.textAreaWidth());
+    expected.endLayout();
+    CodeTextLayout& layout = view.textLayout();
+    for (int step = 0; step < 40; ++step) {
+        const int r = int(random.bounded(expected.lineCount() - 1));
+        const QTextLine row = expected.lineAt(r), next = expected.lineAt(r + 1);
+        const qsizetype from = layout.previousCursorPosition(row.textStart() + random.bounded(std::max(1, row.textLength())) + 1);
+        const qreal x = row.cursorToX(int(from));
+        // (In the spaces that end a row Qt finds x back at the row's end.)
+        if (from >= row.textStart() + row.textLength() || x >= view.textAreaWidth() - 1
+            || line.mid(from, row.textStart() + row.textLength() - from).trimmed().isEmpty())
+            continue;
+        qsizetype to = next.xToCursor(x);
+        // Never past the end of a row that wraps.
+        if (r + 2 < expected.lineCount() && to >= next.textStart() + next.textLength())
+            to = layout.previousCursorPosition(next.textStart() + next.textLength());
+        view.setSelection(from, from);
+        QTest::keyClick(&view, Qt::Key_Down);
+        QVERIFY2(std::abs(next.cursorToX(int(view.caretPosition())) - next.cursorToX(int(to))) < 0.5,
+            qPrintable(QStringLiteral("row %1, from %2: %3, expected %4").arg(r).arg(from).arg(view.caretPosition()).arg(to)));
+        QTest::keyClick(&view, Qt::Key_Up);
+        QCOMPARE(view.caretPosition(), from);
+    }
 }
 
 void CodeTextShapingTest::longLineEditsKeepShapes_data()
