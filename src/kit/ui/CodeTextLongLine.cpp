@@ -228,28 +228,48 @@ void CodeTextLongLine::startSync(size_t s, qsizetype local, qsizetype removed, q
     const bool wasComplete = st.complete;
     if (local > oldFrontier)
         return; // no rows found there yet
-    // Rows are found again from the segment that holds the row before the edit's row.
+    // Rows are found again from the row before the edit's row; the segment that holds it keeps
+    // the rows before that one, and its shapes.
     size_t g = 0;
     while (g + 1 < st.segments.size() && st.segments[g + 1].start <= local)
         ++g;
-    if (g > 0 && (st.segments[g].rows.size() < 2 || local < st.segments[g].rows[1]))
-        --g;
     std::vector<Segment> kept; // after the edit, in their new places
-    for (size_t i = g; i < st.segments.size(); ++i) {
-        Segment& old = st.segments[i];
-        if (i > g && old.start > local + removed) {
-            old.start += delta;
-            old.end += delta;
-            old.shapedTo += delta;
-            for (qsizetype& r : old.rows)
-                r += delta;
-            kept.push_back(std::move(old));
-        } else if (old.layout) {
-            --m_shaped;
+    qsizetype restart = std::min(oldFrontier, local);
+    size_t keep = 0; // segments left as they are
+    if (!st.segments.empty()) {
+        const std::vector<qsizetype>& rows = st.segments[g].rows;
+        const auto in = std::upper_bound(rows.begin(), rows.end(), local);
+        size_t row = in == rows.begin() ? 0 : size_t(in - rows.begin() - 1);
+        size_t at = g;
+        if (row == 0 && g > 0) {
+            at = g - 1;
+            row = st.segments[at].rows.size();
+        }
+        // `row` is now one past the row before the edit's row, within segment `at`.
+        restart = row > 0 ? st.segments[at].rows[row - 1] : st.segments[at].start;
+        keep = at;
+        if (row > 1) {
+            Segment& before = st.segments[at];
+            before.rows.resize(row - 1);
+            before.end = restart;
+            keep = at + 1;
+        }
+        restart = std::min(restart, local);
+        for (size_t i = keep; i < st.segments.size(); ++i) {
+            Segment& old = st.segments[i];
+            if (i > g && old.start > local + removed) {
+                old.start += delta;
+                old.end += delta;
+                old.shapedTo += delta;
+                for (qsizetype& r : old.rows)
+                    r += delta;
+                kept.push_back(std::move(old));
+            } else if (old.layout) {
+                --m_shaped;
+            }
         }
     }
-    const qsizetype restart = g < st.segments.size() ? std::min(st.segments[g].start, local) : std::min(oldFrontier, local);
-    st.segments.resize(std::min(g, st.segments.size()));
+    st.segments.resize(keep);
     st.known = st.segments.empty() ? 0 : st.segments.back().firstRow + qint64(st.segments.back().rows.size());
     st.frontier = restart;
     st.complete = false;
@@ -371,7 +391,14 @@ void CodeTextLongLine::findSegment(const Context& c, size_t s)
     const qsizetype lineStart = c.buffer.lineStart(c.line);
     const qsizetype from = st.frontier;
     Segment g;
-    for (qsizetype span = std::max<qsizetype>(kSegmentUnits, 3 * qsizetype(c.wrapColumns));; span *= 2) {
+    // Two rows and a part, as the rows before measure them: one shaping finds the edited row and
+    // the one before it.
+    qsizetype first = std::max<qsizetype>(kSegmentUnits, 3 * qsizetype(c.wrapColumns));
+    if (!st.segments.empty() && !st.segments.back().rows.empty()) {
+        const Segment& last = st.segments.back();
+        first = std::max(first, (last.end - last.start) * 5 / qsizetype(2 * last.rows.size()));
+    }
+    for (qsizetype span = first;; span *= 2) {
         const qsizetype to = from + span >= end
             ? end
             : clusterAtOrAfter(c.buffer, lineStart + from + span, lineStart + end) - lineStart;
