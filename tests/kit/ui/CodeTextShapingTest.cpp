@@ -14,6 +14,8 @@
 
 #include <unicode/ubrk.h>
 
+#include <memory>
+
 // The text view shapes and wraps its lines as Qt's text layout does, moves over whole grapheme
 // clusters, shows the input method's text inline and keeps the caret on the row it ends.
 class CodeTextShapingTest : public QObject {
@@ -105,6 +107,21 @@ bool holdsJamo(const QString& text)
     return false;
 }
 
+// Qt's own layout of a whole line, wrapped as the view wraps: what the view's rows must equal.
+std::unique_ptr<QTextLayout> wholeLineLayout(const QString& line, const CodeTextView& view)
+{
+    auto layout = std::make_unique<QTextLayout>(line, view.font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
+    layout->setTextOption(option);
+    layout->beginLayout();
+    for (QTextLine l = layout->createLine(); l.isValid(); l = layout->createLine())
+        l.setLineWidth(view.textAreaWidth());
+    layout->endLayout();
+    return layout;
+}
+
 void show(CodeTextView& view, int width, int height = 400)
 {
     view.resize(width, height);
@@ -152,16 +169,9 @@ void CodeTextShapingTest::wrapMatchesTextLayout()
     show(view, width);
     view.setText(lines.join(QLatin1Char('\n')));
     const qreal rowWidth = view.textAreaWidth();
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
     for (qsizetype line = 0; line < lines.size(); ++line) {
-        QTextLayout expected(lines[line], view.font());
-        expected.setTextOption(option);
-        expected.beginLayout();
-        for (QTextLine l = expected.createLine(); l.isValid(); l = expected.createLine())
-            l.setLineWidth(rowWidth);
-        expected.endLayout();
+        const auto whole = wholeLineLayout(lines[line], view);
+        const QTextLayout& expected = *whole;
         const qint64 rows = view.textLayout().exactRowsOfLine(line);
         // Found from the start, a long line's rows are all exact by its end.
         view.textLayout().rowOfPosition(view.buffer().lineEnd(line), false);
@@ -239,15 +249,8 @@ void CodeTextShapingTest::editsSettleToTheLineRows()
     if (kind == QLatin1String("emoji only"))
         QVERIFY(settling);
     QTRY_VERIFY_WITH_TIMEOUT(!view.textLayout().estimating(), 20000);
-    QTextLayout expected(view.text(), view.font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
-    expected.setTextOption(option);
-    expected.beginLayout();
-    for (QTextLine l = expected.createLine(); l.isValid(); l = expected.createLine())
-        l.setLineWidth(view.textAreaWidth());
-    expected.endLayout();
+    const auto whole = wholeLineLayout(view.text(), view);
+    const QTextLayout& expected = *whole;
     for (int r = 0; r < expected.lineCount(); ++r)
         QCOMPARE(view.textLayout().rowRange(0, r).first, qsizetype(expected.lineAt(r).textStart()));
     QCOMPARE(view.rowsOfLine(0), qint64(expected.lineCount()));
@@ -723,15 +726,8 @@ void CodeTextShapingTest::verticalMovesFollowTheLineLayout()
     show(view, 300);
     view.setText(line);
     view.setFocus();
-    QTextLayout expected(line, view.font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTabStopDistance(view.characterWidth() * CodeTextBuffer::tabWidth);
-    expected.setTextOption(option);
-    expected.beginLayout();
-    for (QTextLine l = expected.createLine(); l.isValid(); l = expected.createLine())
-        l.setLineWidth(view.textAreaWidth());
-    expected.endLayout();
+    const auto whole = wholeLineLayout(line, view);
+    const QTextLayout& expected = *whole;
     CodeTextLayout& layout = view.textLayout();
     for (int step = 0; step < 40; ++step) {
         const int r = int(random.bounded(expected.lineCount() - 1));
