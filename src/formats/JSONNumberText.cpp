@@ -1,12 +1,233 @@
 #include "formats/JSONNumberText.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace JSONNumberText {
 
 namespace {
+
+using u128 = unsigned __int128;
+using i128 = __int128;
+
+// The literal's normal form: sign, significant digits (leading and trailing zeros dropped), the
+// power of ten of the last one, and where they stand in the literal.
+struct Digits {
+    bool negative = false;
+    qsizetype count = 0;
+    qint64 power = 0;
+    qsizetype first = 0; // index of the first significant digit
+    qsizetype last = 0;  // of the last
+    qsizetype point = 0; // of the decimal point, when it stands between them; else -1
+};
+
+// Far beyond any double either way; the cap keeps the sums below from overflowing.
+constexpr qint64 exponentCap = qint64(1) << 40;
+
+Digits readDigits(const char16_t* p, qsizetype n, qsizetype point, qsizetype mark)
+{
+    Digits d;
+    d.negative = *p == u'-';
+    const qsizetype start = d.negative;
+    // The first significant digit: the integer part has no leading zero but a lone "0".
+    qsizetype first = start;
+    if (p[first] == u'0') {
+        first = point + 1;
+        while (first < mark && p[first] == u'0')
+            ++first;
+        if (first >= mark)
+            return d; // zero
+    }
+    // The last: trailing zeros of the fraction, then of the integer part.
+    qsizetype last = mark - 1;
+    while (last > point && p[last] == u'0')
+        --last;
+    if (last <= point) {
+        last = point - 1;
+        while (p[last] == u'0')
+            --last;
+    }
+    qint64 exponent = 0;
+    if (mark < n) {
+        qsizetype i = mark + 1;
+        const bool negativeExponent = p[i] == u'-';
+        i += p[i] == u'-' || p[i] == u'+';
+        for (; i < n; ++i)
+            if (exponent <= exponentCap)
+                exponent = exponent * 10 + (p[i] - u'0');
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    const bool split = first < point && point < last;
+    d.count = last - first + 1 - split;
+    d.power = exponent + (last < point ? point - 1 - last : -(last - point));
+    d.first = first;
+    d.last = last;
+    d.point = split ? point : -1;
+    return d;
+}
+
+// The digit units p[from, to) as a number (at most 19 of them), after `value`.
+quint64 runValue(const char16_t* p, qsizetype from, qsizetype to, qsizetype size, quint64 value)
+{
+#if defined(__SSE2__)
+    // Eight at a time, where eight units from `from` or up to `to` lie inside the literal.
+    auto eight = [](const char16_t* at, int keepFrom, int keepTo) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        // Less '0' a byte at a time, so that no borrow crosses into a digit.
+        const __m128i bytes = _mm_sub_epi8(_mm_packus_epi16(units, units), _mm_set1_epi8('0'));
+        quint64 v = quint64(_mm_cvtsi128_si64(bytes));
+        // The first digit is the lowest byte: what stands from `keepTo` on is shifted out, and
+        // what stood before `keepFrom` is cleared, to zeros in front.
+        v = (v << (8 * (8 - keepTo))) & (~0ull << (8 * (8 - (keepTo - keepFrom))));
+        v = v * 10 + (v >> 8);
+        return (((v & 0x000000FF000000FFull) * 0x000F424000000064ull)
+                + (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+    };
+    static constexpr quint64 powersOf10[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+                                             10000000ull, 100000000ull};
+    if (size >= 8) {
+        for (; to - from >= 8; from += 8)
+            value = value * 100000000ull + eight(p + from, 0, 8);
+        if (to > from) {
+            const qsizetype at = std::max<qsizetype>(0, to - 8);
+            value = value * powersOf10[to - from] + eight(p + at, int(from - at), int(to - at));
+        }
+        return value;
+    }
+#else
+    Q_UNUSED(size);
+#endif
+    for (; from < to; ++from)
+        value = value * 10 + quint64(p[from] - u'0');
+    return value;
+}
+
+// The double's text from its shortest digits (`count` of them, value d.ddd × 10^exp): a whole
+// value keeps ".0"; magnitudes below 1e-4 or from 1e16 on take an exponent ("1e-05", "1.5e+16").
+int writeText(bool negative, const char* digits, int count, int exp, char16_t* out)
+{
+    char16_t* w = out;
+    if (negative)
+        *w++ = u'-';
+    if (exp >= -4 && exp < 16) {
+        if (exp >= 0) {
+            const int intDigits = exp + 1;
+            for (int i = 0; i < intDigits; ++i)
+                *w++ = i < count ? char16_t(digits[i]) : u'0';
+            *w++ = u'.';
+            if (count > intDigits)
+                for (int i = intDigits; i < count; ++i)
+                    *w++ = char16_t(digits[i]);
+            else
+                *w++ = u'0';
+        } else {
+            *w++ = u'0';
+            *w++ = u'.';
+            for (int i = 0; i < -exp - 1; ++i)
+                *w++ = u'0';
+            for (int i = 0; i < count; ++i)
+                *w++ = char16_t(digits[i]);
+        }
+        return int(w - out);
+    }
+    *w++ = char16_t(digits[0]);
+    if (count > 1) {
+        *w++ = u'.';
+        for (int i = 1; i < count; ++i)
+            *w++ = char16_t(digits[i]);
+    }
+    *w++ = u'e';
+    *w++ = exp < 0 ? u'-' : u'+';
+    const int absExp = exp < 0 ? -exp : exp;
+    if (absExp < 10)
+        *w++ = u'0';
+    char text[8];
+    const auto r = std::to_chars(text, text + sizeof text, absExp);
+    for (const char* c = text; c < r.ptr; ++c)
+        *w++ = char16_t(*c);
+    return int(w - out);
+}
+
+enum class Shortest { yes, no, unknown };
+
+// Whether 16 or 17 digits m × 10^-k (k from 0 to 27) are the shortest digits of the double nearest
+// them. A shorter text reads as the same double exactly when one of the two multiples of ten
+// around m does; without one, the digits are the shortest when they stand within half a unit of
+// the double, no other text of their length being nearer. Decided with m × 2^s / 10^k taken as
+// m × T, T the 64 leading bits of 2^s / 10^k, whose error (under m units) is far below what
+// decides; a case within it, a tie or a double that is a power of two (whose gap below is half
+// the one above) is left undecided, to the long way.
+Shortest isShortest(quint64 m, int k)
+{
+    static constexpr quint64 tenths[] = {
+        0x8000000000000000ull, 0xccccccccccccccccull, 0xa3d70a3d70a3d70aull, 0x83126e978d4fdf3bull,
+        0xd1b71758e219652bull, 0xa7c5ac471b478423ull, 0x8637bd05af6c69b5ull, 0xd6bf94d5e57a42bcull,
+        0xabcc77118461cefcull, 0x89705f4136b4a597ull, 0xdbe6fecebdedd5beull, 0xafebff0bcb24aafeull,
+        0x8cbccc096f5088cbull, 0xe12e13424bb40e13ull, 0xb424dc35095cd80full, 0x901d7cf73ab0acd9ull,
+        0xe69594bec44de15bull, 0xb877aa3236a4b449ull, 0x9392ee8e921d5d07ull, 0xec1e4a7db69561a5ull,
+        0xbce5086492111aeaull, 0x971da05074da7beeull, 0xf1c90080baf72cb1ull, 0xc16d9a0095928a27ull,
+        0x9abe14cd44753b52ull, 0xf79687aed3eec551ull, 0xc612062576589ddaull, 0x9e74d1b791e07e48ull};
+    const quint64 T = tenths[k];
+    // The literal, scaled: in [P, P + m).
+    const u128 P = u128(m) * T;
+    auto bits = [](u128 x) {
+        const quint64 high = quint64(x >> 64);
+        return high ? 128 - std::countl_zero(high) : 64 - std::countl_zero(quint64(x));
+    };
+    const int length = bits(P);
+    if (bits(P + m) != length)
+        return Shortest::unknown;
+    // The double's gap is 2^u here; its significand the top 53 bits, rounded.
+    const int u = length - 53;
+    const u128 gap = u128(1) << u;
+    const i128 half = i128(gap >> 1);
+    const u128 fraction = P & (gap - 1);
+    quint64 M = quint64(P >> u);
+    i128 E; // the literal less the double, in [E, E + m)
+    if (fraction + m < gap >> 1) {
+        E = i128(fraction);
+    } else if (fraction > gap >> 1) {
+        E = i128(fraction) - i128(gap);
+        ++M;
+    } else {
+        return Shortest::unknown;
+    }
+    if (M == (quint64(1) << 52) || M == (quint64(1) << 53))
+        return Shortest::unknown;
+    // A text c × 10^-k stands at E + (c - m) × T from the double, within c units more.
+    const i128 margin = i128(m) + 16;
+    auto readsAsDouble = [&](qint64 steps, Shortest& undecided) {
+        const i128 e = E + i128(steps) * i128(T);
+        if (e > -half && e + margin < half)
+            return true;
+        if (!(e > half || e + margin < -half))
+            undecided = Shortest::unknown;
+        return false;
+    };
+    Shortest undecided = Shortest::no;
+    const qint64 r = qint64(m % 10);
+    if (readsAsDouble(-r, undecided) || readsAsDouble(10 - r, undecided))
+        return Shortest::no;
+    if (undecided == Shortest::unknown)
+        return Shortest::unknown;
+    // Nearer than half of one unit (T, up to one more) of the last digit?
+    const i128 low = E, high = E + i128(m);
+    const i128 most = std::max(low < 0 ? -low : low, high < 0 ? -high : high);
+    const i128 least = low <= 0 && high >= 0 ? 0 : std::min(low < 0 ? -low : low, high < 0 ? -high : high);
+    if (2 * most < i128(T))
+        return Shortest::yes;
+    if (2 * least > i128(T) + 1)
+        return Shortest::no;
+    return Shortest::unknown;
+}
 
 // The shortest digits of a finite nonzero double and its decimal exponent: value = d.ddd × 10^exp.
 struct ShortestDigits {
@@ -34,187 +255,81 @@ ShortestDigits shortestDigits(double value)
         ++p;
     }
     std::from_chars(p + 1 + (p[1] == '+'), end, d.exp);
+    while (d.count > 1 && d.digits[d.count - 1] == '0')
+        --d.count;
     return d;
 }
 
-// The shortest text that reads back as the double, written to `out` (room for 32 units); its
-// length. A whole value keeps ".0"; magnitudes below 1e-4 or from 1e16 on take an exponent
-// ("1e-05", "1.5e+16").
-int writeDoubleText(double value, const ShortestDigits& d, char16_t* out)
+// The long way: the literal read as a double and that double's shortest digits compared with its
+// own. The double's text, or -1.
+int doubleText(const Digits& literal, const char* digits, QStringView text, char16_t* out)
 {
-    char16_t* w = out;
-    if (value == 0) {
-        if (std::signbit(value))
+    char buf[4100];
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i)
+        buf[i] = char(text[i].unicode());
+    double value = 0;
+    const auto res = std::from_chars(buf, buf + n, value);
+    // Beyond the double's range either way: the literal keeps its text.
+    if (res.ec != std::errc() || !std::isfinite(value) || value == 0)
+        return -1;
+    const ShortestDigits d = shortestDigits(value);
+    if (d.negative != literal.negative || d.count != literal.count || qint64(d.exp) - (d.count - 1) != literal.power
+        || !std::equal(d.digits, d.digits + d.count, digits))
+        return -1;
+    return writeText(d.negative, d.digits, d.count, d.exp, out);
+}
+
+} // namespace
+
+int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* out)
+{
+    const qsizetype n = literal.size();
+    if (n > 4096)
+        return -1; // far beyond what a double can carry; keep the source text
+    const char16_t* const p = literal.utf16();
+    const Digits d = readDigits(p, n, point, mark);
+    if (d.count == 0) {
+        // Zero prints as "0.0", with its sign.
+        const bool spelled = mark == n && mark - point == 2 && p[point + 1] == u'0' && point - d.negative == 1;
+        if (spelled)
+            return -1;
+        char16_t* w = out;
+        if (d.negative)
             *w++ = u'-';
         *w++ = u'0';
         *w++ = u'.';
         *w++ = u'0';
         return int(w - out);
     }
-    if (d.negative)
-        *w++ = u'-';
-    const double magnitude = std::fabs(value);
-    if (magnitude >= 1e-4 && magnitude < 1e16) {
-        if (d.exp >= 0) {
-            const int intDigits = d.exp + 1;
-            for (int i = 0; i < intDigits; ++i)
-                *w++ = i < d.count ? char16_t(d.digits[i]) : u'0';
-            *w++ = u'.';
-            if (d.count > intDigits)
-                for (int i = intDigits; i < d.count; ++i)
-                    *w++ = char16_t(d.digits[i]);
-            else
-                *w++ = u'0';
-        } else {
-            *w++ = u'0';
-            *w++ = u'.';
-            for (int i = 0; i < -d.exp - 1; ++i)
-                *w++ = u'0';
-            for (int i = 0; i < d.count; ++i)
-                *w++ = char16_t(d.digits[i]);
-        }
-        return int(w - out);
+    if (d.count > 17)
+        return -1; // more digits than any double's shortest text
+    const qint64 exp = d.power + d.count - 1;
+    // Up to 15 digits of a normal double are always its shortest text: no two such texts read as
+    // the same double, the doubles' gaps being finer than theirs.
+    Shortest shortest = d.count <= 15 && exp >= -307 && exp <= 307 ? Shortest::yes : Shortest::unknown;
+    if (shortest == Shortest::unknown && d.count >= 16 && d.power <= 0 && d.power >= -27) {
+        const quint64 m = d.point >= 0 ? runValue(p, d.point + 1, d.last + 1, n, runValue(p, d.first, d.point, n, 0))
+                                       : runValue(p, d.first, d.last + 1, n, 0);
+        shortest = isShortest(m, int(-d.power));
     }
-    *w++ = char16_t(d.digits[0]);
-    if (d.count > 1) {
-        *w++ = u'.';
-        for (int i = 1; i < d.count; ++i)
-            *w++ = char16_t(d.digits[i]);
-    }
-    *w++ = u'e';
-    *w++ = d.exp < 0 ? u'-' : u'+';
-    const int absExp = d.exp < 0 ? -d.exp : d.exp;
-    if (absExp < 10)
-        *w++ = u'0';
-    char digits[8];
-    const auto r = std::to_chars(digits, digits + sizeof digits, absExp);
-    for (const char* c = digits; c < r.ptr; ++c)
-        *w++ = char16_t(*c);
-    return int(w - out);
-}
-
-} // namespace
-
-int printedDecimal(QStringView literal, char16_t* out)
-{
-    if (literal.size() > 4096)
-        return -1; // far beyond what a double can carry; keep the source text
-    char buf[4100];
-    const qsizetype n = literal.size();
-    for (qsizetype i = 0; i < n; ++i)
-        buf[i] = char(literal[i].unicode());
-    double value = 0;
-    const auto res = std::from_chars(buf, buf + n, value);
-    if (res.ec != std::errc() || !std::isfinite(value))
+    if (shortest == Shortest::no)
         return -1;
-
-    // The literal's normal form, read in place: sign, significant digits, power of ten.
-    bool negative = false, negativeExponent = false;
-    qint64 exp = 0;
-    constexpr qint64 expCap = (qint64(1) << 40) - 1;
-    qsizetype i = 0;
-    if (buf[0] == '-') {
-        negative = true;
-        ++i;
-    }
-    const qsizetype mantissaStart = i;
-    while (i < n && buf[i] != 'e' && buf[i] != 'E')
-        ++i;
-    const qsizetype mantissaEnd = i;
-    if (i < n) {
-        ++i;
-        if (i < n && (buf[i] == '-' || buf[i] == '+'))
-            negativeExponent = buf[i++] == '-';
-        for (; i < n; ++i)
-            if (exp <= expCap)
-                exp = exp * 10 + (buf[i] - '0');
-    }
-    // Digits of the mantissa without the point, leading and trailing zeros.
-    qsizetype first = mantissaStart, last = mantissaEnd;
-    while (first < last && (buf[first] == '0' || buf[first] == '.'))
-        ++first;
-    while (last > first && (buf[last - 1] == '0' || buf[last - 1] == '.'))
-        --last;
-    const bool zero = first == last;
-    if (zero || value == 0) {
-        // A zero literal prints as the double's zero; a nonzero one that reads as zero keeps its text.
-        if (!(zero && value == 0))
-            return -1;
-        return writeDoubleText(value, ShortestDigits(), out);
-    }
-    const qsizetype point = std::find(buf + mantissaStart, buf + mantissaEnd, '.') - buf;
-    // Power of the last significant digit: digits after it up to the point (or minus those
-    // between the point and it), plus the exponent.
-    qint64 power = negativeExponent ? -exp : exp;
-    if (point >= last)
-        power += point - last;
-    else
-        power -= last - point - 1;
-    const ShortestDigits d = shortestDigits(value);
-    int count = d.count;
-    while (count > 1 && d.digits[count - 1] == '0')
-        --count;
-    if (d.negative != negative || qint64(d.exp) - (count - 1) != power)
+    // The double's text is the literal's own when it has no exponent and its fraction no
+    // trailing zero (but a lone one), and it is not so large or small as to take one.
+    if (shortest == Shortest::yes && mark == n && point < mark && exp >= -4 && exp < 16
+        && (p[mark - 1] != u'0' || mark - point == 2))
         return -1;
-    qsizetype k = 0;
-    for (qsizetype j = first; j < last; ++j) {
-        if (buf[j] == '.')
-            continue;
-        if (k >= count || buf[j] != d.digits[k])
-            return -1;
-        ++k;
-    }
-    if (k != count)
+    char digits[20];
+    char* w = digits;
+    for (qsizetype i = d.first; i <= d.last; ++i)
+        if (i != d.point)
+            *w++ = char(p[i]);
+    const int length = shortest == Shortest::yes ? writeText(d.negative, digits, int(d.count), int(exp), out)
+                                                 : doubleText(d, digits, literal, out);
+    if (length < 0 || QStringView(out, length) == literal)
         return -1;
-    return writeDoubleText(value, d, out);
-}
-
-std::optional<QString> printedDecimal(QStringView literal)
-{
-    char16_t buf[40];
-    const int n = printedDecimal(literal, buf);
-    if (n < 0)
-        return std::nullopt;
-    return QString(reinterpret_cast<const QChar*>(buf), n);
-}
-
-bool isCanonicalDecimal(QStringView literal)
-{
-    qsizetype i = 0;
-    if (i < literal.size() && literal[i] == u'-')
-        ++i;
-    const qsizetype intStart = i;
-    while (i < literal.size() && literal[i].isDigit() && literal[i].unicode() < 128)
-        ++i;
-    const qsizetype intLen = i - intStart;
-    if (intLen == 0 || i >= literal.size() || literal[i] != u'.')
-        return false;
-    ++i;
-    const qsizetype fracStart = i;
-    while (i < literal.size() && literal[i].unicode() >= u'0' && literal[i].unicode() <= u'9')
-        ++i;
-    if (i != literal.size())
-        return false; // exponent
-    const qsizetype fracLen = i - fracStart;
-    if (fracLen == 0)
-        return false;
-    const bool intIsZero = intLen == 1 && literal[intStart] == u'0';
-    if (fracLen == 1 && literal[fracStart] == u'0')
-        return intLen <= 15; // "1.0", "0.0", "-0.0"
-    if (literal[i - 1] == u'0')
-        return false; // "1.50" prints as "1.5"
-    qsizetype significant;
-    if (intIsZero) {
-        qsizetype zeros = 0;
-        while (literal[fracStart + zeros] == u'0')
-            ++zeros;
-        if (zeros > 3)
-            return false; // below 1e-4: exponent form
-        significant = fracLen - zeros;
-    } else {
-        significant = intLen + fracLen;
-    }
-    return significant <= 15;
+    return length;
 }
 
 } // namespace JSONNumberText

@@ -2,19 +2,15 @@
 
 #include <QString>
 
-#include <optional>
-
 // Number literals: how one with a fraction or an exponent prints.
 namespace JSONNumberText {
 
-// How a literal with a fraction or an exponent prints: the double's text when that keeps its
-// value, otherwise nothing (the literal is then written as typed).
-std::optional<QString> printedDecimal(QStringView literal);
-// The same into `out` (room for 32 units), without allocating: the length, or -1 for nothing.
-int printedDecimal(QStringView literal, char16_t* out);
-
-// True when a decimal literal (fraction, no exponent) is already exactly the double's text, so
-// the source spelling can be kept without converting.
-bool isCanonicalDecimal(QStringView literal);
+// A literal with a fraction or an exponent prints as the double's shortest text when that text
+// has the literal's own digits (only the spelling differs: "1.50", "1E2"); otherwise it is written
+// as typed. `literal` is well-formed; `point` is the index of its decimal point (`mark` when it has
+// none) and `mark` that of its "e" or "E" (the size when it has none), as its reader found them.
+// Writes that text into `out` (room for 32 units) and answers its length, or -1 when the literal
+// prints as typed (it is spelled so already, or the double cannot carry it).
+int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* out);
 
 } // namespace JSONNumberText

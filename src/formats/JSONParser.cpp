@@ -195,14 +195,15 @@ struct NumberScan {
     const char16_t* stop; // just past the literal
     NumberFault fault;
     bool integer;
-    bool hasExponent;
+    const char16_t* point; // the decimal point, else where the exponent or the end stands
+    const char16_t* mark;  // "e" or "E", else the end
 };
 
 // A number literal from its first unit ('-' or a digit).
 NumberScan scanNumber(const char16_t* p, const char16_t* end)
 {
     auto digit = [&](const char16_t* q) { return q < end && *q >= u'0' && *q <= u'9'; };
-    NumberScan r{p, NumberFault::none, true, false};
+    NumberScan r{p, NumberFault::none, true, nullptr, nullptr};
     if (*p == u'-')
         ++p;
     if (!digit(p)) {
@@ -219,6 +220,7 @@ NumberScan scanNumber(const char16_t* p, const char16_t* end)
         while (digit(p))
             ++p;
     }
+    r.point = p;
     if (p < end && *p == u'.') {
         r.integer = false;
         ++p;
@@ -229,9 +231,9 @@ NumberScan scanNumber(const char16_t* p, const char16_t* end)
         while (digit(p))
             ++p;
     }
+    r.mark = p;
     if (p < end && (*p == u'e' || *p == u'E')) {
         r.integer = false;
-        r.hasExponent = true;
         ++p;
         if (p < end && (*p == u'+' || *p == u'-'))
             ++p;
@@ -254,10 +256,10 @@ Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOff
     Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
     const QStringView literal(start, scan.stop - start);
     // Integers print their digits as typed, whatever their size, "-0" with its sign.
-    if (!scan.integer && (scan.hasExponent || !JSONNumberText::isCanonicalDecimal(literal))) {
+    if (!scan.integer) {
         char16_t text[40];
-        const int length = JSONNumberText::printedDecimal(literal, text);
-        if (length >= 0 && QStringView(text, length) != literal) {
+        const int length = JSONNumberText::respelling(literal, scan.point - start, scan.mark - start, text);
+        if (length >= 0) {
             if (arena.capacity() == 0)
                 arena.reserve(size_t(end - start) + 32);
             n.flags = Node::inArena;
@@ -266,7 +268,6 @@ Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOff
             arena.resize(arena.size() + size_t(length));
             std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
         }
-        // Otherwise the double cannot carry the literal: it is written as typed.
     }
     return n;
 }
