@@ -4,9 +4,8 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -77,7 +76,7 @@ Digits readDigits(const char16_t* p, qsizetype n, qsizetype point, qsizetype mar
 // The digit units p[from, to) as a number (at most 19 of them), after `value`.
 quint64 runValue(const char16_t* p, qsizetype from, qsizetype to, qsizetype size, quint64 value)
 {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
     // Eight at a time, where eight units from `from` or up to `to` lie inside the literal.
     auto eight = [](const char16_t* at, int keepFrom, int keepTo) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -112,7 +111,7 @@ quint64 runValue(const char16_t* p, qsizetype from, qsizetype to, qsizetype size
 
 // The double's text from its shortest digits (`count` of them, value d.ddd × 10^exp): a whole
 // value keeps ".0"; magnitudes below 1e-4 or from 1e16 on take an exponent ("1e-05", "1.5e+16").
-int writeText(bool negative, const char* digits, int count, int exp, char16_t* out)
+[[gnu::noinline]] int writeText(bool negative, const char* digits, int count, int exp, char16_t* out)
 {
     char16_t* w = out;
     if (negative)
@@ -190,38 +189,33 @@ Shortest isShortest(quint64 m, int k)
     const u128 gap = u128(1) << u;
     const i128 half = i128(gap >> 1);
     const u128 fraction = P & (gap - 1);
-    quint64 M = quint64(P >> u);
-    i128 E; // the literal less the double, in [E, E + m)
-    if (fraction + m < gap >> 1) {
-        E = i128(fraction);
-    } else if (fraction > gap >> 1) {
-        E = i128(fraction) - i128(gap);
-        ++M;
-    } else {
-        return Shortest::unknown;
-    }
+    // The literal's place among the doubles decides most of what follows both ways alike, so
+    // the steps below are taken without branches where they can be.
+    const bool roundsUp = fraction > gap >> 1;
+    if (!roundsUp && fraction + m >= gap >> 1)
+        return Shortest::unknown; // about halfway
+    const quint64 M = quint64(P >> u) + roundsUp;
     if (M == (quint64(1) << 52) || M == (quint64(1) << 53))
         return Shortest::unknown;
+    // The literal less the double: in [E, E + m).
+    const i128 E = i128(fraction) - (roundsUp ? i128(gap) : i128(0));
     // A text c × 10^-k stands at E + (c - m) × T from the double, within c units more.
     const i128 margin = i128(m) + 16;
-    auto readsAsDouble = [&](qint64 steps, Shortest& undecided) {
-        const i128 e = E + i128(steps) * i128(T);
-        if (e > -half && e + margin < half)
-            return true;
-        if (!(e > half || e + margin < -half))
-            undecided = Shortest::unknown;
-        return false;
-    };
-    Shortest undecided = Shortest::no;
     const qint64 r = qint64(m % 10);
-    if (readsAsDouble(-r, undecided) || readsAsDouble(10 - r, undecided))
+    const i128 below = E - i128(r) * i128(T), above = E + i128(10 - r) * i128(T);
+    const bool belowReads = (below > -half) & (below + margin < half);
+    const bool aboveReads = (above > -half) & (above + margin < half);
+    const bool belowClear = (below > half) | (below + margin < -half);
+    const bool aboveClear = (above > half) | (above + margin < -half);
+    if (belowReads | aboveReads)
         return Shortest::no;
-    if (undecided == Shortest::unknown)
+    if (!(belowClear & aboveClear))
         return Shortest::unknown;
     // Nearer than half of one unit (T, up to one more) of the last digit?
-    const i128 low = E, high = E + i128(m);
-    const i128 most = std::max(low < 0 ? -low : low, high < 0 ? -high : high);
-    const i128 least = low <= 0 && high >= 0 ? 0 : std::min(low < 0 ? -low : low, high < 0 ? -high : high);
+    const i128 high = E + i128(m);
+    const i128 lowAbs = E < 0 ? -E : E, highAbs = high < 0 ? -high : high;
+    const i128 most = lowAbs > highAbs ? lowAbs : highAbs;
+    const i128 least = (E <= 0) & (high >= 0) ? 0 : (lowAbs < highAbs ? lowAbs : highAbs);
     if (2 * most < i128(T))
         return Shortest::yes;
     if (2 * least > i128(T) + 1)
@@ -262,7 +256,7 @@ ShortestDigits shortestDigits(double value)
 
 // The long way: the literal read as a double and that double's shortest digits compared with its
 // own. The double's text, or -1.
-int doubleText(const Digits& literal, const char* digits, QStringView text, char16_t* out)
+[[gnu::noinline]] int doubleText(const Digits& literal, const char* digits, QStringView text, char16_t* out)
 {
     char buf[4100];
     const qsizetype n = text.size();
@@ -309,8 +303,26 @@ int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* o
     // the same double, the doubles' gaps being finer than theirs.
     Shortest shortest = d.count <= 15 && exp >= -307 && exp <= 307 ? Shortest::yes : Shortest::unknown;
     if (shortest == Shortest::unknown && d.count >= 16 && d.power <= 0 && d.power >= -27) {
-        const quint64 m = d.point >= 0 ? runValue(p, d.point + 1, d.last + 1, n, runValue(p, d.first, d.point, n, 0))
-                                       : runValue(p, d.first, d.last + 1, n, 0);
+        // The integer part's digits first: without an exponent they alone often settle it. Texts
+        // one digit shorter stand 10^(power + 1) apart; when that is below the double's gap,
+        // found from the integer part's leading bit, some such text reads as the same double (a
+        // power of two rounded to has more room still), so the literal keeps its text.
+        static constexpr qint8 shorterGap[] = {1,   -3,  -6,  -9,  -13, -16, -19, -23, -26, -29, -33, -36, -39, -43,
+                                               -46, -49, -53, -56, -59, -63, -66, -69, -73, -76, -79, -83, -86};
+        quint64 whole = 0;
+        const qsizetype wholeEnd = std::min(point, d.last + 1);
+        for (qsizetype i = d.first; i < wholeEnd; ++i)
+            whole = whole * 10 + quint64(p[i] - u'0');
+        const qint64 shorter = -(d.power + 1); // 10^(power + 1) < 2^shorterGap[shorter]
+        if (whole && mark == n && shorter >= 0 && shorterGap[shorter] <= (63 - std::countl_zero(whole)) - 52)
+            return -1;
+        static constexpr quint64 powersOf10[] = {1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull,
+            10000000ull, 100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
+            10000000000000ull, 100000000000000ull, 1000000000000000ull, 10000000000000000ull, 100000000000000000ull};
+        // The fraction's digits up to the last significant one follow the whole part's; when that
+        // is zero, from the first significant one on.
+        const quint64 fraction = d.last > point ? runValue(p, std::max(point + 1, d.first), d.last + 1, n, 0) : 0;
+        const quint64 m = whole && d.last > point ? whole * powersOf10[d.last - point] + fraction : whole + fraction;
         shortest = isShortest(m, int(-d.power));
     }
     if (shortest == Shortest::no)
