@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -193,7 +194,9 @@ struct Setting {
     const std::atomic_bool* cancelled;
     bool pretty = false;
     qsizetype unitLength = 0;
-    char16_t unitChar = u' ';
+    // Pretty: a comma, a line feed and the indent of the deepest level, so that what goes between
+    // two members, or before the first or the close, is one stretch of it.
+    std::u16string breaks{};
     // The container whose members are written by writers of their own: its members' text is
     // left as a gap of `gapLength` units.
     qsizetype gapIndex = -1;
@@ -223,28 +226,26 @@ public:
         const bool isObject = n.kind == Node::object;
         m_out.put(isObject ? u'{' : u'[');
         if (n.length > 0) {
-            lineBreak();
             if (i == m_set.gapIndex) {
                 m_gapAt = m_out.position();
                 m_out.skip(m_set.gapLength);
             } else {
                 members(i, depth);
             }
-            lineBreak();
-            pad(depth);
+            if (m_set.pretty)
+                m_out.put(m_set.breaks.data() + 1, 1 + depth * m_set.unitLength);
         }
         m_out.put(isObject ? u'}' : u']');
     }
 
-    // One member of a container at `depth`: the separator before all but the first, the pad,
-    // the key (none for an array's element) and the value.
+    // One member of a container at `depth`: what goes before it (a line break and the indent,
+    // after a comma but for the first), the key (none for an array's element) and the value.
     void item(bool first, qsizetype key, qsizetype value, int depth)
     {
-        if (!first) {
+        if (m_set.pretty)
+            m_out.put(m_set.breaks.data() + first, 2 - first + (depth + 1) * m_set.unitLength);
+        else if (!first)
             m_out.put(u',');
-            lineBreak();
-        }
-        pad(depth + 1);
         if (key >= 0) {
             string(node(key));
             if (m_set.pretty)
@@ -252,7 +253,11 @@ public:
             else
                 m_out.put(u':');
         }
-        this->value(value, depth + 1);
+        const Node& n = node(value);
+        if (n.kind == Node::array || n.kind == Node::object)
+            this->value(value, depth + 1);
+        else
+            scalar(n);
     }
 
 private:
@@ -265,17 +270,6 @@ private:
     qsizetype m_gapAt = -1;
 
     const Node& node(qsizetype i) const { return m_doc.node(i); }
-
-    void lineBreak()
-    {
-        if (m_set.pretty)
-            m_out.put(u'\n');
-    }
-    void pad(int depth)
-    {
-        if (m_set.pretty)
-            m_out.fill(m_set.unitChar, depth * m_set.unitLength);
-    }
 
     struct Member {
         quint32 key;
@@ -600,7 +594,9 @@ std::optional<QString> JSONPrinter::print(const JSONDocument& document, const st
     if (indentUnit) {
         set.pretty = true;
         set.unitLength = indentUnit->size();
-        set.unitChar = indentUnit->isEmpty() ? u' ' : indentUnit->at(0).unicode();
+        set.breaks = u",\n";
+        for (int level = 0; level < JSONFormatter::maxDepth + 1; ++level)
+            set.breaks.append(reinterpret_cast<const char16_t*>(indentUnit->constData()), size_t(indentUnit->size()));
     }
     Plan plan;
     const bool inParts = planParts(set, plan);
