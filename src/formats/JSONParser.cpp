@@ -44,35 +44,56 @@ QString describe(const char16_t* p, const char16_t* end)
     return QStringLiteral("character U+") + QString::number(uint(c), 16).rightJustified(4, u'0').toUpper();
 }
 
+// The rest of a plain run a unit at a time, any surrogate stopping it but the low half of a pair
+// whose high half the wide loop let through.
+inline const char16_t* plainRunTail(const char16_t* p, const char16_t* end)
+{
+    if (p < end && (*p & 0xFC00) == 0xDC00 && (p[-1] & 0xFC00) == 0xD800)
+        ++p;
+    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
+        ++p;
+    return p;
+}
+
+// A unit stops a plain run of a string body when it is a quotation mark, a backslash, a control
+// character or a surrogate that is not half of a pair. Each vector of units is read three times,
+// one unit before, at and after, so that a pair is seen whole.
 #if defined(QUORRIX_AVX2_LOOPS)
+QUORRIX_AVX2 inline __m256i tagged(__m256i x, __m256i tag, __m256i bits)
+{
+    return _mm256_cmpeq_epi16(_mm256_and_si256(x, bits), tag);
+}
+
 QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
 {
-    const __m256i quote = _mm256_set1_epi16(u'"');
-    const __m256i backslash = _mm256_set1_epi16(u'\\');
-    const __m256i space = _mm256_set1_epi16(0x20);
-    const __m256i surrogateMask = _mm256_set1_epi16(short(0xF800));
-    const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
-    while (end - p >= 16) {
+    const __m256i tenBits = _mm256_set1_epi16(short(0xFC00));
+    const __m256i high = _mm256_set1_epi16(short(0xD800));
+    const __m256i low = _mm256_set1_epi16(short(0xDC00));
+    while (end - p >= 17) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
+        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
         // Units below 0x20 are the ones where max(v, 0x20) differs from v.
-        const __m256i control = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, space), v), _mm256_set1_epi16(-1));
+        const __m256i control = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, _mm256_set1_epi16(0x20)), v),
+                                                 _mm256_set1_epi16(-1));
+        const __m256i loneHigh = _mm256_andnot_si256(tagged(after, low, tenBits), tagged(v, high, tenBits));
+        const __m256i loneLow = _mm256_andnot_si256(tagged(before, high, tenBits), tagged(v, low, tenBits));
         const __m256i stop = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi16(v, quote), _mm256_cmpeq_epi16(v, backslash)),
-            _mm256_or_si256(control, _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateMask), surrogate)));
+            _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'"')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\\'))),
+            _mm256_or_si256(control, _mm256_or_si256(loneHigh, loneLow)));
         const unsigned mask = unsigned(_mm256_movemask_epi8(stop));
         if (mask)
             return p + __builtin_ctz(mask) / 2;
         p += 16;
     }
-    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
-        ++p;
-    return p;
+    return plainRunTail(p, end);
 }
 #endif
 
-// Where the plain run of a string body ends: at a quotation mark, a backslash, a control
-// character, a surrogate or the end. Strings are most of a large document, so this goes eight or
-// sixteen units a step.
+// Where the plain run of a string body from p (just past its opening quotation mark or later)
+// ends: at a quotation mark, a backslash, a control character, a lone surrogate or the end; a
+// surrogate pair that the end cuts stops it too. Strings are most of a large document, so this
+// goes eight or sixteen units a step.
 inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
@@ -80,28 +101,29 @@ inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
         return plainRunEndAvx2(p, end);
 #endif
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi16(u'"');
-    const __m128i backslash = _mm_set1_epi16(u'\\');
-    const __m128i space = _mm_set1_epi16(0x20);
     const __m128i zero = _mm_setzero_si128();
-    const __m128i surrogateMask = _mm_set1_epi16(short(0xF800));
-    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
-    while (end - p >= 8) {
+    const __m128i tenBits = _mm_set1_epi16(short(0xFC00));
+    const __m128i high = _mm_set1_epi16(short(0xD800));
+    const __m128i low = _mm_set1_epi16(short(0xDC00));
+    while (end - p >= 9) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        auto is = [](__m128i x, __m128i tag, __m128i bits) { return _mm_cmpeq_epi16(_mm_and_si128(x, bits), tag); };
         // 0x20 - v saturates to zero exactly for units of 0x20 and above.
-        const __m128i control = _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(space, v), zero), _mm_set1_epi16(-1));
+        const __m128i control = _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(_mm_set1_epi16(0x20), v), zero), _mm_set1_epi16(-1));
+        const __m128i loneHigh = _mm_andnot_si128(is(after, low, tenBits), is(v, high, tenBits));
+        const __m128i loneLow = _mm_andnot_si128(is(before, high, tenBits), is(v, low, tenBits));
         const __m128i stop = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
-            _mm_or_si128(control, _mm_cmpeq_epi16(_mm_and_si128(v, surrogateMask), surrogate)));
+            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'"')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\\'))),
+            _mm_or_si128(control, _mm_or_si128(loneHigh, loneLow)));
         const int mask = _mm_movemask_epi8(stop);
         if (mask)
             return p + __builtin_ctz(unsigned(mask)) / 2;
         p += 8;
     }
 #endif
-    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
-        ++p;
-    return p;
+    return plainRunTail(p, end);
 }
 
 // The offset of the first lone surrogate in b[0, n), or -1.
