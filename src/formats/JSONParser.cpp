@@ -166,12 +166,20 @@ struct StringScan {
     quint8 flags;         // Node::escaped when a backslash was met
 };
 
-// A string literal from its opening quotation mark.
-StringScan scanString(const char16_t* open, const char16_t* end)
+StringScan scanStringRest(const char16_t* open, const char16_t* p, const char16_t* end);
+
+// A string literal from its opening quotation mark. Most are one plain run.
+[[gnu::always_inline]] inline StringScan scanString(const char16_t* open, const char16_t* end)
 {
     const char16_t* p = plainRunEnd(open + 1, end);
-    if (p < end && *p == u'"')
+    if (p < end && *p == u'"') [[likely]]
         return StringScan{p, StringFault::none, 0};
+    return scanStringRest(open, p, end);
+}
+
+// The rest of a string literal from p, where its first plain run ends.
+[[gnu::noinline]] StringScan scanStringRest(const char16_t* open, const char16_t* p, const char16_t* end)
+{
     quint8 flags = 0;
     while (true) {
         if (p >= end)
@@ -247,8 +255,10 @@ inline UnitClasses classesOf32(const char16_t* p)
 }
 #endif
 
+NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
+
 // A number literal from its first unit ('-' or a digit).
-NumberScan scanNumber(const char16_t* p, const char16_t* end)
+[[gnu::always_inline]] inline NumberScan scanNumber(const char16_t* p, const char16_t* end)
 {
 #if defined(__SSE2__)
     // Most literals are read whole from the classes of the units ahead.
@@ -295,6 +305,12 @@ NumberScan scanNumber(const char16_t* p, const char16_t* end)
         // The literal runs on past the units looked at: the plain way.
     }
 #endif
+    return scanNumberPlain(p, end);
+}
+
+// The same a unit at a time.
+[[gnu::noinline]] NumberScan scanNumberPlain(const char16_t* p, const char16_t* end)
+{
     auto digit = [&](const char16_t* q) { return q < end && *q >= u'0' && *q <= u'9'; };
     NumberScan r{p, NumberFault::none, true, nullptr, nullptr};
     if (*p == u'-')
@@ -341,26 +357,34 @@ NumberScan scanNumber(const char16_t* p, const char16_t* end)
     return r;
 }
 
+Node respelledNumber(Node n, const char16_t* start, const NumberScan& scan, const char16_t* end, JSONDocument::Arena& arena);
+
 // The node of a well-formed number literal: its source text, or the double's text in `arena` when
 // that differs.
-Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset, const char16_t* end,
-                JSONDocument::Arena& arena)
+[[gnu::always_inline]] inline Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset,
+                                              const char16_t* end, JSONDocument::Arena& arena)
 {
-    Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
-    const QStringView literal(start, scan.stop - start);
+    const Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
     // Integers print their digits as typed, whatever their size, "-0" with its sign.
-    if (!scan.integer) {
-        char16_t text[40];
-        const int length = JSONNumberText::respelling(literal, scan.point - start, scan.mark - start, text);
-        if (length >= 0) {
-            if (arena.capacity() == 0)
-                arena.reserve(size_t(end - start) + 32);
-            n.flags = Node::inArena;
-            n.offset = quint32(arena.size());
-            n.length = quint32(length);
-            arena.resize(arena.size() + size_t(length));
-            std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
-        }
+    return scan.integer ? n : respelledNumber(n, start, scan, end, arena);
+}
+
+// A literal with a fraction or an exponent: its source text, or the double's text in `arena`
+// when that differs.
+[[gnu::noinline]] Node respelledNumber(Node n, const char16_t* start, const NumberScan& scan, const char16_t* end,
+                                       JSONDocument::Arena& arena)
+{
+    char16_t text[40];
+    const int length = JSONNumberText::respelling(QStringView(start, scan.stop - start), scan.point - start,
+                                                  scan.mark - start, text);
+    if (length >= 0) {
+        if (arena.capacity() == 0)
+            arena.reserve(size_t(end - start) + 32);
+        n.flags = Node::inArena;
+        n.offset = quint32(arena.size());
+        n.length = quint32(length);
+        arena.resize(arena.size() + size_t(length));
+        std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
     }
     return n;
 }
@@ -691,6 +715,16 @@ private:
     {
         const char16_t* open = m_p;
         const StringScan s = scanString(open, m_end);
+        if (s.fault != StringFault::none) [[unlikely]]
+            return stringFault(open, s);
+        m_p = s.at + 1;
+        if (m_build)
+            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), 0});
+        return true;
+    }
+
+    [[gnu::noinline]] bool stringFault(const char16_t* open, const StringScan& s)
+    {
         switch (s.fault) {
         case StringFault::none:
             break;
@@ -719,16 +753,23 @@ private:
             // Worded by the caller, which looks for the text's first lone surrogate.
             return fail(QStringLiteral("Could not encode as UTF-8."), s.at);
         }
-        m_p = s.at + 1;
-        if (m_build)
-            pushNode(Node{Node::string, s.flags, 0, offsetOf(open), quint32(m_p - open), 0});
-        return true;
+        return false;
     }
 
     bool parseNumber()
     {
         const char16_t* start = m_p;
         const NumberScan scan = scanNumber(start, m_end);
+        if (scan.fault != NumberFault::none) [[unlikely]]
+            return numberFault(start, scan);
+        m_p = scan.stop;
+        if (m_build)
+            pushNode(numberNode(start, scan, offsetOf(start), m_end, m_doc->arena));
+        return true;
+    }
+
+    [[gnu::noinline]] bool numberFault(const char16_t* start, const NumberScan& scan)
+    {
         switch (scan.fault) {
         case NumberFault::none:
             break;
@@ -741,10 +782,7 @@ private:
         case NumberFault::exponent:
             return fail(QStringLiteral("Invalid number at %1; the exponent must have at least one digit."), start);
         }
-        m_p = scan.stop;
-        if (m_build)
-            pushNode(numberNode(start, scan, offsetOf(start), m_end, m_doc->arena));
-        return true;
+        return false;
     }
 };
 
