@@ -1024,7 +1024,11 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     std::vector<const char16_t*> cuts{begin};
     for (int k = 1; k < wanted; ++k) {
         const char16_t* at = std::max(begin + n / wanted * k, cuts.back());
-        at = std::find(at, end, u'\n');
+        const qsizetype feed = QStringView(at, end - at).indexOf(u'\n');
+        at = feed < 0 ? end : at + feed;
+        // A part past half the text leaves the whole-text reader as quick, and it starts no threads.
+        if (at - cuts.back() > n / 2)
+            return std::nullopt;
         if (at + 1 >= end)
             break;
         if (at + 1 > cuts.back())
