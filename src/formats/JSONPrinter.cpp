@@ -314,16 +314,24 @@ private:
         }
     }
 
-    void scalar(const Node& n)
+    // A scalar's text. Numbers and plain strings, most of them, are one stretch of the source
+    // (or of the arena) written inline.
+    [[gnu::always_inline]] void scalar(const Node& n)
+    {
+        if (n.kind == Node::number || (n.kind == Node::string && !(n.flags & Node::escaped))) [[likely]] {
+            m_out.put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
+            return;
+        }
+        otherScalar(n);
+    }
+
+    [[gnu::noinline]] void otherScalar(const Node& n)
     {
         switch (n.kind) {
         case Node::null: m_out.put(u"null", 4); return;
         case Node::trueValue: m_out.put(u"true", 4); return;
         case Node::falseValue: m_out.put(u"false", 5); return;
-        case Node::number:
-            m_out.put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
-            return;
-        case Node::string: string(n); return;
+        case Node::string: escapedString(n); return;
         default: return;
         }
     }
@@ -354,15 +362,19 @@ private:
         m_out.put(text, 2);
     }
 
-    void string(const Node& n)
+    [[gnu::always_inline]] void string(const Node& n)
     {
-        const char16_t* p = m_src + n.offset;
         // Without escapes the source spelling is the printed one: the reader let through no
         // control character, quotation mark or lone surrogate.
-        if (!(n.flags & Node::escaped)) {
-            m_out.put(p, n.length);
-            return;
-        }
+        if (!(n.flags & Node::escaped)) [[likely]]
+            m_out.put(m_src + n.offset, n.length);
+        else
+            escapedString(n);
+    }
+
+    [[gnu::noinline]] void escapedString(const Node& n)
+    {
+        const char16_t* p = m_src + n.offset;
         const char16_t* const end = p + n.length;
         for (;;) {
             // Quotes, plain units and the escapes that print as they are written go in runs: only
