@@ -1,8 +1,9 @@
 // The running Encode / Decode tool, offscreen: Base64 of gzip'd JSON pasted into the Input pane
 // until the formatted output is shown (after the 0.15 s quiet time), and the longest stall of the
-// GUI thread meanwhile; on the largest paste also typing in the input and moving through the
+// GUI thread meanwhile; on the largest of them also typing in the input and moving through the
 // output. Beside it: the same work by command-line tools (base64 -d | gzip -dc | jq .), and the
-// bare kit text view given the same formatted text. Each run is a child process of its own that
+// bare kit text view given the same formatted text. Last, 50 MB of Base64 of plain text pasted
+// until its decoded text is shown, beside base64 -d: the longest GUI-thread stall meanwhile. Each run is a child process of its own that
 // makes its application after the fork. With QUORRIX_SCREENSHOT_DIR set, it also saves pictures
 // of the sample, a hex dump and a failure.
 
@@ -55,6 +56,25 @@ QByteArray jsonDocument(qint64 target)
     return out;
 }
 
+// Lines of words as people write them, a few accented letters among them: a paste of Base64
+// whose decoded text is shown as it is.
+QByteArray plainText(qint64 target)
+{
+    QRandomGenerator rng(29);
+    const char* words[] = {"alpha", "beta", "gamma", "caf\xC3\xA9", "path/to/file", "100%", "a+b=c", "it's", "Tom & Jerry"};
+    QByteArray out;
+    out.reserve(target + 64);
+    int inLine = 0;
+    while (out.size() < target) {
+        out += words[rng.bounded(int(std::size(words)))];
+        out += ++inLine % 12 ? ' ' : '\n';
+    }
+    out.truncate(target);
+    while (!out.isEmpty() && static_cast<unsigned char>(out.back()) >= 0x80)
+        out.chop(1);
+    return out;
+}
+
 // A corpus file `copies` times as the elements of one array: one document, as pasted.
 Input jsonArrayOf(const QString& relativePath, int copies)
 {
@@ -86,6 +106,7 @@ struct ToolRun {
     double outputStallMs = -1;
     double bareMs = -1;      // the bare view given the formatted text
     bool formatted = false;
+    bool shown = false;      // the output pane shows what the model published
     qint64 outputBytes = 0;
     qint64 shownChars = 0;
 };
@@ -98,7 +119,7 @@ QApplication* makeApplication()
     return new QApplication(argc, argv);
 }
 
-qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
+qint64 runTool(const QString& pasted, bool typeAndMove, bool json, ToolRun& report)
 {
     std::unique_ptr<QApplication> app(makeApplication());
     CodecToolViewModel model;
@@ -118,13 +139,17 @@ qint64 runTool(const QString& pasted, bool typeAndMove, ToolRun& report)
     report.insertMs = clock.nsecsElapsed() / 1e6;
     QCoreApplication::processEvents();
     waitUntil([&] { return !model.isTransformPending() && model.output(); });
-    // Compared only once the result is in: the pane's text is tens of megabytes.
-    waitUntil([&] { return view.outputEditor()->text() == model.shownOutput(); });
+    // Lengths while waiting: a whole copy of the pane's tens of megabytes at every wake would be
+    // a stall of the benchmark's own; the texts are compared once, after the probe.
+    waitUntil([&] { return view.outputEditor()->length() == model.shownOutput().size(); });
     report.shownMs = clock.nsecsElapsed() / 1e6 - report.insertMs - quietMs;
     report.pasteStallMs = probe.stopMs();
-    report.formatted = model.output() && model.output()->content == Codec::Content::json;
+    report.shown = view.outputEditor()->text() == model.shownOutput();
+    report.formatted = model.output() && model.output()->content == (json ? Codec::Content::json : Codec::Content::text);
     report.outputBytes = model.output() ? model.output()->byteCount : 0;
-    report.shownChars = model.output() ? model.output()->text.size() : 0;
+    report.shownChars = model.shownOutput().size();
+    if (!report.shown)
+        return -1;
     if (!typeAndMove)
         return report.formatted ? report.outputBytes : -1;
 
@@ -260,11 +285,19 @@ int main(int argc, char** argv)
         qint64 jsonBytes = 0;
         QString text;
         bool typeAndMove = false;
+        bool json = true; // gzip'd JSON, else plain text shown as decoded
     };
     std::vector<Paste> pastes;
     auto add = [&](const QString& what, const QByteArray& json, bool typeAndMove) {
         const QString text = QString::fromLatin1(deflated(json, 31).toBase64());
         pastes.push_back({QStringLiteral("%1 of Base64 (the gzip of %2)").arg(megabytes(text.size()), what), json.size(), text, typeAndMove});
+    };
+    // The largest paste: Base64 of plain text, decoded and shown as it is.
+    auto addPlain = [&](qint64 base64Bytes) {
+        const QByteArray plain = plainText(base64Bytes / 4 * 3);
+        const QString text = QString::fromLatin1(plain.toBase64());
+        pastes.push_back({QStringLiteral("%1 of Base64 (of %2 of generated lines of text)").arg(megabytes(text.size()), megabytes(plain.size())),
+                          plain.size(), text, false, false});
     };
     add(QStringLiteral("generated records, %1").arg(megabytes(qint64(24) << 16)), jsonDocument(qint64(24) << 16), false);
     add(QStringLiteral("generated records, %1").arg(megabytes(qint64(24) << 20)), jsonDocument(qint64(24) << 20), true);
@@ -273,6 +306,16 @@ int main(int argc, char** argv)
         std::printf("(no corpus found: set QUORRIX_BENCH_CORPUS; the real document skipped)\n\n");
     else
         add(citm.name, citm.bytes, false);
+    addPlain(50000000);
+
+    // QUORRIX_BENCH_CASES=text (or records, citm) runs only the pastes of that kind.
+    const QStringList only = qEnvironmentVariable("QUORRIX_BENCH_CASES").split(u',', Qt::SkipEmptyParts);
+    if (!only.isEmpty()) {
+        std::erase_if(pastes, [&](const Paste& p) {
+            const QString kind = !p.json ? QStringLiteral("text") : p.name.contains(u"citm") ? QStringLiteral("citm") : QStringLiteral("records");
+            return !only.contains(kind);
+        });
+    }
 
     ToolRun& report = sharedWithChildren<ToolRun>();
     std::vector<std::vector<Series>> results;
@@ -284,22 +327,35 @@ int main(int argc, char** argv)
         auto tool = [&](Cores cores, int i) {
             return Side{i ? "ours, all cores" : "ours, 1 core", [&, cores, i] {
                             report = ToolRun{};
-                            const Sample s = runForked(cores, [&] { return runTool(paste.text, paste.typeAndMove, report); });
+                            const Sample s = runForked(cores, [&] { return runTool(paste.text, paste.typeAndMove, paste.json, report); });
                             runs[i].push_back(report);
                             return s;
                         }};
         };
+        const QStringList peer = paste.json ? QStringList{"sh", "-c", "base64 -d \"$1\" | gzip -dc | jq .", "sh", in}
+                                            : QStringList{"base64", "-d", in};
         std::vector<Side> sides{tool(Cores::one, 0), tool(Cores::all, 1),
-                                {"base64|gzip|jq", [&] {
-                                     return runProcess(Cores::one, {"sh", "-c", "base64 -d \"$1\" | gzip -dc | jq .", "sh", in}, out);
-                                 }}};
+                                {paste.json ? "base64|gzip|jq" : "base64 -d", [&, peer] { return runProcess(Cores::one, peer, out); }}};
         const std::vector<Series> s = interleave(sides, rounds);
         printCase(paste.name, paste.text.size(), s);
         const ToolRun& last = runs[0].empty() ? ToolRun{} : runs[0].back();
-        std::printf("  output: %s, %lld bytes unpacked, %lld characters shown (jq wrote %lld bytes; the pipeline's\n"
+        std::printf("  output: %s%s, %lld bytes decoded, %lld characters shown (the peer wrote %lld bytes; its\n"
                     "  peak includes this process's share at the fork: an empty program's peak here is %.0f MB)\n",
-                    last.formatted ? "formatted JSON" : "NOT formatted", (long long)last.outputBytes, (long long)last.shownChars,
+                    last.formatted ? (paste.json ? "formatted JSON" : "text") : (paste.json ? "NOT formatted" : "NOT text"),
+                    last.shown ? "" : ", NOT shown in the pane", (long long)last.outputBytes, (long long)last.shownChars,
                     (long long)s[2].outBytes(), runProcess(Cores::one, {"true"}).peakMB);
+        if (!paste.json) {
+            // The largest paste: how long the GUI thread is held while it goes in and its text comes out.
+            for (int i : {0, 1}) {
+                const double stall = median(runs[i], &ToolRun::pasteStallMs);
+                const double limit = i ? 50 : 100;
+                const bool shownAll = std::all_of(runs[i].begin(), runs[i].end(), [](const ToolRun& r) { return r.shown && r.formatted; });
+                targets.check(QStringLiteral("%1 MB paste of Base64: no GUI stall over %2 ms until its text is shown, %3")
+                                  .arg(paste.text.size() / 1e6, 0, 'f', 0).arg(limit).arg(i ? "all cores" : "1 core"),
+                              s[size_t(i)].ok() && shownAll && stall >= 0 && stall <= limit,
+                              QStringLiteral("%1 ms median%2").arg(stall, 0, 'f', 1).arg(shownAll ? "" : ", NOT shown"));
+            }
+        }
         for (int i : {0, 1})
             std::printf("  %s: paste %s, then shown %s; GUI stall during paste %s\n", i ? "all cores" : "1 core   ",
                         qPrintable(spread(runs[i], &ToolRun::insertMs)), qPrintable(spread(runs[i], &ToolRun::shownMs)),
@@ -336,7 +392,7 @@ int main(int argc, char** argv)
         results.push_back(s);
         shownMedians.push_back({median(runs[0], &ToolRun::shownMs), median(runs[1], &ToolRun::shownMs)});
     }
-    if (results.size() >= 2) {
+    if (results.size() >= 2 && pastes[0].json && pastes[1].json) {
         const double small = pastes[0].text.size(), large = pastes[1].text.size();
         auto shownGrowth = [&](int i) {
             return shownMedians[0][i] > 0 && shownMedians[1][i] > 0 ? (shownMedians[1][i] / large) / (shownMedians[0][i] / small) : -1;
