@@ -4,7 +4,6 @@
 
 #include "formats/CpuFeatures.h"
 #include "formats/RunParts.h"
-#include "formats/Utf8Encoder.h"
 
 #include <QChar>
 
@@ -68,7 +67,19 @@ std::vector<qsizetype> cutText(const char16_t* s, qsizetype n, int parts)
     return cuts;
 }
 
-// ---- UTF-16 to UTF-8 ----
+// Cut points of UTF-8 text into equal parts, never inside a sequence.
+std::vector<qsizetype> cutText(const unsigned char* s, qsizetype n, int parts)
+{
+    std::vector<qsizetype> cuts(size_t(parts) + 1, n);
+    cuts[0] = 0;
+    for (int k = 1; k < parts; ++k) {
+        qsizetype at = n / parts * k;
+        for (int i = 0; i < 3 && at < n && (s[at] & 0xC0) == 0x80; ++i)
+            ++at;
+        cuts[size_t(k)] = std::max(at, cuts[size_t(k) - 1]);
+    }
+    return cuts;
+}
 
 #if defined(__SSE2__)
 // The sum of the eight 16-bit lanes.
@@ -80,140 +91,25 @@ inline qint64 laneSum(__m128i lanes)
 }
 #endif
 
-qint64 utf8LengthOf(const char16_t* p, qsizetype n)
-{
-    return Utf8Encoder::encodedLength(QStringView(p, n));
-}
-
-// The UTF-8 bytes of the code point at p (a lone surrogate as U+FFFD) at b; their count.
-inline int utf8OfOne(const char16_t*& p, const char16_t* end, unsigned char* b)
-{
-    const char32_t u = *p++;
-    if (u < 0x80) {
-        b[0] = static_cast<unsigned char>(u);
-        return 1;
-    }
-    if (u < 0x800) {
-        b[0] = static_cast<unsigned char>(0xC0 | u >> 6);
-        b[1] = static_cast<unsigned char>(0x80 | (u & 63));
-        return 2;
-    }
-    if (isHighSurrogate(char16_t(u)) && p < end && isLowSurrogate(*p)) {
-        const char32_t c = 0x10000 + ((u - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
-        b[0] = static_cast<unsigned char>(0xF0 | c >> 18);
-        b[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 63));
-        b[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 63));
-        b[3] = static_cast<unsigned char>(0x80 | (c & 63));
-        return 4;
-    }
-    const char32_t c = (u & 0xF800) == 0xD800 ? 0xFFFD : u;
-    b[0] = static_cast<unsigned char>(0xE0 | c >> 12);
-    b[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 63));
-    b[2] = static_cast<unsigned char>(0x80 | (c & 63));
-    return 3;
-}
-
-#if defined(QUORRIX_AVX2_LOOPS)
-// Runs of ASCII units as bytes, 32 at a time, while 36 bytes of room are left: a store of 32,
-// then one code point after a shorter run.
-QUORRIX_AVX2 unsigned char* fillAsciiAvx2(const char16_t*& p, const char16_t* end, unsigned char* b,
-                                          unsigned char* bEnd)
-{
-    const __m256i high = _mm256_set1_epi16(short(0xFF80));
-    const __m256i zero = _mm256_setzero_si256();
-    while (end - p >= 32 && bEnd - b >= 36) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b), _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8));
-        const quint64 ascii = quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(x, high), zero))))
-            | quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(y, high), zero)))) << 32;
-        const int run = ascii == ~quint64(0) ? 32 : std::countr_one(ascii) / 2;
-        p += run;
-        b += run;
-        if (run < 32)
-            break;
-    }
-    return b;
-}
-#endif
-
-// The UTF-8 of the text from p on, written at b while 20 bytes of room are left before bEnd: a
-// store of sixteen, then one code point after a run shorter than that.
-unsigned char* fillUtf8(const char16_t*& p, const char16_t* end, unsigned char* b, unsigned char* bEnd)
-{
-#if defined(QUORRIX_AVX2_LOOPS)
-    if (hasAvx2()) {
-        while (p < end && bEnd - b >= 20) {
-            b = fillAsciiAvx2(p, end, b, bEnd);
-            if (p < end && bEnd - b >= 20 && *p >= 0x80)
-                b += utf8OfOne(p, end, b);
-            else if (end - p < 32 || bEnd - b < 36)
-                break;
-        }
-    }
-#endif
-    while (p < end && bEnd - b >= 20) {
-#if defined(__SSE2__)
-        if (end - p >= 16) {
-            // Sixteen units at a time, as far as they are ASCII.
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-            const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-            const __m128i zero = _mm_setzero_si128();
-            const unsigned ascii = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(x, high), zero)))
-                | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(y, high), zero))) << 16;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(b), _mm_packus_epi16(x, y));
-            const int run = ascii == 0xFFFFFFFFu ? 16 : std::countr_one(ascii) / 2;
-            p += run;
-            b += run;
-            if (run == 16)
-                continue;
-            if (p >= end)
-                break;
-        }
-#else
-        if (end - p >= 4) {
-            quint64 x;
-            memcpy(&x, p, 8);
-            if ((x & 0xFF80FF80FF80FF80ull) == 0) {
-                for (int j = 0; j < 4; ++j)
-                    b[j] = static_cast<unsigned char>(p[j]);
-                p += 4;
-                b += 4;
-                continue;
-            }
-        }
-#endif
-        b += utf8OfOne(p, end, b);
-    }
-    return b;
-}
-
 // ---- Base64 encoding ----
 
 constexpr char kStandardAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kUrlAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 // Two characters at once: entry v holds the characters of the two sextets of v, in memory order.
-constexpr std::array<quint32, 4096> makePairTable(const char* alphabet)
+constexpr std::array<quint16, 4096> makePairTable(const char* alphabet)
 {
-    std::array<quint32, 4096> table{};
+    std::array<quint16, 4096> table{};
     for (quint32 v = 0; v < 4096; ++v) {
         const quint32 first = quint32(static_cast<unsigned char>(alphabet[v >> 6]));
         const quint32 second = quint32(static_cast<unsigned char>(alphabet[v & 63]));
-        table[v] = std::endian::native == std::endian::little ? first | second << 16 : first << 16 | second;
+        table[v] = quint16(std::endian::native == std::endian::little ? first | second << 8 : first << 8 | second);
     }
     return table;
 }
 
-constexpr std::array<quint32, 4096> kStandardPairs = makePairTable(kStandardAlphabet);
-constexpr std::array<quint32, 4096> kUrlPairs = makePairTable(kUrlAlphabet);
-
-inline quint64 fourChars(quint32 firstPair, quint32 secondPair)
-{
-    return std::endian::native == std::endian::little ? firstPair | quint64(secondPair) << 32
-                                                       : quint64(firstPair) << 32 | secondPair;
-}
+constexpr std::array<quint16, 4096> kStandardPairs = makePairTable(kStandardAlphabet);
+constexpr std::array<quint16, 4096> kUrlPairs = makePairTable(kUrlAlphabet);
 
 inline quint32 group(const unsigned char* in)
 {
@@ -251,56 +147,50 @@ QUORRIX_AVX2 inline __m256i charsOfBlock(const unsigned char* in, __m256i shifts
     return _mm256_add_epi8(sextets, _mm256_shuffle_epi8(shifts, classes));
 }
 
-// Eight groups at a time, from 24 bytes to 32 characters. It reads the four bytes before `in`
-// and the four after each block of 24, which the caller's buffer must hold.
-QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char16_t* o, bool urlSafe)
+// Eight groups at a time, from 24 bytes to 32 characters, while the four bytes after a block of
+// 24 are still among the `groups`. It reads the four bytes before `in`, which the caller's
+// buffer must hold. Answers the groups done.
+QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype groups, char* o, bool urlSafe)
 {
     const __m256i shifts = sextetShifts(urlSafe);
     qsizetype done = 0;
-    for (; groups - done >= 8; done += 8, in += 24, o += 32) {
-        const __m256i chars = charsOfBlock(in, shifts);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(chars)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 16), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(chars, 1)));
-    }
+    for (; groups - done >= 10; done += 8, in += 24, o += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), charsOfBlock(in, shifts));
     return done;
 }
-
 #endif
 
-// Whole groups of three bytes as four characters each.
-inline char16_t* encodeGroups(const unsigned char* in, qsizetype groups, char16_t* o, const quint32* pairs)
+// Whole groups of three bytes as four characters each: the plain loop, and the rest of the wide one.
+inline char* encodeGroups(const unsigned char* in, qsizetype groups, char* o, const quint16* pairs)
 {
     for (; groups >= 2; groups -= 2, in += 6, o += 8) {
         const quint32 a = group(in);
         const quint32 b = group(in + 3);
-        const quint64 first = fourChars(pairs[a >> 12], pairs[a & 0xFFF]);
-        const quint64 second = fourChars(pairs[b >> 12], pairs[b & 0xFFF]);
-        memcpy(o, &first, 8);
-        memcpy(o + 4, &second, 8);
+        const quint16 chars[4] = {pairs[a >> 12], pairs[a & 0xFFF], pairs[b >> 12], pairs[b & 0xFFF]};
+        memcpy(o, chars, 8);
     }
     if (groups) {
         const quint32 a = group(in);
-        const quint64 chars = fourChars(pairs[a >> 12], pairs[a & 0xFFF]);
-        memcpy(o, &chars, 8);
+        const quint16 chars[2] = {pairs[a >> 12], pairs[a & 0xFFF]};
+        memcpy(o, chars, 4);
         o += 4;
     }
     return o;
 }
 
 // The last one or two bytes, padded unless URL-safe.
-template <typename Char>
-inline Char* encodeTail(const unsigned char* in, qsizetype count, Char* o, bool urlSafe)
+inline char* encodeTail(const unsigned char* in, qsizetype count, char* o, bool urlSafe)
 {
     const char* alphabet = urlSafe ? kUrlAlphabet : kStandardAlphabet;
     const quint32 v = quint32(in[0]) << 16 | (count == 2 ? quint32(in[1]) << 8 : 0);
-    *o++ = Char(alphabet[v >> 18]);
-    *o++ = Char(alphabet[(v >> 12) & 63]);
+    *o++ = alphabet[v >> 18];
+    *o++ = alphabet[(v >> 12) & 63];
     if (count == 2)
-        *o++ = Char(alphabet[(v >> 6) & 63]);
+        *o++ = alphabet[(v >> 6) & 63];
     if (!urlSafe) {
         if (count == 1)
-            *o++ = Char('=');
-        *o++ = Char('=');
+            *o++ = '=';
+        *o++ = '=';
     }
     return o;
 }
@@ -311,66 +201,34 @@ qsizetype encodedLength(qint64 bytes, bool urlSafe)
     return qsizetype(bytes / 3 * 4 + (rest ? (urlSafe ? rest + 1 : 4) : 0));
 }
 
-// One part of the text, whose UTF-8 bytes begin at byte `byteStart` of the whole. The part writes
-// every group of three bytes that begins in it, reading on into the text after it for the last one.
-void encodePart(const char16_t* begin, const char16_t* end, const char16_t* textEnd, qint64 byteStart,
-                bool urlSafe, char16_t* o, const std::atomic_bool* cancelled)
+// The groups [first, first + groups) of the whole input `base` at their place in `out`, a stretch
+// at a time between looks at `cancelled`.
+void encodeGroupRun(const unsigned char* base, qsizetype first, qsizetype groups, char* out, bool urlSafe,
+                    const std::atomic_bool* cancelled)
 {
-    const quint32* pairs = urlSafe ? kUrlPairs.data() : kStandardPairs.data();
-    // Room before and after the bytes for the wide loads.
-    unsigned char storage[4 + 3 * 1024 + 64] = {};
-    unsigned char* const buffer = storage + 4;
-    unsigned char* const bufferEnd = buffer + 3 * 1024 + 32;
+    const quint16* pairs = urlSafe ? kUrlPairs.data() : kStandardPairs.data();
+    constexpr qsizetype kGroupsPerPoll = kPollEvery / 3;
+    qsizetype g = first;
+    const qsizetype stop = first + groups;
+    // The wide loop reads four bytes before its groups: the first two groups of the input go the
+    // plain way.
+    if (g < 2 && g < stop) {
+        const qsizetype n = std::min<qsizetype>(2, stop) - g;
+        encodeGroups(base + g * 3, n, out + g * 4, pairs);
+        g += n;
+    }
+    while (g < stop) {
+        if (isCancelled(cancelled))
+            return;
+        const qsizetype n = std::min(kGroupsPerPoll, stop - g);
+        qsizetype wide = 0;
 #if defined(QUORRIX_AVX2_LOOPS)
-    const bool wide = hasAvx2();
+        if (hasAvx2())
+            wide = encodeGroupsAvx2(base + g * 3, n, out + g * 4, urlSafe);
 #endif
-    qsizetype held = 0;
-    const char16_t* p = begin;
-    // The first bytes finish the group the part before began.
-    int skip = int((3 - byteStart % 3) % 3);
-    while (skip > 0 && p < end) {
-        unsigned char one[4];
-        const int count = utf8OfOne(p, end, one);
-        const int dropped = std::min(skip, count);
-        skip -= dropped;
-        memcpy(buffer + held, one + dropped, size_t(count - dropped));
-        held += count - dropped;
+        encodeGroups(base + (g + wide) * 3, n - wide, out + (g + wide) * 4, pairs);
+        g += n;
     }
-    qsizetype sincePoll = 0;
-    while (p < end) {
-        const char16_t* from = p;
-        held = fillUtf8(p, end, buffer + held, bufferEnd) - buffer;
-        const qsizetype groups = held / 3;
-        qsizetype wideGroups = 0;
-#if defined(QUORRIX_AVX2_LOOPS)
-        if (wide) {
-            wideGroups = encodeGroupsAvx2(buffer, groups, o, urlSafe);
-            o += wideGroups * 4;
-        }
-#endif
-        o = encodeGroups(buffer + wideGroups * 3, groups - wideGroups, o, pairs);
-        const qsizetype rest = held - groups * 3;
-        memmove(buffer, buffer + groups * 3, size_t(rest));
-        held = rest;
-        sincePoll += p - from;
-        if (sincePoll >= kPollEvery) {
-            sincePoll = 0;
-            if (isCancelled(cancelled))
-                return;
-        }
-    }
-    const char16_t* q = end;
-    while (held > 0 && held < 3 && q < textEnd) {
-        unsigned char one[4];
-        const int count = utf8OfOne(q, textEnd, one);
-        const int taken = std::min(count, int(3 - held));
-        memcpy(buffer + held, one, size_t(taken));
-        held += taken;
-    }
-    if (held == 3)
-        encodeGroups(buffer, 1, o, pairs);
-    else if (held > 0)
-        encodeTail(buffer, held, o, urlSafe);
 }
 
 // ---- Base64 decoding ----
@@ -419,6 +277,11 @@ QUORRIX_AVX2 inline __m256i loadBlock(const char16_t* p)
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
     return _mm256_permute4x64_epi64(_mm256_packus_epi16(x, y), 0xD8);
+}
+
+QUORRIX_AVX2 inline __m256i loadBlock(const unsigned char* p)
+{
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 // Blocks of 32 alphabet characters, 24 bytes each, up to the first block that holds anything else.
@@ -523,6 +386,27 @@ inline bool nonAsciiAt(const char16_t*& p, const char16_t* end, char32_t& cp)
     cp = u;
     if (QChar::isHighSurrogate(u) && p < end && QChar::isLowSurrogate(*p))
         cp = QChar::surrogateToUcs4(u, *p++);
+    return true;
+}
+
+// The same for UTF-8: false for a sequence that is not well-formed.
+inline bool nonAsciiAt(const unsigned char*& p, const unsigned char* end, char32_t& cp)
+{
+    const unsigned lead = *p;
+    const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || end - p < length || lead > 0xF4)
+        return false;
+    char32_t c = lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return false;
+        c = c << 6 | (p[i] & 0x3F);
+    }
+    constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return false;
+    p += length;
+    cp = c;
     return true;
 }
 
@@ -631,6 +515,21 @@ struct ScanLanes<char16_t> {
     static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
     static __m128i subsUnsigned(__m128i a, __m128i b) { return _mm_subs_epu16(a, b); }
     static qsizetype sum(__m128i lanes) { return qsizetype(laneSum(lanes)); }
+};
+
+template <>
+struct ScanLanes<unsigned char> {
+    static constexpr qsizetype units = 16;
+    static constexpr qsizetype rounds = 255;
+    static __m128i splat(char c) { return _mm_set1_epi8(c); }
+    static __m128i equal(__m128i a, __m128i b) { return _mm_cmpeq_epi8(a, b); }
+    static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi8(a, b); }
+    static __m128i subsUnsigned(__m128i a, __m128i b) { return _mm_subs_epu8(a, b); }
+    static qsizetype sum(__m128i lanes)
+    {
+        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+        return qsizetype(_mm_cvtsi128_si64(sums)) + qsizetype(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
 };
 
 #endif
@@ -766,45 +665,21 @@ int BulkCodec::partCount(qsizetype units)
     return int(WorkPool::parts(units, partMinimum));
 }
 
-QString BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe)
+QByteArray BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     const qsizetype groups = bytes.size() / 3;
-    QString out(encodedLength(bytes.size(), urlSafe), Qt::Uninitialized);
-    char16_t* o = encodeGroups(in, groups, reinterpret_cast<char16_t*>(out.data()),
-                               urlSafe ? kUrlPairs.data() : kStandardPairs.data());
+    QByteArray out(encodedLength(bytes.size(), urlSafe), Qt::Uninitialized);
+    char* const o = out.data();
+    // Parts of whole groups: each knows where its characters go.
+    const int parts = partCount(bytes.size());
+    runParts(parts, [&](qsizetype k) {
+        const qsizetype first = groups / parts * k;
+        const qsizetype last = k + 1 == parts ? groups : groups / parts * (k + 1);
+        encodeGroupRun(in, first, last - first, o, urlSafe, cancelled);
+    });
     if (bytes.size() % 3)
-        encodeTail(in + groups * 3, bytes.size() % 3, o, urlSafe);
-    return out;
-}
-
-QString BulkCodec::base64Encode(QStringView text, bool urlSafe, const std::atomic_bool* cancelled)
-{
-    const char16_t* s = text.utf16();
-    const qsizetype n = text.size();
-    const int parts = BulkCodec::partCount(n);
-    const std::vector<qsizetype> cuts = cutText(s, n, parts);
-    // Where each part's bytes begin, so that every part knows where its groups go.
-    std::vector<qint64> bytesBefore(size_t(parts) + 1, 0);
-    QString out;
-    char16_t* o = nullptr;
-    runInTwoSteps(
-        parts,
-        [&](int k) {
-            bytesBefore[size_t(k) + 1] = utf8LengthOf(s + cuts[size_t(k)], cuts[size_t(k) + 1] - cuts[size_t(k)]);
-        },
-        [&] {
-            for (int k = 0; k < parts; ++k)
-                bytesBefore[size_t(k) + 1] += bytesBefore[size_t(k)];
-            out = QString(encodedLength(bytesBefore.back(), urlSafe), Qt::Uninitialized);
-            o = out.isEmpty() ? nullptr : reinterpret_cast<char16_t*>(out.data());
-        },
-        [&](int k) {
-            const qint64 start = bytesBefore[size_t(k)];
-            if (o)
-                encodePart(s + cuts[size_t(k)], s + cuts[size_t(k) + 1], s + n, start, urlSafe,
-                           o + (start + 2) / 3 * 4, cancelled);
-        });
+        encodeTail(in + groups * 3, bytes.size() % 3, o + groups * 4, urlSafe);
     return out;
 }
 
@@ -812,6 +687,14 @@ std::optional<QByteArray> BulkCodec::base64Decode(QStringView text, const std::a
 {
     const char16_t* s = text.utf16();
     const qsizetype n = text.size();
+    const int parts = partCount(n);
+    return decodeInParts(s, n, parts, cutText(s, n, parts), cancelled);
+}
+
+std::optional<QByteArray> BulkCodec::base64Decode(QByteArrayView utf8, const std::atomic_bool* cancelled)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
     const int parts = partCount(n);
     return decodeInParts(s, n, parts, cutText(s, n, parts), cancelled);
 }

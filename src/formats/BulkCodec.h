@@ -8,10 +8,10 @@
 #include <atomic>
 #include <optional>
 
-// The engines under Codec's Base64 and UTF-8 conversions. Each works in one pass over clean runs
-// and falls back to a careful step only where the text asks for it; inputs of a quarter of a
-// megabyte and more are cut into parts done side by side by a pool of threads kept for the
-// purpose, whose results are exactly those of one sequential pass. A `cancelled` flag is polled
+// The engines under Codec's Base64. Each works in one pass over clean runs and falls back to a
+// careful step only where the text asks for it; inputs of a quarter of a megabyte and more are
+// cut into parts done side by side by a pool of threads kept for the purpose, whose results are
+// exactly those of one sequential pass. A `cancelled` flag is polled
 // every 64 Ki units.
 class BulkCodec {
 public:
@@ -24,11 +24,12 @@ public:
     // Part k of p begins at unit n / p * k, moved on past the rest of a character.
     static int partCount(qsizetype units);
 
-    // Base64 of the text's UTF-8 bytes (a lone surrogate as U+FFFD): "+", "/" and "=" padding,
-    // or with `urlSafe` "-", "_" and no padding.
-    static QString base64Encode(QStringView text, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
-    static QString base64Encode(QByteArrayView bytes, bool urlSafe);
+    // Base64 of the bytes, ASCII: "+", "/" and "=" padding, or with `urlSafe` "-", "_" and no
+    // padding. A `cancelled` flag that turns true makes the result meaningless.
+    static QByteArray base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
 
-    // Tolerant Base64 (see Encodings::base64URLDecode). Nullopt also when cancelled.
+    // Tolerant Base64 (see Encodings::base64URLDecode) of UTF-16 text, or of UTF-8 text, where
+    // a sequence that is not well-formed is outside the alphabet. Nullopt also when cancelled.
     static std::optional<QByteArray> base64Decode(QStringView text, const std::atomic_bool* cancelled = nullptr);
+    static std::optional<QByteArray> base64Decode(QByteArrayView utf8, const std::atomic_bool* cancelled = nullptr);
 };

@@ -164,14 +164,14 @@ std::optional<QByteArray> Encodings::base64URLDecode(QStringView text, const std
     return BulkCodec::base64Decode(text, cancelled);
 }
 
-QString Encodings::base64Encode(QByteArrayView bytes, bool urlSafe)
+std::optional<QByteArray> Encodings::base64URLDecode(QByteArrayView utf8, const std::atomic_bool* cancelled)
 {
-    return BulkCodec::base64Encode(bytes, urlSafe);
+    return BulkCodec::base64Decode(utf8, cancelled);
 }
 
-QString Encodings::base64EncodeText(QStringView text, bool urlSafe, const std::atomic_bool* cancelled)
+QByteArray Encodings::base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    return BulkCodec::base64Encode(text, urlSafe, cancelled);
+    return BulkCodec::base64Encode(bytes, urlSafe, cancelled);
 }
 
 QString Encodings::percentEncode(QStringView text, bool plusForSpace)
@@ -319,14 +319,14 @@ QString Encodings::htmlUnescape(QStringView text)
     return out;
 }
 
-QString Encodings::hexEncode(QByteArrayView bytes)
+QByteArray Encodings::hexEncode(QByteArrayView bytes)
 {
-    QString out = uninitializedText(bytes.size() * 2);
-    char16_t* o = reinterpret_cast<char16_t*>(out.data());
+    QByteArray out = uninitializedBytes(bytes.size() * 2);
+    char* o = out.data();
     for (char b : bytes) {
         const auto c = static_cast<unsigned char>(b);
-        o[0] = char16_t(kHexDigits[c >> 4]);
-        o[1] = char16_t(kHexDigits[c & 15]);
+        o[0] = kHexDigits[c >> 4];
+        o[1] = kHexDigits[c & 15];
         o += 2;
     }
     return out;

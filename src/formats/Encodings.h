@@ -20,11 +20,11 @@ public:
     // are decoded in parts side by side, with the result of one sequential reading; a
     // `cancelled` flag that turns true gives nullopt.
     static std::optional<QByteArray> base64URLDecode(QStringView text, const std::atomic_bool* cancelled = nullptr);
+    // The same of UTF-8 text; a sequence that is not well-formed is outside the alphabets.
+    static std::optional<QByteArray> base64URLDecode(QByteArrayView utf8, const std::atomic_bool* cancelled = nullptr);
 
-    static QString base64Encode(QByteArrayView bytes, bool urlSafe);
-    // Base64 of the text's UTF-8 bytes, a lone surrogate as U+FFFD. A `cancelled` flag that
-    // turns true makes the result meaningless.
-    static QString base64EncodeText(QStringView text, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
+    // ASCII. A `cancelled` flag that turns true makes the result meaningless.
+    static QByteArray base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
 
     static QString percentEncode(QStringView text, bool plusForSpace);
     // The UTF-8 bytes a percent-encoded text stands for, or nullopt.
@@ -35,7 +35,8 @@ public:
     // The replacement a numeric character reference's value stands for.
     static QString referenceText(quint32 value);
 
-    static QString hexEncode(QByteArrayView bytes);
+    // Lower-case digits, ASCII.
+    static QByteArray hexEncode(QByteArrayView bytes);
     enum class HexFault { notHex, oddLength };
     // The bytes, or nullopt with the reason in `fault`.
     static std::optional<QByteArray> hexDecode(QStringView text, HexFault* fault = nullptr);

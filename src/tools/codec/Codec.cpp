@@ -6,7 +6,6 @@
 #include "formats/JSONPrinter.h"
 #include "formats/Utf8Decoder.h"
 #include "formats/Utf8Encoder.h"
-#include "kit/TextHelpers.h"
 
 #include <algorithm>
 
@@ -21,14 +20,31 @@ bool isGraphemeExtender(char32_t c)
         || category == QChar::Mark_Enclosing || c == 0x200D;
 }
 
+// The code point of well-formed UTF-8 at i and the index after it.
+char32_t codePointAt(QByteArrayView text, qsizetype i, qsizetype* next)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned lead = p[i];
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (i + length > text.size()) {
+        *next = text.size();
+        return 0xFFFD;
+    }
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k)
+        c = c << 6 | (p[i + k] & 0x3F);
+    *next = i + length;
+    return c;
+}
+
 // The index of the first character that is not blank, where a blank takes the combining marks
 // after it along (one user-perceived character).
-qsizetype skipBlanks(QStringView text, qsizetype i = 0)
+qsizetype skipBlanks(QByteArrayView text, qsizetype i = 0)
 {
     bool afterBlank = false;
     while (i < text.size()) {
         qsizetype next;
-        const char32_t c = Encodings::codePointAt(text, i, &next);
+        const char32_t c = codePointAt(text, i, &next);
         if (Encodings::isWhiteSpace(c) || (afterBlank && c >= 0x300 && isGraphemeExtender(c))) {
             afterBlank = true;
             i = next;
@@ -37,6 +53,11 @@ qsizetype skipBlanks(QStringView text, qsizetype i = 0)
         break;
     }
     return i;
+}
+
+QString textOf(QByteArrayView utf8)
+{
+    return Utf8Decoder::decodeReplacing(utf8, Utf8Decoder::ByteOrderMark::keep);
 }
 
 // Formatted JSON (two spaces, keys ascending), or nothing when the text does not parse or the
@@ -50,14 +71,6 @@ std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool
     if (cancelled && cancelled->load())
         return std::nullopt;
     return JSONPrinter::print(document, Indent::spaces(2).unit(), SortMode::ascending, cancelled);
-}
-
-// The text's UTF-8: the bytes live only until they are written as hex.
-QByteArray plainUtf8(QStringView text)
-{
-    QByteArray bytes(Utf8Encoder::encodedLength(text), Qt::Uninitialized);
-    Utf8Encoder::encode(text, bytes.data());
-    return bytes;
 }
 
 } // namespace
@@ -121,21 +134,18 @@ Codec::HexDump::HexDump(QByteArrayView source, qsizetype limit)
 {
 }
 
-Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direction, Options options,
+Codec::Result Codec::transform(QByteArrayView input, Scheme scheme, Direction direction, Options options,
                                const std::atomic_bool* cancelled)
 {
     if (direction == Direction::encode) {
-        QString text;
-        switch (scheme) {
-        case Scheme::base64: text = Encodings::base64EncodeText(input, options.urlSafe, cancelled); break;
-        case Scheme::url: text = Encodings::percentEncode(input, options.plusForSpace); break;
-        case Scheme::html: text = Encodings::htmlEscape(input); break;
-        case Scheme::hex: text = Encodings::hexEncode(plainUtf8(input)); break;
-        }
         Output output;
-        // Every scheme but HTML writes ASCII only.
-        output.byteCount = scheme == Scheme::html ? TextHelpers::utf8Length(text) : text.size();
-        output.text = std::move(text);
+        switch (scheme) {
+        case Scheme::base64: output.text = Encodings::base64Encode(input, options.urlSafe, cancelled); break;
+        case Scheme::url: output.text = Encodings::percentEncode(textOf(input), options.plusForSpace).toLatin1(); break;
+        case Scheme::html: output.text = Utf8Encoder::toUtf8(Encodings::htmlEscape(textOf(input))); break;
+        case Scheme::hex: output.text = Encodings::hexEncode(input); break;
+        }
+        output.byteCount = output.text.size();
         return Result::success(std::move(output));
     }
     switch (scheme) {
@@ -146,16 +156,16 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
         return decodedOutput(*bytes, options.inflate, options.formatJSON, cancelled);
     }
     case Scheme::url: {
-        auto bytes = Encodings::percentDecode(input, options.plusForSpace);
+        auto bytes = Encodings::percentDecode(textOf(input), options.plusForSpace);
         if (!bytes)
             return Result::failed(Failure::of(Failure::Kind::notPercentEncoded));
         return decodedOutput(*bytes, false, options.formatJSON, cancelled);
     }
     case Scheme::html:
-        return decodedOutput(Encodings::htmlUnescape(input).toUtf8(), false, options.formatJSON, cancelled);
+        return decodedOutput(Utf8Encoder::toUtf8(Encodings::htmlUnescape(textOf(input))), false, options.formatJSON, cancelled);
     case Scheme::hex: {
         Encodings::HexFault fault;
-        auto bytes = Encodings::hexDecode(input, &fault);
+        auto bytes = Encodings::hexDecode(textOf(input), &fault);
         if (!bytes)
             return Result::failed(Failure::of(fault == Encodings::HexFault::notHex ? Failure::Kind::notHex
                                                                                    : Failure::Kind::oddHexLength));
@@ -163,6 +173,11 @@ Codec::Result Codec::transform(QStringView input, Scheme scheme, Direction direc
     }
     }
     return Result::failed(Failure::of(Failure::Kind::notBase64));
+}
+
+QByteArray Codec::utf8Of(QStringView text)
+{
+    return Utf8Encoder::toUtf8(text);
 }
 
 Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool formatJSON,
@@ -187,39 +202,42 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
         }
     }
     output.byteCount = bytes.size();
-    std::optional<QString> text = Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Utf8Decoder::ByteOrderMark::keep, cancelled});
-    if (!text) {
+    // Text that is UTF-8 already is shown as it is: nothing to convert.
+    const bool isText = Utf8Decoder::isWellFormed(bytes);
+    if (cancelled && cancelled->load())
+        return Result::success(Output{});
+    if (!isText) {
         output.dump = HexDump(bytes, dumpLimit);
-        output.text = hexDumpText(16, *output.dump);
+        output.text = Utf8Encoder::toUtf8(hexDumpText(16, *output.dump));
         output.content = Content::binary;
         return Result::success(std::move(output));
     }
-    output.text = std::move(*text);
-    bytes = QByteArray();
+    output.text = std::move(bytes);
     if (formatJSON && looksLikeJSONContainer(output.text)) {
-        if (auto formatted = formattedJSON(output.text, cancelled)) {
-            output.text = std::move(*formatted);
+        // The parser reads UTF-16: the text goes over only for this.
+        if (auto formatted = formattedJSON(textOf(output.text), cancelled)) {
+            output.text = Utf8Encoder::toUtf8(*formatted);
             output.content = Content::json;
         }
     }
     return Result::success(std::move(output));
 }
 
-QStringView Codec::stripDataURL(QStringView text)
+QByteArrayView Codec::stripDataURL(QByteArrayView text)
 {
-    const QStringView rest = text.sliced(skipBlanks(text));
-    if (!rest.startsWith(u"data:"))
+    const QByteArrayView rest = text.sliced(skipBlanks(text));
+    if (!rest.startsWith("data:"))
         return text;
-    const qsizetype comma = rest.indexOf(u',');
-    if (comma < 0 || !rest.first(comma).endsWith(u";base64"))
+    const qsizetype comma = rest.indexOf(',');
+    if (comma < 0 || !rest.first(comma).endsWith(";base64"))
         return text;
     return rest.sliced(comma + 1);
 }
 
-bool Codec::looksLikeJSONContainer(QStringView text)
+bool Codec::looksLikeJSONContainer(QByteArrayView text)
 {
     const qsizetype i = skipBlanks(text);
-    return i < text.size() && (text[i] == u'{' || text[i] == u'[');
+    return i < text.size() && (text[i] == '{' || text[i] == '[');
 }
 
 QString Codec::hexDumpText(int n, const HexDump& dump)

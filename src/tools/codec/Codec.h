@@ -50,7 +50,9 @@ public:
     };
 
     struct Output {
-        QString text;
+        // UTF-8: the encoded text, the decoded text (formatted JSON when so asked), or the dump
+        // of 16 bytes a row.
+        QByteArray text;
         Content content = Content::text;
         std::optional<Inflate::Format> compression;
         qint64 byteCount = 0;
@@ -88,19 +90,23 @@ public:
     static constexpr qsizetype unpackLimit = 33554432;
     static constexpr qsizetype dumpLimit = 65536;
 
-    // One input through one scheme and direction. Encodes never fail. A `cancelled` flag that
-    // turns true stops unpacking and formatting early; the result is then meaningless.
-    static Result transform(QStringView input, Scheme scheme, Direction direction, Options options,
+    // One input, well-formed UTF-8 (the text the tool holds: see utf8Of), through one scheme and
+    // direction. Encodes never fail. A `cancelled` flag that turns true stops the work early; the
+    // result is then meaningless.
+    static Result transform(QByteArrayView input, Scheme scheme, Direction direction, Options options,
                             const std::atomic_bool* cancelled = nullptr);
 
     // Decoded bytes: optional unpacking, UTF-8 text, optional JSON formatting, else a hex dump.
     static Result decodedOutput(const QByteArray& bytes, bool unpack, bool formatJSON,
                                 const std::atomic_bool* cancelled = nullptr);
 
-    // The Base64 payload of a "data:...;base64," URL, or the whole text.
-    static QStringView stripDataURL(QStringView text);
-    // Whether the first non-blank character is "{" or "[".
-    static bool looksLikeJSONContainer(QStringView text);
+    // The UTF-8 of a text as the tool reads it: a lone surrogate as U+FFFD.
+    static QByteArray utf8Of(QStringView text);
+
+    // The Base64 payload of a "data:...;base64," URL, or the whole text (UTF-8).
+    static QByteArrayView stripDataURL(QByteArrayView text);
+    // Whether the first non-blank character of the UTF-8 text is "{" or "[".
+    static bool looksLikeJSONContainer(QByteArrayView text);
 
     // `hexdump -C` rows of n bytes, then a line counting the bytes left out.
     static QString hexDumpText(int bytesPerRow, const HexDump& dump);

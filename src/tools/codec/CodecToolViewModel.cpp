@@ -1,6 +1,8 @@
 #include "tools/codec/CodecToolViewModel.h"
 
 #include "formats/Encodings.h"
+#include "formats/Utf8Decoder.h"
+#include "formats/Utf8Encoder.h"
 #include "kit/DynamicColor.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
@@ -8,6 +10,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+
+#include <cstring>
 
 namespace {
 
@@ -24,6 +28,68 @@ qsizetype breaksIn(QStringView text, qsizetype from, qsizetype to)
             ++count;
     }
     return count;
+}
+
+// Lines as the footer counts them (LF, CR and CR LF), of UTF-8 text.
+qsizetype linesIn(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return 0;
+    qsizetype lines = 1 + text.count('\n');
+    for (qsizetype at = text.indexOf('\r'); at >= 0; at = text.indexOf('\r', at + 1)) {
+        if (at + 1 == text.size() || text[at + 1] != '\n')
+            ++lines;
+    }
+    return lines;
+}
+
+// The editor's text as the UTF-8 the transform reads, written once into one buffer: Latin-1
+// parts byte for byte where they are ASCII, UTF-16 parts through the encoder.
+QByteArray utf8Of(const CodeTextSnapshot& snapshot)
+{
+    qsizetype length = 0;
+    for (const CodeTextSnapshot::Part& part : snapshot.parts()) {
+        if (part.isNarrow) {
+            const auto* p = reinterpret_cast<const unsigned char*>(part.narrow.constData());
+            qsizetype high = 0;
+            for (qsizetype i = 0; i < part.narrow.size(); ++i)
+                high += p[i] >> 7;
+            length += part.narrow.size() + high;
+        } else {
+            length += Utf8Encoder::encodedLength(part.wide);
+        }
+    }
+    QByteArray out(length, Qt::Uninitialized);
+    char* o = out.data();
+    for (const CodeTextSnapshot::Part& part : snapshot.parts()) {
+        if (!part.isNarrow) {
+            o = Utf8Encoder::encode(part.wide, o);
+            continue;
+        }
+        const auto* p = reinterpret_cast<const unsigned char*>(part.narrow.constData());
+        const auto* const end = p + part.narrow.size();
+        while (p < end) {
+            const auto* run = p;
+            while (run < end && *run < 0x80)
+                ++run;
+            memcpy(o, p, size_t(run - p));
+            o += run - p;
+            p = run;
+            if (p < end) {
+                *o++ = char(0xC0 | *p >> 6);
+                *o++ = char(0x80 | (*p & 0x3F));
+                ++p;
+            }
+        }
+    }
+    return out;
+}
+
+// The text of a result as the Output pane shows it.
+QString shownText(QByteArrayView utf8, const std::atomic_bool* cancelled = nullptr)
+{
+    return Utf8Decoder::decode(utf8, {Utf8Decoder::IllFormed::replace, Utf8Decoder::ByteOrderMark::keep, cancelled})
+        .value_or(QString());
 }
 
 } // namespace
@@ -159,26 +225,32 @@ void CodecToolViewModel::startTransform(bool now)
     auto work =
         [fromEdit, snapshot, stored, generation, scheme, direction, options, rowWidth](const std::atomic_bool& cancelled) {
             Run run;
-            QString input = stored;
+            QByteArray input;
             if (fromEdit) {
-                // An input of its own, and the snapshot let go at once: while either shares a
-                // block of the editor, its next keystroke copies that block.
-                input = TextHelpers::repairedUTF16(snapshot->text());
+                // The text as UTF-8 in one buffer of its own, and the snapshot let go at once:
+                // while it shares a block of the editor, its next keystroke copies that block.
+                input = utf8Of(*snapshot);
                 *snapshot = CodeTextSnapshot();
-                if (!input.isDetached())
-                    input = QString(input.constData(), input.size());
                 run.builtGeneration = generation;
-                run.builtInput = input;
-                run.inputLineCount = TextHelpers::lineCount(input);
-                run.inputByteSize = TextHelpers::utf8Length(input);
+                run.inputLineCount = linesIn(input);
+                run.inputByteSize = input.size();
+            } else {
+                input = Codec::utf8Of(stored);
             }
             run.rowWidth = rowWidth->load();
             run.scheme = scheme;
             run.result = Codec::transform(input, scheme, direction, options, &cancelled);
-            if (run.result.ok()) {
+            input = QByteArray();
+            if (run.result.ok() && !cancelled.load()) {
                 const Codec::Output& output = *run.result.output;
-                run.lineCount = TextHelpers::lineCount(output.text);
-                run.shown = output.dump && run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : output.text;
+                if (output.dump) {
+                    const QString rows = shownText(output.text);
+                    run.lineCount = TextHelpers::lineCount(rows);
+                    run.shown = run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : rows;
+                } else {
+                    run.shown = shownText(output.text, &cancelled);
+                    run.lineCount = TextHelpers::lineCount(run.shown);
+                }
                 if (run.shown.size() >= kPrepareFrom && !cancelled.load())
                     run.buffer.emplace(run.shown);
             }
@@ -201,11 +273,8 @@ void CodecToolViewModel::transformIfStale()
 
 void CodecToolViewModel::publish(Run run)
 {
-    // The input built off the GUI thread stands for the edits it was built from.
+    // The counts made off the GUI thread stand for the edits they were made from.
     if (run.builtGeneration && m_inputFromEdit && *run.builtGeneration == m_inputGeneration) {
-        m_input = std::move(run.builtInput);
-        m_editSource = nullptr;
-        m_inputFromEdit = false;
         if (run.inputLineCount != m_inputLineCount || run.inputByteSize != m_inputByteSize) {
             m_inputLineCount = run.inputLineCount;
             m_inputByteSize = run.inputByteSize;
@@ -262,7 +331,7 @@ void CodecToolViewModel::refreshDump()
     const int width = m_dumpBytesPerRow;
     m_dumpTask.runNow<QString>(
         [output, width](const std::atomic_bool&) {
-            return width == 16 ? output.text : Codec::hexDumpText(width, *output.dump);
+            return width == 16 ? shownText(output.text) : Codec::hexDumpText(width, *output.dump);
         },
         [this, width](QString text) {
             m_shownBytesPerRow = width;
@@ -339,14 +408,22 @@ void CodecToolViewModel::swap()
 {
     if (!canSwap())
         return;
-    setInput(m_output->text);
+    setInput(outputText());
     setDirection(m_direction == Codec::Direction::encode ? Codec::Direction::decode : Codec::Direction::encode);
 }
 
 void CodecToolViewModel::copyOutput()
 {
     if (m_output && !m_output->text.isEmpty())
-        copyToPasteboard(m_output->text);
+        copyToPasteboard(outputText());
+}
+
+QString CodecToolViewModel::outputText() const
+{
+    if (!m_output)
+        return {};
+    // A text result is shown as it is; a dump may be shown at another width than its text's.
+    return m_output->dump ? shownText(m_output->text) : m_shownOutput;
 }
 
 void CodecToolViewModel::copyToPasteboard(const QString& text)

@@ -33,7 +33,7 @@ public:
     using SnapshotSource = std::function<CodeTextSnapshot()>;
 
     // After the user's edits, built from a snapshot of the editor when first asked for (the
-    // transform builds it off the GUI thread after the quiet time).
+    // transform reads its own snapshot off the GUI thread, as UTF-8, after the quiet time).
     const QString& input() const;
     bool isInputEmpty() const { return m_inputFromEdit ? m_editedLength == 0 : m_input.isEmpty(); }
     void setInput(const QString& text);
@@ -78,6 +78,8 @@ public:
     bool canSwap() const;
     void swap();
     void copyOutput();
+    // The result's text as copied: the decoded or encoded text, or the dump of 16 bytes a row.
+    QString outputText() const;
     // Plain text on the clipboard, replacing all of its contents; an empty text does nothing.
     static void copyToPasteboard(const QString& text);
 
@@ -121,9 +123,8 @@ private:
         std::optional<CodeTextBuffer> buffer;
         int rowWidth = 16;
         Codec::Scheme scheme = Codec::Scheme::base64;
-        // The input built from the editor's snapshot and its counts, for the generation named.
+        // The counts of the input built from the editor's snapshot, for the generation named.
         std::optional<quint64> builtGeneration;
-        QString builtInput;
         qsizetype inputLineCount = 0;
         qint64 inputByteSize = 0;
     };

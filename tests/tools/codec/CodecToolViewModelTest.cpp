@@ -281,7 +281,7 @@ private slots:
         model->setInput(binaryBase64(40));
         SETTLE(*model);
         QCOMPARE(model->output()->content, Codec::Content::binary);
-        QCOMPARE(model->output()->text, Codec::hexDumpText(16, *model->output()->dump));
+        QCOMPARE(model->outputText(), Codec::hexDumpText(16, *model->output()->dump));
         QCOMPARE(model->shownOutput(), Codec::hexDumpText(8, *model->output()->dump));
         QCOMPARE(model->shownBytesPerRow(), std::optional(8));
         QCOMPARE(model->outputLineCount(), 3);
@@ -296,13 +296,13 @@ private slots:
         // Wider again: the output text itself, 16 bytes a row.
         model->fitDump(78);
         QTRY_COMPARE(model->shownBytesPerRow(), std::optional(16));
-        QCOMPARE(model->shownOutput(), model->output()->text);
+        QCOMPARE(model->shownOutput(), model->outputText());
 
         // Copy takes the 16-bytes-a-row dump whatever the pane shows.
         model->fitDump(50);
         QTRY_COMPARE(model->shownBytesPerRow(), std::optional(8));
         model->copyOutput();
-        QCOMPARE(QGuiApplication::clipboard()->text(), model->output()->text);
+        QCOMPARE(QGuiApplication::clipboard()->text(), model->outputText());
         QVERIFY(!model->canSwap());
     }
 
