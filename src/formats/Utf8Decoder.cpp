@@ -291,31 +291,88 @@ bool isWellFormedNarrow(const uchar* s, qsizetype n)
 }
 
 #ifdef QUORRIX_AVX2_LOOPS
-// The same, with runs of ASCII 32 bytes a step: only checking, no decoding, so a text that is
-// mostly ASCII costs about a load per 32 bytes.
+// The same, 32 bytes a step whatever they hold: each byte is classed by its high and low half
+// and the high half of the byte after it, three table look-ups whose common bits name a fault
+// of that pair of bytes; the bytes two and three after a lead of three and four bytes must be
+// continuations, and no other pair of continuations may be.
+namespace lookup {
+constexpr char tooShort = 1 << 0;   // a lead or ASCII where a continuation must be, or the reverse
+constexpr char tooLong = 1 << 1;    // a continuation after ASCII
+constexpr char overlong3 = 1 << 2;  // E0 80..9F
+constexpr char tooLarge = 1 << 3;   // F4 90.. and beyond
+constexpr char surrogate = 1 << 4;  // ED A0..BF
+constexpr char overlong2 = 1 << 5;  // C0, C1
+constexpr char tooLarge1000 = 1 << 6; // F5.. 80..8F
+constexpr char overlong4 = 1 << 6;  // F0 80..8F
+constexpr char twoConts = char(1 << 7);
+constexpr char carry = tooShort | tooLong | twoConts;
+} // namespace lookup
+
+QUORRIX_AVX2 inline __m256i table16(char a0, char a1, char a2, char a3, char a4, char a5, char a6, char a7, char a8,
+                                    char a9, char a10, char a11, char a12, char a13, char a14, char a15)
+{
+    return _mm256_setr_epi8(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15,
+                            a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15);
+}
+
+// The faults of the 32 bytes of `input` after `previous`, the block before them.
+QUORRIX_AVX2 inline __m256i blockFaults(__m256i input, __m256i previous)
+{
+    using namespace lookup;
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    // The bytes one, two and three before each byte.
+    const __m256i carried = _mm256_permute2x128_si256(previous, input, 0x21);
+    const __m256i prev1 = _mm256_alignr_epi8(input, carried, 15);
+    const __m256i prev2 = _mm256_alignr_epi8(input, carried, 14);
+    const __m256i prev3 = _mm256_alignr_epi8(input, carried, 13);
+    const __m256i byte1High = _mm256_shuffle_epi8(
+        table16(tooLong, tooLong, tooLong, tooLong, tooLong, tooLong, tooLong, tooLong, twoConts, twoConts, twoConts,
+                twoConts, tooShort | overlong2, tooShort, tooShort | overlong3 | surrogate,
+                tooShort | tooLarge | tooLarge1000 | overlong4),
+        _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
+    const __m256i byte1Low = _mm256_shuffle_epi8(
+        table16(carry | overlong3 | overlong2 | overlong4, carry | overlong2, carry, carry, carry | tooLarge,
+                carry | tooLarge | tooLarge1000, carry | tooLarge | tooLarge1000, carry | tooLarge | tooLarge1000,
+                carry | tooLarge | tooLarge1000, carry | tooLarge | tooLarge1000, carry | tooLarge | tooLarge1000,
+                carry | tooLarge | tooLarge1000, carry | tooLarge | tooLarge1000,
+                carry | tooLarge | tooLarge1000 | surrogate, carry | tooLarge | tooLarge1000,
+                carry | tooLarge | tooLarge1000),
+        _mm256_and_si256(prev1, nibble));
+    const __m256i byte2High = _mm256_shuffle_epi8(
+        table16(tooShort, tooShort, tooShort, tooShort, tooShort, tooShort, tooShort, tooShort,
+                tooLong | overlong2 | twoConts | overlong3 | tooLarge1000 | overlong4,
+                tooLong | overlong2 | twoConts | overlong3 | tooLarge,
+                tooLong | overlong2 | twoConts | surrogate | tooLarge,
+                tooLong | overlong2 | twoConts | surrogate | tooLarge, tooShort, tooShort, tooShort, tooShort),
+        _mm256_and_si256(_mm256_srli_epi16(input, 4), nibble));
+    const __m256i special = _mm256_and_si256(_mm256_and_si256(byte1High, byte1Low), byte2High);
+    // Bit 7 where the byte must be the second or third continuation of a sequence.
+    const __m256i must23 = _mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(char(0xE0 - 0x80))),
+                                           _mm256_subs_epu8(prev3, _mm256_set1_epi8(char(0xF0 - 0x80))));
+    return _mm256_xor_si256(_mm256_and_si256(must23, _mm256_set1_epi8(char(0x80))), special);
+}
+
 QUORRIX_AVX2 bool isWellFormedWide(const uchar* s, qsizetype n)
 {
-    const uchar* p = s;
-    const uchar* const end = s + n;
-    while (p < end) {
-        while (end - p >= 32) {
-            const quint32 high = quint32(_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
-            if (high) {
-                p += __builtin_ctz(high);
-                break;
-            }
-            p += 32;
-        }
-        while (p < end && *p < 0x80)
-            ++p;
-        if (p == end)
-            break;
-        const int length = wellFormedSequenceLength(p, end);
-        if (!length)
-            return false;
-        p += length;
+    __m256i previous = _mm256_setzero_si256();
+    __m256i faults = _mm256_setzero_si256();
+    qsizetype i = 0;
+    for (; n - i >= 32; i += 32) {
+        const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        // Two blocks of ASCII in a row hold no fault.
+        if (_mm256_movemask_epi8(_mm256_or_si256(input, previous)))
+            faults = _mm256_or_si256(faults, blockFaults(input, previous));
+        previous = input;
     }
-    return true;
+    // The rest, then ASCII after it: a sequence cut short by the end is one cut short by ASCII.
+    alignas(32) uchar tail[64] = {};
+    std::memcpy(tail, s + i, size_t(n - i));
+    for (int k = 0; k < 64; k += 32) {
+        const __m256i input = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail + k));
+        faults = _mm256_or_si256(faults, blockFaults(input, previous));
+        previous = input;
+    }
+    return _mm256_testz_si256(faults, faults);
 }
 #endif
 

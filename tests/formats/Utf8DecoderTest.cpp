@@ -56,6 +56,67 @@ private slots:
             QCOMPARE(*text, expected);
     }
 
+    // The check that decodes nothing agrees with decoding, wherever a sequence falls against the
+    // 32-byte blocks it is read in and against the end.
+    void wellFormedCheck_data()
+    {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::newRow("two bytes") << QByteArray("\xC3\xA9");
+        QTest::newRow("three bytes") << QByteArray("\xE2\x82\xAC");
+        QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x98\x80");
+        QTest::newRow("highest scalar") << QByteArray("\xF4\x8F\xBF\xBF");
+        QTest::newRow("lowest three-byte form") << QByteArray("\xE0\xA0\x80");
+        QTest::newRow("last before the surrogates") << QByteArray("\xED\x9F\xBF");
+        QTest::newRow("first after the surrogates") << QByteArray("\xEE\x80\x80");
+        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF");
+        QTest::newRow("stray continuation") << QByteArray("\x80");
+        QTest::newRow("two stray continuations") << QByteArray("\xBF\x80");
+        QTest::newRow("lead alone") << QByteArray("\xC3");
+        QTest::newRow("three-byte form cut short") << QByteArray("\xE2\x82");
+        QTest::newRow("four-byte form cut short") << QByteArray("\xF0\x9F\x98");
+        QTest::newRow("one continuation too many") << QByteArray("\xC3\xA9\xA9");
+        QTest::newRow("overlong two bytes") << QByteArray("\xC1\xBF");
+        QTest::newRow("overlong three bytes") << QByteArray("\xE0\x9F\xBF");
+        QTest::newRow("overlong four bytes") << QByteArray("\xF0\x8F\xBF\xBF");
+        QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80");
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80");
+        QTest::newRow("lead F5") << QByteArray("\xF5\x80\x80\x80");
+        QTest::newRow("byte FE") << QByteArray("\xFE");
+        QTest::newRow("byte FF") << QByteArray("\xFF");
+        QTest::newRow("five-byte form") << QByteArray("\xF8\x88\x80\x80\x80");
+    }
+    void wellFormedCheck()
+    {
+        QFETCH(QByteArray, sequence);
+        const bool wellFormed = Utf8Decoder::decode(sequence).has_value();
+        for (int before = 0; before < 70; ++before) {
+            for (int after : {0, 1, 2, 3, 31, 32, 33}) {
+                const QByteArray bytes = QByteArray(before, 'a') + sequence + QByteArray(after, 'b');
+                QVERIFY2(Utf8Decoder::isWellFormed(bytes) == wellFormed, qPrintable(QStringLiteral("%1 before, %2 after").arg(before).arg(after)));
+                // After a multi-byte character instead of ASCII.
+                const QByteArray mixed = QByteArray("\xE2\x82\xAC") + bytes;
+                QVERIFY(Utf8Decoder::isWellFormed(mixed) == wellFormed);
+            }
+        }
+    }
+    void wellFormedCheckOfRandomBytes()
+    {
+        QRandomGenerator random(3629);
+        const char palette[] = {'a', ' ', char(0x80), char(0x9F), char(0xA0), char(0xBF), char(0xC2), char(0xC0),
+                                char(0xE0), char(0xE2), char(0xED), char(0xEF), char(0xF0), char(0xF4), char(0xF5), char(0xFF)};
+        int wellFormed = 0;
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray bytes(random.bounded(0, 100), 'a');
+            const int spread = 1 + random.bounded(int(std::size(palette)));
+            for (auto& b : bytes)
+                b = random.bounded(4) ? 'a' : palette[random.bounded(spread)];
+            const bool expected = Utf8Decoder::decode(bytes).has_value();
+            wellFormed += expected;
+            QVERIFY2(Utf8Decoder::isWellFormed(bytes) == expected, bytes.toHex().constData());
+        }
+        QVERIFY(wellFormed > 1000);
+    }
+
     // Large inputs are decoded in parts side by side; the result is the sequential one.
     void largeInputsDecodeAsShortOnes_data()
     {
