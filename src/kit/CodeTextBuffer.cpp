@@ -974,16 +974,18 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
 
 qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, const QString& text)
 {
-    const bool whole = position <= 0 && length >= m_length && !text.contains(QLatin1Char('\r'));
+    const bool everything = position <= 0 && length >= m_length;
     // A large paste over everything reads the pasted string in place, as a new text does: a copy
     // would write every page of it fresh while the GUI thread waits. It may be narrowed later.
+    // Building from it normalises its line breaks, so it is not scanned for CR here as well.
     constexpr qsizetype kReadInPlace = qsizetype(1) << 20;
-    if (whole && text.size() >= kReadInPlace) {
+    if (everything && text.size() >= kReadInPlace) {
         const quint64 version = m_version + 1;
         *this = narrowedLater(text);
         m_version = version;
         return text.size();
     }
+    const bool whole = everything && !text.contains(QLatin1Char('\r'));
     const qsizetype added = replace(position, length, QStringView(text));
     if (whole) {
         m_textCache = text;

@@ -114,7 +114,8 @@ void CodeTextView::insertPlainText(const QString& text)
     edit(sel.location, sel.length, text, CodeTextUndoStack::Kind::Other);
 }
 
-TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted)
+TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted,
+                                        bool lineFeedsOnly)
 {
     const qsizetype firstLine = m_buffer.lineAt(position);
     const qsizetype oldLastLine = m_buffer.lineAt(position + removedLength);
@@ -136,7 +137,7 @@ TextEdit CodeTextView::applyReplacement(qsizetype position, qsizetype removedLen
     syncScrollBars();
     viewport()->update();
     // The buffer normalised any line break given, so what it holds now is what came.
-    const QString came = inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted;
+    const QString came = !lineFeedsOnly && inserted.contains(QLatin1Char('\r')) ? m_buffer.mid(position, added) : inserted;
     CodeTextAccessible::textReplaced(this, position, removedText, came);
     emit textChanged(position, added, added - removedLength);
     return TextEdit{position, removed, came};
@@ -161,7 +162,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
     step.anchorAfter = step.caretAfter = position + inserted.size();
     step.kind = kind;
     m_undo.record(step);
-    const TextEdit made = applyReplacement(position, removedLength, inserted);
+    const TextEdit made = applyReplacement(position, removedLength, inserted, true);
     m_input->forgetColumn();
     setSelectionInternal(step.caretAfter, step.caretAfter, true);
     // The caret follows what was typed: where a wrapped row ends after it (spaces that hang at
@@ -190,7 +191,7 @@ void CodeTextView::undo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    const TextEdit made = applyReplacement(s.position, s.inserted.size(), s.removed);
+    const TextEdit made = applyReplacement(s.position, s.inserted.size(), s.removed, true);
     setSelectionInternal(s.anchorBefore, s.caretBefore, true);
     ensureCaretVisible();
     emit textEdited(made);
@@ -206,7 +207,7 @@ void CodeTextView::redo()
     if (!step)
         return;
     const CodeTextUndoStack::Step s = *step;
-    const TextEdit made = applyReplacement(s.position, s.removed.size(), s.inserted);
+    const TextEdit made = applyReplacement(s.position, s.removed.size(), s.inserted, true);
     setSelectionInternal(s.anchorAfter, s.caretAfter, true);
     ensureCaretVisible();
     emit textEdited(made);

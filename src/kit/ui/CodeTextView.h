@@ -195,7 +195,10 @@ private:
     void scrollByRows(qint64 rows) override;
     Row rowOf(qsizetype position, bool upstream) const override;
     // Answers the change as made (line breaks normalised).
-    TextEdit applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted);
+    // `lineFeedsOnly`: `inserted` is known to hold no CR (an edit's normalised text, an undo
+    // step's), which spares a scan of a large paste.
+    TextEdit applyReplacement(qsizetype position, qsizetype removedLength, const QString& inserted,
+                              bool lineFeedsOnly = false);
     void emitUndoState(bool hadUndo, bool hadRedo);
     void updateLayoutWidth();
 
