@@ -119,8 +119,11 @@ QApplication* makeApplication()
     return new QApplication(argc, argv);
 }
 
-qint64 runTool(const QString& pasted, bool typeAndMove, bool json, ToolRun& report)
+qint64 runTool(const QString& given, bool typeAndMove, bool json, ToolRun& report)
 {
+    // A string of the child's own, as the clipboard hands a paste over: the parent's, shared at
+    // the fork, costs a fault a page on its first reading, which no real paste pays.
+    const QString pasted(given.constData(), given.size());
     std::unique_ptr<QApplication> app(makeApplication());
     CodecToolViewModel model;
     CodecToolView view(&model);
