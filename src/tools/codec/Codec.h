@@ -53,6 +53,9 @@ public:
         // UTF-8: the encoded text, the decoded text (formatted JSON when so asked), or the dump
         // of 16 bytes a row.
         QByteArray text;
+        // The same text as UTF-16 where the work made it so (formatted JSON), else null: a view
+        // shows it without decoding the UTF-8 again.
+        QString wideText;
         Content content = Content::text;
         std::optional<Inflate::Format> compression;
         qint64 byteCount = 0;

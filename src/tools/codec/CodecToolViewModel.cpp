@@ -248,7 +248,7 @@ void CodecToolViewModel::startTransform(bool now)
                     run.lineCount = TextHelpers::lineCount(rows);
                     run.shown = run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : rows;
                 } else {
-                    run.shown = shownText(output.text, &cancelled);
+                    run.shown = output.wideText.isNull() ? shownText(output.text, &cancelled) : output.wideText;
                     run.lineCount = TextHelpers::lineCount(run.shown);
                 }
                 if (run.shown.size() >= kPrepareFrom && !cancelled.load())

@@ -164,7 +164,13 @@ private slots:
         QFETCH(QString, expected);
         // As the tool holds its input: UTF-8.
         const QByteArray utf8 = Codec::utf8Of(input);
-        QCOMPARE(describe(Codec::transform(utf8, scheme, direction, options)), expected);
+        const Codec::Result result = Codec::transform(utf8, scheme, direction, options);
+        QCOMPARE(describe(result), expected);
+        // Formatted JSON carries its UTF-16 form too, the same text; nothing else does.
+        if (result.ok() && result.output->content == Codec::Content::json)
+            QCOMPARE(result.output->wideText, QString::fromUtf8(result.output->text));
+        else if (result.ok())
+            QVERIFY(result.output->wideText.isNull());
         // The same through the cancellable path, when nobody cancels.
         std::atomic_bool cancelled{false};
         QCOMPARE(describe(Codec::transform(utf8, scheme, direction, options, &cancelled)), expected);
