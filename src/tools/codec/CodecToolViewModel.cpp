@@ -125,6 +125,20 @@ const QString& CodecToolViewModel::input() const
 
 void CodecToolViewModel::setInput(const QString& text)
 {
+    if (m_inputFromEdit) {
+        // The editor's text is not joined just to be compared and dropped: it may be tens of
+        // megabytes (a Clear after a paste).
+        m_editSource = nullptr;
+        m_inputFromEdit = false;
+        m_input = text;
+        emit inputChanged();
+        ++m_inputGeneration;
+        m_inputLineCount = TextHelpers::lineCount(m_input);
+        m_inputByteSize = TextHelpers::utf8Length(m_input);
+        emit inputMetricsChanged();
+        scheduleTransform();
+        return;
+    }
     const QString previous = input();
     m_input = text;
     emit inputChanged();

@@ -228,6 +228,44 @@ private slots:
         QCOMPARE(f.view->outputEditor()->text(), QStringLiteral("aGkgdGhlcmU="));
     }
 
+    // After the user's own text has been transformed, a text the program sets replaces it
+    // whole: input, counts and output follow.
+    void programTextAfterTypedText_data()
+    {
+        QTest::addColumn<bool>("swap");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("metrics");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("cleared") << false << QString() << QStringList{"0 lines", "0 B"} << QString();
+        QTest::newRow("swapped") << true << QStringLiteral("hi\nthere") << QStringList{"2 lines", "8 B"}
+                                 << QStringLiteral("aGkKdGhlcmU=");
+    }
+    void programTextAfterTypedText()
+    {
+        QFETCH(bool, swap);
+        QFETCH(QString, input);
+        QFETCH(QStringList, metrics);
+        QFETCH(QString, output);
+        Fixture f;
+        SETTLE(f);
+        CodeTextView* editor = f.view->inputEditor()->textView();
+        editor->setFocus();
+        editor->selectAll();
+        editor->insertPlainText(QStringLiteral("aGkKdGhlcmU="));
+        SETTLE(f);
+        QCOMPARE(f.model->shownOutput(), QStringLiteral("hi\nthere"));
+        if (swap)
+            f.view->swapButton()->click();
+        else
+            f.view->clearButton()->click();
+        QCOMPARE(f.model->input(), input);
+        QCOMPARE(editor->text(), input);
+        QCOMPARE(f.view->inputMetricTexts(), metrics);
+        SETTLE(f);
+        QCOMPARE(f.model->shownOutput(), output);
+        QCOMPARE(f.view->outputEditor()->text(), output);
+    }
+
     void typingRequestsATransform()
     {
         Fixture f;
