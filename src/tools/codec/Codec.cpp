@@ -216,7 +216,7 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
     if (formatJSON && looksLikeJSONContainer(output.text)) {
         // The parser reads UTF-16: the text goes over only for this.
         if (auto formatted = formattedJSON(textOf(output.text), cancelled)) {
-            output.text = Utf8Encoder::toUtf8(*formatted);
+            output.text = QByteArray();
             output.wideText = std::move(*formatted);
             output.content = Content::json;
         }

@@ -50,12 +50,12 @@ public:
     };
 
     struct Output {
-        // UTF-8: the encoded text, the decoded text (formatted JSON when so asked), or the dump
-        // of 16 bytes a row.
+        // The result's text, held one way: UTF-8 here (the encoded or decoded text, the dump of
+        // 16 bytes a row), or, for formatted JSON, the printer's UTF-16 in `wideText`, this left
+        // empty: the Output pane shows it as it came, and nothing converts it.
         QByteArray text;
-        // The same text as UTF-16 where the work made it so (formatted JSON), else null: a view
-        // shows it without decoding the UTF-8 again.
         QString wideText;
+        bool isEmpty() const { return text.isEmpty() && wideText.isEmpty(); }
         Content content = Content::text;
         std::optional<Inflate::Format> compression;
         qint64 byteCount = 0;

@@ -398,7 +398,7 @@ std::optional<PaneBadge> CodecToolViewModel::inputBadge() const
 
 std::optional<PaneBadge> CodecToolViewModel::outputBadge() const
 {
-    if (!m_output || m_output->text.isEmpty())
+    if (!m_output || m_output->isEmpty())
         return std::nullopt;
     QString text;
     if (m_direction == Codec::Direction::encode) {
@@ -415,7 +415,7 @@ std::optional<PaneBadge> CodecToolViewModel::outputBadge() const
 
 bool CodecToolViewModel::canSwap() const
 {
-    return m_output && m_output->content != Codec::Content::binary && !m_output->text.isEmpty();
+    return m_output && m_output->content != Codec::Content::binary && !m_output->isEmpty();
 }
 
 void CodecToolViewModel::swap()
@@ -428,7 +428,7 @@ void CodecToolViewModel::swap()
 
 void CodecToolViewModel::copyOutput()
 {
-    if (m_output && !m_output->text.isEmpty())
+    if (m_output && !m_output->isEmpty())
         copyToPasteboard(outputText());
 }
 

@@ -341,7 +341,7 @@ void CodecToolView::refreshButtons()
     m_inputCopy->setEnabled(!m_model->isInputEmpty());
     m_clear->setEnabled(!m_model->isInputEmpty());
     const auto& output = m_model->output();
-    m_outputCopy->setEnabled(output && !output->text.isEmpty());
+    m_outputCopy->setEnabled(output && !output->isEmpty());
     m_outputCopy->setToolTip(output && output->content == Codec::Content::binary
                                  ? QStringLiteral("Copy the hex dump with 16 bytes a row, as hexdump -C prints it")
                                  : QStringLiteral("Copy the output"));
