@@ -1,5 +1,7 @@
 #include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
+#include "kit/ByteSizeLabel.h"
+#include "kit/TextHelpers.h"
 #include "kit/ui/PaneButton.h"
 #include "kit/ui/ToolPane.h"
 #include "kit/ui/ToolbarSegmentedPicker.h"
@@ -264,6 +266,38 @@ private slots:
         SETTLE(f);
         QCOMPARE(f.model->shownOutput(), output);
         QCOMPARE(f.view->outputEditor()->text(), output);
+    }
+
+    // What the editor holds, one byte a character for Latin-1 lines and UTF-16 for the rest,
+    // reaches the transform as the UTF-8 of what was typed.
+    void typedTextIsEncodedAsItsUtf8_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("ASCII") << QStringLiteral("plain words");
+        QTest::newRow("Latin-1 beyond ASCII") << QStringLiteral(u"caf\u00E9 \u00FF\u00A0\u0080");
+        QTest::newRow("beyond Latin-1") << QStringLiteral(u"\u20AC and \U0001F600");
+        QTest::newRow("lines of both kinds") << QStringLiteral(u"na\u00EFve\n\u20AC12\n\nend\u00E9");
+        QTest::newRow("line breaks only") << QStringLiteral("\n\n");
+        // Long enough to be counted off the GUI thread, from the UTF-8.
+        QTest::newRow("long text of both kinds") << QStringLiteral(u"caf\u00E9 au lait\n\u20AC 3\n").repeated(6000);
+    }
+    void typedTextIsEncodedAsItsUtf8()
+    {
+        QFETCH(QString, typed);
+        Fixture f;
+        SETTLE(f);
+        f.model->setDirection(Codec::Direction::encode);
+        SETTLE(f);
+        CodeTextView* editor = f.view->inputEditor()->textView();
+        editor->setFocus();
+        editor->selectAll();
+        editor->insertPlainText(typed);
+        SETTLE(f);
+        QCOMPARE(f.model->shownOutput(), QString::fromLatin1(typed.toUtf8().toBase64()));
+        const qsizetype lines = TextHelpers::lineCount(typed);
+        QCOMPARE(f.view->inputMetricTexts(),
+                 (QStringList{QStringLiteral("%1 %2").arg(lines).arg(lines == 1 ? "line" : "lines"),
+                              byteSizeLabel(typed.toUtf8().size())}));
     }
 
     void typingRequestsATransform()
