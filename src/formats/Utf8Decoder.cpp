@@ -366,7 +366,8 @@ QUORRIX_AVX2 bool isWellFormedWide(const uchar* s, qsizetype n)
     }
     // The rest, then ASCII after it: a sequence cut short by the end is one cut short by ASCII.
     alignas(32) uchar tail[64] = {};
-    std::memcpy(tail, s + i, size_t(n - i));
+    if (n > i)
+        std::memcpy(tail, s + i, size_t(n - i));
     for (int k = 0; k < 64; k += 32) {
         const __m256i input = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail + k));
         faults = _mm256_or_si256(faults, blockFaults(input, previous));

@@ -115,6 +115,9 @@ private slots:
             QVERIFY2(Utf8Decoder::isWellFormed(bytes) == expected, bytes.toHex().constData());
         }
         QVERIFY(wellFormed > 1000);
+        // Nothing at all is well-formed, a null view too.
+        QVERIFY(Utf8Decoder::isWellFormed(QByteArrayView()));
+        QVERIFY(Utf8Decoder::isWellFormed(QByteArray()));
     }
 
     // Large inputs are decoded in parts side by side; the result is the sequential one.
