@@ -69,7 +69,13 @@ QByteArray utf8Of(const CodeTextSnapshot& snapshot)
         const auto* p = reinterpret_cast<const unsigned char*>(part.narrow.constData());
         const auto* const end = p + part.narrow.size();
         while (p < end) {
+            // ASCII runs a word at a time.
             const auto* run = p;
+            for (quint64 word; end - run >= 8; run += 8) {
+                memcpy(&word, run, 8);
+                if (word & 0x8080808080808080ull)
+                    break;
+            }
             while (run < end && *run < 0x80)
                 ++run;
             memcpy(o, p, size_t(run - p));
