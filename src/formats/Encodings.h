@@ -23,8 +23,9 @@ public:
     // The same of UTF-8 text; a sequence that is not well-formed is outside the alphabets.
     static std::optional<QByteArray> base64URLDecode(QByteArrayView utf8, const std::atomic_bool* cancelled = nullptr);
 
-    // ASCII. A `cancelled` flag that turns true makes the result meaningless.
-    static QByteArray base64Encode(QByteArrayView bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
+    // ASCII; bytes that are handed over may be encoded in their own storage (see BulkCodec). A
+    // `cancelled` flag that turns true makes the result meaningless.
+    static QByteArray base64Encode(QByteArray bytes, bool urlSafe, const std::atomic_bool* cancelled = nullptr);
 
     static QString percentEncode(QStringView text, bool plusForSpace);
     // The UTF-8 bytes a percent-encoded text stands for, or nullopt.

@@ -4,6 +4,12 @@
 
 #include <QRandomGenerator>
 
+// A copy that holds its storage alone.
+QByteArray owned(const QByteArray& bytes)
+{
+    return QByteArray(bytes.constData(), bytes.size());
+}
+
 class Base64Test : public QObject {
     Q_OBJECT
 private slots:
@@ -110,20 +116,32 @@ private slots:
         QFETCH(bool, urlSafe);
         QFETCH(QByteArray, expected);
         QCOMPARE(Encodings::base64Encode(bytes, urlSafe), expected);
+        // Handed over as the only holder of its storage: encoded in it.
+        QCOMPARE(Encodings::base64Encode(owned(bytes), urlSafe), expected);
     }
 
+    void encodeAtEveryLength_data()
+    {
+        QTest::addColumn<bool>("handedOver");
+        QTest::newRow("into a buffer of its own") << false;
+        QTest::newRow("over the bytes, from the end back") << true;
+    }
     void encodeAtEveryLength()
     {
         // The wide loop takes blocks of eight groups and leaves the rest to the plain one: every
         // length around those edges, and random bytes, give what Qt's encoder gives.
+        QFETCH(bool, handedOver);
         QRandomGenerator random(2);
-        for (int size = 0; size < 200; ++size) {
+        for (int size = 0; size < 300; ++size) {
             QByteArray bytes(size, Qt::Uninitialized);
             for (auto& b : bytes)
                 b = static_cast<char>(random.bounded(256));
-            QCOMPARE(Encodings::base64Encode(bytes, false), bytes.toBase64());
-            QCOMPARE(Encodings::base64Encode(bytes, true),
-                     bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+            const QByteArray standard = bytes.toBase64();
+            const QByteArray url = bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+            QCOMPARE(Encodings::base64Encode(handedOver ? owned(bytes) : bytes, false), standard);
+            QCOMPARE(Encodings::base64Encode(handedOver ? owned(bytes) : bytes, true), url);
+            // The caller's bytes are never written.
+            QCOMPARE(bytes.toBase64(), standard);
         }
     }
 

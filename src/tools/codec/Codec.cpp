@@ -134,13 +134,13 @@ Codec::HexDump::HexDump(QByteArrayView source, qsizetype limit)
 {
 }
 
-Codec::Result Codec::transform(QByteArrayView input, Scheme scheme, Direction direction, Options options,
+Codec::Result Codec::transform(QByteArray input, Scheme scheme, Direction direction, Options options,
                                const std::atomic_bool* cancelled)
 {
     if (direction == Direction::encode) {
         Output output;
         switch (scheme) {
-        case Scheme::base64: output.text = Encodings::base64Encode(input, options.urlSafe, cancelled); break;
+        case Scheme::base64: output.text = Encodings::base64Encode(std::move(input), options.urlSafe, cancelled); break;
         case Scheme::url: output.text = Encodings::percentEncode(textOf(input), options.plusForSpace).toLatin1(); break;
         case Scheme::html: output.text = Utf8Encoder::toUtf8(Encodings::htmlEscape(textOf(input))); break;
         case Scheme::hex: output.text = Encodings::hexEncode(input); break;
@@ -151,6 +151,8 @@ Codec::Result Codec::transform(QByteArrayView input, Scheme scheme, Direction di
     switch (scheme) {
     case Scheme::base64: {
         auto bytes = Encodings::base64URLDecode(stripDataURL(input), cancelled);
+        // What comes next (unpacking, formatting) needs room more than the input.
+        input = QByteArray();
         if (!bytes)
             return Result::failed(Failure::of(Failure::Kind::notBase64));
         return decodedOutput(*bytes, options.inflate, options.formatJSON, cancelled);

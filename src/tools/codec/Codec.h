@@ -94,9 +94,9 @@ public:
     static constexpr qsizetype dumpLimit = 65536;
 
     // One input, well-formed UTF-8 (the text the tool holds: see utf8Of), through one scheme and
-    // direction. Encodes never fail. A `cancelled` flag that turns true stops the work early; the
-    // result is then meaningless.
-    static Result transform(QByteArrayView input, Scheme scheme, Direction direction, Options options,
+    // direction; an input handed over may become the result's storage. Encodes never fail. A
+    // `cancelled` flag that turns true stops the work early; the result is then meaningless.
+    static Result transform(QByteArray input, Scheme scheme, Direction direction, Options options,
                             const std::atomic_bool* cancelled = nullptr);
 
     // Decoded bytes: optional unpacking, UTF-8 text, optional JSON formatting, else a hex dump.

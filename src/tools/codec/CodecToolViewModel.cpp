@@ -259,8 +259,7 @@ void CodecToolViewModel::startTransform(bool now)
             }
             run.rowWidth = rowWidth->load();
             run.scheme = scheme;
-            run.result = Codec::transform(input, scheme, direction, options, &cancelled);
-            input = QByteArray();
+            run.result = Codec::transform(std::move(input), scheme, direction, options, &cancelled);
             if (run.result.ok() && !cancelled.load()) {
                 const Codec::Output& output = *run.result.output;
                 if (output.dump) {

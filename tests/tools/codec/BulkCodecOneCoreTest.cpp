@@ -29,6 +29,14 @@ private slots:
         QTest::newRow("Base64 encoding of 24 MB") << std::function<bool()>([utf8] {
             return BulkCodec::base64Encode(utf8, false).size() == 32 << 20;
         });
+        // One worker, bytes handed over: encoded over themselves, from the end back.
+        QTest::newRow("Base64 encoding of 24 MB handed over") << std::function<bool()>([] {
+            QByteArray bytes(24 << 20, Qt::Uninitialized);
+            for (qsizetype i = 0; i < bytes.size(); ++i)
+                bytes[i] = char(i * 7 + i / 251);
+            const QByteArray expected = bytes.toBase64();
+            return BulkCodec::base64Encode(std::move(bytes), false) == expected;
+        });
         QTest::newRow("Base64 decoding of 24 million units") << std::function<bool()>([text] {
             const auto bytes = BulkCodec::base64Decode(text);
             return bytes && bytes->size() == 18 << 20;
