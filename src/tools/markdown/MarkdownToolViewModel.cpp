@@ -1,6 +1,7 @@
 #include "tools/markdown/MarkdownToolViewModel.h"
 
-#include "formats/LineCounter.h"
+#include "formats/CpuFeatures.h"
+#include "formats/RunParts.h"
 #include "kit/TextHelpers.h"
 
 #include "kit/FindController.h"
@@ -11,6 +12,140 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
+
+#include <algorithm>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Line breaks and words of units [from, to) of text, each word counted where it starts. One pass,
+// the blank test and the break test sharing their loads: a large document is counted after
+// every render.
+struct Tally {
+    qsizetype breaks = 0;
+    qsizetype words = 0;
+};
+
+inline bool isBlank(char16_t u) { return u == u' ' || u == u'\t' || u == u'\n' || u == u'\r'; }
+
+// One unit at a time; i > 0 reads the unit before i, and the one after a CR is read when there is one.
+void tallyUnits(const char16_t* s, qsizetype n, qsizetype i, qsizetype to, Tally& tally)
+{
+    for (; i < to; ++i) {
+        const char16_t u = s[i];
+        if (u == u'\n' || (u == u'\r' && (i + 1 == n || s[i + 1] != u'\n')))
+            ++tally.breaks;
+        if (!isBlank(u) && (i == 0 || isBlank(s[i - 1])))
+            ++tally.words;
+    }
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+QUORRIX_AVX2 inline __m256i blank16(__m256i v)
+{
+    return _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u' ')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\t'))),
+                           _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\n')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\r'))));
+}
+
+// Sixteen units a step from i > 0 while the unit after the sixteen exists; answers where it stopped.
+QUORRIX_AVX2 qsizetype tallyAvx2(const char16_t* s, qsizetype i, qsizetype to, qsizetype n, Tally& tally)
+{
+    const __m256i lf = _mm256_set1_epi16(u'\n');
+    const __m256i cr = _mm256_set1_epi16(u'\r');
+    const __m256i ones = _mm256_set1_epi16(1);
+    const qsizetype last = std::min(to, n - 1);
+    while (last - i >= 16) {
+        // Each lane counts down at most once a step: flushed before it could overflow.
+        const qsizetype stop = i + std::min<qsizetype>((last - i) / 16, 0x7FFF) * 16;
+        __m256i breaks = _mm256_setzero_si256();
+        __m256i words = _mm256_setzero_si256();
+        for (; i < stop; i += 16) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+            const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i - 1));
+            const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
+            const __m256i lone = _mm256_andnot_si256(_mm256_cmpeq_epi16(after, lf), _mm256_cmpeq_epi16(v, cr));
+            breaks = _mm256_sub_epi16(breaks, _mm256_or_si256(_mm256_cmpeq_epi16(v, lf), lone));
+            words = _mm256_sub_epi16(words, _mm256_andnot_si256(blank16(v), blank16(before)));
+        }
+        alignas(32) qint32 b[8];
+        alignas(32) qint32 w[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(b), _mm256_madd_epi16(breaks, ones));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(w), _mm256_madd_epi16(words, ones));
+        for (int k = 0; k < 8; ++k) {
+            tally.breaks += b[k];
+            tally.words += w[k];
+        }
+    }
+    return i;
+}
+#endif
+
+#if defined(__SSE2__)
+inline __m128i blank8(__m128i v)
+{
+    return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u' ')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\t'))),
+                        _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'\n')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\r'))));
+}
+
+qsizetype tallySse2(const char16_t* s, qsizetype i, qsizetype to, qsizetype n, Tally& tally)
+{
+    const __m128i lf = _mm_set1_epi16(u'\n');
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i ones = _mm_set1_epi16(1);
+    const qsizetype last = std::min(to, n - 1);
+    while (last - i >= 8) {
+        const qsizetype stop = i + std::min<qsizetype>((last - i) / 8, 0x7FFF) * 8;
+        __m128i breaks = _mm_setzero_si128();
+        __m128i words = _mm_setzero_si128();
+        for (; i < stop; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
+            const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+            const __m128i lone = _mm_andnot_si128(_mm_cmpeq_epi16(after, lf), _mm_cmpeq_epi16(v, cr));
+            breaks = _mm_sub_epi16(breaks, _mm_or_si128(_mm_cmpeq_epi16(v, lf), lone));
+            words = _mm_sub_epi16(words, _mm_andnot_si128(blank8(v), blank8(before)));
+        }
+        alignas(16) qint32 b[4];
+        alignas(16) qint32 w[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(b), _mm_madd_epi16(breaks, ones));
+        _mm_store_si128(reinterpret_cast<__m128i*>(w), _mm_madd_epi16(words, ones));
+        for (int k = 0; k < 4; ++k) {
+            tally.breaks += b[k];
+            tally.words += w[k];
+        }
+    }
+    return i;
+}
+#endif
+
+Tally tallyOf(const char16_t* s, qsizetype n, qsizetype from, qsizetype to)
+{
+    Tally tally;
+    qsizetype i = from;
+    // The first unit has no unit before it to load.
+    if (i == 0 && to > 0) {
+        tallyUnits(s, n, 0, 1, tally);
+        i = 1;
+    }
+#if defined(QUORRIX_AVX2_LOOPS)
+    if (CpuFeatures::hasAvx2())
+        i = tallyAvx2(s, i, to, n, tally);
+#endif
+#if defined(__SSE2__)
+    i = tallySse2(s, i, to, n, tally);
+#endif
+    tallyUnits(s, n, i, to, tally);
+    return tally;
+}
+
+// Counting a large text in stretches side by side pays from a few megabytes on.
+constexpr qsizetype countStretch = qsizetype(2) << 20;
+
+} // namespace
 
 MarkdownToolViewModel::MarkdownToolViewModel(QObject* parent)
     : QObject(parent), m_sync(new ScrollSyncController(this)), m_find(new FindController(this)),
@@ -187,27 +322,21 @@ QUrl MarkdownToolViewModel::documentFolder() const
 
 MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QString& text)
 {
-    Counts counts;
-    counts.lines = int(LineCounter::lines(text));
-    bool inWord = false;
-    const QChar* units = text.constData();
-    const qsizetype length = text.size();
-    for (qsizetype i = 0; i < length; ++i) {
-        const char16_t unit = units[i].unicode();
-        switch (unit) {
-        case u'\r':
-        case u'\n':
-        case u' ':
-        case u'\t':
-            inWord = false;
-            break;
-        default:
-            if (!inWord) {
-                inWord = true;
-                ++counts.words;
-            }
-        }
+    const char16_t* const s = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    const qsizetype parts = WorkPool::parts(n, countStretch);
+    std::vector<Tally> tallies(static_cast<size_t>(parts));
+    runParts(parts, [&](qsizetype k) {
+        tallies[size_t(k)] = tallyOf(s, n, n / parts * k, k + 1 == parts ? n : n / parts * (k + 1));
+    });
+    Tally all;
+    for (const Tally& t : tallies) {
+        all.breaks += t.breaks;
+        all.words += t.words;
     }
+    Counts counts;
+    counts.lines = n == 0 ? 0 : int(all.breaks + 1);
+    counts.words = int(all.words);
     return counts;
 }
 
@@ -217,8 +346,8 @@ MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& te
     rendering.made = before.next(text);
     rendering.html = rendering.made.html();
     rendering.htmlByteCount = TextHelpers::utf8Length(rendering.html);
-    rendering.renderedLineCount = int(LineCounter::lines(text, LineCounter::EmptyText::oneLine));
     rendering.counts = countLinesAndWords(text);
+    rendering.renderedLineCount = std::max(1, rendering.counts.lines);
     return rendering;
 }
 
