@@ -260,13 +260,7 @@ void MarkdownToolViewModel::open(const QUrl& fileUrl)
     setOpenError(QString());
     m_opener.open<Document>(
         fileUrl,
-        [](QString text, const std::atomic_bool&) {
-            // The editor keeps LF only.
-            Document document;
-            document.text = TextHelpers::normalizedLineBreaks(text);
-            document.rendering = render(document.text);
-            return document;
-        },
+        [](QString text, const std::atomic_bool&) { return openedDocument(text); },
         [this, fileUrl](Document document) {
             m_task.cancel();
             m_folderAccess->setDocumentFolder(fileUrl.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash));
@@ -349,6 +343,15 @@ MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& te
     rendering.counts = countLinesAndWords(text);
     rendering.renderedLineCount = std::max(1, rendering.counts.lines);
     return rendering;
+}
+
+MarkdownToolViewModel::Document MarkdownToolViewModel::openedDocument(const QString& decoded)
+{
+    // The editor keeps LF only.
+    Document document;
+    document.text = TextHelpers::normalizedLineBreaks(decoded);
+    document.rendering = render(document.text);
+    return document;
 }
 
 const QStringList& MarkdownToolViewModel::markdownExtensions()

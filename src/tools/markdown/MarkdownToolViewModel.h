@@ -105,6 +105,9 @@ public:
         QString text;
         Rendering rendering;
     };
+    // What an open makes of a file's decoded text, off the GUI thread: the text with LF breaks
+    // only, and its rendering.
+    static Document openedDocument(const QString& decoded);
 
     // The file to open from a drop: the first file with a Markdown or text extension, else the
     // first whose type is text; none otherwise.
