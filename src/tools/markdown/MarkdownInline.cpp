@@ -436,7 +436,7 @@ bool renderImagesOrLinks(QStringView w, MarkdownOutput& out, Stash& stash, bool 
 
 bool startsWithAt(QStringView s, qsizetype i, QStringView what)
 {
-    return s.size() - i >= what.size() && s.sliced(i, what.size()) == what;
+    return i >= 0 && s.size() - i >= what.size() && std::equal(what.utf16(), what.utf16() + what.size(), s.utf16() + i);
 }
 
 // Before a word character at i: the previous character, combining marks passed over, is no word character.
@@ -465,7 +465,8 @@ bool autolinkURLs(QStringView s, MarkdownOutput& out, Stash& stash)
     qsizetype i = 0;
     const char16_t* const base = s.utf16();
     while (i < n) {
-        i = findEither(base + i, base + n, u'h', pieceMark) - base;
+        // An address is found by its "://", rarer than its "h": the scheme before it is read back.
+        i = findEither(base + i, base + n, u':', pieceMark) - base;
         if (i == n)
             break;
         const char16_t u = s[i].unicode();
@@ -481,18 +482,17 @@ bool autolinkURLs(QStringView s, MarkdownOutput& out, Stash& stash)
             ++i;
             continue;
         }
-        if (u != u'h' || !startsWithAt(s, i, u"http") || !isWordBoundaryBefore(s, i)) {
+        const qsizetype colon = i;
+        if (!startsWithAt(s, colon + 1, u"//")) {
             ++i;
             continue;
         }
-        qsizetype j = i + 4;
-        if (j < n && s[j].unicode() == u's')
-            ++j;
-        if (!startsWithAt(s, j, u"://")) {
-            ++i;
+        i = startsWithAt(s, colon - 5, u"https") ? colon - 5 : colon - 4;
+        if (!startsWithAt(s, i, u"http") || !isWordBoundaryBefore(s, i)) {
+            i = colon + 1;
             continue;
         }
-        j += 3;
+        qsizetype j = colon + 3;
         qsizetype b = j;
         while (b < n) {
             const char16_t c = s[b].unicode();
@@ -503,7 +503,7 @@ bool autolinkURLs(QStringView s, MarkdownOutput& out, Stash& stash)
             ++b;
         }
         if (b == j) {
-            ++i;
+            i = colon + 1;
             continue;
         }
         if (depth > 0) {
@@ -685,7 +685,16 @@ unsigned syntaxOf(QStringView text)
 {
     // In the order of the flags; the last one again, to fill the set.
     static constexpr char16_t set[8] = {u'`', u'[', u'!', u':', u'*', u'_', u'~', u'~'};
-    return presentAmong(text, set) & 0x7F;
+    unsigned flags = presentAmong(text, set) & 0x7F;
+    // An address needs its "://" in the text as written: escaping and markers add none.
+    if (flags & HasColon) {
+        bool address = false;
+        for (qsizetype c = indexOfUnit(text, u':'); c >= 0 && !address; c = indexOfUnit(text, u':', c + 1))
+            address = c + 2 < text.size() && text[c + 1].unicode() == u'/' && text[c + 2].unicode() == u'/';
+        if (!address)
+            flags &= ~unsigned(HasColon);
+    }
+    return flags;
 }
 
 } // namespace
