@@ -1,14 +1,12 @@
 #include "tools/markdown/MarkdownHTML.h"
 
+#include "formats/CpuFeatures.h"
 #include "formats/RunParts.h"
-#include "formats/Utf8Encoder.h"
 
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"
 #include "tools/markdown/MarkdownTables.h"
 #include "tools/markdown/MarkdownText.h"
-
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -19,63 +17,22 @@
 #include <emmintrin.h>
 #endif
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace MarkdownText;
 
 namespace {
 
-// The first U+0000, U+0001, CR or surrogate from p on, or end; eight units at a time.
-const char16_t* findNormalizable(const char16_t* p, const char16_t* end)
-{
-#if defined(__SSE2__)
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    const __m128i tenBits = _mm_set1_epi16(short(0xF800));
-    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
-    for (; end - p >= 8; p += 8) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i marker = _mm_cmpeq_epi16(_mm_max_epi16(_mm_min_epi16(u, one), _mm_setzero_si128()), u);
-        const __m128i hit = _mm_or_si128(_mm_or_si128(marker, _mm_cmpeq_epi16(u, cr)),
-                                         _mm_cmpeq_epi16(_mm_and_si128(u, tenBits), surrogate));
-        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
-            return p + __builtin_ctz(mask) / 2;
-    }
-#endif
-    for (; p < end; ++p) {
-        const char16_t u = *p;
-        if (u <= 1 || u == u'\r' || (u >= 0xD800 && u < 0xE000))
-            return p;
-    }
-    return end;
-}
-
 // Line breaks become LF; U+0000 and U+0001 (the inline markers) and lone surrogates become U+FFFD.
-// Only copies when something changes: paired surrogates (emoji) keep the text as it is.
-QString normalized(const QString& text)
+// Paired surrogates (emoji) stay as they are.
+QString normalized(QStringView text)
 {
     const qsizetype n = text.size();
-    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData()); // utf16() may copy
-    qsizetype i = 0;
-    for (; i < n; ++i) {
-        i = findNormalizable(units + i, units + n) - units;
-        if (i == n)
-            break;
-        const char16_t u = units[i];
-        if (u <= 1 || u == u'\r')
-            break;
-        if (u >= 0xD800) {
-            if (u >= 0xDC00 || i + 1 == n || units[i + 1] < 0xDC00 || units[i + 1] >= 0xE000)
-                break;
-            ++i;
-        }
-    }
-    if (i == n)
-        return text;
+    const char16_t* const units = text.utf16();
     QString out;
     out.reserve(n);
-    out.append(QStringView(units, i));
-    for (; i < n; ++i) {
+    for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = units[i];
         if (u <= 1) {
             out += QChar(0xFFFD);
@@ -396,8 +353,10 @@ namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
 constexpr qsizetype workerUnits = qsizetype(768) << 10;
-
-using LineList = std::vector<QStringView>;
+// One worker renders its document in parts of about this many units, cut as the parts side by
+// side are: a part's lines and text stay in the cache while it renders, and the list of lines
+// stays small.
+constexpr qsizetype alonePartUnits = qsizetype(1) << 16;
 
 // A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
 // a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
@@ -408,73 +367,299 @@ int workerCount(qsizetype size)
     return WorkPool::workersFor(size, workerUnits);
 }
 
-// Appends the lines of text (no line breaks inside) to lines; a text that ends with a break adds
-// the empty line after it only when it is the document's last piece.
-template<typename List>
-void splitLines(QStringView all, List& lines, bool last)
+// A unit the entry would change or has to look at: U+0000, U+0001, CR or a surrogate.
+inline bool isOdd(char16_t u)
 {
-    qsizetype from = 0;
-    for (;;) {
-        const qsizetype lf = MarkdownText::indexOfUnit(all, u'\n', from);
-        if (lf < 0) {
-            if (last || from < all.size())
-                lines.push_back(all.sliced(from));
-            break;
+    return u <= 1 || u == u'\r' || (u & 0xF800) == 0xD800;
+}
+
+#if defined(QUORRIX_AVX2_LOOPS)
+// Calls lineFeed(at) for the line feeds of [p, end), sixteen units a step, while sixteen remain;
+// stops before the step that holds an odd unit (lineFeed called for those before it) and answers
+// the odd unit's place, or where the steps ended.
+template<typename LineFeed>
+QUORRIX_AVX2 const char16_t* lineFeedsAvx2(const char16_t* p, const char16_t* end, LineFeed& lineFeed, bool* stopped)
+{
+    const __m256i lf = _mm256_set1_epi16(u'\n');
+    const __m256i cr = _mm256_set1_epi16(u'\r');
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i high = _mm256_set1_epi16(short(0xF800));
+    const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
+    for (; end - p >= 16; p += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i odd = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, one), one), _mm256_cmpeq_epi16(v, cr)),
+                                            _mm256_cmpeq_epi16(_mm256_and_si256(v, high), surrogate));
+        unsigned feeds = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, lf))) & 0x55555555u;
+        if (const unsigned odds = unsigned(_mm256_movemask_epi8(odd))) {
+            const int at = __builtin_ctz(odds);
+            feeds &= (1u << at) - 1;
+            for (; feeds; feeds &= feeds - 1)
+                lineFeed(p + __builtin_ctz(feeds) / 2);
+            *stopped = true;
+            return p + at / 2;
         }
-        lines.push_back(all.sliced(from, lf - from));
-        from = lf + 1;
+        for (; feeds; feeds &= feeds - 1)
+            lineFeed(p + __builtin_ctz(feeds) / 2);
+    }
+    return p;
+}
+#endif
+
+#if defined(__SSE2__)
+template<typename LineFeed>
+const char16_t* lineFeedsSse2(const char16_t* p, const char16_t* end, LineFeed& lineFeed, bool* stopped)
+{
+    const __m128i lf = _mm_set1_epi16(u'\n');
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i high = _mm_set1_epi16(short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(short(0xD800));
+    for (; end - p >= 8; p += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // U+0000 and U+0001: the signed minimum with 1, kept at 0 or above, equals the unit.
+        const __m128i small = _mm_cmpeq_epi16(_mm_max_epi16(_mm_min_epi16(v, one), _mm_setzero_si128()), v);
+        const __m128i odd = _mm_or_si128(_mm_or_si128(small, _mm_cmpeq_epi16(v, cr)),
+                                         _mm_cmpeq_epi16(_mm_and_si128(v, high), surrogate));
+        unsigned feeds = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))) & 0x5555u;
+        if (const unsigned odds = unsigned(_mm_movemask_epi8(odd))) {
+            const int at = __builtin_ctz(odds);
+            feeds &= (1u << at) - 1;
+            for (; feeds; feeds &= feeds - 1)
+                lineFeed(p + __builtin_ctz(feeds) / 2);
+            *stopped = true;
+            return p + at / 2;
+        }
+        for (; feeds; feeds &= feeds - 1)
+            lineFeed(p + __builtin_ctz(feeds) / 2);
+    }
+    return p;
+}
+#endif
+
+// Calls lineFeed(at) for every line feed of [p, end) in order, and answers false at the first
+// unit that normalizing would change (U+0000, U+0001, CR, a lone surrogate); paired surrogates
+// are passed over.
+template<typename LineFeed>
+bool forEachLineFeed(const char16_t* p, const char16_t* end, LineFeed&& lineFeed)
+{
+    for (;;) {
+        bool stopped = false;
+#if defined(QUORRIX_AVX2_LOOPS)
+        if (CpuFeatures::hasAvx2())
+            p = lineFeedsAvx2(p, end, lineFeed, &stopped);
+#endif
+#if defined(__SSE2__)
+        if (!stopped)
+            p = lineFeedsSse2(p, end, lineFeed, &stopped);
+#endif
+        if (!stopped) {
+            while (p < end && !isOdd(*p)) {
+                if (*p == u'\n')
+                    lineFeed(p);
+                ++p;
+            }
+            if (p == end)
+                return true;
+        }
+        // An odd unit at p: only a pair passes.
+        if (*p < 0xD800 || *p >= 0xDC00 || end - p < 2 || p[1] < 0xDC00 || p[1] >= 0xE000)
+            return false;
+        p += 2;
     }
 }
 
-// A large document is rendered in parts side by side, cut before headings that start a line
-// after a blank one. Such a heading begins a block of its own, and what comes after it does not
-// depend on what came before, provided that the part before ends between blocks: its last
-// line, the blank one, is reached as no block's content (not inside a fence or a list item,
-// say). A part that does not end so makes the document render in one piece.
-//
-// Only fence lines and headings at a line's start decide the cuts; they are found side by side,
-// group by group of lines, and then read in order.
+// Appends the lines of [from, to) of a normalized text (no line breaks inside); the empty line
+// after a final line feed only when the stretch ends the document.
+void appendLines(const char16_t* from, const char16_t* to, bool last, std::vector<QStringView>& lines)
+{
+    const char16_t* start = from;
+    forEachLineFeed(from, to, [&](const char16_t* lf) {
+        lines.emplace_back(start, lf - start);
+        start = lf + 1;
+    });
+    if (last || start < to)
+        lines.emplace_back(start, to - start);
+}
+
+// A list of lines a thread keeps from part to part and call to call, dropped when it grew large.
+std::vector<QStringView>& threadLines()
+{
+    thread_local std::vector<QStringView> lines;
+    lines.clear();
+    return lines;
+}
+
+void releaseIfLarge(std::vector<QStringView>& lines)
+{
+    if (lines.capacity() > (size_t(1) << 16))
+        std::vector<QStringView>().swap(lines);
+}
+
+// A large document is rendered in parts, cut before headings that start a line after a blank one.
+// Such a heading begins a block of its own, and what comes after it does not depend on what came
+// before, provided that the part before ends between blocks: its last line, the blank one, is
+// reached as no block's content (not inside a fence or a list item, say). Fence lines and headings
+// at a line's start decide where the cuts may go.
+
+// A heading at a line's start after a blank line: a cut there is tried. Fence lines open and close
+// fences, inside which no cut is tried. Answers the fence character of a fence line, 0 otherwise;
+// `heading` is set for a heading.
+inline char16_t lineEvent(QStringView line, bool* heading)
+{
+    *heading = false;
+    if (line.isEmpty())
+        return 0;
+    const char16_t first = line.front().unicode();
+    if (first == u'#') {
+        *heading = MarkdownHTML::parseHeading(MarkdownText::trimmed(line)).level > 0;
+        return 0;
+    }
+    if (first == u'`' || first == u'~' || MarkdownText::isTrimSpace(first)) {
+        if (const QStringView marker = MarkdownHTML::fenceMarker(MarkdownText::trimmed(line)); !marker.isEmpty())
+            return marker.front().unicode();
+    }
+    return 0;
+}
+
+// Renders a normalized text on the calling thread into out, part by part: the lines of a part are
+// found as it is reached, and a cut that the part before does not end between blocks at is undone,
+// the rest then rendered in one piece. Answers false, having written nothing, when the text is not
+// normalized.
+bool renderAlone(QStringView text, MarkdownOutput& out)
+{
+    std::vector<QStringView>& lines = threadLines();
+    const char16_t* const base = text.utf16();
+    const char16_t* const end = base + text.size();
+    const qsizetype outStart = out.size();
+    qint64 partLine = 0;
+    const char16_t* partStart = base;
+    const char16_t* lineStart = base;
+    char16_t fence = 0;
+    bool cutting = true;
+    auto line = [&](const char16_t* stop) {
+        const QStringView current(lineStart, stop - lineStart);
+        bool heading = false;
+        const char16_t fenceChar = lineEvent(current, &heading);
+        if (fenceChar) {
+            if (!fence)
+                fence = fenceChar;
+            else if (fenceChar == fence)
+                fence = 0;
+        } else if (heading && cutting && !fence && lineStart - partStart >= alonePartUnits && !lines.empty()
+                   && MarkdownText::trimmed(lines.back()).isEmpty()) {
+            const qsizetype mark = out.size();
+            bool between = false;
+            MarkdownHTML::renderBlocks(lines, partLine, 0, out, &between);
+            if (between) {
+                partLine += qint64(lines.size());
+                partStart = lineStart;
+                lines.clear();
+            } else {
+                out.truncate(mark);
+                cutting = false;
+            }
+        }
+        lines.push_back(current);
+        lineStart = stop + 1;
+    };
+    if (!forEachLineFeed(base, end, line)) {
+        out.truncate(outStart);
+        releaseIfLarge(lines);
+        return false;
+    }
+    lines.emplace_back(lineStart, end - lineStart);
+    MarkdownHTML::renderBlocks(lines, partLine, 0, out, nullptr);
+    releaseIfLarge(lines);
+    return true;
+}
+
+// What the line scan side by side finds in a stretch of the document.
 struct LineEvent {
-    qsizetype line;         // in its group
-    qsizetype unitsThrough; // units from the group's start through the line and its break
+    qsizetype unit;         // the line's start in the document
+    qsizetype line;         // in its stretch
     char16_t fence;         // the fence character of a fence line; 0 for a heading
+    bool blankBefore;       // a heading's line before it is blank
 };
 
-struct LineGroup {
-    qsizetype firstLine = 0; // in the document
-    qsizetype firstUnit = 0;
+struct Stretch {
+    qsizetype from = 0;
+    qsizetype to = 0;
+    qsizetype lineFeeds = 0;
+    bool odd = false; // holds a unit that normalizing changes
     std::vector<LineEvent> events;
 };
 
-// Events of lines[from, to); base is where unit 0 of the group is.
-void scanLines(Lines lines, qsizetype from, qsizetype to, const char16_t* base,
-               std::vector<LineEvent>& events)
+bool isBlankLine(const char16_t* from, const char16_t* to)
 {
-    for (qsizetype k = from; k < to; ++k) {
-        const QStringView line = lines[k];
-        if (line.isEmpty())
-            continue;
-        const char16_t first = line.front().unicode();
-        if (first == u'#') {
-            if (MarkdownHTML::parseHeading(MarkdownText::trimmed(line)).level > 0)
-                events.push_back({k - from, line.utf16() - base + line.size() + 1, 0});
-        } else if (first == u'`' || first == u'~' || MarkdownText::isTrimSpace(first)) {
-            if (const QStringView marker = MarkdownHTML::fenceMarker(MarkdownText::trimmed(line)); !marker.isEmpty())
-                events.push_back({k - from, line.utf16() - base + line.size() + 1, marker.front().unicode()});
+    return MarkdownText::trimmed(QStringView(from, to - from)).isEmpty();
+}
+
+void scanStretch(const char16_t* base, Stretch& stretch)
+{
+    const char16_t* lineStart = base + stretch.from;
+    const char16_t* lineBefore = nullptr; // start of the line before lineStart, when known
+    qsizetype line = 0;
+    auto event = [&](const char16_t* stop) {
+        bool heading = false;
+        const char16_t fence = lineEvent(QStringView(lineStart, stop - lineStart), &heading);
+        if (fence) {
+            stretch.events.push_back({lineStart - base, line, fence, false});
+        } else if (heading && lineStart > base) {
+            if (!lineBefore) {
+                // The line before starts in the stretch before.
+                lineBefore = lineStart - 1;
+                while (lineBefore > base && lineBefore[-1] != u'\n')
+                    --lineBefore;
+            }
+            stretch.events.push_back({lineStart - base, line, 0, isBlankLine(lineBefore, lineStart - 1)});
         }
+        lineBefore = lineStart;
+        lineStart = stop + 1;
+        ++line;
+    };
+    stretch.odd = !forEachLineFeed(base + stretch.from, base + stretch.to, event);
+    if (!stretch.odd) {
+        stretch.lineFeeds = line;
+        // The last line of the stretch has no line feed in it: the document's last.
+        if (lineStart < base + stretch.to)
+            event(base + stretch.to);
     }
 }
 
-// Answers the first line of every part and, last, the line count; empty when the document is
-// one part.
-std::vector<qsizetype> partCuts(Lines lines, qsizetype units, const std::vector<LineGroup>& groups, int workers)
+struct Cut {
+    qsizetype unit;
+    qint64 line;
+};
+
+// Where parts begin, and last the document's end; empty when the document is one part, nothing
+// when the text is not normalized.
+std::optional<std::vector<Cut>> partCuts(QStringView text, int workers)
 {
-    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, units / (4 * workers));
-    std::vector<qsizetype> cuts{0};
-    qsizetype cutUnits = 0;
+    const char16_t* const base = text.utf16();
+    const qsizetype n = text.size();
+    std::vector<Stretch> stretches(size_t(2 * workers));
+    const qsizetype step = n / qsizetype(stretches.size()) + 1;
+    qsizetype from = 0;
+    for (Stretch& stretch : stretches) {
+        stretch.from = from;
+        qsizetype to = std::min(n, from + step);
+        // Each stretch ends after a line feed.
+        while (to < n && base[to - 1] != u'\n')
+            ++to;
+        stretch.to = from = to;
+    }
+    runParts(qsizetype(stretches.size()), [&](qsizetype k) {
+        if (stretches[size_t(k)].from < stretches[size_t(k)].to)
+            scanStretch(base, stretches[size_t(k)]);
+    }, workers);
+    const qsizetype partUnits = std::max<qsizetype>(parallelMinimum / 4, n / (4 * workers));
+    std::vector<Cut> cuts{{0, 0}};
+    qint64 line = 0;
     char16_t fence = 0;
-    for (const LineGroup& group : groups) {
-        for (const LineEvent& event : group.events) {
+    for (const Stretch& stretch : stretches) {
+        if (stretch.odd)
+            return std::nullopt;
+        for (const LineEvent& event : stretch.events) {
             if (fence) {
                 if (event.fence == fence)
                     fence = 0;
@@ -484,44 +669,15 @@ std::vector<qsizetype> partCuts(Lines lines, qsizetype units, const std::vector<
                 fence = event.fence;
                 continue;
             }
-            const qsizetype k = group.firstLine + event.line;
-            const qsizetype through = group.firstUnit + event.unitsThrough;
-            if (through - cutUnits >= partUnits && k > 0 && MarkdownText::trimmed(lines[k - 1]).isEmpty()) {
-                cuts.push_back(k);
-                cutUnits = through;
-            }
+            if (event.blankBefore && event.unit - cuts.back().unit >= partUnits)
+                cuts.push_back({event.unit, line + event.line});
         }
+        line += stretch.lineFeeds;
     }
     if (cuts.size() < 2)
-        return {};
-    cuts.push_back(qsizetype(lines.size()));
+        return std::vector<Cut>();
+    cuts.push_back({n, line});
     return cuts;
-}
-
-// Renders every part side by side: render(p, lines, firstLine) renders part p and answers whether
-// it ends between blocks. Answers false when a part but the last does not.
-template<typename Render>
-bool renderParts(Lines lines, const std::vector<qsizetype>& cuts, int workers, Render render)
-{
-    const qsizetype parts = qsizetype(cuts.size()) - 1;
-    std::unique_ptr<bool[]> between(new bool[size_t(parts)]());
-    runParts(parts, [&](qsizetype p) {
-        const qsizetype first = cuts[size_t(p)];
-        between[size_t(p)] = render(p, lines.subspan(size_t(first), size_t(cuts[size_t(p) + 1] - first)), first);
-    }, workers);
-    for (qsizetype p = 0; p + 1 < parts; ++p) {
-        if (!between[size_t(p)])
-            return false;
-    }
-    return true;
-}
-
-qsizetype unitsOf(Lines lines)
-{
-    qsizetype units = 0;
-    for (const QStringView line : lines)
-        units += line.size() + 1;
-    return units;
 }
 
 // HTML takes about twice the room of its Markdown, up to three times: room for the first is taken
@@ -531,28 +687,31 @@ qsizetype likelyFor(qsizetype units)
     return 2 * units + 64;
 }
 
-// How much a passing-on output holds before handing it on: small enough to stay in the cache.
-constexpr qsizetype passedUnits = qsizetype(32) << 10;
-
-// Appends text to the QString at context.
-void appendUtf16(void* context, QStringView text)
+// Renders the parts side by side, each into a string of its own; nothing when a part but the last
+// does not end between blocks.
+std::optional<std::vector<QString>> renderParts(QStringView text, const std::vector<Cut>& cuts, int workers)
 {
-    QString& html = *static_cast<QString*>(context);
-    const qsizetype at = html.size();
-    if (html.capacity() - at < text.size())
-        html.reserve(std::max(at + text.size(), 2 * html.capacity()));
-    html.append(text);
-}
-
-// Renders lines into a string with room for the HTML of so many units of Markdown.
-QString renderedString(Lines lines, qint64 baseLine, qsizetype units, bool* endsBetweenBlocks)
-{
-    QString html(likelyFor(units), Qt::Uninitialized);
-    html.truncate(0); // keeps the room
-    MarkdownOutput out = MarkdownOutput::passingOn(passedUnits, appendUtf16, &html);
-    MarkdownHTML::renderBlocks(lines, baseLine, 0, out, endsBetweenBlocks);
-    out.passOn();
-    return html;
+    const qsizetype parts = qsizetype(cuts.size()) - 1;
+    std::vector<QString> outs(static_cast<size_t>(parts));
+    std::atomic_bool apart{true};
+    runParts(parts, [&](qsizetype p) {
+        if (!apart.load(std::memory_order_relaxed))
+            return;
+        const Cut& from = cuts[size_t(p)];
+        const Cut& to = cuts[size_t(p) + 1];
+        std::vector<QStringView>& lines = threadLines();
+        appendLines(text.utf16() + from.unit, text.utf16() + to.unit, p + 1 == parts, lines);
+        MarkdownOutput out(likelyFor(to.unit - from.unit));
+        bool between = false;
+        MarkdownHTML::renderBlocks(lines, from.line, 0, out, &between);
+        releaseIfLarge(lines);
+        if (!between && p + 1 < parts)
+            apart = false;
+        outs[size_t(p)] = out.take();
+    }, workers);
+    if (!apart)
+        return std::nullopt;
+    return outs;
 }
 
 // Copies the parts one after another into out, side by side.
@@ -577,40 +736,30 @@ void assemble(Result& out, const Parts& parts, int workers)
     }, workers);
 }
 
+QString renderNormalized(QStringView text)
+{
+    const int workers = workerCount(text.size());
+    if (text.size() >= parallelMinimum && workers >= 2) {
+        const std::optional<std::vector<Cut>> cuts = partCuts(text, workers);
+        if (!cuts)
+            return renderNormalized(normalized(text));
+        if (!cuts->empty()) {
+            if (const std::optional<std::vector<QString>> parts = renderParts(text, *cuts, workers)) {
+                QString out;
+                assemble(out, *parts, workers);
+                return out;
+            }
+        }
+    }
+    MarkdownOutput out(likelyFor(text.size()));
+    if (!renderAlone(text, out))
+        return renderNormalized(normalized(text));
+    return out.take();
+}
 
 } // namespace
 
 QString renderMarkdownHTML(const QString& source)
 {
-    const QString text = normalized(source);
-    LineList lines;
-    lines.reserve(size_t(text.size() / 32 + 16));
-    splitLines(text, lines, true);
-    std::vector<qsizetype> cuts;
-    const int workers = workerCount(text.size());
-    if (text.size() >= parallelMinimum && workers >= 2) {
-        std::vector<LineGroup> groups(size_t(2 * workers));
-        const qsizetype lineCount = qsizetype(lines.size());
-        const qsizetype step = lineCount / qsizetype(groups.size()) + 1;
-        runParts(qsizetype(groups.size()), [&](qsizetype g) {
-            const qsizetype from = std::min(lineCount, g * step);
-            groups[size_t(g)].firstLine = from;
-            scanLines(lines, from, std::min(lineCount, from + step), QStringView(text).utf16(), groups[size_t(g)].events);
-        }, workers);
-        cuts = partCuts(lines, text.size(), groups, workers);
-    }
-    if (!cuts.empty()) {
-        std::vector<QString> outs(cuts.size() - 1);
-        const bool apart = renderParts(lines, cuts, workers, [&outs](qsizetype p, Lines part, qsizetype first) {
-            bool between = false;
-            outs[size_t(p)] = renderedString(part, first, unitsOf(part), &between);
-            return between;
-        });
-        if (apart) {
-            QString out;
-            assemble(out, outs, workers);
-            return out;
-        }
-    }
-    return renderedString(lines, 0, text.size(), nullptr);
+    return renderNormalized(source);
 }

@@ -30,12 +30,10 @@ void MarkdownOutput::regrow(qsizetype room)
         m_room = room;
         return;
     }
-    QString larger(room, Qt::Uninitialized);
-    char16_t* const units = reinterpret_cast<char16_t*>(larger.data());
-    if (m_size > 0)
-        std::memcpy(units, m_data, size_t(m_size) * sizeof(char16_t));
-    m_storage = std::move(larger);
-    m_data = units;
+    // The string is this output's alone: it grows in place where the allocator can, a large one
+    // without a copy.
+    m_storage.resize(room);
+    m_data = reinterpret_cast<char16_t*>(m_storage.data());
     m_room = room;
 }
 

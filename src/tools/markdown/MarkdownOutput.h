@@ -101,6 +101,8 @@ public:
 
     // Empties it, keeping the room.
     void clear() { m_size = 0; }
+    // Drops what was written after the first `size` units.
+    void truncate(qsizetype size) { m_size = std::min(m_size, size); }
 
     // The text written, as a string; this is left empty, without room (a scratch output stays
     // one). Copies a scratch output's units.
