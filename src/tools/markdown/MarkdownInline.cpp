@@ -172,6 +172,36 @@ void stashCodeSpans(QStringView raw, Stash& stash, MarkdownOutput& w)
     }
 }
 
+// Steps 1, 2, 7 and 8 of a text whose only constructs are code spans: what stashCodeSpans() and
+// restore() make of it, written at once.
+void appendCodeSpans(QStringView raw, MarkdownOutput& out)
+{
+    const qsizetype n = raw.size();
+    qsizetype p = 0;
+    while (p < n) {
+        const qsizetype open = indexOfUnit(raw, u'`', p);
+        if (open < 0) {
+            MarkdownInline::appendEscapedHTML(raw.sliced(p), out);
+            break;
+        }
+        MarkdownInline::appendEscapedHTML(raw.sliced(p, open - p), out);
+        const qsizetype close = indexOfUnit(raw, u'`', open + 1);
+        if (close < 0) {
+            MarkdownInline::appendEscapedHTML(raw.sliced(open), out);
+            break;
+        }
+        if (close == open + 1) {
+            appendUnit(out, u'`');
+            p = open + 1;
+            continue;
+        }
+        appendLiteral(out, u"<code>");
+        appendEscapedAll(raw.sliced(open + 1, close - open - 1), out);
+        appendLiteral(out, u"</code>");
+        p = close + 1;
+    }
+}
+
 // The destination, optional title and closing parenthesis of an image or link, from d (just
 // after "](").
 bool matchDestination(QStringView w, qsizetype d, qsizetype* destEnd, qsizetype* matchEnd)
@@ -774,9 +804,14 @@ bool isAllowedURL(QStringView value, bool forImage)
 
 void appendInline(QStringView text, MarkdownOutput& out)
 {
-    const unsigned flags = syntaxOf(text);
+    unsigned flags = syntaxOf(text);
     if ((flags & ~unsigned(HasBang)) == 0) {
         appendEscapedHTML(text, out);
+        return;
+    }
+    if ((flags & ~unsigned(HasBang)) == HasBacktick) {
+        // Code spans alone: taken out and put back in one go.
+        appendCodeSpans(text, out);
         return;
     }
     thread_local Stash stash;
@@ -784,10 +819,13 @@ void appendInline(QStringView text, MarkdownOutput& out)
     MarkdownOutput* current = &stash.buffers[0];
     MarkdownOutput* next = &stash.buffers[1];
     clearUnits(*current);
-    if (flags & HasBacktick)
+    if (flags & HasBacktick) {
         stashCodeSpans(text, stash, *current);
-    else
+        // The construct characters inside code spans are gone from the working string.
+        flags = HasBacktick | syntaxOf(*current);
+    } else {
         appendEscapedHTML(text, *current);
+    }
     auto run = [&](auto&& pass) {
         clearUnits(*next);
         if (pass(QStringView(*current), *next))

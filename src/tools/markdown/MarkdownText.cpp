@@ -28,31 +28,49 @@ QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t
     return p;
 }
 
-// At least sixteen units; the last block overlaps the one before.
-QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, const char16_t* end, const char16_t (&set)[8])
+// Presence by a table look-up: each unit, narrowed to a byte (units above 0xFF become 0xFF or
+// 0), selects by its low and its high half a byte of bits, one bit for each character of the set
+// with that half; a unit has bit k in both exactly when it is set[k]. The set is ASCII without
+// U+0000. Thirty-two units a step; the last step overlaps the one before, and a text shorter
+// than a step is padded with U+0000.
+QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, qsizetype n, const char16_t (&set)[8])
 {
-    __m256i want[8];
-    __m256i seen[8];
+    alignas(16) unsigned char low[16] = {};
+    alignas(16) unsigned char high[16] = {};
     for (int k = 0; k < 8; ++k) {
-        want[k] = _mm256_set1_epi16(short(set[k]));
-        seen[k] = _mm256_setzero_si256();
+        low[set[k] & 0xF] |= (unsigned char)(1u << k);
+        high[set[k] >> 4] |= (unsigned char)(1u << k);
     }
+    const __m256i lowTable = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low)));
+    const __m256i highTable = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high)));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    char16_t padded[32] = {};
+    if (n < 32) {
+        std::memcpy(padded, p, size_t(n) * sizeof(char16_t));
+        p = padded;
+        n = 32;
+    }
+    const char16_t* const end = p + n;
+    __m256i seen = _mm256_setzero_si256();
     for (;;) {
-        const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        for (int k = 0; k < 8; ++k)
-            seen[k] = _mm256_or_si256(seen[k], _mm256_cmpeq_epi16(u, want[k]));
-        p += 16;
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+        const __m256i bytes = _mm256_packus_epi16(a, b);
+        const __m256i lows = _mm256_shuffle_epi8(lowTable, _mm256_and_si256(bytes, nibble));
+        const __m256i highs = _mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
+        seen = _mm256_or_si256(seen, _mm256_and_si256(lows, highs));
+        p += 32;
         if (p >= end)
             break;
-        if (end - p < 16)
-            p = end - 16;
+        if (end - p < 32)
+            p = end - 32;
     }
-    unsigned bits = 0;
-    for (int k = 0; k < 8; ++k) {
-        if (!_mm256_testz_si256(seen[k], seen[k]))
-            bits |= 1u << k;
-    }
-    return bits;
+    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(seen), _mm256_extracti128_si256(seen, 1));
+    folded = _mm_or_si128(folded, _mm_srli_si128(folded, 8));
+    folded = _mm_or_si128(folded, _mm_srli_si128(folded, 4));
+    folded = _mm_or_si128(folded, _mm_srli_si128(folded, 2));
+    folded = _mm_or_si128(folded, _mm_srli_si128(folded, 1));
+    return unsigned(_mm_cvtsi128_si32(folded)) & 0xFF;
 }
 
 using CpuFeatures::hasAvx2;
@@ -96,6 +114,10 @@ unsigned presentAmong(QStringView text, const char16_t (&set)[8])
     const qsizetype n = text.size();
     if (n == 0)
         return 0;
+#if defined(QUORRIX_AVX2_LOOPS)
+    if (hasAvx2() && std::all_of(std::begin(set), std::end(set), [](char16_t c) { return c > 0 && c < 0x80; }))
+        return presentAmongAvx2(p, n, set);
+#endif
 #if defined(__SSE2__)
     // Presence does not mind units seen twice: the last block overlaps the one before, and a
     // short text is padded with units that are in no set.
@@ -105,10 +127,6 @@ unsigned presentAmong(QStringView text, const char16_t (&set)[8])
         p = padded;
     }
     const char16_t* const end = p + std::max<qsizetype>(n, 8);
-#if defined(QUORRIX_AVX2_LOOPS)
-    if (hasAvx2() && end - p >= 16)
-        return presentAmongAvx2(p, end, set);
-#endif
     __m128i want[8];
     __m128i seen[8];
     for (int k = 0; k < 8; ++k) {
