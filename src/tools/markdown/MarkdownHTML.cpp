@@ -64,8 +64,46 @@ bool startsWithUnits(QStringView s, QStringView prefix)
 
 bool isTableStart(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype i)
 {
-    // The next line's test first: it rejects most lines at their first character.
-    return i + 1 < qsizetype(lines.size()) && MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
+    // The next line's test first: it rejects most lines at their first character, here inline.
+    if (i + 1 >= qsizetype(lines.size()) || lines[i + 1].isEmpty())
+        return false;
+    const char16_t first = lines[i + 1].front().unicode();
+    if (first < 0x80 && first != u'|' && first != u'-' && first != u':' && first != u' ' && first != u'\t')
+        return false;
+    return MarkdownTables::isTableDelimiterRow(lines[i + 1]) && MarkdownText::indexOfUnit(trimmed[i], u'|') >= 0;
+}
+
+// Whether a trimmed line that starts with c may start a block that ends a paragraph (a fence, a
+// heading, a rule, a quote or a list item); a table is told by the line after.
+inline bool mayEndParagraph(char16_t c)
+{
+    switch (c) {
+    case u'`':
+    case u'~':
+    case u'#':
+    case u'-':
+    case u'*':
+    case u'_':
+    case u'>':
+    case u'+':
+        return true;
+    default:
+        return (c >= u'0' && c <= u'9') || c >= 0x80;
+    }
+}
+
+// Whether lines[from, to) lie one after another in one text, each whole (untrimmed) and followed
+// by a line feed: then they are that text's own stretch.
+bool isOwnStretch(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype from, qsizetype to)
+{
+    for (qsizetype k = from; k < to; ++k) {
+        const QStringView line = lines[k];
+        if (trimmed[k].size() != line.size())
+            return false;
+        if (k + 1 < to && (lines[k + 1].utf16() != line.utf16() + line.size() + 1 || line.utf16()[line.size()] != u'\n'))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -315,11 +353,15 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
         qsizetype j = i + 1;
         for (; j < count; ++j) {
             const QStringView u = trimmedLines[j];
-            if (u.isEmpty() || !fenceMarker(u).isEmpty() || parseHeading(u).level > 0 || isHorizontalRule(u)
-                || (quotesOpen && startsWithCharacter(u, u'>')))
+            if (u.isEmpty())
                 break;
-            if (listMode ? MarkdownLists::isListItem(u) : MarkdownLists::canInterruptParagraph(lines[j]))
-                break;
+            if (mayEndParagraph(u.front().unicode())) {
+                if (!fenceMarker(u).isEmpty() || parseHeading(u).level > 0 || isHorizontalRule(u)
+                    || (quotesOpen && startsWithCharacter(u, u'>')))
+                    break;
+                if (listMode ? MarkdownLists::isListItem(u) : MarkdownLists::canInterruptParagraph(lines[j]))
+                    break;
+            }
             if (isTableStart(lines, trimmedLines, j))
                 break;
         }
@@ -328,6 +370,9 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
         appendUnit(out, u'>');
         if (j == i + 1) {
             MarkdownInline::appendInline(t, out);
+        } else if (isOwnStretch(lines, trimmedLines, i, j)) {
+            // The lines joined are the text's own.
+            MarkdownInline::appendInline(QStringView(lines[i].utf16(), lines[j - 1].utf16() + lines[j - 1].size()), out);
         } else {
             // One buffer per thread for the joined lines: the inline step keeps no view of it.
             thread_local MarkdownOutput text;
