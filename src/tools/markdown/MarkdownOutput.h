@@ -50,6 +50,17 @@ public:
             return;
         if (capacity() - m_size < n) [[unlikely]]
             grow(n);
+        copyUnits(m_data + m_size, units, n);
+        m_size += n;
+    }
+
+    // n units known when compiled (a literal's, one unit): moved as such.
+    template<qsizetype n>
+    void appendFixed(const char16_t* units)
+    {
+        static_assert(n > 0);
+        if (capacity() - m_size < n) [[unlikely]]
+            grow(n);
         std::memcpy(m_data + m_size, units, size_t(n) * sizeof(char16_t));
         m_size += n;
     }
@@ -63,6 +74,42 @@ public:
     QString take();
 
 private:
+    // Most pieces are a few units long: those are moved inline, as two moves that may overlap.
+    static void copyUnits(char16_t* to, const char16_t* from, qsizetype n)
+    {
+        if (n > 16) {
+            std::memcpy(to, from, size_t(n) * sizeof(char16_t));
+        } else if (n >= 8) {
+            moveTwo<16>(to, from, n);
+        } else if (n >= 4) {
+            moveTwo<8>(to, from, n);
+        } else if (n >= 2) {
+            moveTwo<4>(to, from, n);
+        } else {
+            *to = *from;
+        }
+    }
+    // The first and the last `bytes` of n units, bytes / 2 <= n. GCC warns of reads past a short
+    // literal's end here, in the branches for longer pieces that the literal never takes.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+    template<size_t bytes>
+    static void moveTwo(char16_t* to, const char16_t* from, qsizetype n)
+    {
+        unsigned char head[bytes];
+        unsigned char tail[bytes];
+        constexpr qsizetype units = qsizetype(bytes / sizeof(char16_t));
+        std::memcpy(head, from, bytes);
+        std::memcpy(tail, from + n - units, bytes);
+        std::memcpy(to, head, bytes);
+        std::memcpy(to + n - units, tail, bytes);
+    }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
     void grow(qsizetype more);
     void regrow(qsizetype room);
 

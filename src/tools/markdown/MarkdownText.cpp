@@ -82,6 +82,7 @@ namespace MarkdownText {
 
 const char16_t* findEscapable(const char16_t* p, const char16_t* end)
 {
+    const char16_t* const begin = p;
 #if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2()) {
         p = findEscapableAvx2(p, end);
@@ -93,16 +94,28 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end)
     const __m128i amp = _mm_set1_epi16(u'&');
     const __m128i lt = _mm_set1_epi16(u'<');
     const __m128i gt = _mm_set1_epi16(u'>');
+    auto hits = [&](const char16_t* at) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, amp), _mm_cmpeq_epi16(u, lt)), _mm_cmpeq_epi16(u, gt))));
+    };
     for (; end - p >= 8; p += 8) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hit
-            = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, amp), _mm_cmpeq_epi16(u, lt)), _mm_cmpeq_epi16(u, gt));
-        if (const unsigned mask = unsigned(_mm_movemask_epi8(hit)))
+        if (const unsigned mask = hits(p))
             return p + __builtin_ctz(mask) / 2;
     }
+    if (p == end)
+        return end;
+    // The last few units: eight that end at the end, those already read masked off.
+    if (end - begin >= 8) {
+        const char16_t* const last = end - 8;
+        if (const unsigned mask = hits(last) & ~((1u << (2 * (p - last))) - 1))
+            return last + __builtin_ctz(mask) / 2;
+        return end;
+    }
 #endif
+    // '&' (38), '<' (60) and '>' (62) as bits of one word.
+    constexpr quint64 escapable = (quint64(1) << u'&') | (quint64(1) << u'<') | (quint64(1) << u'>');
     for (; p < end; ++p) {
-        if (*p == u'&' || *p == u'<' || *p == u'>')
+        if (*p < 64 && ((escapable >> *p) & 1))
             return p;
     }
     return end;

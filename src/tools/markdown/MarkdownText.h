@@ -109,11 +109,11 @@ struct TrimmedLines {
 inline void appendUnits(MarkdownOutput& out, const char16_t* units, qsizetype n) { out.append(units, n); }
 inline void clearUnits(MarkdownOutput& out) { out.clear(); }
 inline void appendView(MarkdownOutput& out, QStringView text) { out.append(text.utf16(), text.size()); }
-inline void appendUnit(MarkdownOutput& out, char16_t unit) { out.append(&unit, 1); }
+inline void appendUnit(MarkdownOutput& out, char16_t unit) { out.appendFixed<1>(&unit); }
 template<size_t N>
 inline void appendLiteral(MarkdownOutput& out, const char16_t (&text)[N])
 {
-    appendUnits(out, text, qsizetype(N - 1));
+    out.appendFixed<qsizetype(N - 1)>(text);
 }
 
 // The first unit from p on that is a or b, or end; eight units at a time.
