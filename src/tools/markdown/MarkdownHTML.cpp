@@ -568,8 +568,8 @@ inline char16_t lineEvent(QStringView line, bool* heading)
 
 // Renders a normalized text on the calling thread into out, part by part: the lines of a part are
 // found as it is reached, and a cut that the part before does not end between blocks at is undone,
-// the rest then rendered in one piece. Answers false, having written nothing, when the text is not
-// normalized.
+// the part then going on to a later cut at twice its length at least (so the work undone is at
+// most the work kept). Answers false, having written nothing, when the text is not normalized.
 bool renderAlone(QStringView text, MarkdownOutput& out)
 {
     std::vector<QStringView>& lines = threadLines();
@@ -580,7 +580,7 @@ bool renderAlone(QStringView text, MarkdownOutput& out)
     const char16_t* partStart = base;
     const char16_t* lineStart = base;
     char16_t fence = 0;
-    bool cutting = true;
+    qsizetype partUnits = alonePartUnits;
     auto line = [&](const char16_t* stop) {
         const QStringView current(lineStart, stop - lineStart);
         bool heading = false;
@@ -590,7 +590,7 @@ bool renderAlone(QStringView text, MarkdownOutput& out)
                 fence = fenceChar;
             else if (fenceChar == fence)
                 fence = 0;
-        } else if (heading && cutting && !fence && lineStart - partStart >= alonePartUnits && !lines.empty()
+        } else if (heading && !fence && lineStart - partStart >= partUnits && !lines.empty()
                    && MarkdownText::trimmed(lines.back()).isEmpty()) {
             const qsizetype mark = out.size();
             bool between = false;
@@ -598,10 +598,11 @@ bool renderAlone(QStringView text, MarkdownOutput& out)
             if (between) {
                 partLine += qint64(lines.size());
                 partStart = lineStart;
+                partUnits = alonePartUnits;
                 lines.clear();
             } else {
                 out.truncate(mark);
-                cutting = false;
+                partUnits = 2 * (lineStart - partStart);
             }
         }
         lines.push_back(current);

@@ -713,9 +713,9 @@ enum Syntax : unsigned {
 // Later steps add only markers, entities and tags, never one of these characters.
 unsigned syntaxOf(QStringView text)
 {
-    // In the order of the flags; the last one again, to fill the set.
-    static constexpr char16_t set[8] = {u'`', u'[', u'!', u':', u'*', u'_', u'~', u'~'};
-    unsigned flags = presentAmong(text, set) & 0x7F;
+    // In the order of the flags.
+    static constexpr AsciiSet set(u"`[!:*_~");
+    unsigned flags = presentAmong(text, set);
     // An address needs its "://" in the text as written: escaping and markers add none.
     if (flags & HasColon) {
         bool address = false;

@@ -30,42 +30,44 @@ QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t
 
 // Presence by a table look-up: each unit, narrowed to a byte (units above 0xFF become 0xFF or
 // 0), selects by its low and its high half a byte of bits, one bit for each character of the set
-// with that half; a unit has bit k in both exactly when it is set[k]. The set is ASCII without
-// U+0000. Thirty-two units a step; the last step overlaps the one before, and a text shorter
-// than a step is padded with U+0000.
-QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, qsizetype n, const char16_t (&set)[8])
+// with that half; a unit has bit k in both exactly when it is set.chars[k]. Thirty-two units a
+// step (sixteen for a shorter text); the last step overlaps the one before. At least sixteen units.
+QUORRIX_AVX2 inline __m128i lookSixteen(const char16_t* at, __m128i lowTable, __m128i highTable)
 {
-    alignas(16) unsigned char low[16] = {};
-    alignas(16) unsigned char high[16] = {};
-    for (int k = 0; k < 8; ++k) {
-        low[set[k] & 0xF] |= (unsigned char)(1u << k);
-        high[set[k] >> 4] |= (unsigned char)(1u << k);
-    }
-    const __m256i lowTable = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low)));
-    const __m256i highTable = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high)));
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    char16_t padded[32] = {};
-    if (n < 32) {
-        std::memcpy(padded, p, size_t(n) * sizeof(char16_t));
-        p = padded;
-        n = 32;
-    }
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i bytes = _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8)));
+    return _mm_and_si128(_mm_shuffle_epi8(lowTable, _mm_and_si128(bytes, nibble)),
+                         _mm_shuffle_epi8(highTable, _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble)));
+}
+
+QUORRIX_AVX2 unsigned presentAmongAvx2(const char16_t* p, qsizetype n, const MarkdownText::AsciiSet& set)
+{
+    const __m128i lowTable = _mm_load_si128(reinterpret_cast<const __m128i*>(set.low));
+    const __m128i highTable = _mm_load_si128(reinterpret_cast<const __m128i*>(set.high));
     const char16_t* const end = p + n;
-    __m256i seen = _mm256_setzero_si256();
-    for (;;) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-        const __m256i bytes = _mm256_packus_epi16(a, b);
-        const __m256i lows = _mm256_shuffle_epi8(lowTable, _mm256_and_si256(bytes, nibble));
-        const __m256i highs = _mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
-        seen = _mm256_or_si256(seen, _mm256_and_si256(lows, highs));
-        p += 32;
-        if (p >= end)
-            break;
-        if (end - p < 32)
-            p = end - 32;
+    __m128i folded;
+    if (n >= 32) {
+        const __m256i lows = _mm256_broadcastsi128_si256(lowTable);
+        const __m256i highs = _mm256_broadcastsi128_si256(highTable);
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        __m256i seen = _mm256_setzero_si256();
+        for (;;) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+            const __m256i bytes = _mm256_packus_epi16(a, b);
+            seen = _mm256_or_si256(seen, _mm256_and_si256(_mm256_shuffle_epi8(lows, _mm256_and_si256(bytes, nibble)),
+                                                          _mm256_shuffle_epi8(highs, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble))));
+            p += 32;
+            if (p >= end)
+                break;
+            if (end - p < 32)
+                p = end - 32;
+        }
+        folded = _mm_or_si128(_mm256_castsi256_si128(seen), _mm256_extracti128_si256(seen, 1));
+    } else {
+        folded = _mm_or_si128(lookSixteen(p, lowTable, highTable), lookSixteen(end - 16, lowTable, highTable));
     }
-    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(seen), _mm256_extracti128_si256(seen, 1));
     folded = _mm_or_si128(folded, _mm_srli_si128(folded, 8));
     folded = _mm_or_si128(folded, _mm_srli_si128(folded, 4));
     folded = _mm_or_si128(folded, _mm_srli_si128(folded, 2));
@@ -121,29 +123,29 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end)
     return end;
 }
 
-unsigned presentAmong(QStringView text, const char16_t (&set)[8])
+unsigned presentAmong(QStringView text, const AsciiSet& set)
 {
     const char16_t* p = text.utf16();
     const qsizetype n = text.size();
-    if (n == 0)
-        return 0;
+    if (n < 16) {
+        unsigned bits = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            if (p[i] < 0x80)
+                bits |= set.of[p[i]];
+        }
+        return bits;
+    }
 #if defined(QUORRIX_AVX2_LOOPS)
-    if (hasAvx2() && std::all_of(std::begin(set), std::end(set), [](char16_t c) { return c > 0 && c < 0x80; }))
+    if (hasAvx2())
         return presentAmongAvx2(p, n, set);
 #endif
 #if defined(__SSE2__)
-    // Presence does not mind units seen twice: the last block overlaps the one before, and a
-    // short text is padded with units that are in no set.
-    char16_t padded[8] = {};
-    if (n < 8) {
-        std::memcpy(padded, p, size_t(n) * sizeof(char16_t));
-        p = padded;
-    }
-    const char16_t* const end = p + std::max<qsizetype>(n, 8);
+    // Presence does not mind units seen twice: the last block overlaps the one before.
+    const char16_t* const end = p + n;
     __m128i want[8];
     __m128i seen[8];
     for (int k = 0; k < 8; ++k) {
-        want[k] = _mm_set1_epi16(short(set[k]));
+        want[k] = _mm_set1_epi16(short(set.chars[k]));
         seen[k] = _mm_setzero_si128();
     }
     for (;;) {
@@ -161,14 +163,16 @@ unsigned presentAmong(QStringView text, const char16_t (&set)[8])
         if (_mm_movemask_epi8(seen[k]))
             bits |= 1u << k;
     }
-    return bits;
+    // A character given twice stands for its first bit only.
+    unsigned given = 0;
+    for (int k = 0; k < 8; ++k)
+        given |= set.of[set.chars[k]];
+    return bits & given;
 #else
     unsigned bits = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        for (int k = 0; k < 8; ++k) {
-            if (p[i] == set[k])
-                bits |= 1u << k;
-        }
+        if (p[i] < 0x80)
+            bits |= set.of[p[i]];
     }
     return bits;
 #endif

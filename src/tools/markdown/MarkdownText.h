@@ -149,7 +149,36 @@ inline qsizetype indexOfUnit(QStringView s, char16_t unit, qsizetype from = 0)
 // The first of "&", "<" and ">" from p on, or end.
 const char16_t* findEscapable(const char16_t* p, const char16_t* end);
 
-// Bit k set when set[k] occurs in the text; the set holds no U+0000 (ASCII ones are looked up fastest).
-unsigned presentAmong(QStringView text, const char16_t (&set)[8]);
+// Up to eight ASCII characters (no U+0000) looked for at once, bit k standing for chars[k]; made
+// when compiled, with the tables of the look-ups.
+struct AsciiSet {
+    char16_t chars[8] = {};
+    // For a unit's low and high four bits, the characters that have them.
+    alignas(16) unsigned char low[16] = {};
+    alignas(16) unsigned char high[16] = {};
+    // For each ASCII unit, the characters it is.
+    unsigned char of[128] = {};
+
+    template<size_t N>
+    consteval AsciiSet(const char16_t (&set)[N])
+    {
+        static_assert(N >= 2 && N <= 9, "up to eight characters");
+        for (size_t k = 0; k + 1 < N; ++k) {
+            const char16_t c = set[k];
+            if (c == 0 || c >= 0x80)
+                throw "an ASCII character other than U+0000";
+            chars[k] = c;
+            low[c & 0xF] |= (unsigned char)(1u << k);
+            high[c >> 4] |= (unsigned char)(1u << k);
+            of[c] |= (unsigned char)(1u << k);
+        }
+        // Unused bits repeat the first character, which the comparisons then find again.
+        for (size_t k = N - 1; k < 8; ++k)
+            chars[k] = set[0];
+    }
+};
+
+// Bit k set when set.chars[k] occurs in the text (only for the characters given).
+unsigned presentAmong(QStringView text, const AsciiSet& set);
 
 } // namespace MarkdownText
