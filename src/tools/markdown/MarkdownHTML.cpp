@@ -17,7 +17,9 @@
 #include <emmintrin.h>
 #endif
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using namespace MarkdownText;
@@ -733,71 +735,77 @@ qsizetype likelyFor(qsizetype units)
     return 2 * units + 64;
 }
 
-// Renders the parts side by side, each into a string of its own; nothing when a part but the last
-// does not end between blocks.
-std::optional<std::vector<QString>> renderParts(QStringView text, const std::vector<Cut>& cuts, int workers)
+// Renders the parts side by side into out. The calling thread takes them from the front and
+// writes each straight after the one before; helpers take them from the back, each into a string
+// of its own, copied in at the end. A document that no helper reaches in time is written as one
+// worker writes it, at no cost of copies. False, out as it was, when a part but the last does not
+// end between blocks.
+bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, MarkdownOutput& out)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
+    const qsizetype outStart = out.size();
     std::vector<QString> outs(static_cast<size_t>(parts));
+    std::mutex taking;
+    qsizetype front = 0;
+    qsizetype back = parts - 1;
+    const std::thread::id caller = std::this_thread::get_id();
     std::atomic_bool apart{true};
-    runParts(parts, [&](qsizetype p) {
-        if (!apart.load(std::memory_order_relaxed))
-            return;
+    auto render = [&](qsizetype p, MarkdownOutput& into) {
         const Cut& from = cuts[size_t(p)];
         const Cut& to = cuts[size_t(p) + 1];
         std::vector<QStringView>& lines = threadLines();
         appendLines(text.utf16() + from.unit, text.utf16() + to.unit, p + 1 == parts, lines);
-        MarkdownOutput out(likelyFor(to.unit - from.unit));
         bool between = false;
-        MarkdownHTML::renderBlocks(lines, from.line, 0, out, &between);
+        MarkdownHTML::renderBlocks(lines, from.line, 0, into, &between);
         releaseIfLarge(lines);
         if (!between && p + 1 < parts)
             apart = false;
-        outs[size_t(p)] = out.take();
+    };
+    // Each call takes one part, so the two ends meet and every part is taken once.
+    runParts(parts, [&](qsizetype) {
+        if (!apart.load(std::memory_order_relaxed))
+            return;
+        const bool fromFront = std::this_thread::get_id() == caller;
+        qsizetype p;
+        {
+            const std::lock_guard lock(taking);
+            p = fromFront ? front++ : back--;
+        }
+        if (fromFront) {
+            render(p, out);
+            return;
+        }
+        MarkdownOutput own(likelyFor(cuts[size_t(p) + 1].unit - cuts[size_t(p)].unit));
+        render(p, own);
+        outs[size_t(p)] = own.take();
     }, workers);
-    if (!apart)
-        return std::nullopt;
-    return outs;
-}
-
-// Copies the parts one after another into out, side by side.
-template<typename Result, typename Parts>
-void assemble(Result& out, const Parts& parts, int workers)
-{
-    qsizetype total = 0;
-    for (const auto& part : parts)
-        total += part.size();
-    out = Result(total, Qt::Uninitialized);
-    std::vector<qsizetype> starts;
-    starts.reserve(parts.size());
-    qsizetype at = 0;
-    for (const auto& part : parts) {
-        starts.push_back(at);
-        at += part.size();
+    if (!apart) {
+        out.truncate(outStart);
+        return false;
     }
-    auto* const to = out.data();
-    runParts(qsizetype(parts.size()), [&](qsizetype p) {
-        const auto& part = parts[size_t(p)];
-        std::copy(part.constBegin(), part.constEnd(), to + starts[size_t(p)]);
+    // The helpers' parts, after the caller's, copied side by side.
+    std::vector<qsizetype> starts(static_cast<size_t>(parts - front) + 1, 0);
+    for (qsizetype p = front; p < parts; ++p)
+        starts[size_t(p - front) + 1] = starts[size_t(p - front)] + outs[size_t(p)].size();
+    char16_t* const to = out.appendUninitialized(starts.back());
+    runParts(parts - front, [&](qsizetype k) {
+        const QString& part = outs[size_t(front + k)];
+        std::memcpy(to + starts[size_t(k)], part.constData(), size_t(part.size()) * sizeof(char16_t));
     }, workers);
+    return true;
 }
 
 QString renderNormalized(QStringView text)
 {
     const int workers = workerCount(text.size());
+    MarkdownOutput out(likelyFor(text.size()));
     if (text.size() >= parallelMinimum && workers >= 2) {
         const std::optional<std::vector<Cut>> cuts = partCuts(text, workers);
         if (!cuts)
             return renderNormalized(normalized(text));
-        if (!cuts->empty()) {
-            if (const std::optional<std::vector<QString>> parts = renderParts(text, *cuts, workers)) {
-                QString out;
-                assemble(out, *parts, workers);
-                return out;
-            }
-        }
+        if (!cuts->empty() && renderParts(text, *cuts, workers, out))
+            return out.take();
     }
-    MarkdownOutput out(likelyFor(text.size()));
     if (!renderAlone(text, out))
         return renderNormalized(normalized(text));
     return out.take();

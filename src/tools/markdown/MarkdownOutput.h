@@ -65,6 +65,16 @@ public:
         m_size += n;
     }
 
+    // Room for n more units, counted as written: the caller writes them at the place answered
+    // (from any thread, before the output is read).
+    char16_t* appendUninitialized(qsizetype n)
+    {
+        reserve(m_size + n);
+        char16_t* const at = m_data + m_size;
+        m_size += n;
+        return at;
+    }
+
     // Empties it, keeping the room.
     void clear() { m_size = 0; }
     // Drops what was written after the first `size` units.
