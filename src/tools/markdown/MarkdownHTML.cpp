@@ -420,65 +420,71 @@ inline bool isOdd(char16_t u)
     return u <= 1 || u == u'\r' || (u & 0xF800) == 0xD800;
 }
 
+// Line feeds a scan step gathers before they are handed on, so that the scanning loop holds no
+// call: a step stops while a step's worth of room is left.
+constexpr int feedRoom = 128;
+
 #if defined(QUORRIX_AVX2_LOOPS)
-// Calls lineFeed(at) for the line feeds of [p, end), sixteen units a step, while sixteen remain;
-// stops before the step that holds an odd unit (lineFeed called for those before it) and answers
-// the odd unit's place, or where the steps ended.
-template<typename LineFeed>
-QUORRIX_AVX2 const char16_t* lineFeedsAvx2(const char16_t* p, const char16_t* end, LineFeed& lineFeed, bool* stopped)
+// Gathers the line feeds of [p, end) into feeds, sixteen units a step, while sixteen remain and
+// there is room; stops at an odd unit (its line feeds before it gathered), sets `odd` and answers
+// its place, else where the steps ended.
+QUORRIX_AVX2 const char16_t* lineFeedsAvx2(const char16_t* p, const char16_t* end, const char16_t** feeds, int* count, bool* odd)
 {
     const __m256i lf = _mm256_set1_epi16(u'\n');
     const __m256i cr = _mm256_set1_epi16(u'\r');
     const __m256i one = _mm256_set1_epi16(1);
     const __m256i high = _mm256_set1_epi16(short(0xF800));
     const __m256i surrogate = _mm256_set1_epi16(short(0xD800));
-    for (; end - p >= 16; p += 16) {
+    int n = *count;
+    for (; end - p >= 16 && n <= feedRoom - 16; p += 16) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i odd = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, one), one), _mm256_cmpeq_epi16(v, cr)),
-                                            _mm256_cmpeq_epi16(_mm256_and_si256(v, high), surrogate));
-        unsigned feeds = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, lf))) & 0x55555555u;
-        if (const unsigned odds = unsigned(_mm256_movemask_epi8(odd))) {
-            const int at = __builtin_ctz(odds);
-            feeds &= (1u << at) - 1;
-            for (; feeds; feeds &= feeds - 1)
-                lineFeed(p + __builtin_ctz(feeds) / 2);
-            *stopped = true;
-            return p + at / 2;
+        const __m256i odds = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, one), one), _mm256_cmpeq_epi16(v, cr)),
+                                             _mm256_cmpeq_epi16(_mm256_and_si256(v, high), surrogate));
+        unsigned found = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, lf))) & 0x55555555u;
+        const unsigned oddMask = unsigned(_mm256_movemask_epi8(odds));
+        if (oddMask)
+            found &= (1u << __builtin_ctz(oddMask)) - 1;
+        for (; found; found &= found - 1)
+            feeds[n++] = p + __builtin_ctz(found) / 2;
+        if (oddMask) {
+            *odd = true;
+            p += __builtin_ctz(oddMask) / 2;
+            break;
         }
-        for (; feeds; feeds &= feeds - 1)
-            lineFeed(p + __builtin_ctz(feeds) / 2);
     }
+    *count = n;
     return p;
 }
 #endif
 
 #if defined(__SSE2__)
-template<typename LineFeed>
-const char16_t* lineFeedsSse2(const char16_t* p, const char16_t* end, LineFeed& lineFeed, bool* stopped)
+const char16_t* lineFeedsSse2(const char16_t* p, const char16_t* end, const char16_t** feeds, int* count, bool* odd)
 {
     const __m128i lf = _mm_set1_epi16(u'\n');
     const __m128i cr = _mm_set1_epi16(u'\r');
     const __m128i one = _mm_set1_epi16(1);
     const __m128i high = _mm_set1_epi16(short(0xF800));
     const __m128i surrogate = _mm_set1_epi16(short(0xD800));
-    for (; end - p >= 8; p += 8) {
+    int n = *count;
+    for (; end - p >= 8 && n <= feedRoom - 16; p += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         // U+0000 and U+0001: the signed minimum with 1, kept at 0 or above, equals the unit.
         const __m128i small = _mm_cmpeq_epi16(_mm_max_epi16(_mm_min_epi16(v, one), _mm_setzero_si128()), v);
-        const __m128i odd = _mm_or_si128(_mm_or_si128(small, _mm_cmpeq_epi16(v, cr)),
-                                         _mm_cmpeq_epi16(_mm_and_si128(v, high), surrogate));
-        unsigned feeds = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))) & 0x5555u;
-        if (const unsigned odds = unsigned(_mm_movemask_epi8(odd))) {
-            const int at = __builtin_ctz(odds);
-            feeds &= (1u << at) - 1;
-            for (; feeds; feeds &= feeds - 1)
-                lineFeed(p + __builtin_ctz(feeds) / 2);
-            *stopped = true;
-            return p + at / 2;
+        const __m128i odds = _mm_or_si128(_mm_or_si128(small, _mm_cmpeq_epi16(v, cr)),
+                                          _mm_cmpeq_epi16(_mm_and_si128(v, high), surrogate));
+        unsigned found = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf))) & 0x5555u;
+        const unsigned oddMask = unsigned(_mm_movemask_epi8(odds));
+        if (oddMask)
+            found &= (1u << __builtin_ctz(oddMask)) - 1;
+        for (; found; found &= found - 1)
+            feeds[n++] = p + __builtin_ctz(found) / 2;
+        if (oddMask) {
+            *odd = true;
+            p += __builtin_ctz(oddMask) / 2;
+            break;
         }
-        for (; feeds; feeds &= feeds - 1)
-            lineFeed(p + __builtin_ctz(feeds) / 2);
     }
+    *count = n;
     return p;
 }
 #endif
@@ -489,29 +495,39 @@ const char16_t* lineFeedsSse2(const char16_t* p, const char16_t* end, LineFeed& 
 template<typename LineFeed>
 bool forEachLineFeed(const char16_t* p, const char16_t* end, LineFeed&& lineFeed)
 {
+    const char16_t* feeds[feedRoom];
     for (;;) {
-        bool stopped = false;
+        int count = 0;
+        bool odd = false;
 #if defined(QUORRIX_AVX2_LOOPS)
         if (CpuFeatures::hasAvx2())
-            p = lineFeedsAvx2(p, end, lineFeed, &stopped);
+            p = lineFeedsAvx2(p, end, feeds, &count, &odd);
 #endif
 #if defined(__SSE2__)
-        if (!stopped)
-            p = lineFeedsSse2(p, end, lineFeed, &stopped);
+        if (!odd)
+            p = lineFeedsSse2(p, end, feeds, &count, &odd);
+        // The steps stop with fewer than eight units left, or with less room than a step needs.
+        const bool tail = end - p < 8;
+#else
+        const bool tail = true;
 #endif
-        if (!stopped) {
-            while (p < end && !isOdd(*p)) {
+        if (!odd && tail) {
+            for (; p < end && count < feedRoom && !isOdd(*p); ++p) {
                 if (*p == u'\n')
-                    lineFeed(p);
-                ++p;
+                    feeds[count++] = p;
             }
-            if (p == end)
-                return true;
+            odd = p < end && isOdd(*p);
         }
-        // An odd unit at p: only a pair passes.
-        if (*p < 0xD800 || *p >= 0xDC00 || end - p < 2 || p[1] < 0xDC00 || p[1] >= 0xE000)
-            return false;
-        p += 2;
+        for (int k = 0; k < count; ++k)
+            lineFeed(feeds[k]);
+        if (odd) {
+            // Only a pair passes.
+            if (*p < 0xD800 || *p >= 0xDC00 || end - p < 2 || p[1] < 0xDC00 || p[1] >= 0xE000)
+                return false;
+            p += 2;
+        } else if (p == end) {
+            return true;
+        }
     }
 }
 
