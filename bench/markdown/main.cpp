@@ -4,13 +4,19 @@
 // bytes decoded as the file loader does, then the view model's step that makes the document (line
 // breaks, the HTML the preview is given, its byte count, the lines and words of the footer); the
 // preview takes the HTML as the string made, so nothing is encoded after. Ours runs pinned to one
-// CPU and on all of them, the peers on one; each run is a child process of its own, timing the
-// first call of a fresh process, or, warm, the second call after an untimed first.
+// CPU and on all of them, the peers on one. Each run is a fresh copy of this program that reads
+// the input and times one call: the first of the process, or, warm, the second after an untimed
+// first. A fresh program rather than a fork: a forked child would start from this parent's heap,
+// whose leftovers serve some sizes of allocation from memory already paged in and not others.
+//
+// Usage: bench-markdown
+//        bench-markdown --child ours|md4c|cmark first|warm <file>   (one run, for the parent)
 
 #include "kit/TextFileLoader.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "support/Corpus.h"
 #include "support/Machine.h"
+#include "support/SelfRun.h"
 #include "support/Series.h"
 #include "support/Targets.h"
 
@@ -18,7 +24,9 @@
 #include <cmark-gfm.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -153,36 +161,60 @@ double nowMs(clockid_t clock)
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-// The figures of a warm call, written by the child.
-struct WarmFigures {
-    double wallMs = -1;
-    double cpuMs = -1;
-    double peakMB = -1;
-};
-
-// A child that calls `work` once untimed and then times the second call: code, caches, the
-// allocator and the pool's threads warm.
-Sample runWarm(Cores cores, const std::function<qint64()>& work)
+// One run in a child: the input read, then one call timed, the first of the process or the
+// second (warm: code, caches, the allocator and the pool's threads warm).
+int childMain(int argc, char** argv)
 {
-    static WarmFigures& figures = sharedWithChildren<WarmFigures>();
-    figures = WarmFigures();
-    Sample sample = runForked(cores, [&] {
-        if (work() < 0)
-            return qint64(-1);
-        const double startMB = resetPeakMemory();
-        const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
-        const qint64 out = work();
-        figures.cpuMs = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
-        figures.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
-        figures.peakMB = peakResidentMB() - startMB;
-        return out;
-    });
-    if (sample.ok) {
-        sample.wallMs = figures.wallMs;
-        sample.cpuMs = figures.cpuMs;
-        sample.peakMB = figures.peakMB;
-    }
-    return sample;
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 5)
+        return 2;
+    const QString side = args[2];
+    const bool warm = args[3] == QLatin1String("warm");
+    QFile file(args[4]);
+    if (!file.open(QIODevice::ReadOnly))
+        return 3;
+    const QByteArray bytes = file.readAll();
+    std::function<qint64()> work;
+    if (side == QLatin1String("ours"))
+        work = [&] { return oursOpen(bytes); };
+    else if (side == QLatin1String("md4c"))
+        work = [&] { return md4cConvert(bytes); };
+    else if (side == QLatin1String("cmark"))
+        work = [&] { return cmarkConvert(bytes); };
+    else
+        return 2;
+    if (warm && work() < 0)
+        return 4;
+    const double startMB = resetPeakMemory();
+    const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
+    const qint64 out = work();
+    const double cpu = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    const double wall = nowMs(CLOCK_MONOTONIC) - wall0;
+    if (out < 0)
+        return 4;
+    report(QStringLiteral("wall ms"), wall);
+    report(QStringLiteral("cpu ms"), cpu);
+    report(QStringLiteral("peak MB"), peakResidentMB() - startMB);
+    report(QStringLiteral("out bytes"), double(out));
+    return 0;
+}
+
+// A run of one side in a fresh copy of this program, as the child timed it.
+Sample runChild(Cores cores, const char* side, bool warm, const QString& path)
+{
+    std::vector<Figures> figures;
+    const Sample whole = runSelf(cores, {QStringLiteral("--child"), QLatin1String(side), warm ? QStringLiteral("warm") : QStringLiteral("first"), path}, figures);
+    const Figures& f = figures.back();
+    Sample s;
+    if (!whole.ok || !f.contains(QStringLiteral("wall ms")))
+        return s;
+    s.wallMs = f.value(QStringLiteral("wall ms"));
+    s.cpuMs = f.value(QStringLiteral("cpu ms"));
+    s.peakMB = f.value(QStringLiteral("peak MB"));
+    s.outBytes = qint64(f.value(QStringLiteral("out bytes")));
+    s.ok = true;
+    return s;
 }
 
 // The sides of a case, in this order.
@@ -191,29 +223,27 @@ enum SideIndex { oursOneFirst, oursAllFirst, md4cFirst, oursOneWarm, oursAllWarm
 // cmark-gfm takes seconds a run from some tens of megabytes on; it is no target, so it is left out there.
 constexpr qsizetype cmarkLargest = 20 << 20;
 
-std::vector<Side> sidesFor(const QByteArray& bytes)
+std::vector<Side> sidesFor(const QString& path, qsizetype size)
 {
-    auto ours = [&bytes] { return oursOpen(bytes); };
-    auto md4c = [&bytes] { return md4cConvert(bytes); };
     std::vector<Side> sides{
-        {"ours, 1 core", [=] { return runForked(Cores::one, ours); }},
-        {"ours, all cores", [=] { return runForked(Cores::all, ours); }},
-        {"md4c", [=] { return runForked(Cores::one, md4c); }},
-        {"ours, 1 core, warm", [=] { return runWarm(Cores::one, ours); }},
-        {"ours, all cores, warm", [=] { return runWarm(Cores::all, ours); }},
-        {"md4c, warm", [=] { return runWarm(Cores::one, md4c); }},
+        {"ours, 1 core", [=] { return runChild(Cores::one, "ours", false, path); }},
+        {"ours, all cores", [=] { return runChild(Cores::all, "ours", false, path); }},
+        {"md4c", [=] { return runChild(Cores::one, "md4c", false, path); }},
+        {"ours, 1 core, warm", [=] { return runChild(Cores::one, "ours", true, path); }},
+        {"ours, all cores, warm", [=] { return runChild(Cores::all, "ours", true, path); }},
+        {"md4c, warm", [=] { return runChild(Cores::one, "md4c", true, path); }},
     };
-    if (bytes.size() <= cmarkLargest)
-        sides.push_back({"cmark-gfm", [&bytes] { return runForked(Cores::one, [&] { return cmarkConvert(bytes); }); }});
+    if (size <= cmarkLargest)
+        sides.push_back({"cmark-gfm", [=] { return runChild(Cores::one, "cmark", false, path); }});
     return sides;
 }
 
 // The pathological documents: ours on one core beside both peers, first calls.
-std::vector<Side> pathologicalSides(const QByteArray& bytes)
+std::vector<Side> pathologicalSides(const QString& path)
 {
-    return {{"ours, 1 core", [&bytes] { return runForked(Cores::one, [&] { return oursOpen(bytes); }); }},
-            {"md4c", [&bytes] { return runForked(Cores::one, [&] { return md4cConvert(bytes); }); }},
-            {"cmark-gfm", [&bytes] { return runForked(Cores::one, [&] { return cmarkConvert(bytes); }); }}};
+    return {{"ours, 1 core", [=] { return runChild(Cores::one, "ours", false, path); }},
+            {"md4c", [=] { return runChild(Cores::one, "md4c", false, path); }},
+            {"cmark-gfm", [=] { return runChild(Cores::one, "cmark", false, path); }}};
 }
 
 QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral("%1x").arg(v, 0, 'f', 2); }
@@ -222,13 +252,25 @@ QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral(
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && QByteArray(argv[1]) == "--child")
+        return childMain(argc, argv);
+    // The parent only writes the inputs and starts children.
     QCoreApplication app(argc, argv);
+    QTemporaryDir tmp;
+    int written = 0;
+    auto writeInput = [&](const QByteArray& bytes) {
+        const QString path = tmp.filePath(QStringLiteral("input-%1.md").arg(++written));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    };
     printMachine("bench-markdown");
     std::printf("ours = the file's bytes decoded as the tool's file loader does, then MarkdownToolViewModel::openedDocument\n"
                 "(the open's step: line breaks, renderMarkdownHTML, the HTML's UTF-8 size, lines and words); md4c 0.4.8\n"
                 "md_html with the GitHub dialect's flags; cmark-gfm %s with its table, strikethrough, autolink and\n"
                 "tasklist extensions (up to %s). Peers run on one core (they are single-threaded). First call: the\n"
-                "first in a fresh child; warm: the second, after an untimed first. What differs: the three dialects\n"
+                "first in a fresh process; warm: the second, after an untimed first. What differs: the three dialects\n"
                 "disagree on a few constructs, so the HTML sizes differ slightly; the work (parse the whole document,\n"
                 "write all of its HTML) is the same.\n\n",
                 CMARK_GFM_VERSION_STRING, qPrintable(megabytes(cmarkLargest)));
@@ -258,7 +300,7 @@ int main(int argc, char** argv)
             results.push_back({});
             continue;
         }
-        std::vector<Series> series = interleave(sidesFor(input.bytes), rounds);
+        std::vector<Series> series = interleave(sidesFor(writeInput(input.bytes), input.bytes.size()), rounds);
         printCase(input.name, input.bytes.size(), series);
         std::printf("  ours / md4c, first call: 1 core %s, all cores %s; warm: 1 core %s, all cores %s (above 1: ours faster)\n",
                     qPrintable(times(speedup(series[oursOneFirst], series[md4cFirst]))),
@@ -366,7 +408,7 @@ int main(int argc, char** argv)
     bool pathologicalFast = true;
     for (const Case& c : cases) {
         const QByteArray bytes = c.text.toUtf8();
-        const std::vector<Series> s = interleave(pathologicalSides(bytes), rounds);
+        const std::vector<Series> s = interleave(pathologicalSides(writeInput(bytes)), rounds);
         pathologicalFast = pathologicalFast && s[0].ok() && s[0].medianMs() < 100;
         std::printf("%-20s %10lld %10.2f %10.2f %10.2f\n", c.name, (long long)bytes.size(), s[0].medianMs(), s[1].medianMs(),
                     s[2].medianMs());

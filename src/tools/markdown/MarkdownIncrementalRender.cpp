@@ -222,6 +222,9 @@ MarkdownIncrementalRender MarkdownIncrementalRender::next(const QString& text) c
     const State& old = *m_state;
     if (text.size() == old.text.size() && text == old.text)
         return *this;
+    // Nothing rendered before (an open): nothing to keep, and nothing to look for either.
+    if (old.text.isEmpty())
+        return MarkdownIncrementalRender(text);
     // The converter counts CR and CR LF as breaks too; the cuts here count LF only.
     if (text.contains(u'\r') || old.text.contains(u'\r'))
         return MarkdownIncrementalRender(text);
