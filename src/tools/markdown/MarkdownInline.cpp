@@ -95,22 +95,24 @@ qsizetype readMarker(QStringView s, qsizetype p, char16_t kind, qsizetype* numbe
 
 void appendEscapedAll(QStringView text, MarkdownOutput& out)
 {
+    // '"' (34), '&' (38), '<' (60) and '>' (62) as bits of one word.
+    constexpr quint64 escaped = (quint64(1) << u'"') | (quint64(1) << u'&') | (quint64(1) << u'<') | (quint64(1) << u'>');
+    const char16_t* const units = text.utf16();
     qsizetype from = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        QStringView entity;
+        const char16_t u = units[i];
+        if (u >= 64 || !((escaped >> u) & 1))
+            continue;
+        appendUnits(out, units + from, i - from);
         switch (u) {
-        case u'&': entity = u"&amp;"; break;
-        case u'<': entity = u"&lt;"; break;
-        case u'>': entity = u"&gt;"; break;
-        case u'"': entity = u"&quot;"; break;
-        default: continue;
+        case u'&': appendLiteral(out, u"&amp;"); break;
+        case u'<': appendLiteral(out, u"&lt;"); break;
+        case u'>': appendLiteral(out, u"&gt;"); break;
+        default: appendLiteral(out, u"&quot;"); break;
         }
-        appendView(out, text.sliced(from, i - from));
-        appendView(out, entity);
         from = i + 1;
     }
-    appendView(out, text.sliced(from));
+    appendUnits(out, units + from, text.size() - from);
 }
 
 // Code-span markers become their content escaped for an attribute; double quotes become &quot;.
@@ -144,62 +146,62 @@ void appendAttributeText(QStringView s, const Stash& stash, MarkdownOutput& out)
 }
 
 // Step 1 and 2: code spans out, everything else escaped.
+// Text escaped up to its code spans, each of which is handed to codeSpan(content); one search
+// finds the next backtick or character to escape. A backtick that no other closes is text.
+template<typename CodeSpan>
+void escapeAroundCodeSpans(QStringView raw, MarkdownOutput& out, CodeSpan&& codeSpan)
+{
+    const char16_t* p = raw.utf16();
+    const char16_t* const end = p + raw.size();
+    while (p < end) {
+        const char16_t* const hit = findEscapable(p, end, u'`');
+        appendUnits(out, p, hit - p);
+        if (hit == end)
+            break;
+        if (*hit != u'`') {
+            if (*hit == u'&')
+                appendLiteral(out, u"&amp;");
+            else if (*hit == u'<')
+                appendLiteral(out, u"&lt;");
+            else
+                appendLiteral(out, u"&gt;");
+            p = hit + 1;
+            continue;
+        }
+        const char16_t* const close = findEither(hit + 1, end, u'`', u'`');
+        if (close == end) {
+            MarkdownInline::appendEscapedHTML(QStringView(hit, end), out);
+            break;
+        }
+        if (close == hit + 1) {
+            // "``" is a backtick, and the second may open a span.
+            appendUnit(out, u'`');
+            p = hit + 1;
+            continue;
+        }
+        codeSpan(QStringView(hit + 1, close));
+        p = close + 1;
+    }
+}
+
 void stashCodeSpans(QStringView raw, Stash& stash, MarkdownOutput& w)
 {
     w.reserve(raw.size() + raw.size() / 8 + 8);
-    const qsizetype n = raw.size();
-    qsizetype p = 0;
-    while (p < n) {
-        const qsizetype open = indexOfUnit(raw, u'`', p);
-        if (open < 0) {
-            MarkdownInline::appendEscapedHTML(raw.sliced(p), w);
-            break;
-        }
-        MarkdownInline::appendEscapedHTML(raw.sliced(p, open - p), w);
-        const qsizetype close = indexOfUnit(raw, u'`', open + 1);
-        if (close < 0) {
-            MarkdownInline::appendEscapedHTML(raw.sliced(open), w);
-            break;
-        }
-        if (close == open + 1) {
-            appendUnit(w, u'`');
-            p = open + 1;
-            continue;
-        }
+    escapeAroundCodeSpans(raw, w, [&](QStringView content) {
         appendMarker(w, codeMark, stash.codeSpanCount());
-        stash.codeSpans.push_back(raw.sliced(open + 1, close - open - 1));
-        p = close + 1;
-    }
+        stash.codeSpans.push_back(content);
+    });
 }
 
 // Steps 1, 2, 7 and 8 of a text whose only constructs are code spans: what stashCodeSpans() and
 // restore() make of it, written at once.
 void appendCodeSpans(QStringView raw, MarkdownOutput& out)
 {
-    const qsizetype n = raw.size();
-    qsizetype p = 0;
-    while (p < n) {
-        const qsizetype open = indexOfUnit(raw, u'`', p);
-        if (open < 0) {
-            MarkdownInline::appendEscapedHTML(raw.sliced(p), out);
-            break;
-        }
-        MarkdownInline::appendEscapedHTML(raw.sliced(p, open - p), out);
-        const qsizetype close = indexOfUnit(raw, u'`', open + 1);
-        if (close < 0) {
-            MarkdownInline::appendEscapedHTML(raw.sliced(open), out);
-            break;
-        }
-        if (close == open + 1) {
-            appendUnit(out, u'`');
-            p = open + 1;
-            continue;
-        }
+    escapeAroundCodeSpans(raw, out, [&](QStringView content) {
         appendLiteral(out, u"<code>");
-        appendEscapedAll(raw.sliced(open + 1, close - open - 1), out);
+        appendEscapedAll(content, out);
         appendLiteral(out, u"</code>");
-        p = close + 1;
-    }
+    });
 }
 
 // The destination, optional title and closing parenthesis of an image or link, from d (just

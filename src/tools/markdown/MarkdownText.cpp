@@ -13,15 +13,16 @@
 namespace {
 
 #if defined(QUORRIX_AVX2_LOOPS)
-QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t* end)
+QUORRIX_AVX2 const char16_t* findEscapableAvx2(const char16_t* p, const char16_t* end, char16_t also)
 {
     const __m256i amp = _mm256_set1_epi16(u'&');
     const __m256i lt = _mm256_set1_epi16(u'<');
     const __m256i gt = _mm256_set1_epi16(u'>');
+    const __m256i other = _mm256_set1_epi16(short(also));
     for (; end - p >= 16; p += 16) {
         const __m256i u = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i hit = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(u, amp), _mm256_cmpeq_epi16(u, lt)),
-                                            _mm256_cmpeq_epi16(u, gt));
+                                            _mm256_or_si256(_mm256_cmpeq_epi16(u, gt), _mm256_cmpeq_epi16(u, other)));
         if (const unsigned mask = unsigned(_mm256_movemask_epi8(hit)))
             return p + __builtin_ctz(mask) / 2;
     }
@@ -82,12 +83,12 @@ using CpuFeatures::hasAvx2;
 
 namespace MarkdownText {
 
-const char16_t* findEscapable(const char16_t* p, const char16_t* end)
+const char16_t* findEscapable(const char16_t* p, const char16_t* end, char16_t also)
 {
     const char16_t* const begin = p;
 #if defined(QUORRIX_AVX2_LOOPS)
     if (hasAvx2()) {
-        p = findEscapableAvx2(p, end);
+        p = findEscapableAvx2(p, end, also);
         if (end - p >= 16)
             return p;
     }
@@ -96,9 +97,11 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end)
     const __m128i amp = _mm_set1_epi16(u'&');
     const __m128i lt = _mm_set1_epi16(u'<');
     const __m128i gt = _mm_set1_epi16(u'>');
+    const __m128i other = _mm_set1_epi16(short(also));
     auto hits = [&](const char16_t* at) {
         const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, amp), _mm_cmpeq_epi16(u, lt)), _mm_cmpeq_epi16(u, gt))));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(u, amp), _mm_cmpeq_epi16(u, lt)),
+                                                       _mm_or_si128(_mm_cmpeq_epi16(u, gt), _mm_cmpeq_epi16(u, other)))));
     };
     for (; end - p >= 8; p += 8) {
         if (const unsigned mask = hits(p))
@@ -117,7 +120,7 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end)
     // '&' (38), '<' (60) and '>' (62) as bits of one word.
     constexpr quint64 escapable = (quint64(1) << u'&') | (quint64(1) << u'<') | (quint64(1) << u'>');
     for (; p < end; ++p) {
-        if (*p < 64 && ((escapable >> *p) & 1))
+        if ((*p < 64 && ((escapable >> *p) & 1)) || *p == also)
             return p;
     }
     return end;

@@ -146,8 +146,8 @@ inline qsizetype indexOfUnit(QStringView s, char16_t unit, qsizetype from = 0)
     return hit == base + s.size() ? -1 : hit - base;
 }
 
-// The first of "&", "<" and ">" from p on, or end.
-const char16_t* findEscapable(const char16_t* p, const char16_t* end);
+// The first of "&", "<", ">" and `also` from p on, or end.
+const char16_t* findEscapable(const char16_t* p, const char16_t* end, char16_t also = u'&');
 
 // Up to eight ASCII characters (no U+0000) looked for at once, bit k standing for chars[k]; made
 // when compiled, with the tables of the look-ups.
