@@ -94,18 +94,26 @@ inline bool mayEndParagraph(char16_t c)
     }
 }
 
-// Whether lines[from, to) lie one after another in one text, each whole (untrimmed) and followed
-// by a line feed: then they are that text's own stretch.
-bool isOwnStretch(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype from, qsizetype to)
+// Whether lines[from, to) lie one after another in one text with a line feed between each two:
+// then they are that text's own stretch.
+bool isOneStretch(Lines lines, qsizetype from, qsizetype to)
 {
-    for (qsizetype k = from; k < to; ++k) {
+    for (qsizetype k = from; k + 1 < to; ++k) {
         const QStringView line = lines[k];
-        if (trimmed[k].size() != line.size())
-            return false;
-        if (k + 1 < to && (lines[k + 1].utf16() != line.utf16() + line.size() + 1 || line.utf16()[line.size()] != u'\n'))
+        if (lines[k + 1].utf16() != line.utf16() + line.size() + 1 || line.utf16()[line.size()] != u'\n')
             return false;
     }
     return true;
+}
+
+// The same, each line whole (trimming takes nothing from it).
+bool isOwnStretch(Lines lines, const MarkdownText::TrimmedLines& trimmed, qsizetype from, qsizetype to)
+{
+    for (qsizetype k = from; k < to; ++k) {
+        if (trimmed[k].size() != lines[k].size())
+            return false;
+    }
+    return isOneStretch(lines, from, to);
 }
 
 } // namespace
@@ -233,8 +241,10 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
             continue;
         }
         const qint64 start = baseLine + i;
+        // Most blocks are paragraphs that start with a letter: no other block starts so, but a table.
+        const bool mayBeOther = mayEndParagraph(t.front().unicode());
 
-        if (const QStringView marker = fenceMarker(t); !marker.isEmpty()) {
+        if (const QStringView marker = mayBeOther ? fenceMarker(t) : QStringView(); !marker.isEmpty()) {
             const QStringView info = trimmed(t.sliced(3));
             qsizetype j = i + 1;
             while (j < count && !startsWithUnits(trimmedLines[j], marker))
@@ -249,10 +259,16 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
                 appendUnit(out, u'"');
             }
             appendUnit(out, u'>');
-            for (qsizetype k = i + 1; k < j && k < count; ++k) {
-                if (k > i + 1)
-                    appendUnit(out, u'\n');
-                MarkdownInline::appendEscapedHTML(lines[k], out);
+            const qsizetype last = std::min(j, count);
+            if (last > i + 1 && isOneStretch(lines, i + 1, last)) {
+                // The code's lines lie one after another in the text, line feeds between them.
+                MarkdownInline::appendEscapedHTML(QStringView(lines[i + 1].utf16(), lines[last - 1].utf16() + lines[last - 1].size()), out);
+            } else {
+                for (qsizetype k = i + 1; k < last; ++k) {
+                    if (k > i + 1)
+                        appendUnit(out, u'\n');
+                    MarkdownInline::appendEscapedHTML(lines[k], out);
+                }
             }
             appendLiteral(out, u"</code></pre>\n");
             hasListContext = false;
@@ -260,7 +276,7 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
             continue;
         }
 
-        if (const Heading heading = parseHeading(t); heading.level > 0) {
+        if (const Heading heading = mayBeOther ? parseHeading(t) : Heading(); heading.level > 0) {
             const char16_t digit = char16_t(u'0' + heading.level);
             appendLiteral(out, u"<h");
             appendUnit(out, digit);
@@ -275,7 +291,7 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
             continue;
         }
 
-        if (isHorizontalRule(t)) {
+        if (mayBeOther && isHorizontalRule(t)) {
             appendLiteral(out, u"<hr");
             appendDataLineAttributes(out, start, start + 1);
             appendLiteral(out, u">\n");
@@ -284,7 +300,7 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
             continue;
         }
 
-        if (quotesOpen && startsWithCharacter(t, u'>')) {
+        if (mayBeOther && quotesOpen && startsWithCharacter(t, u'>')) {
             // One list of quoted lines for each depth, kept from quote to quote: quotes nested deep
             // would otherwise take fresh memory at every level, over and over. Inside a quote of
             // no more lines than are kept, room for all of them is taken at once.
@@ -335,7 +351,7 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
             continue;
         }
 
-        if (MarkdownLists::isListItem(t)) {
+        if (mayBeOther && MarkdownLists::isListItem(t)) {
             const MarkdownLists::ListBlock list = MarkdownLists::renderList(lines, trimmedLines, i, baseLine, out);
             listContext = list;
             hasListContext = true;

@@ -713,11 +713,11 @@ enum Syntax : unsigned {
 
 // Which construct characters the text holds; passes whose characters are absent are skipped.
 // Later steps add only markers, entities and tags, never one of these characters.
-unsigned syntaxOf(QStringView text)
+unsigned syntaxOf(QStringView text, unsigned candidates = ~0u)
 {
     // In the order of the flags.
     static constexpr AsciiSet set(u"`[!:*_~");
-    unsigned flags = presentAmong(text, set);
+    unsigned flags = presentAmong(text, set) & candidates;
     // An address needs its "://" in the text as written: escaping and markers add none.
     if (flags & HasColon) {
         bool address = false;
@@ -824,7 +824,7 @@ void appendInline(QStringView text, MarkdownOutput& out)
     if (flags & HasBacktick) {
         stashCodeSpans(text, stash, *current);
         // The construct characters inside code spans are gone from the working string.
-        flags = HasBacktick | syntaxOf(*current);
+        flags = HasBacktick | syntaxOf(*current, flags);
     } else {
         appendEscapedHTML(text, *current);
     }
