@@ -415,16 +415,16 @@ void renderBlocks(Lines lines, qint64 baseLine, int depth, MarkdownOutput& out, 
 namespace {
 
 constexpr qsizetype parallelMinimum = qsizetype(1) << 16;
-constexpr qsizetype workerUnits = qsizetype(768) << 10;
+constexpr qsizetype workerUnits = qsizetype(256) << 10;
 // One worker renders its document in parts of about this many units, cut as the parts side by
 // side are: a part's lines and text stay in the cache while it renders, and the list of lines
 // stays small.
 constexpr qsizetype alonePartUnits = qsizetype(1) << 16;
 
-// A worker per 768 KiB of document, up to the cores the process may use. Here a pool thread that
-// a fresh process starts costs some 4 ms of processor time before it takes a part (and the first
-// a few of them to its starter), so more helpers than that slow a smaller document down. The
-// caller never waits for a helper to start: one that starts late only takes fewer parts.
+// A worker per 256 Ki units of document, up to the cores the process may use. A pool thread that
+// a fresh process starts may take milliseconds to begin; the caller never waits for one, and
+// writes the parts it takes from the front as one worker would, so a helper that starts late
+// only takes fewer parts from the back.
 int workerCount(qsizetype size)
 {
     return WorkPool::workersFor(size, workerUnits);

@@ -68,6 +68,56 @@ private slots:
         QCOMPARE(counts.words, words);
     }
 
+    // Large texts are counted in stretches side by side; every cut must count as one pass does.
+    void largeTextCounts_data()
+    {
+        QTest::addColumn<QString>("piece");
+        QTest::addColumn<int>("copies");
+        QTest::newRow("words and line feeds") << QStringLiteral("one two  three\n") << 200000;
+        QTest::newRow("CR LF breaks") << QStringLiteral("a b\r\n") << 500000;
+        QTest::newRow("CR at a piece's end") << QStringLiteral("word\r") << 400000;
+        QTest::newRow("blanks of every kind") << QStringLiteral(" \t\r\n x") << 300000;
+        QTest::newRow("no blanks at all") << QStringLiteral("abcdefg") << 300000;
+    }
+    void largeTextCounts()
+    {
+        QFETCH(QString, piece);
+        QFETCH(int, copies);
+        const QString text = piece.repeated(copies);
+        const auto counts = MarkdownToolViewModel::countLinesAndWords(text);
+        int lines = 1;
+        int words = 0;
+        bool inWord = false;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c == u'\n' || (c == u'\r' && (i + 1 == text.size() || text[i + 1] != u'\n')))
+                ++lines;
+            const bool blank = c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+            if (!blank && !inWord)
+                ++words;
+            inWord = !blank;
+        }
+        QCOMPARE(counts.lines, lines);
+        QCOMPARE(counts.words, words);
+    }
+
+    // The HTML's UTF-8 size of a large rendering is counted in stretches, none of which may split
+    // a surrogate pair.
+    void largeRenderingCountsItsBytes_data()
+    {
+        QTest::addColumn<QString>("piece");
+        QTest::newRow("emoji only") << QStringLiteral("\U0001F600");
+        QTest::newRow("emoji after one unit") << QStringLiteral("a\U0001F600");
+        QTest::newRow("emoji and accents") << QStringLiteral("\U0001F600\u00e9\u65e5 ");
+    }
+    void largeRenderingCountsItsBytes()
+    {
+        QFETCH(QString, piece);
+        const QString text = piece.repeated((qsizetype(3) << 20) / piece.size());
+        const MarkdownToolViewModel::Rendering rendering = MarkdownToolViewModel::render(text);
+        QCOMPARE(rendering.htmlByteCount, rendering.html.toUtf8().size());
+    }
+
     void emptyTextRendersOneLine()
     {
         MarkdownToolViewModel model;
