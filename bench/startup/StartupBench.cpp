@@ -1,75 +1,26 @@
-// Time from process start to the first painted main window, offscreen, beside a separate
-// Widgets-only program (startup-widgets-window, no web engine linked) measured the same way;
-// each pinned to one CPU and on all of them. Each run is a fresh process.
+// Time from process start to the first painted main window of quorrix, the program a user runs,
+// beside a separate Widgets-only program (startup-widgets-window, no web engine linked) measured
+// the same way: offscreen and on an X server (Xvfb of its own, else $DISPLAY), each pinned to
+// one CPU and on all of them. Each run is a fresh process; a probe preloaded into both reports
+// the paint (FirstPaintProbe.cpp).
 
-#include "app/ui/AppShellView.h"
-#include "app/ui/QuorrixApp.h"
-#include "kit/ui/ToolView.h"
 #include "support/Machine.h"
 #include "support/Series.h"
 #include "support/Targets.h"
-#include "FirstPaintReport.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
 using namespace bench;
-
-// Reports the window's first paint (with the number of web views by then) and the first paint
-// of the tool's own view that follows it.
-class FirstPaint : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::Paint)
-            return false;
-        if (!m_seen && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
-            m_seen = true;
-            // Reported once this paint has been delivered.
-            QTimer::singleShot(0, qApp, [] {
-                int webViews = 0;
-                // Counted by class name: this program loads the web engine only with the views.
-                for (QWidget* top : QApplication::topLevelWidgets()) {
-                    for (QWidget* child : top->findChildren<QWidget*>())
-                        webViews += child->inherits("QWebEngineView") ? 1 : 0;
-                }
-                reportFirstPaint(webViews);
-            });
-        } else if (m_seen && !m_toolSeen && qobject_cast<ToolView*>(watched)) {
-            m_toolSeen = true;
-            QTimer::singleShot(0, qApp, [] {
-                std::printf("tool\n");
-                std::fflush(stdout);
-                QApplication::exit(0);
-            });
-        }
-        return false;
-    }
-
-private:
-    bool m_seen = false;
-    bool m_toolSeen = false;
-};
-
-int child(int argc, char* argv[])
-{
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("QuorrixBench"));
-    QApplication::setApplicationName(QStringLiteral("QuorrixBench"));
-    FirstPaint watcher;
-    QuorrixApp app;
-    application.installEventFilter(&watcher);
-    app.showMainWindow();
-    return application.exec();
-}
 
 struct Run {
     Sample sample; // to the first paint; CPU time and peak memory the process's own by then
@@ -78,29 +29,42 @@ struct Run {
     int libraries = -1;
 };
 
-// `platform`: "offscreen", or "xcb" for the X display this bench was started on.
-Run measure(Cores cores, const QString& program, const QStringList& args, const QString& home,
-            const QString& platform = QStringLiteral("offscreen"))
+struct Place {
+    QString platform; // "offscreen" or "xcb"
+    QString display;  // the X display for xcb
+};
+
+// `untilTool`: waits for the first paint of the tool's own view as well.
+Run measure(Cores cores, const QString& program, const Place& place, const QString& home, bool untilTool)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", platform);
-    env.insert("XDG_CONFIG_HOME", home);
+    env.insert("LD_PRELOAD", QStringLiteral(FIRST_PAINT_PROBE));
+    env.insert("QT_QPA_PLATFORM", place.platform);
+    if (place.display.isEmpty())
+        env.remove("DISPLAY");
+    else
+        env.insert("DISPLAY", place.display);
+    // Settings, and the single-instance channel's socket, of this bench's own: a Quorrix the
+    // user runs meanwhile neither takes the launches nor is seen.
+    env.insert("XDG_CONFIG_HOME", home + QStringLiteral("/config"));
+    env.insert("XDG_RUNTIME_DIR", home + QStringLiteral("/runtime"));
     env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
     env.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    if (untilTool)
+        env.insert("QUORRIX_STARTUP_PROBE_UNTIL", "tool");
+    else
+        env.remove("QUORRIX_STARTUP_PROBE_UNTIL");
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardErrorFile(QProcess::nullDevice());
     // The child inherits this process's CPUs at its start.
     setCores(cores);
     QElapsedTimer timer;
     timer.start();
-    process.start(program, args);
+    process.start(program, {});
     process.waitForStarted(20000);
     setCores(Cores::all);
-    // On a display the tool's own paint is not waited for: the engine's start there is another
-    // matter than the window's.
-    const bool offscreen = platform == QLatin1String("offscreen");
-    const bool waitForTool = !args.isEmpty() && offscreen;
     Run run;
     while (process.state() != QProcess::NotRunning || process.bytesAvailable()) {
         if (!process.waitForReadyRead(20000) && process.state() == QProcess::NotRunning && !process.canReadLine())
@@ -119,11 +83,10 @@ Run measure(Cores cores, const QString& program, const QStringList& args, const 
                 run.toolMs = timer.nsecsElapsed() / 1e6;
             }
         }
-        if (run.sample.ok && (!waitForTool || run.toolMs >= 0))
+        if (run.sample.ok && (!untilTool || run.toolMs >= 0))
             break;
     }
-    if (!offscreen)
-        process.kill();
+    // The probe ends the program; it is waited for, so that its end meets no other run.
     process.waitForFinished(20000);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
@@ -132,85 +95,130 @@ Run measure(Cores cores, const QString& program, const QStringList& args, const 
     return run;
 }
 
+// An X server of this bench's own, on a display number it picks: the figures on X then come
+// from the same server wherever the bench runs. Empty when Xvfb is not installed or fails.
+QString startXvfb(QProcess& server)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        return {};
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                        QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1920x1080x24")});
+    if (!server.waitForStarted(10000))
+        return {};
+    QElapsedTimer waited;
+    waited.start();
+    // It writes the display's number once it accepts connections.
+    while (!server.canReadLine() && server.state() == QProcess::Running && waited.elapsed() < 10000)
+        server.waitForReadyRead(1000);
+    const QByteArray number = server.readLine().trimmed();
+    if (number.isEmpty()) {
+        server.kill();
+        server.waitForFinished(5000);
+        return {};
+    }
+    return QStringLiteral(":") + QString::fromLatin1(number);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (argc > 1 && QByteArray(argv[1]) == "--child")
-        return child(argc, argv);
-
     QCoreApplication core(argc, argv);
     printMachine("bench-startup");
-    const QString program = QCoreApplication::applicationFilePath();
-    const QString widgetsOnly = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("startup-widgets-window"));
+    // `--program <path>`: another build of quorrix in its place, to compare builds run by run.
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype programAt = arguments.indexOf(QStringLiteral("--program"));
+    const QString quorrix = programAt > 0 && programAt + 1 < arguments.size() ? arguments[programAt + 1]
+                                                                               : QStringLiteral(QUORRIX_PROGRAM);
+    const QString widgetsOnly = QStringLiteral(WIDGETS_WINDOW);
     const int rounds = roundsWanted(7);
     QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("config"));
+    QDir(home.path()).mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(home.filePath(QStringLiteral("runtime")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QProcess server;
+    QString display = startXvfb(server);
+    QString xName = QStringLiteral("Xvfb");
+    if (display.isEmpty() && !qEnvironmentVariableIsEmpty("DISPLAY")) {
+        display = qEnvironmentVariable("DISPLAY");
+        xName = QStringLiteral("X display");
+    }
+    std::vector<Place> places{{QStringLiteral("offscreen"), {}}};
+    // What a user runs loads the display's libraries (and, asked for too early, the GL driver)
+    // that offscreen never does.
+    if (!display.isEmpty())
+        places.push_back({QStringLiteral("xcb"), display});
+
     std::vector<double> toolMs;
-    int webViews = 0, oursLibraries = 0, widgetsLibraries = 0;
-    int oursOnDisplay = 0, widgetsOnDisplay = 0;
-    auto ours = [&](Cores cores) {
-        const Run run = measure(cores, program, {QStringLiteral("--child")}, home.path());
-        toolMs.push_back(run.toolMs);
-        webViews = std::max(webViews, run.webViews);
-        oursLibraries = std::max(oursLibraries, run.libraries);
-        return run.sample;
-    };
-    auto widgets = [&](Cores cores) {
-        const Run run = measure(cores, widgetsOnly, {}, home.path());
-        widgetsLibraries = std::max(widgetsLibraries, run.libraries);
-        return run.sample;
-    };
-    // On an X display as well when there is one: what a user runs loads the display's libraries
-    // (and, asked for too early, the GL driver) that offscreen never does.
-    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
-    const QString xcb = QStringLiteral("xcb");
-    std::vector<Side> sides{{"Quorrix, 1 core", [&] { return ours(Cores::one); }},
-                            {"Quorrix, all cores", [&] { return ours(Cores::all); }},
-                            {"Widgets-only, 1 core", [&] { return widgets(Cores::one); }},
-                            {"Widgets-only, all cores", [&] { return widgets(Cores::all); }}};
-    if (display) {
-        sides.push_back({"Quorrix, 1 core, X display", [&] {
-                             const Run run = measure(Cores::one, program, {QStringLiteral("--child")}, home.path(), xcb);
-                             oursOnDisplay = std::max(oursOnDisplay, run.libraries);
-                             return run.sample;
-                         }});
-        sides.push_back({"Widgets-only, 1 core, X display", [&] {
-                             const Run run = measure(Cores::one, widgetsOnly, {}, home.path(), xcb);
-                             widgetsOnDisplay = std::max(widgetsOnDisplay, run.libraries);
-                             return run.sample;
-                         }});
+    int webViews = 0;
+    // Highest count of shared libraries by the first paint, [place][ours, widgets].
+    int libraries[2][2] = {{0, 0}, {0, 0}};
+    std::vector<Side> sides;
+    for (size_t p = 0; p < places.size(); ++p) {
+        const QString where = p == 0 ? QStringLiteral("offscreen") : xName;
+        for (int ours : {1, 0}) {
+            for (Cores cores : {Cores::one, Cores::all}) {
+                const QString name = QStringLiteral("%1, %2, %3")
+                                         .arg(ours ? QStringLiteral("Quorrix") : QStringLiteral("Widgets-only"),
+                                              cores == Cores::one ? QStringLiteral("1 core") : QStringLiteral("all cores"), where);
+                sides.push_back({name, [&, p, ours, cores] {
+                                     // On a display the tool's own paint is not waited for: the
+                                     // engine's start there is another matter than the window's.
+                                     const bool untilTool = ours && p == 0;
+                                     const Run run = measure(cores, ours ? quorrix : widgetsOnly, places[p], home.path(), untilTool);
+                                     if (untilTool)
+                                         toolMs.push_back(run.toolMs);
+                                     if (ours)
+                                         webViews = std::max(webViews, run.webViews);
+                                     int& count = libraries[p][ours ? 0 : 1];
+                                     count = std::max(count, run.libraries);
+                                     return run.sample;
+                                 }});
+            }
+        }
     }
     const std::vector<Series> s = interleave(sides, rounds);
-    std::printf("From process start to the first painted main window, offscreen. Quorrix = this program's main window\n"
-                "(%d shared libraries loaded by then; the web engine's load after it, with the web views' library);\n"
-                "Widgets-only = startup-widgets-window, a QMainWindow of the same size in a program linked against Qt\n"
-                "Widgets alone (%d shared libraries). CPU time and peak = the process's own up to its first paint.\n\n",
-                oursLibraries, widgetsLibraries);
-    if (display)
-        std::printf("On the X display ($DISPLAY, one core): %d shared libraries by the first paint against %d.\n\n",
-                    oursOnDisplay, widgetsOnDisplay);
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        if (!server.waitForFinished(5000))
+            server.kill();
+    }
+
+    std::printf("From process start to the first painted main window. Quorrix = %s, the program a user runs\n"
+                "(the web engine's libraries load after the paint, with the web views' library); Widgets-only =\n"
+                "startup-widgets-window, a QMainWindow of the same size in a program linked against Qt Widgets alone.\n"
+                "Both with a preloaded probe that reports the paint. CPU time and peak = the process's own up to its\n"
+                "first paint. Shared libraries loaded by the paint, offscreen: %d against %d.\n",
+                qPrintable(QFileInfo(quorrix).fileName()), libraries[0][0], libraries[0][1]);
+    if (places.size() > 1)
+        std::printf("On %s (%s): %d shared libraries by the first paint against %d.\n\n", qPrintable(xName),
+                    qPrintable(display), libraries[1][0], libraries[1][1]);
     else
-        std::printf("No X display ($DISPLAY unset): the figures on one are left out.\n\n");
+        std::printf("No X server (Xvfb not found, $DISPLAY unset): the figures on one are left out.\n\n");
     printCase(QStringLiteral("first paint"), 0, s);
     std::sort(toolMs.begin(), toolMs.end());
-    std::printf("  Markdown tool painted (its editor and preview, after the window), median: %.1f ms\n",
+    std::printf("  Markdown tool painted offscreen (its editor and preview, after the window), median: %.1f ms\n",
                 toolMs.empty() ? -1.0 : toolMs[toolMs.size() / 2]);
     std::printf("  web views at first paint: %d (the preview's engine waits)\n\n", webViews);
 
     Targets targets;
-    for (int where : {0, 1}) {
-        const double ratio = s[size_t(where)].medianMs() / s[size_t(where) + 2].medianMs();
-        targets.check(QStringLiteral("first paint within 2x the Widgets-only window, %1").arg(where ? "all cores" : "1 core"),
-                      s[size_t(where)].ok() && s[size_t(where) + 2].ok() && ratio <= 2,
-                      QStringLiteral("%1 ms against %2 ms, %3x").arg(s[size_t(where)].medianMs(), 0, 'f', 0)
-                          .arg(s[size_t(where) + 2].medianMs(), 0, 'f', 0).arg(ratio, 0, 'f', 2));
-    }
-    if (display) {
-        const double ratio = s[4].medianMs() / s[5].medianMs();
-        targets.check(QStringLiteral("first paint within 2x the Widgets-only window, 1 core, X display"),
-                      s[4].ok() && s[5].ok() && ratio <= 2,
-                      QStringLiteral("%1 ms against %2 ms, %3x").arg(s[4].medianMs(), 0, 'f', 0)
-                          .arg(s[5].medianMs(), 0, 'f', 0).arg(ratio, 0, 'f', 2));
+    for (size_t p = 0; p < places.size(); ++p) {
+        for (size_t c : {0, 1}) {
+            const Series& ours = s[p * 4 + c];
+            const Series& widgets = s[p * 4 + 2 + c];
+            const double ratio = ours.medianMs() / widgets.medianMs();
+            targets.check(QStringLiteral("first paint within 2x the Widgets-only window, %1, %2")
+                              .arg(c == 0 ? QStringLiteral("1 core") : QStringLiteral("all cores"),
+                                   p == 0 ? QStringLiteral("offscreen") : xName),
+                          ours.ok() && widgets.ok() && ratio <= 2,
+                          QStringLiteral("%1 ms against %2 ms, %3x")
+                              .arg(ours.medianMs(), 0, 'f', 1)
+                              .arg(widgets.medianMs(), 0, 'f', 1)
+                              .arg(ratio, 0, 'f', 2));
+        }
     }
     targets.check(QStringLiteral("no web view at first paint"), webViews == 0, QString::number(webViews));
     printLoadAtEnd();
