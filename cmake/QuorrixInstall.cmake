@@ -22,6 +22,7 @@ add_custom_target(quorrix-icons ALL DEPENDS ${icon_pngs})
 
 install(TARGETS quorrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS quorrix-web-tools LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quorrix)
+install(TARGETS quorrix-jwt-checks LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quorrix)
 install(FILES ${icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${QUORRIX_APP_ID}.svg)
 install(FILES ${desktop_dir}/${QUORRIX_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

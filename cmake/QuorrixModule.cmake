@@ -65,3 +65,22 @@ function(quorrix_module name)
     endif()
   endif()
 endfunction()
+
+# quorrix_loads_library(<program> <module>): a program that loads one of the project's MODULE
+# libraries while it runs, found beside it or in its installation (ProgramLibrary). The program
+# exports its symbols, so that the library's copies of the shared code resolve to the program's
+# (one meta-object per class, one work pool), and builds the library along; built outside the
+# build tree's top folder, where the libraries are made, it gets a link to the library beside it.
+function(quorrix_loads_library target module)
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  add_dependencies(${target} ${module})
+  get_target_property(folder ${target} RUNTIME_OUTPUT_DIRECTORY)
+  if(NOT folder)
+    set(folder ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  if(NOT folder STREQUAL CMAKE_BINARY_DIR)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:${module}> $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_NAME:${module}>
+      VERBATIM)
+  endif()
+endfunction()

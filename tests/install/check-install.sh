@@ -39,8 +39,10 @@ grep -q 'pattern="\*.mmd"' "$prefix/share/mime/packages/$id.xml" || fail "no Mer
 # Nothing installed names the build or source tree, so nothing is found there once it is gone.
 module=$(find "$prefix" -name quorrix-web-tools.so)
 [ -n "$module" ] || fail "no web views' library"
+checks=$(find "$prefix" -name quorrix-jwt-checks.so)
+[ "$(dirname "$checks")" = "$(dirname "$module")" ] || fail "no JWT signature checks' library beside the web views'"
 # Qt's string literals are UTF-16: both encodings are looked at.
-for file in "$prefix/bin/quorrix" "$module"; do
+for file in "$prefix/bin/quorrix" "$module" "$checks"; do
   for tree in "$build" "$source"; do
     if { strings -a "$file"; strings -a -el "$file"; } | grep -F "$tree" >/dev/null; then fail "$file names $tree"; fi
   done

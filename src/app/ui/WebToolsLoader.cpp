@@ -1,10 +1,9 @@
 #include "app/ui/WebToolsLoader.h"
 
+#include "kit/ProgramLibrary.h"
 #include "kit/ui/ToolViewMakers.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibrary>
 #include <QPointer>
 #include <QThread>
@@ -24,19 +23,9 @@ LoaderState& state()
     return loader;
 }
 
-// Only from the program's own tree: beside it, as the build tree lays it out, or in the library
-// folder of its installation. Never a folder fixed when it was built: an installed program
-// would load whatever a later build, or someone else, left there.
 QString libraryPath()
 {
-    const QString file = QStringLiteral("quorrix-web-tools.so");
-    const QDir here(QCoreApplication::applicationDirPath());
-    for (const QString& folder : {here.path(), here.filePath(QStringLiteral(QUORRIX_WEB_TOOLS_INSTALLED))}) {
-        const QString path = QDir(folder).filePath(file);
-        if (QFileInfo::exists(path))
-            return path;
-    }
-    return {};
+    return ProgramLibrary::path(QStringLiteral("quorrix-web-tools.so"));
 }
 
 QtMessageHandler& previousHandler()

@@ -79,10 +79,18 @@ struct ECKeyBytes {
     QByteArray bytes; // der: a SubjectPublicKeyInfo; x963: 0x04 ‖ X ‖ Y
 };
 
-// The entry: the token text, the key text, whether a shared secret is Base64.
+// The entry: the token text, the key text, whether a shared secret is Base64. The key is read
+// and the signature checked by checkSignature() from the library of the checks
+// (JWTVerifierLibrary), loaded the first time a token comes with a key.
 Outcome verify(QStringView token, QStringView key, bool secretIsBase64);
 // The same from a token read already (the decoder may share the reading).
 Outcome verify(const JWTToken& token, QStringView key, bool secretIsBase64);
+
+// What follows is the library of the checks (src/tools/jwt/checks/), the one part of the tool
+// that calls OpenSSL. The signature over `input` (the token's first two parts) checked with the
+// key in `key` (trimmed, not empty) for `algorithm`; `kid` is the header's key id.
+Outcome checkSignature(const QByteArray& signature, const QByteArray& input, QStringView key, Algorithm algorithm,
+                       const std::optional<QString>& kid, bool secretIsBase64);
 
 // Key makers; `suffix` says where the key came from (", from a JWK", …).
 KeyReading hmacKey(const QByteArray& secret, Algorithm algorithm, const QString& suffix);
