@@ -1,3 +1,4 @@
+#include "app/FontConfiguration.h"
 #include "app/InstanceChannel.h"
 #include "app/ui/QuorrixApp.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char* argv[])
 {
+    FontConfiguration::load();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorrix"));
     QApplication::setApplicationName(QStringLiteral("Quorrix"));
