@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -45,6 +46,15 @@ void returnSoon()
         QObject::connect(timer, &QTimer::timeout, [] { WorkPool::instance()->start([] { (void)returnNow(); }); });
     }
     timer->start();
+}
+
+void releaseOnWorker(std::shared_ptr<void> held)
+{
+    if (!held)
+        return;
+    WorkPool::instance()->start([held = std::move(held)]() mutable { held.reset(); });
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        returnSoon();
 }
 
 } // namespace FreedMemory

@@ -193,8 +193,12 @@ private:
                         if (!self)
                             return;
                         --self->m_running;
-                        if (!self->isCurrent(generation, flag))
+                        if (!self->isCurrent(generation, flag)) {
+                            // A superseded result may be large: it is freed off the GUI thread.
+                            if (result)
+                                FreedMemory::release(std::move(*result));
                             return;
+                        }
                         self->m_flag.reset();
                         if (result)
                             apply(std::move(*result));

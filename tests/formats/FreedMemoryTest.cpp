@@ -4,9 +4,11 @@
 #include "support/QuorrixTestMain.h"
 
 #include <QFile>
+#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -22,6 +24,18 @@ qint64 residentKiB()
     }
     return -1;
 }
+
+// Notes the thread it is destroyed on.
+struct DestroyedOn {
+    std::shared_ptr<std::atomic<QThread*>> thread = std::make_shared<std::atomic<QThread*>>(nullptr);
+    DestroyedOn() = default;
+    DestroyedOn(DestroyedOn&& other) noexcept : thread(std::move(other.thread)) {}
+    ~DestroyedOn()
+    {
+        if (thread)
+            thread->store(QThread::currentThread());
+    }
+};
 }
 
 class FreedMemoryTest : public QObject {
@@ -52,6 +66,21 @@ private slots:
         const qint64 after = residentKiB();
         // Most of what was written (64 MB at least: one heap of the worker's arena) goes back.
         QVERIFY2(before - after > 32 * 1024, qPrintable(QStringLiteral("%1 KiB before, %2 after").arg(before).arg(after)));
+    }
+
+    // What the GUI thread hands over is destroyed on a worker, and what it shares with others
+    // stays theirs.
+    void releasedValuesGoOnAWorker()
+    {
+        DestroyedOn value;
+        const auto thread = value.thread;
+        const QString kept = QStringLiteral("kept text ").repeated(100000);
+        FreedMemory::release(std::move(value));
+        FreedMemory::release(QString(kept));
+        QTRY_VERIFY_WITH_TIMEOUT(thread->load() != nullptr, 60000);
+        QVERIFY(thread->load() != QThread::currentThread());
+        QVERIFY(WorkPool::instance()->waitForDone(60000));
+        QCOMPARE(kept, QStringLiteral("kept text ").repeated(100000));
     }
 };
 

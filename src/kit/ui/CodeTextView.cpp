@@ -8,6 +8,7 @@
 #include "kit/ui/CodeTextLayout.h"
 #include "kit/ui/CodeTextRenderer.h"
 #include "kit/ui/FontScale.h"
+#include "formats/FreedMemory.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -26,6 +27,8 @@
 namespace {
 
 constexpr int kIndicatorMs = 900;
+// From this length on a replaced text is freed on a worker.
+constexpr qsizetype kFreedOnWorker = qsizetype(1) << 20;
 
 } // namespace
 
@@ -76,7 +79,10 @@ void CodeTextView::setBuffer(CodeTextBuffer buffer)
     const qsizetype keep = std::min(std::min(m_caret.anchor(), m_caret.position()), buffer.length());
     const bool hadUndo = canUndo(), hadRedo = canRedo();
     const QString oldText = CodeTextAccessible::toldText(m_buffer, 0, m_buffer.length());
-    m_buffer = std::move(buffer);
+    // Freeing a large text gives its pages back to the system, which would hold up the window.
+    CodeTextBuffer old = std::exchange(m_buffer, std::move(buffer));
+    if (old.length() >= kFreedOnWorker)
+        FreedMemory::release(std::move(old));
     m_undo.clear();
     m_input->clearPreedit();
     m_layout->setPreedit(-1, QString());

@@ -1,5 +1,6 @@
 #include "tools/json/JSONToolViewModel.h"
 
+#include "formats/FreedMemory.h"
 #include "formats/RunParts.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
@@ -119,6 +120,15 @@ QString JSONToolViewModel::sampleDocument()
                           "}");
 }
 
+void JSONToolViewModel::letGo(QString& text)
+{
+    // Freeing a large text gives its pages back to the system, which would hold up the window.
+    if (text.size() >= kLargeText)
+        FreedMemory::release(std::exchange(text, QString()));
+    else
+        text = QString();
+}
+
 int JSONToolViewModel::bumped(int generation)
 {
     return generation == INT_MAX ? 0 : generation + 1;
@@ -188,7 +198,7 @@ void JSONToolViewModel::leaveOutputToEditor()
     Output& shown = output(m_shownMode);
     if (shown.made && !shown.inEditor) {
         shown.length = shown.text.size();
-        shown.text = QString();
+        letGo(shown.text);
         shown.buffer.reset();
         shown.inEditor = true;
     }

@@ -227,6 +227,8 @@ private:
     void resetOutputSelection();
     JSONSearch::MatchList matchList(Pane pane) const;
     static int bumped(int generation);
+    // Empties `text`, freeing a large one off the GUI thread.
+    static void letGo(QString& text);
 
     QString m_text;
     // Set while the editor holds the text (after the user's edits, or once it took the text).
