@@ -1,5 +1,6 @@
 #include "kit/CodeTextBuffer.h"
 
+#include "formats/FreedMemory.h"
 #include "formats/RunParts.h"
 #include "formats/WorkPool.h"
 #include "kit/TextHelpers.h"
@@ -7,13 +8,15 @@
 #include <QChar>
 #include <QCoreApplication>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QList>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
 
 namespace {
 
@@ -209,11 +212,13 @@ CodeTextBuffer::Narrowing CodeTextBuffer::narrowing() const
     job.m_version = m_version;
     job.m_source = m_borrowed;
     job.m_texts.reserve(m_blocks.size());
+    job.m_longLine.reserve(m_blocks.size());
     // Only blocks that read the source: holding a block the buffer owns would make its next
     // edit copy it (a whole long line); edits narrow those themselves.
     for (const Block& block : m_blocks) {
         const bool source = block.borrowed || (!m_borrowed.isNull() && block.text.isSharedWith(m_borrowed));
         job.m_texts.push_back(!block.isNarrow && source ? block.text : QString());
+        job.m_longLine.push_back(!block.checkpoints.empty());
     }
     return job;
 }
@@ -222,26 +227,72 @@ void CodeTextBuffer::Narrowing::run()
 {
     m_narrow.assign(m_texts.size(), QByteArray());
     m_owned.assign(m_texts.size(), QString());
+    // The texts the copies replace stay held until the job is let go (on a worker, see
+    // narrowLater): the buffer's own references then are not the last, so applying frees nothing
+    // on the GUI thread. A text a block goes on reading is let go now: held here, its next edit
+    // would copy it (a whole long line).
+    bool sourceKept = false;
     // On one thread: nobody waits for it, and the GUI thread keeps the other cores.
     for (size_t i = 0; i < m_texts.size(); ++i) {
-        const QString& t = m_texts[i];
+        QString& t = m_texts[i];
         const auto* units = reinterpret_cast<const char16_t*>(t.constData());
         if (t.isEmpty())
             continue;
-        if (allLatin1(units, t.size()))
-            m_narrow[i] = narrowed(units, t.size(), t.size() >= kLongLine ? kLongLine : 0, 1);
-        else if (t.capacity() == 0)
+        if (allLatin1(units, t.size())) {
+            m_narrow[i] = narrowed(units, t.size(), m_longLine[i] ? kLongLine : 0, 1);
+        } else if (t.capacity() == 0) {
             m_owned[i] = QString(t.constData(), t.size());
+        } else {
+            sourceKept = sourceKept || t.isSharedWith(m_source);
+            t = QString();
+        }
     }
-    // The buffer's own references are what remain.
-    m_texts.clear();
-    m_source = QString();
+    if (sourceKept)
+        m_source = QString();
 }
 
 struct CodeTextBuffer::NarrowRun {
     Narrowing job;
     const CodeTextBuffer* buffer = nullptr; // a copy of the buffer shares the run but not its end
 };
+
+namespace {
+
+// Narrowings run one at a time, in the order asked: each adds its copies before its buffer lets
+// go of the text they replace, so two at once (an opened file and its formatted output) would add
+// both to the peak.
+struct NarrowingQueue {
+    std::mutex lock;
+    std::deque<std::function<void()>> jobs;
+    bool draining = false;
+};
+
+void narrowInTurn(std::function<void()> job)
+{
+    static NarrowingQueue* const queue = new NarrowingQueue; // never destroyed, as the pool
+    const std::lock_guard<std::mutex> held(queue->lock);
+    queue->jobs.push_back(std::move(job));
+    if (queue->draining)
+        return;
+    queue->draining = true;
+    WorkPool::instance()->start([] {
+        for (;;) {
+            std::function<void()> next;
+            {
+                const std::lock_guard<std::mutex> held(queue->lock);
+                if (queue->jobs.empty()) {
+                    queue->draining = false;
+                    return;
+                }
+                next = std::move(queue->jobs.front());
+                queue->jobs.pop_front();
+            }
+            next();
+        }
+    });
+}
+
+} // namespace
 
 void CodeTextBuffer::narrowLater(QObject* owner)
 {
@@ -250,16 +301,18 @@ void CodeTextBuffer::narrowLater(QObject* owner)
     auto run = std::make_shared<NarrowRun>(NarrowRun{narrowing(), this});
     m_narrowRun = run;
     QPointer<QObject> guard(owner);
-    (void)QtConcurrent::run(WorkPool::instance(), [run, guard, this] {
+    narrowInTurn([run, guard, this] {
         run->job.run();
         QMetaObject::invokeMethod(
             qApp,
-            [run, guard, this] {
+            [run, guard, this]() mutable {
                 // A buffer put in this one's place since holds another run, or none.
-                if (!guard || m_narrowRun != run)
-                    return;
-                m_narrowRun.reset();
-                apply(std::move(run->job));
+                if (guard && m_narrowRun == run) {
+                    m_narrowRun.reset();
+                    apply(std::move(run->job));
+                }
+                // The job holds the text its copies replace: it goes on a worker.
+                FreedMemory::release(std::move(run));
             },
             Qt::QueuedConnection);
     });

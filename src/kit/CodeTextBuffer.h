@@ -52,6 +52,7 @@ public:
     private:
         friend class CodeTextBuffer;
         std::vector<QString> m_texts; // the blocks' texts; those read in place read `m_source`
+        std::vector<bool> m_longLine; // per block: it holds one long line, which gets room to type in
         QString m_source;
         std::vector<QByteArray> m_narrow; // per block: its bytes, or null when not Latin-1
         std::vector<QString> m_owned;     // per block read in place and not Latin-1: its copy

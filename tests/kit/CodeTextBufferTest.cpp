@@ -426,7 +426,8 @@ void CodeTextBufferTest::narrowedLater_data()
 }
 
 // A buffer narrowed later reads its source in place until its Latin-1 copies are applied, and
-// answers the same text before and after; an edit in between leaves it as it was.
+// answers the same text before and after, holding no more than a buffer narrowed at once; an
+// edit in between leaves it as it was.
 void CodeTextBufferTest::narrowedLater()
 {
     QFETCH(QString, text);
@@ -445,8 +446,15 @@ void CodeTextBufferTest::narrowedLater()
     job.run();
     QCOMPARE(buffer.apply(std::move(job)), !editedBetween);
     QCOMPARE(buffer.isNarrowingPending(), editedBetween);
-    if (!editedBetween)
+    if (!editedBetween) {
         QCOMPARE(buffer.hasLatin1Blocks(), latin1After);
+        // Copies made later take no more room than those made at once (which, with Latin-1
+        // blocks, let go of the source too).
+        const CodeTextBuffer atOnce{QString(text)};
+        if (latin1After)
+            QVERIFY2(buffer.memoryUsage() <= atOnce.memoryUsage(),
+                     qPrintable(QStringLiteral("%1 bytes, at once %2").arg(buffer.memoryUsage()).arg(atOnce.memoryUsage())));
+    }
     source = QString(); // the buffer holds its own copies now
     CodeTextModel::check(buffer, model);
     if (QTest::currentTestFailed())
