@@ -15,6 +15,9 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <functional>
 #include <mutex>
 
@@ -41,6 +44,47 @@ void copyBytes(const char* from, qsizetype n, char* to)
 }
 
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
+
+// Whether every unit is printable ASCII or a line feed, so that each line's columns are its
+// length; tested in runs, so the loop vectorises.
+template<class Unit> bool plainUnits(const Unit* p, qsizetype n)
+{
+    constexpr qsizetype kRun = 64;
+    for (qsizetype i = 0; i < n; i += kRun) {
+        const qsizetype end = std::min(n, i + kRun);
+        unsigned other = 0;
+        for (qsizetype k = i; k < end; ++k)
+            other |= unsigned(char16_t(p[k] - 0x20) >= 0x5F) & unsigned(p[k] != u'\n');
+        if (other)
+            return false;
+    }
+    return true;
+}
+
+// The first line feed in units [from, n), or n; eight units a step, as lines are mostly short.
+qsizetype findLineFeed(const char16_t* p, qsizetype from, qsizetype n)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16(u'\n');
+    for (; n - i >= 8; i += 8) {
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lf));
+        if (hits)
+            return i + (__builtin_ctz(unsigned(hits)) >> 1);
+    }
+#endif
+    for (; i < n; ++i)
+        if (p[i] == u'\n')
+            return i;
+    return n;
+}
+
+// Latin-1 bytes of units known to be Latin-1; restrict-qualified so the loop vectorises.
+void narrowUnits(const char16_t* __restrict from, qsizetype n, unsigned char* __restrict to)
+{
+    for (qsizetype k = 0; k < n; ++k)
+        to[k] = static_cast<unsigned char>(from[k]);
+}
 
 // Whether `n` units are all Latin-1; tested in runs, so the loop vectorises.
 bool allLatin1(const char16_t* p, qsizetype n)
@@ -81,9 +125,9 @@ QByteArray narrowed(const char16_t* p, qsizetype n, qsizetype spare, int workers
     auto* w = reinterpret_cast<unsigned char*>(out.data());
     const qsizetype parts = WorkPool::parts(n, qsizetype(1) << 21);
     runParts(parts, [&](qsizetype i) {
+        const qsizetype begin = n / parts * i;
         const qsizetype end = i + 1 == parts ? n : n / parts * (i + 1);
-        for (qsizetype k = n / parts * i; k < end; ++k)
-            w[k] = static_cast<unsigned char>(p[k]);
+        narrowUnits(p + begin, end - begin, w + begin);
     }, workers);
     return out;
 }
@@ -489,7 +533,28 @@ void CodeTextBuffer::measureBlock(Block& block)
 {
     block.columns.clear();
     block.widest = 0;
-    if (!block.checkpoints.empty() || (block.starts.size() == 1 && block.size() >= kLongLine)) {
+    const bool longLine = !block.checkpoints.empty() || (block.starts.size() == 1 && block.size() >= kLongLine);
+    // Most of a large text is plain ASCII, whose columns are its lengths: nothing to measure.
+    const bool plain = block.isNarrow ? plainUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), block.size())
+                                      : plainUnits(reinterpret_cast<const char16_t*>(block.text.constData()), block.size());
+    if (plain && longLine) {
+        const qsizetype lineSize = localLineLength(block, 0);
+        block.checkpoints.clear();
+        block.checkpoints.reserve(lineSize / kSegment + 1);
+        qsizetype offset = 0;
+        do {
+            block.checkpoints.push_back({int32_t(offset), int32_t(offset), false});
+            offset += kSegment;
+        } while (offset < lineSize);
+        block.widest = int32_t(lineSize);
+        return;
+    }
+    if (plain) {
+        for (size_t i = 0; i < block.starts.size(); ++i)
+            block.widest = std::max(block.widest, int32_t(localLineLength(block, i)));
+        return;
+    }
+    if (longLine) {
         buildCheckpoints(block);
         return;
     }
@@ -550,7 +615,9 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     qsizetype pos = 0;
     const qsizetype n = text.size();
     while (pos < n || (tail && pos == n)) {
-        qsizetype lf = text.indexOf(QLatin1Char('\n'), pos);
+        qsizetype lf = findLineFeed(reinterpret_cast<const char16_t*>(text.utf16()), pos, n);
+        if (lf == n)
+            lf = -1;
         const qsizetype end = lf < 0 ? n : lf + 1;
         const qsizetype length = end - pos;
         if (length >= kLongLine) {
