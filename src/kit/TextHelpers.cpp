@@ -14,21 +14,44 @@ qsizetype lineCount(QStringView text)
     return LineCounter::lines(text);
 }
 
+namespace {
+
+// The first unit that is half of no surrogate pair, or `n`.
+qsizetype firstLoneSurrogate(const char16_t* units, qsizetype n)
+{
+    constexpr qsizetype kRun = 64;
+    qsizetype i = 0;
+    while (i < n) {
+        // Runs without surrogates, nearly all of a large text, are skipped in a loop the compiler
+        // vectorises.
+        if (i + kRun <= n) {
+            unsigned surrogates = 0;
+            for (qsizetype k = 0; k < kRun; ++k)
+                surrogates |= unsigned((units[i + k] & 0xF800) == 0xD800);
+            if (!surrogates) {
+                i += kRun;
+                continue;
+            }
+        }
+        for (const qsizetype end = std::min(n, i + kRun); i < end; ++i) {
+            if ((units[i] & 0xF800) != 0xD800)
+                continue;
+            if (units[i] < 0xDC00 && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00) {
+                ++i;
+                continue;
+            }
+            return i;
+        }
+    }
+    return n;
+}
+
+} // namespace
+
 QString repairedUTF16(const QString& text)
 {
     const qsizetype n = text.size();
-    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
-    qsizetype i = 0;
-    for (; i < n; ++i) {
-        const char16_t c = units[i];
-        if ((c & 0xF800) != 0xD800)
-            continue;
-        if (c < 0xDC00 && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00) {
-            ++i;
-            continue;
-        }
-        break;
-    }
+    qsizetype i = firstLoneSurrogate(reinterpret_cast<const char16_t*>(text.constData()), n);
     if (i == n)
         return text;
     QString out = text;

@@ -112,6 +112,13 @@ private slots:
         QTest::newRow("reversed pair") << (QString(lo) + hi) << (QString(fffd) + fffd);
         QTest::newRow("high high low") << (QString(hi) + hi + lo) << (QString(fffd) + hi + lo);
         QTest::newRow("empty") << QString() << QString();
+        // Long texts are passed over 64 units at a time.
+        const QString run = QString(63, u'a');
+        QTest::newRow("pair across a run's end") << (run + hi + lo + run) << (run + hi + lo + run);
+        QTest::newRow("lone high ending a run") << (run + hi + run) << (run + fffd + run);
+        QTest::newRow("lone low after plain runs") << (run + run + run + lo) << (run + run + run + fffd);
+        QTest::newRow("pair, then a lone low runs later") << (QString(hi) + lo + run + run + lo + "b")
+                                                          << (QString(hi) + lo + run + run + fffd + "b");
     }
     void repairedUTF16()
     {
