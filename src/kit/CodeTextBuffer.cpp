@@ -782,6 +782,44 @@ qsizetype CodeTextBuffer::lineLength(qsizetype line) const
     return localLineLength(m_blocks[b], size_t(line - m_blockLine[b]));
 }
 
+std::vector<std::pair<qsizetype, qsizetype>> CodeTextBuffer::linesLongerThan(qsizetype units, qsizetype from,
+                                                                             qsizetype to) const
+{
+    std::vector<std::pair<qsizetype, qsizetype>> out;
+    from = std::clamp<qsizetype>(from, 0, m_length);
+    to = std::clamp<qsizetype>(to, from, m_length);
+    if (from >= to)
+        return out;
+    // Lines never cross blocks, and most blocks hold none: the longest line of each is found
+    // first, from its line starts in a loop that vectorises.
+    for (size_t b = blockAtPosition(from); b < m_blocks.size() && m_blockStart[b] < to; ++b) {
+        const Block& block = m_blocks[b];
+        const qsizetype base = m_blockStart[b];
+        if (block.size() <= units)
+            continue;
+        const size_t count = block.starts.size();
+        if (block.checkpoints.empty()) {
+            const uint16_t* starts = block.starts.data();
+            uint16_t longest = uint16_t(block.size() - starts[count - 1]);
+            for (size_t i = 1; i < count; ++i)
+                longest = std::max(longest, uint16_t(starts[i] - starts[i - 1]));
+            if (longest <= units)
+                continue;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const qsizetype start = base + block.starts[i];
+            if (start < from)
+                continue;
+            if (start >= to)
+                break;
+            const qsizetype end = std::min(to, i + 1 < count ? base + block.starts[i + 1] : base + block.size());
+            if (end - start > units)
+                out.emplace_back(start, end - start);
+        }
+    }
+    return out;
+}
+
 qint64 CodeTextBuffer::lineColumns(qsizetype line) const
 {
     line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);

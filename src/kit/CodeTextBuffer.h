@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QObject;
@@ -100,6 +101,10 @@ public:
     qsizetype lineLength(qsizetype line) const;
     qsizetype lineEnd(qsizetype line) const { return lineStart(line) + lineLength(line); }
     QString lineText(qsizetype line) const { return mid(lineStart(line), lineLength(line)); }
+
+    // The lines of more than `units` units, line feed included, that start in [from, to), in
+    // order, each cut at `to`, and only when still that long; found from the blocks' line starts.
+    std::vector<std::pair<qsizetype, qsizetype>> linesLongerThan(qsizetype units, qsizetype from, qsizetype to) const;
 
     qint64 lineColumns(qsizetype line) const;
     qint64 maxLineColumns() const;

@@ -32,6 +32,8 @@ private slots:
     void narrowedLater_data();
     void narrowedLater();
     void pasteOverEverything();
+    void linesLongerThan_data();
+    void linesLongerThan();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -487,6 +489,49 @@ void CodeTextBufferTest::pasteOverEverything()
     buffer.replace(model.size() / 2, 3, QStringLiteral("\u4E2D\n"));
     model.replace(model.size() / 2, 3, QStringLiteral("\u4E2D\n"));
     CodeTextModel::check(buffer, model);
+}
+
+void CodeTextBufferTest::linesLongerThan_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("units");
+    QTest::addColumn<qsizetype>("from");
+    QTest::addColumn<qsizetype>("to");
+    const QString shortLines = QStringLiteral("  \"k\": [1, 2],\n").repeated(2000);
+    const QString mid = QString(3000, u'm') + u'\n'; // longer than the limit, shorter than a block
+    const QString huge = QStringLiteral("{\"k\":1},").repeated(3000) + u'\n'; // a block of its own
+    const QString mixed = shortLines + mid + shortLines + huge + shortLines + QString(2100, u'e');
+    QTest::newRow("short lines only") << shortLines << qsizetype(2048) << qsizetype(0) << qsizetype(shortLines.size());
+    QTest::newRow("long lines among short ones") << mixed << qsizetype(2048) << qsizetype(0) << qsizetype(mixed.size());
+    QTest::newRow("a span after the first") << mixed << qsizetype(2048) << qsizetype(shortLines.size() + mid.size())
+                                            << qsizetype(mixed.size());
+    QTest::newRow("a span cutting the last") << mixed << qsizetype(2048) << qsizetype(0) << qsizetype(mixed.size() - 100);
+    QTest::newRow("a span cutting it below the limit") << mixed << qsizetype(2048) << qsizetype(0)
+                                                       << qsizetype(mixed.size() - 2100 + 2000);
+    QTest::newRow("lines of exactly the limit") << (QString(2047, u'x') + u'\n').repeated(5) << qsizetype(2048)
+                                                << qsizetype(0) << qsizetype(5 * 2048);
+    QTest::newRow("one unit past it") << (QString(2048, u'x') + u'\n').repeated(5) << qsizetype(2048) << qsizetype(0)
+                                      << qsizetype(5 * 2049);
+}
+
+// The buffer's long lines are those a walk through the text finds.
+void CodeTextBufferTest::linesLongerThan()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, units);
+    QFETCH(qsizetype, from);
+    QFETCH(qsizetype, to);
+    std::vector<std::pair<qsizetype, qsizetype>> expected;
+    for (qsizetype start = 0; start < text.size();) {
+        const qsizetype lf = text.indexOf(u'\n', start);
+        const qsizetype next = lf < 0 ? text.size() : lf + 1;
+        const qsizetype end = std::min(to, next);
+        if (start >= from && start < to && end - start > units)
+            expected.emplace_back(start, end - start);
+        start = next;
+    }
+    const CodeTextBuffer buffer(text);
+    QCOMPARE(buffer.linesLongerThan(units, from, to), expected);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)

@@ -73,23 +73,13 @@ static JSONSyntaxTokens::TokenArray tokensOf(const CodeTextBuffer& buffer, TextR
 }
 
 // Lines of more than `limit` units (line feed included) inside the line-aligned `span`. A span
-// may be the whole of a new text: it is walked a window of `limit` units at a time, each step
-// jumping to the last line starting in the window or over a long line, never line by line.
+// may be the whole of a new text: the buffer finds them from its blocks, never line by line
+// through the text.
 static QList<TextRange> longLinesIn(const CodeTextBuffer& buffer, TextRange span, qsizetype limit)
 {
     QList<TextRange> out;
-    qsizetype cursor = span.location;
-    const qsizetype end = std::min(buffer.length(), span.end());
-    while (end - cursor > limit) {
-        const qsizetype start = lineStartBefore(buffer, cursor + limit);
-        if (start > cursor) {
-            cursor = start;
-            continue;
-        }
-        const qsizetype lineEnd = std::min(end, lineEndFrom(buffer, cursor + limit));
-        out.append({cursor, lineEnd - cursor});
-        cursor = lineEnd;
-    }
+    for (const auto& [start, length] : buffer.linesLongerThan(limit, span.location, span.end()))
+        out.append({start, length});
     return out;
 }
 
