@@ -79,15 +79,16 @@ constexpr qsizetype kLargeText = 1 << 16;
 // Thrown by the hand-over of the first output, so that the second is not printed.
 struct FirstOutputTaken {};
 
-// An output with its sizes, and its lines split when it is large.
+// An output with its sizes, and its lines split when it is large: read in place, its Latin-1
+// copy made later by the editor, or with that copy made now.
 void completeOutput(const QString& text, JSONTextMetrics& metrics, std::shared_ptr<CodeTextBuffer>& buffer,
-                    const std::atomic_bool& cancelled)
+                    const std::atomic_bool& cancelled, bool narrowLater)
 {
     runParts(text.size() >= kLargeText ? 2 : 1, [&](qsizetype k) {
         if (k == 0)
             metrics = JSONTextMetrics(text);
         else if (!cancelled)
-            buffer = std::make_shared<CodeTextBuffer>(text);
+            buffer = std::make_shared<CodeTextBuffer>(narrowLater ? CodeTextBuffer::narrowedLater(text) : CodeTextBuffer(text));
     });
 }
 
@@ -235,6 +236,7 @@ void JSONToolViewModel::storeText(const QString& text)
     m_editSource = nullptr;
     m_textFromEdit = false;
     m_userEdited = false;
+    m_awaitingFirstOutput = true;
     m_editQuiet.stop();
     m_textGeneration = bumped(m_textGeneration);
 }
@@ -247,6 +249,7 @@ void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
     m_editSource = std::move(snapshot);
     m_textFromEdit = true;
     m_userEdited = true;
+    m_awaitingFirstOutput = false;
     m_text = QString();
     m_textGeneration = bumped(m_textGeneration);
     if (!m_opener.droppedForAnEdit())
@@ -349,7 +352,7 @@ void JSONToolViewModel::showChosenOutput()
                 out.text = mode == OutputMode::formatted ? JSONFormatter::format(text, indent, sortMode).text
                                                          : JSONFormatter::minify(text, sortMode).text;
             }
-            completeOutput(out.text, out.metrics, out.buffer, cancelled);
+            completeOutput(out.text, out.metrics, out.buffer, cancelled, false);
             return out;
         },
         [this, mode, made](Output out) {
@@ -533,6 +536,7 @@ void JSONToolViewModel::startFormat(bool now)
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
     const OutputMode mode = m_outputMode;
+    const bool narrowLater = m_awaitingFirstOutput;
     // Compared with what the run makes, so that an equal output is not shown again.
     const std::optional<OutputRead> old = outputRead(mode);
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
@@ -548,7 +552,7 @@ void JSONToolViewModel::startFormat(bool now)
             run.output.made = true;
             if (run.changed && !cancelled) {
                 run.output.text = made;
-                completeOutput(made, run.output.metrics, run.output.buffer, cancelled);
+                completeOutput(made, run.output.metrics, run.output.buffer, cancelled, narrowLater);
             }
         };
         // The output is completed once the parsed document and the input are let go: a large
@@ -588,6 +592,7 @@ void JSONToolViewModel::startFormat(bool now)
 
 void JSONToolViewModel::applyFormatRun(FormatRun run)
 {
+    m_awaitingFirstOutput = false;
     m_validation = std::move(run.validation);
     emit validationChanged();
     // The other output belonged to the inputs before: it is made again when asked for.
@@ -767,6 +772,7 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
             m_text = std::move(opened.text);
             m_editSource = nullptr;
             m_textFromEdit = false;
+            m_awaitingFirstOutput = true;
             m_editQuiet.stop();
             m_textGeneration = bumped(m_textGeneration);
             m_inputBuffer = std::move(opened.buffer);

@@ -237,6 +237,10 @@ private:
     // The user typed since the text was last set: a worker then reads a copy of its own, as the
     // next keystroke would otherwise copy the block the worker shares.
     bool m_userEdited = false;
+    // The text was set whole (a file opened, a host's text) and its first output is not shown
+    // yet. That output is shown read in place and kept as Latin-1 only later, after the input:
+    // the user waits for no copy, and the copies of both are never made at once.
+    bool m_awaitingFirstOutput = false;
     SnapshotSource m_inputSource;
     SnapshotSource m_outputSource;
     qsizetype m_editedLength = 0;

@@ -304,13 +304,14 @@ void JSONToolView::connectModel()
         refreshOutputText();
         refreshOutputMetrics();
         refreshButtons();
+        narrowTexts();
     });
     connect(m, &JSONToolViewModel::validationChanged, this, [this] {
         refreshValidation();
         refreshInputMetrics();
     });
     // An opened file's text is parsed by then: its editor may keep it as Latin-1 now.
-    connect(m, &JSONToolViewModel::formatFinished, this, [this] { m_inputEditor->textView()->narrowTextLater(); });
+    connect(m, &JSONToolViewModel::formatFinished, this, &JSONToolView::narrowTexts);
     connect(m, &JSONToolViewModel::inputMetricsChanged, this, &JSONToolView::refreshInputMetrics);
     connect(m, &JSONToolViewModel::formattedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
     connect(m, &JSONToolViewModel::minifiedMetricsChanged, this, &JSONToolView::refreshOutputMetrics);
@@ -371,6 +372,15 @@ void JSONToolView::refreshOutputText()
 {
     m_outputEditor->setText(m_model->shownOutput(), [this] { return m_model->takeShownOutputBuffer(); });
     refreshMatches();
+}
+
+void JSONToolView::narrowTexts()
+{
+    // Large texts shown read in place are kept as Latin-1 from now on, their copies made off the
+    // GUI thread one text after the other, the input's first, as applying them frees the more.
+    // Called once an output is made: the input is no longer being parsed.
+    m_inputEditor->textView()->narrowTextLater();
+    m_outputEditor->textView()->narrowTextLater();
 }
 
 void JSONToolView::refreshValidation()

@@ -87,6 +87,7 @@ private:
     void refreshInputText();
     void refreshOutputText();
     void refreshValidation();
+    void narrowTexts();
     void refreshInputMetrics();
     void refreshOutputMetrics();
     void refreshMatches();

@@ -1,5 +1,6 @@
 #include "support/BadgeText.h"
 #include "support/QuorrixTestMain.h"
+#include "support/WrittenFile.h"
 #include "kit/ui/CodeTextView.h"
 #include "kit/ui/Metric.h"
 #include "kit/ui/PaneButton.h"
@@ -19,6 +20,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Pane = JSONToolViewModel::Pane;
@@ -110,6 +112,44 @@ private slots:
         QCOMPARE(handed.textView()->text(), plain.textView()->text());
         QCOMPARE(handed.textView()->rowCount(), plain.textView()->rowCount());
         QCOMPARE(syntaxOf(handed)->token(after.size() / 2), syntaxOf(plain)->token(after.size() / 2));
+    }
+
+    void largeTextsEndAsLatin1_data()
+    {
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("a file opened") << true;
+        QTest::newRow("a text set by the host") << false;
+    }
+    // A large document and its output are kept as Latin-1 once shown, whether the output was shown
+    // before its copy was made (a text set whole) or comes with it (a change of the options).
+    void largeTextsEndAsLatin1()
+    {
+        QFETCH(bool, opened);
+        const QString doc = QStringLiteral("[") + QStringLiteral("{\"caf\u00E9\": [1, 2.5, true], \"k\": \"v\"},\n").repeated(8000)
+            + QStringLiteral("null]");
+        JSONToolViewModel model;
+        JSONToolView view(&model);
+        showAt(view, 900, 600);
+        QTemporaryDir dir;
+        QSignalSpy finished(&model, &JSONToolViewModel::formatFinished);
+        if (opened)
+            model.open(writeFile(dir, QStringLiteral("large.json"), doc.toUtf8()));
+        else
+            model.setText(doc);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 0 && !model.isFormatPending(), 20000);
+        const CodeTextBuffer& input = view.inputEditor()->textView()->buffer();
+        const CodeTextBuffer& output = view.outputEditor()->textView()->buffer();
+        QCOMPARE(input.text(), doc);
+        QTRY_VERIFY_WITH_TIMEOUT(!input.isNarrowingPending() && !output.isNarrowingPending(), 20000);
+        QVERIFY(input.hasLatin1Blocks());
+        QVERIFY(output.hasLatin1Blocks());
+        QCOMPARE(output.text(), model.formattedOutput());
+
+        model.setSortMode(JSONFormatter::SortMode::ascending);
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() > 1 && !model.isFormatPending(), 20000);
+        QVERIFY(!output.isNarrowingPending());
+        QVERIFY(output.hasLatin1Blocks());
+        QCOMPARE(output.text(), model.formattedOutput());
     }
 
     void modelFollowsTheInputEditor_data()
