@@ -579,35 +579,74 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
+    const auto* all = reinterpret_cast<const char16_t*>(text.utf16());
+    // Stores units [from, to) in `block`, whose line starts are set, and appends it.
+    auto make = [&](Block& block, qsizetype from, qsizetype to, bool latin1) {
+        // A long line gets room to type in, so its first keystroke does not move it.
+        const qsizetype size = to - from;
+        const bool longLine = block.starts.size() == 1 && size >= kLongLine;
+        if (narrow && latin1) {
+            block.narrow = narrowed(all + from, size, longLine ? kLongLine : 0);
+            block.isNarrow = true;
+        } else if (borrow) {
+            // Any change to such a string copies it first, so the borrowed text is never written.
+            block.text = QString::fromRawData(text.data() + from, size);
+            block.borrowed = true;
+        } else if (longLine && owner && from == 0 && size == text.size() && owner->isDetached()
+                   && owner->capacity() >= size + kLongLine) {
+            block.text = std::move(*owner); // same storage: `text` stays valid
+        } else if (longLine) {
+            block.text = QString(size + kLongLine, Qt::Uninitialized);
+            std::copy_n(text.data() + from, size, block.text.data());
+            block.text.truncate(size);
+        } else {
+            block.text = text.mid(from, size).toString();
+        }
+        // Grown by doubling: the slack would be a third of the tables of a large text.
+        block.starts.shrink_to_fit();
+        measureBlock(block);
+        out.push_back(std::move(block));
+    };
+    // A block of short lines with characters beyond Latin-1 is kept as UTF-16 whole: its runs of
+    // Latin-1 lines long enough to pay for a block of their own get one, so that a document of
+    // mostly Latin-1 text with some lines in other scripts is held mostly as Latin-1.
+    auto makeMixed = [&](const Block& block, qsizetype from, qsizetype to) {
+        constexpr qsizetype kLatin1Run = 1024;
+        const std::vector<uint16_t>& starts = block.starts;
+        const size_t count = starts.size();
+        const auto lineEnd = [&](size_t i) { return i + 1 < count ? qsizetype(starts[i + 1]) : to - from; };
+        const auto piece = [&](size_t first, size_t last, bool latin1) {
+            Block part;
+            part.starts.reserve(last - first);
+            for (size_t i = first; i < last; ++i)
+                part.starts.push_back(uint16_t(starts[i] - starts[first]));
+            make(part, from + starts[first], from + lineEnd(last - 1), latin1);
+        };
+        size_t pieceFirst = 0;
+        for (size_t i = 0; i < count;) {
+            size_t j = i;
+            while (j < count && allLatin1(all + from + starts[j], lineEnd(j) - starts[j]))
+                ++j;
+            if (j > i && lineEnd(j - 1) - starts[i] >= kLatin1Run) {
+                if (i > pieceFirst)
+                    piece(pieceFirst, i, false);
+                piece(i, j, true);
+                pieceFirst = j;
+            }
+            i = j + 1; // past the line beyond Latin-1
+        }
+        if (pieceFirst < count)
+            piece(pieceFirst, count, false);
+    };
     Block current;
     qsizetype blockFrom = 0;
     auto flush = [&](qsizetype to) {
-        if (to > blockFrom || (current.starts.empty() == false)) {
-            // A long line gets room to type in, so its first keystroke does not move it.
-            const qsizetype size = to - blockFrom;
-            const auto* units = reinterpret_cast<const char16_t*>(text.utf16()) + blockFrom;
-            const bool longLine = current.starts.size() == 1 && size >= kLongLine;
-            if (narrow && allLatin1(units, size)) {
-                current.narrow = narrowed(units, size, longLine ? kLongLine : 0);
-                current.isNarrow = true;
-            } else if (borrow) {
-                // Any change to such a string copies it first, so the borrowed text is never written.
-                current.text = QString::fromRawData(text.data() + blockFrom, size);
-                current.borrowed = true;
-            } else if (current.starts.size() == 1 && size >= kLongLine && owner && blockFrom == 0
-                       && size == text.size() && owner->isDetached() && owner->capacity() >= size + kLongLine) {
-                current.text = std::move(*owner); // same storage: `text` stays valid
-            } else if (current.starts.size() == 1 && size >= kLongLine) {
-                current.text = QString(size + kLongLine, Qt::Uninitialized);
-                std::copy_n(text.data() + blockFrom, size, current.text.data());
-                current.text.truncate(size);
-            } else {
-                current.text = text.mid(blockFrom, size).toString();
-            }
-            // Grown by doubling: the slack would be a third of the tables of a large text.
-            current.starts.shrink_to_fit();
-            measureBlock(current);
-            out.push_back(std::move(current));
+        if (to > blockFrom || !current.starts.empty()) {
+            const bool latin1 = allLatin1(all + blockFrom, to - blockFrom);
+            if (latin1 || current.starts.size() == 1)
+                make(current, blockFrom, to, latin1);
+            else
+                makeMixed(current, blockFrom, to);
             current = Block();
         }
         blockFrom = to;
@@ -615,7 +654,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     qsizetype pos = 0;
     const qsizetype n = text.size();
     while (pos < n || (tail && pos == n)) {
-        qsizetype lf = findLineFeed(reinterpret_cast<const char16_t*>(text.utf16()), pos, n);
+        qsizetype lf = findLineFeed(all, pos, n);
         if (lf == n)
             lf = -1;
         const qsizetype end = lf < 0 ? n : lf + 1;

@@ -34,6 +34,8 @@ private slots:
     void pasteOverEverything();
     void linesLongerThan_data();
     void linesLongerThan();
+    void fewLinesInOtherScripts_data();
+    void fewLinesInOtherScripts();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -532,6 +534,42 @@ void CodeTextBufferTest::linesLongerThan()
     }
     const CodeTextBuffer buffer(text);
     QCOMPARE(buffer.linesLongerThan(units, from, to), expected);
+}
+
+void CodeTextBufferTest::fewLinesInOtherScripts_data()
+{
+    QTest::addColumn<bool>("narrowLater");
+    QTest::newRow("narrowed at once") << false;
+    QTest::newRow("narrowed later") << true;
+}
+
+// A text of Latin-1 lines with a line in another script now and then (tweets among their
+// metadata) is held mostly as Latin-1, and reads and edits as any other.
+void CodeTextBufferTest::fewLinesInOtherScripts()
+{
+    QFETCH(bool, narrowLater);
+    const QString latin1 = QStringLiteral("    \"caf\u00E9\": 12345,\n").repeated(60);
+    const QString other = QString::fromUtf16(u"    \"text\": \"\u6771\u4EAC\u3067\u4F1A\u3044\u307E\u3057\u3087\u3046\",\n");
+    QString text = (latin1 + other).repeated(400);
+    QString source = text;
+    CodeTextBuffer buffer = narrowLater ? CodeTextBuffer::narrowedLater(source) : CodeTextBuffer(source);
+    if (narrowLater) {
+        CodeTextBuffer::Narrowing job = buffer.narrowing();
+        job.run();
+        QVERIFY(buffer.apply(std::move(job)));
+    }
+    source = QString();
+    // All of it as UTF-16 would take two bytes a unit, and its tables more.
+    QVERIFY2(buffer.memoryUsage() < text.size() * 17 / 10,
+             qPrintable(QStringLiteral("%1 bytes for %2 units").arg(buffer.memoryUsage()).arg(text.size())));
+    CodeTextModel::check(buffer, text);
+    if (QTest::currentTestFailed())
+        return;
+    // Across the end of a Latin-1 run, into the line after it.
+    const qsizetype at = latin1.size() - 3;
+    buffer.replace(at, 10, QString::fromUtf16(u"\u00E9\n\u4E2D"));
+    text.replace(at, 10, QString::fromUtf16(u"\u00E9\n\u4E2D"));
+    CodeTextModel::check(buffer, text);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)
