@@ -262,8 +262,8 @@ std::pair<double, double> openMemory(qsizetype units, const QString& path, First
 // until the formatted output is shown and painted, the longest GUI-thread stall from the open
 // until the tool is idle, what the process holds above its size before the open once idle and at
 // its peak; then five changes of the options as the toolbar makes them (sort ascending, indent 4,
-// Minify, Format, sort descending), each waited for until shown, and what the process holds once
-// idle after them. Figures reported for the parent.
+// Minify, Format, indent 2), each waited for until shown, and what the process holds once idle
+// after them: the output then has the length it had before them. Figures reported for the parent.
 void openAndChange(const QString& path)
 {
     JSONToolViewModel model;
@@ -311,7 +311,7 @@ void openAndChange(const QString& path)
         {"indent 4", picker(view.indentPicker(), 1), true},
         {"minify", picker(view.outputModePicker(), 1), false},
         {"format", picker(view.outputModePicker(), 0), false},
-        {"sort descending", [&] { model.cycleSortMode(); }, true},
+        {"indent 2", picker(view.indentPicker(), 0), true},
     };
     bench::resetPeakMemory();
     double changeStall = 0, changeMs = 0;
@@ -616,8 +616,8 @@ int main(int argc, char* argv[])
                 "idle, and its peak. Peer: jq . on the same file (a process that formats to /dev/null, no GUI), at\n"
                 "10 MB only: on 100 MB it takes minutes on one core. Then 100 MB files (the corpus's three documents in\n"
                 "one array, and minified records) opened until the formatted output is painted, the longest GUI stall\n"
-                "until idle, held once idle and the peak; then five changes (sort, indent, Minify, Format, sort), each\n"
-                "until shown, and what is held once idle after them (--open-only: these alone).\n\n",
+                "until idle, held once idle and the peak; then five changes (sort, indent 4, Minify, Format, indent 2),\n"
+                "each until shown, and what is held once idle after them (--open-only: these alone).\n\n",
                 JSONToolViewModel::formatQuietMs);
     const int rounds = roundsWanted();
     Targets targets;
@@ -723,7 +723,7 @@ int main(int argc, char* argv[])
             {{QStringLiteral("ours, 1 core"), [&o] { return runSelf(Cores::one, {QStringLiteral("--child-open-changes"), o.path}, o.figures[0]); }},
              {QStringLiteral("ours, all cores"), [&o] { return runSelf(Cores::all, {QStringLiteral("--child-open-changes"), o.path}, o.figures[1]); }}},
             rounds);
-        printCase(QStringLiteral("open %1, then sort ascending, indent 4, Minify, Format, sort descending: whole child").arg(o.input.name),
+        printCase(QStringLiteral("open %1, then sort ascending, indent 4, Minify, Format, indent 2: whole child").arg(o.input.name),
                   0, o.series);
         for (const QString& key : largeFigures)
             std::printf("  %-22s 1 core %-26s all cores %s\n", qPrintable(key), qPrintable(spreadOf(o.figures[0], key).text(0)),
@@ -747,10 +747,11 @@ int main(int argc, char* argv[])
                       both(QStringLiteral("formatted shown ms"), QStringLiteral(" ms"), 1));
         targets.check(QStringLiteral("%1: at most 3x the file held once idle").arg(label), within(QStringLiteral("holds MB"), 3 * fileMB),
                       both(QStringLiteral("holds MB"), QStringLiteral("x"), fileMB));
-        targets.check(QStringLiteral("%1: at most 4x the file held at the peak").arg(label),
-                      within(QStringLiteral("peak MB"), 4 * fileMB) && within(QStringLiteral("changes peak MB"), 4 * fileMB),
-                      QStringLiteral("open: %1; changes: %2").arg(both(QStringLiteral("peak MB"), QStringLiteral("x"), fileMB),
-                                                                 both(QStringLiteral("changes peak MB"), QStringLiteral("x"), fileMB)));
+        targets.check(QStringLiteral("%1: at most 4x the file held at the open's peak").arg(label),
+                      within(QStringLiteral("peak MB"), 4 * fileMB), both(QStringLiteral("peak MB"), QStringLiteral("x"), fileMB));
+        targets.check(QStringLiteral("%1: at most 4x the file held at the changes' peak").arg(label),
+                      within(QStringLiteral("changes peak MB"), 4 * fileMB),
+                      both(QStringLiteral("changes peak MB"), QStringLiteral("x"), fileMB));
         bool back = true;
         for (int side : {0, 1})
             back = back && spreadOf(o.figures[side], QStringLiteral("after changes MB")).runs > 0
@@ -768,4 +769,3 @@ int main(int argc, char* argv[])
     printLoadAtEnd();
     return targets.finish();
 }
-
