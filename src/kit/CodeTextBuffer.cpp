@@ -45,39 +45,92 @@ void copyBytes(const char* from, qsizetype n, char* to)
 
 bool isPrintableAscii(char16_t c) { return char16_t(c - 0x20) < 0x5F; }
 
-// Whether every unit is printable ASCII or a line feed, so that each line's columns are its
-// length; tested in runs, so the loop vectorises.
-template<class Unit> bool plainUnits(const Unit* p, qsizetype n)
+// Whether `n` units are all Latin-1, and all printable ASCII or line feeds: one pass for both,
+// in runs, so the loop vectorises.
+struct UnitKinds {
+    bool latin1 = true;
+    bool plain = true;
+};
+UnitKinds unitKinds(const char16_t* p, qsizetype n)
 {
     constexpr qsizetype kRun = 64;
+    UnitKinds kinds;
     for (qsizetype i = 0; i < n; i += kRun) {
         const qsizetype end = std::min(n, i + kRun);
+        char16_t high = 0;
         unsigned other = 0;
-        for (qsizetype k = i; k < end; ++k)
+        for (qsizetype k = i; k < end; ++k) {
+            high |= p[k];
             other |= unsigned(char16_t(p[k] - 0x20) >= 0x5F) & unsigned(p[k] != u'\n');
-        if (other)
-            return false;
+        }
+        if (high > 0xFF)
+            return {false, false};
+        kinds.plain = kinds.plain && !other;
     }
-    return true;
+    return kinds;
 }
 
-// The first line feed in units [from, n), or n; eight units a step, as lines are mostly short.
-qsizetype findLineFeed(const char16_t* p, qsizetype from, qsizetype n)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi16(u'\n');
-    for (; n - i >= 8; i += 8) {
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), lf));
-        if (hits)
-            return i + (__builtin_ctz(unsigned(hits)) >> 1);
+// The line feeds of a text in order, found 64 units a step: each step marks them in a mask, so
+// a text of short lines costs a few instructions a line. Carriage returns are noted on the way.
+class LineFeeds {
+public:
+    LineFeeds(const char16_t* p, qsizetype n) : m_p(p), m_n(n) {}
+
+    // Whether a CR lay in the units read so far.
+    bool sawCarriageReturn() const { return m_sawCR; }
+
+    // The first line feed at or after `from`, or the text's length.
+    qsizetype next(qsizetype from)
+    {
+        for (;;) {
+            if (from >= m_n)
+                return m_n;
+            if (from < m_base || from >= m_base + 64)
+                load(from);
+            const quint64 hits = m_mask & (~quint64(0) << (from - m_base));
+            if (hits)
+                return m_base + __builtin_ctzll(hits);
+            from = m_base + 64;
+        }
     }
+
+private:
+    void load(qsizetype from)
+    {
+        const char16_t* p = m_p + from;
+        const qsizetype n = std::min<qsizetype>(64, m_n - from);
+        quint64 mask = 0;
+        bool cr = false;
+        qsizetype i = 0;
+#if defined(__SSE2__)
+        const __m128i lf = _mm_set1_epi16(u'\n');
+        const __m128i crs = _mm_set1_epi16(u'\r');
+        __m128i sawCR = _mm_setzero_si128();
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 8));
+            const __m128i a = _mm_cmpeq_epi16(x, lf);
+            const __m128i b = _mm_cmpeq_epi16(y, lf);
+            mask |= quint64(quint32(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << i;
+            sawCR = _mm_or_si128(sawCR, _mm_or_si128(_mm_cmpeq_epi16(x, crs), _mm_cmpeq_epi16(y, crs)));
+        }
+        cr = _mm_movemask_epi8(sawCR) != 0;
 #endif
-    for (; i < n; ++i)
-        if (p[i] == u'\n')
-            return i;
-    return n;
-}
+        for (; i < n; ++i) {
+            mask |= quint64(p[i] == u'\n') << i;
+            cr = cr || p[i] == u'\r';
+        }
+        m_base = from;
+        m_mask = mask;
+        m_sawCR = m_sawCR || cr;
+    }
+
+    const char16_t* m_p;
+    qsizetype m_n;
+    qsizetype m_base = -64;
+    quint64 m_mask = 0;
+    bool m_sawCR = false;
+};
 
 // Latin-1 bytes of units known to be Latin-1; restrict-qualified so the loop vectorises.
 void narrowUnits(const char16_t* __restrict from, qsizetype n, unsigned char* __restrict to)
@@ -188,43 +241,62 @@ CodeTextBuffer CodeTextBuffer::narrowedLater(const QString& text)
     return CodeTextBuffer(QStringView(text), &text, true);
 }
 
-CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source, bool narrowLater)
+bool CodeTextBuffer::build(QStringView all, const QString* source, bool narrowLater)
 {
-    const QString normal = text.contains(QLatin1Char('\r')) ? TextHelpers::normalizedLineBreaks(text) : QString();
-    const QStringView all = normal.isNull() ? text : QStringView(normal);
     // Only storage a QString owns can be kept alive here: a view, or a string over raw data
     // (no capacity of its own), is copied.
-    const bool borrow = !normal.isNull() || (source && source->capacity() > 0);
+    const bool borrow = source && source->capacity() > 0;
     if (borrow) {
-        m_borrowed = normal.isNull() ? *source : normal;
+        m_borrowed = *source;
         m_borrowedIsText = true;
     }
     // A large text is cut at line feeds into parts whose blocks are built side by side.
     constexpr qsizetype kPartMinimum = qsizetype(1) << 21;
     const int parts = int(WorkPool::parts(all.size(), kPartMinimum));
     if (parts == 1) {
-        appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater);
-    } else {
-        std::vector<qsizetype> cuts{0};
-        for (int i = 1; i < parts; ++i) {
-            const qsizetype lf = all.indexOf(QLatin1Char('\n'), std::max(cuts.back(), all.size() * i / parts));
-            if (lf < 0)
-                break;
-            cuts.push_back(lf + 1);
-        }
-        cuts.push_back(all.size());
-        std::vector<std::vector<Block>> built(cuts.size() - 1);
-        runParts(qsizetype(built.size()), [&](qsizetype i) {
-            const size_t k = size_t(i);
-            appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow,
-                         !narrowLater);
-        });
-        size_t total = 0;
-        for (const std::vector<Block>& part : built)
-            total += part.size();
-        m_blocks.reserve(total);
-        for (std::vector<Block>& part : built)
-            m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+        bool sawCR = false;
+        appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater, &sawCR);
+        return !sawCR;
+    }
+    std::vector<qsizetype> cuts{0};
+    for (int i = 1; i < parts; ++i) {
+        const qsizetype lf = all.indexOf(QLatin1Char('\n'), std::max(cuts.back(), all.size() * i / parts));
+        if (lf < 0)
+            break;
+        cuts.push_back(lf + 1);
+    }
+    cuts.push_back(all.size());
+    std::vector<std::vector<Block>> built(cuts.size() - 1);
+    std::atomic_bool sawCR = false;
+    runParts(qsizetype(built.size()), [&](qsizetype i) {
+        const size_t k = size_t(i);
+        bool saw = false;
+        appendBlocks(built[k], all.mid(cuts[k], cuts[k + 1] - cuts[k]), k + 2 == cuts.size(), nullptr, borrow,
+                     !narrowLater, &saw);
+        if (saw)
+            sawCR = true;
+    });
+    if (sawCR)
+        return false;
+    size_t total = 0;
+    for (const std::vector<Block>& part : built)
+        total += part.size();
+    m_blocks.reserve(total);
+    for (std::vector<Block>& part : built)
+        m_blocks.insert(m_blocks.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
+    return true;
+}
+
+CodeTextBuffer::CodeTextBuffer(QStringView text, const QString* source, bool narrowLater)
+{
+    // Built from the text as it is: a CR, rare, is seen on the way, and the text is then built
+    // again with its line breaks made LF (looking for one first would read all of it once more).
+    if (!build(text, source, narrowLater)) {
+        m_blocks.clear();
+        m_borrowed = QString();
+        m_borrowedIsText = false;
+        const QString normal = TextHelpers::normalizedLineBreaks(text);
+        build(normal, &normal, narrowLater);
     }
     // A text that is one block (one long line, say) is shared outright: once its other holders
     // let it go, the buffer edits it in place.
@@ -529,14 +601,12 @@ qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
     return end - start;
 }
 
-void CodeTextBuffer::measureBlock(Block& block)
+void CodeTextBuffer::measureBlock(Block& block, bool plain)
 {
     block.columns.clear();
     block.widest = 0;
     const bool longLine = !block.checkpoints.empty() || (block.starts.size() == 1 && block.size() >= kLongLine);
     // Most of a large text is plain ASCII, whose columns are its lengths: nothing to measure.
-    const bool plain = block.isNarrow ? plainUnits(reinterpret_cast<const unsigned char*>(block.narrow.constData()), block.size())
-                                      : plainUnits(reinterpret_cast<const char16_t*>(block.text.constData()), block.size());
     if (plain && longLine) {
         const qsizetype lineSize = localLineLength(block, 0);
         block.checkpoints.clear();
@@ -550,8 +620,13 @@ void CodeTextBuffer::measureBlock(Block& block)
         return;
     }
     if (plain) {
-        for (size_t i = 0; i < block.starts.size(); ++i)
-            block.widest = std::max(block.widest, int32_t(localLineLength(block, i)));
+        // Every line but the last ends with its line feed: the widest is the largest step
+        // between line starts, less one, found in a loop that vectorises.
+        const std::vector<uint16_t>& starts = block.starts;
+        uint16_t step = 0;
+        for (size_t i = 1; i < starts.size(); ++i)
+            step = std::max(step, uint16_t(starts[i] - starts[i - 1]));
+        block.widest = std::max<int32_t>(step > 0 ? step - 1 : 0, int32_t(localLineLength(block, starts.size() - 1)));
         return;
     }
     if (longLine) {
@@ -575,17 +650,17 @@ void CodeTextBuffer::measureBlock(Block& block)
 }
 
 void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow,
-                                  bool narrow)
+                                  bool narrow, bool* sawCarriageReturn)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
     const auto* all = reinterpret_cast<const char16_t*>(text.utf16());
     // Stores units [from, to) in `block`, whose line starts are set, and appends it.
-    auto make = [&](Block& block, qsizetype from, qsizetype to, bool latin1) {
+    auto make = [&](Block& block, qsizetype from, qsizetype to, UnitKinds kinds) {
         // A long line gets room to type in, so its first keystroke does not move it.
         const qsizetype size = to - from;
         const bool longLine = block.starts.size() == 1 && size >= kLongLine;
-        if (narrow && latin1) {
+        if (narrow && kinds.latin1) {
             block.narrow = narrowed(all + from, size, longLine ? kLongLine : 0);
             block.isNarrow = true;
         } else if (borrow) {
@@ -602,17 +677,18 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         } else {
             block.text = text.mid(from, size).toString();
         }
-        // Grown by doubling: the slack would be a third of the tables of a large text.
-        block.starts.shrink_to_fit();
-        measureBlock(block);
+        measureBlock(block, kinds.plain);
         out.push_back(std::move(block));
     };
+    // The line starts of the block being gathered, from its start; each block takes a copy of
+    // just its own.
+    std::vector<uint16_t> starts;
+    starts.reserve(size_t(kBlockTarget) + 2);
     // A block of short lines with characters beyond Latin-1 is kept as UTF-16 whole: its runs of
     // Latin-1 lines long enough to pay for a block of their own get one, so that a document of
     // mostly Latin-1 text with some lines in other scripts is held mostly as Latin-1.
-    auto makeMixed = [&](const Block& block, qsizetype from, qsizetype to) {
+    auto makeMixed = [&](qsizetype from, qsizetype to) {
         constexpr qsizetype kLatin1Run = 1024;
-        const std::vector<uint16_t>& starts = block.starts;
         const size_t count = starts.size();
         const auto lineEnd = [&](size_t i) { return i + 1 < count ? qsizetype(starts[i + 1]) : to - from; };
         const auto piece = [&](size_t first, size_t last, bool latin1) {
@@ -620,7 +696,8 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
             part.starts.reserve(last - first);
             for (size_t i = first; i < last; ++i)
                 part.starts.push_back(uint16_t(starts[i] - starts[first]));
-            make(part, from + starts[first], from + lineEnd(last - 1), latin1);
+            const qsizetype begin = from + starts[first], end = from + lineEnd(last - 1);
+            make(part, begin, end, latin1 ? unitKinds(all + begin, end - begin) : UnitKinds{false, false});
         };
         size_t pieceFirst = 0;
         for (size_t i = 0; i < count;) {
@@ -638,41 +715,46 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (pieceFirst < count)
             piece(pieceFirst, count, false);
     };
-    Block current;
     qsizetype blockFrom = 0;
     auto flush = [&](qsizetype to) {
-        if (to > blockFrom || !current.starts.empty()) {
-            const bool latin1 = allLatin1(all + blockFrom, to - blockFrom);
-            if (latin1 || current.starts.size() == 1)
-                make(current, blockFrom, to, latin1);
-            else
-                makeMixed(current, blockFrom, to);
-            current = Block();
+        if (to > blockFrom || !starts.empty()) {
+            const UnitKinds kinds = unitKinds(all + blockFrom, to - blockFrom);
+            if (kinds.latin1 || starts.size() == 1) {
+                Block block;
+                block.starts.assign(starts.begin(), starts.end());
+                make(block, blockFrom, to, kinds);
+            } else {
+                makeMixed(blockFrom, to);
+            }
+            starts.clear();
         }
         blockFrom = to;
     };
     qsizetype pos = 0;
     const qsizetype n = text.size();
+    LineFeeds feeds(all, n);
     while (pos < n || (tail && pos == n)) {
-        qsizetype lf = findLineFeed(all, pos, n);
+        qsizetype lf = feeds.next(pos);
         if (lf == n)
             lf = -1;
         const qsizetype end = lf < 0 ? n : lf + 1;
         const qsizetype length = end - pos;
         if (length >= kLongLine) {
             flush(pos);
-            current.starts.push_back(0);
+            starts.push_back(0);
             flush(end);
         } else {
-            if (pos - blockFrom + length > kBlockTarget && !current.starts.empty())
+            if (pos - blockFrom + length > kBlockTarget && !starts.empty())
                 flush(pos);
-            current.starts.push_back(uint16_t(pos - blockFrom));
+            starts.push_back(uint16_t(pos - blockFrom));
         }
         pos = end;
         if (lf < 0)
             break;
     }
     flush(n);
+    if (sawCarriageReturn)
+        *sawCarriageReturn = feeds.sawCarriageReturn();
 }
 
 void CodeTextBuffer::refreshFrom(size_t b)

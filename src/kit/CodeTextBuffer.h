@@ -149,9 +149,14 @@ private:
 
     // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
     // with `borrow`, blocks read `text` in place (its storage outlives them).
+    // `sawCarriageReturn`, when given, is told whether `text` holds a CR (it is then split wrongly).
     static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
-                             bool borrow = false, bool narrow = true);
-    static void measureBlock(Block& block);
+                             bool borrow = false, bool narrow = true, bool* sawCarriageReturn = nullptr);
+    // Builds the blocks of `text` (read in place when `source` owns it); false, with blocks to
+    // drop, when it holds a CR.
+    bool build(QStringView text, const QString* source, bool narrowLater);
+    // Sets the block's columns; `plain`: its units are all printable ASCII or line feeds.
+    static void measureBlock(Block& block, bool plain);
     static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static qint64 measure(const Block& block, qsizetype from, qsizetype length, qint64 startColumn,

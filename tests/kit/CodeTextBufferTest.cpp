@@ -51,6 +51,12 @@ void CodeTextBufferTest::lineBreaks_data()
     QTest::newRow("CR CR LF") << "\r\r\n" << "\n\n" << 3;
     QTest::newRow("lone LF") << "\n" << "\n" << 2;
     QTest::newRow("no other unit breaks") << QString::fromUtf16(u"a\u2028b\u2029c\u0085") << QString::fromUtf16(u"a\u2028b\u2029c\u0085") << 1;
+    // Line feeds and CRs are looked for many units a step.
+    const QString run = QString(100, u'a');
+    QTest::newRow("CR LF after a long line") << run + "\r\nb" << run + "\nb" << 2;
+    QTest::newRow("lone CR far into the text") << (run + u'\n').repeated(40) + "\rc" << (run + u'\n').repeated(40) + "\nc" << 42;
+    QTest::newRow("CR LF lines read in parts") << QStringLiteral("{\"k\": 1},\r\n").repeated(400'000)
+                                               << QStringLiteral("{\"k\": 1},\n").repeated(400'000) << 400'001;
 }
 
 void CodeTextBufferTest::lineBreaks()
