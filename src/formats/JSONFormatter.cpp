@@ -67,16 +67,6 @@ FormatResult minify(const QString& text, SortMode sortMode)
     return printed(text, std::nullopt, sortMode);
 }
 
-Validation validate(const QString& text)
-{
-    if (isBlank(text)) {
-        Validation v;
-        v.byteSize = Utf8Encoder::encodedLength(text);
-        return v;
-    }
-    return verdict(text, JSONParser::parse(text, nullptr, false));
-}
-
 namespace {
 
 // The verdict on `text`, with its document read into `document` when it is valid JSON; nothing

@@ -76,9 +76,6 @@ FormatResult format(const QString& text, Indent indent, SortMode sortMode);
 // Minified text, or the parse error. For valid input the text equals outputs().minified.
 FormatResult minify(const QString& text, SortMode sortMode = SortMode::none);
 
-// Verdict only; never prints.
-Validation validate(const QString& text);
-
 // Verdict plus both texts from one parse; never fails. When `cancelled` becomes true the work stops
 // early and the result is meaningless (the caller drops it).
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode,

@@ -22,12 +22,18 @@ QString mini(const QString& text, SortMode sort = SortMode::none)
     return r.ok() ? r.text : QStringLiteral("ERROR: ") + r.error->message;
 }
 
+// The verdict the tool shows: the one its formatting run gives.
+Validation verdictOf(const QString& text)
+{
+    return outputs(text, Indent::spaces(2), SortMode::none).validation;
+}
+
 // The entry points agree on bytes read as a file is opened: one verdict, one fault, and printed
 // texts that read back to each other.
 void compareEntryPoints(const QByteArray& bytes)
 {
     const QString text = TextFileLoader::decodeUTF8Repairing(bytes);
-    const Validation v = validate(text);
+    const Validation v = verdictOf(text);
     const FormatResult p = format(text, Indent::spaces(2), SortMode::none);
     const FormatResult m = minify(text);
     QCOMPARE(p.ok(), v.isValid);
@@ -102,7 +108,7 @@ private slots:
         const std::optional<QString> text = TextFileLoader::loadTextFileNow(path);
         QVERIFY(text);
         const QString name = QFileInfo(path).fileName();
-        const Validation v = validate(*text);
+        const Validation v = verdictOf(*text);
         if (name.startsWith(u'y'))
             QVERIFY(v.isValid);
         else if (name.startsWith(u'n'))
@@ -401,7 +407,7 @@ private slots:
         QFETCH(bool, hasError);
         QFETCH(int, count);
         QFETCH(qint64, bytes);
-        for (const Validation& v : {validate(input), outputs(input, Indent::spaces(2), SortMode::none).validation}) {
+        for (const Validation& v : {verdictOf(input)}) {
             QCOMPARE(v.isValid, valid);
             QCOMPARE(v.error.has_value(), hasError);
             QCOMPARE(v.failure.has_value(), hasError);
@@ -495,7 +501,7 @@ private slots:
         QCOMPARE(r.error->column, column);
         QVERIFY(r.text.isEmpty());
         QCOMPARE(input, before);
-        const Validation v = validate(input);
+        const Validation v = verdictOf(input);
         if (!input.isEmpty()) {
             QCOMPARE(v.error.value_or(QString()), message);
             QCOMPARE(v.failure->line, line);
@@ -633,12 +639,12 @@ private slots:
         if (message.isEmpty()) {
             QVERIFY(r.ok());
             QCOMPARE(minify(r.text).text, minify(input).text);
-            QCOMPARE(validate(input).topLevelKeyCount, validate(r.text).topLevelKeyCount);
+            QCOMPARE(verdictOf(input).topLevelKeyCount, verdictOf(r.text).topLevelKeyCount);
             return;
         }
         QVERIFY(!r.ok());
         QCOMPARE(r.error->message.left(message.size()), message);
-        QCOMPARE(*r.error, *validate(input).failure);
+        QCOMPARE(*r.error, *verdictOf(input).failure);
     }
 
     void specialUnitAtEveryPositionOfALongString()
@@ -653,7 +659,7 @@ private slots:
                                              ? u'"' + head + QString::fromUtf8("\xC3\xA9x\\\\") + tail + u'"'
                                              : input;
                 QCOMPARE(mini(input), expected);
-                QCOMPARE(validate(input).byteSize, qint64(input.toUtf8().size()));
+                QCOMPARE(verdictOf(input).byteSize, qint64(input.toUtf8().size()));
             }
             const QString control = u'"' + head + QChar(0x01) + tail + u'"';
             QCOMPARE(format(control, Indent::spaces(2), SortMode::none).error->column, at + 2);
@@ -667,7 +673,7 @@ private slots:
     void deepNestingWithinTheCap()
     {
         const QString deep = QString(maxDepth, u'[') + QString(maxDepth, u']');
-        QVERIFY(validate(deep).isValid);
+        QVERIFY(verdictOf(deep).isValid);
         const QString m = mini(deep);
         QCOMPARE(m, deep);
         QVERIFY(pretty(deep).count(u'\n') > maxDepth);
