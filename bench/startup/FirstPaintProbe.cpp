@@ -1,8 +1,9 @@
 // Loaded into a started program with LD_PRELOAD, so that bench-startup times the program a user
 // runs, unchanged: at the first paint of a window it prints a line with the web views by then,
-// the process's CPU time and peak memory so far and the shared libraries loaded (this one left
-// out); with QUORRIX_STARTUP_PROBE_UNTIL=tool it also waits for the first paint of a tool's view.
-// Then it ends the program.
+// the process's CPU time and peak memory so far, the shared libraries loaded (this one left out)
+// and the moment (CLOCK_MONOTONIC); with QUORRIX_STARTUP_PROBE_UNTIL=tool it also waits for the
+// first paint of a tool's view and prints its moment. Then it ends the program. The moments are
+// the program's own: a bench woken by the line may wait behind the program on its one CPU.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <ctime>
 #include <dlfcn.h>
 #include <sys/resource.h>
 
@@ -39,13 +41,21 @@ int sharedLibraries()
     return int(libraries.size());
 }
 
+long long monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
 void report(int webViews)
 {
+    const long long at = monotonicNs();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
                          + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    std::printf("painted %d %.1f %.1f %d\n", webViews, cpuMs, usage.ru_maxrss / 1024.0, sharedLibraries());
+    std::printf("painted %d %.1f %.1f %d %lld\n", webViews, cpuMs, usage.ru_maxrss / 1024.0, sharedLibraries(), at);
     std::fflush(stdout);
 }
 
@@ -79,7 +89,7 @@ public:
         } else if (m_seen && m_untilTool && !m_toolSeen && watched->inherits("ToolView")) {
             m_toolSeen = true;
             QTimer::singleShot(0, qApp, [] {
-                std::printf("tool\n");
+                std::printf("tool %lld\n", monotonicNs());
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -28,6 +29,13 @@ struct Run {
     int webViews = -1;
     int libraries = -1;
 };
+
+long long monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
 
 struct Place {
     QString platform; // "offscreen" or "xcb"
@@ -58,10 +66,11 @@ Run measure(Cores cores, const QString& program, const Place& place, const QStri
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setStandardErrorFile(QProcess::nullDevice());
-    // The child inherits this process's CPUs at its start.
+    // The child inherits this process's CPUs at its start. Times are from here to the moments the
+    // child prints, on the same clock.
     setCores(cores);
-    QElapsedTimer timer;
-    timer.start();
+    const long long startNs = monotonicNs();
+    const auto sinceStart = [startNs](const QByteArray& nanoseconds) { return (nanoseconds.toLongLong() - startNs) / 1e6; };
     process.start(program, {});
     process.waitForStarted(20000);
     setCores(Cores::all);
@@ -73,14 +82,14 @@ Run measure(Cores cores, const QString& program, const Place& place, const QStri
             const QByteArray line = process.readLine().trimmed();
             if (line.startsWith("painted")) {
                 const QList<QByteArray> parts = line.split(' ');
-                run.sample.wallMs = timer.nsecsElapsed() / 1e6;
+                run.sample.wallMs = sinceStart(parts.value(5));
                 run.webViews = parts.value(1).toInt();
                 run.sample.cpuMs = parts.value(2).toDouble();
                 run.sample.peakMB = parts.value(3).toDouble();
                 run.libraries = parts.value(4).toInt();
                 run.sample.ok = true;
-            } else if (line == "tool") {
-                run.toolMs = timer.nsecsElapsed() / 1e6;
+            } else if (line.startsWith("tool ")) {
+                run.toolMs = sinceStart(line.mid(5));
             }
         }
         if (run.sample.ok && (!untilTool || run.toolMs >= 0))
