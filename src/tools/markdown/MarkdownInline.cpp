@@ -719,13 +719,8 @@ unsigned syntaxOf(QStringView text, unsigned candidates = ~0u)
     static constexpr AsciiSet set(u"`[!:*_~");
     unsigned flags = presentAmong(text, set) & candidates;
     // An address needs its "://" in the text as written: escaping and markers add none.
-    if (flags & HasColon) {
-        bool address = false;
-        for (qsizetype c = indexOfUnit(text, u':'); c >= 0 && !address; c = indexOfUnit(text, u':', c + 1))
-            address = c + 2 < text.size() && text[c + 1].unicode() == u'/' && text[c + 2].unicode() == u'/';
-        if (!address)
-            flags &= ~unsigned(HasColon);
-    }
+    if ((flags & HasColon) && !containsSchemeSeparator(text))
+        flags &= ~unsigned(HasColon);
     return flags;
 }
 

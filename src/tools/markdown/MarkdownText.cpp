@@ -126,6 +126,29 @@ const char16_t* findEscapable(const char16_t* p, const char16_t* end, char16_t a
     return end;
 }
 
+bool containsSchemeSeparator(QStringView text)
+{
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+#if defined(__SSE2__)
+    // Eight places a step, each compared with the two units after it too.
+    const __m128i colon = _mm_set1_epi16(u':');
+    const __m128i slash = _mm_set1_epi16(u'/');
+    for (; end - p >= 10; p += 8) {
+        const __m128i at = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), colon);
+        const __m128i next = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), slash);
+        const __m128i after = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), slash);
+        if (_mm_movemask_epi8(_mm_and_si128(at, _mm_and_si128(next, after))))
+            return true;
+    }
+#endif
+    for (; end - p >= 3; ++p) {
+        if (p[0] == u':' && p[1] == u'/' && p[2] == u'/')
+            return true;
+    }
+    return false;
+}
+
 unsigned presentAmong(QStringView text, const AsciiSet& set)
 {
     const char16_t* p = text.utf16();

@@ -146,6 +146,9 @@ inline qsizetype indexOfUnit(QStringView s, char16_t unit, qsizetype from = 0)
     return hit == base + s.size() ? -1 : hit - base;
 }
 
+// Whether the text holds "://".
+bool containsSchemeSeparator(QStringView text);
+
 // The first of "&", "<", ">" and `also` from p on, or end.
 const char16_t* findEscapable(const char16_t* p, const char16_t* end, char16_t also = u'&');
 
