@@ -122,28 +122,34 @@ namespace MarkdownHTML {
 
 void appendDataLineAttributes(MarkdownOutput& out, qint64 start, qint64 end)
 {
-    // Written from the back: ' data-line="S" data-end="E"'.
-    char16_t units[64];
-    char16_t* p = units + 64;
+    // Written in place, each number from its last digit back: ' data-line="S" data-end="E"'.
+    constexpr qsizetype most = 64;
+    char16_t* const begin = out.appendUninitialized(most);
+    char16_t* p = begin;
     auto put = [&p](QStringView text) {
-        p -= text.size();
         std::copy(text.utf16(), text.utf16() + text.size(), p);
+        p += text.size();
     };
     auto number = [&p](qint64 n) {
         quint64 v = n < 0 ? 0 - quint64(n) : quint64(n);
+        if (n < 0)
+            *p++ = u'-';
+        int digits = 1;
+        for (quint64 rest = v / 10; rest > 0; rest /= 10)
+            ++digits;
+        p += digits;
+        char16_t* d = p;
         do {
-            *--p = char16_t(u'0' + v % 10);
+            *--d = char16_t(u'0' + v % 10);
             v /= 10;
         } while (v > 0);
-        if (n < 0)
-            *--p = u'-';
     };
-    put(u"\"");
-    number(end);
-    put(u"\" data-end=\"");
-    number(start);
     put(u" data-line=\"");
-    appendUnits(out, p, units + 64 - p);
+    number(start);
+    put(u"\" data-end=\"");
+    number(end);
+    put(u"\"");
+    out.truncate(out.size() - most + (p - begin));
 }
 
 QStringView fenceMarker(QStringView t)
@@ -854,6 +860,7 @@ bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, Ma
     std::vector<qsizetype> starts(static_cast<size_t>(parts - front) + 1, 0);
     for (qsizetype p = front; p < parts; ++p)
         starts[size_t(p - front) + 1] = starts[size_t(p - front)] + outs[size_t(p)].size();
+    out.reserve(out.size() + starts.back());
     char16_t* const to = out.appendUninitialized(starts.back());
     runParts(parts - front, [&](qsizetype k) {
         const QString& part = outs[size_t(front + k)];

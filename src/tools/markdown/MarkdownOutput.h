@@ -69,7 +69,8 @@ public:
     // (from any thread, before the output is read).
     char16_t* appendUninitialized(qsizetype n)
     {
-        reserve(m_size + n);
+        if (capacity() - m_size < n) [[unlikely]]
+            grow(n);
         char16_t* const at = m_data + m_size;
         m_size += n;
         return at;
