@@ -113,32 +113,49 @@ QString generate(qsizetype target, quint32 seed)
     return out;
 }
 
+// What a call made, kept until its time is taken: the tool keeps the document it opens, and a
+// result's release is no part of the conversion, for any side.
+struct Made {
+    MarkdownToolViewModel::Document document;
+    QByteArray bytes;
+    char* html = nullptr;
+    cmark_node* tree = nullptr;
+    cmark_parser* parser = nullptr;
+    Made() = default;
+    Made(const Made&) = delete;
+    Made& operator=(const Made&) = delete;
+    ~Made()
+    {
+        std::free(html);
+        if (tree)
+            cmark_node_free(tree);
+        if (parser)
+            cmark_parser_free(parser);
+    }
+};
+
 // Ours as the tool runs it on an open: the bytes decoded as the file loader decodes them (a
 // leading byte-order mark dropped), then the view model's document made of the text.
-qint64 oursOpen(const QByteArray& bytes)
+qint64 oursOpen(const QByteArray& bytes, Made& made)
 {
     QByteArrayView view(bytes);
     if (view.startsWith("\xEF\xBB\xBF"))
         view = view.sliced(3);
-    const MarkdownToolViewModel::Document document = MarkdownToolViewModel::openedDocument(TextFileLoader::decodeUTF8Repairing(view));
-    return document.rendering.htmlByteCount;
+    made.document = MarkdownToolViewModel::openedDocument(TextFileLoader::decodeUTF8Repairing(view));
+    return made.document.rendering.htmlByteCount;
 }
 
-qint64 cmarkConvert(const QByteArray& bytes)
+qint64 cmarkConvert(const QByteArray& bytes, Made& made)
 {
     cmark_gfm_core_extensions_ensure_registered();
-    cmark_parser* parser = cmark_parser_new(CMARK_OPT_DEFAULT);
+    made.parser = cmark_parser_new(CMARK_OPT_DEFAULT);
     for (const char* name : kCmarkExtensions)
         if (cmark_syntax_extension* extension = cmark_find_syntax_extension(name))
-            cmark_parser_attach_syntax_extension(parser, extension);
-    cmark_parser_feed(parser, bytes.constData(), size_t(bytes.size()));
-    cmark_node* document = cmark_parser_finish(parser);
-    char* html = cmark_render_html(document, CMARK_OPT_DEFAULT, cmark_parser_get_syntax_extensions(parser));
-    const qint64 size = qint64(std::strlen(html));
-    std::free(html);
-    cmark_node_free(document);
-    cmark_parser_free(parser);
-    return size;
+            cmark_parser_attach_syntax_extension(made.parser, extension);
+    cmark_parser_feed(made.parser, bytes.constData(), size_t(bytes.size()));
+    made.tree = cmark_parser_finish(made.parser);
+    made.html = cmark_render_html(made.tree, CMARK_OPT_DEFAULT, cmark_parser_get_syntax_extensions(made.parser));
+    return qint64(std::strlen(made.html));
 }
 
 void appendOutput(const char* text, unsigned size, void* userdata)
@@ -146,12 +163,11 @@ void appendOutput(const char* text, unsigned size, void* userdata)
     static_cast<QByteArray*>(userdata)->append(text, qsizetype(size));
 }
 
-qint64 md4cConvert(const QByteArray& bytes)
+qint64 md4cConvert(const QByteArray& bytes, Made& made)
 {
-    QByteArray html;
-    html.reserve(bytes.size() + bytes.size() / 4);
-    md_html(bytes.constData(), unsigned(bytes.size()), appendOutput, &html, kMd4cGithubDialect, 0);
-    return html.size();
+    made.bytes.reserve(bytes.size() + bytes.size() / 4);
+    md_html(bytes.constData(), unsigned(bytes.size()), appendOutput, &made.bytes, kMd4cGithubDialect, 0);
+    return made.bytes.size();
 }
 
 double nowMs(clockid_t clock)
@@ -162,7 +178,8 @@ double nowMs(clockid_t clock)
 }
 
 // One run in a child: the input read, then one call timed, the first of the process or the
-// second (warm: code, caches, the allocator and the pool's threads warm).
+// second (warm: code, caches, the allocator and the pool's threads warm; the first call's result
+// released before). What the call made is released after its time is taken.
 int childMain(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -175,20 +192,24 @@ int childMain(int argc, char** argv)
     if (!file.open(QIODevice::ReadOnly))
         return 3;
     const QByteArray bytes = file.readAll();
-    std::function<qint64()> work;
+    qint64 (*work)(const QByteArray&, Made&) = nullptr;
     if (side == QLatin1String("ours"))
-        work = [&] { return oursOpen(bytes); };
+        work = oursOpen;
     else if (side == QLatin1String("md4c"))
-        work = [&] { return md4cConvert(bytes); };
+        work = md4cConvert;
     else if (side == QLatin1String("cmark"))
-        work = [&] { return cmarkConvert(bytes); };
+        work = cmarkConvert;
     else
         return 2;
-    if (warm && work() < 0)
-        return 4;
+    if (warm) {
+        Made first;
+        if (work(bytes, first) < 0)
+            return 4;
+    }
+    Made made;
     const double startMB = resetPeakMemory();
     const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
-    const qint64 out = work();
+    const qint64 out = work(bytes, made);
     const double cpu = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     const double wall = nowMs(CLOCK_MONOTONIC) - wall0;
     if (out < 0)
