@@ -14,6 +14,7 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -169,6 +170,21 @@ qsizetype utf8LengthOf(const QString& html)
     for (const qsizetype length : lengths)
         total += length;
     return total;
+}
+
+// Whether a text holds a CR, a large one looked through in stretches side by side.
+bool holdsCarriageReturn(const QString& text)
+{
+    const qsizetype n = text.size();
+    const qsizetype parts = WorkPool::parts(n, countStretch);
+    std::atomic_bool found{false};
+    runParts(parts, [&](qsizetype k) {
+        const qsizetype from = n / parts * k;
+        const qsizetype to = k + 1 == parts ? n : n / parts * (k + 1);
+        if (!found.load(std::memory_order_relaxed) && QStringView(text).sliced(from, to - from).contains(u'\r'))
+            found = true;
+    });
+    return found;
 }
 
 } // namespace
@@ -375,7 +391,7 @@ MarkdownToolViewModel::Document MarkdownToolViewModel::openedDocument(const QStr
 {
     // The editor keeps LF only.
     Document document;
-    document.text = TextHelpers::normalizedLineBreaks(decoded);
+    document.text = holdsCarriageReturn(decoded) ? TextHelpers::normalizedLineBreaks(QStringView(decoded)) : decoded;
     document.rendering = render(document.text);
     return document;
 }
