@@ -810,62 +810,107 @@ qsizetype likelyFor(qsizetype units)
 
 // Renders the parts side by side into out. The calling thread takes them from the front and
 // writes each straight after the one before; helpers take them from the back, each into a string
-// of its own, copied in at the end. A document that no helper reaches in time is written as one
-// worker writes it, at no cost of copies. False, out as it was, when a part but the last does not
-// end between blocks.
+// of its own, and copy them in once every part is done (where each goes is known only then). A
+// document that no helper reaches in time is written as one worker writes it, at no cost of
+// copies. False, out as it was, when a part but the last does not end between blocks.
 bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, MarkdownOutput& out)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     const qsizetype outStart = out.size();
-    std::vector<QString> outs(static_cast<size_t>(parts));
+    // A helper writes its parts one after another into an output of its own for this call: one
+    // allocation that grows, rather than one for each part.
+    struct Written {
+        qsizetype helper = 0;
+        qsizetype at = 0;
+        qsizetype size = 0;
+    };
+    std::vector<Written> outs(static_cast<size_t>(parts));
+    std::vector<MarkdownOutput> helpers(static_cast<size_t>(std::max(1, workers)));
+    std::atomic<qsizetype> helpersSeen{0};
+    static std::atomic<quint64> calls{0};
+    const quint64 callNumber = calls.fetch_add(1, std::memory_order_relaxed) + 1;
     std::mutex taking;
     qsizetype front = 0;
     qsizetype back = parts - 1;
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic_bool apart{true};
+    std::atomic<qsizetype> rendered{0};
+    // Where the helpers' parts go, made by the first copy to find every part done.
+    std::once_flag placing;
+    std::vector<qsizetype> starts;
+    char16_t* to = nullptr;
     auto render = [&](qsizetype p, MarkdownOutput& into) {
         const Cut& from = cuts[size_t(p)];
-        const Cut& to = cuts[size_t(p) + 1];
+        const Cut& until = cuts[size_t(p) + 1];
         std::vector<QStringView>& lines = threadLines();
-        appendLines(text.utf16() + from.unit, text.utf16() + to.unit, p + 1 == parts, lines);
+        appendLines(text.utf16() + from.unit, text.utf16() + until.unit, p + 1 == parts, lines);
         bool between = false;
         MarkdownHTML::renderBlocks(lines, from.line, 0, into, &between);
         releaseIfLarge(lines);
         if (!between && p + 1 < parts)
             apart = false;
     };
-    // Each call takes one part, so the two ends meet and every part is taken once.
-    runParts(parts, [&](qsizetype) {
+    // Calls below `parts` each take one part, so the two ends meet and every part is taken once;
+    // the calls after them each copy one part, those of the caller's front being no copies.
+    runParts(2 * parts, [&](qsizetype k) {
+        if (k < parts) {
+            if (apart.load(std::memory_order_relaxed)) {
+                const bool fromFront = std::this_thread::get_id() == caller;
+                qsizetype p;
+                {
+                    const std::lock_guard lock(taking);
+                    p = fromFront ? front++ : back--;
+                }
+                if (fromFront) {
+                    render(p, out);
+                } else {
+                    thread_local quint64 call = 0;
+                    thread_local qsizetype slot = 0;
+                    if (call != callNumber) {
+                        call = callNumber;
+                        slot = helpersSeen.fetch_add(1, std::memory_order_relaxed);
+                    }
+                    if (slot >= qsizetype(helpers.size())) {
+                        // More helpers than workers: none is started so, but never write out of bounds.
+                        apart = false;
+                    } else {
+                        MarkdownOutput& own = helpers[size_t(slot)];
+                        const qsizetype at = own.size();
+                        own.reserve(at + likelyFor(cuts[size_t(p) + 1].unit - cuts[size_t(p)].unit));
+                        render(p, own);
+                        outs[size_t(p)] = Written{slot, at, own.size() - at};
+                    }
+                }
+            }
+            rendered.fetch_add(1, std::memory_order_release);
+            return;
+        }
+        // Every part is taken by now, but some may be under way: a short wait, on a thread that
+        // is awake, rather than a pass of its own for the copies after.
+        for (int spins = 0; rendered.load(std::memory_order_acquire) < parts; ++spins) {
+            if (spins > 64)
+                std::this_thread::yield();
+        }
         if (!apart.load(std::memory_order_relaxed))
             return;
-        const bool fromFront = std::this_thread::get_id() == caller;
-        qsizetype p;
-        {
-            const std::lock_guard lock(taking);
-            p = fromFront ? front++ : back--;
-        }
-        if (fromFront) {
-            render(p, out);
+        std::call_once(placing, [&] {
+            starts.assign(static_cast<size_t>(parts - front) + 1, 0);
+            for (qsizetype p = front; p < parts; ++p)
+                starts[size_t(p - front) + 1] = starts[size_t(p - front)] + outs[size_t(p)].size;
+            out.reserve(out.size() + starts.back());
+            to = out.appendUninitialized(starts.back());
+        });
+        const qsizetype p = k - parts;
+        if (p < front)
             return;
-        }
-        MarkdownOutput own(likelyFor(cuts[size_t(p) + 1].unit - cuts[size_t(p)].unit));
-        render(p, own);
-        outs[size_t(p)] = own.take();
+        const Written& part = outs[size_t(p)];
+        std::memcpy(to + starts[size_t(p - front)], helpers[size_t(part.helper)].view().utf16() + part.at,
+                    size_t(part.size) * sizeof(char16_t));
     }, workers);
     if (!apart) {
         out.truncate(outStart);
         return false;
     }
-    // The helpers' parts, after the caller's, copied side by side.
-    std::vector<qsizetype> starts(static_cast<size_t>(parts - front) + 1, 0);
-    for (qsizetype p = front; p < parts; ++p)
-        starts[size_t(p - front) + 1] = starts[size_t(p - front)] + outs[size_t(p)].size();
-    out.reserve(out.size() + starts.back());
-    char16_t* const to = out.appendUninitialized(starts.back());
-    runParts(parts - front, [&](qsizetype k) {
-        const QString& part = outs[size_t(front + k)];
-        std::memcpy(to + starts[size_t(k)], part.constData(), size_t(part.size()) * sizeof(char16_t));
-    }, workers);
     return true;
 }
 
