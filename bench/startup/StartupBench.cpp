@@ -162,6 +162,8 @@ QString startXvfb(QProcess& server)
     if (xvfb.isEmpty())
         return {};
     server.setStandardErrorFile(QProcess::nullDevice());
+    // Ends with this bench however it ends.
+    server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
                         QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1920x1080x24")});
     if (!server.waitForStarted(10000))
