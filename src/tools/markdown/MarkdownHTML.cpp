@@ -2,6 +2,7 @@
 
 #include "formats/CpuFeatures.h"
 #include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
 
 #include "tools/markdown/MarkdownInline.h"
 #include "tools/markdown/MarkdownLists.h"
@@ -641,11 +642,18 @@ inline char16_t lineEvent(QStringView line, bool* heading)
     return 0;
 }
 
+// The UTF-8 size of what out holds from `mark` on, read while it is still in the cache. A part
+// ends a block, so no surrogate pair is split between two counts.
+qsizetype utf8LengthSince(const MarkdownOutput& out, qsizetype mark)
+{
+    return Utf8Encoder::encodedLength(out.view().sliced(mark));
+}
+
 // Renders a normalized text on the calling thread into out, part by part: the lines of a part are
 // found as it is reached, and a cut that the part before does not end between blocks at is undone,
 // the part then going on to a later cut at twice its length at least (so the work undone is at
 // most the work kept). Answers false, having written nothing, when the text is not normalized.
-bool renderAlone(QStringView text, MarkdownOutput& out)
+bool renderAlone(QStringView text, MarkdownOutput& out, qsizetype* utf8Length)
 {
     std::vector<QStringView>& lines = threadLines();
     const char16_t* const base = text.utf16();
@@ -671,6 +679,8 @@ bool renderAlone(QStringView text, MarkdownOutput& out)
             bool between = false;
             MarkdownHTML::renderBlocks(lines, partLine, 0, out, &between);
             if (between) {
+                if (utf8Length)
+                    *utf8Length += utf8LengthSince(out, mark);
                 partLine += qint64(lines.size());
                 partStart = lineStart;
                 partUnits = alonePartUnits;
@@ -689,7 +699,10 @@ bool renderAlone(QStringView text, MarkdownOutput& out)
         return false;
     }
     lines.emplace_back(lineStart, end - lineStart);
+    const qsizetype mark = out.size();
     MarkdownHTML::renderBlocks(lines, partLine, 0, out, nullptr);
+    if (utf8Length)
+        *utf8Length += utf8LengthSince(out, mark);
     releaseIfLarge(lines);
     return true;
 }
@@ -813,7 +826,7 @@ qsizetype likelyFor(qsizetype units)
 // of its own, and copy them in once every part is done (where each goes is known only then). A
 // document that no helper reaches in time is written as one worker writes it, at no cost of
 // copies. False, out as it was, when a part but the last does not end between blocks.
-bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, MarkdownOutput& out)
+bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, MarkdownOutput& out, qsizetype* utf8Length)
 {
     const qsizetype parts = qsizetype(cuts.size()) - 1;
     const qsizetype outStart = out.size();
@@ -835,6 +848,7 @@ bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, Ma
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic_bool apart{true};
     std::atomic<qsizetype> rendered{0};
+    std::atomic<qsizetype> utf8{0};
     // Where the helpers' parts go, made by the first copy to find every part done.
     std::once_flag placing;
     std::vector<qsizetype> starts;
@@ -862,7 +876,10 @@ bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, Ma
                     p = fromFront ? front++ : back--;
                 }
                 if (fromFront) {
+                    const qsizetype mark = out.size();
                     render(p, out);
+                    if (utf8Length)
+                        utf8.fetch_add(utf8LengthSince(out, mark), std::memory_order_relaxed);
                 } else {
                     thread_local quint64 call = 0;
                     thread_local qsizetype slot = 0;
@@ -879,6 +896,8 @@ bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, Ma
                         own.reserve(at + likelyFor(cuts[size_t(p) + 1].unit - cuts[size_t(p)].unit));
                         render(p, own);
                         outs[size_t(p)] = Written{slot, at, own.size() - at};
+                        if (utf8Length)
+                            utf8.fetch_add(utf8LengthSince(own, at), std::memory_order_relaxed);
                     }
                 }
             }
@@ -911,22 +930,26 @@ bool renderParts(QStringView text, const std::vector<Cut>& cuts, int workers, Ma
         out.truncate(outStart);
         return false;
     }
+    if (utf8Length)
+        *utf8Length += utf8.load(std::memory_order_relaxed);
     return true;
 }
 
-QString renderNormalized(QStringView text)
+QString renderNormalized(QStringView text, qsizetype* utf8Length)
 {
     const int workers = workerCount(text.size());
     MarkdownOutput out(likelyFor(text.size()));
+    if (utf8Length)
+        *utf8Length = 0;
     if (text.size() >= parallelMinimum && workers >= 2) {
         const std::optional<std::vector<Cut>> cuts = partCuts(text, workers);
         if (!cuts)
-            return renderNormalized(normalized(text));
-        if (!cuts->empty() && renderParts(text, *cuts, workers, out))
+            return renderNormalized(normalized(text), utf8Length);
+        if (!cuts->empty() && renderParts(text, *cuts, workers, out, utf8Length))
             return out.take();
     }
-    if (!renderAlone(text, out))
-        return renderNormalized(normalized(text));
+    if (!renderAlone(text, out, utf8Length))
+        return renderNormalized(normalized(text), utf8Length);
     return out.take();
 }
 
@@ -934,5 +957,10 @@ QString renderNormalized(QStringView text)
 
 QString renderMarkdownHTML(const QString& source)
 {
-    return renderNormalized(source);
+    return renderNormalized(source, nullptr);
+}
+
+QString renderMarkdownHTML(const QString& source, qsizetype* utf8Length)
+{
+    return renderNormalized(source, utf8Length);
 }

@@ -14,6 +14,8 @@
 // each one break) so the preview can be scrolled in step with the editor. Raw HTML is escaped.
 // Pure and thread-safe; any number of conversions may run at once.
 QString renderMarkdownHTML(const QString& text);
+// The same, with the HTML's UTF-8 size, counted part by part as it is written.
+QString renderMarkdownHTML(const QString& text, qsizetype* utf8Length);
 
 namespace MarkdownHTML {
 

@@ -162,6 +162,7 @@ void appendShifted(QString& out, QStringView html, qint64 shift)
 struct MarkdownIncrementalRender::State {
     QString text;
     QString html;
+    qsizetype utf8Length = -1;
     bool reused = false;
     std::optional<Change> change;
 
@@ -189,7 +190,7 @@ MarkdownIncrementalRender::MarkdownIncrementalRender(const QString& text)
 {
     auto state = std::make_shared<State>();
     state->text = text;
-    state->html = renderMarkdownHTML(text);
+    state->html = renderMarkdownHTML(text, &state->utf8Length);
     m_state = std::move(state);
 }
 
@@ -205,6 +206,11 @@ const QString& MarkdownIncrementalRender::text() const
 const QString& MarkdownIncrementalRender::html() const
 {
     return m_state->html;
+}
+
+qsizetype MarkdownIncrementalRender::htmlUtf8Length() const
+{
+    return m_state->utf8Length;
 }
 
 bool MarkdownIncrementalRender::reusedBlocks() const

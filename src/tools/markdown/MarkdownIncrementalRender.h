@@ -26,6 +26,9 @@ public:
 
     const QString& text() const;
     const QString& html() const;
+    // The UTF-8 size of html(), when the rendering counted it as it wrote (a whole one does);
+    // -1 otherwise.
+    qsizetype htmlUtf8Length() const;
     // Whether this rendering kept blocks of the one it was made from.
     bool reusedBlocks() const;
 

@@ -29,6 +29,7 @@ namespace {
 struct Tally {
     qsizetype breaks = 0;
     qsizetype words = 0;
+    qsizetype carriageReturns = 0;
 };
 
 inline bool isBlank(char16_t u) { return u == u' ' || u == u'\t' || u == u'\n' || u == u'\r'; }
@@ -40,6 +41,8 @@ void tallyUnits(const char16_t* s, qsizetype n, qsizetype i, qsizetype to, Tally
         const char16_t u = s[i];
         if (u == u'\n' || (u == u'\r' && (i + 1 == n || s[i + 1] != u'\n')))
             ++tally.breaks;
+        if (u == u'\r')
+            ++tally.carriageReturns;
         if (!isBlank(u) && (i == 0 || isBlank(s[i - 1])))
             ++tally.words;
     }
@@ -64,21 +67,27 @@ QUORRIX_AVX2 qsizetype tallyAvx2(const char16_t* s, qsizetype i, qsizetype to, q
         const qsizetype stop = i + std::min<qsizetype>((last - i) / 16, 0x7FFF) * 16;
         __m256i breaks = _mm256_setzero_si256();
         __m256i words = _mm256_setzero_si256();
+        __m256i returns = _mm256_setzero_si256();
         for (; i < stop; i += 16) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
             const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i - 1));
             const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
-            const __m256i lone = _mm256_andnot_si256(_mm256_cmpeq_epi16(after, lf), _mm256_cmpeq_epi16(v, cr));
+            const __m256i isCr = _mm256_cmpeq_epi16(v, cr);
+            const __m256i lone = _mm256_andnot_si256(_mm256_cmpeq_epi16(after, lf), isCr);
             breaks = _mm256_sub_epi16(breaks, _mm256_or_si256(_mm256_cmpeq_epi16(v, lf), lone));
+            returns = _mm256_sub_epi16(returns, isCr);
             words = _mm256_sub_epi16(words, _mm256_andnot_si256(blank16(v), blank16(before)));
         }
         alignas(32) qint32 b[8];
         alignas(32) qint32 w[8];
+        alignas(32) qint32 r[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(b), _mm256_madd_epi16(breaks, ones));
         _mm256_store_si256(reinterpret_cast<__m256i*>(w), _mm256_madd_epi16(words, ones));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(r), _mm256_madd_epi16(returns, ones));
         for (int k = 0; k < 8; ++k) {
             tally.breaks += b[k];
             tally.words += w[k];
+            tally.carriageReturns += r[k];
         }
     }
     return i;
@@ -102,21 +111,27 @@ qsizetype tallySse2(const char16_t* s, qsizetype i, qsizetype to, qsizetype n, T
         const qsizetype stop = i + std::min<qsizetype>((last - i) / 8, 0x7FFF) * 8;
         __m128i breaks = _mm_setzero_si128();
         __m128i words = _mm_setzero_si128();
+        __m128i returns = _mm_setzero_si128();
         for (; i < stop; i += 8) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
             const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
             const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-            const __m128i lone = _mm_andnot_si128(_mm_cmpeq_epi16(after, lf), _mm_cmpeq_epi16(v, cr));
+            const __m128i isCr = _mm_cmpeq_epi16(v, cr);
+            const __m128i lone = _mm_andnot_si128(_mm_cmpeq_epi16(after, lf), isCr);
             breaks = _mm_sub_epi16(breaks, _mm_or_si128(_mm_cmpeq_epi16(v, lf), lone));
+            returns = _mm_sub_epi16(returns, isCr);
             words = _mm_sub_epi16(words, _mm_andnot_si128(blank8(v), blank8(before)));
         }
         alignas(16) qint32 b[4];
         alignas(16) qint32 w[4];
+        alignas(16) qint32 r[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(b), _mm_madd_epi16(breaks, ones));
         _mm_store_si128(reinterpret_cast<__m128i*>(w), _mm_madd_epi16(words, ones));
+        _mm_store_si128(reinterpret_cast<__m128i*>(r), _mm_madd_epi16(returns, ones));
         for (int k = 0; k < 4; ++k) {
             tally.breaks += b[k];
             tally.words += w[k];
+            tally.carriageReturns += r[k];
         }
     }
     return i;
@@ -142,6 +157,13 @@ Tally tallyOf(const char16_t* s, qsizetype n, qsizetype from, qsizetype to)
     tallyUnits(s, n, i, to, tally);
     return tally;
 }
+
+// The lines and words of a text, and whether it holds a CR (an open normalizes only then).
+struct TextTally {
+    MarkdownToolViewModel::Counts counts;
+    bool carriageReturn = false;
+};
+TextTally tallyText(const QString& text);
 
 // Counting a large text in stretches side by side pays from half a megabyte on: by then the
 // render has the pool's threads at work.
@@ -170,21 +192,6 @@ qsizetype utf8LengthOf(const QString& html)
     for (const qsizetype length : lengths)
         total += length;
     return total;
-}
-
-// Whether a text holds a CR, a large one looked through in stretches side by side.
-bool holdsCarriageReturn(const QString& text)
-{
-    const qsizetype n = text.size();
-    const qsizetype parts = WorkPool::parts(n, countStretch);
-    std::atomic_bool found{false};
-    runParts(parts, [&](qsizetype k) {
-        const qsizetype from = n / parts * k;
-        const qsizetype to = k + 1 == parts ? n : n / parts * (k + 1);
-        if (!found.load(std::memory_order_relaxed) && QStringView(text).sliced(from, to - from).contains(u'\r'))
-            found = true;
-    });
-    return found;
 }
 
 } // namespace
@@ -356,7 +363,9 @@ QUrl MarkdownToolViewModel::documentFolder() const
     return m_fileUrl.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
 }
 
-MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QString& text)
+namespace {
+
+TextTally tallyText(const QString& text)
 {
     const char16_t* const s = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype n = text.size();
@@ -369,30 +378,47 @@ MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QS
     for (const Tally& t : tallies) {
         all.breaks += t.breaks;
         all.words += t.words;
+        all.carriageReturns += t.carriageReturns;
     }
-    Counts counts;
-    counts.lines = n == 0 ? 0 : int(all.breaks + 1);
-    counts.words = int(all.words);
-    return counts;
+    TextTally tally;
+    tally.counts.lines = n == 0 ? 0 : int(all.breaks + 1);
+    tally.counts.words = int(all.words);
+    tally.carriageReturn = all.carriageReturns > 0;
+    return tally;
+}
+
+// The rendering of the text `made` holds, whose counts are known.
+MarkdownToolViewModel::Rendering renderingOf(MarkdownIncrementalRender made, MarkdownToolViewModel::Counts counts)
+{
+    MarkdownToolViewModel::Rendering rendering;
+    rendering.made = std::move(made);
+    rendering.html = rendering.made.html();
+    rendering.htmlByteCount = rendering.made.htmlUtf8Length() >= 0 ? rendering.made.htmlUtf8Length() : utf8LengthOf(rendering.html);
+    rendering.counts = counts;
+    rendering.renderedLineCount = std::max(1, counts.lines);
+    return rendering;
+}
+
+} // namespace
+
+MarkdownToolViewModel::Counts MarkdownToolViewModel::countLinesAndWords(const QString& text)
+{
+    return tallyText(text).counts;
 }
 
 MarkdownToolViewModel::Rendering MarkdownToolViewModel::render(const QString& text, const MarkdownIncrementalRender& before)
 {
-    Rendering rendering;
-    rendering.made = before.next(text);
-    rendering.html = rendering.made.html();
-    rendering.htmlByteCount = utf8LengthOf(rendering.html);
-    rendering.counts = countLinesAndWords(text);
-    rendering.renderedLineCount = std::max(1, rendering.counts.lines);
-    return rendering;
+    return renderingOf(before.next(text), countLinesAndWords(text));
 }
 
 MarkdownToolViewModel::Document MarkdownToolViewModel::openedDocument(const QString& decoded)
 {
-    // The editor keeps LF only.
+    // The editor keeps LF only. A text counts as it does with its breaks made LF, so one pass
+    // tells the counts and whether there is a CR to make LF.
+    const TextTally tally = tallyText(decoded);
     Document document;
-    document.text = holdsCarriageReturn(decoded) ? TextHelpers::normalizedLineBreaks(QStringView(decoded)) : decoded;
-    document.rendering = render(document.text);
+    document.text = tally.carriageReturn ? TextHelpers::normalizedLineBreaks(QStringView(decoded)) : decoded;
+    document.rendering = renderingOf(MarkdownIncrementalRender(document.text), tally.counts);
     return document;
 }
 

@@ -2,6 +2,7 @@
 #include "support/QuorrixTestMain.h"
 #include "support/WrittenFile.h"
 #include "kit/MemoryBudget.h"
+#include "kit/TextHelpers.h"
 #include "tools/markdown/MarkdownFolderAccess.h"
 #include "tools/markdown/MarkdownToolViewModel.h"
 #include "tools/markdown/MarkdownWelcome.h"
@@ -101,21 +102,48 @@ private slots:
         QCOMPARE(counts.words, words);
     }
 
-    // The HTML's UTF-8 size of a large rendering is counted in stretches, none of which may split
-    // a surrogate pair.
+    // The HTML's UTF-8 size of a large rendering is counted part by part as it is written, or,
+    // after an edit, in stretches side by side, none of which may split a surrogate pair.
     void largeRenderingCountsItsBytes_data()
     {
         QTest::addColumn<QString>("piece");
         QTest::newRow("emoji only") << QStringLiteral("\U0001F600");
         QTest::newRow("emoji after one unit") << QStringLiteral("a\U0001F600");
         QTest::newRow("emoji and accents") << QStringLiteral("\U0001F600\u00e9\u65e5 ");
+        QTest::newRow("paragraphs of emoji") << QStringLiteral("\U0001F600 x\n\n## \u00e9\U0001F601\n\n");
     }
     void largeRenderingCountsItsBytes()
     {
         QFETCH(QString, piece);
         const QString text = piece.repeated((qsizetype(3) << 20) / piece.size());
+        const MarkdownToolViewModel::Rendering whole = MarkdownToolViewModel::render(text);
+        QCOMPARE(whole.htmlByteCount, whole.html.toUtf8().size());
+        const MarkdownToolViewModel::Rendering edited = MarkdownToolViewModel::render(text + QStringLiteral("\U0001F602"), whole.made);
+        QCOMPARE(edited.htmlByteCount, edited.html.toUtf8().size());
+    }
+
+    // An open's document is the text with LF breaks and that text's rendering.
+    void openedDocumentIsItsTextRendered_data()
+    {
+        QTest::addColumn<QString>("decoded");
+        QTest::newRow("LF only") << QStringLiteral("# Title\n\nSome *words* here.\n");
+        QTest::newRow("CR LF") << QStringLiteral("# Title\r\n\r\nSome *words*\r\nhere.");
+        QTest::newRow("CR alone") << QStringLiteral("one\rtwo\r\r- item\r");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("large, CR LF") << QStringLiteral("## Part\r\n\r\nText `code` and more text.\r\n\r\n").repeated(40000);
+    }
+    void openedDocumentIsItsTextRendered()
+    {
+        QFETCH(QString, decoded);
+        const QString text = TextHelpers::normalizedLineBreaks(decoded);
+        const MarkdownToolViewModel::Document document = MarkdownToolViewModel::openedDocument(decoded);
         const MarkdownToolViewModel::Rendering rendering = MarkdownToolViewModel::render(text);
-        QCOMPARE(rendering.htmlByteCount, rendering.html.toUtf8().size());
+        QCOMPARE(document.text, text);
+        QCOMPARE(document.rendering.html, rendering.html);
+        QCOMPARE(document.rendering.htmlByteCount, rendering.htmlByteCount);
+        QCOMPARE(document.rendering.renderedLineCount, rendering.renderedLineCount);
+        QCOMPARE(document.rendering.counts.lines, rendering.counts.lines);
+        QCOMPARE(document.rendering.counts.words, rendering.counts.words);
     }
 
     void emptyTextRendersOneLine()
