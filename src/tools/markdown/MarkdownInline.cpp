@@ -854,11 +854,4 @@ void appendInline(QStringView text, MarkdownOutput& out)
     stash.release();
 }
 
-QString renderInline(QStringView text)
-{
-    MarkdownOutput out(text.size() + 16);
-    appendInline(text, out);
-    return out.take();
-}
-
 } // namespace MarkdownInline

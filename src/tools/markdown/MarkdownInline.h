@@ -10,7 +10,6 @@
 // through unchanged. The text must not hold U+0000 or U+0001 (the converter's entry replaces them).
 namespace MarkdownInline {
 
-QString renderInline(QStringView text);
 void appendInline(QStringView text, MarkdownOutput& out);
 
 // "&", "<", ">" to entities; double quotes stay.
