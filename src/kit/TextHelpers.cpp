@@ -157,4 +157,19 @@ std::pair<TextRange, TextRange> changedRanges(const QString& oldText, const QStr
     return {{p, na - p - s}, {p, nb - p - s}};
 }
 
+bool holdsRightToLeft(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x590)
+            continue;
+        switch (c.direction()) {
+        case QChar::DirR: case QChar::DirAL: case QChar::DirRLE: case QChar::DirRLO: case QChar::DirRLI:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 } // namespace TextHelpers

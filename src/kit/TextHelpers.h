@@ -41,4 +41,7 @@ Range lineBreakEditRange(Range edited, qsizetype changeInLength, QStringView tex
 // the new one, after their common start and end (compared a few kilobytes at a time).
 std::pair<Range, Range> changedRanges(const QString& oldText, const QString& newText);
 
+// Whether the text holds a right-to-left letter or embedding, which reorders it on screen.
+bool holdsRightToLeft(QStringView text);
+
 } // namespace TextHelpers

@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextBuffer.h"
 #include "kit/GraphemeClusters.h"
+#include "kit/TextHelpers.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -394,6 +395,21 @@ void CodeTextLayout::syncLongRows(qsizetype line, Entry& e, const CodeTextLongLi
     m_longUnsettled = m_longUnsettled || e.longLine->unsettled();
 }
 
+// Asks a long line, which may find rows as it answers: its row count follows.
+template <typename Ask>
+auto CodeTextLayout::askLong(qsizetype line, Entry& e, Ask&& ask)
+{
+    const auto c = longContext(line);
+    struct Sync {
+        CodeTextLayout& layout;
+        qsizetype line;
+        Entry& e;
+        const CodeTextLongLine::Context& c;
+        ~Sync() { layout.syncLongRows(line, e, c); }
+    } sync{*this, line, e, c};
+    return ask(*e.longLine, c);
+}
+
 CodeTextLayout::Entry* CodeTextLayout::entry(qsizetype line)
 {
     line = std::clamp<qsizetype>(line, 0, m_buffer.lineCount() - 1);
@@ -459,10 +475,7 @@ qint64 CodeTextLayout::rowOfPosition(qsizetype position, bool upstream)
     const qsizetype line = m_buffer.lineAt(position);
     Entry* e = entry(line);
     if (e->longLine) {
-        const auto c = longContext(line);
-        const qint64 row = e->longLine->rowOfPosition(c, position, upstream);
-        syncLongRows(line, *e, c);
-        return row;
+        return askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) { return l.rowOfPosition(c, position, upstream); });
     }
     const qsizetype index = e->toLayout(position - m_buffer.lineStart(line));
     for (int i = e->layout->lineCount() - 1; i >= 0; --i) {
@@ -478,10 +491,7 @@ std::pair<qsizetype, qsizetype> CodeTextLayout::rowRange(qsizetype line, qint64 
     Entry* e = entry(line);
     rowInLine = std::clamp<qint64>(rowInLine, 0, rowsOfLine(line) - 1);
     if (e->longLine) {
-        const auto c = longContext(line);
-        const auto range = e->longLine->rowRange(c, rowInLine);
-        syncLongRows(line, *e, c);
-        return range;
+        return askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) { return l.rowRange(c, rowInLine); });
     }
     const qsizetype start = m_buffer.lineStart(line);
     const QTextLine l = e->layout->lineAt(int(rowInLine));
@@ -496,9 +506,7 @@ qreal CodeTextLayout::xOfPosition(qsizetype position, bool upstream)
     const qint64 row = rowOfPosition(position, upstream);
     qreal x;
     if (e->longLine) {
-        const auto c = longContext(line);
-        x = e->longLine->xOfPosition(c, position, row);
-        syncLongRows(line, *e, c);
+        x = askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) { return l.xOfPosition(c, position, row); });
     } else {
         qsizetype index = e->toLayout(position - m_buffer.lineStart(line));
         if (e->preeditAt >= 0 && position - m_buffer.lineStart(line) == e->preeditAt)
@@ -517,9 +525,7 @@ qsizetype CodeTextLayout::positionAtX(qsizetype line, qint64 rowInLine, qreal x)
     const auto [from, to] = rowRange(line, rowInLine);
     qsizetype p;
     if (e->longLine) {
-        const auto c = longContext(line);
-        p = e->longLine->positionAtX(c, rowInLine, x);
-        syncLongRows(line, *e, c);
+        p = askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) { return l.positionAtX(c, rowInLine, x); });
         if (!m_wrap)
             return p;
     } else {
@@ -585,19 +591,6 @@ qsizetype CodeTextLayout::previousCursorPosition(qsizetype position)
     return previous;
 }
 
-static bool holdsRightToLeft(const QString& text)
-{
-    for (const QChar c : text) {
-        switch (c.direction()) {
-        case QChar::DirR: case QChar::DirAL: case QChar::DirRLE: case QChar::DirRLO: case QChar::DirRLI:
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
-}
-
 qsizetype CodeTextLayout::visualCursorPosition(qsizetype position, bool right)
 {
     const qsizetype n = m_buffer.length();
@@ -605,12 +598,9 @@ qsizetype CodeTextLayout::visualCursorPosition(qsizetype position, bool right)
     const qsizetype line = m_buffer.lineAt(position);
     Entry* e = entry(line);
     if (e->longLine) {
-        const auto c = longContext(line);
-        const qsizetype moved = e->longLine->visualCursorPosition(c, position, right);
-        syncLongRows(line, *e, c);
-        return moved;
+        return askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) { return l.visualCursorPosition(c, position, right); });
     }
-    if (!e->layout || e->preeditAt >= 0 || !holdsRightToLeft(e->layout->text()))
+    if (!e->layout || e->preeditAt >= 0 || !TextHelpers::holdsRightToLeft(e->layout->text()))
         return -1;
     const qsizetype start = m_buffer.lineStart(line);
     const int local = int(position - start);
@@ -634,9 +624,9 @@ void CodeTextLayout::draw(QPainter& painter, qsizetype line, qint64 firstRow, qi
 {
     Entry* e = entry(line);
     if (e->longLine) {
-        const auto c = longContext(line);
-        e->longLine->draw(c, painter, firstRow, lastRow, origin, selections, clip, horizontalColumns);
-        syncLongRows(line, *e, c);
+        askLong(line, *e, [&](CodeTextLongLine& l, const auto& c) {
+            l.draw(c, painter, firstRow, lastRow, origin, selections, clip, horizontalColumns);
+        });
         return;
     }
     const qsizetype start = m_buffer.lineStart(line), end = m_buffer.lineEnd(line);

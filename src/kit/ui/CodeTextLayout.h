@@ -116,6 +116,8 @@ private:
     CodeTextLongLine::Preedit shape(QTextLayout& layout, qsizetype from, qsizetype to,
         const QList<QTextLayout::FormatRange>& formats, bool wrap, Qt::LayoutDirection direction) const;
     void syncLongRows(qsizetype line, Entry& e, const CodeTextLongLine::Context& c);
+    template <typename Ask>
+    auto askLong(qsizetype line, Entry& e, Ask&& ask);
     void trimCache();
 
     const CodeTextBuffer& m_buffer;

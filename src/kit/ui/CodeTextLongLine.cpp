@@ -2,6 +2,7 @@
 
 #include "kit/CodeTextBuffer.h"
 #include "kit/GraphemeClusters.h"
+#include "kit/TextHelpers.h"
 
 #include <QPainter>
 
@@ -22,18 +23,6 @@ qsizetype clusterAtOrAfter(const CodeTextBuffer& buffer, qsizetype position, qsi
     if (position <= 0 || position >= lineEnd || buffer.at(position - 1) == QLatin1Char('\n'))
         return std::min(position, lineEnd);
     return GraphemeClusters::next(buffer, GraphemeClusters::previous(buffer, position), lineEnd);
-}
-
-bool holdsRightToLeft(QStringView text)
-{
-    for (QChar c : text) {
-        if (c.unicode() < 0x590)
-            continue;
-        const auto d = c.direction();
-        if (d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO || d == QChar::DirRLI)
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -697,7 +686,7 @@ qsizetype CodeTextLongLine::visualCursorPosition(const Context& c, qsizetype pos
         if (!layout)
             continue;
         const Segment& g = m_stretches[at.stretch].segments[at.segment];
-        if (g.preedit.at >= 0 || !holdsRightToLeft(layout->text()))
+        if (g.preedit.at >= 0 || !TextHelpers::holdsRightToLeft(layout->text()))
             return -1;
         const int index = int(toLayout(g, local));
         const int moved = right ? layout->rightCursorPosition(index) : layout->leftCursorPosition(index);
