@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr qsizetype kStretchUnits = 65536; // rows are found from a stretch's start
+// Rows are found from a stretch's start: a jump into a stretch shapes at most this much of it on
+// the GUI thread (about 16 ms of plain text, more for colour emoji).
+constexpr qsizetype kStretchUnits = 16384;
 constexpr qsizetype kSegmentUnits = 256;   // shaped at once, at the least
 constexpr size_t kShapedSegments = 256;    // shaped segments kept per line
 constexpr int kSyncSegments = 1;           // segments shaped after an edit before the old rows are shown

@@ -15,7 +15,7 @@ class QPainter;
 // The rows of one line too long to shape whole. Its rows are cut the way a text layout of the
 // whole line cuts them (words whole, clusters whole, one paragraph direction), found a segment at
 // a time: a segment is shaped from a row start, wrapped at the row width, and keeps the rows that
-// the text after it cannot change. Rows are found from the start of a stretch of about 64K units
+// the text after it cannot change. Rows are found from the start of a stretch of about 16K units
 // as far as they are asked for, so a huge line is never shaped whole; a stretch also ends a row,
 // which is the one place where these rows may differ from a layout of the whole line. An edit
 // shapes its segment again, and the segments after it are kept once their rows meet the old ones;
