@@ -1,6 +1,7 @@
 #pragma once
 
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -8,7 +9,8 @@
 
 // A parsed JSON text as a flat tape in document order: every value is one node, a container is
 // followed by its children (for objects, key node then value node) and knows where its subtree
-// ends. Strings and numbers refer back into the source text, so the tree costs 16 bytes a value.
+// ends. Strings and numbers refer back into the source text (UTF-8), so the tree costs 16 bytes a
+// value.
 struct JSONDocument {
     // Plain data, written straight into a reserved tape by the readers of parts; every field is
     // set where a node is made.
@@ -35,7 +37,7 @@ struct JSONDocument {
     JSONDocument(const JSONDocument&) = delete;
     JSONDocument& operator=(const JSONDocument&) = delete;
 
-    QString source;
+    QByteArray source; // UTF-8
     // The tape: `nodes` of a text read whole, or stretches of one reservation, a part's each.
     Nodes nodes;
     std::shared_ptr<Node> reserved;
@@ -44,7 +46,7 @@ struct JSONDocument {
     qsizetype valueCount = 0; // nodes on the tape that are values (keys included), jumps not
     // Number texts that differ from their source spelling. A document that has one usually has
     // many: room for the rest of the text is reserved then (only written pages cost).
-    using Arena = std::vector<char16_t>;
+    using Arena = std::vector<char>;
     Arena arena;
 
     const Node& node(qsizetype index) const { return tape[index]; }
@@ -61,5 +63,7 @@ struct JSONDocument {
         const Node& n = tape[index];
         return n.kind == Node::jump && qsizetype(n.extra) != index ? qsizetype(n.extra) : index;
     }
-    const char16_t* sourceUnits() const { return reinterpret_cast<const char16_t*>(source.constData()); }
+    const char* sourceBytes() const { return source.constData(); }
+    // The value of a string node (a key's text), its escapes decoded.
+    QString stringValue(const Node& n) const;
 };

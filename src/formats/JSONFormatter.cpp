@@ -23,35 +23,57 @@ size_t qHash(const Indent& indent, size_t seed)
 
 namespace {
 
-bool isBlank(const QString& text)
+// Blank when it holds nothing but white space, Unicode's included.
+bool isBlank(const QByteArray& utf8)
 {
-    for (QChar c : text)
-        if (!c.isSpace())
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 0x80)
+            return QString::fromUtf8(utf8.sliced(i)).trimmed().isEmpty();
+        if (!QChar::isSpace(c))
             return false;
+    }
     return true;
+}
+
+// What a text reads to before it is parsed: its UTF-8, or the fault of a lone surrogate.
+struct Encoded {
+    QByteArray utf8;
+    std::optional<FormatError> fault;
+};
+Encoded encoded(const QString& text)
+{
+    std::optional<FormatError> fault = JSONParser::encodingFault(text);
+    return fault ? Encoded{QByteArray(), std::move(fault)} : Encoded{Utf8Encoder::toUtf8(text), std::nullopt};
+}
+
+FormatResult printed(const QByteArray& utf8, const std::optional<QString>& unit, SortMode sortMode)
+{
+    JSONDocument document;
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document);
+    if (parsed.error)
+        return FormatResult{QByteArray(), parsed.error};
+    return FormatResult{JSONPrinter::print(document, unit, sortMode).value_or(QByteArray()), std::nullopt};
 }
 
 FormatResult printed(const QString& text, const std::optional<QString>& unit, SortMode sortMode)
 {
-    JSONDocument document;
-    const JSONParser::Result parsed = JSONParser::parse(text, &document);
-    if (parsed.error)
-        return FormatResult{QString(), parsed.error};
-    return FormatResult{JSONPrinter::print(document, unit, sortMode).value_or(QString()), std::nullopt};
+    const Encoded e = encoded(text);
+    return e.fault ? FormatResult{QByteArray(), e.fault} : printed(e.utf8, unit, sortMode);
 }
 
-Validation verdict(const QString& text, const JSONParser::Result& parsed)
+Validation verdict(qint64 byteSize, const std::optional<FormatError>& error, qsizetype topLevelCount)
 {
     Validation v;
-    v.byteSize = Utf8Encoder::encodedLength(text);
-    if (parsed.error) {
-        v.error = parsed.error->message;
-        v.failure = parsed.error;
+    v.byteSize = byteSize;
+    if (error) {
+        v.error = error->message;
+        v.failure = error;
         return v;
     }
     v.isValid = true;
-    if (parsed.topLevelCount >= 0)
-        v.topLevelKeyCount = parsed.topLevelCount;
+    if (topLevelCount >= 0)
+        v.topLevelKeyCount = topLevelCount;
     return v;
 }
 
@@ -62,26 +84,36 @@ FormatResult format(const QString& text, Indent indent, SortMode sortMode)
     return printed(text, indent.unit(), sortMode);
 }
 
+FormatResult format(const QByteArray& utf8, Indent indent, SortMode sortMode)
+{
+    return printed(utf8, indent.unit(), sortMode);
+}
+
 FormatResult minify(const QString& text, SortMode sortMode)
 {
     return printed(text, std::nullopt, sortMode);
 }
 
+FormatResult minify(const QByteArray& utf8, SortMode sortMode)
+{
+    return printed(utf8, std::nullopt, sortMode);
+}
+
 namespace {
 
-// The verdict on `text`, with its document read into `document` when it is valid JSON; nothing
+// The verdict on `utf8`, with its document read into `document` when it is valid JSON; nothing
 // when cancelled.
-std::optional<Validation> readDocument(const QString& text, JSONDocument& document, const std::atomic_bool* cancelled)
+std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& document, const std::atomic_bool* cancelled)
 {
-    if (isBlank(text)) {
+    if (isBlank(utf8)) {
         Validation blank;
-        blank.byteSize = Utf8Encoder::encodedLength(text);
+        blank.byteSize = utf8.size();
         return blank;
     }
-    const JSONParser::Result parsed = JSONParser::parse(text, &document, true, cancelled);
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, true, cancelled);
     if (cancelled && cancelled->load())
         return std::nullopt;
-    return verdict(text, parsed);
+    return verdict(utf8.size(), parsed.error, parsed.topLevelCount);
 }
 
 } // namespace
@@ -92,18 +124,29 @@ Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std
 }
 
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
-                bool prettyFirst, const std::function<void(const Validation&, const QString&)>& firstReady)
+                bool prettyFirst, const FirstReady& firstReady)
+{
+    Encoded e = encoded(text);
+    if (!e.fault)
+        return outputs(std::exchange(e.utf8, QByteArray()), indent, sortMode, cancelled, prettyFirst, firstReady);
+    Outputs out;
+    out.validation = verdict(Utf8Encoder::encodedLength(text), e.fault, -1);
+    return out;
+}
+
+Outputs outputs(const QByteArray& utf8, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
+                bool prettyFirst, const FirstReady& firstReady)
 {
     Outputs out;
     JSONDocument document;
-    std::optional<Validation> validation = readDocument(text, document, cancelled);
+    std::optional<Validation> validation = readDocument(utf8, document, cancelled);
     if (!validation)
         return {};
     out.validation = std::move(*validation);
     if (!out.validation.isValid)
         return out;
     const std::optional<QString> unit = indent.unit();
-    std::optional<QString> first, second;
+    std::optional<QByteArray> first, second;
     if (firstReady) {
         first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
         if (!first)

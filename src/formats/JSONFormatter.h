@@ -55,36 +55,44 @@ struct Validation {
     friend bool operator==(const Validation&, const Validation&) = default;
 };
 
+// Printed texts are UTF-8.
 struct Outputs {
     Validation validation;
-    QString formatted;
-    QString minified;
+    QByteArray formatted;
+    QByteArray minified;
 
     friend bool operator==(const Outputs&, const Outputs&) = default;
 };
 
 struct FormatResult {
-    QString text;                      // empty on failure
+    QByteArray text;                   // UTF-8; empty on failure
     std::optional<FormatError> error;  // present on failure
 
     bool ok() const { return !error.has_value(); }
 };
 
+// Each entry takes a text, encoded as UTF-8 first (one holding a lone surrogate cannot be), or
+// text that is UTF-8 already and well-formed (a file's bytes, once checked).
+
 // Pretty text, or the parse error. For valid input the text equals outputs().formatted.
 FormatResult format(const QString& text, Indent indent, SortMode sortMode);
+FormatResult format(const QByteArray& utf8, Indent indent, SortMode sortMode);
 
 // Minified text, or the parse error. For valid input the text equals outputs().minified.
 FormatResult minify(const QString& text, SortMode sortMode = SortMode::none);
+FormatResult minify(const QByteArray& utf8, SortMode sortMode = SortMode::none);
 
 // Verdict plus both texts from one parse; never fails. When `cancelled` becomes true the work stops
 // early and the result is meaningless (the caller drops it).
-Outputs outputs(const QString& text, Indent indent, SortMode sortMode,
-                const std::atomic_bool* cancelled = nullptr);
+Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled = nullptr);
 // As above, but one text at a time: the pretty one first when `prettyFirst`, handed with the
 // verdict to `firstReady` before the other is printed, so the one on show need not wait for both.
 // Nothing is handed over for text that is not valid JSON.
+using FirstReady = std::function<void(const Validation&, const QByteArray&)>;
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
-                bool prettyFirst, const std::function<void(const Validation&, const QString&)>& firstReady);
+                bool prettyFirst, const FirstReady& firstReady);
+Outputs outputs(const QByteArray& utf8, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
+                bool prettyFirst, const FirstReady& firstReady);
 
 // Deepest nesting of arrays and objects that is accepted.
 inline constexpr int maxDepth = 512;

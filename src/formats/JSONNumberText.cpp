@@ -30,37 +30,37 @@ struct Digits {
 // Far beyond any double either way; the cap keeps the sums below from overflowing.
 constexpr qint64 exponentCap = qint64(1) << 40;
 
-Digits readDigits(const char16_t* p, qsizetype n, qsizetype point, qsizetype mark)
+Digits readDigits(const char* p, qsizetype n, qsizetype point, qsizetype mark)
 {
     Digits d;
-    d.negative = *p == u'-';
+    d.negative = *p == '-';
     const qsizetype start = d.negative;
     // The first significant digit: the integer part has no leading zero but a lone "0".
     qsizetype first = start;
-    if (p[first] == u'0') {
+    if (p[first] == '0') {
         first = point + 1;
-        while (first < mark && p[first] == u'0')
+        while (first < mark && p[first] == '0')
             ++first;
         if (first >= mark)
             return d; // zero
     }
     // The last: trailing zeros of the fraction, then of the integer part.
     qsizetype last = mark - 1;
-    while (last > point && p[last] == u'0')
+    while (last > point && p[last] == '0')
         --last;
     if (last <= point) {
         last = point - 1;
-        while (p[last] == u'0')
+        while (p[last] == '0')
             --last;
     }
     qint64 exponent = 0;
     if (mark < n) {
         qsizetype i = mark + 1;
-        const bool negativeExponent = p[i] == u'-';
-        i += p[i] == u'-' || p[i] == u'+';
+        const bool negativeExponent = p[i] == '-';
+        i += p[i] == '-' || p[i] == '+';
         for (; i < n; ++i)
             if (exponent <= exponentCap)
-                exponent = exponent * 10 + (p[i] - u'0');
+                exponent = exponent * 10 + (p[i] - '0');
         if (negativeExponent)
             exponent = -exponent;
     }
@@ -74,14 +74,13 @@ Digits readDigits(const char16_t* p, qsizetype n, qsizetype point, qsizetype mar
 }
 
 // The digit units p[from, to) as a number (at most 19 of them), after `value`.
-quint64 runValue(const char16_t* p, qsizetype from, qsizetype to, qsizetype size, quint64 value)
+quint64 runValue(const char* p, qsizetype from, qsizetype to, qsizetype size, quint64 value)
 {
 #if defined(__SSE2__) && defined(__x86_64__)
     // Eight at a time, where eight units from `from` or up to `to` lie inside the literal.
-    auto eight = [](const char16_t* at, int keepFrom, int keepTo) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    auto eight = [](const char* at, int keepFrom, int keepTo) {
         // Less '0' a byte at a time, so that no borrow crosses into a digit.
-        const __m128i bytes = _mm_sub_epi8(_mm_packus_epi16(units, units), _mm_set1_epi8('0'));
+        const __m128i bytes = _mm_sub_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)), _mm_set1_epi8('0'));
         quint64 v = quint64(_mm_cvtsi128_si64(bytes));
         // The first digit is the lowest byte: what stands from `keepTo` on is shifted out, and
         // what stood before `keepFrom` is cleared, to zeros in front.
@@ -105,53 +104,53 @@ quint64 runValue(const char16_t* p, qsizetype from, qsizetype to, qsizetype size
     Q_UNUSED(size);
 #endif
     for (; from < to; ++from)
-        value = value * 10 + quint64(p[from] - u'0');
+        value = value * 10 + quint64(p[from] - '0');
     return value;
 }
 
 // The double's text from its shortest digits (`count` of them, value d.ddd × 10^exp): a whole
 // value keeps ".0"; magnitudes below 1e-4 or from 1e16 on take an exponent ("1e-05", "1.5e+16").
-[[gnu::noinline]] int writeText(bool negative, const char* digits, int count, int exp, char16_t* out)
+[[gnu::noinline]] int writeText(bool negative, const char* digits, int count, int exp, char* out)
 {
-    char16_t* w = out;
+    char* w = out;
     if (negative)
-        *w++ = u'-';
+        *w++ = '-';
     if (exp >= -4 && exp < 16) {
         if (exp >= 0) {
             const int intDigits = exp + 1;
             for (int i = 0; i < intDigits; ++i)
-                *w++ = i < count ? char16_t(digits[i]) : u'0';
-            *w++ = u'.';
+                *w++ = i < count ? char(digits[i]) : '0';
+            *w++ = '.';
             if (count > intDigits)
                 for (int i = intDigits; i < count; ++i)
-                    *w++ = char16_t(digits[i]);
+                    *w++ = char(digits[i]);
             else
-                *w++ = u'0';
+                *w++ = '0';
         } else {
-            *w++ = u'0';
-            *w++ = u'.';
+            *w++ = '0';
+            *w++ = '.';
             for (int i = 0; i < -exp - 1; ++i)
-                *w++ = u'0';
+                *w++ = '0';
             for (int i = 0; i < count; ++i)
-                *w++ = char16_t(digits[i]);
+                *w++ = char(digits[i]);
         }
         return int(w - out);
     }
-    *w++ = char16_t(digits[0]);
+    *w++ = char(digits[0]);
     if (count > 1) {
-        *w++ = u'.';
+        *w++ = '.';
         for (int i = 1; i < count; ++i)
-            *w++ = char16_t(digits[i]);
+            *w++ = char(digits[i]);
     }
-    *w++ = u'e';
-    *w++ = exp < 0 ? u'-' : u'+';
+    *w++ = 'e';
+    *w++ = exp < 0 ? '-' : '+';
     const int absExp = exp < 0 ? -exp : exp;
     if (absExp < 10)
-        *w++ = u'0';
+        *w++ = '0';
     char text[8];
     const auto r = std::to_chars(text, text + sizeof text, absExp);
     for (const char* c = text; c < r.ptr; ++c)
-        *w++ = char16_t(*c);
+        *w++ = char(*c);
     return int(w - out);
 }
 
@@ -256,14 +255,10 @@ ShortestDigits shortestDigits(double value)
 
 // The long way: the literal read as a double and that double's shortest digits compared with its
 // own. The double's text, or -1.
-[[gnu::noinline]] int doubleText(const Digits& literal, const char* digits, QStringView text, char16_t* out)
+[[gnu::noinline]] int doubleText(const Digits& literal, const char* digits, std::string_view text, char* out)
 {
-    char buf[4100];
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i)
-        buf[i] = char(text[i].unicode());
     double value = 0;
-    const auto res = std::from_chars(buf, buf + n, value);
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
     // Beyond the double's range either way: the literal keeps its text.
     if (res.ec != std::errc() || !std::isfinite(value) || value == 0)
         return -1;
@@ -276,24 +271,24 @@ ShortestDigits shortestDigits(double value)
 
 } // namespace
 
-int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* out)
+int respelling(std::string_view literal, qsizetype point, qsizetype mark, char* out)
 {
     const qsizetype n = literal.size();
     if (n > 4096)
         return -1; // far beyond what a double can carry; keep the source text
-    const char16_t* const p = literal.utf16();
+    const char* const p = literal.data();
     const Digits d = readDigits(p, n, point, mark);
     if (d.count == 0) {
         // Zero prints as "0.0", with its sign.
-        const bool spelled = mark == n && mark - point == 2 && p[point + 1] == u'0' && point - d.negative == 1;
+        const bool spelled = mark == n && mark - point == 2 && p[point + 1] == '0' && point - d.negative == 1;
         if (spelled)
             return -1;
-        char16_t* w = out;
+        char* w = out;
         if (d.negative)
-            *w++ = u'-';
-        *w++ = u'0';
-        *w++ = u'.';
-        *w++ = u'0';
+            *w++ = '-';
+        *w++ = '0';
+        *w++ = '.';
+        *w++ = '0';
         return int(w - out);
     }
     if (d.count > 17)
@@ -312,7 +307,7 @@ int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* o
         quint64 whole = 0;
         const qsizetype wholeEnd = std::min(point, d.last + 1);
         for (qsizetype i = d.first; i < wholeEnd; ++i)
-            whole = whole * 10 + quint64(p[i] - u'0');
+            whole = whole * 10 + quint64(p[i] - '0');
         const qint64 shorter = -(d.power + 1); // 10^(power + 1) < 2^shorterGap[shorter]
         if (whole && mark == n && shorter >= 0 && shorterGap[shorter] <= (63 - std::countl_zero(whole)) - 52)
             return -1;
@@ -330,7 +325,7 @@ int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* o
     // The double's text is the literal's own when it has no exponent and its fraction no
     // trailing zero (but a lone one), and it is not so large or small as to take one.
     if (shortest == Shortest::yes && mark == n && point < mark && exp >= -4 && exp < 16
-        && (p[mark - 1] != u'0' || mark - point == 2))
+        && (p[mark - 1] != '0' || mark - point == 2))
         return -1;
     char digits[20];
     char* w = digits;
@@ -339,7 +334,7 @@ int respelling(QStringView literal, qsizetype point, qsizetype mark, char16_t* o
             *w++ = char(p[i]);
     const int length = shortest == Shortest::yes ? writeText(d.negative, digits, int(d.count), int(exp), out)
                                                  : doubleText(d, digits, literal, out);
-    if (length < 0 || QStringView(out, length) == literal)
+    if (length < 0 || std::string_view(out, size_t(length)) == literal)
         return -1;
     return length;
 }

@@ -3,6 +3,7 @@
 #include "formats/CpuFeatures.h"
 #include "formats/RunParts.h"
 #include "formats/JSONNumberText.h"
+#include "formats/Utf8Encoder.h"
 
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include <sys/mman.h>
@@ -29,101 +31,86 @@ struct Fault {
     qsizetype offset;
 };
 
-bool isHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// How a unit is named in a message: the character itself when it can be seen, else its code.
-QString describe(const char16_t* p, const char16_t* end)
+inline unsigned char byteAt(const char* p) { return static_cast<unsigned char>(*p); }
+
+// The code point of the well-formed UTF-8 sequence at p, and where the next one starts.
+char32_t codePointAt(const char* p, const char* end, const char** next)
+{
+    const unsigned char b = byteAt(p);
+    const int length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (end - p < length) {
+        *next = p + 1;
+        return QChar::ReplacementCharacter;
+    }
+    char32_t c = length == 1 ? b : b & (0x7F >> length);
+    for (int k = 1; k < length; ++k)
+        c = (c << 6) | (byteAt(p + k) & 0x3F);
+    *next = p + length;
+    return c;
+}
+
+// How a character is named in a message: the character itself when it can be seen, else its code.
+QString describe(const char* p, const char* end)
 {
     if (p >= end)
         return QStringLiteral("end of text");
-    char32_t c = *p;
-    if (QChar::isHighSurrogate(c) && p + 1 < end && QChar::isLowSurrogate(p[1]))
-        c = QChar::surrogateToUcs4(char16_t(c), p[1]);
+    const char* next;
+    const char32_t c = codePointAt(p, end, &next);
     if (QChar::isPrint(c) && c != u' ' && !QChar::isSpace(c))
         return QStringLiteral("“") + QString::fromUcs4(&c, 1) + QStringLiteral("”");
     return QStringLiteral("character U+") + QString::number(uint(c), 16).rightJustified(4, u'0').toUpper();
 }
 
-// The rest of a plain run a unit at a time, any surrogate stopping it but the low half of a pair
-// whose high half the wide loop let through.
-inline const char16_t* plainRunTail(const char16_t* p, const char16_t* end)
+// A byte stops a plain run of a string body when it is a quotation mark, a backslash or a control
+// character. (The text is well-formed UTF-8: every other byte belongs to the string.)
+inline bool endsPlainRun(char c) { return c == '"' || c == '\\' || byteAt(&c) < 0x20; }
+
+#if defined(QUORRIX_AVX2_LOOPS)
+QUORRIX_AVX2 const char* plainRunEndAvx2(const char* p, const char* end)
 {
-    if (p < end && (*p & 0xFC00) == 0xDC00 && (p[-1] & 0xFC00) == 0xD800)
-        ++p;
-    while (p < end && *p != u'"' && *p != u'\\' && *p >= 0x20 && (*p & 0xF800) != 0xD800)
+    while (end - p >= 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // Bytes of 0x20 and above are the ones where max(v, 0x20) is v.
+        const unsigned printable = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(v, _mm256_set1_epi8(0x20)), v)));
+        const unsigned stop = unsigned(_mm256_movemask_epi8(_mm256_or_si256(
+                                  _mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\\')))))
+                              | ~printable;
+        if (stop)
+            return p + __builtin_ctz(stop);
+        p += 32;
+    }
+    while (p < end && !endsPlainRun(*p))
         ++p;
     return p;
-}
-
-// A unit stops a plain run of a string body when it is a quotation mark, a backslash, a control
-// character or a surrogate that is not half of a pair. Each vector of units is read three times,
-// one unit before, at and after, so that a pair is seen whole.
-#if defined(QUORRIX_AVX2_LOOPS)
-QUORRIX_AVX2 inline __m256i tagged(__m256i x, __m256i tag, __m256i bits)
-{
-    return _mm256_cmpeq_epi16(_mm256_and_si256(x, bits), tag);
-}
-
-QUORRIX_AVX2 const char16_t* plainRunEndAvx2(const char16_t* p, const char16_t* end)
-{
-    const __m256i tenBits = _mm256_set1_epi16(short(0xFC00));
-    const __m256i high = _mm256_set1_epi16(short(0xD800));
-    const __m256i low = _mm256_set1_epi16(short(0xDC00));
-    while (end - p >= 17) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
-        const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-        // Units below 0x20 are the ones where max(v, 0x20) differs from v.
-        const __m256i control = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_max_epu16(v, _mm256_set1_epi16(0x20)), v),
-                                                 _mm256_set1_epi16(-1));
-        const __m256i loneHigh = _mm256_andnot_si256(tagged(after, low, tenBits), tagged(v, high, tenBits));
-        const __m256i loneLow = _mm256_andnot_si256(tagged(before, high, tenBits), tagged(v, low, tenBits));
-        const __m256i stop = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'"')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\\'))),
-            _mm256_or_si256(control, _mm256_or_si256(loneHigh, loneLow)));
-        const unsigned mask = unsigned(_mm256_movemask_epi8(stop));
-        if (mask)
-            return p + __builtin_ctz(mask) / 2;
-        p += 16;
-    }
-    return plainRunTail(p, end);
 }
 #endif
 
 // Where the plain run of a string body from p (just past its opening quotation mark or later)
-// ends: at a quotation mark, a backslash, a control character, a lone surrogate or the end; a
-// surrogate pair that the end cuts stops it too. Strings are most of a large document, so this
-// goes eight or sixteen units a step.
-inline const char16_t* plainRunEnd(const char16_t* p, const char16_t* end)
+// ends: at a quotation mark, a backslash, a control character or the end. Strings are most of a
+// large document, so this goes sixteen or thirty-two bytes a step.
+inline const char* plainRunEnd(const char* p, const char* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
     if (CpuFeatures::hasAvx2())
         return plainRunEndAvx2(p, end);
 #endif
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i tenBits = _mm_set1_epi16(short(0xFC00));
-    const __m128i high = _mm_set1_epi16(short(0xD800));
-    const __m128i low = _mm_set1_epi16(short(0xDC00));
-    while (end - p >= 9) {
+    while (end - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-        auto is = [](__m128i x, __m128i tag, __m128i bits) { return _mm_cmpeq_epi16(_mm_and_si128(x, bits), tag); };
-        // 0x20 - v saturates to zero exactly for units of 0x20 and above.
-        const __m128i control = _mm_xor_si128(_mm_cmpeq_epi16(_mm_subs_epu16(_mm_set1_epi16(0x20), v), zero), _mm_set1_epi16(-1));
-        const __m128i loneHigh = _mm_andnot_si128(is(after, low, tenBits), is(v, high, tenBits));
-        const __m128i loneLow = _mm_andnot_si128(is(before, high, tenBits), is(v, low, tenBits));
-        const __m128i stop = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'"')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\\'))),
-            _mm_or_si128(control, _mm_or_si128(loneHigh, loneLow)));
-        const int mask = _mm_movemask_epi8(stop);
-        if (mask)
-            return p + __builtin_ctz(unsigned(mask)) / 2;
-        p += 8;
+        const unsigned printable = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x20)), v)));
+        const unsigned stop = (unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')))))
+                               | ~printable) & 0xFFFF;
+        if (stop)
+            return p + __builtin_ctz(stop);
+        p += 16;
     }
 #endif
-    return plainRunTail(p, end);
+    while (p < end && !endsPlainRun(*p))
+        ++p;
+    return p;
 }
 
 // The offset of the first lone surrogate in b[0, n), or -1.
@@ -156,57 +143,75 @@ qsizetype loneSurrogate(const char16_t* b, qsizetype n)
     return -1;
 }
 
+// Where a byte offset of well-formed UTF-8 stands in UTF-16 units: 1-based line and column, and
+// the offset. LF, CR and CR LF each end a line.
+struct Position {
+    int line;
+    int column;
+    qsizetype offset;
+};
+Position positionOf(const char* text, qsizetype size, qsizetype offset)
+{
+    offset = qBound(qsizetype(0), offset, size);
+    int line = 1;
+    qsizetype units = 0, lineStart = 0;
+    for (qsizetype i = 0; i < offset; ++i) {
+        const unsigned char c = byteAt(text + i);
+        if ((c & 0xC0) == 0x80)
+            continue; // a continuation byte: its sequence is counted at its lead
+        units += c >= 0xF0 ? 2 : 1;
+        if (c == '\n' || (c == '\r' && !(i + 1 < size && text[i + 1] == '\n'))) {
+            ++line;
+            lineStart = units;
+        }
+    }
+    return Position{line, int(units - lineStart + 1), units};
+}
+
 // ---- Tokens, read the same way by the whole-text reader and by the readers of parts
 
-enum class StringFault : quint8 { none, unterminated, control, unicodeEscape, escape, loneSurrogate };
+enum class StringFault : quint8 { none, unterminated, control, unicodeEscape, escape };
 
 struct StringScan {
-    const char16_t* at;   // the closing quotation mark, or where the fault stands
+    const char* at;   // the closing quotation mark, or where the fault stands
     StringFault fault;
-    quint8 flags;         // Node::escaped when a backslash was met
+    quint8 flags;     // Node::escaped when a backslash was met
 };
 
-StringScan scanStringRest(const char16_t* open, const char16_t* p, const char16_t* end);
+StringScan scanStringRest(const char* open, const char* p, const char* end);
 
 // A string literal from its opening quotation mark. Most are one plain run.
-[[gnu::always_inline]] inline StringScan scanString(const char16_t* open, const char16_t* end)
+[[gnu::always_inline]] inline StringScan scanString(const char* open, const char* end)
 {
-    const char16_t* p = plainRunEnd(open + 1, end);
-    if (p < end && *p == u'"') [[likely]]
+    const char* p = plainRunEnd(open + 1, end);
+    if (p < end && *p == '"') [[likely]]
         return StringScan{p, StringFault::none, 0};
     return scanStringRest(open, p, end);
 }
 
 // The rest of a string literal from p, where its first plain run ends.
-[[gnu::noinline]] StringScan scanStringRest(const char16_t* open, const char16_t* p, const char16_t* end)
+[[gnu::noinline]] StringScan scanStringRest(const char* open, const char* p, const char* end)
 {
     quint8 flags = 0;
     while (true) {
         if (p >= end)
             return StringScan{open, StringFault::unterminated, flags};
-        const char16_t c = *p;
-        if (c == u'"')
+        const char c = *p;
+        if (c == '"')
             break;
-        if (c < 0x20)
+        if (byteAt(p) < 0x20)
             return StringScan{p, StringFault::control, flags};
-        if (c != u'\\') {
-            if ((c & 0xF800) == 0xD800) {
-                // Only whole pairs: UTF-8 cannot carry a lone surrogate.
-                if (c >= 0xDC00 || p + 1 >= end || (p[1] & 0xFC00) != 0xDC00)
-                    return StringScan{p, StringFault::loneSurrogate, flags};
-                p += 2;
-                continue;
-            }
+        if (c != '\\') {
             p = plainRunEnd(p + 1, end);
             continue;
         }
         flags = Node::escaped;
         if (p + 1 >= end)
             return StringScan{open, StringFault::unterminated, flags};
-        const char16_t e = p[1];
+        const char e = p[1];
         switch (e) {
-        case u'"': case u'\\': case u'/': case u'b': case u'f': case u'n': case u'r': case u't': p += 2; continue;
-        case u'u': {
+        case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': p += 2; continue;
+        case 'u': {
             // Any four digits: an escaped lone surrogate is printed as an escape again.
             if (end - p < 6 || !isHex(p[2]) || !isHex(p[3]) || !isHex(p[4]) || !isHex(p[5]))
                 return StringScan{p, StringFault::unicodeEscape, flags};
@@ -223,56 +228,55 @@ StringScan scanStringRest(const char16_t* open, const char16_t* p, const char16_
 enum class NumberFault : quint8 { none, minus, leadingZero, point, exponent };
 
 struct NumberScan {
-    const char16_t* stop; // just past the literal
+    const char* stop;  // just past the literal
     NumberFault fault;
     bool integer;
-    const char16_t* point; // the decimal point, else where the exponent or the end stands
-    const char16_t* mark;  // "e" or "E", else the end
+    const char* point; // the decimal point, else where the exponent or the end stands
+    const char* mark;  // "e" or "E", else the end
 };
 
 #if defined(__SSE2__)
-// Where digits, points, exponent marks and signs stand among the 32 units at p (bit i for p[i]).
-struct UnitClasses {
+// Where digits, points, exponent marks and signs stand among the 32 bytes at p (bit i for p[i]).
+struct ByteClasses {
     quint64 digit, point, mark, sign;
 };
-inline UnitClasses classesOf32(const char16_t* p)
+inline ByteClasses classesOf32(const char* p)
 {
-    auto load = [&](int at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
-    const __m128i lo = _mm_packus_epi16(load(0), load(8)), hi = _mm_packus_epi16(load(16), load(24));
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
     auto mask = [](__m128i a, __m128i b) {
         return quint64(quint32(_mm_movemask_epi8(a)) | quint32(_mm_movemask_epi8(b)) << 16);
     };
-    // Bytes from '0' to '9' are those that, less '0' (wrapping), do not exceed 9. (Units above
-    // 0xFF pack to 0xFF or 0, neither of which is any of these.)
+    // Bytes from '0' to '9' are those that, less '0' (wrapping), do not exceed 9.
     auto digit = [](__m128i v) {
         return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('0')), _mm_set1_epi8(9)), _mm_setzero_si128());
     };
     auto is = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
     auto mark = [&](__m128i v) { return is(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'e'); };
     auto sign = [&](__m128i v) { return _mm_or_si128(is(v, '-'), is(v, '+')); };
-    return UnitClasses{mask(digit(lo), digit(hi)), mask(is(lo, '.'), is(hi, '.')), mask(mark(lo), mark(hi)),
+    return ByteClasses{mask(digit(lo), digit(hi)), mask(is(lo, '.'), is(hi, '.')), mask(mark(lo), mark(hi)),
                        mask(sign(lo), sign(hi))};
 }
 #endif
 
-NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
+NumberScan scanNumberPlain(const char* p, const char* end);
 
-// A number literal from its first unit ('-' or a digit).
-[[gnu::always_inline]] inline NumberScan scanNumber(const char16_t* p, const char16_t* end)
+// A number literal from its first byte ('-' or a digit).
+[[gnu::always_inline]] inline NumberScan scanNumber(const char* p, const char* end)
 {
 #if defined(__SSE2__)
-    // Most literals are read whole from the classes of the units ahead.
+    // Most literals are read whole from the classes of the bytes ahead.
     if (end - p >= 32) {
-        const UnitClasses c = classesOf32(p);
+        const ByteClasses c = classesOf32(p);
         const quint64 other = ~c.digit;
         NumberScan r{p, NumberFault::none, true, nullptr, nullptr};
-        const int start = *p == u'-';
+        const int start = *p == '-';
         const int intEnd = start + std::countr_zero(other >> start);
         if (intEnd == start) {
             r.fault = NumberFault::minus;
             return r;
         }
-        if (p[start] == u'0' && intEnd > start + 1) {
+        if (p[start] == '0' && intEnd > start + 1) {
             r.fault = NumberFault::leadingZero;
             return r;
         }
@@ -302,24 +306,24 @@ NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
             r.stop = p + i;
             return r;
         }
-        // The literal runs on past the units looked at: the plain way.
+        // The literal runs on past the bytes looked at: the plain way.
     }
 #endif
     return scanNumberPlain(p, end);
 }
 
-// The same a unit at a time.
-[[gnu::noinline]] NumberScan scanNumberPlain(const char16_t* p, const char16_t* end)
+// The same a byte at a time.
+[[gnu::noinline]] NumberScan scanNumberPlain(const char* p, const char* end)
 {
-    auto digit = [&](const char16_t* q) { return q < end && *q >= u'0' && *q <= u'9'; };
+    auto digit = [&](const char* q) { return q < end && *q >= '0' && *q <= '9'; };
     NumberScan r{p, NumberFault::none, true, nullptr, nullptr};
-    if (*p == u'-')
+    if (*p == '-')
         ++p;
     if (!digit(p)) {
         r.fault = NumberFault::minus;
         return r;
     }
-    if (*p == u'0') {
+    if (*p == '0') {
         ++p;
         if (digit(p)) {
             r.fault = NumberFault::leadingZero;
@@ -330,7 +334,7 @@ NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
             ++p;
     }
     r.point = p;
-    if (p < end && *p == u'.') {
+    if (p < end && *p == '.') {
         r.integer = false;
         ++p;
         if (!digit(p)) {
@@ -341,10 +345,10 @@ NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
             ++p;
     }
     r.mark = p;
-    if (p < end && (*p == u'e' || *p == u'E')) {
+    if (p < end && (*p == 'e' || *p == 'E')) {
         r.integer = false;
         ++p;
-        if (p < end && (*p == u'+' || *p == u'-'))
+        if (p < end && (*p == '+' || *p == '-'))
             ++p;
         if (!digit(p)) {
             r.fault = NumberFault::exponent;
@@ -357,12 +361,12 @@ NumberScan scanNumberPlain(const char16_t* p, const char16_t* end);
     return r;
 }
 
-Node respelledNumber(Node n, const char16_t* start, const NumberScan& scan, const char16_t* end, JSONDocument::Arena& arena);
+Node respelledNumber(Node n, const char* start, const NumberScan& scan, const char* end, JSONDocument::Arena& arena);
 
 // The node of a well-formed number literal: its source text, or the double's text in `arena` when
 // that differs.
-[[gnu::always_inline]] inline Node numberNode(const char16_t* start, const NumberScan& scan, quint32 sourceOffset,
-                                              const char16_t* end, JSONDocument::Arena& arena)
+[[gnu::always_inline]] inline Node numberNode(const char* start, const NumberScan& scan, quint32 sourceOffset,
+                                              const char* end, JSONDocument::Arena& arena)
 {
     const Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
     // Integers print their digits as typed, whatever their size, "-0" with its sign.
@@ -371,93 +375,97 @@ Node respelledNumber(Node n, const char16_t* start, const NumberScan& scan, cons
 
 // A literal with a fraction or an exponent: its source text, or the double's text in `arena`
 // when that differs.
-[[gnu::noinline]] Node respelledNumber(Node n, const char16_t* start, const NumberScan& scan, const char16_t* end,
+[[gnu::noinline]] Node respelledNumber(Node n, const char* start, const NumberScan& scan, const char* end,
                                        JSONDocument::Arena& arena)
 {
-    char16_t text[40];
-    const int length = JSONNumberText::respelling(QStringView(start, scan.stop - start), scan.point - start,
-                                                  scan.mark - start, text);
+    char text[40];
+    const int length = JSONNumberText::respelling(std::string_view(start, size_t(scan.stop - start)),
+                                                  scan.point - start, scan.mark - start, text);
     if (length >= 0) {
         if (arena.capacity() == 0)
             arena.reserve(size_t(end - start) + 32);
         n.flags = Node::inArena;
         n.offset = quint32(arena.size());
         n.length = quint32(length);
-        arena.resize(arena.size() + size_t(length));
-        std::memcpy(arena.data() + n.offset, text, size_t(length) * sizeof(char16_t));
+        arena.insert(arena.end(), text, text + length);
     }
     return n;
 }
 
 // true, false or null at p (which holds its first letter); the word's kind, or -1.
-int scanWord(const char16_t* p, const char16_t* end)
+int scanWord(const char* p, const char* end)
 {
-    QStringView word;
+    std::string_view word;
     int kind = -1;
     switch (*p) {
-    case u't': word = u"true"; kind = Node::trueValue; break;
-    case u'f': word = u"false"; kind = Node::falseValue; break;
-    case u'n': word = u"null"; kind = Node::null; break;
+    case 't': word = "true"; kind = Node::trueValue; break;
+    case 'f': word = "false"; kind = Node::falseValue; break;
+    case 'n': word = "null"; kind = Node::null; break;
     default: return -1;
     }
-    if (end - p < word.size() || QStringView(p, word.size()) != word
-        || (p + word.size() < end && QChar::isLetterOrNumber(p[word.size()])))
+    const qsizetype n = qsizetype(word.size());
+    if (end - p < n || std::string_view(p, word.size()) != word)
         return -1;
+    if (p + n < end) {
+        const char* next;
+        if (QChar::isLetterOrNumber(codePointAt(p + n, end, &next)))
+            return -1;
+    }
     return kind;
 }
 
-bool isBlankUnit(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+bool isBlankByte(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 #if defined(QUORRIX_AVX2_LOOPS)
-QUORRIX_AVX2 const char16_t* blankRunEndAvx2(const char16_t* p, const char16_t* end)
+QUORRIX_AVX2 const char* blankRunEndAvx2(const char* p, const char* end)
 {
-    while (end - p >= 16) {
+    while (end - p >= 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i blank = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u' ')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\n'))),
-            _mm256_or_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\r')), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(u'\t'))));
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))));
         const unsigned other = ~unsigned(_mm256_movemask_epi8(blank));
         if (other)
-            return p + __builtin_ctz(other) / 2;
-        p += 16;
+            return p + __builtin_ctz(other);
+        p += 32;
     }
-    while (p < end && isBlankUnit(*p))
+    while (p < end && isBlankByte(*p))
         ++p;
     return p;
 }
 #endif
 
-// Where a run of blanks ends. Indentation makes long runs: they go eight or sixteen units a step.
-[[gnu::noinline]] const char16_t* blankRunEnd(const char16_t* p, const char16_t* end)
+// Where a run of blanks ends. Indentation makes long runs: they go sixteen or thirty-two bytes a step.
+[[gnu::noinline]] const char* blankRunEnd(const char* p, const char* end)
 {
 #if defined(QUORRIX_AVX2_LOOPS)
     if (CpuFeatures::hasAvx2())
         return blankRunEndAvx2(p, end);
 #endif
 #if defined(__SSE2__)
-    while (end - p >= 8) {
+    while (end - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i blank = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u' ')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\n'))),
-            _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u'\r')), _mm_cmpeq_epi16(v, _mm_set1_epi16(u'\t'))));
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))));
         const unsigned other = ~unsigned(_mm_movemask_epi8(blank)) & 0xFFFF;
         if (other)
-            return p + __builtin_ctz(other) / 2;
-        p += 8;
+            return p + __builtin_ctz(other);
+        p += 16;
     }
 #endif
-    while (p < end && isBlankUnit(*p))
+    while (p < end && isBlankByte(*p))
         ++p;
     return p;
 }
 
 // Past the blanks at p: most tokens stand after none or one, which are settled here.
-inline const char16_t* skipBlanks(const char16_t* p, const char16_t* end)
+inline const char* skipBlanks(const char* p, const char* end)
 {
-    if (p >= end || *p > u' ' || !isBlankUnit(*p))
+    if (p >= end || byteAt(p) > ' ' || !isBlankByte(*p))
         return p;
     ++p;
-    if (p >= end || *p > u' ')
+    if (p >= end || byteAt(p) > ' ')
         return p;
     return blankRunEnd(p, end);
 }
@@ -466,8 +474,8 @@ inline const char16_t* skipBlanks(const char16_t* p, const char16_t* end)
 
 class Parser {
 public:
-    Parser(const QString& text, JSONDocument* doc, bool build, const std::atomic_bool* cancelled)
-        : m_begin(reinterpret_cast<const char16_t*>(text.constData())), m_p(m_begin), m_end(m_begin + text.size()),
+    Parser(const QByteArray& text, JSONDocument* doc, bool build, const std::atomic_bool* cancelled)
+        : m_begin(text.constData()), m_p(m_begin), m_end(m_begin + text.size()),
           m_doc(doc), m_build(build && doc), m_cancelled(cancelled)
     {
     }
@@ -506,9 +514,9 @@ public:
     }
 
 private:
-    const char16_t* m_begin;
-    const char16_t* m_p;
-    const char16_t* m_end;
+    const char* m_begin;
+    const char* m_p;
+    const char* m_end;
     JSONDocument* m_doc;
     bool m_build;
     const std::atomic_bool* m_cancelled;
@@ -522,17 +530,16 @@ private:
         if (f.offset < 0) {
             r.error = FormatError{f.message, 0, 0, -1};
         } else {
-            const auto [line, column] = JSONParser::lineAndColumn(
-                QStringView(m_begin, m_end - m_begin), f.offset);
-            r.error = FormatError{QString(f.message).replace(QStringLiteral("%1"), QStringLiteral("line %1, column %2").arg(line).arg(column)),
-                                  line, column, f.offset};
+            const Position at = positionOf(m_begin, m_end - m_begin, f.offset);
+            r.error = FormatError{QString(f.message).replace(QStringLiteral("%1"), QStringLiteral("line %1, column %2").arg(at.line).arg(at.column)),
+                                  at.line, at.column, at.offset};
         }
         if (m_build)
             m_doc->nodes.clear();
         return r;
     }
 
-    bool fail(const QString& message, const char16_t* at)
+    bool fail(const QString& message, const char* at)
     {
         if (!m_fault)
             m_fault = Fault{message, at - m_begin};
@@ -572,7 +579,7 @@ private:
         m_doc->nodes.push_back(n);
     }
     Node& node(qsizetype i) { return m_doc->nodes[size_t(i)]; }
-    quint32 offsetOf(const char16_t* p) const { return quint32(p - m_begin); }
+    quint32 offsetOf(const char* p) const { return quint32(p - m_begin); }
 
     // On entry m_p is at the value's first unit, whitespace skipped.
     bool parseValue(int depth, qsizetype* count = nullptr)
@@ -580,14 +587,14 @@ private:
         if (m_p >= m_end)
             return unexpected("a value");
         switch (*m_p) {
-        case u'{': return parseObject(depth, count);
-        case u'[': return parseArray(depth, count);
-        case u'"': return parseString();
-        case u't': case u'f': case u'n': return parseWord();
+        case '{': return parseObject(depth, count);
+        case '[': return parseArray(depth, count);
+        case '"': return parseString();
+        case 't': case 'f': case 'n': return parseWord();
         default:
-            if (*m_p == u'-' || (*m_p >= u'0' && *m_p <= u'9'))
+            if (*m_p == '-' || (*m_p >= '0' && *m_p <= '9'))
                 return parseNumber();
-            if ((*m_p >= u'a' && *m_p <= u'z') || (*m_p >= u'A' && *m_p <= u'Z'))
+            if ((*m_p >= 'a' && *m_p <= 'z') || (*m_p >= 'A' && *m_p <= 'Z'))
                 return fail(QStringLiteral("Invalid word at %1; expected a value such as true, false, null, a number, "
                                            "a quoted string, an object or an array."),
                             m_p);
@@ -622,14 +629,14 @@ private:
         ++m_p;
         skipSpace();
         quint32 count = 0;
-        if (m_p < m_end && *m_p == u']') {
+        if (m_p < m_end && *m_p == ']') {
             ++m_p;
         } else {
             for (;;) {
                 if (!parseValue(depth + 1))
                     return false;
                 ++count;
-                const Next next = afterMember(u']', "a value", "“,” or “]”");
+                const Next next = afterMember(']', "a value", "“,” or “]”");
                 if (next == Next::failed)
                     return false;
                 if (next == Next::closed)
@@ -644,15 +651,15 @@ private:
 
     // After a member: a comma leads to the next one (never straight to the close), the close
     // ends the container, anything else is an error.
-    Next afterMember(char16_t close, const char* expected, const char* expectedNext)
+    Next afterMember(char close, const char* expected, const char* expectedNext)
     {
         skipSpace();
-        if (m_p < m_end && *m_p == u',') {
+        if (m_p < m_end && *m_p == ',') {
             ++m_p;
             skipSpace();
             if (m_p < m_end && *m_p == close) {
                 fail(QStringLiteral("Unexpected “%1” at %2 after a comma; expected %3 (a trailing comma is not allowed).")
-                         .arg(QChar(close), QStringLiteral("%1"), QString::fromUtf8(expected)),
+                         .arg(QString(QLatin1Char(close)), QStringLiteral("%1"), QString::fromUtf8(expected)),
                      m_p);
                 return Next::failed;
             }
@@ -684,23 +691,23 @@ private:
         ++m_p;
         skipSpace();
         quint32 count = 0;
-        if (m_p < m_end && *m_p == u'}') {
+        if (m_p < m_end && *m_p == '}') {
             ++m_p;
         } else {
             for (;;) {
-                if (m_p >= m_end || *m_p != u'"')
+                if (m_p >= m_end || *m_p != '"')
                     return unexpected("a quoted key");
                 if (!parseString())
                     return false;
                 skipSpace();
-                if (m_p >= m_end || *m_p != u':')
+                if (m_p >= m_end || *m_p != ':')
                     return unexpected("“:” after the key");
                 ++m_p;
                 skipSpace();
                 if (!parseValue(depth + 1))
                     return false;
                 ++count;
-                const Next next = afterMember(u'}', "a quoted key", "“,” or “}”");
+                const Next next = afterMember('}', "a quoted key", "“,” or “}”");
                 if (next == Next::failed)
                     return false;
                 if (next == Next::closed)
@@ -713,7 +720,7 @@ private:
 
     bool parseString()
     {
-        const char16_t* open = m_p;
+        const char* open = m_p;
         const StringScan s = scanString(open, m_end);
         if (s.fault != StringFault::none) [[unlikely]]
             return stringFault(open, s);
@@ -723,7 +730,7 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool stringFault(const char16_t* open, const StringScan& s)
+    [[gnu::noinline]] bool stringFault(const char* open, const StringScan& s)
     {
         switch (s.fault) {
         case StringFault::none:
@@ -734,31 +741,28 @@ private:
         case StringFault::control:
             return fail(QStringLiteral("Unescaped control character U+%1 in a string at %2; write it as an "
                                        "escape such as \\n or \\u%1.")
-                            .arg(QString::number(*s.at, 16).rightJustified(4, u'0').toUpper(), u"%1"),
+                            .arg(QString::number(*s.at, 16).rightJustified(4, '0').toUpper(), u"%1"),
                         s.at);
         case StringFault::unicodeEscape:
             return fail(QStringLiteral("Invalid escape at %1; \\u must be followed by four hexadecimal digits."),
                         s.at);
         case StringFault::escape: {
-            const char16_t e = s.at[1];
-            const QString what = e >= 0x21 && e < 0x7F && e != u'%'
-                                     ? QStringLiteral("“\\") + QChar(e) + QStringLiteral("”")
+            const char e = s.at[1];
+            const QString what = e >= 0x21 && e < 0x7F && e != '%'
+                                     ? QStringLiteral("“\\") + QLatin1Char(e) + QStringLiteral("”")
                                      : QStringLiteral("“\\” followed by ") + describe(s.at + 1, m_end);
             return fail(QStringLiteral("Invalid escape ") + what
                             + QStringLiteral(" in a string at %1; allowed are \\\", \\\\, \\/, \\b, \\f, "
                                              "\\n, \\r, \\t and \\u with four hexadecimal digits."),
                         s.at);
         }
-        case StringFault::loneSurrogate:
-            // Worded by the caller, which looks for the text's first lone surrogate.
-            return fail(QStringLiteral("Could not encode as UTF-8."), s.at);
         }
         return false;
     }
 
     bool parseNumber()
     {
-        const char16_t* start = m_p;
+        const char* start = m_p;
         const NumberScan scan = scanNumber(start, m_end);
         if (scan.fault != NumberFault::none) [[unlikely]]
             return numberFault(start, scan);
@@ -768,7 +772,7 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool numberFault(const char16_t* start, const NumberScan& scan)
+    [[gnu::noinline]] bool numberFault(const char* start, const NumberScan& scan)
     {
         switch (scan.fault) {
         case NumberFault::none:
@@ -856,7 +860,7 @@ inline bool closes(Expect e, bool object)
 template <bool build>
 class PartReader {
 public:
-    PartReader(const char16_t* textBegin, const char16_t* begin, const char16_t* end, Node* tape, quint32 base,
+    PartReader(const char* textBegin, const char* begin, const char* end, Node* tape, quint32 base,
                quint32 room, const std::atomic_bool* cancelled)
         : m_textBegin(textBegin), m_begin(begin), m_end(end), m_tape(tape), m_base(base), m_room(room),
           m_cancelled(cancelled)
@@ -867,7 +871,7 @@ public:
     {
         std::vector<Level>& stack = r.open;
         int outer = 0; // depth of the part's outermost level relative to where it began
-        const char16_t* p = m_begin;
+        const char* p = m_begin;
         quint32 at = m_base; // the next node's index
         quint32 steps = 0;
         auto finish = [&] { r.count = at - m_base; };
@@ -878,14 +882,14 @@ public:
             if ((++steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
                 return finish();
             Level* top = stack.empty() ? nullptr : &stack.back();
-            const char16_t c = *p;
+            const char c = *p;
             switch (c) {
-            case u'{':
-            case u'[': {
+            case '{':
+            case '[': {
                 if (top && !valueStarts(top->expect, top->count))
                     return finish();
                 r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
-                const bool object = c == u'{';
+                const bool object = c == '{';
                 stack.push_back(Level{at, 0, object ? Expect::objectFirst : Expect::arrayFirst});
                 if constexpr (build)
                     slot(at) = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
@@ -893,9 +897,9 @@ public:
                 ++p;
                 continue;
             }
-            case u'}':
-            case u']': {
-                const bool object = c == u'}';
+            case '}':
+            case ']': {
+                const bool object = c == '}';
                 if (!top) {
                     r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, at});
                     --outer;
@@ -916,7 +920,7 @@ public:
                 ++p;
                 continue;
             }
-            case u',':
+            case ',':
                 if (!top)
                     r.events.push_back(Event{Event::comma, 0});
                 else if (top->expect == Expect::arrayNext)
@@ -927,7 +931,7 @@ public:
                     return finish();
                 ++p;
                 continue;
-            case u':':
+            case ':':
                 if (!top)
                     r.events.push_back(Event{Event::colon, 0});
                 else if (top->expect == Expect::objectColon)
@@ -936,7 +940,7 @@ public:
                     return finish();
                 ++p;
                 continue;
-            case u'"': {
+            case '"': {
                 const StringScan s = scanString(p, m_end);
                 if (s.fault != StringFault::none)
                     return finish();
@@ -952,7 +956,7 @@ public:
             }
             default: {
                 const quint32 index = at;
-                if (c == u'-' || (c >= u'0' && c <= u'9')) {
+                if (c == '-' || (c >= '0' && c <= '9')) {
                     const NumberScan scan = scanNumber(p, m_end);
                     if (scan.fault != NumberFault::none)
                         return finish();
@@ -986,9 +990,9 @@ public:
     }
 
 private:
-    const char16_t* m_textBegin;
-    const char16_t* m_begin;
-    const char16_t* m_end;
+    const char* m_textBegin;
+    const char* m_begin;
+    const char* m_end;
     Node* m_tape;
     quint32 m_base;
     quint32 m_room;
@@ -1009,23 +1013,23 @@ std::shared_ptr<Node> reserveTape(size_t count)
 // Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;
 // nothing when it is small, has no line breaks to cut at, or holds a fault (the caller then reads
 // it whole).
-std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument* doc, const std::atomic_bool* cancelled)
+std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocument* doc, const std::atomic_bool* cancelled)
 {
-    constexpr qsizetype partMinimum = qsizetype(1) << 16; // units
+    constexpr qsizetype partMinimum = qsizetype(1) << 16; // bytes
     // Below a couple of megabytes threads cost more than they save, most of all in a fresh
     // process or on a busy machine, where a helper that is late holds up the whole read.
-    constexpr qsizetype textMinimum = qsizetype(1) << 21; // units
+    constexpr qsizetype textMinimum = qsizetype(1) << 21; // bytes
     const qsizetype n = text.size();
     const int wanted = int(WorkPool::parts(n, partMinimum));
     if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
         return std::nullopt;
-    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.constData());
-    const char16_t* const end = begin + n;
-    std::vector<const char16_t*> cuts{begin};
+    const char* const begin = text.constData();
+    const char* const end = begin + n;
+    std::vector<const char*> cuts{begin};
     for (int k = 1; k < wanted; ++k) {
-        const char16_t* at = std::max(begin + n / wanted * k, cuts.back());
-        const qsizetype feed = QStringView(at, end - at).indexOf(u'\n');
-        at = feed < 0 ? end : at + feed;
+        const char* at = std::max(begin + n / wanted * k, cuts.back());
+        const void* feed = std::memchr(at, '\n', size_t(end - at));
+        at = feed ? static_cast<const char*>(feed) : end;
         // A part past half the text leaves the whole-text reader as quick, and it starts no threads.
         if (at - cuts.back() > n / 2)
             return std::nullopt;
@@ -1158,60 +1162,53 @@ std::optional<JSONParser::Result> parseInParts(const QString& text, JSONDocument
     return result;
 }
 
+void clear(JSONDocument* document)
+{
+    if (!document)
+        return;
+    document->nodes.clear();
+    document->arena.clear();
+    document->reserved.reset();
+    document->tape = nullptr;
+    document->tapeEnd = 0;
+    document->valueCount = 0;
+}
+
 } // namespace
 
-std::pair<int, int> JSONParser::lineAndColumn(QStringView text, qsizetype offset)
+JSONParser::Result JSONParser::parse(const QByteArray& utf8, JSONDocument* document, bool buildTape,
+                                     const std::atomic_bool* cancelled)
 {
-    int line = 1;
-    qsizetype lineStart = 0;
-    offset = qBound(qsizetype(0), offset, text.size());
-    for (qsizetype i = 0; i < offset; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c == u'\n' || (c == u'\r' && !(i + 1 < text.size() && text[i + 1] == u'\n'))) {
-            ++line;
-            lineStart = i + 1;
-        } else if (c == u'\r') {
-            // CR of a CR LF pair: the LF ends the line
-        }
-    }
-    return {line, int(offset - lineStart + 1)};
+    clear(document);
+    if (document)
+        document->source = utf8;
+    if (std::optional<Result> inParts = parseInParts(utf8, buildTape ? document : nullptr, cancelled))
+        return *inParts;
+    clear(document);
+    return Parser(utf8, document, buildTape, cancelled).run();
+}
+
+std::optional<JSONFormatter::FormatError> JSONParser::encodingFault(const QString& text)
+{
+    const qsizetype i = loneSurrogate(reinterpret_cast<const char16_t*>(text.constData()), text.size());
+    if (i < 0)
+        return std::nullopt;
+    const QByteArray before = Utf8Encoder::toUtf8(QStringView(text).left(i));
+    const Position at = positionOf(before.constData(), before.size(), before.size());
+    return JSONFormatter::FormatError{QStringLiteral("Could not encode as UTF-8."), at.line, at.column, i};
 }
 
 JSONParser::Result JSONParser::parse(const QString& text, JSONDocument* document, bool buildTape,
                                      const std::atomic_bool* cancelled)
 {
-    auto reset = [document] {
-        if (!document)
-            return;
-        document->nodes.clear();
-        document->arena.clear();
-        document->reserved.reset();
-        document->tape = nullptr;
-        document->tapeEnd = 0;
-        document->valueCount = 0;
-    };
-    reset();
-    if (document)
-        document->source = text;
-    Result result;
-    std::optional<Result> inParts;
-    inParts = parseInParts(text, buildTape ? document : nullptr, cancelled);
-    if (inParts) {
-        result = *inParts;
-    } else {
-        reset();
-        result = Parser(text, document, buildTape, cancelled).run();
-    }
-    if (!result.error || (cancelled && cancelled->load()))
-        return result;
     // UTF-8 cannot carry a lone surrogate; that is the fault shown wherever one stands.
-    const qsizetype i = loneSurrogate(reinterpret_cast<const char16_t*>(text.constData()), text.size());
-    if (i >= 0) {
-        const auto [line, column] = lineAndColumn(text, i);
-        Result r;
-        r.error = JSONFormatter::FormatError{QStringLiteral("Could not encode as UTF-8."), line, column, i};
-        reset();
-        return r;
-    }
-    return result;
+    std::optional<JSONFormatter::FormatError> fault = encodingFault(text);
+    if (!fault)
+        return parse(Utf8Encoder::toUtf8(text), document, buildTape, cancelled);
+    clear(document);
+    if (document)
+        document->source.clear();
+    Result r;
+    r.error = std::move(fault);
+    return r;
 }

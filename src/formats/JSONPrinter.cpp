@@ -17,37 +17,36 @@ namespace {
 using Node = JSONDocument::Node;
 using JSONFormatter::SortMode;
 
-int hexValue(char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; }
-char16_t hex4(const char16_t* p)
+int hexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+char16_t hex4(const char* p)
 {
     return char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4) | hexValue(p[3]));
 }
 
-// Decodes the body of a string literal (between its quotes) unit by unit.
-template <class Unit>
-void decodeBody(const char16_t* p, const char16_t* end, Unit&& unit)
+// The UTF-8 of a code point at w; a lone surrogate gets the three bytes of its own value, so that
+// texts holding one still compare in code point order. Answers the end.
+char* putUtf8(char32_t c, char* w)
 {
-    while (p < end) {
-        if (*p != u'\\') {
-            unit(*p++);
-            continue;
-        }
-        const char16_t e = p[1];
-        p += 2;
-        switch (e) {
-        case u'b': unit(u'\b'); break;
-        case u'f': unit(u'\f'); break;
-        case u'n': unit(u'\n'); break;
-        case u'r': unit(u'\r'); break;
-        case u't': unit(u'\t'); break;
-        case u'u': unit(hex4(p)); p += 4; break;
-        default: unit(e); break; // " \ /
-        }
+    if (c < 0x80) {
+        *w++ = char(c);
+    } else if (c < 0x800) {
+        *w++ = char(0xC0 | (c >> 6));
+        *w++ = char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        *w++ = char(0xE0 | (c >> 12));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
+    } else {
+        *w++ = char(0xF0 | (c >> 18));
+        *w++ = char(0x80 | ((c >> 12) & 0x3F));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
     }
+    return w;
 }
 
 template <size_t bytes>
-void copyFixed(char16_t* to, const char16_t* from)
+void copyFixed(char* to, const char* from)
 {
     char buffer[bytes];
     std::memcpy(buffer, from, bytes);
@@ -56,22 +55,22 @@ void copyFixed(char16_t* to, const char16_t* from)
 
 // Most pieces are short (keys, numbers, words): two overlapping fixed-size copies each instead
 // of a library call.
-[[gnu::always_inline]] inline void copyUnits(char16_t* w, const char16_t* s, qsizetype n)
+[[gnu::always_inline]] inline void copyBytes(char* w, const char* s, qsizetype n)
 {
     if (n > 32) {
-        std::memcpy(w, s, size_t(n) * sizeof(char16_t));
+        std::memcpy(w, s, size_t(n));
     } else if (n >= 16) {
-        copyFixed<32>(w, s);
-        copyFixed<32>(w + n - 16, s + n - 16);
-    } else if (n >= 8) {
         copyFixed<16>(w, s);
-        copyFixed<16>(w + n - 8, s + n - 8);
-    } else if (n >= 4) {
+        copyFixed<16>(w + n - 16, s + n - 16);
+    } else if (n >= 8) {
         copyFixed<8>(w, s);
-        copyFixed<8>(w + n - 4, s + n - 4);
-    } else if (n >= 2) {
+        copyFixed<8>(w + n - 8, s + n - 8);
+    } else if (n >= 4) {
         copyFixed<4>(w, s);
-        copyFixed<4>(w + n - 2, s + n - 2);
+        copyFixed<4>(w + n - 4, s + n - 4);
+    } else if (n >= 2) {
+        copyFixed<2>(w, s);
+        copyFixed<2>(w + n - 2, s + n - 2);
     } else if (n == 1) {
         *w = *s;
     }
@@ -83,9 +82,9 @@ void copyFixed(char16_t* to, const char16_t* from)
 // Only counts: measures a stretch of text before it is written elsewhere.
 class Counter {
 public:
-    void put(char16_t) { ++m_length; }
-    void put(const char16_t*, qsizetype n) { m_length += n; }
-    void fill(char16_t, qsizetype n) { m_length += n; }
+    void put(char) { ++m_length; }
+    void put(const char*, qsizetype n) { m_length += n; }
+    void fill(char, qsizetype n) { m_length += n; }
     void skip(qsizetype n) { m_length += n; }
     qsizetype position() const { return m_length; }
 
@@ -93,23 +92,23 @@ private:
     qsizetype m_length = 0;
 };
 
-// The writes of the sinks that hold units: each makes room for them first (Room: a sink with
-// room(n)) and keeps m_begin, m_w and m_end over its units.
+// The writes of the sinks that hold bytes: each makes room for them first (Room: a sink with
+// room(n)) and keeps m_begin, m_w and m_end over its bytes.
 template <class Room>
 class UnitSink {
 public:
-    [[gnu::always_inline]] void put(char16_t c)
+    [[gnu::always_inline]] void put(char c)
     {
         self().room(1);
         *m_w++ = c;
     }
-    [[gnu::always_inline]] void put(const char16_t* s, qsizetype n)
+    [[gnu::always_inline]] void put(const char* s, qsizetype n)
     {
         self().room(n);
-        copyUnits(m_w, s, n);
+        copyBytes(m_w, s, n);
         m_w += n;
     }
-    [[gnu::always_inline]] void fill(char16_t c, qsizetype n)
+    [[gnu::always_inline]] void fill(char c, qsizetype n)
     {
         self().room(n);
         std::fill(m_w, m_w + n, c);
@@ -123,9 +122,9 @@ public:
     qsizetype position() const { return m_w - m_begin; }
 
 protected:
-    char16_t* m_begin = nullptr;
-    char16_t* m_w = nullptr;
-    char16_t* m_end = nullptr;
+    char* m_begin = nullptr;
+    char* m_w = nullptr;
+    char* m_end = nullptr;
 
 private:
     Room& self() { return static_cast<Room&>(*this); }
@@ -133,10 +132,10 @@ private:
 
 // Writes into room of a measured length, which the text must fill exactly. Anything else is a
 // fault of the printer's own: it stops the program rather than write past the room or hand out
-// text with units never written.
+// text with bytes never written.
 class Slot : public UnitSink<Slot> {
 public:
-    Slot(char16_t* begin, char16_t* end)
+    Slot(char* begin, char* end)
     {
         m_begin = m_w = begin;
         m_end = end;
@@ -144,12 +143,12 @@ public:
     void finish() const
     {
         if (m_w != m_end)
-            qFatal("JSON printer: %lld units of measured room left unwritten", static_cast<long long>(m_end - m_w));
+            qFatal("JSON printer: %lld bytes of measured room left unwritten", static_cast<long long>(m_end - m_w));
     }
     [[gnu::always_inline]] void room(qsizetype n) const
     {
         if (Q_UNLIKELY(m_end - m_w < n))
-            qFatal("JSON printer: text runs %lld units past its measured room", static_cast<long long>(n - (m_end - m_w)));
+            qFatal("JSON printer: text runs %lld bytes past its measured room", static_cast<long long>(n - (m_end - m_w)));
     }
 };
 
@@ -157,8 +156,8 @@ public:
 class Growing : public UnitSink<Growing> {
 public:
     explicit Growing(qsizetype estimate) : m_text(std::max<qsizetype>(estimate, 64), Qt::Uninitialized) { rebase(0); }
-    char16_t* at(qsizetype offset) { return m_begin + offset; }
-    QString take()
+    char* at(qsizetype offset) { return m_begin + offset; }
+    QByteArray take()
     {
         m_text.resize(position());
         return std::move(m_text);
@@ -170,7 +169,7 @@ public:
     }
 
 private:
-    QString m_text;
+    QByteArray m_text;
     [[gnu::noinline]] void grow(qsizetype n)
     {
         const qsizetype used = position();
@@ -179,7 +178,7 @@ private:
     }
     void rebase(qsizetype used)
     {
-        m_begin = reinterpret_cast<char16_t*>(m_text.data());
+        m_begin = m_text.data();
         m_w = m_begin + used;
         m_end = m_begin + m_text.size();
     }
@@ -196,9 +195,9 @@ struct Setting {
     qsizetype unitLength = 0;
     // Pretty: a comma, a line feed and the indent of the deepest level, so that what goes between
     // two members, or before the first or the close, is one stretch of it.
-    std::u16string breaks{};
+    std::string breaks{};
     // The container whose members are written by writers of their own: its members' text is
-    // left as a gap of `gapLength` units.
+    // left as a gap of `gapLength` bytes.
     qsizetype gapIndex = -1;
     qsizetype gapLength = 0;
 };
@@ -207,7 +206,7 @@ template <class Sink>
 class Writer {
 public:
     Writer(const Setting& setting, Sink& sink)
-        : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceUnits()), m_out(sink)
+        : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceBytes()), m_out(sink)
     {
     }
 
@@ -224,7 +223,7 @@ public:
         if (checkCancel())
             return;
         const bool isObject = n.kind == Node::object;
-        m_out.put(isObject ? u'{' : u'[');
+        m_out.put(isObject ? '{' : '[');
         if (n.length > 0) {
             if (i == m_set.gapIndex) {
                 m_gapAt = m_out.position();
@@ -235,7 +234,7 @@ public:
             if (m_set.pretty)
                 m_out.put(m_set.breaks.data() + 1, 1 + depth * m_set.unitLength);
         }
-        m_out.put(isObject ? u'}' : u']');
+        m_out.put(isObject ? '}' : ']');
     }
 
     // One member of a container at `depth`: what goes before it (a line break and the indent,
@@ -245,13 +244,13 @@ public:
         if (m_set.pretty)
             m_out.put(m_set.breaks.data() + first, 2 - first + (depth + 1) * m_set.unitLength);
         else if (!first)
-            m_out.put(u',');
+            m_out.put(',');
         if (key >= 0) {
             string(node(key));
             if (m_set.pretty)
-                m_out.put(u" : ", 3);
+                m_out.put(" : ", 3);
             else
-                m_out.put(u':');
+                m_out.put(':');
         }
         const Node& n = node(value);
         if (n.kind == Node::array || n.kind == Node::object)
@@ -263,7 +262,7 @@ public:
 private:
     const Setting& m_set;
     const JSONDocument& m_doc;
-    const char16_t* m_src;
+    const char* m_src;
     Sink& m_out;
     bool m_stopped = false;
     quint32 m_steps = 0;
@@ -274,8 +273,8 @@ private:
     struct Member {
         quint32 key;
         quint32 value;
-        QString storage;
-        QStringView sortKey;
+        QByteArray storage; // never inline: the members move while sorted
+        std::string_view sortKey;
     };
 
     void members(qsizetype i, int depth)
@@ -302,7 +301,8 @@ private:
                 m.sortKey = sortKeyOf(node(m.key), &m.storage);
             const bool ascending = m_set.sort == SortMode::ascending;
             std::stable_sort(sorted.begin(), sorted.end(), [ascending](const Member& a, const Member& b) {
-                const int c = JSONPrinter::compareCodePoints(a.sortKey, b.sortKey);
+                // UTF-8 in byte order is in code point order.
+                const int c = a.sortKey.compare(b.sortKey);
                 return ascending ? c < 0 : c > 0;
             });
             for (const Member& m : sorted) {
@@ -328,44 +328,47 @@ private:
     [[gnu::noinline]] void otherScalar(const Node& n)
     {
         switch (n.kind) {
-        case Node::null: m_out.put(u"null", 4); return;
-        case Node::trueValue: m_out.put(u"true", 4); return;
-        case Node::falseValue: m_out.put(u"false", 5); return;
+        case Node::null: m_out.put("null", 4); return;
+        case Node::trueValue: m_out.put("true", 4); return;
+        case Node::falseValue: m_out.put("false", 5); return;
         case Node::string: escapedString(n); return;
         default: return;
         }
     }
 
+    // A unit of an escape, printed: escaped again when it must be (a control character, a quote,
+    // a backslash, a lone surrogate), else as the character.
     void escapedUnit(char16_t c)
     {
-        static const char16_t digits[] = u"0123456789abcdef";
-        char16_t e;
+        static const char digits[] = "0123456789abcdef";
+        char e;
         switch (c) {
-        case u'\b': e = u'b'; break;
-        case u'\t': e = u't'; break;
-        case u'\n': e = u'n'; break;
-        case u'\f': e = u'f'; break;
-        case u'\r': e = u'r'; break;
-        case u'"': e = u'"'; break;
-        case u'\\': e = u'\\'; break;
+        case u'\b': e = 'b'; break;
+        case u'\t': e = 't'; break;
+        case u'\n': e = 'n'; break;
+        case u'\f': e = 'f'; break;
+        case u'\r': e = 'r'; break;
+        case u'"': e = '"'; break;
+        case u'\\': e = '\\'; break;
         default:
             if (c < 0x20 || QChar::isSurrogate(c)) {
-                const char16_t text[] = {u'\\', u'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15],
-                                         digits[c & 15]};
+                const char text[] = {'\\', 'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15],
+                                     digits[c & 15]};
                 m_out.put(text, 6);
             } else {
-                m_out.put(c);
+                char text[4];
+                m_out.put(text, putUtf8(c, text) - text);
             }
             return;
         }
-        const char16_t text[] = {u'\\', e};
+        const char text[] = {'\\', e};
         m_out.put(text, 2);
     }
 
     [[gnu::always_inline]] void string(const Node& n)
     {
         // Without escapes the source spelling is the printed one: the reader let through no
-        // control character, quotation mark or lone surrogate.
+        // control character or quotation mark.
         if (!(n.flags & Node::escaped)) [[likely]]
             m_out.put(m_src + n.offset, n.length);
         else
@@ -374,23 +377,23 @@ private:
 
     [[gnu::noinline]] void escapedString(const Node& n)
     {
-        const char16_t* p = m_src + n.offset;
-        const char16_t* const end = p + n.length;
+        const char* p = m_src + n.offset;
+        const char* const end = p + n.length;
         for (;;) {
-            // Quotes, plain units and the escapes that print as they are written go in runs: only
+            // Quotes, plain bytes and the escapes that print as they are written go in runs: only
             // \/ and \u change.
-            const char16_t* q = p;
+            const char* q = p;
             for (;;) {
                 q = backslashOrEnd(q, end);
-                if (q == end || q[1] == u'/' || q[1] == u'u')
+                if (q == end || q[1] == '/' || q[1] == 'u')
                     break;
                 q += 2;
             }
             m_out.put(p, q - p);
             if (q == end)
                 return;
-            if (q[1] == u'/') {
-                m_out.put(u'/');
+            if (q[1] == '/') {
+                m_out.put('/');
                 p = q + 2;
                 continue;
             }
@@ -398,11 +401,11 @@ private:
             p = q + 6;
             // An escaped pair becomes the character; a lone surrogate stays escaped. (A backslash
             // is never the closing quote, so the next escape is whole.)
-            if (QChar::isHighSurrogate(c) && p[0] == u'\\' && p[1] == u'u') {
+            if (QChar::isHighSurrogate(c) && p[0] == '\\' && p[1] == 'u') {
                 const char16_t low = hex4(p + 2);
                 if (QChar::isLowSurrogate(low)) {
-                    const char16_t pair[] = {c, low};
-                    m_out.put(pair, 2);
+                    char text[4];
+                    m_out.put(text, putUtf8(QChar::surrogateToUcs4(c, low), text) - text);
                     p += 6;
                     continue;
                 }
@@ -411,20 +414,10 @@ private:
         }
     }
 
-    static const char16_t* backslashOrEnd(const char16_t* p, const char16_t* end)
+    static const char* backslashOrEnd(const char* p, const char* end)
     {
-#if defined(__SSE2__)
-        const __m128i backslash = _mm_set1_epi16(u'\\');
-        while (end - p >= 8) {
-            const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), backslash));
-            if (mask)
-                return p + __builtin_ctz(unsigned(mask)) / 2;
-            p += 8;
-        }
-#endif
-        while (p < end && *p != u'\\')
-            ++p;
-        return p;
+        const void* at = std::memchr(p, '\\', size_t(end - p));
+        return at ? static_cast<const char*>(at) : end;
     }
 
     bool checkCancel()
@@ -436,25 +429,27 @@ private:
         return m_stopped;
     }
 
-    QStringView sortKeyOf(const Node& key, QString* storage) const
+    // Keys sort by their canonically composed form. Characters below U+0300 (lead bytes below
+    // 0xCC) are their own composed form and compose with nothing before them: such keys compare
+    // as they stand.
+    std::string_view sortKeyOf(const Node& key, QByteArray* storage) const
     {
-        const char16_t* body = m_src + key.offset + 1;
+        const char* body = m_src + key.offset + 1;
         const qsizetype len = qsizetype(key.length) - 2;
-        bool plain = !(key.flags & Node::escaped);
-        if (plain) {
-            for (qsizetype k = 0; k < len; ++k)
-                if (body[k] >= 0x300) {
-                    plain = false;
-                    break;
-                }
-            if (plain)
-                return QStringView(body, len);
+        if (!(key.flags & Node::escaped)
+            && std::all_of(body, body + len, [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
+            return std::string_view(body, size_t(len));
+        const QString composed = m_doc.stringValue(key).normalized(QString::NormalizationForm_C);
+        storage->resize(composed.size() * 3);
+        char* w = storage->data();
+        for (qsizetype k = 0; k < composed.size(); ++k) {
+            char32_t c = composed[k].unicode();
+            if (QChar::isHighSurrogate(c) && k + 1 < composed.size() && composed[k + 1].isLowSurrogate())
+                c = QChar::surrogateToUcs4(char16_t(c), composed[++k].unicode());
+            w = putUtf8(c, w);
         }
-        QString decoded;
-        decoded.reserve(len);
-        decodeBody(body, body + len, [&](char16_t c) { decoded.append(QChar(c)); });
-        *storage = decoded.normalized(QString::NormalizationForm_C);
-        return *storage;
+        storage->resize(w - storage->data());
+        return std::string_view(storage->constData(), size_t(storage->size()));
     }
 };
 
@@ -487,7 +482,7 @@ bool planParts(const Setting& set, Plan& plan)
     // Below a couple of megabytes of text threads cost more than they save, most of all in a
     // fresh process or on a busy machine.
     constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
-    constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // units
+    constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // bytes
     const int workers = workerCount();
     if (set.sort != SortMode::none || doc.tapeEnd < partsMinimum || doc.source.size() < sourceMinimum || workers < 2)
         return false;
@@ -557,7 +552,7 @@ bool planParts(const Setting& set, Plan& plan)
 }
 
 // Writes the plan's members into the gap; false when cancelled on the way.
-bool writeParts(const Setting& set, const Plan& plan, char16_t* gap)
+bool writeParts(const Setting& set, const Plan& plan, char* gap)
 {
     const std::vector<qsizetype>& offsets = plan.offsets;
     const qsizetype count = qsizetype(plan.members.size());
@@ -587,37 +582,19 @@ bool writeParts(const Setting& set, const Plan& plan, char16_t* gap)
 
 } // namespace
 
-int JSONPrinter::compareCodePoints(QStringView a, QStringView b)
-{
-    const qsizetype n = std::min(a.size(), b.size());
-    const char16_t* pa = a.utf16();
-    const char16_t* pb = b.utf16();
-    for (qsizetype i = 0; i < n; ++i) {
-        char16_t x = pa[i], y = pb[i];
-        if (x == y)
-            continue;
-        // Surrogates encode scalars above U+FFFF: move them above U+E000..U+FFFF.
-        if (x >= 0xD800 && y >= 0xD800) {
-            x = x >= 0xE000 ? char16_t(x - 0x800) : char16_t(x + 0x2000);
-            y = y >= 0xE000 ? char16_t(y - 0x800) : char16_t(y + 0x2000);
-        }
-        return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-std::optional<QString> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
-                                          JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
+std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
+                                             JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
 {
     if (document.tapeEnd == 0)
-        return QString();
+        return QByteArray();
     Setting set{document, sortMode, cancelled};
     if (indentUnit) {
         set.pretty = true;
-        set.unitLength = indentUnit->size();
-        set.breaks = u",\n";
+        const QByteArray unit = indentUnit->toUtf8();
+        set.unitLength = unit.size();
+        set.breaks = ",\n";
         for (int level = 0; level < JSONFormatter::maxDepth + 1; ++level)
-            set.breaks.append(reinterpret_cast<const char16_t*>(indentUnit->constData()), size_t(indentUnit->size()));
+            set.breaks.append(unit.constData(), size_t(unit.size()));
     }
     Plan plan;
     const bool inParts = planParts(set, plan);

@@ -6,14 +6,11 @@
 #include <atomic>
 #include <optional>
 
-// Writes a parsed document back as text: pretty with an indent unit or minified, keys in source
+// Writes a parsed document back as UTF-8: pretty with an indent unit or minified, keys in source
 // order or sorted by their canonically composed form in code point order.
 class JSONPrinter {
 public:
     // `indentUnit` absent means minified. Nothing when `cancelled` turned true on the way.
-    static std::optional<QString> print(const JSONDocument& document, const std::optional<QString>& indentUnit,
+    static std::optional<QByteArray> print(const JSONDocument& document, const std::optional<QString>& indentUnit,
                                         JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled = nullptr);
-
-    // Three-way comparison of two texts by Unicode scalar values.
-    static int compareCodePoints(QStringView a, QStringView b);
 };

@@ -17,13 +17,14 @@ class JSONNumberTextTest : public QObject {
 
     static QString printed(const QString& literal)
     {
-        char16_t out[40];
+        char out[40];
         qsizetype mark = literal.indexOf(u'e', 0, Qt::CaseInsensitive);
         if (mark < 0)
             mark = literal.size();
         const qsizetype point = literal.left(mark).contains(u'.') ? literal.indexOf(u'.') : mark;
-        const int n = JSONNumberText::respelling(literal, point, mark, out);
-        return n < 0 ? literal : QString(reinterpret_cast<const QChar*>(out), n);
+        const QByteArray ascii = literal.toLatin1();
+        const int n = JSONNumberText::respelling(std::string_view(ascii.constData(), size_t(ascii.size())), point, mark, out);
+        return n < 0 ? literal : QString::fromLatin1(out, n);
     }
 
     // Sign, significant digits and the power of ten of the last one, from the text.

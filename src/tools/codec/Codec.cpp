@@ -62,11 +62,13 @@ QString textOf(QByteArrayView utf8)
 
 // Formatted JSON (two spaces, keys ascending), or nothing when the text does not parse or the
 // work was cancelled: the formatter's own parse and print, each checking the flag as it goes.
-std::optional<QString> formattedJSON(const QString& text, const std::atomic_bool* cancelled)
+std::optional<QByteArray> formattedJSON(const QByteArray& utf8, const std::atomic_bool* cancelled)
 {
     using namespace JSONFormatter;
     JSONDocument document;
-    if (JSONParser::parse(text, &document, true, cancelled).error)
+    // Ill-formed bytes are read as the text the pane shows for them.
+    const QByteArray wellFormed = Utf8Decoder::isWellFormed(utf8) ? utf8 : Utf8Encoder::toUtf8(textOf(utf8));
+    if (JSONParser::parse(wellFormed, &document, true, cancelled).error)
         return std::nullopt;
     if (cancelled && cancelled->load())
         return std::nullopt;
@@ -216,10 +218,8 @@ Codec::Result Codec::decodedOutput(const QByteArray& decoded, bool unpack, bool 
     }
     output.text = std::move(bytes);
     if (formatJSON && looksLikeJSONContainer(output.text)) {
-        // The parser reads UTF-16: the text goes over only for this.
-        if (auto formatted = formattedJSON(textOf(output.text), cancelled)) {
-            output.text = QByteArray();
-            output.wideText = std::move(*formatted);
+        if (auto formatted = formattedJSON(output.text, cancelled)) {
+            output.text = std::move(*formatted);
             output.content = Content::json;
         }
     }

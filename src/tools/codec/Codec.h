@@ -50,12 +50,10 @@ public:
     };
 
     struct Output {
-        // The result's text, held one way: UTF-8 here (the encoded or decoded text, the dump of
-        // 16 bytes a row), or, for formatted JSON, the printer's UTF-16 in `wideText`, this left
-        // empty: the Output pane shows it as it came, and nothing converts it.
+        // The result's text as UTF-8: the encoded or decoded text, the dump of 16 bytes a row, or
+        // the formatted JSON.
         QByteArray text;
-        QString wideText;
-        bool isEmpty() const { return text.isEmpty() && wideText.isEmpty(); }
+        bool isEmpty() const { return text.isEmpty(); }
         Content content = Content::text;
         std::optional<Inflate::Format> compression;
         qint64 byteCount = 0;

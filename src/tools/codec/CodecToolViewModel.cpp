@@ -267,7 +267,7 @@ void CodecToolViewModel::startTransform(bool now)
                     run.lineCount = TextHelpers::lineCount(rows);
                     run.shown = run.rowWidth != 16 ? Codec::hexDumpText(run.rowWidth, *output.dump) : rows;
                 } else {
-                    run.shown = output.wideText.isNull() ? shownText(output.text, &cancelled) : output.wideText;
+                    run.shown = shownText(output.text, &cancelled);
                     run.lineCount = TextHelpers::lineCount(run.shown);
                 }
                 if (run.shown.size() >= kPrepareFrom && !cancelled.load())

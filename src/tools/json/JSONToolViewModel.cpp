@@ -349,8 +349,8 @@ void JSONToolViewModel::showChosenOutput()
             out.text = madeText;
             if (!made && valid) {
                 const QString text = makeText();
-                out.text = mode == OutputMode::formatted ? JSONFormatter::format(text, indent, sortMode).text
-                                                         : JSONFormatter::minify(text, sortMode).text;
+                out.text = QString::fromUtf8(mode == OutputMode::formatted ? JSONFormatter::format(text, indent, sortMode).text
+                                                                           : JSONFormatter::minify(text, sortMode).text);
             }
             completeOutput(out.text, out.metrics, out.buffer, cancelled, false);
             return out;
@@ -385,8 +385,8 @@ const JSONToolViewModel::Output& JSONToolViewModel::madeOutput(OutputMode mode) 
     out.made = true;
     if (m_validation.isValid) {
         const QString input = text();
-        out.text = mode == OutputMode::formatted ? JSONFormatter::format(input, m_indent, m_sortMode).text
-                                                 : JSONFormatter::minify(input, m_sortMode).text;
+        out.text = QString::fromUtf8(mode == OutputMode::formatted ? JSONFormatter::format(input, m_indent, m_sortMode).text
+                                                                   : JSONFormatter::minify(input, m_sortMode).text);
     }
     out.metrics = JSONTextMetrics(out.text);
     return out;
@@ -561,9 +561,9 @@ void JSONToolViewModel::startFormat(bool now)
         try {
             JSONFormatter::Outputs out = JSONFormatter::outputs(
                 text, indent, sortMode, &cancelled, mode == OutputMode::formatted,
-                [&](const JSONFormatter::Validation& validation, const QString& made) {
+                [&](const JSONFormatter::Validation& validation, const QByteArray& made) {
                     run.validation = validation;
-                    first = made;
+                    first = QString::fromUtf8(made);
                     throw FirstOutputTaken();
                 });
             // Nothing was handed over: not valid JSON (no outputs), or cancelled.

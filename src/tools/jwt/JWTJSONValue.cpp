@@ -14,37 +14,6 @@ namespace {
 
 using Node = JSONDocument::Node;
 
-int hexValue(char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; }
-
-// The parser has checked every escape already.
-QString unescaped(const char16_t* p, const char16_t* end)
-{
-    QString out;
-    out.reserve(end - p);
-    while (p < end) {
-        if (*p != u'\\') {
-            out.append(QChar(*p++));
-            continue;
-        }
-        const char16_t e = p[1];
-        p += 2;
-        switch (e) {
-        case u'b': out.append(QChar(u'\b')); break;
-        case u'f': out.append(QChar(u'\f')); break;
-        case u'n': out.append(QChar(u'\n')); break;
-        case u'r': out.append(QChar(u'\r')); break;
-        case u't': out.append(QChar(u'\t')); break;
-        case u'u':
-            out.append(QChar(char16_t((hexValue(p[0]) << 12) | (hexValue(p[1]) << 8) | (hexValue(p[2]) << 4)
-                                      | hexValue(p[3]))));
-            p += 4;
-            break;
-        default: out.append(QChar(e)); break; // " \ /
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<JWTJSONValue> JWTJSONValue::parse(const QString& text)
@@ -58,10 +27,13 @@ std::optional<JWTJSONValue> JWTJSONValue::parse(const QString& text)
 
 std::optional<JWTJSONValue> JWTJSONValue::parseUTF8(const QByteArray& bytes)
 {
-    const std::optional<QString> text = Utf8Decoder::decode(bytes);
-    if (!text)
+    if (!Utf8Decoder::isWellFormed(bytes))
         return std::nullopt;
-    return parse(*text);
+    auto document = std::make_shared<JSONDocument>();
+    const JSONParser::Result result = JSONParser::parse(bytes, document.get());
+    if (result.error || document->nodes.empty())
+        return std::nullopt;
+    return JWTJSONValue(std::move(document), 0);
 }
 
 JWTJSONValue::Kind JWTJSONValue::kind() const
@@ -79,12 +51,7 @@ JWTJSONValue::Kind JWTJSONValue::kind() const
 
 QString JWTJSONValue::keyAt(qsizetype index) const
 {
-    const Node& n = m_document->nodes[size_t(index)];
-    const char16_t* body = m_document->sourceUnits() + n.offset + 1;
-    const char16_t* end = body + (qsizetype(n.length) - 2);
-    if (!(n.flags & Node::escaped))
-        return QString(reinterpret_cast<const QChar*>(body), end - body);
-    return unescaped(body, end);
+    return m_document->stringValue(m_document->nodes[size_t(index)]);
 }
 
 std::optional<JWTJSONValue> JWTJSONValue::member(QStringView name) const
@@ -98,11 +65,10 @@ std::optional<JWTJSONValue> JWTJSONValue::member(QStringView name) const
         const qsizetype valueIndex = i + 1;
         const Node& key = m_document->nodes[size_t(i)];
         // Unescaped keys compare in place; only escaped ones are decoded.
-        bool equal;
-        if (!(key.flags & Node::escaped))
-            equal = QStringView(m_document->sourceUnits() + key.offset + 1, qsizetype(key.length) - 2) == name;
-        else
-            equal = keyAt(i) == name;
+        const bool equal = !(key.flags & Node::escaped)
+                               ? QAnyStringView::equal(
+                                     QUtf8StringView(m_document->sourceBytes() + key.offset + 1, qsizetype(key.length) - 2), name)
+                               : keyAt(i) == name;
         if (equal)
             found = JWTJSONValue(m_document, valueIndex);
         i = m_document->subtreeEnd(valueIndex);
@@ -164,10 +130,10 @@ double JWTJSONValue::number() const
     const Node& n = m_document->nodes[size_t(m_index)];
     if (n.kind != Node::number)
         return 0;
-    const char16_t* text = (n.flags & Node::inArena) ? m_document->arena.data() + n.offset
-                                                      : m_document->sourceUnits() + n.offset;
-    // A number literal is ASCII; from_chars reads it whatever the process locale is.
-    const QByteArray ascii = QStringView(text, qsizetype(n.length)).toLatin1();
+    const char* text = (n.flags & Node::inArena) ? m_document->arena.data() + n.offset
+                                                  : m_document->sourceBytes() + n.offset;
+    // from_chars reads a number whatever the process locale is.
+    const QByteArray ascii = QByteArray::fromRawData(text, qsizetype(n.length));
     double value = 0;
     const auto [end, error] = std::from_chars(ascii.constData(), ascii.constData() + ascii.size(), value);
     Q_UNUSED(end);
@@ -185,8 +151,8 @@ double JWTJSONValue::number() const
 QString JWTJSONValue::formatted() const
 {
     if (m_index == 0)
-        return JSONPrinter::print(*m_document, JSONFormatter::Indent::spaces(2).unit(),
-                                  JSONFormatter::SortMode::ascending)
-            .value_or(QString());
+        return QString::fromUtf8(JSONPrinter::print(*m_document, JSONFormatter::Indent::spaces(2).unit(),
+                                                    JSONFormatter::SortMode::ascending)
+                                     .value_or(QByteArray()));
     return QString();
 }
