@@ -53,3 +53,9 @@ JSONTextMetrics::JSONTextMetrics(const QString& text)
     bytes = total.bytes;
     lines = bytes == 0 ? 0 : total.breaks + 1;
 }
+
+JSONTextMetrics::JSONTextMetrics(const QByteArray& utf8)
+{
+    bytes = utf8.size();
+    lines = bytes == 0 ? 0 : LineCounter::breaks(utf8) + 1;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The size of a text as the pane footers show it: lines and UTF-8 bytes. LF, CR and CR LF each
@@ -11,6 +12,7 @@ struct JSONTextMetrics {
     JSONTextMetrics() = default;
     JSONTextMetrics(qint64 lines, qint64 bytes) : lines(lines), bytes(bytes) {}
     explicit JSONTextMetrics(const QString& text);
+    explicit JSONTextMetrics(const QByteArray& utf8);
 
     friend bool operator==(const JSONTextMetrics&, const JSONTextMetrics&) = default;
 };

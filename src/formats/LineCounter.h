@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QStringView>
 
 // Lines of a text, the one way every footer and line map counts them: LF, CR and CR LF each end
@@ -15,6 +16,7 @@ public:
 
     // The line breaks in the text. A CR at the very end counts, whatever follows the view.
     static qsizetype breaks(QStringView text);
+    static qsizetype breaks(QByteArrayView utf8);
     // 1 plus the line breaks; for the empty text, as `empty` says.
     static qsizetype lines(QStringView text, EmptyText empty = EmptyText::noLines);
 };

@@ -43,6 +43,7 @@ public:
     // for a text another holder goes on using for a while (a document about to be parsed),
     // whose Latin-1 copies would only add to its peak. `Narrowing` makes them later.
     static CodeTextBuffer narrowedLater(const QString& text);
+    static CodeTextBuffer fromUtf8(const QByteArray& utf8) { return CodeTextBuffer(QString::fromUtf8(utf8)); }
 
     // Latin-1 copies of the blocks of a buffer made by `narrowedLater`, taken on the GUI thread,
     // made on any thread, and applied back if the buffer was not edited meanwhile.

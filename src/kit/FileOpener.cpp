@@ -19,6 +19,13 @@ std::optional<QString> FileOpener::readText(const QUrl& fileUrl)
     return TextFileLoader::loadTextFileNow(fileUrl);
 }
 
+std::optional<QByteArray> FileOpener::readUTF8(const QUrl& fileUrl)
+{
+    if (!fileUrl.isLocalFile() || QFileInfo(fileUrl.toLocalFile()).isDir())
+        return std::nullopt;
+    return TextFileLoader::loadUTF8FileNow(fileUrl);
+}
+
 QString FileOpener::unreadableSentence(const QUrl& fileUrl)
 {
     return QStringLiteral("Could not read \u201C%1\u201D. The document was left as it was.").arg(displayName(fileUrl));

@@ -39,32 +39,16 @@ public:
     void open(const QUrl& fileUrl, std::function<Document(QString text, const std::atomic_bool& cancelled)> prepare,
               std::function<void(Document)> apply, std::function<void(QString sentence)> failed)
     {
-        m_failed = failed;
-        m_fileUrl = fileUrl;
-        m_droppedForAnEdit = false;
-        struct Read {
-            std::optional<Document> document;
-            std::optional<QString> refusal;
-        };
-        m_task.runNow<Read>(
-            [fileUrl, prepare = std::move(prepare), perByte = m_memoryPerFileByte](const std::atomic_bool& cancelled) {
-                Read read;
-                if ((read.refusal = MemoryBudget::refusalToOpen(fileUrl, perByte)))
-                    return read;
-                std::optional<QString> text = readText(fileUrl);
-                if (text && !cancelled)
-                    read.document = prepare(std::move(*text), cancelled);
-                return read;
-            },
-            [this, fileUrl, apply = std::move(apply), failed = std::move(failed)](Read read) {
-                m_failed = nullptr;
-                if (read.document)
-                    apply(std::move(*read.document));
-                else
-                    failed(read.refusal.value_or(unreadableSentence(fileUrl)));
-            });
+        openWith<Document, QString>(fileUrl, &FileOpener::readText, std::move(prepare), std::move(apply), std::move(failed));
     }
-
+    // The same with the file's text as well-formed UTF-8, for a tool that reads it as bytes.
+    template <class Document>
+    void openUTF8(const QUrl& fileUrl, std::function<Document(QByteArray utf8, const std::atomic_bool& cancelled)> prepare,
+                  std::function<void(Document)> apply, std::function<void(QString sentence)> failed)
+    {
+        openWith<Document, QByteArray>(fileUrl, &FileOpener::readUTF8, std::move(prepare), std::move(apply),
+                                       std::move(failed));
+    }
     // Opens the file's text as it is.
     void open(const QUrl& fileUrl, std::function<void(QString text)> apply, std::function<void(QString sentence)> failed)
     {
@@ -97,11 +81,43 @@ public:
     bool isOpening() const { return m_task.isRunning() && m_failed != nullptr; }
 
     static std::optional<QString> readText(const QUrl& fileUrl);
+    static std::optional<QByteArray> readUTF8(const QUrl& fileUrl);
     static QString unreadableSentence(const QUrl& fileUrl);
     static QString editedSentence(const QUrl& fileUrl);
     static QString failedSentence(const QUrl& fileUrl, QuietTask::Failure failure);
 
 private:
+    template <class Document, class Content>
+    void openWith(const QUrl& fileUrl, std::optional<Content> (*reader)(const QUrl&),
+                  std::function<Document(Content text, const std::atomic_bool& cancelled)> prepare,
+                  std::function<void(Document)> apply, std::function<void(QString sentence)> failed)
+    {
+        m_failed = failed;
+        m_fileUrl = fileUrl;
+        m_droppedForAnEdit = false;
+        struct Read {
+            std::optional<Document> document;
+            std::optional<QString> refusal;
+        };
+        m_task.runNow<Read>(
+            [fileUrl, reader, prepare = std::move(prepare), perByte = m_memoryPerFileByte](const std::atomic_bool& cancelled) {
+                Read read;
+                if ((read.refusal = MemoryBudget::refusalToOpen(fileUrl, perByte)))
+                    return read;
+                std::optional<Content> text = reader(fileUrl);
+                if (text && !cancelled)
+                    read.document = prepare(std::move(*text), cancelled);
+                return read;
+            },
+            [this, fileUrl, apply = std::move(apply), failed = std::move(failed)](Read read) {
+                m_failed = nullptr;
+                if (read.document)
+                    apply(std::move(*read.document));
+                else
+                    failed(read.refusal.value_or(unreadableSentence(fileUrl)));
+            });
+    }
+
     QuietTask m_task;
     QUrl m_fileUrl;
     std::function<void(QString)> m_failed;

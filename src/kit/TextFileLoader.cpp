@@ -1,6 +1,7 @@
 #include "kit/TextFileLoader.h"
 
 #include "formats/Utf8Decoder.h"
+#include "formats/Utf8Encoder.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -20,6 +21,18 @@ QString decodeUTF8Repairing(QByteArrayView bytes)
     if (std::optional<QString> text = Utf8Decoder::decode(bytes, {Utf8Decoder::IllFormed::fail, Mark::drop, nullptr, true}))
         return std::move(*text);
     return Utf8Decoder::decodeReplacing(bytes, Mark::keep, true);
+}
+
+QByteArray repairedUTF8(QByteArray bytes)
+{
+    const QByteArrayView mark("\xEF\xBB\xBF");
+    if (bytes.startsWith(mark))
+        bytes.remove(0, 3);
+    if (!Utf8Decoder::isWellFormed(bytes))
+        return Utf8Encoder::toUtf8(Utf8Decoder::decodeReplacing(bytes, Utf8Decoder::ByteOrderMark::keep, true));
+    if (bytes.startsWith(mark))
+        bytes.remove(0, 3);
+    return bytes;
 }
 
 std::optional<QByteArray> readBytes(const QString& path)
@@ -67,6 +80,14 @@ std::optional<QString> loadTextFileNow(const QUrl& fileUrl)
     if (!fileUrl.isLocalFile())
         return std::nullopt;
     return loadTextFileNow(fileUrl.toLocalFile());
+}
+
+std::optional<QByteArray> loadUTF8FileNow(const QUrl& fileUrl)
+{
+    std::optional<QByteArray> bytes = fileUrl.isLocalFile() ? readBytes(fileUrl.toLocalFile()) : std::nullopt;
+    if (!bytes)
+        return std::nullopt;
+    return repairedUTF8(std::move(*bytes));
 }
 
 } // namespace TextFileLoader

@@ -115,6 +115,12 @@ private slots:
             QVERIFY(!v.isValid);
         const FormatResult p = format(*text, Indent::spaces(2), SortMode::none);
         const FormatResult m = minify(*text);
+        // The file read as the JSON tool opens it, as bytes, gives the same.
+        const std::optional<QByteArray> utf8 = TextFileLoader::loadUTF8FileNow(QUrl::fromLocalFile(path));
+        QVERIFY(utf8);
+        const Outputs fromBytes = outputs(*utf8, Indent::spaces(2), SortMode::none, nullptr, true, nullptr);
+        QCOMPARE(fromBytes.validation, v);
+        QCOMPARE(fromBytes.formatted, p.text);
         QCOMPARE(p.ok(), v.isValid);
         QCOMPARE(m.ok(), v.isValid);
         if (!v.isValid) {

@@ -60,6 +60,11 @@ private slots:
         QVERIFY(!now->isNull() || expected.isEmpty());
         QCOMPARE(TextFileLoader::loadTextFileNow(QUrl::fromLocalFile(path)).value_or(QStringLiteral("<nothing>")),
                  expected);
+        // Read as UTF-8, the same text; well-formed bytes are kept as they are.
+        const std::optional<QByteArray> utf8 = TextFileLoader::loadUTF8FileNow(QUrl::fromLocalFile(path));
+        QVERIFY(utf8);
+        QCOMPARE(QString::fromUtf8(*utf8), expected);
+        QCOMPARE(*utf8, expected.toUtf8());
     }
 
     void readBytes_data()

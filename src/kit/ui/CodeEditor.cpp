@@ -227,7 +227,8 @@ void CodeEditor::setText(const QString& text, const std::function<std::optional<
     replaceText(text, prepared);
 }
 
-void CodeEditor::replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+template <class Show>
+void CodeEditor::replacing(Show show)
 {
     // Always set: the hosts skip only the echo of the user's own edit, never a text by value.
     m_updating = true;
@@ -236,24 +237,14 @@ void CodeEditor::replaceText(const QString& text, const std::function<std::optio
     const bool restorePlace = m_reflowID && m_awaitingReflow && m_awaitedReflowID == m_reflowID && m_place;
 
     m_programEdit = true;
-    if (m_options.largeDocument) {
-        const auto [oldRange, newRange] = changedRanges(m_view->snapshot(), text);
-        // A large replacement is cheaper as a new text: the view then builds its line blocks
-        // in one pass instead of splicing megabytes into one block.
-        constexpr qsizetype largeEdit = 1 << 16;
-        if (newRange.length > largeEdit || oldRange.length > largeEdit)
-            showWhole(text, prepared ? prepared() : std::nullopt);
-        else if (oldRange.length > 0 || newRange.length > 0)
-            m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
-    } else {
-        showWhole(text, prepared ? prepared() : std::nullopt);
-    }
-    const qsizetype caret = std::min(oldCaret, text.size());
+    show();
+    const qsizetype length = m_view->length();
+    const qsizetype caret = std::min(oldCaret, length);
     m_view->setSelection(caret, caret);
     m_programEdit = false;
 
     if (restorePlace) {
-        const qsizetype offset = qsizetype(*m_place * double(text.size()));
+        const qsizetype offset = qsizetype(*m_place * double(length));
         if (offset > 0)
             m_view->scrollToPosition(offset);
     }
@@ -266,6 +257,29 @@ void CodeEditor::replaceText(const QString& text, const std::function<std::optio
     m_view->clearUndoStack();
     colourVisibleArea();
     m_updating = false;
+}
+
+void CodeEditor::replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared)
+{
+    replacing([&] {
+        if (m_options.largeDocument) {
+            const auto [oldRange, newRange] = changedRanges(m_view->snapshot(), text);
+            // A large replacement is cheaper as a new text: the view then builds its line blocks
+            // in one pass instead of splicing megabytes into one block.
+            constexpr qsizetype largeEdit = 1 << 16;
+            if (newRange.length > largeEdit || oldRange.length > largeEdit)
+                showWhole(text, prepared ? prepared() : std::nullopt);
+            else if (oldRange.length > 0 || newRange.length > 0)
+                m_view->replaceRange({oldRange.location, oldRange.length}, text.mid(newRange.location, newRange.length));
+        } else {
+            showWhole(text, prepared ? prepared() : std::nullopt);
+        }
+    });
+}
+
+void CodeEditor::setText(CodeTextBuffer buffer)
+{
+    replacing([&] { m_view->setBuffer(std::move(buffer)); });
 }
 
 void CodeEditor::showWhole(const QString& text, std::optional<CodeTextBuffer> prepared)

@@ -47,6 +47,9 @@ public:
     // The same, with `prepared` asked for the split text only when the text is shown as a new
     // one; `text` holds LF line breaks only (nothing is normalised, so nothing scans it here).
     void setText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
+    // Shows a text split into lines elsewhere (off the GUI thread) as a new one, never compared
+    // with the text before.
+    void setText(CodeTextBuffer buffer);
     // The text shown, unit for unit: a whole copy, for copying and tests.
     QString text() const;
     // The text shown, sharing the view's blocks; hold it only as long as needed.
@@ -95,6 +98,9 @@ private:
     void readPlace();
     void showWhole(const QString& text, std::optional<CodeTextBuffer> prepared);
     void replaceText(const QString& text, const std::function<std::optional<CodeTextBuffer>()>& prepared);
+    // What every text set by the program goes through; `show` puts the text in the view.
+    template <class Show>
+    void replacing(Show show);
     void onViewTextChanged(qsizetype location, qsizetype length, qsizetype change);
 
     CodeTextView* m_view;

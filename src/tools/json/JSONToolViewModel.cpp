@@ -2,6 +2,7 @@
 
 #include "formats/FreedMemory.h"
 #include "formats/RunParts.h"
+#include "formats/Utf8Encoder.h"
 #include "kit/StatusColor.h"
 #include "kit/TextHelpers.h"
 #include "kit/TextUnits.h"
@@ -36,37 +37,56 @@ struct JSONToolViewModel::FormatStage {
 // A made output as a worker reads it: the model's text, or a snapshot of the output editor,
 // let go once read.
 struct JSONToolViewModel::OutputRead {
-    QString text;
+    QByteArray text;
     std::shared_ptr<CodeTextSnapshot> snapshot;
 
     QString whole() const
     {
         if (!snapshot)
-            return text;
+            return QString::fromUtf8(text);
         const QString out = snapshot->text();
         *snapshot = CodeTextSnapshot();
         return out;
     }
     // Read part by part: a formatted output in many blocks is never joined for this.
-    bool equals(QStringView made) const
+    bool equals(const QByteArray& made) const
     {
         if (!snapshot)
-            return QStringView(text) == made;
-        bool same = snapshot->length() == made.size();
+            return text == made;
+        bool same = true;
         qsizetype at = 0;
-        if (same)
-            snapshot->forEachPart([&](QStringView part) {
-                same = made.sliced(at, part.size()) == part;
-                at += part.size();
-                return same;
-            });
+        snapshot->forEachPart([&](QStringView part) {
+            const QByteArray bytes = Utf8Encoder::toUtf8(part);
+            same = made.size() - at >= bytes.size() && QByteArrayView(made).sliced(at, bytes.size()) == bytes;
+            at += bytes.size();
+            return same;
+        });
         *snapshot = CodeTextSnapshot();
-        return same;
+        return same && at == made.size();
+    }
+};
+
+// The input as a worker reads it: a text, or the UTF-8 of a file read whole.
+struct JSONToolViewModel::InputRead {
+    QString text;
+    QByteArray utf8;
+
+    bool isUTF8() const { return !utf8.isNull(); }
+    QString whole() const { return isUTF8() ? QString::fromUtf8(utf8) : text; }
+    // The output of one mode, made on the calling thread.
+    QByteArray printed(OutputMode mode, Indent indent, SortMode sortMode) const
+    {
+        const bool pretty = mode == OutputMode::formatted;
+        if (isUTF8())
+            return pretty ? JSONFormatter::format(utf8, indent, sortMode).text : JSONFormatter::minify(utf8, sortMode).text;
+        return pretty ? JSONFormatter::format(text, indent, sortMode).text : JSONFormatter::minify(text, sortMode).text;
     }
 };
 
 struct JSONToolViewModel::OpenedText {
     QString text;
+    QByteArray utf8; // a large file's text instead, with its length in units
+    qsizetype utf8Length = 0;
     std::shared_ptr<CodeTextBuffer> buffer;
 };
 
@@ -79,16 +99,15 @@ constexpr qsizetype kLargeText = 1 << 16;
 // Thrown by the hand-over of the first output, so that the second is not printed.
 struct FirstOutputTaken {};
 
-// An output with its sizes, and its lines split when it is large: read in place, its Latin-1
-// copy made later by the editor, or with that copy made now.
-void completeOutput(const QString& text, JSONTextMetrics& metrics, std::shared_ptr<CodeTextBuffer>& buffer,
-                    const std::atomic_bool& cancelled, bool narrowLater)
+// An output with its sizes, and its lines split when it is large (its ASCII read in place).
+void completeOutput(const QByteArray& text, JSONTextMetrics& metrics, std::shared_ptr<CodeTextBuffer>& buffer,
+                    const std::atomic_bool& cancelled)
 {
     runParts(text.size() >= kLargeText ? 2 : 1, [&](qsizetype k) {
         if (k == 0)
             metrics = JSONTextMetrics(text);
         else if (!cancelled)
-            buffer = std::make_shared<CodeTextBuffer>(narrowLater ? CodeTextBuffer::narrowedLater(text) : CodeTextBuffer(text));
+            buffer = std::make_shared<CodeTextBuffer>(CodeTextBuffer::fromUtf8(text));
     });
 }
 
@@ -121,13 +140,14 @@ QString JSONToolViewModel::sampleDocument()
                           "}");
 }
 
-void JSONToolViewModel::letGo(QString& text)
+template <class Text>
+void JSONToolViewModel::letGo(Text& text)
 {
     // Freeing a large text gives its pages back to the system, which would hold up the window.
     if (text.size() >= kLargeText)
-        FreedMemory::release(std::exchange(text, QString()));
+        FreedMemory::release(std::exchange(text, Text()));
     else
-        text = QString();
+        text = Text();
 }
 
 int JSONToolViewModel::bumped(int generation)
@@ -137,15 +157,20 @@ int JSONToolViewModel::bumped(int generation)
 
 QString JSONToolViewModel::text() const
 {
+    if (!m_utf8.isNull())
+        return QString::fromUtf8(m_utf8);
     if (m_textFromEdit)
         return TextHelpers::repairedUTF16(m_editSource().text());
     return m_text;
 }
 
-std::function<QString()> JSONToolViewModel::textMaker() const
+std::function<JSONToolViewModel::InputRead()> JSONToolViewModel::textMaker() const
 {
+    // The file's bytes, which the input editor reads in place, until the text is edited.
+    if (!m_utf8.isNull())
+        return [utf8 = m_utf8] { return InputRead{QString(), utf8}; };
     if (!m_textFromEdit)
-        return [text = m_text] { return text; };
+        return [text = m_text] { return InputRead{text, QByteArray()}; };
     CodeTextSnapshot now = m_editSource();
     return [snapshot = std::make_shared<CodeTextSnapshot>(std::move(now)), own = m_userEdited] {
         // The snapshot is let go at once: while it shares a block of the editor, the next
@@ -153,7 +178,7 @@ std::function<QString()> JSONToolViewModel::textMaker() const
         // the same reason; a text just set is shared, as a copy would double its size.
         const QString text = TextHelpers::repairedUTF16(snapshot->text());
         *snapshot = CodeTextSnapshot();
-        return !own || text.isDetached() ? text : QString(text.constData(), text.size());
+        return InputRead{!own || text.isDetached() ? text : QString(text.constData(), text.size()), QByteArray()};
     };
 }
 
@@ -164,21 +189,21 @@ std::optional<JSONToolViewModel::OutputRead> JSONToolViewModel::outputRead(Outpu
         return std::nullopt;
     if (!out.inEditor)
         return OutputRead{out.text, nullptr};
-    return OutputRead{QString(), std::make_shared<CodeTextSnapshot>(m_outputSource())};
+    return OutputRead{QByteArray(), std::make_shared<CodeTextSnapshot>(m_outputSource())};
 }
 
 QString JSONToolViewModel::outputText(OutputMode mode) const
 {
     if (output(mode).inEditor)
         return m_outputSource().text();
-    return madeOutput(mode).text;
+    return QString::fromUtf8(madeOutput(mode).text);
 }
 
 void JSONToolViewModel::leaveTextToEditor()
 {
     if (!m_inputSource || m_textFromEdit)
         return;
-    m_editedLength = m_text.size();
+    m_editedLength = storedLength();
     m_editSource = m_inputSource;
     m_textFromEdit = true;
     m_userEdited = false;
@@ -209,6 +234,7 @@ void JSONToolViewModel::setInputSource(SnapshotSource source)
 {
     if (!source && m_textFromEdit) {
         m_text = text();
+        m_utf8 = QByteArray();
         m_editSource = nullptr;
         m_textFromEdit = false;
     }
@@ -221,7 +247,7 @@ void JSONToolViewModel::setOutputSource(SnapshotSource source)
     if (!source && m_outputSource) {
         Output& shown = output(m_shownMode);
         if (shown.inEditor) {
-            shown.text = m_outputSource().text();
+            shown.text = Utf8Encoder::toUtf8(m_outputSource().text());
             shown.inEditor = false;
         }
     }
@@ -233,10 +259,10 @@ void JSONToolViewModel::storeText(const QString& text)
 {
     // The editors hold LF only; offsets of matches and selections must agree with them.
     m_text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : text;
+    m_utf8 = QByteArray();
     m_editSource = nullptr;
     m_textFromEdit = false;
     m_userEdited = false;
-    m_awaitingFirstOutput = true;
     m_editQuiet.stop();
     m_textGeneration = bumped(m_textGeneration);
 }
@@ -244,12 +270,13 @@ void JSONToolViewModel::storeText(const QString& text)
 void JSONToolViewModel::editText(const TextEdit& edit, SnapshotSource snapshot)
 {
     if (!m_textFromEdit)
-        m_editedLength = m_text.size();
+        m_editedLength = storedLength();
     m_editedLength += edit.changeInLength();
+    // The editor reads the bytes in place: they go when no block of it reads them.
+    m_utf8 = QByteArray();
     m_editSource = std::move(snapshot);
     m_textFromEdit = true;
     m_userEdited = true;
-    m_awaitingFirstOutput = false;
     m_text = QString();
     m_textGeneration = bumped(m_textGeneration);
     if (!m_opener.droppedForAnEdit())
@@ -322,7 +349,7 @@ void JSONToolViewModel::showChosenOutput()
         scheduleSearch();
         return;
     }
-    const qsizetype length = m_textFromEdit ? m_editedLength : m_text.size();
+    const qsizetype length = m_textFromEdit ? m_editedLength : storedLength();
     const bool large = chosen.made ? chosen.text.size() >= kLargeText : length >= kLargeText;
     if (!large || (chosen.made && chosen.buffer)) {
         if (!chosen.made) {
@@ -337,8 +364,8 @@ void JSONToolViewModel::showChosenOutput()
     }
     // Made, or split into lines, off the GUI thread; the output before stays on show meanwhile.
     const bool made = chosen.made;
-    const QString madeText = chosen.text;
-    const std::function<QString()> makeText = made ? std::function<QString()>() : textMaker();
+    const QByteArray madeText = chosen.text;
+    const std::function<InputRead()> makeText = made ? std::function<InputRead()>() : textMaker();
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
     const bool valid = m_validation.isValid;
@@ -347,12 +374,9 @@ void JSONToolViewModel::showChosenOutput()
             Output out;
             out.made = true;
             out.text = madeText;
-            if (!made && valid) {
-                const QString text = makeText();
-                out.text = QString::fromUtf8(mode == OutputMode::formatted ? JSONFormatter::format(text, indent, sortMode).text
-                                                                           : JSONFormatter::minify(text, sortMode).text);
-            }
-            completeOutput(out.text, out.metrics, out.buffer, cancelled, false);
+            if (!made && valid)
+                out.text = makeText().printed(mode, indent, sortMode);
+            completeOutput(out.text, out.metrics, out.buffer, cancelled);
             return out;
         },
         [this, mode, made](Output out) {
@@ -383,11 +407,8 @@ const JSONToolViewModel::Output& JSONToolViewModel::madeOutput(OutputMode mode) 
     if (out.made)
         return out;
     out.made = true;
-    if (m_validation.isValid) {
-        const QString input = text();
-        out.text = QString::fromUtf8(mode == OutputMode::formatted ? JSONFormatter::format(input, m_indent, m_sortMode).text
-                                                                   : JSONFormatter::minify(input, m_sortMode).text);
-    }
+    if (m_validation.isValid)
+        out.text = textMaker()().printed(mode, m_indent, m_sortMode);
     out.metrics = JSONTextMetrics(out.text);
     return out;
 }
@@ -428,7 +449,7 @@ bool JSONToolViewModel::isSearchPending() const
 QString JSONToolViewModel::shownOutput() const
 {
     const Output& shown = output(m_shownMode);
-    return shown.inEditor ? m_outputSource().text() : shown.text;
+    return shown.inEditor ? m_outputSource().text() : QString::fromUtf8(shown.text);
 }
 
 bool JSONToolViewModel::isShownOutputEmpty() const
@@ -452,7 +473,7 @@ std::optional<CodeTextBuffer> JSONToolViewModel::takeInputBuffer()
     std::optional<CodeTextBuffer> buffer(std::move(*m_inputBuffer));
     m_inputBuffer.reset();
     // Only for the text it was built from.
-    if (m_textFromEdit || buffer->length() != m_text.size())
+    if (m_textFromEdit || buffer->length() != storedLength())
         return std::nullopt;
     return buffer;
 }
@@ -471,6 +492,12 @@ bool JSONToolViewModel::isInputBlank() const
                 return false;
         return true;
     };
+    if (!m_utf8.isNull()) {
+        for (qsizetype i = 0; i < m_utf8.size(); ++i)
+            if (static_cast<unsigned char>(m_utf8[i]) >= 0x80 || !QChar::isSpace(uchar(m_utf8[i])))
+                return static_cast<unsigned char>(m_utf8[i]) >= 0x80 && blank(QString::fromUtf8(m_utf8.sliced(i)));
+        return true;
+    }
     if (!m_textFromEdit)
         return blank(m_text);
     bool isBlank = true;
@@ -532,45 +559,46 @@ void JSONToolViewModel::startFormat(bool now)
     m_outputTask.cancel();
     scheduleSearch();
 
-    const std::function<QString()> makeText = textMaker();
+    const std::function<InputRead()> makeText = textMaker();
     const Indent indent = m_indent;
     const SortMode sortMode = m_sortMode;
     const OutputMode mode = m_outputMode;
-    const bool narrowLater = m_awaitingFirstOutput;
     // Compared with what the run makes, so that an equal output is not shown again.
     const std::optional<OutputRead> old = outputRead(mode);
     auto work = [=](const std::atomic_bool& cancelled, const std::function<void(FormatStage)>& publish) {
-        QString text = makeText();
+        InputRead input = makeText();
         // The input's metrics show before the formatted text is ready.
-        publish(FormatStage{JSONTextMetrics(text)});
+        publish(FormatStage{input.isUTF8() ? JSONTextMetrics(input.utf8) : JSONTextMetrics(input.text)});
         FormatRun run;
         run.mode = mode;
         // A large output's lines are split here, side by side with its metrics, so that showing
         // it costs the GUI thread nothing.
-        auto fill = [&](const QString& made) {
+        auto fill = [&](const QByteArray& made) {
             run.changed = !old || !old->equals(made);
             run.output.made = true;
             if (run.changed && !cancelled) {
                 run.output.text = made;
-                completeOutput(made, run.output.metrics, run.output.buffer, cancelled, narrowLater);
+                completeOutput(made, run.output.metrics, run.output.buffer, cancelled);
             }
         };
         // The output is completed once the parsed document and the input are let go: a large
         // one would otherwise be held three times over.
-        QString first;
+        QByteArray first;
+        const JSONFormatter::FirstReady taken = [&](const JSONFormatter::Validation& validation, const QByteArray& made) {
+            run.validation = validation;
+            first = made;
+            throw FirstOutputTaken();
+        };
         try {
-            JSONFormatter::Outputs out = JSONFormatter::outputs(
-                text, indent, sortMode, &cancelled, mode == OutputMode::formatted,
-                [&](const JSONFormatter::Validation& validation, const QByteArray& made) {
-                    run.validation = validation;
-                    first = QString::fromUtf8(made);
-                    throw FirstOutputTaken();
-                });
+            const bool pretty = mode == OutputMode::formatted;
+            JSONFormatter::Outputs out =
+                input.isUTF8() ? JSONFormatter::outputs(input.utf8, indent, sortMode, &cancelled, pretty, taken)
+                               : JSONFormatter::outputs(input.text, indent, sortMode, &cancelled, pretty, taken);
             // Nothing was handed over: not valid JSON (no outputs), or cancelled.
             run.validation = std::move(out.validation);
         } catch (const FirstOutputTaken&) {
         }
-        text = QString();
+        input = InputRead();
         fill(first);
         return run;
     };
@@ -592,7 +620,6 @@ void JSONToolViewModel::startFormat(bool now)
 
 void JSONToolViewModel::applyFormatRun(FormatRun run)
 {
-    m_awaitingFirstOutput = false;
     m_validation = std::move(run.validation);
     emit validationChanged();
     // The other output belonged to the inputs before: it is made again when asked for.
@@ -628,14 +655,14 @@ void JSONToolViewModel::scheduleSearch()
     }
     const QString query = m_searchQuery;
     const JSONSearch::Scope scope = m_searchScope;
-    const std::function<QString()> makeText = textMaker();
+    const std::function<InputRead()> makeText = textMaker();
     const std::optional<OutputRead> shown = outputRead(m_shownMode);
     const int textGeneration = m_textGeneration;
     const int outputGeneration = m_outputGeneration;
     m_searchTask.schedule<SearchResult>(
         [=](const std::atomic_bool& cancelled) {
             SearchResult result{query, scope, textGeneration, outputGeneration, {}, {}};
-            result.inputMatches = JSONSearch::matches(query, makeText(), scope, &cancelled);
+            result.inputMatches = JSONSearch::matches(query, makeText().whole(), scope, &cancelled);
             if (!cancelled)
                 result.outputMatches = JSONSearch::matches(query, shown ? shown->whole() : QString(), scope, &cancelled);
             return result;
@@ -755,25 +782,37 @@ bool JSONToolViewModel::copyOutput()
 void JSONToolViewModel::open(const QUrl& fileUrl)
 {
     setOpenError(QString());
-    m_opener.open<OpenedText>(
+    m_opener.openUTF8<OpenedText>(
         fileUrl,
         // Everything the GUI thread would otherwise do over the whole text happens here.
-        [](QString text, const std::atomic_bool& cancelled) {
+        [](QByteArray utf8, const std::atomic_bool& cancelled) {
             OpenedText opened;
+            // A large file stays UTF-8: the editor reads its ASCII in place and the formatter
+            // reads the same bytes. (The editors hold LF only: a file with CR goes the long way.)
+            if (utf8.size() >= kLargeText && !utf8.contains('\r')) {
+                if (cancelled)
+                    return opened;
+                opened.buffer = std::make_shared<CodeTextBuffer>(CodeTextBuffer::fromUtf8(utf8));
+                opened.utf8Length = opened.buffer->length();
+                opened.utf8 = std::move(utf8);
+                return opened;
+            }
+            QString text = QString::fromUtf8(utf8);
+            utf8 = QByteArray();
             opened.text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : std::move(text);
             if (opened.text.size() >= kLargeText && !cancelled)
-                // Parsed next from the same text: its Latin-1 copy is made once that is done.
-                opened.buffer = std::make_shared<CodeTextBuffer>(CodeTextBuffer::narrowedLater(opened.text));
+                opened.buffer = std::make_shared<CodeTextBuffer>(opened.text);
             return opened;
         },
         [this, fileUrl](OpenedText opened) {
             m_fileUrl = fileUrl;
             emit fileUrlChanged();
             m_text = std::move(opened.text);
+            m_utf8 = std::move(opened.utf8);
+            m_utf8Length = opened.utf8Length;
             m_editSource = nullptr;
             m_textFromEdit = false;
-            m_awaitingFirstOutput = true;
-            m_editQuiet.stop();
+                    m_editQuiet.stop();
             m_textGeneration = bumped(m_textGeneration);
             m_inputBuffer = std::move(opened.buffer);
             setOpenError(QString());

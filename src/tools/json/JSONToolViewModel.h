@@ -59,7 +59,7 @@ public:
 
     // Built from the editor's snapshot when the editor holds it (shared when it is one block).
     QString text() const;
-    bool isTextEmpty() const { return m_textFromEdit ? m_editedLength == 0 : m_text.isEmpty(); }
+    bool isTextEmpty() const { return m_textFromEdit ? m_editedLength == 0 : storedLength() == 0; }
     // Stores the text (line breaks made LF, as the editors keep them) and schedules formatting.
     void setText(const QString& text);
     // The input editor's own change; the editor shows it already. The snapshot is taken only
@@ -193,12 +193,14 @@ private:
     };
     struct FormatRun;
     struct FormatStage;
+    struct InputRead;
     struct OpenedText;
     struct OutputRead;
-    // One output for the latest inputs, once made, with its lines split for a large one until
-    // they are handed over. Once the output editor shows it, only the editor holds its text.
+    // One output for the latest inputs, once made (as UTF-8, the way it is printed), with its
+    // lines split for a large one until they are handed over. Once the output editor shows it,
+    // only the editor holds its text.
     struct Output {
-        QString text;
+        QByteArray text;
         JSONTextMetrics metrics;
         std::shared_ptr<CodeTextBuffer> buffer;
         bool made = false;
@@ -208,7 +210,9 @@ private:
 
     void storeText(const QString& text);
     // The input as a worker builds it: the stored text, or the editor's snapshot made whole.
-    std::function<QString()> textMaker() const;
+    std::function<InputRead()> textMaker() const;
+    // Units of the text set whole (stored as a text or as UTF-8).
+    qsizetype storedLength() const { return m_utf8.isNull() ? m_text.size() : m_utf8Length; }
     // The same for a made output; nothing when the output is not made.
     std::optional<OutputRead> outputRead(OutputMode mode) const;
     QString outputText(OutputMode mode) const;
@@ -228,19 +232,20 @@ private:
     JSONSearch::MatchList matchList(Pane pane) const;
     static int bumped(int generation);
     // Empties `text`, freeing a large one off the GUI thread.
-    static void letGo(QString& text);
+    template <class Text>
+    static void letGo(Text& text);
 
     QString m_text;
+    // A large file's text as it was read, UTF-8 (m_text then stays null), of m_utf8Length units.
+    // The input editor reads it in place; it stays the formatter's input until the text is edited.
+    QByteArray m_utf8;
+    qsizetype m_utf8Length = 0;
     // Set while the editor holds the text (after the user's edits, or once it took the text).
     SnapshotSource m_editSource;
     bool m_textFromEdit = false;
     // The user typed since the text was last set: a worker then reads a copy of its own, as the
     // next keystroke would otherwise copy the block the worker shares.
     bool m_userEdited = false;
-    // The text was set whole (a file opened, a host's text) and its first output is not shown
-    // yet. That output is shown read in place and kept as Latin-1 only later, after the input:
-    // the user waits for no copy, and the copies of both are never made at once.
-    bool m_awaitingFirstOutput = false;
     SnapshotSource m_inputSource;
     SnapshotSource m_outputSource;
     qsizetype m_editedLength = 0;

@@ -433,11 +433,20 @@ private slots:
 
     // A large file arrives with its lines already split, and is formatted at once: the quiet
     // time is for typing. Line breaks are made LF off the GUI thread too.
+    void openLargeFile_data()
+    {
+        QTest::addColumn<QString>("lineEnd");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("CR LF, ASCII") << QStringLiteral("\r\n") << QStringLiteral("item");
+        QTest::newRow("LF, text beyond ASCII") << QStringLiteral("\n") << QStringLiteral("été 😀 東京");
+    }
     void openLargeFile()
     {
-        QString doc = QStringLiteral("[\r\n");
+        QFETCH(QString, lineEnd);
+        QFETCH(QString, name);
+        QString doc = QStringLiteral("[") + lineEnd;
         for (int i = 0; i < 4000; ++i)
-            doc += QStringLiteral("%1{\"id\": %2, \"name\": \"item %2\"}\r\n").arg(i ? "," : "").arg(i);
+            doc += QStringLiteral("%1{\"id\": %2, \"name\": \"%3 %2\"}").arg(i ? "," : "").arg(i).arg(name) + lineEnd;
         doc += u']';
         QTemporaryDir dir;
         const QUrl url = writeFile(dir, QStringLiteral("large.json"), doc.toUtf8());
@@ -458,6 +467,18 @@ private slots:
         const std::optional<CodeTextBuffer> output = m.takeShownOutputBuffer();
         QVERIFY(output);
         QCOMPARE(output->text(), m.shownOutput());
+        QVERIFY(m.shownOutput().contains(QStringLiteral("\"%1 3999\"").arg(name)));
+        QCOMPARE(m.formattedOutput(), QString::fromUtf8(JSONFormatter::format(lf, JSONFormatter::Indent::spaces(2), SortMode::none).text));
+
+        // An edit replaces the file's text as the formatter's input.
+        const QString edited = QStringLiteral("{\"a\":") + lf + u'}';
+        const auto snapshot = [edited] { return CodeTextBuffer(edited).snapshot(); };
+        m.editText(TextEdit{0, 0, QStringLiteral("{\"a\":")}, snapshot);
+        m.editText(TextEdit{edited.size() - 1, 0, QStringLiteral("}")}, snapshot);
+        waitForFormat(m);
+        QCOMPARE(m.text(), edited);
+        QCOMPARE(m.inputBadge()->text(), QStringLiteral("VALID"));
+        QVERIFY(m.formattedOutput().startsWith(QStringLiteral("{\n  \"a\" : [")));
     }
 
     void openOfAMissingFileKeepsTheDocument()

@@ -363,14 +363,22 @@ void JSONToolView::refreshTitle()
 
 void JSONToolView::refreshInputText()
 {
-    if (!m_takingInputEdit)
-        m_inputEditor->setText(m_model->text(), [this] { return m_model->takeInputBuffer(); });
+    // A large text comes split into lines already, and is shown without being read here.
+    if (!m_takingInputEdit) {
+        if (std::optional<CodeTextBuffer> prepared = m_model->takeInputBuffer())
+            m_inputEditor->setText(std::move(*prepared));
+        else
+            m_inputEditor->setText(m_model->text());
+    }
     refreshMatches();
 }
 
 void JSONToolView::refreshOutputText()
 {
-    m_outputEditor->setText(m_model->shownOutput(), [this] { return m_model->takeShownOutputBuffer(); });
+    if (std::optional<CodeTextBuffer> prepared = m_model->takeShownOutputBuffer())
+        m_outputEditor->setText(std::move(*prepared));
+    else
+        m_outputEditor->setText(m_model->shownOutput());
     refreshMatches();
 }
 
