@@ -18,16 +18,17 @@ struct JSONDocument {
         // jump: no value; the tape goes on at `extra` (ends a part's stretch of a tape read in
         // parts, and ends every tape)
         enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object, jump };
-        enum Flag : quint8 { escaped = 1, inArena = 2 };
+        // escaped: a string with a backslash; fractional: a number with a fraction or an exponent
+        enum Flag : quint8 { escaped = 1, fractional = 2 };
         quint8 kind;
         quint8 flags;
         quint16 spare;
-        // string: source offset of the opening quote; number: offset of its printed text (in the
-        // source, or in `arena` when flagged inArena); containers: unused
+        // string: source offset of the opening quote; number: source offset; containers: unused
         quint32 offset;
-        // string: source length with quotes; number: printed length; containers: child count
+        // string: source length with quotes; number: source length; containers: child count
         quint32 length;
-        // containers: index just past the subtree; jump: where the tape goes on; else unused
+        // containers: index just past the subtree; jump: where the tape goes on; a fractional
+        // number: where its point (or its exponent, or end) stands, and its exponent (or end) << 16
         quint32 extra;
     };
     using Nodes = std::vector<Node>;
@@ -44,10 +45,6 @@ struct JSONDocument {
     const Node* tape = nullptr;
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
     qsizetype valueCount = 0; // nodes on the tape that are values (keys included), jumps not
-    // Number texts that differ from their source spelling. A document that has one usually has
-    // many: room for the rest of the text is reserved then (only written pages cost).
-    using Arena = std::vector<char>;
-    Arena arena;
 
     const Node& node(qsizetype index) const { return tape[index]; }
     // The node after `index` in document order (or tapeEnd).

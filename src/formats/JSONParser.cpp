@@ -2,7 +2,6 @@
 
 #include "formats/CpuFeatures.h"
 #include "formats/RunParts.h"
-#include "formats/JSONNumberText.h"
 #include "formats/Utf8Encoder.h"
 
 
@@ -361,35 +360,15 @@ NumberScan scanNumberPlain(const char* p, const char* end);
     return r;
 }
 
-Node respelledNumber(Node n, const char* start, const NumberScan& scan, const char* end, JSONDocument::Arena& arena);
-
-// The node of a well-formed number literal: its source text, or the double's text in `arena` when
-// that differs.
-[[gnu::always_inline]] inline Node numberNode(const char* start, const NumberScan& scan, quint32 sourceOffset,
-                                              const char* end, JSONDocument::Arena& arena)
+// The node of a well-formed number literal. One with a fraction or an exponent is flagged, with
+// where its point and its exponent stand: the printer may spell it otherwise.
+[[gnu::always_inline]] inline Node numberNode(const NumberScan& scan, const char* start, quint32 sourceOffset)
 {
-    const Node n{Node::number, 0, 0, sourceOffset, quint32(scan.stop - start), 0};
-    // Integers print their digits as typed, whatever their size, "-0" with its sign.
-    return scan.integer ? n : respelledNumber(n, start, scan, end, arena);
-}
-
-// A literal with a fraction or an exponent: its source text, or the double's text in `arena`
-// when that differs.
-[[gnu::noinline]] Node respelledNumber(Node n, const char* start, const NumberScan& scan, const char* end,
-                                       JSONDocument::Arena& arena)
-{
-    char text[40];
-    const int length = JSONNumberText::respelling(std::string_view(start, size_t(scan.stop - start)),
-                                                  scan.point - start, scan.mark - start, text);
-    if (length >= 0) {
-        if (arena.capacity() == 0)
-            arena.reserve(size_t(end - start) + 32);
-        n.flags = Node::inArena;
-        n.offset = quint32(arena.size());
-        n.length = quint32(length);
-        arena.insert(arena.end(), text, text + length);
-    }
-    return n;
+    const auto length = quint32(scan.stop - start);
+    if (scan.integer || length > 0xFFFF)
+        return Node{Node::number, 0, 0, sourceOffset, length, 0};
+    return Node{Node::number, Node::fractional, 0, sourceOffset, length,
+                quint32(scan.point - start) | quint32(scan.mark - start) << 16};
 }
 
 // true, false or null at p (which holds its first letter); the word's kind, or -1.
@@ -768,7 +747,7 @@ private:
             return numberFault(start, scan);
         m_p = scan.stop;
         if (m_build)
-            pushNode(numberNode(start, scan, offsetOf(start), m_end, m_doc->arena));
+            pushNode(numberNode(scan, start, offsetOf(start)));
         return true;
     }
 
@@ -820,8 +799,6 @@ struct Event {
 
 struct PartResult {
     quint32 count = 0; // nodes written at the part's stretch of the tape
-    JSONDocument::Arena arena;
-    std::vector<quint32> arenaNodes; // nodes whose text is in `arena`, at offsets within it
     std::vector<Event> events;
     std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
     int maxOpenDepth = std::numeric_limits<int>::min(); // relative to the part's start
@@ -961,10 +938,7 @@ public:
                     if (scan.fault != NumberFault::none)
                         return finish();
                     if constexpr (build) {
-                        const Node n = numberNode(p, scan, quint32(p - m_textBegin), m_end, r.arena);
-                        if (n.flags & Node::inArena)
-                            r.arenaNodes.push_back(index);
-                        slot(index) = n;
+                        slot(index) = numberNode(scan, p, quint32(p - m_textBegin));
                     }
                     ++at;
                     p = scan.stop;
@@ -1016,9 +990,7 @@ std::shared_ptr<Node> reserveTape(size_t count)
 std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocument* doc, const std::atomic_bool* cancelled)
 {
     constexpr qsizetype partMinimum = qsizetype(1) << 16; // bytes
-    // Below a couple of megabytes threads cost more than they save, most of all in a fresh
-    // process or on a busy machine, where a helper that is late holds up the whole read.
-    constexpr qsizetype textMinimum = qsizetype(1) << 21; // bytes
+    constexpr qsizetype textMinimum = WorkPool::kSplitText;
     const qsizetype n = text.size();
     const int wanted = int(WorkPool::parts(n, partMinimum));
     if (wanted < 2 || n < textMinimum || n >= qsizetype(std::numeric_limits<quint32>::max() - 1))
@@ -1146,13 +1118,6 @@ std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocum
     result.topLevelCount = topLevelCount;
     if (!doc)
         return result;
-    // Number texts gathered into the document's one arena.
-    for (const PartResult& r : results) {
-        const quint32 shift = quint32(doc->arena.size());
-        doc->arena.insert(doc->arena.end(), r.arena.begin(), r.arena.end());
-        for (quint32 i : r.arenaNodes)
-            tape[i].offset += shift;
-    }
     doc->reserved = std::move(reserved);
     doc->tape = tape;
     doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
@@ -1167,7 +1132,6 @@ void clear(JSONDocument* document)
     if (!document)
         return;
     document->nodes.clear();
-    document->arena.clear();
     document->reserved.reset();
     document->tape = nullptr;
     document->tapeEnd = 0;

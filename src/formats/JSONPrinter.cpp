@@ -1,5 +1,6 @@
 #include "formats/JSONPrinter.h"
 
+#include "formats/JSONNumberText.h"
 #include "formats/RunParts.h"
 
 #include <QtGlobal>
@@ -314,15 +315,28 @@ private:
         }
     }
 
-    // A scalar's text. Numbers and plain strings, most of them, are one stretch of the source
-    // (or of the arena) written inline.
+    // A scalar's text. Integers and plain strings, most of them, are one stretch of the source
+    // written inline.
     [[gnu::always_inline]] void scalar(const Node& n)
     {
-        if (n.kind == Node::number || (n.kind == Node::string && !(n.flags & Node::escaped))) [[likely]] {
-            m_out.put((n.flags & Node::inArena) ? m_doc.arena.data() + n.offset : m_src + n.offset, n.length);
+        if ((n.kind == Node::number || n.kind == Node::string) && !n.flags) [[likely]] {
+            m_out.put(m_src + n.offset, n.length);
             return;
         }
         otherScalar(n);
+    }
+
+    // A number with a fraction or an exponent: the double's shortest text where that has the
+    // literal's own digits ("1.50" prints as "1.5"), else as written.
+    void fractionalNumber(const Node& n)
+    {
+        const std::string_view literal(m_src + n.offset, n.length);
+        char text[40];
+        const int length = JSONNumberText::respelling(literal, n.extra & 0xFFFF, n.extra >> 16, text);
+        if (length >= 0)
+            m_out.put(text, length);
+        else
+            m_out.put(literal.data(), qsizetype(literal.size()));
     }
 
     [[gnu::noinline]] void otherScalar(const Node& n)
@@ -332,6 +346,7 @@ private:
         case Node::trueValue: m_out.put("true", 4); return;
         case Node::falseValue: m_out.put("false", 5); return;
         case Node::string: escapedString(n); return;
+        case Node::number: fractionalNumber(n); return;
         default: return;
         }
     }
@@ -479,10 +494,8 @@ std::pair<qsizetype, qsizetype> planMember(const JSONDocument& doc, const Plan& 
 bool planParts(const Setting& set, Plan& plan)
 {
     const JSONDocument& doc = set.doc;
-    // Below a couple of megabytes of text threads cost more than they save, most of all in a
-    // fresh process or on a busy machine.
     constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
-    constexpr qsizetype sourceMinimum = qsizetype(1) << 21; // bytes
+    constexpr qsizetype sourceMinimum = WorkPool::kSplitText;
     const int workers = workerCount();
     if (set.sort != SortMode::none || doc.tapeEnd < partsMinimum || doc.source.size() < sourceMinimum || workers < 2)
         return false;

@@ -241,6 +241,88 @@ CodeTextBuffer CodeTextBuffer::narrowedLater(const QString& text)
     return CodeTextBuffer(QStringView(text), &text, true);
 }
 
+namespace {
+
+struct ByteKinds {
+    bool ascii = true;
+    bool plain = true; // printable ASCII and line feeds only
+};
+ByteKinds byteKinds(const char* p, qsizetype n)
+{
+    unsigned char high = 0;
+    unsigned other = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        high |= c;
+        other |= unsigned(static_cast<unsigned char>(c - 0x20) >= 0x5F) & unsigned(c != '\n');
+    }
+    return ByteKinds{high < 0x80, high < 0x80 && !other};
+}
+
+} // namespace
+
+CodeTextBuffer CodeTextBuffer::fromUtf8(const QByteArray& utf8)
+{
+    if (utf8.contains('\r'))
+        return CodeTextBuffer(QString::fromUtf8(utf8));
+    CodeTextBuffer buffer;
+    buffer.m_blocks.clear();
+    buffer.m_borrowedBytes = utf8;
+    appendUtf8Blocks(buffer.m_blocks, buffer.m_borrowedBytes.constData(), buffer.m_borrowedBytes.size());
+    buffer.refreshFrom(0);
+    return buffer;
+}
+
+void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, qsizetype n)
+{
+    // Cut as appendBlocks cuts a text, at line feeds. Where a block is ASCII its bytes are its
+    // units; a block beyond ASCII is decoded and cut again as a text.
+    std::vector<uint16_t> starts;
+    starts.reserve(size_t(kBlockTarget) + 2);
+    qsizetype blockFrom = 0;
+    // The text's last line is empty when it ends with a line feed (or is empty).
+    const bool emptyLast = n == 0 || all[n - 1] == '\n';
+    auto flush = [&](qsizetype to, bool last) {
+        const qsizetype size = to - blockFrom;
+        const char* p = all + blockFrom;
+        const ByteKinds kinds = byteKinds(p, size);
+        if (kinds.ascii) {
+            if (last && emptyLast)
+                starts.push_back(uint16_t(size));
+            if (!starts.empty()) {
+                Block block;
+                block.starts.assign(starts.begin(), starts.end());
+                block.narrow = QByteArray::fromRawData(p, size);
+                block.isNarrow = true;
+                measureBlock(block, kinds.plain);
+                out.push_back(std::move(block));
+            }
+        } else {
+            const QString piece = QString::fromUtf8(p, size);
+            appendBlocks(out, piece, last || p[size - 1] != '\n', nullptr, false, true);
+        }
+        starts.clear();
+        blockFrom = to;
+    };
+    qsizetype pos = 0;
+    while (pos < n) {
+        const void* feed = std::memchr(all + pos, '\n', size_t(n - pos));
+        const qsizetype end = feed ? static_cast<const char*>(feed) - all + 1 : n;
+        const qsizetype length = end - pos;
+        if (length >= kLongLine) {
+            flush(pos, false);
+            starts.push_back(0);
+            flush(end, false);
+        } else {
+            if (pos - blockFrom + length > kBlockTarget && !starts.empty())
+                flush(pos, false);
+            starts.push_back(uint16_t(pos - blockFrom));
+        }
+        pos = end;
+    }
+    flush(n, true);
+}
+
 bool CodeTextBuffer::build(QStringView all, const QString* source, bool narrowLater)
 {
     // Only storage a QString owns can be kept alive here: a view, or a string over raw data
@@ -843,6 +925,7 @@ CodeTextSnapshot CodeTextBuffer::snapshot() const
                 out.appendPart(block.text);
         }
         out.m_storage = m_borrowed;
+        out.m_byteStorage = m_borrowedBytes;
     }
     out.m_lineCount = m_lineCount;
     return out;
@@ -1282,5 +1365,5 @@ qsizetype CodeTextBuffer::memoryUsage() const
             + block.checkpoints.capacity() * sizeof(Checkpoint));
     }
     bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2);
-    return bytes;
+    return bytes + m_borrowedBytes.size();
 }

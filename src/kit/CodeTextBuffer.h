@@ -43,7 +43,10 @@ public:
     // for a text another holder goes on using for a while (a document about to be parsed),
     // whose Latin-1 copies would only add to its peak. `Narrowing` makes them later.
     static CodeTextBuffer narrowedLater(const QString& text);
-    static CodeTextBuffer fromUtf8(const QByteArray& utf8) { return CodeTextBuffer(QString::fromUtf8(utf8)); }
+    // Reads UTF-8 text (well-formed, as the program's readers and printers make it). Blocks of
+    // ASCII read `utf8` in place as Latin-1, the buffer keeping it; the others are decoded. A text
+    // with CR is read as UTF-16, its line breaks made LF.
+    static CodeTextBuffer fromUtf8(const QByteArray& utf8);
 
     // Latin-1 copies of the blocks of a buffer made by `narrowedLater`, taken on the GUI thread,
     // made on any thread, and applied back if the buffer was not edited meanwhile.
@@ -156,6 +159,8 @@ private:
     // Builds the blocks of `text` (read in place when `source` owns it); false, with blocks to
     // drop, when it holds a CR.
     bool build(QStringView text, const QString* source, bool narrowLater);
+    // The blocks of UTF-8 text without CR, read in place where they are ASCII.
+    static void appendUtf8Blocks(std::vector<Block>& out, const char* all, qsizetype n);
     // Sets the block's columns; `plain`: its units are all printable ASCII or line feeds.
     static void measureBlock(Block& block, bool plain);
     static qsizetype localLineLength(const Block& block, size_t i);
@@ -185,6 +190,8 @@ private:
     // edited, also the answer of `text()`.
     QString m_borrowed;
     bool m_borrowedIsText = false;
+    // The UTF-8 that blocks of `fromUtf8` read in place (an edit copies the block it changes).
+    QByteArray m_borrowedBytes;
     qsizetype m_borrowedBlocks = 0;
     mutable QString m_textCache;
     mutable bool m_textCached = false;

@@ -68,6 +68,7 @@ private:
     QList<qsizetype> m_starts; // where each part begins
     // Storage that parts made over raw data read from; kept alive with them.
     QString m_storage;
+    QByteArray m_byteStorage;
     qsizetype m_length = 0;
     qsizetype m_lineCount = 1;
 };

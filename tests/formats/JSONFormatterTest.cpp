@@ -543,7 +543,7 @@ private slots:
         };
         QStringList records;
         // Some megabytes in all: smaller texts are read and printed whole.
-        const QString pad(120, u'p');
+        const QString pad(300, u'p');
         for (int i = 0; i < 12000; ++i)
             records << QStringLiteral("{\"id\": %1, \"name\": \"n\\u00e9 %1\", \"v\": [%1.50, -0, 1e5, null], \"o\": {}, \"p\": \"%2\"}").arg(i).arg(pad);
         const QString array = u'[' + records.join(separator) + u']';
@@ -581,7 +581,7 @@ private slots:
         QTest::addColumn<QString>("message");
         QStringList records;
         // Some megabytes in all: smaller texts are read whole.
-        const QString pad(300, u'p');
+        const QString pad(700, u'p');
         for (int i = 0; i < 6000; ++i)
             records << QStringLiteral("  {\"id\": %1, \"t\": \"caf\u00e9 \\\"%1\\\"\", \"v\": [%1.50, 1e5, true, null], \"o\": {\"a\": [{}]}, \"p\": \"%2\"}").arg(i).arg(pad);
         auto doc = [&](const QStringList& r) { return QStringLiteral("[\n") + r.join(QStringLiteral(",\n")) + QStringLiteral("\n]\n"); };

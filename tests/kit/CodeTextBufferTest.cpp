@@ -36,6 +36,8 @@ private slots:
     void linesLongerThan();
     void fewLinesInOtherScripts_data();
     void fewLinesInOtherScripts();
+    void fromUtf8_data();
+    void fromUtf8();
 };
 
 void CodeTextBufferTest::lineBreaks_data()
@@ -576,6 +578,60 @@ void CodeTextBufferTest::fewLinesInOtherScripts()
     buffer.replace(at, 10, QString::fromUtf16(u"\u00E9\n\u4E2D"));
     text.replace(at, 10, QString::fromUtf16(u"\u00E9\n\u4E2D"));
     CodeTextModel::check(buffer, text);
+}
+
+
+void CodeTextBufferTest::fromUtf8_data()
+{
+    QTest::addColumn<QString>("text");
+    const QString ascii = QStringLiteral("  \"key\": [1, 2, \"v\"],\n");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("one line") << QStringLiteral("[1]");
+    QTest::newRow("ending with a line feed") << QStringLiteral("[1,\n2]\n");
+    QTest::newRow("ASCII lines over many blocks") << ascii.repeated(3000);
+    QTest::newRow("tabs") << QStringLiteral("{\n\t\"a\": 1\n}\n").repeated(2000);
+    QTest::newRow("a line over 4096 units") << QStringLiteral("{\"k\":1},").repeated(600) + u'\n' + ascii;
+    QTest::newRow("a line over 16384 units, last") << ascii + QStringLiteral("{\"k\":1},").repeated(2500);
+    QTest::newRow("a long line ending the text with a line feed") << QStringLiteral("[1,2],").repeated(1000) + u'\n';
+    QTest::newRow("blocks beyond ASCII among ASCII ones")
+        << ascii.repeated(1500) + QString::fromUtf16(u"\"caf\u00E9 \u4E2D\U0001F600\",\n").repeated(700) + ascii.repeated(1500);
+    QTest::newRow("a long line beyond ASCII") << QString::fromUtf16(u"\u4E2D\U0001F600,").repeated(3000) + u'\n';
+    QTest::newRow("CR LF and lone CR") << QStringLiteral("a\r\nb\rc\n").repeated(100);
+    QTest::newRow("ill-formed bytes read as replaced") << QString(QChar(0xFFFD)) + QStringLiteral("x\n");
+}
+
+// A buffer read from UTF-8 answers as one built from the same text, holds an ASCII text once,
+// and its edits never write the bytes it reads in place.
+void CodeTextBufferTest::fromUtf8()
+{
+    QFETCH(QString, text);
+    const QByteArray utf8 = text.toUtf8();
+    const QByteArray original(utf8.constData(), utf8.size());
+    CodeTextBuffer buffer = CodeTextBuffer::fromUtf8(utf8);
+    QString model = TextHelpers::normalizedLineBreaks(text);
+    CodeTextModel::check(buffer, model);
+    if (QTest::currentTestFailed())
+        return;
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return c > 0 && c != '\r'; });
+    if (ascii && utf8.size() > 100000)
+        QVERIFY2(buffer.memoryUsage() < utf8.size() * 11 / 10,
+                 qPrintable(QStringLiteral("%1 bytes for %2").arg(buffer.memoryUsage()).arg(utf8.size())));
+    CodeTextSnapshot held = buffer.snapshot();
+    QRandomGenerator rng(7);
+    for (int step = 0; step < 40; ++step) {
+        const qsizetype pos = rng.bounded(model.size() + 1);
+        const qsizetype len = rng.bounded(std::min<qsizetype>(model.size() - pos, 20) + 1);
+        const QString piece = randomPiece(rng, 8, step % 2 == 0);
+        buffer.replace(pos, len, piece);
+        model.replace(pos, len, TextHelpers::normalizedLineBreaks(piece));
+        CodeTextModel::check(buffer, model);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("after step %1").arg(step)));
+    }
+    QCOMPARE(utf8, original);
+    const QString before = held.text();
+    buffer = CodeTextBuffer();
+    QCOMPARE(held.text(), before);
 }
 
 QTEST_APPLESS_MAIN(CodeTextBufferTest)

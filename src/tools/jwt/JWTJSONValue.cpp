@@ -130,8 +130,7 @@ double JWTJSONValue::number() const
     const Node& n = m_document->nodes[size_t(m_index)];
     if (n.kind != Node::number)
         return 0;
-    const char* text = (n.flags & Node::inArena) ? m_document->arena.data() + n.offset
-                                                  : m_document->sourceBytes() + n.offset;
+    const char* text = m_document->sourceBytes() + n.offset;
     // from_chars reads a number whatever the process locale is.
     const QByteArray ascii = QByteArray::fromRawData(text, qsizetype(n.length));
     double value = 0;
