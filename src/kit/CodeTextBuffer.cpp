@@ -282,24 +282,58 @@ void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, 
     qsizetype blockFrom = 0;
     // The text's last line is empty when it ends with a line feed (or is empty).
     const bool emptyLast = n == 0 || all[n - 1] == '\n';
+    // A block of lines [from, to) read in place; `lineStarts` from `from`.
+    auto inPlace = [&](qsizetype from, qsizetype to, std::vector<uint16_t> lineStarts, bool plain) {
+        Block block;
+        block.starts = std::move(lineStarts);
+        block.narrow = QByteArray::fromRawData(all + from, to - from);
+        block.isNarrow = true;
+        measureBlock(block, plain);
+        out.push_back(std::move(block));
+    };
     auto flush = [&](qsizetype to, bool last) {
         const qsizetype size = to - blockFrom;
         const char* p = all + blockFrom;
         const ByteKinds kinds = byteKinds(p, size);
+        const bool addEmpty = last && emptyLast;
         if (kinds.ascii) {
-            if (last && emptyLast)
+            if (addEmpty)
                 starts.push_back(uint16_t(size));
-            if (!starts.empty()) {
-                Block block;
-                block.starts.assign(starts.begin(), starts.end());
-                block.narrow = QByteArray::fromRawData(p, size);
-                block.isNarrow = true;
-                measureBlock(block, kinds.plain);
-                out.push_back(std::move(block));
-            }
+            if (!starts.empty())
+                inPlace(blockFrom, to, std::vector<uint16_t>(starts.begin(), starts.end()), kinds.plain);
         } else {
-            const QString piece = QString::fromUtf8(p, size);
-            appendBlocks(out, piece, last || p[size - 1] != '\n', nullptr, false, true);
+            // Runs of ASCII lines long enough for a block of their own are read in place too:
+            // only the lines beyond ASCII around them are decoded.
+            constexpr qsizetype kAsciiRun = 1024;
+            const size_t count = starts.size();
+            const auto lineEnd = [&](size_t k) { return k + 1 < count ? qsizetype(starts[k + 1]) : size; };
+            const auto decoded = [&](size_t first, size_t end) {
+                const qsizetype from = starts[first], upTo = lineEnd(end - 1);
+                appendBlocks(out, QString::fromUtf8(p + from, upTo - from), (last && end == count) || p[upTo - 1] != '\n',
+                             nullptr, false, true);
+            };
+            size_t pieceFirst = 0;
+            for (size_t i = 0; i < count;) {
+                size_t j = i;
+                while (j < count && byteKinds(p + starts[j], lineEnd(j) - starts[j]).ascii)
+                    ++j;
+                if (j > i && lineEnd(j - 1) - starts[i] >= kAsciiRun) {
+                    if (i > pieceFirst)
+                        decoded(pieceFirst, i);
+                    std::vector<uint16_t> run;
+                    run.reserve(j - i + 1);
+                    for (size_t k = i; k < j; ++k)
+                        run.push_back(uint16_t(starts[k] - starts[i]));
+                    if (addEmpty && j == count)
+                        run.push_back(uint16_t(size - starts[i]));
+                    const qsizetype from = blockFrom + starts[i], upTo = blockFrom + lineEnd(j - 1);
+                    inPlace(from, upTo, std::move(run), byteKinds(all + from, upTo - from).plain);
+                    pieceFirst = j;
+                }
+                i = j + 1; // past the line beyond ASCII
+            }
+            if (pieceFirst < count)
+                decoded(pieceFirst, count);
         }
         starts.clear();
         blockFrom = to;

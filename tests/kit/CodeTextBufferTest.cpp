@@ -595,6 +595,11 @@ void CodeTextBufferTest::fromUtf8_data()
     QTest::newRow("a long line ending the text with a line feed") << QStringLiteral("[1,2],").repeated(1000) + u'\n';
     QTest::newRow("blocks beyond ASCII among ASCII ones")
         << ascii.repeated(1500) + QString::fromUtf16(u"\"caf\u00E9 \u4E2D\U0001F600\",\n").repeated(700) + ascii.repeated(1500);
+    QString sparse;
+    for (int i = 0; i < 3000; ++i)
+        sparse += i % 90 == 45 ? QString::fromUtf16(u"  \"\u00E9t\u00E9 \u4E2D\",\n") : ascii;
+    QTest::newRow("a line beyond ASCII now and then, ending with a line feed") << sparse;
+    QTest::newRow("a line beyond ASCII now and then, ending without") << sparse + QStringLiteral("]");
     QTest::newRow("a long line beyond ASCII") << QString::fromUtf16(u"\u4E2D\U0001F600,").repeated(3000) + u'\n';
     QTest::newRow("CR LF and lone CR") << QStringLiteral("a\r\nb\rc\n").repeated(100);
     QTest::newRow("ill-formed bytes read as replaced") << QString(QChar(0xFFFD)) + QStringLiteral("x\n");

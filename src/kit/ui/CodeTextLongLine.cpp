@@ -49,6 +49,12 @@ struct CodeTextLongLine::Stretch {
     bool complete = false;
     qint64 known = 0;              // rows found
     qsizetype provisional = -1;    // from here on rows are the old ones, until settled
+    // The columns from `frontier` to the stretch's end, as last measured, and what for: the
+    // line's rows are summed often while it is laid out, and a stretch's columns change only
+    // when its frontier or its length does.
+    mutable qint64 restColumns = -1;
+    mutable qsizetype restFrom = -1;
+    mutable qsizetype restLength = -1;
 };
 
 CodeTextLongLine::CodeTextLongLine() = default;
@@ -314,9 +320,14 @@ qint64 CodeTextLongLine::estimatedRows(const Context& c, size_t s) const
     const Stretch& st = m_stretches[s];
     if (st.complete || !c.wrap)
         return std::max<qint64>(1, st.known);
-    const qsizetype lineStart = c.buffer.lineStart(c.line);
-    const qint64 columns = c.buffer.columnOf(lineStart + stretchEnd(s)) - c.buffer.columnOf(lineStart + st.frontier);
-    return st.known + std::max<qint64>(1, (columns + c.wrapColumns - 1) / c.wrapColumns);
+    const qsizetype end = stretchEnd(s);
+    if (st.restFrom != st.frontier || st.restLength != end - st.start) {
+        const qsizetype lineStart = c.buffer.lineStart(c.line);
+        st.restColumns = c.buffer.columnOf(lineStart + end) - c.buffer.columnOf(lineStart + st.frontier);
+        st.restFrom = st.frontier;
+        st.restLength = end - st.start;
+    }
+    return st.known + std::max<qint64>(1, (st.restColumns + c.wrapColumns - 1) / c.wrapColumns);
 }
 
 void CodeTextLongLine::countRows(const Context& c)
