@@ -165,7 +165,7 @@ OpenFigures runOpen(const QString& doc)
         file.write(doc.toUtf8());
     }
     const JSONFormatter::Outputs expected =
-        JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none);
+        JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none, nullptr, true, nullptr);
     OpenFigures f;
     f.bytes = double(QFileInfo(path).size());
     JSONToolViewModel model;
@@ -430,7 +430,7 @@ static void profile()
     const QString formatted = JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text;
     QElapsedTimer t;
     t.start();
-    const JSONFormatter::Outputs outs = JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none);
+    const JSONFormatter::Outputs outs = JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none, nullptr, true, nullptr);
     std::printf("profile: worker outputs %lld ms\n", t.restart());
     const JSONTextMetrics fm(outs.formatted);
     std::printf("profile: worker formatted metrics %lld ms\n", t.restart());

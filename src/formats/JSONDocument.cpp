@@ -1,5 +1,7 @@
 #include "formats/JSONDocument.h"
 
+#include "formats/Utf8Decoder.h"
+
 #include <cstring>
 
 namespace {
@@ -13,14 +15,14 @@ QString JSONDocument::stringValue(const Node& n) const
     const char* p = sourceBytes() + n.offset + 1;
     const char* const end = p + (qsizetype(n.length) - 2);
     if (!(n.flags & Node::escaped))
-        return QString::fromUtf8(p, end - p);
+        return Utf8Decoder::decodeReplacing(QByteArrayView(p, end - p), Utf8Decoder::ByteOrderMark::keep);
     // The reader has checked every escape already.
     QString out;
     out.reserve(end - p);
     while (p < end) {
         const void* found = std::memchr(p, '\\', size_t(end - p));
         const char* q = found ? static_cast<const char*>(found) : end;
-        out += QString::fromUtf8(p, q - p);
+        out += Utf8Decoder::decodeReplacing(QByteArrayView(p, q - p), Utf8Decoder::ByteOrderMark::keep);
         if (q == end)
             break;
         const char e = q[1];

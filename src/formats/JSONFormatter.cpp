@@ -1,11 +1,10 @@
 #include "formats/JSONFormatter.h"
 
+#include "formats/Utf8Decoder.h"
 #include "formats/JSONParser.h"
 #include "formats/JSONPrinter.h"
 #include "formats/JSONTextMetrics.h"
 #include "formats/Utf8Encoder.h"
-
-#include "formats/RunParts.h"
 
 #include <QHash>
 
@@ -29,7 +28,7 @@ bool isBlank(const QByteArray& utf8)
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(utf8[i]);
         if (c >= 0x80)
-            return QString::fromUtf8(utf8.sliced(i)).trimmed().isEmpty();
+            return Utf8Decoder::decodeReplacing(QByteArrayView(utf8).sliced(i), Utf8Decoder::ByteOrderMark::keep).trimmed().isEmpty();
         if (!QChar::isSpace(c))
             return false;
     }
@@ -118,11 +117,6 @@ std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& doc
 
 } // namespace
 
-Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled)
-{
-    return outputs(text, indent, sortMode, cancelled, true, nullptr);
-}
-
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
                 bool prettyFirst, const FirstReady& firstReady)
 {
@@ -147,19 +141,12 @@ Outputs outputs(const QByteArray& utf8, Indent indent, SortMode sortMode, const 
         return out;
     const std::optional<QString> unit = indent.unit();
     std::optional<QByteArray> first, second;
-    if (firstReady) {
-        first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
-        if (!first)
-            return {};
+    first = JSONPrinter::print(document, prettyFirst ? unit : std::nullopt, sortMode, cancelled);
+    if (!first)
+        return {};
+    if (firstReady)
         firstReady(out.validation, *first);
-        second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
-    } else {
-        // Nobody waits for one of them: the two are printed side by side from the one document.
-        runParts(2, [&](qsizetype k) {
-            const bool pretty = prettyFirst == (k == 0);
-            (k == 0 ? first : second) = JSONPrinter::print(document, pretty ? unit : std::nullopt, sortMode, cancelled);
-        });
-    }
+    second = JSONPrinter::print(document, prettyFirst ? std::nullopt : unit, sortMode, cancelled);
     if (!first || !second)
         return {};
     out.formatted = std::move(prettyFirst ? *first : *second);

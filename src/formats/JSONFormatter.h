@@ -74,20 +74,20 @@ struct FormatResult {
 // Each entry takes a text, encoded as UTF-8 first (one holding a lone surrogate cannot be), or
 // text that is UTF-8 already and well-formed (a file's bytes, once checked).
 
-// Pretty text, or the parse error. For valid input the text equals outputs().formatted.
+// Pretty text, or the parse error. For valid input the text equals the outputs' formatted one.
 FormatResult format(const QString& text, Indent indent, SortMode sortMode);
 FormatResult format(const QByteArray& utf8, Indent indent, SortMode sortMode);
 
-// Minified text, or the parse error. For valid input the text equals outputs().minified.
+// Minified text, or the parse error. For valid input the text equals the outputs' minified one.
 FormatResult minify(const QString& text, SortMode sortMode = SortMode::none);
 FormatResult minify(const QByteArray& utf8, SortMode sortMode = SortMode::none);
 
-// Verdict plus both texts from one parse; never fails. When `cancelled` becomes true the work stops
-// early and the result is meaningless (the caller drops it).
-Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled = nullptr);
-// As above, but one text at a time: the pretty one first when `prettyFirst`, handed with the
-// verdict to `firstReady` before the other is printed, so the one on show need not wait for both.
-// Nothing is handed over for text that is not valid JSON.
+// Verdict plus both texts from one parse, printed one at a time: the pretty one first when
+// `prettyFirst`, handed with the verdict to `firstReady` (when given) before the other is printed,
+// so the one on show need not wait for both (the tool's throws there, to leave the other
+// unprinted). Nothing is handed over for text that is not valid JSON. Never fails: when
+// `cancelled` becomes true the work stops early and the result is meaningless (the caller drops
+// it).
 using FirstReady = std::function<void(const Validation&, const QByteArray&)>;
 Outputs outputs(const QString& text, Indent indent, SortMode sortMode, const std::atomic_bool* cancelled,
                 bool prettyFirst, const FirstReady& firstReady);

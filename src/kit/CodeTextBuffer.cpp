@@ -1,5 +1,6 @@
 #include "kit/CodeTextBuffer.h"
 
+#include "formats/Utf8Decoder.h"
 #include "formats/FreedMemory.h"
 #include "formats/RunParts.h"
 #include "formats/WorkPool.h"
@@ -264,7 +265,7 @@ ByteKinds byteKinds(const char* p, qsizetype n)
 CodeTextBuffer CodeTextBuffer::fromUtf8(const QByteArray& utf8)
 {
     if (utf8.contains('\r'))
-        return CodeTextBuffer(QString::fromUtf8(utf8));
+        return CodeTextBuffer(Utf8Decoder::decodeReplacing(utf8, Utf8Decoder::ByteOrderMark::keep));
     CodeTextBuffer buffer;
     buffer.m_blocks.clear();
     buffer.m_borrowedBytes = utf8;
@@ -309,8 +310,10 @@ void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, 
             const auto lineEnd = [&](size_t k) { return k + 1 < count ? qsizetype(starts[k + 1]) : size; };
             const auto decoded = [&](size_t first, size_t end) {
                 const qsizetype from = starts[first], upTo = lineEnd(end - 1);
-                appendBlocks(out, QString::fromUtf8(p + from, upTo - from), (last && end == count) || p[upTo - 1] != '\n',
-                             nullptr, false, true);
+                // Decoded as every reader of ours does: a U+FEFF that begins a piece stays.
+                const QString piece = Utf8Decoder::decodeReplacing(QByteArrayView(p + from, upTo - from),
+                                                                   Utf8Decoder::ByteOrderMark::keep);
+                appendBlocks(out, piece, (last && end == count) || p[upTo - 1] != '\n', nullptr, false, true);
             };
             size_t pieceFirst = 0;
             for (size_t i = 0; i < count;) {

@@ -11,6 +11,12 @@ Q_DECLARE_METATYPE(JSONFormatter::SortMode)
 Q_DECLARE_METATYPE(JSONFormatter::Indent)
 
 namespace {
+// Both printed texts, as the tool's formatting run makes them when the first is not taken.
+Outputs outputs(const QString& text, Indent indent, SortMode sort, const std::atomic_bool* cancelled = nullptr)
+{
+    return JSONFormatter::outputs(text, indent, sort, cancelled, true, nullptr);
+}
+
 QString pretty(const QString& text, SortMode sort = SortMode::none, Indent indent = Indent::spaces(2))
 {
     const FormatResult r = format(text, indent, sort);
@@ -224,6 +230,9 @@ private slots:
         QTest::newRow("astral keys sort above U+FFxx")
             << QString::fromUtf8("{\"\xF0\x9F\x98\x80\":1,\"\xEF\xBD\xA1\":2}") << Indent::spaces(2)
             << SortMode::ascending << QString::fromUtf8("{\n  \"\xEF\xBD\xA1\" : 2,\n  \"\xF0\x9F\x98\x80\" : 1\n}");
+        QTest::newRow("a key that begins with U+FEFF keeps it")
+            << QString::fromUtf16(u"{\"\ufeffb\u00e9\":1,\"a\":2}") << Indent::spaces(2) << SortMode::ascending
+            << QString::fromUtf16(u"{\n  \"a\" : 2,\n  \"\ufeffb\u00e9\" : 1\n}");
         QTest::newRow("nested objects sorted at every level")
             << "{\"z\":{\"y\":1,\"x\":2},\"a\":0}" << Indent::spaces(2) << SortMode::ascending
             << "{\n  \"a\" : 0,\n  \"z\" : {\n    \"x\" : 2,\n    \"y\" : 1\n  }\n}";

@@ -600,6 +600,8 @@ void CodeTextBufferTest::fromUtf8_data()
         sparse += i % 90 == 45 ? QString::fromUtf16(u"  \"\u00E9t\u00E9 \u4E2D\",\n") : ascii;
     QTest::newRow("a line beyond ASCII now and then, ending with a line feed") << sparse;
     QTest::newRow("a line beyond ASCII now and then, ending without") << sparse + QStringLiteral("]");
+    QTest::newRow("a line beginning with U+FEFF after a block of ASCII")
+        << ascii.repeated(400) + QString::fromUtf16(u"\uFEFF\u00E9\n") + ascii;
     QTest::newRow("a long line beyond ASCII") << QString::fromUtf16(u"\u4E2D\U0001F600,").repeated(3000) + u'\n';
     QTest::newRow("CR LF and lone CR") << QStringLiteral("a\r\nb\rc\n").repeated(100);
     QTest::newRow("ill-formed bytes read as replaced") << QString(QChar(0xFFFD)) + QStringLiteral("x\n");

@@ -1,5 +1,6 @@
 #include "tools/json/JSONToolViewModel.h"
 
+#include "formats/Utf8Decoder.h"
 #include "formats/FreedMemory.h"
 #include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
@@ -43,7 +44,7 @@ struct JSONToolViewModel::OutputRead {
     QString whole() const
     {
         if (!snapshot)
-            return QString::fromUtf8(text);
+            return Utf8Decoder::decodeReplacing(text, Utf8Decoder::ByteOrderMark::keep);
         const QString out = snapshot->text();
         *snapshot = CodeTextSnapshot();
         return out;
@@ -72,7 +73,7 @@ struct JSONToolViewModel::InputRead {
     QByteArray utf8;
 
     bool isUTF8() const { return !utf8.isNull(); }
-    QString whole() const { return isUTF8() ? QString::fromUtf8(utf8) : text; }
+    QString whole() const { return isUTF8() ? Utf8Decoder::decodeReplacing(utf8, Utf8Decoder::ByteOrderMark::keep) : text; }
     // The output of one mode, made on the calling thread.
     QByteArray printed(OutputMode mode, Indent indent, SortMode sortMode) const
     {
@@ -158,7 +159,7 @@ int JSONToolViewModel::bumped(int generation)
 QString JSONToolViewModel::text() const
 {
     if (!m_utf8.isNull())
-        return QString::fromUtf8(m_utf8);
+        return Utf8Decoder::decodeReplacing(m_utf8, Utf8Decoder::ByteOrderMark::keep);
     if (m_textFromEdit)
         return TextHelpers::repairedUTF16(m_editSource().text());
     return m_text;
@@ -196,7 +197,7 @@ QString JSONToolViewModel::outputText(OutputMode mode) const
 {
     if (output(mode).inEditor)
         return m_outputSource().text();
-    return QString::fromUtf8(madeOutput(mode).text);
+    return Utf8Decoder::decodeReplacing(madeOutput(mode).text, Utf8Decoder::ByteOrderMark::keep);
 }
 
 void JSONToolViewModel::leaveTextToEditor()
@@ -449,7 +450,7 @@ bool JSONToolViewModel::isSearchPending() const
 QString JSONToolViewModel::shownOutput() const
 {
     const Output& shown = output(m_shownMode);
-    return shown.inEditor ? m_outputSource().text() : QString::fromUtf8(shown.text);
+    return shown.inEditor ? m_outputSource().text() : Utf8Decoder::decodeReplacing(shown.text, Utf8Decoder::ByteOrderMark::keep);
 }
 
 bool JSONToolViewModel::isShownOutputEmpty() const
@@ -495,7 +496,7 @@ bool JSONToolViewModel::isInputBlank() const
     if (!m_utf8.isNull()) {
         for (qsizetype i = 0; i < m_utf8.size(); ++i)
             if (static_cast<unsigned char>(m_utf8[i]) >= 0x80 || !QChar::isSpace(uchar(m_utf8[i])))
-                return static_cast<unsigned char>(m_utf8[i]) >= 0x80 && blank(QString::fromUtf8(m_utf8.sliced(i)));
+                return static_cast<unsigned char>(m_utf8[i]) >= 0x80 && blank(Utf8Decoder::decodeReplacing(QByteArrayView(m_utf8).sliced(i), Utf8Decoder::ByteOrderMark::keep));
         return true;
     }
     if (!m_textFromEdit)
@@ -797,7 +798,7 @@ void JSONToolViewModel::open(const QUrl& fileUrl)
                 opened.utf8 = std::move(utf8);
                 return opened;
             }
-            QString text = QString::fromUtf8(utf8);
+            QString text = Utf8Decoder::decodeReplacing(utf8, Utf8Decoder::ByteOrderMark::keep);
             utf8 = QByteArray();
             opened.text = text.contains(u'\r') ? TextHelpers::normalizedLineBreaks(text) : std::move(text);
             if (opened.text.size() >= kLargeText && !cancelled)

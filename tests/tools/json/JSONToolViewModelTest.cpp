@@ -341,7 +341,7 @@ private slots:
             doc += QStringLiteral("%1{\"id\":%2,\"name\":\"item %2\"}").arg(i ? "," : "").arg(i);
         doc += u']';
         const JSONFormatter::Outputs expected =
-            JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), SortMode::none);
+            JSONFormatter::outputs(doc, JSONFormatter::Indent::spaces(2), SortMode::none, nullptr, true, nullptr);
         JSONToolViewModel m;
         // Stand-ins for the editors: each shows what the model hands it.
         CodeTextBuffer input(m.text()), output(m.shownOutput());
