@@ -402,6 +402,18 @@ private slots:
         QTest::newRow("no-break spaces trimmed") << q("n\n\xC2\xA0" "5\xE3\x80\x80") << QList<bool>{true};
         QTest::newRow("signs and bare points around digits") << "a,b,c,d\n+5,5.,.5,-\n-0.25,1e3,0x1p3,." << QList<bool>{true, true, true, false};
         QTest::newRow("a lone sign or point is text") << "a,b\n1,2\n+,." << QList<bool>{false, false};
+        // Cells with sixteen bytes or more of text after their start, read sixteen at a time.
+        const QString tail = QStringLiteral(",a long cell of words that follows\n");
+        QTest::newRow("sixteen at a time: numbers") << "a,b\n+5" + tail + "-.5" + tail + "1234567890123.45" + tail
+                                                    << QList<bool>{true, false};
+        QTest::newRow("sixteen at a time: two points") << "a,b\n1" + tail + "1.2.3" + tail << QList<bool>{false, false};
+        QTest::newRow("sixteen at a time: a sign inside") << "a,b\n1" + tail + "5-1" + tail << QList<bool>{false, false};
+        QTest::newRow("sixteen at a time: digits after a lone sign") << "a,b\n1" + tail + "-,5 and words that follow\n"
+                                                                     << QList<bool>{false, false};
+        QTest::newRow("sixteen at a time: seventeen digits") << "a,b\n12345678901234567" + tail + "1e3" + tail
+                                                             << QList<bool>{true, false};
+        QTest::newRow("sixteen at a time: a quoted number") << "a,b\n\"2.5\"" + tail + "\"x\"\"\"" + tail
+                                                            << QList<bool>{false, false};
     }
     void numericColumns()
     {
