@@ -177,7 +177,12 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
 
     CSVGridView* grid = view.table()->grid();
     model.setSearchQuery(QString());
-    waitUntil([&] { return model.shownRevision() == model.revision() && !model.isRefining(); });
+    // The grid takes the rows back in batches: a selection made before the last has arrived
+    // would name rows it does not have yet.
+    waitUntil([&] {
+        return model.shownRevision() == model.revision() && !model.isRefining()
+            && view.table()->tableModel()->rowCount() == qsizetype(model.shownRows().size());
+    });
     scrollSteps(grid);
 
     // A tenth of the rows selected in the grid as a user would (a click and a shift-click), and
@@ -185,7 +190,8 @@ int childOurs(const QString& path, const QString& query, bool openOnly)
     const int first = int(rows / 5), count = int(rows / 10);
     grid->selectionModel()->select(QItemSelection(grid->model()->index(first, 0), grid->model()->index(first + count - 1, 0)),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    waitUntil([&] { return model.selection().size() == count; });
+    if (!waitUntil([&] { return model.selection().size() == count; }, 60000))
+        return 1;
     // A copy this size is built off the GUI thread: the time is until it lands on the clipboard.
     QApplication::clipboard()->clear();
     t.restart();

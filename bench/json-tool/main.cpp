@@ -70,8 +70,9 @@ struct Figures {
 Figures runOurs(const QString& doc, int keys = 20)
 {
     const qsizetype units = doc.size();
+    // The formatter writes UTF-8; the editor counts UTF-16 units.
     const qsizetype formattedSize =
-        JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text.size();
+        QString::fromUtf8(JSONFormatter::format(doc, JSONFormatter::Indent::spaces(2), JSONFormatter::SortMode::none).text).size();
     JSONToolViewModel model;
     JSONToolView view(&model);
     view.resize(1200, 800);
@@ -181,7 +182,8 @@ OpenFigures runOpen(const QString& doc)
     waitUntil([&] { return view.inputEditor()->length() == doc.size(); });
     view.inputEditor()->textView()->viewport()->repaint();
     f.inputShown = clock.elapsed();
-    waitUntil([&] { return view.outputEditor()->length() == expected.formatted.size(); });
+    const qsizetype formattedUnits = QString::fromUtf8(expected.formatted).size();
+    waitUntil([&] { return view.outputEditor()->length() == formattedUnits; });
     view.outputEditor()->textView()->viewport()->repaint();
     f.outputShown = clock.elapsed();
     settle(300);

@@ -157,48 +157,7 @@ qint64 oursRun(Op op, const QByteArray& bytes)
     return made;
 }
 
-double nowMs(clockid_t clock)
-{
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-// A warm call: in a child of its own, `work` once untimed, then timed again; the figures are the
-// second call's (its peak above the resident size it began with).
-Sample runWarm(Cores cores, const std::function<qint64()>& work)
-{
-    static Sample& second = sharedWithChildren<Sample>();
-    second = Sample{};
-    const Sample whole = runForked(cores, [&]() -> qint64 {
-        if (work() < 0)
-            return -1;
-        const double startMB = resetPeakMemory();
-        const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
-        const qint64 out = work();
-        second.cpuMs = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
-        second.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
-        second.peakMB = peakResidentMB() - startMB;
-        return out;
-    });
-    if (!whole.ok)
-        return whole;
-    Sample s = second;
-    s.outBytes = whole.outBytes;
-    s.ok = true;
-    return s;
-}
-
 QString times(double v) { return v < 0 ? QStringLiteral("n/a") : QStringLiteral("%1x").arg(v, 0, 'f', 2); }
-
-// A side's name and the series measured for it.
-const Series* find(const std::vector<Series>& all, const char* name)
-{
-    for (const Series& s : all)
-        if (s.name == QLatin1String(name))
-            return &s;
-    return nullptr;
-}
 
 } // namespace
 

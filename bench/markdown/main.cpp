@@ -170,13 +170,6 @@ qint64 md4cConvert(const QByteArray& bytes, Made& made)
     return made.bytes.size();
 }
 
-double nowMs(clockid_t clock)
-{
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 // One run in a child: the input read, then one call timed, the first of the process or the
 // second (warm: code, caches, the allocator and the pool's threads warm; the first call's result
 // released before). What the call made is released after its time is taken.

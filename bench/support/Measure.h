@@ -8,6 +8,8 @@
 #include <new>
 #include <type_traits>
 
+#include <time.h>
+
 namespace bench {
 
 struct Sample {
@@ -40,6 +42,13 @@ int allowedCpus();
 // allocated and touched, not the parent's pages it shares. The parent must not have started
 // worker threads of its own (a fork keeps only the calling thread).
 Sample runForked(Cores cores, const std::function<qint64()>& work);
+
+// A warm call: in a child of its own, `work` once untimed, then timed again; the figures are the
+// second call's (its peak above the resident size it began with).
+Sample runWarm(Cores cores, const std::function<qint64()>& work);
+
+// Milliseconds by `clock` (CLOCK_MONOTONIC, CLOCK_PROCESS_CPUTIME_ID).
+double nowMs(clockid_t clock);
 
 // Runs a program to its end, standard output to `outPath` (discarded when empty), standard input
 // from `inPath` when given. Time and CPU time are the whole process's, start-up and file I/O

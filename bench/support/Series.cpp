@@ -119,4 +119,12 @@ int roundsWanted(int fallback)
     return std::max(5, asked > 0 ? asked : fallback);
 }
 
+const Series* find(const std::vector<Series>& all, const char* name)
+{
+    for (const Series& s : all)
+        if (s.name == QLatin1String(name))
+            return &s;
+    return nullptr;
+}
+
 } // namespace bench

@@ -41,6 +41,9 @@ struct Side {
 // every side alike.
 std::vector<Series> interleave(const std::vector<Side>& sides, int rounds);
 
+// The series of the side named `name`, or null.
+const Series* find(const std::vector<Series>& all, const char* name);
+
 // Prints the case's name, then one line per side: its summary and throughput on `inputBytes`
 // (none when 0).
 void printCase(const QString& label, qint64 inputBytes, const std::vector<Series>& series);
