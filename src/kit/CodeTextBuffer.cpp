@@ -56,7 +56,28 @@ UnitKinds unitKinds(const char16_t* p, qsizetype n)
 {
     constexpr qsizetype kRun = 64;
     UnitKinds kinds;
-    for (qsizetype i = 0; i < n; i += kRun) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Eight units a step: the plain loop ran at a third of the memory's speed, and a large paste
+    // waits for it.
+    const __m128i space = _mm_set1_epi16(0x20), printableSpan = _mm_set1_epi16(0x5E), lf = _mm_set1_epi16(u'\n');
+    const __m128i zero = _mm_setzero_si128();
+    __m128i unprintable = zero;
+    for (; i + kRun <= n; i += kRun) {
+        __m128i high = zero;
+        for (qsizetype k = i; k < i + kRun; k += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            high = _mm_or_si128(high, v);
+            const __m128i printable = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, space), printableSpan), zero);
+            unprintable = _mm_or_si128(unprintable, _mm_andnot_si128(_mm_or_si128(printable, _mm_cmpeq_epi16(v, lf)),
+                                                                     _mm_cmpeq_epi16(v, v)));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(high, 8), zero)) != 0xFFFF)
+            return {false, false};
+    }
+    kinds.plain = _mm_movemask_epi8(unprintable) == 0;
+#endif
+    for (; i < n; i += kRun) {
         const qsizetype end = std::min(n, i + kRun);
         char16_t high = 0;
         unsigned other = 0;
@@ -377,13 +398,18 @@ bool CodeTextBuffer::build(QStringView all, const QString* source, bool narrowLa
         appendBlocks(m_blocks, all, true, nullptr, borrow, !narrowLater, &sawCR);
         return !sawCR;
     }
+    // Each part's first line feed is looked for side by side, within the part: one long line
+    // would otherwise be read from end to end here before any block is built.
+    std::vector<qsizetype> firstFeeds(size_t(parts), -1);
+    runParts(parts - 1, [&](qsizetype k) {
+        const qsizetype from = all.size() * (k + 1) / parts, to = all.size() * (k + 2) / parts;
+        const qsizetype lf = all.first(to).indexOf(QLatin1Char('\n'), from);
+        firstFeeds[size_t(k) + 1] = lf;
+    });
     std::vector<qsizetype> cuts{0};
-    for (int i = 1; i < parts; ++i) {
-        const qsizetype lf = all.indexOf(QLatin1Char('\n'), std::max(cuts.back(), all.size() * i / parts));
-        if (lf < 0)
-            break;
-        cuts.push_back(lf + 1);
-    }
+    for (int i = 1; i < parts; ++i)
+        if (firstFeeds[size_t(i)] >= 0)
+            cuts.push_back(firstFeeds[size_t(i)] + 1);
     cuts.push_back(all.size());
     std::vector<std::vector<Block>> built(cuts.size() - 1);
     std::atomic_bool sawCR = false;

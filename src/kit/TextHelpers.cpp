@@ -1,8 +1,10 @@
 #include "kit/TextHelpers.h"
 
 #include "formats/LineCounter.h"
+#include "formats/RunParts.h"
 #include "formats/Utf8Encoder.h"
 
+#include <atomic>
 #include <cstring>
 
 #include <algorithm>
@@ -69,9 +71,19 @@ QString repairedUTF16(const QString& text)
     return out;
 }
 
+bool containsCarriageReturn(QStringView text)
+{
+    std::atomic_bool found{false};
+    runStretches(text.size(), qsizetype(4) << 20, [&](qsizetype begin, qsizetype end) {
+        if (!found.load(std::memory_order_relaxed) && text.sliced(begin, end - begin).contains(QLatin1Char('\r')))
+            found.store(true, std::memory_order_relaxed);
+    });
+    return found.load();
+}
+
 QString normalizedLineBreaks(const QString& text)
 {
-    if (!text.contains(QLatin1Char('\r')))
+    if (!containsCarriageReturn(text))
         return text;
     return normalizedLineBreaks(QStringView(text));
 }

@@ -23,6 +23,9 @@ qint64 utf8Length(QStringView text);
 // unpaired surrogate replaced by U+FFFD, so offsets stay the same.
 QString repairedUTF16(const QString& text);
 
+// Whether the text holds a CR; a large one is read in parts side by side, since a paste waits.
+bool containsCarriageReturn(QStringView text);
+
 // The text with every CR LF and lone CR turned into LF (editors keep LF only).
 QString normalizedLineBreaks(QStringView text);
 // The same text, shared and not copied, when it holds no CR.

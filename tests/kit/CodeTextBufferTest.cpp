@@ -391,6 +391,8 @@ void CodeTextBufferTest::borrowedSource_data()
     QTest::newRow("one long line") << QStringLiteral("{\"k\":1}") << 1000 << QString();
     QTest::newRow("text built in parts") << QStringLiteral("    \"name\": \"item\",") << 600000 << QStringLiteral("\n");
     QTest::newRow("long lines, each a block") << QStringLiteral("[1, 2],").repeated(900) << 5 << QStringLiteral("\n");
+    QTest::newRow("one line built in parts") << QStringLiteral("{\"k\":1}") << 1000000 << QString();
+    QTest::newRow("parts without a line feed") << QStringLiteral("[1, 2],").repeated(300000) << 3 << QStringLiteral("\n");
 }
 
 // A buffer built from a string reads it in place: neither the owner's later edits nor the

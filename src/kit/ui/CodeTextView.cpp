@@ -154,8 +154,7 @@ void CodeTextView::edit(qsizetype position, qsizetype removedLength, const QStri
 {
     if (m_readOnly)
         return;
-    const QString inserted = insertedText.contains(QLatin1Char('\r'))
-        ? TextHelpers::normalizedLineBreaks(insertedText) : insertedText;
+    const QString inserted = TextHelpers::normalizedLineBreaks(insertedText);
     if (removedLength == 0 && inserted.isEmpty())
         return;
     const bool hadUndo = canUndo(), hadRedo = canRedo();
