@@ -298,12 +298,7 @@ int main(int argc, char** argv)
         const QString path = doc.file;
         const std::function<qint64()> ours = [&path] { return oursParse(path); };
         const std::function<qint64()> peer = [&path] { return libcsvParse(path); };
-        std::vector<Side> sides{{"ours, 1 core", [&] { return runForked(Cores::one, ours); }},
-                                {"ours, all cores", [&] { return runForked(Cores::all, ours); }},
-                                {"libcsv", [&] { return runForked(Cores::one, peer); }},
-                                {"ours warm, 1 core", [&] { return runWarm(Cores::one, ours); }},
-                                {"ours warm, all cores", [&] { return runWarm(Cores::all, ours); }},
-                                {"libcsv warm", [&] { return runWarm(Cores::one, peer); }}};
+        std::vector<Side> sides = firstAndWarmSides(ours, QStringLiteral("libcsv"), peer);
         // Python takes seconds per 10 MB: beyond that its rate is known and the benchmark's time is
         // better spent elsewhere.
         if (doc.mb <= 10 && !parseOnly)

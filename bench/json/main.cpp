@@ -224,12 +224,7 @@ int main(int argc, char** argv)
             const std::function<qint64()> ours = [&bytes, o] { return oursRun(o, bytes); };
             const std::function<qint64()> rapid = [&bytes, o] { return rapidRun(o, bytes); };
             const std::function<qint64()> simd = [&bytes, o] { return simdRun(o, bytes); };
-            std::vector<Side> sides{{"ours, 1 core", [&] { return runForked(Cores::one, ours); }},
-                                    {"ours, all cores", [&] { return runForked(Cores::all, ours); }},
-                                    {"RapidJSON", [&] { return runForked(Cores::one, rapid); }},
-                                    {"ours warm, 1 core", [&] { return runWarm(Cores::one, ours); }},
-                                    {"ours warm, all cores", [&] { return runWarm(Cores::all, ours); }},
-                                    {"RapidJSON warm", [&] { return runWarm(Cores::one, rapid); }}};
+            std::vector<Side> sides = firstAndWarmSides(ours, QStringLiteral("RapidJSON"), rapid);
             if (op != Op::pretty) {
                 sides.push_back({"simdjson", [&] { return runForked(Cores::one, simd); }});
                 sides.push_back({"simdjson warm", [&] { return runWarm(Cores::one, simd); }});

@@ -127,4 +127,15 @@ const Series* find(const std::vector<Series>& all, const char* name)
     return nullptr;
 }
 
+std::vector<Side> firstAndWarmSides(const std::function<qint64()>& ours, const QString& peerName,
+                                    const std::function<qint64()>& peer)
+{
+    return {{QStringLiteral("ours, 1 core"), [ours] { return runForked(Cores::one, ours); }},
+            {QStringLiteral("ours, all cores"), [ours] { return runForked(Cores::all, ours); }},
+            {peerName, [peer] { return runForked(Cores::one, peer); }},
+            {QStringLiteral("ours warm, 1 core"), [ours] { return runWarm(Cores::one, ours); }},
+            {QStringLiteral("ours warm, all cores"), [ours] { return runWarm(Cores::all, ours); }},
+            {peerName + QStringLiteral(" warm"), [peer] { return runWarm(Cores::one, peer); }}};
+}
+
 } // namespace bench

@@ -41,6 +41,12 @@ struct Side {
 // every side alike.
 std::vector<Series> interleave(const std::vector<Side>& sides, int rounds);
 
+// Ours pinned to one core and on all, and the peer on one, each timed as a first call in a
+// fresh child and warm: "ours, 1 core", "ours, all cores", `peerName`, then the three again
+// as "ours warm, 1 core", "ours warm, all cores" and `peerName` + " warm".
+std::vector<Side> firstAndWarmSides(const std::function<qint64()>& ours, const QString& peerName,
+                                    const std::function<qint64()>& peer);
+
 // The series of the side named `name`, or null.
 const Series* find(const std::vector<Series>& all, const char* name);
 
