@@ -244,7 +244,7 @@ int main(int argc, char** argv)
             oursByRow[{int(&row - rows.data()), mb}] = {s[0], size};
             if (mb == 50 && (row.op == Op::b64enc || row.op == Op::b64dec)) {
                 const double limit = 1.5 * s[2].medianMs();
-                const double inputMB = size / 1048576.0;
+                const double inputMB = size / 1e6;
                 for (int where : {0, 1}) {
                     targets.check(QStringLiteral("%1 of %2 within 1.5x coreutils' process time, %3").arg(row.label, megabytes(size),
                                                                                                           where ? "all cores" : "1 core"),

@@ -55,7 +55,7 @@ void report(int webViews)
     getrusage(RUSAGE_SELF, &usage);
     const double cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
                          + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    std::printf("painted %d %.1f %.1f %d %lld\n", webViews, cpuMs, usage.ru_maxrss / 1024.0, sharedLibraries(), at);
+    std::printf("painted %d %.1f %.1f %d %lld\n", webViews, cpuMs, usage.ru_maxrss * 1024.0 / 1e6, sharedLibraries(), at);
     std::fflush(stdout);
 }
 

@@ -54,7 +54,7 @@ double statusMB(const char* field)
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith(field))
-            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+            return megabytesOfKiB(line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').value(0).toDouble());
     }
     return -1;
 }
@@ -208,7 +208,7 @@ Sample runProcess(Cores cores, const QStringList& argv, const QString& outPath, 
     Sample s;
     s.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
     s.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    s.peakMB = usage.ru_maxrss / 1024.0;
+    s.peakMB = megabytesOfKiB(double(usage.ru_maxrss));
     s.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!outPath.isEmpty())
         s.outBytes = QFile(outPath).size();

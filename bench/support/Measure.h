@@ -27,6 +27,9 @@ enum class Cores { one, all };
 // programs it starts later inherit them.
 void setCores(Cores cores);
 
+// Memory figures are in MB of 10^6 bytes, as sizes and rates are; the kernel counts KiB.
+inline double megabytesOfKiB(double kib) { return kib * 1024.0 / 1e6; }
+
 // Resets this process's peak resident size to its current size and answers that size, in MB.
 double resetPeakMemory();
 // This process's resident size now, and its highest since the last reset, in MB.

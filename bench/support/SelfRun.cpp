@@ -64,7 +64,7 @@ void reportDescendants(const QString& prefix)
         if (status.open(QIODevice::ReadOnly))
             for (const QByteArray& line : status.readAll().split('\n'))
                 if (line.startsWith("VmHWM:"))
-                    peakOf.insert(pid, line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0);
+                    peakOf.insert(pid, bench::megabytesOfKiB(line.mid(6).trimmed().split(' ').value(0).toDouble()));
     }
     const qint64 self = getpid();
     double cpu = 0, peak = 0;
