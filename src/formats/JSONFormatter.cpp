@@ -49,7 +49,8 @@ Encoded encoded(const QString& text)
 FormatResult printed(const QByteArray& utf8, const std::optional<QString>& unit, SortMode sortMode)
 {
     JSONDocument document;
-    const JSONParser::Result parsed = JSONParser::parse(utf8, &document);
+    // Only sorting needs the tape: the rest is printed from the checked bytes.
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, sortMode != SortMode::none);
     if (parsed.error)
         return FormatResult{QByteArray(), parsed.error};
     return FormatResult{JSONPrinter::print(document, unit, sortMode).value_or(QByteArray()), std::nullopt};
@@ -100,16 +101,17 @@ FormatResult minify(const QByteArray& utf8, SortMode sortMode)
 
 namespace {
 
-// The verdict on `utf8`, with its document read into `document` when it is valid JSON; nothing
-// when cancelled.
-std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& document, const std::atomic_bool* cancelled)
+// The verdict on `utf8`, with its document read into `document` when it is valid JSON (its tape
+// only when keys are sorted); nothing when cancelled.
+std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& document, SortMode sortMode,
+                                       const std::atomic_bool* cancelled)
 {
     if (isBlank(utf8)) {
         Validation blank;
         blank.byteSize = utf8.size();
         return blank;
     }
-    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, true, cancelled);
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, sortMode != SortMode::none, cancelled);
     if (cancelled && cancelled->load())
         return std::nullopt;
     return verdict(utf8.size(), parsed.error, parsed.topLevelCount);
@@ -133,7 +135,7 @@ Outputs outputs(const QByteArray& utf8, Indent indent, SortMode sortMode, const 
 {
     Outputs out;
     JSONDocument document;
-    std::optional<Validation> validation = readDocument(utf8, document, cancelled);
+    std::optional<Validation> validation = readDocument(utf8, document, sortMode, cancelled);
     if (!validation)
         return {};
     out.validation = std::move(*validation);

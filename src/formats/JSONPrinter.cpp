@@ -1,20 +1,19 @@
 #include "formats/JSONPrinter.h"
 
 #include "formats/JSONNumberText.h"
-#include "formats/RunParts.h"
+#include "formats/JSONTokenScan.h"
 
 #include <QtGlobal>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <string_view>
+#include <vector>
 
 namespace {
 
+using namespace JSONTokenScan;
 using Node = JSONDocument::Node;
 using JSONFormatter::SortMode;
 
@@ -77,100 +76,48 @@ void copyFixed(char* to, const char* from)
     }
 }
 
-// ---- Where the printed text goes. The writer below is the only place that knows the layout;
-// it runs into one of these.
+// ---- Where the printed text goes: grows as the text is written, one pass over the document, no
+// measuring.
 
-// Only counts: measures a stretch of text before it is written elsewhere.
-class Counter {
-public:
-    void put(char) { ++m_length; }
-    void put(const char*, qsizetype n) { m_length += n; }
-    void fill(char, qsizetype n) { m_length += n; }
-    void skip(qsizetype n) { m_length += n; }
-    qsizetype position() const { return m_length; }
-
-private:
-    qsizetype m_length = 0;
-};
-
-// The writes of the sinks that hold bytes: each makes room for them first (Room: a sink with
-// room(n)) and keeps m_begin, m_w and m_end over its bytes.
-template <class Room>
-class UnitSink {
-public:
-    [[gnu::always_inline]] void put(char c)
-    {
-        self().room(1);
-        *m_w++ = c;
-    }
-    [[gnu::always_inline]] void put(const char* s, qsizetype n)
-    {
-        self().room(n);
-        copyBytes(m_w, s, n);
-        m_w += n;
-    }
-    [[gnu::always_inline]] void fill(char c, qsizetype n)
-    {
-        self().room(n);
-        std::fill(m_w, m_w + n, c);
-        m_w += n;
-    }
-    void skip(qsizetype n)
-    {
-        self().room(n);
-        m_w += n;
-    }
-    qsizetype position() const { return m_w - m_begin; }
-
-protected:
-    char* m_begin = nullptr;
-    char* m_w = nullptr;
-    char* m_end = nullptr;
-
-private:
-    Room& self() { return static_cast<Room&>(*this); }
-};
-
-// Writes into room of a measured length, which the text must fill exactly. Anything else is a
-// fault of the printer's own: it stops the program rather than write past the room or hand out
-// text with bytes never written.
-class Slot : public UnitSink<Slot> {
-public:
-    Slot(char* begin, char* end)
-    {
-        m_begin = m_w = begin;
-        m_end = end;
-    }
-    void finish() const
-    {
-        if (m_w != m_end)
-            qFatal("JSON printer: %lld bytes of measured room left unwritten", static_cast<long long>(m_end - m_w));
-    }
-    [[gnu::always_inline]] void room(qsizetype n) const
-    {
-        if (Q_UNLIKELY(m_end - m_w < n))
-            qFatal("JSON printer: text runs %lld bytes past its measured room", static_cast<long long>(n - (m_end - m_w)));
-    }
-};
-
-// Grows as the text is written: one pass over the document, no measuring.
-class Growing : public UnitSink<Growing> {
+class Growing {
 public:
     explicit Growing(qsizetype estimate) : m_text(std::max<qsizetype>(estimate, 64), Qt::Uninitialized) { rebase(0); }
-    char* at(qsizetype offset) { return m_begin + offset; }
     QByteArray take()
     {
         m_text.resize(position());
         return std::move(m_text);
     }
+    [[gnu::always_inline]] void put(char c)
+    {
+        room(1);
+        *m_w++ = c;
+    }
+    [[gnu::always_inline]] void put(const char* s, qsizetype n)
+    {
+        room(n);
+        copyBytes(m_w, s, n);
+        m_w += n;
+    }
+    // A short text of a local buffer, on the rare paths: one plain copy.
+    void putLocal(const char* s, qsizetype n)
+    {
+        room(n);
+        std::memcpy(m_w, s, size_t(n));
+        m_w += n;
+    }
+    qsizetype position() const { return m_w - m_begin; }
+
+private:
+    QByteArray m_text;
+    char* m_begin = nullptr;
+    char* m_w = nullptr;
+    char* m_end = nullptr;
+
     [[gnu::always_inline]] void room(qsizetype n)
     {
         if (Q_UNLIKELY(m_end - m_w < n))
             grow(n);
     }
-
-private:
-    QByteArray m_text;
     [[gnu::noinline]] void grow(qsizetype n)
     {
         const qsizetype used = position();
@@ -185,9 +132,9 @@ private:
     }
 };
 
-// ---- The writer
+// ---- The writer: the one place that knows the layout. It walks a text the reader has checked,
+// from its bytes, or, for sorted keys, the reader's tape.
 
-// What every writer of one print shares.
 struct Setting {
     const JSONDocument& doc;
     SortMode sort;
@@ -197,23 +144,76 @@ struct Setting {
     // Pretty: a comma, a line feed and the indent of the deepest level, so that what goes between
     // two members, or before the first or the close, is one stretch of it.
     std::string breaks{};
-    // The container whose members are written by writers of their own: its members' text is
-    // left as a gap of `gapLength` bytes.
-    qsizetype gapIndex = -1;
-    qsizetype gapLength = 0;
 };
 
 template <class Sink>
 class Writer {
 public:
     Writer(const Setting& setting, Sink& sink)
-        : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceBytes()), m_out(sink)
+        : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceBytes()),
+          m_end(m_src + setting.doc.source.size()), m_out(sink)
     {
     }
 
     bool stopped() const { return m_stopped; }
-    qsizetype gapAt() const { return m_gapAt; }
 
+    // The value whose first byte is at p, from the source; p goes on past it. Keys stay in
+    // source order.
+    void sourceValue(const char*& p, int depth)
+    {
+        if (p >= m_end) [[unlikely]] {
+            m_stopped = true;
+            return;
+        }
+        const char c = *p;
+        if (c == '{' || c == '[') {
+            if (checkCancel())
+                return;
+            const bool isObject = c == '{';
+            open(isObject);
+            p = skipBlanks(p + 1, m_end);
+            const bool filled = p < m_end && *p != (isObject ? '}' : ']');
+            for (bool first = true; filled && !m_stopped; first = false) {
+                beforeMember(first, depth);
+                if (isObject) {
+                    sourceString(p);
+                    p = skipBlanks(skipBlanks(p, m_end) + 1, m_end); // past the colon
+                    afterKey();
+                }
+                sourceValue(p, depth + 1);
+                p = skipBlanks(p, m_end);
+                if (p >= m_end || *p != ',')
+                    break;
+                p = skipBlanks(p + 1, m_end);
+            }
+            ++p;
+            close(isObject, filled, depth);
+            return;
+        }
+        if (c == '"') {
+            sourceString(p);
+            return;
+        }
+        if (c == 't' || c == 'n' || c == 'f') {
+            const qsizetype length = c == 'f' ? 5 : 4;
+            if (m_end - p < length) [[unlikely]] {
+                m_stopped = true;
+                return;
+            }
+            m_out.put(p, length);
+            p += length;
+            return;
+        }
+        const NumberScan n = scanNumber(p, m_end);
+        if (n.stop == p) [[unlikely]] {
+            m_stopped = true;
+            return;
+        }
+        number(p, n.stop - p, n.integer ? nullptr : &n);
+        p = n.stop;
+    }
+
+    // The value of tape node i, keys sorted.
     void value(qsizetype i, int depth)
     {
         const Node& n = node(i);
@@ -224,52 +224,130 @@ public:
         if (checkCancel())
             return;
         const bool isObject = n.kind == Node::object;
-        m_out.put(isObject ? '{' : '[');
-        if (n.length > 0) {
-            if (i == m_set.gapIndex) {
-                m_gapAt = m_out.position();
-                m_out.skip(m_set.gapLength);
-            } else {
-                members(i, depth);
-            }
-            if (m_set.pretty)
-                m_out.put(m_set.breaks.data() + 1, 1 + depth * m_set.unitLength);
-        }
-        m_out.put(isObject ? '}' : ']');
-    }
-
-    // One member of a container at `depth`: what goes before it (a line break and the indent,
-    // after a comma but for the first), the key (none for an array's element) and the value.
-    void item(bool first, qsizetype key, qsizetype value, int depth)
-    {
-        if (m_set.pretty)
-            m_out.put(m_set.breaks.data() + first, 2 - first + (depth + 1) * m_set.unitLength);
-        else if (!first)
-            m_out.put(',');
-        if (key >= 0) {
-            string(node(key));
-            if (m_set.pretty)
-                m_out.put(" : ", 3);
-            else
-                m_out.put(':');
-        }
-        const Node& n = node(value);
-        if (n.kind == Node::array || n.kind == Node::object)
-            this->value(value, depth + 1);
-        else
-            scalar(n);
+        open(isObject);
+        if (n.length > 0)
+            members(i, depth);
+        close(isObject, n.length > 0, depth);
     }
 
 private:
     const Setting& m_set;
     const JSONDocument& m_doc;
     const char* m_src;
+    const char* m_end;
     Sink& m_out;
     bool m_stopped = false;
     quint32 m_steps = 0;
-    qsizetype m_gapAt = -1;
 
     const Node& node(qsizetype i) const { return m_doc.node(i); }
+
+    // ---- The layout
+    void open(bool isObject) { m_out.put(isObject ? '{' : '['); }
+    // What goes before a member of a container at `depth`: a line break and the indent, after a
+    // comma but for the first.
+    [[gnu::always_inline]] void beforeMember(bool first, int depth)
+    {
+        if (m_set.pretty)
+            m_out.put(m_set.breaks.data() + first, 2 - first + (depth + 1) * m_set.unitLength);
+        else if (!first)
+            m_out.put(',');
+    }
+    [[gnu::always_inline]] void afterKey()
+    {
+        if (m_set.pretty)
+            m_out.put(" : ", 3);
+        else
+            m_out.put(':');
+    }
+    // An empty container closes on the line it opened.
+    void close(bool isObject, bool filled, int depth)
+    {
+        if (filled && m_set.pretty)
+            m_out.put(m_set.breaks.data() + 1, 1 + depth * m_set.unitLength);
+        m_out.put(isObject ? '}' : ']');
+    }
+
+    // ---- Strings and numbers: the source's spelling where it is the printed one
+    // Without escapes the source spelling is the printed one: the reader let through no control
+    // character or quotation mark.
+    [[gnu::always_inline]] void string(const char* p, qsizetype length, bool escaped)
+    {
+        if (!escaped) [[likely]]
+            m_out.put(p, length);
+        else
+            escapedString(p, length);
+    }
+    [[gnu::always_inline]] void sourceString(const char*& p)
+    {
+        const StringScan s = scanString(p, m_end);
+        string(p, s.at + 1 - p, s.flags != 0);
+        p = s.at + 1;
+    }
+    // An integer (no scan) as it stands; a number with a fraction or an exponent as the double's
+    // shortest text where that has the literal's own digits ("1.50" prints as "1.5"), else as
+    // written.
+    [[gnu::always_inline]] void number(const char* p, qsizetype length, const NumberScan* fractional)
+    {
+        if (!fractional || length > 0xFFFF) [[likely]]
+            m_out.put(p, length);
+        else
+            fractionalNumber(p, length, fractional->point - p, fractional->mark - p);
+    }
+    [[gnu::noinline]] void fractionalNumber(const char* p, qsizetype length, qsizetype point, qsizetype mark)
+    {
+        char text[40];
+        const int printed = JSONNumberText::respelling(std::string_view(p, size_t(length)), int(point), int(mark), text);
+        if (printed >= 0)
+            m_out.putLocal(text, printed);
+        else
+            m_out.put(p, length);
+    }
+
+    // ---- The tape
+    void members(qsizetype i, int depth)
+    {
+        const Node& n = node(i);
+        const qsizetype end = n.extra;
+        bool first = true;
+        if (n.kind == Node::array) {
+            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
+                beforeMember(first, depth);
+                member(c, depth);
+                first = false;
+            }
+            return;
+        }
+        std::vector<Member> sorted;
+        sorted.reserve(n.length);
+        for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
+            sorted.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
+        for (Member& m : sorted)
+            m.sortKey = sortKeyOf(node(m.key), &m.storage);
+        const bool ascending = m_set.sort != SortMode::descending;
+        std::stable_sort(sorted.begin(), sorted.end(), [ascending](const Member& a, const Member& b) {
+            // UTF-8 in byte order is in code point order.
+            const int c = a.sortKey.compare(b.sortKey);
+            return ascending ? c < 0 : c > 0;
+        });
+        for (const Member& m : sorted) {
+            if (m_stopped)
+                break;
+            beforeMember(first, depth);
+            const Node& key = node(m.key);
+            string(m_src + key.offset, key.length, key.flags & Node::escaped);
+            afterKey();
+            member(m.value, depth);
+            first = false;
+        }
+    }
+    void member(qsizetype i, int depth)
+    {
+        const Node& n = node(i);
+        if (n.kind == Node::array || n.kind == Node::object)
+            value(i, depth + 1);
+        else
+            scalar(n);
+    }
 
     struct Member {
         quint32 key;
@@ -278,75 +356,19 @@ private:
         std::string_view sortKey;
     };
 
-    void members(qsizetype i, int depth)
-    {
-        const Node& n = node(i);
-        const qsizetype end = n.extra;
-        bool first = true;
-        if (n.kind == Node::array) {
-            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
-                item(first, -1, c, depth);
-                first = false;
-            }
-        } else if (m_set.sort == SortMode::none) {
-            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(m_doc.next(c))) {
-                item(first, c, m_doc.next(c), depth);
-                first = false;
-            }
-        } else {
-            std::vector<Member> sorted;
-            sorted.reserve(n.length);
-            for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
-                sorted.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
-            for (Member& m : sorted)
-                m.sortKey = sortKeyOf(node(m.key), &m.storage);
-            const bool ascending = m_set.sort == SortMode::ascending;
-            std::stable_sort(sorted.begin(), sorted.end(), [ascending](const Member& a, const Member& b) {
-                // UTF-8 in byte order is in code point order.
-                const int c = a.sortKey.compare(b.sortKey);
-                return ascending ? c < 0 : c > 0;
-            });
-            for (const Member& m : sorted) {
-                if (m_stopped)
-                    break;
-                item(first, m.key, m.value, depth);
-                first = false;
-            }
-        }
-    }
-
-    // A scalar's text. Integers and plain strings, most of them, are one stretch of the source
-    // written inline.
-    [[gnu::always_inline]] void scalar(const Node& n)
-    {
-        if ((n.kind == Node::number || n.kind == Node::string) && !n.flags) [[likely]] {
-            m_out.put(m_src + n.offset, n.length);
-            return;
-        }
-        otherScalar(n);
-    }
-
-    // A number with a fraction or an exponent: the double's shortest text where that has the
-    // literal's own digits ("1.50" prints as "1.5"), else as written.
-    void fractionalNumber(const Node& n)
-    {
-        const std::string_view literal(m_src + n.offset, n.length);
-        char text[40];
-        const int length = JSONNumberText::respelling(literal, n.extra & 0xFFFF, n.extra >> 16, text);
-        if (length >= 0)
-            m_out.put(text, length);
-        else
-            m_out.put(literal.data(), qsizetype(literal.size()));
-    }
-
-    [[gnu::noinline]] void otherScalar(const Node& n)
+    void scalar(const Node& n)
     {
         switch (n.kind) {
         case Node::null: m_out.put("null", 4); return;
         case Node::trueValue: m_out.put("true", 4); return;
         case Node::falseValue: m_out.put("false", 5); return;
-        case Node::string: escapedString(n); return;
-        case Node::number: fractionalNumber(n); return;
+        case Node::string: string(m_src + n.offset, n.length, n.flags & Node::escaped); return;
+        case Node::number:
+            if (n.flags & Node::fractional)
+                fractionalNumber(m_src + n.offset, n.length, n.extra & 0xFFFF, n.extra >> 16);
+            else
+                m_out.put(m_src + n.offset, n.length);
+            return;
         default: return;
         }
     }
@@ -369,31 +391,20 @@ private:
             if (c < 0x20 || QChar::isSurrogate(c)) {
                 const char text[] = {'\\', 'u', digits[(c >> 12) & 15], digits[(c >> 8) & 15], digits[(c >> 4) & 15],
                                      digits[c & 15]};
-                m_out.put(text, 6);
+                m_out.putLocal(text, 6);
             } else {
                 char text[4];
-                m_out.put(text, putUtf8(c, text) - text);
+                m_out.putLocal(text, putUtf8(c, text) - text);
             }
             return;
         }
         const char text[] = {'\\', e};
-        m_out.put(text, 2);
+        m_out.putLocal(text, 2);
     }
 
-    [[gnu::always_inline]] void string(const Node& n)
+    [[gnu::noinline]] void escapedString(const char* p, qsizetype length)
     {
-        // Without escapes the source spelling is the printed one: the reader let through no
-        // control character or quotation mark.
-        if (!(n.flags & Node::escaped)) [[likely]]
-            m_out.put(m_src + n.offset, n.length);
-        else
-            escapedString(n);
-    }
-
-    [[gnu::noinline]] void escapedString(const Node& n)
-    {
-        const char* p = m_src + n.offset;
-        const char* const end = p + n.length;
+        const char* const end = p + length;
         for (;;) {
             // Quotes, plain bytes and the escapes that print as they are written go in runs: only
             // \/ and \u change.
@@ -420,7 +431,7 @@ private:
                 const char16_t low = hex4(p + 2);
                 if (QChar::isLowSurrogate(low)) {
                     char text[4];
-                    m_out.put(text, putUtf8(QChar::surrogateToUcs4(c, low), text) - text);
+                    m_out.putLocal(text, putUtf8(QChar::surrogateToUcs4(c, low), text) - text);
                     p += 6;
                     continue;
                 }
@@ -468,137 +479,15 @@ private:
     }
 };
 
-// ---- A large document's biggest run of siblings (the top-level array, or the array of records
-// inside a small envelope) is written by several writers at once: each member's text is measured
-// first, side by side, so that each writer starts at its own offset. The rest is written around a
-// gap left for them. Sorted keys keep the one writer.
-
-struct Plan {
-    qsizetype split = -1;
-    int depth = 0; // of the container
-    bool isObject = false;
-    std::vector<qsizetype> members;  // key nodes of an object, element nodes of an array
-    std::vector<qsizetype> offsets;  // of each member's text in the gap, and its end
-    bool cancelled = false;          // while measuring: the lengths are short, nothing may be written
-};
-
-int workerCount() { return WorkPool::workers(); }
-
-// The member at index k of the plan's container, as the writer takes it: key (or -1) and value.
-std::pair<qsizetype, qsizetype> planMember(const JSONDocument& doc, const Plan& plan, qsizetype k)
-{
-    const qsizetype c = plan.members[size_t(k)];
-    return plan.isObject ? std::pair{c, doc.next(c)} : std::pair{qsizetype(-1), c};
-}
-
-bool planParts(const Setting& set, Plan& plan)
-{
-    const JSONDocument& doc = set.doc;
-    constexpr qsizetype partsMinimum = qsizetype(1) << 16; // nodes
-    constexpr qsizetype sourceMinimum = WorkPool::kSplitText;
-    const int workers = workerCount();
-    if (set.sort != SortMode::none || doc.tapeEnd < partsMinimum || doc.source.size() < sourceMinimum || workers < 2)
-        return false;
-    qsizetype split = doc.settled(0);
-    int depth = 0;
-    for (;;) {
-        const Node& n = doc.node(split);
-        if (n.kind != Node::array && n.kind != Node::object)
-            return false;
-        if (n.length >= 64)
-            break;
-        // Few members: go into the one that holds most of the document, if any.
-        const bool isObject = n.kind == Node::object;
-        qsizetype biggest = -1, biggestSize = 0;
-        for (qsizetype c = doc.next(split); c < qsizetype(n.extra); c = doc.subtreeEnd(isObject ? doc.next(c) : c)) {
-            const qsizetype value = isObject ? doc.next(c) : c;
-            const qsizetype nodes = doc.subtreeEnd(value) - value;
-            if (nodes > biggestSize) {
-                biggest = value;
-                biggestSize = nodes;
-            }
-        }
-        if (biggest < 0 || biggestSize * 2 < qsizetype(n.extra) - split)
-            return false;
-        split = biggest;
-        ++depth;
-    }
-    const Node& container = doc.node(split);
-    plan.split = split;
-    plan.depth = depth;
-    plan.isObject = container.kind == Node::object;
-    plan.members.reserve(container.length);
-    // Going from member to member waits on the memory of each in turn, written by other threads
-    // when the text was read in parts. Such members tend to be alike in size: those a few steps
-    // ahead are asked for early.
-    for (qsizetype c = doc.next(split); c < qsizetype(container.extra);) {
-        plan.members.push_back(c);
-        const qsizetype next = doc.subtreeEnd(plan.isObject ? doc.next(c) : c);
-        for (qsizetype ahead = next + 2 * (next - c), k = 0; k < 3 && ahead < qsizetype(container.extra);
-             ++k, ahead += 2 * (next - c))
-            __builtin_prefetch(&doc.node(ahead));
-        c = next;
-    }
-    const qsizetype count = qsizetype(plan.members.size());
-    std::vector<qsizetype> lengths(size_t(count), 0);
-    const qsizetype parts = std::min<qsizetype>(count, 4 * workers);
-    std::atomic_bool stopped = false;
-    runParts(parts, [&](qsizetype p) {
-        for (qsizetype k = count * p / parts, to = count * (p + 1) / parts; k < to; ++k) {
-            Counter counter;
-            Writer<Counter> writer(set, counter);
-            const auto [key, value] = planMember(doc, plan, k);
-            writer.item(k == 0, key, value, depth);
-            if (writer.stopped()) {
-                stopped = true;
-                return;
-            }
-            lengths[size_t(k)] = counter.position();
-        }
-    }, workers);
-    plan.cancelled = stopped;
-    plan.offsets.resize(size_t(count) + 1);
-    plan.offsets[0] = 0;
-    for (qsizetype k = 0; k < count; ++k)
-        plan.offsets[size_t(k) + 1] = plan.offsets[size_t(k)] + lengths[size_t(k)];
-    return true;
-}
-
-// Writes the plan's members into the gap; false when cancelled on the way.
-bool writeParts(const Setting& set, const Plan& plan, char* gap)
-{
-    const std::vector<qsizetype>& offsets = plan.offsets;
-    const qsizetype count = qsizetype(plan.members.size());
-    const qsizetype parts = std::min<qsizetype>(count, 4 * workerCount());
-    std::atomic_bool stopped = false;
-    // Parts of about equal text, cut at member boundaries.
-    const auto at = [&](qsizetype q) {
-        return qsizetype(std::lower_bound(offsets.begin(), offsets.end() - 1, offsets.back() * q / parts) - offsets.begin());
-    };
-    runParts(parts, [&](qsizetype p) {
-        const qsizetype from = at(p), to = p + 1 == parts ? count : at(p + 1);
-        if (from >= to)
-            return;
-        Slot slot(gap + offsets[size_t(from)], gap + offsets[size_t(to)]);
-        Writer<Slot> writer(set, slot);
-        for (qsizetype k = from; k < to && !writer.stopped(); ++k) {
-            const auto [key, value] = planMember(set.doc, plan, k);
-            writer.item(k == 0, key, value, plan.depth);
-        }
-        if (writer.stopped())
-            stopped = true;
-        else
-            slot.finish();
-    }, workerCount());
-    return !stopped;
-}
-
 } // namespace
 
 std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
                                              JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
 {
-    if (document.tapeEnd == 0)
+    const bool fromSource = sortMode == SortMode::none;
+    const char* const end = document.sourceBytes() + document.source.size();
+    const char* p = skipBlanks(document.sourceBytes(), end);
+    if (fromSource ? p == end : document.tapeEnd == 0)
         return QByteArray();
     Setting set{document, sortMode, cancelled};
     if (indentUnit) {
@@ -609,23 +498,15 @@ std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const
         for (int level = 0; level < JSONFormatter::maxDepth + 1; ++level)
             set.breaks.append(unit.constData(), size_t(unit.size()));
     }
-    Plan plan;
-    const bool inParts = planParts(set, plan);
-    if (plan.cancelled)
-        return std::nullopt;
-    if (inParts) {
-        set.gapIndex = plan.split;
-        set.gapLength = plan.offsets.back();
-    }
-    // Room for the text of a document nested a few levels deep; deeper ones grow it, and room
-    // never written costs no memory.
-    const qsizetype estimate = document.source.size() + (set.pretty ? document.valueCount * (2 + 4 * set.unitLength) : 0) + 64;
-    Growing out(std::max(estimate, set.gapLength + (qsizetype(1) << 16)));
+    // Room for the text of a document nested a few levels deep, printed from a minified one;
+    // deeper ones grow it, and room never written costs no memory.
+    Growing out(document.source.size() * (set.pretty ? 2 : 1) + 64);
     Writer<Growing> writer(set, out);
-    writer.value(document.settled(0), 0);
+    if (fromSource)
+        writer.sourceValue(p, 0);
+    else
+        writer.value(document.settled(0), 0);
     if (writer.stopped())
-        return std::nullopt;
-    if (inParts && !writeParts(set, plan, out.at(writer.gapAt())))
         return std::nullopt;
     return out.take();
 }
