@@ -44,11 +44,8 @@ struct JSONDocument {
     std::shared_ptr<Node> reserved;
     const Node* tape = nullptr;
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
-    qsizetype valueCount = 0; // nodes on the tape that are values (keys included), jumps not
 
     const Node& node(qsizetype index) const { return tape[index]; }
-    // The node after `index` in document order (or tapeEnd).
-    qsizetype next(qsizetype index) const { return settled(index + 1); }
     qsizetype subtreeEnd(qsizetype index) const
     {
         const Node& n = tape[index];

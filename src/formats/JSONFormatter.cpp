@@ -49,8 +49,8 @@ Encoded encoded(const QString& text)
 FormatResult printed(const QByteArray& utf8, const std::optional<QString>& unit, SortMode sortMode)
 {
     JSONDocument document;
-    // Only sorting needs the tape: the rest is printed from the checked bytes.
-    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, sortMode != SortMode::none);
+    // The printer reads the checked bytes: no tape.
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, false);
     if (parsed.error)
         return FormatResult{QByteArray(), parsed.error};
     return FormatResult{JSONPrinter::print(document, unit, sortMode).value_or(QByteArray()), std::nullopt};
@@ -101,17 +101,16 @@ FormatResult minify(const QByteArray& utf8, SortMode sortMode)
 
 namespace {
 
-// The verdict on `utf8`, with its document read into `document` when it is valid JSON (its tape
-// only when keys are sorted); nothing when cancelled.
-std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& document, SortMode sortMode,
-                                       const std::atomic_bool* cancelled)
+// The verdict on `utf8`, with `document` holding it (without a tape: the printer reads the
+// checked bytes) when it is valid JSON; nothing when cancelled.
+std::optional<Validation> readDocument(const QByteArray& utf8, JSONDocument& document, const std::atomic_bool* cancelled)
 {
     if (isBlank(utf8)) {
         Validation blank;
         blank.byteSize = utf8.size();
         return blank;
     }
-    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, sortMode != SortMode::none, cancelled);
+    const JSONParser::Result parsed = JSONParser::parse(utf8, &document, false, cancelled);
     if (cancelled && cancelled->load())
         return std::nullopt;
     return verdict(utf8.size(), parsed.error, parsed.topLevelCount);
@@ -135,7 +134,7 @@ Outputs outputs(const QByteArray& utf8, Indent indent, SortMode sortMode, const 
 {
     Outputs out;
     JSONDocument document;
-    std::optional<Validation> validation = readDocument(utf8, document, sortMode, cancelled);
+    std::optional<Validation> validation = readDocument(utf8, document, cancelled);
     if (!validation)
         return {};
     out.validation = std::move(*validation);

@@ -183,7 +183,6 @@ public:
             pushNode(Node{Node::jump, 0, 0, 0, 0, end});
             m_doc->tape = m_doc->nodes.data();
             m_doc->tapeEnd = end;
-            m_doc->valueCount = end;
         }
         result.topLevelCount = count;
         return result;
@@ -818,9 +817,6 @@ std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocum
     doc->reserved = std::move(reserved);
     doc->tape = tape;
     doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
-    doc->valueCount = 0;
-    for (const PartResult& r : results)
-        doc->valueCount += r.count;
     return result;
 }
 
@@ -832,7 +828,6 @@ void clear(JSONDocument* document)
     document->reserved.reset();
     document->tape = nullptr;
     document->tapeEnd = 0;
-    document->valueCount = 0;
 }
 
 } // namespace

@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using namespace JSONTokenScan;
@@ -132,8 +136,63 @@ private:
     }
 };
 
+// ---- Where each container of a checked text ends, for sorted keys: a sorted object takes its
+// members out of order, and a member's value that is a container is stepped over by this, not
+// read. Containers in document order, each with the offset just past its close and the index of
+// the container after its subtree; 8 bytes a container.
+
+struct Span {
+    quint32 end;
+    quint32 next;
+};
+
+// The next quotation mark or bracket from p (the text is checked: any other byte outside a string
+// is a scalar's or a blank).
+inline const char* nextStructural(const char* p, const char* end)
+{
+#if defined(__SSE2__)
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // '[' and ']' with bit 5 set are '{' and '}'.
+        const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+        const unsigned hit = unsigned(_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('{')), _mm_cmpeq_epi8(folded, _mm_set1_epi8('}'))),
+            _mm_cmpeq_epi8(v, _mm_set1_epi8('"')))));
+        if (hit)
+            return p + __builtin_ctz(hit);
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '"' && (*p | 0x20) != '{' && (*p | 0x20) != '}')
+        ++p;
+    return p;
+}
+
+std::vector<Span> containerSpans(const char* begin, const char* end, const std::atomic_bool* cancelled)
+{
+    std::vector<Span> spans;
+    std::vector<quint32> open;
+    for (const char* p = nextStructural(begin, end); p < end; p = nextStructural(p, end)) {
+        if (*p == '"') {
+            p = scanString(p, end).at + 1;
+            continue;
+        }
+        if ((*p | 0x20) == '{') {
+            open.push_back(quint32(spans.size()));
+            spans.push_back(Span{0, 0});
+            if ((spans.size() & 0xFFFF) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+                return {};
+        } else if (!open.empty()) {
+            spans[open.back()] = Span{quint32(p + 1 - begin), quint32(spans.size())};
+            open.pop_back();
+        }
+        ++p;
+    }
+    return spans;
+}
+
 // ---- The writer: the one place that knows the layout. It walks a text the reader has checked,
-// from its bytes, or, for sorted keys, the reader's tape.
+// from its bytes.
 
 struct Setting {
     const JSONDocument& doc;
@@ -144,6 +203,8 @@ struct Setting {
     // Pretty: a comma, a line feed and the indent of the deepest level, so that what goes between
     // two members, or before the first or the close, is one stretch of it.
     std::string breaks{};
+    // Sorted keys only.
+    std::vector<Span> spans{};
 };
 
 template <class Sink>
@@ -153,13 +214,14 @@ public:
         : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceBytes()),
           m_end(m_src + setting.doc.source.size()), m_out(sink)
     {
+        if (setting.sort != SortMode::none)
+            m_members.resize(JSONFormatter::maxDepth + 1);
     }
 
     bool stopped() const { return m_stopped; }
 
-    // The value whose first byte is at p, from the source; p goes on past it. Keys stay in
-    // source order.
-    void sourceValue(const char*& p, int depth)
+    // The value whose first byte is at p; p goes on past it.
+    void value(const char*& p, int depth)
     {
         if (p >= m_end) [[unlikely]] {
             m_stopped = true;
@@ -170,6 +232,11 @@ public:
             if (checkCancel())
                 return;
             const bool isObject = c == '{';
+            if (isObject && m_set.sort != SortMode::none) {
+                sortedObject(p, depth);
+                return;
+            }
+            ++m_span;
             open(isObject);
             p = skipBlanks(p + 1, m_end);
             const bool filled = p < m_end && *p != (isObject ? '}' : ']');
@@ -180,7 +247,7 @@ public:
                     p = skipBlanks(skipBlanks(p, m_end) + 1, m_end); // past the colon
                     afterKey();
                 }
-                sourceValue(p, depth + 1);
+                value(p, depth + 1);
                 p = skipBlanks(p, m_end);
                 if (p >= m_end || *p != ',')
                     break;
@@ -213,23 +280,6 @@ public:
         p = n.stop;
     }
 
-    // The value of tape node i, keys sorted.
-    void value(qsizetype i, int depth)
-    {
-        const Node& n = node(i);
-        if (n.kind != Node::array && n.kind != Node::object) {
-            scalar(n);
-            return;
-        }
-        if (checkCancel())
-            return;
-        const bool isObject = n.kind == Node::object;
-        open(isObject);
-        if (n.length > 0)
-            members(i, depth);
-        close(isObject, n.length > 0, depth);
-    }
-
 private:
     const Setting& m_set;
     const JSONDocument& m_doc;
@@ -238,8 +288,8 @@ private:
     Sink& m_out;
     bool m_stopped = false;
     quint32 m_steps = 0;
-
-    const Node& node(qsizetype i) const { return m_doc.node(i); }
+    // Sorted keys: the span of the next container met in document order.
+    size_t m_span = 0;
 
     // ---- The layout
     void open(bool isObject) { m_out.put(isObject ? '{' : '['); }
@@ -303,73 +353,104 @@ private:
             m_out.put(p, length);
     }
 
-    // ---- The tape
-    void members(qsizetype i, int depth)
-    {
-        const Node& n = node(i);
-        const qsizetype end = n.extra;
-        bool first = true;
-        if (n.kind == Node::array) {
-            for (qsizetype c = m_doc.next(i); c < end && !m_stopped; c = m_doc.subtreeEnd(c)) {
-                beforeMember(first, depth);
-                member(c, depth);
-                first = false;
-            }
-            return;
-        }
-        std::vector<Member> sorted;
-        sorted.reserve(n.length);
-        for (qsizetype c = m_doc.next(i); c < end; c = m_doc.subtreeEnd(m_doc.next(c)))
-            sorted.push_back(Member{quint32(c), quint32(m_doc.next(c)), {}, {}});
-        for (Member& m : sorted)
-            m.sortKey = sortKeyOf(node(m.key), &m.storage);
-        const bool ascending = m_set.sort != SortMode::descending;
-        std::stable_sort(sorted.begin(), sorted.end(), [ascending](const Member& a, const Member& b) {
-            // UTF-8 in byte order is in code point order.
-            const int c = a.sortKey.compare(b.sortKey);
-            return ascending ? c < 0 : c > 0;
-        });
-        for (const Member& m : sorted) {
-            if (m_stopped)
-                break;
-            beforeMember(first, depth);
-            const Node& key = node(m.key);
-            string(m_src + key.offset, key.length, key.flags & Node::escaped);
-            afterKey();
-            member(m.value, depth);
-            first = false;
-        }
-    }
-    void member(qsizetype i, int depth)
-    {
-        const Node& n = node(i);
-        if (n.kind == Node::array || n.kind == Node::object)
-            value(i, depth + 1);
-        else
-            scalar(n);
-    }
-
+    // ---- Sorted keys
     struct Member {
-        quint32 key;
-        quint32 value;
+        const char* key;
+        const char* value;
+        quint32 keyLength;
+        bool escaped;
+        size_t span;        // of the value, when it is a container
         QByteArray storage; // never inline: the members move while sorted
         std::string_view sortKey;
     };
+    // One list a level, kept for the next object there: most objects are small and many.
+    std::vector<std::vector<Member>> m_members;
 
-    void scalar(const Node& n)
+    // An object whose members are printed by their keys: each member's value is stepped over
+    // (a container by its span), then printed in turn from where it stands.
+    void sortedObject(const char*& p, int depth)
     {
-        switch (n.kind) {
-        case Node::null: m_out.put("null", 4); return;
-        case Node::trueValue: m_out.put("true", 4); return;
-        case Node::falseValue: m_out.put("false", 5); return;
-        case Node::string: string(m_src + n.offset, n.length, n.flags & Node::escaped); return;
-        case Node::number:
-            if (n.flags & Node::fractional)
-                fractionalNumber(m_src + n.offset, n.length, n.extra & 0xFFFF, n.extra >> 16);
-            else
-                m_out.put(m_src + n.offset, n.length);
+        if (m_span >= m_set.spans.size()) [[unlikely]] {
+            m_stopped = true;
             return;
-        default: return;
+        }
+        const size_t own = m_span;
+        size_t child = own + 1;
+        if (size_t(depth) >= m_members.size()) [[unlikely]] {
+            m_stopped = true;
+            return;
+        }
+        std::vector<Member>& members = m_members[size_t(depth)];
+        members.clear();
+        p = skipBlanks(p + 1, m_end);
+        while (p < m_end && *p == '"') {
+            const StringScan key = scanString(p, m_end);
+            Member m{p, nullptr, quint32(key.at + 1 - p), key.flags != 0, 0, {}, {}};
+            p = skipBlanks(skipBlanks(key.at + 1, m_end) + 1, m_end); // past the colon
+            m.value = p;
+            if (p < m_end && (*p == '{' || *p == '[')) {
+                if (child >= m_set.spans.size()) [[unlikely]] {
+                    m_stopped = true;
+                    return;
+                }
+                m.span = child;
+                p = m_src + m_set.spans[child].end;
+                child = m_set.spans[child].next;
+            } else {
+                p = scalarEnd(p);
+            }
+            members.push_back(std::move(m));
+            p = skipBlanks(p, m_end);
+            if (p >= m_end || *p != ',')
+                break;
+            p = skipBlanks(p + 1, m_end);
+        }
+        ++p;
+        for (Member& m : members)
+            m.sortKey = sortKeyOf(m.key, m.keyLength, m.escaped, &m.storage);
+        const bool ascending = m_set.sort == SortMode::ascending;
+        // UTF-8 in byte order is in code point order.
+        const auto before = [ascending](const Member& a, const Member& b) {
+            const int c = a.sortKey.compare(b.sortKey);
+            return ascending ? c < 0 : c > 0;
+        };
+        if (members.size() <= 16) {
+            // Stable too, without the merge sort's buffer.
+            for (size_t i = 1; i < members.size(); ++i)
+                for (size_t j = i; j > 0 && before(members[j], members[j - 1]); --j)
+                    std::swap(members[j], members[j - 1]);
+        } else {
+            std::stable_sort(members.begin(), members.end(), before);
+        }
+        open(true);
+        bool first = true;
+        for (size_t k = 0; k < members.size(); ++k) {
+            if (m_stopped)
+                return;
+            // Deeper levels have lists of their own: `m` stays.
+            const Member& m = members[k];
+            beforeMember(first, depth);
+            first = false;
+            string(m.key, m.keyLength, m.escaped);
+            afterKey();
+            m_span = m.span;
+            const char* at = m.value;
+            value(at, depth + 1);
+        }
+        m_span = m_set.spans[own].next;
+        close(true, !members.empty(), depth);
+    }
+
+    // Just past the scalar at p.
+    const char* scalarEnd(const char* p) const
+    {
+        if (p >= m_end)
+            return p;
+        switch (*p) {
+        case '"': return scanString(p, m_end).at + 1;
+        case 't': case 'n': return p + 4;
+        case 'f': return p + 5;
+        default: return std::max(p + 1, scanNumber(p, m_end).stop);
         }
     }
 
@@ -458,14 +539,14 @@ private:
     // Keys sort by their canonically composed form. Characters below U+0300 (lead bytes below
     // 0xCC) are their own composed form and compose with nothing before them: such keys compare
     // as they stand.
-    std::string_view sortKeyOf(const Node& key, QByteArray* storage) const
+    std::string_view sortKeyOf(const char* key, quint32 length, bool escaped, QByteArray* storage) const
     {
-        const char* body = m_src + key.offset + 1;
-        const qsizetype len = qsizetype(key.length) - 2;
-        if (!(key.flags & Node::escaped)
-            && std::all_of(body, body + len, [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
+        const char* body = key + 1;
+        const qsizetype len = qsizetype(length) - 2;
+        if (!escaped && std::all_of(body, body + len, [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
             return std::string_view(body, size_t(len));
-        const QString composed = m_doc.stringValue(key).normalized(QString::NormalizationForm_C);
+        const Node node{Node::string, quint8(escaped ? Node::escaped : 0), 0, quint32(key - m_src), length, 0};
+        const QString composed = m_doc.stringValue(node).normalized(QString::NormalizationForm_C);
         storage->resize(composed.size() * 3);
         char* w = storage->data();
         for (qsizetype k = 0; k < composed.size(); ++k) {
@@ -484,10 +565,10 @@ private:
 std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const std::optional<QString>& indentUnit,
                                              JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled)
 {
-    const bool fromSource = sortMode == SortMode::none;
-    const char* const end = document.sourceBytes() + document.source.size();
-    const char* p = skipBlanks(document.sourceBytes(), end);
-    if (fromSource ? p == end : document.tapeEnd == 0)
+    const char* const begin = document.sourceBytes();
+    const char* const end = begin + document.source.size();
+    const char* p = skipBlanks(begin, end);
+    if (p == end)
         return QByteArray();
     Setting set{document, sortMode, cancelled};
     if (indentUnit) {
@@ -498,14 +579,16 @@ std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const
         for (int level = 0; level < JSONFormatter::maxDepth + 1; ++level)
             set.breaks.append(unit.constData(), size_t(unit.size()));
     }
+    if (sortMode != SortMode::none) {
+        set.spans = containerSpans(begin, end, cancelled);
+        if (cancelled && cancelled->load())
+            return std::nullopt;
+    }
     // Room for the text of a document nested a few levels deep, printed from a minified one;
     // deeper ones grow it, and room never written costs no memory.
     Growing out(document.source.size() * (set.pretty ? 2 : 1) + 64);
     Writer<Growing> writer(set, out);
-    if (fromSource)
-        writer.sourceValue(p, 0);
-    else
-        writer.value(document.settled(0), 0);
+    writer.value(p, 0);
     if (writer.stopped())
         return std::nullopt;
     return out.take();

@@ -10,9 +10,9 @@
 // order or sorted by their canonically composed form in code point order.
 class JSONPrinter {
 public:
-    // `indentUnit` absent means minified. Keys in source order are printed from the document's
-    // source alone, which the reader has checked (its tape may be left out); sorted keys need the
-    // tape. Nothing when `cancelled` turned true on the way.
+    // `indentUnit` absent means minified. Printed from the document's source, which the reader has
+    // checked: its tape is not read and may be left out. Nothing when `cancelled` turned true on
+    // the way.
     static std::optional<QByteArray> print(const JSONDocument& document, const std::optional<QString>& indentUnit,
                                         JSONFormatter::SortMode sortMode, const std::atomic_bool* cancelled = nullptr);
 };

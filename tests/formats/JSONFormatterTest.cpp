@@ -49,8 +49,8 @@ void compareEntryPoints(const QByteArray& bytes)
         return;
     }
     QCOMPARE(minify(p.text).text, m.text);
-    // Keys in source order are printed from the bytes, sorted ones from the tape: once sorted, a
-    // text prints the same both ways.
+    // Keys in source order and sorted keys are printed by walks of their own: once sorted, a text
+    // prints the same both ways.
     const QByteArray sorted = minify(text, SortMode::ascending).text;
     for (const Indent indent : {Indent::spaces(2), Indent::tabs()})
         QCOMPARE(format(sorted, indent, SortMode::none).text, format(sorted, indent, SortMode::ascending).text);

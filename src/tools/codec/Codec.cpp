@@ -68,7 +68,7 @@ std::optional<QByteArray> formattedJSON(const QByteArray& utf8, const std::atomi
     JSONDocument document;
     // Ill-formed bytes are read as the text the pane shows for them.
     const QByteArray wellFormed = Utf8Decoder::isWellFormed(utf8) ? utf8 : Utf8Encoder::toUtf8(textOf(utf8));
-    if (JSONParser::parse(wellFormed, &document, true, cancelled).error)
+    if (JSONParser::parse(wellFormed, &document, false, cancelled).error)
         return std::nullopt;
     if (cancelled && cancelled->load())
         return std::nullopt;
