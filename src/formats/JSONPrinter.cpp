@@ -171,6 +171,10 @@ inline const char* nextStructural(const char* p, const char* end)
 std::vector<Span> containerSpans(const char* begin, const char* end, const std::atomic_bool* cancelled)
 {
     std::vector<Span> spans;
+    // Room for a container every 16 bytes, more than a text holds but for arrays of arrays: grown
+    // step by step, a large list's old copies are left behind in the allocator's arenas. Room
+    // never written costs no memory.
+    spans.reserve(size_t(end - begin) / 16 + 16);
     std::vector<quint32> open;
     for (const char* p = nextStructural(begin, end); p < end; p = nextStructural(p, end)) {
         if (*p == '"') {
