@@ -358,17 +358,21 @@ private:
     }
 
     // ---- Sorted keys
+    // Plain data, so that sorting moves it cheaply; a composed key lives in its level's list.
     struct Member {
         const char* key;
         const char* value;
+        size_t span; // of the value, when it is a container
+        std::string_view sortKey;
         quint32 keyLength;
         bool escaped;
-        size_t span;        // of the value, when it is a container
-        QByteArray storage; // never inline: the members move while sorted
-        std::string_view sortKey;
+    };
+    struct Level {
+        std::vector<Member> members;
+        std::vector<QByteArray> composedKeys; // never inline: the views of them must stay put
     };
     // One list a level, kept for the next object there: most objects are small and many.
-    std::vector<std::vector<Member>> m_members;
+    std::vector<Level> m_members;
 
     // An object whose members are printed by their keys: each member's value is stepped over
     // (a container by its span), then printed in turn from where it stands.
@@ -384,12 +388,14 @@ private:
             m_stopped = true;
             return;
         }
-        std::vector<Member>& members = m_members[size_t(depth)];
+        std::vector<Member>& members = m_members[size_t(depth)].members;
+        std::vector<QByteArray>& composedKeys = m_members[size_t(depth)].composedKeys;
         members.clear();
+        composedKeys.clear();
         p = skipBlanks(p + 1, m_end);
         while (p < m_end && *p == '"') {
             const StringScan key = scanString(p, m_end);
-            Member m{p, nullptr, quint32(key.at + 1 - p), key.flags != 0, 0, {}, {}};
+            Member m{p, nullptr, 0, {}, quint32(key.at + 1 - p), key.flags != 0};
             p = skipBlanks(skipBlanks(key.at + 1, m_end) + 1, m_end); // past the colon
             m.value = p;
             if (p < m_end && (*p == '{' || *p == '[')) {
@@ -411,7 +417,7 @@ private:
         }
         ++p;
         for (Member& m : members)
-            m.sortKey = sortKeyOf(m.key, m.keyLength, m.escaped, &m.storage);
+            m.sortKey = sortKeyOf(m.key, m.keyLength, m.escaped, composedKeys);
         const bool ascending = m_set.sort == SortMode::ascending;
         // UTF-8 in byte order is in code point order.
         const auto before = [ascending](const Member& a, const Member& b) {
@@ -543,7 +549,7 @@ private:
     // Keys sort by their canonically composed form. Characters below U+0300 (lead bytes below
     // 0xCC) are their own composed form and compose with nothing before them: such keys compare
     // as they stand.
-    std::string_view sortKeyOf(const char* key, quint32 length, bool escaped, QByteArray* storage) const
+    std::string_view sortKeyOf(const char* key, quint32 length, bool escaped, std::vector<QByteArray>& composedKeys) const
     {
         const char* body = key + 1;
         const qsizetype len = qsizetype(length) - 2;
@@ -551,6 +557,7 @@ private:
             return std::string_view(body, size_t(len));
         const Node node{Node::string, quint8(escaped ? Node::escaped : 0), 0, quint32(key - m_src), length, 0};
         const QString composed = m_doc.stringValue(node).normalized(QString::NormalizationForm_C);
+        QByteArray* storage = &composedKeys.emplace_back();
         storage->resize(composed.size() * 3);
         char* w = storage->data();
         for (qsizetype k = 0; k < composed.size(); ++k) {
