@@ -152,6 +152,7 @@ private slots:
         const Outputs both = outputs(*text, Indent::spaces(2), SortMode::none);
         QCOMPARE(both.formatted, p.text);
         QCOMPARE(both.minified, m.text);
+        compareEntryPoints(*utf8);
     }
 
     // Random texts, and the same with a byte changed (faults, ill-formed UTF-8, cut sequences).
