@@ -219,7 +219,7 @@ public:
           m_end(m_src + setting.doc.source.size()), m_out(sink)
     {
         if (setting.sort != SortMode::none)
-            m_members.resize(JSONFormatter::maxDepth + 1);
+            m_levels.resize(JSONFormatter::maxDepth + 1);
     }
 
     bool stopped() const { return m_stopped; }
@@ -372,7 +372,7 @@ private:
         std::vector<QByteArray> composedKeys; // never inline: the views of them must stay put
     };
     // One list a level, kept for the next object there: most objects are small and many.
-    std::vector<Level> m_members;
+    std::vector<Level> m_levels;
 
     // An object whose members are printed by their keys: each member's value is stepped over
     // (a container by its span), then printed in turn from where it stands.
@@ -384,12 +384,12 @@ private:
         }
         const size_t own = m_span;
         size_t child = own + 1;
-        if (size_t(depth) >= m_members.size()) [[unlikely]] {
+        if (size_t(depth) >= m_levels.size()) [[unlikely]] {
             m_stopped = true;
             return;
         }
-        std::vector<Member>& members = m_members[size_t(depth)].members;
-        std::vector<QByteArray>& composedKeys = m_members[size_t(depth)].composedKeys;
+        std::vector<Member>& members = m_levels[size_t(depth)].members;
+        std::vector<QByteArray>& composedKeys = m_levels[size_t(depth)].composedKeys;
         members.clear();
         composedKeys.clear();
         p = skipBlanks(p + 1, m_end);
