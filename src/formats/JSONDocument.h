@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 #include <vector>
 
 // A parsed JSON text as a flat tape in document order: every value is one node, a container is
@@ -12,11 +11,9 @@
 // ends. Strings and numbers refer back into the source text (UTF-8), so the tree costs 16 bytes a
 // value.
 struct JSONDocument {
-    // Plain data, written straight into a reserved tape by the readers of parts; every field is
-    // set where a node is made.
+    // Plain data; every field is set where a node is made.
     struct Node {
-        // jump: no value; the tape goes on at `extra` (ends a part's stretch of a tape read in
-        // parts, and ends every tape)
+        // jump: no value; the tape goes on at `extra` (ends every tape)
         enum Kind : quint8 { null, falseValue, trueValue, number, string, array, object, jump };
         // escaped: a string with a backslash; fractional: a number with a fraction or an exponent
         enum Flag : quint8 { escaped = 1, fractional = 2 };
@@ -39,9 +36,8 @@ struct JSONDocument {
     JSONDocument& operator=(const JSONDocument&) = delete;
 
     QByteArray source; // UTF-8
-    // The tape: `nodes` of a text read whole, or stretches of one reservation, a part's each.
+    // The tape, read whole (a text checked in parts gets none).
     Nodes nodes;
-    std::shared_ptr<Node> reserved;
     const Node* tape = nullptr;
     qsizetype tapeEnd = 0; // index of the final jump node; 0 for no tape
 

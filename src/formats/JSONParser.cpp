@@ -13,7 +13,6 @@
 #include <string_view>
 #include <utility>
 
-#include <sys/mman.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -481,7 +480,6 @@ enum class Expect : quint8 {
 };
 
 struct Level {
-    quint32 node; // the container's node (index in the part's tape, or in the document's)
     quint32 count;
     Expect expect;
 };
@@ -489,12 +487,10 @@ struct Level {
 struct Event {
     enum Kind : quint8 { value, key, comma, colon, closeArray, closeObject };
     Kind kind;
-    quint32 node;  // value: its node; close: the index just past the part's nodes at the bracket
     qint32 count = -1; // value: a container's member count
 };
 
 struct PartResult {
-    quint32 count = 0; // nodes written at the part's stretch of the tape
     std::vector<Event> events;
     std::vector<Level> open; // containers opened in the part and still open at its end, outermost first
     int maxOpenDepth = std::numeric_limits<int>::min(); // relative to the part's start
@@ -528,15 +524,11 @@ inline bool closes(Expect e, bool object)
                   : (e == Expect::arrayFirst || e == Expect::arrayNext);
 }
 
-// Reads text[begin, end) into the tape from index `base` on (room for a node per unit); nodes are
-// numbered in the whole tape.
-template <bool build>
+// Checks text[begin, end), a part of a larger text.
 class PartReader {
 public:
-    PartReader(const char* textBegin, const char* begin, const char* end, Node* tape, quint32 base,
-               quint32 room, const std::atomic_bool* cancelled)
-        : m_textBegin(textBegin), m_begin(begin), m_end(end), m_tape(tape), m_base(base), m_room(room),
-          m_cancelled(cancelled)
+    PartReader(const char* begin, const char* end, const std::atomic_bool* cancelled)
+        : m_begin(begin), m_end(end), m_cancelled(cancelled)
     {
     }
 
@@ -545,28 +537,23 @@ public:
         std::vector<Level>& stack = r.open;
         int outer = 0; // depth of the part's outermost level relative to where it began
         const char* p = m_begin;
-        quint32 at = m_base; // the next node's index
         quint32 steps = 0;
-        auto finish = [&] { r.count = at - m_base; };
         for (;;) {
             p = skipBlanks(p, m_end);
             if (p >= m_end)
                 break;
             if ((++steps & 0xFFFF) == 0 && m_cancelled && m_cancelled->load(std::memory_order_relaxed))
-                return finish();
+                return;
             Level* top = stack.empty() ? nullptr : &stack.back();
             const char c = *p;
             switch (c) {
             case '{':
             case '[': {
                 if (top && !valueStarts(top->expect, top->count))
-                    return finish();
+                    return;
                 r.maxOpenDepth = std::max(r.maxOpenDepth, outer + int(stack.size()));
                 const bool object = c == '{';
-                stack.push_back(Level{at, 0, object ? Expect::objectFirst : Expect::arrayFirst});
-                if constexpr (build)
-                    slot(at) = Node{quint8(object ? Node::object : Node::array), 0, 0, 0, 0, 0};
-                ++at;
+                stack.push_back(Level{0, object ? Expect::objectFirst : Expect::arrayFirst});
                 ++p;
                 continue;
             }
@@ -574,116 +561,83 @@ public:
             case ']': {
                 const bool object = c == '}';
                 if (!top) {
-                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray, at});
+                    r.events.push_back(Event{object ? Event::closeObject : Event::closeArray});
                     --outer;
                     ++p;
                     continue;
                 }
                 if (!closes(top->expect, object))
-                    return finish();
-                if constexpr (build) {
-                    Node& n = m_tape[top->node];
-                    n.length = top->count;
-                    n.extra = at;
-                }
+                    return;
                 const Level closed = *top;
                 stack.pop_back();
                 if (stack.empty())
-                    r.events.push_back(Event{Event::value, closed.node, qint32(closed.count)});
+                    r.events.push_back(Event{Event::value, qint32(closed.count)});
                 ++p;
                 continue;
             }
             case ',':
                 if (!top)
-                    r.events.push_back(Event{Event::comma, 0});
+                    r.events.push_back(Event{Event::comma});
                 else if (top->expect == Expect::arrayNext)
                     top->expect = Expect::arrayValue;
                 else if (top->expect == Expect::objectNext)
                     top->expect = Expect::objectKey;
                 else
-                    return finish();
+                    return;
                 ++p;
                 continue;
             case ':':
                 if (!top)
-                    r.events.push_back(Event{Event::colon, 0});
+                    r.events.push_back(Event{Event::colon});
                 else if (top->expect == Expect::objectColon)
                     top->expect = Expect::objectValue;
                 else
-                    return finish();
+                    return;
                 ++p;
                 continue;
             case '"': {
                 const StringScan s = scanString(p, m_end);
                 if (s.fault != StringFault::none)
-                    return finish();
-                const quint32 index = at++;
-                if constexpr (build)
-                    slot(index) = Node{Node::string, s.flags, 0, quint32(p - m_textBegin), quint32(s.at + 1 - p), 0};
+                    return;
                 p = s.at + 1;
                 if (!top)
-                    r.events.push_back(Event{Event::key, index});
+                    r.events.push_back(Event{Event::key});
                 else if (!keyStarts(top->expect) && !valueStarts(top->expect, top->count))
-                    return finish();
+                    return;
                 continue;
             }
             default: {
-                const quint32 index = at;
                 if (c == '-' || (c >= '0' && c <= '9')) {
                     const NumberScan scan = scanNumber(p, m_end);
                     if (scan.fault != NumberFault::none)
-                        return finish();
-                    if constexpr (build) {
-                        slot(index) = numberNode(scan, p, quint32(p - m_textBegin));
-                    }
-                    ++at;
+                        return;
                     p = scan.stop;
                 } else {
                     const int kind = scanWord(p, m_end);
                     if (kind < 0)
-                        return finish();
-                    if constexpr (build)
-                        slot(index) = Node{quint8(kind), 0, 0, 0, 0, 0};
-                    ++at;
+                        return;
                     p += kind == Node::falseValue ? 5 : 4;
                 }
                 if (!top)
-                    r.events.push_back(Event{Event::value, index});
+                    r.events.push_back(Event{Event::value});
                 else if (!valueStarts(top->expect, top->count))
-                    return finish();
+                    return;
                 continue;
             }
             }
         }
-        finish();
         r.ok = true;
     }
 
 private:
-    const char* m_textBegin;
     const char* m_begin;
     const char* m_end;
-    Node* m_tape;
-    quint32 m_base;
-    quint32 m_room;
     const std::atomic_bool* m_cancelled;
-    Node& slot(quint32 index) { return m_tape[index]; }
 };
 
-// Room for a tape of `count` nodes, reserved but not committed: only the pages written cost.
-std::shared_ptr<Node> reserveTape(size_t count)
-{
-    const size_t bytes = count * sizeof(Node);
-    void* const p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    return std::shared_ptr<Node>(static_cast<Node*>(p), [bytes](Node* q) { munmap(q, bytes); });
-}
-
-// Reads a large text in parts, into `doc`'s tape or (without a document) only to check it;
-// nothing when it is small, has no line breaks to cut at, or holds a fault (the caller then reads
-// it whole).
-std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocument* doc, const std::atomic_bool* cancelled)
+// Checks a large text in parts (a tape is made by the whole-text reader alone); nothing when it is
+// small, has no line breaks to cut at, or holds a fault (the caller then reads it whole).
+std::optional<JSONParser::Result> checkInParts(const QByteArray& text, const std::atomic_bool* cancelled)
 {
     constexpr qsizetype partMinimum = qsizetype(1) << 16; // bytes
     constexpr qsizetype textMinimum = WorkPool::kSplitText;
@@ -711,51 +665,28 @@ std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocum
     if (parts < 2)
         return std::nullopt;
 
-    // Each part writes straight into its own stretch of one reserved tape (a node takes at least
-    // a unit of text), which it ends with a jump to the next stretch.
     qsizetype longest = 0;
     for (int k = 0; k < parts; ++k)
         longest = std::max(longest, qsizetype(cuts[size_t(k) + 1] - cuts[size_t(k)]));
-    const qsizetype stride = longest + 1;
-    if (stride * parts >= qsizetype(std::numeric_limits<quint32>::max() - 1))
-        return std::nullopt;
     // With most of the text on one line (a part), the whole-text reader is as quick and starts
     // no threads.
     if (longest * 2 > n)
         return std::nullopt;
-    std::shared_ptr<Node> reserved;
-    if (doc) {
-        reserved = reserveTape(size_t(stride * parts));
-        if (!reserved)
-            return std::nullopt;
-    }
-    Node* const tape = reserved.get();
-
     std::vector<PartResult> results(static_cast<size_t>(parts));
     std::atomic_bool failed{false};
     runParts(parts, [&](int k) {
         if (failed.load(std::memory_order_relaxed))
             return;
         PartResult& r = results[size_t(k)];
-        const quint32 base = quint32(stride * k);
-        if (tape)
-            PartReader<true>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], tape, base, quint32(stride), cancelled).run(r);
-        else
-            PartReader<false>(begin, cuts[size_t(k)], cuts[size_t(k) + 1], nullptr, base, quint32(stride), cancelled).run(r);
-        if (!r.ok) {
+        PartReader(cuts[size_t(k)], cuts[size_t(k) + 1], cancelled).run(r);
+        if (!r.ok)
             failed = true;
-            return;
-        }
-        const quint32 jump = base + r.count;
-        if (tape)
-            tape[jump] = Node{Node::jump, 0, 0, 0, 0, k + 1 < parts ? quint32(stride * (k + 1)) : jump};
     });
     if (failed || (cancelled && cancelled->load()))
         return std::nullopt;
 
-    // The events replayed against the real nesting. Containers closed in later parts get their
-    // count and end here.
-    std::vector<Level> stack{Level{0, 0, Expect::topValue}};
+    // The events replayed against the real nesting.
+    std::vector<Level> stack{Level{0, Expect::topValue}};
     qsizetype topLevelCount = -1;
     for (int k = 0; k < parts; ++k) {
         const PartResult& r = results[size_t(k)];
@@ -791,10 +722,6 @@ std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocum
             case Event::closeObject: {
                 if (!closes(top.expect, e.kind == Event::closeObject) || stack.size() < 2)
                     return std::nullopt;
-                if (tape) {
-                    tape[top.node].length = top.count;
-                    tape[top.node].extra = e.node;
-                }
                 if (stack.size() == 2)
                     topLevelCount = top.count;
                 stack.pop_back();
@@ -812,11 +739,6 @@ std::optional<JSONParser::Result> parseInParts(const QByteArray& text, JSONDocum
 
     JSONParser::Result result;
     result.topLevelCount = topLevelCount;
-    if (!doc)
-        return result;
-    doc->reserved = std::move(reserved);
-    doc->tape = tape;
-    doc->tapeEnd = qsizetype(stride) * (parts - 1) + results.back().count;
     return result;
 }
 
@@ -825,7 +747,6 @@ void clear(JSONDocument* document)
     if (!document)
         return;
     document->nodes.clear();
-    document->reserved.reset();
     document->tape = nullptr;
     document->tapeEnd = 0;
 }
@@ -838,9 +759,10 @@ JSONParser::Result JSONParser::parse(const QByteArray& utf8, JSONDocument* docum
     clear(document);
     if (document)
         document->source = utf8;
-    if (std::optional<Result> inParts = parseInParts(utf8, buildTape ? document : nullptr, cancelled))
-        return *inParts;
-    clear(document);
+    if (!buildTape) {
+        if (std::optional<Result> inParts = checkInParts(utf8, cancelled))
+            return *inParts;
+    }
     return Parser(utf8, document, buildTape, cancelled).run();
 }
 

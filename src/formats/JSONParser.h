@@ -18,7 +18,7 @@ public:
 
     // Parses `utf8`, which must be well-formed UTF-8 (as a file is once checked, or a text
     // encoded), into `document`, which then shares it (its tape is left empty when `buildTape` is
-    // false).
+    // false; only then is a large text checked in parts side by side).
     static Result parse(const QByteArray& utf8, JSONDocument* document, bool buildTape = true,
                         const std::atomic_bool* cancelled = nullptr);
     // The same for a text, encoded first; a lone surrogate is a fault of its own.

@@ -211,10 +211,9 @@ struct Setting {
     std::vector<Span> spans{};
 };
 
-template <class Sink>
 class Writer {
 public:
-    Writer(const Setting& setting, Sink& sink)
+    Writer(const Setting& setting, Growing& sink)
         : m_set(setting), m_doc(setting.doc), m_src(setting.doc.sourceBytes()),
           m_end(m_src + setting.doc.source.size()), m_out(sink)
     {
@@ -289,7 +288,7 @@ private:
     const JSONDocument& m_doc;
     const char* m_src;
     const char* m_end;
-    Sink& m_out;
+    Growing& m_out;
     bool m_stopped = false;
     quint32 m_steps = 0;
     // Sorted keys: the span of the next container met in document order.
@@ -598,7 +597,7 @@ std::optional<QByteArray> JSONPrinter::print(const JSONDocument& document, const
     // Room for the text of a document nested a few levels deep, printed from a minified one;
     // deeper ones grow it, and room never written costs no memory.
     Growing out(document.source.size() * (set.pretty ? 2 : 1) + 64);
-    Writer<Growing> writer(set, out);
+    Writer writer(set, out);
     writer.value(p, 0);
     if (writer.stopped())
         return std::nullopt;
