@@ -32,6 +32,9 @@ constexpr qsizetype kSegment = 1024;
 // A block of short lines is at most kBlockTarget units and its lines have at most four columns a
 // unit (a tab), so 16-bit starts and columns suffice.
 static_assert(kBlockTarget < 0x10000 && 4 * kLongLine < 0x10000);
+// A block keeps the start of every this many lines: finding one between costs a look for at most
+// 15 line feeds, in the few lines a view shows.
+constexpr size_t kLineMark = 16;
 
 // Copies `n` units into fresh storage; a large copy is cut in parts run side by side.
 void copyUnits(const QChar* from, qsizetype n, QChar* to)
@@ -305,12 +308,11 @@ void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, 
     // The text's last line is empty when it ends with a line feed (or is empty).
     const bool emptyLast = n == 0 || all[n - 1] == '\n';
     // A block of lines [from, to) read in place; `lineStarts` from `from`.
-    auto inPlace = [&](qsizetype from, qsizetype to, std::vector<uint16_t> lineStarts, bool plain) {
+    auto inPlace = [&](qsizetype from, qsizetype to, const std::vector<uint16_t>& lineStarts, bool plain) {
         Block block;
-        block.starts = std::move(lineStarts);
         block.narrow = QByteArray::fromRawData(all + from, to - from);
         block.isNarrow = true;
-        measureBlock(block, plain);
+        setLines(block, lineStarts.data(), lineStarts.size(), plain);
         out.push_back(std::move(block));
     };
     auto flush = [&](qsizetype to, bool last) {
@@ -322,11 +324,12 @@ void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, 
             if (addEmpty)
                 starts.push_back(uint16_t(size));
             if (!starts.empty())
-                inPlace(blockFrom, to, std::vector<uint16_t>(starts.begin(), starts.end()), kinds.plain);
+                inPlace(blockFrom, to, starts, kinds.plain);
         } else {
             // Runs of ASCII lines long enough for a block of their own are read in place too:
-            // only the lines beyond ASCII around them are decoded.
-            constexpr qsizetype kAsciiRun = 1024;
+            // only the lines beyond ASCII around them are decoded. A block costs about 250 bytes,
+            // what decoding 125 units adds: from 256 units on a run of its own is the smaller.
+            constexpr qsizetype kAsciiRun = 256;
             const size_t count = starts.size();
             const auto lineEnd = [&](size_t k) { return k + 1 < count ? qsizetype(starts[k + 1]) : size; };
             const auto decoded = [&](size_t first, size_t end) {
@@ -351,7 +354,7 @@ void CodeTextBuffer::appendUtf8Blocks(std::vector<Block>& out, const char* all, 
                     if (addEmpty && j == count)
                         run.push_back(uint16_t(size - starts[i]));
                     const qsizetype from = blockFrom + starts[i], upTo = blockFrom + lineEnd(j - 1);
-                    inPlace(from, upTo, std::move(run), byteKinds(all + from, upTo - from).plain);
+                    inPlace(from, upTo, run, byteKinds(all + from, upTo - from).plain);
                     pieceFirst = j;
                 }
                 i = j + 1; // past the line beyond ASCII
@@ -737,23 +740,65 @@ void CodeTextBuffer::buildCheckpoints(Block& block)
     block.widest = int32_t(column);
 }
 
+qsizetype CodeTextBuffer::lineFeedIn(const Block& block, qsizetype from, qsizetype to)
+{
+    if (from >= to)
+        return to;
+    if (block.isNarrow) {
+        const char* p = block.narrow.constData();
+        const void* lf = std::memchr(p + from, '\n', size_t(to - from));
+        return lf ? static_cast<const char*>(lf) - p : to;
+    }
+    const char16_t* p = reinterpret_cast<const char16_t*>(block.text.utf16());
+    return std::find(p + from, p + to, u'\n') - p;
+}
+
+qsizetype CodeTextBuffer::localLineStart(const Block& block, size_t i)
+{
+    qsizetype start = block.marks[i / kLineMark];
+    for (size_t left = i % kLineMark; left > 0; --left)
+        start = lineFeedIn(block, start, block.size()) + 1;
+    return start;
+}
+
 qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
 {
-    const qsizetype start = block.starts[i];
-    qsizetype end = i + 1 < block.starts.size() ? block.starts[i + 1] : block.size();
+    const qsizetype start = localLineStart(block, i);
+    if (i + 1 < size_t(block.lines))
+        return lineFeedIn(block, start, block.size()) - start;
+    qsizetype end = block.size();
     if (end > start && block.unit(end - 1) == u'\n')
         --end;
     return end - start;
 }
 
-void CodeTextBuffer::measureBlock(Block& block, bool plain)
+void CodeTextBuffer::setLines(Block& block, const uint16_t* starts, size_t count, bool plain)
 {
+    block.lines = int32_t(count);
+    block.marks.clear();
+    block.marks.reserve((count + kLineMark - 1) / kLineMark);
+    for (size_t i = 0; i < count; i += kLineMark)
+        block.marks.push_back(starts[i]);
     block.columns.clear();
     block.widest = 0;
-    const bool longLine = !block.checkpoints.empty() || (block.starts.size() == 1 && block.size() >= kLongLine);
+    const qsizetype size = block.size();
+    const auto lengthOf = [&](size_t i) {
+        qsizetype end = i + 1 < count ? qsizetype(starts[i + 1]) - 1 : size; // before its line feed
+        if (i + 1 == count && end > starts[i] && block.unit(end - 1) == u'\n')
+            --end;
+        return end - qsizetype(starts[i]);
+    };
+    const bool longLine = !block.checkpoints.empty() || (count == 1 && size >= kLongLine);
+    // The largest step between line starts, found in a loop that vectorises: the longest line but
+    // the last, its line feed included.
+    uint16_t step = 0;
+    if (!longLine)
+        for (size_t i = 1; i < count; ++i)
+            step = std::max(step, uint16_t(starts[i] - starts[i - 1]));
+    block.longest = longLine ? int32_t(size) : std::max<int32_t>(step, int32_t(size - starts[count - 1]));
     // Most of a large text is plain ASCII, whose columns are its lengths: nothing to measure.
     if (plain && longLine) {
-        const qsizetype lineSize = localLineLength(block, 0);
+        const qsizetype lineSize = lengthOf(0);
         block.checkpoints.clear();
         block.checkpoints.reserve(lineSize / kSegment + 1);
         qsizetype offset = 0;
@@ -765,13 +810,7 @@ void CodeTextBuffer::measureBlock(Block& block, bool plain)
         return;
     }
     if (plain) {
-        // Every line but the last ends with its line feed: the widest is the largest step
-        // between line starts, less one, found in a loop that vectorises.
-        const std::vector<uint16_t>& starts = block.starts;
-        uint16_t step = 0;
-        for (size_t i = 1; i < starts.size(); ++i)
-            step = std::max(step, uint16_t(starts[i] - starts[i - 1]));
-        block.widest = std::max<int32_t>(step > 0 ? step - 1 : 0, int32_t(localLineLength(block, starts.size() - 1)));
+        block.widest = std::max<int32_t>(step > 0 ? step - 1 : 0, int32_t(lengthOf(count - 1)));
         return;
     }
     if (longLine) {
@@ -779,14 +818,14 @@ void CodeTextBuffer::measureBlock(Block& block, bool plain)
         return;
     }
     bool listed = false;
-    for (size_t i = 0; i < block.starts.size(); ++i) {
-        const qsizetype length = localLineLength(block, i);
-        const auto columns = int32_t(measure(block, block.starts[i], length, 0));
+    for (size_t i = 0; i < count; ++i) {
+        const qsizetype length = lengthOf(i);
+        const auto columns = int32_t(measure(block, starts[i], length, 0));
         if (columns != length && !listed) {
             listed = true;
-            block.columns.reserve(block.starts.size());
+            block.columns.reserve(count);
             for (size_t j = 0; j < i; ++j)
-                block.columns.push_back(uint16_t(localLineLength(block, j)));
+                block.columns.push_back(uint16_t(lengthOf(j)));
         }
         if (listed)
             block.columns.push_back(uint16_t(columns));
@@ -800,11 +839,13 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
     const auto* all = reinterpret_cast<const char16_t*>(text.utf16());
-    // Stores units [from, to) in `block`, whose line starts are set, and appends it.
-    auto make = [&](Block& block, qsizetype from, qsizetype to, UnitKinds kinds) {
+    // Stores units [from, to), whose `count` line starts from `from` are at `starts`, in a block
+    // and appends it.
+    auto make = [&](const uint16_t* starts, size_t count, qsizetype from, qsizetype to, UnitKinds kinds) {
+        Block block;
         // A long line gets room to type in, so its first keystroke does not move it.
         const qsizetype size = to - from;
-        const bool longLine = block.starts.size() == 1 && size >= kLongLine;
+        const bool longLine = count == 1 && size >= kLongLine;
         if (narrow && kinds.latin1) {
             block.narrow = narrowed(all + from, size, longLine ? kLongLine : 0);
             block.isNarrow = true;
@@ -822,27 +863,27 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         } else {
             block.text = text.mid(from, size).toString();
         }
-        measureBlock(block, kinds.plain);
+        setLines(block, starts, count, kinds.plain);
         out.push_back(std::move(block));
     };
-    // The line starts of the block being gathered, from its start; each block takes a copy of
-    // just its own.
+    // The line starts of the block being gathered, from its start; the block keeps its marks.
     std::vector<uint16_t> starts;
     starts.reserve(size_t(kBlockTarget) + 2);
     // A block of short lines with characters beyond Latin-1 is kept as UTF-16 whole: its runs of
     // Latin-1 lines long enough to pay for a block of their own get one, so that a document of
     // mostly Latin-1 text with some lines in other scripts is held mostly as Latin-1.
     auto makeMixed = [&](qsizetype from, qsizetype to) {
-        constexpr qsizetype kLatin1Run = 1024;
+        constexpr qsizetype kLatin1Run = 512; // a block's 250 bytes or so against a byte a unit
         const size_t count = starts.size();
         const auto lineEnd = [&](size_t i) { return i + 1 < count ? qsizetype(starts[i + 1]) : to - from; };
+        std::vector<uint16_t> partStarts;
         const auto piece = [&](size_t first, size_t last, bool latin1) {
-            Block part;
-            part.starts.reserve(last - first);
+            partStarts.clear();
             for (size_t i = first; i < last; ++i)
-                part.starts.push_back(uint16_t(starts[i] - starts[first]));
+                partStarts.push_back(uint16_t(starts[i] - starts[first]));
             const qsizetype begin = from + starts[first], end = from + lineEnd(last - 1);
-            make(part, begin, end, latin1 ? unitKinds(all + begin, end - begin) : UnitKinds{false, false});
+            make(partStarts.data(), partStarts.size(), begin, end,
+                 latin1 ? unitKinds(all + begin, end - begin) : UnitKinds{false, false});
         };
         size_t pieceFirst = 0;
         for (size_t i = 0; i < count;) {
@@ -865,9 +906,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
         if (to > blockFrom || !starts.empty()) {
             const UnitKinds kinds = unitKinds(all + blockFrom, to - blockFrom);
             if (kinds.latin1 || starts.size() == 1) {
-                Block block;
-                block.starts.assign(starts.begin(), starts.end());
-                make(block, blockFrom, to, kinds);
+                make(starts.data(), starts.size(), blockFrom, to, kinds);
             } else {
                 makeMixed(blockFrom, to);
             }
@@ -914,7 +953,7 @@ void CodeTextBuffer::refreshFrom(size_t b)
     for (size_t i = b; i < count; ++i) {
         const Block& block = m_blocks[i];
         m_blockStart[i + 1] = m_blockStart[i] + block.size();
-        m_blockLine[i + 1] = m_blockLine[i] + qsizetype(block.starts.size());
+        m_blockLine[i + 1] = m_blockLine[i] + block.lines;
     }
     m_length = m_blockStart[count];
     m_lineCount = m_blockLine[count];
@@ -1031,15 +1070,22 @@ qsizetype CodeTextBuffer::lineAt(qsizetype position) const
     size_t b = blockAtPosition(position);
     const Block& block = m_blocks[b];
     const qsizetype local = position - m_blockStart[b];
-    auto it = std::upper_bound(block.starts.begin(), block.starts.end(), local);
-    return m_blockLine[b] + qsizetype(it - block.starts.begin()) - 1;
+    const auto mark = size_t(std::upper_bound(block.marks.begin(), block.marks.end(), local) - block.marks.begin()) - 1;
+    qsizetype line = qsizetype(mark * kLineMark), start = block.marks[mark];
+    for (const qsizetype last = block.lines - 1; line < last; ++line) {
+        const qsizetype feed = lineFeedIn(block, start, local);
+        if (feed >= local)
+            break;
+        start = feed + 1;
+    }
+    return m_blockLine[b] + line;
 }
 
 qsizetype CodeTextBuffer::lineStart(qsizetype line) const
 {
     line = std::clamp<qsizetype>(line, 0, m_lineCount - 1);
     const size_t b = blockAtLine(line);
-    return m_blockStart[b] + m_blocks[b].starts[size_t(line - m_blockLine[b])];
+    return m_blockStart[b] + localLineStart(m_blocks[b], size_t(line - m_blockLine[b]));
 }
 
 qsizetype CodeTextBuffer::lineLength(qsizetype line) const
@@ -1057,31 +1103,20 @@ std::vector<std::pair<qsizetype, qsizetype>> CodeTextBuffer::linesLongerThan(qsi
     to = std::clamp<qsizetype>(to, from, m_length);
     if (from >= to)
         return out;
-    // Lines never cross blocks, and most blocks hold none: the longest line of each is found
-    // first, from its line starts in a loop that vectorises.
+    // Lines never cross blocks, and most blocks hold none, as their longest line tells.
     for (size_t b = blockAtPosition(from); b < m_blocks.size() && m_blockStart[b] < to; ++b) {
         const Block& block = m_blocks[b];
         const qsizetype base = m_blockStart[b];
-        if (block.size() <= units)
+        if ((block.lines == 1 ? block.size() : block.longest) <= units)
             continue;
-        const size_t count = block.starts.size();
-        if (block.checkpoints.empty()) {
-            const uint16_t* starts = block.starts.data();
-            uint16_t longest = uint16_t(block.size() - starts[count - 1]);
-            for (size_t i = 1; i < count; ++i)
-                longest = std::max(longest, uint16_t(starts[i] - starts[i - 1]));
-            if (longest <= units)
-                continue;
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const qsizetype start = base + block.starts[i];
-            if (start < from)
-                continue;
-            if (start >= to)
-                break;
-            const qsizetype end = std::min(to, i + 1 < count ? base + block.starts[i + 1] : base + block.size());
-            if (end - start > units)
+        qsizetype start = base;
+        for (size_t i = 0, count = size_t(block.lines); i < count && start < to; ++i) {
+            const qsizetype next =
+                i + 1 < count ? base + lineFeedIn(block, start - base, block.size()) + 1 : base + block.size();
+            const qsizetype end = std::min(to, next);
+            if (start >= from && end - start > units)
                 out.emplace_back(start, end - start);
+            start = next;
         }
     }
     return out;
@@ -1390,7 +1425,8 @@ qsizetype CodeTextBuffer::replace(qsizetype position, qsizetype length, QStringV
         std::make_move_iterator(rebuilt.end()));
     if (m_blocks.empty()) {
         Block empty;
-        empty.starts.push_back(0);
+        empty.marks.push_back(0);
+        empty.lines = 1;
         m_blocks.push_back(std::move(empty));
     }
     refreshFrom(b0);
@@ -1424,7 +1460,7 @@ qsizetype CodeTextBuffer::memoryUsage() const
     qsizetype bytes = qsizetype(sizeof(*this));
     for (const Block& block : m_blocks) {
         bytes += qsizetype(sizeof(Block)) + 2 * block.text.capacity() + block.narrow.capacity() + 16;
-        bytes += qsizetype(block.starts.capacity() * sizeof(uint16_t) + block.columns.capacity() * sizeof(uint16_t)
+        bytes += qsizetype(block.marks.capacity() * sizeof(uint16_t) + block.columns.capacity() * sizeof(uint16_t)
             + block.checkpoints.capacity() * sizeof(Checkpoint));
     }
     bytes += qsizetype(m_blockStart.capacity() * sizeof(qsizetype) * 2);

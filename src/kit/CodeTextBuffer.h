@@ -13,8 +13,8 @@
 
 class QObject;
 
-// The text of a code view: units in blocks of whole lines, with the line starts and each line's
-// column count kept per block, so an edit touches the blocks it hits and never rescans the
+// The text of a code view: units in blocks of whole lines, with every 16th line start and each
+// line's column count kept per block, so an edit touches the blocks it hits and never rescans the
 // document. A block whose text is all Latin-1 keeps one byte a unit, and turns to UTF-16 only
 // when an edit brings it a character beyond Latin-1: a large plain text is held at half size. Only LF breaks lines; text given to it has its CR LF and lone CR turned into LF.
 // It holds no layout: rows and wrap widths belong to each view's `CodeTextLayout`, which uses the
@@ -134,7 +134,12 @@ private:
         QString text;
         QByteArray narrow;
         bool isNarrow = false;
-        std::vector<uint16_t> starts;        // line starts within `text`, starts[0] == 0
+        // The start of every 16th line within the text (marks[0] == 0); the lines between
+        // are found from the mark before them by their line feeds. A document of short lines
+        // (pretty-printed JSON) would otherwise hold two bytes a line for its starts alone.
+        std::vector<uint16_t> marks;
+        int32_t lines = 0;
+        int32_t longest = 0;                 // units of the longest line, its line feed included
         // Per line; left empty when each line's columns equal its length (plain ASCII without
         // tabs, the common case) and for a long line, whose columns are `widest`.
         std::vector<uint16_t> columns;
@@ -161,8 +166,12 @@ private:
     bool build(QStringView text, const QString* source, bool narrowLater);
     // The blocks of UTF-8 text without CR, read in place where they are ASCII.
     static void appendUtf8Blocks(std::vector<Block>& out, const char* all, qsizetype n);
-    // Sets the block's columns; `plain`: its units are all printable ASCII or line feeds.
-    static void measureBlock(Block& block, bool plain);
+    // Sets the block's lines from the `count` line starts at `starts` and its columns; `plain`:
+    // its units are all printable ASCII or line feeds.
+    static void setLines(Block& block, const uint16_t* starts, size_t count, bool plain);
+    // The first line feed in [from, to) of the block, or `to`.
+    static qsizetype lineFeedIn(const Block& block, qsizetype from, qsizetype to);
+    static qsizetype localLineStart(const Block& block, size_t i);
     static qsizetype localLineLength(const Block& block, size_t i);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static qint64 measure(const Block& block, qsizetype from, qsizetype length, qint64 startColumn,

@@ -295,6 +295,11 @@ void CodeTextBufferTest::memory()
     // Latin-1 text is kept at a byte a unit.
     QVERIFY2(buffer.memoryUsage() < 3 * text.size() / 2, qPrintable(QString::number(buffer.memoryUsage())));
     QVERIFY(one.memoryUsage() < 3'000'000 * 5 / 4);
+    // Pretty-printed numbers, a line each, read in place: the line starts add little to the bytes.
+    const QByteArray numbers = QByteArrayLiteral("    1,\n").repeated(300000);
+    const CodeTextBuffer printed = CodeTextBuffer::fromUtf8(numbers);
+    QCOMPARE(printed.lineCount(), 300001);
+    QVERIFY2(printed.memoryUsage() < numbers.size() * 11 / 10, qPrintable(QString::number(printed.memoryUsage())));
 }
 
 
