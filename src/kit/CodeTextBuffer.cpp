@@ -95,6 +95,26 @@ UnitKinds unitKinds(const char16_t* p, qsizetype n)
     return kinds;
 }
 
+// The kinds of a long run of units, and whether it holds a CR, read side by side: one thread
+// reading a pasted line of tens of megabytes holds the window up.
+UnitKinds unitKindsSideBySide(const char16_t* p, qsizetype n, bool* sawCarriageReturn)
+{
+    std::atomic_bool latin1{true}, plain{true}, cr{false};
+    runStretches(n, qsizetype(1) << 21, [&](qsizetype begin, qsizetype end) {
+        const UnitKinds kinds = unitKinds(p + begin, end - begin);
+        if (!kinds.latin1)
+            latin1 = false;
+        // A CR is not plain: only a stretch that is not plain may hold one.
+        if (!kinds.plain) {
+            plain = false;
+            if (QStringView(p + begin, end - begin).contains(u'\r'))
+                cr = true;
+        }
+    });
+    *sawCarriageReturn = cr;
+    return {latin1, plain};
+}
+
 // The line feeds of a text in order, found 64 units a step: each step marks them in a mask, so
 // a text of short lines costs a few instructions a line. Carriage returns are noted on the way.
 class LineFeeds {
@@ -414,6 +434,16 @@ bool CodeTextBuffer::build(QStringView all, const QString* source, bool narrowLa
         if (firstFeeds[size_t(i)] >= 0)
             cuts.push_back(firstFeeds[size_t(i)] + 1);
     cuts.push_back(all.size());
+    if (cuts.size() == 2) {
+        // No line feed past the first part (a pasted line of Base64, say): the lines before the
+        // first part's last line feed are built as usual, and the rest is one line.
+        const qsizetype lastFeed = all.first(all.size() / parts).lastIndexOf(QLatin1Char('\n'));
+        bool sawCR = false;
+        appendBlocks(m_blocks, all.first(lastFeed + 1), false, nullptr, borrow, !narrowLater, &sawCR);
+        if (!sawCR)
+            appendBlocks(m_blocks, all.sliced(lastFeed + 1), true, nullptr, borrow, !narrowLater, &sawCR, true);
+        return !sawCR;
+    }
     std::vector<std::vector<Block>> built(cuts.size() - 1);
     std::atomic_bool sawCR = false;
     runParts(qsizetype(built.size()), [&](qsizetype i) {
@@ -834,7 +864,7 @@ void CodeTextBuffer::setLines(Block& block, const uint16_t* starts, size_t count
 }
 
 void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner, bool borrow,
-                                  bool narrow, bool* sawCarriageReturn)
+                                  bool narrow, bool* sawCarriageReturn, bool oneLine)
 {
     // `text` is whole lines ending with a line feed, or, with `tail`, the end of the document,
     // whose last line (maybe empty) is kept too.
@@ -902,9 +932,11 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
             piece(pieceFirst, count, false);
     };
     qsizetype blockFrom = 0;
+    bool oneLineCR = false;
     auto flush = [&](qsizetype to) {
         if (to > blockFrom || !starts.empty()) {
-            const UnitKinds kinds = unitKinds(all + blockFrom, to - blockFrom);
+            const UnitKinds kinds = oneLine ? unitKindsSideBySide(all + blockFrom, to - blockFrom, &oneLineCR)
+                                            : unitKinds(all + blockFrom, to - blockFrom);
             if (kinds.latin1 || starts.size() == 1) {
                 make(starts.data(), starts.size(), blockFrom, to, kinds);
             } else {
@@ -918,7 +950,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     const qsizetype n = text.size();
     LineFeeds feeds(all, n);
     while (pos < n || (tail && pos == n)) {
-        qsizetype lf = feeds.next(pos);
+        qsizetype lf = oneLine ? n : feeds.next(pos);
         if (lf == n)
             lf = -1;
         const qsizetype end = lf < 0 ? n : lf + 1;
@@ -938,7 +970,7 @@ void CodeTextBuffer::appendBlocks(std::vector<Block>& out, QStringView text, boo
     }
     flush(n);
     if (sawCarriageReturn)
-        *sawCarriageReturn = feeds.sawCarriageReturn();
+        *sawCarriageReturn = oneLine ? oneLineCR : feeds.sawCarriageReturn();
 }
 
 void CodeTextBuffer::refreshFrom(size_t b)

@@ -159,8 +159,10 @@ private:
     // With `owner` holding `text`, a block that is all of it takes its storage instead of a copy;
     // with `borrow`, blocks read `text` in place (its storage outlives them).
     // `sawCarriageReturn`, when given, is told whether `text` holds a CR (it is then split wrongly).
+    // `oneLine`: `text` holds no line feed, so none is looked for, and its kinds are read side by side.
     static void appendBlocks(std::vector<Block>& out, QStringView text, bool tail, QString* owner = nullptr,
-                             bool borrow = false, bool narrow = true, bool* sawCarriageReturn = nullptr);
+                             bool borrow = false, bool narrow = true, bool* sawCarriageReturn = nullptr,
+                             bool oneLine = false);
     // Builds the blocks of `text` (read in place when `source` owns it); false, with blocks to
     // drop, when it holds a CR.
     bool build(QStringView text, const QString* source, bool narrowLater);
