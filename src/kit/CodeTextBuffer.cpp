@@ -1165,6 +1165,38 @@ qint64 CodeTextBuffer::lineColumns(qsizetype line) const
     return block.columns.empty() ? localLineLength(block, i) : block.columns[i];
 }
 
+void CodeTextBuffer::lineColumns(qsizetype first, qsizetype count, qint64* out) const
+{
+    first = std::clamp<qsizetype>(first, 0, m_lineCount);
+    count = std::clamp<qsizetype>(count, 0, m_lineCount - first);
+    while (count > 0) {
+        const size_t b = blockAtLine(first);
+        const Block& block = m_blocks[b];
+        const auto i = size_t(first - m_blockLine[b]);
+        const auto n = std::min<size_t>(size_t(block.lines) - i, size_t(count));
+        if (!block.checkpoints.empty()) {
+            std::fill_n(out, n, qint64(block.widest));
+        } else if (!block.columns.empty()) {
+            std::copy_n(block.columns.begin() + qsizetype(i), n, out);
+        } else {
+            // Each line's line feed is found once, from the one before.
+            qsizetype start = localLineStart(block, i);
+            for (size_t k = 0; k < n; ++k) {
+                if (i + k + 1 < size_t(block.lines)) {
+                    const qsizetype feed = lineFeedIn(block, start, block.size());
+                    out[k] = feed - start;
+                    start = feed + 1;
+                } else {
+                    out[k] = localLineLength(block, i + k);
+                }
+            }
+        }
+        out += n;
+        first += qsizetype(n);
+        count -= qsizetype(n);
+    }
+}
+
 qint64 CodeTextBuffer::maxLineColumns() const
 {
     // Kept as a high-water mark between full scans: the horizontal range may stay wider than

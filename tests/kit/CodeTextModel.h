@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QTest>
 
+#include <algorithm>
+#include <vector>
+
 namespace CodeTextModel {
 
 inline qint64 columnsOf(QStringView line)
@@ -35,6 +38,10 @@ inline void check(const CodeTextBuffer& buffer, const QString& text)
     QCOMPARE(buffer.text(), text);
     const QStringList lines = text.split(QLatin1Char('\n'));
     QCOMPARE(buffer.lineCount(), lines.size());
+    // The columns of every line in one walk, from a line inside the first block and past the end.
+    const qsizetype from = std::min<qsizetype>(3, lines.size());
+    std::vector<qint64> walked(size_t(lines.size() - from), -1);
+    buffer.lineColumns(from, lines.size() - from + 5, walked.data());
     qsizetype start = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QCOMPARE(buffer.lineStart(i), start);
@@ -43,6 +50,8 @@ inline void check(const CodeTextBuffer& buffer, const QString& text)
         QCOMPARE(buffer.lineAt(start + lines[i].size()), i);
         const qint64 cols = columnsOf(lines[i]);
         QCOMPARE(buffer.lineColumns(i), cols);
+        if (i >= from)
+            QCOMPARE(walked[size_t(i - from)], cols);
         // A few columns inside the line, including the end.
         for (qsizetype probe : {qsizetype(0), lines[i].size() / 3, lines[i].size() / 2 + 1, lines[i].size()}) {
             probe = std::min(probe, lines[i].size());

@@ -139,8 +139,7 @@ bool CodeTextLayout::estimateMore()
         return false;
     const qsizetype lines = qsizetype(m_rows.size());
     const qsizetype end = std::min(lines, m_staleFrom + kEstimateLines);
-    for (qsizetype line = m_staleFrom; line < end; ++line)
-        m_rows.set(size_t(line), estimateRows(line));
+    estimateLines(m_staleFrom, end);
     // Lines laid out since the change keep their exact counts.
     for (auto it = m_cache.lower_bound(m_staleFrom); it != m_cache.end() && it->first < end; ++it)
         if (it->second->layout)
@@ -156,9 +155,28 @@ void CodeTextLayout::reestimate()
     const qsizetype lines = m_buffer.lineCount();
     m_rows.reset(size_t(lines));
     if (m_wrap)
-        for (qsizetype line = 0; line < lines; ++line)
-            m_rows.set(size_t(line), estimateRows(line));
+        estimateLines(0, lines);
     m_rowsChanged = true;
+}
+
+void CodeTextLayout::estimateLines(qsizetype from, qsizetype to)
+{
+    if (!m_wrap) {
+        for (qsizetype line = from; line < to; ++line)
+            m_rows.set(size_t(line), 1);
+        return;
+    }
+    // Many lines at a time ask the buffer for their columns in one walk: line by line, each
+    // would be looked for from its block's start.
+    constexpr qsizetype kStep = 4096;
+    const int w = wrapColumns();
+    std::vector<qint64> columns(size_t(std::clamp<qsizetype>(to - from, 0, kStep)));
+    for (qsizetype line = from; line < to; line += kStep) {
+        const qsizetype n = std::min(kStep, to - line);
+        m_buffer.lineColumns(line, n, columns.data());
+        for (qsizetype k = 0; k < n; ++k)
+            m_rows.set(size_t(line + k), int32_t(std::clamp<qint64>((columns[size_t(k)] + w - 1) / w, 1, INT32_MAX)));
+    }
 }
 
 bool CodeTextLayout::isLong(qsizetype line) const { return m_buffer.lineLength(line) >= CodeTextBuffer::longLine; }
@@ -211,8 +229,7 @@ void CodeTextLayout::replaced(qsizetype position, qsizetype removed, qsizetype a
     const size_t newCount = size_t(std::max<qsizetype>(0, newLastLine + 1 - firstLine));
     if (oldEnd - from != newCount)
         m_rows.replace(from, oldEnd - from, newCount);
-    for (size_t i = 0; i < newCount; ++i)
-        m_rows.set(from + i, estimateRows(qsizetype(from + i)));
+    estimateLines(qsizetype(from), qsizetype(from + newCount));
     m_rowsChanged = true;
 }
 

@@ -104,6 +104,8 @@ private:
     struct Entry;
 
     int32_t estimateRows(qsizetype line) const;
+    // Sets the rows of lines [from, to) to their estimates.
+    void estimateLines(qsizetype from, qsizetype to);
     void reestimate();
     // Counts of every line are out of date: estimated again now or, for many lines, bit by bit.
     void reestimateLater();
