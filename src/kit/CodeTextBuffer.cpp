@@ -793,13 +793,9 @@ qsizetype CodeTextBuffer::localLineStart(const Block& block, size_t i)
 
 qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
 {
+    // A line ends at the first line feed from its start, or at the end of the block's text.
     const qsizetype start = localLineStart(block, i);
-    if (i + 1 < size_t(block.lines))
-        return lineFeedIn(block, start, block.size()) - start;
-    qsizetype end = block.size();
-    if (end > start && block.unit(end - 1) == u'\n')
-        --end;
-    return end - start;
+    return lineFeedIn(block, start, block.size()) - start;
 }
 
 void CodeTextBuffer::setLines(Block& block, const uint16_t* starts, size_t count, bool plain)
@@ -1182,13 +1178,9 @@ void CodeTextBuffer::lineColumns(qsizetype first, qsizetype count, qint64* out) 
             // Each line's line feed is found once, from the one before.
             qsizetype start = localLineStart(block, i);
             for (size_t k = 0; k < n; ++k) {
-                if (i + k + 1 < size_t(block.lines)) {
-                    const qsizetype feed = lineFeedIn(block, start, block.size());
-                    out[k] = feed - start;
-                    start = feed + 1;
-                } else {
-                    out[k] = localLineLength(block, i + k);
-                }
+                const qsizetype end = lineFeedIn(block, start, block.size());
+                out[k] = end - start;
+                start = end + 1;
             }
         }
         out += n;
