@@ -585,8 +585,9 @@ int main(int argc, char** argv)
         Case c = makeCase(generated(QStringLiteral("narrow table, %1 rows x 2 short columns").arg(rows), narrowTable(rows)), {}, false);
         c.path = writeInput(QStringLiteral("narrow.csv"), c.input.bytes);
         runCase(c, QStringLiteral("--child-open"), rounds);
-        targets.check(QStringLiteral("no GUI stall of 100 ms or more while the file opens"),
-                      spreadOf(c.figures[1], QStringLiteral("open stall ms")).median < 100,
+        targets.check(QStringLiteral("no GUI stall of 100 ms or more on one core, 50 ms on all, while the file opens"),
+                      spreadOf(c.figures[0], QStringLiteral("open stall ms")).median < 100
+                          && spreadOf(c.figures[1], QStringLiteral("open stall ms")).median < 50,
                       bothCores(c, QStringLiteral("open stall ms")));
         printLoadAtEnd();
         return targets.finish();
@@ -705,7 +706,8 @@ int main(int argc, char** argv)
     // The targets, on the 1 M row table with all cores (as the tool runs).
     const Case& large = cases[1];
     auto below = [&](const QString& key, double limit) { return spreadOf(large.figures[1], key).median < limit; };
-    targets.check(QStringLiteral("1 M rows: no GUI stall of 100 ms or more while the file opens"), below(QStringLiteral("open stall ms"), 100),
+    targets.check(QStringLiteral("1 M rows: no GUI stall of 100 ms or more on one core, 50 ms on all, while the file opens"),
+                  spreadOf(large.figures[0], QStringLiteral("open stall ms")).median < 100 && below(QStringLiteral("open stall ms"), 50),
                   bothCores(large, QStringLiteral("open stall ms")));
     targets.check(QStringLiteral("1 M rows: no GUI stall of 50 ms or more while a search is typed"),
                   below(QStringLiteral("typing stall ms"), 50), bothCores(large, QStringLiteral("typing stall ms")));

@@ -34,6 +34,9 @@ QString capped(QByteArrayView utf8, qsizetype limit)
 
 CSVTableModel::CSVTableModel(CSVToolViewModel* model, QObject* parent) : QAbstractTableModel(parent), m_model(model)
 {
+    m_announce.setSingleShot(true);
+    m_announce.setInterval(0);
+    connect(&m_announce, &QTimer::timeout, this, &CSVTableModel::announceMoreRows);
     syncColumns();
     syncRows();
 }
@@ -174,7 +177,7 @@ void CSVTableModel::resetRows(const std::shared_ptr<const std::vector<qint32>>& 
 {
     m_rows = rows;
     m_announced = int(std::min(m_rows->size(), size_t(rowsPerTurn)));
-    ++m_resets;
+    m_announce.stop();
     announceLater();
 }
 
@@ -182,16 +185,15 @@ void CSVTableModel::announceLater()
 {
     if (size_t(m_announced) >= m_rows->size())
         return;
-    const quint64 reset = m_resets;
-    QTimer::singleShot(0, this, [this, reset] {
-        if (reset == m_resets)
-            announceMoreRows();
-    });
+    m_announce.start();
 }
 
 void CSVTableModel::announceMoreRows()
 {
-    const int next = int(std::min(m_rows->size(), size_t(m_announced) + rowsPerTurn));
+    // A turn's cost is its rows plus every row's position worked out again, so turns grow with
+    // the rows already shown, more slowly than that work.
+    const size_t turn = std::max(size_t(rowsPerTurn), size_t(m_announced) / 32);
+    const int next = int(std::min(m_rows->size(), size_t(m_announced) + turn));
     if (next <= m_announced)
         return;
     beginInsertRows({}, m_announced, next - 1);

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QTimer>
 #include <QUuid>
 
 #include <memory>
@@ -15,7 +16,8 @@ class CSVToolViewModel;
 // column, then the visible columns; the shown rows in display order. Cells become strings only
 // when the view asks for them, which is for the rows on screen. Millions of rows reach the grid
 // over several turns of the event loop: the grid's row header allocates per row, and doing it
-// for all of them in one turn stalls the GUI thread for half a second on fresh memory.
+// for all of them in one turn stalls the GUI thread for half a second on fresh memory. The header
+// also works out every row's position again at the next paint, so input gets a turn between two.
 class CSVTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -59,5 +61,7 @@ private:
     std::shared_ptr<const std::vector<qint32>> m_rows = std::make_shared<const std::vector<qint32>>();
     QUuid m_rowsDocumentID;
     int m_announced = 0;
-    quint64 m_resets = 0;
+    // A timer of the event loop, not a queued call: queued calls run back to back within one
+    // turn, and input waits behind all of them.
+    QTimer m_announce;
 };
