@@ -97,6 +97,8 @@ double residentMB() { return statusMB("VmRSS:"); }
 
 double peakResidentMB() { return statusMB("VmHWM:"); }
 
+double sharedResidentMB() { return statusMB("RssFile:") + statusMB("RssShmem:"); }
+
 int allowedCpus() { return CPU_COUNT(&startMask()); }
 
 void* memorySharedWithChildren(size_t bytes)
@@ -125,12 +127,14 @@ Sample runForked(Cores cores, const std::function<qint64()>& work)
         close(fds[0]);
         takeCores(cores);
         Sample s;
-        const double startMB = resetPeakMemory();
+        const double startMB = resetPeakMemory(), sharedMB = sharedResidentMB();
         const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
         s.outBytes = work();
         s.cpuMs = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
         s.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
         s.peakMB = peakResidentMB() - startMB;
+        // Such pages are not given back during a run, so the peak held them all.
+        s.privatePeakMB = s.peakMB - (sharedResidentMB() - sharedMB);
         s.ok = s.outBytes >= 0;
         writeAll(fds[1], &s, sizeof s);
         _exit(0);
@@ -159,12 +163,13 @@ Sample runWarm(Cores cores, const std::function<qint64()>& work)
     const Sample whole = runForked(cores, [&]() -> qint64 {
         if (work() < 0)
             return -1;
-        const double startMB = resetPeakMemory();
+        const double startMB = resetPeakMemory(), sharedMB = sharedResidentMB();
         const double wall0 = nowMs(CLOCK_MONOTONIC), cpu0 = nowMs(CLOCK_PROCESS_CPUTIME_ID);
         const qint64 out = work();
         second.cpuMs = nowMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
         second.wallMs = nowMs(CLOCK_MONOTONIC) - wall0;
         second.peakMB = peakResidentMB() - startMB;
+        second.privatePeakMB = second.peakMB - (sharedResidentMB() - sharedMB);
         return out;
     });
     if (!whole.ok)

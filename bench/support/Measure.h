@@ -16,6 +16,9 @@ struct Sample {
     double wallMs = -1;
     double cpuMs = -1;  // user + system, every thread of the child
     double peakMB = -1; // see runForked and runProcess
+    // runForked: the peak less the file-backed and shared pages the run mapped meanwhile (code of
+    // the libraries it first called, mapped files), which are shared and not the run's data.
+    double privatePeakMB = -1;
     qint64 outBytes = 0;
     bool ok = false;
 };
@@ -35,6 +38,8 @@ double resetPeakMemory();
 // This process's resident size now, and its highest since the last reset, in MB.
 double residentMB();
 double peakResidentMB();
+// The part of this process's resident size that is file-backed or shared memory, in MB.
+double sharedResidentMB();
 
 // Number of CPUs this process may use.
 int allowedCpus();

@@ -55,6 +55,12 @@ double Series::peakMB() const
     return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
 }
 
+double Series::privatePeakMB() const
+{
+    const std::vector<double> v = values(&Sample::privatePeakMB);
+    return v.empty() ? -1 : *std::max_element(v.begin(), v.end());
+}
+
 qint64 Series::outBytes() const
 {
     for (const Sample& s : samples)

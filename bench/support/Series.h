@@ -21,6 +21,7 @@ public:
     double maxMs() const;
     double medianCpuMs() const;
     double peakMB() const;
+    double privatePeakMB() const;
     qint64 outBytes() const;
     // Throughput in MB/s (10^6 bytes) of `inputBytes` at the median time.
     double rate(qint64 inputBytes) const;
