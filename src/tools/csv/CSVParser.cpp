@@ -847,7 +847,10 @@ struct TableSink {
             else
                 table.shortRewritten.add(table.records.size(), v);
         }
-        if (byteEndsFit) {
+        // Past kByteRowBytes the row keeps its two-byte records whatever its cells are.
+        if (byteEndsFit && end >= kByteRowBytes) {
+            byteEndsFit = false;
+        } else if (byteEndsFit) {
             const QByteArrayView read = byteEndsCell(QByteArrayView(text + rawStart, rawEnd - rawStart));
             byteEndsFit = v.isEmpty() ? read.isEmpty() : read.data() == v.data() && read.size() == v.size();
         }

@@ -212,6 +212,10 @@ private slots:
         QTest::newRow("a long cell after every kind") << kinds + "," + longCell + "," + kinds + "\n1,\"2\"\"\"\n";
         QTest::newRow("a doubled quote at the very end") << QByteArray("a,\"b\"\"");
         QTest::newRow("long rows one after another") << (longCell + "\n").repeated(5) + kinds + "\n1,2";
+        QByteArray aroundByteEnds;
+        for (int length = 248; length <= 262; ++length)
+            aroundByteEnds += QByteArray(length, 'y') + ",\"q\"\"\",z\n" + QByteArray(length, 'w') + ",\"\"\n";
+        QTest::newRow("rows ending about the 256th byte, a quoted cell last") << aroundByteEnds;
         QTest::newRow("a long line of blanks and an empty quoted field is no row")
             << "a\n" + QByteArray(20000, ' ') + "\"\"\n\"b\"\"\",c\n";
     }
