@@ -791,11 +791,22 @@ qsizetype CodeTextBuffer::localLineStart(const Block& block, size_t i)
     return start;
 }
 
+qsizetype CodeTextBuffer::localLineEnd(const Block& block, size_t i, qsizetype start)
+{
+    // Looking for the last line's end would read all of a pasted line of tens of megabytes on
+    // every question about it.
+    if (i + 1 < size_t(block.lines))
+        return lineFeedIn(block, start, block.size());
+    qsizetype end = block.size();
+    if (end > start && block.unit(end - 1) == u'\n')
+        --end;
+    return end;
+}
+
 qsizetype CodeTextBuffer::localLineLength(const Block& block, size_t i)
 {
-    // A line ends at the first line feed from its start, or at the end of the block's text.
     const qsizetype start = localLineStart(block, i);
-    return lineFeedIn(block, start, block.size()) - start;
+    return localLineEnd(block, i, start) - start;
 }
 
 void CodeTextBuffer::setLines(Block& block, const uint16_t* starts, size_t count, bool plain)
@@ -1178,7 +1189,7 @@ void CodeTextBuffer::lineColumns(qsizetype first, qsizetype count, qint64* out) 
             // Each line's line feed is found once, from the one before.
             qsizetype start = localLineStart(block, i);
             for (size_t k = 0; k < n; ++k) {
-                const qsizetype end = lineFeedIn(block, start, block.size());
+                const qsizetype end = localLineEnd(block, i + k, start);
                 out[k] = end - start;
                 start = end + 1;
             }

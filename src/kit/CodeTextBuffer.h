@@ -178,6 +178,9 @@ private:
     static qsizetype lineFeedIn(const Block& block, qsizetype from, qsizetype to);
     static qsizetype localLineStart(const Block& block, size_t i);
     static qsizetype localLineLength(const Block& block, size_t i);
+    // Where line i, which starts at `start`, ends: at its line feed, or for the block's last line
+    // at the block's end (before a closing line feed), which is not looked for.
+    static qsizetype localLineEnd(const Block& block, size_t i, qsizetype start);
     static qint64 measure(QStringView text, qint64 startColumn, bool* sawTab = nullptr);
     static qint64 measure(const Block& block, qsizetype from, qsizetype length, qint64 startColumn,
                           bool* sawTab = nullptr);
