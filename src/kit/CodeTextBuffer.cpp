@@ -819,11 +819,10 @@ void CodeTextBuffer::setLines(Block& block, const uint16_t* starts, size_t count
     block.columns.clear();
     block.widest = 0;
     const qsizetype size = block.size();
+    // Every line but the last ends before the next one's start.
     const auto lengthOf = [&](size_t i) {
-        qsizetype end = i + 1 < count ? qsizetype(starts[i + 1]) - 1 : size; // before its line feed
-        if (i + 1 == count && end > starts[i] && block.unit(end - 1) == u'\n')
-            --end;
-        return end - qsizetype(starts[i]);
+        const qsizetype start = starts[i];
+        return (i + 1 < count ? qsizetype(starts[i + 1]) - 1 : localLineEnd(block, i, start)) - start;
     };
     const bool longLine = !block.checkpoints.empty() || (count == 1 && size >= kLongLine);
     // The largest step between line starts, found in a loop that vectorises: the longest line but
