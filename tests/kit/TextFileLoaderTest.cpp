@@ -72,10 +72,10 @@ private slots:
         QTest::addColumn<qsizetype>("size");
         QTest::newRow("empty") << qsizetype(0);
         QTest::newRow("one byte") << qsizetype(1);
-        QTest::newRow("small pages") << qsizetype(100000);
-        // From a quarter of a megabyte on the bytes start on a huge-page boundary.
-        QTest::newRow("huge pages") << qsizetype(300001);
-        QTest::newRow("past two huge pages") << qsizetype((4 << 20) + 7);
+        QTest::newRow("a hundred thousand bytes") << qsizetype(100000);
+        QTest::newRow("under one read step") << qsizetype(300001);
+        QTest::newRow("one step exactly") << qsizetype(2 << 20);
+        QTest::newRow("two steps and a few bytes") << qsizetype((4 << 20) + 7);
     }
     void readBytes()
     {
